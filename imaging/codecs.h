@@ -1,0 +1,68 @@
+// Internal interface between CxImage and its format codecs. Not for callers
+// outside imaging/.
+#pragma once
+
+#include "cximage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace cxcodec {
+
+// What a caller asked of a decode.
+struct DecodeRequest {
+    int frame = 0;       // GIF frame to compose
+    int hintWidth = 0;   // reduced decode allowed while the result still covers
+    int hintHeight = 0;  // hintWidth x hintHeight (0, 0: full size)
+};
+
+// Extra facts a GIF decode reports besides the image.
+struct GifFileInfo {
+    std::string comment;
+    int loops = -1;
+};
+
+// Each decoder fills an empty image (through Create and the pixel accessors,
+// plus CxImageAccess for frame facts) and returns false on any fault of the
+// data. The bytes are untrusted; they are never read past size.
+bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
+               GifFileInfo *info = nullptr);
+
+// Each encoder writes a valid image of any depth to the stream; false when
+// the stream fails. Formats without transparency composite onto white.
+bool EncodeBmp(const CxImage &img, CxFile &file);
+bool EncodePcx(const CxImage &img, CxFile &file);
+bool EncodeJpeg(const CxImage &img, CxFile &file);  // img.GetJpegQuality()
+bool EncodePng(const CxImage &img, CxFile &file);
+bool EncodeTiff(const CxImage &img, CxFile &file);
+bool EncodeGif(const CxImage &img, CxFile &file);  // one frame, no loop extension
+
+// Row helpers for encoders: row y (from the top) of any image as B,G,R
+// bytes (onWhite: transparency composited onto white, else ignored) or as
+// R,G,B,A bytes.
+void RowToBGR(const CxImage &img, int y, std::uint8_t *bgr, bool onWhite);
+void RowToRGBA(const CxImage &img, int y, std::uint8_t *rgba);
+
+}  // namespace cxcodec
+
+// Gives codecs the frame facts that callers only read.
+struct CxImageAccess {
+    static void SetFrameInfo(CxImage &img, int numFrames, int delay, int disposal)
+    {
+        img.m_numFrames = numFrames;
+        img.m_frameDelay = delay;
+        img.m_disposal = disposal;
+    }
+    static void SetSourceSize(CxImage &img, int width, int height)
+    {
+        img.m_srcWidth = width;
+        img.m_srcHeight = height;
+    }
+    static void SetError(CxImage &img, const char *text) { img.m_lastError = text; }
+};

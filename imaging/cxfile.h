@@ -1,0 +1,107 @@
+// Byte streams the codecs read from and write to: a file on disk (CxIOFile)
+// or a growing buffer in memory (CxMemFile).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class CxFile {
+public:
+    virtual ~CxFile() = default;
+    virtual bool Close() = 0;
+    // Reads up to size * count bytes; returns the number of whole items read.
+    virtual std::size_t Read(void *buffer, std::size_t size, std::size_t count) = 0;
+    // Returns the number of whole items written.
+    virtual std::size_t Write(const void *buffer, std::size_t size, std::size_t count) = 0;
+    virtual bool Seek(std::int64_t offset, int origin) = 0;  // SEEK_SET, SEEK_CUR, SEEK_END
+    virtual std::int64_t Tell() = 0;
+    virtual std::int64_t Size() = 0;
+    virtual bool Flush() = 0;
+    virtual bool Eof() = 0;
+    virtual bool Error() = 0;  // a read or write has failed since opening
+    virtual bool IsOpen() const = 0;
+
+    bool PutC(unsigned char c) { return Write(&c, 1, 1) == 1; }
+    // -1 at the end or on error.
+    int GetC()
+    {
+        unsigned char c;
+        return Read(&c, 1, 1) == 1 ? c : -1;
+    }
+
+    // Reads everything from the current position to the end, refusing more
+    // than maxBytes. False on a read error or an over-long stream.
+    bool ReadAll(std::string &out, std::size_t maxBytes);
+};
+
+class CxIOFile final : public CxFile {
+public:
+    CxIOFile() = default;
+    explicit CxIOFile(FILE *fp) : m_fp(fp) {}  // not owned: Close leaves it open
+    ~CxIOFile() override;
+    CxIOFile(const CxIOFile &) = delete;
+    CxIOFile &operator=(const CxIOFile &) = delete;
+
+    // Opens a path (bytes as stored on disk) with an fopen mode ("rb", "wb").
+    // Only regular files are opened for reading, so a pipe or a device named
+    // like an image can never block or feed endless data.
+    bool Open(const char *path, const char *mode);
+    bool Close() override;
+    std::size_t Read(void *buffer, std::size_t size, std::size_t count) override;
+    std::size_t Write(const void *buffer, std::size_t size, std::size_t count) override;
+    bool Seek(std::int64_t offset, int origin) override;
+    std::int64_t Tell() override;
+    std::int64_t Size() override;
+    bool Flush() override;
+    bool Eof() override;
+    bool Error() override;
+    bool IsOpen() const override { return m_fp != nullptr; }
+    FILE *GetFP() const { return m_fp; }
+
+private:
+    FILE *m_fp = nullptr;
+    bool m_owned = false;
+    bool m_failed = false;
+};
+
+class CxMemFile final : public CxFile {
+public:
+    CxMemFile() = default;
+    // Wraps caller bytes for reading; they are not copied and must outlive the stream.
+    CxMemFile(const void *data, std::size_t size);
+    ~CxMemFile() override;
+    CxMemFile(const CxMemFile &) = delete;
+    CxMemFile &operator=(const CxMemFile &) = delete;
+
+    // Opens an empty, growing buffer for writing.
+    bool Open();
+    bool Close() override;
+    std::size_t Read(void *buffer, std::size_t size, std::size_t count) override;
+    std::size_t Write(const void *buffer, std::size_t size, std::size_t count) override;
+    bool Seek(std::int64_t offset, int origin) override;
+    std::int64_t Tell() override;
+    std::int64_t Size() override;
+    bool Flush() override { return IsOpen(); }
+    bool Eof() override;
+    bool Error() override { return m_failed; }
+    bool IsOpen() const override { return m_open; }
+
+    // Hands over the written bytes. With detach the caller owns them and must
+    // free them with CxMemFile::FreeBuffer; Size() still tells their length.
+    std::uint8_t *GetBuffer(bool detach = true);
+    static void FreeBuffer(std::uint8_t *buffer);
+
+private:
+    bool Reserve(std::size_t size);
+
+    std::uint8_t *m_data = nullptr;
+    const std::uint8_t *m_readOnly = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+    std::size_t m_pos = 0;
+    bool m_open = false;
+    bool m_failed = false;
+    bool m_detached = false;
+};

@@ -1,0 +1,602 @@
+#include "cximage.h"
+
+#include "codecs.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Largest file Load reads; anything bigger is not a picture we can hold.
+constexpr std::size_t kMaxFileBytes = std::size_t(1) << 31;
+
+bool IsPalettedBpp(int bpp)
+{
+    return bpp == 1 || bpp == 4 || bpp == 8;
+}
+
+}  // namespace
+
+void LOGFONT::SetFaceName(const char *name)
+{
+    std::memset(lfFaceName, 0, sizeof lfFaceName);
+    if (!name)
+        return;
+    std::size_t len = std::strlen(name);
+    if (len > LF_FACESIZE - 1) {
+        len = LF_FACESIZE - 1;
+        // Step back over UTF-8 continuation bytes so no character is split.
+        while (len > 0 && (static_cast<unsigned char>(name[len]) & 0xC0) == 0x80)
+            --len;
+    }
+    std::memcpy(lfFaceName, name, len);
+}
+
+CxImage::CxImage(std::uint32_t imagetype) : m_type(imagetype) {}
+
+CxImage::CxImage(const char *filename, std::uint32_t imagetype) : m_type(imagetype)
+{
+    Load(filename, imagetype);
+}
+
+bool CxImage::CheckSize(std::int64_t width, std::int64_t height)
+{
+    if (width <= 0 || height <= 0) {
+        SetError("empty image size");
+        return false;
+    }
+    if (width > kMaxDimension || height > kMaxDimension || width * height > kMaxPixels) {
+        SetError("image too large");
+        return false;
+    }
+    return true;
+}
+
+bool CxImage::Create(int width, int height, int bpp, std::uint32_t imagetype)
+{
+    if (bpp != 24 && !IsPalettedBpp(bpp)) {
+        SetError("unsupported depth");
+        return false;
+    }
+    if (!CheckSize(width, height))
+        return false;
+    const int stride = bpp == 24 ? (width * 3 + 3) & ~3 : (width + 3) & ~3;
+    std::vector<BYTE> pixels;
+    try {
+        pixels.assign(std::size_t(stride) * std::size_t(height), 0);
+    } catch (const std::bad_alloc &) {
+        SetError("out of memory");
+        return false;
+    }
+    m_pixels = std::move(pixels);
+    m_alpha.clear();
+    m_palette.clear();
+    if (bpp != 24) {
+        const int n = 1 << bpp;
+        m_palette.resize(std::size_t(n));
+        for (int i = 0; i < n; ++i) {
+            const BYTE v = BYTE(i * 255 / (n - 1));
+            m_palette[std::size_t(i)] = RGBQUAD{v, v, v, 0};
+        }
+    }
+    m_width = width;
+    m_height = height;
+    m_bpp = bpp;
+    m_stride = stride;
+    m_transIndex = -1;
+    m_transColorSet = false;
+    m_transColor = RGBQUAD{};
+    m_srcWidth = width;
+    m_srcHeight = height;
+    if (m_numFrames == 0)
+        m_numFrames = 1;
+    if (imagetype)
+        m_type = imagetype;
+    return true;
+}
+
+void CxImage::Destroy()
+{
+    m_pixels.clear();
+    m_pixels.shrink_to_fit();
+    m_alpha.clear();
+    m_alpha.shrink_to_fit();
+    m_palette.clear();
+    m_width = m_height = m_bpp = m_stride = 0;
+    m_srcWidth = m_srcHeight = 0;
+    m_transIndex = -1;
+    m_transColorSet = false;
+    m_transColor = RGBQUAD{};
+    m_numFrames = 0;
+    m_frameDelay = 0;
+    m_disposal = 0;
+}
+
+void CxImage::TakePixels(CxImage &&other)
+{
+    m_width = other.m_width;
+    m_height = other.m_height;
+    m_bpp = other.m_bpp;
+    m_stride = other.m_stride;
+    m_pixels = std::move(other.m_pixels);
+    m_palette = std::move(other.m_palette);
+    m_alpha = std::move(other.m_alpha);
+    m_transIndex = other.m_transIndex;
+    m_transColor = other.m_transColor;
+    m_transColorSet = other.m_transColorSet;
+    other.Destroy();
+}
+
+void CxImage::SetLoadSizeHint(int width, int height)
+{
+    m_hintWidth = std::max(0, width);
+    m_hintHeight = std::max(0, height);
+}
+
+std::uint32_t CxImage::DetectFormat(const std::uint8_t *d, std::size_t n)
+{
+    if (n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF)
+        return CXIMAGE_FORMAT_JPG;
+    if (n >= 8 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0)
+        return CXIMAGE_FORMAT_PNG;
+    if (n >= 6 && (std::memcmp(d, "GIF87a", 6) == 0 || std::memcmp(d, "GIF89a", 6) == 0))
+        return CXIMAGE_FORMAT_GIF;
+    if (n >= 4 && ((d[0] == 'I' && d[1] == 'I' && d[2] == 42 && d[3] == 0) ||
+                   (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && d[3] == 42)))
+        return CXIMAGE_FORMAT_TIF;
+    if (n >= 14 && d[0] == 'B' && d[1] == 'M')
+        return CXIMAGE_FORMAT_BMP;
+    // PCX has no magic number: manufacturer 10, a known version, RLE
+    // encoding 1 and a plausible depth.
+    if (n >= 128 && d[0] == 0x0A && (d[1] == 0 || d[1] == 2 || d[1] == 3 || d[1] == 4 || d[1] == 5) &&
+        d[2] == 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8))
+        return CXIMAGE_FORMAT_PCX;
+    return CXIMAGE_FORMAT_UNKNOWN;
+}
+
+bool CxImage::Load(const char *filename, std::uint32_t imagetype)
+{
+    Destroy();
+    CxIOFile file;
+    if (!filename || !file.Open(filename, "rb")) {
+        SetError("cannot open file");
+        return false;
+    }
+    return Decode(&file, imagetype);
+}
+
+bool CxImage::Decode(CxFile *file, std::uint32_t imagetype)
+{
+    Destroy();
+    std::string bytes;
+    if (!file || !file->ReadAll(bytes, kMaxFileBytes)) {
+        SetError("cannot read file");
+        return false;
+    }
+    return Decode(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), imagetype);
+}
+
+bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype)
+{
+    (void)imagetype;  // the bytes decide; the caller's guess is only a guess
+    Destroy();
+    const std::uint32_t format = data ? DetectFormat(data, size) : CXIMAGE_FORMAT_UNKNOWN;
+    cxcodec::DecodeRequest req;
+    req.frame = m_frame;
+    req.hintWidth = m_hintWidth;
+    req.hintHeight = m_hintHeight;
+
+    CxImage out;
+    bool ok = false;
+    switch (format) {
+    case CXIMAGE_FORMAT_BMP: ok = cxcodec::DecodeBmp(data, size, out, req); break;
+    case CXIMAGE_FORMAT_GIF: ok = cxcodec::DecodeGif(data, size, out, req); break;
+    case CXIMAGE_FORMAT_JPG: ok = cxcodec::DecodeJpeg(data, size, out, req); break;
+    case CXIMAGE_FORMAT_PNG: ok = cxcodec::DecodePng(data, size, out, req); break;
+    case CXIMAGE_FORMAT_TIF: ok = cxcodec::DecodeTiff(data, size, out, req); break;
+    case CXIMAGE_FORMAT_PCX: ok = cxcodec::DecodePcx(data, size, out, req); break;
+    default: SetError("unknown file format"); return false;
+    }
+    if (!ok || !out.IsValid()) {
+        m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
+        return false;
+    }
+    const int numFrames = std::max(1, out.m_numFrames);
+    const int srcW = out.m_srcWidth > 0 ? out.m_srcWidth : out.m_width;
+    const int srcH = out.m_srcHeight > 0 ? out.m_srcHeight : out.m_height;
+    const int delay = out.m_frameDelay, disposal = out.m_disposal;
+    TakePixels(std::move(out));
+    m_numFrames = numFrames;
+    m_srcWidth = srcW;
+    m_srcHeight = srcH;
+    m_frameDelay = delay;
+    m_disposal = disposal;
+    m_type = format;
+    m_lastError.clear();
+    return true;
+}
+
+bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
+{
+    if (!IsValid()) {
+        SetError("no image to save");
+        return false;
+    }
+    if (!file || !file->IsOpen()) {
+        SetError("output not open");
+        return false;
+    }
+    if (imagetype == CXIMAGE_FORMAT_UNKNOWN)
+        imagetype = m_type;
+    bool ok = false;
+    switch (imagetype) {
+    case CXIMAGE_FORMAT_BMP: ok = cxcodec::EncodeBmp(*this, *file); break;
+    case CXIMAGE_FORMAT_GIF: ok = cxcodec::EncodeGif(*this, *file); break;
+    case CXIMAGE_FORMAT_JPG: ok = cxcodec::EncodeJpeg(*this, *file); break;
+    case CXIMAGE_FORMAT_PNG: ok = cxcodec::EncodePng(*this, *file); break;
+    case CXIMAGE_FORMAT_TIF: ok = cxcodec::EncodeTiff(*this, *file); break;
+    case CXIMAGE_FORMAT_PCX: ok = cxcodec::EncodePcx(*this, *file); break;
+    default: SetError("unknown output format"); return false;
+    }
+    if (ok && (!file->Flush() || file->Error()))
+        ok = false;
+    if (!ok && m_lastError.empty())
+        SetError("cannot write image");
+    return ok;
+}
+
+bool CxImage::Save(const char *filename, std::uint32_t imagetype)
+{
+    if (!IsValid()) {
+        SetError("no image to save");
+        return false;
+    }
+    if (!filename || !*filename) {
+        SetError("no file name");
+        return false;
+    }
+    if (imagetype == CXIMAGE_FORMAT_UNKNOWN)
+        imagetype = m_type;
+    if (imagetype < CXIMAGE_FORMAT_BMP || imagetype > CXIMAGE_FORMAT_PCX) {
+        SetError("unknown output format");
+        return false;
+    }
+    // Write next to the target and rename into place, so a failed or
+    // interrupted save never leaves a truncated file or costs an old one.
+    const std::string target(filename);
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base.substr(0, 200) +
+                       ".part-XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        SetError("cannot create output file");
+        return false;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE *fp = fdopen(fd, "wb");
+    if (!fp) {
+        close(fd);
+        unlink(temp.c_str());
+        SetError("cannot create output file");
+        return false;
+    }
+    bool ok;
+    {
+        CxIOFile out(fp);
+        m_lastError.clear();
+        ok = Encode(&out, imagetype);
+    }
+    ok = (std::fclose(fp) == 0) && ok;
+    if (ok) {
+        struct stat st;
+        if (stat(filename, &st) == 0 && S_ISDIR(st.st_mode)) {
+            SetError("output is a folder");
+            ok = false;
+        } else if (std::rename(temp.c_str(), filename) != 0) {
+            SetError("cannot replace output file");
+            ok = false;
+        }
+    }
+    if (!ok) {
+        if (m_lastError.empty())
+            SetError("cannot write image");
+        unlink(temp.c_str());
+    }
+    return ok;
+}
+
+BYTE *CxImage::GetBits(int row)
+{
+    if (!IsValid() || row < 0 || row >= m_height)
+        return nullptr;
+    return m_pixels.data() + std::size_t(row) * std::size_t(m_stride);
+}
+
+const BYTE *CxImage::GetBits(int row) const
+{
+    return const_cast<CxImage *>(this)->GetBits(row);
+}
+
+bool CxImage::SetPalette(const RGBQUAD *palette, int count)
+{
+    if (!IsValid() || m_bpp == 24 || !palette || count < 1 || count > (1 << m_bpp)) {
+        SetError("palette does not fit the image");
+        return false;
+    }
+    m_palette.assign(palette, palette + count);
+    if (count < (1 << m_bpp)) {
+        for (BYTE &px : m_pixels)
+            if (px >= count)
+                px = 0;
+    }
+    if (m_transIndex >= count)
+        m_transIndex = -1;
+    return true;
+}
+
+RGBQUAD CxImage::GetPaletteColor(int index) const
+{
+    if (index < 0 || index >= int(m_palette.size()))
+        return RGBQUAD{};
+    return m_palette[std::size_t(index)];
+}
+
+BYTE CxImage::GetPixelIndex(int x, int y) const
+{
+    if (m_bpp == 24 || x < 0 || y < 0 || x >= m_width || y >= m_height)
+        return 0;
+    return m_pixels[std::size_t(y) * std::size_t(m_stride) + std::size_t(x)];
+}
+
+void CxImage::SetPixelIndex(int x, int y, BYTE index)
+{
+    if (m_bpp == 24 || x < 0 || y < 0 || x >= m_width || y >= m_height || index >= m_palette.size())
+        return;
+    m_pixels[std::size_t(y) * std::size_t(m_stride) + std::size_t(x)] = index;
+}
+
+RGBQUAD CxImage::GetPixelColor(int x, int y) const
+{
+    if (!IsValid() || x < 0 || y < 0 || x >= m_width || y >= m_height)
+        return RGBQUAD{};
+    const std::size_t row = std::size_t(y) * std::size_t(m_stride);
+    if (m_bpp == 24) {
+        const BYTE *p = m_pixels.data() + row + std::size_t(x) * 3;
+        const BYTE a = m_alpha.empty() ? 255 : m_alpha[std::size_t(y) * std::size_t(m_width) + std::size_t(x)];
+        return RGBQUAD{p[0], p[1], p[2], a};
+    }
+    const BYTE index = m_pixels[row + std::size_t(x)];
+    RGBQUAD c = m_palette[index];
+    c.rgbReserved = index == m_transIndex ? 0 : 255;
+    return c;
+}
+
+void CxImage::SetPixelColor(int x, int y, RGBQUAD c, bool setAlpha)
+{
+    if (!IsValid() || x < 0 || y < 0 || x >= m_width || y >= m_height)
+        return;
+    const std::size_t row = std::size_t(y) * std::size_t(m_stride);
+    if (m_bpp == 24) {
+        BYTE *p = m_pixels.data() + row + std::size_t(x) * 3;
+        p[0] = c.rgbBlue;
+        p[1] = c.rgbGreen;
+        p[2] = c.rgbRed;
+        if (setAlpha && m_alpha.empty())
+            AlphaCreate();
+        if (setAlpha)
+            m_alpha[std::size_t(y) * std::size_t(m_width) + std::size_t(x)] = c.rgbReserved;
+        return;
+    }
+    int best = 0, bestDist = 1 << 30;
+    for (int i = 0; i < int(m_palette.size()); ++i) {
+        if (i == m_transIndex)
+            continue;
+        const RGBQUAD &p = m_palette[std::size_t(i)];
+        const int dr = p.rgbRed - c.rgbRed, dg = p.rgbGreen - c.rgbGreen, db = p.rgbBlue - c.rgbBlue;
+        const int d = dr * dr + dg * dg + db * db;
+        if (d < bestDist) {
+            bestDist = d;
+            best = i;
+        }
+    }
+    m_pixels[row + std::size_t(x)] = BYTE(best);
+}
+
+bool CxImage::AlphaCreate()
+{
+    if (!IsValid() || m_bpp != 24) {
+        SetError("alpha needs a 24-bit image");
+        return false;
+    }
+    if (m_alpha.empty()) {
+        try {
+            m_alpha.assign(std::size_t(m_width) * std::size_t(m_height), 255);
+        } catch (const std::bad_alloc &) {
+            SetError("out of memory");
+            return false;
+        }
+    }
+    return true;
+}
+
+BYTE *CxImage::AlphaGetPointer(int row)
+{
+    if (m_alpha.empty() || row < 0 || row >= m_height)
+        return nullptr;
+    return m_alpha.data() + std::size_t(row) * std::size_t(m_width);
+}
+
+const BYTE *CxImage::AlphaGetPointer(int row) const
+{
+    return const_cast<CxImage *>(this)->AlphaGetPointer(row);
+}
+
+bool CxImage::IsTransparent() const
+{
+    if (!IsValid())
+        return false;
+    if (m_bpp != 24) {
+        if (m_transIndex < 0)
+            return false;
+        for (int y = 0; y < m_height; ++y) {
+            const BYTE *p = GetBits(y);
+            if (std::find(p, p + m_width, BYTE(m_transIndex)) != p + m_width)
+                return true;
+        }
+        return false;
+    }
+    return std::any_of(m_alpha.begin(), m_alpha.end(), [](BYTE a) { return a != 255; });
+}
+
+void CxImage::SetTransIndex(int index)
+{
+    m_transIndex = (m_bpp != 24 && index >= 0 && index < int(m_palette.size())) ? index : -1;
+}
+
+RGBQUAD CxImage::GetTransColor() const
+{
+    if (m_transColorSet)
+        return m_transColor;
+    if (m_transIndex >= 0 && m_transIndex < int(m_palette.size()))
+        return m_palette[std::size_t(m_transIndex)];
+    return RGBQUAD{};
+}
+
+void CxImage::SetTransColor(RGBQUAD color)
+{
+    m_transColor = color;
+    m_transColorSet = true;
+}
+
+QImage CxImage::ToQImage() const
+{
+    if (!IsValid())
+        return QImage();
+    QImage q(m_width, m_height, QImage::Format_ARGB32);
+    if (q.isNull())
+        return q;
+    std::vector<std::uint8_t> rgba(std::size_t(m_width) * 4);
+    for (int y = 0; y < m_height; ++y) {
+        cxcodec::RowToRGBA(*this, y, rgba.data());
+        QRgb *dst = reinterpret_cast<QRgb *>(q.scanLine(y));
+        for (int x = 0; x < m_width; ++x) {
+            const std::uint8_t *p = &rgba[std::size_t(x) * 4];
+            dst[x] = qRgba(p[0], p[1], p[2], p[3]);
+        }
+    }
+    return q;
+}
+
+bool CxImage::FromQImage(const QImage &image)
+{
+    if (image.isNull()) {
+        SetError("empty picture");
+        return false;
+    }
+    const QImage src = image.convertToFormat(QImage::Format_ARGB32);
+    CxImage out;
+    if (!out.Create(src.width(), src.height(), 24)) {
+        m_lastError = out.m_lastError;
+        return false;
+    }
+    bool anyAlpha = src.hasAlphaChannel();
+    if (anyAlpha)
+        out.AlphaCreate();
+    bool translucent = false;
+    for (int y = 0; y < src.height(); ++y) {
+        const QRgb *s = reinterpret_cast<const QRgb *>(src.constScanLine(y));
+        BYTE *d = out.GetBits(y);
+        BYTE *a = anyAlpha ? out.AlphaGetPointer(y) : nullptr;
+        for (int x = 0; x < src.width(); ++x) {
+            d[x * 3] = BYTE(qBlue(s[x]));
+            d[x * 3 + 1] = BYTE(qGreen(s[x]));
+            d[x * 3 + 2] = BYTE(qRed(s[x]));
+            if (a) {
+                a[x] = BYTE(qAlpha(s[x]));
+                translucent |= a[x] != 255;
+            }
+        }
+    }
+    if (!translucent)
+        out.AlphaDelete();
+    TakePixels(std::move(out));
+    m_srcWidth = m_width;
+    m_srcHeight = m_height;
+    if (m_numFrames == 0)
+        m_numFrames = 1;
+    return true;
+}
+
+namespace cxcodec {
+
+void RowToBGR(const CxImage &img, int y, std::uint8_t *bgr, bool onWhite)
+{
+    const int w = img.GetWidth();
+    const BYTE *src = img.GetBits(y);
+    if (img.GetBpp() == 24) {
+        const BYTE *a = onWhite ? img.AlphaGetPointer(y) : nullptr;
+        if (!a) {
+            std::memcpy(bgr, src, std::size_t(w) * 3);
+            return;
+        }
+        for (int x = 0; x < w; ++x) {
+            const int al = a[x];
+            for (int c = 0; c < 3; ++c)
+                bgr[x * 3 + c] = std::uint8_t((src[x * 3 + c] * al + 255 * (255 - al) + 127) / 255);
+        }
+        return;
+    }
+    const RGBQUAD *pal = img.GetPalette();
+    const int trans = onWhite ? img.GetTransIndex() : -1;
+    for (int x = 0; x < w; ++x) {
+        const BYTE i = src[x];
+        if (i == trans) {
+            bgr[x * 3] = bgr[x * 3 + 1] = bgr[x * 3 + 2] = 255;
+        } else {
+            bgr[x * 3] = pal[i].rgbBlue;
+            bgr[x * 3 + 1] = pal[i].rgbGreen;
+            bgr[x * 3 + 2] = pal[i].rgbRed;
+        }
+    }
+}
+
+void RowToRGBA(const CxImage &img, int y, std::uint8_t *rgba)
+{
+    if (!rgba)
+        return;
+    const int w = img.GetWidth();
+    const BYTE *src = img.GetBits(y);
+    if (img.GetBpp() == 24) {
+        const BYTE *a = img.AlphaGetPointer(y);
+        for (int x = 0; x < w; ++x) {
+            rgba[x * 4] = src[x * 3 + 2];
+            rgba[x * 4 + 1] = src[x * 3 + 1];
+            rgba[x * 4 + 2] = src[x * 3];
+            rgba[x * 4 + 3] = a ? a[x] : 255;
+        }
+        return;
+    }
+    const RGBQUAD *pal = img.GetPalette();
+    const int trans = img.GetTransIndex();
+    for (int x = 0; x < w; ++x) {
+        const BYTE i = src[x];
+        rgba[x * 4] = pal[i].rgbRed;
+        rgba[x * 4 + 1] = pal[i].rgbGreen;
+        rgba[x * 4 + 2] = pal[i].rgbBlue;
+        rgba[x * 4 + 3] = i == trans ? 0 : 255;
+    }
+}
+
+}  // namespace cxcodec

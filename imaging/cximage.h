@@ -1,0 +1,218 @@
+// CxImage: one decoded picture and every pixel operation the program needs.
+//
+// Image model (the same for every codec and every caller):
+//
+//  * Depth. GetBpp() is 1, 4 or 8 for a paletted image and 24 for a colour
+//    image; 0 for an empty one. Paletted pixels are stored one index byte per
+//    pixel whatever GetBpp() says, so 1, 4 and 8 differ only in the palette size
+//    they allow (at most 2, 16 or 256 entries). GetNumColors() is the number of
+//    palette entries (0 for 24 bits); every stored index is below it.
+//    Greyscale is a paletted image whose entries are all grey (IsGrayScale).
+//    Deeper samples (16-bit PNG and TIFF) are reduced to 8 bits per channel.
+//  * Rows. Row 0 is the top row. Colour rows hold B, G, R bytes; every row,
+//    colour or index, starts on a 4-byte boundary (GetEffWidth() bytes apart).
+//  * Transparency. A paletted image may have one transparent index
+//    (GetTransIndex() >= 0). A 24-bit image may carry an 8-bit alpha plane
+//    beside the colour (AlphaIsValid()); 255 is opaque. A paletted image never
+//    has an alpha plane: files whose palette has partial transparency decode to
+//    24 bits with alpha. Transparency survives to PNG, TIF and GIF output; JPG,
+//    BMP and PCX output composite transparent pixels onto white.
+//    GetTransColor() reports the colour of the transparent entry (or the one set
+//    with SetTransColor). SetTransColor only records the colour an encoder
+//    writes for transparent pixels; it never makes any pixel transparent, so an
+//    opaque image stays opaque whatever colour it is given.
+//  * Frames. GetNumFrames() is the number of frames in the file (1 for still
+//    formats). SetFrame(k) before Load asks for frame k; for a GIF the result is
+//    the full logical screen as a viewer shows it while frame k is displayed,
+//    composed with every earlier frame's disposal. Such a frame is paletted
+//    when one palette covers all its colours and 24 bits with alpha otherwise;
+//    areas not painted yet are transparent. GetFrameDelay() is in hundredths of
+//    a second, GetDisposalMethod() the frame's own disposal code (0 to 3).
+//  * Reduced decode. SetLoadSizeHint(w, h) lets a codec that can decode at a
+//    reduced scale (JPEG) return a smaller image that still covers w x h in
+//    both directions; GetWidth()/GetHeight() describe the pixels held, while
+//    GetSrcWidth()/GetSrcHeight() always report the file's own size.
+//  * Limits. No image is larger than kMaxDimension on a side or kMaxPixels in
+//    all; decoders check this before allocating and fail instead.
+//
+// Every operation reports failure by returning false (GetLastError() says
+// why); none throws, and a failed operation leaves a valid image unchanged.
+#pragma once
+
+#include "cxfile.h"
+#include "cxtypes.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QImage;
+class QPainter;
+
+// What DrawStringEx draws. Callers fill text, font and colour; the other
+// fields keep their defaults unless a caller wants them.
+struct tagCxTextInfo {
+    std::string text;  // UTF-8
+    LOGFONT lfont;
+    COLORREF fcolor = RGB(0, 0, 0);
+    // Alignment of multi-line text: 0 left, 1 centre, 2 right.
+    int align = 0;
+    bool smooth = true;  // anti-aliased
+    // Optional box behind the text.
+    bool opaque = false;
+    COLORREF bcolor = RGB(255, 255, 255);
+    int b_opacity = 0;   // 0..100 percent of the box's transparency
+    int b_outline = 0;   // outline width in pixels
+    int b_round = 0;     // corner radius in pixels
+};
+using CXTEXTINFO = tagCxTextInfo;
+
+class CxImage {
+public:
+    static constexpr int kMaxDimension = 1 << 18;
+    static constexpr std::int64_t kMaxPixels = std::int64_t(1) << 28;
+
+    explicit CxImage(std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
+    CxImage(const char *filename, std::uint32_t imagetype);
+    CxImage(const CxImage &) = default;
+    CxImage &operator=(const CxImage &) = default;
+    CxImage(CxImage &&) noexcept = default;
+    CxImage &operator=(CxImage &&) noexcept = default;
+    virtual ~CxImage() = default;
+
+    // --- Life cycle -----------------------------------------------------
+    // Makes a blank image (black, or palette entry 0). bpp 1, 4, 8 or 24; a
+    // paletted image gets a grey ramp of 2^bpp entries.
+    bool Create(int width, int height, int bpp, std::uint32_t imagetype = 0);
+    // Frees the pixels; frame request, quality and size hint are kept.
+    void Destroy();
+    bool IsValid() const { return m_bpp != 0; }
+
+    // --- Files ------------------------------------------------------------
+    // The format is recognised from the bytes; imagetype only names what the
+    // caller expects (0: unknown) and a mislabelled file still loads.
+    bool Load(const char *filename, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
+    bool Decode(CxFile *file, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
+    bool Decode(const std::uint8_t *data, std::size_t size,
+                std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
+    // Writes through a temporary file beside the target, renamed into place
+    // only when complete. Type 0 writes the format the image was loaded from.
+    bool Save(const char *filename, std::uint32_t imagetype);
+    bool Encode(CxFile *file, std::uint32_t imagetype);
+    // Format recognised from a file's first bytes, 0 if none.
+    static std::uint32_t DetectFormat(const std::uint8_t *data, std::size_t size);
+
+    // --- Properties ---------------------------------------------------------
+    int GetWidth() const { return m_width; }
+    int GetHeight() const { return m_height; }
+    int GetSrcWidth() const { return m_srcWidth; }
+    int GetSrcHeight() const { return m_srcHeight; }
+    int GetBpp() const { return m_bpp; }
+    int GetNumColors() const { return int(m_palette.size()); }
+    std::uint32_t GetType() const { return m_type; }
+    int GetEffWidth() const { return m_stride; }
+    const char *GetLastError() const { return m_lastError.c_str(); }
+
+    void SetFrame(int frame) { m_frame = frame < 0 ? 0 : frame; }
+    int GetFrame() const { return m_frame; }
+    int GetNumFrames() const { return m_numFrames; }
+    int GetFrameDelay() const { return m_frameDelay; }
+    void SetFrameDelay(int delay) { m_frameDelay = delay < 0 ? 0 : delay; }
+    int GetDisposalMethod() const { return m_disposal; }
+    void SetDisposalMethod(int method) { m_disposal = method & 7; }
+
+    void SetJpegQuality(BYTE quality) { m_jpegQuality = quality > 100 ? 100 : quality; }
+    BYTE GetJpegQuality() const { return m_jpegQuality; }
+    void SetLoadSizeHint(int width, int height);
+
+    // --- Pixels ---------------------------------------------------------------
+    BYTE *GetBits(int row = 0);
+    const BYTE *GetBits(int row = 0) const;
+    const RGBQUAD *GetPalette() const { return m_palette.empty() ? nullptr : m_palette.data(); }
+    // Sets the palette (1 to 256 entries) of a paletted image; indices at or
+    // beyond the new size are mapped to entry 0.
+    bool SetPalette(const RGBQUAD *palette, int count);
+    RGBQUAD GetPaletteColor(int index) const;
+    // Colour at (x, y), y counted from the top; alpha in rgbReserved (255 where
+    // opaque, 0 at the transparent index). Out of range gives black.
+    RGBQUAD GetPixelColor(int x, int y) const;
+    BYTE GetPixelIndex(int x, int y) const;
+    void SetPixelColor(int x, int y, RGBQUAD color, bool setAlpha = false);
+    void SetPixelIndex(int x, int y, BYTE index);
+
+    bool AlphaIsValid() const { return !m_alpha.empty(); }
+    bool AlphaCreate();  // opaque plane; 24-bit images only
+    void AlphaDelete() { m_alpha.clear(); m_alpha.shrink_to_fit(); }
+    BYTE *AlphaGetPointer(int row = 0);
+    const BYTE *AlphaGetPointer(int row = 0) const;
+    // True when any pixel is not fully opaque.
+    bool IsTransparent() const;
+
+    int GetTransIndex() const { return m_transIndex; }
+    void SetTransIndex(int index);  // -1 for none
+    RGBQUAD GetTransColor() const;
+    void SetTransColor(RGBQUAD color);
+
+    // --- Transformations ------------------------------------------------------
+    // mode 0: high-quality separable filter, area-correct when shrinking.
+    // False for a zero size or one beyond the limits. Paletted images become
+    // 24 bits (a transparent index becomes alpha).
+    bool Resample(long newx, long newy, int mode = 0, CxImage *iDst = nullptr);
+    bool RotateLeft(CxImage *iDst = nullptr);
+    bool RotateRight(CxImage *iDst = nullptr);
+    bool Rotate180(CxImage *iDst = nullptr);
+    // 3x3 (or larger odd) convolution, divided, offset and clamped, on colour;
+    // a paletted image is first raised to 24 bits. Alpha is left as it is.
+    bool Filter(const long *kernel, long ksize, long kfactor, long koffset);
+    bool IsGrayScale() const;
+    bool IncreaseBpp(DWORD nbit);
+    // Maps to the given palette (256 entries when null: built from the image),
+    // with Floyd-Steinberg error diffusion when asked. Alpha becomes a
+    // transparent index taken from an entry no opaque pixel uses.
+    bool DecreaseBpp(DWORD nbit, bool errordiffusion, const RGBQUAD *ppal = nullptr,
+                     DWORD clrimportant = 0);
+
+    // Burns text into the pixels, (x, y) the left end of the baseline. With
+    // bSetAlpha the text's coverage is also made opaque in the alpha plane.
+    bool DrawStringEx(long x, long y, const CXTEXTINFO *pTextType, bool bSetAlpha = false);
+    // Draws the image scaled into the rectangle of a painter.
+    bool Stretch(QPainter *painter, long xoffset, long yoffset, long xsize, long ysize,
+                 DWORD dwRop = SRCCOPY) const;
+
+    // --- Bridges ----------------------------------------------------------------
+    // ARGB32 (non-premultiplied) copy; null image when empty.
+    QImage ToQImage() const;
+    // 24 bits, with alpha when the picture has any.
+    bool FromQImage(const QImage &image);
+
+protected:
+    void SetError(const char *text) { m_lastError = text; }
+    bool CheckSize(std::int64_t width, std::int64_t height);
+    // Replaces the pixel content with a new image's (keeps frame and settings).
+    void TakePixels(CxImage &&other);
+
+    int m_width = 0;
+    int m_height = 0;
+    int m_bpp = 0;
+    int m_stride = 0;
+    std::vector<BYTE> m_pixels;
+    std::vector<RGBQUAD> m_palette;
+    std::vector<BYTE> m_alpha;  // width x height, rows not padded
+    int m_transIndex = -1;
+    RGBQUAD m_transColor{};
+    bool m_transColorSet = false;
+
+    std::uint32_t m_type = CXIMAGE_FORMAT_UNKNOWN;
+    int m_srcWidth = 0;
+    int m_srcHeight = 0;
+    int m_frame = 0;
+    int m_numFrames = 0;
+    int m_frameDelay = 0;
+    int m_disposal = 0;
+    BYTE m_jpegQuality = 90;
+    int m_hintWidth = 0;
+    int m_hintHeight = 0;
+    std::string m_lastError;
+
+    friend struct CxImageAccess;
+};

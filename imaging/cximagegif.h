@@ -1,0 +1,47 @@
+// CxImageGIF: the GIF codec's own view of a file (comment, loop count,
+// disposal) and the writer of multi-frame GIF89a animations.
+#pragma once
+
+#include "cximage.h"
+
+#include <cstddef>
+#include <string>
+
+class CxImageGIF : public CxImage {
+public:
+    CxImageGIF() : CxImage(CXIMAGE_FORMAT_GIF) {}
+
+    // Decodes the frame chosen with SetFrame (0 by default) and reads the
+    // file's comment, loop count and the first frame's disposal method.
+    bool Decode(CxFile *file);
+    using CxImage::Decode;
+
+    // Writes pagecount frames as one animation: the logical screen is the
+    // largest frame, each frame is written full size at (0, 0) with its own
+    // delay and transparency. The disposal method set here is used for every
+    // frame except where it would let an earlier frame show through a later
+    // frame's transparent pixels; there restore-to-background is written.
+    // With bLocalColorMap every frame gets its own colour table; otherwise the
+    // first frame's table is global and only frames whose colours differ get a
+    // local one. Colour frames are quantised to 256 colours (255 and a
+    // transparent entry when they have alpha).
+    bool Encode(CxFile *file, CxImage **frames, int pagecount, bool bLocalColorMap = false);
+    // Single image, written through the same path.
+    bool Encode(CxFile *file) { CxImage *self = this; return Encode(file, &self, 1, false); }
+
+    // Comment extension text (at most 255 bytes are kept per block; the
+    // whole comment is kept up to 4096 bytes).
+    void SetComment(const char *comment);
+    const std::string &GetComment() const { return m_comment; }
+    // Copies the comment, NUL-terminated and cut to fit, into a caller buffer.
+    void GetComment(char *buffer, std::size_t size) const;
+
+    // -1: the file has no loop extension (plays once); 0: loops for ever;
+    // n > 0: repeats n times.
+    void SetLoops(int loops) { m_loops = loops < -1 ? -1 : (loops > 65535 ? 65535 : loops); }
+    int GetLoops() const { return m_loops; }
+
+private:
+    std::string m_comment;
+    int m_loops = 0;
+};
