@@ -1,1 +1,151 @@
+// The options of one conversion run and its ordered list of source files.
 #pragma once
+
+#include "cxtypes.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Longest texts the job keeps, in characters.
+constexpr int kMaxAffixChars = 254;     // rename prefix and suffix
+constexpr int kMaxStampTextChars = 255;  // watermark text
+
+// Overwrite policy when an output file already exists.
+enum : std::int32_t {
+    OVERWRITE_REPLACE = 0,
+    OVERWRITE_RENAME = 1,
+    OVERWRITE_ASK = 2,
+};
+
+// Rotation choices.
+enum : std::int32_t {
+    ROTATE_NONE = -1,
+    ROTATE_LEFT = 0,   // -90 degrees
+    ROTATE_RIGHT = 1,  // +90 degrees
+    ROTATE_180 = 2,
+};
+
+// The format list of the option panel, in order: shown text, the job's
+// format text and the output type code it gives (0: the source's own).
+struct FormatEntry {
+    const char *shown;
+    const char *format;
+    std::uint32_t type;
+};
+extern const std::array<FormatEntry, 7> kFormatTable;
+
+// The resize rules, in order: 0 fit inside, 1 set width, 2 set height,
+// 3 exact size.
+extern const std::array<const char *, 4> kResizeRuleNames;
+
+// Type code of an extension already in lower case, compared exactly.
+std::uint32_t TypeFromExtension(std::string_view ext);
+
+// Cuts UTF-8 text to at most maxChars characters, never inside one.
+std::string CutText(std::string_view text, int maxChars);
+
+class CConvertJob {
+public:
+    // Which optional steps run.
+    bool m_bStamp = false;
+    bool m_bRotate = false;
+    bool m_bResize = false;
+    bool m_bRename = false;
+
+    std::string m_szFormat;        // "" keeps each source's format, else "JPG", "BMP", ...
+    std::string m_szOutDir;        // "" writes beside each source
+    std::string m_szRenamePrefix;  // at most kMaxAffixChars characters
+    std::string m_szRenameSuffix;
+    std::int32_t m_nStartNumber = 0;  // <= 0 keeps each file's own base name
+    std::int32_t m_nResizeType = 0;
+    std::int32_t m_nWidth = 0;
+    std::int32_t m_nHeight = 0;
+    std::int32_t m_nrotateType = ROTATE_NONE;
+    std::string m_szStampText;  // at most kMaxStampTextChars characters
+    COLORREF m_crStampColor = RGB(255, 122, 122);
+    // The job's own copy of the watermark font; empty until a stamp is set.
+    std::optional<LOGFONT> m_lfStampFont;
+    std::int32_t m_nOverwrite = OVERWRITE_ASK;
+    BYTE m_bSharpen = 0;
+    BYTE m_bDontEnlarge = 0;
+    std::int32_t m_nQuality = 75;
+
+    // The flags packed as one byte: stamp bit 0, rotate 1, resize 2, rename 3.
+    BYTE GetFlagsByte() const;
+
+    void SetStampFlag(bool on) { m_bStamp = on; }
+    void SetRotateFlag(bool on) { m_bRotate = on; }
+    void SetResizeFlag(bool on) { m_bResize = on; }
+    void SetRenameFlag(bool on) { m_bRename = on; }
+    void SetPrefix(std::string_view text) { m_szRenamePrefix = CutText(text, kMaxAffixChars); }
+    void SetSuffix(std::string_view text) { m_szRenameSuffix = CutText(text, kMaxAffixChars); }
+    void SetStartNumber(std::int32_t n) { m_nStartNumber = n; }
+    void SetResizeType(std::int32_t rule) { m_nResizeType = rule; }
+    void SetSize(std::int32_t width, std::int32_t height)
+    {
+        m_nWidth = width;
+        m_nHeight = height;
+    }
+    void SetSharpen(bool on) { m_bSharpen = on ? 1 : 0; }
+    void SetDontEnlarge(bool on) { m_bDontEnlarge = on ? 1 : 0; }
+    void SetRotation(std::int32_t type) { m_nrotateType = type; }
+    // Copies the text (cut to fit) and the font record; a null font keeps none.
+    void SetStamp(std::string_view text, const LOGFONT *font, COLORREF color);
+    void SetQuality(std::int32_t quality) { m_nQuality = quality; }
+    // Format texts are at most four characters ("JPG" ... "TIF").
+    void SetFormat(std::string_view text) { m_szFormat = CutText(text, 4); }
+    // A folder is never cut: a shortened path would name another folder.
+    void SetOutputFolder(std::string_view path) { m_szOutDir = std::string(path); }
+    void SetOverwritePolicy(std::int32_t policy) { m_nOverwrite = policy; }
+
+    // The source list, in the order of the selected images.
+    void SetFileCount(int count) { m_files.resize(count < 0 ? 0 : std::size_t(count)); }
+    void SetFile(int index, std::string_view path);
+    int GetFileCount() const { return int(m_files.size()); }
+    const std::string &GetFile(int index) const { return m_files.at(std::size_t(index)); }
+    const std::vector<std::string> &GetFiles() const { return m_files; }
+
+    // Output type code of the chosen format; 0 when each source keeps its own.
+    std::uint32_t GetOutputType() const;
+
+private:
+    std::vector<std::string> m_files;
+};
+
+// The option values of the main window that a run is made from.
+struct ConvertOptions {
+    bool m_bRename = false;
+    std::string m_strRenamePrefix;
+    std::string m_strRenameSuffix;
+    std::string m_strStartNumber;
+    bool m_bResize = false;
+    std::int32_t m_nResizeType = 0;
+    std::int32_t m_nWidth = 0;
+    std::int32_t m_nHeight = 0;
+    bool m_bSharpen = false;
+    bool m_bDontEnlarge = false;
+    bool m_bRotate = false;
+    std::int32_t m_nrotateType = ROTATE_NONE;
+    bool m_bStamp = false;
+    std::string m_strStampText;
+    LOGFONT m_lfStamp;
+    COLORREF m_crStamp = RGB(255, 122, 122);
+    std::int32_t m_nQuality = 75;
+    std::int32_t m_nFormatType = 0;  // index into kFormatTable
+    std::string m_strOutDir;         // "源目录" means beside each source
+};
+
+// The destination entry meaning "beside each source file".
+extern const char *const kSourceFolderEntry;
+
+// Reads a leading decimal number as atoi does (sign, digits; anything else
+// gives 0), saturating instead of overflowing.
+std::int32_t ParseLeadingInt(std::string_view text);
+
+// Fills a job the way the Start command does: only the groups that are on
+// are copied, the rest keep their defaults; the overwrite policy is "ask".
+CConvertJob MakeConvertJob(const ConvertOptions &options, const std::vector<std::string> &sources);

@@ -1,0 +1,127 @@
+#include "pipeline.h"
+
+#include "cxtext.h"
+#include "octreequantizer.h"
+
+#include <cmath>
+
+const long kSharpenKernel[9] = {-1, -1, -1, -1, 15, -1, -1, -1, -1};
+
+namespace {
+
+std::int64_t Truncate(double v)
+{
+    // Far outside anything an image can be; keeps the conversion defined.
+    constexpr double limit = 4.0e18;
+    if (std::isnan(v))
+        return 0;
+    if (v > limit)
+        return std::int64_t(limit);
+    if (v < -limit)
+        return -std::int64_t(limit);
+    return std::int64_t(std::trunc(v));
+}
+
+bool Rotate(CxImage &img, std::int32_t type)
+{
+    switch (type) {
+    case ROTATE_LEFT: return img.RotateLeft();
+    case ROTATE_RIGHT: return img.RotateRight();
+    case ROTATE_180: return img.Rotate180();
+    default: return true;  // no choice made
+    }
+}
+
+}  // namespace
+
+ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t H)
+{
+    ResizeTarget t;
+    const double ratio = w > 0 ? double(h) / double(w) : 0.0;
+    switch (rule) {
+    case 0:
+        t.width = W;
+        t.height = Truncate(double(W) * ratio);
+        if (t.height > H) {
+            t.height = H;
+            t.width = ratio > 0 ? Truncate(double(H) / ratio) : 0;
+        }
+        break;
+    case 1:
+        t.width = W;
+        t.height = Truncate(double(W) * ratio);
+        break;
+    case 2:
+        t.height = H;
+        t.width = h > 0 ? Truncate(double(H) * (double(w) / double(h))) : 0;
+        break;
+    default:
+        t.width = W;
+        t.height = H;
+        break;
+    }
+    return t;
+}
+
+void DrawStamp(CxImage &img, const CConvertJob &job)
+{
+    const LOGFONT font = job.m_lfStampFont.value_or(LOGFONT{});
+    tagCxTextInfo info;
+    info.text = job.m_szStampText;
+    info.lfont = font;
+    info.fcolor = job.m_crStampColor;
+    const long x = long(img.GetWidth()) - TextExtentWidth(font, info.text) - 10;
+    const long y = long(img.GetHeight()) - 10;
+    img.DrawStringEx(x, y, &info, false);
+}
+
+TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge)
+{
+    TransformOutcome out;
+    if (job.m_bRotate && !Rotate(img, job.m_nrotateType))
+        out.failed = true;
+
+    if (job.m_bResize && !out.failed) {
+        const int w = img.GetWidth(), h = img.GetHeight();
+        const ResizeTarget t = ComputeResize(w, h, job.m_nResizeType, job.m_nWidth, job.m_nHeight);
+        const bool skip = consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height);
+        if (!skip && !img.Resample(long(t.width), long(t.height), 0))
+            out.failed = true;
+    }
+
+    if (job.m_bSharpen == 1)
+        img.Filter(kSharpenKernel, 3, 7, 0);
+
+    if (job.m_bStamp && !out.failed && !job.m_szStampText.empty()) {
+        DrawStamp(img, job);
+        out.stampDrawn = true;
+    }
+    return out;
+}
+
+void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &job, bool stampDrawn)
+{
+    if (outType == CXIMAGE_FORMAT_JPG) {
+        if (img.GetNumColors() != 0 && !img.IsGrayScale())
+            img.IncreaseBpp(24);
+        img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
+    } else if (outType == CXIMAGE_FORMAT_GIF) {
+        if (img.GetNumColors() != 8) {
+            COctreeQuantizer quantizer(256, 6);
+            quantizer.ProcessImage(img);
+            RGBQUAD palette[256] = {};
+            quantizer.SetColorTable(palette);
+            img.DecreaseBpp(8, true, palette, 0);
+        }
+    }
+}
+
+ConvertResult ConvertImage(CxImage &img, const CConvertJob &job, const std::string &outPath,
+                           std::uint32_t outType)
+{
+    const TransformOutcome t = TransformImage(img, job, true);
+    if (t.failed)
+        return ConvertResult::TransformFailed;
+    PrepareForOutput(img, outType, job, t.stampDrawn);
+    return img.Save(outPath.c_str(), outType) ? ConvertResult::Saved : ConvertResult::SaveFailed;
+}

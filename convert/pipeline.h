@@ -1,0 +1,49 @@
+// The steps that turn one decoded image into an output file: rotation,
+// resizing, sharpening, the text stamp, the depth the output format needs,
+// the JPEG quality and the save.
+#pragma once
+
+#include "convertjob.h"
+#include "cximage.h"
+
+#include <cstdint>
+#include <string>
+
+// Size a resize rule gives for a w x h image and a W x H target, computed in
+// double precision and truncated toward zero. 64-bit, so no target up to
+// 2147483647 overflows; the resampler refuses what it cannot hold.
+struct ResizeTarget {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+};
+ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t H);
+
+// The sharpen kernel: -1 around 15, size 3, divisor 7, offset 0.
+extern const long kSharpenKernel[9];
+
+struct TransformOutcome {
+    bool failed = false;      // a rotation or resample returned false
+    bool stampDrawn = false;  // the watermark was drawn (JPEG quality 95)
+};
+
+// Rotation, resize (consulting don't-enlarge when asked), sharpen (runs even
+// after a failure) and stamp, in that order.
+TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge = true);
+
+// The watermark at the lower right: x = width - text width - 10, y = height - 10.
+void DrawStamp(CxImage &img, const CConvertJob &job);
+
+// Brings the image to what the output type needs: 24 bits for a colour
+// palette going to JPEG, the JPEG quality, the octree palette for GIF.
+void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &job, bool stampDrawn);
+
+enum class ConvertResult {
+    Saved,
+    TransformFailed,  // nothing was written
+    SaveFailed,
+};
+
+// The whole single-image path: transformations, then (when none failed) the
+// depth step and the save.
+ConvertResult ConvertImage(CxImage &img, const CConvertJob &job, const std::string &outPath,
+                           std::uint32_t outType);

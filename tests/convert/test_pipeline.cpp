@@ -1,0 +1,235 @@
+#include "cxtext.h"
+#include "pipeline.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+ResizeTarget Size(int w, int h, int rule, int W, int H)
+{
+    return ComputeResize(w, h, rule, W, H);
+}
+
+CxImage Paletted(int w, int h, bool grey)
+{
+    CxImage img;
+    img.Create(w, h, 8);
+    RGBQUAD pal[256];
+    for (int i = 0; i < 256; ++i)
+        pal[i] = grey ? RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0} : RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i / 2), 0};
+    img.SetPalette(pal, 256);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.SetPixelIndex(x, y, BYTE((x + y) & 255));
+    return img;
+}
+
+}  // namespace
+
+TEST(ComputeResize, TheFourRulesTruncate)
+{
+    auto expect = [](ResizeTarget t, std::int64_t w, std::int64_t h) {
+        EXPECT_EQ(t.width, w);
+        EXPECT_EQ(t.height, h);
+    };
+    expect(Size(1600, 1200, 0, 800, 600), 800, 600);
+    expect(Size(1200, 1600, 0, 800, 600), 450, 600);  // 800 x 1066 would be too tall
+    expect(Size(300, 200, 1, 100, 0), 100, 66);
+    expect(Size(300, 200, 2, 0, 100), 150, 100);
+    expect(Size(300, 200, 3, 640, 480), 640, 480);
+    expect(Size(300, 200, 7, 640, 480), 640, 480);  // unknown rules stretch
+    expect(Size(300, 200, 1, 0, 0), 0, 66 * 0);
+    // The largest targets do not overflow.
+    expect(Size(100, 300, 1, 2147483647, 0), 2147483647, 6442450941);
+    expect(Size(300, 100, 2, 0, 2147483647), 6442450941, 2147483647);
+}
+
+TEST(TransformImage, DontEnlargeNeedsBothSidesStrictlyLarger)
+{
+    CConvertJob job;
+    job.SetResizeFlag(true);
+    job.SetDontEnlarge(true);
+    job.SetResizeType(1);
+    job.SetSize(800, 0);
+    CxImage img = MakeTestImage(640, 480);
+    EXPECT_FALSE(TransformImage(img, job).failed);
+    EXPECT_EQ(img.GetWidth(), 640);  // left as it is, and no error
+
+    job.SetResizeType(3);
+    job.SetSize(640, 480);
+    img = MakeTestImage(1000, 480);
+    EXPECT_FALSE(TransformImage(img, job).failed);
+    EXPECT_EQ(img.GetWidth(), 1000);  // the height is not strictly larger
+
+    img = MakeTestImage(1000, 500);
+    EXPECT_FALSE(TransformImage(img, job).failed);
+    EXPECT_EQ(img.GetWidth(), 640);
+    EXPECT_EQ(img.GetHeight(), 480);
+
+    // Frames of an animation are resized whatever don't-enlarge says.
+    img = MakeTestImage(320, 240);
+    EXPECT_FALSE(TransformImage(img, job, false).failed);
+    EXPECT_EQ(img.GetWidth(), 640);
+}
+
+TEST(TransformImage, RotationComesBeforeResizing)
+{
+    CConvertJob job;
+    job.SetRotateFlag(true);
+    job.SetRotation(ROTATE_RIGHT);
+    job.SetResizeFlag(true);
+    job.SetResizeType(1);
+    job.SetSize(100, 0);
+    CxImage img = MakeTestImage(300, 200);
+    EXPECT_FALSE(TransformImage(img, job).failed);
+    EXPECT_EQ(img.GetWidth(), 100);
+    EXPECT_EQ(img.GetHeight(), 150);
+
+    // Rotate on with no choice made: nothing turns.
+    job.SetRotation(ROTATE_NONE);
+    job.SetResizeFlag(false);
+    img = MakeTestImage(300, 200);
+    EXPECT_FALSE(TransformImage(img, job).failed);
+    EXPECT_EQ(img.GetWidth(), 300);
+}
+
+TEST(TransformImage, FailedResizeStopsEverythingButSharpen)
+{
+    CConvertJob job;
+    job.SetResizeFlag(true);
+    job.SetResizeType(1);
+    job.SetSize(2147483647, 0);
+    job.SetSharpen(true);
+    job.SetStampFlag(true);
+    job.SetStamp("never drawn", nullptr, RGB(255, 0, 0));
+    CxImage img = MakeTestImage(100, 300);
+    const CxImage original = img;
+    const TransformOutcome t = TransformImage(img, job);
+    EXPECT_TRUE(t.failed);
+    EXPECT_FALSE(t.stampDrawn);
+    EXPECT_EQ(img.GetWidth(), 100);
+    // Sharpened all the same: the checker edges grew stronger.
+    EXPECT_GT(MaxChannelDiff(img, original), 0);
+
+    job.SetSize(0, 0);
+    img = MakeTestImage(50, 50);
+    EXPECT_TRUE(TransformImage(img, job).failed);
+
+    CxImage out = MakeTestImage(50, 50);
+    ScratchDir dir;
+    EXPECT_EQ(ConvertImage(out, job, dir.Path("never.png"), CXIMAGE_FORMAT_PNG), ConvertResult::TransformFailed);
+    EXPECT_TRUE(QDir(QString::fromStdString(dir.Root())).isEmpty());
+}
+
+TEST(TransformImage, StampSitsAtTheLowerRight)
+{
+    CConvertJob job;
+    job.SetStampFlag(true);
+    LOGFONT font;
+    font.lfHeight = -20;
+    job.SetStamp("Velmora", &font, RGB(255, 0, 0));
+    CxImage img;
+    img.Create(640, 480, 24);
+    for (int y = 0; y < 480; ++y)
+        std::fill(img.GetBits(y), img.GetBits(y) + 640 * 3, BYTE(255));
+    const int tw = TextExtentWidth(font, "Velmora");
+    ASSERT_GT(tw, 20);
+    const TransformOutcome t = TransformImage(img, job);
+    EXPECT_TRUE(t.stampDrawn);
+
+    const int x0 = 640 - tw - 10, baseline = 470;
+    int left = 640, right = -1, bottom = -1, top = 480;
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            const RGBQUAD c = img.GetPixelColor(x, y);
+            if (c.rgbRed > 200 && c.rgbGreen < 120) {  // reddish text pixel
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    ASSERT_GE(right, 0) << "no text drawn";
+    EXPECT_NEAR(left, x0, 3);
+    EXPECT_LE(right, 640 - 10 + 1);
+    EXPECT_LE(bottom, baseline + 1);  // "Velmora" has no descenders
+    EXPECT_GT(top, baseline - 30);
+
+    // An empty text draws nothing and does not count as a stamp.
+    job.SetStamp("", &font, RGB(255, 0, 0));
+    CxImage plain = MakeTestImage(64, 64);
+    EXPECT_FALSE(TransformImage(plain, job).stampDrawn);
+}
+
+TEST(PrepareForOutput, JpegQualityAndDepth)
+{
+    CConvertJob job;
+    job.SetQuality(50);
+    CxImage img = MakeTestImage(32, 32);
+    PrepareForOutput(img, CXIMAGE_FORMAT_JPG, job, true);
+    EXPECT_EQ(img.GetJpegQuality(), 95);
+    PrepareForOutput(img, CXIMAGE_FORMAT_JPG, job, false);
+    EXPECT_EQ(img.GetJpegQuality(), 50);
+
+    CxImage colour = Paletted(16, 16, false);
+    PrepareForOutput(colour, CXIMAGE_FORMAT_JPG, job, false);
+    EXPECT_EQ(colour.GetBpp(), 24);
+    CxImage grey = Paletted(16, 16, true);
+    PrepareForOutput(grey, CXIMAGE_FORMAT_JPG, job, false);
+    EXPECT_EQ(grey.GetBpp(), 8);
+    // Other formats keep the depth.
+    CxImage keep = Paletted(16, 16, false);
+    PrepareForOutput(keep, CXIMAGE_FORMAT_PNG, job, false);
+    EXPECT_EQ(keep.GetBpp(), 8);
+}
+
+TEST(PrepareForOutput, GifGetsAPaletteFromItsOwnPixels)
+{
+    CConvertJob job;
+    CxImage img = MakeTestImage(64, 64);
+    PrepareForOutput(img, CXIMAGE_FORMAT_GIF, job, false);
+    EXPECT_EQ(img.GetBpp(), 8);
+    EXPECT_LE(img.GetNumColors(), 256);
+    EXPECT_GT(Psnr(img, MakeTestImage(64, 64)), 25.0);
+
+    // Exactly eight colours: left alone.
+    CxImage eight;
+    eight.Create(8, 8, 4);
+    RGBQUAD pal[8];
+    for (int i = 0; i < 8; ++i)
+        pal[i] = RGBQUAD{BYTE(i * 30), 0, 0, 0};
+    eight.SetPalette(pal, 8);
+    PrepareForOutput(eight, CXIMAGE_FORMAT_GIF, job, false);
+    EXPECT_EQ(eight.GetBpp(), 4);
+    EXPECT_EQ(eight.GetNumColors(), 8);
+}
+
+TEST(ConvertImage, SavesWhereAskedAndReportsFailedWrites)
+{
+    ScratchDir dir;
+    CConvertJob job;
+    job.SetResizeFlag(true);
+    job.SetResizeType(0);
+    job.SetSize(80, 60);
+    job.SetQuality(90);
+    CxImage img = MakeTestImage(160, 100);
+    const std::string out = dir.Path("out.JPG");
+    ASSERT_EQ(ConvertImage(img, job, out, CXIMAGE_FORMAT_JPG), ConvertResult::Saved);
+    CxImage back(out.c_str(), CXIMAGE_FORMAT_JPG);
+    ASSERT_TRUE(back.IsValid());
+    EXPECT_EQ(back.GetWidth(), 80);
+    EXPECT_EQ(back.GetHeight(), 50);
+    EXPECT_EQ(back.GetType(), CXIMAGE_FORMAT_JPG);
+
+    // A folder that cannot exist (under a regular file) fails the save and
+    // leaves nothing behind.
+    CxImage again = MakeTestImage(20, 20);
+    EXPECT_EQ(ConvertImage(again, job, out + "/sub.png", CXIMAGE_FORMAT_PNG), ConvertResult::SaveFailed);
+    const QStringList left = QDir(QString::fromStdString(dir.Root())).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    EXPECT_EQ(left, QStringList{"out.JPG"});
+}
