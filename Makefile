@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitize fuzz clean
+.PHONY: all deps configure build run test test-sanitize fuzz bench clean
 
 all: build
 
@@ -36,6 +36,10 @@ fuzz:
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
+
+# Step timings on a photo-sized picture.
+bench: build
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/bench/velmora_bench
 
 clean:
 	@rm -rf build build-sanitize build-fuzz

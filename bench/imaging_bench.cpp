@@ -1,0 +1,115 @@
+// Times the steps of a typical batch job on a photo-sized picture: decode,
+// reduced decode, resample, sharpen, quantise and encode. Prints the median
+// of several rounds of each, in milliseconds.
+#include "convertjob.h"
+#include "cximage.h"
+#include "cximagegif.h"
+#include "octreequantizer.h"
+#include "pipeline.h"
+
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+CxImage MakePhoto(int w, int h)
+{
+    // Smooth fields with fine texture: compresses and resamples like a photo.
+    CxImage img;
+    img.Create(w, h, 24);
+    for (int y = 0; y < h; ++y) {
+        BYTE *row = img.GetBits(y);
+        for (int x = 0; x < w; ++x) {
+            const double fx = double(x) / w, fy = double(y) / h;
+            const double tex = std::sin(x * 0.9 + std::cos(y * 0.37) * 3) * 12;
+            row[x * 3] = BYTE(std::clamp(128 + 100 * std::sin(fx * 6 + fy * 2) + tex, 0.0, 255.0));
+            row[x * 3 + 1] = BYTE(std::clamp(120 + 90 * std::cos(fy * 5 - fx) + tex, 0.0, 255.0));
+            row[x * 3 + 2] = BYTE(std::clamp(110 + 80 * std::sin(fx * fy * 9) - tex, 0.0, 255.0));
+        }
+    }
+    return img;
+}
+
+double MedianMs(int rounds, const std::function<void()> &work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    const int w = 6000, h = 4000, rounds = 5;
+    const CxImage photo = MakePhoto(w, h);
+
+    CxMemFile jpegOut;
+    jpegOut.Open();
+    CxImage encoder = photo;
+    encoder.SetJpegQuality(90);
+    if (!encoder.Encode(&jpegOut, CXIMAGE_FORMAT_JPG)) {
+        std::fprintf(stderr, "cannot encode the test photo\n");
+        return 1;
+    }
+    const std::int64_t jpegSize = jpegOut.Size();
+    const std::uint8_t *jpeg = jpegOut.GetBuffer(false);
+
+    std::printf("picture %dx%d, JPEG %lld bytes, median of %d rounds\n", w, h, (long long)jpegSize, rounds);
+    auto report = [](const char *what, double ms) { std::printf("  %-34s %9.1f ms\n", what, ms); };
+
+    report("decode JPEG", MedianMs(rounds, [&] {
+               CxImage img;
+               img.Decode(jpeg, std::size_t(jpegSize));
+           }));
+    report("decode JPEG reduced for 800x600", MedianMs(rounds, [&] {
+               CxImage img;
+               img.SetLoadSizeHint(800, 600);
+               img.Decode(jpeg, std::size_t(jpegSize));
+           }));
+    report("resample to 800x533", MedianMs(rounds, [&] {
+               CxImage img = photo;
+               img.Resample(800, 533, 0);
+           }));
+    report("resample to 96x64", MedianMs(rounds, [&] {
+               CxImage img = photo;
+               img.Resample(96, 64, 0);
+           }));
+    CxImage small = photo;
+    small.Resample(800, 533, 0);
+    report("sharpen 800x533", MedianMs(rounds, [&] {
+               CxImage img = small;
+               img.Filter(kSharpenKernel, 3, 7, 0);
+           }));
+    report("encode JPEG q95 800x533", MedianMs(rounds, [&] {
+               CxMemFile out;
+               out.Open();
+               CxImage img = small;
+               img.SetJpegQuality(95);
+               img.Encode(&out, CXIMAGE_FORMAT_JPG);
+           }));
+    report("octree + dither 800x533 for GIF", MedianMs(rounds, [&] {
+               CxImage img = small;
+               CConvertJob job;
+               PrepareForOutput(img, CXIMAGE_FORMAT_GIF, job, false);
+           }));
+    report("encode PNG 800x533", MedianMs(rounds, [&] {
+               CxMemFile out;
+               out.Open();
+               CxImage img = small;
+               img.Encode(&out, CXIMAGE_FORMAT_PNG);
+           }));
+    return 0;
+}

@@ -1,0 +1,176 @@
+#include "cximage.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QImage>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+namespace {
+
+QStringList Entries(const ScratchDir &dir)
+{
+    return QDir(QString::fromStdString(dir.Root()))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+}  // namespace
+
+TEST(CxImage, CreateChecksLimitsBeforeAllocating)
+{
+    CxImage img;
+    EXPECT_FALSE(img.Create(0, 10, 24));
+    EXPECT_FALSE(img.Create(10, -1, 24));
+    EXPECT_FALSE(img.Create(CxImage::kMaxDimension + 1, 1, 24));
+    EXPECT_FALSE(img.Create(65536, 65536, 24));  // beyond the pixel budget
+    EXPECT_FALSE(img.Create(10, 10, 16));
+    EXPECT_FALSE(img.IsValid());
+
+    ASSERT_TRUE(img.Create(5, 3, 24));
+    EXPECT_EQ(img.GetEffWidth(), 16);  // 15 bytes padded to 4
+    EXPECT_EQ(img.GetNumColors(), 0);
+    ASSERT_TRUE(img.Create(5, 3, 4));
+    EXPECT_EQ(img.GetEffWidth(), 8);
+    EXPECT_EQ(img.GetNumColors(), 16);
+    EXPECT_TRUE(img.Create(1, 1, 1));
+    EXPECT_EQ(img.GetPaletteColor(1).rgbRed, 255);
+}
+
+TEST(CxImage, PaletteAndTransparencyModel)
+{
+    CxImage img;
+    ASSERT_TRUE(img.Create(4, 1, 8));
+    const RGBQUAD pal[3] = {{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}};
+    for (int x = 0; x < 4; ++x)
+        img.SetPixelIndex(x, 0, BYTE(x));  // index 3 is beyond the new palette
+    ASSERT_TRUE(img.SetPalette(pal, 3));
+    EXPECT_EQ(img.GetNumColors(), 3);
+    EXPECT_EQ(img.GetPixelIndex(3, 0), 0);  // remapped into range
+    EXPECT_FALSE(img.IsTransparent());
+
+    // The transparent colour setter records a colour and never makes pixels
+    // transparent on its own.
+    img.SetTransColor(RGBQUAD{0, 0, 255, 0});
+    EXPECT_FALSE(img.IsTransparent());
+    EXPECT_EQ(img.GetTransIndex(), -1);
+
+    img.SetTransIndex(1);
+    EXPECT_TRUE(img.IsTransparent());
+    EXPECT_EQ(img.GetPixelColor(1, 0).rgbReserved, 0);
+    EXPECT_EQ(img.GetPixelColor(0, 0).rgbReserved, 255);
+    img.SetTransIndex(7);  // not a palette entry
+    EXPECT_EQ(img.GetTransIndex(), -1);
+
+    CxImage colour;
+    ASSERT_TRUE(colour.Create(2, 2, 24));
+    EXPECT_FALSE(colour.AlphaIsValid());
+    colour.SetPixelColor(1, 1, RGBQUAD{1, 2, 3, 40}, true);
+    EXPECT_TRUE(colour.AlphaIsValid());
+    EXPECT_EQ(colour.GetPixelColor(1, 1).rgbReserved, 40);
+    EXPECT_EQ(colour.GetPixelColor(0, 0).rgbReserved, 255);
+    EXPECT_TRUE(colour.IsTransparent());
+    EXPECT_FALSE(img.AlphaCreate());  // paletted images keep their index instead
+}
+
+TEST(CxImage, QImageBridgeKeepsColourAndAlpha)
+{
+    QImage q(3, 2, QImage::Format_ARGB32);
+    q.fill(qRgba(10, 20, 30, 255));
+    q.setPixel(2, 1, qRgba(200, 100, 50, 128));
+    CxImage img;
+    ASSERT_TRUE(img.FromQImage(q));
+    EXPECT_EQ(img.GetBpp(), 24);
+    ASSERT_TRUE(img.AlphaIsValid());
+    const RGBQUAD c = img.GetPixelColor(2, 1);
+    EXPECT_EQ(c.rgbRed, 200);
+    EXPECT_EQ(c.rgbBlue, 50);
+    EXPECT_EQ(c.rgbReserved, 128);
+    EXPECT_EQ(img.ToQImage().pixel(2, 1), q.pixel(2, 1));
+
+    q.fill(qRgba(1, 2, 3, 255));
+    ASSERT_TRUE(img.FromQImage(q));
+    EXPECT_FALSE(img.AlphaIsValid());  // fully opaque: no plane kept
+}
+
+TEST(CxImage, DetectsFormatsFromTheirBytes)
+{
+    auto detect = [](const std::string &bytes) {
+        return CxImage::DetectFormat(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
+    };
+    EXPECT_EQ(detect("\xFF\xD8\xFF\xE0"), CXIMAGE_FORMAT_JPG);
+    EXPECT_EQ(detect(std::string("\x89PNG\r\n\x1a\n", 8)), CXIMAGE_FORMAT_PNG);
+    EXPECT_EQ(detect("GIF89a"), CXIMAGE_FORMAT_GIF);
+    EXPECT_EQ(detect(std::string("II*\0", 4)), CXIMAGE_FORMAT_TIF);
+    EXPECT_EQ(detect(std::string("MM\0*", 4)), CXIMAGE_FORMAT_TIF);
+    EXPECT_EQ(detect("BM" + std::string(12, '\0')), CXIMAGE_FORMAT_BMP);
+    std::string pcx(128, '\0');
+    pcx[0] = 0x0A, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8;
+    EXPECT_EQ(detect(pcx), CXIMAGE_FORMAT_PCX);
+    EXPECT_EQ(detect("hello world"), CXIMAGE_FORMAT_UNKNOWN);
+    EXPECT_EQ(detect(""), CXIMAGE_FORMAT_UNKNOWN);
+
+    CxImage img;
+    const std::string junk = "not a picture at all";
+    EXPECT_FALSE(img.Decode(reinterpret_cast<const std::uint8_t *>(junk.data()), junk.size(), CXIMAGE_FORMAT_JPG));
+    EXPECT_FALSE(img.IsValid());
+}
+
+TEST(CxImageSave, ReplacesThroughATemporaryFileAndKeepsOldFilesOnFailure)
+{
+    ScratchDir dir;
+    const std::string target = dir.Path("picture.png");
+    ASSERT_TRUE(WriteFileBytes(target, {1, 2, 3}));
+
+    CxImage img = MakeTestImage(8, 8);
+    // Nothing to write with, or nowhere to write: the old file stays.
+    EXPECT_FALSE(img.Save(target.c_str(), 9));
+    EXPECT_FALSE(img.Save(target.c_str(), CXIMAGE_FORMAT_UNKNOWN));  // made in memory: no own format
+    CxImage empty;
+    EXPECT_FALSE(empty.Save(target.c_str(), CXIMAGE_FORMAT_PNG));
+    EXPECT_EQ(ReadFileBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+
+    // A target that is a folder is refused and nothing is left behind.
+    ASSERT_EQ(mkdir(dir.Path("folder.png").c_str(), 0755), 0);
+    EXPECT_FALSE(img.Save(dir.Path("folder.png").c_str(), CXIMAGE_FORMAT_PNG));
+    EXPECT_EQ(Entries(dir), (QStringList{"folder.png", "picture.png"}));
+
+    ASSERT_TRUE(img.Save(target.c_str(), CXIMAGE_FORMAT_PNG)) << img.GetLastError();
+    EXPECT_EQ(Entries(dir), (QStringList{"folder.png", "picture.png"}));
+    CxImage back;
+    ASSERT_TRUE(back.Load(target.c_str(), CXIMAGE_FORMAT_UNKNOWN));
+    EXPECT_EQ(MaxChannelDiff(back, img), 0);
+
+    // Type 0 writes the format the picture came from.
+    const std::string copy = dir.Path("copy.bin");
+    ASSERT_TRUE(back.Save(copy.c_str(), CXIMAGE_FORMAT_UNKNOWN));
+    CxImage again(copy.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+    EXPECT_EQ(again.GetType(), CXIMAGE_FORMAT_PNG);
+}
+
+TEST(CxImageLoad, FailsCleanlyOnWhatIsNotAPictureFile)
+{
+    ScratchDir dir;
+    CxImage img = MakeTestImage(4, 4);
+    EXPECT_FALSE(img.Load(dir.Root().c_str(), 0));
+    EXPECT_FALSE(img.IsValid());
+    ASSERT_EQ(mkfifo(dir.Path("fifo.png").c_str(), 0600), 0);
+    EXPECT_FALSE(img.Load(dir.Path("fifo.png").c_str(), CXIMAGE_FORMAT_PNG));
+    EXPECT_FALSE(img.Load(dir.Path("none.png").c_str(), CXIMAGE_FORMAT_PNG));
+    ASSERT_TRUE(WriteFileBytes(dir.Path("empty.png"), {}));
+    EXPECT_FALSE(img.Load(dir.Path("empty.png").c_str(), CXIMAGE_FORMAT_PNG));
+    EXPECT_STRNE(img.GetLastError(), "");
+}
+
+TEST(LOGFONT, FaceNameIsCutBetweenCharacters)
+{
+    LOGFONT lf;
+    std::string face;
+    for (int i = 0; i < 20; ++i)
+        face += "宋";  // 3 bytes each: 10 fit in 31 bytes
+    lf.SetFaceName(face.c_str());
+    EXPECT_EQ(std::string(lf.lfFaceName), face.substr(0, 30));
+    lf.SetFaceName("Noto Sans");
+    EXPECT_STREQ(lf.lfFaceName, "Noto Sans");
+}
