@@ -1,17 +1,14 @@
 #include "cximage.h"
 
+#include "atomicfile.h"
 #include "codecs.h"
 
 #include <QImage>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -271,50 +268,26 @@ bool CxImage::Save(const char *filename, std::uint32_t imagetype)
     }
     // Write next to the target and rename into place, so a failed or
     // interrupted save never leaves a truncated file or costs an old one.
-    const std::string target(filename);
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base.substr(0, 200) +
-                       ".part-XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
+    AtomicFileWriter writer;
+    if (!writer.Begin(filename)) {
         SetError("cannot create output file");
         return false;
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    FILE *fp = fdopen(fd, "wb");
-    if (!fp) {
-        close(fd);
-        unlink(temp.c_str());
-        SetError("cannot create output file");
-        return false;
-    }
+    m_lastError.clear();
     bool ok;
     {
-        CxIOFile out(fp);
-        m_lastError.clear();
+        CxIOFile out(writer.Stream());
         ok = Encode(&out, imagetype);
     }
-    ok = (std::fclose(fp) == 0) && ok;
-    if (ok) {
-        struct stat st;
-        if (stat(filename, &st) == 0 && S_ISDIR(st.st_mode)) {
-            SetError("output is a folder");
-            ok = false;
-        } else if (std::rename(temp.c_str(), filename) != 0) {
-            SetError("cannot replace output file");
-            ok = false;
-        }
-    }
     if (!ok) {
-        if (m_lastError.empty())
-            SetError("cannot write image");
-        unlink(temp.c_str());
+        writer.Abort();
+        return false;
     }
-    return ok;
+    if (!writer.Commit()) {
+        SetError("cannot replace output file");
+        return false;
+    }
+    return true;
 }
 
 BYTE *CxImage::GetBits(int row)

@@ -1,0 +1,21 @@
+// The command line of velmora-batch, turned into a conversion job.
+#pragma once
+
+#include "convertjob.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct BatchCommand {
+    CConvertJob job;               // sources filled in, folders expanded
+    bool overwriteGiven = false;   // --overwrite was on the command line
+    bool help = false;
+};
+
+// Parses the arguments (without the program name). On a usage error returns
+// nothing and sets error to a message for standard error.
+std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error);
+
+// The --help text.
+const char *BatchUsage();

@@ -1,0 +1,58 @@
+// The conversion run: every source of a job, one after another, reported
+// line by line.
+#pragma once
+
+#include "convertjob.h"
+#include "convertreporter.h"
+#include "cximage.h"
+
+#include <memory>
+#include <stop_token>
+#include <thread>
+
+class ConvertWorker {
+public:
+    // The worker keeps its own copy of the job (options, running number,
+    // source list, font), so nothing the caller changes later reaches it.
+    ConvertWorker(CConvertJob job, IConvertReporter &reporter);
+
+    // The whole run on the calling thread. A stop request ends it between
+    // steps: the file in flight is dropped (its temporary output removed)
+    // and nothing more is reported.
+    void Run(std::stop_token stop = {});
+
+    int GetErrorCount() const { return m_errors; }
+    // The job as the run left it (running number, remembered policy).
+    const CConvertJob &GetJob() const { return m_job; }
+
+private:
+    enum class Step { Next, Stop, EndRun };
+    Step ConvertOne(int index, CxImage &image, const std::stop_token &stop);
+
+    CConvertJob m_job;
+    IConvertReporter &m_reporter;
+    int m_errors = 0;
+};
+
+// Thread body of a run: returns 0 when the run ends.
+int ConvertThreadProc(ConvertWorker *worker, std::stop_token stop);
+
+// A run on its own thread. Destroying it asks the worker to stop and waits
+// for it, so no worker outlives the object that started it.
+class ConvertRun {
+public:
+    ConvertRun(CConvertJob job, IConvertReporter &reporter);
+    ~ConvertRun();
+    ConvertRun(const ConvertRun &) = delete;
+    ConvertRun &operator=(const ConvertRun &) = delete;
+
+    void Start();
+    void RequestStop();
+    void Join();
+    bool Joinable() const { return m_thread.joinable(); }
+    const ConvertWorker &Worker() const { return *m_worker; }
+
+private:
+    std::unique_ptr<ConvertWorker> m_worker;
+    std::jthread m_thread;
+};

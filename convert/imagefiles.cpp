@@ -1,0 +1,111 @@
+#include "imagefiles.h"
+
+#include <algorithm>
+#include <cctype>
+#include <dirent.h>
+#include <iconv.h>
+#include <sys/stat.h>
+
+namespace {
+
+bool EndsWithNoCase(const std::string &s, const char *tail)
+{
+    const std::size_t n = std::char_traits<char>::length(tail);
+    if (s.size() < n)
+        return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != tail[i])
+            return false;
+    return true;
+}
+
+// GB18030 bytes of a UTF-8 name; the UTF-8 bytes themselves when a name is
+// not valid UTF-8 (such names still sort, just by their raw bytes).
+std::string Gb18030Key(const std::string &utf8)
+{
+    thread_local iconv_t cd = iconv_open("GB18030", "UTF-8");
+    if (cd == iconv_t(-1))
+        return utf8;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    std::string out(utf8.size() * 4 + 8, '\0');
+    char *in = const_cast<char *>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char *dst = out.data();
+    std::size_t outLeft = out.size();
+    if (iconv(cd, &in, &inLeft, &dst, &outLeft) == std::size_t(-1))
+        return utf8;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// Unsigned byte order (std::string's char may be signed).
+bool BytesLess(const std::string &a, const std::string &b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    });
+}
+
+}  // namespace
+
+std::uint32_t GetImageType(const std::string &name)
+{
+    if (EndsWithNoCase(name, "bmp"))
+        return 1;
+    if (EndsWithNoCase(name, "gif"))
+        return 2;
+    if (EndsWithNoCase(name, "jpg") || EndsWithNoCase(name, "jpeg"))
+        return 3;
+    if (EndsWithNoCase(name, "png"))
+        return 4;
+    if (EndsWithNoCase(name, "tif") || EndsWithNoCase(name, "tiff"))
+        return 5;
+    if (EndsWithNoCase(name, "pcx"))
+        return 6;
+    return 0;
+}
+
+bool ImageNameLess(const std::string &a, const std::string &b)
+{
+    return BytesLess(Gb18030Key(a), Gb18030Key(b));
+}
+
+std::string TrimFolder(const std::string &folder)
+{
+    std::string f = folder;
+    while (f.size() > 1 && f.back() == '/')
+        f.pop_back();
+    return f;
+}
+
+std::vector<std::string> ListImageFiles(const std::string &folder)
+{
+    std::vector<std::string> names;
+    const std::string dir = TrimFolder(folder);
+    if (dir.empty())
+        return names;
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return names;
+    const std::string prefix = dir == "/" ? dir : dir + "/";
+    while (const dirent *e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == ".." || GetImageType(name) == 0)
+            continue;
+        struct stat st;
+        if (stat((prefix + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        names.push_back(name);
+    }
+    closedir(d);
+    // Keys computed once per name rather than once per comparison.
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (auto &n : names)
+        keyed.emplace_back(Gb18030Key(n), std::move(n));
+    std::sort(keyed.begin(), keyed.end(), [](const auto &x, const auto &y) { return BytesLess(x.first, y.first); });
+    names.clear();
+    for (auto &k : keyed)
+        names.push_back(std::move(k.second));
+    return names;
+}

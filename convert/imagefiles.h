@@ -1,0 +1,24 @@
+// Which files of a folder are images, and their order in a listing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Type code from a name's ending, case-insensitively, no dot needed:
+// ...bmp 1, ...gif 2, ...jpg/...jpeg 3, ...png 4, ...tif/...tiff 5, ...pcx 6;
+// 0 for anything else (not listed as an image).
+std::uint32_t GetImageType(const std::string &name);
+
+// Orders names by their bytes in the GB18030 encoding, so Chinese names sort
+// by their reading as users of that encoding expect; ASCII keeps byte order.
+bool ImageNameLess(const std::string &a, const std::string &b);
+
+// The image files (regular files only) directly in folder, names only, in
+// listing order. The root folder "/" stays "/" when trailing separators are
+// removed.
+std::vector<std::string> ListImageFiles(const std::string &folder);
+
+// The folder with its trailing "/" characters removed, except that the root
+// stays "/".
+std::string TrimFolder(const std::string &folder);

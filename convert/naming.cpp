@@ -1,0 +1,147 @@
+#include "naming.h"
+
+#include "atomicfile.h"
+#include "cxfile.h"
+
+#include <cctype>
+#include <cstdio>
+#include <sys/stat.h>
+
+PathParts SplitPath(const std::string &path)
+{
+    PathParts p;
+    const std::size_t slash = path.rfind('/');
+    std::string name;
+    if (slash == std::string::npos) {
+        name = path;
+    } else {
+        p.hasSeparator = true;
+        p.folder = path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) {
+        p.base = name;
+    } else {
+        p.hasDot = true;
+        p.base = name.substr(0, dot);
+        p.ext = name.substr(dot + 1);
+    }
+    return p;
+}
+
+std::string LowerExtension(const std::string &path)
+{
+    std::string ext = SplitPath(path).ext;
+    for (char &c : ext)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+static std::string Lower(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType, int fileCount)
+{
+    if (job.m_szOutDir.empty() && job.m_szFormat.empty() && !job.m_bRename)
+        return OutputName{source, sourceType};
+
+    const PathParts parts = SplitPath(source);
+    // A bare name without any folder gives no folder and no base name, as
+    // the backward scan for a separator never reaches a base name.
+    std::string base = parts.hasSeparator ? parts.base : std::string();
+
+    if (job.m_bRename) {
+        if (job.m_nStartNumber > 0) {
+            const char *pattern = fileCount > 99999 ? "%06d" : fileCount > 9999 ? "%05d" : fileCount > 999 ? "%04d" : "%03d";
+            char number[16];
+            std::snprintf(number, sizeof number, pattern, job.m_nStartNumber);
+            base = number;
+            if (job.m_nStartNumber < 2147483647)
+                ++job.m_nStartNumber;
+        }
+        base = job.m_szRenamePrefix + base + job.m_szRenameSuffix;
+    }
+
+    std::string folder = job.m_szOutDir.empty() ? parts.folder : job.m_szOutDir;
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+
+    OutputName out;
+    out.path = folder + base + ".";
+    const std::string &ext = parts.ext;
+    if (!job.m_szFormat.empty() && Lower(job.m_szFormat) != Lower(ext)) {
+        out.path += job.m_szFormat;
+        out.type = TypeFromExtension(Lower(job.m_szFormat));
+    } else {
+        out.path += ext;
+        out.type = sourceType;
+    }
+    return out;
+}
+
+bool FileExists(const std::string &path)
+{
+    struct stat st;
+    return !path.empty() && lstat(path.c_str(), &st) == 0;
+}
+
+std::string MakeUniqueName(const std::string &path)
+{
+    // Only the file name's dot counts: "/a.b/c" has no extension.
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    std::string stem = hasExt ? path.substr(0, dot) : path;
+    const std::string ext = hasExt ? path.substr(dot) : std::string();
+
+    long long counter = 0;
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    if (stem.size() >= nameStart + 4) {
+        const std::string tail = stem.substr(stem.size() - 4);
+        if (tail[0] == '_' && std::isdigit(static_cast<unsigned char>(tail[1])) &&
+            std::isdigit(static_cast<unsigned char>(tail[2])) && std::isdigit(static_cast<unsigned char>(tail[3]))) {
+            counter = std::stoll(tail.substr(1));
+            stem.resize(stem.size() - 4);
+        }
+    }
+    stem += '_';
+    for (;;) {
+        ++counter;
+        char number[24];
+        std::snprintf(number, sizeof number, "%03lld", counter);
+        std::string candidate = stem + number + ext;
+        if (!FileExists(candidate))
+            return candidate;
+    }
+}
+
+std::string OverwriteQuestion(const std::string &outputPath)
+{
+    return "文件 \"" + outputPath + "\" 已存在!\r\n\r\n请选择你想要的设置。";
+}
+
+bool CopyFileAtomically(const std::string &source, const std::string &target)
+{
+    CxIOFile in;
+    if (!in.Open(source.c_str(), "rb"))
+        return false;
+    AtomicFileWriter writer;
+    if (!writer.Begin(target))
+        return false;
+    char buffer[1 << 16];
+    for (;;) {
+        const std::size_t n = in.Read(buffer, 1, sizeof buffer);
+        if (n == 0)
+            break;
+        if (std::fwrite(buffer, 1, n, writer.Stream()) != n)
+            return false;  // the writer drops its temporary file
+    }
+    if (in.Error())
+        return false;
+    return writer.Commit();
+}

@@ -1,0 +1,47 @@
+// Output names, the overwrite policy and the plain copy of a conversion run.
+#pragma once
+
+#include "convertjob.h"
+
+#include <cstdint>
+#include <string>
+
+struct OutputName {
+    std::string path;
+    std::uint32_t type = CXIMAGE_FORMAT_UNKNOWN;
+};
+
+// Splits a path at its last "/": folder (without the "/"), base name and
+// extension (the text after the file name's last "."; a dot in a folder
+// name does not count). hasDot tells whether the name had a "." at all.
+struct PathParts {
+    std::string folder;
+    std::string base;
+    std::string ext;
+    bool hasSeparator = false;
+    bool hasDot = false;
+};
+PathParts SplitPath(const std::string &path);
+
+// Lower-cased extension of the file name ("" when it has none).
+std::string LowerExtension(const std::string &path);
+
+// The output path and type for a source: destination folder (or the
+// source's), renamed base name with the zero-padded running number (which
+// advances in job), and the format's capital extension when the format
+// changes. With no folder, format or renaming the source path itself.
+OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType, int fileCount);
+
+// True when the file system has an entry of that name (a dangling link counts).
+bool FileExists(const std::string &path);
+
+// The first free name of the form stem_NNN.ext, continuing from a _NNN the
+// name already ends with; past 999 the number simply grows longer.
+std::string MakeUniqueName(const std::string &path);
+
+// The question shown when an output exists.
+std::string OverwriteQuestion(const std::string &outputPath);
+
+// Copies a file byte for byte through a temporary file renamed into place.
+// False when the source cannot be read or the target written.
+bool CopyFileAtomically(const std::string &source, const std::string &target);

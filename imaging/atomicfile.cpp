@@ -1,0 +1,116 @@
+#include "atomicfile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string FolderOf(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return std::string();
+    return path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string ResolveWriteTarget(const std::string &path)
+{
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = readlink(current.c_str(), link.data(), link.size());
+        if (n <= 0 || std::size_t(n) >= link.size())
+            return current;
+        link.resize(std::size_t(n));
+        current = link[0] == '/' ? link : FolderOf(current) + link;
+    }
+    return current;
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    Abort();
+}
+
+bool AtomicFileWriter::Begin(const std::string &target)
+{
+    Abort();
+    if (target.empty() || target.back() == '/')
+        return false;
+    m_final = ResolveWriteTarget(target);
+    struct stat st;
+    const bool exists = stat(m_final.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode))
+        return false;
+
+    const std::string folder = FolderOf(m_final);
+    const std::string name = m_final.substr(folder.size());
+    // Opening with 0666 lets the process umask decide a new file's bits,
+    // without touching the umask (other threads may be creating files).
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const unsigned n = counter.fetch_add(1);
+        std::string temp = folder + "." + name.substr(0, 180) + ".part-" + std::to_string(getpid()) + "-" +
+                           std::to_string(n);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        if (exists)
+            fchmod(fd, st.st_mode & 07777);
+        m_fp = fdopen(fd, "wb");
+        if (!m_fp) {
+            ::close(fd);
+            unlink(temp.c_str());
+            return false;
+        }
+        m_temp = std::move(temp);
+        return true;
+    }
+    return false;
+}
+
+bool AtomicFileWriter::Commit()
+{
+    if (!m_fp)
+        return false;
+    bool ok = std::fflush(m_fp) == 0 && !std::ferror(m_fp);
+    ok = std::fclose(m_fp) == 0 && ok;
+    m_fp = nullptr;
+    if (ok) {
+        // The target may have turned into a folder meanwhile; rename would
+        // then fail anyway, but say so plainly.
+        struct stat st;
+        if (stat(m_final.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            ok = false;
+        else
+            ok = std::rename(m_temp.c_str(), m_final.c_str()) == 0;
+    }
+    if (!ok)
+        unlink(m_temp.c_str());
+    m_temp.clear();
+    return ok;
+}
+
+void AtomicFileWriter::Abort()
+{
+    if (m_fp) {
+        std::fclose(m_fp);
+        m_fp = nullptr;
+    }
+    if (!m_temp.empty()) {
+        unlink(m_temp.c_str());
+        m_temp.clear();
+    }
+}

@@ -1,0 +1,37 @@
+// Writes a file so that readers only ever see the old content or the whole
+// new content: the bytes go to a temporary file in the target's folder,
+// which replaces the target only on Commit.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+class AtomicFileWriter {
+public:
+    AtomicFileWriter() = default;
+    ~AtomicFileWriter();  // an uncommitted temporary file is removed
+    AtomicFileWriter(const AtomicFileWriter &) = delete;
+    AtomicFileWriter &operator=(const AtomicFileWriter &) = delete;
+
+    // Creates the temporary file for target. A target that is a symbolic link
+    // has the file it points to replaced; an existing file's permission bits
+    // are kept, a new file gets the usual ones. False when the folder cannot
+    // take the file or the target is a folder.
+    bool Begin(const std::string &target);
+    FILE *Stream() const { return m_fp; }
+    // Flushes, closes and renames over the target. False leaves the target
+    // as it was and removes the temporary file.
+    bool Commit();
+    // Drops the temporary file; the target is untouched.
+    void Abort();
+    const std::string &FinalPath() const { return m_final; }
+
+private:
+    FILE *m_fp = nullptr;
+    std::string m_temp;
+    std::string m_final;
+};
+
+// Follows symbolic links from path to the name a write through it would
+// create or replace (at most 40 links).
+std::string ResolveWriteTarget(const std::string &path);

@@ -1,0 +1,299 @@
+#include "convertworker.h"
+#include "naming.h"
+#include "outputwriter.h"
+#include "recording_reporter.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+namespace {
+
+CConvertJob JobFor(const std::vector<std::string> &files)
+{
+    CConvertJob job;
+    job.SetQuality(90);
+    job.SetFileCount(int(files.size()));
+    for (std::size_t i = 0; i < files.size(); ++i)
+        job.SetFile(int(i), files[i]);
+    return job;
+}
+
+void SavePng(const std::string &path, int w, int h)
+{
+    CxImage img = MakeTestImage(w, h);
+    ASSERT_TRUE(img.Save(path.c_str(), CXIMAGE_FORMAT_PNG)) << img.GetLastError();
+}
+
+QStringList Entries(const std::string &folder)
+{
+    return QDir(QString::fromStdString(folder)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+RecordingReporter RunJob(const CConvertJob &job)
+{
+    RecordingReporter r;
+    ConvertWorker worker(job, r);
+    worker.Run();
+    return r;
+}
+
+}  // namespace
+
+TEST(ConvertWorker, EmptyListEndsAtOnce)
+{
+    RecordingReporter r = RunJob(JobFor({}));
+    EXPECT_EQ(r.Log(), "\r\n总计文件: 0; 已转换: 0; 错误: 0。");
+    EXPECT_EQ(r.summary, r.Log());
+    EXPECT_EQ(r.doneCount, 1);
+    EXPECT_TRUE(r.percents.empty());
+}
+
+TEST(ConvertWorker, MissingMiddleFile)
+{
+    ScratchDir src, out;
+    SavePng(src.Path("a.png"), 40, 30);
+    SavePng(src.Path("c.png"), 40, 30);
+    CConvertJob job = JobFor({src.Path("a.png"), src.Path("b.png"), src.Path("c.png")});
+    job.SetFormat("JPG");
+    job.SetOutputFolder(out.Root());
+    RecordingReporter r = RunJob(job);
+    EXPECT_EQ(r.Log(), "从: " + src.Path("a.png") + "\r\n" + "  到: " + out.Path("a.JPG") + "\r\n" +
+                           "从: " + src.Path("b.png") + "\r\n" + "  错误: 文件不存在。\r\n" +
+                           "从: " + src.Path("c.png") + "\r\n" + "  到: " + out.Path("c.JPG") + "\r\n" +
+                           "\r\n总计文件: 3; 已转换: 2; 错误: 1。");
+    EXPECT_EQ(r.percents, (std::vector<int>{33, 100}));
+    EXPECT_EQ(r.results, (std::vector<std::string>{out.Path("a.JPG"), out.Path("c.JPG")}));
+    EXPECT_EQ(r.statusTicks, 3);
+    CxImage back(out.Path("c.JPG").c_str(), 0);
+    EXPECT_EQ(back.GetType(), CXIMAGE_FORMAT_JPG);
+}
+
+TEST(ConvertWorker, RunningNumbersSkipFilesThatFail)
+{
+    ScratchDir src, out;
+    SavePng(src.Path("a.png"), 8, 8);
+    ASSERT_TRUE(WriteFileBytes(src.Path("broken.png"), {1, 2, 3}));
+    SavePng(src.Path("c.png"), 8, 8);
+    CConvertJob job = JobFor({src.Path("a.png"), src.Path("missing.png"), src.Path("broken.png"), src.Path("c.png")});
+    job.SetOutputFolder(out.Root());
+    job.SetRenameFlag(true);
+    job.SetStartNumber(1);
+    RecordingReporter r = RunJob(job);
+    EXPECT_EQ(Entries(out.Root()), (QStringList{"001.png", "002.png"}));
+    EXPECT_NE(r.Log().find("  错误: 打开文件错误。\r\n"), std::string::npos);
+    EXPECT_EQ(r.summary, "\r\n总计文件: 4; 已转换: 2; 错误: 2。");
+}
+
+TEST(ConvertWorker, NotARegularFileIsAnOpenError)
+{
+    ScratchDir src;
+    ASSERT_EQ(mkdir(src.Path("folder.png").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(src.Path("pipe.jpg").c_str(), 0600), 0);
+    RecordingReporter r = RunJob(JobFor({src.Path("folder.png"), src.Path("pipe.jpg")}));
+    EXPECT_EQ(r.log[1], "  错误: 打开文件错误。\r\n");
+    EXPECT_EQ(r.log[3], "  错误: 打开文件错误。\r\n");
+    EXPECT_EQ(r.summary, "\r\n总计文件: 2; 已转换: 0; 错误: 2。");
+}
+
+TEST(ConvertWorker, UnknownExtensionIsDetectedAndKept)
+{
+    ScratchDir src, out;
+    SavePng(src.Path("x.png"), 10, 10);
+    ASSERT_EQ(rename(src.Path("x.png").c_str(), src.Path("x.dat").c_str()), 0);
+    CConvertJob job = JobFor({src.Path("x.dat")});
+    job.SetOutputFolder(out.Root());
+    job.SetResizeFlag(true);
+    job.SetResizeType(3);
+    job.SetSize(5, 5);
+    RecordingReporter r = RunJob(job);
+    ASSERT_EQ(r.results, std::vector<std::string>{out.Path("x.dat")});
+    CxImage back(out.Path("x.dat").c_str(), 0);
+    EXPECT_EQ(back.GetType(), CXIMAGE_FORMAT_PNG);  // written in its own format
+    EXPECT_EQ(back.GetWidth(), 5);
+}
+
+TEST(ConvertWorker, OutputsEqualToSourcesAskEveryTimeUntilRemembered)
+{
+    ScratchDir src;
+    std::vector<std::string> files;
+    for (const char *name : {"a.png", "b.png", "c.png"}) {
+        SavePng(src.Path(name), 6, 6);
+        files.push_back(src.Path(name));
+    }
+    const auto before = ReadFileBytes(files[0]);
+
+    // Overwrite onto itself leaves the file as it is and counts as converted;
+    // auto-rename copies it beside.
+    CConvertJob job = JobFor(files);
+    RecordingReporter r;
+    r.answers = {{OverwriteChoice::Overwrite, false}, {OverwriteChoice::AutoRename, true}};
+    ConvertWorker worker(job, r);
+    worker.Run();
+    EXPECT_EQ(r.questions.size(), 2u);  // the third file follows the remembered choice
+    EXPECT_EQ(r.questions[0], OverwriteQuestion(files[0]));
+    EXPECT_EQ(ReadFileBytes(files[0]), before);
+    EXPECT_EQ(Entries(src.Root()), (QStringList{"a.png", "b.png", "b_001.png", "c.png", "c_001.png"}));
+    EXPECT_EQ(ReadFileBytes(src.Path("b_001.png")), ReadFileBytes(files[1]));
+    EXPECT_EQ(r.summary, "\r\n总计文件: 3; 已转换: 3; 错误: 0。");
+    EXPECT_TRUE(r.results.empty());  // plain copies are not results
+    EXPECT_EQ(worker.GetJob().m_nOverwrite, OVERWRITE_RENAME);
+}
+
+TEST(ConvertWorker, CancelEndsTheRunWithoutSummary)
+{
+    ScratchDir src, out;
+    SavePng(src.Path("a.png"), 6, 6);
+    SavePng(src.Path("b.png"), 6, 6);
+    SavePng(out.Path("a.png"), 3, 3);
+    CConvertJob job = JobFor({src.Path("a.png"), src.Path("b.png")});
+    job.SetOutputFolder(out.Root());
+    job.SetResizeFlag(true);
+    job.SetResizeType(3);
+    job.SetSize(4, 4);
+    RecordingReporter r;  // no answers: cancel
+    ConvertWorker(job, r).Run();
+    EXPECT_EQ(r.questions.size(), 1u);
+    EXPECT_EQ(r.doneCount, 1);
+    EXPECT_EQ(r.summary, "");
+    EXPECT_EQ(r.log.size(), 1u);
+    EXPECT_EQ(Entries(out.Root()), QStringList{"a.png"});
+}
+
+TEST(ConvertWorker, OverwriteReplacesTheSourceWithTheResizedImage)
+{
+    ScratchDir src;
+    SavePng(src.Path("a.png"), 40, 20);
+    ASSERT_EQ(chmod(src.Path("a.png").c_str(), 0640), 0);
+    CConvertJob job = JobFor({src.Path("a.png")});
+    job.SetResizeFlag(true);
+    job.SetResizeType(1);
+    job.SetSize(10, 0);
+    job.SetOverwritePolicy(OVERWRITE_REPLACE);
+    RecordingReporter r = RunJob(job);
+    EXPECT_TRUE(r.questions.empty());
+    CxImage back(src.Path("a.png").c_str(), 0);
+    EXPECT_EQ(back.GetWidth(), 10);
+    EXPECT_EQ(back.GetHeight(), 5);
+    struct stat st;
+    ASSERT_EQ(stat(src.Path("a.png").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // the replaced file keeps its bits
+    EXPECT_EQ(Entries(src.Root()), QStringList{"a.png"});
+}
+
+TEST(ConvertWorker, FailedWritesKeepWhatWasThere)
+{
+    ScratchDir src, out;
+    SavePng(src.Path("a.png"), 10, 10);
+    const std::vector<std::uint8_t> old = {9, 9, 9};
+    ASSERT_TRUE(WriteFileBytes(out.Path("a.JPG"), old));
+
+    // JPEG cannot hold a 70000-pixel-wide picture: the save fails after
+    // "overwrite" was chosen, and the old file must survive it.
+    CConvertJob job = JobFor({src.Path("a.png")});
+    job.SetOutputFolder(out.Root());
+    job.SetFormat("JPG");
+    job.SetResizeFlag(true);
+    job.SetResizeType(3);
+    job.SetSize(70000, 1);
+    job.SetOverwritePolicy(OVERWRITE_REPLACE);
+    RecordingReporter r = RunJob(job);
+    EXPECT_EQ(r.log[1], "  错误: 保存文件错误!\r\n");
+    EXPECT_EQ(r.summary, "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
+    EXPECT_EQ(ReadFileBytes(out.Path("a.JPG")), old);
+    EXPECT_EQ(Entries(out.Root()), QStringList{"a.JPG"});
+
+    // A plain copy that cannot be written is an error too.
+    ASSERT_TRUE(WriteFileBytes(out.Path("file"), {1}));
+    CConvertJob copy = JobFor({src.Path("a.png")});
+    copy.SetOutputFolder(out.Path("file"));
+    r = RunJob(copy);
+    EXPECT_EQ(r.log[1], "  错误: 保存文件错误!\r\n");
+    EXPECT_EQ(r.summary, "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
+}
+
+TEST(ConvertWorker, TransformationFailureGivesTwoLinesAndOneError)
+{
+    ScratchDir src, out;
+    SavePng(src.Path("a.png"), 10, 10);
+    CConvertJob job = JobFor({src.Path("a.png")});
+    job.SetOutputFolder(out.Root());
+    job.SetResizeFlag(true);
+    job.SetResizeType(3);
+    job.SetSize(0, 10);
+    RecordingReporter r = RunJob(job);
+    ASSERT_EQ(r.log.size(), 4u);
+    EXPECT_EQ(r.log[1], "  错误: 转换文件错误!\r\n");
+    EXPECT_EQ(r.log[2], "  错误: 保存文件错误!\r\n");
+    EXPECT_EQ(r.summary, "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
+    EXPECT_EQ(r.percents, std::vector<int>{100});
+    EXPECT_TRUE(Entries(out.Root()).isEmpty());
+}
+
+TEST(ConvertWorker, StopEndsTheRunAndReportsNothingMore)
+{
+    ScratchDir src, out;
+    SavePng(src.Path("a.png"), 10, 10);
+    SavePng(src.Path("b.png"), 10, 10);
+    CConvertJob job = JobFor({src.Path("a.png"), src.Path("b.png")});
+    job.SetOutputFolder(out.Root());
+    job.SetFormat("BMP");
+    std::stop_source stop;
+    RecordingReporter r;
+    r.onLog = [&](const std::string &line) {
+        if (line == "从: " + src.Path("b.png") + "\r\n")
+            stop.request_stop();
+    };
+    ConvertWorker(job, r).Run(stop.get_token());
+    EXPECT_EQ(r.log.size(), 3u);  // a: from, to; b: from
+    EXPECT_EQ(r.results.size(), 1u);
+    EXPECT_EQ(r.doneCount, 0);
+    EXPECT_EQ(r.summary, "");
+    EXPECT_EQ(Entries(out.Root()), QStringList{"a.BMP"});
+}
+
+TEST(WriteAtomically, AStopDuringTheWriteLeavesNothing)
+{
+    ScratchDir out;
+    const std::vector<std::uint8_t> old = {4, 2};
+    ASSERT_TRUE(WriteFileBytes(out.Path("a.png"), old));
+    std::stop_source stop;
+    const WriteResult result = WriteAtomically(out.Path("a.png"), stop.get_token(), [&](CxFile &f) {
+        f.Write("partial", 1, 7);
+        stop.request_stop();
+        return true;
+    });
+    EXPECT_EQ(result, WriteResult::Stopped);
+    EXPECT_EQ(ReadFileBytes(out.Path("a.png")), old);
+    EXPECT_EQ(Entries(out.Root()), QStringList{"a.png"});
+}
+
+TEST(ConvertRun, RunsOnItsOwnThreadAndJoins)
+{
+    ScratchDir src, out;
+    std::vector<std::string> files;
+    for (int i = 0; i < 5; ++i) {
+        files.push_back(src.Path("f" + std::to_string(i) + ".png"));
+        SavePng(files.back(), 30, 30);
+    }
+    CConvertJob job = JobFor(files);
+    job.SetOutputFolder(out.Root());
+    job.SetFormat("PCX");
+    RecordingReporter r;
+    {
+        ConvertRun run(job, r);
+        run.Start();
+        run.Join();
+    }
+    EXPECT_EQ(r.summary, "\r\n总计文件: 5; 已转换: 5; 错误: 0。");
+    // Destroying a run that is still going stops it and waits.
+    RecordingReporter r2;
+    {
+        ConvertRun run(job, r2);
+        run.Start();
+    }
+    EXPECT_LE(r2.doneCount, 1);
+}
