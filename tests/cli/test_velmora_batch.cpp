@@ -1,0 +1,135 @@
+#include "batchcommand.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+Result RunBatch(const QStringList &args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.setStandardInputFile(QProcess::nullDevice());  // no terminal to ask
+    p.start(VELMORA_BATCH_EXE, args);
+    Result r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+std::optional<BatchCommand> Parse(const std::vector<std::string> &args, std::string *error = nullptr)
+{
+    std::string e;
+    auto cmd = ParseBatchCommand(args, e);
+    if (error)
+        *error = e;
+    return cmd;
+}
+
+}  // namespace
+
+TEST(BatchCommand, DefaultsAndOptions)
+{
+    auto cmd = Parse({"a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(cmd->job.m_nQuality, 95);
+    EXPECT_EQ(cmd->job.m_szFormat, "");
+    EXPECT_EQ(cmd->job.m_nOverwrite, OVERWRITE_ASK);
+    EXPECT_EQ(cmd->job.GetFlagsByte(), 0);
+
+    cmd = Parse({"--format", "jpg", "--quality", "50", "--out", "/o", "--suffix", "_s", "--resize", "width",
+                 "--width", "640", "--sharpen", "--rotate", "-90", "--stamp", "©", "--font-size", "24", "--color",
+                 "00FF80", "--overwrite", "rename", "x.bmp"});
+    ASSERT_TRUE(cmd);
+    const CConvertJob &j = cmd->job;
+    EXPECT_EQ(j.m_szFormat, "JPG");
+    EXPECT_EQ(j.m_nQuality, 50);
+    EXPECT_EQ(j.m_szOutDir, "/o");
+    EXPECT_TRUE(j.m_bRename);
+    EXPECT_EQ(j.m_szRenamePrefix, "");
+    EXPECT_EQ(j.m_nStartNumber, 0);
+    EXPECT_EQ(j.m_nResizeType, 1);
+    EXPECT_EQ(j.m_nWidth, 640);
+    EXPECT_EQ(j.m_bSharpen, 1);
+    EXPECT_EQ(j.m_nrotateType, ROTATE_LEFT);
+    EXPECT_EQ(j.m_szStampText, "©");
+    ASSERT_TRUE(j.m_lfStampFont);
+    EXPECT_EQ(j.m_lfStampFont->lfHeight, -24);
+    EXPECT_EQ(j.m_crStampColor, RGB(0, 255, 128));
+    EXPECT_EQ(j.m_nOverwrite, OVERWRITE_RENAME);
+    EXPECT_TRUE(cmd->overwriteGiven);
+    EXPECT_EQ(j.GetFiles(), std::vector<std::string>{"x.bmp"});
+}
+
+TEST(BatchCommand, UsageErrors)
+{
+    std::string error;
+    EXPECT_FALSE(Parse({"--width", "10", "a.png"}, &error));
+    EXPECT_NE(error.find("--resize"), std::string::npos);
+    EXPECT_FALSE(Parse({"--resize", "fit", "--width", "10", "a.png"}, &error));
+    EXPECT_NE(error.find("--height"), std::string::npos);
+    EXPECT_FALSE(Parse({"--resize", "height", "--width", "10", "a.png"}, &error));
+    EXPECT_TRUE(Parse({"--resize", "height", "--height", "10", "a.png"}));
+    EXPECT_FALSE(Parse({"--quality", "101", "a.png"}));
+    EXPECT_FALSE(Parse({"--format", "webp", "a.png"}));
+    EXPECT_FALSE(Parse({"--rotate", "45", "a.png"}));
+    EXPECT_FALSE(Parse({"--color", "red", "a.png"}));
+    EXPECT_FALSE(Parse({"--bogus", "a.png"}));
+    EXPECT_FALSE(Parse({"--quality"}));
+    EXPECT_FALSE(Parse({}));
+    EXPECT_FALSE(Parse({"--sharpen", "a.png"}));
+}
+
+TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
+{
+    ScratchDir src, out;
+    for (const char *name : {"b.png", "a.png"}) {
+        CxImage img = MakeTestImage(200, 100);
+        ASSERT_TRUE(img.Save(src.Path(name).c_str(), CXIMAGE_FORMAT_PNG));
+    }
+    ASSERT_TRUE(WriteFileBytes(src.Path("notes.txt"), {'x'}));
+    Result r = RunBatch({"--format", "jpg", "--resize", "fit", "--width", "50", "--height", "50", "--stamp", "水印",
+                         "--out", QString::fromStdString(out.Root()), QString::fromStdString(src.Root())});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "从: " + src.Path("a.png") + "\n  到: " + out.Path("a.JPG") + "\n" + "从: " + src.Path("b.png") +
+                         "\n  到: " + out.Path("b.JPG") + "\n\n总计文件: 2; 已转换: 2; 错误: 0。\n");
+    CxImage back(out.Path("a.JPG").c_str(), 0);
+    EXPECT_EQ(back.GetWidth(), 50);
+    EXPECT_EQ(back.GetHeight(), 25);
+
+    // Run again: the outputs exist and nobody can be asked.
+    r = RunBatch({"--format", "jpg", "--out", QString::fromStdString(out.Root()), QString::fromStdString(src.Path("a.png"))});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("--overwrite"), std::string::npos);
+    EXPECT_EQ(r.out.find("总计"), std::string::npos);
+
+    r = RunBatch({"--format", "jpg", "--overwrite", "rename", "--out", QString::fromStdString(out.Root()),
+                  QString::fromStdString(src.Path("a.png"))});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(out.Path("a_001.JPG"))));
+
+    // A failed file makes the exit status 1.
+    r = RunBatch({"--format", "png", "--out", QString::fromStdString(out.Root()), QString::fromStdString(src.Path("none.png"))});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("错误: 文件不存在"), std::string::npos);
+
+    r = RunBatch({"--resize", "fit", "x.png"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("--width and --height"), std::string::npos);
+    r = RunBatch({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Usage: velmora-batch"), std::string::npos);
+}

@@ -1,0 +1,35 @@
+#include "imagefiles.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+TEST(GetImageType, NameEndingsWithoutCase)
+{
+    EXPECT_EQ(GetImageType("a.BMP"), 1u);
+    EXPECT_EQ(GetImageType("anim.Gif"), 2u);
+    EXPECT_EQ(GetImageType("x.jpg"), 3u);
+    EXPECT_EQ(GetImageType("x.JPEG"), 3u);
+    EXPECT_EQ(GetImageType("nodotjpg"), 3u);  // no dot needed
+    EXPECT_EQ(GetImageType("scan.tiff"), 5u);
+    EXPECT_EQ(GetImageType("old.pcx"), 6u);
+    EXPECT_EQ(GetImageType("notes.txt"), 0u);
+    EXPECT_EQ(GetImageType("pg"), 0u);
+}
+
+TEST(ListImageFiles, RegularImageFilesInGb18030Order)
+{
+    ScratchDir dir;
+    // In UTF-8 "吧" (U+5427) sorts before "啊" (U+554A); in GB18030 "啊" comes first.
+    for (const char *name : {"吧.png", "啊.png", "b.jpg", "B.jpg", "1.gif", "readme.txt"})
+        ASSERT_TRUE(WriteFileBytes(dir.Path(name), {0}));
+    ASSERT_EQ(mkdir(dir.Path("folder.png").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.Path("pipe.jpg").c_str(), 0600), 0);
+    const std::vector<std::string> names = ListImageFiles(dir.Root() + "///");
+    EXPECT_EQ(names, (std::vector<std::string>{"1.gif", "B.jpg", "b.jpg", "啊.png", "吧.png"}));
+    EXPECT_TRUE(ImageNameLess("啊", "吧"));
+    EXPECT_EQ(TrimFolder("///"), "/");
+    EXPECT_EQ(TrimFolder("/a/b//"), "/a/b");
+}
