@@ -61,19 +61,20 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
 
     // The animation's own settings come from the source file.
     CxImageGIF gif;
-    char comment[512] = {};
+    // The whole comment is carried over, not a fixed-size piece of it.
+    std::string comment;
     int loops = 0, disposal = 0;
     {
         CxIOFile in;
         if (in.Open(source.c_str(), "rb")) {
             gif.Decode(&in);
-            gif.GetComment(comment, sizeof comment);
+            comment = gif.GetComment();
             loops = gif.GetLoops();
             disposal = gif.GetDisposalMethod();
             gif.Destroy();
         }
     }
-    gif.SetComment(comment);
+    gif.SetComment(comment.c_str());
     gif.SetLoops(loops);
     gif.SetDisposalMethod(disposal);
 

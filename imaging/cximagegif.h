@@ -12,9 +12,9 @@ public:
     CxImageGIF() : CxImage(CXIMAGE_FORMAT_GIF) {}
 
     // Decodes the frame chosen with SetFrame (0 by default) and reads the
-    // file's comment, loop count and the first frame's disposal method.
+    // file's comment and loop count; GetDisposalMethod tells that frame's
+    // disposal method.
     bool Decode(CxFile *file);
-    using CxImage::Decode;
 
     // Writes pagecount frames as one animation: the logical screen is the
     // largest frame, each frame is written full size at (0, 0) with its own

@@ -31,7 +31,9 @@ public:
 private:
     struct Node;
     Node *CreateNode(int level);
-    void ReduceTree();
+    // Adds a colour; returns its leaf, or null when the tree was reduced.
+    Node *Insert(BYTE r, BYTE g, BYTE b, BYTE a);
+    bool ReduceTree();  // false when nothing is left to merge
     static void FreeTree(Node *node);
     static void WalkTree(const Node *node, RGBQUAD *pal, int &index);
 

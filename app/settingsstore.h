@@ -1,0 +1,108 @@
+// The per-user settings store: section "Settings2" of the organisation
+// "Korvane", application = the executable's base name (an INI file under
+// ~/.config/Korvane on Linux). Two value types, ints and strings; every read
+// passes a default, and an absent or unreadable value yields it.
+#pragma once
+
+#include "cxtypes.h"
+
+#include <QString>
+
+constexpr const char *kSettingsSection = "Settings2";
+
+int GetProfileInt(const char *section, const char *entry, int defaultValue);
+QString GetProfileString(const char *section, const char *entry, const QString &defaultValue = QString());
+bool WriteProfileInt(const char *section, const char *entry, int value);
+bool WriteProfileString(const char *section, const char *entry, const QString &value);
+
+// Every stored value's name, spelled as existing stores have them.
+namespace settingskey {
+// Option panel.
+inline constexpr const char *kResize = "m_bResize";
+inline constexpr const char *kResizeType = "m_nResizeType";
+inline constexpr const char *kWidth = "m_nWidth";
+inline constexpr const char *kHeight = "m_nHeight";
+inline constexpr const char *kSharpen = "m_bSharpen";
+inline constexpr const char *kDontEnlarge = "m_bDontEnlarge";
+inline constexpr const char *kRotate = "m_bRotate";
+inline constexpr const char *kRotateType = "m_nrotateType";
+inline constexpr const char *kStamp = "m_bStamp";
+inline constexpr const char *kStampText = "StampText";
+inline constexpr const char *kRename = "m_bRename";
+inline constexpr const char *kRenamePrefix = "RenamePrefix";
+inline constexpr const char *kRenameSuffix = "RenameSuffix";
+inline constexpr const char *kFormatType = "m_nFormatType";
+inline constexpr const char *kQuality = "Output Quality";
+inline constexpr const char *kOutDir = "OutDir";
+inline constexpr const char *kProportion = "bProportion";
+inline constexpr const char *kCurrentDirectory = "CurrentDirectory";
+// Watermark colour and font.
+inline constexpr const char *kFontRed = "fcr";
+inline constexpr const char *kFontGreen = "fcg";
+inline constexpr const char *kFontBlue = "fcb";
+inline constexpr const char *kFontHeight = "fontHeight";
+inline constexpr const char *kFontWidth = "fontWidth";
+inline constexpr const char *kFontEscapement = "fontEscapement";
+inline constexpr const char *kFontItalic = "fontItalic";
+inline constexpr const char *kFontWeight = "fontWeight";
+inline constexpr const char *kFontUnderline = "fontUnderline";
+inline constexpr const char *kFontStrikeOut = "fontStrickOut";
+inline constexpr const char *kFontCharSet = "fontCharSet";
+inline constexpr const char *kFontFaceName = "fontFaceName";
+// Main window geometry.
+inline constexpr const char *kPosX = "ptMainDlgPos_x";
+inline constexpr const char *kPosY = "ptMainDlgPos_y";
+inline constexpr const char *kSizeCx = "szMainDlg_cx";
+inline constexpr const char *kSizeCy = "szMainDlg_cy";
+inline constexpr const char *kMaximized = "bMaximized";
+inline constexpr const char *kHeightListSel = "nHeightListSel";
+inline constexpr const char *kSplitVerLeft = "rtSplitVer_left";
+inline constexpr const char *kSplitVerTop = "rtSplitVer_top";
+inline constexpr const char *kSplitVerRight = "rtSplitVer_right";
+inline constexpr const char *kSplitVerBottom = "rtSplitVer_bottom";
+inline constexpr const char *kSplitHorLeft = "rtSplitHor_left";
+inline constexpr const char *kSplitHorTop = "rtSplitHor_top";
+inline constexpr const char *kSplitHorRight = "rtSplitHor_right";
+inline constexpr const char *kSplitHorBottom = "rtSplitHor_bottom";
+// Progress dialog and viewer.
+inline constexpr const char *kAutoClose = "AutoClose";
+inline constexpr const char *kProgress = "Progress";
+inline constexpr const char *kViewFullSize = "bViewFullSize";
+inline constexpr const char *kSlideShowDelay = "bSildeShowDelay";
+inline constexpr const char *kBackRed = "iRed";
+inline constexpr const char *kBackGreen = "iGreen";
+inline constexpr const char *kBackBlue = "iBlue";
+}  // namespace settingskey
+
+// Defaults of the values whose default is not obvious at the call.
+namespace settingsdefault {
+inline constexpr int kWidth = 800;
+inline constexpr int kHeight = 600;
+inline constexpr int kQuality = 95;
+inline constexpr const char *kRenamePrefix = "pic";
+inline constexpr const char *kSourceFolder = "源目录";
+inline constexpr int kFontHeight = -16;
+inline constexpr int kFontWeight = 400;
+inline constexpr const char *kFontFaceName = "MS Sans Serif";
+inline constexpr int kAutoClose = 1;
+inline constexpr int kViewFullSize = 1;
+inline constexpr int kSlideShowDelay = 5;
+inline constexpr int kMaximizedBit = 16777216;
+}  // namespace settingsdefault
+
+// Name of destination list entry n (1 to 5): "OutputDir1" ... "OutputDir5".
+QByteArray OutputDirKey(int n);
+
+// A colour from three stored components; only the low 8 bits of each count.
+COLORREF ColourFromComponents(int red, int green, int blue);
+
+// The watermark colour and font as stored ("fcr", "fcg", "fcb" and the nine
+// font values); the face name is cut to what the font record holds.
+COLORREF ReadStampColour();
+LOGFONT ReadStampFont();
+// Writes the colour, then the nine font values in their fixed order.
+void WriteStampFontAndColour(const LOGFONT &font, COLORREF colour);
+
+// The viewer's background colour ("iRed", "iGreen", "iBlue").
+COLORREF ReadPreviewBackground();
+void WritePreviewBackground(COLORREF colour);

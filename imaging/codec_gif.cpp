@@ -1,0 +1,736 @@
+// GIF decoding through giflib: frame composition with disposal, a per-thread
+// cache so that batch callers walking frame 0, 1, 2, ... pay one frame per
+// call, and the single-image encoder entry point.
+#include "codecs.h"
+#include "cximagegif.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kMaxCommentBytes = 4096;
+// Largest composition canvas kept between calls (per thread): 16M pixels.
+constexpr std::size_t kMaxCachedCanvasBytes = std::size_t(64) << 20;
+
+// Canvas pixels: 0 is transparent, anything else is 0xFF000000 | RGB.
+constexpr std::uint32_t kOpaque = 0xFF000000u;
+
+std::uint32_t PackRgb(int r, int g, int b)
+{
+    return kOpaque | (std::uint32_t(r) << 16) | (std::uint32_t(g) << 8) | std::uint32_t(b);
+}
+
+// --- Input ---------------------------------------------------------------
+
+struct MemReader {
+    const std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+};
+
+int ReadFromMemory(GifFileType *gif, GifByteType *buf, int len)
+{
+    auto *r = static_cast<MemReader *>(gif->UserData);
+    if (len <= 0 || r->pos >= r->size)
+        return 0;
+    const std::size_t n = std::min(std::size_t(len), r->size - r->pos);
+    std::memcpy(buf, r->data + r->pos, n);
+    r->pos += n;
+    return int(n);
+}
+
+struct GifCloser {
+    void operator()(GifFileType *gif) const { DGifCloseFile(gif, nullptr); }
+};
+using GifReader = std::unique_ptr<GifFileType, GifCloser>;
+
+GifReader OpenReader(MemReader &reader)
+{
+    reader.pos = 0;
+    int error = 0;
+    return GifReader(DGifOpen(&reader, ReadFromMemory, &error));
+}
+
+// giflib keeps a record of every image descriptor it has read; we never use
+// it, so drop it to keep memory flat however many frames a file has.
+void ForgetSavedImages(GifFileType *gif)
+{
+    GifFreeSavedImages(gif);
+    gif->SavedImages = nullptr;
+    gif->ImageCount = 0;
+}
+
+std::string GifError(const GifFileType *gif, const char *fallback)
+{
+    const char *text = gif && gif->Error ? GifErrorString(gif->Error) : nullptr;
+    return std::string("GIF: ") + (text ? text : fallback);
+}
+
+// Cuts a byte string to at most max bytes without splitting a UTF-8 sequence.
+void CutUtf8(std::string &s, std::size_t max)
+{
+    if (s.size() <= max)
+        return;
+    std::size_t len = max;
+    while (len > 0 && (static_cast<unsigned char>(s[len]) & 0xC0) == 0x80)
+        --len;
+    s.resize(len);
+}
+
+// 64-bit content hash, four independent lanes so it runs near memory speed.
+std::uint64_t HashBytes(const std::uint8_t *p, std::size_t n)
+{
+    constexpr std::uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
+    std::uint64_t h[4] = {k1, k2, k1 ^ 0x165667B19E3779F9ull, k2 ^ 0x27D4EB2F165667C5ull};
+    auto rotl = [](std::uint64_t v, int s) { return (v << s) | (v >> (64 - s)); };
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        for (int lane = 0; lane < 4; ++lane) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i + lane * 8, 8);
+            h[lane] = rotl(h[lane] + w * k2, 31) * k1;
+        }
+    }
+    std::uint64_t acc = rotl(h[0], 1) + rotl(h[1], 7) + rotl(h[2], 12) + rotl(h[3], 18);
+    for (; i < n; ++i)
+        acc = rotl(acc ^ (p[i] * k1), 11) * k2;
+    acc ^= n;
+    acc ^= acc >> 33;
+    acc *= k2;
+    acc ^= acc >> 29;
+    return acc;
+}
+
+// --- File-level facts (one pass, cached) -------------------------------------
+
+struct GraphicControl {
+    int disposal = 0;
+    int delay = 0;
+    int trans = -1;
+};
+
+struct FileFacts {
+    int screenWidth = 0;
+    int screenHeight = 0;
+    int numFrames = 0;
+    std::size_t firstRecord = 0;  // offset of the record after the screen descriptor
+    std::string comment;
+    int loops = -1;
+};
+
+bool IsLoopApplication(const GifByteType *block)
+{
+    return block[0] == 11 && (std::memcmp(block + 1, "NETSCAPE2.0", 11) == 0 ||
+                              std::memcmp(block + 1, "ANIMEXTS1.0", 11) == 0);
+}
+
+// Reads one extension (its introducer already consumed). The graphic control
+// block goes to gce, comments and the loop count to facts; either may be null.
+bool ReadExtension(GifFileType *gif, GraphicControl *gce, FileFacts *facts)
+{
+    int code = 0;
+    GifByteType *block = nullptr;
+    if (DGifGetExtension(gif, &code, &block) == GIF_ERROR)
+        return false;
+    bool first = true, loopBlock = false;
+    while (block) {
+        const int len = block[0];
+        if (code == GRAPHICS_EXT_FUNC_CODE && first && gce && len >= 4) {
+            const int disposal = (block[1] >> 2) & 7;
+            gce->disposal = disposal <= 3 ? disposal : 0;  // 4..7 are undefined: keep
+            gce->delay = block[2] | (block[3] << 8);
+            gce->trans = (block[1] & 1) ? block[4] : -1;
+        } else if (code == COMMENT_EXT_FUNC_CODE && facts && facts->comment.size() <= kMaxCommentBytes) {
+            facts->comment.append(reinterpret_cast<const char *>(block + 1), std::size_t(len));
+        } else if (code == APPLICATION_EXT_FUNC_CODE && facts) {
+            if (first)
+                loopBlock = IsLoopApplication(block);
+            else if (loopBlock && len >= 3 && block[1] == 1 && facts->loops < 0)
+                facts->loops = block[2] | (block[3] << 8);
+        }
+        first = false;
+        if (DGifGetExtensionNext(gif, &block) == GIF_ERROR)
+            return false;
+    }
+    return true;
+}
+
+bool SkipImageData(GifFileType *gif)
+{
+    int codeSize = 0;
+    GifByteType *block = nullptr;
+    if (DGifGetCode(gif, &codeSize, &block) == GIF_ERROR)
+        return false;
+    while (block)
+        if (DGifGetCodeNext(gif, &block) == GIF_ERROR)
+            return false;
+    return true;
+}
+
+bool WithinLimits(std::int64_t w, std::int64_t h)
+{
+    return w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension && w * h <= CxImage::kMaxPixels;
+}
+
+// Counts the frames and gathers comment and loop count. A damaged tail ends
+// the count where it breaks; the frames before it stay usable.
+bool ScanFile(const std::uint8_t *data, std::size_t size, FileFacts &facts, std::string &error)
+{
+    MemReader reader{data, size, 0};
+    GifReader gif = OpenReader(reader);
+    if (!gif) {
+        error = "GIF: cannot read the file header";
+        return false;
+    }
+    facts = FileFacts{};
+    facts.firstRecord = reader.pos;
+    const int sw = gif->SWidth, sh = gif->SHeight;
+    if (!WithinLimits(sw, sh)) {
+        error = "GIF: logical screen too large";
+        return false;
+    }
+    std::int64_t right = 0, bottom = 0;
+    for (;;) {
+        GifRecordType type;
+        if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR || type == TERMINATE_RECORD_TYPE)
+            break;
+        if (type == EXTENSION_RECORD_TYPE) {
+            if (!ReadExtension(gif.get(), nullptr, &facts))
+                break;
+            continue;
+        }
+        if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
+            break;
+        ForgetSavedImages(gif.get());
+        ++facts.numFrames;
+        right = std::max<std::int64_t>(right, std::int64_t(gif->Image.Left) + gif->Image.Width);
+        bottom = std::max<std::int64_t>(bottom, std::int64_t(gif->Image.Top) + gif->Image.Height);
+        if (!SkipImageData(gif.get()))
+            break;
+    }
+    CutUtf8(facts.comment, kMaxCommentBytes);
+    if (facts.numFrames == 0) {
+        error = "GIF: no image in the file";
+        return false;
+    }
+    // A zero logical screen means "as large as the frames".
+    const std::int64_t w = sw > 0 ? sw : right, h = sh > 0 ? sh : bottom;
+    if (w <= 0 || h <= 0) {
+        error = "GIF: empty image size";
+        return false;
+    }
+    if (!WithinLimits(w, h)) {
+        error = "GIF: logical screen too large";
+        return false;
+    }
+    facts.screenWidth = int(w);
+    facts.screenHeight = int(h);
+    return true;
+}
+
+// --- Composition -------------------------------------------------------------
+
+struct Rect {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool Empty() const { return x0 >= x1 || y0 >= y1; }
+    int Width() const { return x1 - x0; }
+    bool Contains(int x, int y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+};
+
+// The frame being shown: what the output needs besides the canvas.
+struct ShownFrame {
+    std::vector<std::uint32_t> table;  // its colour table, packed
+    int trans = -1;
+    Rect rect;                         // its clipped rectangle
+    std::vector<std::uint16_t> index;  // index painted per pixel of rect, kNone if none
+    GraphicControl gce;
+    static constexpr std::uint16_t kNone = 0xFFFF;
+};
+
+std::vector<std::uint32_t> ColourTable(const ColorMapObject *map)
+{
+    std::vector<std::uint32_t> table;
+    if (map && map->Colors && map->ColorCount > 0) {
+        table.reserve(std::size_t(map->ColorCount));
+        for (int i = 0; i < map->ColorCount && i < 256; ++i)
+            table.push_back(PackRgb(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue));
+    } else {
+        // No colour table anywhere: the format leaves the choice to us.
+        for (int i = 0; i < 256; ++i)
+            table.push_back(PackRgb(i, i, i));
+    }
+    return table;
+}
+
+struct Canvas {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+    std::uint32_t *Row(int y) { return pixels.data() + std::size_t(y) * std::size_t(width); }
+};
+
+// One frame's turn on the canvas: Paint reads its records and draws it (with
+// shown set, also noting what the output needs); Dispose then applies its
+// disposal, so the canvas can be read in between.
+class FrameComposer {
+public:
+    FrameComposer(GifFileType *gif, Canvas &canvas) : m_gif(gif), m_canvas(canvas) {}
+
+    bool Paint(ShownFrame *shown, std::string &error);
+    void Dispose();
+
+private:
+    bool DecodeRows(const GifImageDesc &desc, const std::vector<std::uint32_t> &table, int trans,
+                    ShownFrame *shown);
+
+    GifFileType *m_gif;
+    Canvas &m_canvas;
+    Rect m_rect;
+    int m_disposal = 0;
+    std::vector<std::uint32_t> m_saved;  // the rectangle before painting, for disposal 3
+};
+
+bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
+{
+    GraphicControl gce;
+    for (;;) {
+        GifRecordType type;
+        if (DGifGetRecordType(m_gif, &type) == GIF_ERROR) {
+            error = GifError(m_gif, "truncated file");
+            return false;
+        }
+        if (type == TERMINATE_RECORD_TYPE) {
+            error = "GIF: frame missing";
+            return false;
+        }
+        if (type == IMAGE_DESC_RECORD_TYPE)
+            break;
+        if (!ReadExtension(m_gif, &gce, nullptr)) {
+            error = GifError(m_gif, "damaged extension");
+            return false;
+        }
+    }
+    if (DGifGetImageDesc(m_gif) == GIF_ERROR) {
+        error = GifError(m_gif, "damaged image descriptor");
+        return false;
+    }
+    ForgetSavedImages(m_gif);
+    const GifImageDesc desc = m_gif->Image;
+    if (!WithinLimits(desc.Width, desc.Height)) {
+        error = "GIF: frame too large";
+        return false;
+    }
+    std::vector<std::uint32_t> table = ColourTable(desc.ColorMap ? desc.ColorMap : m_gif->SColorMap);
+
+    m_disposal = gce.disposal;
+    m_rect.x0 = std::max(0, desc.Left);
+    m_rect.y0 = std::max(0, desc.Top);
+    m_rect.x1 = int(std::min<std::int64_t>(m_canvas.width, std::int64_t(desc.Left) + desc.Width));
+    m_rect.y1 = int(std::min<std::int64_t>(m_canvas.height, std::int64_t(desc.Top) + desc.Height));
+    if (m_rect.Empty())
+        m_rect = Rect{};
+
+    if (shown) {
+        shown->gce = gce;
+        shown->trans = gce.trans;
+        shown->rect = m_rect;
+        shown->index.assign(std::size_t(m_rect.Width()) * std::size_t(m_rect.y1 - m_rect.y0), ShownFrame::kNone);
+    }
+    if (m_disposal == 3 && !m_rect.Empty()) {
+        m_saved.clear();
+        m_saved.reserve(std::size_t(m_rect.Width()) * std::size_t(m_rect.y1 - m_rect.y0));
+        for (int y = m_rect.y0; y < m_rect.y1; ++y)
+            m_saved.insert(m_saved.end(), m_canvas.Row(y) + m_rect.x0, m_canvas.Row(y) + m_rect.x1);
+    }
+
+    bool ok;
+    if (m_rect.Empty() || desc.Width == 0 || desc.Height == 0)
+        ok = SkipImageData(m_gif);  // nothing of it is visible
+    else
+        ok = DecodeRows(desc, table, gce.trans, shown);
+    if (!ok) {
+        error = GifError(m_gif, "truncated or damaged image data");
+        return false;
+    }
+    if (shown)
+        shown->table = std::move(table);
+    return true;
+}
+
+bool FrameComposer::DecodeRows(const GifImageDesc &desc, const std::vector<std::uint32_t> &table, int trans,
+                               ShownFrame *shown)
+{
+    std::vector<GifPixelType> line(std::size_t(desc.Width));
+    const int count = int(table.size());
+    auto paint = [&](int row) {
+        const int y = desc.Top + row;
+        if (y < m_rect.y0 || y >= m_rect.y1)
+            return;
+        std::uint32_t *dst = m_canvas.Row(y);
+        std::uint16_t *rec = shown ? shown->index.data() + std::size_t(y - m_rect.y0) * std::size_t(m_rect.Width())
+                                   : nullptr;
+        for (int x = m_rect.x0; x < m_rect.x1; ++x) {
+            const int raw = line[std::size_t(x - desc.Left)];
+            if (raw == trans)
+                continue;
+            const int index = raw < count ? raw : 0;
+            dst[x] = table[std::size_t(index)];
+            if (rec)
+                rec[x - m_rect.x0] = std::uint16_t(index);
+        }
+    };
+    if (desc.Interlace) {
+        static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass) {
+            for (int row = kStart[pass]; row < desc.Height; row += kStep[pass]) {
+                if (DGifGetLine(m_gif, line.data(), desc.Width) == GIF_ERROR)
+                    return false;
+                paint(row);
+            }
+        }
+    } else {
+        for (int row = 0; row < desc.Height; ++row) {
+            if (DGifGetLine(m_gif, line.data(), desc.Width) == GIF_ERROR)
+                return false;
+            paint(row);
+        }
+    }
+    return true;
+}
+
+void FrameComposer::Dispose()
+{
+    if (m_rect.Empty())
+        return;
+    if (m_disposal == 2) {
+        for (int y = m_rect.y0; y < m_rect.y1; ++y)
+            std::fill(m_canvas.Row(y) + m_rect.x0, m_canvas.Row(y) + m_rect.x1, 0u);
+    } else if (m_disposal == 3 && !m_saved.empty()) {
+        const std::size_t w = std::size_t(m_rect.Width());
+        for (int y = m_rect.y0; y < m_rect.y1; ++y)
+            std::copy_n(m_saved.data() + std::size_t(y - m_rect.y0) * w, w, m_canvas.Row(y) + m_rect.x0);
+    }
+}
+
+// --- Output -------------------------------------------------------------------
+
+// Small open-addressing map from RGB to a palette slot.
+class ColourMap {
+public:
+    ColourMap() { m_keys.fill(kEmpty); }
+    int Find(std::uint32_t rgb) const
+    {
+        for (std::size_t i = Slot(rgb);; i = (i + 1) & (kSlots - 1)) {
+            if (m_keys[i] == rgb)
+                return m_values[i];
+            if (m_keys[i] == kEmpty)
+                return -1;
+        }
+    }
+    void Insert(std::uint32_t rgb, int value)  // keeps an existing entry
+    {
+        for (std::size_t i = Slot(rgb);; i = (i + 1) & (kSlots - 1)) {
+            if (m_keys[i] == rgb)
+                return;
+            if (m_keys[i] == kEmpty) {
+                m_keys[i] = rgb;
+                m_values[i] = std::int16_t(value);
+                return;
+            }
+        }
+    }
+
+private:
+    static constexpr std::size_t kSlots = 1024;  // more than twice the 513 entries ever stored
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    static std::size_t Slot(std::uint32_t rgb) { return (rgb * 0x9E3779B1u) >> 22; }
+    std::array<std::uint32_t, kSlots> m_keys;
+    std::array<std::int16_t, kSlots> m_values{};
+};
+
+RGBQUAD ToQuad(std::uint32_t c)
+{
+    return RGBQUAD{BYTE(c), BYTE(c >> 8), BYTE(c >> 16), 0};
+}
+
+bool MakeColourOutput(const Canvas &canvas, CxImage &out)
+{
+    if (!out.Create(canvas.width, canvas.height, 24) || !out.AlphaCreate())
+        return false;
+    for (int y = 0; y < canvas.height; ++y) {
+        const std::uint32_t *src = canvas.pixels.data() + std::size_t(y) * std::size_t(canvas.width);
+        BYTE *bgr = out.GetBits(y);
+        BYTE *alpha = out.AlphaGetPointer(y);
+        for (int x = 0; x < canvas.width; ++x) {
+            bgr[x * 3] = BYTE(src[x]);
+            bgr[x * 3 + 1] = BYTE(src[x] >> 8);
+            bgr[x * 3 + 2] = BYTE(src[x] >> 16);
+            alpha[x] = src[x] ? 255 : 0;
+        }
+    }
+    return true;
+}
+
+// The shown canvas as a paletted image built on the frame's own table, with
+// colours of earlier frames added in free slots and a transparent index no
+// visible pixel uses; 24 bits with alpha when that cannot fit 256 entries.
+bool MakeOutput(const Canvas &canvas, const ShownFrame &shown, CxImage &out)
+{
+    constexpr std::uint16_t kTransparent = 0xFFFF;
+    const int tableSize = int(shown.table.size());
+    ColourMap lookup;
+    for (int i = 0; i < tableSize; ++i)
+        if (i != shown.trans)
+            lookup.Insert(shown.table[std::size_t(i)] & 0xFFFFFFu, i);
+    if (shown.trans >= 0 && shown.trans < tableSize)
+        lookup.Insert(shown.table[std::size_t(shown.trans)] & 0xFFFFFFu, shown.trans);
+
+    std::vector<std::uint32_t> missing;  // colours not in the table; coded 256 + n
+    std::vector<std::uint16_t> codes;
+    try {
+        codes.resize(canvas.pixels.size());
+    } catch (const std::bad_alloc &) {
+        CxImageAccess::SetError(out, "out of memory");
+        return false;
+    }
+    std::array<bool, 256> used{};
+    bool anyTransparent = false, fits = true;
+    std::uint32_t lastColour = 0;
+    int lastCode = -1;
+    const std::size_t rectWidth = std::size_t(shown.rect.Width());
+    for (int y = 0; y < canvas.height && fits; ++y) {
+        const std::uint32_t *src = canvas.pixels.data() + std::size_t(y) * std::size_t(canvas.width);
+        std::uint16_t *dst = codes.data() + std::size_t(y) * std::size_t(canvas.width);
+        const bool rowInRect = y >= shown.rect.y0 && y < shown.rect.y1;
+        for (int x = 0; x < canvas.width; ++x) {
+            const std::uint32_t c = src[x];
+            if (c == 0) {
+                dst[x] = kTransparent;
+                anyTransparent = true;
+                continue;
+            }
+            int code = -1;
+            if (rowInRect && x >= shown.rect.x0 && x < shown.rect.x1) {
+                const std::uint16_t painted =
+                    shown.index[std::size_t(y - shown.rect.y0) * rectWidth + std::size_t(x - shown.rect.x0)];
+                if (painted != ShownFrame::kNone)
+                    code = painted;
+            }
+            if (code < 0) {
+                if (c == lastColour && lastCode >= 0) {
+                    code = lastCode;
+                } else {
+                    code = lookup.Find(c & 0xFFFFFFu);
+                    if (code < 0) {
+                        if (missing.size() >= 256) {
+                            fits = false;
+                            break;
+                        }
+                        code = 256 + int(missing.size());
+                        missing.push_back(c);
+                        lookup.Insert(c & 0xFFFFFFu, code);
+                    }
+                    lastColour = c;
+                    lastCode = code;
+                }
+            }
+            if (code < 256)
+                used[std::size_t(code)] = true;
+            dst[x] = std::uint16_t(code);
+        }
+    }
+
+    // Hand out slots: the frame's own transparent index first when free, then
+    // new entries after the table, then table entries no pixel uses.
+    std::vector<std::uint32_t> palette(shown.table);
+    std::vector<int> missingSlot(missing.size(), -1);
+    int trans = -1;
+    if (fits && anyTransparent && shown.trans >= 0 && shown.trans < tableSize && !used[std::size_t(shown.trans)]) {
+        trans = shown.trans;
+        used[std::size_t(trans)] = true;
+    }
+    int nextUnused = 0;
+    auto takeSlot = [&]() -> int {
+        if (palette.size() < 256) {
+            palette.push_back(kOpaque);
+            return int(palette.size()) - 1;
+        }
+        while (nextUnused < tableSize && used[std::size_t(nextUnused)])
+            ++nextUnused;
+        if (nextUnused >= tableSize)
+            return -1;
+        used[std::size_t(nextUnused)] = true;
+        return nextUnused++;
+    };
+    for (std::size_t m = 0; fits && m < missing.size(); ++m) {
+        missingSlot[m] = takeSlot();
+        if (missingSlot[m] < 0)
+            fits = false;
+        else
+            palette[std::size_t(missingSlot[m])] = missing[m];
+    }
+    if (fits && anyTransparent && trans < 0) {
+        // An unused entry of the table before a new one: keeps the palette small.
+        for (int i = 0; i < tableSize && trans < 0; ++i)
+            if (!used[std::size_t(i)])
+                trans = i;
+        if (trans < 0) {
+            trans = takeSlot();
+            if (trans >= 0)
+                palette[std::size_t(trans)] = 0;
+        }
+        fits = trans >= 0;
+    }
+    if (!fits)
+        return MakeColourOutput(canvas, out);
+
+    const int n = int(palette.size());
+    const int bpp = n <= 2 ? 1 : (n <= 16 ? 4 : 8);
+    if (!out.Create(canvas.width, canvas.height, bpp))
+        return false;
+    std::vector<RGBQUAD> quads(palette.size());
+    std::transform(palette.begin(), palette.end(), quads.begin(), ToQuad);
+    out.SetPalette(quads.data(), n);
+    for (int y = 0; y < canvas.height; ++y) {
+        const std::uint16_t *src = codes.data() + std::size_t(y) * std::size_t(canvas.width);
+        BYTE *dst = out.GetBits(y);
+        for (int x = 0; x < canvas.width; ++x) {
+            const std::uint16_t code = src[x];
+            dst[x] = BYTE(code == kTransparent ? trans : (code < 256 ? code : missingSlot[code - 256]));
+        }
+    }
+    out.SetTransIndex(anyTransparent ? trans : -1);
+    return true;
+}
+
+// --- Per-thread cache of the last file -----------------------------------------
+
+struct DecodeCache {
+    bool valid = false;
+    std::size_t size = 0;
+    std::uint64_t hash = 0;
+    FileFacts facts;
+    // Composition state: the canvas as it is before frame nextFrame, whose
+    // records start at nextOffset.
+    bool haveCanvas = false;
+    int nextFrame = 0;
+    std::size_t nextOffset = 0;
+    Canvas canvas;
+
+    void DropCanvas()
+    {
+        haveCanvas = false;
+        canvas.pixels = std::vector<std::uint32_t>();
+    }
+};
+
+thread_local DecodeCache t_cache;
+
+bool Fail(CxImage &out, const std::string &text)
+{
+    CxImageAccess::SetError(out, text.c_str());
+    return false;
+}
+
+}  // namespace
+
+namespace cxcodec {
+
+bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
+               GifFileInfo *info)
+{
+    if (!data || size < 13)
+        return Fail(out, "GIF: truncated file header");
+    if (req.frame < 0)
+        return Fail(out, "GIF: no such frame");
+
+    DecodeCache &cache = t_cache;
+    const std::uint64_t hash = HashBytes(data, size);
+    if (!cache.valid || cache.size != size || cache.hash != hash) {
+        cache.valid = false;
+        cache.DropCanvas();
+        std::string error;
+        if (!ScanFile(data, size, cache.facts, error))
+            return Fail(out, error);
+        cache.valid = true;
+        cache.size = size;
+        cache.hash = hash;
+    }
+    const FileFacts &facts = cache.facts;
+    if (info) {
+        info->comment = facts.comment;
+        info->loops = facts.loops;
+    }
+    if (req.frame >= facts.numFrames)
+        return Fail(out, "GIF: no such frame");
+
+    MemReader reader{data, size, 0};
+    GifReader gif = OpenReader(reader);
+    if (!gif)
+        return Fail(out, "GIF: cannot read the file header");
+
+    // Resume from the cached canvas when it lies at or before the frame asked.
+    Canvas canvas;
+    int frame = 0;
+    if (cache.haveCanvas && cache.nextFrame <= req.frame && cache.nextOffset <= size &&
+        cache.canvas.width == facts.screenWidth && cache.canvas.height == facts.screenHeight) {
+        canvas = std::move(cache.canvas);
+        frame = cache.nextFrame;
+        reader.pos = cache.nextOffset;
+    } else {
+        canvas.width = facts.screenWidth;
+        canvas.height = facts.screenHeight;
+        try {
+            canvas.pixels.assign(std::size_t(canvas.width) * std::size_t(canvas.height), 0u);
+        } catch (const std::bad_alloc &) {
+            return Fail(out, "out of memory");
+        }
+        reader.pos = facts.firstRecord;
+    }
+    cache.DropCanvas();
+
+    std::string error;
+    ShownFrame shown;
+    for (; frame <= req.frame; ++frame) {
+        FrameComposer composer(gif.get(), canvas);
+        const bool target = frame == req.frame;
+        if (!composer.Paint(target ? &shown : nullptr, error))
+            return Fail(out, error);
+        if (target && !MakeOutput(canvas, shown, out)) {
+            if (!*out.GetLastError())
+                CxImageAccess::SetError(out, "cannot create image");
+            return false;
+        }
+        composer.Dispose();
+    }
+    CxImageAccess::SetFrameInfo(out, facts.numFrames, shown.gce.delay, shown.gce.disposal);
+
+    // Keep the state for the next frame unless this was the last one or the
+    // canvas is too large to hold on to.
+    if (req.frame + 1 < facts.numFrames && canvas.pixels.size() * sizeof(std::uint32_t) <= kMaxCachedCanvasBytes) {
+        cache.canvas = std::move(canvas);
+        cache.nextFrame = req.frame + 1;
+        cache.nextOffset = reader.pos;
+        cache.haveCanvas = true;
+    }
+    return true;
+}
+
+bool EncodeGif(const CxImage &img, CxFile &file)
+{
+    CxImageGIF writer;
+    writer.SetLoops(-1);
+    writer.SetDisposalMethod(img.GetDisposalMethod());
+    // The writer only reads its frames.
+    CxImage *frames[1] = {const_cast<CxImage *>(&img)};
+    return writer.Encode(&file, frames, 1, false);
+}
+
+}  // namespace cxcodec

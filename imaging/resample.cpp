@@ -1,0 +1,479 @@
+// Resampling: separable Lanczos-3 in fixed point. The kernel is widened by
+// the reduction factor when shrinking, so every source pixel contributes and
+// detail finer than the new pixel grid averages out instead of aliasing.
+//
+// Samples travel as 16-bit values with 6 fraction bits; weights have 14 bits
+// and sum to exactly one, so a flat area stays exactly flat. The pass that
+// shrinks the row count runs first (vertical when the height shrinks), so
+// the costlier horizontal pass sees as few rows as possible; rows go through
+// a small ring, so memory is read and written in order.
+#include "cximage.h"
+
+#include "codecs.h"
+#include "pixelops.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <numbers>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr int kWeightBits = 14;
+constexpr int kFracBits = 6;  // fraction bits of the samples between passes
+constexpr int kAccBits = kWeightBits + kFracBits;
+constexpr int kLobes = 3;
+
+double Lanczos(double x)
+{
+    x = std::fabs(x);
+    if (x < 1e-12)
+        return 1.0;
+    if (x >= kLobes)
+        return 0.0;
+    const double px = std::numbers::pi * x;
+    return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
+}
+
+// Weights of every output position along one axis. Each position's weights
+// are padded with zeros to a multiple of 8 for the vector dot products.
+struct Taps {
+    std::vector<int> first;   // first source index
+    std::vector<int> count;   // weights that matter
+    std::vector<int> offset;  // into weights
+    std::vector<std::int16_t> weights;
+    int maxCount = 0;
+};
+
+void MakeTaps(int srcLen, int dstLen, Taps &t)
+{
+    const double scale = double(srcLen) / double(dstLen);
+    const double widen = std::max(1.0, scale);
+    const double support = kLobes * widen;
+    t.first.resize(std::size_t(dstLen));
+    t.count.resize(std::size_t(dstLen));
+    t.offset.resize(std::size_t(dstLen));
+    t.weights.clear();
+    t.weights.reserve(std::size_t(dstLen) * std::size_t(2 * std::ceil(support) + 10));
+    std::vector<double> w;
+    std::vector<std::int16_t> q;
+    for (int i = 0; i < dstLen; ++i) {
+        // Pixel centres sit at half-integers on both axes.
+        const double centre = (i + 0.5) * scale;
+        const int lo = std::max(0, int(std::floor(centre - support)));
+        const int hi = std::min(srcLen, int(std::ceil(centre + support)));
+        w.assign(std::size_t(hi - lo), 0.0);
+        double sum = 0;
+        for (int j = lo; j < hi; ++j) {
+            w[std::size_t(j - lo)] = Lanczos((j + 0.5 - centre) / widen);
+            sum += w[std::size_t(j - lo)];
+        }
+        q.assign(w.size(), 0);
+        if (sum <= 1e-9) {
+            // Not reachable with this kernel; the nearest pixel is a safe answer.
+            q[std::size_t(std::clamp(int(centre), lo, hi - 1) - lo)] = 1 << kWeightBits;
+        } else {
+            // Rounding the running total keeps the sum exact and every weight
+            // within one unit of its true value.
+            double run = 0;
+            long prev = 0;
+            for (std::size_t k = 0; k < w.size(); ++k) {
+                run += w[k] / sum;
+                const long now = k + 1 == w.size() ? (1L << kWeightBits) : std::lround(run * (1 << kWeightBits));
+                q[k] = std::int16_t(now - prev);
+                prev = now;
+            }
+        }
+        std::size_t a = 0, b = q.size();
+        while (a < b && q[a] == 0)
+            ++a;
+        while (b > a && q[b - 1] == 0)
+            --b;
+        const int n = int(b - a);
+        t.first[std::size_t(i)] = lo + int(a);
+        t.count[std::size_t(i)] = n;
+        t.offset[std::size_t(i)] = int(t.weights.size());
+        t.weights.insert(t.weights.end(), q.begin() + std::ptrdiff_t(a), q.begin() + std::ptrdiff_t(b));
+        t.weights.resize(t.weights.size() + std::size_t((8 - n % 8) % 8), 0);
+        t.maxCount = std::max(t.maxCount, n);
+    }
+}
+
+inline std::int16_t ToSample(std::int32_t acc)
+{
+    return std::int16_t(std::clamp((acc + (1 << (kWeightBits - 1))) >> kWeightBits, -32768, 32767));
+}
+
+inline BYTE ToByte(std::int32_t acc)
+{
+    return BYTE(std::clamp((acc + (1 << (kAccBits - 1))) >> kAccBits, 0, 255));
+}
+
+// Premultiplied B, G, R, A accumulators back to B, G, R and alpha.
+void StoreAlphaRow(const std::int32_t *acc, int width, BYTE *bgr, BYTE *alpha)
+{
+    for (int x = 0; x < width; ++x, acc += 4) {
+        const std::int64_t a = acc[3];
+        alpha[x] = ToByte(acc[3]);
+        for (int c = 0; c < 3; ++c) {
+            const std::int64_t v = a > 0 ? (std::int64_t(acc[c]) * 255 + a / 2) / a : 0;
+            bgr[x * 3 + c] = BYTE(std::clamp<std::int64_t>(v, 0, 255));
+        }
+    }
+}
+
+// --- Vertical pass: rows[k] * w[k] summed, over len samples ---------------
+
+enum class Out { Samples, Bytes, Acc };
+
+template <Out O>
+void VerticalPass(const std::int16_t *const *rows, const std::int16_t *w, int n, std::size_t len, void *dst)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= len; i += 8) {
+        __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+        int k = 0;
+        for (; k + 1 < n; k += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + i));
+            const __m128i wp = _mm_set1_epi32(int((std::uint32_t(std::uint16_t(w[k + 1])) << 16) |
+                                                  std::uint16_t(w[k])));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), wp));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), wp));
+        }
+        if (k < n) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i));
+            const __m128i wp = _mm_set1_epi32(std::uint16_t(w[k]));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, _mm_setzero_si128()), wp));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, _mm_setzero_si128()), wp));
+        }
+        if constexpr (O == Out::Samples) {
+            const __m128i r = _mm_set1_epi32(1 << (kWeightBits - 1));
+            lo = _mm_srai_epi32(_mm_add_epi32(lo, r), kWeightBits);
+            hi = _mm_srai_epi32(_mm_add_epi32(hi, r), kWeightBits);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(static_cast<std::int16_t *>(dst) + i),
+                             _mm_packs_epi32(lo, hi));
+        } else if constexpr (O == Out::Bytes) {
+            const __m128i r = _mm_set1_epi32(1 << (kAccBits - 1));
+            lo = _mm_srai_epi32(_mm_add_epi32(lo, r), kAccBits);
+            hi = _mm_srai_epi32(_mm_add_epi32(hi, r), kAccBits);
+            const __m128i words = _mm_packs_epi32(lo, hi);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(static_cast<BYTE *>(dst) + i),
+                             _mm_packus_epi16(words, words));
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(static_cast<std::int32_t *>(dst) + i), lo);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(static_cast<std::int32_t *>(dst) + i + 4), hi);
+        }
+    }
+#endif
+    for (; i < len; ++i) {
+        std::int32_t acc = 0;
+        for (int k = 0; k < n; ++k)
+            acc += std::int32_t(w[k]) * rows[k][i];
+        if constexpr (O == Out::Samples)
+            static_cast<std::int16_t *>(dst)[i] = ToSample(acc);
+        else if constexpr (O == Out::Bytes)
+            static_cast<BYTE *>(dst)[i] = ToByte(acc);
+        else
+            static_cast<std::int32_t *>(dst)[i] = acc;
+    }
+}
+
+// --- Horizontal pass over one row of C-channel samples ----------------------
+
+template <int C>
+class HorizontalPass {
+public:
+    bool Init(int srcWidth)
+    {
+        try {
+            m_planes.assign(std::size_t(C) * std::size_t(srcWidth + 8), 0);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        m_stride = std::size_t(srcWidth + 8);
+        m_width = srcWidth;
+        return true;
+    }
+
+    // Filters src (srcWidth interleaved pixels) into accumulators, C per
+    // output pixel.
+    void Run(const std::int16_t *src, const Taps &t, int dstWidth, std::int32_t *acc)
+    {
+        // Channel planes make each dot product a run of contiguous samples.
+        for (int x = 0; x < m_width; ++x)
+            for (int c = 0; c < C; ++c)
+                m_planes[std::size_t(c) * m_stride + std::size_t(x)] = src[x * C + c];
+        const std::int16_t *plane[C];
+        for (int c = 0; c < C; ++c)
+            plane[c] = m_planes.data() + std::size_t(c) * m_stride;
+        for (int x = 0; x < dstWidth; ++x) {
+            const int first = t.first[std::size_t(x)];
+            const int n = t.count[std::size_t(x)];
+            const std::int16_t *w = t.weights.data() + t.offset[std::size_t(x)];
+#if defined(__SSE2__)
+            __m128i sum[C];
+            for (int c = 0; c < C; ++c)
+                sum[c] = _mm_setzero_si128();
+            for (int k = 0; k < n; k += 8) {
+                const __m128i wv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + k));
+                for (int c = 0; c < C; ++c)
+                    sum[c] = _mm_add_epi32(
+                        sum[c],
+                        _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(plane[c] + first + k)), wv));
+            }
+            for (int c = 0; c < C; ++c) {
+                __m128i s = _mm_add_epi32(sum[c], _mm_shuffle_epi32(sum[c], 0x4E));
+                s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
+                acc[x * C + c] = _mm_cvtsi128_si32(s);
+            }
+#else
+            for (int c = 0; c < C; ++c) {
+                std::int32_t s = 0;
+                for (int k = 0; k < n; ++k)
+                    s += std::int32_t(w[k]) * plane[c][first + k];
+                acc[x * C + c] = s;
+            }
+#endif
+        }
+    }
+
+private:
+    std::vector<std::int16_t> m_planes;  // zero padding past the end of each
+    std::size_t m_stride = 0;
+    int m_width = 0;
+};
+
+// --- Source rows as samples ---------------------------------------------------
+
+struct Source {
+    const CxImage *img = nullptr;
+    bool alpha = false;     // 4 channels, premultiplied
+    bool paletted = false;
+    std::int16_t lut[256][4] = {};
+
+    void Row(int y, std::int16_t *dst) const
+    {
+        const BYTE *s = img->GetBits(y);
+        const int w = img->GetWidth();
+        if (paletted) {
+            const int c = alpha ? 4 : 3;
+            for (int x = 0; x < w; ++x, dst += c)
+                std::memcpy(dst, lut[s[x]], sizeof(std::int16_t) * std::size_t(c));
+            return;
+        }
+        if (!alpha) {
+            const int n = w * 3;
+            int i = 0;
+#if defined(__SSE2__)
+            const __m128i zero = _mm_setzero_si128();
+            for (; i + 16 <= n; i += 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), _mm_slli_epi16(_mm_unpacklo_epi8(v, zero), kFracBits));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i + 8),
+                                 _mm_slli_epi16(_mm_unpackhi_epi8(v, zero), kFracBits));
+            }
+#endif
+            for (; i < n; ++i)
+                dst[i] = std::int16_t(s[i] << kFracBits);
+            return;
+        }
+        const BYTE *a = img->AlphaGetPointer(y);
+        for (int x = 0; x < w; ++x, dst += 4, s += 3) {
+            const int al = a[x];
+            for (int c = 0; c < 3; ++c)
+                dst[c] = std::int16_t((s[c] * al * (1 << kFracBits) + 127) / 255);
+            dst[3] = std::int16_t(al << kFracBits);
+        }
+    }
+};
+
+// Rows of samples kept while a window of output rows needs them.
+class RowRing {
+public:
+    bool Init(int rows, std::size_t len)
+    {
+        m_rows = std::max(1, rows);
+        m_len = len;
+        try {
+            m_data.assign(std::size_t(m_rows) * len, 0);
+            m_held.assign(std::size_t(m_rows), -1);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        return true;
+    }
+    // Slot for source row y, and whether it already holds it.
+    std::int16_t *Slot(int y, bool &held)
+    {
+        const std::size_t s = std::size_t(y % m_rows);
+        held = m_held[s] == y;
+        m_held[s] = y;
+        return m_data.data() + s * m_len;
+    }
+
+private:
+    std::vector<std::int16_t> m_data;
+    std::vector<int> m_held;
+    int m_rows = 1;
+    std::size_t m_len = 0;
+};
+
+template <int C>
+bool ResampleBand(const Source &src, const Taps &tx, const Taps &ty, CxImage &out, int y0, int y1)
+{
+    const int srcW = src.img->GetWidth();
+    const int dstW = out.GetWidth();
+    const bool verticalFirst = out.GetHeight() <= src.img->GetHeight();
+    const std::size_t srcLen = std::size_t(srcW) * C, dstLen = std::size_t(dstW) * C;
+
+    RowRing ring;
+    HorizontalPass<C> hpass;
+    std::vector<std::int16_t> row;       // one source row, or one vertical result
+    std::vector<std::int32_t> acc;       // accumulators of one output row
+    std::vector<const std::int16_t *> rows(std::size_t(std::max(1, ty.maxCount)));
+    try {
+        row.resize(srcLen);
+        acc.resize(std::max(srcLen, dstLen));
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    if (!ring.Init(ty.maxCount, verticalFirst ? srcLen : dstLen) || !hpass.Init(srcW))
+        return false;
+
+    for (int y = y0; y < y1; ++y) {
+        const int first = ty.first[std::size_t(y)];
+        const int n = ty.count[std::size_t(y)];
+        const std::int16_t *w = ty.weights.data() + ty.offset[std::size_t(y)];
+        for (int k = 0; k < n; ++k) {
+            bool held;
+            std::int16_t *slot = ring.Slot(first + k, held);
+            if (!held) {
+                if (verticalFirst) {
+                    src.Row(first + k, slot);
+                } else {
+                    src.Row(first + k, row.data());
+                    hpass.Run(row.data(), tx, dstW, acc.data());
+                    for (std::size_t i = 0; i < dstLen; ++i)
+                        slot[i] = ToSample(acc[i]);
+                }
+            }
+            rows[std::size_t(k)] = slot;
+        }
+        BYTE *d = out.GetBits(y);
+        if (verticalFirst) {
+            VerticalPass<Out::Samples>(rows.data(), w, n, srcLen, row.data());
+            hpass.Run(row.data(), tx, dstW, acc.data());
+            if constexpr (C == 3) {
+                for (std::size_t i = 0; i < dstLen; ++i)
+                    d[i] = ToByte(acc[i]);
+            } else {
+                StoreAlphaRow(acc.data(), dstW, d, out.AlphaGetPointer(y));
+            }
+        } else if constexpr (C == 3) {
+            VerticalPass<Out::Bytes>(rows.data(), w, n, dstLen, d);
+        } else {
+            VerticalPass<Out::Acc>(rows.data(), w, n, dstLen, acc.data());
+            StoreAlphaRow(acc.data(), dstW, d, out.AlphaGetPointer(y));
+        }
+    }
+    return true;
+}
+
+template <int C>
+bool RunBands(const Source &src, const Taps &tx, const Taps &ty, CxImage &out)
+{
+    const double work = double(std::min(src.img->GetHeight(), out.GetHeight())) *
+                        std::max(src.img->GetWidth(), out.GetWidth()) * (tx.maxCount + ty.maxCount);
+    return cxops::ParallelBands(out.GetHeight(), work,
+                                [&](int y0, int y1) { return ResampleBand<C>(src, tx, ty, out, y0, y1); });
+}
+
+}  // namespace
+
+namespace cxops {
+
+bool ResampleTo(const CxImage &src, int width, int height, CxImage &out)
+{
+    Source s;
+    s.img = &src;
+    s.paletted = src.GetBpp() != 24;
+    s.alpha = s.paletted ? src.IsTransparent() : src.AlphaIsValid();
+    if (s.paletted) {
+        const RGBQUAD *pal = src.GetPalette();
+        const int trans = src.GetTransIndex();
+        for (int i = 0; i < src.GetNumColors(); ++i) {
+            if (s.alpha && i == trans)
+                continue;  // premultiplied transparency is all zero
+            std::int16_t *e = s.lut[i];
+            e[0] = std::int16_t(pal[i].rgbBlue << kFracBits);
+            e[1] = std::int16_t(pal[i].rgbGreen << kFracBits);
+            e[2] = std::int16_t(pal[i].rgbRed << kFracBits);
+            e[3] = std::int16_t(255 << kFracBits);
+        }
+    }
+
+    Taps tx, ty;
+    CxImage result;
+    try {
+        MakeTaps(src.GetWidth(), width, tx);
+        MakeTaps(src.GetHeight(), height, ty);
+    } catch (const std::bad_alloc &) {
+        CxImageAccess::SetError(out, "out of memory");
+        return false;
+    }
+    if (!result.Create(width, height, 24, src.GetType()) || (s.alpha && !result.AlphaCreate())) {
+        CxImageAccess::SetError(out, result.GetLastError());
+        return false;
+    }
+    const bool ok = s.alpha ? RunBands<4>(s, tx, ty, result) : RunBands<3>(s, tx, ty, result);
+    if (!ok) {
+        CxImageAccess::SetError(out, "out of memory");
+        return false;
+    }
+    out = std::move(result);
+    return true;
+}
+
+}  // namespace cxops
+
+bool CxImage::Resample(long newx, long newy, int mode, CxImage *iDst)
+{
+    (void)mode;  // every mode uses the one high-quality filter
+    if (!IsValid()) {
+        SetError("no image");
+        return false;
+    }
+    // Checked before anything is allocated, whatever the caller passes.
+    if (newx <= 0 || newy <= 0 || newx > kMaxDimension || newy > kMaxDimension ||
+        std::int64_t(newx) * std::int64_t(newy) > kMaxPixels) {
+        SetError(newx <= 0 || newy <= 0 ? "empty image size" : "image too large");
+        return false;
+    }
+    const CxImage &self = *this;
+    if (newx == m_width && newy == m_height) {
+        if (iDst && iDst != this)
+            cxops::DeliverInto(self, *iDst, CxImage(self));
+        return true;
+    }
+    CxImage out;
+    if (!cxops::ResampleTo(self, int(newx), int(newy), out)) {
+        m_lastError = out.m_lastError;
+        return false;
+    }
+    if (m_transColorSet)
+        out.SetTransColor(m_transColor);
+    if (iDst && iDst != this)
+        cxops::DeliverInto(self, *iDst, std::move(out));
+    else
+        TakePixels(std::move(out));
+    return true;
+}

@@ -1,0 +1,714 @@
+// Rotations, convolution filters and depth changes.
+#include "cximage.h"
+
+#include "codecs.h"
+#include "octreequantizer.h"
+#include "pixelops.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace cxops {
+
+void DeliverInto(const CxImage &src, CxImage &dst, CxImage &&result)
+{
+    const int frame = src.GetFrame();
+    const int frames = src.GetNumFrames();
+    const int delay = src.GetFrameDelay();
+    const int disposal = src.GetDisposalMethod();
+    const BYTE quality = src.GetJpegQuality();
+    const int srcW = src.GetSrcWidth(), srcH = src.GetSrcHeight();
+    dst = std::move(result);
+    dst.SetFrame(frame);
+    dst.SetJpegQuality(quality);
+    CxImageAccess::SetFrameInfo(dst, frames, delay, disposal);
+    CxImageAccess::SetSourceSize(dst, srcW, srcH);
+}
+
+}  // namespace cxops
+
+namespace {
+
+enum class Turn { Left, Right, Half };
+
+// Copies destination rows [y0, y1) of a plane turned by a quarter or half
+// turn. Quarter turns walk the destination in tiles so the source columns
+// they read stay in cache.
+template <int N>
+void TurnPlane(const BYTE *src, std::size_t sstride, int w, int h, BYTE *dst, std::size_t dstride, Turn turn,
+               int y0, int y1)
+{
+    if (turn == Turn::Half) {
+        for (int y = y0; y < y1; ++y) {
+            const BYTE *s = src + std::size_t(h - 1 - y) * sstride + std::size_t(w - 1) * N;
+            BYTE *d = dst + std::size_t(y) * dstride;
+            for (int x = 0; x < w; ++x, s -= N, d += N)
+                std::memcpy(d, s, N);
+        }
+        return;
+    }
+    constexpr int kTile = 64;
+    const int dw = h;  // destination width
+    for (int ty = y0; ty < y1; ty += kTile) {
+        const int ty1 = std::min(y1, ty + kTile);
+        for (int tx = 0; tx < dw; tx += kTile) {
+            const int tx1 = std::min(dw, tx + kTile);
+            for (int y = ty; y < ty1; ++y) {
+                BYTE *d = dst + std::size_t(y) * dstride + std::size_t(tx) * N;
+                // Right turn: (X, Y) <- (Y, h-1-X); left turn: (X, Y) <- (w-1-Y, X).
+                const std::size_t sx = std::size_t(turn == Turn::Right ? y : w - 1 - y) * N;
+                if (turn == Turn::Right) {
+                    const BYTE *s = src + std::size_t(h - 1 - tx) * sstride + sx;
+                    for (int x = tx; x < tx1; ++x, d += N, s -= sstride)
+                        std::memcpy(d, s, N);
+                } else {
+                    const BYTE *s = src + std::size_t(tx) * sstride + sx;
+                    for (int x = tx; x < tx1; ++x, d += N, s += sstride)
+                        std::memcpy(d, s, N);
+                }
+            }
+        }
+    }
+}
+
+// Builds the turned copy of src in out (depth, palette, transparency and
+// alpha kept).
+bool TurnInto(const CxImage &src, CxImage &out, Turn turn)
+{
+    const int w = src.GetWidth(), h = src.GetHeight();
+    const int nw = turn == Turn::Half ? w : h;
+    const int nh = turn == Turn::Half ? h : w;
+    if (!out.Create(nw, nh, src.GetBpp(), src.GetType()))
+        return false;
+    if (src.AlphaIsValid() && !out.AlphaCreate())
+        return false;
+    if (src.GetBpp() != 24) {
+        out.SetPalette(src.GetPalette(), src.GetNumColors());
+        out.SetTransIndex(src.GetTransIndex());
+    }
+    const bool colour = src.GetBpp() == 24;
+    const double work = double(w) * h * (colour ? 3 : 1) * (src.AlphaIsValid() ? 2 : 1);
+    return cxops::ParallelBands(nh, work, [&](int y0, int y1) {
+        if (colour)
+            TurnPlane<3>(src.GetBits(0), std::size_t(src.GetEffWidth()), w, h, out.GetBits(0),
+                         std::size_t(out.GetEffWidth()), turn, y0, y1);
+        else
+            TurnPlane<1>(src.GetBits(0), std::size_t(src.GetEffWidth()), w, h, out.GetBits(0),
+                         std::size_t(out.GetEffWidth()), turn, y0, y1);
+        if (src.AlphaIsValid())
+            TurnPlane<1>(src.AlphaGetPointer(0), std::size_t(w), w, h, out.AlphaGetPointer(0), std::size_t(nw), turn,
+                         y0, y1);
+        return true;
+    });
+}
+
+// Exact nearest palette entry (squared RGB distance, lowest index on ties).
+// Each cell of a 5-bit colour cube keeps, once first asked, the entries that
+// can be nearest anywhere inside it, so a lookup searches only those.
+class PaletteMatcher {
+public:
+    PaletteMatcher(const RGBQUAD *pal, int count, int excluded)
+    {
+        for (int i = 0; i < count; ++i) {
+            if (i == excluded)
+                continue;
+            m_index.push_back(BYTE(i));
+            m_r.push_back(pal[i].rgbRed);
+            m_g.push_back(pal[i].rgbGreen);
+            m_b.push_back(pal[i].rgbBlue);
+        }
+        m_cellStart.assign(kCells, -1);
+        m_cellCount.assign(kCells, 0);
+    }
+
+    bool Empty() const { return m_index.empty(); }
+
+    int Nearest(int r, int g, int b)
+    {
+        const int cell = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
+        if (m_cellStart[std::size_t(cell)] < 0)
+            BuildCell(cell);
+        const std::size_t start = std::size_t(m_cellStart[std::size_t(cell)]);
+        const BYTE *cand = m_candidates.data() + start;
+        const int *lower = m_lowerBound.data() + start;
+        const int n = m_cellCount[std::size_t(cell)];
+        int best = 0;
+        int bestDist = std::numeric_limits<int>::max();
+        // Candidates come nearest-first by their distance to the cell, which
+        // bounds their distance to any colour in it: stop once it cannot win.
+        for (int k = 0; k < n && lower[k] <= bestDist; ++k) {
+            const int j = cand[k];
+            const int dr = r - m_r[std::size_t(j)], dg = g - m_g[std::size_t(j)], db = b - m_b[std::size_t(j)];
+            const int d = dr * dr + dg * dg + db * db;
+            if (d < bestDist || (d == bestDist && j < best)) {
+                bestDist = d;
+                best = j;
+            }
+        }
+        return m_index[std::size_t(best)];
+    }
+
+private:
+    static constexpr int kCells = 32 * 32 * 32;
+
+    static int MinDist(int v, int lo, int hi)
+    {
+        const int d = v < lo ? lo - v : (v > hi ? v - hi : 0);
+        return d * d;
+    }
+    static int MaxDist(int v, int lo, int hi)
+    {
+        const int d = std::max(std::abs(v - lo), std::abs(v - hi));
+        return d * d;
+    }
+
+    void BuildCell(int cell)
+    {
+        const int r0 = (cell >> 10) << 3, g0 = ((cell >> 5) & 31) << 3, b0 = (cell & 31) << 3;
+        const int n = int(m_index.size());
+        // The entry whose farthest point of the cell is nearest bounds the
+        // distance of the answer; entries that cannot come within it are out.
+        int bound = std::numeric_limits<int>::max();
+        for (int j = 0; j < n; ++j) {
+            const int d = MaxDist(m_r[std::size_t(j)], r0, r0 + 7) + MaxDist(m_g[std::size_t(j)], g0, g0 + 7) +
+                          MaxDist(m_b[std::size_t(j)], b0, b0 + 7);
+            bound = std::min(bound, d);
+        }
+        m_scratch.clear();
+        for (int j = 0; j < n; ++j) {
+            const int d = MinDist(m_r[std::size_t(j)], r0, r0 + 7) + MinDist(m_g[std::size_t(j)], g0, g0 + 7) +
+                          MinDist(m_b[std::size_t(j)], b0, b0 + 7);
+            if (d <= bound)
+                m_scratch.emplace_back(d, j);
+        }
+        std::sort(m_scratch.begin(), m_scratch.end());
+        m_cellStart[std::size_t(cell)] = int(m_candidates.size());
+        for (const auto &[d, j] : m_scratch) {
+            m_candidates.push_back(BYTE(j));
+            m_lowerBound.push_back(d);
+        }
+        m_cellCount[std::size_t(cell)] = std::uint16_t(m_scratch.size());
+    }
+
+    std::vector<BYTE> m_index;  // palette index of each candidate slot
+    std::vector<int> m_r, m_g, m_b;
+    std::vector<int> m_cellStart;
+    std::vector<std::uint16_t> m_cellCount;
+    std::vector<BYTE> m_candidates;  // slots into m_index
+    std::vector<int> m_lowerBound;   // each candidate's distance to its cell
+    std::vector<std::pair<int, int>> m_scratch;
+};
+
+// One row of any image as R, G, B bytes plus a flag for transparent pixels
+// (transparent index, or alpha below half).
+void ReadRow(const CxImage &img, int y, BYTE *rgb, BYTE *clear)
+{
+    const int w = img.GetWidth();
+    const BYTE *src = img.GetBits(y);
+    if (img.GetBpp() == 24) {
+        const BYTE *a = img.AlphaGetPointer(y);
+        for (int x = 0; x < w; ++x) {
+            rgb[x * 3] = src[x * 3 + 2];
+            rgb[x * 3 + 1] = src[x * 3 + 1];
+            rgb[x * 3 + 2] = src[x * 3];
+            clear[x] = a && a[x] < 128;
+        }
+        return;
+    }
+    const RGBQUAD *pal = img.GetPalette();
+    const int trans = img.GetTransIndex();
+    for (int x = 0; x < w; ++x) {
+        const RGBQUAD &c = pal[src[x]];
+        rgb[x * 3] = c.rgbRed;
+        rgb[x * 3 + 1] = c.rgbGreen;
+        rgb[x * 3 + 2] = c.rgbBlue;
+        clear[x] = src[x] == trans;
+    }
+}
+
+bool AnyClear(const CxImage &img)
+{
+    if (img.GetBpp() == 24) {
+        for (int y = 0; y < img.GetHeight(); ++y) {
+            const BYTE *a = img.AlphaGetPointer(y);
+            if (!a)
+                return false;
+            if (std::any_of(a, a + img.GetWidth(), [](BYTE v) { return v < 128; }))
+                return true;
+        }
+        return false;
+    }
+    return img.IsTransparent();
+}
+
+// Maps every opaque pixel of src to an entry of the matcher, writing the
+// indices into out (transparent pixels get `clearIndex`). Error diffusion is
+// Floyd-Steinberg on a serpentine path; transparent pixels neither take nor
+// pass on error.
+void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RGBQUAD *pal, bool diffuse,
+               int clearIndex)
+{
+    const int w = src.GetWidth(), h = src.GetHeight();
+    std::vector<BYTE> rgb(std::size_t(w) * 3), clear(static_cast<std::size_t>(w));
+
+    if (!diffuse && src.GetBpp() != 24) {
+        // Each palette entry maps the same way wherever it is.
+        std::array<int, 256> lut;
+        lut.fill(-1);
+        const RGBQUAD *spal = src.GetPalette();
+        const int trans = src.GetTransIndex();
+        for (int y = 0; y < h; ++y) {
+            const BYTE *s = src.GetBits(y);
+            BYTE *d = out.GetBits(y);
+            for (int x = 0; x < w; ++x) {
+                const BYTE i = s[x];
+                if (i == trans) {
+                    d[x] = BYTE(clearIndex);
+                    continue;
+                }
+                if (lut[i] < 0)
+                    lut[i] = match.Nearest(spal[i].rgbRed, spal[i].rgbGreen, spal[i].rgbBlue);
+                d[x] = BYTE(lut[i]);
+            }
+        }
+        return;
+    }
+
+    if (!diffuse) {
+        std::uint32_t lastKey = 0xFFFFFFFF;
+        int lastIndex = 0;
+        for (int y = 0; y < h; ++y) {
+            ReadRow(src, y, rgb.data(), clear.data());
+            BYTE *d = out.GetBits(y);
+            for (int x = 0; x < w; ++x) {
+                if (clear[std::size_t(x)]) {
+                    d[x] = BYTE(clearIndex);
+                    continue;
+                }
+                const BYTE *p = &rgb[std::size_t(x) * 3];
+                const std::uint32_t key = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+                if (key != lastKey) {
+                    lastKey = key;
+                    lastIndex = match.Nearest(p[0], p[1], p[2]);
+                }
+                d[x] = BYTE(lastIndex);
+            }
+        }
+        return;
+    }
+
+    // Errors in sixteenths, one guard pixel at each end.
+    std::vector<int> cur(std::size_t(w + 2) * 3, 0), next(std::size_t(w + 2) * 3, 0);
+    for (int y = 0; y < h; ++y) {
+        ReadRow(src, y, rgb.data(), clear.data());
+        BYTE *d = out.GetBits(y);
+        const bool forward = (y & 1) == 0;
+        const int dir = forward ? 1 : -1;
+        std::fill(next.begin(), next.end(), 0);
+        for (int i = 0; i < w; ++i) {
+            const int x = forward ? i : w - 1 - i;
+            if (clear[std::size_t(x)]) {
+                d[x] = BYTE(clearIndex);
+                continue;
+            }
+            int v[3];
+            const std::size_t e = std::size_t(x + 1) * 3;
+            for (int c = 0; c < 3; ++c)
+                v[c] = std::clamp(int(rgb[std::size_t(x) * 3 + std::size_t(c)]) + ((cur[e + std::size_t(c)] + 8) >> 4),
+                                  0, 255);
+            const int idx = match.Nearest(v[0], v[1], v[2]);
+            d[x] = BYTE(idx);
+            const int err[3] = {v[0] - pal[idx].rgbRed, v[1] - pal[idx].rgbGreen, v[2] - pal[idx].rgbBlue};
+            const std::size_t ahead = std::size_t(x + 1 + dir) * 3, behind = std::size_t(x + 1 - dir) * 3;
+            for (int c = 0; c < 3; ++c) {
+                cur[ahead + std::size_t(c)] += err[c] * 7;
+                next[behind + std::size_t(c)] += err[c] * 3;
+                next[e + std::size_t(c)] += err[c] * 5;
+                next[ahead + std::size_t(c)] += err[c];
+            }
+        }
+        cur.swap(next);
+    }
+}
+
+}  // namespace
+
+bool CxImage::RotateLeft(CxImage *iDst)
+{
+    if (!IsValid()) {
+        SetError("no image");
+        return false;
+    }
+    CxImage out;
+    if (!TurnInto(*this, out, Turn::Left)) {
+        m_lastError = out.m_lastError;
+        return false;
+    }
+    if (m_transColorSet)
+        out.SetTransColor(m_transColor);
+    if (iDst && iDst != this)
+        cxops::DeliverInto(*this, *iDst, std::move(out));
+    else
+        TakePixels(std::move(out));
+    return true;
+}
+
+bool CxImage::RotateRight(CxImage *iDst)
+{
+    if (!IsValid()) {
+        SetError("no image");
+        return false;
+    }
+    CxImage out;
+    if (!TurnInto(*this, out, Turn::Right)) {
+        m_lastError = out.m_lastError;
+        return false;
+    }
+    if (m_transColorSet)
+        out.SetTransColor(m_transColor);
+    if (iDst && iDst != this)
+        cxops::DeliverInto(*this, *iDst, std::move(out));
+    else
+        TakePixels(std::move(out));
+    return true;
+}
+
+bool CxImage::Rotate180(CxImage *iDst)
+{
+    if (!IsValid()) {
+        SetError("no image");
+        return false;
+    }
+    CxImage out;
+    if (!TurnInto(*this, out, Turn::Half)) {
+        m_lastError = out.m_lastError;
+        return false;
+    }
+    if (m_transColorSet)
+        out.SetTransColor(m_transColor);
+    if (iDst && iDst != this)
+        cxops::DeliverInto(*this, *iDst, std::move(out));
+    else
+        TakePixels(std::move(out));
+    return true;
+}
+
+bool CxImage::Filter(const long *kernel, long ksize, long kfactor, long koffset)
+{
+    if (!IsValid()) {
+        SetError("no image");
+        return false;
+    }
+    // Larger kernels are not filters anyone asks for and would only burn time.
+    if (!kernel || ksize < 1 || ksize % 2 == 0 || ksize > 255) {
+        SetError("bad filter kernel");
+        return false;
+    }
+    struct Tap {
+        int ky, kx;
+        long k;
+    };
+    std::vector<Tap> taps;
+    std::int64_t negSum = 0, posSum = 0;
+    for (long i = 0; i < ksize * ksize; ++i) {
+        const long k = kernel[i];
+        if (k < -(1L << 24) || k > (1L << 24)) {
+            SetError("bad filter kernel");
+            return false;
+        }
+        if (k != 0)
+            taps.push_back(Tap{int(i / ksize), int(i % ksize), k});
+        (k < 0 ? negSum : posSum) += k;
+    }
+    const long divisor = kfactor == 0 ? 1 : kfactor;
+    const std::int64_t lo = negSum * 255, hi = posSum * 255;
+    auto finish = [&](std::int64_t sum) -> BYTE {
+        return BYTE(std::clamp<std::int64_t>(sum / divisor + koffset, 0, 255));
+    };
+    // Sums of every ordinary kernel are small: a table then turns each sum
+    // into its clamped result without a division per sample. Such kernels
+    // also fit 16 bits, which the vector path needs.
+    const bool useTable = hi - lo < (std::int64_t(1) << 22);
+    std::vector<BYTE> table;
+    try {
+        if (useTable) {
+            table.resize(std::size_t(hi - lo + 1));
+            for (std::int64_t v = lo; v <= hi; ++v)
+                table[std::size_t(v - lo)] = finish(v);
+        }
+    } catch (const std::bad_alloc &) {
+        SetError("out of memory");
+        return false;
+    }
+    if (m_bpp != 24 && !IncreaseBpp(24))
+        return false;
+
+    const int w = m_width, h = m_height, r = int(ksize / 2);
+    const std::size_t rowBytes = std::size_t(w) * 3;
+    const std::size_t padded = std::size_t(w + 2 * r) * 3;
+    const int bands = cxops::BandCount(h, double(w) * h * 3 * double(std::max<std::size_t>(1, taps.size())));
+
+    // The result goes straight back into the image. Each band keeps the
+    // original rows of its window in a ring; rows next to a band border are
+    // read by two bands, so they are copied before any band writes.
+    std::vector<const BYTE *> rowSource(static_cast<std::size_t>(h));
+    std::vector<std::vector<BYTE>> saved;
+    try {
+        for (int y = 0; y < h; ++y)
+            rowSource[std::size_t(y)] = GetBits(y);
+        for (int b = 1; b < bands; ++b) {
+            const int edge = cxops::BandStart(h, bands, b);
+            for (int y = std::max(0, edge - r); y < std::min(h, edge + r); ++y) {
+                saved.emplace_back(GetBits(y), GetBits(y) + rowBytes);
+                rowSource[std::size_t(y)] = saved.back().data();
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        SetError("out of memory");
+        return false;
+    }
+
+    auto band = [&](int y0, int y1) -> bool {
+        std::vector<BYTE> ring;
+        std::vector<std::int32_t> acc32;
+        std::vector<std::int64_t> acc64;
+        try {
+            ring.resize(padded * std::size_t(ksize));
+            if (useTable)
+                acc32.resize(8);
+            else
+                acc64.resize(rowBytes);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        auto slot = [&](int s) { return ring.data() + std::size_t((s % ksize + ksize) % ksize) * padded; };
+        // Borders are replicated into the padding.
+        auto load = [&](int s) {
+            const BYTE *src = rowSource[std::size_t(std::clamp(s, 0, h - 1))];
+            BYTE *dst = slot(s);
+            for (int i = 0; i < r; ++i) {
+                std::memcpy(dst + std::size_t(i) * 3, src, 3);
+                std::memcpy(dst + padded - std::size_t(i + 1) * 3, src + rowBytes - 3, 3);
+            }
+            std::memcpy(dst + std::size_t(r) * 3, src, rowBytes);
+        };
+        for (int s = y0 - r; s < y0 + r; ++s)
+            load(s);
+        std::vector<const BYTE *> tapRow(taps.size());
+        for (int y = y0; y < y1; ++y) {
+            load(y + r);
+            for (std::size_t t = 0; t < taps.size(); ++t)
+                tapRow[t] = slot(y - r + taps[t].ky) + std::size_t(taps[t].kx) * 3;
+            BYTE *out = GetBits(y);
+            if (!useTable) {
+                std::fill(acc64.begin(), acc64.end(), 0);
+                for (std::size_t t = 0; t < taps.size(); ++t)
+                    for (std::size_t i = 0; i < rowBytes; ++i)
+                        acc64[i] += std::int64_t(taps[t].k) * tapRow[t][i];
+                for (std::size_t i = 0; i < rowBytes; ++i)
+                    out[i] = finish(acc64[i]);
+                continue;
+            }
+            const BYTE *tab = table.data() - lo;  // indexed by the raw sum
+            std::size_t i = 0;
+#if defined(__SSE2__)
+            const __m128i zero = _mm_setzero_si128();
+            alignas(16) std::int32_t sums[8];
+            for (; i + 8 <= rowBytes; i += 8) {
+                __m128i accLo = zero, accHi = zero;
+                std::size_t t = 0;
+                for (; t < taps.size(); t += 2) {
+                    const __m128i a =
+                        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(tapRow[t] + i)), zero);
+                    const bool pair = t + 1 < taps.size();
+                    const __m128i b =
+                        pair ? _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(tapRow[t + 1] + i)),
+                                                 zero)
+                             : zero;
+                    const std::uint32_t ka = std::uint16_t(std::int16_t(taps[t].k));
+                    const std::uint32_t kb = pair ? std::uint16_t(std::int16_t(taps[t + 1].k)) : 0;
+                    const __m128i k = _mm_set1_epi32(int(kb << 16 | ka));
+                    accLo = _mm_add_epi32(accLo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), k));
+                    accHi = _mm_add_epi32(accHi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k));
+                }
+                _mm_store_si128(reinterpret_cast<__m128i *>(sums), accLo);
+                _mm_store_si128(reinterpret_cast<__m128i *>(sums + 4), accHi);
+                for (int j = 0; j < 8; ++j)
+                    out[i + std::size_t(j)] = tab[sums[j]];
+            }
+#endif
+            for (; i < rowBytes; ++i) {
+                std::int32_t sum = 0;
+                for (std::size_t t = 0; t < taps.size(); ++t)
+                    sum += std::int32_t(taps[t].k) * tapRow[t][i];
+                out[i] = tab[sum];
+            }
+        }
+        return true;
+    };
+    if (!cxops::RunBands(h, bands, band)) {
+        // Only memory can fail, before a band writes anything of its own.
+        SetError("out of memory");
+        return false;
+    }
+    return true;
+}
+
+bool CxImage::IsGrayScale() const
+{
+    if (!IsValid() || m_bpp == 24 || m_palette.empty())
+        return false;
+    return std::all_of(m_palette.begin(), m_palette.end(), [](const RGBQUAD &c) {
+        return c.rgbRed == c.rgbGreen && c.rgbGreen == c.rgbBlue;
+    });
+}
+
+bool CxImage::IncreaseBpp(DWORD nbit)
+{
+    if (!IsValid()) {
+        SetError("no image");
+        return false;
+    }
+    if (nbit <= DWORD(m_bpp))
+        return true;
+    if (m_bpp != 24 && (nbit == 4 || nbit == 8)) {
+        // Indices are stored a byte each already; only the allowed palette grows.
+        m_bpp = int(nbit);
+        return true;
+    }
+    if (nbit != 24) {
+        SetError("unsupported depth");
+        return false;
+    }
+    CxImage out;
+    if (!out.Create(m_width, m_height, 24, m_type)) {
+        m_lastError = out.m_lastError;
+        return false;
+    }
+    // The transparent index becomes alpha only when some pixel uses it.
+    const bool alpha = IsTransparent();
+    if (alpha && !out.AlphaCreate()) {
+        m_lastError = out.m_lastError;
+        return false;
+    }
+    RGBQUAD pal[256] = {};
+    std::copy(m_palette.begin(), m_palette.end(), pal);
+    for (int y = 0; y < m_height; ++y) {
+        const BYTE *s = GetBits(y);
+        BYTE *d = out.GetBits(y);
+        BYTE *a = alpha ? out.AlphaGetPointer(y) : nullptr;
+        for (int x = 0; x < m_width; ++x, d += 3) {
+            const RGBQUAD &c = pal[s[x]];
+            d[0] = c.rgbBlue;
+            d[1] = c.rgbGreen;
+            d[2] = c.rgbRed;
+            if (a)
+                a[x] = s[x] == m_transIndex ? 0 : 255;
+        }
+    }
+    if (m_transColorSet)
+        out.SetTransColor(m_transColor);
+    TakePixels(std::move(out));
+    return true;
+}
+
+bool CxImage::DecreaseBpp(DWORD nbit, bool errordiffusion, const RGBQUAD *ppal, DWORD clrimportant)
+{
+    if (!IsValid()) {
+        SetError("no image");
+        return false;
+    }
+    if (nbit != 1 && nbit != 4 && nbit != 8) {
+        SetError("unsupported depth");
+        return false;
+    }
+    const int n = 1 << nbit;
+    if (m_bpp != 24 && !ppal && int(nbit) >= m_bpp) {
+        // Already fits: the palette the image has is the best one.
+        m_bpp = int(nbit);
+        return true;
+    }
+
+    const bool clear = AnyClear(*this);
+    std::vector<RGBQUAD> pal(static_cast<std::size_t>(n));
+    int usable = n;
+    if (ppal) {
+        std::copy(ppal, ppal + n, pal.begin());
+        if (clrimportant > 0 && clrimportant < DWORD(n))
+            usable = int(clrimportant);
+    } else {
+        COctreeQuantizer quant(clear ? n - 1 : n, 6);
+        if (!clear) {
+            quant.ProcessImage(*this);
+        } else {
+            // Transparent pixels would only waste entries.
+            std::vector<BYTE> rgb(std::size_t(m_width) * 3), flags(static_cast<std::size_t>(m_width));
+            for (int y = m_height - 1; y >= 0; --y) {
+                ReadRow(*this, y, rgb.data(), flags.data());
+                for (int x = 0; x < m_width; ++x)
+                    if (!flags[std::size_t(x)])
+                        quant.AddColor(rgb[std::size_t(x) * 3], rgb[std::size_t(x) * 3 + 1],
+                                       rgb[std::size_t(x) * 3 + 2], 0);
+            }
+        }
+        usable = std::max(1, quant.GetColorCount());
+        quant.SetColorTable(pal.data());
+    }
+
+    CxImage out;
+    if (!out.Create(m_width, m_height, int(nbit), m_type)) {
+        m_lastError = out.m_lastError;
+        return false;
+    }
+    out.SetPalette(pal.data(), n);
+
+    int trans = -1;
+    {
+        PaletteMatcher match(pal.data(), usable, -1);
+        MapPixels(*this, out, match, pal.data(), errordiffusion, 0);
+    }
+    if (clear) {
+        // The transparent entry must be one no opaque pixel shows.
+        std::vector<std::uint64_t> use(std::size_t(n), 0);
+        std::vector<BYTE> rgb(std::size_t(m_width) * 3), flags(static_cast<std::size_t>(m_width));
+        for (int y = 0; y < m_height; ++y) {
+            ReadRow(*this, y, rgb.data(), flags.data());
+            const BYTE *d = out.GetBits(y);
+            for (int x = 0; x < m_width; ++x)
+                if (!flags[std::size_t(x)])
+                    ++use[d[x]];
+        }
+        for (int i = n - 1; i >= 0 && trans < 0; --i)
+            if (use[std::size_t(i)] == 0)
+                trans = i;
+        if (trans < 0) {
+            // Free the least-used entry: its pixels go to their next-nearest.
+            trans = int(std::min_element(use.begin(), use.end()) - use.begin());
+            PaletteMatcher match(pal.data(), usable, trans);
+            MapPixels(*this, out, match, pal.data(), errordiffusion, trans);
+        } else {
+            for (int y = 0; y < m_height; ++y) {
+                ReadRow(*this, y, rgb.data(), flags.data());
+                BYTE *d = out.GetBits(y);
+                for (int x = 0; x < m_width; ++x)
+                    if (flags[std::size_t(x)])
+                        d[x] = BYTE(trans);
+            }
+        }
+        out.SetTransIndex(trans);
+    }
+    if (m_transColorSet)
+        out.SetTransColor(m_transColor);
+    TakePixels(std::move(out));
+    return true;
+}
