@@ -1,0 +1,1 @@
+// Temporary anchor until the first control lands.
