@@ -1,0 +1,344 @@
+// ZSoft PCX pictures: run-length coded scan lines of one to four planes. The
+// reader checks every byte it takes against the file size; the writer emits
+// version 5 files (8-bit with a 256-colour palette, or three 8-bit planes).
+#include "codecs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 128;
+constexpr std::size_t kVgaPaletteSize = 769;  // 0x0C marker and 256 RGB triples
+constexpr std::uint8_t kVgaPaletteMarker = 0x0C;
+constexpr int kMaxRun = 63;
+
+std::uint16_t U16(const std::uint8_t *p)
+{
+    return std::uint16_t(p[0] | (p[1] << 8));
+}
+
+void Put16(std::uint8_t *p, unsigned v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+
+bool Fail(CxImage &out, const char *why)
+{
+    CxImageAccess::SetError(out, why);
+    return false;
+}
+
+// The 16 colours of an EGA card, for files that carry no palette of their own.
+constexpr std::uint8_t kEgaDefault[16][3] = {
+    {0, 0, 0},       {0, 0, 170},     {0, 170, 0},     {0, 170, 170},   {170, 0, 0},     {170, 0, 170},
+    {170, 85, 0},    {170, 170, 170}, {85, 85, 85},    {85, 85, 255},   {85, 255, 85},   {85, 255, 255},
+    {255, 85, 85},   {255, 85, 255},  {255, 255, 85},  {255, 255, 255},
+};
+
+// Decodes the run-length stream one scan line at a time. A run may go on
+// into the next line, so its remainder is carried over.
+class RleReader {
+public:
+    RleReader(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
+
+    bool ReadLine(std::uint8_t *dst, std::size_t n)
+    {
+        std::size_t k = 0;
+        while (k < n) {
+            if (m_runLeft > 0) {
+                const std::size_t take = std::min<std::size_t>(m_runLeft, n - k);
+                std::memset(dst + k, m_runValue, take);
+                k += take;
+                m_runLeft -= int(take);
+                continue;
+            }
+            if (m_pos >= m_size)
+                return false;
+            const std::uint8_t b = m_data[m_pos++];
+            if ((b & 0xC0) == 0xC0) {
+                if (m_pos >= m_size)
+                    return false;
+                m_runLeft = b & 0x3F;
+                m_runValue = m_data[m_pos++];
+            } else {
+                dst[k++] = b;
+            }
+        }
+        return true;
+    }
+
+private:
+    const std::uint8_t *m_data;
+    std::size_t m_size;
+    std::size_t m_pos = 0;
+    int m_runLeft = 0;
+    std::uint8_t m_runValue = 0;
+};
+
+enum class Layout { Mono, Planar, Nibbles, Indexed8, Rgb, Rgba };
+
+void HeaderPalette(const std::uint8_t *head, int count, bool useDefault, std::vector<RGBQUAD> &pal)
+{
+    pal.resize(std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t *c = useDefault ? kEgaDefault[i] : head + 16 + i * 3;
+        pal[std::size_t(i)] = RGBQUAD{c[2], c[1], c[0], 0};
+    }
+}
+
+}  // namespace
+
+namespace cxcodec {
+
+bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+{
+    if (!data || size < kHeaderSize)
+        return Fail(out, "truncated PCX header");
+    const std::uint8_t *head = data;
+    if (head[0] != 0x0A)
+        return Fail(out, "not a PCX file");
+    if (head[2] != 1)
+        return Fail(out, "unsupported PCX encoding");
+    const int version = head[1];
+    const int bits = head[3];
+    const int xmin = U16(head + 4), ymin = U16(head + 6), xmax = U16(head + 8), ymax = U16(head + 10);
+    const int planes = head[65];
+    const std::size_t bytesPerLine = U16(head + 66);
+    if (xmax < xmin || ymax < ymin)
+        return Fail(out, "bad PCX window");
+    const int width = xmax - xmin + 1, height = ymax - ymin + 1;
+
+    Layout layout;
+    int imageBpp;
+    if (bits == 1 && planes == 1) {
+        layout = Layout::Mono;
+        imageBpp = 1;
+    } else if (bits == 1 && planes >= 2 && planes <= 4) {
+        layout = Layout::Planar;
+        imageBpp = 4;
+    } else if (bits == 4 && planes == 1) {
+        layout = Layout::Nibbles;
+        imageBpp = 4;
+    } else if (bits == 8 && planes == 1) {
+        layout = Layout::Indexed8;
+        imageBpp = 8;
+    } else if (bits == 8 && planes == 3) {
+        layout = Layout::Rgb;
+        imageBpp = 24;
+    } else if (bits == 8 && planes == 4) {
+        layout = Layout::Rgba;
+        imageBpp = 24;
+    } else {
+        return Fail(out, "unsupported PCX depth");
+    }
+    if (bytesPerLine < (std::size_t(width) * std::size_t(bits) + 7) / 8)
+        return Fail(out, "PCX line too short for its width");
+
+    // The 256-colour palette sits at the very end, after its marker byte.
+    std::size_t dataEnd = size;
+    std::vector<RGBQUAD> palette;
+    if (layout == Layout::Indexed8) {
+        palette.resize(256);
+        if (size >= kHeaderSize + kVgaPaletteSize && data[size - kVgaPaletteSize] == kVgaPaletteMarker) {
+            dataEnd = size - kVgaPaletteSize;
+            const std::uint8_t *p = data + dataEnd + 1;
+            for (int i = 0; i < 256; ++i)
+                palette[std::size_t(i)] = RGBQUAD{p[i * 3 + 2], p[i * 3 + 1], p[i * 3], 0};
+        } else {
+            for (int i = 0; i < 256; ++i)
+                palette[std::size_t(i)] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+        }
+    } else if (layout == Layout::Mono) {
+        HeaderPalette(head, 2, false, palette);
+        // Most mono files leave the header palette blank: black and white.
+        if (palette[0] == palette[1]) {
+            palette[0] = RGBQUAD{0, 0, 0, 0};
+            palette[1] = RGBQUAD{255, 255, 255, 0};
+        }
+    } else if (layout == Layout::Planar || layout == Layout::Nibbles) {
+        const int count = layout == Layout::Planar ? 1 << planes : 16;
+        // Version 3 means "no palette"; a blank one is just as useless.
+        bool blank = true;
+        for (int i = 16; i < 16 + count * 3; ++i)
+            blank = blank && head[i] == 0;
+        HeaderPalette(head, count, version == 3 || blank, palette);
+    }
+
+    // A run of two bytes gives at most 63: a stream too short for the lines
+    // it claims is refused before anything is allocated.
+    const std::uint64_t lineBytes = std::uint64_t(planes) * bytesPerLine;
+    const std::uint64_t available = dataEnd - kHeaderSize;
+    if (lineBytes * std::uint64_t(height) > available * 32)
+        return Fail(out, "truncated PCX data");
+
+    if (!out.Create(width, height, imageBpp, CXIMAGE_FORMAT_PCX))
+        return false;
+    if (!palette.empty() && !out.SetPalette(palette.data(), int(palette.size())))
+        return false;
+    if (layout == Layout::Rgba && !out.AlphaCreate())
+        return false;
+
+    std::vector<std::uint8_t> line(static_cast<std::size_t>(lineBytes));
+    RleReader rle(data + kHeaderSize, dataEnd - kHeaderSize);
+    const std::size_t bpl = bytesPerLine;
+    for (int y = 0; y < height; ++y) {
+        if (!rle.ReadLine(line.data(), line.size()))
+            return Fail(out, "truncated PCX data");
+        BYTE *dst = out.GetBits(y);
+        const std::uint8_t *src = line.data();
+        switch (layout) {
+        case Layout::Mono:
+            for (int x = 0; x < width; ++x)
+                dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+            break;
+        case Layout::Planar:
+            for (int x = 0; x < width; ++x) {
+                unsigned v = 0;
+                for (int p = 0; p < planes; ++p)
+                    v |= unsigned((src[std::size_t(p) * bpl + std::size_t(x >> 3)] >> (7 - (x & 7))) & 1) << p;
+                dst[x] = BYTE(v);
+            }
+            break;
+        case Layout::Nibbles:
+            for (int x = 0; x < width; ++x)
+                dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+            break;
+        case Layout::Indexed8:
+            std::memcpy(dst, src, std::size_t(width));
+            break;
+        case Layout::Rgb:
+        case Layout::Rgba: {
+            BYTE *alpha = out.AlphaGetPointer(y);
+            for (int x = 0; x < width; ++x) {
+                dst[x * 3] = src[2 * bpl + std::size_t(x)];
+                dst[x * 3 + 1] = src[bpl + std::size_t(x)];
+                dst[x * 3 + 2] = src[x];
+                if (alpha)
+                    alpha[x] = src[3 * bpl + std::size_t(x)];
+            }
+            break;
+        }
+        }
+    }
+
+    if (layout == Layout::Rgba) {
+        // A fourth plane that is all zero was never meant as alpha, and one
+        // that is all opaque says nothing.
+        const BYTE *a = out.AlphaGetPointer(0);
+        const std::size_t n = std::size_t(width) * std::size_t(height);
+        const bool allClear = std::all_of(a, a + n, [](BYTE v) { return v == 0; });
+        const bool allOpaque = !allClear && std::all_of(a, a + n, [](BYTE v) { return v == 255; });
+        if (allClear || allOpaque)
+            out.AlphaDelete();
+    }
+    return true;
+}
+
+namespace {
+
+void RleLine(const std::uint8_t *src, std::size_t n, std::vector<std::uint8_t> &out)
+{
+    std::size_t i = 0;
+    while (i < n) {
+        const std::uint8_t v = src[i];
+        std::size_t run = 1;
+        while (i + run < n && run < kMaxRun && src[i + run] == v)
+            ++run;
+        // A lone byte with both top bits set would read as a run count.
+        if (run > 1 || (v & 0xC0) == 0xC0)
+            out.push_back(std::uint8_t(0xC0 | run));
+        out.push_back(v);
+        i += run;
+    }
+}
+
+}  // namespace
+
+bool EncodePcx(const CxImage &img, CxFile &file)
+{
+    if (!img.IsValid())
+        return false;
+    const int w = img.GetWidth(), h = img.GetHeight();
+    const std::size_t bpl = (std::size_t(w) + 1) & ~std::size_t(1);  // lines of an even length
+    if (bpl > 0xFFFF || h > 0x10000)
+        return false;  // beyond what the 16-bit header fields can say
+    const bool paletted = img.GetBpp() != 24;
+    const int planes = paletted ? 1 : 3;
+
+    // Palette, with the transparent entry shown as white (PCX has no
+    // transparency of its own).
+    RGBQUAD pal[256] = {};
+    if (paletted) {
+        const int colors = img.GetNumColors();
+        for (int i = 0; i < colors; ++i)
+            pal[i] = img.GetPalette()[i];
+        if (img.GetTransIndex() >= 0)
+            pal[img.GetTransIndex()] = RGBQUAD{255, 255, 255, 0};
+    }
+
+    std::uint8_t head[kHeaderSize] = {};
+    head[0] = 0x0A;
+    head[1] = 5;
+    head[2] = 1;
+    head[3] = 8;
+    Put16(head + 8, unsigned(w - 1));
+    Put16(head + 10, unsigned(h - 1));
+    Put16(head + 12, 72);
+    Put16(head + 14, 72);
+    for (int i = 0; i < 16; ++i) {
+        head[16 + i * 3] = pal[i].rgbRed;
+        head[16 + i * 3 + 1] = pal[i].rgbGreen;
+        head[16 + i * 3 + 2] = pal[i].rgbBlue;
+    }
+    head[65] = std::uint8_t(planes);
+    Put16(head + 66, unsigned(bpl));
+    bool grey = paletted;
+    for (int i = 0; grey && i < img.GetNumColors(); ++i)
+        grey = pal[i].rgbRed == pal[i].rgbGreen && pal[i].rgbGreen == pal[i].rgbBlue;
+    Put16(head + 68, grey ? 2 : 1);
+    if (file.Write(head, 1, sizeof head) != sizeof head)
+        return false;
+
+    std::vector<std::uint8_t> plane(bpl * std::size_t(planes), 0);
+    std::vector<std::uint8_t> bgr(paletted ? 0 : std::size_t(w) * 3);
+    std::vector<std::uint8_t> coded;
+    coded.reserve(plane.size() * 2);
+    const int colors = img.GetNumColors();
+    for (int y = 0; y < h; ++y) {
+        if (paletted) {
+            const BYTE *src = img.GetBits(y);
+            for (int x = 0; x < w; ++x)
+                plane[std::size_t(x)] = src[x] < colors ? src[x] : 0;
+        } else {
+            RowToBGR(img, y, bgr.data(), true);
+            for (int x = 0; x < w; ++x) {
+                plane[std::size_t(x)] = bgr[std::size_t(x) * 3 + 2];
+                plane[bpl + std::size_t(x)] = bgr[std::size_t(x) * 3 + 1];
+                plane[2 * bpl + std::size_t(x)] = bgr[std::size_t(x) * 3];
+            }
+        }
+        coded.clear();
+        for (int p = 0; p < planes; ++p)
+            RleLine(plane.data() + std::size_t(p) * bpl, bpl, coded);
+        if (file.Write(coded.data(), 1, coded.size()) != coded.size())
+            return false;
+    }
+
+    if (paletted) {
+        std::uint8_t tail[kVgaPaletteSize];
+        tail[0] = kVgaPaletteMarker;
+        for (int i = 0; i < 256; ++i) {
+            tail[1 + i * 3] = pal[i].rgbRed;
+            tail[2 + i * 3] = pal[i].rgbGreen;
+            tail[3 + i * 3] = pal[i].rgbBlue;
+        }
+        if (file.Write(tail, 1, sizeof tail) != sizeof tail)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace cxcodec

@@ -1,0 +1,393 @@
+// PNG reading and writing through libpng's classic API.
+//
+// libpng reports errors by longjmp. As with JPEG, everything with a
+// destructor lives in a heap context made before setjmp, and the work runs in
+// helpers that keep only plain values on their frames.
+#include "codecs.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include <png.h>
+
+namespace {
+
+constexpr std::size_t kMessageSize = 160;
+
+struct PngReader {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    const std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+    std::vector<png_byte> buffer;   // rows that need converting
+    std::vector<png_bytep> rows;
+    char message[kMessageSize] = {};
+};
+
+struct PngWriter {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    CxFile *file = nullptr;
+    std::vector<png_byte> row;
+    char message[kMessageSize] = {};
+};
+
+void OnPngError(png_structp png, png_const_charp text)
+{
+    char *message = static_cast<char *>(png_get_error_ptr(png));
+    std::snprintf(message, kMessageSize, "%s", text ? text : "PNG error");
+    png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+void ReadFromMemory(png_structp png, png_bytep out, png_size_t n)
+{
+    auto *r = static_cast<PngReader *>(png_get_io_ptr(png));
+    if (n > r->size - r->pos)
+        png_error(png, "truncated PNG file");
+    std::memcpy(out, r->data + r->pos, n);
+    r->pos += n;
+}
+
+void WriteToFile(png_structp png, png_bytep data, png_size_t n)
+{
+    auto *w = static_cast<PngWriter *>(png_get_io_ptr(png));
+    if (w->file->Write(data, 1, n) != n)
+        png_error(png, "cannot write file");
+}
+
+void FlushNothing(png_structp) {}
+
+// How decoded rows reach the image.
+enum class Layout {
+    Index,      // one index byte per pixel, straight into the image
+    Bgr,        // B, G, R straight into the image
+    Bgra,       // B, G, R, A split into colour and alpha
+    GreyAlpha,  // G, A expanded into colour and alpha
+};
+
+int BppForColors(int n)
+{
+    return n <= 2 ? 1 : n <= 16 ? 4 : 8;
+}
+
+void StoreRow(Layout layout, const png_byte *src, BYTE *bgr, BYTE *alpha, int width)
+{
+    if (layout == Layout::Bgra) {
+        for (int x = 0; x < width; ++x, src += 4, bgr += 3) {
+            bgr[0] = src[0];
+            bgr[1] = src[1];
+            bgr[2] = src[2];
+            alpha[x] = src[3];
+        }
+    } else {
+        for (int x = 0; x < width; ++x, src += 2, bgr += 3) {
+            bgr[0] = bgr[1] = bgr[2] = src[0];
+            alpha[x] = src[1];
+        }
+    }
+}
+
+// Total length of the IDAT chunks, read from the chunk headers alone.
+std::uint64_t IdatBytes(const std::uint8_t *d, std::size_t n)
+{
+    std::uint64_t total = 0;
+    for (std::size_t p = 8; p + 12 <= n;) {
+        const std::uint64_t len = std::uint64_t(d[p]) << 24 | std::uint64_t(d[p + 1]) << 16 | d[p + 2] << 8 | d[p + 3];
+        if (std::memcmp(d + p + 4, "IDAT", 4) == 0)
+            total += len;
+        if (std::memcmp(d + p + 4, "IEND", 4) == 0 || len > n - p - 12)
+            break;
+        p += std::size_t(len) + 12;
+    }
+    return total;
+}
+
+// The decode proper; may leave through longjmp at any libpng call.
+void ReadPng(PngReader &r, CxImage &out)
+{
+    png_structp png = r.png;
+    png_infop info = r.info;
+    png_set_user_limits(png, CxImage::kMaxDimension, CxImage::kMaxDimension);
+    png_set_chunk_cache_max(png, 1000);
+    png_set_chunk_malloc_max(png, 8u << 20);
+    // A damaged checksum anywhere means a damaged file.
+    png_set_crc_action(png, PNG_CRC_DEFAULT, PNG_CRC_ERROR_QUIT);
+    png_set_read_fn(png, &r, ReadFromMemory);
+    png_read_info(png, info);
+
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colorType = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
+    if (std::int64_t(width) * std::int64_t(height) > CxImage::kMaxPixels)
+        png_error(png, "image too large");
+    // Deflate packs at most about 1032 bytes into one, so a header that
+    // promises far more pixels than the data could hold is refused before
+    // the picture is allocated.
+    const std::uint64_t rawBytes =
+        std::uint64_t(height) * ((std::uint64_t(width) * png_get_channels(png, info) * unsigned(depth) + 7) / 8 + 1);
+    if (rawBytes > IdatBytes(r.data, r.size) * 1032 + 1024)
+        png_error(png, "image data too short");
+
+    png_bytep transAlpha = nullptr;
+    int numTrans = 0;
+    png_color_16p transColor = nullptr;
+    const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) &&
+                         png_get_tRNS(png, info, &transAlpha, &numTrans, &transColor);
+
+    Layout layout = Layout::Index;
+    int bpp = 24, numColors = 0, transIndex = -1;
+    RGBQUAD palette[256];
+    if (depth == 16)
+        png_set_scale_16(png);
+
+    switch (colorType) {
+    case PNG_COLOR_TYPE_PALETTE: {
+        png_colorp plte = nullptr;
+        int numPlte = 0;
+        if (!png_get_PLTE(png, info, &plte, &numPlte) || numPlte < 1)
+            png_error(png, "missing palette");
+        numPlte = std::min(numPlte, 256);
+        // One fully transparent entry and nothing partial fits a transparent
+        // index; anything else needs an alpha plane.
+        int clear = 0, partial = 0, clearIndex = -1;
+        for (int i = 0; hasTrns && transAlpha && i < std::min(numTrans, numPlte); ++i) {
+            if (transAlpha[i] == 0) {
+                ++clear;
+                clearIndex = i;
+            } else if (transAlpha[i] != 255) {
+                ++partial;
+            }
+        }
+        if (partial == 0 && clear <= 1) {
+            numColors = numPlte;
+            bpp = BppForColors(numPlte);
+            transIndex = clearIndex;
+            for (int i = 0; i < numPlte; ++i)
+                palette[i] = RGBQUAD{plte[i].blue, plte[i].green, plte[i].red, 0};
+            png_set_packing(png);
+        } else {
+            layout = Layout::Bgra;
+            png_set_palette_to_rgb(png);
+            png_set_tRNS_to_alpha(png);
+            png_set_bgr(png);
+        }
+        break;
+    }
+    case PNG_COLOR_TYPE_GRAY:
+        if (hasTrns && depth == 16) {
+            // The transparent grey is a 16-bit value; reduced to 8 bits it
+            // would also catch its neighbours, so keep it as alpha.
+            layout = Layout::GreyAlpha;
+            png_set_tRNS_to_alpha(png);
+        } else {
+            const int bits = std::min(depth, 8);
+            numColors = 1 << bits;
+            bpp = BppForColors(numColors);
+            for (int i = 0; i < numColors; ++i) {
+                const BYTE v = BYTE(i * 255 / (numColors - 1));
+                palette[i] = RGBQUAD{v, v, v, 0};
+            }
+            if (hasTrns && transColor && transColor->gray < numColors)
+                transIndex = transColor->gray;
+            png_set_packing(png);
+        }
+        break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        layout = Layout::GreyAlpha;
+        break;
+    case PNG_COLOR_TYPE_RGB:
+        png_set_bgr(png);
+        if (hasTrns) {
+            layout = Layout::Bgra;
+            png_set_tRNS_to_alpha(png);
+        } else {
+            layout = Layout::Bgr;
+        }
+        break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        png_set_bgr(png);
+        layout = Layout::Bgra;
+        break;
+    default:
+        png_error(png, "unsupported PNG colour type");
+    }
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+
+    const std::size_t channels = layout == Layout::Index ? 1 : layout == Layout::Bgr ? 3
+                                                           : layout == Layout::Bgra  ? 4
+                                                                                     : 2;
+    if (png_get_rowbytes(png, info) != channels * width || png_get_bit_depth(png, info) != 8)
+        png_error(png, "unexpected PNG row layout");
+
+    if (!out.Create(int(width), int(height), bpp, CXIMAGE_FORMAT_PNG))
+        png_error(png, "out of memory");
+    if (layout == Layout::Index) {
+        if (!out.SetPalette(palette, numColors))
+            png_error(png, "bad palette");
+        out.SetTransIndex(transIndex);
+    } else if (layout != Layout::Bgr && !out.AlphaCreate()) {
+        png_error(png, "out of memory");
+    }
+
+    // Interlaced converted rows need the whole picture at once; otherwise one
+    // row of scratch is enough.
+    const bool direct = layout == Layout::Index || layout == Layout::Bgr;
+    const std::size_t scratchRows = direct ? 0 : passes > 1 ? height : 1;
+    bool allocated = true;
+    try {
+        r.rows.resize(height);
+        r.buffer.resize(scratchRows * channels * width);
+    } catch (const std::bad_alloc &) {
+        allocated = false;
+    }
+    if (!allocated)
+        png_error(png, "out of memory");
+
+    if (direct) {
+        for (png_uint_32 y = 0; y < height; ++y)
+            r.rows[y] = out.GetBits(int(y));
+        png_read_image(png, r.rows.data());
+    } else if (passes > 1) {
+        for (png_uint_32 y = 0; y < height; ++y)
+            r.rows[y] = r.buffer.data() + std::size_t(y) * channels * width;
+        png_read_image(png, r.rows.data());
+        for (png_uint_32 y = 0; y < height; ++y)
+            StoreRow(layout, r.rows[y], out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
+    } else {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_read_row(png, r.buffer.data(), nullptr);
+            StoreRow(layout, r.buffer.data(), out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
+        }
+    }
+    png_read_end(png, nullptr);
+
+    if (layout == Layout::Index && numColors < (1 << std::min(depth, 8))) {
+        // Indices past a short palette are invalid; keep the image consistent.
+        for (png_uint_32 y = 0; y < height; ++y) {
+            BYTE *p = out.GetBits(int(y));
+            for (png_uint_32 x = 0; x < width; ++x)
+                if (p[x] >= numColors)
+                    p[x] = 0;
+        }
+    }
+}
+
+void WritePng(PngWriter &w, const CxImage &img)
+{
+    png_structp png = w.png;
+    png_infop info = w.info;
+    png_set_write_fn(png, &w, WriteToFile, FlushNothing);
+    const int width = img.GetWidth(), height = img.GetHeight();
+    const bool paletted = img.GetBpp() != 24;
+    const bool alpha = !paletted && img.AlphaIsValid();
+    const int colorType = paletted ? PNG_COLOR_TYPE_PALETTE : alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), paletted ? img.GetBpp() : 8, colorType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (paletted) {
+        png_color plte[256];
+        const int n = img.GetNumColors();
+        const RGBQUAD *pal = img.GetPalette();
+        for (int i = 0; i < n; ++i)
+            plte[i] = png_color{pal[i].rgbRed, pal[i].rgbGreen, pal[i].rgbBlue};
+        png_set_PLTE(png, info, plte, n);
+        const int trans = img.GetTransIndex();
+        if (trans >= 0) {
+            png_byte alphas[256];
+            std::memset(alphas, 255, sizeof alphas);
+            alphas[trans] = 0;
+            png_set_tRNS(png, info, alphas, trans + 1, nullptr);
+        }
+    }
+    png_write_info(png, info);
+    if (paletted)
+        png_set_packing(png);
+    else if (!alpha)
+        png_set_bgr(png);
+
+    for (int y = 0; y < height; ++y) {
+        if (alpha) {
+            cxcodec::RowToRGBA(img, y, w.row.data());
+            png_write_row(png, w.row.data());
+        } else {
+            png_write_row(png, const_cast<png_bytep>(img.GetBits(y)));
+        }
+    }
+    png_write_end(png, info);
+}
+
+}  // namespace
+
+namespace cxcodec {
+
+bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+{
+    if (!data || size < 8) {
+        CxImageAccess::SetError(out, "truncated PNG file");
+        return false;
+    }
+    std::unique_ptr<PngReader> holder(new (std::nothrow) PngReader);
+    PngReader *const r = holder.get();
+    if (!r) {
+        CxImageAccess::SetError(out, "out of memory");
+        return false;
+    }
+    r->data = data;
+    r->size = size;
+    r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, r->message, OnPngError, OnPngWarning);
+    if (r->png)
+        r->info = png_create_info_struct(r->png);
+    if (!r->png || !r->info) {
+        png_destroy_read_struct(&r->png, &r->info, nullptr);
+        CxImageAccess::SetError(out, "out of memory");
+        return false;
+    }
+    if (setjmp(png_jmpbuf(r->png))) {
+        png_destroy_read_struct(&r->png, &r->info, nullptr);
+        out.Destroy();
+        CxImageAccess::SetError(out, r->message[0] ? r->message : "cannot decode PNG");
+        return false;
+    }
+    ReadPng(*r, out);
+    png_destroy_read_struct(&r->png, &r->info, nullptr);
+    return true;
+}
+
+bool EncodePng(const CxImage &img, CxFile &file)
+{
+    if (!img.IsValid())
+        return false;
+    std::unique_ptr<PngWriter> holder(new (std::nothrow) PngWriter);
+    PngWriter *const w = holder.get();
+    if (!w)
+        return false;
+    try {
+        w->row.resize(std::size_t(img.GetWidth()) * 4);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    w->file = &file;
+    w->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, w->message, OnPngError, OnPngWarning);
+    if (w->png)
+        w->info = png_create_info_struct(w->png);
+    if (!w->png || !w->info) {
+        png_destroy_write_struct(&w->png, &w->info);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(w->png))) {
+        png_destroy_write_struct(&w->png, &w->info);
+        return false;
+    }
+    WritePng(*w, img);
+    png_destroy_write_struct(&w->png, &w->info);
+    return true;
+}
+
+}  // namespace cxcodec

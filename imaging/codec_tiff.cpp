@@ -1,0 +1,735 @@
+// TIFF reading and writing through libtiff, entirely in memory.
+//
+// Reading covers the first page. Palette and grey pages are read strip by
+// strip (or tile by tile) into a paletted image; 8- and 16-bit RGB(A) the
+// same way into colour; everything else (CMYK, subsampled YCbCr, separate
+// planes, odd orientations) goes through libtiff's RGBA reader. libtiff
+// messages go to per-file handlers, never to stderr.
+#include "codecs.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include <tiffio.h>
+
+namespace {
+
+// Largest single allocation libtiff itself may make.
+constexpr tmsize_t kMaxLibraryAlloc = tmsize_t(1) << 30;
+// A tile may overhang the picture, but not absurdly.
+constexpr std::uint64_t kMaxTileBytes = std::uint64_t(256) << 20;
+// Uncompressed bytes per written strip.
+constexpr std::uint64_t kStripTargetBytes = 256 * 1024;
+
+struct TiffMessages {
+    char error[256] = {};
+};
+
+int OnTiffError(TIFF *, void *user, const char *, const char *fmt, va_list ap)
+{
+    auto *m = static_cast<TiffMessages *>(user);
+    if (m && !m->error[0])
+        std::vsnprintf(m->error, sizeof m->error, fmt, ap);
+    return 1;  // handled: nothing reaches the process-wide handlers
+}
+
+int OnTiffWarning(TIFF *, void *, const char *, const char *, va_list)
+{
+    return 1;
+}
+
+// Belt and braces: should any libtiff path still use the process-wide
+// handlers, they print nothing either. Done once, before our first file.
+void SilenceGlobalHandlers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+    });
+}
+
+// --- Memory streams -------------------------------------------------------
+
+struct MemSource {
+    const std::uint8_t *data;
+    std::uint64_t size;
+    std::uint64_t pos;
+};
+
+struct MemSink {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t pos = 0;
+};
+
+// New position for a seek, or false when it would be negative or absurd.
+// libtiff passes offsets unsigned; a backwards relative seek arrives wrapped.
+bool SeekTarget(std::uint64_t pos, std::uint64_t size, toff_t off, int whence, std::uint64_t &target)
+{
+    switch (whence) {
+    case SEEK_SET: target = off; break;
+    case SEEK_CUR: target = pos + off; break;
+    case SEEK_END: target = size + off; break;
+    default: return false;
+    }
+    return target <= (std::uint64_t(1) << 62);
+}
+
+tmsize_t SourceRead(thandle_t h, void *buf, tmsize_t n)
+{
+    auto *s = static_cast<MemSource *>(h);
+    if (n <= 0 || s->pos >= s->size)
+        return 0;
+    const std::uint64_t k = std::min<std::uint64_t>(std::uint64_t(n), s->size - s->pos);
+    std::memcpy(buf, s->data + s->pos, std::size_t(k));
+    s->pos += k;
+    return tmsize_t(k);
+}
+
+tmsize_t SourceWrite(thandle_t, void *, tmsize_t)
+{
+    return -1;
+}
+
+toff_t SourceSeek(thandle_t h, toff_t off, int whence)
+{
+    auto *s = static_cast<MemSource *>(h);
+    std::uint64_t target;
+    if (!SeekTarget(s->pos, s->size, off, whence, target))
+        return toff_t(-1);
+    s->pos = target;
+    return target;
+}
+
+toff_t SourceSize(thandle_t h)
+{
+    return static_cast<MemSource *>(h)->size;
+}
+
+// The bytes are already in memory: let libtiff read strips in place.
+int SourceMap(thandle_t h, void **base, toff_t *size)
+{
+    auto *s = static_cast<MemSource *>(h);
+    *base = const_cast<std::uint8_t *>(s->data);
+    *size = s->size;
+    return 1;
+}
+
+int NoMap(thandle_t, void **, toff_t *)
+{
+    return 0;
+}
+
+void NoUnmap(thandle_t, void *, toff_t) {}
+
+int CloseNothing(thandle_t)
+{
+    return 0;
+}
+
+tmsize_t SinkRead(thandle_t h, void *buf, tmsize_t n)
+{
+    auto *s = static_cast<MemSink *>(h);
+    if (n <= 0 || s->pos >= s->bytes.size())
+        return 0;
+    const std::uint64_t k = std::min<std::uint64_t>(std::uint64_t(n), s->bytes.size() - s->pos);
+    std::memcpy(buf, s->bytes.data() + s->pos, std::size_t(k));
+    s->pos += k;
+    return tmsize_t(k);
+}
+
+tmsize_t SinkWrite(thandle_t h, void *buf, tmsize_t n)
+{
+    auto *s = static_cast<MemSink *>(h);
+    if (n < 0)
+        return -1;
+    const std::uint64_t end = s->pos + std::uint64_t(n);
+    if (end > s->bytes.size()) {
+        try {
+            s->bytes.resize(std::size_t(end));  // also zero-fills any gap left by a seek
+        } catch (const std::bad_alloc &) {
+            return -1;
+        }
+    }
+    std::memcpy(s->bytes.data() + s->pos, buf, std::size_t(n));
+    s->pos = end;
+    return n;
+}
+
+toff_t SinkSeek(thandle_t h, toff_t off, int whence)
+{
+    auto *s = static_cast<MemSink *>(h);
+    std::uint64_t target;
+    if (!SeekTarget(s->pos, s->bytes.size(), off, whence, target))
+        return toff_t(-1);
+    s->pos = target;
+    return target;
+}
+
+toff_t SinkSize(thandle_t h)
+{
+    return static_cast<MemSink *>(h)->bytes.size();
+}
+
+struct TiffCloser {
+    void operator()(TIFF *tif) const { TIFFClose(tif); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+TIFF *OpenTiff(const char *mode, thandle_t handle, TIFFReadWriteProc rd, TIFFReadWriteProc wr, TIFFSeekProc sk,
+               TIFFSizeProc sz, TIFFMapFileProc mp, TiffMessages *messages)
+{
+    SilenceGlobalHandlers();
+    TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
+    if (!opts)
+        return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(opts, OnTiffError, messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts, OnTiffWarning, messages);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(opts, kMaxLibraryAlloc);
+    TIFF *tif = TIFFClientOpenExt("memory", mode, handle, rd, wr, sk, CloseNothing, sz, mp, NoUnmap, opts);
+    TIFFOpenOptionsFree(opts);
+    return tif;
+}
+
+// --- Reading --------------------------------------------------------------
+
+// libtiff skips tags whose values lie past the end of the file with only a
+// warning, and never looks at later directories, so a cut-off file can still
+// open. Walk the directory chain of a classic TIFF and insist that every
+// directory and every value it points to is present.
+bool DirectoriesComplete(const std::uint8_t *d, std::uint64_t n)
+{
+    if (n < 8)
+        return false;
+    const bool le = d[0] == 'I';
+    auto u16 = [&](std::uint64_t at) -> std::uint32_t {
+        return le ? std::uint32_t(d[at] | d[at + 1] << 8) : std::uint32_t(d[at] << 8 | d[at + 1]);
+    };
+    auto u32 = [&](std::uint64_t at) -> std::uint64_t { return le ? u16(at) | std::uint64_t(u16(at + 2)) << 16
+                                                                   : std::uint64_t(u16(at)) << 16 | u16(at + 2); };
+    if (u16(2) != 42)
+        return true;  // not classic TIFF: leave it to libtiff
+    static constexpr std::uint8_t kTypeSize[19] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
+    std::vector<std::uint64_t> seen;
+    std::uint64_t entriesChecked = 0;
+    for (std::uint64_t off = u32(4); off != 0;) {
+        // Past these the file is only checked as far as libtiff reads it.
+        if (seen.size() >= 4096 || entriesChecked > (1u << 20))
+            return true;
+        if (std::find(seen.begin(), seen.end(), off) != seen.end())
+            return true;  // a loop; libtiff stops there too
+        seen.push_back(off);
+        if (off + 2 > n)
+            return false;
+        const std::uint64_t count = u16(off);
+        if (off + 2 + count * 12 + 4 > n)
+            return false;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint64_t e = off + 2 + i * 12;
+            const std::uint32_t type = u16(e + 2);
+            const std::uint64_t bytes = (type < 19 ? kTypeSize[type] : 0) * u32(e + 4);
+            if (bytes > 4 && u32(e + 8) + bytes > n)
+                return false;
+        }
+        entriesChecked += count;
+        off = u32(off + 2 + count * 12);
+    }
+    return true;
+}
+
+bool Fail(CxImage &out, const char *text)
+{
+    out.Destroy();
+    CxImageAccess::SetError(out, text);
+    return false;
+}
+
+inline unsigned Load16(const std::uint8_t *p)
+{
+    std::uint16_t v;
+    std::memcpy(&v, p, 2);  // libtiff hands 16-bit samples over in host order
+    return v;
+}
+
+inline BYTE To8(unsigned v16)
+{
+    return BYTE((v16 + 128) / 257);
+}
+
+inline BYTE Unpremultiply(int c, int a)
+{
+    return a == 0 ? 0 : BYTE(std::min(255, (c * 255 + a / 2) / a));
+}
+
+bool Allocate(std::vector<std::uint8_t> &buf, std::uint64_t bytes)
+{
+    try {
+        buf.resize(std::size_t(bytes));
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+// Calls fn(y, x0, columns, sourceRow) for every decoded row piece of the
+// page, whether it is stored in strips or tiles.
+template <class RowFn>
+bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn)
+{
+    std::vector<std::uint8_t> buf;
+    if (TIFFIsTiled(tif)) {
+        std::uint32_t tw = 0, th = 0;
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+        const std::uint64_t tileBytes = TIFFTileSize64(tif), rowBytes = TIFFTileRowSize64(tif);
+        const std::uint64_t pictureBytes = TIFFScanlineSize64(tif) * height;
+        if (tw == 0 || th == 0 || tileBytes == 0 || rowBytes == 0 || rowBytes * th > tileBytes ||
+            tileBytes > kMaxTileBytes || tileBytes > std::max<std::uint64_t>(16u << 20, 2 * pictureBytes) ||
+            !Allocate(buf, tileBytes))
+            return false;
+        for (std::uint32_t ty = 0; ty < height; ty += th) {
+            for (std::uint32_t tx = 0; tx < width; tx += tw) {
+                const std::uint32_t tile = TIFFComputeTile(tif, tx, ty, 0, 0);
+                if (TIFFReadEncodedTile(tif, tile, buf.data(), tmsize_t(tileBytes)) < tmsize_t(tileBytes))
+                    return false;
+                const std::uint32_t rows = std::min(th, height - ty), cols = std::min(tw, width - tx);
+                for (std::uint32_t r = 0; r < rows; ++r)
+                    fn(ty + r, tx, cols, buf.data() + std::size_t(r * rowBytes));
+            }
+        }
+        return true;
+    }
+    std::uint32_t rps = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+    if (rps == 0 || rps > height)
+        rps = height;
+    const std::uint64_t rowBytes = TIFFScanlineSize64(tif);
+    // rps never exceeds the height, so the strip is no bigger than the picture.
+    if (rowBytes == 0 || !Allocate(buf, rowBytes * rps))
+        return false;
+    for (std::uint32_t y = 0; y < height; y += rps) {
+        const std::uint32_t rows = std::min(rps, height - y);
+        const tmsize_t need = tmsize_t(rows * rowBytes);
+        if (TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, y, 0), buf.data(), need) < need)
+            return false;
+        for (std::uint32_t r = 0; r < rows; ++r)
+            fn(y + r, 0, width, buf.data() + std::size_t(r * rowBytes));
+    }
+    return true;
+}
+
+void UnpackIndices(const std::uint8_t *src, BYTE *dst, std::uint32_t n, int bits)
+{
+    switch (bits) {
+    case 8: std::memcpy(dst, src, n); break;
+    case 4:
+        for (std::uint32_t i = 0; i < n; ++i)
+            dst[i] = BYTE((src[i >> 1] >> ((i & 1) ? 0 : 4)) & 0x0F);
+        break;
+    case 2:
+        for (std::uint32_t i = 0; i < n; ++i)
+            dst[i] = BYTE((src[i >> 2] >> (6 - 2 * (i & 3))) & 0x03);
+        break;
+    default:
+        for (std::uint32_t i = 0; i < n; ++i)
+            dst[i] = BYTE((src[i >> 3] >> (7 - (i & 7))) & 0x01);
+        break;
+    }
+}
+
+struct PageInfo {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK;
+    std::uint16_t planar = PLANARCONFIG_CONTIG, sampleFormat = SAMPLEFORMAT_UINT;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT, compression = COMPRESSION_NONE;
+    std::uint16_t extraCount = 0;
+    std::uint16_t firstExtra = EXTRASAMPLE_UNSPECIFIED;
+};
+
+// Palette or grey page into a paletted image.
+bool ReadIndexed(TIFF *tif, const PageInfo &p, CxImage &out)
+{
+    const int bits = std::min<int>(p.bps, 8);
+    const int n = 1 << bits;
+    RGBQUAD pal[256];
+    if (p.photometric == PHOTOMETRIC_PALETTE) {
+        std::uint16_t *r = nullptr, *g = nullptr, *b = nullptr;
+        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &r, &g, &b) || !r || !g || !b)
+            return Fail(out, "TIFF palette missing");
+        // Some writers store 8-bit values in the 16-bit colour map.
+        bool eightBit = true;
+        for (int i = 0; i < n && eightBit; ++i)
+            eightBit = r[i] < 256 && g[i] < 256 && b[i] < 256;
+        for (int i = 0; i < n; ++i) {
+            pal[i] = eightBit ? RGBQUAD{BYTE(b[i]), BYTE(g[i]), BYTE(r[i]), 0}
+                              : RGBQUAD{To8(b[i]), To8(g[i]), To8(r[i]), 0};
+        }
+    } else {
+        const bool white = p.photometric == PHOTOMETRIC_MINISWHITE;
+        for (int i = 0; i < n; ++i) {
+            const BYTE v = BYTE((white ? n - 1 - i : i) * 255 / (n - 1));
+            pal[i] = RGBQUAD{v, v, v, 0};
+        }
+    }
+    const int bpp = n <= 2 ? 1 : n <= 16 ? 4 : 8;
+    if (!out.Create(int(p.width), int(p.height), bpp, CXIMAGE_FORMAT_TIF) || !out.SetPalette(pal, n))
+        return Fail(out, "out of memory");
+    const bool wide = p.bps == 16;
+    const bool ok = ForEachRow(tif, p.width, p.height,
+                               [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
+                                   BYTE *dst = out.GetBits(int(y)) + x0;
+                                   if (wide) {
+                                       for (std::uint32_t i = 0; i < cols; ++i)
+                                           dst[i] = To8(Load16(src + 2 * i));
+                                   } else {
+                                       UnpackIndices(src, dst, cols, bits);
+                                   }
+                               });
+    return ok || Fail(out, "damaged TIFF image data");
+}
+
+// Contiguous 8- or 16-bit grey+alpha or RGB(A) into colour and alpha.
+bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool associated, CxImage &out)
+{
+    if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF) || (alpha && !out.AlphaCreate()))
+        return Fail(out, "out of memory");
+    const int spp = p.spp;
+    const bool wide = p.bps == 16;
+    const bool ok = ForEachRow(
+        tif, p.width, p.height, [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
+            BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
+            BYTE *a = alpha ? out.AlphaGetPointer(int(y)) + x0 : nullptr;
+            for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
+                int s[4];
+                for (int k = 0; k < spp && k < 4; ++k)
+                    s[k] = wide ? To8(Load16(src + (std::size_t(i) * spp + k) * 2)) : src[std::size_t(i) * spp + k];
+                int r, g, b, av = 255;
+                if (grey) {
+                    r = g = b = s[0];
+                    if (alpha)
+                        av = s[1];
+                } else {
+                    r = s[0];
+                    g = s[1];
+                    b = s[2];
+                    if (alpha)
+                        av = s[3];
+                }
+                if (associated) {
+                    r = Unpremultiply(r, av);
+                    g = Unpremultiply(g, av);
+                    b = Unpremultiply(b, av);
+                }
+                dst[0] = BYTE(b);
+                dst[1] = BYTE(g);
+                dst[2] = BYTE(r);
+                if (a)
+                    a[i] = BYTE(av);
+            }
+        });
+    return ok || Fail(out, "damaged TIFF image data");
+}
+
+// Anything else libtiff's RGBA reader understands.
+bool ReadThroughRgba(TIFF *tif, const PageInfo &p, CxImage &out)
+{
+    char emsg[1024] = {};
+    if (!TIFFRGBAImageOK(tif, emsg))
+        return Fail(out, emsg[0] ? emsg : "unsupported TIFF layout");
+    const std::uint64_t pixels = std::uint64_t(p.width) * p.height;
+    std::vector<std::uint32_t> raster;
+    try {
+        raster.resize(std::size_t(pixels));
+    } catch (const std::bad_alloc &) {
+        return Fail(out, "out of memory");
+    }
+    TIFFRGBAImage img;
+    if (!TIFFRGBAImageBegin(&img, tif, 1, emsg))
+        return Fail(out, emsg[0] ? emsg : "unsupported TIFF layout");
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    const int got = TIFFRGBAImageGet(&img, raster.data(), p.width, p.height);
+    const int alphaKind = img.alpha;
+    TIFFRGBAImageEnd(&img);
+    if (!got)
+        return Fail(out, "damaged TIFF image data");
+    // The RGBA reader premultiplies colour; grey with alpha it leaves as stored.
+    const bool grey = p.photometric == PHOTOMETRIC_MINISBLACK || p.photometric == PHOTOMETRIC_MINISWHITE;
+    const bool alpha = alphaKind != 0;
+    const bool premultiplied = alpha && (!grey || alphaKind == EXTRASAMPLE_ASSOCALPHA);
+    if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF) || (alpha && !out.AlphaCreate()))
+        return Fail(out, "out of memory");
+    for (std::uint32_t y = 0; y < p.height; ++y) {
+        const std::uint32_t *src = raster.data() + std::size_t(y) * p.width;
+        BYTE *dst = out.GetBits(int(y));
+        BYTE *a = out.AlphaGetPointer(int(y));
+        for (std::uint32_t x = 0; x < p.width; ++x, dst += 3) {
+            const std::uint32_t px = src[x];
+            const int av = int(TIFFGetA(px));
+            int r = int(TIFFGetR(px)), g = int(TIFFGetG(px)), b = int(TIFFGetB(px));
+            if (premultiplied) {
+                r = Unpremultiply(r, av);
+                g = Unpremultiply(g, av);
+                b = Unpremultiply(b, av);
+            }
+            dst[0] = BYTE(b);
+            dst[1] = BYTE(g);
+            dst[2] = BYTE(r);
+            if (a)
+                a[x] = BYTE(av);
+        }
+    }
+    return true;
+}
+
+// Strips or tiles outside the file, or too few compressed bytes to hold the
+// promised pixels (by the best ratio each method can reach), mean a damaged
+// or hostile file: refuse it before allocating the picture.
+bool DataPlausible(TIFF *tif, const PageInfo &p, std::uint64_t fileSize)
+{
+    const std::uint32_t n = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    std::uint64_t total = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        int err = 0;
+        const std::uint64_t off = TIFFGetStrileOffsetWithErr(tif, i, &err);
+        const std::uint64_t len = TIFFGetStrileByteCountWithErr(tif, i, &err);
+        if (err || off > fileSize || len > fileSize - off)
+            return false;
+        total += len;
+    }
+    std::uint64_t ratio = 0;
+    switch (p.compression) {
+    case COMPRESSION_NONE: ratio = 1; break;
+    case COMPRESSION_PACKBITS: ratio = 64; break;
+    case COMPRESSION_LZW: ratio = 3000; break;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: ratio = 1100; break;
+    default: return true;  // no useful bound
+    }
+    if (p.photometric == PHOTOMETRIC_YCBCR)
+        return true;  // subsampled data is smaller than width x height samples
+    const std::uint64_t raw = (std::uint64_t(p.width) * p.bps * p.spp + 7) / 8 * p.height;
+    return raw <= total * ratio + 4096;
+}
+
+bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
+{
+    PageInfo p;
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height))
+        return Fail(out, "TIFF size missing");
+    if (p.width == 0 || p.height == 0 || p.width > std::uint32_t(CxImage::kMaxDimension) ||
+        p.height > std::uint32_t(CxImage::kMaxDimension) ||
+        std::uint64_t(p.width) * p.height > std::uint64_t(CxImage::kMaxPixels))
+        return Fail(out, "image too large");
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &p.bps);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &p.spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &p.planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &p.sampleFormat);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &p.orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &p.compression);
+    std::uint16_t *extras = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &p.extraCount, &extras);
+    if (p.extraCount > 0 && extras)
+        p.firstExtra = extras[0];
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &p.photometric)) {
+        std::uint16_t *r, *g, *b;
+        p.photometric = p.spp >= 3                                               ? PHOTOMETRIC_RGB
+                        : TIFFGetField(tif, TIFFTAG_COLORMAP, &r, &g, &b) != 0 ? PHOTOMETRIC_PALETTE
+                                                                                 : PHOTOMETRIC_MINISBLACK;
+    }
+    if (p.compression == COMPRESSION_JPEG && p.photometric == PHOTOMETRIC_YCBCR && p.planar == PLANARCONFIG_CONTIG) {
+        // Let the JPEG codec do the colour conversion and upsampling.
+        if (TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
+            p.photometric = PHOTOMETRIC_RGB;
+    }
+
+    if (!DataPlausible(tif, p, fileSize))
+        return Fail(out, "TIFF image data missing or damaged");
+
+    const bool plain = (p.sampleFormat == SAMPLEFORMAT_UINT || p.sampleFormat == SAMPLEFORMAT_VOID) &&
+                       (p.planar == PLANARCONFIG_CONTIG || p.spp == 1) && p.orientation == ORIENTATION_TOPLEFT;
+    const bool grey = p.photometric == PHOTOMETRIC_MINISBLACK || p.photometric == PHOTOMETRIC_MINISWHITE;
+    if (plain && p.spp == 1 && p.photometric == PHOTOMETRIC_PALETTE &&
+        (p.bps == 1 || p.bps == 2 || p.bps == 4 || p.bps == 8))
+        return ReadIndexed(tif, p, out);
+    if (plain && p.spp == 1 && grey && (p.bps == 1 || p.bps == 2 || p.bps == 4 || p.bps == 8 || p.bps == 16))
+        return ReadIndexed(tif, p, out);
+    if (plain && (p.bps == 8 || p.bps == 16)) {
+        // Grey with an alpha sample is read straight (stored values kept
+        // unless marked premultiplied). A fourth RGB sample counts as
+        // premultiplied alpha unless marked otherwise, as libtiff reads it.
+        if (grey && p.spp == 2 && p.photometric == PHOTOMETRIC_MINISBLACK && p.extraCount == 1)
+            return ReadDirectColour(tif, p, true, true, p.firstExtra == EXTRASAMPLE_ASSOCALPHA, out);
+        if (p.photometric == PHOTOMETRIC_RGB && p.spp == 3 && p.extraCount == 0)
+            return ReadDirectColour(tif, p, false, false, false, out);
+        if (p.photometric == PHOTOMETRIC_RGB && p.spp == 4 && p.extraCount <= 1)
+            return ReadDirectColour(tif, p, false, true, p.firstExtra != EXTRASAMPLE_UNASSALPHA, out);
+    }
+    return ReadThroughRgba(tif, p, out);
+}
+
+// --- Writing --------------------------------------------------------------
+
+enum class Kind { Palette, MinIsBlack, MinIsWhite, Rgb, Rgba };
+
+// Whether the palette is exactly the grey ramp of 2, 4, 16 or 256 levels,
+// rising (0) or falling (1); -1 otherwise.
+int GreyRampDirection(const CxImage &img, int &bits)
+{
+    const int n = img.GetNumColors();
+    bits = n == 2 ? 1 : n == 4 ? 2 : n == 16 ? 4 : n == 256 ? 8 : 0;
+    if (!bits)
+        return -1;
+    const RGBQUAD *pal = img.GetPalette();
+    bool rising = true, falling = true;
+    for (int i = 0; i < n; ++i) {
+        const BYTE up = BYTE(i * 255 / (n - 1)), down = BYTE((n - 1 - i) * 255 / (n - 1));
+        const RGBQUAD &c = pal[i];
+        const bool grey = c.rgbRed == c.rgbGreen && c.rgbRed == c.rgbBlue;
+        rising = rising && grey && c.rgbRed == up;
+        falling = falling && grey && c.rgbRed == down;
+    }
+    return rising ? 0 : falling ? 1 : -1;
+}
+
+void PackIndices(const BYTE *src, std::uint8_t *dst, int n, int bits)
+{
+    if (bits == 8) {
+        std::memcpy(dst, src, std::size_t(n));
+        return;
+    }
+    const int perByte = 8 / bits;
+    const int mask = (1 << bits) - 1;
+    std::memset(dst, 0, std::size_t((n + perByte - 1) / perByte));
+    for (int i = 0; i < n; ++i)
+        dst[i / perByte] |= std::uint8_t((src[i] & mask) << (8 - bits * (i % perByte + 1)));
+}
+
+bool WritePage(TIFF *tif, const CxImage &img)
+{
+    const int w = img.GetWidth(), h = img.GetHeight();
+    Kind kind;
+    int bits = 8;
+    if (img.GetBpp() == 24) {
+        kind = img.AlphaIsValid() ? Kind::Rgba : Kind::Rgb;
+    } else if (img.GetTransIndex() >= 0 && img.IsTransparent()) {
+        // Neither palette nor grey TIFF can mark a transparent entry.
+        kind = Kind::Rgba;
+    } else {
+        const int ramp = GreyRampDirection(img, bits);
+        if (ramp >= 0) {
+            kind = ramp == 0 ? Kind::MinIsBlack : Kind::MinIsWhite;
+        } else {
+            kind = Kind::Palette;
+            bits = img.GetBpp();
+        }
+    }
+    const int spp = kind == Kind::Rgba ? 4 : kind == Kind::Rgb ? 3 : 1;
+    const std::uint16_t photometric = kind == Kind::Palette      ? PHOTOMETRIC_PALETTE
+                                      : kind == Kind::MinIsBlack ? PHOTOMETRIC_MINISBLACK
+                                      : kind == Kind::MinIsWhite ? PHOTOMETRIC_MINISWHITE
+                                                                 : PHOTOMETRIC_RGB;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(w));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(h));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(bits));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(spp));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    // Differencing helps smooth 8-bit samples; on indices it only hurts.
+    const bool predict = bits == 8 && kind != Kind::Palette;
+    TIFFSetField(tif, TIFFTAG_PREDICTOR, predict ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 72.0);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 72.0);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (kind == Kind::Rgba) {
+        const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    std::vector<std::uint16_t> map;
+    if (kind == Kind::Palette) {
+        const int n = 1 << bits;
+        try {
+            map.assign(std::size_t(n) * 3, 0);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        const RGBQUAD *pal = img.GetPalette();
+        for (int i = 0; i < img.GetNumColors() && i < n; ++i) {
+            map[std::size_t(i)] = std::uint16_t(pal[i].rgbRed * 257);
+            map[std::size_t(n + i)] = std::uint16_t(pal[i].rgbGreen * 257);
+            map[std::size_t(2 * n + i)] = std::uint16_t(pal[i].rgbBlue * 257);
+        }
+        TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + n, map.data() + 2 * n);
+    }
+    const std::uint64_t rowBytes = (std::uint64_t(w) * bits * spp + 7) / 8;
+    const std::uint64_t rps = std::clamp<std::uint64_t>(kStripTargetBytes / rowBytes, 1, std::uint64_t(h));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rps));
+
+    std::vector<std::uint8_t> row;
+    if (!Allocate(row, std::max<std::uint64_t>(rowBytes, std::uint64_t(w) * 4)))
+        return false;
+    for (int y = 0; y < h; ++y) {
+        switch (kind) {
+        case Kind::Rgba:
+            cxcodec::RowToRGBA(img, y, row.data());
+            break;
+        case Kind::Rgb: {
+            const BYTE *src = img.GetBits(y);
+            for (int x = 0; x < w; ++x) {
+                row[std::size_t(x) * 3] = src[x * 3 + 2];
+                row[std::size_t(x) * 3 + 1] = src[x * 3 + 1];
+                row[std::size_t(x) * 3 + 2] = src[x * 3];
+            }
+            break;
+        }
+        default:
+            PackIndices(img.GetBits(y), row.data(), w, bits);
+            break;
+        }
+        if (TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0) < 0)
+            return false;
+    }
+    return TIFFWriteDirectory(tif) != 0;
+}
+
+}  // namespace
+
+namespace cxcodec {
+
+bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+{
+    if (!data || size < 8 || !DirectoriesComplete(data, size))
+        return Fail(out, "truncated TIFF file");
+    MemSource src{data, size, 0};
+    TiffMessages messages;
+    TiffPtr tif(OpenTiff("r", &src, SourceRead, SourceWrite, SourceSeek, SourceSize, SourceMap, &messages));
+    if (!tif)
+        return Fail(out, messages.error[0] ? messages.error : "cannot read TIFF");
+    // Only the first page is read, so the file counts as one frame.
+    return ReadFirstPage(tif.get(), size, out);
+}
+
+bool EncodeTiff(const CxImage &img, CxFile &file)
+{
+    if (!img.IsValid())
+        return false;
+    MemSink sink;
+    TiffMessages messages;
+    {
+        TiffPtr tif(OpenTiff("w", &sink, SinkRead, SinkWrite, SinkSeek, SinkSize, NoMap, &messages));
+        if (!tif || !WritePage(tif.get(), img))
+            return false;
+    }
+    if (messages.error[0] || sink.bytes.empty())
+        return false;
+    return file.Write(sink.bytes.data(), 1, sink.bytes.size()) == sink.bytes.size();
+}
+
+}  // namespace cxcodec

@@ -1,0 +1,288 @@
+#include "jpeg_png_tiff_helpers.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+
+using namespace codectest;
+using namespace testsupport;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The picture as a four-channel JPEG written with libjpeg itself: plain CMYK
+// without an Adobe marker, or Adobe-style with inverted inks.
+Bytes WriteCmykJpeg(const CxImage &src, bool adobe)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char *buf = nullptr;
+    unsigned long len = 0;
+    jpeg_mem_dest(&cinfo, &buf, &len);
+    cinfo.image_width = JDIMENSION(src.GetWidth());
+    cinfo.image_height = JDIMENSION(src.GetHeight());
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    cinfo.write_Adobe_marker = adobe ? TRUE : FALSE;
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(src.GetWidth()) * 4);
+    for (int y = 0; y < src.GetHeight(); ++y) {
+        for (int x = 0; x < src.GetWidth(); ++x) {
+            const RGBQUAD c = src.GetPixelColor(x, y);
+            const int k = 255 - std::max({c.rgbRed, c.rgbGreen, c.rgbBlue});
+            const int cmyk[4] = {c.rgbRed, c.rgbGreen, c.rgbBlue, -1};
+            for (int i = 0; i < 4; ++i) {
+                const int ink = i == 3 ? k : k == 255 ? 0 : (255 - cmyk[i] - k) * 255 / (255 - k);
+                row[std::size_t(x) * 4 + std::size_t(i)] = JSAMPLE(adobe ? 255 - ink : ink);
+            }
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes out(buf, buf + len);
+    std::free(buf);
+    return out;
+}
+
+std::size_t FindMarker(const Bytes &b, std::uint8_t code)
+{
+    for (std::size_t i = 2; i + 1 < b.size(); ++i)
+        if (b[i] == 0xFF && b[i + 1] == code)
+            return i;
+    return std::string::npos;
+}
+
+// Components in the baseline frame header.
+int FrameComponents(const Bytes &b)
+{
+    const std::size_t sof = FindMarker(b, 0xC0);
+    return sof == std::string::npos || sof + 9 >= b.size() ? -1 : b[sof + 9];
+}
+
+// Means of block x block squares: what a reduced decode should look like.
+CxImage BlockAverage(const CxImage &src, int block)
+{
+    CxImage out;
+    EXPECT_TRUE(out.Create(src.GetWidth() / block, src.GetHeight() / block, 24));
+    for (int by = 0; by < out.GetHeight(); ++by) {
+        for (int bx = 0; bx < out.GetWidth(); ++bx) {
+            int sum[3] = {};
+            for (int i = 0; i < block * block; ++i) {
+                const RGBQUAD c = src.GetPixelColor(bx * block + i % block, by * block + i / block);
+                sum[0] += c.rgbBlue, sum[1] += c.rgbGreen, sum[2] += c.rgbRed;
+            }
+            const int n = block * block;
+            out.SetPixelColor(bx, by, RGBQUAD{BYTE(sum[0] / n), BYTE(sum[1] / n), BYTE(sum[2] / n), 255});
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(JpegDecode, FixturesMatchTheirTemplates)
+{
+    const CxImage t = LoadFixture("png/template.png");
+    for (const char *name : {"jpeg/baseline.jpg", "jpeg/progressive.jpg"}) {
+        const CxImage img = LoadFixture(name, CXIMAGE_FORMAT_PNG);  // mislabelled on purpose
+        EXPECT_EQ(img.GetType(), CXIMAGE_FORMAT_JPG);
+        EXPECT_EQ(img.GetBpp(), 24) << name;
+        EXPECT_GE(Psnr(img, t), 40.0) << name;  // quality 90
+        EXPECT_LE(MaxChannelDiff(img, t), 16) << name;
+    }
+    const CxImage grey = LoadFixture("jpeg/grey.jpg");
+    EXPECT_EQ(grey.GetBpp(), 8);
+    ASSERT_EQ(grey.GetNumColors(), 256);
+    for (int i = 0; i < 256; i += 15)
+        EXPECT_EQ(grey.GetPaletteColor(i), (RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0}));
+    EXPECT_GE(Psnr(grey, LoadFixture("png/grey_template.png")), 46.0);
+}
+
+TEST(JpegDecode, FourChannelFilesGiveTheRightColours)
+{
+    const CxImage t = LoadFixture("png/template.png");
+    // ImageMagick's CMYK file is Adobe-inverted YCCK.
+    EXPECT_GE(Psnr(LoadFixture("jpeg/cmyk_adobe.jpg"), t), 42.0);
+    for (bool adobe : {false, true}) {
+        const Bytes bytes = WriteCmykJpeg(t, adobe);
+        ASSERT_EQ(FrameComponents(bytes), 4);
+        EXPECT_GE(Psnr(Decoded(bytes), t), 45.0) << (adobe ? "Adobe CMYK" : "plain CMYK");
+    }
+}
+
+TEST(JpegDecode, ReducedDecodeCoversTheHintAndKeepsTheSourceSize)
+{
+    const Bytes bytes = FixtureBytes("jpeg/baseline.jpg");
+    struct Case {
+        int hintW, hintH, w, h;
+    };
+    for (const Case c : {Case{0, 0, 64, 48}, Case{16, 12, 16, 12}, Case{17, 12, 32, 24}, Case{16, 13, 32, 24},
+                         Case{1, 1, 8, 6}, Case{16, 0, 16, 12}, Case{0, 25, 64, 48}, Case{500, 500, 64, 48}}) {
+        SCOPED_TRACE(testing::Message() << "hint " << c.hintW << "x" << c.hintH);
+        CxImage img;
+        img.SetLoadSizeHint(c.hintW, c.hintH);
+        ASSERT_TRUE(DecodeBytes(bytes, img));
+        EXPECT_EQ(img.GetWidth(), c.w);
+        EXPECT_EQ(img.GetHeight(), c.h);
+        EXPECT_EQ(img.GetSrcWidth(), 64);
+        EXPECT_EQ(img.GetSrcHeight(), 48);
+    }
+
+    // Sizes that do not divide round up, still covering the hint.
+    CxImage odd = MakeTestImage(100, 75);
+    CxImage small;
+    small.SetLoadSizeHint(13, 10);
+    ASSERT_TRUE(DecodeBytes(EncodeBytes(odd, CXIMAGE_FORMAT_JPG), small));
+    EXPECT_EQ(small.GetWidth(), 13);
+    EXPECT_EQ(small.GetHeight(), 10);
+    EXPECT_EQ(small.GetSrcWidth(), 100);
+
+    // The reduced picture looks like the template averaged in blocks, for
+    // progressive and greyscale files too.
+    CxImage eighth, grey;
+    eighth.SetLoadSizeHint(8, 6);
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/progressive.jpg"), eighth));
+    EXPECT_GE(Psnr(eighth, BlockAverage(LoadFixture("png/template.png"), 8)), 44.0);
+    grey.SetLoadSizeHint(16, 12);
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/grey.jpg"), grey));
+    EXPECT_EQ(grey.GetBpp(), 8);
+    EXPECT_GE(Psnr(grey, BlockAverage(LoadFixture("png/grey_template.png"), 4)), 46.0);
+}
+
+TEST(JpegEncode, ColourQualityAndComposition)
+{
+    CxImage img = MakeTestImage(67, 45);
+    img.SetJpegQuality(90);
+    const CxImage q90 = Decoded(EncodeBytes(img, CXIMAGE_FORMAT_JPG));
+    EXPECT_EQ(q90.GetBpp(), 24);
+    EXPECT_GE(Psnr(q90, img), 42.0);
+    img.SetJpegQuality(100);
+    EXPECT_LE(MaxChannelDiff(Decoded(EncodeBytes(img, CXIMAGE_FORMAT_JPG)), img), 6);
+
+    // Quality decides the size, and 0 means the lowest.
+    std::vector<std::size_t> sizes;
+    for (BYTE q : {BYTE(1), BYTE(30), BYTE(75), BYTE(95)}) {
+        img.SetJpegQuality(q);
+        sizes.push_back(EncodeBytes(img, CXIMAGE_FORMAT_JPG).size());
+    }
+    EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()) && sizes[0] < sizes[3]);
+    img.SetJpegQuality(1);
+    const Bytes lowest = EncodeBytes(img, CXIMAGE_FORMAT_JPG);
+    img.SetJpegQuality(0);
+    EXPECT_EQ(EncodeBytes(img, CXIMAGE_FORMAT_JPG), lowest);
+
+    // Transparent pixels (the left half) come out white.
+    ASSERT_TRUE(img.AlphaCreate());
+    for (int y = 0; y < 45; ++y)
+        std::memset(img.AlphaGetPointer(y), 0, 33);
+    img.SetJpegQuality(95);
+    const CxImage back = Decoded(EncodeBytes(img, CXIMAGE_FORMAT_JPG));
+    EXPECT_FALSE(back.AlphaIsValid());
+    const RGBQUAD c = back.GetPixelColor(5, 20);
+    EXPECT_GE(std::min({c.rgbRed, c.rgbGreen, c.rgbBlue}), 245);
+    EXPECT_GE(Psnr(back, img), 40.0);  // the comparison composites onto white too
+}
+
+TEST(JpegEncode, GreyPalettesWriteOneChannelOthersThree)
+{
+    for (const int bpp : {1, 4, 8}) {
+        for (const bool grey : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "bpp " << bpp << (grey ? " grey" : " colour"));
+            CxImage img = MakePaletted(40, 24, bpp, 1 << bpp, grey);
+            img.SetTransIndex(img.GetPixelIndex(20, 8));
+            img.SetJpegQuality(95);
+            const Bytes bytes = EncodeBytes(img, CXIMAGE_FORMAT_JPG);
+            EXPECT_EQ(FrameComponents(bytes), grey ? 1 : 3);
+            const CxImage back = Decoded(bytes);
+            EXPECT_EQ(back.GetBpp(), grey ? 8 : 24);
+            // Hard-edged bands of saturated colour are JPEG's worst case.
+            EXPECT_GE(Psnr(back, img), grey ? 30.0 : 24.0);
+            const RGBQUAD c = back.GetPixelColor(20, 8);  // the transparent index: white
+            EXPECT_GE(std::min({c.rgbRed, c.rgbGreen, c.rgbBlue}), 200);
+        }
+    }
+}
+
+TEST(JpegEncode, FailingStreamIsReported)
+{
+    // Noise compresses badly: more than one 64 KB output buffer.
+    CxImage img;
+    ASSERT_TRUE(img.Create(256, 256, 24));
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256 * 3; ++x)
+            img.GetBits(y)[x] = BYTE((seed = seed * 1664525u + 1013904223u) >> 24);
+    img.SetJpegQuality(100);
+    ASSERT_GT(EncodeBytes(img, CXIMAGE_FORMAT_JPG).size(), 2u * 65536);
+    ExpectFailingStreamsReported(img, CXIMAGE_FORMAT_JPG);
+}
+
+TEST(JpegRobustness, TruncatedAndDamagedFilesFailSilently)
+{
+    testing::internal::CaptureStderr();
+    for (const char *name : {"jpeg/baseline.jpg", "jpeg/progressive.jpg", "jpeg/grey.jpg", "jpeg/cmyk_adobe.jpg"}) {
+        SCOPED_TRACE(name);
+        ExpectTruncationsFail(FixtureBytes(name), 3);
+    }
+
+    const Bytes good = FixtureBytes("jpeg/baseline.jpg");
+    const std::size_t sos = FindMarker(good, 0xDA), sof = FindMarker(good, 0xC0);
+    ASSERT_NE(sos, std::string::npos);
+    ASSERT_NE(sof, std::string::npos);
+    CxImage img;
+    Bytes bad = good;
+    const std::size_t mid = sos + (good.size() - sos) / 2;
+    bad[mid] = 0xFF;  // an end marker in the middle of the scan
+    bad[mid + 1] = 0xD9;
+    EXPECT_FALSE(DecodeBytes(bad, img));
+    bad = good;
+    bad[sof + 5] = bad[sof + 6] = 0;  // zero height
+    EXPECT_FALSE(DecodeBytes(bad, img));
+    bad = good;
+    bad[sof + 5] = bad[sof + 7] = 0xFF;  // 65500 x 65500: beyond the pixel budget
+    bad[sof + 6] = bad[sof + 8] = 0xDC;
+    EXPECT_FALSE(DecodeBytes(bad, img));
+    EXPECT_FALSE(img.IsValid());
+
+    // Arbitrary damage to the scan: refused, or a picture of the right size.
+    for (std::size_t at = sos + 14; at < good.size() - 2; at += 11) {
+        bad = good;
+        bad[at] ^= 0xA5;
+        CxImage any;
+        EXPECT_TRUE(!DecodeBytes(bad, any) || (any.GetWidth() == 64 && any.GetHeight() == 48));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(JpegRobustness, FloodOfProgressiveScansIsRefused)
+{
+    const Bytes good = FixtureBytes("jpeg/progressive.jpg");
+    const std::size_t sos = FindMarker(good, 0xDA);
+    ASSERT_NE(sos, std::string::npos);
+    // The first scan runs up to the next marker that is not stuffing or a restart.
+    std::size_t end = sos + 2;
+    while (end + 1 < good.size() &&
+           !(good[end] == 0xFF && good[end + 1] != 0x00 && (good[end + 1] < 0xD0 || good[end + 1] > 0xD7)))
+        ++end;
+    ASSERT_LT(end, good.size() - 2);
+    auto repeated = [&](int copies) {
+        Bytes b(good.begin(), good.begin() + std::ptrdiff_t(end));
+        for (int i = 0; i < copies; ++i)
+            b.insert(b.end(), good.begin() + std::ptrdiff_t(sos), good.begin() + std::ptrdiff_t(end));
+        b.insert(b.end(), good.begin() + std::ptrdiff_t(end), good.end());
+        return b;
+    };
+    // A few repeats of the first scan are harmless; hundreds are an attack
+    // on decoding time.
+    EXPECT_EQ(MaxChannelDiff(Decoded(repeated(5)), Decoded(good)), 0);
+    CxImage img;
+    EXPECT_FALSE(DecodeBytes(repeated(300), img));
+}

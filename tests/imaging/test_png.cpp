@@ -1,0 +1,286 @@
+#include "jpeg_png_tiff_helpers.h"
+
+#include <cstring>
+#include <zlib.h>
+
+using namespace codectest;
+using namespace testsupport;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put32(Bytes &v, std::uint32_t x)
+{
+    for (int s = 24; s >= 0; s -= 8)
+        v.push_back(std::uint8_t(x >> s));
+}
+
+Bytes Chunk(const char *type, const Bytes &body, bool goodCrc = true)
+{
+    Bytes c;
+    Put32(c, std::uint32_t(body.size()));
+    c.insert(c.end(), type, type + 4);
+    c.insert(c.end(), body.begin(), body.end());
+    const std::uint32_t crc = std::uint32_t(crc32(0, c.data() + 4, uInt(c.size() - 4)));
+    Put32(c, goodCrc ? crc : ~crc);
+    return c;
+}
+
+// A PNG by hand from packed rows (filter byte added here), with extra chunks
+// placed before the image data.
+Bytes BuildPng(std::uint32_t w, std::uint32_t h, int depth, int colorType, const std::vector<Bytes> &rows,
+               const std::vector<Bytes> &extra = {})
+{
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr, raw;
+    Put32(ihdr, w);
+    Put32(ihdr, h);
+    ihdr.insert(ihdr.end(), {std::uint8_t(depth), std::uint8_t(colorType), 0, 0, 0});
+    for (const Bytes &r : rows) {
+        raw.push_back(0);
+        raw.insert(raw.end(), r.begin(), r.end());
+    }
+    uLongf zlen = compressBound(uLong(raw.size()));
+    Bytes z(zlen);
+    EXPECT_EQ(compress(z.data(), &zlen, raw.data(), uLong(raw.size())), Z_OK);
+    z.resize(zlen);
+    std::vector<Bytes> chunks = {Chunk("IHDR", ihdr)};
+    chunks.insert(chunks.end(), extra.begin(), extra.end());
+    chunks.insert(chunks.end(), {Chunk("IDAT", z), Chunk("IEND", {})});
+    for (const Bytes &c : chunks)
+        png.insert(png.end(), c.begin(), c.end());
+    return png;
+}
+
+std::size_t FindChunk(const Bytes &png, const char *type)
+{
+    for (std::size_t p = 8; p + 8 <= png.size();) {
+        if (std::memcmp(&png[p + 4], type, 4) == 0)
+            return p;
+        p += 12 + (std::uint32_t(png[p]) << 24 | std::uint32_t(png[p + 1]) << 16 | png[p + 2] << 8 | png[p + 3]);
+    }
+    return std::string::npos;
+}
+
+Bytes InsertBeforeIdat(Bytes png, const Bytes &chunk)
+{
+    png.insert(png.begin() + std::ptrdiff_t(FindChunk(png, "IDAT")), chunk.begin(), chunk.end());
+    return png;
+}
+
+bool InSquare(int x, int y, int left, int top)
+{
+    return x >= left && x < left + 16 && y >= top && y < top + 16;
+}
+
+}  // namespace
+
+TEST(PngDecode, TemplateAndLosslessVariantsMatch)
+{
+    const CxImage t = LoadFixture("png/template.png", CXIMAGE_FORMAT_JPG);  // mislabelled on purpose
+    EXPECT_EQ(t.GetType(), CXIMAGE_FORMAT_PNG);
+    ASSERT_EQ(t.GetWidth(), 64);
+    ASSERT_EQ(t.GetHeight(), 48);
+    EXPECT_EQ(t.GetBpp(), 24);
+    EXPECT_FALSE(t.AlphaIsValid());
+    // The formula that made the template: red rises with x, green with y.
+    for (int y = 0; y < 48; y += 5) {
+        for (int x = 0; x < 64; x += 7) {
+            const RGBQUAD c = t.GetPixelColor(x, y);
+            EXPECT_NEAR(c.rgbRed, 255.0 * x / 63, 1.0);
+            EXPECT_NEAR(c.rgbGreen, 255.0 * y / 47, 1.0);
+            EXPECT_NEAR(c.rgbBlue, 255.0 * (0.5 + 0.35 * std::sin(x / 5.0) * std::cos(y / 7.0)), 1.0);
+        }
+    }
+    for (const char *name : {"png/rgb16.png", "png/interlaced.png"}) {
+        const CxImage img = LoadFixture(name);
+        EXPECT_EQ(img.GetBpp(), 24) << name;
+        EXPECT_FALSE(img.AlphaIsValid()) << name;
+        EXPECT_EQ(MaxChannelDiff(img, t), 0) << name;
+    }
+}
+
+TEST(PngDecode, GreyDepthsBecomePalettedRampsWithTransparentValue)
+{
+    const CxImage grey = LoadFixture("png/grey_template.png");
+    EXPECT_EQ(grey.GetBpp(), 8);
+    ASSERT_EQ(grey.GetNumColors(), 256);
+    EXPECT_EQ(grey.GetPaletteColor(200), (RGBQUAD{200, 200, 200, 0}));
+    EXPECT_EQ(grey.GetTransIndex(), -1);
+
+    // 1 bit: the threshold of the grey picture (values at it may go either way).
+    const CxImage bilevel = LoadFixture("png/bilevel.png");
+    EXPECT_EQ(bilevel.GetBpp(), 1);
+    ASSERT_EQ(bilevel.GetNumColors(), 2);
+    EXPECT_EQ(bilevel.GetPaletteColor(1), (RGBQUAD{255, 255, 255, 0}));
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            const int g = grey.GetPixelColor(x, y).rgbRed;
+            EXPECT_TRUE((g >= 127 && g <= 128) || bilevel.GetPixelIndex(x, y) == (g > 128)) << x << "," << y;
+        }
+    }
+
+    // 2 and 4 bits keep their values as indices into a ramp of that size;
+    // 16 bits reduce to the nearest level.
+    const CxImage two = Decoded(BuildPng(4, 1, 2, 0, {{0x1B}}, {Chunk("tRNS", {0, 2})}));  // 0 1 2 3
+    EXPECT_EQ(two.GetBpp(), 4);
+    ASSERT_EQ(two.GetNumColors(), 4);
+    EXPECT_EQ(two.GetTransIndex(), 2);
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(two.GetPixelColor(x, 0).rgbGreen, x * 85);
+    const CxImage four = Decoded(BuildPng(3, 1, 4, 0, {{0x0F, 0x70}}));
+    EXPECT_EQ(four.GetNumColors(), 16);
+    EXPECT_EQ(four.GetPixelIndex(1, 0), 15);
+    EXPECT_EQ(four.GetPixelIndex(2, 0), 7);
+    const CxImage g8 = Decoded(BuildPng(3, 1, 8, 0, {{10, 99, 10}}, {Chunk("tRNS", {0, 10})}));
+    EXPECT_EQ(g8.GetTransIndex(), 10);
+    EXPECT_EQ(Decoded(BuildPng(1, 1, 16, 0, {{0xC8, 0xC8}})).GetPixelIndex(0, 0), 200);
+
+    // 0x1000 and 0x1001 share an 8-bit level, so only an alpha plane can keep
+    // just the first transparent.
+    const CxImage g16 = Decoded(BuildPng(2, 1, 16, 0, {{0x10, 0x00, 0x10, 0x01}}, {Chunk("tRNS", {0x10, 0x00})}));
+    ASSERT_TRUE(g16.AlphaIsValid());
+    EXPECT_EQ(Alpha(g16, 0, 0), 0);
+    EXPECT_EQ(Alpha(g16, 1, 0), 255);
+    EXPECT_EQ(g16.GetPixelColor(1, 0).rgbGreen, 16);
+}
+
+TEST(PngDecode, PaletteTransparency)
+{
+    // One clear entry: stays paletted with that transparent index (a 16x16
+    // hole at 8,8). The writer quantised to under 256 colours, dithered.
+    const CxImage t = LoadFixture("png/template.png");
+    const CxImage one = LoadFixture("png/palette_trns.png");
+    EXPECT_EQ(one.GetBpp(), 8);
+    EXPECT_GE(one.GetTransIndex(), 0);
+    EXPECT_GE(OpaquePsnr(one, t), 23.0);
+    // Partial transparency: alpha, half at 8,8 and clear at 40,8 (30 colours).
+    const CxImage partial = LoadFixture("png/palette_partial.png");
+    EXPECT_EQ(partial.GetBpp(), 24);
+    ASSERT_TRUE(partial.AlphaIsValid());
+    EXPECT_GE(OpaquePsnr(partial, t), 17.0);
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            EXPECT_EQ(Alpha(one, x, y), InSquare(x, y, 8, 8) ? 0 : 255) << x << "," << y;
+            const int a = Alpha(partial, x, y);
+            EXPECT_TRUE(InSquare(x, y, 8, 8) ? (a == 127 || a == 128) : a == (InSquare(x, y, 40, 8) ? 0 : 255))
+                << x << "," << y << ": " << a;
+        }
+    }
+
+    // Two clear entries cannot share one transparent index.
+    const Bytes plte = {255, 0, 0, 0, 255, 0, 0, 0, 255};
+    const CxImage two = Decoded(BuildPng(3, 1, 8, 3, {{0, 1, 2}}, {Chunk("PLTE", plte), Chunk("tRNS", {0, 0})}));
+    EXPECT_EQ(two.GetBpp(), 24);
+    EXPECT_EQ(Alpha(two, 1, 0), 0);
+    EXPECT_EQ(Alpha(two, 2, 0), 255);
+    EXPECT_EQ(two.GetPixelColor(2, 0).rgbBlue, 255);
+
+    // An index past a short palette is mapped into range.
+    const CxImage shortPal = Decoded(BuildPng(4, 1, 8, 3, {{0, 1, 2, 7}}, {Chunk("PLTE", plte)}));
+    EXPECT_EQ(shortPal.GetBpp(), 4);
+    EXPECT_EQ(shortPal.GetNumColors(), 3);
+    EXPECT_EQ(shortPal.GetPixelIndex(2, 0), 2);
+    EXPECT_EQ(shortPal.GetPixelIndex(3, 0), 0);
+}
+
+TEST(PngDecode, AlphaChannelsAndTransparentColour)
+{
+    const CxImage grey = LoadFixture("png/grey_template.png");
+    const CxImage ga = LoadFixture("png/grey_alpha.png");  // alpha falls from top to bottom
+    const CxImage t = LoadFixture("png/template.png");
+    const CxImage rgba = LoadFixture("png/rgba.png");  // alpha rises from left to right
+    ASSERT_TRUE(ga.AlphaIsValid());
+    ASSERT_TRUE(rgba.AlphaIsValid());
+    for (int y = 0; y < 48; y += 3) {
+        for (int x = 1; x < 64; x += 5) {
+            EXPECT_NEAR(Alpha(ga, x, y), 255.0 * (47 - y) / 47, 1.0);
+            EXPECT_TRUE(Alpha(ga, x, y) == 0 || ga.GetPixelColor(x, y).rgbRed == grey.GetPixelColor(x, y).rgbRed);
+            EXPECT_NEAR(Alpha(rgba, x, y), 255.0 * x / 63, 1.0);
+            EXPECT_EQ(rgba.GetPixelColor(x, y).rgbRed, t.GetPixelColor(x, y).rgbRed);
+            EXPECT_EQ(rgba.GetPixelColor(x, y).rgbBlue, t.GetPixelColor(x, y).rgbBlue);
+        }
+    }
+
+    // RGB with a transparent colour: exactly the pixels of that colour clear.
+    const CxImage keyed =
+        Decoded(InsertBeforeIdat(FixtureBytes("png/template.png"), Chunk("tRNS", {0, 0, 0, 0, 0, 127})));
+    ASSERT_TRUE(keyed.AlphaIsValid());
+    EXPECT_EQ(Alpha(keyed, 0, 0), 0);  // the template's corner has that colour
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            const RGBQUAD c = t.GetPixelColor(x, y);
+            EXPECT_EQ(Alpha(keyed, x, y), c.rgbRed == 0 && c.rgbGreen == 0 && c.rgbBlue == 127 ? 0 : 255);
+        }
+    }
+}
+
+TEST(PngEncode, PalettedImagesKeepDepthPaletteAndTransparentIndex)
+{
+    struct Case {
+        int bpp, colors, trans;
+        bool grey;
+    };
+    for (const Case c : {Case{1, 2, -1, false}, Case{1, 2, 1, true}, Case{4, 16, -1, false}, Case{4, 5, 3, false},
+                         Case{8, 256, -1, true}, Case{8, 200, 17, false}}) {
+        SCOPED_TRACE(testing::Message() << "bpp " << c.bpp << " colours " << c.colors << " trans " << c.trans);
+        CxImage img = MakePaletted(21, 9, c.bpp, c.colors, c.grey);
+        img.SetTransIndex(c.trans);
+        const Bytes bytes = EncodeBytes(img, CXIMAGE_FORMAT_PNG);
+        ASSERT_GT(bytes.size(), 26u);
+        EXPECT_EQ(bytes[24], c.bpp);  // IHDR bit depth
+        EXPECT_EQ(bytes[25], 3);      // palette colour type
+        const CxImage back = Decoded(bytes);
+        EXPECT_EQ(back.GetNumColors(), c.colors);
+        ExpectIdentical(img, back);
+    }
+}
+
+TEST(PngEncode, ColourAndAlphaRoundTripExactly)
+{
+    CxImage img = MakeTestImage(37, 23);  // odd width: padded rows
+    Bytes bytes = EncodeBytes(img, CXIMAGE_FORMAT_PNG);
+    ASSERT_GT(bytes.size(), 26u);
+    EXPECT_EQ(bytes[25], 2);
+    ExpectIdentical(img, Decoded(bytes));
+
+    ASSERT_TRUE(img.AlphaCreate());
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; ++x)
+            img.AlphaGetPointer(y)[x] = BYTE((x * 7 + y * 13) % 256);
+    bytes = EncodeBytes(img, CXIMAGE_FORMAT_PNG);
+    ASSERT_GT(bytes.size(), 26u);
+    EXPECT_EQ(bytes[25], 6);
+    const CxImage back = Decoded(bytes);
+    ExpectIdentical(img, back);
+    EXPECT_EQ(back.GetBits(0)[0], img.GetBits(0)[0]);  // colour under a clear pixel survives
+    ExpectFailingStreamsReported(img, CXIMAGE_FORMAT_PNG);
+}
+
+TEST(PngRobustness, TruncatedDamagedAndOversizedFilesFail)
+{
+    for (const char *name : {"png/template.png", "png/interlaced.png", "png/palette_trns.png", "png/grey_alpha.png",
+                             "png/bilevel.png"}) {
+        SCOPED_TRACE(name);
+        ExpectTruncationsFail(FixtureBytes(name), 3);
+    }
+
+    const Bytes good = FixtureBytes("png/template.png");
+    CxImage img;
+    Bytes bad = good;
+    bad[FindChunk(bad, "IDAT") + 40] ^= 0x20;  // image data
+    EXPECT_FALSE(DecodeBytes(bad, img));
+    bad = good;
+    bad[FindChunk(bad, "IHDR") + 8 + 13] ^= 0x01;  // header checksum
+    EXPECT_FALSE(DecodeBytes(bad, img));
+    // Even an ancillary chunk with a bad checksum means a damaged file.
+    EXPECT_FALSE(DecodeBytes(InsertBeforeIdat(good, Chunk("tEXt", {'a', 0, 'b'}, false)), img));
+
+    // Refused from the header alone, before any allocation.
+    EXPECT_FALSE(DecodeBytes(BuildPng(CxImage::kMaxDimension + 1, 1, 8, 0, {{0}}), img));
+    EXPECT_FALSE(DecodeBytes(BuildPng(1 << 17, 1 << 17, 8, 0, {{0}}), img));  // beyond the pixel budget
+    EXPECT_FALSE(DecodeBytes(BuildPng(0, 1, 8, 0, {{}}), img));
+    EXPECT_FALSE(DecodeBytes(BuildPng(1, 1, 3, 0, {{0}}), img));  // no such depth
+    EXPECT_FALSE(DecodeBytes(BuildPng(4, 5, 8, 0, {{1, 2, 3, 4}}), img));  // rows missing
+    EXPECT_FALSE(img.IsValid());
+}

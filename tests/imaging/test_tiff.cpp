@@ -1,0 +1,240 @@
+#include "jpeg_png_tiff_helpers.h"
+
+#include <tiffio.h>
+
+using namespace codectest;
+using namespace testsupport;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Values of 16-bit tags of a written file (for extra samples, the first
+// sample's kind), 0 where absent.
+std::vector<int> Tags(const Bytes &bytes, std::initializer_list<ttag_t> tags)
+{
+    ScratchDir dir;
+    const std::string path = dir.Path("f.tif");
+    TIFF *tif = WriteFileBytes(path, bytes) ? TIFFOpen(path.c_str(), "r") : nullptr;
+    std::vector<int> out;
+    for (ttag_t tag : tags) {
+        std::uint16_t v = 0, *extra = nullptr;
+        if (tif && tag == TIFFTAG_EXTRASAMPLES)
+            v = TIFFGetField(tif, tag, &v, &extra) && v ? extra[0] : 0;
+        else if (tif)
+            TIFFGetFieldDefaulted(tif, tag, &v);
+        out.push_back(v);
+    }
+    if (tif)
+        TIFFClose(tif);
+    return out;
+}
+
+struct Entry {
+    std::uint16_t tag, type;
+    std::uint32_t value;
+};
+constexpr std::uint16_t kShort = 3, kLong = 4;
+
+// A little-endian uncompressed 8-bit grey TIFF by hand (pixels i * 7 at
+// offset 8, then the directory), with entries added or replaced.
+Bytes GreyTiff(std::uint32_t w, std::uint32_t h, std::vector<Entry> changes = {}, std::size_t pixelBytes = 0)
+{
+    std::vector<Entry> e = {{256, kLong, w}, {257, kLong, h}, {258, kShort, 8}, {259, kShort, 1}, {262, kShort, 1},
+                            {273, kLong, 8}, {277, kShort, 1}, {278, kLong, h}, {279, kLong, w * h}};
+    for (const Entry &c : changes) {
+        auto it = std::find_if(e.begin(), e.end(), [&](const Entry &x) { return x.tag == c.tag; });
+        it != e.end() ? void(*it = c) : e.push_back(c);
+    }
+    std::sort(e.begin(), e.end(), [](const Entry &x, const Entry &y) { return x.tag < y.tag; });
+    Bytes b = {'I', 'I', 42, 0};
+    auto put = [&b](std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            b.push_back(std::uint8_t(v >> (8 * i)));
+    };
+    const std::size_t n = pixelBytes ? pixelBytes : std::size_t(w) * h;
+    put(std::uint32_t(8 + n + (n & 1)), 4);
+    for (std::size_t i = 0; i < n + (n & 1); ++i)
+        b.push_back(std::uint8_t(i * 7));
+    put(std::uint32_t(e.size()), 2);
+    for (const Entry &x : e) {
+        put(x.tag, 2);
+        put(x.type, 2);
+        put(1, 4);
+        put(x.value, 4);
+    }
+    put(0, 4);
+    return b;
+}
+
+}  // namespace
+
+TEST(TiffDecode, ColourLayoutsMatchTheTemplate)
+{
+    const CxImage t = LoadFixture("png/template.png");
+    const double exact = std::numeric_limits<double>::infinity();
+    // LZW in 7-row strips, Deflate with predictor, PackBits, 32x32 tiles that
+    // overhang the bottom edge, 16 bits per sample, the first of two pages;
+    // JPEG at quality 90 (RGB and YCbCr) and CMYK within tolerance.
+    const std::pair<const char *, double> cases[] = {
+        {"tiff/lzw.tif", exact},      {"tiff/deflate.tif", exact},   {"tiff/packbits.tif", exact},
+        {"tiff/tiled.tif", exact},    {"tiff/rgb16.tif", exact},     {"tiff/twopage.tif", exact},
+        {"tiff/jpeg_rgb.tif", 45.0},  {"tiff/jpeg_ycbcr.tif", 38.0}, {"tiff/cmyk.tif", 45.0}};
+    for (const auto &[name, psnr] : cases) {
+        const CxImage img = LoadFixture(name, CXIMAGE_FORMAT_PNG);  // mislabelled on purpose
+        EXPECT_EQ(img.GetType(), CXIMAGE_FORMAT_TIF) << name;
+        EXPECT_EQ(img.GetBpp(), 24) << name;
+        EXPECT_FALSE(img.AlphaIsValid()) << name;
+        EXPECT_GE(Psnr(img, t), psnr) << name;
+        EXPECT_EQ(img.GetNumFrames(), 1) << name;  // only the first page is read
+    }
+}
+
+TEST(TiffDecode, PaletteGreyAndBilevelPagesStayPaletted)
+{
+    const CxImage t = LoadFixture("png/template.png");
+    const CxImage pal = LoadFixture("tiff/palette.tif");
+    EXPECT_EQ(pal.GetBpp(), 8);
+    EXPECT_EQ(pal.GetNumColors(), 256);
+    EXPECT_GE(Psnr(pal, t), 20.0);  // 64 colours, dithered
+    const CxImage pal4 = LoadFixture("tiff/palette4.tif");
+    EXPECT_EQ(pal4.GetBpp(), 4);
+    EXPECT_EQ(pal4.GetNumColors(), 16);
+    EXPECT_GE(Psnr(pal4, t), 16.0);  // 16 colours
+
+    const CxImage bilevel = LoadFixture("png/bilevel.png");
+    ExpectIdentical(bilevel, LoadFixture("tiff/bilevel.tif"));
+    const CxImage white = LoadFixture("tiff/bilevel_miniswhite.tif");
+    EXPECT_EQ(white.GetBpp(), 1);
+    EXPECT_EQ(white.GetPaletteColor(0), (RGBQUAD{255, 255, 255, 0}));
+    EXPECT_EQ(MaxChannelDiff(white, bilevel), 0);
+    const CxImage inverted = LoadFixture("tiff/miniswhite.tif");
+    EXPECT_EQ(inverted.GetBpp(), 8);
+    EXPECT_EQ(inverted.GetPaletteColor(0), (RGBQUAD{255, 255, 255, 0}));
+    EXPECT_EQ(MaxChannelDiff(inverted, LoadFixture("png/grey_template.png")), 0);
+}
+
+TEST(TiffDecode, AssociatedAlphaIsUnpremultiplied)
+{
+    const CxImage ref = LoadFixture("png/rgba.png");
+    for (const bool assoc : {false, true}) {
+        SCOPED_TRACE(assoc ? "associated" : "unassociated");
+        const CxImage img = LoadFixture(assoc ? "tiff/rgba_assoc.tif" : "tiff/rgba_unassoc.tif");
+        ASSERT_TRUE(img.AlphaIsValid());
+        EXPECT_EQ(MaxAlphaDiff(img, ref), 0);
+        for (int y = 0; y < 48; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                const RGBQUAD p = img.GetPixelColor(x, y), q = ref.GetPixelColor(x, y);
+                const int a = q.rgbReserved;
+                // Premultiplied storage loses up to half a level of a/255.
+                if (a >= (assoc ? 16 : 1)) {
+                    EXPECT_LE(std::abs(p.rgbRed - q.rgbRed) + std::abs(p.rgbBlue - q.rgbBlue),
+                              assoc ? 2 * (255 / a + 1) : 0) << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
+TEST(TiffEncode, PalettedImagesRoundTripAsPaletteOrGrey)
+{
+    struct Case {
+        int bpp, colors;
+        bool grey;
+        int photometric, bps;
+    };
+    for (const Case c : {Case{1, 2, true, PHOTOMETRIC_MINISBLACK, 1}, Case{4, 4, true, PHOTOMETRIC_MINISBLACK, 2},
+                         Case{4, 16, true, PHOTOMETRIC_MINISBLACK, 4}, Case{8, 256, true, PHOTOMETRIC_MINISBLACK, 8},
+                         Case{1, 2, false, PHOTOMETRIC_PALETTE, 1}, Case{4, 5, false, PHOTOMETRIC_PALETTE, 4},
+                         Case{8, 256, false, PHOTOMETRIC_PALETTE, 8}, Case{8, 100, true, PHOTOMETRIC_PALETTE, 8}}) {
+        SCOPED_TRACE(testing::Message() << "bpp " << c.bpp << " colours " << c.colors << (c.grey ? " grey" : ""));
+        CxImage img = MakePaletted(29, 11, c.bpp, c.colors, c.grey);
+        const Bytes bytes = EncodeBytes(img, CXIMAGE_FORMAT_TIF);
+        // Deflate always; the predictor only where samples are smooth 8-bit levels.
+        const int predictor = c.bps == 8 && c.photometric != PHOTOMETRIC_PALETTE ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE;
+        EXPECT_EQ(Tags(bytes, {TIFFTAG_PHOTOMETRIC, TIFFTAG_BITSPERSAMPLE, TIFFTAG_SAMPLESPERPIXEL,
+                               TIFFTAG_COMPRESSION, TIFFTAG_PREDICTOR}),
+                  (std::vector<int>{c.photometric, c.bps, 1, COMPRESSION_ADOBE_DEFLATE, predictor}));
+        ExpectIdentical(img, Decoded(bytes));
+    }
+
+    // White-on-black the other way round is written as min-is-white.
+    CxImage inverted = MakePaletted(10, 4, 1, 2, true);
+    const RGBQUAD wb[2] = {{255, 255, 255, 0}, {0, 0, 0, 0}};
+    ASSERT_TRUE(inverted.SetPalette(wb, 2));
+    const Bytes bytes = EncodeBytes(inverted, CXIMAGE_FORMAT_TIF);
+    EXPECT_EQ(Tags(bytes, {TIFFTAG_PHOTOMETRIC})[0], PHOTOMETRIC_MINISWHITE);
+    ExpectIdentical(inverted, Decoded(bytes));
+}
+
+TEST(TiffEncode, ColourAndAlphaRoundTripExactly)
+{
+    CxImage img = MakeTestImage(37, 23);
+    img.SetJpegQuality(5);
+    Bytes bytes = EncodeBytes(img, CXIMAGE_FORMAT_TIF);
+    img.SetJpegQuality(100);
+    EXPECT_EQ(EncodeBytes(img, CXIMAGE_FORMAT_TIF), bytes);  // quality does not apply
+    EXPECT_EQ(Tags(bytes, {TIFFTAG_PHOTOMETRIC, TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_PREDICTOR}),
+              (std::vector<int>{PHOTOMETRIC_RGB, 3, PREDICTOR_HORIZONTAL}));
+    ExpectIdentical(img, Decoded(bytes));
+
+    ASSERT_TRUE(img.AlphaCreate());
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; ++x)
+            img.AlphaGetPointer(y)[x] = BYTE((x * 7 + y * 13) % 256);
+    bytes = EncodeBytes(img, CXIMAGE_FORMAT_TIF);
+    EXPECT_EQ(Tags(bytes, {TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_EXTRASAMPLES}),
+              (std::vector<int>{4, EXTRASAMPLE_UNASSALPHA}));
+    const CxImage back = Decoded(bytes);
+    ExpectIdentical(img, back);
+    EXPECT_EQ(back.GetBits(0)[0], img.GetBits(0)[0]);  // colour under a clear pixel
+    ExpectFailingStreamsReported(img, CXIMAGE_FORMAT_TIF);
+
+    // A used transparent index needs alpha; an unused one changes nothing.
+    CxImage pal = MakePaletted(20, 10, 8, 50, false);
+    pal.SetTransIndex(pal.GetPixelIndex(4, 4));
+    const CxImage alpha = Decoded(EncodeBytes(pal, CXIMAGE_FORMAT_TIF));
+    EXPECT_EQ(alpha.GetBpp(), 24);
+    EXPECT_EQ(MaxAlphaDiff(pal, alpha), 0);
+    EXPECT_EQ(OpaquePsnr(pal, alpha), std::numeric_limits<double>::infinity());
+    CxImage unused = MakePaletted(20, 2, 8, 50, false);  // indices 0 to 11
+    unused.SetTransIndex(49);
+    EXPECT_EQ(Decoded(EncodeBytes(unused, CXIMAGE_FORMAT_TIF)).GetBpp(), 8);
+}
+
+TEST(TiffRobustness, TruncatedAndDamagedFilesFailSilently)
+{
+    testing::internal::CaptureStderr();
+    for (const char *name : {"tiff/lzw.tif", "tiff/tiled.tif", "tiff/palette.tif", "tiff/bilevel.tif",
+                             "tiff/jpeg_ycbcr.tif", "tiff/cmyk.tif", "tiff/rgba_assoc.tif", "tiff/twopage.tif"}) {
+        SCOPED_TRACE(name);
+        ExpectTruncationsFail(FixtureBytes(name), 5);
+    }
+
+    EXPECT_EQ(Decoded(GreyTiff(16, 8)).GetPixelIndex(1, 0), 7);  // the builder makes valid files
+    CxImage img;
+    EXPECT_FALSE(DecodeBytes(GreyTiff(CxImage::kMaxDimension + 1, 1), img));
+    EXPECT_FALSE(DecodeBytes(GreyTiff(65536, 65536, {}, 64), img));  // beyond the pixel budget
+    EXPECT_FALSE(DecodeBytes(GreyTiff(0, 8), img));
+    EXPECT_FALSE(DecodeBytes(GreyTiff(16, 8, {{273, kLong, 100000}}), img));  // strip past the end
+    EXPECT_FALSE(DecodeBytes(GreyTiff(16, 8, {{259, kShort, 32773}, {279, kLong, 100000}}), img));
+    EXPECT_FALSE(DecodeBytes(GreyTiff(16, 8, {{258, kShort, 7}}), img));  // no such depth
+    EXPECT_FALSE(DecodeBytes(GreyTiff(16, 8, {{259, kShort, 5}}), img));  // not LZW data
+    // Tiles of 32768 x 32768 for a 16 x 8 picture.
+    EXPECT_FALSE(DecodeBytes(
+        GreyTiff(16, 8, {{322, kLong, 32768}, {323, kLong, 32768}, {324, kLong, 8}, {325, kLong, 128}}), img));
+    Bytes bad = GreyTiff(16, 8);
+    bad[4] = 0xF0;  // directory offset past the end
+    EXPECT_FALSE(DecodeBytes(bad, img));
+    EXPECT_FALSE(img.IsValid());
+
+    // Arbitrary damage: refused, or a picture.
+    const Bytes good = FixtureBytes("tiff/lzw.tif");
+    for (std::size_t at = 8; at < good.size(); at += 13) {
+        bad = good;
+        bad[at] ^= 0x5A;
+        CxImage any;
+        EXPECT_TRUE(!DecodeBytes(bad, any) || any.GetWidth() > 0);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
