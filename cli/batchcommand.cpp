@@ -43,7 +43,7 @@ const char *BatchUsage()
            "\n"
            "  --format keep|jpg|bmp|pcx|gif|png|tif   output format (default keep)\n"
            "  --quality N          JPEG quality 0-100 (default 95)\n"
-           "  --out DIR            destination folder (default: beside each source)\n"
+           "  --out DIR            destination folder, made when missing (default: beside each source)\n"
            "  --prefix TEXT        rename: text before the name\n"
            "  --suffix TEXT        rename: text after the name\n"
            "  --start N            rename: running numbers from N (0 keeps the names)\n"

@@ -4,10 +4,23 @@
 #include "convertworker.h"
 #include "terminalreporter.h"
 
+#include <QDir>
 #include <QGuiApplication>
 
 #include <cstdio>
 #include <unistd.h>
+
+namespace {
+
+// The terminal shows the run's own lines only; Qt's notes about the
+// display-less platform are not for the user.
+void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "velmora-batch: %s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -26,8 +39,15 @@ int main(int argc, char **argv)
     // Text measuring and drawing need a GUI application, but never a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietQtMessages);
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
+
+    // A destination folder named on the command line is made when missing.
+    if (!cmd->job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
+        std::fprintf(stderr, "velmora-batch: cannot create the folder %s\n", cmd->job.m_szOutDir.c_str());
+        return 1;
+    }
 
     FILE *terminal = isatty(STDIN_FILENO) ? stdin : nullptr;
     TerminalReporter reporter(terminal, stdout, stderr);

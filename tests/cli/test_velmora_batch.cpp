@@ -126,6 +126,13 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("错误: 文件不存在"), std::string::npos);
 
+    // A destination that does not exist yet is made.
+    r = RunBatch({"--format", "bmp", "--out", QString::fromStdString(out.Path("new/deeper")),
+                  QString::fromStdString(src.Path("a.png"))});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(out.Path("new/deeper/a.BMP"))));
+    EXPECT_EQ(r.err, "");  // nothing but the run's own lines
+
     r = RunBatch({"--resize", "fit", "x.png"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("--width and --height"), std::string::npos);
