@@ -195,11 +195,11 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     if (jpeg_has_multiple_scans(cinfo) && !FitsLimits(srcW, srcH))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
 
-    // Sequential Huffman data spends at least two bits on every block of
-    // every MCU, so a file too short for its frame is refused before the
-    // picture is allocated (progressive and arithmetic coding can pack
-    // empty blocks tighter).
-    if (!cinfo->progressive_mode && !cinfo->arith_code) {
+    // Huffman data spends at least two bits on every block (DC and end of
+    // block), or in a progressive file at least one in its DC scans, so a
+    // file too short for its frame is refused before anything is allocated.
+    // Arithmetic coding can pack empty blocks tighter; it is not checked.
+    if (!cinfo->arith_code) {
         int hmax = 1, vmax = 1;
         for (int c = 0; c < cinfo->num_components; ++c) {
             hmax = std::max(hmax, cinfo->comp_info[c].h_samp_factor);
@@ -207,7 +207,7 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         }
         const std::uint64_t mcus = std::uint64_t((srcW + 8 * hmax - 1) / (8 * hmax)) *
                                    std::uint64_t((srcH + 8 * vmax - 1) / (8 * vmax));
-        if (mcus > std::uint64_t(size) * 4)
+        if (mcus > std::uint64_t(size) * (cinfo->progressive_mode ? 8 : 4))
             FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
     }
 
