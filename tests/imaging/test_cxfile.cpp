@@ -31,7 +31,7 @@ TEST(CxMemFile, ReadOnlyViewNeverReadsPastTheEnd)
 {
     const char data[] = "0123456789";
     CxMemFile mem(data, 10);
-    char buf[4];
+    char buf[12];
     EXPECT_EQ(mem.Read(buf, 4, 3), 2u);  // two whole items fit
     EXPECT_FALSE(mem.Seek(11, SEEK_SET));
     EXPECT_EQ(mem.Write("x", 1, 1), 0u);
