@@ -1,18 +1,27 @@
-// The full-screen viewer over a list of image files.
+// The full-screen viewer over a list of image files: one picture at a time
+// on a plain background, paging, zoom, dragging and a slideshow. Animated
+// GIFs and the error picture play in an animated picture control.
 #pragma once
 
 #include "convertjob.h"
 #include "cximage.h"
 #include "previewhost.h"
+#include "viewergeometry.h"
 
 #include <QDialog>
+#include <QImage>
 #include <QStringList>
+
+class CAnimatedPicture;
+class QMenu;
+class QTimer;
 
 class CPreviewDlg : public QDialog {
     Q_OBJECT
 public:
     // Open modes.
     enum { MODE_SELECTED = 0, MODE_FOLDER = 1, MODE_RESULTS = 2 };
+    enum class CursorKind { Arrow, Hand, Dragging };
 
     explicit CPreviewDlg(QWidget *parent = nullptr);
     ~CPreviewDlg() override;
@@ -29,11 +38,123 @@ public:
     void SetPreviewSettings(const CConvertJob &settings) { m_settings = settings; }
     void SetHost(IPreviewHost *host) { m_pHost = host; }
 
+    // Loads file i of the list and lays it out; an index outside the list
+    // changes nothing.
+    void ShowImage(int index);
+    void NextImage();
+    void PrevImage();
+    // Scrolls by a step when the picture is larger than the screen.
+    void ScrollBy(int dx, int dy);
+    void UpdateCursor();
+
+    // What is on display, for the opener and for checks.
+    int GetIndex() const { return m_nIndex; }
+    int GetOpenMode() const { return m_nOpenMode; }
+    float GetZoom() const { return m_fZoom; }
+    bool IsZoomed() const { return m_bZoomed; }
+    bool IsFullSize() const { return m_bFullSize; }
+    bool IsPictureMode() const { return m_bPictureMode; }
+    bool IsError() const { return m_bError; }
+    bool CanScroll() const { return m_bCanScroll; }
+    bool IsDragging() const { return m_bDragging; }
+    bool IsSlideShow() const { return m_bSlideShow; }
+    int GetSlideDelay() const { return m_nSlideDelay; }
+    // Interval of the running slideshow timer in ms, -1 when it is stopped.
+    int GetSlideTimerInterval() const;
+    COLORREF GetBackColour() const { return m_crBack; }
+    const CxImage &GetImage() const { return m_image; }
+    viewgeom::ImageRect GetImageRect() const { return m_rcImage; }
+    viewgeom::Size GetCanvasSize() const { return m_szCanvas; }
+    viewgeom::Size GetScreenSize() const { return {m_nScreenW, m_nScreenH}; }
+    QPoint GetScroll() const { return {m_nScrollX, m_nScrollY}; }
+    CursorKind GetCursorKind() const { return m_hCursor; }
+    CAnimatedPicture *GetPicture() const { return m_picture; }
+
+public slots:
+    void OnNextImage();
+    void OnPrevImage();
+    void OnZoomIn();
+    void OnZoomOut();
+    void OnActualSize();
+    void OnFit();
+    void OnSlideShow();
+    void OnSlideDelay();
+    void OnExit();
+    // One slideshow tick (the timer's handler).
+    void OnTimer();
+    void done(int result) override;
+
+protected:
+    bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
 private:
+    void OnInitDialog();
+    void OnKeyDown(QKeyEvent *event);
+    void RunCommand(int id);
+    QMenu *BuildContextMenu();
+    void ShowErrorPicture();
+    void ShowAnimation(const QString &path, int frameCount);
+    void CentrePicture();
+    void ClearLayout();
+    void PrepareDisplay();
+    void Repaint();
+    void RenderCanvas();
+    void SetCursorKind(CursorKind kind);
+    void StopSlideShow();
+    void GoTo(int index);
+    bool IsLastIndex() const;
+    int FileCount() const { return m_pFiles ? int(m_pFiles->size()) : 0; }
+
     QStringList *m_pFiles = nullptr;
     int m_nIndex = 0;
     int m_nOpenMode = MODE_SELECTED;
     bool m_bPreview = false;
     CConvertJob m_settings;
     IPreviewHost *m_pHost = nullptr;
+    bool m_bInitialised = false;
+
+    CxImage m_image;
+    // m_image ready to draw: already at the shown size when shrunk, at its
+    // natural size when enlarged (then only the visible part is scaled).
+    QImage m_display;
+    CAnimatedPicture *m_picture = nullptr;
+
+    float m_fZoom = 1.0f;
+    bool m_bZoomed = false;
+    bool m_bZoomIn = false;
+    bool m_bFullSize = true;
+
+    int m_nScreenW = 0;
+    int m_nScreenH = 0;
+    viewgeom::ImageRect m_rcImage;
+    viewgeom::Size m_szCanvas;
+    int m_nScrollX = 0;
+    int m_nScrollY = 0;
+    bool m_bCanScroll = false;
+    bool m_bDragging = false;
+    QPoint m_ptDrag;
+    CursorKind m_hCursor = CursorKind::Arrow;
+    int m_nWheelDelta = 0;
+
+    bool m_bPictureMode = false;
+    bool m_bError = false;
+
+    int m_nSlideDelay = 5;
+    bool m_bSlideShow = false;
+    QTimer *m_pSlideTimer = nullptr;
+    COLORREF m_crBack = 0;
+
+    // Off-screen copy of the window, redrawn when the view changes.
+    QImage m_canvas;
+    bool m_bCanvasDirty = true;
 };

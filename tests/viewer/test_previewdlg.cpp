@@ -1,0 +1,322 @@
+#include "viewer_fixture.h"
+
+#include <QWheelEvent>
+
+#include <cmath>
+
+using namespace viewertest;
+using viewgeom::ImageRect;
+
+namespace {
+
+// Picture point (in pixels of the file) under window point p.
+QPointF PicturePoint(const CPreviewDlg &dlg, QPoint p, int pictureW, int pictureH)
+{
+    const ImageRect r = dlg.GetImageRect();
+    return {(p.x() + dlg.GetScroll().x() - r.left) * double(pictureW) / r.Width(),
+            (p.y() + dlg.GetScroll().y() - r.top) * double(pictureH) / r.Height()};
+}
+
+} // namespace
+
+TEST_F(ViewerTest, FitCentresSmallPicturesAndShrinksLargeOnesActualSizeScrolls)
+{
+    WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, 0);
+    m_files << Pattern("small.png", 200, 100) << Pattern("large.png", 1600, 1000);
+    CPreviewDlg &dlg = Open();
+    const viewgeom::Size s = dlg.GetScreenSize();
+    ASSERT_GT(s.width, 300);
+    EXPECT_EQ(dlg.geometry().size(), QSize(s.width, s.height));
+    EXPECT_FALSE(dlg.IsFullSize());
+
+    const int left = (s.width - 200) / 2, top = (s.height - 100) / 2;
+    EXPECT_EQ(dlg.GetImageRect(), (ImageRect{left, top, left + 200, top + 100}));
+    EXPECT_FALSE(dlg.CanScroll());
+
+    Key(Qt::Key_PageDown);
+    const ImageRect fitted = dlg.GetImageRect();
+    EXPECT_TRUE(fitted.Width() == s.width || fitted.Height() == s.height);
+    EXPECT_LE(fitted.Width(), s.width);
+    EXPECT_LE(fitted.Height(), s.height);
+    EXPECT_NEAR(double(fitted.Width()) / fitted.Height(), 1.6, 0.01);
+    EXPECT_EQ(dlg.GetCanvasSize(), s);
+
+    Key(Qt::Key_Slash, Qt::KeypadModifier); // actual size, remembered
+    EXPECT_EQ(dlg.GetImageRect(), (ImageRect{0, 0, 1600, 1000}));
+    EXPECT_EQ(dlg.GetCanvasSize(), (viewgeom::Size{1600, 1000}));
+    EXPECT_TRUE(dlg.CanScroll());
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kViewFullSize, -1), 1);
+    Key(Qt::Key_Asterisk); // the main keyboard's star is not the command
+    EXPECT_EQ(dlg.GetImageRect().Width(), 1600);
+    Key(Qt::Key_Asterisk, Qt::KeypadModifier);
+    EXPECT_EQ(dlg.GetImageRect(), fitted);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kViewFullSize, -1), 0);
+}
+
+TEST_F(ViewerTest, ZoomStepsHaveTheirLimitsAndPagingResetsThem)
+{
+    m_files << Pattern("a.png", 200, 100) << Pattern("b.png", 200, 100);
+    CPreviewDlg &dlg = Open();
+    for (int i = 0; i < 5; ++i)
+        Key(Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_NEAR(dlg.GetZoom(), 4.1616, 0.001);
+    EXPECT_EQ(dlg.GetImageRect().Width(), int(200 * double(dlg.GetZoom())));
+    const float top = dlg.GetZoom();
+    Key(Qt::Key_Equal); // the main keyboard's plus key: refused now
+    EXPECT_EQ(dlg.GetZoom(), top);
+
+    // Back down: each step shows the picture smaller until a side is under 32.
+    int previousHeight = dlg.GetImageRect().Height();
+    for (int guard = 0; guard < 20; ++guard) {
+        const float before = dlg.GetZoom();
+        Key(Qt::Key_Minus);
+        if (dlg.GetZoom() == before)
+            break;
+        EXPECT_GE(previousHeight, 32);
+        previousHeight = dlg.GetImageRect().Height();
+    }
+    EXPECT_LT(dlg.GetImageRect().Height(), 32);
+    EXPECT_EQ(dlg.GetImageRect().Height(), int(100 * double(dlg.GetZoom())));
+
+    Key(Qt::Key_Space);
+    EXPECT_EQ(dlg.GetIndex(), 1);
+    EXPECT_FALSE(dlg.IsZoomed());
+    EXPECT_EQ(dlg.GetZoom(), 1.0f);
+    EXPECT_EQ(dlg.GetImageRect().Width(), 200);
+}
+
+TEST_F(ViewerTest, ZoomKeepsTheCentreAndPaintsOnlyWhatIsVisible)
+{
+    const int w = 1200, h = 900;
+    m_files << Pattern("p.png", w, h);
+    CPreviewDlg &dlg = Open(); // actual size by default
+    const viewgeom::Size s = dlg.GetScreenSize();
+    const QPoint centre(s.width / 2, s.height / 2);
+    for (int i = 0; i < 5; ++i)
+        Key(Qt::Key_Right);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(dlg.GetScroll(), QPoint(150, 24));
+
+    QPointF before = PicturePoint(dlg, centre, w, h);
+    for (int step = 0; step < 3; ++step) {
+        Key(Qt::Key_Plus, Qt::KeypadModifier);
+        const QPointF after = PicturePoint(dlg, centre, w, h);
+        EXPECT_NEAR(after.x(), before.x(), 1.0) << step;
+        EXPECT_NEAR(after.y(), before.y(), 1.0) << step;
+        before = after;
+    }
+    Key(Qt::Key_Minus, Qt::KeypadModifier);
+    EXPECT_NEAR(PicturePoint(dlg, centre, w, h).x(), before.x(), 1.5);
+
+    // The window shows the picture cell that the arithmetic says it does.
+    const QImage shot = dlg.grab().toImage();
+    int checked = 0;
+    for (int y = 5; y < s.height; y += 37) {
+        for (int x = 5; x < s.width; x += 41) {
+            const QPointF p = PicturePoint(dlg, {x, y}, w, h);
+            const double fx = std::fmod(p.x(), kCell), fy = std::fmod(p.y(), kCell);
+            if (fx < 2 || fx > 8 || fy < 2 || fy > 8)
+                continue; // too near a cell border to tell
+            const QColor want = CellColour(int(p.x()) / kCell, int(p.y()) / kCell);
+            const QColor got = shot.pixelColor(x, y);
+            EXPECT_NEAR(got.red(), want.red(), 6) << x << "," << y;
+            EXPECT_NEAR(got.green(), want.green(), 6) << x << "," << y;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 50);
+
+    // Scrolling stops at both ends of the canvas.
+    for (int i = 0; i < 400; ++i)
+        Key(Qt::Key_Right, Qt::KeypadModifier);
+    EXPECT_EQ(dlg.GetScroll().x(), dlg.GetCanvasSize().width - s.width);
+    for (int i = 0; i < 400; ++i)
+        Key(Qt::Key_Up);
+    EXPECT_EQ(dlg.GetScroll().y(), 0);
+}
+
+TEST_F(ViewerTest, DraggingScrollsWithTheHandCursors)
+{
+    m_files << Pattern("wide.png", 2000, 300);
+    CPreviewDlg &dlg = Open();
+    const viewgeom::Size s = dlg.GetScreenSize();
+    ASSERT_TRUE(dlg.CanScroll());
+    const int middle = s.height / 2;
+
+    MouseMove(&dlg, QPoint(400, 5)); // above the picture
+    EXPECT_EQ(dlg.GetCursorKind(), CPreviewDlg::CursorKind::Arrow);
+    MouseMove(&dlg, QPoint(400, middle));
+    EXPECT_EQ(dlg.GetCursorKind(), CPreviewDlg::CursorKind::Hand);
+    EXPECT_FALSE(dlg.cursor().pixmap().isNull());
+
+    MousePress(&dlg, QPoint(400, middle));
+    EXPECT_TRUE(dlg.IsDragging());
+    EXPECT_EQ(dlg.GetCursorKind(), CPreviewDlg::CursorKind::Dragging);
+    MouseMove(&dlg, QPoint(300, middle - 20), Qt::LeftButton);
+    EXPECT_EQ(dlg.GetScroll(), QPoint(100, 0)); // the canvas is no higher than the screen
+    Key(Qt::Key_Right);                         // no key scrolling while dragging
+    EXPECT_EQ(dlg.GetScroll(), QPoint(100, 0));
+    MouseMove(&dlg, QPoint(-5000, middle), Qt::LeftButton);
+    EXPECT_EQ(dlg.GetScroll().x(), 2000 - s.width);
+    MouseRelease(&dlg, QPoint(-5000, middle));
+    EXPECT_FALSE(dlg.IsDragging());
+    EXPECT_EQ(dlg.GetCursorKind(), CPreviewDlg::CursorKind::Hand);
+    EXPECT_FALSE(dlg.cursor().pixmap().isNull());
+
+    MousePress(&dlg, QPoint(400, 5));
+    EXPECT_FALSE(dlg.IsDragging());
+    MouseRelease(&dlg, QPoint(400, 5));
+}
+
+TEST_F(ViewerTest, KeysAndWheelPageThroughTheList)
+{
+    for (int i = 0; i < 4; ++i)
+        m_files << Pattern("f" + std::to_string(i) + ".png", 40 + i, 30);
+    CPreviewDlg &dlg = Open(1);
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        int index;
+    } steps[] = {
+        {Qt::Key_PageDown, {}, 2},
+        {Qt::Key_3, Qt::KeypadModifier, 3},
+        {Qt::Key_PageDown, {}, 3},
+        {Qt::Key_Space, {}, 0},
+        {Qt::Key_PageUp, {}, 0},
+        {Qt::Key_End, {}, 3},
+        {Qt::Key_9, Qt::KeypadModifier, 2},
+        {Qt::Key_7, Qt::KeypadModifier, 0},
+        {Qt::Key_1, Qt::KeypadModifier, 3},
+        {Qt::Key_Home, {}, 0},
+        {Qt::Key_3, {}, 0},
+        {Qt::Key_Return, {}, 0},
+        {Qt::Key_Tab, {}, 0},
+        {Qt::Key_Space, {}, 1},
+    };
+    for (const Step &st : steps) {
+        Key(st.key, st.mods);
+        EXPECT_EQ(dlg.GetIndex(), st.index) << int(st.key);
+        EXPECT_EQ(dlg.GetImage().GetWidth(), 40 + dlg.GetIndex());
+    }
+    EXPECT_TRUE(dlg.isVisible());
+
+    auto wheel = [&](int delta) {
+        QWheelEvent e(QPointF(10, 10), dlg.mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&dlg, &e);
+    };
+    wheel(-120);
+    EXPECT_EQ(dlg.GetIndex(), 2);
+    wheel(60); // half a notch away: nothing yet
+    EXPECT_EQ(dlg.GetIndex(), 2);
+    wheel(60);
+    EXPECT_EQ(dlg.GetIndex(), 1);
+
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+
+    CPreviewDlg &again = Open(0);
+    MouseDoubleClick(&again, QPoint(20, 20));
+    EXPECT_FALSE(again.isVisible());
+}
+
+TEST_F(ViewerTest, StartIndexOutsideTheListAndMissingFiles)
+{
+    m_files << Pattern("one.png", 1000, 700) << Missing("gone.png");
+    WriteProfileInt(kSettingsSection, settingskey::kBackRed, 10);
+    WriteProfileInt(kSettingsSection, settingskey::kBackGreen, 20);
+    WriteProfileInt(kSettingsSection, settingskey::kBackBlue, 300); // only the low byte counts
+
+    CPreviewDlg &first = Open(-1);
+    EXPECT_EQ(first.GetIndex(), 0);
+    EXPECT_EQ(first.GetImage().GetWidth(), 1000);
+    EXPECT_TRUE(first.CanScroll());
+
+    CPreviewDlg &beyond = Open(5);
+    EXPECT_FALSE(beyond.GetImage().IsValid());
+    EXPECT_FALSE(beyond.IsPictureMode());
+    const QImage shot = beyond.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() / 2), QColor(10, 20, 44));
+    Key(Qt::Key_PageDown); // nothing past the end to page to
+    EXPECT_EQ(beyond.GetIndex(), 5);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(beyond.GetIndex(), 0);
+
+    // The missing file shows the error picture centred; nothing is left to
+    // drag or zoom.
+    Key(Qt::Key_End);
+    EXPECT_TRUE(beyond.IsPictureMode());
+    EXPECT_TRUE(beyond.IsError());
+    EXPECT_FALSE(beyond.CanScroll());
+    CAnimatedPicture *pic = beyond.GetPicture();
+    ASSERT_TRUE(pic->isVisible());
+    EXPECT_EQ(pic->GetPictureSize(), QSize(142, 21));
+    EXPECT_EQ(pic->geometry().center(), beyond.rect().center());
+    Key(Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_FALSE(beyond.IsZoomed());
+
+    Key(Qt::Key_PageUp);
+    EXPECT_FALSE(beyond.IsPictureMode());
+    EXPECT_FALSE(beyond.IsError());
+    EXPECT_FALSE(pic->isVisible());
+    EXPECT_EQ(beyond.GetImage().GetWidth(), 1000);
+}
+
+TEST_F(ViewerTest, AnimatedGifsPlayUnlessThePreviewConvertsThem)
+{
+    const RGBQUAD red{0, 0, 255, 0}, blue{255, 0, 0, 0};
+    m_files << Animation("anim.gif", 60, 40, {red, blue, red});
+
+    CPreviewDlg &plain = Open();
+    EXPECT_TRUE(plain.IsPictureMode());
+    EXPECT_FALSE(plain.IsError());
+    EXPECT_TRUE(plain.GetPicture()->isVisible());
+    EXPECT_EQ(plain.GetPicture()->GetFrameCount(), 3);
+    EXPECT_EQ(plain.GetPicture()->GetPictureSize(), QSize(60, 40));
+
+    // Run again over a still, the animation is gone.
+    m_files << Pattern("still.png", 20, 20);
+    plain.reject();
+    plain.SetStartIndex(1);
+    plain.show();
+    EXPECT_FALSE(plain.IsPictureMode());
+    EXPECT_FALSE(plain.GetPicture()->isVisible());
+    EXPECT_EQ(plain.GetImage().GetWidth(), 20);
+
+    // As JPG the first frame is shown, rotated and resized, as a still.
+    CConvertJob job;
+    job.m_bRotate = true;
+    job.m_nrotateType = ROTATE_LEFT;
+    job.m_bResize = true;
+    job.m_nResizeType = 1; // width 80, height follows
+    job.m_nWidth = 80;
+    job.m_nHeight = 10;
+    job.m_bDontEnlarge = 1; // the preview enlarges all the same
+    job.m_szFormat = "jpg";
+    m_dlg = std::make_unique<CPreviewDlg>();
+    m_dlg->SetFileList(&m_files);
+    m_dlg->SetPreview(true);
+    m_dlg->SetPreviewSettings(job);
+    m_dlg->show();
+    EXPECT_FALSE(m_dlg->IsPictureMode());
+    ASSERT_TRUE(m_dlg->GetImage().IsValid());
+    EXPECT_EQ(m_dlg->GetImage().GetWidth(), 80);
+    EXPECT_EQ(m_dlg->GetImage().GetHeight(), 120);
+    const RGBQUAD c = m_dlg->GetImage().GetPixelColor(40, 60);
+    EXPECT_GT(c.rgbRed, 200);
+    EXPECT_LT(c.rgbBlue, 50);
+
+    // Kept as GIF, the processed frames play.
+    job.m_szFormat = "";
+    m_dlg = std::make_unique<CPreviewDlg>();
+    m_dlg->SetFileList(&m_files);
+    m_dlg->SetPreview(true);
+    m_dlg->SetPreviewSettings(job);
+    m_dlg->show();
+    EXPECT_TRUE(m_dlg->IsPictureMode());
+    EXPECT_FALSE(m_dlg->IsError());
+    EXPECT_EQ(m_dlg->GetPicture()->GetFrameCount(), 3);
+    EXPECT_EQ(m_dlg->GetPicture()->GetPictureSize(), QSize(80, 120));
+    EXPECT_EQ(m_dlg->GetPicture()->GetFrameDelay(1), 10);
+}

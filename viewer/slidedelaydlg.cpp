@@ -1,0 +1,111 @@
+#include "slidedelaydlg.h"
+
+#include "ids_viewer.h"
+#include "settingsstore.h"
+#include "spinbuttonctrl.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <climits>
+
+bool ParseDialogInt(const QString &text, long long &value)
+{
+    const QString t = text.trimmed();
+    int i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
+        negative = t[i] == '-';
+        ++i;
+    }
+    if (i >= t.size())
+        return false;
+    long long v = 0;
+    for (; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9')
+            return false;
+        if (v < 10'000'000'000LL) // far past int: saturate, stay out of range
+            v = v * 10 + (t[i].unicode() - '0');
+    }
+    value = negative ? -v : v;
+    return true;
+}
+
+CSlideDelayDlg::CSlideDelayDlg(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QString::number(viewerid::IDD_SLIDE_DELAY));
+    setWindowTitle("Velmora");
+
+    auto *label = new QLabel("幻灯片延时(秒):", this);
+    m_pEdit = new QLineEdit(this);
+    m_pEdit->setObjectName(QString::number(viewerid::IDC_DELAY_EDIT));
+    m_pEdit->setMaximumWidth(80);
+    m_pSpin = new CSpinButtonCtrl(this);
+    m_pSpin->setObjectName(QString::number(viewerid::IDC_DELAY_SPIN));
+    m_pSpin->setFixedHeight(m_pEdit->sizeHint().height());
+    label->setBuddy(m_pEdit);
+
+    auto *row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(m_pEdit);
+    row->addWidget(m_pSpin);
+    row->setSpacing(4);
+    row->addStretch();
+
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *ok = buttons->addButton("确定", QDialogButtonBox::AcceptRole);
+    QPushButton *cancel = buttons->addButton("取消", QDialogButtonBox::RejectRole);
+    ok->setObjectName(QString::number(viewerid::IDOK));
+    cancel->setObjectName(QString::number(viewerid::IDCANCEL));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &CSlideDelayDlg::OnOK);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    m_pSpin->SetBuddy(m_pEdit);
+    m_pSpin->SetRange(kMinDelay, kMaxDelay);
+    m_pSpin->SetPos(
+        GetProfileInt(kSettingsSection, settingskey::kSlideShowDelay, settingsdefault::kSlideShowDelay));
+    m_nDelay = m_pSpin->GetPos();
+    m_pEdit->selectAll();
+    m_pEdit->setFocus();
+}
+
+bool CSlideDelayDlg::UpdateData(bool saveAndValidate)
+{
+    if (!saveAndValidate) {
+        m_pEdit->setText(QString::number(m_nDelay));
+        return true;
+    }
+    long long value = 0;
+    QString problem;
+    if (!ParseDialogInt(m_pEdit->text(), value))
+        problem = "请输入一个整数。";
+    else if (value < kMinDelay || value > kMaxDelay)
+        problem = QString("请输入一个介于 %1 和 %2 之间的整数。").arg(kMinDelay).arg(kMaxDelay);
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(this, "Velmora", problem);
+        m_pEdit->setFocus();
+        m_pEdit->selectAll();
+        return false;
+    }
+    m_nDelay = int(value);
+    return true;
+}
+
+void CSlideDelayDlg::OnOK()
+{
+    if (!UpdateData(true))
+        return;
+    WriteProfileInt(kSettingsSection, settingskey::kSlideShowDelay, m_nDelay);
+    accept();
+}
