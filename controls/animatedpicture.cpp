@@ -58,7 +58,7 @@ QImage ReadPicture(const std::uint8_t *data, std::size_t size, const char *forma
     return image;
 }
 
-}  // namespace
+} // namespace
 
 // --- CStopEvent ----------------------------------------------------------------
 
@@ -93,7 +93,9 @@ bool CStopEvent::WaitFor(std::chrono::milliseconds timeout, const std::function<
 void CStopEvent::Poke()
 {
     // Taking the lock orders the waker's change before the waiter's check.
-    { std::lock_guard<std::mutex> lock(m_mutex); }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+    }
     m_cv.notify_all();
 }
 
@@ -103,7 +105,7 @@ CAnimatedPicture::CAnimatedPicture(QWidget *parent) : QWidget(parent)
 {
     // The canvas covers everything painted; nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    connect(this, &CAnimatedPicture::frameDrawn, this, [this] { update(); }, Qt::QueuedConnection);
+    connect(this, &CAnimatedPicture::frameDrawn, this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
 }
 
 CAnimatedPicture::~CAnimatedPicture()
@@ -135,7 +137,6 @@ bool CAnimatedPicture::LoadGif(const std::uint8_t *data, std::size_t size)
     if (!walker.HasHeader())
         return false;
     m_size = QSize(walker.GetWidth(), walker.GetHeight());
-    m_nColourTableSize = walker.GetColourTableSize();
     // A hostile screen size fails here, before anything is decoded.
     if (!CanvasSizeOk(m_size.width(), m_size.height()))
         return false;
@@ -164,7 +165,7 @@ bool CAnimatedPicture::LoadGif(const std::uint8_t *data, std::size_t size)
         frame.length = info.length;
         const std::vector<std::uint8_t> gif = walker.BuildFrameGif(info);
         if (!DecodeFrame(gif.data(), gif.size(), frame))
-            continue;  // a frame that cannot be decoded is left out
+            continue; // a frame that cannot be decoded is left out
         if (keptBytes + frame.picture.sizeInBytes() > m_nMaxDecodedBytes) {
             frame.picture = QImage();
             frame.kept = false;
@@ -325,7 +326,6 @@ void CAnimatedPicture::ClearState()
         m_rcPaint = QRect();
         m_crBackground = RGB(255, 255, 255);
     }
-    m_nColourTableSize = 0;
     m_size = QSize();
     m_bIsGif = false;
     m_bReady = false;

@@ -111,13 +111,13 @@ protected:
 
 private:
     struct PictureFrame {
-        QImage picture;       // the frame's pixels, premultiplied; null when not kept
-        QRect drawRect;       // where they go on the canvas (inside the screen)
-        QRect rect;           // the frame's own rectangle: offset and size
-        int delay = 0;        // hundredths of a second
-        int disposal = 0;     // 0 to 7
-        bool kept = true;     // false: decoded again from m_source when shown
-        std::size_t start = 0, length = 0;  // the frame's bytes in m_source
+        QImage picture;                    // the frame's pixels, premultiplied; null when not kept
+        QRect drawRect;                    // where they go on the canvas (inside the screen)
+        QRect rect;                        // the frame's own rectangle: offset and size
+        int delay = 0;                     // hundredths of a second
+        int disposal = 0;                  // 0 to 7
+        bool kept = true;                  // false: decoded again from m_source when shown
+        std::size_t start = 0, length = 0; // the frame's bytes in m_source
     };
 
     bool LoadGif(const std::uint8_t *data, std::size_t size);
@@ -133,17 +133,16 @@ private:
 
     // Source and layout.
     bool m_bIsGif = false;
-    std::size_t m_nColourTableSize = 0;
     QSize m_size;
-    QByteArray m_source;  // kept only while some frame is not kept decoded
+    QByteArray m_source; // kept only while some frame is not kept decoded
     std::vector<PictureFrame> m_frames;
-    QImage m_picture;     // a still picture
+    QImage m_picture; // a still picture
 
     // Canvas, guarded by m_canvasMutex: the drawing thread composes into it
     // while the widget paints from it.
     mutable std::mutex m_canvasMutex;
     QImage m_canvas;
-    QImage m_saved;  // what lay under a frame of disposal 3
+    QImage m_saved; // what lay under a frame of disposal 3
     bool m_bSaved = false;
     COLORREF m_crBackground = RGB(255, 255, 255);
     QRect m_rcPaint;

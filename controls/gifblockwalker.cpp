@@ -9,7 +9,7 @@ constexpr std::size_t kApplicationFixed = 14;
 constexpr std::size_t kCommentFixed = 2;
 constexpr std::size_t kControlLength = 8;
 constexpr std::size_t kPlainTextFixed = 15;
-constexpr std::size_t kImageFixed = 11;  // descriptor and the LZW code size byte
+constexpr std::size_t kImageFixed = 11; // descriptor and the LZW code size byte
 constexpr std::size_t kDescriptorBytes = 10;
 
 std::size_t ColourTableBytes(std::uint8_t packed)
@@ -17,7 +17,7 @@ std::size_t ColourTableBytes(std::uint8_t packed)
     return (packed & 0x80) ? std::size_t(3) << ((packed & 7) + 1) : 0;
 }
 
-}  // namespace
+} // namespace
 
 CGifBlockWalker::CGifBlockWalker(const std::uint8_t *data, std::size_t size)
     : m_data(data), m_size(data ? size : 0)
@@ -124,7 +124,8 @@ bool CGifBlockWalker::NextFrame(std::size_t &pos, GifFrameInfo &frame) const
             return false;
         kind = KindAt(p);
     }
-    if (kind != GifBlockKind::GraphicControl && kind != GifBlockKind::Image && kind != GifBlockKind::PlainText)
+    if (kind != GifBlockKind::GraphicControl && kind != GifBlockKind::Image &&
+        kind != GifBlockKind::PlainText)
         return false;
 
     GifFrameInfo f;

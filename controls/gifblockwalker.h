@@ -9,13 +9,13 @@
 #include <vector>
 
 enum class GifBlockKind {
-    Application,     // "!" 0xFF
-    Comment,         // "!" 0xFE
-    GraphicControl,  // "!" 0xF9
-    PlainText,       // "!" 0x01
-    Image,           // ","
-    Trailer,         // ";"
-    Other,           // anything else (or nothing left): the walk ends
+    Application,    // "!" 0xFF
+    Comment,        // "!" 0xFE
+    GraphicControl, // "!" 0xF9
+    PlainText,      // "!" 0x01
+    Image,          // ","
+    Trailer,        // ";"
+    Other,          // anything else (or nothing left): the walk ends
 };
 
 // One frame: its bytes run from its graphic control extension (or the first
@@ -24,9 +24,9 @@ struct GifFrameInfo {
     std::size_t start = 0;
     std::size_t length = 0;
     bool hasControl = false;
-    int delay = 0;     // hundredths of a second; 0 without a control extension
-    int disposal = 0;  // 0 to 7
-    bool isImage = false;  // false: the frame is a plain text extension
+    int delay = 0;        // hundredths of a second; 0 without a control extension
+    int disposal = 0;     // 0 to 7
+    bool isImage = false; // false: the frame is a plain text extension
     int left = 0, top = 0, width = 0, height = 0;
 };
 

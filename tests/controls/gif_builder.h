@@ -1,31 +1,26 @@
-// Small animated GIFs for the picture control tests: solid frames written by
-// our own encoder, then placed on a larger screen by patching the screen
-// size, each frame's offset, delay and disposal in the written bytes.
+// Small animated GIFs for the tests: solid frames written by our own
+// encoder (each at (0, 0)), then placed on a screen of the wanted size by
+// patching the screen size and each frame's offset, delay and disposal.
 #pragma once
 
 #include "cximagegif.h"
 
 #include <QColor>
-#include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace gifbuild {
 
-struct FrameSpec {
-    QColor colour;
-    int width = 1, height = 1;
-    int left = 0, top = 0;
-    int delay = 10;
-    int disposal = 0;
-};
-
 using Bytes = std::vector<std::uint8_t>;
 
-// Where the encoder put each frame's control extension: "!" 0xF9 4, four
-// bytes, a zero, and the image descriptor right after it.
+struct FrameSpec {
+    QColor colour;
+    int width = 1, height = 1, left = 0, top = 0, delay = 10, disposal = 0;
+};
+
+// Each frame's control extension as the encoder writes it: "!" 0xF9 4, four
+// bytes, a zero, and the image descriptor right after.
 inline std::vector<std::size_t> ControlPositions(const Bytes &gif)
 {
     std::vector<std::size_t> found;
@@ -37,43 +32,29 @@ inline std::vector<std::size_t> ControlPositions(const Bytes &gif)
 
 inline void PutWord(Bytes &gif, std::size_t pos, int value)
 {
-    gif[pos] = std::uint8_t(value & 0xFF);
-    gif[pos + 1] = std::uint8_t((value >> 8) & 0xFF);
+    gif[pos] = std::uint8_t(value);
+    gif[pos + 1] = std::uint8_t(value >> 8);
 }
 
-// The frames as our encoder writes them: each at (0, 0) on a screen the
-// size of the largest, with a loop extension and a comment before them.
-inline Bytes EncodeFrames(const std::vector<FrameSpec> &specs)
+// Empty when the encoder's output is not as expected.
+inline Bytes BuildAnimation(const std::vector<FrameSpec> &specs, int screenW, int screenH)
 {
     std::vector<CxImage> frames(specs.size());
     std::vector<CxImage *> pointers;
     for (std::size_t k = 0; k < specs.size(); ++k) {
-        CxImage &f = frames[k];
-        if (!f.Create(specs[k].width, specs[k].height, 8))
-            return {};
         const QColor c = specs[k].colour;
         const RGBQUAD entry{BYTE(c.blue()), BYTE(c.green()), BYTE(c.red()), 0};
-        f.SetPalette(&entry, 1);
-        f.SetFrameDelay(specs[k].delay);
-        pointers.push_back(&f);
+        if (!frames[k].Create(specs[k].width, specs[k].height, 8) || !frames[k].SetPalette(&entry, 1))
+            return {};
+        pointers.push_back(&frames[k]);
     }
-    CxImageGIF gif;
-    gif.SetComment("test animation");
-    gif.SetLoops(0);
+    CxImageGIF encoder;
+    encoder.SetComment("test animation"); // blocks before the first frame
     CxMemFile mem;
-    if (!mem.Open() || !gif.Encode(&mem, pointers.data(), int(pointers.size())))
+    if (!mem.Open() || !encoder.Encode(&mem, pointers.data(), int(pointers.size())))
         return {};
-    const std::uint8_t *data = mem.GetBuffer(false);
-    return Bytes(data, data + mem.Size());
-}
-
-// The frames on a screen of the given size, each at its own offset with its
-// own delay and disposal.
-inline Bytes BuildAnimation(const std::vector<FrameSpec> &specs, int screenW, int screenH)
-{
-    Bytes gif = EncodeFrames(specs);
+    Bytes gif(mem.GetBuffer(false), mem.GetBuffer(false) + mem.Size());
     const std::vector<std::size_t> controls = ControlPositions(gif);
-    EXPECT_EQ(controls.size(), specs.size()) << "unexpected encoder output";
     if (controls.size() != specs.size())
         return {};
     PutWord(gif, 6, screenW);
@@ -88,4 +69,14 @@ inline Bytes BuildAnimation(const std::vector<FrameSpec> &specs, int screenW, in
     return gif;
 }
 
-}  // namespace gifbuild
+// Where each frame's bytes end (the last one's at the trailer).
+inline std::vector<std::size_t> FrameEnds(const Bytes &gif)
+{
+    std::vector<std::size_t> ends = ControlPositions(gif);
+    if (!ends.empty())
+        ends.erase(ends.begin());
+    ends.push_back(gif.size() - 1);
+    return ends;
+}
+
+} // namespace gifbuild

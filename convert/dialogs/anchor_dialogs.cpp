@@ -1,1 +1,0 @@
-// Temporary anchor until the dialogs land.

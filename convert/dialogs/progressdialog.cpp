@@ -1,0 +1,435 @@
+#include "progressdialog.h"
+
+#include "convertworker.h"
+#include "dialogunits.h"
+#include "ids_progress.h"
+#include "overwritedialog.h"
+#include "previewdlg.h"
+#include "settingsstore.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QFrame>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QTextCursor>
+
+#include <cmath>
+#include <mutex>
+
+// Resource registration must sit outside every namespace.
+static void InitProgressResources()
+{
+    Q_INIT_RESOURCE(progress);
+}
+
+namespace {
+
+using namespace progressid;
+
+const char *const kTitle = "Velmora";
+const char *const kStatusRunning = "正在转换文件。请稍等";
+const char *const kStatusDone = "转换已完成。";
+const char *const kStop = "停止";
+const char *const kExit = "退出";
+const char *const kDetailsShow = "详细信息 >>";
+const char *const kDetailsHide = "<< 详细信息";
+
+constexpr int kWidthUnits = 332;
+constexpr int kHeightUnits = 228;
+// Part of the client area the details take up.
+constexpr double kDetailsShare = 0.67;
+
+QString Text(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+QString ForDisplay(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+bool IsErrorLine(const QString &text)
+{
+    static const QString lines[] = {Text(convertlog::kMissing), Text(convertlog::kOpenError),
+                                    Text(convertlog::kConvertError), Text(convertlog::kSaveError)};
+    for (const QString &line : lines)
+        if (text == line)
+            return true;
+    return false;
+}
+
+QIcon ApplicationIcon()
+{
+    const QIcon own = QApplication::windowIcon();
+    if (!own.isNull())
+        return own;
+    static std::once_flag once;
+    std::call_once(once, InitProgressResources);
+    return QIcon(QString::fromUtf8(kAppIconResource));
+}
+
+void DefaultRunBody(const CConvertJob &job, IConvertReporter &reporter, std::stop_token stop)
+{
+    ConvertWorker worker(job, reporter);
+    ConvertThreadProc(&worker, std::move(stop));
+}
+
+template <typename W> W *Named(W *widget, int id)
+{
+    widget->setObjectName(QString::number(id));
+    return widget;
+}
+
+} // namespace
+
+CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
+{
+    using dlgunits::Rect;
+    setObjectName(QString::number(IDD_PROGRESS));
+    setWindowTitle(Text(kTitle));
+    setModal(true);
+
+    // Created in tab order.
+    m_btnViewResults = Named(new QPushButton(Text("查看结果"), this), IDC_VIEW_RESULTS);
+    m_btnViewResults->setGeometry(Rect(267, 10, 56, 14));
+    m_btnViewResults->setEnabled(false);
+    m_btnStop = Named(new QPushButton(Text(kStop), this), IDC_STOP);
+    m_btnStop->setGeometry(Rect(267, 27, 56, 14));
+    m_btnDetails = Named(new QPushButton(Text(kDetailsShow), this), IDC_DETAILS);
+    m_btnDetails->setGeometry(Rect(267, 44, 56, 14));
+
+    m_stcStatus = Named(new QLabel(Text(kStatusRunning), this), IDC_STATUS);
+    m_stcStatus->setGeometry(Rect(52, 13, 210, 11));
+    m_stcStatus->setTextFormat(Qt::PlainText);
+
+    m_stcIcon = new QLabel(this);
+    const QRect iconBox = Rect(14, 12, 20, 20);
+    m_stcIcon->setGeometry(QRect(iconBox.topLeft(), QSize(32, 32)));
+    m_stcIcon->setPixmap(ApplicationIcon().pixmap(32, 32));
+
+    m_progress = Named(new QProgressBar(this), IDC_PROGRESS);
+    m_progress->setGeometry(Rect(9, 45, 250, 12));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+
+    m_chkAutoClose = Named(new QCheckBox(Text("完成后关闭"), this), IDC_AUTO_CLOSE);
+    m_chkAutoClose->setGeometry(Rect(9, 61, 104, 10));
+
+    auto *line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(Rect(8, 76, 315, 1).adjusted(0, 0, 0, 1));
+
+    m_grpDetails = new QGroupBox(Text("详细信息"), this);
+    const QRect groupBox = Rect(8, 81, 315, 140);
+    m_grpDetails->setGeometry(groupBox);
+    m_edtLog = Named(new QPlainTextEdit(m_grpDetails), IDC_LOG);
+    m_edtLog->setGeometry(Rect(14, 92, 303, 123).translated(-groupBox.topLeft()));
+    m_edtLog->setReadOnly(true);
+    m_edtLog->setUndoRedoEnabled(false);
+    m_edtLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_edtLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_edtLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    setFixedSize(dlgunits::Size(kWidthUnits, kHeightUnits));
+
+    connect(m_btnViewResults, &QPushButton::clicked, this, &CProgressDialog::OnViewResults);
+    connect(m_btnStop, &QPushButton::clicked, this, &CProgressDialog::OnStop);
+    connect(m_btnDetails, &QPushButton::clicked, this, &CProgressDialog::OnDetails);
+}
+
+CProgressDialog::CProgressDialog(const CConvertJob &job, QStringList *results, QWidget *parent)
+    : CProgressDialog(parent)
+{
+    SetJob(job);
+    SetResultList(results);
+}
+
+CProgressDialog::~CProgressDialog()
+{
+    EndWorker();
+    if (m_bInitDone && !m_bSettingsSaved)
+        SaveSettings();
+}
+
+void CProgressDialog::showEvent(QShowEvent *event)
+{
+    if (!m_bInitDone)
+        OnInitDialog();
+    QDialog::showEvent(event);
+}
+
+void CProgressDialog::OnInitDialog()
+{
+    m_bInitDone = true;
+    const QSize full = dlgunits::Size(kWidthUnits, kHeightUnits);
+    m_nFullWidth = full.width();
+    m_nFullHeight = full.height();
+    m_nCollapsedHeight = m_nFullHeight - int(std::trunc(m_nFullHeight * kDetailsShare));
+
+    m_chkAutoClose->setChecked(
+        GetProfileInt(kSettingsSection, settingskey::kAutoClose, settingsdefault::kAutoClose) != 0);
+    const bool shown = GetProfileInt(kSettingsSection, settingskey::kProgress, 0) != 0;
+    m_btnDetails->setText(Text(shown ? kDetailsHide : kDetailsShow));
+    SetDetailsShown(shown);
+
+    m_nScrollPos = -1;
+    m_strLog.clear();
+    m_strUnshownLog.clear();
+    m_bViewerOpen = false;
+    m_nCounter = 0;
+    StartWorker();
+}
+
+void CProgressDialog::StartWorker()
+{
+    m_bRunning = true;
+    m_reporter = CScreenReporter::Create(
+        this, [this](std::vector<RunReport> &&batch) { ApplyReports(std::move(batch)); });
+    m_thread.Start([body = m_runBody ? m_runBody : RunBody(DefaultRunBody), job = m_job,
+                    reporter = m_reporter](std::stop_token stop) { body(job, *reporter, std::move(stop)); });
+}
+
+void CProgressDialog::EndWorker()
+{
+    m_bRunning = false;
+    if (!m_reporter || !m_reporter->IsListening())
+        return;
+    m_thread.RequestStop();
+    // Outputs already on disk stay listed even if their report had not
+    // arrived yet.
+    for (const RunReport &report : m_reporter->StopListening())
+        if (report.kind == RunReport::Kind::Result)
+            AddResult(QFile::decodeName(QByteArray::fromStdString(report.text)));
+    // The worker may be inside a long decode: it finishes on its own,
+    // talking to nobody, and is joined later.
+    KeepStoppedThread(std::move(m_thread));
+}
+
+void CProgressDialog::SaveSettings()
+{
+    m_bSettingsSaved = true;
+    WriteProfileInt(kSettingsSection, settingskey::kProgress, IsLogShown() ? 1 : 0);
+    WriteProfileInt(kSettingsSection, settingskey::kAutoClose, m_chkAutoClose->isChecked() ? 1 : 0);
+}
+
+void CProgressDialog::ApplyReports(std::vector<RunReport> &&batch)
+{
+    const QPointer<CProgressDialog> self(this);
+    auto listening = [&] { return self && m_reporter && m_reporter->IsListening(); };
+    std::size_t i = 0;
+    for (; i < batch.size() && listening(); ++i) {
+        RunReport &report = batch[i];
+        switch (report.kind) {
+        case RunReport::Kind::Status:
+            AnimateStatus();
+            break;
+        case RunReport::Kind::Log:
+            AppendLog(QString::fromStdString(report.text));
+            break;
+        case RunReport::Kind::Percent:
+            SetPercent(report.value);
+            break;
+        case RunReport::Kind::Result:
+            AddResult(QFile::decodeName(QByteArray::fromStdString(report.text)));
+            break;
+        case RunReport::Kind::Summary:
+            m_strSummary = QString::fromStdString(report.text);
+            break;
+        case RunReport::Kind::Done:
+            FlushView();
+            OnConvertDone(1);
+            break;
+        case RunReport::Kind::Question:
+            FlushView();
+            AskOverwrite(QString::fromStdString(report.text));
+            break;
+        }
+    }
+    if (!self)
+        return;
+    for (; i < batch.size(); ++i)
+        if (batch[i].kind == RunReport::Kind::Result)
+            AddResult(QFile::decodeName(QByteArray::fromStdString(batch[i].text)));
+    FlushView();
+}
+
+void CProgressDialog::AnimateStatus()
+{
+    if (++m_nCounter > 24)
+        m_nCounter = 0;
+    m_bStatusDirty = true;
+}
+
+void CProgressDialog::AppendLog(const QString &text)
+{
+    m_strLog += text;
+    if (IsErrorLine(text))
+        m_bHadErrors = true;
+    if (IsLogShown())
+        m_strUnshownLog += text;
+}
+
+void CProgressDialog::SetPercent(int percent)
+{
+    m_progress->setValue(percent);
+}
+
+void CProgressDialog::AddResult(const QString &path)
+{
+    m_pResults->append(path);
+    if (!m_btnViewResults->isEnabled())
+        m_btnViewResults->setEnabled(true);
+}
+
+// The screen catches up once per batch, not once per report.
+void CProgressDialog::FlushView()
+{
+    if (m_bStatusDirty) {
+        m_bStatusDirty = false;
+        if (m_bRunning)
+            m_stcStatus->setText(Text(kStatusRunning) + QString(m_nCounter / 4, QLatin1Char('.')));
+    }
+    if (!m_strUnshownLog.isEmpty()) {
+        if (IsLogShown())
+            AppendToView(m_strUnshownLog);
+        m_strUnshownLog.clear();
+    }
+}
+
+void CProgressDialog::OnConvertDone(int wParam)
+{
+    m_bRunning = false;
+    // A run with failures stays on screen even with auto-close ticked, so
+    // the errors are never hidden behind a vanishing window.
+    const bool autoClose = m_chkAutoClose->isChecked() && wParam != 0 && !m_bHadErrors;
+    if (autoClose && !m_bViewerOpen) {
+        OnStop();
+        return;
+    }
+    m_stcStatus->setText(Text(kStatusDone));
+    m_btnStop->setText(Text(kExit));
+    if (!m_bViewerOpen)
+        return;
+    // The viewer runs from this dialog: tell the user over it, and close
+    // once it returns.
+    m_bCloseAfterViewer = autoClose;
+    QWidget *over = QApplication::activeModalWidget();
+    QMessageBox::information(over ? over : this, Text(kTitle),
+                             ForDisplay(Text(kStatusDone) + "\r\n" + m_strSummary));
+}
+
+void CProgressDialog::AskOverwrite(const QString &message)
+{
+    const QPointer<CProgressDialog> self(this);
+    const QPointer<COverwriteDialog> question = new COverwriteDialog(this);
+    m_pQuestion = question;
+    question->SetMessage(message);
+    const int result = question->exec();
+    const OverwriteAnswer answer = question ? question->GetAnswer(result) : OverwriteAnswer{};
+    delete question.data();
+    // When the dialog went away meanwhile, its reporter already answered Cancel.
+    if (self && m_reporter)
+        m_reporter->Answer(answer);
+}
+
+bool CProgressDialog::IsLogShown() const
+{
+    return m_btnDetails->text() != Text(kDetailsShow);
+}
+
+void CProgressDialog::SetDetailsShown(bool shown)
+{
+    // Hidden details take no keyboard focus.
+    m_grpDetails->setVisible(shown);
+    setFixedSize(m_nFullWidth, shown ? m_nFullHeight : m_nCollapsedHeight);
+}
+
+void CProgressDialog::AppendToView(const QString &text)
+{
+    QTextCursor end(m_edtLog->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(ForDisplay(text));
+    m_edtLog->moveCursor(QTextCursor::End);
+    m_edtLog->ensureCursorVisible();
+}
+
+void CProgressDialog::OnDetails()
+{
+    if (!IsLogShown()) {
+        m_btnDetails->setText(Text(kDetailsHide));
+        SetDetailsShown(true);
+        m_edtLog->setPlainText(ForDisplay(m_strLog));
+        m_strUnshownLog.clear();
+        if (m_nScrollPos > 0) {
+            QScrollBar *bar = m_edtLog->verticalScrollBar();
+            bar->setValue(bar->value() + m_nScrollPos);
+        }
+        m_nScrollPos = -1;
+    } else {
+        FlushView();
+        m_nScrollPos = m_edtLog->verticalScrollBar()->value();
+        m_btnDetails->setText(Text(kDetailsShow));
+        SetDetailsShown(false);
+    }
+}
+
+void CProgressDialog::OnStop()
+{
+    if (m_bRunning)
+        EndWorker();
+    m_job.SetFileCount(0);
+    QDialog::reject();
+}
+
+void CProgressDialog::reject()
+{
+    OnStop();
+}
+
+void CProgressDialog::done(int result)
+{
+    // Whatever way the dialog closes, the worker stops talking to it.
+    EndWorker();
+    if (m_pQuestion)
+        m_pQuestion->reject();
+    if (m_bInitDone)
+        SaveSettings();
+    QDialog::done(result);
+}
+
+void CProgressDialog::OnViewResults()
+{
+    if (m_pResults->isEmpty())
+        return;
+    const QPointer<CProgressDialog> self(this);
+    const QPointer<CPreviewDlg> viewer = new CPreviewDlg(this);
+    viewer->SetFileList(m_pResults);
+    viewer->SetPreview(false);
+    viewer->SetOpenMode(CPreviewDlg::MODE_RESULTS);
+    viewer->SetStartIndex(0);
+    m_bViewerOpen = true;
+    viewer->exec();
+    delete viewer.data();
+    if (!self)
+        return;
+    m_bViewerOpen = false;
+    // The viewer's file commands may have emptied the list.
+    m_btnViewResults->setEnabled(!m_pResults->isEmpty());
+    if (m_bCloseAfterViewer) {
+        m_bCloseAfterViewer = false;
+        OnStop();
+    }
+}

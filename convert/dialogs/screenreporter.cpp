@@ -1,0 +1,123 @@
+#include "screenreporter.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+std::shared_ptr<CScreenReporter> CScreenReporter::Create(QObject *receiver, Sink sink)
+{
+    return std::shared_ptr<CScreenReporter>(new CScreenReporter(receiver, std::move(sink)));
+}
+
+CScreenReporter::CScreenReporter(QObject *receiver, Sink sink) : m_receiver(receiver), m_sink(std::move(sink))
+{
+}
+
+std::vector<RunReport> CScreenReporter::StopListening()
+{
+    std::vector<RunReport> undelivered;
+    {
+        std::lock_guard lock(m_mutex);
+        m_listening = false;
+        undelivered.swap(m_pending);
+    }
+    m_answerReady.notify_all();
+    return undelivered;
+}
+
+bool CScreenReporter::IsListening() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_listening;
+}
+
+void CScreenReporter::Answer(const OverwriteAnswer &answer)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_listening)
+            return;
+        m_answer = answer;
+    }
+    m_answerReady.notify_all();
+}
+
+void CScreenReporter::AnimateStatus()
+{
+    Post(RunReport::Kind::Status);
+}
+
+void CScreenReporter::AppendLog(const std::string &text)
+{
+    Post(RunReport::Kind::Log, text);
+}
+
+void CScreenReporter::SetPercent(int percent)
+{
+    Post(RunReport::Kind::Percent, {}, percent);
+}
+
+void CScreenReporter::AddResult(const std::string &outputPath)
+{
+    Post(RunReport::Kind::Result, outputPath);
+}
+
+void CScreenReporter::SetSummary(const std::string &summary)
+{
+    Post(RunReport::Kind::Summary, summary);
+}
+
+void CScreenReporter::ConvertDone()
+{
+    Post(RunReport::Kind::Done);
+}
+
+OverwriteAnswer CScreenReporter::AskOverwrite(const std::string &message)
+{
+    std::unique_lock lock(m_mutex);
+    if (!m_listening)
+        return OverwriteAnswer{};
+    m_answer.reset();
+    PostLocked(RunReport{RunReport::Kind::Question, message, 0});
+    m_answerReady.wait(lock, [this] { return m_answer.has_value() || !m_listening; });
+    const OverwriteAnswer answer = m_answer.value_or(OverwriteAnswer{});
+    m_answer.reset();
+    return answer;
+}
+
+void CScreenReporter::Post(RunReport::Kind kind, std::string text, int value)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_listening)
+        PostLocked(RunReport{kind, std::move(text), value});
+}
+
+void CScreenReporter::PostLocked(RunReport &&report)
+{
+    m_pending.push_back(std::move(report));
+    if (m_deliveryPosted)
+        return;
+    m_deliveryPosted = true;
+    // Dropped by Qt if the receiver is gone; the receiver stops listening
+    // before it goes, so m_receiver is never used after that.
+    QMetaObject::invokeMethod(
+        m_receiver,
+        [weak = weak_from_this()] {
+            if (const auto self = weak.lock())
+                self->Deliver();
+        },
+        Qt::QueuedConnection);
+}
+
+void CScreenReporter::Deliver()
+{
+    std::vector<RunReport> batch;
+    {
+        std::lock_guard lock(m_mutex);
+        m_deliveryPosted = false;
+        if (!m_listening)
+            return;
+        batch.swap(m_pending);
+    }
+    if (!batch.empty())
+        m_sink(std::move(batch));
+}

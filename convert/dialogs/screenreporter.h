@@ -1,0 +1,61 @@
+// Carries the reports of a run from the worker's thread to a window's
+// thread: queued, in order, delivered a batch at a time so that a run of
+// thousands of small files never waits for the screen.
+#pragma once
+
+#include "convertreporter.h"
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QObject;
+
+struct RunReport {
+    enum class Kind { Status, Log, Percent, Result, Summary, Done, Question };
+    Kind kind = Kind::Status;
+    std::string text; // log text, result path, summary or question
+    int value = 0;    // percent
+};
+
+class CScreenReporter final : public IConvertReporter, public std::enable_shared_from_this<CScreenReporter> {
+public:
+    // Reports reach sink on receiver's thread. A Question report must be
+    // answered with Answer(); the worker waits until then.
+    using Sink = std::function<void(std::vector<RunReport> &&)>;
+    static std::shared_ptr<CScreenReporter> Create(QObject *receiver, Sink sink);
+
+    // Receiver's thread. From now on nothing reaches the sink and every
+    // question, waiting or still to come, is answered Cancel. Gives back the
+    // reports that were made but not delivered yet.
+    std::vector<RunReport> StopListening();
+    bool IsListening() const;
+    void Answer(const OverwriteAnswer &answer);
+
+    void AnimateStatus() override;
+    void AppendLog(const std::string &text) override;
+    void SetPercent(int percent) override;
+    void AddResult(const std::string &outputPath) override;
+    void SetSummary(const std::string &summary) override;
+    void ConvertDone() override;
+    OverwriteAnswer AskOverwrite(const std::string &message) override;
+
+private:
+    CScreenReporter(QObject *receiver, Sink sink);
+    void Post(RunReport::Kind kind, std::string text = {}, int value = 0);
+    void PostLocked(RunReport &&report);
+    void Deliver();
+
+    QObject *const m_receiver; // touched only while listening
+    const Sink m_sink;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_answerReady;
+    std::vector<RunReport> m_pending;
+    std::optional<OverwriteAnswer> m_answer;
+    bool m_listening = true;
+    bool m_deliveryPosted = false;
+};
