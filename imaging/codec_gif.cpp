@@ -73,17 +73,6 @@ std::string GifError(const GifFileType *gif, const char *fallback)
     return std::string("GIF: ") + (text ? text : fallback);
 }
 
-// Cuts a byte string to at most max bytes without splitting a UTF-8 sequence.
-void CutUtf8(std::string &s, std::size_t max)
-{
-    if (s.size() <= max)
-        return;
-    std::size_t len = max;
-    while (len > 0 && (static_cast<unsigned char>(s[len]) & 0xC0) == 0x80)
-        --len;
-    s.resize(len);
-}
-
 // 64-bit content hash, four independent lanes so it runs near memory speed.
 std::uint64_t HashBytes(const std::uint8_t *p, std::size_t n)
 {
@@ -215,7 +204,7 @@ bool ScanFile(const std::uint8_t *data, std::size_t size, FileFacts &facts, std:
         if (!SkipImageData(gif.get()))
             break;
     }
-    CutUtf8(facts.comment, kMaxCommentBytes);
+    cxcodec::CutUtf8(facts.comment, kMaxCommentBytes);
     if (facts.numFrames == 0) {
         error = "GIF: no image in the file";
         return false;

@@ -49,6 +49,9 @@ bool EncodeGif(const CxImage &img, CxFile &file);  // one frame, no loop extensi
 void RowToBGR(const CxImage &img, int y, std::uint8_t *bgr, bool onWhite);
 void RowToRGBA(const CxImage &img, int y, std::uint8_t *rgba);
 
+// Cuts a byte string to at most max bytes without splitting a UTF-8 sequence.
+void CutUtf8(std::string &s, std::size_t max);
+
 }  // namespace cxcodec
 
 // Gives codecs the frame facts that callers only read.

@@ -27,14 +27,9 @@ void LOGFONT::SetFaceName(const char *name)
     std::memset(lfFaceName, 0, sizeof lfFaceName);
     if (!name)
         return;
-    std::size_t len = std::strlen(name);
-    if (len > LF_FACESIZE - 1) {
-        len = LF_FACESIZE - 1;
-        // Step back over UTF-8 continuation bytes so no character is split.
-        while (len > 0 && (static_cast<unsigned char>(name[len]) & 0xC0) == 0x80)
-            --len;
-    }
-    std::memcpy(lfFaceName, name, len);
+    std::string face(name);
+    cxcodec::CutUtf8(face, LF_FACESIZE - 1);
+    std::memcpy(lfFaceName, face.data(), face.size());
 }
 
 CxImage::CxImage(std::uint32_t imagetype) : m_type(imagetype) {}
@@ -513,6 +508,16 @@ bool CxImage::FromQImage(const QImage &image)
 }
 
 namespace cxcodec {
+
+void CutUtf8(std::string &s, std::size_t max)
+{
+    if (s.size() <= max)
+        return;
+    std::size_t len = max;
+    while (len > 0 && (static_cast<unsigned char>(s[len]) & 0xC0) == 0x80)
+        --len;
+    s.resize(len);
+}
 
 void RowToBGR(const CxImage &img, int y, std::uint8_t *bgr, bool onWhite)
 {

@@ -190,6 +190,8 @@ protected:
     bool CheckSize(std::int64_t width, std::int64_t height);
     // Replaces the pixel content with a new image's (keeps frame and settings).
     void TakePixels(CxImage &&other);
+    // Counter-clockwise quarter turns: 1 left, 2 half, 3 right.
+    bool RotateBy(int quarterTurns, CxImage *iDst);
 
     int m_width = 0;
     int m_height = 0;

@@ -18,16 +18,6 @@ constexpr std::size_t kMaxFileBytes = std::size_t(1) << 31;
 constexpr std::size_t kMaxCommentBytes = 4096;
 constexpr int kMaxGifSide = 65535;  // sizes are 16-bit words in the file
 
-void CutUtf8(std::string &s, std::size_t max)
-{
-    if (s.size() <= max)
-        return;
-    std::size_t len = max;
-    while (len > 0 && (static_cast<unsigned char>(s[len]) & 0xC0) == 0x80)
-        --len;
-    s.resize(len);
-}
-
 // --- Output stream ---------------------------------------------------------
 
 struct Output {
@@ -356,7 +346,7 @@ bool CxImageGIF::Decode(CxFile *file)
     m_srcHeight = m_height;
     m_type = CXIMAGE_FORMAT_GIF;
     m_comment = std::move(info.comment);
-    CutUtf8(m_comment, kMaxCommentBytes);
+    cxcodec::CutUtf8(m_comment, kMaxCommentBytes);
     m_loops = info.loops;
     m_lastError.clear();
     return true;
@@ -476,7 +466,7 @@ bool CxImageGIF::Encode(CxFile *file, CxImage **frames, int pagecount, bool bLoc
 void CxImageGIF::SetComment(const char *comment)
 {
     m_comment = comment ? comment : "";
-    CutUtf8(m_comment, kMaxCommentBytes);
+    cxcodec::CutUtf8(m_comment, kMaxCommentBytes);
 }
 
 void CxImageGIF::GetComment(char *buffer, std::size_t size) const
@@ -484,7 +474,7 @@ void CxImageGIF::GetComment(char *buffer, std::size_t size) const
     if (!buffer || size == 0)
         return;
     std::string text = m_comment;
-    CutUtf8(text, size - 1);
+    cxcodec::CutUtf8(text, size - 1);
     std::memcpy(buffer, text.data(), text.size());
     buffer[text.size()] = '\0';
 }

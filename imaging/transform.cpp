@@ -343,14 +343,15 @@ void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RG
 
 }  // namespace
 
-bool CxImage::RotateLeft(CxImage *iDst)
+bool CxImage::RotateBy(int quarterTurns, CxImage *iDst)
 {
     if (!IsValid()) {
         SetError("no image");
         return false;
     }
+    const Turn turn = quarterTurns == 1 ? Turn::Left : (quarterTurns == 3 ? Turn::Right : Turn::Half);
     CxImage out;
-    if (!TurnInto(*this, out, Turn::Left)) {
+    if (!TurnInto(*this, out, turn)) {
         m_lastError = out.m_lastError;
         return false;
     }
@@ -361,46 +362,21 @@ bool CxImage::RotateLeft(CxImage *iDst)
     else
         TakePixels(std::move(out));
     return true;
+}
+
+bool CxImage::RotateLeft(CxImage *iDst)
+{
+    return RotateBy(1, iDst);
 }
 
 bool CxImage::RotateRight(CxImage *iDst)
 {
-    if (!IsValid()) {
-        SetError("no image");
-        return false;
-    }
-    CxImage out;
-    if (!TurnInto(*this, out, Turn::Right)) {
-        m_lastError = out.m_lastError;
-        return false;
-    }
-    if (m_transColorSet)
-        out.SetTransColor(m_transColor);
-    if (iDst && iDst != this)
-        cxops::DeliverInto(*this, *iDst, std::move(out));
-    else
-        TakePixels(std::move(out));
-    return true;
+    return RotateBy(3, iDst);
 }
 
 bool CxImage::Rotate180(CxImage *iDst)
 {
-    if (!IsValid()) {
-        SetError("no image");
-        return false;
-    }
-    CxImage out;
-    if (!TurnInto(*this, out, Turn::Half)) {
-        m_lastError = out.m_lastError;
-        return false;
-    }
-    if (m_transColorSet)
-        out.SetTransColor(m_transColor);
-    if (iDst && iDst != this)
-        cxops::DeliverInto(*this, *iDst, std::move(out));
-    else
-        TakePixels(std::move(out));
-    return true;
+    return RotateBy(2, iDst);
 }
 
 bool CxImage::Filter(const long *kernel, long ksize, long kfactor, long koffset)

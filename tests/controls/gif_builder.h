@@ -14,7 +14,7 @@ namespace gifbuild {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct FrameSpec {
+struct FrameDesc {
     QColor colour;
     int width = 1, height = 1, left = 0, top = 0, delay = 10, disposal = 0;
 };
@@ -37,7 +37,7 @@ inline void PutWord(Bytes &gif, std::size_t pos, int value)
 }
 
 // Empty when the encoder's output is not as expected.
-inline Bytes BuildAnimation(const std::vector<FrameSpec> &specs, int screenW, int screenH)
+inline Bytes BuildAnimation(const std::vector<FrameDesc> &specs, int screenW, int screenH)
 {
     std::vector<CxImage> frames(specs.size());
     std::vector<CxImage *> pointers;

@@ -49,7 +49,7 @@ const QColor kColours[] = {Qt::red, Qt::green, Qt::blue, Qt::white};
 // Full-screen 4 x 4 frames in kColours order, with these delays.
 Bytes Frames(const std::vector<int> &delays)
 {
-    std::vector<gifbuild::FrameSpec> specs;
+    std::vector<gifbuild::FrameDesc> specs;
     for (std::size_t k = 0; k < delays.size(); ++k)
         specs.push_back({kColours[k % 4], 4, 4, 0, 0, delays[k], 0});
     return gifbuild::BuildAnimation(specs, 4, 4);
