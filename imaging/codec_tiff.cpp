@@ -267,6 +267,21 @@ inline BYTE Unpremultiply(int c, int a)
     return a == 0 ? 0 : BYTE(std::min(255, (c * 255 + a / 2) / a));
 }
 
+// One decoded sample as B, G, R (and alpha when the picture has a plane).
+inline void StorePixel(BYTE *dst, BYTE *alpha, int r, int g, int b, int av, bool premultiplied)
+{
+    if (premultiplied) {
+        r = Unpremultiply(r, av);
+        g = Unpremultiply(g, av);
+        b = Unpremultiply(b, av);
+    }
+    dst[0] = BYTE(b);
+    dst[1] = BYTE(g);
+    dst[2] = BYTE(r);
+    if (alpha)
+        *alpha = BYTE(av);
+}
+
 bool Allocate(std::vector<std::uint8_t> &buf, std::uint64_t bytes)
 {
     try {
@@ -421,16 +436,7 @@ bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool 
                     if (alpha)
                         av = s[3];
                 }
-                if (associated) {
-                    r = Unpremultiply(r, av);
-                    g = Unpremultiply(g, av);
-                    b = Unpremultiply(b, av);
-                }
-                dst[0] = BYTE(b);
-                dst[1] = BYTE(g);
-                dst[2] = BYTE(r);
-                if (a)
-                    a[i] = BYTE(av);
+                StorePixel(dst, a ? a + i : nullptr, r, g, b, av, associated);
             }
         });
     return ok || Fail(out, "damaged TIFF image data");
@@ -472,16 +478,7 @@ bool ReadThroughRgba(TIFF *tif, const PageInfo &p, CxImage &out)
             const std::uint32_t px = src[x];
             const int av = int(TIFFGetA(px));
             int r = int(TIFFGetR(px)), g = int(TIFFGetG(px)), b = int(TIFFGetB(px));
-            if (premultiplied) {
-                r = Unpremultiply(r, av);
-                g = Unpremultiply(g, av);
-                b = Unpremultiply(b, av);
-            }
-            dst[0] = BYTE(b);
-            dst[1] = BYTE(g);
-            dst[2] = BYTE(r);
-            if (a)
-                a[x] = BYTE(av);
+            StorePixel(dst, a ? a + x : nullptr, r, g, b, av, premultiplied);
         }
     }
     return true;

@@ -201,6 +201,12 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
         return false;
     }
+    AdoptDecoded(std::move(out), format);
+    return true;
+}
+
+void CxImage::AdoptDecoded(CxImage &&out, std::uint32_t format)
+{
     const int numFrames = std::max(1, out.m_numFrames);
     const int srcW = out.m_srcWidth > 0 ? out.m_srcWidth : out.m_width;
     const int srcH = out.m_srcHeight > 0 ? out.m_srcHeight : out.m_height;
@@ -213,7 +219,6 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
     m_disposal = disposal;
     m_type = format;
     m_lastError.clear();
-    return true;
 }
 
 bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)

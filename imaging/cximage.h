@@ -190,6 +190,8 @@ protected:
     bool CheckSize(std::int64_t width, std::int64_t height);
     // Replaces the pixel content with a new image's (keeps frame and settings).
     void TakePixels(CxImage &&other);
+    // Takes a codec's result as this image's content, with its frame facts.
+    void AdoptDecoded(CxImage &&out, std::uint32_t format);
     // Counter-clockwise quarter turns: 1 left, 2 half, 3 right.
     bool RotateBy(int quarterTurns, CxImage *iDst);
 

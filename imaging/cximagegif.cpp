@@ -336,15 +336,7 @@ bool CxImageGIF::Decode(CxFile *file)
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
         return false;
     }
-    const int numFrames = std::max(1, out.m_numFrames);
-    const int delay = out.m_frameDelay, disposal = out.m_disposal;
-    TakePixels(std::move(out));
-    m_numFrames = numFrames;
-    m_frameDelay = delay;
-    m_disposal = disposal;
-    m_srcWidth = m_width;
-    m_srcHeight = m_height;
-    m_type = CXIMAGE_FORMAT_GIF;
+    AdoptDecoded(std::move(out), CXIMAGE_FORMAT_GIF);
     m_comment = std::move(info.comment);
     cxcodec::CutUtf8(m_comment, kMaxCommentBytes);
     m_loops = info.loops;
