@@ -1,0 +1,160 @@
+#include "folderlistctrl.h"
+
+#include "ids_lists.h"
+#include "thumbnail.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+
+static void InitListsResources()
+{
+    Q_INIT_RESOURCE(lists);
+}
+
+FolderListCtrl::FolderListCtrl(QWidget *parent) : QListWidget(parent)
+{
+    InitListsResources();
+    setObjectName(QString::number(listsid::IDC_LIST_FOLDER));
+    setViewMode(QListView::IconMode);
+    setIconSize(QSize(kThumbWidth, kThumbHeight));
+    // A fixed grid and uniform items: rows are placed without measuring each
+    // one, so tens of thousands of rows list at once.
+    setGridSize(QSize(kThumbWidth + 24, kThumbHeight + 44));
+    setUniformItemSizes(true);
+    setLayoutMode(QListView::Batched);
+    setBatchSize(500);
+    setResizeMode(QListView::Adjust);
+    setMovement(QListView::Static);
+    setFlow(QListView::LeftToRight);
+    setWrapping(true);
+    setWordWrap(true);
+    setTextElideMode(Qt::ElideMiddle);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setAcceptDrops(true);  // only to show the drop cursor over the list itself
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The selection stays visible while another control has the focus.
+    QPalette p = palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
+    setPalette(p);
+}
+
+QList<int> FolderListCtrl::SelectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedIndexes())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int FolderListCtrl::SelectionMark() const
+{
+    const int current = currentRow();
+    if (current >= 0 && item(current)->isSelected())
+        return current;
+    const QList<int> rows = SelectedRows();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+void FolderListCtrl::SelectAllRows()
+{
+    if (count() == 0)
+        return;
+    selectAll();
+    if (currentRow() < 0)
+        setCurrentRow(0, QItemSelectionModel::NoUpdate);
+}
+
+QMenu *FolderListCtrl::CreateContextMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(QStringLiteral("DIR"), parent);
+    menu->setObjectName(QString::number(listsid::IDR_MENU_FOLDER));
+    const std::pair<int, const char *> items[] = {{listsid::ID_ADD, "添加选定图片到列表中(&A)"},
+                                                  {listsid::ID_VIEW, "查看(&V)"}};
+    for (const auto &[id, text] : items) {
+        QAction *action = menu->addAction(QString::fromUtf8(text));
+        action->setObjectName(QString::number(id));
+        connect(action, &QAction::triggered, this, [this, id = id] { emit commandRequested(id); });
+    }
+    return menu;
+}
+
+QMimeData *FolderListCtrl::MakeDragData()
+{
+    auto *data = new QMimeData;
+    // The process id keeps a drag from another running copy from adding
+    // rows of a folder this one does not show.
+    data->setData(QString::fromLatin1(kDragMimeType), QByteArray::number(QCoreApplication::applicationPid()));
+    return data;
+}
+
+bool FolderListCtrl::IsOwnDrag(const QMimeData *data)
+{
+    return data && data->data(QString::fromLatin1(kDragMimeType)) ==
+                       QByteArray::number(QCoreApplication::applicationPid());
+}
+
+void FolderListCtrl::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
+        SelectAllRows();
+        event->accept();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void FolderListCtrl::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = CreateContextMenu(this);
+    menu->exec(event->globalPos());
+    delete menu;
+}
+
+void FolderListCtrl::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QListWidget::mouseDoubleClickEvent(event);
+    emit viewRequested();
+}
+
+void FolderListCtrl::startDrag(Qt::DropActions)
+{
+    if (SelectedRows().isEmpty())
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(MakeDragData());
+    const QPixmap cursor(QString::fromLatin1(listsid::kDropCursorPath));
+    drag->setDragCursor(cursor, Qt::CopyAction);
+    drag->setHotSpot(QPoint(0, 0));
+    drag->exec(Qt::CopyAction);
+}
+
+void FolderListCtrl::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (IsOwnDrag(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void FolderListCtrl::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (IsOwnDrag(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void FolderListCtrl::dropEvent(QDropEvent *event)
+{
+    // Dropping rows back where they came from does nothing.
+    event->setDropAction(Qt::IgnoreAction);
+    event->accept();
+}

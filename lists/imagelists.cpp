@@ -1,0 +1,451 @@
+#include "imagelists.h"
+
+#include "captions.h"
+#include "folderlistctrl.h"
+#include "ids_lists.h"
+#include "imagefiles.h"
+#include "selectedlistctrl.h"
+#include "thumbnail.h"
+#include "thumbnailloader.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProgressBar>
+#include <QSet>
+#include <QTimer>
+
+static void InitListsResources()
+{
+    Q_INIT_RESOURCE(lists);
+}
+
+namespace {
+
+const char *const kTitle = "Velmora";
+const char *const kAddFirst = "请先在上方点击你想要选择的图像，然后请点击“添加”按钮!";
+const char *const kRemoveFirst = "请先在下方点击你想要移除的图像，然后请点击“移除”按钮!";
+
+// The wait cursor for the life of a command.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+QString FromFs(const std::string &s)
+{
+    return QFile::decodeName(QByteArray::fromStdString(s));
+}
+
+std::string ToFs(const QString &s)
+{
+    return QFile::encodeName(s).toStdString();
+}
+
+// Paths compare without regard to case; the folded form is the set key.
+QString PathKey(const QString &path)
+{
+    return path.toCaseFolded();
+}
+
+}  // namespace
+
+QSet<QString> CImageLists::ExistingPathKeys() const
+{
+    QSet<QString> keys;
+    for (const QString &path : m_selectedList->Paths())
+        keys.insert(PathKey(path));
+    return keys;
+}
+
+CImageLists::CImageLists(FolderListCtrl *folderList, SelectedListCtrl *selectedList, QLabel *countLabel,
+                         QLabel *loadingLabel, QProgressBar *loadingBar, QWidget *messageParent)
+    : QObject(messageParent), m_folderList(folderList), m_selectedList(selectedList), m_countLabel(countLabel),
+      m_loadingLabel(loadingLabel), m_loadingBar(loadingBar), m_messageParent(messageParent)
+{
+    InitListsResources();
+    m_placeholder = QIcon(QPixmap(QString::fromLatin1(listsid::kPlaceholderPath)).copy(0, 0, kThumbWidth, kThumbHeight));
+    if (m_selectedList->m_nColumns == 0)
+        m_selectedList->SetColumns(QString::fromUtf8(kSelectedColumns));
+    connect(m_folderList, &FolderListCtrl::commandRequested, this, &CImageLists::OnFolderCommand);
+    connect(m_folderList, &FolderListCtrl::viewRequested, this, &CImageLists::viewRequested);
+    connect(m_selectedList, &SelectedListCtrl::commandRequested, this, &CImageLists::OnSelectedCommand);
+    connect(m_selectedList, &SelectedListCtrl::folderRowsDropped, this, &CImageLists::OnAdd);
+    connect(m_selectedList, &SelectedListCtrl::filesDropped, this, &CImageLists::AddPaths);
+    ShowLoading(false, 0);
+    UpdateCountLabel();
+}
+
+CImageLists::~CImageLists()
+{
+    // Joins after the file being decoded; its wakes die with this object.
+    m_pLoaderThread.reset();
+}
+
+void CImageLists::ListFolder(const QString &path)
+{
+    if (m_bStopping) {
+        // Asked again while waiting for the old loader: list once that is over.
+        QTimer::singleShot(0, this, [this, path] { ListFolder(path); });
+        return;
+    }
+    StopLoader();
+    m_strFolder = FromFs(TrimFolder(ToFs(path)));
+    m_fileNames.clear();
+    for (const std::string &name : ListImageFiles(ToFs(m_strFolder)))
+        m_fileNames.push_back(FromFs(name));
+    FillFolderList();
+    StartLoader();
+}
+
+void CImageLists::FillFolderList()
+{
+    WaitCursor wait;
+    m_folderList->setUpdatesEnabled(false);
+    m_folderList->clear();
+    m_rowsBySerial.clear();
+    m_rowsBySerial.reserve(qsizetype(m_fileNames.size()));
+    for (const QString &name : m_fileNames) {
+        auto *item = new QListWidgetItem(m_placeholder, name);
+        const quint64 serial = m_nextSerial++;
+        item->setData(FolderListCtrl::NameRole, name);
+        item->setData(FolderListCtrl::SerialRole, QVariant::fromValue<qulonglong>(serial));
+        m_folderList->addItem(item);
+        m_rowsBySerial.insert(serial, item);
+    }
+    m_folderList->setUpdatesEnabled(true);
+}
+
+void CImageLists::StartLoader()
+{
+    std::vector<LoaderJob> jobs;
+    jobs.reserve(m_fileNames.size());
+    for (int row = 0; row < m_folderList->count(); ++row) {
+        const QListWidgetItem *item = m_folderList->item(row);
+        LoaderJob job;
+        job.serial = item->data(FolderListCtrl::SerialRole).toULongLong();
+        job.path = ToFs(JoinPath(m_strFolder, item->data(FolderListCtrl::NameRole).toString()));
+        job.type = int(GetImageType(job.path));
+        jobs.push_back(std::move(job));
+    }
+    const quint64 gen = ++m_loaderGeneration;
+    auto wake = [this, gen] {
+        QMetaObject::invokeMethod(this, [this, gen] { OnLoaderWake(gen); }, Qt::QueuedConnection);
+    };
+    m_nLoaded = 0;
+    m_bLoaderRunning = true;
+    m_pLoaderThread = std::make_unique<CThumbnailLoader>(std::move(jobs), wake);
+    ShowLoading(m_pLoaderThread->JobCount() > 0, 0);
+    m_pLoaderThread->Start();
+}
+
+bool CImageLists::StopLoader()
+{
+    if (!m_pLoaderThread || m_bStopping) {
+        if (!m_bStopping)
+            m_bLoaderRunning = false;
+        return true;
+    }
+    m_bStopping = true;
+    {
+        WaitCursor wait;
+        m_pLoaderThread->RequestStop();
+        // The thread ends after its current file. Meanwhile the window keeps
+        // painting and applying what the loader delivers; input waits.
+        while (!m_pLoaderThread->IsFinished())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+        m_pLoaderThread->Join();
+        m_pLoaderThread.reset();
+        // Wakes of that loader still queued now find nothing to do.
+        ++m_loaderGeneration;
+    }
+    m_bStopping = false;
+    m_bLoaderRunning = false;
+    ShowLoading(false, 0);
+    m_folderList->setUpdatesEnabled(true);
+    m_folderList->viewport()->update();
+    return true;
+}
+
+void CImageLists::OnLoaderWake(quint64 gen)
+{
+    if (gen != m_loaderGeneration || !m_pLoaderThread)
+        return;
+    const bool finished = m_pLoaderThread->IsFinished();
+    DrainLoader();
+    if (finished && !m_bStopping)
+        FinishLoader();
+}
+
+void CImageLists::DrainLoader()
+{
+    std::vector<LoaderResult> results = m_pLoaderThread->TakeResults();
+    if (results.empty())
+        return;
+    for (LoaderResult &r : results) {
+        ++m_nLoaded;
+        QListWidgetItem *item = FolderItemBySerial(r.serial);
+        if (!item)
+            continue;  // the row went away while its file was decoded
+        item->setText(FormatCaption(r.width, r.height, item->data(FolderListCtrl::NameRole).toString()));
+        // An undecodable file keeps the placeholder.
+        if (r.valid)
+            item->setIcon(QIcon(QPixmap::fromImage(std::move(r.thumb))));
+    }
+    const std::size_t total = m_pLoaderThread->JobCount();
+    ShowLoading(true, total ? int(m_nLoaded * 100 / total) : 100);
+}
+
+void CImageLists::FinishLoader()
+{
+    m_pLoaderThread->Join();
+    m_pLoaderThread.reset();
+    m_bLoaderRunning = false;
+    ShowLoading(false, 100);
+    m_folderList->viewport()->update();
+}
+
+void CImageLists::ShowLoading(bool on, int percent)
+{
+    if (m_loadingBar) {
+        m_loadingBar->setRange(0, 100);
+        m_loadingBar->setValue(percent);
+        m_loadingBar->setVisible(on);
+    }
+    if (m_loadingLabel)
+        m_loadingLabel->setVisible(on);
+}
+
+QListWidgetItem *CImageLists::FolderItemBySerial(quint64 serial) const
+{
+    return m_rowsBySerial.value(serial, nullptr);
+}
+
+QStringList CImageLists::FolderPaths() const
+{
+    QStringList paths;
+    paths.reserve(qsizetype(m_fileNames.size()));
+    for (const QString &name : m_fileNames)
+        paths.append(JoinPath(m_strFolder, name));
+    return paths;
+}
+
+int CImageLists::FolderSelectionMark() const
+{
+    return m_folderList->SelectionMark();
+}
+
+QStringList CImageLists::SelectedPaths() const
+{
+    return m_selectedList->Paths();
+}
+
+int CImageLists::SelectedSelectionMark() const
+{
+    return m_selectedList->SelectionMark();
+}
+
+int CImageLists::SelectedCount() const
+{
+    return m_selectedList->topLevelItemCount();
+}
+
+void CImageLists::OnAdd()
+{
+    const QList<int> rows = m_folderList->SelectedRows();
+    if (rows.isEmpty()) {
+        QMessageBox::information(m_messageParent, QString::fromLatin1(kTitle), QString::fromUtf8(kAddFirst));
+        return;
+    }
+    AddRows(rows);
+}
+
+void CImageLists::OnAddAll()
+{
+    QList<int> rows;
+    for (int row = 0; row < m_folderList->count(); ++row)
+        rows.append(row);
+    if (!rows.isEmpty())
+        AddRows(rows);
+}
+
+void CImageLists::AddRows(const QList<int> &rows)
+{
+    // Duplicates are the paths present when the command began.
+    const QSet<QString> existing = ExistingPathKeys();
+    WaitCursor wait;
+    m_selectedList->setUpdatesEnabled(false);
+    for (int row : rows) {
+        const QListWidgetItem *item = m_folderList->item(row);
+        if (!item)
+            continue;
+        // The row's own name, not the caption's, so any name maps to its file.
+        const QString name = item->data(FolderListCtrl::NameRole).toString();
+        const CaptionParts parts = CaptionDimensions(item->text(), name);
+        AddFileRow(name, JoinPath(m_strFolder, name), parts.width, parts.height, existing);
+    }
+    m_selectedList->setUpdatesEnabled(true);
+    UpdateCountLabel();
+}
+
+bool CImageLists::AddFileRow(const QString &name, const QString &path, long width, long height,
+                             const QSet<QString> &existing)
+{
+    if (existing.contains(PathKey(path)))
+        return false;
+
+    const QFileInfo info(path);
+    const QString date =
+        info.exists() ? info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QStringLiteral("未知");
+    qint64 size = 0;
+    // Only regular files are opened: a pipe would block the window.
+    if (info.isFile()) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            size = file.size();
+    }
+    static const QMimeDatabase mimeDb;
+    const QString type = mimeDb.mimeTypeForFile(path).comment();
+    m_selectedList->AppendRow({name, QString::number(size), type, date,
+                               QStringLiteral("%1x%2").arg(width).arg(height), path});
+    return true;
+}
+
+void CImageLists::AddPaths(const QStringList &paths)
+{
+    const QSet<QString> existing = ExistingPathKeys();
+    // Rows of the folder on show lend their loaded dimensions.
+    const QString shownFolder = QFileInfo(m_strFolder).absoluteFilePath();
+    QHash<QString, const QListWidgetItem *> shownRows;
+    for (int row = 0; row < m_folderList->count(); ++row)
+        shownRows.insert(m_folderList->item(row)->data(FolderListCtrl::NameRole).toString(),
+                         m_folderList->item(row));
+    QSet<QString> dropped;  // the same file named twice in one drop is added once
+    WaitCursor wait;
+    m_selectedList->setUpdatesEnabled(false);
+    const auto addFile = [&](const QFileInfo &info) {
+        const QString path = info.absoluteFilePath();
+        const QString name = info.fileName();
+        if (!info.isFile() || GetImageType(ToFs(name)) == 0 || dropped.contains(PathKey(path)))
+            return;
+        dropped.insert(PathKey(path));
+        long width = 0, height = 0;
+        const QListWidgetItem *row = info.absolutePath() == shownFolder ? shownRows.value(name) : nullptr;
+        if (row) {
+            const CaptionParts parts = CaptionDimensions(row->text(), name);
+            width = parts.width;
+            height = parts.height;
+        } else {
+            // Only the header is read; formats Qt cannot read show 0x0.
+            const QSize size = QImageReader(path).size();
+            if (size.isValid()) {
+                width = size.width();
+                height = size.height();
+            }
+        }
+        AddFileRow(name, path, width, height, existing);
+    };
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            const QString dir = info.absoluteFilePath();
+            for (const std::string &name : ListImageFiles(ToFs(dir)))
+                addFile(QFileInfo(JoinPath(dir, FromFs(name))));
+        } else {
+            addFile(info);
+        }
+    }
+    m_selectedList->setUpdatesEnabled(true);
+    UpdateCountLabel();
+}
+
+void CImageLists::OnRemove()
+{
+    const QList<int> rows = m_selectedList->SelectedRows();
+    if (rows.isEmpty()) {
+        QMessageBox::information(m_messageParent, QString::fromLatin1(kTitle), QString::fromUtf8(kRemoveFirst));
+        return;
+    }
+    WaitCursor wait;
+    m_selectedList->setUpdatesEnabled(false);
+    QStringList paths;
+    for (int row : rows)
+        paths.append(m_selectedList->RawText(row, SelectedListCtrl::kPathColumn));
+    for (const QString &path : paths) {
+        for (int row = 0; row < m_selectedList->topLevelItemCount(); ++row) {
+            if (m_selectedList->RawText(row, SelectedListCtrl::kPathColumn).compare(path, Qt::CaseInsensitive) == 0) {
+                m_selectedList->DeleteRow(row);
+                break;
+            }
+        }
+    }
+    m_selectedList->setUpdatesEnabled(true);
+    UpdateCountLabel();
+}
+
+void CImageLists::OnRemoveAll()
+{
+    m_selectedList->DeleteAllRows();
+    UpdateCountLabel();
+}
+
+void CImageLists::UpdateCountLabel()
+{
+    if (m_countLabel)
+        m_countLabel->setText(QStringLiteral("选定的图像: %1").arg(m_selectedList->topLevelItemCount()));
+}
+
+void CImageLists::OnFolderCommand(int id)
+{
+    if (id == listsid::ID_ADD)
+        OnAdd();
+    else if (id == listsid::ID_VIEW)
+        emit viewRequested();
+}
+
+void CImageLists::OnSelectedCommand(int id)
+{
+    if (id == listsid::ID_REMOVE)
+        OnRemove();
+}
+
+void CImageLists::RemoveFolderRow(int row)
+{
+    if (row < 0 || row >= int(m_fileNames.size()) || row >= m_folderList->count())
+        return;
+    QListWidgetItem *item = m_folderList->takeItem(row);
+    m_rowsBySerial.remove(item->data(FolderListCtrl::SerialRole).toULongLong());
+    delete item;
+    m_fileNames.erase(m_fileNames.begin() + row);
+}
+
+void CImageLists::AddFolderRowToSelection(int row)
+{
+    QListWidgetItem *item = m_folderList->item(row);
+    if (!item)
+        return;
+    m_folderList->clearSelection();
+    m_folderList->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+    OnAdd();
+}
+
+void CImageLists::RemoveSelectedPath(const QString &path)
+{
+    for (int row = 0; row < m_selectedList->topLevelItemCount(); ++row) {
+        if (m_selectedList->RawText(row, SelectedListCtrl::kPathColumn).compare(path, Qt::CaseInsensitive) == 0) {
+            QTreeWidgetItem *item = m_selectedList->topLevelItem(row);
+            m_selectedList->clearSelection();
+            m_selectedList->setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            OnRemove();
+            return;
+        }
+    }
+}

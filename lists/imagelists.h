@@ -1,0 +1,110 @@
+// The state and commands of the two image lists of the main window: listing
+// a folder with its thumbnail loader, and adding to and removing from the
+// selected list. The main window places the widgets and wires its buttons
+// to the slots; everything else about the lists happens here.
+#pragma once
+
+#include "previewhost.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CThumbnailLoader;
+class FolderListCtrl;
+class QLabel;
+class QListWidgetItem;
+class QProgressBar;
+class QWidget;
+class SelectedListCtrl;
+
+class CImageLists : public QObject, public IPreviewHost {
+    Q_OBJECT
+public:
+    static constexpr const char *kSelectedColumns = "名称,110;大小,60;类型,110;修改日期,150;属性,70;路径,200";
+
+    // The widgets are children of the main window; countLabel is label 1031,
+    // loadingLabel (1059) and loadingBar (1030) the loading indicator (may
+    // be null). Messages are parented to messageParent.
+    CImageLists(FolderListCtrl *folderList, SelectedListCtrl *selectedList, QLabel *countLabel,
+                QLabel *loadingLabel, QProgressBar *loadingBar, QWidget *messageParent);
+    ~CImageLists() override;  // stops and joins the loader
+
+    // Lists the image files of path at once with placeholders, then starts
+    // the loader that fills in sizes and thumbnails.
+    void ListFolder(const QString &path);
+    // Ends the loader after the file it is decoding. The window keeps
+    // painting and taking the loader's updates while it waits; afterwards no
+    // result of that loader reaches the list. Always true.
+    bool StopLoader();
+
+    QString Folder() const { return m_strFolder; }
+    const std::vector<QString> &FileNames() const { return m_fileNames; }
+    QStringList FolderPaths() const;
+    int FolderSelectionMark() const;
+    QStringList SelectedPaths() const;
+    int SelectedSelectionMark() const;
+    int SelectedCount() const;
+    bool IsLoaderRunning() const { return m_bLoaderRunning; }
+
+    // Adds files given by path (dropped from another program) as Add does:
+    // folders stand for their image files, other non-images are passed over.
+    void AddPaths(const QStringList &paths);
+
+public slots:
+    void OnAdd();
+    void OnAddAll();
+    void OnRemove();
+    void OnRemoveAll();
+
+public:
+    void RemoveFolderRow(int row) override;
+    void AddFolderRowToSelection(int row) override;
+    void RemoveSelectedPath(const QString &path) override;
+
+signals:
+    void viewRequested();
+
+private:
+    void FillFolderList();
+    void StartLoader();
+    // Runs on the interface thread for every wake of loader generation gen.
+    void OnLoaderWake(quint64 gen);
+    void DrainLoader();
+    void FinishLoader();
+    void ShowLoading(bool on, int percent);
+    void AddRows(const QList<int> &rows);
+    // One selected-list row for a file; false when its path is a duplicate.
+    bool AddFileRow(const QString &name, const QString &path, long width, long height,
+                    const QSet<QString> &existing);
+    QSet<QString> ExistingPathKeys() const;
+    void UpdateCountLabel();
+    void OnFolderCommand(int id);
+    void OnSelectedCommand(int id);
+    QListWidgetItem *FolderItemBySerial(quint64 serial) const;
+
+    FolderListCtrl *m_folderList;
+    SelectedListCtrl *m_selectedList;
+    QLabel *m_countLabel;
+    QLabel *m_loadingLabel;
+    QProgressBar *m_loadingBar;
+    QWidget *m_messageParent;
+
+    QString m_strFolder;
+    std::vector<QString> m_fileNames;
+    QIcon m_placeholder;
+    QHash<quint64, QListWidgetItem *> m_rowsBySerial;
+    quint64 m_nextSerial = 1;
+
+    std::unique_ptr<CThumbnailLoader> m_pLoaderThread;
+    quint64 m_loaderGeneration = 0;
+    bool m_bLoaderRunning = false;
+    bool m_bStopping = false;
+    std::size_t m_nLoaded = 0;
+};
