@@ -11,7 +11,7 @@ namespace {
 
 constexpr QDir::Filters kVisibleFolders = QDir::Dirs | QDir::NoDotAndDotDot;
 
-}  // namespace
+} // namespace
 
 QString JoinPath(const QString &folder, const QString &name)
 {
@@ -24,7 +24,7 @@ void SortFolderNames(QStringList &names)
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(names.begin(), names.end(), [&collator](const QString &a, const QString &b) {
         const int c = collator.compare(a, b);
-        return c != 0 ? c < 0 : a < b;  // equal under the collator: keep a stable, exact order
+        return c != 0 ? c < 0 : a < b; // equal under the collator: keep a stable, exact order
     });
 }
 
@@ -48,7 +48,7 @@ QList<SubFolder> ListSubFolders(const QString &path, const QStringList &ancestor
         sub.path = JoinPath(path, name);
         const QString canonical = QFileInfo(sub.path).canonicalFilePath();
         if (canonical.isEmpty())
-            continue;  // gone since the listing
+            continue; // gone since the listing
         sub.isLoop = ancestors.contains(canonical);
         sub.mayHaveChildren = !sub.isLoop && HasVisibleSubFolder(sub.path);
         result.append(sub);

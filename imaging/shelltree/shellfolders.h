@@ -7,8 +7,8 @@
 struct SubFolder {
     QString name;
     QString path;
-    bool mayHaveChildren = false;  // a quick look found a visible sub-folder
-    bool isLoop = false;           // leads back to a folder above it: never expanded
+    bool mayHaveChildren = false; // a quick look found a visible sub-folder
+    bool isLoop = false;          // leads back to a folder above it: never expanded
 };
 
 // The visible (not hidden) sub-folders of a folder, symbolic links to folders

@@ -10,22 +10,23 @@
 namespace {
 
 constexpr std::array<const char *, 30> kPseudoFs = {
-    "autofs",    "binfmt_misc", "bpf",        "cgroup",   "cgroup2",     "configfs",    "debugfs",
-    "devpts",    "devtmpfs",    "efivarfs",   "fusectl",  "hugetlbfs",   "mqueue",      "nsfs",
-    "overlay",   "proc",        "pstore",     "ramfs",    "rpc_pipefs",  "securityfs",  "selinuxfs",
-    "squashfs",  "sysfs",       "tmpfs",      "tracefs",  "fuse.portal", "fuse.gvfsd-fuse", "fuse.lxcfs",
-    "nfsd",      "rootfs"};
+    "autofs",   "binfmt_misc", "bpf",      "cgroup",  "cgroup2",     "configfs",        "debugfs",
+    "devpts",   "devtmpfs",    "efivarfs", "fusectl", "hugetlbfs",   "mqueue",          "nsfs",
+    "overlay",  "proc",        "pstore",   "ramfs",   "rpc_pipefs",  "securityfs",      "selinuxfs",
+    "squashfs", "sysfs",       "tmpfs",    "tracefs", "fuse.portal", "fuse.gvfsd-fuse", "fuse.lxcfs",
+    "nfsd",     "rootfs"};
 
 // Mounts below these folders are the system's own business; removable media
 // under /run/media is the exception.
-constexpr std::array<const char *, 7> kSystemPrefixes = {"/proc", "/sys", "/dev", "/run", "/snap", "/var/lib", "/boot"};
+constexpr std::array<const char *, 7> kSystemPrefixes = {"/proc", "/sys",     "/dev", "/run",
+                                                         "/snap", "/var/lib", "/boot"};
 
 bool IsUnder(const QString &path, const QString &folder)
 {
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
-}  // namespace
+} // namespace
 
 bool IsUserVolume(const QString &rootPath, const QByteArray &fsType, bool isDirectory)
 {

@@ -7,7 +7,7 @@
 
 struct ShellPlace {
     QString caption;
-    QString path;  // an absolute folder path
+    QString path; // an absolute folder path
     enum class Kind { Home, FileSystem, Volume, Folder } kind = Kind::Folder;
 
     friend bool operator==(const ShellPlace &, const ShellPlace &) = default;

@@ -57,7 +57,7 @@ void Reconcile(QTreeWidgetItem *parent, const QList<WantedChild> &wanted, NodeKi
         if (found == i) {
             child = parent->child(i);
         } else if (found > i) {
-            child = parent->takeChild(found);  // out of order: rare (a renamed volume label)
+            child = parent->takeChild(found); // out of order: rare (a renamed volume label)
             parent->insertChild(i, child);
         } else {
             child = new QTreeWidgetItem;
@@ -87,7 +87,7 @@ QStyle::StandardPixmap PlaceIcon(ShellPlace::Kind kind)
     return QStyle::SP_DirIcon;
 }
 
-}  // namespace
+} // namespace
 
 CShellTreeCtrl::CShellTreeCtrl(QWidget *parent) : QTreeWidget(parent), m_placesProvider(DefaultShellPlaces)
 {

@@ -56,7 +56,7 @@ protected:
     CShellTreeCtrl m_tree;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(ShellTree, RootHoldsThePlacesAndAFolderShowsItsVisibleSubFoldersInOrder)
 {
@@ -68,7 +68,7 @@ TEST_F(ShellTree, RootHoldsThePlacesAndAFolderShowsItsVisibleSubFoldersInOrder)
     QTreeWidgetItem *root = m_tree.GetRootItem();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->text(0), "计算机");
-    EXPECT_EQ(root->childCount(), 0);  // nothing read before the root expands
+    EXPECT_EQ(root->childCount(), 0); // nothing read before the root expands
     root->setExpanded(true);
     EXPECT_EQ(Captions(root), QStringList({"第一", "第二"}));
 
@@ -76,7 +76,7 @@ TEST_F(ShellTree, RootHoldsThePlacesAndAFolderShowsItsVisibleSubFoldersInOrder)
     EXPECT_EQ(a->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
     EXPECT_EQ(root->child(1)->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
     a->setExpanded(true);
-    EXPECT_EQ(Captions(a), QStringList({"alpha", "Beta", "zeta"}));  // case-insensitive, no hidden, no files
+    EXPECT_EQ(Captions(a), QStringList({"alpha", "Beta", "zeta"})); // case-insensitive, no hidden, no files
     EXPECT_EQ(Child(a, "alpha")->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
     EXPECT_EQ(Child(a, "zeta")->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
     EXPECT_EQ(CShellTreeCtrl::GetItemPath(Child(a, "Beta")), P("a/Beta"));
@@ -102,7 +102,7 @@ TEST_F(ShellTree, SelectionReportsTheFileSystemPathAndNothingForTheRoot)
 
 TEST_F(ShellTree, StartupExpansionStopsAtTheFirstPlaceListingADriveCaption)
 {
-    Mkdir("one/:x");  // a leading colon is not after the first character
+    Mkdir("one/:x"); // a leading colon is not after the first character
     Mkdir("one/plain");
     Mkdir("two/data");
     Mkdir("three/D:");
@@ -130,7 +130,7 @@ TEST_F(ShellTree, StartupExpansionLeavesOnlyTheRootWhenNoPlaceQualifies)
     EXPECT_TRUE(root->isExpanded());
     EXPECT_FALSE(root->child(0)->isExpanded());
     EXPECT_FALSE(root->child(1)->isExpanded());
-    EXPECT_EQ(root->child(0)->childCount(), 1);  // read on the way, kept
+    EXPECT_EQ(root->child(0)->childCount(), 1); // read on the way, kept
 }
 
 TEST_F(ShellTree, StartupExpansionCollapsesThePlacesBeforeTheOneItStopsAt)
@@ -145,7 +145,7 @@ TEST_F(ShellTree, StartupExpansionCollapsesThePlacesBeforeTheOneItStopsAt)
     EXPECT_FALSE(root->child(0)->isExpanded());
     EXPECT_TRUE(root->child(1)->isExpanded());
     EXPECT_FALSE(root->child(2)->isExpanded());
-    EXPECT_EQ(root->child(2)->childCount(), 0);  // never tried
+    EXPECT_EQ(root->child(2)->childCount(), 0); // never tried
 }
 
 TEST_F(ShellTree, ExpandingAgainShowsNewFoldersDropsVanishedOnesAndKeepsTheSelection)
@@ -167,7 +167,7 @@ TEST_F(ShellTree, ExpandingAgainShowsNewFoldersDropsVanishedOnesAndKeepsTheSelec
     Mkdir("a/new");
     a->setExpanded(true);
     EXPECT_EQ(Captions(a), QStringList({"keep", "new"}));
-    EXPECT_EQ(Child(a, "keep"), keep);  // same item, its sub-tree and the selection intact
+    EXPECT_EQ(Child(a, "keep"), keep); // same item, its sub-tree and the selection intact
     EXPECT_EQ(m_tree.GetSelectedPath(), P("a/keep/inner"));
     EXPECT_EQ(spy.count(), 0);
 }
@@ -203,7 +203,7 @@ TEST_F(ShellTree, LinksBackUpTheTreeAreShownButNeverExpanded)
     root->setExpanded(true);
     QTreeWidgetItem *a = root->child(0);
     a->setExpanded(true);
-    EXPECT_EQ(Captions(a), QStringList({"b", "side"}));  // the dangling link is no folder
+    EXPECT_EQ(Captions(a), QStringList({"b", "side"})); // the dangling link is no folder
 
     QTreeWidgetItem *b = Child(a, "b");
     b->setExpanded(true);
@@ -229,7 +229,7 @@ TEST_F(ShellTree, AFolderAsRootShowsItsOwnFolders)
     EXPECT_EQ(CShellTreeCtrl::GetItemPath(root), P("top"));
     root->setExpanded(true);
     EXPECT_EQ(Captions(root), QStringList({"one", "two"}));
-    m_tree.AddRootFolderContent(P("top/one"));  // a second call replaces the tree
+    m_tree.AddRootFolderContent(P("top/one")); // a second call replaces the tree
     EXPECT_EQ(m_tree.topLevelItemCount(), 1);
     EXPECT_EQ(m_tree.GetRootItem()->text(0), "one");
 }
@@ -246,7 +246,7 @@ TEST(ShellPlaces, OnlyVolumesAUserBrowsesAreListed)
     EXPECT_FALSE(IsUserVolume("/run/user/1000", "ext4", true));
     EXPECT_FALSE(IsUserVolume("/snap/core/1", "squashfs", true));
     EXPECT_FALSE(IsUserVolume("/boot/efi", "vfat", true));
-    EXPECT_FALSE(IsUserVolume("/etc/hosts", "ext4", false));  // a container's bind-mounted file
+    EXPECT_FALSE(IsUserVolume("/etc/hosts", "ext4", false)); // a container's bind-mounted file
     EXPECT_EQ(VolumeCaption("/media/me/USB", "  "), "/media/me/USB");
     EXPECT_EQ(VolumeCaption("/media/me/USB", "Stick"), "Stick");
 
