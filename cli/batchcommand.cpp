@@ -33,7 +33,7 @@ bool ParseColor(std::string text, COLORREF &out)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 const char *BatchUsage()
 {
@@ -57,6 +57,8 @@ const char *BatchUsage()
            "  --font-size PX       watermark character height in pixels (default 16)\n"
            "  --color RRGGBB       watermark colour (default FF7A7A)\n"
            "  --overwrite ask|rename|overwrite   when an output exists (default ask)\n"
+           "  --jobs N             files converted at once (default: one per core); the log,\n"
+           "                       the questions and the outputs keep the order of the files\n"
            "  --help               this text\n"
            "\n"
            "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
@@ -76,9 +78,11 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
     std::vector<std::string> inputs;
 
     static const std::map<std::string, const char *> formats = {
-        {"keep", ""}, {"jpg", "JPG"}, {"bmp", "BMP"}, {"pcx", "PCX"}, {"gif", "GIF"}, {"png", "PNG"}, {"tif", "TIF"}};
+        {"keep", ""},   {"jpg", "JPG"}, {"bmp", "BMP"}, {"pcx", "PCX"},
+        {"gif", "GIF"}, {"png", "PNG"}, {"tif", "TIF"}};
     static const std::map<std::string, int> rules = {{"fit", 0}, {"width", 1}, {"height", 2}, {"stretch", 3}};
-    static const std::map<std::string, int> rotations = {{"-90", ROTATE_LEFT}, {"90", ROTATE_RIGHT}, {"180", ROTATE_180}};
+    static const std::map<std::string, int> rotations = {
+        {"-90", ROTATE_LEFT}, {"90", ROTATE_RIGHT}, {"180", ROTATE_180}};
     static const std::map<std::string, int> policies = {
         {"ask", OVERWRITE_ASK}, {"rename", OVERWRITE_RENAME}, {"overwrite", OVERWRITE_REPLACE}};
 
@@ -175,6 +179,12 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
                 error = "--color takes six hexadecimal digits, RRGGBB";
                 return std::nullopt;
             }
+        } else if (a == "--jobs") {
+            if (!ParseNumber(v, 1, 64, n)) {
+                error = "--jobs takes a number from 1 to 64";
+                return std::nullopt;
+            }
+            cmd.jobs = int(n);
         } else if (a == "--overwrite") {
             const auto it = policies.find(v);
             if (it == policies.end()) {
@@ -203,7 +213,9 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         const bool needW = rule != 2, needH = rule != 1;
         if ((needW && !width) || (needH && !height)) {
             error = "--resize " + resize + " needs " +
-                    (needW && needH ? "--width and --height" : needW ? "--width" : "--height");
+                    (needW && needH ? "--width and --height"
+                     : needW        ? "--width"
+                                    : "--height");
             return std::nullopt;
         }
         job.SetResizeFlag(true);
@@ -226,7 +238,7 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             for (const std::string &name : ListImageFiles(folder))
                 files.push_back(prefix + name);
         } else {
-            files.push_back(in);  // a missing file is reported by the run
+            files.push_back(in); // a missing file is reported by the run
         }
     }
     if (inputs.empty()) {

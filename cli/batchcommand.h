@@ -8,9 +8,10 @@
 #include <vector>
 
 struct BatchCommand {
-    CConvertJob job;               // sources filled in, folders expanded
-    bool overwriteGiven = false;   // --overwrite was on the command line
+    CConvertJob job;             // sources filled in, folders expanded
+    bool overwriteGiven = false; // --overwrite was on the command line
     bool help = false;
+    int jobs = 0; // files converted at once; 0: one per core
 };
 
 // Parses the arguments (without the program name). On a usage error returns

@@ -20,7 +20,7 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &
         std::fprintf(stderr, "velmora-batch: %s\n", message.toLocal8Bit().constData());
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -51,7 +51,11 @@ int main(int argc, char **argv)
 
     FILE *terminal = isatty(STDIN_FILENO) ? stdin : nullptr;
     TerminalReporter reporter(terminal, stdout, stderr);
-    ConvertWorker worker(cmd->job, reporter);
+    const int jobs = cmd->jobs > 0 ? cmd->jobs : ConvertWorker::DefaultWorkerCount();
+    // One job means one thread, pixel operations included.
+    if (jobs == 1)
+        CxImage::SetThreadLimit(1);
+    ConvertWorker worker(cmd->job, reporter, jobs);
     worker.Run();
     return reporter.Finished() && worker.GetErrorCount() == 0 ? 0 : 1;
 }

@@ -4,9 +4,11 @@
 #include "cximage.h"
 #include "naming.h"
 #include "outputwriter.h"
-#include "pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <sys/stat.h>
 
 std::string convertlog::Summary(int files, int converted, int errors)
@@ -16,29 +18,48 @@ std::string convertlog::Summary(int files, int converted, int errors)
     return text;
 }
 
-ConvertWorker::ConvertWorker(CConvertJob job, IConvertReporter &reporter)
-    : m_job(std::move(job)), m_reporter(reporter)
+ConvertWorker::ConvertWorker(CConvertJob job, IConvertReporter &reporter, int workers)
+    : m_job(std::move(job)), m_reporter(reporter), m_workers(workers > 0 ? workers : DefaultWorkerCount())
 {
+}
+
+int ConvertWorker::DefaultWorkerCount()
+{
+    constexpr int kMost = 64;
+    if (const char *env = std::getenv("VELMORA_JOBS")) {
+        char *end = nullptr;
+        const long n = std::strtol(env, &end, 10);
+        if (end != env && *end == '\0' && n > 0)
+            return int(std::min<long>(n, kMost));
+    }
+    return int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(kMost)));
 }
 
 void ConvertWorker::Run(std::stop_token stop)
 {
     const int count = m_job.GetFileCount();
     m_errors = 0;
-    CxImage image(CXIMAGE_FORMAT_UNKNOWN);
-    for (int i = 0; i < count; ++i) {
-        if (stop.stop_requested())
-            return;
-        switch (ConvertOne(i, image, stop)) {
-        case Step::Next: break;
-        case Step::Stop: return;
-        case Step::EndRun:
-            if (!stop.stop_requested())
-                m_reporter.ConvertDone();
-            return;
+    m_written.clear();
+    {
+        // One worker prepares each file itself when it comes to it; more
+        // prepare ahead, a couple of files each at most.
+        const int helpers = m_workers > 1 ? m_workers : 0;
+        PrepareAhead ahead(m_job, helpers, 2 * m_workers, stop);
+        for (int i = 0; i < count; ++i) {
+            if (stop.stop_requested())
+                return;
+            switch (ConvertOne(i, ahead, stop)) {
+            case Step::Next:
+                break;
+            case Step::Stop:
+                return;
+            case Step::EndRun:
+                if (!stop.stop_requested())
+                    m_reporter.ConvertDone();
+                return;
+            }
         }
     }
-    image.Destroy();
     if (stop.stop_requested())
         return;
     const std::string summary = convertlog::Summary(count, count - m_errors, m_errors);
@@ -47,9 +68,31 @@ void ConvertWorker::Run(std::stop_token stop)
     m_reporter.ConvertDone();
 }
 
-ConvertWorker::Step ConvertWorker::ConvertOne(int i, CxImage &image, const std::stop_token &stop)
+namespace {
+
+std::string CanonicalPath(const std::string &path)
+{
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : p.string();
+}
+
+} // namespace
+
+void ConvertWorker::NoteWritten(const std::string &path)
+{
+    m_written.insert(CanonicalPath(path));
+}
+
+bool ConvertWorker::WasWritten(const std::string &path) const
+{
+    return !m_written.empty() && m_written.count(CanonicalPath(path)) != 0;
+}
+
+ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const std::stop_token &stop)
 {
     using namespace convertlog;
+    using Kind = PreparedFile::Kind;
     const int count = m_job.GetFileCount();
     const std::string path = m_job.GetFile(i);
     auto percent = [&] {
@@ -64,22 +107,33 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, CxImage &image, const std::
     m_reporter.AnimateStatus();
     m_reporter.AppendLog(kFrom + path + kLineEnd);
     if (!FileExists(path)) {
+        ahead.Discard(i);
         fail(kMissing);
         return Step::Next;
     }
     // Folders, pipes and devices are never opened: a pipe would block.
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        ahead.Discard(i);
         fail(kOpenError);
         return Step::Next;
     }
-    const std::uint32_t sourceType = TypeFromExtension(LowerExtension(path));
-    if (!image.Load(path.c_str(), sourceType)) {
-        fail(kOpenError);
-        return Step::Next;
+    // A source this run has written since it began must be read as it is
+    // now, not as it was when it was prepared ahead.
+    PreparedFile prepared;
+    if (WasWritten(path)) {
+        ahead.Discard(i);
+        prepared = ahead.PrepareNow(i);
+    } else {
+        prepared = ahead.Take(i);
     }
-    if (stop.stop_requested())
+    if (stop.stop_requested() || prepared.kind == Kind::Stopped)
         return Step::Stop;
+    if (prepared.kind == Kind::NotLoaded) {
+        fail(kOpenError);
+        return Step::Next;
+    }
+    const std::uint32_t sourceType = prepared.sourceType;
 
     OutputName out = MakeOutputPath(m_job, path, sourceType, count);
     if (FileExists(out.path)) {
@@ -88,15 +142,15 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, CxImage &image, const std::
             const OverwriteAnswer answer = m_reporter.AskOverwrite(OverwriteQuestion(out.path));
             if (stop.stop_requested())
                 return Step::Stop;
-            if (answer.choice == OverwriteChoice::Cancel) {
-                image.Destroy();
+            if (answer.choice == OverwriteChoice::Cancel)
                 return Step::EndRun;
-            }
             choice = answer.choice;
             if (answer.remember)
-                m_job.m_nOverwrite = choice == OverwriteChoice::Overwrite ? OVERWRITE_REPLACE : OVERWRITE_RENAME;
+                m_job.m_nOverwrite =
+                    choice == OverwriteChoice::Overwrite ? OVERWRITE_REPLACE : OVERWRITE_RENAME;
         } else {
-            choice = m_job.m_nOverwrite == OVERWRITE_RENAME ? OverwriteChoice::AutoRename : OverwriteChoice::Overwrite;
+            choice = m_job.m_nOverwrite == OVERWRITE_RENAME ? OverwriteChoice::AutoRename
+                                                            : OverwriteChoice::Overwrite;
         }
         // Overwriting needs no deletion first: every output replaces its
         // target only once it is complete.
@@ -104,11 +158,14 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, CxImage &image, const std::
             out.path = MakeUniqueName(out.path);
     }
 
-    if (!m_job.m_bStamp && !m_job.m_bRotate && !m_job.m_bResize && out.type == sourceType) {
-        if (out.path != path && !CopyFileAtomically(path, out.path)) {
-            if (stop.stop_requested())
-                return Step::Stop;
-            fail(kSaveError);
+    if (prepared.kind == Kind::Copy) {
+        if (out.path != path) {
+            NoteWritten(out.path);
+            if (!CopyFileAtomically(path, out.path)) {
+                if (stop.stop_requested())
+                    return Step::Stop;
+                fail(kSaveError);
+            }
         }
         if (stop.stop_requested())
             return Step::Stop;
@@ -116,29 +173,38 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, CxImage &image, const std::
         return Step::Next;
     }
 
-    if (sourceType == CXIMAGE_FORMAT_GIF && out.type == CXIMAGE_FORMAT_GIF && image.GetNumFrames() > 1) {
-        const int frames = image.GetNumFrames();
-        image.Destroy();
-        switch (ConvertAnimatedGif(path, frames, out.path, m_job, m_reporter, stop)) {
-        case AnimatedResult::Written: break;
-        case AnimatedResult::Failed: ++m_errors; break;
-        case AnimatedResult::Stopped: return Step::Stop;
+    if (prepared.kind == Kind::Animated) {
+        NoteWritten(out.path);
+        switch (ConvertAnimatedGif(path, prepared.frames, out.path, m_job, m_reporter, stop)) {
+        case AnimatedResult::Written:
+            break;
+        case AnimatedResult::Failed:
+            ++m_errors;
+            break;
+        case AnimatedResult::Stopped:
+            return Step::Stop;
         }
         percent();
         return Step::Next;
     }
 
-    const TransformOutcome t = TransformImage(image, m_job, true);
-    if (stop.stop_requested())
-        return Step::Stop;
-    if (t.failed) {
+    if (prepared.kind == Kind::Failed) {
         m_reporter.AppendLog(kConvertError);
         fail(kSaveError);
+    } else if (prepared.kind == Kind::EncodeFailed) {
+        fail(kSaveError);
     } else {
-        PrepareForOutput(image, out.type, m_job, t.stampDrawn);
-        switch (WriteImage(image, out.path, out.type, stop)) {
-        case WriteResult::Stopped: return Step::Stop;
-        case WriteResult::Failed: fail(kSaveError); break;
+        NoteWritten(out.path);
+        const EncodedBytes &bytes = prepared.bytes;
+        const WriteResult written = WriteAtomically(out.path, stop, [&](CxFile &file) {
+            return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size;
+        });
+        switch (written) {
+        case WriteResult::Stopped:
+            return Step::Stop;
+        case WriteResult::Failed:
+            fail(kSaveError);
+            break;
         case WriteResult::Written:
             if (stop.stop_requested())
                 return Step::Stop;
@@ -158,8 +224,8 @@ int ConvertThreadProc(ConvertWorker *worker, std::stop_token stop)
     return 0;
 }
 
-ConvertRun::ConvertRun(CConvertJob job, IConvertReporter &reporter)
-    : m_worker(std::make_unique<ConvertWorker>(std::move(job), reporter))
+ConvertRun::ConvertRun(CConvertJob job, IConvertReporter &reporter, int workers)
+    : m_worker(std::make_unique<ConvertWorker>(std::move(job), reporter, workers))
 {
 }
 
@@ -172,9 +238,8 @@ ConvertRun::~ConvertRun()
 void ConvertRun::Start()
 {
     if (!m_thread.joinable())
-        m_thread = std::jthread([worker = m_worker.get()](std::stop_token stop) {
-            ConvertThreadProc(worker, std::move(stop));
-        });
+        m_thread = std::jthread(
+            [worker = m_worker.get()](std::stop_token stop) { ConvertThreadProc(worker, std::move(stop)); });
 }
 
 void ConvertRun::RequestStop()

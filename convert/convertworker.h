@@ -5,8 +5,10 @@
 #include "convertjob.h"
 #include "convertreporter.h"
 #include "cximage.h"
+#include "prepareahead.h"
 
 #include <memory>
+#include <set>
 #include <stop_token>
 #include <thread>
 
@@ -14,12 +16,20 @@ class ConvertWorker {
 public:
     // The worker keeps its own copy of the job (options, running number,
     // source list, font), so nothing the caller changes later reaches it.
-    ConvertWorker(CConvertJob job, IConvertReporter &reporter);
+    // With several workers, that many threads decode, transform and encode
+    // files ahead; naming, the question, every report and every write still
+    // happen on the running thread in source order, exactly as with one.
+    // 0 workers: DefaultWorkerCount().
+    ConvertWorker(CConvertJob job, IConvertReporter &reporter, int workers = 0);
 
     // The whole run on the calling thread. A stop request ends it between
     // steps: the file in flight is dropped (its temporary output removed)
     // and nothing more is reported.
     void Run(std::stop_token stop = {});
+
+    // Workers a run uses unless told otherwise: VELMORA_JOBS from the
+    // environment when set, else one per core.
+    static int DefaultWorkerCount();
 
     int GetErrorCount() const { return m_errors; }
     // The job as the run left it (running number, remembered policy).
@@ -27,11 +37,16 @@ public:
 
 private:
     enum class Step { Next, Stop, EndRun };
-    Step ConvertOne(int index, CxImage &image, const std::stop_token &stop);
+    Step ConvertOne(int index, PrepareAhead &ahead, const std::stop_token &stop);
+    // Notes a file this run wrote, so a later source of that name is read anew.
+    void NoteWritten(const std::string &path);
+    bool WasWritten(const std::string &path) const;
 
     CConvertJob m_job;
     IConvertReporter &m_reporter;
+    int m_workers = 1;
     int m_errors = 0;
+    std::set<std::string> m_written;
 };
 
 // Thread body of a run: returns 0 when the run ends.
@@ -41,7 +56,7 @@ int ConvertThreadProc(ConvertWorker *worker, std::stop_token stop);
 // for it, so no worker outlives the object that started it.
 class ConvertRun {
 public:
-    ConvertRun(CConvertJob job, IConvertReporter &reporter);
+    ConvertRun(CConvertJob job, IConvertReporter &reporter, int workers = 0);
     ~ConvertRun();
     ConvertRun(const ConvertRun &) = delete;
     ConvertRun &operator=(const ConvertRun &) = delete;

@@ -45,7 +45,8 @@ static std::string Lower(std::string s)
     return s;
 }
 
-OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType, int fileCount)
+OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
+                          int fileCount)
 {
     if (job.m_szOutDir.empty() && job.m_szFormat.empty() && !job.m_bRename)
         return OutputName{source, sourceType};
@@ -57,7 +58,10 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
 
     if (job.m_bRename) {
         if (job.m_nStartNumber > 0) {
-            const char *pattern = fileCount > 99999 ? "%06d" : fileCount > 9999 ? "%05d" : fileCount > 999 ? "%04d" : "%03d";
+            const char *pattern = fileCount > 99999  ? "%06d"
+                                  : fileCount > 9999 ? "%05d"
+                                  : fileCount > 999  ? "%04d"
+                                                     : "%03d";
             char number[16];
             std::snprintf(number, sizeof number, pattern, job.m_nStartNumber);
             base = number;
@@ -84,6 +88,13 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
     return out;
 }
 
+std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType)
+{
+    if (!job.m_szFormat.empty() && Lower(job.m_szFormat) != LowerExtension(source))
+        return TypeFromExtension(Lower(job.m_szFormat));
+    return sourceType;
+}
+
 bool FileExists(const std::string &path)
 {
     struct stat st;
@@ -104,7 +115,8 @@ std::string MakeUniqueName(const std::string &path)
     if (stem.size() >= nameStart + 4) {
         const std::string tail = stem.substr(stem.size() - 4);
         if (tail[0] == '_' && std::isdigit(static_cast<unsigned char>(tail[1])) &&
-            std::isdigit(static_cast<unsigned char>(tail[2])) && std::isdigit(static_cast<unsigned char>(tail[3]))) {
+            std::isdigit(static_cast<unsigned char>(tail[2])) &&
+            std::isdigit(static_cast<unsigned char>(tail[3]))) {
             counter = std::stoll(tail.substr(1));
             stem.resize(stem.size() - 4);
         }
@@ -139,7 +151,7 @@ bool CopyFileAtomically(const std::string &source, const std::string &target)
         if (n == 0)
             break;
         if (std::fwrite(buffer, 1, n, writer.Stream()) != n)
-            return false;  // the writer drops its temporary file
+            return false; // the writer drops its temporary file
     }
     if (in.Error())
         return false;

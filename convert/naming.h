@@ -30,7 +30,11 @@ std::string LowerExtension(const std::string &path);
 // source's), renamed base name with the zero-padded running number (which
 // advances in job), and the format's capital extension when the format
 // changes. With no folder, format or renaming the source path itself.
-OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType, int fileCount);
+OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
+                          int fileCount);
+
+// The output type MakeOutputPath gives, without naming anything.
+std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType);
 
 // True when the file system has an entry of that name (a dangling link counts).
 bool FileExists(const std::string &path);

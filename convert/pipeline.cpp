@@ -25,14 +25,18 @@ std::int64_t Truncate(double v)
 bool Rotate(CxImage &img, std::int32_t type)
 {
     switch (type) {
-    case ROTATE_LEFT: return img.RotateLeft();
-    case ROTATE_RIGHT: return img.RotateRight();
-    case ROTATE_180: return img.Rotate180();
-    default: return true;  // no choice made
+    case ROTATE_LEFT:
+        return img.RotateLeft();
+    case ROTATE_RIGHT:
+        return img.RotateRight();
+    case ROTATE_180:
+        return img.Rotate180();
+    default:
+        return true; // no choice made
     }
 }
 
-}  // namespace
+} // namespace
 
 ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t H)
 {
@@ -75,14 +79,49 @@ void DrawStamp(CxImage &img, const CConvertJob &job)
     img.DrawStringEx(x, y, &info, false);
 }
 
-TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge)
+namespace {
+
+bool TurnsQuarter(const CConvertJob &job)
+{
+    return job.m_bRotate && (job.m_nrotateType == ROTATE_LEFT || job.m_nrotateType == ROTATE_RIGHT);
+}
+
+} // namespace
+
+CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
+{
+    if (!job.m_bResize)
+        return {};
+    const bool turned = TurnsQuarter(job);
+    const int rule = job.m_nResizeType, W = job.m_nWidth, H = job.m_nHeight;
+    return [=](int srcW, int srcH, int &hintW, int &hintH) {
+        const int w = turned ? srcH : srcW, h = turned ? srcW : srcH;
+        const ResizeTarget t = ComputeResize(w, h, rule, W, H);
+        if (t.width <= 0 || t.height <= 0 || t.width >= w || t.height >= h)
+            return; // not a shrink in both directions (never skipped then): decode it whole
+        const double hw = std::ceil(double(t.width) * kReducedDecodeMargin);
+        const double hh = std::ceil(double(t.height) * kReducedDecodeMargin);
+        if (hw >= w || hh >= h)
+            return;
+        hintW = int(turned ? hh : hw);
+        hintH = int(turned ? hw : hh);
+    };
+}
+
+TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge, int fileWidth,
+                                int fileHeight)
 {
     TransformOutcome out;
     if (job.m_bRotate && !Rotate(img, job.m_nrotateType))
         out.failed = true;
 
     if (job.m_bResize && !out.failed) {
-        const int w = img.GetWidth(), h = img.GetHeight();
+        int w = img.GetWidth(), h = img.GetHeight();
+        if (fileWidth > 0 && fileHeight > 0) {
+            const bool turned = TurnsQuarter(job);
+            w = turned ? fileHeight : fileWidth;
+            h = turned ? fileWidth : fileHeight;
+        }
         const ResizeTarget t = ComputeResize(w, h, job.m_nResizeType, job.m_nWidth, job.m_nHeight);
         const bool skip = consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height);
         if (!skip && !img.Resample(long(t.width), long(t.height), 0))

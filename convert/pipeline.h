@@ -22,13 +22,24 @@ ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t 
 extern const long kSharpenKernel[9];
 
 struct TransformOutcome {
-    bool failed = false;      // a rotation or resample returned false
-    bool stampDrawn = false;  // the watermark was drawn (JPEG quality 95)
+    bool failed = false;     // a rotation or resample returned false
+    bool stampDrawn = false; // the watermark was drawn (JPEG quality 95)
 };
 
 // Rotation, resize (consulting don't-enlarge when asked), sharpen (runs even
-// after a failure) and stamp, in that order.
-TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge = true);
+// after a failure) and stamp, in that order. The resize size comes from the
+// file's own size (fileWidth x fileHeight, before rotation) when given, so a
+// reduced decode ends at exactly the size a full one would.
+TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge = true,
+                                int fileWidth = 0, int fileHeight = 0);
+
+// How far past the final size a reduced JPEG decode must stay, so that the
+// resampler still has real detail to work from.
+inline constexpr double kReducedDecodeMargin = 1.0;
+
+// A load rule that decodes a JPEG at a reduced scale when the job's resize
+// will shrink it enough; empty when the job never shrinks.
+CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job);
 
 // The watermark at the lower right: x = width - text width - 10, y = height - 10.
 void DrawStamp(CxImage &img, const CConvertJob &job);
@@ -39,7 +50,7 @@ void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &jo
 
 enum class ConvertResult {
     Saved,
-    TransformFailed,  // nothing was written
+    TransformFailed, // nothing was written
     SaveFailed,
 };
 

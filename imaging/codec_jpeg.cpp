@@ -15,8 +15,8 @@
 #include <new>
 #include <vector>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace {
 
@@ -49,7 +49,7 @@ void OnOutputMessage(j_common_ptr) {}
 void OnEmitMessage(j_common_ptr cinfo, int level)
 {
     if (level >= 0)
-        return;  // trace output
+        return; // trace output
     // Warnings that mean pixels were lost or invented make the file unreadable
     // for us; harmless ones (stray bytes between markers, odd JFIF versions)
     // are tolerated.
@@ -70,8 +70,7 @@ void OnEmitMessage(j_common_ptr cinfo, int level)
 
 void OnProgress(j_common_ptr cinfo)
 {
-    if (cinfo->is_decompressor &&
-        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+    if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
         FailWith(cinfo, "too many progressive scans");
 }
 
@@ -219,7 +218,7 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         break;
     case JCS_CMYK:
     case JCS_YCCK:
-        cinfo->out_color_space = JCS_CMYK;  // libjpeg turns YCCK into CMYK
+        cinfo->out_color_space = JCS_CMYK; // libjpeg turns YCCK into CMYK
         cmyk = true;
         break;
     default:
@@ -231,12 +230,17 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     // hint (these have fast IDCTs; other M/8 factors are not worth it).
     cinfo->scale_num = 1;
     cinfo->scale_denom = 1;
-    if (req.hintWidth > 0 || req.hintHeight > 0) {
+    int hintW = req.hintWidth, hintH = req.hintHeight;
+    if (req.hintRule && *req.hintRule) {
+        hintW = hintH = 0;
+        (*req.hintRule)(srcW, srcH, hintW, hintH);
+    }
+    if (hintW > 0 || hintH > 0) {
         for (unsigned denom = 8; denom > 1; denom /= 2) {
             cinfo->scale_denom = denom;
             jpeg_calc_output_dimensions(cinfo);
-            if ((req.hintWidth <= 0 || int(cinfo->output_width) >= req.hintWidth) &&
-                (req.hintHeight <= 0 || int(cinfo->output_height) >= req.hintHeight))
+            if ((hintW <= 0 || int(cinfo->output_width) >= hintW) &&
+                (hintH <= 0 || int(cinfo->output_height) >= hintH))
                 break;
             cinfo->scale_denom = 1;
         }
@@ -253,7 +257,7 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         if (cmyk)
             d->scratch.resize(std::size_t(w) * 4);
     } catch (const std::bad_alloc &) {
-        allocated = false;  // never jump out of a handler
+        allocated = false; // never jump out of a handler
     }
     if (!allocated)
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
@@ -262,7 +266,9 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
 
     jpeg_start_decompress(cinfo);
     if (int(cinfo->output_width) != w || int(cinfo->output_height) != h ||
-        cinfo->output_components != (grey ? 1 : cmyk ? 4 : 3))
+        cinfo->output_components != (grey   ? 1
+                                     : cmyk ? 4
+                                            : 3))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "unexpected JPEG layout");
 
     if (!cmyk) {
@@ -342,7 +348,7 @@ void WriteJpeg(JpegEncoder &enc, const CxImage &img, CxFile &file)
     jpeg_finish_compress(cinfo);
 }
 
-}  // namespace
+} // namespace
 
 namespace cxcodec {
 
@@ -396,4 +402,4 @@ bool EncodeJpeg(const CxImage &img, CxFile &file)
     return true;
 }
 
-}  // namespace cxcodec
+} // namespace cxcodec

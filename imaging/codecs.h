@@ -12,9 +12,11 @@ namespace cxcodec {
 
 // What a caller asked of a decode.
 struct DecodeRequest {
-    int frame = 0;       // GIF frame to compose
-    int hintWidth = 0;   // reduced decode allowed while the result still covers
-    int hintHeight = 0;  // hintWidth x hintHeight (0, 0: full size)
+    int frame = 0;      // GIF frame to compose
+    int hintWidth = 0;  // reduced decode allowed while the result still covers
+    int hintHeight = 0; // hintWidth x hintHeight (0, 0: full size)
+    // When set, decides the hint from the file's own size instead.
+    const CxImage::LoadSizeRule *hintRule = nullptr;
 };
 
 // Extra facts a GIF decode reports besides the image.
@@ -38,10 +40,10 @@ bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 // the stream fails. Formats without transparency composite onto white.
 bool EncodeBmp(const CxImage &img, CxFile &file);
 bool EncodePcx(const CxImage &img, CxFile &file);
-bool EncodeJpeg(const CxImage &img, CxFile &file);  // img.GetJpegQuality()
+bool EncodeJpeg(const CxImage &img, CxFile &file); // img.GetJpegQuality()
 bool EncodePng(const CxImage &img, CxFile &file);
 bool EncodeTiff(const CxImage &img, CxFile &file);
-bool EncodeGif(const CxImage &img, CxFile &file);  // one frame, no loop extension
+bool EncodeGif(const CxImage &img, CxFile &file); // one frame, no loop extension
 
 // Row helpers for encoders: row y (from the top) of any image as B,G,R
 // bytes (onWhite: transparency composited onto white, else ignored) or as
@@ -52,7 +54,7 @@ void RowToRGBA(const CxImage &img, int y, std::uint8_t *rgba);
 // Cuts a byte string to at most max bytes without splitting a UTF-8 sequence.
 void CutUtf8(std::string &s, std::size_t max);
 
-}  // namespace cxcodec
+} // namespace cxcodec
 
 // Gives codecs the frame facts that callers only read.
 struct CxImageAccess {

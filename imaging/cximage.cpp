@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "codecs.h"
+#include "pixelops.h"
 
 #include <QImage>
 
@@ -20,7 +21,7 @@ bool IsPalettedBpp(int bpp)
     return bpp == 1 || bpp == 4 || bpp == 8;
 }
 
-}  // namespace
+} // namespace
 
 void LOGFONT::SetFaceName(const char *name)
 {
@@ -127,6 +128,17 @@ void CxImage::TakePixels(CxImage &&other)
     other.Destroy();
 }
 
+int &cxops::ThreadLimit()
+{
+    thread_local int limit = 0;
+    return limit;
+}
+
+void CxImage::SetThreadLimit(int threads)
+{
+    cxops::ThreadLimit() = std::max(0, threads);
+}
+
 void CxImage::SetLoadSizeHint(int width, int height)
 {
     m_hintWidth = std::max(0, width);
@@ -178,24 +190,40 @@ bool CxImage::Decode(CxFile *file, std::uint32_t imagetype)
 
 bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype)
 {
-    (void)imagetype;  // the bytes decide; the caller's guess is only a guess
+    (void)imagetype; // the bytes decide; the caller's guess is only a guess
     Destroy();
     const std::uint32_t format = data ? DetectFormat(data, size) : CXIMAGE_FORMAT_UNKNOWN;
     cxcodec::DecodeRequest req;
     req.frame = m_frame;
     req.hintWidth = m_hintWidth;
     req.hintHeight = m_hintHeight;
+    if (m_hintRule)
+        req.hintRule = &m_hintRule;
 
     CxImage out;
     bool ok = false;
     switch (format) {
-    case CXIMAGE_FORMAT_BMP: ok = cxcodec::DecodeBmp(data, size, out, req); break;
-    case CXIMAGE_FORMAT_GIF: ok = cxcodec::DecodeGif(data, size, out, req); break;
-    case CXIMAGE_FORMAT_JPG: ok = cxcodec::DecodeJpeg(data, size, out, req); break;
-    case CXIMAGE_FORMAT_PNG: ok = cxcodec::DecodePng(data, size, out, req); break;
-    case CXIMAGE_FORMAT_TIF: ok = cxcodec::DecodeTiff(data, size, out, req); break;
-    case CXIMAGE_FORMAT_PCX: ok = cxcodec::DecodePcx(data, size, out, req); break;
-    default: SetError("unknown file format"); return false;
+    case CXIMAGE_FORMAT_BMP:
+        ok = cxcodec::DecodeBmp(data, size, out, req);
+        break;
+    case CXIMAGE_FORMAT_GIF:
+        ok = cxcodec::DecodeGif(data, size, out, req);
+        break;
+    case CXIMAGE_FORMAT_JPG:
+        ok = cxcodec::DecodeJpeg(data, size, out, req);
+        break;
+    case CXIMAGE_FORMAT_PNG:
+        ok = cxcodec::DecodePng(data, size, out, req);
+        break;
+    case CXIMAGE_FORMAT_TIF:
+        ok = cxcodec::DecodeTiff(data, size, out, req);
+        break;
+    case CXIMAGE_FORMAT_PCX:
+        ok = cxcodec::DecodePcx(data, size, out, req);
+        break;
+    default:
+        SetError("unknown file format");
+        return false;
     }
     if (!ok || !out.IsValid()) {
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
@@ -235,13 +263,27 @@ bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
         imagetype = m_type;
     bool ok = false;
     switch (imagetype) {
-    case CXIMAGE_FORMAT_BMP: ok = cxcodec::EncodeBmp(*this, *file); break;
-    case CXIMAGE_FORMAT_GIF: ok = cxcodec::EncodeGif(*this, *file); break;
-    case CXIMAGE_FORMAT_JPG: ok = cxcodec::EncodeJpeg(*this, *file); break;
-    case CXIMAGE_FORMAT_PNG: ok = cxcodec::EncodePng(*this, *file); break;
-    case CXIMAGE_FORMAT_TIF: ok = cxcodec::EncodeTiff(*this, *file); break;
-    case CXIMAGE_FORMAT_PCX: ok = cxcodec::EncodePcx(*this, *file); break;
-    default: SetError("unknown output format"); return false;
+    case CXIMAGE_FORMAT_BMP:
+        ok = cxcodec::EncodeBmp(*this, *file);
+        break;
+    case CXIMAGE_FORMAT_GIF:
+        ok = cxcodec::EncodeGif(*this, *file);
+        break;
+    case CXIMAGE_FORMAT_JPG:
+        ok = cxcodec::EncodeJpeg(*this, *file);
+        break;
+    case CXIMAGE_FORMAT_PNG:
+        ok = cxcodec::EncodePng(*this, *file);
+        break;
+    case CXIMAGE_FORMAT_TIF:
+        ok = cxcodec::EncodeTiff(*this, *file);
+        break;
+    case CXIMAGE_FORMAT_PCX:
+        ok = cxcodec::EncodePcx(*this, *file);
+        break;
+    default:
+        SetError("unknown output format");
+        return false;
     }
     if (ok && (!file->Flush() || file->Error()))
         ok = false;
@@ -347,7 +389,8 @@ RGBQUAD CxImage::GetPixelColor(int x, int y) const
     const std::size_t row = std::size_t(y) * std::size_t(m_stride);
     if (m_bpp == 24) {
         const BYTE *p = m_pixels.data() + row + std::size_t(x) * 3;
-        const BYTE a = m_alpha.empty() ? 255 : m_alpha[std::size_t(y) * std::size_t(m_width) + std::size_t(x)];
+        const BYTE a =
+            m_alpha.empty() ? 255 : m_alpha[std::size_t(y) * std::size_t(m_width) + std::size_t(x)];
         return RGBQUAD{p[0], p[1], p[2], a};
     }
     const BYTE index = m_pixels[row + std::size_t(x)];
@@ -582,4 +625,4 @@ void RowToRGBA(const CxImage &img, int y, std::uint8_t *rgba)
     }
 }
 
-}  // namespace cxcodec
+} // namespace cxcodec

@@ -43,6 +43,7 @@
 #include "cxtypes.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,18 +53,18 @@ class QPainter;
 // What DrawStringEx draws. Callers fill text, font and colour; the other
 // fields keep their defaults unless a caller wants them.
 struct tagCxTextInfo {
-    std::string text;  // UTF-8
+    std::string text; // UTF-8
     LOGFONT lfont;
     COLORREF fcolor = RGB(0, 0, 0);
     // Alignment of multi-line text: 0 left, 1 centre, 2 right.
     int align = 0;
-    bool smooth = true;  // anti-aliased
+    bool smooth = true; // anti-aliased
     // Optional box behind the text.
     bool opaque = false;
     COLORREF bcolor = RGB(255, 255, 255);
-    int b_opacity = 0;   // 0..100 percent of the box's transparency
-    int b_outline = 0;   // outline width in pixels
-    int b_round = 0;     // corner radius in pixels
+    int b_opacity = 0; // 0..100 percent of the box's transparency
+    int b_outline = 0; // outline width in pixels
+    int b_round = 0;   // corner radius in pixels
 };
 using CXTEXTINFO = tagCxTextInfo;
 
@@ -93,8 +94,7 @@ public:
     // caller expects (0: unknown) and a mislabelled file still loads.
     bool Load(const char *filename, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
     bool Decode(CxFile *file, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
-    bool Decode(const std::uint8_t *data, std::size_t size,
-                std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
+    bool Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
     // Writes through a temporary file beside the target, renamed into place
     // only when complete. Type 0 writes the format the image was loaded from.
     bool Save(const char *filename, std::uint32_t imagetype);
@@ -124,6 +124,16 @@ public:
     void SetJpegQuality(BYTE quality) { m_jpegQuality = quality > 100 ? 100 : quality; }
     BYTE GetJpegQuality() const { return m_jpegQuality; }
     void SetLoadSizeHint(int width, int height);
+    // Decides the hint once the file's own size is known (it replaces any
+    // fixed hint while set): fn(srcWidth, srcHeight, hintWidth, hintHeight)
+    // leaves the hint at 0, 0 for a full-size decode.
+    using LoadSizeRule = std::function<void(int, int, int &, int &)>;
+    void SetLoadSizeRule(LoadSizeRule rule) { m_hintRule = std::move(rule); }
+
+    // Threads a pixel operation started on the calling thread may use: 1
+    // keeps it on that thread (a batch that runs one file per core), 0 lets
+    // it use every core.
+    static void SetThreadLimit(int threads);
 
     // --- Pixels ---------------------------------------------------------------
     BYTE *GetBits(int row = 0);
@@ -141,15 +151,19 @@ public:
     void SetPixelIndex(int x, int y, BYTE index);
 
     bool AlphaIsValid() const { return !m_alpha.empty(); }
-    bool AlphaCreate();  // opaque plane; 24-bit images only
-    void AlphaDelete() { m_alpha.clear(); m_alpha.shrink_to_fit(); }
+    bool AlphaCreate(); // opaque plane; 24-bit images only
+    void AlphaDelete()
+    {
+        m_alpha.clear();
+        m_alpha.shrink_to_fit();
+    }
     BYTE *AlphaGetPointer(int row = 0);
     const BYTE *AlphaGetPointer(int row = 0) const;
     // True when any pixel is not fully opaque.
     bool IsTransparent() const;
 
     int GetTransIndex() const { return m_transIndex; }
-    void SetTransIndex(int index);  // -1 for none
+    void SetTransIndex(int index); // -1 for none
     RGBQUAD GetTransColor() const;
     void SetTransColor(RGBQUAD color);
 
@@ -169,8 +183,7 @@ public:
     // Maps to the given palette (256 entries when null: built from the image),
     // with Floyd-Steinberg error diffusion when asked. Alpha becomes a
     // transparent index taken from an entry no opaque pixel uses.
-    bool DecreaseBpp(DWORD nbit, bool errordiffusion, const RGBQUAD *ppal = nullptr,
-                     DWORD clrimportant = 0);
+    bool DecreaseBpp(DWORD nbit, bool errordiffusion, const RGBQUAD *ppal = nullptr, DWORD clrimportant = 0);
 
     // Burns text into the pixels, (x, y) the left end of the baseline. With
     // bSetAlpha the text's coverage is also made opaque in the alpha plane.
@@ -201,7 +214,7 @@ protected:
     int m_stride = 0;
     std::vector<BYTE> m_pixels;
     std::vector<RGBQUAD> m_palette;
-    std::vector<BYTE> m_alpha;  // width x height, rows not padded
+    std::vector<BYTE> m_alpha; // width x height, rows not padded
     int m_transIndex = -1;
     RGBQUAD m_transColor{};
     bool m_transColorSet = false;
@@ -216,6 +229,7 @@ protected:
     BYTE m_jpegQuality = 90;
     int m_hintWidth = 0;
     int m_hintHeight = 0;
+    LoadSizeRule m_hintRule;
     std::string m_lastError;
 
     friend struct CxImageAccess;

@@ -12,13 +12,19 @@
 
 namespace cxops {
 
+// Threads one operation may use on the calling thread (0: one per core).
+int &ThreadLimit();
+
 // How many bands to split `count` rows into: one per core when `work` (a
 // rough count of operations) makes threads pay for themselves, else one.
 inline int BandCount(int count, double work)
 {
     int bands = 1;
-    if (work > 4e6)
+    if (work > 4e6) {
         bands = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+        if (ThreadLimit() > 0)
+            bands = std::min(bands, ThreadLimit());
+    }
     return std::clamp(std::min(bands, count / 8), 1, 8);
 }
 
@@ -30,8 +36,7 @@ inline int BandStart(int count, int bands, int b)
 
 // Runs fn(begin, end) for each band, bands after the first on threads of
 // their own. True when every band returned true.
-template <class Fn>
-bool RunBands(int count, int bands, Fn &&fn)
+template <class Fn> bool RunBands(int count, int bands, Fn &&fn)
 {
     if (bands <= 1)
         return fn(0, count);
@@ -44,7 +49,7 @@ bool RunBands(int count, int bands, Fn &&fn)
         try {
             threads.emplace_back(run, b);
         } catch (const std::system_error &) {
-            run(b);  // no thread to be had: do it here
+            run(b); // no thread to be had: do it here
         }
     }
     run(0);
@@ -53,8 +58,7 @@ bool RunBands(int count, int bands, Fn &&fn)
     return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
 }
 
-template <class Fn>
-bool ParallelBands(int count, double work, Fn &&fn)
+template <class Fn> bool ParallelBands(int count, double work, Fn &&fn)
 {
     return RunBands(count, BandCount(count, work), fn);
 }
@@ -70,4 +74,4 @@ bool ResampleTo(const CxImage &src, int width, int height, CxImage &out);
 // image instead of their own.
 void DeliverInto(const CxImage &src, CxImage &dst, CxImage &&result);
 
-}  // namespace cxops
+} // namespace cxops

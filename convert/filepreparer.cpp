@@ -1,0 +1,79 @@
+#include "filepreparer.h"
+
+#include "animatedgif.h"
+#include "cxfile.h"
+#include "naming.h"
+#include "pipeline.h"
+
+#include <new>
+#include <sys/stat.h>
+
+void EncodedBytes::Free::operator()(std::uint8_t *p) const
+{
+    CxMemFile::FreeBuffer(p);
+}
+
+namespace {
+
+bool IsRegularFile(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool Encode(CxImage &image, std::uint32_t type, EncodedBytes &out)
+{
+    CxMemFile mem;
+    if (!mem.Open() || !image.Encode(&mem, type) || mem.Error())
+        return false;
+    out.size = std::size_t(mem.Size());
+    out.data.reset(mem.GetBuffer(true));
+    return out.data != nullptr || out.size == 0;
+}
+
+} // namespace
+
+PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxImage &image,
+                         const std::stop_token &stop)
+{
+    PreparedFile r;
+    // Folders, pipes and devices are never opened: a pipe would block.
+    if (!IsRegularFile(source))
+        return r;
+    r.sourceType = TypeFromExtension(LowerExtension(source));
+    r.outType = OutputTypeFor(job, source, r.sourceType);
+    const bool copy = !job.m_bStamp && !job.m_bRotate && !job.m_bResize && r.outType == r.sourceType;
+
+    image.SetLoadSizeRule(copy ? CxImage::LoadSizeRule() : ReducedDecodeRule(job));
+    const bool loaded = image.Load(source.c_str(), r.sourceType);
+    image.SetLoadSizeRule({});
+    if (!loaded)
+        return r;
+    r.frames = image.GetNumFrames();
+    if (stop.stop_requested()) {
+        r.kind = PreparedFile::Kind::Stopped;
+    } else if (copy) {
+        r.kind = PreparedFile::Kind::Copy;
+    } else if (r.sourceType == CXIMAGE_FORMAT_GIF && r.outType == CXIMAGE_FORMAT_GIF && r.frames > 1) {
+        r.kind = PreparedFile::Kind::Animated;
+    } else {
+        const TransformOutcome t =
+            TransformImage(image, job, true, image.GetSrcWidth(), image.GetSrcHeight());
+        if (stop.stop_requested()) {
+            r.kind = PreparedFile::Kind::Stopped;
+        } else if (t.failed) {
+            r.kind = PreparedFile::Kind::Failed;
+        } else {
+            PrepareForOutput(image, r.outType, job, t.stampDrawn);
+            bool ok = false;
+            try {
+                ok = Encode(image, r.outType, r.bytes);
+            } catch (const std::bad_alloc &) {
+                ok = false;
+            }
+            r.kind = ok ? PreparedFile::Kind::Encoded : PreparedFile::Kind::EncodeFailed;
+        }
+    }
+    image.Destroy();
+    return r;
+}

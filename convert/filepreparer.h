@@ -1,0 +1,45 @@
+// The part of converting one file that needs nothing from the files before
+// it: decoding, the transformations, the depth step and encoding into
+// memory. A run does this ahead, on several threads, and writes the results
+// in source order.
+#pragma once
+
+#include "convertjob.h"
+#include "cximage.h"
+
+#include <cstdint>
+#include <memory>
+#include <stop_token>
+#include <string>
+
+// Encoded output bytes, owned.
+struct EncodedBytes {
+    struct Free {
+        void operator()(std::uint8_t *p) const;
+    };
+    std::unique_ptr<std::uint8_t, Free> data;
+    std::size_t size = 0;
+};
+
+struct PreparedFile {
+    enum class Kind {
+        NotLoaded, // missing, not a regular file, or not decodable
+        Copy,      // no transformation and the same type: a plain copy
+        Animated,  // an animated GIF staying a GIF: converted when written
+        Failed,    // a transformation failed: nothing to write
+        Encoded,   // bytes ready for the output file
+        EncodeFailed,
+        Stopped, // a stop came first
+    };
+    Kind kind = Kind::NotLoaded;
+    std::uint32_t sourceType = CXIMAGE_FORMAT_UNKNOWN;
+    std::uint32_t outType = CXIMAGE_FORMAT_UNKNOWN;
+    int frames = 0;
+    EncodedBytes bytes;
+};
+
+// Does everything for source that does not depend on naming, with image as
+// the reusable decoding buffer. A JPEG that the resize shrinks a lot is
+// decoded at a reduced scale. Never reports anything.
+PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxImage &image,
+                         const std::stop_token &stop);

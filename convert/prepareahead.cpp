@@ -1,0 +1,92 @@
+#include "prepareahead.h"
+
+#include <algorithm>
+
+PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop)
+    : m_job(job), m_count(job.GetFileCount()), m_window(std::max(1, window)), m_runStop(std::move(stop)),
+      m_ready(std::size_t(std::max(0, m_count)))
+{
+    threads = std::clamp(threads, 0, std::max(0, m_count));
+    for (int t = 0; t < threads; ++t) {
+        try {
+            m_threads.emplace_back([this](std::stop_token own) { Loop(std::move(own)); });
+        } catch (const std::system_error &) {
+            break; // fewer helpers; Take prepares on its own thread if none
+        }
+    }
+}
+
+PrepareAhead::~PrepareAhead()
+{
+    for (std::jthread &t : m_threads)
+        t.request_stop();
+    m_changed.notify_all();
+    m_threads.clear(); // joins
+}
+
+void PrepareAhead::Loop(std::stop_token own)
+{
+    // One file per core already keeps every core busy.
+    CxImage::SetThreadLimit(1);
+    CxImage image(CXIMAGE_FORMAT_UNKNOWN);
+    for (;;) {
+        int index;
+        {
+            std::unique_lock lock(m_mutex);
+            const bool go = m_changed.wait(lock, own, [&] {
+                return m_runStop.stop_requested() || m_next >= m_count || m_next < m_taken + m_window;
+            });
+            if (!go || m_runStop.stop_requested() || m_next >= m_count)
+                return;
+            index = m_next++;
+        }
+        PreparedFile r;
+        try {
+            r = PrepareFile(m_job, m_job.GetFile(index), image, m_runStop);
+        } catch (...) {
+            image.Destroy();
+            r = PreparedFile{}; // as good as undecodable
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (index >= m_taken) // else the writer has gone past it
+                m_ready[std::size_t(index)] = std::move(r);
+        }
+        m_changed.notify_all();
+    }
+}
+
+PreparedFile PrepareAhead::Take(int index)
+{
+    std::unique_lock lock(m_mutex);
+    m_taken = index;
+    m_changed.notify_all();
+    if (m_threads.empty()) {
+        lock.unlock();
+        return PrepareNow(index);
+    }
+    m_changed.wait(lock, m_runStop, [&] { return m_ready[std::size_t(index)].has_value(); });
+    if (!m_ready[std::size_t(index)]) {
+        PreparedFile stopped;
+        stopped.kind = PreparedFile::Kind::Stopped;
+        return stopped;
+    }
+    PreparedFile r = std::move(*m_ready[std::size_t(index)]);
+    m_ready[std::size_t(index)].reset();
+    return r;
+}
+
+void PrepareAhead::Discard(int index)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_taken = std::max(m_taken, index + 1);
+        m_ready[std::size_t(index)].reset();
+    }
+    m_changed.notify_all();
+}
+
+PreparedFile PrepareAhead::PrepareNow(int index)
+{
+    return PrepareFile(m_job, m_job.GetFile(index), m_image, m_runStop);
+}
