@@ -1,0 +1,96 @@
+#include "aboutdlg.h"
+#include "appresources.h"
+#include "appversion.h"
+#include "ids_app.h"
+#include "ids_controls.h"
+#include "linklabel.h"
+#include "modal_answer.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+TEST(AboutDlg, ShowsTheIconTheVersionAndALinkToTheReadme)
+{
+    CAboutDlg dlg;
+    EXPECT_EQ(dlg.windowTitle(), "关于 Velmora");
+    EXPECT_EQ(dlg.objectName(), "100");
+    auto *version = ById<QLabel>(&dlg, appid::IDC_VERSION);
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->text(), appversion::ProductAndVersion());
+    EXPECT_EQ(version->text(), "Velmora 1.00");
+
+    auto *link = ById<CLinkLabel>(&dlg, appid::IDC_HOMEPAGE);
+    ASSERT_NE(link, nullptr);
+    const QString target = CAboutDlg::HomePageTarget();
+    EXPECT_TRUE(QFileInfo(target).isFile()) << target.toStdString();
+    EXPECT_TRUE(target.endsWith("/README.md"));
+    EXPECT_EQ(link->GetLinkTarget(), target);
+    EXPECT_EQ(link->text(), target); // no text of its own: it shows where it leads
+
+    bool iconShown = false;
+    for (QLabel *label : dlg.findChildren<QLabel *>())
+        iconShown |= !label->pixmap().isNull();
+    EXPECT_TRUE(iconShown);
+
+    QList<QUrl> opened;
+    link->SetOpener([&](const QUrl &url) {
+        opened.append(url);
+        return true;
+    });
+    dlg.show();
+    QTest::mouseClick(link, Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(target));
+}
+
+TEST(AboutDlg, OkAndEscapeCloseIt)
+{
+    for (bool useEscape : {false, true}) {
+        CAboutDlg dlg;
+        ModalAnswer<CAboutDlg> answer([useEscape](CAboutDlg *shown) {
+            if (useEscape)
+                QTest::keyClick(shown, Qt::Key_Escape);
+            else
+                ById<QPushButton>(shown, 1)->click();
+        });
+        EXPECT_EQ(dlg.DoModal(), useEscape ? QDialog::Rejected : QDialog::Accepted);
+        EXPECT_EQ(answer.count, 1);
+    }
+}
+
+TEST(AppResources, PicturesAndCursorsLoadByTheirIds)
+{
+    for (int id : {appid::IDB_ROTATE_90, appid::IDB_ROTATE_180, appid::IDB_ROTATE_M90}) {
+        const QImage drawn = LoadAppBitmap(id).toImage();
+        ASSERT_EQ(drawn.size(), QSize(20, 20)) << id;
+        EXPECT_EQ(QColor(drawn.pixel(0, 0)), QColor(214, 211, 206)) << id;
+        const QImage keyed = LoadAppBitmapTransparent(id).toImage();
+        EXPECT_EQ(qAlpha(keyed.pixel(0, 0)), 0) << id;
+        int opaque = 0;
+        for (int y = 0; y < 20; ++y) {
+            for (int x = 0; x < 20; ++x)
+                opaque += qAlpha(keyed.pixel(x, y)) == 255;
+        }
+        EXPECT_GT(opaque, 20) << id; // the arrow itself stays
+    }
+    // The three rotation pictures differ from each other.
+    EXPECT_NE(LoadAppBitmap(appid::IDB_ROTATE_90).toImage(), LoadAppBitmap(appid::IDB_ROTATE_M90).toImage());
+    EXPECT_NE(LoadAppBitmap(appid::IDB_ROTATE_90).toImage(), LoadAppBitmap(appid::IDB_ROTATE_180).toImage());
+    EXPECT_TRUE(LoadAppBitmap(999).isNull());
+
+    for (int id : {appid::IDC_CURSOR_SPLITV, appid::IDC_CURSOR_SPLITH}) {
+        const QCursor cursor = LoadAppCursor(id);
+        EXPECT_EQ(cursor.shape(), Qt::BitmapCursor) << id;
+        EXPECT_EQ(cursor.hotSpot(), QPoint(16, 16)) << id;
+    }
+    EXPECT_EQ(LoadAppCursor(controlsid::IDC_CURSOR_LINK).hotSpot(), QPoint(10, 1));
+    EXPECT_EQ(LoadAppCursor(999).shape(), Qt::ArrowCursor);
+
+    const QIcon icon = LoadAppIcon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(256, 256)));
+}
