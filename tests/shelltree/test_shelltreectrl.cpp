@@ -115,6 +115,10 @@ TEST_F(ShellTree, StartupExpansionStopsAtTheFirstPlaceListingADriveCaption)
     EXPECT_TRUE(root->isExpanded());
     EXPECT_TRUE(found->isExpanded());
     EXPECT_FALSE(root->child(0)->isExpanded());
+    EXPECT_FALSE(root->child(1)->isExpanded());
+    EXPECT_EQ(root->child(1)->childCount(), 1);  // read on the way, kept
+    EXPECT_FALSE(root->child(3)->isExpanded());
+    EXPECT_EQ(root->child(3)->childCount(), 0);  // never tried
     EXPECT_TRUE(CShellTreeCtrl::IsDriveCaption("x:"));
     EXPECT_FALSE(CShellTreeCtrl::IsDriveCaption(":x"));
     EXPECT_FALSE(CShellTreeCtrl::IsDriveCaption("plain"));
@@ -131,21 +135,6 @@ TEST_F(ShellTree, StartupExpansionLeavesOnlyTheRootWhenNoPlaceQualifies)
     EXPECT_FALSE(root->child(0)->isExpanded());
     EXPECT_FALSE(root->child(1)->isExpanded());
     EXPECT_EQ(root->child(0)->childCount(), 1); // read on the way, kept
-}
-
-TEST_F(ShellTree, StartupExpansionCollapsesThePlacesBeforeTheOneItStopsAt)
-{
-    Mkdir("one/plain");
-    Mkdir("two/C:");
-    Mkdir("three/D:");
-    UsePlaces({{"1", "one"}, {"2", "two"}, {"3", "three"}});
-    QTreeWidgetItem *found = m_tree.ExpandToFirstDriveContainer();
-    QTreeWidgetItem *root = m_tree.GetRootItem();
-    EXPECT_EQ(found, root->child(1));
-    EXPECT_FALSE(root->child(0)->isExpanded());
-    EXPECT_TRUE(root->child(1)->isExpanded());
-    EXPECT_FALSE(root->child(2)->isExpanded());
-    EXPECT_EQ(root->child(2)->childCount(), 0); // never tried
 }
 
 TEST_F(ShellTree, ExpandingAgainShowsNewFoldersDropsVanishedOnesAndKeepsTheSelection)
