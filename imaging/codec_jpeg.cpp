@@ -15,8 +15,9 @@
 #include <new>
 #include <vector>
 
-#include <jerror.h>
 #include <jpeglib.h>
+// After jpeglib.h: which warnings exist depends on its configuration.
+#include <jerror.h>
 
 namespace {
 
