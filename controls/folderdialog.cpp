@@ -29,6 +29,13 @@ int CFolderDialog::DoModal()
     browser.setLabelText(QFileDialog::FileName, QStringLiteral("文件夹:"));
     browser.setLabelText(QFileDialog::Accept, QStringLiteral("选择"));
     browser.setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
+    // Names only, as a folder picker shows them; no file-type row for folders.
+    browser.setViewMode(QFileDialog::List);
+    browser.setSidebarUrls({QUrl::fromLocalFile(QDir::homePath()), QUrl::fromLocalFile(QStringLiteral("/"))});
+    for (const char *name : {"fileTypeLabel", "fileTypeCombo"}) {
+        if (QWidget *w = browser.findChild<QWidget *>(QLatin1String(name)))
+            w->hide();
+    }
 
     if (m_flags & BIF_STATUSTEXT) {
         if (auto *grid = qobject_cast<QGridLayout *>(browser.layout())) {
