@@ -4,12 +4,11 @@
 // objectName as a number).
 #pragma once
 
+#include "colourpickerpopup.h"
 #include "cxtypes.h"
 
 #include <QPointer>
 #include <QPushButton>
-
-class CColourPickerPopup;
 
 class CColourPicker : public QPushButton {
     Q_OBJECT

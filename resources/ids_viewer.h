@@ -20,6 +20,10 @@ inline constexpr int IDC_DELAY_SPIN = 1050;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 
+// Background colour dialog.
+inline constexpr int IDD_BACK_COLOUR = 12015;
+inline constexpr int IDC_BACK_COLOUR_PICKER = 12000;
+
 // Context menu commands.
 inline constexpr int ID_NEXT_IMAGE = 16;
 inline constexpr int ID_PREV_IMAGE = 32772;

@@ -2,9 +2,11 @@
 
 #include "animatedpicture.h"
 #include "ids_viewer.h"
+#include "previewmenu.h"
 #include "previewprocess.h"
 #include "settingsstore.h"
 #include "slidedelaydlg.h"
+#include "waitcursor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,14 +44,6 @@ constexpr int kWheelStep = 120;
 constexpr int kCursorHotX = 10;
 constexpr int kCursorHotY = 10;
 
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
-
 const QCursor &ResourceCursor(int id)
 {
     static std::once_flag once;
@@ -62,74 +56,6 @@ const QCursor &ResourceCursor(int id)
 QColor ToQColor(COLORREF c)
 {
     return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-}
-
-struct MenuItem {
-    int id;
-    const char *text;
-};
-
-// clang-format off
-const MenuItem kMenuItems[] = {
-    {ID_NEXT_IMAGE, "下一张图片"},    {ID_PREV_IMAGE, "上一张图片"},   {ID_REMOVE_FROM_LIST, "从列表中删除"},
-    {ID_ADD_TO_LIST, "添加到列表中"}, {ID_ZOOM_IN, "放大"},            {ID_ZOOM_OUT, "缩小"},
-    {ID_ACTUAL_SIZE, "实际大小"},     {ID_FIT, "适合图像"},            {ID_SLIDESHOW, "幻灯片"},
-    {ID_SLIDE_DELAY, "幻灯片延时"},   {ID_COPY_TO, "复制到..."},       {ID_MOVE_TO, "移动到..."},
-    {ID_DELETE, "删除"},              {ID_BACK_COLOUR, "背景颜色..."}, {ID_EXIT, "退出"},
-};
-// clang-format on
-
-const char *MenuText(int id)
-{
-    for (const MenuItem &item : kMenuItems)
-        if (item.id == id)
-            return item.text;
-    return "";
-}
-
-// The three popups, in order; 0 marks a separator.
-const std::vector<int> &PopupItems(int mode)
-{
-    // clang-format off
-    static const std::vector<int> selected = {
-        ID_NEXT_IMAGE, ID_PREV_IMAGE, 0, ID_REMOVE_FROM_LIST, 0, ID_ZOOM_IN, ID_ZOOM_OUT, 0,
-        ID_ACTUAL_SIZE, ID_FIT, 0, ID_SLIDESHOW, ID_SLIDE_DELAY, 0, ID_EXIT};
-    static const std::vector<int> folder = {
-        ID_NEXT_IMAGE, ID_PREV_IMAGE, 0, ID_ADD_TO_LIST, 0, ID_ZOOM_IN, ID_ZOOM_OUT, 0,
-        ID_ACTUAL_SIZE, ID_FIT, 0, ID_SLIDESHOW, ID_SLIDE_DELAY, 0,
-        ID_COPY_TO, ID_MOVE_TO, ID_DELETE, 0, ID_BACK_COLOUR, 0, ID_EXIT};
-    static const std::vector<int> results = {
-        ID_NEXT_IMAGE, ID_PREV_IMAGE, 0, ID_ZOOM_IN, ID_ZOOM_OUT, 0,
-        ID_ACTUAL_SIZE, ID_FIT, 0, ID_SLIDESHOW, ID_SLIDE_DELAY, 0,
-        ID_COPY_TO, ID_MOVE_TO, ID_DELETE, 0, ID_BACK_COLOUR, 0, ID_EXIT};
-    // clang-format on
-    static const std::vector<int> none;
-    switch (mode) {
-    case CPreviewDlg::MODE_SELECTED:
-        return selected;
-    case CPreviewDlg::MODE_FOLDER:
-        return folder;
-    case CPreviewDlg::MODE_RESULTS:
-        return results;
-    default:
-        return none;
-    }
-}
-
-// Commands on the user's files and the opener's lists: listed, not available.
-bool IsFileCommand(int id)
-{
-    switch (id) {
-    case ID_ADD_TO_LIST:
-    case ID_REMOVE_FROM_LIST:
-    case ID_COPY_TO:
-    case ID_MOVE_TO:
-    case ID_DELETE:
-    case ID_BACK_COLOUR:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -599,6 +525,8 @@ void CPreviewDlg::OnKeyDown(QKeyEvent *event)
         OnFit();
     } else if (pad(Qt::Key_Slash)) {
         OnActualSize();
+    } else if (key == Qt::Key_Delete || pad(Qt::Key_Period) || pad(Qt::Key_Comma)) {
+        OnDelete();
     }
     // Enter and everything else: swallowed.
 }
@@ -698,62 +626,17 @@ void CPreviewDlg::wheelEvent(QWheelEvent *event)
 
 QMenu *CPreviewDlg::BuildContextMenu()
 {
-    const std::vector<int> &items = PopupItems(m_nOpenMode);
-    if (items.empty())
-        return nullptr;
-    auto *menu = new QMenu("PREVIEW", this);
-    menu->setObjectName(QString::number(IDR_MENU_PREVIEW));
-    const bool fullSizeTick = m_bPictureMode || (!m_bZoomed && m_bFullSize);
-    const bool fitTick = !m_bPictureMode && !m_bZoomed && !m_bFullSize;
-    for (int id : items) {
-        if (id == 0) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction *a = menu->addAction(QString::fromUtf8(MenuText(id)));
-        a->setObjectName(QString::number(id));
-        a->setData(id);
-        bool enabled = !IsFileCommand(id);
-        bool checked = false;
-        switch (id) {
-        case ID_NEXT_IMAGE:
-            enabled = !IsLastIndex();
-            break;
-        case ID_PREV_IMAGE:
-            enabled = m_nIndex != 0;
-            break;
-        case ID_ZOOM_IN:
-        case ID_ZOOM_OUT:
-            enabled = !m_bPictureMode;
-            break;
-        case ID_ACTUAL_SIZE:
-            enabled = !m_bPictureMode;
-            checked = fullSizeTick;
-            break;
-        case ID_FIT:
-            enabled = !m_bPictureMode;
-            checked = fitTick;
-            break;
-        case ID_SLIDESHOW:
-            checked = m_bSlideShow;
-            break;
-        case ID_COPY_TO:
-        case ID_MOVE_TO:
-        case ID_DELETE:
-            if (m_bError && m_nOpenMode > 0)
-                enabled = false;
-            break;
-        default:
-            break;
-        }
-        a->setEnabled(enabled);
-        // Only ticked items carry a mark, as in a plain menu.
-        if (checked) {
-            a->setCheckable(true);
-            a->setChecked(true);
-        }
-    }
-    return menu;
+    PreviewMenuState state;
+    state.mode = m_nOpenMode;
+    state.hasFile = HasCurrentFile();
+    state.atFirst = m_nIndex == 0;
+    state.atLast = IsLastIndex();
+    state.pictureMode = m_bPictureMode;
+    state.error = m_bError;
+    state.zoomed = m_bZoomed;
+    state.fullSize = m_bFullSize;
+    state.slideShow = m_bSlideShow;
+    return BuildPreviewMenu(this, state);
 }
 
 void CPreviewDlg::contextMenuEvent(QContextMenuEvent *event)
@@ -803,6 +686,24 @@ void CPreviewDlg::RunCommand(int id)
         break;
     case ID_EXIT:
         OnExit();
+        break;
+    case ID_COPY_TO:
+        OnCopyTo();
+        break;
+    case ID_MOVE_TO:
+        OnMoveTo();
+        break;
+    case ID_DELETE:
+        OnDelete();
+        break;
+    case ID_ADD_TO_LIST:
+        OnAddToList();
+        break;
+    case ID_REMOVE_FROM_LIST:
+        OnRemoveFromList();
+        break;
+    case ID_BACK_COLOUR:
+        OnBackColour();
         break;
     default:
         break;

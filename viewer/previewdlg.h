@@ -80,6 +80,13 @@ public slots:
     void OnSlideShow();
     void OnSlideDelay();
     void OnExit();
+    // File commands on the current file.
+    void OnCopyTo();
+    void OnMoveTo();
+    void OnDelete();
+    void OnAddToList();
+    void OnRemoveFromList();
+    void OnBackColour();
     // One slideshow tick (the timer's handler).
     void OnTimer();
     void done(int result) override;
@@ -113,6 +120,14 @@ private:
     void StopSlideShow();
     void GoTo(int index);
     bool IsLastIndex() const;
+    bool HasCurrentFile() const { return m_nIndex >= 0 && m_nIndex < FileCount(); }
+    // Asks for the target of a copy or move; false when cancelled.
+    bool AskTarget(const QString &path, const QString &title, QString &target);
+    // The current entry has left: drop it from the lists and show what follows.
+    void RemoveCurrentEntry();
+    void ShowAfterRemoval();
+    void EndEmptyList();
+    void Inform(const QString &text);
     int FileCount() const { return m_pFiles ? int(m_pFiles->size()) : 0; }
 
     QStringList *m_pFiles = nullptr;
