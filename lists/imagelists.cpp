@@ -379,14 +379,7 @@ void CImageLists::OnRemove()
     QStringList paths;
     for (int row : rows)
         paths.append(m_selectedList->RawText(row, SelectedListCtrl::kPathColumn));
-    for (const QString &path : paths) {
-        for (int row = 0; row < m_selectedList->topLevelItemCount(); ++row) {
-            if (m_selectedList->RawText(row, SelectedListCtrl::kPathColumn).compare(path, Qt::CaseInsensitive) == 0) {
-                m_selectedList->DeleteRow(row);
-                break;
-            }
-        }
-    }
+    m_selectedList->DeletePaths(paths);
     m_selectedList->setUpdatesEnabled(true);
     UpdateCountLabel();
 }

@@ -5,6 +5,7 @@
 #include "ids_lists.h"
 
 #include <QContextMenuEvent>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -128,6 +129,32 @@ void SelectedListCtrl::DeleteRow(int row)
     delete takeTopLevelItem(row);
 }
 
+void SelectedListCtrl::DeletePaths(const QStringList &paths)
+{
+    // Each path takes away the first row from the top that holds it, in one
+    // pass: a count per path rather than a search per path.
+    QHash<QString, int> pending;
+    for (const QString &path : paths)
+        ++pending[path.toCaseFolded()];
+    QTreeWidgetItem *current = currentItem();
+    QList<QTreeWidgetItem *> kept;
+    const QList<QTreeWidgetItem *> items = invisibleRootItem()->takeChildren();
+    for (QTreeWidgetItem *item : items) {
+        auto it = pending.find(item->data(kPathColumn, RawRole).toString().toCaseFolded());
+        if (it != pending.end() && it.value() > 0) {
+            --it.value();
+            if (item == current)
+                current = nullptr;
+            delete item;
+        } else {
+            kept.append(item);
+        }
+    }
+    addTopLevelItems(kept);
+    if (current)
+        setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+}
+
 void SelectedListCtrl::DeleteAllRows()
 {
     clear();
@@ -198,9 +225,7 @@ void SelectedListCtrl::SortByColumn(int column, bool ascending)
     // row travel with their items.
     QTreeWidgetItem *current = currentItem();
     QList<QTreeWidgetItem *> selected = selectedItems();
-    QList<QTreeWidgetItem *> items;
-    while (topLevelItemCount() > 0)
-        items.append(takeTopLevelItem(0));
+    QList<QTreeWidgetItem *> items = invisibleRootItem()->takeChildren();
     std::stable_sort(items.begin(), items.end(), [&](QTreeWidgetItem *a, QTreeWidgetItem *b) {
         return CompareTexts(a->data(column, RawRole).toString(), b->data(column, RawRole).toString(),
                             column, ascending) < 0;

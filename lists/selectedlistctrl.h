@@ -26,6 +26,9 @@ public:
     int AppendRow(const QStringList &texts);
     void DeleteRow(int row);
     void DeleteAllRows();
+    // For each path, deletes the first row from the top whose path equals it
+    // without regard to case.
+    void DeletePaths(const QStringList &paths);
 
     QString RawText(int row, int column) const;
     QStringList RowTexts(int row) const;

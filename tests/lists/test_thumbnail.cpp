@@ -1,0 +1,73 @@
+// The thumbnail card: where a picture is drawn, the file's own size from a
+// reduced decode, and files that give no picture.
+#include "cximage.h"
+#include "test_support.h"
+#include "thumbnail.h"
+
+#include <QColor>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+
+bool IsWhite(const QImage &img, int x, int y)
+{
+    return img.pixel(x, y) == qRgb(255, 255, 255);
+}
+
+TEST(ThumbnailDrawRect, FillsWidthUpToFourByThreeAndHeightBeyond)
+{
+    EXPECT_EQ(ThumbnailDrawRect(800, 600), QRect(0, 0, 96, 72));    // exactly 4:3
+    EXPECT_EQ(ThumbnailDrawRect(600, 800), QRect(21, 0, 54, 72));   // taller
+    EXPECT_EQ(ThumbnailDrawRect(1000, 100), QRect(0, 31, 96, 9));   // wide
+    EXPECT_EQ(ThumbnailDrawRect(2, 20000), QRect(47, 0, 1, 72));    // a sliver still shows
+    EXPECT_TRUE(ThumbnailDrawRect(0, 10).isEmpty());
+}
+
+TEST(MakeThumbnail, LargeJpegReportsItsOwnSizeAndFillsTheCard)
+{
+    testsupport::ScratchDir dir;
+    const std::string path = dir.Path("wide.jpg");
+    CxImage big = testsupport::MakeTestImage(1600, 600);
+    ASSERT_TRUE(big.Save(path.c_str(), CXIMAGE_FORMAT_JPG));
+
+    QImage thumb;
+    const ThumbnailResult r = MakeThumbnail(path, CXIMAGE_FORMAT_JPG, thumb);
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(r.width, 1600);  // not the reduced decode's size
+    EXPECT_EQ(r.height, 600);
+    ASSERT_EQ(thumb.size(), QSize(96, 72));
+    // Drawn at (0, 18) 96 x 36: white bands above and below, picture between.
+    const QRect rect = ThumbnailDrawRect(1600, 600);
+    EXPECT_EQ(rect, QRect(0, 18, 96, 36));
+    EXPECT_TRUE(IsWhite(thumb, 48, 5));
+    EXPECT_TRUE(IsWhite(thumb, 48, 66));
+    // The test picture's colours survive the reduction roughly where they were.
+    const QImage expected = big.ToQImage().scaled(96, 36, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    for (auto [x, y] : {std::pair{10, 10}, {48, 18}, {85, 30}}) {
+        const QColor got = thumb.pixelColor(x, 18 + y);
+        const QColor want = expected.pixelColor(x, y);
+        EXPECT_NEAR(got.red(), want.red(), 40) << x << "," << y;
+        EXPECT_NEAR(got.green(), want.green(), 40) << x << "," << y;
+    }
+}
+
+TEST(MakeThumbnail, UnreadableFilesGiveABlankCardAndNoSize)
+{
+    testsupport::ScratchDir dir;
+    std::ofstream(dir.Path("q.png"), std::ios::binary) << "\x89PNG\r\n\x1a\n not really";
+    ASSERT_EQ(::mkfifo(dir.Path("pipe.jpg").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(dir.Path("folder.bmp").c_str(), 0700), 0);
+    for (const char *name : {"q.png", "pipe.jpg", "folder.bmp", "missing.gif", "q.png/under.png"}) {
+        QImage thumb;
+        // A pipe must be refused, not waited on: this would hang otherwise.
+        const ThumbnailResult r = MakeThumbnail(dir.Path(name), 4, thumb);
+        EXPECT_FALSE(r.valid) << name;
+        EXPECT_EQ(r.width, 0) << name;
+        EXPECT_EQ(r.height, 0) << name;
+    }
+}
+
+}  // namespace
