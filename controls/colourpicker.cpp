@@ -159,7 +159,7 @@ void CColourPicker::paintEvent(QPaintEvent *)
     // The drop-down arrow, pushed while the popup is open or the button is held.
     const bool pushed = m_bPopupOpen || isDown();
     qDrawWinButton(&p, m_rcArrow, pal, pushed);
-    const int aw = std::max(3, m_rcArrow.width() / 4 * 2 - 1), ah = aw / 2 + 1;
+    const int aw = std::max(3, (m_rcArrow.width() / 2) | 1), ah = aw / 2 + 1;
     const QPoint c = m_rcArrow.center() + (pushed ? QPoint(1, 1) : QPoint(0, 0));
     const QPolygon arrow({QPoint(c.x() - aw / 2, c.y() - ah / 2), QPoint(c.x() + aw / 2, c.y() - ah / 2),
                           QPoint(c.x(), c.y() - ah / 2 + aw / 2)});

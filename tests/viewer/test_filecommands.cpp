@@ -480,4 +480,28 @@ TEST_F(FileCommandTest, BackgroundColourIsStoredAndPainted)
     EXPECT_EQ(dlg.grab().toImage().pixelColor(1, 1), QColor(10, 20, 30));
 }
 
+TEST_F(FileCommandTest, SlideshowTicksDuringAQuestionLeaveTheCurrentFile)
+{
+    MakeFiles(3);
+    WriteProfileInt(kSettingsSection, settingskey::kSlideShowDelay, 100);
+    CPreviewDlg &dlg = OpenWithHost(0, CPreviewDlg::MODE_FOLDER);
+    dlg.OnSlideShow();
+    Answer([&](QWidget *w) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (!box)
+            return false;
+        dlg.OnTimer(); // a tick while the user reads the question
+        EXPECT_EQ(dlg.GetIndex(), 0);
+        box->button(QMessageBox::Yes)->click();
+        return true;
+    });
+    Key(Qt::Key_Delete);
+    EXPECT_FALSE(QFileInfo::exists(Scratch("p0.png")));
+    EXPECT_TRUE(QFileInfo::exists(Scratch("p1.png")));
+    EXPECT_EQ(m_host.removedRows, std::vector<int>{0});
+    ExpectAligned();
+    EXPECT_EQ(ShownWidth(), 41);
+    EXPECT_TRUE(dlg.IsSlideShow()); // and it runs on afterwards
+}
+
 } // namespace
