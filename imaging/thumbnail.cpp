@@ -39,7 +39,7 @@ bool ReadRegularFile(const std::string &path, std::string &bytes)
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 QRect ThumbnailDrawRect(long width, long height)
 {

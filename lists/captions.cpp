@@ -16,7 +16,7 @@ void ParseSize(const QString &text, long &width, long &height)
     height = long(LeadingNumber(text.mid(x + 1)));
 }
 
-}  // namespace
+} // namespace
 
 QString FormatCaption(long width, long height, const QString &name)
 {

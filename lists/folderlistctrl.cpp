@@ -36,7 +36,7 @@ FolderListCtrl::FolderListCtrl(QWidget *parent) : QListWidget(parent)
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
-    setAcceptDrops(true);  // only to show the drop cursor over the list itself
+    setAcceptDrops(true); // only to show the drop cursor over the list itself
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The selection stays visible while another control has the focus.
     QPalette p = palette();

@@ -12,8 +12,8 @@ class QMimeData;
 class FolderListCtrl : public QListWidget {
     Q_OBJECT
 public:
-    static constexpr int NameRole = Qt::UserRole;        // the file name (QString)
-    static constexpr int SerialRole = Qt::UserRole + 1;  // identity of the row (qulonglong)
+    static constexpr int NameRole = Qt::UserRole;       // the file name (QString)
+    static constexpr int SerialRole = Qt::UserRole + 1; // identity of the row (qulonglong)
     // Drag payload of rows dragged from a folder list of this process.
     static constexpr const char *kDragMimeType = "application/x-velmora-folder-rows";
 

@@ -56,7 +56,7 @@ QString PathKey(const QString &path)
     return path.toCaseFolded();
 }
 
-}  // namespace
+} // namespace
 
 QSet<QString> CImageLists::ExistingPathKeys() const
 {
@@ -68,11 +68,13 @@ QSet<QString> CImageLists::ExistingPathKeys() const
 
 CImageLists::CImageLists(FolderListCtrl *folderList, SelectedListCtrl *selectedList, QLabel *countLabel,
                          QLabel *loadingLabel, QProgressBar *loadingBar, QWidget *messageParent)
-    : QObject(messageParent), m_folderList(folderList), m_selectedList(selectedList), m_countLabel(countLabel),
-      m_loadingLabel(loadingLabel), m_loadingBar(loadingBar), m_messageParent(messageParent)
+    : QObject(messageParent), m_folderList(folderList), m_selectedList(selectedList),
+      m_countLabel(countLabel), m_loadingLabel(loadingLabel), m_loadingBar(loadingBar),
+      m_messageParent(messageParent)
 {
     InitListsResources();
-    m_placeholder = QIcon(QPixmap(QString::fromLatin1(listsid::kPlaceholderPath)).copy(0, 0, kThumbWidth, kThumbHeight));
+    m_placeholder =
+        QIcon(QPixmap(QString::fromLatin1(listsid::kPlaceholderPath)).copy(0, 0, kThumbWidth, kThumbHeight));
     if (m_selectedList->m_nColumns == 0)
         m_selectedList->SetColumns(QString::fromUtf8(kSelectedColumns));
     connect(m_folderList, &FolderListCtrl::commandRequested, this, &CImageLists::OnFolderCommand);
@@ -138,7 +140,8 @@ void CImageLists::StartLoader()
     }
     const quint64 gen = ++m_loaderGeneration;
     auto wake = [this, gen] {
-        QMetaObject::invokeMethod(this, [this, gen] { OnLoaderWake(gen); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, gen] { OnLoaderWake(gen); }, Qt::QueuedConnection);
     };
     m_nLoaded = 0;
     m_bLoaderRunning = true;
@@ -161,7 +164,8 @@ bool CImageLists::StopLoader()
         // The thread ends after its current file. Meanwhile the window keeps
         // painting and applying what the loader delivers; input waits.
         while (!m_pLoaderThread->IsFinished())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                            QEventLoop::WaitForMoreEvents);
         m_pLoaderThread->Join();
         m_pLoaderThread.reset();
         // Wakes of that loader still queued now find nothing to do.
@@ -194,7 +198,7 @@ void CImageLists::DrainLoader()
         ++m_nLoaded;
         QListWidgetItem *item = FolderItemBySerial(r.serial);
         if (!item)
-            continue;  // the row went away while its file was decoded
+            continue; // the row went away while its file was decoded
         item->setText(FormatCaption(r.width, r.height, item->data(FolderListCtrl::NameRole).toString()));
         // An undecodable file keeps the placeholder.
         if (r.valid)
@@ -303,8 +307,8 @@ bool CImageLists::AddFileRow(const QString &name, const QString &path, long widt
         return false;
 
     const QFileInfo info(path);
-    const QString date =
-        info.exists() ? info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QStringLiteral("未知");
+    const QString date = info.exists() ? info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                       : QStringLiteral("未知");
     qint64 size = 0;
     // Only regular files are opened: a pipe would block the window.
     if (info.isFile()) {
@@ -314,8 +318,8 @@ bool CImageLists::AddFileRow(const QString &name, const QString &path, long widt
     }
     static const QMimeDatabase mimeDb;
     const QString type = mimeDb.mimeTypeForFile(path).comment();
-    m_selectedList->AppendRow({name, QString::number(size), type, date,
-                               QStringLiteral("%1x%2").arg(width).arg(height), path});
+    m_selectedList->AppendRow(
+        {name, QString::number(size), type, date, QStringLiteral("%1x%2").arg(width).arg(height), path});
     return true;
 }
 
@@ -328,7 +332,7 @@ void CImageLists::AddPaths(const QStringList &paths)
     for (int row = 0; row < m_folderList->count(); ++row)
         shownRows.insert(m_folderList->item(row)->data(FolderListCtrl::NameRole).toString(),
                          m_folderList->item(row));
-    QSet<QString> dropped;  // the same file named twice in one drop is added once
+    QSet<QString> dropped; // the same file named twice in one drop is added once
     WaitCursor wait;
     m_selectedList->setUpdatesEnabled(false);
     const auto addFile = [&](const QFileInfo &info) {
@@ -371,7 +375,8 @@ void CImageLists::OnRemove()
 {
     const QList<int> rows = m_selectedList->SelectedRows();
     if (rows.isEmpty()) {
-        QMessageBox::information(m_messageParent, QString::fromLatin1(kTitle), QString::fromUtf8(kRemoveFirst));
+        QMessageBox::information(m_messageParent, QString::fromLatin1(kTitle),
+                                 QString::fromUtf8(kRemoveFirst));
         return;
     }
     WaitCursor wait;
@@ -433,10 +438,12 @@ void CImageLists::AddFolderRowToSelection(int row)
 void CImageLists::RemoveSelectedPath(const QString &path)
 {
     for (int row = 0; row < m_selectedList->topLevelItemCount(); ++row) {
-        if (m_selectedList->RawText(row, SelectedListCtrl::kPathColumn).compare(path, Qt::CaseInsensitive) == 0) {
+        if (m_selectedList->RawText(row, SelectedListCtrl::kPathColumn).compare(path, Qt::CaseInsensitive) ==
+            0) {
             QTreeWidgetItem *item = m_selectedList->topLevelItem(row);
             m_selectedList->clearSelection();
-            m_selectedList->setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            m_selectedList->setCurrentItem(item, 0,
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
             OnRemove();
             return;
         }

@@ -34,7 +34,7 @@ public:
     // be null). Messages are parented to messageParent.
     CImageLists(FolderListCtrl *folderList, SelectedListCtrl *selectedList, QLabel *countLabel,
                 QLabel *loadingLabel, QProgressBar *loadingBar, QWidget *messageParent);
-    ~CImageLists() override;  // stops and joins the loader
+    ~CImageLists() override; // stops and joins the loader
 
     // Lists the image files of path at once with placeholders, then starts
     // the loader that fills in sizes and thumbnails.

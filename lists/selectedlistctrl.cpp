@@ -60,7 +60,7 @@ int Sign(long long v)
     return v < 0 ? -1 : (v > 0 ? 1 : 0);
 }
 
-}  // namespace
+} // namespace
 
 SelectedListCtrl::SelectedListCtrl(QWidget *parent) : QTreeWidget(parent)
 {
@@ -72,7 +72,7 @@ SelectedListCtrl::SelectedListCtrl(QWidget *parent) : QTreeWidget(parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSortingEnabled(false);  // sorting is ours, on the raw texts
+    setSortingEnabled(false); // sorting is ours, on the raw texts
     setItemDelegate(new GridDelegate(this));
     setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DropOnly);
@@ -227,8 +227,8 @@ void SelectedListCtrl::SortByColumn(int column, bool ascending)
     QList<QTreeWidgetItem *> selected = selectedItems();
     QList<QTreeWidgetItem *> items = invisibleRootItem()->takeChildren();
     std::stable_sort(items.begin(), items.end(), [&](QTreeWidgetItem *a, QTreeWidgetItem *b) {
-        return CompareTexts(a->data(column, RawRole).toString(), b->data(column, RawRole).toString(),
-                            column, ascending) < 0;
+        return CompareTexts(a->data(column, RawRole).toString(), b->data(column, RawRole).toString(), column,
+                            ascending) < 0;
     });
     addTopLevelItems(items);
     for (QTreeWidgetItem *item : selected)
@@ -314,7 +314,8 @@ void SelectedListCtrl::dropEvent(QDropEvent *event)
     if (FolderListCtrl::IsOwnDrag(data)) {
         event->acceptProposedAction();
         // Run the command once the drag has ended, not inside its loop.
-        QMetaObject::invokeMethod(this, [this] { emit folderRowsDropped(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { emit folderRowsDropped(); }, Qt::QueuedConnection);
         return;
     }
     QStringList paths;
@@ -327,5 +328,6 @@ void SelectedListCtrl::dropEvent(QDropEvent *event)
         return;
     }
     event->acceptProposedAction();
-    QMetaObject::invokeMethod(this, [this, paths] { emit filesDropped(paths); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, paths] { emit filesDropped(paths); }, Qt::QueuedConnection);
 }

@@ -12,7 +12,7 @@ class QMenu;
 class SelectedListCtrl : public QTreeWidget {
     Q_OBJECT
 public:
-    static constexpr int RawRole = Qt::UserRole;  // each cell's raw text
+    static constexpr int RawRole = Qt::UserRole; // each cell's raw text
     static constexpr int kPathColumn = 5;
     static constexpr int kDimensionsColumn = 4;
 

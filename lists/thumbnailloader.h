@@ -16,15 +16,15 @@
 
 struct LoaderJob {
     std::uint64_t serial = 0;
-    std::string path;  // encoded for the file system
-    int type = 0;      // GetImageType of the path
+    std::string path; // encoded for the file system
+    int type = 0;     // GetImageType of the path
 };
 
 struct LoaderResult {
     std::uint64_t serial = 0;
     long width = 0;
     long height = 0;
-    bool valid = false;  // thumb holds the picture
+    bool valid = false; // thumb holds the picture
     QImage thumb;
 };
 
@@ -34,7 +34,7 @@ public:
     // the queue was emptied, and once more when the thread ends. It must only
     // post work to the receiving thread.
     CThumbnailLoader(std::vector<LoaderJob> jobs, std::function<void()> wake);
-    ~CThumbnailLoader();  // stops and joins
+    ~CThumbnailLoader(); // stops and joins
     CThumbnailLoader(const CThumbnailLoader &) = delete;
     CThumbnailLoader &operator=(const CThumbnailLoader &) = delete;
 
@@ -60,5 +60,5 @@ private:
     std::atomic<bool> m_bDecoding{false};
     std::atomic<bool> m_bFinished{false};
     std::mutex m_mutex;
-    std::vector<LoaderResult> m_results;  // guarded by m_mutex
+    std::vector<LoaderResult> m_results; // guarded by m_mutex
 };

@@ -7,7 +7,7 @@
 class TransparentBitmapStatic : public QLabel {
     Q_OBJECT
 public:
-    static constexpr QRgb kKeyColour = 0xFFD6D3CE;  // RGB 214, 211, 206
+    static constexpr QRgb kKeyColour = 0xFFD6D3CE; // RGB 214, 211, 206
 
     explicit TransparentBitmapStatic(QWidget *parent = nullptr);
 
@@ -18,6 +18,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    qint64 m_cachedKey = 0;  // cacheKey of the picture m_keyed was made from
+    qint64 m_cachedKey = 0; // cacheKey of the picture m_keyed was made from
     QPixmap m_keyed;
 };

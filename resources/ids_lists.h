@@ -6,10 +6,10 @@
 namespace listsid {
 
 // Resources.
-inline constexpr int IDB_PLACEHOLDER = 134;     // a row without its thumbnail yet (98 x 74)
-inline constexpr int IDR_MENU_FOLDER = 140;     // folder list context menu ("DIR")
-inline constexpr int IDR_MENU_SELECTED = 141;   // selected list context menu ("Sel")
-inline constexpr int IDC_CURSOR_DROP = 142;     // over a list while dragging rows
+inline constexpr int IDB_PLACEHOLDER = 134;   // a row without its thumbnail yet (98 x 74)
+inline constexpr int IDR_MENU_FOLDER = 140;   // folder list context menu ("DIR")
+inline constexpr int IDR_MENU_SELECTED = 141; // selected list context menu ("Sel")
+inline constexpr int IDC_CURSOR_DROP = 142;   // over a list while dragging rows
 
 // Controls of the main window that the lists drive.
 inline constexpr int IDC_LIST_SELECTED = 1013;
@@ -29,4 +29,4 @@ inline constexpr int ID_VIEW = 1004;
 inline constexpr const char *kPlaceholderPath = ":/lists/134.png";
 inline constexpr const char *kDropCursorPath = ":/lists/142.png";
 
-}  // namespace listsid
+} // namespace listsid

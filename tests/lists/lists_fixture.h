@@ -32,7 +32,8 @@ inline QString Q(const std::string &s)
 
 // Writes a picture of the given size (each a different size, so a caption
 // delivered to the wrong row shows).
-inline void WritePicture(const std::string &path, int width, int height, std::uint32_t type = CXIMAGE_FORMAT_PNG)
+inline void WritePicture(const std::string &path, int width, int height,
+                         std::uint32_t type = CXIMAGE_FORMAT_PNG)
 {
     CxImage img = testsupport::MakeTestImage(width, height);
     ASSERT_TRUE(img.Save(path.c_str(), type)) << path;
@@ -123,4 +124,4 @@ protected:
     std::unique_ptr<CImageLists> lists;
 };
 
-}  // namespace liststest
+} // namespace liststest

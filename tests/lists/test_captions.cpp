@@ -43,13 +43,7 @@ TEST(Captions, SizeTextsSwitchToKilobytesAbove1024)
     EXPECT_EQ(FormatSizeText("1536"), "1KB");
     EXPECT_EQ(FormatSizeText("2047"), "1KB");
     EXPECT_EQ(FormatSizeText("2048"), "2KB");
-    EXPECT_EQ(FormatSizeText("5000000000"), "4882812KB");  // beyond 32 bits
+    EXPECT_EQ(FormatSizeText("5000000000"), "4882812KB"); // beyond 32 bits
 }
 
-TEST(Captions, JoinPathKeepsTheRootSingle)
-{
-    EXPECT_EQ(JoinPath("/", "a.jpg"), "/a.jpg");
-    EXPECT_EQ(JoinPath("/tmp/x", "a.jpg"), "/tmp/x/a.jpg");
-}
-
-}  // namespace
+} // namespace

@@ -53,7 +53,7 @@ TEST_F(ListsTest, PlaceholderRowsFirstThenSizesAndThumbnails)
 {
     WritePicture(scratch.Path("a.png"), 800, 600);
     WritePicture(scratch.Path("b.png"), 600, 800);
-    WriteBytes(scratch.Path("q.png"), 300);  // corrupt, and not the last file
+    WriteBytes(scratch.Path("q.png"), 300); // corrupt, and not the last file
     WritePicture(scratch.Path("z.png"), 1000, 100);
 
     lists->ListFolder(Dir());
@@ -66,15 +66,16 @@ TEST_F(ListsTest, PlaceholderRowsFirstThenSizesAndThumbnails)
     EXPECT_TRUE(lists->IsLoaderRunning());
 
     ASSERT_TRUE(WaitLoaded());
-    EXPECT_EQ(FolderCaptions(), QStringList({"800x600\na.png", "600x800\nb.png", "0x0\nq.png", "1000x100\nz.png"}));
-    EXPECT_EQ(IconImage(folder->item(2)), placeholder);  // also after the last thumbnail came
+    EXPECT_EQ(FolderCaptions(),
+              QStringList({"800x600\na.png", "600x800\nb.png", "0x0\nq.png", "1000x100\nz.png"}));
+    EXPECT_EQ(IconImage(folder->item(2)), placeholder); // also after the last thumbnail came
     // The thumbnails: white where the drawn rectangle leaves room.
     const QImage b = IconImage(folder->item(1));
     EXPECT_NE(b, placeholder);
-    EXPECT_EQ(b.pixel(5, 36), qRgb(255, 255, 255));   // left of (21, 0, 54, 72)
+    EXPECT_EQ(b.pixel(5, 36), qRgb(255, 255, 255)); // left of (21, 0, 54, 72)
     EXPECT_NE(b.pixel(48, 36), qRgb(255, 255, 255));
     const QImage z = IconImage(folder->item(3));
-    EXPECT_EQ(z.pixel(48, 10), qRgb(255, 255, 255));  // above (0, 31, 96, 9)
+    EXPECT_EQ(z.pixel(48, 10), qRgb(255, 255, 255)); // above (0, 31, 96, 9)
     EXPECT_NE(z.pixel(48, 35), qRgb(255, 255, 255));
     EXPECT_FALSE(bar->isVisible());
 }
@@ -98,7 +99,7 @@ TEST_F(ListsTest, NewFolderMidLoadShowsNothingOfTheOldOne)
     lists->ListFolder(fresh);
     EXPECT_EQ(FolderCaptions(), QStringList({"n1.png", "n2.png"}));
     ASSERT_TRUE(WaitLoaded());
-    QCoreApplication::sendPostedEvents();  // anything the old loader queued has had its chance
+    QCoreApplication::sendPostedEvents(); // anything the old loader queued has had its chance
     EXPECT_EQ(FolderCaptions(), QStringList({"50x40\nn1.png", "60x40\nn2.png"}));
     EXPECT_EQ(lists->FileNames().size(), 2u);
 
@@ -118,7 +119,7 @@ TEST_F(ListsTest, RowRemovedDuringLoadKeepsEveryCaptionOnItsOwnFile)
     lists->ListFolder(Dir());
     // The viewer moved files away while the loader still had them all ahead.
     lists->RemoveFolderRow(0);
-    lists->RemoveFolderRow(4);  // "ff.png"
+    lists->RemoveFolderRow(4); // "ff.png"
     ASSERT_TRUE(WaitLoaded());
     ASSERT_EQ(folder->count(), 10);
     ASSERT_EQ(lists->FileNames().size(), 10u);
@@ -159,4 +160,4 @@ TEST_F(ListsTest, ViewStartsAtTheMarkedFileAndDoubleClickAsksForIt)
     ASSERT_TRUE(WaitLoaded());
 }
 
-}  // namespace
+} // namespace

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QUrl>
@@ -26,7 +27,7 @@ TEST_F(ListsTest, AddTakesTheCaptionSizeOnceLoaded)
     EXPECT_EQ(selected->RowTexts(0)[0], "box.jpg");
     EXPECT_EQ(selected->RowTexts(0)[4], "0x0");
     EXPECT_EQ(selected->RowTexts(0)[5], Dir() + "/box.jpg");
-    EXPECT_FALSE(selected->RowTexts(0)[2].isEmpty());  // some type name
+    EXPECT_FALSE(selected->RowTexts(0)[2].isEmpty()); // some type name
     EXPECT_EQ(count->text(), "选定的图像: 1");
 
     ASSERT_TRUE(WaitLoaded());
@@ -35,6 +36,23 @@ TEST_F(ListsTest, AddTakesTheCaptionSizeOnceLoaded)
     lists->OnAdd();
     EXPECT_EQ(selected->RowTexts(0)[4], "320x240");
     EXPECT_TRUE(QDateTime::fromString(selected->RowTexts(0)[3], "yyyy-MM-dd HH:mm:ss").isValid());
+}
+
+TEST_F(ListsTest, NamesThatLookLikeCaptionsStillNameTheirOwnFiles)
+{
+    const std::string odd = "1x2\nq.png"; // a line feed and an "x"
+    WritePicture(scratch.Path(odd), 30, 20);
+    lists->ListFolder(Dir());
+    ASSERT_EQ(folder->count(), 1);
+    SelectFolderRows({0});
+    lists->OnAdd(); // bare caption: no size yet, whatever the name says
+    EXPECT_EQ(selected->RowTexts(0).mid(4), QStringList({"0x0", Dir() + "/" + Q(odd)}));
+    ASSERT_TRUE(WaitLoaded());
+    lists->OnRemoveAll();
+    lists->OnAdd();
+    EXPECT_EQ(selected->RowTexts(0)[0], Q(odd));
+    EXPECT_EQ(selected->RowTexts(0).mid(4), QStringList({"30x20", Dir() + "/" + Q(odd)}));
+    EXPECT_EQ(selected->RawText(0, 1), QString::number(QFileInfo(Dir() + "/" + Q(odd)).size()));
 }
 
 TEST_F(ListsTest, DuplicatePathsAreSkippedWhateverTheirCase)
@@ -49,7 +67,7 @@ TEST_F(ListsTest, DuplicatePathsAreSkippedWhateverTheirCase)
     lists->OnRemoveAll();
     selected->AppendRow({"P.JPG", "3", "JPEG", "未知", "0x0", Dir().toUpper() + "/P.JPG"});
     lists->OnAddAll();
-    EXPECT_EQ(selected->topLevelItemCount(), 3);  // p.jpg was there already
+    EXPECT_EQ(selected->topLevelItemCount(), 3); // p.jpg was there already
     EXPECT_EQ(count->text(), "选定的图像: 3");
     EXPECT_TRUE(WaitLoaded());
 }
@@ -72,7 +90,7 @@ TEST_F(ListsTest, SizeColumnShowsBytesOrKilobytes)
 TEST_F(ListsTest, MessagesWhenNothingIsSelected)
 {
     MessageRecorder messages;
-    lists->OnAddAll();  // empty folder list: silently nothing
+    lists->OnAddAll(); // empty folder list: silently nothing
     lists->OnAdd();
     lists->OnRemove();
     // Delete in the selected list, and a double click on its empty space.
@@ -173,4 +191,4 @@ TEST_F(ListsTest, ViewerCommandsWorkOnSingleRows)
     EXPECT_TRUE(WaitLoaded());
 }
 
-}  // namespace
+} // namespace

@@ -55,7 +55,7 @@ TEST_F(SortTest, DimensionsSortByArea)
     Row("c", "1", "0x0");
     Row("d", "1", "x7");
     ClickHeader(4);
-    EXPECT_EQ(Names().mid(2), QStringList({"a", "b"}));  // c and d are both area 0
+    EXPECT_EQ(Names().mid(2), QStringList({"a", "b"})); // c and d are both area 0
     ClickHeader(4);
     EXPECT_EQ(Names().first(2), QStringList({"b", "a"}));
     // A new column starts ascending again.
@@ -68,7 +68,7 @@ TEST_F(SortTest, NamesSortInLocaleOrderAndSelectionTravels)
     Row("b.png", "1", "1x1");
     Row("c.png", "1", "1x1");
     Row("a.png", "1", "1x1");
-    selected->topLevelItem(1)->setSelected(true);  // c.png
+    selected->topLevelItem(1)->setSelected(true); // c.png
     ClickHeader(0);
     EXPECT_EQ(Names(), QStringList({"a.png", "b.png", "c.png"}));
     ClickHeader(0);
@@ -96,7 +96,7 @@ TEST(TransparentBitmapStatic, KeyColourShowsTheBackground)
     QImage picture(4, 1, QImage::Format_RGB32);
     picture.setPixel(0, 0, qRgb(214, 211, 206));
     picture.setPixel(1, 0, qRgb(10, 20, 30));
-    picture.setPixel(2, 0, qRgb(214, 211, 207));  // near the key is not the key
+    picture.setPixel(2, 0, qRgb(214, 211, 207)); // near the key is not the key
     picture.setPixel(3, 0, qRgb(214, 211, 206));
     TransparentBitmapStatic label;
     label.resize(4, 1);
@@ -111,4 +111,4 @@ TEST(TransparentBitmapStatic, KeyColourShowsTheBackground)
     EXPECT_EQ(screen.pixel(3, 0), qRgb(0, 255, 0));
 }
 
-}  // namespace
+} // namespace

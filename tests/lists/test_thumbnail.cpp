@@ -19,10 +19,10 @@ bool IsWhite(const QImage &img, int x, int y)
 
 TEST(ThumbnailDrawRect, FillsWidthUpToFourByThreeAndHeightBeyond)
 {
-    EXPECT_EQ(ThumbnailDrawRect(800, 600), QRect(0, 0, 96, 72));    // exactly 4:3
-    EXPECT_EQ(ThumbnailDrawRect(600, 800), QRect(21, 0, 54, 72));   // taller
-    EXPECT_EQ(ThumbnailDrawRect(1000, 100), QRect(0, 31, 96, 9));   // wide
-    EXPECT_EQ(ThumbnailDrawRect(2, 20000), QRect(47, 0, 1, 72));    // a sliver still shows
+    EXPECT_EQ(ThumbnailDrawRect(800, 600), QRect(0, 0, 96, 72));  // exactly 4:3
+    EXPECT_EQ(ThumbnailDrawRect(600, 800), QRect(21, 0, 54, 72)); // taller
+    EXPECT_EQ(ThumbnailDrawRect(1000, 100), QRect(0, 31, 96, 9)); // wide
+    EXPECT_EQ(ThumbnailDrawRect(2, 20000), QRect(47, 0, 1, 72));  // a sliver still shows
     EXPECT_TRUE(ThumbnailDrawRect(0, 10).isEmpty());
 }
 
@@ -36,7 +36,7 @@ TEST(MakeThumbnail, LargeJpegReportsItsOwnSizeAndFillsTheCard)
     QImage thumb;
     const ThumbnailResult r = MakeThumbnail(path, CXIMAGE_FORMAT_JPG, thumb);
     ASSERT_TRUE(r.valid);
-    EXPECT_EQ(r.width, 1600);  // not the reduced decode's size
+    EXPECT_EQ(r.width, 1600); // not the reduced decode's size
     EXPECT_EQ(r.height, 600);
     ASSERT_EQ(thumb.size(), QSize(96, 72));
     // Drawn at (0, 18) 96 x 36: white bands above and below, picture between.
@@ -70,4 +70,4 @@ TEST(MakeThumbnail, UnreadableFilesGiveABlankCardAndNoSize)
     }
 }
 
-}  // namespace
+} // namespace
