@@ -116,6 +116,17 @@ void CColourPickerPopup::mouseMoveEvent(QMouseEvent *event)
         ChangeSelection(*box);
 }
 
+void CColourPickerPopup::mousePressEvent(QMouseEvent *event)
+{
+    // A press outside closes the popup (a cancel). On the picker itself it
+    // must not reach the button too, or the click would open it again.
+    const QPoint global = event->globalPosition().toPoint();
+    if (!rect().contains(event->position().toPoint()) && parentWidget() &&
+        parentWidget()->rect().contains(parentWidget()->mapFromGlobal(global)))
+        setAttribute(Qt::WA_NoMouseReplay);
+    QWidget::mousePressEvent(event);
+}
+
 void CColourPickerPopup::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)

@@ -268,7 +268,7 @@ TEST_F(PickerTest, PopupKeepsToTheScreenAndNamesItsBoxes)
     EXPECT_EQ(popup->ToolTipAt(popup->GetLayout().autoBox.center()), "");
     // A click elsewhere closes a popup: that is a cancel too.
     m_notes.clear();
-    popup->close();
+    Mouse(popup, QEvent::MouseButtonPress, QPoint(-30, -30));
     EXPECT_EQ(Messages(), (std::vector<int>{CPN_CLOSEUP, CPN_SELENDCANCEL}));
     Settle();
 }

@@ -15,8 +15,11 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <filesystem>
+
+#include <sys/stat.h>
 
 using namespace viewertest;
 namespace fs = std::filesystem;
@@ -197,6 +200,34 @@ TEST(ViewerFileOps, FailuresRootMeetsLeaveEverythingInPlace)
     EXPECT_EQ(viewerfiles::CopyFileTo(a, copy), "");
     EXPECT_EQ(Bytes(copy), Bytes(a));
     EXPECT_EQ(fs::last_write_time(copy.toStdString()), fs::last_write_time(a.toStdString()));
+}
+
+TEST(ViewerFileOps, MoveToAnotherFileSystemCopiesThenRemoves)
+{
+    // /dev/shm is a memory file system on most Linux machines: a rename
+    // from the scratch folder to there fails with EXDEV.
+    QTemporaryDir other("/dev/shm/velmora-move-XXXXXX");
+    testsupport::ScratchDir dir;
+    if (!other.isValid() || fs::status(other.path().toStdString()).type() != fs::file_type::directory)
+        GTEST_SKIP() << "no second file system";
+    struct stat a {
+    }, b{};
+    ::stat(other.path().toLocal8Bit().constData(), &a);
+    ::stat(dir.Root().c_str(), &b);
+    if (a.st_dev == b.st_dev)
+        GTEST_SKIP() << "same file system";
+    const QString source = QString::fromStdString(dir.Path("s.png"));
+    ASSERT_TRUE(testsupport::WriteFileBytes(source.toStdString(), std::vector<std::uint8_t>(70000, 5)));
+    const QByteArray bytes = Bytes(source);
+    const QString target = other.filePath("t.png");
+    EXPECT_EQ(viewerfiles::MoveFileTo(source, target), "");
+    EXPECT_EQ(Bytes(target), bytes);
+    EXPECT_FALSE(QFileInfo::exists(source));
+    // A folder there is no target: the source stays.
+    ASSERT_TRUE(testsupport::WriteFileBytes(source.toStdString(), {1}));
+    QDir().mkpath(other.filePath("folder"));
+    EXPECT_NE(viewerfiles::MoveFileTo(source, other.filePath("folder")), "");
+    EXPECT_TRUE(QFileInfo::exists(source));
 }
 
 TEST_F(FileCommandTest, CopyAndMoveOntoTheFileItselfDoNothing)
