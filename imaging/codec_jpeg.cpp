@@ -250,7 +250,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     const int w = int(cinfo->output_width), h = int(cinfo->output_height);
     if (!FitsLimits(w, h))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
-    if (!out.Create(w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
+    // Every row is written below, or the decode fails.
+    if (!CxImageAccess::CreateForDecode(out, w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
     bool allocated = true;
     try {

@@ -227,7 +227,8 @@ void ReadPng(PngReader &r, CxImage &out)
     if (png_get_rowbytes(png, info) != channels * width || png_get_bit_depth(png, info) != 8)
         png_error(png, "unexpected PNG row layout");
 
-    if (!out.Create(int(width), int(height), bpp, CXIMAGE_FORMAT_PNG))
+    // Every row is written below (interlaced passes together cover each pixel).
+    if (!CxImageAccess::CreateForDecode(out, int(width), int(height), bpp, CXIMAGE_FORMAT_PNG))
         png_error(png, "out of memory");
     if (layout == Layout::Index) {
         if (!out.SetPalette(palette, numColors))

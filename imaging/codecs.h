@@ -70,4 +70,9 @@ struct CxImageAccess {
         img.m_srcHeight = height;
     }
     static void SetError(CxImage &img, const char *text) { img.m_lastError = text; }
+    // For decoders that write every pixel of every row themselves.
+    static bool CreateForDecode(CxImage &img, int width, int height, int bpp, std::uint32_t type)
+    {
+        return img.CreateImage(width, height, bpp, type, false);
+    }
 };

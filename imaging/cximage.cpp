@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <new>
 
 namespace {
@@ -55,6 +56,11 @@ bool CxImage::CheckSize(std::int64_t width, std::int64_t height)
 
 bool CxImage::Create(int width, int height, int bpp, std::uint32_t imagetype)
 {
+    return CreateImage(width, height, bpp, imagetype, true);
+}
+
+bool CxImage::CreateImage(int width, int height, int bpp, std::uint32_t imagetype, bool clear)
+{
     if (bpp != 24 && !IsPalettedBpp(bpp)) {
         SetError("unsupported depth");
         return false;
@@ -62,9 +68,18 @@ bool CxImage::Create(int width, int height, int bpp, std::uint32_t imagetype)
     if (!CheckSize(width, height))
         return false;
     const int stride = bpp == 24 ? (width * 3 + 3) & ~3 : (width + 3) & ~3;
-    std::vector<BYTE> pixels;
+    decltype(m_pixels) pixels;
     try {
-        pixels.assign(std::size_t(stride) * std::size_t(height), 0);
+        if (clear) {
+            pixels.assign(std::size_t(stride) * std::size_t(height), 0);
+        } else {
+            pixels.resize(std::size_t(stride) * std::size_t(height));
+            const std::size_t used = std::size_t(bpp == 24 ? width * 3 : width);
+            if (used < std::size_t(stride))
+                for (int y = 0; y < height; ++y)
+                    std::memset(pixels.data() + std::size_t(y) * std::size_t(stride) + used, 0,
+                                std::size_t(stride) - used);
+        }
     } catch (const std::bad_alloc &) {
         SetError("out of memory");
         return false;
@@ -127,6 +142,20 @@ void CxImage::TakePixels(CxImage &&other)
     m_transColorSet = other.m_transColorSet;
     other.Destroy();
 }
+
+namespace {
+
+// Decoders ask for the same large blocks picture after picture (a
+// progressive JPEG's coefficients run to tens of megabytes): keep them in
+// the heap for the next picture instead of mapping, faulting in and
+// clearing fresh pages every time.
+const bool kHeapKeepsLargeBlocks = [] {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    return true;
+}();
+
+} // namespace
 
 int &cxops::ThreadLimit()
 {

@@ -44,11 +44,31 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QImage;
 class QPainter;
+
+namespace cxops {
+// Leaves new elements uninitialised, so a decoder that writes every pixel
+// does not pay for clearing them first.
+template <typename T> struct DefaultInitAllocator : std::allocator<T> {
+    template <typename U> struct rebind {
+        using other = DefaultInitAllocator<U>;
+    };
+    DefaultInitAllocator() = default;
+    template <typename U> DefaultInitAllocator(const DefaultInitAllocator<U> &) noexcept {}
+    template <typename U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+    template <typename U, typename... Args> void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+};
+} // namespace cxops
 
 // What DrawStringEx draws. Callers fill text, font and colour; the other
 // fields keep their defaults unless a caller wants them.
@@ -201,6 +221,9 @@ public:
 protected:
     void SetError(const char *text) { m_lastError = text; }
     bool CheckSize(std::int64_t width, std::int64_t height);
+    // Create; with clear false the pixels are left for the caller to write
+    // (row padding is still cleared).
+    bool CreateImage(int width, int height, int bpp, std::uint32_t imagetype, bool clear);
     // Replaces the pixel content with a new image's (keeps frame and settings).
     void TakePixels(CxImage &&other);
     // Takes a codec's result as this image's content, with its frame facts.
@@ -212,7 +235,7 @@ protected:
     int m_height = 0;
     int m_bpp = 0;
     int m_stride = 0;
-    std::vector<BYTE> m_pixels;
+    std::vector<BYTE, cxops::DefaultInitAllocator<BYTE>> m_pixels;
     std::vector<RGBQUAD> m_palette;
     std::vector<BYTE> m_alpha; // width x height, rows not padded
     int m_transIndex = -1;

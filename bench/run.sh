@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# make bench: Velmora against ImageMagick, GraphicsMagick and libvips on real
+# photos (bench/corpus.sh), each job run on the same files into an empty
+# folder, the programs taking turns, several rounds. Prints one table of
+# medians (wall time, CPU time, peak memory of the median run) with ratios,
+# then the quality of job 1 per file.
+#
+#   VELMORA_BENCH_ROUNDS  rounds per measurement (default 3)
+#   VELMORA_BENCH_CACHE   cache folder (default ~/.cache/velmora-bench)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-build}
+case $build in /*) ;; *) build=$root/$build ;; esac
+rounds=${VELMORA_BENCH_ROUNDS:-3}
+cores=$(nproc)
+batch=$build/cli/velmora-batch
+thumbs=$build/bench/velmora-thumbs
+cache=${VELMORA_BENCH_CACHE:-$HOME/.cache/velmora-bench}
+corpus=$("$root/bench/corpus.sh")
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
+results=$work/results.txt
+: >"$results"
+export QT_QPA_PLATFORM=offscreen MAGICK_TEMPORARY_PATH=$work GM_TEMPORARY_PATH=$work
+
+big=$corpus/big
+png=$corpus/png
+all=$corpus/all
+echo "Corpus: $(ls "$big" | wc -l) JPEGs 2560 px wide or more; $(ls "$png" | wc -l) PNGs;" \
+  "$(ls "$all" | wc -l) JPEGs and PNGs in all. $rounds rounds, $cores cores." >&2
+
+# Command line of one program for one job, into folder $out with $t threads
+# (gm mogrify puts the input path as given under its output folder).
+command_for() {
+  local job=$1 prog=$2 t=$3 out=$4
+  case $job/$prog in
+    fit/velmora) echo "$batch --jobs $t --format jpg --quality 95 --resize fit --width 800 --height 600 --overwrite overwrite --out $out $big" ;;
+    fit/magick) echo "mogrify -path $out -resize 800x600 -quality 95 $big/*" ;;
+    fit/gm) echo "cd $big && gm mogrify -output-directory $out -resize 800x600 -quality 95 *" ;;
+    fit/vips) echo "vipsthumbnail -s 800x600 -o '$out/%s.jpg[Q=95]' $big/*" ;;
+    png/velmora) echo "$batch --jobs $t --format jpg --quality 90 --overwrite overwrite --out $out $png" ;;
+    png/magick) echo "mogrify -path $out -format jpg -quality 90 $png/*" ;;
+    png/gm) echo "cd $png && gm mogrify -output-directory $out -format jpg -quality 90 *" ;;
+    png/vips) echo "vipsthumbnail -s '100000x100000>' -o '$out/%s.jpg[Q=90]' $png/*" ;;
+    thumb/velmora) echo "$thumbs --jobs $t --out $out $all" ;;
+    thumb/vips) echo "vipsthumbnail -s 96x72 -o '$out/tn_%s.jpg' $all/*" ;;
+  esac
+}
+
+# Runs one measurement; appends "job threads prog round wall cpu kb".
+measure() {
+  local job=$1 prog=$2 t=$3 round=$4
+  local out=$work/out-$job-$prog-$t
+  rm -rf "$out" && mkdir -p "$out"
+  local cmd
+  cmd=$(command_for "$job" "$prog" "$t" "$out")
+  OMP_NUM_THREADS=$t MAGICK_THREAD_LIMIT=$t VIPS_CONCURRENCY=$t \
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" \
+    bash -c "cd '$out' && $cmd" >/dev/null 2>"$work/stderr.txt" ||
+    { echo "bench: $prog failed on job $job:" >&2; grep -v WARNING "$work/stderr.txt" | head -5 >&2; }
+  read -r wall user sys kb <"$work/time.txt"
+  echo "$job $t $prog $round $wall $(echo "$user $sys" | awk '{print $1 + $2}') $kb" >>"$results"
+  local n
+  n=$(ls "$out" | wc -l)
+  [ "$n" -gt 0 ] || echo "bench: $prog wrote nothing on job $job" >&2
+}
+
+run_job() {
+  local job=$1 t=$2
+  shift 2
+  local progs=("$@") n=${#@}
+  for ((r = 0; r < rounds; r++)); do
+    for ((k = 0; k < n; k++)); do
+      measure "$job" "${progs[$(((k + r) % n))]}" "$t" "$r"
+    done
+  done
+}
+
+echo "Job 1 (fit 800x600, quality 95)..." >&2
+run_job fit 1 velmora magick gm vips
+# Keep the single-threaded outputs for the quality check.
+for p in velmora magick gm vips; do cp -r "$work/out-fit-$p-1" "$work/keep-$p"; done
+run_job fit "$cores" velmora magick gm vips
+echo "Job 2 (PNG to JPEG, full size)..." >&2
+run_job png 1 velmora magick gm vips
+run_job png "$cores" velmora magick gm vips
+echo "Job 3 (96x72 thumbnails)..." >&2
+run_job thumb 1 velmora vips
+run_job thumb "$cores" velmora vips
+
+"$root/bench/table.sh" "$results" "$cores"
+
+# Quality: PSNR of each output against ImageMagick's Lanczos resize of the
+# full-size decode to that output's exact size.
+echo
+echo "Job 1 quality: PSNR in dB against a Lanczos reference at each output's size"
+refs=$cache/refs
+mkdir -p "$refs"
+printf '%-30s %9s %9s %9s %9s %9s\n' file velmora magick gm vips "vel-vips"
+worst=
+for src in "$big"/*; do
+  name=$(basename "$src")
+  stem=${name%.*}
+  line=$(printf '%-30s' "$name")
+  declare -A psnr=()
+  for p in velmora magick gm vips; do
+    o=$(ls "$work/keep-$p/$stem".* 2>/dev/null | head -1)
+    if [ -z "$o" ]; then
+      psnr[$p]=nan
+    else
+      size=$(identify -format '%wx%h' "$o")
+      ref=$refs/$stem-$size.png
+      [ -f "$ref" ] || convert "$src" -filter Lanczos -resize "$size!" "$ref"
+      # compare exits 1 when the pictures differ, which they do.
+      psnr[$p]=$( (compare -metric PSNR "$o" "$ref" null: 2>&1 || true) | awk '{printf "%.2f", $1}')
+    fi
+    line+=$(printf ' %9s' "${psnr[$p]}")
+  done
+  delta=$(awk -v a="${psnr[velmora]}" -v b="${psnr[vips]}" 'BEGIN {printf "%+.2f", a - b}')
+  echo "$line $(printf '%9s' "$delta")"
+  worst=$(awk -v w="${worst:-99}" -v d="$delta" 'BEGIN {print (d < w ? d : w)}')
+  unset psnr
+done
+echo
+awk -v w="$worst" 'BEGIN {printf "Quality target (every file at most 0.5 dB below vipsthumbnail): worst %+.2f dB, %s\n", w, (w >= -0.5 ? "holds" : "MISSED")}'

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Prints the benchmark table from run.sh's measurements: one line per job,
+# thread count and program with the medians (by wall time; peak memory is
+# that of the median run) and Velmora's ratios to each, then the targets.
+set -euo pipefail
+results=$1
+cores=$2
+
+awk -v cores="$cores" '
+function median_index(key,   n, i, j, t, idx) {
+  n = count[key]
+  for (i = 1; i <= n; i++) idx[i] = i
+  for (i = 1; i <= n; i++)
+    for (j = i + 1; j <= n; j++)
+      if (wall[key, idx[j]] < wall[key, idx[i]]) { t = idx[i]; idx[i] = idx[j]; idx[j] = t }
+  return idx[int((n + 1) / 2)]
+}
+{
+  key = $1 " " $2 " " $3
+  if (!(key in count)) { order[++keys] = key }
+  c = ++count[key]
+  wall[key, c] = $5; cpu[key, c] = $6; kb[key, c] = $7
+}
+END {
+  names["fit"] = "1 fit 800x600 q95"; names["png"] = "2 PNG to JPEG"; names["thumb"] = "3 thumbs 96x72"
+  pname["velmora"] = "velmora"; pname["magick"] = "ImageMagick"; pname["gm"] = "GraphicsMagick"; pname["vips"] = "vipsthumbnail"
+  printf "%-18s %7s %-15s %8s %8s %9s %11s %10s\n", "job", "threads", "program", "wall s", "cpu s", "peak MB", "wall ratio", "cpu ratio"
+  for (k = 1; k <= keys; k++) {
+    key = order[k]; split(key, f, " ")
+    m = median_index(key)
+    W[key] = wall[key, m]; C[key] = cpu[key, m]; M[key] = kb[key, m] / 1024
+  }
+  for (k = 1; k <= keys; k++) {
+    key = order[k]; split(key, f, " ")
+    own = f[1] " " f[2] " velmora"
+    wr = (f[3] == "velmora" || W[key] == 0) ? "" : sprintf("%.2f", W[own] / W[key])
+    cr = (f[3] == "velmora" || C[key] == 0) ? "" : sprintf("%.2f", C[own] / C[key])
+    printf "%-18s %7d %-15s %8.2f %8.2f %9.1f %11s %10s\n", names[f[1]], f[2], pname[f[3]], W[key], C[key], M[key], wr, cr
+  }
+  print ""
+  print "Ratios are Velmora / that program (below 1: Velmora is faster or smaller)."
+  print ""
+  print "Targets"
+  v1 = "fit 1 velmora"; vN = "fit " cores " velmora"
+  r = W[v1] / W["fit 1 vips"]; printf "  job 1, one thread: wall <= 0.75 x vipsthumbnail: %.2f  %s\n", r, (r <= 0.75 ? "holds" : "MISSED")
+  r = W[v1] / W["fit 1 magick"]; printf "  job 1, one thread: wall <= 0.25 x ImageMagick:   %.2f  %s\n", r, (r <= 0.25 ? "holds" : "MISSED")
+  r = W[vN] / W[v1]; printf "  job 1, %d workers: wall <= 0.55 x own one-thread:   %.2f  %s\n", cores, r, (r <= 0.55 ? "holds" : "MISSED")
+  r = W["thumb 1 velmora"] / W["thumb 1 vips"]; printf "  job 3, one thread: wall <= 0.8 x vipsthumbnail:   %.2f  %s\n", r, (r <= 0.8 ? "holds" : "MISSED")
+  r = W["thumb " cores " velmora"] / W["thumb " cores " vips"]; printf "  job 3, %d threads: wall <= 0.8 x vipsthumbnail:   %.2f  %s\n", cores, r, (r <= 0.8 ? "holds" : "MISSED")
+  for (t = 1; t <= 2; t++) {
+    th = (t == 1 ? 1 : cores)
+    ok = 1; worst = 0
+    split("magick gm vips", peers, " ")
+    for (p = 1; p <= 3; p++) {
+      pk = "fit " th " " peers[p]; r = M["fit " th " velmora"] / M[pk]
+      if (r >= 1) ok = 0
+      if (r > worst) worst = r
+    }
+    printf "  job 1, %d thread(s): peak memory below every peer:  %.2f of the closest  %s\n", th, worst, (ok ? "holds" : "MISSED")
+  }
+}' "$results"
