@@ -13,7 +13,9 @@ constexpr QDir::Filters kVisibleFolders = QDir::Dirs | QDir::NoDotAndDotDot;
 
 } // namespace
 
-QString JoinPath(const QString &folder, const QString &name)
+namespace shelltree {
+
+QString JoinTreePath(const QString &folder, const QString &name)
 {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
@@ -45,7 +47,7 @@ QList<SubFolder> ListSubFolders(const QString &path, const QStringList &ancestor
     for (const QString &name : names) {
         SubFolder sub;
         sub.name = name;
-        sub.path = JoinPath(path, name);
+        sub.path = JoinTreePath(path, name);
         const QString canonical = QFileInfo(sub.path).canonicalFilePath();
         if (canonical.isEmpty())
             continue; // gone since the listing
@@ -55,3 +57,5 @@ QList<SubFolder> ListSubFolders(const QString &path, const QStringList &ancestor
     }
     return result;
 }
+
+} // namespace shelltree

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace shelltree {
+
 struct SubFolder {
     QString name;
     QString path;
@@ -22,7 +24,9 @@ QList<SubFolder> ListSubFolders(const QString &path, const QStringList &ancestor
 bool HasVisibleSubFolder(const QString &path);
 
 // Joins a folder and a name with exactly one "/".
-QString JoinPath(const QString &folder, const QString &name);
+QString JoinTreePath(const QString &folder, const QString &name);
 
 // Sorts names the way the tree shows them.
 void SortFolderNames(QStringList &names);
+
+} // namespace shelltree

@@ -9,6 +9,8 @@
 #include <QStyle>
 #include <QTimer>
 
+using namespace shelltree;
+
 namespace {
 
 enum Role { PathRole = Qt::UserRole, KindRole, LoadedRole, LoopRole };
