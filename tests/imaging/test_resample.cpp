@@ -167,6 +167,21 @@ TEST(Resample, EightfoldReductionOfAZonePlateDoesNotAlias)
     EXPECT_LT(worst, 12.0);
 }
 
+TEST(Resample, LargeReductionsStillDoNotAlias)
+{
+    // 24:1 and 10:1 take the box-then-filter path; the rings beyond the
+    // middle must still average out to grey.
+    for (const int factor : {24, 10}) {
+        const CxImage plate = ZonePlate(64 * factor);
+        CxImage small;
+        ASSERT_TRUE(CxImage(plate).Resample(64, 64, 0, &small));
+        const double filtered = AliasEnergy(small, factor, 12.5 * factor);
+        const double box = AliasEnergy(BoxAveraged(plate, factor), factor, 12.5 * factor);
+        EXPECT_LT(filtered, 4.0) << factor;
+        EXPECT_LT(filtered, box) << factor;
+    }
+}
+
 TEST(Resample, FlatColourStaysExactlyFlat)
 {
     struct Case {
