@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QToolTip>
 
 static void InitListsResources()
 {
@@ -99,6 +100,21 @@ bool FolderListCtrl::IsOwnDrag(const QMimeData *data)
 {
     return data && data->data(QString::fromLatin1(kDragMimeType)) ==
                        QByteArray::number(QCoreApplication::applicationPid());
+}
+
+bool FolderListCtrl::viewportEvent(QEvent *event)
+{
+    // Long names are cut short under their thumbnails; the tip shows them
+    // whole, found on demand rather than stored in every row.
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        if (const QListWidgetItem *row = itemAt(help->pos()))
+            QToolTip::showText(help->globalPos(), row->text(), viewport(), visualItemRect(row));
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QListWidget::viewportEvent(event);
 }
 
 void FolderListCtrl::keyPressEvent(QKeyEvent *event)
