@@ -33,9 +33,10 @@ struct TransformOutcome {
 TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge = true,
                                 int fileWidth = 0, int fileHeight = 0);
 
-// How far past the final size a reduced JPEG decode must stay, so that the
-// resampler still has real detail to work from.
-inline constexpr double kReducedDecodeMargin = 1.0;
+// How far past the final size a reduced JPEG decode must stay. A DCT-scaled
+// decode is blockier than a filtered one; left at least 2:1 to finish, the
+// resampler removes that, and the result matches a full decode's.
+inline constexpr double kReducedDecodeMargin = 2.0;
 
 // A load rule that decodes a JPEG at a reduced scale when the job's resize
 // will shrink it enough; empty when the job never shrinks.
