@@ -9,12 +9,33 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QStyledItemDelegate>
 #include <QToolTip>
 
 static void InitListsResources()
 {
     Q_INIT_RESOURCE(lists);
 }
+
+namespace {
+
+// Every row is the same size, room for the thumbnail and three lines of
+// caption (the size, then a name that may wrap once), whatever its text is
+// now: captions grow from the bare name to two lines as thumbnails arrive.
+class ThumbnailDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override
+    {
+        return CellSize(option.fontMetrics);
+    }
+    static QSize CellSize(const QFontMetrics &fm)
+    {
+        return QSize(kThumbWidth + 20, kThumbHeight + 3 * fm.lineSpacing() + 8);
+    }
+};
+
+} // namespace
 
 FolderListCtrl::FolderListCtrl(QWidget *parent) : QListWidget(parent)
 {
@@ -24,7 +45,8 @@ FolderListCtrl::FolderListCtrl(QWidget *parent) : QListWidget(parent)
     setIconSize(QSize(kThumbWidth, kThumbHeight));
     // A fixed grid and uniform items: rows are placed without measuring each
     // one, so tens of thousands of rows list at once.
-    setGridSize(QSize(kThumbWidth + 24, kThumbHeight + 44));
+    setItemDelegate(new ThumbnailDelegate(this));
+    setGridSize(ThumbnailDelegate::CellSize(fontMetrics()) + QSize(6, 6));
     setUniformItemSizes(true);
     setLayoutMode(QListView::Batched);
     setBatchSize(500);
