@@ -1,0 +1,255 @@
+// Several workers prepare files ahead, but everything a run shows or writes
+// must come out exactly as one worker gives it.
+#include "convertworker.h"
+#include "pipeline.h"
+#include "recording_reporter.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace testsupport;
+
+namespace {
+
+CConvertJob JobFor(const std::vector<std::string> &files)
+{
+    CConvertJob job;
+    job.SetQuality(90);
+    job.SetFileCount(int(files.size()));
+    for (std::size_t i = 0; i < files.size(); ++i)
+        job.SetFile(int(i), files[i]);
+    return job;
+}
+
+void Save(const std::string &path, int w, int h, std::uint32_t type = CXIMAGE_FORMAT_PNG)
+{
+    CxImage img = MakeTestImage(w, h);
+    ASSERT_TRUE(img.Save(path.c_str(), type)) << img.GetLastError();
+}
+
+void SaveFlat(const std::string &path, int w, int h, RGBQUAD colour, std::uint32_t type)
+{
+    CxImage img;
+    ASSERT_TRUE(img.Create(w, h, 24));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.SetPixelColor(x, y, colour);
+    ASSERT_TRUE(img.Save(path.c_str(), type));
+}
+
+QStringList Entries(const std::string &folder)
+{
+    return QDir(QString::fromStdString(folder))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+void RunWith(const CConvertJob &job, int workers, RecordingReporter &r)
+{
+    ConvertWorker worker(job, r, workers);
+    worker.Run();
+}
+
+void ExpectSameReports(const RecordingReporter &a, const RecordingReporter &b)
+{
+    EXPECT_EQ(a.log, b.log);
+    EXPECT_EQ(a.percents, b.percents);
+    EXPECT_EQ(a.results, b.results);
+    EXPECT_EQ(a.questions, b.questions);
+    EXPECT_EQ(a.summary, b.summary);
+    EXPECT_EQ(a.statusTicks, b.statusTicks);
+    EXPECT_EQ(a.doneCount, b.doneCount);
+}
+
+} // namespace
+
+TEST(ParallelWorker, ReportsAndOutputsMatchOneWorker)
+{
+    // Missing, undecodable, failing and good files mixed, renamed with
+    // running numbers that skip the files that never reach naming.
+    ScratchDir src;
+    std::vector<std::string> files;
+    for (int i = 0; i < 9; ++i) {
+        const std::string name = src.Path("p" + std::to_string(i) + ".png");
+        files.push_back(name);
+        if (i == 2)
+            continue; // missing
+        if (i == 4) {
+            ASSERT_TRUE(WriteFileBytes(name, {1, 2, 3})); // not a picture
+        } else if (i == 6) {
+            Save(name, 1000, 1); // resizes to a height of 0: fails
+        } else {
+            Save(name, 60 + 13 * i, 40 + 7 * i);
+        }
+    }
+    CConvertJob job = JobFor(files);
+    job.SetFormat("JPG");
+    job.SetResizeFlag(true);
+    job.SetResizeType(1);
+    job.SetSize(50, 0);
+    job.SetRenameFlag(true);
+    job.SetPrefix("n_");
+    job.SetStartNumber(7);
+
+    std::vector<std::vector<std::vector<std::uint8_t>>> bytes;
+    std::vector<RecordingReporter> reports(3);
+    const int workers[] = {1, 2, 4};
+    for (int k = 0; k < 3; ++k) {
+        ScratchDir out;
+        job.SetOutputFolder(out.Root());
+        RunWith(job, workers[k], reports[std::size_t(k)]);
+        std::vector<std::vector<std::uint8_t>> files;
+        for (const QString &name : Entries(out.Root()))
+            files.push_back(ReadFileBytes(out.Path(name.toStdString())));
+        bytes.push_back(files);
+        // Reports name the folder of this round; compare names only.
+        for (std::string &line : reports[std::size_t(k)].log)
+            if (auto at = line.find(out.Root()); at != std::string::npos)
+                line.replace(at, out.Root().size(), "OUT");
+        for (std::string &path : reports[std::size_t(k)].results)
+            path.replace(0, out.Root().size(), "OUT");
+    }
+    EXPECT_EQ(reports[0].summary, "\r\n总计文件: 9; 已转换: 6; 错误: 3。");
+    EXPECT_EQ(reports[0].results.front(), "OUT/n_007.JPG");
+    EXPECT_EQ(bytes[0].size(), 6u);
+    for (int k = 1; k < 3; ++k) {
+        SCOPED_TRACE(workers[k]);
+        ExpectSameReports(reports[0], reports[std::size_t(k)]);
+        EXPECT_EQ(bytes[0], bytes[std::size_t(k)]);
+    }
+}
+
+TEST(ParallelWorker, QuestionsComeInSourceOrder)
+{
+    ScratchDir src, out;
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; ++i) {
+        files.push_back(src.Path("q" + std::to_string(i) + ".png"));
+        Save(files.back(), 30, 20);
+    }
+    for (int i : {1, 3, 4})
+        ASSERT_TRUE(WriteFileBytes(out.Path("q" + std::to_string(i) + ".BMP"), {7}));
+    CConvertJob job = JobFor(files);
+    job.SetOutputFolder(out.Root());
+    job.SetFormat("BMP");
+    RecordingReporter r;
+    r.answers = {{OverwriteChoice::AutoRename, false},
+                 {OverwriteChoice::Overwrite, false},
+                 {OverwriteChoice::AutoRename, false}};
+    RunWith(job, 3, r);
+    ASSERT_EQ(r.questions.size(), 3u);
+    EXPECT_NE(r.questions[0].find("q1.BMP"), std::string::npos);
+    EXPECT_NE(r.questions[1].find("q3.BMP"), std::string::npos);
+    EXPECT_NE(r.questions[2].find("q4.BMP"), std::string::npos);
+    EXPECT_EQ(r.results,
+              (std::vector<std::string>{out.Path("q0.BMP"), out.Path("q1_001.BMP"), out.Path("q2.BMP"),
+                                        out.Path("q3.BMP"), out.Path("q4_001.BMP"), out.Path("q5.BMP")}));
+    EXPECT_EQ(ReadFileBytes(out.Path("q1.BMP")), std::vector<std::uint8_t>{7});
+}
+
+TEST(ParallelWorker, CancelAndStopWriteNothingPastThem)
+{
+    ScratchDir src;
+    std::vector<std::string> files;
+    for (int i = 0; i < 8; ++i) {
+        files.push_back(src.Path("c" + std::to_string(i) + ".png"));
+        Save(files.back(), 30, 20);
+    }
+    {
+        // Cancel at the third file's question: files prepared ahead of it
+        // are never written.
+        ScratchDir out;
+        ASSERT_TRUE(WriteFileBytes(out.Path("c2.BMP"), {7}));
+        CConvertJob job = JobFor(files);
+        job.SetOutputFolder(out.Root());
+        job.SetFormat("BMP");
+        RecordingReporter r;
+        RunWith(job, 4, r);
+        EXPECT_EQ(r.questions.size(), 1u);
+        EXPECT_EQ(r.doneCount, 1);
+        EXPECT_EQ(r.summary, "");
+        EXPECT_EQ(Entries(out.Root()), (QStringList{"c0.BMP", "c1.BMP", "c2.BMP"}));
+    }
+    {
+        ScratchDir out;
+        CConvertJob job = JobFor(files);
+        job.SetOutputFolder(out.Root());
+        job.SetFormat("BMP");
+        std::stop_source stop;
+        RecordingReporter r;
+        r.onLog = [&](const std::string &line) {
+            if (line.rfind("  到: ", 0) == 0 && r.results.size() == 2)
+                stop.request_stop();
+        };
+        ConvertWorker(job, r, 4).Run(stop.get_token());
+        EXPECT_EQ(r.results.size(), 3u); // the third was logged as the stop came
+        EXPECT_EQ(r.doneCount, 0);
+        EXPECT_EQ(r.summary, "");
+        EXPECT_EQ(Entries(out.Root()), (QStringList{"c0.BMP", "c1.BMP", "c2.BMP"}));
+    }
+}
+
+TEST(ParallelWorker, ASourceWrittenEarlierInTheRunIsReadAsWritten)
+{
+    // a.bmp (red) becomes a.PNG, replacing the blue a.PNG that is the
+    // second source: one worker reads the red one, and so must several.
+    ScratchDir dir;
+    SaveFlat(dir.Path("a.bmp"), 40, 20, RGBQUAD{0, 0, 255, 0}, CXIMAGE_FORMAT_BMP);
+    SaveFlat(dir.Path("a.PNG"), 60, 30, RGBQUAD{255, 0, 0, 0}, CXIMAGE_FORMAT_PNG);
+    CConvertJob job = JobFor({dir.Path("a.bmp"), dir.Path("a.PNG")});
+    job.SetOutputFolder(dir.Root());
+    job.SetFormat("PNG");
+    job.SetResizeFlag(true);
+    job.SetResizeType(1);
+    job.SetSize(20, 0);
+    job.SetOverwritePolicy(OVERWRITE_REPLACE);
+    RecordingReporter r;
+    RunWith(job, 3, r);
+    EXPECT_EQ(r.summary, "\r\n总计文件: 2; 已转换: 2; 错误: 0。");
+    CxImage result(dir.Path("a.PNG").c_str(), 0);
+    ASSERT_EQ(result.GetWidth(), 20);
+    EXPECT_EQ(result.GetHeight(), 10);
+    EXPECT_EQ(result.GetPixelColor(10, 5).rgbRed, 255);
+    EXPECT_EQ(result.GetPixelColor(10, 5).rgbBlue, 0);
+}
+
+TEST(ReducedDecode, SizesComeFromTheFileAndPixelsStayClose)
+{
+    // 2000 x 1003 to a width of 333: the file's own size gives a height of
+    // 166 where the half-size decode (1000 x 502) would give 167.
+    ScratchDir dir;
+    Save(dir.Path("big.jpg"), 2000, 1003, CXIMAGE_FORMAT_JPG);
+    CConvertJob job;
+    job.SetResizeFlag(true);
+    job.SetResizeType(1);
+    job.SetSize(333, 0);
+
+    CxImage reduced;
+    reduced.SetLoadSizeRule(ReducedDecodeRule(job));
+    ASSERT_TRUE(reduced.Load(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    EXPECT_EQ(reduced.GetWidth(), 1000); // the rule asked for a reduced decode
+    ASSERT_FALSE(TransformImage(reduced, job, true, reduced.GetSrcWidth(), reduced.GetSrcHeight()).failed);
+    EXPECT_EQ(reduced.GetWidth(), 333);
+    EXPECT_EQ(reduced.GetHeight(), 166);
+
+    CxImage full(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG);
+    ASSERT_FALSE(TransformImage(full, job).failed);
+    ASSERT_EQ(full.GetHeight(), 166);
+    EXPECT_GT(Psnr(reduced, full), 38.0);
+
+    // A quarter turn swaps what the rule asks for; no shrink, no reduction.
+    job.SetRotateFlag(true);
+    job.SetRotation(ROTATE_RIGHT);
+    int w = 0, h = 0;
+    ReducedDecodeRule(job)(2000, 1003, w, h);
+    EXPECT_EQ(w, 2 * 664);  // turned: 333 x 664 from 1003 x 2000
+    EXPECT_EQ(h, 2 * 333);
+    job.SetRotateFlag(false);
+    job.SetSize(2400, 0);
+    w = h = 0;
+    ReducedDecodeRule(job)(2000, 1003, w, h);
+    EXPECT_EQ(w, 0);
+    EXPECT_EQ(h, 0);
+}
