@@ -85,6 +85,14 @@ TEST_F(ListsTest, SizeColumnShowsBytesOrKilobytes)
     EXPECT_EQ(selected->RawText(1, 1), "1536");
     EXPECT_EQ(selected->topLevelItem(2)->text(1), "0 字节");
     EXPECT_TRUE(WaitLoaded());
+
+    // A file gone since the listing still gets its row.
+    lists->OnRemoveAll();
+    ASSERT_TRUE(QFile::remove(Dir() + "/b.png"));
+    SelectFolderRows({1});
+    lists->OnAdd();
+    EXPECT_EQ(selected->RowTexts(0).mid(0, 2), QStringList({"b.png", "0"}));
+    EXPECT_EQ(selected->RowTexts(0)[3], "未知");
 }
 
 TEST_F(ListsTest, MessagesWhenNothingIsSelected)
