@@ -37,9 +37,13 @@ fuzz:
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
 
-# Step timings on a photo-sized picture.
-bench: build
-	@QT_QPA_PLATFORM=offscreen $(BUILD)/bench/velmora_bench
+# Velmora against ImageMagick, GraphicsMagick and libvips on real photos
+# (about ten minutes; VELMORA_BENCH_ROUNDS=1 for a quick look).
+bench:
+	@VELMORA_WITH_TOOLS=1 scripts/install-deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target velmora-batch velmora-thumbs
+	@BUILD=$(BUILD) bench/run.sh
 
 clean:
 	@rm -rf build build-sanitize build-fuzz
