@@ -42,9 +42,9 @@ void ConvertWorker::Run(std::stop_token stop)
     m_written.clear();
     {
         // One worker prepares each file itself when it comes to it; more
-        // prepare ahead, a couple of files each at most.
+        // prepare ahead, a few files each at most.
         const int helpers = m_workers > 1 ? m_workers : 0;
-        PrepareAhead ahead(m_job, helpers, 2 * m_workers, stop);
+        PrepareAhead ahead(m_job, helpers, 8 * m_workers, stop);
         for (int i = 0; i < count; ++i) {
             if (stop.stop_requested())
                 return;

@@ -1,12 +1,21 @@
 #include "prepareahead.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 
 PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop)
     : m_job(job), m_count(job.GetFileCount()), m_window(std::max(1, window)), m_runStop(std::move(stop)),
-      m_ready(std::size_t(std::max(0, m_count)))
+      m_ready(std::size_t(std::max(0, m_count))), m_claimed(std::size_t(std::max(0, m_count)), 0),
+      m_sizes(std::size_t(std::max(0, m_count)), 0)
 {
     threads = std::clamp(threads, 0, std::max(0, m_count));
+    if (threads > 0) {
+        for (int i = 0; i < m_count; ++i) {
+            struct stat st;
+            if (stat(m_job.GetFile(i).c_str(), &st) == 0)
+                m_sizes[std::size_t(i)] = st.st_size;
+        }
+    }
     for (int t = 0; t < threads; ++t) {
         try {
             m_threads.emplace_back([this](std::stop_token own) { Loop(std::move(own)); });
@@ -36,9 +45,24 @@ void PrepareAhead::Loop(std::stop_token own)
             const bool go = m_changed.wait(lock, own, [&] {
                 return m_runStop.stop_requested() || m_next >= m_count || m_next < m_taken + m_window;
             });
+            // Files the writer went past without taking are not wanted.
+            for (; m_next < std::min(m_taken, m_count); ++m_next)
+                m_claimed[std::size_t(m_next)] = 1;
+            while (m_next < m_count && m_claimed[std::size_t(m_next)])
+                ++m_next;
             if (!go || m_runStop.stop_requested() || m_next >= m_count)
                 return;
-            index = m_next++;
+            // The file being taken first, then the largest in the window.
+            index = m_next;
+            if (m_next != m_taken) {
+                const int end = std::min(m_count, m_taken + m_window);
+                for (int i = m_next; i < end; ++i)
+                    if (!m_claimed[std::size_t(i)] && m_sizes[std::size_t(i)] > m_sizes[std::size_t(index)])
+                        index = i;
+            }
+            m_claimed[std::size_t(index)] = 1;
+            while (m_next < m_count && m_claimed[std::size_t(m_next)])
+                ++m_next;
         }
         PreparedFile r;
         try {

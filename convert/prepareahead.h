@@ -14,8 +14,10 @@
 class PrepareAhead {
 public:
     // Starts `threads` threads over the job's sources; none runs more than
-    // `window` files ahead of the file being taken. With no threads each
-    // file is prepared when it is taken, on the taking thread.
+    // `window` files ahead of the file being taken; within that window the
+    // largest files go first, so one big file does not end a run alone.
+    // With no threads each file is prepared when it is taken, on the taking
+    // thread.
     PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop);
     // Stops the threads and waits for them.
     ~PrepareAhead();
@@ -40,6 +42,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::vector<std::optional<PreparedFile>> m_ready;
+    std::vector<char> m_claimed;
+    std::vector<long long> m_sizes;          // file sizes: the larger files are started first
     int m_next = 0;                          // next index to claim
     int m_taken = 0;                         // index being taken by the writer
     CxImage m_image{CXIMAGE_FORMAT_UNKNOWN}; // for files prepared by Take
