@@ -398,7 +398,7 @@ template <int C> bool RunBands(const Source &src, const Taps &tx, const Taps &ty
                                 [&](int y0, int y1) { return ResampleBand<C>(src, tx, ty, out, y0, y1); });
 }
 
-// Large shrinks of opaque colour pictures start with a k x k box average:
+// Large shrinks of colour pictures start with a k x k box average:
 // the Lanczos filter after it still reduces by kBoxResidual or more, which
 // removes what the box lets through, at a fraction of the cost of a filter
 // wide enough for the whole reduction.
@@ -409,12 +409,16 @@ bool BoxShrink(const CxImage &src, int k, CxImage &out)
 {
     const int w = src.GetWidth(), h = src.GetHeight();
     const int bw = (w + k - 1) / k, bh = (h + k - 1) / k;
-    if (!out.Create(bw, bh, 24, src.GetType()))
+    const bool alpha = src.AlphaIsValid();
+    if (!out.Create(bw, bh, 24, src.GetType()) || (alpha && !out.AlphaCreate()))
         return false;
+    // Colour is averaged weighted by alpha, so transparent pixels lend no
+    // colour to their neighbours.
+    const int channels = alpha ? 4 : 3;
     return cxops::ParallelBands(bh, double(w) * h * 3, [&](int b0, int b1) {
         std::vector<std::uint32_t> sums;
         try {
-            sums.resize(std::size_t(bw) * 3);
+            sums.resize(std::size_t(bw) * std::size_t(channels));
         } catch (const std::bad_alloc &) {
             return false;
         }
@@ -423,24 +427,46 @@ bool BoxShrink(const CxImage &src, int k, CxImage &out)
             const int y0 = by * k, y1 = std::min(h, y0 + k);
             for (int y = y0; y < y1; ++y) {
                 const BYTE *s = src.GetBits(y);
+                const BYTE *a = alpha ? src.AlphaGetPointer(y) : nullptr;
                 for (int bx = 0; bx < bw; ++bx) {
                     const int x0 = bx * k, x1 = std::min(w, x0 + k);
-                    std::uint32_t b = 0, g = 0, r = 0;
-                    for (int x = x0; x < x1; ++x) {
-                        b += s[x * 3];
-                        g += s[x * 3 + 1];
-                        r += s[x * 3 + 2];
+                    std::uint32_t b = 0, g = 0, r = 0, t = 0;
+                    if (a) {
+                        for (int x = x0; x < x1; ++x) {
+                            b += s[x * 3] * a[x];
+                            g += s[x * 3 + 1] * a[x];
+                            r += s[x * 3 + 2] * a[x];
+                            t += a[x];
+                        }
+                    } else {
+                        for (int x = x0; x < x1; ++x) {
+                            b += s[x * 3];
+                            g += s[x * 3 + 1];
+                            r += s[x * 3 + 2];
+                        }
                     }
-                    sums[std::size_t(bx) * 3] += b;
-                    sums[std::size_t(bx) * 3 + 1] += g;
-                    sums[std::size_t(bx) * 3 + 2] += r;
+                    std::uint32_t *sum = sums.data() + std::size_t(bx) * std::size_t(channels);
+                    sum[0] += b;
+                    sum[1] += g;
+                    sum[2] += r;
+                    if (a)
+                        sum[3] += t;
                 }
             }
             BYTE *d = out.GetBits(by);
+            BYTE *da = alpha ? out.AlphaGetPointer(by) : nullptr;
             for (int bx = 0; bx < bw; ++bx) {
                 const std::uint32_t n = std::uint32_t((std::min(w, bx * k + k) - bx * k) * (y1 - y0));
-                for (int c = 0; c < 3; ++c)
-                    d[bx * 3 + c] = BYTE((sums[std::size_t(bx) * 3 + std::size_t(c)] + n / 2) / n);
+                const std::uint32_t *sum = sums.data() + std::size_t(bx) * std::size_t(channels);
+                if (da) {
+                    const std::uint32_t t = sum[3];
+                    for (int c = 0; c < 3; ++c)
+                        d[bx * 3 + c] = t ? BYTE((sum[c] + t / 2) / t) : 0;
+                    da[bx] = BYTE((t + n / 2) / n);
+                } else {
+                    for (int c = 0; c < 3; ++c)
+                        d[bx * 3 + c] = BYTE((sum[c] + n / 2) / n);
+                }
             }
         }
         return true;
@@ -454,8 +480,9 @@ namespace cxops {
 bool ResampleTo(const CxImage &src, int width, int height, CxImage &out)
 {
     const double sx = double(src.GetWidth()) / width, sy = double(src.GetHeight()) / height;
-    if (src.GetBpp() == 24 && !src.AlphaIsValid() && sx >= kBoxFrom && sy >= kBoxFrom) {
-        const int k = int(std::min(sx, sy)) / kBoxResidual;
+    if (src.GetBpp() == 24 && sx >= kBoxFrom && sy >= kBoxFrom) {
+        // At most 256 x 256 pixels a box, so alpha-weighted sums fit 32 bits.
+        const int k = std::min(256, int(std::min(sx, sy)) / kBoxResidual);
         CxImage reduced;
         if (!BoxShrink(src, k, reduced)) {
             CxImageAccess::SetError(out, "out of memory");

@@ -27,12 +27,13 @@
 namespace {
 std::atomic<bool> g_watchAllocs{false};
 std::atomic<std::size_t> g_largestAlloc{0};
-}  // namespace
+} // namespace
 
 #if VELMORA_WATCH_ALLOCS
 void *operator new(std::size_t size)
 {
-    if (g_watchAllocs.load(std::memory_order_relaxed) && size > g_largestAlloc.load(std::memory_order_relaxed))
+    if (g_watchAllocs.load(std::memory_order_relaxed) &&
+        size > g_largestAlloc.load(std::memory_order_relaxed))
         g_largestAlloc.store(size, std::memory_order_relaxed);
     if (void *p = std::malloc(size ? size : 1))
         return p;
@@ -136,7 +137,7 @@ CxImage Flat(int w, int h, RGBQUAD c, bool alpha)
     return img;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Resample, EightfoldReductionOfAZonePlateDoesNotAlias)
 {
@@ -162,7 +163,8 @@ TEST(Resample, EightfoldReductionOfAZonePlateDoesNotAlias)
         for (int x = 0; x < 64; ++x) {
             const double dx = (x + 0.5) * 8 - 256, dy = (y + 0.5) * 8 - 256, r2 = dx * dx + dy * dy;
             if (r2 < 24 * 24)
-                worst = std::max(worst, std::abs(small.GetPixelColor(x, y).rgbGreen - (127.5 + 127.5 * std::cos(k * r2))));
+                worst = std::max(
+                    worst, std::abs(small.GetPixelColor(x, y).rgbGreen - (127.5 + 127.5 * std::cos(k * r2))));
         }
     EXPECT_LT(worst, 12.0);
 }
@@ -182,12 +184,34 @@ TEST(Resample, LargeReductionsStillDoNotAlias)
     }
 }
 
+TEST(Resample, LargeReductionsKeepTransparentColourOut)
+{
+    // Stripes of opaque red and fully transparent green, 12:1: the result is
+    // half transparent and red only.
+    CxImage img;
+    ASSERT_TRUE(img.Create(480, 240, 24));
+    ASSERT_TRUE(img.AlphaCreate());
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 480; ++x)
+            img.SetPixelColor(x, y, x % 2 ? Rgb(0, 255, 0, 0) : Rgb(255, 0, 0), true);
+    ASSERT_TRUE(img.Resample(40, 20, 0));
+    ASSERT_TRUE(img.AlphaIsValid());
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const RGBQUAD c = img.GetPixelColor(x, y);
+            EXPECT_NEAR(c.rgbReserved, 128, 2);
+            EXPECT_EQ(c.rgbGreen, 0);
+            EXPECT_EQ(c.rgbRed, 255);
+        }
+}
+
 TEST(Resample, FlatColourStaysExactlyFlat)
 {
     struct Case {
         int w, h, nw, nh;
     };
-    const Case cases[] = {{37, 23, 101, 7}, {640, 480, 33, 17}, {5, 5, 300, 200}, {300, 2, 299, 1}, {1, 1, 9, 4}};
+    const Case cases[] = {
+        {37, 23, 101, 7}, {640, 480, 33, 17}, {5, 5, 300, 200}, {300, 2, 299, 1}, {1, 1, 9, 4}};
     for (const Case &c : cases) {
         for (bool alpha : {false, true}) {
             const RGBQUAD colour = Rgb(13, 200, 77, alpha ? 128 : 255);
@@ -274,7 +298,7 @@ TEST(Resample, TransparentEdgesGetNoFringe)
                     ASSERT_GE(c.rgbRed, 250) << x << "," << y << " alpha " << int(c.rgbReserved);
                     ASSERT_LE(c.rgbGreen, 4) << x << "," << y << " alpha " << int(c.rgbReserved);
                 }
-            EXPECT_GT(partial, 0);  // the edge really is soft
+            EXPECT_GT(partial, 0); // the edge really is soft
         }
     }
 }
@@ -294,7 +318,7 @@ TEST(Resample, PalettedBecomesColourAndIDstLeavesSourceAlone)
     EXPECT_EQ(dst.GetBpp(), 24);
     EXPECT_EQ(dst.GetWidth(), 15);
     EXPECT_EQ(dst.GetHeight(), 40);
-    EXPECT_FALSE(dst.AlphaIsValid());  // no transparent index in use
+    EXPECT_FALSE(dst.AlphaIsValid()); // no transparent index in use
     EXPECT_EQ(dst.GetType(), CXIMAGE_FORMAT_GIF);
     // Grey in, grey out, increasing left to right.
     for (int x = 1; x < 15; ++x) {
