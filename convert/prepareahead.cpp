@@ -43,13 +43,13 @@ void PrepareAhead::Loop(std::stop_token own)
         {
             std::unique_lock lock(m_mutex);
             const bool go = m_changed.wait(lock, own, [&] {
+                // Files the writer went past without taking are not wanted.
+                for (; m_next < std::min(m_taken, m_count); ++m_next)
+                    m_claimed[std::size_t(m_next)] = 1;
+                while (m_next < m_count && m_claimed[std::size_t(m_next)])
+                    ++m_next;
                 return m_runStop.stop_requested() || m_next >= m_count || m_next < m_taken + m_window;
             });
-            // Files the writer went past without taking are not wanted.
-            for (; m_next < std::min(m_taken, m_count); ++m_next)
-                m_claimed[std::size_t(m_next)] = 1;
-            while (m_next < m_count && m_claimed[std::size_t(m_next)])
-                ++m_next;
             if (!go || m_runStop.stop_requested() || m_next >= m_count)
                 return;
             // The file being taken first, then the largest in the window.
