@@ -1,0 +1,11 @@
+#include "velmoraapp.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication qapp(argc, argv);
+    CVelmoraApp app;
+    app.InitInstance();
+    return 0;
+}

@@ -1,0 +1,324 @@
+#include "maindlg.h"
+
+#include "aboutdlg.h"
+#include "appresources.h"
+#include "appversion.h"
+#include "convertjob.h"
+#include "folderlistctrl.h"
+#include "ids_main.h"
+#include "imagelists.h"
+#include "mainlayout.h"
+#include "maintemplate.h"
+#include "optionpanel.h"
+#include "previewdlg.h"
+#include "progressdialog.h"
+#include "selectedlistctrl.h"
+#include "shelltreectrl.h"
+#include "spinbuttonctrl.h"
+#include "transparentbitmapstatic.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+using namespace mainid;
+using maintemplate::Kind;
+
+namespace {
+
+int PictureResource(int id)
+{
+    switch (id) {
+    case IDC_PIC_LEFT:
+        return 137;
+    case IDC_PIC_RIGHT:
+        return 135;
+    default:
+        return 136;
+    }
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QString::number(IDD_MAIN));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setMouseTracking(true);
+    resize(maintemplate::kDefaultClientSize);
+    setMinimumSize(maintemplate::kMinimumSize);
+    OnInitDialog();
+}
+
+CMainDlg::~CMainDlg()
+{
+    // The loader reports to the folder list: stop it before the widgets go.
+    delete m_lists;
+    m_lists = nullptr;
+}
+
+void CMainDlg::CreateControls()
+{
+    for (const maintemplate::Control &c : maintemplate::Controls()) {
+        const QString text = c.text ? QString::fromUtf8(c.text) : QString();
+        QWidget *w = nullptr;
+        switch (c.kind) {
+        case Kind::Label:
+            w = new QLabel(text, this);
+            break;
+        case Kind::GroupBox:
+            w = new QGroupBox(text, this);
+            break;
+        case Kind::Button:
+        case Kind::DefaultButton: {
+            auto *b = new QPushButton(text, this);
+            b->setAutoDefault(false);
+            b->setDefault(c.kind == Kind::DefaultButton);
+            w = b;
+            break;
+        }
+        case Kind::CheckBox: {
+            auto *b = new QCheckBox(text, this);
+            b->setAutoFillBackground(true);  // covers the group's frame line behind it
+            w = b;
+            break;
+        }
+        case Kind::Radio:
+            w = new QRadioButton(text, this);
+            break;
+        case Kind::Edit:
+            w = new QLineEdit(this);
+            break;
+        case Kind::Combo:
+            w = new QComboBox(this);
+            break;
+        case Kind::Spin:
+            w = new CSpinButtonCtrl(this);
+            break;
+        case Kind::Picture: {
+            auto *p = new TransparentBitmapStatic(this);
+            p->setPixmap(LoadAppBitmap(PictureResource(c.id)));
+            w = p;
+            break;
+        }
+        case Kind::ProgressBar: {
+            auto *bar = new QProgressBar(this);
+            bar->setTextVisible(false);
+            bar->hide();
+            w = bar;
+            break;
+        }
+        case Kind::Tree:
+            w = m_tree = new CShellTreeCtrl(this);
+            break;
+        case Kind::FolderList:
+            w = m_folderList = new FolderListCtrl(this);
+            break;
+        case Kind::SelectedList:
+            w = m_selectedList = new SelectedListCtrl(this);
+            break;
+        }
+        w->setObjectName(QString::number(c.id));
+        w->setGeometry(c.rect);
+    }
+}
+
+void CMainDlg::OnInitDialog()
+{
+    CreateControls();
+    setWindowIcon(LoadAppIcon());
+    m_lists = new CImageLists(m_folderList, m_selectedList, findChild<QLabel *>(QString::number(IDC_COUNT_LABEL)),
+                              findChild<QLabel *>(QString::number(IDC_LOADING_LABEL)),
+                              findChild<QProgressBar *>(QString::number(IDC_LOADING_BAR)), this);
+    setWindowTitle(appversion::ProductAndVersion());
+    m_options = new COptionPanel(this);
+
+    m_tree->AddRootFolderContent();
+    m_tree->ExpandToFirstDriveContainer();
+    connect(m_tree, &CShellTreeCtrl::selectedPathChanged, this, &CMainDlg::OnFolderSelChanged);
+
+    m_layout = std::make_unique<CMainLayout>(this);
+    m_layout->CaptureLayout();
+    m_layout->RestoreLayout();
+    m_layout->ApplyStoredGeometry();
+
+    m_options->ReadSettings();
+    m_options->UpdateData(false);
+    m_options->LoadDestList();
+    m_options->OnRotateCheck();
+    m_options->OnRenameCheck();
+    m_options->OnResizeCheck();
+    m_options->OnStampCheck();
+    m_options->OnFormatChange();
+
+    auto connectButton = [this](int id, auto slot) {
+        connect(findChild<QPushButton *>(QString::number(id)), &QPushButton::clicked, this, slot);
+    };
+    connectButton(IDOK, &CMainDlg::OnOK);
+    connectButton(IDCANCEL, &CMainDlg::reject);
+    connectButton(IDC_PREVIEW, &CMainDlg::OnPreview);
+    connectButton(IDC_VIEW_RESULTS, &CMainDlg::OnViewResults);
+    connectButton(IDC_ABOUT, &CMainDlg::OnAbout);
+    connectButton(IDC_VIEW, &CMainDlg::OnView);
+    connect(findChild<QPushButton *>(QString::number(IDC_ADD)), &QPushButton::clicked, m_lists, &CImageLists::OnAdd);
+    connect(findChild<QPushButton *>(QString::number(IDC_ADD_ALL)), &QPushButton::clicked, m_lists,
+            &CImageLists::OnAddAll);
+    connect(findChild<QPushButton *>(QString::number(IDC_REMOVE)), &QPushButton::clicked, m_lists,
+            &CImageLists::OnRemove);
+    connect(findChild<QPushButton *>(QString::number(IDC_REMOVE_ALL)), &QPushButton::clicked, m_lists,
+            &CImageLists::OnRemoveAll);
+    connect(m_lists, &CImageLists::viewRequested, this, &CMainDlg::OnView);
+}
+
+void CMainDlg::Message(const char *text)
+{
+    QMessageBox::information(this, QString::fromLatin1(appversion::kProductName), QString::fromUtf8(text));
+}
+
+void CMainDlg::OnFolderSelChanged()
+{
+    m_lists->ListFolder(m_tree->GetSelectedPath());
+}
+
+void CMainDlg::OnOK()
+{
+    if (m_lists->SelectedCount() == 0) {
+        Message("请先选择文件!");
+        return;
+    }
+    if (!m_options->UpdateData(true))
+        return;
+    m_options->WriteSettings(m_lists->Folder());
+    m_options->SaveDestList();
+
+    std::vector<std::string> sources;
+    for (const QString &path : m_lists->SelectedPaths())
+        sources.push_back(path.toStdString());
+    const CConvertJob job = MakeConvertJob(m_options->MakeOptions(), sources);
+    m_resultFiles.clear();
+    CProgressDialog dlg(job, &m_resultFiles, this);
+    dlg.exec();
+}
+
+void CMainDlg::OnPreview()
+{
+    if (m_lists->SelectedCount() == 0) {
+        Message("请先选择文件!");
+        return;
+    }
+    if (!m_options->UpdateData(true))
+        return;
+
+    const COptionPanel &o = *m_options;
+    CPreviewDlg dlg(this);
+    m_previewFiles = m_lists->SelectedPaths();
+    CConvertJob settings;
+    if (o.m_bResize) {
+        settings.SetResizeFlag(true);
+        settings.SetResizeType(o.m_nResizeType);
+        settings.SetSize(o.m_nWidth, o.m_nHeight);
+    }
+    if (o.m_bRotate) {
+        settings.SetRotateFlag(true);
+        settings.SetRotation(o.m_nrotateType);
+    }
+    if (o.m_bStamp) {
+        settings.SetStampFlag(true);
+        settings.SetStamp(o.m_strStampText.toStdString(), &o.m_lfStamp, o.m_crStamp);
+    }
+    if (o.m_nFormatType > 0 && std::size_t(o.m_nFormatType) < kFormatTable.size())
+        settings.SetFormat(QString::fromUtf8(kFormatTable[std::size_t(o.m_nFormatType)].shown).toLower().toStdString());
+    dlg.SetPreview(o.m_bResize || o.m_bRotate || o.m_bStamp);
+    dlg.SetPreviewSettings(settings);
+    dlg.SetFileList(&m_previewFiles);
+    dlg.SetOpenMode(CPreviewDlg::MODE_SELECTED);
+    dlg.SetStartIndex(m_lists->SelectedSelectionMark());
+    dlg.SetHost(m_lists);
+    dlg.exec();
+}
+
+void CMainDlg::OnViewResults()
+{
+    if (m_resultFiles.isEmpty()) {
+        Message("没有可以查看的结果图像!");
+        return;
+    }
+    CPreviewDlg dlg(this);
+    dlg.SetFileList(&m_resultFiles);
+    dlg.SetPreview(false);
+    dlg.SetOpenMode(CPreviewDlg::MODE_RESULTS);
+    dlg.SetStartIndex(0);
+    dlg.SetHost(m_lists);
+    dlg.exec();
+}
+
+void CMainDlg::OnView()
+{
+    if (m_lists->FileNames().empty())
+        return;
+    QStringList files = m_lists->FolderPaths();
+    CPreviewDlg dlg(this);
+    dlg.SetFileList(&files);
+    dlg.SetPreview(false);
+    dlg.SetOpenMode(CPreviewDlg::MODE_FOLDER);
+    dlg.SetStartIndex(m_lists->FolderSelectionMark());
+    dlg.SetHost(m_lists);
+    dlg.exec();
+}
+
+void CMainDlg::OnAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CMainDlg::done(int result)
+{
+    if (!m_bDestroyed) {
+        m_bDestroyed = true;
+        m_layout->OnDestroy();
+    }
+    QDialog::done(result);
+}
+
+void CMainDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    if (m_layout)
+        m_layout->OnSize();
+}
+
+void CMainDlg::moveEvent(QMoveEvent *event)
+{
+    QDialog::moveEvent(event);
+    if (m_layout)
+        m_layout->OnMove();
+}
+
+void CMainDlg::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_layout->OnLButtonDown(event->position().toPoint());
+    QDialog::mousePressEvent(event);
+}
+
+void CMainDlg::mouseMoveEvent(QMouseEvent *event)
+{
+    m_layout->OnMouseMove(event->position().toPoint());
+    QDialog::mouseMoveEvent(event);
+}
+
+void CMainDlg::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_layout->OnLButtonUp(event->position().toPoint());
+    QDialog::mouseReleaseEvent(event);
+}

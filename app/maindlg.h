@@ -1,0 +1,62 @@
+// The main window: the folder tree, the folder and selected lists, the
+// option panel and the command buttons. It wires them together; the lists,
+// the options and the layout each live in their own class.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+#include <memory>
+
+class CImageLists;
+class CMainLayout;
+class COptionPanel;
+class CShellTreeCtrl;
+class FolderListCtrl;
+class SelectedListCtrl;
+
+class CMainDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CMainDlg(QWidget *parent = nullptr);
+    ~CMainDlg() override;
+
+    COptionPanel *Options() const { return m_options; }
+    CMainLayout *Layout() const { return m_layout.get(); }
+    CImageLists *Lists() const { return m_lists; }
+    CShellTreeCtrl *Tree() const { return m_tree; }
+    const QStringList &ResultFiles() const { return m_resultFiles; }
+    const QStringList &PreviewFiles() const { return m_previewFiles; }
+
+public slots:
+    void OnOK();
+    void OnPreview();
+    void OnViewResults();
+    void OnView();
+    void OnAbout();
+    void OnFolderSelChanged();
+    void done(int result) override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void CreateControls();
+    void OnInitDialog();
+    void ExpandTreeToDrives();
+    void Message(const char *text);
+
+    COptionPanel *m_options = nullptr;
+    std::unique_ptr<CMainLayout> m_layout;
+    CImageLists *m_lists = nullptr;
+    CShellTreeCtrl *m_tree = nullptr;
+    FolderListCtrl *m_folderList = nullptr;
+    SelectedListCtrl *m_selectedList = nullptr;
+    QStringList m_previewFiles;
+    QStringList m_resultFiles;
+    bool m_bDestroyed = false;
+};

@@ -1,0 +1,107 @@
+#include "maintemplate.h"
+
+#include "ids_main.h"
+
+#include <array>
+
+namespace maintemplate {
+
+namespace {
+
+using namespace mainid;
+using K = Kind;
+
+// Upper part: tree on the left, the folder list above the selected list on
+// the right, the splitter band between the lists holding their buttons.
+// Lower part (196 pixels): the output group stretching with the width, then
+// the rename, resize, rotate and watermark groups and the command buttons
+// keeping their distance to the bottom-right corner.
+const std::array kControls{
+    Control{IDC_TREE_LABEL, K::Label, "选择目录:", QRect(6, 6, 72, 16)},
+    Control{IDC_LOADING_LABEL, K::Label, nullptr, QRect(80, 6, 52, 16)},
+    Control{IDC_LOADING_BAR, K::ProgressBar, nullptr, QRect(134, 9, 52, 10)},
+    Control{IDC_FOLDER_TREE, K::Tree, nullptr, QRect(6, 24, 180, 440)},
+    Control{IDC_FOLDER_LABEL, K::Label, "文件夹中的图像:", QRect(192, 6, 200, 16)},
+    Control{IDC_FOLDER_LIST, K::FolderList, nullptr, QRect(192, 24, 756, 252)},
+    Control{IDC_COUNT_LABEL, K::Label, "选定的图像: 0", QRect(192, 289, 124, 16)},
+    Control{IDC_ADD, K::Button, "添加", QRect(516, 280, 80, 26)},
+    Control{IDC_ADD_ALL, K::Button, "添加全部", QRect(602, 280, 80, 26)},
+    Control{IDC_REMOVE, K::Button, "移除", QRect(687, 280, 80, 26)},
+    Control{IDC_REMOVE_ALL, K::Button, "移除全部", QRect(773, 280, 80, 26)},
+    Control{IDC_VIEW, K::Button, "查看图像", QRect(858, 280, 80, 26)},
+    Control{IDC_SELECTED_LIST, K::SelectedList, nullptr, QRect(192, 312, 756, 152)},
+
+    // Output.
+    Control{IDC_OUTPUT_GROUP, K::GroupBox, "输出", QRect(6, 474, 370, 142)},
+    Control{IDC_FORMAT_LABEL, K::Label, "格式:", QRect(16, 500, 40, 20)},
+    Control{IDC_FORMAT, K::Combo, nullptr, QRect(60, 497, 306, 24)},
+    Control{IDC_QUALITY_LABEL, K::Label, "JPEG，TIFF 品质:", QRect(16, 536, 96, 20)},
+    Control{IDC_QUALITY, K::Edit, nullptr, QRect(112, 535, 36, 22)},
+    Control{IDC_QUALITY_SPIN, K::Spin, nullptr, QRect(148, 535, 16, 22)},
+    Control{IDC_DEST_LABEL, K::Label, "目标:", QRect(16, 573, 40, 20)},
+    Control{IDC_DEST, K::Combo, nullptr, QRect(60, 570, 276, 24)},
+    Control{IDC_BROWSE, K::Button, "...", QRect(340, 570, 26, 24)},
+
+    // Rename.
+    Control{IDC_RENAME_GROUP, K::GroupBox, nullptr, QRect(382, 480, 140, 136)},
+    Control{IDC_RENAME, K::CheckBox, "重命名", QRect(390, 472, 72, 18)},
+    Control{IDC_PREFIX_LABEL, K::Label, "前缀:", QRect(390, 502, 60, 20)},
+    Control{IDC_PREFIX, K::Edit, nullptr, QRect(450, 500, 64, 22)},
+    Control{IDC_SUFFIX_LABEL, K::Label, "后缀:", QRect(390, 534, 60, 20)},
+    Control{IDC_SUFFIX, K::Edit, nullptr, QRect(450, 532, 64, 22)},
+    Control{IDC_START_NUMBER_LABEL, K::Label, "起始序号:", QRect(390, 566, 60, 20)},
+    Control{IDC_START_NUMBER, K::Edit, nullptr, QRect(450, 564, 64, 22)},
+
+    // Resize.
+    Control{IDC_RESIZE_GROUP, K::GroupBox, nullptr, QRect(528, 480, 168, 136)},
+    Control{IDC_RESIZE, K::CheckBox, "调整大小", QRect(536, 472, 84, 18)},
+    Control{IDC_RESIZE_TYPE_LABEL, K::Label, "类型:", QRect(536, 500, 36, 20)},
+    Control{IDC_RESIZE_TYPE, K::Combo, nullptr, QRect(574, 497, 114, 24)},
+    Control{IDC_WIDTH_LABEL, K::Label, "宽:", QRect(536, 531, 22, 20)},
+    Control{IDC_WIDTH, K::Edit, nullptr, QRect(558, 530, 52, 22)},
+    Control{IDC_HEIGHT_LABEL, K::Label, "高:", QRect(614, 531, 22, 20)},
+    Control{IDC_HEIGHT, K::Edit, nullptr, QRect(636, 530, 52, 22)},
+    Control{IDC_SHARPEN, K::CheckBox, "锐化", QRect(536, 562, 150, 20)},
+    Control{IDC_DONT_ENLARGE, K::CheckBox, "禁止放大", QRect(536, 588, 150, 20)},
+
+    // Rotate.
+    Control{IDC_ROTATE_GROUP, K::GroupBox, nullptr, QRect(702, 480, 96, 136)},
+    Control{IDC_ROTATE, K::CheckBox, "旋转图像", QRect(710, 472, 84, 18)},
+    Control{IDC_ROTATE_LEFT, K::Radio, "-90", QRect(714, 502, 52, 20)},
+    Control{IDC_PIC_LEFT, K::Picture, nullptr, QRect(768, 502, 20, 20)},
+    Control{IDC_ROTATE_RIGHT, K::Radio, "90", QRect(714, 534, 52, 20)},
+    Control{IDC_PIC_RIGHT, K::Picture, nullptr, QRect(768, 534, 20, 20)},
+    Control{IDC_ROTATE_180, K::Radio, "180", QRect(714, 566, 52, 20)},
+    Control{IDC_PIC_180, K::Picture, nullptr, QRect(768, 566, 20, 20)},
+
+    // Watermark.
+    Control{IDC_STAMP_GROUP, K::GroupBox, nullptr, QRect(804, 480, 150, 136)},
+    Control{IDC_STAMP, K::CheckBox, "水印", QRect(812, 472, 60, 18)},
+    Control{IDC_STAMP_TEXT_LABEL, K::Label, "文本:", QRect(812, 502, 36, 20)},
+    Control{IDC_STAMP_TEXT, K::Edit, nullptr, QRect(848, 500, 98, 22)},
+    Control{IDC_FONT, K::Button, "字体", QRect(848, 534, 72, 26)},
+
+    // Commands.
+    Control{IDOK, K::DefaultButton, "开始(&S)", QRect(510, 626, 84, 26)},
+    Control{IDC_PREVIEW, K::Button, "预览(&P)", QRect(600, 626, 84, 26)},
+    Control{IDC_VIEW_RESULTS, K::Button, "查看结果(&V)", QRect(690, 626, 84, 26)},
+    Control{IDC_ABOUT, K::Button, "关于(&A)", QRect(780, 626, 84, 26)},
+    Control{IDCANCEL, K::Button, "退出(&Q)", QRect(870, 626, 84, 26)},
+};
+
+}  // namespace
+
+std::span<const Control> Controls()
+{
+    return kControls;
+}
+
+const Control *Find(int id)
+{
+    for (const Control &c : kControls)
+        if (c.id == id)
+            return &c;
+    return nullptr;
+}
+
+}  // namespace maintemplate

@@ -1,0 +1,384 @@
+#include "optionpanel.h"
+
+#include "folderdialog.h"
+#include "ids_main.h"
+#include "settingsstore.h"
+#include "slidedelaydlg.h"
+#include "spinbuttonctrl.h"
+#include "stampfontdlg.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <climits>
+
+using namespace mainid;
+
+namespace {
+
+constexpr int kMaxPanelText = 255;
+constexpr const char *kBrowseTitle = "选择目标文件夹";
+constexpr unsigned kBrowseFlags = 0x41;  // file-system folders only, new dialog style
+
+bool IsChecked(QWidget *w)
+{
+    auto *b = qobject_cast<QAbstractButton *>(w);
+    return b && b->isChecked();
+}
+
+void SetChecked(QWidget *w, int on)
+{
+    if (auto *b = qobject_cast<QAbstractButton *>(w))
+        b->setChecked(on != 0);
+}
+
+}  // namespace
+
+COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
+{
+    m_format = qobject_cast<QComboBox *>(Control(IDC_FORMAT));
+    m_dest = qobject_cast<QComboBox *>(Control(IDC_DEST));
+    m_resizeType = qobject_cast<QComboBox *>(Control(IDC_RESIZE_TYPE));
+    m_spin = qobject_cast<CSpinButtonCtrl *>(Control(IDC_QUALITY_SPIN));
+    Q_ASSERT(m_format && m_dest && m_resizeType && m_spin);
+
+    for (const FormatEntry &f : kFormatTable)
+        m_format->addItem(QString::fromUtf8(f.shown));
+    for (const char *rule : kResizeRuleNames)
+        m_resizeType->addItem(QString::fromUtf8(rule));
+    m_format->setCurrentIndex(-1);
+    m_resizeType->setCurrentIndex(-1);
+
+    m_rotateGroup = new QButtonGroup(this);
+    int index = 0;
+    for (int id : {IDC_ROTATE_LEFT, IDC_ROTATE_RIGHT, IDC_ROTATE_180})
+        m_rotateGroup->addButton(qobject_cast<QAbstractButton *>(Control(id)), index++);
+
+    for (int id : {IDC_STAMP_TEXT, IDC_PREFIX})
+        if (auto *e = qobject_cast<QLineEdit *>(Control(id)))
+            e->setMaxLength(kMaxPanelText);
+    m_spin->SetBuddy(qobject_cast<QLineEdit *>(Control(IDC_QUALITY)));
+
+    auto onClick = [this](int id, void (COptionPanel::*handler)()) {
+        connect(qobject_cast<QAbstractButton *>(Control(id)), &QAbstractButton::clicked, this, handler);
+    };
+    onClick(IDC_ROTATE, &COptionPanel::OnRotateCheck);
+    onClick(IDC_RESIZE, &COptionPanel::OnResizeCheck);
+    onClick(IDC_STAMP, &COptionPanel::OnStampCheck);
+    onClick(IDC_RENAME, &COptionPanel::OnRenameCheck);
+    onClick(IDC_FONT, &COptionPanel::OnFont);
+    onClick(IDC_BROWSE, &COptionPanel::OnBrowseDest);
+    connect(m_resizeType, &QComboBox::activated, this, &COptionPanel::OnResizeTypeChange);
+    connect(m_format, &QComboBox::activated, this, &COptionPanel::OnFormatChange);
+}
+
+QWidget *COptionPanel::Control(int id) const
+{
+    return m_window->findChild<QWidget *>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+void COptionPanel::Enable(std::initializer_list<int> ids, bool on)
+{
+    for (int id : ids)
+        if (QWidget *w = Control(id))
+            w->setEnabled(on);
+}
+
+bool COptionPanel::Fail(int id, const QString &prompt)
+{
+    QMessageBox::information(m_window, QStringLiteral("Velmora"), prompt);
+    if (QWidget *w = Control(id)) {
+        auto focus = [w] {
+            w->setFocus(Qt::OtherFocusReason);
+            if (auto *e = qobject_cast<QLineEdit *>(w))
+                e->selectAll();
+        };
+        focus();
+        // The window takes its activation back after the box has gone, and
+        // with it the focus it had before: put the focus back once more then.
+        QTimer::singleShot(0, w, focus);
+    }
+    return false;
+}
+
+bool COptionPanel::ReadInt(int id, int low, int high, int &value)
+{
+    auto *e = qobject_cast<QLineEdit *>(Control(id));
+    long long v = 0;
+    if (!e || !ParseDialogInt(e->text(), v) || v < low || v > high)
+        return Fail(id, QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。").arg(low).arg(high));
+    value = int(v);
+    return true;
+}
+
+bool COptionPanel::ReadText(int id, int maxChars, QString &value)
+{
+    auto *e = qobject_cast<QLineEdit *>(Control(id));
+    const QString text = e ? e->text() : QString();
+    if (maxChars > 0 && text.size() > maxChars)
+        return Fail(id, QStringLiteral("请输入不超过 %1 个字符。").arg(maxChars));
+    value = text;
+    return true;
+}
+
+bool COptionPanel::UpdateData(bool save)
+{
+    auto edit = [this](int id) { return qobject_cast<QLineEdit *>(Control(id)); };
+    if (!save) {
+        m_format->setCurrentIndex(m_nFormatType >= 0 && m_nFormatType < m_format->count() ? m_nFormatType : -1);
+        m_dest->setCurrentIndex(FindStringPrefix(m_dest, m_strOutDir, -1));
+        edit(IDC_HEIGHT)->setText(QString::number(m_nHeight));
+        edit(IDC_STAMP_TEXT)->setText(m_strStampText);
+        edit(IDC_WIDTH)->setText(QString::number(m_nWidth));
+        if (QAbstractButton *b = m_rotateGroup->button(m_nrotateType)) {
+            b->setChecked(true);
+        } else {
+            m_rotateGroup->setExclusive(false);
+            for (QAbstractButton *r : m_rotateGroup->buttons())
+                r->setChecked(false);
+            m_rotateGroup->setExclusive(true);
+        }
+        SetChecked(Control(IDC_ROTATE), m_bRotate);
+        SetChecked(Control(IDC_RESIZE), m_bResize);
+        SetChecked(Control(IDC_STAMP), m_bStamp);
+        edit(IDC_PREFIX)->setText(m_strRenamePrefix);
+        m_resizeType->setCurrentIndex(m_nResizeType >= 0 && m_nResizeType < m_resizeType->count() ? m_nResizeType
+                                                                                                  : -1);
+        SetChecked(Control(IDC_RENAME), m_bRename);
+        SetChecked(Control(IDC_SHARPEN), m_bSharpen);
+        edit(IDC_QUALITY)->setText(QString::number(m_nQuality));
+        edit(IDC_SUFFIX)->setText(m_strRenameSuffix);
+        edit(IDC_START_NUMBER)->setText(m_strStartNumber);
+        SetChecked(Control(IDC_DONT_ENLARGE), m_bDontEnlarge);
+        return true;
+    }
+
+    m_nFormatType = m_format->currentIndex();
+    m_strOutDir = m_dest->currentIndex() >= 0 ? m_dest->currentText() : QString();
+    if (!ReadInt(IDC_HEIGHT, 0, INT_MAX, m_nHeight))
+        return false;
+    if (!ReadText(IDC_STAMP_TEXT, kMaxPanelText, m_strStampText))
+        return false;
+    if (!ReadInt(IDC_WIDTH, 0, INT_MAX, m_nWidth))
+        return false;
+    m_nrotateType = m_rotateGroup->checkedId();
+    m_bRotate = IsChecked(Control(IDC_ROTATE));
+    m_bResize = IsChecked(Control(IDC_RESIZE));
+    m_bStamp = IsChecked(Control(IDC_STAMP));
+    if (!ReadText(IDC_PREFIX, kMaxPanelText, m_strRenamePrefix))
+        return false;
+    m_nResizeType = m_resizeType->currentIndex();
+    m_bRename = IsChecked(Control(IDC_RENAME));
+    m_bSharpen = IsChecked(Control(IDC_SHARPEN));
+    if (!ReadInt(IDC_QUALITY, 0, 100, m_nQuality))
+        return false;
+    ReadText(IDC_SUFFIX, 0, m_strRenameSuffix);
+    ReadText(IDC_START_NUMBER, 0, m_strStartNumber);
+    m_bDontEnlarge = IsChecked(Control(IDC_DONT_ENLARGE));
+    return true;
+}
+
+void COptionPanel::ReadSettings()
+{
+    using namespace settingskey;
+    auto getInt = [](const char *key, int def) { return GetProfileInt(kSettingsSection, key, def); };
+    auto getStr = [](const char *key, const QString &def) { return GetProfileString(kSettingsSection, key, def); };
+    m_bProportion = getInt(kProportion, 0);
+    m_bResize = getInt(kResize, 0);
+    m_bRotate = getInt(kRotate, 0);
+    m_bStamp = getInt(kStamp, 0);
+    m_bSharpen = getInt(kSharpen, 0);
+    m_bDontEnlarge = getInt(kDontEnlarge, 0);
+    m_nFormatType = getInt(kFormatType, 0);
+    m_nResizeType = getInt(kResizeType, 0);
+    m_nWidth = getInt(kWidth, settingsdefault::kWidth);
+    m_nHeight = getInt(kHeight, settingsdefault::kHeight);
+    m_nrotateType = getInt(kRotateType, 0);
+    m_strOutDir = getStr(kOutDir, QString::fromUtf8(settingsdefault::kSourceFolder));
+    m_strStampText = getStr(kStampText, QString());
+    m_strRenamePrefix = getStr(kRenamePrefix, QString::fromUtf8(settingsdefault::kRenamePrefix));
+    m_strRenameSuffix = getStr(kRenameSuffix, QString());
+    m_bRename = getInt(kRename, 0);
+
+    m_crStamp = ReadStampColour();
+    m_lfStamp = ReadStampFont();
+
+    m_nQuality = getInt(kQuality, settingsdefault::kQuality);
+    m_spin->SetRange(1, 100);
+    m_spin->SetPos(m_nQuality & 0xFFFF);
+}
+
+void COptionPanel::WriteSettings(const QString &currentFolder)
+{
+    using namespace settingskey;
+    auto putInt = [](const char *key, int v) { WriteProfileInt(kSettingsSection, key, v); };
+    auto putStr = [](const char *key, const QString &v) { WriteProfileString(kSettingsSection, key, v); };
+    putInt(kProportion, m_bProportion);
+    putInt(kResize, m_bResize);
+    putInt(kRotate, m_bRotate);
+    putInt(kStamp, m_bStamp);
+    putInt(kSharpen, m_bSharpen);
+    putInt(kDontEnlarge, m_bDontEnlarge);
+    putInt(kFormatType, m_nFormatType);
+    putInt(kResizeType, m_nResizeType);
+    putInt(kWidth, m_nWidth);
+    putInt(kHeight, m_nHeight);
+    putInt(kRotateType, m_nrotateType);
+    putStr(kCurrentDirectory, currentFolder);
+    putStr(kOutDir, m_strOutDir);
+    putStr(kStampText, m_strStampText);
+    putStr(kRenamePrefix, m_strRenamePrefix);
+    putStr(kRenameSuffix, m_strRenameSuffix);
+    putInt(kRename, m_bRename);
+    putInt(kQuality, m_nQuality);
+}
+
+int COptionPanel::FindStringPrefix(const QComboBox *combo, const QString &text, int after)
+{
+    const int n = combo->count();
+    for (int k = 1; k <= n; ++k) {
+        const int i = ((after < 0 ? -1 : after) + k) % n;
+        if (combo->itemText(i).startsWith(text, Qt::CaseInsensitive))
+            return i;
+    }
+    return -1;
+}
+
+void COptionPanel::LoadDestList()
+{
+    m_destDirs.clear();
+    for (int n = 1; n <= 5; ++n)
+        m_destDirs.push_back(GetProfileString(kSettingsSection, OutputDirKey(n).constData(),
+                                              n == 1 ? QString::fromUtf8(settingsdefault::kSourceFolder)
+                                                     : QString()));
+    m_dest->clear();
+    for (int i = 0; i < int(m_destDirs.size()); ++i)
+        if (!m_destDirs[std::size_t(i)].isEmpty())
+            m_dest->insertItem(std::min(i, m_dest->count()), m_destDirs[std::size_t(i)]);
+    m_dest->setCurrentIndex(FindStringPrefix(m_dest, m_strOutDir));
+}
+
+void COptionPanel::SaveDestList()
+{
+    const int n = std::min(5, m_dest->count());
+    for (int i = 0; i < n; ++i)
+        WriteProfileString(kSettingsSection, OutputDirKey(i + 1).constData(), m_dest->itemText(i));
+}
+
+ConvertOptions COptionPanel::MakeOptions() const
+{
+    ConvertOptions o;
+    o.m_bRename = m_bRename != 0;
+    o.m_strRenamePrefix = m_strRenamePrefix.toStdString();
+    o.m_strRenameSuffix = m_strRenameSuffix.toStdString();
+    o.m_strStartNumber = m_strStartNumber.toStdString();
+    o.m_bResize = m_bResize != 0;
+    o.m_nResizeType = m_nResizeType;
+    o.m_nWidth = m_nWidth;
+    o.m_nHeight = m_nHeight;
+    o.m_bSharpen = m_bSharpen != 0;
+    o.m_bDontEnlarge = m_bDontEnlarge != 0;
+    o.m_bRotate = m_bRotate != 0;
+    o.m_nrotateType = m_nrotateType;
+    o.m_bStamp = m_bStamp != 0;
+    o.m_strStampText = m_strStampText.toStdString();
+    o.m_lfStamp = m_lfStamp;
+    o.m_crStamp = m_crStamp;
+    o.m_nQuality = m_nQuality;
+    o.m_nFormatType = m_nFormatType;
+    o.m_strOutDir = m_strOutDir.toStdString();
+    return o;
+}
+
+void COptionPanel::OnRotateCheck()
+{
+    Enable({IDC_ROTATE_LEFT, IDC_ROTATE_RIGHT, IDC_ROTATE_180}, IsChecked(Control(IDC_ROTATE)));
+}
+
+void COptionPanel::OnResizeCheck()
+{
+    Enable({IDC_RESIZE_TYPE, IDC_WIDTH, IDC_HEIGHT, IDC_RESIZE_TYPE_LABEL, IDC_WIDTH_LABEL, IDC_HEIGHT_LABEL,
+            IDC_SHARPEN, IDC_DONT_ENLARGE},
+           IsChecked(Control(IDC_RESIZE)));
+}
+
+void COptionPanel::OnStampCheck()
+{
+    const bool on = IsChecked(Control(IDC_STAMP));
+    Enable({IDC_STAMP_TEXT, IDC_FONT, IDC_STAMP_TEXT_LABEL}, on);
+    if (on)
+        if (auto *e = qobject_cast<QLineEdit *>(Control(IDC_STAMP_TEXT))) {
+            e->selectAll();
+            e->setFocus(Qt::OtherFocusReason);
+        }
+}
+
+void COptionPanel::OnRenameCheck()
+{
+    const bool on = IsChecked(Control(IDC_RENAME));
+    Enable({IDC_PREFIX, IDC_SUFFIX, IDC_START_NUMBER, IDC_PREFIX_LABEL, IDC_START_NUMBER_LABEL, IDC_SUFFIX_LABEL},
+           on);
+    if (on)
+        if (auto *e = qobject_cast<QLineEdit *>(Control(IDC_PREFIX))) {
+            e->selectAll();
+            e->setFocus(Qt::OtherFocusReason);
+        }
+}
+
+void COptionPanel::OnResizeTypeChange()
+{
+    switch (m_resizeType->currentIndex()) {
+    case 0:
+    case 3:
+        Enable({IDC_WIDTH, IDC_HEIGHT}, true);
+        break;
+    case 1:
+        Enable({IDC_WIDTH}, true);
+        Enable({IDC_HEIGHT}, false);
+        break;
+    case 2:
+        Enable({IDC_WIDTH}, false);
+        Enable({IDC_HEIGHT}, true);
+        break;
+    default:
+        break;
+    }
+}
+
+void COptionPanel::OnFormatChange()
+{
+    UpdateData(true);
+    Enable({IDC_QUALITY_LABEL, IDC_QUALITY, IDC_QUALITY_SPIN}, m_nFormatType == 1 || m_nFormatType == 6);
+}
+
+void COptionPanel::OnFont()
+{
+    CStampFontDlg::Run(m_window, m_lfStamp, m_crStamp);
+}
+
+void COptionPanel::OnBrowseDest()
+{
+    CFolderDialog dlg(QString::fromUtf8(kBrowseTitle), m_dest->currentText(), m_window, kBrowseFlags);
+    if (dlg.DoModal() != 1)
+        return;
+    AddBrowsedFolder(dlg.GetFolderPath());
+}
+
+void COptionPanel::AddBrowsedFolder(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    const int found = FindStringPrefix(m_dest, path);
+    if (found < 0 || m_dest->itemText(found) != path) {
+        m_dest->insertItem(std::min(1, m_dest->count()), path);
+        m_dest->setCurrentIndex(FindStringPrefix(m_dest, path));
+    } else {
+        m_dest->setCurrentIndex(found);
+    }
+}

@@ -1,0 +1,98 @@
+// The option panel of the main window: output format and quality, the
+// destination list, renaming, resizing, rotation and the watermark. Holds
+// the option values, moves them between the controls and the values
+// (UpdateData), applies the enabling rules and keeps the destination list.
+#pragma once
+
+#include "convertjob.h"
+#include "cxtypes.h"
+
+#include <QObject>
+#include <QString>
+
+#include <vector>
+
+class CSpinButtonCtrl;
+class QAbstractButton;
+class QButtonGroup;
+class QComboBox;
+class QLineEdit;
+class QWidget;
+
+class COptionPanel : public QObject {
+    Q_OBJECT
+public:
+    // The controls are the window's children, found by id.
+    explicit COptionPanel(QWidget *window);
+
+    // Option values, as the constructor leaves them before the store is read.
+    int m_nFormatType = 0;
+    QString m_strOutDir;
+    int m_nHeight = 0;
+    QString m_strStampText;
+    int m_nWidth = 0;
+    int m_nrotateType = -1;
+    int m_bRotate = 0;
+    int m_bResize = 0;
+    int m_bStamp = 0;
+    QString m_strRenamePrefix;
+    int m_nResizeType = -1;
+    int m_bRename = 0;
+    int m_bSharpen = 0;
+    int m_nQuality = 95;
+    QString m_strRenameSuffix;
+    QString m_strStartNumber = QStringLiteral("1");
+    int m_bDontEnlarge = 0;
+
+    int m_bProportion = 1;
+    LOGFONT m_lfStamp;
+    COLORREF m_crStamp = 0;
+    std::vector<QString> m_destDirs;
+
+    // Moves every value to its control (false) or reads the controls back in
+    // the exchange order with validation (true). A failed check shows a
+    // prompt naming the allowed range, focuses the control and stops there.
+    bool UpdateData(bool saveAndValidate);
+
+    // Start-up: read the values, the watermark colour and font and the quality
+    // from the store; set up the spin control.
+    void ReadSettings();
+    // Start: write the option values in their fixed order, then the list.
+    void WriteSettings(const QString &currentFolder);
+    void LoadDestList();
+    void SaveDestList();
+
+    // The values a run is made from.
+    ConvertOptions MakeOptions() const;
+
+    // Enabling rules.
+    void OnRotateCheck();
+    void OnResizeCheck();
+    void OnStampCheck();
+    void OnRenameCheck();
+    void OnResizeTypeChange();
+    void OnFormatChange();
+    void OnFont();
+    void OnBrowseDest();
+    // A folder chosen by browsing: selected when listed exactly as found by
+    // the list's search, otherwise inserted below the first entry.
+    void AddBrowsedFolder(const QString &path);
+
+    // The list's own string search: the first entry that begins with text
+    // (any case), starting after entry `after` and wrapping; -1 when none.
+    static int FindStringPrefix(const QComboBox *combo, const QString &text, int after = 0);
+
+private:
+    QWidget *Control(int id) const;
+    void Enable(std::initializer_list<int> ids, bool on);
+    bool Fail(int id, const QString &prompt);
+    bool ReadInt(int id, int low, int high, int &value);
+    bool ReadText(int id, int maxChars, QString &value);
+
+    QWidget *m_window;
+    QComboBox *m_format;
+    QComboBox *m_dest;
+    QComboBox *m_resizeType;
+    CSpinButtonCtrl *m_spin;
+    QButtonGroup *m_rotateGroup;
+};

@@ -1,0 +1,17 @@
+#include "velmoraapp.h"
+
+#include "maindlg.h"
+
+#include <QCoreApplication>
+
+CVelmoraApp::CVelmoraApp() = default;
+
+bool CVelmoraApp::InitInstance()
+{
+    // The store's organisation is fixed in the settings store; the
+    // application name stays the executable's base name, as Qt takes it.
+    auto dlg = std::make_unique<CMainDlg>();
+    dlg->exec();
+    dlg.reset();
+    return false;
+}

@@ -1,0 +1,145 @@
+#include "mainlayout.h"
+#include "mainwindow_fixture.h"
+
+#include <QMouseEvent>
+
+using namespace mainid;
+using namespace mwtest;
+
+namespace {
+
+using MainLayout = MainWindowTest;
+
+void Mouse(QWidget *w, QEvent::Type type, QPoint p, Qt::MouseButtons buttons)
+{
+    QMouseEvent e(type, QPointF(p), QPointF(w->mapToGlobal(p)), Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+void Drag(QWidget *w, QPoint from, QPoint to)
+{
+    Mouse(w, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    Mouse(w, QEvent::MouseMove, to, Qt::LeftButton);
+    Mouse(w, QEvent::MouseButtonRelease, to, Qt::NoButton);
+}
+
+QPoint Centre(const WinRect &r)
+{
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+TEST_F(MainLayout, SplitterClampRules)
+{
+    EXPECT_EQ(SplitVerLeftFor(119, 1000), 117);
+    EXPECT_EQ(SplitVerLeftFor(120, 1000), 117);
+    EXPECT_EQ(SplitVerLeftFor(300, 1000), 297);
+    EXPECT_EQ(SplitVerLeftFor(432, 1000), 429);
+    EXPECT_EQ(SplitVerLeftFor(433, 1000), 429);
+    EXPECT_EQ(SplitHorTopFor(49, 400), 36);
+    EXPECT_EQ(SplitHorTopFor(100, 400), 86);
+    EXPECT_EQ(SplitHorTopFor(350, 400), 336);
+}
+
+TEST_F(MainLayout, TemplateFallsWhereTheRulesExpect)
+{
+    CMainDlg &dlg = Open();
+    CMainLayout &l = *dlg.Layout();
+    EXPECT_EQ(dlg.minimumSize(), QSize(760, 530));
+    EXPECT_EQ(l.m_rtSplitVer, (WinRect{186, 24, 192, dlg.height() - l.m_nBottomPanel}));
+    EXPECT_EQ(l.m_nHeightListSel, 152);
+    const int r = dlg.width();
+    EXPECT_EQ(Ctl(IDC_ADD)->x(), r - 444);
+    EXPECT_EQ(Ctl(IDC_VIEW)->x(), r - 102);
+    EXPECT_EQ(Ctl(IDC_ADD)->y(), l.m_rtSplitHor.top + 4);
+    EXPECT_EQ(Ctl(IDC_COUNT_LABEL)->y(), l.m_rtSplitHor.top + 13);
+    EXPECT_EQ(Ctl(IDC_SELECTED_LIST)->height(), 152);
+    EXPECT_EQ(Ctl(IDC_FOLDER_TREE)->geometry(), QRect(6, 24, 180, dlg.height() - l.m_nBottomPanel - 24));
+}
+
+TEST_F(MainLayout, AnchoredGroupsFollowTheirCorners)
+{
+    CMainDlg &dlg = Open();
+    const QRect start = Ctl(IDOK)->geometry(), format = Ctl(IDC_FORMAT)->geometry(),
+                quality = Ctl(IDC_QUALITY)->geometry(), stamp = Ctl(IDC_STAMP_TEXT)->geometry();
+    dlg.resize(dlg.width() + 100, dlg.height() + 50);
+    EXPECT_EQ(Ctl(IDOK)->geometry(), start.translated(100, 50));
+    EXPECT_EQ(Ctl(IDC_STAMP_TEXT)->geometry(), stamp.translated(100, 50));
+    EXPECT_EQ(Ctl(IDC_FORMAT)->geometry(), format.translated(0, 50).adjusted(0, 0, 100, 0));
+    EXPECT_EQ(Ctl(IDC_QUALITY)->geometry(), quality.translated(0, 50));
+    // Nothing of the panel overlaps the lists.
+    EXPECT_LE(Ctl(IDC_SELECTED_LIST)->geometry().bottom(), Ctl(IDC_OUTPUT_GROUP)->y());
+}
+
+TEST_F(MainLayout, VerticalSplitterStopsAtItsLimits)
+{
+    CMainDlg &dlg = Open();
+    CMainLayout &l = *dlg.Layout();
+    Drag(&dlg, Centre(l.m_rtSplitVer), {5, 200});
+    EXPECT_EQ(l.m_rtSplitVer.left, 117);
+    EXPECT_EQ(l.m_rtSplitVer.right, 123);
+    EXPECT_EQ(Ctl(IDC_FOLDER_TREE)->width(), 111);
+    EXPECT_EQ(Ctl(IDC_FOLDER_LIST)->x(), 123);
+    Drag(&dlg, Centre(l.m_rtSplitVer), {dlg.width() - 10, 200});
+    EXPECT_EQ(l.m_rtSplitVer.left, dlg.width() - 571);
+    EXPECT_EQ(Ctl(IDC_FOLDER_TREE)->width(), dlg.width() - 577);
+    EXPECT_FALSE(l.m_bDragSplitVer);
+    Drag(&dlg, Centre(l.m_rtSplitVer), {300, 200});
+    EXPECT_EQ(l.m_rtSplitVer.left, 297);
+}
+
+TEST_F(MainLayout, HorizontalSplitterStopsAtItsLimits)
+{
+    CMainDlg &dlg = Open();
+    CMainLayout &l = *dlg.Layout();
+    Drag(&dlg, Centre(l.m_rtSplitHor), {400, 3});
+    EXPECT_EQ(l.m_rtSplitHor.top, 36);
+    EXPECT_EQ(Ctl(IDC_FOLDER_LIST)->height(), 12);
+    Drag(&dlg, Centre(l.m_rtSplitHor), {400, dlg.height()});
+    EXPECT_EQ(l.m_rtSplitHor.top, l.m_rtSplitVer.bottom - 64);
+    EXPECT_EQ(Ctl(IDC_SELECTED_LIST)->height(), 28);
+    EXPECT_EQ(l.m_nHeightListSel, 28);
+    EXPECT_EQ(Ctl(IDC_ADD)->y(), l.m_rtSplitHor.top + 4);
+}
+
+TEST_F(MainLayout, ShrinkingResetsTheSelectedListAndTheSplitter)
+{
+    CMainDlg &dlg = Open();
+    CMainLayout &l = *dlg.Layout();
+    Drag(&dlg, Centre(l.m_rtSplitHor), {400, 100});
+    Drag(&dlg, Centre(l.m_rtSplitVer), {dlg.width() - 10, 200});
+    ASSERT_GT(l.m_nHeightListSel, 232);
+    dlg.resize(760, 530);
+    EXPECT_EQ(l.m_nHeightListSel, 152);
+    EXPECT_EQ(l.m_rtSplitVer.left, 186);
+    EXPECT_EQ(l.m_rtSplitVer.right, 192);
+    EXPECT_EQ(Ctl(IDC_SELECTED_LIST)->height(), 152);
+}
+
+TEST_F(MainLayout, GeometryRoundTripIncludingMaximised)
+{
+    {
+        CMainDlg &dlg = Open();
+        dlg.move(40, 30);
+        dlg.resize(900, 600);
+        Drag(&dlg, Centre(dlg.Layout()->m_rtSplitVer), {200, 200});
+        dlg.setWindowState(Qt::WindowMaximized);
+        dlg.reject();
+        m_dlg.reset();
+    }
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kMaximized, -1), 16777216);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kSizeCx, -1), 900);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kSizeCy, -1), 600);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kPosX, -1), 40);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kSplitVerLeft, -1), 197);
+
+    CMainDlg &dlg = Open();
+    EXPECT_TRUE(dlg.windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(dlg.Layout()->m_rtSplitVer.left, 197);
+    dlg.setWindowState(Qt::WindowNoState);
+    dlg.reject();
+    m_dlg.reset();
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kMaximized, -1), 0);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kSizeCx, -1), 900);
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "imagelists.h"
+#include "mainwindow_fixture.h"
+#include "optionpanel.h"
+#include "previewdlg.h"
+#include "progressdialog.h"
+#include "shelltreectrl.h"
+
+#include <QFile>
+
+using namespace mainid;
+using namespace mwtest;
+
+namespace {
+
+class StartCommands : public MainWindowTest {
+protected:
+    // Lists a scratch folder of n pictures and adds them all.
+    void AddPictures(int n, int w = 64, int h = 48)
+    {
+        dlgtest::MakePictures(m_src, n, w, h);
+        CImageLists *lists = m_dlg->Lists();
+        // The tree settles on its root first, as it does when the window takes
+        // the focus, so the folder listed below stays listed.
+        m_dlg->Tree()->setCurrentItem(m_dlg->Tree()->GetRootItem());
+        const QString folder = QString::fromStdString(m_src.Root());
+        lists->ListFolder(folder);
+        ASSERT_TRUE(dlgtest::WaitFor([&] { return lists->Folder() == folder && !lists->IsLoaderRunning(); }));
+        ASSERT_EQ(lists->FileNames().size(), std::size_t(n));
+        lists->OnAddAll();
+        ASSERT_EQ(lists->SelectedCount(), n);
+    }
+
+    testsupport::ScratchDir m_src;
+    testsupport::ScratchDir m_out;
+};
+
+TEST_F(StartCommands, EmptySelectionIsToldAndNothingIsStored)
+{
+    Open();
+    Edit(IDC_WIDTH)->setText("321");
+    const auto before = StoreSnapshot();
+    MessageCatcher messages;
+    m_dlg->OnOK();
+    m_dlg->OnPreview();
+    m_dlg->OnViewResults();
+    EXPECT_EQ(messages.texts, (QStringList{U("请先选择文件!"), U("请先选择文件!"), U("没有可以查看的结果图像!")}));
+    EXPECT_EQ(StoreSnapshot(), before);
+}
+
+TEST_F(StartCommands, LettersInTheWidthStopStartBeforeAnythingIsStored)
+{
+    Open();
+    AddPictures(1);
+    const auto before = StoreSnapshot();
+    int progressShown = 0;
+    dlgtest::WhenShown<CProgressDialog> progress([&](CProgressDialog *d) {
+        ++progressShown;
+        d->reject();
+    });
+    MessageCatcher messages;
+    Edit(IDC_WIDTH)->setText("abc");
+    m_dlg->OnOK();
+    EXPECT_EQ(messages.texts.size(), 1);
+    EXPECT_EQ(progressShown, 0);
+    EXPECT_EQ(StoreSnapshot(), before);
+}
+
+TEST_F(StartCommands, StartConvertsStoresTheOptionsAndFillsTheResults)
+{
+    Open();
+    AddPictures(3, 200, 100);
+    COptionPanel &o = *m_dlg->Options();
+    Combo(IDC_FORMAT)->setCurrentIndex(1);
+    Check(IDC_RESIZE)->click();
+    Edit(IDC_WIDTH)->setText("50");
+    Edit(IDC_HEIGHT)->setText("50");
+    o.AddBrowsedFolder(QString::fromStdString(m_out.Root()));
+
+    dlgtest::WhenShown<CProgressDialog> progress([](CProgressDialog *) {});
+    m_dlg->OnOK();
+    EXPECT_EQ(progress.count, 1);
+    ASSERT_EQ(m_dlg->ResultFiles().size(), 3);
+    for (const QString &out : m_dlg->ResultFiles()) {
+        EXPECT_TRUE(out.startsWith(QString::fromStdString(m_out.Root())));
+        EXPECT_TRUE(out.endsWith(".JPG"));
+        CxImage img(out.toUtf8().constData(), CXIMAGE_FORMAT_JPG);
+        EXPECT_EQ(img.GetWidth(), 50u);
+        EXPECT_EQ(img.GetHeight(), 25u);
+    }
+    using namespace settingskey;
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kFormatType, -1), 1);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kResize, -1), 1);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kWidth, -1), 50);
+    EXPECT_EQ(GetProfileString(kSettingsSection, kOutDir), QString::fromStdString(m_out.Root()));
+    EXPECT_EQ(GetProfileString(kSettingsSection, kCurrentDirectory), QString::fromStdString(m_src.Root()));
+    EXPECT_EQ(GetProfileString(kSettingsSection, OutputDirKey(1).constData()), U("源目录"));
+    EXPECT_EQ(GetProfileString(kSettingsSection, OutputDirKey(2).constData()), QString::fromStdString(m_out.Root()));
+
+    // View results opens the viewer over the outputs in results mode.
+    int mode = -1, index = -1;
+    dlgtest::WhenShown<CPreviewDlg> viewer([&](CPreviewDlg *v) {
+        mode = v->GetOpenMode();
+        index = v->GetIndex();
+        v->reject();
+    });
+    m_dlg->OnViewResults();
+    EXPECT_EQ(mode, CPreviewDlg::MODE_RESULTS);
+    EXPECT_EQ(index, 0);
+}
+
+TEST_F(StartCommands, PreviewAndViewOpenTheViewerInTheirModes)
+{
+    Open();
+    AddPictures(4);
+    int mode = -1, index = -1;
+    dlgtest::WhenShown<CPreviewDlg> viewer([&](CPreviewDlg *v) {
+        mode = v->GetOpenMode();
+        index = v->GetIndex();
+        v->reject();
+    });
+    m_dlg->OnPreview();
+    EXPECT_EQ(mode, CPreviewDlg::MODE_SELECTED);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(m_dlg->PreviewFiles(), m_dlg->Lists()->SelectedPaths());
+    EXPECT_FALSE(StoreSnapshot().contains("Settings2/m_nWidth"));
+
+    m_dlg->OnView();
+    EXPECT_EQ(mode, CPreviewDlg::MODE_FOLDER);
+    EXPECT_EQ(viewer.count, 2);
+}
+
+}  // namespace
