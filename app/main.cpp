@@ -1,10 +1,22 @@
 #include "velmoraapp.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 int main(int argc, char **argv)
 {
     QApplication qapp(argc, argv);
+    // The program speaks Chinese: so do Qt's own dialogs (file, colour,
+    // message box buttons) and the file type names of the selected list.
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    QLocale::setDefault(chinese);
+    QTranslator qtTranslator;
+    if (qtTranslator.load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
+
     CVelmoraApp app;
     app.InitInstance();
     return 0;
