@@ -7,6 +7,7 @@
 #include "selectedlistctrl.h"
 #include "thumbnail.h"
 #include "thumbnailloader.h"
+#include "waitcursor.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -30,15 +31,6 @@ namespace {
 const char *const kTitle = "Velmora";
 const char *const kAddFirst = "请先在上方点击你想要选择的图像，然后请点击“添加”按钮!";
 const char *const kRemoveFirst = "请先在下方点击你想要移除的图像，然后请点击“移除”按钮!";
-
-// The wait cursor for the life of a command.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
 
 QString FromFs(const std::string &s)
 {
