@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -98,6 +99,11 @@ QString MoveToTrash(const QString &path)
     const fs::file_status st = fs::symlink_status(ToPath(path), ec);
     if (st.type() == fs::file_type::not_found)
         return {};
+    // The home trash lives in the user's data folder, which a new account
+    // may not have yet; Qt only makes the trash inside an existing one.
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!dataHome.isEmpty())
+        QDir().mkpath(dataHome);
     QFile file(path);
     if (file.moveToTrash()) {
         // Without a usable trash folder Qt reports success for a move into

@@ -202,6 +202,20 @@ TEST(ViewerFileOps, FailuresRootMeetsLeaveEverythingInPlace)
     EXPECT_EQ(fs::last_write_time(copy.toStdString()), fs::last_write_time(a.toStdString()));
 }
 
+TEST(ViewerFileOps, TrashWorksForAnAccountWithoutADataFolderYet)
+{
+    testsupport::ScratchDir dir;
+    const QString a = QString::fromStdString(dir.Path("a.png"));
+    ASSERT_TRUE(testsupport::WriteFileBytes(a.toStdString(), {1, 2, 3}));
+    const QByteArray before = qgetenv("XDG_DATA_HOME");
+    const QString dataHome = QString::fromStdString(dir.Path("new-account/.local/share"));
+    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+    EXPECT_EQ(viewerfiles::MoveToTrash(a), "");
+    qputenv("XDG_DATA_HOME", before);
+    EXPECT_FALSE(QFile::exists(a));
+    EXPECT_TRUE(QFile::exists(dataHome + "/Trash/files/a.png"));
+}
+
 TEST(ViewerFileOps, MoveToAnotherFileSystemCopiesThenRemoves)
 {
     // /dev/shm is a memory file system on most Linux machines: a rename
