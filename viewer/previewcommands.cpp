@@ -138,10 +138,14 @@ void CPreviewDlg::RemoveCurrentEntry()
 {
     {
         WaitCursor wait;
-        m_pFiles->removeAt(m_nIndex);
+        const QString path = m_pFiles->takeAt(m_nIndex);
         // The folder list and the viewer's list stay row for row.
         if (m_nOpenMode == MODE_FOLDER && m_pHost)
             m_pHost->RemoveFolderRow(m_nIndex);
+        // A selected image that left its place (the Delete key works in
+        // every mode) would otherwise stay listed and fail the next run.
+        if (m_nOpenMode == MODE_SELECTED && m_pHost)
+            m_pHost->RemoveSelectedPath(path);
     }
     ShowAfterRemoval();
 }

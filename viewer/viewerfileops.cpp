@@ -80,8 +80,9 @@ QString MoveFileTo(const QString &source, const QString &target)
     const std::string from = source.toStdString(), to = target.toStdString();
     if (std::rename(from.c_str(), to.c_str()) == 0)
         return {};
+    const int renameError = errno;  // before anything else can change it
     const QString failed = QString::fromUtf8("无法将%1移动到%2。").arg(Quoted(source), Quoted(target));
-    if (errno != EXDEV)
+    if (renameError != EXDEV)
         return failed;
     // Another file system: the source goes only once the copy is complete.
     if (!CopyFileAtomically(from, to))

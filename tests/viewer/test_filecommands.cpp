@@ -496,6 +496,21 @@ TEST_F(FileCommandTest, ListCommandsOfThePreviewAndFolderModes)
     EXPECT_FALSE(dlg.isVisible());
 }
 
+TEST_F(FileCommandTest, DeleteKeyInThePreviewAlsoTakesTheSelectedRow)
+{
+    MakeFiles(3);
+    m_host.selected = m_files;
+    const QStringList all = m_files;
+    CPreviewDlg &dlg = OpenWithHost(1, CPreviewDlg::MODE_SELECTED);
+    {
+        Answers answers;
+        dlg.OnDelete();
+    }
+    EXPECT_FALSE(QFileInfo::exists(all[1]));
+    EXPECT_EQ(m_host.selected, (QStringList{all[0], all[2]}));
+    EXPECT_EQ(m_files, m_host.selected);
+}
+
 TEST_F(FileCommandTest, BackgroundColourIsStoredAndPainted)
 {
     m_files << Pattern("a.png", 30, 20);
