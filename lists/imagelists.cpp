@@ -373,10 +373,7 @@ void CImageLists::OnRemove()
     }
     WaitCursor wait;
     m_selectedList->setUpdatesEnabled(false);
-    QStringList paths;
-    for (int row : rows)
-        paths.append(m_selectedList->RawText(row, SelectedListCtrl::kPathColumn));
-    m_selectedList->DeletePaths(paths);
+    m_selectedList->DeleteRows(rows);
     m_selectedList->setUpdatesEnabled(true);
     UpdateCountLabel();
 }
@@ -429,9 +426,16 @@ void CImageLists::AddFolderRowToSelection(int row)
 
 void CImageLists::RemoveSelectedPath(const QString &path)
 {
+    // The row holding exactly this path; failing that, one holding it in
+    // another case.
+    int found = -1;
+    for (int row = 0; row < m_selectedList->topLevelItemCount() && found < 0; ++row)
+        if (m_selectedList->RawText(row, SelectedListCtrl::kPathColumn) == path)
+            found = row;
     for (int row = 0; row < m_selectedList->topLevelItemCount(); ++row) {
-        if (m_selectedList->RawText(row, SelectedListCtrl::kPathColumn).compare(path, Qt::CaseInsensitive) ==
-            0) {
+        if (found >= 0 ? row == found
+                       : m_selectedList->RawText(row, SelectedListCtrl::kPathColumn).compare(path, Qt::CaseInsensitive) ==
+                             0) {
             QTreeWidgetItem *item = m_selectedList->topLevelItem(row);
             m_selectedList->clearSelection();
             m_selectedList->setCurrentItem(item, 0,

@@ -6,6 +6,7 @@
 
 #include <QContextMenuEvent>
 #include <QHash>
+#include <QSet>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -129,20 +130,17 @@ void SelectedListCtrl::DeleteRow(int row)
     delete takeTopLevelItem(row);
 }
 
-void SelectedListCtrl::DeletePaths(const QStringList &paths)
+void SelectedListCtrl::DeleteRows(const QList<int> &rows)
 {
-    // Each path takes away the first row from the top that holds it, in one
-    // pass: a count per path rather than a search per path.
-    QHash<QString, int> pending;
-    for (const QString &path : paths)
-        ++pending[path.toCaseFolded()];
+    // The rows themselves, not the first row holding the same path in
+    // another case: on this file system a.jpg and A.jpg are two files.
+    const QSet<int> doomed(rows.begin(), rows.end());
     QTreeWidgetItem *current = currentItem();
     QList<QTreeWidgetItem *> kept;
     const QList<QTreeWidgetItem *> items = invisibleRootItem()->takeChildren();
-    for (QTreeWidgetItem *item : items) {
-        auto it = pending.find(item->data(kPathColumn, RawRole).toString().toCaseFolded());
-        if (it != pending.end() && it.value() > 0) {
-            --it.value();
+    for (int row = 0; row < items.size(); ++row) {
+        QTreeWidgetItem *item = items[row];
+        if (doomed.contains(row)) {
             if (item == current)
                 current = nullptr;
             delete item;

@@ -26,9 +26,8 @@ public:
     int AppendRow(const QStringList &texts);
     void DeleteRow(int row);
     void DeleteAllRows();
-    // For each path, deletes the first row from the top whose path equals it
-    // without regard to case.
-    void DeletePaths(const QStringList &paths);
+    // Deletes these rows (indexes into the list as it is now) in one pass.
+    void DeleteRows(const QList<int> &rows);
 
     QString RawText(int row, int column) const;
     QStringList RowTexts(int row) const;

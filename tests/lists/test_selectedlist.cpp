@@ -125,6 +125,28 @@ TEST_F(ListsTest, RemoveKeepsTheOthersInOrder)
     EXPECT_EQ(count->text(), "选定的图像: 1");
 }
 
+TEST_F(ListsTest, NamesDifferingOnlyInCaseAreTwoFilesWhenRemoving)
+{
+    for (const char *name : {"a.jpg", "A.jpg"})
+        WriteBytes(scratch.Path(name), 3);
+    lists->ListFolder(Dir());
+    lists->OnAddAll();
+    ASSERT_EQ(selected->Paths(), QStringList({Dir() + "/A.jpg", Dir() + "/a.jpg"}));
+    // The row the user picked goes, not the first one holding the path in
+    // another case.
+    SelectSelectedRows({1});
+    lists->OnRemove();
+    EXPECT_EQ(selected->Paths(), QStringList({Dir() + "/A.jpg"}));
+    // The viewer names its file exactly; the row holding that spelling goes.
+    lists->OnRemoveAll();
+    lists->OnAddAll();
+    lists->RemoveSelectedPath(Dir() + "/a.jpg");
+    EXPECT_EQ(selected->Paths(), QStringList({Dir() + "/A.jpg"}));
+    lists->RemoveSelectedPath(Dir() + "/a.JPG");
+    EXPECT_TRUE(selected->Paths().isEmpty());
+    EXPECT_TRUE(WaitLoaded());
+}
+
 TEST_F(ListsTest, CtrlAThenAddTakesEveryRowAndTheMenuRunsAdd)
 {
     for (const char *name : {"a.bmp", "b.bmp", "c.bmp"})
