@@ -132,7 +132,7 @@ bool COptionPanel::UpdateData(bool save)
     auto edit = [this](int id) { return qobject_cast<QLineEdit *>(Control(id)); };
     if (!save) {
         m_format->setCurrentIndex(m_nFormatType >= 0 && m_nFormatType < m_format->count() ? m_nFormatType : -1);
-        m_dest->setCurrentIndex(FindStringPrefix(m_dest, m_strOutDir, -1));
+        m_dest->setCurrentIndex(FindStoredDest(m_dest, m_strOutDir, -1));
         edit(IDC_HEIGHT)->setText(QString::number(m_nHeight));
         edit(IDC_STAMP_TEXT)->setText(m_strStampText);
         edit(IDC_WIDTH)->setText(QString::number(m_nWidth));
@@ -250,6 +250,17 @@ int COptionPanel::FindStringPrefix(const QComboBox *combo, const QString &text, 
     return -1;
 }
 
+int COptionPanel::FindStoredDest(const QComboBox *combo, const QString &text, int after)
+{
+    // The folder of the last run exactly as it was stored; the list's prefix
+    // search alone would pick "/data/out-old" for "/data/out" and send the
+    // next run into another folder.
+    for (int i = 0; i < combo->count(); ++i)
+        if (combo->itemText(i) == text)
+            return i;
+    return FindStringPrefix(combo, text, after);
+}
+
 void COptionPanel::LoadDestList()
 {
     m_destDirs.clear();
@@ -261,7 +272,7 @@ void COptionPanel::LoadDestList()
     for (int i = 0; i < int(m_destDirs.size()); ++i)
         if (!m_destDirs[std::size_t(i)].isEmpty())
             m_dest->insertItem(std::min(i, m_dest->count()), m_destDirs[std::size_t(i)]);
-    m_dest->setCurrentIndex(FindStringPrefix(m_dest, m_strOutDir));
+    m_dest->setCurrentIndex(FindStoredDest(m_dest, m_strOutDir));
 }
 
 void COptionPanel::SaveDestList()

@@ -81,6 +81,9 @@ public:
     // The list's own string search: the first entry that begins with text
     // (any case), starting after entry `after` and wrapping; -1 when none.
     static int FindStringPrefix(const QComboBox *combo, const QString &text, int after = 0);
+    // The stored destination: the entry equal to text when there is one,
+    // else what the list's search finds.
+    static int FindStoredDest(const QComboBox *combo, const QString &text, int after = 0);
 
 private:
     QWidget *Control(int id) const;

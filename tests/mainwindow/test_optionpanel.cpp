@@ -104,6 +104,15 @@ TEST_F(OptionPanel, StoredValuesAreRestoredButTheStartNumberIsNot)
     EXPECT_EQ(Combo(IDC_DEST)->currentText(), "/srv/out");
 }
 
+TEST_F(OptionPanel, TheStoredDestinationIsFoundExactlyBeforeByPrefix)
+{
+    WriteProfileString(kSettingsSection, OutputDirKey(2).constData(), "/data/out-old");
+    WriteProfileString(kSettingsSection, OutputDirKey(3).constData(), "/data/out");
+    WriteProfileString(kSettingsSection, settingskey::kOutDir, "/data/out");
+    Open();
+    EXPECT_EQ(Combo(IDC_DEST)->currentText(), "/data/out");
+}
+
 TEST_F(OptionPanel, EnablingRulesFollowTheCheckBoxesAndTheResizeRule)
 {
     Open();
