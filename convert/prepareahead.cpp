@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <sys/stat.h>
 
-PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop)
+PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
+                           std::size_t maxHeldBytes)
     : m_job(job), m_count(job.GetFileCount()), m_window(std::max(1, window)), m_runStop(std::move(stop)),
       m_ready(std::size_t(std::max(0, m_count))), m_claimed(std::size_t(std::max(0, m_count)), 0),
-      m_sizes(std::size_t(std::max(0, m_count)), 0)
+      m_sizes(std::size_t(std::max(0, m_count)), 0), m_maxHeldBytes(maxHeldBytes)
 {
     threads = std::clamp(threads, 0, std::max(0, m_count));
     if (threads > 0) {
@@ -48,13 +49,17 @@ void PrepareAhead::Loop(std::stop_token own)
                     m_claimed[std::size_t(m_next)] = 1;
                 while (m_next < m_count && m_claimed[std::size_t(m_next)])
                     ++m_next;
-                return m_runStop.stop_requested() || m_next >= m_count || m_next < m_taken + m_window;
+                if (m_runStop.stop_requested() || m_next >= m_count)
+                    return true;
+                // The writer's own file is always started, or nothing could
+                // free what is held.
+                return m_next < m_taken + m_window && (m_heldBytes < m_maxHeldBytes || m_next == m_taken);
             });
             if (!go || m_runStop.stop_requested() || m_next >= m_count)
                 return;
             // The file being taken first, then the largest in the window.
             index = m_next;
-            if (m_next != m_taken) {
+            if (m_next != m_taken && m_heldBytes < m_maxHeldBytes) {
                 const int end = std::min(m_count, m_taken + m_window);
                 for (int i = m_next; i < end; ++i)
                     if (!m_claimed[std::size_t(i)] && m_sizes[std::size_t(i)] > m_sizes[std::size_t(index)])
@@ -73,8 +78,10 @@ void PrepareAhead::Loop(std::stop_token own)
         }
         {
             std::lock_guard lock(m_mutex);
-            if (index >= m_taken) // else the writer has gone past it
+            if (index >= m_taken) { // else the writer has gone past it
+                m_heldBytes += r.bytes.size;
                 m_ready[std::size_t(index)] = std::move(r);
+            }
         }
         m_changed.notify_all();
     }
@@ -97,6 +104,9 @@ PreparedFile PrepareAhead::Take(int index)
     }
     PreparedFile r = std::move(*m_ready[std::size_t(index)]);
     m_ready[std::size_t(index)].reset();
+    m_heldBytes -= r.bytes.size;
+    lock.unlock();
+    m_changed.notify_all(); // room for more ahead
     return r;
 }
 
@@ -105,6 +115,8 @@ void PrepareAhead::Discard(int index)
     {
         std::lock_guard lock(m_mutex);
         m_taken = std::max(m_taken, index + 1);
+        if (m_ready[std::size_t(index)])
+            m_heldBytes -= m_ready[std::size_t(index)]->bytes.size;
         m_ready[std::size_t(index)].reset();
     }
     m_changed.notify_all();

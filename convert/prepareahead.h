@@ -18,7 +18,12 @@ public:
     // largest files go first, so one big file does not end a run alone.
     // With no threads each file is prepared when it is taken, on the taking
     // thread.
-    PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop);
+    // Encoded output held for the writer beyond which only the file being
+    // taken is started (large BMP or TIFF outputs, a slow disk, a question
+    // waiting for its answer).
+    static constexpr std::size_t kMaxHeldBytes = std::size_t(384) << 20;
+    PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
+                 std::size_t maxHeldBytes = kMaxHeldBytes);
     // Stops the threads and waits for them.
     ~PrepareAhead();
     PrepareAhead(const PrepareAhead &) = delete;
@@ -46,6 +51,8 @@ private:
     std::vector<long long> m_sizes;          // file sizes: the larger files are started first
     int m_next = 0;                          // next index to claim
     int m_taken = 0;                         // index being taken by the writer
+    std::size_t m_heldBytes = 0;             // encoded output waiting to be written
+    const std::size_t m_maxHeldBytes;
     CxImage m_image{CXIMAGE_FORMAT_UNKNOWN}; // for files prepared by Take
     std::vector<std::jthread> m_threads;
 };

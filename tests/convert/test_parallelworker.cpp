@@ -1,6 +1,7 @@
 // Several workers prepare files ahead, but everything a run shows or writes
 // must come out exactly as one worker gives it.
 #include "convertworker.h"
+#include "prepareahead.h"
 #include "pipeline.h"
 #include "recording_reporter.h"
 #include "test_support.h"
@@ -253,3 +254,30 @@ TEST(ReducedDecode, SizesComeFromTheFileAndPixelsStayClose)
     EXPECT_EQ(w, 0);
     EXPECT_EQ(h, 0);
 }
+
+namespace {
+
+// Held output over the budget: only the writer's own file is started, and a
+// run still goes through every file in order.
+TEST(PrepareAheadBudget, AFullBudgetStillPreparesTheWritersFile)
+{
+    ScratchDir dir;
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; ++i) {
+        files.push_back(dir.Path("s" + std::to_string(i) + ".png"));
+        Save(files.back(), 40 + i, 30);
+    }
+    CConvertJob job = JobFor(files);
+    job.SetFormat("BMP");
+    std::stop_source stop;
+    PrepareAhead ahead(job, 2, 8, stop.get_token(), 1);
+    for (int i = 0; i < 6; ++i) {
+        PreparedFile p = ahead.Take(i);
+        ASSERT_EQ(p.kind, PreparedFile::Kind::Encoded) << i;
+        // A BMP of the file's own size: every result belongs to its file.
+        ASSERT_GT(p.bytes.size, std::size_t(54));
+        EXPECT_EQ(p.bytes.data.get()[18] | (p.bytes.data.get()[19] << 8), 40 + i);
+    }
+}
+
+}  // namespace
