@@ -89,12 +89,12 @@ SelectedListCtrl::SelectedListCtrl(QWidget *parent) : QTreeWidget(parent)
     setPalette(p);
 }
 
-bool SelectedListCtrl::SetColumns(const QString &spec)
+bool SelectedListCtrl::SetColumns(const QString &columns)
 {
     QStringList titles;
     QList<int> widths;
     bool ok = true;
-    for (const QString &segment : spec.split(QLatin1Char(';'))) {
+    for (const QString &segment : columns.split(QLatin1Char(';'))) {
         const qsizetype comma = segment.lastIndexOf(QLatin1Char(','));
         bool numeric = false;
         const int width = comma > 0 ? segment.mid(comma + 1).trimmed().toInt(&numeric) : 0;

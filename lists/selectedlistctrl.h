@@ -20,7 +20,7 @@ public:
 
     // "title,width;title,width;..." to left-aligned columns of those widths.
     // False (and the columns read so far kept) at a malformed segment.
-    bool SetColumns(const QString &spec);
+    bool SetColumns(const QString &columns);
     // Appends a row: texts[0] is the name, one text per further column
     // (missing ones empty, extra ones ignored). Returns the row index.
     int AppendRow(const QStringList &texts);

@@ -79,7 +79,7 @@ TEST_F(SortTest, NamesSortInLocaleOrderAndSelectionTravels)
     EXPECT_EQ(Names().last(), "0.png");
 }
 
-TEST(SelectedListColumns, SpecificationStringGivesTitlesAndWidths)
+TEST(SelectedListColumns, ColumnStringGivesTitlesAndWidths)
 {
     SelectedListCtrl list;
     EXPECT_TRUE(list.SetColumns(QString::fromUtf8(CImageLists::kSelectedColumns)));
