@@ -5,6 +5,7 @@
 #include "pipeline.h"
 #include "recording_reporter.h"
 #include "test_support.h"
+#include "worker_job.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -14,16 +15,6 @@
 using namespace testsupport;
 
 namespace {
-
-CConvertJob JobFor(const std::vector<std::string> &files)
-{
-    CConvertJob job;
-    job.SetQuality(90);
-    job.SetFileCount(int(files.size()));
-    for (std::size_t i = 0; i < files.size(); ++i)
-        job.SetFile(int(i), files[i]);
-    return job;
-}
 
 void Save(const std::string &path, int w, int h, std::uint32_t type = CXIMAGE_FORMAT_PNG)
 {

@@ -3,6 +3,7 @@
 #include "outputwriter.h"
 #include "recording_reporter.h"
 #include "test_support.h"
+#include "worker_job.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -11,16 +12,6 @@
 using namespace testsupport;
 
 namespace {
-
-CConvertJob JobFor(const std::vector<std::string> &files)
-{
-    CConvertJob job;
-    job.SetQuality(90);
-    job.SetFileCount(int(files.size()));
-    for (std::size_t i = 0; i < files.size(); ++i)
-        job.SetFile(int(i), files[i]);
-    return job;
-}
 
 void SavePng(const std::string &path, int w, int h)
 {
