@@ -68,7 +68,8 @@ int SplitHorTopFor(int y, int listAreaBottom)
     return y - 14;
 }
 
-CMainLayout::CMainLayout(QWidget *host) : m_host(host)
+CMainLayout::CMainLayout(QWidget *host)
+    : m_host(host), m_cursorVer(LoadAppCursor(kCursorSplitVer)), m_cursorHor(LoadAppCursor(kCursorSplitHor))
 {
 }
 
@@ -282,7 +283,7 @@ bool CMainLayout::OnLButtonDown(QPoint p)
         m_host->grabMouse();
         m_bCaptured = true;
         m_host->setFocus();
-        m_host->setCursor(LoadAppCursor(kCursorSplitVer));
+        m_host->setCursor(m_cursorVer);
         DrawSplitTracker(m_rtSplitVer);
         m_bDragSplitVer = true;
         return true;
@@ -291,7 +292,7 @@ bool CMainLayout::OnLButtonDown(QPoint p)
         m_host->grabMouse();
         m_bCaptured = true;
         m_host->setFocus();
-        m_host->setCursor(LoadAppCursor(kCursorSplitHor));
+        m_host->setCursor(m_cursorHor);
         DrawSplitTracker(m_rtSplitHor);
         m_bDragSplitHor = true;
         return true;
@@ -302,9 +303,9 @@ bool CMainLayout::OnLButtonDown(QPoint p)
 void CMainLayout::SetCursorFor(QPoint p)
 {
     if (m_rtSplitVer.Contains(p))
-        m_host->setCursor(LoadAppCursor(kCursorSplitVer));
+        m_host->setCursor(m_cursorVer);
     else if (m_rtSplitHor.Contains(p))
-        m_host->setCursor(LoadAppCursor(kCursorSplitHor));
+        m_host->setCursor(m_cursorHor);
     else
         m_host->unsetCursor();
 }
@@ -312,14 +313,14 @@ void CMainLayout::SetCursorFor(QPoint p)
 void CMainLayout::OnMouseMove(QPoint p)
 {
     if (m_bDragSplitVer) {
-        m_host->setCursor(LoadAppCursor(kCursorSplitVer));
+        m_host->setCursor(m_cursorVer);
         DrawSplitTracker(m_rtSplitVer);
         const int width = m_rtSplitVer.Width();
         m_rtSplitVer.left = SplitVerLeftFor(p.x(), m_rtWnd.right);
         m_rtSplitVer.right = m_rtSplitVer.left + width;
         DrawSplitTracker(m_rtSplitVer);
     } else if (m_bDragSplitHor) {
-        m_host->setCursor(LoadAppCursor(kCursorSplitHor));
+        m_host->setCursor(m_cursorHor);
         DrawSplitTracker(m_rtSplitHor);
         const int height = m_rtSplitHor.Height();
         m_rtSplitHor.top = SplitHorTopFor(p.y(), m_rtSplitVer.bottom);

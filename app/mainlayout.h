@@ -4,6 +4,7 @@
 // just outside), as the splitter rules are written that way.
 #pragma once
 
+#include <QCursor>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -93,6 +94,9 @@ private:
     void SetCursorFor(QPoint p);
 
     QWidget *m_host;
+    // Loaded once: the hover test runs on every mouse move.
+    QCursor m_cursorVer;
+    QCursor m_cursorHor;
     QWidget *m_tracker = nullptr;
     WinRect m_rcTracker;
     bool m_bCaptured = false;
