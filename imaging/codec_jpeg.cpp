@@ -5,8 +5,11 @@
 // sits in a heap-allocated context created before setjmp, so no destructor
 // is ever skipped and nothing touched after setjmp is an automatic variable.
 #include "codecs.h"
+#include "largeblocks.h"
+#include "pixelops.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <condition_variable>
 #include <csetjmp>
@@ -15,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
@@ -86,6 +90,65 @@ void InstallErrorMgr(JpegErrorMgr &err)
     err.message[0] = '\0';
 }
 
+// The coefficient arrays of a multi-scan decode, held in large blocks that
+// outlive the decode (see largeblocks.h) instead of libjpeg's own pool,
+// which frees them and makes the next picture fault in fresh pages. libjpeg
+// reaches its arrays only through the memory manager's methods, so ours
+// stand in for the block-array ones; everything else stays libjpeg's.
+//
+// A large progressive file may also be decoded by two decoders at once (see
+// SplitDecode below); they then share one set of arrays, one per component.
+struct CoefArray {
+    JBLOCKROW *rows = nullptr;
+    JDIMENSION width = 0, height = 0;
+    JDIMENSION firstUndefined = 0; // rows from here on have not been cleared yet
+    // A component the other decoder of a split decode fills: this decoder's
+    // writes go to a throwaway strip, its reads wait for the other.
+    bool foreign = false;
+    std::vector<JCOEF> strip;
+    std::vector<JBLOCKROW> stripRows;
+};
+
+// The arrays two decoders of one file share, and how the helper ended.
+struct SharedCoefs {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool allocated = false;
+    int count = 0;
+    JDIMENSION width[MAX_COMPONENTS] = {}, height[MAX_COMPONENTS] = {};
+    JBLOCKROW *rows[MAX_COMPONENTS] = {};
+    void *block = nullptr;
+    std::size_t blockBytes = 0;
+    std::vector<JBLOCKROW> rowPointers;
+    bool helperDone = false, helperOk = false;
+    std::atomic<bool> cancel{false};
+
+    ~SharedCoefs() { largeblocks::Release(block, blockBytes); }
+};
+
+struct CoefArrays {
+    jpeg_memory_mgr own{}; // libjpeg's methods
+    CoefArray arrays[MAX_COMPONENTS];
+    int count = 0;
+    bool realized = false;
+    void *block = nullptr;
+    std::size_t blockBytes = 0;
+    std::vector<JBLOCKROW> rowPointers;
+    SharedCoefs *shared = nullptr; // set for both decoders of a split decode
+    unsigned owned = 0;            // components this decoder fills (bit per index)
+    bool helper = false;           // the decoder that only reads coefficients
+
+    void Free()
+    {
+        largeblocks::Release(block, blockBytes);
+        block = nullptr;
+        count = 0;
+        realized = false;
+    }
+};
+
+struct SplitDecode;
+
 struct JpegDecoder {
     jpeg_decompress_struct cinfo{};
     JpegErrorMgr err{};
@@ -93,7 +156,475 @@ struct JpegDecoder {
     std::vector<JSAMPROW> rows;
     std::vector<JSAMPLE> scratch;
     std::size_t reserved = 0; // bytes held in the coefficient budget
+    CoefArrays coef;
+    std::unique_ptr<SplitDecode> split; // when a helper decodes part of the file
+    JpegDecoder();
+    ~JpegDecoder();
 };
+
+CoefArrays &CoefOf(j_common_ptr cinfo)
+{
+    return static_cast<JpegDecoder *>(cinfo->client_data)->coef;
+}
+
+jvirt_barray_ptr RequestCoefArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION width,
+                                  JDIMENSION height, JDIMENSION maxAccess)
+{
+    CoefArrays &c = CoefOf(cinfo);
+    if (pool != JPOOL_IMAGE || c.realized || c.count == int(std::size(c.arrays))) {
+        if (c.shared)
+            FailWith(cinfo, "unexpected coefficient request");
+        return c.own.request_virt_barray(cinfo, pool, preZero, width, height, maxAccess);
+    }
+    CoefArray &a = c.arrays[c.count];
+    a.rows = nullptr;
+    a.width = width;
+    a.height = height;
+    a.firstUndefined = 0;
+    // libjpeg asks for one array per component, in component order.
+    a.foreign = c.shared && !(c.owned & (1u << c.count));
+    ++c.count;
+    return reinterpret_cast<jvirt_barray_ptr>(&a);
+}
+
+// Points the arrays into the block shared by a split decode; the first
+// decoder to get here lays it out, the other must ask for the same shape.
+void RealizeShared(j_common_ptr cinfo, CoefArrays &c)
+{
+    SharedCoefs &sh = *c.shared;
+    if (c.count != reinterpret_cast<j_decompress_ptr>(cinfo)->num_components)
+        FailWith(cinfo, "unexpected coefficient layout");
+    bool ok = true;
+    {
+        std::lock_guard lock(sh.mutex);
+        if (!sh.allocated) {
+            std::size_t blocks = 0, rows = 0;
+            for (int i = 0; i < c.count; ++i) {
+                blocks += std::size_t(c.arrays[i].width) * c.arrays[i].height;
+                rows += c.arrays[i].height;
+            }
+            try {
+                sh.rowPointers.resize(rows);
+            } catch (const std::bad_alloc &) {
+                ok = false;
+            }
+            if (ok) {
+                sh.blockBytes = blocks * sizeof(JBLOCK);
+                sh.block = largeblocks::Acquire(sh.blockBytes, largeblocks::Use::Coefficients);
+                ok = sh.block != nullptr;
+            }
+            if (ok) {
+                auto *next = static_cast<JBLOCK *>(sh.block);
+                JBLOCKROW *row = sh.rowPointers.data();
+                for (int i = 0; i < c.count; ++i) {
+                    sh.width[i] = c.arrays[i].width;
+                    sh.height[i] = c.arrays[i].height;
+                    sh.rows[i] = row;
+                    for (JDIMENSION y = 0; y < sh.height[i]; ++y, next += sh.width[i])
+                        *row++ = next;
+                }
+                sh.count = c.count;
+                sh.allocated = true;
+            }
+        } else {
+            ok = sh.count == c.count;
+            for (int i = 0; ok && i < c.count; ++i)
+                ok = sh.width[i] == c.arrays[i].width && sh.height[i] == c.arrays[i].height;
+        }
+    }
+    if (!ok)
+        FailWith(cinfo, "unexpected coefficient layout");
+    for (int i = 0; i < c.count; ++i)
+        c.arrays[i].rows = sh.rows[i];
+}
+
+void RealizeCoefArrays(j_common_ptr cinfo)
+{
+    CoefArrays &c = CoefOf(cinfo);
+    if (!c.realized && c.count > 0 && c.shared) {
+        RealizeShared(cinfo, c);
+        c.realized = true;
+    } else if (!c.realized && c.count > 0) {
+        std::size_t blocks = 0, rows = 0;
+        for (int i = 0; i < c.count; ++i) {
+            blocks += std::size_t(c.arrays[i].width) * c.arrays[i].height;
+            rows += c.arrays[i].height;
+        }
+        bool ok = true;
+        try {
+            c.rowPointers.resize(rows);
+        } catch (const std::bad_alloc &) {
+            ok = false; // never jump out of a handler
+        }
+        if (!ok || blocks > SIZE_MAX / sizeof(JBLOCK))
+            FailWith(cinfo, "out of memory");
+        c.blockBytes = blocks * sizeof(JBLOCK);
+        c.block = largeblocks::Acquire(c.blockBytes, largeblocks::Use::Coefficients);
+        if (!c.block)
+            FailWith(cinfo, "out of memory");
+        auto *next = static_cast<JBLOCK *>(c.block);
+        JBLOCKROW *row = c.rowPointers.data();
+        for (int i = 0; i < c.count; ++i) {
+            CoefArray &a = c.arrays[i];
+            a.rows = row;
+            for (JDIMENSION y = 0; y < a.height; ++y, next += a.width)
+                *row++ = next;
+        }
+        c.realized = true;
+    }
+    c.own.realize_virt_arrays(cinfo);
+}
+
+// Clears the rows of an array this decoder has not reached yet, up to end.
+void ClearUpTo(CoefArray &a, JDIMENSION end)
+{
+    // Cleared as the decode first reaches each row, like libjpeg's own
+    // arrays: coefficients a damaged file never sends read as zero, and the
+    // rows are cleared while they are about to be used anyway.
+    for (JDIMENSION y = a.firstUndefined; y < end; ++y)
+        std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
+    a.firstUndefined = std::max(a.firstUndefined, end);
+}
+
+JBLOCKARRAY AccessCoefArray(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSION start, JDIMENSION count,
+                            boolean writable)
+{
+    CoefArrays &c = CoefOf(cinfo);
+    auto *a = reinterpret_cast<CoefArray *>(ptr);
+    if (a < c.arrays || a >= c.arrays + c.count)
+        return c.own.access_virt_barray(cinfo, ptr, start, count, writable);
+    if (!c.realized || start > a->height || count > a->height - start)
+        FailWith(cinfo, "bad coefficient access");
+    if (!a->foreign) {
+        ClearUpTo(*a, start + count);
+        return a->rows + start;
+    }
+    if (writable) {
+        // The other decoder's component: decoded here only because a scan
+        // carries it along, and thrown away.
+        bool ok = true;
+        try {
+            if (a->stripRows.size() < count) {
+                a->strip.assign(std::size_t(count) * a->width * DCTSIZE2, 0);
+                a->stripRows.resize(count);
+                for (JDIMENSION y = 0; y < count; ++y)
+                    a->stripRows[y] =
+                        reinterpret_cast<JBLOCKROW>(a->strip.data() + std::size_t(y) * a->width * DCTSIZE2);
+            }
+        } catch (const std::bad_alloc &) {
+            ok = false;
+        }
+        if (!ok)
+            FailWith(cinfo, "out of memory");
+        return a->stripRows.data();
+    }
+    // Reading the other decoder's component: only the pixel pass does, once
+    // the helper is done with it.
+    SharedCoefs &sh = *c.shared;
+    bool ok;
+    {
+        std::unique_lock lock(sh.mutex);
+        if (c.helper) {
+            ok = false;
+        } else {
+            sh.changed.wait(lock, [&] { return sh.helperDone; });
+            ok = sh.helperOk;
+        }
+    }
+    if (!ok)
+        FailWith(cinfo, "cannot decode JPEG");
+    return a->rows + start;
+}
+
+void FreeCoefPool(j_common_ptr cinfo, int pool)
+{
+    CoefArrays &c = CoefOf(cinfo);
+    if (pool == JPOOL_IMAGE)
+        c.Free();
+    c.own.free_pool(cinfo, pool);
+}
+
+void DestroyCoefMemory(j_common_ptr cinfo)
+{
+    CoefArrays &c = CoefOf(cinfo);
+    c.Free();
+    c.own.self_destruct(cinfo);
+}
+
+void InstallCoefArrays(JpegDecoder &d)
+{
+    jpeg_memory_mgr *mem = d.cinfo.mem;
+    d.coef.own = *mem;
+    d.cinfo.client_data = &d;
+    mem->request_virt_barray = RequestCoefArray;
+    mem->realize_virt_arrays = RealizeCoefArrays;
+    mem->access_virt_barray = AccessCoefArray;
+    mem->free_pool = FreeCoefPool;
+    mem->self_destruct = DestroyCoefMemory;
+}
+
+// --- Split decode -------------------------------------------------------
+//
+// Entropy decoding a progressive file runs scan after scan on one thread
+// and is nearly all of its decoding time. But every AC scan carries a single
+// component and depends only on that component's earlier scans, so a large
+// file is decoded by two decoders at once: the calling thread's reads the DC
+// scans and the first component's AC scans and then makes the pixels; a
+// helper reads the DC scans and the other components' AC scans. Each is
+// given the file with the other's AC scans left out.
+
+constexpr std::size_t kSplitMinCoefBytes = std::size_t(4) << 20;
+
+std::atomic<int> g_splitDecodes{0};
+
+struct SplitDecode {
+    std::vector<JOCTET> own;    // the rest of the file for this thread's decoder, from its first scan's data
+    std::vector<JOCTET> helper; // the whole file as the helper sees it
+    SharedCoefs shared;
+    JpegDecoder helperDecoder;
+    std::thread thread;
+
+    ~SplitDecode() { Stop(); }
+    void Stop()
+    {
+        if (thread.joinable()) {
+            shared.cancel = true;
+            thread.join();
+        }
+    }
+};
+
+// Where the entropy-coded data that starts at pos ends: at the next marker
+// that is not a restart marker; size when there is none.
+std::size_t ScanDataEnd(const std::uint8_t *data, std::size_t size, std::size_t pos)
+{
+    while (pos + 1 < size) {
+        const void *ff = std::memchr(data + pos, 0xFF, size - pos - 1);
+        if (!ff)
+            return size;
+        pos = std::size_t(static_cast<const std::uint8_t *>(ff) - data);
+        const std::uint8_t next = data[pos + 1];
+        if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7))
+            return pos;
+        pos += 2;
+    }
+    return size;
+}
+
+struct ScanRecord {
+    std::size_t begin = 0, end = 0; // the whole segment (for a scan: its header and data)
+    bool scan = false;
+    int component = -1; // the one component of an AC scan, -1 for DC scans and other segments
+};
+
+// Lists the segments from the first scan on (as libjpeg left the source: at
+// the first scan's data) and checks that splitting is sound: AC scans of one
+// component each, every coefficient of every component complete (so no
+// smoothing of missing coefficients would have applied), nothing but tables
+// and metadata between scans. False when the file is not split.
+bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t size, std::size_t firstData,
+               std::vector<ScanRecord> &segments, std::size_t &firstMarker)
+{
+    bool complete[MAX_COMPONENTS][DCTSIZE2] = {};
+    const auto note = [&](const int *comps, int n, int ss, int se, int al) {
+        if (al != 0)
+            return;
+        for (int i = 0; i < n; ++i)
+            for (int k = ss; k <= se; ++k)
+                complete[comps[i]][k] = true;
+    };
+    const auto componentIndex = [&](int id) {
+        for (int c = 0; c < cinfo->num_components; ++c)
+            if (cinfo->comp_info[c].component_id == id)
+                return c;
+        return -1;
+    };
+
+    // The first scan, whose header libjpeg has read.
+    if (cinfo->Ss != 0 || cinfo->comps_in_scan < 1)
+        return false;
+    {
+        const std::size_t headerBytes = 2 + 2 + 1 + 2 * std::size_t(cinfo->comps_in_scan) + 3;
+        if (firstData < headerBytes)
+            return false;
+        firstMarker = firstData - headerBytes;
+        if (data[firstMarker] != 0xFF || data[firstMarker + 1] != 0xDA)
+            return false;
+        int comps[MAX_COMPS_IN_SCAN];
+        for (int i = 0; i < cinfo->comps_in_scan; ++i)
+            comps[i] = cinfo->cur_comp_info[i]->component_index;
+        note(comps, cinfo->comps_in_scan, 0, 0, cinfo->Al);
+        ScanRecord first;
+        first.begin = firstMarker;
+        first.end = ScanDataEnd(data, size, firstData);
+        first.scan = true;
+        segments.push_back(first);
+    }
+    std::size_t pos = segments.back().end;
+    for (;;) {
+        if (pos + 1 >= size || data[pos] != 0xFF)
+            return false;
+        const std::size_t begin = pos;
+        while (pos < size && data[pos] == 0xFF)
+            ++pos; // fill bytes
+        if (pos >= size)
+            return false;
+        const std::uint8_t marker = data[pos++];
+        if (marker == 0xD9)
+            break;
+        if (pos + 2 > size)
+            return false;
+        const std::size_t length = std::size_t(data[pos]) << 8 | data[pos + 1];
+        if (length < 2 || pos + length > size)
+            return false;
+        ScanRecord seg;
+        seg.begin = begin;
+        if (marker == 0xDA) {
+            const std::uint8_t *h = data + pos + 2;
+            const int n = h[0];
+            if (n < 1 || n > MAX_COMPS_IN_SCAN || length != std::size_t(6 + 2 * n))
+                return false;
+            int comps[MAX_COMPS_IN_SCAN];
+            for (int i = 0; i < n; ++i)
+                if ((comps[i] = componentIndex(h[1 + 2 * i])) < 0)
+                    return false;
+            const int ss = h[1 + 2 * n], se = h[2 + 2 * n], al = h[3 + 2 * n] & 15;
+            if (ss > se || se >= DCTSIZE2 || (ss > 0 && n != 1) || (ss == 0 && se != 0))
+                return false;
+            note(comps, n, ss, se, al);
+            seg.scan = true;
+            seg.component = ss > 0 ? comps[0] : -1;
+            seg.end = ScanDataEnd(data, size, pos + length);
+            if (seg.end >= size)
+                return false;
+        } else if (marker == 0xC4 || marker == 0xDB || marker == 0xDD || marker == 0xFE ||
+                   (marker >= 0xE0 && marker <= 0xEF)) {
+            seg.end = pos + length;
+        } else {
+            return false;
+        }
+        segments.push_back(seg);
+        pos = seg.end;
+    }
+    for (int c = 0; c < cinfo->num_components; ++c)
+        for (int k = 0; k < DCTSIZE2; ++k)
+            if (!complete[c][k])
+                return false;
+    return true;
+}
+
+void OnHelperProgress(j_common_ptr cinfo)
+{
+    if (static_cast<JpegDecoder *>(cinfo->client_data)->coef.shared->cancel)
+        FailWith(cinfo, "cancelled");
+    OnProgress(cinfo);
+}
+
+// The helper's decode proper; may leave through longjmp.
+void ReadHelperCoefficients(JpegDecoder &dec, SplitDecode &split)
+{
+    JpegDecoder *const d = &dec;
+    j_decompress_ptr cinfo = &d->cinfo;
+    jpeg_create_decompress(cinfo);
+    InstallCoefArrays(*d);
+    d->coef.shared = &split.shared;
+    d->coef.owned = ~1u;
+    d->coef.helper = true;
+    d->progress.progress_monitor = OnHelperProgress;
+    cinfo->progress = &d->progress;
+    jpeg_mem_src(cinfo, split.helper.data(), static_cast<unsigned long>(split.helper.size()));
+    jpeg_read_header(cinfo, TRUE);
+    if (!jpeg_read_coefficients(cinfo))
+        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
+    // Rows a scan never reached read as zero, as in a whole decode.
+    for (int i = 0; i < d->coef.count; ++i)
+        if (!d->coef.arrays[i].foreign)
+            ClearUpTo(d->coef.arrays[i], d->coef.arrays[i].height);
+    jpeg_destroy_decompress(cinfo);
+}
+
+void RunHelper(SplitDecode *split)
+{
+    JpegDecoder *const d = &split->helperDecoder;
+    InstallErrorMgr(d->err);
+    d->cinfo.err = &d->err.pub;
+    bool ok = false;
+    if (setjmp(d->err.jump)) {
+        jpeg_destroy_decompress(&d->cinfo);
+    } else {
+        ReadHelperCoefficients(*d, *split);
+        ok = true;
+    }
+    {
+        std::lock_guard lock(split->shared.mutex);
+        split->shared.helperDone = true;
+        split->shared.helperOk = ok;
+    }
+    split->shared.changed.notify_all();
+}
+
+JpegDecoder::JpegDecoder() = default;
+
+JpegDecoder::~JpegDecoder()
+{
+    split.reset(); // the helper stops before the arrays it shares go
+    coef.Free();
+}
+
+// Starts a helper on the colour scans and points this decoder at the rest.
+// Leaves everything as it was when the file is not one to split or the
+// helper cannot start.
+void StartSplit(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    const std::size_t firstData = std::size_t(cinfo->src->next_input_byte - data);
+    if (firstData > size || cinfo->src->bytes_in_buffer != size - firstData)
+        return;
+    try {
+        std::vector<ScanRecord> segments;
+        std::size_t firstMarker = 0;
+        if (!ListScans(cinfo, data, size, firstData, segments, firstMarker))
+            return;
+        auto split = std::make_unique<SplitDecode>();
+        static const JOCTET kEnd[2] = {0xFF, 0xD9};
+        split->own.reserve(size - firstData + 2);
+        split->helper.reserve(size + 2);
+        split->helper.insert(split->helper.end(), data, data + firstMarker);
+        bool first = true;
+        for (const ScanRecord &seg : segments) {
+            const bool mine = !seg.scan || seg.component <= 0;
+            const bool helpers = !seg.scan || seg.component != 0;
+            if (mine)
+                split->own.insert(split->own.end(), data + (first ? firstData : seg.begin), data + seg.end);
+            if (helpers)
+                split->helper.insert(split->helper.end(), data + seg.begin, data + seg.end);
+            first = false;
+        }
+        split->own.insert(split->own.end(), kEnd, kEnd + 2);
+        split->helper.insert(split->helper.end(), kEnd, kEnd + 2);
+        split->thread = std::thread(RunHelper, split.get());
+        d.split = std::move(split);
+        ++g_splitDecodes;
+    } catch (const std::exception &) {
+        return; // short of memory or threads: decode on this thread alone
+    }
+    d.coef.shared = &d.split->shared;
+    d.coef.owned = 1u;
+    // Smoothing only fills in coefficients a file never sends; a split file
+    // sends them all, but this decoder would not see the helper's.
+    cinfo->do_block_smoothing = FALSE;
+    cinfo->src->next_input_byte = d.split->own.data();
+    cinfo->src->bytes_in_buffer = d.split->own.size();
+}
+
+bool SplitAllowed(j_decompress_ptr cinfo, std::size_t coefBytes)
+{
+    if (!cinfo->progressive_mode || cinfo->arith_code || cinfo->num_components < 2 ||
+        cinfo->num_components > MAX_COMPONENTS || coefBytes < kSplitMinCoefBytes)
+        return false;
+    const int limit = cxops::ThreadLimit();
+    return limit == 1 ? false : limit >= 2 || std::thread::hardware_concurrency() >= 2;
+}
 
 // A multi-scan file keeps every DCT coefficient of its frame in memory (for
 // a 5120 x 2880 photo about 90 MB) whatever the output scale. Decoders on
@@ -233,11 +764,12 @@ bool HasGreyPalette(const CxImage &img)
 // The decode proper. May leave through longjmp at any libjpeg call, so it
 // keeps nothing with a destructor on its own frame.
 void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxImage &out,
-              const cxcodec::DecodeRequest &req)
+              const cxcodec::DecodeRequest &req, bool allowSplit)
 {
     JpegDecoder *const d = &dec;
     j_decompress_ptr cinfo = &d->cinfo;
     jpeg_create_decompress(cinfo);
+    InstallCoefArrays(*d);
     d->progress.progress_monitor = OnProgress;
     cinfo->progress = &d->progress;
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
@@ -323,6 +855,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     if (jpeg_has_multiple_scans(cinfo)) {
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
+        if (allowSplit && SplitAllowed(cinfo, d->reserved))
+            StartSplit(*d, data, size);
     }
     jpeg_start_decompress(cinfo);
     if (int(cinfo->output_width) != w || int(cinfo->output_height) != h ||
@@ -418,27 +952,97 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         CxImageAccess::SetError(out, "empty JPEG file");
         return false;
     }
-    std::unique_ptr<JpegDecoder> holder(new (std::nothrow) JpegDecoder);
-    JpegDecoder *const d = holder.get();
-    if (!d) {
-        CxImageAccess::SetError(out, "out of memory");
-        return false;
-    }
-    InstallErrorMgr(d->err);
-    d->cinfo.err = &d->err.pub;
-    if (setjmp(d->err.jump)) {
+    // A split decode that fails is done again whole, so a damaged file fails
+    // (or decodes as far as it can) exactly as it would on one thread.
+    for (const bool allowSplit : {true, false}) {
+        std::unique_ptr<JpegDecoder> holder(new (std::nothrow) JpegDecoder);
+        JpegDecoder *const d = holder.get();
+        if (!d) {
+            CxImageAccess::SetError(out, "out of memory");
+            return false;
+        }
+        InstallErrorMgr(d->err);
+        d->cinfo.err = &d->err.pub;
+        if (setjmp(d->err.jump)) {
+            jpeg_destroy_decompress(&d->cinfo);
+            if (d->reserved)
+                CoefficientBudget::Release(d->reserved);
+            out.Destroy();
+            CxImageAccess::SetError(out, d->err.message[0] ? d->err.message : "cannot decode JPEG");
+            if (d->split)
+                continue;
+            return false;
+        }
+        ReadJpeg(*d, data, size, out, req, allowSplit);
         jpeg_destroy_decompress(&d->cinfo);
         if (d->reserved)
             CoefficientBudget::Release(d->reserved);
-        out.Destroy();
-        CxImageAccess::SetError(out, d->err.message[0] ? d->err.message : "cannot decode JPEG");
-        return false;
+        return true;
     }
-    ReadJpeg(*d, data, size, out, req);
-    jpeg_destroy_decompress(&d->cinfo);
-    if (d->reserved)
-        CoefficientBudget::Release(d->reserved);
-    return true;
+    return false;
+}
+
+int SplitJpegDecodes()
+{
+    return g_splitDecodes.load();
+}
+
+std::size_t JpegScratchBytes(std::FILE *f)
+{
+    // Walks the markers up to the frame header, skipping metadata segments
+    // without reading them; a few hundred segments are plenty for any real
+    // file.
+    unsigned char b[2];
+    if (std::fread(b, 1, 2, f) != 2 || b[0] != 0xFF || b[1] != 0xD8)
+        return 0;
+    for (int segments = 0; segments < 512; ++segments) {
+        int c = std::fgetc(f);
+        if (c != 0xFF)
+            return 0;
+        do
+            c = std::fgetc(f);
+        while (c == 0xFF); // fill bytes
+        if (c == EOF || c == 0xD9 || c == 0xDA)
+            return 0; // no frame before the image data
+        if (c == 0x01 || (c >= 0xD0 && c <= 0xD7))
+            continue; // markers without a length
+        if (std::fread(b, 1, 2, f) != 2)
+            return 0;
+        const long length = (long(b[0]) << 8 | b[1]) - 2;
+        if (length < 0)
+            return 0;
+        const bool frame = c >= 0xC0 && c <= 0xCF && c != 0xC4 && c != 0xC8 && c != 0xCC;
+        if (!frame) {
+            if (std::fseek(f, length, SEEK_CUR) != 0)
+                return 0;
+            continue;
+        }
+        // Only progressive frames keep every coefficient as a rule
+        // (sequential files with one scan per component are rare).
+        const bool progressive = c == 0xC2 || c == 0xC6 || c == 0xCA || c == 0xCE;
+        unsigned char h[6 + 3 * 4];
+        if (!progressive || length < 6 || std::fread(h, 1, 6, f) != 6)
+            return 0;
+        const long height = long(h[1]) << 8 | h[2], width = long(h[3]) << 8 | h[4];
+        const int n = h[5];
+        if (n < 1 || n > 4 || length < 6 + 3 * n ||
+            std::fread(h + 6, 1, std::size_t(3 * n), f) != std::size_t(3 * n))
+            return 0;
+        int hmax = 1, vmax = 1;
+        for (int i = 0; i < n; ++i) {
+            hmax = std::max(hmax, h[6 + 3 * i + 1] >> 4);
+            vmax = std::max(vmax, h[6 + 3 * i + 1] & 15);
+        }
+        std::size_t bytes = 0;
+        for (int i = 0; i < n; ++i) {
+            const int hs = std::max(1, h[6 + 3 * i + 1] >> 4), vs = std::max(1, h[6 + 3 * i + 1] & 15);
+            const long bw = (width * hs + 8L * hmax - 1) / (8L * hmax);
+            const long bh = (height * vs + 8L * vmax - 1) / (8L * vmax);
+            bytes += std::size_t(bw) * std::size_t(bh) * sizeof(JBLOCK);
+        }
+        return bytes;
+    }
+    return 0;
 }
 
 bool EncodeJpeg(const CxImage &img, CxFile &file)

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace cxcodec {
@@ -35,6 +36,13 @@ bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info = nullptr);
+
+// Memory a JPEG's decode needs besides its pixels, from the headers at the
+// stream's position: all the coefficients of a progressive frame, else 0.
+std::size_t JpegScratchBytes(std::FILE *file);
+
+// How many JPEG decodes so far shared their work with a helper thread.
+int SplitJpegDecodes();
 
 // Each encoder writes a valid image of any depth to the stream; false when
 // the stream fails. Formats without transparency composite onto white.

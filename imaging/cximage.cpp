@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <malloc.h>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -193,6 +196,25 @@ std::uint32_t CxImage::DetectFormat(const std::uint8_t *d, std::size_t n)
         d[2] == 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8))
         return CXIMAGE_FORMAT_PCX;
     return CXIMAGE_FORMAT_UNKNOWN;
+}
+
+std::size_t CxImage::DecodeScratchBytes(const char *filename)
+{
+    if (!filename)
+        return 0;
+    // Never blocks on a pipe or device: only regular files are read.
+    const int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct stat st;
+    std::FILE *f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
+    if (!f) {
+        close(fd);
+        return 0;
+    }
+    const std::size_t bytes = cxcodec::JpegScratchBytes(f);
+    std::fclose(f);
+    return bytes;
 }
 
 bool CxImage::Load(const char *filename, std::uint32_t imagetype)

@@ -41,6 +41,7 @@
 
 #include "cxfile.h"
 #include "cxtypes.h"
+#include "largeblocks.h"
 
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,18 @@ template <typename T> struct DefaultInitAllocator : std::allocator<T> {
     };
     DefaultInitAllocator() = default;
     template <typename U> DefaultInitAllocator(const DefaultInitAllocator<U> &) noexcept {}
+    // Pixel buffers of large pictures come from largeblocks: kept between
+    // pictures instead of faulted in afresh for each one.
+    T *allocate(std::size_t n)
+    {
+        if (n > std::size_t(-1) / sizeof(T))
+            throw std::bad_array_new_length();
+        void *p = largeblocks::Acquire(n * sizeof(T));
+        if (!p)
+            throw std::bad_alloc();
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, std::size_t n) noexcept { largeblocks::Release(p, n * sizeof(T)); }
     template <typename U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
     template <typename U, typename... Args> void construct(U *p, Args &&...args)
     {
@@ -119,6 +132,10 @@ public:
     // only when complete. Type 0 writes the format the image was loaded from.
     bool Save(const char *filename, std::uint32_t imagetype);
     bool Encode(CxFile *file, std::uint32_t imagetype);
+    // Memory a decode of the file would need besides the picture's own
+    // pixels, read from its headers: large for a progressive JPEG (it keeps
+    // every coefficient of the frame), 0 for other files or when unknown.
+    static std::size_t DecodeScratchBytes(const char *filename);
     // Format recognised from a file's first bytes, 0 if none.
     static std::uint32_t DetectFormat(const std::uint8_t *data, std::size_t size);
 

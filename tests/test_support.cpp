@@ -1,9 +1,15 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
+
+#include <jpeglib.h>
 
 namespace testsupport {
 
@@ -92,6 +98,109 @@ double Psnr(const CxImage &a, const CxImage &b)
     if (mse == 0)
         return std::numeric_limits<double>::infinity();
     return 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+CxImage MakeTexturedImage(int width, int height, unsigned seed)
+{
+    CxImage img;
+    img.Create(width, height, 24);
+    unsigned state = seed * 2654435761u + 1;
+    const auto noise = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return int(state >> 27) - 16; // -16 .. 15
+    };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int edge = ((x / 37 + y / 23) % 3) * 40;
+            RGBQUAD c;
+            c.rgbRed = BYTE(std::clamp(x * 200 / std::max(1, width - 1) + edge / 2 + noise(), 0, 255));
+            c.rgbGreen = BYTE(std::clamp(y * 200 / std::max(1, height - 1) + noise(), 0, 255));
+            c.rgbBlue = BYTE(std::clamp(128 + edge - 40 + noise(), 0, 255));
+            c.rgbReserved = 0;
+            img.SetPixelColor(x, y, c);
+        }
+    }
+    return img;
+}
+
+std::vector<std::uint8_t> WriteProgressiveJpeg(const CxImage &src, ScanScript script, bool subsample,
+                                               int restartRows, int quality)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char *buf = nullptr;
+    unsigned long len = 0;
+    jpeg_mem_dest(&cinfo, &buf, &len);
+    cinfo.image_width = JDIMENSION(src.GetWidth());
+    cinfo.image_height = JDIMENSION(src.GetHeight());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = subsample ? 2 : 1;
+    cinfo.restart_in_rows = restartRows;
+    // component count, components..., Ss, Se, Ah, Al
+    static const int kPerComponent[][8] = {
+        {1, 0, 0, 0, 0, 0, 0, 0},  {1, 1, 0, 0, 0, 0, 0, 0},   {1, 2, 0, 0, 0, 0, 0, 0},
+        {1, 0, 1, 18, 0, 1, 0, 0}, {1, 0, 19, 63, 0, 1, 0, 0}, {1, 1, 1, 63, 0, 2, 0, 0},
+        {1, 2, 1, 63, 0, 2, 0, 0}, {1, 1, 1, 63, 2, 1, 0, 0},  {1, 2, 1, 63, 2, 1, 0, 0},
+        {1, 0, 1, 63, 1, 0, 0, 0}, {1, 1, 1, 63, 1, 0, 0, 0},  {1, 2, 1, 63, 1, 0, 0, 0},
+    };
+    static const int kIncomplete[][8] = {
+        {3, 0, 1, 2, 0, 0, 0, 1},  {1, 0, 1, 5, 0, 2, 0, 0},  {1, 2, 1, 63, 0, 1, 0, 0},
+        {1, 1, 1, 63, 0, 1, 0, 0}, {1, 0, 6, 63, 0, 2, 0, 0}, {1, 0, 1, 63, 2, 1, 0, 0},
+        {3, 0, 1, 2, 0, 0, 1, 0},
+    };
+    std::vector<jpeg_scan_info> scans;
+    const auto use = [&scans](const int(*table)[8], std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const int *t = table[i];
+            jpeg_scan_info s{};
+            s.comps_in_scan = t[0];
+            for (int c = 0; c < t[0]; ++c)
+                s.component_index[c] = t[1 + c];
+            const int *p = t + 1 + t[0];
+            s.Ss = p[0];
+            s.Se = p[1];
+            s.Ah = p[2];
+            s.Al = p[3];
+            scans.push_back(s);
+        }
+    };
+    switch (script) {
+    case ScanScript::Standard:
+        jpeg_simple_progression(&cinfo);
+        break;
+    case ScanScript::DcPerComponent:
+        use(kPerComponent, std::size(kPerComponent));
+        break;
+    case ScanScript::Incomplete:
+        use(kIncomplete, std::size(kIncomplete));
+        break;
+    }
+    if (!scans.empty()) {
+        cinfo.scan_info = scans.data();
+        cinfo.num_scans = int(scans.size());
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(src.GetWidth()) * 3);
+    for (int y = 0; y < src.GetHeight(); ++y) {
+        for (int x = 0; x < src.GetWidth(); ++x) {
+            const RGBQUAD c = src.GetPixelColor(x, y);
+            row[std::size_t(x) * 3] = c.rgbRed;
+            row[std::size_t(x) * 3 + 1] = c.rgbGreen;
+            row[std::size_t(x) * 3 + 2] = c.rgbBlue;
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<std::uint8_t> out(buf, buf + len);
+    std::free(buf);
+    return out;
 }
 
 }  // namespace testsupport

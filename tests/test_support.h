@@ -34,4 +34,20 @@ CxImage MakeTestImage(int width, int height);
 int MaxChannelDiff(const CxImage &a, const CxImage &b);
 double Psnr(const CxImage &a, const CxImage &b);
 
+// A textured photo-like picture: gradients, edges and fine noise in every
+// channel, so a JPEG of it has energy in every coefficient band.
+CxImage MakeTexturedImage(int width, int height, unsigned seed = 1);
+
+// How WriteProgressiveJpeg lays out its scans.
+enum class ScanScript {
+    Standard,       // libjpeg's own: DC of all components in one scan
+    DcPerComponent, // each component's DC in its own scan, bands split
+    Incomplete,     // the last refinement of every AC band left out
+};
+
+// The picture as a progressive JPEG written with libjpeg: chroma subsampled
+// 2 x 2 or not, with a restart interval of that many MCU rows (0: none).
+std::vector<std::uint8_t> WriteProgressiveJpeg(const CxImage &src, ScanScript script, bool subsample,
+                                               int restartRows = 0, int quality = 90);
+
 }  // namespace testsupport

@@ -1,0 +1,185 @@
+#include "largeblocks.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#include <sys/mman.h>
+
+namespace largeblocks {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Below this a block is an ordinary heap allocation, neither mapped nor kept.
+constexpr std::size_t kMapped = std::size_t(4) << 20;
+// Kept blocks beyond this are returned to the system, oldest first.
+constexpr std::size_t kKeepBytes = std::size_t(160) << 20;
+
+struct Block {
+    void *data = nullptr;
+    std::size_t capacity = 0;
+    Use use = Use::Pixels;
+};
+
+struct Cache {
+    std::mutex mutex;
+    std::vector<Block> kept; // oldest first
+    std::size_t keptBytes = 0;
+    std::unordered_map<void *, Block> inUse;
+};
+
+Cache &TheCache()
+{
+    static Cache *cache = new Cache; // outlives every thread's last release
+    return *cache;
+}
+
+void Unmap(const Block &b)
+{
+    munmap(b.data, b.capacity);
+}
+
+Block Map(std::size_t bytes, Use use)
+{
+    // Whole huge pages, on a huge-page boundary: map one page more and cut
+    // off the misaligned ends.
+    const std::size_t capacity = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    if (capacity < bytes)
+        return {};
+    const std::size_t span = capacity + kHugePage;
+    void *raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        return {};
+    const auto start = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > start)
+        munmap(raw, aligned - start);
+    const std::uintptr_t end = start + span, usedEnd = aligned + capacity;
+    if (end > usedEnd)
+        munmap(reinterpret_cast<void *>(usedEnd), end - usedEnd);
+    void *data = reinterpret_cast<void *>(aligned);
+#ifdef MADV_HUGEPAGE
+    madvise(data, capacity, MADV_HUGEPAGE); // advice only: fine if refused
+#endif
+    return {data, capacity, use};
+}
+
+// Under the lock: drops kept blocks for use smaller than bytes, which cannot
+// serve what pictures need now.
+void DropSmallerLocked(Cache &c, std::size_t bytes, Use use)
+{
+    for (auto it = c.kept.begin(); it != c.kept.end();) {
+        if (it->use == use && it->capacity < bytes) {
+            c.keptBytes -= it->capacity;
+            Unmap(*it);
+            it = c.kept.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+} // namespace
+
+void *Acquire(std::size_t bytes, Use use)
+{
+    if (bytes == 0)
+        bytes = 1;
+    if (bytes < kMapped)
+        return std::malloc(bytes);
+    Cache &c = TheCache();
+    {
+        std::lock_guard lock(c.mutex);
+        try {
+            c.inUse.reserve(c.inUse.size() + 1); // the inserts below cannot fail
+        } catch (const std::bad_alloc &) {
+            return nullptr;
+        }
+        // The smallest kept block of this use that is large enough.
+        auto best = c.kept.end();
+        for (auto it = c.kept.begin(); it != c.kept.end(); ++it)
+            if (it->use == use && it->capacity >= bytes &&
+                (best == c.kept.end() || it->capacity < best->capacity))
+                best = it;
+        if (best != c.kept.end()) {
+            const Block b = *best;
+            c.kept.erase(best);
+            c.keptBytes -= b.capacity;
+            c.inUse.emplace(b.data, b);
+            return b.data;
+        }
+        DropSmallerLocked(c, bytes, use);
+    }
+    Block b = Map(bytes, use);
+    if (!b.data) {
+        // Other kept blocks may be what stands in the way.
+        Trim();
+        b = Map(bytes, use);
+        if (!b.data)
+            return nullptr;
+    }
+    std::lock_guard lock(c.mutex);
+    try {
+        c.inUse.emplace(b.data, b);
+    } catch (const std::bad_alloc &) {
+        Unmap(b);
+        return nullptr;
+    }
+    return b.data;
+}
+
+void Release(void *data, std::size_t bytes) noexcept
+{
+    if (!data)
+        return;
+    if (bytes == 0)
+        bytes = 1;
+    if (bytes < kMapped) {
+        std::free(data);
+        return;
+    }
+    Cache &c = TheCache();
+    std::lock_guard lock(c.mutex);
+    const auto it = c.inUse.find(data);
+    if (it == c.inUse.end())
+        return; // not ours: leave it alone rather than corrupt anything
+    const Block block = it->second;
+    c.inUse.erase(it);
+    try {
+        c.kept.push_back(block);
+        c.keptBytes += block.capacity;
+    } catch (const std::bad_alloc &) {
+        Unmap(block);
+    }
+    while (c.keptBytes > kKeepBytes) {
+        c.keptBytes -= c.kept.front().capacity;
+        Unmap(c.kept.front());
+        c.kept.erase(c.kept.begin());
+    }
+}
+
+void Trim()
+{
+    Cache &c = TheCache();
+    std::vector<Block> drop;
+    {
+        std::lock_guard lock(c.mutex);
+        drop.swap(c.kept);
+        c.keptBytes = 0;
+    }
+    for (const Block &b : drop)
+        Unmap(b);
+}
+
+std::size_t KeptBytes()
+{
+    Cache &c = TheCache();
+    std::lock_guard lock(c.mutex);
+    return c.keptBytes;
+}
+
+} // namespace largeblocks

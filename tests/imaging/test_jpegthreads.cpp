@@ -1,0 +1,150 @@
+// Large progressive JPEGs are decoded by two threads at once; what comes out
+// must not depend on it, for any scan layout, scale or damage.
+#include "codecs.h"
+#include "jpeg_png_tiff_helpers.h"
+#include "largeblocks.h"
+
+#include <sys/stat.h>
+
+using namespace codectest;
+using namespace testsupport;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Decodes bytes on this thread alone (threads 1) or with a helper (2), at
+// full size or covering the hint.
+bool DecodeWith(int threads, const Bytes &bytes, CxImage &out, int hintW = 0, int hintH = 0)
+{
+    CxImage::SetThreadLimit(threads);
+    out.SetLoadSizeHint(hintW, hintH);
+    const bool ok = out.Decode(bytes.data(), bytes.size(), CXIMAGE_FORMAT_JPG);
+    CxImage::SetThreadLimit(0);
+    return ok;
+}
+
+struct Layout {
+    const char *name;
+    ScanScript script;
+    bool subsample;
+    int restartRows;
+    bool splits; // a complete script: the helper takes part
+};
+
+const Layout kLayouts[] = {
+    {"standard 4:4:4", ScanScript::Standard, false, 0, true},
+    {"standard 4:2:0", ScanScript::Standard, true, 0, true},
+    {"DC per component", ScanScript::DcPerComponent, false, 0, true},
+    {"restart intervals", ScanScript::DcPerComponent, true, 3, true},
+    {"incomplete script", ScanScript::Incomplete, false, 0, false},
+};
+
+} // namespace
+
+TEST(JpegThreads, TwoThreadsDecodeExactlyWhatOneDoes)
+{
+    // 1200 x 1000: about 7 MB of coefficients at 4:4:4, 3.5 MB at 4:2:0
+    // (1600 x 1400 there, to stay above what is worth a helper).
+    for (const Layout &l : kLayouts) {
+        SCOPED_TRACE(l.name);
+        const int w = l.subsample ? 1600 : 1200, h = l.subsample ? 1400 : 1000;
+        const Bytes bytes =
+            WriteProgressiveJpeg(MakeTexturedImage(w, h, 7), l.script, l.subsample, l.restartRows);
+        for (const int hint : {0, 500}) {
+            SCOPED_TRACE(hint);
+            CxImage one, two;
+            ASSERT_TRUE(DecodeWith(1, bytes, one, hint, hint)) << one.GetLastError();
+            const int before = cxcodec::SplitJpegDecodes();
+            ASSERT_TRUE(DecodeWith(2, bytes, two, hint, hint)) << two.GetLastError();
+            EXPECT_EQ(cxcodec::SplitJpegDecodes() - before, l.splits ? 1 : 0);
+            ASSERT_EQ(one.GetWidth(), hint ? (w + 1) / 2 : w);
+            ExpectIdentical(one, two);
+        }
+    }
+}
+
+TEST(JpegThreads, DamagedFilesFailOrDecodeAsOnOneThread)
+{
+    const Bytes good =
+        WriteProgressiveJpeg(MakeTexturedImage(1200, 1000, 3), ScanScript::DcPerComponent, false, 0);
+    // Cut short inside each part of the scan sequence, and bytes overwritten
+    // in the colour scans the helper reads and in the luminance ones.
+    std::vector<Bytes> damaged;
+    for (int i = 1; i < 10; ++i)
+        damaged.emplace_back(good.begin(), good.begin() + std::ptrdiff_t(good.size() * std::size_t(i) / 10));
+    for (int i = 1; i < 10; ++i) {
+        Bytes b = good;
+        for (std::size_t k = 0; k < 16; ++k)
+            b[b.size() * std::size_t(i) / 10 + k * 7] ^= 0x5A;
+        damaged.push_back(b);
+    }
+    Bytes noEnd = good;
+    noEnd.resize(noEnd.size() - 2);
+    damaged.push_back(noEnd);
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE(i);
+        CxImage one, two;
+        const bool okOne = DecodeWith(1, damaged[i], one);
+        const bool okTwo = DecodeWith(2, damaged[i], two);
+        ASSERT_EQ(okOne, okTwo);
+        if (okOne)
+            ExpectIdentical(one, two);
+    }
+}
+
+TEST(JpegThreads, ScratchMemoryIsReadFromTheHeaders)
+{
+    ScratchDir dir;
+    const std::string progressive = dir.Path("p.jpg"), baseline = dir.Path("b.jpg");
+    ASSERT_TRUE(WriteFileBytes(
+        progressive, WriteProgressiveJpeg(MakeTexturedImage(1000, 600), ScanScript::Standard, true)));
+    CxImage img = MakeTestImage(1000, 600);
+    ASSERT_TRUE(img.Save(baseline.c_str(), CXIMAGE_FORMAT_JPG));
+    // 4:2:0: luminance 125 x 75 blocks, each chroma component 63 x 38.
+    EXPECT_EQ(CxImage::DecodeScratchBytes(progressive.c_str()), std::size_t(125 * 75 + 2 * 63 * 38) * 128);
+    EXPECT_EQ(CxImage::DecodeScratchBytes(baseline.c_str()), 0u);
+    EXPECT_EQ(CxImage::DecodeScratchBytes(dir.Path("missing.jpg").c_str()), 0u);
+    EXPECT_EQ(CxImage::DecodeScratchBytes(dir.Root().c_str()), 0u);
+    // A pipe nobody writes to is not waited for.
+    const std::string fifo = dir.Path("fifo.jpg");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(CxImage::DecodeScratchBytes(fifo.c_str()), 0u);
+}
+
+TEST(LargeBlocks, ReleasedBlocksServeTheNextPictureOfTheSameUse)
+{
+    using largeblocks::Use;
+    largeblocks::Trim();
+    const std::size_t mb = std::size_t(1) << 20;
+    void *coef = largeblocks::Acquire(40 * mb, Use::Coefficients);
+    ASSERT_NE(coef, nullptr);
+    static_cast<char *>(coef)[40 * mb - 1] = 1; // all of it is usable
+    largeblocks::Release(coef, 40 * mb);
+    EXPECT_GE(largeblocks::KeptBytes(), 40 * mb);
+
+    // Pixels never take the coefficients' block; a smaller request of the
+    // same use does.
+    void *pixels = largeblocks::Acquire(30 * mb, Use::Pixels);
+    EXPECT_NE(pixels, coef);
+    void *again = largeblocks::Acquire(30 * mb, Use::Coefficients);
+    EXPECT_EQ(again, coef);
+    largeblocks::Release(again, 30 * mb); // released with its own request size
+    largeblocks::Release(pixels, 30 * mb);
+
+    // A larger request gives back the kept blocks of its use too small for it.
+    const std::size_t keptBefore = largeblocks::KeptBytes();
+    void *big = largeblocks::Acquire(60 * mb, Use::Coefficients);
+    ASSERT_NE(big, nullptr);
+    EXPECT_LT(largeblocks::KeptBytes(), keptBefore);
+    EXPECT_GE(largeblocks::KeptBytes(), 30 * mb); // the pixels' block stays
+    largeblocks::Release(big, 60 * mb);
+
+    // Small requests are ordinary allocations, never kept.
+    largeblocks::Trim();
+    EXPECT_EQ(largeblocks::KeptBytes(), 0u);
+    void *small = largeblocks::Acquire(1000);
+    ASSERT_NE(small, nullptr);
+    largeblocks::Release(small, 1000);
+    EXPECT_EQ(largeblocks::KeptBytes(), 0u);
+}
