@@ -2,6 +2,7 @@
 
 #include "animatedgif.h"
 #include "cximage.h"
+#include "largeblocks.h"
 #include "naming.h"
 #include "outputwriter.h"
 
@@ -40,11 +41,16 @@ void ConvertWorker::Run(std::stop_token stop)
     const int count = m_job.GetFileCount();
     m_errors = 0;
     m_written.clear();
+    // Blocks the decoders kept between pictures go back when the run ends,
+    // however it ends (after the threads below).
+    struct ReleaseKeptBlocks {
+        ~ReleaseKeptBlocks() { largeblocks::Trim(); }
+    } releaseKept;
     {
         // One worker prepares each file itself when it comes to it; more
-        // prepare ahead, a few files each at most.
+        // prepare ahead, within a window of files each.
         const int helpers = m_workers > 1 ? m_workers : 0;
-        PrepareAhead ahead(m_job, helpers, 8 * m_workers, stop);
+        PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop);
         for (int i = 0; i < count; ++i) {
             if (stop.stop_requested())
                 return;

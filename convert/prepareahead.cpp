@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 
 PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
-                           std::size_t maxHeldBytes)
+                           std::size_t maxHeldBytes, ScratchLimits scratch)
     : m_job(job), m_count(job.GetFileCount()), m_window(std::max(1, window)), m_runStop(std::move(stop)),
       m_ready(std::size_t(std::max(0, m_count))), m_claimed(std::size_t(std::max(0, m_count)), 0),
-      m_sizes(std::size_t(std::max(0, m_count)), 0), m_maxHeldBytes(maxHeldBytes)
+      m_sizes(std::size_t(std::max(0, m_count)), 0), m_maxHeldBytes(maxHeldBytes),
+      m_scratch(std::size_t(std::max(0, m_count)), kUnknown), m_scratchLimits(scratch)
 {
     threads = std::clamp(threads, 0, std::max(0, m_count));
     if (threads > 0) {
@@ -34,41 +35,102 @@ PrepareAhead::~PrepareAhead()
     m_threads.clear(); // joins
 }
 
+void PrepareAhead::SkipTakenLocked()
+{
+    // Files the writer went past without taking are not wanted.
+    for (; m_next < std::min(m_taken, m_count); ++m_next)
+        m_claimed[std::size_t(m_next)] = 1;
+    while (m_next < m_count && m_claimed[std::size_t(m_next)])
+        ++m_next;
+}
+
+int PrepareAhead::ChooseLocked(std::vector<int> &toRead)
+{
+    SkipTakenLocked();
+    const int end = std::min(m_count, m_taken + m_window);
+    for (int i = m_next; i < end; ++i) {
+        if (!m_claimed[std::size_t(i)] && m_scratch[std::size_t(i)] == kUnknown) {
+            m_scratch[std::size_t(i)] = kReading;
+            toRead.push_back(i);
+        }
+    }
+    if (!toRead.empty())
+        return -1;
+    const auto fits = [&](int i, std::size_t limit) {
+        const long long need = m_scratch[std::size_t(i)];
+        return need == 0 ||
+               (need > 0 && (m_scratchRunning == 0 || m_scratchRunning + std::size_t(need) <= limit));
+    };
+    // Other files only while there is room for their output.
+    const bool room = m_heldBytes < m_maxHeldBytes;
+    const auto largest = [&](std::size_t limit, bool needsScratch) {
+        int best = -1;
+        for (int i = m_next; i < end; ++i)
+            if (!m_claimed[std::size_t(i)] && fits(i, limit) &&
+                (!needsScratch || m_scratch[std::size_t(i)] > 0) &&
+                (best < 0 || m_sizes[std::size_t(i)] > m_sizes[std::size_t(best)]))
+                best = i;
+        return best;
+    };
+    for (const std::size_t limit : {m_scratchLimits.preferred, m_scratchLimits.most}) {
+        // Files that need decoding memory take longest and run one after
+        // another: they are started as soon as they may be.
+        int best = room ? largest(limit, true) : -1;
+        if (best >= 0)
+            return best;
+        // Then the writer's own file, which is always started when memory
+        // allows, or nothing could free what is held.
+        if (m_next == m_taken && m_next < end && fits(m_next, limit))
+            return m_next;
+        if (room && (best = largest(limit, false)) >= 0)
+            return best;
+    }
+    return -1;
+}
+
 void PrepareAhead::Loop(std::stop_token own)
 {
-    // One file per core already keeps every core busy.
-    CxImage::SetThreadLimit(1);
     CxImage image(CXIMAGE_FORMAT_UNKNOWN);
+    std::vector<int> toRead;
     for (;;) {
-        int index;
+        int index = -1;
+        std::size_t scratch = 0;
         {
             std::unique_lock lock(m_mutex);
             const bool go = m_changed.wait(lock, own, [&] {
-                // Files the writer went past without taking are not wanted.
-                for (; m_next < std::min(m_taken, m_count); ++m_next)
-                    m_claimed[std::size_t(m_next)] = 1;
-                while (m_next < m_count && m_claimed[std::size_t(m_next)])
-                    ++m_next;
-                if (m_runStop.stop_requested() || m_next >= m_count)
+                if (m_runStop.stop_requested())
                     return true;
-                // The writer's own file is always started, or nothing could
-                // free what is held.
-                return m_next < m_taken + m_window && (m_heldBytes < m_maxHeldBytes || m_next == m_taken);
+                index = ChooseLocked(toRead);
+                return index >= 0 || !toRead.empty() || m_next >= m_count;
             });
-            if (!go || m_runStop.stop_requested() || m_next >= m_count)
+            if (!go || m_runStop.stop_requested() || (index < 0 && toRead.empty()))
                 return;
-            // The file being taken first, then the largest in the window.
-            index = m_next;
-            if (m_next != m_taken && m_heldBytes < m_maxHeldBytes) {
-                const int end = std::min(m_count, m_taken + m_window);
-                for (int i = m_next; i < end; ++i)
-                    if (!m_claimed[std::size_t(i)] && m_sizes[std::size_t(i)] > m_sizes[std::size_t(index)])
-                        index = i;
+            if (index >= 0) {
+                m_claimed[std::size_t(index)] = 1;
+                scratch = std::size_t(m_scratch[std::size_t(index)]);
+                m_scratchRunning += scratch;
+                SkipTakenLocked();
             }
-            m_claimed[std::size_t(index)] = 1;
-            while (m_next < m_count && m_claimed[std::size_t(m_next)])
-                ++m_next;
         }
+        if (index < 0) {
+            // Headers are read outside the lock: a slow disk must not hold
+            // up the writer.
+            std::vector<long long> found(toRead.size());
+            for (std::size_t k = 0; k < toRead.size(); ++k)
+                found[k] = (long long)CxImage::DecodeScratchBytes(m_job.GetFile(toRead[k]).c_str());
+            {
+                std::lock_guard lock(m_mutex);
+                for (std::size_t k = 0; k < toRead.size(); ++k)
+                    m_scratch[std::size_t(toRead[k])] = found[k];
+            }
+            toRead.clear();
+            m_changed.notify_all();
+            continue;
+        }
+        // One file per core already keeps every core busy; but a file that
+        // needs decoding memory normally runs while the others take the
+        // smaller files, and may share its decode with a second thread.
+        CxImage::SetThreadLimit(scratch > 0 ? 2 : 1);
         PreparedFile r;
         try {
             r = PrepareFile(m_job, m_job.GetFile(index), image, m_runStop);
@@ -78,6 +140,7 @@ void PrepareAhead::Loop(std::stop_token own)
         }
         {
             std::lock_guard lock(m_mutex);
+            m_scratchRunning -= scratch;
             if (index >= m_taken) { // else the writer has gone past it
                 m_heldBytes += r.bytes.size;
                 m_ready[std::size_t(index)] = std::move(r);

@@ -11,6 +11,18 @@
 #include <thread>
 #include <vector>
 
+// Decoding memory beyond the pictures themselves (a progressive JPEG
+// keeps all its coefficients): files whose decodes fit together within
+// the first bound alongside those running are started before others;
+// past it a file is started only when nothing else may be, and never
+// past the second unless it runs alone. So a large progressive photo is
+// decoded while the other threads take the smaller files, and two only
+// at once when there is nothing else to do.
+struct ScratchLimits {
+    std::size_t preferred = std::size_t(96) << 20;
+    std::size_t most = std::size_t(192) << 20;
+};
+
 class PrepareAhead {
 public:
     // Starts `threads` threads over the job's sources; none runs more than
@@ -23,7 +35,7 @@ public:
     // waiting for its answer).
     static constexpr std::size_t kMaxHeldBytes = std::size_t(384) << 20;
     PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
-                 std::size_t maxHeldBytes = kMaxHeldBytes);
+                 std::size_t maxHeldBytes = kMaxHeldBytes, ScratchLimits scratch = {});
     // Stops the threads and waits for them.
     ~PrepareAhead();
     PrepareAhead(const PrepareAhead &) = delete;
@@ -38,7 +50,14 @@ public:
     void Discard(int index);
 
 private:
+    static constexpr long long kUnknown = -1, kReading = -2;
+
     void Loop(std::stop_token own);
+    // Under the lock: the file a helper starts next, or -1 when none may start
+    // now. Files whose headers must be read first are marked and listed in
+    // toRead instead.
+    int ChooseLocked(std::vector<int> &toRead);
+    void SkipTakenLocked();
 
     const CConvertJob m_job; // its own copy: the writer advances the running number
     const int m_count;
@@ -53,6 +72,9 @@ private:
     int m_taken = 0;                         // index being taken by the writer
     std::size_t m_heldBytes = 0;             // encoded output waiting to be written
     const std::size_t m_maxHeldBytes;
+    std::vector<long long> m_scratch; // decoding memory by file: bytes, kUnknown or kReading
+    std::size_t m_scratchRunning = 0; // of the files being prepared
+    const ScratchLimits m_scratchLimits;
     CxImage m_image{CXIMAGE_FORMAT_UNKNOWN}; // for files prepared by Take
     std::vector<std::jthread> m_threads;
 };

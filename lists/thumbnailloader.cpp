@@ -1,5 +1,6 @@
 #include "thumbnailloader.h"
 
+#include "largeblocks.h"
 #include "thumbnail.h"
 
 CThumbnailLoader::CThumbnailLoader(std::vector<LoaderJob> jobs, std::function<void()> wake)
@@ -59,6 +60,8 @@ void CThumbnailLoader::Run()
         if (first)
             m_wake();
     }
+    // The decoders' kept blocks are not needed until the next folder.
+    largeblocks::Trim();
     m_bFinished = true;
     m_wake();
 }
