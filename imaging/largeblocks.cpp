@@ -16,8 +16,9 @@ namespace {
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 // Below this a block is an ordinary heap allocation, neither mapped nor kept.
 constexpr std::size_t kMapped = std::size_t(4) << 20;
-// Kept blocks beyond this are returned to the system, oldest first.
-constexpr std::size_t kKeepBytes = std::size_t(160) << 20;
+// Kept blocks are returned to the system, oldest first, while they and the
+// blocks in use together exceed this: keeping saves faults, never memory.
+constexpr std::size_t kFootprint = std::size_t(128) << 20;
 
 struct Block {
     void *data = nullptr;
@@ -29,6 +30,7 @@ struct Cache {
     std::mutex mutex;
     std::vector<Block> kept; // oldest first
     std::size_t keptBytes = 0;
+    std::size_t inUseBytes = 0;
     std::unordered_map<void *, Block> inUse;
 };
 
@@ -83,6 +85,17 @@ void DropSmallerLocked(Cache &c, std::size_t bytes, Use use)
     }
 }
 
+// Under the lock: drops the oldest kept blocks while the footprint with
+// adding more bytes in use would exceed its bound.
+void KeepWithinLocked(Cache &c, std::size_t adding)
+{
+    while (!c.kept.empty() && c.inUseBytes + c.keptBytes + adding > kFootprint) {
+        c.keptBytes -= c.kept.front().capacity;
+        Unmap(c.kept.front());
+        c.kept.erase(c.kept.begin());
+    }
+}
+
 } // namespace
 
 void *Acquire(std::size_t bytes, Use use)
@@ -109,10 +122,12 @@ void *Acquire(std::size_t bytes, Use use)
             const Block b = *best;
             c.kept.erase(best);
             c.keptBytes -= b.capacity;
+            c.inUseBytes += b.capacity;
             c.inUse.emplace(b.data, b);
             return b.data;
         }
         DropSmallerLocked(c, bytes, use);
+        KeepWithinLocked(c, bytes);
     }
     Block b = Map(bytes, use);
     if (!b.data) {
@@ -129,6 +144,7 @@ void *Acquire(std::size_t bytes, Use use)
         Unmap(b);
         return nullptr;
     }
+    c.inUseBytes += b.capacity;
     return b.data;
 }
 
@@ -149,17 +165,14 @@ void Release(void *data, std::size_t bytes) noexcept
         return; // not ours: leave it alone rather than corrupt anything
     const Block block = it->second;
     c.inUse.erase(it);
+    c.inUseBytes -= block.capacity;
     try {
         c.kept.push_back(block);
         c.keptBytes += block.capacity;
     } catch (const std::bad_alloc &) {
         Unmap(block);
     }
-    while (c.keptBytes > kKeepBytes) {
-        c.keptBytes -= c.kept.front().capacity;
-        Unmap(c.kept.front());
-        c.kept.erase(c.kept.begin());
-    }
+    KeepWithinLocked(c, 0);
 }
 
 void Trim()

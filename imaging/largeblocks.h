@@ -3,7 +3,8 @@
 // a large picture's pixels take as much again). Fresh pages are expensive:
 // the kernel clears every one of them on first touch and, under a
 // hypervisor, the host may have to back them first. So released blocks are
-// kept for the next picture, on any thread, and are mapped with transparent
+// kept for the next picture, on any thread (as long as they and the blocks in
+// use stay within a bound), and are mapped with transparent
 // huge pages where the system offers them (fewer faults, fewer TLB misses).
 #pragma once
 

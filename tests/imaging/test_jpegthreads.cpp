@@ -148,3 +148,21 @@ TEST(LargeBlocks, ReleasedBlocksServeTheNextPictureOfTheSameUse)
     largeblocks::Release(small, 1000);
     EXPECT_EQ(largeblocks::KeptBytes(), 0u);
 }
+
+TEST(LargeBlocks, KeptBlocksGiveWayToNewOnesPastTheFootprintBound)
+{
+    using largeblocks::Use;
+    largeblocks::Trim();
+    const std::size_t mb = std::size_t(1) << 20;
+    void *coef = largeblocks::Acquire(100 * mb, Use::Coefficients);
+    ASSERT_NE(coef, nullptr);
+    largeblocks::Release(coef, 100 * mb);
+    EXPECT_GE(largeblocks::KeptBytes(), 100 * mb);
+    // 100 MB kept and 60 in use would pass the bound: the kept block goes.
+    void *pixels = largeblocks::Acquire(60 * mb, Use::Pixels);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(largeblocks::KeptBytes(), 0u);
+    largeblocks::Release(pixels, 60 * mb);
+    EXPECT_GE(largeblocks::KeptBytes(), 60 * mb);
+    largeblocks::Trim();
+}
