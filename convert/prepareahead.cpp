@@ -90,6 +90,9 @@ int PrepareAhead::ChooseLocked(std::vector<int> &toRead)
 
 void PrepareAhead::Loop(std::stop_token own)
 {
+    // One file per core already keeps every core busy (a decode shared with
+    // a second thread only adds switching and duplicated work here).
+    CxImage::SetThreadLimit(1);
     CxImage image(CXIMAGE_FORMAT_UNKNOWN);
     std::vector<int> toRead;
     for (;;) {
@@ -127,10 +130,6 @@ void PrepareAhead::Loop(std::stop_token own)
             m_changed.notify_all();
             continue;
         }
-        // One file per core already keeps every core busy; but a file that
-        // needs decoding memory normally runs while the others take the
-        // smaller files, and may share its decode with a second thread.
-        CxImage::SetThreadLimit(scratch > 0 ? 2 : 1);
         PreparedFile r;
         try {
             r = PrepareFile(m_job, m_job.GetFile(index), image, m_runStop);

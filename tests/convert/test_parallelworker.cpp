@@ -115,9 +115,9 @@ TEST(ParallelWorker, ReportsAndOutputsMatchOneWorker)
 
 TEST(ParallelWorker, LargeProgressivePhotosComeOutAsWithOneWorker)
 {
-    // Progressive photos need their decoding memory, run one after another
-    // while the others take the small files, and share their decode with a
-    // second thread; none of that may show in what is written.
+    // Progressive photos need their decoding memory and run one after
+    // another, first, while the others take the small files; none of that
+    // may show in what is written.
     ScratchDir src;
     std::vector<std::string> files;
     for (int i = 0; i < 7; ++i) {
