@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 // Below this a block is an ordinary heap allocation, neither mapped nor kept.
-constexpr std::size_t kMapped = std::size_t(4) << 20;
+constexpr std::size_t kMapped = std::size_t(1) << 20;
 // Kept blocks are returned to the system, oldest first, while they and the
 // blocks in use together exceed this: keeping saves faults, never memory.
 constexpr std::size_t kFootprint = std::size_t(128) << 20;
