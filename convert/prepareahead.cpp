@@ -48,7 +48,10 @@ int PrepareAhead::ChooseLocked(std::vector<int> &toRead)
 {
     SkipTakenLocked();
     const int end = std::min(m_count, m_taken + m_window);
-    for (int i = m_next; i < end; ++i) {
+    // A few at a time, the writer's own file first, so that other threads
+    // (and the writer) need not wait for a whole window of them.
+    constexpr std::size_t kReadAtOnce = 4;
+    for (int i = m_next; i < end && toRead.size() < kReadAtOnce; ++i) {
         if (!m_claimed[std::size_t(i)] && m_scratch[std::size_t(i)] == kUnknown) {
             m_scratch[std::size_t(i)] = kReading;
             toRead.push_back(i);
@@ -106,7 +109,8 @@ void PrepareAhead::Loop(std::stop_token own)
                 index = ChooseLocked(toRead);
                 return index >= 0 || !toRead.empty() || m_next >= m_count;
             });
-            if (!go || m_runStop.stop_requested() || (index < 0 && toRead.empty()))
+            // A stop of the run or of this thread starts nothing more.
+            if (!go || own.stop_requested() || m_runStop.stop_requested() || (index < 0 && toRead.empty()))
                 return;
             if (index >= 0) {
                 m_claimed[std::size_t(index)] = 1;

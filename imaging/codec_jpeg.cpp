@@ -53,10 +53,16 @@ struct JpegErrorMgr {
 
 void OnOutputMessage(j_common_ptr) {}
 
+bool InSplitDecode(j_common_ptr cinfo);
+
 void OnEmitMessage(j_common_ptr cinfo, int level)
 {
     if (level >= 0)
         return; // trace output
+    // Warnings are counted per decoder: a split decode that meets any is
+    // done again whole, where the count and its limit mean what they say.
+    if (InSplitDecode(cinfo))
+        FailWith(cinfo, "warning in a shared decode");
     // Warnings that mean pixels were lost or invented make the file unreadable
     // for us; harmless ones (stray bytes between markers, odd JFIF versions)
     // are tolerated.
@@ -165,6 +171,11 @@ struct JpegDecoder {
 CoefArrays &CoefOf(j_common_ptr cinfo)
 {
     return static_cast<JpegDecoder *>(cinfo->client_data)->coef;
+}
+
+bool InSplitDecode(j_common_ptr cinfo)
+{
+    return cinfo->is_decompressor && cinfo->client_data && CoefOf(cinfo).shared;
 }
 
 jvirt_barray_ptr RequestCoefArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION width,
@@ -419,19 +430,28 @@ struct ScanRecord {
 
 // Lists the segments from the first scan on (as libjpeg left the source: at
 // the first scan's data) and checks that splitting is sound: AC scans of one
-// component each, every coefficient of every component complete (so no
-// smoothing of missing coefficients would have applied), nothing but tables
-// and metadata between scans. False when the file is not split.
+// component each, each after that component's first DC scan; the last scan
+// of every coefficient of every component at full precision (so no
+// smoothing of missing coefficients would have applied); no quantisation
+// table defined after the first scan (each decoder fixes a component's
+// table at its own first scan of it); only Huffman tables, restart
+// intervals and metadata between scans; no more scans than a whole decode
+// accepts. False when the file is not split.
 bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t size, std::size_t firstData,
                std::vector<ScanRecord> &segments, std::size_t &firstMarker)
 {
+    // Each coefficient keeps the precision of the last scan that sent it.
     bool complete[MAX_COMPONENTS][DCTSIZE2] = {};
+    bool dcSeen[MAX_COMPONENTS] = {};
+    int scans = 0;
     const auto note = [&](const int *comps, int n, int ss, int se, int al) {
-        if (al != 0)
-            return;
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i) {
             for (int k = ss; k <= se; ++k)
-                complete[comps[i]][k] = true;
+                complete[comps[i]][k] = al == 0;
+            if (ss == 0)
+                dcSeen[comps[i]] = true;
+        }
+        return ss == 0 || dcSeen[comps[0]];
     };
     const auto componentIndex = [&](int id) {
         for (int c = 0; c < cinfo->num_components; ++c)
@@ -454,6 +474,7 @@ bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t siz
         for (int i = 0; i < cinfo->comps_in_scan; ++i)
             comps[i] = cinfo->cur_comp_info[i]->component_index;
         note(comps, cinfo->comps_in_scan, 0, 0, cinfo->Al);
+        ++scans;
         ScanRecord first;
         first.begin = firstMarker;
         first.end = ScanDataEnd(data, size, firstData);
@@ -480,6 +501,8 @@ bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t siz
         ScanRecord seg;
         seg.begin = begin;
         if (marker == 0xDA) {
+            if (length < 8 || ++scans > kMaxScans)
+                return false;
             const std::uint8_t *h = data + pos + 2;
             const int n = h[0];
             if (n < 1 || n > MAX_COMPS_IN_SCAN || length != std::size_t(6 + 2 * n))
@@ -491,14 +514,14 @@ bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t siz
             const int ss = h[1 + 2 * n], se = h[2 + 2 * n], al = h[3 + 2 * n] & 15;
             if (ss > se || se >= DCTSIZE2 || (ss > 0 && n != 1) || (ss == 0 && se != 0))
                 return false;
-            note(comps, n, ss, se, al);
+            if (!note(comps, n, ss, se, al))
+                return false;
             seg.scan = true;
             seg.component = ss > 0 ? comps[0] : -1;
             seg.end = ScanDataEnd(data, size, pos + length);
             if (seg.end >= size)
                 return false;
-        } else if (marker == 0xC4 || marker == 0xDB || marker == 0xDD || marker == 0xFE ||
-                   (marker >= 0xE0 && marker <= 0xEF)) {
+        } else if (marker == 0xC4 || marker == 0xDD || marker == 0xFE || (marker >= 0xE0 && marker <= 0xEF)) {
             seg.end = pos + length;
         } else {
             return false;
@@ -668,12 +691,19 @@ private:
     }
 };
 
+// As libjpeg asks for them: each component's blocks rounded up to whole
+// sampling units.
 std::size_t CoefficientBytes(j_decompress_ptr cinfo)
 {
+    const auto roundUp = [](std::size_t n, int unit) {
+        return unit > 1 ? (n + std::size_t(unit) - 1) / std::size_t(unit) * std::size_t(unit) : n;
+    };
     std::size_t bytes = 0;
-    for (int c = 0; c < cinfo->num_components; ++c)
-        bytes += std::size_t(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks *
-                 sizeof(JBLOCK);
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        const jpeg_component_info &comp = cinfo->comp_info[c];
+        bytes += roundUp(comp.width_in_blocks, comp.h_samp_factor) *
+                 roundUp(comp.height_in_blocks, comp.v_samp_factor) * sizeof(JBLOCK);
+    }
     return bytes;
 }
 
@@ -1036,9 +1066,11 @@ std::size_t JpegScratchBytes(std::FILE *f)
         std::size_t bytes = 0;
         for (int i = 0; i < n; ++i) {
             const int hs = std::max(1, h[6 + 3 * i + 1] >> 4), vs = std::max(1, h[6 + 3 * i + 1] & 15);
-            const long bw = (width * hs + 8L * hmax - 1) / (8L * hmax);
-            const long bh = (height * vs + 8L * vmax - 1) / (8L * vmax);
-            bytes += std::size_t(bw) * std::size_t(bh) * sizeof(JBLOCK);
+            // Blocks rounded up to whole sampling units, as the decoder
+            // asks for them.
+            const long bw = (width * hs + 8L * hmax - 1) / (8L * hmax) + hs - 1;
+            const long bh = (height * vs + 8L * vmax - 1) / (8L * vmax) + vs - 1;
+            bytes += std::size_t(bw / hs * hs) * std::size_t(bh / vs * vs) * sizeof(JBLOCK);
         }
         return bytes;
     }

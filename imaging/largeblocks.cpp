@@ -112,10 +112,13 @@ void *Acquire(std::size_t bytes, Use use)
         } catch (const std::bad_alloc &) {
             return nullptr;
         }
-        // The smallest kept block of this use that is large enough.
+        // The smallest kept block of this use that is large enough; pixels,
+        // which may live as long as a picture is shown, not in one much
+        // larger than they need.
+        const std::size_t most = use == Use::Pixels ? 2 * bytes + kHugePage : SIZE_MAX;
         auto best = c.kept.end();
         for (auto it = c.kept.begin(); it != c.kept.end(); ++it)
-            if (it->use == use && it->capacity >= bytes &&
+            if (it->use == use && it->capacity >= bytes && it->capacity <= most &&
                 (best == c.kept.end() || it->capacity < best->capacity))
                 best = it;
         if (best != c.kept.end()) {

@@ -32,6 +32,49 @@ struct Layout {
     bool splits; // a complete script: the helper takes part
 };
 
+// Where each scan of a JPEG starts and ends (its marker to the next marker
+// that is not stuffing or a restart), and where its quantisation tables are.
+struct Segments {
+    std::vector<std::pair<std::size_t, std::size_t>> scans;
+    std::pair<std::size_t, std::size_t> dqt{0, 0};
+};
+
+Segments FindSegments(const Bytes &b)
+{
+    Segments out;
+    std::size_t pos = 2;
+    while (pos + 4 <= b.size() && b[pos] == 0xFF) {
+        const std::uint8_t marker = b[pos + 1];
+        if (marker == 0xD9)
+            break;
+        const std::size_t length = std::size_t(b[pos + 2]) << 8 | b[pos + 3];
+        std::size_t end = pos + 2 + length;
+        if (marker == 0xDA) {
+            while (end + 1 < b.size() &&
+                   !(b[end] == 0xFF && b[end + 1] != 0x00 && (b[end + 1] < 0xD0 || b[end + 1] > 0xD7)))
+                ++end;
+            out.scans.emplace_back(pos, end);
+        } else if (marker == 0xDB && out.dqt.second == 0) {
+            out.dqt = {pos, end};
+        }
+        pos = end;
+    }
+    return out;
+}
+
+Bytes Inserted(const Bytes &b, std::size_t at, const Bytes &piece)
+{
+    Bytes out(b.begin(), b.begin() + std::ptrdiff_t(at));
+    out.insert(out.end(), piece.begin(), piece.end());
+    out.insert(out.end(), b.begin() + std::ptrdiff_t(at), b.end());
+    return out;
+}
+
+Bytes Slice(const Bytes &b, std::pair<std::size_t, std::size_t> range)
+{
+    return Bytes(b.begin() + std::ptrdiff_t(range.first), b.begin() + std::ptrdiff_t(range.second));
+}
+
 const Layout kLayouts[] = {
     {"standard 4:4:4", ScanScript::Standard, false, 0, true},
     {"standard 4:2:0", ScanScript::Standard, true, 0, true},
@@ -68,8 +111,9 @@ TEST(JpegThreads, DamagedFilesFailOrDecodeAsOnOneThread)
 {
     const Bytes good =
         WriteProgressiveJpeg(MakeTexturedImage(1200, 1000, 3), ScanScript::DcPerComponent, false, 0);
-    // Cut short inside each part of the scan sequence, and bytes overwritten
-    // in the colour scans the helper reads and in the luminance ones.
+    // Cut short inside each part of the scan sequence, bytes overwritten in
+    // the colour scans the helper reads and in the luminance ones, and the
+    // odd layouts below.
     std::vector<Bytes> damaged;
     for (int i = 1; i < 10; ++i)
         damaged.emplace_back(good.begin(), good.begin() + std::ptrdiff_t(good.size() * std::size_t(i) / 10));
@@ -82,6 +126,30 @@ TEST(JpegThreads, DamagedFilesFailOrDecodeAsOnOneThread)
     Bytes noEnd = good;
     noEnd.resize(noEnd.size() - 2);
     damaged.push_back(noEnd);
+    // A scan header too short to hold anything, at the very end of the data.
+    Bytes shortScan = noEnd;
+    for (const std::uint8_t b : {0xFF, 0xDA, 0x00, 0x02})
+        shortScan.push_back(b);
+    damaged.push_back(shortScan);
+    // Legal but unusual layouts: quantisation tables defined again after
+    // the first scan; an early luminance scan sent again at the end (its
+    // coefficients are then less precise than the last full refinement);
+    // hundreds of repeats of the first scan.
+    const Segments seg = FindSegments(good);
+    ASSERT_GE(seg.scans.size(), 10u);
+    ASSERT_NE(seg.dqt.second, 0u);
+    damaged.push_back(Inserted(good, seg.scans[0].second, Slice(good, seg.dqt)));
+    const Bytes standard =
+        WriteProgressiveJpeg(MakeTexturedImage(1200, 1000, 5), ScanScript::Standard, false);
+    const Segments stdSeg = FindSegments(standard);
+    ASSERT_GE(stdSeg.scans.size(), 10u);
+    // (with the Huffman tables written before it)
+    damaged.push_back(Inserted(standard, standard.size() - 2,
+                               Slice(standard, {stdSeg.scans[0].second, stdSeg.scans[1].second})));
+    Bytes flood = good;
+    for (int i = 0; i < 300; ++i)
+        flood = Inserted(flood, seg.scans[0].second, Slice(good, seg.scans[0]));
+    damaged.push_back(flood);
     for (std::size_t i = 0; i < damaged.size(); ++i) {
         SCOPED_TRACE(i);
         CxImage one, two;
@@ -101,8 +169,9 @@ TEST(JpegThreads, ScratchMemoryIsReadFromTheHeaders)
         progressive, WriteProgressiveJpeg(MakeTexturedImage(1000, 600), ScanScript::Standard, true)));
     CxImage img = MakeTestImage(1000, 600);
     ASSERT_TRUE(img.Save(baseline.c_str(), CXIMAGE_FORMAT_JPG));
-    // 4:2:0: luminance 125 x 75 blocks, each chroma component 63 x 38.
-    EXPECT_EQ(CxImage::DecodeScratchBytes(progressive.c_str()), std::size_t(125 * 75 + 2 * 63 * 38) * 128);
+    // 4:2:0: luminance 125 x 75 blocks rounded up to whole 2 x 2 units,
+    // each chroma component 63 x 38.
+    EXPECT_EQ(CxImage::DecodeScratchBytes(progressive.c_str()), std::size_t(126 * 76 + 2 * 63 * 38) * 128);
     EXPECT_EQ(CxImage::DecodeScratchBytes(baseline.c_str()), 0u);
     EXPECT_EQ(CxImage::DecodeScratchBytes(dir.Path("missing.jpg").c_str()), 0u);
     EXPECT_EQ(CxImage::DecodeScratchBytes(dir.Root().c_str()), 0u);
