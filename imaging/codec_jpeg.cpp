@@ -115,6 +115,51 @@ struct CoefArray {
     std::vector<JBLOCKROW> stripRows;
 };
 
+// One block holding a decode's coefficient arrays, one per request, rows
+// laid out one after another.
+struct CoefStore {
+    void *block = nullptr;
+    std::size_t bytes = 0;
+    std::vector<JBLOCKROW> rowPointers;
+    JBLOCKROW *rows[MAX_COMPONENTS] = {}; // each array's first row pointer
+
+    // Lays out arrays of these shapes; false when memory is short. Never
+    // leaves through longjmp (callers may hold a lock).
+    bool LayOut(const CoefArray *arrays, int count)
+    {
+        std::size_t blocks = 0, rowCount = 0;
+        for (int i = 0; i < count; ++i) {
+            blocks += std::size_t(arrays[i].width) * arrays[i].height;
+            rowCount += arrays[i].height;
+        }
+        try {
+            rowPointers.resize(rowCount);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        if (blocks > SIZE_MAX / sizeof(JBLOCK))
+            return false;
+        bytes = blocks * sizeof(JBLOCK);
+        block = largeblocks::Acquire(bytes, largeblocks::Use::Coefficients);
+        if (!block)
+            return false;
+        auto *next = static_cast<JBLOCK *>(block);
+        JBLOCKROW *row = rowPointers.data();
+        for (int i = 0; i < count; ++i) {
+            rows[i] = row;
+            for (JDIMENSION y = 0; y < arrays[i].height; ++y, next += arrays[i].width)
+                *row++ = next;
+        }
+        return true;
+    }
+    void Release()
+    {
+        largeblocks::Release(block, bytes);
+        block = nullptr;
+    }
+    ~CoefStore() { Release(); }
+};
+
 // The arrays two decoders of one file share, and how the helper ended.
 struct SharedCoefs {
     std::mutex mutex;
@@ -122,14 +167,9 @@ struct SharedCoefs {
     bool allocated = false;
     int count = 0;
     JDIMENSION width[MAX_COMPONENTS] = {}, height[MAX_COMPONENTS] = {};
-    JBLOCKROW *rows[MAX_COMPONENTS] = {};
-    void *block = nullptr;
-    std::size_t blockBytes = 0;
-    std::vector<JBLOCKROW> rowPointers;
+    CoefStore store;
     bool helperDone = false, helperOk = false;
     std::atomic<bool> cancel{false};
-
-    ~SharedCoefs() { largeblocks::Release(block, blockBytes); }
 };
 
 struct CoefArrays {
@@ -137,17 +177,14 @@ struct CoefArrays {
     CoefArray arrays[MAX_COMPONENTS];
     int count = 0;
     bool realized = false;
-    void *block = nullptr;
-    std::size_t blockBytes = 0;
-    std::vector<JBLOCKROW> rowPointers;
+    CoefStore store;               // unless shared
     SharedCoefs *shared = nullptr; // set for both decoders of a split decode
     unsigned owned = 0;            // components this decoder fills (bit per index)
     bool helper = false;           // the decoder that only reads coefficients
 
     void Free()
     {
-        largeblocks::Release(block, blockBytes);
-        block = nullptr;
+        store.Release();
         count = 0;
         realized = false;
     }
@@ -209,30 +246,11 @@ void RealizeShared(j_common_ptr cinfo, CoefArrays &c)
     {
         std::lock_guard lock(sh.mutex);
         if (!sh.allocated) {
-            std::size_t blocks = 0, rows = 0;
-            for (int i = 0; i < c.count; ++i) {
-                blocks += std::size_t(c.arrays[i].width) * c.arrays[i].height;
-                rows += c.arrays[i].height;
-            }
-            try {
-                sh.rowPointers.resize(rows);
-            } catch (const std::bad_alloc &) {
-                ok = false;
-            }
+            ok = sh.store.LayOut(c.arrays, c.count);
             if (ok) {
-                sh.blockBytes = blocks * sizeof(JBLOCK);
-                sh.block = largeblocks::Acquire(sh.blockBytes, largeblocks::Use::Coefficients);
-                ok = sh.block != nullptr;
-            }
-            if (ok) {
-                auto *next = static_cast<JBLOCK *>(sh.block);
-                JBLOCKROW *row = sh.rowPointers.data();
                 for (int i = 0; i < c.count; ++i) {
                     sh.width[i] = c.arrays[i].width;
                     sh.height[i] = c.arrays[i].height;
-                    sh.rows[i] = row;
-                    for (JDIMENSION y = 0; y < sh.height[i]; ++y, next += sh.width[i])
-                        *row++ = next;
                 }
                 sh.count = c.count;
                 sh.allocated = true;
@@ -246,40 +264,20 @@ void RealizeShared(j_common_ptr cinfo, CoefArrays &c)
     if (!ok)
         FailWith(cinfo, "unexpected coefficient layout");
     for (int i = 0; i < c.count; ++i)
-        c.arrays[i].rows = sh.rows[i];
+        c.arrays[i].rows = sh.store.rows[i];
 }
 
 void RealizeCoefArrays(j_common_ptr cinfo)
 {
     CoefArrays &c = CoefOf(cinfo);
-    if (!c.realized && c.count > 0 && c.shared) {
-        RealizeShared(cinfo, c);
-        c.realized = true;
-    } else if (!c.realized && c.count > 0) {
-        std::size_t blocks = 0, rows = 0;
-        for (int i = 0; i < c.count; ++i) {
-            blocks += std::size_t(c.arrays[i].width) * c.arrays[i].height;
-            rows += c.arrays[i].height;
-        }
-        bool ok = true;
-        try {
-            c.rowPointers.resize(rows);
-        } catch (const std::bad_alloc &) {
-            ok = false; // never jump out of a handler
-        }
-        if (!ok || blocks > SIZE_MAX / sizeof(JBLOCK))
-            FailWith(cinfo, "out of memory");
-        c.blockBytes = blocks * sizeof(JBLOCK);
-        c.block = largeblocks::Acquire(c.blockBytes, largeblocks::Use::Coefficients);
-        if (!c.block)
-            FailWith(cinfo, "out of memory");
-        auto *next = static_cast<JBLOCK *>(c.block);
-        JBLOCKROW *row = c.rowPointers.data();
-        for (int i = 0; i < c.count; ++i) {
-            CoefArray &a = c.arrays[i];
-            a.rows = row;
-            for (JDIMENSION y = 0; y < a.height; ++y, next += a.width)
-                *row++ = next;
+    if (!c.realized && c.count > 0) {
+        if (c.shared) {
+            RealizeShared(cinfo, c);
+        } else {
+            if (!c.store.LayOut(c.arrays, c.count))
+                FailWith(cinfo, "out of memory");
+            for (int i = 0; i < c.count; ++i)
+                c.arrays[i].rows = c.store.rows[i];
         }
         c.realized = true;
     }
