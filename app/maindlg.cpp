@@ -45,6 +45,9 @@ int PictureResource(int id)
     }
 }
 
+// Room between a label's text and the control it names.
+constexpr int kLabelGap = 4;
+
 }  // namespace
 
 CMainDlg::CMainDlg(QWidget *parent) : QDialog(parent)
@@ -128,6 +131,18 @@ void CMainDlg::CreateControls()
         }
         w->setObjectName(QString::number(c.id));
         w->setGeometry(c.rect);
+    }
+    // In common CJK fonts "JPEG，TIFF 品质:" is wider than its slot: its edit
+    // and spin button move right to keep a gap after the text.
+    auto *quality = findChild<QLabel *>(QString::number(IDC_QUALITY_LABEL));
+    const int textRight = quality->x() + quality->fontMetrics().horizontalAdvance(quality->text());
+    const int shift = textRight + kLabelGap - findChild<QWidget *>(QString::number(IDC_QUALITY))->x();
+    if (shift > 0) {
+        quality->resize(quality->width() + shift, quality->height());
+        for (int id : {IDC_QUALITY, IDC_QUALITY_SPIN}) {
+            QWidget *w = findChild<QWidget *>(QString::number(id));
+            w->move(w->x() + shift, w->y());
+        }
     }
 }
 

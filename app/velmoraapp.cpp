@@ -12,6 +12,10 @@ bool CVelmoraApp::InitInstance()
     // application name stays the executable's base name, as Qt takes it.
     auto dlg = std::make_unique<CMainDlg>();
     dlg->exec();
+    // The window leaves the screen at once; what is left to end (a thumbnail
+    // being decoded, the stores) ends unseen.
+    dlg->hide();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     dlg.reset();
     return false;
 }

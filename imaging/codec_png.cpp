@@ -24,6 +24,7 @@ struct PngReader {
     const std::uint8_t *data = nullptr;
     std::size_t size = 0;
     std::size_t pos = 0;
+    const std::atomic<bool> *cancel = nullptr;
     std::vector<png_byte> buffer;   // rows that need converting
     std::vector<png_bytep> rows;
     char message[kMessageSize] = {};
@@ -49,6 +50,9 @@ void OnPngWarning(png_structp, png_const_charp) {}
 void ReadFromMemory(png_structp png, png_bytep out, png_size_t n)
 {
     auto *r = static_cast<PngReader *>(png_get_io_ptr(png));
+    // libpng reads a few kilobytes at a time, so a raised flag is seen at once.
+    if (r->cancel && r->cancel->load(std::memory_order_relaxed))
+        png_error(png, "cancelled");
     if (n > r->size - r->pos)
         png_error(png, "truncated PNG file");
     std::memcpy(out, r->data + r->pos, n);
@@ -328,7 +332,7 @@ void WritePng(PngWriter &w, const CxImage &img)
 
 namespace cxcodec {
 
-bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {
     if (!data || size < 8) {
         CxImageAccess::SetError(out, "truncated PNG file");
@@ -342,6 +346,7 @@ bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     }
     r->data = data;
     r->size = size;
+    r->cancel = req.cancel;
     r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, r->message, OnPngError, OnPngWarning);
     if (r->png)
         r->info = png_create_info_struct(r->png);

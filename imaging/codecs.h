@@ -4,6 +4,7 @@
 
 #include "cximage.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,8 @@ struct DecodeRequest {
     int hintHeight = 0; // hintWidth x hintHeight (0, 0: full size)
     // When set, decides the hint from the file's own size instead.
     const CxImage::LoadSizeRule *hintRule = nullptr;
+    // When set and true, the decode gives up at its next chance.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 // Extra facts a GIF decode reports besides the image.

@@ -250,6 +250,7 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
     req.hintHeight = m_hintHeight;
     if (m_hintRule)
         req.hintRule = &m_hintRule;
+    req.cancel = m_cancel;
 
     CxImage out;
     bool ok = false;

@@ -43,6 +43,7 @@
 #include "cxtypes.h"
 #include "largeblocks.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -166,6 +167,10 @@ public:
     // leaves the hint at 0, 0 for a full-size decode.
     using LoadSizeRule = std::function<void(int, int, int &, int &)>;
     void SetLoadSizeRule(LoadSizeRule rule) { m_hintRule = std::move(rule); }
+    // A flag another thread may raise to end a decode early (it then fails);
+    // checked while compressed data is read, where long decodes spend their
+    // time. The flag must outlive the decode.
+    void SetCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
 
     // Threads a pixel operation started on the calling thread may use: 1
     // keeps it on that thread (a batch that runs one file per core), 0 lets
@@ -270,6 +275,7 @@ protected:
     int m_hintWidth = 0;
     int m_hintHeight = 0;
     LoadSizeRule m_hintRule;
+    const std::atomic<bool> *m_cancel = nullptr;
     std::string m_lastError;
 
     friend struct CxImageAccess;

@@ -62,7 +62,7 @@ QRect ThumbnailDrawRect(long width, long height)
     return QRect(left, top, dw, dh);
 }
 
-ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb)
+ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb, const std::atomic<bool> *cancel)
 {
     thumb = QImage(kThumbWidth, kThumbHeight, QImage::Format_RGB32);
     thumb.fill(Qt::white);
@@ -74,6 +74,7 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb)
     CxImage image(static_cast<std::uint32_t>(type));
     // Enough pixels for the card; JPEG then decodes at 1/2, 1/4 or 1/8 scale.
     image.SetLoadSizeHint(kThumbWidth, kThumbHeight);
+    image.SetCancelFlag(cancel);
     if (!image.Decode(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(),
                       static_cast<std::uint32_t>(type)) ||
         !image.IsValid())

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QRect>
 
+#include <atomic>
 #include <string>
 
 inline constexpr int kThumbWidth = 96;
@@ -28,5 +29,7 @@ QRect ThumbnailDrawRect(long width, long height);
 // 96 x 72 RGB card with the picture drawn in ThumbnailDrawRect. Only regular
 // files are opened, so a pipe or device never blocks the caller. When the
 // file cannot be decoded, thumb is the blank card and valid is false. Safe to
-// call from any thread.
-ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb);
+// call from any thread. A raised cancel flag ends a long decode early, with
+// the result of a file that could not be decoded.
+ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
+                              const std::atomic<bool> *cancel = nullptr);

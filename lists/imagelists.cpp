@@ -115,6 +115,8 @@ void CImageLists::FillFolderList()
         m_folderList->addItem(item);
         m_rowsBySerial.insert(serial, item);
     }
+    // A folder listed anew starts at its top, wherever the last one was.
+    m_folderList->scrollToTop();
     m_folderList->setUpdatesEnabled(true);
 }
 
@@ -153,8 +155,9 @@ bool CImageLists::StopLoader()
     {
         WaitCursor wait;
         m_pLoaderThread->RequestStop();
-        // The thread ends after its current file. Meanwhile the window keeps
-        // painting and applying what the loader delivers; input waits.
+        // The thread ends soon: a long decode is cut short. Meanwhile the
+        // window keeps painting and applying what the loader delivers; input
+        // waits.
         while (!m_pLoaderThread->IsFinished())
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                             QEventLoop::WaitForMoreEvents);

@@ -39,7 +39,7 @@ public:
     // Lists the image files of path at once with placeholders, then starts
     // the loader that fills in sizes and thumbnails.
     void ListFolder(const QString &path);
-    // Ends the loader after the file it is decoding. The window keeps
+    // Ends the loader (a long decode is cut short). The window keeps
     // painting and taking the loader's updates while it waits; afterwards no
     // result of that loader reaches the list. Always true.
     bool StopLoader();

@@ -42,8 +42,11 @@ void CThumbnailLoader::Run()
         LoaderResult result;
         result.serial = job.serial;
         m_bDecoding = true;
-        const ThumbnailResult made = MakeThumbnail(job.path, job.type, result.thumb);
+        const ThumbnailResult made = MakeThumbnail(job.path, job.type, result.thumb, &m_bStopLoader);
         m_bDecoding = false;
+        // A decode cut short says nothing about the file.
+        if (m_bStopLoader)
+            break;
         result.width = made.width;
         result.height = made.height;
         result.valid = made.valid;

@@ -39,7 +39,7 @@ public:
     CThumbnailLoader &operator=(const CThumbnailLoader &) = delete;
 
     void Start();
-    // Asks the thread to end after the file it is decoding.
+    // Asks the thread to end; a long decode in progress is cut short.
     void RequestStop() { m_bStopLoader = true; }
     bool IsStopRequested() const { return m_bStopLoader; }
     bool IsDecoding() const { return m_bDecoding; }

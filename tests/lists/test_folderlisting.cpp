@@ -4,6 +4,7 @@
 #include "lists_fixture.h"
 
 #include <QDir>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <sys/stat.h>
 
@@ -105,6 +106,11 @@ TEST_F(ListsTest, NewFolderMidLoadShowsNothingOfTheOldOne)
 
     // Stopping by itself: afterwards nothing runs and nothing arrives.
     lists->ListFolder(old);
+    // A folder listed anew starts at the top, wherever the last one was scrolled.
+    folder->scrollToBottom();
+    ASSERT_GT(folder->verticalScrollBar()->value(), 0);
+    lists->ListFolder(old);
+    EXPECT_EQ(folder->verticalScrollBar()->value(), 0);
     EXPECT_TRUE(lists->StopLoader());
     EXPECT_FALSE(lists->IsLoaderRunning());
     const QStringList frozen = FolderCaptions();

@@ -70,4 +70,16 @@ TEST(MakeThumbnail, UnreadableFilesGiveABlankCardAndNoSize)
     }
 }
 
+TEST(MakeThumbnail, RaisedCancelFlagEndsTheDecode)
+{
+    testsupport::ScratchDir dir;
+    const std::string path = dir.Path("p.png");
+    ASSERT_TRUE(testsupport::MakeTestImage(640, 480).Save(path.c_str(), CXIMAGE_FORMAT_PNG));
+    for (const bool raised : {false, true}) {
+        const std::atomic<bool> cancel{raised};
+        QImage thumb;
+        EXPECT_EQ(MakeThumbnail(path, CXIMAGE_FORMAT_PNG, thumb, &cancel).valid, !raised) << raised;
+    }
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include "mainlayout.h"
 #include "mainwindow_fixture.h"
 
+#include <QLabel>
 #include <QMouseEvent>
 
 using namespace mainid;
@@ -54,6 +55,14 @@ TEST_F(MainLayout, TemplateFallsWhereTheRulesExpect)
     EXPECT_EQ(Ctl(IDC_COUNT_LABEL)->y(), l.m_rtSplitHor.top + 13);
     EXPECT_EQ(Ctl(IDC_SELECTED_LIST)->height(), 152);
     EXPECT_EQ(Ctl(IDC_FOLDER_TREE)->geometry(), QRect(6, 24, 180, dlg.height() - l.m_nBottomPanel - 24));
+    // Labels in the option groups end before the control they name.
+    for (auto [label, control] : {std::pair{IDC_QUALITY_LABEL, IDC_QUALITY}, {IDC_FORMAT_LABEL, IDC_FORMAT},
+                                  {IDC_DEST_LABEL, IDC_DEST}, {IDC_PREFIX_LABEL, IDC_PREFIX},
+                                  {IDC_START_NUMBER_LABEL, IDC_START_NUMBER}, {IDC_STAMP_TEXT_LABEL, IDC_STAMP_TEXT}}) {
+        const auto *text = Ctl<QLabel>(label);
+        EXPECT_LT(text->x() + text->fontMetrics().horizontalAdvance(text->text()), Ctl(control)->x()) << label;
+    }
+    EXPECT_EQ(Ctl(IDC_QUALITY_SPIN)->x(), Ctl(IDC_QUALITY)->geometry().right() + 1);
 }
 
 TEST_F(MainLayout, AnchoredGroupsFollowTheirCorners)
