@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -45,6 +44,8 @@ const Exception kExceptions[] = {
     {"pillow/pil_sample_cmyk.jpg", 1, nullptr},
     // The 11-bit samples lie half-way between the 8-bit original's values.
     {"bmpsuite/rgb32-111110.bmp", 1, nullptr},
+    // Signed samples: 0 lies half-way between 127 and 128; the white point of
+    // Lab (D50 or D65) moves blue by 1.
     {"pillow/16bit.s.tif", 1, "signed 16-bit TIFF samples are read as unsigned"},
     {"pillow/lab-red.tif", 2, "CIELab TIFFs convert to the wrong RGB"},
     {"pillow/g4_orientation_6.tif", 0, "TIFF orientations 5 to 8 are not applied"},
