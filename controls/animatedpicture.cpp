@@ -1,6 +1,7 @@
 #include "animatedpicture.h"
 
 #include "gifblockwalker.h"
+#include "gifcanvas.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -136,19 +137,33 @@ bool CAnimatedPicture::LoadGif(const std::uint8_t *data, std::size_t size)
     const CGifBlockWalker walker(data, size);
     if (!walker.HasHeader())
         return false;
-    m_size = QSize(walker.GetWidth(), walker.GetHeight());
-    // A hostile screen size fails here, before anything is decoded.
-    if (!CanvasSizeOk(m_size.width(), m_size.height()))
+    if (walker.GetWidth() <= 0 || walker.GetHeight() <= 0)
         return false;
-
     const std::vector<GifFrameInfo> infos = walker.Frames();
     if (infos.empty())
         return false;
+    // The same canvas the codec composes on: a screen far larger than its
+    // frames is clipped to them or refused.
+    std::vector<gifcanvas::Frame> extents;
+    for (const GifFrameInfo &info : infos)
+        if (info.isImage)
+            extents.push_back({info.left, info.top, info.width, info.height, info.dataBytes});
+    gifcanvas::Area area;
+    if (!gifcanvas::Choose(walker.GetWidth(), walker.GetHeight(), extents, area))
+        return false;
+    m_area = QRect(area.x, area.y, area.width, area.height);
+    m_size = m_area.size();
+    // A hostile screen size fails here, before anything is decoded.
+    if (!CanvasSizeOk(m_size.width(), m_size.height()))
+        return false;
+    const bool whole = m_size == QSize(walker.GetWidth(), walker.GetHeight());
+
     if (infos.size() == 1) {
-        m_picture = ReadPicture(data, size, "gif");
+        if (whole)
+            m_picture = ReadPicture(data, size, "gif");
         if (m_picture.isNull()) {
             // Whatever follows the frame may be what the reader trips on.
-            const std::vector<std::uint8_t> gif = walker.BuildFrameGif(infos[0]);
+            const std::vector<std::uint8_t> gif = FrameGif(walker, infos[0]);
             m_picture = ReadPicture(gif.data(), gif.size(), "gif");
         }
         return !m_picture.isNull() && Prepare(m_size.width(), m_size.height());
@@ -158,12 +173,11 @@ bool CAnimatedPicture::LoadGif(const std::uint8_t *data, std::size_t size)
     bool dropped = false;
     for (const GifFrameInfo &info : infos) {
         PictureFrame frame;
-        frame.rect = QRect(info.left, info.top, info.width, info.height);
+        frame.rect = QRect(info.left - m_area.x(), info.top - m_area.y(), info.width, info.height);
         frame.delay = info.delay;
         frame.disposal = info.disposal;
-        frame.start = info.start;
-        frame.length = info.length;
-        const std::vector<std::uint8_t> gif = walker.BuildFrameGif(info);
+        frame.source = info;
+        const std::vector<std::uint8_t> gif = FrameGif(walker, info);
         if (!DecodeFrame(gif.data(), gif.size(), frame))
             continue; // a frame that cannot be decoded is left out
         if (keptBytes + frame.picture.sizeInBytes() > m_nMaxDecodedBytes) {
@@ -180,6 +194,13 @@ bool CAnimatedPicture::LoadGif(const std::uint8_t *data, std::size_t size)
     if (dropped)
         m_source = QByteArray(reinterpret_cast<const char *>(data), qsizetype(size));
     return Prepare(m_size.width(), m_size.height());
+}
+
+std::vector<std::uint8_t> CAnimatedPicture::FrameGif(const CGifBlockWalker &walker, const GifFrameInfo &info) const
+{
+    if (m_area.topLeft() == QPoint(0, 0) && m_area.size() == QSize(walker.GetWidth(), walker.GetHeight()))
+        return walker.BuildFrameGif(info);
+    return walker.BuildFrameGif(info, m_area.x(), m_area.y(), m_area.width(), m_area.height());
 }
 
 bool CAnimatedPicture::DecodeFrame(const std::uint8_t *data, std::size_t size, PictureFrame &frame) const
@@ -327,6 +348,7 @@ void CAnimatedPicture::ClearState()
         m_crBackground = RGB(255, 255, 255);
     }
     m_size = QSize();
+    m_area = QRect();
     m_bIsGif = false;
     m_bReady = false;
     m_nCurrentFrame = 0;
@@ -428,11 +450,8 @@ bool CAnimatedPicture::DrawFrame(const PictureFrame &frame)
     if (!frame.kept) {
         // Decoded for this showing only, so memory stays within bounds.
         const auto *bytes = reinterpret_cast<const std::uint8_t *>(m_source.constData());
-        GifFrameInfo info;
-        info.start = frame.start;
-        info.length = frame.length;
         const std::vector<std::uint8_t> gif =
-            CGifBlockWalker(bytes, std::size_t(m_source.size())).BuildFrameGif(info);
+            FrameGif(CGifBlockWalker(bytes, std::size_t(m_source.size())), frame.source);
         PictureFrame copy = frame;
         if (!DecodeFrame(gif.data(), gif.size(), copy))
             return false;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "cxtypes.h"
+#include "gifblockwalker.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -117,8 +118,10 @@ private:
         int delay = 0;                     // hundredths of a second
         int disposal = 0;                  // 0 to 7
         bool kept = true;                  // false: decoded again from m_source when shown
-        std::size_t start = 0, length = 0; // the frame's bytes in m_source
+        GifFrameInfo source;               // where the frame lies in m_source
     };
+    // A GIF of one frame on the composed part of the screen.
+    std::vector<std::uint8_t> FrameGif(const CGifBlockWalker &walker, const GifFrameInfo &info) const;
 
     bool LoadGif(const std::uint8_t *data, std::size_t size);
     bool LoadStill(const std::uint8_t *data, std::size_t size);
@@ -134,6 +137,7 @@ private:
     // Source and layout.
     bool m_bIsGif = false;
     QSize m_size;
+    QRect m_area; // the part of a GIF's logical screen composed (see gifcanvas.h)
     QByteArray m_source; // kept only while some frame is not kept decoded
     std::vector<PictureFrame> m_frames;
     QImage m_picture; // a still picture

@@ -76,6 +76,17 @@ std::size_t CGifBlockWalker::SubBlocksLength(std::size_t pos) const
     return 0;
 }
 
+// Bytes carried by complete sub-blocks from pos (length bytes not counted).
+std::size_t CGifBlockWalker::SubBlocksPayload(std::size_t pos) const
+{
+    std::size_t total = 0;
+    while (pos < m_size && m_data[pos] != 0 && std::size_t(m_data[pos]) + 1 <= m_size - pos) {
+        total += m_data[pos];
+        pos += std::size_t(m_data[pos]) + 1;
+    }
+    return total;
+}
+
 std::size_t CGifBlockWalker::BlockLength(std::size_t pos) const
 {
     if (pos >= m_size)
@@ -159,6 +170,9 @@ bool CGifBlockWalker::NextFrame(std::size_t &pos, GifFrameInfo &frame) const
     f.top = int(Word(geometry + 2));
     f.width = int(Word(geometry + 4));
     f.height = int(Word(geometry + 6));
+    f.descriptor = p;
+    if (f.isImage)
+        f.dataBytes = SubBlocksPayload(p + kImageFixed + ColourTableBytes(m_data[p + 9]));
     f.length = p + len - f.start;
     pos = p + len;
     frame = f;
@@ -186,5 +200,29 @@ std::vector<std::uint8_t> CGifBlockWalker::BuildFrameGif(const GifFrameInfo &fra
     gif.insert(gif.end(), m_data, m_data + head);
     gif.insert(gif.end(), m_data + frame.start, m_data + frame.start + frame.length);
     gif.push_back(';');
+    return gif;
+}
+
+std::vector<std::uint8_t> CGifBlockWalker::BuildFrameGif(const GifFrameInfo &frame, int x, int y, int width,
+                                                         int height) const
+{
+    if (x < 0 || y < 0 || width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF ||
+        frame.descriptor < frame.start || frame.descriptor - frame.start + kDescriptorBytes > frame.length ||
+        frame.left < x || frame.top < y)
+        return {};
+    std::vector<std::uint8_t> gif = BuildFrameGif(frame);
+    if (gif.empty())
+        return gif;
+    auto put = [&](std::size_t pos, int v) {
+        gif[pos] = std::uint8_t(v & 0xFF);
+        gif[pos + 1] = std::uint8_t(v >> 8);
+    };
+    put(6, width);
+    put(8, height);
+    // Left and top follow the introducer: after ',' for an image, after the
+    // three-byte start of a plain text extension.
+    const std::size_t geometry = GetFirstBlock() + (frame.descriptor - frame.start) + (frame.isImage ? 1 : 3);
+    put(geometry, frame.left - x);
+    put(geometry + 2, frame.top - y);
     return gif;
 }

@@ -28,6 +28,8 @@ struct GifFrameInfo {
     int disposal = 0;     // 0 to 7
     bool isImage = false; // false: the frame is a plain text extension
     int left = 0, top = 0, width = 0, height = 0;
+    std::size_t descriptor = 0; // where its image descriptor (or plain text block) starts
+    std::size_t dataBytes = 0;  // payload of its LZW sub-blocks (image frames)
 };
 
 class CGifBlockWalker {
@@ -64,9 +66,14 @@ public:
     // frame's bytes and a trailer. Empty when the frame does not lie inside
     // the data or this is no GIF.
     std::vector<std::uint8_t> BuildFrameGif(const GifFrameInfo &frame) const;
+    // The same with the logical screen cut to width x height from (x, y) of
+    // the original and the frame moved with it; empty when the frame does
+    // not start inside that part.
+    std::vector<std::uint8_t> BuildFrameGif(const GifFrameInfo &frame, int x, int y, int width, int height) const;
 
 private:
     std::size_t SubBlocksLength(std::size_t pos) const;
+    std::size_t SubBlocksPayload(std::size_t pos) const;
     unsigned Word(std::size_t pos) const { return unsigned(m_data[pos]) | (unsigned(m_data[pos + 1]) << 8); }
 
     const std::uint8_t *m_data;

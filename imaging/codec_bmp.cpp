@@ -15,6 +15,7 @@ constexpr std::uint32_t kBiRle8 = 1;
 constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
+constexpr std::uint64_t kRlePixelsPerByte = 16384;
 
 constexpr std::size_t kFileHeaderSize = 14;
 
@@ -345,6 +346,11 @@ bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const D
             return Fail(out, "truncated BMP data");
     } else if (h.dataOffset >= size) {
         return Fail(out, "truncated BMP data");
+    } else if (std::uint64_t(h.width) * std::uint64_t(h.height) > std::uint64_t(size - h.dataOffset) * kRlePixelsPerByte) {
+        // End-of-line, delta and end-of-bitmap codes leave pixels unpainted,
+        // so RLE has no true limit; beyond this it is a header promising a
+        // picture its few bytes never hold, and refused before allocating.
+        return Fail(out, "BMP too large for its data");
     }
 
     const int imageBpp = h.bpp <= 8 ? h.bpp : 24;

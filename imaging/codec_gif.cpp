@@ -3,6 +3,7 @@
 // call, and the single-image encoder entry point.
 #include "codecs.h"
 #include "cximagegif.h"
+#include "gifcanvas.h"
 
 #include <gif_lib.h>
 
@@ -106,8 +107,7 @@ struct GraphicControl {
 };
 
 struct FileFacts {
-    int screenWidth = 0;
-    int screenHeight = 0;
+    gifcanvas::Area canvas;  // the part of the logical screen composed
     int numFrames = 0;
     std::size_t firstRecord = 0;  // offset of the record after the screen descriptor
     std::string comment;
@@ -151,15 +151,19 @@ bool ReadExtension(GifFileType *gif, GraphicControl *gce, FileFacts *facts)
     return true;
 }
 
-bool SkipImageData(GifFileType *gif)
+// Skips a frame's LZW data, adding its payload bytes to dataBytes when given.
+bool SkipImageData(GifFileType *gif, std::uint64_t *dataBytes = nullptr)
 {
     int codeSize = 0;
     GifByteType *block = nullptr;
     if (DGifGetCode(gif, &codeSize, &block) == GIF_ERROR)
         return false;
-    while (block)
+    while (block) {
+        if (dataBytes)
+            *dataBytes += block[0];
         if (DGifGetCodeNext(gif, &block) == GIF_ERROR)
             return false;
+    }
     return true;
 }
 
@@ -186,6 +190,7 @@ bool ScanFile(const std::uint8_t *data, std::size_t size, FileFacts &facts, std:
         return false;
     }
     std::int64_t right = 0, bottom = 0;
+    std::vector<gifcanvas::Frame> frames;
     for (;;) {
         GifRecordType type;
         if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR || type == TERMINATE_RECORD_TYPE)
@@ -201,7 +206,8 @@ bool ScanFile(const std::uint8_t *data, std::size_t size, FileFacts &facts, std:
         ++facts.numFrames;
         right = std::max<std::int64_t>(right, std::int64_t(gif->Image.Left) + gif->Image.Width);
         bottom = std::max<std::int64_t>(bottom, std::int64_t(gif->Image.Top) + gif->Image.Height);
-        if (!SkipImageData(gif.get()))
+        frames.push_back({gif->Image.Left, gif->Image.Top, gif->Image.Width, gif->Image.Height, 0});
+        if (!SkipImageData(gif.get(), &frames.back().dataBytes))
             break;
     }
     cxcodec::CutUtf8(facts.comment, kMaxCommentBytes);
@@ -219,8 +225,12 @@ bool ScanFile(const std::uint8_t *data, std::size_t size, FileFacts &facts, std:
         error = "GIF: logical screen too large";
         return false;
     }
-    facts.screenWidth = int(w);
-    facts.screenHeight = int(h);
+    // See gifcanvas.h: a screen far larger than its frames can paint is
+    // clipped to them, or refused when they are scattered across it.
+    if (!gifcanvas::Choose(int(w), int(h), frames, facts.canvas)) {
+        error = "GIF: logical screen far larger than its frames";
+        return false;
+    }
     return true;
 }
 
@@ -259,6 +269,7 @@ std::vector<std::uint32_t> ColourTable(const ColorMapObject *map)
 }
 
 struct Canvas {
+    int x = 0, y = 0;  // where its top-left corner lies on the logical screen
     int width = 0;
     int height = 0;
     std::vector<std::uint32_t> pixels;
@@ -311,7 +322,7 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
         return false;
     }
     ForgetSavedImages(m_gif);
-    const GifImageDesc desc = m_gif->Image;
+    GifImageDesc desc = m_gif->Image;
     if (!WithinLimits(desc.Width, desc.Height)) {
         error = "GIF: frame too large";
         return false;
@@ -319,6 +330,9 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
     std::vector<std::uint32_t> table = ColourTable(desc.ColorMap ? desc.ColorMap : m_gif->SColorMap);
 
     m_disposal = gce.disposal;
+    // Canvas coordinates from here on.
+    desc.Left -= m_canvas.x;
+    desc.Top -= m_canvas.y;
     m_rect.x0 = std::max(0, desc.Left);
     m_rect.y0 = std::max(0, desc.Top);
     m_rect.x1 = int(std::min<std::int64_t>(m_canvas.width, std::int64_t(desc.Left) + desc.Width));
@@ -668,14 +682,17 @@ bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     // Resume from the cached canvas when it lies at or before the frame asked.
     Canvas canvas;
     int frame = 0;
-    if (cache.haveCanvas && cache.nextFrame <= req.frame && cache.nextOffset <= size &&
-        cache.canvas.width == facts.screenWidth && cache.canvas.height == facts.screenHeight) {
+    const gifcanvas::Area area = facts.canvas;
+    if (cache.haveCanvas && cache.nextFrame <= req.frame && cache.nextOffset <= size && cache.canvas.x == area.x &&
+        cache.canvas.y == area.y && cache.canvas.width == area.width && cache.canvas.height == area.height) {
         canvas = std::move(cache.canvas);
         frame = cache.nextFrame;
         reader.pos = cache.nextOffset;
     } else {
-        canvas.width = facts.screenWidth;
-        canvas.height = facts.screenHeight;
+        canvas.x = area.x;
+        canvas.y = area.y;
+        canvas.width = area.width;
+        canvas.height = area.height;
         try {
             canvas.pixels.assign(std::size_t(canvas.width) * std::size_t(canvas.height), 0u);
         } catch (const std::bad_alloc &) {

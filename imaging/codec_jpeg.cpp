@@ -812,16 +812,15 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     // Huffman data spends at least two bits on every block (DC and end of
     // block), or in a progressive file at least one in its DC scans, so a
     // file too short for its frame is refused before anything is allocated.
-    // Arithmetic coding can pack empty blocks tighter; it is not checked.
-    if (!cinfo->arith_code) {
-        int hmax = 1, vmax = 1;
-        for (int c = 0; c < cinfo->num_components; ++c) {
-            hmax = std::max(hmax, cinfo->comp_info[c].h_samp_factor);
-            vmax = std::max(vmax, cinfo->comp_info[c].v_samp_factor);
-        }
-        const std::uint64_t mcus = std::uint64_t((srcW + 8 * hmax - 1) / (8 * hmax)) *
-                                   std::uint64_t((srcH + 8 * vmax - 1) / (8 * vmax));
-        if (mcus > std::uint64_t(size) * (cinfo->progressive_mode ? 8 : 4))
+    // Arithmetic coding packs an empty block into a sliver of a bit; there a
+    // block per 1/16 bit is the most believed, which bounds what a small file
+    // can make us allocate (a 1 KB file: 128K blocks, about 24 MB).
+    {
+        std::uint64_t blocks = 0;
+        for (int c = 0; c < cinfo->num_components; ++c)
+            blocks += std::uint64_t(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
+        const std::uint64_t perByte = cinfo->arith_code ? 128 : cinfo->progressive_mode ? 8 : 4;
+        if (blocks > std::uint64_t(size) * perByte)
             FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
     }
 

@@ -98,19 +98,26 @@ void StoreRow(Layout layout, const png_byte *src, BYTE *bgr, BYTE *alpha, int wi
     }
 }
 
-// Total length of the IDAT chunks, read from the chunk headers alone.
-std::uint64_t IdatBytes(const std::uint8_t *d, std::size_t n)
+// Walks the chunk headers through IEND and adds up the IDAT lengths. False
+// when a chunk claims more bytes than the file has left: libpng reads every
+// chunk up to IEND, so such a file fails anyway, but only after allocating
+// the claimed length for text, sPLT, pCAL and sCAL chunks (2 GB for a
+// 60-byte file). Checked first, nothing large is ever asked for.
+bool ChunksInFile(const std::uint8_t *d, std::size_t n, std::uint64_t &idatBytes)
 {
-    std::uint64_t total = 0;
-    for (std::size_t p = 8; p + 12 <= n;) {
+    idatBytes = 0;
+    for (std::size_t p = 8;;) {
+        if (n - p < 12)
+            return false;
         const std::uint64_t len = std::uint64_t(d[p]) << 24 | std::uint64_t(d[p + 1]) << 16 | d[p + 2] << 8 | d[p + 3];
+        if (len > n - p - 12)
+            return false;
         if (std::memcmp(d + p + 4, "IDAT", 4) == 0)
-            total += len;
-        if (std::memcmp(d + p + 4, "IEND", 4) == 0 || len > n - p - 12)
-            break;
+            idatBytes += len;
+        if (std::memcmp(d + p + 4, "IEND", 4) == 0)
+            return true;
         p += std::size_t(len) + 12;
     }
-    return total;
 }
 
 // The decode proper; may leave through longjmp at any libpng call.
@@ -124,6 +131,9 @@ void ReadPng(PngReader &r, CxImage &out)
     // A damaged checksum anywhere means a damaged file.
     png_set_crc_action(png, PNG_CRC_DEFAULT, PNG_CRC_ERROR_QUIT);
     png_set_read_fn(png, &r, ReadFromMemory);
+    std::uint64_t idatBytes = 0;
+    if (!ChunksInFile(r.data, r.size, idatBytes))
+        png_error(png, "truncated PNG file");
     png_read_info(png, info);
 
     png_uint_32 width = 0, height = 0;
@@ -136,7 +146,7 @@ void ReadPng(PngReader &r, CxImage &out)
     // the picture is allocated.
     const std::uint64_t rawBytes =
         std::uint64_t(height) * ((std::uint64_t(width) * png_get_channels(png, info) * unsigned(depth) + 7) / 8 + 1);
-    if (rawBytes > IdatBytes(r.data, r.size) * 1032 + 1024)
+    if (rawBytes > idatBytes * 1032 + 1024)
         png_error(png, "image data too short");
 
     png_bytep transAlpha = nullptr;

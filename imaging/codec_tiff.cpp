@@ -499,6 +499,7 @@ bool DataPlausible(TIFF *tif, const PageInfo &p, std::uint64_t fileSize)
             return false;
         total += len;
     }
+    // Most raw bytes one stored byte can stand for.
     std::uint64_t ratio = 0;
     switch (p.compression) {
     case COMPRESSION_NONE: ratio = 1; break;
@@ -506,12 +507,22 @@ bool DataPlausible(TIFF *tif, const PageInfo &p, std::uint64_t fileSize)
     case COMPRESSION_LZW: ratio = 3000; break;
     case COMPRESSION_ADOBE_DEFLATE:
     case COMPRESSION_DEFLATE: ratio = 1100; break;
-    default: return true;  // no useful bound
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG: ratio = 1024; break;
+    default: break;
     }
-    if (p.photometric == PHOTOMETRIC_YCBCR)
+    if (p.photometric == PHOTOMETRIC_YCBCR && ratio != 1024)
         return true;  // subsampled data is smaller than width x height samples
     const std::uint64_t raw = (std::uint64_t(p.width) * p.bps * p.spp + 7) / 8 * p.height;
-    return raw <= total * ratio + 4096;
+    if (ratio != 0)
+        return raw <= total * ratio + 4096;
+    // Fax coding spends as little as a bit on a blank row, and other codecs
+    // have no known ratio: allow 16384 pixels (or raw bytes) a stored byte,
+    // more than a blank fax page needs (about 13000). Past it the file
+    // promises far more than it holds; a small one never costs more than a
+    // few tens of MB.
+    const std::uint64_t pixels = std::uint64_t(p.width) * p.height;
+    return std::max(raw, pixels) <= total * 16384 + 65536;
 }
 
 bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
