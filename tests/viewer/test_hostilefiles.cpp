@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include <cerrno>
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -217,7 +218,7 @@ std::vector<HostileCase> Cases()
 }
 
 // Runs fn in a child whose address space may grow by 64 MB at most; its
-// result, or -1 when it died (out of memory ends in abort or a signal).
+// result, 3 when an allocation failed, or -1 when it died.
 int RunCapped(const std::function<int()> &fn)
 {
     std::fflush(nullptr);
@@ -235,7 +236,11 @@ int RunCapped(const std::function<int()> &fn)
         setrlimit(RLIMIT_AS, &limit);
 #endif
         CxImage::SetThreadLimit(1);
-        _exit(fn());
+        // Reaching the cap must not pass for a refusal: a failed allocation
+        // leaves ENOMEM behind, whatever the decoder made of it.
+        errno = 0;
+        const int result = fn();
+        _exit(errno == ENOMEM ? 3 : result);
     }
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
