@@ -2,6 +2,7 @@
 // job, pipeline and worker as the desktop program.
 #include "batchcommand.h"
 #include "convertworker.h"
+#include "imagefiles.h"
 #include "terminalreporter.h"
 
 #include <QDir>
@@ -26,7 +27,7 @@ int main(int argc, char **argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
-    const auto cmd = ParseBatchCommand(args, error);
+    const auto cmd = ParseBatchCommand(args, error, CurrentFolder());
     if (!cmd) {
         std::fprintf(stderr, "velmora-batch: %s\nTry 'velmora-batch --help'.\n", error.c_str());
         return 2;

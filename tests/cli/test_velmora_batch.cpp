@@ -15,12 +15,19 @@ struct Result {
     std::string err;
 };
 
-Result RunBatch(const QStringList &args)
+// in: the working folder, also given as $PWD, as a shell does.
+Result RunBatch(const QStringList &args, const std::string &in = {}, const char *program = VELMORA_BATCH_EXE)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.setStandardInputFile(QProcess::nullDevice());  // no terminal to ask
-    p.start(VELMORA_BATCH_EXE, args);
+    if (!in.empty()) {
+        p.setWorkingDirectory(QString::fromStdString(in));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PWD", QString::fromStdString(in));
+        p.setProcessEnvironment(env);
+    }
+    p.start(program, args);
     Result r;
     if (!p.waitForFinished(120000))
         return r;
@@ -30,13 +37,20 @@ Result RunBatch(const QStringList &args)
     return r;
 }
 
-std::optional<BatchCommand> Parse(const std::vector<std::string> &args, std::string *error = nullptr)
+std::optional<BatchCommand> Parse(const std::vector<std::string> &args, std::string *error = nullptr,
+                                  const std::string &workFolder = "/w")
 {
     std::string e;
-    auto cmd = ParseBatchCommand(args, e);
+    auto cmd = ParseBatchCommand(args, e, workFolder);
     if (error)
         *error = e;
     return cmd;
+}
+
+QStringList Entries(const std::string &folder)
+{
+    return QDir(QString::fromStdString(folder))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 }  // namespace
@@ -49,15 +63,18 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(cmd->job.m_szFormat, "");
     EXPECT_EQ(cmd->job.m_nOverwrite, OVERWRITE_ASK);
     EXPECT_EQ(cmd->job.GetFlagsByte(), 0);
+    EXPECT_EQ(cmd->job.GetFiles(), std::vector<std::string>{"/w/a.png"});
+    EXPECT_EQ(cmd->job.m_szOutDir, "");
 
-    cmd = Parse({"--format", "jpg", "--quality", "50", "--out", "/o", "--suffix", "_s", "--resize", "width",
-                 "--width", "640", "--sharpen", "--rotate", "-90", "--stamp", "©", "--font-size", "24", "--color",
-                 "00FF80", "--overwrite", "rename", "x.bmp"});
+    cmd = Parse({"--format",    "jpg",      "--quality", "50",          "--out", "o",         "--suffix",
+                 "_s",          "--resize", "width",     "--width",     "640",   "--sharpen", "--rotate",
+                 "-90",         "--stamp",  "©",         "--font-size", "24",    "--color",   "00FF80",
+                 "--overwrite", "rename",   "x.bmp",     "/abs/y.bmp"});
     ASSERT_TRUE(cmd);
     const CConvertJob &j = cmd->job;
     EXPECT_EQ(j.m_szFormat, "JPG");
     EXPECT_EQ(j.m_nQuality, 50);
-    EXPECT_EQ(j.m_szOutDir, "/o");
+    EXPECT_EQ(j.m_szOutDir, "/w/o");
     EXPECT_TRUE(j.m_bRename);
     EXPECT_EQ(j.m_szRenamePrefix, "");
     EXPECT_EQ(j.m_nStartNumber, 0);
@@ -71,7 +88,7 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(j.m_crStampColor, RGB(0, 255, 128));
     EXPECT_EQ(j.m_nOverwrite, OVERWRITE_RENAME);
     EXPECT_TRUE(cmd->overwriteGiven);
-    EXPECT_EQ(j.GetFiles(), std::vector<std::string>{"x.bmp"});
+    EXPECT_EQ(j.GetFiles(), (std::vector<std::string>{"/w/x.bmp", "/abs/y.bmp"}));
 }
 
 TEST(BatchCommand, UsageErrors)
@@ -91,6 +108,10 @@ TEST(BatchCommand, UsageErrors)
     EXPECT_FALSE(Parse({"--quality"}));
     EXPECT_FALSE(Parse({}));
     EXPECT_FALSE(Parse({"--sharpen", "a.png"}));
+    // Relative names need the current folder.
+    EXPECT_FALSE(Parse({"a.png"}, &error, ""));
+    EXPECT_NE(error.find("current folder"), std::string::npos);
+    EXPECT_TRUE(Parse({"/a.png"}, &error, ""));
 }
 
 TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
@@ -139,4 +160,42 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     r = RunBatch({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Usage: velmora-batch"), std::string::npos);
+}
+
+TEST(VelmoraBatch, RelativeNamesAreTakenFromTheFolderAsTyped)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.Path("real").c_str(), 0755), 0);
+    for (const char *name : {"a.png", "b.png"})
+        ASSERT_TRUE(
+            MakeTestImage(20, 10).Save(dir.Path(std::string("real/") + name).c_str(), CXIMAGE_FORMAT_PNG));
+    // The shell stands in a link: the log shows the link, as typed.
+    ASSERT_EQ(symlink("real", dir.Path("here").c_str()), 0);
+    const std::string here = dir.Path("here");
+    const std::string total = "\n总计文件: 2; 已转换: 2; 错误: 0。\n";
+    const struct {
+        QStringList args;
+        std::string log;
+    } rows[] = {
+        {{"--format", "jpg", "--out", "j", "."},
+         "从: " + here + "/a.png\n  到: " + here + "/j/a.JPG\n从: " + here + "/b.png\n  到: " + here +
+             "/j/b.JPG\n" + total},
+        {{"--format", "tif", "--start", "1", "--out", "web", "a.png", "b.png"},
+         "从: " + here + "/a.png\n  到: " + here + "/web/001.TIF\n从: " + here + "/b.png\n  到: " + here +
+             "/web/002.TIF\n" + total},
+        {{"--format", "bmp", "a.png"},
+         "从: " + here + "/a.png\n  到: " + here + "/a.BMP\n\n总计文件: 1; 已转换: 1; 错误: 0。\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const Result r = RunBatch(row.args, here);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, row.log);
+    }
+    EXPECT_EQ(Entries(dir.Path("real/web")), (QStringList{"001.TIF", "002.TIF"}));
+
+    // The thumbnailer takes relative names too, and makes its folder.
+    const Result r = RunBatch({"--jobs", "1", "--out", "tn/new", "."}, here, VELMORA_THUMBS_EXE);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Entries(dir.Path("real/tn/new")), (QStringList{"tn_a.jpg", "tn_b.jpg"}));
 }
