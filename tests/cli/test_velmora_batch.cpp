@@ -1,9 +1,19 @@
 #include "batchcommand.h"
+#include "terminalreporter.h"
 #include "test_support.h"
 
 #include <QDir>
 #include <QProcess>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
 
 using namespace testsupport;
 
@@ -51,6 +61,42 @@ QStringList Entries(const std::string &folder)
 {
     return QDir(QString::fromStdString(folder))
         .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// velmora-batch with its log on a pipe (returned in out), no terminal and
+// standard error into errPath; the signals start with their usual effect.
+pid_t SpawnBatch(const std::vector<std::string> &args, const std::string &errPath, int &out)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, stops;
+    sigemptyset(&none);
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &stops);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<char *> argv{const_cast<char *>(VELMORA_BATCH_EXE)};
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, VELMORA_BATCH_EXE, &actions, &attr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    close(fds[1]);
+    out = fds[0];
+    return pid;
 }
 
 }  // namespace
@@ -198,4 +244,90 @@ TEST(VelmoraBatch, RelativeNamesAreTakenFromTheFolderAsTyped)
     const Result r = RunBatch({"--jobs", "1", "--out", "tn/new", "."}, here, VELMORA_THUMBS_EXE);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Entries(dir.Path("real/tn/new")), (QStringList{"tn_a.jpg", "tn_b.jpg"}));
+}
+
+TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
+{
+    ScratchDir src;
+    constexpr int kFiles = 6;
+    ASSERT_TRUE(MakeTestImage(3000, 2000).Save(src.Path("p0.bmp").c_str(), CXIMAGE_FORMAT_BMP));
+    for (int i = 1; i < kFiles; ++i)
+        ASSERT_EQ(link(src.Path("p0.bmp").c_str(), src.Path("p" + std::to_string(i) + ".bmp").c_str()), 0);
+    for (const int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        ScratchDir out, logs;
+        int fd = -1;
+        const pid_t pid = SpawnBatch({"--jobs", "1", "--format", "png", "--out", out.Root(), src.Root()},
+                                     logs.Path("err"), fd);
+        ASSERT_GT(pid, 0);
+        FILE *log = fdopen(fd, "r");
+        ASSERT_TRUE(log);
+        // Once the first output is complete.
+        char line[4096];
+        bool sent = false;
+        while (!sent && std::fgets(line, sizeof line, log))
+            if (std::strncmp(line, "  到: ", std::strlen("  到: ")) == 0)
+                sent = kill(pid, sig) == 0;
+        std::string rest;
+        while (std::fgets(line, sizeof line, log))
+            rest += line;
+        std::fclose(log);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(sent);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        const std::vector<std::uint8_t> err = ReadFileBytes(logs.Path("err"));
+        EXPECT_EQ(std::string(err.begin(), err.end()), "velmora-batch: stopped\n");
+        EXPECT_EQ(rest.find("总计"), std::string::npos);
+        // What was complete stays and reads back; nothing half-written is left.
+        const QStringList written = Entries(out.Root());
+        EXPECT_GE(written.size(), 1);
+        EXPECT_LT(written.size(), kFiles);
+        for (const QString &name : written) {
+            EXPECT_FALSE(name.startsWith('.')) << name.toStdString();
+            CxImage back(out.Path(name.toStdString()).c_str(), CXIMAGE_FORMAT_PNG);
+            EXPECT_EQ(back.GetWidth(), 3000u) << name.toStdString();
+        }
+    }
+}
+
+TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
+{
+    const struct {
+        std::string input;
+        bool stopWhileAsking; // stop once the question is shown, then type the input
+        OverwriteChoice choice;
+        bool remember;
+    } rows[] = {
+        {"o\n", false, OverwriteChoice::Overwrite, false},
+        {"what\n R! \n", false, OverwriteChoice::AutoRename, true},
+        {"r", false, OverwriteChoice::AutoRename, false}, // a last line without its end
+        {"", false, OverwriteChoice::Cancel, false},
+        {"o\n", true, OverwriteChoice::Cancel, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.input);
+        int in[2], err[2];
+        ASSERT_EQ(pipe(in), 0);
+        ASSERT_EQ(pipe(err), 0);
+        FILE *errFile = fdopen(err[1], "w");
+        std::stop_source stop;
+        TerminalReporter reporter(in[0], stdout, errFile, stop.get_token());
+        auto asked = std::async(std::launch::async, [&] { return reporter.AskOverwrite("exists"); });
+        if (row.stopWhileAsking) {
+            std::string shown;
+            char c;
+            while (shown.find("(r!, o!): ") == std::string::npos && read(err[0], &c, 1) == 1)
+                shown += c;
+            stop.request_stop();
+        }
+        ASSERT_EQ(write(in[1], row.input.data(), row.input.size()), ssize_t(row.input.size()));
+        close(in[1]);
+        const OverwriteAnswer answer = asked.get();
+        EXPECT_EQ(answer.choice, row.choice);
+        EXPECT_EQ(answer.remember, row.remember);
+        std::fclose(errFile);
+        close(err[0]);
+        close(in[0]);
+    }
 }
