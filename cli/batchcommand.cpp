@@ -73,7 +73,8 @@ const char *BatchUsage()
            "  --help               this text\n"
            "\n"
            "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
-           "cancelled, 2 on a usage error.\n";
+           "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
+           "stay, the file in progress is dropped) and ends the program by that signal.\n";
 }
 
 std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,

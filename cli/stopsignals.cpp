@@ -9,13 +9,18 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_signal = 0;
+// A signal ignored when the program started (a background job of a script)
+// stays ignored.
+bool g_ignored[2] = {false, false};
+constexpr int kSignals[2] = {SIGINT, SIGTERM};
 
 void SetDefault()
 {
     struct sigaction dfl = {};
     dfl.sa_handler = SIG_DFL;
-    sigaction(SIGINT, &dfl, nullptr);
-    sigaction(SIGTERM, &dfl, nullptr);
+    for (int i = 0; i < 2; ++i)
+        if (!g_ignored[i])
+            sigaction(kSignals[i], &dfl, nullptr);
 }
 
 // Runs on the watcher thread, the only one that takes these signals: it only
@@ -52,8 +57,13 @@ StopSignals::StopSignals(std::stop_source stop) : m_stop(std::move(stop))
     act.sa_handler = OnSignal;
     act.sa_flags = SA_RESTART;
     sigemptyset(&act.sa_mask);
-    sigaction(SIGINT, &act, nullptr);
-    sigaction(SIGTERM, &act, nullptr);
+    for (int i = 0; i < 2; ++i) {
+        struct sigaction old = {};
+        sigaction(kSignals[i], nullptr, &old);
+        g_ignored[i] = old.sa_handler == SIG_IGN;
+        if (!g_ignored[i])
+            sigaction(kSignals[i], &act, nullptr);
+    }
     m_watcher = std::thread([this] { Watch(); });
 }
 
