@@ -19,6 +19,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -211,13 +212,19 @@ void CMainDlg::OnOK()
     }
     if (!m_options->UpdateData(true))
         return;
-    m_options->WriteSettings(m_lists->Folder());
-    m_options->SaveDestList();
-
     std::vector<std::string> sources;
     for (const QString &path : m_lists->SelectedPaths())
         sources.push_back(path.toStdString());
     const CConvertJob job = MakeConvertJob(m_options->MakeOptions(), sources);
+    // A destination removed since it was chosen is made again; one that
+    // cannot be made would turn every file into a save error.
+    if (!job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(job.m_szOutDir))) {
+        Message(("无法创建目标文件夹:\n" + job.m_szOutDir).c_str());
+        return;
+    }
+    m_options->WriteSettings(m_lists->Folder());
+    m_options->SaveDestList();
+
     m_resultFiles.clear();
     CProgressDialog dlg(job, &m_resultFiles, this);
     dlg.exec();

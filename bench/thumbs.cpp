@@ -6,6 +6,7 @@
 #include "imagefiles.h"
 #include "thumbnail.h"
 
+#include <QDir>
 #include <QImage>
 
 #include <algorithm>
@@ -57,6 +58,18 @@ int main(int argc, char **argv)
     }
     if (out.empty() || folder.empty())
         return Usage();
+    // Relative names are joined to the current folder, as velmora-batch does.
+    const std::string here = CurrentFolder();
+    out = AbsolutePath(out, here);
+    folder = AbsolutePath(folder, here);
+    if (out[0] != '/' || folder[0] != '/') {
+        std::fputs("velmora-thumbs: cannot tell the current folder\n", stderr);
+        return 1;
+    }
+    if (!QDir().mkpath(QString::fromStdString(out))) {
+        std::fprintf(stderr, "velmora-thumbs: cannot create the folder %s\n", out.c_str());
+        return 1;
+    }
     if (jobs == 1)
         CxImage::SetThreadLimit(1);
 

@@ -33,6 +33,17 @@ bool ParseColor(std::string text, COLORREF &out)
     return true;
 }
 
+// A bare name would make outputs whose folder is empty, so every path is
+// made absolute; without a known current folder only absolute paths work.
+bool Absolute(const std::string &path, const std::string &workFolder, std::string &out, std::string &error)
+{
+    out = AbsolutePath(path, workFolder);
+    if (out.empty() || out[0] == '/')
+        return true;
+    error = "cannot tell the current folder for " + path;
+    return false;
+}
+
 } // namespace
 
 const char *BatchUsage()
@@ -62,10 +73,12 @@ const char *BatchUsage()
            "  --help               this text\n"
            "\n"
            "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
-           "cancelled, 2 on a usage error.\n";
+           "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
+           "stay, the file in progress is dropped) and ends the program by that signal.\n";
 }
 
-std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error)
+std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,
+                                              const std::string &workFolder)
 {
     BatchCommand cmd;
     CConvertJob &job = cmd.job;
@@ -115,6 +128,7 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         }
         const std::string &v = args[++i];
         long n = 0;
+        std::string out;
         if (a == "--format") {
             const auto it = formats.find(v);
             if (it == formats.end()) {
@@ -129,7 +143,9 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             }
             job.SetQuality(int(n));
         } else if (a == "--out") {
-            job.SetOutputFolder(v);
+            if (!Absolute(v, workFolder, out, error))
+                return std::nullopt;
+            job.SetOutputFolder(out);
         } else if (a == "--prefix") {
             job.SetRenameFlag(true);
             job.SetPrefix(v);
@@ -230,7 +246,10 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
     }
 
     std::vector<std::string> files;
-    for (const std::string &in : inputs) {
+    for (const std::string &arg : inputs) {
+        std::string in;
+        if (!Absolute(arg, workFolder, in, error))
+            return std::nullopt;
         struct stat st;
         if (stat(in.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             const std::string folder = TrimFolder(in);

@@ -14,9 +14,12 @@ struct BatchCommand {
     int jobs = 0; // files converted at once; 0: one per core
 };
 
-// Parses the arguments (without the program name). On a usage error returns
-// nothing and sets error to a message for standard error.
-std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error);
+// Parses the arguments (without the program name). Relative file, folder and
+// --out paths are taken from workFolder, so every path the job gets names its
+// folder. On a usage error returns nothing and sets error to a message for
+// standard error.
+std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,
+                                              const std::string &workFolder);
 
 // The --help text.
 const char *BatchUsage();

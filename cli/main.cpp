@@ -2,6 +2,8 @@
 // job, pipeline and worker as the desktop program.
 #include "batchcommand.h"
 #include "convertworker.h"
+#include "imagefiles.h"
+#include "stopsignals.h"
 #include "terminalreporter.h"
 
 #include <QDir>
@@ -26,7 +28,7 @@ int main(int argc, char **argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
-    const auto cmd = ParseBatchCommand(args, error);
+    const auto cmd = ParseBatchCommand(args, error, CurrentFolder());
     if (!cmd) {
         std::fprintf(stderr, "velmora-batch: %s\nTry 'velmora-batch --help'.\n", error.c_str());
         return 2;
@@ -35,6 +37,10 @@ int main(int argc, char **argv)
         std::fputs(BatchUsage(), stdout);
         return 0;
     }
+
+    // Before any other thread starts, so that none of them takes the signals.
+    std::stop_source stop;
+    StopSignals stopSignals(stop);
 
     // Text measuring and drawing need a GUI application, but never a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -49,13 +55,19 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    FILE *terminal = isatty(STDIN_FILENO) ? stdin : nullptr;
-    TerminalReporter reporter(terminal, stdout, stderr);
+    TerminalReporter reporter(isatty(STDIN_FILENO) ? STDIN_FILENO : -1, stdout, stderr, stop.get_token());
     const int jobs = cmd->jobs > 0 ? cmd->jobs : ConvertWorker::DefaultWorkerCount();
     // One job means one thread, pixel operations included.
     if (jobs == 1)
         CxImage::SetThreadLimit(1);
     ConvertWorker worker(cmd->job, reporter, jobs);
-    worker.Run();
+    worker.Run(stop.get_token());
+    stopSignals.Finish();
+    if (stopSignals.Signal()) {
+        // The file in flight was dropped; the finished ones stay.
+        std::fflush(stdout);
+        std::fputs("velmora-batch: stopped\n", stderr);
+        stopSignals.RaiseAgain();
+    }
     return reporter.Finished() && worker.GetErrorCount() == 0 ? 0 : 1;
 }

@@ -1,6 +1,10 @@
 #include "terminalreporter.h"
 
 #include <cctype>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 std::string TerminalReporter::TerminalText(const std::string &text)
 {
@@ -26,7 +30,7 @@ void TerminalReporter::AppendLog(const std::string &text)
 
 OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &message)
 {
-    if (!m_in) {
+    if (m_in < 0) {
         std::fprintf(m_err, "velmora-batch: an output exists and there is no terminal to ask; "
                             "use --overwrite rename or --overwrite overwrite\n");
         return OverwriteAnswer{OverwriteChoice::Cancel, false};
@@ -35,13 +39,13 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &message)
         std::fprintf(m_err, "%s\n[r] rename  [o] overwrite  [c] cancel; add ! to keep the answer (r!, o!): ",
                      TerminalText(message).c_str());
         std::fflush(m_err);
-        char line[64];
-        if (!std::fgets(line, sizeof line, m_in))
+        std::string line;
+        if (!ReadLine(line))
             return OverwriteAnswer{OverwriteChoice::Cancel, false};
         std::string answer;
-        for (const char *p = line; *p; ++p)
-            if (!std::isspace(static_cast<unsigned char>(*p)))
-                answer += char(std::tolower(static_cast<unsigned char>(*p)));
+        for (const char c : line)
+            if (!std::isspace(static_cast<unsigned char>(c)))
+                answer += char(std::tolower(static_cast<unsigned char>(c)));
         const bool remember = !answer.empty() && answer.back() == '!';
         if (remember)
             answer.pop_back();
@@ -52,4 +56,49 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &message)
         if (answer == "c" || answer == "cancel")
             return OverwriteAnswer{OverwriteChoice::Cancel, false};
     }
+}
+
+bool TerminalReporter::ReadLine(std::string &line)
+{
+    line.clear();
+    // A blocking read would not notice a stop: wait for the input or for the
+    // stop's byte on a pipe of our own, and read byte by byte so nothing
+    // waits unseen in a buffer.
+    int wake[2];
+    if (pipe2(wake, O_CLOEXEC) != 0)
+        return false;
+    bool got = false;
+    {
+        std::stop_callback onStop(m_stop, [&wake] {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t n = write(wake[1], &byte, 1);
+        });
+        for (;;) {
+            pollfd fds[2] = {{wake[0], POLLIN, 0}, {m_in, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            if (fds[0].revents)
+                break;
+            char c;
+            const ssize_t n = read(m_in, &c, 1);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0) {
+                got = !line.empty(); // a last line without its line end counts
+                break;
+            }
+            if (c == '\n') {
+                got = true;
+                break;
+            }
+            if (line.size() < 256)
+                line += c;
+        }
+    }
+    close(wake[0]);
+    close(wake[1]);
+    return got;
 }

@@ -5,13 +5,18 @@
 #include "convertreporter.h"
 
 #include <cstdio>
+#include <stop_token>
 #include <string>
 
 class TerminalReporter : public IConvertReporter {
 public:
-    // in: where answers are read (null: no terminal, every question is
-    // answered with cancel). out: the log. err: the question and notes.
-    TerminalReporter(FILE *in, FILE *out, FILE *err) : m_in(in), m_out(out), m_err(err) {}
+    // in: the descriptor answers are read from (-1: no terminal, every
+    // question is answered with cancel). out: the log. err: the question and
+    // notes. A stop requested through stop cancels a question being asked.
+    TerminalReporter(int in, FILE *out, FILE *err, std::stop_token stop = {})
+        : m_in(in), m_out(out), m_err(err), m_stop(std::move(stop))
+    {
+    }
 
     void AnimateStatus() override {}
     void AppendLog(const std::string &text) override;
@@ -28,9 +33,14 @@ public:
     static std::string TerminalText(const std::string &text);
 
 private:
-    FILE *m_in;
+    // One line of input without its line end; false at the end of the input,
+    // on an error, or once a stop is requested.
+    bool ReadLine(std::string &line);
+
+    int m_in;
     FILE *m_out;
     FILE *m_err;
+    std::stop_token m_stop;
     std::string m_summary;
     bool m_done = false;
 };

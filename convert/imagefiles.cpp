@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -108,4 +112,47 @@ std::vector<std::string> ListImageFiles(const std::string &folder)
     for (auto &k : keyed)
         names.push_back(std::move(k.second));
     return names;
+}
+
+std::string CurrentFolder()
+{
+    const char *pwd = std::getenv("PWD");
+    if (pwd && pwd[0] == '/') {
+        const std::string p = std::string(pwd) + "/";
+        struct stat a, b;
+        if (p.find("/./") == std::string::npos && p.find("/../") == std::string::npos && stat(pwd, &a) == 0 &&
+            stat(".", &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+            return pwd;
+    }
+    std::string buf(256, '\0');
+    while (!getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE)
+            return std::string();
+        buf.resize(buf.size() * 2);
+    }
+    buf.resize(std::strlen(buf.c_str()));
+    return buf;
+}
+
+std::string AbsolutePath(const std::string &path, const std::string &folder)
+{
+    if (path.empty() || path[0] == '/' || folder.empty())
+        return path;
+    std::string out = TrimFolder(folder);
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', pos), path.size());
+        const std::string part = path.substr(pos, slash - pos);
+        pos = slash + 1;
+        // A trailing "/" is kept: it says the name must be a folder.
+        const bool last = pos > path.size();
+        if (part.empty() && !last)
+            continue;
+        if (part == ".")
+            continue;
+        if (out.back() != '/')
+            out += '/';
+        out += part;
+    }
+    return out;
 }

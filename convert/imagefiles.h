@@ -22,3 +22,13 @@ std::vector<std::string> ListImageFiles(const std::string &folder);
 // The folder with its trailing "/" characters removed, except that the root
 // stays "/".
 std::string TrimFolder(const std::string &folder);
+
+// The folder the process runs in as the shell shows it: $PWD when it names
+// this folder without "." or ".." parts (so links on the way stay as typed),
+// else the resolved path.
+std::string CurrentFolder();
+
+// path made absolute by joining it to folder, lexically: symbolic links are
+// not followed and ".." is kept, as it may go back through a link. Absolute
+// and empty paths are returned as they are; "." parts are dropped.
+std::string AbsolutePath(const std::string &path, const std::string &folder);

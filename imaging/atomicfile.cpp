@@ -17,7 +17,21 @@ std::string FolderOf(const std::string &path)
     return path.substr(0, slash + 1);
 }
 
+std::atomic<int (*)(int)> g_sync{nullptr};
+
+int Sync(int fd, bool folder)
+{
+    if (const auto sync = g_sync.load())
+        return sync(fd);
+    return folder ? fsync(fd) : fdatasync(fd);
+}
+
 }  // namespace
+
+void SetFileSync(int (*sync)(int fd))
+{
+    g_sync = sync;
+}
 
 std::string ResolveWriteTarget(const std::string &path)
 {
@@ -86,6 +100,9 @@ bool AtomicFileWriter::Commit()
     if (!m_fp)
         return false;
     bool ok = std::fflush(m_fp) == 0 && !std::ferror(m_fp);
+    // The data reaches the disk before the name points at it: after a power
+    // cut the target holds the old content or the new, never an empty file.
+    ok = ok && Sync(fileno(m_fp), false) == 0;
     ok = std::fclose(m_fp) == 0 && ok;
     m_fp = nullptr;
     if (ok) {
@@ -97,8 +114,18 @@ bool AtomicFileWriter::Commit()
         else
             ok = std::rename(m_temp.c_str(), m_final.c_str()) == 0;
     }
-    if (!ok)
+    if (ok) {
+        // Makes the rename itself last. The new file is in place whatever
+        // this says, and some file systems cannot flush a folder at all.
+        const std::string folder = FolderOf(m_final);
+        const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            Sync(dir, true);
+            ::close(dir);
+        }
+    } else {
         unlink(m_temp.c_str());
+    }
     m_temp.clear();
     return ok;
 }

@@ -19,8 +19,9 @@ public:
     // take the file or the target is a folder.
     bool Begin(const std::string &target);
     FILE *Stream() const { return m_fp; }
-    // Flushes, closes and renames over the target. False leaves the target
-    // as it was and removes the temporary file.
+    // Flushes the data to the disk, closes and renames over the target, then
+    // flushes the folder. False (a failed write or data flush) leaves the
+    // target as it was and removes the temporary file.
     bool Commit();
     // Drops the temporary file; the target is untouched.
     void Abort();
@@ -35,3 +36,7 @@ private:
 // Follows symbolic links from path to the name a write through it would
 // create or replace (at most 40 links).
 std::string ResolveWriteTarget(const std::string &path);
+
+// The call that flushes a file (or, after a rename, its folder) to the disk;
+// null restores fdatasync and fsync. Tests put in a failing one.
+void SetFileSync(int (*sync)(int fd));

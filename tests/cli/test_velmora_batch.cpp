@@ -1,9 +1,19 @@
 #include "batchcommand.h"
+#include "terminalreporter.h"
 #include "test_support.h"
 
 #include <QDir>
 #include <QProcess>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
 
 using namespace testsupport;
 
@@ -15,12 +25,19 @@ struct Result {
     std::string err;
 };
 
-Result RunBatch(const QStringList &args)
+// in: the working folder, also given as $PWD, as a shell does.
+Result RunBatch(const QStringList &args, const std::string &in = {}, const char *program = VELMORA_BATCH_EXE)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.setStandardInputFile(QProcess::nullDevice());  // no terminal to ask
-    p.start(VELMORA_BATCH_EXE, args);
+    if (!in.empty()) {
+        p.setWorkingDirectory(QString::fromStdString(in));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PWD", QString::fromStdString(in));
+        p.setProcessEnvironment(env);
+    }
+    p.start(program, args);
     Result r;
     if (!p.waitForFinished(120000))
         return r;
@@ -30,13 +47,56 @@ Result RunBatch(const QStringList &args)
     return r;
 }
 
-std::optional<BatchCommand> Parse(const std::vector<std::string> &args, std::string *error = nullptr)
+std::optional<BatchCommand> Parse(const std::vector<std::string> &args, std::string *error = nullptr,
+                                  const std::string &workFolder = "/w")
 {
     std::string e;
-    auto cmd = ParseBatchCommand(args, e);
+    auto cmd = ParseBatchCommand(args, e, workFolder);
     if (error)
         *error = e;
     return cmd;
+}
+
+QStringList Entries(const std::string &folder)
+{
+    return QDir(QString::fromStdString(folder))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// velmora-batch with its log on a pipe (returned in out), no terminal and
+// standard error into errPath; the signals start with their usual effect.
+pid_t SpawnBatch(const std::vector<std::string> &args, const std::string &errPath, int &out)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, stops;
+    sigemptyset(&none);
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &stops);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<char *> argv{const_cast<char *>(VELMORA_BATCH_EXE)};
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, VELMORA_BATCH_EXE, &actions, &attr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    close(fds[1]);
+    out = fds[0];
+    return pid;
 }
 
 }  // namespace
@@ -49,15 +109,18 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(cmd->job.m_szFormat, "");
     EXPECT_EQ(cmd->job.m_nOverwrite, OVERWRITE_ASK);
     EXPECT_EQ(cmd->job.GetFlagsByte(), 0);
+    EXPECT_EQ(cmd->job.GetFiles(), std::vector<std::string>{"/w/a.png"});
+    EXPECT_EQ(cmd->job.m_szOutDir, "");
 
-    cmd = Parse({"--format", "jpg", "--quality", "50", "--out", "/o", "--suffix", "_s", "--resize", "width",
-                 "--width", "640", "--sharpen", "--rotate", "-90", "--stamp", "©", "--font-size", "24", "--color",
-                 "00FF80", "--overwrite", "rename", "x.bmp"});
+    cmd = Parse({"--format",    "jpg",      "--quality", "50",          "--out", "o",         "--suffix",
+                 "_s",          "--resize", "width",     "--width",     "640",   "--sharpen", "--rotate",
+                 "-90",         "--stamp",  "©",         "--font-size", "24",    "--color",   "00FF80",
+                 "--overwrite", "rename",   "x.bmp",     "/abs/y.bmp"});
     ASSERT_TRUE(cmd);
     const CConvertJob &j = cmd->job;
     EXPECT_EQ(j.m_szFormat, "JPG");
     EXPECT_EQ(j.m_nQuality, 50);
-    EXPECT_EQ(j.m_szOutDir, "/o");
+    EXPECT_EQ(j.m_szOutDir, "/w/o");
     EXPECT_TRUE(j.m_bRename);
     EXPECT_EQ(j.m_szRenamePrefix, "");
     EXPECT_EQ(j.m_nStartNumber, 0);
@@ -71,7 +134,7 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(j.m_crStampColor, RGB(0, 255, 128));
     EXPECT_EQ(j.m_nOverwrite, OVERWRITE_RENAME);
     EXPECT_TRUE(cmd->overwriteGiven);
-    EXPECT_EQ(j.GetFiles(), std::vector<std::string>{"x.bmp"});
+    EXPECT_EQ(j.GetFiles(), (std::vector<std::string>{"/w/x.bmp", "/abs/y.bmp"}));
 }
 
 TEST(BatchCommand, UsageErrors)
@@ -91,6 +154,10 @@ TEST(BatchCommand, UsageErrors)
     EXPECT_FALSE(Parse({"--quality"}));
     EXPECT_FALSE(Parse({}));
     EXPECT_FALSE(Parse({"--sharpen", "a.png"}));
+    // Relative names need the current folder.
+    EXPECT_FALSE(Parse({"a.png"}, &error, ""));
+    EXPECT_NE(error.find("current folder"), std::string::npos);
+    EXPECT_TRUE(Parse({"/a.png"}, &error, ""));
 }
 
 TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
@@ -139,4 +206,128 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     r = RunBatch({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Usage: velmora-batch"), std::string::npos);
+}
+
+TEST(VelmoraBatch, RelativeNamesAreTakenFromTheFolderAsTyped)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.Path("real").c_str(), 0755), 0);
+    for (const char *name : {"a.png", "b.png"})
+        ASSERT_TRUE(
+            MakeTestImage(20, 10).Save(dir.Path(std::string("real/") + name).c_str(), CXIMAGE_FORMAT_PNG));
+    // The shell stands in a link: the log shows the link, as typed.
+    ASSERT_EQ(symlink("real", dir.Path("here").c_str()), 0);
+    const std::string here = dir.Path("here");
+    const std::string total = "\n总计文件: 2; 已转换: 2; 错误: 0。\n";
+    const struct {
+        QStringList args;
+        std::string log;
+    } rows[] = {
+        {{"--format", "jpg", "--out", "j", "."},
+         "从: " + here + "/a.png\n  到: " + here + "/j/a.JPG\n从: " + here + "/b.png\n  到: " + here +
+             "/j/b.JPG\n" + total},
+        {{"--format", "tif", "--start", "1", "--out", "web", "a.png", "b.png"},
+         "从: " + here + "/a.png\n  到: " + here + "/web/001.TIF\n从: " + here + "/b.png\n  到: " + here +
+             "/web/002.TIF\n" + total},
+        {{"--format", "bmp", "a.png"},
+         "从: " + here + "/a.png\n  到: " + here + "/a.BMP\n\n总计文件: 1; 已转换: 1; 错误: 0。\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const Result r = RunBatch(row.args, here);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, row.log);
+    }
+    EXPECT_EQ(Entries(dir.Path("real/web")), (QStringList{"001.TIF", "002.TIF"}));
+
+    // The thumbnailer takes relative names too, and makes its folder.
+    const Result r = RunBatch({"--jobs", "1", "--out", "tn/new", "."}, here, VELMORA_THUMBS_EXE);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Entries(dir.Path("real/tn/new")), (QStringList{"tn_a.jpg", "tn_b.jpg"}));
+}
+
+TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
+{
+    ScratchDir src;
+    constexpr int kFiles = 6;
+    ASSERT_TRUE(MakeTestImage(3000, 2000).Save(src.Path("p0.bmp").c_str(), CXIMAGE_FORMAT_BMP));
+    for (int i = 1; i < kFiles; ++i)
+        ASSERT_EQ(link(src.Path("p0.bmp").c_str(), src.Path("p" + std::to_string(i) + ".bmp").c_str()), 0);
+    for (const int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        ScratchDir out, logs;
+        int fd = -1;
+        const pid_t pid = SpawnBatch({"--jobs", "1", "--format", "png", "--out", out.Root(), src.Root()},
+                                     logs.Path("err"), fd);
+        ASSERT_GT(pid, 0);
+        FILE *log = fdopen(fd, "r");
+        ASSERT_TRUE(log);
+        // Once the first output is complete.
+        char line[4096];
+        bool sent = false;
+        while (!sent && std::fgets(line, sizeof line, log))
+            if (std::strncmp(line, "  到: ", std::strlen("  到: ")) == 0)
+                sent = kill(pid, sig) == 0;
+        std::string rest;
+        while (std::fgets(line, sizeof line, log))
+            rest += line;
+        std::fclose(log);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(sent);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        const std::vector<std::uint8_t> err = ReadFileBytes(logs.Path("err"));
+        EXPECT_EQ(std::string(err.begin(), err.end()), "velmora-batch: stopped\n");
+        EXPECT_EQ(rest.find("总计"), std::string::npos);
+        // What was complete stays and reads back; nothing half-written is left.
+        const QStringList written = Entries(out.Root());
+        EXPECT_GE(written.size(), 1);
+        EXPECT_LT(written.size(), kFiles);
+        for (const QString &name : written) {
+            EXPECT_FALSE(name.startsWith('.')) << name.toStdString();
+            CxImage back(out.Path(name.toStdString()).c_str(), CXIMAGE_FORMAT_PNG);
+            EXPECT_EQ(back.GetWidth(), 3000u) << name.toStdString();
+        }
+    }
+}
+
+TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
+{
+    const struct {
+        std::string input;
+        bool stopWhileAsking; // stop once the question is shown, then type the input
+        OverwriteChoice choice;
+        bool remember;
+    } rows[] = {
+        {"o\n", false, OverwriteChoice::Overwrite, false},
+        {"what\n R! \n", false, OverwriteChoice::AutoRename, true},
+        {"r", false, OverwriteChoice::AutoRename, false}, // a last line without its end
+        {"", false, OverwriteChoice::Cancel, false},
+        {"o\n", true, OverwriteChoice::Cancel, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.input);
+        int in[2], err[2];
+        ASSERT_EQ(pipe(in), 0);
+        ASSERT_EQ(pipe(err), 0);
+        FILE *errFile = fdopen(err[1], "w");
+        std::stop_source stop;
+        TerminalReporter reporter(in[0], stdout, errFile, stop.get_token());
+        auto asked = std::async(std::launch::async, [&] { return reporter.AskOverwrite("exists"); });
+        if (row.stopWhileAsking) {
+            std::string shown;
+            char c;
+            while (shown.find("(r!, o!): ") == std::string::npos && read(err[0], &c, 1) == 1)
+                shown += c;
+            stop.request_stop();
+        }
+        ASSERT_EQ(write(in[1], row.input.data(), row.input.size()), ssize_t(row.input.size()));
+        close(in[1]);
+        const OverwriteAnswer answer = asked.get();
+        EXPECT_EQ(answer.choice, row.choice);
+        EXPECT_EQ(answer.remember, row.remember);
+        std::fclose(errFile);
+        close(err[0]);
+        close(in[0]);
+    }
 }

@@ -33,3 +33,23 @@ TEST(ListImageFiles, RegularImageFilesInGb18030Order)
     EXPECT_EQ(TrimFolder("///"), "/");
     EXPECT_EQ(TrimFolder("/a/b//"), "/a/b");
 }
+
+TEST(AbsolutePath, JoinsToTheFolderWithoutResolvingAnything)
+{
+    const struct {
+        const char *path, *folder, *expected;
+    } rows[] = {
+        {"a.jpg", "/w", "/w/a.jpg"},
+        {"./a.jpg", "/w/", "/w/a.jpg"},
+        {"web//x/./b.png", "/w", "/w/web/x/b.png"},
+        {"../up/a.jpg", "/w/link", "/w/link/../up/a.jpg"}, // ".." may go back through a link
+        {"pics/", "/w", "/w/pics/"},
+        {".", "/w", "/w"},
+        {"a.jpg", "/", "/a.jpg"},
+        {"/abs/a.jpg", "/w", "/abs/a.jpg"},
+        {"", "/w", ""},
+        {"a.jpg", "", "a.jpg"}, // no folder known
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(AbsolutePath(row.path, row.folder), row.expected) << row.path << " in " << row.folder;
+}

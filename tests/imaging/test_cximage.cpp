@@ -1,3 +1,4 @@
+#include "atomicfile.h"
 #include "cximage.h"
 #include "test_support.h"
 
@@ -147,6 +148,51 @@ TEST(CxImageSave, ReplacesThroughATemporaryFileAndKeepsOldFilesOnFailure)
     ASSERT_TRUE(back.Save(copy.c_str(), CXIMAGE_FORMAT_UNKNOWN));
     CxImage again(copy.c_str(), CXIMAGE_FORMAT_UNKNOWN);
     EXPECT_EQ(again.GetType(), CXIMAGE_FORMAT_PNG);
+}
+
+namespace {
+
+// What the flushes of a commit reached, in order: 'f' a file, 'd' a folder.
+std::string g_synced;
+bool g_syncFails = false;
+
+int RecordSync(int fd)
+{
+    struct stat st;
+    g_synced += fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? 'd' : 'f';
+    return g_syncFails ? -1 : 0;
+}
+
+} // namespace
+
+TEST(AtomicFileWriter, FlushesTheDataBeforeTheRenameAndTheFolderAfter)
+{
+    const struct {
+        bool fails;
+        bool committed;
+        const char *synced;
+    } rows[] = {
+        {false, true, "fd"}, {true, false, "f"}, // the old file stays, the temporary one goes
+    };
+    SetFileSync(RecordSync);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.fails);
+        ScratchDir dir;
+        const std::string target = dir.Path("t.bin");
+        ASSERT_TRUE(WriteFileBytes(target, {1}));
+        g_synced.clear();
+        g_syncFails = row.fails;
+        AtomicFileWriter writer;
+        ASSERT_TRUE(writer.Begin(target));
+        ASSERT_EQ(std::fputs("new", writer.Stream()), 1);
+        EXPECT_EQ(writer.Commit(), row.committed);
+        EXPECT_EQ(g_synced, row.synced);
+        const std::vector<std::uint8_t> expected =
+            row.committed ? std::vector<std::uint8_t>{'n', 'e', 'w'} : std::vector<std::uint8_t>{1};
+        EXPECT_EQ(ReadFileBytes(target), expected);
+        EXPECT_EQ(Entries(dir), QStringList{"t.bin"});
+    }
+    SetFileSync(nullptr);
 }
 
 TEST(CxImageLoad, FailsCleanlyOnWhatIsNotAPictureFile)

@@ -6,6 +6,7 @@
 #include "shelltreectrl.h"
 
 #include <QFile>
+#include <QTimer>
 
 using namespace mainid;
 using namespace mwtest;
@@ -106,6 +107,47 @@ TEST_F(StartCommands, StartConvertsStoresTheOptionsAndFillsTheResults)
     m_dlg->OnViewResults();
     EXPECT_EQ(mode, CPreviewDlg::MODE_RESULTS);
     EXPECT_EQ(index, 0);
+}
+
+TEST_F(StartCommands, AMissingDestinationIsMadeOrToldBeforeAnyRun)
+{
+    Open();
+    AddPictures(1);
+    ASSERT_TRUE(testsupport::WriteFileBytes(m_out.Path("file"), {1}));
+    const struct {
+        std::string dest;
+        int runs;
+        const char *made; // output of the run, null: the box instead
+    } rows[] = {
+        {m_out.Path("gone/deeper"), 1, "gone/deeper/f00.BMP"},
+        {m_out.Path("file/sub"), 0, nullptr}, // under a regular file: no one can make it
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.dest);
+        Combo(IDC_FORMAT)->setCurrentIndex(2);
+        m_dlg->Options()->AddBrowsedFolder(QString::fromStdString(row.dest));
+        const auto before = StoreSnapshot();
+        // Closed once done, also when every file failed.
+        dlgtest::WhenShown<CProgressDialog> progress([](CProgressDialog *d) {
+            auto *poll = new QTimer(d);
+            QObject::connect(poll, &QTimer::timeout, d, [d] {
+                if (!d->IsRunning())
+                    d->reject();
+            });
+            poll->start(5);
+        });
+        MessageCatcher messages;
+        m_dlg->OnOK();
+        EXPECT_EQ(progress.count, row.runs);
+        if (row.made) {
+            EXPECT_TRUE(messages.texts.isEmpty());
+            EXPECT_EQ(m_dlg->ResultFiles(), QStringList{QString::fromStdString(m_out.Path(row.made))});
+        } else {
+            EXPECT_EQ(messages.texts,
+                      QStringList{U("无法创建目标文件夹:\n") + QString::fromStdString(row.dest)});
+            EXPECT_EQ(StoreSnapshot(), before); // no run, nothing stored
+        }
+    }
 }
 
 TEST_F(StartCommands, PreviewAndViewOpenTheViewerInTheirModes)
