@@ -473,7 +473,7 @@ bool ReadThroughRgba(TIFF *tif, const PageInfo &p, CxImage &out)
     TIFFRGBAImage img;
     if (!TIFFRGBAImageBegin(&img, tif, 1, emsg))
         return Fail(out, emsg[0] ? emsg : "unsupported TIFF layout");
-    img.req_orientation = img.orientation;  // rows as stored
+    img.req_orientation = img.orientation; // rows as stored
     const int got = TIFFRGBAImageGet(&img, raster.data(), p.width, p.height);
     const int alphaKind = img.alpha;
     TIFFRGBAImageEnd(&img);
@@ -530,23 +530,26 @@ bool ReadCieLab(TIFF *tif, const PageInfo &p, CxImage &out)
     // L* runs over the whole unsigned range; a* and b* are signed, 8-bit
     // ones in units, 16-bit ones in 1/256.
     const double lScale = 100.0 / (wide ? 65535 : 255), abScale = wide ? 1.0 / 256 : 1.0;
-    const bool ok = ForEachRow(
-        tif, p.width, p.height, [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
-            BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
-            BYTE *a = alpha ? out.AlphaGetPointer(int(y)) + x0 : nullptr;
-            for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
-                const std::size_t at = std::size_t(i) * spp;
-                const auto raw = [&](std::size_t k) -> unsigned { return wide ? Load16(src + 2 * k) : src[k]; };
-                const auto chromaAt = [&](std::size_t k) {
-                    return wide ? double(std::int16_t(raw(k))) : double(std::int8_t(raw(k)));
-                };
-                const double L = raw(at) * lScale;
-                LabToBgr(L, chroma ? chromaAt(at + 1) * abScale : 0.0, chroma ? chromaAt(at + 2) * abScale : 0.0,
-                         dst);
-                if (a)
-                    a[i] = BYTE(Sample8(src, at + std::size_t(spp - 1), wide, false));
-            }
-        });
+    const bool ok =
+        ForEachRow(tif, p.width, p.height,
+                   [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
+                       BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
+                       BYTE *a = alpha ? out.AlphaGetPointer(int(y)) + x0 : nullptr;
+                       for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
+                           const std::size_t at = std::size_t(i) * spp;
+                           const auto raw = [&](std::size_t k) -> unsigned {
+                               return wide ? Load16(src + 2 * k) : src[k];
+                           };
+                           const auto chromaAt = [&](std::size_t k) {
+                               return wide ? double(std::int16_t(raw(k))) : double(std::int8_t(raw(k)));
+                           };
+                           const double L = raw(at) * lScale;
+                           LabToBgr(L, chroma ? chromaAt(at + 1) * abScale : 0.0,
+                                    chroma ? chromaAt(at + 2) * abScale : 0.0, dst);
+                           if (a)
+                               a[i] = BYTE(Sample8(src, at + std::size_t(spp - 1), wide, false));
+                       }
+                   });
     return ok || Fail(out, "damaged TIFF image data");
 }
 
@@ -615,10 +618,12 @@ bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
 
     // Signed samples are read here only at 8 and 16 bits, and never as
     // palette indices.
-    const bool signedInt = p.IsSigned() && (p.bps == 8 || p.bps == 16) && p.photometric != PHOTOMETRIC_PALETTE;
+    const bool signedInt =
+        p.IsSigned() && (p.bps == 8 || p.bps == 16) && p.photometric != PHOTOMETRIC_PALETTE;
     const bool contiguous = p.planar == PLANARCONFIG_CONTIG || p.spp == 1;
-    const bool plain = (p.sampleFormat == SAMPLEFORMAT_UINT || p.sampleFormat == SAMPLEFORMAT_VOID || signedInt) &&
-                       contiguous;
+    const bool plain =
+        (p.sampleFormat == SAMPLEFORMAT_UINT || p.sampleFormat == SAMPLEFORMAT_VOID || signedInt) &&
+        contiguous;
     if (p.photometric == PHOTOMETRIC_CIELAB && contiguous && (p.bps == 8 || p.bps == 16) &&
         p.sampleFormat != SAMPLEFORMAT_IEEEFP && p.extraCount <= 1 &&
         (p.spp - p.extraCount == 1 || p.spp - p.extraCount == 3))

@@ -108,8 +108,8 @@ bool OrientInto(const CxImage &src, CxImage &out, int orientation)
             OrientPlane<1>(src.GetBits(0), std::size_t(src.GetEffWidth()), out.GetBits(0),
                            std::size_t(out.GetEffWidth()), nw, nh, orientation, y0, y1);
         if (src.AlphaIsValid())
-            OrientPlane<1>(src.AlphaGetPointer(0), std::size_t(w), out.AlphaGetPointer(0), std::size_t(nw), nw, nh,
-                           orientation, y0, y1);
+            OrientPlane<1>(src.AlphaGetPointer(0), std::size_t(w), out.AlphaGetPointer(0), std::size_t(nw),
+                           nw, nh, orientation, y0, y1);
         return true;
     });
 }

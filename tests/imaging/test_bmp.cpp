@@ -29,8 +29,8 @@ struct Bmp {
     std::vector<RGBQUAD> palette;
     std::int64_t clrUsed = -1;  // -1: the palette's size
     std::vector<std::uint8_t> pixels;
-    std::int64_t offBits = -1;  // -1: right after the palette (and gap)
-    std::size_t gap = 0;        // filler bytes between the palette and the pixels
+    std::int64_t offBits = -1; // -1: right after the palette (and gap)
+    std::size_t gap = 0;       // filler bytes between the palette and the pixels
 
     std::vector<std::uint8_t> Build() const
     {
@@ -318,10 +318,10 @@ TEST(BmpDecode, PaletteSizeComesFromTheFileAndIsBounded)
     bmp.bpp = 8;
     bmp.pixels = {0, 1, 2, 200};
     bmp.palette = Greys(2);
-    bmp.clrUsed = 256;  // claims more entries than the file holds
+    bmp.clrUsed = 256; // claims more entries than the file holds
     img = DecodeBytes(bmp.Build());
     ASSERT_TRUE(img.IsValid());
-    EXPECT_EQ(img.GetNumColors(), 3);  // the third one made of the pixel bytes
+    EXPECT_EQ(img.GetNumColors(), 3); // the third one made of the pixel bytes
     EXPECT_EQ(Rows(img)[0], "0120");
 
     bmp.palette.clear();
@@ -385,9 +385,9 @@ TEST(BmpDecode, PixelDataOffsetIsFollowedInsideTheFile)
         const char *name;
         int bpp;
         std::size_t gap;
-        std::int64_t offBits;  // -1: after the palette and the gap
+        std::int64_t offBits; // -1: after the palette and the gap
         bool loads;
-        std::vector<int> red;  // of each pixel
+        std::vector<int> red; // of each pixel
     };
     const Case cases[] = {
         {"24 bits, gap before the pixels", 24, 10, -1, true, {30, 60, 90, 120}},

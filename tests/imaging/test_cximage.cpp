@@ -129,16 +129,17 @@ TEST(CxImage, SizeHintSpeaksOfThePictureAsCallersGetIt)
     struct Case {
         int orientation;
         bool autoOrient, useRule;
-        int hintW, hintH;  // what the decoder is given, in stored terms
+        int hintW, hintH; // what the decoder is given, in stored terms
     };
     const Case cases[] = {
-        {1, true, true, 200, 75},   {6, true, true, 100, 150},  {8, true, true, 100, 150},
-        {3, true, true, 200, 75},   {6, false, true, 200, 75},  {6, true, false, 72, 96},
-        {5, false, false, 96, 72},  {2, true, false, 96, 72},
+        {1, true, true, 200, 75},  {6, true, true, 100, 150}, {8, true, true, 100, 150},
+        {3, true, true, 200, 75},  {6, false, true, 200, 75}, {6, true, false, 72, 96},
+        {5, false, false, 96, 72}, {2, true, false, 96, 72},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "orientation " << c.orientation << (c.autoOrient ? " upright" : " as stored")
-                                        << (c.useRule ? ", rule" : ", fixed hint"));
+        SCOPED_TRACE(testing::Message()
+                     << "orientation " << c.orientation << (c.autoOrient ? " upright" : " as stored")
+                     << (c.useRule ? ", rule" : ", fixed hint"));
         cxcodec::DecodeRequest req;
         req.hintWidth = 96;
         req.hintHeight = 72;

@@ -73,8 +73,8 @@ struct RawTiff {
     std::uint32_t width = 1, height = 1;
     std::uint16_t bps = 8, spp = 1, photometric = PHOTOMETRIC_MINISBLACK;
     std::uint16_t sampleFormat = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG, orientation = 0;
-    bool alpha = false;              // the last sample is unassociated alpha
-    std::vector<std::uint16_t> map;  // colour map, 3 x 2^bps entries
+    bool alpha = false;             // the last sample is unassociated alpha
+    std::vector<std::uint16_t> map; // colour map, 3 x 2^bps entries
     Bytes samples;
 
     Bytes Build() const
@@ -107,7 +107,8 @@ struct RawTiff {
         const std::size_t per = samples.size() / std::size_t(strips);
         bool ok = true;
         for (int i = 0; i < strips; ++i)
-            ok = ok && TIFFWriteEncodedStrip(tif, std::uint32_t(i), const_cast<std::uint8_t *>(samples.data()) + per * i,
+            ok = ok && TIFFWriteEncodedStrip(tif, std::uint32_t(i),
+                                             const_cast<std::uint8_t *>(samples.data()) + per * i,
                                              tmsize_t(per)) >= 0;
         TIFFClose(tif);
         return ok ? ReadFileBytes(path) : Bytes{};
@@ -119,14 +120,22 @@ struct RawTiff {
 std::pair<int, int> StoredAt(int orientation, int x, int y, int w, int h)
 {
     switch (orientation) {
-    case 2: return {w - 1 - x, y};
-    case 3: return {w - 1 - x, h - 1 - y};
-    case 4: return {x, h - 1 - y};
-    case 5: return {y, x};
-    case 6: return {y, w - 1 - x};
-    case 7: return {h - 1 - y, w - 1 - x};
-    case 8: return {h - 1 - y, x};
-    default: return {x, y};
+    case 2:
+        return {w - 1 - x, y};
+    case 3:
+        return {w - 1 - x, h - 1 - y};
+    case 4:
+        return {x, h - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {y, w - 1 - x};
+    case 7:
+        return {h - 1 - y, w - 1 - x};
+    case 8:
+        return {h - 1 - y, x};
+    default:
+        return {x, y};
     }
 }
 
@@ -177,7 +186,7 @@ TEST(TiffDecode, AllEightOrientationsDecodeUpright)
             const Bytes bytes = t.Build();
             ASSERT_FALSE(bytes.empty());
             CxImage img;
-            img.SetLoadSizeHint(4, 2);  // no reduced TIFF decode: the hint changes nothing
+            img.SetLoadSizeHint(4, 2); // no reduced TIFF decode: the hint changes nothing
             ASSERT_TRUE(DecodeBytes(bytes, img)) << img.GetLastError();
             EXPECT_EQ(img.GetOrientation(), 1);
             EXPECT_EQ(img.GetSrcWidth(), w);
@@ -185,7 +194,8 @@ TEST(TiffDecode, AllEightOrientationsDecodeUpright)
             EXPECT_EQ(img.GetBpp(), l.photometric == PHOTOMETRIC_PALETTE ? 8 : 24);
             if (o == 1) {
                 upright = img;
-                EXPECT_EQ(img.GetPixelColor(1, 0).rgbRed, l.photometric == PHOTOMETRIC_PALETTE ? 17 * 97 % 256 : 17);
+                EXPECT_EQ(img.GetPixelColor(1, 0).rgbRed,
+                          l.photometric == PHOTOMETRIC_PALETTE ? 17 * 97 % 256 : 17);
             } else {
                 ExpectIdentical(upright, img);
             }
@@ -210,7 +220,7 @@ TEST(TiffDecode, CieLabAndSignedSamplesGiveTheirColours)
     struct Case {
         const char *name;
         std::uint16_t photometric, bps, spp, sampleFormat;
-        std::vector<int> samples;  // one pixel
+        std::vector<int> samples; // one pixel
         int r, g, b;
     };
     const Case cases[] = {
@@ -224,7 +234,15 @@ TEST(TiffDecode, CieLabAndSignedSamplesGiveTheirColours)
         {"Lab 8-bit red", PHOTOMETRIC_CIELAB, 8, 3, SAMPLEFORMAT_UINT, {138, 81, 70}, 255, 0, 0},
         {"signed 16-bit grey, lowest", PHOTOMETRIC_MINISBLACK, 16, 1, SAMPLEFORMAT_INT, {-32768}, 0, 0, 0},
         {"signed 16-bit grey, zero", PHOTOMETRIC_MINISBLACK, 16, 1, SAMPLEFORMAT_INT, {0}, 128, 128, 128},
-        {"signed 16-bit grey, highest", PHOTOMETRIC_MINISBLACK, 16, 1, SAMPLEFORMAT_INT, {32767}, 255, 255, 255},
+        {"signed 16-bit grey, highest",
+         PHOTOMETRIC_MINISBLACK,
+         16,
+         1,
+         SAMPLEFORMAT_INT,
+         {32767},
+         255,
+         255,
+         255},
         {"signed 16-bit RGB", PHOTOMETRIC_RGB, 16, 3, SAMPLEFORMAT_INT, {-32768, 0, 32767}, 0, 128, 255},
         {"signed 8-bit RGB", PHOTOMETRIC_RGB, 8, 3, SAMPLEFORMAT_INT, {-128, 0, 127}, 0, 128, 255},
         {"signed 8-bit grey", PHOTOMETRIC_MINISBLACK, 8, 1, SAMPLEFORMAT_INT, {-64}, 64, 64, 64},
@@ -237,7 +255,7 @@ TEST(TiffDecode, CieLabAndSignedSamplesGiveTheirColours)
         t.spp = c.spp;
         t.sampleFormat = c.sampleFormat;
         for (int v : c.samples) {
-            t.samples.push_back(std::uint8_t(v));  // little-endian host order, as libtiff takes it
+            t.samples.push_back(std::uint8_t(v)); // little-endian host order, as libtiff takes it
             if (c.bps == 16)
                 t.samples.push_back(std::uint8_t(unsigned(v) >> 8));
         }
