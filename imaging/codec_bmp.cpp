@@ -189,14 +189,18 @@ bool ParseHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxIma
     return true;
 }
 
-// Reads the colour table; the entries actually present before the pixel data
-// are used, at most 2^bpp of them.
-bool ReadPalette(const std::uint8_t *data, const BmpHeader &h, std::vector<RGBQUAD> &pal, CxImage &out)
+// Reads the colour table, at most 2^bpp entries. Without a declared size
+// the entries present before the pixel data count. A declared size wins over
+// a pixel data offset that cuts into the table (as other readers take such
+// files), as far as the file holds it; entries the table may share with the
+// pixels are read as they stand.
+bool ReadPalette(const std::uint8_t *data, std::size_t size, const BmpHeader &h, std::vector<RGBQUAD> &pal,
+                 CxImage &out)
 {
-    std::size_t count = std::size_t(1) << h.bpp;
-    if (h.clrUsed != 0 && h.clrUsed < count)
-        count = h.clrUsed;
-    count = std::min(count, (h.dataOffset - h.paletteStart) / h.paletteEntrySize);
+    const std::size_t most = std::size_t(1) << h.bpp;
+    std::size_t count = std::min(most, (h.dataOffset - h.paletteStart) / h.paletteEntrySize);
+    if (h.clrUsed != 0 && count > 0)
+        count = std::min<std::size_t>({most, h.clrUsed, (size - h.paletteStart) / h.paletteEntrySize});
     if (count == 0)
         return Fail(out, "BMP palette missing");
     pal.resize(count);
@@ -333,7 +337,7 @@ bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         return false;
 
     std::vector<RGBQUAD> palette;
-    if (h.bpp <= 8 && !ReadPalette(data, h, palette, out))
+    if (h.bpp <= 8 && !ReadPalette(data, size, h, palette, out))
         return false;
 
     const bool compressed = h.compression == kBiRle8 || h.compression == kBiRle4;

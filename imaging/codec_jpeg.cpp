@@ -35,6 +35,8 @@ struct JpegErrorMgr {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    bool acceptTruncated; // a cut-off file decodes to what arrived
+    bool truncated;       // the data ended early (libjpeg fills the rest)
 };
 
 [[noreturn]] void FailWith(j_common_ptr cinfo, const char *text)
@@ -65,15 +67,24 @@ void OnEmitMessage(j_common_ptr cinfo, int level)
         FailWith(cinfo, "warning in a shared decode");
     // Warnings that mean pixels were lost or invented make the file unreadable
     // for us; harmless ones (stray bytes between markers, odd JFIF versions)
-    // are tolerated.
+    // are tolerated. A viewer may ask for the part of a cut-off file that
+    // arrived: after the early end the decoder meets the end marker it put
+    // there itself and fills the rest.
+    auto *err = reinterpret_cast<JpegErrorMgr *>(cinfo->err);
     switch (cinfo->err->msg_code) {
     case JWRN_JPEG_EOF:
+        if (!err->acceptTruncated)
+            OnErrorExit(cinfo);
+        err->truncated = true;
+        break;
     case JWRN_HIT_MARKER:
     case JWRN_HUFF_BAD_CODE:
     case JWRN_ARITH_BAD_CODE:
     case JWRN_MUST_RESYNC:
     case JWRN_NOT_SEQUENTIAL:
-        OnErrorExit(cinfo);
+        if (!err->truncated)
+            OnErrorExit(cinfo);
+        break;
     default:
         break;
     }
@@ -94,6 +105,8 @@ void InstallErrorMgr(JpegErrorMgr &err)
     err.pub.output_message = OnOutputMessage;
     err.pub.emit_message = OnEmitMessage;
     err.message[0] = '\0';
+    err.acceptTruncated = false;
+    err.truncated = false;
 }
 
 // The coefficient arrays of a multi-scan decode, held in large blocks that
@@ -844,11 +857,9 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     // hint (these have fast IDCTs; other M/8 factors are not worth it).
     cinfo->scale_num = 1;
     cinfo->scale_denom = 1;
-    int hintW = req.hintWidth, hintH = req.hintHeight;
-    if (req.hintRule && *req.hintRule) {
-        hintW = hintH = 0;
-        (*req.hintRule)(srcW, srcH, hintW, hintH);
-    }
+    // EXIF orientation is not read: the picture counts as stored upright.
+    int hintW = 0, hintH = 0;
+    req.Hint(srcW, srcH, 1, hintW, hintH);
     if (hintW > 0 || hintH > 0) {
         for (unsigned denom = 8; denom > 1; denom /= 2) {
             cinfo->scale_denom = denom;
@@ -989,6 +1000,7 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const 
             return false;
         }
         InstallErrorMgr(d->err);
+        d->err.acceptTruncated = req.acceptTruncated;
         d->cinfo.err = &d->err.pub;
         if (setjmp(d->err.jump)) {
             jpeg_destroy_decompress(&d->cinfo);

@@ -28,6 +28,10 @@ struct PngReader {
     std::vector<png_byte> buffer;   // rows that need converting
     std::vector<png_bytep> rows;
     char message[kMessageSize] = {};
+    bool acceptTruncated = false; // a cut-off file shows the rows that arrived
+    bool truncated = false;       // the data ended early
+    png_uint_32 rowsDone = 0;     // complete rows in the image, from the top
+    png_uint_32 rowsAtCut = 0;    // rows complete before the data ran out
 };
 
 struct PngWriter {
@@ -53,8 +57,22 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t n)
     // libpng reads a few kilobytes at a time, so a raised flag is seen at once.
     if (r->cancel && r->cancel->load(std::memory_order_relaxed))
         png_error(png, "cancelled");
-    if (n > r->size - r->pos)
-        png_error(png, "truncated PNG file");
+    if (n > r->size - r->pos) {
+        if (!r->acceptTruncated || r->truncated) {
+            r->truncated = true;
+            png_error(png, "truncated PNG file");
+        }
+        // A viewer asked for what arrived: the rows complete so far are
+        // whole. Zeros stand in for the rest until libpng gives up on them;
+        // the rows they make are not kept.
+        r->truncated = true;
+        r->rowsAtCut = r->rowsDone;
+        const std::size_t have = r->size - r->pos;
+        std::memcpy(out, r->data + r->pos, have);
+        std::memset(out + have, 0, n - have);
+        r->pos = r->size;
+        return;
+    }
     std::memcpy(out, r->data + r->pos, n);
     r->pos += n;
 }
@@ -102,21 +120,40 @@ void StoreRow(Layout layout, const png_byte *src, BYTE *bgr, BYTE *alpha, int wi
 // when a chunk claims more bytes than the file has left: libpng reads every
 // chunk up to IEND, so such a file fails anyway, but only after allocating
 // the claimed length for text, sPLT, pCAL and sCAL chunks (2 GB for a
-// 60-byte file). Checked first, nothing large is ever asked for.
-bool ChunksInFile(const std::uint8_t *d, std::size_t n, std::uint64_t &idatBytes)
+// 60-byte file). Checked first, nothing large is ever asked for. With
+// cutAllowed, a file that ends inside or after its image data passes, and
+// only the image data that arrived is counted.
+bool ChunksInFile(const std::uint8_t *d, std::size_t n, bool cutAllowed, std::uint64_t &idatBytes)
 {
     idatBytes = 0;
     for (std::size_t p = 8;;) {
         if (n - p < 12)
-            return false;
+            return cutAllowed && idatBytes > 0;
         const std::uint64_t len = std::uint64_t(d[p]) << 24 | std::uint64_t(d[p + 1]) << 16 | d[p + 2] << 8 | d[p + 3];
-        if (len > n - p - 12)
-            return false;
-        if (std::memcmp(d + p + 4, "IDAT", 4) == 0)
+        const bool idat = std::memcmp(d + p + 4, "IDAT", 4) == 0;
+        if (len > n - p - 12) {
+            if (!cutAllowed || !idat)
+                return false;
+            idatBytes += n - p - 8;
+            return true;
+        }
+        if (idat)
             idatBytes += len;
         if (std::memcmp(d + p + 4, "IEND", 4) == 0)
             return true;
         p += std::size_t(len) + 12;
+    }
+}
+
+// Indices past a short palette are invalid; keep the image consistent.
+void FixStrayIndices(CxImage &out, png_uint_32 rows)
+{
+    const int n = out.GetNumColors();
+    for (png_uint_32 y = 0; y < rows; ++y) {
+        BYTE *p = out.GetBits(int(y));
+        for (int x = 0; x < out.GetWidth(); ++x)
+            if (p[x] >= n)
+                p[x] = 0;
     }
 }
 
@@ -132,8 +169,12 @@ void ReadPng(PngReader &r, CxImage &out)
     png_set_crc_action(png, PNG_CRC_DEFAULT, PNG_CRC_ERROR_QUIT);
     png_set_read_fn(png, &r, ReadFromMemory);
     std::uint64_t idatBytes = 0;
-    if (!ChunksInFile(r.data, r.size, idatBytes))
+    if (!ChunksInFile(r.data, r.size, r.acceptTruncated, idatBytes))
         png_error(png, "truncated PNG file");
+    // Image data is read in small pieces for a viewer, so that little of
+    // what arrived of a cut-off file waits in a piece never decoded.
+    if (r.acceptTruncated)
+        png_set_compression_buffer_size(png, 256);
     png_read_info(png, info);
 
     png_uint_32 width = 0, height = 0;
@@ -266,7 +307,11 @@ void ReadPng(PngReader &r, CxImage &out)
     if (!allocated)
         png_error(png, "out of memory");
 
-    if (direct) {
+    if (direct && passes == 1) {
+        // Row by row, so a cut-off file can still show the rows that arrived.
+        for (png_uint_32 y = 0; y < height; ++y, r.rowsDone = y)
+            png_read_row(png, out.GetBits(int(y)), nullptr);
+    } else if (direct) {
         for (png_uint_32 y = 0; y < height; ++y)
             r.rows[y] = out.GetBits(int(y));
         png_read_image(png, r.rows.data());
@@ -277,22 +322,40 @@ void ReadPng(PngReader &r, CxImage &out)
         for (png_uint_32 y = 0; y < height; ++y)
             StoreRow(layout, r.rows[y], out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
     } else {
-        for (png_uint_32 y = 0; y < height; ++y) {
+        for (png_uint_32 y = 0; y < height; ++y, r.rowsDone = y) {
             png_read_row(png, r.buffer.data(), nullptr);
             StoreRow(layout, r.buffer.data(), out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
         }
     }
+    r.rowsDone = height;
     png_read_end(png, nullptr);
+    if (layout == Layout::Index && numColors < (1 << std::min(depth, 8)))
+        FixStrayIndices(out, height);
+}
 
-    if (layout == Layout::Index && numColors < (1 << std::min(depth, 8))) {
-        // Indices past a short palette are invalid; keep the image consistent.
-        for (png_uint_32 y = 0; y < height; ++y) {
-            BYTE *p = out.GetBits(int(y));
-            for (png_uint_32 x = 0; x < width; ++x)
-                if (p[x] >= numColors)
-                    p[x] = 0;
-        }
+bool Refuse(CxImage &out)
+{
+    out.Destroy();
+    CxImageAccess::SetError(out, "truncated PNG file");
+    return false;
+}
+
+// Keeps the rows that arrived of a cut-off file, the ones below repeating
+// the last of them. False when none arrived or the file was whole.
+bool ShowArrivedRows(const PngReader &r, CxImage &out)
+{
+    if (!r.truncated || r.rowsAtCut == 0 || !out.IsValid())
+        return false;
+    if (out.GetBpp() != 24)
+        FixStrayIndices(out, r.rowsAtCut);
+    const int last = int(r.rowsAtCut) - 1;
+    const std::size_t bytes = std::size_t(out.GetEffWidth());
+    for (int y = last + 1; y < out.GetHeight(); ++y) {
+        std::memcpy(out.GetBits(y), out.GetBits(last), bytes);
+        if (out.AlphaIsValid())
+            std::memcpy(out.AlphaGetPointer(y), out.AlphaGetPointer(last), std::size_t(out.GetWidth()));
     }
+    return true;
 }
 
 void WritePng(PngWriter &w, const CxImage &img)
@@ -357,6 +420,7 @@ bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     r->data = data;
     r->size = size;
     r->cancel = req.cancel;
+    r->acceptTruncated = req.acceptTruncated;
     r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, r->message, OnPngError, OnPngWarning);
     if (r->png)
         r->info = png_create_info_struct(r->png);
@@ -367,13 +431,17 @@ bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     }
     if (setjmp(png_jmpbuf(r->png))) {
         png_destroy_read_struct(&r->png, &r->info, nullptr);
+        // Only rows read in order (not interlaced passes) can be shown part way.
+        if (ShowArrivedRows(*r, out))
+            return true;
         out.Destroy();
         CxImageAccess::SetError(out, r->message[0] ? r->message : "cannot decode PNG");
         return false;
     }
     ReadPng(*r, out);
     png_destroy_read_struct(&r->png, &r->info, nullptr);
-    return true;
+    // Zeros in place of missing data may still have made a picture.
+    return !r->truncated || ShowArrivedRows(*r, out) || Refuse(out);
 }
 
 bool EncodePng(const CxImage &img, CxFile &file)

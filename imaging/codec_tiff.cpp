@@ -1,13 +1,16 @@
 // TIFF reading and writing through libtiff, entirely in memory.
 //
 // Reading covers the first page. Palette and grey pages are read strip by
-// strip (or tile by tile) into a paletted image; 8- and 16-bit RGB(A) the
-// same way into colour; everything else (CMYK, subsampled YCbCr, separate
-// planes, odd orientations) goes through libtiff's RGBA reader. libtiff
-// messages go to per-file handlers, never to stderr.
+// strip (or tile by tile) into a paletted image; 8- and 16-bit RGB(A) and
+// CIE L*a*b* the same way into colour; everything else (CMYK, subsampled
+// YCbCr, separate planes) goes through libtiff's RGBA reader. Rows come out
+// as stored: the orientation tag is only reported (CxImage turns the
+// picture upright). libtiff messages go to per-file handlers, never to
+// stderr.
 #include "codecs.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -262,6 +265,17 @@ inline BYTE To8(unsigned v16)
     return BYTE((v16 + 128) / 257);
 }
 
+// One sample of an 8- or 16-bit row as 8 bits. Signed samples are shifted
+// so that their range maps onto 0..255, as other readers show them.
+inline int Sample8(const std::uint8_t *row, std::size_t i, bool wide, bool isSigned)
+{
+    if (wide) {
+        const unsigned v = Load16(row + 2 * i);
+        return isSigned ? int((v ^ 0x8000) >> 8) : To8(v);
+    }
+    return isSigned ? row[i] ^ 0x80 : row[i];
+}
+
 inline BYTE Unpremultiply(int c, int a)
 {
     return a == 0 ? 0 : BYTE(std::min(255, (c * 255 + a / 2) / a));
@@ -362,9 +376,10 @@ struct PageInfo {
     std::uint32_t width = 0, height = 0;
     std::uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK;
     std::uint16_t planar = PLANARCONFIG_CONTIG, sampleFormat = SAMPLEFORMAT_UINT;
-    std::uint16_t orientation = ORIENTATION_TOPLEFT, compression = COMPRESSION_NONE;
+    std::uint16_t compression = COMPRESSION_NONE;
     std::uint16_t extraCount = 0;
     std::uint16_t firstExtra = EXTRASAMPLE_UNSPECIFIED;
+    bool IsSigned() const { return sampleFormat == SAMPLEFORMAT_INT; }
 };
 
 // Palette or grey page into a paletted image.
@@ -395,13 +410,13 @@ bool ReadIndexed(TIFF *tif, const PageInfo &p, CxImage &out)
     const int bpp = n <= 2 ? 1 : n <= 16 ? 4 : 8;
     if (!out.Create(int(p.width), int(p.height), bpp, CXIMAGE_FORMAT_TIF) || !out.SetPalette(pal, n))
         return Fail(out, "out of memory");
-    const bool wide = p.bps == 16;
+    const bool wide = p.bps == 16, isSigned = p.IsSigned();
     const bool ok = ForEachRow(tif, p.width, p.height,
                                [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
                                    BYTE *dst = out.GetBits(int(y)) + x0;
-                                   if (wide) {
+                                   if (wide || isSigned) {
                                        for (std::uint32_t i = 0; i < cols; ++i)
-                                           dst[i] = To8(Load16(src + 2 * i));
+                                           dst[i] = BYTE(Sample8(src, i, wide, isSigned));
                                    } else {
                                        UnpackIndices(src, dst, cols, bits);
                                    }
@@ -415,7 +430,7 @@ bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool 
     if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF) || (alpha && !out.AlphaCreate()))
         return Fail(out, "out of memory");
     const int spp = p.spp;
-    const bool wide = p.bps == 16;
+    const bool wide = p.bps == 16, isSigned = p.IsSigned();
     const bool ok = ForEachRow(
         tif, p.width, p.height, [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
             BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
@@ -423,7 +438,7 @@ bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool 
             for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
                 int s[4];
                 for (int k = 0; k < spp && k < 4; ++k)
-                    s[k] = wide ? To8(Load16(src + (std::size_t(i) * spp + k) * 2)) : src[std::size_t(i) * spp + k];
+                    s[k] = Sample8(src, std::size_t(i) * spp + std::size_t(k), wide, isSigned);
                 int r, g, b, av = 255;
                 if (grey) {
                     r = g = b = s[0];
@@ -458,7 +473,7 @@ bool ReadThroughRgba(TIFF *tif, const PageInfo &p, CxImage &out)
     TIFFRGBAImage img;
     if (!TIFFRGBAImageBegin(&img, tif, 1, emsg))
         return Fail(out, emsg[0] ? emsg : "unsupported TIFF layout");
-    img.req_orientation = ORIENTATION_TOPLEFT;
+    img.req_orientation = img.orientation; // rows as stored
     const int got = TIFFRGBAImageGet(&img, raster.data(), p.width, p.height);
     const int alphaKind = img.alpha;
     TIFFRGBAImageEnd(&img);
@@ -482,6 +497,60 @@ bool ReadThroughRgba(TIFF *tif, const PageInfo &p, CxImage &out)
         }
     }
     return true;
+}
+
+// CIE L*a*b* (D50, as TIFF defines it) to sRGB: XYZ, Bradford-adapted to
+// D65, the sRGB primaries and transfer curve. libtiff's own conversion aims
+// at a display of its own and tints white.
+void LabToBgr(double L, double a, double b, BYTE *bgr)
+{
+    constexpr double e = 6.0 / 29.0;
+    const auto finv = [](double t) { return t > e ? t * t * t : 3 * e * e * (t - 4.0 / 29.0); };
+    const double fy = (L + 16) / 116;
+    const double X = 0.96422 * finv(fy + a / 500), Y = finv(fy), Z = 0.82521 * finv(fy - b / 200);
+    const double lin[3] = {3.1338561 * X - 1.6168667 * Y - 0.4906146 * Z,
+                           -0.9787684 * X + 1.9161415 * Y + 0.0334540 * Z,
+                           0.0719453 * X - 0.2289914 * Y + 1.4052427 * Z};
+    for (int i = 0; i < 3; ++i) {
+        const double c = std::clamp(lin[i], 0.0, 1.0);
+        const double v = c <= 0.0031308 ? 12.92 * c : 1.055 * std::pow(c, 1 / 2.4) - 0.055;
+        bgr[2 - i] = BYTE(std::lround(v * 255));
+    }
+}
+
+// Contiguous 8- or 16-bit L*a*b* (L* alone, or with a* b*, and an alpha
+// sample) into colour.
+bool ReadCieLab(TIFF *tif, const PageInfo &p, CxImage &out)
+{
+    const bool alpha = p.extraCount == 1;
+    if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF) || (alpha && !out.AlphaCreate()))
+        return Fail(out, "out of memory");
+    const int spp = p.spp;
+    const bool wide = p.bps == 16, chroma = spp >= 3;
+    // L* runs over the whole unsigned range; a* and b* are signed, 8-bit
+    // ones in units, 16-bit ones in 1/256.
+    const double lScale = 100.0 / (wide ? 65535 : 255), abScale = wide ? 1.0 / 256 : 1.0;
+    const bool ok =
+        ForEachRow(tif, p.width, p.height,
+                   [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
+                       BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
+                       BYTE *a = alpha ? out.AlphaGetPointer(int(y)) + x0 : nullptr;
+                       for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
+                           const std::size_t at = std::size_t(i) * spp;
+                           const auto raw = [&](std::size_t k) -> unsigned {
+                               return wide ? Load16(src + 2 * k) : src[k];
+                           };
+                           const auto chromaAt = [&](std::size_t k) {
+                               return wide ? double(std::int16_t(raw(k))) : double(std::int8_t(raw(k)));
+                           };
+                           const double L = raw(at) * lScale;
+                           LabToBgr(L, chroma ? chromaAt(at + 1) * abScale : 0.0,
+                                    chroma ? chromaAt(at + 2) * abScale : 0.0, dst);
+                           if (a)
+                               a[i] = BYTE(Sample8(src, at + std::size_t(spp - 1), wide, false));
+                       }
+                   });
+    return ok || Fail(out, "damaged TIFF image data");
 }
 
 // Strips or tiles outside the file, or too few compressed bytes to hold the
@@ -538,7 +607,6 @@ bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &p.spp);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &p.planar);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &p.sampleFormat);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &p.orientation);
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &p.compression);
     std::uint16_t *extras = nullptr;
     TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &p.extraCount, &extras);
@@ -559,8 +627,18 @@ bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
     if (!DataPlausible(tif, p, fileSize))
         return Fail(out, "TIFF image data missing or damaged");
 
-    const bool plain = (p.sampleFormat == SAMPLEFORMAT_UINT || p.sampleFormat == SAMPLEFORMAT_VOID) &&
-                       (p.planar == PLANARCONFIG_CONTIG || p.spp == 1) && p.orientation == ORIENTATION_TOPLEFT;
+    // Signed samples are read here only at 8 and 16 bits, and never as
+    // palette indices.
+    const bool signedInt =
+        p.IsSigned() && (p.bps == 8 || p.bps == 16) && p.photometric != PHOTOMETRIC_PALETTE;
+    const bool contiguous = p.planar == PLANARCONFIG_CONTIG || p.spp == 1;
+    const bool plain =
+        (p.sampleFormat == SAMPLEFORMAT_UINT || p.sampleFormat == SAMPLEFORMAT_VOID || signedInt) &&
+        contiguous;
+    if (p.photometric == PHOTOMETRIC_CIELAB && contiguous && (p.bps == 8 || p.bps == 16) &&
+        p.sampleFormat != SAMPLEFORMAT_IEEEFP && p.extraCount <= 1 &&
+        (p.spp - p.extraCount == 1 || p.spp - p.extraCount == 3))
+        return ReadCieLab(tif, p, out);
     const bool grey = p.photometric == PHOTOMETRIC_MINISBLACK || p.photometric == PHOTOMETRIC_MINISWHITE;
     if (plain && p.spp == 1 && p.photometric == PHOTOMETRIC_PALETTE &&
         (p.bps == 1 || p.bps == 2 || p.bps == 4 || p.bps == 8))
@@ -721,7 +799,12 @@ bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     if (!tif)
         return Fail(out, messages.error[0] ? messages.error : "cannot read TIFF");
     // Only the first page is read, so the file counts as one frame.
-    return ReadFirstPage(tif.get(), size, out);
+    if (!ReadFirstPage(tif.get(), size, out))
+        return false;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+    CxImageAccess::SetOrientation(out, orientation);
+    return true;
 }
 
 bool EncodeTiff(const CxImage &img, CxFile &file)

@@ -21,6 +21,13 @@ struct DecodeRequest {
     const CxImage::LoadSizeRule *hintRule = nullptr;
     // When set and true, the decode gives up at its next chance.
     const std::atomic<bool> *cancel = nullptr;
+    bool autoOrient = true;       // the caller gets the picture upright
+    bool acceptTruncated = false; // decode what arrived of a cut-off file
+
+    // The hint for a picture stored storedW x storedH with the recorded
+    // orientation, in stored terms: callers speak of the picture as they
+    // get it, upright when autoOrient is set.
+    void Hint(int storedW, int storedH, int orientation, int &width, int &height) const;
 };
 
 // Extra facts a GIF decode reports besides the image.
@@ -81,6 +88,11 @@ struct CxImageAccess {
         img.m_srcHeight = height;
     }
     static void SetError(CxImage &img, const char *text) { img.m_lastError = text; }
+    // The file's orientation tag; values outside 1..8 mean upright.
+    static void SetOrientation(CxImage &img, int orientation)
+    {
+        img.m_orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    }
     // For decoders that write every pixel of every row themselves.
     static bool CreateForDecode(CxImage &img, int width, int height, int bpp, std::uint32_t type)
     {

@@ -107,6 +107,7 @@ bool CxImage::CreateImage(int width, int height, int bpp, std::uint32_t imagetyp
     m_transColor = RGBQUAD{};
     m_srcWidth = width;
     m_srcHeight = height;
+    m_orientation = 1;
     if (m_numFrames == 0)
         m_numFrames = 1;
     if (imagetype)
@@ -123,6 +124,7 @@ void CxImage::Destroy()
     m_palette.clear();
     m_width = m_height = m_bpp = m_stride = 0;
     m_srcWidth = m_srcHeight = 0;
+    m_orientation = 1;
     m_transIndex = -1;
     m_transColorSet = false;
     m_transColor = RGBQUAD{};
@@ -169,6 +171,19 @@ int &cxops::ThreadLimit()
 void CxImage::SetThreadLimit(int threads)
 {
     cxops::ThreadLimit() = std::max(0, threads);
+}
+
+void cxcodec::DecodeRequest::Hint(int storedW, int storedH, int orientation, int &width, int &height) const
+{
+    const bool turned = autoOrient && orientation >= 5 && orientation <= 8;
+    width = hintWidth;
+    height = hintHeight;
+    if (hintRule && *hintRule) {
+        width = height = 0;
+        (*hintRule)(turned ? storedH : storedW, turned ? storedW : storedH, width, height);
+    }
+    if (turned)
+        std::swap(width, height);
 }
 
 void CxImage::SetLoadSizeHint(int width, int height)
@@ -251,6 +266,8 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
     if (m_hintRule)
         req.hintRule = &m_hintRule;
     req.cancel = m_cancel;
+    req.autoOrient = m_autoOrient;
+    req.acceptTruncated = m_acceptTruncated;
 
     CxImage out;
     bool ok = false;
@@ -281,24 +298,33 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
         return false;
     }
-    AdoptDecoded(std::move(out), format);
-    return true;
+    return AdoptDecoded(std::move(out), format);
 }
 
-void CxImage::AdoptDecoded(CxImage &&out, std::uint32_t format)
+bool CxImage::AdoptDecoded(CxImage &&out, std::uint32_t format)
 {
     const int numFrames = std::max(1, out.m_numFrames);
     const int srcW = out.m_srcWidth > 0 ? out.m_srcWidth : out.m_width;
     const int srcH = out.m_srcHeight > 0 ? out.m_srcHeight : out.m_height;
     const int delay = out.m_frameDelay, disposal = out.m_disposal;
+    const int orientation = out.m_orientation;
     TakePixels(std::move(out));
     m_numFrames = numFrames;
     m_srcWidth = srcW;
     m_srcHeight = srcH;
     m_frameDelay = delay;
     m_disposal = disposal;
+    m_orientation = orientation;
     m_type = format;
     m_lastError.clear();
+    // The one place every decode passes: the picture leaves upright.
+    if (m_autoOrient && !ApplyOrientation()) {
+        const std::string why = m_lastError;
+        Destroy();
+        m_lastError = why;
+        return false;
+    }
+    return true;
 }
 
 bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
@@ -602,6 +628,7 @@ bool CxImage::FromQImage(const QImage &image)
     TakePixels(std::move(out));
     m_srcWidth = m_width;
     m_srcHeight = m_height;
+    m_orientation = 1;
     if (m_numFrames == 0)
         m_numFrames = 1;
     return true;

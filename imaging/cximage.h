@@ -31,7 +31,18 @@
 //  * Reduced decode. SetLoadSizeHint(w, h) lets a codec that can decode at a
 //    reduced scale (JPEG) return a smaller image that still covers w x h in
 //    both directions; GetWidth()/GetHeight() describe the pixels held, while
-//    GetSrcWidth()/GetSrcHeight() always report the file's own size.
+//    GetSrcWidth()/GetSrcHeight() always report the file's own size (turned
+//    as the pixels are, see Orientation).
+//  * Orientation. A file may record that its stored rows are not the upright
+//    picture (TIFF orientation tag, values 1 to 8 as in EXIF). Decoders only
+//    report it; Decode then turns the pixels (alpha and indices alike) upright
+//    and GetOrientation() reports 1. With SetAutoOrient(false) the pixels stay
+//    as stored and GetOrientation() reports the recorded value, which
+//    ApplyOrientation() turns upright later. A size hint or rule speaks of the
+//    picture as Decode returns it (upright unless auto-orient is off).
+//  * Damaged files. A truncated file fails to decode, unless
+//    SetAcceptTruncated(true) asks for what arrived (JPEG, PNG), the rest
+//    filled in by the decoder: for showing, never for writing.
 //  * Limits. No image is larger than kMaxDimension on a side or kMaxPixels in
 //    all; decoders check this before allocating and fail instead.
 //
@@ -171,6 +182,19 @@ public:
     // checked while compressed data is read, where long decodes spend their
     // time. The flag must outlive the decode.
     void SetCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
+    // Whether Decode turns the pixels upright (default) or keeps them as
+    // stored. Kept across loads, like the size hint.
+    void SetAutoOrient(bool on) { m_autoOrient = on; }
+    bool GetAutoOrient() const { return m_autoOrient; }
+    // How the pixels held map to the upright picture: 1 when they are upright
+    // (always after an auto-oriented decode), else the value the file recorded.
+    int GetOrientation() const { return m_orientation; }
+    // Turns the pixels upright; GetOrientation() is 1 afterwards.
+    bool ApplyOrientation();
+    // Whether a truncated JPEG or PNG decodes to what arrived (for viewers
+    // and thumbnails) instead of failing. Kept across loads.
+    void SetAcceptTruncated(bool on) { m_acceptTruncated = on; }
+    bool GetAcceptTruncated() const { return m_acceptTruncated; }
 
     // Threads a pixel operation started on the calling thread may use: 1
     // keeps it on that thread (a batch that runs one file per core), 0 lets
@@ -249,9 +273,12 @@ protected:
     // Replaces the pixel content with a new image's (keeps frame and settings).
     void TakePixels(CxImage &&other);
     // Takes a codec's result as this image's content, with its frame facts.
-    void AdoptDecoded(CxImage &&out, std::uint32_t format);
+    // False when the picture cannot be turned upright (memory).
+    bool AdoptDecoded(CxImage &&out, std::uint32_t format);
     // Counter-clockwise quarter turns: 1 left, 2 half, 3 right.
     bool RotateBy(int quarterTurns, CxImage *iDst);
+    // The picture turned as orientation (2 to 8) says into iDst (or itself).
+    bool OrientBy(int orientation, CxImage *iDst);
 
     int m_width = 0;
     int m_height = 0;
@@ -276,6 +303,9 @@ protected:
     int m_hintHeight = 0;
     LoadSizeRule m_hintRule;
     const std::atomic<bool> *m_cancel = nullptr;
+    int m_orientation = 1;
+    bool m_autoOrient = true;
+    bool m_acceptTruncated = false;
     std::string m_lastError;
 
     friend struct CxImageAccess;

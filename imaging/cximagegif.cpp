@@ -336,7 +336,8 @@ bool CxImageGIF::Decode(CxFile *file)
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
         return false;
     }
-    AdoptDecoded(std::move(out), CXIMAGE_FORMAT_GIF);
+    if (!AdoptDecoded(std::move(out), CXIMAGE_FORMAT_GIF))
+        return false;
     m_comment = std::move(info.comment);
     cxcodec::CutUtf8(m_comment, kMaxCommentBytes);
     m_loops = info.loops;

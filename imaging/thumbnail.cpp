@@ -75,6 +75,8 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb, 
     // Enough pixels for the card; JPEG then decodes at 1/2, 1/4 or 1/8 scale.
     image.SetLoadSizeHint(kThumbWidth, kThumbHeight);
     image.SetCancelFlag(cancel);
+    // A card shows what arrived of a cut-off file, as image viewers do.
+    image.SetAcceptTruncated(true);
     if (!image.Decode(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(),
                       static_cast<std::uint32_t>(type)) ||
         !image.IsValid())

@@ -39,55 +39,57 @@ void DeliverInto(const CxImage &src, CxImage &dst, CxImage &&result)
 
 namespace {
 
-enum class Turn { Left, Right, Half };
-
-// Copies destination rows [y0, y1) of a plane turned by a quarter or half
-// turn. Quarter turns walk the destination in tiles so the source columns
+// Copies destination rows [y0, y1) of a plane stored with the given
+// orientation (1 to 8) turned upright; dw x dh is the upright size. Rows
+// that are source columns (5 to 8) are walked in tiles so the source rows
 // they read stay in cache.
 template <int N>
-void TurnPlane(const BYTE *src, std::size_t sstride, int w, int h, BYTE *dst, std::size_t dstride, Turn turn,
-               int y0, int y1)
+void OrientPlane(const BYTE *src, std::size_t sstride, BYTE *dst, std::size_t dstride, int dw, int dh,
+                 int orientation, int y0, int y1)
 {
-    if (turn == Turn::Half) {
+    const bool flipX = orientation == 2 || orientation == 3 || orientation == 6 || orientation == 7;
+    const bool flipY = orientation == 3 || orientation == 4 || orientation == 7 || orientation == 8;
+    if (orientation < 5) {
         for (int y = y0; y < y1; ++y) {
-            const BYTE *s = src + std::size_t(h - 1 - y) * sstride + std::size_t(w - 1) * N;
+            const BYTE *s = src + std::size_t(flipY ? dh - 1 - y : y) * sstride;
             BYTE *d = dst + std::size_t(y) * dstride;
-            for (int x = 0; x < w; ++x, s -= N, d += N)
+            if (!flipX) {
+                std::memcpy(d, s, std::size_t(dw) * N);
+                continue;
+            }
+            s += std::size_t(dw - 1) * N;
+            for (int x = 0; x < dw; ++x, s -= N, d += N)
                 std::memcpy(d, s, N);
         }
         return;
     }
+    // Destination (x, y) comes from source row x (flipX: dw-1-x) and column
+    // y (flipY: dh-1-y).
     constexpr int kTile = 64;
-    const int dw = h;  // destination width
+    const std::ptrdiff_t step = flipX ? -std::ptrdiff_t(sstride) : std::ptrdiff_t(sstride);
     for (int ty = y0; ty < y1; ty += kTile) {
         const int ty1 = std::min(y1, ty + kTile);
         for (int tx = 0; tx < dw; tx += kTile) {
             const int tx1 = std::min(dw, tx + kTile);
             for (int y = ty; y < ty1; ++y) {
                 BYTE *d = dst + std::size_t(y) * dstride + std::size_t(tx) * N;
-                // Right turn: (X, Y) <- (Y, h-1-X); left turn: (X, Y) <- (w-1-Y, X).
-                const std::size_t sx = std::size_t(turn == Turn::Right ? y : w - 1 - y) * N;
-                if (turn == Turn::Right) {
-                    const BYTE *s = src + std::size_t(h - 1 - tx) * sstride + sx;
-                    for (int x = tx; x < tx1; ++x, d += N, s -= sstride)
-                        std::memcpy(d, s, N);
-                } else {
-                    const BYTE *s = src + std::size_t(tx) * sstride + sx;
-                    for (int x = tx; x < tx1; ++x, d += N, s += sstride)
-                        std::memcpy(d, s, N);
-                }
+                const BYTE *s = src + std::size_t(flipX ? dw - 1 - tx : tx) * sstride +
+                                std::size_t(flipY ? dh - 1 - y : y) * N;
+                for (int x = tx; x < tx1; ++x, d += N, s += step)
+                    std::memcpy(d, s, N);
             }
         }
     }
 }
 
-// Builds the turned copy of src in out (depth, palette, transparency and
-// alpha kept).
-bool TurnInto(const CxImage &src, CxImage &out, Turn turn)
+// Builds the upright copy of src, stored with the given orientation, in out
+// (depth, palette, transparency and alpha kept).
+bool OrientInto(const CxImage &src, CxImage &out, int orientation)
 {
     const int w = src.GetWidth(), h = src.GetHeight();
-    const int nw = turn == Turn::Half ? w : h;
-    const int nh = turn == Turn::Half ? h : w;
+    const bool transposed = orientation >= 5;
+    const int nw = transposed ? h : w;
+    const int nh = transposed ? w : h;
     if (!out.Create(nw, nh, src.GetBpp(), src.GetType()))
         return false;
     if (src.AlphaIsValid() && !out.AlphaCreate())
@@ -100,14 +102,14 @@ bool TurnInto(const CxImage &src, CxImage &out, Turn turn)
     const double work = double(w) * h * (colour ? 3 : 1) * (src.AlphaIsValid() ? 2 : 1);
     return cxops::ParallelBands(nh, work, [&](int y0, int y1) {
         if (colour)
-            TurnPlane<3>(src.GetBits(0), std::size_t(src.GetEffWidth()), w, h, out.GetBits(0),
-                         std::size_t(out.GetEffWidth()), turn, y0, y1);
+            OrientPlane<3>(src.GetBits(0), std::size_t(src.GetEffWidth()), out.GetBits(0),
+                           std::size_t(out.GetEffWidth()), nw, nh, orientation, y0, y1);
         else
-            TurnPlane<1>(src.GetBits(0), std::size_t(src.GetEffWidth()), w, h, out.GetBits(0),
-                         std::size_t(out.GetEffWidth()), turn, y0, y1);
+            OrientPlane<1>(src.GetBits(0), std::size_t(src.GetEffWidth()), out.GetBits(0),
+                           std::size_t(out.GetEffWidth()), nw, nh, orientation, y0, y1);
         if (src.AlphaIsValid())
-            TurnPlane<1>(src.AlphaGetPointer(0), std::size_t(w), w, h, out.AlphaGetPointer(0), std::size_t(nw), turn,
-                         y0, y1);
+            OrientPlane<1>(src.AlphaGetPointer(0), std::size_t(w), out.AlphaGetPointer(0), std::size_t(nw),
+                           nw, nh, orientation, y0, y1);
         return true;
     });
 }
@@ -345,13 +347,18 @@ void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RG
 
 bool CxImage::RotateBy(int quarterTurns, CxImage *iDst)
 {
+    // A left turn is what orientation 8 undoes, a right turn 6, a half turn 3.
+    return OrientBy(quarterTurns == 1 ? 8 : quarterTurns == 3 ? 6 : 3, iDst);
+}
+
+bool CxImage::OrientBy(int orientation, CxImage *iDst)
+{
     if (!IsValid()) {
         SetError("no image");
         return false;
     }
-    const Turn turn = quarterTurns == 1 ? Turn::Left : (quarterTurns == 3 ? Turn::Right : Turn::Half);
     CxImage out;
-    if (!TurnInto(*this, out, turn)) {
+    if (!OrientInto(*this, out, orientation)) {
         m_lastError = out.m_lastError;
         return false;
     }
@@ -361,6 +368,18 @@ bool CxImage::RotateBy(int quarterTurns, CxImage *iDst)
         cxops::DeliverInto(*this, *iDst, std::move(out));
     else
         TakePixels(std::move(out));
+    return true;
+}
+
+bool CxImage::ApplyOrientation()
+{
+    if (m_orientation == 1 || !IsValid())
+        return true;
+    if (!OrientBy(m_orientation, nullptr))
+        return false;
+    if (m_orientation >= 5)
+        std::swap(m_srcWidth, m_srcHeight);
+    m_orientation = 1;
     return true;
 }
 

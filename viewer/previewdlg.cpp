@@ -175,6 +175,9 @@ void CPreviewDlg::ShowImage(int index)
     const std::string file = path.toStdString();
     m_image.Destroy();
     m_display = QImage();
+    // Shows what arrived of a cut-off file, as image viewers do; a run
+    // still refuses it.
+    m_image.SetAcceptTruncated(true);
     m_image.Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN);
 
     if (m_image.IsValid() && m_image.GetType() == CXIMAGE_FORMAT_GIF && m_image.GetNumFrames() >= 2 &&

@@ -68,15 +68,22 @@ TEST(ConvertWorker, RunningNumbersSkipFilesThatFail)
     ScratchDir src, out;
     SavePng(src.Path("a.png"), 8, 8);
     ASSERT_TRUE(WriteFileBytes(src.Path("broken.png"), {1, 2, 3}));
+    // A cut-off JPEG is refused too, never written half grey.
+    CxImage photo = MakeTestImage(64, 48);
+    ASSERT_TRUE(photo.Save(src.Path("cut.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    std::vector<std::uint8_t> jpeg = ReadFileBytes(src.Path("cut.jpg"));
+    jpeg.resize(jpeg.size() * 2 / 3);
+    ASSERT_TRUE(WriteFileBytes(src.Path("cut.jpg"), jpeg));
     SavePng(src.Path("c.png"), 8, 8);
-    CConvertJob job = JobFor({src.Path("a.png"), src.Path("missing.png"), src.Path("broken.png"), src.Path("c.png")});
+    CConvertJob job = JobFor({src.Path("a.png"), src.Path("missing.png"), src.Path("broken.png"),
+                              src.Path("cut.jpg"), src.Path("c.png")});
     job.SetOutputFolder(out.Root());
     job.SetRenameFlag(true);
     job.SetStartNumber(1);
     RecordingReporter r = RunJob(job);
     EXPECT_EQ(Entries(out.Root()), (QStringList{"001.png", "002.png"}));
-    EXPECT_NE(r.Log().find("  错误: 打开文件错误。\r\n"), std::string::npos);
-    EXPECT_EQ(r.summary, "\r\n总计文件: 4; 已转换: 2; 错误: 2。");
+    EXPECT_NE(r.Log().find("cut.jpg\r\n  错误: 打开文件错误。\r\n"), std::string::npos);
+    EXPECT_EQ(r.summary, "\r\n总计文件: 5; 已转换: 2; 错误: 3。");
 }
 
 TEST(ConvertWorker, NotARegularFileIsAnOpenError)

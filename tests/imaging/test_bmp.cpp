@@ -29,7 +29,8 @@ struct Bmp {
     std::vector<RGBQUAD> palette;
     std::int64_t clrUsed = -1;  // -1: the palette's size
     std::vector<std::uint8_t> pixels;
-    std::int64_t offBits = -1;  // -1: right after the palette
+    std::int64_t offBits = -1; // -1: right after the palette (and gap)
+    std::size_t gap = 0;       // filler bytes between the palette and the pixels
 
     std::vector<std::uint8_t> Build() const
     {
@@ -65,6 +66,7 @@ struct Bmp {
             if (infoSize != 12)
                 b.push_back(0);
         }
+        b.insert(b.end(), gap, 0xEE);
         Put(b, 10, std::uint32_t(offBits < 0 ? b.size() : std::size_t(offBits)), 4);
         b.insert(b.end(), pixels.begin(), pixels.end());
         Put(b, 2, std::uint32_t(b.size()), 4);
@@ -316,11 +318,11 @@ TEST(BmpDecode, PaletteSizeComesFromTheFileAndIsBounded)
     bmp.bpp = 8;
     bmp.pixels = {0, 1, 2, 200};
     bmp.palette = Greys(2);
-    bmp.clrUsed = 256;  // claims more entries than lie before the pixels
+    bmp.clrUsed = 256; // claims more entries than the file holds
     img = DecodeBytes(bmp.Build());
     ASSERT_TRUE(img.IsValid());
-    EXPECT_EQ(img.GetNumColors(), 2);
-    EXPECT_EQ(Rows(img)[0], "0100");
+    EXPECT_EQ(img.GetNumColors(), 3); // the third one made of the pixel bytes
+    EXPECT_EQ(Rows(img)[0], "0120");
 
     bmp.palette.clear();
     EXPECT_FALSE(DecodeBytes(bmp.Build()).IsValid());
@@ -371,9 +373,51 @@ TEST(BmpDecode, RejectsTruncatedAndCorruptFiles)
     EXPECT_TRUE(broken([](Bmp &m) { m.compression = 3; }));  // bit fields at 24 bits
     EXPECT_TRUE(broken([](Bmp &m) { m.compression = 1; }));  // RLE8 at 24 bits
     EXPECT_TRUE(broken([](Bmp &m) { m.compression = 4; }));  // embedded JPEG
-    EXPECT_TRUE(broken([](Bmp &m) { m.offBits = 20; }));     // inside the header
-    EXPECT_TRUE(broken([](Bmp &m) { m.offBits = 1000; }));   // past the end
     EXPECT_TRUE(broken([](Bmp &m) { m.height = 2; }));       // a row short
+}
+
+TEST(BmpDecode, PixelDataOffsetIsFollowedInsideTheFile)
+{
+    // 4 x 1 pixels; at 8 bits the indices 1, 2, 3, 0 over four declared
+    // entries, the third of them 1, 2, 3 (B, G, R).
+    const std::vector<RGBQUAD> pal = {{0, 0, 0, 0}, {50, 50, 50, 0}, {1, 2, 3, 0}, {9, 9, 9, 0}};
+    struct Case {
+        const char *name;
+        int bpp;
+        std::size_t gap;
+        std::int64_t offBits; // -1: after the palette and the gap
+        bool loads;
+        std::vector<int> red; // of each pixel
+    };
+    const Case cases[] = {
+        {"24 bits, gap before the pixels", 24, 10, -1, true, {30, 60, 90, 120}},
+        {"8 bits, gap before the pixels", 8, 6, -1, true, {50, 3, 9, 0}},
+        // The pixels start inside the table, at its third entry: colours
+        // from all four entries, pixels from the offset.
+        {"8 bits, offset inside the palette", 8, 0, 14 + 40 + 8, true, {50, 3, 9, 0}},
+        {"24 bits, offset inside the header", 24, 0, 20, false, {}},
+        {"24 bits, offset past the end", 24, 0, 1000, false, {}},
+        {"8 bits, offset at the palette start", 8, 0, 14 + 40, false, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bmp bmp;
+        bmp.width = 4;
+        bmp.bpp = std::uint16_t(c.bpp);
+        bmp.gap = c.gap;
+        bmp.offBits = c.offBits;
+        if (c.bpp == 8) {
+            bmp.palette = pal;
+            bmp.pixels = {1, 2, 3, 0};
+        } else {
+            for (int x = 0; x < 4; ++x)
+                bmp.pixels.insert(bmp.pixels.end(), {0, 0, std::uint8_t(30 * (x + 1))});
+        }
+        const CxImage img = DecodeBytes(bmp.Build());
+        ASSERT_EQ(img.IsValid(), c.loads) << img.GetLastError();
+        for (std::size_t x = 0; x < c.red.size(); ++x)
+            EXPECT_EQ(img.GetPixelColor(int(x), 0).rgbRed, c.red[x]) << "pixel " << x;
+    }
 }
 
 TEST(BmpDecode, HugeHeaderFailsWithoutAllocating)

@@ -1,4 +1,5 @@
 #include "atomicfile.h"
+#include "codecs.h"
 #include "cximage.h"
 #include "test_support.h"
 
@@ -116,6 +117,40 @@ TEST(CxImage, DetectsFormatsFromTheirBytes)
     const std::string junk = "not a picture at all";
     EXPECT_FALSE(img.Decode(reinterpret_cast<const std::uint8_t *>(junk.data()), junk.size(), CXIMAGE_FORMAT_JPG));
     EXPECT_FALSE(img.IsValid());
+}
+
+TEST(CxImage, SizeHintSpeaksOfThePictureAsCallersGetIt)
+{
+    // A file stored 400 x 300; the rule asks for half the width and a
+    // quarter of the height it is given.
+    const CxImage::LoadSizeRule rule = [](int w, int h, int &hw, int &hh) {
+        hw = w / 2;
+        hh = h / 4;
+    };
+    struct Case {
+        int orientation;
+        bool autoOrient, useRule;
+        int hintW, hintH; // what the decoder is given, in stored terms
+    };
+    const Case cases[] = {
+        {1, true, true, 200, 75},  {6, true, true, 100, 150}, {8, true, true, 100, 150},
+        {3, true, true, 200, 75},  {6, false, true, 200, 75}, {6, true, false, 72, 96},
+        {5, false, false, 96, 72}, {2, true, false, 96, 72},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "orientation " << c.orientation << (c.autoOrient ? " upright" : " as stored")
+                     << (c.useRule ? ", rule" : ", fixed hint"));
+        cxcodec::DecodeRequest req;
+        req.hintWidth = 96;
+        req.hintHeight = 72;
+        req.hintRule = c.useRule ? &rule : nullptr;
+        req.autoOrient = c.autoOrient;
+        int w = -1, h = -1;
+        req.Hint(400, 300, c.orientation, w, h);
+        EXPECT_EQ(w, c.hintW);
+        EXPECT_EQ(h, c.hintH);
+    }
 }
 
 TEST(CxImageSave, ReplacesThroughATemporaryFileAndKeepsOldFilesOnFailure)

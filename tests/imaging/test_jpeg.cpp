@@ -262,6 +262,84 @@ TEST(JpegRobustness, TruncatedAndDamagedFilesFailSilently)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+TEST(JpegRobustness, MalformedExifIsIgnored)
+{
+    const Bytes good = FixtureBytes("jpeg/baseline.jpg");
+    const CxImage want = Decoded(good);
+    const std::string exif("Exif\0\0", 6);
+    struct Case {
+        const char *name;
+        std::string payload; // the APP1 segment's content
+    };
+    const Case cases[] = {
+        {"bad TIFF header", exif + "XY*\0\x08\0\0\0"},
+        {"IFD offset outside", exif + std::string("II*\0\xF0\xFF\xFF\x7F", 8)},
+        {"entry count running off the end", exif + std::string("II*\0\x08\0\0\0\xFF\xFF\x12\x01\x03\0", 14)},
+        {"truncated APP1", exif + "II"},
+        {"APP1 of length 2", ""},
+        {"not EXIF at all", "http://ns.adobe.com/xap/1.0/"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes(good.begin(), good.begin() + 2);
+        const std::size_t length = c.payload.size() + 2;
+        bytes.insert(bytes.end(), {0xFF, 0xE1, std::uint8_t(length >> 8), std::uint8_t(length)});
+        bytes.insert(bytes.end(), c.payload.begin(), c.payload.end());
+        bytes.insert(bytes.end(), good.begin() + 2, good.end());
+        CxImage img;
+        ASSERT_TRUE(DecodeBytes(bytes, img)) << img.GetLastError();
+        ExpectIdentical(want, img);
+    }
+}
+
+TEST(JpegRobustness, CutOffFilesShowWhatArrivedOnlyWhenAsked)
+{
+    testing::internal::CaptureStderr();
+    struct Case {
+        const char *name;
+        int percent;   // of the file kept
+        double psnr;   // of the whole picture against the complete decode
+        bool topExact; // the first rows arrive whole
+    };
+    const Case cases[] = {
+        {"jpeg/baseline.jpg", 60, 10.0, true},
+        {"jpeg/grey.jpg", 60, 10.0, true},
+        {"jpeg/cmyk_adobe.jpg", 60, 10.0, true},
+        {"jpeg/progressive.jpg", 70, 25.0, false}, // the coarse scans arrived
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes whole = FixtureBytes(c.name);
+        const CxImage full = Decoded(whole);
+        const Bytes cut(whole.begin(),
+                        whole.begin() + std::ptrdiff_t(whole.size() * std::size_t(c.percent) / 100));
+        CxImage strict, lenient;
+        EXPECT_FALSE(DecodeBytes(cut, strict));
+        EXPECT_FALSE(strict.IsValid());
+        lenient.SetAcceptTruncated(true);
+        ASSERT_TRUE(DecodeBytes(cut, lenient)) << lenient.GetLastError();
+        ASSERT_EQ(lenient.GetWidth(), 64);
+        ASSERT_EQ(lenient.GetHeight(), 48);
+        EXPECT_GE(Psnr(lenient, full), c.psnr);
+        int topDiff = 0;
+        for (int x = 0; x < 64; ++x)
+            for (int y = 0; y < 8; ++y) {
+                const RGBQUAD p = lenient.GetPixelColor(x, y), q = full.GetPixelColor(x, y);
+                topDiff = std::max({topDiff, std::abs(p.rgbRed - q.rgbRed), std::abs(p.rgbBlue - q.rgbBlue)});
+            }
+        if (c.topExact) {
+            EXPECT_EQ(topDiff, 0);
+        }
+        // Cut before the tables and the frame: nothing to show.
+        const std::size_t dqt = FindMarker(whole, 0xDB);
+        ASSERT_NE(dqt, std::string::npos);
+        CxImage headerOnly;
+        headerOnly.SetAcceptTruncated(true);
+        EXPECT_FALSE(headerOnly.Decode(whole.data(), dqt));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(JpegRobustness, FloodOfProgressiveScansIsRefused)
 {
     const Bytes good = FixtureBytes("jpeg/progressive.jpg");

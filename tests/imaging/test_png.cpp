@@ -257,6 +257,41 @@ TEST(PngEncode, ColourAndAlphaRoundTripExactly)
     ExpectFailingStreamsReported(img, CXIMAGE_FORMAT_PNG);
 }
 
+TEST(PngRobustness, CutOffFilesShowTheRowsThatArrivedOnlyWhenAsked)
+{
+    struct Case {
+        const char *name;
+        bool shows; // interlaced passes cannot be shown part way
+    };
+    for (const Case c : {Case{"png/template.png", true}, Case{"png/palette_trns.png", true},
+                         Case{"png/grey_alpha.png", true}, Case{"png/interlaced.png", false}}) {
+        SCOPED_TRACE(c.name);
+        const Bytes whole = FixtureBytes(c.name);
+        const CxImage full = Decoded(whole);
+        const Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() * 7 / 10));
+        CxImage strict, lenient;
+        EXPECT_FALSE(DecodeBytes(cut, strict));
+        lenient.SetAcceptTruncated(true);
+        ASSERT_EQ(DecodeBytes(cut, lenient), c.shows) << lenient.GetLastError();
+        if (!c.shows)
+            continue;
+        ASSERT_EQ(lenient.GetHeight(), full.GetHeight());
+        EXPECT_EQ(lenient.GetBpp(), full.GetBpp());
+        // The first rows as in the whole file, the bottom row a copy of the
+        // last one that arrived.
+        int arrived = 0;
+        while (arrived < full.GetHeight() && std::memcmp(lenient.GetBits(arrived), full.GetBits(arrived),
+                                                         std::size_t(full.GetEffWidth())) == 0)
+            ++arrived;
+        EXPECT_GT(arrived, 4);
+        EXPECT_LT(arrived, full.GetHeight());
+        EXPECT_EQ(std::memcmp(lenient.GetBits(full.GetHeight() - 1), lenient.GetBits(arrived - 1),
+                              std::size_t(full.GetEffWidth())),
+                  0);
+        EXPECT_EQ(lenient.AlphaIsValid(), full.AlphaIsValid());
+    }
+}
+
 TEST(PngRobustness, TruncatedDamagedAndOversizedFilesFail)
 {
     for (const char *name : {"png/template.png", "png/interlaced.png", "png/palette_trns.png", "png/grey_alpha.png",

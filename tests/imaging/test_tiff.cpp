@@ -67,7 +67,209 @@ Bytes GreyTiff(std::uint32_t w, std::uint32_t h, std::vector<Entry> changes = {}
     return b;
 }
 
+// A one-page uncompressed TIFF written through libtiff, one strip of the
+// given raw samples.
+struct RawTiff {
+    std::uint32_t width = 1, height = 1;
+    std::uint16_t bps = 8, spp = 1, photometric = PHOTOMETRIC_MINISBLACK;
+    std::uint16_t sampleFormat = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG, orientation = 0;
+    bool alpha = false;             // the last sample is unassociated alpha
+    std::vector<std::uint16_t> map; // colour map, 3 x 2^bps entries
+    Bytes samples;
+
+    Bytes Build() const
+    {
+        ScratchDir dir;
+        const std::string path = dir.Path("raw.tif");
+        TIFF *tif = TIFFOpen(path.c_str(), "w");
+        if (!tif)
+            return {};
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, planar);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+        if (orientation)
+            TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation);
+        if (alpha) {
+            const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        }
+        if (!map.empty()) {
+            const std::size_t n = map.size() / 3;
+            TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + n, map.data() + 2 * n);
+        }
+        // Separate planes go one strip per sample.
+        const int strips = planar == PLANARCONFIG_SEPARATE ? spp : 1;
+        const std::size_t per = samples.size() / std::size_t(strips);
+        bool ok = true;
+        for (int i = 0; i < strips; ++i)
+            ok = ok && TIFFWriteEncodedStrip(tif, std::uint32_t(i),
+                                             const_cast<std::uint8_t *>(samples.data()) + per * i,
+                                             tmsize_t(per)) >= 0;
+        TIFFClose(tif);
+        return ok ? ReadFileBytes(path) : Bytes{};
+    }
+};
+
+// Where pixel (x, y) of a w x h upright picture lies in the stored rows of
+// a file with this orientation: {column, row}.
+std::pair<int, int> StoredAt(int orientation, int x, int y, int w, int h)
+{
+    switch (orientation) {
+    case 2:
+        return {w - 1 - x, y};
+    case 3:
+        return {w - 1 - x, h - 1 - y};
+    case 4:
+        return {x, h - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {y, w - 1 - x};
+    case 7:
+        return {h - 1 - y, w - 1 - x};
+    case 8:
+        return {h - 1 - y, x};
+    default:
+        return {x, y};
+    }
+}
+
 }  // namespace
+
+TEST(TiffDecode, AllEightOrientationsDecodeUpright)
+{
+    // 13 x 7 upright: rows of distinct values, so any wrong turn shows.
+    const int w = 13, h = 7;
+    const auto value = [](int x, int y, int k) { return std::uint8_t(x * 17 + y * 29 + k * 71); };
+    struct Layout {
+        const char *name;
+        std::uint16_t photometric, spp, planar;
+        bool alpha;
+    };
+    const Layout layouts[] = {
+        {"RGB", PHOTOMETRIC_RGB, 3, PLANARCONFIG_CONTIG, false},
+        {"RGB with alpha", PHOTOMETRIC_RGB, 4, PLANARCONFIG_CONTIG, true},
+        {"palette", PHOTOMETRIC_PALETTE, 1, PLANARCONFIG_CONTIG, false},
+        {"separate planes (libtiff's RGBA reader)", PHOTOMETRIC_RGB, 3, PLANARCONFIG_SEPARATE, false},
+    };
+    for (const Layout &l : layouts) {
+        CxImage upright;
+        for (int o = 1; o <= 8; ++o) {
+            SCOPED_TRACE(testing::Message() << l.name << ", orientation " << o);
+            RawTiff t;
+            t.width = o >= 5 ? h : w;
+            t.height = o >= 5 ? w : h;
+            t.photometric = l.photometric;
+            t.spp = l.spp;
+            t.planar = l.planar;
+            t.alpha = l.alpha;
+            t.orientation = std::uint16_t(o);
+            if (l.photometric == PHOTOMETRIC_PALETTE)
+                for (int i = 0; i < 3 * 256; ++i)
+                    t.map.push_back(std::uint16_t((i * 97 % 256) * 257));
+            t.samples.resize(std::size_t(w) * h * l.spp);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const auto [sx, sy] = StoredAt(o, x, y, w, h);
+                    for (int k = 0; k < l.spp; ++k) {
+                        const std::size_t at = l.planar == PLANARCONFIG_SEPARATE
+                                                   ? std::size_t(k) * w * h + std::size_t(sy) * t.width + sx
+                                                   : (std::size_t(sy) * t.width + sx) * l.spp + k;
+                        t.samples[at] = value(x, y, k);
+                    }
+                }
+            const Bytes bytes = t.Build();
+            ASSERT_FALSE(bytes.empty());
+            CxImage img;
+            img.SetLoadSizeHint(4, 2); // no reduced TIFF decode: the hint changes nothing
+            ASSERT_TRUE(DecodeBytes(bytes, img)) << img.GetLastError();
+            EXPECT_EQ(img.GetOrientation(), 1);
+            EXPECT_EQ(img.GetSrcWidth(), w);
+            EXPECT_EQ(img.GetSrcHeight(), h);
+            EXPECT_EQ(img.GetBpp(), l.photometric == PHOTOMETRIC_PALETTE ? 8 : 24);
+            if (o == 1) {
+                upright = img;
+                EXPECT_EQ(img.GetPixelColor(1, 0).rgbRed,
+                          l.photometric == PHOTOMETRIC_PALETTE ? 17 * 97 % 256 : 17);
+            } else {
+                ExpectIdentical(upright, img);
+            }
+
+            // Switched off: the pixels as stored and the tag reported, until applied.
+            CxImage stored;
+            stored.SetAutoOrient(false);
+            ASSERT_TRUE(DecodeBytes(bytes, stored));
+            EXPECT_EQ(stored.GetOrientation(), o);
+            EXPECT_EQ(stored.GetWidth(), int(t.width));
+            EXPECT_EQ(stored.GetSrcWidth(), int(t.width));
+            ASSERT_TRUE(stored.ApplyOrientation());
+            EXPECT_EQ(stored.GetOrientation(), 1);
+            EXPECT_EQ(stored.GetSrcWidth(), w);
+            ExpectIdentical(upright, stored);
+        }
+    }
+}
+
+TEST(TiffDecode, CieLabAndSignedSamplesGiveTheirColours)
+{
+    struct Case {
+        const char *name;
+        std::uint16_t photometric, bps, spp, sampleFormat;
+        std::vector<int> samples; // one pixel
+        int r, g, b;
+    };
+    const Case cases[] = {
+        {"Lab white", PHOTOMETRIC_CIELAB, 8, 3, SAMPLEFORMAT_UINT, {255, 0, 0}, 255, 255, 255},
+        {"Lab black", PHOTOMETRIC_CIELAB, 8, 3, SAMPLEFORMAT_UINT, {0, 0, 0}, 0, 0, 0},
+        {"Lab mid grey (L* 50.2)", PHOTOMETRIC_CIELAB, 8, 3, SAMPLEFORMAT_UINT, {128, 0, 0}, 119, 119, 119},
+        {"Lab L* alone", PHOTOMETRIC_CIELAB, 8, 1, SAMPLEFORMAT_UINT, {128}, 119, 119, 119},
+        {"Lab 16-bit white", PHOTOMETRIC_CIELAB, 16, 3, SAMPLEFORMAT_UINT, {65535, 0, 0}, 255, 255, 255},
+        // sRGB red is L* 54.29, a* 80.81, b* 69.89 under D50.
+        {"Lab 16-bit red", PHOTOMETRIC_CIELAB, 16, 3, SAMPLEFORMAT_UINT, {35581, 20688, 17891}, 255, 0, 0},
+        {"Lab 8-bit red", PHOTOMETRIC_CIELAB, 8, 3, SAMPLEFORMAT_UINT, {138, 81, 70}, 255, 0, 0},
+        {"signed 16-bit grey, lowest", PHOTOMETRIC_MINISBLACK, 16, 1, SAMPLEFORMAT_INT, {-32768}, 0, 0, 0},
+        {"signed 16-bit grey, zero", PHOTOMETRIC_MINISBLACK, 16, 1, SAMPLEFORMAT_INT, {0}, 128, 128, 128},
+        {"signed 16-bit grey, highest",
+         PHOTOMETRIC_MINISBLACK,
+         16,
+         1,
+         SAMPLEFORMAT_INT,
+         {32767},
+         255,
+         255,
+         255},
+        {"signed 16-bit RGB", PHOTOMETRIC_RGB, 16, 3, SAMPLEFORMAT_INT, {-32768, 0, 32767}, 0, 128, 255},
+        {"signed 8-bit RGB", PHOTOMETRIC_RGB, 8, 3, SAMPLEFORMAT_INT, {-128, 0, 127}, 0, 128, 255},
+        {"signed 8-bit grey", PHOTOMETRIC_MINISBLACK, 8, 1, SAMPLEFORMAT_INT, {-64}, 64, 64, 64},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RawTiff t;
+        t.photometric = c.photometric;
+        t.bps = c.bps;
+        t.spp = c.spp;
+        t.sampleFormat = c.sampleFormat;
+        for (int v : c.samples) {
+            t.samples.push_back(std::uint8_t(v)); // little-endian host order, as libtiff takes it
+            if (c.bps == 16)
+                t.samples.push_back(std::uint8_t(unsigned(v) >> 8));
+        }
+        CxImage img;
+        if (!DecodeBytes(t.Build(), img)) {
+            ADD_FAILURE() << img.GetLastError();
+            continue;
+        }
+        const RGBQUAD p = img.GetPixelColor(0, 0);
+        EXPECT_NEAR(p.rgbRed, c.r, 2);
+        EXPECT_NEAR(p.rgbGreen, c.g, 2);
+        EXPECT_NEAR(p.rgbBlue, c.b, 2);
+    }
+}
 
 TEST(TiffDecode, ColourLayoutsMatchTheTemplate)
 {

@@ -52,6 +52,16 @@ TEST(MakeThumbnail, LargeJpegReportsItsOwnSizeAndFillsTheCard)
         EXPECT_NEAR(got.red(), want.red(), 40) << x << "," << y;
         EXPECT_NEAR(got.green(), want.green(), 40) << x << "," << y;
     }
+
+    // A cut-off file still gives a card with what arrived, and its size.
+    std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
+    bytes.resize(bytes.size() / 2);
+    ASSERT_TRUE(testsupport::WriteFileBytes(path, bytes));
+    const ThumbnailResult cut = MakeThumbnail(path, CXIMAGE_FORMAT_JPG, thumb);
+    ASSERT_TRUE(cut.valid);
+    EXPECT_EQ(cut.width, 1600);
+    const QColor top = thumb.pixelColor(10, 18 + 10), want = expected.pixelColor(10, 10);
+    EXPECT_NEAR(top.red(), want.red(), 40);
 }
 
 TEST(MakeThumbnail, UnreadableFilesGiveABlankCardAndNoSize)

@@ -263,6 +263,18 @@ TEST_F(ViewerTest, StartIndexOutsideTheListAndMissingFiles)
     EXPECT_EQ(beyond.GetImage().GetWidth(), 1000);
 }
 
+TEST_F(ViewerTest, CutOffJpegShowsWhatArrived)
+{
+    const QString path = Pattern("cut.jpg", 400, 300);
+    std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path.toStdString());
+    bytes.resize(bytes.size() / 2);
+    ASSERT_TRUE(testsupport::WriteFileBytes(path.toStdString(), bytes));
+    m_files << path;
+    CPreviewDlg &dlg = Open();
+    EXPECT_FALSE(dlg.IsError());
+    EXPECT_EQ(dlg.GetImage().GetWidth(), 400);
+}
+
 TEST_F(ViewerTest, AnimatedGifsPlayUnlessThePreviewConvertsThem)
 {
     const RGBQUAD red{0, 0, 255, 0}, blue{255, 0, 0, 0};
