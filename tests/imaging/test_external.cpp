@@ -46,11 +46,8 @@ const Exception kExceptions[] = {
     {"bmpsuite/rgb32-111110.bmp", 1, nullptr},
     // Signed samples: 0 lies half-way between 127 and 128; the white point of
     // Lab (D50 or D65) moves blue by 1.
-    {"pillow/16bit.s.tif", 1, "signed 16-bit TIFF samples are read as unsigned"},
-    {"pillow/lab-red.tif", 2, "CIELab TIFFs convert to the wrong RGB"},
-    {"pillow/g4_orientation_6.tif", 0, "TIFF orientations 5 to 8 are not applied"},
-    {"bmpsuite/pal8offs.bmp", 0, "the pixel-data offset is ignored when it disagrees with the palette size"},
-    {"pillow/invalid-exif.jpg", 0, "a JPEG with malformed EXIF is refused"},
+    {"pillow/16bit.s.tif", 1, nullptr},
+    {"pillow/lab-red.tif", 2, nullptr},
 };
 
 // What a file without a template must do.
