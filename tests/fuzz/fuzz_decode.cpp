@@ -1,5 +1,7 @@
 // The whole decode path (format detection and every codec) over arbitrary
-// bytes, once plainly and once asking for a later frame at a reduced size.
+// bytes: once plainly, once as the viewer asks (a later frame at a reduced
+// size, cut-off files shown as far as they go), and once as stored, turned
+// upright afterwards.
 #include "picture_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -15,7 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     CxImage hinted;
     hinted.SetFrame(1);
     hinted.SetLoadSizeHint(img.GetWidth() / 3, img.GetHeight() / 3);
+    hinted.SetAcceptTruncated(true);
     if (hinted.Decode(data, size))
         fuzzcheck::CheckPicture(hinted);
+
+    CxImage stored;
+    stored.SetAutoOrient(false);
+    if (stored.Decode(data, size) && stored.ApplyOrientation()) {
+        fuzzcheck::Require(stored.GetOrientation() == 1);
+        fuzzcheck::Require(stored.GetWidth() == img.GetWidth() && stored.GetHeight() == img.GetHeight());
+        fuzzcheck::CheckPicture(stored);
+    }
     return 0;
 }
