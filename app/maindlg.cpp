@@ -3,6 +3,7 @@
 #include "aboutdlg.h"
 #include "appresources.h"
 #include "appversion.h"
+#include "controlbyid.h"
 #include "convertjob.h"
 #include "folderlistctrl.h"
 #include "ids_main.h"
@@ -135,13 +136,13 @@ void CMainDlg::CreateControls()
     }
     // In common CJK fonts "JPEG，TIFF 品质:" is wider than its slot: its edit
     // and spin button move right to keep a gap after the text.
-    auto *quality = findChild<QLabel *>(QString::number(IDC_QUALITY_LABEL));
+    auto *quality = ControlById<QLabel>(this, IDC_QUALITY_LABEL);
     const int textRight = quality->x() + quality->fontMetrics().horizontalAdvance(quality->text());
-    const int shift = textRight + kLabelGap - findChild<QWidget *>(QString::number(IDC_QUALITY))->x();
+    const int shift = textRight + kLabelGap - ControlById<QWidget>(this, IDC_QUALITY)->x();
     if (shift > 0) {
         quality->resize(quality->width() + shift, quality->height());
         for (int id : {IDC_QUALITY, IDC_QUALITY_SPIN}) {
-            QWidget *w = findChild<QWidget *>(QString::number(id));
+            QWidget *w = ControlById<QWidget>(this, id);
             w->move(w->x() + shift, w->y());
         }
     }
@@ -151,9 +152,9 @@ void CMainDlg::OnInitDialog()
 {
     CreateControls();
     setWindowIcon(LoadAppIcon());
-    m_lists = new CImageLists(m_folderList, m_selectedList, findChild<QLabel *>(QString::number(IDC_COUNT_LABEL)),
-                              findChild<QLabel *>(QString::number(IDC_LOADING_LABEL)),
-                              findChild<QProgressBar *>(QString::number(IDC_LOADING_BAR)), this);
+    m_lists = new CImageLists(m_folderList, m_selectedList, ControlById<QLabel>(this, IDC_COUNT_LABEL),
+                              ControlById<QLabel>(this, IDC_LOADING_LABEL),
+                              ControlById<QProgressBar>(this, IDC_LOADING_BAR), this);
     setWindowTitle(appversion::ProductAndVersion());
     m_options = new COptionPanel(this);
 
@@ -176,7 +177,7 @@ void CMainDlg::OnInitDialog()
     m_options->OnFormatChange();
 
     auto connectButton = [this](int id, auto slot) {
-        connect(findChild<QPushButton *>(QString::number(id)), &QPushButton::clicked, this, slot);
+        connect(ControlById<QPushButton>(this, id), &QPushButton::clicked, this, slot);
     };
     connectButton(IDOK, &CMainDlg::OnOK);
     connectButton(IDCANCEL, &CMainDlg::reject);
@@ -184,12 +185,12 @@ void CMainDlg::OnInitDialog()
     connectButton(IDC_VIEW_RESULTS, &CMainDlg::OnViewResults);
     connectButton(IDC_ABOUT, &CMainDlg::OnAbout);
     connectButton(IDC_VIEW, &CMainDlg::OnView);
-    connect(findChild<QPushButton *>(QString::number(IDC_ADD)), &QPushButton::clicked, m_lists, &CImageLists::OnAdd);
-    connect(findChild<QPushButton *>(QString::number(IDC_ADD_ALL)), &QPushButton::clicked, m_lists,
+    connect(ControlById<QPushButton>(this, IDC_ADD), &QPushButton::clicked, m_lists, &CImageLists::OnAdd);
+    connect(ControlById<QPushButton>(this, IDC_ADD_ALL), &QPushButton::clicked, m_lists,
             &CImageLists::OnAddAll);
-    connect(findChild<QPushButton *>(QString::number(IDC_REMOVE)), &QPushButton::clicked, m_lists,
+    connect(ControlById<QPushButton>(this, IDC_REMOVE), &QPushButton::clicked, m_lists,
             &CImageLists::OnRemove);
-    connect(findChild<QPushButton *>(QString::number(IDC_REMOVE_ALL)), &QPushButton::clicked, m_lists,
+    connect(ControlById<QPushButton>(this, IDC_REMOVE_ALL), &QPushButton::clicked, m_lists,
             &CImageLists::OnRemoveAll);
     connect(m_lists, &CImageLists::viewRequested, this, &CMainDlg::OnView);
 }

@@ -1,6 +1,7 @@
 #include "mainlayout.h"
 
 #include "appresources.h"
+#include "controlbyid.h"
 #include "ids_main.h"
 #include "maintemplate.h"
 #include "settingsstore.h"
@@ -77,19 +78,17 @@ CMainLayout::~CMainLayout() = default;
 
 QWidget *CMainLayout::Control(int id) const
 {
-    return m_host->findChild<QWidget *>(QString::number(id), Qt::FindDirectChildrenOnly);
+    return ControlById(m_host, id, Qt::FindDirectChildrenOnly);
 }
 
 void CMainLayout::MoveControl(int id, int x, int y, int w, int h)
 {
-    if (QWidget *c = Control(id))
-        c->setGeometry(x, y, std::max(0, w), std::max(0, h));
+    Control(id)->setGeometry(x, y, std::max(0, w), std::max(0, h));
 }
 
 void CMainLayout::PlaceControl(int id, int x, int y)
 {
-    if (QWidget *c = Control(id))
-        c->move(x, y);
+    Control(id)->move(x, y);
 }
 
 WinRect CMainLayout::MeasureWnd() const
@@ -109,8 +108,6 @@ void CMainLayout::CaptureLayout()
     m_anchors.clear();
     auto add = [&](int id, AnchorKind kind) {
         const QWidget *c = Control(id);
-        if (!c)
-            return;
         const WinRect r = WinRect::FromQRect(c->geometry());
         m_anchors.push_back({id, kind, r.left, w.bottom - r.top, r.Height(), w.right - r.right, w.right - r.left});
     };
@@ -217,8 +214,6 @@ void CMainLayout::RelayoutControls()
     w = MeasureWnd();
     for (const AnchorRecord &a : m_anchors) {
         QWidget *c = Control(a.id);
-        if (!c)
-            continue;
         switch (a.kind) {
         case ANCHOR_STRETCH:
             c->setGeometry(a.left, w.bottom - a.dy, std::max(0, w.right - a.rightGap - a.left), a.height);
@@ -262,8 +257,6 @@ void CMainLayout::DrawSplitTracker(const WinRect &rc)
 
 void CMainLayout::OnSize()
 {
-    if (!Control(IDC_FOLDER_LIST))
-        return;
     m_rtWnd = MeasureWnd();
     if (!(m_host->windowState() & Qt::WindowMaximized))
         m_szMainDlg = m_host->size();

@@ -42,11 +42,10 @@ void SetChecked(QWidget *w, int on)
 
 COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
 {
-    m_format = qobject_cast<QComboBox *>(Control(IDC_FORMAT));
-    m_dest = qobject_cast<QComboBox *>(Control(IDC_DEST));
-    m_resizeType = qobject_cast<QComboBox *>(Control(IDC_RESIZE_TYPE));
-    m_spin = qobject_cast<CSpinButtonCtrl *>(Control(IDC_QUALITY_SPIN));
-    Q_ASSERT(m_format && m_dest && m_resizeType && m_spin);
+    m_format = Control<QComboBox>(IDC_FORMAT);
+    m_dest = Control<QComboBox>(IDC_DEST);
+    m_resizeType = Control<QComboBox>(IDC_RESIZE_TYPE);
+    m_spin = Control<CSpinButtonCtrl>(IDC_QUALITY_SPIN);
 
     for (const FormatEntry &f : kFormatTable)
         m_format->addItem(QString::fromUtf8(f.shown));
@@ -58,15 +57,14 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     m_rotateGroup = new QButtonGroup(this);
     int index = 0;
     for (int id : {IDC_ROTATE_LEFT, IDC_ROTATE_RIGHT, IDC_ROTATE_180})
-        m_rotateGroup->addButton(qobject_cast<QAbstractButton *>(Control(id)), index++);
+        m_rotateGroup->addButton(Control<QAbstractButton>(id), index++);
 
     for (int id : {IDC_STAMP_TEXT, IDC_PREFIX})
-        if (auto *e = qobject_cast<QLineEdit *>(Control(id)))
-            e->setMaxLength(kMaxPanelText);
-    m_spin->SetBuddy(qobject_cast<QLineEdit *>(Control(IDC_QUALITY)));
+        Control<QLineEdit>(id)->setMaxLength(kMaxPanelText);
+    m_spin->SetBuddy(Control<QLineEdit>(IDC_QUALITY));
 
     auto onClick = [this](int id, void (COptionPanel::*handler)()) {
-        connect(qobject_cast<QAbstractButton *>(Control(id)), &QAbstractButton::clicked, this, handler);
+        connect(Control<QAbstractButton>(id), &QAbstractButton::clicked, this, handler);
     };
     onClick(IDC_ROTATE, &COptionPanel::OnRotateCheck);
     onClick(IDC_RESIZE, &COptionPanel::OnResizeCheck);
@@ -78,40 +76,33 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     connect(m_format, &QComboBox::activated, this, &COptionPanel::OnFormatChange);
 }
 
-QWidget *COptionPanel::Control(int id) const
-{
-    return m_window->findChild<QWidget *>(QString::number(id), Qt::FindDirectChildrenOnly);
-}
-
 void COptionPanel::Enable(std::initializer_list<int> ids, bool on)
 {
     for (int id : ids)
-        if (QWidget *w = Control(id))
-            w->setEnabled(on);
+        Control(id)->setEnabled(on);
 }
 
 bool COptionPanel::Fail(int id, const QString &prompt)
 {
     QMessageBox::information(m_window, QStringLiteral("Velmora"), prompt);
-    if (QWidget *w = Control(id)) {
-        auto focus = [w] {
-            w->setFocus(Qt::OtherFocusReason);
-            if (auto *e = qobject_cast<QLineEdit *>(w))
-                e->selectAll();
-        };
-        focus();
-        // The window takes its activation back after the box has gone, and
-        // with it the focus it had before: put the focus back once more then.
-        QTimer::singleShot(0, w, focus);
-    }
+    QWidget *w = Control(id);
+    auto focus = [w] {
+        w->setFocus(Qt::OtherFocusReason);
+        if (auto *e = qobject_cast<QLineEdit *>(w))
+            e->selectAll();
+    };
+    focus();
+    // The window takes its activation back after the box has gone, and
+    // with it the focus it had before: put the focus back once more then.
+    QTimer::singleShot(0, w, focus);
     return false;
 }
 
 bool COptionPanel::ReadInt(int id, int low, int high, int &value)
 {
-    auto *e = qobject_cast<QLineEdit *>(Control(id));
+    auto *e = Control<QLineEdit>(id);
     long long v = 0;
-    if (!e || !ParseDialogInt(e->text(), v) || v < low || v > high)
+    if (!ParseDialogInt(e->text(), v) || v < low || v > high)
         return Fail(id, QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。").arg(low).arg(high));
     value = int(v);
     return true;
@@ -119,8 +110,8 @@ bool COptionPanel::ReadInt(int id, int low, int high, int &value)
 
 bool COptionPanel::ReadText(int id, int maxChars, QString &value)
 {
-    auto *e = qobject_cast<QLineEdit *>(Control(id));
-    const QString text = e ? e->text() : QString();
+    auto *e = Control<QLineEdit>(id);
+    const QString text = e->text();
     if (maxChars > 0 && text.size() > maxChars)
         return Fail(id, QStringLiteral("请输入不超过 %1 个字符。").arg(maxChars));
     value = text;
@@ -129,7 +120,7 @@ bool COptionPanel::ReadText(int id, int maxChars, QString &value)
 
 bool COptionPanel::UpdateData(bool save)
 {
-    auto edit = [this](int id) { return qobject_cast<QLineEdit *>(Control(id)); };
+    auto edit = [this](int id) { return Control<QLineEdit>(id); };
     if (!save) {
         m_format->setCurrentIndex(m_nFormatType >= 0 && m_nFormatType < m_format->count() ? m_nFormatType : -1);
         m_dest->setCurrentIndex(FindStoredDest(m_dest, m_strOutDir, -1));
@@ -323,11 +314,11 @@ void COptionPanel::OnStampCheck()
 {
     const bool on = IsChecked(Control(IDC_STAMP));
     Enable({IDC_STAMP_TEXT, IDC_FONT, IDC_STAMP_TEXT_LABEL}, on);
-    if (on)
-        if (auto *e = qobject_cast<QLineEdit *>(Control(IDC_STAMP_TEXT))) {
-            e->selectAll();
-            e->setFocus(Qt::OtherFocusReason);
-        }
+    if (on) {
+        QLineEdit *e = Control<QLineEdit>(IDC_STAMP_TEXT);
+        e->selectAll();
+        e->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void COptionPanel::OnRenameCheck()
@@ -335,11 +326,11 @@ void COptionPanel::OnRenameCheck()
     const bool on = IsChecked(Control(IDC_RENAME));
     Enable({IDC_PREFIX, IDC_SUFFIX, IDC_START_NUMBER, IDC_PREFIX_LABEL, IDC_START_NUMBER_LABEL, IDC_SUFFIX_LABEL},
            on);
-    if (on)
-        if (auto *e = qobject_cast<QLineEdit *>(Control(IDC_PREFIX))) {
-            e->selectAll();
-            e->setFocus(Qt::OtherFocusReason);
-        }
+    if (on) {
+        QLineEdit *e = Control<QLineEdit>(IDC_PREFIX);
+        e->selectAll();
+        e->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void COptionPanel::OnResizeTypeChange()

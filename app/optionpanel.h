@@ -4,6 +4,7 @@
 // (UpdateData), applies the enabling rules and keeps the destination list.
 #pragma once
 
+#include "controlbyid.h"
 #include "convertjob.h"
 #include "cxtypes.h"
 
@@ -86,7 +87,11 @@ public:
     static int FindStoredDest(const QComboBox *combo, const QString &text, int after = 0);
 
 private:
-    QWidget *Control(int id) const;
+    // The window's control with that id; a wrong id or type stops the program.
+    template <typename T = QWidget> T *Control(int id) const
+    {
+        return ControlById<T>(m_window, id, Qt::FindDirectChildrenOnly);
+    }
     void Enable(std::initializer_list<int> ids, bool on);
     bool Fail(int id, const QString &prompt);
     bool ReadInt(int id, int low, int high, int &value);

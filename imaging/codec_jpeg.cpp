@@ -7,6 +7,7 @@
 #include "codecs.h"
 #include "largeblocks.h"
 #include "pixelops.h"
+#include "testhooks.h"
 
 #include <algorithm>
 #include <atomic>
@@ -1021,7 +1022,7 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     return false;
 }
 
-int SplitJpegDecodes()
+int testhooks::SplitJpegDecodes()
 {
     return g_splitDecodes.load();
 }

@@ -51,9 +51,6 @@ bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 // stream's position: all the coefficients of a progressive frame, else 0.
 std::size_t JpegScratchBytes(std::FILE *file);
 
-// How many JPEG decodes so far shared their work with a helper thread.
-int SplitJpegDecodes();
-
 // Each encoder writes a valid image of any depth to the stream; false when
 // the stream fails. Formats without transparency composite onto white.
 bool EncodeBmp(const CxImage &img, CxFile &file);

@@ -195,7 +195,30 @@ void CPreviewDlg::ShowImage(int index)
 
     if (m_bPreview && m_image.IsValid())
         ApplyPreviewSteps(m_image, m_settings, false);
+    LayoutDecoded();
+    wait.reset();
+    UpdateCursor();
+}
 
+void CPreviewDlg::RelayoutImage()
+{
+    if (!HasCurrentFile())
+        return;
+    // An animation or the error picture is not held decoded: it is shown afresh.
+    if (m_bPictureMode) {
+        ShowImage(m_nIndex);
+        return;
+    }
+    m_bDragging = false;
+    {
+        WaitCursor wait;
+        LayoutDecoded();
+    }
+    UpdateCursor();
+}
+
+void CPreviewDlg::LayoutDecoded()
+{
     const viewgeom::Size screen{m_nScreenW, m_nScreenH};
     const viewgeom::Size shown = viewgeom::DisplaySize(m_image.GetWidth(), m_image.GetHeight(), m_bZoomed,
                                                        m_fZoom, m_bFullSize, screen);
@@ -209,8 +232,6 @@ void CPreviewDlg::ShowImage(int index)
     m_bCanScroll = m_szCanvas.width > m_nScreenW || m_szCanvas.height > m_nScreenH;
     PrepareDisplay();
     Repaint();
-    wait.reset();
-    UpdateCursor();
 }
 
 void CPreviewDlg::ShowErrorPicture()
@@ -341,7 +362,7 @@ void CPreviewDlg::OnZoomIn()
     m_bZoomed = true;
     m_bZoomIn = true;
     m_fZoom = viewgeom::ZoomedIn(m_fZoom);
-    ShowImage(m_nIndex);
+    RelayoutImage();
 }
 
 void CPreviewDlg::OnZoomOut()
@@ -351,7 +372,7 @@ void CPreviewDlg::OnZoomOut()
     m_bZoomed = true;
     m_bZoomIn = false;
     m_fZoom = viewgeom::ZoomedOut(m_fZoom);
-    ShowImage(m_nIndex);
+    RelayoutImage();
 }
 
 void CPreviewDlg::OnActualSize()
@@ -362,7 +383,7 @@ void CPreviewDlg::OnActualSize()
     m_fZoom = 1.0f;
     m_bFullSize = true;
     WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, 1);
-    ShowImage(m_nIndex);
+    RelayoutImage();
 }
 
 void CPreviewDlg::OnFit()
@@ -373,7 +394,7 @@ void CPreviewDlg::OnFit()
     m_fZoom = 1.0f;
     m_bFullSize = false;
     WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, 0);
-    ShowImage(m_nIndex);
+    RelayoutImage();
 }
 
 void CPreviewDlg::GoTo(int index)

@@ -109,6 +109,11 @@ private:
     void OnKeyDown(QKeyEvent *event);
     void RunCommand(int id);
     QMenu *BuildContextMenu();
+    // A zoom step: lays the picture already decoded for the current index
+    // out again, without reading the file.
+    void RelayoutImage();
+    // Size, layout, scroll and the display copy of m_image.
+    void LayoutDecoded();
     void ShowErrorPicture();
     void ShowAnimation(const QString &path, int frameCount);
     void CentrePicture();
@@ -138,6 +143,8 @@ private:
     IPreviewHost *m_pHost = nullptr;
     bool m_bInitialised = false;
 
+    // The current file as decoded (after the preview steps): zoom steps lay
+    // it out again; a page turn, a file command or a reload decodes anew.
     CxImage m_image;
     // m_image ready to draw: already at the shown size when shrunk, at its
     // natural size when enlarged (then only the visible part is scaled).

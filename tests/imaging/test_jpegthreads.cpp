@@ -3,6 +3,7 @@
 #include "codecs.h"
 #include "jpeg_png_tiff_helpers.h"
 #include "largeblocks.h"
+#include "testhooks.h"
 
 #include <sys/stat.h>
 
@@ -100,9 +101,9 @@ TEST(JpegThreads, TwoThreadsDecodeExactlyWhatOneDoes)
             SCOPED_TRACE(hint);
             CxImage one, two;
             ASSERT_TRUE(DecodeWith(1, bytes, one, hint, hint)) << one.GetLastError();
-            const int before = cxcodec::SplitJpegDecodes();
+            const int before = cxcodec::testhooks::SplitJpegDecodes();
             ASSERT_TRUE(DecodeWith(2, bytes, two, hint, hint)) << two.GetLastError();
-            EXPECT_EQ(cxcodec::SplitJpegDecodes() - before, l.splits ? 1 : 0);
+            EXPECT_EQ(cxcodec::testhooks::SplitJpegDecodes() - before, l.splits ? 1 : 0);
             ASSERT_EQ(one.GetWidth(), hint ? (w + 1) / 2 : w);
             ExpectIdentical(one, two);
         }

@@ -1,8 +1,10 @@
+#include "controlbyid.h"
 #include "mainlayout.h"
 #include "mainwindow_fixture.h"
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
 
 using namespace mainid;
 using namespace mwtest;
@@ -152,3 +154,31 @@ TEST_F(MainLayout, GeometryRoundTripIncludingMaximised)
 }
 
 }  // namespace
+
+TEST(ControlById, FindsTheTypedControlAndStopsTheProgramOnAWrongIdOrType)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QWidget window;
+    auto *label = new QLabel(&window);
+    label->setObjectName("7");
+    auto *group = new QWidget(&window);
+    auto *inner = new QLabel(group);
+    inner->setObjectName("8");
+
+    EXPECT_EQ(ControlById<QLabel>(&window, 7), label);
+    EXPECT_EQ(ControlById(&window, 8), inner);
+    struct Wrong {
+        int id;
+        bool asButton;
+        Qt::FindChildOptions options;
+    };
+    for (const Wrong &w : {Wrong{9, false, Qt::FindChildrenRecursively}, Wrong{7, true, Qt::FindChildrenRecursively},
+                           Wrong{8, false, Qt::FindDirectChildrenOnly}}) {
+        SCOPED_TRACE(w.id);
+        const std::string expected = "no control with id " + std::to_string(w.id);
+        if (w.asButton)
+            EXPECT_DEATH(ControlById<QPushButton>(&window, w.id, w.options), expected);
+        else
+            EXPECT_DEATH(ControlById(&window, w.id, w.options), expected);
+    }
+}

@@ -1,5 +1,6 @@
 #include "viewer_fixture.h"
 
+#include <QFile>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -83,6 +84,57 @@ TEST_F(ViewerTest, ZoomStepsHaveTheirLimitsAndPagingResetsThem)
     EXPECT_FALSE(dlg.IsZoomed());
     EXPECT_EQ(dlg.GetZoom(), 1.0f);
     EXPECT_EQ(dlg.GetImageRect().Width(), 200);
+}
+
+TEST_F(ViewerTest, ZoomStepsLayOutWhatWasDecodedAndPagingDecodesAgain)
+{
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        bool zoomed;
+        bool fullSize;
+    };
+    const Step steps[] = {
+        {Qt::Key_Plus, Qt::KeypadModifier, true, true},
+        {Qt::Key_Plus, Qt::KeypadModifier, true, true},
+        {Qt::Key_Minus, Qt::NoModifier, true, true},
+        {Qt::Key_Asterisk, Qt::KeypadModifier, false, false},
+        {Qt::Key_Minus, Qt::KeypadModifier, true, false},
+        {Qt::Key_Slash, Qt::KeypadModifier, false, true},
+    };
+    CConvertJob rotate;
+    rotate.m_bRotate = true;
+    rotate.m_nrotateType = ROTATE_LEFT;
+    for (const bool preview : {false, true}) {
+        SCOPED_TRACE(preview);
+        m_files = {Pattern("p.png", 1600, 1000), Pattern("q.png", 50, 50)};
+        m_dlg = std::make_unique<CPreviewDlg>();
+        m_dlg->SetFileList(&m_files);
+        m_dlg->SetPreview(preview);
+        m_dlg->SetPreviewSettings(rotate);
+        m_dlg->show();
+        const QImage decoded = m_dlg->GetImage().ToQImage();
+        ASSERT_EQ(decoded.width(), preview ? 1000 : 1600);
+        // Zoom steps must not read the file again: with it gone they still show it.
+        ASSERT_TRUE(QFile::remove(m_files[0]));
+        for (const Step &step : steps) {
+            SCOPED_TRACE(step.key);
+            Key(step.key, step.mods);
+            EXPECT_EQ(m_dlg->IsZoomed(), step.zoomed);
+            EXPECT_EQ(m_dlg->IsFullSize(), step.fullSize);
+            EXPECT_FALSE(m_dlg->IsError());
+            EXPECT_EQ(m_dlg->GetImage().ToQImage(), decoded);
+            const viewgeom::Size shown =
+                viewgeom::DisplaySize(decoded.width(), decoded.height(), m_dlg->IsZoomed(), m_dlg->GetZoom(),
+                                      m_dlg->IsFullSize(), m_dlg->GetScreenSize());
+            EXPECT_EQ(m_dlg->GetImageRect().Width(), shown.width);
+            EXPECT_EQ(m_dlg->GetImageRect().Height(), shown.height);
+        }
+        // A page turn decodes: back on the removed file, the error picture.
+        Key(Qt::Key_PageDown);
+        Key(Qt::Key_PageUp);
+        EXPECT_TRUE(m_dlg->IsError());
+    }
 }
 
 TEST_F(ViewerTest, ZoomKeepsTheCentreAndPaintsOnlyWhatIsVisible)
