@@ -51,6 +51,12 @@ bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 // stream's position: all the coefficients of a progressive frame, else 0.
 std::size_t JpegScratchBytes(std::FILE *file);
 
+// Coefficient memory that JPEG decodes on all threads may hold together
+// (RunResources::decodeBudgetBytes); a decode that would pass it waits
+// unless it runs alone.
+void SetJpegDecodeBudget(std::size_t bytes);
+std::size_t JpegDecodeBudget();
+
 // How many JPEG decodes so far shared their work with a helper thread.
 int SplitJpegDecodes();
 
