@@ -1,3 +1,4 @@
+#include "runresources.h"
 #include "velmoraapp.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 
 int main(int argc, char **argv)
 {
+    ApplyProcessMemorySettings();
     QApplication qapp(argc, argv);
     // The program speaks Chinese: so do Qt's own dialogs (file, colour,
     // message box buttons) and the file type names of the selected list.

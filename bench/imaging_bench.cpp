@@ -6,6 +6,7 @@
 #include "cximagegif.h"
 #include "octreequantizer.h"
 #include "pipeline.h"
+#include "runresources.h"
 
 #include <QGuiApplication>
 
@@ -52,6 +53,7 @@ double MedianMs(int rounds, const std::function<void()> &work)
 
 int main(int argc, char **argv)
 {
+    ApplyProcessMemorySettings();
     QGuiApplication app(argc, argv);
     const int w = 6000, h = 4000, rounds = 5;
     const CxImage photo = MakePhoto(w, h);

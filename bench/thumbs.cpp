@@ -4,6 +4,7 @@
 // thumbnail path against other tools.
 #include "cximage.h"
 #include "imagefiles.h"
+#include "runresources.h"
 #include "thumbnail.h"
 
 #include <QDir>
@@ -43,6 +44,7 @@ bool WriteThumbnail(const std::string &source, const std::string &outDir)
 
 int main(int argc, char **argv)
 {
+    ApplyProcessMemorySettings();
     int jobs = int(std::max(1u, std::thread::hardware_concurrency()));
     std::string out, folder;
     for (int i = 1; i < argc; ++i) {

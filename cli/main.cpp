@@ -3,6 +3,7 @@
 #include "batchcommand.h"
 #include "convertworker.h"
 #include "imagefiles.h"
+#include "runresources.h"
 #include "stopsignals.h"
 #include "terminalreporter.h"
 
@@ -38,6 +39,13 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    RunResources resources;
+    resources.workers = cmd->jobs; // 0: one per core
+    // One job means one thread, pixel operations included.
+    if (resources.Workers() == 1)
+        resources.pixelThreads = 1;
+    ApplyProcessMemorySettings(resources);
+
     // Before any other thread starts, so that none of them takes the signals.
     std::stop_source stop;
     StopSignals stopSignals(stop);
@@ -56,11 +64,7 @@ int main(int argc, char **argv)
     }
 
     TerminalReporter reporter(isatty(STDIN_FILENO) ? STDIN_FILENO : -1, stdout, stderr, stop.get_token());
-    const int jobs = cmd->jobs > 0 ? cmd->jobs : ConvertWorker::DefaultWorkerCount();
-    // One job means one thread, pixel operations included.
-    if (jobs == 1)
-        CxImage::SetThreadLimit(1);
-    ConvertWorker worker(cmd->job, reporter, jobs);
+    ConvertWorker worker(cmd->job, reporter, resources);
     worker.Run(stop.get_token());
     stopSignals.Finish();
     if (stopSignals.Signal()) {

@@ -19,21 +19,9 @@ std::string convertlog::Summary(int files, int converted, int errors)
     return text;
 }
 
-ConvertWorker::ConvertWorker(CConvertJob job, IConvertReporter &reporter, int workers)
-    : m_job(std::move(job)), m_reporter(reporter), m_workers(workers > 0 ? workers : DefaultWorkerCount())
+ConvertWorker::ConvertWorker(CConvertJob job, IConvertReporter &reporter, const RunResources &resources)
+    : m_job(std::move(job)), m_reporter(reporter), m_resources(resources), m_workers(resources.Workers())
 {
-}
-
-int ConvertWorker::DefaultWorkerCount()
-{
-    constexpr int kMost = 64;
-    if (const char *env = std::getenv("VELMORA_JOBS")) {
-        char *end = nullptr;
-        const long n = std::strtol(env, &end, 10);
-        if (end != env && *end == '\0' && n > 0)
-            return int(std::min<long>(n, kMost));
-    }
-    return int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(kMost)));
 }
 
 void ConvertWorker::Run(std::stop_token stop)
@@ -42,15 +30,22 @@ void ConvertWorker::Run(std::stop_token stop)
     m_errors = 0;
     m_written.clear();
     // Blocks the decoders kept between pictures go back when the run ends,
-    // however it ends (after the threads below).
-    struct ReleaseKeptBlocks {
-        ~ReleaseKeptBlocks() { largeblocks::Trim(); }
-    } releaseKept;
+    // however it ends (after the threads below), and the running thread's
+    // limit is what it was.
+    struct RunScope {
+        const int threadLimit = CxImage::GetThreadLimit();
+        explicit RunScope(int pixelThreads) { CxImage::SetThreadLimit(pixelThreads); }
+        ~RunScope()
+        {
+            largeblocks::Trim();
+            CxImage::SetThreadLimit(threadLimit);
+        }
+    } scope(m_resources.pixelThreads);
     {
         // One worker prepares each file itself when it comes to it; more
         // prepare ahead, within a window of files each.
         const int helpers = m_workers > 1 ? m_workers : 0;
-        PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop);
+        PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop, m_resources);
         for (int i = 0; i < count; ++i) {
             if (stop.stop_requested())
                 return;
@@ -230,8 +225,8 @@ int ConvertThreadProc(ConvertWorker *worker, std::stop_token stop)
     return 0;
 }
 
-ConvertRun::ConvertRun(CConvertJob job, IConvertReporter &reporter, int workers)
-    : m_worker(std::make_unique<ConvertWorker>(std::move(job), reporter, workers))
+ConvertRun::ConvertRun(CConvertJob job, IConvertReporter &reporter, const RunResources &resources)
+    : m_worker(std::make_unique<ConvertWorker>(std::move(job), reporter, resources))
 {
 }
 

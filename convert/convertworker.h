@@ -6,6 +6,7 @@
 #include "convertreporter.h"
 #include "cximage.h"
 #include "prepareahead.h"
+#include "runresources.h"
 
 #include <memory>
 #include <set>
@@ -19,17 +20,14 @@ public:
     // With several workers, that many threads decode, transform and encode
     // files ahead; naming, the question, every report and every write still
     // happen on the running thread in source order, exactly as with one.
-    // 0 workers: DefaultWorkerCount().
-    ConvertWorker(CConvertJob job, IConvertReporter &reporter, int workers = 0);
+    // The resources give the workers and the bounds the run keeps to.
+    ConvertWorker(CConvertJob job, IConvertReporter &reporter, const RunResources &resources = {});
 
-    // The whole run on the calling thread. A stop request ends it between
+    // The whole run on the calling thread, with its pixel operations limited
+    // to resources.pixelThreads there. A stop request ends it between
     // steps: the file in flight is dropped (its temporary output removed)
     // and nothing more is reported.
     void Run(std::stop_token stop = {});
-
-    // Workers a run uses unless told otherwise: VELMORA_JOBS from the
-    // environment when set, else one per core.
-    static int DefaultWorkerCount();
 
     int GetErrorCount() const { return m_errors; }
     // The job as the run left it (running number, remembered policy).
@@ -44,7 +42,8 @@ private:
 
     CConvertJob m_job;
     IConvertReporter &m_reporter;
-    int m_workers = 1;
+    const RunResources m_resources;
+    const int m_workers;
     int m_errors = 0;
     std::set<std::string> m_written;
 };
@@ -56,7 +55,7 @@ int ConvertThreadProc(ConvertWorker *worker, std::stop_token stop);
 // for it, so no worker outlives the object that started it.
 class ConvertRun {
 public:
-    ConvertRun(CConvertJob job, IConvertReporter &reporter, int workers = 0);
+    ConvertRun(CConvertJob job, IConvertReporter &reporter, const RunResources &resources = {});
     ~ConvertRun();
     ConvertRun(const ConvertRun &) = delete;
     ConvertRun &operator=(const ConvertRun &) = delete;

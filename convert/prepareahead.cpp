@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 
 PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
-                           std::size_t maxHeldBytes, ScratchLimits scratch)
+                           const RunResources &resources)
     : m_job(job), m_count(job.GetFileCount()), m_window(std::max(1, window)), m_runStop(std::move(stop)),
       m_ready(std::size_t(std::max(0, m_count))), m_claimed(std::size_t(std::max(0, m_count)), 0),
-      m_sizes(std::size_t(std::max(0, m_count)), 0), m_maxHeldBytes(maxHeldBytes),
-      m_scratch(std::size_t(std::max(0, m_count)), kUnknown), m_scratchLimits(scratch)
+      m_sizes(std::size_t(std::max(0, m_count)), 0), m_scratch(std::size_t(std::max(0, m_count)), kUnknown),
+      m_resources(resources)
 {
     threads = std::clamp(threads, 0, std::max(0, m_count));
     if (threads > 0) {
@@ -65,7 +65,7 @@ int PrepareAhead::ChooseLocked(std::vector<int> &toRead)
                (need > 0 && (m_scratchRunning == 0 || m_scratchRunning + std::size_t(need) <= limit));
     };
     // Other files only while there is room for their output.
-    const bool room = m_heldBytes < m_maxHeldBytes;
+    const bool room = m_heldBytes < m_resources.maxHeldBytes;
     const auto largest = [&](std::size_t limit, bool needsScratch) {
         int best = -1;
         for (int i = m_next; i < end; ++i)
@@ -75,7 +75,7 @@ int PrepareAhead::ChooseLocked(std::vector<int> &toRead)
                 best = i;
         return best;
     };
-    for (const std::size_t limit : {m_scratchLimits.preferred, m_scratchLimits.most}) {
+    for (const std::size_t limit : {m_resources.preferredScratchBytes, m_resources.decodeBudgetBytes}) {
         // Files that need decoding memory take longest and run one after
         // another: they are started as soon as they may be.
         int best = room ? largest(limit, true) : -1;

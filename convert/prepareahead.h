@@ -3,6 +3,7 @@
 
 #include "convertjob.h"
 #include "filepreparer.h"
+#include "runresources.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -11,31 +12,18 @@
 #include <thread>
 #include <vector>
 
-// Decoding memory beyond the pictures themselves (a progressive JPEG
-// keeps all its coefficients): files whose decodes fit together within
-// the first bound alongside those running are started before others;
-// past it a file is started only when nothing else may be, and never
-// past the second unless it runs alone. So a large progressive photo is
-// decoded while the other threads take the smaller files, and two only
-// at once when there is nothing else to do.
-struct ScratchLimits {
-    std::size_t preferred = std::size_t(96) << 20;
-    std::size_t most = std::size_t(192) << 20;
-};
-
 class PrepareAhead {
 public:
     // Starts `threads` threads over the job's sources; none runs more than
     // `window` files ahead of the file being taken; within that window the
     // largest files go first, so one big file does not end a run alone.
     // With no threads each file is prepared when it is taken, on the taking
-    // thread.
-    // Encoded output held for the writer beyond which only the file being
-    // taken is started (large BMP or TIFF outputs, a slow disk, a question
-    // waiting for its answer).
-    static constexpr std::size_t kMaxHeldBytes = std::size_t(384) << 20;
+    // thread. The encoded output held and the decoding memory of the files
+    // running together stay within the resources' bounds: a large
+    // progressive photo is decoded while the other threads take the smaller
+    // files, and two only at once when there is nothing else to do.
     PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
-                 std::size_t maxHeldBytes = kMaxHeldBytes, ScratchLimits scratch = {});
+                 const RunResources &resources = {});
     // Stops the threads and waits for them.
     ~PrepareAhead();
     PrepareAhead(const PrepareAhead &) = delete;
@@ -67,14 +55,13 @@ private:
     std::condition_variable_any m_changed;
     std::vector<std::optional<PreparedFile>> m_ready;
     std::vector<char> m_claimed;
-    std::vector<long long> m_sizes;          // file sizes: the larger files are started first
-    int m_next = 0;                          // next index to claim
-    int m_taken = 0;                         // index being taken by the writer
-    std::size_t m_heldBytes = 0;             // encoded output waiting to be written
-    const std::size_t m_maxHeldBytes;
+    std::vector<long long> m_sizes;   // file sizes: the larger files are started first
+    int m_next = 0;                   // next index to claim
+    int m_taken = 0;                  // index being taken by the writer
+    std::size_t m_heldBytes = 0;      // encoded output waiting to be written
     std::vector<long long> m_scratch; // decoding memory by file: bytes, kUnknown or kReading
     std::size_t m_scratchRunning = 0; // of the files being prepared
-    const ScratchLimits m_scratchLimits;
+    const RunResources m_resources;
     CxImage m_image{CXIMAGE_FORMAT_UNKNOWN}; // for files prepared by Take
     std::vector<std::jthread> m_threads;
 };

@@ -7,6 +7,7 @@
 #include "codecs.h"
 #include "largeblocks.h"
 #include "pixelops.h"
+#include "runresources.h"
 #include "testhooks.h"
 
 #include <algorithm>
@@ -663,18 +664,29 @@ bool SplitAllowed(j_decompress_ptr cinfo, std::size_t coefBytes)
 
 // A multi-scan file keeps every DCT coefficient of its frame in memory (for
 // a 5120 x 2880 photo about 90 MB) whatever the output scale. Decoders on
-// several threads share one budget, so a batch on many cores never holds
-// more than two such photos at once; a file larger than the budget waits
-// until it can run alone.
+// several threads share one budget (RunResources::decodeBudgetBytes), so a
+// batch on many cores never holds more than two such photos at once; a file
+// larger than the budget waits until it can run alone.
 class CoefficientBudget {
 public:
-    static constexpr std::size_t kBytes = std::size_t(192) << 20;
-
     static void Acquire(std::size_t bytes)
     {
         std::unique_lock lock(Mutex());
-        Changed().wait(lock, [&] { return InUse() == 0 || InUse() + bytes <= kBytes; });
+        Changed().wait(lock, [&] { return InUse() == 0 || InUse() + bytes <= Bytes(); });
         InUse() += bytes;
+    }
+    static void SetBytes(std::size_t bytes)
+    {
+        {
+            std::lock_guard lock(Mutex());
+            Bytes() = bytes;
+        }
+        Changed().notify_all();
+    }
+    static std::atomic<std::size_t> &Bytes()
+    {
+        static constinit std::atomic<std::size_t> bytes{RunResources{}.decodeBudgetBytes};
+        return bytes;
     }
     static void Release(std::size_t bytes)
     {
@@ -1020,6 +1032,16 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         return true;
     }
     return false;
+}
+
+void SetJpegDecodeBudget(std::size_t bytes)
+{
+    CoefficientBudget::SetBytes(bytes);
+}
+
+std::size_t JpegDecodeBudget()
+{
+    return CoefficientBudget::Bytes();
 }
 
 int testhooks::SplitJpegDecodes()

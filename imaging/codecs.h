@@ -51,6 +51,12 @@ bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 // stream's position: all the coefficients of a progressive frame, else 0.
 std::size_t JpegScratchBytes(std::FILE *file);
 
+// Coefficient memory that JPEG decodes on all threads may hold together
+// (RunResources::decodeBudgetBytes); a decode that would pass it waits
+// unless it runs alone.
+void SetJpegDecodeBudget(std::size_t bytes);
+std::size_t JpegDecodeBudget();
+
 // Each encoder writes a valid image of any depth to the stream; false when
 // the stream fails. Formats without transparency composite onto white.
 bool EncodeBmp(const CxImage &img, CxFile &file);

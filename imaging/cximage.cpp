@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <malloc.h>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -148,20 +147,6 @@ void CxImage::TakePixels(CxImage &&other)
     other.Destroy();
 }
 
-namespace {
-
-// Decoders ask for the same large blocks picture after picture (a
-// progressive JPEG's coefficients run to tens of megabytes): keep them in
-// the heap for the next picture instead of mapping, faulting in and
-// clearing fresh pages every time.
-const bool kHeapKeepsLargeBlocks = [] {
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 512 << 20);
-    return true;
-}();
-
-} // namespace
-
 int &cxops::ThreadLimit()
 {
     thread_local int limit = 0;
@@ -171,6 +156,11 @@ int &cxops::ThreadLimit()
 void CxImage::SetThreadLimit(int threads)
 {
     cxops::ThreadLimit() = std::max(0, threads);
+}
+
+int CxImage::GetThreadLimit()
+{
+    return cxops::ThreadLimit();
 }
 
 void cxcodec::DecodeRequest::Hint(int storedW, int storedH, int orientation, int &width, int &height) const

@@ -200,6 +200,7 @@ public:
     // keeps it on that thread (a batch that runs one file per core), 0 lets
     // it use every core.
     static void SetThreadLimit(int threads);
+    static int GetThreadLimit();
 
     // --- Pixels ---------------------------------------------------------------
     BYTE *GetBits(int row = 0);

@@ -1,6 +1,9 @@
 #include "largeblocks.h"
 
+#include "runresources.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -18,7 +21,8 @@ constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kMapped = std::size_t(1) << 20;
 // Kept blocks are returned to the system, oldest first, while they and the
 // blocks in use together exceed this: keeping saves faults, never memory.
-constexpr std::size_t kFootprint = std::size_t(128) << 20;
+constinit std::atomic<std::size_t> footprint{RunResources{}.keptBlocksBytes};
+constinit std::atomic<bool> hugePages{RunResources{}.hugePages};
 
 struct Block {
     void *data = nullptr;
@@ -65,7 +69,8 @@ Block Map(std::size_t bytes, Use use)
         munmap(reinterpret_cast<void *>(usedEnd), end - usedEnd);
     void *data = reinterpret_cast<void *>(aligned);
 #ifdef MADV_HUGEPAGE
-    madvise(data, capacity, MADV_HUGEPAGE); // advice only: fine if refused
+    if (hugePages.load(std::memory_order_relaxed))
+        madvise(data, capacity, MADV_HUGEPAGE); // advice only: fine if refused
 #endif
     return {data, capacity, use};
 }
@@ -89,7 +94,8 @@ void DropSmallerLocked(Cache &c, std::size_t bytes, Use use)
 // adding more bytes in use would exceed its bound.
 void KeepWithinLocked(Cache &c, std::size_t adding)
 {
-    while (!c.kept.empty() && c.inUseBytes + c.keptBytes + adding > kFootprint) {
+    while (!c.kept.empty() &&
+           c.inUseBytes + c.keptBytes + adding > footprint.load(std::memory_order_relaxed)) {
         c.keptBytes -= c.kept.front().capacity;
         Unmap(c.kept.front());
         c.kept.erase(c.kept.begin());
@@ -189,6 +195,15 @@ void Trim()
     }
     for (const Block &b : drop)
         Unmap(b);
+}
+
+void SetLimits(std::size_t bytes, bool huge)
+{
+    footprint = bytes;
+    hugePages = huge;
+    Cache &c = TheCache();
+    std::lock_guard lock(c.mutex);
+    KeepWithinLocked(c, 0);
 }
 
 std::size_t KeptBytes()

@@ -27,5 +27,8 @@ void Release(void *data, std::size_t bytes) noexcept;
 void Trim();
 // Bytes held in kept blocks, not in use.
 std::size_t KeptBytes();
+// The bound on kept blocks and blocks in use together, and whether blocks
+// are mapped with huge pages (RunResources says what and why).
+void SetLimits(std::size_t footprint, bool hugePages);
 
 } // namespace largeblocks

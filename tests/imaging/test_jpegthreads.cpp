@@ -3,6 +3,7 @@
 #include "codecs.h"
 #include "jpeg_png_tiff_helpers.h"
 #include "largeblocks.h"
+#include "runresources.h"
 #include "testhooks.h"
 
 #include <sys/stat.h>
@@ -228,20 +229,36 @@ TEST(LargeBlocks, ReleasedBlocksServeTheNextPictureOfTheSameUse)
     EXPECT_EQ(largeblocks::KeptBytes(), 0u);
 }
 
+// The bounds come from the process's resources: the defaults until they are
+// applied, then the applied ones.
 TEST(LargeBlocks, KeptBlocksGiveWayToNewOnesPastTheFootprintBound)
 {
     using largeblocks::Use;
-    largeblocks::Trim();
     const std::size_t mb = std::size_t(1) << 20;
-    void *coef = largeblocks::Acquire(100 * mb, Use::Coefficients);
-    ASSERT_NE(coef, nullptr);
-    largeblocks::Release(coef, 100 * mb);
-    EXPECT_GE(largeblocks::KeptBytes(), 100 * mb);
-    // 100 MB kept and 60 in use would pass the bound: the kept block goes.
-    void *pixels = largeblocks::Acquire(60 * mb, Use::Pixels);
-    ASSERT_NE(pixels, nullptr);
-    EXPECT_EQ(largeblocks::KeptBytes(), 0u);
-    largeblocks::Release(pixels, 60 * mb);
-    EXPECT_GE(largeblocks::KeptBytes(), 60 * mb);
-    largeblocks::Trim();
+    struct Row {
+        bool apply;
+        RunResources resources;
+        std::size_t kept, inUse; // together past resources.keptBlocksBytes
+    };
+    const Row rows[] = {{false, {}, 100 * mb, 60 * mb},
+                        {true, {.decodeBudgetBytes = 7 * mb, .keptBlocksBytes = 24 * mb}, 16 * mb, 12 * mb},
+                        {true, {}, 100 * mb, 60 * mb}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.resources.keptBlocksBytes);
+        if (row.apply)
+            ApplyProcessMemorySettings(row.resources);
+        EXPECT_EQ(cxcodec::JpegDecodeBudget(), row.resources.decodeBudgetBytes);
+        largeblocks::Trim();
+        void *coef = largeblocks::Acquire(row.kept, Use::Coefficients);
+        ASSERT_NE(coef, nullptr);
+        largeblocks::Release(coef, row.kept);
+        EXPECT_GE(largeblocks::KeptBytes(), row.kept);
+        // Kept and in use together would pass the bound: the kept block goes.
+        void *pixels = largeblocks::Acquire(row.inUse, Use::Pixels);
+        ASSERT_NE(pixels, nullptr);
+        EXPECT_EQ(largeblocks::KeptBytes(), 0u);
+        largeblocks::Release(pixels, row.inUse);
+        EXPECT_GE(largeblocks::KeptBytes(), row.inUse);
+        largeblocks::Trim();
+    }
 }
