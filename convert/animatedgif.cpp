@@ -9,8 +9,8 @@
 #include <vector>
 
 AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, const std::string &output,
-                                  const CConvertJob &job, IConvertReporter &reporter, const std::stop_token &stop,
-                                  std::string *reason)
+                                  const CConvertJob &job, IConvertReporter &reporter,
+                                  const std::stop_token &stop, std::string *reason)
 {
     std::string why;
     const int n = std::clamp(frameCount, 0, kMaxGifFrames);

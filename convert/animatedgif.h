@@ -25,5 +25,5 @@ enum class AnimatedResult {
 // different depths give local colour tables. The reporter only sees status
 // ticks; reason (when given) says why a failure happened.
 AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, const std::string &output,
-                                  const CConvertJob &job, IConvertReporter &reporter, const std::stop_token &stop,
-                                  std::string *reason = nullptr);
+                                  const CConvertJob &job, IConvertReporter &reporter,
+                                  const std::stop_token &stop, std::string *reason = nullptr);

@@ -1,8 +1,8 @@
 #include "convertworker.h"
 
 #include "animatedgif.h"
-#include "filepreparer.h"
 #include "cximage.h"
+#include "filepreparer.h"
 #include "largeblocks.h"
 #include "naming.h"
 #include "outputwriter.h"

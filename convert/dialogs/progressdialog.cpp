@@ -249,7 +249,8 @@ void CProgressDialog::ApplyReports(std::vector<RunReport> &&batch)
             AddResult(QFile::decodeName(QByteArray::fromStdString(report.text)));
             break;
         case RunReport::Kind::Summary:
-            m_strSummary = QStringLiteral("\r\n") + QString::fromStdString(convertlog::SummaryLine(report.totals));
+            m_strSummary =
+                QStringLiteral("\r\n") + QString::fromStdString(convertlog::SummaryLine(report.totals));
             AppendLog(m_strSummary);
             break;
         case RunReport::Kind::Done:

@@ -199,8 +199,9 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "从: " + bad.Path("none.png") + "\n  错误: 文件不存在。\n从: " + bad.Path("cut.png") +
                          "\n  错误: 打开文件错误。\n\n总计文件: 2; 已转换: 0; 错误: 2。\n");
-    EXPECT_EQ(r.err, "velmora-batch: " + bad.Path("none.png") + ": No such file or directory\nvelmora-batch: " +
-                         bad.Path("cut.png") + ": truncated PNG file\n");
+    EXPECT_EQ(r.err, "velmora-batch: " + bad.Path("none.png") +
+                         ": No such file or directory\nvelmora-batch: " + bad.Path("cut.png") +
+                         ": truncated PNG file\n");
 
     // A destination that does not exist yet is made.
     r = RunBatch({"--format", "bmp", "--out", QString::fromStdString(out.Path("new/deeper")),

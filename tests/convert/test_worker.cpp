@@ -1,6 +1,6 @@
+#include "atomicfile.h"
 #include "convertworker.h"
 #include "naming.h"
-#include "atomicfile.h"
 #include "outputwriter.h"
 #include "recording_reporter.h"
 #include "test_support.h"
@@ -233,7 +233,8 @@ TEST(ConvertWorker, EachFailureGivesItsRecord)
              return JobFor({src.Path("cut.jpg")});
          },
          FileOutcome::OpenError, "Premature end of JPEG file", openError},
-        {"resize to nothing", [&](ScratchDir &src, ScratchDir &out) { return resized(src, out, 0, 10, "PNG"); },
+        {"resize to nothing",
+         [&](ScratchDir &src, ScratchDir &out) { return resized(src, out, 0, 10, "PNG"); },
          FileOutcome::ConvertError, "size", "  错误: 转换文件错误!\r\n" + saveError},
         // JPEG cannot hold a 70000-pixel-wide picture.
         {"encode", [&](ScratchDir &src, ScratchDir &out) { return resized(src, out, 70000, 1, "JPG"); },
@@ -280,7 +281,8 @@ TEST(ConvertWorker, EachFailureGivesItsRecord)
         EXPECT_TRUE(rec.Failed());
         EXPECT_TRUE(rec.output.empty());
         EXPECT_NE(rec.reason.find(row.reason), std::string::npos) << rec.reason;
-        EXPECT_EQ(r.Log(), "从: " + job.GetFile(0) + "\r\n" + row.lines + "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
+        EXPECT_EQ(r.Log(),
+                  "从: " + job.GetFile(0) + "\r\n" + row.lines + "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
         EXPECT_TRUE(r.results.empty());
         EXPECT_EQ(Entries(out.Root()), before);
         EXPECT_EQ(ReadFileBytes(old), (std::vector<std::uint8_t>{9, 9, 9}));
