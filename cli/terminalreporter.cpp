@@ -1,34 +1,46 @@
 #include "terminalreporter.h"
 
+#include "naming.h"
+
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-std::string TerminalReporter::TerminalText(const std::string &text)
+void TerminalReporter::WriteLine(const std::string &line)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
-        out += text[i];
-    }
-    return out;
+    std::fwrite(line.data(), 1, line.size(), m_out);
+    std::fputc('\n', m_out);
 }
 
-void TerminalReporter::AppendLog(const std::string &text)
+void TerminalReporter::FileStarted(const std::string &source)
 {
-    const std::string t = TerminalText(text);
-    std::fwrite(t.data(), 1, t.size(), m_out);
-    // The summary has no line end of its own.
-    if (!t.empty() && t.back() != '\n')
-        std::fputc('\n', m_out);
+    WriteLine(convertlog::FromLine(source));
     std::fflush(m_out);
 }
 
-OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &message)
+void TerminalReporter::FileDone(const FileRecord &record)
+{
+    for (const std::string &line : convertlog::RecordLines(record))
+        WriteLine(line);
+    std::fflush(m_out);
+    if (record.Failed()) {
+        std::fprintf(m_err, "velmora-batch: %s: %s\n", record.source.c_str(), record.reason.c_str());
+        std::fflush(m_err);
+    }
+}
+
+void TerminalReporter::SetSummary(const RunTotals &totals)
+{
+    m_summarised = true;
+    // A blank line sets the totals apart.
+    WriteLine("");
+    WriteLine(convertlog::SummaryLine(totals));
+    std::fflush(m_out);
+}
+
+OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
 {
     if (m_in < 0) {
         std::fprintf(m_err, "velmora-batch: an output exists and there is no terminal to ask; "
@@ -37,7 +49,7 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &message)
     }
     for (;;) {
         std::fprintf(m_err, "%s\n[r] rename  [o] overwrite  [c] cancel; add ! to keep the answer (r!, o!): ",
-                     TerminalText(message).c_str());
+                     OverwriteQuestion(outputPath, "\n").c_str());
         std::fflush(m_err);
         std::string line;
         if (!ReadLine(line))

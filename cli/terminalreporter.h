@@ -1,5 +1,5 @@
-// Shows a run on a terminal: log lines on standard output, the overwrite
-// question on the terminal.
+// Shows a run on a terminal: log lines on standard output, the reason of
+// each failed file and the overwrite question on standard error.
 #pragma once
 
 #include "convertreporter.h"
@@ -19,20 +19,20 @@ public:
     }
 
     void AnimateStatus() override {}
-    void AppendLog(const std::string &text) override;
+    void FileStarted(const std::string &source) override;
+    void FileDone(const FileRecord &record) override;
     void SetPercent(int) override {}
     void AddResult(const std::string &) override {}
-    void SetSummary(const std::string &summary) override { m_summary = summary; }
+    void SetSummary(const RunTotals &totals) override;
     void ConvertDone() override { m_done = true; }
-    OverwriteAnswer AskOverwrite(const std::string &message) override;
+    OverwriteAnswer AskOverwrite(const std::string &outputPath) override;
 
-    bool Finished() const { return m_done && !m_summary.empty(); }
-    bool Cancelled() const { return m_done && m_summary.empty(); }
-
-    // Text with each "\r\n" turned into the terminal's "\n".
-    static std::string TerminalText(const std::string &text);
+    bool Finished() const { return m_done && m_summarised; }
+    bool Cancelled() const { return m_done && !m_summarised; }
 
 private:
+    void WriteLine(const std::string &line);
+
     // One line of input without its line end; false at the end of the input,
     // on an error, or once a stop is requested.
     bool ReadLine(std::string &line);
@@ -41,6 +41,6 @@ private:
     FILE *m_out;
     FILE *m_err;
     std::stop_token m_stop;
-    std::string m_summary;
+    bool m_summarised = false;
     bool m_done = false;
 };

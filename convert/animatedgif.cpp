@@ -9,12 +9,15 @@
 #include <vector>
 
 AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, const std::string &output,
-                                  const CConvertJob &job, IConvertReporter &reporter, const std::stop_token &stop)
+                                  const CConvertJob &job, IConvertReporter &reporter,
+                                  const std::stop_token &stop, std::string *reason)
 {
+    std::string why;
     const int n = std::clamp(frameCount, 0, kMaxGifFrames);
     std::vector<std::unique_ptr<CxImage>> frames;
     frames.reserve(std::size_t(n));
     bool error = false;
+    bool unreadable = false;
     bool localColorTables = false;
     int firstBpp = 0;
 
@@ -24,8 +27,8 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
         auto frame = std::make_unique<CxImage>(CXIMAGE_FORMAT_UNKNOWN);
         frame->SetFrame(k);
         if (!frame->Load(source.c_str(), CXIMAGE_FORMAT_GIF)) {
-            reporter.AppendLog(convertlog::kOpenError);
-            error = true;
+            why = "frame " + std::to_string(k + 1) + ": " + frame->GetLastError();
+            unreadable = error = true;
             break;
         }
         const int delay = frame->GetFrameDelay();
@@ -39,8 +42,11 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
         // After a failed transformation the remaining frames are still
         // loaded and sharpened, but no longer rotated, resized or stamped.
         if (!error) {
-            if (TransformImage(*frame, job, false).failed)
+            TransformOutcome t = TransformImage(*frame, job, false);
+            if (t.failed) {
+                why = "frame " + std::to_string(k + 1) + ": " + t.reason;
                 error = true;
+            }
         } else if (job.m_bSharpen == 1) {
             frame->Filter(kSharpenKernel, 3, 7, 0);
         }
@@ -53,11 +59,13 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
         reporter.AnimateStatus();
     }
 
-    if (error) {
-        reporter.AppendLog(convertlog::kConvertError);
-        reporter.AppendLog(convertlog::kSaveError);
-        return AnimatedResult::Failed;
-    }
+    auto failed = [&](AnimatedResult result) {
+        if (reason)
+            *reason = why;
+        return result;
+    };
+    if (error)
+        return failed(unreadable ? AnimatedResult::FrameUnreadable : AnimatedResult::TransformFailed);
 
     // The animation's own settings come from the source file.
     CxImageGIF gif;
@@ -81,16 +89,19 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
     std::vector<CxImage *> pointers;
     for (auto &f : frames)
         pointers.push_back(f.get());
-    const WriteResult written = WriteAtomically(output, stop, [&](CxFile &file) {
-        return gif.Encode(&file, pointers.data(), int(pointers.size()), localColorTables);
-    });
+    bool encoded = true;
+    const WriteResult written = WriteAtomically(
+        output, stop,
+        [&](CxFile &file) {
+            return encoded = gif.Encode(&file, pointers.data(), int(pointers.size()), localColorTables);
+        },
+        &why);
     if (written == WriteResult::Stopped || stop.stop_requested())
         return AnimatedResult::Stopped;
     if (written == WriteResult::Failed) {
-        reporter.AppendLog(convertlog::kSaveError);
-        return AnimatedResult::Failed;
+        if (!encoded && *gif.GetLastError())
+            why = gif.GetLastError();
+        return failed(AnimatedResult::SaveFailed);
     }
-    reporter.AppendLog(std::string(convertlog::kTo) + output + convertlog::kLineEnd);
-    reporter.AddResult(output);
     return AnimatedResult::Written;
 }

@@ -2,22 +2,16 @@
 
 #include "animatedgif.h"
 #include "cximage.h"
+#include "filepreparer.h"
 #include "largeblocks.h"
 #include "naming.h"
 #include "outputwriter.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
-
-std::string convertlog::Summary(int files, int converted, int errors)
-{
-    char text[160];
-    std::snprintf(text, sizeof text, "\r\n总计文件: %d; 已转换: %d; 错误: %d。", files, converted, errors);
-    return text;
-}
 
 ConvertWorker::ConvertWorker(CConvertJob job, IConvertReporter &reporter, const RunResources &resources)
     : m_job(std::move(job)), m_reporter(reporter), m_resources(resources), m_workers(resources.Workers())
@@ -63,9 +57,7 @@ void ConvertWorker::Run(std::stop_token stop)
     }
     if (stop.stop_requested())
         return;
-    const std::string summary = convertlog::Summary(count, count - m_errors, m_errors);
-    m_reporter.AppendLog(summary);
-    m_reporter.SetSummary(summary);
+    m_reporter.SetSummary(RunTotals{count, count - m_errors, m_errors});
     m_reporter.ConvertDone();
 }
 
@@ -92,7 +84,6 @@ bool ConvertWorker::WasWritten(const std::string &path) const
 
 ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const std::stop_token &stop)
 {
-    using namespace convertlog;
     using Kind = PreparedFile::Kind;
     const int count = m_job.GetFileCount();
     const std::string path = m_job.GetFile(i);
@@ -100,23 +91,29 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
         if (!stop.stop_requested())
             m_reporter.SetPercent(int((100LL * i + 100) / count));
     };
-    auto fail = [&](const char *line) {
-        m_reporter.AppendLog(line);
-        ++m_errors;
+    FileRecord record{path, {}, FileOutcome::Converted, {}};
+    // Reports the file's record; a failure counts as one error.
+    auto finish = [&](FileOutcome outcome, std::string reason = {}) {
+        record.outcome = outcome;
+        record.reason = std::move(reason);
+        if (record.Failed())
+            ++m_errors;
+        m_reporter.FileDone(record);
+        if (outcome == FileOutcome::Converted)
+            m_reporter.AddResult(record.output);
     };
 
     m_reporter.AnimateStatus();
-    m_reporter.AppendLog(kFrom + path + kLineEnd);
+    m_reporter.FileStarted(path);
     if (!FileExists(path)) {
         ahead.Discard(i);
-        fail(kMissing);
+        finish(FileOutcome::Missing, std::strerror(ENOENT));
         return Step::Next;
     }
-    // Folders, pipes and devices are never opened: a pipe would block.
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::string notRegular;
+    if (!IsRegularFile(path, &notRegular)) {
         ahead.Discard(i);
-        fail(kOpenError);
+        finish(FileOutcome::OpenError, notRegular);
         return Step::Next;
     }
     // A source this run has written since it began must be read as it is
@@ -131,7 +128,7 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     if (stop.stop_requested() || prepared.kind == Kind::Stopped)
         return Step::Stop;
     if (prepared.kind == Kind::NotLoaded) {
-        fail(kOpenError);
+        finish(FileOutcome::OpenError, prepared.reason);
         return Step::Next;
     }
     const std::uint32_t sourceType = prepared.sourceType;
@@ -140,7 +137,7 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     if (FileExists(out.path)) {
         OverwriteChoice choice;
         if (m_job.m_nOverwrite == OVERWRITE_ASK) {
-            const OverwriteAnswer answer = m_reporter.AskOverwrite(OverwriteQuestion(out.path));
+            const OverwriteAnswer answer = m_reporter.AskOverwrite(out.path);
             if (stop.stop_requested())
                 return Step::Stop;
             if (answer.choice == OverwriteChoice::Cancel)
@@ -159,28 +156,41 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
             out.path = MakeUniqueName(out.path);
     }
 
+    std::string reason;
     if (prepared.kind == Kind::Copy) {
+        bool copied = true;
         if (out.path != path) {
             NoteWritten(out.path);
-            if (!CopyFileAtomically(path, out.path)) {
-                if (stop.stop_requested())
-                    return Step::Stop;
-                fail(kSaveError);
-            }
+            copied = CopyFileAtomically(path, out.path, &reason);
         }
         if (stop.stop_requested())
             return Step::Stop;
+        if (copied) {
+            if (out.path != path)
+                record.output = out.path;
+            finish(FileOutcome::Copied);
+        } else {
+            finish(FileOutcome::SaveError, reason);
+        }
         percent();
         return Step::Next;
     }
 
     if (prepared.kind == Kind::Animated) {
         NoteWritten(out.path);
-        switch (ConvertAnimatedGif(path, prepared.frames, out.path, m_job, m_reporter, stop)) {
+        switch (ConvertAnimatedGif(path, prepared.frames, out.path, m_job, m_reporter, stop, &reason)) {
         case AnimatedResult::Written:
+            record.output = out.path;
+            finish(FileOutcome::Converted);
             break;
-        case AnimatedResult::Failed:
-            ++m_errors;
+        case AnimatedResult::FrameUnreadable:
+            finish(FileOutcome::FrameError, reason);
+            break;
+        case AnimatedResult::TransformFailed:
+            finish(FileOutcome::ConvertError, reason);
+            break;
+        case AnimatedResult::SaveFailed:
+            finish(FileOutcome::SaveError, reason);
             break;
         case AnimatedResult::Stopped:
             return Step::Stop;
@@ -190,27 +200,29 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     }
 
     if (prepared.kind == Kind::Failed) {
-        m_reporter.AppendLog(kConvertError);
-        fail(kSaveError);
+        finish(FileOutcome::ConvertError, prepared.reason);
     } else if (prepared.kind == Kind::EncodeFailed) {
-        fail(kSaveError);
+        finish(FileOutcome::SaveError, prepared.reason);
     } else {
         NoteWritten(out.path);
         const EncodedBytes &bytes = prepared.bytes;
-        const WriteResult written = WriteAtomically(out.path, stop, [&](CxFile &file) {
-            return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size;
-        });
+        const WriteResult written = WriteAtomically(
+            out.path, stop,
+            [&](CxFile &file) {
+                return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size;
+            },
+            &reason);
         switch (written) {
         case WriteResult::Stopped:
             return Step::Stop;
         case WriteResult::Failed:
-            fail(kSaveError);
+            finish(FileOutcome::SaveError, reason);
             break;
         case WriteResult::Written:
             if (stop.stop_requested())
                 return Step::Stop;
-            m_reporter.AppendLog(kTo + out.path + kLineEnd);
-            m_reporter.AddResult(out.path);
+            record.output = out.path;
+            finish(FileOutcome::Converted);
             break;
         }
     }

@@ -5,6 +5,8 @@
 #include "naming.h"
 #include "pipeline.h"
 
+#include <cerrno>
+#include <cstring>
 #include <new>
 #include <sys/stat.h>
 
@@ -13,13 +15,22 @@ void EncodedBytes::Free::operator()(std::uint8_t *p) const
     CxMemFile::FreeBuffer(p);
 }
 
-namespace {
-
-bool IsRegularFile(const std::string &path)
+bool IsRegularFile(const std::string &path, std::string *reason)
 {
     struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (stat(path.c_str(), &st) != 0) {
+        if (reason)
+            *reason = std::strerror(errno);
+        return false;
+    }
+    if (S_ISREG(st.st_mode))
+        return true;
+    if (reason)
+        *reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+    return false;
 }
+
+namespace {
 
 bool Encode(CxImage &image, std::uint32_t type, EncodedBytes &out)
 {
@@ -38,7 +49,7 @@ PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxIm
 {
     PreparedFile r;
     // Folders, pipes and devices are never opened: a pipe would block.
-    if (!IsRegularFile(source))
+    if (!IsRegularFile(source, &r.reason))
         return r;
     r.sourceType = TypeFromExtension(LowerExtension(source));
     r.outType = OutputTypeFor(job, source, r.sourceType);
@@ -47,8 +58,10 @@ PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxIm
     image.SetLoadSizeRule(copy ? CxImage::LoadSizeRule() : ReducedDecodeRule(job));
     const bool loaded = image.Load(source.c_str(), r.sourceType);
     image.SetLoadSizeRule({});
-    if (!loaded)
+    if (!loaded) {
+        r.reason = *image.GetLastError() ? image.GetLastError() : "cannot decode the image";
         return r;
+    }
     r.frames = image.GetNumFrames();
     if (stop.stop_requested()) {
         r.kind = PreparedFile::Kind::Stopped;
@@ -63,13 +76,16 @@ PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxIm
             r.kind = PreparedFile::Kind::Stopped;
         } else if (t.failed) {
             r.kind = PreparedFile::Kind::Failed;
+            r.reason = t.reason;
         } else {
             PrepareForOutput(image, r.outType, job, t.stampDrawn);
             bool ok = false;
             try {
                 ok = Encode(image, r.outType, r.bytes);
+                if (!ok)
+                    r.reason = *image.GetLastError() ? image.GetLastError() : "cannot encode the image";
             } catch (const std::bad_alloc &) {
-                ok = false;
+                r.reason = std::strerror(ENOMEM);
             }
             r.kind = ok ? PreparedFile::Kind::Encoded : PreparedFile::Kind::EncodeFailed;
         }

@@ -36,7 +36,12 @@ struct PreparedFile {
     std::uint32_t outType = CXIMAGE_FORMAT_UNKNOWN;
     int frames = 0;
     EncodedBytes bytes;
+    std::string reason; // why it was not loaded, transformed or encoded
 };
+
+// Folders, pipes and devices are never opened (a pipe would block): false
+// for them, with reason (when given) saying what the path is instead.
+bool IsRegularFile(const std::string &path, std::string *reason = nullptr);
 
 // Does everything for source that does not depend on naming, with image as
 // the reusable decoding buffer. A JPEG that the resize shrinks a lot is

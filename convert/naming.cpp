@@ -4,7 +4,9 @@
 #include "cxfile.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 PathParts SplitPath(const std::string &path)
@@ -132,28 +134,33 @@ std::string MakeUniqueName(const std::string &path)
     }
 }
 
-std::string OverwriteQuestion(const std::string &outputPath)
+std::string OverwriteQuestion(const std::string &outputPath, const char *lineEnd)
 {
-    return "文件 \"" + outputPath + "\" 已存在!\r\n\r\n请选择你想要的设置。";
+    return "文件 \"" + outputPath + "\" 已存在!" + lineEnd + lineEnd + "请选择你想要的设置。";
 }
 
-bool CopyFileAtomically(const std::string &source, const std::string &target)
+bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason)
 {
+    auto fail = [&](std::string why) {
+        if (reason)
+            *reason = std::move(why);
+        return false; // the writer drops its temporary file
+    };
     CxIOFile in;
     if (!in.Open(source.c_str(), "rb"))
-        return false;
+        return fail(std::strerror(errno));
     AtomicFileWriter writer;
     if (!writer.Begin(target))
-        return false;
+        return fail(writer.Error());
     char buffer[1 << 16];
     for (;;) {
         const std::size_t n = in.Read(buffer, 1, sizeof buffer);
         if (n == 0)
             break;
         if (std::fwrite(buffer, 1, n, writer.Stream()) != n)
-            return false; // the writer drops its temporary file
+            return fail(std::strerror(errno));
     }
     if (in.Error())
-        return false;
-    return writer.Commit();
+        return fail("cannot read the source");
+    return writer.Commit() || fail(writer.Error());
 }

@@ -43,9 +43,10 @@ bool FileExists(const std::string &path);
 // name already ends with; past 999 the number simply grows longer.
 std::string MakeUniqueName(const std::string &path);
 
-// The question shown when an output exists.
-std::string OverwriteQuestion(const std::string &outputPath);
+// The question shown when an output exists, its lines ended by lineEnd.
+std::string OverwriteQuestion(const std::string &outputPath, const char *lineEnd = "\r\n");
 
 // Copies a file byte for byte through a temporary file renamed into place.
-// False when the source cannot be read or the target written.
-bool CopyFileAtomically(const std::string &source, const std::string &target);
+// False when the source cannot be read or the target written; reason (when
+// given) then says why.
+bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason = nullptr);

@@ -2,16 +2,27 @@
 
 #include "atomicfile.h"
 
+#include <cerrno>
+#include <cstring>
+
 WriteResult WriteAtomically(const std::string &path, const std::stop_token &stop,
-                            const std::function<bool(CxFile &)> &encode)
+                            const std::function<bool(CxFile &)> &encode, std::string *reason)
 {
+    auto failed = [&](std::string why) {
+        if (reason)
+            *reason = std::move(why);
+        return WriteResult::Failed;
+    };
     AtomicFileWriter writer;
     if (!writer.Begin(path))
-        return WriteResult::Failed;
+        return failed(writer.Error());
     bool ok;
+    int writeErrno = 0;
     {
         CxIOFile file(writer.Stream());
+        errno = 0;
         ok = encode(file) && file.Flush() && !file.Error();
+        writeErrno = errno;
     }
     if (stop.stop_requested()) {
         writer.Abort();
@@ -19,12 +30,18 @@ WriteResult WriteAtomically(const std::string &path, const std::stop_token &stop
     }
     if (!ok) {
         writer.Abort();
-        return WriteResult::Failed;
+        return failed(writeErrno ? std::strerror(writeErrno) : "cannot encode the image");
     }
-    return writer.Commit() ? WriteResult::Written : WriteResult::Failed;
+    return writer.Commit() ? WriteResult::Written : failed(writer.Error());
 }
 
-WriteResult WriteImage(CxImage &img, const std::string &path, std::uint32_t type, const std::stop_token &stop)
+WriteResult WriteImage(CxImage &img, const std::string &path, std::uint32_t type, const std::stop_token &stop,
+                       std::string *reason)
 {
-    return WriteAtomically(path, stop, [&](CxFile &file) { return img.Encode(&file, type); });
+    bool encoded = true;
+    const WriteResult result = WriteAtomically(
+        path, stop, [&](CxFile &file) { return encoded = img.Encode(&file, type); }, reason);
+    if (result == WriteResult::Failed && !encoded && reason && *img.GetLastError())
+        *reason = img.GetLastError();
+    return result;
 }

@@ -15,9 +15,12 @@ enum class WriteResult {
 };
 
 // Runs encode on a temporary file beside path and puts it in place unless
-// encode fails or a stop was requested meanwhile.
+// encode fails or a stop was requested meanwhile. On Failed, reason (when
+// given) says why: the system's word for a failed write, flush or rename.
 WriteResult WriteAtomically(const std::string &path, const std::stop_token &stop,
-                            const std::function<bool(CxFile &)> &encode);
+                            const std::function<bool(CxFile &)> &encode, std::string *reason = nullptr);
 
-// The image in the given format (0: the format it was loaded from).
-WriteResult WriteImage(CxImage &img, const std::string &path, std::uint32_t type, const std::stop_token &stop);
+// The image in the given format (0: the format it was loaded from). A failed
+// encode's reason is the codec's own.
+WriteResult WriteImage(CxImage &img, const std::string &path, std::uint32_t type, const std::stop_token &stop,
+                       std::string *reason = nullptr);

@@ -112,8 +112,12 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consu
                                 int fileHeight)
 {
     TransformOutcome out;
-    if (job.m_bRotate && !Rotate(img, job.m_nrotateType))
+    auto fail = [&] {
         out.failed = true;
+        out.reason = *img.GetLastError() ? img.GetLastError() : "cannot transform the image";
+    };
+    if (job.m_bRotate && !Rotate(img, job.m_nrotateType))
+        fail();
 
     if (job.m_bResize && !out.failed) {
         int w = img.GetWidth(), h = img.GetHeight();
@@ -125,7 +129,7 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consu
         const ResizeTarget t = ComputeResize(w, h, job.m_nResizeType, job.m_nWidth, job.m_nHeight);
         const bool skip = consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height);
         if (!skip && !img.Resample(long(t.width), long(t.height), 0))
-            out.failed = true;
+            fail();
     }
 
     if (job.m_bSharpen == 1)

@@ -24,6 +24,7 @@ extern const long kSharpenKernel[9];
 struct TransformOutcome {
     bool failed = false;     // a rotation or resample returned false
     bool stampDrawn = false; // the watermark was drawn (JPEG quality 95)
+    std::string reason;      // why it failed
 };
 
 // Rotation, resize (consulting don't-enlarge when asked), sharpen (runs even

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,6 +51,20 @@ std::string ResolveWriteTarget(const std::string &path)
     return current;
 }
 
+bool AtomicFileWriter::Fail(const char *why)
+{
+    m_errno = why ? 0 : errno;
+    m_why = why ? why : "";
+    return false;
+}
+
+std::string AtomicFileWriter::Error() const
+{
+    if (!m_why.empty())
+        return m_why;
+    return m_errno ? std::strerror(m_errno) : "cannot write the file";
+}
+
 AtomicFileWriter::~AtomicFileWriter()
 {
     Abort();
@@ -58,13 +73,15 @@ AtomicFileWriter::~AtomicFileWriter()
 bool AtomicFileWriter::Begin(const std::string &target)
 {
     Abort();
+    m_errno = 0;
+    m_why.clear();
     if (target.empty() || target.back() == '/')
-        return false;
+        return Fail("no file name");
     m_final = ResolveWriteTarget(target);
     struct stat st;
     const bool exists = stat(m_final.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode))
-        return false;
+        return Fail(std::strerror(EISDIR));
 
     const std::string folder = FolderOf(m_final);
     const std::string name = m_final.substr(folder.size());
@@ -79,12 +96,13 @@ bool AtomicFileWriter::Begin(const std::string &target)
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            return false;
+            return Fail();
         }
         if (exists)
             fchmod(fd, st.st_mode & 07777);
         m_fp = fdopen(fd, "wb");
         if (!m_fp) {
+            Fail();
             ::close(fd);
             unlink(temp.c_str());
             return false;
@@ -92,27 +110,29 @@ bool AtomicFileWriter::Begin(const std::string &target)
         m_temp = std::move(temp);
         return true;
     }
-    return false;
+    return Fail("no free temporary name");
 }
 
 bool AtomicFileWriter::Commit()
 {
     if (!m_fp)
-        return false;
-    bool ok = std::fflush(m_fp) == 0 && !std::ferror(m_fp);
+        return Fail("not open");
+    // Each step notes its own errno: the first failure is the one to tell.
+    bool ok = (std::fflush(m_fp) == 0 && !std::ferror(m_fp)) || Fail();
     // The data reaches the disk before the name points at it: after a power
     // cut the target holds the old content or the new, never an empty file.
-    ok = ok && Sync(fileno(m_fp), false) == 0;
-    ok = std::fclose(m_fp) == 0 && ok;
+    ok = ok && (Sync(fileno(m_fp), false) == 0 || Fail());
+    const bool closed = std::fclose(m_fp) == 0 || (ok && Fail());
+    ok = closed && ok;
     m_fp = nullptr;
     if (ok) {
         // The target may have turned into a folder meanwhile; rename would
         // then fail anyway, but say so plainly.
         struct stat st;
         if (stat(m_final.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            ok = false;
+            ok = Fail(std::strerror(EISDIR));
         else
-            ok = std::rename(m_temp.c_str(), m_final.c_str()) == 0;
+            ok = std::rename(m_temp.c_str(), m_final.c_str()) == 0 || Fail();
     }
     if (ok) {
         // Makes the rename itself last. The new file is in place whatever

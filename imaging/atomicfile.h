@@ -26,8 +26,15 @@ public:
     // Drops the temporary file; the target is untouched.
     void Abort();
     const std::string &FinalPath() const { return m_final; }
+    // Why the last Begin or Commit failed ("No space left on device").
+    std::string Error() const;
 
 private:
+    // Notes errno (or why) as the failure's cause; always false.
+    bool Fail(const char *why = nullptr);
+
+    int m_errno = 0;
+    std::string m_why;
     FILE *m_fp = nullptr;
     std::string m_temp;
     std::string m_final;

@@ -1109,7 +1109,7 @@ std::size_t JpegScratchBytes(std::FILE *f)
     return 0;
 }
 
-bool EncodeJpeg(const CxImage &img, CxFile &file)
+bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why)
 {
     if (!img.IsValid())
         return false;
@@ -1126,6 +1126,8 @@ bool EncodeJpeg(const CxImage &img, CxFile &file)
     InstallErrorMgr(e->err);
     e->cinfo.err = &e->err.pub;
     if (setjmp(e->err.jump)) {
+        if (why)
+            *why = e->err.message;
         jpeg_destroy_compress(&e->cinfo);
         return false;
     }

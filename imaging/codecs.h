@@ -61,7 +61,8 @@ std::size_t JpegDecodeBudget();
 // the stream fails. Formats without transparency composite onto white.
 bool EncodeBmp(const CxImage &img, CxFile &file);
 bool EncodePcx(const CxImage &img, CxFile &file);
-bool EncodeJpeg(const CxImage &img, CxFile &file); // img.GetJpegQuality()
+// img.GetJpegQuality(); why (when given) gets libjpeg's message on failure.
+bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why = nullptr);
 bool EncodePng(const CxImage &img, CxFile &file);
 bool EncodeTiff(const CxImage &img, CxFile &file);
 bool EncodeGif(const CxImage &img, CxFile &file); // one frame, no loop extension

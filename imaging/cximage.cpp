@@ -338,7 +338,7 @@ bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
         ok = cxcodec::EncodeGif(*this, *file);
         break;
     case CXIMAGE_FORMAT_JPG:
-        ok = cxcodec::EncodeJpeg(*this, *file);
+        ok = cxcodec::EncodeJpeg(*this, *file, &m_lastError);
         break;
     case CXIMAGE_FORMAT_PNG:
         ok = cxcodec::EncodePng(*this, *file);

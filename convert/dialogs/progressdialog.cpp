@@ -3,6 +3,7 @@
 #include "convertworker.h"
 #include "dialogunits.h"
 #include "ids_progress.h"
+#include "naming.h"
 #include "overwritedialog.h"
 #include "previewdlg.h"
 #include "settingsstore.h"
@@ -59,14 +60,10 @@ QString ForDisplay(QString text)
     return text;
 }
 
-bool IsErrorLine(const QString &text)
+// The log keeps the line ends it has always had.
+QString LogLine(const std::string &line)
 {
-    static const QString lines[] = {Text(convertlog::kMissing), Text(convertlog::kOpenError),
-                                    Text(convertlog::kConvertError), Text(convertlog::kSaveError)};
-    for (const QString &line : lines)
-        if (text == line)
-            return true;
-    return false;
+    return QString::fromStdString(line + "\r\n");
 }
 
 QIcon ApplicationIcon()
@@ -236,8 +233,14 @@ void CProgressDialog::ApplyReports(std::vector<RunReport> &&batch)
         case RunReport::Kind::Status:
             AnimateStatus();
             break;
-        case RunReport::Kind::Log:
-            AppendLog(QString::fromStdString(report.text));
+        case RunReport::Kind::Started:
+            AppendLog(LogLine(convertlog::FromLine(report.text)));
+            break;
+        case RunReport::Kind::File:
+            for (const std::string &line : convertlog::RecordLines(report.record))
+                AppendLog(LogLine(line));
+            if (report.record.Failed())
+                m_bHadErrors = true;
             break;
         case RunReport::Kind::Percent:
             SetPercent(report.value);
@@ -246,7 +249,9 @@ void CProgressDialog::ApplyReports(std::vector<RunReport> &&batch)
             AddResult(QFile::decodeName(QByteArray::fromStdString(report.text)));
             break;
         case RunReport::Kind::Summary:
-            m_strSummary = QString::fromStdString(report.text);
+            m_strSummary =
+                QStringLiteral("\r\n") + QString::fromStdString(convertlog::SummaryLine(report.totals));
+            AppendLog(m_strSummary);
             break;
         case RunReport::Kind::Done:
             FlushView();
@@ -254,7 +259,7 @@ void CProgressDialog::ApplyReports(std::vector<RunReport> &&batch)
             break;
         case RunReport::Kind::Question:
             FlushView();
-            AskOverwrite(QString::fromStdString(report.text));
+            AskOverwrite(QString::fromStdString(OverwriteQuestion(report.text)));
             break;
         }
     }
@@ -276,8 +281,6 @@ void CProgressDialog::AnimateStatus()
 void CProgressDialog::AppendLog(const QString &text)
 {
     m_strLog += text;
-    if (IsErrorLine(text))
-        m_bHadErrors = true;
     if (IsLogShown())
         m_strUnshownLog += text;
 }

@@ -43,52 +43,61 @@ void CScreenReporter::Answer(const OverwriteAnswer &answer)
 
 void CScreenReporter::AnimateStatus()
 {
-    Post(RunReport::Kind::Status);
+    Post(RunReport(RunReport::Kind::Status));
 }
 
-void CScreenReporter::AppendLog(const std::string &text)
+void CScreenReporter::FileStarted(const std::string &source)
 {
-    Post(RunReport::Kind::Log, text);
+    Post(RunReport(RunReport::Kind::Started, source));
+}
+
+void CScreenReporter::FileDone(const FileRecord &record)
+{
+    RunReport report(RunReport::Kind::File);
+    report.record = record;
+    Post(std::move(report));
 }
 
 void CScreenReporter::SetPercent(int percent)
 {
-    Post(RunReport::Kind::Percent, {}, percent);
+    Post(RunReport(RunReport::Kind::Percent, {}, percent));
 }
 
 void CScreenReporter::AddResult(const std::string &outputPath)
 {
-    Post(RunReport::Kind::Result, outputPath);
+    Post(RunReport(RunReport::Kind::Result, outputPath));
 }
 
-void CScreenReporter::SetSummary(const std::string &summary)
+void CScreenReporter::SetSummary(const RunTotals &totals)
 {
-    Post(RunReport::Kind::Summary, summary);
+    RunReport report(RunReport::Kind::Summary);
+    report.totals = totals;
+    Post(std::move(report));
 }
 
 void CScreenReporter::ConvertDone()
 {
-    Post(RunReport::Kind::Done);
+    Post(RunReport(RunReport::Kind::Done));
 }
 
-OverwriteAnswer CScreenReporter::AskOverwrite(const std::string &message)
+OverwriteAnswer CScreenReporter::AskOverwrite(const std::string &outputPath)
 {
     std::unique_lock lock(m_mutex);
     if (!m_listening)
         return OverwriteAnswer{};
     m_answer.reset();
-    PostLocked(RunReport{RunReport::Kind::Question, message, 0});
+    PostLocked(RunReport(RunReport::Kind::Question, outputPath));
     m_answerReady.wait(lock, [this] { return m_answer.has_value() || !m_listening; });
     const OverwriteAnswer answer = m_answer.value_or(OverwriteAnswer{});
     m_answer.reset();
     return answer;
 }
 
-void CScreenReporter::Post(RunReport::Kind kind, std::string text, int value)
+void CScreenReporter::Post(RunReport &&report)
 {
     std::lock_guard lock(m_mutex);
     if (m_listening)
-        PostLocked(RunReport{kind, std::move(text), value});
+        PostLocked(std::move(report));
 }
 
 void CScreenReporter::PostLocked(RunReport &&report)

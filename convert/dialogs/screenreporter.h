@@ -16,10 +16,14 @@
 class QObject;
 
 struct RunReport {
-    enum class Kind { Status, Log, Percent, Result, Summary, Done, Question };
+    enum class Kind { Status, Started, File, Percent, Result, Summary, Done, Question };
+    RunReport() = default;
+    explicit RunReport(Kind k, std::string t = {}, int v = 0) : kind(k), text(std::move(t)), value(v) {}
     Kind kind = Kind::Status;
-    std::string text; // log text, result path, summary or question
-    int value = 0;    // percent
+    std::string text;  // source started, result path or the output asked about
+    int value = 0;     // percent
+    FileRecord record; // a file done
+    RunTotals totals;  // summary
 };
 
 class CScreenReporter final : public IConvertReporter, public std::enable_shared_from_this<CScreenReporter> {
@@ -37,16 +41,17 @@ public:
     void Answer(const OverwriteAnswer &answer);
 
     void AnimateStatus() override;
-    void AppendLog(const std::string &text) override;
+    void FileStarted(const std::string &source) override;
+    void FileDone(const FileRecord &record) override;
     void SetPercent(int percent) override;
     void AddResult(const std::string &outputPath) override;
-    void SetSummary(const std::string &summary) override;
+    void SetSummary(const RunTotals &totals) override;
     void ConvertDone() override;
-    OverwriteAnswer AskOverwrite(const std::string &message) override;
+    OverwriteAnswer AskOverwrite(const std::string &outputPath) override;
 
 private:
     CScreenReporter(QObject *receiver, Sink sink);
-    void Post(RunReport::Kind kind, std::string text = {}, int value = 0);
+    void Post(RunReport &&report);
     void PostLocked(RunReport &&report);
     void Deliver();
 

@@ -188,10 +188,20 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(QFile::exists(QString::fromStdString(out.Path("a_001.JPG"))));
 
-    // A failed file makes the exit status 1.
-    r = RunBatch({"--format", "png", "--out", QString::fromStdString(out.Root()), QString::fromStdString(src.Path("none.png"))});
+    // Failed files make the exit status 1; standard error names each with
+    // its cause while standard output keeps the log.
+    ScratchDir bad;
+    std::vector<std::uint8_t> cut = ReadFileBytes(src.Path("a.png"));
+    cut.resize(cut.size() / 2);
+    ASSERT_TRUE(WriteFileBytes(bad.Path("cut.png"), cut));
+    r = RunBatch({"--format", "bmp", "--out", QString::fromStdString(bad.Root()),
+                  QString::fromStdString(bad.Path("none.png")), QString::fromStdString(bad.Path("cut.png"))});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.out.find("错误: 文件不存在"), std::string::npos);
+    EXPECT_EQ(r.out, "从: " + bad.Path("none.png") + "\n  错误: 文件不存在。\n从: " + bad.Path("cut.png") +
+                         "\n  错误: 打开文件错误。\n\n总计文件: 2; 已转换: 0; 错误: 2。\n");
+    EXPECT_EQ(r.err, "velmora-batch: " + bad.Path("none.png") +
+                         ": No such file or directory\nvelmora-batch: " + bad.Path("cut.png") +
+                         ": truncated PNG file\n");
 
     // A destination that does not exist yet is made.
     r = RunBatch({"--format", "bmp", "--out", QString::fromStdString(out.Path("new/deeper")),

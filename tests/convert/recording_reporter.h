@@ -1,7 +1,9 @@
-// A reporter that writes down every call of a run, for tests.
+// A reporter that writes down every call of a run, for tests. The log is
+// written from the records as the progress dialog writes it, a line each.
 #pragma once
 
 #include "convertreporter.h"
+#include "naming.h"
 
 #include <deque>
 #include <functional>
@@ -11,19 +13,24 @@
 class RecordingReporter : public IConvertReporter {
 public:
     void AnimateStatus() override { ++statusTicks; }
-    void AppendLog(const std::string &text) override
+    void FileStarted(const std::string &source) override { Line(convertlog::FromLine(source) + "\r\n"); }
+    void FileDone(const FileRecord &record) override
     {
-        log.push_back(text);
-        if (onLog)
-            onLog(text);
+        records.push_back(record);
+        for (const std::string &line : convertlog::RecordLines(record))
+            Line(line + "\r\n");
     }
     void SetPercent(int p) override { percents.push_back(p); }
     void AddResult(const std::string &path) override { results.push_back(path); }
-    void SetSummary(const std::string &s) override { summary = s; }
-    void ConvertDone() override { ++doneCount; }
-    OverwriteAnswer AskOverwrite(const std::string &message) override
+    void SetSummary(const RunTotals &totals) override
     {
-        questions.push_back(message);
+        summary = "\r\n" + convertlog::SummaryLine(totals);
+        Line(summary);
+    }
+    void ConvertDone() override { ++doneCount; }
+    OverwriteAnswer AskOverwrite(const std::string &outputPath) override
+    {
+        questions.push_back(OverwriteQuestion(outputPath));
         if (answers.empty())
             return OverwriteAnswer{OverwriteChoice::Cancel, false};
         const OverwriteAnswer a = answers.front();
@@ -41,6 +48,7 @@ public:
 
     int statusTicks = 0;
     std::vector<std::string> log;
+    std::vector<FileRecord> records;
     std::vector<int> percents;
     std::vector<std::string> results;
     std::vector<std::string> questions;
@@ -48,4 +56,12 @@ public:
     std::string summary;
     int doneCount = 0;
     std::function<void(const std::string &)> onLog;
+
+private:
+    void Line(const std::string &text)
+    {
+        log.push_back(text);
+        if (onLog)
+            onLog(text);
+    }
 };

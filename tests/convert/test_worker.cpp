@@ -1,3 +1,4 @@
+#include "atomicfile.h"
 #include "convertworker.h"
 #include "naming.h"
 #include "outputwriter.h"
@@ -6,6 +7,8 @@
 #include "worker_job.h"
 
 #include <QDir>
+#include <cerrno>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -84,17 +87,6 @@ TEST(ConvertWorker, RunningNumbersSkipFilesThatFail)
     EXPECT_EQ(Entries(out.Root()), (QStringList{"001.png", "002.png"}));
     EXPECT_NE(r.Log().find("cut.jpg\r\n  错误: 打开文件错误。\r\n"), std::string::npos);
     EXPECT_EQ(r.summary, "\r\n总计文件: 5; 已转换: 2; 错误: 3。");
-}
-
-TEST(ConvertWorker, NotARegularFileIsAnOpenError)
-{
-    ScratchDir src;
-    ASSERT_EQ(mkdir(src.Path("folder.png").c_str(), 0755), 0);
-    ASSERT_EQ(mkfifo(src.Path("pipe.jpg").c_str(), 0600), 0);
-    RecordingReporter r = RunJob(JobFor({src.Path("folder.png"), src.Path("pipe.jpg")}));
-    EXPECT_EQ(r.log[1], "  错误: 打开文件错误。\r\n");
-    EXPECT_EQ(r.log[3], "  错误: 打开文件错误。\r\n");
-    EXPECT_EQ(r.summary, "\r\n总计文件: 2; 已转换: 0; 错误: 2。");
 }
 
 TEST(ConvertWorker, UnknownExtensionIsDetectedAndKept)
@@ -182,53 +174,119 @@ TEST(ConvertWorker, OverwriteReplacesTheSourceWithTheResizedImage)
     EXPECT_EQ(Entries(src.Root()), QStringList{"a.png"});
 }
 
-TEST(ConvertWorker, FailedWritesKeepWhatWasThere)
+// Every way a file can fail gives its record: the outcome, a reason naming
+// the cause, the same log lines as ever, one error, and nothing written (an
+// output already there survives).
+TEST(ConvertWorker, EachFailureGivesItsRecord)
 {
-    ScratchDir src, out;
-    SavePng(src.Path("a.png"), 10, 10);
-    const std::vector<std::uint8_t> old = {9, 9, 9};
-    ASSERT_TRUE(WriteFileBytes(out.Path("a.JPG"), old));
-
-    // JPEG cannot hold a 70000-pixel-wide picture: the save fails after
-    // "overwrite" was chosen, and the old file must survive it.
-    CConvertJob job = JobFor({src.Path("a.png")});
-    job.SetOutputFolder(out.Root());
-    job.SetFormat("JPG");
-    job.SetResizeFlag(true);
-    job.SetResizeType(3);
-    job.SetSize(70000, 1);
-    job.SetOverwritePolicy(OVERWRITE_REPLACE);
-    RecordingReporter r = RunJob(job);
-    EXPECT_EQ(r.log[1], "  错误: 保存文件错误!\r\n");
-    EXPECT_EQ(r.summary, "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
-    EXPECT_EQ(ReadFileBytes(out.Path("a.JPG")), old);
-    EXPECT_EQ(Entries(out.Root()), QStringList{"a.JPG"});
-
-    // A plain copy that cannot be written is an error too.
-    ASSERT_TRUE(WriteFileBytes(out.Path("file"), {1}));
-    CConvertJob copy = JobFor({src.Path("a.png")});
-    copy.SetOutputFolder(out.Path("file"));
-    r = RunJob(copy);
-    EXPECT_EQ(r.log[1], "  错误: 保存文件错误!\r\n");
-    EXPECT_EQ(r.summary, "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
-}
-
-TEST(ConvertWorker, TransformationFailureGivesTwoLinesAndOneError)
-{
-    ScratchDir src, out;
-    SavePng(src.Path("a.png"), 10, 10);
-    CConvertJob job = JobFor({src.Path("a.png")});
-    job.SetOutputFolder(out.Root());
-    job.SetResizeFlag(true);
-    job.SetResizeType(3);
-    job.SetSize(0, 10);
-    RecordingReporter r = RunJob(job);
-    ASSERT_EQ(r.log.size(), 4u);
-    EXPECT_EQ(r.log[1], "  错误: 转换文件错误!\r\n");
-    EXPECT_EQ(r.log[2], "  错误: 保存文件错误!\r\n");
-    EXPECT_EQ(r.summary, "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
-    EXPECT_EQ(r.percents, std::vector<int>{100});
-    EXPECT_TRUE(Entries(out.Root()).isEmpty());
+    const std::string openError = "  错误: 打开文件错误。\r\n", saveError = "  错误: 保存文件错误!\r\n";
+    struct Row {
+        const char *name;
+        std::function<CConvertJob(ScratchDir &src, ScratchDir &out)> job;
+        FileOutcome outcome;
+        const char *reason;
+        std::string lines;
+        int (*sync)(int) = nullptr;
+    };
+    auto png = [](ScratchDir &src, ScratchDir &out, const char *format = "PNG") {
+        SavePng(src.Path("a.png"), 10, 10);
+        CConvertJob job = JobFor({src.Path("a.png")});
+        job.SetOutputFolder(out.Root());
+        job.SetFormat(format);
+        return job;
+    };
+    auto resized = [&](ScratchDir &src, ScratchDir &out, int w, int h, const char *format) {
+        CConvertJob job = png(src, out, format);
+        job.SetResizeFlag(true);
+        job.SetResizeType(3);
+        job.SetSize(w, h);
+        return job;
+    };
+    const Row rows[] = {
+        {"missing", [](ScratchDir &src, ScratchDir &) { return JobFor({src.Path("gone.png")}); },
+         FileOutcome::Missing, "No such file or directory", "  错误: 文件不存在。\r\n"},
+        {"folder",
+         [](ScratchDir &src, ScratchDir &) {
+             mkdir(src.Path("folder.png").c_str(), 0755);
+             return JobFor({src.Path("folder.png")});
+         },
+         FileOutcome::OpenError, "Is a directory", openError},
+        {"pipe",
+         [](ScratchDir &src, ScratchDir &) {
+             mkfifo(src.Path("pipe.jpg").c_str(), 0600);
+             return JobFor({src.Path("pipe.jpg")});
+         },
+         FileOutcome::OpenError, "not a regular file", openError},
+        {"not a picture",
+         [](ScratchDir &src, ScratchDir &) {
+             WriteFileBytes(src.Path("broken.png"), {1, 2, 3});
+             return JobFor({src.Path("broken.png")});
+         },
+         FileOutcome::OpenError, "unknown file format", openError},
+        {"cut-off JPEG",
+         [](ScratchDir &src, ScratchDir &) {
+             CxImage photo = MakeTestImage(64, 48);
+             photo.Save(src.Path("cut.jpg").c_str(), CXIMAGE_FORMAT_JPG);
+             std::vector<std::uint8_t> jpeg = ReadFileBytes(src.Path("cut.jpg"));
+             jpeg.resize(jpeg.size() * 2 / 3);
+             WriteFileBytes(src.Path("cut.jpg"), jpeg);
+             return JobFor({src.Path("cut.jpg")});
+         },
+         FileOutcome::OpenError, "Premature end of JPEG file", openError},
+        {"resize to nothing",
+         [&](ScratchDir &src, ScratchDir &out) { return resized(src, out, 0, 10, "PNG"); },
+         FileOutcome::ConvertError, "size", "  错误: 转换文件错误!\r\n" + saveError},
+        // JPEG cannot hold a 70000-pixel-wide picture.
+        {"encode", [&](ScratchDir &src, ScratchDir &out) { return resized(src, out, 70000, 1, "JPG"); },
+         FileOutcome::SaveError, "Maximum supported image dimension", saveError},
+        {"folder under a file",
+         [&](ScratchDir &src, ScratchDir &out) {
+             CConvertJob job = png(src, out, "BMP");
+             WriteFileBytes(out.Path("file"), {1});
+             job.SetOutputFolder(out.Path("file"));
+             return job;
+         },
+         FileOutcome::SaveError, "Not a directory", saveError},
+        {"plain copy under a file",
+         [&](ScratchDir &src, ScratchDir &out) {
+             CConvertJob job = png(src, out);
+             WriteFileBytes(out.Path("file"), {1});
+             job.SetOutputFolder(out.Path("file"));
+             return job;
+         },
+         FileOutcome::SaveError, "Not a directory", saveError},
+        {"disk full", [&](ScratchDir &src, ScratchDir &out) { return png(src, out, "BMP"); },
+         FileOutcome::SaveError, "No space left on device", saveError,
+         [](int) {
+             errno = ENOSPC;
+             return -1;
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir src, out;
+        CConvertJob job = row.job(src, out);
+        job.SetOverwritePolicy(OVERWRITE_REPLACE);
+        // An output of the same name is there before: a failure must keep it.
+        const std::string old = out.Path(job.m_szFormat == "JPG" ? "a.JPG" : "a.BMP");
+        WriteFileBytes(old, {9, 9, 9});
+        const QStringList before = Entries(out.Root());
+        SetFileSync(row.sync);
+        RecordingReporter r = RunJob(job);
+        SetFileSync(nullptr);
+        ASSERT_EQ(r.records.size(), 1u);
+        const FileRecord &rec = r.records[0];
+        EXPECT_EQ(rec.source, job.GetFile(0));
+        EXPECT_EQ(rec.outcome, row.outcome);
+        EXPECT_TRUE(rec.Failed());
+        EXPECT_TRUE(rec.output.empty());
+        EXPECT_NE(rec.reason.find(row.reason), std::string::npos) << rec.reason;
+        EXPECT_EQ(r.Log(),
+                  "从: " + job.GetFile(0) + "\r\n" + row.lines + "\r\n总计文件: 1; 已转换: 0; 错误: 1。");
+        EXPECT_TRUE(r.results.empty());
+        EXPECT_EQ(Entries(out.Root()), before);
+        EXPECT_EQ(ReadFileBytes(old), (std::vector<std::uint8_t>{9, 9, 9}));
+    }
 }
 
 TEST(ConvertWorker, StopEndsTheRunAndReportsNothingMore)

@@ -289,12 +289,12 @@ TEST(ProgressDialog, ClosingDoesNotWaitForALongStep)
         QStringList list;
         auto dlg = std::make_unique<CProgressDialog>(JobFor({"/a.png", "/b.png"}, "/out"), &list);
         dlg->SetRunBody([&](const CConvertJob &, IConvertReporter &r, std::stop_token) {
-            r.AppendLog("从: /a.png\r\n");
+            r.FileStarted("/a.png");
             r.AddResult("/out/a.BMP");
             reported.set_value();
             gate.wait();
             r.AddResult("/out/b.BMP");
-            r.SetSummary("late");
+            r.SetSummary(RunTotals{2, 2, 0});
             r.ConvertDone();
             finished = true;
         });
@@ -384,7 +384,7 @@ TEST(ProgressDialog, ViewResultsAndTheEndOfTheRunUnderTheViewer)
     dlg.SetRunBody([&](const CConvertJob &, IConvertReporter &r, std::stop_token) {
         r.AddResult(files[0]);
         gate.wait();
-        r.SetSummary("\r\n总计文件: 1; 已转换: 1; 错误: 0。");
+        r.SetSummary(RunTotals{1, 1, 0});
         r.ConvertDone();
     });
     QString boxText;
@@ -422,7 +422,7 @@ TEST(ProgressDialog, AFloodOfReportsNeverWaitsForTheScreen)
     dlg.SetRunBody([&](const CConvertJob &, IConvertReporter &r, std::stop_token) {
         for (int i = 0; i < lines; ++i) {
             r.AnimateStatus();
-            r.AppendLog("line " + std::to_string(i) + "\r\n");
+            r.FileStarted(std::to_string(i));
             r.SetPercent(i * 100 / lines);
         }
         r.ConvertDone();
@@ -434,6 +434,6 @@ TEST(ProgressDialog, AFloodOfReportsNeverWaitsForTheScreen)
     const QStringList shown = Text(dlg, IDC_LOG).split('\n');
     ASSERT_EQ(shown.size(), lines + 1);
     for (int i = 0; i < lines; i += 997)
-        EXPECT_EQ(shown[i], QString("line %1").arg(i));
+        EXPECT_EQ(shown[i], QString("从: %1").arg(i));
     EXPECT_EQ(Percent(dlg), 99);
 }

@@ -250,10 +250,11 @@ int RunCapped(const std::function<int()> &fn)
 
 struct NullReporter : IConvertReporter {
     void AnimateStatus() override {}
-    void AppendLog(const std::string &) override {}
+    void FileStarted(const std::string &) override {}
+    void FileDone(const FileRecord &) override {}
     void SetPercent(int) override {}
     void AddResult(const std::string &) override {}
-    void SetSummary(const std::string &) override {}
+    void SetSummary(const RunTotals &) override {}
     void ConvertDone() override {}
     OverwriteAnswer AskOverwrite(const std::string &) override { return OverwriteAnswer{}; }
 };

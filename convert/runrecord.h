@@ -1,0 +1,47 @@
+// What a run found out about each file, as data: every front end writes its
+// own text from it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class FileOutcome {
+    Converted,    // written to output
+    Copied,       // copied unchanged (or already the output itself)
+    Missing,      // the source does not exist
+    OpenError,    // not a regular file, or not readable as a picture
+    FrameError,   // a frame of an animation could not be read
+    ConvertError, // a rotation or resize failed: nothing was written
+    SaveError,    // encoding, writing or putting the output in place failed
+};
+
+struct FileRecord {
+    std::string source;
+    std::string output; // the file written; empty when none was
+    FileOutcome outcome = FileOutcome::Converted;
+    std::string reason; // the underlying cause of a failure, in English
+
+    bool Failed() const { return outcome != FileOutcome::Converted && outcome != FileOutcome::Copied; }
+};
+
+struct RunTotals {
+    int files = 0;
+    int converted = 0;
+    int errors = 0;
+};
+
+// The log lines of a run, without their line ends.
+namespace convertlog {
+inline constexpr const char *kFrom = "从: ";
+inline constexpr const char *kMissing = "  错误: 文件不存在。";
+inline constexpr const char *kOpenError = "  错误: 打开文件错误。";
+inline constexpr const char *kConvertError = "  错误: 转换文件错误!";
+inline constexpr const char *kSaveError = "  错误: 保存文件错误!";
+inline constexpr const char *kTo = "  到: ";
+// The line naming a file as its conversion starts.
+std::string FromLine(const std::string &source);
+// The lines that follow it once the file is done (none for a copy).
+std::vector<std::string> RecordLines(const FileRecord &record);
+// File count, converted count, error count.
+std::string SummaryLine(const RunTotals &totals);
+} // namespace convertlog
