@@ -1,9 +1,9 @@
 #include "optionpanel.h"
 
+#include "dialogint.h"
 #include "folderdialog.h"
 #include "ids_main.h"
 #include "settingsstore.h"
-#include "slidedelaydlg.h"
 #include "spinbuttonctrl.h"
 #include "stampfontdlg.h"
 

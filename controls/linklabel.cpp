@@ -11,10 +11,10 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
-static void InitAppResources()
+static void InitControlsResources()
 {
     static const bool done = [] {
-        Q_INIT_RESOURCE(app);
+        Q_INIT_RESOURCE(controls);
         return true;
     }();
     (void)done;
@@ -24,7 +24,7 @@ namespace {
 
 QCursor LinkCursor()
 {
-    InitAppResources();
+    InitControlsResources();
     const QPixmap hand(QStringLiteral(":/CURSOR/%1.png").arg(controlsid::IDC_CURSOR_LINK));
     if (hand.isNull())
         return QCursor(Qt::PointingHandCursor);

@@ -29,7 +29,3 @@ private:
     CSpinButtonCtrl *m_pSpin = nullptr;
     int m_nDelay = 0;
 };
-
-// Parses a whole decimal number as the dialogs read one: blanks around it, an
-// optional sign, digits and nothing else. Values beyond int saturate.
-bool ParseDialogInt(const QString &text, long long &value);
