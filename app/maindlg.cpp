@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -228,6 +229,16 @@ void CMainDlg::OnOK()
 
     m_resultFiles.clear();
     CProgressDialog dlg(job, &m_resultFiles, this);
+    dlg.SetResultsViewer([](QWidget *parent, QStringList *results) {
+        // On the heap: the viewer must not outlive its parent if that goes first.
+        const QPointer<CPreviewDlg> viewer = new CPreviewDlg(parent);
+        viewer->SetFileList(results);
+        viewer->SetPreview(false);
+        viewer->SetOpenMode(CPreviewDlg::MODE_RESULTS);
+        viewer->SetStartIndex(0);
+        viewer->exec();
+        delete viewer.data();
+    });
     dlg.exec();
 }
 
@@ -264,7 +275,7 @@ void CMainDlg::OnPreview()
     dlg.SetFileList(&m_previewFiles);
     dlg.SetOpenMode(CPreviewDlg::MODE_SELECTED);
     dlg.SetStartIndex(m_lists->SelectedSelectionMark());
-    dlg.SetHost(m_lists);
+    dlg.SetHost(this);
     dlg.exec();
 }
 
@@ -279,7 +290,7 @@ void CMainDlg::OnViewResults()
     dlg.SetPreview(false);
     dlg.SetOpenMode(CPreviewDlg::MODE_RESULTS);
     dlg.SetStartIndex(0);
-    dlg.SetHost(m_lists);
+    dlg.SetHost(this);
     dlg.exec();
 }
 
@@ -293,8 +304,23 @@ void CMainDlg::OnView()
     dlg.SetPreview(false);
     dlg.SetOpenMode(CPreviewDlg::MODE_FOLDER);
     dlg.SetStartIndex(m_lists->FolderSelectionMark());
-    dlg.SetHost(m_lists);
+    dlg.SetHost(this);
     dlg.exec();
+}
+
+void CMainDlg::RemoveFolderRow(int row)
+{
+    m_lists->RemoveFolderRow(row);
+}
+
+void CMainDlg::AddFolderRowToSelection(int row)
+{
+    m_lists->AddFolderRowToSelection(row);
+}
+
+void CMainDlg::RemoveSelectedPath(const QString &path)
+{
+    m_lists->RemoveSelectedPath(path);
 }
 
 void CMainDlg::OnAbout()

@@ -3,6 +3,8 @@
 // the options and the layout each live in their own class.
 #pragma once
 
+#include "previewhost.h"
+
 #include <QDialog>
 #include <QStringList>
 
@@ -15,7 +17,8 @@ class CShellTreeCtrl;
 class FolderListCtrl;
 class SelectedListCtrl;
 
-class CMainDlg : public QDialog {
+// The viewer's file commands reach the lists through the window.
+class CMainDlg : public QDialog, private IPreviewHost {
     Q_OBJECT
 public:
     explicit CMainDlg(QWidget *parent = nullptr);
@@ -49,6 +52,10 @@ private:
     void OnInitDialog();
     void ExpandTreeToDrives();
     void Message(const char *text);
+
+    void RemoveFolderRow(int row) override;
+    void AddFolderRowToSelection(int row) override;
+    void RemoveSelectedPath(const QString &path) override;
 
     COptionPanel *m_options = nullptr;
     std::unique_ptr<CMainLayout> m_layout;

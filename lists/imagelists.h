@@ -4,8 +4,6 @@
 // to the slots; everything else about the lists happens here.
 #pragma once
 
-#include "previewhost.h"
-
 #include <QHash>
 #include <QIcon>
 #include <QObject>
@@ -24,7 +22,7 @@ class QProgressBar;
 class QWidget;
 class SelectedListCtrl;
 
-class CImageLists : public QObject, public IPreviewHost {
+class CImageLists : public QObject {
     Q_OBJECT
 public:
     static constexpr const char *kSelectedColumns = "名称,110;大小,60;类型,110;修改日期,150;属性,70;路径,200";
@@ -64,9 +62,13 @@ public slots:
     void OnRemoveAll();
 
 public:
-    void RemoveFolderRow(int row) override;
-    void AddFolderRowToSelection(int row) override;
-    void RemoveSelectedPath(const QString &path) override;
+    // What the viewer's file commands change in the lists.
+    // Removes folder-list row i together with its file name.
+    void RemoveFolderRow(int row);
+    // Selects folder-list row i and adds it to the selected list.
+    void AddFolderRowToSelection(int row);
+    // Selects the selected-list row holding path and removes it.
+    void RemoveSelectedPath(const QString &path);
 
 signals:
     void viewRequested();

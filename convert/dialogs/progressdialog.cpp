@@ -5,7 +5,6 @@
 #include "ids_progress.h"
 #include "naming.h"
 #include "overwritedialog.h"
-#include "previewdlg.h"
 #include "settingsstore.h"
 
 #include <QApplication>
@@ -415,17 +414,11 @@ void CProgressDialog::done(int result)
 
 void CProgressDialog::OnViewResults()
 {
-    if (m_pResults->isEmpty())
+    if (m_pResults->isEmpty() || !m_resultsViewer)
         return;
     const QPointer<CProgressDialog> self(this);
-    const QPointer<CPreviewDlg> viewer = new CPreviewDlg(this);
-    viewer->SetFileList(m_pResults);
-    viewer->SetPreview(false);
-    viewer->SetOpenMode(CPreviewDlg::MODE_RESULTS);
-    viewer->SetStartIndex(0);
     m_bViewerOpen = true;
-    viewer->exec();
-    delete viewer.data();
+    m_resultsViewer(this, m_pResults);
     if (!self)
         return;
     m_bViewerOpen = false;

@@ -44,6 +44,10 @@ public:
     void SetJob(const CConvertJob &job) { m_job = job; }
     void SetResultList(QStringList *results) { m_pResults = results ? results : &m_ownResults; }
     void SetRunBody(RunBody body) { m_runBody = std::move(body); }
+    // Shows the converted files and returns when the user leaves them; View
+    // results does nothing without it. The dialog never opens a viewer itself.
+    using ResultsViewer = std::function<void(QWidget *parent, QStringList *results)>;
+    void SetResultsViewer(ResultsViewer viewer) { m_resultsViewer = std::move(viewer); }
 
     const CConvertJob &GetJob() const { return m_job; }
     int GetFileCount() const { return m_job.GetFileCount(); }
@@ -90,6 +94,7 @@ private:
     QStringList m_ownResults;
     QStringList *m_pResults = &m_ownResults;
     RunBody m_runBody;
+    ResultsViewer m_resultsViewer;
 
     QString m_strSummary;
     QString m_strLog;

@@ -2,7 +2,6 @@
 #include "dialog_helpers.h"
 #include "ids_progress.h"
 #include "overwritedialog.h"
-#include "previewdlg.h"
 #include "progressdialog.h"
 #include "workerthread.h"
 
@@ -230,7 +229,10 @@ TEST(ProgressDialog, AutoCloseOnlyAfterACleanRun)
     EXPECT_EQ(Text(dlg, IDC_STOP), U("退出"));
     EXPECT_EQ(dlg.GetSummary(), U("\r\n总计文件: 2; 已转换: 0; 错误: 2。"));
     EXPECT_FALSE(ById(&dlg, IDC_VIEW_RESULTS)->isEnabled());
-    dlg.OnViewResults(); // would block in the viewer if it opened
+    bool viewerOpened = false;
+    dlg.SetResultsViewer([&](QWidget *, QStringList *) { viewerOpened = true; });
+    dlg.OnViewResults();
+    EXPECT_FALSE(viewerOpened);
     Click(ById(&dlg, IDC_STOP));
     EXPECT_FALSE(dlg.isVisible());
 }
@@ -393,19 +395,22 @@ TEST(ProgressDialog, ViewResultsAndTheEndOfTheRunUnderTheViewer)
         EXPECT_EQ(b->icon(), QMessageBox::Information);
         b->accept();
     });
-    WhenShown<CPreviewDlg> viewer([&](CPreviewDlg *v) {
+    int viewerCount = 0;
+    dlg.SetResultsViewer([&](QWidget *parent, QStringList *results) {
+        ++viewerCount;
+        EXPECT_EQ(parent, &dlg);
+        EXPECT_EQ(*results, QStringList{QString::fromStdString(files[0])});
         EXPECT_TRUE(dlg.IsViewerOpen());
         gate.count_down();
         EXPECT_TRUE(WaitFor([&] { return box.count == 1; }));
         // Auto-close waits until the viewer is left.
         EXPECT_TRUE(dlg.isVisible());
         EXPECT_EQ(Text(dlg, IDC_STATUS), U("转换已完成。"));
-        v->reject();
     });
     dlg.show();
     ASSERT_TRUE(WaitFor([&] { return ById(&dlg, IDC_VIEW_RESULTS)->isEnabled(); }));
     Click(ById(&dlg, IDC_VIEW_RESULTS));
-    EXPECT_EQ(viewer.count, 1);
+    EXPECT_EQ(viewerCount, 1);
     EXPECT_EQ(boxText, U("Velmora|转换已完成。\n\n总计文件: 1; 已转换: 1; 错误: 0。"));
     EXPECT_FALSE(dlg.IsViewerOpen());
     EXPECT_FALSE(dlg.isVisible());

@@ -77,7 +77,19 @@ TEST_F(StartCommands, StartConvertsStoresTheOptionsAndFillsTheResults)
     Edit(IDC_HEIGHT)->setText("50");
     o.AddBrowsedFolder(QString::fromStdString(m_out.Root()));
 
-    dlgtest::WhenShown<CProgressDialog> progress([](CProgressDialog *) {});
+    // View results, in the progress dialog and then in the window, opens the
+    // viewer over the outputs in results mode.
+    std::vector<std::pair<int, int>> opened;
+    dlgtest::WhenShown<CPreviewDlg> viewer([&](CPreviewDlg *v) {
+        opened.emplace_back(v->GetOpenMode(), v->GetIndex());
+        v->reject();
+    });
+    WriteProfileInt(kSettingsSection, settingskey::kAutoClose, 0);
+    dlgtest::WhenShown<CProgressDialog> progress([](CProgressDialog *d) {
+        EXPECT_TRUE(dlgtest::WaitFor([&] { return !d->IsRunning(); }));
+        d->OnViewResults();
+        d->reject();
+    });
     m_dlg->OnOK();
     EXPECT_EQ(progress.count, 1);
     ASSERT_EQ(m_dlg->ResultFiles().size(), 3);
@@ -97,16 +109,9 @@ TEST_F(StartCommands, StartConvertsStoresTheOptionsAndFillsTheResults)
     EXPECT_EQ(GetProfileString(kSettingsSection, OutputDirKey(1).constData()), U("源目录"));
     EXPECT_EQ(GetProfileString(kSettingsSection, OutputDirKey(2).constData()), QString::fromStdString(m_out.Root()));
 
-    // View results opens the viewer over the outputs in results mode.
-    int mode = -1, index = -1;
-    dlgtest::WhenShown<CPreviewDlg> viewer([&](CPreviewDlg *v) {
-        mode = v->GetOpenMode();
-        index = v->GetIndex();
-        v->reject();
-    });
     m_dlg->OnViewResults();
-    EXPECT_EQ(mode, CPreviewDlg::MODE_RESULTS);
-    EXPECT_EQ(index, 0);
+    const std::pair<int, int> results{CPreviewDlg::MODE_RESULTS, 0};
+    EXPECT_EQ(opened, (std::vector<std::pair<int, int>>{results, results}));
 }
 
 TEST_F(StartCommands, AMissingDestinationIsMadeOrToldBeforeAnyRun)
