@@ -3,7 +3,10 @@
 #include "imagefiles.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <map>
 #include <sys/stat.h>
 
@@ -44,6 +47,37 @@ bool Absolute(const std::string &path, const std::string &workFolder, std::strin
     return false;
 }
 
+// The names in a list file: one per line, or NUL-ended; empty entries are
+// passed over. "-" is standard input.
+bool ReadFileList(const std::string &path, bool nulSeparated, std::vector<std::string> &names, std::string &error)
+{
+    std::FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const int end = nulSeparated ? '\0' : '\n';
+    std::string name;
+    for (int c; (c = std::getc(f)) != EOF;) {
+        if (c != end) {
+            name += char(c);
+        } else if (!name.empty()) {
+            names.push_back(std::move(name));
+            name.clear();
+        }
+    }
+    const bool failed = std::ferror(f);
+    if (!name.empty())
+        names.push_back(std::move(name));
+    if (f != stdin)
+        std::fclose(f);
+    if (failed) {
+        error = "cannot read " + path;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const char *BatchUsage()
@@ -67,7 +101,15 @@ const char *BatchUsage()
            "  --font FACE          watermark font (default: the system's sans font)\n"
            "  --font-size PX       watermark character height in pixels (default 16)\n"
            "  --color RRGGBB       watermark colour (default FF7A7A)\n"
-           "  --overwrite ask|rename|overwrite   when an output exists (default ask)\n"
+           "  --overwrite ask|rename|overwrite|skip   when an output exists (default ask);\n"
+           "                       skip leaves it alone\n"
+           "  --update             convert only files newer than their existing output\n"
+           "  -r, --recursive      a folder stands for the image files at any depth below it\n"
+           "                       (hidden folders left out); with --out the folders below\n"
+           "                       each folder given are made again there\n"
+           "  --files-from FILE    read more files, one per line, from FILE (- for standard\n"
+           "                       input)\n"
+           "  -0                   the --files-from names end with a NUL, not a line end\n"
            "  --jobs N             files converted at once (default: one per core); the log,\n"
            "                       the questions and the outputs keep the order of the files\n"
            "  --help               this text\n"
@@ -97,7 +139,10 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
     static const std::map<std::string, int> rotations = {
         {"-90", ROTATE_LEFT}, {"90", ROTATE_RIGHT}, {"180", ROTATE_180}};
     static const std::map<std::string, int> policies = {
-        {"ask", OVERWRITE_ASK}, {"rename", OVERWRITE_RENAME}, {"overwrite", OVERWRITE_REPLACE}};
+        {"ask", OVERWRITE_ASK}, {"rename", OVERWRITE_RENAME}, {"overwrite", OVERWRITE_REPLACE},
+        {"skip", OVERWRITE_SKIP}};
+    bool recursive = false, nulSeparated = false, update = false;
+    std::optional<std::string> filesFrom;
 
     bool optionsDone = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -120,6 +165,10 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         }
         if (a == "--sharpen") {
             sharpen = true;
+            continue;
+        }
+        if (a == "-r" || a == "--recursive" || a == "-0" || a == "--update") {
+            (a == "-0" ? nulSeparated : a == "--update" ? update : recursive) = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -204,11 +253,13 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         } else if (a == "--overwrite") {
             const auto it = policies.find(v);
             if (it == policies.end()) {
-                error = "--overwrite takes ask, rename or overwrite";
+                error = "--overwrite takes ask, rename, overwrite or skip";
                 return std::nullopt;
             }
             job.SetOverwritePolicy(it->second);
             cmd.overwriteGiven = true;
+        } else if (a == "--files-from") {
+            filesFrom = v;
         } else {
             error = "unknown option " + a;
             return std::nullopt;
@@ -245,27 +296,54 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         job.SetStamp(stamp, &font, color);
     }
 
-    std::vector<std::string> files;
+    if (update) {
+        if (cmd.overwriteGiven) {
+            error = "--update and --overwrite do not go together";
+            return std::nullopt;
+        }
+        job.SetOverwritePolicy(OVERWRITE_UPDATE);
+        cmd.overwriteGiven = true;
+    }
+    if (nulSeparated && !filesFrom) {
+        error = "-0 goes with --files-from";
+        return std::nullopt;
+    }
+    if (filesFrom) {
+        std::string from;
+        if (*filesFrom != "-" && !Absolute(*filesFrom, workFolder, from, error))
+            return std::nullopt;
+        if (!ReadFileList(*filesFrom == "-" ? "-" : from, nulSeparated, inputs, error))
+            return std::nullopt;
+    } else if (inputs.empty()) {
+        error = "no files given";
+        return std::nullopt;
+    }
+
+    std::vector<TreeFile> files;
     for (const std::string &arg : inputs) {
         std::string in;
         if (!Absolute(arg, workFolder, in, error))
             return std::nullopt;
         struct stat st;
         if (stat(in.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (recursive) {
+                std::vector<TreeFile> tree = ListImageTree(in, job.m_szOutDir);
+                files.insert(files.end(), std::make_move_iterator(tree.begin()), std::make_move_iterator(tree.end()));
+                continue;
+            }
             const std::string folder = TrimFolder(in);
             const std::string prefix = folder == "/" ? folder : folder + "/";
             for (const std::string &name : ListImageFiles(folder))
-                files.push_back(prefix + name);
+                files.push_back({prefix + name, {}});
         } else {
-            files.push_back(in); // a missing file is reported by the run
+            files.push_back({in, {}}); // a missing file is reported by the run
         }
     }
-    if (inputs.empty()) {
-        error = "no files given";
-        return std::nullopt;
-    }
     job.SetFileCount(int(files.size()));
-    for (std::size_t i = 0; i < files.size(); ++i)
-        job.SetFile(int(i), files[i]);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        job.SetFile(int(i), files[i].path);
+        if (!files[i].subfolder.empty() && !job.m_szOutDir.empty())
+            job.SetOutputSubfolder(int(i), files[i].subfolder);
+    }
     return cmd;
 }

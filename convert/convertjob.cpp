@@ -75,6 +75,20 @@ void CConvertJob::SetFile(int index, std::string_view path)
         m_files[std::size_t(index)] = std::string(path);
 }
 
+void CConvertJob::SetOutputSubfolder(int index, std::string_view folder)
+{
+    if (index < 0 || std::size_t(index) >= m_files.size())
+        return;
+    m_outSubfolders.resize(m_files.size());
+    m_outSubfolders[std::size_t(index)] = std::string(folder);
+}
+
+const std::string &CConvertJob::GetOutputSubfolder(int index) const
+{
+    static const std::string none;
+    return index >= 0 && std::size_t(index) < m_outSubfolders.size() ? m_outSubfolders[std::size_t(index)] : none;
+}
+
 std::uint32_t CConvertJob::GetOutputType() const
 {
     std::string lower = m_szFormat;

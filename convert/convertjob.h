@@ -19,6 +19,8 @@ enum : std::int32_t {
     OVERWRITE_REPLACE = 0,
     OVERWRITE_RENAME = 1,
     OVERWRITE_ASK = 2,
+    OVERWRITE_SKIP = 3,   // the existing output is left alone
+    OVERWRITE_UPDATE = 4, // replaced only when the source is newer, else left alone
 };
 
 // Rotation choices.
@@ -108,12 +110,17 @@ public:
     int GetFileCount() const { return int(m_files.size()); }
     const std::string &GetFile(int index) const { return m_files.at(std::size_t(index)); }
     const std::vector<std::string> &GetFiles() const { return m_files; }
+    // The folder below the destination a file's output goes to, so that a
+    // tree of sources is mirrored there ("" for the destination itself).
+    void SetOutputSubfolder(int index, std::string_view folder);
+    const std::string &GetOutputSubfolder(int index) const;
 
     // Output type code of the chosen format; 0 when each source keeps its own.
     std::uint32_t GetOutputType() const;
 
 private:
     std::vector<std::string> m_files;
+    std::vector<std::string> m_outSubfolders; // empty, or one per file
 };
 
 // The option values of the main window that a run is made from.

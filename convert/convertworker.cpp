@@ -22,6 +22,7 @@ void ConvertWorker::Run(std::stop_token stop)
 {
     const int count = m_job.GetFileCount();
     m_errors = 0;
+    m_skipped = 0;
     m_written.clear();
     // Blocks the decoders kept between pictures go back when the run ends,
     // however it ends (after the threads below), and the running thread's
@@ -57,7 +58,7 @@ void ConvertWorker::Run(std::stop_token stop)
     }
     if (stop.stop_requested())
         return;
-    m_reporter.SetSummary(RunTotals{count, count - m_errors, m_errors});
+    m_reporter.SetSummary(RunTotals{count, count - m_errors - m_skipped, m_errors, m_skipped});
     m_reporter.ConvertDone();
 }
 
@@ -98,6 +99,8 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
         record.reason = std::move(reason);
         if (record.Failed())
             ++m_errors;
+        else if (outcome == FileOutcome::Skipped)
+            ++m_skipped;
         m_reporter.FileDone(record);
         if (outcome == FileOutcome::Converted)
             m_reporter.AddResult(record.output);
@@ -127,13 +130,24 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     }
     if (stop.stop_requested() || prepared.kind == Kind::Stopped)
         return Step::Stop;
+    // Kept outputs were decided before decoding; what this run wrote since
+    // is looked at again.
+    if (prepared.kind == Kind::Skipped && !KeepsExistingOutput(m_job, path, prepared.keptOutput))
+        prepared = ahead.PrepareNow(i);
     if (prepared.kind == Kind::NotLoaded) {
         finish(FileOutcome::OpenError, prepared.reason);
         return Step::Next;
     }
     const std::uint32_t sourceType = prepared.sourceType;
 
-    OutputName out = MakeOutputPath(m_job, path, sourceType, count);
+    const std::string &subfolder = m_job.GetOutputSubfolder(i);
+    OutputName out = MakeOutputPath(m_job, path, sourceType, count, subfolder);
+    if (prepared.kind == Kind::Skipped || KeepsExistingOutput(m_job, path, out.path)) {
+        record.output = out.path;
+        finish(FileOutcome::Skipped);
+        percent();
+        return Step::Next;
+    }
     if (FileExists(out.path)) {
         OverwriteChoice choice;
         if (m_job.m_nOverwrite == OVERWRITE_ASK) {
@@ -157,6 +171,17 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     }
 
     std::string reason;
+    // A mirrored tree's folders are made as its files arrive.
+    if (!subfolder.empty() && (prepared.kind == Kind::Copy || prepared.kind == Kind::Animated ||
+                               prepared.kind == Kind::Encoded)) {
+        std::error_code ec;
+        std::filesystem::create_directories(SplitPath(out.path).folder, ec);
+        if (ec) {
+            finish(FileOutcome::SaveError, ec.message());
+            percent();
+            return Step::Next;
+        }
+    }
     if (prepared.kind == Kind::Copy) {
         bool copied = true;
         if (out.path != path) {

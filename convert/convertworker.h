@@ -45,6 +45,7 @@ private:
     const RunResources m_resources;
     const int m_workers;
     int m_errors = 0;
+    int m_skipped = 0;
     std::set<std::string> m_written;
 };
 

@@ -44,8 +44,17 @@ bool Encode(CxImage &image, std::uint32_t type, EncodedBytes &out)
 
 } // namespace
 
+std::string KeptOutput(const CConvertJob &job, const std::string &source, const std::string &subfolder)
+{
+    if ((job.m_nOverwrite != OVERWRITE_SKIP && job.m_nOverwrite != OVERWRITE_UPDATE) || !NameKnownBeforeDecoding(job))
+        return {};
+    const std::uint32_t type = TypeFromExtension(LowerExtension(source));
+    std::string output = UnnumberedOutputPath(job, source, type, subfolder).path;
+    return KeepsExistingOutput(job, source, output) ? output : std::string();
+}
+
 PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxImage &image,
-                         const std::stop_token &stop)
+                         const std::stop_token &stop, const std::string &subfolder)
 {
     PreparedFile r;
     // Folders, pipes and devices are never opened: a pipe would block.
@@ -53,6 +62,11 @@ PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxIm
         return r;
     r.sourceType = TypeFromExtension(LowerExtension(source));
     r.outType = OutputTypeFor(job, source, r.sourceType);
+    r.keptOutput = KeptOutput(job, source, subfolder);
+    if (!r.keptOutput.empty()) {
+        r.kind = PreparedFile::Kind::Skipped;
+        return r;
+    }
     const bool copy = !job.m_bStamp && !job.m_bRotate && !job.m_bResize && r.outType == r.sourceType;
 
     image.SetLoadSizeRule(copy ? CxImage::LoadSizeRule() : ReducedDecodeRule(job));

@@ -30,6 +30,7 @@ struct PreparedFile {
         Encoded,   // bytes ready for the output file
         EncodeFailed,
         Stopped, // a stop came first
+        Skipped, // the output exists and the policy keeps it: nothing was decoded
     };
     Kind kind = Kind::NotLoaded;
     std::uint32_t sourceType = CXIMAGE_FORMAT_UNKNOWN;
@@ -37,14 +38,21 @@ struct PreparedFile {
     int frames = 0;
     EncodedBytes bytes;
     std::string reason; // why it was not loaded, transformed or encoded
+    std::string keptOutput; // for Skipped: the output left alone
 };
 
 // Folders, pipes and devices are never opened (a pipe would block): false
 // for them, with reason (when given) saying what the path is instead.
 bool IsRegularFile(const std::string &path, std::string *reason = nullptr);
 
+// The existing output the policy keeps for source, decided without decoding
+// it; "" when it is not kept or the name depends on decoding.
+std::string KeptOutput(const CConvertJob &job, const std::string &source, const std::string &subfolder = {});
+
 // Does everything for source that does not depend on naming, with image as
 // the reusable decoding buffer. A JPEG that the resize shrinks a lot is
-// decoded at a reduced scale. Never reports anything.
+// decoded at a reduced scale. When the output's name does not depend on
+// decoding and the policy keeps an existing output, nothing is decoded.
+// subfolder is the file's place below the destination. Never reports anything.
 PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxImage &image,
-                         const std::stop_token &stop);
+                         const std::stop_token &stop, const std::string &subfolder = {});

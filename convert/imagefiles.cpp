@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <set>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,26 +83,10 @@ std::string TrimFolder(const std::string &folder)
     return f;
 }
 
-std::vector<std::string> ListImageFiles(const std::string &folder)
+namespace {
+
+void SortForListing(std::vector<std::string> &names)
 {
-    std::vector<std::string> names;
-    const std::string dir = TrimFolder(folder);
-    if (dir.empty())
-        return names;
-    DIR *d = opendir(dir.c_str());
-    if (!d)
-        return names;
-    const std::string prefix = dir == "/" ? dir : dir + "/";
-    while (const dirent *e = readdir(d)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == ".." || GetImageType(name) == 0)
-            continue;
-        struct stat st;
-        if (stat((prefix + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        names.push_back(name);
-    }
-    closedir(d);
     // Keys computed once per name rather than once per comparison.
     std::vector<std::pair<std::string, std::string>> keyed;
     keyed.reserve(names.size());
@@ -111,6 +96,46 @@ std::vector<std::string> ListImageFiles(const std::string &folder)
     names.clear();
     for (auto &k : keyed)
         names.push_back(std::move(k.second));
+}
+
+// One pass over a folder ("/"-ended prefix): its image files (regular files
+// only) and, when asked, the folders in it that are not hidden, both sorted.
+void ReadFolder(const std::string &prefix, std::vector<std::string> &images, std::vector<std::string> *folders)
+{
+    DIR *d = opendir(prefix.c_str());
+    if (!d)
+        return;
+    while (const dirent *e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const bool image = GetImageType(name) != 0;
+        const bool maybeFolder = folders && name[0] != '.' &&
+                                 (e->d_type == DT_DIR || e->d_type == DT_LNK || e->d_type == DT_UNKNOWN);
+        if (!image && !maybeFolder)
+            continue;
+        struct stat st;
+        if (stat((prefix + name).c_str(), &st) != 0)
+            continue;
+        if (image && S_ISREG(st.st_mode))
+            images.push_back(name);
+        else if (maybeFolder && S_ISDIR(st.st_mode))
+            folders->push_back(name);
+    }
+    closedir(d);
+    SortForListing(images);
+    if (folders)
+        SortForListing(*folders);
+}
+
+} // namespace
+
+std::vector<std::string> ListImageFiles(const std::string &folder)
+{
+    std::vector<std::string> names;
+    const std::string dir = TrimFolder(folder);
+    if (!dir.empty())
+        ReadFolder(dir == "/" ? dir : dir + "/", names, nullptr);
     return names;
 }
 
@@ -155,4 +180,42 @@ std::string AbsolutePath(const std::string &path, const std::string &folder)
         out += part;
     }
     return out;
+}
+
+namespace {
+
+struct FolderId {
+    dev_t dev;
+    ino_t ino;
+    bool operator<(const FolderId &o) const { return dev != o.dev ? dev < o.dev : ino < o.ino; }
+};
+
+} // namespace
+
+std::vector<TreeFile> ListImageTree(const std::string &folder, const std::string &skip)
+{
+    std::vector<TreeFile> files;
+    std::set<FolderId> seen;
+    struct stat st;
+    if (!skip.empty() && stat(skip.c_str(), &st) == 0)
+        seen.insert({st.st_dev, st.st_ino});
+    // Depth first without recursion: a pending folder is its path and its
+    // place relative to the top.
+    std::vector<std::pair<std::string, std::string>> pending{{TrimFolder(folder), std::string()}};
+    std::vector<std::string> images, subs;
+    while (!pending.empty()) {
+        auto [path, relative] = std::move(pending.back());
+        pending.pop_back();
+        if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !seen.insert({st.st_dev, st.st_ino}).second)
+            continue;
+        const std::string prefix = path == "/" ? path : path + "/";
+        images.clear();
+        subs.clear();
+        ReadFolder(prefix, images, &subs);
+        for (std::string &name : images)
+            files.push_back({prefix + name, relative});
+        for (auto it = subs.rbegin(); it != subs.rend(); ++it)
+            pending.emplace_back(prefix + *it, relative.empty() ? *it : relative + "/" + *it);
+    }
+    return files;
 }

@@ -19,6 +19,20 @@ bool ImageNameLess(const std::string &a, const std::string &b);
 // removed.
 std::vector<std::string> ListImageFiles(const std::string &folder);
 
+// An image file found below a folder, and the folder it is in relative to
+// that one ("" for the folder itself, else "a/b").
+struct TreeFile {
+    std::string path;
+    std::string subfolder;
+};
+
+// The image files of folder and of every folder below it, at any depth: a
+// folder's own files in listing order, then its subfolders in that order.
+// Hidden folders (".name") are not entered, a folder reached again through
+// a link is walked only once, and the folder `skip` (a destination inside
+// the tree) is never walked.
+std::vector<TreeFile> ListImageTree(const std::string &folder, const std::string &skip = {});
+
 // The folder with its trailing "/" characters removed, except that the root
 // stays "/".
 std::string TrimFolder(const std::string &folder);

@@ -47,8 +47,11 @@ static std::string Lower(std::string s)
     return s;
 }
 
-OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
-                          int fileCount)
+namespace {
+
+// The output path with running number `number` (when numbers are given out).
+OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, std::uint32_t sourceType,
+                           int fileCount, const std::string &subfolder, int number)
 {
     if (job.m_szOutDir.empty() && job.m_szFormat.empty() && !job.m_bRename)
         return OutputName{source, sourceType};
@@ -59,16 +62,14 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
     std::string base = parts.hasSeparator ? parts.base : std::string();
 
     if (job.m_bRename) {
-        if (job.m_nStartNumber > 0) {
+        if (number > 0) {
             const char *pattern = fileCount > 99999  ? "%06d"
                                   : fileCount > 9999 ? "%05d"
                                   : fileCount > 999  ? "%04d"
                                                      : "%03d";
-            char number[16];
-            std::snprintf(number, sizeof number, pattern, job.m_nStartNumber);
-            base = number;
-            if (job.m_nStartNumber < 2147483647)
-                ++job.m_nStartNumber;
+            char digits[16];
+            std::snprintf(digits, sizeof digits, pattern, number);
+            base = digits;
         }
         base = job.m_szRenamePrefix + base + job.m_szRenameSuffix;
     }
@@ -76,6 +77,8 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
     std::string folder = job.m_szOutDir.empty() ? parts.folder : job.m_szOutDir;
     if (folder.empty() || folder.back() != '/')
         folder += '/';
+    if (!job.m_szOutDir.empty() && !subfolder.empty())
+        folder += subfolder + '/';
 
     OutputName out;
     out.path = folder + base + ".";
@@ -90,11 +93,52 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
     return out;
 }
 
+} // namespace
+
+OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
+                          int fileCount, const std::string &subfolder)
+{
+    const int number = job.m_bRename ? job.m_nStartNumber : 0;
+    OutputName out = BuildOutputPath(job, source, sourceType, fileCount, subfolder, number);
+    if (number > 0 && number < 2147483647)
+        ++job.m_nStartNumber;
+    return out;
+}
+
+OutputName UnnumberedOutputPath(const CConvertJob &job, const std::string &source, std::uint32_t sourceType,
+                                const std::string &subfolder)
+{
+    return BuildOutputPath(job, source, sourceType, 0, subfolder, 0);
+}
+
 std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType)
 {
     if (!job.m_szFormat.empty() && Lower(job.m_szFormat) != LowerExtension(source))
         return TypeFromExtension(Lower(job.m_szFormat));
     return sourceType;
+}
+
+bool NameKnownBeforeDecoding(const CConvertJob &job)
+{
+    return !job.m_bRename || job.m_nStartNumber <= 0;
+}
+
+bool KeepsExistingOutput(const CConvertJob &job, const std::string &source, const std::string &output)
+{
+    if (job.m_nOverwrite != OVERWRITE_SKIP && job.m_nOverwrite != OVERWRITE_UPDATE)
+        return false;
+    struct stat out;
+    if (output.empty() || lstat(output.c_str(), &out) != 0)
+        return false;
+    if (job.m_nOverwrite == OVERWRITE_SKIP)
+        return true;
+    struct stat in;
+    if (stat(source.c_str(), &in) != 0 || stat(output.c_str(), &out) != 0)
+        return false; // a missing source or dangling output: the run reports or replaces it
+    const auto newer = [](const timespec &a, const timespec &b) {
+        return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+    };
+    return !newer(in.st_mtim, out.st_mtim);
 }
 
 bool FileExists(const std::string &path)

@@ -30,8 +30,21 @@ std::string LowerExtension(const std::string &path);
 // source's), renamed base name with the zero-padded running number (which
 // advances in job), and the format's capital extension when the format
 // changes. With no folder, format or renaming the source path itself.
+// A subfolder (with an output folder) goes between the folder and the name.
 OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
-                          int fileCount);
+                          int fileCount, const std::string &subfolder = {});
+
+// Whether the output's name is known before the file is decoded: true unless
+// running numbers are given out (only to the files that decode).
+bool NameKnownBeforeDecoding(const CConvertJob &job);
+// The output path when NameKnownBeforeDecoding(job).
+OutputName UnnumberedOutputPath(const CConvertJob &job, const std::string &source, std::uint32_t sourceType,
+                                const std::string &subfolder = {});
+
+// Whether the policy leaves an existing output alone: always for skip; for
+// update when the source is not newer than the output. False when there is
+// no output of that name.
+bool KeepsExistingOutput(const CConvertJob &job, const std::string &source, const std::string &output);
 
 // The output type MakeOutputPath gives, without naming anything.
 std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType);

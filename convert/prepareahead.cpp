@@ -123,8 +123,12 @@ void PrepareAhead::Loop(std::stop_token own)
             // Headers are read outside the lock: a slow disk must not hold
             // up the writer.
             std::vector<long long> found(toRead.size());
-            for (std::size_t k = 0; k < toRead.size(); ++k)
-                found[k] = (long long)CxImage::DecodeScratchBytes(m_job.GetFile(toRead[k]).c_str());
+            for (std::size_t k = 0; k < toRead.size(); ++k) {
+                const std::string &file = m_job.GetFile(toRead[k]);
+                // A file whose output is kept is never decoded.
+                const bool kept = !KeptOutput(m_job, file, m_job.GetOutputSubfolder(toRead[k])).empty();
+                found[k] = kept ? 0 : (long long)CxImage::DecodeScratchBytes(file.c_str());
+            }
             {
                 std::lock_guard lock(m_mutex);
                 for (std::size_t k = 0; k < toRead.size(); ++k)
@@ -136,7 +140,7 @@ void PrepareAhead::Loop(std::stop_token own)
         }
         PreparedFile r;
         try {
-            r = PrepareFile(m_job, m_job.GetFile(index), image, m_runStop);
+            r = PrepareFile(m_job, m_job.GetFile(index), image, m_runStop, m_job.GetOutputSubfolder(index));
         } catch (...) {
             image.Destroy();
             r = PreparedFile{}; // as good as undecodable
@@ -190,5 +194,5 @@ void PrepareAhead::Discard(int index)
 
 PreparedFile PrepareAhead::PrepareNow(int index)
 {
-    return PrepareFile(m_job, m_job.GetFile(index), m_image, m_runStop);
+    return PrepareFile(m_job, m_job.GetFile(index), m_image, m_runStop, m_job.GetOutputSubfolder(index));
 }

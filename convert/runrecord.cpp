@@ -26,6 +26,8 @@ std::vector<std::string> RecordLines(const FileRecord &record)
         return {kConvertError, kSaveError};
     case FileOutcome::SaveError:
         return {kSaveError};
+    case FileOutcome::Skipped:
+        return {kSkipped + record.output};
     }
     return {};
 }
@@ -33,8 +35,12 @@ std::vector<std::string> RecordLines(const FileRecord &record)
 std::string SummaryLine(const RunTotals &totals)
 {
     char text[160];
-    std::snprintf(text, sizeof text, "总计文件: %d; 已转换: %d; 错误: %d。", totals.files, totals.converted,
-                  totals.errors);
+    if (totals.skipped > 0)
+        std::snprintf(text, sizeof text, "总计文件: %d; 已转换: %d; 已跳过: %d; 错误: %d。", totals.files,
+                      totals.converted, totals.skipped, totals.errors);
+    else
+        std::snprintf(text, sizeof text, "总计文件: %d; 已转换: %d; 错误: %d。", totals.files, totals.converted,
+                      totals.errors);
     return text;
 }
 

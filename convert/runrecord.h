@@ -13,21 +13,26 @@ enum class FileOutcome {
     FrameError,   // a frame of an animation could not be read
     ConvertError, // a rotation or resize failed: nothing was written
     SaveError,    // encoding, writing or putting the output in place failed
+    Skipped,      // the output exists and the policy leaves it alone
 };
 
 struct FileRecord {
     std::string source;
-    std::string output; // the file written; empty when none was
+    std::string output; // the file written (for a skip: the one left alone); empty when none was
     FileOutcome outcome = FileOutcome::Converted;
     std::string reason; // the underlying cause of a failure, in English
 
-    bool Failed() const { return outcome != FileOutcome::Converted && outcome != FileOutcome::Copied; }
+    bool Failed() const
+    {
+        return outcome != FileOutcome::Converted && outcome != FileOutcome::Copied && outcome != FileOutcome::Skipped;
+    }
 };
 
 struct RunTotals {
     int files = 0;
     int converted = 0;
     int errors = 0;
+    int skipped = 0; // not counted as converted
 };
 
 // The log lines of a run, without their line ends.
@@ -38,10 +43,12 @@ inline constexpr const char *kOpenError = "  错误: 打开文件错误。";
 inline constexpr const char *kConvertError = "  错误: 转换文件错误!";
 inline constexpr const char *kSaveError = "  错误: 保存文件错误!";
 inline constexpr const char *kTo = "  到: ";
+inline constexpr const char *kSkipped = "  跳过: ";
 // The line naming a file as its conversion starts.
 std::string FromLine(const std::string &source);
 // The lines that follow it once the file is done (none for a copy).
 std::vector<std::string> RecordLines(const FileRecord &record);
-// File count, converted count, error count.
+// File count, converted count, error count; the skipped count too when any
+// file was skipped.
 std::string SummaryLine(const RunTotals &totals);
 } // namespace convertlog

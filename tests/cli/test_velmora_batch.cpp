@@ -7,9 +7,11 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,6 +156,10 @@ TEST(BatchCommand, UsageErrors)
     EXPECT_FALSE(Parse({"--quality"}));
     EXPECT_FALSE(Parse({}));
     EXPECT_FALSE(Parse({"--sharpen", "a.png"}));
+    EXPECT_FALSE(Parse({"--update", "--overwrite", "skip", "a.png"}));
+    EXPECT_FALSE(Parse({"-0", "a.png"}));
+    EXPECT_FALSE(Parse({"--files-from", "/no/such/list"}, &error));
+    EXPECT_NE(error.find("/no/such/list"), std::string::npos);
     // Relative names need the current folder.
     EXPECT_FALSE(Parse({"a.png"}, &error, ""));
     EXPECT_NE(error.find("current folder"), std::string::npos);
@@ -216,6 +222,65 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     r = RunBatch({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Usage: velmora-batch"), std::string::npos);
+}
+
+// Runs over a tree, one after another on the same folders: the first
+// mirrors it, the next ones leave what exists alone or renew what changed.
+TEST(VelmoraBatch, TreesListsAndReruns)
+{
+    ScratchDir dir;
+    const std::string src = dir.Path("src"), out = src + "/out", out2 = dir.Path("out2");
+    for (const char *folder : {"src", "src/sub", "src/sub/deep", "src/.hidden"})
+        ASSERT_EQ(mkdir(dir.Path(folder).c_str(), 0755), 0);
+    for (const char *name : {"src/a.png", "src/sub/c.png", "src/sub/deep/d.png", "src/.hidden/h.png", "src/n\nl.png"})
+        ASSERT_TRUE(MakeTestImage(8, 6).Save(dir.Path(name).c_str(), CXIMAGE_FORMAT_PNG));
+    ASSERT_EQ(symlink("..", dir.Path("src/sub/up").c_str()), 0); // a loop
+    ASSERT_TRUE(WriteFileBytes(dir.Path("list"), {}));
+    const std::string a = src + "/a.png", c = src + "/sub/c.png", d = src + "/sub/deep/d.png", nl = src + "/n\nl.png";
+    auto from = [](const std::string &s) { return "从: " + s + "\n"; };
+    auto to = [](const std::string &s) { return "  到: " + s + "\n"; };
+    auto kept = [](const std::string &s) { return "  跳过: " + s + "\n"; };
+    const QStringList tree{"--format", "bmp", "-r", "--out", QString::fromStdString(out), QString::fromStdString(src)};
+    const struct {
+        const char *what;
+        QStringList args;
+        std::function<void()> before;
+        std::string log;
+    } rows[] = {
+        {"mirrored, hidden folders and the loop left out", tree, [] {},
+         from(a) + to(out + "/a.BMP") + from(nl) + to(out + "/n\nl.BMP") + from(c) + to(out + "/sub/c.BMP") +
+             from(d) + to(out + "/sub/deep/d.BMP") + "\n总计文件: 4; 已转换: 4; 错误: 0。\n"},
+        // d is no picture any more: a kept output is decided without decoding.
+        {"skip, and the destination inside the tree is not walked", QStringList{"--overwrite", "skip"} + tree,
+         [&] { ASSERT_TRUE(WriteFileBytes(d, {'x'})); },
+         from(a) + kept(out + "/a.BMP") + from(nl) + kept(out + "/n\nl.BMP") + from(c) + kept(out + "/sub/c.BMP") +
+             from(d) + kept(out + "/sub/deep/d.BMP") + "\n总计文件: 4; 已转换: 0; 已跳过: 4; 错误: 0。\n"},
+        {"update renews only what is newer", QStringList{"--update"} + tree,
+         [&] {
+             const timespec old[2] = {{946684800, 0}, {946684800, 0}}; // 2000-01-01
+             ASSERT_EQ(utimensat(AT_FDCWD, d.c_str(), old, 0), 0);
+             const timespec later[2] = {{time(nullptr) + 100, 0}, {time(nullptr) + 100, 0}};
+             ASSERT_EQ(utimensat(AT_FDCWD, a.c_str(), later, 0), 0);
+         },
+         from(a) + to(out + "/a.BMP") + from(nl) + kept(out + "/n\nl.BMP") + from(c) + kept(out + "/sub/c.BMP") +
+             from(d) + kept(out + "/sub/deep/d.BMP") + "\n总计文件: 4; 已转换: 1; 已跳过: 3; 错误: 0。\n"},
+        {"a NUL-ended list keeps a name with a line end",
+         {"--format", "bmp", "-0", "--files-from", QString::fromStdString(dir.Path("list")), "--out",
+          QString::fromStdString(out2)},
+         [&] {
+             const std::string names = nl + '\0' + c + '\0';
+             ASSERT_TRUE(WriteFileBytes(dir.Path("list"), std::vector<std::uint8_t>(names.begin(), names.end())));
+         },
+         from(nl) + to(out2 + "/n\nl.BMP") + from(c) + to(out2 + "/c.BMP") + "\n总计文件: 2; 已转换: 2; 错误: 0。\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        row.before();
+        const Result r = RunBatch(row.args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, row.log);
+    }
+    EXPECT_EQ(Entries(out), (QStringList{"a.BMP", "n\nl.BMP", "sub"}));
 }
 
 TEST(VelmoraBatch, RelativeNamesAreTakenFromTheFolderAsTyped)
