@@ -78,6 +78,60 @@ bool ReadFileList(const std::string &path, bool nulSeparated, std::vector<std::s
     return true;
 }
 
+bool EnvNumber(const char *name, long &out)
+{
+    const char *v = std::getenv(name);
+    return v && ParseNumber(v, 0, 100000000, out);
+}
+
+// K/N, or "auto": the task of a Slurm job array or a Kubernetes Indexed Job.
+bool ParseShard(const std::string &text, std::optional<long> shards, long &k, long &n, std::string &error)
+{
+    if (text == "auto") {
+        long id = 0, lo = 0, hi = 0, step = 1, count = 0;
+        if (EnvNumber("SLURM_ARRAY_TASK_ID", id)) {
+            if (!EnvNumber("SLURM_ARRAY_TASK_MIN", lo) || lo > id) {
+                error = "--shard auto: SLURM_ARRAY_TASK_MIN is missing or above the task id";
+                return false;
+            }
+            if (!EnvNumber("SLURM_ARRAY_TASK_STEP", step) || step < 1)
+                step = 1;
+            if (!EnvNumber("SLURM_ARRAY_TASK_COUNT", count)) {
+                if (!EnvNumber("SLURM_ARRAY_TASK_MAX", hi) || hi < id) {
+                    error = "--shard auto: neither SLURM_ARRAY_TASK_COUNT nor SLURM_ARRAY_TASK_MAX is set";
+                    return false;
+                }
+                count = (hi - lo) / step + 1;
+            }
+            k = (id - lo) / step + 1;
+            n = count;
+        } else if (EnvNumber("JOB_COMPLETION_INDEX", id)) {
+            if (!shards) {
+                error = "--shard auto in a Kubernetes Indexed Job needs --shards N (the job's completions)";
+                return false;
+            }
+            k = id + 1;
+            n = *shards;
+        } else {
+            error = "--shard auto: no Slurm array task (SLURM_ARRAY_TASK_ID) or Kubernetes index "
+                    "(JOB_COMPLETION_INDEX) in the environment";
+            return false;
+        }
+    } else {
+        const std::size_t slash = text.find('/');
+        if (slash == std::string::npos || !ParseNumber(text.substr(0, slash), 1, 1000000, k) ||
+            !ParseNumber(text.substr(slash + 1), 1, 1000000, n)) {
+            error = "--shard takes K/N (1/4 ... 4/4) or auto";
+            return false;
+        }
+    }
+    if (k < 1 || n < 1 || k > n) {
+        error = "--shard " + text + ": part " + std::to_string(k) + " of " + std::to_string(n) + " does not exist";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const char *BatchUsage()
@@ -110,8 +164,18 @@ const char *BatchUsage()
            "  --files-from FILE    read more files, one per line, from FILE (- for standard\n"
            "                       input)\n"
            "  -0                   the --files-from names end with a NUL, not a line end\n"
+           "  --shard K/N          convert only part K of N of the files (one machine's share);\n"
+           "                       needs --overwrite overwrite or skip, or --update. Running\n"
+           "                       numbers come from each file's place in the whole list, so a\n"
+           "                       file that fails leaves its number unused\n"
+           "  --shard auto         K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and\n"
+           "                       its MIN/MAX/STEP/COUNT) or a Kubernetes Indexed Job\n"
+           "                       (JOB_COMPLETION_INDEX, with --shards N)\n"
            "  --jobs N             files converted at once (default: one per core); the log,\n"
            "                       the questions and the outputs keep the order of the files\n"
+           "  --log text|json      the log as text (default) or as one JSON object per file\n"
+           "                       (source, output, status ok/skipped/error, reason, ms,\n"
+           "                       bytes_in, bytes_out) and a last one with the totals\n"
            "  --help               this text\n"
            "\n"
            "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
@@ -142,7 +206,8 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         {"ask", OVERWRITE_ASK}, {"rename", OVERWRITE_RENAME}, {"overwrite", OVERWRITE_REPLACE},
         {"skip", OVERWRITE_SKIP}};
     bool recursive = false, nulSeparated = false, update = false;
-    std::optional<std::string> filesFrom;
+    std::optional<std::string> filesFrom, shard;
+    std::optional<long> shards;
 
     bool optionsDone = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -258,8 +323,22 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             }
             job.SetOverwritePolicy(it->second);
             cmd.overwriteGiven = true;
+        } else if (a == "--log") {
+            if (v != "text" && v != "json") {
+                error = "--log takes text or json";
+                return std::nullopt;
+            }
+            cmd.jsonLog = v == "json";
         } else if (a == "--files-from") {
             filesFrom = v;
+        } else if (a == "--shard") {
+            shard = v;
+        } else if (a == "--shards") {
+            if (!ParseNumber(v, 1, 1000000, n)) {
+                error = "--shards takes a number from 1 up";
+                return std::nullopt;
+            }
+            shards = n;
         } else {
             error = "unknown option " + a;
             return std::nullopt;
@@ -304,6 +383,20 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         job.SetOverwritePolicy(OVERWRITE_UPDATE);
         cmd.overwriteGiven = true;
     }
+    long shardK = 0, shardN = 0;
+    if (shard) {
+        if (!ParseShard(*shard, shards, shardK, shardN, error))
+            return std::nullopt;
+        const int policy = job.m_nOverwrite;
+        if (!cmd.overwriteGiven || (policy != OVERWRITE_REPLACE && policy != OVERWRITE_SKIP && policy != OVERWRITE_UPDATE)) {
+            error = "--shard needs --overwrite overwrite, --overwrite skip or --update (a shard asks nothing, and "
+                    "renaming would race with the other shards)";
+            return std::nullopt;
+        }
+    } else if (shards) {
+        error = "--shards goes with --shard auto";
+        return std::nullopt;
+    }
     if (nulSeparated && !filesFrom) {
         error = "-0 goes with --files-from";
         return std::nullopt;
@@ -339,7 +432,25 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             files.push_back({in, {}}); // a missing file is reported by the run
         }
     }
-    job.SetFileCount(int(files.size()));
+    if (files.size() > std::size_t(2147483647)) {
+        error = "too many files";
+        return std::nullopt;
+    }
+    // A share takes every N-th file of the whole list, from the K-th on.
+    std::vector<int> positions;
+    if (shard) {
+        std::vector<TreeFile> mine;
+        for (std::size_t i = std::size_t(shardK - 1); i < files.size(); i += std::size_t(shardN)) {
+            positions.push_back(int(i));
+            mine.push_back(std::move(files[i]));
+        }
+        const int whole = int(files.size());
+        files = std::move(mine);
+        job.SetFileCount(int(files.size()));
+        job.SetListPositions(std::move(positions), whole);
+    } else {
+        job.SetFileCount(int(files.size()));
+    }
     for (std::size_t i = 0; i < files.size(); ++i) {
         job.SetFile(int(i), files[i].path);
         if (!files[i].subfolder.empty() && !job.m_szOutDir.empty())

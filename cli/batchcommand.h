@@ -12,6 +12,7 @@ struct BatchCommand {
     bool overwriteGiven = false; // --overwrite was on the command line
     bool help = false;
     int jobs = 0; // files converted at once; 0: one per core
+    bool jsonLog = false; // --log json
 };
 
 // Parses the arguments (without the program name). Relative file, folder and

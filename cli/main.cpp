@@ -64,6 +64,9 @@ int main(int argc, char **argv)
     }
 
     TerminalReporter reporter(isatty(STDIN_FILENO) ? STDIN_FILENO : -1, stdout, stderr, stop.get_token());
+    reporter.SetJson(cmd->jsonLog);
+    if (isatty(STDERR_FILENO))
+        reporter.ShowProgress(cmd->job.GetFileCount());
     ConvertWorker worker(cmd->job, reporter, resources);
     worker.Run(stop.get_token());
     stopSignals.Finish();

@@ -1,5 +1,6 @@
 #include "terminalreporter.h"
 
+#include "jsonlog.h"
 #include "naming.h"
 
 #include <cctype>
@@ -16,35 +17,91 @@ void TerminalReporter::WriteLine(const std::string &line)
 
 void TerminalReporter::FileStarted(const std::string &source)
 {
+    if (m_total > 0 && m_start == std::chrono::steady_clock::time_point{})
+        m_start = std::chrono::steady_clock::now();
+    if (m_json)
+        return;
+    if (m_outIsTerminal)
+        ClearProgress();
     WriteLine(convertlog::FromLine(source));
     std::fflush(m_out);
 }
 
 void TerminalReporter::FileDone(const FileRecord &record)
 {
-    for (const std::string &line : convertlog::RecordLines(record))
-        WriteLine(line);
+    // The line stays while the log goes elsewhere.
+    if (m_outIsTerminal || record.Failed())
+        ClearProgress();
+    if (m_json) {
+        WriteLine(jsonlog::FileLine(record));
+    } else {
+        for (const std::string &line : convertlog::RecordLines(record))
+            WriteLine(line);
+    }
     std::fflush(m_out);
     if (record.Failed()) {
         std::fprintf(m_err, "velmora-batch: %s: %s\n", record.source.c_str(), record.reason.c_str());
         std::fflush(m_err);
     }
+    ++m_finished;
+    DrawProgress();
 }
 
 void TerminalReporter::SetSummary(const RunTotals &totals)
 {
+    ClearProgress();
     m_summarised = true;
-    // A blank line sets the totals apart.
-    WriteLine("");
-    WriteLine(convertlog::SummaryLine(totals));
+    if (m_json) {
+        WriteLine(jsonlog::SummaryLine(totals));
+    } else {
+        // A blank line sets the totals apart.
+        WriteLine("");
+        WriteLine(convertlog::SummaryLine(totals));
+    }
     std::fflush(m_out);
+}
+
+void TerminalReporter::ConvertDone()
+{
+    ClearProgress();
+    m_done = true;
+}
+
+void TerminalReporter::DrawProgress()
+{
+    if (m_total <= 0)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    // A few times a second is enough to read, and costs nothing.
+    if (m_finished < m_total && m_progressShown && now - m_lastDrawn < std::chrono::milliseconds(200))
+        return;
+    m_lastDrawn = now;
+    const double seconds = std::chrono::duration<double>(now - m_start).count();
+    const double rate = seconds > 0 ? m_finished / seconds : 0;
+    std::fprintf(m_err, "\r\033[K%d/%d files", m_finished, m_total);
+    if (rate > 0) {
+        const long left = long((m_total - m_finished) / rate + 0.5);
+        std::fprintf(m_err, ", %.1f/s, %ld:%02ld left", rate, left / 60, left % 60);
+    }
+    std::fflush(m_err);
+    m_progressShown = true;
+}
+
+void TerminalReporter::ClearProgress()
+{
+    if (!m_progressShown)
+        return;
+    std::fputs("\r\033[K", m_err);
+    std::fflush(m_err);
+    m_progressShown = false;
 }
 
 OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
 {
+    ClearProgress();
     if (m_in < 0) {
         std::fprintf(m_err, "velmora-batch: an output exists and there is no terminal to ask; "
-                            "use --overwrite rename or --overwrite overwrite\n");
+                            "use --overwrite rename, overwrite or skip\n");
         return OverwriteAnswer{OverwriteChoice::Cancel, false};
     }
     for (;;) {

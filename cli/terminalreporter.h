@@ -1,12 +1,15 @@
-// Shows a run on a terminal: log lines on standard output, the reason of
-// each failed file and the overwrite question on standard error.
+// Shows a run on a terminal: log lines (or JSON lines) on standard output,
+// the reason of each failed file, the overwrite question and, on a terminal,
+// a line of progress on standard error.
 #pragma once
 
 #include "convertreporter.h"
 
+#include <chrono>
 #include <cstdio>
 #include <stop_token>
 #include <string>
+#include <unistd.h>
 
 class TerminalReporter : public IConvertReporter {
 public:
@@ -18,13 +21,23 @@ public:
     {
     }
 
+    // The log as JSON lines instead of text.
+    void SetJson(bool on) { m_json = on; }
+    // A line of progress over total files on err, replaced as the run goes
+    // and removed before anything else is written there and at the end.
+    void ShowProgress(int total)
+    {
+        m_total = total;
+        m_outIsTerminal = isatty(fileno(m_out));
+    }
+
     void AnimateStatus() override {}
     void FileStarted(const std::string &source) override;
     void FileDone(const FileRecord &record) override;
     void SetPercent(int) override {}
     void AddResult(const std::string &) override {}
     void SetSummary(const RunTotals &totals) override;
-    void ConvertDone() override { m_done = true; }
+    void ConvertDone() override;
     OverwriteAnswer AskOverwrite(const std::string &outputPath) override;
 
     bool Finished() const { return m_done && m_summarised; }
@@ -32,6 +45,8 @@ public:
 
 private:
     void WriteLine(const std::string &line);
+    void DrawProgress();
+    void ClearProgress();
 
     // One line of input without its line end; false at the end of the input,
     // on an error, or once a stop is requested.
@@ -43,4 +58,10 @@ private:
     std::stop_token m_stop;
     bool m_summarised = false;
     bool m_done = false;
+    bool m_json = false;
+    int m_total = 0;    // 0: no progress line
+    int m_finished = 0; // files done
+    bool m_progressShown = false;
+    bool m_outIsTerminal = false;
+    std::chrono::steady_clock::time_point m_start{}, m_lastDrawn{};
 };

@@ -89,6 +89,18 @@ const std::string &CConvertJob::GetOutputSubfolder(int index) const
     return index >= 0 && std::size_t(index) < m_outSubfolders.size() ? m_outSubfolders[std::size_t(index)] : none;
 }
 
+void CConvertJob::SetListPositions(std::vector<int> positions, int listSize)
+{
+    m_listPositions = std::move(positions);
+    m_listPositions.resize(m_files.size(), -1);
+    m_listSize = listSize;
+}
+
+int CConvertJob::GetListPosition(int index) const
+{
+    return index >= 0 && std::size_t(index) < m_listPositions.size() ? m_listPositions[std::size_t(index)] : -1;
+}
+
 std::uint32_t CConvertJob::GetOutputType() const
 {
     std::string lower = m_szFormat;

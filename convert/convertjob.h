@@ -114,6 +114,13 @@ public:
     // tree of sources is mirrored there ("" for the destination itself).
     void SetOutputSubfolder(int index, std::string_view folder);
     const std::string &GetOutputSubfolder(int index) const;
+    // A share of a longer list (one machine's part of it): each file's place
+    // in the whole list and that list's length fix its running number and the
+    // number's width, whatever the other files do. Empty for a whole list.
+    void SetListPositions(std::vector<int> positions, int listSize);
+    int GetListPosition(int index) const; // -1 for a whole list
+    int GetListSize() const { return m_listPositions.empty() ? GetFileCount() : m_listSize; }
+    bool IsShare() const { return !m_listPositions.empty(); }
 
     // Output type code of the chosen format; 0 when each source keeps its own.
     std::uint32_t GetOutputType() const;
@@ -121,6 +128,8 @@ public:
 private:
     std::vector<std::string> m_files;
     std::vector<std::string> m_outSubfolders; // empty, or one per file
+    std::vector<int> m_listPositions;         // empty, or one per file
+    int m_listSize = 0;
 };
 
 // The option values of the main window that a run is made from.

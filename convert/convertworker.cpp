@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 
 ConvertWorker::ConvertWorker(CConvertJob job, IConvertReporter &reporter, const RunResources &resources)
     : m_job(std::move(job)), m_reporter(reporter), m_resources(resources), m_workers(resources.Workers())
@@ -64,6 +66,12 @@ void ConvertWorker::Run(std::stop_token stop)
 
 namespace {
 
+std::int64_t FileSize(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : 0;
+}
+
 std::string CanonicalPath(const std::string &path)
 {
     std::error_code ec;
@@ -93,10 +101,19 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
             m_reporter.SetPercent(int((100LL * i + 100) / count));
     };
     FileRecord record{path, {}, FileOutcome::Converted, {}};
+    // Time spent on the file: preparing it (perhaps ahead, on another
+    // thread) and then what this thread does with it.
+    auto started = std::chrono::steady_clock::now();
+    std::int64_t preparing = 0;
     // Reports the file's record; a failure counts as one error.
     auto finish = [&](FileOutcome outcome, std::string reason = {}) {
         record.outcome = outcome;
         record.reason = std::move(reason);
+        record.microseconds =
+            preparing +
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+        if (!record.output.empty() && outcome != FileOutcome::Skipped)
+            record.bytesOut = FileSize(record.output);
         if (record.Failed())
             ++m_errors;
         else if (outcome == FileOutcome::Skipped)
@@ -134,6 +151,9 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     // is looked at again.
     if (prepared.kind == Kind::Skipped && !KeepsExistingOutput(m_job, path, prepared.keptOutput))
         prepared = ahead.PrepareNow(i);
+    record.bytesIn = FileSize(path);
+    preparing = prepared.microseconds;
+    started = std::chrono::steady_clock::now();
     if (prepared.kind == Kind::NotLoaded) {
         finish(FileOutcome::OpenError, prepared.reason);
         return Step::Next;
@@ -141,7 +161,8 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     const std::uint32_t sourceType = prepared.sourceType;
 
     const std::string &subfolder = m_job.GetOutputSubfolder(i);
-    OutputName out = MakeOutputPath(m_job, path, sourceType, count, subfolder);
+    OutputName out = NameKnownBeforeDecoding(m_job) ? PlannedOutputPath(m_job, i, sourceType)
+                                                    : MakeOutputPath(m_job, path, sourceType, count, subfolder);
     if (prepared.kind == Kind::Skipped || KeepsExistingOutput(m_job, path, out.path)) {
         record.output = out.path;
         finish(FileOutcome::Skipped);

@@ -6,6 +6,7 @@
 #include "pipeline.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
@@ -44,25 +45,27 @@ bool Encode(CxImage &image, std::uint32_t type, EncodedBytes &out)
 
 } // namespace
 
-std::string KeptOutput(const CConvertJob &job, const std::string &source, const std::string &subfolder)
+std::string KeptOutput(const CConvertJob &job, int index)
 {
     if ((job.m_nOverwrite != OVERWRITE_SKIP && job.m_nOverwrite != OVERWRITE_UPDATE) || !NameKnownBeforeDecoding(job))
         return {};
-    const std::uint32_t type = TypeFromExtension(LowerExtension(source));
-    std::string output = UnnumberedOutputPath(job, source, type, subfolder).path;
+    const std::string &source = job.GetFile(index);
+    std::string output = PlannedOutputPath(job, index, TypeFromExtension(LowerExtension(source))).path;
     return KeepsExistingOutput(job, source, output) ? output : std::string();
 }
 
-PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxImage &image,
-                         const std::stop_token &stop, const std::string &subfolder)
+namespace {
+
+PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
+    const std::string &source = job.GetFile(index);
     PreparedFile r;
     // Folders, pipes and devices are never opened: a pipe would block.
     if (!IsRegularFile(source, &r.reason))
         return r;
     r.sourceType = TypeFromExtension(LowerExtension(source));
     r.outType = OutputTypeFor(job, source, r.sourceType);
-    r.keptOutput = KeptOutput(job, source, subfolder);
+    r.keptOutput = KeptOutput(job, index);
     if (!r.keptOutput.empty()) {
         r.kind = PreparedFile::Kind::Skipped;
         return r;
@@ -105,5 +108,16 @@ PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxIm
         }
     }
     image.Destroy();
+    return r;
+}
+
+} // namespace
+
+PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+{
+    const auto started = std::chrono::steady_clock::now();
+    PreparedFile r = PrepareUntimed(job, index, image, stop);
+    r.microseconds =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
     return r;
 }

@@ -39,6 +39,7 @@ struct PreparedFile {
     EncodedBytes bytes;
     std::string reason; // why it was not loaded, transformed or encoded
     std::string keptOutput; // for Skipped: the output left alone
+    std::int64_t microseconds = 0; // spent preparing
 };
 
 // Folders, pipes and devices are never opened (a pipe would block): false
@@ -47,12 +48,11 @@ bool IsRegularFile(const std::string &path, std::string *reason = nullptr);
 
 // The existing output the policy keeps for source, decided without decoding
 // it; "" when it is not kept or the name depends on decoding.
-std::string KeptOutput(const CConvertJob &job, const std::string &source, const std::string &subfolder = {});
+std::string KeptOutput(const CConvertJob &job, int index);
 
 // Does everything for source that does not depend on naming, with image as
 // the reusable decoding buffer. A JPEG that the resize shrinks a lot is
 // decoded at a reduced scale. When the output's name does not depend on
 // decoding and the policy keeps an existing output, nothing is decoded.
-// subfolder is the file's place below the destination. Never reports anything.
-PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxImage &image,
-                         const std::stop_token &stop, const std::string &subfolder = {});
+// Never reports anything.
+PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop);

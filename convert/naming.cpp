@@ -3,6 +3,7 @@
 #include "atomicfile.h"
 #include "cxfile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -105,10 +106,14 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
     return out;
 }
 
-OutputName UnnumberedOutputPath(const CConvertJob &job, const std::string &source, std::uint32_t sourceType,
-                                const std::string &subfolder)
+OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t sourceType)
 {
-    return BuildOutputPath(job, source, sourceType, 0, subfolder, 0);
+    const int position = job.GetListPosition(index);
+    int number = 0;
+    if (job.m_bRename && job.m_nStartNumber > 0 && position >= 0)
+        number = int(std::min<long long>(2147483647LL, (long long)job.m_nStartNumber + position));
+    return BuildOutputPath(job, job.GetFile(index), sourceType, job.GetListSize(), job.GetOutputSubfolder(index),
+                           number);
 }
 
 std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType)
@@ -120,7 +125,7 @@ std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, s
 
 bool NameKnownBeforeDecoding(const CConvertJob &job)
 {
-    return !job.m_bRename || job.m_nStartNumber <= 0;
+    return !job.m_bRename || job.m_nStartNumber <= 0 || job.IsShare();
 }
 
 bool KeepsExistingOutput(const CConvertJob &job, const std::string &source, const std::string &output)

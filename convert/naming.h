@@ -35,11 +35,12 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
                           int fileCount, const std::string &subfolder = {});
 
 // Whether the output's name is known before the file is decoded: true unless
-// running numbers are given out (only to the files that decode).
+// running numbers are given out in turn (only to the files that decode); a
+// share of a list has them fixed by place.
 bool NameKnownBeforeDecoding(const CConvertJob &job);
-// The output path when NameKnownBeforeDecoding(job).
-OutputName UnnumberedOutputPath(const CConvertJob &job, const std::string &source, std::uint32_t sourceType,
-                                const std::string &subfolder = {});
+// The output path of the job's file index when NameKnownBeforeDecoding(job),
+// with its subfolder and its fixed number, if any.
+OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t sourceType);
 
 // Whether the policy leaves an existing output alone: always for skip; for
 // update when the source is not newer than the output. False when there is

@@ -126,7 +126,7 @@ void PrepareAhead::Loop(std::stop_token own)
             for (std::size_t k = 0; k < toRead.size(); ++k) {
                 const std::string &file = m_job.GetFile(toRead[k]);
                 // A file whose output is kept is never decoded.
-                const bool kept = !KeptOutput(m_job, file, m_job.GetOutputSubfolder(toRead[k])).empty();
+                const bool kept = !KeptOutput(m_job, toRead[k]).empty();
                 found[k] = kept ? 0 : (long long)CxImage::DecodeScratchBytes(file.c_str());
             }
             {
@@ -140,7 +140,7 @@ void PrepareAhead::Loop(std::stop_token own)
         }
         PreparedFile r;
         try {
-            r = PrepareFile(m_job, m_job.GetFile(index), image, m_runStop, m_job.GetOutputSubfolder(index));
+            r = PrepareFile(m_job, index, image, m_runStop);
         } catch (...) {
             image.Destroy();
             r = PreparedFile{}; // as good as undecodable
@@ -194,5 +194,5 @@ void PrepareAhead::Discard(int index)
 
 PreparedFile PrepareAhead::PrepareNow(int index)
 {
-    return PrepareFile(m_job, m_job.GetFile(index), m_image, m_runStop, m_job.GetOutputSubfolder(index));
+    return PrepareFile(m_job, index, m_image, m_runStop);
 }

@@ -2,6 +2,7 @@
 // own text from it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct FileRecord {
     std::string output; // the file written (for a skip: the one left alone); empty when none was
     FileOutcome outcome = FileOutcome::Converted;
     std::string reason; // the underlying cause of a failure, in English
+    std::int64_t bytesIn = 0;      // the source's size
+    std::int64_t bytesOut = 0;     // what was written
+    std::int64_t microseconds = 0; // spent on the file: decoding to writing
 
     bool Failed() const
     {

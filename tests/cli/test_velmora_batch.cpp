@@ -1,14 +1,18 @@
 #include "batchcommand.h"
+#include "jsonlog.h"
 #include "terminalreporter.h"
 #include "test_support.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <future>
+#include <map>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -27,18 +31,22 @@ struct Result {
     std::string err;
 };
 
-// in: the working folder, also given as $PWD, as a shell does.
-Result RunBatch(const QStringList &args, const std::string &in = {}, const char *program = VELMORA_BATCH_EXE)
+// in: the working folder, also given as $PWD, as a shell does; vars: more
+// of the environment ("NAME=value").
+Result RunBatch(const QStringList &args, const std::string &in = {}, const char *program = VELMORA_BATCH_EXE,
+                const QStringList &vars = {})
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.setStandardInputFile(QProcess::nullDevice());  // no terminal to ask
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &v : vars)
+        env.insert(v.section('=', 0, 0), v.section('=', 1));
     if (!in.empty()) {
         p.setWorkingDirectory(QString::fromStdString(in));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PWD", QString::fromStdString(in));
-        p.setProcessEnvironment(env);
     }
+    p.setProcessEnvironment(env);
     p.start(program, args);
     Result r;
     if (!p.waitForFinished(120000))
@@ -281,6 +289,87 @@ TEST(VelmoraBatch, TreesListsAndReruns)
         EXPECT_EQ(r.out, row.log);
     }
     EXPECT_EQ(Entries(out), (QStringList{"a.BMP", "n\nl.BMP", "sub"}));
+
+    // The same rerun as JSON lines: every line parses.
+    const Result r = RunBatch(QStringList{"--log", "json", "--overwrite", "skip"} + tree);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    QStringList statuses;
+    for (const QByteArray &line : QByteArray::fromStdString(r.out).split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        statuses << (o["type"] == "summary" ? QString::number(o["skipped"].toInt()) : o["status"].toString());
+    }
+    EXPECT_EQ(statuses, (QStringList{"skipped", "skipped", "skipped", "skipped", "4"}));
+}
+
+// However a job is split (by hand, by a scheduler's array, by GNU parallel),
+// the shards together write byte for byte what one run writes.
+TEST(VelmoraBatch, ShardsTogetherWriteWhatOneRunWrites)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.Path("src").c_str(), 0755), 0);
+    for (int i = 0; i < 7; ++i)
+        ASSERT_TRUE(MakeTestImage(6 + i, 5).Save(dir.Path("src/" + std::to_string(i) + ".png").c_str(), CXIMAGE_FORMAT_PNG));
+    auto args = [&](const std::string &out) {
+        return QStringList{"--format", "bmp", "--prefix", "p_", "--start", "9", "--overwrite", "overwrite",
+                           "--out", QString::fromStdString(dir.Path(out)), QString::fromStdString(dir.Path("src"))};
+    };
+    auto contents = [&](const std::string &out) {
+        std::map<QString, std::vector<std::uint8_t>> files;
+        for (const QString &name : Entries(dir.Path(out)))
+            files[name] = ReadFileBytes(dir.Path(out + "/" + name.toStdString()));
+        return files;
+    };
+    ASSERT_EQ(RunBatch(args("one")).exitCode, 0);
+    const auto one = contents("one");
+    ASSERT_EQ(one.size(), 7u);
+    EXPECT_EQ(one.begin()->first, "p_009.BMP");
+
+    const struct {
+        const char *how;
+        std::function<QStringList(int k)> extra; // the arguments and environment of shard k of 3
+    } rows[] = {
+        {"by hand", [](int k) { return QStringList{"--shard", QString("%1/3").arg(k)}; }},
+        {"Slurm array 10-14:2",
+         [](int k) {
+             return QStringList{"--shard", "auto", "SLURM_ARRAY_TASK_ID=" + QString::number(8 + 2 * k),
+                                "SLURM_ARRAY_TASK_MIN=10", "SLURM_ARRAY_TASK_MAX=14", "SLURM_ARRAY_TASK_STEP=2"};
+         }},
+        {"Kubernetes Indexed Job",
+         [](int k) {
+             return QStringList{"--shard", "auto", "--shards", "3", "JOB_COMPLETION_INDEX=" + QString::number(k - 1)};
+         }},
+    };
+    int row = 0;
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.how);
+        const std::string out = "shards" + std::to_string(row++);
+        for (int k = 1; k <= 3; ++k) {
+            QStringList a = args(out), vars;
+            for (const QString &e : r.extra(k))
+                (e.contains('=') ? vars : a).append(e);
+            const Result res = RunBatch(a, {}, VELMORA_BATCH_EXE, vars);
+            EXPECT_EQ(res.exitCode, 0) << res.err;
+        }
+        EXPECT_EQ(contents(out), one);
+    }
+
+    // GNU parallel starting the three shards at once on this machine.
+    QProcess parallel;
+    parallel.setStandardInputFile(QProcess::nullDevice());
+    parallel.start("parallel", QStringList{"--will-cite", "--halt", "now,fail=1", VELMORA_BATCH_EXE} + args("par") +
+                                   QStringList{"--shard", "{}/3", ":::", "1", "2", "3"});
+    ASSERT_TRUE(parallel.waitForFinished(120000)) << "GNU parallel (Debian's parallel) is needed";
+    EXPECT_EQ(parallel.exitCode(), 0) << parallel.readAllStandardError().toStdString();
+    EXPECT_EQ(contents("par"), one);
+
+    std::string error;
+    EXPECT_FALSE(Parse({"--shard", "1/2", "a.png"}, &error)); // would ask
+    EXPECT_FALSE(Parse({"--shard", "1/2", "--overwrite", "rename", "a.png"}, &error));
+    EXPECT_FALSE(Parse({"--shard", "3/2", "--update", "a.png"}, &error));
+    EXPECT_FALSE(Parse({"--shard", "auto", "--update", "a.png"}, &error));
+    EXPECT_TRUE(Parse({"--shard", "2/2", "--update", "a.png"}, &error)) << error;
 }
 
 TEST(VelmoraBatch, RelativeNamesAreTakenFromTheFolderAsTyped)
@@ -405,4 +494,63 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         close(err[0]);
         close(in[0]);
     }
+}
+
+TEST(JsonLog, LinesForRecordsAndNames)
+{
+    FileRecord ok{"/p/a.png", "/o/a.JPG", FileOutcome::Converted, {}, 10, 20, 1500};
+    FileRecord bad{"/p/\xff\"b\n.png", {}, FileOutcome::OpenError, "not a \"picture\"", 3, 0, 0};
+    FileRecord kept{"/p/c.png", "/o/c.JPG", FileOutcome::Skipped, {}, 5, 0, 0};
+    const struct {
+        std::string line, expected;
+    } rows[] = {
+        {jsonlog::FileLine(ok), R"({"type":"file","source":"/p/a.png","output":"/o/a.JPG","status":"ok",)"
+                                R"("outcome":"converted","reason":"","ms":1.500,"bytes_in":10,"bytes_out":20})"},
+        {jsonlog::FileLine(bad), "{\"type\":\"file\",\"source\":\"/p/\xEF\xBF\xBD\\\"b\\u000a.png\",\"source_b64\":"
+                                 "\"L3Av/yJiCi5wbmc=\",\"output\":\"\",\"status\":\"error\",\"outcome\":\"open_error\","
+                                 "\"reason\":\"not a \\\"picture\\\"\",\"ms\":0.000,\"bytes_in\":3,\"bytes_out\":0}"},
+        {jsonlog::FileLine(kept), R"({"type":"file","source":"/p/c.png","output":"/o/c.JPG","status":"skipped",)"
+                                  R"("outcome":"skipped","reason":"","ms":0.000,"bytes_in":5,"bytes_out":0})"},
+        {jsonlog::SummaryLine(RunTotals{4, 2, 1, 1}),
+         R"({"type":"summary","files":4,"converted":2,"skipped":1,"errors":1})"},
+        // Valid UTF-8 passes as it is; overlong forms and surrogates do not.
+        {jsonlog::Quote("水印\xC0\xAF\xED\xA0\x80"), "\"水印\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(row.line, row.expected);
+        if (row.line.back() == '}') {
+            EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(row.line)).isNull()) << row.line;
+        }
+    }
+}
+
+// The progress line goes to standard error only, is cleared before a reason
+// line and at the end, and leaves the log as it is.
+TEST(TerminalReporter, ProgressLineIsClearedBeforeOtherTextAndAtTheEnd)
+{
+    FILE *out = std::tmpfile(), *err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    TerminalReporter reporter(-1, out, err);
+    reporter.ShowProgress(2);
+    reporter.FileStarted("/a.png");
+    reporter.FileDone(FileRecord{"/a.png", "/a.BMP", FileOutcome::Converted, {}});
+    reporter.FileStarted("/b.png");
+    reporter.FileDone(FileRecord{"/b.png", {}, FileOutcome::Missing, "No such file or directory"});
+    reporter.SetSummary(RunTotals{2, 1, 1});
+    reporter.ConvertDone();
+    auto text = [](FILE *f) {
+        std::string s(std::size_t(std::ftell(f)), '\0');
+        std::rewind(f);
+        s.resize(std::fread(s.data(), 1, s.size(), f));
+        std::fclose(f);
+        return s;
+    };
+    EXPECT_EQ(text(out), "从: /a.png\n  到: /a.BMP\n从: /b.png\n  错误: 文件不存在。\n\n总计文件: 2; 已转换: 1; 错误: 1。\n");
+    const std::string e = text(err);
+    EXPECT_EQ(e.rfind("\r\033[K1/2 files", 0), 0u);
+    const std::size_t reason = e.find("velmora-batch: /b.png: No such file or directory\n");
+    ASSERT_NE(reason, std::string::npos);
+    EXPECT_EQ(e.substr(reason - 4, 4), "\r\033[K");
+    EXPECT_NE(e.find("\r\033[K2/2 files", reason), std::string::npos);
+    EXPECT_EQ(e.substr(e.size() - 4), "\r\033[K");
 }
