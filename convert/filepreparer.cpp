@@ -71,7 +71,7 @@ PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxIm
         r.kind = PreparedFile::Kind::Animated;
     } else {
         const TransformOutcome t =
-            TransformImage(image, job, true, image.GetSrcWidth(), image.GetSrcHeight());
+            TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
         if (stop.stop_requested()) {
             r.kind = PreparedFile::Kind::Stopped;
         } else if (t.failed) {

@@ -72,7 +72,7 @@ TEST(TransformImage, DontEnlargeNeedsBothSidesStrictlyLarger)
 
     // Frames of an animation are resized whatever don't-enlarge says.
     img = MakeTestImage(320, 240);
-    EXPECT_FALSE(TransformImage(img, job, false).failed);
+    EXPECT_FALSE(TransformImage(img, job, kAnimationSteps).failed);
     EXPECT_EQ(img.GetWidth(), 640);
 }
 
