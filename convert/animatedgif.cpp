@@ -118,5 +118,6 @@ AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const
         CxMemFile::FreeBuffer(data);
         return bytes.empty() ? WriteResult::Failed : WriteResult::Written;
     };
-    return TransformAnimatedGif(source, frameCount, job, rules, toMemory, nullptr, std::stop_token(), nullptr);
+    return TransformAnimatedGif(source, frameCount, job, rules, toMemory, nullptr, std::stop_token(),
+                                nullptr);
 }

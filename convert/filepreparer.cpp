@@ -70,8 +70,7 @@ PreparedFile PrepareFile(const CConvertJob &job, const std::string &source, CxIm
     } else if (r.sourceType == CXIMAGE_FORMAT_GIF && r.outType == CXIMAGE_FORMAT_GIF && r.frames > 1) {
         r.kind = PreparedFile::Kind::Animated;
     } else {
-        const TransformOutcome t =
-            TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
+        const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
         if (stop.stop_requested()) {
             r.kind = PreparedFile::Kind::Stopped;
         } else if (t.failed) {

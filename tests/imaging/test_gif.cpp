@@ -475,7 +475,8 @@ TEST(GifDecode, ReadsCommentLoopCountAndDelays)
     EXPECT_EQ(still.GetComment(), "");
 
     // The frame reader reads them as Decode does.
-    const CxGifFrameReader timing(DataPath("gif/timing.gif").c_str()), plain(DataPath("gif/interlaced.gif").c_str());
+    const CxGifFrameReader timing(DataPath("gif/timing.gif").c_str());
+    const CxGifFrameReader plain(DataPath("gif/interlaced.gif").c_str());
     EXPECT_EQ(timing.GetComment(), want);
     EXPECT_EQ(timing.GetLoops(), 3);
     EXPECT_EQ(plain.GetLoops(), -1);
@@ -495,6 +496,8 @@ TEST(GifDecode, DeinterlacesRows)
         EXPECT_EQ(c.rgbRed, c.rgbBlue);
     }
 }
+
+namespace {
 
 // Everything a decode leaves in an image, byte for byte.
 std::string Everything(const CxImage &img)
@@ -519,6 +522,8 @@ std::string Everything(const CxImage &img)
     return s;
 }
 
+} // namespace
+
 TEST(GifFrameReader, FramesInOrderMatchSingleFrameLoads)
 {
     // Every GIF the tests carry, and one cut inside its third frame.
@@ -539,7 +544,9 @@ TEST(GifFrameReader, FramesInOrderMatchSingleFrameLoads)
         CxImage first;
         first.Load(path.c_str(), CXIMAGE_FORMAT_GIF);
         CxGifFrameReader reader(path.c_str());
-        EXPECT_EQ(reader.GetNumFrames(), first.IsValid() ? first.GetNumFrames() : reader.GetNumFrames()) << path;
+        if (first.IsValid()) {
+            EXPECT_EQ(reader.GetNumFrames(), first.GetNumFrames()) << path;
+        }
         // One past the last frame: the reader fails there as Load does.
         for (int k = 0; k <= std::max(1, first.GetNumFrames()); ++k) {
             CxImage single, next;

@@ -297,7 +297,8 @@ TEST(HostileFiles, EveryPathStaysWithin64MB)
             << "animated conversion";
         EXPECT_EQ(RunCapped([&] {
                       std::vector<std::uint8_t> bytes;
-                      return AnimatedGifBytes(path, 2, job, PreviewSteps(false), bytes) == AnimatedResult::Written
+                      return AnimatedGifBytes(path, 2, job, PreviewSteps(false), bytes) ==
+                                     AnimatedResult::Written
                                  ? 1
                                  : 0;
                   }),
