@@ -251,27 +251,11 @@ void CMainDlg::OnPreview()
     if (!m_options->UpdateData(true))
         return;
 
-    const COptionPanel &o = *m_options;
+    const ConvertOptions o = m_options->MakeOptions();
     CPreviewDlg dlg(this);
     m_previewFiles = m_lists->SelectedPaths();
-    CConvertJob settings;
-    if (o.m_bResize) {
-        settings.SetResizeFlag(true);
-        settings.SetResizeType(o.m_nResizeType);
-        settings.SetSize(o.m_nWidth, o.m_nHeight);
-    }
-    if (o.m_bRotate) {
-        settings.SetRotateFlag(true);
-        settings.SetRotation(o.m_nrotateType);
-    }
-    if (o.m_bStamp) {
-        settings.SetStampFlag(true);
-        settings.SetStamp(o.m_strStampText.toStdString(), &o.m_lfStamp, o.m_crStamp);
-    }
-    if (o.m_nFormatType > 0 && std::size_t(o.m_nFormatType) < kFormatTable.size())
-        settings.SetFormat(QString::fromUtf8(kFormatTable[std::size_t(o.m_nFormatType)].shown).toLower().toStdString());
     dlg.SetPreview(o.m_bResize || o.m_bRotate || o.m_bStamp);
-    dlg.SetPreviewSettings(settings);
+    dlg.SetPreviewSettings(MakeConvertJob(o, {}));
     dlg.SetFileList(&m_previewFiles);
     dlg.SetOpenMode(CPreviewDlg::MODE_SELECTED);
     dlg.SetStartIndex(m_lists->SelectedSelectionMark());

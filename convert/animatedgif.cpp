@@ -1,16 +1,14 @@
 #include "animatedgif.h"
 
 #include "cximagegif.h"
-#include "outputwriter.h"
-#include "pipeline.h"
 
 #include <algorithm>
 #include <memory>
-#include <vector>
 
-AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, const std::string &output,
-                                  const CConvertJob &job, IConvertReporter &reporter,
-                                  const std::stop_token &stop, std::string *reason)
+AnimatedResult TransformAnimatedGif(const std::string &source, int frameCount, const CConvertJob &job,
+                                    const StepRules &rules, const AnimationSink &sink,
+                                    IConvertReporter *reporter, const std::stop_token &stop,
+                                    std::string *reason)
 {
     std::string why;
     const int n = std::clamp(frameCount, 0, kMaxGifFrames);
@@ -20,13 +18,14 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
     bool unreadable = false;
     bool localColorTables = false;
     int firstBpp = 0;
+    int disposal = 0;
 
+    CxGifFrameReader reader(source.c_str());
     for (int k = 0; k < n; ++k) {
         if (stop.stop_requested())
             return AnimatedResult::Stopped;
         auto frame = std::make_unique<CxImage>(CXIMAGE_FORMAT_UNKNOWN);
-        frame->SetFrame(k);
-        if (!frame->Load(source.c_str(), CXIMAGE_FORMAT_GIF)) {
+        if (!reader.Next(*frame)) {
             why = "frame " + std::to_string(k + 1) + ": " + frame->GetLastError();
             unreadable = error = true;
             break;
@@ -34,21 +33,21 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
         const int delay = frame->GetFrameDelay();
         RGBQUAD trans = frame->GetTransColor();
         const int bpp = frame->GetBpp();
-        if (k == 0)
+        if (k == 0) {
             firstBpp = bpp;
-        else if (bpp != firstBpp)
+            disposal = frame->GetDisposalMethod();
+        } else if (bpp != firstBpp) {
             localColorTables = true;
+        }
 
-        // After a failed transformation the remaining frames are still
-        // loaded and sharpened, but no longer rotated, resized or stamped.
         if (!error) {
-            TransformOutcome t = TransformImage(*frame, job, false);
+            TransformOutcome t = TransformImage(*frame, job, rules);
             if (t.failed) {
                 why = "frame " + std::to_string(k + 1) + ": " + t.reason;
                 error = true;
             }
-        } else if (job.m_bSharpen == 1) {
-            frame->Filter(kSharpenKernel, 3, 7, 0);
+        } else {
+            Sharpen(*frame, job, rules);
         }
         frame->SetFrameDelay(delay);
         trans.rgbReserved = 0;
@@ -56,7 +55,8 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
         frames.push_back(std::move(frame));
         if (stop.stop_requested())
             return AnimatedResult::Stopped;
-        reporter.AnimateStatus();
+        if (reporter)
+            reporter->AnimateStatus();
     }
 
     auto failed = [&](AnimatedResult result) {
@@ -67,31 +67,18 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
     if (error)
         return failed(unreadable ? AnimatedResult::FrameUnreadable : AnimatedResult::TransformFailed);
 
-    // The animation's own settings come from the source file.
+    // The animation's own settings come from the source file; the whole
+    // comment is carried over, not a fixed-size piece of it.
     CxImageGIF gif;
-    // The whole comment is carried over, not a fixed-size piece of it.
-    std::string comment;
-    int loops = 0, disposal = 0;
-    {
-        CxIOFile in;
-        if (in.Open(source.c_str(), "rb")) {
-            gif.Decode(&in);
-            comment = gif.GetComment();
-            loops = gif.GetLoops();
-            disposal = gif.GetDisposalMethod();
-            gif.Destroy();
-        }
-    }
-    gif.SetComment(comment.c_str());
-    gif.SetLoops(loops);
+    gif.SetComment(reader.GetComment().c_str());
+    gif.SetLoops(reader.GetLoops());
     gif.SetDisposalMethod(disposal);
 
     std::vector<CxImage *> pointers;
     for (auto &f : frames)
         pointers.push_back(f.get());
     bool encoded = true;
-    const WriteResult written = WriteAtomically(
-        output, stop,
+    const WriteResult written = sink(
         [&](CxFile &file) {
             return encoded = gif.Encode(&file, pointers.data(), int(pointers.size()), localColorTables);
         },
@@ -104,4 +91,33 @@ AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, con
         return failed(AnimatedResult::SaveFailed);
     }
     return AnimatedResult::Written;
+}
+
+AnimatedResult ConvertAnimatedGif(const std::string &source, int frameCount, const std::string &output,
+                                  const CConvertJob &job, IConvertReporter &reporter,
+                                  const std::stop_token &stop, std::string *reason)
+{
+    const AnimationSink toFile = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
+        return WriteAtomically(output, stop, encode, why);
+    };
+    return TransformAnimatedGif(source, frameCount, job, kAnimationSteps, toFile, &reporter, stop, reason);
+}
+
+AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const CConvertJob &job,
+                                const StepRules &rules, std::vector<std::uint8_t> &bytes)
+{
+    bytes.clear();
+    const AnimationSink toMemory = [&](const std::function<bool(CxFile &)> &encode, std::string *) {
+        CxMemFile mem;
+        if (!mem.Open() || !encode(mem))
+            return WriteResult::Failed;
+        const std::int64_t size = mem.Size();
+        std::uint8_t *data = mem.GetBuffer(true);
+        if (data && size > 0)
+            bytes.assign(data, data + size);
+        CxMemFile::FreeBuffer(data);
+        return bytes.empty() ? WriteResult::Failed : WriteResult::Written;
+    };
+    return TransformAnimatedGif(source, frameCount, job, rules, toMemory, nullptr, std::stop_token(),
+                                nullptr);
 }

@@ -87,8 +87,7 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
     } else if (r.sourceType == CXIMAGE_FORMAT_GIF && r.outType == CXIMAGE_FORMAT_GIF && r.frames > 1) {
         r.kind = PreparedFile::Kind::Animated;
     } else {
-        const TransformOutcome t =
-            TransformImage(image, job, true, image.GetSrcWidth(), image.GetSrcHeight());
+        const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
         if (stop.stop_requested()) {
             r.kind = PreparedFile::Kind::Stopped;
         } else if (t.failed) {

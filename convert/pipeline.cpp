@@ -3,6 +3,7 @@
 #include "cxtext.h"
 #include "octreequantizer.h"
 
+#include <algorithm>
 #include <cmath>
 
 const long kSharpenKernel[9] = {-1, -1, -1, -1, 15, -1, -1, -1, -1};
@@ -20,6 +21,13 @@ std::int64_t Truncate(double v)
     if (v < -limit)
         return -std::int64_t(limit);
     return std::int64_t(std::trunc(v));
+}
+
+// A target side as the resampler takes it. Sizes it refuses stay refused
+// for the same reason (empty or too large) instead of wrapping in a long.
+long ResampleSide(std::int64_t side)
+{
+    return long(std::clamp<std::int64_t>(side, 0, std::int64_t(CxImage::kMaxDimension) + 1));
 }
 
 bool Rotate(CxImage &img, std::int32_t type)
@@ -108,18 +116,27 @@ CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
     };
 }
 
-TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge, int fileWidth,
+void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules)
+{
+    if (rules.sharpen && job.m_bSharpen == 1)
+        img.Filter(kSharpenKernel, 3, 7, 0);
+}
+
+TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const StepRules &rules, int fileWidth,
                                 int fileHeight)
 {
     TransformOutcome out;
     auto fail = [&] {
+        if (out.failed)
+            return;
         out.failed = true;
         out.reason = *img.GetLastError() ? img.GetLastError() : "cannot transform the image";
     };
+    const bool goOn = rules.goOnAfterFailure;
     if (job.m_bRotate && !Rotate(img, job.m_nrotateType))
         fail();
 
-    if (job.m_bResize && !out.failed) {
+    if (job.m_bResize && (!out.failed || goOn)) {
         int w = img.GetWidth(), h = img.GetHeight();
         if (fileWidth > 0 && fileHeight > 0) {
             const bool turned = TurnsQuarter(job);
@@ -127,15 +144,15 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consu
             h = turned ? fileWidth : fileHeight;
         }
         const ResizeTarget t = ComputeResize(w, h, job.m_nResizeType, job.m_nWidth, job.m_nHeight);
-        const bool skip = consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height);
-        if (!skip && !img.Resample(long(t.width), long(t.height), 0))
+        const bool skip =
+            rules.consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height);
+        if (!skip && !img.Resample(ResampleSide(t.width), ResampleSide(t.height), 0))
             fail();
     }
 
-    if (job.m_bSharpen == 1)
-        img.Filter(kSharpenKernel, 3, 7, 0);
+    Sharpen(img, job, rules);
 
-    if (job.m_bStamp && !out.failed && !job.m_szStampText.empty()) {
+    if (job.m_bStamp && (!out.failed || goOn) && !job.m_szStampText.empty()) {
         DrawStamp(img, job);
         out.stampDrawn = true;
     }
@@ -162,7 +179,7 @@ void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &jo
 ConvertResult ConvertImage(CxImage &img, const CConvertJob &job, const std::string &outPath,
                            std::uint32_t outType)
 {
-    const TransformOutcome t = TransformImage(img, job, true);
+    const TransformOutcome t = TransformImage(img, job);
     if (t.failed)
         return ConvertResult::TransformFailed;
     PrepareForOutput(img, outType, job, t.stampDrawn);

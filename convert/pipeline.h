@@ -27,12 +27,29 @@ struct TransformOutcome {
     std::string reason;      // why it failed
 };
 
-// Rotation, resize (consulting don't-enlarge when asked), sharpen (runs even
-// after a failure) and stamp, in that order. The resize size comes from the
-// file's own size (fileWidth x fileHeight, before rotation) when given, so a
-// reduced decode ends at exactly the size a full one would.
-TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, bool consultDontEnlarge = true,
+// What a caller leaves out of the steps or lets go on. A run takes the
+// defaults; an animation's frames ignore don't-enlarge; the preview shows the
+// size asked for, never sharpens, and on a still shows every step that worked.
+struct StepRules {
+    bool consultDontEnlarge = true;
+    bool sharpen = true;           // false: the job's sharpen is left out
+    bool goOnAfterFailure = false; // resize and stamp still run after a failed step
+};
+inline constexpr StepRules kAnimationSteps{.consultDontEnlarge = false};
+constexpr StepRules PreviewSteps(bool still)
+{
+    return {.consultDontEnlarge = false, .sharpen = false, .goOnAfterFailure = still};
+}
+
+// Rotation, resize, sharpen (runs even after a failure) and stamp, in that
+// order, as the rules say. The resize size comes from the file's own size
+// (fileWidth x fileHeight, before rotation) when given, so a reduced decode
+// ends at exactly the size a full one would. reason tells the first failure.
+TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const StepRules &rules = {},
                                 int fileWidth = 0, int fileHeight = 0);
+
+// The job's sharpen, when it is on and the rules keep it.
+void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules = {});
 
 // How far past the final size a reduced JPEG decode must stay. A DCT-scaled
 // decode is blockier than a filtered one; left at least 2:1 to finish, the

@@ -1,6 +1,6 @@
-// GIF decoding through giflib: frame composition with disposal, a per-thread
-// cache so that batch callers walking frame 0, 1, 2, ... pay one frame per
-// call, and the single-image encoder entry point.
+// GIF decoding through giflib: frame composition with disposal, frames read
+// one after another on one open file, and the single-image encoder entry
+// point.
 #include "codecs.h"
 #include "cximagegif.h"
 #include "gifcanvas.h"
@@ -17,8 +17,6 @@
 namespace {
 
 constexpr std::size_t kMaxCommentBytes = 4096;
-// Largest composition canvas kept between calls (per thread): 16M pixels.
-constexpr std::size_t kMaxCachedCanvasBytes = std::size_t(64) << 20;
 
 // Canvas pixels: 0 is transparent, anything else is 0xFF000000 | RGB.
 constexpr std::uint32_t kOpaque = 0xFF000000u;
@@ -74,31 +72,7 @@ std::string GifError(const GifFileType *gif, const char *fallback)
     return std::string("GIF: ") + (text ? text : fallback);
 }
 
-// 64-bit content hash, four independent lanes so it runs near memory speed.
-std::uint64_t HashBytes(const std::uint8_t *p, std::size_t n)
-{
-    constexpr std::uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
-    std::uint64_t h[4] = {k1, k2, k1 ^ 0x165667B19E3779F9ull, k2 ^ 0x27D4EB2F165667C5ull};
-    auto rotl = [](std::uint64_t v, int s) { return (v << s) | (v >> (64 - s)); };
-    std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        for (int lane = 0; lane < 4; ++lane) {
-            std::uint64_t w;
-            std::memcpy(&w, p + i + lane * 8, 8);
-            h[lane] = rotl(h[lane] + w * k2, 31) * k1;
-        }
-    }
-    std::uint64_t acc = rotl(h[0], 1) + rotl(h[1], 7) + rotl(h[2], 12) + rotl(h[3], 18);
-    for (; i < n; ++i)
-        acc = rotl(acc ^ (p[i] * k1), 11) * k2;
-    acc ^= n;
-    acc ^= acc >> 33;
-    acc *= k2;
-    acc ^= acc >> 29;
-    return acc;
-}
-
-// --- File-level facts (one pass, cached) -------------------------------------
+// --- File-level facts (one pass) -------------------------------------
 
 struct GraphicControl {
     int disposal = 0;
@@ -613,29 +587,6 @@ bool MakeOutput(const Canvas &canvas, const ShownFrame &shown, CxImage &out)
     return true;
 }
 
-// --- Per-thread cache of the last file -----------------------------------------
-
-struct DecodeCache {
-    bool valid = false;
-    std::size_t size = 0;
-    std::uint64_t hash = 0;
-    FileFacts facts;
-    // Composition state: the canvas as it is before frame nextFrame, whose
-    // records start at nextOffset.
-    bool haveCanvas = false;
-    int nextFrame = 0;
-    std::size_t nextOffset = 0;
-    Canvas canvas;
-
-    void DropCanvas()
-    {
-        haveCanvas = false;
-        canvas.pixels = std::vector<std::uint32_t>();
-    }
-};
-
-thread_local DecodeCache t_cache;
-
 bool Fail(CxImage &out, const std::string &text)
 {
     CxImageAccess::SetError(out, text.c_str());
@@ -646,6 +597,86 @@ bool Fail(CxImage &out, const std::string &text)
 
 namespace cxcodec {
 
+struct GifDecoder::State {
+    MemReader reader;
+    FileFacts facts;
+    GifReader gif;  // opened at the first frame read
+    Canvas canvas;  // as it is before frame next
+    int next = 0;
+};
+
+GifDecoder::GifDecoder() = default;
+GifDecoder::~GifDecoder() = default;
+
+bool GifDecoder::Open(const std::uint8_t *data, std::size_t size, std::string &error)
+{
+    m = std::make_unique<State>();
+    m->reader = MemReader{data, size, 0};
+    if (!ScanFile(data, size, m->facts, error)) {
+        m.reset();
+        return false;
+    }
+    return true;
+}
+
+int GifDecoder::NumFrames() const
+{
+    return m ? m->facts.numFrames : 0;
+}
+
+GifFileInfo GifDecoder::Info() const
+{
+    GifFileInfo info;
+    if (m) {
+        info.comment = m->facts.comment;
+        info.loops = m->facts.loops;
+    }
+    return info;
+}
+
+bool GifDecoder::Read(int frame, CxImage &out)
+{
+    if (!m || frame < m->next || frame >= m->facts.numFrames)
+        return Fail(out, "GIF: no such frame");
+    State &s = *m;
+    if (!s.gif) {
+        s.gif = OpenReader(s.reader);
+        if (!s.gif)
+            return Fail(out, "GIF: cannot read the file header");
+        const gifcanvas::Area area = s.facts.canvas;
+        s.canvas.x = area.x;
+        s.canvas.y = area.y;
+        s.canvas.width = area.width;
+        s.canvas.height = area.height;
+        try {
+            s.canvas.pixels.assign(std::size_t(area.width) * std::size_t(area.height), 0u);
+        } catch (const std::bad_alloc &) {
+            return Fail(out, "out of memory");
+        }
+        s.reader.pos = s.facts.firstRecord;
+    }
+    std::string error;
+    ShownFrame shown;
+    for (; s.next <= frame; ++s.next) {
+        FrameComposer composer(s.gif.get(), s.canvas);
+        const bool target = s.next == frame;
+        // A broken frame ends the walk: nothing after it can be composed.
+        if (!composer.Paint(target ? &shown : nullptr, error)) {
+            s.next = s.facts.numFrames;
+            return Fail(out, error);
+        }
+        if (target && !MakeOutput(s.canvas, shown, out)) {
+            s.next = s.facts.numFrames;
+            if (!*out.GetLastError())
+                CxImageAccess::SetError(out, "cannot create image");
+            return false;
+        }
+        composer.Dispose();
+    }
+    CxImageAccess::SetFrameInfo(out, s.facts.numFrames, shown.gce.delay, shown.gce.disposal);
+    return true;
+}
+
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info)
 {
@@ -653,80 +684,13 @@ bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         return Fail(out, "GIF: truncated file header");
     if (req.frame < 0)
         return Fail(out, "GIF: no such frame");
-
-    DecodeCache &cache = t_cache;
-    const std::uint64_t hash = HashBytes(data, size);
-    if (!cache.valid || cache.size != size || cache.hash != hash) {
-        cache.valid = false;
-        cache.DropCanvas();
-        std::string error;
-        if (!ScanFile(data, size, cache.facts, error))
-            return Fail(out, error);
-        cache.valid = true;
-        cache.size = size;
-        cache.hash = hash;
-    }
-    const FileFacts &facts = cache.facts;
-    if (info) {
-        info->comment = facts.comment;
-        info->loops = facts.loops;
-    }
-    if (req.frame >= facts.numFrames)
-        return Fail(out, "GIF: no such frame");
-
-    MemReader reader{data, size, 0};
-    GifReader gif = OpenReader(reader);
-    if (!gif)
-        return Fail(out, "GIF: cannot read the file header");
-
-    // Resume from the cached canvas when it lies at or before the frame asked.
-    Canvas canvas;
-    int frame = 0;
-    const gifcanvas::Area area = facts.canvas;
-    if (cache.haveCanvas && cache.nextFrame <= req.frame && cache.nextOffset <= size && cache.canvas.x == area.x &&
-        cache.canvas.y == area.y && cache.canvas.width == area.width && cache.canvas.height == area.height) {
-        canvas = std::move(cache.canvas);
-        frame = cache.nextFrame;
-        reader.pos = cache.nextOffset;
-    } else {
-        canvas.x = area.x;
-        canvas.y = area.y;
-        canvas.width = area.width;
-        canvas.height = area.height;
-        try {
-            canvas.pixels.assign(std::size_t(canvas.width) * std::size_t(canvas.height), 0u);
-        } catch (const std::bad_alloc &) {
-            return Fail(out, "out of memory");
-        }
-        reader.pos = facts.firstRecord;
-    }
-    cache.DropCanvas();
-
+    GifDecoder decoder;
     std::string error;
-    ShownFrame shown;
-    for (; frame <= req.frame; ++frame) {
-        FrameComposer composer(gif.get(), canvas);
-        const bool target = frame == req.frame;
-        if (!composer.Paint(target ? &shown : nullptr, error))
-            return Fail(out, error);
-        if (target && !MakeOutput(canvas, shown, out)) {
-            if (!*out.GetLastError())
-                CxImageAccess::SetError(out, "cannot create image");
-            return false;
-        }
-        composer.Dispose();
-    }
-    CxImageAccess::SetFrameInfo(out, facts.numFrames, shown.gce.delay, shown.gce.disposal);
-
-    // Keep the state for the next frame unless this was the last one or the
-    // canvas is too large to hold on to.
-    if (req.frame + 1 < facts.numFrames && canvas.pixels.size() * sizeof(std::uint32_t) <= kMaxCachedCanvasBytes) {
-        cache.canvas = std::move(canvas);
-        cache.nextFrame = req.frame + 1;
-        cache.nextOffset = reader.pos;
-        cache.haveCanvas = true;
-    }
-    return true;
+    if (!decoder.Open(data, size, error))
+        return Fail(out, error);
+    if (info)
+        *info = decoder.Info();
+    return decoder.Read(req.frame, out);
 }
 
 bool EncodeGif(const CxImage &img, CxFile &file)

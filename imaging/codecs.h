@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace cxcodec {
@@ -46,6 +47,28 @@ bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info = nullptr);
+
+// Composes a GIF's frames in order over bytes the caller keeps alive, so
+// frame k costs one frame's work when frame k - 1 came before it. Frame k
+// comes out as DecodeGif gives it.
+class GifDecoder {
+public:
+    GifDecoder();
+    ~GifDecoder();
+    GifDecoder(const GifDecoder &) = delete;
+    GifDecoder &operator=(const GifDecoder &) = delete;
+
+    // Counts the frames and reads comment and loop count.
+    bool Open(const std::uint8_t *data, std::size_t size, std::string &error);
+    int NumFrames() const;
+    GifFileInfo Info() const;
+    // Frame k, at or after the next one; a failure ends the walk.
+    bool Read(int frame, CxImage &out);
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
 
 // Memory a JPEG's decode needs besides its pixels, from the headers at the
 // stream's position: all the coefficients of a progressive frame, else 0.
@@ -92,6 +115,11 @@ struct CxImageAccess {
         img.m_srcHeight = height;
     }
     static void SetError(CxImage &img, const char *text) { img.m_lastError = text; }
+    // Takes a decoded image into img as Load does.
+    static bool Adopt(CxImage &img, CxImage &&out, std::uint32_t format)
+    {
+        return img.AdoptDecoded(std::move(out), format);
+    }
     // The file's orientation tag; values outside 1..8 mean upright.
     static void SetOrientation(CxImage &img, int orientation)
     {

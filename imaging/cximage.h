@@ -28,6 +28,8 @@
 //    when one palette covers all its colours and 24 bits with alpha otherwise;
 //    areas not painted yet are transparent. GetFrameDelay() is in hundredths of
 //    a second, GetDisposalMethod() the frame's own disposal code (0 to 3).
+//    Each such Load composes frames 0..k afresh; to walk all frames use
+//    CxGifFrameReader (cximagegif.h), which reads the file once.
 //  * Reduced decode. SetLoadSizeHint(w, h) lets a codec that can decode at a
 //    reduced scale (JPEG) return a smaller image that still covers w x h in
 //    both directions; GetWidth()/GetHeight() describe the pixels held, while

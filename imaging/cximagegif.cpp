@@ -471,3 +471,57 @@ void CxImageGIF::GetComment(char *buffer, std::size_t size) const
     std::memcpy(buffer, text.data(), text.size());
     buffer[text.size()] = '\0';
 }
+
+CxGifFrameReader::CxGifFrameReader(const char *filename)
+{
+    // The same checks and words as Load.
+    CxIOFile file;
+    if (!filename || !file.Open(filename, "rb")) {
+        m_error = "cannot open file";
+        return;
+    }
+    if (!file.ReadAll(m_bytes, kMaxFileBytes)) {
+        m_error = "cannot read file";
+        return;
+    }
+    const auto *data = reinterpret_cast<const std::uint8_t *>(m_bytes.data());
+    if (CxImage::DetectFormat(data, m_bytes.size()) != CXIMAGE_FORMAT_GIF) {
+        m_error = "unknown file format";
+        return;
+    }
+    if (m_bytes.size() < 13) {
+        m_error = "GIF: truncated file header";
+        return;
+    }
+    auto decoder = std::make_unique<cxcodec::GifDecoder>();
+    if (!decoder->Open(data, m_bytes.size(), m_error))
+        return;
+    const cxcodec::GifFileInfo info = decoder->Info();
+    m_comment = info.comment;
+    cxcodec::CutUtf8(m_comment, kMaxCommentBytes);
+    m_loops = info.loops;
+    m_decoder = std::move(decoder);
+}
+
+CxGifFrameReader::~CxGifFrameReader() = default;
+
+int CxGifFrameReader::GetNumFrames() const
+{
+    return m_decoder ? m_decoder->NumFrames() : 0;
+}
+
+bool CxGifFrameReader::Next(CxImage &img)
+{
+    img.Destroy();
+    img.SetFrame(m_next);
+    if (!m_decoder) {
+        CxImageAccess::SetError(img, m_error.empty() ? "cannot decode image" : m_error.c_str());
+        return false;
+    }
+    CxImage out;
+    if (!m_decoder->Read(m_next++, out) || !out.IsValid()) {
+        CxImageAccess::SetError(img, *out.GetLastError() ? out.GetLastError() : "cannot decode image");
+        return false;
+    }
+    return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_GIF);
+}

@@ -5,7 +5,12 @@
 #include "cximage.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
+
+namespace cxcodec {
+class GifDecoder;
+}
 
 class CxImageGIF : public CxImage {
 public:
@@ -44,4 +49,31 @@ public:
 private:
     std::string m_comment;
     int m_loops = 0;
+};
+
+// The frames of a GIF file in order, read and parsed once: Next gives frame
+// 0, 1, 2, ... each exactly as SetFrame(k) and Load give it, composing one
+// frame per call instead of every frame before it again.
+class CxGifFrameReader {
+public:
+    explicit CxGifFrameReader(const char *filename);
+    ~CxGifFrameReader();
+    CxGifFrameReader(const CxGifFrameReader &) = delete;
+    CxGifFrameReader &operator=(const CxGifFrameReader &) = delete;
+
+    // The next frame into img; false when it cannot be read (img's
+    // GetLastError says why, as Load would), and for every call after.
+    bool Next(CxImage &img);
+    int GetNumFrames() const;
+    // The file's comment and loop count, as CxImageGIF::Decode reads them.
+    const std::string &GetComment() const { return m_comment; }
+    int GetLoops() const { return m_loops; }
+
+private:
+    std::string m_bytes;
+    std::unique_ptr<cxcodec::GifDecoder> m_decoder;
+    std::string m_error; // why the file cannot be read at all
+    std::string m_comment;
+    int m_loops = 0;
+    int m_next = 0;
 };

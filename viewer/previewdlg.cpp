@@ -1,5 +1,6 @@
 #include "previewdlg.h"
 
+#include "animatedgif.h"
 #include "animatedpicture.h"
 #include "ids_viewer.h"
 #include "previewmenu.h"
@@ -194,7 +195,7 @@ void CPreviewDlg::ShowImage(int index)
     }
 
     if (m_bPreview && m_image.IsValid())
-        ApplyPreviewSteps(m_image, m_settings, false);
+        TransformImage(m_image, m_settings, PreviewSteps(true));
     LayoutDecoded();
     wait.reset();
     UpdateCursor();
@@ -258,7 +259,8 @@ void CPreviewDlg::ShowAnimation(const QString &path, int frameCount)
             m_picture->LoadPictureResource(IDR_ERROR_PICTURE, "GIF");
     } else {
         std::vector<std::uint8_t> bytes;
-        if (!BuildAnimatedPreview(path.toStdString(), frameCount, m_settings, bytes) ||
+        if (AnimatedGifBytes(path.toStdString(), frameCount, m_settings, PreviewSteps(false), bytes) !=
+                AnimatedResult::Written ||
             !m_picture->LoadPicture(bytes.data(), bytes.size())) {
             m_picture->LoadPictureResource(IDR_ERROR_PICTURE, "GIF");
             m_bError = true;

@@ -267,7 +267,7 @@ TEST(ReducedDecode, SizesComeFromTheFileAndPixelsStayClose)
     reduced.SetLoadSizeRule(ReducedDecodeRule(job));
     ASSERT_TRUE(reduced.Load(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG));
     EXPECT_EQ(reduced.GetWidth(), 1000); // the rule asked for a reduced decode
-    ASSERT_FALSE(TransformImage(reduced, job, true, reduced.GetSrcWidth(), reduced.GetSrcHeight()).failed);
+    ASSERT_FALSE(TransformImage(reduced, job, {}, reduced.GetSrcWidth(), reduced.GetSrcHeight()).failed);
     EXPECT_EQ(reduced.GetWidth(), 333);
     EXPECT_EQ(reduced.GetHeight(), 166);
 

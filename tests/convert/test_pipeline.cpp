@@ -72,7 +72,7 @@ TEST(TransformImage, DontEnlargeNeedsBothSidesStrictlyLarger)
 
     // Frames of an animation are resized whatever don't-enlarge says.
     img = MakeTestImage(320, 240);
-    EXPECT_FALSE(TransformImage(img, job, false).failed);
+    EXPECT_FALSE(TransformImage(img, job, kAnimationSteps).failed);
     EXPECT_EQ(img.GetWidth(), 640);
 }
 
@@ -123,6 +123,55 @@ TEST(TransformImage, FailedResizeStopsEverythingButSharpen)
     ScratchDir dir;
     EXPECT_EQ(ConvertImage(out, job, dir.Path("never.png"), CXIMAGE_FORMAT_PNG), ConvertResult::TransformFailed);
     EXPECT_TRUE(QDir(QString::fromStdString(dir.Root())).isEmpty());
+}
+
+TEST(TransformImage, RulesOfRunsAnimationsAndPreviews)
+{
+    enum Case { DontEnlarge, SharpenOnly, HugeResizeThenStamp };
+    const struct {
+        Case c;
+        const char *rules;
+        StepRules r;
+        int width;
+        bool sharpened, failed, stamped;
+    } rows[] = {
+        {DontEnlarge, "run", {}, 64, false, false, false},
+        {DontEnlarge, "animation", kAnimationSteps, 80, false, false, false},
+        {DontEnlarge, "preview still", PreviewSteps(true), 80, false, false, false},
+        {DontEnlarge, "preview animation", PreviewSteps(false), 80, false, false, false},
+        {SharpenOnly, "run", {}, 64, true, false, false},
+        {SharpenOnly, "animation", kAnimationSteps, 64, true, false, false},
+        {SharpenOnly, "preview still", PreviewSteps(true), 64, false, false, false},
+        {SharpenOnly, "preview animation", PreviewSteps(false), 64, false, false, false},
+        // A target no image can have fails whole, never wrapped into a size.
+        {HugeResizeThenStamp, "run", {}, 64, false, true, false},
+        {HugeResizeThenStamp, "animation", kAnimationSteps, 64, false, true, false},
+        {HugeResizeThenStamp, "preview still", PreviewSteps(true), 64, false, true, true},
+        {HugeResizeThenStamp, "preview animation", PreviewSteps(false), 64, false, true, false},
+    };
+    for (const auto &row : rows) {
+        CConvertJob job;
+        job.SetResizeFlag(row.c != SharpenOnly);
+        job.SetResizeType(1);
+        job.SetSize(row.c == DontEnlarge ? 80 : 2147483647, 0);
+        job.SetDontEnlarge(row.c == DontEnlarge);
+        job.SetSharpen(row.c == SharpenOnly);
+        job.SetStampFlag(row.c == HugeResizeThenStamp);
+        job.SetStamp("x", nullptr, RGB(255, 0, 0));
+        CxImage img = MakeTestImage(64, 16);
+        const CxImage original = img;
+        const TransformOutcome t = TransformImage(img, job, row.r);
+        const std::string what = std::string(row.rules) + " case " + std::to_string(row.c);
+        EXPECT_EQ(img.GetWidth(), row.width) << what;
+        EXPECT_EQ(t.failed, row.failed) << what;
+        EXPECT_EQ(t.stampDrawn, row.stamped) << what;
+        if (row.c == SharpenOnly) {
+            EXPECT_EQ(MaxChannelDiff(img, original) > 0, row.sharpened) << what;
+        }
+        if (row.failed) {
+            EXPECT_EQ(t.reason, "image too large") << what;
+        }
+    }
 }
 
 TEST(TransformImage, StampSitsAtTheLowerRight)

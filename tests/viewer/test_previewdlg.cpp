@@ -357,7 +357,7 @@ TEST_F(ViewerTest, AnimatedGifsPlayUnlessThePreviewConvertsThem)
     job.m_nWidth = 80;
     job.m_nHeight = 10;
     job.m_bDontEnlarge = 1; // the preview enlarges all the same
-    job.m_szFormat = "jpg";
+    job.m_szFormat = "JPG"; // as MakeConvertJob spells it
     m_dlg = std::make_unique<CPreviewDlg>();
     m_dlg->SetFileList(&m_files);
     m_dlg->SetPreview(true);
@@ -372,7 +372,7 @@ TEST_F(ViewerTest, AnimatedGifsPlayUnlessThePreviewConvertsThem)
     EXPECT_LT(c.rgbBlue, 50);
 
     // Kept as GIF, the processed frames play.
-    job.m_szFormat = "";
+    job.m_szFormat = "GIF";
     m_dlg = std::make_unique<CPreviewDlg>();
     m_dlg->SetFileList(&m_files);
     m_dlg->SetPreview(true);
