@@ -7,9 +7,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QThread>
 #include <csignal>
 #include <cstring>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <functional>
 #include <future>
 #include <map>
@@ -305,26 +309,45 @@ TEST(VelmoraBatch, TreesListsAndReruns)
 
 // However a job is split (by hand, by a scheduler's array, by GNU parallel),
 // the shards together write byte for byte what one run writes.
-TEST(VelmoraBatch, ShardsTogetherWriteWhatOneRunWrites)
-{
+// Seven pictures to split, the arguments of a numbered run over them into a
+// folder, and what a folder holds.
+struct ShardJob {
     ScratchDir dir;
-    ASSERT_EQ(mkdir(dir.Path("src").c_str(), 0755), 0);
-    for (int i = 0; i < 7; ++i)
-        ASSERT_TRUE(MakeTestImage(6 + i, 5).Save(dir.Path("src/" + std::to_string(i) + ".png").c_str(), CXIMAGE_FORMAT_PNG));
-    auto args = [&](const std::string &out) {
+    ShardJob()
+    {
+        mkdir(dir.Path("src").c_str(), 0755);
+        for (int i = 0; i < 7; ++i)
+            MakeTestImage(6 + i, 5).Save(dir.Path("src/" + std::to_string(i) + ".png").c_str(), CXIMAGE_FORMAT_PNG);
+    }
+    QStringList Args(const std::string &out) const
+    {
         return QStringList{"--format", "bmp", "--prefix", "p_", "--start", "9", "--overwrite", "overwrite",
                            "--out", QString::fromStdString(dir.Path(out)), QString::fromStdString(dir.Path("src"))};
-    };
-    auto contents = [&](const std::string &out) {
+    }
+    std::map<QString, std::vector<std::uint8_t>> Contents(const std::string &out) const
+    {
         std::map<QString, std::vector<std::uint8_t>> files;
         for (const QString &name : Entries(dir.Path(out)))
             files[name] = ReadFileBytes(dir.Path(out + "/" + name.toStdString()));
         return files;
-    };
-    ASSERT_EQ(RunBatch(args("one")).exitCode, 0);
-    const auto one = contents("one");
-    ASSERT_EQ(one.size(), 7u);
-    EXPECT_EQ(one.begin()->first, "p_009.BMP");
+    }
+    // What one run writes.
+    std::map<QString, std::vector<std::uint8_t>> One() const
+    {
+        EXPECT_EQ(RunBatch(Args("one")).exitCode, 0);
+        const auto one = Contents("one");
+        EXPECT_EQ(one.size(), 7u);
+        EXPECT_EQ(one.begin()->first, "p_009.BMP");
+        return one;
+    }
+};
+
+TEST(VelmoraBatch, ShardsTogetherWriteWhatOneRunWrites)
+{
+    const ShardJob job;
+    auto args = [&](const std::string &out) { return job.Args(out); };
+    auto contents = [&](const std::string &out) { return job.Contents(out); };
+    const auto one = job.One();
 
     const struct {
         const char *how;
@@ -370,6 +393,76 @@ TEST(VelmoraBatch, ShardsTogetherWriteWhatOneRunWrites)
     EXPECT_FALSE(Parse({"--shard", "3/2", "--update", "a.png"}, &error));
     EXPECT_FALSE(Parse({"--shard", "auto", "--update", "a.png"}, &error));
     EXPECT_TRUE(Parse({"--shard", "2/2", "--update", "a.png"}, &error)) << error;
+}
+
+// GNU parallel spreading the shards over "hosts" by ssh: an sshd of our own
+// on 127.0.0.1 with throwaway keys stands in for the other machines.
+TEST(VelmoraBatch, ParallelOverSshWritesWhatOneRunWrites)
+{
+    const ShardJob job;
+    const std::string d = job.dir.Path("ssh");
+    mkdir(d.c_str(), 0700);
+    auto run = [](const QString &program, const QStringList &args) {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(program, args);
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    };
+    const QString key = QString::fromStdString(d + "/key"), hostKey = QString::fromStdString(d + "/host");
+    if (!QFile::exists("/usr/sbin/sshd") || !run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key}) ||
+        !run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", hostKey}))
+        GTEST_SKIP() << "no sshd or ssh-keygen here (Debian's openssh-server): parallel over ssh not tried";
+    QFile::copy(key + ".pub", QString::fromStdString(d + "/authorized_keys"));
+    // sshd checks for its privilege separation folder even when it never uses it.
+    if (getuid() == 0)
+        mkdir("/run/sshd", 0755);
+    // A port nobody listens on: the one the system gives for port 0.
+    int port = 0;
+    if (const int fd = socket(AF_INET, SOCK_STREAM, 0); fd >= 0) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+            port = ntohs(a.sin_port);
+        close(fd);
+    }
+    const std::string config = "Port " + std::to_string(port) + "\nListenAddress 127.0.0.1\nHostKey " +
+                               hostKey.toStdString() + "\nAuthorizedKeysFile " + d +
+                               "/authorized_keys\nPidFile " + d +
+                               "/pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
+                               "KbdInteractiveAuthentication no\nPermitRootLogin prohibit-password\n";
+    ASSERT_TRUE(WriteFileBytes(d + "/config", std::vector<std::uint8_t>(config.begin(), config.end())));
+    QProcess sshd;
+    sshd.start("/usr/sbin/sshd", {"-D", "-e", "-f", QString::fromStdString(d + "/config")});
+    sshd.waitForStarted();
+    const QString ssh = QString("ssh -i %1 -p %2 -o BatchMode=yes -o StrictHostKeyChecking=no "
+                                "-o UserKnownHostsFile=/dev/null -o LogLevel=ERROR")
+                            .arg(key)
+                            .arg(port);
+    bool up = false;
+    for (int tries = 0; tries < 50 && !up && sshd.state() == QProcess::Running; ++tries) {
+        QThread::msleep(100);
+        up = run("sh", {"-c", ssh + " 127.0.0.1 true"});
+    }
+    if (!up) {
+        const QString why = QString::fromLocal8Bit(sshd.readAllStandardError()).trimmed();
+        sshd.kill();
+        sshd.waitForFinished();
+        GTEST_SKIP() << "an sshd on 127.0.0.1 could not be started or reached here: " << why.toStdString();
+    }
+    QProcess parallel;
+    parallel.setStandardInputFile(QProcess::nullDevice());
+    parallel.start("parallel", QStringList{"--will-cite", "--halt", "now,fail=1", "--ssh", ssh, "--sshlogin",
+                                           "2/127.0.0.1", VELMORA_BATCH_EXE} +
+                                   job.Args("remote") + QStringList{"--shard", "{}/3", ":::", "1", "2", "3"});
+    const bool finished = parallel.waitForFinished(120000);
+    sshd.terminate();
+    sshd.waitForFinished();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(parallel.exitCode(), 0) << parallel.readAllStandardError().toStdString();
+    EXPECT_EQ(job.Contents("remote"), job.One());
 }
 
 TEST(VelmoraBatch, RelativeNamesAreTakenFromTheFolderAsTyped)
