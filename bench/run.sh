@@ -7,6 +7,7 @@
 #
 #   VELMORA_BENCH_ROUNDS  rounds per measurement (default 3)
 #   VELMORA_BENCH_CACHE   cache folder (default ~/.cache/velmora-bench)
+#   VELMORA_BENCH_MANY    small JPEGs in job 4 (default 100000; 0 leaves it out)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,6 +24,24 @@ trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 results=$work/results.txt
 : >"$results"
 export QT_QPA_PLATFORM=offscreen MAGICK_TEMPORARY_PATH=$work GM_TEMPORARY_PATH=$work
+
+many_count=${VELMORA_BENCH_MANY:-100000}
+many=$cache/many-$many_count
+# Job 4's files: 64 different 320 x 240 JPEGs made once (seeded plasma, so
+# the same everywhere), copied round to the count.
+if [ "$many_count" -gt 0 ] && [ ! -f "$many/.complete" ]; then
+  echo "Making $many_count small JPEGs in $many..." >&2
+  rm -rf "$many" && mkdir -p "$many/seed"
+  for k in $(seq 0 63); do
+    convert -seed "$k" -size 320x240 plasma:fractal -quality 85 "$many/seed/$k.jpg"
+  done
+  for ((i = 0; i < many_count; i++)); do
+    cp "$many/seed/$((i % 64)).jpg" "$many/$(printf '%07d' "$i").jpg"
+  done
+  rm -rf "$many/seed"
+  chmod a-w "$many"
+  touch "$many/.complete"
+fi
 
 big=$corpus/big
 png=$corpus/png
@@ -45,6 +64,12 @@ command_for() {
     png/vips) echo "vipsthumbnail -s '100000x100000>' -o '$out/%s.jpg[Q=90]' $png/*" ;;
     thumb/velmora) echo "$thumbs --jobs $t --out $out $all" ;;
     thumb/vips) echo "vipsthumbnail -s 96x72 -o '$out/tn_%s.jpg' $all/*" ;;
+    # Too many names for one command line: the programs expand the pattern
+    # themselves, or xargs splits the list.
+    many/velmora) echo "$batch --jobs $t --format jpg --quality 90 --resize fit --width 160 --height 120 --overwrite overwrite --out $out $many" ;;
+    many/velmora-nosync) echo "eatmydata $batch --jobs $t --format jpg --quality 90 --resize fit --width 160 --height 120 --overwrite overwrite --out $out $many" ;;
+    many/magick) echo "mogrify -path $out -resize 160x120 -quality 90 '$many/*.jpg'" ;;
+    many/vips) echo "find $many -name '*.jpg' -print0 | xargs -0 -P $t -n 1000 vipsthumbnail -s 160x120 -o '$out/%s.jpg[Q=90]'" ;;
   esac
 }
 
@@ -88,8 +113,17 @@ run_job png "$cores" velmora magick gm vips
 echo "Job 3 (96x72 thumbnails)..." >&2
 run_job thumb 1 velmora vips
 run_job thumb "$cores" velmora vips
+if [ "$many_count" -gt 0 ]; then
+  echo "Job 4 ($many_count small JPEGs, fit 160x120)..." >&2
+  # Long: one round unless asked for more.
+  rounds_all=$rounds
+  rounds=${VELMORA_BENCH_MANY_ROUNDS:-1}
+  run_job many 1 velmora velmora-nosync magick vips
+  run_job many "$cores" velmora velmora-nosync magick vips
+  rounds=$rounds_all
+fi
 
-"$root/bench/table.sh" "$results" "$cores"
+"$root/bench/table.sh" "$results" "$cores" "$many_count"
 
 # Quality: PSNR of each output against ImageMagick's Lanczos resize of the
 # full-size decode to that output's exact size.

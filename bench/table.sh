@@ -5,8 +5,9 @@
 set -euo pipefail
 results=$1
 cores=$2
+many=${3:-0}
 
-awk -v cores="$cores" '
+awk -v cores="$cores" -v many="$many" '
 function median_index(key,   n, i, j, t, idx) {
   n = count[key]
   for (i = 1; i <= n; i++) idx[i] = i
@@ -23,7 +24,9 @@ function median_index(key,   n, i, j, t, idx) {
 }
 END {
   names["fit"] = "1 fit 800x600 q95"; names["png"] = "2 PNG to JPEG"; names["thumb"] = "3 thumbs 96x72"
+  names["many"] = "4 small JPEGs"
   pname["velmora"] = "velmora"; pname["magick"] = "ImageMagick"; pname["gm"] = "GraphicsMagick"; pname["vips"] = "vipsthumbnail"
+  pname["velmora-nosync"] = "velmora nosync"
   printf "%-18s %7s %-15s %8s %8s %9s %11s %10s\n", "job", "threads", "program", "wall s", "cpu s", "peak MB", "wall ratio", "cpu ratio"
   for (k = 1; k <= keys; k++) {
     key = order[k]; split(key, f, " ")
@@ -36,6 +39,20 @@ END {
     wr = (f[3] == "velmora" || W[key] == 0) ? "" : sprintf("%.2f", W[own] / W[key])
     cr = (f[3] == "velmora" || C[key] == 0) ? "" : sprintf("%.2f", C[own] / C[key])
     printf "%-18s %7d %-15s %8.2f %8.2f %9.1f %11s %10s\n", names[f[1]], f[2], pname[f[3]], W[key], C[key], M[key], wr, cr
+  }
+  if (many > 0) {
+    print ""
+    printf "Job 4, %d files: files per second (peak MB)\n", many
+    for (k = 1; k <= keys; k++) {
+      key = order[k]; split(key, f, " ")
+      if (f[1] == "many" && W[key] > 0)
+        printf "  %-16s %d thread(s): %8.0f files/s  (%.1f MB)\n", pname[f[3]], f[2], many / W[key], M[key]
+    }
+    for (t = 1; t <= 2; t++) {
+      th = (t == 1 ? 1 : cores)
+      if (W["many " th " velmora-nosync"] > 0)
+        printf "  flushed writes cost, %d thread(s): %+.0f %%\n", th, 100 * (W["many " th " velmora"] / W["many " th " velmora-nosync"] - 1)
+    }
   }
   print ""
   print "Ratios are Velmora / that program (below 1: Velmora is faster or smaller)."
