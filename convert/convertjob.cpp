@@ -69,36 +69,58 @@ void CConvertJob::SetStamp(std::string_view text, const LOGFONT *font, COLORREF 
     m_crStampColor = color;
 }
 
+CConvertJob::FileList &CConvertJob::OwnList()
+{
+    if (m_list.use_count() > 1)
+        m_list = std::make_shared<FileList>(*m_list);
+    return *m_list;
+}
+
+void CConvertJob::SetFileCount(int count)
+{
+    FileList &list = OwnList();
+    const std::size_t n = count < 0 ? 0 : std::size_t(count);
+    list.files.resize(n);
+    if (!list.subfolders.empty())
+        list.subfolders.resize(n);
+    if (!list.positions.empty())
+        list.positions.resize(n, -1);
+}
+
 void CConvertJob::SetFile(int index, std::string_view path)
 {
-    if (index >= 0 && std::size_t(index) < m_files.size())
-        m_files[std::size_t(index)] = std::string(path);
+    if (index >= 0 && std::size_t(index) < m_list->files.size())
+        OwnList().files[std::size_t(index)] = std::string(path);
 }
 
 void CConvertJob::SetOutputSubfolder(int index, std::string_view folder)
 {
-    if (index < 0 || std::size_t(index) >= m_files.size())
+    if (index < 0 || std::size_t(index) >= m_list->files.size())
         return;
-    m_outSubfolders.resize(m_files.size());
-    m_outSubfolders[std::size_t(index)] = std::string(folder);
+    FileList &list = OwnList();
+    list.subfolders.resize(list.files.size());
+    list.subfolders[std::size_t(index)] = std::string(folder);
 }
 
 const std::string &CConvertJob::GetOutputSubfolder(int index) const
 {
     static const std::string none;
-    return index >= 0 && std::size_t(index) < m_outSubfolders.size() ? m_outSubfolders[std::size_t(index)] : none;
+    const auto &folders = m_list->subfolders;
+    return index >= 0 && std::size_t(index) < folders.size() ? folders[std::size_t(index)] : none;
 }
 
 void CConvertJob::SetListPositions(std::vector<int> positions, int listSize)
 {
-    m_listPositions = std::move(positions);
-    m_listPositions.resize(m_files.size(), -1);
-    m_listSize = listSize;
+    FileList &list = OwnList();
+    list.positions = std::move(positions);
+    list.positions.resize(list.files.size(), -1);
+    list.listSize = listSize;
 }
 
 int CConvertJob::GetListPosition(int index) const
 {
-    return index >= 0 && std::size_t(index) < m_listPositions.size() ? m_listPositions[std::size_t(index)] : -1;
+    const auto &positions = m_list->positions;
+    return index >= 0 && std::size_t(index) < positions.size() ? positions[std::size_t(index)] : -1;
 }
 
 std::uint32_t CConvertJob::GetOutputType() const

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,12 +105,14 @@ public:
     void SetOutputFolder(std::string_view path) { m_szOutDir = std::string(path); }
     void SetOverwritePolicy(std::int32_t policy) { m_nOverwrite = policy; }
 
-    // The source list, in the order of the selected images.
-    void SetFileCount(int count) { m_files.resize(count < 0 ? 0 : std::size_t(count)); }
+    // The source list, in the order of the selected images. Copies of a job
+    // share it until one of them changes it, so a run of a million files
+    // holds their names once.
+    void SetFileCount(int count);
     void SetFile(int index, std::string_view path);
-    int GetFileCount() const { return int(m_files.size()); }
-    const std::string &GetFile(int index) const { return m_files.at(std::size_t(index)); }
-    const std::vector<std::string> &GetFiles() const { return m_files; }
+    int GetFileCount() const { return int(m_list->files.size()); }
+    const std::string &GetFile(int index) const { return m_list->files.at(std::size_t(index)); }
+    const std::vector<std::string> &GetFiles() const { return m_list->files; }
     // The folder below the destination a file's output goes to, so that a
     // tree of sources is mirrored there ("" for the destination itself).
     void SetOutputSubfolder(int index, std::string_view folder);
@@ -119,17 +122,22 @@ public:
     // number's width, whatever the other files do. Empty for a whole list.
     void SetListPositions(std::vector<int> positions, int listSize);
     int GetListPosition(int index) const; // -1 for a whole list
-    int GetListSize() const { return m_listPositions.empty() ? GetFileCount() : m_listSize; }
-    bool IsShare() const { return !m_listPositions.empty(); }
+    int GetListSize() const { return m_list->positions.empty() ? GetFileCount() : m_list->listSize; }
+    bool IsShare() const { return !m_list->positions.empty(); }
 
     // Output type code of the chosen format; 0 when each source keeps its own.
     std::uint32_t GetOutputType() const;
 
 private:
-    std::vector<std::string> m_files;
-    std::vector<std::string> m_outSubfolders; // empty, or one per file
-    std::vector<int> m_listPositions;         // empty, or one per file
-    int m_listSize = 0;
+    struct FileList {
+        std::vector<std::string> files;
+        std::vector<std::string> subfolders; // empty, or one per file
+        std::vector<int> positions;          // empty, or one per file
+        int listSize = 0;
+    };
+    // The list to change, no longer shared with any copy.
+    FileList &OwnList();
+    std::shared_ptr<FileList> m_list = std::make_shared<FileList>();
 };
 
 // The option values of the main window that a run is made from.

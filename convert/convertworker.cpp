@@ -83,12 +83,12 @@ std::string CanonicalPath(const std::string &path)
 
 void ConvertWorker::NoteWritten(const std::string &path)
 {
-    m_written.insert(CanonicalPath(path));
+    m_written.insert(std::hash<std::string>{}(CanonicalPath(path)));
 }
 
 bool ConvertWorker::WasWritten(const std::string &path) const
 {
-    return !m_written.empty() && m_written.count(CanonicalPath(path)) != 0;
+    return !m_written.empty() && m_written.count(std::hash<std::string>{}(CanonicalPath(path))) != 0;
 }
 
 ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const std::stop_token &stop)

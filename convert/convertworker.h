@@ -9,9 +9,9 @@
 #include "runresources.h"
 
 #include <memory>
-#include <set>
 #include <stop_token>
 #include <thread>
+#include <unordered_set>
 
 class ConvertWorker {
 public:
@@ -46,7 +46,9 @@ private:
     const int m_workers;
     int m_errors = 0;
     int m_skipped = 0;
-    std::set<std::string> m_written;
+    // Hashes of the canonical paths written: a collision only makes a source
+    // be read anew, and a million outputs take little room.
+    std::unordered_set<std::size_t> m_written;
 };
 
 // Thread body of a run: returns 0 when the run ends.

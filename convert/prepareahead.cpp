@@ -6,7 +6,7 @@
 PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
                            const RunResources &resources)
     : m_job(job), m_count(job.GetFileCount()), m_window(std::max(1, window)), m_runStop(std::move(stop)),
-      m_ready(std::size_t(std::max(0, m_count))), m_claimed(std::size_t(std::max(0, m_count)), 0),
+      m_claimed(std::size_t(std::max(0, m_count)), 0),
       m_sizes(std::size_t(std::max(0, m_count)), 0), m_scratch(std::size_t(std::max(0, m_count)), kUnknown),
       m_resources(resources)
 {
@@ -150,7 +150,7 @@ void PrepareAhead::Loop(std::stop_token own)
             m_scratchRunning -= scratch;
             if (index >= m_taken) { // else the writer has gone past it
                 m_heldBytes += r.bytes.size;
-                m_ready[std::size_t(index)] = std::move(r);
+                m_ready.insert_or_assign(index, std::move(r));
             }
         }
         m_changed.notify_all();
@@ -166,14 +166,15 @@ PreparedFile PrepareAhead::Take(int index)
         lock.unlock();
         return PrepareNow(index);
     }
-    m_changed.wait(lock, m_runStop, [&] { return m_ready[std::size_t(index)].has_value(); });
-    if (!m_ready[std::size_t(index)]) {
+    m_changed.wait(lock, m_runStop, [&] { return m_ready.count(index) != 0; });
+    const auto it = m_ready.find(index);
+    if (it == m_ready.end()) {
         PreparedFile stopped;
         stopped.kind = PreparedFile::Kind::Stopped;
         return stopped;
     }
-    PreparedFile r = std::move(*m_ready[std::size_t(index)]);
-    m_ready[std::size_t(index)].reset();
+    PreparedFile r = std::move(it->second);
+    m_ready.erase(it);
     m_heldBytes -= r.bytes.size;
     lock.unlock();
     m_changed.notify_all(); // room for more ahead
@@ -185,9 +186,10 @@ void PrepareAhead::Discard(int index)
     {
         std::lock_guard lock(m_mutex);
         m_taken = std::max(m_taken, index + 1);
-        if (m_ready[std::size_t(index)])
-            m_heldBytes -= m_ready[std::size_t(index)]->bytes.size;
-        m_ready[std::size_t(index)].reset();
+        if (const auto it = m_ready.find(index); it != m_ready.end()) {
+            m_heldBytes -= it->second.bytes.size;
+            m_ready.erase(it);
+        }
     }
     m_changed.notify_all();
 }

@@ -6,8 +6,8 @@
 #include "runresources.h"
 
 #include <condition_variable>
+#include <map>
 #include <mutex>
-#include <optional>
 #include <stop_token>
 #include <thread>
 #include <vector>
@@ -53,7 +53,7 @@ private:
     std::stop_token m_runStop;
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
-    std::vector<std::optional<PreparedFile>> m_ready;
+    std::map<int, PreparedFile> m_ready; // by index: at most a window of them
     std::vector<char> m_claimed;
     std::vector<long long> m_sizes;   // file sizes: the larger files are started first
     int m_next = 0;                   // next index to claim
