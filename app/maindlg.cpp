@@ -257,8 +257,8 @@ void CMainDlg::OnPreview()
         settings.SetStampFlag(true);
         settings.SetStamp(o.m_strStampText.toStdString(), &o.m_lfStamp, o.m_crStamp);
     }
-    if (o.m_nFormatType > 0 && std::size_t(o.m_nFormatType) < kFormatTable.size())
-        settings.SetFormat(QString::fromUtf8(kFormatTable[std::size_t(o.m_nFormatType)].shown).toLower().toStdString());
+    if (const ImageFormat *format = FormatOfListEntry(o.m_nFormatType))
+        settings.SetFormat(QString::fromUtf8(format->name).toLower().toStdString());
     dlg.SetPreview(o.m_bResize || o.m_bRotate || o.m_bStamp);
     dlg.SetPreviewSettings(settings);
     dlg.SetFileList(&m_previewFiles);

@@ -2,12 +2,20 @@
 
 #include "imagefiles.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <sys/stat.h>
 
 namespace {
+
+std::string Lower(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
 
 bool ParseNumber(const std::string &text, long lo, long hi, long &out)
 {
@@ -44,37 +52,59 @@ bool Absolute(const std::string &path, const std::string &workFolder, std::strin
     return false;
 }
 
+// --format takes "keep" or a format's name in lower case.
+std::string FormatChoices(const char *separator)
+{
+    std::string text = "keep";
+    for (const ImageFormat &f : ImageFormats())
+        text += separator + Lower(f.name);
+    return text;
+}
+
+// The job's format text for a --format value.
+std::optional<std::string> FormatOfChoice(const std::string &value)
+{
+    if (value == "keep")
+        return std::string();
+    for (const ImageFormat &f : ImageFormats())
+        if (value == Lower(f.name))
+            return std::string(f.name);
+    return std::nullopt;
+}
+
 } // namespace
 
 const char *BatchUsage()
 {
-    return "Usage: velmora-batch [options] FILE...\n"
-           "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX). A folder stands for the\n"
-           "image files in it, in the order the program lists them.\n"
-           "\n"
-           "  --format keep|jpg|bmp|pcx|gif|png|tif   output format (default keep)\n"
-           "  --quality N          JPEG quality 0-100 (default 95)\n"
-           "  --out DIR            destination folder, made when missing (default: beside each source)\n"
-           "  --prefix TEXT        rename: text before the name\n"
-           "  --suffix TEXT        rename: text after the name\n"
-           "  --start N            rename: running numbers from N (0 keeps the names)\n"
-           "  --resize fit|width|height|stretch   with --width W and/or --height H:\n"
-           "                       fit needs both, width needs W, height needs H, stretch both\n"
-           "  --no-enlarge         never make an image larger\n"
-           "  --sharpen            sharpen after resizing (needs --resize)\n"
-           "  --rotate -90|90|180  turn every image\n"
-           "  --stamp TEXT         watermark at the lower right\n"
-           "  --font FACE          watermark font (default: the system's sans font)\n"
-           "  --font-size PX       watermark character height in pixels (default 16)\n"
-           "  --color RRGGBB       watermark colour (default FF7A7A)\n"
-           "  --overwrite ask|rename|overwrite   when an output exists (default ask)\n"
-           "  --jobs N             files converted at once (default: one per core); the log,\n"
-           "                       the questions and the outputs keep the order of the files\n"
-           "  --help               this text\n"
-           "\n"
-           "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
-           "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
-           "stay, the file in progress is dropped) and ends the program by that signal.\n";
+    static const std::string text =
+        "Usage: velmora-batch [options] FILE...\n"
+        "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX). A folder stands for the\n"
+        "image files in it, in the order the program lists them.\n"
+        "\n"
+        "  --format " + FormatChoices("|") + "   output format (default keep)\n"
+        "  --quality N          JPEG quality 0-100 (default 95)\n"
+        "  --out DIR            destination folder, made when missing (default: beside each source)\n"
+        "  --prefix TEXT        rename: text before the name\n"
+        "  --suffix TEXT        rename: text after the name\n"
+        "  --start N            rename: running numbers from N (0 keeps the names)\n"
+        "  --resize fit|width|height|stretch   with --width W and/or --height H:\n"
+        "                       fit needs both, width needs W, height needs H, stretch both\n"
+        "  --no-enlarge         never make an image larger\n"
+        "  --sharpen            sharpen after resizing (needs --resize)\n"
+        "  --rotate -90|90|180  turn every image\n"
+        "  --stamp TEXT         watermark at the lower right\n"
+        "  --font FACE          watermark font (default: the system's sans font)\n"
+        "  --font-size PX       watermark character height in pixels (default 16)\n"
+        "  --color RRGGBB       watermark colour (default FF7A7A)\n"
+        "  --overwrite ask|rename|overwrite   when an output exists (default ask)\n"
+        "  --jobs N             files converted at once (default: one per core); the log,\n"
+        "                       the questions and the outputs keep the order of the files\n"
+        "  --help               this text\n"
+        "\n"
+        "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
+        "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
+        "stay, the file in progress is dropped) and ends the program by that signal.\n";
+    return text.c_str();
 }
 
 std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,
@@ -90,9 +120,6 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
     COLORREF color = RGB(255, 122, 122);
     std::vector<std::string> inputs;
 
-    static const std::map<std::string, const char *> formats = {
-        {"keep", ""},   {"jpg", "JPG"}, {"bmp", "BMP"}, {"pcx", "PCX"},
-        {"gif", "GIF"}, {"png", "PNG"}, {"tif", "TIF"}};
     static const std::map<std::string, int> rules = {{"fit", 0}, {"width", 1}, {"height", 2}, {"stretch", 3}};
     static const std::map<std::string, int> rotations = {
         {"-90", ROTATE_LEFT}, {"90", ROTATE_RIGHT}, {"180", ROTATE_180}};
@@ -130,12 +157,12 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         long n = 0;
         std::string out;
         if (a == "--format") {
-            const auto it = formats.find(v);
-            if (it == formats.end()) {
-                error = "unknown format '" + v + "' (keep, jpg, bmp, pcx, gif, png, tif)";
+            const std::optional<std::string> format = FormatOfChoice(v);
+            if (!format) {
+                error = "unknown format '" + v + "' (" + FormatChoices(", ") + ")";
                 return std::nullopt;
             }
-            job.SetFormat(it->second);
+            job.SetFormat(*format);
         } else if (a == "--quality") {
             if (!ParseNumber(v, 0, 100, n)) {
                 error = "--quality takes a number from 0 to 100";

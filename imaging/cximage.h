@@ -52,6 +52,7 @@
 
 #include "cxfile.h"
 #include "cxtypes.h"
+#include "formats.h"
 #include "largeblocks.h"
 
 #include <atomic>
