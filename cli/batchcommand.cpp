@@ -81,7 +81,9 @@ const char *BatchUsage()
         "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX). A folder stands for the\n"
         "image files in it, in the order the program lists them.\n"
         "\n"
-        "  --format " + FormatChoices("|") + "   output format (default keep)\n"
+        "  --format " +
+        FormatChoices("|") +
+        "   output format (default keep)\n"
         "  --quality N          JPEG quality 0-100 (default 95)\n"
         "  --out DIR            destination folder, made when missing (default: beside each source)\n"
         "  --prefix TEXT        rename: text before the name\n"
