@@ -47,8 +47,9 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     m_resizeType = Control<QComboBox>(IDC_RESIZE_TYPE);
     m_spin = Control<CSpinButtonCtrl>(IDC_QUALITY_SPIN);
 
-    for (const FormatEntry &f : kFormatTable)
-        m_format->addItem(QString::fromUtf8(f.shown));
+    m_format->addItem(QString::fromUtf8(kKeepFormatEntry));
+    for (const ImageFormat &f : ImageFormats())
+        m_format->addItem(QString::fromUtf8(f.name));
     for (const char *rule : kResizeRuleNames)
         m_resizeType->addItem(QString::fromUtf8(rule));
     m_format->setCurrentIndex(-1);
@@ -356,7 +357,10 @@ void COptionPanel::OnResizeTypeChange()
 void COptionPanel::OnFormatChange()
 {
     UpdateData(true);
-    Enable({IDC_QUALITY_LABEL, IDC_QUALITY, IDC_QUALITY_SPIN}, m_nFormatType == 1 || m_nFormatType == 6);
+    // TIF opens the quality box too, though nothing reads it there.
+    const ImageFormat *f = FormatOfListEntry(m_nFormatType);
+    Enable({IDC_QUALITY_LABEL, IDC_QUALITY, IDC_QUALITY_SPIN},
+           f && (f->Has(FORMAT_QUALITY) || f->type == CXIMAGE_FORMAT_TIF));
 }
 
 void COptionPanel::OnFont()

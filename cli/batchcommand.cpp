@@ -2,6 +2,7 @@
 
 #include "imagefiles.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,13 @@
 #include <sys/stat.h>
 
 namespace {
+
+std::string Lower(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
 
 bool ParseNumber(const std::string &text, long lo, long hi, long &out)
 {
@@ -132,55 +140,79 @@ bool ParseShard(const std::string &text, std::optional<long> shards, long &k, lo
     return true;
 }
 
+// --format takes "keep" or a format's name in lower case.
+std::string FormatChoices(const char *separator)
+{
+    std::string text = "keep";
+    for (const ImageFormat &f : ImageFormats())
+        text += separator + Lower(f.name);
+    return text;
+}
+
+// The job's format text for a --format value.
+std::optional<std::string> FormatOfChoice(const std::string &value)
+{
+    if (value == "keep")
+        return std::string();
+    for (const ImageFormat &f : ImageFormats())
+        if (value == Lower(f.name))
+            return std::string(f.name);
+    return std::nullopt;
+}
+
 } // namespace
 
 const char *BatchUsage()
 {
-    return "Usage: velmora-batch [options] FILE...\n"
-           "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX). A folder stands for the\n"
-           "image files in it, in the order the program lists them.\n"
-           "\n"
-           "  --format keep|jpg|bmp|pcx|gif|png|tif   output format (default keep)\n"
-           "  --quality N          JPEG quality 0-100 (default 95)\n"
-           "  --out DIR            destination folder, made when missing (default: beside each source)\n"
-           "  --prefix TEXT        rename: text before the name\n"
-           "  --suffix TEXT        rename: text after the name\n"
-           "  --start N            rename: running numbers from N (0 keeps the names)\n"
-           "  --resize fit|width|height|stretch   with --width W and/or --height H:\n"
-           "                       fit needs both, width needs W, height needs H, stretch both\n"
-           "  --no-enlarge         never make an image larger\n"
-           "  --sharpen            sharpen after resizing (needs --resize)\n"
-           "  --rotate -90|90|180  turn every image\n"
-           "  --stamp TEXT         watermark at the lower right\n"
-           "  --font FACE          watermark font (default: the system's sans font)\n"
-           "  --font-size PX       watermark character height in pixels (default 16)\n"
-           "  --color RRGGBB       watermark colour (default FF7A7A)\n"
-           "  --overwrite ask|rename|overwrite|skip   when an output exists (default ask);\n"
-           "                       skip leaves it alone\n"
-           "  --update             convert only files newer than their existing output\n"
-           "  -r, --recursive      a folder stands for the image files at any depth below it\n"
-           "                       (hidden folders left out); with --out the folders below\n"
-           "                       each folder given are made again there\n"
-           "  --files-from FILE    read more files, one per line, from FILE (- for standard\n"
-           "                       input)\n"
-           "  -0                   the --files-from names end with a NUL, not a line end\n"
-           "  --shard K/N          convert only part K of N of the files (one machine's share);\n"
-           "                       needs --overwrite overwrite or skip, or --update. Running\n"
-           "                       numbers come from each file's place in the whole list, so a\n"
-           "                       file that fails leaves its number unused\n"
-           "  --shard auto         K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and\n"
-           "                       its MIN/MAX/STEP/COUNT) or a Kubernetes Indexed Job\n"
-           "                       (JOB_COMPLETION_INDEX, with --shards N)\n"
-           "  --jobs N             files converted at once (default: one per core); the log,\n"
-           "                       the questions and the outputs keep the order of the files\n"
-           "  --log text|json      the log as text (default) or as one JSON object per file\n"
-           "                       (source, output, status ok/skipped/error, reason, ms,\n"
-           "                       bytes_in, bytes_out) and a last one with the totals\n"
-           "  --help               this text\n"
-           "\n"
-           "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
-           "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
-           "stay, the file in progress is dropped) and ends the program by that signal.\n";
+    static const std::string text =
+        "Usage: velmora-batch [options] FILE...\n"
+        "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX). A folder stands for the\n"
+        "image files in it, in the order the program lists them.\n"
+        "\n"
+        "  --format " +
+        FormatChoices("|") +
+        "   output format (default keep)\n"
+        "  --quality N          JPEG quality 0-100 (default 95)\n"
+        "  --out DIR            destination folder, made when missing (default: beside each source)\n"
+        "  --prefix TEXT        rename: text before the name\n"
+        "  --suffix TEXT        rename: text after the name\n"
+        "  --start N            rename: running numbers from N (0 keeps the names)\n"
+        "  --resize fit|width|height|stretch   with --width W and/or --height H:\n"
+        "                       fit needs both, width needs W, height needs H, stretch both\n"
+        "  --no-enlarge         never make an image larger\n"
+        "  --sharpen            sharpen after resizing (needs --resize)\n"
+        "  --rotate -90|90|180  turn every image\n"
+        "  --stamp TEXT         watermark at the lower right\n"
+        "  --font FACE          watermark font (default: the system's sans font)\n"
+        "  --font-size PX       watermark character height in pixels (default 16)\n"
+        "  --color RRGGBB       watermark colour (default FF7A7A)\n"
+        "  --overwrite ask|rename|overwrite|skip   when an output exists (default ask);\n"
+        "                       skip leaves it alone\n"
+        "  --update             convert only files newer than their existing output\n"
+        "  -r, --recursive      a folder stands for the image files at any depth below it\n"
+        "                       (hidden folders left out); with --out the folders below\n"
+        "                       each folder given are made again there\n"
+        "  --files-from FILE    read more files, one per line, from FILE (- for standard\n"
+        "                       input)\n"
+        "  -0                   the --files-from names end with a NUL, not a line end\n"
+        "  --shard K/N          convert only part K of N of the files (one machine's share);\n"
+        "                       needs --overwrite overwrite or skip, or --update. Running\n"
+        "                       numbers come from each file's place in the whole list, so a\n"
+        "                       file that fails leaves its number unused\n"
+        "  --shard auto         K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and\n"
+        "                       its MIN/MAX/STEP/COUNT) or a Kubernetes Indexed Job\n"
+        "                       (JOB_COMPLETION_INDEX, with --shards N)\n"
+        "  --jobs N             files converted at once (default: one per core); the log,\n"
+        "                       the questions and the outputs keep the order of the files\n"
+        "  --log text|json      the log as text (default) or as one JSON object per file\n"
+        "                       (source, output, status ok/skipped/error, reason, ms,\n"
+        "                       bytes_in, bytes_out) and a last one with the totals\n"
+        "  --help               this text\n"
+        "\n"
+        "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
+        "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
+        "stay, the file in progress is dropped) and ends the program by that signal.\n";
+    return text.c_str();
 }
 
 std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,
@@ -196,9 +228,6 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
     COLORREF color = RGB(255, 122, 122);
     std::vector<std::string> inputs;
 
-    static const std::map<std::string, const char *> formats = {
-        {"keep", ""},   {"jpg", "JPG"}, {"bmp", "BMP"}, {"pcx", "PCX"},
-        {"gif", "GIF"}, {"png", "PNG"}, {"tif", "TIF"}};
     static const std::map<std::string, int> rules = {{"fit", 0}, {"width", 1}, {"height", 2}, {"stretch", 3}};
     static const std::map<std::string, int> rotations = {
         {"-90", ROTATE_LEFT}, {"90", ROTATE_RIGHT}, {"180", ROTATE_180}};
@@ -244,12 +273,12 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         long n = 0;
         std::string out;
         if (a == "--format") {
-            const auto it = formats.find(v);
-            if (it == formats.end()) {
-                error = "unknown format '" + v + "' (keep, jpg, bmp, pcx, gif, png, tif)";
+            const std::optional<std::string> format = FormatOfChoice(v);
+            if (!format) {
+                error = "unknown format '" + v + "' (" + FormatChoices(", ") + ")";
                 return std::nullopt;
             }
-            job.SetFormat(it->second);
+            job.SetFormat(*format);
         } else if (a == "--quality") {
             if (!ParseNumber(v, 0, 100, n)) {
                 error = "--quality takes a number from 0 to 100";

@@ -4,36 +4,17 @@
 #include <climits>
 #include <cstring>
 
-const std::array<FormatEntry, 7> kFormatTable = {{
-    {"保持原始格式", "", CXIMAGE_FORMAT_UNKNOWN},
-    {"JPG", "JPG", CXIMAGE_FORMAT_JPG},
-    {"BMP", "BMP", CXIMAGE_FORMAT_BMP},
-    {"PCX", "PCX", CXIMAGE_FORMAT_PCX},
-    {"GIF", "GIF", CXIMAGE_FORMAT_GIF},
-    {"PNG", "PNG", CXIMAGE_FORMAT_PNG},
-    {"TIF", "TIF", CXIMAGE_FORMAT_TIF},
-}};
+const char *const kKeepFormatEntry = "保持原始格式";
+
+const ImageFormat *FormatOfListEntry(int index)
+{
+    const auto formats = ImageFormats();
+    return index > 0 && std::size_t(index) <= formats.size() ? &formats[std::size_t(index) - 1] : nullptr;
+}
 
 const std::array<const char *, 4> kResizeRuleNames = {"固定图像", "限制宽度", "限制高度", "忽略比例"};
 
 const char *const kSourceFolderEntry = "源目录";
-
-std::uint32_t TypeFromExtension(std::string_view ext)
-{
-    struct Entry {
-        std::string_view ext;
-        std::uint32_t type;
-    };
-    static constexpr Entry table[] = {
-        {"bmp", CXIMAGE_FORMAT_BMP}, {"gif", CXIMAGE_FORMAT_GIF},  {"jpg", CXIMAGE_FORMAT_JPG},
-        {"jpeg", CXIMAGE_FORMAT_JPG}, {"png", CXIMAGE_FORMAT_PNG}, {"tif", CXIMAGE_FORMAT_TIF},
-        {"tiff", CXIMAGE_FORMAT_TIF}, {"pcx", CXIMAGE_FORMAT_PCX},
-    };
-    for (const Entry &e : table)
-        if (e.ext == ext)
-            return e.type;
-    return CXIMAGE_FORMAT_UNKNOWN;
-}
 
 std::string CutText(std::string_view text, int maxChars)
 {
@@ -175,10 +156,8 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     if (o.m_bStamp)
         job.SetStamp(o.m_strStampText, &o.m_lfStamp, o.m_crStamp);
     job.SetQuality(o.m_nQuality);
-    if (o.m_nFormatType > 0 && std::size_t(o.m_nFormatType) < kFormatTable.size())
-        job.SetFormat(kFormatTable[std::size_t(o.m_nFormatType)].format);
-    else
-        job.SetFormat("");
+    const ImageFormat *format = FormatOfListEntry(o.m_nFormatType);
+    job.SetFormat(format ? format->name : "");
     job.SetOutputFolder(o.m_strOutDir == kSourceFolderEntry ? std::string() : o.m_strOutDir);
     job.SetFileCount(int(sources.size()));
     for (std::size_t i = 0; i < sources.size(); ++i)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cxtypes.h"
+#include "formats.h"
 
 #include <array>
 #include <cstdint>
@@ -32,21 +33,16 @@ enum : std::int32_t {
     ROTATE_180 = 2,
 };
 
-// The format list of the option panel, in order: shown text, the job's
-// format text and the output type code it gives (0: the source's own).
-struct FormatEntry {
-    const char *shown;
-    const char *format;
-    std::uint32_t type;
-};
-extern const std::array<FormatEntry, 7> kFormatTable;
+// The window's format list: this entry (each source keeps its format), then
+// the name of every format in the order of ImageFormats().
+extern const char *const kKeepFormatEntry;
+// The format of entry index of that list; null for the first entry and for
+// an index outside the list.
+const ImageFormat *FormatOfListEntry(int index);
 
 // The resize rules, in order: 0 fit inside, 1 set width, 2 set height,
 // 3 exact size.
 extern const std::array<const char *, 4> kResizeRuleNames;
-
-// Type code of an extension already in lower case, compared exactly.
-std::uint32_t TypeFromExtension(std::string_view ext);
 
 // Cuts UTF-8 text to at most maxChars characters, never inside one.
 std::string CutText(std::string_view text, int maxChars);
@@ -159,7 +155,7 @@ struct ConvertOptions {
     LOGFONT m_lfStamp;
     COLORREF m_crStamp = RGB(255, 122, 122);
     std::int32_t m_nQuality = 75;
-    std::int32_t m_nFormatType = 0;  // index into kFormatTable
+    std::int32_t m_nFormatType = 0;  // entry of the window's format list
     std::string m_strOutDir;         // "源目录" means beside each source
 };
 

@@ -1,5 +1,7 @@
 #include "imagefiles.h"
 
+#include "formats.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -13,9 +15,9 @@
 
 namespace {
 
-bool EndsWithNoCase(const std::string &s, const char *tail)
+bool EndsWithNoCase(const std::string &s, std::string_view tail)
 {
-    const std::size_t n = std::char_traits<char>::length(tail);
+    const std::size_t n = tail.size();
     if (s.size() < n)
         return false;
     for (std::size_t i = 0; i < n; ++i)
@@ -55,19 +57,11 @@ bool BytesLess(const std::string &a, const std::string &b)
 
 std::uint32_t GetImageType(const std::string &name)
 {
-    if (EndsWithNoCase(name, "bmp"))
-        return 1;
-    if (EndsWithNoCase(name, "gif"))
-        return 2;
-    if (EndsWithNoCase(name, "jpg") || EndsWithNoCase(name, "jpeg"))
-        return 3;
-    if (EndsWithNoCase(name, "png"))
-        return 4;
-    if (EndsWithNoCase(name, "tif") || EndsWithNoCase(name, "tiff"))
-        return 5;
-    if (EndsWithNoCase(name, "pcx"))
-        return 6;
-    return 0;
+    for (const ImageFormat &f : ImageFormats())
+        for (std::string_view ext : f.Extensions())
+            if (EndsWithNoCase(name, ext))
+                return f.type;
+    return CXIMAGE_FORMAT_UNKNOWN;
 }
 
 bool ImageNameLess(const std::string &a, const std::string &b)

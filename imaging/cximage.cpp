@@ -184,22 +184,9 @@ void CxImage::SetLoadSizeHint(int width, int height)
 
 std::uint32_t CxImage::DetectFormat(const std::uint8_t *d, std::size_t n)
 {
-    if (n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF)
-        return CXIMAGE_FORMAT_JPG;
-    if (n >= 8 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0)
-        return CXIMAGE_FORMAT_PNG;
-    if (n >= 6 && (std::memcmp(d, "GIF87a", 6) == 0 || std::memcmp(d, "GIF89a", 6) == 0))
-        return CXIMAGE_FORMAT_GIF;
-    if (n >= 4 && ((d[0] == 'I' && d[1] == 'I' && d[2] == 42 && d[3] == 0) ||
-                   (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && d[3] == 42)))
-        return CXIMAGE_FORMAT_TIF;
-    if (n >= 14 && d[0] == 'B' && d[1] == 'M')
-        return CXIMAGE_FORMAT_BMP;
-    // PCX has no magic number: manufacturer 10, a known version, RLE
-    // encoding 1 and a plausible depth.
-    if (n >= 128 && d[0] == 0x0A && (d[1] == 0 || d[1] == 2 || d[1] == 3 || d[1] == 4 || d[1] == 5) &&
-        d[2] == 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8))
-        return CXIMAGE_FORMAT_PCX;
+    for (const ImageFormat &f : ImageFormats())
+        if (f.detect(d, n))
+            return f.type;
     return CXIMAGE_FORMAT_UNKNOWN;
 }
 
@@ -259,31 +246,13 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
     req.autoOrient = m_autoOrient;
     req.acceptTruncated = m_acceptTruncated;
 
-    CxImage out;
-    bool ok = false;
-    switch (format) {
-    case CXIMAGE_FORMAT_BMP:
-        ok = cxcodec::DecodeBmp(data, size, out, req);
-        break;
-    case CXIMAGE_FORMAT_GIF:
-        ok = cxcodec::DecodeGif(data, size, out, req);
-        break;
-    case CXIMAGE_FORMAT_JPG:
-        ok = cxcodec::DecodeJpeg(data, size, out, req);
-        break;
-    case CXIMAGE_FORMAT_PNG:
-        ok = cxcodec::DecodePng(data, size, out, req);
-        break;
-    case CXIMAGE_FORMAT_TIF:
-        ok = cxcodec::DecodeTiff(data, size, out, req);
-        break;
-    case CXIMAGE_FORMAT_PCX:
-        ok = cxcodec::DecodePcx(data, size, out, req);
-        break;
-    default:
+    const ImageFormat *reader = FormatByType(format);
+    if (!reader) {
         SetError("unknown file format");
         return false;
     }
+    CxImage out;
+    const bool ok = reader->decode(data, size, out, req);
     if (!ok || !out.IsValid()) {
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
         return false;
@@ -329,30 +298,12 @@ bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
     }
     if (imagetype == CXIMAGE_FORMAT_UNKNOWN)
         imagetype = m_type;
-    bool ok = false;
-    switch (imagetype) {
-    case CXIMAGE_FORMAT_BMP:
-        ok = cxcodec::EncodeBmp(*this, *file);
-        break;
-    case CXIMAGE_FORMAT_GIF:
-        ok = cxcodec::EncodeGif(*this, *file);
-        break;
-    case CXIMAGE_FORMAT_JPG:
-        ok = cxcodec::EncodeJpeg(*this, *file, &m_lastError);
-        break;
-    case CXIMAGE_FORMAT_PNG:
-        ok = cxcodec::EncodePng(*this, *file);
-        break;
-    case CXIMAGE_FORMAT_TIF:
-        ok = cxcodec::EncodeTiff(*this, *file);
-        break;
-    case CXIMAGE_FORMAT_PCX:
-        ok = cxcodec::EncodePcx(*this, *file);
-        break;
-    default:
+    const ImageFormat *writer = FormatByType(imagetype);
+    if (!writer) {
         SetError("unknown output format");
         return false;
     }
+    bool ok = writer->encode(*this, *file, &m_lastError);
     if (ok && (!file->Flush() || file->Error()))
         ok = false;
     if (!ok && m_lastError.empty())
@@ -372,7 +323,7 @@ bool CxImage::Save(const char *filename, std::uint32_t imagetype)
     }
     if (imagetype == CXIMAGE_FORMAT_UNKNOWN)
         imagetype = m_type;
-    if (imagetype < CXIMAGE_FORMAT_BMP || imagetype > CXIMAGE_FORMAT_PCX) {
+    if (!FormatByType(imagetype)) {
         SetError("unknown output format");
         return false;
     }

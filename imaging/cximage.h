@@ -54,6 +54,7 @@
 
 #include "cxfile.h"
 #include "cxtypes.h"
+#include "formats.h"
 #include "largeblocks.h"
 
 #include <atomic>

@@ -53,16 +53,5 @@ struct LOGFONT {
     void SetFaceName(const char *name);
 };
 
-// Image type codes shared by the whole program.
-enum : std::uint32_t {
-    CXIMAGE_FORMAT_UNKNOWN = 0,
-    CXIMAGE_FORMAT_BMP = 1,
-    CXIMAGE_FORMAT_GIF = 2,
-    CXIMAGE_FORMAT_JPG = 3,
-    CXIMAGE_FORMAT_PNG = 4,
-    CXIMAGE_FORMAT_TIF = 5,
-    CXIMAGE_FORMAT_PCX = 6,
-};
-
 // Raster operation of Stretch; only a plain copy exists.
 constexpr DWORD SRCCOPY = 0x00CC0020;

@@ -1,5 +1,6 @@
 #include "viewerfileops.h"
 
+#include "formats.h"
 #include "naming.h"
 
 #include <QDir>
@@ -45,12 +46,9 @@ SaveFilter SaveFilterFor(const QString &path)
     const QString name = QFileInfo(path).fileName();
     const int dot = name.lastIndexOf('.');
     const QString ext = dot < 0 ? QString() : name.mid(dot + 1).toLower();
-    for (const char *known : {"jpg", "bmp", "gif", "png", "pcx", "tif", "tiff"}) {
-        if (ext == QLatin1String(known)) {
-            const QString upper = ext.toUpper();
-            return {QString::fromUtf8("%1 文件 (*.%2) ").arg(upper, ext), "*." + ext};
-        }
-    }
+    // A ".jpeg" name gets the all-files filter, as it always has.
+    if (ext != QLatin1String("jpeg") && FormatByExtension(ext.toStdString()))
+        return {QString::fromUtf8("%1 文件 (*.%2) ").arg(ext.toUpper(), ext), "*." + ext};
     return {QString::fromUtf8("所有文件 (*.*) "), "*.*"};
 }
 

@@ -2,23 +2,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(TypeFromExtension, ExactLowerCaseTable)
-{
-    EXPECT_EQ(TypeFromExtension("bmp"), 1u);
-    EXPECT_EQ(TypeFromExtension("gif"), 2u);
-    EXPECT_EQ(TypeFromExtension("jpg"), 3u);
-    EXPECT_EQ(TypeFromExtension("jpeg"), 3u);
-    EXPECT_EQ(TypeFromExtension("png"), 4u);
-    EXPECT_EQ(TypeFromExtension("tif"), 5u);
-    EXPECT_EQ(TypeFromExtension("tiff"), 5u);
-    EXPECT_EQ(TypeFromExtension("pcx"), 6u);
-    // Only lower case counts, and nothing outside the table.
-    EXPECT_EQ(TypeFromExtension("JPEG"), 0u);
-    EXPECT_EQ(TypeFromExtension(""), 0u);
-    EXPECT_EQ(TypeFromExtension("jpe"), 0u);
-    EXPECT_EQ(TypeFromExtension("jpgx"), 0u);
-}
-
 TEST(CConvertJob, DefaultsAndFlagBits)
 {
     CConvertJob job;

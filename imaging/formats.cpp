@@ -1,0 +1,101 @@
+#include "formats.h"
+
+#include "codecs.h"
+
+#include <cstring>
+
+namespace {
+
+using cxcodec::DecodeRequest;
+
+constexpr ImageFormat kFormats[] = {
+    {CXIMAGE_FORMAT_JPG,
+     "JPG",
+     {"jpg", "jpeg"},
+     FORMAT_QUALITY,
+     [](const std::uint8_t *d, std::size_t n) {
+         return n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
+     },
+     cxcodec::DecodeJpeg,
+     cxcodec::EncodeJpeg},
+    {CXIMAGE_FORMAT_BMP,
+     "BMP",
+     {"bmp"},
+     FORMAT_PALETTE,
+     [](const std::uint8_t *d, std::size_t n) { return n >= 14 && d[0] == 'B' && d[1] == 'M'; },
+     cxcodec::DecodeBmp,
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeBmp(img, file); }},
+    // PCX has no magic number: manufacturer 10, a known version, RLE
+    // encoding 1 and a plausible depth.
+    {CXIMAGE_FORMAT_PCX,
+     "PCX",
+     {"pcx"},
+     FORMAT_PALETTE,
+     [](const std::uint8_t *d, std::size_t n) {
+         return n >= 128 && d[0] == 0x0A && (d[1] == 0 || d[1] == 2 || d[1] == 3 || d[1] == 4 || d[1] == 5) &&
+                d[2] == 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8);
+     },
+     cxcodec::DecodePcx,
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePcx(img, file); }},
+    // The comment and the loop count travel with an animation (CxImageGIF).
+    {CXIMAGE_FORMAT_GIF,
+     "GIF",
+     {"gif"},
+     FORMAT_TRANSPARENT_INDEX | FORMAT_PALETTE | FORMAT_ANIMATION | FORMAT_METADATA,
+     [](const std::uint8_t *d, std::size_t n) {
+         return n >= 6 && (std::memcmp(d, "GIF87a", 6) == 0 || std::memcmp(d, "GIF89a", 6) == 0);
+     },
+     [](const std::uint8_t *d, std::size_t n, CxImage &out, const DecodeRequest &req) {
+         return cxcodec::DecodeGif(d, n, out, req);
+     },
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeGif(img, file); }},
+    {CXIMAGE_FORMAT_PNG,
+     "PNG",
+     {"png"},
+     FORMAT_ALPHA | FORMAT_TRANSPARENT_INDEX | FORMAT_PALETTE,
+     [](const std::uint8_t *d, std::size_t n) {
+         return n >= 8 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0;
+     },
+     cxcodec::DecodePng,
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePng(img, file); }},
+    {CXIMAGE_FORMAT_TIF,
+     "TIF",
+     {"tif", "tiff"},
+     FORMAT_ALPHA | FORMAT_PALETTE,
+     [](const std::uint8_t *d, std::size_t n) {
+         return n >= 4 && ((d[0] == 'I' && d[1] == 'I' && d[2] == 42 && d[3] == 0) ||
+                           (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && d[3] == 42));
+     },
+     cxcodec::DecodeTiff,
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeTiff(img, file); }},
+};
+
+} // namespace
+
+std::span<const ImageFormat> ImageFormats()
+{
+    return kFormats;
+}
+
+const ImageFormat *FormatByType(std::uint32_t type)
+{
+    for (const ImageFormat &f : kFormats)
+        if (type != CXIMAGE_FORMAT_UNKNOWN && f.type == type)
+            return &f;
+    return nullptr;
+}
+
+const ImageFormat *FormatByExtension(std::string_view ext)
+{
+    for (const ImageFormat &f : kFormats)
+        for (std::string_view e : f.Extensions())
+            if (e == ext)
+                return &f;
+    return nullptr;
+}
+
+std::uint32_t TypeFromExtension(std::string_view ext)
+{
+    const ImageFormat *f = FormatByExtension(ext);
+    return f ? f->type : CXIMAGE_FORMAT_UNKNOWN;
+}

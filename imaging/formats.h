@@ -1,0 +1,76 @@
+// The formats the program reads and writes, one row each: its type code, its
+// extensions, its name and what its files can carry, with its codec's entry
+// points. Everything that needs to know a format asks here.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+class CxImage;
+class CxFile;
+namespace cxcodec {
+struct DecodeRequest;
+}
+
+// Image type codes shared by the whole program.
+enum : std::uint32_t {
+    CXIMAGE_FORMAT_UNKNOWN = 0,
+    CXIMAGE_FORMAT_BMP = 1,
+    CXIMAGE_FORMAT_GIF = 2,
+    CXIMAGE_FORMAT_JPG = 3,
+    CXIMAGE_FORMAT_PNG = 4,
+    CXIMAGE_FORMAT_TIF = 5,
+    CXIMAGE_FORMAT_PCX = 6,
+};
+
+// What a format's output keeps of a picture.
+enum FormatCaps : unsigned {
+    FORMAT_ALPHA = 1u << 0,             // an 8-bit alpha plane
+    FORMAT_TRANSPARENT_INDEX = 1u << 1, // a paletted image's transparent entry
+    FORMAT_PALETTE = 1u << 2,           // paletted pixels with their colour table
+    FORMAT_ANIMATION = 1u << 3,         // several frames with their delays
+    FORMAT_QUALITY = 1u << 4,           // a lossy quality setting
+    FORMAT_METADATA = 1u << 5,          // text beside the pixels
+};
+
+struct ImageFormat {
+    std::uint32_t type;
+    // In the window's format list and on --format (lower-cased); an output
+    // whose format changes gets it as its extension.
+    const char *name;
+    std::array<std::string_view, 3> extensions; // lower case, unused ones empty
+    unsigned caps;
+    // The file's first bytes say it is of this format.
+    bool (*detect)(const std::uint8_t *data, std::size_t size);
+    bool (*decode)(const std::uint8_t *data, std::size_t size, CxImage &out,
+                   const cxcodec::DecodeRequest &req);
+    // why (when given) may receive the codec's own words on failure.
+    bool (*encode)(const CxImage &img, CxFile &file, std::string *why);
+
+    bool Has(unsigned cap) const { return (caps & cap) == cap; }
+    std::span<const std::string_view> Extensions() const
+    {
+        std::size_t n = 0;
+        while (n < extensions.size() && !extensions[n].empty())
+            ++n;
+        return {extensions.data(), n};
+    }
+};
+
+// Every format, in the order of the window's format list.
+std::span<const ImageFormat> ImageFormats();
+
+// The row of a type code; null for 0 or an unknown code.
+const ImageFormat *FormatByType(std::uint32_t type);
+
+// The row of an extension already in lower case, compared exactly; null for
+// anything else.
+const ImageFormat *FormatByExtension(std::string_view ext);
+
+// Type code of an extension already in lower case, compared exactly; 0 for
+// anything else.
+std::uint32_t TypeFromExtension(std::string_view ext);

@@ -1,0 +1,122 @@
+#include "cximage.h"
+#include "formats.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <set>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+std::string Lower(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Encodes img as format and decodes it again; ok says both worked and the
+// bytes were recognised as that format.
+CxImage RoundTrip(CxImage img, const ImageFormat &format, bool &ok,
+                  std::vector<std::uint8_t> *bytes = nullptr)
+{
+    CxMemFile mem;
+    ok = mem.Open() && img.Encode(&mem, format.type);
+    std::vector<std::uint8_t> data(std::size_t(ok ? mem.Size() : 0));
+    ok = ok && mem.Seek(0, SEEK_SET) && mem.Read(data.data(), 1, data.size()) == data.size();
+    ok = ok && CxImage::DetectFormat(data.data(), data.size()) == format.type;
+    CxImage back;
+    ok = ok && back.Decode(data.data(), data.size()) && back.GetType() == format.type;
+    if (bytes)
+        *bytes = std::move(data);
+    return back;
+}
+
+CxImage Paletted(int transIndex)
+{
+    CxImage img;
+    img.Create(16, 16, 4);
+    RGBQUAD pal[16];
+    for (int i = 0; i < 16; ++i)
+        pal[i] = RGBQUAD{BYTE(i * 16), BYTE(255 - i * 16), BYTE(i * 7), 0};
+    img.SetPalette(pal, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            img.SetPixelIndex(x, y, BYTE((x + y) % 16));
+    img.SetTransIndex(transIndex);
+    return img;
+}
+
+} // namespace
+
+TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
+{
+    std::vector<std::string> names;
+    std::set<std::uint32_t> types;
+    for (const ImageFormat &f : ImageFormats()) {
+        names.push_back(f.name);
+        EXPECT_NE(f.type, CXIMAGE_FORMAT_UNKNOWN) << f.name;
+        EXPECT_TRUE(types.insert(f.type).second) << f.name;
+        EXPECT_EQ(FormatByType(f.type), &f) << f.name;
+        ASSERT_FALSE(f.Extensions().empty()) << f.name;
+        // Outputs are named after the format: that name must read back.
+        EXPECT_EQ(Lower(f.name), f.Extensions()[0]);
+        for (std::string_view ext : f.Extensions()) {
+            EXPECT_EQ(Lower(std::string(ext)), ext);
+            EXPECT_EQ(FormatByExtension(ext), &f) << ext;
+            EXPECT_EQ(TypeFromExtension(ext), f.type) << ext;
+        }
+    }
+    // The window's format list after its first entry, in order.
+    EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF"}));
+    EXPECT_EQ(TypeFromExtension("jpeg"), CXIMAGE_FORMAT_JPG);
+    EXPECT_EQ(TypeFromExtension("tiff"), CXIMAGE_FORMAT_TIF);
+    // Only the exact lower-case extension counts.
+    for (const char *other : {"JPEG", "", "jpe", "jpgx", ".jpg"})
+        EXPECT_EQ(TypeFromExtension(other), CXIMAGE_FORMAT_UNKNOWN) << other;
+    EXPECT_EQ(FormatByType(CXIMAGE_FORMAT_UNKNOWN), nullptr);
+    EXPECT_EQ(FormatByType(99), nullptr);
+}
+
+// The flags say what an output keeps: each is checked against what the
+// format's writer and reader really do.
+TEST(ImageFormats, WritersKeepWhatTheFlagsSay)
+{
+    for (const ImageFormat &f : ImageFormats()) {
+        SCOPED_TRACE(f.name);
+        bool ok = false;
+
+        CxImage withAlpha = MakeTestImage(16, 16);
+        ASSERT_TRUE(withAlpha.AlphaCreate());
+        withAlpha.AlphaGetPointer(3)[5] = 0;
+        CxImage back = RoundTrip(withAlpha, f, ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(back.GetWidth(), 16);
+        EXPECT_EQ(back.GetHeight(), 16);
+        EXPECT_EQ(back.AlphaIsValid(), f.Has(FORMAT_ALPHA));
+
+        back = RoundTrip(Paletted(-1), f, ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(back.GetBpp() != 24, f.Has(FORMAT_PALETTE));
+
+        back = RoundTrip(Paletted(3), f, ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(back.GetTransIndex() >= 0, f.Has(FORMAT_TRANSPARENT_INDEX));
+        EXPECT_EQ(back.IsTransparent(), f.Has(FORMAT_TRANSPARENT_INDEX) || f.Has(FORMAT_ALPHA));
+
+        std::vector<std::uint8_t> low, high;
+        CxImage photo = MakeTestImage(32, 32);
+        photo.SetJpegQuality(10);
+        RoundTrip(photo, f, ok, &low);
+        ASSERT_TRUE(ok);
+        photo.SetJpegQuality(95);
+        RoundTrip(photo, f, ok, &high);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(low != high, f.Has(FORMAT_QUALITY));
+    }
+}
