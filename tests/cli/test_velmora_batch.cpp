@@ -271,11 +271,21 @@ TEST(VelmoraBatch, TreesListsAndReruns)
          [&] {
              const timespec old[2] = {{946684800, 0}, {946684800, 0}}; // 2000-01-01
              ASSERT_EQ(utimensat(AT_FDCWD, d.c_str(), old, 0), 0);
-             const timespec later[2] = {{time(nullptr) + 100, 0}, {time(nullptr) + 100, 0}};
+             // a changes just after its output was written.
+             struct stat st;
+             ASSERT_EQ(stat((out + "/a.BMP").c_str(), &st), 0);
+             timespec later[2] = {st.st_mtim, st.st_mtim};
+             later[1].tv_nsec += 1;
+             if (later[1].tv_nsec == 1000000000)
+                 later[1] = {later[1].tv_sec + 1, 0};
+             later[0] = later[1];
              ASSERT_EQ(utimensat(AT_FDCWD, a.c_str(), later, 0), 0);
          },
          from(a) + to(out + "/a.BMP") + from(nl) + kept(out + "/n\nl.BMP") + from(c) + kept(out + "/sub/c.BMP") +
              from(d) + kept(out + "/sub/deep/d.BMP") + "\n总计文件: 4; 已转换: 1; 已跳过: 3; 错误: 0。\n"},
+        {"a second update converts nothing", QStringList{"--update"} + tree, [] {},
+         from(a) + kept(out + "/a.BMP") + from(nl) + kept(out + "/n\nl.BMP") + from(c) + kept(out + "/sub/c.BMP") +
+             from(d) + kept(out + "/sub/deep/d.BMP") + "\n总计文件: 4; 已转换: 0; 已跳过: 4; 错误: 0。\n"},
         {"a NUL-ended list keeps a name with a line end",
          {"--format", "bmp", "-0", "--files-from", QString::fromStdString(dir.Path("list")), "--out",
           QString::fromStdString(out2)},
@@ -378,11 +388,11 @@ TEST(VelmoraBatch, ShardsTogetherWriteWhatOneRunWrites)
         EXPECT_EQ(contents(out), one);
     }
 
-    // GNU parallel starting the three shards at once on this machine.
+    // GNU parallel starting four shards at once on this machine.
     QProcess parallel;
     parallel.setStandardInputFile(QProcess::nullDevice());
     parallel.start("parallel", QStringList{"--will-cite", "--halt", "now,fail=1", VELMORA_BATCH_EXE} + args("par") +
-                                   QStringList{"--shard", "{}/3", ":::", "1", "2", "3"});
+                                   QStringList{"--shard", "{}/4", ":::", "1", "2", "3", "4"});
     ASSERT_TRUE(parallel.waitForFinished(120000)) << "GNU parallel (Debian's parallel) is needed";
     EXPECT_EQ(parallel.exitCode(), 0) << parallel.readAllStandardError().toStdString();
     EXPECT_EQ(contents("par"), one);
