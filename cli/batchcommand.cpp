@@ -70,6 +70,9 @@ const char *BatchUsage()
            "  --overwrite ask|rename|overwrite   when an output exists (default ask)\n"
            "  --jobs N             files converted at once (default: one per core); the log,\n"
            "                       the questions and the outputs keep the order of the files\n"
+           "  --no-autorotate      keep photos as stored, not turned upright as their file says\n"
+           "  --strip              write no metadata (EXIF, XMP, IPTC) into the outputs\n"
+           "  --strip-location     drop only the GPS fields of the metadata\n"
            "  --help               this text\n"
            "\n"
            "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
@@ -120,6 +123,14 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         }
         if (a == "--sharpen") {
             sharpen = true;
+            continue;
+        }
+        if (a == "--no-autorotate") {
+            job.m_bAutoRotate = false;
+            continue;
+        }
+        if (a == "--strip" || a == "--strip-location") {
+            (a == "--strip" ? job.m_bStripMetadata : job.m_bStripLocation) = true;
             continue;
         }
         if (i + 1 >= args.size()) {

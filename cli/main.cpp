@@ -4,6 +4,7 @@
 #include "convertworker.h"
 #include "imagefiles.h"
 #include "runresources.h"
+#include "settingsstore.h"
 #include "stopsignals.h"
 #include "terminalreporter.h"
 
@@ -63,8 +64,12 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // The stored setting turns photos' orientation off as the flag does.
+    CConvertJob job = cmd->job;
+    if (GetProfileInt(kSettingsSection, settingskey::kAutoRotate, 1) == 0)
+        job.m_bAutoRotate = false;
     TerminalReporter reporter(isatty(STDIN_FILENO) ? STDIN_FILENO : -1, stdout, stderr, stop.get_token());
-    ConvertWorker worker(cmd->job, reporter, resources);
+    ConvertWorker worker(job, reporter, resources);
     worker.Run(stop.get_token());
     stopSignals.Finish();
     if (stopSignals.Signal()) {

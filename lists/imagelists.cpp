@@ -5,6 +5,7 @@
 #include "ids_lists.h"
 #include "imagefiles.h"
 #include "selectedlistctrl.h"
+#include "settingsstore.h"
 #include "thumbnail.h"
 #include "thumbnailloader.h"
 #include "waitcursor.h"
@@ -124,12 +125,14 @@ void CImageLists::StartLoader()
 {
     std::vector<LoaderJob> jobs;
     jobs.reserve(m_fileNames.size());
+    const bool autoRotate = GetProfileInt(kSettingsSection, settingskey::kAutoRotate, 1) != 0;
     for (int row = 0; row < m_folderList->count(); ++row) {
         const QListWidgetItem *item = m_folderList->item(row);
         LoaderJob job;
         job.serial = item->data(FolderListCtrl::SerialRole).toULongLong();
         job.path = ToFs(JoinPath(m_strFolder, item->data(FolderListCtrl::NameRole).toString()));
         job.type = int(GetImageType(job.path));
+        job.autoRotate = autoRotate;
         jobs.push_back(std::move(job));
     }
     const quint64 gen = ++m_loaderGeneration;

@@ -1,0 +1,115 @@
+// Photos as phones and cameras write them: EXIF orientation on decode, and
+// the metadata blocks carried into outputs.
+#include "cximage.h"
+#include "metadataio.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+CxImage LoadPhoto(const std::string &name, bool autoOrient = true, int hintW = 0, int hintH = 0)
+{
+    CxImage img;
+    img.SetAutoOrient(autoOrient);
+    img.SetLoadSizeHint(hintW, hintH);
+    EXPECT_TRUE(img.Load(DataPath("photo/" + name).c_str())) << name << ": " << img.GetLastError();
+    return img;
+}
+
+} // namespace
+
+TEST(PhotoOrientation, EveryOrientationDecodesToTheSamePicture)
+{
+    // Full decodes, and reduced ones whose hint speaks of the upright picture.
+    for (const std::string ext : {"jpg", "png"}) {
+        for (const auto &[hintW, hintH] : {std::pair{0, 0}, std::pair{16, 8}}) {
+            const CxImage upright = LoadPhoto("orient1." + ext, true, hintW, hintH);
+            for (int o = 1; o <= 8; ++o) {
+                SCOPED_TRACE(ext + " orientation " + std::to_string(o) + " hint " + std::to_string(hintW));
+                const std::string name = "orient" + std::to_string(o) + "." + ext;
+                const CxImage img = LoadPhoto(name, true, hintW, hintH);
+                EXPECT_EQ(img.GetOrientation(), 1);
+                EXPECT_EQ(img.GetSrcWidth(), 32);
+                EXPECT_EQ(img.GetSrcHeight(), 16);
+                ASSERT_EQ(img.GetWidth(), upright.GetWidth());
+                ASSERT_EQ(img.GetHeight(), upright.GetHeight());
+                EXPECT_LE(MaxChannelDiff(img, upright), 2);
+
+                // Off: the pixels as stored, the recorded value reported.
+                const CxImage stored = LoadPhoto(name, false);
+                EXPECT_EQ(stored.GetOrientation(), o);
+                EXPECT_EQ(stored.GetWidth(), o >= 5 ? 16 : 32);
+            }
+        }
+    }
+}
+
+TEST(PhotoOrientation, DamagedExifCountsAsUpright)
+{
+    const CxImage img = LoadPhoto("broken_exif.jpg");
+    EXPECT_EQ(img.GetOrientation(), 1);
+    EXPECT_EQ(img.GetWidth(), 16); // stored on its side, as nothing says otherwise
+    ScratchDir dir;
+    CxImage copy = img;
+    EXPECT_TRUE(copy.Save(dir.Path("out.jpg").c_str(), CXIMAGE_FORMAT_JPG)) << copy.GetLastError();
+}
+
+TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
+{
+    struct Row {
+        const char *source;
+        std::uint32_t type;
+        const char *out;
+        bool autoOrient;
+        bool dropLocation;
+    };
+    const Row rows[] = {
+        {"meta.jpg", CXIMAGE_FORMAT_JPG, "a.jpg", true, false},
+        {"meta.jpg", CXIMAGE_FORMAT_PNG, "a.png", true, false},
+        {"meta.jpg", CXIMAGE_FORMAT_TIF, "a.tif", true, false},
+        {"meta.jpg", CXIMAGE_FORMAT_JPG, "nogps.jpg", true, true},
+        {"orient6.jpg", CXIMAGE_FORMAT_JPG, "o6.jpg", true, false},
+        {"orient6.jpg", CXIMAGE_FORMAT_JPG, "o6stored.jpg", false, false},
+        {"orient6.png", CXIMAGE_FORMAT_PNG, "o6.png", true, false},
+        {"adobergb.jpg", CXIMAGE_FORMAT_JPG, "icc.jpg", true, false},
+        {"adobergb.jpg", CXIMAGE_FORMAT_PNG, "icc.png", true, false},
+    };
+    ScratchDir dir;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.out);
+        CxImage img = LoadPhoto(r.source, r.autoOrient);
+        if (r.dropLocation) {
+            CxMetadata meta = img.GetMetadata();
+            ASSERT_TRUE(cxmeta::DropLocation(meta));
+            img.SetMetadata(meta);
+        }
+        ASSERT_TRUE(img.Resample(img.GetWidth() / 2, img.GetHeight() / 2));
+        ASSERT_TRUE(img.Save(dir.Path(r.out).c_str(), r.type)) << img.GetLastError();
+        const auto keys = MetadataKeys(dir.Path(r.out));
+        const auto value = [&](const char *key) { return keys.count(key) ? keys.at(key) : std::string("-"); };
+        const std::string src = r.source;
+        if (src == "meta.jpg") {
+            EXPECT_EQ(value("Exif.Photo.DateTimeOriginal"), "2024:05:06 07:08:09");
+            EXPECT_EQ(value("Exif.Photo.PixelXDimension"), "16");
+            EXPECT_EQ(value("Exif.Photo.PixelYDimension"), "8");
+            EXPECT_EQ(value("Xmp.dc.title"), "lang=\"x-default\" Velmora");
+            EXPECT_EQ(value("Iptc.Application2.City"), "Paris");
+            EXPECT_EQ(value("Exif.GPSInfo.GPSLatitude"), r.dropLocation ? "-" : "48/1 51/1 30/1");
+            EXPECT_EQ(value("Xmp.exif.GPSLatitude"), r.dropLocation ? "-" : "48,51.5N");
+        } else if (src.rfind("orient6", 0) == 0) {
+            EXPECT_EQ(value("Exif.Image.Orientation"), r.autoOrient ? "1" : "6");
+        } else {
+            EXPECT_EQ(value("icc"), std::to_string(img.GetMetadata().icc.size()));
+            EXPECT_GT(img.GetMetadata().icc.size(), 100u);
+        }
+        // What we wrote reads back the same way.
+        CxImage back;
+        back.SetAutoOrient(r.autoOrient);
+        ASSERT_TRUE(back.Load(dir.Path(r.out).c_str()));
+        EXPECT_EQ(back.GetWidth(), img.GetWidth());
+        EXPECT_EQ(back.GetHeight(), img.GetHeight());
+    }
+}
