@@ -3,6 +3,8 @@
 #include "test_support.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <csignal>
 #include <cstring>
@@ -111,6 +113,13 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(cmd->job.GetFlagsByte(), 0);
     EXPECT_EQ(cmd->job.GetFiles(), std::vector<std::string>{"/w/a.png"});
     EXPECT_EQ(cmd->job.m_szOutDir, "");
+    EXPECT_TRUE(cmd->job.m_bAutoRotate);
+    EXPECT_FALSE(cmd->job.m_bStripMetadata || cmd->job.m_bStripLocation);
+
+    cmd = Parse({"--no-autorotate", "--strip", "--strip-location", "a.jpg"});
+    ASSERT_TRUE(cmd);
+    EXPECT_FALSE(cmd->job.m_bAutoRotate);
+    EXPECT_TRUE(cmd->job.m_bStripMetadata && cmd->job.m_bStripLocation);
 
     cmd = Parse({"--format",    "jpg",      "--quality", "50",          "--out", "o",         "--suffix",
                  "_s",          "--resize", "width",     "--width",     "640",   "--sharpen", "--rotate",
@@ -340,4 +349,43 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         close(err[0]);
         close(in[0]);
     }
+}
+
+TEST(VelmoraBatch, PhotosAreTurnedUprightUnlessTheFlagOrTheSettingSaysNot)
+{
+    const QString conf = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Korvane/velmora-batch.conf";
+    struct Row {
+        const char *flag;
+        const char *stored; // the settings file's content, null for none
+        int width, height;
+    };
+    const Row rows[] = {
+        {nullptr, nullptr, 20, 10},
+        {"--no-autorotate", nullptr, 10, 20},
+        {nullptr, "[Settings2]\nAutoRotate=0\n", 10, 20},
+        {nullptr, "[Settings2]\nAutoRotate=1\n", 20, 10},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.stored ? row.stored : row.flag ? row.flag : "defaults");
+        QFile::remove(conf);
+        if (row.stored) {
+            QDir().mkpath(QFileInfo(conf).path());
+            QFile f(conf);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(row.stored);
+        }
+        ScratchDir out;
+        QStringList args{"--resize", "fit", "--width", "20",
+                         "--height", "20",  "--out",   QString::fromStdString(out.Root())};
+        if (row.flag)
+            args << row.flag;
+        const Result r = RunBatch(args << QString::fromStdString(DataPath("photo/orient6.jpg")));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        CxImage back;
+        back.SetAutoOrient(false);
+        ASSERT_TRUE(back.Load(out.Path("orient6.jpg").c_str()));
+        EXPECT_EQ(back.GetWidth(), row.width);
+        EXPECT_EQ(back.GetHeight(), row.height);
+    }
+    QFile::remove(conf);
 }

@@ -1,8 +1,10 @@
 // Photos as phones and cameras write them: EXIF orientation on decode, and
 // the metadata blocks carried into outputs.
+#include "colourprofile.h"
 #include "cximage.h"
 #include "metadataio.h"
 #include "test_support.h"
+#include "thumbnail.h"
 
 #include <gtest/gtest.h>
 
@@ -111,5 +113,50 @@ TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
         ASSERT_TRUE(back.Load(dir.Path(r.out).c_str()));
         EXPECT_EQ(back.GetWidth(), img.GetWidth());
         EXPECT_EQ(back.GetHeight(), img.GetHeight());
+        if (src == "meta.jpg") {
+            EXPECT_FALSE(back.GetMetadata().xmp.empty());
+            EXPECT_EQ(back.GetMetadata().iptc.empty(), r.type == CXIMAGE_FORMAT_PNG);
+        }
+    }
+}
+
+TEST(PhotoColour, ProfilesAreHonouredWhereTheyCannotFollow)
+{
+    // adobergb.jpg holds orient1.jpg's very pixels, with the profile.
+    CxImage img = LoadPhoto("adobergb.jpg");
+    const CxImage asStored = img;
+    ASSERT_FALSE(img.GetMetadata().icc.empty());
+    EXPECT_TRUE(cxcolour::ToSrgb(img));
+    EXPECT_TRUE(img.GetMetadata().icc.empty());
+    EXPECT_GT(MaxChannelDiff(img, asStored), 10); // saturated colours move
+    CxImage plain = LoadPhoto("orient1.jpg");
+    EXPECT_TRUE(cxcolour::ToSrgb(plain));
+    EXPECT_EQ(MaxChannelDiff(plain, asStored), 0);
+}
+
+TEST(PhotoThumbnail, CardsShowPhotosUprightAndInSrgb)
+{
+    struct Row {
+        const char *name;
+        bool autoRotate;
+        long width, height;
+        bool sameCardAsOrient1;
+    };
+    const Row rows[] = {
+        {"orient1.jpg", true, 32, 16, true},   {"orient6.jpg", true, 32, 16, true},
+        {"orient7.jpg", true, 32, 16, true},   {"orient6.jpg", false, 16, 32, false},
+        {"adobergb.jpg", true, 32, 16, false},
+    };
+    QImage reference;
+    MakeThumbnail(DataPath("photo/orient1.jpg"), CXIMAGE_FORMAT_JPG, reference);
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        QImage card;
+        const ThumbnailResult t =
+            MakeThumbnail(DataPath(std::string("photo/") + r.name), 0, card, nullptr, r.autoRotate);
+        EXPECT_TRUE(t.valid);
+        EXPECT_EQ(t.width, r.width);
+        EXPECT_EQ(t.height, r.height);
+        EXPECT_EQ(card == reference, r.sameCardAsOrient1);
     }
 }
