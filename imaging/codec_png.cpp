@@ -178,10 +178,17 @@ int KeepMetadata(png_structp png, png_infop info, CxImage &out)
             meta.icc.assign(reinterpret_cast<const char *>(profile), profileSize);
         png_textp text = nullptr;
         const int n = png_get_text(png, info, &text, nullptr);
-        for (int i = 0; i < n; ++i)
-            if (std::strcmp(text[i].key, "XML:com.adobe.xmp") == 0 &&
-                text[i].compression >= PNG_ITXT_COMPRESSION_NONE)
-                meta.xmp.assign(text[i].text, text[i].itxt_length);
+        for (int i = 0; i < n; ++i) {
+            const std::size_t length =
+                text[i].compression >= PNG_ITXT_COMPRESSION_NONE ? text[i].itxt_length : text[i].text_length;
+            if (std::strcmp(text[i].key, "XML:com.adobe.xmp") == 0 && meta.xmp.empty())
+                meta.xmp.assign(text[i].text, length);
+            // Older writers keep EXIF in text; an eXIf chunk comes first.
+            else if ((std::strcmp(text[i].key, "Raw profile type exif") == 0 ||
+                      std::strcmp(text[i].key, "Raw profile type APP1") == 0) &&
+                     meta.exif.empty())
+                meta.exif = cxmeta::ExifFromRawProfile(text[i].text, length);
+        }
     } catch (const std::bad_alloc &) {
         return 1;
     }

@@ -1,5 +1,7 @@
 #include "cxmetadata.h"
 
+#include <string_view>
+
 namespace {
 
 unsigned Read16(const std::uint8_t *p, bool le)
@@ -46,6 +48,48 @@ int cxmeta::ExifOrientation(const std::uint8_t *d, std::size_t n)
         }
     }
     return 1;
+}
+
+std::string cxmeta::ExifFromRawProfile(const char *text, std::size_t size)
+{
+    const std::string_view s(text ? text : "", text ? size : 0);
+    // "\nexif\n     1234\n" before the digits.
+    const std::size_t nameEnd = s.find('\n', 1);
+    const std::size_t lengthEnd = nameEnd == s.npos ? s.npos : s.find('\n', nameEnd + 1);
+    if (s.empty() || s[0] != '\n' || lengthEnd == s.npos)
+        return {};
+    std::size_t length = 0;
+    for (const char c : s.substr(nameEnd + 1, lengthEnd - nameEnd - 1)) {
+        if (c >= '0' && c <= '9')
+            length = length * 10 + std::size_t(c - '0');
+        else if (c != ' ')
+            return {};
+        if (length > s.size())
+            return {};
+    }
+    std::string bytes;
+    bytes.reserve(length);
+    int high = -1;
+    for (std::size_t i = lengthEnd + 1; i < s.size() && bytes.size() < length; ++i) {
+        const char c = s[i];
+        const int v = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+        if (v < 0)
+            continue; // line breaks
+        if (high < 0) {
+            high = v;
+        } else {
+            bytes.push_back(char(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (bytes.size() != length)
+        return {};
+    if (bytes.compare(0, 6, std::string("Exif\0\0", 6)) == 0)
+        bytes.erase(0, 6);
+    return bytes;
 }
 
 std::string cxmeta::IptcFromPhotoshop(const std::uint8_t *d, std::size_t n)

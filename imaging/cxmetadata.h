@@ -31,4 +31,9 @@ inline int ExifOrientation(const std::string &exif)
 // its "Photoshop 3.0" name), empty when there are none.
 std::string IptcFromPhotoshop(const std::uint8_t *data, std::size_t size);
 
+// The EXIF block of a PNG text chunk "Raw profile type exif" (or "APP1"),
+// as ImageMagick and exiv2 write it: a name line, a length line, then the
+// bytes in hex, perhaps behind "Exif\0\0". Empty when damaged.
+std::string ExifFromRawProfile(const char *text, std::size_t size);
+
 } // namespace cxmeta

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include <exiv2/exiv2.hpp>
+#include <zlib.h>
 
 namespace {
 
@@ -51,6 +52,25 @@ void EditXmp(Exiv2::XmpData &xmp, int width, int height, int orientation)
         SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, k, std::to_string(width));
     for (const char *k : {"Xmp.exif.PixelYDimension", "Xmp.tiff.ImageLength"})
         SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, k, std::to_string(height));
+}
+
+// PNG keeps EXIF in its own eXIf chunk (which readers look for first),
+// placed right after the header.
+bool InsertExifChunk(std::string &png, const Exiv2::Blob &exif)
+{
+    constexpr std::size_t kAfterHeader = 8 + 8 + 13 + 4;
+    if (png.size() < kAfterHeader || exif.empty() || exif.size() > 0x7FFFFFFF)
+        return false;
+    std::string chunk(8, '\0');
+    const std::uint32_t n = std::uint32_t(exif.size());
+    chunk[0] = char(n >> 24), chunk[1] = char(n >> 16), chunk[2] = char(n >> 8), chunk[3] = char(n);
+    chunk.replace(4, 4, "eXIf");
+    chunk.append(reinterpret_cast<const char *>(exif.data()), exif.size());
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(chunk.data() + 4), uInt(chunk.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.push_back(char((crc >> shift) & 0xFF));
+    png.insert(kAfterHeader, chunk);
+    return true;
 }
 
 void DropGps(Exiv2::ExifData &exif)
@@ -122,12 +142,20 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
             return false;
         // Pixels kept as stored keep saying how they are turned, even where
         // the file said so outside EXIF (a TIFF's own tag).
+        const bool png = image->imageType() == Exiv2::ImageType::png;
+        Exiv2::Blob pngExif;
         if (!meta.exif.empty() || orientation != 1) {
             Exiv2::ExifData exif;
+            Exiv2::ByteOrder order = Exiv2::littleEndian;
             if (!meta.exif.empty())
-                Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
+                order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
             EditExif(exif, width, height, orientation);
-            image->setExifData(exif);
+            if (png)
+                Exiv2::ExifParser::encode(pngExif, nullptr, 0,
+                                          order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
+                                          exif);
+            else
+                image->setExifData(exif);
         }
         if (!meta.xmp.empty()) {
             Exiv2::XmpData xmp;
@@ -152,6 +180,8 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
         const Exiv2::DataBuf bytes = io.read(long(io.size()));
         io.close();
         out.assign(reinterpret_cast<const char *>(bytes.pData_), std::size_t(bytes.size_));
+        if (!pngExif.empty() && !InsertExifChunk(out, pngExif))
+            return false;
         return !out.empty();
     } catch (...) {
         return false;

@@ -34,9 +34,12 @@ TEST(PhotoRun, OrientationAndMetadataOptions)
         // A plain copy stays the file, or loses only what is asked away.
         {"orient6.jpg", "", 0, false, ROTATE_NONE, true, false, false, 16, 32, "6", false, false, true},
         {"orient6.jpg", "", 0, false, ROTATE_NONE, true, true, false, 16, 32, "6", false, false, false},
+        {"orient6.png", "", 0, false, ROTATE_NONE, true, true, false, 16, 32, "6", false, false, false},
+        {"orient6.png", "", 0, false, ROTATE_NONE, false, false, false, 16, 32, "6", false, false, true},
         {"meta.jpg", "", 0, false, ROTATE_NONE, true, false, true, 32, 16, "1", false, true, false},
         {"meta.jpg", "", 0, false, ROTATE_NONE, true, true, false, 32, 16, "-", false, false, false},
         {"meta.jpg", "png", 0, false, ROTATE_NONE, true, false, false, 32, 16, "1", true, true, false},
+        {"orient6.jpg", "png", 0, false, ROTATE_NONE, false, false, false, 16, 32, "6", false, false, false},
         {"meta.jpg", "tif", 20, false, ROTATE_NONE, true, true, false, 20, 10, "1", false, false,
          false}, // TIFF's own tag
         {"broken_exif.jpg", "png", 0, false, ROTATE_NONE, true, false, false, 16, 32, "-", false, false,
@@ -76,6 +79,10 @@ TEST(PhotoRun, OrientationAndMetadataOptions)
         ASSERT_TRUE(img.Load(out.c_str()));
         EXPECT_EQ(img.GetWidth(), r.width);
         EXPECT_EQ(img.GetHeight(), r.height);
+        // What the output says is up, this program reads too.
+        CxImage shown;
+        ASSERT_TRUE(shown.Load(out.c_str()));
+        EXPECT_EQ(shown.GetWidth(), std::string(r.orientation) == "6" ? r.height : r.width);
         const auto keys = MetadataKeys(out);
         const auto has = [&](const char *key) { return keys.count(key) != 0; };
         EXPECT_EQ(has("Exif.Image.Orientation") ? keys.at("Exif.Image.Orientation") : "-", r.orientation);
