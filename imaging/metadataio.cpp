@@ -54,6 +54,19 @@ void EditXmp(Exiv2::XmpData &xmp, int width, int height, int orientation)
         SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, k, std::to_string(height));
 }
 
+// Writes the image's metadata into its bytes (in memory) and copies them out.
+bool WriteTo(Exiv2::Image &image, std::string &out)
+{
+    image.writeMetadata();
+    Exiv2::BasicIo &io = image.io();
+    if (io.open() != 0)
+        return false;
+    const Exiv2::DataBuf bytes = io.read(long(io.size()));
+    io.close();
+    out.assign(reinterpret_cast<const char *>(bytes.pData_), std::size_t(bytes.size_));
+    return !out.empty();
+}
+
 // PNG keeps EXIF in its own eXIf chunk (which readers look for first),
 // placed right after the header.
 bool InsertExifChunk(std::string &png, const Exiv2::Blob &exif)
@@ -173,13 +186,8 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
             Exiv2::DataBuf icc(Bytes(meta.icc), long(meta.icc.size()));
             image->setIccProfile(icc, false);
         }
-        image->writeMetadata();
-        Exiv2::BasicIo &io = image->io();
-        if (io.open() != 0)
+        if (!WriteTo(*image, out))
             return false;
-        const Exiv2::DataBuf bytes = io.read(long(io.size()));
-        io.close();
-        out.assign(reinterpret_cast<const char *>(bytes.pData_), std::size_t(bytes.size_));
         if (!pngExif.empty() && !InsertExifChunk(out, pngExif))
             return false;
         return !out.empty();
@@ -212,14 +220,7 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
             DropGps(image->xmpData());
         }
         image->writeXmpFromPacket(false);
-        image->writeMetadata();
-        Exiv2::BasicIo &io = image->io();
-        if (io.open() != 0)
-            return false;
-        const Exiv2::DataBuf bytes = io.read(long(io.size()));
-        io.close();
-        out.assign(reinterpret_cast<const char *>(bytes.pData_), std::size_t(bytes.size_));
-        return !out.empty();
+        return WriteTo(*image, out);
     } catch (...) {
         return false;
     }
