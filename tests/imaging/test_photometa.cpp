@@ -6,6 +6,7 @@
 #include "test_support.h"
 #include "thumbnail.h"
 
+#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -118,6 +119,29 @@ TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
             EXPECT_EQ(back.GetMetadata().iptc.empty(), r.type == CXIMAGE_FORMAT_PNG);
         }
     }
+}
+
+TEST(PhotoMetadata, TheEmbeddedThumbnailIsDropped)
+{
+    // The source's EXIF with a thumbnail of the old picture added.
+    CxImage img = LoadPhoto("meta.jpg");
+    Exiv2::ExifData exif;
+    const CxMetadata source = img.GetMetadata();
+    Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(source.exif.data()),
+                              std::uint32_t(source.exif.size()));
+    const auto jpeg = ReadFileBytes(DataPath("photo/orient1.jpg"));
+    Exiv2::ExifThumb(exif).setJpegThumbnail(jpeg.data(), long(jpeg.size()));
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, nullptr, 0, Exiv2::littleEndian, exif);
+    CxMetadata meta = source;
+    meta.exif.assign(blob.begin(), blob.end());
+    img.SetMetadata(meta);
+
+    ScratchDir dir;
+    ASSERT_TRUE(img.Save(dir.Path("out.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    const auto keys = MetadataKeys(dir.Path("out.jpg"));
+    EXPECT_EQ(keys.count("Exif.Photo.DateTimeOriginal"), 1u);
+    EXPECT_EQ(keys.count("Exif.Thumbnail.JPEGInterchangeFormat"), 0u);
 }
 
 TEST(PhotoColour, ProfilesAreHonouredWhereTheyCannotFollow)
