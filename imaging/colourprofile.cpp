@@ -40,6 +40,12 @@ bool cxcolour::IsSrgbOrUnusable(const std::string &icc)
     return !p || cmsGetColorSpace(p.get()) != cmsSigRgbData || DescribesSrgb(p.get());
 }
 
+bool cxcolour::DescribesDecodedPixels(const std::string &icc)
+{
+    const Profile p = Open(icc);
+    return p && (cmsGetColorSpace(p.get()) == cmsSigRgbData || cmsGetColorSpace(p.get()) == cmsSigGrayData);
+}
+
 bool cxcolour::ToSrgb(CxImage &img)
 {
     const std::string &icc = img.GetMetadata().icc;

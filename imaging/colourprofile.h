@@ -13,6 +13,10 @@ namespace cxcolour {
 // a usable RGB profile; such pictures need no conversion.
 bool IsSrgbOrUnusable(const std::string &icc);
 
+// Whether a profile can describe the decoded pixels (RGB or grey); a CMYK
+// or Lab profile no longer does once the picture is RGB.
+bool DescribesDecodedPixels(const std::string &icc);
+
 // Converts the colour (or palette) of a picture carrying a non-sRGB RGB
 // profile into sRGB and drops the profile. True when the picture is in sRGB
 // afterwards or nothing could be done (no profile, grey, damaged profile).

@@ -1,5 +1,6 @@
 #include "cximage.h"
 
+#include "colourprofile.h"
 #include "metadataio.h"
 
 #include <utility>
@@ -18,7 +19,14 @@ bool CxImage::EncodeWithMetadata(CxFile *file, std::uint32_t imagetype)
     const std::uint8_t *pixels = mem.GetBuffer(false);
     const std::size_t pixelBytes = std::size_t(mem.Size());
     std::string bytes;
-    const bool embedded = cxmeta::Embed(pixels, pixelBytes, m_meta, m_width, m_height, m_orientation, bytes);
+    const bool fits = m_meta.icc.empty() || cxcolour::DescribesDecodedPixels(m_meta.icc);
+    CxMetadata withoutProfile;
+    if (!fits) {
+        withoutProfile = m_meta;
+        withoutProfile.icc.clear();
+    }
+    const bool embedded = cxmeta::Embed(pixels, pixelBytes, fits ? m_meta : withoutProfile, m_width, m_height,
+                                        m_orientation, bytes);
     const void *data = embedded ? static_cast<const void *>(bytes.data()) : pixels;
     const std::size_t size = embedded ? bytes.size() : pixelBytes;
     if (file->Write(data, 1, size) != size || !file->Flush() || file->Error()) {

@@ -8,6 +8,7 @@
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 using namespace testsupport;
 
@@ -156,6 +157,26 @@ TEST(PhotoColour, ProfilesAreHonouredWhereTheyCannotFollow)
     CxImage plain = LoadPhoto("orient1.jpg");
     EXPECT_TRUE(cxcolour::ToSrgb(plain));
     EXPECT_EQ(MaxChannelDiff(plain, asStored), 0);
+}
+
+TEST(PhotoColour, OnlyAProfileThatFitsThePixelsIsWritten)
+{
+    // A Lab profile (as a CMYK one) no longer describes pixels decoded to RGB.
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(lab, nullptr, &size);
+    std::string labBytes(size, '\0');
+    cmsSaveProfileToMem(lab, labBytes.data(), &size);
+    cmsCloseProfile(lab);
+    const std::string adobe = LoadPhoto("adobergb.jpg").GetMetadata().icc;
+
+    ScratchDir dir;
+    for (const auto &[icc, kept] : {std::pair{labBytes, false}, std::pair{adobe, true}}) {
+        CxImage img = LoadPhoto("orient1.jpg");
+        img.SetMetadata(CxMetadata{"", "", "", icc});
+        ASSERT_TRUE(img.Save(dir.Path("out.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+        EXPECT_EQ(MetadataKeys(dir.Path("out.jpg")).count("icc"), kept ? 1u : 0u);
+    }
 }
 
 TEST(PhotoThumbnail, CardsShowPhotosUprightAndInSrgb)
