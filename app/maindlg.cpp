@@ -14,6 +14,7 @@
 #include "previewdlg.h"
 #include "progressdialog.h"
 #include "selectedlistctrl.h"
+#include "settingsstore.h"
 #include "shelltreectrl.h"
 #include "spinbuttonctrl.h"
 #include "transparentbitmapstatic.h"
@@ -156,6 +157,8 @@ void CMainDlg::OnInitDialog()
     m_lists = new CImageLists(m_folderList, m_selectedList, ControlById<QLabel>(this, IDC_COUNT_LABEL),
                               ControlById<QLabel>(this, IDC_LOADING_LABEL),
                               ControlById<QProgressBar>(this, IDC_LOADING_BAR), this);
+    m_lists->SetAutoRotateSource(
+        [] { return GetProfileInt(kSettingsSection, settingskey::kAutoRotate, 1) != 0; });
     setWindowTitle(appversion::ProductAndVersion());
     m_options = new COptionPanel(this);
 

@@ -296,6 +296,8 @@ ConvertOptions COptionPanel::MakeOptions() const
     o.m_nQuality = m_nQuality;
     o.m_nFormatType = m_nFormatType;
     o.m_strOutDir = m_strOutDir.toStdString();
+    o.m_bAutoRotate = GetProfileInt(kSettingsSection, settingskey::kAutoRotate, 1) != 0;
+    o.m_bStripMetadata = GetProfileInt(kSettingsSection, settingskey::kStripMetadata, 0) != 0;
     return o;
 }
 

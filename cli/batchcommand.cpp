@@ -204,6 +204,9 @@ const char *BatchUsage()
         "                       (JOB_COMPLETION_INDEX, with --shards N)\n"
         "  --jobs N             files converted at once (default: one per core); the log,\n"
         "                       the questions and the outputs keep the order of the files\n"
+        "  --no-autorotate      keep photos as stored, not turned upright as their file says\n"
+        "  --strip              write no metadata (EXIF, XMP, IPTC) into the outputs\n"
+        "  --strip-location     drop only the GPS fields of the metadata\n"
         "  --log text|json      the log as text (default) or as one JSON object per file\n"
         "                       (source, output, status ok/skipped/error, reason, ms,\n"
         "                       bytes_in, bytes_out) and a last one with the totals\n"
@@ -263,6 +266,14 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         }
         if (a == "-r" || a == "--recursive" || a == "-0" || a == "--update") {
             (a == "-0" ? nulSeparated : a == "--update" ? update : recursive) = true;
+            continue;
+        }
+        if (a == "--no-autorotate") {
+            job.m_bAutoRotate = false;
+            continue;
+        }
+        if (a == "--strip" || a == "--strip-location") {
+            (a == "--strip" ? job.m_bStripMetadata : job.m_bStripLocation) = true;
             continue;
         }
         if (i + 1 >= args.size()) {

@@ -163,5 +163,7 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     for (std::size_t i = 0; i < sources.size(); ++i)
         job.SetFile(int(i), sources[i]);
     job.SetOverwritePolicy(OVERWRITE_ASK);
+    job.m_bAutoRotate = o.m_bAutoRotate;
+    job.m_bStripMetadata = o.m_bStripMetadata;
     return job;
 }

@@ -72,6 +72,12 @@ public:
     BYTE m_bSharpen = 0;
     BYTE m_bDontEnlarge = 0;
     std::int32_t m_nQuality = 75;
+    // Photos are turned upright as their file says (off: pixels as stored,
+    // the orientation tag kept). Metadata: all of it dropped, or only the
+    // GPS fields.
+    bool m_bAutoRotate = true;
+    bool m_bStripMetadata = false;
+    bool m_bStripLocation = false;
 
     // The flags packed as one byte: stamp bit 0, rotate 1, resize 2, rename 3.
     BYTE GetFlagsByte() const;
@@ -157,6 +163,8 @@ struct ConvertOptions {
     std::int32_t m_nQuality = 75;
     std::int32_t m_nFormatType = 0;  // entry of the window's format list
     std::string m_strOutDir;         // "源目录" means beside each source
+    bool m_bAutoRotate = true;       // stored settings, not panel controls
+    bool m_bStripMetadata = false;
 };
 
 // The destination entry meaning "beside each source file".

@@ -4,6 +4,7 @@
 #include "cximage.h"
 #include "filepreparer.h"
 #include "largeblocks.h"
+#include "metadataio.h"
 #include "naming.h"
 #include "outputwriter.h"
 
@@ -22,6 +23,7 @@ ConvertWorker::ConvertWorker(CConvertJob job, IConvertReporter &reporter, const 
 
 void ConvertWorker::Run(std::stop_token stop)
 {
+    cxmeta::Initialize(); // before the threads that prepare files ahead
     const int count = m_job.GetFileCount();
     m_errors = 0;
     m_skipped = 0;
@@ -205,14 +207,24 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     }
     if (prepared.kind == Kind::Copy) {
         bool copied = true;
-        if (out.path != path) {
+        const EncodedBytes &bytes = prepared.bytes;
+        if (bytes.data) {
+            // The copy without the metadata the job drops, written over the
+            // source too when that is the output.
+            NoteWritten(out.path);
+            copied =
+                WriteAtomically(
+                    out.path, stop,
+                    [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
+                    &reason) == WriteResult::Written;
+        } else if (out.path != path) {
             NoteWritten(out.path);
             copied = CopyFileAtomically(path, out.path, &reason);
         }
         if (stop.stop_requested())
             return Step::Stop;
         if (copied) {
-            if (out.path != path)
+            if (out.path != path || bytes.data)
                 record.output = out.path;
             finish(FileOutcome::Copied);
         } else {

@@ -2,6 +2,8 @@
 
 #include "animatedgif.h"
 #include "cxfile.h"
+#include "metadataio.h"
+#include "metadataoptions.h"
 #include "naming.h"
 #include "pipeline.h"
 
@@ -70,8 +72,13 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         r.kind = PreparedFile::Kind::Skipped;
         return r;
     }
-    const bool copy = !job.m_bStamp && !job.m_bRotate && !job.m_bResize && r.outType == r.sourceType;
+    bool copy = !job.m_bStamp && !job.m_bRotate && !job.m_bResize && r.outType == r.sourceType;
+    // A copy that must lose metadata is rewritten without it, pixels
+    // untouched, or else converted.
+    if (copy && (job.m_bStripMetadata || job.m_bStripLocation) && cxmeta::Carries(r.sourceType))
+        copy = StrippedCopy(source, job, r.bytes);
 
+    image.SetAutoOrient(job.m_bAutoRotate);
     image.SetLoadSizeRule(copy ? CxImage::LoadSizeRule() : ReducedDecodeRule(job));
     const bool loaded = image.Load(source.c_str(), r.sourceType);
     image.SetLoadSizeRule({});
@@ -80,6 +87,8 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         return r;
     }
     r.frames = image.GetNumFrames();
+    ApplyMetadataOptions(image, job);
+    PrepareColour(image, r.outType);
     if (stop.stop_requested()) {
         r.kind = PreparedFile::Kind::Stopped;
     } else if (copy) {

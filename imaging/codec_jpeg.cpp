@@ -5,6 +5,8 @@
 // sits in a heap-allocated context created before setjmp, so no destructor
 // is ever skipped and nothing touched after setjmp is an automatic variable.
 #include "codecs.h"
+#include "colourprofile.h"
+#include "cxmetadata.h"
 #include "largeblocks.h"
 #include "pixelops.h"
 #include "runresources.h"
@@ -216,6 +218,7 @@ struct JpegDecoder {
     std::size_t reserved = 0; // bytes held in the coefficient budget
     CoefArrays coef;
     std::unique_ptr<SplitDecode> split; // when a helper decodes part of the file
+    void *cmykTransform = nullptr;      // through the file's CMYK profile
     JpegDecoder();
     ~JpegDecoder();
 };
@@ -605,6 +608,7 @@ JpegDecoder::~JpegDecoder()
 {
     split.reset(); // the helper stops before the arrays it shares go
     coef.Free();
+    cxcolour::FreeTransform(cmykTransform);
 }
 
 // Starts a helper on the colour scans and points this decoder at the rest.
@@ -815,6 +819,69 @@ bool HasGreyPalette(const CxImage &img)
     return true;
 }
 
+// The metadata segments libjpeg kept while reading the header, as the
+// picture's blocks; returns the EXIF orientation. Calls no libjpeg function,
+// so nothing here is skipped by a longjmp; a block that cannot be held is
+// dropped (metadata never stops a picture).
+int KeepMetadata(j_decompress_ptr cinfo, CxImage &out)
+{
+    static const char kExif[] = "Exif\0";
+    static const char kXmp[] = "http://ns.adobe.com/xap/1.0/";
+    static const char kIcc[] = "ICC_PROFILE";
+    static const char kPhotoshop[] = "Photoshop 3.0";
+    auto startsWith = [](const jpeg_marker_struct *m, const char *name, std::size_t n) {
+        return m->data_length >= n && std::memcmp(m->data, name, n) == 0;
+    };
+    if (!cinfo->marker_list)
+        return 1;
+    CxMetadata meta;
+    try {
+        // ICC profiles longer than a segment come in numbered chunks.
+        std::vector<const jpeg_marker_struct *> icc;
+        for (const jpeg_marker_struct *m = cinfo->marker_list; m; m = m->next) {
+            const auto *d = reinterpret_cast<const char *>(m->data);
+            if (m->marker == JPEG_APP0 + 1 && meta.exif.empty() && startsWith(m, kExif, 6))
+                meta.exif.assign(d + 6, m->data_length - 6);
+            else if (m->marker == JPEG_APP0 + 1 && meta.xmp.empty() && startsWith(m, kXmp, sizeof kXmp))
+                meta.xmp.assign(d + sizeof kXmp, m->data_length - sizeof kXmp);
+            else if (m->marker == JPEG_APP0 + 2 && startsWith(m, kIcc, sizeof kIcc) && m->data_length > 14)
+                icc.push_back(m);
+            else if (m->marker == JPEG_APP0 + 13 && meta.iptc.empty() &&
+                     startsWith(m, kPhotoshop, sizeof kPhotoshop))
+                meta.iptc = cxmeta::IptcFromPhotoshop(m->data + sizeof kPhotoshop,
+                                                      m->data_length - sizeof kPhotoshop);
+        }
+        // Chunks in sequence order; a missing or repeated one drops the profile.
+        const std::size_t count = icc.empty() ? 0 : icc.front()->data[13];
+        for (std::size_t seq = 1; seq <= count && count == icc.size(); ++seq) {
+            const auto it = std::find_if(icc.begin(), icc.end(), [&](auto *m) { return m->data[12] == seq; });
+            if (it == icc.end()) {
+                meta.icc.clear();
+                break;
+            }
+            meta.icc.append(reinterpret_cast<const char *>((*it)->data) + 14, (*it)->data_length - 14);
+        }
+    } catch (const std::bad_alloc &) {
+        return 1;
+    }
+    const int orientation = cxmeta::ExifOrientation(meta.exif);
+    CxImageAccess::SetMetadata(out, std::move(meta));
+    return orientation;
+}
+
+// A transform through the picture's CMYK profile (null without one), which
+// then leaves the picture's blocks. Calls no libjpeg function.
+void *MakeCmykTransform(CxImage &out, bool inverted)
+{
+    void *t = cxcolour::MakeCmykTransform(out.GetMetadata().icc, inverted);
+    if (t) {
+        CxMetadata meta = out.GetMetadata();
+        meta.icc.clear();
+        CxImageAccess::SetMetadata(out, std::move(meta));
+    }
+    return t;
+}
+
 // The decode proper. May leave through longjmp at any libjpeg call, so it
 // keeps nothing with a destructor on its own frame.
 void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxImage &out,
@@ -827,7 +894,10 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     d->progress.progress_monitor = OnProgress;
     cinfo->progress = &d->progress;
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+    for (const int marker : {JPEG_APP0 + 1, JPEG_APP0 + 2, JPEG_APP0 + 13})
+        jpeg_save_markers(cinfo, marker, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
+    const int orientation = KeepMetadata(cinfo, out);
 
     const int srcW = int(cinfo->image_width), srcH = int(cinfo->image_height);
     // Multi-scan files keep every coefficient of the full frame in memory, so
@@ -870,9 +940,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     // hint (these have fast IDCTs; other M/8 factors are not worth it).
     cinfo->scale_num = 1;
     cinfo->scale_denom = 1;
-    // EXIF orientation is not read: the picture counts as stored upright.
     int hintW = 0, hintH = 0;
-    req.Hint(srcW, srcH, 1, hintW, hintH);
+    req.Hint(srcW, srcH, orientation, hintW, hintH);
     if (hintW > 0 || hintH > 0) {
         for (unsigned denom = 8; denom > 1; denom /= 2) {
             cinfo->scale_denom = denom;
@@ -925,16 +994,23 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         }
     } else {
         const bool inverted = cinfo->saw_Adobe_marker;
+        // With its profile the ink turns into the colours it was meant to
+        // print; the picture is then sRGB and the profile is dropped.
+        d->cmykTransform = MakeCmykTransform(out, inverted);
         JSAMPROW scratch = d->scratch.data();
         while (cinfo->output_scanline < cinfo->output_height) {
             const JDIMENSION line = cinfo->output_scanline;
             if (jpeg_read_scanlines(cinfo, &scratch, 1) != 1)
                 FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
-            CmykRowToBgr(scratch, d->rows[line], w, inverted);
+            if (d->cmykTransform)
+                cxcolour::CmykToBgr(d->cmykTransform, scratch, d->rows[line], w);
+            else
+                CmykRowToBgr(scratch, d->rows[line], w, inverted);
         }
     }
     jpeg_finish_decompress(cinfo);
     CxImageAccess::SetSourceSize(out, srcW, srcH);
+    CxImageAccess::SetOrientation(out, orientation);
 }
 
 // The encode proper; like ReadJpeg it may leave through longjmp.

@@ -4,6 +4,7 @@
 // destructor lives in a heap context made before setjmp, and the work runs in
 // helpers that keep only plain values on their frames.
 #include "codecs.h"
+#include "cxmetadata.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -157,6 +158,47 @@ void FixStrayIndices(CxImage &out, png_uint_32 rows)
     }
 }
 
+// The metadata chunks read before the image data, as the picture's blocks;
+// returns the EXIF orientation. The getters used here never raise a libpng
+// error, so no longjmp skips this frame; a block that cannot be held is
+// dropped (metadata never stops a picture).
+int KeepMetadata(png_structp png, png_infop info, CxImage &out)
+{
+    CxMetadata meta;
+    try {
+        png_uint_32 exifSize = 0;
+        png_bytep exif = nullptr;
+        if (png_get_eXIf_1(png, info, &exifSize, &exif) && exif)
+            meta.exif.assign(reinterpret_cast<const char *>(exif), exifSize);
+        png_charp name = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 profileSize = 0;
+        if (png_get_iCCP(png, info, &name, &compression, &profile, &profileSize) && profile)
+            meta.icc.assign(reinterpret_cast<const char *>(profile), profileSize);
+        png_textp text = nullptr;
+        const int n = png_get_text(png, info, &text, nullptr);
+        for (int i = 0; i < n; ++i) {
+            const std::size_t length =
+                text[i].compression >= PNG_ITXT_COMPRESSION_NONE ? text[i].itxt_length : text[i].text_length;
+            if (std::strcmp(text[i].key, "XML:com.adobe.xmp") == 0 && meta.xmp.empty())
+                meta.xmp.assign(text[i].text, length);
+            // Older writers keep EXIF in text; an eXIf chunk comes first.
+            else if ((std::strcmp(text[i].key, "Raw profile type exif") == 0 ||
+                      std::strcmp(text[i].key, "Raw profile type APP1") == 0) &&
+                     meta.exif.empty())
+                meta.exif = cxmeta::ExifFromRawProfile(text[i].text, length);
+        }
+    } catch (const std::bad_alloc &) {
+        return 1;
+    }
+    if (meta.Empty())
+        return 1;
+    const int orientation = cxmeta::ExifOrientation(meta.exif);
+    CxImageAccess::SetMetadata(out, std::move(meta));
+    return orientation;
+}
+
 // The decode proper; may leave through longjmp at any libpng call.
 void ReadPng(PngReader &r, CxImage &out)
 {
@@ -285,6 +327,7 @@ void ReadPng(PngReader &r, CxImage &out)
     // Every row is written below (interlaced passes together cover each pixel).
     if (!CxImageAccess::CreateForDecode(out, int(width), int(height), bpp, CXIMAGE_FORMAT_PNG))
         png_error(png, "out of memory");
+    CxImageAccess::SetOrientation(out, KeepMetadata(png, info, out));
     if (layout == Layout::Index) {
         if (!out.SetPalette(palette, numColors))
             png_error(png, "bad palette");

@@ -785,6 +785,34 @@ bool WritePage(TIFF *tif, const CxImage &img)
     return TIFFWriteDirectory(tif) != 0;
 }
 
+// The page's colour profile, XMP packet and IPTC datasets as the picture's
+// blocks (its EXIF fields are the TIFF's own tags, not a block to carry).
+// A block that cannot be held is dropped: metadata never stops a picture.
+void KeepMetadata(TIFF *tif, CxImage &out)
+{
+    CxMetadata meta;
+    try {
+        std::uint32_t n = 0;
+        void *p = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &n, &p) && p)
+            meta.icc.assign(static_cast<const char *>(p), n);
+        if (TIFFGetField(tif, TIFFTAG_XMLPACKET, &n, &p) && p)
+            meta.xmp.assign(static_cast<const char *>(p), n);
+        // Stored as LONG or UNDEFINED by different writers; the bytes are the same.
+        if (TIFFGetField(tif, TIFFTAG_RICHTIFFIPTC, &n, &p) && p) {
+            const std::size_t bytes =
+                TIFFFieldDataType(TIFFFieldWithTag(tif, TIFFTAG_RICHTIFFIPTC)) == TIFF_LONG
+                    ? std::size_t(n) * 4
+                    : std::size_t(n);
+            meta.iptc.assign(static_cast<const char *>(p), bytes);
+        }
+    } catch (const std::bad_alloc &) {
+        return;
+    }
+    if (!meta.Empty())
+        CxImageAccess::SetMetadata(out, std::move(meta));
+}
+
 }  // namespace
 
 namespace cxcodec {
@@ -804,6 +832,7 @@ bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
     CxImageAccess::SetOrientation(out, orientation);
+    KeepMetadata(tif.get(), out);
     return true;
 }
 

@@ -125,6 +125,7 @@ struct CxImageAccess {
     {
         img.m_orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
     }
+    static void SetMetadata(CxImage &img, CxMetadata meta) { img.m_meta = std::move(meta); }
     // For decoders that write every pixel of every row themselves.
     static bool CreateForDecode(CxImage &img, int width, int height, int bpp, std::uint32_t type)
     {

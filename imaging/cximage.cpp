@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "codecs.h"
+#include "metadataio.h"
 #include "pixelops.h"
 
 #include <QImage>
@@ -130,6 +131,7 @@ void CxImage::Destroy()
     m_numFrames = 0;
     m_frameDelay = 0;
     m_disposal = 0;
+    m_meta = CxMetadata{};
 }
 
 void CxImage::TakePixels(CxImage &&other)
@@ -267,6 +269,7 @@ bool CxImage::AdoptDecoded(CxImage &&out, std::uint32_t format)
     const int srcH = out.m_srcHeight > 0 ? out.m_srcHeight : out.m_height;
     const int delay = out.m_frameDelay, disposal = out.m_disposal;
     const int orientation = out.m_orientation;
+    m_meta = std::move(out.m_meta);
     TakePixels(std::move(out));
     m_numFrames = numFrames;
     m_srcWidth = srcW;
@@ -298,6 +301,8 @@ bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
     }
     if (imagetype == CXIMAGE_FORMAT_UNKNOWN)
         imagetype = m_type;
+    if ((!m_meta.Empty() || m_orientation != 1) && cxmeta::Carries(imagetype))
+        return EncodeWithMetadata(file, imagetype);
     const ImageFormat *writer = FormatByType(imagetype);
     if (!writer) {
         SetError("unknown output format");

@@ -42,6 +42,10 @@
 //    as stored and GetOrientation() reports the recorded value, which
 //    ApplyOrientation() turns upright later. A size hint or rule speaks of the
 //    picture as Decode returns it (upright unless auto-orient is off).
+//  * Metadata. GetMetadata() holds the EXIF, XMP, IPTC and ICC blocks the
+//    file carried (JPEG, PNG, TIFF); Encode writes them into outputs that can
+//    carry them, the EXIF's orientation set to GetOrientation() and its pixel
+//    sizes to the picture's (see metadataio.h). Destroy and Load clear them.
 //  * Damaged files. A truncated file fails to decode, unless
 //    SetAcceptTruncated(true) asks for what arrived (JPEG, PNG), the rest
 //    filled in by the decoder: for showing, never for writing.
@@ -53,6 +57,7 @@
 #pragma once
 
 #include "cxfile.h"
+#include "cxmetadata.h"
 #include "cxtypes.h"
 #include "formats.h"
 #include "largeblocks.h"
@@ -194,6 +199,8 @@ public:
     int GetOrientation() const { return m_orientation; }
     // Turns the pixels upright; GetOrientation() is 1 afterwards.
     bool ApplyOrientation();
+    const CxMetadata &GetMetadata() const { return m_meta; }
+    void SetMetadata(CxMetadata meta) { m_meta = std::move(meta); }
     // Whether a truncated JPEG or PNG decodes to what arrived (for viewers
     // and thumbnails) instead of failing. Kept across loads.
     void SetAcceptTruncated(bool on) { m_acceptTruncated = on; }
@@ -279,6 +286,9 @@ protected:
     // Takes a codec's result as this image's content, with its frame facts.
     // False when the picture cannot be turned upright (memory).
     bool AdoptDecoded(CxImage &&out, std::uint32_t format);
+    // Encode for an output that carries the metadata blocks: the pixels
+    // first, then the blocks written in (without them if they are refused).
+    bool EncodeWithMetadata(CxFile *file, std::uint32_t imagetype);
     // Counter-clockwise quarter turns: 1 left, 2 half, 3 right.
     bool RotateBy(int quarterTurns, CxImage *iDst);
     // The picture turned as orientation (2 to 8) says into iDst (or itself).
@@ -310,6 +320,7 @@ protected:
     int m_orientation = 1;
     bool m_autoOrient = true;
     bool m_acceptTruncated = false;
+    CxMetadata m_meta;
     std::string m_lastError;
 
     friend struct CxImageAccess;

@@ -1,5 +1,6 @@
 #include "thumbnail.h"
 
+#include "colourprofile.h"
 #include "cximage.h"
 
 #include <QPainter>
@@ -62,7 +63,8 @@ QRect ThumbnailDrawRect(long width, long height)
     return QRect(left, top, dw, dh);
 }
 
-ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb, const std::atomic<bool> *cancel)
+ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
+                              const std::atomic<bool> *cancel, bool autoRotate)
 {
     thumb = QImage(kThumbWidth, kThumbHeight, QImage::Format_RGB32);
     thumb.fill(Qt::white);
@@ -75,6 +77,7 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb, 
     // Enough pixels for the card; JPEG then decodes at 1/2, 1/4 or 1/8 scale.
     image.SetLoadSizeHint(kThumbWidth, kThumbHeight);
     image.SetCancelFlag(cancel);
+    image.SetAutoOrient(autoRotate);
     // A card shows what arrived of a cut-off file, as image viewers do.
     image.SetAcceptTruncated(true);
     if (!image.Decode(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(),
@@ -82,6 +85,7 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb, 
         !image.IsValid())
         return result;
     bytes = std::string();
+    cxcolour::ToSrgb(image); // the screen is taken as sRGB
 
     result.width = image.GetSrcWidth();
     result.height = image.GetSrcHeight();

@@ -30,6 +30,7 @@ QRect ThumbnailDrawRect(long width, long height);
 // files are opened, so a pipe or device never blocks the caller. When the
 // file cannot be decoded, thumb is the blank card and valid is false. Safe to
 // call from any thread. A raised cancel flag ends a long decode early, with
-// the result of a file that could not be decoded.
+// the result of a file that could not be decoded. With autoRotate false a
+// photo is drawn as stored, whatever its file says is up.
 ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
-                              const std::atomic<bool> *cancel = nullptr);
+                              const std::atomic<bool> *cancel = nullptr, bool autoRotate = true);

@@ -124,12 +124,14 @@ void CImageLists::StartLoader()
 {
     std::vector<LoaderJob> jobs;
     jobs.reserve(m_fileNames.size());
+    const bool autoRotate = !m_autoRotate || m_autoRotate();
     for (int row = 0; row < m_folderList->count(); ++row) {
         const QListWidgetItem *item = m_folderList->item(row);
         LoaderJob job;
         job.serial = item->data(FolderListCtrl::SerialRole).toULongLong();
         job.path = ToFs(JoinPath(m_strFolder, item->data(FolderListCtrl::NameRole).toString()));
         job.type = int(GetImageType(job.path));
+        job.autoRotate = autoRotate;
         jobs.push_back(std::move(job));
     }
     const quint64 gen = ++m_loaderGeneration;

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -50,6 +51,10 @@ public:
     int SelectedSelectionMark() const;
     int SelectedCount() const;
     bool IsLoaderRunning() const { return m_bLoaderRunning; }
+
+    // Asked each time the thumbnail loader starts: whether photos are turned
+    // upright as their file says (the owner's stored choice; yes without one).
+    void SetAutoRotateSource(std::function<bool()> source) { m_autoRotate = std::move(source); }
 
     // Adds files given by path (dropped from another program) as Add does:
     // folders stand for their image files, other non-images are passed over.
@@ -99,6 +104,7 @@ private:
     QWidget *m_messageParent;
 
     QString m_strFolder;
+    std::function<bool()> m_autoRotate;
     std::vector<QString> m_fileNames;
     QIcon m_placeholder;
     QHash<quint64, QListWidgetItem *> m_rowsBySerial;

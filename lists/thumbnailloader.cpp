@@ -42,7 +42,8 @@ void CThumbnailLoader::Run()
         LoaderResult result;
         result.serial = job.serial;
         m_bDecoding = true;
-        const ThumbnailResult made = MakeThumbnail(job.path, job.type, result.thumb, &m_bStopLoader);
+        const ThumbnailResult made =
+            MakeThumbnail(job.path, job.type, result.thumb, &m_bStopLoader, job.autoRotate);
         m_bDecoding = false;
         // A decode cut short says nothing about the file.
         if (m_bStopLoader)

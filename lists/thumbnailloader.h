@@ -18,6 +18,7 @@ struct LoaderJob {
     std::uint64_t serial = 0;
     std::string path; // encoded for the file system
     int type = 0;     // GetImageType of the path
+    bool autoRotate = true; // photos turned upright as their file says
 };
 
 struct LoaderResult {

@@ -72,6 +72,9 @@ inline constexpr const char *kSlideShowDelay = "bSildeShowDelay";
 inline constexpr const char *kBackRed = "iRed";
 inline constexpr const char *kBackGreen = "iGreen";
 inline constexpr const char *kBackBlue = "iBlue";
+// How photos are read and written (no control: set in the file).
+inline constexpr const char *kAutoRotate = "AutoRotate";
+inline constexpr const char *kStripMetadata = "StripMetadata";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.

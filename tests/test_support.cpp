@@ -9,6 +9,7 @@
 #include <iterator>
 #include <limits>
 
+#include <exiv2/exiv2.hpp>
 #include <jpeglib.h>
 
 namespace testsupport {
@@ -204,3 +205,23 @@ std::vector<std::uint8_t> WriteProgressiveJpeg(const CxImage &src, ScanScript sc
 }
 
 }  // namespace testsupport
+
+std::map<std::string, std::string> testsupport::MetadataKeys(const std::string &path)
+{
+    std::map<std::string, std::string> keys;
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
+        image->readMetadata();
+        for (const auto &d : image->exifData())
+            keys[d.key()] = d.toString();
+        for (const auto &d : image->xmpData())
+            keys[d.key()] = d.toString();
+        for (const auto &d : image->iptcData())
+            keys[d.key()] = d.toString();
+        if (image->iccProfileDefined())
+            keys["icc"] = std::to_string(image->iccProfile()->size_);
+    } catch (...) {
+        keys.clear();
+    }
+    return keys;
+}

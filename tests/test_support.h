@@ -4,6 +4,7 @@
 #include "cximage.h"
 
 #include <QTemporaryDir>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// Every metadata key exiv2 reads in a file with its value as text ("icc":
+// the colour profile's size), empty when the file has none or is unreadable.
+std::map<std::string, std::string> MetadataKeys(const std::string &path);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string &path);
 bool WriteFileBytes(const std::string &path, const std::vector<std::uint8_t> &bytes);

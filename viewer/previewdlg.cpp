@@ -2,6 +2,7 @@
 
 #include "animatedgif.h"
 #include "animatedpicture.h"
+#include "colourprofile.h"
 #include "ids_viewer.h"
 #include "previewmenu.h"
 #include "previewprocess.h"
@@ -110,6 +111,7 @@ void CPreviewDlg::OnInitDialog()
     m_bFullSize = GetProfileInt(kSettingsSection, kViewFullSize, settingsdefault::kViewFullSize) != 0;
     m_nSlideDelay = GetProfileInt(kSettingsSection, kSlideShowDelay, settingsdefault::kSlideShowDelay);
     m_crBack = ReadPreviewBackground();
+    m_image.SetAutoOrient(GetProfileInt(kSettingsSection, kAutoRotate, 1) != 0);
 
     QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
     const QRect area = s ? s->geometry() : QRect(0, 0, 800, 600);
@@ -180,6 +182,7 @@ void CPreviewDlg::ShowImage(int index)
     // still refuses it.
     m_image.SetAcceptTruncated(true);
     m_image.Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+    cxcolour::ToSrgb(m_image); // the screen is taken as sRGB
 
     if (m_image.IsValid() && m_image.GetType() == CXIMAGE_FORMAT_GIF && m_image.GetNumFrames() >= 2 &&
         PreviewKeepsAnimation(m_bPreview, m_settings.m_szFormat)) {

@@ -125,6 +125,13 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(cmd->job.GetFlagsByte(), 0);
     EXPECT_EQ(cmd->job.GetFiles(), std::vector<std::string>{"/w/a.png"});
     EXPECT_EQ(cmd->job.m_szOutDir, "");
+    EXPECT_TRUE(cmd->job.m_bAutoRotate);
+    EXPECT_FALSE(cmd->job.m_bStripMetadata || cmd->job.m_bStripLocation);
+
+    cmd = Parse({"--no-autorotate", "--strip", "--strip-location", "a.jpg"});
+    ASSERT_TRUE(cmd);
+    EXPECT_FALSE(cmd->job.m_bAutoRotate);
+    EXPECT_TRUE(cmd->job.m_bStripMetadata && cmd->job.m_bStripLocation);
 
     cmd = Parse({"--format",    "jpg",      "--quality", "50",          "--out", "o",         "--suffix",
                  "_s",          "--resize", "width",     "--width",     "640",   "--sharpen", "--rotate",
@@ -656,4 +663,27 @@ TEST(TerminalReporter, ProgressLineIsClearedBeforeOtherTextAndAtTheEnd)
     EXPECT_EQ(e.substr(reason - 4, 4), "\r\033[K");
     EXPECT_NE(e.find("\r\033[K2/2 files", reason), std::string::npos);
     EXPECT_EQ(e.substr(e.size() - 4), "\r\033[K");
+}
+
+TEST(VelmoraBatch, PhotosAreTurnedUprightUnlessTheFlagSaysNot)
+{
+    const struct {
+        const char *flag;
+        int width, height;
+    } rows[] = {{nullptr, 20, 10}, {"--no-autorotate", 10, 20}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.flag ? row.flag : "defaults");
+        ScratchDir out;
+        QStringList args{"--resize", "fit", "--width", "20",
+                         "--height", "20",  "--out",   QString::fromStdString(out.Root())};
+        if (row.flag)
+            args << row.flag;
+        const Result r = RunBatch(args << QString::fromStdString(DataPath("photo/orient6.jpg")));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        CxImage back;
+        back.SetAutoOrient(false);
+        ASSERT_TRUE(back.Load(out.Path("orient6.jpg").c_str()));
+        EXPECT_EQ(back.GetWidth(), row.width);
+        EXPECT_EQ(back.GetHeight(), row.height);
+    }
 }

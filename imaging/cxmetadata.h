@@ -1,0 +1,39 @@
+// Metadata a picture brings from its file, kept as the file's own bytes so
+// that a picture nobody asks about pays nothing to carry it. Decoders fill
+// it (JPEG APP1/APP2/APP13, PNG eXIf/iTXt/iCCP, TIFF tags); CxImage::Encode
+// writes what the output format can carry, edited for the output by
+// metadataio.h. Empty blocks are absent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct CxMetadata {
+    std::string exif; // TIFF-structured EXIF block ("II*\0" or "MM\0*" first)
+    std::string xmp;  // XMP packet
+    std::string iptc; // IPTC-IIM datasets
+    std::string icc;  // ICC colour profile
+    bool Empty() const { return exif.empty() && xmp.empty() && iptc.empty() && icc.empty(); }
+};
+
+namespace cxmeta {
+
+// The Orientation tag (274) of IFD0 in a TIFF-structured EXIF block: 1 to 8,
+// or 1 when absent or damaged. Reads nothing past the block.
+int ExifOrientation(const std::uint8_t *data, std::size_t size);
+inline int ExifOrientation(const std::string &exif)
+{
+    return ExifOrientation(reinterpret_cast<const std::uint8_t *>(exif.data()), exif.size());
+}
+
+// The IPTC-IIM datasets inside a Photoshop resource block (JPEG APP13 after
+// its "Photoshop 3.0" name), empty when there are none.
+std::string IptcFromPhotoshop(const std::uint8_t *data, std::size_t size);
+
+// The EXIF block of a PNG text chunk "Raw profile type exif" (or "APP1"),
+// as ImageMagick and exiv2 write it: a name line, a length line, then the
+// bytes in hex, perhaps behind "Exif\0\0". Empty when damaged.
+std::string ExifFromRawProfile(const char *text, std::size_t size);
+
+} // namespace cxmeta

@@ -1,0 +1,227 @@
+#include "metadataio.h"
+
+#include "formats.h"
+
+#include <mutex>
+
+#include <exiv2/exiv2.hpp>
+#include <zlib.h>
+
+namespace {
+
+std::mutex g_xmpMutex;
+
+void LockXmp(void *, bool lock)
+{
+    if (lock)
+        g_xmpMutex.lock();
+    else
+        g_xmpMutex.unlock();
+}
+
+const Exiv2::byte *Bytes(const std::string &s)
+{
+    return reinterpret_cast<const Exiv2::byte *>(s.data());
+}
+
+template <typename Data, typename Key>
+void SetIfPresent(Data &data, const char *key, const std::string &value)
+{
+    const auto it = data.findKey(Key(key));
+    if (it != data.end())
+        it->setValue(value);
+}
+
+void EditExif(Exiv2::ExifData &exif, int width, int height, int orientation)
+{
+    // The thumbnail shows the old picture (and the old way up).
+    Exiv2::ExifThumb(exif).erase();
+    const Exiv2::ExifKey key("Exif.Image.Orientation");
+    if (orientation != 1 || exif.findKey(key) != exif.end())
+        exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
+    for (const char *k : {"Exif.Photo.PixelXDimension", "Exif.Image.ImageWidth"})
+        SetIfPresent<Exiv2::ExifData, Exiv2::ExifKey>(exif, k, std::to_string(width));
+    for (const char *k : {"Exif.Photo.PixelYDimension", "Exif.Image.ImageLength"})
+        SetIfPresent<Exiv2::ExifData, Exiv2::ExifKey>(exif, k, std::to_string(height));
+}
+
+void EditXmp(Exiv2::XmpData &xmp, int width, int height, int orientation)
+{
+    SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, "Xmp.tiff.Orientation", std::to_string(orientation));
+    for (const char *k : {"Xmp.exif.PixelXDimension", "Xmp.tiff.ImageWidth"})
+        SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, k, std::to_string(width));
+    for (const char *k : {"Xmp.exif.PixelYDimension", "Xmp.tiff.ImageLength"})
+        SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, k, std::to_string(height));
+}
+
+// Writes the image's metadata into its bytes (in memory) and copies them out.
+bool WriteTo(Exiv2::Image &image, std::string &out)
+{
+    image.writeMetadata();
+    Exiv2::BasicIo &io = image.io();
+    if (io.open() != 0)
+        return false;
+    const Exiv2::DataBuf bytes = io.read(long(io.size()));
+    io.close();
+    out.assign(reinterpret_cast<const char *>(bytes.pData_), std::size_t(bytes.size_));
+    return !out.empty();
+}
+
+// PNG keeps EXIF in its own eXIf chunk (which readers look for first),
+// placed right after the header.
+bool InsertExifChunk(std::string &png, const Exiv2::Blob &exif)
+{
+    constexpr std::size_t kAfterHeader = 8 + 8 + 13 + 4;
+    if (png.size() < kAfterHeader || exif.empty() || exif.size() > 0x7FFFFFFF)
+        return false;
+    std::string chunk(8, '\0');
+    const std::uint32_t n = std::uint32_t(exif.size());
+    chunk[0] = char(n >> 24), chunk[1] = char(n >> 16), chunk[2] = char(n >> 8), chunk[3] = char(n);
+    chunk.replace(4, 4, "eXIf");
+    chunk.append(reinterpret_cast<const char *>(exif.data()), exif.size());
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(chunk.data() + 4), uInt(chunk.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.push_back(char((crc >> shift) & 0xFF));
+    png.insert(kAfterHeader, chunk);
+    return true;
+}
+
+void DropGps(Exiv2::ExifData &exif)
+{
+    for (auto it = exif.begin(); it != exif.end();)
+        it =
+            it->groupName() == "GPSInfo" || it->key() == "Exif.Image.GPSTag" ? exif.erase(it) : std::next(it);
+}
+
+void DropGps(Exiv2::XmpData &xmp)
+{
+    for (auto it = xmp.begin(); it != xmp.end();)
+        it = it->key().rfind("Xmp.exif.GPS", 0) == 0 ? xmp.erase(it) : std::next(it);
+}
+
+} // namespace
+
+void cxmeta::Initialize()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize(LockXmp, nullptr);
+    });
+}
+
+bool cxmeta::Carries(std::uint32_t type)
+{
+    return type == CXIMAGE_FORMAT_JPG || type == CXIMAGE_FORMAT_PNG || type == CXIMAGE_FORMAT_TIF;
+}
+
+bool cxmeta::DropLocation(CxMetadata &meta)
+{
+    Initialize();
+    try {
+        std::string exifOut, xmpOut;
+        if (!meta.exif.empty()) {
+            Exiv2::ExifData exif;
+            const Exiv2::ByteOrder order =
+                Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
+            DropGps(exif);
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, nullptr, 0, order, exif);
+            exifOut.assign(blob.begin(), blob.end());
+        }
+        if (!meta.xmp.empty()) {
+            Exiv2::XmpData xmp;
+            if (Exiv2::XmpParser::decode(xmp, meta.xmp) != 0)
+                return false;
+            DropGps(xmp);
+            if (Exiv2::XmpParser::encode(xmpOut, xmp) != 0)
+                return false;
+        }
+        meta.exif = std::move(exifOut);
+        meta.xmp = std::move(xmpOut);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
+                   int orientation, std::string &out)
+{
+    Initialize();
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, long(size));
+        if (!image.get())
+            return false;
+        // Pixels kept as stored keep saying how they are turned, even where
+        // the file said so outside EXIF (a TIFF's own tag).
+        const bool png = image->imageType() == Exiv2::ImageType::png;
+        Exiv2::Blob pngExif;
+        if (!meta.exif.empty() || orientation != 1) {
+            Exiv2::ExifData exif;
+            Exiv2::ByteOrder order = Exiv2::littleEndian;
+            if (!meta.exif.empty())
+                order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
+            EditExif(exif, width, height, orientation);
+            if (png)
+                Exiv2::ExifParser::encode(pngExif, nullptr, 0,
+                                          order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
+                                          exif);
+            else
+                image->setExifData(exif);
+        }
+        if (!meta.xmp.empty()) {
+            Exiv2::XmpData xmp;
+            if (Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
+                EditXmp(xmp, width, height, orientation);
+                image->setXmpData(xmp);
+            }
+        }
+        if (!meta.iptc.empty()) {
+            Exiv2::IptcData iptc;
+            if (Exiv2::IptcParser::decode(iptc, Bytes(meta.iptc), meta.iptc.size()) == 0)
+                image->setIptcData(iptc);
+        }
+        if (!meta.icc.empty()) {
+            Exiv2::DataBuf icc(Bytes(meta.icc), long(meta.icc.size()));
+            image->setIccProfile(icc, false);
+        }
+        if (!WriteTo(*image, out))
+            return false;
+        if (!pngExif.empty() && !InsertExifChunk(out, pngExif))
+            return false;
+        return !out.empty();
+    } catch (...) {
+        return false;
+    }
+}
+
+bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
+{
+    Initialize();
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Bytes(file), long(file.size()));
+        if (!image.get())
+            return false;
+        image->readMetadata();
+        if (all) {
+            // The copy's pixels are as stored: without its orientation the
+            // photo would show on its side.
+            const auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+            const long orientation = it != image->exifData().end() ? it->toLong() : 1;
+            image->clearExifData();
+            if (orientation >= 2 && orientation <= 8)
+                image->exifData()["Exif.Image.Orientation"] = std::uint16_t(orientation);
+            image->clearXmpData();
+            image->clearXmpPacket();
+            image->clearIptcData();
+        } else {
+            DropGps(image->exifData());
+            DropGps(image->xmpData());
+        }
+        image->writeXmpFromPacket(false);
+        return WriteTo(*image, out);
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,35 @@
+// Metadata blocks edited and written with exiv2: what a converted picture
+// carries into its output, and what a plain copy loses when asked. Damaged
+// metadata never stops a picture: every function here gives false (leaving
+// its output untouched) where exiv2 refuses the data.
+#pragma once
+
+#include "cxmetadata.h"
+
+#include <cstdint>
+#include <string>
+
+namespace cxmeta {
+
+// Sets exiv2 up (the XMP toolkit with a lock, warnings muted). Call before
+// worker threads start; the other functions here call it too.
+void Initialize();
+
+// Whether outputs of the type carry metadata blocks (JPEG, PNG, TIFF).
+bool Carries(std::uint32_t type);
+
+// Removes the GPS fields from the EXIF and XMP blocks.
+bool DropLocation(CxMetadata &meta);
+
+// An encoded file of the type (data, size) with the blocks written in, the
+// EXIF edited for the picture it now holds: orientation and pixel sizes set,
+// the embedded thumbnail dropped.
+bool Embed(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
+           int orientation, std::string &out);
+
+// A JPEG, PNG or TIFF file's bytes without its EXIF, XMP and IPTC (all) or
+// without only the GPS fields; pixels and colour profile untouched. An
+// orientation other than 1 stays, since the pixels are still stored turned.
+bool StripFile(const std::string &file, bool all, std::string &out);
+
+} // namespace cxmeta

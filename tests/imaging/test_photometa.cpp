@@ -1,0 +1,207 @@
+// Photos as phones and cameras write them: EXIF orientation on decode, and
+// the metadata blocks carried into outputs.
+#include "colourprofile.h"
+#include "cximage.h"
+#include "metadataio.h"
+#include "test_support.h"
+#include "thumbnail.h"
+
+#include <exiv2/exiv2.hpp>
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+using namespace testsupport;
+
+namespace {
+
+CxImage LoadPhoto(const std::string &name, bool autoOrient = true, int hintW = 0, int hintH = 0)
+{
+    CxImage img;
+    img.SetAutoOrient(autoOrient);
+    img.SetLoadSizeHint(hintW, hintH);
+    EXPECT_TRUE(img.Load(DataPath("photo/" + name).c_str())) << name << ": " << img.GetLastError();
+    return img;
+}
+
+} // namespace
+
+TEST(PhotoOrientation, EveryOrientationDecodesToTheSamePicture)
+{
+    // Full decodes, and reduced ones whose hint speaks of the upright picture.
+    for (const std::string ext : {"jpg", "png"}) {
+        for (const auto &[hintW, hintH] : {std::pair{0, 0}, std::pair{16, 8}}) {
+            const CxImage upright = LoadPhoto("orient1." + ext, true, hintW, hintH);
+            for (int o = 1; o <= 8; ++o) {
+                SCOPED_TRACE(ext + " orientation " + std::to_string(o) + " hint " + std::to_string(hintW));
+                const std::string name = "orient" + std::to_string(o) + "." + ext;
+                const CxImage img = LoadPhoto(name, true, hintW, hintH);
+                EXPECT_EQ(img.GetOrientation(), 1);
+                EXPECT_EQ(img.GetSrcWidth(), 32);
+                EXPECT_EQ(img.GetSrcHeight(), 16);
+                ASSERT_EQ(img.GetWidth(), upright.GetWidth());
+                ASSERT_EQ(img.GetHeight(), upright.GetHeight());
+                EXPECT_LE(MaxChannelDiff(img, upright), 2);
+
+                // Off: the pixels as stored, the recorded value reported.
+                const CxImage stored = LoadPhoto(name, false);
+                EXPECT_EQ(stored.GetOrientation(), o);
+                EXPECT_EQ(stored.GetWidth(), o >= 5 ? 16 : 32);
+            }
+        }
+    }
+}
+
+TEST(PhotoOrientation, DamagedExifCountsAsUpright)
+{
+    const CxImage img = LoadPhoto("broken_exif.jpg");
+    EXPECT_EQ(img.GetOrientation(), 1);
+    EXPECT_EQ(img.GetWidth(), 16); // stored on its side, as nothing says otherwise
+    ScratchDir dir;
+    CxImage copy = img;
+    EXPECT_TRUE(copy.Save(dir.Path("out.jpg").c_str(), CXIMAGE_FORMAT_JPG)) << copy.GetLastError();
+}
+
+TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
+{
+    struct Row {
+        const char *source;
+        std::uint32_t type;
+        const char *out;
+        bool autoOrient;
+        bool dropLocation;
+    };
+    const Row rows[] = {
+        {"meta.jpg", CXIMAGE_FORMAT_JPG, "a.jpg", true, false},
+        {"meta.jpg", CXIMAGE_FORMAT_PNG, "a.png", true, false},
+        {"meta.jpg", CXIMAGE_FORMAT_TIF, "a.tif", true, false},
+        {"meta.jpg", CXIMAGE_FORMAT_JPG, "nogps.jpg", true, true},
+        {"orient6.jpg", CXIMAGE_FORMAT_JPG, "o6.jpg", true, false},
+        {"orient6.jpg", CXIMAGE_FORMAT_JPG, "o6stored.jpg", false, false},
+        {"orient6.png", CXIMAGE_FORMAT_PNG, "o6.png", true, false},
+        {"adobergb.jpg", CXIMAGE_FORMAT_JPG, "icc.jpg", true, false},
+        {"adobergb.jpg", CXIMAGE_FORMAT_PNG, "icc.png", true, false},
+    };
+    ScratchDir dir;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.out);
+        CxImage img = LoadPhoto(r.source, r.autoOrient);
+        if (r.dropLocation) {
+            CxMetadata meta = img.GetMetadata();
+            ASSERT_TRUE(cxmeta::DropLocation(meta));
+            img.SetMetadata(meta);
+        }
+        ASSERT_TRUE(img.Resample(img.GetWidth() / 2, img.GetHeight() / 2));
+        ASSERT_TRUE(img.Save(dir.Path(r.out).c_str(), r.type)) << img.GetLastError();
+        const auto keys = MetadataKeys(dir.Path(r.out));
+        const auto value = [&](const char *key) { return keys.count(key) ? keys.at(key) : std::string("-"); };
+        const std::string src = r.source;
+        if (src == "meta.jpg") {
+            EXPECT_EQ(value("Exif.Photo.DateTimeOriginal"), "2024:05:06 07:08:09");
+            EXPECT_EQ(value("Exif.Photo.PixelXDimension"), "16");
+            EXPECT_EQ(value("Exif.Photo.PixelYDimension"), "8");
+            EXPECT_EQ(value("Xmp.dc.title"), "lang=\"x-default\" Velmora");
+            EXPECT_EQ(value("Iptc.Application2.City"), "Paris");
+            EXPECT_EQ(value("Exif.GPSInfo.GPSLatitude"), r.dropLocation ? "-" : "48/1 51/1 30/1");
+            EXPECT_EQ(value("Xmp.exif.GPSLatitude"), r.dropLocation ? "-" : "48,51.5N");
+        } else if (src.rfind("orient6", 0) == 0) {
+            EXPECT_EQ(value("Exif.Image.Orientation"), r.autoOrient ? "1" : "6");
+        } else {
+            EXPECT_EQ(value("icc"), std::to_string(img.GetMetadata().icc.size()));
+            EXPECT_GT(img.GetMetadata().icc.size(), 100u);
+        }
+        // What we wrote reads back the same way.
+        CxImage back;
+        back.SetAutoOrient(r.autoOrient);
+        ASSERT_TRUE(back.Load(dir.Path(r.out).c_str()));
+        EXPECT_EQ(back.GetWidth(), img.GetWidth());
+        EXPECT_EQ(back.GetHeight(), img.GetHeight());
+        if (src == "meta.jpg") {
+            EXPECT_FALSE(back.GetMetadata().xmp.empty());
+            EXPECT_EQ(back.GetMetadata().iptc.empty(), r.type == CXIMAGE_FORMAT_PNG);
+        }
+    }
+}
+
+TEST(PhotoMetadata, TheEmbeddedThumbnailIsDropped)
+{
+    // The source's EXIF with a thumbnail of the old picture added.
+    CxImage img = LoadPhoto("meta.jpg");
+    Exiv2::ExifData exif;
+    const CxMetadata source = img.GetMetadata();
+    Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(source.exif.data()),
+                              std::uint32_t(source.exif.size()));
+    const auto jpeg = ReadFileBytes(DataPath("photo/orient1.jpg"));
+    Exiv2::ExifThumb(exif).setJpegThumbnail(jpeg.data(), long(jpeg.size()));
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, nullptr, 0, Exiv2::littleEndian, exif);
+    CxMetadata meta = source;
+    meta.exif.assign(blob.begin(), blob.end());
+    img.SetMetadata(meta);
+
+    ScratchDir dir;
+    ASSERT_TRUE(img.Save(dir.Path("out.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    const auto keys = MetadataKeys(dir.Path("out.jpg"));
+    EXPECT_EQ(keys.count("Exif.Photo.DateTimeOriginal"), 1u);
+    EXPECT_EQ(keys.count("Exif.Thumbnail.JPEGInterchangeFormat"), 0u);
+}
+
+TEST(PhotoColour, ProfilesAreHonouredWhereTheyCannotFollow)
+{
+    // adobergb.jpg holds orient1.jpg's very pixels, with the profile.
+    CxImage img = LoadPhoto("adobergb.jpg");
+    const CxImage asStored = img;
+    ASSERT_FALSE(img.GetMetadata().icc.empty());
+    EXPECT_TRUE(cxcolour::ToSrgb(img));
+    EXPECT_TRUE(img.GetMetadata().icc.empty());
+    EXPECT_GT(MaxChannelDiff(img, asStored), 10); // saturated colours move
+    CxImage plain = LoadPhoto("orient1.jpg");
+    EXPECT_TRUE(cxcolour::ToSrgb(plain));
+    EXPECT_EQ(MaxChannelDiff(plain, asStored), 0);
+}
+
+TEST(PhotoColour, OnlyAProfileThatFitsThePixelsIsWritten)
+{
+    // A Lab profile (as a CMYK one) no longer describes pixels decoded to RGB.
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(lab, nullptr, &size);
+    std::string labBytes(size, '\0');
+    cmsSaveProfileToMem(lab, labBytes.data(), &size);
+    cmsCloseProfile(lab);
+    const std::string adobe = LoadPhoto("adobergb.jpg").GetMetadata().icc;
+
+    ScratchDir dir;
+    for (const auto &[icc, kept] : {std::pair{labBytes, false}, std::pair{adobe, true}}) {
+        CxImage img = LoadPhoto("orient1.jpg");
+        img.SetMetadata(CxMetadata{"", "", "", icc});
+        ASSERT_TRUE(img.Save(dir.Path("out.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+        EXPECT_EQ(MetadataKeys(dir.Path("out.jpg")).count("icc"), kept ? 1u : 0u);
+    }
+}
+
+TEST(PhotoThumbnail, CardsShowPhotosUprightAndInSrgb)
+{
+    struct Row {
+        const char *name;
+        bool autoRotate;
+        long width, height;
+        bool sameCardAsOrient1;
+    };
+    const Row rows[] = {
+        {"orient1.jpg", true, 32, 16, true},   {"orient6.jpg", true, 32, 16, true},
+        {"orient7.jpg", true, 32, 16, true},   {"orient6.jpg", false, 16, 32, false},
+        {"adobergb.jpg", true, 32, 16, false},
+    };
+    QImage reference;
+    MakeThumbnail(DataPath("photo/orient1.jpg"), CXIMAGE_FORMAT_JPG, reference);
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        QImage card;
+        const ThumbnailResult t =
+            MakeThumbnail(DataPath(std::string("photo/") + r.name), 0, card, nullptr, r.autoRotate);
+        EXPECT_TRUE(t.valid);
+        EXPECT_EQ(t.width, r.width);
+        EXPECT_EQ(t.height, r.height);
+        EXPECT_EQ(card == reference, r.sameCardAsOrient1);
+    }
+}
