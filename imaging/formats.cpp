@@ -12,7 +12,7 @@ constexpr ImageFormat kFormats[] = {
     {CXIMAGE_FORMAT_JPG,
      "JPG",
      {"jpg", "jpeg"},
-     FORMAT_QUALITY,
+     FORMAT_QUALITY | FORMAT_METADATA,
      [](const std::uint8_t *d, std::size_t n) {
          return n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
      },
@@ -41,7 +41,7 @@ constexpr ImageFormat kFormats[] = {
     {CXIMAGE_FORMAT_GIF,
      "GIF",
      {"gif"},
-     FORMAT_TRANSPARENT_INDEX | FORMAT_PALETTE | FORMAT_ANIMATION | FORMAT_METADATA,
+     FORMAT_TRANSPARENT_INDEX | FORMAT_PALETTE | FORMAT_ANIMATION | FORMAT_COMMENT,
      [](const std::uint8_t *d, std::size_t n) {
          return n >= 6 && (std::memcmp(d, "GIF87a", 6) == 0 || std::memcmp(d, "GIF89a", 6) == 0);
      },
@@ -52,7 +52,7 @@ constexpr ImageFormat kFormats[] = {
     {CXIMAGE_FORMAT_PNG,
      "PNG",
      {"png"},
-     FORMAT_ALPHA | FORMAT_TRANSPARENT_INDEX | FORMAT_PALETTE,
+     FORMAT_ALPHA | FORMAT_TRANSPARENT_INDEX | FORMAT_PALETTE | FORMAT_METADATA,
      [](const std::uint8_t *d, std::size_t n) {
          return n >= 8 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0;
      },
@@ -61,7 +61,7 @@ constexpr ImageFormat kFormats[] = {
     {CXIMAGE_FORMAT_TIF,
      "TIF",
      {"tif", "tiff"},
-     FORMAT_ALPHA | FORMAT_PALETTE,
+     FORMAT_ALPHA | FORMAT_PALETTE | FORMAT_METADATA,
      [](const std::uint8_t *d, std::size_t n) {
          return n >= 4 && ((d[0] == 'I' && d[1] == 'I' && d[2] == 42 && d[3] == 0) ||
                            (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && d[3] == 42));

@@ -34,7 +34,8 @@ enum FormatCaps : unsigned {
     FORMAT_PALETTE = 1u << 2,           // paletted pixels with their colour table
     FORMAT_ANIMATION = 1u << 3,         // several frames with their delays
     FORMAT_QUALITY = 1u << 4,           // a lossy quality setting
-    FORMAT_METADATA = 1u << 5,          // text beside the pixels
+    FORMAT_METADATA = 1u << 5,          // EXIF, XMP, IPTC and a colour profile
+    FORMAT_COMMENT = 1u << 6,           // a text comment and a loop count
 };
 
 struct ImageFormat {

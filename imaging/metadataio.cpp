@@ -112,7 +112,8 @@ void cxmeta::Initialize()
 
 bool cxmeta::Carries(std::uint32_t type)
 {
-    return type == CXIMAGE_FORMAT_JPG || type == CXIMAGE_FORMAT_PNG || type == CXIMAGE_FORMAT_TIF;
+    const ImageFormat *format = FormatByType(type);
+    return format && format->Has(FORMAT_METADATA);
 }
 
 bool cxmeta::DropLocation(CxMetadata &meta)

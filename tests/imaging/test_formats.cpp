@@ -118,5 +118,15 @@ TEST(ImageFormats, WritersKeepWhatTheFlagsSay)
         RoundTrip(photo, f, ok, &high);
         ASSERT_TRUE(ok);
         EXPECT_EQ(low != high, f.Has(FORMAT_QUALITY));
+
+        CxImage tagged = MakeTestImage(8, 8);
+        CxMetadata meta;
+        meta.xmp = R"(<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF )"
+                   R"(xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#"><rdf:Description rdf:about="" )"
+                   R"(xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:Rating="3"/></rdf:RDF></x:xmpmeta>)";
+        tagged.SetMetadata(meta);
+        back = RoundTrip(tagged, f, ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(back.GetMetadata().xmp.find("Rating") != std::string::npos, f.Has(FORMAT_METADATA));
     }
 }
