@@ -280,6 +280,23 @@ TEST(VelmoraBatch, WebpInAndOut)
         ASSERT_EQ(back.GetWidth(), 60);
         EXPECT_EQ(MaxChannelDiff(back, picture) == 0, row.exact);
     }
+
+    // A plain copy keeps the file; asked to lose its EXIF, it is converted.
+    ScratchDir tagged;
+    const std::vector<std::uint8_t> original = ReadFileBytes(DataPath("webp/exif-icc.webp"));
+    ASSERT_TRUE(WriteFileBytes(tagged.Path("t.webp"), original));
+    for (bool strip : {false, true}) {
+        ScratchDir out;
+        QStringList args{"--out", QString::fromStdString(out.Root()), QString::fromStdString(tagged.Path("t.webp"))};
+        if (strip)
+            args.prepend("--strip");
+        const Result r = RunBatch(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(out.Path("t.webp"));
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(bytes == original, !strip);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("EXIF") != std::string::npos, !strip);
+    }
 }
 
 // Runs over a tree, one after another on the same folders: the first
