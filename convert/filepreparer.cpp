@@ -87,6 +87,11 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         return r;
     }
     r.frames = image.GetNumFrames();
+    // A WebP's blocks are not taken out of the file in place: one with
+    // metadata to lose is converted instead.
+    if (copy && (job.m_bStripMetadata || job.m_bStripLocation) && !cxmeta::Carries(r.sourceType) &&
+        !image.GetMetadata().Empty())
+        copy = false;
     ApplyMetadataOptions(image, job);
     PrepareColour(image, r.outType);
     if (stop.stop_requested()) {

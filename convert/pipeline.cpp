@@ -165,6 +165,8 @@ void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &jo
         if (img.GetNumColors() != 0 && !img.IsGrayScale())
             img.IncreaseBpp(24);
         img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
+    } else if (outType == CXIMAGE_FORMAT_WEBP) {
+        img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
     } else if (outType == CXIMAGE_FORMAT_GIF) {
         if (img.GetNumColors() != 8) {
             COctreeQuantizer quantizer(256, 6);

@@ -45,6 +45,8 @@ bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// The first frame of an animation.
+bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info = nullptr);
 
@@ -89,6 +91,8 @@ bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why = nullptr);
 bool EncodePng(const CxImage &img, CxFile &file);
 bool EncodeTiff(const CxImage &img, CxFile &file);
 bool EncodeGif(const CxImage &img, CxFile &file); // one frame, no loop extension
+// Lossy at img.GetJpegQuality(), lossless at 100; alpha kept.
+bool EncodeWebp(const CxImage &img, CxFile &file, std::string *why = nullptr);
 
 // Row helpers for encoders: row y (from the top) of any image as B,G,R
 // bytes (onWhite: transparency composited onto white, else ignored) or as

@@ -25,6 +25,7 @@ enum : std::uint32_t {
     CXIMAGE_FORMAT_PNG = 4,
     CXIMAGE_FORMAT_TIF = 5,
     CXIMAGE_FORMAT_PCX = 6,
+    CXIMAGE_FORMAT_WEBP = 7,
 };
 
 // What a format's output keeps of a picture.

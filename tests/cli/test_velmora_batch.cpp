@@ -140,6 +140,7 @@ TEST(BatchCommand, DefaultsAndOptions)
     ASSERT_TRUE(cmd);
     const CConvertJob &j = cmd->job;
     EXPECT_EQ(j.m_szFormat, "JPG");
+    EXPECT_EQ(Parse({"--format", "webp", "a.png"})->job.m_szFormat, "WEBP");
     EXPECT_EQ(j.m_nQuality, 50);
     EXPECT_EQ(j.m_szOutDir, "/w/o");
     EXPECT_TRUE(j.m_bRename);
@@ -168,7 +169,7 @@ TEST(BatchCommand, UsageErrors)
     EXPECT_FALSE(Parse({"--resize", "height", "--width", "10", "a.png"}, &error));
     EXPECT_TRUE(Parse({"--resize", "height", "--height", "10", "a.png"}));
     EXPECT_FALSE(Parse({"--quality", "101", "a.png"}));
-    EXPECT_FALSE(Parse({"--format", "webp", "a.png"}));
+    EXPECT_FALSE(Parse({"--format", "heic", "a.png"}));
     EXPECT_FALSE(Parse({"--rotate", "45", "a.png"}));
     EXPECT_FALSE(Parse({"--color", "red", "a.png"}));
     EXPECT_FALSE(Parse({"--bogus", "a.png"}));
@@ -241,6 +242,61 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     r = RunBatch({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Usage: velmora-batch"), std::string::npos);
+}
+
+// WebP from the table: a folder's .webp files are converted, and a WebP
+// output is lossless at quality 100 unless a stamp sets JPEG's 95.
+TEST(VelmoraBatch, WebpInAndOut)
+{
+    ScratchDir webp, png;
+    CxImage picture = MakeTestImage(60, 40);
+    ASSERT_TRUE(picture.Save(png.Path("a.png").c_str(), CXIMAGE_FORMAT_PNG));
+    picture.SetJpegQuality(100);
+    ASSERT_TRUE(picture.Save(webp.Path("a.webp").c_str(), CXIMAGE_FORMAT_WEBP));
+    struct Row {
+        const ScratchDir &source;
+        QStringList options;
+        const char *output;
+        const char *chunk; // of the output's image data, or none for PNG
+        bool exact;
+    } rows[] = {
+        {webp, {"--format", "png"}, "a.PNG", nullptr, true},
+        {png, {"--format", "webp", "--quality", "100"}, "a.WEBP", "VP8L", true},
+        {png, {"--format", "webp", "--quality", "100", "--stamp", "x"}, "a.WEBP", "VP8 ", false},
+        {png, {"--format", "webp", "--quality", "40"}, "a.WEBP", "VP8 ", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.options.join(' ').toStdString());
+        ScratchDir out;
+        const Result r = RunBatch(row.options + QStringList{"--out", QString::fromStdString(out.Root()),
+                                                            QString::fromStdString(row.source.Root())});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(out.Path(row.output));
+        ASSERT_GT(bytes.size(), 16u);
+        if (row.chunk) {
+            EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), row.chunk);
+        }
+        CxImage back(out.Path(row.output).c_str(), 0);
+        ASSERT_EQ(back.GetWidth(), 60);
+        EXPECT_EQ(MaxChannelDiff(back, picture) == 0, row.exact);
+    }
+
+    // A plain copy keeps the file; asked to lose its EXIF, it is converted.
+    ScratchDir tagged;
+    const std::vector<std::uint8_t> original = ReadFileBytes(DataPath("webp/exif-icc.webp"));
+    ASSERT_TRUE(WriteFileBytes(tagged.Path("t.webp"), original));
+    for (bool strip : {false, true}) {
+        ScratchDir out;
+        QStringList args{"--out", QString::fromStdString(out.Root()), QString::fromStdString(tagged.Path("t.webp"))};
+        if (strip)
+            args.prepend("--strip");
+        const Result r = RunBatch(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(out.Path("t.webp"));
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(bytes == original, !strip);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("EXIF") != std::string::npos, !strip);
+    }
 }
 
 // Runs over a tree, one after another on the same folders: the first

@@ -73,7 +73,7 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
         }
     }
     // The window's format list after its first entry, in order.
-    EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF", "WEBP"}));
     EXPECT_EQ(TypeFromExtension("jpeg"), CXIMAGE_FORMAT_JPG);
     EXPECT_EQ(TypeFromExtension("tiff"), CXIMAGE_FORMAT_TIF);
     // Only the exact lower-case extension counts.

@@ -26,34 +26,38 @@ TEST(ThumbnailDrawRect, FillsWidthUpToFourByThreeAndHeightBeyond)
     EXPECT_TRUE(ThumbnailDrawRect(0, 10).isEmpty());
 }
 
-TEST(MakeThumbnail, LargeJpegReportsItsOwnSizeAndFillsTheCard)
+TEST(MakeThumbnail, LargePicturesReportTheirOwnSizeAndFillTheCard)
 {
     testsupport::ScratchDir dir;
     const std::string path = dir.Path("wide.jpg");
     CxImage big = testsupport::MakeTestImage(1600, 600);
-    ASSERT_TRUE(big.Save(path.c_str(), CXIMAGE_FORMAT_JPG));
-
-    QImage thumb;
-    const ThumbnailResult r = MakeThumbnail(path, CXIMAGE_FORMAT_JPG, thumb);
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(r.width, 1600); // not the reduced decode's size
-    EXPECT_EQ(r.height, 600);
-    ASSERT_EQ(thumb.size(), QSize(96, 72));
-    // Drawn at (0, 18) 96 x 36: white bands above and below, picture between.
-    const QRect rect = ThumbnailDrawRect(1600, 600);
-    EXPECT_EQ(rect, QRect(0, 18, 96, 36));
-    EXPECT_TRUE(IsWhite(thumb, 48, 5));
-    EXPECT_TRUE(IsWhite(thumb, 48, 66));
-    // The test picture's colours survive the reduction roughly where they were.
     const QImage expected = big.ToQImage().scaled(96, 36, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    for (auto [x, y] : {std::pair{10, 10}, {48, 18}, {85, 30}}) {
-        const QColor got = thumb.pixelColor(x, 18 + y);
-        const QColor want = expected.pixelColor(x, y);
-        EXPECT_NEAR(got.red(), want.red(), 40) << x << "," << y;
-        EXPECT_NEAR(got.green(), want.green(), 40) << x << "," << y;
+    // Both decode at a reduced size for the card.
+    for (const auto &[name, type] : {std::pair{"wide.webp", CXIMAGE_FORMAT_WEBP}, {"wide.jpg", CXIMAGE_FORMAT_JPG}}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(big.Save(dir.Path(name).c_str(), type));
+        QImage thumb;
+        const ThumbnailResult r = MakeThumbnail(dir.Path(name), type, thumb);
+        ASSERT_TRUE(r.valid);
+        EXPECT_EQ(r.width, 1600); // not the reduced decode's size
+        EXPECT_EQ(r.height, 600);
+        ASSERT_EQ(thumb.size(), QSize(96, 72));
+        // Drawn at (0, 18) 96 x 36: white bands above and below, picture between.
+        const QRect rect = ThumbnailDrawRect(1600, 600);
+        EXPECT_EQ(rect, QRect(0, 18, 96, 36));
+        EXPECT_TRUE(IsWhite(thumb, 48, 5));
+        EXPECT_TRUE(IsWhite(thumb, 48, 66));
+        // The test picture's colours survive the reduction roughly where they were.
+        for (auto [x, y] : {std::pair{10, 10}, {48, 18}, {85, 30}}) {
+            const QColor got = thumb.pixelColor(x, 18 + y);
+            const QColor want = expected.pixelColor(x, y);
+            EXPECT_NEAR(got.red(), want.red(), 40) << x << "," << y;
+            EXPECT_NEAR(got.green(), want.green(), 40) << x << "," << y;
+        }
     }
 
-    // A cut-off file still gives a card with what arrived, and its size.
+    // A cut-off JPEG still gives a card with what arrived, and its size.
+    QImage thumb;
     std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
     bytes.resize(bytes.size() / 2);
     ASSERT_TRUE(testsupport::WriteFileBytes(path, bytes));

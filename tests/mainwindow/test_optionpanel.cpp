@@ -32,7 +32,7 @@ TEST_F(OptionPanel, FirstRunShowsTheDefaultsInEveryControl)
     CMainDlg &dlg = Open();
     EXPECT_EQ(dlg.windowTitle(), "Velmora 1.00");
     EXPECT_EQ(Combo(IDC_FORMAT)->currentText(), U("保持原始格式"));
-    EXPECT_EQ(Combo(IDC_FORMAT)->count(), 7);
+    EXPECT_EQ(Combo(IDC_FORMAT)->count(), 8);
     EXPECT_EQ(Edit(IDC_QUALITY)->text(), "95");
     EXPECT_EQ(Items(Combo(IDC_DEST)), QStringList{U("源目录")});
     EXPECT_EQ(Combo(IDC_DEST)->currentIndex(), 0);

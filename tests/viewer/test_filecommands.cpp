@@ -158,6 +158,7 @@ TEST(ViewerFileOps, FilterByExtensionAndIdentity)
     EXPECT_EQ(SaveFilterFor("/a/b.jpg").pattern, "*.jpg");
     EXPECT_EQ(SaveFilterFor("/a/b.tiff").description, QString::fromUtf8("TIFF 文件 (*.tiff) "));
     EXPECT_EQ(SaveFilterFor("/a/b.Pcx").pattern, "*.pcx");
+    EXPECT_EQ(SaveFilterFor("/a/b.webp").pattern, "*.webp");
     for (const char *other : {"/a/b.jpeg", "/a/b", "/a.png/b", "/a/b.png.txt"}) {
         EXPECT_EQ(SaveFilterFor(other).description, QString::fromUtf8("所有文件 (*.*) ")) << other;
         EXPECT_EQ(SaveFilterFor(other).pattern, "*.*");

@@ -1,0 +1,245 @@
+// WebP reading and writing through libwebp. An animation is read as its
+// first frame, composed on its canvas.
+#include "codecs.h"
+#include "cxmetadata.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+#include <webp/encode.h>
+
+namespace {
+
+bool Refuse(CxImage &out, const char *why)
+{
+    out.Destroy();
+    CxImageAccess::SetError(out, why);
+    return false;
+}
+
+bool FitsLimits(long long w, long long h)
+{
+    return w > 0 && h > 0 && w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension &&
+           w * h <= CxImage::kMaxPixels;
+}
+
+struct DemuxDeleter {
+    void operator()(WebPDemuxer *d) const { WebPDemuxDelete(d); }
+};
+struct AnimDeleter {
+    void operator()(WebPAnimDecoder *d) const { WebPAnimDecoderDelete(d); }
+};
+
+std::string Chunk(WebPDemuxer *dmux, const char *fourcc)
+{
+    WebPChunkIterator it;
+    std::string bytes;
+    if (WebPDemuxGetChunk(dmux, fourcc, 1, &it))
+        bytes.assign(reinterpret_cast<const char *>(it.chunk.bytes), it.chunk.size);
+    WebPDemuxReleaseChunkIterator(&it);
+    return bytes;
+}
+
+// The EXIF, XMP and ICC chunks of an extended file as the picture's blocks;
+// returns the EXIF orientation. A damaged container only loses them.
+int KeepMetadata(const std::uint8_t *data, std::size_t size, CxImage &out)
+{
+    const WebPData whole{data, size};
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> dmux(WebPDemux(&whole));
+    if (!dmux)
+        return 1;
+    const std::uint32_t flags = WebPDemuxGetI(dmux.get(), WEBP_FF_FORMAT_FLAGS);
+    CxMetadata meta;
+    if (flags & EXIF_FLAG) {
+        meta.exif = Chunk(dmux.get(), "EXIF");
+        // Some writers keep JPEG's APP1 prefix.
+        if (meta.exif.compare(0, 6, std::string("Exif\0\0", 6)) == 0)
+            meta.exif.erase(0, 6);
+    }
+    if (flags & XMP_FLAG)
+        meta.xmp = Chunk(dmux.get(), "XMP ");
+    if (flags & ICCP_FLAG)
+        meta.icc = Chunk(dmux.get(), "ICCP");
+    if (meta.Empty())
+        return 1;
+    const int orientation = cxmeta::ExifOrientation(meta.exif);
+    CxImageAccess::SetMetadata(out, std::move(meta));
+    return orientation;
+}
+
+// Splits B, G, R, A rows into the picture's colour and alpha.
+bool StoreBgra(const std::uint8_t *src, int w, int h, std::size_t stride, CxImage &out)
+{
+    if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_WEBP) || !out.AlphaCreate())
+        return false;
+    for (int y = 0; y < h; ++y, src += stride) {
+        BYTE *bgr = out.GetBits(y);
+        BYTE *alpha = out.AlphaGetPointer(y);
+        const std::uint8_t *p = src;
+        for (int x = 0; x < w; ++x, p += 4, bgr += 3) {
+            bgr[0] = p[0];
+            bgr[1] = p[1];
+            bgr[2] = p[2];
+            alpha[x] = p[3];
+        }
+    }
+    return true;
+}
+
+bool DecodeFirstFrame(const std::uint8_t *data, std::size_t size, CxImage &out)
+{
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options))
+        return Refuse(out, "cannot decode WebP");
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    const WebPData whole{data, size};
+    std::unique_ptr<WebPAnimDecoder, AnimDeleter> dec(WebPAnimDecoderNew(&whole, &options));
+    WebPAnimInfo info;
+    if (!dec || !WebPAnimDecoderGetInfo(dec.get(), &info))
+        return Refuse(out, "cannot decode WebP");
+    if (!FitsLimits(info.canvas_width, info.canvas_height))
+        return Refuse(out, "image too large");
+    std::uint8_t *canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(dec.get(), &canvas, &timestamp) || !canvas)
+        return Refuse(out, "cannot decode WebP");
+    const int w = int(info.canvas_width), h = int(info.canvas_height);
+    if (!StoreBgra(canvas, w, h, std::size_t(w) * 4, out))
+        return Refuse(out, "out of memory");
+    return true;
+}
+
+} // namespace
+
+namespace cxcodec {
+
+bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
+{
+    WebPBitstreamFeatures features;
+    const VP8StatusCode header = WebPGetFeatures(data, size, &features);
+    if (header != VP8_STATUS_OK)
+        return Refuse(out,
+                      header == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP file" : "cannot decode WebP");
+    // The header's size is checked before anything is allocated for it.
+    if (!FitsLimits(features.width, features.height))
+        return Refuse(out, "image too large");
+    const int srcW = features.width, srcH = features.height;
+    const int orientation = KeepMetadata(data, size, out);
+    if (features.has_animation) {
+        if (!DecodeFirstFrame(data, size, out))
+            return false;
+    } else {
+        WebPDecoderConfig config;
+        if (!WebPInitDecoderConfig(&config))
+            return Refuse(out, "cannot decode WebP");
+        // Reduced decode: the smallest size keeping the shape that still
+        // covers the hint.
+        int w = srcW, h = srcH;
+        int hintW = 0, hintH = 0;
+        req.Hint(srcW, srcH, orientation, hintW, hintH);
+        if (hintW > 0 || hintH > 0) {
+            const double scale =
+                std::max(double(std::max(hintW, 0)) / srcW, double(std::max(hintH, 0)) / srcH);
+            if (scale < 1) {
+                w = std::clamp(int(std::ceil(srcW * scale)), 1, srcW);
+                h = std::clamp(int(std::ceil(srcH * scale)), 1, srcH);
+                config.options.use_scaling = 1;
+                config.options.scaled_width = w;
+                config.options.scaled_height = h;
+            }
+        }
+        // Written straight into the picture's rows, or through a B, G, R, A
+        // buffer when there is alpha.
+        std::vector<std::uint8_t> bgra;
+        config.output.is_external_memory = 1;
+        if (features.has_alpha) {
+            try {
+                bgra.resize(std::size_t(w) * std::size_t(h) * 4);
+            } catch (const std::bad_alloc &) {
+                return Refuse(out, "out of memory");
+            }
+            config.output.colorspace = MODE_BGRA;
+            config.output.u.RGBA.rgba = bgra.data();
+            config.output.u.RGBA.stride = w * 4;
+            config.output.u.RGBA.size = bgra.size();
+        } else {
+            if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_WEBP))
+                return Refuse(out, "out of memory");
+            config.output.colorspace = MODE_BGR;
+            config.output.u.RGBA.rgba = out.GetBits(0);
+            config.output.u.RGBA.stride = out.GetEffWidth();
+            config.output.u.RGBA.size = std::size_t(out.GetEffWidth()) * std::size_t(h);
+        }
+        const VP8StatusCode status = WebPDecode(data, size, &config);
+        WebPFreeDecBuffer(&config.output);
+        if (status != VP8_STATUS_OK)
+            return Refuse(out, status == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP file"
+                                                                    : "cannot decode WebP");
+        if (features.has_alpha && !StoreBgra(bgra.data(), w, h, std::size_t(w) * 4, out))
+            return Refuse(out, "out of memory");
+    }
+    CxImageAccess::SetOrientation(out, orientation);
+    CxImageAccess::SetSourceSize(out, srcW, srcH);
+    return true;
+}
+
+bool EncodeWebp(const CxImage &img, CxFile &file, std::string *why)
+{
+    if (!img.IsValid())
+        return false;
+    const int w = img.GetWidth(), h = img.GetHeight();
+    // libwebp's own limit on a side.
+    if (w > WEBP_MAX_DIMENSION || h > WEBP_MAX_DIMENSION) {
+        if (why)
+            *why = "image too large for WebP";
+        return false;
+    }
+    const bool alpha = img.AlphaIsValid() || (img.GetNumColors() != 0 && img.GetTransIndex() >= 0);
+    WebPConfig config;
+    WebPPicture picture;
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture))
+        return false;
+    const int quality = img.GetJpegQuality();
+    config.lossless = quality >= 100;
+    config.quality = config.lossless ? 75.0f : float(quality);
+    // Lossless keeps even the colour under fully transparent pixels.
+    config.exact = config.lossless;
+    picture.width = w;
+    picture.height = h;
+    picture.use_argb = config.lossless;
+    std::vector<std::uint8_t> rows;
+    try {
+        rows.resize(std::size_t(w) * std::size_t(h) * (alpha ? 4 : 3));
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (int y = 0; y < h; ++y) {
+        if (alpha)
+            RowToRGBA(img, y, rows.data() + std::size_t(y) * std::size_t(w) * 4);
+        else
+            RowToBGR(img, y, rows.data() + std::size_t(y) * std::size_t(w) * 3, false);
+    }
+    const bool imported = alpha ? WebPPictureImportRGBA(&picture, rows.data(), w * 4)
+                                : WebPPictureImportBGR(&picture, rows.data(), w * 3);
+    std::vector<std::uint8_t>().swap(rows);
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    const bool encoded = imported && WebPEncode(&config, &picture);
+    if (!encoded && why)
+        *why = picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY ? "out of memory" : "cannot encode WebP";
+    WebPPictureFree(&picture);
+    const bool ok = encoded && file.Write(writer.mem, 1, writer.size) == writer.size;
+    WebPMemoryWriterClear(&writer);
+    return ok;
+}
+
+} // namespace cxcodec
