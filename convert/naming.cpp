@@ -140,7 +140,7 @@ bool KeepsExistingOutput(const CConvertJob &job, const std::string &source, cons
     struct stat in;
     if (stat(source.c_str(), &in) != 0 || stat(output.c_str(), &out) != 0)
         return false; // a missing source or dangling output: the run reports or replaces it
-    const auto newer = [](const timespec &a, const timespec &b) {
+    const auto newer = [](const auto &a, const auto &b) {
         return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
     };
     return !newer(in.st_mtim, out.st_mtim);

@@ -332,12 +332,13 @@ TEST(VelmoraBatch, TreesListsAndReruns)
              from(d) + kept(out + "/sub/deep/d.BMP") + "\n总计文件: 4; 已转换: 0; 已跳过: 4; 错误: 0。\n"},
         {"update renews only what is newer", QStringList{"--update"} + tree,
          [&] {
-             const timespec old[2] = {{946684800, 0}, {946684800, 0}}; // 2000-01-01
+             struct stat st;
+             using Instant = decltype(st.st_mtim);
+             const Instant old[2] = {{946684800, 0}, {946684800, 0}}; // 2000-01-01
              ASSERT_EQ(utimensat(AT_FDCWD, d.c_str(), old, 0), 0);
              // a changes just after its output was written.
-             struct stat st;
              ASSERT_EQ(stat((out + "/a.BMP").c_str(), &st), 0);
-             timespec later[2] = {st.st_mtim, st.st_mtim};
+             Instant later[2] = {st.st_mtim, st.st_mtim};
              later[1].tv_nsec += 1;
              if (later[1].tv_nsec == 1000000000)
                  later[1] = {later[1].tv_sec + 1, 0};
