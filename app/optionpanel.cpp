@@ -48,7 +48,7 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     m_spin = Control<CSpinButtonCtrl>(IDC_QUALITY_SPIN);
 
     m_format->addItem(QString::fromUtf8(kKeepFormatEntry));
-    for (const ImageFormat &f : ImageFormats())
+    for (const ImageFormat &f : OutputFormats())
         m_format->addItem(QString::fromUtf8(f.name));
     for (const char *rule : kResizeRuleNames)
         m_resizeType->addItem(QString::fromUtf8(rule));

@@ -144,7 +144,7 @@ bool ParseShard(const std::string &text, std::optional<long> shards, long &k, lo
 std::string FormatChoices(const char *separator)
 {
     std::string text = "keep";
-    for (const ImageFormat &f : ImageFormats())
+    for (const ImageFormat &f : OutputFormats())
         text += separator + Lower(f.name);
     return text;
 }
@@ -154,7 +154,7 @@ std::optional<std::string> FormatOfChoice(const std::string &value)
 {
     if (value == "keep")
         return std::string();
-    for (const ImageFormat &f : ImageFormats())
+    for (const ImageFormat &f : OutputFormats())
         if (value == Lower(f.name))
             return std::string(f.name);
     return std::nullopt;

@@ -8,7 +8,7 @@ const char *const kKeepFormatEntry = "保持原始格式";
 
 const ImageFormat *FormatOfListEntry(int index)
 {
-    const auto formats = ImageFormats();
+    const auto formats = OutputFormats();
     return index > 0 && std::size_t(index) <= formats.size() ? &formats[std::size_t(index) - 1] : nullptr;
 }
 

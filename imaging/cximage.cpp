@@ -304,7 +304,7 @@ bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
     if ((!m_meta.Empty() || m_orientation != 1) && cxmeta::Carries(imagetype))
         return EncodeWithMetadata(file, imagetype);
     const ImageFormat *writer = FormatByType(imagetype);
-    if (!writer) {
+    if (!writer || !writer->Writable()) {
         SetError("unknown output format");
         return false;
     }

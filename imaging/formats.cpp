@@ -80,11 +80,32 @@ constexpr ImageFormat kFormats[] = {
      cxcodec::EncodeWebp},
 };
 
+constexpr std::size_t CountWritable()
+{
+    std::size_t n = 0;
+    while (n < std::size(kFormats) && kFormats[n].encode)
+        ++n;
+    return n;
+}
+
+// The list's entries keep their positions: read-only rows come last.
+static_assert([] {
+    for (std::size_t i = CountWritable(); i < std::size(kFormats); ++i)
+        if (kFormats[i].encode)
+            return false;
+    return true;
+}());
+
 } // namespace
 
 std::span<const ImageFormat> ImageFormats()
 {
     return kFormats;
+}
+
+std::span<const ImageFormat> OutputFormats()
+{
+    return {kFormats, CountWritable()};
 }
 
 const ImageFormat *FormatByType(std::uint32_t type)

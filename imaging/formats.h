@@ -26,6 +26,9 @@ enum : std::uint32_t {
     CXIMAGE_FORMAT_TIF = 5,
     CXIMAGE_FORMAT_PCX = 6,
     CXIMAGE_FORMAT_WEBP = 7,
+    CXIMAGE_FORMAT_AVIF = 8,
+    CXIMAGE_FORMAT_JXL = 9,
+    CXIMAGE_FORMAT_HEIF = 10,
 };
 
 // What a format's output keeps of a picture.
@@ -50,9 +53,11 @@ struct ImageFormat {
     bool (*detect)(const std::uint8_t *data, std::size_t size);
     bool (*decode)(const std::uint8_t *data, std::size_t size, CxImage &out,
                    const cxcodec::DecodeRequest &req);
-    // why (when given) may receive the codec's own words on failure.
+    // why (when given) may receive the codec's own words on failure. Null
+    // for a format that is only read.
     bool (*encode)(const CxImage &img, CxFile &file, std::string *why);
 
+    bool Writable() const { return encode != nullptr; }
     bool Has(unsigned cap) const { return (caps & cap) == cap; }
     std::span<const std::string_view> Extensions() const
     {
@@ -63,8 +68,13 @@ struct ImageFormat {
     }
 };
 
-// Every format, in the order of the window's format list.
+// Every format: first those written, in the order of the window's format
+// list, then those only read.
 std::span<const ImageFormat> ImageFormats();
+
+// The formats written, in the order of the window's format list (its entry k
+// is OutputFormats()[k - 1]) and of --format.
+std::span<const ImageFormat> OutputFormats();
 
 // The row of a type code; null for 0 or an unknown code.
 const ImageFormat *FormatByType(std::uint32_t type);

@@ -72,8 +72,15 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
             EXPECT_EQ(TypeFromExtension(ext), f.type) << ext;
         }
     }
-    // The window's format list after its first entry, in order.
+    // The window's format list after its first entry, in order, then the
+    // formats only read.
     EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF", "WEBP"}));
+    std::vector<std::string> written;
+    for (const ImageFormat &f : OutputFormats())
+        written.push_back(f.name);
+    EXPECT_EQ(written, std::vector<std::string>(names.begin(), names.begin() + std::ptrdiff_t(written.size())));
+    for (const ImageFormat &f : ImageFormats())
+        EXPECT_EQ(f.Writable(), &f < OutputFormats().data() + OutputFormats().size()) << f.name;
     EXPECT_EQ(TypeFromExtension("jpeg"), CXIMAGE_FORMAT_JPG);
     EXPECT_EQ(TypeFromExtension("tiff"), CXIMAGE_FORMAT_TIF);
     // Only the exact lower-case extension counts.
@@ -87,7 +94,7 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
 // format's writer and reader really do.
 TEST(ImageFormats, WritersKeepWhatTheFlagsSay)
 {
-    for (const ImageFormat &f : ImageFormats()) {
+    for (const ImageFormat &f : OutputFormats()) {
         SCOPED_TRACE(f.name);
         bool ok = false;
 
