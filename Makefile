@@ -2,8 +2,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test test-sanitize fuzz bench clean
+.PHONY: all deps configure build run test test-sanitize fuzz bench install deb clean
 
 all: build
 
@@ -44,6 +45,19 @@ bench:
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target velmora-batch velmora-thumbs
 	@BUILD=$(BUILD) bench/run.sh
+
+# Installs under PREFIX (default /usr/local); DESTDIR stages the files
+# elsewhere, as packagers do.
+install: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target velmora velmora-batch
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+
+# A Debian package from debian/, built in a copy of the tree under
+# $(BUILD)/deb and checked with lintian.
+deb:
+	@VELMORA_WITH_DEB=1 scripts/install-deps
+	@scripts/make-deb $(BUILD)/deb
 
 clean:
 	@rm -rf build build-sanitize build-fuzz

@@ -10,6 +10,8 @@ int main(int argc, char **argv)
 {
     ApplyProcessMemorySettings();
     QApplication qapp(argc, argv);
+    // Ties the windows to the installed menu entry and its icon (Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
     // The program speaks Chinese: so do Qt's own dialogs (file, colour,
     // message box buttons) and the file type names of the selected list.
     const QLocale chinese(QLocale::Chinese, QLocale::China);

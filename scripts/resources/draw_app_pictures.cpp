@@ -205,7 +205,7 @@ int main(int argc, char **argv)
     const QString dir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(dir);
     bool ok = true;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
+    for (int size : {16, 24, 32, 48, 64, 128, 256, 512})
         ok &= Save(Icon(size), dir, QString("icon-%1.png").arg(size));
     // The circle is open at the top; the head points into the opening.
     ok &= Save(Rotation(125, 275, 0), dir, "rotate-left.png");  // -90: counter-clockwise
