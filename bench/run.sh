@@ -8,6 +8,7 @@
 #   VELMORA_BENCH_ROUNDS  rounds per measurement (default 3)
 #   VELMORA_BENCH_CACHE   cache folder (default ~/.cache/velmora-bench)
 #   VELMORA_BENCH_MANY    small JPEGs in job 4 (default 100000; 0 leaves it out)
+#   VELMORA_BENCH_AVIF_QUALITY  quality of job 5's AVIF outputs (default 60)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,6 +27,7 @@ results=$work/results.txt
 export QT_QPA_PLATFORM=offscreen MAGICK_TEMPORARY_PATH=$work GM_TEMPORARY_PATH=$work
 
 many_count=${VELMORA_BENCH_MANY:-100000}
+avif_q=${VELMORA_BENCH_AVIF_QUALITY:-60}
 many=$cache/many-$many_count
 # Job 4's files: 64 different 320 x 240 JPEGs made once (seeded plasma, so
 # the same everywhere), copied round to the count.
@@ -62,6 +64,12 @@ command_for() {
     png/magick) echo "mogrify -path $out -format jpg -quality 90 $png/*" ;;
     png/gm) echo "cd $png && gm mogrify -output-directory $out -format jpg -quality 90 *" ;;
     png/vips) echo "vipsthumbnail -s '100000x100000>' -o '$out/%s.jpg[Q=90]' $png/*" ;;
+    webp/velmora) echo "$batch --jobs $t --format webp --quality 80 --overwrite overwrite --out $out $big" ;;
+    webp/magick) echo "mogrify -path $out -format webp -quality 80 $big/*" ;;
+    webp/vips) echo "vipsthumbnail -s '100000x100000>' -o '$out/%s.webp[Q=80]' $big/*" ;;
+    avif/velmora) echo "$batch --jobs $t --format avif --quality $avif_q --overwrite overwrite --out $out $big" ;;
+    avif/magick) echo "mogrify -path $out -format avif -quality $avif_q $big/*" ;;
+    avif/vips) echo "vipsthumbnail -s '100000x100000>' -o '$out/%s.avif[Q=$avif_q]' $big/*" ;;
     thumb/velmora) echo "$thumbs --jobs $t --out $out $all" ;;
     thumb/vips) echo "vipsthumbnail -s 96x72 -o '$out/tn_%s.jpg' $all/*" ;;
     # Too many names for one command line: the programs expand the pattern
@@ -73,7 +81,8 @@ command_for() {
   esac
 }
 
-# Runs one measurement; appends "job threads prog round wall cpu kb".
+# Runs one measurement; appends "job threads prog round wall cpu kb bytes",
+# bytes being the size of everything written.
 measure() {
   local job=$1 prog=$2 t=$3 round=$4
   local out=$work/out-$job-$prog-$t
@@ -85,7 +94,9 @@ measure() {
     bash -c "cd '$out' && $cmd" >/dev/null 2>"$work/stderr.txt" ||
     { echo "bench: $prog failed on job $job:" >&2; grep -v WARNING "$work/stderr.txt" | head -5 >&2; }
   read -r wall user sys kb <"$work/time.txt"
-  echo "$job $t $prog $round $wall $(echo "$user $sys" | awk '{print $1 + $2}') $kb" >>"$results"
+  local bytes
+  bytes=$(du -sb --apparent-size "$out" | cut -f1)
+  echo "$job $t $prog $round $wall $(echo "$user $sys" | awk '{print $1 + $2}') $kb $bytes" >>"$results"
   local n
   n=$(ls "$out" | wc -l)
   [ "$n" -gt 0 ] || echo "bench: $prog wrote nothing on job $job" >&2
@@ -113,6 +124,9 @@ run_job png "$cores" velmora magick gm vips
 echo "Job 3 (96x72 thumbnails)..." >&2
 run_job thumb 1 velmora vips
 run_job thumb "$cores" velmora vips
+echo "Job 5 (full-size photos to WebP quality 80 and to AVIF quality $avif_q)..." >&2
+run_job webp 1 velmora magick vips
+run_job avif 1 velmora magick vips
 if [ "$many_count" -gt 0 ]; then
   echo "Job 4 ($many_count small JPEGs, fit 160x120)..." >&2
   # Long: one round unless asked for more.

@@ -20,18 +20,18 @@ function median_index(key,   n, i, j, t, idx) {
   key = $1 " " $2 " " $3
   if (!(key in count)) { order[++keys] = key }
   c = ++count[key]
-  wall[key, c] = $5; cpu[key, c] = $6; kb[key, c] = $7
+  wall[key, c] = $5; cpu[key, c] = $6; kb[key, c] = $7; bytes[key, c] = $8
 }
 END {
   names["fit"] = "1 fit 800x600 q95"; names["png"] = "2 PNG to JPEG"; names["thumb"] = "3 thumbs 96x72"
-  names["many"] = "4 small JPEGs"
+  names["many"] = "4 small JPEGs"; names["webp"] = "5 WebP q80"; names["avif"] = "5 AVIF"
   pname["velmora"] = "velmora"; pname["magick"] = "ImageMagick"; pname["gm"] = "GraphicsMagick"; pname["vips"] = "vipsthumbnail"
   pname["velmora-nosync"] = "velmora nosync"
   printf "%-18s %7s %-15s %8s %8s %9s %11s %10s\n", "job", "threads", "program", "wall s", "cpu s", "peak MB", "wall ratio", "cpu ratio"
   for (k = 1; k <= keys; k++) {
     key = order[k]; split(key, f, " ")
     m = median_index(key)
-    W[key] = wall[key, m]; C[key] = cpu[key, m]; M[key] = kb[key, m] / 1024
+    W[key] = wall[key, m]; C[key] = cpu[key, m]; M[key] = kb[key, m] / 1024; B[key] = bytes[key, m]
   }
   for (k = 1; k <= keys; k++) {
     key = order[k]; split(key, f, " ")
@@ -39,6 +39,15 @@ END {
     wr = (f[3] == "velmora" || W[key] == 0) ? "" : sprintf("%.2f", W[own] / W[key])
     cr = (f[3] == "velmora" || C[key] == 0) ? "" : sprintf("%.2f", C[own] / C[key])
     printf "%-18s %7d %-15s %8.2f %8.2f %9.1f %11s %10s\n", names[f[1]], f[2], pname[f[3]], W[key], C[key], M[key], wr, cr
+  }
+  print ""
+  print "Job 5: what the outputs weigh (MB in all) beside the time"
+  for (k = 1; k <= keys; k++) {
+    key = order[k]; split(key, f, " ")
+    own = f[1] " " f[2] " velmora"
+    if ((f[1] == "webp" || f[1] == "avif") && B[key] > 0)
+      printf "  %-10s %-15s %8.2f s %9.2f MB  %s\n", names[f[1]], pname[f[3]], W[key], B[key] / 1e6,
+             (f[3] == "velmora" ? "" : sprintf("size ratio %.2f", B[own] / B[key]))
   }
   if (many > 0) {
     print ""
