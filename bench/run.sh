@@ -18,6 +18,7 @@ rounds=${VELMORA_BENCH_ROUNDS:-3}
 cores=$(nproc)
 batch=$build/cli/velmora-batch
 thumbs=$build/bench/velmora-thumbs
+viewer_bench=$build/bench/velmora-viewer-bench
 cache=${VELMORA_BENCH_CACHE:-$HOME/.cache/velmora-bench}
 corpus=$("$root/bench/corpus.sh")
 work=$(mktemp -d)
@@ -172,3 +173,10 @@ for src in "$big"/*; do
 done
 echo
 awk -v w="$worst" 'BEGIN {printf "Quality target (every file at most 0.5 dB below vipsthumbnail): worst %+.2f dB, %s\n", w, (w >= -0.5 ? "holds" : "MISSED")}'
+
+# The viewer on the largest photos, on a full-HD screen of Xvfb's.
+echo
+mapfile -t largest < <(ls -S "$big"/* | head -6)
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1920x1080x24" \
+  "$viewer_bench" --rounds "$rounds" "${largest[@]}" 2>/dev/null ||
+  echo "bench: the viewer's figures could not be taken" >&2
