@@ -936,13 +936,19 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         break;
     }
 
+    // A coarse look at a progressive file: its first scan only (every block's
+    // average, all a first scan holds), so at 1/8 scale.
+    const bool coarse = req.coarse && cinfo->progressive_mode && !cmyk;
+    if (coarse)
+        cinfo->buffered_image = TRUE;
+
     // Reduced decode: the strongest of 1/8, 1/4, 1/2 that still covers the
     // hint (these have fast IDCTs; other M/8 factors are not worth it).
     cinfo->scale_num = 1;
-    cinfo->scale_denom = 1;
+    cinfo->scale_denom = coarse ? 8 : 1;
     int hintW = 0, hintH = 0;
     req.Hint(srcW, srcH, orientation, hintW, hintH);
-    if (hintW > 0 || hintH > 0) {
+    if (!coarse && (hintW > 0 || hintH > 0)) {
         for (unsigned denom = 8; denom > 1; denom /= 2) {
             cinfo->scale_denom = denom;
             jpeg_calc_output_dimensions(cinfo);
@@ -1010,10 +1016,26 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     if (jpeg_has_multiple_scans(cinfo)) {
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
-        if (allowSplit && SplitAllowed(cinfo, d->reserved))
+        if (!coarse && allowSplit && SplitAllowed(cinfo, d->reserved))
             StartSplit(*d, data, size);
     }
     jpeg_start_decompress(cinfo);
+    if (coarse) {
+        // Output from the first scan: input is read only as far as it needs.
+        jpeg_start_output(cinfo, 1);
+        if (int(cinfo->output_width) != w || int(cinfo->output_height) != h ||
+            cinfo->output_components != (grey ? 1 : 3))
+            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "unexpected JPEG layout");
+        while (cinfo->output_scanline < cinfo->output_height) {
+            const JDIMENSION line = cinfo->output_scanline;
+            if (jpeg_read_scanlines(cinfo, &d->rows[line], cinfo->output_height - line) == 0)
+                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
+        }
+        jpeg_abort_decompress(cinfo);
+        CxImageAccess::SetSourceSize(out, srcW, srcH);
+        CxImageAccess::SetOrientation(out, orientation);
+        return;
+    }
     if (int(cinfo->output_width) != w || int(cinfo->output_height) != h ||
         cinfo->output_components != (grey   ? 1
                                      : cmyk ? 4

@@ -255,6 +255,7 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
     req.acceptTruncated = m_acceptTruncated;
     req.regionWidth = m_regionWidth;
     req.regionHeight = m_regionHeight;
+    req.coarse = m_coarse;
 
     const ImageFormat *reader = FormatByType(format);
     if (!reader) {

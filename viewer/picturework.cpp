@@ -74,13 +74,17 @@ std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrie
     return Decode(file, autoOrient, cancel, {});
 }
 
-std::shared_ptr<CxImage> DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSize,
-                                         viewgeom::Size screen)
+FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSize, viewgeom::Size screen)
 {
+    FirstLook look;
     if (screen.width <= 0 || screen.height <= 0 || !IsJpegFile(file))
-        return nullptr;
+        return look;
+    const bool progressive = CxImage::DecodeScratchBytes(file.c_str()) > 0;
+    look.region = fullSize && !progressive;
     auto img = Decode(file, autoOrient, nullptr, [&](CxImage &i) {
-        if (fullSize)
+        if (progressive)
+            i.SetLoadCoarse(true);
+        else if (fullSize)
             i.SetLoadRegion(screen.width, screen.height);
         else
             i.SetLoadSizeRule([screen](int w, int h, int &hintW, int &hintH) {
@@ -89,7 +93,9 @@ std::shared_ptr<CxImage> DecodeFirstLook(const std::string &file, bool autoOrien
                 hintH = fitted.height;
             });
     });
-    return img->IsValid() ? img : nullptr;
+    if (img->IsValid())
+        look.image = std::move(img);
+    return look;
 }
 
 bool IsPartial(const CxImage &img)

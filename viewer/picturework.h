@@ -31,11 +31,15 @@ std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrie
 // How the screen's first picture of a large JPEG is read before the whole
 // of it: fitted to the screen, at the smallest reduced scale that still
 // covers the fitted size; at actual size, only the top left part a screen
-// of that size shows first. Null when the file is not a JPEG (other
-// decoders cannot be quicker than a whole decode) or fails; the image's
-// own size when the whole picture came anyway.
-std::shared_ptr<CxImage> DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSize,
-                                         viewgeom::Size screen);
+// of that size shows first (region); a progressive file, only its first
+// scan, at 1/8. No image when the file is not a JPEG (other decoders cannot
+// be quicker than a whole decode) or fails; one of the picture's own size
+// when the whole came anyway.
+struct FirstLook {
+    std::shared_ptr<const CxImage> image;
+    bool region = false;
+};
+FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSize, viewgeom::Size screen);
 
 // True when the decode holds fewer pixels than the picture has (reduced or
 // only a part).

@@ -240,11 +240,12 @@ void CPreviewDlg::ShowImage(int index)
         WaitCursor wait;
         if (!m_bPreview) {
             const viewgeom::Size screen{m_nScreenW, m_nScreenH};
-            std::shared_ptr<const CxImage> first =
+            viewwork::FirstLook look =
                 viewwork::DecodeFirstLook(path.toStdString(), m_bAutoOrient, m_bFullSize, screen);
+            const std::shared_ptr<const CxImage> first = look.image;
             if (first && viewwork::IsPartial(*first)) {
                 m_loader->Fetch(path, false);
-                ShowFirstLook(std::move(first));
+                ShowFirstLook(std::move(look));
                 return;
             }
             if (first) {
@@ -268,14 +269,14 @@ bool CPreviewDlg::IsAnimationShown(const CxImage &img) const
            PreviewKeepsAnimation(m_bPreview, m_settings.m_szFormat);
 }
 
-void CPreviewDlg::ShowFirstLook(std::shared_ptr<const CxImage> first)
+void CPreviewDlg::ShowFirstLook(viewwork::FirstLook look)
 {
-    m_natural = {first->GetSrcWidth(), first->GetSrcHeight()};
-    // At actual size the first look is the top left part, at scale 1.
-    m_bRegion = m_bFullSize;
+    const CxImage &first = *look.image;
+    m_natural = {first.GetSrcWidth(), first.GetSrcHeight()};
+    m_bRegion = look.region;
     m_bPartial = true;
-    m_display = viewwork::DisplayCopy(*first, {first->GetWidth(), first->GetHeight()});
-    m_pImage = std::move(first);
+    m_display = viewwork::DisplayCopy(first, {first.GetWidth(), first.GetHeight()});
+    m_pImage = std::move(look.image);
     LayoutDecoded();
     UpdateCursor();
 }

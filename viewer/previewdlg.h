@@ -131,7 +131,7 @@ private:
     // Shows a decoded picture of the current file; keepView when it replaces
     // a first look of the same picture.
     void UsePicture(const viewwork::Picture &picture, bool keepView);
-    void ShowFirstLook(std::shared_ptr<const CxImage> first);
+    void ShowFirstLook(viewwork::FirstLook look);
     // Waits for the whole picture when only a first look is shown.
     void EnsureWhole();
     void ReadAhead();

@@ -193,6 +193,21 @@ TEST(JpegDecode, RegionDecodeGivesTheTopLeftOnlyWhereItCan)
     }
 }
 
+TEST(JpegDecode, CoarseDecodeStopsAProgressiveFileAfterItsFirstScan)
+{
+    // A progressive file gives its first scan's block averages at 1/8,
+    // close to the averaged template; other files ignore the request.
+    CxImage coarse, baseline;
+    coarse.SetLoadCoarse(true);
+    baseline.SetLoadCoarse(true);
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/progressive.jpg"), coarse));
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/baseline.jpg"), baseline));
+    EXPECT_EQ(coarse.GetWidth(), 8);
+    EXPECT_EQ(coarse.GetSrcWidth(), 64);
+    EXPECT_GE(Psnr(coarse, BlockAverage(LoadFixture("png/template.png"), 8)), 30.0);
+    EXPECT_EQ(baseline.GetWidth(), 64);
+}
+
 TEST(JpegEncode, ColourQualityAndComposition)
 {
     CxImage img = MakeTestImage(67, 45);
