@@ -936,13 +936,19 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         break;
     }
 
+    // A coarse look at a progressive file: its first scan only (every block's
+    // average, all a first scan holds), so at 1/8 scale.
+    const bool coarse = req.coarse && cinfo->progressive_mode && !cmyk;
+    if (coarse)
+        cinfo->buffered_image = TRUE;
+
     // Reduced decode: the strongest of 1/8, 1/4, 1/2 that still covers the
     // hint (these have fast IDCTs; other M/8 factors are not worth it).
     cinfo->scale_num = 1;
-    cinfo->scale_denom = 1;
+    cinfo->scale_denom = coarse ? 8 : 1;
     int hintW = 0, hintH = 0;
     req.Hint(srcW, srcH, orientation, hintW, hintH);
-    if (hintW > 0 || hintH > 0) {
+    if (!coarse && (hintW > 0 || hintH > 0)) {
         for (unsigned denom = 8; denom > 1; denom /= 2) {
             cinfo->scale_denom = denom;
             jpeg_calc_output_dimensions(cinfo);
@@ -953,6 +959,41 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         }
     }
     jpeg_calc_output_dimensions(cinfo);
+
+    // Only the top left part: the rows below it are never decoded and the
+    // columns right of it never reach the inverse DCT. Sequential files
+    // stored upright only (a turned picture's top left lies elsewhere in
+    // the file, and a multi-scan file has to be read whole anyway).
+    if (req.regionWidth > 0 && req.regionHeight > 0 && (orientation == 1 || !req.autoOrient) && !cmyk &&
+        cinfo->scale_denom == 1 && !jpeg_has_multiple_scans(cinfo) &&
+        (req.regionWidth < srcW || req.regionHeight < srcH)) {
+        jpeg_start_decompress(cinfo);
+        JDIMENSION x0 = 0, cropW = JDIMENSION(std::min(req.regionWidth, srcW));
+        jpeg_crop_scanline(cinfo, &x0, &cropW);
+        const int rw = int(cinfo->output_width), rh = std::min(req.regionHeight, srcH);
+        if (!FitsLimits(rw, rh) || !CxImageAccess::CreateForDecode(out, rw, rh, grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
+            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
+        bool rowsAllocated = true;
+        try {
+            d->rows.resize(std::size_t(rh));
+        } catch (const std::bad_alloc &) {
+            rowsAllocated = false; // never jump out of a handler
+        }
+        if (!rowsAllocated)
+            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
+        for (int y = 0; y < rh; ++y)
+            d->rows[std::size_t(y)] = out.GetBits(y);
+        while (int(cinfo->output_scanline) < rh) {
+            const JDIMENSION line = cinfo->output_scanline;
+            if (jpeg_read_scanlines(cinfo, &d->rows[line], JDIMENSION(rh) - line) == 0)
+                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
+        }
+        jpeg_abort_decompress(cinfo);
+        CxImageAccess::SetSourceSize(out, srcW, srcH);
+        CxImageAccess::SetOrientation(out, orientation);
+        return;
+    }
+
     const int w = int(cinfo->output_width), h = int(cinfo->output_height);
     if (!FitsLimits(w, h))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
@@ -975,10 +1016,26 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     if (jpeg_has_multiple_scans(cinfo)) {
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
-        if (allowSplit && SplitAllowed(cinfo, d->reserved))
+        if (!coarse && allowSplit && SplitAllowed(cinfo, d->reserved))
             StartSplit(*d, data, size);
     }
     jpeg_start_decompress(cinfo);
+    if (coarse) {
+        // Output from the first scan: input is read only as far as it needs.
+        jpeg_start_output(cinfo, 1);
+        if (int(cinfo->output_width) != w || int(cinfo->output_height) != h ||
+            cinfo->output_components != (grey ? 1 : 3))
+            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "unexpected JPEG layout");
+        while (cinfo->output_scanline < cinfo->output_height) {
+            const JDIMENSION line = cinfo->output_scanline;
+            if (jpeg_read_scanlines(cinfo, &d->rows[line], cinfo->output_height - line) == 0)
+                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
+        }
+        jpeg_abort_decompress(cinfo);
+        CxImageAccess::SetSourceSize(out, srcW, srcH);
+        CxImageAccess::SetOrientation(out, orientation);
+        return;
+    }
     if (int(cinfo->output_width) != w || int(cinfo->output_height) != h ||
         cinfo->output_components != (grey   ? 1
                                      : cmyk ? 4

@@ -427,6 +427,13 @@ void WritePng(PngWriter &w, const CxImage &img)
             png_set_tRNS(png, info, alphas, trans + 1, nullptr);
         }
     }
+    // zlib level 4 with the sub, up and Paeth filters: measured on photos
+    // and on drawn wallpapers, 2.5 times as fast as libpng's defaults (level
+    // 6, every filter) for 3 to 6 % more bytes; level 3 loses as much again
+    // in size for little time. Palette rows stay unfiltered, as libpng does.
+    png_set_compression_level(png, 4);
+    if (!paletted)
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB | PNG_FILTER_UP | PNG_FILTER_PAETH);
     png_write_info(png, info);
     if (paletted)
         png_set_packing(png);

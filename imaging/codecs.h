@@ -24,6 +24,9 @@ struct DecodeRequest {
     const std::atomic<bool> *cancel = nullptr;
     bool autoOrient = true;       // the caller gets the picture upright
     bool acceptTruncated = false; // decode what arrived of a cut-off file
+    int regionWidth = 0;          // only the top left part wanted (0, 0: all);
+    int regionHeight = 0;         // a decoder may still give the whole picture
+    bool coarse = false;          // a progressive file's first scan is enough
 
     // The hint for a picture stored storedW x storedH with the recorded
     // orientation, in stored terms: callers speak of the picture as they

@@ -184,6 +184,12 @@ void CxImage::SetLoadSizeHint(int width, int height)
     m_hintHeight = std::max(0, height);
 }
 
+void CxImage::SetLoadRegion(int width, int height)
+{
+    m_regionWidth = std::max(0, width);
+    m_regionHeight = std::max(0, height);
+}
+
 std::uint32_t CxImage::DetectFormat(const std::uint8_t *d, std::size_t n)
 {
     for (const ImageFormat &f : ImageFormats())
@@ -247,6 +253,9 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
     req.cancel = m_cancel;
     req.autoOrient = m_autoOrient;
     req.acceptTruncated = m_acceptTruncated;
+    req.regionWidth = m_regionWidth;
+    req.regionHeight = m_regionHeight;
+    req.coarse = m_coarse;
 
     const ImageFormat *reader = FormatByType(format);
     if (!reader) {

@@ -186,6 +186,16 @@ public:
     // leaves the hint at 0, 0 for a full-size decode.
     using LoadSizeRule = std::function<void(int, int, int &, int &)>;
     void SetLoadSizeRule(LoadSizeRule rule) { m_hintRule = std::move(rule); }
+    // Asks for the top left width x height of the picture only: a decoder
+    // that can stop early (a sequential JPEG stored upright) gives just that
+    // part at full scale, GetSrcWidth/GetSrcHeight keeping the whole
+    // picture's size; any other decodes it all. 0, 0 (the default) asks for
+    // everything. Kept across loads, like the size hint.
+    void SetLoadRegion(int width, int height);
+    // Lets a progressive JPEG stop after its first scan, the coarse picture
+    // such a file begins with, given at 1/8 scale whatever the hint (a
+    // fraction of the time of a whole decode). Kept across loads.
+    void SetLoadCoarse(bool on) { m_coarse = on; }
     // A flag another thread may raise to end a decode early (it then fails);
     // checked while compressed data is read, where long decodes spend their
     // time. The flag must outlive the decode.
@@ -316,6 +326,9 @@ protected:
     int m_hintWidth = 0;
     int m_hintHeight = 0;
     LoadSizeRule m_hintRule;
+    int m_regionWidth = 0;
+    int m_regionHeight = 0;
+    bool m_coarse = false;
     const std::atomic<bool> *m_cancel = nullptr;
     int m_orientation = 1;
     bool m_autoOrient = true;

@@ -167,7 +167,8 @@ void CPreviewDlg::ShowAfterRemoval()
 void CPreviewDlg::EndEmptyList()
 {
     StopSlideShow();
-    m_image.Destroy();
+    m_pImage.reset();
+    m_bPartial = m_bRegion = false;
     m_display = QImage();
     m_picture->UnloadPicture();
     m_picture->hide();

@@ -40,6 +40,9 @@ namespace {
 
 using namespace viewerid;
 
+// A zoom step's quick drawing is redrawn properly, and the copy at the new
+// size made, once the steps pause this long.
+constexpr int kRefineDelayMs = 40;
 // One wheel notch.
 constexpr int kWheelStep = 120;
 // Hot spot of the hand cursors: the middle of the palm.
@@ -82,6 +85,13 @@ CPreviewDlg::CPreviewDlg(QWidget *parent) : QDialog(parent)
 
     m_pSlideTimer = new QTimer(this);
     connect(m_pSlideTimer, &QTimer::timeout, this, &CPreviewDlg::OnTimer);
+    m_pRefineTimer = new QTimer(this);
+    m_pRefineTimer->setSingleShot(true);
+    m_pRefineTimer->setInterval(kRefineDelayMs);
+    connect(m_pRefineTimer, &QTimer::timeout, this, &CPreviewDlg::OnRefine);
+    m_loader = new viewwork::CPictureLoader(this);
+    connect(m_loader, &viewwork::CPictureLoader::Fetched, this, &CPreviewDlg::OnFetched);
+    connect(m_loader, &viewwork::CPictureLoader::DisplayMade, this, &CPreviewDlg::OnDisplayMade);
 
     QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     if (screen)
@@ -94,6 +104,40 @@ CPreviewDlg::~CPreviewDlg()
 {
     m_pSlideTimer->stop();
     m_picture->UnloadPicture();
+    // Background reads end before the window's members go.
+    delete m_loader;
+    m_loader = nullptr;
+}
+
+const CxImage &CPreviewDlg::GetImage() const
+{
+    static const CxImage none;
+    return m_pImage ? *m_pImage : none;
+}
+
+bool CPreviewDlg::IsReading() const
+{
+    return m_bPartial || m_pRefineTimer->isActive() || m_loader->IsBusy();
+}
+
+void CPreviewDlg::ConfigureLoader()
+{
+    viewwork::CPictureLoader::Prepare prepare;
+    if (m_bPreview)
+        prepare = [this](CxImage &img) {
+            if (!IsAnimationShown(img))
+                TransformImage(img, m_settings, PreviewSteps(true));
+        };
+    m_loader->Configure(m_bAutoOrient, std::move(prepare), ShownSizeRule());
+}
+
+viewwork::CPictureLoader::ShownSize CPreviewDlg::ShownSizeRule() const
+{
+    const viewgeom::Size screen{m_nScreenW, m_nScreenH};
+    const bool fullSize = m_bFullSize;
+    return [screen, fullSize](viewgeom::Size natural) {
+        return viewgeom::DisplaySize(natural.width, natural.height, false, 1.0f, fullSize, screen);
+    };
 }
 
 void CPreviewDlg::showEvent(QShowEvent *event)
@@ -111,7 +155,7 @@ void CPreviewDlg::OnInitDialog()
     m_bFullSize = GetProfileInt(kSettingsSection, kViewFullSize, settingsdefault::kViewFullSize) != 0;
     m_nSlideDelay = GetProfileInt(kSettingsSection, kSlideShowDelay, settingsdefault::kSlideShowDelay);
     m_crBack = ReadPreviewBackground();
-    m_image.SetAutoOrient(GetProfileInt(kSettingsSection, kAutoRotate, 1) != 0);
+    m_bAutoOrient = GetProfileInt(kSettingsSection, kAutoRotate, 1) != 0;
 
     QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
     const QRect area = s ? s->geometry() : QRect(0, 0, 800, 600);
@@ -128,6 +172,7 @@ void CPreviewDlg::OnInitDialog()
     m_rcImage = {};
     if (!isFullScreen())
         setGeometry(area);
+    ConfigureLoader();
     activateWindow();
     setFocus();
     ShowImage(m_nIndex);
@@ -139,6 +184,9 @@ void CPreviewDlg::done(int result)
     m_pSlideTimer->stop();
     m_bSlideShow = false;
     m_picture->StopAnimation();
+    m_pRefineTimer->stop();
+    m_loader->Clear();
+    m_shownPath.clear();
     // Run again, the dialog starts afresh.
     m_bInitialised = false;
     QDialog::done(result);
@@ -173,35 +221,119 @@ void CPreviewDlg::ShowImage(int index)
         m_bError = false;
         m_bPictureMode = false;
     }
-
-    std::optional<WaitCursor> wait(std::in_place);
-    const std::string file = path.toStdString();
-    m_image.Destroy();
+    m_pImage.reset();
     m_display = QImage();
-    // Shows what arrived of a cut-off file, as image viewers do; a run
-    // still refuses it.
-    m_image.SetAcceptTruncated(true);
-    m_image.Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN);
-    cxcolour::ToSrgb(m_image); // the screen is taken as sRGB
+    m_bPartial = m_bRegion = m_bQuickPaint = false;
+    ++m_nDisplaySerial; // copies still being made are for the picture before
+    m_pRefineTimer->stop();
+    QStringList kept{path};
+    for (const int i : {index - 1, index + 1})
+        if (i >= 0 && i < FileCount())
+            kept << m_pFiles->at(i);
+    m_loader->KeepOnly(kept);
+    if (path == m_shownPath)
+        m_loader->Forget(path);
+    m_shownPath = path;
 
-    if (m_image.IsValid() && m_image.GetType() == CXIMAGE_FORMAT_GIF && m_image.GetNumFrames() >= 2 &&
-        PreviewKeepsAnimation(m_bPreview, m_settings.m_szFormat)) {
-        const int frames = m_image.GetNumFrames();
-        m_image.Destroy();
+    viewwork::Picture picture;
+    if (!m_loader->Take(path, picture)) {
+        WaitCursor wait;
+        if (!m_bPreview) {
+            const viewgeom::Size screen{m_nScreenW, m_nScreenH};
+            viewwork::FirstLook look =
+                viewwork::DecodeFirstLook(path.toStdString(), m_bAutoOrient, m_bFullSize, screen);
+            const std::shared_ptr<const CxImage> first = look.image;
+            if (first && viewwork::IsPartial(*first)) {
+                m_loader->Fetch(path, false);
+                ShowFirstLook(std::move(look));
+                return;
+            }
+            if (first) {
+                picture.image = first;
+                if (!IsAnimationShown(*first))
+                    picture.display = viewwork::DisplayCopy(
+                        *first, viewgeom::DisplaySize(first->GetWidth(), first->GetHeight(), false, 1.0f,
+                                                      m_bFullSize, screen));
+                m_loader->Keep(path, picture);
+            }
+        }
+        if (!picture.image)
+            picture = m_loader->Wait(path);
+    }
+    UsePicture(picture, false);
+}
+
+bool CPreviewDlg::IsAnimationShown(const CxImage &img) const
+{
+    return img.IsValid() && img.GetType() == CXIMAGE_FORMAT_GIF && img.GetNumFrames() >= 2 &&
+           PreviewKeepsAnimation(m_bPreview, m_settings.m_szFormat);
+}
+
+void CPreviewDlg::ShowFirstLook(viewwork::FirstLook look)
+{
+    const CxImage &first = *look.image;
+    m_natural = {first.GetSrcWidth(), first.GetSrcHeight()};
+    m_bRegion = look.region;
+    m_bPartial = true;
+    m_display = viewwork::DisplayCopy(first, {first.GetWidth(), first.GetHeight()});
+    m_pImage = std::move(look.image);
+    LayoutDecoded();
+    UpdateCursor();
+}
+
+void CPreviewDlg::UsePicture(const viewwork::Picture &picture, bool keepView)
+{
+    const CxImage *img = picture.image.get();
+    if (img && IsAnimationShown(*img)) {
+        const int frames = img->GetNumFrames();
+        m_pImage.reset();
+        m_display = QImage();
+        m_bPartial = m_bRegion = false;
         m_bPictureMode = true;
-        ShowAnimation(path, frames);
-        wait.reset();
+        {
+            WaitCursor wait;
+            ShowAnimation(m_pFiles->at(m_nIndex), frames);
+        }
         ClearLayout();
         Repaint();
         UpdateCursor();
+        ReadAhead();
         return;
     }
-
-    if (m_bPreview && m_image.IsValid())
-        TransformImage(m_image, m_settings, PreviewSteps(true));
-    LayoutDecoded();
-    wait.reset();
+    m_pImage = picture.image ? picture.image : std::make_shared<const CxImage>();
+    m_bPartial = m_bRegion = false;
+    m_natural = {m_pImage->GetWidth(), m_pImage->GetHeight()};
+    m_display = picture.display;
+    LayoutDecoded(keepView);
     UpdateCursor();
+    ReadAhead();
+}
+
+void CPreviewDlg::EnsureWhole()
+{
+    if (!m_bPartial || !HasCurrentFile())
+        return;
+    WaitCursor wait;
+    const viewwork::Picture picture = m_loader->Wait(m_pFiles->at(m_nIndex));
+    UsePicture(picture, true);
+}
+
+void CPreviewDlg::OnFetched(const QString &path)
+{
+    if (!m_bPartial || !HasCurrentFile() || m_pFiles->at(m_nIndex) != path)
+        return;
+    viewwork::Picture picture;
+    if (m_loader->Take(path, picture))
+        UsePicture(picture, true);
+}
+
+void CPreviewDlg::ReadAhead()
+{
+    if (m_bPreview || m_bPartial || !HasCurrentFile())
+        return;
+    for (const int i : {m_nIndex + m_nStep, m_nIndex - m_nStep})
+        if (i >= 0 && i < FileCount())
+            m_loader->Fetch(m_pFiles->at(i), true);
 }
 
 void CPreviewDlg::RelayoutImage()
@@ -214,34 +346,65 @@ void CPreviewDlg::RelayoutImage()
         return;
     }
     m_bDragging = false;
-    {
-        WaitCursor wait;
-        LayoutDecoded();
-    }
+    // Only a part of the picture is in: the rest is needed now.
+    if (m_bRegion)
+        EnsureWhole();
+    LayoutDecoded();
     UpdateCursor();
 }
 
-void CPreviewDlg::LayoutDecoded()
+void CPreviewDlg::LayoutDecoded(bool keepView)
 {
     const viewgeom::Size screen{m_nScreenW, m_nScreenH};
-    const viewgeom::Size shown = viewgeom::DisplaySize(m_image.GetWidth(), m_image.GetHeight(), m_bZoomed,
-                                                       m_fZoom, m_bFullSize, screen);
+    const viewgeom::Size shown =
+        viewgeom::DisplaySize(m_natural.width, m_natural.height, m_bZoomed, m_fZoom, m_bFullSize, screen);
     const viewgeom::Layout layout = viewgeom::LayoutImage(shown, screen);
     m_rcImage = layout.image;
     m_szCanvas = layout.canvas;
-    m_nScrollX = viewgeom::ScrollAfterLayout(m_bZoomed, m_bZoomIn, m_nScrollX, shown.width, m_szCanvas.width,
-                                             m_nScreenW);
-    m_nScrollY = viewgeom::ScrollAfterLayout(m_bZoomed, m_bZoomIn, m_nScrollY, shown.height,
-                                             m_szCanvas.height, m_nScreenH);
+    if (keepView) {
+        m_nScrollX = viewgeom::ClampScroll(m_nScrollX, m_szCanvas.width, m_nScreenW);
+        m_nScrollY = viewgeom::ClampScroll(m_nScrollY, m_szCanvas.height, m_nScreenH);
+    } else {
+        m_nScrollX = viewgeom::ScrollAfterLayout(m_bZoomed, m_bZoomIn, m_nScrollX, shown.width, m_szCanvas.width,
+                                                 m_nScreenW);
+        m_nScrollY = viewgeom::ScrollAfterLayout(m_bZoomed, m_bZoomIn, m_nScrollY, shown.height,
+                                                 m_szCanvas.height, m_nScreenH);
+    }
     m_bCanScroll = m_szCanvas.width > m_nScreenW || m_szCanvas.height > m_nScreenH;
-    PrepareDisplay();
+    // A copy of another size is drawn scaled until the right one is made,
+    // and a zoom step's quick drawing redrawn properly once the steps pause.
+    if (m_bQuickPaint || (!m_bPartial && m_pImage && m_pImage->IsValid() &&
+                          !viewwork::DisplayFits(m_display.size(), m_natural, shown)))
+        m_pRefineTimer->start();
+    Repaint();
+}
+
+void CPreviewDlg::OnRefine()
+{
+    m_bQuickPaint = false;
+    if (!m_bPictureMode && !m_bPartial && m_pImage && m_pImage->IsValid()) {
+        const viewgeom::Size shown{m_rcImage.Width(), m_rcImage.Height()};
+        if (!viewwork::DisplayFits(m_display.size(), m_natural, shown))
+            m_loader->MakeDisplay(m_pImage, shown, ++m_nDisplaySerial);
+    }
+    Repaint();
+}
+
+void CPreviewDlg::OnDisplayMade(int serial, const QImage &display)
+{
+    const viewgeom::Size shown{m_rcImage.Width(), m_rcImage.Height()};
+    if (serial != m_nDisplaySerial || m_bPictureMode || !viewwork::DisplayFits(display.size(), m_natural, shown))
+        return;
+    m_display = display;
     Repaint();
 }
 
 void CPreviewDlg::ShowErrorPicture()
 {
-    m_image.Destroy();
+    m_pImage.reset();
+    m_shownPath.clear();
     m_display = QImage();
+    m_bPartial = m_bRegion = false;
     m_bPictureMode = true;
     m_bError = true;
     // Nothing is left to drag: the picture that was shown is gone.
@@ -292,24 +455,6 @@ void CPreviewDlg::ClearLayout()
     m_bCanScroll = false;
 }
 
-void CPreviewDlg::PrepareDisplay()
-{
-    m_display = QImage();
-    if (!m_image.IsValid())
-        return;
-    const int w = m_image.GetWidth(), h = m_image.GetHeight();
-    const int dw = m_rcImage.Width(), dh = m_rcImage.Height();
-    // Shrunk pictures are resampled once with the good filter; enlarged ones
-    // stay at their own size and only the visible part is scaled when painted.
-    if (dw <= w && dh <= h && (dw < w || dh < h)) {
-        CxImage reduced;
-        if (m_image.Resample(dw, dh, 0, &reduced))
-            m_display = reduced.ToQImage();
-    }
-    if (m_display.isNull())
-        m_display = m_image.ToQImage();
-}
-
 // ---------------------------------------------------------------------------
 // Painting
 
@@ -335,10 +480,20 @@ void CPreviewDlg::RenderCanvas()
     QPainter p(&m_canvas);
     p.fillRect(rect(), ToQColor(m_crBack));
     if (!m_bPictureMode && !m_display.isNull()) {
-        const viewgeom::VisiblePart part = viewgeom::VisibleImagePart(
-            m_rcImage, m_nScrollX, m_nScrollY, {width(), height()}, {m_display.width(), m_display.height()});
+        // A top left part at scale 1 is drawn as the picture of its own size
+        // would be, cut to what the part holds.
+        const viewgeom::Size drawn = m_bRegion ? m_natural : viewgeom::Size{m_display.width(), m_display.height()};
+        viewgeom::VisiblePart part =
+            viewgeom::VisibleImagePart(m_rcImage, m_nScrollX, m_nScrollY, {width(), height()}, drawn);
+        if (m_bRegion) {
+            const QRectF held = part.source & QRectF(0, 0, m_display.width(), m_display.height());
+            part.target.translate(held.topLeft() - part.source.topLeft());
+            part.target.setSize(held.size());
+            part.source = held;
+        }
         if (!part.IsEmpty()) {
-            p.setRenderHint(QPainter::SmoothPixmapTransform, part.source.size() != part.target.size());
+            p.setRenderHint(QPainter::SmoothPixmapTransform,
+                            !m_bQuickPaint && part.source.size() != part.target.size());
             p.drawImage(part.target, m_display, part.source);
         }
     }
@@ -367,6 +522,7 @@ void CPreviewDlg::OnZoomIn()
     m_bZoomed = true;
     m_bZoomIn = true;
     m_fZoom = viewgeom::ZoomedIn(m_fZoom);
+    m_bQuickPaint = true;
     RelayoutImage();
 }
 
@@ -377,6 +533,7 @@ void CPreviewDlg::OnZoomOut()
     m_bZoomed = true;
     m_bZoomIn = false;
     m_fZoom = viewgeom::ZoomedOut(m_fZoom);
+    m_bQuickPaint = true;
     RelayoutImage();
 }
 
@@ -388,6 +545,7 @@ void CPreviewDlg::OnActualSize()
     m_fZoom = 1.0f;
     m_bFullSize = true;
     WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, 1);
+    m_loader->SetShownSize(ShownSizeRule());
     RelayoutImage();
 }
 
@@ -399,11 +557,13 @@ void CPreviewDlg::OnFit()
     m_fZoom = 1.0f;
     m_bFullSize = false;
     WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, 0);
+    m_loader->SetShownSize(ShownSizeRule());
     RelayoutImage();
 }
 
 void CPreviewDlg::GoTo(int index)
 {
+    m_nStep = index < m_nIndex ? -1 : 1;
     m_fZoom = 1.0f;
     m_bZoomed = false;
     m_nIndex = index;

@@ -1,16 +1,25 @@
 // The full-screen viewer over a list of image files: one picture at a time
 // on a plain background, paging, zoom, dragging and a slideshow. Animated
 // GIFs and the error picture play in an animated picture control.
+//
+// A large JPEG shows at once from a quick first look (reduced to the screen
+// when fitted, its top left part at actual size) while the whole picture is
+// read in the background; the pictures before and after it are read ahead,
+// and a zoom step redraws what is already decoded, the copy at the new size
+// following in the background.
 #pragma once
 
 #include "convertjob.h"
 #include "cximage.h"
+#include "picturework.h"
 #include "previewhost.h"
 #include "viewergeometry.h"
 
 #include <QDialog>
 #include <QImage>
 #include <QStringList>
+
+#include <memory>
 
 class CAnimatedPicture;
 class QMenu;
@@ -62,7 +71,11 @@ public:
     // Interval of the running slideshow timer in ms, -1 when it is stopped.
     int GetSlideTimerInterval() const;
     COLORREF GetBackColour() const { return m_crBack; }
-    const CxImage &GetImage() const { return m_image; }
+    // The picture decoded for the current file (a first look until the
+    // whole of it is in).
+    const CxImage &GetImage() const;
+    // True while pictures are still being read or drawn in the background.
+    bool IsReading() const;
     viewgeom::ImageRect GetImageRect() const { return m_rcImage; }
     viewgeom::Size GetCanvasSize() const { return m_szCanvas; }
     viewgeom::Size GetScreenSize() const { return {m_nScreenW, m_nScreenH}; }
@@ -112,13 +125,27 @@ private:
     // A zoom step: lays the picture already decoded for the current index
     // out again, without reading the file.
     void RelayoutImage();
-    // Size, layout, scroll and the display copy of m_image.
-    void LayoutDecoded();
+    // Size, layout and scroll of the current picture; with keepView the
+    // scroll position stays where it is (as far as it can).
+    void LayoutDecoded(bool keepView = false);
+    // Shows a decoded picture of the current file; keepView when it replaces
+    // a first look of the same picture.
+    void UsePicture(const viewwork::Picture &picture, bool keepView);
+    void ShowFirstLook(viewwork::FirstLook look);
+    // Waits for the whole picture when only a first look is shown.
+    void EnsureWhole();
+    void ReadAhead();
+    bool IsAnimationShown(const CxImage &img) const;
+    void OnFetched(const QString &path);
+    void OnDisplayMade(int serial, const QImage &display);
+    void OnRefine();
+    void ConfigureLoader();
+    // The size a picture is first shown at in the current mode.
+    viewwork::CPictureLoader::ShownSize ShownSizeRule() const;
     void ShowErrorPicture();
     void ShowAnimation(const QString &path, int frameCount);
     void CentrePicture();
     void ClearLayout();
-    void PrepareDisplay();
     void Repaint();
     void RenderCanvas();
     void SetCursorKind(CursorKind kind);
@@ -145,10 +172,27 @@ private:
 
     // The current file as decoded (after the preview steps): zoom steps lay
     // it out again; a page turn, a file command or a reload decodes anew.
-    CxImage m_image;
-    // m_image ready to draw: already at the shown size when shrunk, at its
+    std::shared_ptr<const CxImage> m_pImage;
+    // The file m_pImage came from: showing it again reads it anew.
+    QString m_shownPath;
+    // The picture's own size, which layout uses even while only a first
+    // look (m_bPartial) is held: reduced, or only its top left part
+    // (m_bRegion, at scale 1).
+    viewgeom::Size m_natural;
+    bool m_bPartial = false;
+    bool m_bRegion = false;
+    bool m_bAutoOrient = true;
+    // m_pImage ready to draw: already at the shown size when shrunk, at its
     // natural size when enlarged (then only the visible part is scaled).
+    // Right after a zoom step it may still be the copy of the size before,
+    // drawn scaled (quickly while m_bQuickPaint) until the new one is made.
     QImage m_display;
+    bool m_bQuickPaint = false;
+    int m_nDisplaySerial = 0;
+    QTimer *m_pRefineTimer = nullptr;
+    viewwork::CPictureLoader *m_loader = nullptr;
+    // The direction of the last page turn: read ahead that way first.
+    int m_nStep = 1;
     CAnimatedPicture *m_picture = nullptr;
 
     float m_fZoom = 1.0f;

@@ -5,6 +5,8 @@
 
 #include <jpeglib.h>
 
+#include <QImage>
+
 using namespace codectest;
 using namespace testsupport;
 
@@ -155,6 +157,55 @@ TEST(JpegDecode, ReducedDecodeCoversTheHintAndKeepsTheSourceSize)
     ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/grey.jpg"), grey));
     EXPECT_EQ(grey.GetBpp(), 8);
     EXPECT_GE(Psnr(grey, BlockAverage(LoadFixture("png/grey_template.png"), 4)), 46.0);
+}
+
+TEST(JpegDecode, RegionDecodeGivesTheTopLeftOnlyWhereItCan)
+{
+    // Whole: the region is ignored and the full picture comes (turned
+    // pictures, multi-scan files, regions as large as the picture).
+    struct Case {
+        const char *file;
+        bool autoOrient;
+        int rw, rh;
+        bool whole;
+    };
+    for (const Case c : {Case{"jpeg/baseline.jpg", true, 20, 10, false}, Case{"jpeg/grey.jpg", true, 33, 17, false},
+                         Case{"jpeg/baseline.jpg", true, 64, 48, true}, Case{"jpeg/progressive.jpg", true, 20, 10, true},
+                         Case{"photo/orient6.jpg", true, 20, 10, true}, Case{"photo/orient6.jpg", false, 20, 10, false}}) {
+        SCOPED_TRACE(testing::Message() << c.file << " " << c.rw << "x" << c.rh << " upright " << c.autoOrient);
+        const Bytes bytes = FixtureBytes(c.file);
+        CxImage full, part;
+        full.SetAutoOrient(c.autoOrient);
+        part.SetAutoOrient(c.autoOrient);
+        part.SetLoadRegion(c.rw, c.rh);
+        ASSERT_TRUE(DecodeBytes(bytes, full));
+        ASSERT_TRUE(DecodeBytes(bytes, part));
+        EXPECT_EQ(part.GetSrcWidth(), full.GetSrcWidth());
+        EXPECT_EQ(part.GetSrcHeight(), full.GetSrcHeight());
+        if (c.whole) {
+            EXPECT_EQ(part.ToQImage(), full.ToQImage());
+            continue;
+        }
+        const int w = std::min(c.rw, full.GetWidth()), h = std::min(c.rh, full.GetHeight());
+        ASSERT_EQ(part.GetWidth(), w);
+        ASSERT_EQ(part.GetHeight(), h);
+        EXPECT_EQ(part.ToQImage(), full.ToQImage().copy(0, 0, w, h));
+    }
+}
+
+TEST(JpegDecode, CoarseDecodeStopsAProgressiveFileAfterItsFirstScan)
+{
+    // A progressive file gives its first scan's block averages at 1/8,
+    // close to the averaged template; other files ignore the request.
+    CxImage coarse, baseline;
+    coarse.SetLoadCoarse(true);
+    baseline.SetLoadCoarse(true);
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/progressive.jpg"), coarse));
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/baseline.jpg"), baseline));
+    EXPECT_EQ(coarse.GetWidth(), 8);
+    EXPECT_EQ(coarse.GetSrcWidth(), 64);
+    EXPECT_GE(Psnr(coarse, BlockAverage(LoadFixture("png/template.png"), 8)), 30.0);
+    EXPECT_EQ(baseline.GetWidth(), 64);
 }
 
 TEST(JpegEncode, ColourQualityAndComposition)

@@ -1,5 +1,7 @@
 #include "viewer_fixture.h"
 
+#include <QElapsedTimer>
+
 #include <QFile>
 #include <QWheelEvent>
 
@@ -313,6 +315,51 @@ TEST_F(ViewerTest, StartIndexOutsideTheListAndMissingFiles)
     EXPECT_FALSE(beyond.IsError());
     EXPECT_FALSE(pic->isVisible());
     EXPECT_EQ(beyond.GetImage().GetWidth(), 1000);
+}
+
+TEST_F(ViewerTest, LargeJpegsShowAFirstLookThenTheWholeAndNeighboursAreReadAhead)
+{
+    auto settle = [](CPreviewDlg &dlg) {
+        QElapsedTimer t;
+        t.start();
+        while (dlg.IsReading() && t.elapsed() < 20000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        ASSERT_FALSE(dlg.IsReading());
+    };
+    for (const bool fullSize : {true, false}) {
+        SCOPED_TRACE(fullSize ? "actual size" : "fitted");
+        WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, fullSize);
+        m_files = {Pattern("big.jpg", 2400, 1800), Pattern("next.png", 300, 200)};
+        CPreviewDlg &dlg = Open();
+        // The first look is smaller than the picture, laid out at its own size.
+        EXPECT_LT(dlg.GetImage().GetWidth(), 2400);
+        const viewgeom::ImageRect first = dlg.GetImageRect();
+        EXPECT_EQ(first.Width(), fullSize ? 2400 : viewgeom::DisplaySize(2400, 1800, false, 1, false,
+                                                                         dlg.GetScreenSize()).width);
+        const QColor corner = dlg.grab().toImage().pixelColor(first.left + 15, first.top + 15);
+        settle(dlg);
+        EXPECT_EQ(dlg.GetImage().GetWidth(), 2400);
+        EXPECT_EQ(dlg.GetImageRect(), first);
+        // Smooth scaling of the first look and of the whole picture agree
+        // within a few levels on a flat cell.
+        const QColor whole = dlg.grab().toImage().pixelColor(first.left + 15, first.top + 15);
+        EXPECT_NEAR(whole.red(), corner.red(), 12);
+        EXPECT_NEAR(whole.green(), corner.green(), 12);
+
+        // A neighbour changed after it was read ahead is read anew.
+        Pattern("next.png", 320, 200);
+        Key(Qt::Key_PageDown);
+        EXPECT_EQ(dlg.GetImage().GetWidth(), 320);
+        // A zoom step on the top left part waits for the whole picture; on
+        // a reduced first look it scales that until the whole is in.
+        CPreviewDlg &again = Open();
+        Key(Qt::Key_Plus);
+        EXPECT_EQ(again.GetImage().GetWidth() == 2400, fullSize);
+        settle(again);
+        EXPECT_EQ(again.GetImage().GetWidth(), 2400);
+        EXPECT_EQ(again.GetImageRect().Width(),
+                  viewgeom::DisplaySize(2400, 1800, true, again.GetZoom(), fullSize, again.GetScreenSize()).width);
+    }
 }
 
 TEST_F(ViewerTest, CutOffJpegShowsWhatArrived)

@@ -1,0 +1,346 @@
+#include "picturework.h"
+
+#include "colourprofile.h"
+#include "pixelops.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
+
+namespace viewwork {
+
+namespace {
+
+// Pictures read ahead are kept within this many bytes (decoded pixels and
+// their display copies); the one on screen always stays.
+constexpr qint64 kAheadBudget = qint64(512) << 20;
+// Priorities in the pool: the picture on screen before those read ahead.
+constexpr int kPriorityShown = 1;
+constexpr int kPriorityAhead = 0;
+
+std::shared_ptr<CxImage> Decode(const std::string &file, bool autoOrient, const std::atomic<bool> *cancel,
+                                const std::function<void(CxImage &)> &setup)
+{
+    auto img = std::make_shared<CxImage>();
+    img->SetAutoOrient(autoOrient);
+    // Shows what arrived of a cut-off file, as image viewers do; a run still
+    // refuses it.
+    img->SetAcceptTruncated(true);
+    img->SetCancelFlag(cancel);
+    if (setup)
+        setup(*img);
+    img->Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+    img->SetCancelFlag(nullptr);
+    if (cancel && cancel->load())
+        img->Destroy();
+    cxcolour::ToSrgb(*img); // the screen is taken as sRGB
+    return img;
+}
+
+bool IsJpegFile(const std::string &file)
+{
+    QFile f(QString::fromStdString(file));
+    char head[3] = {};
+    return f.open(QIODevice::ReadOnly) && f.read(head, 3) == 3 && head[0] == char(0xFF) && head[1] == char(0xD8) &&
+           head[2] == char(0xFF);
+}
+
+// The pixels as the window draws them fastest: opaque pictures as RGB32,
+// others premultiplied.
+QImage Drawable(const CxImage &img)
+{
+    QImage q = img.ToQImage();
+    if (q.isNull())
+        return q;
+    if (!img.AlphaIsValid() && img.GetTransIndex() < 0)
+        q.reinterpretAsFormat(QImage::Format_RGB32);
+    else
+        q.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return q;
+}
+
+qint64 PictureBytes(const Picture &p)
+{
+    qint64 bytes = p.display.sizeInBytes();
+    if (p.image && p.image->IsValid())
+        bytes += qint64(p.image->GetEffWidth()) * p.image->GetHeight();
+    return bytes;
+}
+
+} // namespace
+
+std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrient, const std::atomic<bool> *cancel)
+{
+    return Decode(file, autoOrient, cancel, {});
+}
+
+FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSize, viewgeom::Size screen)
+{
+    FirstLook look;
+    if (screen.width <= 0 || screen.height <= 0 || !IsJpegFile(file))
+        return look;
+    const bool progressive = CxImage::DecodeScratchBytes(file.c_str()) > 0;
+    look.region = fullSize && !progressive;
+    auto img = Decode(file, autoOrient, nullptr, [&](CxImage &i) {
+        if (progressive)
+            i.SetLoadCoarse(true);
+        else if (fullSize)
+            i.SetLoadRegion(screen.width, screen.height);
+        else
+            i.SetLoadSizeRule([screen](int w, int h, int &hintW, int &hintH) {
+                const viewgeom::Size fitted = viewgeom::DisplaySize(w, h, false, 1.0f, false, screen);
+                hintW = fitted.width;
+                hintH = fitted.height;
+            });
+    });
+    if (img->IsValid())
+        look.image = std::move(img);
+    return look;
+}
+
+bool IsPartial(const CxImage &img)
+{
+    return img.IsValid() && (img.GetWidth() < img.GetSrcWidth() || img.GetHeight() < img.GetSrcHeight());
+}
+
+bool DisplayFits(QSize display, viewgeom::Size natural, viewgeom::Size shown)
+{
+    const bool shrunk = shown.width <= natural.width && shown.height <= natural.height &&
+                        (shown.width < natural.width || shown.height < natural.height);
+    const viewgeom::Size want = shrunk ? shown : natural;
+    return display.width() == want.width && display.height() == want.height;
+}
+
+QImage DisplayCopy(const CxImage &img, viewgeom::Size shown)
+{
+    if (!img.IsValid())
+        return QImage();
+    const viewgeom::Size natural{img.GetWidth(), img.GetHeight()};
+    if (!DisplayFits(QSize(natural.width, natural.height), natural, shown)) {
+        // Reads the picture only, so several threads may share it.
+        CxImage reduced;
+        if (cxops::ResampleTo(img, shown.width, shown.height, reduced))
+            return Drawable(reduced);
+    }
+    return Drawable(img);
+}
+
+// ---------------------------------------------------------------------------
+
+struct CPictureLoader::Entry {
+    QString path;
+    qint64 size = -1;
+    qint64 modified = 0;
+    bool ahead = false;
+    std::atomic<bool> cancel{false};
+    // Under the loader's mutex:
+    bool started = false;
+    bool done = false;
+    Picture picture;
+};
+
+CPictureLoader::CPictureLoader(QObject *parent)
+    : QObject(parent), m_pool(new QThreadPool(this)), m_displaysPending(std::make_shared<std::atomic<int>>(0))
+{
+    m_pool->setMaxThreadCount(2);
+}
+
+CPictureLoader::~CPictureLoader()
+{
+    Clear();
+    m_pool->waitForDone();
+}
+
+void CPictureLoader::Configure(bool autoOrient, Prepare prepare, ShownSize shown)
+{
+    Clear();
+    std::lock_guard lock(m_mutex);
+    m_autoOrient = autoOrient;
+    m_prepare = std::move(prepare);
+    m_shown = std::move(shown);
+}
+
+void CPictureLoader::SetShownSize(ShownSize shown)
+{
+    std::lock_guard lock(m_mutex);
+    m_shown = std::move(shown);
+}
+
+std::shared_ptr<CPictureLoader::Entry> CPictureLoader::Find(const QString &path)
+{
+    const auto it = m_entries.find(path);
+    if (it == m_entries.end())
+        return nullptr;
+    const QFileInfo info(path);
+    if (info.size() == it->second->size && info.lastModified().toMSecsSinceEpoch() == it->second->modified)
+        return it->second;
+    // The file changed since it was read.
+    it->second->cancel = true;
+    m_entries.erase(it);
+    return nullptr;
+}
+
+std::shared_ptr<CPictureLoader::Entry> CPictureLoader::NewEntry(const QString &path)
+{
+    auto e = std::make_shared<Entry>();
+    e->path = path;
+    const QFileInfo info(path);
+    e->size = info.size();
+    e->modified = info.lastModified().toMSecsSinceEpoch();
+    m_entries[path] = e;
+    return e;
+}
+
+void CPictureLoader::Run(const std::shared_ptr<Entry> &e)
+{
+    ShownSize shown;
+    Prepare prepare;
+    bool autoOrient;
+    {
+        std::lock_guard lock(m_mutex);
+        if (e->started)
+            return;
+        e->started = true;
+        shown = m_shown;
+        prepare = m_prepare;
+        autoOrient = m_autoOrient;
+    }
+    Picture p;
+    auto img = DecodeForViewing(e->path.toStdString(), autoOrient, &e->cancel);
+    if (img->IsValid() && prepare)
+        prepare(*img);
+    if (img->IsValid() && shown && !e->cancel)
+        p.display = DisplayCopy(*img, shown({img->GetWidth(), img->GetHeight()}));
+    p.image = std::move(img);
+    {
+        std::lock_guard lock(m_mutex);
+        e->picture = std::move(p);
+        e->done = true;
+    }
+    m_done.notify_all();
+}
+
+void CPictureLoader::Fetch(const QString &path, bool ahead)
+{
+    if (m_prepare || Find(path))
+        return;
+    auto e = NewEntry(path);
+    e->ahead = ahead;
+    m_pool->start(
+        [this, e] {
+            Run(e);
+            if (!e->cancel)
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, path = e->path] {
+                        DropOverBudget();
+                        emit Fetched(path);
+                    },
+                    Qt::QueuedConnection);
+        },
+        ahead ? kPriorityAhead : kPriorityShown);
+}
+
+bool CPictureLoader::Take(const QString &path, Picture &picture)
+{
+    const auto e = Find(path);
+    std::lock_guard lock(m_mutex);
+    if (!e || !e->done)
+        return false;
+    e->ahead = false;
+    picture = e->picture;
+    return true;
+}
+
+Picture CPictureLoader::Wait(const QString &path)
+{
+    auto e = Find(path);
+    if (!e)
+        e = NewEntry(path);
+    e->ahead = false;
+    Run(e); // returns at once when a background read has it
+    std::unique_lock lock(m_mutex);
+    m_done.wait(lock, [&] { return e->done; });
+    return e->picture;
+}
+
+void CPictureLoader::Keep(const QString &path, const Picture &picture)
+{
+    auto e = Find(path);
+    if (!e)
+        e = NewEntry(path);
+    std::lock_guard lock(m_mutex);
+    e->started = e->done = true;
+    e->ahead = false;
+    e->picture = picture;
+}
+
+void CPictureLoader::Forget(const QString &path)
+{
+    const auto it = m_entries.find(path);
+    if (it == m_entries.end())
+        return;
+    it->second->cancel = true;
+    m_entries.erase(it);
+}
+
+void CPictureLoader::KeepOnly(const QStringList &paths)
+{
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (paths.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        it->second->cancel = true;
+        it = m_entries.erase(it);
+    }
+    DropOverBudget();
+}
+
+void CPictureLoader::DropOverBudget()
+{
+    std::lock_guard lock(m_mutex);
+    qint64 total = 0;
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        const Entry &e = *it->second;
+        if (e.ahead && e.done) {
+            total += PictureBytes(e.picture);
+            if (total > kAheadBudget) {
+                it = m_entries.erase(it);
+                continue;
+            }
+        }
+        ++it;
+    }
+}
+
+void CPictureLoader::Clear()
+{
+    for (auto &[path, e] : m_entries)
+        e->cancel = true;
+    m_entries.clear();
+}
+
+bool CPictureLoader::IsBusy() const
+{
+    return m_pool->activeThreadCount() > 0 || *m_displaysPending > 0;
+}
+
+void CPictureLoader::MakeDisplay(std::shared_ptr<const CxImage> image, viewgeom::Size shown, int serial)
+{
+    ++*m_displaysPending;
+    m_pool->start(
+        [this, image = std::move(image), shown, serial, pending = m_displaysPending] {
+            QImage display = DisplayCopy(*image, shown);
+            QMetaObject::invokeMethod(
+                this,
+                [this, display = std::move(display), serial, pending] {
+                    --*pending;
+                    emit DisplayMade(serial, display);
+                },
+                Qt::QueuedConnection);
+        },
+        kPriorityShown);
+}
+
+} // namespace viewwork
