@@ -31,6 +31,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 using namespace mainid;
 using maintemplate::Kind;
@@ -207,6 +208,18 @@ void CMainDlg::Message(const char *text)
 void CMainDlg::OnFolderSelChanged()
 {
     m_lists->ListFolder(m_tree->GetSelectedPath());
+}
+
+void CMainDlg::OpenAtStart(const QString &folder, const QStringList &names)
+{
+    // A folder the tree does not show (a hidden one) is listed all the same;
+    // the tree then rests on its root, so taking the focus changes nothing.
+    if (!m_tree->SelectFolder(folder))
+        m_tree->setCurrentItem(m_tree->GetRootItem());
+    if (m_lists->Folder() != folder)
+        m_lists->ListFolder(folder);
+    if (!names.isEmpty() && m_lists->SelectFolderNames(names) >= 0)
+        QTimer::singleShot(0, this, &CMainDlg::OnView);
 }
 
 void CMainDlg::OnOK()

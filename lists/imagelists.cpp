@@ -419,6 +419,29 @@ void CImageLists::RemoveFolderRow(int row)
     m_fileNames.erase(m_fileNames.begin() + row);
 }
 
+int CImageLists::SelectFolderNames(const QStringList &names)
+{
+    QHash<QString, int> rows;
+    for (int row = 0; row < m_folderList->count(); ++row)
+        rows.insert(m_folderList->item(row)->data(FolderListCtrl::NameRole).toString(), row);
+    m_folderList->clearSelection();
+    int first = -1;
+    for (const QString &name : names) {
+        const int row = rows.value(name, -1);
+        if (row < 0)
+            continue;
+        if (first < 0) {
+            first = row;
+            m_folderList->setCurrentRow(row, QItemSelectionModel::Select);
+        } else {
+            m_folderList->item(row)->setSelected(true);
+        }
+    }
+    if (first >= 0)
+        m_folderList->scrollToItem(m_folderList->item(first));
+    return first;
+}
+
 void CImageLists::AddFolderRowToSelection(int row)
 {
     QListWidgetItem *item = m_folderList->item(row);

@@ -56,6 +56,10 @@ public:
     // upright as their file says (the owner's stored choice; yes without one).
     void SetAutoRotateSource(std::function<bool()> source) { m_autoRotate = std::move(source); }
 
+    // Selects the folder-list rows of these names, the first one given
+    // becoming the current row, and returns that row (-1 when none is listed).
+    int SelectFolderNames(const QStringList &names);
+
     // Adds files given by path (dropped from another program) as Add does:
     // folders stand for their image files, other non-images are passed over.
     void AddPaths(const QStringList &paths);
