@@ -6,6 +6,7 @@
 #include "shelltreectrl.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QUrl>
 
 using namespace mwtest;
@@ -81,6 +82,7 @@ TEST_F(OpenWith, TheFolderIsListedTheFilesSelectedAndTheFirstShown)
         QString shown;
         dlgtest::WhenShown<CPreviewDlg> viewer([&](CPreviewDlg *v) {
             EXPECT_EQ(v->GetOpenMode(), CPreviewDlg::MODE_FOLDER);
+            EXPECT_TRUE(lists->DiskChangesHeld()); // its rows and the viewer's list stay in step
             shown = lists->FolderPaths().value(v->GetIndex());
             dlgtest::Key(v, Qt::Key_Escape);
         });
@@ -102,6 +104,10 @@ TEST_F(OpenWith, TheFolderIsListedTheFilesSelectedAndTheFirstShown)
             selected << lists->FileNames()[row];
         selected.sort();
         EXPECT_EQ(selected, c.selected);
+        EXPECT_FALSE(lists->DiskChangesHeld());
+        QSignalSpy reloaded(lists, &CImageLists::folderRefreshed);
+        QTest::keyClick(m_dlg.get(), Qt::Key_F5);
+        EXPECT_EQ(reloaded.count(), 1);
         m_dlg->reject();
         m_dlg.reset();
     }
