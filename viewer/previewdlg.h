@@ -13,6 +13,7 @@
 #include <QStringList>
 
 class CAnimatedPicture;
+class CViewerInfo;
 class QMenu;
 class QTimer;
 
@@ -69,6 +70,7 @@ public:
     QPoint GetScroll() const { return {m_nScrollX, m_nScrollY}; }
     CursorKind GetCursorKind() const { return m_hCursor; }
     CAnimatedPicture *GetPicture() const { return m_picture; }
+    CViewerInfo *GetInfo() const { return m_info; }
 
 public slots:
     void OnNextImage();
@@ -115,6 +117,8 @@ private:
     // Size, layout, scroll and the display copy of m_image.
     void LayoutDecoded();
     void ShowErrorPicture();
+    // Name, position and zoom of what is on display, for a moment.
+    void FlashInfo();
     void ShowAnimation(const QString &path, int frameCount);
     void CentrePicture();
     void ClearLayout();
@@ -150,6 +154,7 @@ private:
     // natural size when enlarged (then only the visible part is scaled).
     QImage m_display;
     CAnimatedPicture *m_picture = nullptr;
+    CViewerInfo *m_info = nullptr;
 
     float m_fZoom = 1.0f;
     bool m_bZoomed = false;
