@@ -87,15 +87,18 @@ void CViewerInfo::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 0, 0, 150));
+    p.setBrush(QColor(40, 40, 40, 180)); // seen over a black background too
     p.drawRoundedRect(QRectF(rect()), kRadius, kRadius);
     p.setPen(QColor(255, 255, 255, 235));
     const QRect inner = rect().adjusted(kPadX, kPadY, -kPadX, -kPadY);
     // A long name loses its middle rather than the position and the zoom.
     const QString tail = kGap + m_strWhere;
-    const int nameWidth = qMax(0, inner.width() - fontMetrics().horizontalAdvance(tail));
-    p.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter,
-               fontMetrics().elidedText(m_strName, Qt::ElideMiddle, nameWidth) + tail);
+    const QFontMetrics metrics = fontMetrics();
+    const int nameWidth = qMax(0, inner.width() - metrics.horizontalAdvance(tail));
+    const QString name = metrics.horizontalAdvance(m_strName) <= nameWidth
+                             ? m_strName
+                             : metrics.elidedText(m_strName, Qt::ElideMiddle, nameWidth);
+    p.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, name + tail);
 }
 
 bool CViewerInfo::eventFilter(QObject *watched, QEvent *event)
