@@ -171,6 +171,9 @@ void CImageLists::ApplyDiskChanges()
         m_bReloadThumbs = false;
         return;
     }
+    // A folder that went away and came back is watched again.
+    if (m_watcher.directories().isEmpty() && QFileInfo(m_strFolder).isDir())
+        m_watcher.addPath(m_strFolder);
     // Nothing decoded before the reload may reach the rows after it.
     if (m_bReloadThumbs)
         StopLoader();
