@@ -52,7 +52,8 @@ OpenRequest ParseOpenArguments(const QStringList &arguments, const QString &curr
             byFiles = !info.isDir();
             request.folder = byFiles ? info.path() : path;
         }
-        if (byFiles && !info.isDir() && info.path() == request.folder && !request.names.contains(info.fileName()))
+        if (byFiles && !info.isDir() && info.path() == request.folder &&
+            !request.names.contains(info.fileName()))
             request.names.append(info.fileName());
     }
     return request;

@@ -22,8 +22,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QScreen>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTimer>
 #include <QWheelEvent>
 

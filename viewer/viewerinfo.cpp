@@ -5,8 +5,8 @@
 
 namespace {
 
-constexpr int kMargin = 16;   // from the window's corner
-constexpr int kPadX = 12;     // text inside the box
+constexpr int kMargin = 16; // from the window's corner
+constexpr int kPadX = 12;   // text inside the box
 constexpr int kPadY = 6;
 constexpr qreal kRadius = 8;
 const QString kGap = QStringLiteral("   ");

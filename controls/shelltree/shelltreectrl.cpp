@@ -176,7 +176,8 @@ bool IsAtOrBelow(const QString &folder, const QString &path)
 {
     if (path.isEmpty() || !folder.startsWith(path))
         return false;
-    return folder.size() == path.size() || path.endsWith(QLatin1Char('/')) || folder[path.size()] == QLatin1Char('/');
+    return folder.size() == path.size() || path.endsWith(QLatin1Char('/')) ||
+           folder[path.size()] == QLatin1Char('/');
 }
 
 // The child of item on the way to folder: the deepest one, so home wins

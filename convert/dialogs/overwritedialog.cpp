@@ -102,8 +102,8 @@ OverwriteAnswer COverwriteDialog::GetAnswer(int dialogResult) const
     if (dialogResult != QDialog::Accepted)
         return OverwriteAnswer{OverwriteChoice::Cancel, false};
     const OverwriteChoice choice = m_nChoice == CHOICE_RENAME ? OverwriteChoice::AutoRename
-                                   : m_nChoice == CHOICE_SKIP   ? OverwriteChoice::Skip
-                                                                : OverwriteChoice::Overwrite;
+                                   : m_nChoice == CHOICE_SKIP ? OverwriteChoice::Skip
+                                                              : OverwriteChoice::Overwrite;
     return OverwriteAnswer{choice, m_bRemember};
 }
 

@@ -274,7 +274,8 @@ TEST(ProgressDialog, OverwriteAnswersAndCancel)
         const auto [asked, log] = run(c.act);
         EXPECT_EQ(asked, c.asked);
         EXPECT_TRUE(list.isEmpty());
-        EXPECT_TRUE(log.startsWith(QString::fromStdString("从: " + files[0] + "\r\n  跳过: " + path(0) + "\r\n")));
+        EXPECT_TRUE(
+            log.startsWith(QString::fromStdString("从: " + files[0] + "\r\n  跳过: " + path(0) + "\r\n")));
         EXPECT_TRUE(log.endsWith(U("总计文件: 3; 已转换: 0; 已跳过: 3; 错误: 0。"))) << log.toStdString();
         EXPECT_EQ(CxImage(path(2).c_str(), 0).GetWidth(), 8u);
     }

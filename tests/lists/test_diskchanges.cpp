@@ -37,7 +37,8 @@ protected:
         for (int row = 0; row < folder->count(); ++row) {
             const QString name = folder->item(row)->data(FolderListCtrl::NameRole).toString();
             CxImage img((Dir() + "/" + name).toUtf8().constData(), 0);
-            EXPECT_EQ(folder->item(row)->text(), FormatCaption(long(img.GetWidth()), long(img.GetHeight()), name));
+            EXPECT_EQ(folder->item(row)->text(),
+                      FormatCaption(long(img.GetWidth()), long(img.GetHeight()), name));
         }
     }
 };

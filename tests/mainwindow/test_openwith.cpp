@@ -1,6 +1,6 @@
+#include "folderlistctrl.h"
 #include "imagelists.h"
 #include "mainwindow_fixture.h"
-#include "folderlistctrl.h"
 #include "openrequest.h"
 #include "previewdlg.h"
 #include "shelltreectrl.h"
@@ -89,7 +89,8 @@ TEST_F(OpenWith, TheFolderIsListedTheFilesSelectedAndTheFirstShown)
         m_dlg->OpenAtStart(c.folder, c.names);
         m_dlg->show();
         if (!c.selected.isEmpty()) {
-            ASSERT_TRUE(dlgtest::WaitFor([&] { return viewer.count == 1 && !QApplication::activeModalWidget(); }));
+            ASSERT_TRUE(
+                dlgtest::WaitFor([&] { return viewer.count == 1 && !QApplication::activeModalWidget(); }));
             EXPECT_EQ(shown, c.folder + "/" + c.names.first());
         }
         m_dlg->activateWindow();
