@@ -114,6 +114,7 @@ void CPreviewDlg::OnInitDialog()
     using namespace settingskey;
     m_bFullSize = GetProfileInt(kSettingsSection, kViewFullSize, settingsdefault::kViewFullSize) != 0;
     m_nSlideDelay = GetProfileInt(kSettingsSection, kSlideShowDelay, settingsdefault::kSlideShowDelay);
+    m_info->SetPinned(GetProfileInt(kSettingsSection, kViewInfo, 0) != 0);
     m_crBack = ReadPreviewBackground();
     m_image.SetAutoOrient(GetProfileInt(kSettingsSection, kAutoRotate, 1) != 0);
 
@@ -580,6 +581,7 @@ void CPreviewDlg::OnKeyDown(QKeyEvent *event)
         // The name, position and zoom stay on show, or go back to showing
         // only after a change.
         m_info->SetPinned(!m_info->IsPinned());
+        WriteProfileInt(kSettingsSection, settingskey::kViewInfo, m_info->IsPinned() ? 1 : 0);
         if (m_info->IsPinned())
             FlashInfo();
     }

@@ -66,7 +66,8 @@ void CViewerInfo::SetPinned(bool pinned)
 {
     m_bPinned = pinned;
     if (pinned) {
-        Flash(m_strName, m_strWhere);
+        if (!m_strName.isEmpty())
+            Flash(m_strName, m_strWhere);
     } else {
         m_hideTimer.stop();
         hide();

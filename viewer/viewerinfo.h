@@ -18,7 +18,8 @@ public:
     // the zoom out (the error picture has none).
     static QString Where(int index, int count, int percent);
 
-    // Shows "name   where" now; unless pinned it hides kShowMs later.
+    // Shows "name   where" now; unless pinned it hides kShowMs later. Pinned
+    // before the first Flash, it waits for that.
     void Flash(const QString &name, const QString &where);
     void SetPinned(bool pinned);
     bool IsPinned() const { return m_bPinned; }

@@ -411,7 +411,8 @@ TEST_F(ViewerTest, InfoTellsNamePositionAndZoomForAMomentOrWhilePinned)
     info->Expire();
     EXPECT_FALSE(info->isVisible());
 
-    // Pinned with I, it stays through changes; I again hides it.
+    // Pinned with I, it stays through changes and the next opening; I again
+    // hides it.
     Key(Qt::Key_I);
     EXPECT_TRUE(info->isVisible());
     Key(Qt::Key_Home);
@@ -419,7 +420,11 @@ TEST_F(ViewerTest, InfoTellsNamePositionAndZoomForAMomentOrWhilePinned)
     EXPECT_FALSE(info->IsCountingDown());
     info->Expire();
     EXPECT_TRUE(info->isVisible());
+    info = Open(1).GetInfo();
+    EXPECT_TRUE(info->isVisible());
+    EXPECT_EQ(info->GetText(), "b.png   2 / 3   100%");
+    EXPECT_FALSE(info->IsCountingDown());
     Key(Qt::Key_I);
     EXPECT_FALSE(info->isVisible());
-    EXPECT_FALSE(info->IsPinned());
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kViewInfo, -1), 0);
 }
