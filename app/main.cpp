@@ -1,10 +1,15 @@
+#include "imagefiles.h"
+#include "openrequest.h"
 #include "runresources.h"
 #include "velmoraapp.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -21,7 +26,14 @@ int main(int argc, char **argv)
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator);
 
+    // Paths or file:// URIs, as a file manager or a desktop entry hands them.
+    const OpenRequest request = ParseOpenArguments(
+        QApplication::arguments().mid(1), QFile::decodeName(QByteArray::fromStdString(CurrentFolder())));
+    for (const QString &missing : request.missing)
+        std::fprintf(stderr, "velmora: %s: no such file or folder; starting without it\n",
+                     missing.toLocal8Bit().constData());
+
     CVelmoraApp app;
-    app.InitInstance();
+    app.InitInstance(request);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "imagelists.h"
 #include "mainlayout.h"
 #include "maintemplate.h"
+#include "naming.h"
 #include "optionpanel.h"
 #include "previewdlg.h"
 #include "progressdialog.h"
@@ -22,6 +23,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +33,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
+#include <QTimer>
 
 using namespace mainid;
 using maintemplate::Kind;
@@ -51,6 +55,44 @@ int PictureResource(int id)
 
 // Room between a label's text and the control it names.
 constexpr int kLabelGap = 4;
+
+// Holds the folder list's disk changes for as long as it lives.
+class DiskHold {
+public:
+    DiskHold(CImageLists *lists, bool hold) : m_lists(hold ? lists : nullptr)
+    {
+        if (m_lists)
+            m_lists->HoldDiskChanges();
+    }
+    ~DiskHold()
+    {
+        if (m_lists)
+            m_lists->ReleaseDiskChanges();
+    }
+    DiskHold(const DiskHold &) = delete;
+    DiskHold &operator=(const DiskHold &) = delete;
+
+private:
+    QPointer<CImageLists> m_lists;
+};
+
+// Whether a run may write into folder: its destination, or a source's own
+// folder when the outputs go beside their sources.
+bool WritesInto(const CConvertJob &job, const QString &folder)
+{
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty())
+        return false;
+    const auto same = [&](const std::string &dir) {
+        return QFileInfo(QString::fromStdString(dir)).canonicalFilePath() == canonical;
+    };
+    if (!job.m_szOutDir.empty())
+        return same(job.m_szOutDir);
+    for (int i = 0; i < job.GetFileCount(); ++i)
+        if (same(SplitPath(job.GetFile(i)).folder))
+            return true;
+    return false;
+}
 
 }  // namespace
 
@@ -197,6 +239,8 @@ void CMainDlg::OnInitDialog()
     connect(ControlById<QPushButton>(this, IDC_REMOVE_ALL), &QPushButton::clicked, m_lists,
             &CImageLists::OnRemoveAll);
     connect(m_lists, &CImageLists::viewRequested, this, &CMainDlg::OnView);
+    auto *reload = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(reload, &QShortcut::activated, m_lists, &CImageLists::Reload);
 }
 
 void CMainDlg::Message(const char *text)
@@ -207,6 +251,18 @@ void CMainDlg::Message(const char *text)
 void CMainDlg::OnFolderSelChanged()
 {
     m_lists->ListFolder(m_tree->GetSelectedPath());
+}
+
+void CMainDlg::OpenAtStart(const QString &folder, const QStringList &names)
+{
+    // A folder the tree does not show (a hidden one) is listed all the same;
+    // the tree then rests on its root, so taking the focus changes nothing.
+    if (!m_tree->SelectFolder(folder))
+        m_tree->setCurrentItem(m_tree->GetRootItem());
+    if (m_lists->Folder() != folder)
+        m_lists->ListFolder(folder);
+    if (!names.isEmpty() && m_lists->SelectFolderNames(names) >= 0)
+        QTimer::singleShot(0, this, &CMainDlg::OnView);
 }
 
 void CMainDlg::OnOK()
@@ -231,6 +287,8 @@ void CMainDlg::OnOK()
     m_options->SaveDestList();
 
     m_resultFiles.clear();
+    // The listed folder's changes wait for the end of a run that writes there.
+    const DiskHold hold(m_lists, WritesInto(job, m_lists->Folder()));
     CProgressDialog dlg(job, &m_resultFiles, this);
     dlg.SetResultsViewer([](QWidget *parent, QStringList *results) {
         // On the heap: the viewer must not outlive its parent if that goes first.
@@ -286,6 +344,8 @@ void CMainDlg::OnView()
     if (m_lists->FileNames().empty())
         return;
     QStringList files = m_lists->FolderPaths();
+    // The viewer's list and the folder list stay row for row while it is open.
+    const DiskHold hold(m_lists, true);
     CPreviewDlg dlg(this);
     dlg.SetFileList(&files);
     dlg.SetPreview(false);

@@ -31,6 +31,11 @@ public:
     const QStringList &ResultFiles() const { return m_resultFiles; }
     const QStringList &PreviewFiles() const { return m_previewFiles; }
 
+    // Before exec: lists folder, selected in the tree where the tree reaches
+    // it; with names, selects their rows and shows the first in the viewer
+    // once the window runs.
+    void OpenAtStart(const QString &folder, const QStringList &names);
+
 public slots:
     void OnOK();
     void OnPreview();

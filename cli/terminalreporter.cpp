@@ -105,7 +105,9 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
         return OverwriteAnswer{OverwriteChoice::Cancel, false};
     }
     for (;;) {
-        std::fprintf(m_err, "%s\n[r] rename  [o] overwrite  [c] cancel; add ! to keep the answer (r!, o!): ",
+        std::fprintf(m_err,
+                     "%s\n[r] rename  [o] overwrite  [s] skip  [c] cancel; "
+                     "add ! to keep the answer (r!, o!, s!): ",
                      OverwriteQuestion(outputPath, "\n").c_str());
         std::fflush(m_err);
         std::string line;
@@ -122,6 +124,8 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
             return OverwriteAnswer{OverwriteChoice::AutoRename, remember};
         if (answer == "o" || answer == "overwrite")
             return OverwriteAnswer{OverwriteChoice::Overwrite, remember};
+        if (answer == "s" || answer == "skip")
+            return OverwriteAnswer{OverwriteChoice::Skip, remember};
         if (answer == "c" || answer == "cancel")
             return OverwriteAnswer{OverwriteChoice::Cancel, false};
     }

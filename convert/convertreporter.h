@@ -9,6 +9,7 @@ enum class OverwriteChoice {
     Overwrite = 0,
     AutoRename = 1,
     Cancel = 2,
+    Skip = 3, // leave the existing output alone
 };
 
 struct OverwriteAnswer {
@@ -33,6 +34,7 @@ public:
     virtual void SetSummary(const RunTotals &totals) = 0;
     // The run is over: the list is finished or the question was cancelled.
     virtual void ConvertDone() = 0;
-    // outputPath exists already: overwrite it, pick another name, or cancel.
+    // outputPath exists already: overwrite it, pick another name, leave it
+    // alone, or cancel.
     virtual OverwriteAnswer AskOverwrite(const std::string &outputPath) = 0;
 };

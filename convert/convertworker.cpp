@@ -181,8 +181,15 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
                 return Step::EndRun;
             choice = answer.choice;
             if (answer.remember)
-                m_job.m_nOverwrite =
-                    choice == OverwriteChoice::Overwrite ? OVERWRITE_REPLACE : OVERWRITE_RENAME;
+                m_job.m_nOverwrite = choice == OverwriteChoice::Overwrite ? OVERWRITE_REPLACE
+                                     : choice == OverwriteChoice::Skip    ? OVERWRITE_SKIP
+                                                                          : OVERWRITE_RENAME;
+            if (choice == OverwriteChoice::Skip) {
+                record.output = out.path;
+                finish(FileOutcome::Skipped);
+                percent();
+                return Step::Next;
+            }
         } else {
             choice = m_job.m_nOverwrite == OVERWRITE_RENAME ? OverwriteChoice::AutoRename
                                                             : OverwriteChoice::Overwrite;

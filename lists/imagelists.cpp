@@ -21,6 +21,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
+
 static void InitListsResources()
 {
     Q_INIT_RESOURCE(lists);
@@ -31,6 +33,11 @@ namespace {
 const char *const kTitle = "Velmora";
 const char *const kAddFirst = "请先在上方点击你想要选择的图像，然后请点击“添加”按钮!";
 const char *const kRemoveFirst = "请先在下方点击你想要移除的图像，然后请点击“移除”按钮!";
+
+// A burst of changes (a copy of many files) is applied once it settles,
+// and at least this often while it goes on.
+constexpr int kSettleMs = 300;
+constexpr int kMaxWaitMs = 1000;
 
 QString FromFs(const std::string &s)
 {
@@ -76,6 +83,16 @@ CImageLists::CImageLists(FolderListCtrl *folderList, SelectedListCtrl *selectedL
     connect(m_selectedList, &SelectedListCtrl::filesDropped, this, &CImageLists::AddPaths);
     ShowLoading(false, 0);
     UpdateCountLabel();
+
+    m_diskTimer.setSingleShot(true);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &CImageLists::OnDirectoryChanged);
+    connect(&m_diskTimer, &QTimer::timeout, this, [this] {
+        m_sinceFirstChange.invalidate();
+        if (m_nHolds > 0)
+            m_bDiskPending = true;
+        else
+            ApplyDiskChanges();
+    });
 }
 
 CImageLists::~CImageLists()
@@ -97,7 +114,114 @@ void CImageLists::ListFolder(const QString &path)
     for (const std::string &name : ListImageFiles(ToFs(m_strFolder)))
         m_fileNames.push_back(FromFs(name));
     FillFolderList();
+    WatchFolder();
     StartLoader();
+}
+
+void CImageLists::WatchFolder()
+{
+    const QStringList watched = m_watcher.directories();
+    if (!watched.isEmpty())
+        m_watcher.removePaths(watched);
+    m_diskTimer.stop();
+    m_sinceFirstChange.invalidate();
+    m_bDiskPending = false;
+    m_bReloadThumbs = false;
+    if (!m_strFolder.isEmpty() && QFileInfo(m_strFolder).isDir())
+        m_watcher.addPath(m_strFolder);
+}
+
+void CImageLists::OnDirectoryChanged()
+{
+    if (!m_sinceFirstChange.isValid())
+        m_sinceFirstChange.start();
+    const qint64 left = kMaxWaitMs - m_sinceFirstChange.elapsed();
+    m_diskTimer.start(int(std::clamp<qint64>(left, 0, kSettleMs)));
+}
+
+void CImageLists::HoldDiskChanges()
+{
+    ++m_nHolds;
+}
+
+void CImageLists::ReleaseDiskChanges()
+{
+    if (m_nHolds > 0 && --m_nHolds == 0 && m_bDiskPending)
+        ApplyDiskChanges();
+}
+
+void CImageLists::Reload()
+{
+    m_bReloadThumbs = true;
+    if (m_nHolds > 0)
+        m_bDiskPending = true;
+    else
+        ApplyDiskChanges();
+}
+
+void CImageLists::ApplyDiskChanges()
+{
+    if (m_bStopping) {
+        // Inside the wait for the old loader: try again once it is over.
+        m_diskTimer.start(kSettleMs);
+        return;
+    }
+    m_bDiskPending = false;
+    if (m_strFolder.isEmpty()) {
+        m_bReloadThumbs = false;
+        return;
+    }
+    // A folder that went away and came back is watched again.
+    if (m_watcher.directories().isEmpty() && QFileInfo(m_strFolder).isDir())
+        m_watcher.addPath(m_strFolder);
+    // Nothing decoded before the reload may reach the rows after it.
+    if (m_bReloadThumbs)
+        StopLoader();
+    std::vector<QString> names;
+    for (const std::string &name : ListImageFiles(ToFs(m_strFolder)))
+        names.push_back(FromFs(name));
+    // Both lists are in listing order: one walk finds the gone and the new.
+    bool added = false;
+    m_folderList->setUpdatesEnabled(false);
+    std::size_t row = 0, next = 0;
+    while (row < m_fileNames.size() || next < names.size()) {
+        if (row < m_fileNames.size() && next < names.size() && m_fileNames[row] == names[next]) {
+            ++row;
+            ++next;
+        } else if (next == names.size() ||
+                   (row < m_fileNames.size() && !ImageNameLess(ToFs(names[next]), ToFs(m_fileNames[row])))) {
+            RemoveFolderRow(int(row));
+        } else {
+            InsertFolderRow(int(row++), names[next++]);
+            added = true;
+        }
+    }
+    if (m_bReloadThumbs) {
+        m_thumbDone.clear();
+        for (int i = 0; i < m_folderList->count(); ++i) {
+            QListWidgetItem *item = m_folderList->item(i);
+            item->setIcon(m_placeholder);
+            item->setText(item->data(FolderListCtrl::NameRole).toString());
+        }
+    }
+    m_folderList->setUpdatesEnabled(true);
+    if (added || m_bReloadThumbs) {
+        m_bReloadThumbs = false;
+        StopLoader();
+        StartLoader();
+    }
+    emit folderRefreshed();
+}
+
+void CImageLists::InsertFolderRow(int row, const QString &name)
+{
+    auto *item = new QListWidgetItem(m_placeholder, name);
+    const quint64 serial = m_nextSerial++;
+    item->setData(FolderListCtrl::NameRole, name);
+    item->setData(FolderListCtrl::SerialRole, QVariant::fromValue<qulonglong>(serial));
+    m_folderList->insertItem(row, item);
+    m_rowsBySerial.insert(serial, item);
+    m_fileNames.insert(m_fileNames.begin() + row, name);
 }
 
 void CImageLists::FillFolderList()
@@ -107,14 +231,12 @@ void CImageLists::FillFolderList()
     m_folderList->clear();
     m_rowsBySerial.clear();
     m_rowsBySerial.reserve(qsizetype(m_fileNames.size()));
-    for (const QString &name : m_fileNames) {
-        auto *item = new QListWidgetItem(m_placeholder, name);
-        const quint64 serial = m_nextSerial++;
-        item->setData(FolderListCtrl::NameRole, name);
-        item->setData(FolderListCtrl::SerialRole, QVariant::fromValue<qulonglong>(serial));
-        m_folderList->addItem(item);
-        m_rowsBySerial.insert(serial, item);
-    }
+    m_thumbDone.clear();
+    const std::vector<QString> names = std::move(m_fileNames);
+    m_fileNames.clear();
+    m_fileNames.reserve(names.size());
+    for (const QString &name : names)
+        InsertFolderRow(m_folderList->count(), name);
     // A folder listed anew starts at its top, wherever the last one was.
     m_folderList->scrollToTop();
     m_folderList->setUpdatesEnabled(true);
@@ -129,6 +251,8 @@ void CImageLists::StartLoader()
         const QListWidgetItem *item = m_folderList->item(row);
         LoaderJob job;
         job.serial = item->data(FolderListCtrl::SerialRole).toULongLong();
+        if (m_thumbDone.contains(job.serial))
+            continue;
         job.path = ToFs(JoinPath(m_strFolder, item->data(FolderListCtrl::NameRole).toString()));
         job.type = int(GetImageType(job.path));
         job.autoRotate = autoRotate;
@@ -196,6 +320,7 @@ void CImageLists::DrainLoader()
         QListWidgetItem *item = FolderItemBySerial(r.serial);
         if (!item)
             continue; // the row went away while its file was decoded
+        m_thumbDone.insert(r.serial);
         item->setText(FormatCaption(r.width, r.height, item->data(FolderListCtrl::NameRole).toString()));
         // An undecodable file keeps the placeholder.
         if (r.valid)
@@ -414,9 +539,34 @@ void CImageLists::RemoveFolderRow(int row)
     if (row < 0 || row >= int(m_fileNames.size()) || row >= m_folderList->count())
         return;
     QListWidgetItem *item = m_folderList->takeItem(row);
-    m_rowsBySerial.remove(item->data(FolderListCtrl::SerialRole).toULongLong());
+    const quint64 serial = item->data(FolderListCtrl::SerialRole).toULongLong();
+    m_rowsBySerial.remove(serial);
+    m_thumbDone.remove(serial);
     delete item;
     m_fileNames.erase(m_fileNames.begin() + row);
+}
+
+int CImageLists::SelectFolderNames(const QStringList &names)
+{
+    QHash<QString, int> rows;
+    for (int row = 0; row < m_folderList->count(); ++row)
+        rows.insert(m_folderList->item(row)->data(FolderListCtrl::NameRole).toString(), row);
+    m_folderList->clearSelection();
+    int first = -1;
+    for (const QString &name : names) {
+        const int row = rows.value(name, -1);
+        if (row < 0)
+            continue;
+        if (first < 0) {
+            first = row;
+            m_folderList->setCurrentRow(row, QItemSelectionModel::Select);
+        } else {
+            m_folderList->item(row)->setSelected(true);
+        }
+    }
+    if (first >= 0)
+        m_folderList->scrollToItem(m_folderList->item(first));
+    return first;
 }
 
 void CImageLists::AddFolderRowToSelection(int row)

@@ -4,11 +4,14 @@
 // to the slots; everything else about the lists happens here.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QIcon>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -56,6 +59,24 @@ public:
     // upright as their file says (the owner's stored choice; yes without one).
     void SetAutoRotateSource(std::function<bool()> source) { m_autoRotate = std::move(source); }
 
+    // Selects the folder-list rows of these names, the first one given
+    // becoming the current row, and returns that row (-1 when none is listed).
+    int SelectFolderNames(const QStringList &names);
+
+    // The listed folder is watched: files that appear, go or are renamed
+    // there reach the rows by name, a moment after the last change and at
+    // least once a second while changes keep coming. New rows get their
+    // thumbnails; the selection and the other rows stay as they are.
+    // While held (the viewer walks the rows, a run writes into the folder)
+    // changes wait, and are applied once when the last hold ends.
+    void HoldDiskChanges();
+    void ReleaseDiskChanges();
+    bool HasPendingDiskChanges() const { return m_bDiskPending; }
+    bool DiskChangesHeld() const { return m_nHolds > 0; }
+    // Brings the rows to the folder's files now and decodes every thumbnail
+    // again (F5); waits for a hold like any change.
+    void Reload();
+
     // Adds files given by path (dropped from another program) as Add does:
     // folders stand for their image files, other non-images are passed over.
     void AddPaths(const QStringList &paths);
@@ -77,10 +98,17 @@ public:
 
 signals:
     void viewRequested();
+    // The rows were brought to what the disk holds.
+    void folderRefreshed();
 
 private:
     void FillFolderList();
+    // Starts the loader for the rows whose thumbnail has not arrived.
     void StartLoader();
+    void OnDirectoryChanged();
+    void ApplyDiskChanges();
+    void WatchFolder();
+    void InsertFolderRow(int row, const QString &name);
     // Runs on the interface thread for every wake of loader generation gen.
     void OnLoaderWake(quint64 gen);
     void DrainLoader();
@@ -115,4 +143,12 @@ private:
     bool m_bLoaderRunning = false;
     bool m_bStopping = false;
     std::size_t m_nLoaded = 0;
+    QSet<quint64> m_thumbDone; // rows whose loader result arrived
+
+    QFileSystemWatcher m_watcher;
+    QTimer m_diskTimer;
+    QElapsedTimer m_sinceFirstChange; // valid while a change waits for the timer
+    int m_nHolds = 0;
+    bool m_bDiskPending = false;
+    bool m_bReloadThumbs = false;
 };

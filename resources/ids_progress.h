@@ -21,6 +21,7 @@ inline constexpr int WM_CONVERT_DONE = 1029;
 inline constexpr int IDD_OVERWRITE = 167;
 inline constexpr int IDC_AUTO_RENAME = 1068;
 inline constexpr int IDC_OVERWRITE = 1067;
+inline constexpr int IDC_SKIP = 1079; // "跳过": the existing output is left alone
 inline constexpr int IDCANCEL = 2;
 inline constexpr int IDC_MESSAGE = 1064;
 inline constexpr int IDC_REMEMBER = 1007;

@@ -68,6 +68,7 @@ inline constexpr const char *kSplitHorBottom = "rtSplitHor_bottom";
 inline constexpr const char *kAutoClose = "AutoClose";
 inline constexpr const char *kProgress = "Progress";
 inline constexpr const char *kViewFullSize = "bViewFullSize";
+inline constexpr const char *kViewInfo = "bViewInfo"; // name, place and zoom kept on show
 inline constexpr const char *kSlideShowDelay = "bSildeShowDelay";
 inline constexpr const char *kBackRed = "iRed";
 inline constexpr const char *kBackGreen = "iGreen";

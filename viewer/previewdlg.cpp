@@ -8,6 +8,7 @@
 #include "previewprocess.h"
 #include "settingsstore.h"
 #include "slidedelaydlg.h"
+#include "viewerinfo.h"
 #include "waitcursor.h"
 
 #include <QAction>
@@ -21,10 +22,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,6 +85,7 @@ CPreviewDlg::CPreviewDlg(QWidget *parent) : QDialog(parent)
     // Clicks, wheel turns and the menu over an animation belong to the viewer.
     m_picture->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_picture->hide();
+    m_info = new CViewerInfo(this);
 
     m_pSlideTimer = new QTimer(this);
     connect(m_pSlideTimer, &QTimer::timeout, this, &CPreviewDlg::OnTimer);
@@ -154,6 +158,7 @@ void CPreviewDlg::OnInitDialog()
     using namespace settingskey;
     m_bFullSize = GetProfileInt(kSettingsSection, kViewFullSize, settingsdefault::kViewFullSize) != 0;
     m_nSlideDelay = GetProfileInt(kSettingsSection, kSlideShowDelay, settingsdefault::kSlideShowDelay);
+    m_info->SetPinned(GetProfileInt(kSettingsSection, kViewInfo, 0) != 0);
     m_crBack = ReadPreviewBackground();
     m_bAutoOrient = GetProfileInt(kSettingsSection, kAutoRotate, 1) != 0;
 
@@ -209,6 +214,8 @@ void CPreviewDlg::ShowImage(int index)
 {
     if (index < 0 || index >= FileCount())
         return;
+    // Whichever way the picture comes out, the user is told where they are.
+    const auto flash = qScopeGuard([this] { FlashInfo(); });
     m_bDragging = false;
     const QString path = m_pFiles->at(index);
     if (!QFileInfo(path).isFile()) {
@@ -351,6 +358,20 @@ void CPreviewDlg::RelayoutImage()
         EnsureWhole();
     LayoutDecoded();
     UpdateCursor();
+    FlashInfo();
+}
+
+void CPreviewDlg::FlashInfo()
+{
+    if (!HasCurrentFile())
+        return;
+    int percent = -1;
+    if (m_bPictureMode)
+        percent = m_bError ? -1 : 100; // an animation plays at its own size
+    else if (m_image.IsValid() && m_image.GetWidth() > 0)
+        percent = int(std::lround(100.0 * m_rcImage.Width() / m_image.GetWidth()));
+    m_info->Flash(QFileInfo(m_pFiles->at(m_nIndex)).fileName(),
+                  CViewerInfo::Where(m_nIndex, FileCount(), percent));
 }
 
 void CPreviewDlg::LayoutDecoded(bool keepView)
@@ -716,6 +737,13 @@ void CPreviewDlg::OnKeyDown(QKeyEvent *event)
         OnActualSize();
     } else if (key == Qt::Key_Delete || pad(Qt::Key_Period) || pad(Qt::Key_Comma)) {
         OnDelete();
+    } else if (key == Qt::Key_I && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        // The name, position and zoom stay on show, or go back to showing
+        // only after a change.
+        m_info->SetPinned(!m_info->IsPinned());
+        WriteProfileInt(kSettingsSection, settingskey::kViewInfo, m_info->IsPinned() ? 1 : 0);
+        if (m_info->IsPinned())
+            FlashInfo();
     }
     // Enter and everything else: swallowed.
 }

@@ -22,6 +22,7 @@
 #include <memory>
 
 class CAnimatedPicture;
+class CViewerInfo;
 class QMenu;
 class QTimer;
 
@@ -82,6 +83,7 @@ public:
     QPoint GetScroll() const { return {m_nScrollX, m_nScrollY}; }
     CursorKind GetCursorKind() const { return m_hCursor; }
     CAnimatedPicture *GetPicture() const { return m_picture; }
+    CViewerInfo *GetInfo() const { return m_info; }
 
 public slots:
     void OnNextImage();
@@ -143,6 +145,8 @@ private:
     // The size a picture is first shown at in the current mode.
     viewwork::CPictureLoader::ShownSize ShownSizeRule() const;
     void ShowErrorPicture();
+    // Name, position and zoom of what is on display, for a moment.
+    void FlashInfo();
     void ShowAnimation(const QString &path, int frameCount);
     void CentrePicture();
     void ClearLayout();
@@ -194,6 +198,7 @@ private:
     // The direction of the last page turn: read ahead that way first.
     int m_nStep = 1;
     CAnimatedPicture *m_picture = nullptr;
+    CViewerInfo *m_info = nullptr;
 
     float m_fZoom = 1.0f;
     bool m_bZoomed = false;

@@ -169,6 +169,51 @@ QTreeWidgetItem *CShellTreeCtrl::ExpandToFirstDriveContainer()
     return nullptr;
 }
 
+namespace {
+
+// Whether folder is path itself or lies below it.
+bool IsAtOrBelow(const QString &folder, const QString &path)
+{
+    if (path.isEmpty() || !folder.startsWith(path))
+        return false;
+    return folder.size() == path.size() || path.endsWith(QLatin1Char('/')) ||
+           folder[path.size()] == QLatin1Char('/');
+}
+
+// The child of item on the way to folder: the deepest one, so home wins
+// over the file system for a folder under home.
+QTreeWidgetItem *ChildTowards(QTreeWidgetItem *item, const QString &folder)
+{
+    QTreeWidgetItem *best = nullptr;
+    for (int i = 0; i < item->childCount(); ++i) {
+        QTreeWidgetItem *child = item->child(i);
+        const QString path = CShellTreeCtrl::GetItemPath(child);
+        if (IsAtOrBelow(folder, path) && (!best || path.size() > CShellTreeCtrl::GetItemPath(best).size()))
+            best = child;
+    }
+    return best;
+}
+
+} // namespace
+
+QTreeWidgetItem *CShellTreeCtrl::SelectFolder(const QString &folder)
+{
+    QTreeWidgetItem *item = GetRootItem();
+    if (!item || folder.isEmpty())
+        return nullptr;
+    if (KindOf(item) != NodeKind::Computer && !IsAtOrBelow(folder, GetItemPath(item)))
+        return nullptr;
+    while (GetItemPath(item) != folder) {
+        item->setExpanded(true); // reads the folder's children now
+        item = ChildTowards(item, folder);
+        if (!item)
+            return nullptr;
+    }
+    setCurrentItem(item);
+    scrollToItem(item);
+    return item;
+}
+
 void CShellTreeCtrl::OnItemExpanded(QTreeWidgetItem *item)
 {
     if (KindOf(item) == NodeKind::Computer)

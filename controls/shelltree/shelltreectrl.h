@@ -42,6 +42,12 @@ public:
     // collapsed again. Returns the child left expanded, or nullptr.
     QTreeWidgetItem *ExpandToFirstDriveContainer();
 
+    // Expands the way down to folder (an absolute, clean path) from the
+    // place that holds it most closely and makes it the current item, which
+    // reports it as selected. Returns the item, or nullptr when the tree does
+    // not reach it (a hidden folder): then the selection is left alone.
+    QTreeWidgetItem *SelectFolder(const QString &folder);
+
     // True for a caption with ":" at a position after its first character.
     static bool IsDriveCaption(const QString &caption);
 

@@ -47,6 +47,16 @@ QPushButton *MakeButton(QWidget *parent, int id, const char *text, QRect rect)
     return button;
 }
 
+// The four answers side by side under the message, 60 units apart; the
+// dialog is as wide as they need.
+QRect ButtonRect(int column)
+{
+    return dlgunits::Rect(55 + 60 * column, 75, 56, 16);
+}
+
+const QRect kMessageBox = dlgunits::Rect(54, 11, 237, 44);
+const QSize kDialogSize = dlgunits::Size(299, 96);
+
 } // namespace
 
 COverwriteDialog::COverwriteDialog(QWidget *parent) : QDialog(parent)
@@ -57,14 +67,15 @@ COverwriteDialog::COverwriteDialog(QWidget *parent) : QDialog(parent)
     setModal(true);
 
     // Created in tab order.
-    m_btnAutoRename = MakeButton(this, IDC_AUTO_RENAME, "自动重命名", Rect(55, 75, 56, 16));
-    m_btnOverwrite = MakeButton(this, IDC_OVERWRITE, "覆盖", Rect(115, 75, 56, 16));
-    m_btnCancel = MakeButton(this, IDCANCEL, "取消", Rect(175, 75, 56, 16));
+    m_btnAutoRename = MakeButton(this, IDC_AUTO_RENAME, "自动重命名", ButtonRect(0));
+    m_btnOverwrite = MakeButton(this, IDC_OVERWRITE, "覆盖", ButtonRect(1));
+    m_btnSkip = MakeButton(this, IDC_SKIP, "跳过", ButtonRect(2));
+    m_btnCancel = MakeButton(this, IDCANCEL, "取消", ButtonRect(3));
     m_btnAutoRename->setDefault(true);
 
     m_stcMessage = new QLabel(this);
     m_stcMessage->setObjectName(QString::number(IDC_MESSAGE));
-    m_stcMessage->setGeometry(Rect(54, 11, 223, 44));
+    m_stcMessage->setGeometry(kMessageBox);
     m_stcMessage->setWordWrap(true);
     m_stcMessage->setTextFormat(Qt::PlainText);
     m_stcMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -78,10 +89,11 @@ COverwriteDialog::COverwriteDialog(QWidget *parent) : QDialog(parent)
     m_stcIcon->setGeometry(Rect(16, 17, 21, 23));
     m_stcIcon->setAlignment(Qt::AlignCenter);
 
-    setFixedSize(dlgunits::Size(285, 96));
+    setFixedSize(kDialogSize);
 
     connect(m_btnAutoRename, &QPushButton::clicked, this, &COverwriteDialog::OnAutoRename);
     connect(m_btnOverwrite, &QPushButton::clicked, this, &COverwriteDialog::OnOverwrite);
+    connect(m_btnSkip, &QPushButton::clicked, this, &COverwriteDialog::OnSkip);
     connect(m_btnCancel, &QPushButton::clicked, this, &COverwriteDialog::reject);
 }
 
@@ -89,21 +101,30 @@ OverwriteAnswer COverwriteDialog::GetAnswer(int dialogResult) const
 {
     if (dialogResult != QDialog::Accepted)
         return OverwriteAnswer{OverwriteChoice::Cancel, false};
-    const OverwriteChoice choice =
-        m_nChoice == CHOICE_RENAME ? OverwriteChoice::AutoRename : OverwriteChoice::Overwrite;
+    const OverwriteChoice choice = m_nChoice == CHOICE_RENAME ? OverwriteChoice::AutoRename
+                                   : m_nChoice == CHOICE_SKIP ? OverwriteChoice::Skip
+                                                              : OverwriteChoice::Overwrite;
     return OverwriteAnswer{choice, m_bRemember};
 }
 
 void COverwriteDialog::OnOverwrite()
 {
-    m_nChoice = CHOICE_OVERWRITE;
-    UpdateData(true);
-    accept();
+    Choose(CHOICE_OVERWRITE);
 }
 
 void COverwriteDialog::OnAutoRename()
 {
-    m_nChoice = CHOICE_RENAME;
+    Choose(CHOICE_RENAME);
+}
+
+void COverwriteDialog::OnSkip()
+{
+    Choose(CHOICE_SKIP);
+}
+
+void COverwriteDialog::Choose(int choice)
+{
+    m_nChoice = choice;
     UpdateData(true);
     accept();
 }
@@ -141,14 +162,14 @@ void COverwriteDialog::UpdateData(bool saveAndValidate)
 // rather than losing its end; within reason.
 void COverwriteDialog::FitMessage()
 {
-    const QRect box = dlgunits::Rect(54, 11, 223, 44);
+    const QRect box = kMessageBox;
     const int lineHeight = m_stcMessage->fontMetrics().lineSpacing();
     const int needed = m_stcMessage->heightForWidth(box.width());
     const int extra = qBound(0, needed - box.height(), 12 * lineHeight);
     m_stcMessage->setGeometry(box.adjusted(0, 0, 0, extra));
     m_chkRemember->setGeometry(dlgunits::Rect(54, 61, 140, 10).translated(0, extra));
-    m_btnAutoRename->setGeometry(dlgunits::Rect(55, 75, 56, 16).translated(0, extra));
-    m_btnOverwrite->setGeometry(dlgunits::Rect(115, 75, 56, 16).translated(0, extra));
-    m_btnCancel->setGeometry(dlgunits::Rect(175, 75, 56, 16).translated(0, extra));
-    setFixedSize(dlgunits::Size(285, 96) + QSize(0, extra));
+    int column = 0;
+    for (QPushButton *button : {m_btnAutoRename, m_btnOverwrite, m_btnSkip, m_btnCancel})
+        button->setGeometry(ButtonRect(column++).translated(0, extra));
+    setFixedSize(kDialogSize + QSize(0, extra));
 }

@@ -1,5 +1,5 @@
-// The question asked when an output file exists: auto-rename, overwrite or
-// cancel the run, optionally for the rest of the run.
+// The question asked when an output file exists: auto-rename, overwrite,
+// skip the file or cancel the run, optionally for the rest of the run.
 #pragma once
 
 #include "convertreporter.h"
@@ -14,7 +14,7 @@ class QPushButton;
 class COverwriteDialog : public QDialog {
     Q_OBJECT
 public:
-    enum { CHOICE_OVERWRITE = 0, CHOICE_RENAME = 1 };
+    enum { CHOICE_OVERWRITE = 0, CHOICE_RENAME = 1, CHOICE_SKIP = 2 };
 
     explicit COverwriteDialog(QWidget *parent = nullptr);
 
@@ -29,6 +29,7 @@ public:
 public slots:
     void OnOverwrite();
     void OnAutoRename();
+    void OnSkip();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -37,6 +38,7 @@ private:
     void OnInitDialog();
     void UpdateData(bool saveAndValidate);
     void FitMessage();
+    void Choose(int choice);
 
     QString m_strMessage;
     bool m_bRemember = false;
@@ -44,6 +46,7 @@ private:
 
     QPushButton *m_btnAutoRename;
     QPushButton *m_btnOverwrite;
+    QPushButton *m_btnSkip;
     QPushButton *m_btnCancel;
     QLabel *m_stcMessage;
     QCheckBox *m_chkRemember;

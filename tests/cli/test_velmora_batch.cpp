@@ -633,6 +633,7 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         {"o\n", false, OverwriteChoice::Overwrite, false},
         {"what\n R! \n", false, OverwriteChoice::AutoRename, true},
         {"r", false, OverwriteChoice::AutoRename, false}, // a last line without its end
+        {"skip!\n", false, OverwriteChoice::Skip, true},
         {"", false, OverwriteChoice::Cancel, false},
         {"o\n", true, OverwriteChoice::Cancel, false},
     };
@@ -648,7 +649,7 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         if (row.stopWhileAsking) {
             std::string shown;
             char c;
-            while (shown.find("(r!, o!): ") == std::string::npos && read(err[0], &c, 1) == 1)
+            while (shown.find("s!): ") == std::string::npos && read(err[0], &c, 1) == 1)
                 shown += c;
             stop.request_stop();
         }

@@ -29,19 +29,25 @@ TEST(OverwriteDialog, LayoutAndTexts)
 {
     Ask([](COverwriteDialog *dlg) {
         EXPECT_EQ(dlg->windowTitle(), "Velmora");
-        EXPECT_EQ(dlg->size(), QSize(428, 156)); // 285 x 96 units
+        EXPECT_EQ(dlg->size(), QSize(449, 156)); // 299 x 96 units
         auto *rename = ById<QPushButton>(dlg, IDC_AUTO_RENAME);
         EXPECT_TRUE(rename->isDefault());
         EXPECT_EQ(rename->geometry(), QRect(83, 122, 84, 26));
-        EXPECT_EQ(ById<QPushButton>(dlg, IDC_OVERWRITE)->geometry().left(), 173);
+        // Four answers in a row, the last one ending at the message's right edge.
+        int left = 83;
+        for (int id : {IDC_AUTO_RENAME, IDC_OVERWRITE, IDC_SKIP, IDCANCEL}) {
+            EXPECT_EQ(ById(dlg, id)->geometry(), QRect(left, 122, 84, 26)) << id;
+            left += 90;
+        }
         for (auto [id, text] : {std::pair{IDC_AUTO_RENAME, "自动重命名"},
                                 {IDC_OVERWRITE, "覆盖"},
+                                {IDC_SKIP, "跳过"},
                                 {IDCANCEL, "取消"},
                                 {IDC_REMEMBER, "为该任务保存该设置"}})
             EXPECT_EQ(ById<QAbstractButton>(dlg, id)->text(), U(text));
         EXPECT_FALSE(ById<QCheckBox>(dlg, IDC_REMEMBER)->isChecked());
         auto *message = ById<QLabel>(dlg, IDC_MESSAGE);
-        EXPECT_EQ(message->geometry(), QRect(81, 18, 335, 71));
+        EXPECT_EQ(message->geometry(), QRect(81, 18, 356, 71));
         EXPECT_TRUE(message->text().endsWith(U("已存在!\n\n请选择你想要的设置。")));
         EXPECT_FALSE(ById<QLabel>(dlg, IDC_WARNING_ICON)->pixmap().isNull());
         dlg->reject();
@@ -58,6 +64,9 @@ TEST(OverwriteDialog, EachWayOfAnswering)
         {[](COverwriteDialog *d) { Click(ById(d, IDC_AUTO_RENAME)); }, OverwriteChoice::AutoRename, false},
         {[](COverwriteDialog *d) { Click(ById(d, IDC_REMEMBER)), Click(ById(d, IDC_OVERWRITE)); },
          OverwriteChoice::Overwrite, true},
+        {[](COverwriteDialog *d) { Click(ById(d, IDC_SKIP)); }, OverwriteChoice::Skip, false},
+        {[](COverwriteDialog *d) { Click(ById(d, IDC_REMEMBER)), Click(ById(d, IDC_SKIP)); },
+         OverwriteChoice::Skip, true},
         {[](COverwriteDialog *d) { Key(d, Qt::Key_Return); }, OverwriteChoice::AutoRename, false},
         // A ticked box does not survive Cancel.
         {[](COverwriteDialog *d) { Click(ById(d, IDC_REMEMBER)), Click(ById(d, IDCANCEL)); },
@@ -80,8 +89,8 @@ TEST(OverwriteDialog, DeepPathWrapsAndGrowsTheDialog)
     Ask(
         [](COverwriteDialog *d) {
             auto *label = ById<QLabel>(d, IDC_MESSAGE);
-            EXPECT_EQ(label->width(), 335);
-            EXPECT_GE(label->height(), label->heightForWidth(335));
+            EXPECT_EQ(label->width(), 356);
+            EXPECT_GE(label->height(), label->heightForWidth(356));
             EXPECT_GT(label->height(), 71);
             // Check box and buttons moved below the grown message.
             EXPECT_GT(ById(d, IDC_REMEMBER)->y(), label->geometry().bottom());

@@ -265,6 +265,20 @@ TEST(ProgressDialog, OverwriteAnswersAndCancel)
         EXPECT_EQ(CxImage(p.toUtf8().constData(), 0).GetWidth(), 8u);
     EXPECT_EQ(run(tickAnd(IDC_AUTO_RENAME)).first, 1);
     EXPECT_EQ(list, Q({path(0, "_001"), path(1, "_001"), path(2, "_001")}));
+    // Skip leaves the output alone and counts it; ticked, for every file after.
+    const struct {
+        std::function<void(COverwriteDialog *)> act;
+        int asked;
+    } skips[] = {{tickAnd(IDC_SKIP), 1}, {[](COverwriteDialog *q) { Click(ById(q, IDC_SKIP)); }, 3}};
+    for (const auto &c : skips) {
+        const auto [asked, log] = run(c.act);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_TRUE(list.isEmpty());
+        EXPECT_TRUE(
+            log.startsWith(QString::fromStdString("从: " + files[0] + "\r\n  跳过: " + path(0) + "\r\n")));
+        EXPECT_TRUE(log.endsWith(U("总计文件: 3; 已转换: 0; 已跳过: 3; 错误: 0。"))) << log.toStdString();
+        EXPECT_EQ(CxImage(path(2).c_str(), 0).GetWidth(), 8u);
+    }
 
     // Cancel at the second file ends the run: no summary, nothing more.
     QDir(QString::fromStdString(out.Root())).removeRecursively();

@@ -155,6 +155,31 @@ TEST_F(StartCommands, AMissingDestinationIsMadeOrToldBeforeAnyRun)
     }
 }
 
+TEST_F(StartCommands, ARunWritingIntoTheListedFolderHoldsItsDiskChanges)
+{
+    Open();
+    AddPictures(1);
+    const struct {
+        std::string dest; // empty: beside the sources
+        bool held;
+    } rows[] = {{"", true}, {m_out.Root(), false}, {m_src.Root() + "/", true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.dest);
+        if (row.dest.empty())
+            Combo(IDC_DEST)->setCurrentIndex(0);
+        else
+            m_dlg->Options()->AddBrowsedFolder(QString::fromStdString(row.dest));
+        bool held = !row.held;
+        dlgtest::WhenShown<CProgressDialog> progress([&](CProgressDialog *d) {
+            held = m_dlg->Lists()->DiskChangesHeld();
+            d->reject();
+        });
+        m_dlg->OnOK();
+        EXPECT_EQ(held, row.held);
+        EXPECT_FALSE(m_dlg->Lists()->DiskChangesHeld());
+    }
+}
+
 TEST_F(StartCommands, PreviewAndViewOpenTheViewerInTheirModes)
 {
     Open();

@@ -100,6 +100,41 @@ TEST_F(ShellTree, SelectionReportsTheFileSystemPathAndNothingForTheRoot)
     EXPECT_EQ(spy.at(1).at(0).toString(), "");
 }
 
+TEST_F(ShellTree, SelectFolderOpensTheWayFromTheClosestPlace)
+{
+    for (const char *dir : {"p/q/r", "p/s/t", "p/.hid/x", "other"})
+        Mkdir(dir);
+    UsePlaces({{"P", "p"}, {"Q", "p/q"}});
+    QSignalSpy spy(&m_tree, &CShellTreeCtrl::selectedPathChanged);
+    const struct {
+        QString folder;
+        QString placeCaption; // of the place the item hangs under; empty: not reached
+    } cases[] = {
+        {P("p/s/t"), "P"},
+        {P("p/q/r"), "Q"}, // the deeper place wins
+        {P("p"), "P"},
+        {P("p/.hid/x"), ""},
+        {P("other"), ""},
+        {P("p/s/t/nope"), ""},
+    };
+    QString selected;
+    for (const auto &c : cases) {
+        QTreeWidgetItem *item = m_tree.SelectFolder(c.folder);
+        if (c.placeCaption.isEmpty()) {
+            EXPECT_EQ(item, nullptr) << c.folder.toStdString();
+        } else {
+            ASSERT_NE(item, nullptr) << c.folder.toStdString();
+            QTreeWidgetItem *place = item;
+            while (place->parent() != m_tree.GetRootItem())
+                place = place->parent();
+            EXPECT_EQ(place->text(0), c.placeCaption);
+            selected = c.folder;
+        }
+        EXPECT_EQ(m_tree.GetSelectedPath(), selected); // left alone when not reached
+    }
+    EXPECT_EQ(spy.count(), 3);
+}
+
 TEST_F(ShellTree, StartupExpansionStopsAtTheFirstPlaceListingADriveCaption)
 {
     Mkdir("one/:x"); // a leading colon is not after the first character

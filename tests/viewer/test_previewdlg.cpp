@@ -1,4 +1,5 @@
 #include "viewer_fixture.h"
+#include "viewerinfo.h"
 
 #include <QElapsedTimer>
 
@@ -430,4 +431,47 @@ TEST_F(ViewerTest, AnimatedGifsPlayUnlessThePreviewConvertsThem)
     EXPECT_EQ(m_dlg->GetPicture()->GetFrameCount(), 3);
     EXPECT_EQ(m_dlg->GetPicture()->GetPictureSize(), QSize(80, 120));
     EXPECT_EQ(m_dlg->GetPicture()->GetFrameDelay(1), 10);
+}
+
+TEST_F(ViewerTest, InfoTellsNamePositionAndZoomForAMomentOrWhilePinned)
+{
+    m_files << Pattern("a.png", 200, 100) << Pattern("b.png", 300, 100) << Missing("gone.png");
+    CPreviewDlg &dlg = Open();
+    CViewerInfo *info = dlg.GetInfo();
+    const struct {
+        std::function<void()> act;
+        const char *text;
+    } steps[] = {
+        {[] {}, "a.png   1 / 3   100%"},
+        {[&] { Key(Qt::Key_Space); }, "b.png   2 / 3   100%"},
+        {[&] { Key(Qt::Key_Plus, Qt::KeypadModifier); }, "b.png   2 / 3   133%"},
+        {[&] { Key(Qt::Key_Minus), Key(Qt::Key_Minus); }, "b.png   2 / 3   75%"},
+        {[&] { Key(Qt::Key_End); }, "gone.png   3 / 3"}, // the error picture has no zoom
+    };
+    for (const auto &step : steps) {
+        step.act();
+        EXPECT_TRUE(info->isVisible()) << step.text;
+        EXPECT_EQ(info->GetText(), step.text);
+        EXPECT_EQ(info->geometry().bottomLeft(), QPoint(16, dlg.height() - 17));
+        EXPECT_TRUE(info->IsCountingDown());
+    }
+    info->Expire();
+    EXPECT_FALSE(info->isVisible());
+
+    // Pinned with I, it stays through changes and the next opening; I again
+    // hides it.
+    Key(Qt::Key_I);
+    EXPECT_TRUE(info->isVisible());
+    Key(Qt::Key_Home);
+    EXPECT_EQ(info->GetText(), "a.png   1 / 3   100%");
+    EXPECT_FALSE(info->IsCountingDown());
+    info->Expire();
+    EXPECT_TRUE(info->isVisible());
+    info = Open(1).GetInfo();
+    EXPECT_TRUE(info->isVisible());
+    EXPECT_EQ(info->GetText(), "b.png   2 / 3   100%");
+    EXPECT_FALSE(info->IsCountingDown());
+    Key(Qt::Key_I);
+    EXPECT_FALSE(info->isVisible());
+    EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kViewInfo, -1), 0);
 }

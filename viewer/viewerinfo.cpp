@@ -1,0 +1,110 @@
+#include "viewerinfo.h"
+
+#include <QEvent>
+#include <QPainter>
+
+namespace {
+
+constexpr int kMargin = 16; // from the window's corner
+constexpr int kPadX = 12;   // text inside the box
+constexpr int kPadY = 6;
+constexpr qreal kRadius = 8;
+const QString kGap = QStringLiteral("   ");
+
+} // namespace
+
+CViewerInfo::CViewerInfo(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("viewerInfo"));
+    // Clicks, wheel turns and the menu belong to the viewer.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    QFont f = font();
+    f.setPointSizeF(f.pointSizeF() * 1.1);
+    setFont(f);
+    m_hideTimer.setSingleShot(true);
+    m_hideTimer.setInterval(kShowMs);
+    connect(&m_hideTimer, &QTimer::timeout, this, &CViewerInfo::Expire);
+    hide();
+    parent->installEventFilter(this);
+}
+
+QString CViewerInfo::Where(int index, int count, int percent)
+{
+    QString text = QStringLiteral("%1 / %2").arg(index + 1).arg(count);
+    if (percent >= 0)
+        text += kGap + QStringLiteral("%1%").arg(percent);
+    return text;
+}
+
+QString CViewerInfo::GetText() const
+{
+    return m_strName + kGap + m_strWhere;
+}
+
+void CViewerInfo::Flash(const QString &name, const QString &where)
+{
+    m_strName = name;
+    m_strWhere = where;
+    Place();
+    show();
+    raise(); // over an animation too
+    update();
+    if (m_bPinned)
+        m_hideTimer.stop();
+    else
+        m_hideTimer.start();
+}
+
+void CViewerInfo::Expire()
+{
+    if (!m_bPinned)
+        hide();
+}
+
+void CViewerInfo::SetPinned(bool pinned)
+{
+    m_bPinned = pinned;
+    if (pinned) {
+        if (!m_strName.isEmpty())
+            Flash(m_strName, m_strWhere);
+    } else {
+        m_hideTimer.stop();
+        hide();
+    }
+}
+
+void CViewerInfo::Place()
+{
+    const QFontMetrics metrics(font());
+    const int maxWidth = parentWidget()->width() - 2 * kMargin;
+    const QSize size(qMin(metrics.horizontalAdvance(GetText()) + 2 * kPadX, maxWidth),
+                     metrics.height() + 2 * kPadY);
+    setGeometry(kMargin, parentWidget()->height() - kMargin - size.height(), size.width(), size.height());
+}
+
+void CViewerInfo::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 40, 40, 180)); // seen over a black background too
+    p.drawRoundedRect(QRectF(rect()), kRadius, kRadius);
+    p.setPen(QColor(255, 255, 255, 235));
+    const QRect inner = rect().adjusted(kPadX, kPadY, -kPadX, -kPadY);
+    // A long name loses its middle rather than the position and the zoom.
+    const QString tail = kGap + m_strWhere;
+    const QFontMetrics metrics = fontMetrics();
+    const int nameWidth = qMax(0, inner.width() - metrics.horizontalAdvance(tail));
+    const QString name = metrics.horizontalAdvance(m_strName) <= nameWidth
+                             ? m_strName
+                             : metrics.elidedText(m_strName, Qt::ElideMiddle, nameWidth);
+    p.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, name + tail);
+}
+
+bool CViewerInfo::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parent() && event->type() == QEvent::Resize && isVisible())
+        Place();
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,45 @@
+// The line that tells where the viewer is: file name, position and zoom, in
+// a translucent rounded box at the bottom left corner over the picture. It
+// shows for a moment after each change, or stays while pinned.
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+class CViewerInfo : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kShowMs = 1500;
+
+    explicit CViewerInfo(QWidget *parent);
+
+    // "n / N   zoom%" for index (from 0) of count; a negative percent leaves
+    // the zoom out (the error picture has none).
+    static QString Where(int index, int count, int percent);
+
+    // Shows "name   where" now; unless pinned it hides kShowMs later. Pinned
+    // before the first Flash, it waits for that.
+    void Flash(const QString &name, const QString &where);
+    void SetPinned(bool pinned);
+    bool IsPinned() const { return m_bPinned; }
+    QString GetText() const;
+    // Whether the moment after a change is running out.
+    bool IsCountingDown() const { return m_hideTimer.isActive(); }
+
+public slots:
+    // The moment is over: hides unless pinned.
+    void Expire();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Place();
+
+    QString m_strName;
+    QString m_strWhere;
+    bool m_bPinned = false;
+    QTimer m_hideTimer;
+};
