@@ -368,8 +368,8 @@ void CPreviewDlg::FlashInfo()
     int percent = -1;
     if (m_bPictureMode)
         percent = m_bError ? -1 : 100; // an animation plays at its own size
-    else if (m_image.IsValid() && m_image.GetWidth() > 0)
-        percent = int(std::lround(100.0 * m_rcImage.Width() / m_image.GetWidth()));
+    else if (m_pImage && m_pImage->IsValid() && m_natural.width > 0)
+        percent = int(std::lround(100.0 * m_rcImage.Width() / m_natural.width));
     m_info->Flash(QFileInfo(m_pFiles->at(m_nIndex)).fileName(),
                   CViewerInfo::Where(m_nIndex, FileCount(), percent));
 }
