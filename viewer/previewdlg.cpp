@@ -1,8 +1,9 @@
 #include "previewdlg.h"
 
-#include "animatedgif.h"
+#include "animation.h"
 #include "animatedpicture.h"
 #include "colourprofile.h"
+#include "cxanimation.h"
 #include "ids_viewer.h"
 #include "previewmenu.h"
 #include "previewprocess.h"
@@ -184,12 +185,15 @@ void CPreviewDlg::ShowImage(int index)
     m_image.Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN);
     cxcolour::ToSrgb(m_image); // the screen is taken as sRGB
 
-    if (m_image.IsValid() && m_image.GetType() == CXIMAGE_FORMAT_GIF && m_image.GetNumFrames() >= 2 &&
-        PreviewKeepsAnimation(m_bPreview, m_settings.m_szFormat)) {
+    const std::uint32_t animationType =
+        m_image.IsValid() && IsAnimationType(m_image.GetType()) && m_image.GetNumFrames() >= 2
+            ? PreviewAnimationType(m_bPreview, m_settings.m_szFormat, m_image.GetType())
+            : 0;
+    if (animationType != 0) {
         const int frames = m_image.GetNumFrames();
         m_image.Destroy();
         m_bPictureMode = true;
-        ShowAnimation(path, frames);
+        ShowAnimation(path, frames, animationType);
         wait.reset();
         ClearLayout();
         Repaint();
@@ -255,19 +259,34 @@ void CPreviewDlg::ShowErrorPicture()
     UpdateCursor();
 }
 
-void CPreviewDlg::ShowAnimation(const QString &path, int frameCount)
+void CPreviewDlg::ShowAnimation(const QString &path, int frameCount, std::uint32_t type)
 {
-    if (!m_bPreview) {
-        if (!m_picture->LoadPictureFile(path))
-            m_picture->LoadPictureResource(IDR_ERROR_PICTURE, "GIF");
-    } else {
+    // A GIF plays its own bytes, or those the preview makes; any other
+    // animation plays from its decoded frames.
+    bool shown = false;
+    if (type == CXIMAGE_FORMAT_GIF && !m_bPreview) {
+        shown = m_picture->LoadPictureFile(path);
+    } else if (type == CXIMAGE_FORMAT_GIF) {
         std::vector<std::uint8_t> bytes;
-        if (AnimatedGifBytes(path.toStdString(), frameCount, m_settings, PreviewSteps(false), bytes) !=
-                AnimatedResult::Written ||
-            !m_picture->LoadPicture(bytes.data(), bytes.size())) {
-            m_picture->LoadPictureResource(IDR_ERROR_PICTURE, "GIF");
-            m_bError = true;
+        shown = AnimatedGifBytes(path.toStdString(), frameCount, m_settings, PreviewSteps(false), bytes) ==
+                    AnimatedResult::Written &&
+                m_picture->LoadPicture(bytes.data(), bytes.size());
+    } else {
+        AnimationFrames decoded;
+        shown = AnimationFrameList(path.toStdString(), frameCount, m_bPreview ? m_settings : CConvertJob(),
+                                   PreviewSteps(false), CAnimatedPicture::kMaxDecodedBytes,
+                                   decoded) == AnimatedResult::Written;
+        std::vector<QImage> frames;
+        for (CxImage &frame : decoded.frames) {
+            frames.push_back(frame.ToQImage());
+            frame.Destroy();
         }
+        shown = shown && m_picture->LoadFrames(std::move(frames), decoded.delaysMs);
+    }
+    if (!shown) {
+        m_picture->LoadPictureResource(IDR_ERROR_PICTURE, "GIF");
+        if (m_bPreview)
+            m_bError = true;
     }
     m_picture->SetBackColour(RGB(255, 255, 255));
     m_picture->StartShow();

@@ -115,7 +115,7 @@ private:
     // Size, layout, scroll and the display copy of m_image.
     void LayoutDecoded();
     void ShowErrorPicture();
-    void ShowAnimation(const QString &path, int frameCount);
+    void ShowAnimation(const QString &path, int frameCount, std::uint32_t type);
     void CentrePicture();
     void ClearLayout();
     void PrepareDisplay();

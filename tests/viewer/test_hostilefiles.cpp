@@ -1,7 +1,7 @@
 // Tiny files that declare huge pictures: on every path that decodes them
 // (load, thumbnail, animated conversion, preview, the animated picture
 // control) they must be refused or decode small, within 64 MB of memory.
-#include "animatedgif.h"
+#include "animation.h"
 #include "animatedpicture.h"
 #include "test_support.h"
 #include "thumbnail.h"
@@ -288,7 +288,7 @@ TEST(HostileFiles, EveryPathStaysWithin64MB)
         EXPECT_EQ(RunCapped([&] {
                       NullReporter reporter;
                       std::stop_source stop;
-                      return ConvertAnimatedGif(path, 2, dir.Path("out.gif"), job, reporter,
+                      return ConvertAnimation(path, 2, CXIMAGE_FORMAT_GIF, dir.Path("out.gif"), job, reporter,
                                                 stop.get_token()) == AnimatedResult::Written
                                  ? 1
                                  : 0;

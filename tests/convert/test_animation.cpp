@@ -1,4 +1,6 @@
+#include "codecs.h"
 #include "convertworker.h"
+#include "cxanimation.h"
 #include "cximagegif.h"
 #include "recording_reporter.h"
 #include "test_support.h"
@@ -167,4 +169,58 @@ TEST(AnimatedGif, OtherRoutesTakeOnlyTheFirstFrameOrCopy)
     ASSERT_TRUE(back.IsValid()) << r2.Log();
     EXPECT_EQ(back.GetType(), CXIMAGE_FORMAT_PNG);
     EXPECT_EQ(back.GetNumFrames(), 1);
+}
+
+TEST(Animation, GifAndWebpConvertIntoEachOtherFrameByFrame)
+{
+    // a.gif goes to a.webp in one folder, which goes on into the other.
+    ScratchDir first, second;
+    MakeAnimation(first.Path("a.gif"), 5, 40, 20, "", 3, 1);
+    struct Row {
+        const ScratchDir &from, &to;
+        const char *source, *format, *output;
+        int width; // resize to this width (0: no option at all)
+        int outWidth, outHeight, webpLoops;
+    };
+    const Row rows[] = {
+        // The type changes: converted even with no option on.
+        {first, second, "a.gif", "WEBP", "a.WEBP", 0, 40, 20, 4},
+        {second, first, "a.WEBP", "GIF", "a.GIF", 20, 20, 10, 0},
+        {second, first, "a.WEBP", "WEBP", "a.WEBP", 20, 20, 10, 4},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::string(r.source) + " -> " + r.format);
+        CConvertJob job = GifJob(r.from.Path(r.source), r.to.Root());
+        job.SetFormat(r.format);
+        if (r.width) {
+            job.SetResizeFlag(true);
+            job.SetResizeType(1);
+            job.SetSize(r.width, 0);
+        }
+        RecordingReporter rep;
+        ConvertWorker(job, rep).Run();
+        const std::string path = r.to.Path(r.output);
+        ASSERT_EQ(rep.results, std::vector<std::string>{path}) << rep.Log();
+
+        if (r.webpLoops) {
+            // As the file says it, not through our own mapping back.
+            const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+            cxcodec::WebpFrames raw;
+            std::string why;
+            ASSERT_TRUE(raw.Open(bytes.data(), bytes.size(), why)) << why;
+            EXPECT_EQ(raw.LoopCount(), r.webpLoops);
+        }
+        const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(path.c_str());
+        EXPECT_EQ(reader->GetNumFrames(), 5);
+        EXPECT_EQ(reader->GetLoops(), 3);
+        for (int k = 0; k < 5; ++k) {
+            CxImage f;
+            ASSERT_TRUE(reader->Next(f)) << k;
+            EXPECT_EQ(reader->GetDelayMs(), 100 + 10 * k);
+            EXPECT_EQ(f.GetWidth(), r.outWidth);
+            EXPECT_EQ(f.GetHeight(), r.outHeight);
+            EXPECT_EQ(f.GetPixelColor(0, 0).rgbReserved, 0) << "frame " << k;
+            EXPECT_EQ(f.GetPixelColor(r.outWidth - 3, r.outHeight - 3).rgbReserved, 255) << "frame " << k;
+        }
+    }
 }
