@@ -36,6 +36,7 @@ AnimatedResult CollectFrames(const std::string &source, int frameCount, std::uin
         if (stop.stop_requested())
             return AnimatedResult::Stopped;
         CxImage frame(CXIMAGE_FORMAT_UNKNOWN);
+        frame.SetAutoOrient(job.m_bAutoRotate);
         if (!reader->Next(frame)) {
             why = "frame " + std::to_string(k + 1) + ": " + frame.GetLastError();
             unreadable = error = true;

@@ -134,7 +134,7 @@ bool WriteWebpAnimation(CxFile &file, const CxImage *const *frames, const int *d
         meta.icc.clear();
     std::string withMeta;
     if (!meta.Empty() &&
-        cxmeta::Embed(data, size, meta, first.GetWidth(), first.GetHeight(), 1, withMeta)) {
+        cxmeta::Embed(data, size, meta, first.GetWidth(), first.GetHeight(), first.GetOrientation(), withMeta)) {
         data = reinterpret_cast<const std::uint8_t *>(withMeta.data());
         size = withMeta.size();
     }

@@ -59,7 +59,7 @@ inline int GifDelay(int ms)
 
 // Writes count frames of one size as an animated WebP, frame k shown
 // delaysMs[k]: lossy at the first frame's GetJpegQuality, lossless at 100,
-// as a still is. The first frame's metadata goes in (EXIF orientation 1,
-// its sizes set). why (when given) says why it failed.
+// as a still is. The first frame's metadata goes in with its orientation
+// (1 once applied) and sizes. why (when given) says why it failed.
 bool WriteWebpAnimation(CxFile &file, const CxImage *const *frames, const int *delaysMs, int count,
                         int loops, std::uint32_t background, std::string *why = nullptr);

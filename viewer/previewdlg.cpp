@@ -272,8 +272,10 @@ void CPreviewDlg::ShowAnimation(const QString &path, int frameCount, std::uint32
                     AnimatedResult::Written &&
                 m_picture->LoadPicture(bytes.data(), bytes.size());
     } else {
+        CConvertJob asStored;
+        asStored.m_bAutoRotate = m_image.GetAutoOrient(); // as the stills are shown
         AnimationFrames decoded;
-        shown = AnimationFrameList(path.toStdString(), frameCount, m_bPreview ? m_settings : CConvertJob(),
+        shown = AnimationFrameList(path.toStdString(), frameCount, m_bPreview ? m_settings : asStored,
                                    PreviewSteps(false), CAnimatedPicture::kMaxDecodedBytes,
                                    decoded) == AnimatedResult::Written;
         std::vector<QImage> frames;

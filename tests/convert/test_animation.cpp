@@ -224,3 +224,46 @@ TEST(Animation, GifAndWebpConvertIntoEachOtherFrameByFrame)
         }
     }
 }
+
+TEST(Animation, AWebpStoredTurnedIsWrittenUprightUnlessAutoRotateIsOff)
+{
+    struct Row {
+        bool autoRotate;
+        const char *format, *output;
+        int width, height;       // stored pixels of the output
+        const char *orientation; // the output's tag, "-" when absent
+    };
+    const Row rows[] = {
+        {true, "WEBP", "a.webp", 16, 24, "1"},
+        {false, "WEBP", "a.webp", 24, 16, "6"},
+        {true, "GIF", "a.GIF", 16, 24, "-"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::string(r.format) + (r.autoRotate ? " upright" : " as stored"));
+        ScratchDir src, out;
+        ASSERT_TRUE(WriteFileBytes(src.Path("a.webp"), ReadFileBytes(DataPath("webp/anim-orient6.webp"))));
+        CConvertJob job = GifJob(src.Path("a.webp"), out.Root());
+        job.SetFormat(r.format);
+        job.SetRotateFlag(true); // something to do, so no plain copy
+        job.SetRotation(ROTATE_180);
+        job.m_bAutoRotate = r.autoRotate;
+        RecordingReporter rep;
+        ConvertWorker(job, rep).Run();
+        const std::string path = out.Path(r.output);
+        ASSERT_EQ(rep.results, std::vector<std::string>{path}) << rep.Log();
+
+        const auto keys = MetadataKeys(path);
+        EXPECT_EQ(keys.count("Exif.Image.Orientation") ? keys.at("Exif.Image.Orientation") : "-", r.orientation);
+        const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(path.c_str());
+        EXPECT_EQ(reader->GetNumFrames(), 2);
+        EXPECT_EQ(reader->GetLoops(), 3);
+        for (int delay : {70, 130}) {
+            CxImage f;
+            f.SetAutoOrient(false);
+            ASSERT_TRUE(reader->Next(f));
+            EXPECT_EQ(reader->GetDelayMs(), delay);
+            EXPECT_EQ(f.GetWidth(), r.width);
+            EXPECT_EQ(f.GetHeight(), r.height);
+        }
+    }
+}
