@@ -41,9 +41,16 @@ public:
             return false;
         }
         // The blocks travel with the first frame, as they would with a
-        // still; every frame is turned upright as a still would be.
-        if (m_next++ == 0)
+        // still; the colour profile with every frame, since each one's
+        // pixels are in its terms. Every frame is turned upright as a still
+        // would be.
+        if (m_next++ == 0) {
             out.SetMetadata(m_frames.Metadata());
+        } else if (!m_frames.Metadata().icc.empty()) {
+            CxMetadata profile;
+            profile.icc = m_frames.Metadata().icc;
+            out.SetMetadata(std::move(profile));
+        }
         CxImageAccess::SetOrientation(out, m_orientation);
         return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_WEBP);
     }

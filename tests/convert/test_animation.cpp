@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 using namespace testsupport;
 
 namespace {
@@ -266,4 +268,45 @@ TEST(Animation, AWebpStoredTurnedIsWrittenUprightUnlessAutoRotateIsOff)
             EXPECT_EQ(f.GetHeight(), r.height);
         }
     }
+}
+
+TEST(Animation, EveryFrameOfAWebpIsReadInTheTermsOfItsProfile)
+{
+    ScratchDir src, out;
+    CxImage photo(DataPath("photo/adobergb.jpg").c_str(), CXIMAGE_FORMAT_UNKNOWN);
+    ASSERT_FALSE(photo.GetMetadata().icc.empty());
+    CxMetadata profile;
+    profile.icc = photo.GetMetadata().icc;
+    // Two frames of one saturated green, told apart by a corner.
+    CxImage frames[2];
+    const CxImage *pointers[2] = {&frames[0], &frames[1]};
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(frames[k].Create(8, 8, 24));
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                frames[k].SetPixelColor(x, y, {0, 200, 0, 0});
+        frames[k].SetPixelColor(7, 7, {BYTE(255 * k), 0, 0, 0});
+    }
+    frames[0].SetJpegQuality(100);
+    frames[0].SetMetadata(profile);
+    {
+        CxIOFile file;
+        ASSERT_TRUE(file.Open(src.Path("a.webp").c_str(), "wb"));
+        ASSERT_TRUE(WriteWebpAnimation(file, pointers, std::array{100, 100}.data(), 2, 0, 0));
+    }
+    CConvertJob job = GifJob(src.Path("a.webp"), out.Root());
+    RecordingReporter rep;
+    ConvertWorker(job, rep).Run();
+    ASSERT_EQ(rep.results.size(), 1u) << rep.Log();
+    const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(rep.results[0].c_str());
+    RGBQUAD shown[2];
+    for (RGBQUAD &c : shown) {
+        CxImage f;
+        ASSERT_TRUE(reader->Next(f));
+        c = f.GetPixelColor(2, 2);
+    }
+    EXPECT_NE(shown[0].rgbGreen, 200); // converted to sRGB at all
+    EXPECT_EQ(shown[1].rgbRed, shown[0].rgbRed);
+    EXPECT_EQ(shown[1].rgbGreen, shown[0].rgbGreen);
+    EXPECT_EQ(shown[1].rgbBlue, shown[0].rgbBlue);
 }
