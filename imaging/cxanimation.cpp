@@ -106,8 +106,8 @@ std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename)
 
 bool IsAnimationType(std::uint32_t type)
 {
-    const ImageFormat *format = FormatByType(type);
-    return format && format->Has(FORMAT_ANIMATION);
+    // Exactly the files OpenFrameReader walks, whatever else holds frames.
+    return type == CXIMAGE_FORMAT_GIF || type == CXIMAGE_FORMAT_WEBP;
 }
 
 int WebpLoopCount(int gifLoops)
