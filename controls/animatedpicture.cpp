@@ -244,7 +244,7 @@ bool CAnimatedPicture::LoadFrames(std::vector<QImage> frames, const std::vector<
         frames[k] = QImage();
         keptBytes += frame.picture.sizeInBytes();
         // Frames past the memory bound are left out: the animation plays
-        // the part that fits.
+        // the frames that fit.
         if (frame.picture.size() != m_size || keptBytes > m_nMaxDecodedBytes)
             break;
         frame.rect = frame.drawRect = QRect(QPoint(0, 0), m_size);
