@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -228,6 +229,37 @@ bool CAnimatedPicture::LoadStill(const std::uint8_t *data, std::size_t size)
     return Prepare(m_size.width(), m_size.height());
 }
 
+bool CAnimatedPicture::LoadFrames(std::vector<QImage> frames, const std::vector<int> &delaysMs)
+{
+    UnloadPicture();
+    if (frames.empty() || frames.size() != delaysMs.size())
+        return false;
+    m_size = frames.front().size();
+    if (!CanvasSizeOk(m_size.width(), m_size.height()))
+        return false;
+    std::int64_t keptBytes = 0;
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        PictureFrame frame;
+        frame.picture = frames[k].convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        frames[k] = QImage();
+        keptBytes += frame.picture.sizeInBytes();
+        // Frames past the memory bound are left out: the animation plays
+        // the frames that fit.
+        if (frame.picture.size() != m_size || keptBytes > m_nMaxDecodedBytes)
+            break;
+        frame.rect = frame.drawRect = QRect(QPoint(0, 0), m_size);
+        frame.delay = (std::max(delaysMs[k], 0) + 5) / 10;
+        frame.waitMs = delaysMs[k] > 10 ? delaysMs[k] : 100;
+        frame.whole = true;
+        m_frames.push_back(std::move(frame));
+    }
+    if (m_frames.empty() || !Prepare(m_size.width(), m_size.height())) {
+        ClearState();
+        return false;
+    }
+    return true;
+}
+
 bool CAnimatedPicture::LoadPictureFile(const QString &path)
 {
     // Only regular files: a pipe or device could block or never end.
@@ -427,9 +459,9 @@ void CAnimatedPicture::AnimationThread()
         // A frame that could not be drawn still takes its time, so the
         // thread never spins.
         if (m_pClock)
-            m_pClock->Wait(WaitMs(frame.delay), m_hStopEvent);
+            m_pClock->Wait(WaitMs(frame), m_hStopEvent);
         else
-            m_hStopEvent.WaitFor(std::chrono::milliseconds(WaitMs(frame.delay)));
+            m_hStopEvent.WaitFor(std::chrono::milliseconds(WaitMs(frame)));
         if (m_bStop)
             break;
         DisposeFrame(frame);
@@ -465,6 +497,8 @@ bool CAnimatedPicture::DrawFrame(const PictureFrame &frame)
     }
     if (!picture->isNull()) {
         QPainter painter(&m_canvas);
+        if (frame.whole)
+            painter.fillRect(frame.drawRect, ToQColor(m_crBackground));
         painter.drawImage(frame.drawRect.topLeft(), *picture);
     }
     return true;

@@ -1,5 +1,5 @@
 // CAnimatedPicture: a picture control that shows one picture and plays an
-// animated GIF frame by frame on a drawing thread of its own.
+// animated GIF, or frames decoded elsewhere, on a drawing thread of its own.
 //
 // The drawing thread composes frames into an off-screen canvas and tells the
 // widget, through a queued signal, that a frame is ready; only the widget's
@@ -73,6 +73,10 @@ public:
     bool LoadPicture(const std::uint8_t *data, std::size_t size);
     bool LoadPicture(const QByteArray &bytes);
     bool LoadPictureFile(const QString &path);
+    // An animation already composed: frames of one size, each covering the
+    // whole canvas (over the back colour), frame k shown delaysMs[k]; a
+    // delay of 10 ms or less shows 100 ms, as browsers do.
+    bool LoadFrames(std::vector<QImage> frames, const std::vector<int> &delaysMs);
     // A picture of our resources, ":/<type>/<id>".
     bool LoadPictureResource(int id, const char *type);
     // Plays an animation on the drawing thread, or draws a still picture.
@@ -116,6 +120,8 @@ private:
         QRect drawRect;                    // where they go on the canvas (inside the screen)
         QRect rect;                        // the frame's own rectangle: offset and size
         int delay = 0;                     // hundredths of a second
+        int waitMs = 0;                    // when set, how long it shows instead
+        bool whole = false;                // covers the canvas: the back colour goes under it
         int disposal = 0;                  // 0 to 7
         bool kept = true;                  // false: decoded again from m_source when shown
         GifFrameInfo source;               // where the frame lies in m_source
@@ -132,7 +138,10 @@ private:
     void AnimationThread();
     bool DrawFrame(const PictureFrame &frame);
     void DisposeFrame(const PictureFrame &frame);
-    static int WaitMs(int delay) { return delay > 4 ? delay * 10 : 100; }
+    static int WaitMs(const PictureFrame &f)
+    {
+        return f.waitMs > 0 ? f.waitMs : f.delay > 4 ? f.delay * 10 : 100;
+    }
 
     // Source and layout.
     bool m_bIsGif = false;

@@ -1,6 +1,6 @@
 #include "convertworker.h"
 
-#include "animatedgif.h"
+#include "animation.h"
 #include "cximage.h"
 #include "filepreparer.h"
 #include "largeblocks.h"
@@ -243,7 +243,8 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
 
     if (prepared.kind == Kind::Animated) {
         NoteWritten(out.path);
-        switch (ConvertAnimatedGif(path, prepared.frames, out.path, m_job, m_reporter, stop, &reason)) {
+        switch (ConvertAnimation(path, prepared.frames, prepared.outType, out.path, m_job, m_reporter, stop,
+                                 &reason)) {
         case AnimatedResult::Written:
             record.output = out.path;
             finish(FileOutcome::Converted);

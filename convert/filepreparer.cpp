@@ -1,6 +1,7 @@
 #include "filepreparer.h"
 
-#include "animatedgif.h"
+#include "animation.h"
+#include "cxanimation.h"
 #include "cxfile.h"
 #include "metadataio.h"
 #include "metadataoptions.h"
@@ -87,18 +88,13 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         return r;
     }
     r.frames = image.GetNumFrames();
-    // A WebP's blocks are not taken out of the file in place: one with
-    // metadata to lose is converted instead.
-    if (copy && (job.m_bStripMetadata || job.m_bStripLocation) && !cxmeta::Carries(r.sourceType) &&
-        !image.GetMetadata().Empty())
-        copy = false;
     ApplyMetadataOptions(image, job);
     PrepareColour(image, r.outType);
     if (stop.stop_requested()) {
         r.kind = PreparedFile::Kind::Stopped;
     } else if (copy) {
         r.kind = PreparedFile::Kind::Copy;
-    } else if (r.sourceType == CXIMAGE_FORMAT_GIF && r.outType == CXIMAGE_FORMAT_GIF && r.frames > 1) {
+    } else if (IsAnimationType(image.GetType()) && IsAnimationType(r.outType) && r.frames > 1) {
         r.kind = PreparedFile::Kind::Animated;
     } else {
         const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());

@@ -25,7 +25,7 @@ struct PreparedFile {
     enum class Kind {
         NotLoaded, // missing, not a regular file, or not decodable
         Copy,      // no transformation and the same type: a plain copy
-        Animated,  // an animated GIF staying a GIF: converted when written
+        Animated,  // an animation staying one (GIF or WebP): converted when written
         Failed,    // a transformation failed: nothing to write
         Encoded,   // bytes ready for the output file
         EncodeFailed,

@@ -1,5 +1,6 @@
-// WebP reading and writing through libwebp. An animation is read as its
-// first frame, composed on its canvas.
+// WebP reading and writing through libwebp. Load reads an animation as its
+// first frame, composed on its canvas; WebpFrames walks all of them and
+// EncodeWebpAnimation writes one.
 #include "codecs.h"
 #include "cxmetadata.h"
 
@@ -13,6 +14,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 namespace {
 
@@ -92,6 +94,35 @@ bool StoreBgra(const std::uint8_t *src, int w, int h, std::size_t stride, CxImag
     return true;
 }
 
+// A canvas is trusted only as far as its frames can cover it: real
+// animations paint all of it (the first frame usually does), while a
+// hostile one declares a 16383 x 16383 canvas for a few 1 x 1 frames and
+// would cost gigabytes before the first pixel. Beyond 256 x 256, a canvas
+// larger than four times the frames' areas together is refused, before the
+// decoder allocates it. Frame headers are read, no frame is decoded.
+bool CanvasCovered(const std::uint8_t *data, std::size_t size, int &frames)
+{
+    frames = 0;
+    const WebPData whole{data, size};
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> dmux(WebPDemux(&whole));
+    if (!dmux)
+        return false;
+    const std::int64_t canvas = std::int64_t(WebPDemuxGetI(dmux.get(), WEBP_FF_CANVAS_WIDTH)) *
+                                std::int64_t(WebPDemuxGetI(dmux.get(), WEBP_FF_CANVAS_HEIGHT));
+    frames = int(WebPDemuxGetI(dmux.get(), WEBP_FF_FRAME_COUNT));
+    if (canvas <= 256 * 256)
+        return true;
+    std::int64_t painted = 0;
+    WebPIterator it;
+    if (WebPDemuxGetFrame(dmux.get(), 1, &it)) {
+        do
+            painted += std::int64_t(it.width) * std::int64_t(it.height);
+        while (painted * 4 < canvas && WebPDemuxNextFrame(&it));
+        WebPDemuxReleaseIterator(&it);
+    }
+    return painted * 4 >= canvas;
+}
+
 bool DecodeFirstFrame(const std::uint8_t *data, std::size_t size, CxImage &out)
 {
     WebPAnimDecoderOptions options;
@@ -113,12 +144,177 @@ bool DecodeFirstFrame(const std::uint8_t *data, std::size_t size, CxImage &out)
     const int w = int(info.canvas_width), h = int(info.canvas_height);
     if (!StoreBgra(canvas, w, h, std::size_t(w) * 4, out))
         return Refuse(out, "out of memory");
+    CxImageAccess::SetFrameInfo(out, int(info.frame_count), (timestamp + 5) / 10, 1);
     return true;
+}
+
+// A frame or picture as libwebp takes it: A, R, G, B words.
+bool ImportArgb(const CxImage &img, WebPPicture &picture)
+{
+    const int w = img.GetWidth(), h = img.GetHeight();
+    picture.width = w;
+    picture.height = h;
+    picture.use_argb = 1;
+    std::vector<std::uint8_t> rows;
+    try {
+        rows.resize(std::size_t(w) * std::size_t(h) * 4);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (int y = 0; y < h; ++y)
+        cxcodec::RowToRGBA(img, y, rows.data() + std::size_t(y) * std::size_t(w) * 4);
+    return WebPPictureImportRGBA(&picture, rows.data(), w * 4);
+}
+
+void ConfigureFor(int quality, WebPConfig &config)
+{
+    config.lossless = quality >= 100;
+    config.quality = config.lossless ? 75.0f : float(quality);
+    // Lossless keeps even the colour under fully transparent pixels.
+    config.exact = config.lossless;
 }
 
 } // namespace
 
 namespace cxcodec {
+
+struct WebpFrames::State {
+    std::unique_ptr<WebPAnimDecoder, AnimDeleter> decoder;
+    WebPAnimInfo info{};
+    CxMetadata meta;
+    int timestamp = 0; // end of the frame given last, in ms
+    int next = 0;
+    bool failed = false;
+};
+
+WebpFrames::WebpFrames() : m(std::make_unique<State>()) {}
+WebpFrames::~WebpFrames() = default;
+
+bool WebpFrames::Open(const std::uint8_t *data, std::size_t size, std::string &error)
+{
+    WebPBitstreamFeatures features;
+    const VP8StatusCode header = WebPGetFeatures(data, size, &features);
+    if (header != VP8_STATUS_OK) {
+        error = header == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP file" : "cannot decode WebP";
+        return false;
+    }
+    int frames = 1;
+    if (!FitsLimits(features.width, features.height) ||
+        (features.has_animation && !CanvasCovered(data, size, frames))) {
+        error = frames > 0 ? "image too large" : "cannot decode WebP";
+        return false;
+    }
+    CxImage holder;
+    KeepMetadata(data, size, holder);
+    m->meta = holder.GetMetadata();
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) {
+        error = "cannot decode WebP";
+        return false;
+    }
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    const WebPData whole{data, size};
+    m->decoder.reset(WebPAnimDecoderNew(&whole, &options));
+    if (!m->decoder || !WebPAnimDecoderGetInfo(m->decoder.get(), &m->info) || m->info.frame_count == 0) {
+        m->decoder.reset();
+        error = "cannot decode WebP";
+        return false;
+    }
+    return true;
+}
+
+int WebpFrames::NumFrames() const
+{
+    return m->decoder ? int(m->info.frame_count) : 0;
+}
+
+int WebpFrames::LoopCount() const
+{
+    return int(m->info.loop_count);
+}
+
+std::uint32_t WebpFrames::Background() const
+{
+    return m->info.bgcolor;
+}
+
+const CxMetadata &WebpFrames::Metadata() const
+{
+    return m->meta;
+}
+
+bool WebpFrames::Next(CxImage &out, int &durationMs)
+{
+    std::uint8_t *canvas = nullptr;
+    int timestamp = 0;
+    if (!m->decoder || m->failed || !WebPAnimDecoderGetNext(m->decoder.get(), &canvas, &timestamp) || !canvas) {
+        m->failed = true;
+        return Refuse(out, m->next >= NumFrames() ? "no such frame" : "cannot decode WebP");
+    }
+    durationMs = std::max(timestamp - m->timestamp, 0);
+    m->timestamp = timestamp;
+    const int w = int(m->info.canvas_width), h = int(m->info.canvas_height);
+    if (!StoreBgra(canvas, w, h, std::size_t(w) * 4, out)) {
+        m->failed = true;
+        return Refuse(out, "out of memory");
+    }
+    CxImageAccess::SetFrameInfo(out, NumFrames(), (durationMs + 5) / 10, 1);
+    CxImageAccess::SetSourceSize(out, w, h);
+    ++m->next;
+    return true;
+}
+
+bool EncodeWebpAnimation(const CxImage *const *frames, const int *delaysMs, int count, int loopCount,
+                         std::uint32_t background, CxFile &file, std::string *why)
+{
+    auto fail = [&](const char *text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    if (count <= 0 || !frames[0]->IsValid())
+        return fail("no image to save");
+    const int w = frames[0]->GetWidth(), h = frames[0]->GetHeight();
+    if (w > WEBP_MAX_DIMENSION || h > WEBP_MAX_DIMENSION)
+        return fail("image too large for WebP");
+    WebPAnimEncoderOptions options;
+    WebPConfig config;
+    if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&config))
+        return fail("cannot encode WebP");
+    options.anim_params.loop_count = std::clamp(loopCount, 0, 65535);
+    options.anim_params.bgcolor = background;
+    ConfigureFor(frames[0]->GetJpegQuality(), config);
+    struct EncoderDeleter {
+        void operator()(WebPAnimEncoder *e) const { WebPAnimEncoderDelete(e); }
+    };
+    std::unique_ptr<WebPAnimEncoder, EncoderDeleter> encoder(WebPAnimEncoderNew(w, h, &options));
+    if (!encoder)
+        return fail("out of memory");
+    int timestamp = 0;
+    for (int k = 0; k < count; ++k) {
+        if (frames[k]->GetWidth() != w || frames[k]->GetHeight() != h)
+            return fail("frames of different sizes");
+        WebPPicture picture;
+        if (!WebPPictureInit(&picture))
+            return fail("cannot encode WebP");
+        const bool added = ImportArgb(*frames[k], picture) &&
+                           WebPAnimEncoderAdd(encoder.get(), &picture, timestamp, &config);
+        const bool memory = picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY;
+        WebPPictureFree(&picture);
+        if (!added)
+            return fail(memory ? "out of memory" : "cannot encode WebP");
+        timestamp += std::max(delaysMs[k], 0);
+    }
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    if (!WebPAnimEncoderAdd(encoder.get(), nullptr, timestamp, nullptr) ||
+        !WebPAnimEncoderAssemble(encoder.get(), &assembled))
+        return fail("cannot encode WebP");
+    const bool ok = file.Write(assembled.bytes, 1, assembled.size) == assembled.size;
+    WebPDataClear(&assembled);
+    return ok || fail("cannot write image");
+}
 
 bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {
@@ -131,6 +327,9 @@ bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     if (!FitsLimits(features.width, features.height))
         return Refuse(out, "image too large");
     const int srcW = features.width, srcH = features.height;
+    int frames = 1;
+    if (features.has_animation && !CanvasCovered(data, size, frames))
+        return Refuse(out, frames > 0 ? "image too large" : "cannot decode WebP");
     const int orientation = KeepMetadata(data, size, out);
     if (features.has_animation) {
         if (!DecodeFirstFrame(data, size, out))
@@ -206,11 +405,7 @@ bool EncodeWebp(const CxImage &img, CxFile &file, std::string *why)
     WebPPicture picture;
     if (!WebPConfigInit(&config) || !WebPPictureInit(&picture))
         return false;
-    const int quality = img.GetJpegQuality();
-    config.lossless = quality >= 100;
-    config.quality = config.lossless ? 75.0f : float(quality);
-    // Lossless keeps even the colour under fully transparent pixels.
-    config.exact = config.lossless;
+    ConfigureFor(img.GetJpegQuality(), config);
     picture.width = w;
     picture.height = h;
     picture.use_argb = config.lossless;

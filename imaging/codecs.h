@@ -48,7 +48,7 @@ bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
-// The first frame of an animation.
+// The first frame of an animation (GetNumFrames says how many it has).
 bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info = nullptr);
@@ -69,6 +69,30 @@ public:
     GifFileInfo Info() const;
     // Frame k, at or after the next one; a failure ends the walk.
     bool Read(int frame, CxImage &out);
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
+// The frames of a WebP (one for a still) composed on its canvas in order,
+// over bytes the caller keeps alive. The canvas is checked against the
+// limits and against what the frames can cover before it is allocated.
+class WebpFrames {
+public:
+    WebpFrames();
+    ~WebpFrames();
+    WebpFrames(const WebpFrames &) = delete;
+    WebpFrames &operator=(const WebpFrames &) = delete;
+
+    bool Open(const std::uint8_t *data, std::size_t size, std::string &error);
+    int NumFrames() const;
+    int LoopCount() const;          // as the file says: 0 for ever, n plays n times
+    std::uint32_t Background() const; // 0xAARRGGBB
+    const CxMetadata &Metadata() const;
+    // The next frame, 24 bits with alpha, and how long it shows; a failure
+    // ends the walk.
+    bool Next(CxImage &out, int &durationMs);
 
 private:
     struct State;
@@ -96,6 +120,10 @@ bool EncodeTiff(const CxImage &img, CxFile &file);
 bool EncodeGif(const CxImage &img, CxFile &file); // one frame, no loop extension
 // Lossy at img.GetJpegQuality(), lossless at 100; alpha kept.
 bool EncodeWebp(const CxImage &img, CxFile &file, std::string *why = nullptr);
+// count frames of one size as an animation, each shown delaysMs[k]; the
+// first frame's quality as for a still. loopCount as WebP counts it.
+bool EncodeWebpAnimation(const CxImage *const *frames, const int *delaysMs, int count, int loopCount,
+                         std::uint32_t background, CxFile &file, std::string *why = nullptr);
 
 // Row helpers for encoders: row y (from the top) of any image as B,G,R
 // bytes (onWhite: transparency composited onto white, else ignored) or as

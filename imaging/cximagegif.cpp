@@ -484,6 +484,16 @@ CxGifFrameReader::CxGifFrameReader(const char *filename)
         m_error = "cannot read file";
         return;
     }
+    Open();
+}
+
+CxGifFrameReader::CxGifFrameReader(std::string bytes) : m_bytes(std::move(bytes))
+{
+    Open();
+}
+
+void CxGifFrameReader::Open()
+{
     const auto *data = reinterpret_cast<const std::uint8_t *>(m_bytes.data());
     if (CxImage::DetectFormat(data, m_bytes.size()) != CXIMAGE_FORMAT_GIF) {
         m_error = "unknown file format";
@@ -523,5 +533,6 @@ bool CxGifFrameReader::Next(CxImage &img)
         CxImageAccess::SetError(img, *out.GetLastError() ? out.GetLastError() : "cannot decode image");
         return false;
     }
+    m_delayMs = out.GetFrameDelay() * 10;
     return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_GIF);
 }

@@ -2,6 +2,7 @@
 // disposal) and the writer of multi-frame GIF89a animations.
 #pragma once
 
+#include "cxanimation.h"
 #include "cximage.h"
 
 #include <cstddef>
@@ -54,26 +55,23 @@ private:
 // The frames of a GIF file in order, read and parsed once: Next gives frame
 // 0, 1, 2, ... each exactly as SetFrame(k) and Load give it, composing one
 // frame per call instead of every frame before it again.
-class CxGifFrameReader {
+class CxGifFrameReader : public CxFrameReader {
 public:
     explicit CxGifFrameReader(const char *filename);
-    ~CxGifFrameReader();
+    // Over a file's bytes already read.
+    explicit CxGifFrameReader(std::string bytes);
+    ~CxGifFrameReader() override;
     CxGifFrameReader(const CxGifFrameReader &) = delete;
     CxGifFrameReader &operator=(const CxGifFrameReader &) = delete;
 
-    // The next frame into img; false when it cannot be read (img's
-    // GetLastError says why, as Load would), and for every call after.
-    bool Next(CxImage &img);
-    int GetNumFrames() const;
-    // The file's comment and loop count, as CxImageGIF::Decode reads them.
-    const std::string &GetComment() const { return m_comment; }
-    int GetLoops() const { return m_loops; }
+    bool Next(CxImage &img) override;
+    int GetNumFrames() const override;
 
 private:
+    void Open();
+
     std::string m_bytes;
     std::unique_ptr<cxcodec::GifDecoder> m_decoder;
     std::string m_error; // why the file cannot be read at all
-    std::string m_comment;
-    int m_loops = 0;
     int m_next = 0;
 };

@@ -68,11 +68,11 @@ constexpr ImageFormat kFormats[] = {
      },
      cxcodec::DecodeTiff,
      [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeTiff(img, file); }},
-    // Quality 100 writes lossless.
+    // Quality 100 writes lossless. No IPTC: the container has no chunk for it.
     {CXIMAGE_FORMAT_WEBP,
      "WEBP",
      {"webp"},
-     FORMAT_ALPHA | FORMAT_QUALITY,
+     FORMAT_ALPHA | FORMAT_ANIMATION | FORMAT_QUALITY | FORMAT_METADATA,
      [](const std::uint8_t *d, std::size_t n) {
          return n >= 12 && std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "WEBP", 4) == 0;
      },

@@ -2,9 +2,12 @@
 
 #include "formats.h"
 
+#include <cstring>
+#include <memory>
 #include <mutex>
 
 #include <exiv2/exiv2.hpp>
+#include <webp/mux.h>
 #include <zlib.h>
 
 namespace {
@@ -99,6 +102,129 @@ void DropGps(Exiv2::XmpData &xmp)
         it = it->key().rfind("Xmp.exif.GPS", 0) == 0 ? xmp.erase(it) : std::next(it);
 }
 
+std::string EncodeExif(const Exiv2::ExifData &exif, Exiv2::ByteOrder order)
+{
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, nullptr, 0, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
+                              exif);
+    return std::string(blob.begin(), blob.end());
+}
+
+// WebP keeps its blocks in chunks of its own (EXIF, XMP, ICCP, flagged in
+// VP8X); libwebpmux rewrites the container and leaves the frames alone.
+bool IsWebp(const std::uint8_t *data, std::size_t size)
+{
+    return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
+}
+
+struct MuxDeleter {
+    void operator()(WebPMux *mux) const { WebPMuxDelete(mux); }
+};
+using MuxPtr = std::unique_ptr<WebPMux, MuxDeleter>;
+
+std::string MuxChunk(WebPMux *mux, const char *fourcc)
+{
+    WebPData chunk;
+    if (WebPMuxGetChunk(mux, fourcc, &chunk) != WEBP_MUX_OK)
+        return {};
+    std::string bytes(reinterpret_cast<const char *>(chunk.bytes), chunk.size);
+    // Some writers keep JPEG's APP1 prefix.
+    if (std::strcmp(fourcc, "EXIF") == 0 && bytes.compare(0, 6, std::string("Exif\0\0", 6)) == 0)
+        bytes.erase(0, 6);
+    return bytes;
+}
+
+// Sets a chunk, or removes it when bytes is empty.
+bool SetMuxChunk(WebPMux *mux, const char *fourcc, const std::string &bytes)
+{
+    if (bytes.empty()) {
+        const WebPMuxError e = WebPMuxDeleteChunk(mux, fourcc);
+        return e == WEBP_MUX_OK || e == WEBP_MUX_NOT_FOUND;
+    }
+    const WebPData chunk{reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size()};
+    return WebPMuxSetChunk(mux, fourcc, &chunk, 1) == WEBP_MUX_OK;
+}
+
+bool AssembleWebp(WebPMux *mux, const std::string &exif, const std::string &xmp, const std::string &icc,
+                  std::string &out)
+{
+    if (!SetMuxChunk(mux, "EXIF", exif) || !SetMuxChunk(mux, "XMP ", xmp) || !SetMuxChunk(mux, "ICCP", icc))
+        return false;
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    if (WebPMuxAssemble(mux, &assembled) != WEBP_MUX_OK)
+        return false;
+    out.assign(reinterpret_cast<const char *>(assembled.bytes), assembled.size);
+    WebPDataClear(&assembled);
+    return !out.empty();
+}
+
+// WebP has no IPTC chunk: those datasets are not carried.
+bool EmbedWebp(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
+               int orientation, std::string &out)
+{
+    const WebPData whole{data, size};
+    MuxPtr mux(WebPMuxCreate(&whole, 0));
+    if (!mux)
+        return false;
+    std::string exifOut, xmpOut;
+    if (!meta.exif.empty() || orientation != 1) {
+        Exiv2::ExifData exif;
+        Exiv2::ByteOrder order = Exiv2::littleEndian;
+        if (!meta.exif.empty())
+            order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
+        EditExif(exif, width, height, orientation);
+        exifOut = EncodeExif(exif, order);
+    }
+    if (!meta.xmp.empty()) {
+        Exiv2::XmpData xmp;
+        if (Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
+            EditXmp(xmp, width, height, orientation);
+            if (Exiv2::XmpParser::encode(xmpOut, xmp) != 0)
+                xmpOut.clear();
+        }
+    }
+    return AssembleWebp(mux.get(), exifOut, xmpOut, meta.icc, out);
+}
+
+bool StripWebp(const std::string &file, bool all, std::string &out)
+{
+    const WebPData whole{reinterpret_cast<const std::uint8_t *>(file.data()), file.size()};
+    MuxPtr mux(WebPMuxCreate(&whole, 0));
+    if (!mux)
+        return false;
+    std::string exifBytes = MuxChunk(mux.get(), "EXIF");
+    std::string xmpBytes = MuxChunk(mux.get(), "XMP ");
+    const std::string icc = MuxChunk(mux.get(), "ICCP");
+    if (all) {
+        // As for the other formats: the pixels are still stored turned.
+        const int orientation = cxmeta::ExifOrientation(exifBytes);
+        exifBytes.clear();
+        xmpBytes.clear();
+        if (orientation != 1) {
+            Exiv2::ExifData exif;
+            exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
+            exifBytes = EncodeExif(exif, Exiv2::littleEndian);
+        }
+    } else {
+        if (!exifBytes.empty()) {
+            Exiv2::ExifData exif;
+            const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(exif, Bytes(exifBytes), exifBytes.size());
+            DropGps(exif);
+            exifBytes = EncodeExif(exif, order);
+        }
+        if (!xmpBytes.empty()) {
+            Exiv2::XmpData xmp;
+            if (Exiv2::XmpParser::decode(xmp, xmpBytes) != 0)
+                return false;
+            DropGps(xmp);
+            if (Exiv2::XmpParser::encode(xmpBytes, xmp) != 0)
+                return false;
+        }
+    }
+    return AssembleWebp(mux.get(), exifBytes, xmpBytes, icc, out);
+}
+
 } // namespace
 
 void cxmeta::Initialize()
@@ -151,6 +277,8 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
 {
     Initialize();
     try {
+        if (IsWebp(data, size))
+            return EmbedWebp(data, size, meta, width, height, orientation, out);
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, long(size));
         if (!image.get())
             return false;
@@ -201,6 +329,8 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
 {
     Initialize();
     try {
+        if (IsWebp(Bytes(file), file.size()))
+            return StripWebp(file, all, out);
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Bytes(file), long(file.size()));
         if (!image.get())
             return false;

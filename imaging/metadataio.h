@@ -15,7 +15,8 @@ namespace cxmeta {
 // worker threads start; the other functions here call it too.
 void Initialize();
 
-// Whether outputs of the type carry metadata blocks (JPEG, PNG, TIFF).
+// Whether outputs of the type carry metadata blocks (JPEG, PNG, TIFF, WebP;
+// WebP has no place for IPTC).
 bool Carries(std::uint32_t type);
 
 // Removes the GPS fields from the EXIF and XMP blocks.
@@ -27,7 +28,7 @@ bool DropLocation(CxMetadata &meta);
 bool Embed(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
            int orientation, std::string &out);
 
-// A JPEG, PNG or TIFF file's bytes without its EXIF, XMP and IPTC (all) or
+// A JPEG, PNG, TIFF or WebP file's bytes without its EXIF, XMP and IPTC (all) or
 // without only the GPS fields; pixels and colour profile untouched. An
 // orientation other than 1 stays, since the pixels are still stored turned.
 bool StripFile(const std::string &file, bool all, std::string &out);

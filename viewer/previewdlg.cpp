@@ -1,8 +1,9 @@
 #include "previewdlg.h"
 
-#include "animatedgif.h"
+#include "animation.h"
 #include "animatedpicture.h"
 #include "colourprofile.h"
+#include "cxanimation.h"
 #include "ids_viewer.h"
 #include "previewmenu.h"
 #include "previewprocess.h"
@@ -129,7 +130,7 @@ void CPreviewDlg::ConfigureLoader()
     viewwork::CPictureLoader::Prepare prepare;
     if (m_bPreview)
         prepare = [this](CxImage &img) {
-            if (!IsAnimationShown(img))
+            if (!AnimationShown(img))
                 TransformImage(img, m_settings, PreviewSteps(true));
         };
     m_loader->Configure(m_bAutoOrient, std::move(prepare), ShownSizeRule());
@@ -257,7 +258,7 @@ void CPreviewDlg::ShowImage(int index)
             }
             if (first) {
                 picture.image = first;
-                if (!IsAnimationShown(*first))
+                if (!AnimationShown(*first))
                     picture.display = viewwork::DisplayCopy(
                         *first, viewgeom::DisplaySize(first->GetWidth(), first->GetHeight(), false, 1.0f,
                                                       m_bFullSize, screen));
@@ -270,10 +271,11 @@ void CPreviewDlg::ShowImage(int index)
     UsePicture(picture, false);
 }
 
-bool CPreviewDlg::IsAnimationShown(const CxImage &img) const
+std::uint32_t CPreviewDlg::AnimationShown(const CxImage &img) const
 {
-    return img.IsValid() && img.GetType() == CXIMAGE_FORMAT_GIF && img.GetNumFrames() >= 2 &&
-           PreviewKeepsAnimation(m_bPreview, m_settings.m_szFormat);
+    return img.IsValid() && IsAnimationType(img.GetType()) && img.GetNumFrames() >= 2
+               ? PreviewAnimationType(m_bPreview, m_settings.m_szFormat, img.GetType())
+               : 0;
 }
 
 void CPreviewDlg::ShowFirstLook(viewwork::FirstLook look)
@@ -291,7 +293,7 @@ void CPreviewDlg::ShowFirstLook(viewwork::FirstLook look)
 void CPreviewDlg::UsePicture(const viewwork::Picture &picture, bool keepView)
 {
     const CxImage *img = picture.image.get();
-    if (img && IsAnimationShown(*img)) {
+    if (const std::uint32_t animationType = img ? AnimationShown(*img) : 0) {
         const int frames = img->GetNumFrames();
         m_pImage.reset();
         m_display = QImage();
@@ -299,7 +301,7 @@ void CPreviewDlg::UsePicture(const viewwork::Picture &picture, bool keepView)
         m_bPictureMode = true;
         {
             WaitCursor wait;
-            ShowAnimation(m_pFiles->at(m_nIndex), frames);
+            ShowAnimation(m_pFiles->at(m_nIndex), frames, animationType);
         }
         ClearLayout();
         Repaint();
@@ -439,19 +441,36 @@ void CPreviewDlg::ShowErrorPicture()
     UpdateCursor();
 }
 
-void CPreviewDlg::ShowAnimation(const QString &path, int frameCount)
+void CPreviewDlg::ShowAnimation(const QString &path, int frameCount, std::uint32_t type)
 {
-    if (!m_bPreview) {
-        if (!m_picture->LoadPictureFile(path))
-            m_picture->LoadPictureResource(IDR_ERROR_PICTURE, "GIF");
-    } else {
+    // A GIF plays its own bytes, or those the preview makes; any other
+    // animation plays from its decoded frames.
+    bool shown = false;
+    if (type == CXIMAGE_FORMAT_GIF && !m_bPreview) {
+        shown = m_picture->LoadPictureFile(path);
+    } else if (type == CXIMAGE_FORMAT_GIF) {
         std::vector<std::uint8_t> bytes;
-        if (AnimatedGifBytes(path.toStdString(), frameCount, m_settings, PreviewSteps(false), bytes) !=
-                AnimatedResult::Written ||
-            !m_picture->LoadPicture(bytes.data(), bytes.size())) {
-            m_picture->LoadPictureResource(IDR_ERROR_PICTURE, "GIF");
-            m_bError = true;
+        shown = AnimatedGifBytes(path.toStdString(), frameCount, m_settings, PreviewSteps(false), bytes) ==
+                    AnimatedResult::Written &&
+                m_picture->LoadPicture(bytes.data(), bytes.size());
+    } else {
+        CConvertJob asStored;
+        asStored.m_bAutoRotate = m_bAutoOrient; // as the stills are shown
+        AnimationFrames decoded;
+        shown = AnimationFrameList(path.toStdString(), frameCount, m_bPreview ? m_settings : asStored,
+                                   PreviewSteps(false), CAnimatedPicture::kMaxDecodedBytes,
+                                   decoded) == AnimatedResult::Written;
+        std::vector<QImage> frames;
+        for (CxImage &frame : decoded.frames) {
+            frames.push_back(frame.ToQImage());
+            frame.Destroy();
         }
+        shown = shown && m_picture->LoadFrames(std::move(frames), decoded.delaysMs);
+    }
+    if (!shown) {
+        m_picture->LoadPictureResource(IDR_ERROR_PICTURE, "GIF");
+        if (m_bPreview)
+            m_bError = true;
     }
     m_picture->SetBackColour(RGB(255, 255, 255));
     m_picture->StartShow();

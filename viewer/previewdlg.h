@@ -137,7 +137,8 @@ private:
     // Waits for the whole picture when only a first look is shown.
     void EnsureWhole();
     void ReadAhead();
-    bool IsAnimationShown(const CxImage &img) const;
+    // The type an animated picture plays as (0: shown as a still).
+    std::uint32_t AnimationShown(const CxImage &img) const;
     void OnFetched(const QString &path);
     void OnDisplayMade(int serial, const QImage &display);
     void OnRefine();
@@ -147,7 +148,7 @@ private:
     void ShowErrorPicture();
     // Name, position and zoom of what is on display, for a moment.
     void FlashInfo();
-    void ShowAnimation(const QString &path, int frameCount);
+    void ShowAnimation(const QString &path, int frameCount, std::uint32_t type);
     void CentrePicture();
     void ClearLayout();
     void Repaint();

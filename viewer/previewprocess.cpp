@@ -1,13 +1,17 @@
 #include "previewprocess.h"
 
+#include "cxanimation.h"
+#include "formats.h"
+
 #include <algorithm>
 #include <cctype>
 
-bool PreviewKeepsAnimation(bool preview, const std::string &format)
+std::uint32_t PreviewAnimationType(bool preview, const std::string &format, std::uint32_t sourceType)
 {
-    if (!preview)
-        return true;
+    if (!preview || format.empty())
+        return sourceType;
     std::string f = format;
     std::transform(f.begin(), f.end(), f.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return f.empty() || f == "gif";
+    const std::uint32_t type = TypeFromExtension(f);
+    return IsAnimationType(type) ? type : 0;
 }

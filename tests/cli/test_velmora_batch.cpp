@@ -281,9 +281,10 @@ TEST(VelmoraBatch, WebpInAndOut)
         EXPECT_EQ(MaxChannelDiff(back, picture) == 0, row.exact);
     }
 
-    // A plain copy keeps the file; asked to lose its EXIF, it is converted.
+    // A plain copy keeps the file; asked to lose its EXIF and XMP, they are
+    // taken out in place.
     ScratchDir tagged;
-    const std::vector<std::uint8_t> original = ReadFileBytes(DataPath("webp/exif-icc.webp"));
+    const std::vector<std::uint8_t> original = ReadFileBytes(DataPath("photo/meta.webp"));
     ASSERT_TRUE(WriteFileBytes(tagged.Path("t.webp"), original));
     for (bool strip : {false, true}) {
         ScratchDir out;
@@ -295,7 +296,10 @@ TEST(VelmoraBatch, WebpInAndOut)
         const std::vector<std::uint8_t> bytes = ReadFileBytes(out.Path("t.webp"));
         ASSERT_FALSE(bytes.empty());
         EXPECT_EQ(bytes == original, !strip);
-        EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("EXIF") != std::string::npos, !strip);
+        const std::string text(bytes.begin(), bytes.end());
+        EXPECT_EQ(text.find("EXIF") != std::string::npos, !strip);
+        EXPECT_EQ(text.find("XMP ") != std::string::npos, !strip);
+        EXPECT_EQ(CxImage(out.Path("t.webp").c_str(), 0).GetWidth(), 32);
     }
 }
 

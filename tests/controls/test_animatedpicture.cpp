@@ -295,3 +295,35 @@ TEST(AnimatedPicture, CutAndHostileData)
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir.Path("folder.gif"))));
     EXPECT_FALSE(pic.LoadPictureFile(QString::fromStdString(dir.Path("folder.gif"))));
 }
+
+TEST(AnimatedPicture, DecodedFramesCoverTheCanvasOverTheBackColour)
+{
+    const QColor yellow(255, 255, 0);
+    auto frame = [](const QColor &colour, int clearColumns) {
+        QImage f(4, 4, QImage::Format_ARGB32);
+        f.fill(colour);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < clearColumns; ++x)
+                f.setPixelColor(x, y, Qt::transparent);
+        return f;
+    };
+    StepClock clock;
+    CAnimatedPicture pic;
+    pic.SetFrameClock(&clock);
+    EXPECT_FALSE(pic.LoadFrames({}, {}));
+    ASSERT_TRUE(pic.LoadFrames({frame(Qt::red, 0), frame(Qt::green, 2), frame(Qt::blue, 0)}, {5, 40, 1000}));
+    EXPECT_EQ(pic.GetFrameCount(), 3);
+    EXPECT_EQ(pic.GetFrameDelay(1), 4);
+    pic.SetBackColour(RGB(255, 255, 0));
+    pic.StartShow();
+    // The red frame never shows through the green one's clear half.
+    const std::vector<std::vector<Area>> steps = {
+        {{QRect(0, 0, 4, 4), Qt::red}}, {{QRect(2, 0, 2, 4), Qt::green}}, {{QRect(0, 0, 4, 4), Qt::blue}}};
+    for (std::size_t n = 0; n < steps.size(); ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_TRUE(clock.RunTo(n + 1));
+        ExpectPixels(pic.GetCanvas(), yellow, steps[n]);
+    }
+    pic.StopAnimation();
+    EXPECT_EQ(clock.Requests(), (std::vector<int>{100, 40, 1000}));
+}

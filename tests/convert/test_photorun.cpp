@@ -42,6 +42,12 @@ TEST(PhotoRun, OrientationAndMetadataOptions)
         {"orient6.jpg", "png", 0, false, ROTATE_NONE, false, false, false, 16, 32, "6", false, false, false},
         {"meta.jpg", "tif", 20, false, ROTATE_NONE, true, true, false, 20, 10, "1", false, false,
          false}, // TIFF's own tag
+        // WebP: blocks carried, and taken out of a plain copy in place.
+        {"meta.jpg", "webp", 20, false, ROTATE_NONE, true, false, false, 20, 10, "1", true, true, false},
+        {"orient6.jpg", "webp", 0, false, ROTATE_NONE, false, false, false, 16, 32, "6", false, false, false},
+        {"orient6.webp", "", 20, false, ROTATE_NONE, true, false, false, 20, 10, "1", false, false, false},
+        {"meta.webp", "", 0, false, ROTATE_NONE, true, false, true, 32, 16, "1", false, true, false},
+        {"meta.webp", "", 0, false, ROTATE_NONE, true, true, false, 32, 16, "-", false, false, false},
         {"broken_exif.jpg", "png", 0, false, ROTATE_NONE, true, false, false, 16, 32, "-", false, false,
          false},
     };

@@ -1,8 +1,9 @@
 // Tiny files that declare huge pictures: on every path that decodes them
 // (load, thumbnail, animated conversion, preview, the animated picture
 // control) they must be refused or decode small, within 64 MB of memory.
-#include "animatedgif.h"
+#include "animation.h"
 #include "animatedpicture.h"
+#include "cxanimation.h"
 #include "test_support.h"
 #include "thumbnail.h"
 
@@ -11,6 +12,7 @@
 #include <QImage>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -186,6 +188,28 @@ Bytes Jpeg(int sof, int width, int height)
     return b;
 }
 
+// An animation of two 1 x 1 frames whose canvas then claims w x h.
+Bytes WebpCanvas(int w, int h)
+{
+    CxImage frames[2];
+    const CxImage *pointers[2] = {&frames[0], &frames[1]};
+    for (int k = 0; k < 2; ++k) {
+        frames[k].Create(1, 1, 24);
+        frames[k].SetPixelColor(0, 0, {BYTE(k * 255), 0, 0, 0});
+    }
+    CxMemFile mem;
+    if (!mem.Open() || !WriteWebpAnimation(mem, pointers, std::array{100, 100}.data(), 2, 0, 0))
+        return {};
+    const std::uint8_t *data = mem.GetBuffer(false);
+    Bytes b(data, data + mem.Size());
+    // VP8X: flags, then width - 1 and height - 1 in three bytes each.
+    for (int i = 0; i < 3; ++i) {
+        b[24 + i] = std::uint8_t((w - 1) >> (8 * i));
+        b[27 + i] = std::uint8_t((h - 1) >> (8 * i));
+    }
+    return b;
+}
+
 struct HostileCase {
     const char *name;
     Bytes bytes;
@@ -205,6 +229,7 @@ std::vector<HostileCase> Cases()
         {"gif frames in far corners", GifWithFrames(16000, 16000, {{0, 0}, {15999, 15999}}), ".gif", 0});
     cases.push_back({"gif frame promising 16384 x 16383", GifWithFrames(16384, 16383, {{0, 0}}, 16384, 16383),
                      ".gif", 0});
+    cases.push_back({"webp canvas 16383 x 16383, 1 x 1 frames", WebpCanvas(16383, 16383), ".webp", 0});
     cases.push_back({"bmp 30000 x 30000 without data", Bmp(30000, 30000, 24, 0, {}), ".bmp", 0});
     cases.push_back({"bmp rle4 16000 x 16000", Bmp(16000, 16000, 4, 2, {0, 1}), ".bmp", 0});
     cases.push_back({"pcx 30000 x 30000", Pcx(30000, 30000), ".pcx", 0});
@@ -266,6 +291,7 @@ TEST(HostileFiles, EveryPathStaysWithin64MB)
         const std::string path = dir.Path(std::string("hostile") + c.ext);
         ASSERT_TRUE(testsupport::WriteFileBytes(path, c.bytes));
         ASSERT_LT(c.bytes.size(), 1024u);
+        ASSERT_FALSE(c.bytes.empty());
         const int expected = c.loadsWidth > 0 ? 1 : 0;
 
         EXPECT_EQ(RunCapped([&] {
@@ -282,13 +308,13 @@ TEST(HostileFiles, EveryPathStaysWithin64MB)
                   }),
                   expected)
             << "thumbnail";
-        if (std::string(c.ext) != ".gif")
+        if (std::string(c.ext) != ".gif" && std::string(c.ext) != ".webp")
             continue;
         CConvertJob job;
         EXPECT_EQ(RunCapped([&] {
                       NullReporter reporter;
                       std::stop_source stop;
-                      return ConvertAnimatedGif(path, 2, dir.Path("out.gif"), job, reporter,
+                      return ConvertAnimation(path, 2, CXIMAGE_FORMAT_GIF, dir.Path("out.gif"), job, reporter,
                                                 stop.get_token()) == AnimatedResult::Written
                                  ? 1
                                  : 0;
@@ -304,6 +330,17 @@ TEST(HostileFiles, EveryPathStaysWithin64MB)
                   }),
                   expected)
             << "preview";
+        EXPECT_EQ(RunCapped([&] {
+                      AnimationFrames frames;
+                      return AnimationFrameList(path, 2, job, PreviewSteps(false), -1, frames) ==
+                                     AnimatedResult::Written
+                                 ? 1
+                                 : 0;
+                  }),
+                  expected)
+            << "frame list";
+        if (std::string(c.ext) != ".gif")
+            continue;
         EXPECT_EQ(RunCapped([&] {
                       CAnimatedPicture picture;
                       if (!picture.LoadPictureFile(QString::fromStdString(path)))

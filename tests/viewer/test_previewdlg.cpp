@@ -3,6 +3,8 @@
 
 #include <QElapsedTimer>
 
+#include "cxanimation.h"
+
 #include <QFile>
 #include <QWheelEvent>
 
@@ -375,7 +377,7 @@ TEST_F(ViewerTest, CutOffJpegShowsWhatArrived)
     EXPECT_EQ(dlg.GetImage().GetWidth(), 400);
 }
 
-TEST_F(ViewerTest, AnimatedGifsPlayUnlessThePreviewConvertsThem)
+TEST_F(ViewerTest, AnimationsPlayUnlessThePreviewMakesAStill)
 {
     const RGBQUAD red{0, 0, 255, 0}, blue{255, 0, 0, 0};
     m_files << Animation("anim.gif", 60, 40, {red, blue, red});
@@ -431,6 +433,44 @@ TEST_F(ViewerTest, AnimatedGifsPlayUnlessThePreviewConvertsThem)
     EXPECT_EQ(m_dlg->GetPicture()->GetFrameCount(), 3);
     EXPECT_EQ(m_dlg->GetPicture()->GetPictureSize(), QSize(80, 120));
     EXPECT_EQ(m_dlg->GetPicture()->GetFrameDelay(1), 10);
+
+    // As WebP, and an animated WebP itself, play from decoded frames.
+    const std::string webp = m_dir.Path("anim.webp");
+    {
+        std::vector<CxImage> frames(3);
+        std::vector<const CxImage *> pointers;
+        for (CxImage &f : frames) {
+            ASSERT_TRUE(f.Create(30, 20, 24));
+            f.SetJpegQuality(100);
+            f.SetPixelColor(0, 0, {0, 0, BYTE(40 * pointers.size()), 0}); // frames that differ
+            pointers.push_back(&f);
+        }
+        const int delays[] = {100, 250, 100};
+        CxIOFile file;
+        ASSERT_TRUE(file.Open(webp.c_str(), "wb"));
+        ASSERT_TRUE(WriteWebpAnimation(file, pointers.data(), delays, 3, 0, 0));
+    }
+    m_files << QString::fromStdString(webp);
+    struct Row {
+        bool preview;
+        int start;
+        QSize size;
+        int delay1;
+    } const rows[] = {{true, 0, {80, 120}, 10}, {false, 2, {30, 20}, 25}};
+    job.m_szFormat = "WEBP";
+    for (const Row &r : rows) {
+        m_dlg = std::make_unique<CPreviewDlg>();
+        m_dlg->SetFileList(&m_files);
+        m_dlg->SetPreview(r.preview);
+        m_dlg->SetPreviewSettings(job);
+        m_dlg->SetStartIndex(r.start);
+        m_dlg->show();
+        EXPECT_TRUE(m_dlg->IsPictureMode()) << r.start;
+        EXPECT_FALSE(m_dlg->IsError());
+        EXPECT_EQ(m_dlg->GetPicture()->GetFrameCount(), 3);
+        EXPECT_EQ(m_dlg->GetPicture()->GetPictureSize(), r.size);
+        EXPECT_EQ(m_dlg->GetPicture()->GetFrameDelay(1), r.delay1);
+    }
 }
 
 TEST_F(ViewerTest, InfoTellsNamePositionAndZoomForAMomentOrWhilePinned)

@@ -1,0 +1,187 @@
+#include "animation.h"
+
+#include "cxanimation.h"
+#include "cximagegif.h"
+#include "metadataoptions.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// What the frames bring besides their pixels.
+struct Collected {
+    AnimationFrames list;
+    std::string comment;
+    std::uint32_t background = 0;
+    int disposal = 0;
+    bool localColorTables = false;
+    bool stampDrawn = false;
+};
+
+AnimatedResult CollectFrames(const std::string &source, int frameCount, std::uint32_t outType,
+                             const CConvertJob &job, const StepRules &rules, IConvertReporter *reporter,
+                             const std::stop_token &stop, Collected &c, std::string &why,
+                             std::int64_t maxBytes = -1)
+{
+    const int n = std::clamp(frameCount, 0, kMaxAnimationFrames);
+    c.list.frames.reserve(std::size_t(n));
+    c.list.delaysMs.reserve(std::size_t(n));
+    bool error = false;
+    bool unreadable = false;
+    int firstBpp = 0;
+
+    const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(source.c_str());
+    for (int k = 0; k < n; ++k) {
+        if (stop.stop_requested())
+            return AnimatedResult::Stopped;
+        CxImage frame(CXIMAGE_FORMAT_UNKNOWN);
+        frame.SetAutoOrient(job.m_bAutoRotate);
+        if (!reader->Next(frame)) {
+            why = "frame " + std::to_string(k + 1) + ": " + frame.GetLastError();
+            unreadable = error = true;
+            break;
+        }
+        RGBQUAD trans = frame.GetTransColor();
+        const int bpp = frame.GetBpp();
+        if (k == 0) {
+            firstBpp = bpp;
+            c.disposal = frame.GetDisposalMethod();
+            ApplyMetadataOptions(frame, job);
+        } else if (bpp != firstBpp) {
+            c.localColorTables = true;
+        }
+        // A profile stays only where the output keeps it beside the pixels.
+        PrepareColour(frame, outType);
+
+        if (!error) {
+            TransformOutcome t = TransformImage(frame, job, rules);
+            c.stampDrawn = c.stampDrawn || t.stampDrawn;
+            if (t.failed) {
+                why = "frame " + std::to_string(k + 1) + ": " + t.reason;
+                error = true;
+            }
+        } else {
+            Sharpen(frame, job, rules);
+        }
+        trans.rgbReserved = 0;
+        frame.SetTransColor(trans);
+        c.list.frames.push_back(std::move(frame));
+        c.list.delaysMs.push_back(reader->GetDelayMs());
+        if (maxBytes >= 0) {
+            maxBytes -= std::int64_t(frame.GetWidth()) * frame.GetHeight() * 4;
+            if (maxBytes < 0 && k > 0) {
+                c.list.frames.pop_back();
+                c.list.delaysMs.pop_back();
+                break;
+            }
+        }
+        if (stop.stop_requested())
+            return AnimatedResult::Stopped;
+        if (reporter)
+            reporter->AnimateStatus();
+    }
+    if (error)
+        return unreadable ? AnimatedResult::FrameUnreadable : AnimatedResult::TransformFailed;
+    c.list.loops = reader->GetLoops();
+    c.comment = reader->GetComment();
+    c.background = reader->GetBackground();
+    return AnimatedResult::Written;
+}
+
+} // namespace
+
+AnimatedResult TransformAnimation(const std::string &source, int frameCount, std::uint32_t outType,
+                                  const CConvertJob &job, const StepRules &rules, const AnimationSink &sink,
+                                  IConvertReporter *reporter, const std::stop_token &stop, std::string *reason)
+{
+    std::string why;
+    auto failed = [&](AnimatedResult result) {
+        if (reason)
+            *reason = why;
+        return result;
+    };
+    Collected c;
+    const AnimatedResult collected = CollectFrames(source, frameCount, outType, job, rules, reporter, stop, c, why);
+    if (collected != AnimatedResult::Written)
+        return collected == AnimatedResult::Stopped ? collected : failed(collected);
+
+    std::vector<CxImage *> pointers;
+    for (CxImage &f : c.list.frames)
+        pointers.push_back(&f);
+    std::string encodeWhy;
+    std::function<bool(CxFile &)> encode;
+    if (outType == CXIMAGE_FORMAT_WEBP) {
+        // As a still WebP: the job's quality, 95 under a watermark.
+        pointers.front()->SetJpegQuality(c.stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
+        encode = [&](CxFile &file) {
+            return WriteWebpAnimation(file, pointers.data(), c.list.delaysMs.data(), int(pointers.size()),
+                                      c.list.loops, c.background, &encodeWhy);
+        };
+    } else {
+        // The animation's own settings come from the source file; the whole
+        // comment is carried over, not a fixed-size piece of it.
+        for (std::size_t k = 0; k < pointers.size(); ++k)
+            pointers[k]->SetFrameDelay(GifDelay(c.list.delaysMs[k]));
+        encode = [&, gif = std::make_shared<CxImageGIF>()](CxFile &file) {
+            gif->SetComment(c.comment.c_str());
+            gif->SetLoops(c.list.loops);
+            gif->SetDisposalMethod(c.disposal);
+            const bool ok = gif->Encode(&file, pointers.data(), int(pointers.size()), c.localColorTables);
+            if (!ok && *gif->GetLastError())
+                encodeWhy = gif->GetLastError();
+            return ok;
+        };
+    }
+    const WriteResult written = sink(encode, &why);
+    if (written == WriteResult::Stopped || stop.stop_requested())
+        return AnimatedResult::Stopped;
+    if (written == WriteResult::Failed) {
+        if (!encodeWhy.empty())
+            why = encodeWhy;
+        return failed(AnimatedResult::SaveFailed);
+    }
+    return AnimatedResult::Written;
+}
+
+AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::uint32_t outType,
+                                const std::string &output, const CConvertJob &job, IConvertReporter &reporter,
+                                const std::stop_token &stop, std::string *reason)
+{
+    const AnimationSink toFile = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
+        return WriteAtomically(output, stop, encode, why);
+    };
+    return TransformAnimation(source, frameCount, outType, job, kAnimationSteps, toFile, &reporter, stop, reason);
+}
+
+AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const CConvertJob &job,
+                                const StepRules &rules, std::vector<std::uint8_t> &bytes)
+{
+    bytes.clear();
+    const AnimationSink toMemory = [&](const std::function<bool(CxFile &)> &encode, std::string *) {
+        CxMemFile mem;
+        if (!mem.Open() || !encode(mem))
+            return WriteResult::Failed;
+        const std::int64_t size = mem.Size();
+        std::uint8_t *data = mem.GetBuffer(true);
+        if (data && size > 0)
+            bytes.assign(data, data + size);
+        CxMemFile::FreeBuffer(data);
+        return bytes.empty() ? WriteResult::Failed : WriteResult::Written;
+    };
+    return TransformAnimation(source, frameCount, CXIMAGE_FORMAT_GIF, job, rules, toMemory, nullptr,
+                              std::stop_token(), nullptr);
+}
+
+AnimatedResult AnimationFrameList(const std::string &source, int frameCount, const CConvertJob &job,
+                                  const StepRules &rules, std::int64_t maxBytes, AnimationFrames &out)
+{
+    Collected c;
+    std::string why;
+    // Shown on the screen, taken as sRGB.
+    const AnimatedResult r =
+        CollectFrames(source, frameCount, CXIMAGE_FORMAT_UNKNOWN, job, rules, nullptr, std::stop_token(), c, why,
+                      maxBytes);
+    out = r == AnimatedResult::Written ? std::move(c.list) : AnimationFrames{};
+    return r;
+}
