@@ -47,6 +47,8 @@ bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The first frame of an animation.
 bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// The first frame of an animation, at full size whatever the hint.
+bool DecodeJxl(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info = nullptr);
 
@@ -64,6 +66,29 @@ public:
     bool Open(const std::uint8_t *data, std::size_t size, std::string &error);
     int NumFrames() const;
     GifFileInfo Info() const;
+    // Frame k, at or after the next one; a failure ends the walk.
+    bool Read(int frame, CxImage &out);
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
+// Decodes a JPEG XL animation's frames in order over bytes the caller keeps
+// alive, each the whole canvas as stored (the orientation reported, not
+// applied), with its delay in hundredths of a second.
+class JxlFrameWalker {
+public:
+    JxlFrameWalker();
+    ~JxlFrameWalker();
+    JxlFrameWalker(const JxlFrameWalker &) = delete;
+    JxlFrameWalker &operator=(const JxlFrameWalker &) = delete;
+
+    // Reads the frame headers (no pixels) for the count and the durations.
+    bool Open(const std::uint8_t *data, std::size_t size, std::string &error);
+    int NumFrames() const;
+    int DurationMs(int frame) const;
+    int Loops() const; // 0: forever
     // Frame k, at or after the next one; a failure ends the walk.
     bool Read(int frame, CxImage &out);
 
@@ -93,6 +118,10 @@ bool EncodeTiff(const CxImage &img, CxFile &file);
 bool EncodeGif(const CxImage &img, CxFile &file); // one frame, no loop extension
 // Lossy at img.GetJpegQuality(), lossless at 100; alpha kept.
 bool EncodeWebp(const CxImage &img, CxFile &file, std::string *why = nullptr);
+// Lossy at img.GetJpegQuality() (cjxl's distance for it), lossless at 100;
+// alpha, orientation, EXIF and XMP boxes and the profile kept.
+bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why = nullptr);
+float JxlDistanceForQuality(int quality);
 
 // Row helpers for encoders: row y (from the top) of any image as B,G,R
 // bytes (onWhite: transparency composited onto white, else ignored) or as
