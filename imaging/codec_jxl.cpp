@@ -269,6 +269,10 @@ private:
                 JXL_DEC_SUCCESS &&
             IsSrgb(data))
             return true;
+        // Grey with alpha comes out as RGB, which a grey profile cannot
+        // describe: shown as sRGB grey.
+        if (m_info.num_color_channels == 1 && m_info.alpha_bits > 0)
+            return true;
         std::size_t size = 0;
         if (JxlDecoderGetICCProfileSize(m_dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
                 JXL_DEC_SUCCESS ||

@@ -75,8 +75,9 @@ private:
 };
 
 // Decodes a JPEG XL animation's frames in order over bytes the caller keeps
-// alive, each the whole canvas as stored (the orientation reported, not
-// applied), with its delay in hundredths of a second.
+// alive, each the whole canvas composed as shown, stored the way the file
+// keeps it (the orientation reported, not applied). A still is one frame.
+// The picture's frame delay is the duration in hundredths of a second.
 class JxlFrameWalker {
 public:
     JxlFrameWalker();
