@@ -39,10 +39,21 @@ bool Refuse(CxImage &out, const std::string &why)
     return false;
 }
 
-bool FitsLimits(std::uint64_t w, std::uint64_t h)
+// Colour and extra channels (alpha, depth, spot colours and the like),
+// each a plane of its own in the decoder.
+std::uint64_t Channels(const JxlBasicInfo &info)
 {
+    return std::uint64_t(info.num_color_channels) + info.num_extra_channels;
+}
+
+// Our picture limits, and no more planes than the largest picture with
+// alpha needs: each channel costs the decoder 4 bytes a pixel.
+bool FitsLimits(const JxlBasicInfo &info)
+{
+    const std::uint64_t w = info.xsize, h = info.ysize;
     return w > 0 && h > 0 && w <= std::uint64_t(CxImage::kMaxDimension) &&
-           h <= std::uint64_t(CxImage::kMaxDimension) && w * h <= std::uint64_t(CxImage::kMaxPixels);
+           h <= std::uint64_t(CxImage::kMaxDimension) && w * h <= std::uint64_t(CxImage::kMaxPixels) &&
+           w * h * Channels(info) <= std::uint64_t(CxImage::kMaxPixels) * 4;
 }
 
 // The decoder's allocations, counted against a cap; each block's size is
@@ -84,7 +95,7 @@ struct MemoryCap {
     void SetFor(const JxlBasicInfo &info)
     {
         const std::size_t over = g_capOverride.load();
-        const std::size_t channels = 3 + std::size_t(std::min<std::uint32_t>(info.num_extra_channels, 64));
+        const std::size_t channels = std::size_t(Channels(info));
         cap = over ? over : kMemoryMargin + std::size_t(info.xsize) * info.ysize * channels * 4 * 2;
     }
 };
@@ -180,7 +191,7 @@ public:
                 if (JxlDecoderGetBasicInfo(m_dec.get(), &m_info) != JXL_DEC_SUCCESS)
                     return Fail(why, "cannot decode JPEG XL");
                 // Checked before the decoder allocates anything for the pixels.
-                if (!FitsLimits(m_info.xsize, m_info.ysize))
+                if (!FitsLimits(m_info))
                     return Fail(why, "image too large");
                 m_mem.SetFor(m_info);
                 m_haveInfo = true;
