@@ -2,8 +2,8 @@
 // its own: the declared size is checked against ours before any pixel is
 // allocated, and what the decoder asks of its memory manager is capped.
 // libjxl 0.7 asks its manager only for the decoder's own state and takes
-// its pixel planes (about 12 bytes a pixel) from malloc, so the size check
-// is what bounds them. It cannot decode at a reduced scale cheaply, so size
+// its working memory (a few bytes a pixel on photos, decoding group by
+// group) from malloc, so the size check is what bounds that. It cannot decode at a reduced scale cheaply, so size
 // hints are ignored and pictures decode at full size.
 #include "codecs.h"
 #include "cxmetadata.h"
@@ -46,8 +46,8 @@ std::uint64_t Channels(const JxlBasicInfo &info)
     return std::uint64_t(info.num_color_channels) + info.num_extra_channels;
 }
 
-// Our picture limits, and no more planes than the largest picture with
-// alpha needs: each channel costs the decoder 4 bytes a pixel.
+// Our picture limits, and no more channels than the largest picture with
+// alpha has.
 bool FitsLimits(const JxlBasicInfo &info)
 {
     const std::uint64_t w = info.xsize, h = info.ysize;
@@ -90,8 +90,8 @@ struct MemoryCap {
         m->used -= *reinterpret_cast<std::size_t *>(base);
         std::free(base);
     }
-    // What a picture of this size may take: float planes for every
-    // channel, twice over for the frame being composed, plus the margin.
+    // What a picture of this size may take: two float planes a channel,
+    // far more than decoding group by group needs, plus the margin.
     void SetFor(const JxlBasicInfo &info)
     {
         const std::size_t over = g_capOverride.load();
