@@ -3,8 +3,9 @@
 // allocated, and what the decoder asks of its memory manager is capped.
 // libjxl 0.7 asks its manager only for the decoder's own state and takes
 // its working memory (a few bytes a pixel on photos, decoding group by
-// group) from malloc, so the size check is what bounds that. It cannot decode at a reduced scale cheaply, so size
-// hints are ignored and pictures decode at full size.
+// group) from malloc, so the size check is what bounds that. It cannot
+// decode at a reduced scale cheaply, so size hints are ignored and
+// pictures decode at full size.
 #include "codecs.h"
 #include "cxmetadata.h"
 #include "testhooks.h"
@@ -245,7 +246,8 @@ public:
             return false;
         }
         const JxlPixelFormat format{std::uint32_t(m_sink.channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-        if (JxlDecoderSetImageOutCallback(m_dec.get(), &format, &RowSink::Write, &m_sink) != JXL_DEC_SUCCESS) {
+        if (JxlDecoderSetImageOutCallback(m_dec.get(), &format, &RowSink::Write, &m_sink) !=
+            JXL_DEC_SUCCESS) {
             why = "cannot decode JPEG XL";
             return false;
         }
@@ -326,7 +328,8 @@ private:
             return true;
         }
         m_box.resize(std::min(m_box.size() * 2, kMaxBlock));
-        return JxlDecoderSetBoxBuffer(m_dec.get(), reinterpret_cast<std::uint8_t *>(m_box.data()) + m_boxFilled,
+        return JxlDecoderSetBoxBuffer(m_dec.get(),
+                                      reinterpret_cast<std::uint8_t *>(m_box.data()) + m_boxFilled,
                                       m_box.size() - m_boxFilled) == JXL_DEC_SUCCESS;
     }
 
@@ -570,9 +573,10 @@ bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
         return false;
     }
     // A profile libjxl refuses leaves the pixels described as sRGB.
-    bool described = !meta.icc.empty() &&
-                     JxlEncoderSetICCProfile(enc.get(), reinterpret_cast<const std::uint8_t *>(meta.icc.data()),
-                                             meta.icc.size()) == JXL_ENC_SUCCESS;
+    bool described =
+        !meta.icc.empty() &&
+        JxlEncoderSetICCProfile(enc.get(), reinterpret_cast<const std::uint8_t *>(meta.icc.data()),
+                                meta.icc.size()) == JXL_ENC_SUCCESS;
     if (!described) {
         JxlColorEncoding srgb;
         JxlColorEncodingSetToSRGB(&srgb, grey ? JXL_TRUE : JXL_FALSE);
@@ -582,8 +586,9 @@ bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
     if (!described || !settings ||
         JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
                                          lossless ? kLosslessEffort : kLossyEffort) != JXL_ENC_SUCCESS ||
-        (lossless ? JxlEncoderSetFrameLossless(settings, JXL_TRUE)
-                  : JxlEncoderSetFrameDistance(settings, JxlDistanceForQuality(quality))) != JXL_ENC_SUCCESS) {
+        (lossless
+             ? JxlEncoderSetFrameLossless(settings, JXL_TRUE)
+             : JxlEncoderSetFrameDistance(settings, JxlDistanceForQuality(quality))) != JXL_ENC_SUCCESS) {
         error = "cannot encode JPEG XL";
         return false;
     }
@@ -591,8 +596,9 @@ bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
         // The EXIF box starts with the offset of its TIFF header: 0.
         const std::string exif = meta.exif.empty() ? std::string() : std::string(4, '\0') + meta.exif;
         const bool added =
-            (exif.empty() || JxlEncoderAddBox(enc.get(), "Exif", reinterpret_cast<const std::uint8_t *>(exif.data()),
-                                              exif.size(), JXL_FALSE) == JXL_ENC_SUCCESS) &&
+            (exif.empty() ||
+             JxlEncoderAddBox(enc.get(), "Exif", reinterpret_cast<const std::uint8_t *>(exif.data()),
+                              exif.size(), JXL_FALSE) == JXL_ENC_SUCCESS) &&
             (meta.xmp.empty() ||
              JxlEncoderAddBox(enc.get(), "xml ", reinterpret_cast<const std::uint8_t *>(meta.xmp.data()),
                               meta.xmp.size(), JXL_FALSE) == JXL_ENC_SUCCESS);
@@ -648,7 +654,8 @@ bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
         if (status == JXL_ENC_SUCCESS)
             break;
         if (status != JXL_ENC_NEED_MORE_OUTPUT) {
-            error = JxlEncoderGetError(enc.get()) == JXL_ENC_ERR_OOM ? "out of memory" : "cannot encode JPEG XL";
+            error =
+                JxlEncoderGetError(enc.get()) == JXL_ENC_ERR_OOM ? "out of memory" : "cannot encode JPEG XL";
             return false;
         }
         try {

@@ -1,6 +1,6 @@
 #include "codecs.h"
-#include "testhooks.h"
 #include "test_support.h"
+#include "testhooks.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +61,8 @@ TEST(Jxl, RoundTripsKeepPixelsAndAlpha)
         {90, false, false, 25}, {90, true, false, 25}, {20, false, false, 15},
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(testing::Message() << row.quality << (row.alpha ? " alpha" : "") << (row.grey ? " grey" : ""));
+        SCOPED_TRACE(testing::Message()
+                     << row.quality << (row.alpha ? " alpha" : "") << (row.grey ? " grey" : ""));
         CxImage src = MakeTestImage(40, 24);
         if (row.grey) {
             ASSERT_TRUE(src.Create(40, 24, 8, CXIMAGE_FORMAT_BMP));
@@ -95,7 +96,8 @@ TEST(Jxl, RoundTripsKeepPixelsAndAlpha)
 // cjxl's distances for the qualities it documents.
 TEST(Jxl, QualityMapsToDistanceAsCjxlDoes)
 {
-    const std::pair<int, float> rows[] = {{100, 0.f}, {99, 0.19f}, {90, 1.f}, {30, 6.4f}, {29, 6.5f}, {0, 25.f}};
+    const std::pair<int, float> rows[] = {{100, 0.f}, {99, 0.19f}, {90, 1.f},
+                                          {30, 6.4f}, {29, 6.5f},  {0, 25.f}};
     for (const auto &[quality, distance] : rows)
         EXPECT_NEAR(cxcodec::JxlDistanceForQuality(quality), distance, 0.05f) << quality;
 }
