@@ -166,13 +166,14 @@ const char *BatchUsage()
 {
     static const std::string text =
         "Usage: velmora-batch [options] FILE...\n"
-        "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP). A folder stands for\n"
-        "the image files in it, in the order the program lists them.\n"
+        "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, JPEG XL). A folder\n"
+        "stands for the image files in it, in the order the program lists them.\n"
         "\n"
         "  --format " +
         FormatChoices("|") +
         "   output format (default keep)\n"
-        "  --quality N          JPEG and WebP quality 0-100 (default 95; WebP 100: lossless)\n"
+        "  --quality N          JPEG, WebP and JXL quality 0-100 (default 95; WebP, JXL 100:\n"
+        "                       lossless)\n"
         "  --out DIR            destination folder, made when missing (default: beside each source)\n"
         "  --prefix TEXT        rename: text before the name\n"
         "  --suffix TEXT        rename: text after the name\n"

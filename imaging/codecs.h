@@ -50,6 +50,8 @@ bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The first frame of an animation (GetNumFrames says how many it has).
 bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// The first frame of an animation, at full size whatever the hint.
+bool DecodeJxl(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info = nullptr);
 
@@ -99,6 +101,30 @@ private:
     std::unique_ptr<State> m;
 };
 
+// Decodes a JPEG XL animation's frames in order over bytes the caller keeps
+// alive, each the whole canvas composed as shown, stored the way the file
+// keeps it (the orientation reported, not applied). A still is one frame.
+// The picture's frame delay is the duration in hundredths of a second.
+class JxlFrameWalker {
+public:
+    JxlFrameWalker();
+    ~JxlFrameWalker();
+    JxlFrameWalker(const JxlFrameWalker &) = delete;
+    JxlFrameWalker &operator=(const JxlFrameWalker &) = delete;
+
+    // Reads the frame headers (no pixels) for the count and the durations.
+    bool Open(const std::uint8_t *data, std::size_t size, std::string &error);
+    int NumFrames() const;
+    int DurationMs(int frame) const;
+    int Loops() const; // 0: forever
+    // Frame k, at or after the next one; a failure ends the walk.
+    bool Read(int frame, CxImage &out);
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
 // Memory a JPEG's decode needs besides its pixels, from the headers at the
 // stream's position: all the coefficients of a progressive frame, else 0.
 std::size_t JpegScratchBytes(std::FILE *file);
@@ -124,6 +150,10 @@ bool EncodeWebp(const CxImage &img, CxFile &file, std::string *why = nullptr);
 // first frame's quality as for a still. loopCount as WebP counts it.
 bool EncodeWebpAnimation(const CxImage *const *frames, const int *delaysMs, int count, int loopCount,
                          std::uint32_t background, CxFile &file, std::string *why = nullptr);
+// Lossy at img.GetJpegQuality() (cjxl's distance for it), lossless at 100;
+// alpha, orientation, EXIF and XMP boxes and the profile kept.
+bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why = nullptr);
+float JxlDistanceForQuality(int quality);
 
 // Row helpers for encoders: row y (from the top) of any image as B,G,R
 // bytes (onWhite: transparency composited onto white, else ignored) or as

@@ -7,6 +7,21 @@
 
 bool CxImage::EncodeWithMetadata(CxFile *file, std::uint32_t imagetype)
 {
+    const bool fits = m_meta.icc.empty() || cxcolour::DescribesDecodedPixels(m_meta.icc);
+    // exiv2 cannot write into a JPEG XL file: its encoder writes the edited
+    // blocks into boxes of its own, and the orientation into the codestream.
+    if (imagetype == CXIMAGE_FORMAT_JXL) {
+        CxMetadata edited = cxmeta::EditedBlocks(m_meta, m_width, m_height, m_orientation);
+        if (!fits)
+            edited.icc.clear();
+        CxMetadata original = std::exchange(m_meta, std::move(edited));
+        const ImageFormat *writer = FormatByType(imagetype);
+        bool ok = writer->encode(*this, *file, &m_lastError) && file->Flush() && !file->Error();
+        m_meta = std::move(original);
+        if (!ok && m_lastError.empty())
+            SetError("cannot write image");
+        return ok;
+    }
     CxMemFile mem;
     // The encoder proper sees neither the blocks nor the orientation.
     CxMetadata meta = std::exchange(m_meta, CxMetadata{});
@@ -19,7 +34,6 @@ bool CxImage::EncodeWithMetadata(CxFile *file, std::uint32_t imagetype)
     const std::uint8_t *pixels = mem.GetBuffer(false);
     const std::size_t pixelBytes = std::size_t(mem.Size());
     std::string bytes;
-    const bool fits = m_meta.icc.empty() || cxcolour::DescribesDecodedPixels(m_meta.icc);
     CxMetadata withoutProfile;
     if (!fits) {
         withoutProfile = m_meta;

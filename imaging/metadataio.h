@@ -28,6 +28,10 @@ bool DropLocation(CxMetadata &meta);
 bool Embed(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
            int orientation, std::string &out);
 
+// The blocks edited as Embed edits them, for an encoder that writes them
+// itself (JPEG XL boxes): a block exiv2 refuses is left out, IPTC too.
+CxMetadata EditedBlocks(const CxMetadata &meta, int width, int height, int orientation);
+
 // A JPEG, PNG, TIFF or WebP file's bytes without its EXIF, XMP and IPTC (all) or
 // without only the GPS fields; pixels and colour profile untouched. An
 // orientation other than 1 stays, since the pixels are still stored turned.

@@ -2,9 +2,18 @@
 // part of the codec interface, and nothing in the program reads it.
 #pragma once
 
+#include <cstddef>
+
 namespace cxcodec::testhooks {
 
 // How many JPEG decodes so far shared their work with a helper thread.
 int SplitJpegDecodes();
+
+// The most a JPEG XL decode held through its memory manager, the last one
+// to finish on any thread.
+std::size_t JxlDecodePeakBytes();
+// Replaces the JPEG XL decoders' memory cap (0: derived from the picture's
+// size again).
+void SetJxlMemoryCap(std::size_t bytes);
 
 } // namespace cxcodec::testhooks

@@ -244,26 +244,30 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     EXPECT_NE(r.out.find("Usage: velmora-batch"), std::string::npos);
 }
 
-// WebP from the table: a folder's .webp files are converted, and a WebP
+// WebP and JPEG XL from the table: a folder's files are converted, and an
 // output is lossless at quality 100 unless a stamp sets JPEG's 95.
-TEST(VelmoraBatch, WebpInAndOut)
+TEST(VelmoraBatch, WebpAndJxlInAndOut)
 {
-    ScratchDir webp, png;
+    ScratchDir webp, jxl, png;
     CxImage picture = MakeTestImage(60, 40);
     ASSERT_TRUE(picture.Save(png.Path("a.png").c_str(), CXIMAGE_FORMAT_PNG));
     picture.SetJpegQuality(100);
     ASSERT_TRUE(picture.Save(webp.Path("a.webp").c_str(), CXIMAGE_FORMAT_WEBP));
+    ASSERT_TRUE(picture.Save(jxl.Path("a.jxl").c_str(), CXIMAGE_FORMAT_JXL));
     struct Row {
         const ScratchDir &source;
         QStringList options;
         const char *output;
-        const char *chunk; // of the output's image data, or none for PNG
+        const char *chunk; // of a WebP output's image data
         bool exact;
     } rows[] = {
         {webp, {"--format", "png"}, "a.PNG", nullptr, true},
         {png, {"--format", "webp", "--quality", "100"}, "a.WEBP", "VP8L", true},
         {png, {"--format", "webp", "--quality", "100", "--stamp", "x"}, "a.WEBP", "VP8 ", false},
         {png, {"--format", "webp", "--quality", "40"}, "a.WEBP", "VP8 ", false},
+        {jxl, {"--format", "png"}, "a.PNG", nullptr, true},
+        {png, {"--format", "jxl", "--quality", "100"}, "a.JXL", nullptr, true},
+        {png, {"--format", "jxl", "--quality", "100", "--stamp", "x"}, "a.JXL", nullptr, false},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.options.join(' ').toStdString());
@@ -281,25 +285,28 @@ TEST(VelmoraBatch, WebpInAndOut)
         EXPECT_EQ(MaxChannelDiff(back, picture) == 0, row.exact);
     }
 
-    // A plain copy keeps the file; asked to lose its EXIF and XMP, they are
-    // taken out in place.
-    ScratchDir tagged;
-    const std::vector<std::uint8_t> original = ReadFileBytes(DataPath("photo/meta.webp"));
-    ASSERT_TRUE(WriteFileBytes(tagged.Path("t.webp"), original));
-    for (bool strip : {false, true}) {
-        ScratchDir out;
-        QStringList args{"--out", QString::fromStdString(out.Root()), QString::fromStdString(tagged.Path("t.webp"))};
-        if (strip)
-            args.prepend("--strip");
-        const Result r = RunBatch(args);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        const std::vector<std::uint8_t> bytes = ReadFileBytes(out.Path("t.webp"));
-        ASSERT_FALSE(bytes.empty());
-        EXPECT_EQ(bytes == original, !strip);
-        const std::string text(bytes.begin(), bytes.end());
-        EXPECT_EQ(text.find("EXIF") != std::string::npos, !strip);
-        EXPECT_EQ(text.find("XMP ") != std::string::npos, !strip);
-        EXPECT_EQ(CxImage(out.Path("t.webp").c_str(), 0).GetWidth(), 32);
+    // A plain copy keeps the file; asked to lose its EXIF, a WebP has it
+    // taken out in place, a JPEG XL is converted.
+    const std::pair<const char *, const char *> tagged[] = {{"photo/meta.webp", "EXIF"},
+                                                            {"jxl/turned.jxl", "Exif"}};
+    for (const auto &[fixture, block] : tagged) {
+        ScratchDir in;
+        const std::string name = std::string("t") + std::strrchr(fixture, '.');
+        const std::vector<std::uint8_t> original = ReadFileBytes(DataPath(fixture));
+        ASSERT_TRUE(WriteFileBytes(in.Path(name), original));
+        for (bool strip : {false, true}) {
+            SCOPED_TRACE(testing::Message() << fixture << (strip ? " --strip" : ""));
+            ScratchDir out;
+            QStringList args{"--out", QString::fromStdString(out.Root()), QString::fromStdString(in.Path(name))};
+            if (strip)
+                args.prepend("--strip");
+            const Result r = RunBatch(args);
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            const std::vector<std::uint8_t> bytes = ReadFileBytes(out.Path(name));
+            ASSERT_FALSE(bytes.empty());
+            EXPECT_EQ(bytes == original, !strip);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find(block) != std::string::npos, !strip);
+        }
     }
 }
 

@@ -161,7 +161,7 @@ TEST(CxImageSave, ReplacesThroughATemporaryFileAndKeepsOldFilesOnFailure)
 
     CxImage img = MakeTestImage(8, 8);
     // Nothing to write with, or nowhere to write: the old file stays.
-    EXPECT_FALSE(img.Save(target.c_str(), 9));
+    EXPECT_FALSE(img.Save(target.c_str(), 99));
     EXPECT_FALSE(img.Save(target.c_str(), CXIMAGE_FORMAT_UNKNOWN));  // made in memory: no own format
     CxImage empty;
     EXPECT_FALSE(empty.Save(target.c_str(), CXIMAGE_FORMAT_PNG));
