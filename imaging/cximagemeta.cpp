@@ -7,6 +7,21 @@
 
 bool CxImage::EncodeWithMetadata(CxFile *file, std::uint32_t imagetype)
 {
+    const bool fits = m_meta.icc.empty() || cxcolour::DescribesDecodedPixels(m_meta.icc);
+    if (cxmeta::WrittenByEncoder(imagetype)) {
+        const ImageFormat *writer = FormatByType(imagetype);
+        CxMetadata edited = cxmeta::EditedBlocks(m_meta, m_width, m_height, m_orientation);
+        if (!fits)
+            edited.icc.clear();
+        CxMetadata meta = std::exchange(m_meta, std::move(edited));
+        bool ok = writer && writer->Writable() && writer->encode(*this, *file, &m_lastError);
+        m_meta = std::move(meta);
+        if (ok && (!file->Flush() || file->Error()))
+            ok = false;
+        if (!ok && m_lastError.empty())
+            SetError("cannot write image");
+        return ok;
+    }
     CxMemFile mem;
     // The encoder proper sees neither the blocks nor the orientation.
     CxMetadata meta = std::exchange(m_meta, CxMetadata{});
@@ -19,7 +34,6 @@ bool CxImage::EncodeWithMetadata(CxFile *file, std::uint32_t imagetype)
     const std::uint8_t *pixels = mem.GetBuffer(false);
     const std::size_t pixelBytes = std::size_t(mem.Size());
     std::string bytes;
-    const bool fits = m_meta.icc.empty() || cxcolour::DescribesDecodedPixels(m_meta.icc);
     CxMetadata withoutProfile;
     if (!fits) {
         withoutProfile = m_meta;

@@ -116,6 +116,44 @@ bool cxmeta::Carries(std::uint32_t type)
     return format && format->Has(FORMAT_METADATA);
 }
 
+bool cxmeta::WrittenByEncoder(std::uint32_t type)
+{
+    return type == CXIMAGE_FORMAT_AVIF;
+}
+
+CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, int orientation)
+{
+    Initialize();
+    CxMetadata out;
+    out.icc = meta.icc;
+    try {
+        if (!meta.exif.empty() || orientation != 1) {
+            Exiv2::ExifData exif;
+            Exiv2::ByteOrder order = Exiv2::littleEndian;
+            if (!meta.exif.empty())
+                order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
+            EditExif(exif, width, height, orientation);
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, nullptr, 0, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
+                                      exif);
+            out.exif.assign(blob.begin(), blob.end());
+        }
+    } catch (...) {
+        out.exif.clear();
+    }
+    try {
+        Exiv2::XmpData xmp;
+        if (!meta.xmp.empty() && Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
+            EditXmp(xmp, width, height, orientation);
+            if (Exiv2::XmpParser::encode(out.xmp, xmp) != 0)
+                out.xmp.clear();
+        }
+    } catch (...) {
+        out.xmp.clear();
+    }
+    return out;
+}
+
 bool cxmeta::DropLocation(CxMetadata &meta)
 {
     Initialize();

@@ -27,6 +27,15 @@ bool DropLocation(CxMetadata &meta);
 bool Embed(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
            int orientation, std::string &out);
 
+// Whether the type's encoder writes the blocks it is given itself (AVIF),
+// since exiv2 cannot write them into its files.
+bool WrittenByEncoder(std::uint32_t type);
+
+// The blocks edited as Embed edits them, for such an encoder: EXIF and XMP
+// set for the picture, the profile kept, IPTC left out (no place for it).
+// A block exiv2 refuses is left out.
+CxMetadata EditedBlocks(const CxMetadata &meta, int width, int height, int orientation);
+
 // A JPEG, PNG or TIFF file's bytes without its EXIF, XMP and IPTC (all) or
 // without only the GPS fields; pixels and colour profile untouched. An
 // orientation other than 1 stays, since the pixels are still stored turned.
