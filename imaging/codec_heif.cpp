@@ -61,9 +61,11 @@ const char *ReadError(const heif_error &e)
     return "cannot decode HEIF";
 }
 
-// The smallest thumbnail that still covers the hint, if any.
+// The smallest thumbnail that still covers the hint and is smaller than the
+// primary image, if any.
 Handle ThumbnailFor(const heif_image_handle *primary, int hintW, int hintH)
 {
+    const int primaryW = heif_image_handle_get_width(primary), primaryH = heif_image_handle_get_height(primary);
     const int count = heif_image_handle_get_number_of_thumbnails(primary);
     if (count <= 0 || (hintW <= 0 && hintH <= 0))
         return nullptr;
@@ -76,7 +78,7 @@ Handle ThumbnailFor(const heif_image_handle *primary, int hintW, int hintH)
             continue;
         Handle thumb(t);
         const int w = heif_image_handle_get_width(t), h = heif_image_handle_get_height(t);
-        if (!HandleFits(t) || w < hintW || h < hintH)
+        if (!HandleFits(t) || w < hintW || h < hintH || w > primaryW || h > primaryH)
             continue;
         if (!best || std::int64_t(w) * h < std::int64_t(heif_image_handle_get_width(best.get())) *
                                                heif_image_handle_get_height(best.get()))

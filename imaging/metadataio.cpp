@@ -240,7 +240,11 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
     Initialize();
     try {
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Bytes(file), long(file.size()));
-        if (!image.get())
+        // Only these are written back as edited: exiv2 takes an AVIF or HEIF
+        // file for a video and returns it unchanged.
+        if (!image.get() || (image->imageType() != Exiv2::ImageType::jpeg &&
+                             image->imageType() != Exiv2::ImageType::png &&
+                             image->imageType() != Exiv2::ImageType::tiff))
             return false;
         image->readMetadata();
         if (all) {
