@@ -20,8 +20,9 @@ namespace {
 // count is bounded well below libavif's default of hours of video.
 constexpr std::uint32_t kMaxFrames = 1 << 16;
 
-// libaom's speed (0 slowest to 10): a 2560-pixel photo in about a second on
-// one core; slower speeds cost several times that for a few percent.
+// libaom's speed (0 slowest to 10): a 4-megapixel photo takes about 0.7 s of
+// one core at 8, 1.3 s at 7 and 1.9 s at 6 (avifenc's default), which saves
+// only some 5 % of the bytes.
 constexpr int kAvifSpeed = 8;
 // The quantizers libaom may use on either side of the one quality asks for.
 constexpr int kAvifQuantizerSpread = 4;
