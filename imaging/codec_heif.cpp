@@ -154,6 +154,11 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     if (req.cancel && req.cancel->load())
         return Refuse(out, "cancelled");
 
+    // A coded image whose depth its own header does not declare has been
+    // seen to make libde265 ask for gigabytes for a few pixels.
+    const int depth = heif_image_handle_get_luma_bits_per_pixel(chosen);
+    if (depth < 1 || depth > 16)
+        return Refuse(out, "cannot decode HEIF");
     const bool alpha = heif_image_handle_has_alpha_channel(chosen) != 0;
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     if (!options)
