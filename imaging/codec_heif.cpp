@@ -150,26 +150,51 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     int hintW = 0, hintH = 0;
     req.Hint(srcW, srcH, 1, hintW, hintH);
     const Handle thumb = ThumbnailFor(primary.get(), hintW, hintH);
-    const heif_image_handle *chosen = thumb ? thumb.get() : primary.get();
     if (req.cancel && req.cancel->load())
         return Refuse(out, "cancelled");
 
-    // A coded image whose depth its own header does not declare has been
-    // seen to make libde265 ask for gigabytes for a few pixels.
-    const int depth = heif_image_handle_get_luma_bits_per_pixel(chosen);
-    if (depth < 1 || depth > 16)
-        return Refuse(out, "cannot decode HEIF");
-    const bool alpha = heif_image_handle_has_alpha_channel(chosen) != 0;
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     if (!options)
         return Refuse(out, "out of memory");
     options->convert_hdr_to_8bit = 1;
-    heif_image *decoded = nullptr;
-    e = heif_decode_image(chosen, &decoded, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
-    const std::unique_ptr<const heif_image, ImageDeleter> image(decoded);
-    if (e.code != heif_error_Ok || !decoded)
-        return Refuse(out, ReadError(e));
+    // The thumbnail when there is one, else (or when it fails) the primary
+    // image.
+    const heif_image_handle *chosen = nullptr;
+    std::unique_ptr<const heif_image, ImageDeleter> image;
+    bool alpha = false;
+    for (const heif_image_handle *handle : {thumb.get(), primary.get()}) {
+        if (!handle)
+            continue;
+        const bool last = handle == primary.get();
+        // A coded image whose depth its own header does not declare has
+        // been seen to make libde265 ask for gigabytes for a few pixels.
+        const int depth = heif_image_handle_get_luma_bits_per_pixel(handle);
+        if (depth < 1 || depth > 16) {
+            if (last)
+                return Refuse(out, "cannot decode HEIF");
+            continue;
+        }
+        alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+        heif_image *decoded = nullptr;
+        e = heif_decode_image(handle, &decoded, heif_colorspace_RGB,
+                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+        image.reset(decoded);
+        if (e.code != heif_error_Ok || !decoded) {
+            if (last)
+                return Refuse(out, ReadError(e));
+            continue;
+        }
+        // The picture must be the size its file declares, which the limits
+        // and the hint were checked against.
+        if (heif_image_get_width(decoded, heif_channel_interleaved) == heif_image_handle_get_width(handle) &&
+            heif_image_get_height(decoded, heif_channel_interleaved) == heif_image_handle_get_height(handle)) {
+            chosen = handle;
+            break;
+        }
+        if (last)
+            return Refuse(out, "cannot decode HEIF");
+    }
+    const heif_image *decoded = image.get();
     const int w = heif_image_get_width(decoded, heif_channel_interleaved);
     const int h = heif_image_get_height(decoded, heif_channel_interleaved);
     int stride = 0;
