@@ -6,6 +6,7 @@
 #include "cxmetadata.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -119,6 +120,90 @@ CxMetadata Blocks(const heif_image_handle *h)
     return meta;
 }
 
+// Reads big-endian unsigned integers of 0, 4 or 8 bytes (or 1 and 2), or
+// fails past the end.
+struct Reader {
+    const std::uint8_t *d;
+    std::size_t n, at;
+    bool ok = true;
+    std::uint64_t Get(std::size_t bytes)
+    {
+        if (!ok || bytes > 8 || n - at < bytes) {
+            ok = false;
+            return 0;
+        }
+        std::uint64_t v = 0;
+        for (std::size_t i = 0; i < bytes; ++i)
+            v = v << 8 | d[at++];
+        return v;
+    }
+};
+
+// The payload [begin, end) of the first box of the type among the boxes in
+// [at, end); false when there is none or the boxes do not add up.
+bool FindBox(const std::uint8_t *d, std::size_t at, std::size_t end, const char *type, std::size_t &begin,
+             std::size_t &stop)
+{
+    while (end - at >= 8) {
+        Reader r{d, end, at};
+        std::uint64_t size = r.Get(4);
+        const std::size_t typeAt = r.at;
+        r.at += 4;
+        if (size == 1)
+            size = r.Get(8);
+        else if (size == 0)
+            size = end - at;
+        const std::size_t header = r.at - at;
+        if (!r.ok || size < header || size > end - at)
+            return false;
+        if (std::memcmp(d + typeAt, type, 4) == 0) {
+            begin = at + header;
+            stop = at + std::size_t(size);
+            return true;
+        }
+        at += std::size_t(size);
+    }
+    return false;
+}
+
+// Every item's data (its iloc extents) lies inside the file or its idat
+// box. libheif 1.15 has been seen to ask for gigabytes, and then take them,
+// for an extent far past the end of a small file.
+bool ItemsInsideFile(const std::uint8_t *d, std::size_t n)
+{
+    std::size_t meta = 0, metaEnd = 0, iloc = 0, ilocEnd = 0, idat = 0, idatEnd = 0;
+    if (!FindBox(d, 0, n, "meta", meta, metaEnd) || metaEnd - meta < 4)
+        return false;
+    meta += 4; // version and flags
+    if (!FindBox(d, meta, metaEnd, "iloc", iloc, ilocEnd))
+        return false;
+    const bool hasIdat = FindBox(d, meta, metaEnd, "idat", idat, idatEnd);
+    Reader r{d, ilocEnd, iloc};
+    const std::uint64_t version = r.Get(1);
+    r.Get(3);
+    const std::uint64_t sizes = r.Get(2);
+    const std::size_t offsetSize = sizes >> 12, lengthSize = (sizes >> 8) & 15, baseSize = (sizes >> 4) & 15;
+    const std::size_t indexSize = version >= 1 ? sizes & 15 : 0;
+    if (version > 2)
+        return false;
+    const std::uint64_t items = r.Get(version < 2 ? 2 : 4);
+    for (std::uint64_t i = 0; i < items && r.ok; ++i) {
+        r.Get(version < 2 ? 2 : 4);
+        const std::uint64_t method = version >= 1 ? r.Get(2) & 15 : 0;
+        r.Get(2);
+        const std::uint64_t base = r.Get(baseSize);
+        const std::uint64_t extents = r.Get(2);
+        for (std::uint64_t k = 0; k < extents && r.ok; ++k) {
+            r.Get(indexSize);
+            const std::uint64_t offset = r.Get(offsetSize), length = r.Get(lengthSize);
+            const std::uint64_t limit = method == 0 ? n : method == 1 && hasIdat ? idatEnd - idat : ~0ull;
+            if (base > limit || offset > limit - base || length > limit - base - offset)
+                return false;
+        }
+    }
+    return r.ok;
+}
+
 } // namespace
 
 namespace cxcodec {
@@ -134,6 +219,8 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     const int limit = CxImage::GetThreadLimit();
     // 0 keeps the tiles of a grid on the calling thread.
     heif_context_set_max_decoding_threads(ctx.get(), limit == 1 ? 0 : limit > 0 ? limit : int(std::max(1u, std::thread::hardware_concurrency())));
+    if (!ItemsInsideFile(data, size))
+        return Refuse(out, "cannot decode HEIF");
     heif_error e = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (e.code != heif_error_Ok)
         return Refuse(out, ReadError(e));
