@@ -236,8 +236,9 @@ bool EncodeAvif(const CxImage &img, CxFile &file, std::string *why)
 
     // As for JPEG, chroma is kept whole at high quality, where halving it
     // costs more than it saves.
-    std::unique_ptr<avifImage, ImageDeleter> image(avifImageCreate(
-        std::uint32_t(w), std::uint32_t(h), 8, quality >= 90 ? AVIF_PIXEL_FORMAT_YUV444 : AVIF_PIXEL_FORMAT_YUV420));
+    std::unique_ptr<avifImage, ImageDeleter> image(
+        avifImageCreate(std::uint32_t(w), std::uint32_t(h), 8,
+                        quality >= 90 ? AVIF_PIXEL_FORMAT_YUV444 : AVIF_PIXEL_FORMAT_YUV420));
     if (!image)
         return fail("out of memory");
     image->yuvRange = AVIF_RANGE_FULL;

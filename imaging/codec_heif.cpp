@@ -66,7 +66,8 @@ const char *ReadError(const heif_error &e)
 // primary image, if any.
 Handle ThumbnailFor(const heif_image_handle *primary, int hintW, int hintH)
 {
-    const int primaryW = heif_image_handle_get_width(primary), primaryH = heif_image_handle_get_height(primary);
+    const int primaryW = heif_image_handle_get_width(primary),
+              primaryH = heif_image_handle_get_height(primary);
     const int count = heif_image_handle_get_number_of_thumbnails(primary);
     if (count <= 0 || (hintW <= 0 && hintH <= 0))
         return nullptr;
@@ -94,7 +95,8 @@ CxMetadata Blocks(const heif_image_handle *h)
     CxMetadata meta;
     const int count = heif_image_handle_get_number_of_metadata_blocks(h, nullptr);
     std::vector<heif_item_id> ids(std::size_t(std::clamp(count, 0, 64)));
-    const int listed = heif_image_handle_get_list_of_metadata_block_IDs(h, nullptr, ids.data(), int(ids.size()));
+    const int listed =
+        heif_image_handle_get_list_of_metadata_block_IDs(h, nullptr, ids.data(), int(ids.size()));
     for (int i = 0; i < listed; ++i) {
         const heif_item_id id = ids[std::size_t(i)];
         const char *typeText = heif_image_handle_get_metadata_type(h, id);
@@ -210,6 +212,8 @@ namespace cxcodec {
 
 bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {
+    if (!ItemsInsideFile(data, size))
+        return Refuse(out, "cannot decode HEIF");
     static std::once_flag once;
     std::call_once(once, [] { heif_init(nullptr); });
     std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
@@ -217,10 +221,9 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         return Refuse(out, "out of memory");
     heif_context_set_maximum_image_size_limit(ctx.get(), CxImage::kMaxDimension);
     const int limit = CxImage::GetThreadLimit();
+    const int threads = limit > 0 ? limit : int(std::max(1u, std::thread::hardware_concurrency()));
     // 0 keeps the tiles of a grid on the calling thread.
-    heif_context_set_max_decoding_threads(ctx.get(), limit == 1 ? 0 : limit > 0 ? limit : int(std::max(1u, std::thread::hardware_concurrency())));
-    if (!ItemsInsideFile(data, size))
-        return Refuse(out, "cannot decode HEIF");
+    heif_context_set_max_decoding_threads(ctx.get(), threads == 1 ? 0 : threads);
     heif_error e = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (e.code != heif_error_Ok)
         return Refuse(out, ReadError(e));
@@ -264,7 +267,8 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         alpha = heif_image_handle_has_alpha_channel(handle) != 0;
         heif_image *decoded = nullptr;
         e = heif_decode_image(handle, &decoded, heif_colorspace_RGB,
-                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                              options.get());
         image.reset(decoded);
         if (e.code != heif_error_Ok || !decoded) {
             if (last)
@@ -274,7 +278,8 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         // The picture must be the size its file declares, which the limits
         // and the hint were checked against.
         if (heif_image_get_width(decoded, heif_channel_interleaved) == heif_image_handle_get_width(handle) &&
-            heif_image_get_height(decoded, heif_channel_interleaved) == heif_image_handle_get_height(handle)) {
+            heif_image_get_height(decoded, heif_channel_interleaved) ==
+                heif_image_handle_get_height(handle)) {
             chosen = handle;
             break;
         }

@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     img.SetJpegQuality(100);
     fuzzcheck::CheckRoundTrip(
-        img, [](const CxImage &i, CxFile &f) { return cxcodec::EncodeAvif(i, f); }, cxcodec::DecodeAvif, 65536);
+        img, [](const CxImage &i, CxFile &f) { return cxcodec::EncodeAvif(i, f); }, cxcodec::DecodeAvif,
+        65536);
     return 0;
 }
