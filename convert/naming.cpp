@@ -50,11 +50,25 @@ static std::string Lower(std::string s)
 
 namespace {
 
+// The format asked for; under "keep", a source in a format only read is
+// written as JPEG whenever it cannot stay a plain copy (its metadata cannot
+// be taken out of it in place either).
+std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
+{
+    if (!job.m_szFormat.empty())
+        return job.m_szFormat;
+    const ImageFormat *source = FormatByType(sourceType);
+    const bool changed =
+        job.m_bStamp || job.m_bRotate || job.m_bResize || job.m_bStripMetadata || job.m_bStripLocation;
+    return source && !source->Writable() && changed ? FormatByType(CXIMAGE_FORMAT_JPG)->name : "";
+}
+
 // The output path with running number `number` (when numbers are given out).
 OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, std::uint32_t sourceType,
                            int fileCount, const std::string &subfolder, int number)
 {
-    if (job.m_szOutDir.empty() && job.m_szFormat.empty() && !job.m_bRename)
+    const std::string format = OutputFormatName(job, sourceType);
+    if (job.m_szOutDir.empty() && format.empty() && !job.m_bRename)
         return OutputName{source, sourceType};
 
     const PathParts parts = SplitPath(source);
@@ -84,9 +98,9 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
     OutputName out;
     out.path = folder + base + ".";
     const std::string &ext = parts.ext;
-    if (!job.m_szFormat.empty() && Lower(job.m_szFormat) != Lower(ext)) {
-        out.path += job.m_szFormat;
-        out.type = TypeFromExtension(Lower(job.m_szFormat));
+    if (!format.empty() && Lower(format) != Lower(ext)) {
+        out.path += format;
+        out.type = TypeFromExtension(Lower(format));
     } else {
         out.path += ext;
         out.type = sourceType;
@@ -118,8 +132,9 @@ OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t so
 
 std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType)
 {
-    if (!job.m_szFormat.empty() && Lower(job.m_szFormat) != LowerExtension(source))
-        return TypeFromExtension(Lower(job.m_szFormat));
+    const std::string format = OutputFormatName(job, sourceType);
+    if (!format.empty() && Lower(format) != LowerExtension(source))
+        return TypeFromExtension(Lower(format));
     return sourceType;
 }
 

@@ -165,7 +165,7 @@ void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &jo
         if (img.GetNumColors() != 0 && !img.IsGrayScale())
             img.IncreaseBpp(24);
         img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
-    } else if (outType == CXIMAGE_FORMAT_WEBP || outType == CXIMAGE_FORMAT_JXL) {
+    } else if (outType == CXIMAGE_FORMAT_WEBP || outType == CXIMAGE_FORMAT_AVIF || outType == CXIMAGE_FORMAT_JXL) {
         img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
     } else if (outType == CXIMAGE_FORMAT_GIF) {
         if (img.GetNumColors() != 8) {

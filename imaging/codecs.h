@@ -54,6 +54,11 @@ bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 bool DecodeJxl(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info = nullptr);
+// The primary image; irot and imir reported as the orientation.
+bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// The primary image turned as the file says (orientation 1), or its own
+// thumbnail when that covers the size hint.
+bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 
 // Composes a GIF's frames in order over bytes the caller keeps alive, so
 // frame k costs one frame's work when frame k - 1 came before it. Frame k
@@ -154,6 +159,9 @@ bool EncodeWebpAnimation(const CxImage *const *frames, const int *delaysMs, int 
 // alpha, orientation, EXIF and XMP boxes and the profile kept.
 bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why = nullptr);
 float JxlDistanceForQuality(int quality);
+// Lossy at img.GetJpegQuality(), lossless at 100; alpha kept exactly; the
+// picture's metadata blocks and its orientation (as irot, imir) written.
+bool EncodeAvif(const CxImage &img, CxFile &file, std::string *why = nullptr);
 
 // Row helpers for encoders: row y (from the top) of any image as B,G,R
 // bytes (onWhite: transparency composited onto white, else ignored) or as

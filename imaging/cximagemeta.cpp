@@ -8,16 +8,18 @@
 bool CxImage::EncodeWithMetadata(CxFile *file, std::uint32_t imagetype)
 {
     const bool fits = m_meta.icc.empty() || cxcolour::DescribesDecodedPixels(m_meta.icc);
-    // exiv2 cannot write into a JPEG XL file: its encoder writes the edited
-    // blocks into boxes of its own, and the orientation into the codestream.
-    if (imagetype == CXIMAGE_FORMAT_JXL) {
+    // exiv2 cannot write into these files: their encoders write the edited
+    // blocks themselves, and the orientation as the format records it.
+    if (cxmeta::WrittenByEncoder(imagetype)) {
+        const ImageFormat *writer = FormatByType(imagetype);
         CxMetadata edited = cxmeta::EditedBlocks(m_meta, m_width, m_height, m_orientation);
         if (!fits)
             edited.icc.clear();
-        CxMetadata original = std::exchange(m_meta, std::move(edited));
-        const ImageFormat *writer = FormatByType(imagetype);
-        bool ok = writer->encode(*this, *file, &m_lastError) && file->Flush() && !file->Error();
-        m_meta = std::move(original);
+        CxMetadata meta = std::exchange(m_meta, std::move(edited));
+        bool ok = writer && writer->Writable() && writer->encode(*this, *file, &m_lastError);
+        m_meta = std::move(meta);
+        if (ok && (!file->Flush() || file->Error()))
+            ok = false;
         if (!ok && m_lastError.empty())
             SetError("cannot write image");
         return ok;

@@ -17,7 +17,27 @@ std::uint32_t Read32(const std::uint8_t *p, bool le)
                     std::uint32_t(p[3]);
 }
 
+bool TiffHeaderAt(const std::uint8_t *d, std::size_t n, std::size_t at)
+{
+    return at <= n && n - at >= 8 &&
+           ((d[at] == 'I' && d[at + 1] == 'I' && d[at + 2] == 42 && d[at + 3] == 0) ||
+            (d[at] == 'M' && d[at + 1] == 'M' && d[at + 2] == 0 && d[at + 3] == 42));
+}
+
 } // namespace
+
+std::string cxmeta::ExifFromBmff(const std::uint8_t *d, std::size_t n)
+{
+    if (!d)
+        return {};
+    // As stored, after its offset, or behind JPEG's "Exif\0\0" with or
+    // without the offset.
+    const std::size_t offset = n >= 4 ? std::size_t(4) + Read32(d, false) : n;
+    for (std::size_t at : {std::size_t(0), offset, std::size_t(6), std::size_t(10)})
+        if (TiffHeaderAt(d, n, at))
+            return std::string(reinterpret_cast<const char *>(d) + at, n - at);
+    return {};
+}
 
 int cxmeta::ExifOrientation(const std::uint8_t *d, std::size_t n)
 {

@@ -27,6 +27,12 @@ inline int ExifOrientation(const std::string &exif)
     return ExifOrientation(reinterpret_cast<const std::uint8_t *>(exif.data()), exif.size());
 }
 
+// The TIFF-structured EXIF block of an AVIF or HEIF Exif item, which starts
+// with a 4-byte big-endian offset to the TIFF header (often after
+// "Exif\0\0"); a block that already starts with the header is taken as it
+// is. Empty when no header is found.
+std::string ExifFromBmff(const std::uint8_t *data, std::size_t size);
+
 // The IPTC-IIM datasets inside a Photoshop resource block (JPEG APP13 after
 // its "Photoshop 3.0" name), empty when there are none.
 std::string IptcFromPhotoshop(const std::uint8_t *data, std::size_t size);

@@ -3,10 +3,27 @@
 #include "codecs.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
 using cxcodec::DecodeRequest;
+
+// An ISO base media file whose ftyp box names one of the brands, as its
+// major brand or among the compatible ones.
+bool HasBrand(const std::uint8_t *d, std::size_t n, std::initializer_list<const char *> brands)
+{
+    if (n < 16 || std::memcmp(d + 4, "ftyp", 4) != 0)
+        return false;
+    const std::size_t box = std::size_t(d[0]) << 24 | std::size_t(d[1]) << 16 | std::size_t(d[2]) << 8 | d[3];
+    if (box < 16 || box > n || box > 4096)
+        return false;
+    for (std::size_t at = 8; at + 4 <= box; at += at == 8 ? 8 : 4)
+        for (const char *brand : brands)
+            if (std::memcmp(d + at, brand, 4) == 0)
+                return true;
+    return false;
+}
 
 constexpr ImageFormat kFormats[] = {
     {CXIMAGE_FORMAT_JPG,
@@ -78,6 +95,15 @@ constexpr ImageFormat kFormats[] = {
      },
      cxcodec::DecodeWebp,
      cxcodec::EncodeWebp},
+    // Quality 100 writes lossless. EXIF, XMP and the profile are kept;
+    // IPTC has no place in the file.
+    {CXIMAGE_FORMAT_AVIF,
+     "AVIF",
+     {"avif"},
+     FORMAT_ALPHA | FORMAT_QUALITY | FORMAT_METADATA,
+     [](const std::uint8_t *d, std::size_t n) { return HasBrand(d, n, {"avif", "avis"}); },
+     cxcodec::DecodeAvif,
+     cxcodec::EncodeAvif},
     // A bare codestream or the container's signature box. Quality 100
     // writes lossless; EXIF, XMP and the profile travel in its own boxes.
     {CXIMAGE_FORMAT_JXL,
@@ -90,6 +116,17 @@ constexpr ImageFormat kFormats[] = {
      },
      cxcodec::DecodeJxl,
      cxcodec::EncodeJxl},
+    // Read only (see README). Checked after AVIF, whose files name the same
+    // general brands.
+    {CXIMAGE_FORMAT_HEIF,
+     "HEIC",
+     {"heic", "heif", "hif"},
+     FORMAT_ALPHA | FORMAT_METADATA,
+     [](const std::uint8_t *d, std::size_t n) {
+         return HasBrand(d, n, {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"});
+     },
+     cxcodec::DecodeHeif,
+     nullptr},
 };
 
 constexpr std::size_t CountWritable()

@@ -242,6 +242,44 @@ bool cxmeta::Carries(std::uint32_t type)
     return format && format->Has(FORMAT_METADATA);
 }
 
+bool cxmeta::WrittenByEncoder(std::uint32_t type)
+{
+    return type == CXIMAGE_FORMAT_AVIF || type == CXIMAGE_FORMAT_JXL;
+}
+
+CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, int orientation)
+{
+    Initialize();
+    CxMetadata out;
+    out.icc = meta.icc;
+    try {
+        if (!meta.exif.empty() || orientation != 1) {
+            Exiv2::ExifData exif;
+            Exiv2::ByteOrder order = Exiv2::littleEndian;
+            if (!meta.exif.empty())
+                order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
+            EditExif(exif, width, height, orientation);
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, nullptr, 0, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
+                                      exif);
+            out.exif.assign(blob.begin(), blob.end());
+        }
+    } catch (...) {
+        out.exif.clear();
+    }
+    try {
+        Exiv2::XmpData xmp;
+        if (!meta.xmp.empty() && Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
+            EditXmp(xmp, width, height, orientation);
+            if (Exiv2::XmpParser::encode(out.xmp, xmp) != 0)
+                out.xmp.clear();
+        }
+    } catch (...) {
+        out.xmp.clear();
+    }
+    return out;
+}
+
 bool cxmeta::DropLocation(CxMetadata &meta)
 {
     Initialize();
@@ -325,39 +363,6 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
     }
 }
 
-CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, int orientation)
-{
-    Initialize();
-    CxMetadata out;
-    out.icc = meta.icc;
-    try {
-        if (!meta.exif.empty() || orientation != 1) {
-            Exiv2::ExifData exif;
-            Exiv2::ByteOrder order = Exiv2::littleEndian;
-            if (!meta.exif.empty())
-                order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
-            EditExif(exif, width, height, orientation);
-            Exiv2::Blob blob;
-            Exiv2::ExifParser::encode(blob, nullptr, 0, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
-                                      exif);
-            out.exif.assign(blob.begin(), blob.end());
-        }
-    } catch (...) {
-        out.exif.clear();
-    }
-    try {
-        Exiv2::XmpData xmp;
-        if (!meta.xmp.empty() && Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
-            EditXmp(xmp, width, height, orientation);
-            if (Exiv2::XmpParser::encode(out.xmp, xmp) != 0)
-                out.xmp.clear();
-        }
-    } catch (...) {
-        out.xmp.clear();
-    }
-    return out;
-}
-
 bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
 {
     Initialize();
@@ -365,7 +370,11 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
         if (IsWebp(Bytes(file), file.size()))
             return StripWebp(file, all, out);
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Bytes(file), long(file.size()));
-        if (!image.get())
+        // Only these are written back as edited: exiv2 takes an AVIF or HEIF
+        // file for a video and returns it unchanged.
+        if (!image.get() || (image->imageType() != Exiv2::ImageType::jpeg &&
+                             image->imageType() != Exiv2::ImageType::png &&
+                             image->imageType() != Exiv2::ImageType::tiff))
             return false;
         image->readMetadata();
         if (all) {

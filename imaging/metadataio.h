@@ -28,8 +28,14 @@ bool DropLocation(CxMetadata &meta);
 bool Embed(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
            int orientation, std::string &out);
 
-// The blocks edited as Embed edits them, for an encoder that writes them
-// itself (JPEG XL boxes): a block exiv2 refuses is left out, IPTC too.
+// Whether the type's encoder writes the blocks it is given itself (AVIF,
+// JPEG XL),
+// since exiv2 cannot write them into their files.
+bool WrittenByEncoder(std::uint32_t type);
+
+// The blocks edited as Embed edits them, for such an encoder: EXIF and XMP
+// set for the picture, the profile kept, IPTC left out (no place for it).
+// A block exiv2 refuses is left out.
 CxMetadata EditedBlocks(const CxMetadata &meta, int width, int height, int orientation);
 
 // A JPEG, PNG, TIFF or WebP file's bytes without its EXIF, XMP and IPTC (all) or

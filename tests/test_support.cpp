@@ -210,6 +210,7 @@ std::map<std::string, std::string> testsupport::MetadataKeys(const std::string &
 {
     std::map<std::string, std::string> keys;
     try {
+        Exiv2::enableBMFF(); // AVIF outputs too
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
         image->readMetadata();
         for (const auto &d : image->exifData())

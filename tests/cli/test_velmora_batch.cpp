@@ -310,6 +310,49 @@ TEST(VelmoraBatch, WebpAndJxlInAndOut)
     }
 }
 
+// AVIF and HEIC from the folder: HEIC is only read, so under "keep the
+// format" it stays a plain copy until an option changes it, and is then
+// written as JPEG. Every output is upright (the files say so by irot).
+TEST(VelmoraBatch, AvifAndHeicInAndOut)
+{
+    ScratchDir avif, heic, png;
+    const std::vector<std::uint8_t> heicBytes = ReadFileBytes(DataPath("photo/orient6.heic"));
+    ASSERT_TRUE(WriteFileBytes(heic.Path("p.heic"), heicBytes));
+    ASSERT_TRUE(WriteFileBytes(avif.Path("p.avif"), ReadFileBytes(DataPath("photo/orient6.avif"))));
+    CxImage upright(DataPath("photo/orient1.png").c_str(), 0);
+    ASSERT_TRUE(upright.Save(png.Path("p.png").c_str(), CXIMAGE_FORMAT_PNG));
+    struct Row {
+        const ScratchDir &source;
+        QStringList options;
+        const char *output;
+        int maxDiff; // from the upright picture
+        bool exif;
+    } rows[] = {
+        {heic, {}, "p.heic", 1, false},
+        {heic, {"--stamp", "x"}, "p.JPG", 255, false},
+        {heic, {"--strip"}, "p.JPG", 8, false},
+        {heic, {"--format", "avif", "--quality", "100"}, "p.AVIF", 1, false},
+        {avif, {"--format", "jpg", "--quality", "100"}, "p.JPG", 8, true},
+        {avif, {"--strip"}, "p.avif", 16, false},
+        {png, {"--format", "avif", "--quality", "100"}, "p.AVIF", 0, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.options.join(' ').toStdString());
+        ScratchDir out;
+        const Result r = RunBatch(row.options + QStringList{"--out", QString::fromStdString(out.Root()),
+                                                            QString::fromStdString(row.source.Root())});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        CxImage back(out.Path(row.output).c_str(), 0);
+        ASSERT_EQ(back.GetWidth(), 32);
+        ASSERT_EQ(back.GetHeight(), 16);
+        EXPECT_LE(MaxChannelDiff(back, upright), row.maxDiff);
+        EXPECT_EQ(!back.GetMetadata().exif.empty(), row.exif);
+        if (row.options.isEmpty()) {
+            EXPECT_EQ(ReadFileBytes(out.Path(row.output)), heicBytes);
+        }
+    }
+}
+
 // Runs over a tree, one after another on the same folders: the first
 // mirrors it, the next ones leave what exists alone or renew what changed.
 TEST(VelmoraBatch, TreesListsAndReruns)

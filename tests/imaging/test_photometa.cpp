@@ -28,7 +28,9 @@ CxImage LoadPhoto(const std::string &name, bool autoOrient = true, int hintW = 0
 TEST(PhotoOrientation, EveryOrientationDecodesToTheSamePicture)
 {
     // Full decodes, and reduced ones whose hint speaks of the upright picture.
-    for (const std::string ext : {"jpg", "png"}) {
+    // AVIF says it by irot and imir (and EXIF beside them), HEIF by irot and
+    // imir alone, which libheif always applies.
+    for (const std::string ext : {"jpg", "png", "avif", "heic"}) {
         for (const auto &[hintW, hintH] : {std::pair{0, 0}, std::pair{16, 8}}) {
             const CxImage upright = LoadPhoto("orient1." + ext, true, hintW, hintH);
             for (int o = 1; o <= 8; ++o) {
@@ -44,8 +46,9 @@ TEST(PhotoOrientation, EveryOrientationDecodesToTheSamePicture)
 
                 // Off: the pixels as stored, the recorded value reported.
                 const CxImage stored = LoadPhoto(name, false);
-                EXPECT_EQ(stored.GetOrientation(), o);
-                EXPECT_EQ(stored.GetWidth(), o >= 5 ? 16 : 32);
+                const bool turned = ext != "heic";
+                EXPECT_EQ(stored.GetOrientation(), turned ? o : 1);
+                EXPECT_EQ(stored.GetWidth(), turned && o >= 5 ? 16 : 32);
             }
         }
     }
@@ -83,6 +86,10 @@ TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
         {"meta.jpg", CXIMAGE_FORMAT_WEBP, "a.webp", true, false},
         {"orient6.jpg", CXIMAGE_FORMAT_WEBP, "o6stored.webp", false, false},
         {"adobergb.jpg", CXIMAGE_FORMAT_WEBP, "icc.webp", true, false},
+        {"meta.jpg", CXIMAGE_FORMAT_AVIF, "a.avif", true, false},
+        {"orient6.jpg", CXIMAGE_FORMAT_AVIF, "o6.avif", true, false},
+        {"orient6.jpg", CXIMAGE_FORMAT_AVIF, "o6stored.avif", false, false},
+        {"adobergb.jpg", CXIMAGE_FORMAT_AVIF, "icc.avif", true, false},
     };
     ScratchDir dir;
     for (const Row &r : rows) {
@@ -103,8 +110,9 @@ TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
             EXPECT_EQ(value("Exif.Photo.PixelXDimension"), "16");
             EXPECT_EQ(value("Exif.Photo.PixelYDimension"), "8");
             EXPECT_EQ(value("Xmp.dc.title"), "lang=\"x-default\" Velmora");
-            // WebP has no IPTC chunk.
-            EXPECT_EQ(value("Iptc.Application2.City"), r.type == CXIMAGE_FORMAT_WEBP ? "-" : "Paris");
+            // Neither WebP nor AVIF has a place for IPTC.
+            EXPECT_EQ(value("Iptc.Application2.City"),
+                      r.type == CXIMAGE_FORMAT_WEBP || r.type == CXIMAGE_FORMAT_AVIF ? "-" : "Paris");
             EXPECT_EQ(value("Exif.GPSInfo.GPSLatitude"), r.dropLocation ? "-" : "48/1 51/1 30/1");
             EXPECT_EQ(value("Xmp.exif.GPSLatitude"), r.dropLocation ? "-" : "48,51.5N");
         } else if (src.rfind("orient6", 0) == 0) {
@@ -121,8 +129,9 @@ TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
         EXPECT_EQ(back.GetHeight(), img.GetHeight());
         if (src == "meta.jpg") {
             EXPECT_FALSE(back.GetMetadata().xmp.empty());
-            EXPECT_EQ(back.GetMetadata().iptc.empty(), r.type == CXIMAGE_FORMAT_PNG || r.type == CXIMAGE_FORMAT_WEBP);
+            EXPECT_EQ(back.GetMetadata().iptc.empty(), r.type != CXIMAGE_FORMAT_JPG && r.type != CXIMAGE_FORMAT_TIF);
         }
+        EXPECT_EQ(back.GetOrientation(), r.autoOrient ? 1 : 6);
     }
 }
 

@@ -32,8 +32,9 @@ TEST(MakeThumbnail, LargePicturesReportTheirOwnSizeAndFillTheCard)
     const std::string path = dir.Path("wide.jpg");
     CxImage big = testsupport::MakeTestImage(1600, 600);
     const QImage expected = big.ToQImage().scaled(96, 36, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    // Both decode at a reduced size for the card.
-    for (const auto &[name, type] : {std::pair{"wide.webp", CXIMAGE_FORMAT_WEBP}, {"wide.jpg", CXIMAGE_FORMAT_JPG}}) {
+    // WebP and JPEG decode at a reduced size for the card, AVIF whole.
+    for (const auto &[name, type] : {std::pair{"wide.webp", CXIMAGE_FORMAT_WEBP}, {"wide.avif", CXIMAGE_FORMAT_AVIF},
+                                     {"wide.jpg", CXIMAGE_FORMAT_JPG}}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(big.Save(dir.Path(name).c_str(), type));
         QImage thumb;

@@ -32,7 +32,7 @@ TEST_F(OptionPanel, FirstRunShowsTheDefaultsInEveryControl)
     CMainDlg &dlg = Open();
     EXPECT_EQ(dlg.windowTitle(), "Velmora 1.00");
     EXPECT_EQ(Combo(IDC_FORMAT)->currentText(), U("保持原始格式"));
-    EXPECT_EQ(Combo(IDC_FORMAT)->count(), 9);
+    EXPECT_EQ(Combo(IDC_FORMAT)->count(), 10);
     EXPECT_EQ(Edit(IDC_QUALITY)->text(), "95");
     EXPECT_EQ(Items(Combo(IDC_DEST)), QStringList{U("源目录")});
     EXPECT_EQ(Combo(IDC_DEST)->currentIndex(), 0);
@@ -153,8 +153,9 @@ TEST_F(OptionPanel, FormatChangeReadsTheControlsAndSetsTheQualityControls)
 {
     CMainDlg &dlg = Open();
     QComboBox *format = Combo(IDC_FORMAT);
-    const int jxl = format->findText("JXL");
-    for (auto [index, enabled] : {std::pair{4, false}, {1, true}, {5, false}, {6, true}, {jxl, true}, {0, false}}) {
+    const int avif = format->findText("AVIF"), jxl = format->findText("JXL");
+    for (auto [index, enabled] :
+         {std::pair{4, false}, {1, true}, {5, false}, {6, true}, {avif, true}, {jxl, true}, {0, false}}) {
         format->setCurrentIndex(index);
         emit format->activated(index);
         EXPECT_EQ(dlg.Options()->m_nFormatType, index);

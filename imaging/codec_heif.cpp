@@ -1,0 +1,328 @@
+// HEIC/HEIF reading through libheif: the primary image, 8 bits per channel,
+// with its alpha. libheif applies the file's rotation and mirroring while
+// decoding, so the picture leaves upright (orientation 1) and the EXIF
+// block's own orientation, which describes the stored rows, is ignored.
+#include "codecs.h"
+#include "cxmetadata.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <libheif/heif.h>
+
+namespace {
+
+bool Refuse(CxImage &out, const char *why)
+{
+    out.Destroy();
+    CxImageAccess::SetError(out, why);
+    return false;
+}
+
+bool FitsLimits(long long w, long long h)
+{
+    return w > 0 && h > 0 && w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension &&
+           w * h <= CxImage::kMaxPixels;
+}
+
+struct ContextDeleter {
+    void operator()(heif_context *c) const { heif_context_free(c); }
+};
+struct HandleDeleter {
+    void operator()(const heif_image_handle *h) const { heif_image_handle_release(h); }
+};
+struct ImageDeleter {
+    void operator()(const heif_image *i) const { heif_image_release(i); }
+};
+struct OptionsDeleter {
+    void operator()(heif_decoding_options *o) const { heif_decoding_options_free(o); }
+};
+using Handle = std::unique_ptr<const heif_image_handle, HandleDeleter>;
+
+// The declared sizes, turned and untouched, both within our limits.
+bool HandleFits(const heif_image_handle *h)
+{
+    return FitsLimits(heif_image_handle_get_width(h), heif_image_handle_get_height(h)) &&
+           FitsLimits(heif_image_handle_get_ispe_width(h), heif_image_handle_get_ispe_height(h));
+}
+
+const char *ReadError(const heif_error &e)
+{
+    // libheif reports its limits as allocation errors.
+    if (e.subcode == heif_suberror_Security_limit_exceeded)
+        return "image too large";
+    if (e.code == heif_error_Memory_allocation_error)
+        return "out of memory";
+    if (e.subcode == heif_suberror_End_of_data)
+        return "truncated HEIF file";
+    return "cannot decode HEIF";
+}
+
+// The smallest thumbnail that still covers the hint and is smaller than the
+// primary image, if any.
+Handle ThumbnailFor(const heif_image_handle *primary, int hintW, int hintH)
+{
+    const int primaryW = heif_image_handle_get_width(primary),
+              primaryH = heif_image_handle_get_height(primary);
+    const int count = heif_image_handle_get_number_of_thumbnails(primary);
+    if (count <= 0 || (hintW <= 0 && hintH <= 0))
+        return nullptr;
+    std::vector<heif_item_id> ids(std::size_t(std::min(count, 16)));
+    const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), int(ids.size()));
+    Handle best;
+    for (int i = 0; i < listed; ++i) {
+        heif_image_handle *t = nullptr;
+        if (heif_image_handle_get_thumbnail(primary, ids[std::size_t(i)], &t).code != heif_error_Ok || !t)
+            continue;
+        Handle thumb(t);
+        const int w = heif_image_handle_get_width(t), h = heif_image_handle_get_height(t);
+        if (!HandleFits(t) || w < hintW || h < hintH || w > primaryW || h > primaryH)
+            continue;
+        if (!best || std::int64_t(w) * h < std::int64_t(heif_image_handle_get_width(best.get())) *
+                                               heif_image_handle_get_height(best.get()))
+            best = std::move(thumb);
+    }
+    return best;
+}
+
+// EXIF, XMP and the ICC profile of the primary image.
+CxMetadata Blocks(const heif_image_handle *h)
+{
+    CxMetadata meta;
+    const int count = heif_image_handle_get_number_of_metadata_blocks(h, nullptr);
+    std::vector<heif_item_id> ids(std::size_t(std::clamp(count, 0, 64)));
+    const int listed =
+        heif_image_handle_get_list_of_metadata_block_IDs(h, nullptr, ids.data(), int(ids.size()));
+    for (int i = 0; i < listed; ++i) {
+        const heif_item_id id = ids[std::size_t(i)];
+        const char *typeText = heif_image_handle_get_metadata_type(h, id);
+        const char *contentText = heif_image_handle_get_metadata_content_type(h, id);
+        const std::string type = typeText ? typeText : "", content = contentText ? contentText : "";
+        const bool exif = type == "Exif", xmp = type == "mime" && content == "application/rdf+xml";
+        if ((!exif || !meta.exif.empty()) && (!xmp || !meta.xmp.empty()))
+            continue;
+        std::vector<std::uint8_t> bytes(heif_image_handle_get_metadata_size(h, id));
+        if (bytes.empty() || heif_image_handle_get_metadata(h, id, bytes.data()).code != heif_error_Ok)
+            continue;
+        if (exif)
+            meta.exif = cxmeta::ExifFromBmff(bytes.data(), bytes.size());
+        else
+            meta.xmp.assign(bytes.begin(), bytes.end());
+    }
+    const std::size_t icc = heif_image_handle_get_raw_color_profile_size(h);
+    if (icc > 0 && heif_image_handle_get_color_profile_type(h) != heif_color_profile_type_nclx) {
+        meta.icc.resize(icc);
+        if (heif_image_handle_get_raw_color_profile(h, meta.icc.data()).code != heif_error_Ok)
+            meta.icc.clear();
+    }
+    return meta;
+}
+
+// Reads big-endian unsigned integers of 0, 4 or 8 bytes (or 1 and 2), or
+// fails past the end.
+struct Reader {
+    const std::uint8_t *d;
+    std::size_t n, at;
+    bool ok = true;
+    std::uint64_t Get(std::size_t bytes)
+    {
+        if (!ok || bytes > 8 || n - at < bytes) {
+            ok = false;
+            return 0;
+        }
+        std::uint64_t v = 0;
+        for (std::size_t i = 0; i < bytes; ++i)
+            v = v << 8 | d[at++];
+        return v;
+    }
+};
+
+// The payload [begin, end) of the first box of the type among the boxes in
+// [at, end); false when there is none or the boxes do not add up.
+bool FindBox(const std::uint8_t *d, std::size_t at, std::size_t end, const char *type, std::size_t &begin,
+             std::size_t &stop)
+{
+    while (end - at >= 8) {
+        Reader r{d, end, at};
+        std::uint64_t size = r.Get(4);
+        const std::size_t typeAt = r.at;
+        r.at += 4;
+        if (size == 1)
+            size = r.Get(8);
+        else if (size == 0)
+            size = end - at;
+        const std::size_t header = r.at - at;
+        if (!r.ok || size < header || size > end - at)
+            return false;
+        if (std::memcmp(d + typeAt, type, 4) == 0) {
+            begin = at + header;
+            stop = at + std::size_t(size);
+            return true;
+        }
+        at += std::size_t(size);
+    }
+    return false;
+}
+
+// Every item's data (its iloc extents) lies inside the file or its idat
+// box. libheif 1.15 has been seen to ask for gigabytes, and then take them,
+// for an extent far past the end of a small file.
+bool ItemsInsideFile(const std::uint8_t *d, std::size_t n)
+{
+    std::size_t meta = 0, metaEnd = 0, iloc = 0, ilocEnd = 0, idat = 0, idatEnd = 0;
+    if (!FindBox(d, 0, n, "meta", meta, metaEnd) || metaEnd - meta < 4)
+        return false;
+    meta += 4; // version and flags
+    if (!FindBox(d, meta, metaEnd, "iloc", iloc, ilocEnd))
+        return false;
+    const bool hasIdat = FindBox(d, meta, metaEnd, "idat", idat, idatEnd);
+    Reader r{d, ilocEnd, iloc};
+    const std::uint64_t version = r.Get(1);
+    r.Get(3);
+    const std::uint64_t sizes = r.Get(2);
+    const std::size_t offsetSize = sizes >> 12, lengthSize = (sizes >> 8) & 15, baseSize = (sizes >> 4) & 15;
+    const std::size_t indexSize = version >= 1 ? sizes & 15 : 0;
+    if (version > 2)
+        return false;
+    const std::uint64_t items = r.Get(version < 2 ? 2 : 4);
+    for (std::uint64_t i = 0; i < items && r.ok; ++i) {
+        r.Get(version < 2 ? 2 : 4);
+        const std::uint64_t method = version >= 1 ? r.Get(2) & 15 : 0;
+        r.Get(2);
+        const std::uint64_t base = r.Get(baseSize);
+        const std::uint64_t extents = r.Get(2);
+        for (std::uint64_t k = 0; k < extents && r.ok; ++k) {
+            r.Get(indexSize);
+            const std::uint64_t offset = r.Get(offsetSize), length = r.Get(lengthSize);
+            const std::uint64_t limit = method == 0 ? n : method == 1 && hasIdat ? idatEnd - idat : ~0ull;
+            if (base > limit || offset > limit - base || length > limit - base - offset)
+                return false;
+        }
+    }
+    return r.ok;
+}
+
+} // namespace
+
+namespace cxcodec {
+
+bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
+{
+    if (!ItemsInsideFile(data, size))
+        return Refuse(out, "cannot decode HEIF");
+    static std::once_flag once;
+    std::call_once(once, [] { heif_init(nullptr); });
+    std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
+    if (!ctx)
+        return Refuse(out, "out of memory");
+    heif_context_set_maximum_image_size_limit(ctx.get(), CxImage::kMaxDimension);
+    const int limit = CxImage::GetThreadLimit();
+    const int threads = limit > 0 ? limit : int(std::max(1u, std::thread::hardware_concurrency()));
+    // 0 keeps the tiles of a grid on the calling thread.
+    heif_context_set_max_decoding_threads(ctx.get(), threads == 1 ? 0 : threads);
+    heif_error e = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
+    if (e.code != heif_error_Ok)
+        return Refuse(out, ReadError(e));
+    heif_image_handle *p = nullptr;
+    e = heif_context_get_primary_image_handle(ctx.get(), &p);
+    if (e.code != heif_error_Ok || !p)
+        return Refuse(out, ReadError(e));
+    const Handle primary(p);
+    // The declared sizes are checked before anything is decoded for them.
+    if (!HandleFits(primary.get()))
+        return Refuse(out, "image too large");
+    const int srcW = heif_image_handle_get_width(primary.get());
+    const int srcH = heif_image_handle_get_height(primary.get());
+    int hintW = 0, hintH = 0;
+    req.Hint(srcW, srcH, 1, hintW, hintH);
+    const Handle thumb = ThumbnailFor(primary.get(), hintW, hintH);
+    if (req.cancel && req.cancel->load())
+        return Refuse(out, "cancelled");
+
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    if (!options)
+        return Refuse(out, "out of memory");
+    options->convert_hdr_to_8bit = 1;
+    // The thumbnail when there is one, else (or when it fails) the primary
+    // image.
+    const heif_image_handle *chosen = nullptr;
+    std::unique_ptr<const heif_image, ImageDeleter> image;
+    bool alpha = false;
+    for (const heif_image_handle *handle : {thumb.get(), primary.get()}) {
+        if (!handle)
+            continue;
+        const bool last = handle == primary.get();
+        // A coded image whose depth its own header does not declare has
+        // been seen to make libde265 ask for gigabytes for a few pixels.
+        const int depth = heif_image_handle_get_luma_bits_per_pixel(handle);
+        if (depth < 1 || depth > 16) {
+            if (last)
+                return Refuse(out, "cannot decode HEIF");
+            continue;
+        }
+        alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+        heif_image *decoded = nullptr;
+        e = heif_decode_image(handle, &decoded, heif_colorspace_RGB,
+                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                              options.get());
+        image.reset(decoded);
+        if (e.code != heif_error_Ok || !decoded) {
+            if (last)
+                return Refuse(out, ReadError(e));
+            continue;
+        }
+        // The picture must be the size its file declares, which the limits
+        // and the hint were checked against.
+        if (heif_image_get_width(decoded, heif_channel_interleaved) == heif_image_handle_get_width(handle) &&
+            heif_image_get_height(decoded, heif_channel_interleaved) ==
+                heif_image_handle_get_height(handle)) {
+            chosen = handle;
+            break;
+        }
+        if (last)
+            return Refuse(out, "cannot decode HEIF");
+    }
+    const heif_image *decoded = image.get();
+    const int w = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int h = heif_image_get_height(decoded, heif_channel_interleaved);
+    int stride = 0;
+    const std::uint8_t *src = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const int pixel = alpha ? 4 : 3;
+    if (!src || !FitsLimits(w, h) || stride < w * pixel ||
+        heif_image_get_bits_per_pixel(decoded, heif_channel_interleaved) != pixel * 8)
+        return Refuse(out, "cannot decode HEIF");
+    if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_HEIF) || (alpha && !out.AlphaCreate()))
+        return Refuse(out, "out of memory");
+    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(chosen);
+    for (int y = 0; y < h; ++y, src += stride) {
+        BYTE *bgr = out.GetBits(y);
+        BYTE *a = alpha ? out.AlphaGetPointer(y) : nullptr;
+        const std::uint8_t *s = src;
+        for (int x = 0; x < w; ++x, s += pixel, bgr += 3) {
+            int r = s[0], g = s[1], b = s[2];
+            if (alpha) {
+                a[x] = s[3];
+                if (premultiplied && s[3] != 0 && s[3] != 255) {
+                    r = std::min(255, (r * 255 + s[3] / 2) / s[3]);
+                    g = std::min(255, (g * 255 + s[3] / 2) / s[3]);
+                    b = std::min(255, (b * 255 + s[3] / 2) / s[3]);
+                }
+            }
+            bgr[0] = BYTE(b);
+            bgr[1] = BYTE(g);
+            bgr[2] = BYTE(r);
+        }
+    }
+    CxMetadata meta = Blocks(primary.get());
+    if (!meta.Empty())
+        CxImageAccess::SetMetadata(out, std::move(meta));
+    CxImageAccess::SetOrientation(out, 1);
+    CxImageAccess::SetSourceSize(out, srcW, srcH);
+    return true;
+}
+
+} // namespace cxcodec
