@@ -166,14 +166,15 @@ const char *BatchUsage()
 {
     static const std::string text =
         "Usage: velmora-batch [options] FILE...\n"
-        "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, JPEG XL). A folder\n"
-        "stands for the image files in it, in the order the program lists them.\n"
+        "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, AVIF, JPEG XL; HEIC\n"
+        "read only). A folder stands for the image files in it, in the order the program\n"
+        "lists them.\n"
         "\n"
         "  --format " +
         FormatChoices("|") +
         "   output format (default keep)\n"
-        "  --quality N          JPEG, WebP and JXL quality 0-100 (default 95; WebP, JXL 100:\n"
-        "                       lossless)\n"
+        "  --quality N          JPEG, WebP, AVIF and JXL quality 0-100 (default 95; 100 is\n"
+        "                       lossless for WebP, AVIF and JXL)\n"
         "  --out DIR            destination folder, made when missing (default: beside each source)\n"
         "  --prefix TEXT        rename: text before the name\n"
         "  --suffix TEXT        rename: text after the name\n"
