@@ -94,7 +94,7 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         r.kind = PreparedFile::Kind::Stopped;
     } else if (copy) {
         r.kind = PreparedFile::Kind::Copy;
-    } else if (IsAnimationType(image.GetType()) && IsAnimationType(r.outType) && r.frames > 1) {
+    } else if (IsAnimationType(image.GetType()) && IsAnimationOutputType(r.outType) && r.frames > 1) {
         r.kind = PreparedFile::Kind::Animated;
     } else {
         const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());

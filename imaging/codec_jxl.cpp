@@ -425,6 +425,12 @@ bool DecodeJxl(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         CxImageAccess::SetMetadata(out, std::move(meta));
     CxImageAccess::SetOrientation(out, s.Orientation());
     CxImageAccess::SetSourceSize(out, int(s.Info().xsize), int(s.Info().ysize));
+    // An animation says how many frames it has, from their headers alone.
+    if (s.Info().have_animation) {
+        JxlFrameWalker frames;
+        if (frames.Open(data, size, why) && frames.NumFrames() > 1)
+            CxImageAccess::SetFrameInfo(out, frames.NumFrames(), (frames.DurationMs(0) + 5) / 10, 0);
+    }
     return true;
 }
 

@@ -66,6 +66,44 @@ private:
     int m_orientation = 1;
 };
 
+// A JPEG XL animation's frames, each the whole canvas. Its loop count counts
+// plays, as WebP's does.
+class CxJxlFrameReader : public CxFrameReader {
+public:
+    CxJxlFrameReader(std::string bytes) : m_bytes(std::move(bytes))
+    {
+        const auto *data = reinterpret_cast<const std::uint8_t *>(m_bytes.data());
+        m_open = m_frames.Open(data, m_bytes.size(), m_error);
+        if (m_open)
+            m_loops = GifLoops(m_frames.Loops());
+    }
+
+    bool Next(CxImage &img) override
+    {
+        img.Destroy();
+        img.SetFrame(m_next);
+        CxImage out;
+        if (!m_open || !m_frames.Read(m_next, out)) {
+            m_open = false;
+            if (m_error.empty())
+                m_error = *out.GetLastError() ? out.GetLastError() : "cannot decode image";
+            CxImageAccess::SetError(img, m_error.c_str());
+            return false;
+        }
+        m_delayMs = m_frames.DurationMs(m_next++);
+        return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_JXL);
+    }
+
+    int GetNumFrames() const override { return m_frames.NumFrames(); }
+
+private:
+    std::string m_bytes;
+    cxcodec::JxlFrameWalker m_frames;
+    std::string m_error;
+    bool m_open = false;
+    int m_next = 0;
+};
+
 // Fails every Next with the reason the file could not be opened.
 class CxUnreadableFrames : public CxFrameReader {
 public:
@@ -99,6 +137,8 @@ std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename)
         return std::make_unique<CxGifFrameReader>(std::move(bytes));
     case CXIMAGE_FORMAT_WEBP:
         return std::make_unique<CxWebpFrameReader>(std::move(bytes));
+    case CXIMAGE_FORMAT_JXL:
+        return std::make_unique<CxJxlFrameReader>(std::move(bytes));
     default:
         return std::make_unique<CxUnreadableFrames>("unknown file format");
     }
@@ -107,6 +147,11 @@ std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename)
 bool IsAnimationType(std::uint32_t type)
 {
     // Exactly the files OpenFrameReader walks, whatever else holds frames.
+    return type == CXIMAGE_FORMAT_GIF || type == CXIMAGE_FORMAT_WEBP || type == CXIMAGE_FORMAT_JXL;
+}
+
+bool IsAnimationOutputType(std::uint32_t type)
+{
     return type == CXIMAGE_FORMAT_GIF || type == CXIMAGE_FORMAT_WEBP;
 }
 

@@ -46,6 +46,9 @@ std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename);
 
 // Whether a file of the type can hold frames that OpenFrameReader walks.
 bool IsAnimationType(std::uint32_t type);
+// Whether an animation written as the type stays one (GIF, WebP); others
+// take the first frame.
+bool IsAnimationOutputType(std::uint32_t type);
 
 // WebP's loop count for a GIF's, and back.
 int WebpLoopCount(int gifLoops);

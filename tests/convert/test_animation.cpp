@@ -310,3 +310,32 @@ TEST(Animation, EveryFrameOfAWebpIsReadInTheTermsOfItsProfile)
     EXPECT_EQ(shown[1].rgbGreen, shown[0].rgbGreen);
     EXPECT_EQ(shown[1].rgbBlue, shown[0].rgbBlue);
 }
+
+TEST(Animation, AJpegXlAnimationIsReadFrameByFrame)
+{
+    // Two 100 ms frames: they stay an animation as GIF or WebP; any other
+    // output (a JPEG XL plain copy aside) takes the first.
+    const std::string source = DataPath("jxl/animated.jxl");
+    EXPECT_EQ(CxImage(source.c_str(), 0).GetNumFrames(), 2);
+    const std::pair<const char *, int> rows[] = {{"GIF", 2}, {"WEBP", 2}, {"PNG", 1}};
+    for (const auto &[format, frames] : rows) {
+        SCOPED_TRACE(format);
+        ScratchDir to;
+        CConvertJob job = GifJob(source, to.Root());
+        job.SetFormat(format);
+        RecordingReporter rep;
+        ConvertWorker(job, rep).Run();
+        ASSERT_EQ(rep.results.size(), 1u) << rep.Log();
+        const CxImage still(rep.results[0].c_str(), 0);
+        EXPECT_EQ(still.GetWidth(), 24);
+        EXPECT_EQ(still.GetNumFrames(), frames);
+        if (frames == 1)
+            continue;
+        const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(rep.results[0].c_str());
+        for (int k = 0; k < frames; ++k) {
+            CxImage f;
+            ASSERT_TRUE(reader->Next(f)) << k;
+            EXPECT_EQ(reader->GetDelayMs(), 100);
+        }
+    }
+}
