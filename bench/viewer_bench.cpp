@@ -58,7 +58,8 @@ double Settle(CPreviewDlg &dlg)
 void Print(const char *what, Figures &f, double target)
 {
     const double m = f.Median();
-    std::printf("  %-40s %8.1f ms  (%zu samples, worst %.1f)", what, m, f.ms.size(), f.ms.empty() ? 0.0 : f.ms.back());
+    std::printf("  %-40s %8.1f ms  (%zu samples, worst %.1f)", what, m, f.ms.size(),
+                f.ms.empty() ? 0.0 : f.ms.back());
     if (target > 0)
         std::printf("  target <= %.0f ms: %s", target, m <= target ? "holds" : "MISSED");
     std::printf("\n");

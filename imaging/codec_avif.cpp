@@ -27,19 +27,6 @@ constexpr int kAvifSpeed = 8;
 // The quantizers libaom may use on either side of the one quality asks for.
 constexpr int kAvifQuantizerSpread = 4;
 
-bool Refuse(CxImage &out, const char *why)
-{
-    out.Destroy();
-    CxImageAccess::SetError(out, why);
-    return false;
-}
-
-bool FitsLimits(long long w, long long h)
-{
-    return w > 0 && h > 0 && w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension &&
-           w * h <= CxImage::kMaxPixels;
-}
-
 int Threads()
 {
     const int limit = CxImage::GetThreadLimit();
@@ -133,31 +120,32 @@ bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 {
     std::unique_ptr<avifDecoder, DecoderDeleter> dec(avifDecoderCreate());
     if (!dec)
-        return Refuse(out, "out of memory");
+        return cxcodec::RefuseImage(out, "out of memory");
     avifResult r = Parse(*dec, data, size, AVIF_DECODER_SOURCE_PRIMARY_ITEM);
     if (r != AVIF_RESULT_OK && r != AVIF_RESULT_OUT_OF_MEMORY) {
         dec.reset(avifDecoderCreate());
         if (!dec)
-            return Refuse(out, "out of memory");
+            return cxcodec::RefuseImage(out, "out of memory");
         r = Parse(*dec, data, size, AVIF_DECODER_SOURCE_AUTO);
     }
     // libavif refuses sizes past the limits it was given while parsing,
     // saying so only in its diagnostics.
     if (r != AVIF_RESULT_OK)
-        return Refuse(out, std::strstr(dec->diag.error, "too large") ? "image too large" : ReadError(r));
+        return cxcodec::RefuseImage(out, std::strstr(dec->diag.error, "too large") ? "image too large"
+                                                                                   : ReadError(r));
     const avifImage &header = *dec->image;
     // The container's size is checked before anything is decoded for it.
-    if (!FitsLimits(header.width, header.height))
-        return Refuse(out, "image too large");
+    if (!cxcodec::FitsPixelLimits(header.width, header.height))
+        return cxcodec::RefuseImage(out, "image too large");
     if (req.cancel && req.cancel->load())
-        return Refuse(out, "cancelled");
+        return cxcodec::RefuseImage(out, "cancelled");
     r = avifDecoderNextImage(dec.get());
     if (r != AVIF_RESULT_OK)
-        return Refuse(out, ReadError(r));
+        return cxcodec::RefuseImage(out, ReadError(r));
     const avifImage &img = *dec->image;
     const int w = int(img.width), h = int(img.height);
-    if (!FitsLimits(w, h))
-        return Refuse(out, "image too large");
+    if (!cxcodec::FitsPixelLimits(w, h))
+        return cxcodec::RefuseImage(out, "image too large");
     const bool alpha = img.alphaPlane != nullptr;
 
     avifRGBImage rgb;
@@ -170,24 +158,24 @@ bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         try {
             bgra.resize(std::size_t(w) * std::size_t(h) * 4);
         } catch (const std::bad_alloc &) {
-            return Refuse(out, "out of memory");
+            return cxcodec::RefuseImage(out, "out of memory");
         }
         rgb.format = AVIF_RGB_FORMAT_BGRA;
         rgb.pixels = bgra.data();
         rgb.rowBytes = std::uint32_t(w) * 4;
     } else {
         if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_AVIF))
-            return Refuse(out, "out of memory");
+            return cxcodec::RefuseImage(out, "out of memory");
         rgb.format = AVIF_RGB_FORMAT_BGR;
         rgb.pixels = out.GetBits(0);
         rgb.rowBytes = std::uint32_t(out.GetEffWidth());
     }
     r = avifImageYUVToRGB(&img, &rgb);
     if (r != AVIF_RESULT_OK)
-        return Refuse(out, ReadError(r));
+        return cxcodec::RefuseImage(out, ReadError(r));
     if (alpha) {
         if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_AVIF) || !out.AlphaCreate())
-            return Refuse(out, "out of memory");
+            return cxcodec::RefuseImage(out, "out of memory");
         const std::uint8_t *src = bgra.data();
         for (int y = 0; y < h; ++y) {
             BYTE *dst = out.GetBits(y);

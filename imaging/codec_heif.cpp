@@ -16,19 +16,6 @@
 
 namespace {
 
-bool Refuse(CxImage &out, const char *why)
-{
-    out.Destroy();
-    CxImageAccess::SetError(out, why);
-    return false;
-}
-
-bool FitsLimits(long long w, long long h)
-{
-    return w > 0 && h > 0 && w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension &&
-           w * h <= CxImage::kMaxPixels;
-}
-
 struct ContextDeleter {
     void operator()(heif_context *c) const { heif_context_free(c); }
 };
@@ -46,8 +33,9 @@ using Handle = std::unique_ptr<const heif_image_handle, HandleDeleter>;
 // The declared sizes, turned and untouched, both within our limits.
 bool HandleFits(const heif_image_handle *h)
 {
-    return FitsLimits(heif_image_handle_get_width(h), heif_image_handle_get_height(h)) &&
-           FitsLimits(heif_image_handle_get_ispe_width(h), heif_image_handle_get_ispe_height(h));
+    return cxcodec::FitsPixelLimits(heif_image_handle_get_width(h), heif_image_handle_get_height(h)) &&
+           cxcodec::FitsPixelLimits(heif_image_handle_get_ispe_width(h),
+                                    heif_image_handle_get_ispe_height(h));
 }
 
 const char *ReadError(const heif_error &e)
@@ -213,12 +201,12 @@ namespace cxcodec {
 bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {
     if (!ItemsInsideFile(data, size))
-        return Refuse(out, "cannot decode HEIF");
+        return cxcodec::RefuseImage(out, "cannot decode HEIF");
     static std::once_flag once;
     std::call_once(once, [] { heif_init(nullptr); });
     std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
     if (!ctx)
-        return Refuse(out, "out of memory");
+        return cxcodec::RefuseImage(out, "out of memory");
     heif_context_set_maximum_image_size_limit(ctx.get(), CxImage::kMaxDimension);
     const int limit = CxImage::GetThreadLimit();
     const int threads = limit > 0 ? limit : int(std::max(1u, std::thread::hardware_concurrency()));
@@ -226,26 +214,26 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     heif_context_set_max_decoding_threads(ctx.get(), threads == 1 ? 0 : threads);
     heif_error e = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (e.code != heif_error_Ok)
-        return Refuse(out, ReadError(e));
+        return cxcodec::RefuseImage(out, ReadError(e));
     heif_image_handle *p = nullptr;
     e = heif_context_get_primary_image_handle(ctx.get(), &p);
     if (e.code != heif_error_Ok || !p)
-        return Refuse(out, ReadError(e));
+        return cxcodec::RefuseImage(out, ReadError(e));
     const Handle primary(p);
     // The declared sizes are checked before anything is decoded for them.
     if (!HandleFits(primary.get()))
-        return Refuse(out, "image too large");
+        return cxcodec::RefuseImage(out, "image too large");
     const int srcW = heif_image_handle_get_width(primary.get());
     const int srcH = heif_image_handle_get_height(primary.get());
     int hintW = 0, hintH = 0;
     req.Hint(srcW, srcH, 1, hintW, hintH);
     const Handle thumb = ThumbnailFor(primary.get(), hintW, hintH);
     if (req.cancel && req.cancel->load())
-        return Refuse(out, "cancelled");
+        return cxcodec::RefuseImage(out, "cancelled");
 
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     if (!options)
-        return Refuse(out, "out of memory");
+        return cxcodec::RefuseImage(out, "out of memory");
     options->convert_hdr_to_8bit = 1;
     // The thumbnail when there is one, else (or when it fails) the primary
     // image.
@@ -261,7 +249,7 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         const int depth = heif_image_handle_get_luma_bits_per_pixel(handle);
         if (depth < 1 || depth > 16) {
             if (last)
-                return Refuse(out, "cannot decode HEIF");
+                return cxcodec::RefuseImage(out, "cannot decode HEIF");
             continue;
         }
         alpha = heif_image_handle_has_alpha_channel(handle) != 0;
@@ -272,7 +260,7 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         image.reset(decoded);
         if (e.code != heif_error_Ok || !decoded) {
             if (last)
-                return Refuse(out, ReadError(e));
+                return cxcodec::RefuseImage(out, ReadError(e));
             continue;
         }
         // The picture must be the size its file declares, which the limits
@@ -284,7 +272,7 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
             break;
         }
         if (last)
-            return Refuse(out, "cannot decode HEIF");
+            return cxcodec::RefuseImage(out, "cannot decode HEIF");
     }
     const heif_image *decoded = image.get();
     const int w = heif_image_get_width(decoded, heif_channel_interleaved);
@@ -292,11 +280,11 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     int stride = 0;
     const std::uint8_t *src = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
     const int pixel = alpha ? 4 : 3;
-    if (!src || !FitsLimits(w, h) || stride < w * pixel ||
+    if (!src || !cxcodec::FitsPixelLimits(w, h) || stride < w * pixel ||
         heif_image_get_bits_per_pixel(decoded, heif_channel_interleaved) != pixel * 8)
-        return Refuse(out, "cannot decode HEIF");
+        return cxcodec::RefuseImage(out, "cannot decode HEIF");
     if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_HEIF) || (alpha && !out.AlphaCreate()))
-        return Refuse(out, "out of memory");
+        return cxcodec::RefuseImage(out, "out of memory");
     const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(chosen);
     for (int y = 0; y < h; ++y, src += stride) {
         BYTE *bgr = out.GetBits(y);

@@ -735,12 +735,6 @@ std::size_t CoefficientBytes(j_decompress_ptr cinfo)
     return bytes;
 }
 
-bool FitsLimits(long long w, long long h)
-{
-    return w > 0 && h > 0 && w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension &&
-           w * h <= CxImage::kMaxPixels;
-}
-
 inline BYTE Mul255(int a, int b)
 {
     return BYTE((a * b + 127) / 255);
@@ -902,7 +896,7 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     const int srcW = int(cinfo->image_width), srcH = int(cinfo->image_height);
     // Multi-scan files keep every coefficient of the full frame in memory, so
     // their own size must fit; a sequential file only needs the output to.
-    if (jpeg_has_multiple_scans(cinfo) && !FitsLimits(srcW, srcH))
+    if (jpeg_has_multiple_scans(cinfo) && !cxcodec::FitsPixelLimits(srcW, srcH))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
 
     // Huffman data spends at least two bits on every block (DC and end of
@@ -914,7 +908,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     {
         std::uint64_t blocks = 0;
         for (int c = 0; c < cinfo->num_components; ++c)
-            blocks += std::uint64_t(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
+            blocks +=
+                std::uint64_t(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
         const std::uint64_t perByte = cinfo->arith_code ? 128 : cinfo->progressive_mode ? 8 : 4;
         if (blocks > std::uint64_t(size) * perByte)
             FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
@@ -971,7 +966,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         JDIMENSION x0 = 0, cropW = JDIMENSION(std::min(req.regionWidth, srcW));
         jpeg_crop_scanline(cinfo, &x0, &cropW);
         const int rw = int(cinfo->output_width), rh = std::min(req.regionHeight, srcH);
-        if (!FitsLimits(rw, rh) || !CxImageAccess::CreateForDecode(out, rw, rh, grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
+        if (!cxcodec::FitsPixelLimits(rw, rh) ||
+            !CxImageAccess::CreateForDecode(out, rw, rh, grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
             FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
         bool rowsAllocated = true;
         try {
@@ -995,7 +991,7 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     }
 
     const int w = int(cinfo->output_width), h = int(cinfo->output_height);
-    if (!FitsLimits(w, h))
+    if (!cxcodec::FitsPixelLimits(w, h))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
     // Every row is written below, or the decode fails.
     if (!CxImageAccess::CreateForDecode(out, w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG))

@@ -18,19 +18,6 @@
 
 namespace {
 
-bool Refuse(CxImage &out, const char *why)
-{
-    out.Destroy();
-    CxImageAccess::SetError(out, why);
-    return false;
-}
-
-bool FitsLimits(long long w, long long h)
-{
-    return w > 0 && h > 0 && w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension &&
-           w * h <= CxImage::kMaxPixels;
-}
-
 struct DemuxDeleter {
     void operator()(WebPDemuxer *d) const { WebPDemuxDelete(d); }
 };
@@ -127,23 +114,23 @@ bool DecodeFirstFrame(const std::uint8_t *data, std::size_t size, CxImage &out)
 {
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options))
-        return Refuse(out, "cannot decode WebP");
+        return cxcodec::RefuseImage(out, "cannot decode WebP");
     options.color_mode = MODE_BGRA;
     options.use_threads = 0;
     const WebPData whole{data, size};
     std::unique_ptr<WebPAnimDecoder, AnimDeleter> dec(WebPAnimDecoderNew(&whole, &options));
     WebPAnimInfo info;
     if (!dec || !WebPAnimDecoderGetInfo(dec.get(), &info))
-        return Refuse(out, "cannot decode WebP");
-    if (!FitsLimits(info.canvas_width, info.canvas_height))
-        return Refuse(out, "image too large");
+        return cxcodec::RefuseImage(out, "cannot decode WebP");
+    if (!cxcodec::FitsPixelLimits(info.canvas_width, info.canvas_height))
+        return cxcodec::RefuseImage(out, "image too large");
     std::uint8_t *canvas = nullptr;
     int timestamp = 0;
     if (!WebPAnimDecoderGetNext(dec.get(), &canvas, &timestamp) || !canvas)
-        return Refuse(out, "cannot decode WebP");
+        return cxcodec::RefuseImage(out, "cannot decode WebP");
     const int w = int(info.canvas_width), h = int(info.canvas_height);
     if (!StoreBgra(canvas, w, h, std::size_t(w) * 4, out))
-        return Refuse(out, "out of memory");
+        return cxcodec::RefuseImage(out, "out of memory");
     CxImageAccess::SetFrameInfo(out, int(info.frame_count), (timestamp + 5) / 10, 1);
     return true;
 }
@@ -199,7 +186,7 @@ bool WebpFrames::Open(const std::uint8_t *data, std::size_t size, std::string &e
         return false;
     }
     int frames = 1;
-    if (!FitsLimits(features.width, features.height) ||
+    if (!cxcodec::FitsPixelLimits(features.width, features.height) ||
         (features.has_animation && !CanvasCovered(data, size, frames))) {
         error = frames > 0 ? "image too large" : "cannot decode WebP";
         return false;
@@ -248,16 +235,17 @@ bool WebpFrames::Next(CxImage &out, int &durationMs)
 {
     std::uint8_t *canvas = nullptr;
     int timestamp = 0;
-    if (!m->decoder || m->failed || !WebPAnimDecoderGetNext(m->decoder.get(), &canvas, &timestamp) || !canvas) {
+    if (!m->decoder || m->failed || !WebPAnimDecoderGetNext(m->decoder.get(), &canvas, &timestamp) ||
+        !canvas) {
         m->failed = true;
-        return Refuse(out, m->next >= NumFrames() ? "no such frame" : "cannot decode WebP");
+        return cxcodec::RefuseImage(out, m->next >= NumFrames() ? "no such frame" : "cannot decode WebP");
     }
     durationMs = std::max(timestamp - m->timestamp, 0);
     m->timestamp = timestamp;
     const int w = int(m->info.canvas_width), h = int(m->info.canvas_height);
     if (!StoreBgra(canvas, w, h, std::size_t(w) * 4, out)) {
         m->failed = true;
-        return Refuse(out, "out of memory");
+        return cxcodec::RefuseImage(out, "out of memory");
     }
     CxImageAccess::SetFrameInfo(out, NumFrames(), (durationMs + 5) / 10, 1);
     CxImageAccess::SetSourceSize(out, w, h);
@@ -321,15 +309,15 @@ bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     WebPBitstreamFeatures features;
     const VP8StatusCode header = WebPGetFeatures(data, size, &features);
     if (header != VP8_STATUS_OK)
-        return Refuse(out,
-                      header == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP file" : "cannot decode WebP");
+        return cxcodec::RefuseImage(out, header == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP file"
+                                                                              : "cannot decode WebP");
     // The header's size is checked before anything is allocated for it.
-    if (!FitsLimits(features.width, features.height))
-        return Refuse(out, "image too large");
+    if (!cxcodec::FitsPixelLimits(features.width, features.height))
+        return cxcodec::RefuseImage(out, "image too large");
     const int srcW = features.width, srcH = features.height;
     int frames = 1;
     if (features.has_animation && !CanvasCovered(data, size, frames))
-        return Refuse(out, frames > 0 ? "image too large" : "cannot decode WebP");
+        return cxcodec::RefuseImage(out, frames > 0 ? "image too large" : "cannot decode WebP");
     const int orientation = KeepMetadata(data, size, out);
     if (features.has_animation) {
         if (!DecodeFirstFrame(data, size, out))
@@ -337,7 +325,7 @@ bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     } else {
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config))
-            return Refuse(out, "cannot decode WebP");
+            return cxcodec::RefuseImage(out, "cannot decode WebP");
         // Reduced decode: the smallest size keeping the shape that still
         // covers the hint.
         int w = srcW, h = srcH;
@@ -362,7 +350,7 @@ bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const 
             try {
                 bgra.resize(std::size_t(w) * std::size_t(h) * 4);
             } catch (const std::bad_alloc &) {
-                return Refuse(out, "out of memory");
+                return cxcodec::RefuseImage(out, "out of memory");
             }
             config.output.colorspace = MODE_BGRA;
             config.output.u.RGBA.rgba = bgra.data();
@@ -370,7 +358,7 @@ bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const 
             config.output.u.RGBA.size = bgra.size();
         } else {
             if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_WEBP))
-                return Refuse(out, "out of memory");
+                return cxcodec::RefuseImage(out, "out of memory");
             config.output.colorspace = MODE_BGR;
             config.output.u.RGBA.rgba = out.GetBits(0);
             config.output.u.RGBA.stride = out.GetEffWidth();
@@ -379,10 +367,10 @@ bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         const VP8StatusCode status = WebPDecode(data, size, &config);
         WebPFreeDecBuffer(&config.output);
         if (status != VP8_STATUS_OK)
-            return Refuse(out, status == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP file"
-                                                                    : "cannot decode WebP");
+            return cxcodec::RefuseImage(out, status == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP file"
+                                                                                  : "cannot decode WebP");
         if (features.has_alpha && !StoreBgra(bgra.data(), w, h, std::size_t(w) * 4, out))
-            return Refuse(out, "out of memory");
+            return cxcodec::RefuseImage(out, "out of memory");
     }
     CxImageAccess::SetOrientation(out, orientation);
     CxImageAccess::SetSourceSize(out, srcW, srcH);

@@ -94,7 +94,7 @@ public:
 
     bool Open(const std::uint8_t *data, std::size_t size, std::string &error);
     int NumFrames() const;
-    int LoopCount() const;          // as the file says: 0 for ever, n plays n times
+    int LoopCount() const;            // as the file says: 0 for ever, n plays n times
     std::uint32_t Background() const; // 0xAARRGGBB
     const CxMetadata &Metadata() const;
     // The next frame, 24 bits with alpha, and how long it shows; a failure
@@ -205,3 +205,23 @@ struct CxImageAccess {
         return img.CreateImage(width, height, bpp, type, false);
     }
 };
+
+namespace cxcodec {
+
+// Whether a picture of w x h fits the program's limits (checked before
+// anything of its size is allocated).
+inline bool FitsPixelLimits(long long w, long long h)
+{
+    return w > 0 && h > 0 && w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension &&
+           w * h <= CxImage::kMaxPixels;
+}
+
+// A failed decode: no pixels left, the reason kept.
+inline bool RefuseImage(CxImage &out, const char *why)
+{
+    out.Destroy();
+    CxImageAccess::SetError(out, why);
+    return false;
+}
+
+} // namespace cxcodec

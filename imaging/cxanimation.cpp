@@ -185,8 +185,8 @@ bool WriteWebpAnimation(CxFile &file, const CxImage *const *frames, const int *d
     if (!meta.icc.empty() && !cxcolour::DescribesDecodedPixels(meta.icc))
         meta.icc.clear();
     std::string withMeta;
-    if (!meta.Empty() &&
-        cxmeta::Embed(data, size, meta, first.GetWidth(), first.GetHeight(), first.GetOrientation(), withMeta)) {
+    if (!meta.Empty() && cxmeta::Embed(data, size, meta, first.GetWidth(), first.GetHeight(),
+                                       first.GetOrientation(), withMeta)) {
         data = reinterpret_cast<const std::uint8_t *>(withMeta.data());
         size = withMeta.size();
     }

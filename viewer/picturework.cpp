@@ -41,8 +41,8 @@ bool IsJpegFile(const std::string &file)
 {
     QFile f(QString::fromStdString(file));
     char head[3] = {};
-    return f.open(QIODevice::ReadOnly) && f.read(head, 3) == 3 && head[0] == char(0xFF) && head[1] == char(0xD8) &&
-           head[2] == char(0xFF);
+    return f.open(QIODevice::ReadOnly) && f.read(head, 3) == 3 && head[0] == char(0xFF) &&
+           head[1] == char(0xD8) && head[2] == char(0xFF);
 }
 
 // The pixels as the window draws them fastest: opaque pictures as RGB32,
@@ -69,7 +69,8 @@ qint64 PictureBytes(const Picture &p)
 
 } // namespace
 
-std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrient, const std::atomic<bool> *cancel)
+std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrient,
+                                          const std::atomic<bool> *cancel)
 {
     return Decode(file, autoOrient, cancel, {});
 }

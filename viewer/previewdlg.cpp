@@ -1,7 +1,7 @@
 #include "previewdlg.h"
 
-#include "animation.h"
 #include "animatedpicture.h"
+#include "animation.h"
 #include "colourprofile.h"
 #include "cxanimation.h"
 #include "ids_viewer.h"
@@ -388,8 +388,8 @@ void CPreviewDlg::LayoutDecoded(bool keepView)
         m_nScrollX = viewgeom::ClampScroll(m_nScrollX, m_szCanvas.width, m_nScreenW);
         m_nScrollY = viewgeom::ClampScroll(m_nScrollY, m_szCanvas.height, m_nScreenH);
     } else {
-        m_nScrollX = viewgeom::ScrollAfterLayout(m_bZoomed, m_bZoomIn, m_nScrollX, shown.width, m_szCanvas.width,
-                                                 m_nScreenW);
+        m_nScrollX = viewgeom::ScrollAfterLayout(m_bZoomed, m_bZoomIn, m_nScrollX, shown.width,
+                                                 m_szCanvas.width, m_nScreenW);
         m_nScrollY = viewgeom::ScrollAfterLayout(m_bZoomed, m_bZoomIn, m_nScrollY, shown.height,
                                                  m_szCanvas.height, m_nScreenH);
     }
@@ -416,7 +416,8 @@ void CPreviewDlg::OnRefine()
 void CPreviewDlg::OnDisplayMade(int serial, const QImage &display)
 {
     const viewgeom::Size shown{m_rcImage.Width(), m_rcImage.Height()};
-    if (serial != m_nDisplaySerial || m_bPictureMode || !viewwork::DisplayFits(display.size(), m_natural, shown))
+    if (serial != m_nDisplaySerial || m_bPictureMode ||
+        !viewwork::DisplayFits(display.size(), m_natural, shown))
         return;
     m_display = display;
     Repaint();
@@ -522,7 +523,8 @@ void CPreviewDlg::RenderCanvas()
     if (!m_bPictureMode && !m_display.isNull()) {
         // A top left part at scale 1 is drawn as the picture of its own size
         // would be, cut to what the part holds.
-        const viewgeom::Size drawn = m_bRegion ? m_natural : viewgeom::Size{m_display.width(), m_display.height()};
+        const viewgeom::Size drawn =
+            m_bRegion ? m_natural : viewgeom::Size{m_display.width(), m_display.height()};
         viewgeom::VisiblePart part =
             viewgeom::VisibleImagePart(m_rcImage, m_nScrollX, m_nScrollY, {width(), height()}, drawn);
         if (m_bRegion) {

@@ -22,7 +22,8 @@ void MakeAnimation(const std::string &path, int n, int w, int h, const char *com
     for (int k = 0; k < n; ++k) {
         CxImage &f = frames[std::size_t(k)];
         ASSERT_TRUE(f.Create(w, h, 8));
-        RGBQUAD pal[4] = {{0, 0, 0, 0}, {BYTE(k * 7), 0, 255, 0}, {0, 255, BYTE(k * 3), 0}, {255, 255, 255, 0}};
+        RGBQUAD pal[4] = {
+            {0, 0, 0, 0}, {BYTE(k * 7), 0, 255, 0}, {0, 255, BYTE(k * 3), 0}, {255, 255, 255, 0}};
         f.SetPalette(pal, 4);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
@@ -71,12 +72,12 @@ CConvertJob GifJob(const std::string &source, const std::string &outDir)
     return job;
 }
 
-}  // namespace
+} // namespace
 
 TEST(AnimatedGif, ResizedFramesKeepTimingTransparencyAndSettings)
 {
     ScratchDir src, out;
-    const std::string comment(700, 'c');  // longer than one comment block
+    const std::string comment(700, 'c'); // longer than one comment block
     MakeAnimation(src.Path("a.gif"), 10, 40, 20, comment.c_str(), 3, 2);
     CConvertJob job = GifJob(src.Path("a.gif"), out.Root());
     job.SetResizeFlag(true);
@@ -86,7 +87,7 @@ TEST(AnimatedGif, ResizedFramesKeepTimingTransparencyAndSettings)
     ConvertWorker(job, r).Run();
     ASSERT_EQ(r.results, std::vector<std::string>{out.Path("a.gif")}) << r.Log();
     EXPECT_EQ(r.summary, "\r\n总计文件: 1; 已转换: 1; 错误: 0。");
-    EXPECT_GE(r.statusTicks, 11);  // once per file and once per frame
+    EXPECT_GE(r.statusTicks, 11); // once per file and once per frame
 
     const GifFacts facts = ReadFacts(out.Path("a.gif"));
     EXPECT_EQ(facts.frames, 10);
@@ -100,7 +101,7 @@ TEST(AnimatedGif, ResizedFramesKeepTimingTransparencyAndSettings)
         EXPECT_EQ(f.GetWidth(), 20);
         EXPECT_EQ(f.GetHeight(), 10);
         EXPECT_EQ(f.GetFrameDelay(), 10 + k);
-        EXPECT_EQ(f.GetPixelColor(0, 0).rgbReserved, 0) << "frame " << k;    // the corner stays clear
+        EXPECT_EQ(f.GetPixelColor(0, 0).rgbReserved, 0) << "frame " << k; // the corner stays clear
         EXPECT_EQ(f.GetPixelColor(15, 7).rgbReserved, 255) << "frame " << k;
     }
 }
@@ -255,7 +256,8 @@ TEST(Animation, AWebpStoredTurnedIsWrittenUprightUnlessAutoRotateIsOff)
         ASSERT_EQ(rep.results, std::vector<std::string>{path}) << rep.Log();
 
         const auto keys = MetadataKeys(path);
-        EXPECT_EQ(keys.count("Exif.Image.Orientation") ? keys.at("Exif.Image.Orientation") : "-", r.orientation);
+        EXPECT_EQ(keys.count("Exif.Image.Orientation") ? keys.at("Exif.Image.Orientation") : "-",
+                  r.orientation);
         const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(path.c_str());
         EXPECT_EQ(reader->GetNumFrames(), 2);
         EXPECT_EQ(reader->GetLoops(), 3);
