@@ -194,6 +194,77 @@ bool ItemsInsideFile(const std::uint8_t *d, std::size_t n)
     return r.ok;
 }
 
+// Every grid's output size (in its descriptor, among the item's data) within
+// our limits. libheif 1.15 allocates a grid's canvas as its descriptor says
+// (a 815-megapixel canvas for a grid whose ispe says 8 x 4 has been seen),
+// checking only each side against its own limit.
+bool GridsWithinLimits(const std::uint8_t *d, std::size_t n)
+{
+    std::size_t meta = 0, metaEnd = 0, iinf = 0, iinfEnd = 0, iloc = 0, ilocEnd = 0, idat = 0, idatEnd = 0;
+    if (!FindBox(d, 0, n, "meta", meta, metaEnd) || metaEnd - meta < 4)
+        return false;
+    meta += 4;
+    if (!FindBox(d, meta, metaEnd, "iinf", iinf, iinfEnd))
+        return true; // no items to check (libheif refuses such a file)
+    // The grid items' ids, from their infe boxes (versions 2 and 3).
+    std::vector<std::uint64_t> grids;
+    {
+        Reader r{d, iinfEnd, iinf};
+        const std::uint64_t version = r.Get(1);
+        r.Get(3);
+        r.Get(version == 0 ? 2 : 4);
+        std::size_t at = r.at, begin = 0, stop = 0;
+        while (r.ok && FindBox(d, at, iinfEnd, "infe", begin, stop)) {
+            Reader e{d, stop, begin};
+            const std::uint64_t v = e.Get(1);
+            e.Get(3);
+            const std::uint64_t id = v >= 3 ? e.Get(4) : e.Get(2);
+            e.Get(2);
+            if (v >= 2 && e.ok && stop - e.at >= 4 && std::memcmp(d + e.at, "grid", 4) == 0)
+                grids.push_back(id);
+            at = stop;
+        }
+    }
+    if (grids.empty())
+        return true;
+    if (!FindBox(d, meta, metaEnd, "iloc", iloc, ilocEnd))
+        return false;
+    const bool hasIdat = FindBox(d, meta, metaEnd, "idat", idat, idatEnd);
+    Reader r{d, ilocEnd, iloc};
+    const std::uint64_t version = r.Get(1);
+    r.Get(3);
+    const std::uint64_t sizes = r.Get(2);
+    const std::size_t offsetSize = sizes >> 12, lengthSize = (sizes >> 8) & 15, baseSize = (sizes >> 4) & 15;
+    const std::size_t indexSize = version >= 1 ? sizes & 15 : 0;
+    const std::uint64_t items = r.Get(version < 2 ? 2 : 4);
+    for (std::uint64_t i = 0; i < items && r.ok; ++i) {
+        const std::uint64_t id = r.Get(version < 2 ? 2 : 4);
+        const std::uint64_t method = version >= 1 ? r.Get(2) & 15 : 0;
+        r.Get(2);
+        const std::uint64_t base = r.Get(baseSize);
+        const std::uint64_t extents = r.Get(2);
+        for (std::uint64_t k = 0; k < extents && r.ok; ++k) {
+            r.Get(indexSize);
+            const std::uint64_t offset = r.Get(offsetSize);
+            r.Get(lengthSize);
+            if (k != 0 || std::find(grids.begin(), grids.end(), id) == grids.end())
+                continue;
+            // ItemsInsideFile has checked that the extent lies inside.
+            const std::size_t from = method == 1 && hasIdat ? idat : 0, to = method == 1 ? idatEnd : n;
+            if (method > 1 || base + offset > to - from)
+                return false;
+            Reader g{d, to, from + std::size_t(base + offset)};
+            g.Get(1);
+            const bool wide = g.Get(1) & 1;
+            g.Get(2); // rows and columns, less one
+            const std::uint64_t w = g.Get(wide ? 4 : 2), h = g.Get(wide ? 4 : 2);
+            if (!g.ok || !cxcodec::FitsPixelLimits(static_cast<long long>(w), static_cast<long long>(h)))
+                return false;
+        }
+    }
+    return r.ok;
+}
+
 } // namespace
 
 namespace cxcodec {
@@ -202,6 +273,8 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 {
     if (!ItemsInsideFile(data, size))
         return cxcodec::RefuseImage(out, "cannot decode HEIF");
+    if (!GridsWithinLimits(data, size))
+        return cxcodec::RefuseImage(out, "image too large");
     static std::once_flag once;
     std::call_once(once, [] { heif_init(nullptr); });
     std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());

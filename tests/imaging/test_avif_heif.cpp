@@ -136,6 +136,10 @@ TEST(AvifHeif, HostileFilesAreRefused)
         {"avif too many pixels", ClaimingSize(avif, 20000, 20000), "image too large"},
         {"heif side too long", ClaimingSize(heif, 300000, 1), "image too large"},
         {"heif too many pixels", ClaimingSize(heif, 20000, 20000), "image too large"},
+        // A thumbnail grid whose descriptor asks for 26228 x 31088 while its
+        // ispe says 8 x 4 (found by fuzzing).
+        {"heif grid canvas", ReadFileBytes(DataPath("../fuzz/corpus/heif/grid-larger-than-limits.heic")),
+         "image too large"},
     };
     for (const Row &row : rows) {
         CxImage img;
