@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <libheif/heif.h>
@@ -156,12 +158,19 @@ bool FindBox(const std::uint8_t *d, std::size_t at, std::size_t end, const char 
     return false;
 }
 
-// Every item's data (its iloc extents) lies inside the file or its idat
-// box. libheif 1.15 has been seen to ask for gigabytes, and then take them,
-// for an extent far past the end of a small file.
-bool ItemsInsideFile(const std::uint8_t *d, std::size_t n)
+// One extent of an item's data, as the meta box's iloc lists it, with the
+// range its offsets count in: the file (method 0) or the idat box (1).
+struct Extent {
+    std::uint64_t item = 0, base = 0, offset = 0, length = 0;
+    std::size_t from = 0, to = 0; // 0, 0 for any other method
+    bool first = false;           // the item's first extent
+};
+
+// Every extent of every item; false when the boxes do not add up.
+bool ReadExtents(const std::uint8_t *d, std::size_t n, std::size_t &meta, std::size_t &metaEnd,
+                 std::vector<Extent> &out)
 {
-    std::size_t meta = 0, metaEnd = 0, iloc = 0, ilocEnd = 0, idat = 0, idatEnd = 0;
+    std::size_t iloc = 0, ilocEnd = 0, idat = 0, idatEnd = 0;
     if (!FindBox(d, 0, n, "meta", meta, metaEnd) || metaEnd - meta < 4)
         return false;
     meta += 4; // version and flags
@@ -178,37 +187,48 @@ bool ItemsInsideFile(const std::uint8_t *d, std::size_t n)
         return false;
     const std::uint64_t items = r.Get(version < 2 ? 2 : 4);
     for (std::uint64_t i = 0; i < items && r.ok; ++i) {
-        r.Get(version < 2 ? 2 : 4);
+        Extent e;
+        e.item = r.Get(version < 2 ? 2 : 4);
         const std::uint64_t method = version >= 1 ? r.Get(2) & 15 : 0;
         r.Get(2);
-        const std::uint64_t base = r.Get(baseSize);
+        e.base = r.Get(baseSize);
+        if (method == 0)
+            e.to = n;
+        else if (method == 1 && hasIdat)
+            std::tie(e.from, e.to) = std::pair(idat, idatEnd);
         const std::uint64_t extents = r.Get(2);
-        for (std::uint64_t k = 0; k < extents && r.ok; ++k) {
+        for (std::uint64_t k = 0; k < extents && r.ok && out.size() < 4096; ++k) {
             r.Get(indexSize);
-            const std::uint64_t offset = r.Get(offsetSize), length = r.Get(lengthSize);
-            const std::uint64_t limit = method == 0 ? n : method == 1 && hasIdat ? idatEnd - idat : ~0ull;
-            if (base > limit || offset > limit - base || length > limit - base - offset)
-                return false;
+            e.offset = r.Get(offsetSize);
+            e.length = r.Get(lengthSize);
+            e.first = k == 0;
+            out.push_back(e);
         }
     }
     return r.ok;
 }
 
-// Every grid's output size (in its descriptor, among the item's data) within
-// our limits. libheif 1.15 allocates a grid's canvas as its descriptor says
-// (a 815-megapixel canvas for a grid whose ispe says 8 x 4 has been seen),
-// checking only each side against its own limit.
-bool GridsWithinLimits(const std::uint8_t *d, std::size_t n)
+// Every item's data lies inside the file or its idat box (libheif 1.15 has
+// been seen to ask for gigabytes, and then take them, for an extent far past
+// the end of a small file), and every grid's output size (its descriptor,
+// among its data) fits our limits (libheif 1.15 allocates a grid's canvas as
+// the descriptor says, 815 megapixels for a grid whose ispe says 8 x 4 has
+// been seen, checking only each side against its own limit).
+const char *RefusedLayout(const std::uint8_t *d, std::size_t n)
 {
-    std::size_t meta = 0, metaEnd = 0, iinf = 0, iinfEnd = 0, iloc = 0, ilocEnd = 0, idat = 0, idatEnd = 0;
-    if (!FindBox(d, 0, n, "meta", meta, metaEnd) || metaEnd - meta < 4)
-        return false;
-    meta += 4;
-    if (!FindBox(d, meta, metaEnd, "iinf", iinf, iinfEnd))
-        return true; // no items to check (libheif refuses such a file)
+    std::size_t meta = 0, metaEnd = 0;
+    std::vector<Extent> extents;
+    if (!ReadExtents(d, n, meta, metaEnd, extents))
+        return "cannot decode HEIF";
+    for (const Extent &e : extents) {
+        const std::uint64_t limit = e.to == 0 ? ~0ull : e.to - e.from;
+        if (e.base > limit || e.offset > limit - e.base || e.length > limit - e.base - e.offset)
+            return "cannot decode HEIF";
+    }
     // The grid items' ids, from their infe boxes (versions 2 and 3).
+    std::size_t iinf = 0, iinfEnd = 0;
     std::vector<std::uint64_t> grids;
-    {
+    if (FindBox(d, meta, metaEnd, "iinf", iinf, iinfEnd)) {
         Reader r{d, iinfEnd, iinf};
         const std::uint64_t version = r.Get(1);
         r.Get(3);
@@ -225,44 +245,18 @@ bool GridsWithinLimits(const std::uint8_t *d, std::size_t n)
             at = stop;
         }
     }
-    if (grids.empty())
-        return true;
-    if (!FindBox(d, meta, metaEnd, "iloc", iloc, ilocEnd))
-        return false;
-    const bool hasIdat = FindBox(d, meta, metaEnd, "idat", idat, idatEnd);
-    Reader r{d, ilocEnd, iloc};
-    const std::uint64_t version = r.Get(1);
-    r.Get(3);
-    const std::uint64_t sizes = r.Get(2);
-    const std::size_t offsetSize = sizes >> 12, lengthSize = (sizes >> 8) & 15, baseSize = (sizes >> 4) & 15;
-    const std::size_t indexSize = version >= 1 ? sizes & 15 : 0;
-    const std::uint64_t items = r.Get(version < 2 ? 2 : 4);
-    for (std::uint64_t i = 0; i < items && r.ok; ++i) {
-        const std::uint64_t id = r.Get(version < 2 ? 2 : 4);
-        const std::uint64_t method = version >= 1 ? r.Get(2) & 15 : 0;
-        r.Get(2);
-        const std::uint64_t base = r.Get(baseSize);
-        const std::uint64_t extents = r.Get(2);
-        for (std::uint64_t k = 0; k < extents && r.ok; ++k) {
-            r.Get(indexSize);
-            const std::uint64_t offset = r.Get(offsetSize);
-            r.Get(lengthSize);
-            if (k != 0 || std::find(grids.begin(), grids.end(), id) == grids.end())
-                continue;
-            // ItemsInsideFile has checked that the extent lies inside.
-            const std::size_t from = method == 1 && hasIdat ? idat : 0, to = method == 1 ? idatEnd : n;
-            if (method > 1 || base + offset > to - from)
-                return false;
-            Reader g{d, to, from + std::size_t(base + offset)};
-            g.Get(1);
-            const bool wide = g.Get(1) & 1;
-            g.Get(2); // rows and columns, less one
-            const std::uint64_t w = g.Get(wide ? 4 : 2), h = g.Get(wide ? 4 : 2);
-            if (!g.ok || !cxcodec::FitsPixelLimits(static_cast<long long>(w), static_cast<long long>(h)))
-                return false;
-        }
+    for (const Extent &e : extents) {
+        if (!e.first || e.to == 0 || std::find(grids.begin(), grids.end(), e.item) == grids.end())
+            continue;
+        Reader g{d, e.to, e.from + std::size_t(e.base + e.offset)};
+        g.Get(1);
+        const bool wide = g.Get(1) & 1;
+        g.Get(2); // rows and columns, less one
+        const std::uint64_t w = g.Get(wide ? 4 : 2), h = g.Get(wide ? 4 : 2);
+        if (!g.ok || !cxcodec::FitsPixelLimits(static_cast<long long>(w), static_cast<long long>(h)))
+            return "image too large";
     }
-    return r.ok;
+    return nullptr;
 }
 
 } // namespace
@@ -271,10 +265,8 @@ namespace cxcodec {
 
 bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {
-    if (!ItemsInsideFile(data, size))
-        return cxcodec::RefuseImage(out, "cannot decode HEIF");
-    if (!GridsWithinLimits(data, size))
-        return cxcodec::RefuseImage(out, "image too large");
+    if (const char *why = RefusedLayout(data, size))
+        return cxcodec::RefuseImage(out, why);
     static std::once_flag once;
     std::call_once(once, [] { heif_init(nullptr); });
     std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
