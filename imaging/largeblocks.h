@@ -4,8 +4,8 @@
 // the kernel clears every one of them on first touch and, under a
 // hypervisor, the host may have to back them first. So released blocks are
 // kept for the next picture, on any thread (as long as they and the blocks in
-// use stay within a bound), and are mapped with transparent
-// huge pages where the system offers them (fewer faults, fewer TLB misses).
+// use stay within a bound); they can be mapped with transparent huge pages
+// (RunResources::hugePages says whether, and why not by default).
 #pragma once
 
 #include <cstddef>

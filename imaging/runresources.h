@@ -37,9 +37,14 @@ struct RunResources {
     // and the blocks in use stay within this (keeping saves faults, never
     // memory); past it the oldest are returned to the system.
     std::size_t keptBlocksBytes = 128 * kMiB;
-    // Large blocks are mapped on huge-page boundaries with transparent huge
-    // pages asked for (fewer faults, fewer TLB misses).
-    bool hugePages = true;
+    // Whether large blocks are mapped on huge-page boundaries with
+    // transparent huge pages asked for. Off: measured on 19 wallpaper photos
+    // fitted to 800 x 600 on one thread, huge pages saved about 0.1 s of user
+    // time (fewer TLB misses) but cost 0.15 to 0.35 s of system time zeroing
+    // freshly faulted huge pages, more after other programs had run, for the
+    // same wall time; without them system time stays near a tenth of user
+    // time whatever ran before.
+    bool hugePages = false;
     // malloc: decoders ask for the same large blocks picture after picture,
     // so blocks below mmapThresholdBytes stay in the heap, and free memory
     // at its top is returned only past trimThresholdBytes, rather than
