@@ -167,24 +167,8 @@ bool EmbedWebp(const std::uint8_t *data, std::size_t size, const CxMetadata &met
     MuxPtr mux(WebPMuxCreate(&whole, 0));
     if (!mux)
         return false;
-    std::string exifOut, xmpOut;
-    if (!meta.exif.empty() || orientation != 1) {
-        Exiv2::ExifData exif;
-        Exiv2::ByteOrder order = Exiv2::littleEndian;
-        if (!meta.exif.empty())
-            order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
-        EditExif(exif, width, height, orientation);
-        exifOut = EncodeExif(exif, order);
-    }
-    if (!meta.xmp.empty()) {
-        Exiv2::XmpData xmp;
-        if (Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
-            EditXmp(xmp, width, height, orientation);
-            if (Exiv2::XmpParser::encode(xmpOut, xmp) != 0)
-                xmpOut.clear();
-        }
-    }
-    return AssembleWebp(mux.get(), exifOut, xmpOut, meta.icc, out);
+    const CxMetadata edited = cxmeta::EditedBlocks(meta, width, height, orientation);
+    return AssembleWebp(mux.get(), edited.exif, edited.xmp, meta.icc, out);
 }
 
 bool StripWebp(const std::string &file, bool all, std::string &out)
@@ -259,10 +243,7 @@ CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, i
             if (!meta.exif.empty())
                 order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
             EditExif(exif, width, height, orientation);
-            Exiv2::Blob blob;
-            Exiv2::ExifParser::encode(blob, nullptr, 0, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
-                                      exif);
-            out.exif.assign(blob.begin(), blob.end());
+            out.exif = EncodeExif(exif, order);
         }
     } catch (...) {
         out.exif.clear();
