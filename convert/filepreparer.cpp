@@ -7,6 +7,7 @@
 #include "metadataoptions.h"
 #include "naming.h"
 #include "pipeline.h"
+#include "rowband.h"
 
 #include <cerrno>
 #include <chrono>
@@ -80,9 +81,37 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         copy = StrippedCopy(source, job, r.bytes);
 
     image.SetAutoOrient(job.m_bAutoRotate);
-    image.SetLoadSizeRule(copy ? CxImage::LoadSizeRule() : ReducedDecodeRule(job));
-    const bool loaded = image.Load(source.c_str(), r.sourceType);
-    image.SetLoadSizeRule({});
+    bool loaded = false;
+    if (!copy && NeedsNoWholePicture(job) && cxstream::Streams(r.sourceType, r.outType)) {
+        // Rows go from the decoder to the encoder as they come.
+        const auto prepare = [&](CxImage &picture) {
+            ApplyMetadataOptions(picture, job);
+            // What PrepareForOutput sets besides pixels; the encoders take
+            // a palette as it is.
+            picture.SetJpegQuality(BYTE(job.m_nQuality));
+        };
+        CxMemFile mem;
+        switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, mem, r.reason)) {
+        case cxstream::Outcome::Encoded:
+            r.frames = 1;
+            r.bytes.size = std::size_t(mem.Size());
+            r.bytes.data.reset(mem.GetBuffer(true));
+            r.kind = stop.stop_requested() ? PreparedFile::Kind::Stopped : PreparedFile::Kind::Encoded;
+            return r;
+        case cxstream::Outcome::DecodeFailed:
+            return r;
+        case cxstream::Outcome::EncodeFailed:
+            r.kind = PreparedFile::Kind::EncodeFailed;
+            return r;
+        case cxstream::Outcome::Whole:
+            loaded = true;
+            break;
+        }
+    } else {
+        image.SetLoadSizeRule(copy ? CxImage::LoadSizeRule() : ReducedDecodeRule(job));
+        loaded = image.Load(source.c_str(), r.sourceType);
+        image.SetLoadSizeRule({});
+    }
     if (!loaded) {
         r.reason = *image.GetLastError() ? image.GetLastError() : "cannot decode the image";
         return r;

@@ -75,6 +75,11 @@ ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t 
     return t;
 }
 
+bool NeedsNoWholePicture(const CConvertJob &job)
+{
+    return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 && !(job.m_bStamp && !job.m_szStampText.empty());
+}
+
 void DrawStamp(CxImage &img, const CConvertJob &job)
 {
     const LOGFONT font = job.m_lfStampFont.value_or(LOGFONT{});

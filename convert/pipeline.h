@@ -18,6 +18,11 @@ struct ResizeTarget {
 };
 ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t H);
 
+// Whether every step the job asks for leaves the rows as they are (no
+// turning, resizing, sharpening or stamp), so they may go from the decoder
+// to the encoder as they come.
+bool NeedsNoWholePicture(const CConvertJob &job);
+
 // The sharpen kernel: -1 around 15, size 3, divisor 7, offset 0.
 extern const long kSharpenKernel[9];
 

@@ -1096,7 +1096,19 @@ void WriteJpeg(JpegEncoder &enc, const CxImage &img, CxFile &file)
     }
     jpeg_start_compress(cinfo, TRUE);
 
-    if (direct) {
+    // A band picture's rows are taken one at a time as they arrive.
+    cxcodec::RowFeed *const feed = CxImageAccess::Feed(img);
+    const auto arrived = [&](int y) {
+        if (feed && !feed->Arrived(y))
+            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "the picture could not be read");
+    };
+    if (direct && feed) {
+        for (int y = 0; y < h; ++y) {
+            arrived(y);
+            JSAMPROW row = const_cast<JSAMPROW>(img.GetBits(y));
+            jpeg_write_scanlines(cinfo, &row, 1);
+        }
+    } else if (direct) {
         for (int y = 0; y < h; ++y)
             e->rows[std::size_t(y)] = const_cast<JSAMPROW>(img.GetBits(y));
         while (cinfo->next_scanline < cinfo->image_height) {
@@ -1109,6 +1121,7 @@ void WriteJpeg(JpegEncoder &enc, const CxImage &img, CxFile &file)
         const RGBQUAD *pal = img.GetPalette();
         const int trans = img.GetTransIndex();
         for (int y = 0; y < h; ++y) {
+            arrived(y);
             if (grey) {
                 const BYTE *src = img.GetBits(y);
                 for (int x = 0; x < w; ++x)
@@ -1248,7 +1261,7 @@ bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why)
         return false;
     try {
         e->row.resize(std::size_t(img.GetWidth()) * 3);
-        e->rows.resize(std::size_t(img.GetHeight()));
+        e->rows.resize(CxImageAccess::Feed(img) ? 0 : std::size_t(img.GetHeight()));
     } catch (const std::bad_alloc &) {
         return false;
     }

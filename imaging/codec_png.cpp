@@ -33,6 +33,8 @@ struct PngReader {
     bool truncated = false;       // the data ended early
     png_uint_32 rowsDone = 0;     // complete rows in the image, from the top
     png_uint_32 rowsAtCut = 0;    // rows complete before the data ran out
+    cxcodec::RowSink *sink = nullptr; // rows go here as they come, when they can
+    bool autoOrient = true;
 };
 
 struct PngWriter {
@@ -147,10 +149,10 @@ bool ChunksInFile(const std::uint8_t *d, std::size_t n, bool cutAllowed, std::ui
 }
 
 // Indices past a short palette are invalid; keep the image consistent.
-void FixStrayIndices(CxImage &out, png_uint_32 rows)
+void FixStrayIndices(CxImage &out, png_uint_32 first, png_uint_32 end)
 {
     const int n = out.GetNumColors();
-    for (png_uint_32 y = 0; y < rows; ++y) {
+    for (png_uint_32 y = first; y < end; ++y) {
         BYTE *p = out.GetBits(int(y));
         for (int x = 0; x < out.GetWidth(); ++x)
             if (p[x] >= n)
@@ -207,8 +209,11 @@ void ReadPng(PngReader &r, CxImage &out)
     png_set_user_limits(png, CxImage::kMaxDimension, CxImage::kMaxDimension);
     png_set_chunk_cache_max(png, 1000);
     png_set_chunk_malloc_max(png, 8u << 20);
-    // A damaged checksum anywhere means a damaged file.
+    // A damaged checksum anywhere means a damaged file. The chunk CRCs
+    // already cover every byte of the compressed image data, so zlib's own
+    // Adler-32 over the inflated bytes (a twentieth of the decode) is skipped.
     png_set_crc_action(png, PNG_CRC_DEFAULT, PNG_CRC_ERROR_QUIT);
+    png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_set_read_fn(png, &r, ReadFromMemory);
     std::uint64_t idatBytes = 0;
     if (!ChunksInFile(r.data, r.size, r.acceptTruncated, idatBytes))
@@ -324,25 +329,36 @@ void ReadPng(PngReader &r, CxImage &out)
     if (png_get_rowbytes(png, info) != channels * width || png_get_bit_depth(png, info) != 8)
         png_error(png, "unexpected PNG row layout");
 
-    // Every row is written below (interlaced passes together cover each pixel).
-    if (!CxImageAccess::CreateForDecode(out, int(width), int(height), bpp, CXIMAGE_FORMAT_PNG))
+    // A picture read in one pass that needs no turning can go to the sink
+    // row by row; out then stays empty.
+    const int orientation = KeepMetadata(png, info, out);
+    const bool streamed = r.sink && passes == 1 && !r.acceptTruncated && (orientation == 1 || !r.autoOrient);
+    CxImage *const band = streamed ? r.sink->Begin(int(width), int(height), bpp, CXIMAGE_FORMAT_PNG) : nullptr;
+    if (streamed && !band)
         png_error(png, "out of memory");
-    CxImageAccess::SetOrientation(out, KeepMetadata(png, info, out));
+    CxImage &img = band ? *band : out;
+    // Every row is written below (interlaced passes together cover each pixel).
+    if (!band && !CxImageAccess::CreateForDecode(out, int(width), int(height), bpp, CXIMAGE_FORMAT_PNG))
+        png_error(png, "out of memory");
+    if (band)
+        CxImageAccess::SetMetadata(img, out.GetMetadata());
+    CxImageAccess::SetOrientation(img, orientation);
     if (layout == Layout::Index) {
-        if (!out.SetPalette(palette, numColors))
+        if (!img.SetPalette(palette, numColors))
             png_error(png, "bad palette");
-        out.SetTransIndex(transIndex);
-    } else if (layout != Layout::Bgr && !out.AlphaCreate()) {
+        img.SetTransIndex(transIndex);
+    } else if (layout != Layout::Bgr && !img.AlphaCreate()) {
         png_error(png, "out of memory");
     }
 
     // Interlaced converted rows need the whole picture at once; otherwise one
     // row of scratch is enough.
     const bool direct = layout == Layout::Index || layout == Layout::Bgr;
+    const bool stray = layout == Layout::Index && numColors < (1 << std::min(depth, 8));
     const std::size_t scratchRows = direct ? 0 : passes > 1 ? height : 1;
     bool allocated = true;
     try {
-        r.rows.resize(height);
+        r.rows.resize(passes > 1 ? height : 0);
         r.buffer.resize(scratchRows * channels * width);
     } catch (const std::bad_alloc &) {
         allocated = false;
@@ -350,30 +366,34 @@ void ReadPng(PngReader &r, CxImage &out)
     if (!allocated)
         png_error(png, "out of memory");
 
-    if (direct && passes == 1) {
+    if (passes == 1) {
         // Row by row, so a cut-off file can still show the rows that arrived.
-        for (png_uint_32 y = 0; y < height; ++y, r.rowsDone = y)
-            png_read_row(png, out.GetBits(int(y)), nullptr);
-    } else if (direct) {
-        for (png_uint_32 y = 0; y < height; ++y)
-            r.rows[y] = out.GetBits(int(y));
-        png_read_image(png, r.rows.data());
-    } else if (passes > 1) {
-        for (png_uint_32 y = 0; y < height; ++y)
-            r.rows[y] = r.buffer.data() + std::size_t(y) * channels * width;
-        png_read_image(png, r.rows.data());
-        for (png_uint_32 y = 0; y < height; ++y)
-            StoreRow(layout, r.rows[y], out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
-    } else {
         for (png_uint_32 y = 0; y < height; ++y, r.rowsDone = y) {
-            png_read_row(png, r.buffer.data(), nullptr);
-            StoreRow(layout, r.buffer.data(), out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
+            if (band && !r.sink->Room(int(y)))
+                png_error(png, "stopped");
+            BYTE *const bits = img.GetBits(int(y));
+            png_read_row(png, direct ? bits : r.buffer.data(), nullptr);
+            if (!direct)
+                StoreRow(layout, r.buffer.data(), bits, img.AlphaGetPointer(int(y)), int(width));
+            if (band) {
+                if (stray)
+                    FixStrayIndices(img, y, y + 1);
+                r.sink->Filled(int(y));
+            }
         }
+    } else {
+        for (png_uint_32 y = 0; y < height; ++y)
+            r.rows[y] = direct ? out.GetBits(int(y)) : r.buffer.data() + std::size_t(y) * channels * width;
+        png_read_image(png, r.rows.data());
+        for (png_uint_32 y = 0; !direct && y < height; ++y)
+            StoreRow(layout, r.rows[y], out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
     }
     r.rowsDone = height;
     png_read_end(png, nullptr);
-    if (layout == Layout::Index && numColors < (1 << std::min(depth, 8)))
-        FixStrayIndices(out, height);
+    if (stray && !band)
+        FixStrayIndices(out, 0, height);
+    if (band)
+        CxImageAccess::SetMetadata(out, CxMetadata{});
 }
 
 bool Refuse(CxImage &out)
@@ -390,7 +410,7 @@ bool ShowArrivedRows(const PngReader &r, CxImage &out)
     if (!r.truncated || r.rowsAtCut == 0 || !out.IsValid())
         return false;
     if (out.GetBpp() != 24)
-        FixStrayIndices(out, r.rowsAtCut);
+        FixStrayIndices(out, 0, r.rowsAtCut);
     const int last = int(r.rowsAtCut) - 1;
     const std::size_t bytes = std::size_t(out.GetEffWidth());
     for (int y = last + 1; y < out.GetHeight(); ++y) {
@@ -440,7 +460,10 @@ void WritePng(PngWriter &w, const CxImage &img)
     else if (!alpha)
         png_set_bgr(png);
 
+    cxcodec::RowFeed *const feed = CxImageAccess::Feed(img);
     for (int y = 0; y < height; ++y) {
+        if (feed && !feed->Arrived(y))
+            png_error(png, "the picture could not be read");
         if (alpha) {
             cxcodec::RowToRGBA(img, y, w.row.data());
             png_write_row(png, w.row.data());
@@ -471,6 +494,8 @@ bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     r->size = size;
     r->cancel = req.cancel;
     r->acceptTruncated = req.acceptTruncated;
+    r->sink = req.rows;
+    r->autoOrient = req.autoOrient;
     r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, r->message, OnPngError, OnPngWarning);
     if (r->png)
         r->info = png_create_info_struct(r->png);

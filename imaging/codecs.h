@@ -4,6 +4,7 @@
 
 #include "cximage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,32 @@
 namespace cxcodec {
 
 // What a caller asked of a decode.
+// Where a decoder that reads its rows top to bottom may put them as they
+// come instead of into a whole picture, so that an encoder on another
+// thread takes them meanwhile (DecodeRequest::rows).
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    // A band picture for the decoder to fill (CxImageAccess::CreateBand):
+    // its palette, transparency and metadata are set before row 0. Null when
+    // it cannot be made.
+    virtual CxImage *Begin(int width, int height, int bpp, std::uint32_t type) = 0;
+    // Waits until row y may be written; false when the rows are no longer
+    // wanted (the decode then gives up).
+    virtual bool Room(int y) = 0;
+    // Row y, and every row before it, is written.
+    virtual void Filled(int y) = 0;
+};
+
+// What an encoder of a band picture waits on.
+class RowFeed {
+public:
+    virtual ~RowFeed() = default;
+    // Waits until row y may be read; the rows before it are then done with.
+    // False when it will never arrive.
+    virtual bool Arrived(int y) = 0;
+};
+
 struct DecodeRequest {
     int frame = 0;      // GIF frame to compose
     int hintWidth = 0;  // reduced decode allowed while the result still covers
@@ -27,6 +54,10 @@ struct DecodeRequest {
     int regionWidth = 0;          // only the top left part wanted (0, 0: all);
     int regionHeight = 0;         // a decoder may still give the whole picture
     bool coarse = false;          // a progressive file's first scan is enough
+    // When set, a decoder that can passes its rows here as they come and
+    // leaves out empty; one that cannot (or not for this file: an
+    // interlaced or turned picture) decodes as usual and never calls it.
+    RowSink *rows = nullptr;
 
     // The hint for a picture stored storedW x storedH with the recorded
     // orientation, in stored terms: callers speak of the picture as they
@@ -204,6 +235,21 @@ struct CxImageAccess {
     {
         return img.CreateImage(width, height, bpp, type, false);
     }
+    // A width x height picture that holds only `rows` rows at a time (row y
+    // in slot y % rows), for rows written and read strictly in order; none
+    // of the pixel operations may be used on it.
+    static bool CreateBand(CxImage &img, int width, int height, int bpp, std::uint32_t type, int rows)
+    {
+        if (rows < 1 || !img.CheckSize(width, height) || !img.CreateImage(width, std::min(rows, height), bpp, type, false))
+            return false;
+        img.m_bandRows = std::min(rows, height);
+        img.m_height = img.m_srcHeight = height;
+        return true;
+    }
+    static bool IsBand(const CxImage &img) { return img.m_bandRows > 0; }
+    // Rows of a band arrive through feed while it is encoded (null: none).
+    static void SetFeed(CxImage &img, cxcodec::RowFeed *feed) { img.m_feed = feed; }
+    static cxcodec::RowFeed *Feed(const CxImage &img) { return img.m_feed; }
 };
 
 namespace cxcodec {

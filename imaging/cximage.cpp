@@ -100,6 +100,8 @@ bool CxImage::CreateImage(int width, int height, int bpp, std::uint32_t imagetyp
     }
     m_width = width;
     m_height = height;
+    m_bandRows = 0;
+    m_feed = nullptr;
     m_bpp = bpp;
     m_stride = stride;
     m_transIndex = -1;
@@ -123,6 +125,8 @@ void CxImage::Destroy()
     m_alpha.shrink_to_fit();
     m_palette.clear();
     m_width = m_height = m_bpp = m_stride = 0;
+    m_bandRows = 0;
+    m_feed = nullptr;
     m_srcWidth = m_srcHeight = 0;
     m_orientation = 1;
     m_transIndex = -1;
@@ -140,6 +144,8 @@ void CxImage::TakePixels(CxImage &&other)
     m_height = other.m_height;
     m_bpp = other.m_bpp;
     m_stride = other.m_stride;
+    m_bandRows = other.m_bandRows;
+    m_feed = nullptr;
     m_pixels = std::move(other.m_pixels);
     m_palette = std::move(other.m_palette);
     m_alpha = std::move(other.m_alpha);
@@ -228,6 +234,22 @@ bool CxImage::Load(const char *filename, std::uint32_t imagetype)
     return Decode(&file, imagetype);
 }
 
+bool CxImage::LoadRows(const char *filename, cxcodec::RowSink &sink)
+{
+    Destroy();
+    CxIOFile file;
+    if (!filename || !file.Open(filename, "rb")) {
+        SetError("cannot open file");
+        return false;
+    }
+    std::string bytes;
+    if (!file.ReadAll(bytes, kMaxFileBytes)) {
+        SetError("cannot read file");
+        return false;
+    }
+    return DecodeBytes(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), &sink);
+}
+
 bool CxImage::Decode(CxFile *file, std::uint32_t imagetype)
 {
     Destroy();
@@ -242,6 +264,11 @@ bool CxImage::Decode(CxFile *file, std::uint32_t imagetype)
 bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype)
 {
     (void)imagetype; // the bytes decide; the caller's guess is only a guess
+    return DecodeBytes(data, size, nullptr);
+}
+
+bool CxImage::DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink)
+{
     Destroy();
     const std::uint32_t format = data ? DetectFormat(data, size) : CXIMAGE_FORMAT_UNKNOWN;
     cxcodec::DecodeRequest req;
@@ -256,6 +283,7 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
     req.regionWidth = m_regionWidth;
     req.regionHeight = m_regionHeight;
     req.coarse = m_coarse;
+    req.rows = sink;
 
     const ImageFormat *reader = FormatByType(format);
     if (!reader) {
@@ -264,6 +292,10 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
     }
     CxImage out;
     const bool ok = reader->decode(data, size, out, req);
+    if (ok && sink && !out.IsValid()) {
+        m_lastError.clear(); // every row went to the sink
+        return true;
+    }
     if (!ok || !out.IsValid()) {
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
         return false;
@@ -310,6 +342,11 @@ bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
     }
     if (imagetype == CXIMAGE_FORMAT_UNKNOWN)
         imagetype = m_type;
+    // Only these encoders take a band's rows in order as they arrive.
+    if (m_bandRows > 0 && imagetype != CXIMAGE_FORMAT_JPG && imagetype != CXIMAGE_FORMAT_PNG) {
+        SetError("this format cannot be written row by row");
+        return false;
+    }
     if ((!m_meta.Empty() || m_orientation != 1) && cxmeta::Carries(imagetype))
         return EncodeWithMetadata(file, imagetype);
     const ImageFormat *writer = FormatByType(imagetype);
@@ -369,6 +406,8 @@ BYTE *CxImage::GetBits(int row)
 {
     if (!IsValid() || row < 0 || row >= m_height)
         return nullptr;
+    if (m_bandRows > 0)
+        row %= m_bandRows;
     return m_pixels.data() + std::size_t(row) * std::size_t(m_stride);
 }
 
@@ -471,7 +510,7 @@ bool CxImage::AlphaCreate()
     }
     if (m_alpha.empty()) {
         try {
-            m_alpha.assign(std::size_t(m_width) * std::size_t(m_height), 255);
+            m_alpha.assign(std::size_t(m_width) * std::size_t(m_bandRows > 0 ? m_bandRows : m_height), 255);
         } catch (const std::bad_alloc &) {
             SetError("out of memory");
             return false;
@@ -484,6 +523,8 @@ BYTE *CxImage::AlphaGetPointer(int row)
 {
     if (m_alpha.empty() || row < 0 || row >= m_height)
         return nullptr;
+    if (m_bandRows > 0)
+        row %= m_bandRows;
     return m_alpha.data() + std::size_t(row) * std::size_t(m_width);
 }
 
@@ -612,9 +653,18 @@ void RowToBGR(const CxImage &img, int y, std::uint8_t *bgr, bool onWhite)
             return;
         }
         for (int x = 0; x < w; ++x) {
-            const int al = a[x];
-            for (int c = 0; c < 3; ++c)
-                bgr[x * 3 + c] = std::uint8_t((src[x * 3 + c] * al + 255 * (255 - al) + 127) / 255);
+            const unsigned al = a[x];
+            if (al == 255) {
+                std::memcpy(bgr + x * 3, src + x * 3, 3);
+            } else if (al == 0) {
+                std::memset(bgr + x * 3, 255, 3);
+            } else {
+                // n / 255 for n below 65536, without a division.
+                for (int c = 0; c < 3; ++c) {
+                    const unsigned n = src[x * 3 + c] * al + 255 * (255 - al) + 127;
+                    bgr[x * 3 + c] = std::uint8_t((n + 1 + (n >> 8)) >> 8);
+                }
+            }
         }
         return;
     }

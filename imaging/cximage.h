@@ -73,6 +73,10 @@
 
 class QImage;
 class QPainter;
+namespace cxcodec {
+class RowFeed;
+class RowSink;
+}
 
 namespace cxops {
 // Leaves new elements uninitialised, so a decoder that writes every pixel
@@ -148,6 +152,10 @@ public:
     bool Load(const char *filename, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
     bool Decode(CxFile *file, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
     bool Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
+    // Load, except that when the file's decoder can read this picture top to
+    // bottom with nothing to turn, its rows go to sink as they come and this
+    // image is left empty (IsValid() false) on success.
+    bool LoadRows(const char *filename, cxcodec::RowSink &sink);
     // Writes through a temporary file beside the target, renamed into place
     // only when complete. Type 0 writes the format the image was loaded from.
     bool Save(const char *filename, std::uint32_t imagetype);
@@ -299,6 +307,7 @@ protected:
     // Encode for an output that carries the metadata blocks: the pixels
     // first, then the blocks written in (without them if they are refused).
     bool EncodeWithMetadata(CxFile *file, std::uint32_t imagetype);
+    bool DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink);
     // Counter-clockwise quarter turns: 1 left, 2 half, 3 right.
     bool RotateBy(int quarterTurns, CxImage *iDst);
     // The picture turned as orientation (2 to 8) says into iDst (or itself).
@@ -311,6 +320,11 @@ protected:
     std::vector<BYTE, cxops::DefaultInitAllocator<BYTE>> m_pixels;
     std::vector<RGBQUAD> m_palette;
     std::vector<BYTE> m_alpha; // width x height, rows not padded
+    // A band of rows: only this many rows are held, row y in slot y % m_bandRows,
+    // while the picture passes from a decoder to an encoder (0: every row).
+    int m_bandRows = 0;
+    // Set while such a band is encoded: the encoder waits on it for each row.
+    cxcodec::RowFeed *m_feed = nullptr;
     int m_transIndex = -1;
     RGBQUAD m_transColor{};
     bool m_transColorSet = false;

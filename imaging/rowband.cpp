@@ -1,0 +1,154 @@
+#include "rowband.h"
+
+#include <algorithm>
+#include <new>
+#include <system_error>
+#include <thread>
+
+CxRowBand::CxRowBand(std::size_t bytes) : m_bytes(bytes) {}
+
+CxImage *CxRowBand::Begin(int width, int height, int bpp, std::uint32_t type)
+{
+    const std::size_t rowBytes = std::size_t(std::max(1, width)) * (bpp == 24 ? 4 : 1);
+    const int rows = int(std::clamp<std::size_t>(m_bytes / rowBytes, kMinRows, std::size_t(std::max(1, height))));
+    std::lock_guard lock(m_mutex);
+    if (m_begun || !CxImageAccess::CreateBand(m_picture, width, height, bpp, type, rows))
+        return nullptr;
+    m_rows = std::min(rows, height);
+    m_height = height;
+    return &m_picture;
+}
+
+bool CxRowBand::Room(int y)
+{
+    std::unique_lock lock(m_mutex);
+    if (y == 0 && !m_begun) {
+        m_begun = true;
+        m_changed.notify_all();
+    }
+    if (y - m_released >= m_rows && !m_abandoned) {
+        // Full: wait until half of it is free again.
+        m_decoderNeeds = y - m_rows + m_rows / 2 + 1;
+        m_changed.wait(lock, [&] { return m_abandoned || m_released >= m_decoderNeeds; });
+        m_decoderNeeds = -1;
+    }
+    return !m_abandoned;
+}
+
+void CxRowBand::Filled(int y)
+{
+    std::lock_guard lock(m_mutex);
+    m_filled = y + 1;
+    if (m_encoderNeeds >= 0 && m_filled >= m_encoderNeeds)
+        m_changed.notify_all();
+}
+
+void CxRowBand::Close()
+{
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+    m_changed.notify_all();
+}
+
+bool CxRowBand::Arrived(int y)
+{
+    std::unique_lock lock(m_mutex);
+    m_released = y;
+    if (m_decoderNeeds >= 0 && m_released >= m_decoderNeeds)
+        m_changed.notify_all();
+    if (y < m_filled)
+        return true;
+    // Wait for a stretch of rows rather than for each one.
+    m_encoderNeeds = std::min(m_height, y + std::max(1, m_rows / 4));
+    m_changed.wait(lock, [&] { return m_closed || m_filled >= m_encoderNeeds; });
+    m_encoderNeeds = -1;
+    return y < m_filled;
+}
+
+CxImage *CxRowBand::WaitBegun()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_begun || m_closed; });
+    return m_begun ? &m_picture : nullptr;
+}
+
+void CxRowBand::Abandon()
+{
+    std::lock_guard lock(m_mutex);
+    m_abandonedFirst = !m_closed;
+    m_abandoned = true;
+    m_changed.notify_all();
+}
+
+bool CxRowBand::AbandonedFirst() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_abandonedFirst;
+}
+
+namespace cxstream {
+
+bool Streams(std::uint32_t sourceType, std::uint32_t outType)
+{
+    return sourceType == CXIMAGE_FORMAT_PNG && (outType == CXIMAGE_FORMAT_JPG || outType == CXIMAGE_FORMAT_PNG);
+}
+
+Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,
+                CxImage &image, CxMemFile &out, std::string &reason)
+{
+    CxRowBand band;
+    bool encoded = false;
+    std::string encodeWhy;
+    const auto encode = [&] {
+        CxImage *picture = band.WaitBegun();
+        if (!picture)
+            return;
+        try {
+            prepare(*picture);
+            CxImageAccess::SetFeed(*picture, &band);
+            encoded = out.Open() && picture->Encode(&out, outType) && !out.Error();
+            if (!encoded)
+                encodeWhy = *picture->GetLastError() ? picture->GetLastError() : "cannot encode the image";
+        } catch (const std::bad_alloc &) {
+            encodeWhy = "out of memory";
+        }
+        CxImageAccess::SetFeed(*picture, nullptr);
+        if (!encoded)
+            band.Abandon();
+    };
+    std::thread encoder;
+    try {
+        encoder = std::thread(encode);
+    } catch (const std::system_error &) {
+        // No second thread: the picture comes whole.
+        if (!image.Load(filename)) {
+            reason = image.GetLastError();
+            return Outcome::DecodeFailed;
+        }
+        return Outcome::Whole;
+    }
+    bool loaded = false;
+    try {
+        loaded = image.LoadRows(filename, band);
+    } catch (...) {
+        band.Close();
+        encoder.join();
+        throw;
+    }
+    const std::string decodeWhy = image.GetLastError();
+    band.Close();
+    encoder.join();
+    if (loaded && image.IsValid())
+        return Outcome::Whole;
+    if (!loaded && !band.AbandonedFirst()) {
+        reason = decodeWhy.empty() ? "cannot decode the image" : decodeWhy;
+        return Outcome::DecodeFailed;
+    }
+    if (!encoded) {
+        reason = encodeWhy;
+        return Outcome::EncodeFailed;
+    }
+    return Outcome::Encoded;
+}
+
+} // namespace cxstream

@@ -1,0 +1,85 @@
+// Converting a file whose picture needs no step that sees it whole: the
+// decoder hands its rows, as it reads them, through a band of a few rows to
+// the encoder on a second thread. Both run at once and the picture is never
+// held whole.
+#pragma once
+
+#include "codecs.h"
+#include "cxfile.h"
+#include "cximage.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+// The band between the two threads. Rows are written and read strictly top
+// to bottom; the decoder waits for room once the band is full, the encoder
+// for rows not written yet. Each side is woken for a stretch of rows, not
+// for every one.
+class CxRowBand final : public cxcodec::RowSink, public cxcodec::RowFeed {
+public:
+    // About `bytes` of rows, never fewer than kMinRows (or the picture's height).
+    explicit CxRowBand(std::size_t bytes = std::size_t(1) << 20);
+    static constexpr int kMinRows = 16;
+
+    // Decoding side.
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type) override;
+    bool Room(int y) override;
+    void Filled(int y) override;
+    // The decode is over, whole or not: rows never written never arrive.
+    void Close();
+
+    // Encoding side.
+    bool Arrived(int y) override;
+    // The picture once its first row may be written (its facts are then
+    // final); null when the decode ended without beginning.
+    CxImage *WaitBegun();
+    // The encoder gives up: the decoder's next Room fails.
+    void Abandon();
+    // Whether the encoder gave up while the decode still ran.
+    bool AbandonedFirst() const;
+
+    int Rows() const { return m_rows; }
+
+private:
+    const std::size_t m_bytes;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    CxImage m_picture;
+    int m_rows = 0;
+    int m_height = 0;
+    int m_filled = 0;   // rows before it are written
+    int m_released = 0; // rows before it are read
+    int m_decoderNeeds = -1; // released count the waiting decoder wants
+    int m_encoderNeeds = -1; // filled count the waiting encoder wants
+    bool m_begun = false;
+    bool m_closed = false;
+    bool m_abandoned = false;
+    bool m_abandonedFirst = false;
+};
+
+namespace cxstream {
+
+// Whether a file of sourceType can go to outType row by row (the decoder
+// may still decline a particular picture).
+bool Streams(std::uint32_t sourceType, std::uint32_t outType);
+
+enum class Outcome {
+    Encoded,      // out holds the encoded file; image stays empty
+    Whole,        // the decoder gave the whole picture instead: image holds
+                  // it as Load would, nothing was encoded
+    DecodeFailed, // reason says why; nothing usable was encoded
+    EncodeFailed,
+};
+
+// Decodes filename on this thread (image's settings apply: automatic
+// turning) while a second thread encodes it as outType into out. prepare
+// runs on the encoding thread before any row is encoded; it may change the
+// picture's metadata and quality, never its pixels.
+Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,
+                CxImage &image, CxMemFile &out, std::string &reason);
+
+} // namespace cxstream
