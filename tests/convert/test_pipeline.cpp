@@ -1,9 +1,14 @@
 #include "cxtext.h"
 #include "pipeline.h"
+#include "rowband.h"
 #include "test_support.h"
 
 #include <QDir>
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace testsupport;
 
@@ -281,4 +286,152 @@ TEST(ConvertImage, SavesWhereAskedAndReportsFailedWrites)
     EXPECT_EQ(ConvertImage(again, job, out + "/sub.png", CXIMAGE_FORMAT_PNG), ConvertResult::SaveFailed);
     const QStringList left = QDir(QString::fromStdString(dir.Root())).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     EXPECT_EQ(left, QStringList{"out.JPG"});
+}
+
+// A file converted with its rows passing from decoder to encoder as they come
+// must give the bytes the whole picture would; a picture the decoder cannot
+// pass row by row comes whole; a damaged one fails as it would whole.
+TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
+{
+    struct Row {
+        const char *source; // under tests/data
+        bool autoRotate;
+        const char *damage; // "" none, "cut": half the file, "crc": a byte of image data changed
+        cxstream::Outcome expected;
+    };
+    using O = cxstream::Outcome;
+    const Row rows[] = {
+        {"png/template.png", true, "", O::Encoded},    {"png/rgba.png", true, "", O::Encoded},
+        {"png/rgb16.png", true, "", O::Encoded},       {"png/grey_alpha.png", true, "", O::Encoded},
+        {"png/grey_template.png", true, "", O::Encoded}, {"png/bilevel.png", true, "", O::Encoded},
+        {"png/palette_trns.png", true, "", O::Encoded}, {"png/palette_partial.png", true, "", O::Encoded},
+        {"png/interlaced.png", true, "", O::Whole},    {"photo/orient6.png", true, "", O::Whole},
+        {"photo/orient6.png", false, "", O::Encoded},  {"photo/orient1.png", true, "", O::Encoded},
+        {"png/template.png", true, "cut", O::DecodeFailed}, {"png/rgba.png", true, "crc", O::DecodeFailed},
+    };
+    for (const Row &r : rows) {
+        for (const std::uint32_t type : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG}) {
+            SCOPED_TRACE(std::string(r.source) + " " + r.damage + (type == CXIMAGE_FORMAT_JPG ? " to jpg" : " to png"));
+            ScratchDir dir;
+            std::vector<std::uint8_t> bytes = ReadFileBytes(DataPath(r.source));
+            ASSERT_GT(bytes.size(), 100u);
+            if (std::string(r.damage) == "cut")
+                bytes.resize(bytes.size() / 2);
+            else if (std::string(r.damage) == "crc")
+                bytes[bytes.size() / 2] ^= 0x55;
+            const std::string path = dir.Path("in.png");
+            ASSERT_TRUE(WriteFileBytes(path, bytes));
+            CConvertJob job;
+            job.SetQuality(80);
+            job.m_bAutoRotate = r.autoRotate;
+            ASSERT_TRUE(NeedsNoWholePicture(job));
+
+            CxImage whole;
+            whole.SetAutoOrient(r.autoRotate);
+            CxMemFile expected;
+            const bool loaded = whole.Load(path.c_str());
+            if (loaded) {
+                PrepareForOutput(whole, type, job, false);
+                ASSERT_TRUE(expected.Open() && whole.Encode(&expected, type));
+            }
+
+            CxImage image;
+            image.SetAutoOrient(r.autoRotate);
+            CxMemFile out;
+            std::string reason;
+            const auto prepare = [&](CxImage &picture) { picture.SetJpegQuality(BYTE(job.m_nQuality)); };
+            const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason);
+            ASSERT_EQ(int(got), int(r.expected));
+            if (got == O::DecodeFailed) {
+                EXPECT_FALSE(loaded);
+                EXPECT_FALSE(reason.empty());
+                continue;
+            }
+            if (got == O::Whole) {
+                EXPECT_EQ(image.GetWidth(), whole.GetWidth());
+                EXPECT_EQ(image.GetHeight(), whole.GetHeight());
+                continue;
+            }
+            EXPECT_FALSE(image.IsValid());
+            ASSERT_EQ(out.Size(), expected.Size());
+            EXPECT_EQ(0, std::memcmp(out.GetBuffer(false), expected.GetBuffer(false), std::size_t(out.Size())));
+        }
+    }
+    // Every step that works on the whole picture keeps it whole.
+    CConvertJob job;
+    const std::function<void(CConvertJob &)> steps[] = {
+        [](CConvertJob &j) { j.SetResizeFlag(true); },
+        [](CConvertJob &j) { j.SetRotateFlag(true); },
+        [](CConvertJob &j) { j.m_bSharpen = 1; },
+        [](CConvertJob &j) { j.m_bStamp = true, j.m_szStampText = "x"; },
+    };
+    for (const auto &step : steps) {
+        CConvertJob j = job;
+        step(j);
+        EXPECT_FALSE(NeedsNoWholePicture(j));
+    }
+}
+
+// The band between the two threads: rows arrive whole and in order whatever
+// its size, and either side giving up releases the other.
+TEST(RowBand, RowsArriveInOrderAndEitherSideMayStop)
+{
+    struct Row {
+        int height;
+        std::size_t bandBytes;
+        int decoderStopsAt; // -1: never
+        int encoderStopsAt;
+    };
+    const Row rows[] = {
+        {500, 1, -1, -1},       // sixteen rows, many turns round
+        {10, 1, -1, -1},        // fewer rows than the band
+        {500, 64 * 40, -1, -1}, // forty rows
+        {500, 1, 123, -1},
+        {500, 1, -1, 77},
+        {500, 1, 0, -1},
+    };
+    constexpr int kWidth = 64;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.height) + " " + std::to_string(r.decoderStopsAt) + " " +
+                     std::to_string(r.encoderStopsAt));
+        CxRowBand band(r.bandBytes);
+        int seen = 0;
+        bool wrong = false;
+        std::thread encoder([&] {
+            CxImage *picture = band.WaitBegun();
+            if (!picture)
+                return;
+            for (int y = 0; y < picture->GetHeight(); ++y) {
+                if (y == r.encoderStopsAt) {
+                    band.Abandon();
+                    return;
+                }
+                if (!band.Arrived(y))
+                    return;
+                const BYTE *bits = picture->GetBits(y);
+                wrong = wrong || std::any_of(bits, bits + kWidth, [&](BYTE b) { return b != BYTE(y * 7); });
+                ++seen;
+            }
+        });
+        int written = 0;
+        if (r.decoderStopsAt != 0) {
+            CxImage *picture = band.Begin(kWidth, r.height, 8, CXIMAGE_FORMAT_PNG);
+            ASSERT_NE(picture, nullptr);
+            for (int y = 0; y < r.height && y != r.decoderStopsAt && band.Room(y); ++y, ++written) {
+                std::memset(picture->GetBits(y), y * 7, kWidth);
+                band.Filled(y);
+            }
+        }
+        band.Close();
+        encoder.join();
+        EXPECT_FALSE(wrong);
+        if (r.encoderStopsAt >= 0) {
+            EXPECT_EQ(seen, r.encoderStopsAt);
+            EXPECT_LT(written, r.height); // the decoder was told to stop
+            EXPECT_TRUE(band.AbandonedFirst());
+        } else {
+            EXPECT_EQ(seen, r.decoderStopsAt >= 0 ? r.decoderStopsAt : r.height);
+            EXPECT_FALSE(band.AbandonedFirst());
+        }
+    }
 }
