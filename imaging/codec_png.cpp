@@ -5,8 +5,10 @@
 // helpers that keep only plain values on their frames.
 #include "codecs.h"
 #include "cxmetadata.h"
+#include "testhooks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -14,6 +16,11 @@
 #include <vector>
 
 #include <png.h>
+#include <zlib.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -35,6 +42,14 @@ struct PngReader {
     png_uint_32 rowsAtCut = 0;    // rows complete before the data ran out
     cxcodec::RowSink *sink = nullptr; // rows go here as they come, when they can
     bool autoOrient = true;
+    z_stream z{};       // image data inflated here rather than by libpng
+    bool zOpen = false;
+
+    ~PngReader()
+    {
+        if (zOpen)
+            inflateEnd(&z);
+    }
 };
 
 struct PngWriter {
@@ -201,6 +216,288 @@ int KeepMetadata(png_structp png, png_infop info, CxImage &out)
     return orientation;
 }
 
+// --- Rows read here rather than by libpng ---------------------------------
+//
+// For 8-bit RGB and RGBA pictures stored in one pass, which is what photos
+// and drawn pictures are, the image data is inflated and unfiltered here:
+// libpng's Paeth filter, which such files use on nearly every row, works a
+// byte at a time, this one a pixel at a time. The checks are libpng's: every
+// chunk's CRC through IEND, the filter codes, enough image data, no second
+// IHDR after it.
+
+std::atomic<bool> g_ownRows{true};
+
+std::uint32_t Be32(const std::uint8_t *p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+#if defined(__SSE2__)
+// One pixel's bytes in a register and back, without a trip through memory.
+template <int Bpp>
+inline __m128i LoadPixel(const std::uint8_t *p)
+{
+    std::uint32_t v = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
+    if constexpr (Bpp == 4)
+        v |= std::uint32_t(p[3]) << 24;
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(v)), _mm_setzero_si128());
+}
+
+template <int Bpp>
+inline void StorePixel(std::uint8_t *p, __m128i lanes)
+{
+    const std::uint32_t v = std::uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes)));
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+    p[2] = std::uint8_t(v >> 16);
+    if constexpr (Bpp == 4)
+        p[3] = std::uint8_t(v >> 24);
+}
+
+inline __m128i Abs16(__m128i x)
+{
+    return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x));
+}
+
+inline __m128i Choose(__m128i mask, __m128i yes, __m128i no)
+{
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+template <int Bpp>
+void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n)
+{
+    // a left, b above, c above left, each pixel's channels in 16-bit lanes.
+    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+    const __m128i low = _mm_set1_epi16(0xff);
+    for (std::size_t i = 0; i < n; i += Bpp) {
+        const __m128i b = LoadPixel<Bpp>(prev + i);
+        __m128i pa = _mm_sub_epi16(b, c); // p - a where p = a + b - c
+        __m128i pb = _mm_sub_epi16(a, c); // p - b
+        const __m128i pc = Abs16(_mm_add_epi16(pa, pb));
+        pa = Abs16(pa);
+        pb = Abs16(pb);
+        const __m128i least = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+        const __m128i nearest =
+            Choose(_mm_cmpeq_epi16(pa, least), a, Choose(_mm_cmpeq_epi16(pb, least), b, c));
+        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(cur + i), nearest), low);
+        StorePixel<Bpp>(cur + i, a);
+        c = b;
+    }
+}
+// Sub and Average carry from the pixel to the left too: a pixel at a time.
+template <int Bpp>
+void SubRow(std::uint8_t *cur, std::size_t n)
+{
+    __m128i a = _mm_setzero_si128();
+    for (std::size_t i = 0; i < n; i += Bpp) {
+        a = _mm_add_epi8(LoadPixel<Bpp>(cur + i), a);
+        StorePixel<Bpp>(cur + i, _mm_and_si128(a, _mm_set1_epi16(0xff)));
+    }
+}
+
+template <int Bpp>
+void AverageRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n)
+{
+    __m128i a = _mm_setzero_si128();
+    const __m128i low = _mm_set1_epi16(0xff);
+    for (std::size_t i = 0; i < n; i += Bpp) {
+        const __m128i mean = _mm_srli_epi16(_mm_add_epi16(a, LoadPixel<Bpp>(prev + i)), 1);
+        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(cur + i), mean), low);
+        StorePixel<Bpp>(cur + i, a);
+    }
+}
+#endif
+
+void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n, int bpp)
+{
+#if defined(__SSE2__)
+    if (bpp == 3)
+        return PaethRow<3>(cur, prev, n);
+    if (bpp == 4)
+        return PaethRow<4>(cur, prev, n);
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+        const int a = i >= std::size_t(bpp) ? cur[i - std::size_t(bpp)] : 0, b = prev[i];
+        const int c = i >= std::size_t(bpp) ? prev[i - std::size_t(bpp)] : 0;
+        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+        cur[i] = std::uint8_t(cur[i] + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c));
+    }
+}
+
+// Undoes one row's filter; prev is the row above (zeros for the first).
+bool Unfilter(int filter, std::uint8_t *__restrict cur, const std::uint8_t *__restrict prev, std::size_t n, int bpp)
+{
+    const std::size_t step = std::size_t(bpp);
+    switch (filter) {
+    case 0:
+        return true;
+    case 1:
+#if defined(__SSE2__)
+        if (bpp == 3)
+            return SubRow<3>(cur, n), true;
+        if (bpp == 4)
+            return SubRow<4>(cur, n), true;
+#endif
+        for (std::size_t i = step; i < n; ++i)
+            cur[i] = std::uint8_t(cur[i] + cur[i - step]);
+        return true;
+    case 2:
+        for (std::size_t i = 0; i < n; ++i)
+            cur[i] = std::uint8_t(cur[i] + prev[i]);
+        return true;
+    case 3:
+#if defined(__SSE2__)
+        if (bpp == 3)
+            return AverageRow<3>(cur, prev, n), true;
+        if (bpp == 4)
+            return AverageRow<4>(cur, prev, n), true;
+#endif
+        for (std::size_t i = 0; i < step && i < n; ++i)
+            cur[i] = std::uint8_t(cur[i] + (prev[i] >> 1));
+        for (std::size_t i = step; i < n; ++i)
+            cur[i] = std::uint8_t(cur[i] + ((cur[i - step] + prev[i]) >> 1));
+        return true;
+    case 4:
+        PaethRow(cur, prev, n, bpp);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether the rows of this picture are read here: libpng has read up to the
+// data of the first IDAT chunk and nothing else is asked of it.
+bool OwnRows(const PngReader &r, int depth, int colorType, bool hasTrns, int passes)
+{
+    return g_ownRows.load(std::memory_order_relaxed) && passes == 1 && depth == 8 &&
+           (colorType == PNG_COLOR_TYPE_RGB_ALPHA || (colorType == PNG_COLOR_TYPE_RGB && !hasTrns)) &&
+           r.pos >= 16 && r.pos <= r.size && std::memcmp(r.data + r.pos - 4, "IDAT", 4) == 0;
+}
+
+// Gives zlib the next IDAT chunk's data from offset next on, its CRC checked.
+// False when there is none: the next chunk is another, or the file ended
+// (*ended; only a file allowed to be cut gets here).
+bool FeedNextIdat(PngReader &r, std::size_t &next, bool *ended)
+{
+    *ended = false;
+    if (r.size - next < 8) {
+        *ended = true;
+        return false;
+    }
+    const std::uint8_t *chunk = r.data + next;
+    if (std::memcmp(chunk + 4, "IDAT", 4) != 0)
+        return false;
+    const std::size_t len = Be32(chunk);
+    const std::size_t have = r.size - next - 8;
+    if (len + 4 > have) {
+        // Cut inside the chunk: what arrived is used, unchecked.
+        if (!r.acceptTruncated)
+            png_error(r.png, "truncated PNG file");
+        r.z.next_in = const_cast<Bytef *>(chunk + 8);
+        r.z.avail_in = uInt(std::min(len, have));
+        next = r.size;
+        return true;
+    }
+    if (crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
+        png_error(r.png, "IDAT: CRC error");
+    r.z.next_in = const_cast<Bytef *>(chunk + 8);
+    r.z.avail_in = uInt(len);
+    next += len + 12;
+    return true;
+}
+
+// The chunks after the image data, through IEND: each one's CRC, and no
+// second IHDR.
+void CheckTail(PngReader &r, std::size_t next)
+{
+    while (next < r.size) {
+        if (r.size - next < 12)
+            break;
+        const std::uint8_t *chunk = r.data + next;
+        const std::size_t len = Be32(chunk);
+        if (len > r.size - next - 12)
+            break;
+        if (crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
+            png_error(r.png, "CRC error");
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0)
+            return;
+        // As libpng reads what follows the image: a second IHDR is fatal,
+        // any other chunk is passed over.
+        if (std::memcmp(chunk + 4, "IHDR", 4) == 0)
+            png_error(r.png, "IHDR: out of place");
+        next += len + 12;
+    }
+    // The file ends before IEND: only one allowed to be cut gets here.
+    if (!r.acceptTruncated)
+        png_error(r.png, "truncated PNG file");
+}
+
+void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_uint_32 width, png_uint_32 height)
+{
+    png_structp png = r.png;
+    const int bpp = layout == Layout::Bgra ? 4 : 3;
+    const std::size_t n = std::size_t(width) * std::size_t(bpp);
+    if (inflateInit(&r.z) != Z_OK)
+        png_error(png, "out of memory");
+    r.zOpen = true;
+    // The chunk CRCs already cover the compressed bytes.
+    inflateValidate(&r.z, 0);
+    std::size_t next = r.pos - 8;
+    bool streamEnd = false, ended = false;
+    for (png_uint_32 y = 0; y < height; ++y) {
+        if (r.cancel && r.cancel->load(std::memory_order_relaxed))
+            png_error(png, "cancelled");
+        if (band && !r.sink->Room(int(y)))
+            png_error(png, "stopped");
+        std::uint8_t *const cur = r.buffer.data() + (y & 1) * (n + 1);
+        const std::uint8_t *const prev = r.buffer.data() + ((y + 1) & 1) * (n + 1);
+        r.z.next_out = cur;
+        r.z.avail_out = uInt(n + 1);
+        while (r.z.avail_out > 0) {
+            if (streamEnd)
+                png_error(png, "Not enough image data");
+            if (r.z.avail_in == 0 && !FeedNextIdat(r, next, &ended)) {
+                if (!ended || !r.acceptTruncated)
+                    png_error(png, ended ? "truncated PNG file" : "Not enough image data");
+                // What arrived of a cut-off file: the complete rows.
+                r.truncated = true;
+                r.rowsAtCut = y;
+                return;
+            }
+            const int ret = inflate(&r.z, Z_SYNC_FLUSH);
+            if (ret == Z_STREAM_END)
+                streamEnd = true;
+            else if (ret != Z_OK && ret != Z_BUF_ERROR)
+                png_error(png, r.z.msg ? r.z.msg : "damaged image data");
+        }
+        if (!Unfilter(cur[0], cur + 1, prev + 1, n, bpp))
+            png_error(png, "bad adaptive filter value");
+        // R, G, B (, A) into the picture's B, G, R and its alpha plane.
+        BYTE *bgr = img.GetBits(int(y));
+        const std::uint8_t *src = cur + 1;
+        if (layout == Layout::Bgra) {
+            BYTE *const alpha = img.AlphaGetPointer(int(y));
+            for (png_uint_32 x = 0; x < width; ++x, src += 4, bgr += 3) {
+                bgr[0] = src[2];
+                bgr[1] = src[1];
+                bgr[2] = src[0];
+                alpha[x] = src[3];
+            }
+        } else {
+            for (png_uint_32 x = 0; x < width; ++x, src += 3, bgr += 3) {
+                bgr[0] = src[2];
+                bgr[1] = src[1];
+                bgr[2] = src[0];
+            }
+        }
+        if (band)
+            r.sink->Filled(int(y));
+        r.rowsDone = y + 1;
+    }
+    CheckTail(r, next);
+}
+
 // The decode proper; may leave through longjmp at any libpng call.
 void ReadPng(PngReader &r, CxImage &out)
 {
@@ -355,18 +652,22 @@ void ReadPng(PngReader &r, CxImage &out)
     // row of scratch is enough.
     const bool direct = layout == Layout::Index || layout == Layout::Bgr;
     const bool stray = layout == Layout::Index && numColors < (1 << std::min(depth, 8));
+    const bool own = OwnRows(r, depth, colorType, hasTrns, passes);
     const std::size_t scratchRows = direct ? 0 : passes > 1 ? height : 1;
     bool allocated = true;
     try {
         r.rows.resize(passes > 1 ? height : 0);
-        r.buffer.resize(scratchRows * channels * width);
+        // Own rows: the row being read and the one above, with filter bytes.
+        r.buffer.assign(own ? 2 * (std::size_t(width) * channels + 1) : scratchRows * channels * width, 0);
     } catch (const std::bad_alloc &) {
         allocated = false;
     }
     if (!allocated)
         png_error(png, "out of memory");
 
-    if (passes == 1) {
+    if (own) {
+        ReadOwnRows(r, img, band, layout, width, height);
+    } else if (passes == 1) {
         // Row by row, so a cut-off file can still show the rows that arrived.
         for (png_uint_32 y = 0; y < height; ++y, r.rowsDone = y) {
             if (band && !r.sink->Room(int(y)))
@@ -388,8 +689,10 @@ void ReadPng(PngReader &r, CxImage &out)
         for (png_uint_32 y = 0; !direct && y < height; ++y)
             StoreRow(layout, r.rows[y], out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
     }
-    r.rowsDone = height;
-    png_read_end(png, nullptr);
+    if (!own) {
+        r.rowsDone = height;
+        png_read_end(png, nullptr);
+    }
     if (stray && !band)
         FixStrayIndices(out, 0, height);
     if (band)
@@ -475,6 +778,11 @@ void WritePng(PngWriter &w, const CxImage &img)
 }
 
 }  // namespace
+
+void cxcodec::testhooks::SetPngOwnRows(bool on)
+{
+    g_ownRows.store(on);
+}
 
 namespace cxcodec {
 

@@ -16,4 +16,8 @@ std::size_t JxlDecodePeakBytes();
 // size again).
 void SetJxlMemoryCap(std::size_t bytes);
 
+// Whether 8-bit RGB and RGBA PNG rows are read by the program's own code
+// (the default) or by libpng's.
+void SetPngOwnRows(bool on);
+
 } // namespace cxcodec::testhooks

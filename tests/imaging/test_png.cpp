@@ -1,5 +1,8 @@
 #include "jpeg_png_tiff_helpers.h"
+#include "testhooks.h"
 
+#include <QDir>
+#include <cstdlib>
 #include <cstring>
 #include <zlib.h>
 
@@ -65,6 +68,57 @@ std::size_t FindChunk(const Bytes &png, const char *type)
 Bytes InsertBeforeIdat(Bytes png, const Bytes &chunk)
 {
     png.insert(png.begin() + std::ptrdiff_t(FindChunk(png, "IDAT")), chunk.begin(), chunk.end());
+    return png;
+}
+
+// Raw rows with each row's filter chosen in turn (none, sub, up, average,
+// Paeth), as an encoder would write them; bpp bytes per pixel.
+Bytes FilterRows(const std::vector<Bytes> &rows, int bpp)
+{
+    Bytes raw;
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        const Bytes &row = rows[y];
+        const int filter = int(y % 5);
+        raw.push_back(std::uint8_t(filter));
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const int a = i >= std::size_t(bpp) ? row[i - std::size_t(bpp)] : 0;
+            const int b = y > 0 ? rows[y - 1][i] : 0;
+            const int c = y > 0 && i >= std::size_t(bpp) ? rows[y - 1][i - std::size_t(bpp)] : 0;
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int predictor[5] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+            raw.push_back(std::uint8_t(row[i] - predictor[filter]));
+        }
+    }
+    return raw;
+}
+
+// A PNG whose compressed rows are split over several IDAT chunks.
+Bytes BuildFilteredPng(std::uint32_t w, std::uint32_t h, int colorType, const Bytes &raw)
+{
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
+    Put32(ihdr, w);
+    Put32(ihdr, h);
+    ihdr.insert(ihdr.end(), {8, std::uint8_t(colorType), 0, 0, 0});
+    uLongf zlen = compressBound(uLong(raw.size()));
+    Bytes z(zlen);
+    EXPECT_EQ(compress(z.data(), &zlen, raw.data(), uLong(raw.size())), Z_OK);
+    z.resize(zlen);
+    std::vector<Bytes> chunks = {Chunk("IHDR", ihdr)};
+    for (std::size_t p = 0; p < z.size(); p += 997)
+        chunks.push_back(Chunk("IDAT", Bytes(z.begin() + std::ptrdiff_t(p),
+                                             z.begin() + std::ptrdiff_t(std::min(z.size(), p + 997)))));
+    chunks.push_back(Chunk("IDAT", {})); // empty ones are allowed
+    chunks.push_back(Chunk("IEND", {}));
+    for (const Bytes &c : chunks)
+        png.insert(png.end(), c.begin(), c.end());
+    return png;
+}
+
+Bytes BeforeIend(Bytes png, const Bytes &chunk)
+{
+    const std::size_t at = FindChunk(png, "IEND");
+    if (at != std::string::npos)
+        png.insert(png.begin() + std::ptrdiff_t(at), chunk.begin(), chunk.end());
     return png;
 }
 
@@ -318,4 +372,131 @@ TEST(PngRobustness, TruncatedDamagedAndOversizedFilesFail)
     EXPECT_FALSE(DecodeBytes(BuildPng(1, 1, 3, 0, {{0}}), img));  // no such depth
     EXPECT_FALSE(DecodeBytes(BuildPng(4, 5, 8, 0, {{1, 2, 3, 4}}), img));  // rows missing
     EXPECT_FALSE(img.IsValid());
+}
+
+// 8-bit RGB and RGBA rows are inflated and unfiltered by the program's own
+// code: every filter gives the pixels written, and whole, cut, damaged and
+// odd files come out exactly as libpng's reading makes them.
+TEST(PngDecode, OwnRowReadingMatchesLibpng)
+{
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const int bpp : {3, 4}) {
+        const CxImage picture = MakeTestImage(61, 37);
+        std::vector<Bytes> rows;
+        for (int y = 0; y < picture.GetHeight(); ++y) {
+            Bytes row;
+            for (int x = 0; x < picture.GetWidth(); ++x) {
+                const BYTE *p = picture.GetBits(y) + x * 3;
+                row.insert(row.end(), {p[2], p[1], p[0]});
+                if (bpp == 4)
+                    row.push_back(BYTE(x * 4 + y));
+            }
+            rows.push_back(row);
+        }
+        const Bytes png = BuildFilteredPng(61, 37, bpp == 4 ? 6 : 2, FilterRows(rows, bpp));
+        files.emplace_back(bpp == 4 ? "filtered RGBA" : "filtered RGB", png);
+        // Every filter undone: the pixels written.
+        const CxImage got = Decoded(png);
+        ASSERT_EQ(got.GetWidth(), 61);
+        for (int y = 0; y < 37; ++y)
+            for (int x = 0; x < 61; ++x) {
+                const BYTE *p = got.GetBits(y) + x * 3;
+                ASSERT_EQ(Bytes({p[2], p[1], p[0]}), Bytes(rows[y].begin() + x * bpp, rows[y].begin() + x * bpp + 3))
+                    << x << "," << y;
+                if (bpp == 4)
+                    ASSERT_EQ(got.AlphaGetPointer(y)[x], BYTE(x * 4 + y));
+            }
+    }
+    for (const char *folder : {"png", "external/pngsuite", "photo", "../fuzz/corpus/decode"})
+        for (const QString &name : QDir(QString::fromStdString(DataPath(folder))).entryList({"*.png"}, QDir::Files))
+            files.emplace_back(std::string(folder) + "/" + name.toStdString(),
+                               FixtureBytes(std::string(folder) + "/" + name.toStdString()));
+    ASSERT_GT(files.size(), 20u);
+
+    struct Variant {
+        const char *name;
+        Bytes (*make)(const Bytes &);
+    };
+    const Variant variants[] = {
+        {"whole", [](const Bytes &b) { return b; }},
+        {"cut in half", [](const Bytes &b) { return Bytes(b.begin(), b.begin() + std::ptrdiff_t(b.size() / 2)); }},
+        {"cut near the end", [](const Bytes &b) { return Bytes(b.begin(), b.end() - std::min<std::ptrdiff_t>(20, std::ptrdiff_t(b.size()))); }},
+        {"no IEND", [](const Bytes &b) { return Bytes(b.begin(), b.end() - std::min<std::ptrdiff_t>(12, std::ptrdiff_t(b.size()))); }},
+        {"image data damaged", [](const Bytes &b) {
+             Bytes d = b;
+             const std::size_t at = FindChunk(d, "IDAT");
+             if (at != std::string::npos && at + 20 < d.size())
+                 d[at + 20] ^= 0x5a;
+             return d;
+         }},
+        {"chunk after the data damaged", [](const Bytes &b) {
+             Bytes d = b;
+             if (d.size() > 12)
+                 d[d.size() - 5] ^= 0x01; // IEND's checksum
+             return d;
+         }},
+        {"late PLTE", [](const Bytes &b) { return BeforeIend(b, Chunk("PLTE", {0, 0, 0})); }},
+        {"late IHDR", [](const Bytes &b) { return BeforeIend(b, Chunk("IHDR", Bytes(13, 1))); }},
+        {"unknown critical chunk", [](const Bytes &b) { return BeforeIend(b, Chunk("ABCD", {})); }},
+        {"ancillary chunk", [](const Bytes &b) { return BeforeIend(b, Chunk("tEXt", {'a', 0, 'b'})); }},
+    };
+    for (const auto &[name, bytes] : files) {
+        for (const Variant &v : variants) {
+            const Bytes input = v.make(bytes);
+            for (const bool lenient : {false, true}) {
+                SCOPED_TRACE(name + ", " + v.name + (lenient ? ", cut files shown" : ""));
+                CxImage own, theirs;
+                own.SetAcceptTruncated(lenient);
+                theirs.SetAcceptTruncated(lenient);
+                const bool ownOk = DecodeBytes(input, own);
+                cxcodec::testhooks::SetPngOwnRows(false);
+                const bool theirOk = DecodeBytes(input, theirs);
+                cxcodec::testhooks::SetPngOwnRows(true);
+                CxImage full;
+                if (lenient && input.size() < bytes.size() && DecodeBytes(bytes, full)) {
+                    // Of a cut file, libpng shows the rows complete when its
+                    // reading reached the cut; this shows every row the data
+                    // that arrived completes (so also where libpng had none),
+                    // then repeats the last.
+                    ASSERT_TRUE(ownOk || !theirOk) << own.GetLastError();
+                    if (!ownOk)
+                        continue;
+                    const std::size_t rowBytes = std::size_t(full.GetEffWidth());
+                    const auto arrived = [&](const CxImage &img) {
+                        int y = 0;
+                        while (y < img.GetHeight() && std::memcmp(img.GetBits(y), full.GetBits(y), rowBytes) == 0)
+                            ++y;
+                        return y;
+                    };
+                    const int shown = arrived(own);
+                    ASSERT_GT(shown, 0);
+                    if (theirOk)
+                        EXPECT_GE(shown, arrived(theirs));
+                    for (int y = shown; y < own.GetHeight(); ++y)
+                        ASSERT_EQ(0, std::memcmp(own.GetBits(y), own.GetBits(shown - 1), rowBytes)) << y;
+                    continue;
+                }
+                if (lenient && ownOk && !theirOk) {
+                    // Rows libpng could not show of a file that is cut.
+                    CxImage strict;
+                    EXPECT_FALSE(DecodeBytes(input, strict));
+                    continue;
+                }
+                ASSERT_EQ(ownOk, theirOk) << own.GetLastError() << " / " << theirs.GetLastError();
+                if (!ownOk)
+                    continue;
+                ASSERT_EQ(own.GetWidth(), theirs.GetWidth());
+                ASSERT_EQ(own.GetHeight(), theirs.GetHeight());
+                ASSERT_EQ(own.GetBpp(), theirs.GetBpp());
+                ASSERT_EQ(own.AlphaIsValid(), theirs.AlphaIsValid());
+                for (int y = 0; y < own.GetHeight(); ++y) {
+                    ASSERT_EQ(0, std::memcmp(own.GetBits(y), theirs.GetBits(y), std::size_t(own.GetEffWidth()))) << y;
+                    if (own.AlphaIsValid())
+                        ASSERT_EQ(0, std::memcmp(own.AlphaGetPointer(y), theirs.AlphaGetPointer(y),
+                                                 std::size_t(own.GetWidth())))
+                            << y;
+                }
+            }
+        }
+    }
 }
