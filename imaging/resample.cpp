@@ -422,35 +422,52 @@ bool BoxShrink(const CxImage &src, int k, CxImage &out)
         } catch (const std::bad_alloc &) {
             return false;
         }
+        // Opaque pictures: each band's rows are first added up column by
+        // column (k <= 256 rows of 255 fit 16 bits), then across the boxes.
+        std::vector<std::uint16_t> columns;
+        try {
+            columns.resize(alpha ? 0 : std::size_t(w) * 3);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
         for (int by = b0; by < b1; ++by) {
             std::fill(sums.begin(), sums.end(), 0u);
             const int y0 = by * k, y1 = std::min(h, y0 + k);
-            for (int y = y0; y < y1; ++y) {
+            if (!alpha) {
+                std::fill(columns.begin(), columns.end(), std::uint16_t(0));
+                std::uint16_t *__restrict col = columns.data();
+                for (int y = y0; y < y1; ++y) {
+                    const BYTE *__restrict s = src.GetBits(y);
+                    for (std::size_t i = 0; i < columns.size(); ++i)
+                        col[i] = std::uint16_t(col[i] + s[i]);
+                }
+                for (int bx = 0; bx < bw; ++bx) {
+                    const int x0 = bx * k, x1 = std::min(w, x0 + k);
+                    std::uint32_t *sum = sums.data() + std::size_t(bx) * 3;
+                    for (int x = x0; x < x1; ++x) {
+                        sum[0] += col[x * 3];
+                        sum[1] += col[x * 3 + 1];
+                        sum[2] += col[x * 3 + 2];
+                    }
+                }
+            }
+            for (int y = y0; alpha && y < y1; ++y) {
                 const BYTE *s = src.GetBits(y);
-                const BYTE *a = alpha ? src.AlphaGetPointer(y) : nullptr;
+                const BYTE *a = src.AlphaGetPointer(y);
                 for (int bx = 0; bx < bw; ++bx) {
                     const int x0 = bx * k, x1 = std::min(w, x0 + k);
                     std::uint32_t b = 0, g = 0, r = 0, t = 0;
-                    if (a) {
-                        for (int x = x0; x < x1; ++x) {
-                            b += s[x * 3] * a[x];
-                            g += s[x * 3 + 1] * a[x];
-                            r += s[x * 3 + 2] * a[x];
-                            t += a[x];
-                        }
-                    } else {
-                        for (int x = x0; x < x1; ++x) {
-                            b += s[x * 3];
-                            g += s[x * 3 + 1];
-                            r += s[x * 3 + 2];
-                        }
+                    for (int x = x0; x < x1; ++x) {
+                        b += s[x * 3] * a[x];
+                        g += s[x * 3 + 1] * a[x];
+                        r += s[x * 3 + 2] * a[x];
+                        t += a[x];
                     }
-                    std::uint32_t *sum = sums.data() + std::size_t(bx) * std::size_t(channels);
+                    std::uint32_t *sum = sums.data() + std::size_t(bx) * 4;
                     sum[0] += b;
                     sum[1] += g;
                     sum[2] += r;
-                    if (a)
-                        sum[3] += t;
+                    sum[3] += t;
                 }
             }
             BYTE *d = out.GetBits(by);
