@@ -218,6 +218,7 @@ struct JpegDecoder {
     std::size_t reserved = 0; // bytes held in the coefficient budget
     CoefArrays coef;
     std::unique_ptr<SplitDecode> split; // when a helper decodes part of the file
+    std::vector<JOCTET> trimmed;        // the file without the scans the output needs not
     void *cmykTransform = nullptr;      // through the file's CMYK profile
     JpegDecoder();
     ~JpegDecoder();
@@ -657,6 +658,52 @@ void StartSplit(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
     cinfo->src->bytes_in_buffer = d.split->own.size();
 }
 
+std::atomic<bool> g_trimScans{true};
+
+// At 1/8 scale, a component whose blocks become single pixels needs only
+// their DC coefficients: its AC scans, most of a progressive file, are left
+// out of what libjpeg reads (for a thumbnail of a progressive photo, most
+// of the decoding time). The pixels are the same. True when the decoder now
+// reads the shortened file.
+bool LeaveOutUnusedAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    if (!g_trimScans.load(std::memory_order_relaxed) || !cinfo->progressive_mode || cinfo->arith_code ||
+        cinfo->num_components > MAX_COMPONENTS)
+        return false;
+    bool dcOnly[MAX_COMPONENTS] = {};
+    bool any = false;
+    for (int c = 0; c < cinfo->num_components; ++c)
+        any |= dcOnly[c] = cinfo->comp_info[c].DCT_scaled_size == 1;
+    const std::size_t firstData = std::size_t(cinfo->src->next_input_byte - data);
+    if (!any || firstData > size || cinfo->src->bytes_in_buffer != size - firstData)
+        return false;
+    try {
+        std::vector<ScanRecord> segments;
+        std::size_t firstMarker = 0;
+        if (!ListScans(cinfo, data, size, firstData, segments, firstMarker))
+            return false;
+        static const JOCTET kEnd[2] = {0xFF, 0xD9};
+        d.trimmed.reserve(size - firstData + 2);
+        bool first = true;
+        for (const ScanRecord &seg : segments) {
+            if (!seg.scan || seg.component < 0 || !dcOnly[seg.component])
+                d.trimmed.insert(d.trimmed.end(), data + (first ? firstData : seg.begin), data + seg.end);
+            first = false;
+        }
+        d.trimmed.insert(d.trimmed.end(), kEnd, kEnd + 2);
+    } catch (const std::exception &) {
+        d.trimmed.clear();
+        return false; // short of memory: the whole file then
+    }
+    // Nothing is missing that smoothing would make up: the file sends every
+    // coefficient, and those left out are never used.
+    cinfo->do_block_smoothing = FALSE;
+    cinfo->src->next_input_byte = d.trimmed.data();
+    cinfo->src->bytes_in_buffer = d.trimmed.size();
+    return true;
+}
+
 bool SplitAllowed(j_decompress_ptr cinfo, std::size_t coefBytes)
 {
     if (!cinfo->progressive_mode || cinfo->arith_code || cinfo->num_components < 2 ||
@@ -1012,7 +1059,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     if (jpeg_has_multiple_scans(cinfo)) {
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
-        if (!coarse && allowSplit && SplitAllowed(cinfo, d->reserved))
+        const bool trimmed = !coarse && LeaveOutUnusedAcScans(*d, data, size);
+        if (!coarse && !trimmed && allowSplit && SplitAllowed(cinfo, d->reserved))
             StartSplit(*d, data, size);
     }
     jpeg_start_decompress(cinfo);
@@ -1184,6 +1232,11 @@ void SetJpegDecodeBudget(std::size_t bytes)
 std::size_t JpegDecodeBudget()
 {
     return CoefficientBudget::Bytes();
+}
+
+void testhooks::SetJpegTrimScans(bool on)
+{
+    g_trimScans.store(on);
 }
 
 int testhooks::SplitJpegDecodes()

@@ -6,6 +6,10 @@
 
 namespace cxcodec::testhooks {
 
+// Whether a progressive JPEG decoded at 1/8 scale leaves out the AC scans it
+// needs not (the default).
+void SetJpegTrimScans(bool on);
+
 // How many JPEG decodes so far shared their work with a helper thread.
 int SplitJpegDecodes();
 

@@ -1,4 +1,5 @@
 #include "jpeg_png_tiff_helpers.h"
+#include "testhooks.h"
 
 #include <cstdio>
 #include <cstring>
@@ -157,6 +158,33 @@ TEST(JpegDecode, ReducedDecodeCoversTheHintAndKeepsTheSourceSize)
     ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/grey.jpg"), grey));
     EXPECT_EQ(grey.GetBpp(), 8);
     EXPECT_GE(Psnr(grey, BlockAverage(LoadFixture("png/grey_template.png"), 4)), 46.0);
+}
+
+// A progressive file read at 1/8 scale leaves out the AC scans of the
+// components whose blocks become single pixels: the same pixels, whatever
+// the chroma subsampling (subsampled chroma keeps its scans).
+TEST(JpegDecode, EighthScaleOfProgressiveFilesWithoutUnneededScans)
+{
+    struct Case {
+        const char *file;
+        int hintW, hintH;
+    };
+    for (const Case c : {Case{"jpeg/progressive.jpg", 8, 6}, Case{"jpeg/progressive420.jpg", 32, 24},
+                         Case{"jpeg/progressive420.jpg", 33, 24}, Case{"jpeg/baseline.jpg", 8, 6}}) {
+        SCOPED_TRACE(testing::Message() << c.file << " " << c.hintW);
+        const Bytes bytes = FixtureBytes(c.file);
+        CxImage trimmed, whole;
+        trimmed.SetLoadSizeHint(c.hintW, c.hintH);
+        whole.SetLoadSizeHint(c.hintW, c.hintH);
+        ASSERT_TRUE(DecodeBytes(bytes, trimmed));
+        cxcodec::testhooks::SetJpegTrimScans(false);
+        const bool ok = DecodeBytes(bytes, whole);
+        cxcodec::testhooks::SetJpegTrimScans(true);
+        ASSERT_TRUE(ok);
+        ASSERT_EQ(trimmed.GetWidth(), whole.GetWidth());
+        ASSERT_EQ(trimmed.GetHeight(), whole.GetHeight());
+        EXPECT_EQ(MaxChannelDiff(trimmed, whole), 0);
+    }
 }
 
 TEST(JpegDecode, RegionDecodeGivesTheTopLeftOnlyWhereItCan)
