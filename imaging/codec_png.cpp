@@ -628,11 +628,13 @@ void ReadPng(PngReader &r, CxImage &out)
 
     // A picture read in one pass that needs no turning can go to the sink
     // row by row; out then stays empty.
+    // (A cut-off file's rows are shown only when read by the program's own
+    // code, which stops at the cut.)
     const int orientation = KeepMetadata(png, info, out);
-    const bool streamed = r.sink && passes == 1 && !r.acceptTruncated && (orientation == 1 || !r.autoOrient);
-    CxImage *const band = streamed ? r.sink->Begin(int(width), int(height), bpp, CXIMAGE_FORMAT_PNG) : nullptr;
-    if (streamed && !band)
-        png_error(png, "out of memory");
+    const bool own = OwnRows(r, depth, colorType, hasTrns, passes);
+    const bool streamed = r.sink && passes == 1 && (!r.acceptTruncated || own) && (orientation == 1 || !r.autoOrient);
+    CxImage *const band =
+        streamed ? r.sink->Begin(int(width), int(height), bpp, CXIMAGE_FORMAT_PNG, out.GetMetadata()) : nullptr;
     CxImage &img = band ? *band : out;
     // Every row is written below (interlaced passes together cover each pixel).
     if (!band && !CxImageAccess::CreateForDecode(out, int(width), int(height), bpp, CXIMAGE_FORMAT_PNG))
@@ -652,7 +654,6 @@ void ReadPng(PngReader &r, CxImage &out)
     // row of scratch is enough.
     const bool direct = layout == Layout::Index || layout == Layout::Bgr;
     const bool stray = layout == Layout::Index && numColors < (1 << std::min(depth, 8));
-    const bool own = OwnRows(r, depth, colorType, hasTrns, passes);
     const std::size_t scratchRows = direct ? 0 : passes > 1 ? height : 1;
     bool allocated = true;
     try {
@@ -667,6 +668,20 @@ void ReadPng(PngReader &r, CxImage &out)
 
     if (own) {
         ReadOwnRows(r, img, band, layout, width, height);
+        if (band && r.truncated) {
+            // The rows below the cut repeat the last that arrived.
+            if (r.rowsAtCut == 0)
+                png_error(png, "truncated PNG file");
+            for (png_uint_32 y = r.rowsAtCut; y < height; ++y) {
+                if (!r.sink->Room(int(y)))
+                    png_error(png, "stopped");
+                std::memmove(img.GetBits(int(y)), img.GetBits(int(y) - 1), std::size_t(img.GetEffWidth()));
+                if (img.AlphaIsValid())
+                    std::memmove(img.AlphaGetPointer(int(y)), img.AlphaGetPointer(int(y) - 1), std::size_t(width));
+                r.sink->Filled(int(y));
+            }
+            r.truncated = false;
+        }
     } else if (passes == 1) {
         // Row by row, so a cut-off file can still show the rows that arrived.
         for (png_uint_32 y = 0; y < height; ++y, r.rowsDone = y) {

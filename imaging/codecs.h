@@ -22,9 +22,10 @@ class RowSink {
 public:
     virtual ~RowSink() = default;
     // A band picture for the decoder to fill (CxImageAccess::CreateBand):
-    // its palette, transparency and metadata are set before row 0. Null when
-    // it cannot be made.
-    virtual CxImage *Begin(int width, int height, int bpp, std::uint32_t type) = 0;
+    // its palette, transparency and metadata (meta, as read) are set before
+    // row 0. Null when the sink does not take this picture or cannot make
+    // the band: the decoder then decodes it whole as usual.
+    virtual CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) = 0;
     // Waits until row y may be written; false when the rows are no longer
     // wanted (the decode then gives up).
     virtual bool Room(int y) = 0;
@@ -56,7 +57,9 @@ struct DecodeRequest {
     bool coarse = false;          // a progressive file's first scan is enough
     // When set, a decoder that can passes its rows here as they come and
     // leaves out empty; one that cannot (or not for this file: an
-    // interlaced or turned picture) decodes as usual and never calls it.
+    // interlaced or turned picture) decodes as usual and never calls it. A
+    // cut-off file accepted (acceptTruncated) ends with its last row that
+    // arrived repeated, as a whole decode shows it.
     RowSink *rows = nullptr;
 
     // The hint for a picture stored storedW x storedH with the recorded

@@ -156,6 +156,10 @@ public:
     // bottom with nothing to turn, its rows go to sink as they come and this
     // image is left empty (IsValid() false) on success.
     bool LoadRows(const char *filename, cxcodec::RowSink &sink);
+    bool DecodeRows(const std::uint8_t *data, std::size_t size, cxcodec::RowSink &sink)
+    {
+        return DecodeBytes(data, size, &sink);
+    }
     // Writes through a temporary file beside the target, renamed into place
     // only when complete. Type 0 writes the format the image was loaded from.
     bool Save(const char *filename, std::uint32_t imagetype);

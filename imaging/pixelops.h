@@ -69,6 +69,26 @@ template <class Fn> bool ParallelBands(int count, double work, Fn &&fn)
 // when memory runs out.
 bool ResampleTo(const CxImage &src, int width, int height, CxImage &out);
 
+// The k of the k x k box average ResampleTo starts with when shrinking a
+// colour picture of srcWidth x srcHeight to width x height; 0 for none.
+int BoxFactor(int srcWidth, int srcHeight, int width, int height);
+
+// One row of that box average, from its source rows given in turn: Start,
+// then Add for each of the (at most k) rows, then Finish writes the row of
+// box averages (and of alpha) and makes ready for the next.
+class BoxRow {
+public:
+    bool Start(int width, int k, bool alpha); // false: out of memory
+    void Add(const BYTE *bgr, const BYTE *alpha);
+    void Finish(BYTE *out, BYTE *outAlpha);
+
+private:
+    int m_width = 0, m_k = 1, m_rows = 0;
+    bool m_alpha = false;
+    std::vector<std::uint16_t> m_columns;  // opaque: sums down each column
+    std::vector<std::uint32_t> m_weighted; // with alpha: B·A, G·A, R·A, A
+};
+
 // Moves result into dst and gives it src's file facts (type, frames, delay,
 // disposal, quality, source size), for operations that write into another
 // image instead of their own.

@@ -412,79 +412,15 @@ bool BoxShrink(const CxImage &src, int k, CxImage &out)
     const bool alpha = src.AlphaIsValid();
     if (!out.Create(bw, bh, 24, src.GetType()) || (alpha && !out.AlphaCreate()))
         return false;
-    // Colour is averaged weighted by alpha, so transparent pixels lend no
-    // colour to their neighbours.
-    const int channels = alpha ? 4 : 3;
     return cxops::ParallelBands(bh, double(w) * h * 3, [&](int b0, int b1) {
-        std::vector<std::uint32_t> sums;
-        try {
-            sums.resize(std::size_t(bw) * std::size_t(channels));
-        } catch (const std::bad_alloc &) {
+        cxops::BoxRow row;
+        if (!row.Start(w, k, alpha))
             return false;
-        }
-        // Opaque pictures: each band's rows are first added up column by
-        // column (k <= 256 rows of 255 fit 16 bits), then across the boxes.
-        std::vector<std::uint16_t> columns;
-        try {
-            columns.resize(alpha ? 0 : std::size_t(w) * 3);
-        } catch (const std::bad_alloc &) {
-            return false;
-        }
         for (int by = b0; by < b1; ++by) {
-            std::fill(sums.begin(), sums.end(), 0u);
             const int y0 = by * k, y1 = std::min(h, y0 + k);
-            if (!alpha) {
-                std::fill(columns.begin(), columns.end(), std::uint16_t(0));
-                std::uint16_t *__restrict col = columns.data();
-                for (int y = y0; y < y1; ++y) {
-                    const BYTE *__restrict s = src.GetBits(y);
-                    for (std::size_t i = 0; i < columns.size(); ++i)
-                        col[i] = std::uint16_t(col[i] + s[i]);
-                }
-                for (int bx = 0; bx < bw; ++bx) {
-                    const int x0 = bx * k, x1 = std::min(w, x0 + k);
-                    std::uint32_t *sum = sums.data() + std::size_t(bx) * 3;
-                    for (int x = x0; x < x1; ++x) {
-                        sum[0] += col[x * 3];
-                        sum[1] += col[x * 3 + 1];
-                        sum[2] += col[x * 3 + 2];
-                    }
-                }
-            }
-            for (int y = y0; alpha && y < y1; ++y) {
-                const BYTE *s = src.GetBits(y);
-                const BYTE *a = src.AlphaGetPointer(y);
-                for (int bx = 0; bx < bw; ++bx) {
-                    const int x0 = bx * k, x1 = std::min(w, x0 + k);
-                    std::uint32_t b = 0, g = 0, r = 0, t = 0;
-                    for (int x = x0; x < x1; ++x) {
-                        b += s[x * 3] * a[x];
-                        g += s[x * 3 + 1] * a[x];
-                        r += s[x * 3 + 2] * a[x];
-                        t += a[x];
-                    }
-                    std::uint32_t *sum = sums.data() + std::size_t(bx) * 4;
-                    sum[0] += b;
-                    sum[1] += g;
-                    sum[2] += r;
-                    sum[3] += t;
-                }
-            }
-            BYTE *d = out.GetBits(by);
-            BYTE *da = alpha ? out.AlphaGetPointer(by) : nullptr;
-            for (int bx = 0; bx < bw; ++bx) {
-                const std::uint32_t n = std::uint32_t((std::min(w, bx * k + k) - bx * k) * (y1 - y0));
-                const std::uint32_t *sum = sums.data() + std::size_t(bx) * std::size_t(channels);
-                if (da) {
-                    const std::uint32_t t = sum[3];
-                    for (int c = 0; c < 3; ++c)
-                        d[bx * 3 + c] = t ? BYTE((sum[c] + t / 2) / t) : 0;
-                    da[bx] = BYTE((t + n / 2) / n);
-                } else {
-                    for (int c = 0; c < 3; ++c)
-                        d[bx * 3 + c] = BYTE((sum[c] + n / 2) / n);
-                }
-            }
+            for (int y = y0; y < y1; ++y)
+                row.Add(src.GetBits(y), src.AlphaGetPointer(y));
+            row.Finish(out.GetBits(by), out.AlphaGetPointer(by));
         }
         return true;
     });
@@ -494,12 +430,88 @@ bool BoxShrink(const CxImage &src, int k, CxImage &out)
 
 namespace cxops {
 
+int BoxFactor(int srcWidth, int srcHeight, int width, int height)
+{
+    const double sx = double(srcWidth) / width, sy = double(srcHeight) / height;
+    if (width <= 0 || height <= 0 || sx < kBoxFrom || sy < kBoxFrom)
+        return 0;
+    // At most 256 x 256 pixels a box, so alpha-weighted sums fit 32 bits.
+    return std::min(256, int(std::min(sx, sy)) / kBoxResidual);
+}
+
+bool BoxRow::Start(int width, int k, bool alpha)
+{
+    m_width = width;
+    m_k = k;
+    m_alpha = alpha;
+    m_rows = 0;
+    try {
+        // Opaque: k <= 256 rows of 255 fit 16 bits a column.
+        m_columns.assign(alpha ? 0 : std::size_t(width) * 3, 0);
+        m_weighted.assign(alpha ? std::size_t(width) * 4 : 0, 0);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+void BoxRow::Add(const BYTE *bgr, const BYTE *alpha)
+{
+    ++m_rows;
+    if (!m_alpha) {
+        std::uint16_t *__restrict col = m_columns.data();
+        const BYTE *__restrict s = bgr;
+        for (std::size_t i = 0; i < m_columns.size(); ++i)
+            col[i] = std::uint16_t(col[i] + s[i]);
+        return;
+    }
+    // Colour weighted by alpha, so transparent pixels lend no colour.
+    std::uint32_t *col = m_weighted.data();
+    for (int x = 0; x < m_width; ++x, col += 4) {
+        const std::uint32_t a = alpha[x];
+        col[0] += bgr[x * 3] * a;
+        col[1] += bgr[x * 3 + 1] * a;
+        col[2] += bgr[x * 3 + 2] * a;
+        col[3] += a;
+    }
+}
+
+void BoxRow::Finish(BYTE *out, BYTE *outAlpha)
+{
+    const int bw = (m_width + m_k - 1) / m_k;
+    for (int bx = 0; bx < bw; ++bx) {
+        const int x0 = bx * m_k, x1 = std::min(m_width, x0 + m_k);
+        const std::uint32_t n = std::uint32_t((x1 - x0) * m_rows);
+        if (!m_alpha) {
+            std::uint32_t b = 0, g = 0, r = 0;
+            for (int x = x0; x < x1; ++x) {
+                b += m_columns[std::size_t(x) * 3];
+                g += m_columns[std::size_t(x) * 3 + 1];
+                r += m_columns[std::size_t(x) * 3 + 2];
+            }
+            out[bx * 3] = BYTE((b + n / 2) / n);
+            out[bx * 3 + 1] = BYTE((g + n / 2) / n);
+            out[bx * 3 + 2] = BYTE((r + n / 2) / n);
+            continue;
+        }
+        std::uint32_t sum[4] = {};
+        for (int x = x0; x < x1; ++x)
+            for (int c = 0; c < 4; ++c)
+                sum[c] += m_weighted[std::size_t(x) * 4 + std::size_t(c)];
+        const std::uint32_t t = sum[3];
+        for (int c = 0; c < 3; ++c)
+            out[bx * 3 + c] = t ? BYTE((sum[c] + t / 2) / t) : 0;
+        if (outAlpha)
+            outAlpha[bx] = BYTE((t + n / 2) / n);
+    }
+    std::fill(m_columns.begin(), m_columns.end(), std::uint16_t(0));
+    std::fill(m_weighted.begin(), m_weighted.end(), 0u);
+    m_rows = 0;
+}
+
 bool ResampleTo(const CxImage &src, int width, int height, CxImage &out)
 {
-    const double sx = double(src.GetWidth()) / width, sy = double(src.GetHeight()) / height;
-    if (src.GetBpp() == 24 && sx >= kBoxFrom && sy >= kBoxFrom) {
-        // At most 256 x 256 pixels a box, so alpha-weighted sums fit 32 bits.
-        const int k = std::min(256, int(std::min(sx, sy)) / kBoxResidual);
+    if (const int k = src.GetBpp() == 24 ? BoxFactor(src.GetWidth(), src.GetHeight(), width, height) : 0) {
         CxImage reduced;
         if (!BoxShrink(src, k, reduced)) {
             CxImageAccess::SetError(out, "out of memory");

@@ -7,7 +7,7 @@
 
 CxRowBand::CxRowBand(std::size_t bytes) : m_bytes(bytes) {}
 
-CxImage *CxRowBand::Begin(int width, int height, int bpp, std::uint32_t type)
+CxImage *CxRowBand::Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &)
 {
     const std::size_t rowBytes = std::size_t(std::max(1, width)) * (bpp == 24 ? 4 : 1);
     const int rows = int(std::clamp<std::size_t>(m_bytes / rowBytes, kMinRows, std::size_t(std::max(1, height))));

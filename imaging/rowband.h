@@ -26,7 +26,7 @@ public:
     static constexpr int kMinRows = 16;
 
     // Decoding side.
-    CxImage *Begin(int width, int height, int bpp, std::uint32_t type) override;
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override;
     bool Room(int y) override;
     void Filled(int y) override;
     // The decode is over, whole or not: rows never written never arrive.

@@ -1,7 +1,9 @@
 #include "thumbnail.h"
 
+#include "codecs.h"
 #include "colourprofile.h"
 #include "cximage.h"
+#include "pixelops.h"
 
 #include <QPainter>
 
@@ -39,6 +41,55 @@ bool ReadRegularFile(const std::string &path, std::string &bytes)
     ::close(fd);
     return ok;
 }
+
+// A large colour picture whose card starts with a box average (see
+// cxops::ResampleTo) is averaged row by row as its decoder reads it, so it
+// is never held whole: the same boxes, the same card. Pictures with a colour
+// profile other than sRGB are left whole: the card converts the full picture.
+class BoxAveragedRows final : public cxcodec::RowSink {
+public:
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override
+    {
+        const QRect rect = ThumbnailDrawRect(width, height);
+        const bool srgb = meta.icc.empty() || cxcolour::IsSrgbOrUnusable(meta.icc);
+        m_k = bpp == 24 && srgb ? cxops::BoxFactor(width, height, rect.width(), rect.height()) : 0;
+        if (m_k == 0)
+            return nullptr;
+        m_width = width;
+        m_height = height;
+        // The averages come out in the order of the rows, so one row is room enough.
+        if (!CxImageAccess::CreateBand(m_row, width, height, 24, type, 1) ||
+            !m_reduced.Create((width + m_k - 1) / m_k, (height + m_k - 1) / m_k, 24, type))
+            return nullptr;
+        m_alpha = false;
+        return &m_row;
+    }
+    bool Room(int y) override
+    {
+        // The band's alpha plane, if any, is made between Begin and row 0.
+        if (y == 0 && (m_alpha = m_row.AlphaIsValid()) && !m_reduced.AlphaCreate())
+            return false;
+        return y > 0 || m_box.Start(m_width, m_k, m_alpha);
+    }
+    void Filled(int y) override
+    {
+        m_box.Add(m_row.GetBits(y), m_row.AlphaGetPointer(y));
+        if ((y + 1) % m_k == 0 || y + 1 == m_height)
+            m_box.Finish(m_reduced.GetBits(y / m_k), m_reduced.AlphaGetPointer(y / m_k));
+    }
+    // The averaged picture, once every row went through.
+    CxImage Take()
+    {
+        CxImageAccess::SetSourceSize(m_reduced, m_width, m_height);
+        return std::move(m_reduced);
+    }
+
+private:
+    int m_k = 0, m_width = 0, m_height = 0;
+    bool m_alpha = false;
+    CxImage m_row, m_reduced;
+    cxops::BoxRow m_box;
+};
 
 } // namespace
 
@@ -80,10 +131,11 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
     image.SetAutoOrient(autoRotate);
     // A card shows what arrived of a cut-off file, as image viewers do.
     image.SetAcceptTruncated(true);
-    if (!image.Decode(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(),
-                      static_cast<std::uint32_t>(type)) ||
-        !image.IsValid())
+    BoxAveragedRows rows;
+    if (!image.DecodeRows(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), rows))
         return result;
+    if (!image.IsValid())
+        image = rows.Take(); // every row went through the box average
     bytes = std::string();
     cxcolour::ToSrgb(image); // the screen is taken as sRGB
 

@@ -415,7 +415,7 @@ TEST(RowBand, RowsArriveInOrderAndEitherSideMayStop)
         });
         int written = 0;
         if (r.decoderStopsAt != 0) {
-            CxImage *picture = band.Begin(kWidth, r.height, 8, CXIMAGE_FORMAT_PNG);
+            CxImage *picture = band.Begin(kWidth, r.height, 8, CXIMAGE_FORMAT_PNG, CxMetadata{});
             ASSERT_NE(picture, nullptr);
             for (int y = 0; y < r.height && y != r.decoderStopsAt && band.Room(y); ++y, ++written) {
                 std::memset(picture->GetBits(y), y * 7, kWidth);

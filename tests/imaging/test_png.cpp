@@ -403,8 +403,9 @@ TEST(PngDecode, OwnRowReadingMatchesLibpng)
                 const BYTE *p = got.GetBits(y) + x * 3;
                 ASSERT_EQ(Bytes({p[2], p[1], p[0]}), Bytes(rows[y].begin() + x * bpp, rows[y].begin() + x * bpp + 3))
                     << x << "," << y;
-                if (bpp == 4)
+                if (bpp == 4) {
                     ASSERT_EQ(got.AlphaGetPointer(y)[x], BYTE(x * 4 + y));
+                }
             }
     }
     for (const char *folder : {"png", "external/pngsuite", "photo", "../fuzz/corpus/decode"})
@@ -470,8 +471,9 @@ TEST(PngDecode, OwnRowReadingMatchesLibpng)
                     };
                     const int shown = arrived(own);
                     ASSERT_GT(shown, 0);
-                    if (theirOk)
+                    if (theirOk) {
                         EXPECT_GE(shown, arrived(theirs));
+                    }
                     for (int y = shown; y < own.GetHeight(); ++y)
                         ASSERT_EQ(0, std::memcmp(own.GetBits(y), own.GetBits(shown - 1), rowBytes)) << y;
                     continue;
@@ -491,10 +493,11 @@ TEST(PngDecode, OwnRowReadingMatchesLibpng)
                 ASSERT_EQ(own.AlphaIsValid(), theirs.AlphaIsValid());
                 for (int y = 0; y < own.GetHeight(); ++y) {
                     ASSERT_EQ(0, std::memcmp(own.GetBits(y), theirs.GetBits(y), std::size_t(own.GetEffWidth()))) << y;
-                    if (own.AlphaIsValid())
+                    if (own.AlphaIsValid()) {
                         ASSERT_EQ(0, std::memcmp(own.AlphaGetPointer(y), theirs.AlphaGetPointer(y),
                                                  std::size_t(own.GetWidth())))
                             << y;
+                    }
                 }
             }
         }

@@ -5,6 +5,7 @@
 #include "thumbnail.h"
 
 #include <QColor>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -67,6 +68,62 @@ TEST(MakeThumbnail, LargePicturesReportTheirOwnSizeAndFillTheCard)
     EXPECT_EQ(cut.width, 1600);
     const QColor top = thumb.pixelColor(10, 18 + 10), want = expected.pixelColor(10, 10);
     EXPECT_NEAR(top.red(), want.red(), 40);
+}
+
+// A large PNG is box-averaged row by row as it is read, never held whole:
+// its card is the one the whole picture gives, also with alpha, when cut
+// off, and when tall; a paletted one is read whole.
+TEST(MakeThumbnail, LargePngsGiveTheCardOfTheWholePicture)
+{
+    struct Row {
+        const char *name;
+        int width, height;
+        bool alpha, paletted;
+        bool cut; // the file ends at 60 %
+    };
+    const Row rows[] = {
+        {"rgb.png", 1200, 700, false, false, false}, {"rgba.png", 1200, 700, true, false, false},
+        {"cut.png", 1200, 700, false, false, true},  {"tall.png", 300, 2000, true, false, true},
+        {"paletted.png", 1200, 700, false, true, false},
+    };
+    testsupport::ScratchDir dir;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        CxImage picture = testsupport::MakeTestImage(r.width, r.height);
+        if (r.alpha) {
+            ASSERT_TRUE(picture.AlphaCreate());
+            for (int y = 0; y < r.height; ++y)
+                for (int x = 0; x < r.width; ++x)
+                    picture.AlphaGetPointer(y)[x] = BYTE(x ^ y);
+        }
+        if (r.paletted) {
+            ASSERT_TRUE(picture.DecreaseBpp(8, false));
+        }
+        const std::string path = dir.Path(r.name);
+        ASSERT_TRUE(picture.Save(path.c_str(), CXIMAGE_FORMAT_PNG));
+        std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
+        if (r.cut) {
+            bytes.resize(bytes.size() * 6 / 10);
+            ASSERT_TRUE(testsupport::WriteFileBytes(path, bytes));
+        }
+        // The card from the whole picture, as a viewer decodes it.
+        CxImage whole;
+        whole.SetAcceptTruncated(true);
+        ASSERT_TRUE(whole.Decode(bytes.data(), bytes.size()));
+        QImage expected(kThumbWidth, kThumbHeight, QImage::Format_RGB32);
+        expected.fill(Qt::white);
+        {
+            QPainter painter(&expected);
+            const QRect rect = ThumbnailDrawRect(r.width, r.height);
+            ASSERT_TRUE(whole.Stretch(&painter, rect.left(), rect.top(), rect.width(), rect.height()));
+        }
+        QImage thumb;
+        const ThumbnailResult got = MakeThumbnail(path, CXIMAGE_FORMAT_PNG, thumb);
+        ASSERT_TRUE(got.valid);
+        EXPECT_EQ(got.width, r.width);
+        EXPECT_EQ(got.height, r.height);
+        EXPECT_EQ(thumb, expected);
+    }
 }
 
 TEST(MakeThumbnail, UnreadableFilesGiveABlankCardAndNoSize)
