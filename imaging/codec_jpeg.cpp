@@ -1040,12 +1040,24 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     const int w = int(cinfo->output_width), h = int(cinfo->output_height);
     if (!cxcodec::FitsPixelLimits(w, h))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
+    // Rows may go to a sink as they come: not for a turned or CMYK picture,
+    // nor when a split decode (which a failure repeats whole) may run.
+    const bool mayStream = req.rows && !coarse && !cmyk && (orientation == 1 || !req.autoOrient) &&
+                           !(jpeg_has_multiple_scans(cinfo) && allowSplit &&
+                             SplitAllowed(cinfo, CoefficientBytes(cinfo)));
+    CxImage *const band =
+        mayStream ? req.rows->Begin(w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG, out.GetMetadata()) : nullptr;
     // Every row is written below, or the decode fails.
-    if (!CxImageAccess::CreateForDecode(out, w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
+    if (band) {
+        CxImageAccess::SetMetadata(*band, out.GetMetadata());
+        CxImageAccess::SetOrientation(*band, orientation);
+        CxImageAccess::SetMetadata(out, CxMetadata{});
+    } else if (!CxImageAccess::CreateForDecode(out, w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG)) {
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
+    }
     bool allocated = true;
     try {
-        d->rows.resize(std::size_t(h));
+        d->rows.resize(band ? 0 : std::size_t(h));
         if (cmyk)
             d->scratch.resize(std::size_t(w) * 4);
     } catch (const std::bad_alloc &) {
@@ -1053,14 +1065,14 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     }
     if (!allocated)
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; !band && y < h; ++y)
         d->rows[std::size_t(y)] = out.GetBits(y);
 
     if (jpeg_has_multiple_scans(cinfo)) {
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
         const bool trimmed = !coarse && LeaveOutUnusedAcScans(*d, data, size);
-        if (!coarse && !trimmed && allowSplit && SplitAllowed(cinfo, d->reserved))
+        if (!coarse && !trimmed && !band && allowSplit && SplitAllowed(cinfo, d->reserved))
             StartSplit(*d, data, size);
     }
     jpeg_start_decompress(cinfo);
@@ -1086,7 +1098,17 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
                                             : 3))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "unexpected JPEG layout");
 
-    if (!cmyk) {
+    if (band) {
+        while (cinfo->output_scanline < cinfo->output_height) {
+            const int line = int(cinfo->output_scanline);
+            if (!req.rows->Room(line))
+                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "stopped");
+            JSAMPROW row = band->GetBits(line);
+            if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
+                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
+            req.rows->Filled(line);
+        }
+    } else if (!cmyk) {
         // Straight into the image rows: no second conversion pass.
         while (cinfo->output_scanline < cinfo->output_height) {
             const JDIMENSION line = cinfo->output_scanline;
@@ -1110,6 +1132,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         }
     }
     jpeg_finish_decompress(cinfo);
+    if (band)
+        return;
     CxImageAccess::SetSourceSize(out, srcW, srcH);
     CxImageAccess::SetOrientation(out, orientation);
 }

@@ -90,7 +90,8 @@ namespace cxstream {
 
 bool Streams(std::uint32_t sourceType, std::uint32_t outType)
 {
-    return sourceType == CXIMAGE_FORMAT_PNG && (outType == CXIMAGE_FORMAT_JPG || outType == CXIMAGE_FORMAT_PNG);
+    return (sourceType == CXIMAGE_FORMAT_PNG || sourceType == CXIMAGE_FORMAT_JPG) &&
+           (outType == CXIMAGE_FORMAT_JPG || outType == CXIMAGE_FORMAT_PNG);
 }
 
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,

@@ -50,6 +50,9 @@ class BoxAveragedRows final : public cxcodec::RowSink {
 public:
     CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override
     {
+        // A reduced JPEG decode is not the file's own size the card is laid out by.
+        if (type != CXIMAGE_FORMAT_PNG)
+            return nullptr;
         const QRect rect = ThumbnailDrawRect(width, height);
         const bool srgb = meta.icc.empty() || cxcolour::IsSrgbOrUnusable(meta.icc);
         m_k = bpp == 24 && srgb ? cxops::BoxFactor(width, height, rect.width(), rect.height()) : 0;

@@ -308,6 +308,11 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         {"png/interlaced.png", true, "", O::Whole},    {"photo/orient6.png", true, "", O::Whole},
         {"photo/orient6.png", false, "", O::Encoded},  {"photo/orient1.png", true, "", O::Encoded},
         {"png/template.png", true, "cut", O::DecodeFailed}, {"png/rgba.png", true, "crc", O::DecodeFailed},
+        {"jpeg/baseline.jpg", true, "", O::Encoded},   {"jpeg/progressive.jpg", true, "", O::Encoded},
+        {"jpeg/progressive420.jpg", true, "", O::Encoded}, {"jpeg/grey.jpg", true, "", O::Encoded},
+        {"photo/meta.jpg", true, "", O::Encoded},      {"photo/orient6.jpg", true, "", O::Whole},
+        {"photo/orient6.jpg", false, "", O::Encoded},  {"jpeg/cmyk_adobe.jpg", true, "", O::Whole},
+        {"jpeg/baseline.jpg", true, "cut", O::DecodeFailed},
     };
     for (const Row &r : rows) {
         for (const std::uint32_t type : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG}) {
@@ -319,7 +324,7 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
                 bytes.resize(bytes.size() / 2);
             else if (std::string(r.damage) == "crc")
                 bytes[bytes.size() / 2] ^= 0x55;
-            const std::string path = dir.Path("in.png");
+            const std::string path = dir.Path("in");
             ASSERT_TRUE(WriteFileBytes(path, bytes));
             CConvertJob job;
             job.SetQuality(80);
