@@ -1,8 +1,10 @@
 // The whole decode path (format detection and every codec) over arbitrary
 // bytes: once plainly, once as the viewer asks (a later frame at a reduced
-// size, cut-off files shown as far as they go), and once as stored, turned
-// upright afterwards.
+// size, cut-off files shown as far as they go), once at 1/8 scale, and once
+// as stored, turned upright afterwards.
 #include "picture_checks.h"
+
+#include <algorithm>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -20,6 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     hinted.SetAcceptTruncated(true);
     if (hinted.Decode(data, size))
         fuzzcheck::CheckPicture(hinted);
+
+    // At 1/8 scale a progressive JPEG is read without the scans it needs not.
+    CxImage eighth;
+    eighth.SetLoadSizeHint(std::max(1, img.GetWidth() / 8), std::max(1, img.GetHeight() / 8));
+    if (eighth.Decode(data, size))
+        fuzzcheck::CheckPicture(eighth);
 
     CxImage stored;
     stored.SetAutoOrient(false);
