@@ -242,15 +242,16 @@ bool CxImage::LoadRows(const char *filename, cxcodec::RowSink &sink)
         SetError("cannot open file");
         return false;
     }
-    std::string bytes;
-    if (!file.ReadAll(bytes, kMaxFileBytes)) {
-        SetError("cannot read file");
-        return false;
-    }
-    return DecodeBytes(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), &sink);
+    return DecodeFile(&file, &sink);
 }
 
 bool CxImage::Decode(CxFile *file, std::uint32_t imagetype)
+{
+    (void)imagetype; // the bytes decide
+    return DecodeFile(file, nullptr);
+}
+
+bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink)
 {
     Destroy();
     std::string bytes;
@@ -258,7 +259,7 @@ bool CxImage::Decode(CxFile *file, std::uint32_t imagetype)
         SetError("cannot read file");
         return false;
     }
-    return Decode(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), imagetype);
+    return DecodeBytes(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), sink);
 }
 
 bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype)

@@ -311,6 +311,7 @@ protected:
     // Encode for an output that carries the metadata blocks: the pixels
     // first, then the blocks written in (without them if they are refused).
     bool EncodeWithMetadata(CxFile *file, std::uint32_t imagetype);
+    bool DecodeFile(CxFile *file, cxcodec::RowSink *sink);
     bool DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink);
     // Counter-clockwise quarter turns: 1 left, 2 half, 3 right.
     bool RotateBy(int quarterTurns, CxImage *iDst);

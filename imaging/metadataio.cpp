@@ -48,6 +48,20 @@ void EditExif(Exiv2::ExifData &exif, int width, int height, int orientation)
         SetIfPresent<Exiv2::ExifData, Exiv2::ExifKey>(exif, k, std::to_string(height));
 }
 
+// The picture's EXIF as it is written with the pixels, in its own byte
+// order; false when there is none to write (no block and upright).
+bool EditedExif(const CxMetadata &meta, int width, int height, int orientation, Exiv2::ExifData &exif,
+                Exiv2::ByteOrder &order)
+{
+    if (meta.exif.empty() && orientation == 1)
+        return false;
+    order = Exiv2::littleEndian;
+    if (!meta.exif.empty())
+        order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
+    EditExif(exif, width, height, orientation);
+    return true;
+}
+
 void EditXmp(Exiv2::XmpData &xmp, int width, int height, int orientation)
 {
     SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, "Xmp.tiff.Orientation", std::to_string(orientation));
@@ -237,14 +251,10 @@ CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, i
     CxMetadata out;
     out.icc = meta.icc;
     try {
-        if (!meta.exif.empty() || orientation != 1) {
-            Exiv2::ExifData exif;
-            Exiv2::ByteOrder order = Exiv2::littleEndian;
-            if (!meta.exif.empty())
-                order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
-            EditExif(exif, width, height, orientation);
+        Exiv2::ExifData exif;
+        Exiv2::ByteOrder order;
+        if (EditedExif(meta, width, height, orientation, exif, order))
             out.exif = EncodeExif(exif, order);
-        }
     } catch (...) {
         out.exif.clear();
     }
@@ -305,12 +315,9 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
         // the file said so outside EXIF (a TIFF's own tag).
         const bool png = image->imageType() == Exiv2::ImageType::png;
         Exiv2::Blob pngExif;
-        if (!meta.exif.empty() || orientation != 1) {
-            Exiv2::ExifData exif;
-            Exiv2::ByteOrder order = Exiv2::littleEndian;
-            if (!meta.exif.empty())
-                order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
-            EditExif(exif, width, height, orientation);
+        Exiv2::ExifData exif;
+        Exiv2::ByteOrder order;
+        if (EditedExif(meta, width, height, orientation, exif, order)) {
             if (png)
                 Exiv2::ExifParser::encode(pngExif, nullptr, 0,
                                           order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
