@@ -9,6 +9,7 @@
 #include "cxmetadata.h"
 #include "largeblocks.h"
 #include "pixelops.h"
+#include "progressivejpeg.h"
 #include "runresources.h"
 #include "testhooks.h"
 
@@ -219,6 +220,14 @@ struct JpegDecoder {
     CoefArrays coef;
     std::unique_ptr<SplitDecode> split; // when a helper decodes part of the file
     std::vector<JOCTET> trimmed;        // the file without the scans the output needs not
+    // AC scans decoded by progressivejpeg as the arrays are laid out; libjpeg
+    // then reads only the rest of the file (trimmed).
+    struct {
+        const std::uint8_t *data = nullptr; // the whole file, or nullptr when libjpeg reads every scan
+        std::size_t size = 0, firstMarker = 0, firstData = 0;
+        bool wanted[MAX_COMPONENTS] = {}; // components whose AC coefficients the output uses
+        bool smoothing = true;            // libjpeg's block smoothing, to restore when libjpeg reads all
+    } ownAc;
     void *cmykTransform = nullptr;      // through the file's CMYK profile
     JpegDecoder();
     ~JpegDecoder();
@@ -286,6 +295,59 @@ void RealizeShared(j_common_ptr cinfo, CoefArrays &c)
         c.arrays[i].rows = sh.store.rows[i];
 }
 
+void ClearArrays(CoefArrays &c)
+{
+    for (int i = 0; i < c.count; ++i) {
+        CoefArray &a = c.arrays[i];
+        for (JDIMENSION y = 0; y < a.height; ++y)
+            std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
+        a.firstUndefined = a.height;
+    }
+}
+
+// Decodes the AC scans into the arrays just laid out, before libjpeg reads
+// anything past the first scan's header. Data our decoder does not take
+// goes to libjpeg whole instead, as if it had never been trimmed.
+void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
+{
+    auto &d = *static_cast<JpegDecoder *>(common->client_data);
+    auto *cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    static_assert(sizeof(JCOEF) == sizeof(short) && sizeof(JBLOCK) == sizeof(progressivejpeg::Block));
+    progressivejpeg::Frame f;
+    bool ok = c.count == cinfo->num_components && c.count <= int(std::size(f.components));
+    for (int i = 0; ok && i < c.count; ++i) {
+        const jpeg_component_info &comp = cinfo->comp_info[i];
+        ok = c.arrays[i].width >= comp.width_in_blocks && c.arrays[i].height >= comp.height_in_blocks;
+        f.components[i].id = comp.component_id;
+        f.components[i].widthInBlocks = comp.width_in_blocks;
+        f.components[i].heightInBlocks = comp.height_in_blocks;
+        f.components[i].rows = d.ownAc.wanted[i] ? c.arrays[i].rows : nullptr;
+        f.components[i].rowBlocks = c.arrays[i].width;
+        // Our decoder clears the rows it fills as it reaches them; the
+        // padding rows and the components it skips are cleared here.
+        CoefArray &a = c.arrays[i];
+        for (JDIMENSION y = ok && d.ownAc.wanted[i] ? comp.height_in_blocks : 0; y < a.height; ++y)
+            std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
+        a.firstUndefined = a.height;
+    }
+    f.count = c.count;
+    for (int t = 0; ok && t < NUM_HUFF_TBLS && t < int(std::size(f.ac)); ++t) {
+        if (const JHUFF_TBL *h = cinfo->ac_huff_tbl_ptrs[t]) {
+            f.ac[t].defined = true;
+            std::memcpy(f.ac[t].counts, h->bits, sizeof f.ac[t].counts);
+            std::memcpy(f.ac[t].values, h->huffval, sizeof f.ac[t].values);
+        }
+    }
+    f.restartInterval = cinfo->restart_interval;
+    if (ok && progressivejpeg::DecodeAcScans(d.ownAc.data, d.ownAc.size, d.ownAc.firstMarker, f))
+        return;
+    ClearArrays(c);
+    cinfo->do_block_smoothing = d.ownAc.smoothing;
+    cinfo->src->next_input_byte = d.ownAc.data + d.ownAc.firstData;
+    cinfo->src->bytes_in_buffer = d.ownAc.size - d.ownAc.firstData;
+    d.ownAc.data = nullptr;
+}
+
 void RealizeCoefArrays(j_common_ptr cinfo)
 {
     CoefArrays &c = CoefOf(cinfo);
@@ -297,6 +359,8 @@ void RealizeCoefArrays(j_common_ptr cinfo)
                 FailWith(cinfo, "out of memory");
             for (int i = 0; i < c.count; ++i)
                 c.arrays[i].rows = c.store.rows[i];
+            if (static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.data)
+                DecodeOwnAcScans(cinfo, c);
         }
         c.realized = true;
     }
@@ -659,24 +723,34 @@ void StartSplit(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
 }
 
 std::atomic<bool> g_trimScans{true};
+std::atomic<bool> g_ownAcScans{true};
 
-// At 1/8 scale, a component whose blocks become single pixels needs only
-// their DC coefficients: its AC scans, most of a progressive file, are left
-// out of what libjpeg reads (for a thumbnail of a progressive photo, most
-// of the decoding time). The pixels are the same. True when the decoder now
-// reads the shortened file.
-bool LeaveOutUnusedAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
+bool OwnAcScansApply(j_decompress_ptr cinfo)
+{
+    return g_ownAcScans.load(std::memory_order_relaxed) && cinfo->progressive_mode && !cinfo->arith_code &&
+           cinfo->num_components <= 4;
+}
+
+// The AC scans, most of a progressive file, are left out of what libjpeg
+// reads. Our own decoder reads those the output uses (progressivejpeg.h);
+// failing that, at 1/8 scale, a component whose blocks become single pixels
+// needs only their DC coefficients, and its AC scans are simply dropped (for
+// a thumbnail of a progressive photo, most of the decoding time). The
+// pixels are the same. True when the decoder now reads the shortened file.
+bool LeaveOutAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
 {
     j_decompress_ptr cinfo = &d.cinfo;
-    if (!g_trimScans.load(std::memory_order_relaxed) || !cinfo->progressive_mode || cinfo->arith_code ||
-        cinfo->num_components > MAX_COMPONENTS)
+    if (!cinfo->progressive_mode || cinfo->arith_code || cinfo->num_components > MAX_COMPONENTS)
         return false;
+    const bool own = OwnAcScansApply(cinfo);
     bool dcOnly[MAX_COMPONENTS] = {};
     bool any = false;
     for (int c = 0; c < cinfo->num_components; ++c)
         any |= dcOnly[c] = cinfo->comp_info[c].DCT_scaled_size == 1;
+    if (!own && !(any && g_trimScans.load(std::memory_order_relaxed)))
+        return false;
     const std::size_t firstData = std::size_t(cinfo->src->next_input_byte - data);
-    if (!any || firstData > size || cinfo->src->bytes_in_buffer != size - firstData)
+    if (firstData > size || cinfo->src->bytes_in_buffer != size - firstData)
         return false;
     try {
         std::vector<ScanRecord> segments;
@@ -687,17 +761,26 @@ bool LeaveOutUnusedAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t
         d.trimmed.reserve(size - firstData + 2);
         bool first = true;
         for (const ScanRecord &seg : segments) {
-            if (!seg.scan || seg.component < 0 || !dcOnly[seg.component])
+            if (!seg.scan || seg.component < 0 || (!own && !dcOnly[seg.component]))
                 d.trimmed.insert(d.trimmed.end(), data + (first ? firstData : seg.begin), data + seg.end);
             first = false;
         }
         d.trimmed.insert(d.trimmed.end(), kEnd, kEnd + 2);
+        if (own) {
+            d.ownAc.data = data;
+            d.ownAc.size = size;
+            d.ownAc.firstMarker = firstMarker;
+            d.ownAc.firstData = firstData;
+            d.ownAc.smoothing = cinfo->do_block_smoothing;
+            for (int c = 0; c < cinfo->num_components; ++c)
+                d.ownAc.wanted[c] = !dcOnly[c] || !g_trimScans.load(std::memory_order_relaxed);
+        }
     } catch (const std::exception &) {
         d.trimmed.clear();
         return false; // short of memory: the whole file then
     }
     // Nothing is missing that smoothing would make up: the file sends every
-    // coefficient, and those left out are never used.
+    // coefficient, and those left out are read elsewhere or never used.
     cinfo->do_block_smoothing = FALSE;
     cinfo->src->next_input_byte = d.trimmed.data();
     cinfo->src->bytes_in_buffer = d.trimmed.size();
@@ -1043,7 +1126,7 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     // Rows may go to a sink as they come: not for a turned or CMYK picture,
     // nor when a split decode (which a failure repeats whole) may run.
     const bool mayStream = req.rows && !coarse && !cmyk && (orientation == 1 || !req.autoOrient) &&
-                           !(jpeg_has_multiple_scans(cinfo) && allowSplit &&
+                           !(jpeg_has_multiple_scans(cinfo) && allowSplit && !OwnAcScansApply(cinfo) &&
                              SplitAllowed(cinfo, CoefficientBytes(cinfo)));
     CxImage *const band =
         mayStream ? req.rows->Begin(w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG, out.GetMetadata()) : nullptr;
@@ -1071,7 +1154,7 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     if (jpeg_has_multiple_scans(cinfo)) {
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
-        const bool trimmed = !coarse && LeaveOutUnusedAcScans(*d, data, size);
+        const bool trimmed = !coarse && LeaveOutAcScans(*d, data, size);
         if (!coarse && !trimmed && !band && allowSplit && SplitAllowed(cinfo, d->reserved))
             StartSplit(*d, data, size);
     }
@@ -1261,6 +1344,11 @@ std::size_t JpegDecodeBudget()
 void testhooks::SetJpegTrimScans(bool on)
 {
     g_trimScans.store(on);
+}
+
+void testhooks::SetJpegOwnAcScans(bool on)
+{
+    g_ownAcScans.store(on);
 }
 
 int testhooks::SplitJpegDecodes()

@@ -9,6 +9,9 @@ namespace cxcodec::testhooks {
 // Whether a progressive JPEG decoded at 1/8 scale leaves out the AC scans it
 // needs not (the default).
 void SetJpegTrimScans(bool on);
+// Whether a progressive JPEG's AC scans are read by the program's own code
+// (the default) or by libjpeg's.
+void SetJpegOwnAcScans(bool on);
 
 // How many JPEG decodes so far shared their work with a helper thread.
 int SplitJpegDecodes();

@@ -160,30 +160,62 @@ TEST(JpegDecode, ReducedDecodeCoversTheHintAndKeepsTheSourceSize)
     EXPECT_GE(Psnr(grey, BlockAverage(LoadFixture("png/grey_template.png"), 4)), 46.0);
 }
 
-// A progressive file read at 1/8 scale leaves out the AC scans of the
-// components whose blocks become single pixels: the same pixels, whatever
-// the chroma subsampling (subsampled chroma keeps its scans).
-TEST(JpegDecode, EighthScaleOfProgressiveFilesWithoutUnneededScans)
+// A progressive file's AC scans are read by our own decoder, and at 1/8
+// scale those of components whose blocks become single pixels are left out.
+// Every route gives libjpeg's pixels, whatever the subsampling, scan script
+// or restart intervals, and a damaged or cut file fails or shows exactly
+// what libjpeg alone makes of it.
+TEST(JpegDecode, ProgressiveFilesDecodeAsLibjpegAloneDecodesThem)
 {
-    struct Case {
-        const char *file;
-        int hintW, hintH;
+    struct Route {
+        bool ownAc, trim;
     };
-    for (const Case c : {Case{"jpeg/progressive.jpg", 8, 6}, Case{"jpeg/progressive420.jpg", 32, 24},
-                         Case{"jpeg/progressive420.jpg", 33, 24}, Case{"jpeg/baseline.jpg", 8, 6}}) {
-        SCOPED_TRACE(testing::Message() << c.file << " " << c.hintW);
-        const Bytes bytes = FixtureBytes(c.file);
-        CxImage trimmed, whole;
-        trimmed.SetLoadSizeHint(c.hintW, c.hintH);
-        whole.SetLoadSizeHint(c.hintW, c.hintH);
-        ASSERT_TRUE(DecodeBytes(bytes, trimmed));
-        cxcodec::testhooks::SetJpegTrimScans(false);
-        const bool ok = DecodeBytes(bytes, whole);
+    const auto decode = [](const Bytes &bytes, int hintW, bool cut, Route r, CxImage &out) {
+        cxcodec::testhooks::SetJpegOwnAcScans(r.ownAc);
+        cxcodec::testhooks::SetJpegTrimScans(r.trim);
+        out.SetLoadSizeHint(hintW, 0);
+        out.SetAcceptTruncated(cut);
+        const bool ok = DecodeBytes(bytes, out);
+        cxcodec::testhooks::SetJpegOwnAcScans(true);
         cxcodec::testhooks::SetJpegTrimScans(true);
-        ASSERT_TRUE(ok);
-        ASSERT_EQ(trimmed.GetWidth(), whole.GetWidth());
-        ASSERT_EQ(trimmed.GetHeight(), whole.GetHeight());
-        EXPECT_EQ(MaxChannelDiff(trimmed, whole), 0);
+        return ok;
+    };
+    // Damage: none, a byte flipped at a share of the file, or the file cut there.
+    struct Damage {
+        int percent;
+        bool cut;
+    };
+    for (const char *file : {"jpeg/progressive.jpg", "jpeg/progressive420.jpg", "jpeg/progressive_restart.jpg"}) {
+        for (const int hintW : {0, 40, 8}) {
+            for (const Damage dmg : {Damage{0, false}, Damage{35, false}, Damage{55, false}, Damage{75, false},
+                                     Damage{90, false}, Damage{60, true}, Damage{97, true}}) {
+                SCOPED_TRACE(testing::Message() << file << " width " << hintW << " damage " << dmg.percent
+                                                << (dmg.cut ? " cut" : ""));
+                Bytes bytes = FixtureBytes(file);
+                const std::size_t at = bytes.size() * std::size_t(dmg.percent) / 100;
+                if (dmg.cut)
+                    bytes.resize(at);
+                else if (dmg.percent)
+                    bytes[at] ^= 0x5A;
+                // At 1/8 scale, scans left out cannot fail the decode.
+                CxImage alone, trimmed;
+                const bool aloneOk = decode(bytes, hintW, dmg.cut, Route{false, false}, alone);
+                const bool trimmedOk = decode(bytes, hintW, dmg.cut, Route{false, true}, trimmed);
+                EXPECT_TRUE(aloneOk || dmg.percent);
+                EXPECT_TRUE(trimmedOk == aloneOk || (hintW == 8 && trimmedOk));
+                for (const Route r : {Route{true, true}, Route{true, false}, Route{false, true}}) {
+                    const bool leftOut = r.trim && hintW == 8;
+                    const CxImage &ref = leftOut ? trimmed : alone;
+                    CxImage img;
+                    ASSERT_EQ(decode(bytes, hintW, dmg.cut, r, img), leftOut ? trimmedOk : aloneOk) << r.ownAc << r.trim;
+                    if (!(leftOut ? trimmedOk : aloneOk))
+                        continue;
+                    ASSERT_EQ(img.GetWidth(), ref.GetWidth());
+                    ASSERT_EQ(img.GetHeight(), ref.GetHeight());
+                    EXPECT_EQ(MaxChannelDiff(img, ref), 0) << r.ownAc << r.trim;
+                }
+            }
+        }
     }
 }
 

@@ -1,4 +1,5 @@
-// Large progressive JPEGs are decoded by two threads at once; what comes out
+// Large progressive JPEGs are decoded by two threads at once when libjpeg
+// reads their AC scans, or by our own reader of them on one; what comes out
 // must not depend on it, for any scan layout, scale or damage.
 #include "codecs.h"
 #include "jpeg_png_tiff_helpers.h"
@@ -15,15 +16,19 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Decodes bytes on this thread alone (threads 1) or with a helper (2), at
-// full size or covering the hint; a cut-off file fails or shows what arrived.
+// Decodes bytes with libjpeg reading every scan, on this thread alone
+// (threads 1) or with a helper (2), or with our own AC scan reader (threads
+// 0), at full size or covering the hint; a cut-off file fails or shows what
+// arrived.
 bool DecodeWith(int threads, const Bytes &bytes, CxImage &out, int hintW = 0, int hintH = 0,
                 bool acceptTruncated = false)
 {
     CxImage::SetThreadLimit(threads);
+    cxcodec::testhooks::SetJpegOwnAcScans(threads == 0);
     out.SetLoadSizeHint(hintW, hintH);
     out.SetAcceptTruncated(acceptTruncated);
     const bool ok = out.Decode(bytes.data(), bytes.size(), CXIMAGE_FORMAT_JPG);
+    cxcodec::testhooks::SetJpegOwnAcScans(true);
     CxImage::SetThreadLimit(0);
     return ok;
 }
@@ -100,13 +105,15 @@ TEST(JpegThreads, TwoThreadsDecodeExactlyWhatOneDoes)
             WriteProgressiveJpeg(MakeTexturedImage(w, h, 7), l.script, l.subsample, l.restartRows);
         for (const int hint : {0, 500}) {
             SCOPED_TRACE(hint);
-            CxImage one, two;
+            CxImage one, two, own;
             ASSERT_TRUE(DecodeWith(1, bytes, one, hint, hint)) << one.GetLastError();
             const int before = cxcodec::testhooks::SplitJpegDecodes();
             ASSERT_TRUE(DecodeWith(2, bytes, two, hint, hint)) << two.GetLastError();
             EXPECT_EQ(cxcodec::testhooks::SplitJpegDecodes() - before, l.splits ? 1 : 0);
+            ASSERT_TRUE(DecodeWith(0, bytes, own, hint, hint)) << own.GetLastError();
             ASSERT_EQ(one.GetWidth(), hint ? (w + 1) / 2 : w);
             ExpectIdentical(one, two);
+            ExpectIdentical(one, own);
         }
     }
 }
@@ -159,15 +166,19 @@ TEST(JpegThreads, DamagedFilesFailOrDecodeAsOnOneThread)
     for (const bool accept : {false, true}) {
         for (std::size_t i = 0; i < damaged.size(); ++i) {
             SCOPED_TRACE(testing::Message() << i << (accept ? ", accepting cut-off files" : ""));
-            CxImage one, two;
+            CxImage one, two, own;
             const bool okOne = DecodeWith(1, damaged[i], one, 0, 0, accept);
             const bool okTwo = DecodeWith(2, damaged[i], two, 0, 0, accept);
+            const bool okOwn = DecodeWith(0, damaged[i], own, 0, 0, accept);
             ASSERT_EQ(okOne, okTwo);
+            ASSERT_EQ(okOne, okOwn);
             if (accept && i < 9) {
                 EXPECT_TRUE(okOne);
             }
-            if (okOne)
+            if (okOne) {
                 ExpectIdentical(one, two);
+                ExpectIdentical(one, own);
+            }
         }
     }
 }

@@ -1,0 +1,55 @@
+// Entropy decoding of the AC scans of a progressive, Huffman-coded JPEG.
+//
+// A progressive photo spends most of its decoding time here: its AC scans
+// send every coefficient but the averages, in bands and bit planes, and the
+// refinement scans revisit each coefficient already sent. libjpeg reads them
+// a bit at a time through a 32-bit window; this reads them through 64 bits
+// and a ten-bit code table. The caller lets libjpeg read the rest of the
+// file (tables, DC scans) and make the pixels from the same arrays.
+//
+// Only well-formed data is decoded: anything libjpeg would warn about,
+// repair or refuse (a bad code, a scan that ends early, restart markers out
+// of order, an odd progression, coefficients never completed) makes Decode
+// return false, and the caller then has libjpeg read the whole file itself,
+// so a damaged file decodes exactly as it always did.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace progressivejpeg {
+
+using Block = short[64]; // coefficients in natural order, as libjpeg keeps them
+
+struct Component {
+    int id = 0; // as the frame and scan headers name it
+    unsigned widthInBlocks = 0, heightInBlocks = 0;
+    // The component's block rows, at least heightInBlocks of rowBlocks
+    // blocks (at least widthInBlocks); the first heightInBlocks are cleared
+    // here, just before their first use. nullptr skips its AC scans (their
+    // coefficients are not needed).
+    Block **rows = nullptr;
+    unsigned rowBlocks = 0;
+};
+
+struct HuffmanTable {
+    bool defined = false;
+    std::uint8_t counts[17] = {}; // codes of each length, 1 to 16
+    std::uint8_t values[256] = {};
+};
+
+struct Frame {
+    Component components[4];
+    int count = 0;
+    HuffmanTable ac[4];           // AC tables as defined before the first scan
+    unsigned restartInterval = 0; // in blocks, as defined before the first scan
+};
+
+// Decodes the AC scans from the first scan's marker at data[first] to the
+// end of the image. Fills only coefficients 1 to 63 (the rest stay zero);
+// the DC scans are read for their headers alone. False when the data is not
+// one libjpeg would read without a word; the blocks are then left partly
+// filled and partly uncleared.
+bool DecodeAcScans(const std::uint8_t *data, std::size_t size, std::size_t first, const Frame &frame);
+
+} // namespace progressivejpeg

@@ -1,0 +1,33 @@
+// JPEG decoding over arbitrary bytes, two ways: progressive AC scans read by
+// the program's own code and by libjpeg must agree on every file, failure
+// for failure and pixel for pixel, at full, half and 1/8 size.
+#include "picture_checks.h"
+#include "testhooks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return 0;
+    int width = 0;
+    for (int pass = 0; pass < 3 && (pass == 0 || width >= 2); ++pass) {
+        const int hint = pass == 0 ? 0 : pass == 1 ? width / 2 : 1;
+        CxImage own, theirs;
+        own.SetLoadSizeHint(hint, 0);
+        theirs.SetLoadSizeHint(hint, 0);
+        const bool ownOk = own.Decode(data, size);
+        cxcodec::testhooks::SetJpegOwnAcScans(false);
+        const bool theirOk = theirs.Decode(data, size);
+        cxcodec::testhooks::SetJpegOwnAcScans(true);
+        fuzzcheck::Require(ownOk == theirOk);
+        if (!ownOk)
+            break;
+        fuzzcheck::CheckPicture(own);
+        fuzzcheck::Require(own.GetWidth() == theirs.GetWidth() && own.GetHeight() == theirs.GetHeight() &&
+                           own.GetBpp() == theirs.GetBpp());
+        for (int y = 0; y < own.GetHeight(); ++y)
+            fuzzcheck::Require(std::memcmp(own.GetBits(y), theirs.GetBits(y), std::size_t(own.GetEffWidth())) == 0);
+        if (pass == 0)
+            width = own.GetWidth();
+    }
+    return 0;
+}
