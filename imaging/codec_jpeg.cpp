@@ -60,16 +60,10 @@ struct JpegErrorMgr {
 
 void OnOutputMessage(j_common_ptr) {}
 
-bool InSplitDecode(j_common_ptr cinfo);
-
 void OnEmitMessage(j_common_ptr cinfo, int level)
 {
     if (level >= 0)
         return; // trace output
-    // Warnings are counted per decoder: a split decode that meets any is
-    // done again whole, where the count and its limit mean what they say.
-    if (InSplitDecode(cinfo))
-        FailWith(cinfo, "warning in a shared decode");
     // Warnings that mean pixels were lost or invented make the file unreadable
     // for us; harmless ones (stray bytes between markers, odd JFIF versions)
     // are tolerated. A viewer may ask for the part of a cut-off file that
@@ -119,18 +113,10 @@ void InstallErrorMgr(JpegErrorMgr &err)
 // which frees them and makes the next picture fault in fresh pages. libjpeg
 // reaches its arrays only through the memory manager's methods, so ours
 // stand in for the block-array ones; everything else stays libjpeg's.
-//
-// A large progressive file may also be decoded by two decoders at once (see
-// SplitDecode below); they then share one set of arrays, one per component.
 struct CoefArray {
     JBLOCKROW *rows = nullptr;
     JDIMENSION width = 0, height = 0;
     JDIMENSION firstUndefined = 0; // rows from here on have not been cleared yet
-    // A component the other decoder of a split decode fills: this decoder's
-    // writes go to a throwaway strip, its reads wait for the other.
-    bool foreign = false;
-    std::vector<JCOEF> strip;
-    std::vector<JBLOCKROW> stripRows;
 };
 
 // One block holding a decode's coefficient arrays, one per request, rows
@@ -178,27 +164,12 @@ struct CoefStore {
     ~CoefStore() { Release(); }
 };
 
-// The arrays two decoders of one file share, and how the helper ended.
-struct SharedCoefs {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool allocated = false;
-    int count = 0;
-    JDIMENSION width[MAX_COMPONENTS] = {}, height[MAX_COMPONENTS] = {};
-    CoefStore store;
-    bool helperDone = false, helperOk = false;
-    std::atomic<bool> cancel{false};
-};
-
 struct CoefArrays {
     jpeg_memory_mgr own{}; // libjpeg's methods
     CoefArray arrays[MAX_COMPONENTS];
     int count = 0;
     bool realized = false;
-    CoefStore store;               // unless shared
-    SharedCoefs *shared = nullptr; // set for both decoders of a split decode
-    unsigned owned = 0;            // components this decoder fills (bit per index)
-    bool helper = false;           // the decoder that only reads coefficients
+    CoefStore store;
 
     void Free()
     {
@@ -208,8 +179,6 @@ struct CoefArrays {
     }
 };
 
-struct SplitDecode;
-
 struct JpegDecoder {
     jpeg_decompress_struct cinfo{};
     JpegErrorMgr err{};
@@ -218,8 +187,7 @@ struct JpegDecoder {
     std::vector<JSAMPLE> scratch;
     std::size_t reserved = 0; // bytes held in the coefficient budget
     CoefArrays coef;
-    std::unique_ptr<SplitDecode> split; // when a helper decodes part of the file
-    std::vector<JOCTET> trimmed;        // the file without the scans the output needs not
+    std::vector<JOCTET> trimmed; // the file without the scans libjpeg needs not read
     // AC scans decoded by progressivejpeg as the arrays are laid out; libjpeg
     // then reads only the rest of the file (trimmed).
     struct {
@@ -228,7 +196,7 @@ struct JpegDecoder {
         bool wanted[MAX_COMPONENTS] = {}; // components whose AC coefficients the output uses
         bool smoothing = true;            // libjpeg's block smoothing, to restore when libjpeg reads all
     } ownAc;
-    void *cmykTransform = nullptr;      // through the file's CMYK profile
+    void *cmykTransform = nullptr; // through the file's CMYK profile
     JpegDecoder();
     ~JpegDecoder();
 };
@@ -238,62 +206,27 @@ CoefArrays &CoefOf(j_common_ptr cinfo)
     return static_cast<JpegDecoder *>(cinfo->client_data)->coef;
 }
 
-bool InSplitDecode(j_common_ptr cinfo)
-{
-    return cinfo->is_decompressor && cinfo->client_data && CoefOf(cinfo).shared;
-}
-
 jvirt_barray_ptr RequestCoefArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION width,
                                   JDIMENSION height, JDIMENSION maxAccess)
 {
     CoefArrays &c = CoefOf(cinfo);
-    if (pool != JPOOL_IMAGE || c.realized || c.count == int(std::size(c.arrays))) {
-        if (c.shared)
-            FailWith(cinfo, "unexpected coefficient request");
+    if (pool != JPOOL_IMAGE || c.realized || c.count == int(std::size(c.arrays)))
         return c.own.request_virt_barray(cinfo, pool, preZero, width, height, maxAccess);
-    }
     CoefArray &a = c.arrays[c.count];
     a.rows = nullptr;
     a.width = width;
     a.height = height;
     a.firstUndefined = 0;
     // libjpeg asks for one array per component, in component order.
-    a.foreign = c.shared && !(c.owned & (1u << c.count));
     ++c.count;
     return reinterpret_cast<jvirt_barray_ptr>(&a);
 }
 
-// Points the arrays into the block shared by a split decode; the first
-// decoder to get here lays it out, the other must ask for the same shape.
-void RealizeShared(j_common_ptr cinfo, CoefArrays &c)
-{
-    SharedCoefs &sh = *c.shared;
-    if (c.count != reinterpret_cast<j_decompress_ptr>(cinfo)->num_components)
-        FailWith(cinfo, "unexpected coefficient layout");
-    bool ok = true;
-    {
-        std::lock_guard lock(sh.mutex);
-        if (!sh.allocated) {
-            ok = sh.store.LayOut(c.arrays, c.count);
-            if (ok) {
-                for (int i = 0; i < c.count; ++i) {
-                    sh.width[i] = c.arrays[i].width;
-                    sh.height[i] = c.arrays[i].height;
-                }
-                sh.count = c.count;
-                sh.allocated = true;
-            }
-        } else {
-            ok = sh.count == c.count;
-            for (int i = 0; ok && i < c.count; ++i)
-                ok = sh.width[i] == c.arrays[i].width && sh.height[i] == c.arrays[i].height;
-        }
-    }
-    if (!ok)
-        FailWith(cinfo, "unexpected coefficient layout");
-    for (int i = 0; i < c.count; ++i)
-        c.arrays[i].rows = sh.store.rows[i];
-}
+// A large file's components are decoded on two threads when the run allows
+// more than one.
+constexpr std::size_t kHelperMinCoefBytes = std::size_t(4) << 20;
+std::atomic<int> g_helperDecodes{0};
+bool HelperAllowed(j_decompress_ptr cinfo, std::size_t coefBytes);
 
 void ClearArrays(CoefArrays &c)
 {
@@ -339,8 +272,12 @@ void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
         }
     }
     f.restartInterval = cinfo->restart_interval;
-    if (ok && progressivejpeg::DecodeAcScans(d.ownAc.data, d.ownAc.size, d.ownAc.firstMarker, f))
+    f.helper = HelperAllowed(cinfo, d.reserved);
+    if (ok && progressivejpeg::DecodeAcScans(d.ownAc.data, d.ownAc.size, d.ownAc.firstMarker, f)) {
+        if (f.helper)
+            ++g_helperDecodes;
         return;
+    }
     ClearArrays(c);
     cinfo->do_block_smoothing = d.ownAc.smoothing;
     cinfo->src->next_input_byte = d.ownAc.data + d.ownAc.firstData;
@@ -352,16 +289,12 @@ void RealizeCoefArrays(j_common_ptr cinfo)
 {
     CoefArrays &c = CoefOf(cinfo);
     if (!c.realized && c.count > 0) {
-        if (c.shared) {
-            RealizeShared(cinfo, c);
-        } else {
-            if (!c.store.LayOut(c.arrays, c.count))
-                FailWith(cinfo, "out of memory");
-            for (int i = 0; i < c.count; ++i)
-                c.arrays[i].rows = c.store.rows[i];
-            if (static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.data)
-                DecodeOwnAcScans(cinfo, c);
-        }
+        if (!c.store.LayOut(c.arrays, c.count))
+            FailWith(cinfo, "out of memory");
+        for (int i = 0; i < c.count; ++i)
+            c.arrays[i].rows = c.store.rows[i];
+        if (static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.data)
+            DecodeOwnAcScans(cinfo, c);
         c.realized = true;
     }
     c.own.realize_virt_arrays(cinfo);
@@ -387,44 +320,7 @@ JBLOCKARRAY AccessCoefArray(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSION
         return c.own.access_virt_barray(cinfo, ptr, start, count, writable);
     if (!c.realized || start > a->height || count > a->height - start)
         FailWith(cinfo, "bad coefficient access");
-    if (!a->foreign) {
-        ClearUpTo(*a, start + count);
-        return a->rows + start;
-    }
-    if (writable) {
-        // The other decoder's component: decoded here only because a scan
-        // carries it along, and thrown away.
-        bool ok = true;
-        try {
-            if (a->stripRows.size() < count) {
-                a->strip.assign(std::size_t(count) * a->width * DCTSIZE2, 0);
-                a->stripRows.resize(count);
-                for (JDIMENSION y = 0; y < count; ++y)
-                    a->stripRows[y] =
-                        reinterpret_cast<JBLOCKROW>(a->strip.data() + std::size_t(y) * a->width * DCTSIZE2);
-            }
-        } catch (const std::bad_alloc &) {
-            ok = false;
-        }
-        if (!ok)
-            FailWith(cinfo, "out of memory");
-        return a->stripRows.data();
-    }
-    // Reading the other decoder's component: only the pixel pass does, once
-    // the helper is done with it.
-    SharedCoefs &sh = *c.shared;
-    bool ok;
-    {
-        std::unique_lock lock(sh.mutex);
-        if (c.helper) {
-            ok = false;
-        } else {
-            sh.changed.wait(lock, [&] { return sh.helperDone; });
-            ok = sh.helperOk;
-        }
-    }
-    if (!ok)
-        FailWith(cinfo, "cannot decode JPEG");
+    ClearUpTo(*a, start + count);
     return a->rows + start;
 }
 
@@ -455,36 +351,11 @@ void InstallCoefArrays(JpegDecoder &d)
     mem->self_destruct = DestroyCoefMemory;
 }
 
-// --- Split decode -------------------------------------------------------
+// --- Scans read by our own code ---------------------------------------------
 //
-// Entropy decoding a progressive file runs scan after scan on one thread
-// and is nearly all of its decoding time. But every AC scan carries a single
-// component and depends only on that component's earlier scans, so a large
-// file is decoded by two decoders at once: the calling thread's reads the DC
-// scans and the first component's AC scans and then makes the pixels; a
-// helper reads the DC scans and the other components' AC scans. Each is
-// given the file with the other's AC scans left out.
-
-constexpr std::size_t kSplitMinCoefBytes = std::size_t(4) << 20;
-
-std::atomic<int> g_splitDecodes{0};
-
-struct SplitDecode {
-    std::vector<JOCTET> own;    // the rest of the file for this thread's decoder, from its first scan's data
-    std::vector<JOCTET> helper; // the whole file as the helper sees it
-    SharedCoefs shared;
-    JpegDecoder helperDecoder;
-    std::thread thread;
-
-    ~SplitDecode() { Stop(); }
-    void Stop()
-    {
-        if (thread.joinable()) {
-            shared.cancel = true;
-            thread.join();
-        }
-    }
-};
+// Entropy decoding a progressive file runs scan after scan and is nearly all
+// of its decoding time; its AC scans are read by progressivejpeg (see there)
+// and only the rest of the file by libjpeg.
 
 // Where the entropy-coded data that starts at pos ends: at the next marker
 // that is not a restart marker; size when there is none.
@@ -510,14 +381,13 @@ struct ScanRecord {
 };
 
 // Lists the segments from the first scan on (as libjpeg left the source: at
-// the first scan's data) and checks that splitting is sound: AC scans of one
-// component each, each after that component's first DC scan; the last scan
-// of every coefficient of every component at full precision (so no
-// smoothing of missing coefficients would have applied); no quantisation
-// table defined after the first scan (each decoder fixes a component's
-// table at its own first scan of it); only Huffman tables, restart
-// intervals and metadata between scans; no more scans than a whole decode
-// accepts. False when the file is not split.
+// the first scan's data) and checks that leaving AC scans out of what libjpeg
+// reads is sound: AC scans of one component each, each after that
+// component's first DC scan; the last scan of every coefficient of every
+// component at full precision (so no smoothing of missing coefficients would
+// have applied); no quantisation table defined after the first scan; only
+// Huffman tables, restart intervals and metadata between scans; no more
+// scans than a whole decode accepts. False when libjpeg reads every scan.
 bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t size, std::size_t firstData,
                std::vector<ScanRecord> &segments, std::size_t &firstMarker)
 {
@@ -617,109 +487,12 @@ bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t siz
     return true;
 }
 
-void OnHelperProgress(j_common_ptr cinfo)
-{
-    if (static_cast<JpegDecoder *>(cinfo->client_data)->coef.shared->cancel)
-        FailWith(cinfo, "cancelled");
-    OnProgress(cinfo);
-}
-
-// The helper's decode proper; may leave through longjmp.
-void ReadHelperCoefficients(JpegDecoder &dec, SplitDecode &split)
-{
-    JpegDecoder *const d = &dec;
-    j_decompress_ptr cinfo = &d->cinfo;
-    jpeg_create_decompress(cinfo);
-    InstallCoefArrays(*d);
-    d->coef.shared = &split.shared;
-    d->coef.owned = ~1u;
-    d->coef.helper = true;
-    d->progress.progress_monitor = OnHelperProgress;
-    cinfo->progress = &d->progress;
-    jpeg_mem_src(cinfo, split.helper.data(), static_cast<unsigned long>(split.helper.size()));
-    jpeg_read_header(cinfo, TRUE);
-    if (!jpeg_read_coefficients(cinfo))
-        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
-    // Rows a scan never reached read as zero, as in a whole decode.
-    for (int i = 0; i < d->coef.count; ++i)
-        if (!d->coef.arrays[i].foreign)
-            ClearUpTo(d->coef.arrays[i], d->coef.arrays[i].height);
-    jpeg_destroy_decompress(cinfo);
-}
-
-void RunHelper(SplitDecode *split)
-{
-    JpegDecoder *const d = &split->helperDecoder;
-    InstallErrorMgr(d->err);
-    d->cinfo.err = &d->err.pub;
-    bool ok = false;
-    if (setjmp(d->err.jump)) {
-        jpeg_destroy_decompress(&d->cinfo);
-    } else {
-        ReadHelperCoefficients(*d, *split);
-        ok = true;
-    }
-    {
-        std::lock_guard lock(split->shared.mutex);
-        split->shared.helperDone = true;
-        split->shared.helperOk = ok;
-    }
-    split->shared.changed.notify_all();
-}
-
 JpegDecoder::JpegDecoder() = default;
 
 JpegDecoder::~JpegDecoder()
 {
-    split.reset(); // the helper stops before the arrays it shares go
     coef.Free();
     cxcolour::FreeTransform(cmykTransform);
-}
-
-// Starts a helper on the colour scans and points this decoder at the rest.
-// Leaves everything as it was when the file is not one to split or the
-// helper cannot start.
-void StartSplit(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
-{
-    j_decompress_ptr cinfo = &d.cinfo;
-    const std::size_t firstData = std::size_t(cinfo->src->next_input_byte - data);
-    if (firstData > size || cinfo->src->bytes_in_buffer != size - firstData)
-        return;
-    try {
-        std::vector<ScanRecord> segments;
-        std::size_t firstMarker = 0;
-        if (!ListScans(cinfo, data, size, firstData, segments, firstMarker))
-            return;
-        auto split = std::make_unique<SplitDecode>();
-        static const JOCTET kEnd[2] = {0xFF, 0xD9};
-        split->own.reserve(size - firstData + 2);
-        split->helper.reserve(size + 2);
-        split->helper.insert(split->helper.end(), data, data + firstMarker);
-        bool first = true;
-        for (const ScanRecord &seg : segments) {
-            const bool mine = !seg.scan || seg.component <= 0;
-            const bool helpers = !seg.scan || seg.component != 0;
-            if (mine)
-                split->own.insert(split->own.end(), data + (first ? firstData : seg.begin), data + seg.end);
-            if (helpers)
-                split->helper.insert(split->helper.end(), data + seg.begin, data + seg.end);
-            first = false;
-        }
-        split->own.insert(split->own.end(), kEnd, kEnd + 2);
-        split->helper.insert(split->helper.end(), kEnd, kEnd + 2);
-        split->thread = std::thread(RunHelper, split.get());
-        d.split = std::move(split);
-        ++g_splitDecodes;
-    } catch (const std::exception &) {
-        return; // short of memory or threads: decode on this thread alone
-    }
-    d.coef.shared = &d.split->shared;
-    d.coef.owned = 1u;
-    // Smoothing only fills in coefficients a file never sends; a split file
-    // sends them all, but this decoder would not see the helper's.
-    cinfo->do_block_smoothing = FALSE;
-    cinfo->src->next_input_byte = d.split->own.data();
-    cinfo->src->bytes_in_buffer = d.split->own.size();
 }
 
 std::atomic<bool> g_trimScans{true};
@@ -736,27 +509,28 @@ bool OwnAcScansApply(j_decompress_ptr cinfo)
 // failing that, at 1/8 scale, a component whose blocks become single pixels
 // needs only their DC coefficients, and its AC scans are simply dropped (for
 // a thumbnail of a progressive photo, most of the decoding time). The
-// pixels are the same. True when the decoder now reads the shortened file.
-bool LeaveOutAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
+// pixels are the same. Leaves the decoder on the whole file when neither
+// applies.
+void LeaveOutAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
 {
     j_decompress_ptr cinfo = &d.cinfo;
     if (!cinfo->progressive_mode || cinfo->arith_code || cinfo->num_components > MAX_COMPONENTS)
-        return false;
+        return;
     const bool own = OwnAcScansApply(cinfo);
     bool dcOnly[MAX_COMPONENTS] = {};
     bool any = false;
     for (int c = 0; c < cinfo->num_components; ++c)
         any |= dcOnly[c] = cinfo->comp_info[c].DCT_scaled_size == 1;
     if (!own && !(any && g_trimScans.load(std::memory_order_relaxed)))
-        return false;
+        return;
     const std::size_t firstData = std::size_t(cinfo->src->next_input_byte - data);
     if (firstData > size || cinfo->src->bytes_in_buffer != size - firstData)
-        return false;
+        return;
     try {
         std::vector<ScanRecord> segments;
         std::size_t firstMarker = 0;
         if (!ListScans(cinfo, data, size, firstData, segments, firstMarker))
-            return false;
+            return;
         static const JOCTET kEnd[2] = {0xFF, 0xD9};
         d.trimmed.reserve(size - firstData + 2);
         bool first = true;
@@ -777,20 +551,19 @@ bool LeaveOutAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
         }
     } catch (const std::exception &) {
         d.trimmed.clear();
-        return false; // short of memory: the whole file then
+        return; // short of memory: the whole file then
     }
     // Nothing is missing that smoothing would make up: the file sends every
     // coefficient, and those left out are read elsewhere or never used.
     cinfo->do_block_smoothing = FALSE;
     cinfo->src->next_input_byte = d.trimmed.data();
     cinfo->src->bytes_in_buffer = d.trimmed.size();
-    return true;
 }
 
-bool SplitAllowed(j_decompress_ptr cinfo, std::size_t coefBytes)
+bool HelperAllowed(j_decompress_ptr cinfo, std::size_t coefBytes)
 {
     if (!cinfo->progressive_mode || cinfo->arith_code || cinfo->num_components < 2 ||
-        cinfo->num_components > MAX_COMPONENTS || coefBytes < kSplitMinCoefBytes)
+        cinfo->num_components > MAX_COMPONENTS || coefBytes < kHelperMinCoefBytes)
         return false;
     const int limit = cxops::ThreadLimit();
     return limit == 1 ? false : limit >= 2 || std::thread::hardware_concurrency() >= 2;
@@ -1009,7 +782,7 @@ void *MakeCmykTransform(CxImage &out, bool inverted)
 // The decode proper. May leave through longjmp at any libjpeg call, so it
 // keeps nothing with a destructor on its own frame.
 void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxImage &out,
-              const cxcodec::DecodeRequest &req, bool allowSplit)
+              const cxcodec::DecodeRequest &req)
 {
     JpegDecoder *const d = &dec;
     j_decompress_ptr cinfo = &d->cinfo;
@@ -1123,11 +896,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     const int w = int(cinfo->output_width), h = int(cinfo->output_height);
     if (!cxcodec::FitsPixelLimits(w, h))
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
-    // Rows may go to a sink as they come: not for a turned or CMYK picture,
-    // nor when a split decode (which a failure repeats whole) may run.
-    const bool mayStream = req.rows && !coarse && !cmyk && (orientation == 1 || !req.autoOrient) &&
-                           !(jpeg_has_multiple_scans(cinfo) && allowSplit && !OwnAcScansApply(cinfo) &&
-                             SplitAllowed(cinfo, CoefficientBytes(cinfo)));
+    // Rows may go to a sink as they come: not for a turned or CMYK picture.
+    const bool mayStream = req.rows && !coarse && !cmyk && (orientation == 1 || !req.autoOrient);
     CxImage *const band =
         mayStream ? req.rows->Begin(w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG, out.GetMetadata()) : nullptr;
     // Every row is written below, or the decode fails.
@@ -1154,9 +924,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     if (jpeg_has_multiple_scans(cinfo)) {
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
-        const bool trimmed = !coarse && LeaveOutAcScans(*d, data, size);
-        if (!coarse && !trimmed && !band && allowSplit && SplitAllowed(cinfo, d->reserved))
-            StartSplit(*d, data, size);
+        if (!coarse)
+            LeaveOutAcScans(*d, data, size);
     }
     jpeg_start_decompress(cinfo);
     if (coarse) {
@@ -1300,35 +1069,28 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         CxImageAccess::SetError(out, "empty JPEG file");
         return false;
     }
-    // A split decode that fails is done again whole, so a damaged file fails
-    // (or decodes as far as it can) exactly as it would on one thread.
-    for (const bool allowSplit : {true, false}) {
-        std::unique_ptr<JpegDecoder> holder(new (std::nothrow) JpegDecoder);
-        JpegDecoder *const d = holder.get();
-        if (!d) {
-            CxImageAccess::SetError(out, "out of memory");
-            return false;
-        }
-        InstallErrorMgr(d->err);
-        d->err.acceptTruncated = req.acceptTruncated;
-        d->cinfo.err = &d->err.pub;
-        if (setjmp(d->err.jump)) {
-            jpeg_destroy_decompress(&d->cinfo);
-            if (d->reserved)
-                CoefficientBudget::Release(d->reserved);
-            out.Destroy();
-            CxImageAccess::SetError(out, d->err.message[0] ? d->err.message : "cannot decode JPEG");
-            if (d->split)
-                continue;
-            return false;
-        }
-        ReadJpeg(*d, data, size, out, req, allowSplit);
+    std::unique_ptr<JpegDecoder> holder(new (std::nothrow) JpegDecoder);
+    JpegDecoder *const d = holder.get();
+    if (!d) {
+        CxImageAccess::SetError(out, "out of memory");
+        return false;
+    }
+    InstallErrorMgr(d->err);
+    d->err.acceptTruncated = req.acceptTruncated;
+    d->cinfo.err = &d->err.pub;
+    if (setjmp(d->err.jump)) {
         jpeg_destroy_decompress(&d->cinfo);
         if (d->reserved)
             CoefficientBudget::Release(d->reserved);
-        return true;
+        out.Destroy();
+        CxImageAccess::SetError(out, d->err.message[0] ? d->err.message : "cannot decode JPEG");
+        return false;
     }
-    return false;
+    ReadJpeg(*d, data, size, out, req);
+    jpeg_destroy_decompress(&d->cinfo);
+    if (d->reserved)
+        CoefficientBudget::Release(d->reserved);
+    return true;
 }
 
 void SetJpegDecodeBudget(std::size_t bytes)
@@ -1351,9 +1113,9 @@ void testhooks::SetJpegOwnAcScans(bool on)
     g_ownAcScans.store(on);
 }
 
-int testhooks::SplitJpegDecodes()
+int testhooks::JpegDecodesWithHelper()
 {
-    return g_splitDecodes.load();
+    return g_helperDecodes.load();
 }
 
 std::size_t JpegScratchBytes(std::FILE *f)

@@ -1,8 +1,11 @@
 #include "progressivejpeg.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace progressivejpeg {
@@ -493,23 +496,51 @@ private:
 
     // Each component's scans row by row of blocks, each row through all of
     // them while its coefficients are still in the cache, rather than scan by
-    // scan over the whole picture.
-    bool DecodeRows()
+    // scan over the whole picture. Stops early once stop is set.
+    bool DecodeComponent(int ci, const std::atomic<bool> &stop)
     {
-        for (int ci = 0; ci < frame.count; ++ci) {
-            const Component &c = frame.components[ci];
-            if (!c.rows)
-                continue;
-            Masks masks(std::size_t(c.widthInBlocks) * c.heightInBlocks, 0);
-            for (unsigned y = 0; y < c.heightInBlocks; ++y) {
-                std::memset(c.rows[y], 0, std::size_t(c.rowBlocks) * sizeof(Block));
-                const std::size_t first = std::size_t(y) * c.widthInBlocks, end = first + c.widthInBlocks;
-                for (const auto &st : scans[ci])
-                    if (!st->Decode(c, masks.data(), first, end))
-                        return false;
-            }
+        const Component &c = frame.components[ci];
+        if (!c.rows)
+            return true;
+        Masks masks(std::size_t(c.widthInBlocks) * c.heightInBlocks, 0);
+        for (unsigned y = 0; y < c.heightInBlocks; ++y) {
+            if (stop.load(std::memory_order_relaxed))
+                return false;
+            std::memset(c.rows[y], 0, std::size_t(c.rowBlocks) * sizeof(Block));
+            const std::size_t first = std::size_t(y) * c.widthInBlocks, end = first + c.widthInBlocks;
+            for (const auto &st : scans[ci])
+                if (!st->Decode(c, masks.data(), first, end))
+                    return false;
         }
         return true;
+    }
+
+    // The components are independent: with a helper, it takes the first
+    // (the luminance, the largest) while this thread does the others.
+    bool DecodeRows()
+    {
+        std::atomic<bool> stop{false};
+        bool helperOk = true;
+        std::thread helper;
+        if (frame.helper && frame.count > 1 && frame.components[0].rows) {
+            try {
+                helper = std::thread([&] {
+                    helperOk = DecodeComponent(0, stop);
+                    if (!helperOk)
+                        stop = true;
+                });
+            } catch (const std::system_error &) {
+                // no thread to be had: all on this one
+            }
+        }
+        bool ok = true;
+        for (int ci = helper.joinable() ? 1 : 0; ok && ci < frame.count; ++ci)
+            ok = DecodeComponent(ci, stop);
+        if (!ok)
+            stop = true;
+        if (helper.joinable())
+            helper.join();
+        return ok && helperOk;
     }
 
     bool DefineTables(const std::uint8_t *p, std::size_t n)

@@ -43,6 +43,7 @@ struct Frame {
     int count = 0;
     HuffmanTable ac[4];           // AC tables as defined before the first scan
     unsigned restartInterval = 0; // in blocks, as defined before the first scan
+    bool helper = false;          // whether a second thread may take the first component
 };
 
 // Decodes the AC scans from the first scan's marker at data[first] to the

@@ -14,7 +14,7 @@ void SetJpegTrimScans(bool on);
 void SetJpegOwnAcScans(bool on);
 
 // How many JPEG decodes so far shared their work with a helper thread.
-int SplitJpegDecodes();
+int JpegDecodesWithHelper();
 
 // The most a JPEG XL decode held through its memory manager, the last one
 // to finish on any thread.
