@@ -188,6 +188,47 @@ void VerticalPass(const std::int16_t *const *rows, const std::int16_t *w, int n,
     }
 }
 
+// The vertical pass straight from 8-bit rows, for opaque colour pictures:
+// the sums are those over samples (bytes with kFracBits fraction bits)
+// divided by 2^kFracBits, so rounding them by the rest of the weight bits
+// gives exactly the same samples, without the rows first widened into a
+// ring.
+void VerticalPassBytes(const BYTE *const *rows, const std::int16_t *w, int n, std::size_t len, std::int16_t *dst)
+{
+    constexpr int kShift = kWeightBits - kFracBits;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
+    for (; i + 16 <= len; i += 16) {
+        __m128i acc[4] = {zero, zero, zero, zero};
+        for (int k = 0; k < n; k += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i));
+            const bool pair = k + 1 < n;
+            const __m128i b = pair ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + i)) : zero;
+            const std::uint16_t w1 = pair ? std::uint16_t(w[k + 1]) : 0;
+            const __m128i wp = _mm_set1_epi32(int((std::uint32_t(w1) << 16) | std::uint16_t(w[k])));
+            const __m128i aLo = _mm_unpacklo_epi8(a, zero), aHi = _mm_unpackhi_epi8(a, zero);
+            const __m128i bLo = _mm_unpacklo_epi8(b, zero), bHi = _mm_unpackhi_epi8(b, zero);
+            acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(aLo, bLo), wp));
+            acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(aLo, bLo), wp));
+            acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi16(aHi, bHi), wp));
+            acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi16(aHi, bHi), wp));
+        }
+        for (__m128i &a : acc)
+            a = _mm_srai_epi32(_mm_add_epi32(a, round), kShift);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), _mm_packs_epi32(acc[0], acc[1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i + 8), _mm_packs_epi32(acc[2], acc[3]));
+    }
+#endif
+    for (; i < len; ++i) {
+        std::int32_t acc = 0;
+        for (int k = 0; k < n; ++k)
+            acc += std::int32_t(w[k]) * rows[k][i];
+        dst[i] = std::int16_t(std::clamp((acc + (1 << (kShift - 1))) >> kShift, -32768, 32767));
+    }
+}
+
 // --- Horizontal pass over one row of C-channel samples ----------------------
 
 template <int C> class HorizontalPass {
@@ -348,13 +389,26 @@ bool ResampleBand(const Source &src, const Taps &tx, const Taps &ty, CxImage &ou
     } catch (const std::bad_alloc &) {
         return false;
     }
-    if (!ring.Init(ty.maxCount, verticalFirst ? srcLen : dstLen) || !hpass.Init(srcW))
+    // Opaque colour rows shrinking in height are read where they lie.
+    const bool fromBytes = C == 3 && verticalFirst && !src.alpha && !src.paletted;
+    if ((!fromBytes && !ring.Init(ty.maxCount, verticalFirst ? srcLen : dstLen)) || !hpass.Init(srcW))
         return false;
 
+    std::vector<const BYTE *> byteRows(fromBytes ? rows.size() : 0);
     for (int y = y0; y < y1; ++y) {
         const int first = ty.first[std::size_t(y)];
         const int n = ty.count[std::size_t(y)];
         const std::int16_t *w = ty.weights.data() + ty.offset[std::size_t(y)];
+        if (fromBytes) {
+            for (int k = 0; k < n; ++k)
+                byteRows[std::size_t(k)] = src.img->GetBits(first + k);
+            VerticalPassBytes(byteRows.data(), w, n, srcLen, row.data());
+            hpass.Run(row.data(), tx, dstW, acc.data());
+            BYTE *d = out.GetBits(y);
+            for (std::size_t i = 0; i < dstLen; ++i)
+                d[i] = ToByte(acc[i]);
+            continue;
+        }
         for (int k = 0; k < n; ++k) {
             bool held;
             std::int16_t *slot = ring.Slot(first + k, held);

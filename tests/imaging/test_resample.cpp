@@ -327,6 +327,22 @@ TEST(Resample, PalettedBecomesColourAndIDstLeavesSourceAlone)
         EXPECT_GT(b.rgbRed, a.rgbRed);
     }
 
+    // Its colour copy goes through the filter another way (opaque colour
+    // rows are read in place when the height shrinks) to the same pixels.
+    CxImage textured(pal), colour;
+    ASSERT_TRUE(colour.Create(30, 20, 24));
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) {
+            textured.SetPixelIndex(x, y, BYTE(x * 37 + y * 91));
+            colour.SetPixelColor(x, y, textured.GetPixelColor(x, y));
+        }
+    for (const auto &[w, h] : {std::pair{15, 40}, std::pair{15, 9}, std::pair{47, 13}, std::pair{12, 5}}) {
+        CxImage a, b;
+        ASSERT_TRUE(textured.Resample(w, h, 0, &a));
+        ASSERT_TRUE(colour.Resample(w, h, 0, &b));
+        EXPECT_EQ(MaxChannelDiff(a, b), 0) << w << "x" << h;
+    }
+
     // The same size is a plain copy.
     CxImage same;
     ASSERT_TRUE(pal.Resample(30, 20, 0, &same));
