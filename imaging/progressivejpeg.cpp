@@ -277,7 +277,7 @@ __attribute__((target_clones("popcnt", "default"))) bool RefineBlocks(BitReader 
                 const std::uint64_t band = Band(k, se);
                 const std::uint64_t zeros = ~nz & band;
                 const int to = __builtin_popcountll(zeros) > r ? NthSetBit(zeros, r) : se + 1;
-                Correct(br, block, nz & band & ~(~std::uint64_t(0) << to), p1);
+                Correct(br, block, nz & (to > se ? band : band & ~(~std::uint64_t(0) << to)), p1);
                 k = to;
                 if (value) {
                     if (k > se)
