@@ -1113,6 +1113,11 @@ void testhooks::SetJpegOwnAcScans(bool on)
     g_ownAcScans.store(on);
 }
 
+void testhooks::SetJpegPdep(bool on)
+{
+    progressivejpeg::UsePdep(on);
+}
+
 int testhooks::JpegDecodesWithHelper()
 {
     return g_helperDecodes.load();

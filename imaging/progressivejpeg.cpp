@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#if defined(__x86_64__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
 #include <cstring>
 #include <memory>
 #include <system_error>
@@ -41,6 +45,10 @@ struct Decoder {
         int index = 0;
         for (int l = 1; l <= 16; ++l) {
             const int n = t.counts[l];
+            // Codes must leave the all-ones code of their length unused, as
+            // libjpeg requires (and fit it, before any is entered).
+            if (code + n >= (1 << l))
+                return false;
             offset[l] = index - code;
             for (int i = 0; i < n; ++i, ++code, ++index) {
                 if (l <= kFastBits) {
@@ -50,10 +58,6 @@ struct Decoder {
                 }
             }
             maxCode[l] = n ? code - 1 : -1;
-            // Codes must leave the all-ones code of their length unused, as
-            // libjpeg requires.
-            if (code >= (1 << l))
-                return false;
             code <<= 1;
         }
         return true;
@@ -239,11 +243,49 @@ inline int NthSetBit(std::uint64_t x, int n)
     return pos + kNthInByte.at[x & 0xFF][n];
 }
 
-// With the popcnt instruction where the processor has it.
-__attribute__((target_clones("popcnt", "default"))) bool RefineBlocks(BitReader &br, unsigned &eobrun,
-                                                                       const Decoder &d, const Scan &s,
-                                                                       const Component &c, std::uint64_t *masks,
-                                                                       std::size_t firstBlock, std::size_t blocks)
+// Finding the zero a run ends at: by counting halves, or with the pdep
+// instruction where it is fast.
+struct CountSelect {
+    static int Nth(std::uint64_t x, int n) { return NthSetBit(x, n); }
+};
+
+#if defined(__x86_64__)
+struct PdepSelect {
+    __attribute__((target("bmi2"))) static int Nth(std::uint64_t x, int n)
+    {
+        return __builtin_ctzll(_pdep_u64(std::uint64_t(1) << n, x));
+    }
+};
+
+// pdep is a single quick instruction on Intel's processors and on AMD's
+// since Zen 3; earlier AMD ones run it as a slow loop.
+bool FastPdep()
+{
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("bmi2") || !__builtin_cpu_supports("popcnt"))
+        return false;
+    if (__builtin_cpu_is("intel"))
+        return true;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__builtin_cpu_is("amd") || !__get_cpuid(1, &a, &b, &c, &d))
+        return false;
+    const unsigned base = (a >> 8) & 0xF;
+    const unsigned family = base == 0xF ? base + ((a >> 20) & 0xFF) : base;
+    return family >= 0x19;
+}
+#else
+bool FastPdep()
+{
+    return false;
+}
+#endif
+
+const bool kFastPdep = FastPdep();
+std::atomic<bool> g_usePdep{kFastPdep};
+
+template <class Select>
+bool RefineWith(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s, const Component &c,
+                std::uint64_t *masks, std::size_t firstBlock, std::size_t blocks)
 {
     const unsigned w = c.widthInBlocks;
     const int ss = s.ss, se = s.se;
@@ -276,7 +318,7 @@ __attribute__((target_clones("popcnt", "default"))) bool RefineBlocks(BitReader 
                 // (or, for a run of sixteen, the last of them).
                 const std::uint64_t band = Band(k, se);
                 const std::uint64_t zeros = ~nz & band;
-                const int to = __builtin_popcountll(zeros) > r ? NthSetBit(zeros, r) : se + 1;
+                const int to = __builtin_popcountll(zeros) > r ? Select::Nth(zeros, r) : se + 1;
                 Correct(br, block, nz & (to > se ? band : band & ~(~std::uint64_t(0) << to)), p1);
                 k = to;
                 if (value) {
@@ -296,6 +338,25 @@ __attribute__((target_clones("popcnt", "default"))) bool RefineBlocks(BitReader 
     }
     return true;
 }
+
+// With the popcnt instruction where the processor has it.
+__attribute__((target_clones("popcnt", "default"))) bool RefineBlocks(BitReader &br, unsigned &eobrun,
+                                                                       const Decoder &d, const Scan &s,
+                                                                       const Component &c, std::uint64_t *masks,
+                                                                       std::size_t firstBlock, std::size_t blocks)
+{
+    return RefineWith<CountSelect>(br, eobrun, d, s, c, masks, firstBlock, blocks);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("bmi2,popcnt"), flatten)) bool RefineBlocksPdep(BitReader &br, unsigned &eobrun,
+                                                                      const Decoder &d, const Scan &s,
+                                                                      const Component &c, std::uint64_t *masks,
+                                                                      std::size_t firstBlock, std::size_t blocks)
+{
+    return RefineWith<PdepSelect>(br, eobrun, d, s, c, masks, firstBlock, blocks);
+}
+#endif
 
 // A scan's entropy-coded data, its stuffed zeros taken out, and where it
 // stands in its decoding.
@@ -324,6 +385,14 @@ struct ScanState {
         const std::size_t used = br.pos * 8 - std::size_t(br.bits);
         return used <= br.size * 8 && (used + 7) / 8 == br.size;
     }
+    bool Refine(const Component &c, std::uint64_t *masks, std::size_t first, std::size_t n)
+    {
+#if defined(__x86_64__)
+        if (g_usePdep.load(std::memory_order_relaxed))
+            return RefineBlocksPdep(br, eobrun, table, scan, c, masks, first, n);
+#endif
+        return RefineBlocks(br, eobrun, table, scan, c, masks, first, n);
+    }
     // Decodes blocks from first up to end (in the scan's raster order),
     // crossing restart intervals as they come.
     bool Decode(const Component &c, std::uint64_t *masks, std::size_t first, std::size_t end)
@@ -331,7 +400,7 @@ struct ScanState {
         while (first < end) {
             const std::size_t stop = std::min(end, intervalEnd);
             const bool ok = scan.ah == 0 ? FirstBlocks(br, eobrun, table, scan, c, masks, first, stop - first)
-                                         : RefineBlocks(br, eobrun, table, scan, c, masks, first, stop - first);
+                                         : Refine(c, masks, first, stop - first);
             if (!ok)
                 return false;
             first = stop;
@@ -622,6 +691,11 @@ private:
 };
 
 } // namespace
+
+void UsePdep(bool on)
+{
+    g_usePdep.store(on && kFastPdep);
+}
 
 bool DecodeAcScans(const std::uint8_t *data, std::size_t size, std::size_t first, const Frame &frame)
 {

@@ -53,4 +53,8 @@ struct Frame {
 // filled and partly uncleared.
 bool DecodeAcScans(const std::uint8_t *data, std::size_t size, std::size_t first, const Frame &frame);
 
+// Whether refinement scans use the pdep instruction where it is fast (the
+// default) or count their way to a run's end, as other processors do.
+void UsePdep(bool on);
+
 } // namespace progressivejpeg

@@ -12,6 +12,9 @@ void SetJpegTrimScans(bool on);
 // Whether a progressive JPEG's AC scans are read by the program's own code
 // (the default) or by libjpeg's.
 void SetJpegOwnAcScans(bool on);
+// Whether that code uses the pdep instruction where the processor runs it
+// fast (the default), or the way for other processors.
+void SetJpegPdep(bool on);
 
 // How many JPEG decodes so far shared their work with a helper thread.
 int JpegDecodesWithHelper();

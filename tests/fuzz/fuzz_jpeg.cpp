@@ -1,6 +1,7 @@
 // JPEG decoding over arbitrary bytes, two ways: progressive AC scans read by
-// the program's own code and by libjpeg must agree on every file, failure
-// for failure and pixel for pixel, at full, half and 1/8 size.
+// the program's own code (with and without the pdep instruction) and by
+// libjpeg must agree on every file, failure for failure and pixel for pixel,
+// at full, half and 1/8 size.
 #include "picture_checks.h"
 #include "testhooks.h"
 
@@ -19,6 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const bool theirOk = theirs.Decode(data, size);
         cxcodec::testhooks::SetJpegOwnAcScans(true);
         fuzzcheck::Require(ownOk == theirOk);
+        if (pass == 0) {
+            CxImage counted;
+            cxcodec::testhooks::SetJpegPdep(false);
+            const bool countedOk = counted.Decode(data, size);
+            cxcodec::testhooks::SetJpegPdep(true);
+            fuzzcheck::Require(countedOk == ownOk);
+            for (int y = 0; countedOk && y < own.GetHeight(); ++y)
+                fuzzcheck::Require(
+                    std::memcmp(own.GetBits(y), counted.GetBits(y), std::size_t(own.GetEffWidth())) == 0);
+        }
         if (!ownOk)
             break;
         fuzzcheck::CheckPicture(own);

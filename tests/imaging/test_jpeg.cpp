@@ -168,16 +168,18 @@ TEST(JpegDecode, ReducedDecodeCoversTheHintAndKeepsTheSourceSize)
 TEST(JpegDecode, ProgressiveFilesDecodeAsLibjpegAloneDecodesThem)
 {
     struct Route {
-        bool ownAc, trim;
+        bool ownAc, trim, pdep = true;
     };
     const auto decode = [](const Bytes &bytes, int hintW, bool cut, Route r, CxImage &out) {
         cxcodec::testhooks::SetJpegOwnAcScans(r.ownAc);
         cxcodec::testhooks::SetJpegTrimScans(r.trim);
+        cxcodec::testhooks::SetJpegPdep(r.pdep);
         out.SetLoadSizeHint(hintW, 0);
         out.SetAcceptTruncated(cut);
         const bool ok = DecodeBytes(bytes, out);
         cxcodec::testhooks::SetJpegOwnAcScans(true);
         cxcodec::testhooks::SetJpegTrimScans(true);
+        cxcodec::testhooks::SetJpegPdep(true);
         return ok;
     };
     // Damage: none, a byte flipped at a share of the file, or the file cut there.
@@ -203,16 +205,18 @@ TEST(JpegDecode, ProgressiveFilesDecodeAsLibjpegAloneDecodesThem)
                 const bool trimmedOk = decode(bytes, hintW, dmg.cut, Route{false, true}, trimmed);
                 EXPECT_TRUE(aloneOk || dmg.percent);
                 EXPECT_TRUE(trimmedOk == aloneOk || (hintW == 8 && trimmedOk));
-                for (const Route r : {Route{true, true}, Route{true, false}, Route{false, true}}) {
+                for (const Route r :
+                     {Route{true, true}, Route{true, true, false}, Route{true, false}, Route{false, true}}) {
                     const bool leftOut = r.trim && hintW == 8;
                     const CxImage &ref = leftOut ? trimmed : alone;
                     CxImage img;
-                    ASSERT_EQ(decode(bytes, hintW, dmg.cut, r, img), leftOut ? trimmedOk : aloneOk) << r.ownAc << r.trim;
+                    ASSERT_EQ(decode(bytes, hintW, dmg.cut, r, img), leftOut ? trimmedOk : aloneOk)
+                        << r.ownAc << r.trim << r.pdep;
                     if (!(leftOut ? trimmedOk : aloneOk))
                         continue;
                     ASSERT_EQ(img.GetWidth(), ref.GetWidth());
                     ASSERT_EQ(img.GetHeight(), ref.GetHeight());
-                    EXPECT_EQ(MaxChannelDiff(img, ref), 0) << r.ownAc << r.trim;
+                    EXPECT_EQ(MaxChannelDiff(img, ref), 0) << r.ownAc << r.trim << r.pdep;
                 }
             }
         }
