@@ -30,4 +30,8 @@ void SetJxlMemoryCap(std::size_t bytes);
 // (the default) or by libpng's.
 void SetPngOwnRows(bool on);
 
+// Whether resampling uses 256-bit vectors where the processor has them (the
+// default) or the 128-bit ones every x86-64 processor has.
+void SetResampleAvx2(bool on);
+
 } // namespace cxcodec::testhooks

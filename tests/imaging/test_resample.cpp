@@ -1,3 +1,4 @@
+#include "testhooks.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -328,7 +329,8 @@ TEST(Resample, PalettedBecomesColourAndIDstLeavesSourceAlone)
     }
 
     // Its colour copy goes through the filter another way (opaque colour
-    // rows are read in place when the height shrinks) to the same pixels.
+    // rows are read in place when the height shrinks) to the same pixels,
+    // with vectors of either width.
     CxImage textured(pal), colour;
     ASSERT_TRUE(colour.Create(30, 20, 24));
     for (int y = 0; y < 20; ++y)
@@ -337,10 +339,15 @@ TEST(Resample, PalettedBecomesColourAndIDstLeavesSourceAlone)
             colour.SetPixelColor(x, y, textured.GetPixelColor(x, y));
         }
     for (const auto &[w, h] : {std::pair{15, 40}, std::pair{15, 9}, std::pair{47, 13}, std::pair{12, 5}}) {
-        CxImage a, b;
+        CxImage a, b, narrow;
         ASSERT_TRUE(textured.Resample(w, h, 0, &a));
         ASSERT_TRUE(colour.Resample(w, h, 0, &b));
+        cxcodec::testhooks::SetResampleAvx2(false);
+        const bool ok = colour.Resample(w, h, 0, &narrow);
+        cxcodec::testhooks::SetResampleAvx2(true);
+        ASSERT_TRUE(ok);
         EXPECT_EQ(MaxChannelDiff(a, b), 0) << w << "x" << h;
+        EXPECT_EQ(MaxChannelDiff(narrow, b), 0) << w << "x" << h;
     }
 
     // The same size is a plain copy.
