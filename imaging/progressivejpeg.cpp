@@ -594,7 +594,11 @@ private:
         if (frame.helper && frame.count > 1 && frame.components[0].rows) {
             try {
                 helper = std::thread([&] {
-                    helperOk = DecodeComponent(0, stop);
+                    try {
+                        helperOk = DecodeComponent(0, stop);
+                    } catch (const std::bad_alloc &) {
+                        helperOk = false;
+                    }
                     if (!helperOk)
                         stop = true;
                 });
