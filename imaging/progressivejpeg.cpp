@@ -66,7 +66,7 @@ struct Decoder {
 
 // Entropy-coded bytes of one restart interval with their stuffed zeros taken
 // out, read through a 64-bit window. Reads past the end see zeros and are
-// caught by Overrun() at the interval's end.
+// caught at the interval's end (BitsUsed past its size).
 struct BitReader {
     const std::uint8_t *data = nullptr;
     std::size_t size = 0, pos = 0;
@@ -107,7 +107,7 @@ struct BitReader {
         Skip(n);
         return v;
     }
-    bool Overrun() const { return pos * 8 - std::size_t(bits) > size * 8; }
+    std::size_t BitsUsed() const { return pos * 8 - std::size_t(bits); }
 };
 
 // The next Huffman symbol, or -1 for a code no table holds. Needs 16 bits in
@@ -382,7 +382,7 @@ struct ScanState {
     // would have skipped with a warning.
     bool IntervalClean() const
     {
-        const std::size_t used = br.pos * 8 - std::size_t(br.bits);
+        const std::size_t used = br.BitsUsed();
         return used <= br.size * 8 && (used + 7) / 8 == br.size;
     }
     bool Refine(const Component &c, std::uint64_t *masks, std::size_t first, std::size_t n)

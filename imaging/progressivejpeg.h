@@ -2,16 +2,19 @@
 //
 // A progressive photo spends most of its decoding time here: its AC scans
 // send every coefficient but the averages, in bands and bit planes, and the
-// refinement scans revisit each coefficient already sent. libjpeg reads them
-// a bit at a time through a 32-bit window; this reads them through 64 bits
-// and a ten-bit code table. The caller lets libjpeg read the rest of the
-// file (tables, DC scans) and make the pixels from the same arrays.
+// refinement scans revisit each coefficient already sent, a bit for each.
+// libjpeg walks every coefficient of a band for those bits, scan after scan
+// over the whole picture; this keeps a mask of each block's nonzero
+// coefficients and jumps between them, reads through a 64-bit window and a
+// ten-bit code table, and takes every scan over a row of blocks while the
+// row is in the cache. The caller lets libjpeg read the rest of the file
+// (tables, DC scans) and make the pixels from the same arrays.
 //
 // Only well-formed data is decoded: anything libjpeg would warn about,
 // repair or refuse (a bad code, a scan that ends early, restart markers out
-// of order, an odd progression, coefficients never completed) makes Decode
-// return false, and the caller then has libjpeg read the whole file itself,
-// so a damaged file decodes exactly as it always did.
+// of order, an odd progression, coefficients never completed) makes
+// DecodeAcScans return false, and the caller then has libjpeg read the whole
+// file itself, so a damaged file decodes exactly as it always did.
 #pragma once
 
 #include <cstddef>
