@@ -65,8 +65,9 @@ struct Decoder {
 };
 
 // Entropy-coded bytes of one restart interval with their stuffed zeros taken
-// out, read through a 64-bit window. Reads past the end see zeros and are
-// caught at the interval's end (BitsUsed past its size).
+// out, read through a 64-bit window. Reads past its end see the next
+// interval's bytes or zeros, and are caught when it ends (BitsUsed past its
+// size).
 struct BitReader {
     const std::uint8_t *data = nullptr;
     std::size_t size = 0, pos = 0;
