@@ -283,6 +283,9 @@ bool FastPdep()
 
 const bool kFastPdep = FastPdep();
 std::atomic<bool> g_usePdep{kFastPdep};
+#if defined(__x86_64__)
+const bool kPopcnt = (__builtin_cpu_init(), __builtin_cpu_supports("popcnt"));
+#endif
 
 template <class Select>
 bool RefineWith(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s, const Component &c,
@@ -340,16 +343,23 @@ bool RefineWith(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s
     return true;
 }
 
-// With the popcnt instruction where the processor has it.
-__attribute__((target_clones("popcnt", "default"))) bool RefineBlocks(BitReader &br, unsigned &eobrun,
-                                                                       const Decoder &d, const Scan &s,
-                                                                       const Component &c, std::uint64_t *masks,
-                                                                       std::size_t firstBlock, std::size_t blocks)
+// Built three ways, chosen as the processor allows (Refine below): plain,
+// with the popcnt instruction, and with pdep too.
+bool RefineBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s, const Component &c,
+                  std::uint64_t *masks, std::size_t firstBlock, std::size_t blocks)
 {
     return RefineWith<CountSelect>(br, eobrun, d, s, c, masks, firstBlock, blocks);
 }
 
 #if defined(__x86_64__)
+__attribute__((target("popcnt"), flatten)) bool RefineBlocksPopcnt(BitReader &br, unsigned &eobrun,
+                                                                   const Decoder &d, const Scan &s,
+                                                                   const Component &c, std::uint64_t *masks,
+                                                                   std::size_t firstBlock, std::size_t blocks)
+{
+    return RefineWith<CountSelect>(br, eobrun, d, s, c, masks, firstBlock, blocks);
+}
+
 __attribute__((target("bmi2,popcnt"), flatten)) bool RefineBlocksPdep(BitReader &br, unsigned &eobrun,
                                                                       const Decoder &d, const Scan &s,
                                                                       const Component &c, std::uint64_t *masks,
@@ -391,6 +401,8 @@ struct ScanState {
 #if defined(__x86_64__)
         if (g_usePdep.load(std::memory_order_relaxed))
             return RefineBlocksPdep(br, eobrun, table, scan, c, masks, first, n);
+        if (kPopcnt)
+            return RefineBlocksPopcnt(br, eobrun, table, scan, c, masks, first, n);
 #endif
         return RefineBlocks(br, eobrun, table, scan, c, masks, first, n);
     }
