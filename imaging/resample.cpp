@@ -305,6 +305,35 @@ void VerticalPassBytesBest(const BYTE *const *rows, const std::int16_t *w, int n
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+// One output pixel's three dot products as vectors of partial sums.
+__attribute__((target("avx2"), always_inline)) inline void Dot3Avx2(const std::int16_t *planes, std::size_t stride,
+                                                                    const Taps &t, int o, __m128i sum[3])
+{
+    const int first = t.first[std::size_t(o)];
+    const int n = (t.count[std::size_t(o)] + 7) & ~7; // the weights are padded with zeros to here
+    const std::int16_t *w = t.weights.data() + t.offset[std::size_t(o)];
+    __m256i wide[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+    int k = 0;
+    for (; k + 16 <= n; k += 16) {
+        const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(w + k));
+        for (int c = 0; c < 3; ++c)
+            wide[c] = _mm256_add_epi32(
+                wide[c], _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(
+                                               planes + std::size_t(c) * stride + std::size_t(first + k))),
+                                           wv));
+    }
+    for (int c = 0; c < 3; ++c)
+        sum[c] = _mm_add_epi32(_mm256_castsi256_si128(wide[c]), _mm256_extracti128_si256(wide[c], 1));
+    if (k < n) {
+        const __m128i wv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + k));
+        for (int c = 0; c < 3; ++c)
+            sum[c] = _mm_add_epi32(
+                sum[c], _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(
+                                           planes + std::size_t(c) * stride + std::size_t(first + k))),
+                                       wv));
+    }
+}
+
 // The horizontal pass over three channels with 256-bit vectors: the
 // interleaved row split into planes eight pixels at a time by byte
 // shuffles, and sixteen taps a step. The same integer sums as below.
@@ -342,31 +371,24 @@ __attribute__((target("avx2"))) void HorizontalPass3Avx2(const std::int16_t *src
         for (int c = 0; c < 3; ++c)
             planes[std::size_t(c) * stride + std::size_t(x)] = src[x * 3 + c];
 
-    for (int o = 0; o < dstWidth; ++o) {
-        const int first = t.first[std::size_t(o)];
-        const int n = (t.count[std::size_t(o)] + 7) & ~7; // the weights are padded with zeros to here
-        const std::int16_t *w = t.weights.data() + t.offset[std::size_t(o)];
-        __m256i wide[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
-        int k = 0;
-        for (; k + 16 <= n; k += 16) {
-            const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(w + k));
-            for (int c = 0; c < 3; ++c)
-                wide[c] = _mm256_add_epi32(
-                    wide[c], _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(
-                                                   planes + std::size_t(c) * stride + std::size_t(first + k))),
-                                               wv));
+    // Four pixels at a time, their partial sums added up together.
+    int o = 0;
+    for (; o + 4 <= dstWidth; o += 4) {
+        __m128i sums[4][3];
+        for (int j = 0; j < 4; ++j)
+            Dot3Avx2(planes, stride, t, o + j, sums[j]);
+        for (int c = 0; c < 3; ++c) {
+            alignas(16) std::int32_t total[4];
+            _mm_store_si128(reinterpret_cast<__m128i *>(total),
+                            _mm_hadd_epi32(_mm_hadd_epi32(sums[0][c], sums[1][c]),
+                                           _mm_hadd_epi32(sums[2][c], sums[3][c])));
+            for (int j = 0; j < 4; ++j)
+                acc[(o + j) * 3 + c] = total[j];
         }
+    }
+    for (; o < dstWidth; ++o) {
         __m128i sum[3];
-        for (int c = 0; c < 3; ++c)
-            sum[c] = _mm_add_epi32(_mm256_castsi256_si128(wide[c]), _mm256_extracti128_si256(wide[c], 1));
-        if (k < n) {
-            const __m128i wv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + k));
-            for (int c = 0; c < 3; ++c)
-                sum[c] = _mm_add_epi32(
-                    sum[c], _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(
-                                               planes + std::size_t(c) * stride + std::size_t(first + k))),
-                                           wv));
-        }
+        Dot3Avx2(planes, stride, t, o, sum);
         for (int c = 0; c < 3; ++c) {
             __m128i v = _mm_add_epi32(sum[c], _mm_shuffle_epi32(sum[c], 0x4E));
             v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
