@@ -28,6 +28,10 @@ constexpr int kFastBits = 10;
 // once, longer ones compared with the largest code of each length.
 struct Decoder {
     std::uint16_t fast[1 << kFastBits]; // length << 8 | value; 0 when longer
+    // A coefficient of a first scan whose code and extra bits both fit the
+    // lookahead: its value << 16 | zeros before it << 8 | bits in all; 0
+    // for anything else.
+    std::int32_t coefficient[1 << kFastBits];
     std::int32_t maxCode[17];           // largest code of each length, -1 when none
     std::int32_t offset[17];            // value index minus first code, per length
     std::uint8_t values[256];
@@ -59,6 +63,15 @@ struct Decoder {
             }
             maxCode[l] = n ? code - 1 : -1;
             code <<= 1;
+        }
+        for (int p = 0; p < (1 << kFastBits); ++p) {
+            const int length = fast[p] >> 8, rs = fast[p] & 0xFF, size = rs & 15;
+            coefficient[p] = 0;
+            if (length && size && length + size <= kFastBits) {
+                const unsigned extra = unsigned(p >> (kFastBits - length - size)) & ((1u << size) - 1);
+                const int v = extra < (1u << (size - 1)) ? int(extra) - (1 << size) + 1 : int(extra);
+                coefficient[p] = std::int32_t(unsigned(v) << 16) | (rs >> 4) << 8 | (length + size);
+            }
         }
         return true;
     }
@@ -169,6 +182,16 @@ bool FirstBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &
         for (int k = ss; k <= se; ++k) {
             if (br.bits < 32)
                 br.Refill();
+            if (const std::int32_t f = d.coefficient[br.Peek(kFastBits)]) {
+                br.Skip(f & 0xFF);
+                k += (f >> 8) & 0xFF;
+                if (k > se)
+                    return false;
+                const short v = short(unsigned(f >> 16) << al);
+                block[kNatural[k]] = v;
+                nz = v ? nz | std::uint64_t(1) << k : nz & ~(std::uint64_t(1) << k);
+                continue;
+            }
             const int rs = DecodeSymbol(br, d);
             if (rs < 0)
                 return false;
