@@ -357,22 +357,7 @@ void InstallCoefArrays(JpegDecoder &d)
 // of its decoding time; its AC scans are read by progressivejpeg (see there)
 // and only the rest of the file by libjpeg.
 
-// Where the entropy-coded data that starts at pos ends: at the next marker
-// that is not a restart marker; size when there is none.
-std::size_t ScanDataEnd(const std::uint8_t *data, std::size_t size, std::size_t pos)
-{
-    while (pos + 1 < size) {
-        const void *ff = std::memchr(data + pos, 0xFF, size - pos - 1);
-        if (!ff)
-            return size;
-        pos = std::size_t(static_cast<const std::uint8_t *>(ff) - data);
-        const std::uint8_t next = data[pos + 1];
-        if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7))
-            return pos;
-        pos += 2;
-    }
-    return size;
-}
+using progressivejpeg::ScanDataEnd;
 
 struct ScanRecord {
     std::size_t begin = 0, end = 0; // the whole segment (for a scan: its header and data)
@@ -434,27 +419,18 @@ bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t siz
     }
     std::size_t pos = segments.back().end;
     for (;;) {
-        if (pos + 1 >= size || data[pos] != 0xFF)
+        progressivejpeg::MarkerSegment ms;
+        if (!progressivejpeg::ReadMarkerSegment(data, size, pos, ms))
             return false;
-        const std::size_t begin = pos;
-        while (pos < size && data[pos] == 0xFF)
-            ++pos; // fill bytes
-        if (pos >= size)
-            return false;
-        const std::uint8_t marker = data[pos++];
-        if (marker == 0xD9)
+        if (ms.marker == 0xD9)
             break;
-        if (pos + 2 > size)
-            return false;
-        const std::size_t length = std::size_t(data[pos]) << 8 | data[pos + 1];
-        if (length < 2 || pos + length > size)
-            return false;
+        const std::size_t length = ms.end - ms.body + 2;
         ScanRecord seg;
-        seg.begin = begin;
-        if (marker == 0xDA) {
+        seg.begin = pos;
+        if (ms.marker == 0xDA) {
             if (length < 8 || ++scans > kMaxScans)
                 return false;
-            const std::uint8_t *h = data + pos + 2;
+            const std::uint8_t *h = data + ms.body;
             const int n = h[0];
             if (n < 1 || n > MAX_COMPS_IN_SCAN || length != std::size_t(6 + 2 * n))
                 return false;
@@ -469,11 +445,12 @@ bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t siz
                 return false;
             seg.scan = true;
             seg.component = ss > 0 ? comps[0] : -1;
-            seg.end = ScanDataEnd(data, size, pos + length);
+            seg.end = ScanDataEnd(data, size, ms.end);
             if (seg.end >= size)
                 return false;
-        } else if (marker == 0xC4 || marker == 0xDD || marker == 0xFE || (marker >= 0xE0 && marker <= 0xEF)) {
-            seg.end = pos + length;
+        } else if (ms.marker == 0xC4 || ms.marker == 0xDD || ms.marker == 0xFE ||
+                   (ms.marker >= 0xE0 && ms.marker <= 0xEF)) {
+            seg.end = ms.end;
         } else {
             return false;
         }

@@ -507,23 +507,15 @@ private:
     {
         for (;;) {
             // Between segments libjpeg would warn about any byte but a marker.
-            if (pos + 1 >= size || data[pos] != 0xFF)
+            MarkerSegment seg;
+            if (!ReadMarkerSegment(data, size, pos, seg))
                 return false;
-            while (pos < size && data[pos] == 0xFF)
-                ++pos;
-            if (pos >= size)
-                return false;
-            const std::uint8_t marker = data[pos++];
+            const std::uint8_t marker = seg.marker;
             if (marker == 0xD9)
                 break;
-            if (pos + 2 > size)
-                return false;
-            const std::size_t length = std::size_t(data[pos]) << 8 | data[pos + 1];
-            if (length < 2 || pos + length > size)
-                return false;
-            const std::uint8_t *body = data + pos + 2;
-            const std::size_t bodyLength = length - 2;
-            pos += length;
+            const std::uint8_t *body = data + seg.body;
+            const std::size_t bodyLength = seg.end - seg.body;
+            pos = seg.end;
             if (marker == 0xC4) {
                 if (!DefineTables(body, bodyLength))
                     return false;
@@ -544,7 +536,7 @@ private:
                         return false;
                     scans[s.component].push_back(std::move(st));
                 } else {
-                    pos = SkipScanData(data, size, pos);
+                    pos = ScanDataEnd(data, size, pos);
                     if (pos >= size)
                         return false;
                 }
@@ -561,21 +553,6 @@ private:
                 if (coefBits[c][k] != 0)
                     return false;
         return true;
-    }
-
-    static std::size_t SkipScanData(const std::uint8_t *data, std::size_t size, std::size_t pos)
-    {
-        while (pos + 1 < size) {
-            const void *ff = std::memchr(data + pos, 0xFF, size - pos - 1);
-            if (!ff)
-                return size;
-            pos = std::size_t(static_cast<const std::uint8_t *>(ff) - data);
-            const std::uint8_t next = data[pos + 1];
-            if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7))
-                return pos;
-            pos += 2;
-        }
-        return size;
     }
 
     // Fixes the scan's table and restart intervals as they stand at its
@@ -731,6 +708,44 @@ private:
 };
 
 } // namespace
+
+bool ReadMarkerSegment(const std::uint8_t *data, std::size_t size, std::size_t pos, MarkerSegment &seg)
+{
+    if (pos + 1 >= size || data[pos] != 0xFF)
+        return false;
+    while (pos < size && data[pos] == 0xFF)
+        ++pos; // fill bytes
+    if (pos >= size)
+        return false;
+    seg.marker = data[pos++];
+    if (seg.marker == 0xD9) {
+        seg.body = seg.end = pos;
+        return true;
+    }
+    if (pos + 2 > size)
+        return false;
+    const std::size_t length = std::size_t(data[pos]) << 8 | data[pos + 1];
+    if (length < 2 || pos + length > size)
+        return false;
+    seg.body = pos + 2;
+    seg.end = pos + length;
+    return true;
+}
+
+std::size_t ScanDataEnd(const std::uint8_t *data, std::size_t size, std::size_t pos)
+{
+    while (pos + 1 < size) {
+        const void *ff = std::memchr(data + pos, 0xFF, size - pos - 1);
+        if (!ff)
+            return size;
+        pos = std::size_t(static_cast<const std::uint8_t *>(ff) - data);
+        const std::uint8_t next = data[pos + 1];
+        if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7))
+            return pos;
+        pos += 2;
+    }
+    return size;
+}
 
 void UsePdep(bool on)
 {

@@ -56,6 +56,21 @@ struct Frame {
 // filled and partly uncleared.
 bool DecodeAcScans(const std::uint8_t *data, std::size_t size, std::size_t first, const Frame &frame);
 
+// A marker segment: its marker, where its contents start and where it ends
+// (for the end of the image, just past the marker).
+struct MarkerSegment {
+    std::uint8_t marker = 0;
+    std::size_t body = 0, end = 0;
+};
+
+// Reads the marker segment at pos, after any fill bytes; false when there is
+// none there or it runs past the data.
+bool ReadMarkerSegment(const std::uint8_t *data, std::size_t size, std::size_t pos, MarkerSegment &seg);
+
+// Where the entropy-coded data that starts at pos ends: at the next marker
+// that is not a restart marker; size when there is none.
+std::size_t ScanDataEnd(const std::uint8_t *data, std::size_t size, std::size_t pos);
+
 // Whether refinement scans use the pdep instruction where it is fast (the
 // default) or count their way to a run's end, as other processors do.
 void UsePdep(bool on);
