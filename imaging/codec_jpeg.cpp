@@ -124,6 +124,7 @@ struct CoefArray {
 struct CoefStore {
     void *block = nullptr;
     std::size_t bytes = 0;
+    bool zeroed = false; // freshly mapped: every coefficient already zero
     std::vector<JBLOCKROW> rowPointers;
     JBLOCKROW *rows[MAX_COMPONENTS] = {}; // each array's first row pointer
 
@@ -144,7 +145,7 @@ struct CoefStore {
         if (blocks > SIZE_MAX / sizeof(JBLOCK))
             return false;
         bytes = blocks * sizeof(JBLOCK);
-        block = largeblocks::Acquire(bytes, largeblocks::Use::Coefficients);
+        block = largeblocks::Acquire(bytes, largeblocks::Use::Coefficients, &zeroed);
         if (!block)
             return false;
         auto *next = static_cast<JBLOCK *>(block);
@@ -256,10 +257,14 @@ void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
         f.components[i].heightInBlocks = comp.height_in_blocks;
         f.components[i].rows = d.ownAc.wanted[i] ? c.arrays[i].rows : nullptr;
         f.components[i].rowBlocks = c.arrays[i].width;
+        f.components[i].zeroed = c.store.zeroed;
         // Our decoder clears the rows it fills as it reaches them; the
         // padding rows and the components it skips are cleared here.
         CoefArray &a = c.arrays[i];
-        for (JDIMENSION y = ok && d.ownAc.wanted[i] ? comp.height_in_blocks : 0; y < a.height; ++y)
+        const JDIMENSION from = c.store.zeroed            ? a.height
+                                : ok && d.ownAc.wanted[i] ? comp.height_in_blocks
+                                                          : 0;
+        for (JDIMENSION y = from; y < a.height; ++y)
             std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
         a.firstUndefined = a.height;
     }
@@ -291,8 +296,11 @@ void RealizeCoefArrays(j_common_ptr cinfo)
     if (!c.realized && c.count > 0) {
         if (!c.store.LayOut(c.arrays, c.count))
             FailWith(cinfo, "out of memory");
-        for (int i = 0; i < c.count; ++i)
+        for (int i = 0; i < c.count; ++i) {
             c.arrays[i].rows = c.store.rows[i];
+            if (c.store.zeroed)
+                c.arrays[i].firstUndefined = c.arrays[i].height; // nothing to clear
+        }
         if (static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.data)
             DecodeOwnAcScans(cinfo, c);
         c.realized = true;

@@ -114,8 +114,10 @@ void KeepWithinLocked(Cache &c, std::size_t adding)
 
 } // namespace
 
-void *Acquire(std::size_t bytes, Use use)
+void *Acquire(std::size_t bytes, Use use, bool *zeroed)
 {
+    if (zeroed)
+        *zeroed = false;
     if (bytes == 0)
         bytes = 1;
     if (bytes < kMapped)
@@ -164,6 +166,8 @@ void *Acquire(std::size_t bytes, Use use)
         return nullptr;
     }
     c.inUseBytes += b.capacity;
+    if (zeroed)
+        *zeroed = true;
     return b.data;
 }
 

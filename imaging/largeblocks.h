@@ -17,9 +17,9 @@ namespace largeblocks {
 enum class Use { Pixels, Coefficients };
 
 // At least bytes of memory, suitably aligned for any type, contents
-// unspecified; nullptr when memory is short. Small requests are plain heap
-// allocations.
-void *Acquire(std::size_t bytes, Use use = Use::Pixels);
+// unspecified (zero when *zeroed says so: a block freshly mapped); nullptr
+// when memory is short. Small requests are plain heap allocations.
+void *Acquire(std::size_t bytes, Use use = Use::Pixels, bool *zeroed = nullptr);
 // Gives back memory from Acquire(bytes), with the same bytes (nullptr is
 // ignored).
 void Release(void *data, std::size_t bytes) noexcept;

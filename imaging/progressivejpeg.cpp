@@ -32,8 +32,8 @@ struct Decoder {
     // lookahead: its value << 16 | zeros before it << 8 | bits in all; 0
     // for anything else.
     std::int32_t coefficient[1 << kFastBits];
-    std::int32_t maxCode[17];           // largest code of each length, -1 when none
-    std::int32_t offset[17];            // value index minus first code, per length
+    std::int32_t maxCode[17]; // largest code of each length, -1 when none
+    std::int32_t offset[17];  // value index minus first code, per length
     std::uint8_t values[256];
 
     bool Build(const HuffmanTable &t)
@@ -383,10 +383,9 @@ __attribute__((target("popcnt"), flatten)) bool RefineBlocksPopcnt(BitReader &br
     return RefineWith<CountSelect>(br, eobrun, d, s, c, masks, firstBlock, blocks);
 }
 
-__attribute__((target("bmi2,popcnt"), flatten)) bool RefineBlocksPdep(BitReader &br, unsigned &eobrun,
-                                                                      const Decoder &d, const Scan &s,
-                                                                      const Component &c, std::uint64_t *masks,
-                                                                      std::size_t firstBlock, std::size_t blocks)
+__attribute__((target("bmi2,popcnt"), flatten)) bool
+RefineBlocksPdep(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s, const Component &c,
+                 std::uint64_t *masks, std::size_t firstBlock, std::size_t blocks)
 {
     return RefineWith<PdepSelect>(br, eobrun, d, s, c, masks, firstBlock, blocks);
 }
@@ -397,12 +396,12 @@ __attribute__((target("bmi2,popcnt"), flatten)) bool RefineBlocksPdep(BitReader 
 struct ScanState {
     Scan scan;
     Decoder table;
-    std::vector<std::uint8_t> bytes;  // every interval's bytes, then 8 zeros
-    std::vector<std::size_t> ends;    // where each restart interval's bytes end
-    std::size_t blocks = 0;           // in the component
+    std::vector<std::uint8_t> bytes; // every interval's bytes, then 8 zeros
+    std::vector<std::size_t> ends;   // where each restart interval's bytes end
+    std::size_t blocks = 0;          // in the component
     std::size_t blocksPerInterval = 0;
-    std::size_t interval = 0;         // the one being read
-    std::size_t intervalEnd = 0;      // the block it ends before
+    std::size_t interval = 0;    // the one being read
+    std::size_t intervalEnd = 0; // the block it ends before
     BitReader br;
     unsigned eobrun = 0;
 
@@ -588,7 +587,8 @@ private:
         for (unsigned y = 0; y < c.heightInBlocks; ++y) {
             if (stop.load(std::memory_order_relaxed))
                 return false;
-            std::memset(c.rows[y], 0, std::size_t(c.rowBlocks) * sizeof(Block));
+            if (!c.zeroed)
+                std::memset(c.rows[y], 0, std::size_t(c.rowBlocks) * sizeof(Block));
             const std::size_t first = std::size_t(y) * c.widthInBlocks, end = first + c.widthInBlocks;
             for (const auto &st : scans[ci])
                 if (!st->Decode(c, masks.data(), first, end))

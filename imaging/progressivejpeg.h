@@ -33,6 +33,7 @@ struct Component {
     // coefficients are not needed).
     Block **rows = nullptr;
     unsigned rowBlocks = 0;
+    bool zeroed = false; // the rows are all zero already: none is cleared
 };
 
 struct HuffmanTable {

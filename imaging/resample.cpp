@@ -219,8 +219,8 @@ bool UseAvx2()
 // divided by 2^kFracBits, so rounding them by the rest of the weight bits
 // gives exactly the same samples, without the rows first widened into a
 // ring.
-void VerticalPassBytes(const BYTE *const *rows, const std::int16_t *w, int n, std::size_t len, std::int16_t *dst,
-                       std::size_t from = 0)
+void VerticalPassBytes(const BYTE *const *rows, const std::int16_t *w, int n, std::size_t len,
+                       std::int16_t *dst, std::size_t from = 0)
 {
     constexpr int kShift = kWeightBits - kFracBits;
     std::size_t i = from;
@@ -232,7 +232,8 @@ void VerticalPassBytes(const BYTE *const *rows, const std::int16_t *w, int n, st
         for (int k = 0; k < n; k += 2) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k] + i));
             const bool pair = k + 1 < n;
-            const __m128i b = pair ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + i)) : zero;
+            const __m128i b =
+                pair ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + i)) : zero;
             const std::uint16_t w1 = pair ? std::uint16_t(w[k + 1]) : 0;
             const __m128i wp = _mm_set1_epi32(int((std::uint32_t(w1) << 16) | std::uint16_t(w[k])));
             const __m128i aLo = _mm_unpacklo_epi8(a, zero), aHi = _mm_unpackhi_epi8(a, zero);
@@ -259,8 +260,8 @@ void VerticalPassBytes(const BYTE *const *rows, const std::int16_t *w, int n, st
 #if defined(__x86_64__) || defined(__i386__)
 // The same with 256-bit vectors, where the processor has them: the same
 // integer sums, so the same samples.
-__attribute__((target("avx2"))) void VerticalPassBytesAvx2(const BYTE *const *rows, const std::int16_t *w, int n,
-                                                           std::size_t len, std::int16_t *dst)
+__attribute__((target("avx2"))) void VerticalPassBytesAvx2(const BYTE *const *rows, const std::int16_t *w,
+                                                           int n, std::size_t len, std::int16_t *dst)
 {
     constexpr int kShift = kWeightBits - kFracBits;
     std::size_t i = 0;
@@ -274,14 +275,15 @@ __attribute__((target("avx2"))) void VerticalPassBytesAvx2(const BYTE *const *ro
             const __m256i wp = _mm256_set1_epi32(int((std::uint32_t(w1) << 16) | std::uint16_t(w[k])));
             for (int half = 0; half < 2; ++half) {
                 const BYTE *pa = rows[k] + i + 16 * half;
-                const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pa)));
-                const __m256i b =
-                    pair ? _mm256_cvtepu8_epi16(
-                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k + 1] + i + 16 * half)))
-                         : _mm256_setzero_si256();
+                const __m256i a =
+                    _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pa)));
+                const __m256i b = pair ? _mm256_cvtepu8_epi16(_mm_loadu_si128(
+                                             reinterpret_cast<const __m128i *>(rows[k + 1] + i + 16 * half)))
+                                       : _mm256_setzero_si256();
                 // In-lane interleaving: samples 0-3 and 8-11, then 4-7 and
                 // 12-15, which the in-lane pack below puts back in order.
-                acc[2 * half] = _mm256_add_epi32(acc[2 * half], _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), wp));
+                acc[2 * half] =
+                    _mm256_add_epi32(acc[2 * half], _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), wp));
                 acc[2 * half + 1] =
                     _mm256_add_epi32(acc[2 * half + 1], _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), wp));
             }
@@ -295,7 +297,8 @@ __attribute__((target("avx2"))) void VerticalPassBytesAvx2(const BYTE *const *ro
 }
 #endif
 
-void VerticalPassBytesBest(const BYTE *const *rows, const std::int16_t *w, int n, std::size_t len, std::int16_t *dst)
+void VerticalPassBytesBest(const BYTE *const *rows, const std::int16_t *w, int n, std::size_t len,
+                           std::int16_t *dst)
 {
 #if defined(__x86_64__) || defined(__i386__)
     if (UseAvx2())
@@ -306,8 +309,8 @@ void VerticalPassBytesBest(const BYTE *const *rows, const std::int16_t *w, int n
 
 #if defined(__x86_64__) || defined(__i386__)
 // One output pixel's three dot products as vectors of partial sums.
-__attribute__((target("avx2"), always_inline)) inline void Dot3Avx2(const std::int16_t *planes, std::size_t stride,
-                                                                    const Taps &t, int o, __m128i sum[3])
+__attribute__((target("avx2"), always_inline)) inline void
+Dot3Avx2(const std::int16_t *planes, std::size_t stride, const Taps &t, int o, __m128i sum[3])
 {
     const int first = t.first[std::size_t(o)];
     const int n = (t.count[std::size_t(o)] + 7) & ~7; // the weights are padded with zeros to here
@@ -337,9 +340,9 @@ __attribute__((target("avx2"), always_inline)) inline void Dot3Avx2(const std::i
 // The horizontal pass over three channels with 256-bit vectors: the
 // interleaved row split into planes eight pixels at a time by byte
 // shuffles, and sixteen taps a step. The same integer sums as below.
-__attribute__((target("avx2"))) void HorizontalPass3Avx2(const std::int16_t *src, int width, std::int16_t *planes,
-                                                         std::size_t stride, const Taps &t, int dstWidth,
-                                                         std::int32_t *acc)
+__attribute__((target("avx2"))) void HorizontalPass3Avx2(const std::int16_t *src, int width,
+                                                         std::int16_t *planes, std::size_t stride,
+                                                         const Taps &t, int dstWidth, std::int32_t *acc)
 {
     // Byte shuffles taking each channel's samples out of three registers of
     // eight interleaved ones (pixels 0-2, 2-5, 5-7): -1 leaves a zero.
@@ -363,8 +366,9 @@ __attribute__((target("avx2"))) void HorizontalPass3Avx2(const std::int16_t *src
             __m128i v = _mm_setzero_si128();
             for (int r = 0; r < 3; ++r)
                 v = _mm_or_si128(v, _mm_shuffle_epi8(in[r], _mm_loadu_si128(reinterpret_cast<const __m128i *>(
-                                                               kMasks[c][r]))));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(planes + std::size_t(c) * stride + std::size_t(x)), v);
+                                                                kMasks[c][r]))));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(planes + std::size_t(c) * stride + std::size_t(x)),
+                             v);
         }
     }
     for (; x < width; ++x)

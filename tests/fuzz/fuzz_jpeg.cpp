@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         fuzzcheck::Require(own.GetWidth() == theirs.GetWidth() && own.GetHeight() == theirs.GetHeight() &&
                            own.GetBpp() == theirs.GetBpp());
         for (int y = 0; y < own.GetHeight(); ++y)
-            fuzzcheck::Require(std::memcmp(own.GetBits(y), theirs.GetBits(y), std::size_t(own.GetEffWidth())) == 0);
+            fuzzcheck::Require(
+                std::memcmp(own.GetBits(y), theirs.GetBits(y), std::size_t(own.GetEffWidth())) == 0);
         if (pass == 0)
             width = own.GetWidth();
     }

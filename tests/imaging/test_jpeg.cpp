@@ -187,10 +187,12 @@ TEST(JpegDecode, ProgressiveFilesDecodeAsLibjpegAloneDecodesThem)
         int percent;
         bool cut;
     };
-    for (const char *file : {"jpeg/progressive.jpg", "jpeg/progressive420.jpg", "jpeg/progressive_restart.jpg"}) {
+    for (const char *file :
+         {"jpeg/progressive.jpg", "jpeg/progressive420.jpg", "jpeg/progressive_restart.jpg"}) {
         for (const int hintW : {0, 40, 8}) {
-            for (const Damage dmg : {Damage{0, false}, Damage{35, false}, Damage{55, false}, Damage{75, false},
-                                     Damage{90, false}, Damage{60, true}, Damage{97, true}}) {
+            for (const Damage dmg :
+                 {Damage{0, false}, Damage{35, false}, Damage{55, false}, Damage{75, false},
+                  Damage{90, false}, Damage{60, true}, Damage{97, true}}) {
                 SCOPED_TRACE(testing::Message() << file << " width " << hintW << " damage " << dmg.percent
                                                 << (dmg.cut ? " cut" : ""));
                 Bytes bytes = FixtureBytes(file);

@@ -1,5 +1,5 @@
-#include "testhooks.h"
 #include "test_support.h"
+#include "testhooks.h"
 
 #include <gtest/gtest.h>
 
