@@ -229,13 +229,22 @@ constexpr std::size_t kHelperMinCoefBytes = std::size_t(4) << 20;
 std::atomic<int> g_helperDecodes{0};
 bool HelperAllowed(j_decompress_ptr cinfo, std::size_t coefBytes);
 
+// Clears the rows of an array this decoder has not reached yet, up to end.
+void ClearUpTo(CoefArray &a, JDIMENSION end)
+{
+    // Cleared as the decode first reaches each row, like libjpeg's own
+    // arrays: coefficients a damaged file never sends read as zero, and the
+    // rows are cleared while they are about to be used anyway.
+    for (JDIMENSION y = a.firstUndefined; y < end; ++y)
+        std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
+    a.firstUndefined = std::max(a.firstUndefined, end);
+}
+
 void ClearArrays(CoefArrays &c)
 {
     for (int i = 0; i < c.count; ++i) {
-        CoefArray &a = c.arrays[i];
-        for (JDIMENSION y = 0; y < a.height; ++y)
-            std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
-        a.firstUndefined = a.height;
+        c.arrays[i].firstUndefined = 0;
+        ClearUpTo(c.arrays[i], c.arrays[i].height);
     }
 }
 
@@ -261,12 +270,8 @@ void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
         // Our decoder clears the rows it fills as it reaches them; the
         // padding rows and the components it skips are cleared here.
         CoefArray &a = c.arrays[i];
-        const JDIMENSION from = c.store.zeroed            ? a.height
-                                : ok && d.ownAc.wanted[i] ? comp.height_in_blocks
-                                                          : 0;
-        for (JDIMENSION y = from; y < a.height; ++y)
-            std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
-        a.firstUndefined = a.height;
+        a.firstUndefined = c.store.zeroed ? a.height : ok && d.ownAc.wanted[i] ? comp.height_in_blocks : 0;
+        ClearUpTo(a, a.height);
     }
     f.count = c.count;
     for (int t = 0; ok && t < NUM_HUFF_TBLS && t < int(std::size(f.ac)); ++t) {
@@ -306,17 +311,6 @@ void RealizeCoefArrays(j_common_ptr cinfo)
         c.realized = true;
     }
     c.own.realize_virt_arrays(cinfo);
-}
-
-// Clears the rows of an array this decoder has not reached yet, up to end.
-void ClearUpTo(CoefArray &a, JDIMENSION end)
-{
-    // Cleared as the decode first reaches each row, like libjpeg's own
-    // arrays: coefficients a damaged file never sends read as zero, and the
-    // rows are cleared while they are about to be used anyway.
-    for (JDIMENSION y = a.firstUndefined; y < end; ++y)
-        std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
-    a.firstUndefined = std::max(a.firstUndefined, end);
 }
 
 JBLOCKARRAY AccessCoefArray(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSION start, JDIMENSION count,

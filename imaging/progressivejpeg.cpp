@@ -165,8 +165,8 @@ inline std::uint64_t Band(int from, int to) // zigzag positions from to to, incl
     return (~std::uint64_t(0) >> (63 - to)) & (~std::uint64_t(0) << from);
 }
 
-// Blocks of an AC first scan, within one restart interval. False on a code libjpeg would
-// warn about or a run past the band.
+// Blocks of an AC first scan, within one restart interval. False on a code
+// libjpeg would warn about or a run past the band.
 bool FirstBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s, const Component &c,
                  std::uint64_t *masks, std::size_t firstBlock, std::size_t blocks)
 {
@@ -182,36 +182,36 @@ bool FirstBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &
         for (int k = ss; k <= se; ++k) {
             if (br.bits < 32)
                 br.Refill();
+            int run;
+            short v;
             if (const std::int32_t f = d.coefficient[br.Peek(kFastBits)]) {
                 br.Skip(f & 0xFF);
-                k += (f >> 8) & 0xFF;
-                if (k > se)
-                    return false;
-                const short v = short(unsigned(f >> 16) << al);
-                block[kNatural[k]] = v;
-                nz = v ? nz | std::uint64_t(1) << k : nz & ~(std::uint64_t(1) << k);
-                continue;
-            }
-            const int rs = DecodeSymbol(br, d);
-            if (rs < 0)
-                return false;
-            const int r = rs >> 4, size = rs & 15;
-            if (size) {
-                k += r;
-                if (k > se)
-                    return false; // libjpeg writes such a value into coefficient 63
-                const short v = short(unsigned(Extend(br.Get(size), size)) << al);
-                block[kNatural[k]] = v;
-                nz = v ? nz | std::uint64_t(1) << k : nz & ~(std::uint64_t(1) << k);
-            } else if (r == 15) {
-                k += 15;
+                run = (f >> 8) & 0xFF;
+                v = short(unsigned(f >> 16) << al);
             } else {
-                eobrun = 1u << r;
-                if (r)
-                    eobrun += br.Get(r);
-                --eobrun;
-                break;
+                const int rs = DecodeSymbol(br, d);
+                if (rs < 0)
+                    return false;
+                const int r = rs >> 4, size = rs & 15;
+                if (!size && r == 15) {
+                    k += 15;
+                    continue;
+                }
+                if (!size) {
+                    eobrun = 1u << r;
+                    if (r)
+                        eobrun += br.Get(r);
+                    --eobrun;
+                    break;
+                }
+                run = r;
+                v = short(unsigned(Extend(br.Get(size), size)) << al);
             }
+            k += run;
+            if (k > se)
+                return false; // libjpeg writes such a value into coefficient 63
+            block[kNatural[k]] = v;
+            nz = v ? nz | std::uint64_t(1) << k : nz & ~(std::uint64_t(1) << k);
         }
         masks[b] = nz;
     }
