@@ -27,6 +27,16 @@ inline int ExifOrientation(const std::string &exif)
     return ExifOrientation(reinterpret_cast<const std::uint8_t *>(exif.data()), exif.size());
 }
 
+// Edits a TIFF-structured EXIF block for a picture of width x height shown
+// with the given orientation, where its values stand: the Orientation and
+// pixel-size entries that are present take the new values, and the
+// thumbnail IFD is unlinked and cut off the end of the block. Everything
+// else, maker notes included, keeps its bytes and place. False, leaving exif
+// as it was, when that is not enough (an orientation other than 1 to add, a
+// value too small for the new one, a thumbnail amid other data, structures
+// it does not follow) or the block is damaged: the caller then rebuilds it.
+bool EditExifInPlace(std::string &exif, int width, int height, int orientation);
+
 // The TIFF-structured EXIF block of an AVIF or HEIF Exif item, which starts
 // with a 4-byte big-endian offset to the TIFF header (often after
 // "Exif\0\0"); a block that already starts with the header is taken as it

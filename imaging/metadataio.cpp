@@ -86,7 +86,7 @@ bool WriteTo(Exiv2::Image &image, std::string &out)
 
 // PNG keeps EXIF in its own eXIf chunk (which readers look for first),
 // placed right after the header.
-bool InsertExifChunk(std::string &png, const Exiv2::Blob &exif)
+bool InsertExifChunk(std::string &png, const std::string &exif)
 {
     constexpr std::size_t kAfterHeader = 8 + 8 + 13 + 4;
     if (png.size() < kAfterHeader || exif.empty() || exif.size() > 0x7FFFFFFF)
@@ -95,11 +95,46 @@ bool InsertExifChunk(std::string &png, const Exiv2::Blob &exif)
     const std::uint32_t n = std::uint32_t(exif.size());
     chunk[0] = char(n >> 24), chunk[1] = char(n >> 16), chunk[2] = char(n >> 8), chunk[3] = char(n);
     chunk.replace(4, 4, "eXIf");
-    chunk.append(reinterpret_cast<const char *>(exif.data()), exif.size());
+    chunk += exif;
     const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(chunk.data() + 4), uInt(chunk.size() - 4));
     for (int shift = 24; shift >= 0; shift -= 8)
         chunk.push_back(char((crc >> shift) & 0xFF));
     png.insert(kAfterHeader, chunk);
+    return true;
+}
+
+bool IsJpeg(const std::uint8_t *data, std::size_t size)
+{
+    return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+bool IsPng(const std::uint8_t *data, std::size_t size)
+{
+    return size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0;
+}
+
+// JPEG keeps EXIF in an APP1 segment, placed after the start marker and
+// any JFIF segment, as exiv2 places it. False when the block does not fit
+// one segment.
+bool InsertExifSegment(std::string &jpeg, const std::string &exif)
+{
+    static constexpr char kName[] = "Exif\0";
+    constexpr std::size_t kMost = 0xFFFF - 2 - sizeof kName;
+    if (exif.size() > kMost || jpeg.size() < 2)
+        return false;
+    const auto *d = reinterpret_cast<const std::uint8_t *>(jpeg.data());
+    std::size_t at = 2;
+    while (at + 4 <= jpeg.size() && d[at] == 0xFF && d[at + 1] == 0xE0) {
+        const std::size_t length = std::size_t(d[at + 2]) << 8 | d[at + 3];
+        if (length < 2 || length > jpeg.size() - at - 2)
+            break;
+        at += 2 + length;
+    }
+    const std::size_t length = 2 + sizeof kName + exif.size();
+    std::string segment{char(0xFF), char(0xE1), char(length >> 8), char(length & 0xFF)};
+    segment.append(kName, sizeof kName);
+    segment += exif;
+    jpeg.insert(at, segment);
     return true;
 }
 
@@ -122,6 +157,21 @@ std::string EncodeExif(const Exiv2::ExifData &exif, Exiv2::ByteOrder order)
     Exiv2::ExifParser::encode(blob, nullptr, 0, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
                               exif);
     return std::string(blob.begin(), blob.end());
+}
+
+// The picture's EXIF block as written with the pixels, empty when there is
+// none: edited where it stands when that is enough (quick, and a maker note
+// keeps its bytes and offsets), otherwise taken apart and rebuilt by exiv2.
+std::string EditedExifBlock(const CxMetadata &meta, int width, int height, int orientation)
+{
+    std::string block = meta.exif;
+    if (!block.empty() && cxmeta::EditExifInPlace(block, width, height, orientation))
+        return block;
+    Exiv2::ExifData exif;
+    Exiv2::ByteOrder order;
+    if (!EditedExif(meta, width, height, orientation, exif, order))
+        return {};
+    return EncodeExif(exif, order);
 }
 
 // WebP keeps its blocks in chunks of its own (EXIF, XMP, ICCP, flagged in
@@ -251,10 +301,7 @@ CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, i
     CxMetadata out;
     out.icc = meta.icc;
     try {
-        Exiv2::ExifData exif;
-        Exiv2::ByteOrder order;
-        if (EditedExif(meta, width, height, orientation, exif, order))
-            out.exif = EncodeExif(exif, order);
+        out.exif = EditedExifBlock(meta, width, height, orientation);
     } catch (...) {
         out.exif.clear();
     }
@@ -308,23 +355,25 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
     try {
         if (IsWebp(data, size))
             return EmbedWebp(data, size, meta, width, height, orientation, out);
+        // JPEG and PNG take the EXIF block as it is edited; a TIFF's becomes
+        // part of the file's own IFDs, which exiv2 writes.
+        const bool jpeg = IsJpeg(data, size), png = IsPng(data, size);
+        std::string exifBlock;
+        if (jpeg || png)
+            exifBlock = EditedExifBlock(meta, width, height, orientation);
+        if (jpeg && meta.xmp.empty() && meta.iptc.empty() && meta.icc.empty()) {
+            out.assign(reinterpret_cast<const char *>(data), size);
+            return exifBlock.empty() || InsertExifSegment(out, exifBlock);
+        }
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, long(size));
         if (!image.get())
             return false;
         // Pixels kept as stored keep saying how they are turned, even where
         // the file said so outside EXIF (a TIFF's own tag).
-        const bool png = image->imageType() == Exiv2::ImageType::png;
-        Exiv2::Blob pngExif;
         Exiv2::ExifData exif;
         Exiv2::ByteOrder order;
-        if (EditedExif(meta, width, height, orientation, exif, order)) {
-            if (png)
-                Exiv2::ExifParser::encode(pngExif, nullptr, 0,
-                                          order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
-                                          exif);
-            else
-                image->setExifData(exif);
-        }
+        if (!jpeg && !png && EditedExif(meta, width, height, orientation, exif, order))
+            image->setExifData(exif);
         if (!meta.xmp.empty()) {
             Exiv2::XmpData xmp;
             if (Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
@@ -343,7 +392,8 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
         }
         if (!WriteTo(*image, out))
             return false;
-        if (!pngExif.empty() && !InsertExifChunk(out, pngExif))
+        if (!exifBlock.empty() &&
+            !(png ? InsertExifChunk(out, exifBlock) : InsertExifSegment(out, exifBlock)))
             return false;
         return !out.empty();
     } catch (...) {

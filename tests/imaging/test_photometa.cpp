@@ -218,3 +218,90 @@ TEST(PhotoThumbnail, CardsShowPhotosUprightAndInSrgb)
         EXPECT_EQ(card == reference, r.sameCardAsOrient1);
     }
 }
+
+namespace {
+
+std::map<std::string, std::string> ExifKeys(const std::string &block)
+{
+    std::map<std::string, std::string> keys;
+    Exiv2::ExifData exif;
+    Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(block.data()),
+                              std::uint32_t(block.size()));
+    for (const auto &d : exif)
+        if (d.groupName() != "Thumbnail")
+            keys[d.key()] = d.toString();
+    return keys;
+}
+
+} // namespace
+
+TEST(PhotoMetadata, ExifIsEditedWhereItStandsWhenThatIsEnough)
+{
+    struct Row {
+        const char *name;
+        bool bigEndian, orientation, longSizes, thumbnail;
+        int turnTo, width;
+        bool inPlace;
+    };
+    const Row rows[] = {
+        {"upright, no thumbnail", false, true, false, false, 1, 800, true},
+        {"thumbnail", false, true, false, true, 1, 800, true},
+        {"big-endian, thumbnail", true, true, true, true, 3, 800, true},
+        {"no orientation, stays upright", false, false, false, true, 1, 800, true},
+        {"no orientation, turned", false, false, false, false, 6, 800, false},
+        {"width past a SHORT", false, true, false, false, 1, 70000, false},
+        {"width past a SHORT, in a LONG", false, true, true, false, 1, 70000, true},
+    };
+    const auto thumb = ReadFileBytes(DataPath("photo/orient1.jpg"));
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Make"] = "Velmora";
+        exif["Exif.Photo.DateTimeOriginal"] = "2024:05:06 07:08:09";
+        exif["Exif.GPSInfo.GPSLatitude"] = "48/1 51/1 30/1";
+        Exiv2::DataValue note(Exiv2::undefined);
+        note.read("1 2 3 4 5 6 7 8 9 10");
+        exif["Exif.Photo.MakerNote"].setValue(&note);
+        if (r.orientation)
+            exif["Exif.Image.Orientation"] = std::uint16_t(6);
+        for (const char *k : {"Exif.Image.ImageWidth", "Exif.Photo.PixelXDimension"}) {
+            if (r.longSizes)
+                exif[k] = std::uint32_t(4000);
+            else
+                exif[k] = std::uint16_t(4000);
+        }
+        if (r.thumbnail)
+            Exiv2::ExifThumb(exif).setJpegThumbnail(thumb.data(), long(thumb.size()));
+        Exiv2::Blob blob;
+        Exiv2::ExifParser::encode(blob, nullptr, 0, r.bigEndian ? Exiv2::bigEndian : Exiv2::littleEndian,
+                                  exif);
+        const std::string source(blob.begin(), blob.end());
+
+        std::string edited = source;
+        ASSERT_EQ(cxmeta::EditExifInPlace(edited, r.width, 600, r.turnTo), r.inPlace);
+        if (!r.inPlace) {
+            EXPECT_EQ(edited, source);
+            continue;
+        }
+        auto want = ExifKeys(source);
+        if (r.orientation || r.turnTo != 1)
+            want["Exif.Image.Orientation"] = std::to_string(r.turnTo);
+        want["Exif.Image.ImageWidth"] = want["Exif.Photo.PixelXDimension"] = std::to_string(r.width);
+        EXPECT_EQ(ExifKeys(edited), want);
+        EXPECT_EQ(cxmeta::ExifOrientation(edited), r.turnTo);
+        if (r.thumbnail) {
+            EXPECT_LE(edited.size() + thumb.size(), source.size()); // cut off, not just unlinked
+            Exiv2::ExifData back;
+            Exiv2::ExifParser::decode(back, reinterpret_cast<const Exiv2::byte *>(edited.data()),
+                                      std::uint32_t(edited.size()));
+            EXPECT_EQ(Exiv2::ExifThumbC(back).copy().size_, 0);
+        }
+        // Cut or damaged copies are refused, or edited within their bytes.
+        for (std::size_t cut = 0; cut < source.size(); cut += 7) {
+            std::string damaged = source.substr(0, cut);
+            if (!cxmeta::EditExifInPlace(damaged, r.width, 600, r.turnTo)) {
+                EXPECT_EQ(damaged, source.substr(0, cut));
+            }
+        }
+    }
+}
