@@ -116,7 +116,27 @@ void InstallErrorMgr(JpegErrorMgr &err)
 struct CoefArray {
     JBLOCKROW *rows = nullptr;
     JDIMENSION width = 0, height = 0;
+    JDIMENSION maxAccess = 0;      // rows libjpeg asks for at once
     JDIMENSION firstUndefined = 0; // rows from here on have not been cleared yet
+};
+
+// Coefficient arrays that are never held whole, for a progressive file whose
+// AC scans our decoder reads a row at a time: libjpeg's DC scans write into
+// a few rows at a time, whose DC coefficients are kept aside, and when
+// libjpeg asks for rows to make pixels of, they are made then, their DC
+// coefficients put back and their AC ones decoded. A 5120 x 2880 photo then
+// needs about 1.5 MB for its coefficients instead of 90.
+struct RowArrays {
+    progressivejpeg::RowReader reader;
+    struct Window {
+        std::vector<JCOEF> dc;     // every block's DC coefficient
+        std::vector<JCOEF> blocks; // the rows libjpeg holds now
+        std::vector<JBLOCKROW> rows;
+        JDIMENSION start = 0, count = 0;
+        bool writable = false;
+        JDIMENSION acRows = 0; // rows with AC coefficients in the file (the rest pad)
+        bool wanted = false;   // whether its AC coefficients are decoded
+    } windows[MAX_COMPONENTS];
 };
 
 // One block holding a decode's coefficient arrays, one per request, rows
@@ -171,10 +191,12 @@ struct CoefArrays {
     int count = 0;
     bool realized = false;
     CoefStore store;
+    std::unique_ptr<RowArrays> byRow;
 
     void Free()
     {
         store.Release();
+        byRow.reset();
         count = 0;
         realized = false;
     }
@@ -196,6 +218,9 @@ struct JpegDecoder {
         std::size_t size = 0, firstMarker = 0, firstData = 0;
         bool wanted[MAX_COMPONENTS] = {}; // components whose AC coefficients the output uses
         bool smoothing = true;            // libjpeg's block smoothing, to restore when libjpeg reads all
+        bool allowed = true;              // false: libjpeg reads every scan
+        bool byRow = false;               // rows may be decoded as libjpeg asks for them (RowArrays)
+        bool redo = false;                // a row turned out damaged: decode again with libjpeg alone
     } ownAc;
     void *cmykTransform = nullptr; // through the file's CMYK profile
     JpegDecoder();
@@ -217,6 +242,7 @@ jvirt_barray_ptr RequestCoefArray(j_common_ptr cinfo, int pool, boolean preZero,
     a.rows = nullptr;
     a.width = width;
     a.height = height;
+    a.maxAccess = maxAccess;
     a.firstUndefined = 0;
     // libjpeg asks for one array per component, in component order.
     ++c.count;
@@ -226,7 +252,7 @@ jvirt_barray_ptr RequestCoefArray(j_common_ptr cinfo, int pool, boolean preZero,
 // A large file's components are decoded on two threads when the run allows
 // more than one.
 constexpr std::size_t kHelperMinCoefBytes = std::size_t(4) << 20;
-std::atomic<int> g_helperDecodes{0};
+std::atomic<int> g_helperDecodes{0}, g_byRowDecodes{0}, g_redoneDecodes{0};
 bool HelperAllowed(j_decompress_ptr cinfo, std::size_t coefBytes);
 
 // Clears the rows of an array this decoder has not reached yet, up to end.
@@ -251,19 +277,104 @@ void ClearArrays(CoefArrays &c)
 // Decodes the AC scans into the arrays just laid out, before libjpeg reads
 // anything past the first scan's header. Data our decoder does not take
 // goes to libjpeg whole instead, as if it had never been trimmed.
+// What our decoder needs to know of the frame (its rows aside); false when
+// the arrays do not fit it.
+bool DescribeFrame(j_decompress_ptr cinfo, const CoefArrays &c, progressivejpeg::Frame &f)
+{
+    static_assert(sizeof(JCOEF) == sizeof(short) && sizeof(JBLOCK) == sizeof(progressivejpeg::Block));
+    if (c.count != cinfo->num_components || c.count > int(std::size(f.components)))
+        return false;
+    for (int i = 0; i < c.count; ++i) {
+        const jpeg_component_info &comp = cinfo->comp_info[i];
+        if (c.arrays[i].width < comp.width_in_blocks || c.arrays[i].height < comp.height_in_blocks)
+            return false;
+        f.components[i].id = comp.component_id;
+        f.components[i].widthInBlocks = comp.width_in_blocks;
+        f.components[i].heightInBlocks = comp.height_in_blocks;
+    }
+    f.count = c.count;
+    for (int t = 0; t < NUM_HUFF_TBLS && t < int(std::size(f.ac)); ++t) {
+        if (const JHUFF_TBL *h = cinfo->ac_huff_tbl_ptrs[t]) {
+            f.ac[t].defined = true;
+            std::memcpy(f.ac[t].counts, h->bits, sizeof f.ac[t].counts);
+            std::memcpy(f.ac[t].values, h->huffval, sizeof f.ac[t].values);
+        }
+    }
+    f.restartInterval = cinfo->restart_interval;
+    return true;
+}
+
+// Sets up arrays made a row at a time (RowArrays), when our decoder takes
+// the file on this thread alone; false to hold them whole.
+bool StartRowArrays(j_decompress_ptr cinfo, CoefArrays &c)
+{
+    auto &d = *static_cast<JpegDecoder *>(cinfo->client_data);
+    progressivejpeg::Frame f;
+    if (!d.ownAc.byRow || HelperAllowed(cinfo, d.reserved) || !DescribeFrame(cinfo, c, f))
+        return false;
+    try {
+        auto rows = std::make_unique<RowArrays>();
+        for (int i = 0; i < c.count; ++i) {
+            const CoefArray &a = c.arrays[i];
+            RowArrays::Window &w = rows->windows[i];
+            const JDIMENSION most = std::max<JDIMENSION>(1, a.maxAccess);
+            w.dc.assign(std::size_t(a.width) * a.height, 0);
+            w.blocks.assign(std::size_t(a.width) * most * DCTSIZE2, 0);
+            w.rows.resize(most);
+            w.acRows = cinfo->comp_info[i].height_in_blocks;
+            w.wanted = d.ownAc.wanted[i];
+        }
+        if (!rows->reader.Start(d.ownAc.data, d.ownAc.size, d.ownAc.firstMarker, f, d.ownAc.wanted))
+            return false;
+        c.byRow = std::move(rows);
+        ++g_byRowDecodes;
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+// Rows [start, start + count) of array i made from what RowArrays keeps.
+// Leaves through longjmp when the AC data of a row turns out damaged.
+JBLOCKARRAY AccessRows(j_decompress_ptr cinfo, CoefArrays &c, int i, JDIMENSION start, JDIMENSION count,
+                       boolean writable)
+{
+    const CoefArray &a = c.arrays[i];
+    RowArrays::Window &w = c.byRow->windows[i];
+    if (count > w.rows.size() || start > a.height || count > a.height - start)
+        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "bad coefficient access");
+    // Only DC scans write (AC ones are ours): keep their coefficients.
+    for (JDIMENSION r = 0; w.writable && r < w.count; ++r)
+        for (JDIMENSION x = 0; x < a.width; ++x)
+            w.dc[std::size_t(w.start + r) * a.width + x] = w.rows[r][x][0];
+    for (JDIMENSION r = 0; r < count; ++r) {
+        const JDIMENSION y = start + r;
+        auto *row = reinterpret_cast<JBLOCKROW>(w.blocks.data() + std::size_t(r) * a.width * DCTSIZE2);
+        if (!writable) {
+            std::memset(row, 0, std::size_t(a.width) * sizeof(JBLOCK));
+            if (w.wanted && y < w.acRows && !c.byRow->reader.Row(i, y, row)) {
+                static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.redo = true;
+                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "damaged progressive scan");
+            }
+        }
+        for (JDIMENSION x = 0; x < a.width; ++x)
+            row[x][0] = w.dc[std::size_t(y) * a.width + x];
+        w.rows[r] = row;
+    }
+    w.start = start;
+    w.count = count;
+    w.writable = writable;
+    return w.rows.data();
+}
+
 void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
 {
     auto &d = *static_cast<JpegDecoder *>(common->client_data);
     auto *cinfo = reinterpret_cast<j_decompress_ptr>(common);
-    static_assert(sizeof(JCOEF) == sizeof(short) && sizeof(JBLOCK) == sizeof(progressivejpeg::Block));
     progressivejpeg::Frame f;
-    bool ok = c.count == cinfo->num_components && c.count <= int(std::size(f.components));
-    for (int i = 0; ok && i < c.count; ++i) {
+    const bool ok = DescribeFrame(cinfo, c, f);
+    for (int i = 0; i < c.count; ++i) {
         const jpeg_component_info &comp = cinfo->comp_info[i];
-        ok = c.arrays[i].width >= comp.width_in_blocks && c.arrays[i].height >= comp.height_in_blocks;
-        f.components[i].id = comp.component_id;
-        f.components[i].widthInBlocks = comp.width_in_blocks;
-        f.components[i].heightInBlocks = comp.height_in_blocks;
         f.components[i].rows = d.ownAc.wanted[i] ? c.arrays[i].rows : nullptr;
         f.components[i].rowBlocks = c.arrays[i].width;
         f.components[i].zeroed = c.store.zeroed;
@@ -273,15 +384,6 @@ void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
         a.firstUndefined = c.store.zeroed ? a.height : ok && d.ownAc.wanted[i] ? comp.height_in_blocks : 0;
         ClearUpTo(a, a.height);
     }
-    f.count = c.count;
-    for (int t = 0; ok && t < NUM_HUFF_TBLS && t < int(std::size(f.ac)); ++t) {
-        if (const JHUFF_TBL *h = cinfo->ac_huff_tbl_ptrs[t]) {
-            f.ac[t].defined = true;
-            std::memcpy(f.ac[t].counts, h->bits, sizeof f.ac[t].counts);
-            std::memcpy(f.ac[t].values, h->huffval, sizeof f.ac[t].values);
-        }
-    }
-    f.restartInterval = cinfo->restart_interval;
     f.helper = HelperAllowed(cinfo, d.reserved);
     if (ok && progressivejpeg::DecodeAcScans(d.ownAc.data, d.ownAc.size, d.ownAc.firstMarker, f)) {
         if (f.helper)
@@ -298,7 +400,10 @@ void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
 void RealizeCoefArrays(j_common_ptr cinfo)
 {
     CoefArrays &c = CoefOf(cinfo);
-    if (!c.realized && c.count > 0) {
+    if (!c.realized && c.count > 0 && static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.data &&
+        StartRowArrays(reinterpret_cast<j_decompress_ptr>(cinfo), c)) {
+        c.realized = true;
+    } else if (!c.realized && c.count > 0) {
         if (!c.store.LayOut(c.arrays, c.count))
             FailWith(cinfo, "out of memory");
         for (int i = 0; i < c.count; ++i) {
@@ -320,6 +425,9 @@ JBLOCKARRAY AccessCoefArray(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSION
     auto *a = reinterpret_cast<CoefArray *>(ptr);
     if (a < c.arrays || a >= c.arrays + c.count)
         return c.own.access_virt_barray(cinfo, ptr, start, count, writable);
+    if (c.realized && c.byRow)
+        return AccessRows(reinterpret_cast<j_decompress_ptr>(cinfo), c, int(a - c.arrays), start, count,
+                          writable);
     if (!c.realized || start > a->height || count > a->height - start)
         FailWith(cinfo, "bad coefficient access");
     ClearUpTo(*a, start + count);
@@ -477,10 +585,11 @@ JpegDecoder::~JpegDecoder()
 std::atomic<bool> g_trimScans{true};
 std::atomic<bool> g_ownAcScans{true};
 
-bool OwnAcScansApply(j_decompress_ptr cinfo)
+bool OwnAcScansApply(const JpegDecoder &d)
 {
-    return g_ownAcScans.load(std::memory_order_relaxed) && cinfo->progressive_mode && !cinfo->arith_code &&
-           cinfo->num_components <= 4;
+    const j_decompress_ptr cinfo = const_cast<j_decompress_ptr>(&d.cinfo);
+    return d.ownAc.allowed && g_ownAcScans.load(std::memory_order_relaxed) && cinfo->progressive_mode &&
+           !cinfo->arith_code && cinfo->num_components <= 4;
 }
 
 // The AC scans, most of a progressive file, are left out of what libjpeg
@@ -495,7 +604,7 @@ void LeaveOutAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
     j_decompress_ptr cinfo = &d.cinfo;
     if (!cinfo->progressive_mode || cinfo->arith_code || cinfo->num_components > MAX_COMPONENTS)
         return;
-    const bool own = OwnAcScansApply(cinfo);
+    const bool own = OwnAcScansApply(d);
     bool dcOnly[MAX_COMPONENTS] = {};
     bool any = false;
     for (int c = 0; c < cinfo->num_components; ++c)
@@ -903,8 +1012,11 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
     if (jpeg_has_multiple_scans(cinfo)) {
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
-        if (!coarse)
+        if (!coarse) {
+            // Rows handed on as they come are never decoded a second time.
+            d->ownAc.byRow = !band;
             LeaveOutAcScans(*d, data, size);
+        }
     }
     jpeg_start_decompress(cinfo);
     if (coarse) {
@@ -1038,6 +1150,42 @@ void WriteJpeg(JpegEncoder &enc, const CxImage &img, CxFile &file)
     jpeg_finish_compress(cinfo);
 }
 
+// One decode; own says whether our decoder may read AC scans. A file whose
+// AC data turns out damaged once rows have been made is decoded again by
+// libjpeg alone, as if our decoder had declined it at the start.
+bool DecodeJpegOnce(const std::uint8_t *data, std::size_t size, CxImage &out,
+                    const cxcodec::DecodeRequest &req, bool own)
+{
+    std::unique_ptr<JpegDecoder> holder(new (std::nothrow) JpegDecoder);
+    JpegDecoder *const d = holder.get();
+    if (!d) {
+        CxImageAccess::SetError(out, "out of memory");
+        return false;
+    }
+    InstallErrorMgr(d->err);
+    d->err.acceptTruncated = req.acceptTruncated;
+    d->cinfo.err = &d->err.pub;
+    d->ownAc.allowed = own;
+    if (setjmp(d->err.jump)) {
+        jpeg_destroy_decompress(&d->cinfo);
+        if (d->reserved)
+            CoefficientBudget::Release(d->reserved);
+        out.Destroy();
+        if (d->ownAc.redo) {
+            ++g_redoneDecodes;
+            holder.reset();
+            return DecodeJpegOnce(data, size, out, req, false);
+        }
+        CxImageAccess::SetError(out, d->err.message[0] ? d->err.message : "cannot decode JPEG");
+        return false;
+    }
+    ReadJpeg(*d, data, size, out, req);
+    jpeg_destroy_decompress(&d->cinfo);
+    if (d->reserved)
+        CoefficientBudget::Release(d->reserved);
+    return true;
+}
+
 } // namespace
 
 namespace cxcodec {
@@ -1048,28 +1196,7 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         CxImageAccess::SetError(out, "empty JPEG file");
         return false;
     }
-    std::unique_ptr<JpegDecoder> holder(new (std::nothrow) JpegDecoder);
-    JpegDecoder *const d = holder.get();
-    if (!d) {
-        CxImageAccess::SetError(out, "out of memory");
-        return false;
-    }
-    InstallErrorMgr(d->err);
-    d->err.acceptTruncated = req.acceptTruncated;
-    d->cinfo.err = &d->err.pub;
-    if (setjmp(d->err.jump)) {
-        jpeg_destroy_decompress(&d->cinfo);
-        if (d->reserved)
-            CoefficientBudget::Release(d->reserved);
-        out.Destroy();
-        CxImageAccess::SetError(out, d->err.message[0] ? d->err.message : "cannot decode JPEG");
-        return false;
-    }
-    ReadJpeg(*d, data, size, out, req);
-    jpeg_destroy_decompress(&d->cinfo);
-    if (d->reserved)
-        CoefficientBudget::Release(d->reserved);
-    return true;
+    return DecodeJpegOnce(data, size, out, req, true);
 }
 
 void SetJpegDecodeBudget(std::size_t bytes)
@@ -1100,6 +1227,16 @@ void testhooks::SetJpegPdep(bool on)
 int testhooks::JpegDecodesWithHelper()
 {
     return g_helperDecodes.load();
+}
+
+int testhooks::JpegDecodesByRow()
+{
+    return g_byRowDecodes.load();
+}
+
+int testhooks::JpegDecodesRedone()
+{
+    return g_redoneDecodes.load();
 }
 
 std::size_t JpegScratchBytes(std::FILE *f)

@@ -499,6 +499,35 @@ public:
         return ReadScans(data, size, pos) && DecodeRows();
     }
 
+    // For decoding a row at a time: reads the segments only.
+    bool Start(const std::uint8_t *data, std::size_t size, std::size_t pos)
+    {
+        if (!ReadScans(data, size, pos))
+            return false;
+        for (int ci = 0; ci < frame.count; ++ci)
+            if (frame.components[ci].rows)
+                masks[ci].assign(
+                    std::size_t(frame.components[ci].widthInBlocks) * frame.components[ci].heightInBlocks, 0);
+        return true;
+    }
+
+    // Block row y of component ci through all of its scans; rows come in
+    // order from the first.
+    bool Row(int ci, unsigned y)
+    {
+        const Component &c = frame.components[ci];
+        if (!c.rows || y >= c.heightInBlocks)
+            return true;
+        if (y != nextRow[ci])
+            return false;
+        ++nextRow[ci];
+        const std::size_t first = std::size_t(y) * c.widthInBlocks, end = first + c.widthInBlocks;
+        for (const auto &st : scans[ci])
+            if (!st->Decode(c, masks[ci].data(), first, end))
+                return false;
+        return true;
+    }
+
 private:
     // Reads every segment to the end of the image, keeping the AC scans to
     // decode.
@@ -705,6 +734,8 @@ private:
     unsigned restartInterval = 0;
     signed char coefBits[4][64];
     std::vector<std::unique_ptr<ScanState>> scans[4]; // each component's AC scans, in file order
+    Masks masks[4];                                   // when decoding a row at a time
+    unsigned nextRow[4] = {};
 };
 
 } // namespace
@@ -765,6 +796,54 @@ bool DecodeAcScans(const std::uint8_t *data, std::size_t size, std::size_t first
     } catch (const std::bad_alloc &) {
         return false;
     }
+}
+
+struct RowReader::Impl {
+    explicit Impl(const Frame &f) : frame(f), decoder(frame) {}
+    Frame frame;
+    std::vector<Block *> rows[4]; // the row being decoded, where the decoder looks for it
+    AcDecoder decoder;
+};
+
+RowReader::RowReader() = default;
+RowReader::~RowReader() = default;
+
+bool RowReader::Start(const std::uint8_t *data, std::size_t size, std::size_t first, const Frame &frame,
+                      const bool *wanted)
+{
+    m_impl.reset();
+    if (frame.count < 1 || frame.count > 4)
+        return false;
+    try {
+        auto impl = std::make_unique<Impl>(frame);
+        impl->frame.helper = false;
+        for (int c = 0; c < frame.count; ++c) {
+            Component &comp = impl->frame.components[c];
+            impl->rows[c].assign(wanted[c] ? comp.heightInBlocks : 0, nullptr);
+            comp.rows = wanted[c] ? impl->rows[c].data() : nullptr;
+            comp.rowBlocks = comp.widthInBlocks;
+            comp.zeroed = true;
+        }
+        if (!impl->decoder.Start(data, size, first))
+            return false;
+        m_impl = std::move(impl);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+bool RowReader::Row(int component, unsigned y, Block *row)
+{
+    if (!m_impl || component < 0 || component >= m_impl->frame.count)
+        return false;
+    std::vector<Block *> &rows = m_impl->rows[component];
+    if (y < rows.size())
+        rows[y] = row;
+    const bool ok = m_impl->decoder.Row(component, y);
+    if (y < rows.size())
+        rows[y] = nullptr;
+    return ok;
 }
 
 } // namespace progressivejpeg

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace progressivejpeg {
 
@@ -56,6 +57,32 @@ struct Frame {
 // one libjpeg would read without a word; the blocks are then left partly
 // filled and partly uncleared.
 bool DecodeAcScans(const std::uint8_t *data, std::size_t size, std::size_t first, const Frame &frame);
+
+// The same decoding a block row at a time, as the rows are wanted, so that
+// a picture's coefficients need never be held whole.
+class RowReader {
+public:
+    RowReader();
+    ~RowReader();
+    RowReader(const RowReader &) = delete;
+    RowReader &operator=(const RowReader &) = delete;
+
+    // Reads the segments from the first scan's marker at data[first] to the
+    // end of the image (which must stay in place); the frame's rows are not
+    // used, wanted[c] says whether component c's AC coefficients are. False
+    // where DecodeAcScans would be for anything but the entropy-coded data.
+    bool Start(const std::uint8_t *data, std::size_t size, std::size_t first, const Frame &frame,
+               const bool *wanted);
+    // Coefficients 1 to 63 of the component's block row y into row (its
+    // widthInBlocks blocks, cleared). Each component's rows come in order
+    // from 0. False once the data turns out to be one libjpeg would not
+    // read without a word: the picture must then be read another way.
+    bool Row(int component, unsigned y, Block *row);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 // A marker segment: its marker, where its contents start and where it ends
 // (for the end of the image, just past the marker).

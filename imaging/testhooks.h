@@ -16,8 +16,12 @@ void SetJpegOwnAcScans(bool on);
 // fast (the default), or the way for other processors.
 void SetJpegPdep(bool on);
 
-// How many JPEG decodes so far shared their work with a helper thread.
+// How many JPEG decodes so far shared their work with a helper thread, made
+// their coefficients a row at a time, or were begun again by libjpeg alone
+// when that found damaged data.
 int JpegDecodesWithHelper();
+int JpegDecodesByRow();
+int JpegDecodesRedone();
 
 // The most a JPEG XL decode held through its memory manager, the last one
 // to finish on any thread.

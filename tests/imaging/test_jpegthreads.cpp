@@ -106,7 +106,10 @@ TEST(JpegThreads, TwoThreadsDecodeExactlyWhatOneDoes)
             SCOPED_TRACE(hint);
             CxImage alone, one, two;
             ASSERT_TRUE(DecodeWith(0, bytes, alone, hint, hint)) << alone.GetLastError();
+            const int byRow = cxcodec::testhooks::JpegDecodesByRow();
             ASSERT_TRUE(DecodeWith(1, bytes, one, hint, hint)) << one.GetLastError();
+            // On one thread a complete script's coefficients are never held whole.
+            EXPECT_EQ(cxcodec::testhooks::JpegDecodesByRow() - byRow, l.helper ? 1 : 0);
             const int before = cxcodec::testhooks::JpegDecodesWithHelper();
             ASSERT_TRUE(DecodeWith(2, bytes, two, hint, hint)) << two.GetLastError();
             EXPECT_EQ(cxcodec::testhooks::JpegDecodesWithHelper() - before, l.helper ? 1 : 0);
@@ -162,6 +165,7 @@ TEST(JpegThreads, DamagedFilesFailOrDecodeAsOnOneThread)
     damaged.push_back(flood);
     // The same when a viewer asks for what arrived of a cut-off file: the
     // first nine then decode.
+    const int redone = cxcodec::testhooks::JpegDecodesRedone();
     for (const bool accept : {false, true}) {
         for (std::size_t i = 0; i < damaged.size(); ++i) {
             SCOPED_TRACE(testing::Message() << i << (accept ? ", accepting cut-off files" : ""));
@@ -180,6 +184,8 @@ TEST(JpegThreads, DamagedFilesFailOrDecodeAsOnOneThread)
             }
         }
     }
+    // Some damage shows only in the rows: those decodes began again.
+    EXPECT_GT(cxcodec::testhooks::JpegDecodesRedone() - redone, 0);
 }
 
 TEST(JpegThreads, ScratchMemoryIsReadFromTheHeaders)
