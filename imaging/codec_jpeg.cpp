@@ -658,7 +658,8 @@ bool HelperAllowed(j_decompress_ptr cinfo, std::size_t coefBytes)
 }
 
 // A multi-scan file keeps every DCT coefficient of its frame in memory (for
-// a 5120 x 2880 photo about 90 MB) whatever the output scale. Decoders on
+// a 5120 x 2880 photo about 90 MB) whatever the output scale, unless our
+// decoder makes them a row at a time (RowArrays: one thread only). Decoders on
 // several threads share one budget (RunResources::decodeBudgetBytes), so a
 // batch on many cores never holds more than two such photos at once; a file
 // larger than the budget waits until it can run alone.

@@ -31,6 +31,9 @@ public:
     virtual bool Room(int y) = 0;
     // Row y, and every row before it, is written.
     virtual void Filled(int y) = 0;
+    // How much memory the decoder may hold besides the band to read faster
+    // (a PNG's inflated data, whole); 0 where holding little is the point.
+    virtual std::size_t SpareBytes() const { return 0; }
 };
 
 // What an encoder of a band picture waits on.

@@ -13,8 +13,9 @@
 namespace largeblocks {
 
 // Blocks are kept apart by use, so that a picture's pixels never take the
-// block its coefficients will ask for next.
-enum class Use { Pixels, Coefficients };
+// block its coefficients (a JPEG's) or its inflated data (a PNG's) will ask
+// for next.
+enum class Use { Pixels, Coefficients, Inflated };
 
 // At least bytes of memory, suitably aligned for any type, contents
 // unspecified (zero when *zeroed says so: a block freshly mapped); nullptr

@@ -33,6 +33,10 @@ void SetJxlMemoryCap(std::size_t bytes);
 // Whether 8-bit RGB and RGBA PNG rows are read by the program's own code
 // (the default) or by libpng's.
 void SetPngOwnRows(bool on);
+// Whether those rows' data may be inflated whole, by libdeflate (the
+// default), or always row by row by zlib; and how often it was.
+void SetPngWholeInflate(bool on);
+int PngWholeInflates();
 
 // Whether resampling uses 256-bit vectors where the processor has them (the
 // default) or the 128-bit ones every x86-64 processor has.

@@ -80,6 +80,9 @@ public:
         if ((y + 1) % m_k == 0 || y + 1 == m_height)
             m_box.Finish(m_reduced.GetBits(y / m_k), m_reduced.AlphaGetPointer(y / m_k));
     }
+    // Cards are made of many files in turn, each soon done with: speed
+    // rather than the least memory.
+    std::size_t SpareBytes() const override { return std::size_t(128) << 20; }
     // The averaged picture, once every row went through.
     CxImage Take()
     {

@@ -441,6 +441,7 @@ TEST(PngDecode, OwnRowReadingMatchesLibpng)
         {"unknown critical chunk", [](const Bytes &b) { return BeforeIend(b, Chunk("ABCD", {})); }},
         {"ancillary chunk", [](const Bytes &b) { return BeforeIend(b, Chunk("tEXt", {'a', 0, 'b'})); }},
     };
+    const int inflatedWhole = cxcodec::testhooks::PngWholeInflates();
     for (const auto &[name, bytes] : files) {
         for (const Variant &v : variants) {
             const Bytes input = v.make(bytes);
@@ -453,6 +454,16 @@ TEST(PngDecode, OwnRowReadingMatchesLibpng)
                 cxcodec::testhooks::SetPngOwnRows(false);
                 const bool theirOk = DecodeBytes(input, theirs);
                 cxcodec::testhooks::SetPngOwnRows(true);
+                // Data inflated whole or row by row: the same picture or the same failure.
+                CxImage rowByRow;
+                rowByRow.SetAcceptTruncated(lenient);
+                cxcodec::testhooks::SetPngWholeInflate(false);
+                ASSERT_EQ(DecodeBytes(input, rowByRow), ownOk);
+                cxcodec::testhooks::SetPngWholeInflate(true);
+                EXPECT_STREQ(rowByRow.GetLastError(), own.GetLastError());
+                if (ownOk) {
+                    ExpectIdentical(rowByRow, own);
+                }
                 CxImage full;
                 if (lenient && input.size() < bytes.size() && DecodeBytes(bytes, full)) {
                     // Of a cut file, libpng shows the rows complete when its
@@ -502,4 +513,5 @@ TEST(PngDecode, OwnRowReadingMatchesLibpng)
             }
         }
     }
+    EXPECT_GT(cxcodec::testhooks::PngWholeInflates() - inflatedWhole, 0);
 }
