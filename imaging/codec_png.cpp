@@ -28,6 +28,28 @@ namespace {
 
 constexpr std::size_t kMessageSize = 160;
 
+// A PNG's inflated data, kept for the next picture (see largeblocks.h).
+struct InflatedData {
+    std::uint8_t *bytes = nullptr;
+    std::size_t size = 0;
+    InflatedData() = default;
+    InflatedData(const InflatedData &) = delete;
+    InflatedData &operator=(const InflatedData &) = delete;
+    bool Acquire(std::size_t n)
+    {
+        bytes = static_cast<std::uint8_t *>(largeblocks::Acquire(n, largeblocks::Use::Inflated));
+        size = bytes ? n : 0;
+        return bytes != nullptr;
+    }
+    void Release()
+    {
+        largeblocks::Release(bytes, size);
+        bytes = nullptr;
+        size = 0;
+    }
+    ~InflatedData() { Release(); }
+};
+
 struct PngReader {
     png_structp png = nullptr;
     png_infop info = nullptr;
@@ -46,6 +68,7 @@ struct PngReader {
     bool autoOrient = true;
     z_stream z{};       // image data inflated here rather than by libpng
     bool zOpen = false;
+    InflatedData inflated; // or here, all at once
 
     ~PngReader()
     {
@@ -449,20 +472,7 @@ struct DecompressorDeleter {
 // as long as the rows goes this way; for any other (a cut-off one shown as
 // far as it goes among them) zlib reads it as it always has, failing or not
 // with the same words. Moves next past the IDAT chunks when it succeeds.
-// A PNG's inflated data, kept for the next picture (see largeblocks.h).
-struct InflatedData {
-    std::uint8_t *bytes = nullptr;
-    std::size_t size = 0;
-    bool Acquire(std::size_t n)
-    {
-        bytes = static_cast<std::uint8_t *>(largeblocks::Acquire(n, largeblocks::Use::Inflated));
-        size = bytes ? n : 0;
-        return bytes != nullptr;
-    }
-    ~InflatedData() { largeblocks::Release(bytes, size); }
-};
-
-bool InflateWhole(const PngReader &r, bool band, std::size_t rawBytes, std::size_t &next, InflatedData &raw)
+bool InflateWhole(PngReader &r, bool band, std::size_t rawBytes, std::size_t &next)
 {
     if (!g_wholeInflate.load(std::memory_order_relaxed))
         return false;
@@ -498,13 +508,16 @@ bool InflateWhole(const PngReader &r, bool band, std::size_t rawBytes, std::size
     const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> d(libdeflate_alloc_decompressor());
     if (!d)
         return false;
+    InflatedData &raw = r.inflated;
     if (!raw.Acquire(rawBytes))
         return false;
     std::size_t used = 0, made = 0;
     if (libdeflate_deflate_decompress_ex(d.get(), stream + 2, streamBytes - 2, raw.bytes, rawBytes, &used,
                                          &made) != LIBDEFLATE_SUCCESS ||
-        made != rawBytes)
+        made != rawBytes) {
+        raw.Release();
         return false;
+    }
     next = pos;
     ++g_wholeInflates;
     return true;
@@ -516,10 +529,9 @@ void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_u
     const int bpp = layout == Layout::Bgra ? 4 : 3;
     const std::size_t n = std::size_t(width) * std::size_t(bpp);
     std::size_t next = r.pos - 8;
-    InflatedData raw;
     bool whole = false;
     try {
-        whole = InflateWhole(r, band != nullptr, std::size_t(height) * (n + 1), next, raw);
+        whole = InflateWhole(r, band != nullptr, std::size_t(height) * (n + 1), next);
     } catch (const std::bad_alloc &) {
         whole = false; // short of memory: row by row then
     }
@@ -537,7 +549,8 @@ void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_u
         if (band && !r.sink->Room(int(y)))
             png_error(png, "stopped");
         // (The row above the first is the buffer's second, which stays zero.)
-        std::uint8_t *const cur = whole ? raw.bytes + std::size_t(y) * (n + 1) : r.buffer.data() + (y & 1) * (n + 1);
+        std::uint8_t *const cur =
+            whole ? r.inflated.bytes + std::size_t(y) * (n + 1) : r.buffer.data() + (y & 1) * (n + 1);
         const std::uint8_t *const prev = whole && y > 0 ? cur - (n + 1)
                                          : whole        ? r.buffer.data() + (n + 1)
                                                         : r.buffer.data() + ((y + 1) & 1) * (n + 1);
