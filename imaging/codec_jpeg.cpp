@@ -125,7 +125,7 @@ struct CoefArray {
 // a few rows at a time, whose DC coefficients are kept aside, and when
 // libjpeg asks for rows to make pixels of, they are made then, their DC
 // coefficients put back and their AC ones decoded. A 5120 x 2880 photo then
-// needs about 1.5 MB for its coefficients instead of 90.
+// needs a few megabytes (DC coefficients, our decoder's masks) instead of 90.
 struct RowArrays {
     progressivejpeg::RowReader reader;
     struct Window {
@@ -274,9 +274,6 @@ void ClearArrays(CoefArrays &c)
     }
 }
 
-// Decodes the AC scans into the arrays just laid out, before libjpeg reads
-// anything past the first scan's header. Data our decoder does not take
-// goes to libjpeg whole instead, as if it had never been trimmed.
 // What our decoder needs to know of the frame (its rows aside); false when
 // the arrays do not fit it.
 bool DescribeFrame(j_decompress_ptr cinfo, const CoefArrays &c, progressivejpeg::Frame &f)
@@ -367,6 +364,9 @@ JBLOCKARRAY AccessRows(j_decompress_ptr cinfo, CoefArrays &c, int i, JDIMENSION 
     return w.rows.data();
 }
 
+// Decodes the AC scans into the arrays just laid out, before libjpeg reads
+// anything past the first scan's header. Data our decoder does not take
+// goes to libjpeg whole instead, as if it had never been trimmed.
 void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
 {
     auto &d = *static_cast<JpegDecoder *>(common->client_data);
@@ -587,9 +587,8 @@ std::atomic<bool> g_ownAcScans{true};
 
 bool OwnAcScansApply(const JpegDecoder &d)
 {
-    const j_decompress_ptr cinfo = const_cast<j_decompress_ptr>(&d.cinfo);
-    return d.ownAc.allowed && g_ownAcScans.load(std::memory_order_relaxed) && cinfo->progressive_mode &&
-           !cinfo->arith_code && cinfo->num_components <= 4;
+    return d.ownAc.allowed && g_ownAcScans.load(std::memory_order_relaxed) && d.cinfo.progressive_mode &&
+           !d.cinfo.arith_code && d.cinfo.num_components <= 4;
 }
 
 // The AC scans, most of a progressive file, are left out of what libjpeg
