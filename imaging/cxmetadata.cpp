@@ -20,6 +20,15 @@ std::uint32_t Read32(const std::uint8_t *p, bool le)
                     std::uint32_t(p[3]);
 }
 
+// Whether a TIFF header starts the block, and its byte order.
+bool TiffHeader(const std::uint8_t *d, std::size_t n, bool &le)
+{
+    if (!d || n < 8 || !((d[0] == 'I' && d[1] == 'I') || (d[0] == 'M' && d[1] == 'M')))
+        return false;
+    le = d[0] == 'I';
+    return Read16(d + 2, le) == 42;
+}
+
 bool TiffHeaderAt(const std::uint8_t *d, std::size_t n, std::size_t at)
 {
     return at <= n && n - at >= 8 &&
@@ -44,16 +53,8 @@ std::string cxmeta::ExifFromBmff(const std::uint8_t *d, std::size_t n)
 
 int cxmeta::ExifOrientation(const std::uint8_t *d, std::size_t n)
 {
-    if (!d || n < 8)
-        return 1;
     bool le;
-    if (d[0] == 'I' && d[1] == 'I')
-        le = true;
-    else if (d[0] == 'M' && d[1] == 'M')
-        le = false;
-    else
-        return 1;
-    if (Read16(d + 2, le) != 42)
+    if (!TiffHeader(d, n, le))
         return 1;
     const std::uint32_t ifd = Read32(d + 4, le);
     if (ifd > n - 2)
@@ -294,13 +295,7 @@ bool cxmeta::EditExifInPlace(std::string &exif, int width, int height, int orien
     auto *d = reinterpret_cast<std::uint8_t *>(block.data());
     const std::size_t n = block.size();
     bool le;
-    if (d[0] == 'I' && d[1] == 'I')
-        le = true;
-    else if (d[0] == 'M' && d[1] == 'M')
-        le = false;
-    else
-        return false;
-    if (Read16(d + 2, le) != 42)
+    if (!TiffHeader(d, n, le))
         return false;
 
     ExifWalk walk(d, n, le);
