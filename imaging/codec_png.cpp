@@ -28,6 +28,12 @@ namespace {
 
 constexpr std::size_t kMessageSize = 160;
 
+// Inflated PNG data held at once by all decodes together; past it, zlib
+// reads a picture's data row by row (so two threads making cards of large
+// PNGs hold the data of one at most).
+constexpr std::size_t kInflatedBudget = std::size_t(48) << 20;
+std::atomic<std::size_t> g_inflatedInUse{0};
+
 // A PNG's inflated data, kept for the next picture (see largeblocks.h).
 struct InflatedData {
     std::uint8_t *bytes = nullptr;
@@ -35,15 +41,26 @@ struct InflatedData {
     InflatedData() = default;
     InflatedData(const InflatedData &) = delete;
     InflatedData &operator=(const InflatedData &) = delete;
+    // False when memory is short or the budget taken.
     bool Acquire(std::size_t n)
     {
+        std::size_t inUse = g_inflatedInUse.load();
+        do {
+            if (n > kInflatedBudget - std::min(inUse, kInflatedBudget))
+                return false;
+        } while (!g_inflatedInUse.compare_exchange_weak(inUse, inUse + n));
         bytes = static_cast<std::uint8_t *>(largeblocks::Acquire(n, largeblocks::Use::Inflated));
-        size = bytes ? n : 0;
-        return bytes != nullptr;
+        if (!bytes) {
+            g_inflatedInUse -= n;
+            return false;
+        }
+        size = n;
+        return true;
     }
     void Release()
     {
         largeblocks::Release(bytes, size);
+        g_inflatedInUse -= size;
         bytes = nullptr;
         size = 0;
     }
@@ -253,8 +270,6 @@ int KeepMetadata(png_structp png, png_infop info, CxImage &out)
 std::atomic<bool> g_ownRows{true};
 std::atomic<bool> g_wholeInflate{true};
 std::atomic<int> g_wholeInflates{0};
-// The most inflated image data held at once outside a row sink's say.
-constexpr std::size_t kWholeInflateBytes = std::size_t(128) << 20;
 
 std::uint32_t Be32(const std::uint8_t *p)
 {
@@ -476,8 +491,7 @@ bool InflateWhole(PngReader &r, bool band, std::size_t rawBytes, std::size_t &ne
 {
     if (!g_wholeInflate.load(std::memory_order_relaxed))
         return false;
-    const std::size_t allowed = band ? r.sink->SpareBytes() : kWholeInflateBytes;
-    if (rawBytes > allowed)
+    if (rawBytes > kInflatedBudget || (band && rawBytes > r.sink->SpareBytes()))
         return false;
     std::size_t pos = next;
     const std::uint8_t *stream = nullptr;

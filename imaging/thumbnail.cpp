@@ -81,8 +81,8 @@ public:
             m_box.Finish(m_reduced.GetBits(y / m_k), m_reduced.AlphaGetPointer(y / m_k));
     }
     // Cards are made of many files in turn, each soon done with: speed
-    // rather than the least memory.
-    std::size_t SpareBytes() const override { return std::size_t(128) << 20; }
+    // rather than the least memory, within the decoders' own bounds.
+    std::size_t SpareBytes() const override { return SIZE_MAX; }
     // The averaged picture, once every row went through.
     CxImage Take()
     {
