@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -51,11 +52,19 @@ int main(int argc, char **argv)
     StopSignals stopSignals(stop);
 
     // Text measuring and drawing need a GUI application, but never a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Without a watermark a core application does, and starts in about half
+    // the time (no platform plugin, no font configuration): that counts
+    // where a script runs the program once a file.
     qInstallMessageHandler(QuietQtMessages);
     int qtArgc = 1;
-    QGuiApplication app(qtArgc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (cmd->job.m_bStamp) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(qtArgc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(qtArgc, argv);
+    }
 
     // A destination folder named on the command line is made when missing.
     if (!cmd->job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
