@@ -103,14 +103,11 @@ bool InsertExifChunk(std::string &png, const std::string &exif)
     return true;
 }
 
-bool IsJpeg(const std::uint8_t *data, std::size_t size)
+// Whether the bytes are a file of the type, as the format table tells it.
+bool IsA(std::uint32_t type, const std::uint8_t *data, std::size_t size)
 {
-    return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
-}
-
-bool IsPng(const std::uint8_t *data, std::size_t size)
-{
-    return size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0;
+    const ImageFormat *format = FormatByType(type);
+    return format && format->detect(data, size);
 }
 
 // JPEG keeps EXIF in an APP1 segment, placed after the start marker and
@@ -176,10 +173,6 @@ std::string EditedExifBlock(const CxMetadata &meta, int width, int height, int o
 
 // WebP keeps its blocks in chunks of its own (EXIF, XMP, ICCP, flagged in
 // VP8X); libwebpmux rewrites the container and leaves the frames alone.
-bool IsWebp(const std::uint8_t *data, std::size_t size)
-{
-    return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
-}
 
 struct MuxDeleter {
     void operator()(WebPMux *mux) const { WebPMuxDelete(mux); }
@@ -353,11 +346,11 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
 {
     Initialize();
     try {
-        if (IsWebp(data, size))
+        if (IsA(CXIMAGE_FORMAT_WEBP, data, size))
             return EmbedWebp(data, size, meta, width, height, orientation, out);
         // JPEG and PNG take the EXIF block as it is edited; a TIFF's becomes
         // part of the file's own IFDs, which exiv2 writes.
-        const bool jpeg = IsJpeg(data, size), png = IsPng(data, size);
+        const bool jpeg = IsA(CXIMAGE_FORMAT_JPG, data, size), png = IsA(CXIMAGE_FORMAT_PNG, data, size);
         std::string exifBlock;
         if (jpeg || png)
             exifBlock = EditedExifBlock(meta, width, height, orientation);
@@ -405,7 +398,7 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
 {
     Initialize();
     try {
-        if (IsWebp(Bytes(file), file.size()))
+        if (IsA(CXIMAGE_FORMAT_WEBP, Bytes(file), file.size()))
             return StripWebp(file, all, out);
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Bytes(file), long(file.size()));
         // Only these are written back as edited: exiv2 takes an AVIF or HEIF
