@@ -7,6 +7,7 @@
 #include "metadataoptions.h"
 #include "naming.h"
 #include "pipeline.h"
+#include "resampledrows.h"
 #include "rowband.h"
 
 #include <cerrno>
@@ -109,7 +110,13 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         }
     } else {
         image.SetLoadSizeRule(copy ? CxImage::LoadSizeRule() : ReducedDecodeRule(job));
-        loaded = image.Load(source.c_str(), r.sourceType);
+        if (auto rule = ShrinkAsDecodedRule(job, r.outType)) {
+            // A JPEG may be shrunk as its rows come, never held whole.
+            ResampledRows shrunk(std::move(rule));
+            loaded = image.LoadRows(source.c_str(), shrunk) && (image.IsValid() || shrunk.Take(image));
+        } else {
+            loaded = image.Load(source.c_str(), r.sourceType);
+        }
         image.SetLoadSizeRule({});
     }
     if (!loaded) {

@@ -1,6 +1,7 @@
 #include "pipeline.h"
 
 #include "cxtext.h"
+#include "metadataio.h"
 #include "octreequantizer.h"
 
 #include <algorithm>
@@ -121,6 +122,28 @@ CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
     };
 }
 
+bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h, ResizeTarget &t)
+{
+    t = ComputeResize(w, h, job.m_nResizeType, job.m_nWidth, job.m_nHeight);
+    return !(rules.consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height));
+}
+
+std::function<bool(int, int, const CxMetadata &, int &, int &)> ShrinkAsDecodedRule(const CConvertJob &job,
+                                                                                    std::uint32_t outType)
+{
+    if (!job.m_bResize || job.m_bRotate)
+        return {};
+    const bool keepsProfile = cxmeta::Carries(outType);
+    return [&job, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width, int &height) {
+        ResizeTarget t;
+        if ((!meta.icc.empty() && !keepsProfile) || !PlannedResize(job, {}, fileW, fileH, t))
+            return false;
+        width = int(ResampleSide(t.width));
+        height = int(ResampleSide(t.height));
+        return true;
+    };
+}
+
 void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules)
 {
     if (rules.sharpen && job.m_bSharpen == 1)
@@ -148,10 +171,9 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
             w = turned ? fileHeight : fileWidth;
             h = turned ? fileWidth : fileHeight;
         }
-        const ResizeTarget t = ComputeResize(w, h, job.m_nResizeType, job.m_nWidth, job.m_nHeight);
-        const bool skip =
-            rules.consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height);
-        if (!skip && !img.Resample(ResampleSide(t.width), ResampleSide(t.height), 0))
+        ResizeTarget t;
+        if (PlannedResize(job, rules, w, h, t) &&
+            !img.Resample(ResampleSide(t.width), ResampleSide(t.height), 0))
             fail();
     }
 

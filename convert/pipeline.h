@@ -7,6 +7,7 @@
 #include "cximage.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Size a resize rule gives for a w x h image and a W x H target, computed in
@@ -64,6 +65,19 @@ inline constexpr double kReducedDecodeMargin = 2.0;
 // A load rule that decodes a JPEG at a reduced scale when the job's resize
 // will shrink it enough; empty when the job never shrinks.
 CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job);
+
+// The size the job's resize gives a picture whose file is w x h (already
+// turned where the job turns it a quarter); false when the step leaves the
+// picture as it is (don't-enlarge, where the rules consult it).
+bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h, ResizeTarget &t);
+
+// For a decode that shrinks a JPEG as its rows come (ResampledRows): the
+// size the job's resize will give it, when the resize is the first step that
+// sees its pixels. Not for a profile that an output of outType cannot carry:
+// that picture is converted whole before it is resized. The rule refers to
+// job, which must outlive it.
+std::function<bool(int, int, const CxMetadata &, int &, int &)> ShrinkAsDecodedRule(const CConvertJob &job,
+                                                                                    std::uint32_t outType);
 
 // The watermark at the lower right: x = width - text width - 10, y = height - 10.
 void DrawStamp(CxImage &img, const CConvertJob &job);

@@ -986,6 +986,8 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
     // Rows may go to a sink as they come: not for a turned or CMYK picture.
     const bool mayStream = req.rows && !coarse && !cmyk && (orientation == 1 || !req.autoOrient);
+    if (mayStream)
+        req.rows->FileSize(srcW, srcH);
     CxImage *const band =
         mayStream ? req.rows->Begin(w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG, out.GetMetadata()) : nullptr;
     // Every row is written below, or the decode fails.
@@ -1013,8 +1015,9 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         d->reserved = CoefficientBytes(cinfo);
         CoefficientBudget::Acquire(d->reserved);
         if (!coarse) {
-            // Rows handed on as they come are never decoded a second time.
-            d->ownAc.byRow = !band;
+            // Rows handed on as they come are decoded a second time only
+            // where the sink may begin again.
+            d->ownAc.byRow = !band || req.rows->Repeatable();
             LeaveOutAcScans(*d, data, size);
         }
     }

@@ -34,6 +34,13 @@ public:
     // How much memory the decoder may hold besides the band to read faster
     // (a PNG's inflated data, whole); 0 where holding little is the point.
     virtual std::size_t SpareBytes() const { return 0; }
+    // The file's own size, told before Begin by a decoder that reads the
+    // picture reduced (a JPEG at 1/2, 1/4 or 1/8 scale); otherwise Begin's.
+    virtual void FileSize(int /*width*/, int /*height*/) {}
+    // Whether Begin may come again after rows were filled, the decode then
+    // starting over from the top (a JPEG decoder begins again where damage
+    // shows only in the rows). Not for a sink whose rows went on elsewhere.
+    virtual bool Repeatable() const { return false; }
 };
 
 // What an encoder of a band picture waits on.

@@ -11,6 +11,7 @@
 
 #include "codecs.h"
 #include "pixelops.h"
+#include "resampledrows.h"
 #include "testhooks.h"
 
 #include <algorithm>
@@ -552,6 +553,43 @@ private:
     std::size_t m_len = 0;
 };
 
+// Output rows of an opaque colour picture whose height shrinks, each made
+// from the source rows under its filter where they lie (bytes).
+class ByteRowShrinker {
+public:
+    bool Init(int srcW, int dstW, int taps)
+    {
+        try {
+            m_row.resize(std::size_t(srcW) * 3);
+            m_acc.resize(std::size_t(std::max(srcW, dstW)) * 3);
+            m_rows.resize(std::size_t(std::max(1, taps)));
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        return m_hpass.Init(srcW);
+    }
+    // Output row y into d; rowAt(i) is source row i.
+    template <class RowAt> void Make(RowAt &&rowAt, const Taps &tx, const Taps &ty, int y, BYTE *d)
+    {
+        const int first = ty.first[std::size_t(y)];
+        const int n = ty.count[std::size_t(y)];
+        for (int k = 0; k < n; ++k)
+            m_rows[std::size_t(k)] = rowAt(first + k);
+        VerticalPassBytesBest(m_rows.data(), ty.weights.data() + ty.offset[std::size_t(y)], n, m_row.size(),
+                              m_row.data());
+        const int dstW = int(tx.first.size());
+        m_hpass.Run(m_row.data(), tx, dstW, m_acc.data());
+        for (std::size_t i = 0; i < std::size_t(dstW) * 3; ++i)
+            d[i] = ToByte(m_acc[i]);
+    }
+
+private:
+    HorizontalPass<3> m_hpass;
+    std::vector<std::int16_t> m_row; // the vertical pass's result
+    std::vector<std::int32_t> m_acc;
+    std::vector<const BYTE *> m_rows;
+};
+
 template <int C>
 bool ResampleBand(const Source &src, const Taps &tx, const Taps &ty, CxImage &out, int y0, int y1)
 {
@@ -560,6 +598,15 @@ bool ResampleBand(const Source &src, const Taps &tx, const Taps &ty, CxImage &ou
     const bool verticalFirst = out.GetHeight() <= src.img->GetHeight();
     const std::size_t srcLen = std::size_t(srcW) * C, dstLen = std::size_t(dstW) * C;
 
+    // Opaque colour rows shrinking in height are read where they lie.
+    if (C == 3 && verticalFirst && !src.alpha && !src.paletted) {
+        ByteRowShrinker shrink;
+        if (!shrink.Init(srcW, dstW, ty.maxCount))
+            return false;
+        for (int y = y0; y < y1; ++y)
+            shrink.Make([&](int i) { return src.img->GetBits(i); }, tx, ty, y, out.GetBits(y));
+        return true;
+    }
     RowRing ring;
     HorizontalPass<C> hpass;
     std::vector<std::int16_t> row; // one source row, or one vertical result
@@ -571,26 +618,13 @@ bool ResampleBand(const Source &src, const Taps &tx, const Taps &ty, CxImage &ou
     } catch (const std::bad_alloc &) {
         return false;
     }
-    // Opaque colour rows shrinking in height are read where they lie.
-    const bool fromBytes = C == 3 && verticalFirst && !src.alpha && !src.paletted;
-    if ((!fromBytes && !ring.Init(ty.maxCount, verticalFirst ? srcLen : dstLen)) || !hpass.Init(srcW))
+    if (!ring.Init(ty.maxCount, verticalFirst ? srcLen : dstLen) || !hpass.Init(srcW))
         return false;
 
-    std::vector<const BYTE *> byteRows(fromBytes ? rows.size() : 0);
     for (int y = y0; y < y1; ++y) {
         const int first = ty.first[std::size_t(y)];
         const int n = ty.count[std::size_t(y)];
         const std::int16_t *w = ty.weights.data() + ty.offset[std::size_t(y)];
-        if (fromBytes) {
-            for (int k = 0; k < n; ++k)
-                byteRows[std::size_t(k)] = src.img->GetBits(first + k);
-            VerticalPassBytesBest(byteRows.data(), w, n, srcLen, row.data());
-            hpass.Run(row.data(), tx, dstW, acc.data());
-            BYTE *d = out.GetBits(y);
-            for (std::size_t i = 0; i < dstLen; ++i)
-                d[i] = ToByte(acc[i]);
-            continue;
-        }
         for (int k = 0; k < n; ++k) {
             bool held;
             std::int16_t *slot = ring.Slot(first + k, held);
@@ -834,4 +868,96 @@ bool CxImage::Resample(long newx, long newy, int mode, CxImage *iDst)
     else
         TakePixels(std::move(out));
     return true;
+}
+
+struct ResampledRows::State {
+    int fileWidth = 0, fileHeight = 0;
+    std::uint32_t type = 0;
+    Taps tx, ty;
+    ByteRowShrinker shrink;
+    CxImage band; // the source rows, a ring of them
+    CxImage out;
+    int next = 0; // output row to make next
+};
+
+ResampledRows::ResampledRows(SizeRule rule) : m_rule(std::move(rule)) {}
+
+ResampledRows::~ResampledRows() = default;
+
+void ResampledRows::FileSize(int width, int height)
+{
+    if (!m && !(m = std::unique_ptr<State>(new (std::nothrow) State)))
+        return;
+    m->fileWidth = width;
+    m->fileHeight = height;
+}
+
+CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta)
+{
+    if (!m && !(m = std::unique_ptr<State>(new (std::nothrow) State)))
+        return nullptr;
+    State &s = *m;
+    const int fileW = s.fileWidth > 0 ? s.fileWidth : width, fileH = s.fileHeight > 0 ? s.fileHeight : height;
+    s.fileWidth = s.fileHeight = 0; // told again before the next decode
+    s.out.Destroy();
+    s.band.Destroy();
+    int dstW = 0, dstH = 0;
+    if (type != CXIMAGE_FORMAT_JPG || bpp != 24 || !m_rule || !m_rule(fileW, fileH, meta, dstW, dstH))
+        return nullptr;
+    // What Resample would do otherwise: nothing, refuse the size, or start
+    // with a box average.
+    if (dstW <= 0 || dstH <= 0 || dstH > height || (dstW == width && dstH == height) ||
+        !cxcodec::FitsPixelLimits(dstW, dstH) || cxops::BoxFactor(width, height, dstW, dstH) != 0)
+        return nullptr;
+    try {
+        MakeTaps(width, dstW, s.tx);
+        MakeTaps(height, dstH, s.ty);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+    const double work = double(dstH) * std::max(width, dstW) * (s.tx.maxCount + s.ty.maxCount);
+    if (cxops::BandCount(dstH, work) > 1)
+        return nullptr;
+    // Output row y is made once row last(y) (the furthest any row up to it
+    // reaches) has arrived; the ring keeps every row from its first on.
+    int reach = 0, ring = 1;
+    for (int y = 0; y < dstH; ++y) {
+        const int first = s.ty.first[std::size_t(y)];
+        reach = std::max(reach, first + s.ty.count[std::size_t(y)] - 1);
+        ring = std::max(ring, reach - first + 1);
+    }
+    if (!s.shrink.Init(width, dstW, s.ty.maxCount) ||
+        !CxImageAccess::CreateBand(s.band, width, height, 24, type, ring) ||
+        !CxImageAccess::CreateForDecode(s.out, dstW, dstH, 24, type))
+        return nullptr;
+    CxImageAccess::SetSourceSize(s.out, fileW, fileH);
+    s.type = type;
+    s.next = 0;
+    return &s.band;
+}
+
+bool ResampledRows::Room(int)
+{
+    return true; // rows are used up as they come
+}
+
+void ResampledRows::Filled(int y)
+{
+    State &s = *m;
+    const int dstH = s.out.GetHeight();
+    while (s.next < dstH && s.ty.first[std::size_t(s.next)] + s.ty.count[std::size_t(s.next)] - 1 <= y) {
+        s.shrink.Make([&](int i) { return s.band.GetBits(i); }, s.tx, s.ty, s.next, s.out.GetBits(s.next));
+        ++s.next;
+    }
+}
+
+bool ResampledRows::Take(CxImage &image)
+{
+    if (!m || !m->out.IsValid() || m->next != m->out.GetHeight())
+        return false;
+    State &s = *m;
+    CxImageAccess::SetMetadata(s.out, s.band.GetMetadata());
+    CxImageAccess::SetOrientation(s.out, s.band.GetOrientation());
+    s.band.Destroy();
+    return CxImageAccess::Adopt(image, std::move(s.out), s.type);
 }

@@ -4,6 +4,7 @@
 #include "codecs.h"
 #include "jpeg_png_tiff_helpers.h"
 #include "largeblocks.h"
+#include "resampledrows.h"
 #include "runresources.h"
 #include "testhooks.h"
 
@@ -30,6 +31,35 @@ bool DecodeWith(int threads, const Bytes &bytes, CxImage &out, int hintW = 0, in
     cxcodec::testhooks::SetJpegOwnAcScans(true);
     CxImage::SetThreadLimit(0);
     return ok;
+}
+
+// Decodes bytes on one thread into a width x height picture, shrunk as the
+// rows come where the sink takes them (taken), else decoded whole.
+bool DecodeShrunk(const Bytes &bytes, int width, int height, CxImage &out, bool &taken, int hint = 0,
+                  bool acceptTruncated = false)
+{
+    CxImage::SetThreadLimit(1);
+    ResampledRows rows([&](int, int, const CxMetadata &, int &w, int &h) {
+        w = width;
+        h = height;
+        return true;
+    });
+    out.SetLoadSizeHint(hint, hint);
+    out.SetAcceptTruncated(acceptTruncated);
+    bool ok = out.DecodeRows(bytes.data(), bytes.size(), rows);
+    taken = ok && !out.IsValid();
+    if (taken)
+        ok = rows.Take(out);
+    CxImage::SetThreadLimit(0);
+    return ok;
+}
+
+// What shrinking a whole decode gives.
+void ExpectResampledFrom(const CxImage &whole, int width, int height, const CxImage &shrunk)
+{
+    CxImage expected(whole);
+    ASSERT_TRUE(expected.Resample(width, height, 0));
+    ExpectIdentical(expected, shrunk);
 }
 
 struct Layout {
@@ -116,6 +146,13 @@ TEST(JpegThreads, TwoThreadsDecodeExactlyWhatOneDoes)
             ASSERT_EQ(alone.GetWidth(), hint ? (w + 1) / 2 : w);
             ExpectIdentical(alone, one);
             ExpectIdentical(alone, two);
+            // Shrunk as the rows come, still never held whole.
+            CxImage shrunk;
+            bool taken = false;
+            ASSERT_TRUE(DecodeShrunk(bytes, 301, 251, shrunk, taken, hint)) << shrunk.GetLastError();
+            EXPECT_TRUE(taken);
+            EXPECT_EQ(cxcodec::testhooks::JpegDecodesByRow() - byRow, l.helper ? 2 : 0);
+            ExpectResampledFrom(alone, 301, 251, shrunk);
         }
     }
 }
@@ -169,23 +206,67 @@ TEST(JpegThreads, DamagedFilesFailOrDecodeAsOnOneThread)
     for (const bool accept : {false, true}) {
         for (std::size_t i = 0; i < damaged.size(); ++i) {
             SCOPED_TRACE(testing::Message() << i << (accept ? ", accepting cut-off files" : ""));
-            CxImage alone, one, two;
+            CxImage alone, one, two, shrunk;
+            bool taken = false;
             const bool okAlone = DecodeWith(0, damaged[i], alone, 0, 0, accept);
             const bool okOne = DecodeWith(1, damaged[i], one, 0, 0, accept);
             const bool okTwo = DecodeWith(2, damaged[i], two, 0, 0, accept);
+            const bool okShrunk = DecodeShrunk(damaged[i], 500, 400, shrunk, taken, 0, accept);
             ASSERT_EQ(okAlone, okOne);
             ASSERT_EQ(okAlone, okTwo);
+            ASSERT_EQ(okAlone, okShrunk);
             if (accept && i < 9) {
                 EXPECT_TRUE(okAlone);
             }
             if (okAlone) {
                 ExpectIdentical(alone, one);
                 ExpectIdentical(alone, two);
+                ExpectResampledFrom(alone, 500, 400, shrunk);
             }
         }
     }
     // Some damage shows only in the rows: those decodes began again.
     EXPECT_GT(cxcodec::testhooks::JpegDecodesRedone() - redone, 0);
+}
+
+// Sequential files too, at full and reduced scale; what the sink declines
+// is decoded whole as usual.
+TEST(JpegThreads, RowsShrunkAsTheyComeAreWhatAWholeDecodeResampledGives)
+{
+    struct Row {
+        const char *name;
+        CxImage image;
+        int quality, width, height, hint;
+        bool taken;
+    };
+    const Row rows[] = {
+        {"4:4:4", MakeTexturedImage(640, 480, 1), 95, 300, 200, 0, true},
+        {"4:2:0, odd sizes", MakeTexturedImage(641, 479, 3), 75, 213, 160, 0, true},
+        {"reduced decode", MakeTexturedImage(1280, 960, 4), 90, 300, 225, 320, true},
+        {"wider, not as tall", MakeTexturedImage(640, 480, 5), 90, 800, 400, 0, true},
+        {"grey", MakePaletted(640, 480, 8, 256, true), 90, 300, 200, 0, false},
+        {"taller", MakeTexturedImage(640, 480, 6), 90, 600, 500, 0, false},
+        {"large shrink, box averaged first", MakeTexturedImage(1280, 960, 7), 90, 100, 75, 0, false},
+        {"same size", MakeTexturedImage(320, 240, 8), 90, 320, 240, 0, false},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        CxImage source(r.image);
+        source.SetJpegQuality(BYTE(r.quality));
+        const Bytes bytes = EncodeBytes(source, CXIMAGE_FORMAT_JPG);
+        CxImage whole, shrunk;
+        bool taken = false;
+        ASSERT_TRUE(DecodeWith(0, bytes, whole, r.hint, r.hint));
+        ASSERT_TRUE(DecodeShrunk(bytes, r.width, r.height, shrunk, taken, r.hint)) << shrunk.GetLastError();
+        EXPECT_EQ(taken, r.taken);
+        if (taken) {
+            ExpectResampledFrom(whole, r.width, r.height, shrunk);
+            EXPECT_EQ(shrunk.GetSrcWidth(), r.image.GetWidth());
+            EXPECT_EQ(shrunk.GetType(), std::uint32_t(CXIMAGE_FORMAT_JPG));
+        } else {
+            ExpectIdentical(whole, shrunk);
+        }
+    }
 }
 
 TEST(JpegThreads, ScratchMemoryIsReadFromTheHeaders)

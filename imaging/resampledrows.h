@@ -1,0 +1,42 @@
+// A picture shrunk while its decoder reads it: each output row is made as
+// soon as the source rows under its filter have arrived, from a ring of
+// those rows, so the picture is never held whole and its rows are filtered
+// while they are still in the cache. The result is the one decoding it whole
+// and then resampling it (CxImage::Resample) gives, pixel for pixel.
+#pragma once
+
+#include "codecs.h"
+#include "cximage.h"
+
+#include <functional>
+#include <memory>
+
+class ResampledRows final : public cxcodec::RowSink {
+public:
+    // The size wanted for a file of fileWidth x fileHeight with meta; false
+    // when this picture is not to be shrunk as it is read.
+    using SizeRule =
+        std::function<bool(int fileWidth, int fileHeight, const CxMetadata &meta, int &width, int &height)>;
+    explicit ResampledRows(SizeRule rule);
+    ~ResampledRows() override;
+
+    // Takes the opaque colour rows of a JPEG whose height shrinks, when the
+    // resample would run on this thread alone anyway (a large one on a
+    // thread of its own per core is faster whole); declines anything else,
+    // which is then decoded whole as usual.
+    void FileSize(int width, int height) override;
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override;
+    bool Room(int y) override;
+    void Filled(int y) override;
+    bool Repeatable() const override { return true; }
+
+    // After a decode whose every row came here (the image decoded into
+    // stayed empty): puts the shrunk picture into image as a whole decode
+    // would have left it, with its metadata, orientation and file size.
+    bool Take(CxImage &image);
+
+private:
+    struct State;
+    SizeRule m_rule;
+    std::unique_ptr<State> m;
+};
