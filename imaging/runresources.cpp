@@ -32,6 +32,8 @@ void ApplyProcessMemorySettings(const RunResources &resources)
     const auto clamp = [](std::size_t bytes) { return int(std::min<std::size_t>(bytes, INT_MAX)); };
     mallopt(M_MMAP_THRESHOLD, clamp(resources.mmapThresholdBytes));
     mallopt(M_TRIM_THRESHOLD, clamp(resources.trimThresholdBytes));
+    if (resources.mallocArenas > 0)
+        mallopt(M_ARENA_MAX, resources.mallocArenas);
     largeblocks::SetLimits(resources.keptBlocksBytes, resources.hugePages);
     cxcodec::SetJpegDecodeBudget(resources.decodeBudgetBytes);
 }

@@ -51,14 +51,21 @@ struct RunResources {
     // mapping, faulting in and clearing fresh pages every time.
     std::size_t mmapThresholdBytes = 32 * kMiB;
     std::size_t trimThresholdBytes = 512 * kMiB;
+    // malloc's heaps (0: the C library's choice, one per thread up to eight
+    // per core). Each heap keeps what its threads freed for those threads
+    // alone, so a run's memory is the sum of every thread's own peak. One
+    // heap shared by all: measured with two workers, PNGs to JPEG peaked at
+    // 54 MB instead of 63 MB in the same time; cards of 72 files on two
+    // threads at 113 MB instead of 121 MB, about 4 % slower.
+    int mallocArenas = 1;
 
     // workers, or DefaultWorkers() when 0.
     int Workers() const;
     static int DefaultWorkers();
 };
 
-// Settings of the whole process from the policy: malloc's thresholds, the
-// bound and huge pages of the kept large blocks, the JPEG decoders' shared
-// budget. Until it is called these are the defaults above, except malloc's,
+// Settings of the whole process from the policy: malloc's heaps and
+// thresholds, the bound and huge pages of the kept large blocks, the JPEG
+// decoders' shared budget. Until it is called these are the defaults above, except malloc's,
 // which stay the C library's.
 void ApplyProcessMemorySettings(const RunResources &resources = {});
