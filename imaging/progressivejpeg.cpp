@@ -157,7 +157,8 @@ struct Scan {
 
 // Which coefficients of each block are nonzero, a bit per zigzag position:
 // refinement scans correct only those and count runs of the others, and
-// most are zero.
+// most are zero. A row of blocks goes through all of its scans before the
+// next, so the masks of one row are all there is (masks[column]).
 using Masks = std::vector<std::uint64_t>;
 
 inline std::uint64_t Band(int from, int to) // zigzag positions from to to, inclusive
@@ -178,7 +179,7 @@ bool FirstBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &
             continue;
         }
         short *block = c.rows[b / w][b % w];
-        std::uint64_t nz = masks[b];
+        std::uint64_t nz = masks[b % w];
         for (int k = ss; k <= se; ++k) {
             if (br.bits < 32)
                 br.Refill();
@@ -213,7 +214,7 @@ bool FirstBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &
             block[kNatural[k]] = v;
             nz = v ? nz | std::uint64_t(1) << k : nz & ~(std::uint64_t(1) << k);
         }
-        masks[b] = nz;
+        masks[b % w] = nz;
     }
     return true;
 }
@@ -319,7 +320,7 @@ bool RefineWith(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s
     const int p1 = 1 << s.al;
     for (std::size_t b = firstBlock, e = firstBlock + blocks; b < e; ++b) {
         short *block = c.rows[b / w][b % w];
-        std::uint64_t nz = masks[b];
+        std::uint64_t nz = masks[b % w];
         int k = ss;
         if (!eobrun) {
             for (; k <= se; ++k) {
@@ -361,7 +362,7 @@ bool RefineWith(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s
                 Correct(br, block, nz & Band(k, se), p1);
             --eobrun;
         }
-        masks[b] = nz;
+        masks[b % w] = nz;
     }
     return true;
 }
@@ -506,8 +507,7 @@ public:
             return false;
         for (int ci = 0; ci < frame.count; ++ci)
             if (frame.components[ci].rows)
-                masks[ci].assign(
-                    std::size_t(frame.components[ci].widthInBlocks) * frame.components[ci].heightInBlocks, 0);
+                masks[ci].resize(frame.components[ci].widthInBlocks);
         return true;
     }
 
@@ -522,6 +522,7 @@ public:
             return false;
         ++nextRow[ci];
         const std::size_t first = std::size_t(y) * c.widthInBlocks, end = first + c.widthInBlocks;
+        std::fill(masks[ci].begin(), masks[ci].end(), 0);
         for (const auto &st : scans[ci])
             if (!st->Decode(c, masks[ci].data(), first, end))
                 return false;
@@ -612,12 +613,13 @@ private:
         const Component &c = frame.components[ci];
         if (!c.rows)
             return true;
-        Masks masks(std::size_t(c.widthInBlocks) * c.heightInBlocks, 0);
+        Masks masks(c.widthInBlocks);
         for (unsigned y = 0; y < c.heightInBlocks; ++y) {
             if (stop.load(std::memory_order_relaxed))
                 return false;
             if (!c.zeroed)
                 std::memset(c.rows[y], 0, std::size_t(c.rowBlocks) * sizeof(Block));
+            std::fill(masks.begin(), masks.end(), 0);
             const std::size_t first = std::size_t(y) * c.widthInBlocks, end = first + c.widthInBlocks;
             for (const auto &st : scans[ci])
                 if (!st->Decode(c, masks.data(), first, end))
