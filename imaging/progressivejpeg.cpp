@@ -461,6 +461,22 @@ std::size_t Unstuff(const std::uint8_t *data, std::size_t size, std::size_t pos,
 {
     std::vector<std::uint8_t> &out = st.bytes;
     inTurn = true;
+    // Room for all of it at once: grown piece by piece, the copy would move
+    // several times, each time into fresh memory.
+    std::size_t end = pos; // where the marker that ends the scan stands
+    for (;;) {
+        const void *ff = end < size ? std::memchr(data + end, 0xFF, size - end) : nullptr;
+        end = ff ? std::size_t(static_cast<const std::uint8_t *>(ff) - data) : size;
+        if (end + 1 >= size) {
+            end = size;
+            break;
+        }
+        const std::uint8_t next = data[end + 1];
+        if (next != 0x00 && (next < 0xD0 || next > 0xD7))
+            break;
+        end += 2;
+    }
+    out.reserve(out.size() + (end - pos) + 8);
     while (pos < size) {
         const void *ff = std::memchr(data + pos, 0xFF, size - pos);
         const std::size_t stop = ff ? std::size_t(static_cast<const std::uint8_t *>(ff) - data) : size;
