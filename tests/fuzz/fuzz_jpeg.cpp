@@ -1,8 +1,10 @@
 // JPEG decoding over arbitrary bytes, two ways: progressive AC scans read by
 // the program's own code (with and without the pdep instruction) and by
 // libjpeg must agree on every file, failure for failure and pixel for pixel,
-// at full, half and 1/8 size.
+// at full, half and 1/8 size; rows shrunk as they are decoded must match the
+// whole picture shrunk.
 #include "picture_checks.h"
+#include "resampledrows.h"
 #include "testhooks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -38,8 +40,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (int y = 0; y < own.GetHeight(); ++y)
             fuzzcheck::Require(
                 std::memcmp(own.GetBits(y), theirs.GetBits(y), std::size_t(own.GetEffWidth())) == 0);
-        if (pass == 0)
+        if (pass == 0) {
             width = own.GetWidth();
+            // Shrunk to half as the rows come, on one thread: what shrinking
+            // the whole picture gives (or, declined, the whole picture).
+            const int w = std::max(1, width / 2), h = std::max(1, own.GetHeight() / 2);
+            ResampledRows rows([&](int, int, const CxMetadata &, int &tw, int &th) {
+                tw = w;
+                th = h;
+                return true;
+            });
+            CxImage shrunk;
+            CxImage::SetThreadLimit(1);
+            bool ok = shrunk.DecodeRows(data, size, rows);
+            CxImage::SetThreadLimit(0);
+            if (ok && !shrunk.IsValid()) {
+                ok = rows.Take(shrunk);
+                fuzzcheck::Require(ok && theirs.Resample(w, h, 0));
+            }
+            fuzzcheck::Require(ok && shrunk.GetWidth() == theirs.GetWidth() &&
+                               shrunk.GetHeight() == theirs.GetHeight() && shrunk.GetBpp() == theirs.GetBpp());
+            for (int y = 0; y < shrunk.GetHeight(); ++y)
+                fuzzcheck::Require(
+                    std::memcmp(shrunk.GetBits(y), theirs.GetBits(y), std::size_t(shrunk.GetEffWidth())) == 0);
+        }
     }
     return 0;
 }
