@@ -45,6 +45,8 @@ int main(int argc, char **argv)
     // One job means one thread, pixel operations included.
     if (resources.Workers() == 1)
         resources.pixelThreads = 1;
+    // Only conversions run here: one malloc heap holds least.
+    resources.mallocArenas = 1;
     ApplyProcessMemorySettings(resources);
 
     // Before any other thread starts, so that none of them takes the signals.

@@ -55,9 +55,10 @@ struct RunResources {
     // per core). Each heap keeps what its threads freed for those threads
     // alone, so a run's memory is the sum of every thread's own peak. One
     // heap shared by all: measured with two workers, PNGs to JPEG peaked at
-    // 54 MB instead of 63 MB in the same time; cards of 72 files on two
-    // threads at 113 MB instead of 121 MB, about 4 % slower.
-    int mallocArenas = 1;
+    // 54 MB instead of 63 MB in the same time, but cards of 72 files on two
+    // threads (the window's thumbnails) came about 4 % slower (113 MB
+    // instead of 121 MB). velmora-batch takes one; the window the default.
+    int mallocArenas = 0;
 
     // workers, or DefaultWorkers() when 0.
     int Workers() const;
