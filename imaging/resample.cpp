@@ -876,6 +876,10 @@ struct ResampledRows::State {
     Taps tx, ty;
     ByteRowShrinker shrink;
     CxImage band; // the source rows, a ring of them
+    // A grey picture's rows as colour, slot for slot with the band: its
+    // palette is the identity, so they resample as a whole grey picture does.
+    std::vector<BYTE> colour;
+    int ring = 0;
     CxImage out;
     int next = 0; // output row to make next
 };
@@ -902,7 +906,9 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     s.out.Destroy();
     s.band.Destroy();
     int dstW = 0, dstH = 0;
-    if (type != CXIMAGE_FORMAT_JPG || bpp != 24 || !m_rule || !m_rule(fileW, fileH, meta, dstW, dstH))
+    // A JPEG decoder's grey rows have the identity palette CreateBand gives.
+    if (type != CXIMAGE_FORMAT_JPG || (bpp != 24 && bpp != 8) || !m_rule ||
+        !m_rule(fileW, fileH, meta, dstW, dstH))
         return nullptr;
     // What Resample would do otherwise: nothing, refuse the size, or start
     // with a box average.
@@ -927,10 +933,16 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
         ring = std::max(ring, reach - first + 1);
     }
     if (!s.shrink.Init(width, dstW, s.ty.maxCount) ||
-        !CxImageAccess::CreateBand(s.band, width, height, 24, type, ring) ||
+        !CxImageAccess::CreateBand(s.band, width, height, bpp, type, ring) ||
         !CxImageAccess::CreateForDecode(s.out, dstW, dstH, 24, type))
         return nullptr;
+    try {
+        s.colour.resize(bpp == 8 ? std::size_t(ring) * std::size_t(width) * 3 : 0);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
     CxImageAccess::SetSourceSize(s.out, fileW, fileH);
+    s.ring = ring;
     s.type = type;
     s.next = 0;
     return &s.band;
@@ -944,9 +956,18 @@ bool ResampledRows::Room(int)
 void ResampledRows::Filled(int y)
 {
     State &s = *m;
+    const std::size_t width = std::size_t(s.band.GetWidth());
+    const auto colourRow = [&](int i) { return s.colour.data() + std::size_t(i % s.ring) * width * 3; };
+    if (!s.colour.empty()) {
+        const BYTE *grey = s.band.GetBits(y);
+        BYTE *bgr = colourRow(y);
+        for (std::size_t x = 0; x < width; ++x)
+            bgr[3 * x] = bgr[3 * x + 1] = bgr[3 * x + 2] = grey[x];
+    }
     const int dstH = s.out.GetHeight();
     while (s.next < dstH && s.ty.first[std::size_t(s.next)] + s.ty.count[std::size_t(s.next)] - 1 <= y) {
-        s.shrink.Make([&](int i) { return s.band.GetBits(i); }, s.tx, s.ty, s.next, s.out.GetBits(s.next));
+        s.shrink.Make([&](int i) { return s.colour.empty() ? s.band.GetBits(i) : colourRow(i); }, s.tx, s.ty,
+                      s.next, s.out.GetBits(s.next));
         ++s.next;
     }
 }

@@ -20,7 +20,7 @@ public:
     explicit ResampledRows(SizeRule rule);
     ~ResampledRows() override;
 
-    // Takes the opaque colour rows of a JPEG whose height shrinks, when the
+    // Takes the colour or grey rows of a JPEG whose height shrinks, when the
     // resample would run on this thread alone anyway (a large one on a
     // thread of its own per core is faster whole); declines anything else,
     // which is then decoded whole as usual.
