@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace largeblocks {
 namespace {
@@ -78,10 +79,12 @@ Block Map(std::size_t bytes, Use use)
     if (hugePages.load(std::memory_order_relaxed))
         madvise(data, capacity, MADV_HUGEPAGE); // advice only: fine if refused
 #endif
-    // Every page of a block is written soon: have them all at once rather
+    // Every page asked for is written soon: have them all at once rather
     // than through a fault each (on a 90 MB block of coefficients, most of
-    // the time the kernel spends on it). Advice only: older kernels refuse.
-    madvise(data, capacity, kPopulateWrite);
+    // the time the kernel spends on it); the rest of the last huge page only
+    // when a later picture needs it. Advice only: older kernels refuse.
+    const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
+    madvise(data, std::min(capacity, (bytes + page - 1) / page * page), kPopulateWrite);
     return {data, capacity, use};
 }
 
