@@ -77,37 +77,56 @@ struct Decoder {
     }
 };
 
-// Entropy-coded bytes of one restart interval with their stuffed zeros taken
-// out, read through a 64-bit window. Reads past its end see the next
-// interval's bytes or zeros, and are caught when it ends (BitsUsed past its
-// size).
+// Entropy-coded bytes of one restart interval, read where they lie in the
+// file through a 64-bit window: the zero stuffed after each 0xFF is skipped,
+// and past the interval's end come zeros. Reads past the end are caught when
+// the interval ends (BitsUsed past its size).
 struct BitReader {
     const std::uint8_t *data = nullptr;
-    std::size_t size = 0, pos = 0;
-    std::uint64_t window = 0; // next bits, first in the top bit
-    int bits = 0;             // valid bits in the window
+    std::size_t pos = 0, end = 0; // in the file; every 0xFF before end is stuffed
+    std::size_t size = 0;         // the interval's bytes, stuffing left out
+    std::size_t loaded = 0;       // of those (and zeros past them) taken into the window
+    std::uint64_t window = 0;     // next bits, first in the top bit
+    int bits = 0;                 // valid bits in the window
 
-    void Start(const std::uint8_t *d, std::size_t n)
+    void Start(const std::uint8_t *d, std::size_t from, std::size_t to, std::size_t bytes)
     {
         data = d;
-        size = n;
-        pos = 0;
+        pos = from;
+        end = to;
+        size = bytes;
+        loaded = 0;
         window = 0;
         bits = 0;
         Refill();
     }
-    // Tops the window up to at least 56 bits. Past the end it adds zeros
-    // (the buffer holds 8 more bytes after every interval).
+    // Tops the window up to at least 56 bits: eight bytes at once where none
+    // of them is 0xFF and the interval has them all, else byte by byte.
     void Refill()
     {
-        std::uint64_t next = 0;
-        if (pos < size) {
+        if (end - pos >= 8) {
+            std::uint64_t next;
             std::memcpy(&next, data + pos, 8);
-            next = __builtin_bswap64(next);
+            constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+            if ((((~next) - kOnes) & next & kHigh) == 0) {
+                window |= __builtin_bswap64(next) >> bits;
+                const std::size_t n = std::size_t(63 - bits) >> 3;
+                pos += n;
+                loaded += n;
+                bits |= 56;
+                return;
+            }
         }
-        window |= next >> bits;
-        pos += std::size_t(63 - bits) >> 3;
-        bits |= 56;
+        while (bits <= 56) {
+            std::uint64_t b = 0;
+            if (pos < end) {
+                b = data[pos];
+                pos += b == 0xFF && end - pos > 1 ? 2 : 1;
+            }
+            window |= b << (56 - bits);
+            bits += 8;
+            ++loaded;
+        }
     }
     unsigned Peek(int n) const { return unsigned(window >> (64 - n)); }
     void Skip(int n)
@@ -121,7 +140,7 @@ struct BitReader {
         Skip(n);
         return v;
     }
-    std::size_t BitsUsed() const { return pos * 8 - std::size_t(bits); }
+    std::size_t BitsUsed() const { return loaded * 8 - std::size_t(bits); }
 };
 
 // The next Huffman symbol, or -1 for a code no table holds. Needs 16 bits in
@@ -392,13 +411,18 @@ RefineBlocksPdep(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &
 }
 #endif
 
-// A scan's entropy-coded data, its stuffed zeros taken out, and where it
-// stands in its decoding.
+// Where a restart interval's entropy-coded bytes lie in the file.
+struct Interval {
+    std::size_t from = 0, to = 0;
+    std::size_t bytes = 0; // stuffed zeros left out
+};
+
+// A scan's entropy-coded data and where it stands in its decoding.
 struct ScanState {
     Scan scan;
     Decoder table;
-    std::vector<std::uint8_t> bytes; // every interval's bytes, then 8 zeros
-    std::vector<std::size_t> ends;   // where each restart interval's bytes end
+    const std::uint8_t *data = nullptr; // the file
+    std::vector<Interval> intervals;
     std::size_t blocks = 0;          // in the component
     std::size_t blocksPerInterval = 0;
     std::size_t interval = 0;    // the one being read
@@ -408,8 +432,8 @@ struct ScanState {
 
     void StartInterval()
     {
-        const std::size_t from = interval ? ends[interval - 1] : 0;
-        br.Start(bytes.data() + from, ends[interval] - from);
+        const Interval &i = intervals[interval];
+        br.Start(data, i.from, i.to, i.bytes);
         eobrun = 0;
     }
     // Past its data libjpeg would have warned; a whole byte left over it
@@ -443,7 +467,7 @@ struct ScanState {
             if (first == intervalEnd) {
                 if (!IntervalClean())
                     return false;
-                if (++interval < ends.size()) {
+                if (++interval < intervals.size()) {
                     StartInterval();
                     intervalEnd = std::min(intervalEnd + blocksPerInterval, blocks);
                 }
@@ -453,51 +477,36 @@ struct ScanState {
     }
 };
 
-// Takes out the stuffed zeros of a scan's entropy-coded data from pos on,
-// noting where each restart interval ends; returns the position of the
-// marker that ends the scan (size when none does). False when restart
-// markers are out of turn.
-std::size_t Unstuff(const std::uint8_t *data, std::size_t size, std::size_t pos, ScanState &st, bool &inTurn)
+// Finds a scan's restart intervals from pos on, and the bytes each holds once
+// its stuffed zeros are left out; returns the position of the marker that
+// ends the scan (size when none does). inTurn is false when restart markers
+// are out of turn.
+std::size_t FindIntervals(const std::uint8_t *data, std::size_t size, std::size_t pos, ScanState &st,
+                          bool &inTurn)
 {
-    std::vector<std::uint8_t> &out = st.bytes;
+    st.data = data;
     inTurn = true;
-    // Room for all of it at once: grown piece by piece, the copy would move
-    // several times, each time into fresh memory.
-    std::size_t end = pos; // where the marker that ends the scan stands
-    for (;;) {
-        const void *ff = end < size ? std::memchr(data + end, 0xFF, size - end) : nullptr;
-        end = ff ? std::size_t(static_cast<const std::uint8_t *>(ff) - data) : size;
-        if (end + 1 >= size) {
-            end = size;
-            break;
-        }
-        const std::uint8_t next = data[end + 1];
-        if (next != 0x00 && (next < 0xD0 || next > 0xD7))
-            break;
-        end += 2;
-    }
-    out.reserve(out.size() + (end - pos) + 8);
+    std::size_t from = pos, stuffed = 0;
     while (pos < size) {
         const void *ff = std::memchr(data + pos, 0xFF, size - pos);
-        const std::size_t stop = ff ? std::size_t(static_cast<const std::uint8_t *>(ff) - data) : size;
-        out.insert(out.end(), data + pos, data + stop);
-        pos = stop;
+        pos = ff ? std::size_t(static_cast<const std::uint8_t *>(ff) - data) : size;
         if (pos + 1 >= size)
             return size;
         const std::uint8_t next = data[pos + 1];
         if (next == 0x00) {
-            out.push_back(0xFF);
+            ++stuffed;
             pos += 2;
         } else if (next >= 0xD0 && next <= 0xD7) {
-            inTurn = inTurn && next - 0xD0 == int(st.ends.size() % 8);
-            st.ends.push_back(out.size());
+            inTurn = inTurn && next - 0xD0 == int(st.intervals.size() % 8);
+            st.intervals.push_back({from, pos, pos - from - stuffed});
             pos += 2;
+            from = pos;
+            stuffed = 0;
         } else {
             break;
         }
     }
-    st.ends.push_back(out.size());
-    out.insert(out.end(), 8, 0);
+    st.intervals.push_back({from, pos, pos - from - stuffed});
     return pos;
 }
 
@@ -576,7 +585,7 @@ private:
                     auto st = std::make_unique<ScanState>();
                     st->scan = s;
                     bool inTurn = false;
-                    pos = Unstuff(data, size, pos, *st, inTurn);
+                    pos = FindIntervals(data, size, pos, *st, inTurn);
                     if (pos >= size || !inTurn || !Prepare(*st))
                         return false;
                     scans[s.component].push_back(std::move(st));
@@ -614,7 +623,7 @@ private:
         st.blocks = blocks;
         st.blocksPerInterval = restartInterval ? restartInterval : blocks;
         // One restart marker between intervals, and no more.
-        if (st.ends.size() != (blocks + st.blocksPerInterval - 1) / st.blocksPerInterval)
+        if (st.intervals.size() != (blocks + st.blocksPerInterval - 1) / st.blocksPerInterval)
             return false;
         st.intervalEnd = std::min(st.blocksPerInterval, blocks);
         st.StartInterval();
