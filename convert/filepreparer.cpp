@@ -7,7 +7,6 @@
 #include "metadataoptions.h"
 #include "naming.h"
 #include "pipeline.h"
-#include "resampledrows.h"
 #include "rowband.h"
 
 #include <cerrno>

@@ -128,8 +128,7 @@ bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h,
     return !(rules.consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height));
 }
 
-std::function<bool(int, int, const CxMetadata &, int &, int &)> ShrinkAsDecodedRule(const CConvertJob &job,
-                                                                                    std::uint32_t outType)
+ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_t outType)
 {
     if (!job.m_bResize || job.m_bRotate)
         return {};

@@ -5,9 +5,9 @@
 
 #include "convertjob.h"
 #include "cximage.h"
+#include "resampledrows.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 // Size a resize rule gives for a w x h image and a W x H target, computed in
@@ -76,8 +76,7 @@ bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h,
 // sees its pixels. Not for a profile that an output of outType cannot carry:
 // that picture is converted whole before it is resized. The rule refers to
 // job, which must outlive it.
-std::function<bool(int, int, const CxMetadata &, int &, int &)> ShrinkAsDecodedRule(const CConvertJob &job,
-                                                                                    std::uint32_t outType);
+ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_t outType);
 
 // The watermark at the lower right: x = width - text width - 10, y = height - 10.
 void DrawStamp(CxImage &img, const CConvertJob &job);

@@ -67,6 +67,6 @@ struct RunResources {
 
 // Settings of the whole process from the policy: malloc's heaps and
 // thresholds, the bound and huge pages of the kept large blocks, the JPEG
-// decoders' shared budget. Until it is called these are the defaults above, except malloc's,
-// which stay the C library's.
+// decoders' shared budget. Until it is called these are the defaults above,
+// except malloc's, which stay the C library's.
 void ApplyProcessMemorySettings(const RunResources &resources = {});
