@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "codecs.h"
+#include "mappedfile.h"
 #include "metadataio.h"
 #include "pixelops.h"
 
@@ -19,6 +20,9 @@ namespace {
 
 // Largest file Load reads; anything bigger is not a picture we can hold.
 constexpr std::size_t kMaxFileBytes = std::size_t(1) << 31;
+
+// Below this a copy costs less than setting up and tearing down a mapping.
+constexpr std::size_t kMapFrom = 128 * 1024;
 
 bool IsPalettedBpp(int bpp)
 {
@@ -254,6 +258,26 @@ bool CxImage::Decode(CxFile *file, std::uint32_t imagetype)
 bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink)
 {
     Destroy();
+    // A large JPEG is decoded where it lies in the page cache: no copy of its
+    // bytes, and none of the fresh memory the copy would need. Our JPEG
+    // readers check every offset they take against the end of the bytes, so
+    // bytes written over meanwhile can spoil the picture but never lead a
+    // read astray, and the picture is then refused. Other formats go to
+    // libraries that may read a length twice, and are given a copy.
+    auto *disk = dynamic_cast<CxIOFile *>(file);
+    if (disk && disk->GetFP() && disk->Tell() == 0 && disk->Size() >= std::int64_t(kMapFrom) &&
+        disk->Size() <= std::int64_t(kMaxFileBytes)) {
+        MappedFile mapped;
+        if (mapped.Map(fileno(disk->GetFP())) &&
+            DetectFormat(mapped.Data(), mapped.Size()) == CXIMAGE_FORMAT_JPG) {
+            const bool ok = DecodeBytes(mapped.Data(), mapped.Size(), sink);
+            if (!mapped.Changed())
+                return ok;
+            Destroy();
+            SetError("the file changed while it was read");
+            return false;
+        }
+    }
     std::string bytes;
     if (!file || !file->ReadAll(bytes, kMaxFileBytes)) {
         SetError("cannot read file");

@@ -1,9 +1,18 @@
 #include "cxfile.h"
+#include "jpeg_png_tiff_helpers.h"
+#include "mappedfile.h"
+#include "resampledrows.h"
 #include "test_support.h"
 
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+using namespace codectest;
 using namespace testsupport;
 
 TEST(CxMemFile, GrowsSeeksAndDetaches)
@@ -60,4 +69,79 @@ TEST(CxIOFile, ReadAllRespectsTheLimit)
     ASSERT_TRUE(f.Seek(0, SEEK_SET));
     EXPECT_TRUE(f.ReadAll(all, 1000));
     EXPECT_EQ(all.size(), 1000u);
+}
+
+// A large JPEG is decoded straight from its mapped file; a program that
+// truncates it or writes over it meanwhile must cost the picture, never the
+// process. The change comes from the sink's size rule, called once the
+// headers are read and before the scans are.
+TEST(CxIOFile, AJpegChangedWhileDecodedInPlaceIsRefused)
+{
+    enum Change { None, Truncated, WrittenOver };
+    const CxImage src = MakeTexturedImage(1024, 768);
+    CxImage baseline = src;
+    baseline.SetJpegQuality(95);
+    const std::vector<std::vector<std::uint8_t>> files = {
+        EncodeBytes(baseline, CXIMAGE_FORMAT_JPG),
+        WriteProgressiveJpeg(src, ScanScript::Standard, true, 0, 95)};
+    ScratchDir dir;
+    const std::string path = dir.Path("photo.jpg");
+    for (const auto &bytes : files) {
+        ASSERT_GT(bytes.size(), 128u * 1024);
+        for (const Change change : {None, Truncated, WrittenOver}) {
+            SCOPED_TRACE(testing::Message() << "file of " << bytes.size() << " bytes, change " << change);
+            ASSERT_TRUE(WriteFileBytes(path, bytes));
+            const auto rule = [&](int w, int h, const CxMetadata &, int &width, int &height) {
+                width = w / 2;
+                height = h / 2;
+                if (change == Truncated) {
+                    EXPECT_EQ(truncate(path.c_str(), 2048), 0);
+                }
+                if (change == WrittenOver) {
+                    const int fd = open(path.c_str(), O_WRONLY);
+                    const std::vector<std::uint8_t> noise(64 * 1024, 0x5a);
+                    EXPECT_EQ(pwrite(fd, noise.data(), noise.size(), off_t(bytes.size() / 2)),
+                              ssize_t(noise.size()));
+                    const timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+                    EXPECT_EQ(futimens(fd, later), 0);
+                    close(fd);
+                }
+                return true;
+            };
+            ResampledRows rows(rule);
+            CxImage loaded;
+            const bool ok = loaded.LoadRows(path.c_str(), rows) && (loaded.IsValid() || rows.Take(loaded));
+            EXPECT_EQ(ok, change == None) << loaded.GetLastError();
+            if (change != None) {
+                EXPECT_STREQ(loaded.GetLastError(), "the file changed while it was read");
+                continue;
+            }
+            ResampledRows again(rule);
+            CxImage expected;
+            ASSERT_TRUE(expected.DecodeRows(bytes.data(), bytes.size(), again) &&
+                        (expected.IsValid() || again.Take(expected)));
+            EXPECT_EQ(MaxChannelDiff(loaded, expected), 0);
+        }
+    }
+}
+
+// Only faults in our own mappings are forgiven: any other still ends the process.
+TEST(CxIOFileDeathTest, ABusErrorElsewhereStillEndsTheProcess)
+{
+    ScratchDir dir;
+    const std::string path = dir.Path("other.bin");
+    ASSERT_TRUE(WriteFileBytes(path, std::vector<std::uint8_t>(256 * 1024, 1)));
+    const int fd = open(path.c_str(), O_RDONLY);
+    MappedFile ours;
+    ASSERT_TRUE(ours.Map(fd)); // the handler is in place
+    EXPECT_FALSE(ours.Changed());
+    EXPECT_DEATH(
+        {
+            auto *theirs = static_cast<volatile std::uint8_t *>(
+                mmap(nullptr, 256 * 1024, PROT_READ, MAP_PRIVATE, fd, 0));
+            if (truncate(path.c_str(), 0) == 0)
+                std::printf("%d", theirs[200 * 1024]);
+        },
+        "");
+    close(fd);
 }
