@@ -259,10 +259,10 @@ bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink)
 {
     Destroy();
     // A large JPEG is decoded where it lies in the page cache: no copy of its
-    // bytes, and none of the fresh memory the copy would need. Our JPEG
-    // readers check every offset they take against the end of the bytes, so
-    // bytes written over meanwhile can spoil the picture but never lead a
-    // read astray, and the picture is then refused. Other formats go to
+    // bytes, and none of the fresh memory the copy would need. The JPEG
+    // readers (libjpeg's and our own) take the bytes as a stream kept within
+    // its bounds, so bytes written over meanwhile can spoil the picture, which
+    // is then refused, but never lead a read astray. Other formats go to
     // libraries that may read a length twice, and are given a copy.
     auto *disk = dynamic_cast<CxIOFile *>(file);
     if (disk && disk->GetFP() && disk->Tell() == 0 && disk->Size() >= std::int64_t(kMapFrom) &&
