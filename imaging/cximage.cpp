@@ -265,8 +265,8 @@ bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink)
     // is then refused, but never lead a read astray. Other formats go to
     // libraries that may read a length twice, and are given a copy.
     auto *disk = dynamic_cast<CxIOFile *>(file);
-    if (disk && disk->GetFP() && disk->Tell() == 0 && disk->Size() >= std::int64_t(kMapFrom) &&
-        disk->Size() <= std::int64_t(kMaxFileBytes)) {
+    const std::int64_t size = disk && disk->GetFP() && disk->Tell() == 0 ? disk->Size() : -1;
+    if (size >= std::int64_t(kMapFrom) && size <= std::int64_t(kMaxFileBytes)) {
         MappedFile mapped;
         if (mapped.Map(fileno(disk->GetFP())) &&
             DetectFormat(mapped.Data(), mapped.Size()) == CXIMAGE_FORMAT_JPG) {

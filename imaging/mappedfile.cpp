@@ -82,11 +82,6 @@ void Install()
     sigaction(SIGBUS, &act, &g_previous);
 }
 
-bool SameTime(const timespec &a, const timespec &b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
 } // namespace
 
 MappedFile::~MappedFile()
@@ -133,7 +128,8 @@ bool MappedFile::Map(int fd)
     m_size = size;
     m_fd = fd;
     m_slot = slot;
-    m_modified = st.st_mtim;
+    m_modifiedSeconds = st.st_mtim.tv_sec;
+    m_modifiedNanoseconds = st.st_mtim.tv_nsec;
     return true;
 }
 
@@ -162,5 +158,6 @@ bool MappedFile::Changed() const
     if (g_slots[m_slot].lost.load(std::memory_order_relaxed))
         return true;
     struct stat st;
-    return fstat(m_fd, &st) != 0 || std::uintmax_t(st.st_size) != m_size || !SameTime(st.st_mtim, m_modified);
+    return fstat(m_fd, &st) != 0 || std::uintmax_t(st.st_size) != m_size ||
+           st.st_mtim.tv_sec != m_modifiedSeconds || st.st_mtim.tv_nsec != m_modifiedNanoseconds;
 }

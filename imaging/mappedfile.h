@@ -13,7 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 
 class MappedFile {
 public:
@@ -38,5 +37,7 @@ private:
     std::size_t m_size = 0;
     int m_fd = -1;
     int m_slot = -1;
-    timespec m_modified{};
+    // The file's modification time when mapped.
+    std::int64_t m_modifiedSeconds = 0;
+    long m_modifiedNanoseconds = 0;
 };
