@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,28 +29,91 @@ int Sync(int fd, bool folder)
     return folder ? fsync(fd) : fdatasync(fd);
 }
 
+bool AllDigits(const std::string &s)
+{
+    return !s.empty() && s.size() <= 10 && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool ProcessRuns(long pid)
+{
+    return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno == EPERM);
+}
+
 }  // namespace
+
+std::string TemporaryHost()
+{
+    static const std::string host = [] {
+        char name[256] = {};
+        std::string h;
+        if (gethostname(name, sizeof name - 1) == 0)
+            h = name;
+        // A name part must not be able to leave the folder or break the line
+        // of a listing.
+        for (char &c : h)
+            if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                c = '_';
+        if (h.size() > 63)
+            h.resize(63);
+        return h.empty() ? std::string("host") : h;
+    }();
+    return host;
+}
+
+std::optional<TemporaryName> ParseTemporaryName(const std::string &name)
+{
+    const std::size_t mark = name.rfind(".part-");
+    if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark < 2)
+        return std::nullopt;
+    const std::string rest = name.substr(mark + 6);
+    const std::size_t last = rest.rfind('-');
+    if (last == std::string::npos || !AllDigits(rest.substr(last + 1)))
+        return std::nullopt;
+    const std::string head = rest.substr(0, last);
+    TemporaryName t;
+    if (AllDigits(head)) {
+        t.pid = std::stol(head); // the older form, without the host
+        return t;
+    }
+    const std::size_t dash = head.rfind('-');
+    if (dash == std::string::npos || dash == 0 || !AllDigits(head.substr(dash + 1)))
+        return std::nullopt;
+    t.host = head.substr(0, dash);
+    t.pid = std::stol(head.substr(dash + 1));
+    return t;
+}
+
+int RemoveStaleTemporaries(const std::string &folder, std::time_t now)
+{
+    DIR *dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return 0;
+    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    const std::string host = TemporaryHost();
+    int removed = 0;
+    while (const dirent *entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        const std::optional<TemporaryName> t = ParseTemporaryName(name);
+        if (!t)
+            continue;
+        const std::string path = prefix + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        // This host's processes can be asked whether they still run; another
+        // host's run may still be writing, so its files get a day.
+        const bool stale = t->host.empty() || t->host == host ? !ProcessRuns(t->pid)
+                                                             : now - st.st_mtime > 24 * 60 * 60;
+        if (stale && unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    closedir(dir);
+    return removed;
+}
 
 void SetFileSync(int (*sync)(int fd))
 {
     g_sync = sync;
-}
-
-std::string ResolveWriteTarget(const std::string &path)
-{
-    std::string current = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return current;
-        std::string link(PATH_MAX, '\0');
-        const ssize_t n = readlink(current.c_str(), link.data(), link.size());
-        if (n <= 0 || std::size_t(n) >= link.size())
-            return current;
-        link.resize(std::size_t(n));
-        current = link[0] == '/' ? link : FolderOf(current) + link;
-    }
-    return current;
 }
 
 bool AtomicFileWriter::Fail(const char *why)
@@ -77,9 +142,12 @@ bool AtomicFileWriter::Begin(const std::string &target)
     m_why.clear();
     if (target.empty() || target.back() == '/')
         return Fail("no file name");
-    m_final = ResolveWriteTarget(target);
+    // The name itself is replaced, never what a link there points to: a
+    // link in the destination could otherwise lead the write to a source or
+    // out of the destination.
+    m_final = target;
     struct stat st;
-    const bool exists = stat(m_final.c_str(), &st) == 0;
+    const bool exists = lstat(m_final.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode))
         return Fail(std::strerror(EISDIR));
 
@@ -90,15 +158,17 @@ bool AtomicFileWriter::Begin(const std::string &target)
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const unsigned n = counter.fetch_add(1);
-        std::string temp = folder + "." + name.substr(0, 180) + ".part-" + std::to_string(getpid()) + "-" +
-                           std::to_string(n);
+        // The host goes into the name since several machines may share a
+        // destination; a run removes the ones left by processes that died.
+        std::string temp = folder + "." + name.substr(0, 150) + ".part-" + TemporaryHost() + "-" +
+                           std::to_string(getpid()) + "-" + std::to_string(n);
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
             return Fail();
         }
-        if (exists)
+        if (exists && S_ISREG(st.st_mode))
             fchmod(fd, st.st_mode & 07777);
         m_fp = fdopen(fd, "wb");
         if (!m_fp) {
@@ -129,7 +199,7 @@ bool AtomicFileWriter::Commit()
         // The target may have turned into a folder meanwhile; rename would
         // then fail anyway, but say so plainly.
         struct stat st;
-        if (stat(m_final.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (lstat(m_final.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             ok = Fail(std::strerror(EISDIR));
         else
             ok = std::rename(m_temp.c_str(), m_final.c_str()) == 0 || Fail();

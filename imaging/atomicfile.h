@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
+#include <optional>
 #include <string>
 
 class AtomicFileWriter {
@@ -14,9 +16,9 @@ public:
     AtomicFileWriter &operator=(const AtomicFileWriter &) = delete;
 
     // Creates the temporary file for target. A target that is a symbolic link
-    // has the file it points to replaced; an existing file's permission bits
-    // are kept, a new file gets the usual ones. False when the folder cannot
-    // take the file or the target is a folder.
+    // is itself replaced (nothing is written where it points); an existing
+    // file's permission bits are kept, a new file gets the usual ones. False
+    // when the folder cannot take the file or the target is a folder.
     bool Begin(const std::string &target);
     FILE *Stream() const { return m_fp; }
     // Flushes the data to the disk, closes and renames over the target, then
@@ -40,9 +42,19 @@ private:
     std::string m_final;
 };
 
-// Follows symbolic links from path to the name a write through it would
-// create or replace (at most 40 links).
-std::string ResolveWriteTarget(const std::string &path);
+// A temporary file's name is .NAME.part-HOST-PID-N (older runs wrote
+// .NAME.part-PID-N, with no host).
+struct TemporaryName {
+    std::string host; // empty in the older form
+    long pid = 0;
+};
+std::optional<TemporaryName> ParseTemporaryName(const std::string &name);
+// This machine's name as temporary names carry it.
+std::string TemporaryHost();
+// Removes the temporary files in folder that no run will finish: this host's
+// (and the older form's) whose process no longer runs, and another host's
+// older than a day. Returns how many went.
+int RemoveStaleTemporaries(const std::string &folder, std::time_t now = std::time(nullptr));
 
 // The call that flushes a file (or, after a rename, its folder) to the disk;
 // null restores fdatasync and fsync. Tests put in a failing one.

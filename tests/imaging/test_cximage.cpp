@@ -5,8 +5,12 @@
 
 #include <QDir>
 #include <QImage>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -16,6 +20,12 @@ QStringList Entries(const ScratchDir &dir)
 {
     return QDir(QString::fromStdString(dir.Root()))
         .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool Exists(const std::string &path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -254,4 +264,80 @@ TEST(LOGFONT, FaceNameIsCutBetweenCharacters)
     EXPECT_EQ(std::string(lf.lfFaceName), face.substr(0, 30));
     lf.SetFaceName("Noto Sans");
     EXPECT_STREQ(lf.lfFaceName, "Noto Sans");
+}
+
+TEST(AtomicFileWriter, ReplacesALinkItselfNeverWhatItPointsTo)
+{
+    const struct {
+        const char *name;
+        bool dangling;
+    } rows[] = {{"link to a file", false}, {"dangling link", true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir dir;
+        ASSERT_EQ(mkdir(dir.Path("elsewhere").c_str(), 0755), 0);
+        const std::string pointed = dir.Path("elsewhere/source.png");
+        if (!row.dangling) {
+            ASSERT_TRUE(WriteFileBytes(pointed, {1, 2, 3}));
+        }
+        ASSERT_EQ(symlink(pointed.c_str(), dir.Path("out.png").c_str()), 0);
+        AtomicFileWriter writer;
+        ASSERT_TRUE(writer.Begin(dir.Path("out.png")));
+        ASSERT_EQ(std::fputs("new", writer.Stream()), 1);
+        ASSERT_TRUE(writer.Commit()) << writer.Error();
+        struct stat st;
+        ASSERT_EQ(lstat(dir.Path("out.png").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(ReadFileBytes(dir.Path("out.png")), (std::vector<std::uint8_t>{'n', 'e', 'w'}));
+        EXPECT_EQ(Exists(pointed), !row.dangling);
+        if (!row.dangling) {
+            EXPECT_EQ(ReadFileBytes(pointed), (std::vector<std::uint8_t>{1, 2, 3}));
+        }
+    }
+}
+
+TEST(AtomicFileWriter, TemporaryNamesCarryTheHostAndDeadRunsLeaveNone)
+{
+    const std::string host = TemporaryHost();
+    const std::string me = std::to_string(getpid());
+    // A process id no process has: the children of a fork that has ended.
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    ASSERT_GT(child, 0);
+    waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child);
+    const std::time_t now = std::time(nullptr);
+    const struct {
+        std::string name;
+        long ageHours;
+        bool stays;
+    } rows[] = {
+        {".a.png.part-" + host + "-" + me + "-1", 0, true},      // this run's own
+        {".a.png.part-" + host + "-" + dead + "-2", 0, false},   // a run here that died
+        {".a.png.part-" + me + "-3", 0, true},                   // the older form, running
+        {".a.png.part-" + dead + "-4", 0, false},                // the older form, dead
+        {".a.png.part-other-box-" + dead + "-5", 23, true},      // another host's, still young
+        {".a.png.part-other-box-" + dead + "-6", 25, false},     // another host's, a day old
+        {".a.png.part-x", 48, true},                             // not one of ours
+        {"a.png", 48, true},
+    };
+    ScratchDir dir;
+    for (const auto &row : rows) {
+        ASSERT_TRUE(WriteFileBytes(dir.Path(row.name), {1}));
+        const timespec times[2] = {{now - row.ageHours * 3600, 0}, {now - row.ageHours * 3600, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, dir.Path(row.name).c_str(), times, 0), 0);
+    }
+    EXPECT_EQ(RemoveStaleTemporaries(dir.Root(), now), 3);
+    for (const auto &row : rows)
+        EXPECT_EQ(Exists(dir.Path(row.name)), row.stays) << row.name;
+
+    AtomicFileWriter writer;
+    ASSERT_TRUE(writer.Begin(dir.Path("b.png")));
+    const QStringList parts = Entries(dir).filter(QStringLiteral(".b.png.part-"));
+    ASSERT_EQ(parts.size(), 1);
+    const std::optional<TemporaryName> parsed = ParseTemporaryName(parts[0].toStdString());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->host, host);
+    EXPECT_EQ(parsed->pid, long(getpid()));
 }
