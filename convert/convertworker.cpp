@@ -86,6 +86,7 @@ std::string CanonicalPath(const std::string &path)
 void ConvertWorker::NoteWritten(const std::string &path)
 {
     m_written.insert(std::hash<std::string>{}(CanonicalPath(path)));
+    m_guard.NoteOutput(path);
 }
 
 bool ConvertWorker::WasWritten(const std::string &path) const
@@ -171,10 +172,20 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
         percent();
         return Step::Next;
     }
-    if (FileExists(out.path)) {
+    // An output of this run whose name differs only in case is the same
+    // output: on many volumes one would replace the other.
+    const std::string twin = m_guard.CaseTwin(out.path);
+    if (!twin.empty() && KeepsExistingOutput(m_job, path, twin)) {
+        record.output = twin;
+        finish(FileOutcome::Skipped);
+        percent();
+        return Step::Next;
+    }
+    if (FileExists(out.path) || !twin.empty()) {
+        const std::string existing = FileExists(out.path) ? out.path : twin;
         OverwriteChoice choice;
         if (m_job.m_nOverwrite == OVERWRITE_ASK) {
-            const OverwriteAnswer answer = m_reporter.AskOverwrite(out.path);
+            const OverwriteAnswer answer = m_reporter.AskOverwrite(existing);
             if (stop.stop_requested())
                 return Step::Stop;
             if (answer.choice == OverwriteChoice::Cancel)
@@ -185,7 +196,7 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
                                      : choice == OverwriteChoice::Skip    ? OVERWRITE_SKIP
                                                                           : OVERWRITE_RENAME;
             if (choice == OverwriteChoice::Skip) {
-                record.output = out.path;
+                record.output = existing;
                 finish(FileOutcome::Skipped);
                 percent();
                 return Step::Next;
@@ -195,11 +206,23 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
                                                             : OverwriteChoice::Overwrite;
         }
         // Overwriting needs no deletion first: every output replaces its
-        // target only once it is complete.
-        if (choice == OverwriteChoice::AutoRename)
-            out.path = MakeUniqueName(out.path);
+        // target only once it is complete. A link there is replaced itself,
+        // but never when it (or a hard link) leads to a source.
+        if (choice == OverwriteChoice::AutoRename) {
+            out.path = m_guard.UniqueName(out.path);
+        } else {
+            out.path = existing;
+            record.target = out.path;
+            const std::string clash = m_guard.SourceClash(path, out.path);
+            if (!clash.empty()) {
+                finish(FileOutcome::SaveError, clash);
+                percent();
+                return Step::Next;
+            }
+        }
     }
 
+    record.target = out.path;
     std::string reason;
     // A mirrored tree's folders are made as its files arrive.
     if (!subfolder.empty() && (prepared.kind == Kind::Copy || prepared.kind == Kind::Animated ||
@@ -212,6 +235,8 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
             return Step::Next;
         }
     }
+    if (prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded)
+        m_guard.BeforeWritingInto(SplitPath(out.path).folder);
     if (prepared.kind == Kind::Copy) {
         bool copied = true;
         const EncodedBytes &bytes = prepared.bytes;

@@ -5,6 +5,7 @@
 #include "convertjob.h"
 #include "convertreporter.h"
 #include "cximage.h"
+#include "outputguard.h"
 #include "prepareahead.h"
 #include "runresources.h"
 
@@ -49,6 +50,7 @@ private:
     // Hashes of the canonical paths written: a collision only makes a source
     // be read anew, and a million outputs take little room.
     std::unordered_set<std::size_t> m_written;
+    OutputGuard m_guard{m_job};
 };
 
 // Thread body of a run: returns 0 when the run ends.

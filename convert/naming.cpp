@@ -167,7 +167,18 @@ bool FileExists(const std::string &path)
     return !path.empty() && lstat(path.c_str(), &st) == 0;
 }
 
-std::string MakeUniqueName(const std::string &path)
+std::string RenamePartProblem(const std::string &part)
+{
+    for (const char c : part) {
+        if (c == '/')
+            return "a name part cannot hold \"/\"";
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return "a name part cannot hold a control character";
+    }
+    return {};
+}
+
+std::string MakeUniqueName(const std::string &path, const std::function<bool(const std::string &)> &taken)
 {
     // Only the file name's dot counts: "/a.b/c" has no extension.
     const std::size_t slash = path.rfind('/');
@@ -193,7 +204,7 @@ std::string MakeUniqueName(const std::string &path)
         char number[24];
         std::snprintf(number, sizeof number, "%03lld", counter);
         std::string candidate = stem + number + ext;
-        if (!FileExists(candidate))
+        if (!FileExists(candidate) && !(taken && taken(candidate)))
             return candidate;
     }
 }

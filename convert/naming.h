@@ -4,6 +4,7 @@
 #include "convertjob.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct OutputName {
@@ -55,8 +56,14 @@ std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, s
 bool FileExists(const std::string &path);
 
 // The first free name of the form stem_NNN.ext, continuing from a _NNN the
-// name already ends with; past 999 the number simply grows longer.
-std::string MakeUniqueName(const std::string &path);
+// name already ends with; past 999 the number simply grows longer. A name
+// taken (when given) counts as not free too.
+std::string MakeUniqueName(const std::string &path,
+                           const std::function<bool(const std::string &)> &taken = {});
+
+// Why a prefix or suffix cannot be part of a file name (it holds a "/" or a
+// control character); empty when it can.
+std::string RenamePartProblem(const std::string &part);
 
 // The question shown when an output exists, its lines ended by lineEnd.
 std::string OverwriteQuestion(const std::string &outputPath, const char *lineEnd = "\r\n");

@@ -25,6 +25,7 @@ struct FileRecord {
     std::int64_t bytesIn = 0;      // the source's size
     std::int64_t bytesOut = 0;     // what was written
     std::int64_t microseconds = 0; // spent on the file: decoding to writing
+    std::string target = {}; // the file it was to be written to, also when writing it failed
 
     bool Failed() const
     {

@@ -289,6 +289,104 @@ TEST(ConvertWorker, EachFailureGivesItsRecord)
     }
 }
 
+// A link or a hard link in the destination never leads a write to a source
+// or out of the destination, and names that differ only in letter case are
+// one output within a run.
+TEST(ConvertWorker, OutputsNeverReachASourceAndCaseTwinsAreOneOutput)
+{
+    using Files = std::vector<std::string>;
+    struct Row {
+        const char *name;
+        // Makes the sources (under src) and what is in out; gives the sources.
+        std::function<Files(ScratchDir &src, ScratchDir &out)> setup;
+        const char *format;
+        bool intoOut; // the outputs go to out, not beside the sources
+        int policy;
+        std::vector<FileOutcome> outcomes;
+        const char *reason; // of the first failure
+        QStringList outEntries, srcEntries;
+    };
+    auto pngs = [](ScratchDir &src, const Files &names) {
+        Files files;
+        for (const std::string &n : names) {
+            SavePng(src.Path(n), 6, 4);
+            files.push_back(src.Path(n));
+        }
+        return files;
+    };
+    using O = FileOutcome;
+    const Row rows[] = {
+        {"a link to its own source",
+         [&](ScratchDir &src, ScratchDir &out) {
+             Files f = pngs(src, {"a.png"});
+             symlink(f[0].c_str(), out.Path("a.png").c_str());
+             return f;
+         },
+         "PNG", true, OVERWRITE_REPLACE, {O::SaveError}, "source under another name", {"a.png"}, {"a.png"}},
+        {"a hard link to its own source",
+         [&](ScratchDir &src, ScratchDir &out) {
+             Files f = pngs(src, {"a.png"});
+             link(f[0].c_str(), out.Path("a.png").c_str());
+             return f;
+         },
+         "PNG", true, OVERWRITE_REPLACE, {O::SaveError}, "source under another name", {"a.png"}, {"a.png"}},
+        {"a link to another source",
+         [&](ScratchDir &src, ScratchDir &out) {
+             Files f = pngs(src, {"a.png", "b.png"});
+             symlink(f[1].c_str(), out.Path("a.png").c_str());
+             return f;
+         },
+         "PNG", true, OVERWRITE_REPLACE, {O::SaveError, O::Copied}, "another source of this run",
+         {"a.png", "b.png"}, {"a.png", "b.png"}},
+        {"another source beside it",
+         [&](ScratchDir &src, ScratchDir &) {
+             Files f = pngs(src, {"a.bmp", "a.PNG"});
+             return f;
+         },
+         "PNG", false, OVERWRITE_REPLACE, {O::SaveError, O::Copied}, "another source of this run", {},
+         {"a.PNG", "a.bmp"}},
+        {"a dangling link is replaced, not followed",
+         [&](ScratchDir &src, ScratchDir &out) {
+             symlink(src.Path("made.png").c_str(), out.Path("a.PNG").c_str());
+             return pngs(src, {"a.bmp"});
+         },
+         "PNG", true, OVERWRITE_REPLACE, {O::Converted}, "", {"a.PNG"}, {"a.bmp"}},
+        {"a case twin is renamed",
+         [&](ScratchDir &src, ScratchDir &) { return pngs(src, {"leaf.png", "leaf.bmp"}); }, "PNG", true,
+         OVERWRITE_RENAME, {O::Copied, O::Converted}, "", {"leaf.png", "leaf_001.PNG"}, {"leaf.bmp", "leaf.png"}},
+        {"a case twin is overwritten as one file",
+         [&](ScratchDir &src, ScratchDir &) { return pngs(src, {"leaf.bmp", "leaf.png"}); }, "PNG", true,
+         OVERWRITE_REPLACE, {O::Converted, O::Copied}, "", {"leaf.PNG"}, {"leaf.bmp", "leaf.png"}},
+        {"a case twin is skipped",
+         [&](ScratchDir &src, ScratchDir &) { return pngs(src, {"leaf.png", "leaf.bmp"}); }, "PNG", true,
+         OVERWRITE_SKIP, {O::Copied, O::Skipped}, "", {"leaf.png"}, {"leaf.bmp", "leaf.png"}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir src, out;
+        const Files files = row.setup(src, out);
+        std::vector<std::vector<std::uint8_t>> before;
+        for (const std::string &f : files)
+            before.push_back(ReadFileBytes(f));
+        CConvertJob job = JobFor(files);
+        job.SetFormat(row.format);
+        if (row.intoOut)
+            job.SetOutputFolder(out.Root());
+        job.SetOverwritePolicy(row.policy);
+        RecordingReporter r = RunJob(job);
+        ASSERT_EQ(r.records.size(), row.outcomes.size());
+        for (std::size_t i = 0; i < row.outcomes.size(); ++i)
+            EXPECT_EQ(r.records[i].outcome, row.outcomes[i]) << i;
+        if (*row.reason) {
+            EXPECT_NE(r.records[0].reason.find(row.reason), std::string::npos) << r.records[0].reason;
+        }
+        EXPECT_EQ(Entries(out.Root()), row.outEntries);
+        EXPECT_EQ(Entries(src.Root()), row.srcEntries);
+        for (std::size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(ReadFileBytes(files[i]), before[i]) << files[i];
+    }
+}
+
 TEST(ConvertWorker, StopEndsTheRunAndReportsNothingMore)
 {
     ScratchDir src, out;

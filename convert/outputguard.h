@@ -1,0 +1,43 @@
+// What a run keeps in mind about the names it writes, so that no output
+// replaces a source, two names that differ only in letter case do not both
+// get written (on FAT, exFAT, SMB or macOS volumes one would replace the
+// other), and the temporary files of dead runs go.
+#pragma once
+
+#include "convertjob.h"
+
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+class OutputGuard {
+public:
+    explicit OutputGuard(const CConvertJob &job) : m_job(job) {}
+
+    // An output this run wrote whose name differs from path only in letter
+    // case; empty when there is none.
+    std::string CaseTwin(const std::string &path) const;
+    void NoteOutput(const std::string &path);
+    // MakeUniqueName, also passing over the names this run wrote in another case.
+    std::string UniqueName(const std::string &path) const;
+
+    // Why writing over the existing file at output would cost a source:
+    // it is the file of another source of the run, or source's own file
+    // under another name (a link). Empty when it is safe, and when output is
+    // source's own path.
+    std::string SourceClash(const std::string &source, const std::string &output);
+
+    // The first time the run writes into folder, the temporary files that
+    // dead runs left there are removed.
+    void BeforeWritingInto(const std::string &folder);
+
+private:
+    const CConvertJob &m_job;
+    std::unordered_map<std::string, std::string> m_written; // case-folded name -> name
+    std::unordered_set<std::string> m_swept;
+    bool m_haveSourceIds = false;
+    std::set<std::pair<dev_t, ino_t>> m_sourceIds;
+};
