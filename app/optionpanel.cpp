@@ -3,6 +3,7 @@
 #include "dialogint.h"
 #include "folderdialog.h"
 #include "ids_main.h"
+#include "naming.h"
 #include "settingsstore.h"
 #include "spinbuttonctrl.h"
 #include "stampfontdlg.h"
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include <climits>
+#include <utility>
 
 using namespace mainid;
 
@@ -173,6 +175,12 @@ bool COptionPanel::UpdateData(bool save)
     ReadText(IDC_SUFFIX, 0, m_strRenameSuffix);
     ReadText(IDC_START_NUMBER, 0, m_strStartNumber);
     m_bDontEnlarge = IsChecked(Control(IDC_DONT_ENLARGE));
+    // A name part must keep the outputs inside the destination folder.
+    if (m_bRename) {
+        for (const auto &[id, text] : {std::pair{IDC_PREFIX, &m_strRenamePrefix}, {IDC_SUFFIX, &m_strRenameSuffix}})
+            if (!RenamePartProblem(text->toStdString()).empty())
+                return Fail(id, QString::fromUtf8("前缀和后缀不能包含 / 或控制字符。"));
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "batchcommand.h"
 
 #include "imagefiles.h"
+#include "naming.h"
 
 #include <cctype>
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <tuple>
 #include <sys/stat.h>
 
 namespace {
@@ -176,8 +178,8 @@ const char *BatchUsage()
         "  --quality N          JPEG, WebP, AVIF and JXL quality 0-100 (default 95; 100 is\n"
         "                       lossless for WebP, AVIF and JXL)\n"
         "  --out DIR            destination folder, made when missing (default: beside each source)\n"
-        "  --prefix TEXT        rename: text before the name\n"
-        "  --suffix TEXT        rename: text after the name\n"
+        "  --prefix TEXT        rename: text before the name (no / or control characters)\n"
+        "  --suffix TEXT        rename: text after the name (no / or control characters)\n"
         "  --start N            rename: running numbers from N (0 keeps the names)\n"
         "  --resize fit|width|height|stretch   with --width W and/or --height H:\n"
         "                       fit needs both, width needs W, height needs H, stretch both\n"
@@ -189,7 +191,8 @@ const char *BatchUsage()
         "  --font-size PX       watermark character height in pixels (default 16)\n"
         "  --color RRGGBB       watermark colour (default FF7A7A)\n"
         "  --overwrite ask|rename|overwrite|skip   when an output exists (default ask);\n"
-        "                       skip leaves it alone\n"
+        "                       skip leaves it alone; a link there is replaced itself, and\n"
+        "                       an output that is a source of the run is refused\n"
         "  --update             convert only files newer than their existing output\n"
         "  -r, --recursive      a folder stands for the image files at any depth below it\n"
         "                       (hidden folders left out); with --out the folders below\n"
@@ -299,15 +302,21 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             }
             job.SetQuality(int(n));
         } else if (a == "--out") {
+            if (v.empty()) {
+                error = "--out needs a folder name";
+                return std::nullopt;
+            }
             if (!Absolute(v, workFolder, out, error))
                 return std::nullopt;
             job.SetOutputFolder(out);
-        } else if (a == "--prefix") {
+        } else if (a == "--prefix" || a == "--suffix") {
+            // A name part must stay inside the destination folder.
+            if (const std::string problem = RenamePartProblem(v); !problem.empty()) {
+                error = a + ": " + problem;
+                return std::nullopt;
+            }
             job.SetRenameFlag(true);
-            job.SetPrefix(v);
-        } else if (a == "--suffix") {
-            job.SetRenameFlag(true);
-            job.SetSuffix(v);
+            a == "--prefix" ? job.SetPrefix(v) : job.SetSuffix(v);
         } else if (a == "--start") {
             if (!ParseNumber(v, 0, 2147483647, n)) {
                 error = "--start takes a number from 0 up";
@@ -406,6 +415,11 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
                                     : "--height");
             return std::nullopt;
         }
+        for (const auto &[needed, value, name] : {std::tuple{needW, width, "--width"}, {needH, height, "--height"}})
+            if (needed && *value < 1) {
+                error = "--resize " + resize + " needs " + name + " of 1 pixel or more";
+                return std::nullopt;
+            }
         job.SetResizeFlag(true);
         job.SetResizeType(rule);
         job.SetSize(int(width.value_or(0)), int(height.value_or(0)));

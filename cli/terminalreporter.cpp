@@ -40,7 +40,10 @@ void TerminalReporter::FileDone(const FileRecord &record)
     }
     std::fflush(m_out);
     if (record.Failed()) {
-        std::fprintf(m_err, "velmora-batch: %s: %s\n", record.source.c_str(), record.reason.c_str());
+        // A failed write is about the output, not the source.
+        const std::string &about =
+            record.outcome == FileOutcome::SaveError && !record.target.empty() ? record.target : record.source;
+        std::fprintf(m_err, "velmora-batch: %s: %s\n", about.c_str(), record.reason.c_str());
         std::fflush(m_err);
     }
     ++m_finished;

@@ -161,29 +161,49 @@ TEST(BatchCommand, DefaultsAndOptions)
 
 TEST(BatchCommand, UsageErrors)
 {
-    std::string error;
-    EXPECT_FALSE(Parse({"--width", "10", "a.png"}, &error));
-    EXPECT_NE(error.find("--resize"), std::string::npos);
-    EXPECT_FALSE(Parse({"--resize", "fit", "--width", "10", "a.png"}, &error));
-    EXPECT_NE(error.find("--height"), std::string::npos);
-    EXPECT_FALSE(Parse({"--resize", "height", "--width", "10", "a.png"}, &error));
+    const struct {
+        std::vector<std::string> args;
+        const char *names; // what the error must mention ("" when anything will do)
+        const char *workFolder = "/w";
+    } rows[] = {
+        {{"--width", "10", "a.png"}, "--resize"},
+        {{"--resize", "fit", "--width", "10", "a.png"}, "--height"},
+        {{"--resize", "height", "--width", "10", "a.png"}, "--height"},
+        {{"--resize", "width", "--width", "0", "a.png"}, "--width"},
+        {{"--resize", "fit", "--width", "10", "--height", "0", "a.png"}, "--height"},
+        {{"--out", "", "a.png"}, "--out"},
+        {{"--prefix", "../x", "a.png"}, "--prefix"},
+        {{"--suffix", "/../../y", "a.png"}, "--suffix"},
+        {{"--prefix", "a/b", "a.png"}, "--prefix"},
+        {{"--suffix", "tab\there", "a.png"}, ""},
+        {{"--suffix", std::string("nl\n"), "a.png"}, ""},
+        {{"--prefix", "x\x7f", "a.png"}, "--prefix"},
+        {{"--quality", "101", "a.png"}, ""},
+        {{"--format", "heic", "a.png"}, ""},
+        {{"--rotate", "45", "a.png"}, ""},
+        {{"--color", "red", "a.png"}, ""},
+        {{"--bogus", "a.png"}, ""},
+        {{"--quality"}, ""},
+        {{}, ""},
+        {{"--sharpen", "a.png"}, ""},
+        {{"--update", "--overwrite", "skip", "a.png"}, ""},
+        {{"-0", "a.png"}, ""},
+        {{"--files-from", "/no/such/list"}, "/no/such/list"},
+        {{"a.png"}, "current folder", ""}, // relative names need the current folder
+    };
+    for (const auto &row : rows) {
+        std::string error;
+        std::string line;
+        for (const std::string &a : row.args)
+            line += a + " ";
+        SCOPED_TRACE(line);
+        EXPECT_FALSE(Parse(row.args, &error, row.workFolder));
+        EXPECT_NE(error.find(row.names), std::string::npos) << error;
+    }
     EXPECT_TRUE(Parse({"--resize", "height", "--height", "10", "a.png"}));
-    EXPECT_FALSE(Parse({"--quality", "101", "a.png"}));
-    EXPECT_FALSE(Parse({"--format", "heic", "a.png"}));
-    EXPECT_FALSE(Parse({"--rotate", "45", "a.png"}));
-    EXPECT_FALSE(Parse({"--color", "red", "a.png"}));
-    EXPECT_FALSE(Parse({"--bogus", "a.png"}));
-    EXPECT_FALSE(Parse({"--quality"}));
-    EXPECT_FALSE(Parse({}));
-    EXPECT_FALSE(Parse({"--sharpen", "a.png"}));
-    EXPECT_FALSE(Parse({"--update", "--overwrite", "skip", "a.png"}));
-    EXPECT_FALSE(Parse({"-0", "a.png"}));
-    EXPECT_FALSE(Parse({"--files-from", "/no/such/list"}, &error));
-    EXPECT_NE(error.find("/no/such/list"), std::string::npos);
-    // Relative names need the current folder.
-    EXPECT_FALSE(Parse({"a.png"}, &error, ""));
-    EXPECT_NE(error.find("current folder"), std::string::npos);
-    EXPECT_TRUE(Parse({"/a.png"}, &error, ""));
+    EXPECT_TRUE(Parse({"--resize", "height", "--width", "0", "--height", "10", "a.png"}));
+    EXPECT_TRUE(Parse({"--prefix", "a.b c-d_", "--suffix", "照片", "a.png"}));
+    EXPECT_TRUE(Parse({"/a.png"}, nullptr, ""));
 }
 
 TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
@@ -591,6 +611,37 @@ TEST(VelmoraBatch, ParallelOverSshWritesWhatOneRunWrites)
     ASSERT_TRUE(finished);
     EXPECT_EQ(parallel.exitCode(), 0) << parallel.readAllStandardError().toStdString();
     EXPECT_EQ(job.Contents("remote"), job.One());
+}
+
+// The reproducers of a link in the destination and of a name too long: the
+// source stays as it was, and the message names the output.
+TEST(VelmoraBatch, NoWriteGoesThroughALinkAndWriteErrorsNameTheOutput)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.Path("src").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.Path("out").c_str(), 0755), 0);
+    const std::string source = dir.Path("src/a.png");
+    ASSERT_TRUE(MakeTestImage(40, 30).Save(source.c_str(), CXIMAGE_FORMAT_PNG));
+    const std::vector<std::uint8_t> before = ReadFileBytes(source);
+    ASSERT_EQ(symlink(source.c_str(), dir.Path("out/a.png").c_str()), 0);
+    const std::string longName(252, 'n');
+    const struct {
+        QStringList args;
+        std::string err;
+    } rows[] = {
+        {{"--resize", "fit", "--width", "8", "--height", "8", "--overwrite", "overwrite", "--out", "out", "src/a.png"},
+         "velmora-batch: " + dir.Path("out/a.png") + ": the output is this file's source under another name\n"},
+        {{"--format", "bmp", "--prefix", QString::fromStdString(longName), "--out", "out", "src/a.png"},
+         "velmora-batch: " + dir.Path("out/" + longName + "a.BMP") + ": File name too long\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.join(' ').left(80).toStdString());
+        const Result r = RunBatch(row.args, dir.Root());
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, row.err);
+        EXPECT_EQ(ReadFileBytes(source), before);
+        EXPECT_EQ(Entries(dir.Path("out")), QStringList{"a.png"});
+    }
 }
 
 TEST(VelmoraBatch, RelativeNamesAreTakenFromTheFolderAsTyped)

@@ -200,6 +200,36 @@ TEST_F(OptionPanel, ValidationNamesTheRangeFocusesTheFieldAndStopsThere)
     EXPECT_TRUE(FocusReturnsTo(dlg, Edit(IDC_HEIGHT)));
 }
 
+TEST_F(OptionPanel, NameAndPathPartsAreRefusedInTheRenameFields)
+{
+    CMainDlg &dlg = Open();
+    COptionPanel &o = *dlg.Options();
+    Check(IDC_RENAME)->click();
+    const struct {
+        const char *prefix, *suffix;
+        int focused; // 0: accepted
+    } rows[] = {
+        {"../x", "", IDC_PREFIX}, {"a/b", "", IDC_PREFIX}, {"p", "/../../y", IDC_SUFFIX},
+        {"p", "a\tb", IDC_SUFFIX}, {"照片_", "_2026 (1)", 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.prefix + std::string(" ") + row.suffix);
+        MessageCatcher messages;
+        Edit(IDC_PREFIX)->setText(U(row.prefix));
+        Edit(IDC_SUFFIX)->setText(U(row.suffix));
+        EXPECT_EQ(o.UpdateData(true), row.focused == 0);
+        EXPECT_EQ(messages.texts, row.focused ? QStringList{U("前缀和后缀不能包含 / 或控制字符。")} : QStringList{});
+        if (row.focused) {
+            EXPECT_TRUE(FocusReturnsTo(dlg, Edit(row.focused)));
+        }
+    }
+    // With renaming off the fields are not used, so they do not stop a run.
+    Check(IDC_RENAME)->click();
+    Edit(IDC_PREFIX)->setText("a/b");
+    MessageCatcher messages;
+    EXPECT_TRUE(o.UpdateData(true));
+}
+
 TEST_F(OptionPanel, BrowsedFoldersFollowTheListsPrefixSearch)
 {
     CMainDlg &dlg = Open();
