@@ -1213,6 +1213,16 @@ std::size_t JpegDecodeBudget()
     return CoefficientBudget::Bytes();
 }
 
+DecodeBudgetHold::DecodeBudgetHold(std::size_t bytes) : m_bytes(bytes)
+{
+    CoefficientBudget::Acquire(m_bytes);
+}
+
+DecodeBudgetHold::~DecodeBudgetHold()
+{
+    CoefficientBudget::Release(m_bytes);
+}
+
 void testhooks::SetJpegTrimScans(bool on)
 {
     g_trimScans.store(on);
