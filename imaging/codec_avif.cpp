@@ -170,13 +170,17 @@ private:
     std::size_t m_bits, m_at = 0;
 };
 
-// The largest frame size of an AV1 sequence header OBU's payload.
-bool SequenceHeaderSize(const std::uint8_t *d, std::size_t n, std::uint32_t &width, std::uint32_t &height)
+// The largest frame size of an AV1 sequence header OBU's payload; exact when
+// every frame has that size (a reduced still picture header), otherwise a
+// frame header may make one smaller.
+bool SequenceHeaderSize(const std::uint8_t *d, std::size_t n, std::uint32_t &width, std::uint32_t &height,
+                        bool &exact)
 {
     BitReader bits(d, n);
     bits.Read(3); // seq_profile
     bits.Read(1); // still_picture
-    if (bits.Read(1)) {
+    exact = bits.Read(1) != 0;
+    if (exact) {
         bits.Read(5); // seq_level_idx
     } else {
         bool decoderModel = false;
@@ -216,7 +220,7 @@ bool SequenceHeaderSize(const std::uint8_t *d, std::size_t n, std::uint32_t &wid
 }
 
 // The frame size coded in an AV1 item's data: its sequence header's.
-bool CodedSize(const std::uint8_t *d, std::size_t n, std::uint32_t &width, std::uint32_t &height)
+bool CodedSize(const std::uint8_t *d, std::size_t n, std::uint32_t &width, std::uint32_t &height, bool &exact)
 {
     for (std::size_t at = 0; at < n;) {
         const std::uint8_t header = d[at++];
@@ -237,7 +241,7 @@ bool CodedSize(const std::uint8_t *d, std::size_t n, std::uint32_t &width, std::
         if (at > n || size > n - at)
             return false;
         if (type == 1) // OBU_SEQUENCE_HEADER
-            return SequenceHeaderSize(d + at, std::size_t(size), width, height);
+            return SequenceHeaderSize(d + at, std::size_t(size), width, height, exact);
         at += std::size_t(size);
     }
     return false;
@@ -252,8 +256,9 @@ struct Item {
     bool located = false;
 };
 
-// False when an AV1 item declares a size other than the one its data codes.
-// Items whose boxes or data cannot be read this way are left to libavif.
+// False when an AV1 item declares a size other than the one its data codes
+// (larger than its largest frame, where frames may be smaller). Items whose
+// boxes or data cannot be read this way are left to libavif.
 bool CodedSizesMatch(const std::uint8_t *d, std::size_t n)
 {
     std::vector<Item> items;
@@ -303,8 +308,8 @@ bool CodedSizesMatch(const std::uint8_t *d, std::size_t n)
                 return;
             for (std::uint64_t k = 0; k < count; ++k) {
                 std::uint64_t id = 0, method = 0, skip = 0, base = 0, extents = 0;
-                if (!take(idBytes, id) || ((version == 1 || version == 2) && !take(2, method)) || !take(2, skip) ||
-                    !take(baseBytes, base) || !take(2, extents))
+                if (!take(idBytes, id) || ((version == 1 || version == 2) && !take(2, method)) ||
+                    !take(2, skip) || !take(baseBytes, base) || !take(2, extents))
                     return;
                 for (std::uint64_t e = 0; e < extents; ++e) {
                     std::uint64_t offset = 0, length = 0;
@@ -342,7 +347,8 @@ bool CodedSizesMatch(const std::uint8_t *d, std::size_t n)
                             const int bytes = large ? 2 : 1;
                             if (p + std::size_t(bytes) > c.end)
                                 return;
-                            const std::uint32_t index = std::uint32_t(BigEndian(d + p, bytes)) & (large ? 0x7FFF : 0x7F);
+                            const std::uint32_t index =
+                                std::uint32_t(BigEndian(d + p, bytes)) & (large ? 0x7FFF : 0x7F);
                             associations.emplace_back(id, index);
                             p += std::size_t(bytes);
                         }
@@ -372,9 +378,12 @@ bool CodedSizesMatch(const std::uint8_t *d, std::size_t n)
         if (i.offset > within.end - within.begin)
             continue;
         const std::size_t begin = within.begin + std::size_t(i.offset);
-        const std::size_t end = i.length == 0 || i.length > within.end - begin ? within.end : begin + std::size_t(i.length);
+        const std::size_t end =
+            i.length == 0 || i.length > within.end - begin ? within.end : begin + std::size_t(i.length);
         std::uint32_t w = 0, h = 0;
-        if (CodedSize(d + begin, end - begin, w, h) && (w != i.width || h != i.height))
+        bool exact = false;
+        if (CodedSize(d + begin, end - begin, w, h, exact) &&
+            (exact ? w != i.width || h != i.height : i.width > w || i.height > h))
             return false;
     }
     return true;

@@ -183,7 +183,10 @@ bool SkipSubBlocks(MemReader &r, std::uint64_t *dataBytes = nullptr)
 // GIF's LZW over the sub-blocks at r.pos, line by line as giflib gives them.
 class WideLzw {
 public:
-    WideLzw(MemReader &r, int codeSize) : m_r(r), m_clear(1 << codeSize), m_minWidth(codeSize + 1) { Reset(); }
+    WideLzw(MemReader &r, int codeSize) : m_r(r), m_clear(1 << codeSize), m_minWidth(codeSize + 1)
+    {
+        Reset();
+    }
 
     // Fails when the data ends or breaks before n more pixels.
     bool Line(std::uint16_t *out, int n)
@@ -486,11 +489,12 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
 
     bool ok;
     if (m_rect.Empty() || desc.Width == 0 || desc.Height == 0) {
-        ok = wideCodeSize ? SkipSubBlocks(reader) : SkipImageData(m_gif);  // nothing of it is visible
+        ok = wideCodeSize ? SkipSubBlocks(reader) : SkipImageData(m_gif); // nothing of it is visible
     } else if (wideCodeSize) {
         WideLzw lzw(reader, wideCodeSize);
-        ok = DecodeRows<std::uint16_t>(desc, table, gce.trans, shown,
-                                       [&](std::uint16_t *line, int width) { return lzw.Line(line, width); }) &&
+        ok = DecodeRows<std::uint16_t>(
+                 desc, table, gce.trans, shown,
+                 [&](std::uint16_t *line, int width) { return lzw.Line(line, width); }) &&
              lzw.Finish();
     } else {
         ok = DecodeRows<GifPixelType>(desc, table, gce.trans, shown, [&](GifPixelType *line, int width) {

@@ -309,7 +309,7 @@ struct DeepSamples {
                 return FloatTo8(f);
             }
             std::uint32_t v;
-            std::memcpy(&v, row + 4 * i, 4);  // host order, as libtiff hands it over
+            std::memcpy(&v, row + 4 * i, 4); // host order, as libtiff hands it over
             if (isSigned)
                 v ^= 0x80000000u;
             return int((std::uint64_t(v) * 255 + 0x7FFFFFFFu) / 0xFFFFFFFFu);
@@ -323,7 +323,7 @@ struct DeepSamples {
     }
     static int FloatTo8(double f)
     {
-        return f > 0 ? int(std::lround(std::min(f, 1.0) * 255)) : 0;  // NaN too gives 0
+        return f > 0 ? int(std::lround(std::min(f, 1.0) * 255)) : 0; // NaN too gives 0
     }
 };
 
@@ -524,19 +524,20 @@ bool ReadCmyk16(TIFF *tif, const PageInfo &p, CxImage &out)
     if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF))
         return Fail(out, "out of memory");
     const int spp = p.spp;
-    const bool ok = ForEachRow(
-        tif, p.width, p.height, [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
-            BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
-            for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
-                const std::uint8_t *px = src + std::size_t(i) * spp * 2;
-                const std::uint64_t white = 65535 - Load16(px + 6);
-                for (int c = 0; c < 3; ++c) {
-                    constexpr std::uint64_t kFull = 65535ull * 65535ull;
-                    const std::uint64_t v = (65535 - Load16(px + 2 * c)) * white;  // over kFull
-                    dst[2 - c] = BYTE((v * 255 + kFull / 2) / kFull);
-                }
-            }
-        });
+    const bool ok =
+        ForEachRow(tif, p.width, p.height,
+                   [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
+                       BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
+                       for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
+                           const std::uint8_t *px = src + std::size_t(i) * spp * 2;
+                           const std::uint64_t white = 65535 - Load16(px + 6);
+                           for (int c = 0; c < 3; ++c) {
+                               constexpr std::uint64_t kFull = 65535ull * 65535ull;
+                               const std::uint64_t v = (65535 - Load16(px + 2 * c)) * white; // over kFull
+                               dst[2 - c] = BYTE((v * 255 + kFull / 2) / kFull);
+                           }
+                       }
+                   });
     return ok || Fail(out, "damaged TIFF image data");
 }
 
@@ -734,10 +735,12 @@ bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
         return ReadIndexed(tif, p, out);
     if (plain && p.spp == 1 && grey && (p.bps == 1 || p.bps == 2 || p.bps == 4 || p.bps == 8 || p.bps == 16))
         return ReadIndexed(tif, p, out);
-    const bool deep = contiguous && DeepSamples::Handles(p.bps, p.sampleFormat) && p.photometric != PHOTOMETRIC_PALETTE;
+    const bool deep =
+        contiguous && DeepSamples::Handles(p.bps, p.sampleFormat) && p.photometric != PHOTOMETRIC_PALETTE;
     if (deep && p.spp == 1 && grey)
         return ReadIndexed(tif, p, out);
-    if (contiguous && p.photometric == PHOTOMETRIC_SEPARATED && p.bps == 16 && p.spp == 4 && p.sampleFormat != SAMPLEFORMAT_IEEEFP) {
+    if (contiguous && p.photometric == PHOTOMETRIC_SEPARATED && p.bps == 16 && p.spp == 4 &&
+        p.sampleFormat != SAMPLEFORMAT_IEEEFP) {
         std::uint16_t inkSet = INKSET_CMYK;
         TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
         if (inkSet == INKSET_CMYK)

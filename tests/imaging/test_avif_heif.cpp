@@ -138,7 +138,8 @@ TEST(AvifHeif, HostileFilesAreRefused)
         {"avif side too long", ClaimingSize(avif, 300000, 1), "image too large"},
         {"avif too many pixels", ClaimingSize(avif, 20000, 20000), "image too large"},
         // libavif would scale the 24 x 16 picture to the declared size.
-        {"avif larger than coded", ClaimingSize(avif, 16384, 16384), "AVIF image size does not match its data"},
+        {"avif larger than coded", ClaimingSize(avif, 16384, 16384),
+         "AVIF image size does not match its data"},
         {"avif smaller than coded", ClaimingSize(avif, 12, 8), "AVIF image size does not match its data"},
         {"heif side too long", ClaimingSize(heif, 300000, 1), "image too large"},
         {"heif too many pixels", ClaimingSize(heif, 20000, 20000), "image too large"},

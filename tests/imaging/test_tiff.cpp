@@ -280,9 +280,9 @@ TEST(TiffDecode, ColourLayoutsMatchTheTemplate)
     // of two pages; JPEG at quality 90 (RGB and YCbCr) and CMYK within
     // tolerance.
     const std::pair<const char *, double> cases[] = {
-        {"tiff/lzw.tif", exact},      {"tiff/deflate.tif", exact},   {"tiff/packbits.tif", exact},
-        {"tiff/tiled.tif", exact},    {"tiff/rgb16.tif", exact},     {"tiff/float32.tif", exact},
-        {"tiff/twopage.tif", exact},  {"tiff/jpeg_rgb.tif", 45.0},  {"tiff/jpeg_ycbcr.tif", 38.0},
+        {"tiff/lzw.tif", exact},     {"tiff/deflate.tif", exact}, {"tiff/packbits.tif", exact},
+        {"tiff/tiled.tif", exact},   {"tiff/rgb16.tif", exact},   {"tiff/float32.tif", exact},
+        {"tiff/twopage.tif", exact}, {"tiff/jpeg_rgb.tif", 45.0}, {"tiff/jpeg_ycbcr.tif", 38.0},
         {"tiff/cmyk.tif", 45.0}};
     for (const auto &[name, psnr] : cases) {
         const CxImage img = LoadFixture(name, CXIMAGE_FORMAT_PNG);  // mislabelled on purpose
