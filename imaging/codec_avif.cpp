@@ -100,6 +100,295 @@ avifResult Parse(avifDecoder &dec, const std::uint8_t *data, std::size_t size, a
     return r == AVIF_RESULT_OK ? avifDecoderParse(&dec) : r;
 }
 
+// --- The coded size of the file's AV1 items ---------------------------------
+//
+// libavif scales a decoded picture to the size its ispe box declares, so a
+// few bytes of 64 x 48 picture declared 16384 x 16384 would cost seconds and
+// gigabytes. Such a file is refused: each AV1 item's declared size must be
+// the size its sequence header codes.
+
+std::uint64_t BigEndian(const std::uint8_t *p, int bytes)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+struct Span {
+    std::size_t begin = 0, end = 0;
+};
+
+// Calls fn(type, payload) for each box in span; false when a box overruns it.
+template <class Fn> bool ForEachBox(const std::uint8_t *d, Span span, Fn &&fn)
+{
+    for (std::size_t at = span.begin; at + 8 <= span.end;) {
+        std::uint64_t size = BigEndian(d + at, 4);
+        std::size_t header = 8;
+        if (size == 1) {
+            if (at + 16 > span.end)
+                return false;
+            size = BigEndian(d + at + 8, 8);
+            header = 16;
+        } else if (size == 0) {
+            size = span.end - at;
+        }
+        if (size < header || size > span.end - at)
+            return false;
+        fn(d + at + 4, Span{at + header, at + std::size_t(size)});
+        at += std::size_t(size);
+    }
+    return true;
+}
+
+bool IsType(const std::uint8_t *type, const char *name)
+{
+    return std::memcmp(type, name, 4) == 0;
+}
+
+class BitReader {
+public:
+    BitReader(const std::uint8_t *d, std::size_t n) : m_d(d), m_bits(n * 8) {}
+    std::uint32_t Read(int n)
+    {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++m_at)
+            v = v << 1 | (m_at < m_bits ? (m_d[m_at >> 3] >> (7 - (m_at & 7))) & 1u : 0u);
+        return v;
+    }
+    void Uvlc()
+    {
+        int zeros = 0;
+        while (zeros < 32 && Read(1) == 0)
+            ++zeros;
+        Read(zeros);
+    }
+    bool Overrun() const { return m_at > m_bits; }
+
+private:
+    const std::uint8_t *m_d;
+    std::size_t m_bits, m_at = 0;
+};
+
+// The largest frame size of an AV1 sequence header OBU's payload; exact when
+// every frame has that size (a reduced still picture header), otherwise a
+// frame header may make one smaller.
+bool SequenceHeaderSize(const std::uint8_t *d, std::size_t n, std::uint32_t &width, std::uint32_t &height,
+                        bool &exact)
+{
+    BitReader bits(d, n);
+    bits.Read(3); // seq_profile
+    bits.Read(1); // still_picture
+    exact = bits.Read(1) != 0;
+    if (exact) {
+        bits.Read(5); // seq_level_idx
+    } else {
+        bool decoderModel = false;
+        int delayBits = 0;
+        if (bits.Read(1)) { // timing_info_present_flag
+            bits.Read(32);
+            bits.Read(32);
+            if (bits.Read(1))
+                bits.Uvlc();
+            decoderModel = bits.Read(1) != 0;
+            if (decoderModel) {
+                delayBits = int(bits.Read(5)) + 1;
+                bits.Read(32);
+                bits.Read(5);
+                bits.Read(5);
+            }
+        }
+        const bool displayDelay = bits.Read(1) != 0;
+        const int points = int(bits.Read(5)) + 1;
+        for (int i = 0; i < points; ++i) {
+            bits.Read(12);
+            if (bits.Read(5) > 7)
+                bits.Read(1);
+            if (decoderModel && bits.Read(1)) {
+                bits.Read(delayBits);
+                bits.Read(delayBits);
+                bits.Read(1);
+            }
+            if (displayDelay && bits.Read(1))
+                bits.Read(4);
+        }
+    }
+    const int widthBits = int(bits.Read(4)) + 1, heightBits = int(bits.Read(4)) + 1;
+    width = bits.Read(widthBits) + 1;
+    height = bits.Read(heightBits) + 1;
+    return !bits.Overrun();
+}
+
+// The frame size coded in an AV1 item's data: its sequence header's.
+bool CodedSize(const std::uint8_t *d, std::size_t n, std::uint32_t &width, std::uint32_t &height, bool &exact)
+{
+    for (std::size_t at = 0; at < n;) {
+        const std::uint8_t header = d[at++];
+        const int type = (header >> 3) & 15;
+        if (header & 4)
+            ++at; // extension
+        std::uint64_t size = n > at ? n - at : 0;
+        if (header & 2) {
+            size = 0;
+            for (int i = 0;; ++i) {
+                if (at >= n || i == 8)
+                    return false;
+                size |= std::uint64_t(d[at] & 0x7F) << (7 * i);
+                if (!(d[at++] & 0x80))
+                    break;
+            }
+        }
+        if (at > n || size > n - at)
+            return false;
+        if (type == 1) // OBU_SEQUENCE_HEADER
+            return SequenceHeaderSize(d + at, std::size_t(size), width, height, exact);
+        at += std::size_t(size);
+    }
+    return false;
+}
+
+struct Item {
+    std::uint32_t id = 0;
+    bool av1 = false;
+    std::uint32_t width = 0, height = 0; // ispe; 0: none
+    int method = 0;                      // iloc construction: 0 the file, 1 idat
+    std::uint64_t offset = 0, length = 0;
+    bool located = false;
+};
+
+// False when an AV1 item declares a size other than the one its data codes
+// (larger than its largest frame, where frames may be smaller). Items whose
+// boxes or data cannot be read this way are left to libavif.
+bool CodedSizesMatch(const std::uint8_t *d, std::size_t n)
+{
+    std::vector<Item> items;
+    const auto item = [&](std::uint32_t id) -> Item & {
+        for (Item &i : items)
+            if (i.id == id)
+                return i;
+        items.push_back(Item{id});
+        return items.back();
+    };
+    std::vector<Span> properties; // ipco's boxes, ispe's payload or empty
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> associations;
+    Span idat;
+    const auto meta = [&](const std::uint8_t *type, Span s) {
+        if (s.end - s.begin < 4)
+            return;
+        const std::uint8_t version = d[s.begin];
+        const std::size_t at = s.begin + 4;
+        if (IsType(type, "iinf")) {
+            const int countBytes = version == 0 ? 2 : 4;
+            if (at + std::size_t(countBytes) > s.end)
+                return;
+            ForEachBox(d, Span{at + std::size_t(countBytes), s.end}, [&](const std::uint8_t *t, Span e) {
+                if (!IsType(t, "infe") || e.end - e.begin < 4 || d[e.begin] < 2)
+                    return;
+                const int idBytes = d[e.begin] == 2 ? 2 : 4;
+                const std::size_t p = e.begin + 4;
+                if (p + std::size_t(idBytes) + 6 <= e.end)
+                    item(std::uint32_t(BigEndian(d + p, idBytes))).av1 = IsType(d + p + idBytes + 2, "av01");
+            });
+        } else if (IsType(type, "iloc")) {
+            if (at + 2 > s.end)
+                return;
+            const int offsetBytes = d[at] >> 4, lengthBytes = d[at] & 15, baseBytes = d[at + 1] >> 4;
+            const int indexBytes = version == 1 || version == 2 ? d[at + 1] & 15 : 0;
+            const int idBytes = version < 2 ? 2 : 4;
+            std::size_t p = at + 2;
+            const auto take = [&](int bytes, std::uint64_t &v) {
+                if (bytes > 8 || p + std::size_t(bytes) > s.end)
+                    return false;
+                v = BigEndian(d + p, bytes);
+                p += std::size_t(bytes);
+                return true;
+            };
+            std::uint64_t count = 0;
+            if (!take(idBytes, count))
+                return;
+            for (std::uint64_t k = 0; k < count; ++k) {
+                std::uint64_t id = 0, method = 0, skip = 0, base = 0, extents = 0;
+                if (!take(idBytes, id) || ((version == 1 || version == 2) && !take(2, method)) ||
+                    !take(2, skip) || !take(baseBytes, base) || !take(2, extents))
+                    return;
+                for (std::uint64_t e = 0; e < extents; ++e) {
+                    std::uint64_t offset = 0, length = 0;
+                    if (!take(indexBytes, skip) || !take(offsetBytes, offset) || !take(lengthBytes, length))
+                        return;
+                    Item &i = item(std::uint32_t(id));
+                    if (e == 0 && !i.located) {
+                        i.method = int(method & 15);
+                        i.offset = base + offset;
+                        i.length = length;
+                        i.located = true;
+                    }
+                }
+            }
+        } else if (IsType(type, "idat")) {
+            idat = s; // a plain box: no version
+        } else if (IsType(type, "iprp")) {
+            ForEachBox(d, s, [&](const std::uint8_t *t, Span c) {
+                if (IsType(t, "ipco")) {
+                    ForEachBox(d, c, [&](const std::uint8_t *pt, Span ps) {
+                        properties.push_back(IsType(pt, "ispe") ? ps : Span{});
+                    });
+                } else if (IsType(t, "ipma") && c.end - c.begin >= 8) {
+                    const int v = d[c.begin], large = d[c.begin + 3] & 1;
+                    std::size_t p = c.begin + 8;
+                    const std::uint64_t entries = BigEndian(d + c.begin + 4, 4);
+                    for (std::uint64_t k = 0; k < entries; ++k) {
+                        const int idBytes = v < 1 ? 2 : 4;
+                        if (p + std::size_t(idBytes) + 1 > c.end)
+                            return;
+                        const std::uint32_t id = std::uint32_t(BigEndian(d + p, idBytes));
+                        const int count = d[p + std::size_t(idBytes)];
+                        p += std::size_t(idBytes) + 1;
+                        for (int a = 0; a < count; ++a) {
+                            const int bytes = large ? 2 : 1;
+                            if (p + std::size_t(bytes) > c.end)
+                                return;
+                            const std::uint32_t index =
+                                std::uint32_t(BigEndian(d + p, bytes)) & (large ? 0x7FFF : 0x7F);
+                            associations.emplace_back(id, index);
+                            p += std::size_t(bytes);
+                        }
+                    }
+                }
+            });
+        }
+    };
+    ForEachBox(d, Span{0, n}, [&](const std::uint8_t *type, Span s) {
+        if (IsType(type, "meta") && s.end - s.begin >= 4)
+            ForEachBox(d, Span{s.begin + 4, s.end}, meta);
+    });
+    for (const auto &[id, index] : associations) {
+        if (index == 0 || index > properties.size())
+            continue;
+        const Span ispe = properties[index - 1];
+        if (ispe.end - ispe.begin >= 12) {
+            Item &i = item(id);
+            i.width = std::uint32_t(BigEndian(d + ispe.begin + 4, 4));
+            i.height = std::uint32_t(BigEndian(d + ispe.begin + 8, 4));
+        }
+    }
+    for (const Item &i : items) {
+        if (!i.av1 || !i.located || i.width == 0 || (i.method != 0 && i.method != 1))
+            continue;
+        const Span within = i.method == 0 ? Span{0, n} : idat;
+        if (i.offset > within.end - within.begin)
+            continue;
+        const std::size_t begin = within.begin + std::size_t(i.offset);
+        const std::size_t end =
+            i.length == 0 || i.length > within.end - begin ? within.end : begin + std::size_t(i.length);
+        std::uint32_t w = 0, h = 0;
+        bool exact = false;
+        if (CodedSize(d + begin, end - begin, w, h, exact) &&
+            (exact ? w != i.width || h != i.height : i.width > w || i.height > h))
+            return false;
+    }
+    return true;
+}
+
 const char *ReadError(avifResult r)
 {
     switch (r) {
@@ -137,8 +426,19 @@ bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     // The container's size is checked before anything is decoded for it.
     if (!cxcodec::FitsPixelLimits(header.width, header.height))
         return cxcodec::RefuseImage(out, "image too large");
+    if (!CodedSizesMatch(data, size))
+        return cxcodec::RefuseImage(out, "AVIF image size does not match its data");
     if (req.cancel && req.cancel->load())
         return cxcodec::RefuseImage(out, "cancelled");
+    // libavif's planes (and our B, G, R, A copy beside alpha) are held from
+    // here to the end, as the run's decode budget counts them.
+    const std::size_t pixels = std::size_t(header.width) * header.height;
+    const std::size_t sample = header.depth > 8 ? 2 : 1;
+    const std::size_t planes = header.yuvFormat == AVIF_PIXEL_FORMAT_YUV444   ? 3 * pixels
+                               : header.yuvFormat == AVIF_PIXEL_FORMAT_YUV422 ? 2 * pixels
+                               : header.yuvFormat == AVIF_PIXEL_FORMAT_YUV420 ? pixels + pixels / 2
+                                                                              : pixels;
+    const cxcodec::DecodeBudgetHold hold(planes * sample + (dec->alphaPresent ? pixels * (sample + 4) : 0));
     r = avifDecoderNextImage(dec.get());
     if (r != AVIF_RESULT_OK)
         return cxcodec::RefuseImage(out, ReadError(r));

@@ -141,6 +141,158 @@ bool SkipImageData(GifFileType *gif, std::uint64_t *dataBytes = nullptr)
     return true;
 }
 
+// --- Frames with wide LZW codes ---------------------------------------------
+//
+// The format allows a minimum code size up to 11 (codes of up to 12 bits),
+// which ImageMagick and browsers read; giflib refuses anything above 8 in
+// DGifGetImageDesc, after reading the descriptor and the code size byte.
+// Such a frame's data is read here.
+
+// Whether the descriptor at descAt (after its separator), which giflib just
+// refused, is such a frame: the reader then stands after its code size byte.
+int WideCodeSize(const MemReader &r, std::size_t descAt)
+{
+    if (descAt + 9 > r.size)
+        return 0;
+    const int flags = r.data[descAt + 8];
+    const std::size_t codeAt = descAt + 9 + (flags & 0x80 ? std::size_t(3) << ((flags & 7) + 1) : 0);
+    if (codeAt >= r.size || r.pos != codeAt + 1)
+        return 0;
+    const int codeSize = r.data[codeAt];
+    return codeSize >= 9 && codeSize <= 11 ? codeSize : 0;
+}
+
+// Skips sub-blocks from r.pos up to and with their terminator, adding their
+// payload bytes to dataBytes when given.
+bool SkipSubBlocks(MemReader &r, std::uint64_t *dataBytes = nullptr)
+{
+    while (r.pos < r.size) {
+        const std::size_t n = r.data[r.pos++];
+        if (n == 0)
+            return true;
+        if (n > r.size - r.pos)
+            break;
+        r.pos += n;
+        if (dataBytes)
+            *dataBytes += n;
+    }
+    r.pos = r.size;
+    return false;
+}
+
+// GIF's LZW over the sub-blocks at r.pos, line by line as giflib gives them.
+class WideLzw {
+public:
+    WideLzw(MemReader &r, int codeSize) : m_r(r), m_clear(1 << codeSize), m_minWidth(codeSize + 1)
+    {
+        Reset();
+    }
+
+    // Fails when the data ends or breaks before n more pixels.
+    bool Line(std::uint16_t *out, int n)
+    {
+        for (int i = 0; i < n;) {
+            if (m_depth > 0) {
+                out[i++] = m_stack[--m_depth];
+                continue;
+            }
+            const int code = ReadCode();
+            if (code < 0 || code == m_clear + 1)
+                return false;
+            if (code == m_clear) {
+                Reset();
+                continue;
+            }
+            if (m_prev < 0) {
+                if (code > m_clear)
+                    return false;
+                m_stack[m_depth++] = std::uint16_t(code);
+                m_prev = m_first = code;
+                continue;
+            }
+            int c = code;
+            if (code >= m_next) {
+                if (code > m_next || m_next >= kCodes)
+                    return false;
+                m_stack[m_depth++] = std::uint16_t(m_first); // KwKwK: the previous string and its first pixel
+                c = m_prev;
+            }
+            while (c > m_clear + 1) {
+                m_stack[m_depth++] = m_suffix[c];
+                c = m_prefix[c];
+            }
+            m_stack[m_depth++] = std::uint16_t(c);
+            m_first = c;
+            // A full table is kept as it is until the next clear code.
+            if (m_next < kCodes) {
+                m_prefix[m_next] = std::uint16_t(m_prev);
+                m_suffix[m_next] = std::uint16_t(m_first);
+                if (++m_next == 1 << m_width && m_width < 12)
+                    ++m_width;
+            }
+            m_prev = code;
+        }
+        return true;
+    }
+
+    // Moves the reader past the frame's remaining data.
+    bool Finish()
+    {
+        if (m_ended)
+            return true;
+        if (m_left > m_r.size - m_r.pos) {
+            m_r.pos = m_r.size;
+            return false;
+        }
+        m_r.pos += m_left;
+        return SkipSubBlocks(m_r);
+    }
+
+private:
+    static constexpr int kCodes = 4096;
+
+    void Reset()
+    {
+        m_width = m_minWidth;
+        m_next = m_clear + 2;
+        m_prev = -1;
+    }
+    int ReadCode()
+    {
+        while (m_bits < m_width) {
+            if (m_left == 0) {
+                if (m_ended || m_r.pos >= m_r.size)
+                    return -1;
+                m_left = m_r.data[m_r.pos++];
+                if (m_left == 0) {
+                    m_ended = true;
+                    return -1;
+                }
+            }
+            if (m_r.pos >= m_r.size)
+                return -1;
+            m_buffer |= std::uint32_t(m_r.data[m_r.pos++]) << m_bits;
+            m_bits += 8;
+            --m_left;
+        }
+        const int code = int(m_buffer & ((1u << m_width) - 1));
+        m_buffer >>= m_width;
+        m_bits -= m_width;
+        return code;
+    }
+
+    MemReader &m_r;
+    const int m_clear, m_minWidth;
+    int m_width = 0, m_next = 0, m_prev = -1, m_first = 0;
+    std::size_t m_left = 0; // bytes left in the current sub-block
+    bool m_ended = false;   // the terminator was read
+    std::uint32_t m_buffer = 0;
+    int m_bits = 0;
+    std::uint16_t m_prefix[kCodes] = {}, m_suffix[kCodes] = {};
+    std::uint16_t m_stack[kCodes + 1] = {};
+    int m_depth = 0;
+};
+
 bool WithinLimits(std::int64_t w, std::int64_t h)
 {
     return w <= CxImage::kMaxDimension && h <= CxImage::kMaxDimension && w * h <= CxImage::kMaxPixels;
@@ -174,14 +326,17 @@ bool ScanFile(const std::uint8_t *data, std::size_t size, FileFacts &facts, std:
                 break;
             continue;
         }
-        if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
+        const std::size_t descAt = reader.pos;
+        const bool narrow = DGifGetImageDesc(gif.get()) != GIF_ERROR;
+        if (!narrow && WideCodeSize(reader, descAt) == 0)
             break;
         ForgetSavedImages(gif.get());
         ++facts.numFrames;
         right = std::max<std::int64_t>(right, std::int64_t(gif->Image.Left) + gif->Image.Width);
         bottom = std::max<std::int64_t>(bottom, std::int64_t(gif->Image.Top) + gif->Image.Height);
         frames.push_back({gif->Image.Left, gif->Image.Top, gif->Image.Width, gif->Image.Height, 0});
-        if (!SkipImageData(gif.get(), &frames.back().dataBytes))
+        if (!(narrow ? SkipImageData(gif.get(), &frames.back().dataBytes)
+                     : SkipSubBlocks(reader, &frames.back().dataBytes)))
             break;
     }
     cxcodec::CutUtf8(facts.comment, kMaxCommentBytes);
@@ -261,8 +416,10 @@ public:
     void Dispose();
 
 private:
+    // readLine(line, width) gives the frame's next line of indices.
+    template <class Pixel, class ReadLine>
     bool DecodeRows(const GifImageDesc &desc, const std::vector<std::uint32_t> &table, int trans,
-                    ShownFrame *shown);
+                    ShownFrame *shown, ReadLine &&readLine);
 
     GifFileType *m_gif;
     Canvas &m_canvas;
@@ -291,7 +448,10 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
             return false;
         }
     }
-    if (DGifGetImageDesc(m_gif) == GIF_ERROR) {
+    MemReader &reader = *static_cast<MemReader *>(m_gif->UserData);
+    const std::size_t descAt = reader.pos;
+    int wideCodeSize = 0;
+    if (DGifGetImageDesc(m_gif) == GIF_ERROR && (wideCodeSize = WideCodeSize(reader, descAt)) == 0) {
         error = GifError(m_gif, "damaged image descriptor");
         return false;
     }
@@ -328,10 +488,19 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
     }
 
     bool ok;
-    if (m_rect.Empty() || desc.Width == 0 || desc.Height == 0)
-        ok = SkipImageData(m_gif);  // nothing of it is visible
-    else
-        ok = DecodeRows(desc, table, gce.trans, shown);
+    if (m_rect.Empty() || desc.Width == 0 || desc.Height == 0) {
+        ok = wideCodeSize ? SkipSubBlocks(reader) : SkipImageData(m_gif); // nothing of it is visible
+    } else if (wideCodeSize) {
+        WideLzw lzw(reader, wideCodeSize);
+        ok = DecodeRows<std::uint16_t>(
+                 desc, table, gce.trans, shown,
+                 [&](std::uint16_t *line, int width) { return lzw.Line(line, width); }) &&
+             lzw.Finish();
+    } else {
+        ok = DecodeRows<GifPixelType>(desc, table, gce.trans, shown, [&](GifPixelType *line, int width) {
+            return DGifGetLine(m_gif, line, width) != GIF_ERROR;
+        });
+    }
     if (!ok) {
         error = GifError(m_gif, "truncated or damaged image data");
         return false;
@@ -341,10 +510,11 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
     return true;
 }
 
+template <class Pixel, class ReadLine>
 bool FrameComposer::DecodeRows(const GifImageDesc &desc, const std::vector<std::uint32_t> &table, int trans,
-                               ShownFrame *shown)
+                               ShownFrame *shown, ReadLine &&readLine)
 {
-    std::vector<GifPixelType> line(std::size_t(desc.Width));
+    std::vector<Pixel> line(std::size_t(desc.Width));
     const int count = int(table.size());
     auto paint = [&](int row) {
         const int y = desc.Top + row;
@@ -367,14 +537,14 @@ bool FrameComposer::DecodeRows(const GifImageDesc &desc, const std::vector<std::
         static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
         for (int pass = 0; pass < 4; ++pass) {
             for (int row = kStart[pass]; row < desc.Height; row += kStep[pass]) {
-                if (DGifGetLine(m_gif, line.data(), desc.Width) == GIF_ERROR)
+                if (!readLine(line.data(), desc.Width))
                     return false;
                 paint(row);
             }
         }
     } else {
         for (int row = 0; row < desc.Height; ++row) {
-            if (DGifGetLine(m_gif, line.data(), desc.Width) == GIF_ERROR)
+            if (!readLine(line.data(), desc.Width))
                 return false;
             paint(row);
         }

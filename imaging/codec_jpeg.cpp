@@ -68,7 +68,8 @@ void OnEmitMessage(j_common_ptr cinfo, int level)
     // for us; harmless ones (stray bytes between markers, odd JFIF versions)
     // are tolerated. A viewer may ask for the part of a cut-off file that
     // arrived: after the early end the decoder meets the end marker it put
-    // there itself and fills the rest.
+    // there itself and fills the rest. It takes what libjpeg recovers of
+    // damaged data the same way, as every viewer shows it.
     auto *err = reinterpret_cast<JpegErrorMgr *>(cinfo->err);
     switch (cinfo->err->msg_code) {
     case JWRN_JPEG_EOF:
@@ -81,7 +82,7 @@ void OnEmitMessage(j_common_ptr cinfo, int level)
     case JWRN_ARITH_BAD_CODE:
     case JWRN_MUST_RESYNC:
     case JWRN_NOT_SEQUENTIAL:
-        if (!err->truncated)
+        if (!err->truncated && !err->acceptTruncated)
             OnErrorExit(cinfo);
         break;
     default:
@@ -1210,6 +1211,16 @@ void SetJpegDecodeBudget(std::size_t bytes)
 std::size_t JpegDecodeBudget()
 {
     return CoefficientBudget::Bytes();
+}
+
+DecodeBudgetHold::DecodeBudgetHold(std::size_t bytes) : m_bytes(bytes)
+{
+    CoefficientBudget::Acquire(m_bytes);
+}
+
+DecodeBudgetHold::~DecodeBudgetHold()
+{
+    CoefficientBudget::Release(m_bytes);
 }
 
 void testhooks::SetJpegTrimScans(bool on)

@@ -1,8 +1,9 @@
 // TIFF reading and writing through libtiff, entirely in memory.
 //
 // Reading covers the first page. Palette and grey pages are read strip by
-// strip (or tile by tile) into a paletted image; 8- and 16-bit RGB(A) and
-// CIE L*a*b* the same way into colour; everything else (CMYK, subsampled
+// strip (or tile by tile) into a paletted image; RGB(A) (8 and 16 bits, 12-
+// and 32-bit integers, 32- and 64-bit floats), 16-bit CMYK and CIE
+// L*a*b* the same way into colour; everything else (8-bit CMYK, subsampled
 // YCbCr, separate planes) goes through libtiff's RGBA reader. Rows come out
 // as stored: the orientation tag is only reported (CxImage turns the
 // picture upright). libtiff messages go to per-file handlers, never to
@@ -276,6 +277,56 @@ inline int Sample8(const std::uint8_t *row, std::size_t i, bool wide, bool isSig
     return isSigned ? row[i] ^ 0x80 : row[i];
 }
 
+// Samples of other depths as 8 bits, as ImageMagick shows them: 12- and
+// 32-bit integers scaled from their whole range (signed ones shifted like
+// the 8- and 16-bit ones), 32- and 64-bit floats taken as 0 to 1 and
+// clamped. (ImageMagick refuses 64-bit integers, and so do we.)
+struct DeepSamples {
+    int bits = 0;
+    std::uint16_t format = SAMPLEFORMAT_UINT;
+
+    static bool Handles(int bits, std::uint16_t format)
+    {
+        if (format == SAMPLEFORMAT_IEEEFP)
+            return bits == 32 || bits == 64;
+        return (format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_VOID || format == SAMPLEFORMAT_INT) &&
+               (bits == 12 || bits == 32);
+    }
+    int operator()(const std::uint8_t *row, std::size_t i) const
+    {
+        const bool isSigned = format == SAMPLEFORMAT_INT;
+        switch (bits) {
+        case 12: {
+            // Packed big-endian, two samples in three bytes.
+            const std::uint8_t *p = row + i * 3 / 2;
+            const unsigned v = i & 1 ? (p[0] & 0x0Fu) << 8 | p[1] : unsigned(p[0]) << 4 | p[1] >> 4;
+            return int(((isSigned ? v ^ 0x800u : v) * 255 + 2047) / 4095);
+        }
+        case 32: {
+            if (format == SAMPLEFORMAT_IEEEFP) {
+                float f;
+                std::memcpy(&f, row + 4 * i, 4);
+                return FloatTo8(f);
+            }
+            std::uint32_t v;
+            std::memcpy(&v, row + 4 * i, 4); // host order, as libtiff hands it over
+            if (isSigned)
+                v ^= 0x80000000u;
+            return int((std::uint64_t(v) * 255 + 0x7FFFFFFFu) / 0xFFFFFFFFu);
+        }
+        default: {
+            double f;
+            std::memcpy(&f, row + 8 * i, 8);
+            return FloatTo8(f);
+        }
+        }
+    }
+    static int FloatTo8(double f)
+    {
+        return f > 0 ? int(std::lround(std::min(f, 1.0) * 255)) : 0; // NaN too gives 0
+    }
+};
+
 inline BYTE Unpremultiply(int c, int a)
 {
     return a == 0 ? 0 : BYTE(std::min(255, (c * 255 + a / 2) / a));
@@ -411,10 +462,14 @@ bool ReadIndexed(TIFF *tif, const PageInfo &p, CxImage &out)
     if (!out.Create(int(p.width), int(p.height), bpp, CXIMAGE_FORMAT_TIF) || !out.SetPalette(pal, n))
         return Fail(out, "out of memory");
     const bool wide = p.bps == 16, isSigned = p.IsSigned();
+    const DeepSamples deep{DeepSamples::Handles(p.bps, p.sampleFormat) ? p.bps : 0, p.sampleFormat};
     const bool ok = ForEachRow(tif, p.width, p.height,
                                [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
                                    BYTE *dst = out.GetBits(int(y)) + x0;
-                                   if (wide || isSigned) {
+                                   if (deep.bits) {
+                                       for (std::uint32_t i = 0; i < cols; ++i)
+                                           dst[i] = BYTE(deep(src, i));
+                                   } else if (wide || isSigned) {
                                        for (std::uint32_t i = 0; i < cols; ++i)
                                            dst[i] = BYTE(Sample8(src, i, wide, isSigned));
                                    } else {
@@ -424,21 +479,25 @@ bool ReadIndexed(TIFF *tif, const PageInfo &p, CxImage &out)
     return ok || Fail(out, "damaged TIFF image data");
 }
 
-// Contiguous 8- or 16-bit grey+alpha or RGB(A) into colour and alpha.
+// Contiguous grey+alpha or RGB(A) into colour and alpha: 8 or 16 bits, or
+// the depths DeepSamples reads.
 bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool associated, CxImage &out)
 {
     if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF) || (alpha && !out.AlphaCreate()))
         return Fail(out, "out of memory");
     const int spp = p.spp;
     const bool wide = p.bps == 16, isSigned = p.IsSigned();
+    const DeepSamples deep{DeepSamples::Handles(p.bps, p.sampleFormat) ? p.bps : 0, p.sampleFormat};
     const bool ok = ForEachRow(
         tif, p.width, p.height, [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
             BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
             BYTE *a = alpha ? out.AlphaGetPointer(int(y)) + x0 : nullptr;
             for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
                 int s[4];
-                for (int k = 0; k < spp && k < 4; ++k)
-                    s[k] = Sample8(src, std::size_t(i) * spp + std::size_t(k), wide, isSigned);
+                for (int k = 0; k < spp && k < 4; ++k) {
+                    const std::size_t at = std::size_t(i) * spp + std::size_t(k);
+                    s[k] = deep.bits ? deep(src, at) : Sample8(src, at, wide, isSigned);
+                }
                 int r, g, b, av = 255;
                 if (grey) {
                     r = g = b = s[0];
@@ -454,6 +513,31 @@ bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool 
                 StorePixel(dst, a ? a + i : nullptr, r, g, b, av, associated);
             }
         });
+    return ok || Fail(out, "damaged TIFF image data");
+}
+
+// Contiguous 16-bit CMYK, which libtiff's RGBA reader refuses, into colour:
+// each channel (1 - ink)(1 - black), as ImageMagick and that reader (at 8
+// bits) turn CMYK into RGB.
+bool ReadCmyk16(TIFF *tif, const PageInfo &p, CxImage &out)
+{
+    if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF))
+        return Fail(out, "out of memory");
+    const int spp = p.spp;
+    const bool ok =
+        ForEachRow(tif, p.width, p.height,
+                   [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
+                       BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
+                       for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
+                           const std::uint8_t *px = src + std::size_t(i) * spp * 2;
+                           const std::uint64_t white = 65535 - Load16(px + 6);
+                           for (int c = 0; c < 3; ++c) {
+                               constexpr std::uint64_t kFull = 65535ull * 65535ull;
+                               const std::uint64_t v = (65535 - Load16(px + 2 * c)) * white; // over kFull
+                               dst[2 - c] = BYTE((v * 255 + kFull / 2) / kFull);
+                           }
+                       }
+                   });
     return ok || Fail(out, "damaged TIFF image data");
 }
 
@@ -591,7 +675,13 @@ bool DataPlausible(TIFF *tif, const PageInfo &p, std::uint64_t fileSize)
     // promises far more than it holds; a small one never costs more than a
     // few tens of MB.
     const std::uint64_t pixels = std::uint64_t(p.width) * p.height;
-    return std::max(raw, pixels) <= total * 16384 + 65536;
+    if (std::max(raw, pixels) <= total * 16384 + 65536)
+        return true;
+    // Fax coding spends at least a bit on every row: a blank page wider than
+    // a fax (a scan at 400 dpi) may hold fewer bytes, up to a page-sized picture.
+    const bool fax = p.compression == COMPRESSION_CCITTRLE || p.compression == COMPRESSION_CCITTFAX3 ||
+                     p.compression == COMPRESSION_CCITTFAX4 || p.compression == COMPRESSION_CCITTRLEW;
+    return fax && pixels <= (std::uint64_t(1) << 26) && p.height <= total * 8;
 }
 
 bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
@@ -645,7 +735,18 @@ bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
         return ReadIndexed(tif, p, out);
     if (plain && p.spp == 1 && grey && (p.bps == 1 || p.bps == 2 || p.bps == 4 || p.bps == 8 || p.bps == 16))
         return ReadIndexed(tif, p, out);
-    if (plain && (p.bps == 8 || p.bps == 16)) {
+    const bool deep =
+        contiguous && DeepSamples::Handles(p.bps, p.sampleFormat) && p.photometric != PHOTOMETRIC_PALETTE;
+    if (deep && p.spp == 1 && grey)
+        return ReadIndexed(tif, p, out);
+    if (contiguous && p.photometric == PHOTOMETRIC_SEPARATED && p.bps == 16 && p.spp == 4 &&
+        p.sampleFormat != SAMPLEFORMAT_IEEEFP) {
+        std::uint16_t inkSet = INKSET_CMYK;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
+        if (inkSet == INKSET_CMYK)
+            return ReadCmyk16(tif, p, out);
+    }
+    if ((plain && (p.bps == 8 || p.bps == 16)) || deep) {
         // Grey with an alpha sample is read straight (stored values kept
         // unless marked premultiplied). A fourth RGB sample counts as
         // premultiplied alpha unless marked otherwise, as libtiff reads it.

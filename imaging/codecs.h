@@ -184,6 +184,20 @@ std::size_t JpegScratchBytes(std::FILE *file);
 void SetJpegDecodeBudget(std::size_t bytes);
 std::size_t JpegDecodeBudget();
 
+// Scratch memory another decoder holds besides its picture (an AVIF's
+// planes), counted in that same budget while the hold lives: waits until it
+// fits beside what the others hold, or nothing else is held.
+class DecodeBudgetHold {
+public:
+    explicit DecodeBudgetHold(std::size_t bytes);
+    ~DecodeBudgetHold();
+    DecodeBudgetHold(const DecodeBudgetHold &) = delete;
+    DecodeBudgetHold &operator=(const DecodeBudgetHold &) = delete;
+
+private:
+    std::size_t m_bytes;
+};
+
 // Each encoder writes a valid image of any depth to the stream; false when
 // the stream fails. Formats without transparency composite onto white.
 bool EncodeBmp(const CxImage &img, CxFile &file);

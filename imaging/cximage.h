@@ -48,7 +48,8 @@
 //    sizes to the picture's (see metadataio.h). Destroy and Load clear them.
 //  * Damaged files. A truncated file fails to decode, unless
 //    SetAcceptTruncated(true) asks for what arrived (JPEG, PNG), the rest
-//    filled in by the decoder: for showing, never for writing.
+//    filled in by the decoder: for showing, never for writing. The same
+//    asks for what libjpeg recovers of a JPEG's damaged data.
 //  * Limits. No image is larger than kMaxDimension on a side or kMaxPixels in
 //    all; decoders check this before allocating and fail instead.
 //

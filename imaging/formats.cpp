@@ -80,8 +80,9 @@ constexpr ImageFormat kFormats[] = {
      {"tif", "tiff"},
      FORMAT_ALPHA | FORMAT_PALETTE | FORMAT_METADATA,
      [](const std::uint8_t *d, std::size_t n) {
-         return n >= 4 && ((d[0] == 'I' && d[1] == 'I' && d[2] == 42 && d[3] == 0) ||
-                           (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && d[3] == 42));
+         // 42: classic TIFF, 43: BigTIFF.
+         return n >= 4 && ((d[0] == 'I' && d[1] == 'I' && (d[2] == 42 || d[2] == 43) && d[3] == 0) ||
+                           (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && (d[3] == 42 || d[3] == 43)));
      },
      cxcodec::DecodeTiff,
      [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeTiff(img, file); }},

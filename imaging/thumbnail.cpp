@@ -135,7 +135,8 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
     image.SetLoadSizeHint(kThumbWidth, kThumbHeight);
     image.SetCancelFlag(cancel);
     image.SetAutoOrient(autoRotate);
-    // A card shows what arrived of a cut-off file, as image viewers do.
+    // A card shows what arrived of a cut-off file, or what is recovered of
+    // damaged JPEG data, as image viewers do.
     image.SetAcceptTruncated(true);
     BoxAveragedRows rows;
     if (!image.DecodeRows(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), rows))

@@ -23,8 +23,8 @@ std::shared_ptr<CxImage> Decode(const std::string &file, bool autoOrient, const 
 {
     auto img = std::make_shared<CxImage>();
     img->SetAutoOrient(autoOrient);
-    // Shows what arrived of a cut-off file, as image viewers do; a run still
-    // refuses it.
+    // Shows what arrived of a cut-off file (or what is recovered of damaged
+    // JPEG data), as image viewers do; a run still refuses it.
     img->SetAcceptTruncated(true);
     img->SetCancelFlag(cancel);
     if (setup)

@@ -2,6 +2,9 @@
 // alpha, a HEIF file's own thumbnail, and files that lie about their size.
 #include "cximage.h"
 #include "test_support.h"
+#include "thumbnail.h"
+
+#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -134,6 +137,10 @@ TEST(AvifHeif, HostileFilesAreRefused)
         {"heif cut", {heif.begin(), heif.begin() + std::ptrdiff_t(heif.size() / 2)}, "cannot decode HEIF"},
         {"avif side too long", ClaimingSize(avif, 300000, 1), "image too large"},
         {"avif too many pixels", ClaimingSize(avif, 20000, 20000), "image too large"},
+        // libavif would scale the 24 x 16 picture to the declared size.
+        {"avif larger than coded", ClaimingSize(avif, 16384, 16384),
+         "AVIF image size does not match its data"},
+        {"avif smaller than coded", ClaimingSize(avif, 12, 8), "AVIF image size does not match its data"},
         {"heif side too long", ClaimingSize(heif, 300000, 1), "image too large"},
         {"heif too many pixels", ClaimingSize(heif, 20000, 20000), "image too large"},
         // A thumbnail grid whose descriptor asks for 26228 x 31088 while its
@@ -147,4 +154,10 @@ TEST(AvifHeif, HostileFilesAreRefused)
         EXPECT_FALSE(img.IsValid()) << row.name;
         EXPECT_STREQ(img.GetLastError(), row.error) << row.name;
     }
+    // The thumbnails refuse a scaled-up claim the same way.
+    ScratchDir dir;
+    const std::string path = dir.Path("claims.avif");
+    ASSERT_TRUE(WriteFileBytes(path, ClaimingSize(avif, 16384, 16384)));
+    QImage card;
+    EXPECT_FALSE(MakeThumbnail(path, CXIMAGE_FORMAT_AVIF, card).valid);
 }

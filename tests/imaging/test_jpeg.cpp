@@ -1,5 +1,6 @@
 #include "jpeg_png_tiff_helpers.h"
 #include "testhooks.h"
+#include "thumbnail.h"
 
 #include <cstdio>
 #include <cstring>
@@ -455,6 +456,37 @@ TEST(JpegRobustness, CutOffFilesShowWhatArrivedOnlyWhenAsked)
         EXPECT_FALSE(headerOnly.Decode(whole.data(), dqt));
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// Damaged entropy data: a run refuses the file with libjpeg's reason, while
+// the viewer and the thumbnails (which accept cut-off files) show what
+// libjpeg recovers, as Qt's reader shows it.
+TEST(JpegRobustness, DamagedDataIsShownOnlyWhereCutOffFilesAre)
+{
+    struct Row {
+        const char *file;
+        const char *reason;
+        int width, height;
+    } rows[] = {
+        {"external/pillow/hopper_bad_exif.jpg", "Corrupt JPEG data: bad Huffman code", 500, 500},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.file);
+        const Bytes bytes = FixtureBytes(row.file);
+        CxImage strict, shown;
+        EXPECT_FALSE(DecodeBytes(bytes, strict));
+        EXPECT_STREQ(strict.GetLastError(), row.reason);
+        shown.SetAcceptTruncated(true);
+        ASSERT_TRUE(DecodeBytes(bytes, shown)) << shown.GetLastError();
+        CxImage qt;
+        ASSERT_TRUE(qt.FromQImage(QImage(QString::fromStdString(DataPath(row.file)))));
+        EXPECT_GE(Psnr(shown, qt), 40.0);
+        QImage card;
+        const ThumbnailResult thumb = MakeThumbnail(DataPath(row.file), CXIMAGE_FORMAT_JPG, card);
+        EXPECT_TRUE(thumb.valid);
+        EXPECT_EQ(thumb.width, row.width);
+        EXPECT_EQ(thumb.height, row.height);
+    }
 }
 
 TEST(JpegRobustness, FloodOfProgressiveScansIsRefused)

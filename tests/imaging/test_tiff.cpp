@@ -276,12 +276,14 @@ TEST(TiffDecode, ColourLayoutsMatchTheTemplate)
     const CxImage t = LoadFixture("png/template.png");
     const double exact = std::numeric_limits<double>::infinity();
     // LZW in 7-row strips, Deflate with predictor, PackBits, 32x32 tiles that
-    // overhang the bottom edge, 16 bits per sample, the first of two pages;
-    // JPEG at quality 90 (RGB and YCbCr) and CMYK within tolerance.
+    // overhang the bottom edge, 16 bits per sample, 32-bit floats, the first
+    // of two pages; JPEG at quality 90 (RGB and YCbCr) and CMYK within
+    // tolerance.
     const std::pair<const char *, double> cases[] = {
-        {"tiff/lzw.tif", exact},      {"tiff/deflate.tif", exact},   {"tiff/packbits.tif", exact},
-        {"tiff/tiled.tif", exact},    {"tiff/rgb16.tif", exact},     {"tiff/twopage.tif", exact},
-        {"tiff/jpeg_rgb.tif", 45.0},  {"tiff/jpeg_ycbcr.tif", 38.0}, {"tiff/cmyk.tif", 45.0}};
+        {"tiff/lzw.tif", exact},     {"tiff/deflate.tif", exact}, {"tiff/packbits.tif", exact},
+        {"tiff/tiled.tif", exact},   {"tiff/rgb16.tif", exact},   {"tiff/float32.tif", exact},
+        {"tiff/twopage.tif", exact}, {"tiff/jpeg_rgb.tif", 45.0}, {"tiff/jpeg_ycbcr.tif", 38.0},
+        {"tiff/cmyk.tif", 45.0}};
     for (const auto &[name, psnr] : cases) {
         const CxImage img = LoadFixture(name, CXIMAGE_FORMAT_PNG);  // mislabelled on purpose
         EXPECT_EQ(img.GetType(), CXIMAGE_FORMAT_TIF) << name;
