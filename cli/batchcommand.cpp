@@ -168,9 +168,9 @@ const char *BatchUsage()
 {
     static const std::string text =
         "Usage: velmora-batch [options] FILE...\n"
-        "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, AVIF, JPEG XL; HEIC\n"
-        "read only). A folder stands for the image files in it, in the order the program\n"
-        "lists them.\n"
+        "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, AVIF, JPEG XL; HEIC,\n"
+        "PNM, ICO and TGA read only). A folder stands for the image files in it, in the\n"
+        "order the program lists them.\n"
         "\n"
         "  --format " +
         FormatChoices("|") +

@@ -15,13 +15,14 @@
 
 namespace {
 
-bool EndsWithNoCase(const std::string &s, std::string_view tail)
+// s ends with "." and the lower-case extension, in any case.
+bool HasExtensionNoCase(const std::string &s, std::string_view ext)
 {
-    const std::size_t n = tail.size();
-    if (s.size() < n)
+    const std::size_t n = ext.size();
+    if (s.size() <= n || s[s.size() - n - 1] != '.')
         return false;
     for (std::size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != tail[i])
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != ext[i])
             return false;
     return true;
 }
@@ -59,7 +60,7 @@ std::uint32_t GetImageType(const std::string &name)
 {
     for (const ImageFormat &f : ImageFormats())
         for (std::string_view ext : f.Extensions())
-            if (EndsWithNoCase(name, ext))
+            if (HasExtensionNoCase(name, ext))
                 return f.type;
     return CXIMAGE_FORMAT_UNKNOWN;
 }

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-// Type code from a name's ending: any extension of any format, compared
-// case-insensitively with no dot needed ("xbmp" is a BMP); 0 for anything
-// else (not listed as an image).
+// Type code from a name's ending: a dot and any extension of any format,
+// compared case-insensitively ("a.JPEG" is a JPEG, the program "cjpeg" is
+// none); 0 for anything else (not listed as an image).
 std::uint32_t GetImageType(const std::string &name);
 
 // Orders names by their bytes in the GB18030 encoding, so Chinese names sort

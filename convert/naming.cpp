@@ -51,8 +51,8 @@ static std::string Lower(std::string s)
 namespace {
 
 // The format asked for; under "keep", a source in a format only read is
-// written as JPEG whenever it cannot stay a plain copy (its metadata cannot
-// be taken out of it in place either).
+// written as its row says whenever it cannot stay a plain copy (its
+// metadata cannot be taken out of it in place either).
 std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
 {
     if (!job.m_szFormat.empty())
@@ -60,7 +60,7 @@ std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
     const ImageFormat *source = FormatByType(sourceType);
     const bool changed =
         job.m_bStamp || job.m_bRotate || job.m_bResize || job.m_bStripMetadata || job.m_bStripLocation;
-    return source && !source->Writable() && changed ? FormatByType(CXIMAGE_FORMAT_JPG)->name : "";
+    return source && !source->Writable() && changed ? FormatByType(source->writtenAs)->name : "";
 }
 
 // The output path with running number `number` (when numbers are given out).

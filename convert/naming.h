@@ -31,7 +31,8 @@ std::string LowerExtension(const std::string &path);
 // source's), renamed base name with the zero-padded running number (which
 // advances in job), and the format's capital extension when the format
 // changes. With no folder, format or renaming the source path itself. A
-// source only read (HEIC) that is not a plain copy is written as JPG.
+// source only read that is not a plain copy is written in the format its
+// row names (HEIC as JPG, PNM, ICO and TGA as PNG).
 // A subfolder (with an output folder) goes between the folder and the name.
 OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
                           int fileCount, const std::string &subfolder = {});

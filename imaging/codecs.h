@@ -103,6 +103,13 @@ bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 // The primary image turned as the file says (orientation 1), or its own
 // thumbnail when that covers the size hint.
 bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// Read through Qt's own readers, at full size whatever the hint: PBM, PGM
+// and PPM (P1 to P6); the largest picture of an icon or cursor file; an
+// uncompressed 24- or 32-bit true-colour TGA (the only kinds Qt reads
+// right).
+bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 
 // Composes a GIF's frames in order over bytes the caller keeps alive, so
 // frame k costs one frame's work when frame k - 1 came before it. Frame k

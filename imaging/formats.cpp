@@ -25,6 +25,54 @@ bool HasBrand(const std::uint8_t *d, std::size_t n, std::initializer_list<const 
     return false;
 }
 
+// "P1" to "P6" and the whitespace or comment that must follow.
+bool IsPnm(const std::uint8_t *d, std::size_t n)
+{
+    return n >= 3 && d[0] == 'P' && d[1] >= '1' && d[1] <= '6' &&
+           (d[2] == ' ' || d[2] == '\t' || d[2] == '\n' || d[2] == '\r' || d[2] == '#');
+}
+
+std::uint32_t Le16(const std::uint8_t *d)
+{
+    return std::uint32_t(d[0]) | std::uint32_t(d[1]) << 8;
+}
+
+std::uint32_t Le32(const std::uint8_t *d)
+{
+    return Le16(d) | Le16(d + 2) << 16;
+}
+
+// An icon (type 1) or cursor (2) directory whose first entry points past the
+// directory into the file: its six bytes alone also begin some TGA files.
+bool IsIco(const std::uint8_t *d, std::size_t n)
+{
+    if (n < 22 || Le16(d) != 0 || (Le16(d + 2) != 1 && Le16(d + 2) != 2))
+        return false;
+    const std::size_t count = Le16(d + 4), directory = 6 + 16 * count;
+    const std::size_t bytes = Le32(d + 14), offset = Le32(d + 18);
+    return count > 0 && directory <= n && bytes > 0 && offset >= directory && offset < n;
+}
+
+// TGA has no magic number: a known image type with the colour map that type
+// needs (and no other), a depth the type allows and a picture of some size.
+// Text, and every format above, fails this at the colour map type.
+bool IsTga(const std::uint8_t *d, std::size_t n)
+{
+    if (n < 18)
+        return false;
+    const int mapType = d[1], type = d[2], mapDepth = d[7], depth = d[16];
+    const bool mapped = type == 1 || type == 9, grey = type == 3 || type == 11,
+               colour = type == 2 || type == 10;
+    if (!mapped && !grey && !colour)
+        return false;
+    if (mapped ? mapType != 1 || (mapDepth != 15 && mapDepth != 16 && mapDepth != 24 && mapDepth != 32)
+               : mapType != 0 || Le16(d + 5) != 0)
+        return false;
+    const bool depthOk =
+        colour ? depth == 15 || depth == 16 || depth == 24 || depth == 32 : depth == 8 || depth == 16;
+    return depthOk && Le16(d + 12) > 0 && Le16(d + 14) > 0 && (d[17] & 0xC0) == 0;
+}
+
 constexpr ImageFormat kFormats[] = {
     {CXIMAGE_FORMAT_JPG,
      "JPG",
@@ -127,7 +175,35 @@ constexpr ImageFormat kFormats[] = {
          return HasBrand(d, n, {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"});
      },
      cxcodec::DecodeHeif,
-     nullptr},
+     nullptr,
+     CXIMAGE_FORMAT_JPG},
+    // Read through Qt's readers, written as PNG: nothing is lost, alpha
+    // included.
+    {CXIMAGE_FORMAT_PNM,
+     "PNM",
+     {"pnm", "pbm", "pgm", "ppm"},
+     0,
+     IsPnm,
+     cxcodec::DecodePnm,
+     nullptr,
+     CXIMAGE_FORMAT_PNG},
+    {CXIMAGE_FORMAT_ICO,
+     "ICO",
+     {"ico", "cur"},
+     FORMAT_ALPHA,
+     IsIco,
+     cxcodec::DecodeIco,
+     nullptr,
+     CXIMAGE_FORMAT_PNG},
+    // Last: its test is the loosest.
+    {CXIMAGE_FORMAT_TGA,
+     "TGA",
+     {"tga"},
+     FORMAT_ALPHA,
+     IsTga,
+     cxcodec::DecodeTga,
+     nullptr,
+     CXIMAGE_FORMAT_PNG},
 };
 
 constexpr std::size_t CountWritable()
@@ -138,13 +214,18 @@ constexpr std::size_t CountWritable()
     return n;
 }
 
-// The list's entries keep their positions: read-only rows come last. GCC
-// cannot compare function addresses at compile time under AddressSanitizer.
+// The list's entries keep their positions: read-only rows come last, each
+// naming a written format to become. GCC cannot compare function addresses
+// at compile time under AddressSanitizer.
 #ifndef __SANITIZE_ADDRESS__
 static_assert([] {
-    for (std::size_t i = CountWritable(); i < std::size(kFormats); ++i)
-        if (kFormats[i].encode)
+    for (std::size_t i = CountWritable(); i < std::size(kFormats); ++i) {
+        bool target = false;
+        for (std::size_t k = 0; k < CountWritable(); ++k)
+            target |= kFormats[k].type == kFormats[i].writtenAs;
+        if (kFormats[i].encode || !target)
             return false;
+    }
     return true;
 }());
 #endif

@@ -29,6 +29,9 @@ enum : std::uint32_t {
     CXIMAGE_FORMAT_AVIF = 8,
     CXIMAGE_FORMAT_JXL = 9,
     CXIMAGE_FORMAT_HEIF = 10,
+    CXIMAGE_FORMAT_PNM = 11,
+    CXIMAGE_FORMAT_ICO = 12,
+    CXIMAGE_FORMAT_TGA = 13,
 };
 
 // What a format's output keeps of a picture.
@@ -47,7 +50,7 @@ struct ImageFormat {
     // In the window's format list and on --format (lower-cased); an output
     // whose format changes gets it as its extension.
     const char *name;
-    std::array<std::string_view, 3> extensions; // lower case, unused ones empty
+    std::array<std::string_view, 4> extensions; // lower case, unused ones empty
     unsigned caps;
     // The file's first bytes say it is of this format.
     bool (*detect)(const std::uint8_t *data, std::size_t size);
@@ -56,6 +59,9 @@ struct ImageFormat {
     // why (when given) may receive the codec's own words on failure. Null
     // for a format that is only read.
     bool (*encode)(const CxImage &img, CxFile &file, std::string *why);
+    // For a format only read: the format its files are written as under
+    // "keep the original format" once they cannot stay a plain copy.
+    std::uint32_t writtenAs = CXIMAGE_FORMAT_UNKNOWN;
 
     bool Writable() const { return encode != nullptr; }
     bool Has(unsigned cap) const { return (caps & cap) == cap; }

@@ -383,6 +383,9 @@ TEST(VelmoraBatch, TreesListsAndReruns)
         ASSERT_EQ(mkdir(dir.Path(folder).c_str(), 0755), 0);
     for (const char *name : {"src/a.png", "src/sub/c.png", "src/sub/deep/d.png", "src/.hidden/h.png", "src/n\nl.png"})
         ASSERT_TRUE(MakeTestImage(8, 6).Save(dir.Path(name).c_str(), CXIMAGE_FORMAT_PNG));
+    // Programs whose names end like formats are no pictures.
+    for (const char *name : {"src/cwebp", "src/sub/fax2tiff"})
+        ASSERT_TRUE(WriteFileBytes(dir.Path(name), {'x'}));
     ASSERT_EQ(symlink("..", dir.Path("src/sub/up").c_str()), 0); // a loop
     ASSERT_TRUE(WriteFileBytes(dir.Path("list"), {}));
     const std::string a = src + "/a.png", c = src + "/sub/c.png", d = src + "/sub/deep/d.png", nl = src + "/n\nl.png";

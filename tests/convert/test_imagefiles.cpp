@@ -1,29 +1,46 @@
+#include "formats.h"
 #include "imagefiles.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <vector>
 
 using namespace testsupport;
 
-TEST(GetImageType, NameEndingsWithoutCase)
+// A dot and an extension of any format, in any case: programs such as
+// cjpeg or fax2tiff are no pictures.
+TEST(GetImageType, ExtensionsAfterADotWithoutCase)
 {
-    EXPECT_EQ(GetImageType("a.BMP"), 1u);
-    EXPECT_EQ(GetImageType("anim.Gif"), 2u);
-    EXPECT_EQ(GetImageType("x.jpg"), 3u);
-    EXPECT_EQ(GetImageType("x.JPEG"), 3u);
-    EXPECT_EQ(GetImageType("nodotjpg"), 3u);  // no dot needed
-    EXPECT_EQ(GetImageType("scan.tiff"), 5u);
-    EXPECT_EQ(GetImageType("old.pcx"), 6u);
-    EXPECT_EQ(GetImageType("notes.txt"), 0u);
-    EXPECT_EQ(GetImageType("pg"), 0u);
+    const struct {
+        std::uint32_t type;
+        std::vector<const char *> names;
+    } rows[] = {
+        {CXIMAGE_FORMAT_BMP, {"a.BMP"}},
+        {CXIMAGE_FORMAT_GIF, {"anim.Gif"}},
+        {CXIMAGE_FORMAT_JPG, {"x.jpg", "a.jpeg", "x.JPEG", ".jpg"}},
+        {CXIMAGE_FORMAT_PNG, {"/usr/bin/x.png"}},
+        {CXIMAGE_FORMAT_TIF, {"scan.tiff"}},
+        {CXIMAGE_FORMAT_PCX, {"old.pcx"}},
+        {CXIMAGE_FORMAT_WEBP, {"p.WebP"}},
+        {CXIMAGE_FORMAT_HEIF, {"p.heic"}},
+        {CXIMAGE_FORMAT_PNM, {"a.pbm", "a.PGM", "a.ppm", "a.pnm"}},
+        {CXIMAGE_FORMAT_ICO, {"fav.ICO", "arrow.cur"}},
+        {CXIMAGE_FORMAT_TGA, {"t.Tga"}},
+        {0,
+         {"cjpeg", "cwebp", "fax2tiff", "nodotjpg", "/usr/bin/djpeg", "a.b/gif", "jpg", "pg", "notes.txt",
+          "a.jpg.txt", "a."}},
+    };
+    for (const auto &row : rows)
+        for (const char *name : row.names)
+            EXPECT_EQ(GetImageType(name), row.type) << name;
 }
 
 TEST(ListImageFiles, RegularImageFilesInGb18030Order)
 {
     ScratchDir dir;
     // In UTF-8 "吧" (U+5427) sorts before "啊" (U+554A); in GB18030 "啊" comes first.
-    for (const char *name : {"吧.png", "啊.png", "b.jpg", "B.jpg", "1.gif", "readme.txt"})
+    for (const char *name : {"吧.png", "啊.png", "b.jpg", "B.jpg", "1.gif", "readme.txt", "cjpeg"})
         ASSERT_TRUE(WriteFileBytes(dir.Path(name), {0}));
     ASSERT_EQ(mkdir(dir.Path("folder.png").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo(dir.Path("pipe.jpg").c_str(), 0600), 0);

@@ -106,6 +106,65 @@ TEST(ConvertWorker, UnknownExtensionIsDetectedAndKept)
     EXPECT_EQ(back.GetWidth(), 5);
 }
 
+// Under "keep the format" a file of a format only read is copied as it is
+// while no option changes it; any option writes it in the format its row
+// names, alpha kept.
+TEST(ConvertWorker, FormatsOnlyReadStayCopiesUntilAnOptionChangesThem)
+{
+    const struct {
+        const char *source, *name, *changed;
+        std::uint32_t type;
+        bool alpha;
+    } sources[] = {
+        {"pnm/p6.ppm", "p6.ppm", "p6.PNG", CXIMAGE_FORMAT_PNG, false},
+        {"pnm/p4.pbm", "p4.pbm", "p4.PNG", CXIMAGE_FORMAT_PNG, false},
+        {"ico/alpha32.ico", "alpha32.ico", "alpha32.PNG", CXIMAGE_FORMAT_PNG, true},
+        {"ico/cursor.cur", "cursor.cur", "cursor.PNG", CXIMAGE_FORMAT_PNG, true},
+        {"tga/alpha32.tga", "alpha32.tga", "alpha32.PNG", CXIMAGE_FORMAT_PNG, true},
+        {"photo/orient1.heic", "orient1.heic", "orient1.JPG", CXIMAGE_FORMAT_JPG, false},
+    };
+    const std::function<void(CConvertJob &)> options[] = {
+        [](CConvertJob &) {},
+        [](CConvertJob &job) {
+            job.SetResizeFlag(true);
+            job.SetResizeType(3);
+            job.SetSize(6, 4);
+        },
+        [](CConvertJob &job) {
+            job.SetRotateFlag(true);
+            job.SetRotation(ROTATE_RIGHT);
+        },
+        [](CConvertJob &job) {
+            job.SetStampFlag(true);
+            job.SetStamp("V", nullptr, RGB(255, 0, 0));
+        },
+        [](CConvertJob &job) { job.m_bStripMetadata = true; },
+    };
+    for (const auto &s : sources) {
+        ScratchDir src;
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(DataPath(s.source));
+        ASSERT_TRUE(WriteFileBytes(src.Path(s.name), bytes));
+        for (std::size_t k = 0; k < std::size(options); ++k) {
+            SCOPED_TRACE(std::string(s.source) + " option " + std::to_string(k));
+            ScratchDir out;
+            CConvertJob job = JobFor({src.Path(s.name)});
+            job.SetOutputFolder(out.Root());
+            options[k](job);
+            const std::string output = out.Path(k == 0 ? s.name : s.changed);
+            // A copy is no conversion result.
+            EXPECT_EQ(RunJob(job).results,
+                      k == 0 ? std::vector<std::string>{} : std::vector<std::string>{output});
+            if (k == 0) {
+                EXPECT_EQ(ReadFileBytes(output), bytes);
+                continue;
+            }
+            CxImage back(output.c_str(), 0);
+            EXPECT_EQ(back.GetType(), s.type);
+            EXPECT_EQ(back.AlphaIsValid(), s.alpha);
+        }
+    }
+}
+
 TEST(ConvertWorker, OutputsEqualToSourcesAskEveryTimeUntilRemembered)
 {
     ScratchDir src;

@@ -2,6 +2,8 @@
 #include "formats.h"
 #include "test_support.h"
 
+#include <QFile>
+#include <QMimeDatabase>
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -74,14 +76,22 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
     }
     // The window's format list after its first entry, in order, then the
     // formats only read.
-    EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF", "WEBP", "AVIF", "JXL",
-                                               "HEIC"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF", "WEBP", "AVIF",
+                                               "JXL", "HEIC", "PNM", "ICO", "TGA"}));
     std::vector<std::string> written;
     for (const ImageFormat &f : OutputFormats())
         written.push_back(f.name);
     EXPECT_EQ(written, std::vector<std::string>(names.begin(), names.begin() + std::ptrdiff_t(written.size())));
-    for (const ImageFormat &f : ImageFormats())
+    // A format only read names the one its files are written as.
+    for (const ImageFormat &f : ImageFormats()) {
         EXPECT_EQ(f.Writable(), &f < OutputFormats().data() + OutputFormats().size()) << f.name;
+        const ImageFormat *target = FormatByType(f.writtenAs);
+        EXPECT_EQ(f.Writable(), target == nullptr) << f.name;
+        EXPECT_TRUE(!target || target->Writable()) << f.name;
+    }
+    EXPECT_EQ(FormatByType(CXIMAGE_FORMAT_HEIF)->writtenAs, CXIMAGE_FORMAT_JPG);
+    for (std::uint32_t type : {CXIMAGE_FORMAT_PNM, CXIMAGE_FORMAT_ICO, CXIMAGE_FORMAT_TGA})
+        EXPECT_EQ(FormatByType(type)->writtenAs, CXIMAGE_FORMAT_PNG) << type;
     EXPECT_EQ(TypeFromExtension("jpeg"), CXIMAGE_FORMAT_JPG);
     EXPECT_EQ(TypeFromExtension("tiff"), CXIMAGE_FORMAT_TIF);
     // Only the exact lower-case extension counts.
@@ -137,4 +147,29 @@ TEST(ImageFormats, WritersKeepWhatTheFlagsSay)
         ASSERT_TRUE(ok);
         EXPECT_EQ(back.GetMetadata().xmp.find("Rating") != std::string::npos, f.Has(FORMAT_METADATA));
     }
+}
+
+// The menu entry and the software centre offer the program for every
+// extension it lists.
+TEST(ImageFormats, TheMenuEntryNamesTheTypeOfEveryExtension)
+{
+    QFile entry(QString::fromStdString(DataPath("../../data/org.velmora.Velmora.desktop")));
+    QFile metainfo(QString::fromStdString(DataPath("../../data/org.velmora.Velmora.metainfo.xml")));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(metainfo.open(QIODevice::ReadOnly));
+    QStringList types;
+    for (const QString &line : QString::fromUtf8(entry.readAll()).split('\n'))
+        if (line.startsWith("MimeType="))
+            types = line.mid(9).split(';', Qt::SkipEmptyParts);
+    const QString provides = QString::fromUtf8(metainfo.readAll());
+    const QMimeDatabase db;
+    for (const ImageFormat &f : ImageFormats())
+        for (std::string_view ext : f.Extensions()) {
+            const QString name =
+                db.mimeTypeForFile("x." + QString::fromUtf8(ext.data(), qsizetype(ext.size())),
+                                   QMimeDatabase::MatchExtension)
+                    .name();
+            EXPECT_TRUE(types.contains(name)) << ext << " " << name.toStdString();
+            EXPECT_TRUE(provides.contains("<mediatype>" + name + "</mediatype>")) << ext;
+        }
 }

@@ -26,17 +26,26 @@ QImage Placeholder()
 
 TEST_F(ListsTest, ListsRegularImageFilesByNameEnding)
 {
-    for (const char *name : {"a.JPG", "b.jpeg", "c.TIFF", "d.txt", "epcx", "h.WebP"})
+    // Names without a dot before the extension are programs (cjpeg), not pictures.
+    for (const char *name : {"a.JPG", "b.jpeg", "c.TIFF", "d.txt", "epcx", "cjpeg", "h.WebP"})
         WriteBytes(scratch.Path(name), 10);
     ASSERT_EQ(::mkdir(scratch.Path("f.bmp").c_str(), 0700), 0);
     ASSERT_EQ(::mkfifo(scratch.Path("g.jpg").c_str(), 0600), 0);
+    // Formats read through Qt, listed with their sizes.
+    const char *const copies[][2] = {
+        {"pnm/p4.pbm", "i.pbm"}, {"ico/two_sizes.ico", "j.ICO"}, {"tga/rgb24.tga", "k.tga"}};
+    for (const auto &copy : copies)
+        ASSERT_TRUE(testsupport::WriteFileBytes(scratch.Path(copy[1]),
+                                                testsupport::ReadFileBytes(testsupport::DataPath(copy[0]))));
 
     lists->ListFolder(Dir() + "//");
     EXPECT_EQ(lists->Folder(), Dir());
-    EXPECT_EQ(FolderCaptions(), QStringList({"a.JPG", "b.jpeg", "c.TIFF", "epcx", "h.WebP"}));
+    EXPECT_EQ(FolderCaptions(),
+              QStringList({"a.JPG", "b.jpeg", "c.TIFF", "h.WebP", "i.pbm", "j.ICO", "k.tga"}));
     ASSERT_TRUE(WaitLoaded());
-    // None of them decodes: all keep the placeholder and read 0x0.
-    EXPECT_EQ(FolderCaptions(), QStringList({"0x0\na.JPG", "0x0\nb.jpeg", "0x0\nc.TIFF", "0x0\nepcx", "0x0\nh.WebP"}));
+    // The first ones do not decode: they keep the placeholder and read 0x0.
+    EXPECT_EQ(FolderCaptions(), QStringList({"0x0\na.JPG", "0x0\nb.jpeg", "0x0\nc.TIFF", "0x0\nh.WebP",
+                                             "13x7\ni.pbm", "16x16\nj.ICO", "13x7\nk.tga"}));
 }
 
 TEST_F(ListsTest, NamesSortByTheirBytes)

@@ -178,6 +178,8 @@ TEST_F(ListsTest, DropsFromTheFolderListAndFromOutside)
     QDir().mkpath(other);
     WritePicture((other + "/c.png").toStdString(), 20, 10);
     WriteBytes((other + "/notes.txt").toStdString(), 5);
+    WriteBytes((other + "/cwebp").toStdString(), 5);
+    WriteBytes(scratch.Path("cjpeg"), 5);
     lists->ListFolder(Dir());
     ASSERT_TRUE(WaitLoaded());
 
@@ -195,10 +197,12 @@ TEST_F(ListsTest, DropsFromTheFolderListAndFromOutside)
     drop(FolderListCtrl::MakeDragData());
     EXPECT_EQ(selected->Paths(), QStringList({Dir() + "/b.png"}));
 
-    // From the file manager: a file twice, a folder, a non-image.
+    // From the file manager: a file twice, a folder with non-images in it, a
+    // program whose name ends like a format.
     auto *files = new QMimeData;
     files->setUrls({QUrl::fromLocalFile(Dir() + "/a.png"), QUrl::fromLocalFile(Dir() + "/b.png"),
-                    QUrl::fromLocalFile(Dir() + "/a.png"), QUrl::fromLocalFile(other)});
+                    QUrl::fromLocalFile(Dir() + "/a.png"), QUrl::fromLocalFile(other),
+                    QUrl::fromLocalFile(Dir() + "/cjpeg")});
     drop(files);
     EXPECT_EQ(selected->Paths(), QStringList({Dir() + "/b.png", Dir() + "/a.png", other + "/c.png"}));
     EXPECT_EQ(selected->RawText(1, 4), "40x30");
