@@ -10,11 +10,28 @@
 #include <QDir>
 #include <QGuiApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
 
 namespace {
+
+// The libraries take a while to start before main; a Ctrl-C meanwhile waits
+// for StopSignals and stops the run like any other, instead of ending the
+// program unannounced. Runs before any library's constructor, so every
+// thread they may start holds the signals back too.
+void HoldStopSignals(int, char **, char **)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+using PreInit = void (*)(int, char **, char **);
+[[gnu::section(".preinit_array"), gnu::used]] const PreInit kHoldStopSignals = HoldStopSignals;
 
 // The terminal shows the run's own lines only; Qt's notes about the
 // display-less platform are not for the user.
@@ -24,9 +41,7 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &
         std::fprintf(stderr, "velmora-batch: %s\n", message.toLocal8Bit().constData());
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_source &stop)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
@@ -40,18 +55,10 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    RunResources resources;
     resources.workers = cmd->jobs; // 0: one per core
     // One job means one thread, pixel operations included.
     if (resources.Workers() == 1)
         resources.pixelThreads = 1;
-    // Only conversions run here: one malloc heap holds least.
-    resources.mallocArenas = 1;
-    ApplyProcessMemorySettings(resources);
-
-    // Before any other thread starts, so that none of them takes the signals.
-    std::stop_source stop;
-    StopSignals stopSignals(stop);
 
     // Text measuring and drawing need a GUI application, but never a display.
     // Without a watermark a core application does, and starts in about half
@@ -80,6 +87,25 @@ int main(int argc, char **argv)
         reporter.ShowProgress(cmd->job.GetFileCount());
     ConvertWorker worker(cmd->job, reporter, resources);
     worker.Run(stop.get_token());
+    return reporter.Finished() && worker.GetErrorCount() == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Only conversions run here: one malloc heap holds least. Set before any
+    // thread starts; nothing of it depends on the command line.
+    RunResources resources;
+    resources.mallocArenas = 1;
+    ApplyProcessMemorySettings(resources);
+
+    // Before any other thread starts, so that none of them takes the signals,
+    // and before the command line is read: a list read from a slow pipe or a
+    // large folder takes time too.
+    std::stop_source stop;
+    StopSignals stopSignals(stop);
+    const int code = RunCommand(argc, argv, resources, stop);
     stopSignals.Finish();
     if (stopSignals.Signal()) {
         // The file in flight was dropped; the finished ones stay.
@@ -87,5 +113,5 @@ int main(int argc, char **argv)
         std::fputs("velmora-batch: stopped\n", stderr);
         stopSignals.RaiseAgain();
     }
-    return reporter.Finished() && worker.GetErrorCount() == 0 ? 0 : 1;
+    return code;
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -98,8 +99,15 @@ void StopSignals::Finish()
         close(g_pipe[1]);
         g_pipe[0] = g_pipe[1] = -1;
     }
-    SetDefault();
+    // A signal that came once the watcher had ended is still held back: it
+    // counts as a stop too, rather than ending the program unannounced when
+    // unblocked.
     const sigset_t set = StopSet();
+    const timespec none = {};
+    for (int sig; (sig = sigtimedwait(&set, nullptr, &none)) > 0;)
+        if (!g_signal)
+            g_signal = sig;
+    SetDefault();
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 

@@ -17,7 +17,8 @@ public:
     StopSignals(const StopSignals &) = delete;
     StopSignals &operator=(const StopSignals &) = delete;
 
-    // Stops watching; a signal that comes later has its usual effect.
+    // Stops watching; a signal held back meanwhile counts as a stop, one that
+    // comes later has its usual effect.
     void Finish();
     // The signal that asked for the stop, 0 when none came.
     int Signal() const;

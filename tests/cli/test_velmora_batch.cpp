@@ -638,21 +638,40 @@ TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
     ASSERT_TRUE(MakeTestImage(3000, 2000).Save(src.Path("p0.bmp").c_str(), CXIMAGE_FORMAT_BMP));
     for (int i = 1; i < kFiles; ++i)
         ASSERT_EQ(link(src.Path("p0.bmp").c_str(), src.Path("p" + std::to_string(i) + ".bmp").c_str()), 0);
-    for (const int sig : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(sig);
+    const struct {
+        int sig;
+        bool early; // while the list of files is still being read, before the run
+    } rows[] = {{SIGINT, false}, {SIGTERM, false}, {SIGINT, true}, {SIGTERM, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.sig << (row.early ? " early" : ""));
         ScratchDir out, logs;
+        const std::string list = logs.Path("list");
+        ASSERT_EQ(mkfifo(list.c_str(), 0600), 0);
+        std::vector<std::string> args{"--jobs", "1", "--format", "png", "--out", out.Root()};
+        if (row.early)
+            args.insert(args.end(), {"--files-from", list});
+        else
+            args.push_back(src.Root());
         int fd = -1;
-        const pid_t pid = SpawnBatch({"--jobs", "1", "--format", "png", "--out", out.Root(), src.Root()},
-                                     logs.Path("err"), fd);
+        const pid_t pid = SpawnBatch(args, logs.Path("err"), fd);
         ASSERT_GT(pid, 0);
         FILE *log = fdopen(fd, "r");
         ASSERT_TRUE(log);
+        bool sent = false;
+        if (row.early) {
+            // The open returns once the program has opened the list to read it.
+            const int writer = open(list.c_str(), O_WRONLY | O_CLOEXEC);
+            ASSERT_GE(writer, 0);
+            sent = kill(pid, row.sig) == 0;
+            const std::string names = src.Path("p0.bmp") + "\n";
+            EXPECT_EQ(write(writer, names.data(), names.size()), ssize_t(names.size()));
+            close(writer);
+        }
         // Once the first output is complete.
         char line[4096];
-        bool sent = false;
         while (!sent && std::fgets(line, sizeof line, log))
             if (std::strncmp(line, "  到: ", std::strlen("  到: ")) == 0)
-                sent = kill(pid, sig) == 0;
+                sent = kill(pid, row.sig) == 0;
         std::string rest;
         while (std::fgets(line, sizeof line, log))
             rest += line;
@@ -660,13 +679,18 @@ TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(sent);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.sig) << status;
         const std::vector<std::uint8_t> err = ReadFileBytes(logs.Path("err"));
         EXPECT_EQ(std::string(err.begin(), err.end()), "velmora-batch: stopped\n");
         EXPECT_EQ(rest.find("总计"), std::string::npos);
         // What was complete stays and reads back; nothing half-written is left.
         const QStringList written = Entries(out.Root());
-        EXPECT_GE(written.size(), 1);
+        if (row.early) {
+            EXPECT_EQ(rest, "");
+            EXPECT_EQ(written.size(), 0);
+        } else {
+            EXPECT_GE(written.size(), 1);
+        }
         EXPECT_LT(written.size(), kFiles);
         for (const QString &name : written) {
             EXPECT_FALSE(name.startsWith('.')) << name.toStdString();
