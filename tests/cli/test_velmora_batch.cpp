@@ -1,5 +1,6 @@
 #include "batchcommand.h"
 #include "jsonlog.h"
+#include "naming.h"
 #include "terminalreporter.h"
 #include "test_support.h"
 
@@ -707,13 +708,14 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         bool stopWhileAsking; // stop once the question is shown, then type the input
         OverwriteChoice choice;
         bool remember;
+        int prompts; // the choices asked for; the question itself shows once
     } rows[] = {
-        {"o\n", false, OverwriteChoice::Overwrite, false},
-        {"what\n R! \n", false, OverwriteChoice::AutoRename, true},
-        {"r", false, OverwriteChoice::AutoRename, false}, // a last line without its end
-        {"skip!\n", false, OverwriteChoice::Skip, true},
-        {"", false, OverwriteChoice::Cancel, false},
-        {"o\n", true, OverwriteChoice::Cancel, false},
+        {"o\n", false, OverwriteChoice::Overwrite, false, 1},
+        {"what\n\n R! \n", false, OverwriteChoice::AutoRename, true, 3},
+        {"r", false, OverwriteChoice::AutoRename, false, 1}, // a last line without its end
+        {"skip!\n", false, OverwriteChoice::Skip, true, 1},
+        {"", false, OverwriteChoice::Cancel, false, 1},
+        {"o\n", true, OverwriteChoice::Cancel, false, 1},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.input);
@@ -724,9 +726,9 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         std::stop_source stop;
         TerminalReporter reporter(in[0], stdout, errFile, stop.get_token());
         auto asked = std::async(std::launch::async, [&] { return reporter.AskOverwrite("exists"); });
+        std::string shown;
+        char c;
         if (row.stopWhileAsking) {
-            std::string shown;
-            char c;
             while (shown.find("s!): ") == std::string::npos && read(err[0], &c, 1) == 1)
                 shown += c;
             stop.request_stop();
@@ -737,6 +739,17 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         EXPECT_EQ(answer.choice, row.choice);
         EXPECT_EQ(answer.remember, row.remember);
         std::fclose(errFile);
+        while (read(err[0], &c, 1) == 1)
+            shown += c;
+        const auto count = [&shown](const std::string &text) {
+            int n = 0;
+            for (std::size_t at = shown.find(text); at != std::string::npos; at = shown.find(text, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(count("\"exists\""), 1) << shown;
+        EXPECT_EQ(shown.rfind(OverwriteQuestion("exists", "\n") + "\n[r] rename", 0), 0u) << shown;
+        EXPECT_EQ(count("s!): "), row.prompts) << shown;
         close(err[0]);
         close(in[0]);
     }
