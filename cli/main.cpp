@@ -1,5 +1,6 @@
 // velmora-batch: converts image files from the command line with the same
-// job, pipeline and worker as the desktop program.
+// job, pipeline and worker as the desktop program. This is the program
+// proper, velmora-batch-run; launcher.c starts it.
 #include "batchcommand.h"
 #include "convertworker.h"
 #include "imagefiles.h"
@@ -17,10 +18,10 @@
 
 namespace {
 
-// The libraries take a while to start before main; a Ctrl-C meanwhile waits
-// for StopSignals and stops the run like any other, instead of ending the
-// program unannounced. Runs before any library's constructor, so every
-// thread they may start holds the signals back too.
+// The launcher hands the stop signals over held back already; started
+// directly, they are held from here on, before any library's constructor
+// runs (and any thread those start). A Ctrl-C before main then waits for
+// StopSignals and stops the run like any other.
 void HoldStopSignals(int, char **, char **)
 {
     sigset_t set;
