@@ -42,7 +42,8 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &
         std::fprintf(stderr, "velmora-batch: %s\n", message.toLocal8Bit().constData());
 }
 
-int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_source &stop)
+int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_source &stop,
+               StopSignals &stopSignals)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
@@ -87,6 +88,9 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     if (isatty(STDERR_FILENO))
         reporter.ShowProgress(cmd->job.GetFileCount());
     ConvertWorker worker(cmd->job, reporter, resources);
+    // A signal sent while the command line was read stops the run before
+    // its first file, however late the watcher takes it.
+    stopSignals.TakePending();
     worker.Run(stop.get_token());
     return reporter.Finished() && worker.GetErrorCount() == 0 ? 0 : 1;
 }
@@ -106,7 +110,7 @@ int main(int argc, char **argv)
     // large folder takes time too.
     std::stop_source stop;
     StopSignals stopSignals(stop);
-    const int code = RunCommand(argc, argv, resources, stop);
+    const int code = RunCommand(argc, argv, resources, stop, stopSignals);
     stopSignals.Finish();
     if (stopSignals.Signal()) {
         // The file in flight was dropped; the finished ones stay.

@@ -111,6 +111,21 @@ void StopSignals::Finish()
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
+bool StopSignals::TakePending()
+{
+    // The watcher takes a signal only once it is scheduled; this thread
+    // holds the signals back too and may take one first.
+    const sigset_t set = StopSet();
+    const timespec none = {};
+    if (const int sig = sigtimedwait(&set, nullptr, &none); sig > 0) {
+        if (!g_signal)
+            g_signal = sig;
+        SetDefault(); // a second one ends the program at once, as after the first
+        m_stop.request_stop();
+    }
+    return m_stop.stop_requested();
+}
+
 int StopSignals::Signal() const
 {
     return g_signal;
