@@ -8,6 +8,7 @@
 
 #include <QCursor>
 #include <QPainter>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -95,7 +96,10 @@ WinRect CMainLayout::MeasureWnd() const
 {
     // The client area: the window manager's frame is not known before the
     // window is mapped, and measuring from it then would shift every anchor.
-    return {0, 0, m_host->width(), m_host->height()};
+    // Below the minimum size (no window manager holds it) the controls keep
+    // their places at that size, cut off at the edge rather than overlapping.
+    const QSize size = m_host->size().expandedTo(maintemplate::kMinimumSize);
+    return {0, 0, size.width(), size.height()};
 }
 
 void CMainLayout::CaptureLayout()
@@ -257,6 +261,14 @@ void CMainLayout::DrawSplitTracker(const WinRect &rc)
 
 void CMainLayout::OnSize()
 {
+    // Without a window manager nothing keeps the window from being made
+    // smaller than its minimum: it asks for that size back.
+    if (!(m_host->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) &&
+        m_host->size() != m_host->size().expandedTo(maintemplate::kMinimumSize))
+        QTimer::singleShot(0, m_host, [host = m_host] {
+            if (!(host->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+                host->resize(host->size().expandedTo(maintemplate::kMinimumSize));
+        });
     m_rtWnd = MeasureWnd();
     if (!(m_host->windowState() & Qt::WindowMaximized))
         m_szMainDlg = m_host->size();

@@ -1,5 +1,6 @@
 // velmora-batch: converts image files from the command line with the same
-// job, pipeline and worker as the desktop program.
+// job, pipeline and worker as the desktop program. This is the program
+// proper, velmora-batch-run; launcher.c starts it.
 #include "batchcommand.h"
 #include "convertworker.h"
 #include "imagefiles.h"
@@ -10,11 +11,28 @@
 #include <QDir>
 #include <QGuiApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
 
 namespace {
+
+// The launcher hands the stop signals over held back already; started
+// directly, they are held from here on, before any library's constructor
+// runs (and any thread those start). A Ctrl-C before main then waits for
+// StopSignals and stops the run like any other.
+void HoldStopSignals(int, char **, char **)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+using PreInit = void (*)(int, char **, char **);
+[[gnu::section(".preinit_array"), gnu::used]] const PreInit kHoldStopSignals = HoldStopSignals;
 
 // The terminal shows the run's own lines only; Qt's notes about the
 // display-less platform are not for the user.
@@ -24,9 +42,8 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &
         std::fprintf(stderr, "velmora-batch: %s\n", message.toLocal8Bit().constData());
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_source &stop,
+               StopSignals &stopSignals)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
@@ -40,18 +57,10 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    RunResources resources;
     resources.workers = cmd->jobs; // 0: one per core
     // One job means one thread, pixel operations included.
     if (resources.Workers() == 1)
         resources.pixelThreads = 1;
-    // Only conversions run here: one malloc heap holds least.
-    resources.mallocArenas = 1;
-    ApplyProcessMemorySettings(resources);
-
-    // Before any other thread starts, so that none of them takes the signals.
-    std::stop_source stop;
-    StopSignals stopSignals(stop);
 
     // Text measuring and drawing need a GUI application, but never a display.
     // Without a watermark a core application does, and starts in about half
@@ -79,7 +88,29 @@ int main(int argc, char **argv)
     if (isatty(STDERR_FILENO))
         reporter.ShowProgress(cmd->job.GetFileCount());
     ConvertWorker worker(cmd->job, reporter, resources);
+    // A signal sent while the command line was read stops the run before
+    // its first file, however late the watcher takes it.
+    stopSignals.TakePending();
     worker.Run(stop.get_token());
+    return reporter.Finished() && worker.GetErrorCount() == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Only conversions run here: one malloc heap holds least. Set before any
+    // thread starts; nothing of it depends on the command line.
+    RunResources resources;
+    resources.mallocArenas = 1;
+    ApplyProcessMemorySettings(resources);
+
+    // Before any other thread starts, so that none of them takes the signals,
+    // and before the command line is read: a list read from a slow pipe or a
+    // large folder takes time too.
+    std::stop_source stop;
+    StopSignals stopSignals(stop);
+    const int code = RunCommand(argc, argv, resources, stop, stopSignals);
     stopSignals.Finish();
     if (stopSignals.Signal()) {
         // The file in flight was dropped; the finished ones stay.
@@ -87,5 +118,5 @@ int main(int argc, char **argv)
         std::fputs("velmora-batch: stopped\n", stderr);
         stopSignals.RaiseAgain();
     }
-    return reporter.Finished() && worker.GetErrorCount() == 0 ? 0 : 1;
+    return code;
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -98,9 +99,31 @@ void StopSignals::Finish()
         close(g_pipe[1]);
         g_pipe[0] = g_pipe[1] = -1;
     }
-    SetDefault();
+    // A signal that came once the watcher had ended is still held back: it
+    // counts as a stop too, rather than ending the program unannounced when
+    // unblocked.
     const sigset_t set = StopSet();
+    const timespec none = {};
+    for (int sig; (sig = sigtimedwait(&set, nullptr, &none)) > 0;)
+        if (!g_signal)
+            g_signal = sig;
+    SetDefault();
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+bool StopSignals::TakePending()
+{
+    // The watcher takes a signal only once it is scheduled; this thread
+    // holds the signals back too and may take one first.
+    const sigset_t set = StopSet();
+    const timespec none = {};
+    if (const int sig = sigtimedwait(&set, nullptr, &none); sig > 0) {
+        if (!g_signal)
+            g_signal = sig;
+        SetDefault(); // a second one ends the program at once, as after the first
+        m_stop.request_stop();
+    }
+    return m_stop.stop_requested();
 }
 
 int StopSignals::Signal() const

@@ -17,7 +17,12 @@ public:
     StopSignals(const StopSignals &) = delete;
     StopSignals &operator=(const StopSignals &) = delete;
 
-    // Stops watching; a signal that comes later has its usual effect.
+    // Takes a stop signal sent but not yet delivered, so that any signal
+    // sent before the call has asked for the stop by its end. True once a
+    // stop was asked for.
+    bool TakePending();
+    // Stops watching; a signal held back meanwhile counts as a stop, one that
+    // comes later has its usual effect.
     void Finish();
     // The signal that asked for the stop, 0 when none came.
     int Signal() const;

@@ -107,11 +107,12 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
                             "use --overwrite rename, overwrite or skip\n");
         return OverwriteAnswer{OverwriteChoice::Cancel, false};
     }
+    // The question is shown once; an answer not understood (an Enter alone,
+    // a slip) asks again for the choice only, below it.
+    std::fprintf(m_err, "%s\n", OverwriteQuestion(outputPath, "\n").c_str());
     for (;;) {
-        std::fprintf(m_err,
-                     "%s\n[r] rename  [o] overwrite  [s] skip  [c] cancel; "
-                     "add ! to keep the answer (r!, o!, s!): ",
-                     OverwriteQuestion(outputPath, "\n").c_str());
+        std::fputs("[r] rename  [o] overwrite  [s] skip  [c] cancel; add ! to keep the answer (r!, o!, s!): ",
+                   m_err);
         std::fflush(m_err);
         std::string line;
         if (!ReadLine(line))

@@ -23,6 +23,13 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+#ifdef Q_OS_LINUX
+#include <QSocketNotifier>
+#include <sys/inotify.h>
+#include <unistd.h>
+#endif
+
 static void InitListsResources()
 {
     Q_INIT_RESOURCE(lists);
@@ -93,12 +100,32 @@ CImageLists::CImageLists(FolderListCtrl *folderList, SelectedListCtrl *selectedL
         else
             ApplyDiskChanges();
     });
+#ifdef Q_OS_LINUX
+    m_nWritesFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_nWritesFd >= 0) {
+        m_pWritesNotifier = new QSocketNotifier(m_nWritesFd, QSocketNotifier::Read, this);
+        connect(m_pWritesNotifier, &QSocketNotifier::activated, this, &CImageLists::OnWritesSeen);
+    }
+#endif
 }
 
 CImageLists::~CImageLists()
 {
     // Joins after the file being decoded; its wakes die with this object.
     m_pLoaderThread.reset();
+#ifdef Q_OS_LINUX
+    delete m_pWritesNotifier;
+    if (m_nWritesFd >= 0)
+        close(m_nWritesFd);
+#endif
+}
+
+CImageLists::FileStamp CImageLists::StampOf(const QString &name) const
+{
+    struct stat st;
+    if (stat(ToFs(JoinPath(m_strFolder, name)).c_str(), &st) != 0)
+        return {};
+    return {std::int64_t(st.st_size), std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 void CImageLists::ListFolder(const QString &path)
@@ -129,6 +156,42 @@ void CImageLists::WatchFolder()
     m_bReloadThumbs = false;
     if (!m_strFolder.isEmpty() && QFileInfo(m_strFolder).isDir())
         m_watcher.addPath(m_strFolder);
+    WatchWrites();
+}
+
+void CImageLists::WatchWrites()
+{
+#ifdef Q_OS_LINUX
+    if (m_nWritesFd < 0)
+        return;
+    const int watch = m_strFolder.isEmpty() ? -1
+                                            : inotify_add_watch(m_nWritesFd, ToFs(m_strFolder).c_str(),
+                                                                IN_CLOSE_WRITE | IN_ONLYDIR);
+    if (m_nWritesWatch >= 0 && m_nWritesWatch != watch)
+        inotify_rm_watch(m_nWritesFd, m_nWritesWatch);
+    m_nWritesWatch = watch;
+#endif
+}
+
+void CImageLists::OnWritesSeen()
+{
+#ifdef Q_OS_LINUX
+    bool seen = false;
+    alignas(inotify_event) char buf[4096];
+    for (ssize_t n; (n = read(m_nWritesFd, buf, sizeof buf)) > 0;) {
+        for (const char *p = buf; p < buf + n;) {
+            const auto *e = reinterpret_cast<const inotify_event *>(p);
+            // Only pictures of the listed folder: the removal of an old
+            // watch and a text file saved there change no row.
+            if (e->wd == m_nWritesWatch && (e->mask & IN_CLOSE_WRITE) && e->len > 0 &&
+                GetImageType(e->name) != 0)
+                seen = true;
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
+    if (seen)
+        OnDirectoryChanged();
+#endif
 }
 
 void CImageLists::OnDirectoryChanged()
@@ -172,20 +235,29 @@ void CImageLists::ApplyDiskChanges()
         return;
     }
     // A folder that went away and came back is watched again.
-    if (m_watcher.directories().isEmpty() && QFileInfo(m_strFolder).isDir())
+    if (m_watcher.directories().isEmpty() && QFileInfo(m_strFolder).isDir()) {
         m_watcher.addPath(m_strFolder);
+        WatchWrites();
+    }
     // Nothing decoded before the reload may reach the rows after it.
     if (m_bReloadThumbs)
         StopLoader();
     std::vector<QString> names;
     for (const std::string &name : ListImageFiles(ToFs(m_strFolder)))
         names.push_back(FromFs(name));
-    // Both lists are in listing order: one walk finds the gone and the new.
+    // Both lists are in listing order: one walk finds the gone, the new and
+    // the changed.
     bool added = false;
     m_folderList->setUpdatesEnabled(false);
     std::size_t row = 0, next = 0;
     while (row < m_fileNames.size() || next < names.size()) {
         if (row < m_fileNames.size() && next < names.size() && m_fileNames[row] == names[next]) {
+            const FileStamp now = StampOf(names[next]);
+            if (now != m_fileStamps[row]) {
+                m_fileStamps[row] = now;
+                RedoFolderRow(int(row));
+                added = true;
+            }
             ++row;
             ++next;
         } else if (next == names.size() ||
@@ -222,6 +294,20 @@ void CImageLists::InsertFolderRow(int row, const QString &name)
     m_folderList->insertItem(row, item);
     m_rowsBySerial.insert(serial, item);
     m_fileNames.insert(m_fileNames.begin() + row, name);
+    m_fileStamps.insert(m_fileStamps.begin() + row, StampOf(name));
+}
+
+void CImageLists::RedoFolderRow(int row)
+{
+    QListWidgetItem *item = m_folderList->item(row);
+    const quint64 old = item->data(FolderListCtrl::SerialRole).toULongLong();
+    m_rowsBySerial.remove(old);
+    m_thumbDone.remove(old);
+    const quint64 serial = m_nextSerial++;
+    item->setData(FolderListCtrl::SerialRole, QVariant::fromValue<qulonglong>(serial));
+    m_rowsBySerial.insert(serial, item);
+    item->setIcon(m_placeholder);
+    item->setText(item->data(FolderListCtrl::NameRole).toString());
 }
 
 void CImageLists::FillFolderList()
@@ -235,6 +321,8 @@ void CImageLists::FillFolderList()
     const std::vector<QString> names = std::move(m_fileNames);
     m_fileNames.clear();
     m_fileNames.reserve(names.size());
+    m_fileStamps.clear();
+    m_fileStamps.reserve(names.size());
     for (const QString &name : names)
         InsertFolderRow(m_folderList->count(), name);
     // A folder listed anew starts at its top, wherever the last one was.
@@ -544,6 +632,7 @@ void CImageLists::RemoveFolderRow(int row)
     m_thumbDone.remove(serial);
     delete item;
     m_fileNames.erase(m_fileNames.begin() + row);
+    m_fileStamps.erase(m_fileStamps.begin() + row);
 }
 
 int CImageLists::SelectFolderNames(const QStringList &names)

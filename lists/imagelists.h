@@ -23,6 +23,7 @@ class FolderListCtrl;
 class QLabel;
 class QListWidgetItem;
 class QProgressBar;
+class QSocketNotifier;
 class QWidget;
 class SelectedListCtrl;
 
@@ -66,7 +67,9 @@ public:
     // The listed folder is watched: files that appear, go or are renamed
     // there reach the rows by name, a moment after the last change and at
     // least once a second while changes keep coming. New rows get their
-    // thumbnails; the selection and the other rows stay as they are.
+    // thumbnails, and so do rows whose file changed size or modification
+    // time (rewritten in place or replaced); the selection and the other
+    // rows stay as they are.
     // While held (the viewer walks the rows, a run writes into the folder)
     // changes wait, and are applied once when the last hold ends.
     void HoldDiskChanges();
@@ -108,7 +111,14 @@ private:
     void OnDirectoryChanged();
     void ApplyDiskChanges();
     void WatchFolder();
+    // Watches the folder for files written and closed there (a file
+    // rewritten in place changes no name); again after the folder came back.
+    void WatchWrites();
+    void OnWritesSeen();
     void InsertFolderRow(int row, const QString &name);
+    // Row i's file changed: its caption and thumbnail are made again, under
+    // a new serial so that nothing decoded from the old file reaches it.
+    void RedoFolderRow(int row);
     // Runs on the interface thread for every wake of loader generation gen.
     void OnLoaderWake(quint64 gen);
     void DrainLoader();
@@ -133,7 +143,17 @@ private:
 
     QString m_strFolder;
     std::function<bool()> m_autoRotate;
+    // What a listed file was when its row was made: a change of either
+    // means its caption and thumbnail are out of date.
+    struct FileStamp {
+        std::int64_t size = -1;
+        std::int64_t mtimeNs = 0;
+        bool operator==(const FileStamp &) const = default;
+    };
+    FileStamp StampOf(const QString &name) const;
+
     std::vector<QString> m_fileNames;
+    std::vector<FileStamp> m_fileStamps; // one per name
     QIcon m_placeholder;
     QHash<quint64, QListWidgetItem *> m_rowsBySerial;
     quint64 m_nextSerial = 1;
@@ -146,6 +166,9 @@ private:
     QSet<quint64> m_thumbDone; // rows whose loader result arrived
 
     QFileSystemWatcher m_watcher;
+    int m_nWritesFd = -1; // inotify, where there is one
+    QSocketNotifier *m_pWritesNotifier = nullptr;
+    int m_nWritesWatch = -1;
     QTimer m_diskTimer;
     QElapsedTimer m_sinceFirstChange; // valid while a change waits for the timer
     int m_nHolds = 0;

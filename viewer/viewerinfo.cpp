@@ -74,12 +74,28 @@ void CViewerInfo::SetPinned(bool pinned)
     }
 }
 
+int CViewerInfo::TextWidth(const QFontMetrics &metrics) const
+{
+    return metrics.horizontalAdvance(m_strName) + metrics.horizontalAdvance(kGap + m_strWhere);
+}
+
+QString CViewerInfo::GetShownText() const
+{
+    // A long name loses its middle rather than the position and the zoom.
+    const QString tail = kGap + m_strWhere;
+    const QFontMetrics metrics = fontMetrics();
+    const int room = width() - 2 * kPadX;
+    if (TextWidth(metrics) <= room)
+        return m_strName + tail;
+    const int nameWidth = qMax(0, room - metrics.horizontalAdvance(tail));
+    return metrics.elidedText(m_strName, Qt::ElideMiddle, nameWidth) + tail;
+}
+
 void CViewerInfo::Place()
 {
     const QFontMetrics metrics(font());
     const int maxWidth = parentWidget()->width() - 2 * kMargin;
-    const QSize size(qMin(metrics.horizontalAdvance(GetText()) + 2 * kPadX, maxWidth),
-                     metrics.height() + 2 * kPadY);
+    const QSize size(qMin(TextWidth(metrics) + 2 * kPadX, maxWidth), metrics.height() + 2 * kPadY);
     setGeometry(kMargin, parentWidget()->height() - kMargin - size.height(), size.width(), size.height());
 }
 
@@ -92,14 +108,7 @@ void CViewerInfo::paintEvent(QPaintEvent *)
     p.drawRoundedRect(QRectF(rect()), kRadius, kRadius);
     p.setPen(QColor(255, 255, 255, 235));
     const QRect inner = rect().adjusted(kPadX, kPadY, -kPadX, -kPadY);
-    // A long name loses its middle rather than the position and the zoom.
-    const QString tail = kGap + m_strWhere;
-    const QFontMetrics metrics = fontMetrics();
-    const int nameWidth = qMax(0, inner.width() - metrics.horizontalAdvance(tail));
-    const QString name = metrics.horizontalAdvance(m_strName) <= nameWidth
-                             ? m_strName
-                             : metrics.elidedText(m_strName, Qt::ElideMiddle, nameWidth);
-    p.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, name + tail);
+    p.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, GetShownText());
 }
 
 bool CViewerInfo::eventFilter(QObject *watched, QEvent *event)

@@ -24,6 +24,9 @@ public:
     void SetPinned(bool pinned);
     bool IsPinned() const { return m_bPinned; }
     QString GetText() const;
+    // What the box shows: GetText() with the name losing its middle when the
+    // box, at its current width, cannot hold all of it.
+    QString GetShownText() const;
     // Whether the moment after a change is running out.
     bool IsCountingDown() const { return m_hideTimer.isActive(); }
 
@@ -37,6 +40,9 @@ protected:
 
 private:
     void Place();
+    // The width of name and tail laid side by side, measured as the text is
+    // shown: each part on its own (rounded widths do not add up exactly).
+    int TextWidth(const QFontMetrics &metrics) const;
 
     QString m_strName;
     QString m_strWhere;

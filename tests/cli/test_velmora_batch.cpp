@@ -1,5 +1,6 @@
 #include "batchcommand.h"
 #include "jsonlog.h"
+#include "naming.h"
 #include "terminalreporter.h"
 #include "test_support.h"
 
@@ -692,21 +693,40 @@ TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
     ASSERT_TRUE(MakeTestImage(3000, 2000).Save(src.Path("p0.bmp").c_str(), CXIMAGE_FORMAT_BMP));
     for (int i = 1; i < kFiles; ++i)
         ASSERT_EQ(link(src.Path("p0.bmp").c_str(), src.Path("p" + std::to_string(i) + ".bmp").c_str()), 0);
-    for (const int sig : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(sig);
+    const struct {
+        int sig;
+        bool early; // while the list of files is still being read, before the run
+    } rows[] = {{SIGINT, false}, {SIGTERM, false}, {SIGINT, true}, {SIGTERM, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.sig << (row.early ? " early" : ""));
         ScratchDir out, logs;
+        const std::string list = logs.Path("list");
+        ASSERT_EQ(mkfifo(list.c_str(), 0600), 0);
+        std::vector<std::string> args{"--jobs", "1", "--format", "png", "--out", out.Root()};
+        if (row.early)
+            args.insert(args.end(), {"--files-from", list});
+        else
+            args.push_back(src.Root());
         int fd = -1;
-        const pid_t pid = SpawnBatch({"--jobs", "1", "--format", "png", "--out", out.Root(), src.Root()},
-                                     logs.Path("err"), fd);
+        const pid_t pid = SpawnBatch(args, logs.Path("err"), fd);
         ASSERT_GT(pid, 0);
         FILE *log = fdopen(fd, "r");
         ASSERT_TRUE(log);
+        bool sent = false;
+        if (row.early) {
+            // The open returns once the program has opened the list to read it.
+            const int writer = open(list.c_str(), O_WRONLY | O_CLOEXEC);
+            ASSERT_GE(writer, 0);
+            sent = kill(pid, row.sig) == 0;
+            const std::string names = src.Path("p0.bmp") + "\n";
+            EXPECT_EQ(write(writer, names.data(), names.size()), ssize_t(names.size()));
+            close(writer);
+        }
         // Once the first output is complete.
         char line[4096];
-        bool sent = false;
         while (!sent && std::fgets(line, sizeof line, log))
             if (std::strncmp(line, "  到: ", std::strlen("  到: ")) == 0)
-                sent = kill(pid, sig) == 0;
+                sent = kill(pid, row.sig) == 0;
         std::string rest;
         while (std::fgets(line, sizeof line, log))
             rest += line;
@@ -714,13 +734,18 @@ TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(sent);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.sig) << status;
         const std::vector<std::uint8_t> err = ReadFileBytes(logs.Path("err"));
         EXPECT_EQ(std::string(err.begin(), err.end()), "velmora-batch: stopped\n");
         EXPECT_EQ(rest.find("总计"), std::string::npos);
         // What was complete stays and reads back; nothing half-written is left.
         const QStringList written = Entries(out.Root());
-        EXPECT_GE(written.size(), 1);
+        if (row.early) {
+            EXPECT_EQ(rest, "");
+            EXPECT_EQ(written.size(), 0);
+        } else {
+            EXPECT_GE(written.size(), 1);
+        }
         EXPECT_LT(written.size(), kFiles);
         for (const QString &name : written) {
             EXPECT_FALSE(name.startsWith('.')) << name.toStdString();
@@ -737,13 +762,14 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         bool stopWhileAsking; // stop once the question is shown, then type the input
         OverwriteChoice choice;
         bool remember;
+        int prompts; // the choices asked for; the question itself shows once
     } rows[] = {
-        {"o\n", false, OverwriteChoice::Overwrite, false},
-        {"what\n R! \n", false, OverwriteChoice::AutoRename, true},
-        {"r", false, OverwriteChoice::AutoRename, false}, // a last line without its end
-        {"skip!\n", false, OverwriteChoice::Skip, true},
-        {"", false, OverwriteChoice::Cancel, false},
-        {"o\n", true, OverwriteChoice::Cancel, false},
+        {"o\n", false, OverwriteChoice::Overwrite, false, 1},
+        {"what\n\n R! \n", false, OverwriteChoice::AutoRename, true, 3},
+        {"r", false, OverwriteChoice::AutoRename, false, 1}, // a last line without its end
+        {"skip!\n", false, OverwriteChoice::Skip, true, 1},
+        {"", false, OverwriteChoice::Cancel, false, 1},
+        {"o\n", true, OverwriteChoice::Cancel, false, 1},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.input);
@@ -754,9 +780,9 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         std::stop_source stop;
         TerminalReporter reporter(in[0], stdout, errFile, stop.get_token());
         auto asked = std::async(std::launch::async, [&] { return reporter.AskOverwrite("exists"); });
+        std::string shown;
+        char c;
         if (row.stopWhileAsking) {
-            std::string shown;
-            char c;
             while (shown.find("s!): ") == std::string::npos && read(err[0], &c, 1) == 1)
                 shown += c;
             stop.request_stop();
@@ -767,6 +793,17 @@ TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
         EXPECT_EQ(answer.choice, row.choice);
         EXPECT_EQ(answer.remember, row.remember);
         std::fclose(errFile);
+        while (read(err[0], &c, 1) == 1)
+            shown += c;
+        const auto count = [&shown](const std::string &text) {
+            int n = 0;
+            for (std::size_t at = shown.find(text); at != std::string::npos; at = shown.find(text, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(count("\"exists\""), 1) << shown;
+        EXPECT_EQ(shown.rfind(OverwriteQuestion("exists", "\n") + "\n[r] rename", 0), 0u) << shown;
+        EXPECT_EQ(count("s!): "), row.prompts) << shown;
         close(err[0]);
         close(in[0]);
     }

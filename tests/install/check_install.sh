@@ -15,7 +15,7 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null || { echo "FA
 usr="$stage/usr"
 
 expect=(
-  bin/velmora bin/velmora-batch
+  bin/velmora bin/velmora-batch libexec/velmora/velmora-batch-run
   share/applications/org.velmora.Velmora.desktop
   share/metainfo/org.velmora.Velmora.metainfo.xml
   share/man/man1/velmora.1 share/man/man1/velmora-batch.1

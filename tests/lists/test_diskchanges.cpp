@@ -1,11 +1,14 @@
 // The folder list following the disk: files added, removed and renamed
-// reach the rows by name, bursts are coalesced, holds delay them.
+// reach the rows by name, rewritten ones by size and time, bursts are
+// coalesced, holds delay them.
 #include "lists_fixture.h"
 
 #include <QFile>
 #include <QSignalSpy>
 
 #include <cstdio>
+#include <fstream>
+#include <utime.h>
 
 namespace {
 
@@ -65,9 +68,11 @@ TEST_F(DiskChanges, AddedRemovedAndRenamedFilesReachTheRowsAndTheSelectionStays)
     for (const auto &step : steps) {
         const int before = refreshed.count();
         step.change();
-        QTRY_COMPARE_WITH_TIMEOUT(Names(), step.names, 10000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Names() == step.names; }, 10000))
+            << Names().join(' ').toStdString();
         EXPECT_EQ(SelectedNames(), step.selected);
-        QTRY_COMPARE_WITH_TIMEOUT(refreshed.count(), before + 1, 10000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return refreshed.count() == before + 1; }, 10000))
+            << refreshed.count();
         ExpectCaptionsMatchFiles();
     }
 }
@@ -77,7 +82,7 @@ TEST_F(DiskChanges, ABurstIsAppliedInFewRefreshes)
     QSignalSpy refreshed(lists.get(), &CImageLists::folderRefreshed);
     for (int i = 0; i < 200; ++i)
         WriteBytes(scratch.Path(QString("n%1.png").arg(i, 3, 10, QChar('0')).toStdString()), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(lists->FileNames().size(), 203u, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lists->FileNames().size() == 203u; }, 10000));
     EXPECT_LE(refreshed.count(), 3);
     EXPECT_EQ(folder->count(), 203);
     ASSERT_TRUE(WaitLoaded());
@@ -89,7 +94,7 @@ TEST_F(DiskChanges, HeldChangesWaitAndF5ReloadsThumbnails)
     lists->HoldDiskChanges();
     lists->HoldDiskChanges();
     WritePicture(scratch.Path("a.png"), 11, 10);
-    QTRY_VERIFY_WITH_TIMEOUT(lists->HasPendingDiskChanges(), 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lists->HasPendingDiskChanges(); }, 10000));
     lists->Reload(); // waits too
     EXPECT_EQ(Names(), QStringList({"b.png", "d.png", "f.png"}));
     lists->ReleaseDiskChanges();
@@ -100,10 +105,59 @@ TEST_F(DiskChanges, HeldChangesWaitAndF5ReloadsThumbnails)
     EXPECT_FALSE(lists->HasPendingDiskChanges());
     ExpectCaptionsMatchFiles();
 
-    // A file rewritten in place gets its new thumbnail on F5 only.
+    // F5 brings a rewritten file's thumbnail at once, before the watcher.
     WritePicture(scratch.Path("b.png"), 60, 10);
     lists->Reload();
     ExpectCaptionsMatchFiles();
+}
+
+TEST_F(DiskChanges, AFileRewrittenUnderItsNameGetsItsCaptionAndThumbnailAgain)
+{
+    testsupport::ScratchDir elsewhere;
+    const auto picture = [&](int width) {
+        WritePicture(elsewhere.Path("p.png"), width, 10);
+        return elsewhere.Path("p.png");
+    };
+    const struct {
+        const char *what;
+        int row;
+        std::function<void()> change;
+    } steps[] = {
+        {"written over in place", 0,
+         [&] {
+             const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(picture(60));
+             std::ofstream(scratch.Path("b.png"), std::ios::binary | std::ios::trunc)
+                 .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+         }},
+        {"replaced by a rename", 1, [&] { std::rename(picture(70).c_str(), scratch.Path("d.png").c_str()); }},
+        {"dated anew", 2,
+         [&] {
+             const utimbuf when{1000000000, 1000000000};
+             utime(scratch.Path("f.png").c_str(), &when);
+         }},
+    };
+    SelectFolderRows({1});
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.what);
+        std::vector<qint64> icons;
+        for (int row = 0; row < folder->count(); ++row)
+            icons.push_back(folder->item(row)->icon().cacheKey());
+        step.change();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return folder->item(step.row)->icon().cacheKey() != icons[step.row] &&
+                       !lists->IsLoaderRunning();
+            },
+            10000));
+        ExpectCaptionsMatchFiles();
+        for (int row = 0; row < folder->count(); ++row) {
+            if (row != step.row) {
+                EXPECT_EQ(folder->item(row)->icon().cacheKey(), icons[row]) << row;
+            }
+        }
+        EXPECT_EQ(Names(), QStringList({"b.png", "d.png", "f.png"}));
+        EXPECT_EQ(SelectedNames(), QStringList({"d.png"}));
+    }
 }
 
 } // namespace

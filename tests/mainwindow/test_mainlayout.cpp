@@ -2,9 +2,13 @@
 #include "mainlayout.h"
 #include "mainwindow_fixture.h"
 
+#include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QWindow>
+
+#include <functional>
 
 using namespace mainid;
 using namespace mwtest;
@@ -124,6 +128,43 @@ TEST_F(MainLayout, ShrinkingResetsTheSelectedListAndTheSplitter)
     EXPECT_EQ(l.m_rtSplitVer.left, 186);
     EXPECT_EQ(l.m_rtSplitVer.right, 192);
     EXPECT_EQ(Ctl(IDC_SELECTED_LIST)->height(), 152);
+}
+
+TEST_F(MainLayout, TheMinimumSizeIsHeldAndNothingOfThePanelOverlapsThere)
+{
+    CMainDlg &dlg = Open();
+    const struct {
+        const char *how;
+        std::function<void()> resize;
+    } rows[] = {
+        {"asked for", [&] { dlg.resize(760, 530); }},
+        // As a display without a window manager does: nothing holds the hint.
+        {"made smaller by the display", [&] { dlg.windowHandle()->resize(700, 480); }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.how);
+        dlg.resize(900, 600);
+        row.resize();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == QSize(760, 530); }, 2000))
+            << dlg.width() << "x" << dlg.height();
+        std::vector<QWidget *> panel;
+        for (const AnchorRecord &a : dlg.Layout()->m_anchors)
+            if (QWidget *w = Ctl(a.id); w->isVisible())
+                panel.push_back(w);
+        ASSERT_GT(panel.size(), 40u);
+        for (std::size_t i = 0; i < panel.size(); ++i) {
+            EXPECT_TRUE(dlg.rect().contains(panel[i]->geometry())) << panel[i]->objectName().toStdString();
+            // A group's own controls lie over it; groups and controls must not meet.
+            const bool group = qobject_cast<QGroupBox *>(panel[i]);
+            for (std::size_t j = i + 1; j < panel.size(); ++j) {
+                if (group == bool(qobject_cast<QGroupBox *>(panel[j]))) {
+                    EXPECT_FALSE(panel[i]->geometry().intersects(panel[j]->geometry()))
+                        << panel[i]->objectName().toStdString() << " "
+                        << panel[j]->objectName().toStdString();
+                }
+            }
+        }
+    }
 }
 
 TEST_F(MainLayout, GeometryRoundTripIncludingMaximised)

@@ -6,6 +6,7 @@
 #include "cxanimation.h"
 
 #include <QFile>
+#include <QFont>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -514,4 +515,31 @@ TEST_F(ViewerTest, InfoTellsNamePositionAndZoomForAMomentOrWhilePinned)
     Key(Qt::Key_I);
     EXPECT_FALSE(info->isVisible());
     EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kViewInfo, -1), 0);
+}
+
+TEST(ViewerInfo, EachNameIsElidedOnlyWhenTheBoxCannotHoldIt)
+{
+    QWidget viewer;
+    viewer.resize(500, 300);
+    viewer.show();
+    CViewerInfo info(&viewer);
+    // A Chinese desktop's interface font, whose rounded widths do not add up.
+    info.setFont(QFont(QStringLiteral("Noto Sans CJK SC"), 9));
+    const QString where = CViewerInfo::Where(0, 3, 100);
+    const QString longName = QString(120, QChar('x')) + QStringLiteral("end.png");
+    for (const QString &name :
+         {longName, QStringLiteral("pa.png"), longName, QStringLiteral("风景.jpg"),
+          QStringLiteral("照片 001.png"), longName, QStringLiteral("IMG_20230101.jpg")}) {
+        SCOPED_TRACE(name.toStdString());
+        info.Flash(name, where);
+        const QString shown = info.GetShownText();
+        if (name != longName) {
+            EXPECT_EQ(shown.toStdString(), info.GetText().toStdString());
+            continue;
+        }
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("xxx")) &&
+                    shown.endsWith(QStringLiteral("end.png   ") + where));
+        EXPECT_LT(shown.size(), info.GetText().size());
+        EXPECT_LE(info.fontMetrics().horizontalAdvance(shown), info.width() - 24);
+    }
 }
