@@ -286,7 +286,8 @@ void CProgressDialog::AppendLog(const QString &text)
 
 void CProgressDialog::SetPercent(int percent)
 {
-    m_progress->setValue(percent);
+    // The bar paints itself at once on every change: once per batch.
+    m_nPercent = percent;
 }
 
 void CProgressDialog::AddResult(const QString &path)
@@ -299,6 +300,10 @@ void CProgressDialog::AddResult(const QString &path)
 // The screen catches up once per batch, not once per report.
 void CProgressDialog::FlushView()
 {
+    if (m_nPercent >= 0) {
+        m_progress->setValue(m_nPercent);
+        m_nPercent = -1;
+    }
     if (m_bStatusDirty) {
         m_bStatusDirty = false;
         if (m_bRunning)
