@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 
 PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
-                           const RunResources &resources)
+                           const RunResources &resources, Preparer prepare)
     : m_job(job), m_count(job.GetFileCount()), m_window(std::max(1, window)), m_runStop(std::move(stop)),
-      m_claimed(std::size_t(std::max(0, m_count)), 0),
+      m_claimed(std::size_t(std::max(0, m_count)), 0), m_running(std::size_t(std::max(0, m_count)), 0),
       m_sizes(std::size_t(std::max(0, m_count)), 0), m_scratch(std::size_t(std::max(0, m_count)), kUnknown),
-      m_resources(resources)
+      m_resources(resources), m_prepare(std::move(prepare))
 {
     threads = std::clamp(threads, 0, std::max(0, m_count));
     if (threads > 0) {
@@ -66,11 +66,27 @@ int PrepareAhead::ChooseLocked(std::vector<int> &toRead)
     };
     // Other files only while there is room for their output.
     const bool room = m_heldBytes < m_resources.maxHeldBytes;
+    // Every file before m_next is claimed: unless one of those from the
+    // writer's file on is still being prepared, the first file the writer
+    // waits for is m_next. It comes first, within the whole budget, so
+    // outputs never wait for the large files started for the end of the
+    // run. The writer's own file is started even without room, or nothing
+    // could free what is held.
+    const bool writerWaits =
+        m_next < end &&
+        std::find(m_running.begin() + m_taken, m_running.begin() + m_next, 1) == m_running.begin() + m_next;
+    if (writerWaits && (room || m_next == m_taken) && fits(m_next, m_resources.decodeBudgetBytes))
+        return m_next;
+    if (!room)
+        return -1;
+    // While that file waits for decoding memory, no other file takes any.
+    const bool scratchFree = !writerWaits;
     const auto largest = [&](std::size_t limit, bool needsScratch) {
         int best = -1;
         for (int i = m_next; i < end; ++i)
             if (!m_claimed[std::size_t(i)] && fits(i, limit) &&
-                (!needsScratch || m_scratch[std::size_t(i)] > 0) &&
+                (needsScratch ? m_scratch[std::size_t(i)] > 0
+                              : scratchFree || m_scratch[std::size_t(i)] == 0) &&
                 (best < 0 || m_sizes[std::size_t(i)] > m_sizes[std::size_t(best)]))
                 best = i;
         return best;
@@ -78,14 +94,10 @@ int PrepareAhead::ChooseLocked(std::vector<int> &toRead)
     for (const std::size_t limit : {m_resources.preferredScratchBytes, m_resources.decodeBudgetBytes}) {
         // Files that need decoding memory take longest and run one after
         // another: they are started as soon as they may be.
-        int best = room ? largest(limit, true) : -1;
+        int best = scratchFree ? largest(limit, true) : -1;
+        if (best < 0)
+            best = largest(limit, false);
         if (best >= 0)
-            return best;
-        // Then the writer's own file, which is always started when memory
-        // allows, or nothing could free what is held.
-        if (m_next == m_taken && m_next < end && fits(m_next, limit))
-            return m_next;
-        if (room && (best = largest(limit, false)) >= 0)
             return best;
     }
     return -1;
@@ -114,6 +126,7 @@ void PrepareAhead::Loop(std::stop_token own)
                 return;
             if (index >= 0) {
                 m_claimed[std::size_t(index)] = 1;
+                m_running[std::size_t(index)] = 1;
                 scratch = std::size_t(m_scratch[std::size_t(index)]);
                 m_scratchRunning += scratch;
                 SkipTakenLocked();
@@ -140,7 +153,7 @@ void PrepareAhead::Loop(std::stop_token own)
         }
         PreparedFile r;
         try {
-            r = PrepareFile(m_job, index, image, m_runStop);
+            r = m_prepare ? m_prepare(index, image, m_runStop) : PrepareFile(m_job, index, image, m_runStop);
         } catch (...) {
             image.Destroy();
             r = PreparedFile{}; // as good as undecodable
@@ -148,6 +161,7 @@ void PrepareAhead::Loop(std::stop_token own)
         {
             std::lock_guard lock(m_mutex);
             m_scratchRunning -= scratch;
+            m_running[std::size_t(index)] = 0;
             if (index >= m_taken) { // else the writer has gone past it
                 m_heldBytes += r.bytes.size;
                 m_ready.insert_or_assign(index, std::move(r));
@@ -196,5 +210,5 @@ void PrepareAhead::Discard(int index)
 
 PreparedFile PrepareAhead::PrepareNow(int index)
 {
-    return PrepareFile(m_job, index, m_image, m_runStop);
+    return m_prepare ? m_prepare(index, m_image, m_runStop) : PrepareFile(m_job, index, m_image, m_runStop);
 }

@@ -6,6 +6,7 @@
 #include "runresources.h"
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stop_token>
@@ -14,16 +15,22 @@
 
 class PrepareAhead {
 public:
+    // How one file is prepared: PrepareFile unless given.
+    using Preparer = std::function<PreparedFile(int index, CxImage &image, const std::stop_token &stop)>;
+
     // Starts `threads` threads over the job's sources; none runs more than
-    // `window` files ahead of the file being taken; within that window the
-    // largest files go first, so one big file does not end a run alone.
+    // `window` files ahead of the file being taken. The first file the
+    // writer still waits for is always being prepared when memory allows,
+    // so outputs keep coming in order; the other threads take the largest
+    // files of the window first, so one big file does not end a run alone.
     // With no threads each file is prepared when it is taken, on the taking
     // thread. The encoded output held and the decoding memory of the files
     // running together stay within the resources' bounds: a large
     // progressive photo is decoded while the other threads take the smaller
-    // files, and two only at once when there is nothing else to do.
+    // files, and two only at once when there is nothing else to do or the
+    // writer waits for the second.
     PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
-                 const RunResources &resources = {});
+                 const RunResources &resources = {}, Preparer prepare = {});
     // Stops the threads and waits for them.
     ~PrepareAhead();
     PrepareAhead(const PrepareAhead &) = delete;
@@ -55,6 +62,7 @@ private:
     std::condition_variable_any m_changed;
     std::map<int, PreparedFile> m_ready; // by index: at most a window of them
     std::vector<char> m_claimed;
+    std::vector<char> m_running;      // being prepared by a thread now
     std::vector<long long> m_sizes;   // file sizes: the larger files are started first
     int m_next = 0;                   // next index to claim
     int m_taken = 0;                  // index being taken by the writer
@@ -62,6 +70,7 @@ private:
     std::vector<long long> m_scratch; // decoding memory by file: bytes, kUnknown or kReading
     std::size_t m_scratchRunning = 0; // of the files being prepared
     const RunResources m_resources;
+    const Preparer m_prepare;
     CxImage m_image{CXIMAGE_FORMAT_UNKNOWN}; // for files prepared by Take
     std::vector<std::jthread> m_threads;
 };

@@ -65,6 +65,16 @@ QString LogLine(const std::string &line)
     return QString::fromStdString(line + "\r\n");
 }
 
+// A failure's cause, indented under its error lines, on one line.
+std::string ReasonLine(const std::string &reason)
+{
+    std::string line = "    " + reason;
+    for (char &c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return line;
+}
+
 QIcon ApplicationIcon()
 {
     const QIcon own = QApplication::windowIcon();
@@ -238,8 +248,13 @@ void CProgressDialog::ApplyReports(std::vector<RunReport> &&batch)
         case RunReport::Kind::File:
             for (const std::string &line : convertlog::RecordLines(report.record))
                 AppendLog(LogLine(line));
-            if (report.record.Failed())
+            if (report.record.Failed()) {
                 m_bHadErrors = true;
+                // The window has no standard error: why a file failed
+                // follows its error lines.
+                if (!report.record.reason.empty())
+                    AppendLog(LogLine(ReasonLine(report.record.reason)));
+            }
             break;
         case RunReport::Kind::Percent:
             SetPercent(report.value);
@@ -286,7 +301,8 @@ void CProgressDialog::AppendLog(const QString &text)
 
 void CProgressDialog::SetPercent(int percent)
 {
-    m_progress->setValue(percent);
+    // The bar paints itself at once on every change: once per batch.
+    m_nPercent = percent;
 }
 
 void CProgressDialog::AddResult(const QString &path)
@@ -299,6 +315,10 @@ void CProgressDialog::AddResult(const QString &path)
 // The screen catches up once per batch, not once per report.
 void CProgressDialog::FlushView()
 {
+    if (m_nPercent >= 0) {
+        m_progress->setValue(m_nPercent);
+        m_nPercent = -1;
+    }
     if (m_bStatusDirty) {
         m_bStatusDirty = false;
         if (m_bRunning)

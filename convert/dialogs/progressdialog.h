@@ -105,6 +105,7 @@ private:
     int m_nScrollPos = -1;
     bool m_bViewerOpen = false;
     int m_nCounter = 0;
+    int m_nPercent = -1; // to be shown
     bool m_bStatusDirty = false;
     bool m_bInitDone = false;
     bool m_bRunning = false;

@@ -2,13 +2,19 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 
-std::shared_ptr<CScreenReporter> CScreenReporter::Create(QObject *receiver, Sink sink)
+std::shared_ptr<CScreenReporter> CScreenReporter::Create(QObject *receiver, Sink sink, Pacer pacer)
 {
-    return std::shared_ptr<CScreenReporter>(new CScreenReporter(receiver, std::move(sink)));
+    if (!pacer)
+        pacer = [](QObject *on, std::function<void()> resume) {
+            QTimer::singleShot(kPauseMs, on, std::move(resume));
+        };
+    return std::shared_ptr<CScreenReporter>(new CScreenReporter(receiver, std::move(sink), std::move(pacer)));
 }
 
-CScreenReporter::CScreenReporter(QObject *receiver, Sink sink) : m_receiver(receiver), m_sink(std::move(sink))
+CScreenReporter::CScreenReporter(QObject *receiver, Sink sink, Pacer pacer)
+    : m_receiver(receiver), m_sink(std::move(sink)), m_pacer(std::move(pacer))
 {
 }
 
@@ -122,11 +128,36 @@ void CScreenReporter::Deliver()
     std::vector<RunReport> batch;
     {
         std::lock_guard lock(m_mutex);
-        m_deliveryPosted = false;
         if (!m_listening)
             return;
         batch.swap(m_pending);
     }
     if (!batch.empty())
         m_sink(std::move(batch));
+    {
+        // Reports made meanwhile wait for the end of the pause; the sink may
+        // have stopped listening, and then the receiver may be gone.
+        std::lock_guard lock(m_mutex);
+        if (!m_listening)
+            return;
+    }
+    m_pacer(m_receiver, [weak = weak_from_this()] {
+        if (const auto self = weak.lock())
+            self->Resume();
+    });
+}
+
+void CScreenReporter::Resume()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_listening)
+            return;
+        if (m_pending.empty()) {
+            // Quiet: the next report goes out at once.
+            m_deliveryPosted = false;
+            return;
+        }
+    }
+    Deliver();
 }

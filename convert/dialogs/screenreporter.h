@@ -1,6 +1,7 @@
 // Carries the reports of a run from the worker's thread to a window's
 // thread: queued, in order, delivered a batch at a time so that a run of
-// thousands of small files never waits for the screen.
+// thousands of small files never waits for the screen, and at most one
+// batch per pause, so the screen is not redrawn for every file either.
 #pragma once
 
 #include "convertreporter.h"
@@ -31,7 +32,11 @@ public:
     // Reports reach sink on receiver's thread. A Question report must be
     // answered with Answer(); the worker waits until then.
     using Sink = std::function<void(std::vector<RunReport> &&)>;
-    static std::shared_ptr<CScreenReporter> Create(QObject *receiver, Sink sink);
+    // Called on receiver's thread after each batch: runs its argument there
+    // once the pause is over. By default a timer of kPauseMs.
+    using Pacer = std::function<void(QObject *receiver, std::function<void()> resume)>;
+    static constexpr int kPauseMs = 50;
+    static std::shared_ptr<CScreenReporter> Create(QObject *receiver, Sink sink, Pacer pacer = {});
 
     // Receiver's thread. From now on nothing reaches the sink and every
     // question, waiting or still to come, is answered Cancel. Gives back the
@@ -50,17 +55,19 @@ public:
     OverwriteAnswer AskOverwrite(const std::string &outputPath) override;
 
 private:
-    CScreenReporter(QObject *receiver, Sink sink);
+    CScreenReporter(QObject *receiver, Sink sink, Pacer pacer);
     void Post(RunReport &&report);
     void PostLocked(RunReport &&report);
     void Deliver();
+    void Resume();
 
     QObject *const m_receiver; // touched only while listening
     const Sink m_sink;
+    const Pacer m_pacer;
     mutable std::mutex m_mutex;
     std::condition_variable m_answerReady;
     std::vector<RunReport> m_pending;
     std::optional<OverwriteAnswer> m_answer;
     bool m_listening = true;
-    bool m_deliveryPosted = false;
+    bool m_deliveryPosted = false; // or a pause after a batch is running
 };

@@ -1,8 +1,8 @@
 // Several workers prepare files ahead, but everything a run shows or writes
 // must come out exactly as one worker gives it.
 #include "convertworker.h"
-#include "prepareahead.h"
 #include "pipeline.h"
+#include "prepareahead.h"
 #include "recording_reporter.h"
 #include "test_support.h"
 #include "worker_job.h"
@@ -10,7 +10,11 @@
 #include <QDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 
 using namespace testsupport;
 
@@ -275,7 +279,7 @@ TEST(ReducedDecode, SizesComeFromTheFileAndPixelsStayClose)
     job.SetRotation(ROTATE_RIGHT);
     int w = 0, h = 0;
     ReducedDecodeRule(job)(2000, 1003, w, h);
-    EXPECT_EQ(w, 2 * 664);  // turned: 333 x 664 from 1003 x 2000
+    EXPECT_EQ(w, 2 * 664); // turned: 333 x 664 from 1003 x 2000
     EXPECT_EQ(h, 2 * 333);
     job.SetRotateFlag(false);
     job.SetSize(2400, 0);
@@ -310,4 +314,103 @@ TEST(PrepareAheadBudget, AFullBudgetStillPreparesTheWritersFile)
     }
 }
 
-}  // namespace
+} // namespace
+
+// Whichever files the threads finish first, the first file the writer still
+// waits for is always being prepared: outputs never wait for the large files
+// started for the end of the run.
+TEST(PrepareAheadOrder, TheFileTheWriterWaitsForIsAlwaysBeingPrepared)
+{
+    struct Row {
+        const char *name;
+        std::vector<int> kib;  // file sizes: the larger start first
+        std::vector<int> side; // progressive JPEG header of a grey side x side picture, or 0
+        bool writersFirst;     // the writer's file finishes before the others running
+    };
+    const Row rows[] = {
+        {"plain files", {1, 2, 3, 4, 5, 6, 7, 8}, {}, true},
+        {"progressive files", {1, 8, 7, 6, 5, 2, 3}, {0, 512, 512, 512, 512, 0, 0}, false},
+    };
+    // A row ends at its first fault; the next one still runs.
+    const auto check = [](const Row &row) {
+        ScratchDir dir;
+        const int n = int(row.kib.size());
+        std::vector<std::string> files;
+        for (int i = 0; i < n; ++i) {
+            std::vector<std::uint8_t> bytes;
+            if (const int side = i < int(row.side.size()) ? row.side[std::size_t(i)] : 0; side > 0) {
+                const std::uint8_t hi = std::uint8_t(side >> 8), lo = std::uint8_t(side);
+                bytes = {0xFF, 0xD8, 0xFF, 0xC2, 0, 11, 8, hi, lo, hi, lo, 1, 1, 0x11, 0};
+            }
+            bytes.resize(std::size_t(row.kib[std::size_t(i)]) * 1024);
+            files.push_back(dir.Path("f" + std::to_string(i) + ".jpg"));
+            ASSERT_TRUE(WriteFileBytes(files.back(), bytes));
+        }
+        // The preparer waits until the test lets its file finish.
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<int> started;
+        std::vector<char> released(std::size_t(n), 0);
+        bool releaseAll = false;
+        const auto prepare = [&](int index, CxImage &, const std::stop_token &) {
+            std::unique_lock lock(mutex);
+            started.push_back(index);
+            changed.notify_all();
+            changed.wait(lock, [&] { return releaseAll || released[std::size_t(index)]; });
+            return PreparedFile{};
+        };
+        std::stop_source stop;
+        const RunResources resources{.preferredScratchBytes = 2 * RunResources::kMiB,
+                                     .decodeBudgetBytes = 4 * RunResources::kMiB};
+        PrepareAhead ahead(JobFor(files), 2, n, stop.get_token(), resources, prepare);
+        struct ReleaseAll {
+            std::mutex &mutex;
+            std::condition_variable &changed;
+            bool &all;
+            ~ReleaseAll()
+            {
+                std::lock_guard lock(mutex);
+                all = true;
+                changed.notify_all();
+            }
+        } releaseOnExit{mutex, changed, releaseAll};
+        int finished = 0, taken = 0;
+        while (finished < n) {
+            std::vector<int> running;
+            {
+                std::unique_lock lock(mutex);
+                // No thread stays idle while a file may start.
+                const bool settled = changed.wait_for(lock, std::chrono::seconds(30), [&] {
+                    return int(started.size()) - finished == std::min(2, n - finished);
+                });
+                ASSERT_TRUE(settled) << finished;
+                for (const int i : started)
+                    if (!released[std::size_t(i)])
+                        running.push_back(i);
+            }
+            const int waitedFor = int(std::find(released.begin(), released.end(), 0) - released.begin());
+            ASSERT_EQ(std::count(running.begin(), running.end(), waitedFor), 1)
+                << "file " << waitedFor << " waits after " << finished << " finished";
+            int done = waitedFor;
+            if (!row.writersFirst)
+                for (const int i : running)
+                    if (i != waitedFor)
+                        done = i;
+            {
+                std::lock_guard lock(mutex);
+                released[std::size_t(done)] = 1;
+                ++finished;
+            }
+            changed.notify_all();
+            // The writer takes what is ready, in order.
+            if (done == waitedFor)
+                while (taken < n && released[std::size_t(taken)])
+                    ahead.Take(taken++);
+        }
+        EXPECT_EQ(taken, n);
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        check(row);
+    }
+}

@@ -15,6 +15,8 @@
 #include <QScrollBar>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <future>
 #include <latch>
 #include <set>
@@ -228,6 +230,12 @@ TEST(ProgressDialog, AutoCloseOnlyAfterACleanRun)
     EXPECT_EQ(Text(dlg, IDC_STATUS), U("转换已完成。"));
     EXPECT_EQ(Text(dlg, IDC_STOP), U("退出"));
     EXPECT_EQ(dlg.GetSummary(), U("\r\n总计文件: 2; 已转换: 0; 错误: 2。"));
+    // Each error line is followed by what velmora-batch says on standard error.
+    EXPECT_EQ(dlg.GetLogText().toStdString(),
+              "从: " + src.Path("gone.png") + "\r\n  错误: 文件不存在。\r\n    " + std::strerror(ENOENT) +
+                  "\r\n从: " + src.Path("bad.png") +
+                  "\r\n  错误: 打开文件错误。\r\n    unknown file format\r\n" +
+                  "\r\n总计文件: 2; 已转换: 0; 错误: 2。");
     EXPECT_FALSE(ById(&dlg, IDC_VIEW_RESULTS)->isEnabled());
     bool viewerOpened = false;
     dlg.SetResultsViewer([&](QWidget *, QStringList *) { viewerOpened = true; });
@@ -235,6 +243,40 @@ TEST(ProgressDialog, AutoCloseOnlyAfterACleanRun)
     EXPECT_FALSE(viewerOpened);
     Click(ById(&dlg, IDC_STOP));
     EXPECT_FALSE(dlg.isVisible());
+}
+
+// The window has no standard error: a failed file's cause follows its error
+// lines on a line of its own, indented; the lines themselves stay as they were.
+TEST(ProgressDialog, AFailedFilesReasonFollowsItsErrorLines)
+{
+    SetPrefs(1, 0);
+    const struct {
+        FileOutcome outcome;
+        const char *reason;
+        const char *lines;
+    } rows[] = {
+        {FileOutcome::FrameError, "no frame 3",
+         "  错误: 打开文件错误。\r\n  错误: 转换文件错误!\r\n  错误: 保存文件错误!\r\n    no frame 3\r\n"},
+        {FileOutcome::SaveError, "disk full\nor gone", "  错误: 保存文件错误!\r\n    disk full or gone\r\n"},
+        {FileOutcome::SaveError, "", "  错误: 保存文件错误!\r\n"},
+        {FileOutcome::Converted, "", "  到: out.bmp\r\n"},
+    };
+    std::string expected;
+    for (const auto &row : rows)
+        expected += std::string("从: in.png\r\n") + row.lines;
+    CProgressDialog dlg(JobFor({}, "/out"), nullptr);
+    dlg.SetRunBody([&](const CConvertJob &, IConvertReporter &r, std::stop_token) {
+        for (const auto &row : rows) {
+            r.FileStarted("in.png");
+            r.FileDone(FileRecord{"in.png", row.outcome == FileOutcome::Converted ? "out.bmp" : "",
+                                  row.outcome, row.reason});
+        }
+        r.ConvertDone();
+    });
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return !dlg.IsRunning(); }));
+    EXPECT_EQ(dlg.GetLogText().toStdString(), expected);
+    EXPECT_EQ(Text(dlg, IDC_LOG), Lf(QString::fromStdString(expected)));
 }
 
 TEST(ProgressDialog, OverwriteAnswersAndCancel)
