@@ -165,7 +165,7 @@ constexpr ImageFormat kFormats[] = {
      },
      cxcodec::DecodeJxl,
      cxcodec::EncodeJxl},
-    // Read only (see README). Checked after AVIF, whose files name the same
+    // Read only (see docs/formats.md). Checked after AVIF, whose files name the same
     // general brands.
     {CXIMAGE_FORMAT_HEIF,
      "HEIC",
