@@ -101,9 +101,13 @@ int RemoveStaleTemporaries(const std::string &folder, std::time_t now)
         if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         // This host's processes can be asked whether they still run; another
-        // host's run may still be writing, so its files get a day.
-        const bool stale = t->host.empty() || t->host == host ? !ProcessRuns(t->pid)
-                                                             : now - st.st_mtime > 24 * 60 * 60;
+        // host's run may still be writing, so its files get a day. The older
+        // form names no host: it may be another machine's on a shared folder,
+        // so it also waits until no write can still be going on.
+        const std::time_t age = now - st.st_mtime;
+        const bool stale = t->host == host       ? !ProcessRuns(t->pid)
+                           : t->host.empty()     ? !ProcessRuns(t->pid) && age > 10 * 60
+                                                 : age > 24 * 60 * 60;
         if (stale && unlink(path.c_str()) == 0)
             ++removed;
     }

@@ -52,8 +52,9 @@ std::optional<TemporaryName> ParseTemporaryName(const std::string &name);
 // This machine's name as temporary names carry it.
 std::string TemporaryHost();
 // Removes the temporary files in folder that no run will finish: this host's
-// (and the older form's) whose process no longer runs, and another host's
-// older than a day. Returns how many went.
+// whose process no longer runs, the older form's when no process of its id
+// runs here and it is over ten minutes old, and another host's older than a
+// day. Returns how many went.
 int RemoveStaleTemporaries(const std::string &folder, std::time_t now = std::time(nullptr));
 
 // The call that flushes a file (or, after a rename, its folder) to the disk;

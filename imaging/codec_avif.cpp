@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <avif/avif.h>
@@ -261,13 +263,16 @@ struct Item {
 // boxes or data cannot be read this way are left to libavif.
 bool CodedSizesMatch(const std::uint8_t *d, std::size_t n)
 {
-    std::vector<Item> items;
+    // Items by id; a deque keeps references to them valid as more come.
+    std::deque<Item> items;
+    std::unordered_map<std::uint32_t, Item *> byId;
     const auto item = [&](std::uint32_t id) -> Item & {
-        for (Item &i : items)
-            if (i.id == id)
-                return i;
-        items.push_back(Item{id});
-        return items.back();
+        Item *&found = byId[id];
+        if (!found) {
+            items.push_back(Item{id});
+            found = &items.back();
+        }
+        return *found;
     };
     std::vector<Span> properties; // ipco's boxes, ispe's payload or empty
     std::vector<std::pair<std::uint32_t, std::uint32_t>> associations;
@@ -311,12 +316,18 @@ bool CodedSizesMatch(const std::uint8_t *d, std::size_t n)
                 if (!take(idBytes, id) || ((version == 1 || version == 2) && !take(2, method)) ||
                     !take(2, skip) || !take(baseBytes, base) || !take(2, extents))
                     return;
+                // Extents of no bytes at all take no room: only the first counts,
+                // and a hostile count of them must not cost time.
+                if (indexBytes == 0 && offsetBytes == 0 && lengthBytes == 0 && extents > 1)
+                    extents = 1;
                 for (std::uint64_t e = 0; e < extents; ++e) {
                     std::uint64_t offset = 0, length = 0;
                     if (!take(indexBytes, skip) || !take(offsetBytes, offset) || !take(lengthBytes, length))
                         return;
+                    if (e != 0)
+                        continue;
                     Item &i = item(std::uint32_t(id));
-                    if (e == 0 && !i.located) {
+                    if (!i.located) {
                         i.method = int(method & 15);
                         i.offset = base + offset;
                         i.length = length;

@@ -455,6 +455,8 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
         error = GifError(m_gif, "damaged image descriptor");
         return false;
     }
+    if (wideCodeSize)
+        m_gif->Error = 0; // giflib's refusal of the code size is not what a later failure is about
     ForgetSavedImages(m_gif);
     GifImageDesc desc = m_gif->Image;
     if (!WithinLimits(desc.Width, desc.Height)) {

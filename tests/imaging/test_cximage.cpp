@@ -315,8 +315,9 @@ TEST(AtomicFileWriter, TemporaryNamesCarryTheHostAndDeadRunsLeaveNone)
     } rows[] = {
         {".a.png.part-" + host + "-" + me + "-1", 0, true},      // this run's own
         {".a.png.part-" + host + "-" + dead + "-2", 0, false},   // a run here that died
-        {".a.png.part-" + me + "-3", 0, true},                   // the older form, running
-        {".a.png.part-" + dead + "-4", 0, false},                // the older form, dead
+        {".a.png.part-" + me + "-3", 1, true},                   // the older form, running
+        {".a.png.part-" + dead + "-4", 0, true},                 // the older form, perhaps elsewhere
+        {".a.png.part-" + dead + "-7", 1, false},                // the older form, dead an hour
         {".a.png.part-other-box-" + dead + "-5", 23, true},      // another host's, still young
         {".a.png.part-other-box-" + dead + "-6", 25, false},     // another host's, a day old
         {".a.png.part-x", 48, true},                             // not one of ours
