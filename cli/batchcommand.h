@@ -1,6 +1,7 @@
 // The command line of velmora-batch, turned into a conversion job.
 #pragma once
 
+#include "batchoptions.h"
 #include "convertjob.h"
 
 #include <optional>
@@ -11,6 +12,7 @@ struct BatchCommand {
     CConvertJob job;             // sources filled in, folders expanded
     bool overwriteGiven = false; // --overwrite was on the command line
     bool help = false;
+    bool version = false; // --version
     int jobs = 0; // files converted at once; 0: one per core
     bool jsonLog = false; // --log json
 };
@@ -22,5 +24,3 @@ struct BatchCommand {
 std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,
                                               const std::string &workFolder);
 
-// The --help text.
-const char *BatchUsage();

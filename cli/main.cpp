@@ -4,6 +4,7 @@
 #include "batchcommand.h"
 #include "convertworker.h"
 #include "imagefiles.h"
+#include "libraryversions.h"
 #include "runresources.h"
 #include "stopsignals.h"
 #include "terminalreporter.h"
@@ -54,6 +55,10 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     }
     if (cmd->help) {
         std::fputs(BatchUsage(), stdout);
+        return 0;
+    }
+    if (cmd->version) {
+        std::fputs(VersionText("velmora-batch").c_str(), stdout);
         return 0;
     }
 

@@ -1,17 +1,18 @@
 // The product name and version, shown in the window title and the about box.
 #pragma once
 
+#include "libraryversions.h"
+
 #include <QString>
 
 namespace appversion {
 
 inline constexpr const char *kProductName = "Velmora";
-inline constexpr const char *kVersion = "1.00";
 
 // "Velmora 1.00": the product name, a blank and the version.
 inline QString ProductAndVersion()
 {
-    return QString::fromLatin1(kProductName) + QLatin1Char(' ') + QString::fromLatin1(kVersion);
+    return QString::fromLatin1(kProductName) + QLatin1Char(' ') + QString::fromLatin1(VelmoraVersion());
 }
 
 }  // namespace appversion

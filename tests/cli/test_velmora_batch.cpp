@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QThread>
+#include <cctype>
 #include <csignal>
 #include <cstring>
 #include <arpa/inet.h>
@@ -37,7 +38,7 @@ struct Result {
 };
 
 // in: the working folder, also given as $PWD, as a shell does; vars: more
-// of the environment ("NAME=value").
+// of the environment ("NAME=value"), or a bare "NAME" to leave out.
 Result RunBatch(const QStringList &args, const std::string &in = {}, const char *program = VELMORA_BATCH_EXE,
                 const QStringList &vars = {})
 {
@@ -45,8 +46,12 @@ Result RunBatch(const QStringList &args, const std::string &in = {}, const char 
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.setStandardInputFile(QProcess::nullDevice());  // no terminal to ask
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &v : vars)
-        env.insert(v.section('=', 0, 0), v.section('=', 1));
+    for (const QString &v : vars) {
+        if (v.contains('='))
+            env.insert(v.section('=', 0, 0), v.section('=', 1));
+        else
+            env.remove(v);
+    }
     if (!in.empty()) {
         p.setWorkingDirectory(QString::fromStdString(in));
         env.insert("PWD", QString::fromStdString(in));
@@ -263,6 +268,43 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
     r = RunBatch({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Usage: velmora-batch"), std::string::npos);
+}
+
+// Both programs answer --version and --help on the terminal, the window
+// program without opening a display.
+TEST(VelmoraBatch, VersionAndHelpOnTheTerminal)
+{
+    const QStringList noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    const struct {
+        const char *program;
+        QStringList args;
+        std::string firstLine;
+    } rows[] = {
+        {VELMORA_BATCH_EXE, {"--version"}, "velmora-batch 1.00"},
+        {VELMORA_BATCH_EXE, {"--quality", "50", "-V", "--bogus"}, "velmora-batch 1.00"},
+        {VELMORA_EXE, {"--version"}, "velmora 1.00"},
+        {VELMORA_EXE, {"/no/such/file", "-V"}, "velmora 1.00"},
+        {VELMORA_EXE, {"--help"}, "Usage: velmora [FILE|FOLDER|URI]..."},
+        {VELMORA_EXE, {"-h", "--version"}, "Usage: velmora [FILE|FOLDER|URI]..."},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const Result r = RunBatch(row.args, {}, row.program, noDisplay);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')), row.firstLine);
+        if (row.firstLine.starts_with("Usage")) {
+            for (const char *option : {"\n  -h, --help ", "\n  -V, --version "})
+                EXPECT_NE(r.out.find(option), std::string::npos) << option;
+            continue;
+        }
+        for (const char *library : {"libjpeg-turbo", "libpng", "libtiff", "giflib", "libwebp", "libavif", "libheif",
+                                    "libjxl", "exiv2", "lcms2", "zlib", "Qt"}) {
+            const std::size_t at = r.out.find("\n" + std::string(library) + " ");
+            ASSERT_NE(at, std::string::npos) << library;
+            EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(r.out[at + std::strlen(library) + 2]))) << library;
+        }
+    }
 }
 
 // WebP and JPEG XL from the table: a folder's files are converted, and an

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR and checks what a desktop and a
 # terminal get: every file in its place, the menu entry and the software
-# centre's description valid, the manual pages clean, and the manual page
-# and the completion knowing every option velmora-batch knows.
+# centre's description valid, the manual pages clean, and --help, the manual
+# page and the completion agreeing with velmora-batch's table of options.
 #   check_install.sh BUILD_DIR
 set -uo pipefail
 build=$1
@@ -44,25 +44,41 @@ for page in velmora velmora-batch; do
   [ -z "$warnings" ] || bad "$page.1: $warnings"
 done
 
-# Every long option of --help is in the manual page and the completion.
+# The table of options (velmora-batch-docs options: the names, a tab, the
+# words the value takes) is what --help, the manual page and the completion
+# are written from: each must know every option of it, the completion must
+# offer each option's words, and --help must name no option the table lacks.
 help=$("$usr/bin/velmora-batch" --help)
 completion="$usr/share/bash-completion/completions/velmora-batch"
 manpage=$(sed 's/\\-/-/g' "$usr/share/man/man1/velmora-batch.1")
-options=$(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
-[ -n "$options" ] || bad "no options in --help"
-for opt in $options; do
-  grep -q -- "$opt\b" <<<"$manpage" || bad "velmora-batch.1 lacks $opt"
-  grep -q -- "$opt\b" "$completion" || bad "completion lacks $opt"
+table=$("$build/cli/velmora-batch-docs" options) || bad "velmora-batch-docs options"
+[ -n "$table" ] || bad "no options in the table"
+complete_words() {
+  bash -c 'source "$1"; shift; COMP_WORDS=(velmora-batch "$@"); COMP_CWORD=$#; _velmora_batch
+           printf "%s\n" "${COMPREPLY[@]}" | sort' _ "$completion" "$@"
+}
+all=()
+while IFS=$'\t' read -r names words; do
+  for opt in $names; do
+    all+=("$opt")
+    grep -Eq -- "(^|[^-])$opt\b" <<<"$help" || bad "--help lacks $opt"
+    grep -Eq -- "(^|[^-])$opt\b" <<<"$manpage" || bad "velmora-batch.1 lacks $opt"
+    if [ -n "$words" ]; then
+      [ "$(complete_words "$opt" "")" = "$(tr ' ' '\n' <<<"$words" | sort)" ] ||
+        bad "completion after $opt offers '$(complete_words "$opt" "" | tr '\n' ' ')', the table '$words'"
+    fi
+  done
+  if [ "$names" = --format ]; then
+    for word in $words; do
+      grep -q -- "--format .*\b$word\b" <<<"$manpage" || bad "velmora-batch.1 lacks format $word"
+    done
+  fi
+done <<<"$table"
+[ "$(complete_words -)" = "$(printf '%s\n' "${all[@]}" | sort)" ] ||
+  bad "completion offers the names '$(complete_words - | tr '\n' ' ')'"
+for opt in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
+  grep -q -- "^\(.* \)\?$opt\b" <<<"${table//$'\t'/ }" || bad "--help names $opt, which the table lacks"
 done
-# The formats offered are those --help names.
-formats=$(grep -o -- '--format [a-z|]*' <<<"$help" | head -1 | cut -d' ' -f2 | tr '|' ' ')
-for fmt in $formats; do
-  grep -q -- "--format .*\b$fmt\b" <<<"$manpage" || bad "velmora-batch.1 lacks format $fmt"
-done
-words=$(bash -c 'source "$1"; COMP_WORDS=(velmora-batch --format ""); COMP_CWORD=2; _velmora_batch
-                 echo "${COMPREPLY[*]}"' _ "$completion")
-[ "$(tr ' ' '\n' <<<"$words" | sort)" = "$(tr ' ' '\n' <<<"$formats" | sort)" ] ||
-  bad "completion offers formats '$words', --help '$formats'"
 
 [ $fail = 0 ] && echo "install tree complete"
 exit $fail

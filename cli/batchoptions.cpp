@@ -1,0 +1,486 @@
+#include "batchoptions.h"
+
+#include "formats.h"
+
+#include <cctype>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using enum BatchOptionId;
+
+// In the order of --help, the manual page and the completion's list.
+constexpr BatchOption kOptions[] = {
+    {.id = Format,
+     .name = "--format",
+     .value = OptionValue::Formats,
+     .help = "output format (default keep)",
+     .manualText = "Output format (default keep). An output whose format changes is named with the format's "
+                   "extension.\n"
+                   "Under keep, a file of a format only read stays a plain copy while no option changes it, "
+                   "and is\n"
+                   "otherwise written as JPEG (HEIC) or PNG (PNM, ICO, TGA).",
+     .completion = Completion::Words},
+    {.id = Quality,
+     .name = "--quality",
+     .value = OptionValue::Name,
+     .valueText = "N",
+     .help = "JPEG, WebP, AVIF and JXL quality 0-100 (default 95; 100 is\n"
+             "lossless for WebP, AVIF and JXL)",
+     .manualText =
+         "Quality 0\\-100 of JPEG, WebP, AVIF and JPEG XL outputs (default 95); 100 writes WebP, AVIF "
+         "and JPEG XL\n"
+         "lossless."},
+    {.id = Out,
+     .name = "--out",
+     .value = OptionValue::Name,
+     .valueText = "DIR",
+     .help = "destination folder, made when missing (default: beside each source)",
+     .manualText = "Destination folder, made when missing (default: beside each source).",
+     .completion = Completion::Folders},
+    {.id = Prefix,
+     .name = "--prefix",
+     .value = OptionValue::Name,
+     .valueText = "TEXT",
+     .help = "rename: text before the name (no / or control characters)",
+     .manualText = "Rename: text before and after the name; neither may hold a \\(lq/\\(rq or a control "
+                   "character."},
+    {.id = Suffix,
+     .name = "--suffix",
+     .value = OptionValue::Name,
+     .valueText = "TEXT",
+     .help = "rename: text after the name (no / or control characters)",
+     .manual = ManualEntry::WithPrevious},
+    {.id = Start,
+     .name = "--start",
+     .value = OptionValue::Name,
+     .valueText = "N",
+     .help = "rename: running numbers from N (0 keeps the names)",
+     .manualText = "Rename: running numbers from N (0 keeps the names)."},
+    {.id = Resize,
+     .name = "--resize",
+     .value = OptionValue::Choices,
+     .valueText = "fit|width|height|stretch",
+     .help = "with --width W and/or --height H:\n"
+             "fit needs both, width needs W, height needs H, stretch both",
+     .manualText = "With\n"
+                   ".BI \\-\\-width \" W\"\n"
+                   "and/or\n"
+                   ".BI \\-\\-height \" H\\fR:\"\n"
+                   "fit needs both, width needs W, height needs H, stretch both.",
+     .completion = Completion::Words},
+    {.id = Width,
+     .name = "--width",
+     .value = OptionValue::Name,
+     .valueText = "W",
+     .manual = ManualEntry::InText},
+    {.id = Height,
+     .name = "--height",
+     .value = OptionValue::Name,
+     .valueText = "H",
+     .manual = ManualEntry::InText},
+    {.id = NoEnlarge,
+     .name = "--no-enlarge",
+     .help = "never make an image larger",
+     .manualText = "Never make an image larger."},
+    {.id = Sharpen,
+     .name = "--sharpen",
+     .help = "sharpen after resizing (needs --resize)",
+     .manualText = "Sharpen after resizing (needs \\fB\\-\\-resize\\fR)."},
+    {.id = Rotate,
+     .name = "--rotate",
+     .value = OptionValue::Choices,
+     .valueText = "-90|90|180",
+     .help = "turn every image",
+     .manualText = "Turn every image.",
+     .completion = Completion::Words},
+    {.id = Stamp,
+     .name = "--stamp",
+     .value = OptionValue::Name,
+     .valueText = "TEXT",
+     .help = "watermark at the lower right",
+     .manualText = "Watermark at the lower right."},
+    {.id = Font,
+     .name = "--font",
+     .value = OptionValue::Name,
+     .valueText = "FACE",
+     .help = "watermark font (default: the system's sans font)",
+     .manualText =
+         "The watermark's font (default: the system's sans font), character height in pixels (default "
+         "16)\n"
+         "and colour (default FF7A7A).",
+     .completion = Completion::Fonts},
+    {.id = FontSize,
+     .name = "--font-size",
+     .value = OptionValue::Name,
+     .valueText = "PX",
+     .help = "watermark character height in pixels (default 16)",
+     .manual = ManualEntry::WithPrevious},
+    {.id = Color,
+     .name = "--color",
+     .value = OptionValue::Name,
+     .valueText = "RRGGBB",
+     .help = "watermark colour (default FF7A7A)",
+     .manual = ManualEntry::WithPrevious},
+    {.id = Overwrite,
+     .name = "--overwrite",
+     .value = OptionValue::Choices,
+     .valueText = "ask|rename|overwrite|skip",
+     .help = "when an output exists (default ask);\n"
+             "skip leaves it alone; a link there is replaced itself, and\n"
+             "an output that is a source of the run is refused",
+     .manualText =
+         "When an output exists (default ask); skip leaves it alone. A symbolic link at an output's "
+         "name\n"
+         "counts as an existing output, and overwriting replaces the link itself, never the file it "
+         "points\n"
+         "to; an output that is a source of the run (through a link, a hard link or another source's "
+         "name) is\n"
+         "refused. Names that differ only in letter case are one output within a run.",
+     .completion = Completion::Words},
+    {.id = Update,
+     .name = "--update",
+     .help = "convert only files newer than their existing output",
+     .manualText = "Convert only files newer than their existing output."},
+    {.id = Recursive,
+     .name = "--recursive",
+     .shortName = "-r",
+     .help = "a folder stands for the image files at any depth below it\n"
+             "(hidden folders left out); with --out the folders below\n"
+             "each folder given are made again there",
+     .manualText =
+         "A folder stands for the image files at any depth below it (hidden folders left out); with\n"
+         "\\fB\\-\\-out\\fR the folders below each folder given are made again there."},
+    {.id = FilesFrom,
+     .name = "--files-from",
+     .value = OptionValue::Name,
+     .valueText = "FILE",
+     .help = "read more files, one per line, from FILE (- for standard\n"
+             "input)",
+     .manualText = "Read more files, one per line, from FILE (\\- for standard input).",
+     .completion = Completion::Files},
+    {.id = NulSeparated,
+     .name = nullptr,
+     .shortName = "-0",
+     .help = "the --files-from names end with a NUL, not a line end",
+     .manualText = "The \\fB\\-\\-files\\-from\\fR names end with a NUL, not a line end."},
+    {.id = Shard,
+     .name = "--shard",
+     .value = OptionValue::Name,
+     .valueText = "K/N",
+     .help = "convert only part K of N of the files (one machine's share);\n"
+             "needs --overwrite overwrite or skip, or --update. Running\n"
+             "numbers come from each file's place in the whole list, so a\n"
+             "file that fails leaves its number unused",
+     .manualText =
+         "Convert only part K of N of the files (one machine's share); needs \\fB\\-\\-overwrite "
+         "overwrite\\fR or\n"
+         "\\fBskip\\fR, or \\fB\\-\\-update\\fR. Running numbers come from each file's place in the "
+         "whole list, so\n"
+         "a file that fails leaves its number unused.",
+     .completion = Completion::Words,
+     .words = "auto"},
+    {.id = Shard,
+     .name = "--shard",
+     .value = OptionValue::Literal,
+     .valueText = "auto",
+     .help = "K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and\n"
+             "its MIN/MAX/STEP/COUNT) or a Kubernetes Indexed Job\n"
+             "(JOB_COMPLETION_INDEX, with --shards N)",
+     .manualText = "K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and its MIN/MAX/STEP/COUNT) or a "
+                   "Kubernetes\n"
+                   "Indexed Job (JOB_COMPLETION_INDEX, with \\fB\\-\\-shards\\fR N)."},
+    {.id = Shards,
+     .name = "--shards",
+     .value = OptionValue::Name,
+     .valueText = "N",
+     .manual = ManualEntry::InText},
+    {.id = Jobs,
+     .name = "--jobs",
+     .value = OptionValue::Name,
+     .valueText = "N",
+     .help = "files converted at once (default: one per core); the log,\n"
+             "the questions and the outputs keep the order of the files",
+     .manualText = "Files converted at once (default: one per core)."},
+    {.id = NoAutorotate,
+     .name = "--no-autorotate",
+     .help = "keep photos as stored, not turned upright as their file says",
+     .manualText = "Keep photos as stored, not turned upright as their file says."},
+    {.id = Strip,
+     .name = "--strip",
+     .help = "write no metadata (EXIF, XMP, IPTC) into the outputs",
+     .manualText = "Write no metadata (EXIF, XMP, IPTC) into the outputs."},
+    {.id = StripLocation,
+     .name = "--strip-location",
+     .help = "drop only the GPS fields of the metadata",
+     .manualText = "Drop only the GPS fields of the metadata."},
+    {.id = Log,
+     .name = "--log",
+     .value = OptionValue::Choices,
+     .valueText = "text|json",
+     .help = "the log as text (default) or as one JSON object per file\n"
+             "(source, output, status ok/skipped/error, reason, ms,\n"
+             "bytes_in, bytes_out) and a last one with the totals",
+     .manualText = "The log as text (default) or as one JSON object per file (source, output, status "
+                   "ok/skipped/error,\n"
+                   "reason, ms, bytes_in, bytes_out) and a last one with the totals.",
+     .completion = Completion::Words},
+    {.id = Help,
+     .name = "--help",
+     .shortName = "-h",
+     .shortListed = false,
+     .help = "this text",
+     .manualText = "Print the options and exit."},
+    {.id = Version,
+     .name = "--version",
+     .shortName = "-V",
+     .help = "the version of the program and of the libraries it runs with",
+     .manualText = "Print the version of the program and of the image libraries it runs with, and exit."},
+};
+
+std::string Lower(std::string_view s)
+{
+    std::string out(s);
+    for (char &c : out)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::vector<std::string> Split(std::string_view text, char separator)
+{
+    std::vector<std::string> parts;
+    for (std::size_t from = 0;;) {
+        const std::size_t at = text.find(separator, from);
+        parts.emplace_back(text.substr(from, at - from));
+        if (at == std::string_view::npos)
+            return parts;
+        from = at + 1;
+    }
+}
+
+std::vector<std::string> Choices(const BatchOption &option)
+{
+    if (option.words)
+        return Split(option.words, ' ');
+    if (option.value == OptionValue::Formats) {
+        std::vector<std::string> names{"keep"};
+        for (const ImageFormat &f : OutputFormats())
+            names.push_back(Lower(f.name));
+        return names;
+    }
+    if (option.value == OptionValue::Choices)
+        return Split(option.valueText, '|');
+    return {};
+}
+
+// The names shown: "-r, --recursive", "--help" (its -h is not listed).
+std::vector<std::string> ListedNames(const BatchOption &option)
+{
+    std::vector<std::string> names;
+    if (option.shortName && option.shortListed)
+        names.emplace_back(option.shortName);
+    if (option.name)
+        names.emplace_back(option.name);
+    return names;
+}
+
+std::string Join(const std::vector<std::string> &parts, const char *separator)
+{
+    std::string text;
+    for (const std::string &part : parts)
+        text += (text.empty() ? "" : separator) + part;
+    return text;
+}
+
+std::string Roff(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '-')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// The .TP heading of an entry: bold names, value names in italics, choices
+// and literal values upright.
+std::string ManualHeading(std::span<const BatchOption> entry)
+{
+    const BatchOption &first = entry.front();
+    std::vector<std::string> names;
+    for (const std::string &name : ListedNames(first))
+        names.push_back(Roff(name));
+    switch (first.value) {
+    case OptionValue::None:
+        return names.size() == 1 ? ".B " + names[0] : ".BR " + Join(names, " \", \" ");
+    case OptionValue::Literal:
+        return ".B " + names[0] + " " + Roff(first.valueText);
+    case OptionValue::Choices:
+    case OptionValue::Formats:
+        return ".BR " + names[0] + " \" " + Roff(OptionValueText(first)) + "\"";
+    case OptionValue::Name:
+        break;
+    }
+    std::string heading = ".BI";
+    for (std::size_t i = 0; i < entry.size(); ++i)
+        heading += " " + Roff(entry[i].name) + " \" " + Roff(entry[i].valueText) +
+                   (i + 1 < entry.size() ? "\\fR, \"" : "\"");
+    return heading;
+}
+
+} // namespace
+
+std::span<const BatchOption> BatchOptions()
+{
+    return kOptions;
+}
+
+const BatchOption *FindBatchOption(const std::string &arg)
+{
+    for (const BatchOption &option : kOptions)
+        if (option.value != OptionValue::Literal &&
+            ((option.name && arg == option.name) || (option.shortName && arg == option.shortName)))
+            return &option;
+    return nullptr;
+}
+
+std::string OptionValueText(const BatchOption &option)
+{
+    return option.value == OptionValue::Formats ? Join(Choices(option), "|")
+           : option.valueText                   ? option.valueText
+                                                : "";
+}
+
+std::string OptionChoices(const BatchOption &option, const char *separator, const char *last)
+{
+    const std::vector<std::string> choices = Choices(option);
+    std::string text;
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        text += (i == 0 ? "" : last && i + 1 == choices.size() ? last : separator) + choices[i];
+    return text;
+}
+
+int OptionChoiceIndex(const BatchOption &option, const std::string &value)
+{
+    const std::vector<std::string> choices = Choices(option);
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (choices[i] == value)
+            return int(i);
+    return -1;
+}
+
+const char *BatchUsage()
+{
+    // The text of an option starts in this column; a longer heading keeps
+    // three blanks before it.
+    constexpr std::size_t kColumn = 23;
+    static const std::string text = [] {
+        std::string usage =
+            "Usage: velmora-batch [options] FILE...\n"
+            "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, AVIF, JPEG XL; HEIC,\n"
+            "PNM, ICO and TGA read only). A folder stands for the image files in it, in the\n"
+            "order the program lists them.\n"
+            "\n";
+        for (const BatchOption &option : kOptions) {
+            if (!option.help)
+                continue;
+            std::string line = "  " + Join(ListedNames(option), ", ");
+            if (option.value != OptionValue::None)
+                line += " " + OptionValueText(option);
+            line += line.size() + 2 <= kColumn ? std::string(kColumn - line.size(), ' ') : "   ";
+            for (const std::string &helpLine : Split(option.help, '\n')) {
+                usage += line + helpLine + "\n";
+                line.assign(kColumn, ' ');
+            }
+        }
+        return usage + "\n"
+                       "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
+                       "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
+                       "stay, the file in progress is dropped) and ends the program by that signal.\n";
+    }();
+    return text.c_str();
+}
+
+std::string ManualOptions()
+{
+    std::string text;
+    const std::span<const BatchOption> options = kOptions;
+    for (std::size_t i = 0; i < options.size();) {
+        std::size_t end = i + 1;
+        while (end < options.size() && options[end].manual == ManualEntry::WithPrevious)
+            ++end;
+        if (options[i].manual == ManualEntry::Own)
+            text +=
+                ".TP\n" + ManualHeading(options.subspan(i, end - i)) + "\n" + options[i].manualText + "\n";
+        i = end;
+    }
+    return text;
+}
+
+std::string CompletionCases()
+{
+    constexpr const char *kIndent = "        ";
+    constexpr const char *kBody = "            ";
+    const auto pattern = [&](const BatchOption &option) {
+        return kIndent + Join(ListedNames(option), "|") + ")\n";
+    };
+    std::string words, folders, files, fonts, plain;
+    for (const BatchOption &option : kOptions) {
+        if (option.value == OptionValue::None || option.value == OptionValue::Literal)
+            continue;
+        switch (option.completion) {
+        case Completion::Words:
+            words += pattern(option) + kBody + "COMPREPLY=($(compgen -W '" + OptionChoices(option, " ") +
+                     "' -- \"$cur\"))\n" + kBody + "return ;;\n";
+            break;
+        case Completion::Folders:
+        case Completion::Files:
+            (option.completion == Completion::Folders ? folders : files) +=
+                pattern(option) + kBody + "compopt -o filenames 2>/dev/null\n" + kBody +
+                "COMPREPLY=($(compgen " + (option.completion == Completion::Folders ? "-d" : "-f") +
+                " -- \"$cur\"))\n" + kBody + "return ;;\n";
+            break;
+        case Completion::Fonts:
+            fonts += pattern(option) + kBody + "local IFS=$'\\n'\n" + kBody +
+                     "COMPREPLY=($(compgen -W \"$(fc-list : family 2>/dev/null | cut -d, -f1 | sort -u)\" -- "
+                     "\"$cur\"))\n" +
+                     kBody + "return ;;\n";
+            break;
+        case Completion::None:
+            plain += (plain.empty() ? "" : "|") + Join(ListedNames(option), "|");
+            break;
+        }
+    }
+    // Values typed freely: no file names offered.
+    if (!plain.empty())
+        plain = kIndent + plain + ")\n" + kBody + "return ;;\n";
+    return words + folders + files + fonts + plain;
+}
+
+std::string CompletionNames(std::size_t firstColumn, std::size_t indent, std::size_t width)
+{
+    std::string text;
+    std::size_t column = firstColumn;
+    bool lineStart = true;
+    for (const BatchOption &option : kOptions) {
+        if (option.value == OptionValue::Literal)
+            continue;
+        for (const std::string &name : ListedNames(option)) {
+            if (!lineStart && column + 1 + name.size() > width) {
+                text += "\n" + std::string(indent, ' ');
+                column = indent;
+                lineStart = true;
+            }
+            if (!lineStart) {
+                text += ' ';
+                ++column;
+            }
+            text += name;
+            column += name.size();
+            lineStart = false;
+        }
+    }
+    return text;
+}

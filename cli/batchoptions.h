@@ -1,0 +1,94 @@
+// The options of velmora-batch, one row each: the parser, --help, the
+// manual page and the bash completion are all written from this table, so
+// none of them can know an option the others lack.
+#pragma once
+
+#include <span>
+#include <string>
+
+enum class BatchOptionId {
+    Format,
+    Quality,
+    Out,
+    Prefix,
+    Suffix,
+    Start,
+    Resize,
+    Width,
+    Height,
+    NoEnlarge,
+    Sharpen,
+    Rotate,
+    Stamp,
+    Font,
+    FontSize,
+    Color,
+    Overwrite,
+    Update,
+    Recursive,
+    FilesFrom,
+    NulSeparated,
+    Shard,
+    Shards,
+    Jobs,
+    NoAutorotate,
+    Strip,
+    StripLocation,
+    Log,
+    Help,
+    Version,
+};
+
+enum class OptionValue {
+    None,    // a flag
+    Name,    // value names what to give: "N", "DIR"
+    Choices, // value lists the words taken: "text|json"
+    Formats, // the output formats' names, with "keep"
+    Literal, // a row of its own for one value of the option above ("--shard auto")
+};
+
+// How the shell completes an option's value.
+enum class Completion { None, Words, Folders, Files, Fonts };
+
+// Where the option stands in the manual page's OPTIONS.
+enum class ManualEntry {
+    Own,          // an entry of its own, with the row's text
+    WithPrevious, // named in the heading of the entry above ("--prefix TEXT, --suffix TEXT")
+    InText,       // only in another entry's text (--width under --resize)
+};
+
+struct BatchOption {
+    BatchOptionId id;
+    const char *name;                // "--format"; nullptr when there is only a short name
+    const char *shortName = nullptr; // "-r"
+    bool shortListed = true;         // false: accepted but not shown (-h)
+    OptionValue value = OptionValue::None;
+    const char *valueText = nullptr; // "N", "fit|width|height|stretch", "auto"
+    const char *help = nullptr;      // --help text, a line each; nullptr: not in --help
+    ManualEntry manual = ManualEntry::Own;
+    const char *manualText = nullptr; // roff
+    Completion completion = Completion::None;
+    const char *words = nullptr; // completion words where they are not the choices ("auto")
+};
+
+std::span<const BatchOption> BatchOptions();
+
+// The row of a name as given on the command line (literal rows are never
+// found), or nullptr.
+const BatchOption *FindBatchOption(const std::string &arg);
+
+// The row's value as shown: the choices of Formats filled in.
+std::string OptionValueText(const BatchOption &option);
+// The value's choices, or the completion words, joined by separator.
+std::string OptionChoices(const BatchOption &option, const char *separator, const char *last = nullptr);
+// The index of value among the choices, or -1.
+int OptionChoiceIndex(const BatchOption &option, const std::string &value);
+
+// The --help text.
+const char *BatchUsage();
+// The .TP entries of the manual page's OPTIONS section.
+std::string ManualOptions();
+// The case branches completing the value after an option, and the names
+// offered for a word that starts with "-".
+std::string CompletionCases();
+std::string CompletionNames(std::size_t firstColumn, std::size_t indent, std::size_t width);
