@@ -344,7 +344,7 @@ void CMainDlg::OnView()
     if (m_lists->FileNames().empty())
         return;
     QStringList files = m_lists->FolderPaths();
-    // The viewer's list and the folder list stay row for row while it is open.
+    // The folder list keeps the rows the viewer names while it is open.
     const DiskHold hold(m_lists, true);
     CPreviewDlg dlg(this);
     dlg.SetFileList(&files);
@@ -355,14 +355,14 @@ void CMainDlg::OnView()
     dlg.exec();
 }
 
-void CMainDlg::RemoveFolderRow(int row)
+void CMainDlg::RemoveFolderPath(const QString &path)
 {
-    m_lists->RemoveFolderRow(row);
+    m_lists->RemoveFolderRow(m_lists->FolderRowOf(path));
 }
 
-void CMainDlg::AddFolderRowToSelection(int row)
+void CMainDlg::AddFolderPathToSelection(const QString &path)
 {
-    m_lists->AddFolderRowToSelection(row);
+    m_lists->AddFolderRowToSelection(m_lists->FolderRowOf(path));
 }
 
 void CMainDlg::RemoveSelectedPath(const QString &path)
