@@ -1,3 +1,5 @@
+// CPreviewDlg's window: making and opening it, painting the canvas, and the
+// mouse and keyboard events.
 #include "previewdlg.h"
 
 #include "animatedpicture.h"

@@ -7,6 +7,8 @@
 // read in the background; the pictures before and after it are read ahead,
 // and a zoom step redraws what is already decoded, the copy at the new size
 // following in the background.
+//
+// Which files it shows, and which of them is current, is its CViewerModel's.
 #pragma once
 
 #include "convertjob.h"
@@ -66,7 +68,6 @@ public:
     // What is on display, for the opener and for checks.
     int GetIndex() const { return m_model.Index(); }
     int GetOpenMode() const { return m_model.Mode(); }
-    PictureState GetPictureState() const { return m_state; }
     float GetZoom() const { return m_view.zoom; }
     bool IsZoomed() const { return m_view.zoomed; }
     bool IsFullSize() const { return m_view.fullSize; }
