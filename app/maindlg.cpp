@@ -290,10 +290,12 @@ void CMainDlg::OnOK()
     // The listed folder's changes wait for the end of a run that writes there.
     const DiskHold hold(m_lists, WritesInto(job, m_lists->Folder()));
     CProgressDialog dlg(job, &m_resultFiles, this);
-    dlg.SetResultsViewer([](QWidget *parent, QStringList *results) {
+    dlg.SetResultsViewer([&dlg](QWidget *parent, QStringList *results) {
         // On the heap: the viewer must not outlive its parent if that goes first.
         const QPointer<CPreviewDlg> viewer = new CPreviewDlg(parent);
         viewer->SetFileList(results);
+        // The run goes on under the viewer: what it converts joins the list.
+        QObject::connect(&dlg, &CProgressDialog::resultAdded, viewer, &CPreviewDlg::AddFile);
         viewer->SetPreview(false);
         viewer->SetOpenMode(CPreviewDlg::MODE_RESULTS);
         viewer->SetStartIndex(0);

@@ -55,6 +55,9 @@ public:
     void SetPreview(bool on) { m_bPreview = on; }
     void SetPreviewSettings(const CConvertJob &settings) { m_settings = settings; }
     void SetHost(IPreviewHost *host) { m_model.SetHost(host); }
+    // An entry the opener appended to its list while the viewer is open
+    // (the results of a run that goes on).
+    void AddFile(const QString &path) { m_model.Append(path); }
 
     // Loads file i of the list and lays it out; an index outside the list
     // changes nothing.

@@ -23,6 +23,7 @@ public:
     enum { MODE_SELECTED = 0, MODE_FOLDER = 1, MODE_RESULTS = 2 };
 
     void SetPaths(const QStringList &paths) { m_paths = paths; }
+    void Append(const QString &path) { m_paths.append(path); }
     const QStringList &Paths() const { return m_paths; }
     void SetMode(int mode) { m_nMode = mode; }
     int Mode() const { return m_nMode; }
