@@ -290,10 +290,12 @@ void CMainDlg::OnOK()
     // The listed folder's changes wait for the end of a run that writes there.
     const DiskHold hold(m_lists, WritesInto(job, m_lists->Folder()));
     CProgressDialog dlg(job, &m_resultFiles, this);
-    dlg.SetResultsViewer([](QWidget *parent, QStringList *results) {
+    dlg.SetResultsViewer([&dlg](QWidget *parent, QStringList *results) {
         // On the heap: the viewer must not outlive its parent if that goes first.
         const QPointer<CPreviewDlg> viewer = new CPreviewDlg(parent);
         viewer->SetFileList(results);
+        // The run goes on under the viewer: what it converts joins the list.
+        QObject::connect(&dlg, &CProgressDialog::resultAdded, viewer, &CPreviewDlg::AddFile);
         viewer->SetPreview(false);
         viewer->SetOpenMode(CPreviewDlg::MODE_RESULTS);
         viewer->SetStartIndex(0);
@@ -344,7 +346,7 @@ void CMainDlg::OnView()
     if (m_lists->FileNames().empty())
         return;
     QStringList files = m_lists->FolderPaths();
-    // The viewer's list and the folder list stay row for row while it is open.
+    // The folder list keeps the rows the viewer names while it is open.
     const DiskHold hold(m_lists, true);
     CPreviewDlg dlg(this);
     dlg.SetFileList(&files);
@@ -355,14 +357,14 @@ void CMainDlg::OnView()
     dlg.exec();
 }
 
-void CMainDlg::RemoveFolderRow(int row)
+void CMainDlg::RemoveFolderPath(const QString &path)
 {
-    m_lists->RemoveFolderRow(row);
+    m_lists->RemoveFolderRow(m_lists->FolderRowOf(path));
 }
 
-void CMainDlg::AddFolderRowToSelection(int row)
+void CMainDlg::AddFolderPathToSelection(const QString &path)
 {
-    m_lists->AddFolderRowToSelection(row);
+    m_lists->AddFolderRowToSelection(m_lists->FolderRowOf(path));
 }
 
 void CMainDlg::RemoveSelectedPath(const QString &path)

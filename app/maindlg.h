@@ -58,8 +58,8 @@ private:
     void ExpandTreeToDrives();
     void Message(const char *text);
 
-    void RemoveFolderRow(int row) override;
-    void AddFolderRowToSelection(int row) override;
+    void RemoveFolderPath(const QString &path) override;
+    void AddFolderPathToSelection(const QString &path) override;
     void RemoveSelectedPath(const QString &path) override;
 
     COptionPanel *m_options = nullptr;

@@ -452,6 +452,15 @@ QStringList CImageLists::FolderPaths() const
     return paths;
 }
 
+int CImageLists::FolderRowOf(const QString &path) const
+{
+    // Names in a folder are unique: at most one row holds the path.
+    for (std::size_t row = 0; row < m_fileNames.size(); ++row)
+        if (JoinPath(m_strFolder, m_fileNames[row]) == path)
+            return int(row);
+    return -1;
+}
+
 int CImageLists::FolderSelectionMark() const
 {
     return m_folderList->SelectionMark();
@@ -678,8 +687,8 @@ void CImageLists::RemoveSelectedPath(const QString &path)
             found = row;
     for (int row = 0; row < m_selectedList->topLevelItemCount(); ++row) {
         if (found >= 0 ? row == found
-                       : m_selectedList->RawText(row, SelectedListCtrl::kPathColumn).compare(path, Qt::CaseInsensitive) ==
-                             0) {
+                       : m_selectedList->RawText(row, SelectedListCtrl::kPathColumn)
+                                 .compare(path, Qt::CaseInsensitive) == 0) {
             QTreeWidgetItem *item = m_selectedList->topLevelItem(row);
             m_selectedList->clearSelection();
             m_selectedList->setCurrentItem(item, 0,

@@ -92,6 +92,8 @@ public slots:
 
 public:
     // What the viewer's file commands change in the lists.
+    // The folder-list row of path, -1 when none holds it.
+    int FolderRowOf(const QString &path) const;
     // Removes folder-list row i together with its file name.
     void RemoveFolderRow(int row);
     // Selects folder-list row i and adds it to the selected list.

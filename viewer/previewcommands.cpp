@@ -1,20 +1,28 @@
-// CPreviewDlg's commands on the current file and on the opener's lists.
+// CPreviewDlg's commands: zoom, paging and the slideshow, the keys and the
+// context menu that give them, and the file commands on the current entry.
 #include "previewdlg.h"
 
 #include "animatedpicture.h"
 #include "backcolourdlg.h"
 #include "ids_viewer.h"
+#include "previewmenu.h"
 #include "settingsstore.h"
+#include "slidedelaydlg.h"
 #include "viewerfileops.h"
+#include "viewerinfo.h"
 #include "waitcursor.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 
 #include <optional>
 
 namespace {
+
+using namespace viewerid;
 
 // Holds a value for the span of a scope and puts the old one back.
 template <typename T> class ScopedValue {
@@ -30,6 +38,268 @@ private:
 };
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Zoom and paging
+
+void CPreviewDlg::OnZoomIn()
+{
+    if (IsPictureMode() || !viewgeom::CanZoomIn(m_view.zoom))
+        return;
+    m_view.zoomed = true;
+    m_view.zoomIn = true;
+    m_view.zoom = viewgeom::ZoomedIn(m_view.zoom);
+    m_bQuickPaint = true;
+    RelayoutImage();
+}
+
+void CPreviewDlg::OnZoomOut()
+{
+    if (IsPictureMode() || !viewgeom::CanZoomOut(m_rcImage))
+        return;
+    m_view.zoomed = true;
+    m_view.zoomIn = false;
+    m_view.zoom = viewgeom::ZoomedOut(m_view.zoom);
+    m_bQuickPaint = true;
+    RelayoutImage();
+}
+
+void CPreviewDlg::OnActualSize()
+{
+    if (!m_view.zoomed && m_view.fullSize)
+        return;
+    m_view.Unzoom();
+    m_view.fullSize = true;
+    WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, 1);
+    m_loader->SetShownSize(ShownSizeRule());
+    RelayoutImage();
+}
+
+void CPreviewDlg::OnFit()
+{
+    if (!m_view.zoomed && !m_view.fullSize)
+        return;
+    m_view.Unzoom();
+    m_view.fullSize = false;
+    WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, 0);
+    m_loader->SetShownSize(ShownSizeRule());
+    RelayoutImage();
+}
+
+void CPreviewDlg::ShowTurned()
+{
+    m_view.Unzoom();
+    ShowImage(m_model.Index());
+}
+
+void CPreviewDlg::NextImage()
+{
+    if (m_model.Next())
+        ShowTurned();
+}
+
+void CPreviewDlg::PrevImage()
+{
+    if (m_model.Prev())
+        ShowTurned();
+}
+
+void CPreviewDlg::OnNextImage()
+{
+    NextImage();
+}
+void CPreviewDlg::OnPrevImage()
+{
+    PrevImage();
+}
+void CPreviewDlg::OnExit()
+{
+    reject();
+}
+
+void CPreviewDlg::ScrollBy(int dx, int dy)
+{
+    if (!m_bCanScroll || m_bDragging)
+        return;
+    m_view.scrollX = viewgeom::ClampScroll(m_view.scrollX + dx, m_szCanvas.width, m_screen.width);
+    m_view.scrollY = viewgeom::ClampScroll(m_view.scrollY + dy, m_szCanvas.height, m_screen.height);
+    Repaint();
+}
+
+// ---------------------------------------------------------------------------
+// Slideshow
+
+void CPreviewDlg::OnSlideShow()
+{
+    if (m_bSlideShow) {
+        m_pSlideTimer->stop();
+        m_bSlideShow = false;
+    } else {
+        m_pSlideTimer->start(viewgeom::SlideIntervalMs(m_nSlideDelay));
+        m_bSlideShow = true;
+    }
+}
+
+void CPreviewDlg::StopSlideShow()
+{
+    if (m_bSlideShow)
+        OnSlideShow();
+}
+
+void CPreviewDlg::OnTimer()
+{
+    if (!m_bSlideShow)
+        return;
+    if (m_model.Tick())
+        ShowTurned();
+}
+
+void CPreviewDlg::OnSlideDelay()
+{
+    CSlideDelayDlg dlg(this);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    m_nSlideDelay =
+        GetProfileInt(kSettingsSection, settingskey::kSlideShowDelay, settingsdefault::kSlideShowDelay);
+    if (m_bSlideShow) {
+        m_pSlideTimer->stop();
+        m_pSlideTimer->start(viewgeom::SlideIntervalMs(m_nSlideDelay));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard
+
+void CPreviewDlg::OnKeyDown(QKeyEvent *event)
+{
+    const bool keypad = event->modifiers().testFlag(Qt::KeypadModifier);
+    const int key = event->key();
+    // Digits and the arithmetic keys count only on the numeric pad (the
+    // main keyboard's plus and minus keys are the exception).
+    auto pad = [&](Qt::Key k) { return keypad && key == k; };
+
+    if (key == Qt::Key_Escape) {
+        reject();
+    } else if (key == Qt::Key_Space) {
+        if (m_model.NextOrFirst())
+            ShowTurned();
+        StopSlideShow();
+    } else if (key == Qt::Key_PageDown || pad(Qt::Key_3)) {
+        NextImage();
+        StopSlideShow();
+    } else if (key == Qt::Key_PageUp || pad(Qt::Key_9)) {
+        PrevImage();
+        StopSlideShow();
+    } else if (key == Qt::Key_Home || pad(Qt::Key_7)) {
+        if (m_model.First())
+            ShowTurned();
+        StopSlideShow();
+    } else if (key == Qt::Key_End || pad(Qt::Key_1)) {
+        if (m_model.Last())
+            ShowTurned();
+        StopSlideShow();
+    } else if (key == Qt::Key_Up || pad(Qt::Key_8)) {
+        ScrollBy(0, -viewgeom::kScrollStepY);
+    } else if (key == Qt::Key_Down || pad(Qt::Key_2)) {
+        ScrollBy(0, viewgeom::kScrollStepY);
+    } else if (key == Qt::Key_Left || pad(Qt::Key_4)) {
+        ScrollBy(-viewgeom::kScrollStepX, 0);
+    } else if (key == Qt::Key_Right || pad(Qt::Key_6)) {
+        ScrollBy(viewgeom::kScrollStepX, 0);
+    } else if (key == Qt::Key_Plus || (!keypad && key == Qt::Key_Equal)) {
+        OnZoomIn();
+    } else if (key == Qt::Key_Minus || (!keypad && key == Qt::Key_Underscore)) {
+        OnZoomOut();
+    } else if (pad(Qt::Key_Asterisk)) {
+        OnFit();
+    } else if (pad(Qt::Key_Slash)) {
+        OnActualSize();
+    } else if (key == Qt::Key_Delete || pad(Qt::Key_Period) || pad(Qt::Key_Comma)) {
+        OnDelete();
+    } else if (key == Qt::Key_I && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        // The name, position and zoom stay on show, or go back to showing
+        // only after a change.
+        m_info->SetPinned(!m_info->IsPinned());
+        WriteProfileInt(kSettingsSection, settingskey::kViewInfo, m_info->IsPinned() ? 1 : 0);
+        if (m_info->IsPinned())
+            FlashInfo();
+    }
+    // Enter and everything else: swallowed.
+}
+
+// ---------------------------------------------------------------------------
+// Context menu
+
+QMenu *CPreviewDlg::BuildContextMenu()
+{
+    PreviewMenuState state;
+    state.mode = m_model.Mode();
+    state.hasFile = m_model.HasCurrent();
+    state.atFirst = m_model.IsFirst();
+    state.atLast = m_model.IsLast();
+    state.pictureMode = IsPictureMode();
+    state.error = IsError();
+    state.zoomed = m_view.zoomed;
+    state.fullSize = m_view.fullSize;
+    state.slideShow = m_bSlideShow;
+    return BuildPreviewMenu(this, state);
+}
+
+void CPreviewDlg::RunCommand(int id)
+{
+    switch (id) {
+    case ID_NEXT_IMAGE:
+        OnNextImage();
+        break;
+    case ID_PREV_IMAGE:
+        OnPrevImage();
+        break;
+    case ID_ZOOM_IN:
+        OnZoomIn();
+        break;
+    case ID_ZOOM_OUT:
+        OnZoomOut();
+        break;
+    case ID_ACTUAL_SIZE:
+        OnActualSize();
+        break;
+    case ID_FIT:
+        OnFit();
+        break;
+    case ID_SLIDESHOW:
+        OnSlideShow();
+        break;
+    case ID_SLIDE_DELAY:
+        OnSlideDelay();
+        break;
+    case ID_EXIT:
+        OnExit();
+        break;
+    case ID_COPY_TO:
+        OnCopyTo();
+        break;
+    case ID_MOVE_TO:
+        OnMoveTo();
+        break;
+    case ID_DELETE:
+        OnDelete();
+        break;
+    case ID_ADD_TO_LIST:
+        OnAddToList();
+        break;
+    case ID_REMOVE_FROM_LIST:
+        OnRemoveFromList();
+        break;
+    case ID_BACK_COLOUR:
+        OnBackColour();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// File commands
 
 void CPreviewDlg::Inform(const QString &text)
 {
@@ -54,11 +324,11 @@ bool CPreviewDlg::AskTarget(const QString &path, const QString &title, QString &
 
 void CPreviewDlg::OnCopyTo()
 {
-    if (!HasCurrentFile())
+    if (!m_model.HasCurrent())
         return;
     // A tick during the dialog would change the current file under us.
     ScopedValue<bool> pause(m_bSlideShow, false);
-    const QString path = m_pFiles->at(m_nIndex);
+    const QString path = m_model.Current();
     QString target;
     if (!AskTarget(path, QString::fromUtf8("复制到"), target) || viewerfiles::IsSameFile(path, target))
         return;
@@ -73,10 +343,10 @@ void CPreviewDlg::OnCopyTo()
 
 void CPreviewDlg::OnMoveTo()
 {
-    if (!HasCurrentFile())
+    if (!m_model.HasCurrent())
         return;
     ScopedValue<bool> pause(m_bSlideShow, false);
-    const QString path = m_pFiles->at(m_nIndex);
+    const QString path = m_model.Current();
     QString target;
     if (!AskTarget(path, QString::fromUtf8("移动到"), target) || viewerfiles::IsSameFile(path, target))
         return;
@@ -90,15 +360,15 @@ void CPreviewDlg::OnMoveTo()
         Inform(error);
         return;
     }
-    RemoveCurrentEntry();
+    RemoveEntry(path);
 }
 
 void CPreviewDlg::OnDelete()
 {
-    if (!HasCurrentFile())
+    if (!m_model.HasCurrent())
         return;
     ScopedValue<bool> pause(m_bSlideShow, false);
-    const QString path = m_pFiles->at(m_nIndex);
+    const QString path = m_model.Current();
     const QString question = QString::fromUtf8("确实要把“%1”放入回收站吗?").arg(QFileInfo(path).fileName());
     if (QMessageBox::question(this, "Velmora", question, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::Yes) != QMessageBox::Yes)
@@ -112,67 +382,42 @@ void CPreviewDlg::OnDelete()
         Inform(error);
         return;
     }
-    RemoveCurrentEntry();
+    RemoveEntry(path);
 }
 
 void CPreviewDlg::OnAddToList()
 {
-    if (m_nOpenMode != MODE_FOLDER || !m_pHost || !HasCurrentFile())
-        return;
-    m_pHost->AddFolderRowToSelection(m_nIndex);
+    m_model.AddCurrentToSelection();
 }
 
 void CPreviewDlg::OnRemoveFromList()
 {
-    if (m_nOpenMode != MODE_SELECTED || !HasCurrentFile())
-        return;
-    std::optional<WaitCursor> wait(std::in_place);
-    if (m_pHost)
-        m_pHost->RemoveSelectedPath(m_pFiles->at(m_nIndex));
-    m_pFiles->removeAt(m_nIndex);
-    wait.reset();
-    ShowAfterRemoval();
+    if (m_model.Mode() == MODE_SELECTED && m_model.HasCurrent())
+        RemoveEntry(m_model.Current());
 }
 
-void CPreviewDlg::RemoveCurrentEntry()
+void CPreviewDlg::RemoveEntry(const QString &path)
 {
     {
         WaitCursor wait;
-        const QString path = m_pFiles->takeAt(m_nIndex);
-        // The folder list and the viewer's list stay row for row.
-        if (m_nOpenMode == MODE_FOLDER && m_pHost)
-            m_pHost->RemoveFolderRow(m_nIndex);
-        // A selected image that left its place (the Delete key works in
-        // every mode) would otherwise stay listed and fail the next run.
-        if (m_nOpenMode == MODE_SELECTED && m_pHost)
-            m_pHost->RemoveSelectedPath(path);
+        m_model.Remove(path);
+        if (m_pOpenerList)
+            *m_pOpenerList = m_model.Paths();
     }
-    ShowAfterRemoval();
-}
-
-void CPreviewDlg::ShowAfterRemoval()
-{
-    if (m_pFiles->isEmpty()) {
+    if (m_model.IsEmpty()) {
         EndEmptyList();
         return;
     }
-    // The first file follows the last.
-    if (m_nIndex > FileCount() - 1)
-        m_nIndex = 0;
-    m_fZoom = 1.0f;
-    m_bZoomed = false;
-    ShowImage(m_nIndex);
+    m_view.Unzoom();
+    ShowImage(m_model.Index());
 }
 
 void CPreviewDlg::EndEmptyList()
 {
     StopSlideShow();
-    m_pImage.reset();
-    m_bPartial = m_bRegion = false;
-    m_display = QImage();
+    DropDecoded();
     m_picture->UnloadPicture();
     m_picture->hide();
-    m_bPictureMode = m_bError = false;
     ClearLayout();
     Repaint();
     Inform(QString::fromUtf8("没有可以显示的图像。"));

@@ -7,6 +7,8 @@
 // read in the background; the pictures before and after it are read ahead,
 // and a zoom step redraws what is already decoded, the copy at the new size
 // following in the background.
+//
+// Which files it shows, and which of them is current, is its CViewerModel's.
 #pragma once
 
 #include "convertjob.h"
@@ -14,6 +16,7 @@
 #include "picturework.h"
 #include "previewhost.h"
 #include "viewergeometry.h"
+#include "viewermodel.h"
 
 #include <QDialog>
 #include <QImage>
@@ -30,23 +33,31 @@ class CPreviewDlg : public QDialog {
     Q_OBJECT
 public:
     // Open modes.
-    enum { MODE_SELECTED = 0, MODE_FOLDER = 1, MODE_RESULTS = 2 };
+    enum {
+        MODE_SELECTED = CViewerModel::MODE_SELECTED,
+        MODE_FOLDER = CViewerModel::MODE_FOLDER,
+        MODE_RESULTS = CViewerModel::MODE_RESULTS
+    };
     enum class CursorKind { Arrow, Hand, Dragging };
 
     explicit CPreviewDlg(QWidget *parent = nullptr);
     ~CPreviewDlg() override;
 
-    // The opener's list; the viewer reads it and may remove entries (file
-    // commands). It must outlive the dialog.
-    void SetFileList(QStringList *files) { m_pFiles = files; }
-    void SetOpenMode(int mode) { m_nOpenMode = mode; }
+    // The opener's list: the viewer shows it as it is when the viewer opens
+    // and takes out of it what a file command removes. It must outlive the
+    // dialog.
+    void SetFileList(QStringList *files);
+    void SetOpenMode(int mode) { m_model.SetMode(mode); }
     // A negative index counts as 0; an index past the end shows nothing.
-    void SetStartIndex(int index) { m_nIndex = index < 0 ? 0 : index; }
+    void SetStartIndex(int index) { m_model.SetIndex(index); }
     // Preview processing: the job's rotation, resize and stamp settings, and
     // its format as a lower-case extension ("" keeps each file's own).
     void SetPreview(bool on) { m_bPreview = on; }
     void SetPreviewSettings(const CConvertJob &settings) { m_settings = settings; }
-    void SetHost(IPreviewHost *host) { m_pHost = host; }
+    void SetHost(IPreviewHost *host) { m_model.SetHost(host); }
+    // An entry the opener appended to its list while the viewer is open
+    // (the results of a run that goes on).
+    void AddFile(const QString &path) { m_model.Append(path); }
 
     // Loads file i of the list and lays it out; an index outside the list
     // changes nothing.
@@ -58,13 +69,14 @@ public:
     void UpdateCursor();
 
     // What is on display, for the opener and for checks.
-    int GetIndex() const { return m_nIndex; }
-    int GetOpenMode() const { return m_nOpenMode; }
-    float GetZoom() const { return m_fZoom; }
-    bool IsZoomed() const { return m_bZoomed; }
-    bool IsFullSize() const { return m_bFullSize; }
-    bool IsPictureMode() const { return m_bPictureMode; }
-    bool IsError() const { return m_bError; }
+    int GetIndex() const { return m_model.Index(); }
+    int GetOpenMode() const { return m_model.Mode(); }
+    float GetZoom() const { return m_view.zoom; }
+    bool IsZoomed() const { return m_view.zoomed; }
+    bool IsFullSize() const { return m_view.fullSize; }
+    // An animation or the error picture plays in the picture control.
+    bool IsPictureMode() const { return m_state == PictureState::Animation || IsError(); }
+    bool IsError() const { return m_state == PictureState::Error; }
     bool CanScroll() const { return m_bCanScroll; }
     bool IsDragging() const { return m_bDragging; }
     bool IsSlideShow() const { return m_bSlideShow; }
@@ -79,8 +91,8 @@ public:
     bool IsReading() const;
     viewgeom::ImageRect GetImageRect() const { return m_rcImage; }
     viewgeom::Size GetCanvasSize() const { return m_szCanvas; }
-    viewgeom::Size GetScreenSize() const { return {m_nScreenW, m_nScreenH}; }
-    QPoint GetScroll() const { return {m_nScrollX, m_nScrollY}; }
+    viewgeom::Size GetScreenSize() const { return m_screen; }
+    QPoint GetScroll() const { return {m_view.scrollX, m_view.scrollY}; }
     CursorKind GetCursorKind() const { return m_hCursor; }
     CAnimatedPicture *GetPicture() const { return m_picture; }
     CViewerInfo *GetInfo() const { return m_info; }
@@ -150,41 +162,38 @@ private:
     void FlashInfo();
     void ShowAnimation(const QString &path, int frameCount, std::uint32_t type);
     void CentrePicture();
+    // Drops the decoded picture and its copy for drawing.
+    void DropDecoded();
     void ClearLayout();
     void Repaint();
     void RenderCanvas();
     void SetCursorKind(CursorKind kind);
     void StopSlideShow();
-    void GoTo(int index);
-    bool IsLastIndex() const;
-    bool HasCurrentFile() const { return m_nIndex >= 0 && m_nIndex < FileCount(); }
+    // Shows the current entry after the model turned the page.
+    void ShowTurned();
     // Asks for the target of a copy or move; false when cancelled.
     bool AskTarget(const QString &path, const QString &title, QString &target);
-    // The current entry has left: drop it from the lists and show what follows.
-    void RemoveCurrentEntry();
-    void ShowAfterRemoval();
+    // The entry of path has left: drop it from the lists and show what follows.
+    void RemoveEntry(const QString &path);
     void EndEmptyList();
     void Inform(const QString &text);
-    int FileCount() const { return m_pFiles ? int(m_pFiles->size()) : 0; }
 
-    QStringList *m_pFiles = nullptr;
-    int m_nIndex = 0;
-    int m_nOpenMode = MODE_SELECTED;
+    CViewerModel m_model;
+    QStringList *m_pOpenerList = nullptr;
     bool m_bPreview = false;
     CConvertJob m_settings;
-    IPreviewHost *m_pHost = nullptr;
     bool m_bInitialised = false;
 
+    PictureState m_state = PictureState::Empty;
     // The current file as decoded (after the preview steps): zoom steps lay
     // it out again; a page turn, a file command or a reload decodes anew.
     std::shared_ptr<const CxImage> m_pImage;
     // The file m_pImage came from: showing it again reads it anew.
     QString m_shownPath;
     // The picture's own size, which layout uses even while only a first
-    // look (m_bPartial) is held: reduced, or only its top left part
-    // (m_bRegion, at scale 1).
+    // look is held: reduced, or only its top left part (m_bRegion, at
+    // scale 1).
     viewgeom::Size m_natural;
-    bool m_bPartial = false;
     bool m_bRegion = false;
     bool m_bAutoOrient = true;
     // m_pImage ready to draw: already at the shown size when shrunk, at its
@@ -196,30 +205,18 @@ private:
     int m_nDisplaySerial = 0;
     QTimer *m_pRefineTimer = nullptr;
     viewwork::CPictureLoader *m_loader = nullptr;
-    // The direction of the last page turn: read ahead that way first.
-    int m_nStep = 1;
     CAnimatedPicture *m_picture = nullptr;
     CViewerInfo *m_info = nullptr;
 
-    float m_fZoom = 1.0f;
-    bool m_bZoomed = false;
-    bool m_bZoomIn = false;
-    bool m_bFullSize = true;
-
-    int m_nScreenW = 0;
-    int m_nScreenH = 0;
+    viewgeom::View m_view;
+    viewgeom::Size m_screen;
     viewgeom::ImageRect m_rcImage;
     viewgeom::Size m_szCanvas;
-    int m_nScrollX = 0;
-    int m_nScrollY = 0;
     bool m_bCanScroll = false;
     bool m_bDragging = false;
     QPoint m_ptDrag;
     CursorKind m_hCursor = CursorKind::Arrow;
     int m_nWheelDelta = 0;
-
-    bool m_bPictureMode = false;
-    bool m_bError = false;
 
     int m_nSlideDelay = 5;
     bool m_bSlideShow = false;

@@ -42,6 +42,26 @@ struct Layout {
     Size canvas;
 };
 
+// How the current picture is viewed: its zoom and the scroll position of
+// the canvas.
+struct View {
+    float zoom = 1.0f;
+    // The zoom factor applies; otherwise the picture is fitted or at full size.
+    bool zoomed = false;
+    // The last zoom step was one in.
+    bool zoomIn = false;
+    // Unzoomed, a picture larger than the screen keeps its size (else it fits).
+    bool fullSize = true;
+    int scrollX = 0;
+    int scrollY = 0;
+    // A page turn or a change of size rule starts unzoomed.
+    void Unzoom()
+    {
+        zoom = 1.0f;
+        zoomed = false;
+    }
+};
+
 // Size a w x h picture is shown at. Zoomed: the natural size times the
 // factor. Otherwise, fitting: a picture larger than the screen shrinks to it
 // keeping its proportions, a smaller one keeps its size; full size: natural.

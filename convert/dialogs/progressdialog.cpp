@@ -308,6 +308,7 @@ void CProgressDialog::SetPercent(int percent)
 void CProgressDialog::AddResult(const QString &path)
 {
     m_pResults->append(path);
+    emit resultAdded(path);
     if (!m_btnViewResults->isEnabled())
         m_btnViewResults->setEnabled(true);
 }

@@ -59,6 +59,11 @@ public:
     bool IsRunning() const { return m_bRunning; }
     bool IsViewerOpen() const { return m_bViewerOpen; }
 
+signals:
+    // A converted file joined the results list: a viewer open over the list
+    // shows it too.
+    void resultAdded(const QString &path);
+
 public slots:
     void OnDetails();
     void OnStop();

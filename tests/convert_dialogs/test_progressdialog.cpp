@@ -436,12 +436,13 @@ TEST(ProgressDialog, ViewResultsAndTheEndOfTheRunUnderTheViewer)
 {
     SetPrefs(0, 1);
     ScratchDir src;
-    const auto files = MakePictures(src, 1, 8, 8);
+    const auto files = MakePictures(src, 2, 8, 8);
     std::latch gate(1);
     CProgressDialog dlg(JobFor(files, src.Root()), nullptr);
     dlg.SetRunBody([&](const CConvertJob &, IConvertReporter &r, std::stop_token) {
         r.AddResult(files[0]);
         gate.wait();
+        r.AddResult(files[1]);
         r.SetSummary(RunTotals{1, 1, 0});
         r.ConvertDone();
     });
@@ -457,8 +458,13 @@ TEST(ProgressDialog, ViewResultsAndTheEndOfTheRunUnderTheViewer)
         EXPECT_EQ(parent, &dlg);
         EXPECT_EQ(*results, QStringList{QString::fromStdString(files[0])});
         EXPECT_TRUE(dlg.IsViewerOpen());
+        // A viewer over the list hears of what the run adds under it.
+        QStringList added;
+        QObject::connect(&dlg, &CProgressDialog::resultAdded, [&](const QString &path) { added << path; });
         gate.count_down();
         EXPECT_TRUE(WaitFor([&] { return box.count == 1; }));
+        EXPECT_EQ(added, QStringList{QString::fromStdString(files[1])});
+        EXPECT_EQ(results->size(), 2);
         // Auto-close waits until the viewer is left.
         EXPECT_TRUE(dlg.isVisible());
         EXPECT_EQ(Text(dlg, IDC_STATUS), U("转换已完成。"));

@@ -132,9 +132,13 @@ TEST_F(ListsTest, RowRemovedDuringLoadKeepsEveryCaptionOnItsOwnFile)
     for (int i = 0; i < 12; ++i)
         WritePicture(scratch.Path("f" + std::string(1, char('a' + i)) + ".png"), 100 + i, 50);
     lists->ListFolder(Dir());
-    // The viewer moved files away while the loader still had them all ahead.
-    lists->RemoveFolderRow(0);
-    lists->RemoveFolderRow(4); // "ff.png"
+    // The viewer moved files away while the loader still had them all ahead;
+    // it names them by path, and only the exact path is their row.
+    EXPECT_EQ(lists->FolderRowOf(Dir() + "/FF.png"), -1);
+    EXPECT_EQ(lists->FolderRowOf(Dir() + "/ff.png"), 5);
+    lists->RemoveFolderRow(lists->FolderRowOf(Dir() + "/fa.png"));
+    lists->RemoveFolderRow(lists->FolderRowOf(Dir() + "/ff.png"));
+    EXPECT_EQ(lists->FolderRowOf(Dir() + "/ff.png"), -1);
     ASSERT_TRUE(WaitLoaded());
     ASSERT_EQ(folder->count(), 10);
     ASSERT_EQ(lists->FileNames().size(), 10u);

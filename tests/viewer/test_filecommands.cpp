@@ -29,13 +29,18 @@ namespace {
 // The opener's side: a folder list of names, and a selected list of paths.
 class FakeHost : public IPreviewHost {
 public:
-    void RemoveFolderRow(int row) override
+    void RemoveFolderPath(const QString &path) override
     {
+        const int row = int(names.indexOf(QFileInfo(path).fileName()));
         removedRows.push_back(row);
-        if (row >= 0 && row < names.size())
+        if (row >= 0)
             names.removeAt(row);
     }
-    void AddFolderRowToSelection(int row) override { selected << folder + "/" + names.at(row); }
+    void AddFolderPathToSelection(const QString &path) override
+    {
+        if (names.contains(QFileInfo(path).fileName()))
+            selected << path;
+    }
     void RemoveSelectedPath(const QString &path) override { selected.removeOne(path); }
 
     QString folder;

@@ -279,6 +279,17 @@ TEST_F(ViewerTest, KeysAndWheelPageThroughTheList)
     EXPECT_FALSE(again.isVisible());
 }
 
+TEST_F(ViewerTest, AFileAddedWhileOpenIsPagedTo)
+{
+    m_files << Pattern("a.png", 30, 20);
+    CPreviewDlg &dlg = Open(0, CPreviewDlg::MODE_RESULTS);
+    m_files << Pattern("b.png", 40, 20);
+    dlg.AddFile(m_files.back());
+    dlg.NextImage();
+    EXPECT_EQ(dlg.GetIndex(), 1);
+    EXPECT_EQ(dlg.GetImage().GetWidth(), 40u);
+}
+
 TEST_F(ViewerTest, StartIndexOutsideTheListAndMissingFiles)
 {
     m_files << Pattern("one.png", 1000, 700) << Missing("gone.png");
