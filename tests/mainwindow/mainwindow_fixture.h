@@ -2,7 +2,7 @@
 // reach its controls by id and answer its message boxes.
 #pragma once
 
-#include "convert_dialogs/dialog_helpers.h"
+#include "rundialogs/dialog_helpers.h"
 #include "ids_main.h"
 #include "maindlg.h"
 #include "settingsstore.h"
