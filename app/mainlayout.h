@@ -4,6 +4,8 @@
 // just outside), as the splitter rules are written that way.
 #pragma once
 
+#include "winrect.h"
+
 #include <QCursor>
 #include <QPoint>
 #include <QRect>
@@ -12,20 +14,6 @@
 #include <vector>
 
 class QWidget;
-
-struct WinRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-
-    int Width() const { return right - left; }
-    int Height() const { return bottom - top; }
-    bool Contains(QPoint p) const { return left <= p.x() && p.x() < right && top <= p.y() && p.y() < bottom; }
-    QRect ToQRect() const { return QRect(left, top, right - left, bottom - top); }
-    static WinRect FromQRect(const QRect &r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
-    bool operator==(const WinRect &) const = default;
-};
 
 enum AnchorKind { ANCHOR_STRETCH = 0, ANCHOR_BOTTOM_LEFT = 1, ANCHOR_BOTTOM_RIGHT = 2 };
 

@@ -89,7 +89,7 @@ public:
     const CxImage &GetImage() const;
     // True while pictures are still being read or drawn in the background.
     bool IsReading() const;
-    viewgeom::ImageRect GetImageRect() const { return m_rcImage; }
+    WinRect GetImageRect() const { return m_rcImage; }
     viewgeom::Size GetCanvasSize() const { return m_szCanvas; }
     viewgeom::Size GetScreenSize() const { return m_screen; }
     QPoint GetScroll() const { return {m_view.scrollX, m_view.scrollY}; }
@@ -210,7 +210,7 @@ private:
 
     viewgeom::View m_view;
     viewgeom::Size m_screen;
-    viewgeom::ImageRect m_rcImage;
+    WinRect m_rcImage;
     viewgeom::Size m_szCanvas;
     bool m_bCanScroll = false;
     bool m_bDragging = false;

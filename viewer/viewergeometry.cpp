@@ -106,12 +106,12 @@ bool CanZoomIn(float zoom)
 {
     return !(zoom > kMaxZoomBeforeStep);
 }
-bool CanZoomOut(const ImageRect &shown)
+bool CanZoomOut(const WinRect &shown)
 {
     return shown.Width() >= kMinZoomOutSide && shown.Height() >= kMinZoomOutSide;
 }
 
-bool StrictlyInside(const ImageRect &r, int x, int y)
+bool StrictlyInside(const WinRect &r, int x, int y)
 {
     return x > r.left && x < r.right && y > r.top && y < r.bottom;
 }
@@ -148,7 +148,7 @@ Span VisibleSpan(int shownStart, int shownEnd, int scroll, int window, int image
 
 } // namespace
 
-VisiblePart VisibleImagePart(const ImageRect &shown, int scrollX, int scrollY, Size windowSize,
+VisiblePart VisibleImagePart(const WinRect &shown, int scrollX, int scrollY, Size windowSize,
                              Size imageSize)
 {
     const Span x = VisibleSpan(shown.left, shown.right, scrollX, windowSize.width, imageSize.width);

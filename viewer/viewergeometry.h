@@ -3,6 +3,8 @@
 // follows a zoom step, and which part of the picture a window shows.
 #pragma once
 
+#include "winrect.h"
+
 #include <QRectF>
 
 namespace viewgeom {
@@ -27,18 +29,8 @@ struct Size {
 };
 
 // Where the picture lies on the canvas; right and bottom are exclusive.
-struct ImageRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-    int Width() const { return right - left; }
-    int Height() const { return bottom - top; }
-    friend bool operator==(const ImageRect &, const ImageRect &) = default;
-};
-
 struct Layout {
-    ImageRect image;
+    WinRect image;
     Size canvas;
 };
 
@@ -86,10 +78,10 @@ int ClampScroll(int value, int canvas, int screen);
 float ZoomedIn(float zoom);
 float ZoomedOut(float zoom);
 bool CanZoomIn(float zoom);
-bool CanZoomOut(const ImageRect &shown);
+bool CanZoomOut(const WinRect &shown);
 
 // True when (x, y) lies strictly inside the rectangle.
-bool StrictlyInside(const ImageRect &r, int x, int y);
+bool StrictlyInside(const WinRect &r, int x, int y);
 
 // Top left that centres a child of the given size in the screen.
 Size CentreOrigin(Size child, Size screen);
@@ -104,7 +96,7 @@ struct VisiblePart {
     QRectF target;
     bool IsEmpty() const { return source.isEmpty(); }
 };
-VisiblePart VisibleImagePart(const ImageRect &shown, int scrollX, int scrollY, Size windowSize,
+VisiblePart VisibleImagePart(const WinRect &shown, int scrollX, int scrollY, Size windowSize,
                              Size imageSize);
 
 // Timer interval of a slideshow delay in seconds.

@@ -12,14 +12,13 @@
 #include <cmath>
 
 using namespace viewertest;
-using viewgeom::ImageRect;
 
 namespace {
 
 // Picture point (in pixels of the file) under window point p.
 QPointF PicturePoint(const CPreviewDlg &dlg, QPoint p, int pictureW, int pictureH)
 {
-    const ImageRect r = dlg.GetImageRect();
+    const WinRect r = dlg.GetImageRect();
     return {(p.x() + dlg.GetScroll().x() - r.left) * double(pictureW) / r.Width(),
             (p.y() + dlg.GetScroll().y() - r.top) * double(pictureH) / r.Height()};
 }
@@ -37,11 +36,11 @@ TEST_F(ViewerTest, FitCentresSmallPicturesAndShrinksLargeOnesActualSizeScrolls)
     EXPECT_FALSE(dlg.IsFullSize());
 
     const int left = (s.width - 200) / 2, top = (s.height - 100) / 2;
-    EXPECT_EQ(dlg.GetImageRect(), (ImageRect{left, top, left + 200, top + 100}));
+    EXPECT_EQ(dlg.GetImageRect(), (WinRect{left, top, left + 200, top + 100}));
     EXPECT_FALSE(dlg.CanScroll());
 
     Key(Qt::Key_PageDown);
-    const ImageRect fitted = dlg.GetImageRect();
+    const WinRect fitted = dlg.GetImageRect();
     EXPECT_TRUE(fitted.Width() == s.width || fitted.Height() == s.height);
     EXPECT_LE(fitted.Width(), s.width);
     EXPECT_LE(fitted.Height(), s.height);
@@ -49,7 +48,7 @@ TEST_F(ViewerTest, FitCentresSmallPicturesAndShrinksLargeOnesActualSizeScrolls)
     EXPECT_EQ(dlg.GetCanvasSize(), s);
 
     Key(Qt::Key_Slash, Qt::KeypadModifier); // actual size, remembered
-    EXPECT_EQ(dlg.GetImageRect(), (ImageRect{0, 0, 1600, 1000}));
+    EXPECT_EQ(dlg.GetImageRect(), (WinRect{0, 0, 1600, 1000}));
     EXPECT_EQ(dlg.GetCanvasSize(), (viewgeom::Size{1600, 1000}));
     EXPECT_TRUE(dlg.CanScroll());
     EXPECT_EQ(GetProfileInt(kSettingsSection, settingskey::kViewFullSize, -1), 1);
@@ -348,7 +347,7 @@ TEST_F(ViewerTest, LargeJpegsShowAFirstLookThenTheWholeAndNeighboursAreReadAhead
         CPreviewDlg &dlg = Open();
         // The first look is smaller than the picture, laid out at its own size.
         EXPECT_LT(dlg.GetImage().GetWidth(), 2400);
-        const viewgeom::ImageRect first = dlg.GetImageRect();
+        const WinRect first = dlg.GetImageRect();
         EXPECT_EQ(first.Width(), fullSize ? 2400 : viewgeom::DisplaySize(2400, 1800, false, 1, false,
                                                                          dlg.GetScreenSize()).width);
         const QColor corner = dlg.grab().toImage().pixelColor(first.left + 15, first.top + 15);

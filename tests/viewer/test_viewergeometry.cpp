@@ -29,14 +29,14 @@ TEST(ViewerGeometry, FitShrinksLargePicturesKeepingTheirShapeAndLeavesSmallOnesA
 TEST(ViewerGeometry, SmallPicturesAreCentredAndLargeOnesGrowTheCanvas)
 {
     const Layout small = LayoutImage({641, 481}, kScreen);
-    EXPECT_EQ(small.image, (ImageRect{79, 59, 720, 540}));
+    EXPECT_EQ(small.image, (WinRect{79, 59, 720, 540}));
     EXPECT_EQ(small.canvas, kScreen);
 
     const Layout wide = LayoutImage({2000, 300}, kScreen);
-    EXPECT_EQ(wide.image, (ImageRect{0, 150, 2000, 450}));
+    EXPECT_EQ(wide.image, (WinRect{0, 150, 2000, 450}));
     EXPECT_EQ(wide.canvas, (Size{2000, 600}));
     // Exactly the screen's size: no centring offset, no extra canvas.
-    EXPECT_EQ(LayoutImage(kScreen, kScreen).image, (ImageRect{0, 0, 800, 600}));
+    EXPECT_EQ(LayoutImage(kScreen, kScreen).image, (WinRect{0, 0, 800, 600}));
 }
 
 TEST(ViewerGeometry, ZoomingInKeepsTheScreenCentreOnThePicturePoint)
