@@ -46,6 +46,17 @@ sigset_t StopSet()
     return set;
 }
 
+// A stop signal held back and not yet taken, taken without waiting; 0 when
+// none. The zero timeout is of the type the wait call takes.
+template <class Timeout>
+int TakeHeld(int (*wait)(const sigset_t *, siginfo_t *, const Timeout *))
+{
+    const sigset_t set = StopSet();
+    const Timeout none{};
+    const int sig = wait(&set, nullptr, &none);
+    return sig > 0 ? sig : 0;
+}
+
 } // namespace
 
 StopSignals::StopSignals(std::stop_source stop) : m_stop(std::move(stop))
@@ -102,12 +113,11 @@ void StopSignals::Finish()
     // A signal that came once the watcher had ended is still held back: it
     // counts as a stop too, rather than ending the program unannounced when
     // unblocked.
-    const sigset_t set = StopSet();
-    const timespec none = {};
-    for (int sig; (sig = sigtimedwait(&set, nullptr, &none)) > 0;)
+    for (int sig; (sig = TakeHeld(sigtimedwait)) > 0;)
         if (!g_signal)
             g_signal = sig;
     SetDefault();
+    const sigset_t set = StopSet();
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
@@ -115,9 +125,7 @@ bool StopSignals::TakePending()
 {
     // The watcher takes a signal only once it is scheduled; this thread
     // holds the signals back too and may take one first.
-    const sigset_t set = StopSet();
-    const timespec none = {};
-    if (const int sig = sigtimedwait(&set, nullptr, &none); sig > 0) {
+    if (const int sig = TakeHeld(sigtimedwait); sig > 0) {
         if (!g_signal)
             g_signal = sig;
         SetDefault(); // a second one ends the program at once, as after the first

@@ -6,9 +6,9 @@
 #include <QDir>
 #include <QImage>
 #include <ctime>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -326,8 +326,8 @@ TEST(AtomicFileWriter, TemporaryNamesCarryTheHostAndDeadRunsLeaveNone)
     ScratchDir dir;
     for (const auto &row : rows) {
         ASSERT_TRUE(WriteFileBytes(dir.Path(row.name), {1}));
-        const timespec times[2] = {{now - row.ageHours * 3600, 0}, {now - row.ageHours * 3600, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, dir.Path(row.name).c_str(), times, 0), 0);
+        const timeval times[2] = {{now - row.ageHours * 3600, 0}, {now - row.ageHours * 3600, 0}};
+        ASSERT_EQ(utimes(dir.Path(row.name).c_str(), times), 0);
     }
     EXPECT_EQ(RemoveStaleTemporaries(dir.Root(), now), 3);
     for (const auto &row : rows)
