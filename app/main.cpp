@@ -1,8 +1,8 @@
-#include "imagefiles.h"
-#include "libraryversions.h"
-#include "openrequest.h"
-#include "runresources.h"
-#include "velmoraapp.h"
+#include "convert/imagefiles.h"
+#include "imaging/libraryversions.h"
+#include "app/openrequest.h"
+#include "imaging/runresources.h"
+#include "app/velmoraapp.h"
 
 #include <QApplication>
 #include <QFile>

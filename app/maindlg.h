@@ -3,7 +3,7 @@
 // the options and the layout each live in their own class.
 #pragma once
 
-#include "previewhost.h"
+#include "viewer/previewhost.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -1,10 +1,10 @@
-#include "mainlayout.h"
+#include "app/mainlayout.h"
 
-#include "appresources.h"
-#include "controlbyid.h"
-#include "ids_main.h"
-#include "maintemplate.h"
-#include "settingsstore.h"
+#include "app/dialogs/appresources.h"
+#include "app/controlbyid.h"
+#include "resources/ids_main.h"
+#include "app/maintemplate.h"
+#include "settings/settingsstore.h"
 
 #include <QCursor>
 #include <QPainter>

@@ -4,7 +4,7 @@
 // just outside), as the splitter rules are written that way.
 #pragma once
 
-#include "winrect.h"
+#include "controls/winrect.h"
 
 #include <QCursor>
 #include <QPoint>

@@ -1,6 +1,6 @@
-#include "maintemplate.h"
+#include "app/maintemplate.h"
 
-#include "ids_main.h"
+#include "resources/ids_main.h"
 
 #include <array>
 

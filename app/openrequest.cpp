@@ -1,6 +1,6 @@
-#include "openrequest.h"
+#include "app/openrequest.h"
 
-#include "imagefiles.h"
+#include "convert/imagefiles.h"
 
 #include <QDir>
 #include <QFile>

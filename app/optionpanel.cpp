@@ -1,12 +1,12 @@
-#include "optionpanel.h"
+#include "app/optionpanel.h"
 
-#include "dialogint.h"
-#include "folderdialog.h"
-#include "ids_main.h"
-#include "naming.h"
-#include "settingsstore.h"
-#include "spinbuttonctrl.h"
-#include "stampfontdlg.h"
+#include "controls/dialogint.h"
+#include "controls/folderdialog.h"
+#include "resources/ids_main.h"
+#include "convert/naming.h"
+#include "settings/settingsstore.h"
+#include "controls/spinbuttonctrl.h"
+#include "app/dialogs/stampfontdlg.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

@@ -4,9 +4,9 @@
 // (UpdateData), applies the enabling rules and keeps the destination list.
 #pragma once
 
-#include "controlbyid.h"
-#include "convertjob.h"
-#include "cxtypes.h"
+#include "app/controlbyid.h"
+#include "convert/convertjob.h"
+#include "imaging/cxtypes.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "velmoraapp.h"
+#include "app/velmoraapp.h"
 
-#include "maindlg.h"
-#include "openrequest.h"
+#include "app/maindlg.h"
+#include "app/openrequest.h"
 
 #include <QCoreApplication>
 

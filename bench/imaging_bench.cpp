@@ -1,12 +1,12 @@
 // Times the steps of a typical batch job on a photo-sized picture: decode,
 // reduced decode, resample, sharpen, quantise and encode. Prints the median
 // of several rounds of each, in milliseconds.
-#include "convertjob.h"
-#include "cximage.h"
-#include "cximagegif.h"
-#include "octreequantizer.h"
-#include "pipeline.h"
-#include "runresources.h"
+#include "convert/convertjob.h"
+#include "imaging/cximage.h"
+#include "imaging/cximagegif.h"
+#include "imaging/octreequantizer.h"
+#include "convert/pipeline.h"
+#include "imaging/runresources.h"
 
 #include <QGuiApplication>
 

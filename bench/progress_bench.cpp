@@ -3,10 +3,10 @@
 // thread: its CPU time against the run's wall time, the paints and the
 // queued calls it handled; and when the first output came.
 //   velmora-progress-bench [--format TIF] [--jobs N] [--details 0|1] FILE...
-#include "convertworker.h"
-#include "progressdialog.h"
-#include "runresources.h"
-#include "settingsstore.h"
+#include "convert/convertworker.h"
+#include "rundialogs/progressdialog.h"
+#include "imaging/runresources.h"
+#include "settings/settingsstore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,10 +2,10 @@
 // files in a folder and writes each as a JPEG (tn_NAME.jpg, quality 75), the
 // way a thumbnailer writes them, so the benchmark can time the listing's
 // thumbnail path against other tools.
-#include "cximage.h"
-#include "imagefiles.h"
-#include "runresources.h"
-#include "thumbnail.h"
+#include "imaging/cximage.h"
+#include "convert/imagefiles.h"
+#include "imaging/runresources.h"
+#include "imaging/thumbnail.h"
 
 #include <QDir>
 #include <QImage>

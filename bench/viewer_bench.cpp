@@ -7,8 +7,8 @@
 // at once (repaint), so each figure is what a user waits before the window
 // shows the result.
 //   velmora-viewer-bench [--rounds N] FILE...
-#include "previewdlg.h"
-#include "runresources.h"
+#include "viewer/previewdlg.h"
+#include "imaging/runresources.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
-#include "batchcommand.h"
+#include "cli/batchcommand.h"
 
-#include "imagefiles.h"
-#include "naming.h"
+#include "convert/imagefiles.h"
+#include "convert/naming.h"
 
 #include <cerrno>
 #include <cstdio>

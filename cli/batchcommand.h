@@ -1,8 +1,8 @@
 // The command line of velmora-batch, turned into a conversion job.
 #pragma once
 
-#include "batchoptions.h"
-#include "convertjob.h"
+#include "cli/batchoptions.h"
+#include "convert/convertjob.h"
 
 #include <optional>
 #include <string>

@@ -3,7 +3,7 @@
 // lists the options for the install check.
 //   velmora-batch-docs manual|completion TEMPLATE OUTPUT
 //   velmora-batch-docs options
-#include "batchoptions.h"
+#include "cli/batchoptions.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,6 +1,6 @@
-#include "batchoptions.h"
+#include "cli/batchoptions.h"
 
-#include "formats.h"
+#include "imaging/formats.h"
 
 #include <cctype>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "jsonlog.h"
+#include "cli/jsonlog.h"
 
 #include <cstdio>
 

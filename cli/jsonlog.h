@@ -2,7 +2,7 @@
 // one with the totals, for jq and for merging the logs of several shards.
 #pragma once
 
-#include "runrecord.h"
+#include "convert/runrecord.h"
 
 #include <string>
 

@@ -1,13 +1,13 @@
 // velmora-batch: converts image files from the command line with the same
 // job, pipeline and worker as the desktop program. This is the program
 // proper, velmora-batch-run; launcher.c starts it.
-#include "batchcommand.h"
-#include "convertworker.h"
-#include "imagefiles.h"
-#include "libraryversions.h"
-#include "runresources.h"
-#include "stopsignals.h"
-#include "terminalreporter.h"
+#include "cli/batchcommand.h"
+#include "convert/convertworker.h"
+#include "convert/imagefiles.h"
+#include "imaging/libraryversions.h"
+#include "imaging/runresources.h"
+#include "cli/stopsignals.h"
+#include "cli/terminalreporter.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "stopsignals.h"
+#include "cli/stopsignals.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,7 +1,7 @@
-#include "terminalreporter.h"
+#include "cli/terminalreporter.h"
 
-#include "jsonlog.h"
-#include "naming.h"
+#include "cli/jsonlog.h"
+#include "convert/naming.h"
 
 #include <cctype>
 #include <cerrno>

@@ -3,7 +3,7 @@
 // a line of progress on standard error.
 #pragma once
 
-#include "convertreporter.h"
+#include "convert/convertreporter.h"
 
 #include <chrono>
 #include <cstdio>

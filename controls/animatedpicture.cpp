@@ -1,7 +1,7 @@
-#include "animatedpicture.h"
+#include "controls/animatedpicture.h"
 
-#include "gifblockwalker.h"
-#include "gifcanvas.h"
+#include "controls/gifblockwalker.h"
+#include "imaging/gifcanvas.h"
 
 #include <QBuffer>
 #include <QFile>

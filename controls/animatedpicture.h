@@ -7,8 +7,8 @@
 // with Qt's image readers from memory (each GIF frame as a GIF of its own).
 #pragma once
 
-#include "cxtypes.h"
-#include "gifblockwalker.h"
+#include "imaging/cxtypes.h"
+#include "controls/gifblockwalker.h"
 
 #include <QByteArray>
 #include <QImage>

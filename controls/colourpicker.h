@@ -4,8 +4,8 @@
 // objectName as a number).
 #pragma once
 
-#include "colourpickerpopup.h"
-#include "cxtypes.h"
+#include "controls/colourpickerpopup.h"
+#include "imaging/cxtypes.h"
 
 #include <QPointer>
 #include <QPushButton>

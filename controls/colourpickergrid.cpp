@@ -1,4 +1,4 @@
-#include "colourpickergrid.h"
+#include "controls/colourpickergrid.h"
 
 #include <algorithm>
 

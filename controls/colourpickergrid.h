@@ -2,7 +2,7 @@
 // keyboard moves, as plain functions of plain values.
 #pragma once
 
-#include "cxtypes.h"
+#include "imaging/cxtypes.h"
 
 #include <QPoint>
 #include <QRect>

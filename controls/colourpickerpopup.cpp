@@ -1,6 +1,6 @@
-#include "colourpickerpopup.h"
+#include "controls/colourpickerpopup.h"
 
-#include "ids_colourpicker.h"
+#include "resources/ids_colourpicker.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -5,7 +5,7 @@
 // through Message, and then deletes itself.
 #pragma once
 
-#include "colourpickergrid.h"
+#include "controls/colourpickergrid.h"
 
 #include <QString>
 #include <QWidget>

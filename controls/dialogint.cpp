@@ -1,4 +1,4 @@
-#include "dialogint.h"
+#include "controls/dialogint.h"
 
 bool ParseDialogInt(const QString &text, long long &value)
 {

@@ -1,4 +1,4 @@
-#include "folderdialog.h"
+#include "controls/folderdialog.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "gifblockwalker.h"
+#include "controls/gifblockwalker.h"
 
 #include <cstring>
 

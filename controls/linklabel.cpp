@@ -1,6 +1,6 @@
-#include "linklabel.h"
+#include "controls/linklabel.h"
 
-#include "ids_controls.h"
+#include "resources/ids_controls.h"
 
 #include <QApplication>
 #include <QDesktopServices>

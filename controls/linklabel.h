@@ -4,7 +4,7 @@
 // handler. An empty text shows the target; an empty target takes the text.
 #pragma once
 
-#include "cxtypes.h"
+#include "imaging/cxtypes.h"
 
 #include <QLabel>
 #include <QUrl>

@@ -1,4 +1,4 @@
-#include "spinbuttonctrl.h"
+#include "controls/spinbuttonctrl.h"
 
 #include <QEvent>
 #include <QKeyEvent>

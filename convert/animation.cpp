@@ -1,8 +1,8 @@
-#include "animation.h"
+#include "convert/animation.h"
 
-#include "cxanimation.h"
-#include "cximagegif.h"
-#include "metadataoptions.h"
+#include "imaging/cxanimation.h"
+#include "imaging/cximagegif.h"
+#include "convert/metadataoptions.h"
 
 #include <algorithm>
 #include <memory>

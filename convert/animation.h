@@ -3,10 +3,10 @@
 // file, the preview's bytes in memory and the viewer's frame list.
 #pragma once
 
-#include "convertjob.h"
-#include "convertreporter.h"
-#include "outputwriter.h"
-#include "pipeline.h"
+#include "convert/convertjob.h"
+#include "convert/convertreporter.h"
+#include "convert/outputwriter.h"
+#include "convert/pipeline.h"
 
 #include <cstdint>
 #include <functional>

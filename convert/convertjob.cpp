@@ -1,4 +1,4 @@
-#include "convertjob.h"
+#include "convert/convertjob.h"
 
 #include <cctype>
 #include <climits>

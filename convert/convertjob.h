@@ -1,8 +1,8 @@
 // The options of one conversion run and its ordered list of source files.
 #pragma once
 
-#include "cxtypes.h"
-#include "formats.h"
+#include "imaging/cxtypes.h"
+#include "imaging/formats.h"
 
 #include <array>
 #include <cstdint>

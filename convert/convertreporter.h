@@ -1,7 +1,7 @@
 // What a conversion run tells the window (or terminal) that shows it.
 #pragma once
 
-#include "runrecord.h"
+#include "convert/runrecord.h"
 
 #include <string>
 

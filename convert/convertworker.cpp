@@ -1,12 +1,12 @@
-#include "convertworker.h"
+#include "convert/convertworker.h"
 
-#include "animation.h"
-#include "cximage.h"
-#include "filepreparer.h"
-#include "largeblocks.h"
-#include "metadataio.h"
-#include "naming.h"
-#include "outputwriter.h"
+#include "convert/animation.h"
+#include "imaging/cximage.h"
+#include "convert/filepreparer.h"
+#include "imaging/largeblocks.h"
+#include "imaging/metadataio.h"
+#include "convert/naming.h"
+#include "convert/outputwriter.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,12 +2,12 @@
 // line by line.
 #pragma once
 
-#include "convertjob.h"
-#include "convertreporter.h"
-#include "cximage.h"
-#include "outputguard.h"
-#include "prepareahead.h"
-#include "runresources.h"
+#include "convert/convertjob.h"
+#include "convert/convertreporter.h"
+#include "imaging/cximage.h"
+#include "convert/outputguard.h"
+#include "convert/prepareahead.h"
+#include "imaging/runresources.h"
 
 #include <memory>
 #include <stop_token>

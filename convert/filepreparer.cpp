@@ -1,13 +1,13 @@
-#include "filepreparer.h"
+#include "convert/filepreparer.h"
 
-#include "animation.h"
-#include "cxanimation.h"
-#include "cxfile.h"
-#include "metadataio.h"
-#include "metadataoptions.h"
-#include "naming.h"
-#include "pipeline.h"
-#include "rowband.h"
+#include "convert/animation.h"
+#include "imaging/cxanimation.h"
+#include "imaging/cxfile.h"
+#include "imaging/metadataio.h"
+#include "convert/metadataoptions.h"
+#include "convert/naming.h"
+#include "convert/pipeline.h"
+#include "imaging/rowband.h"
 
 #include <cerrno>
 #include <chrono>

@@ -4,8 +4,8 @@
 // in source order.
 #pragma once
 
-#include "convertjob.h"
-#include "cximage.h"
+#include "convert/convertjob.h"
+#include "imaging/cximage.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "imagefiles.h"
+#include "convert/imagefiles.h"
 
-#include "formats.h"
+#include "imaging/formats.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,8 +1,8 @@
-#include "metadataoptions.h"
+#include "convert/metadataoptions.h"
 
-#include "colourprofile.h"
-#include "cxfile.h"
-#include "metadataio.h"
+#include "imaging/colourprofile.h"
+#include "imaging/cxfile.h"
+#include "imaging/metadataio.h"
 
 void ApplyMetadataOptions(CxImage &image, const CConvertJob &job)
 {

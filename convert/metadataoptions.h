@@ -2,9 +2,9 @@
 // applied to a decoded picture, and to a plain copy.
 #pragma once
 
-#include "convertjob.h"
-#include "cximage.h"
-#include "filepreparer.h"
+#include "convert/convertjob.h"
+#include "imaging/cximage.h"
+#include "convert/filepreparer.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
-#include "naming.h"
+#include "convert/naming.h"
 
-#include "atomicfile.h"
-#include "cxfile.h"
+#include "imaging/atomicfile.h"
+#include "imaging/cxfile.h"
 
 #include <algorithm>
 #include <cctype>

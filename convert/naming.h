@@ -1,7 +1,7 @@
 // Output names, the overwrite policy and the plain copy of a conversion run.
 #pragma once
 
-#include "convertjob.h"
+#include "convert/convertjob.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "outputguard.h"
+#include "convert/outputguard.h"
 
-#include "atomicfile.h"
-#include "naming.h"
+#include "imaging/atomicfile.h"
+#include "convert/naming.h"
 
 #include <QString>
 #include <filesystem>

@@ -4,7 +4,7 @@
 // other), and the temporary files of dead runs go.
 #pragma once
 
-#include "convertjob.h"
+#include "convert/convertjob.h"
 
 #include <set>
 #include <string>

@@ -1,6 +1,6 @@
-#include "outputwriter.h"
+#include "convert/outputwriter.h"
 
-#include "atomicfile.h"
+#include "imaging/atomicfile.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,7 +2,7 @@
 // file and never costs the file being replaced.
 #pragma once
 
-#include "cximage.h"
+#include "imaging/cximage.h"
 
 #include <functional>
 #include <stop_token>

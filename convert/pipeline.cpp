@@ -1,8 +1,8 @@
-#include "pipeline.h"
+#include "convert/pipeline.h"
 
-#include "cxtext.h"
-#include "metadataio.h"
-#include "octreequantizer.h"
+#include "imaging/cxtext.h"
+#include "imaging/metadataio.h"
+#include "imaging/octreequantizer.h"
 
 #include <algorithm>
 #include <cmath>

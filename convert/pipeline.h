@@ -3,9 +3,9 @@
 // the JPEG quality and the save.
 #pragma once
 
-#include "convertjob.h"
-#include "cximage.h"
-#include "resampledrows.h"
+#include "convert/convertjob.h"
+#include "imaging/cximage.h"
+#include "imaging/resampledrows.h"
 
 #include <cstdint>
 #include <string>

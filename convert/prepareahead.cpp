@@ -1,4 +1,4 @@
-#include "prepareahead.h"
+#include "convert/prepareahead.h"
 
 #include <algorithm>
 #include <sys/stat.h>

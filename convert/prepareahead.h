@@ -1,9 +1,9 @@
 // Threads that prepare the files of a run ahead of the one writing them.
 #pragma once
 
-#include "convertjob.h"
-#include "filepreparer.h"
-#include "runresources.h"
+#include "convert/convertjob.h"
+#include "convert/filepreparer.h"
+#include "imaging/runresources.h"
 
 #include <condition_variable>
 #include <functional>

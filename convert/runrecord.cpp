@@ -1,4 +1,4 @@
-#include "runrecord.h"
+#include "convert/runrecord.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "atomicfile.h"
+#include "imaging/atomicfile.h"
 
 #include <atomic>
 #include <cerrno>

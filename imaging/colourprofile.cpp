@@ -1,6 +1,6 @@
-#include "colourprofile.h"
+#include "imaging/colourprofile.h"
 
-#include "cximage.h"
+#include "imaging/cximage.h"
 
 #include <lcms2.h>
 

@@ -1,10 +1,10 @@
-#include "cxanimation.h"
+#include "imaging/cxanimation.h"
 
-#include "codecs.h"
-#include "colourprofile.h"
-#include "cximagegif.h"
-#include "cxmetadata.h"
-#include "metadataio.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/colourprofile.h"
+#include "imaging/cximagegif.h"
+#include "imaging/cxmetadata.h"
+#include "imaging/metadataio.h"
 
 #include <algorithm>
 

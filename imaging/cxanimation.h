@@ -11,7 +11,7 @@
 // are n + 1 plays.
 #pragma once
 
-#include "cximage.h"
+#include "imaging/cximage.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "cxfile.h"
+#include "imaging/cxfile.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,10 +1,10 @@
-#include "cximage.h"
+#include "imaging/cximage.h"
 
-#include "atomicfile.h"
-#include "codecs.h"
-#include "mappedfile.h"
-#include "metadataio.h"
-#include "pixelops.h"
+#include "imaging/atomicfile.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/mappedfile.h"
+#include "imaging/metadataio.h"
+#include "imaging/pixelops.h"
 
 #include <QImage>
 

@@ -57,11 +57,11 @@
 // why); none throws, and a failed operation leaves a valid image unchanged.
 #pragma once
 
-#include "cxfile.h"
-#include "cxmetadata.h"
-#include "cxtypes.h"
-#include "formats.h"
-#include "largeblocks.h"
+#include "imaging/cxfile.h"
+#include "imaging/cxmetadata.h"
+#include "imaging/cxtypes.h"
+#include "imaging/formats.h"
+#include "imaging/largeblocks.h"
 
 #include <atomic>
 #include <cstdint>

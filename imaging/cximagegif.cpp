@@ -1,8 +1,8 @@
 // CxImageGIF: the file-level facts of a GIF (comment, loop count) and the
 // writer of GIF89a animations through giflib.
-#include "cximagegif.h"
+#include "imaging/cximagegif.h"
 
-#include "codecs.h"
+#include "imaging/codecs/codecs.h"
 
 #include <gif_lib.h>
 

@@ -2,8 +2,8 @@
 // disposal) and the writer of multi-frame GIF89a animations.
 #pragma once
 
-#include "cxanimation.h"
-#include "cximage.h"
+#include "imaging/cxanimation.h"
+#include "imaging/cximage.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "cximage.h"
+#include "imaging/cximage.h"
 
-#include "colourprofile.h"
-#include "metadataio.h"
+#include "imaging/colourprofile.h"
+#include "imaging/metadataio.h"
 
 #include <utility>
 

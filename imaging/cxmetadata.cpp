@@ -1,4 +1,4 @@
-#include "cxmetadata.h"
+#include "imaging/cxmetadata.h"
 
 #include <algorithm>
 #include <iterator>

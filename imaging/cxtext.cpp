@@ -1,8 +1,8 @@
 // Text burnt into images (the stamp) and scaled drawing onto a painter.
-#include "cxtext.h"
+#include "imaging/cxtext.h"
 
-#include "cximage.h"
-#include "pixelops.h"
+#include "imaging/cximage.h"
+#include "imaging/pixelops.h"
 
 #include <QFontMetricsF>
 #include <QImage>

@@ -2,7 +2,7 @@
 // caller that places text (the stamp's position depends on its width).
 #pragma once
 
-#include "cxtypes.h"
+#include "imaging/cxtypes.h"
 
 #include <QFont>
 #include <string>

@@ -1,6 +1,6 @@
-#include "formats.h"
+#include "imaging/formats.h"
 
-#include "codecs.h"
+#include "imaging/codecs/codecs.h"
 
 #include <cstring>
 #include <initializer_list>

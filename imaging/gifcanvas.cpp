@@ -1,4 +1,4 @@
-#include "gifcanvas.h"
+#include "imaging/gifcanvas.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
-#include "largeblocks.h"
+#include "imaging/largeblocks.h"
 
-#include "runresources.h"
+#include "imaging/runresources.h"
 
 #include <algorithm>
 #include <atomic>

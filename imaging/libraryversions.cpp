@@ -1,4 +1,4 @@
-#include "libraryversions.h"
+#include "imaging/libraryversions.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "mappedfile.h"
+#include "imaging/mappedfile.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,6 +1,6 @@
-#include "metadataio.h"
+#include "imaging/metadataio.h"
 
-#include "formats.h"
+#include "imaging/formats.h"
 
 #include <cstring>
 #include <memory>

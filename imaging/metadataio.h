@@ -4,7 +4,7 @@
 // its output untouched) where exiv2 refuses the data.
 #pragma once
 
-#include "cxmetadata.h"
+#include "imaging/cxmetadata.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "octreequantizer.h"
+#include "imaging/octreequantizer.h"
 
-#include "cximage.h"
+#include "imaging/cximage.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // from an image's pixels.
 #pragma once
 
-#include "cxtypes.h"
+#include "imaging/cxtypes.h"
 
 class CxImage;
 

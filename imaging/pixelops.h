@@ -2,7 +2,7 @@
 // text). Not for callers outside imaging/.
 #pragma once
 
-#include "cximage.h"
+#include "imaging/cximage.h"
 
 #include <algorithm>
 #include <cstdint>

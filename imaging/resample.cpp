@@ -7,12 +7,12 @@
 // shrinks the row count runs first (vertical when the height shrinks), so
 // the costlier horizontal pass sees as few rows as possible; rows go through
 // a small ring, so memory is read and written in order.
-#include "cximage.h"
+#include "imaging/cximage.h"
 
-#include "codecs.h"
-#include "pixelops.h"
-#include "resampledrows.h"
-#include "testhooks.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/pixelops.h"
+#include "imaging/resampledrows.h"
+#include "imaging/testhooks.h"
 
 #include <algorithm>
 #include <atomic>

@@ -5,8 +5,8 @@
 // and then resampling it (CxImage::Resample) gives, pixel for pixel.
 #pragma once
 
-#include "codecs.h"
-#include "cximage.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cximage.h"
 
 #include <functional>
 #include <memory>

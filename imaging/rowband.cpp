@@ -1,4 +1,4 @@
-#include "rowband.h"
+#include "imaging/rowband.h"
 
 #include <algorithm>
 #include <new>

@@ -4,9 +4,9 @@
 // held whole.
 #pragma once
 
-#include "codecs.h"
-#include "cxfile.h"
-#include "cximage.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cxfile.h"
+#include "imaging/cximage.h"
 
 #include <condition_variable>
 #include <cstddef>

@@ -1,7 +1,7 @@
-#include "runresources.h"
+#include "imaging/runresources.h"
 
-#include "codecs.h"
-#include "largeblocks.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/largeblocks.h"
 
 #include <algorithm>
 #include <climits>

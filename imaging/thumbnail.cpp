@@ -1,9 +1,9 @@
-#include "thumbnail.h"
+#include "imaging/thumbnail.h"
 
-#include "codecs.h"
-#include "colourprofile.h"
-#include "cximage.h"
-#include "pixelops.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/colourprofile.h"
+#include "imaging/cximage.h"
+#include "imaging/pixelops.h"
 
 #include <QPainter>
 

@@ -1,9 +1,9 @@
 // Rotations, convolution filters and depth changes.
-#include "cximage.h"
+#include "imaging/cximage.h"
 
-#include "codecs.h"
-#include "octreequantizer.h"
-#include "pixelops.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/octreequantizer.h"
+#include "imaging/pixelops.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

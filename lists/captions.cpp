@@ -1,4 +1,4 @@
-#include "captions.h"
+#include "lists/captions.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
-#include "folderlistctrl.h"
+#include "lists/folderlistctrl.h"
 
-#include "ids_lists.h"
-#include "thumbnail.h"
+#include "resources/ids_lists.h"
+#include "imaging/thumbnail.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -1,13 +1,13 @@
-#include "imagelists.h"
+#include "lists/imagelists.h"
 
-#include "captions.h"
-#include "folderlistctrl.h"
-#include "ids_lists.h"
-#include "imagefiles.h"
-#include "selectedlistctrl.h"
-#include "thumbnail.h"
-#include "thumbnailloader.h"
-#include "waitcursor.h"
+#include "lists/captions.h"
+#include "lists/folderlistctrl.h"
+#include "resources/ids_lists.h"
+#include "convert/imagefiles.h"
+#include "lists/selectedlistctrl.h"
+#include "imaging/thumbnail.h"
+#include "lists/thumbnailloader.h"
+#include "controls/waitcursor.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -1,8 +1,8 @@
-#include "selectedlistctrl.h"
+#include "lists/selectedlistctrl.h"
 
-#include "captions.h"
-#include "folderlistctrl.h"
-#include "ids_lists.h"
+#include "lists/captions.h"
+#include "lists/folderlistctrl.h"
+#include "resources/ids_lists.h"
 
 #include <QContextMenuEvent>
 #include <QHash>

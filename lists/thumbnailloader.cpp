@@ -1,7 +1,7 @@
-#include "thumbnailloader.h"
+#include "lists/thumbnailloader.h"
 
-#include "largeblocks.h"
-#include "thumbnail.h"
+#include "imaging/largeblocks.h"
+#include "imaging/thumbnail.h"
 
 CThumbnailLoader::CThumbnailLoader(std::vector<LoaderJob> jobs, std::function<void()> wake)
     : m_jobs(std::move(jobs)), m_wake(std::move(wake))

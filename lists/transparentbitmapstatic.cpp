@@ -1,4 +1,4 @@
-#include "transparentbitmapstatic.h"
+#include "lists/transparentbitmapstatic.h"
 
 #include <QPainter>
 

@@ -1,7 +1,7 @@
-#include "overwritedialog.h"
+#include "rundialogs/overwritedialog.h"
 
-#include "dialogunits.h"
-#include "ids_progress.h"
+#include "rundialogs/dialogunits.h"
+#include "resources/ids_progress.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -2,7 +2,7 @@
 // skip the file or cancel the run, optionally for the rest of the run.
 #pragma once
 
-#include "convertreporter.h"
+#include "convert/convertreporter.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,11 +1,11 @@
-#include "progressdialog.h"
+#include "rundialogs/progressdialog.h"
 
-#include "convertworker.h"
-#include "dialogunits.h"
-#include "ids_progress.h"
-#include "naming.h"
-#include "overwritedialog.h"
-#include "settingsstore.h"
+#include "convert/convertworker.h"
+#include "rundialogs/dialogunits.h"
+#include "resources/ids_progress.h"
+#include "convert/naming.h"
+#include "rundialogs/overwritedialog.h"
+#include "settings/settingsstore.h"
 
 #include <QApplication>
 #include <QCheckBox>

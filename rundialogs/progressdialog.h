@@ -4,10 +4,10 @@
 // stop or leave, to look at the converted files, and to close by itself.
 #pragma once
 
-#include "convertjob.h"
-#include "convertreporter.h"
-#include "screenreporter.h"
-#include "workerthread.h"
+#include "convert/convertjob.h"
+#include "convert/convertreporter.h"
+#include "rundialogs/screenreporter.h"
+#include "rundialogs/workerthread.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "screenreporter.h"
+#include "rundialogs/screenreporter.h"
 
 #include <QMetaObject>
 #include <QObject>

@@ -4,7 +4,7 @@
 // batch per pause, so the screen is not redrawn for every file either.
 #pragma once
 
-#include "convertreporter.h"
+#include "convert/convertreporter.h"
 
 #include <condition_variable>
 #include <functional>

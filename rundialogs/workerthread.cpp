@@ -1,4 +1,4 @@
-#include "workerthread.h"
+#include "rundialogs/workerthread.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "settingsstore.h"
+#include "settings/settingsstore.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // passes a default, and an absent or unreadable value yields it.
 #pragma once
 
-#include "cxtypes.h"
+#include "imaging/cxtypes.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // Helpers shared by the test programs.
 #pragma once
 
-#include "cximage.h"
+#include "imaging/cximage.h"
 
 #include <QTemporaryDir>
 #include <map>

@@ -1,8 +1,8 @@
-#include "backcolourdlg.h"
+#include "viewer/backcolourdlg.h"
 
-#include "colourpicker.h"
-#include "colourpickergrid.h"
-#include "ids_viewer.h"
+#include "controls/colourpicker.h"
+#include "controls/colourpickergrid.h"
+#include "resources/ids_viewer.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

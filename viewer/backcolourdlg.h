@@ -1,7 +1,7 @@
 // The viewer's background colour dialog: one colour picker, OK and Cancel.
 #pragma once
 
-#include "cxtypes.h"
+#include "imaging/cxtypes.h"
 
 #include <QDialog>
 

@@ -1,7 +1,7 @@
-#include "picturework.h"
+#include "viewer/picturework.h"
 
-#include "colourprofile.h"
-#include "pixelops.h"
+#include "imaging/colourprofile.h"
+#include "imaging/pixelops.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -3,8 +3,8 @@
 // copies drawn at the size a picture is shown.
 #pragma once
 
-#include "cximage.h"
-#include "viewergeometry.h"
+#include "imaging/cximage.h"
+#include "viewer/viewergeometry.h"
 
 #include <QImage>
 #include <QObject>

@@ -1,16 +1,16 @@
 // CPreviewDlg's commands: zoom, paging and the slideshow, the keys and the
 // context menu that give them, and the file commands on the current entry.
-#include "previewdlg.h"
+#include "viewer/previewdlg.h"
 
-#include "animatedpicture.h"
-#include "backcolourdlg.h"
-#include "ids_viewer.h"
-#include "previewmenu.h"
-#include "settingsstore.h"
-#include "slidedelaydlg.h"
-#include "viewerfileops.h"
-#include "viewerinfo.h"
-#include "waitcursor.h"
+#include "controls/animatedpicture.h"
+#include "viewer/backcolourdlg.h"
+#include "resources/ids_viewer.h"
+#include "viewer/previewmenu.h"
+#include "settings/settingsstore.h"
+#include "viewer/slidedelaydlg.h"
+#include "viewer/viewerfileops.h"
+#include "viewer/viewerinfo.h"
+#include "controls/waitcursor.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

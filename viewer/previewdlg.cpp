@@ -1,11 +1,11 @@
 // CPreviewDlg's window: making and opening it, painting the canvas, and the
 // mouse and keyboard events.
-#include "previewdlg.h"
+#include "viewer/previewdlg.h"
 
-#include "animatedpicture.h"
-#include "ids_viewer.h"
-#include "settingsstore.h"
-#include "viewerinfo.h"
+#include "controls/animatedpicture.h"
+#include "resources/ids_viewer.h"
+#include "settings/settingsstore.h"
+#include "viewer/viewerinfo.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

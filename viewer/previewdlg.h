@@ -11,12 +11,12 @@
 // Which files it shows, and which of them is current, is its CViewerModel's.
 #pragma once
 
-#include "convertjob.h"
-#include "cximage.h"
-#include "picturework.h"
-#include "previewhost.h"
-#include "viewergeometry.h"
-#include "viewermodel.h"
+#include "convert/convertjob.h"
+#include "imaging/cximage.h"
+#include "viewer/picturework.h"
+#include "viewer/previewhost.h"
+#include "viewer/viewergeometry.h"
+#include "viewer/viewermodel.h"
 
 #include <QDialog>
 #include <QImage>

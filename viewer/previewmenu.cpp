@@ -1,6 +1,6 @@
-#include "previewmenu.h"
+#include "viewer/previewmenu.h"
 
-#include "ids_viewer.h"
+#include "resources/ids_viewer.h"
 
 #include <QAction>
 #include <QMenu>

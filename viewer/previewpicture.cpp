@@ -1,14 +1,14 @@
 // CPreviewDlg's picture: reading the current entry (a first look, the whole
 // of it, an animation or the error picture) and laying it out on the canvas.
-#include "previewdlg.h"
+#include "viewer/previewdlg.h"
 
-#include "animatedpicture.h"
-#include "animation.h"
-#include "cxanimation.h"
-#include "ids_viewer.h"
-#include "previewprocess.h"
-#include "viewerinfo.h"
-#include "waitcursor.h"
+#include "controls/animatedpicture.h"
+#include "convert/animation.h"
+#include "imaging/cxanimation.h"
+#include "resources/ids_viewer.h"
+#include "viewer/previewprocess.h"
+#include "viewer/viewerinfo.h"
+#include "controls/waitcursor.h"
 
 #include <QFileInfo>
 #include <QScopeGuard>

@@ -1,7 +1,7 @@
-#include "previewprocess.h"
+#include "viewer/previewprocess.h"
 
-#include "cxanimation.h"
-#include "formats.h"
+#include "imaging/cxanimation.h"
+#include "imaging/formats.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,9 +1,9 @@
-#include "slidedelaydlg.h"
+#include "viewer/slidedelaydlg.h"
 
-#include "dialogint.h"
-#include "ids_viewer.h"
-#include "settingsstore.h"
-#include "spinbuttonctrl.h"
+#include "controls/dialogint.h"
+#include "resources/ids_viewer.h"
+#include "settings/settingsstore.h"
+#include "controls/spinbuttonctrl.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

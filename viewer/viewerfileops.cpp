@@ -1,7 +1,7 @@
-#include "viewerfileops.h"
+#include "viewer/viewerfileops.h"
 
-#include "formats.h"
-#include "naming.h"
+#include "imaging/formats.h"
+#include "convert/naming.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "viewergeometry.h"
+#include "viewer/viewergeometry.h"
 
 #include <algorithm>
 #include <climits>

@@ -3,7 +3,7 @@
 // follows a zoom step, and which part of the picture a window shows.
 #pragma once
 
-#include "winrect.h"
+#include "controls/winrect.h"
 
 #include <QRectF>
 

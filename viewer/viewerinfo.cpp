@@ -1,4 +1,4 @@
-#include "viewerinfo.h"
+#include "viewer/viewerinfo.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -1,6 +1,6 @@
-#include "viewermodel.h"
+#include "viewer/viewermodel.h"
 
-#include "previewhost.h"
+#include "viewer/previewhost.h"
 
 void CViewerModel::GoTo(int index)
 {

@@ -1,9 +1,9 @@
-#include "aboutdlg.h"
+#include "app/dialogs/aboutdlg.h"
 
-#include "appresources.h"
-#include "appversion.h"
-#include "ids_app.h"
-#include "linklabel.h"
+#include "app/dialogs/appresources.h"
+#include "app/dialogs/appversion.h"
+#include "resources/ids_app.h"
+#include "controls/linklabel.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>

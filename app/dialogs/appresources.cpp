@@ -1,7 +1,7 @@
-#include "appresources.h"
+#include "app/dialogs/appresources.h"
 
-#include "ids_app.h"
-#include "ids_controls.h"
+#include "resources/ids_app.h"
+#include "resources/ids_controls.h"
 
 #include <QBitmap>
 #include <QColor>

@@ -1,7 +1,7 @@
 // The product name and version, shown in the window title and the about box.
 #pragma once
 
-#include "libraryversions.h"
+#include "imaging/libraryversions.h"
 
 #include <QString>
 

@@ -1,10 +1,10 @@
-#include "stampfontdlg.h"
+#include "app/dialogs/stampfontdlg.h"
 
-#include "appresources.h"
-#include "cxtext.h"
-#include "ids_app.h"
-#include "settingsstore.h"
-#include "stampfontsample.h"
+#include "app/dialogs/appresources.h"
+#include "imaging/cxtext.h"
+#include "resources/ids_app.h"
+#include "settings/settingsstore.h"
+#include "app/dialogs/stampfontsample.h"
 
 #include <QCheckBox>
 #include <QColorDialog>

@@ -4,7 +4,7 @@
 // a weight of 300), so confirming without changes stores what was read.
 #pragma once
 
-#include "cxtypes.h"
+#include "imaging/cxtypes.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
-#include "stampfontsample.h"
+#include "app/dialogs/stampfontsample.h"
 
-#include "cxtext.h"
+#include "imaging/cxtext.h"
 
 #include <QPainter>
 

@@ -2,7 +2,7 @@
 // watermark would be, on a background it stands out from.
 #pragma once
 
-#include "cxtypes.h"
+#include "imaging/cxtypes.h"
 
 #include <QWidget>
 

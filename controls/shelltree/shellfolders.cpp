@@ -1,4 +1,4 @@
-#include "shellfolders.h"
+#include "controls/shelltree/shellfolders.h"
 
 #include <QCollator>
 #include <QDir>

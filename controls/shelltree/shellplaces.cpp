@@ -1,4 +1,4 @@
-#include "shellplaces.h"
+#include "controls/shelltree/shellplaces.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "shelltreectrl.h"
+#include "controls/shelltree/shelltreectrl.h"
 
-#include "shellfolders.h"
+#include "controls/shelltree/shellfolders.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,7 +5,7 @@
 // every expansion reads the folder again, so vanished and new folders show.
 #pragma once
 
-#include "shellplaces.h"
+#include "controls/shelltree/shellplaces.h"
 
 #include <QTreeWidget>
 

@@ -1,10 +1,10 @@
-#include "aboutdlg.h"
-#include "appresources.h"
-#include "appversion.h"
-#include "ids_app.h"
-#include "ids_controls.h"
-#include "linklabel.h"
-#include "modal_answer.h"
+#include "app/dialogs/aboutdlg.h"
+#include "app/dialogs/appresources.h"
+#include "app/dialogs/appversion.h"
+#include "resources/ids_app.h"
+#include "resources/ids_controls.h"
+#include "controls/linklabel.h"
+#include "tests/appdialogs/modal_answer.h"
 
 #include <QFileInfo>
 #include <QLabel>

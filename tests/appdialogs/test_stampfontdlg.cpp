@@ -1,8 +1,8 @@
-#include "ids_app.h"
-#include "modal_answer.h"
-#include "settingsstore.h"
-#include "stampfontdlg.h"
-#include "stampfontsample.h"
+#include "resources/ids_app.h"
+#include "tests/appdialogs/modal_answer.h"
+#include "settings/settingsstore.h"
+#include "app/dialogs/stampfontdlg.h"
+#include "app/dialogs/stampfontsample.h"
 
 #include <QCheckBox>
 #include <QColorDialog>

@@ -1,8 +1,8 @@
-#include "batchcommand.h"
-#include "jsonlog.h"
-#include "naming.h"
-#include "terminalreporter.h"
-#include "test_support.h"
+#include "cli/batchcommand.h"
+#include "cli/jsonlog.h"
+#include "convert/naming.h"
+#include "cli/terminalreporter.h"
+#include "tests/test_support.h"
 
 #include <QDir>
 #include <QJsonDocument>

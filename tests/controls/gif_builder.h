@@ -3,7 +3,7 @@
 // patching the screen size and each frame's offset, delay and disposal.
 #pragma once
 
-#include "cximagegif.h"
+#include "imaging/cximagegif.h"
 
 #include <QColor>
 

@@ -3,7 +3,7 @@
 // it. The test waits on conditions only, bounded so a broken control fails.
 #pragma once
 
-#include "animatedpicture.h"
+#include "controls/animatedpicture.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,8 +1,8 @@
-#include "animatedpicture.h"
-#include "gif_builder.h"
-#include "ids_controls.h"
-#include "step_clock.h"
-#include "test_support.h"
+#include "controls/animatedpicture.h"
+#include "tests/controls/gif_builder.h"
+#include "resources/ids_controls.h"
+#include "tests/controls/step_clock.h"
+#include "tests/test_support.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "colourpicker.h"
-#include "colourpickergrid.h"
-#include "colourpickerpopup.h"
-#include "ids_colourpicker.h"
+#include "controls/colourpicker.h"
+#include "controls/colourpickergrid.h"
+#include "controls/colourpickerpopup.h"
+#include "resources/ids_colourpicker.h"
 
 #include <QApplication>
 #include <QColorDialog>

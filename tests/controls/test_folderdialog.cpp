@@ -1,5 +1,5 @@
-#include "folderdialog.h"
-#include "test_support.h"
+#include "controls/folderdialog.h"
+#include "tests/test_support.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "gif_builder.h"
-#include "gifblockwalker.h"
+#include "tests/controls/gif_builder.h"
+#include "controls/gifblockwalker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "linklabel.h"
+#include "controls/linklabel.h"
 
 #include <QImage>
 #include <QTest>

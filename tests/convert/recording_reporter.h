@@ -2,8 +2,8 @@
 // written from the records as the progress dialog writes it, a line each.
 #pragma once
 
-#include "convertreporter.h"
-#include "naming.h"
+#include "convert/convertreporter.h"
+#include "convert/naming.h"
 
 #include <deque>
 #include <functional>

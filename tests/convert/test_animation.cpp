@@ -1,9 +1,9 @@
-#include "codecs.h"
-#include "convertworker.h"
-#include "cxanimation.h"
-#include "cximagegif.h"
-#include "recording_reporter.h"
-#include "test_support.h"
+#include "imaging/codecs/codecs.h"
+#include "convert/convertworker.h"
+#include "imaging/cxanimation.h"
+#include "imaging/cximagegif.h"
+#include "tests/convert/recording_reporter.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

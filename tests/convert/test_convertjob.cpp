@@ -1,4 +1,4 @@
-#include "convertjob.h"
+#include "convert/convertjob.h"
 
 #include <gtest/gtest.h>
 

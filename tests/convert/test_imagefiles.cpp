@@ -1,6 +1,6 @@
-#include "formats.h"
-#include "imagefiles.h"
-#include "test_support.h"
+#include "imaging/formats.h"
+#include "convert/imagefiles.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
-#include "naming.h"
-#include "test_support.h"
+#include "convert/naming.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,11 +1,11 @@
 // Several workers prepare files ahead, but everything a run shows or writes
 // must come out exactly as one worker gives it.
-#include "convertworker.h"
-#include "pipeline.h"
-#include "prepareahead.h"
-#include "recording_reporter.h"
-#include "test_support.h"
-#include "worker_job.h"
+#include "convert/convertworker.h"
+#include "convert/pipeline.h"
+#include "convert/prepareahead.h"
+#include "tests/convert/recording_reporter.h"
+#include "tests/test_support.h"
+#include "tests/convert/worker_job.h"
 
 #include <QDir>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // A run over photos: their orientation, their metadata and the strip options.
-#include "convertworker.h"
-#include "recording_reporter.h"
-#include "test_support.h"
-#include "worker_job.h"
+#include "convert/convertworker.h"
+#include "tests/convert/recording_reporter.h"
+#include "tests/test_support.h"
+#include "tests/convert/worker_job.h"
 
 #include <QDir>
 #include <gtest/gtest.h>

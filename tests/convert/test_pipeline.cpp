@@ -1,7 +1,7 @@
-#include "cxtext.h"
-#include "pipeline.h"
-#include "rowband.h"
-#include "test_support.h"
+#include "imaging/cxtext.h"
+#include "convert/pipeline.h"
+#include "imaging/rowband.h"
+#include "tests/test_support.h"
 
 #include <QDir>
 #include <algorithm>

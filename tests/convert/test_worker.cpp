@@ -1,10 +1,10 @@
-#include "atomicfile.h"
-#include "convertworker.h"
-#include "naming.h"
-#include "outputwriter.h"
-#include "recording_reporter.h"
-#include "test_support.h"
-#include "worker_job.h"
+#include "imaging/atomicfile.h"
+#include "convert/convertworker.h"
+#include "convert/naming.h"
+#include "convert/outputwriter.h"
+#include "tests/convert/recording_reporter.h"
+#include "tests/test_support.h"
+#include "tests/convert/worker_job.h"
 
 #include <QDir>
 #include <cerrno>

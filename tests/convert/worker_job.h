@@ -1,7 +1,7 @@
 // The job the worker tests run: quality 90, the given sources, nothing else.
 #pragma once
 
-#include "convertjob.h"
+#include "convert/convertjob.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 // AVIF reader over arbitrary bytes; what it accepts must survive a lossless
 // write and read back with the same pixels.
-#include "picture_checks.h"
+#include "tests/fuzz/picture_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

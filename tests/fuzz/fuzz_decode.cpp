@@ -2,7 +2,7 @@
 // bytes: once plainly, once as the viewer asks (a later frame at a reduced
 // size, cut-off files shown as far as they go), once at 1/8 scale, and once
 // as stored, turned upright afterwards.
-#include "picture_checks.h"
+#include "tests/fuzz/picture_checks.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // Editing an EXIF block where it stands, over arbitrary bytes: never a read
 // or write outside the block, and an edit it accepts says what was asked.
-#include "cxmetadata.h"
+#include "imaging/cxmetadata.h"
 
 #include <cstdlib>
 #include <string>

@@ -2,7 +2,7 @@
 // block length and frame it reports lies inside the data, frames follow one
 // another, and each frame rebuilt as a GIF of its own walks again as exactly
 // that one frame.
-#include "gifblockwalker.h"
+#include "controls/gifblockwalker.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // HEIF reader over arbitrary bytes, as a run and as the thumbnails ask
 // (reduced size, where the file's own thumbnail may stand in).
-#include "picture_checks.h"
+#include "tests/fuzz/picture_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

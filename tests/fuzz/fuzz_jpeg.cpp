@@ -3,9 +3,9 @@
 // libjpeg must agree on every file, failure for failure and pixel for pixel,
 // at full, half and 1/8 size; rows shrunk as they are decoded must match the
 // whole picture shrunk.
-#include "picture_checks.h"
-#include "resampledrows.h"
-#include "testhooks.h"
+#include "tests/fuzz/picture_checks.h"
+#include "imaging/resampledrows.h"
+#include "imaging/testhooks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

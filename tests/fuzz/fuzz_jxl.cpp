@@ -1,7 +1,7 @@
 // JPEG XL reader over arbitrary bytes, as a still (the first frame) and as
 // an animation walked frame by frame; what it accepts must survive a
 // lossless write and read back with the same pixels.
-#include "picture_checks.h"
+#include "tests/fuzz/picture_checks.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 // PCX reader over arbitrary bytes; what it accepts must also survive a
 // write and read back unchanged.
-#include "picture_checks.h"
+#include "tests/fuzz/picture_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -2,8 +2,8 @@
 // program's own code and by libpng must agree on every file, failure for
 // failure and pixel for pixel; what a cut-off file shows keeps the picture
 // model's rules.
-#include "picture_checks.h"
-#include "testhooks.h"
+#include "tests/fuzz/picture_checks.h"
+#include "imaging/testhooks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

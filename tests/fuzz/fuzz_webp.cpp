@@ -2,8 +2,8 @@
 // (reduced size), frame by frame as an animation's conversion reads it, and
 // the metadata rewrite of a plain copy; what it accepts must survive a
 // lossless write and read back with the same pixels.
-#include "metadataio.h"
-#include "picture_checks.h"
+#include "imaging/metadataio.h"
+#include "tests/fuzz/picture_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

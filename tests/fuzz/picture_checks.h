@@ -4,7 +4,7 @@
 // reports as a crash.
 #pragma once
 
-#include "codecs.h"
+#include "imaging/codecs/codecs.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // Helpers shared by the BMP and PCX codec tests.
 #pragma once
 
-#include "codecs.h"
-#include "cxfile.h"
-#include "test_support.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cxfile.h"
+#include "tests/test_support.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

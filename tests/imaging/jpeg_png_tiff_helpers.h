@@ -1,9 +1,9 @@
 // Helpers shared by the JPEG, PNG and TIFF codec tests.
 #pragma once
 
-#include "cxfile.h"
-#include "cximage.h"
-#include "test_support.h"
+#include "imaging/cxfile.h"
+#include "imaging/cximage.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // AVIF written and read through libavif, HEIF read through libheif: quality,
 // alpha, a HEIF file's own thumbnail, and files that lie about their size.
-#include "cximage.h"
-#include "test_support.h"
-#include "thumbnail.h"
+#include "imaging/cximage.h"
+#include "tests/test_support.h"
+#include "imaging/thumbnail.h"
 
 #include <QImage>
 

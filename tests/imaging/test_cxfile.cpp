@@ -1,8 +1,8 @@
-#include "cxfile.h"
-#include "jpeg_png_tiff_helpers.h"
-#include "mappedfile.h"
-#include "resampledrows.h"
-#include "test_support.h"
+#include "imaging/cxfile.h"
+#include "tests/imaging/jpeg_png_tiff_helpers.h"
+#include "imaging/mappedfile.h"
+#include "imaging/resampledrows.h"
+#include "tests/test_support.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,7 +1,7 @@
-#include "atomicfile.h"
-#include "codecs.h"
-#include "cximage.h"
-#include "test_support.h"
+#include "imaging/atomicfile.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cximage.h"
+#include "tests/test_support.h"
 
 #include <QDir>
 #include <QImage>

@@ -3,7 +3,7 @@
 // decode to that picture, frame N of an animation to x.ext.N.png; a file
 // without one is listed below with what it must do. Adding a case is adding
 // the file and its template.
-#include "test_support.h"
+#include "tests/test_support.h"
 
 #include <QDir>
 #include <QImage>

@@ -1,6 +1,6 @@
-#include "cximage.h"
-#include "formats.h"
-#include "test_support.h"
+#include "imaging/cximage.h"
+#include "imaging/formats.h"
+#include "tests/test_support.h"
 
 #include <QFile>
 #include <QMimeDatabase>

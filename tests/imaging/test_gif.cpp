@@ -1,7 +1,7 @@
-#include "cxfile.h"
-#include "cximage.h"
-#include "cximagegif.h"
-#include "test_support.h"
+#include "imaging/cxfile.h"
+#include "imaging/cximage.h"
+#include "imaging/cximagegif.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "jpeg_png_tiff_helpers.h"
-#include "testhooks.h"
-#include "thumbnail.h"
+#include "tests/imaging/jpeg_png_tiff_helpers.h"
+#include "imaging/testhooks.h"
+#include "imaging/thumbnail.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,12 +1,12 @@
 // The AC scans of progressive JPEGs are read by our own code, a large file's
 // components on two threads at once; what comes out must be what libjpeg
 // alone makes of the file, for any scan layout, scale or damage.
-#include "codecs.h"
-#include "jpeg_png_tiff_helpers.h"
-#include "largeblocks.h"
-#include "resampledrows.h"
-#include "runresources.h"
-#include "testhooks.h"
+#include "imaging/codecs/codecs.h"
+#include "tests/imaging/jpeg_png_tiff_helpers.h"
+#include "imaging/largeblocks.h"
+#include "imaging/resampledrows.h"
+#include "imaging/runresources.h"
+#include "imaging/testhooks.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
-#include "codecs.h"
-#include "test_support.h"
-#include "testhooks.h"
+#include "imaging/codecs/codecs.h"
+#include "tests/test_support.h"
+#include "imaging/testhooks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "octreequantizer.h"
-#include "test_support.h"
+#include "imaging/octreequantizer.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

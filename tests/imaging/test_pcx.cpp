@@ -1,4 +1,4 @@
-#include "bmp_pcx_helpers.h"
+#include "tests/imaging/bmp_pcx_helpers.h"
 
 using namespace testsupport;
 using namespace bmppcx;

@@ -1,10 +1,10 @@
 // Photos as phones and cameras write them: EXIF orientation on decode, and
 // the metadata blocks carried into outputs.
-#include "colourprofile.h"
-#include "cximage.h"
-#include "metadataio.h"
-#include "test_support.h"
-#include "thumbnail.h"
+#include "imaging/colourprofile.h"
+#include "imaging/cximage.h"
+#include "imaging/metadataio.h"
+#include "tests/test_support.h"
+#include "imaging/thumbnail.h"
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "jpeg_png_tiff_helpers.h"
-#include "testhooks.h"
+#include "tests/imaging/jpeg_png_tiff_helpers.h"
+#include "imaging/testhooks.h"
 
 #include <QDir>
 #include <cstdlib>

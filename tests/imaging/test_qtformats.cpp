@@ -1,8 +1,8 @@
 // PNM, ICO and TGA, read through Qt: ImageMagick's files against the
 // template each was made from (scripts/fixtures/qt_formats.sh), the kinds
 // Qt does not read, and files that lie about their size.
-#include "cximage.h"
-#include "test_support.h"
+#include "imaging/cximage.h"
+#include "tests/test_support.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

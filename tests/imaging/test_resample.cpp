@@ -1,5 +1,5 @@
-#include "test_support.h"
-#include "testhooks.h"
+#include "tests/test_support.h"
+#include "imaging/testhooks.h"
 
 #include <gtest/gtest.h>
 

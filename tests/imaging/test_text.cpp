@@ -1,5 +1,5 @@
-#include "cxtext.h"
-#include "test_support.h"
+#include "imaging/cxtext.h"
+#include "tests/test_support.h"
 
 #include <QFontInfo>
 #include <QFontMetricsF>

@@ -1,4 +1,4 @@
-#include "jpeg_png_tiff_helpers.h"
+#include "tests/imaging/jpeg_png_tiff_helpers.h"
 
 #include <tiffio.h>
 

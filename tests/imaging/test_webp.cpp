@@ -1,5 +1,5 @@
-#include "cximage.h"
-#include "test_support.h"
+#include "imaging/cximage.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,13 @@
 // and message boxes answered and recorded from a timer.
 #pragma once
 
-#include "captions.h"
-#include "cximage.h"
-#include "folderlistctrl.h"
-#include "ids_lists.h"
-#include "imagelists.h"
-#include "selectedlistctrl.h"
-#include "test_support.h"
+#include "lists/captions.h"
+#include "imaging/cximage.h"
+#include "lists/folderlistctrl.h"
+#include "resources/ids_lists.h"
+#include "lists/imagelists.h"
+#include "lists/selectedlistctrl.h"
+#include "tests/test_support.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,5 +1,5 @@
 // Captions read back from the folder list, size texts and path joining.
-#include "captions.h"
+#include "lists/captions.h"
 
 #include <gtest/gtest.h>
 

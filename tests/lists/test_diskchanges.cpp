@@ -1,7 +1,7 @@
 // The folder list following the disk: files added, removed and renamed
 // reach the rows by name, rewritten ones by size and time, bursts are
 // coalesced, holds delay them.
-#include "lists_fixture.h"
+#include "tests/lists/lists_fixture.h"
 
 #include <QFile>
 #include <QSignalSpy>

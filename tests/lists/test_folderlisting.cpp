@@ -1,7 +1,7 @@
 // Listing a folder: which files, their order, placeholder rows at once,
 // thumbnails and captions from the loader, and a listing that changes while
 // the loader runs.
-#include "lists_fixture.h"
+#include "tests/lists/lists_fixture.h"
 
 #include <QDir>
 #include <QScrollBar>

@@ -1,6 +1,6 @@
 // The selected list: adding from the folder list with its columns and
 // duplicate rule, removing, the messages, drops and the count label.
-#include "lists_fixture.h"
+#include "tests/lists/lists_fixture.h"
 
 #include <QDateTime>
 #include <QDir>

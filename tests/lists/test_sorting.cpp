@@ -1,6 +1,6 @@
 // Column-click sorting of the selected list, and the transparent picture.
-#include "lists_fixture.h"
-#include "transparentbitmapstatic.h"
+#include "tests/lists/lists_fixture.h"
+#include "lists/transparentbitmapstatic.h"
 
 #include <QHeaderView>
 #include <QPainter>

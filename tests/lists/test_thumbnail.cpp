@@ -1,8 +1,8 @@
 // The thumbnail card: where a picture is drawn, the file's own size from a
 // reduced decode, and files that give no picture.
-#include "cximage.h"
-#include "test_support.h"
-#include "thumbnail.h"
+#include "imaging/cximage.h"
+#include "tests/test_support.h"
+#include "imaging/thumbnail.h"
 
 #include <QColor>
 #include <QPainter>

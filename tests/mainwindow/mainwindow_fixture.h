@@ -2,10 +2,10 @@
 // reach its controls by id and answer its message boxes.
 #pragma once
 
-#include "rundialogs/dialog_helpers.h"
-#include "ids_main.h"
-#include "maindlg.h"
-#include "settingsstore.h"
+#include "tests/rundialogs/dialog_helpers.h"
+#include "resources/ids_main.h"
+#include "app/maindlg.h"
+#include "settings/settingsstore.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "controlbyid.h"
-#include "mainlayout.h"
-#include "mainwindow_fixture.h"
+#include "app/controlbyid.h"
+#include "app/mainlayout.h"
+#include "tests/mainwindow/mainwindow_fixture.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,9 +1,9 @@
-#include "folderlistctrl.h"
-#include "imagelists.h"
-#include "mainwindow_fixture.h"
-#include "openrequest.h"
-#include "previewdlg.h"
-#include "shelltreectrl.h"
+#include "lists/folderlistctrl.h"
+#include "lists/imagelists.h"
+#include "tests/mainwindow/mainwindow_fixture.h"
+#include "app/openrequest.h"
+#include "viewer/previewdlg.h"
+#include "controls/shelltree/shelltreectrl.h"
 
 #include <QDir>
 #include <QSignalSpy>

@@ -1,5 +1,5 @@
-#include "mainwindow_fixture.h"
-#include "optionpanel.h"
+#include "tests/mainwindow/mainwindow_fixture.h"
+#include "app/optionpanel.h"
 
 #include <QPushButton>
 #include <QRadioButton>

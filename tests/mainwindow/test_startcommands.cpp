@@ -1,9 +1,9 @@
-#include "imagelists.h"
-#include "mainwindow_fixture.h"
-#include "optionpanel.h"
-#include "previewdlg.h"
-#include "progressdialog.h"
-#include "shelltreectrl.h"
+#include "lists/imagelists.h"
+#include "tests/mainwindow/mainwindow_fixture.h"
+#include "app/optionpanel.h"
+#include "viewer/previewdlg.h"
+#include "rundialogs/progressdialog.h"
+#include "controls/shelltree/shelltreectrl.h"
 
 #include <QFile>
 #include <QTimer>

@@ -2,9 +2,9 @@
 // keys, modal dialogs answered from a timer, scratch pictures and jobs.
 #pragma once
 
-#include "convertjob.h"
-#include "settingsstore.h"
-#include "test_support.h"
+#include "convert/convertjob.h"
+#include "settings/settingsstore.h"
+#include "tests/test_support.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
-#include "dialog_helpers.h"
-#include "ids_progress.h"
-#include "overwritedialog.h"
+#include "tests/rundialogs/dialog_helpers.h"
+#include "resources/ids_progress.h"
+#include "rundialogs/overwritedialog.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,9 +1,9 @@
-#include "convertworker.h"
-#include "dialog_helpers.h"
-#include "ids_progress.h"
-#include "overwritedialog.h"
-#include "progressdialog.h"
-#include "workerthread.h"
+#include "convert/convertworker.h"
+#include "tests/rundialogs/dialog_helpers.h"
+#include "resources/ids_progress.h"
+#include "rundialogs/overwritedialog.h"
+#include "rundialogs/progressdialog.h"
+#include "rundialogs/workerthread.h"
 
 #include <QCheckBox>
 #include <QDir>

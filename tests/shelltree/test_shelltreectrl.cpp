@@ -1,7 +1,7 @@
-#include "shellfolders.h"
-#include "shellplaces.h"
-#include "shelltreectrl.h"
-#include "test_support.h"
+#include "controls/shelltree/shellfolders.h"
+#include "controls/shelltree/shellplaces.h"
+#include "controls/shelltree/shelltreectrl.h"
+#include "tests/test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "viewer_fixture.h"
+#include "tests/viewer/viewer_fixture.h"
 
-#include "backcolourdlg.h"
-#include "colourpicker.h"
-#include "ids_viewer.h"
-#include "viewerfileops.h"
+#include "viewer/backcolourdlg.h"
+#include "controls/colourpicker.h"
+#include "resources/ids_viewer.h"
+#include "viewer/viewerfileops.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

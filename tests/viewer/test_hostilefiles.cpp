@@ -1,11 +1,11 @@
 // Tiny files that declare huge pictures: on every path that decodes them
 // (load, thumbnail, animated conversion, preview, the animated picture
 // control) they must be refused or decode small, within 64 MB of memory.
-#include "animation.h"
-#include "animatedpicture.h"
-#include "cxanimation.h"
-#include "test_support.h"
-#include "thumbnail.h"
+#include "convert/animation.h"
+#include "controls/animatedpicture.h"
+#include "imaging/cxanimation.h"
+#include "tests/test_support.h"
+#include "imaging/thumbnail.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "viewer_fixture.h"
-#include "viewerinfo.h"
+#include "tests/viewer/viewer_fixture.h"
+#include "viewer/viewerinfo.h"
 
 #include <QElapsedTimer>
 
-#include "cxanimation.h"
+#include "imaging/cxanimation.h"
 
 #include <QFile>
 #include <QFont>

@@ -1,8 +1,8 @@
-#include "viewer_fixture.h"
+#include "tests/viewer/viewer_fixture.h"
 
-#include "ids_viewer.h"
-#include "slidedelaydlg.h"
-#include "spinbuttonctrl.h"
+#include "resources/ids_viewer.h"
+#include "viewer/slidedelaydlg.h"
+#include "controls/spinbuttonctrl.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

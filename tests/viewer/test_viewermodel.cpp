@@ -1,5 +1,5 @@
-#include "previewhost.h"
-#include "viewermodel.h"
+#include "viewer/previewhost.h"
+#include "viewer/viewermodel.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // files in a scratch folder, an open viewer and answers to modal windows.
 #pragma once
 
-#include "animatedpicture.h"
-#include "cximagegif.h"
-#include "previewdlg.h"
-#include "settingsstore.h"
-#include "test_support.h"
+#include "controls/animatedpicture.h"
+#include "imaging/cximagegif.h"
+#include "viewer/previewdlg.h"
+#include "settings/settingsstore.h"
+#include "tests/test_support.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -6,9 +6,9 @@
 // group) from malloc, so the size check is what bounds that. It cannot
 // decode at a reduced scale cheaply, so size hints are ignored and
 // pictures decode at full size.
-#include "codecs.h"
-#include "cxmetadata.h"
-#include "testhooks.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cxmetadata.h"
+#include "imaging/testhooks.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,10 +3,10 @@
 // libpng reports errors by longjmp. As with JPEG, everything with a
 // destructor lives in a heap context made before setjmp, and the work runs in
 // helpers that keep only plain values on their frames.
-#include "codecs.h"
-#include "cxmetadata.h"
-#include "largeblocks.h"
-#include "testhooks.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cxmetadata.h"
+#include "imaging/largeblocks.h"
+#include "imaging/testhooks.h"
 
 #include <algorithm>
 #include <atomic>

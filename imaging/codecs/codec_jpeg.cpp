@@ -4,14 +4,14 @@
 // leave with longjmp. Everything with a destructor that lives across a jump
 // sits in a heap-allocated context created before setjmp, so no destructor
 // is ever skipped and nothing touched after setjmp is an automatic variable.
-#include "codecs.h"
-#include "colourprofile.h"
-#include "cxmetadata.h"
-#include "largeblocks.h"
-#include "pixelops.h"
-#include "progressivejpeg.h"
-#include "runresources.h"
-#include "testhooks.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/colourprofile.h"
+#include "imaging/cxmetadata.h"
+#include "imaging/largeblocks.h"
+#include "imaging/pixelops.h"
+#include "imaging/codecs/progressivejpeg.h"
+#include "imaging/runresources.h"
+#include "imaging/testhooks.h"
 
 #include <algorithm>
 #include <atomic>

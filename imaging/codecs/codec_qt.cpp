@@ -2,7 +2,7 @@
 // reader sees it: the size it declares against the picture limits, and its
 // length against what that size needs, so a small file never has Qt
 // allocate a large picture.
-#include "codecs.h"
+#include "imaging/codecs/codecs.h"
 
 #include <QBuffer>
 #include <QByteArray>

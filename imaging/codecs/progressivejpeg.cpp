@@ -1,4 +1,4 @@
-#include "progressivejpeg.h"
+#include "imaging/codecs/progressivejpeg.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,8 +2,8 @@
 // channel, with its alpha. Rotation and mirroring (irot, imir) are reported
 // as the EXIF orientation they amount to, so the one orientation step after
 // decoding applies them; the EXIF block's own orientation is then ignored.
-#include "codecs.h"
-#include "cxmetadata.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cxmetadata.h"
 
 #include <algorithm>
 #include <cstring>

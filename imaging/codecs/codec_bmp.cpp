@@ -1,7 +1,7 @@
 // Windows and OS/2 bitmaps. The reader is written by hand so that every read
 // of the (untrusted) file is checked against its size; the writer emits plain
 // BITMAPINFOHEADER files that every reader understands.
-#include "codecs.h"
+#include "imaging/codecs/codecs.h"
 
 #include <algorithm>
 #include <bit>

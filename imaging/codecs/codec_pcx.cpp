@@ -1,7 +1,7 @@
 // ZSoft PCX pictures: run-length coded scan lines of one to four planes. The
 // reader checks every byte it takes against the file size; the writer emits
 // version 5 files (8-bit with a 256-colour palette, or three 8-bit planes).
-#include "codecs.h"
+#include "imaging/codecs/codecs.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 // as stored: the orientation tag is only reported (CxImage turns the
 // picture upright). libtiff messages go to per-file handlers, never to
 // stderr.
-#include "codecs.h"
+#include "imaging/codecs/codecs.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // outside imaging/.
 #pragma once
 
-#include "cximage.h"
+#include "imaging/cximage.h"
 
 #include <algorithm>
 #include <atomic>

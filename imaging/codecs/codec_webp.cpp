@@ -1,8 +1,8 @@
 // WebP reading and writing through libwebp. Load reads an animation as its
 // first frame, composed on its canvas; WebpFrames walks all of them and
 // EncodeWebpAnimation writes one.
-#include "codecs.h"
-#include "cxmetadata.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cxmetadata.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,8 +2,8 @@
 // with its alpha. libheif applies the file's rotation and mirroring while
 // decoding, so the picture leaves upright (orientation 1) and the EXIF
 // block's own orientation, which describes the stored rows, is ignored.
-#include "codecs.h"
-#include "cxmetadata.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cxmetadata.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,9 +1,9 @@
 // GIF decoding through giflib: frame composition with disposal, frames read
 // one after another on one open file, and the single-image encoder entry
 // point.
-#include "codecs.h"
-#include "cximagegif.h"
-#include "gifcanvas.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/cximagegif.h"
+#include "imaging/gifcanvas.h"
 
 #include <gif_lib.h>
 
