@@ -37,7 +37,7 @@ public:
 
 } // namespace
 
-FolderListCtrl::FolderListCtrl(QWidget *parent) : QListWidget(parent)
+FolderListCtrl::FolderListCtrl(QWidget *parent) : ListBehaviour(parent)
 {
     InitListsResources();
     setObjectName(QString::number(listsid::IDC_LIST_FOLDER));
@@ -61,11 +61,7 @@ FolderListCtrl::FolderListCtrl(QWidget *parent) : QListWidget(parent)
     setDragDropMode(QAbstractItemView::DragOnly);
     setAcceptDrops(true); // only to show the drop cursor over the list itself
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // The selection stays visible while another control has the focus.
-    QPalette p = palette();
-    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
-        p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
-    setPalette(p);
+    KeepSelectionColours();
 }
 
 QList<int> FolderListCtrl::SelectedRows() const
@@ -99,13 +95,8 @@ QMenu *FolderListCtrl::CreateContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(QStringLiteral("DIR"), parent);
     menu->setObjectName(QString::number(listsid::IDR_MENU_FOLDER));
-    const std::pair<int, const char *> items[] = {{listsid::ID_ADD, "添加选定图片到列表中(&A)"},
-                                                  {listsid::ID_VIEW, "查看(&V)"}};
-    for (const auto &[id, text] : items) {
-        QAction *action = menu->addAction(QString::fromUtf8(text));
-        action->setObjectName(QString::number(id));
-        connect(action, &QAction::triggered, this, [this, id = id] { emit commandRequested(id); });
-    }
+    AddCommands(menu, {{listsid::ID_ADD, "添加选定图片到列表中(&A)"}, {listsid::ID_VIEW, "查看(&V)"}},
+                [this](int id) { emit commandRequested(id); });
     return menu;
 }
 
@@ -139,23 +130,6 @@ bool FolderListCtrl::viewportEvent(QEvent *event)
     return QListWidget::viewportEvent(event);
 }
 
-void FolderListCtrl::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
-        SelectAllRows();
-        event->accept();
-        return;
-    }
-    QListWidget::keyPressEvent(event);
-}
-
-void FolderListCtrl::contextMenuEvent(QContextMenuEvent *event)
-{
-    QMenu *menu = CreateContextMenu(this);
-    menu->exec(event->globalPos());
-    delete menu;
-}
-
 void FolderListCtrl::mouseDoubleClickEvent(QMouseEvent *event)
 {
     QListWidget::mouseDoubleClickEvent(event);
@@ -172,22 +146,6 @@ void FolderListCtrl::startDrag(Qt::DropActions)
     drag->setDragCursor(cursor, Qt::CopyAction);
     drag->setHotSpot(QPoint(0, 0));
     drag->exec(Qt::CopyAction);
-}
-
-void FolderListCtrl::dragEnterEvent(QDragEnterEvent *event)
-{
-    if (IsOwnDrag(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
-
-void FolderListCtrl::dragMoveEvent(QDragMoveEvent *event)
-{
-    if (IsOwnDrag(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
 }
 
 void FolderListCtrl::dropEvent(QDropEvent *event)

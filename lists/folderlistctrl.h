@@ -4,12 +4,14 @@
 // the drop cursor.
 #pragma once
 
+#include "lists/listbehaviour.h"
+
 #include <QListWidget>
 
 class QMenu;
 class QMimeData;
 
-class FolderListCtrl : public QListWidget {
+class FolderListCtrl : public ListBehaviour<QListWidget> {
     Q_OBJECT
 public:
     static constexpr int NameRole = Qt::UserRole;       // the file name (QString)
@@ -25,10 +27,10 @@ public:
     // else the first selected row, else -1.
     int SelectionMark() const;
     // Every row selected, the first one current.
-    void SelectAllRows();
+    void SelectAllRows() override;
 
     // Menu 140: Add (1000) and View (1004), whether or not rows are selected.
-    QMenu *CreateContextMenu(QWidget *parent);
+    QMenu *CreateContextMenu(QWidget *parent) override;
     // What a drag from this list carries.
     static QMimeData *MakeDragData();
     static bool IsOwnDrag(const QMimeData *data);
@@ -38,12 +40,9 @@ signals:
     void viewRequested();
 
 protected:
+    bool AcceptsDrag(const QMimeData *data) const override { return IsOwnDrag(data); }
     bool viewportEvent(QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 };

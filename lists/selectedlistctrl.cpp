@@ -35,16 +35,6 @@ public:
     }
 };
 
-bool AcceptsDrag(const QMimeData *data)
-{
-    if (FolderListCtrl::IsOwnDrag(data))
-        return true;
-    if (!data || !data->hasUrls())
-        return false;
-    const QList<QUrl> urls = data->urls();
-    return std::any_of(urls.begin(), urls.end(), [](const QUrl &u) { return u.isLocalFile(); });
-}
-
 // Width and height of a dimensions text ("WxH"), lower-cased first; no "x",
 // or an "x" first, reads as 0 x 0.
 long long Area(const QString &text)
@@ -63,7 +53,7 @@ int Sign(long long v)
 
 } // namespace
 
-SelectedListCtrl::SelectedListCtrl(QWidget *parent) : QTreeWidget(parent)
+SelectedListCtrl::SelectedListCtrl(QWidget *parent) : ListBehaviour(parent)
 {
     setObjectName(QString::number(listsid::IDC_LIST_SELECTED));
     setRootIsDecorated(false);
@@ -83,10 +73,7 @@ SelectedListCtrl::SelectedListCtrl(QWidget *parent) : QTreeWidget(parent)
     header()->setSortIndicatorShown(false);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(header(), &QHeaderView::sectionClicked, this, &SelectedListCtrl::OnColumnClick);
-    QPalette p = palette();
-    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
-        p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
-    setPalette(p);
+    KeepSelectionColours();
 }
 
 bool SelectedListCtrl::SetColumns(const QString &columns)
@@ -259,29 +246,13 @@ QMenu *SelectedListCtrl::CreateContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(QStringLiteral("Sel"), parent);
     menu->setObjectName(QString::number(listsid::IDR_MENU_SELECTED));
-    QAction *remove = menu->addAction(QString::fromUtf8("从列表中移除(&R)"));
-    remove->setObjectName(QString::number(listsid::ID_REMOVE));
-    connect(remove, &QAction::triggered, this, [this] { emit commandRequested(listsid::ID_REMOVE); });
+    AddCommands(menu, {{listsid::ID_REMOVE, "从列表中移除(&R)"}}, [this](int id) { emit commandRequested(id); });
     return menu;
 }
 
-void SelectedListCtrl::keyPressEvent(QKeyEvent *event)
+void SelectedListCtrl::OnDeleteKey()
 {
-    if (event->key() == Qt::Key_Delete) {
-        emit commandRequested(listsid::ID_REMOVE);
-    } else if (event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
-        SelectAllRows();
-        event->accept();
-        return;
-    }
-    QTreeWidget::keyPressEvent(event);
-}
-
-void SelectedListCtrl::contextMenuEvent(QContextMenuEvent *event)
-{
-    QMenu *menu = CreateContextMenu(this);
-    menu->exec(event->globalPos());
-    delete menu;
+    emit commandRequested(listsid::ID_REMOVE);
 }
 
 void SelectedListCtrl::mouseDoubleClickEvent(QMouseEvent *event)
@@ -290,20 +261,14 @@ void SelectedListCtrl::mouseDoubleClickEvent(QMouseEvent *event)
     emit commandRequested(listsid::ID_REMOVE);
 }
 
-void SelectedListCtrl::dragEnterEvent(QDragEnterEvent *event)
+bool SelectedListCtrl::AcceptsDrag(const QMimeData *data) const
 {
-    if (AcceptsDrag(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
-
-void SelectedListCtrl::dragMoveEvent(QDragMoveEvent *event)
-{
-    if (AcceptsDrag(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    if (FolderListCtrl::IsOwnDrag(data))
+        return true;
+    if (!data || !data->hasUrls())
+        return false;
+    const QList<QUrl> urls = data->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl &u) { return u.isLocalFile(); });
 }
 
 void SelectedListCtrl::dropEvent(QDropEvent *event)

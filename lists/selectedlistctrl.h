@@ -4,12 +4,14 @@
 // drops from the folder list or of files from outside.
 #pragma once
 
+#include "lists/listbehaviour.h"
+
 #include <QStringList>
 #include <QTreeWidget>
 
 class QMenu;
 
-class SelectedListCtrl : public QTreeWidget {
+class SelectedListCtrl : public ListBehaviour<QTreeWidget> {
     Q_OBJECT
 public:
     static constexpr int RawRole = Qt::UserRole; // each cell's raw text
@@ -36,7 +38,7 @@ public:
     // Selected rows in index order.
     QList<int> SelectedRows() const;
     int SelectionMark() const;
-    void SelectAllRows();
+    void SelectAllRows() override;
 
     // Column click: same column flips the direction, another sorts ascending.
     void OnColumnClick(int column);
@@ -48,7 +50,7 @@ public:
     static int CompareTexts(const QString &t1, const QString &t2, int column, bool ascending);
 
     // Menu 141: Remove (1002).
-    QMenu *CreateContextMenu(QWidget *parent);
+    QMenu *CreateContextMenu(QWidget *parent) override;
 
     int m_nColumns = 0;
     int m_nSortColumn = -1;
@@ -62,10 +64,8 @@ signals:
     void filesDropped(const QStringList &paths);
 
 protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
+    bool AcceptsDrag(const QMimeData *data) const override;
+    void OnDeleteKey() override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 };
