@@ -194,31 +194,73 @@ std::string TakesChoices(const BatchOption &option)
     return std::string(option.name) + " takes " + OptionChoices(option, ", ", " or ");
 }
 
+// What a number or a choice the row bounds is told when out of them; empty
+// when the value is fine.
+std::string ValueProblem(const BatchOption &option, const std::string &a, const std::string &v, long &n)
+{
+    if (option.takes)
+        return ParseNumber(v, option.least, option.most, n) ? std::string() : a + " takes " + option.takes;
+    if ((option.value != OptionValue::Choices && option.value != OptionValue::Formats) ||
+        OptionChoiceIndex(option, v) >= 0)
+        return {};
+    if (option.unknownWhat)
+        return std::string("unknown ") + option.unknownWhat + " '" + v + "' (" + OptionChoices(option, ", ") + ")";
+    return TakesChoices(option);
+}
+
+// The options that say what becomes of each picture.
+void ApplyPictureValue(const BatchOption &option, const std::string &v, long n, int choice, BatchCommand &cmd,
+                       GivenOptions &given)
+{
+    static constexpr int kRotations[] = {ROTATE_LEFT, ROTATE_RIGHT, ROTATE_180};
+    CConvertJob &job = cmd.job;
+    switch (option.id) {
+    case BatchOptionId::Format:
+        job.SetFormat(choice == 0 ? std::string() : std::string(OutputFormats()[std::size_t(choice) - 1].name));
+        break;
+    case BatchOptionId::Quality:
+        job.SetQuality(int(n));
+        break;
+    case BatchOptionId::Resize:
+        given.resize = v;
+        given.rule = choice;
+        break;
+    case BatchOptionId::Width:
+        given.width = n;
+        break;
+    case BatchOptionId::Height:
+        given.height = n;
+        break;
+    case BatchOptionId::Rotate:
+        job.SetRotateFlag(true);
+        job.SetRotation(kRotations[choice]);
+        break;
+    case BatchOptionId::Stamp:
+        given.stampGiven = true;
+        given.stamp = v;
+        break;
+    case BatchOptionId::Font:
+        given.font.SetFaceName(v.c_str());
+        break;
+    case BatchOptionId::FontSize:
+        given.font.lfHeight = -int(n);
+        break;
+    default:
+        break;
+    }
+}
+
 bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
                 GivenOptions &given, const std::string &workFolder, std::string &error)
 {
-    static constexpr int kRotations[] = {ROTATE_LEFT, ROTATE_RIGHT, ROTATE_180};
     static constexpr int kPolicies[] = {OVERWRITE_ASK, OVERWRITE_RENAME, OVERWRITE_REPLACE, OVERWRITE_SKIP};
     CConvertJob &job = cmd.job;
-    const int choice = OptionChoiceIndex(option, v);
     long n = 0;
+    if (error = ValueProblem(option, a, v, n); !error.empty())
+        return false;
+    const int choice = OptionChoiceIndex(option, v);
     std::string out;
     switch (option.id) {
-    case BatchOptionId::Format:
-        if (choice < 0) {
-            error = "unknown format '" + v + "' (" + OptionChoices(option, ", ") + ")";
-            return false;
-        }
-        job.SetFormat(choice == 0 ? std::string()
-                                  : std::string(OutputFormats()[std::size_t(choice) - 1].name));
-        return true;
-    case BatchOptionId::Quality:
-        if (!ParseNumber(v, 0, 100, n)) {
-            error = "--quality takes a number from 0 to 100";
-            return false;
-        }
-        job.SetQuality(int(n));
-        return true;
     case BatchOptionId::Out:
         if (v.empty()) {
             error = "--out needs a folder name";
@@ -239,50 +281,8 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         option.id == BatchOptionId::Prefix ? job.SetPrefix(v) : job.SetSuffix(v);
         return true;
     case BatchOptionId::Start:
-        if (!ParseNumber(v, 0, 2147483647, n)) {
-            error = "--start takes a number from 0 up";
-            return false;
-        }
         job.SetRenameFlag(true);
         job.SetStartNumber(int(n));
-        return true;
-    case BatchOptionId::Resize:
-        if (choice < 0) {
-            error = "unknown resize rule '" + v + "' (" + OptionChoices(option, ", ") + ")";
-            return false;
-        }
-        given.resize = v;
-        given.rule = choice;
-        return true;
-    case BatchOptionId::Width:
-    case BatchOptionId::Height:
-        if (!ParseNumber(v, 0, 2147483647, n)) {
-            error = a + " takes a number of pixels";
-            return false;
-        }
-        (option.id == BatchOptionId::Width ? given.width : given.height) = n;
-        return true;
-    case BatchOptionId::Rotate:
-        if (choice < 0) {
-            error = TakesChoices(option);
-            return false;
-        }
-        job.SetRotateFlag(true);
-        job.SetRotation(kRotations[choice]);
-        return true;
-    case BatchOptionId::Stamp:
-        given.stampGiven = true;
-        given.stamp = v;
-        return true;
-    case BatchOptionId::Font:
-        given.font.SetFaceName(v.c_str());
-        return true;
-    case BatchOptionId::FontSize:
-        if (!ParseNumber(v, 1, 2000, n)) {
-            error = "--font-size takes a number of pixels from 1 to 2000";
-            return false;
-        }
-        given.font.lfHeight = -int(n);
         return true;
     case BatchOptionId::Color:
         if (!ParseColor(v, given.color)) {
@@ -291,25 +291,13 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         }
         return true;
     case BatchOptionId::Jobs:
-        if (!ParseNumber(v, 1, 64, n)) {
-            error = "--jobs takes a number from 1 to 64";
-            return false;
-        }
         cmd.jobs = int(n);
         return true;
     case BatchOptionId::Overwrite:
-        if (choice < 0) {
-            error = TakesChoices(option);
-            return false;
-        }
         job.SetOverwritePolicy(kPolicies[choice]);
         cmd.overwriteGiven = true;
         return true;
     case BatchOptionId::Log:
-        if (choice < 0) {
-            error = TakesChoices(option);
-            return false;
-        }
         cmd.jsonLog = v == "json";
         return true;
     case BatchOptionId::FilesFrom:
@@ -319,11 +307,18 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         given.shard = v;
         return true;
     case BatchOptionId::Shards:
-        if (!ParseNumber(v, 1, 1000000, n)) {
-            error = "--shards takes a number from 1 up";
-            return false;
-        }
         given.shards = n;
+        return true;
+    case BatchOptionId::Format:
+    case BatchOptionId::Quality:
+    case BatchOptionId::Resize:
+    case BatchOptionId::Width:
+    case BatchOptionId::Height:
+    case BatchOptionId::Rotate:
+    case BatchOptionId::Stamp:
+    case BatchOptionId::Font:
+    case BatchOptionId::FontSize:
+        ApplyPictureValue(option, v, n, choice, cmd, given);
         return true;
     default:
         error = "unknown option " + a;

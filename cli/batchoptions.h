@@ -69,6 +69,14 @@ struct BatchOption {
     const char *manualText = nullptr; // roff
     Completion completion = Completion::None;
     const char *words = nullptr; // completion words where they are not the choices ("auto")
+    // A number's bounds, and what a value out of them is told it takes
+    // ("a number from 0 to 100"); nullptr for a value that is no number.
+    long least = 0;
+    long most = 0;
+    const char *takes = nullptr;
+    // A choice not among the row's is "unknown WHAT 'value' (the choices)";
+    // nullptr: "--option takes a, b or c".
+    const char *unknownWhat = nullptr;
 };
 
 std::span<const BatchOption> BatchOptions();
