@@ -253,62 +253,63 @@ bool AnyClear(const CxImage &img)
     return img.IsTransparent();
 }
 
-// Maps every opaque pixel of src to an entry of the matcher, writing the
-// indices into out (transparent pixels get `clearIndex`). Error diffusion is
-// Floyd-Steinberg on a serpentine path; transparent pixels neither take nor
-// pass on error.
-void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RGBQUAD *pal, bool diffuse,
-               int clearIndex)
+// A paletted source without diffusion: each palette entry maps the same
+// way wherever it is.
+void MapPaletteEntries(const CxImage &src, CxImage &out, PaletteMatcher &match, int clearIndex)
+{
+    const int w = src.GetWidth(), h = src.GetHeight();
+    std::array<int, 256> lut;
+    lut.fill(-1);
+    const RGBQUAD *spal = src.GetPalette();
+    const int trans = src.GetTransIndex();
+    for (int y = 0; y < h; ++y) {
+        const BYTE *s = src.GetBits(y);
+        BYTE *d = out.GetBits(y);
+        for (int x = 0; x < w; ++x) {
+            const BYTE i = s[x];
+            if (i == trans) {
+                d[x] = BYTE(clearIndex);
+                continue;
+            }
+            if (lut[i] < 0)
+                lut[i] = match.Nearest(spal[i].rgbRed, spal[i].rgbGreen, spal[i].rgbBlue);
+            d[x] = BYTE(lut[i]);
+        }
+    }
+}
+
+// Each pixel to its nearest entry; runs of one colour are matched once.
+void MapNearest(const CxImage &src, CxImage &out, PaletteMatcher &match, int clearIndex)
 {
     const int w = src.GetWidth(), h = src.GetHeight();
     std::vector<BYTE> rgb(std::size_t(w) * 3), clear(static_cast<std::size_t>(w));
-
-    if (!diffuse && src.GetBpp() != 24) {
-        // Each palette entry maps the same way wherever it is.
-        std::array<int, 256> lut;
-        lut.fill(-1);
-        const RGBQUAD *spal = src.GetPalette();
-        const int trans = src.GetTransIndex();
-        for (int y = 0; y < h; ++y) {
-            const BYTE *s = src.GetBits(y);
-            BYTE *d = out.GetBits(y);
-            for (int x = 0; x < w; ++x) {
-                const BYTE i = s[x];
-                if (i == trans) {
-                    d[x] = BYTE(clearIndex);
-                    continue;
-                }
-                if (lut[i] < 0)
-                    lut[i] = match.Nearest(spal[i].rgbRed, spal[i].rgbGreen, spal[i].rgbBlue);
-                d[x] = BYTE(lut[i]);
+    std::uint32_t lastKey = 0xFFFFFFFF;
+    int lastIndex = 0;
+    for (int y = 0; y < h; ++y) {
+        ReadRow(src, y, rgb.data(), clear.data());
+        BYTE *d = out.GetBits(y);
+        for (int x = 0; x < w; ++x) {
+            if (clear[std::size_t(x)]) {
+                d[x] = BYTE(clearIndex);
+                continue;
             }
-        }
-        return;
-    }
-
-    if (!diffuse) {
-        std::uint32_t lastKey = 0xFFFFFFFF;
-        int lastIndex = 0;
-        for (int y = 0; y < h; ++y) {
-            ReadRow(src, y, rgb.data(), clear.data());
-            BYTE *d = out.GetBits(y);
-            for (int x = 0; x < w; ++x) {
-                if (clear[std::size_t(x)]) {
-                    d[x] = BYTE(clearIndex);
-                    continue;
-                }
-                const BYTE *p = &rgb[std::size_t(x) * 3];
-                const std::uint32_t key = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
-                if (key != lastKey) {
-                    lastKey = key;
-                    lastIndex = match.Nearest(p[0], p[1], p[2]);
-                }
-                d[x] = BYTE(lastIndex);
+            const BYTE *p = &rgb[std::size_t(x) * 3];
+            const std::uint32_t key = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+            if (key != lastKey) {
+                lastKey = key;
+                lastIndex = match.Nearest(p[0], p[1], p[2]);
             }
+            d[x] = BYTE(lastIndex);
         }
-        return;
     }
+}
 
+// Floyd-Steinberg on a serpentine path; transparent pixels neither take nor
+// pass on error.
+void MapDiffused(const CxImage &src, CxImage &out, PaletteMatcher &match, const RGBQUAD *pal, int clearIndex)
+{
+    const int w = src.GetWidth(), h = src.GetHeight();
+    std::vector<BYTE> rgb(std::size_t(w) * 3), clear(static_cast<std::size_t>(w));
     // Errors in sixteenths, one guard pixel at each end.
     std::vector<int> cur(std::size_t(w + 2) * 3, 0), next(std::size_t(w + 2) * 3, 0);
     for (int y = 0; y < h; ++y) {
@@ -341,6 +342,78 @@ void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RG
         }
         cur.swap(next);
     }
+}
+
+// Maps every opaque pixel of src to an entry of the matcher, writing the
+// indices into out (transparent pixels get `clearIndex`), with error
+// diffusion when asked.
+void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RGBQUAD *pal, bool diffuse,
+               int clearIndex)
+{
+    if (diffuse)
+        MapDiffused(src, out, match, pal, clearIndex);
+    else if (src.GetBpp() != 24)
+        MapPaletteEntries(src, out, match, clearIndex);
+    else
+        MapNearest(src, out, match, clearIndex);
+}
+
+// The octree's palette of the opaque pixels (transparent ones would only
+// waste entries, so one is kept free for them); returns the entries used.
+int QuantizedPalette(const CxImage &img, int n, bool clear, RGBQUAD *pal)
+{
+    COctreeQuantizer quant(clear ? n - 1 : n, 6);
+    if (!clear) {
+        quant.ProcessImage(img);
+    } else {
+        const int w = img.GetWidth();
+        std::vector<BYTE> rgb(std::size_t(w) * 3), flags(static_cast<std::size_t>(w));
+        for (int y = img.GetHeight() - 1; y >= 0; --y) {
+            ReadRow(img, y, rgb.data(), flags.data());
+            for (int x = 0; x < w; ++x)
+                if (!flags[std::size_t(x)])
+                    quant.AddColor(rgb[std::size_t(x) * 3], rgb[std::size_t(x) * 3 + 1], rgb[std::size_t(x) * 3 + 2],
+                                   0);
+        }
+    }
+    const int usable = std::max(1, quant.GetColorCount());
+    quant.SetColorTable(pal);
+    return usable;
+}
+
+// Gives the transparent pixels of src an entry of out's palette that no
+// opaque pixel shows: an unused one, or else the least used, whose pixels
+// go to their next-nearest. Returns the entry.
+int MarkClearPixels(const CxImage &src, CxImage &out, const RGBQUAD *pal, int n, int usable, bool diffuse)
+{
+    const int w = src.GetWidth(), h = src.GetHeight();
+    std::vector<std::uint64_t> use(std::size_t(n), 0);
+    std::vector<BYTE> rgb(std::size_t(w) * 3), flags(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        ReadRow(src, y, rgb.data(), flags.data());
+        const BYTE *d = out.GetBits(y);
+        for (int x = 0; x < w; ++x)
+            if (!flags[std::size_t(x)])
+                ++use[d[x]];
+    }
+    int trans = -1;
+    for (int i = n - 1; i >= 0 && trans < 0; --i)
+        if (use[std::size_t(i)] == 0)
+            trans = i;
+    if (trans < 0) {
+        trans = int(std::min_element(use.begin(), use.end()) - use.begin());
+        PaletteMatcher match(pal, usable, trans);
+        MapPixels(src, out, match, pal, diffuse, trans);
+        return trans;
+    }
+    for (int y = 0; y < h; ++y) {
+        ReadRow(src, y, rgb.data(), flags.data());
+        BYTE *d = out.GetBits(y);
+        for (int x = 0; x < w; ++x)
+            if (flags[std::size_t(x)])
+                d[x] = BYTE(trans);
+    }
+    return trans;
 }
 
 }  // namespace
@@ -693,22 +766,7 @@ bool CxImage::DecreaseBpp(DWORD nbit, bool errordiffusion, const RGBQUAD *ppal, 
         if (clrimportant > 0 && clrimportant < DWORD(n))
             usable = int(clrimportant);
     } else {
-        COctreeQuantizer quant(clear ? n - 1 : n, 6);
-        if (!clear) {
-            quant.ProcessImage(*this);
-        } else {
-            // Transparent pixels would only waste entries.
-            std::vector<BYTE> rgb(std::size_t(m_width) * 3), flags(static_cast<std::size_t>(m_width));
-            for (int y = m_height - 1; y >= 0; --y) {
-                ReadRow(*this, y, rgb.data(), flags.data());
-                for (int x = 0; x < m_width; ++x)
-                    if (!flags[std::size_t(x)])
-                        quant.AddColor(rgb[std::size_t(x) * 3], rgb[std::size_t(x) * 3 + 1],
-                                       rgb[std::size_t(x) * 3 + 2], 0);
-            }
-        }
-        usable = std::max(1, quant.GetColorCount());
-        quant.SetColorTable(pal.data());
+        usable = QuantizedPalette(*this, n, clear, pal.data());
     }
 
     CxImage out;
@@ -717,42 +775,12 @@ bool CxImage::DecreaseBpp(DWORD nbit, bool errordiffusion, const RGBQUAD *ppal, 
         return false;
     }
     out.SetPalette(pal.data(), n);
-
-    int trans = -1;
     {
         PaletteMatcher match(pal.data(), usable, -1);
         MapPixels(*this, out, match, pal.data(), errordiffusion, 0);
     }
-    if (clear) {
-        // The transparent entry must be one no opaque pixel shows.
-        std::vector<std::uint64_t> use(std::size_t(n), 0);
-        std::vector<BYTE> rgb(std::size_t(m_width) * 3), flags(static_cast<std::size_t>(m_width));
-        for (int y = 0; y < m_height; ++y) {
-            ReadRow(*this, y, rgb.data(), flags.data());
-            const BYTE *d = out.GetBits(y);
-            for (int x = 0; x < m_width; ++x)
-                if (!flags[std::size_t(x)])
-                    ++use[d[x]];
-        }
-        for (int i = n - 1; i >= 0 && trans < 0; --i)
-            if (use[std::size_t(i)] == 0)
-                trans = i;
-        if (trans < 0) {
-            // Free the least-used entry: its pixels go to their next-nearest.
-            trans = int(std::min_element(use.begin(), use.end()) - use.begin());
-            PaletteMatcher match(pal.data(), usable, trans);
-            MapPixels(*this, out, match, pal.data(), errordiffusion, trans);
-        } else {
-            for (int y = 0; y < m_height; ++y) {
-                ReadRow(*this, y, rgb.data(), flags.data());
-                BYTE *d = out.GetBits(y);
-                for (int x = 0; x < m_width; ++x)
-                    if (flags[std::size_t(x)])
-                        d[x] = BYTE(trans);
-            }
-        }
-        out.SetTransIndex(trans);
-    }
+    if (clear)
+        out.SetTransIndex(MarkClearPixels(*this, out, pal.data(), n, usable, errordiffusion));
     if (m_transColorSet)
         out.SetTransColor(m_transColor);
     TakePixels(std::move(out));
