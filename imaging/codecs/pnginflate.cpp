@@ -313,6 +313,55 @@ bool InflateWhole(PngReader &r, bool band, std::size_t rawBytes, std::size_t &ne
 
 } // namespace
 
+namespace {
+
+// Inflates one filtered row of n + 1 bytes into cur; false at the cut of a
+// file allowed to be cut.
+bool InflateRow(PngReader &r, std::uint8_t *cur, std::size_t n, std::size_t &next, bool &streamEnd)
+{
+    bool ended = false;
+    r.z.next_out = cur;
+    r.z.avail_out = uInt(n + 1);
+    while (r.z.avail_out > 0) {
+        if (streamEnd)
+            png_error(r.png, "Not enough image data");
+        if (r.z.avail_in == 0 && !FeedNextIdat(r, next, &ended)) {
+            if (!ended || !r.acceptTruncated)
+                png_error(r.png, ended ? "truncated PNG file" : "Not enough image data");
+            return false;
+        }
+        const int ret = inflate(&r.z, Z_SYNC_FLUSH);
+        if (ret == Z_STREAM_END)
+            streamEnd = true;
+        else if (ret != Z_OK && ret != Z_BUF_ERROR)
+            png_error(r.png, r.z.msg ? r.z.msg : "damaged image data");
+    }
+    return true;
+}
+
+// R, G, B (, A) into the picture's B, G, R and its alpha plane.
+void StoreOwnRow(const std::uint8_t *src, CxImage &img, int y, Layout layout, png_uint_32 width)
+{
+    BYTE *bgr = img.GetBits(y);
+    if (layout == Layout::Bgra) {
+        BYTE *const alpha = img.AlphaGetPointer(y);
+        for (png_uint_32 x = 0; x < width; ++x, src += 4, bgr += 3) {
+            bgr[0] = src[2];
+            bgr[1] = src[1];
+            bgr[2] = src[0];
+            alpha[x] = src[3];
+        }
+        return;
+    }
+    for (png_uint_32 x = 0; x < width; ++x, src += 3, bgr += 3) {
+        bgr[0] = src[2];
+        bgr[1] = src[1];
+        bgr[2] = src[0];
+    }
+}
+
+} // namespace
+
 void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_uint_32 width,
                  png_uint_32 height)
 {
@@ -333,7 +382,7 @@ void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_u
         // The chunk CRCs already cover the compressed bytes.
         inflateValidate(&r.z, 0);
     }
-    bool streamEnd = false, ended = false;
+    bool streamEnd = false;
     for (png_uint_32 y = 0; y < height; ++y) {
         if (r.cancel && r.cancel->load(std::memory_order_relaxed))
             png_error(png, "cancelled");
@@ -345,45 +394,15 @@ void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_u
         const std::uint8_t *const prev = whole && y > 0 ? cur - (n + 1)
                                          : whole        ? r.buffer.data() + (n + 1)
                                                         : r.buffer.data() + ((y + 1) & 1) * (n + 1);
-        r.z.next_out = cur;
-        r.z.avail_out = whole ? 0 : uInt(n + 1);
-        while (r.z.avail_out > 0) {
-            if (streamEnd)
-                png_error(png, "Not enough image data");
-            if (r.z.avail_in == 0 && !FeedNextIdat(r, next, &ended)) {
-                if (!ended || !r.acceptTruncated)
-                    png_error(png, ended ? "truncated PNG file" : "Not enough image data");
-                // What arrived of a cut-off file: the complete rows.
-                r.truncated = true;
-                r.rowsAtCut = y;
-                return;
-            }
-            const int ret = inflate(&r.z, Z_SYNC_FLUSH);
-            if (ret == Z_STREAM_END)
-                streamEnd = true;
-            else if (ret != Z_OK && ret != Z_BUF_ERROR)
-                png_error(png, r.z.msg ? r.z.msg : "damaged image data");
+        if (!whole && !InflateRow(r, cur, n, next, streamEnd)) {
+            // What arrived of a cut-off file: the complete rows.
+            r.truncated = true;
+            r.rowsAtCut = y;
+            return;
         }
         if (!Unfilter(cur[0], cur + 1, prev + 1, n, bpp))
             png_error(png, "bad adaptive filter value");
-        // R, G, B (, A) into the picture's B, G, R and its alpha plane.
-        BYTE *bgr = img.GetBits(int(y));
-        const std::uint8_t *src = cur + 1;
-        if (layout == Layout::Bgra) {
-            BYTE *const alpha = img.AlphaGetPointer(int(y));
-            for (png_uint_32 x = 0; x < width; ++x, src += 4, bgr += 3) {
-                bgr[0] = src[2];
-                bgr[1] = src[1];
-                bgr[2] = src[0];
-                alpha[x] = src[3];
-            }
-        } else {
-            for (png_uint_32 x = 0; x < width; ++x, src += 3, bgr += 3) {
-                bgr[0] = src[2];
-                bgr[1] = src[1];
-                bgr[2] = src[0];
-            }
-        }
+        StoreOwnRow(cur + 1, img, int(y), layout, width);
         if (band)
             r.sink->Filled(int(y));
         r.rowsDone = y + 1;
