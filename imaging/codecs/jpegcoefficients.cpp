@@ -1,3 +1,6 @@
+// The coefficient arrays of a multi-scan JPEG decode, the scans our own
+// decoder takes from libjpeg and the budget the decodes share (see
+// jpegcoefficients.h).
 #include "imaging/codecs/jpegcoefficients.h"
 #include "imaging/codecs/codecs.h"
 #include "imaging/largeblocks.h"

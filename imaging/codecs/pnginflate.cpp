@@ -1,3 +1,5 @@
+// PNG image data inflated (libdeflate whole, or zlib row by row) and
+// unfiltered by our own code (see pnginflate.h).
 #include "imaging/codecs/pnginflate.h"
 #include "imaging/largeblocks.h"
 #include "imaging/testhooks.h"
