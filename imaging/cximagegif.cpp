@@ -315,6 +315,79 @@ bool PutComment(GifFileType *gif, const std::string &comment)
     return EGifPutExtensionTrailer(gif) == GIF_OK;
 }
 
+// The logical screen: the largest frame. Null when every frame can be
+// written, else why not.
+const char *CheckFrames(CxImage *const *frames, int pagecount, int &screenW, int &screenH)
+{
+    for (int i = 0; i < pagecount; ++i) {
+        if (!frames[i] || !frames[i]->IsValid())
+            return "no image to save";
+        if (frames[i]->GetWidth() > kMaxGifSide || frames[i]->GetHeight() > kMaxGifSide)
+            return "image too large for GIF";
+        screenW = std::max(screenW, frames[i]->GetWidth());
+        screenH = std::max(screenH, frames[i]->GetHeight());
+    }
+    // No reader could show a screen beyond the picture limits.
+    if (std::int64_t(screenW) * screenH > CxImage::kMaxPixels)
+        return "image too large for GIF";
+    return nullptr;
+}
+
+// The screen descriptor (with the first frame's table as the global one
+// unless every frame has its own), the loop count and the comment. Null
+// when written, else what was not.
+const char *WriteFileHead(GifFileType *gif, const Output &output, PreparedFrame &first, int screenW, int screenH,
+                          bool localMaps, int loops, const std::string &comment)
+{
+    ColorMapObject globalMap = MapOf(first);
+    if (EGifPutScreenDesc(gif, screenW, screenH, 8, 0, localMaps ? nullptr : &globalMap) != GIF_OK ||
+        output.failed)
+        return "cannot write the screen descriptor";
+    if (loops >= 0 && (!PutLoopExtension(gif, loops) || output.failed))
+        return "cannot write the loop count";
+    if (!comment.empty() && (!PutComment(gif, comment) || output.failed))
+        return "cannot write the comment";
+    return nullptr;
+}
+
+// One frame: its graphic control, descriptor (with a local table where
+// its colours differ from the global ones) and data. Null when written,
+// else what was not.
+const char *WriteFrame(GifFileType *gif, const Output &output, PreparedFrame &p, const PreparedFrame &first,
+                       int disposal, int delay, bool localMaps, std::vector<GifPixelType> &line)
+{
+    const CxImage &pixels = p.Pixels();
+    GraphicsControlBlock gcb{};
+    gcb.DisposalMode = disposal;
+    gcb.UserInputFlag = false;
+    gcb.DelayTime = std::min(delay, 65535);
+    gcb.TransparentColor = p.trans >= 0 ? p.trans : NO_TRANSPARENT_COLOR;
+    GifByteType gce[4];
+    EGifGCBToExtension(&gcb, gce);
+    if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, gce) != GIF_OK || output.failed)
+        return "cannot write a frame header";
+
+    const bool local = localMaps || !SameTable(p.table, first.table);
+    if (!local && gif->Image.ColorMap) {
+        // giflib forgets the previous local table without freeing it when
+        // the next frame has none.
+        GifFreeMapObject(gif->Image.ColorMap);
+        gif->Image.ColorMap = nullptr;
+    }
+    ColorMapObject localMap = MapOf(p);
+    const int w = pixels.GetWidth(), h = pixels.GetHeight();
+    if (EGifPutImageDesc(gif, 0, 0, w, h, false, local ? &localMap : nullptr) != GIF_OK || output.failed)
+        return "cannot write a frame header";
+    line.resize(std::size_t(w));
+    for (int y = 0; y < h; ++y) {
+        // EGifPutLine masks the pixels in place: hand it a copy.
+        std::memcpy(line.data(), pixels.GetBits(y), std::size_t(w));
+        if (EGifPutLine(gif, line.data(), w) != GIF_OK || output.failed)
+            return "cannot write the image data";
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool CxImageGIF::Decode(CxFile *file)
@@ -356,21 +429,8 @@ bool CxImageGIF::Encode(CxFile *file, CxImage **frames, int pagecount, bool bLoc
         return false;
     }
     int screenW = 0, screenH = 0;
-    for (int i = 0; i < pagecount; ++i) {
-        if (!frames[i] || !frames[i]->IsValid()) {
-            SetError("no image to save");
-            return false;
-        }
-        if (frames[i]->GetWidth() > kMaxGifSide || frames[i]->GetHeight() > kMaxGifSide) {
-            SetError("image too large for GIF");
-            return false;
-        }
-        screenW = std::max(screenW, frames[i]->GetWidth());
-        screenH = std::max(screenH, frames[i]->GetHeight());
-    }
-    // No reader could show a screen beyond the picture limits.
-    if (std::int64_t(screenW) * screenH > kMaxPixels) {
-        SetError("image too large for GIF");
+    if (const char *why = CheckFrames(frames, pagecount, screenW, screenH)) {
+        SetError(why);
         return false;
     }
     const int requested = GetDisposalMethod() <= 3 ? GetDisposalMethod() : 0;
@@ -401,14 +461,9 @@ bool CxImageGIF::Encode(CxFile *file, CxImage **frames, int pagecount, bool bLoc
         SetError(output.failed ? "cannot write image" : (lib ? lib : what));
         return false;
     };
-    ColorMapObject globalMap = MapOf(first);
-    if (EGifPutScreenDesc(gif.get(), screenW, screenH, 8, 0, bLocalColorMap ? nullptr : &globalMap) != GIF_OK ||
-        output.failed)
-        return failed("cannot write the screen descriptor");
-    if (GetLoops() >= 0 && (!PutLoopExtension(gif.get(), GetLoops()) || output.failed))
-        return failed("cannot write the loop count");
-    if (!m_comment.empty() && (!PutComment(gif.get(), m_comment) || output.failed))
-        return failed("cannot write the comment");
+    if (const char *what = WriteFileHead(gif.get(), output, first, screenW, screenH, bLocalColorMap, GetLoops(),
+                                         m_comment))
+        return failed(what);
 
     std::vector<GifPixelType> line;
     PreparedFrame current;
@@ -418,35 +473,9 @@ bool CxImageGIF::Encode(CxFile *file, CxImage **frames, int pagecount, bool bLoc
             SetError(error.c_str());
             return false;
         }
-        const CxImage &pixels = p.Pixels();
-        GraphicsControlBlock gcb{};
-        gcb.DisposalMode = disposal[std::size_t(i)];
-        gcb.UserInputFlag = false;
-        gcb.DelayTime = std::min(frames[i]->GetFrameDelay(), 65535);
-        gcb.TransparentColor = p.trans >= 0 ? p.trans : NO_TRANSPARENT_COLOR;
-        GifByteType gce[4];
-        EGifGCBToExtension(&gcb, gce);
-        if (EGifPutExtension(gif.get(), GRAPHICS_EXT_FUNC_CODE, 4, gce) != GIF_OK || output.failed)
-            return failed("cannot write a frame header");
-
-        const bool local = bLocalColorMap || !SameTable(p.table, first.table);
-        if (!local && gif->Image.ColorMap) {
-            // giflib forgets the previous local table without freeing it
-            // when the next frame has none.
-            GifFreeMapObject(gif->Image.ColorMap);
-            gif->Image.ColorMap = nullptr;
-        }
-        ColorMapObject localMap = MapOf(p);
-        const int w = pixels.GetWidth(), h = pixels.GetHeight();
-        if (EGifPutImageDesc(gif.get(), 0, 0, w, h, false, local ? &localMap : nullptr) != GIF_OK || output.failed)
-            return failed("cannot write a frame header");
-        line.resize(std::size_t(w));
-        for (int y = 0; y < h; ++y) {
-            // EGifPutLine masks the pixels in place: hand it a copy.
-            std::memcpy(line.data(), pixels.GetBits(y), std::size_t(w));
-            if (EGifPutLine(gif.get(), line.data(), w) != GIF_OK || output.failed)
-                return failed("cannot write the image data");
-        }
+        if (const char *what = WriteFrame(gif.get(), output, p, first, disposal[std::size_t(i)],
+                                          frames[i]->GetFrameDelay(), bLocalColorMap, line))
+            return failed(what);
     }
     if (!gif.Finish()) {
         SetError("cannot write image");

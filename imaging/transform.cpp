@@ -253,62 +253,63 @@ bool AnyClear(const CxImage &img)
     return img.IsTransparent();
 }
 
-// Maps every opaque pixel of src to an entry of the matcher, writing the
-// indices into out (transparent pixels get `clearIndex`). Error diffusion is
-// Floyd-Steinberg on a serpentine path; transparent pixels neither take nor
-// pass on error.
-void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RGBQUAD *pal, bool diffuse,
-               int clearIndex)
+// A paletted source without diffusion: each palette entry maps the same
+// way wherever it is.
+void MapPaletteEntries(const CxImage &src, CxImage &out, PaletteMatcher &match, int clearIndex)
+{
+    const int w = src.GetWidth(), h = src.GetHeight();
+    std::array<int, 256> lut;
+    lut.fill(-1);
+    const RGBQUAD *spal = src.GetPalette();
+    const int trans = src.GetTransIndex();
+    for (int y = 0; y < h; ++y) {
+        const BYTE *s = src.GetBits(y);
+        BYTE *d = out.GetBits(y);
+        for (int x = 0; x < w; ++x) {
+            const BYTE i = s[x];
+            if (i == trans) {
+                d[x] = BYTE(clearIndex);
+                continue;
+            }
+            if (lut[i] < 0)
+                lut[i] = match.Nearest(spal[i].rgbRed, spal[i].rgbGreen, spal[i].rgbBlue);
+            d[x] = BYTE(lut[i]);
+        }
+    }
+}
+
+// Each pixel to its nearest entry; runs of one colour are matched once.
+void MapNearest(const CxImage &src, CxImage &out, PaletteMatcher &match, int clearIndex)
 {
     const int w = src.GetWidth(), h = src.GetHeight();
     std::vector<BYTE> rgb(std::size_t(w) * 3), clear(static_cast<std::size_t>(w));
-
-    if (!diffuse && src.GetBpp() != 24) {
-        // Each palette entry maps the same way wherever it is.
-        std::array<int, 256> lut;
-        lut.fill(-1);
-        const RGBQUAD *spal = src.GetPalette();
-        const int trans = src.GetTransIndex();
-        for (int y = 0; y < h; ++y) {
-            const BYTE *s = src.GetBits(y);
-            BYTE *d = out.GetBits(y);
-            for (int x = 0; x < w; ++x) {
-                const BYTE i = s[x];
-                if (i == trans) {
-                    d[x] = BYTE(clearIndex);
-                    continue;
-                }
-                if (lut[i] < 0)
-                    lut[i] = match.Nearest(spal[i].rgbRed, spal[i].rgbGreen, spal[i].rgbBlue);
-                d[x] = BYTE(lut[i]);
+    std::uint32_t lastKey = 0xFFFFFFFF;
+    int lastIndex = 0;
+    for (int y = 0; y < h; ++y) {
+        ReadRow(src, y, rgb.data(), clear.data());
+        BYTE *d = out.GetBits(y);
+        for (int x = 0; x < w; ++x) {
+            if (clear[std::size_t(x)]) {
+                d[x] = BYTE(clearIndex);
+                continue;
             }
-        }
-        return;
-    }
-
-    if (!diffuse) {
-        std::uint32_t lastKey = 0xFFFFFFFF;
-        int lastIndex = 0;
-        for (int y = 0; y < h; ++y) {
-            ReadRow(src, y, rgb.data(), clear.data());
-            BYTE *d = out.GetBits(y);
-            for (int x = 0; x < w; ++x) {
-                if (clear[std::size_t(x)]) {
-                    d[x] = BYTE(clearIndex);
-                    continue;
-                }
-                const BYTE *p = &rgb[std::size_t(x) * 3];
-                const std::uint32_t key = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
-                if (key != lastKey) {
-                    lastKey = key;
-                    lastIndex = match.Nearest(p[0], p[1], p[2]);
-                }
-                d[x] = BYTE(lastIndex);
+            const BYTE *p = &rgb[std::size_t(x) * 3];
+            const std::uint32_t key = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+            if (key != lastKey) {
+                lastKey = key;
+                lastIndex = match.Nearest(p[0], p[1], p[2]);
             }
+            d[x] = BYTE(lastIndex);
         }
-        return;
     }
+}
 
+// Floyd-Steinberg on a serpentine path; transparent pixels neither take nor
+// pass on error.
+void MapDiffused(const CxImage &src, CxImage &out, PaletteMatcher &match, const RGBQUAD *pal, int clearIndex)
+{
+    const int w = src.GetWidth(), h = src.GetHeight();
+    std::vector<BYTE> rgb(std::size_t(w) * 3), clear(static_cast<std::size_t>(w));
     // Errors in sixteenths, one guard pixel at each end.
     std::vector<int> cur(std::size_t(w + 2) * 3, 0), next(std::size_t(w + 2) * 3, 0);
     for (int y = 0; y < h; ++y) {
@@ -341,6 +342,78 @@ void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RG
         }
         cur.swap(next);
     }
+}
+
+// Maps every opaque pixel of src to an entry of the matcher, writing the
+// indices into out (transparent pixels get `clearIndex`), with error
+// diffusion when asked.
+void MapPixels(const CxImage &src, CxImage &out, PaletteMatcher &match, const RGBQUAD *pal, bool diffuse,
+               int clearIndex)
+{
+    if (diffuse)
+        MapDiffused(src, out, match, pal, clearIndex);
+    else if (src.GetBpp() != 24)
+        MapPaletteEntries(src, out, match, clearIndex);
+    else
+        MapNearest(src, out, match, clearIndex);
+}
+
+// The octree's palette of the opaque pixels (transparent ones would only
+// waste entries, so one is kept free for them); returns the entries used.
+int QuantizedPalette(const CxImage &img, int n, bool clear, RGBQUAD *pal)
+{
+    COctreeQuantizer quant(clear ? n - 1 : n, 6);
+    if (!clear) {
+        quant.ProcessImage(img);
+    } else {
+        const int w = img.GetWidth();
+        std::vector<BYTE> rgb(std::size_t(w) * 3), flags(static_cast<std::size_t>(w));
+        for (int y = img.GetHeight() - 1; y >= 0; --y) {
+            ReadRow(img, y, rgb.data(), flags.data());
+            for (int x = 0; x < w; ++x)
+                if (!flags[std::size_t(x)])
+                    quant.AddColor(rgb[std::size_t(x) * 3], rgb[std::size_t(x) * 3 + 1], rgb[std::size_t(x) * 3 + 2],
+                                   0);
+        }
+    }
+    const int usable = std::max(1, quant.GetColorCount());
+    quant.SetColorTable(pal);
+    return usable;
+}
+
+// Gives the transparent pixels of src an entry of out's palette that no
+// opaque pixel shows: an unused one, or else the least used, whose pixels
+// go to their next-nearest. Returns the entry.
+int MarkClearPixels(const CxImage &src, CxImage &out, const RGBQUAD *pal, int n, int usable, bool diffuse)
+{
+    const int w = src.GetWidth(), h = src.GetHeight();
+    std::vector<std::uint64_t> use(std::size_t(n), 0);
+    std::vector<BYTE> rgb(std::size_t(w) * 3), flags(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        ReadRow(src, y, rgb.data(), flags.data());
+        const BYTE *d = out.GetBits(y);
+        for (int x = 0; x < w; ++x)
+            if (!flags[std::size_t(x)])
+                ++use[d[x]];
+    }
+    int trans = -1;
+    for (int i = n - 1; i >= 0 && trans < 0; --i)
+        if (use[std::size_t(i)] == 0)
+            trans = i;
+    if (trans < 0) {
+        trans = int(std::min_element(use.begin(), use.end()) - use.begin());
+        PaletteMatcher match(pal, usable, trans);
+        MapPixels(src, out, match, pal, diffuse, trans);
+        return trans;
+    }
+    for (int y = 0; y < h; ++y) {
+        ReadRow(src, y, rgb.data(), flags.data());
+        BYTE *d = out.GetBits(y);
+        for (int x = 0; x < w; ++x)
+            if (flags[std::size_t(x)])
+                d[x] = BYTE(trans);
+    }
+    return trans;
 }
 
 }  // namespace
@@ -398,48 +471,189 @@ bool CxImage::Rotate180(CxImage *iDst)
     return RotateBy(2, iDst);
 }
 
+namespace {
+
+struct FilterTap {
+    int ky, kx;
+    long k;
+};
+
+// A kernel ready for sums: its nonzero taps, and for the ordinary kernels
+// a table from each raw sum to its clamped result.
+struct FilterKernel {
+    std::vector<FilterTap> taps;
+    int size = 0, radius = 0;
+    long divisor = 1, offset = 0;
+    std::int64_t lo = 0, hi = 0; // the least and greatest sum
+    bool useTable = false;
+    std::vector<BYTE> table;
+
+    BYTE Finish(std::int64_t sum) const
+    {
+        return BYTE(std::clamp<std::int64_t>(sum / divisor + offset, 0, 255));
+    }
+};
+
+// False for a kernel no one asks for: larger ones would only burn time.
+bool ReadKernel(const long *kernel, long ksize, long kfactor, long koffset, FilterKernel &fk)
+{
+    if (!kernel || ksize < 1 || ksize % 2 == 0 || ksize > 255)
+        return false;
+    std::int64_t negSum = 0, posSum = 0;
+    for (long i = 0; i < ksize * ksize; ++i) {
+        const long k = kernel[i];
+        if (k < -(1L << 24) || k > (1L << 24))
+            return false;
+        if (k != 0)
+            fk.taps.push_back(FilterTap{int(i / ksize), int(i % ksize), k});
+        (k < 0 ? negSum : posSum) += k;
+    }
+    fk.size = int(ksize);
+    fk.radius = int(ksize / 2);
+    fk.divisor = kfactor == 0 ? 1 : kfactor;
+    fk.offset = koffset;
+    fk.lo = negSum * 255;
+    fk.hi = posSum * 255;
+    // Sums of every ordinary kernel are small: a table then turns each sum
+    // into its clamped result without a division per sample. Such kernels
+    // also fit 16 bits, which the vector path needs.
+    fk.useTable = fk.hi - fk.lo < (std::int64_t(1) << 22);
+    return true;
+}
+
+// One output row from the rows under each tap, through 64-bit sums.
+void FilterRowWide(const FilterKernel &fk, const std::vector<const BYTE *> &tapRow, BYTE *out,
+                   std::size_t rowBytes, std::vector<std::int64_t> &acc)
+{
+    std::fill(acc.begin(), acc.end(), 0);
+    for (std::size_t t = 0; t < fk.taps.size(); ++t)
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            acc[i] += std::int64_t(fk.taps[t].k) * tapRow[t][i];
+    for (std::size_t i = 0; i < rowBytes; ++i)
+        out[i] = fk.Finish(acc[i]);
+}
+
+// One output row through 32-bit sums and the table, eight samples at a time
+// where the processor has SSE2.
+void FilterRowTable(const FilterKernel &fk, const std::vector<const BYTE *> &tapRow, BYTE *out,
+                    std::size_t rowBytes)
+{
+    const std::vector<FilterTap> &taps = fk.taps;
+    const BYTE *tab = fk.table.data() - fk.lo; // indexed by the raw sum
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    alignas(16) std::int32_t sums[8];
+    for (; i + 8 <= rowBytes; i += 8) {
+        __m128i accLo = zero, accHi = zero;
+        for (std::size_t t = 0; t < taps.size(); t += 2) {
+            const __m128i a =
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(tapRow[t] + i)), zero);
+            const bool pair = t + 1 < taps.size();
+            const __m128i b =
+                pair ? _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(tapRow[t + 1] + i)), zero)
+                     : zero;
+            const std::uint32_t ka = std::uint16_t(std::int16_t(taps[t].k));
+            const std::uint32_t kb = pair ? std::uint16_t(std::int16_t(taps[t + 1].k)) : 0;
+            const __m128i k = _mm_set1_epi32(int(kb << 16 | ka));
+            accLo = _mm_add_epi32(accLo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), k));
+            accHi = _mm_add_epi32(accHi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k));
+        }
+        _mm_store_si128(reinterpret_cast<__m128i *>(sums), accLo);
+        _mm_store_si128(reinterpret_cast<__m128i *>(sums + 4), accHi);
+        for (int j = 0; j < 8; ++j)
+            out[i + std::size_t(j)] = tab[sums[j]];
+    }
+#endif
+    for (; i < rowBytes; ++i) {
+        std::int32_t sum = 0;
+        for (std::size_t t = 0; t < taps.size(); ++t)
+            sum += std::int32_t(taps[t].k) * tapRow[t][i];
+        out[i] = tab[sum];
+    }
+}
+
+// Rows [y0, y1) of img filtered in place. The band keeps the original rows
+// of its window in a ring, read from rowSource; false when memory is short
+// (before anything is written).
+bool FilterBand(CxImage &img, const FilterKernel &fk, const std::vector<const BYTE *> &rowSource, int y0, int y1)
+{
+    const int h = img.GetHeight(), r = fk.radius, ksize = fk.size;
+    const std::size_t rowBytes = std::size_t(img.GetWidth()) * 3;
+    const std::size_t padded = std::size_t(img.GetWidth() + 2 * r) * 3;
+    std::vector<BYTE> ring;
+    std::vector<std::int64_t> acc64;
+    try {
+        ring.resize(padded * std::size_t(ksize));
+        if (!fk.useTable)
+            acc64.resize(rowBytes);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    auto slot = [&](int s) { return ring.data() + std::size_t((s % ksize + ksize) % ksize) * padded; };
+    // Borders are replicated into the padding.
+    auto load = [&](int s) {
+        const BYTE *src = rowSource[std::size_t(std::clamp(s, 0, h - 1))];
+        BYTE *dst = slot(s);
+        for (int i = 0; i < r; ++i) {
+            std::memcpy(dst + std::size_t(i) * 3, src, 3);
+            std::memcpy(dst + padded - std::size_t(i + 1) * 3, src + rowBytes - 3, 3);
+        }
+        std::memcpy(dst + std::size_t(r) * 3, src, rowBytes);
+    };
+    for (int s = y0 - r; s < y0 + r; ++s)
+        load(s);
+    std::vector<const BYTE *> tapRow(fk.taps.size());
+    for (int y = y0; y < y1; ++y) {
+        load(y + r);
+        for (std::size_t t = 0; t < fk.taps.size(); ++t)
+            tapRow[t] = slot(y - r + fk.taps[t].ky) + std::size_t(fk.taps[t].kx) * 3;
+        if (fk.useTable)
+            FilterRowTable(fk, tapRow, img.GetBits(y), rowBytes);
+        else
+            FilterRowWide(fk, tapRow, img.GetBits(y), rowBytes, acc64);
+    }
+    return true;
+}
+
+// Where each band reads its source rows: the image's own, except that rows
+// next to a band border are read by two bands, so they are copied before
+// any band writes. Throws bad_alloc.
+void SaveBandEdges(const CxImage &img, int bands, int r, std::vector<const BYTE *> &rowSource,
+                   std::vector<std::vector<BYTE>> &saved)
+{
+    const int h = img.GetHeight();
+    const std::size_t rowBytes = std::size_t(img.GetWidth()) * 3;
+    rowSource.resize(static_cast<std::size_t>(h));
+    for (int y = 0; y < h; ++y)
+        rowSource[std::size_t(y)] = img.GetBits(y);
+    for (int b = 1; b < bands; ++b) {
+        const int edge = cxops::BandStart(h, bands, b);
+        for (int y = std::max(0, edge - r); y < std::min(h, edge + r); ++y) {
+            saved.emplace_back(img.GetBits(y), img.GetBits(y) + rowBytes);
+            rowSource[std::size_t(y)] = saved.back().data();
+        }
+    }
+}
+
+} // namespace
+
 bool CxImage::Filter(const long *kernel, long ksize, long kfactor, long koffset)
 {
     if (!IsValid()) {
         SetError("no image");
         return false;
     }
-    // Larger kernels are not filters anyone asks for and would only burn time.
-    if (!kernel || ksize < 1 || ksize % 2 == 0 || ksize > 255) {
+    FilterKernel fk;
+    if (!ReadKernel(kernel, ksize, kfactor, koffset, fk)) {
         SetError("bad filter kernel");
         return false;
     }
-    struct Tap {
-        int ky, kx;
-        long k;
-    };
-    std::vector<Tap> taps;
-    std::int64_t negSum = 0, posSum = 0;
-    for (long i = 0; i < ksize * ksize; ++i) {
-        const long k = kernel[i];
-        if (k < -(1L << 24) || k > (1L << 24)) {
-            SetError("bad filter kernel");
-            return false;
-        }
-        if (k != 0)
-            taps.push_back(Tap{int(i / ksize), int(i % ksize), k});
-        (k < 0 ? negSum : posSum) += k;
-    }
-    const long divisor = kfactor == 0 ? 1 : kfactor;
-    const std::int64_t lo = negSum * 255, hi = posSum * 255;
-    auto finish = [&](std::int64_t sum) -> BYTE {
-        return BYTE(std::clamp<std::int64_t>(sum / divisor + koffset, 0, 255));
-    };
-    // Sums of every ordinary kernel are small: a table then turns each sum
-    // into its clamped result without a division per sample. Such kernels
-    // also fit 16 bits, which the vector path needs.
-    const bool useTable = hi - lo < (std::int64_t(1) << 22);
-    std::vector<BYTE> table;
     try {
-        if (useTable) {
-            table.resize(std::size_t(hi - lo + 1));
-            for (std::int64_t v = lo; v <= hi; ++v)
-                table[std::size_t(v - lo)] = finish(v);
+        if (fk.useTable) {
+            fk.table.resize(std::size_t(fk.hi - fk.lo + 1));
+            for (std::int64_t v = fk.lo; v <= fk.hi; ++v)
+                fk.table[std::size_t(v - fk.lo)] = fk.Finish(v);
         }
     } catch (const std::bad_alloc &) {
         SetError("out of memory");
@@ -448,109 +662,19 @@ bool CxImage::Filter(const long *kernel, long ksize, long kfactor, long koffset)
     if (m_bpp != 24 && !IncreaseBpp(24))
         return false;
 
-    const int w = m_width, h = m_height, r = int(ksize / 2);
-    const std::size_t rowBytes = std::size_t(w) * 3;
-    const std::size_t padded = std::size_t(w + 2 * r) * 3;
-    const int bands = cxops::BandCount(h, double(w) * h * 3 * double(std::max<std::size_t>(1, taps.size())));
-
-    // The result goes straight back into the image. Each band keeps the
-    // original rows of its window in a ring; rows next to a band border are
-    // read by two bands, so they are copied before any band writes.
-    std::vector<const BYTE *> rowSource(static_cast<std::size_t>(h));
+    const int w = m_width, h = m_height;
+    const int bands =
+        cxops::BandCount(h, double(w) * h * 3 * double(std::max<std::size_t>(1, fk.taps.size())));
+    // The result goes straight back into the image.
+    std::vector<const BYTE *> rowSource;
     std::vector<std::vector<BYTE>> saved;
     try {
-        for (int y = 0; y < h; ++y)
-            rowSource[std::size_t(y)] = GetBits(y);
-        for (int b = 1; b < bands; ++b) {
-            const int edge = cxops::BandStart(h, bands, b);
-            for (int y = std::max(0, edge - r); y < std::min(h, edge + r); ++y) {
-                saved.emplace_back(GetBits(y), GetBits(y) + rowBytes);
-                rowSource[std::size_t(y)] = saved.back().data();
-            }
-        }
+        SaveBandEdges(*this, bands, fk.radius, rowSource, saved);
     } catch (const std::bad_alloc &) {
         SetError("out of memory");
         return false;
     }
-
-    auto band = [&](int y0, int y1) -> bool {
-        std::vector<BYTE> ring;
-        std::vector<std::int32_t> acc32;
-        std::vector<std::int64_t> acc64;
-        try {
-            ring.resize(padded * std::size_t(ksize));
-            if (useTable)
-                acc32.resize(8);
-            else
-                acc64.resize(rowBytes);
-        } catch (const std::bad_alloc &) {
-            return false;
-        }
-        auto slot = [&](int s) { return ring.data() + std::size_t((s % ksize + ksize) % ksize) * padded; };
-        // Borders are replicated into the padding.
-        auto load = [&](int s) {
-            const BYTE *src = rowSource[std::size_t(std::clamp(s, 0, h - 1))];
-            BYTE *dst = slot(s);
-            for (int i = 0; i < r; ++i) {
-                std::memcpy(dst + std::size_t(i) * 3, src, 3);
-                std::memcpy(dst + padded - std::size_t(i + 1) * 3, src + rowBytes - 3, 3);
-            }
-            std::memcpy(dst + std::size_t(r) * 3, src, rowBytes);
-        };
-        for (int s = y0 - r; s < y0 + r; ++s)
-            load(s);
-        std::vector<const BYTE *> tapRow(taps.size());
-        for (int y = y0; y < y1; ++y) {
-            load(y + r);
-            for (std::size_t t = 0; t < taps.size(); ++t)
-                tapRow[t] = slot(y - r + taps[t].ky) + std::size_t(taps[t].kx) * 3;
-            BYTE *out = GetBits(y);
-            if (!useTable) {
-                std::fill(acc64.begin(), acc64.end(), 0);
-                for (std::size_t t = 0; t < taps.size(); ++t)
-                    for (std::size_t i = 0; i < rowBytes; ++i)
-                        acc64[i] += std::int64_t(taps[t].k) * tapRow[t][i];
-                for (std::size_t i = 0; i < rowBytes; ++i)
-                    out[i] = finish(acc64[i]);
-                continue;
-            }
-            const BYTE *tab = table.data() - lo;  // indexed by the raw sum
-            std::size_t i = 0;
-#if defined(__SSE2__)
-            const __m128i zero = _mm_setzero_si128();
-            alignas(16) std::int32_t sums[8];
-            for (; i + 8 <= rowBytes; i += 8) {
-                __m128i accLo = zero, accHi = zero;
-                std::size_t t = 0;
-                for (; t < taps.size(); t += 2) {
-                    const __m128i a =
-                        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(tapRow[t] + i)), zero);
-                    const bool pair = t + 1 < taps.size();
-                    const __m128i b =
-                        pair ? _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(tapRow[t + 1] + i)),
-                                                 zero)
-                             : zero;
-                    const std::uint32_t ka = std::uint16_t(std::int16_t(taps[t].k));
-                    const std::uint32_t kb = pair ? std::uint16_t(std::int16_t(taps[t + 1].k)) : 0;
-                    const __m128i k = _mm_set1_epi32(int(kb << 16 | ka));
-                    accLo = _mm_add_epi32(accLo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), k));
-                    accHi = _mm_add_epi32(accHi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k));
-                }
-                _mm_store_si128(reinterpret_cast<__m128i *>(sums), accLo);
-                _mm_store_si128(reinterpret_cast<__m128i *>(sums + 4), accHi);
-                for (int j = 0; j < 8; ++j)
-                    out[i + std::size_t(j)] = tab[sums[j]];
-            }
-#endif
-            for (; i < rowBytes; ++i) {
-                std::int32_t sum = 0;
-                for (std::size_t t = 0; t < taps.size(); ++t)
-                    sum += std::int32_t(taps[t].k) * tapRow[t][i];
-                out[i] = tab[sum];
-            }
-        }
-        return true;
-    };
+    const auto band = [&](int y0, int y1) -> bool { return FilterBand(*this, fk, rowSource, y0, y1); };
     if (!cxops::RunBands(h, bands, band)) {
         // Only memory can fail, before a band writes anything of its own.
         SetError("out of memory");
@@ -642,22 +766,7 @@ bool CxImage::DecreaseBpp(DWORD nbit, bool errordiffusion, const RGBQUAD *ppal, 
         if (clrimportant > 0 && clrimportant < DWORD(n))
             usable = int(clrimportant);
     } else {
-        COctreeQuantizer quant(clear ? n - 1 : n, 6);
-        if (!clear) {
-            quant.ProcessImage(*this);
-        } else {
-            // Transparent pixels would only waste entries.
-            std::vector<BYTE> rgb(std::size_t(m_width) * 3), flags(static_cast<std::size_t>(m_width));
-            for (int y = m_height - 1; y >= 0; --y) {
-                ReadRow(*this, y, rgb.data(), flags.data());
-                for (int x = 0; x < m_width; ++x)
-                    if (!flags[std::size_t(x)])
-                        quant.AddColor(rgb[std::size_t(x) * 3], rgb[std::size_t(x) * 3 + 1],
-                                       rgb[std::size_t(x) * 3 + 2], 0);
-            }
-        }
-        usable = std::max(1, quant.GetColorCount());
-        quant.SetColorTable(pal.data());
+        usable = QuantizedPalette(*this, n, clear, pal.data());
     }
 
     CxImage out;
@@ -666,42 +775,12 @@ bool CxImage::DecreaseBpp(DWORD nbit, bool errordiffusion, const RGBQUAD *ppal, 
         return false;
     }
     out.SetPalette(pal.data(), n);
-
-    int trans = -1;
     {
         PaletteMatcher match(pal.data(), usable, -1);
         MapPixels(*this, out, match, pal.data(), errordiffusion, 0);
     }
-    if (clear) {
-        // The transparent entry must be one no opaque pixel shows.
-        std::vector<std::uint64_t> use(std::size_t(n), 0);
-        std::vector<BYTE> rgb(std::size_t(m_width) * 3), flags(static_cast<std::size_t>(m_width));
-        for (int y = 0; y < m_height; ++y) {
-            ReadRow(*this, y, rgb.data(), flags.data());
-            const BYTE *d = out.GetBits(y);
-            for (int x = 0; x < m_width; ++x)
-                if (!flags[std::size_t(x)])
-                    ++use[d[x]];
-        }
-        for (int i = n - 1; i >= 0 && trans < 0; --i)
-            if (use[std::size_t(i)] == 0)
-                trans = i;
-        if (trans < 0) {
-            // Free the least-used entry: its pixels go to their next-nearest.
-            trans = int(std::min_element(use.begin(), use.end()) - use.begin());
-            PaletteMatcher match(pal.data(), usable, trans);
-            MapPixels(*this, out, match, pal.data(), errordiffusion, trans);
-        } else {
-            for (int y = 0; y < m_height; ++y) {
-                ReadRow(*this, y, rgb.data(), flags.data());
-                BYTE *d = out.GetBits(y);
-                for (int x = 0; x < m_width; ++x)
-                    if (flags[std::size_t(x)])
-                        d[x] = BYTE(trans);
-            }
-        }
-        out.SetTransIndex(trans);
-    }
+    if (clear)
+        out.SetTransIndex(MarkClearPixels(*this, out, pal.data(), n, usable, errordiffusion));
     if (m_transColorSet)
         out.SetTransColor(m_transColor);
     TakePixels(std::move(out));

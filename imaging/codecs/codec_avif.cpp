@@ -258,145 +258,203 @@ struct Item {
     bool located = false;
 };
 
+// The items of the file's meta boxes, as far as their coded sizes need.
+class ItemTable {
+public:
+    explicit ItemTable(const std::uint8_t *d) : m_d(d) {}
+
+    // One box inside a meta box.
+    void ReadMetaChild(const std::uint8_t *type, Span s);
+    // Gives each item the size its ispe property declares.
+    void ApplySizes();
+    const std::deque<Item> &Items() const { return m_items; }
+    Span Idat() const { return m_idat; }
+
+private:
+    Item &ItemOf(std::uint32_t id);
+    void ReadInfo(std::uint8_t version, Span s);
+    void ReadLocations(std::uint8_t version, Span s);
+    void ReadAssociations(Span c);
+
+    const std::uint8_t *m_d;
+    // Items by id; a deque keeps references to them valid as more come.
+    std::deque<Item> m_items;
+    std::unordered_map<std::uint32_t, Item *> m_byId;
+    std::vector<Span> m_properties; // ipco's boxes, ispe's payload or empty
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_associations;
+    Span m_idat;
+};
+
+Item &ItemTable::ItemOf(std::uint32_t id)
+{
+    Item *&found = m_byId[id];
+    if (!found) {
+        m_items.push_back(Item{id});
+        found = &m_items.back();
+    }
+    return *found;
+}
+
+void ItemTable::ReadMetaChild(const std::uint8_t *type, Span s)
+{
+    if (s.end - s.begin < 4)
+        return;
+    const std::uint8_t version = m_d[s.begin];
+    if (IsType(type, "iinf")) {
+        ReadInfo(version, s);
+    } else if (IsType(type, "iloc")) {
+        ReadLocations(version, s);
+    } else if (IsType(type, "idat")) {
+        m_idat = s; // a plain box: no version
+    } else if (IsType(type, "iprp")) {
+        ForEachBox(m_d, s, [&](const std::uint8_t *t, Span c) {
+            if (IsType(t, "ipco")) {
+                ForEachBox(m_d, c, [&](const std::uint8_t *pt, Span ps) {
+                    m_properties.push_back(IsType(pt, "ispe") ? ps : Span{});
+                });
+            } else if (IsType(t, "ipma") && c.end - c.begin >= 8) {
+                ReadAssociations(c);
+            }
+        });
+    }
+}
+
+// Which items are AV1 (iinf).
+void ItemTable::ReadInfo(std::uint8_t version, Span s)
+{
+    const std::uint8_t *d = m_d;
+    const std::size_t at = s.begin + 4;
+    const int countBytes = version == 0 ? 2 : 4;
+    if (at + std::size_t(countBytes) > s.end)
+        return;
+    ForEachBox(d, Span{at + std::size_t(countBytes), s.end}, [&](const std::uint8_t *t, Span e) {
+        if (!IsType(t, "infe") || e.end - e.begin < 4 || d[e.begin] < 2)
+            return;
+        const int idBytes = d[e.begin] == 2 ? 2 : 4;
+        const std::size_t p = e.begin + 4;
+        if (p + std::size_t(idBytes) + 6 <= e.end)
+            ItemOf(std::uint32_t(BigEndian(d + p, idBytes))).av1 = IsType(d + p + idBytes + 2, "av01");
+    });
+}
+
+// Where each item's data lies: its first extent (iloc).
+void ItemTable::ReadLocations(std::uint8_t version, Span s)
+{
+    const std::uint8_t *d = m_d;
+    const std::size_t at = s.begin + 4;
+    if (at + 2 > s.end)
+        return;
+    const int offsetBytes = d[at] >> 4, lengthBytes = d[at] & 15, baseBytes = d[at + 1] >> 4;
+    const int indexBytes = version == 1 || version == 2 ? d[at + 1] & 15 : 0;
+    const int idBytes = version < 2 ? 2 : 4;
+    std::size_t p = at + 2;
+    const auto take = [&](int bytes, std::uint64_t &v) {
+        if (bytes > 8 || p + std::size_t(bytes) > s.end)
+            return false;
+        v = BigEndian(d + p, bytes);
+        p += std::size_t(bytes);
+        return true;
+    };
+    std::uint64_t count = 0;
+    if (!take(idBytes, count))
+        return;
+    for (std::uint64_t k = 0; k < count; ++k) {
+        std::uint64_t id = 0, method = 0, skip = 0, base = 0, extents = 0;
+        if (!take(idBytes, id) || ((version == 1 || version == 2) && !take(2, method)) || !take(2, skip) ||
+            !take(baseBytes, base) || !take(2, extents))
+            return;
+        // Extents of no bytes at all take no room: only the first counts,
+        // and a hostile count of them must not cost time.
+        if (indexBytes == 0 && offsetBytes == 0 && lengthBytes == 0 && extents > 1)
+            extents = 1;
+        for (std::uint64_t e = 0; e < extents; ++e) {
+            std::uint64_t offset = 0, length = 0;
+            if (!take(indexBytes, skip) || !take(offsetBytes, offset) || !take(lengthBytes, length))
+                return;
+            if (e != 0)
+                continue;
+            Item &i = ItemOf(std::uint32_t(id));
+            if (!i.located) {
+                i.method = int(method & 15);
+                i.offset = base + offset;
+                i.length = length;
+                i.located = true;
+            }
+        }
+    }
+}
+
+// Which properties belong to which item (ipma).
+void ItemTable::ReadAssociations(Span c)
+{
+    const std::uint8_t *d = m_d;
+    const int v = d[c.begin], large = d[c.begin + 3] & 1;
+    std::size_t p = c.begin + 8;
+    const std::uint64_t entries = BigEndian(d + c.begin + 4, 4);
+    for (std::uint64_t k = 0; k < entries; ++k) {
+        const int idBytes = v < 1 ? 2 : 4;
+        if (p + std::size_t(idBytes) + 1 > c.end)
+            return;
+        const std::uint32_t id = std::uint32_t(BigEndian(d + p, idBytes));
+        const int count = d[p + std::size_t(idBytes)];
+        p += std::size_t(idBytes) + 1;
+        for (int a = 0; a < count; ++a) {
+            const int bytes = large ? 2 : 1;
+            if (p + std::size_t(bytes) > c.end)
+                return;
+            const std::uint32_t index = std::uint32_t(BigEndian(d + p, bytes)) & (large ? 0x7FFF : 0x7F);
+            m_associations.emplace_back(id, index);
+            p += std::size_t(bytes);
+        }
+    }
+}
+
+void ItemTable::ApplySizes()
+{
+    for (const auto &[id, index] : m_associations) {
+        if (index == 0 || index > m_properties.size())
+            continue;
+        const Span ispe = m_properties[index - 1];
+        if (ispe.end - ispe.begin >= 12) {
+            Item &i = ItemOf(id);
+            i.width = std::uint32_t(BigEndian(m_d + ispe.begin + 4, 4));
+            i.height = std::uint32_t(BigEndian(m_d + ispe.begin + 8, 4));
+        }
+    }
+}
+
+// False when the item's data codes another size than it declares.
+bool CodedSizeMatches(const std::uint8_t *d, std::size_t n, const Item &i, Span idat)
+{
+    if (!i.av1 || !i.located || i.width == 0 || (i.method != 0 && i.method != 1))
+        return true;
+    const Span within = i.method == 0 ? Span{0, n} : idat;
+    if (i.offset > within.end - within.begin)
+        return true;
+    const std::size_t begin = within.begin + std::size_t(i.offset);
+    const std::size_t end =
+        i.length == 0 || i.length > within.end - begin ? within.end : begin + std::size_t(i.length);
+    std::uint32_t w = 0, h = 0;
+    bool exact = false;
+    return !(CodedSize(d + begin, end - begin, w, h, exact) &&
+             (exact ? w != i.width || h != i.height : i.width > w || i.height > h));
+}
+
 // False when an AV1 item declares a size other than the one its data codes
 // (larger than its largest frame, where frames may be smaller). Items whose
 // boxes or data cannot be read this way are left to libavif.
 bool CodedSizesMatch(const std::uint8_t *d, std::size_t n)
 {
-    // Items by id; a deque keeps references to them valid as more come.
-    std::deque<Item> items;
-    std::unordered_map<std::uint32_t, Item *> byId;
-    const auto item = [&](std::uint32_t id) -> Item & {
-        Item *&found = byId[id];
-        if (!found) {
-            items.push_back(Item{id});
-            found = &items.back();
-        }
-        return *found;
-    };
-    std::vector<Span> properties; // ipco's boxes, ispe's payload or empty
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> associations;
-    Span idat;
-    const auto meta = [&](const std::uint8_t *type, Span s) {
-        if (s.end - s.begin < 4)
-            return;
-        const std::uint8_t version = d[s.begin];
-        const std::size_t at = s.begin + 4;
-        if (IsType(type, "iinf")) {
-            const int countBytes = version == 0 ? 2 : 4;
-            if (at + std::size_t(countBytes) > s.end)
-                return;
-            ForEachBox(d, Span{at + std::size_t(countBytes), s.end}, [&](const std::uint8_t *t, Span e) {
-                if (!IsType(t, "infe") || e.end - e.begin < 4 || d[e.begin] < 2)
-                    return;
-                const int idBytes = d[e.begin] == 2 ? 2 : 4;
-                const std::size_t p = e.begin + 4;
-                if (p + std::size_t(idBytes) + 6 <= e.end)
-                    item(std::uint32_t(BigEndian(d + p, idBytes))).av1 = IsType(d + p + idBytes + 2, "av01");
-            });
-        } else if (IsType(type, "iloc")) {
-            if (at + 2 > s.end)
-                return;
-            const int offsetBytes = d[at] >> 4, lengthBytes = d[at] & 15, baseBytes = d[at + 1] >> 4;
-            const int indexBytes = version == 1 || version == 2 ? d[at + 1] & 15 : 0;
-            const int idBytes = version < 2 ? 2 : 4;
-            std::size_t p = at + 2;
-            const auto take = [&](int bytes, std::uint64_t &v) {
-                if (bytes > 8 || p + std::size_t(bytes) > s.end)
-                    return false;
-                v = BigEndian(d + p, bytes);
-                p += std::size_t(bytes);
-                return true;
-            };
-            std::uint64_t count = 0;
-            if (!take(idBytes, count))
-                return;
-            for (std::uint64_t k = 0; k < count; ++k) {
-                std::uint64_t id = 0, method = 0, skip = 0, base = 0, extents = 0;
-                if (!take(idBytes, id) || ((version == 1 || version == 2) && !take(2, method)) ||
-                    !take(2, skip) || !take(baseBytes, base) || !take(2, extents))
-                    return;
-                // Extents of no bytes at all take no room: only the first counts,
-                // and a hostile count of them must not cost time.
-                if (indexBytes == 0 && offsetBytes == 0 && lengthBytes == 0 && extents > 1)
-                    extents = 1;
-                for (std::uint64_t e = 0; e < extents; ++e) {
-                    std::uint64_t offset = 0, length = 0;
-                    if (!take(indexBytes, skip) || !take(offsetBytes, offset) || !take(lengthBytes, length))
-                        return;
-                    if (e != 0)
-                        continue;
-                    Item &i = item(std::uint32_t(id));
-                    if (!i.located) {
-                        i.method = int(method & 15);
-                        i.offset = base + offset;
-                        i.length = length;
-                        i.located = true;
-                    }
-                }
-            }
-        } else if (IsType(type, "idat")) {
-            idat = s; // a plain box: no version
-        } else if (IsType(type, "iprp")) {
-            ForEachBox(d, s, [&](const std::uint8_t *t, Span c) {
-                if (IsType(t, "ipco")) {
-                    ForEachBox(d, c, [&](const std::uint8_t *pt, Span ps) {
-                        properties.push_back(IsType(pt, "ispe") ? ps : Span{});
-                    });
-                } else if (IsType(t, "ipma") && c.end - c.begin >= 8) {
-                    const int v = d[c.begin], large = d[c.begin + 3] & 1;
-                    std::size_t p = c.begin + 8;
-                    const std::uint64_t entries = BigEndian(d + c.begin + 4, 4);
-                    for (std::uint64_t k = 0; k < entries; ++k) {
-                        const int idBytes = v < 1 ? 2 : 4;
-                        if (p + std::size_t(idBytes) + 1 > c.end)
-                            return;
-                        const std::uint32_t id = std::uint32_t(BigEndian(d + p, idBytes));
-                        const int count = d[p + std::size_t(idBytes)];
-                        p += std::size_t(idBytes) + 1;
-                        for (int a = 0; a < count; ++a) {
-                            const int bytes = large ? 2 : 1;
-                            if (p + std::size_t(bytes) > c.end)
-                                return;
-                            const std::uint32_t index =
-                                std::uint32_t(BigEndian(d + p, bytes)) & (large ? 0x7FFF : 0x7F);
-                            associations.emplace_back(id, index);
-                            p += std::size_t(bytes);
-                        }
-                    }
-                }
-            });
-        }
-    };
+    ItemTable table(d);
     ForEachBox(d, Span{0, n}, [&](const std::uint8_t *type, Span s) {
         if (IsType(type, "meta") && s.end - s.begin >= 4)
-            ForEachBox(d, Span{s.begin + 4, s.end}, meta);
+            ForEachBox(d, Span{s.begin + 4, s.end},
+                       [&](const std::uint8_t *t, Span c) { table.ReadMetaChild(t, c); });
     });
-    for (const auto &[id, index] : associations) {
-        if (index == 0 || index > properties.size())
-            continue;
-        const Span ispe = properties[index - 1];
-        if (ispe.end - ispe.begin >= 12) {
-            Item &i = item(id);
-            i.width = std::uint32_t(BigEndian(d + ispe.begin + 4, 4));
-            i.height = std::uint32_t(BigEndian(d + ispe.begin + 8, 4));
-        }
-    }
-    for (const Item &i : items) {
-        if (!i.av1 || !i.located || i.width == 0 || (i.method != 0 && i.method != 1))
-            continue;
-        const Span within = i.method == 0 ? Span{0, n} : idat;
-        if (i.offset > within.end - within.begin)
-            continue;
-        const std::size_t begin = within.begin + std::size_t(i.offset);
-        const std::size_t end =
-            i.length == 0 || i.length > within.end - begin ? within.end : begin + std::size_t(i.length);
-        std::uint32_t w = 0, h = 0;
-        bool exact = false;
-        if (CodedSize(d + begin, end - begin, w, h, exact) &&
-            (exact ? w != i.width || h != i.height : i.width > w || i.height > h))
+    table.ApplySizes();
+    for (const Item &i : table.Items())
+        if (!CodedSizeMatches(d, n, i, table.Idat()))
             return false;
-    }
     return true;
 }
 
@@ -412,27 +470,162 @@ const char *ReadError(avifResult r)
     }
 }
 
+using Decoder = std::unique_ptr<avifDecoder, DecoderDeleter>;
+
+// Parses the file for its primary item, or failing that for whatever
+// libavif finds; null when parsed, else why not.
+const char *ParseFile(Decoder &dec, const std::uint8_t *data, std::size_t size)
+{
+    avifResult r = Parse(*dec, data, size, AVIF_DECODER_SOURCE_PRIMARY_ITEM);
+    if (r != AVIF_RESULT_OK && r != AVIF_RESULT_OUT_OF_MEMORY) {
+        dec.reset(avifDecoderCreate());
+        if (!dec)
+            return "out of memory";
+        r = Parse(*dec, data, size, AVIF_DECODER_SOURCE_AUTO);
+    }
+    // libavif refuses sizes past the limits it was given while parsing,
+    // saying so only in its diagnostics.
+    if (r != AVIF_RESULT_OK)
+        return std::strstr(dec->diag.error, "too large") ? "image too large" : ReadError(r);
+    return nullptr;
+}
+
+// libavif's planes (and our B, G, R, A copy beside alpha), which are held
+// to the end of the decode.
+std::size_t DecodeBytes(const avifImage &header, bool alphaPresent)
+{
+    const std::size_t pixels = std::size_t(header.width) * header.height;
+    const std::size_t sample = header.depth > 8 ? 2 : 1;
+    const std::size_t planes = header.yuvFormat == AVIF_PIXEL_FORMAT_YUV444   ? 3 * pixels
+                               : header.yuvFormat == AVIF_PIXEL_FORMAT_YUV422 ? 2 * pixels
+                               : header.yuvFormat == AVIF_PIXEL_FORMAT_YUV420 ? pixels + pixels / 2
+                                                                              : pixels;
+    return planes * sample + (alphaPresent ? pixels * (sample + 4) : 0);
+}
+
+// The decoded picture into out: straight into its rows, or through a B, G,
+// R, A buffer when there is alpha. Null when done, else why not.
+const char *ConvertPixels(const avifImage &img, CxImage &out)
+{
+    const int w = int(img.width), h = int(img.height);
+    const bool alpha = img.alphaPlane != nullptr;
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, &img);
+    rgb.depth = 8; // deeper samples are scaled down by the conversion
+    std::vector<std::uint8_t> bgra;
+    if (alpha) {
+        try {
+            bgra.resize(std::size_t(w) * std::size_t(h) * 4);
+        } catch (const std::bad_alloc &) {
+            return "out of memory";
+        }
+        rgb.format = AVIF_RGB_FORMAT_BGRA;
+        rgb.pixels = bgra.data();
+        rgb.rowBytes = std::uint32_t(w) * 4;
+    } else {
+        if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_AVIF))
+            return "out of memory";
+        rgb.format = AVIF_RGB_FORMAT_BGR;
+        rgb.pixels = out.GetBits(0);
+        rgb.rowBytes = std::uint32_t(out.GetEffWidth());
+    }
+    const avifResult r = avifImageYUVToRGB(&img, &rgb);
+    if (r != AVIF_RESULT_OK)
+        return ReadError(r);
+    if (!alpha)
+        return nullptr;
+    if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_AVIF) || !out.AlphaCreate())
+        return "out of memory";
+    const std::uint8_t *src = bgra.data();
+    for (int y = 0; y < h; ++y) {
+        BYTE *dst = out.GetBits(y);
+        BYTE *a = out.AlphaGetPointer(y);
+        for (int x = 0; x < w; ++x, src += 4, dst += 3) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            a[x] = src[3];
+        }
+    }
+    return nullptr;
+}
+
+using Image = std::unique_ptr<avifImage, ImageDeleter>;
+
+// The picture's samples into image as YUV; false when memory is short.
+bool FillImage(const CxImage &img, bool alpha, avifImage &image)
+{
+    const int w = img.GetWidth(), h = img.GetHeight();
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, &image);
+    std::vector<std::uint8_t> rows;
+    if (alpha || img.GetBpp() != 24) {
+        const std::size_t pixel = alpha ? 4 : 3;
+        try {
+            rows.resize(std::size_t(w) * std::size_t(h) * pixel);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        for (int y = 0; y < h; ++y) {
+            std::uint8_t *row = rows.data() + std::size_t(y) * std::size_t(w) * pixel;
+            if (alpha)
+                cxcodec::RowToRGBA(img, y, row);
+            else
+                cxcodec::RowToBGR(img, y, row, false);
+        }
+        rgb.format = alpha ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_BGR;
+        rgb.pixels = rows.data();
+        rgb.rowBytes = std::uint32_t(std::size_t(w) * pixel);
+    } else {
+        // Only read by the conversion.
+        rgb.format = AVIF_RGB_FORMAT_BGR;
+        rgb.pixels = const_cast<std::uint8_t *>(img.GetBits(0));
+        rgb.rowBytes = std::uint32_t(img.GetEffWidth());
+    }
+    return avifImageRGBToYUV(&image, &rgb) == AVIF_RESULT_OK;
+}
+
+// The metadata blocks and the picture's own orientation, whatever the EXIF
+// block said.
+void AddMetadata(const CxImage &img, avifImage &image)
+{
+    const CxMetadata &meta = img.GetMetadata();
+    if (!meta.exif.empty())
+        avifImageSetMetadataExif(&image, reinterpret_cast<const std::uint8_t *>(meta.exif.data()),
+                                 meta.exif.size());
+    if (!meta.xmp.empty())
+        avifImageSetMetadataXMP(&image, reinterpret_cast<const std::uint8_t *>(meta.xmp.data()), meta.xmp.size());
+    if (!meta.icc.empty())
+        avifImageSetProfileICC(&image, reinterpret_cast<const std::uint8_t *>(meta.icc.data()), meta.icc.size());
+    SetOrientation(image, img.GetOrientation());
+}
+
+void ConfigureEncoder(avifEncoder &enc, int quality)
+{
+    const bool lossless = quality >= 100;
+    // libaom: the one encoder here that writes lossless.
+    enc.codecChoice = AVIF_CODEC_CHOICE_AOM;
+    enc.maxThreads = Threads();
+    enc.speed = kAvifSpeed;
+    const int q = lossless ? 0 : std::clamp(((100 - quality) * 63 + 50) / 100, 0, 63);
+    enc.minQuantizer = std::max(0, q - kAvifQuantizerSpread);
+    enc.maxQuantizer = std::min(63, q + kAvifQuantizerSpread);
+    if (lossless)
+        enc.minQuantizer = enc.maxQuantizer = AVIF_QUANTIZER_LOSSLESS;
+    enc.minQuantizerAlpha = enc.maxQuantizerAlpha = AVIF_QUANTIZER_LOSSLESS;
+}
+
 } // namespace
 
 namespace cxcodec {
 
 bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {
-    std::unique_ptr<avifDecoder, DecoderDeleter> dec(avifDecoderCreate());
+    Decoder dec(avifDecoderCreate());
     if (!dec)
         return cxcodec::RefuseImage(out, "out of memory");
-    avifResult r = Parse(*dec, data, size, AVIF_DECODER_SOURCE_PRIMARY_ITEM);
-    if (r != AVIF_RESULT_OK && r != AVIF_RESULT_OUT_OF_MEMORY) {
-        dec.reset(avifDecoderCreate());
-        if (!dec)
-            return cxcodec::RefuseImage(out, "out of memory");
-        r = Parse(*dec, data, size, AVIF_DECODER_SOURCE_AUTO);
-    }
-    // libavif refuses sizes past the limits it was given while parsing,
-    // saying so only in its diagnostics.
-    if (r != AVIF_RESULT_OK)
-        return cxcodec::RefuseImage(out, std::strstr(dec->diag.error, "too large") ? "image too large"
-                                                                                   : ReadError(r));
+    if (const char *why = ParseFile(dec, data, size))
+        return cxcodec::RefuseImage(out, why);
     const avifImage &header = *dec->image;
     // The container's size is checked before anything is decoded for it.
     if (!cxcodec::FitsPixelLimits(header.width, header.height))
@@ -441,64 +634,17 @@ bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
         return cxcodec::RefuseImage(out, "AVIF image size does not match its data");
     if (req.cancel && req.cancel->load())
         return cxcodec::RefuseImage(out, "cancelled");
-    // libavif's planes (and our B, G, R, A copy beside alpha) are held from
-    // here to the end, as the run's decode budget counts them.
-    const std::size_t pixels = std::size_t(header.width) * header.height;
-    const std::size_t sample = header.depth > 8 ? 2 : 1;
-    const std::size_t planes = header.yuvFormat == AVIF_PIXEL_FORMAT_YUV444   ? 3 * pixels
-                               : header.yuvFormat == AVIF_PIXEL_FORMAT_YUV422 ? 2 * pixels
-                               : header.yuvFormat == AVIF_PIXEL_FORMAT_YUV420 ? pixels + pixels / 2
-                                                                              : pixels;
-    const cxcodec::DecodeBudgetHold hold(planes * sample + (dec->alphaPresent ? pixels * (sample + 4) : 0));
-    r = avifDecoderNextImage(dec.get());
+    // Held from here to the end, as the run's decode budget counts them.
+    const cxcodec::DecodeBudgetHold hold(DecodeBytes(header, dec->alphaPresent));
+    const avifResult r = avifDecoderNextImage(dec.get());
     if (r != AVIF_RESULT_OK)
         return cxcodec::RefuseImage(out, ReadError(r));
     const avifImage &img = *dec->image;
     const int w = int(img.width), h = int(img.height);
     if (!cxcodec::FitsPixelLimits(w, h))
         return cxcodec::RefuseImage(out, "image too large");
-    const bool alpha = img.alphaPlane != nullptr;
-
-    avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, &img);
-    rgb.depth = 8; // deeper samples are scaled down by the conversion
-    // Written straight into the picture's rows, or through a B, G, R, A
-    // buffer when there is alpha.
-    std::vector<std::uint8_t> bgra;
-    if (alpha) {
-        try {
-            bgra.resize(std::size_t(w) * std::size_t(h) * 4);
-        } catch (const std::bad_alloc &) {
-            return cxcodec::RefuseImage(out, "out of memory");
-        }
-        rgb.format = AVIF_RGB_FORMAT_BGRA;
-        rgb.pixels = bgra.data();
-        rgb.rowBytes = std::uint32_t(w) * 4;
-    } else {
-        if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_AVIF))
-            return cxcodec::RefuseImage(out, "out of memory");
-        rgb.format = AVIF_RGB_FORMAT_BGR;
-        rgb.pixels = out.GetBits(0);
-        rgb.rowBytes = std::uint32_t(out.GetEffWidth());
-    }
-    r = avifImageYUVToRGB(&img, &rgb);
-    if (r != AVIF_RESULT_OK)
-        return cxcodec::RefuseImage(out, ReadError(r));
-    if (alpha) {
-        if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_AVIF) || !out.AlphaCreate())
-            return cxcodec::RefuseImage(out, "out of memory");
-        const std::uint8_t *src = bgra.data();
-        for (int y = 0; y < h; ++y) {
-            BYTE *dst = out.GetBits(y);
-            BYTE *a = out.AlphaGetPointer(y);
-            for (int x = 0; x < w; ++x, src += 4, dst += 3) {
-                dst[0] = src[0];
-                dst[1] = src[1];
-                dst[2] = src[2];
-                a[x] = src[3];
-            }
-        }
-    }
+    if (const char *why = ConvertPixels(img, out))
+        return cxcodec::RefuseImage(out, why);
 
     CxMetadata meta;
     meta.exif = cxmeta::ExifFromBmff(img.exif.data, img.exif.size);
@@ -530,76 +676,25 @@ bool EncodeAvif(const CxImage &img, CxFile &file, std::string *why)
     if (w > 65536 || h > 65536)
         return fail("image too large for AVIF");
     const int quality = img.GetJpegQuality();
-    const bool lossless = quality >= 100;
     const bool alpha = img.AlphaIsValid() || (img.GetNumColors() != 0 && img.GetTransIndex() >= 0);
 
     // As for JPEG, chroma is kept whole at high quality, where halving it
     // costs more than it saves.
-    std::unique_ptr<avifImage, ImageDeleter> image(
-        avifImageCreate(std::uint32_t(w), std::uint32_t(h), 8,
-                        quality >= 90 ? AVIF_PIXEL_FORMAT_YUV444 : AVIF_PIXEL_FORMAT_YUV420));
+    Image image(avifImageCreate(std::uint32_t(w), std::uint32_t(h), 8,
+                                quality >= 90 ? AVIF_PIXEL_FORMAT_YUV444 : AVIF_PIXEL_FORMAT_YUV420));
     if (!image)
         return fail("out of memory");
     image->yuvRange = AVIF_RANGE_FULL;
-    if (lossless)
+    if (quality >= 100)
         image->matrixCoefficients = AVIF_MATRIX_COEFFICIENTS_IDENTITY;
-
-    avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, image.get());
-    std::vector<std::uint8_t> rows;
-    if (alpha || img.GetBpp() != 24) {
-        const std::size_t pixel = alpha ? 4 : 3;
-        try {
-            rows.resize(std::size_t(w) * std::size_t(h) * pixel);
-        } catch (const std::bad_alloc &) {
-            return fail("out of memory");
-        }
-        for (int y = 0; y < h; ++y) {
-            std::uint8_t *row = rows.data() + std::size_t(y) * std::size_t(w) * pixel;
-            if (alpha)
-                RowToRGBA(img, y, row);
-            else
-                RowToBGR(img, y, row, false);
-        }
-        rgb.format = alpha ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_BGR;
-        rgb.pixels = rows.data();
-        rgb.rowBytes = std::uint32_t(std::size_t(w) * pixel);
-    } else {
-        // Only read by the conversion.
-        rgb.format = AVIF_RGB_FORMAT_BGR;
-        rgb.pixels = const_cast<std::uint8_t *>(img.GetBits(0));
-        rgb.rowBytes = std::uint32_t(img.GetEffWidth());
-    }
-    if (avifImageRGBToYUV(image.get(), &rgb) != AVIF_RESULT_OK)
+    if (!FillImage(img, alpha, *image))
         return fail("out of memory");
-    std::vector<std::uint8_t>().swap(rows);
-
-    const CxMetadata &meta = img.GetMetadata();
-    if (!meta.exif.empty())
-        avifImageSetMetadataExif(image.get(), reinterpret_cast<const std::uint8_t *>(meta.exif.data()),
-                                 meta.exif.size());
-    if (!meta.xmp.empty())
-        avifImageSetMetadataXMP(image.get(), reinterpret_cast<const std::uint8_t *>(meta.xmp.data()),
-                                meta.xmp.size());
-    if (!meta.icc.empty())
-        avifImageSetProfileICC(image.get(), reinterpret_cast<const std::uint8_t *>(meta.icc.data()),
-                               meta.icc.size());
-    // The picture's own orientation, whatever the EXIF block said.
-    SetOrientation(*image, img.GetOrientation());
+    AddMetadata(img, *image);
 
     std::unique_ptr<avifEncoder, EncoderDeleter> enc(avifEncoderCreate());
     if (!enc)
         return fail("out of memory");
-    // libaom: the one encoder here that writes lossless.
-    enc->codecChoice = AVIF_CODEC_CHOICE_AOM;
-    enc->maxThreads = Threads();
-    enc->speed = kAvifSpeed;
-    const int q = lossless ? 0 : std::clamp(((100 - quality) * 63 + 50) / 100, 0, 63);
-    enc->minQuantizer = std::max(0, q - kAvifQuantizerSpread);
-    enc->maxQuantizer = std::min(63, q + kAvifQuantizerSpread);
-    if (lossless)
-        enc->minQuantizer = enc->maxQuantizer = AVIF_QUANTIZER_LOSSLESS;
-    enc->minQuantizerAlpha = enc->maxQuantizerAlpha = AVIF_QUANTIZER_LOSSLESS;
+    ConfigureEncoder(*enc, quality);
     avifRWData output = AVIF_DATA_EMPTY;
     const avifResult r = avifEncoderWrite(enc.get(), image.get(), &output);
     if (r != AVIF_RESULT_OK) {

@@ -89,6 +89,91 @@ struct BmpHeader {
     std::size_t dataOffset = 0;
 };
 
+// The sizes, depth and compression of the info header.
+void ReadInfoHeader(const std::uint8_t *info, std::uint32_t infoSize, BmpHeader &h)
+{
+    if (infoSize == 12) {
+        // OS/2 1.x core header: unsigned 16-bit sizes, 3-byte palette entries.
+        h.width = U16(info + 4);
+        h.height = U16(info + 6);
+        h.bpp = U16(info + 10);
+        h.paletteEntrySize = 3;
+        return;
+    }
+    h.width = std::int32_t(U32(info + 4));
+    const std::int64_t height = std::int32_t(U32(info + 8));
+    h.topDown = height < 0;
+    h.height = height < 0 ? -height : height;
+    h.bpp = U16(info + 14);
+    if (infoSize >= 40) {
+        h.compression = U32(info + 16);
+        h.clrUsed = U32(info + 32);
+    }
+}
+
+// The bit fields of a BI_BITFIELDS or BI_ALPHABITFIELDS file: after a
+// version 1 header, or inside a later one.
+const char *ReadBitFields(const std::uint8_t *data, std::size_t size, std::uint32_t infoSize, BmpHeader &h)
+{
+    const std::uint8_t *info = data + kFileHeaderSize;
+    if (h.bpp != 16 && h.bpp != 32)
+        return "bit fields need 16 or 32 bits per pixel";
+    const int count = h.compression == kBiAlphaBitfields ? 4 : 3;
+    if (infoSize == 40) {
+        // The masks follow the header.
+        if (size - h.paletteStart < std::size_t(count) * 4)
+            return "truncated BMP header";
+        for (int i = 0; i < count; ++i)
+            h.masks[i] = U32(data + h.paletteStart + std::size_t(i) * 4);
+        h.paletteStart += std::size_t(count) * 4;
+    } else if (infoSize >= 52) {
+        for (int i = 0; i < 3; ++i)
+            h.masks[i] = U32(info + 40 + std::size_t(i) * 4);
+        if (infoSize >= 56)
+            h.masks[3] = U32(info + 52);
+    } else {
+        return "bit fields need an info header";
+    }
+    return nullptr;
+}
+
+// The depth checked against the compression, and the channel masks; null
+// when sound, else why not.
+const char *ReadLayout(const std::uint8_t *data, std::size_t size, std::uint32_t infoSize, BmpHeader &h)
+{
+    const std::uint8_t *info = data + kFileHeaderSize;
+    // OS/2 2.x reuses codes 3 and 4 for Huffman and RLE24, which we lack.
+    if (infoSize == 64 && h.compression != kBiRgb && h.compression != kBiRle8 && h.compression != kBiRle4)
+        return "unsupported BMP compression";
+    switch (h.compression) {
+    case kBiRgb:
+        if (h.bpp != 1 && h.bpp != 4 && h.bpp != 8 && h.bpp != 16 && h.bpp != 24 && h.bpp != 32)
+            return "unsupported BMP depth";
+        if (h.bpp == 16) {
+            h.masks[0] = 0x7C00;
+            h.masks[1] = 0x03E0;
+            h.masks[2] = 0x001F;
+        } else if (h.bpp == 32) {
+            h.masks[0] = 0x00FF0000;
+            h.masks[1] = 0x0000FF00;
+            h.masks[2] = 0x000000FF;
+            // A V3+ header may still declare which bits hold alpha.
+            if (infoSize >= 56 && infoSize != 64)
+                h.masks[3] = U32(info + 52);
+        }
+        return nullptr;
+    case kBiRle8:
+        return h.bpp != 8 ? "RLE8 needs 8 bits per pixel" : nullptr;
+    case kBiRle4:
+        return h.bpp != 4 ? "RLE4 needs 4 bits per pixel" : nullptr;
+    case kBiBitfields:
+    case kBiAlphaBitfields:
+        return ReadBitFields(data, size, infoSize, h);
+    default:
+        return "unsupported BMP compression";
+    }
+}
+
 bool ParseHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxImage &out)
 {
     if (size < kFileHeaderSize + 4)
@@ -103,81 +188,10 @@ bool ParseHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxIma
         return Fail(out, "unknown BMP header size");
     if (size - kFileHeaderSize < infoSize)
         return Fail(out, "truncated BMP header");
-    const std::uint8_t *info = data + kFileHeaderSize;
     h.paletteStart = kFileHeaderSize + infoSize;
-
-    if (infoSize == 12) {
-        // OS/2 1.x core header: unsigned 16-bit sizes, 3-byte palette entries.
-        h.width = U16(info + 4);
-        h.height = U16(info + 6);
-        h.bpp = U16(info + 10);
-        h.paletteEntrySize = 3;
-    } else {
-        h.width = std::int32_t(U32(info + 4));
-        const std::int64_t height = std::int32_t(U32(info + 8));
-        h.topDown = height < 0;
-        h.height = height < 0 ? -height : height;
-        h.bpp = U16(info + 14);
-        if (infoSize >= 40) {
-            h.compression = U32(info + 16);
-            h.clrUsed = U32(info + 32);
-        }
-    }
-
-    // OS/2 2.x reuses codes 3 and 4 for Huffman and RLE24, which we lack.
-    if (infoSize == 64 && h.compression != kBiRgb && h.compression != kBiRle8 && h.compression != kBiRle4)
-        return Fail(out, "unsupported BMP compression");
-
-    switch (h.compression) {
-    case kBiRgb:
-        if (h.bpp != 1 && h.bpp != 4 && h.bpp != 8 && h.bpp != 16 && h.bpp != 24 && h.bpp != 32)
-            return Fail(out, "unsupported BMP depth");
-        if (h.bpp == 16) {
-            h.masks[0] = 0x7C00;
-            h.masks[1] = 0x03E0;
-            h.masks[2] = 0x001F;
-        } else if (h.bpp == 32) {
-            h.masks[0] = 0x00FF0000;
-            h.masks[1] = 0x0000FF00;
-            h.masks[2] = 0x000000FF;
-            // A V3+ header may still declare which bits hold alpha.
-            if (infoSize >= 56 && infoSize != 64)
-                h.masks[3] = U32(info + 52);
-        }
-        break;
-    case kBiRle8:
-        if (h.bpp != 8)
-            return Fail(out, "RLE8 needs 8 bits per pixel");
-        break;
-    case kBiRle4:
-        if (h.bpp != 4)
-            return Fail(out, "RLE4 needs 4 bits per pixel");
-        break;
-    case kBiBitfields:
-    case kBiAlphaBitfields: {
-        if (h.bpp != 16 && h.bpp != 32)
-            return Fail(out, "bit fields need 16 or 32 bits per pixel");
-        const int count = h.compression == kBiAlphaBitfields ? 4 : 3;
-        if (infoSize == 40) {
-            // The masks follow the header.
-            if (size - h.paletteStart < std::size_t(count) * 4)
-                return Fail(out, "truncated BMP header");
-            for (int i = 0; i < count; ++i)
-                h.masks[i] = U32(data + h.paletteStart + std::size_t(i) * 4);
-            h.paletteStart += std::size_t(count) * 4;
-        } else if (infoSize >= 52) {
-            for (int i = 0; i < 3; ++i)
-                h.masks[i] = U32(info + 40 + std::size_t(i) * 4);
-            if (infoSize >= 56)
-                h.masks[3] = U32(info + 52);
-        } else {
-            return Fail(out, "bit fields need an info header");
-        }
-        break;
-    }
-    default:
-        return Fail(out, "unsupported BMP compression");
-    }
+    ReadInfoHeader(data + kFileHeaderSize, infoSize, h);
+    if (const char *why = ReadLayout(data, size, infoSize, h))
+        return Fail(out, why);
 
     if (h.width <= 0 || h.height <= 0)
         return Fail(out, "empty image size");

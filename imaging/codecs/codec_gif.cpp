@@ -416,6 +416,12 @@ public:
     void Dispose();
 
 private:
+    // The frame's rectangle on the canvas, clipped; desc moves to canvas
+    // coordinates.
+    void Place(GifImageDesc &desc);
+    // Paints the frame's image data (or passes over it when none is visible).
+    bool PaintData(const GifImageDesc &desc, const std::vector<std::uint32_t> &table, int trans,
+                   ShownFrame *shown, int wideCodeSize);
     // readLine(line, width) gives the frame's next line of indices.
     template <class Pixel, class ReadLine>
     bool DecodeRows(const GifImageDesc &desc, const std::vector<std::uint32_t> &table, int trans,
@@ -428,13 +434,14 @@ private:
     std::vector<std::uint32_t> m_saved;  // the rectangle before painting, for disposal 3
 };
 
-bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
+// Reads the records up to the next image descriptor, the graphic control
+// before it into gce.
+bool ReadToImage(GifFileType *gif, GraphicControl &gce, std::string &error)
 {
-    GraphicControl gce;
     for (;;) {
         GifRecordType type;
-        if (DGifGetRecordType(m_gif, &type) == GIF_ERROR) {
-            error = GifError(m_gif, "truncated file");
+        if (DGifGetRecordType(gif, &type) == GIF_ERROR) {
+            error = GifError(gif, "truncated file");
             return false;
         }
         if (type == TERMINATE_RECORD_TYPE) {
@@ -442,12 +449,19 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
             return false;
         }
         if (type == IMAGE_DESC_RECORD_TYPE)
-            break;
-        if (!ReadExtension(m_gif, &gce, nullptr)) {
-            error = GifError(m_gif, "damaged extension");
+            return true;
+        if (!ReadExtension(gif, &gce, nullptr)) {
+            error = GifError(gif, "damaged extension");
             return false;
         }
     }
+}
+
+bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
+{
+    GraphicControl gce;
+    if (!ReadToImage(m_gif, gce, error))
+        return false;
     MemReader &reader = *static_cast<MemReader *>(m_gif->UserData);
     const std::size_t descAt = reader.pos;
     int wideCodeSize = 0;
@@ -464,18 +478,8 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
         return false;
     }
     std::vector<std::uint32_t> table = ColourTable(desc.ColorMap ? desc.ColorMap : m_gif->SColorMap);
-
     m_disposal = gce.disposal;
-    // Canvas coordinates from here on.
-    desc.Left -= m_canvas.x;
-    desc.Top -= m_canvas.y;
-    m_rect.x0 = std::max(0, desc.Left);
-    m_rect.y0 = std::max(0, desc.Top);
-    m_rect.x1 = int(std::min<std::int64_t>(m_canvas.width, std::int64_t(desc.Left) + desc.Width));
-    m_rect.y1 = int(std::min<std::int64_t>(m_canvas.height, std::int64_t(desc.Top) + desc.Height));
-    if (m_rect.Empty())
-        m_rect = Rect{};
-
+    Place(desc);
     if (shown) {
         shown->gce = gce;
         shown->trans = gce.trans;
@@ -488,28 +492,42 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
         for (int y = m_rect.y0; y < m_rect.y1; ++y)
             m_saved.insert(m_saved.end(), m_canvas.Row(y) + m_rect.x0, m_canvas.Row(y) + m_rect.x1);
     }
-
-    bool ok;
-    if (m_rect.Empty() || desc.Width == 0 || desc.Height == 0) {
-        ok = wideCodeSize ? SkipSubBlocks(reader) : SkipImageData(m_gif); // nothing of it is visible
-    } else if (wideCodeSize) {
-        WideLzw lzw(reader, wideCodeSize);
-        ok = DecodeRows<std::uint16_t>(
-                 desc, table, gce.trans, shown,
-                 [&](std::uint16_t *line, int width) { return lzw.Line(line, width); }) &&
-             lzw.Finish();
-    } else {
-        ok = DecodeRows<GifPixelType>(desc, table, gce.trans, shown, [&](GifPixelType *line, int width) {
-            return DGifGetLine(m_gif, line, width) != GIF_ERROR;
-        });
-    }
-    if (!ok) {
+    if (!PaintData(desc, table, gce.trans, shown, wideCodeSize)) {
         error = GifError(m_gif, "truncated or damaged image data");
         return false;
     }
     if (shown)
         shown->table = std::move(table);
     return true;
+}
+
+void FrameComposer::Place(GifImageDesc &desc)
+{
+    desc.Left -= m_canvas.x;
+    desc.Top -= m_canvas.y;
+    m_rect.x0 = std::max(0, desc.Left);
+    m_rect.y0 = std::max(0, desc.Top);
+    m_rect.x1 = int(std::min<std::int64_t>(m_canvas.width, std::int64_t(desc.Left) + desc.Width));
+    m_rect.y1 = int(std::min<std::int64_t>(m_canvas.height, std::int64_t(desc.Top) + desc.Height));
+    if (m_rect.Empty())
+        m_rect = Rect{};
+}
+
+bool FrameComposer::PaintData(const GifImageDesc &desc, const std::vector<std::uint32_t> &table, int trans,
+                              ShownFrame *shown, int wideCodeSize)
+{
+    MemReader &reader = *static_cast<MemReader *>(m_gif->UserData);
+    if (m_rect.Empty() || desc.Width == 0 || desc.Height == 0)
+        return wideCodeSize ? SkipSubBlocks(reader) : SkipImageData(m_gif); // nothing of it is visible
+    if (wideCodeSize) {
+        WideLzw lzw(reader, wideCodeSize);
+        return DecodeRows<std::uint16_t>(desc, table, trans, shown,
+                                         [&](std::uint16_t *line, int width) { return lzw.Line(line, width); }) &&
+               lzw.Finish();
+    }
+    return DecodeRows<GifPixelType>(desc, table, trans, shown, [&](GifPixelType *line, int width) {
+        return DGifGetLine(m_gif, line, width) != GIF_ERROR;
+    });
 }
 
 template <class Pixel, class ReadLine>
@@ -627,42 +645,34 @@ bool MakeColourOutput(const Canvas &canvas, CxImage &out)
     return true;
 }
 
-// The shown canvas as a paletted image built on the frame's own table, with
-// colours of earlier frames added in free slots and a transparent index no
-// visible pixel uses; 24 bits with alpha when that cannot fit 256 entries.
-bool MakeOutput(const Canvas &canvas, const ShownFrame &shown, CxImage &out)
-{
-    constexpr std::uint16_t kTransparent = 0xFFFF;
-    const int tableSize = int(shown.table.size());
-    ColourMap lookup;
-    for (int i = 0; i < tableSize; ++i)
-        if (i != shown.trans)
-            lookup.Insert(shown.table[std::size_t(i)] & 0xFFFFFFu, i);
-    if (shown.trans >= 0 && shown.trans < tableSize)
-        lookup.Insert(shown.table[std::size_t(shown.trans)] & 0xFFFFFFu, shown.trans);
+constexpr std::uint16_t kTransparentCode = 0xFFFF;
 
-    std::vector<std::uint32_t> missing;  // colours not in the table; coded 256 + n
+// Each canvas pixel coded as an index of the frame's table, 256 + n for the
+// n-th colour the table lacks, or kTransparentCode.
+struct CanvasCodes {
     std::vector<std::uint16_t> codes;
-    try {
-        codes.resize(canvas.pixels.size());
-    } catch (const std::bad_alloc &) {
-        CxImageAccess::SetError(out, "out of memory");
-        return false;
-    }
-    std::array<bool, 256> used{};
-    bool anyTransparent = false, fits = true;
+    std::vector<std::uint32_t> missing; // colours not in the table
+    std::array<bool, 256> used{};       // table entries some pixel uses
+    bool anyTransparent = false;
+    bool fits = true; // false: more than 256 colours the table lacks
+};
+
+// The pixels painted by the shown frame keep the index they were painted
+// with; the others find theirs by colour.
+void CodePixels(const Canvas &canvas, const ShownFrame &shown, ColourMap &lookup, CanvasCodes &cc)
+{
     std::uint32_t lastColour = 0;
     int lastCode = -1;
     const std::size_t rectWidth = std::size_t(shown.rect.Width());
-    for (int y = 0; y < canvas.height && fits; ++y) {
+    for (int y = 0; y < canvas.height; ++y) {
         const std::uint32_t *src = canvas.pixels.data() + std::size_t(y) * std::size_t(canvas.width);
-        std::uint16_t *dst = codes.data() + std::size_t(y) * std::size_t(canvas.width);
+        std::uint16_t *dst = cc.codes.data() + std::size_t(y) * std::size_t(canvas.width);
         const bool rowInRect = y >= shown.rect.y0 && y < shown.rect.y1;
         for (int x = 0; x < canvas.width; ++x) {
             const std::uint32_t c = src[x];
             if (c == 0) {
-                dst[x] = kTransparent;
-                anyTransparent = true;
+                dst[x] = kTransparentCode;
+                cc.anyTransparent = true;
                 continue;
             }
             int code = -1;
@@ -672,44 +682,43 @@ bool MakeOutput(const Canvas &canvas, const ShownFrame &shown, CxImage &out)
                 if (painted != ShownFrame::kNone)
                     code = painted;
             }
-            if (code < 0) {
-                if (c == lastColour && lastCode >= 0) {
-                    code = lastCode;
-                } else {
-                    code = lookup.Find(c & 0xFFFFFFu);
-                    if (code < 0) {
-                        if (missing.size() >= 256) {
-                            fits = false;
-                            break;
-                        }
-                        code = 256 + int(missing.size());
-                        missing.push_back(c);
-                        lookup.Insert(c & 0xFFFFFFu, code);
+            if (code < 0 && c == lastColour && lastCode >= 0) {
+                code = lastCode;
+            } else if (code < 0) {
+                code = lookup.Find(c & 0xFFFFFFu);
+                if (code < 0) {
+                    if (cc.missing.size() >= 256) {
+                        cc.fits = false;
+                        return;
                     }
-                    lastColour = c;
-                    lastCode = code;
+                    code = 256 + int(cc.missing.size());
+                    cc.missing.push_back(c);
+                    lookup.Insert(c & 0xFFFFFFu, code);
                 }
+                lastColour = c;
+                lastCode = code;
             }
             if (code < 256)
-                used[std::size_t(code)] = true;
+                cc.used[std::size_t(code)] = true;
             dst[x] = std::uint16_t(code);
         }
     }
+}
 
-    // Hand out slots: the frame's own transparent index first when free, then
-    // new entries after the table, then table entries no pixel uses.
-    std::vector<std::uint32_t> palette(shown.table);
-    std::vector<int> missingSlot(missing.size(), -1);
+// The output's palette: the frame's table, new entries after it, then
+// table entries no pixel uses.
+struct OutputPalette {
+    std::vector<std::uint32_t> colours;
+    std::vector<int> missingSlot; // where each missing colour went
     int trans = -1;
-    if (fits && anyTransparent && shown.trans >= 0 && shown.trans < tableSize && !used[std::size_t(shown.trans)]) {
-        trans = shown.trans;
-        used[std::size_t(trans)] = true;
-    }
     int nextUnused = 0;
-    auto takeSlot = [&]() -> int {
-        if (palette.size() < 256) {
-            palette.push_back(kOpaque);
-            return int(palette.size()) - 1;
+
+    // A free slot, or -1 when none is left.
+    int TakeSlot(std::array<bool, 256> &used, int tableSize)
+    {
+        if (colours.size() < 256) {
+            colours.push_back(kOpaque);
+            return int(colours.size()) - 1;
         }
         while (nextUnused < tableSize && used[std::size_t(nextUnused)])
             ++nextUnused;
@@ -717,46 +726,86 @@ bool MakeOutput(const Canvas &canvas, const ShownFrame &shown, CxImage &out)
             return -1;
         used[std::size_t(nextUnused)] = true;
         return nextUnused++;
-    };
-    for (std::size_t m = 0; fits && m < missing.size(); ++m) {
-        missingSlot[m] = takeSlot();
-        if (missingSlot[m] < 0)
-            fits = false;
-        else
-            palette[std::size_t(missingSlot[m])] = missing[m];
     }
-    if (fits && anyTransparent && trans < 0) {
-        // An unused entry of the table before a new one: keeps the palette small.
-        for (int i = 0; i < tableSize && trans < 0; ++i)
-            if (!used[std::size_t(i)])
-                trans = i;
-        if (trans < 0) {
-            trans = takeSlot();
-            if (trans >= 0)
-                palette[std::size_t(trans)] = 0;
-        }
-        fits = trans >= 0;
-    }
-    if (!fits)
-        return MakeColourOutput(canvas, out);
+};
 
-    const int n = int(palette.size());
+// Hands out slots: the frame's own transparent index first when free, then
+// the missing colours, then a transparent index. False when they do not fit.
+bool AssignSlots(const ShownFrame &shown, CanvasCodes &cc, OutputPalette &pal)
+{
+    const int tableSize = int(shown.table.size());
+    pal.colours = shown.table;
+    pal.missingSlot.assign(cc.missing.size(), -1);
+    if (cc.anyTransparent && shown.trans >= 0 && shown.trans < tableSize && !cc.used[std::size_t(shown.trans)]) {
+        pal.trans = shown.trans;
+        cc.used[std::size_t(pal.trans)] = true;
+    }
+    for (std::size_t m = 0; m < cc.missing.size(); ++m) {
+        pal.missingSlot[m] = pal.TakeSlot(cc.used, tableSize);
+        if (pal.missingSlot[m] < 0)
+            return false;
+        pal.colours[std::size_t(pal.missingSlot[m])] = cc.missing[m];
+    }
+    if (!cc.anyTransparent || pal.trans >= 0)
+        return true;
+    // An unused entry of the table before a new one: keeps the palette small.
+    for (int i = 0; i < tableSize && pal.trans < 0; ++i)
+        if (!cc.used[std::size_t(i)])
+            pal.trans = i;
+    if (pal.trans < 0) {
+        pal.trans = pal.TakeSlot(cc.used, tableSize);
+        if (pal.trans >= 0)
+            pal.colours[std::size_t(pal.trans)] = 0;
+    }
+    return pal.trans >= 0;
+}
+
+bool WritePalettedOutput(const Canvas &canvas, const CanvasCodes &cc, const OutputPalette &pal, CxImage &out)
+{
+    const int n = int(pal.colours.size());
     const int bpp = n <= 2 ? 1 : (n <= 16 ? 4 : 8);
     if (!out.Create(canvas.width, canvas.height, bpp))
         return false;
-    std::vector<RGBQUAD> quads(palette.size());
-    std::transform(palette.begin(), palette.end(), quads.begin(), ToQuad);
+    std::vector<RGBQUAD> quads(pal.colours.size());
+    std::transform(pal.colours.begin(), pal.colours.end(), quads.begin(), ToQuad);
     out.SetPalette(quads.data(), n);
     for (int y = 0; y < canvas.height; ++y) {
-        const std::uint16_t *src = codes.data() + std::size_t(y) * std::size_t(canvas.width);
+        const std::uint16_t *src = cc.codes.data() + std::size_t(y) * std::size_t(canvas.width);
         BYTE *dst = out.GetBits(y);
         for (int x = 0; x < canvas.width; ++x) {
             const std::uint16_t code = src[x];
-            dst[x] = BYTE(code == kTransparent ? trans : (code < 256 ? code : missingSlot[code - 256]));
+            dst[x] = BYTE(code == kTransparentCode ? pal.trans : (code < 256 ? code : pal.missingSlot[code - 256]));
         }
     }
-    out.SetTransIndex(anyTransparent ? trans : -1);
+    out.SetTransIndex(cc.anyTransparent ? pal.trans : -1);
     return true;
+}
+
+// The shown canvas as a paletted image built on the frame's own table, with
+// colours of earlier frames added in free slots and a transparent index no
+// visible pixel uses; 24 bits with alpha when that cannot fit 256 entries.
+bool MakeOutput(const Canvas &canvas, const ShownFrame &shown, CxImage &out)
+{
+    const int tableSize = int(shown.table.size());
+    ColourMap lookup;
+    for (int i = 0; i < tableSize; ++i)
+        if (i != shown.trans)
+            lookup.Insert(shown.table[std::size_t(i)] & 0xFFFFFFu, i);
+    if (shown.trans >= 0 && shown.trans < tableSize)
+        lookup.Insert(shown.table[std::size_t(shown.trans)] & 0xFFFFFFu, shown.trans);
+
+    CanvasCodes cc;
+    try {
+        cc.codes.resize(canvas.pixels.size());
+    } catch (const std::bad_alloc &) {
+        CxImageAccess::SetError(out, "out of memory");
+        return false;
+    }
+    CodePixels(canvas, shown, lookup, cc);
+    OutputPalette pal;
+    if (!cc.fits || !AssignSlots(shown, cc, pal))
+        return MakeColourOutput(canvas, out);
+    return WritePalettedOutput(canvas, cc, pal, out);
 }
 
 bool Fail(CxImage &out, const std::string &text)

@@ -259,6 +259,88 @@ const char *RefusedLayout(const std::uint8_t *d, std::size_t n)
     return nullptr;
 }
 
+using Context = std::unique_ptr<heif_context, ContextDeleter>;
+using Image = std::unique_ptr<const heif_image, ImageDeleter>;
+
+// Reads the file into a new context; null when it is read, else why not.
+const char *OpenContext(const std::uint8_t *data, std::size_t size, Context &ctx)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { heif_init(nullptr); });
+    ctx.reset(heif_context_alloc());
+    if (!ctx)
+        return "out of memory";
+    heif_context_set_maximum_image_size_limit(ctx.get(), CxImage::kMaxDimension);
+    const int limit = CxImage::GetThreadLimit();
+    const int threads = limit > 0 ? limit : int(std::max(1u, std::thread::hardware_concurrency()));
+    // 0 keeps the tiles of a grid on the calling thread.
+    heif_context_set_max_decoding_threads(ctx.get(), threads == 1 ? 0 : threads);
+    const heif_error e = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
+    return e.code != heif_error_Ok ? ReadError(e) : nullptr;
+}
+
+// Decodes one image; null when it is decoded, else why not.
+const char *DecodeHandle(const heif_image_handle *handle, const heif_decoding_options *options, Image &image,
+                         bool &alpha)
+{
+    // A coded image whose depth its own header does not declare has been
+    // seen to make libde265 ask for gigabytes for a few pixels.
+    const int depth = heif_image_handle_get_luma_bits_per_pixel(handle);
+    if (depth < 1 || depth > 16)
+        return "cannot decode HEIF";
+    alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+    heif_image *decoded = nullptr;
+    const heif_error e =
+        heif_decode_image(handle, &decoded, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options);
+    image.reset(decoded);
+    if (e.code != heif_error_Ok || !decoded)
+        return ReadError(e);
+    // The picture must be the size its file declares, which the limits and
+    // the hint were checked against.
+    if (heif_image_get_width(decoded, heif_channel_interleaved) != heif_image_handle_get_width(handle) ||
+        heif_image_get_height(decoded, heif_channel_interleaved) != heif_image_handle_get_height(handle))
+        return "cannot decode HEIF";
+    return nullptr;
+}
+
+// The decoded samples into out as B, G, R and alpha (premultiplied alpha
+// undone); null when done, else why not.
+const char *CopyPixels(const heif_image *decoded, const heif_image_handle *chosen, bool alpha, CxImage &out)
+{
+    const int w = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int h = heif_image_get_height(decoded, heif_channel_interleaved);
+    int stride = 0;
+    const std::uint8_t *src = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const int pixel = alpha ? 4 : 3;
+    if (!src || !cxcodec::FitsPixelLimits(w, h) || stride < w * pixel ||
+        heif_image_get_bits_per_pixel(decoded, heif_channel_interleaved) != pixel * 8)
+        return "cannot decode HEIF";
+    if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_HEIF) || (alpha && !out.AlphaCreate()))
+        return "out of memory";
+    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(chosen);
+    for (int y = 0; y < h; ++y, src += stride) {
+        BYTE *bgr = out.GetBits(y);
+        BYTE *a = alpha ? out.AlphaGetPointer(y) : nullptr;
+        const std::uint8_t *s = src;
+        for (int x = 0; x < w; ++x, s += pixel, bgr += 3) {
+            int r = s[0], g = s[1], b = s[2];
+            if (alpha) {
+                a[x] = s[3];
+                if (premultiplied && s[3] != 0 && s[3] != 255) {
+                    r = std::min(255, (r * 255 + s[3] / 2) / s[3]);
+                    g = std::min(255, (g * 255 + s[3] / 2) / s[3]);
+                    b = std::min(255, (b * 255 + s[3] / 2) / s[3]);
+                }
+            }
+            bgr[0] = BYTE(b);
+            bgr[1] = BYTE(g);
+            bgr[2] = BYTE(r);
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 namespace cxcodec {
@@ -267,21 +349,11 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 {
     if (const char *why = RefusedLayout(data, size))
         return cxcodec::RefuseImage(out, why);
-    static std::once_flag once;
-    std::call_once(once, [] { heif_init(nullptr); });
-    std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
-    if (!ctx)
-        return cxcodec::RefuseImage(out, "out of memory");
-    heif_context_set_maximum_image_size_limit(ctx.get(), CxImage::kMaxDimension);
-    const int limit = CxImage::GetThreadLimit();
-    const int threads = limit > 0 ? limit : int(std::max(1u, std::thread::hardware_concurrency()));
-    // 0 keeps the tiles of a grid on the calling thread.
-    heif_context_set_max_decoding_threads(ctx.get(), threads == 1 ? 0 : threads);
-    heif_error e = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
-    if (e.code != heif_error_Ok)
-        return cxcodec::RefuseImage(out, ReadError(e));
+    Context ctx;
+    if (const char *why = OpenContext(data, size, ctx))
+        return cxcodec::RefuseImage(out, why);
     heif_image_handle *p = nullptr;
-    e = heif_context_get_primary_image_handle(ctx.get(), &p);
+    const heif_error e = heif_context_get_primary_image_handle(ctx.get(), &p);
     if (e.code != heif_error_Ok || !p)
         return cxcodec::RefuseImage(out, ReadError(e));
     const Handle primary(p);
@@ -303,73 +375,21 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     // The thumbnail when there is one, else (or when it fails) the primary
     // image.
     const heif_image_handle *chosen = nullptr;
-    std::unique_ptr<const heif_image, ImageDeleter> image;
+    Image image;
     bool alpha = false;
     for (const heif_image_handle *handle : {thumb.get(), primary.get()}) {
         if (!handle)
             continue;
-        const bool last = handle == primary.get();
-        // A coded image whose depth its own header does not declare has
-        // been seen to make libde265 ask for gigabytes for a few pixels.
-        const int depth = heif_image_handle_get_luma_bits_per_pixel(handle);
-        if (depth < 1 || depth > 16) {
-            if (last)
-                return cxcodec::RefuseImage(out, "cannot decode HEIF");
-            continue;
-        }
-        alpha = heif_image_handle_has_alpha_channel(handle) != 0;
-        heif_image *decoded = nullptr;
-        e = heif_decode_image(handle, &decoded, heif_colorspace_RGB,
-                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                              options.get());
-        image.reset(decoded);
-        if (e.code != heif_error_Ok || !decoded) {
-            if (last)
-                return cxcodec::RefuseImage(out, ReadError(e));
-            continue;
-        }
-        // The picture must be the size its file declares, which the limits
-        // and the hint were checked against.
-        if (heif_image_get_width(decoded, heif_channel_interleaved) == heif_image_handle_get_width(handle) &&
-            heif_image_get_height(decoded, heif_channel_interleaved) ==
-                heif_image_handle_get_height(handle)) {
+        const char *why = DecodeHandle(handle, options.get(), image, alpha);
+        if (!why) {
             chosen = handle;
             break;
         }
-        if (last)
-            return cxcodec::RefuseImage(out, "cannot decode HEIF");
+        if (handle == primary.get())
+            return cxcodec::RefuseImage(out, why);
     }
-    const heif_image *decoded = image.get();
-    const int w = heif_image_get_width(decoded, heif_channel_interleaved);
-    const int h = heif_image_get_height(decoded, heif_channel_interleaved);
-    int stride = 0;
-    const std::uint8_t *src = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
-    const int pixel = alpha ? 4 : 3;
-    if (!src || !cxcodec::FitsPixelLimits(w, h) || stride < w * pixel ||
-        heif_image_get_bits_per_pixel(decoded, heif_channel_interleaved) != pixel * 8)
-        return cxcodec::RefuseImage(out, "cannot decode HEIF");
-    if (!CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_HEIF) || (alpha && !out.AlphaCreate()))
-        return cxcodec::RefuseImage(out, "out of memory");
-    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(chosen);
-    for (int y = 0; y < h; ++y, src += stride) {
-        BYTE *bgr = out.GetBits(y);
-        BYTE *a = alpha ? out.AlphaGetPointer(y) : nullptr;
-        const std::uint8_t *s = src;
-        for (int x = 0; x < w; ++x, s += pixel, bgr += 3) {
-            int r = s[0], g = s[1], b = s[2];
-            if (alpha) {
-                a[x] = s[3];
-                if (premultiplied && s[3] != 0 && s[3] != 255) {
-                    r = std::min(255, (r * 255 + s[3] / 2) / s[3]);
-                    g = std::min(255, (g * 255 + s[3] / 2) / s[3]);
-                    b = std::min(255, (b * 255 + s[3] / 2) / s[3]);
-                }
-            }
-            bgr[0] = BYTE(b);
-            bgr[1] = BYTE(g);
-            bgr[2] = BYTE(r);
-        }
-    }
+    if (const char *why = CopyPixels(image.get(), chosen, alpha, out))
+        return cxcodec::RefuseImage(out, why);
     CxMetadata meta = Blocks(primary.get());
     if (!meta.Empty())
         CxImageAccess::SetMetadata(out, std::move(meta));

@@ -5,51 +5,47 @@
 // sits in a heap-allocated context created before setjmp, so no destructor
 // is ever skipped and nothing touched after setjmp is an automatic variable.
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/jpegcoefficients.h"
 #include "imaging/colourprofile.h"
 #include "imaging/cxmetadata.h"
-#include "imaging/largeblocks.h"
-#include "imaging/pixelops.h"
-#include "imaging/codecs/progressivejpeg.h"
-#include "imaging/runresources.h"
 #include "imaging/testhooks.h"
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
 // After jpeglib.h: which warnings exist depends on its configuration.
 #include <jerror.h>
 
-namespace {
+namespace cxjpeg {
 
-// A real progressive file has about ten scans; thousands of tiny scans over a
-// large frame are a way to make decoding crawl.
-constexpr int kMaxScans = 256;
-
-struct JpegErrorMgr {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-    bool acceptTruncated; // a cut-off file decodes to what arrived
-    bool truncated;       // the data ended early (libjpeg fills the rest)
-};
-
-[[noreturn]] void FailWith(j_common_ptr cinfo, const char *text)
+void FailWith(j_common_ptr cinfo, const char *text)
 {
     auto *err = reinterpret_cast<JpegErrorMgr *>(cinfo->err);
     std::snprintf(err->message, sizeof err->message, "%s", text);
     std::longjmp(err->jump, 1);
 }
+
+JpegDecoder::JpegDecoder() = default;
+
+JpegDecoder::~JpegDecoder()
+{
+    coef.Free();
+    cxcolour::FreeTransform(cmykTransform);
+}
+
+} // namespace cxjpeg
+
+namespace {
+
+using namespace cxjpeg;
 
 [[noreturn]] void OnErrorExit(j_common_ptr cinfo)
 {
@@ -109,623 +105,7 @@ void InstallErrorMgr(JpegErrorMgr &err)
     err.truncated = false;
 }
 
-// The coefficient arrays of a multi-scan decode, held in large blocks that
-// outlive the decode (see largeblocks.h) instead of libjpeg's own pool,
-// which frees them and makes the next picture fault in fresh pages. libjpeg
-// reaches its arrays only through the memory manager's methods, so ours
-// stand in for the block-array ones; everything else stays libjpeg's.
-struct CoefArray {
-    JBLOCKROW *rows = nullptr;
-    JDIMENSION width = 0, height = 0;
-    JDIMENSION maxAccess = 0;      // rows libjpeg asks for at once
-    JDIMENSION firstUndefined = 0; // rows from here on have not been cleared yet
-};
-
-// Coefficient arrays that are never held whole, for a progressive file whose
-// AC scans our decoder reads a row at a time: libjpeg's DC scans write into
-// a few rows at a time, whose DC coefficients are kept aside, and when
-// libjpeg asks for rows to make pixels of, they are made then, their DC
-// coefficients put back and their AC ones decoded. A 5120 x 2880 photo then
-// needs a few megabytes (DC coefficients, our decoder's masks) instead of 90.
-struct RowArrays {
-    progressivejpeg::RowReader reader;
-    struct Window {
-        std::vector<JCOEF> dc;     // every block's DC coefficient
-        std::vector<JCOEF> blocks; // the rows libjpeg holds now
-        std::vector<JBLOCKROW> rows;
-        JDIMENSION start = 0, count = 0;
-        bool writable = false;
-        JDIMENSION acRows = 0; // rows with AC coefficients in the file (the rest pad)
-        bool wanted = false;   // whether its AC coefficients are decoded
-    } windows[MAX_COMPONENTS];
-};
-
-// One block holding a decode's coefficient arrays, one per request, rows
-// laid out one after another.
-struct CoefStore {
-    void *block = nullptr;
-    std::size_t bytes = 0;
-    bool zeroed = false; // freshly mapped: every coefficient already zero
-    std::vector<JBLOCKROW> rowPointers;
-    JBLOCKROW *rows[MAX_COMPONENTS] = {}; // each array's first row pointer
-
-    // Lays out arrays of these shapes; false when memory is short. Never
-    // leaves through longjmp (callers may hold a lock).
-    bool LayOut(const CoefArray *arrays, int count)
-    {
-        std::size_t blocks = 0, rowCount = 0;
-        for (int i = 0; i < count; ++i) {
-            blocks += std::size_t(arrays[i].width) * arrays[i].height;
-            rowCount += arrays[i].height;
-        }
-        try {
-            rowPointers.resize(rowCount);
-        } catch (const std::bad_alloc &) {
-            return false;
-        }
-        if (blocks > SIZE_MAX / sizeof(JBLOCK))
-            return false;
-        bytes = blocks * sizeof(JBLOCK);
-        block = largeblocks::Acquire(bytes, largeblocks::Use::Coefficients, &zeroed);
-        if (!block)
-            return false;
-        auto *next = static_cast<JBLOCK *>(block);
-        JBLOCKROW *row = rowPointers.data();
-        for (int i = 0; i < count; ++i) {
-            rows[i] = row;
-            for (JDIMENSION y = 0; y < arrays[i].height; ++y, next += arrays[i].width)
-                *row++ = next;
-        }
-        return true;
-    }
-    void Release()
-    {
-        largeblocks::Release(block, bytes);
-        block = nullptr;
-    }
-    ~CoefStore() { Release(); }
-};
-
-struct CoefArrays {
-    jpeg_memory_mgr own{}; // libjpeg's methods
-    CoefArray arrays[MAX_COMPONENTS];
-    int count = 0;
-    bool realized = false;
-    CoefStore store;
-    std::unique_ptr<RowArrays> byRow;
-
-    void Free()
-    {
-        store.Release();
-        byRow.reset();
-        count = 0;
-        realized = false;
-    }
-};
-
-struct JpegDecoder {
-    jpeg_decompress_struct cinfo{};
-    JpegErrorMgr err{};
-    jpeg_progress_mgr progress{};
-    std::vector<JSAMPROW> rows;
-    std::vector<JSAMPLE> scratch;
-    std::size_t reserved = 0; // bytes held in the coefficient budget
-    CoefArrays coef;
-    std::vector<JOCTET> trimmed; // the file without the scans libjpeg needs not read
-    // AC scans decoded by progressivejpeg as the arrays are laid out; libjpeg
-    // then reads only the rest of the file (trimmed).
-    struct {
-        const std::uint8_t *data = nullptr; // the whole file, or nullptr when libjpeg reads every scan
-        std::size_t size = 0, firstMarker = 0, firstData = 0;
-        bool wanted[MAX_COMPONENTS] = {}; // components whose AC coefficients the output uses
-        bool smoothing = true;            // libjpeg's block smoothing, to restore when libjpeg reads all
-        bool allowed = true;              // false: libjpeg reads every scan
-        bool byRow = false;               // rows may be decoded as libjpeg asks for them (RowArrays)
-        bool redo = false;                // a row turned out damaged: decode again with libjpeg alone
-    } ownAc;
-    void *cmykTransform = nullptr; // through the file's CMYK profile
-    JpegDecoder();
-    ~JpegDecoder();
-};
-
-CoefArrays &CoefOf(j_common_ptr cinfo)
-{
-    return static_cast<JpegDecoder *>(cinfo->client_data)->coef;
-}
-
-jvirt_barray_ptr RequestCoefArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION width,
-                                  JDIMENSION height, JDIMENSION maxAccess)
-{
-    CoefArrays &c = CoefOf(cinfo);
-    if (pool != JPOOL_IMAGE || c.realized || c.count == int(std::size(c.arrays)))
-        return c.own.request_virt_barray(cinfo, pool, preZero, width, height, maxAccess);
-    CoefArray &a = c.arrays[c.count];
-    a.rows = nullptr;
-    a.width = width;
-    a.height = height;
-    a.maxAccess = maxAccess;
-    a.firstUndefined = 0;
-    // libjpeg asks for one array per component, in component order.
-    ++c.count;
-    return reinterpret_cast<jvirt_barray_ptr>(&a);
-}
-
-// A large file's components are decoded on two threads when the run allows
-// more than one.
-constexpr std::size_t kHelperMinCoefBytes = std::size_t(4) << 20;
-std::atomic<int> g_helperDecodes{0}, g_byRowDecodes{0}, g_redoneDecodes{0};
-bool HelperAllowed(j_decompress_ptr cinfo, std::size_t coefBytes);
-
-// Clears the rows of an array this decoder has not reached yet, up to end.
-void ClearUpTo(CoefArray &a, JDIMENSION end)
-{
-    // Cleared as the decode first reaches each row, like libjpeg's own
-    // arrays: coefficients a damaged file never sends read as zero, and the
-    // rows are cleared while they are about to be used anyway.
-    for (JDIMENSION y = a.firstUndefined; y < end; ++y)
-        std::memset(a.rows[y], 0, std::size_t(a.width) * sizeof(JBLOCK));
-    a.firstUndefined = std::max(a.firstUndefined, end);
-}
-
-void ClearArrays(CoefArrays &c)
-{
-    for (int i = 0; i < c.count; ++i) {
-        c.arrays[i].firstUndefined = 0;
-        ClearUpTo(c.arrays[i], c.arrays[i].height);
-    }
-}
-
-// What our decoder needs to know of the frame (its rows aside); false when
-// the arrays do not fit it.
-bool DescribeFrame(j_decompress_ptr cinfo, const CoefArrays &c, progressivejpeg::Frame &f)
-{
-    static_assert(sizeof(JCOEF) == sizeof(short) && sizeof(JBLOCK) == sizeof(progressivejpeg::Block));
-    if (c.count != cinfo->num_components || c.count > int(std::size(f.components)))
-        return false;
-    for (int i = 0; i < c.count; ++i) {
-        const jpeg_component_info &comp = cinfo->comp_info[i];
-        if (c.arrays[i].width < comp.width_in_blocks || c.arrays[i].height < comp.height_in_blocks)
-            return false;
-        f.components[i].id = comp.component_id;
-        f.components[i].widthInBlocks = comp.width_in_blocks;
-        f.components[i].heightInBlocks = comp.height_in_blocks;
-    }
-    f.count = c.count;
-    for (int t = 0; t < NUM_HUFF_TBLS && t < int(std::size(f.ac)); ++t) {
-        if (const JHUFF_TBL *h = cinfo->ac_huff_tbl_ptrs[t]) {
-            f.ac[t].defined = true;
-            std::memcpy(f.ac[t].counts, h->bits, sizeof f.ac[t].counts);
-            std::memcpy(f.ac[t].values, h->huffval, sizeof f.ac[t].values);
-        }
-    }
-    f.restartInterval = cinfo->restart_interval;
-    return true;
-}
-
-// Sets up arrays made a row at a time (RowArrays), when our decoder takes
-// the file on this thread alone; false to hold them whole.
-bool StartRowArrays(j_decompress_ptr cinfo, CoefArrays &c)
-{
-    auto &d = *static_cast<JpegDecoder *>(cinfo->client_data);
-    progressivejpeg::Frame f;
-    if (!d.ownAc.byRow || HelperAllowed(cinfo, d.reserved) || !DescribeFrame(cinfo, c, f))
-        return false;
-    try {
-        auto rows = std::make_unique<RowArrays>();
-        for (int i = 0; i < c.count; ++i) {
-            const CoefArray &a = c.arrays[i];
-            RowArrays::Window &w = rows->windows[i];
-            const JDIMENSION most = std::max<JDIMENSION>(1, a.maxAccess);
-            w.dc.assign(std::size_t(a.width) * a.height, 0);
-            w.blocks.assign(std::size_t(a.width) * most * DCTSIZE2, 0);
-            w.rows.resize(most);
-            w.acRows = cinfo->comp_info[i].height_in_blocks;
-            w.wanted = d.ownAc.wanted[i];
-        }
-        if (!rows->reader.Start(d.ownAc.data, d.ownAc.size, d.ownAc.firstMarker, f, d.ownAc.wanted))
-            return false;
-        c.byRow = std::move(rows);
-        ++g_byRowDecodes;
-        return true;
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-}
-
-// Rows [start, start + count) of array i made from what RowArrays keeps.
-// Leaves through longjmp when the AC data of a row turns out damaged.
-JBLOCKARRAY AccessRows(j_decompress_ptr cinfo, CoefArrays &c, int i, JDIMENSION start, JDIMENSION count,
-                       boolean writable)
-{
-    const CoefArray &a = c.arrays[i];
-    RowArrays::Window &w = c.byRow->windows[i];
-    if (count > w.rows.size() || start > a.height || count > a.height - start)
-        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "bad coefficient access");
-    // Only DC scans write (AC ones are ours): keep their coefficients.
-    for (JDIMENSION r = 0; w.writable && r < w.count; ++r)
-        for (JDIMENSION x = 0; x < a.width; ++x)
-            w.dc[std::size_t(w.start + r) * a.width + x] = w.rows[r][x][0];
-    for (JDIMENSION r = 0; r < count; ++r) {
-        const JDIMENSION y = start + r;
-        auto *row = reinterpret_cast<JBLOCKROW>(w.blocks.data() + std::size_t(r) * a.width * DCTSIZE2);
-        if (!writable) {
-            std::memset(row, 0, std::size_t(a.width) * sizeof(JBLOCK));
-            if (w.wanted && y < w.acRows && !c.byRow->reader.Row(i, y, row)) {
-                static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.redo = true;
-                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "damaged progressive scan");
-            }
-        }
-        for (JDIMENSION x = 0; x < a.width; ++x)
-            row[x][0] = w.dc[std::size_t(y) * a.width + x];
-        w.rows[r] = row;
-    }
-    w.start = start;
-    w.count = count;
-    w.writable = writable;
-    return w.rows.data();
-}
-
-// Decodes the AC scans into the arrays just laid out, before libjpeg reads
-// anything past the first scan's header. Data our decoder does not take
-// goes to libjpeg whole instead, as if it had never been trimmed.
-void DecodeOwnAcScans(j_common_ptr common, CoefArrays &c)
-{
-    auto &d = *static_cast<JpegDecoder *>(common->client_data);
-    auto *cinfo = reinterpret_cast<j_decompress_ptr>(common);
-    progressivejpeg::Frame f;
-    const bool ok = DescribeFrame(cinfo, c, f);
-    for (int i = 0; i < c.count; ++i) {
-        const jpeg_component_info &comp = cinfo->comp_info[i];
-        f.components[i].rows = d.ownAc.wanted[i] ? c.arrays[i].rows : nullptr;
-        f.components[i].rowBlocks = c.arrays[i].width;
-        f.components[i].zeroed = c.store.zeroed;
-        // Our decoder clears the rows it fills as it reaches them; the
-        // padding rows and the components it skips are cleared here.
-        CoefArray &a = c.arrays[i];
-        a.firstUndefined = c.store.zeroed ? a.height : ok && d.ownAc.wanted[i] ? comp.height_in_blocks : 0;
-        ClearUpTo(a, a.height);
-    }
-    f.helper = HelperAllowed(cinfo, d.reserved);
-    if (ok && progressivejpeg::DecodeAcScans(d.ownAc.data, d.ownAc.size, d.ownAc.firstMarker, f)) {
-        if (f.helper)
-            ++g_helperDecodes;
-        return;
-    }
-    ClearArrays(c);
-    cinfo->do_block_smoothing = d.ownAc.smoothing;
-    cinfo->src->next_input_byte = d.ownAc.data + d.ownAc.firstData;
-    cinfo->src->bytes_in_buffer = d.ownAc.size - d.ownAc.firstData;
-    d.ownAc.data = nullptr;
-}
-
-void RealizeCoefArrays(j_common_ptr cinfo)
-{
-    CoefArrays &c = CoefOf(cinfo);
-    if (!c.realized && c.count > 0 && static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.data &&
-        StartRowArrays(reinterpret_cast<j_decompress_ptr>(cinfo), c)) {
-        c.realized = true;
-    } else if (!c.realized && c.count > 0) {
-        if (!c.store.LayOut(c.arrays, c.count))
-            FailWith(cinfo, "out of memory");
-        for (int i = 0; i < c.count; ++i) {
-            c.arrays[i].rows = c.store.rows[i];
-            if (c.store.zeroed)
-                c.arrays[i].firstUndefined = c.arrays[i].height; // nothing to clear
-        }
-        if (static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.data)
-            DecodeOwnAcScans(cinfo, c);
-        c.realized = true;
-    }
-    c.own.realize_virt_arrays(cinfo);
-}
-
-JBLOCKARRAY AccessCoefArray(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSION start, JDIMENSION count,
-                            boolean writable)
-{
-    CoefArrays &c = CoefOf(cinfo);
-    auto *a = reinterpret_cast<CoefArray *>(ptr);
-    if (a < c.arrays || a >= c.arrays + c.count)
-        return c.own.access_virt_barray(cinfo, ptr, start, count, writable);
-    if (c.realized && c.byRow)
-        return AccessRows(reinterpret_cast<j_decompress_ptr>(cinfo), c, int(a - c.arrays), start, count,
-                          writable);
-    if (!c.realized || start > a->height || count > a->height - start)
-        FailWith(cinfo, "bad coefficient access");
-    ClearUpTo(*a, start + count);
-    return a->rows + start;
-}
-
-void FreeCoefPool(j_common_ptr cinfo, int pool)
-{
-    CoefArrays &c = CoefOf(cinfo);
-    if (pool == JPOOL_IMAGE)
-        c.Free();
-    c.own.free_pool(cinfo, pool);
-}
-
-void DestroyCoefMemory(j_common_ptr cinfo)
-{
-    CoefArrays &c = CoefOf(cinfo);
-    c.Free();
-    c.own.self_destruct(cinfo);
-}
-
-void InstallCoefArrays(JpegDecoder &d)
-{
-    jpeg_memory_mgr *mem = d.cinfo.mem;
-    d.coef.own = *mem;
-    d.cinfo.client_data = &d;
-    mem->request_virt_barray = RequestCoefArray;
-    mem->realize_virt_arrays = RealizeCoefArrays;
-    mem->access_virt_barray = AccessCoefArray;
-    mem->free_pool = FreeCoefPool;
-    mem->self_destruct = DestroyCoefMemory;
-}
-
-// --- Scans read by our own code ---------------------------------------------
-//
-// Entropy decoding a progressive file runs scan after scan and is nearly all
-// of its decoding time; its AC scans are read by progressivejpeg (see there)
-// and only the rest of the file by libjpeg.
-
-using progressivejpeg::ScanDataEnd;
-
-struct ScanRecord {
-    std::size_t begin = 0, end = 0; // the whole segment (for a scan: its header and data)
-    bool scan = false;
-    int component = -1; // the one component of an AC scan, -1 for DC scans and other segments
-};
-
-// Lists the segments from the first scan on (as libjpeg left the source: at
-// the first scan's data) and checks that leaving AC scans out of what libjpeg
-// reads is sound: AC scans of one component each, each after that
-// component's first DC scan; the last scan of every coefficient of every
-// component at full precision (so no smoothing of missing coefficients would
-// have applied); no quantisation table defined after the first scan; only
-// Huffman tables, restart intervals and metadata between scans; no more
-// scans than a whole decode accepts. False when libjpeg reads every scan.
-bool ListScans(j_decompress_ptr cinfo, const std::uint8_t *data, std::size_t size, std::size_t firstData,
-               std::vector<ScanRecord> &segments, std::size_t &firstMarker)
-{
-    // Each coefficient keeps the precision of the last scan that sent it.
-    bool complete[MAX_COMPONENTS][DCTSIZE2] = {};
-    bool dcSeen[MAX_COMPONENTS] = {};
-    int scans = 0;
-    const auto note = [&](const int *comps, int n, int ss, int se, int al) {
-        for (int i = 0; i < n; ++i) {
-            for (int k = ss; k <= se; ++k)
-                complete[comps[i]][k] = al == 0;
-            if (ss == 0)
-                dcSeen[comps[i]] = true;
-        }
-        return ss == 0 || dcSeen[comps[0]];
-    };
-    const auto componentIndex = [&](int id) {
-        for (int c = 0; c < cinfo->num_components; ++c)
-            if (cinfo->comp_info[c].component_id == id)
-                return c;
-        return -1;
-    };
-
-    // The first scan, whose header libjpeg has read.
-    if (cinfo->Ss != 0 || cinfo->comps_in_scan < 1)
-        return false;
-    {
-        const std::size_t headerBytes = 2 + 2 + 1 + 2 * std::size_t(cinfo->comps_in_scan) + 3;
-        if (firstData < headerBytes)
-            return false;
-        firstMarker = firstData - headerBytes;
-        if (data[firstMarker] != 0xFF || data[firstMarker + 1] != 0xDA)
-            return false;
-        int comps[MAX_COMPS_IN_SCAN];
-        for (int i = 0; i < cinfo->comps_in_scan; ++i)
-            comps[i] = cinfo->cur_comp_info[i]->component_index;
-        note(comps, cinfo->comps_in_scan, 0, 0, cinfo->Al);
-        ++scans;
-        ScanRecord first;
-        first.begin = firstMarker;
-        first.end = ScanDataEnd(data, size, firstData);
-        first.scan = true;
-        segments.push_back(first);
-    }
-    std::size_t pos = segments.back().end;
-    for (;;) {
-        progressivejpeg::MarkerSegment ms;
-        if (!progressivejpeg::ReadMarkerSegment(data, size, pos, ms))
-            return false;
-        if (ms.marker == 0xD9)
-            break;
-        const std::size_t length = ms.end - ms.body + 2;
-        ScanRecord seg;
-        seg.begin = pos;
-        if (ms.marker == 0xDA) {
-            if (length < 8 || ++scans > kMaxScans)
-                return false;
-            const std::uint8_t *h = data + ms.body;
-            const int n = h[0];
-            if (n < 1 || n > MAX_COMPS_IN_SCAN || length != std::size_t(6 + 2 * n))
-                return false;
-            int comps[MAX_COMPS_IN_SCAN];
-            for (int i = 0; i < n; ++i)
-                if ((comps[i] = componentIndex(h[1 + 2 * i])) < 0)
-                    return false;
-            const int ss = h[1 + 2 * n], se = h[2 + 2 * n], al = h[3 + 2 * n] & 15;
-            if (ss > se || se >= DCTSIZE2 || (ss > 0 && n != 1) || (ss == 0 && se != 0))
-                return false;
-            if (!note(comps, n, ss, se, al))
-                return false;
-            seg.scan = true;
-            seg.component = ss > 0 ? comps[0] : -1;
-            seg.end = ScanDataEnd(data, size, ms.end);
-            if (seg.end >= size)
-                return false;
-        } else if (ms.marker == 0xC4 || ms.marker == 0xDD || ms.marker == 0xFE ||
-                   (ms.marker >= 0xE0 && ms.marker <= 0xEF)) {
-            seg.end = ms.end;
-        } else {
-            return false;
-        }
-        segments.push_back(seg);
-        pos = seg.end;
-    }
-    for (int c = 0; c < cinfo->num_components; ++c)
-        for (int k = 0; k < DCTSIZE2; ++k)
-            if (!complete[c][k])
-                return false;
-    return true;
-}
-
-JpegDecoder::JpegDecoder() = default;
-
-JpegDecoder::~JpegDecoder()
-{
-    coef.Free();
-    cxcolour::FreeTransform(cmykTransform);
-}
-
-std::atomic<bool> g_trimScans{true};
-std::atomic<bool> g_ownAcScans{true};
-
-bool OwnAcScansApply(const JpegDecoder &d)
-{
-    return d.ownAc.allowed && g_ownAcScans.load(std::memory_order_relaxed) && d.cinfo.progressive_mode &&
-           !d.cinfo.arith_code && d.cinfo.num_components <= 4;
-}
-
-// The AC scans, most of a progressive file, are left out of what libjpeg
-// reads. Our own decoder reads those the output uses (progressivejpeg.h);
-// failing that, at 1/8 scale, a component whose blocks become single pixels
-// needs only their DC coefficients, and its AC scans are simply dropped (for
-// a thumbnail of a progressive photo, most of the decoding time). The
-// pixels are the same. Leaves the decoder on the whole file when neither
-// applies.
-void LeaveOutAcScans(JpegDecoder &d, const std::uint8_t *data, std::size_t size)
-{
-    j_decompress_ptr cinfo = &d.cinfo;
-    if (!cinfo->progressive_mode || cinfo->arith_code || cinfo->num_components > MAX_COMPONENTS)
-        return;
-    const bool own = OwnAcScansApply(d);
-    bool dcOnly[MAX_COMPONENTS] = {};
-    bool any = false;
-    for (int c = 0; c < cinfo->num_components; ++c)
-        any |= dcOnly[c] = cinfo->comp_info[c].DCT_scaled_size == 1;
-    if (!own && !(any && g_trimScans.load(std::memory_order_relaxed)))
-        return;
-    const std::size_t firstData = std::size_t(cinfo->src->next_input_byte - data);
-    if (firstData > size || cinfo->src->bytes_in_buffer != size - firstData)
-        return;
-    try {
-        std::vector<ScanRecord> segments;
-        std::size_t firstMarker = 0;
-        if (!ListScans(cinfo, data, size, firstData, segments, firstMarker))
-            return;
-        static const JOCTET kEnd[2] = {0xFF, 0xD9};
-        d.trimmed.reserve(size - firstData + 2);
-        bool first = true;
-        for (const ScanRecord &seg : segments) {
-            if (!seg.scan || seg.component < 0 || (!own && !dcOnly[seg.component]))
-                d.trimmed.insert(d.trimmed.end(), data + (first ? firstData : seg.begin), data + seg.end);
-            first = false;
-        }
-        d.trimmed.insert(d.trimmed.end(), kEnd, kEnd + 2);
-        if (own) {
-            d.ownAc.data = data;
-            d.ownAc.size = size;
-            d.ownAc.firstMarker = firstMarker;
-            d.ownAc.firstData = firstData;
-            d.ownAc.smoothing = cinfo->do_block_smoothing;
-            for (int c = 0; c < cinfo->num_components; ++c)
-                d.ownAc.wanted[c] = !dcOnly[c] || !g_trimScans.load(std::memory_order_relaxed);
-        }
-    } catch (const std::exception &) {
-        d.trimmed.clear();
-        return; // short of memory: the whole file then
-    }
-    // Nothing is missing that smoothing would make up: the file sends every
-    // coefficient, and those left out are read elsewhere or never used.
-    cinfo->do_block_smoothing = FALSE;
-    cinfo->src->next_input_byte = d.trimmed.data();
-    cinfo->src->bytes_in_buffer = d.trimmed.size();
-}
-
-bool HelperAllowed(j_decompress_ptr cinfo, std::size_t coefBytes)
-{
-    if (!cinfo->progressive_mode || cinfo->arith_code || cinfo->num_components < 2 ||
-        cinfo->num_components > MAX_COMPONENTS || coefBytes < kHelperMinCoefBytes)
-        return false;
-    const int limit = cxops::ThreadLimit();
-    return limit == 1 ? false : limit >= 2 || std::thread::hardware_concurrency() >= 2;
-}
-
-// A multi-scan file keeps every DCT coefficient of its frame in memory (for
-// a 5120 x 2880 photo about 90 MB) whatever the output scale, unless our
-// decoder makes them a row at a time (RowArrays: one thread only). Decoders on
-// several threads share one budget (RunResources::decodeBudgetBytes), so a
-// batch on many cores never holds more than two such photos at once; a file
-// larger than the budget waits until it can run alone.
-class CoefficientBudget {
-public:
-    static void Acquire(std::size_t bytes)
-    {
-        std::unique_lock lock(Mutex());
-        Changed().wait(lock, [&] { return InUse() == 0 || InUse() + bytes <= Bytes(); });
-        InUse() += bytes;
-    }
-    static void SetBytes(std::size_t bytes)
-    {
-        {
-            std::lock_guard lock(Mutex());
-            Bytes() = bytes;
-        }
-        Changed().notify_all();
-    }
-    static std::atomic<std::size_t> &Bytes()
-    {
-        static constinit std::atomic<std::size_t> bytes{RunResources{}.decodeBudgetBytes};
-        return bytes;
-    }
-    static void Release(std::size_t bytes)
-    {
-        {
-            std::lock_guard lock(Mutex());
-            InUse() -= bytes;
-        }
-        Changed().notify_all();
-    }
-
-private:
-    static std::mutex &Mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static std::condition_variable &Changed()
-    {
-        static std::condition_variable c;
-        return c;
-    }
-    static std::size_t &InUse()
-    {
-        static std::size_t n = 0;
-        return n;
-    }
-};
-
-// As libjpeg asks for them: each component's blocks rounded up to whole
-// sampling units.
-std::size_t CoefficientBytes(j_decompress_ptr cinfo)
-{
-    const auto roundUp = [](std::size_t n, int unit) {
-        return unit > 1 ? (n + std::size_t(unit) - 1) / std::size_t(unit) * std::size_t(unit) : n;
-    };
-    std::size_t bytes = 0;
-    for (int c = 0; c < cinfo->num_components; ++c) {
-        const jpeg_component_info &comp = cinfo->comp_info[c];
-        bytes += roundUp(comp.width_in_blocks, comp.h_samp_factor) *
-                 roundUp(comp.height_in_blocks, comp.v_samp_factor) * sizeof(JBLOCK);
-    }
-    return bytes;
-}
+std::atomic<int> g_redoneDecodes{0};
 
 inline BYTE Mul255(int a, int b)
 {
@@ -868,74 +248,91 @@ void *MakeCmykTransform(CxImage &out, bool inverted)
     return t;
 }
 
-// The decode proper. May leave through longjmp at any libjpeg call, so it
-// keeps nothing with a destructor on its own frame.
-void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxImage &out,
-              const cxcodec::DecodeRequest &req)
+// What the header says of the picture and how it is decoded. Plain values
+// only: the decode may leave through longjmp.
+struct JpegPlan {
+    int srcW = 0, srcH = 0, orientation = 1;
+    bool grey = false, cmyk = false;
+    bool coarse = false;     // the first scan only
+    int w = 0, h = 0;        // the output
+    CxImage *band = nullptr; // rows go to the request's sink
+};
+
+[[noreturn]] void Fail(j_decompress_ptr cinfo, const char *text)
 {
-    JpegDecoder *const d = &dec;
-    j_decompress_ptr cinfo = &d->cinfo;
+    FailWith(reinterpret_cast<j_common_ptr>(cinfo), text);
+}
+
+// Huffman data spends at least two bits on every block (DC and end of
+// block), or in a progressive file at least one in its DC scans, so a file
+// too short for its frame is refused before anything is allocated.
+// Arithmetic coding packs an empty block into a sliver of a bit; there a
+// block per 1/16 bit is the most believed, which bounds what a small file
+// can make us allocate (a 1 KB file: 128K blocks, about 24 MB).
+void RefuseTooShort(j_decompress_ptr cinfo, std::size_t size)
+{
+    std::uint64_t blocks = 0;
+    for (int c = 0; c < cinfo->num_components; ++c)
+        blocks += std::uint64_t(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
+    const std::uint64_t perByte = cinfo->arith_code ? 128 : cinfo->progressive_mode ? 8 : 4;
+    if (blocks > std::uint64_t(size) * perByte)
+        Fail(cinfo, "truncated JPEG");
+}
+
+void ReadJpegHeader(JpegDecoder &d, const std::uint8_t *data, std::size_t size, CxImage &out, JpegPlan &plan)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
     jpeg_create_decompress(cinfo);
-    InstallCoefArrays(*d);
-    d->progress.progress_monitor = OnProgress;
-    cinfo->progress = &d->progress;
+    InstallCoefArrays(d);
+    d.progress.progress_monitor = OnProgress;
+    cinfo->progress = &d.progress;
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
     for (const int marker : {JPEG_APP0 + 1, JPEG_APP0 + 2, JPEG_APP0 + 13})
         jpeg_save_markers(cinfo, marker, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
-    const int orientation = KeepMetadata(cinfo, out);
-
-    const int srcW = int(cinfo->image_width), srcH = int(cinfo->image_height);
+    plan.orientation = KeepMetadata(cinfo, out);
+    plan.srcW = int(cinfo->image_width);
+    plan.srcH = int(cinfo->image_height);
     // Multi-scan files keep every coefficient of the full frame in memory, so
     // their own size must fit; a sequential file only needs the output to.
-    if (jpeg_has_multiple_scans(cinfo) && !cxcodec::FitsPixelLimits(srcW, srcH))
-        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
+    if (jpeg_has_multiple_scans(cinfo) && !cxcodec::FitsPixelLimits(plan.srcW, plan.srcH))
+        Fail(cinfo, "image too large");
+    RefuseTooShort(cinfo, size);
+}
 
-    // Huffman data spends at least two bits on every block (DC and end of
-    // block), or in a progressive file at least one in its DC scans, so a
-    // file too short for its frame is refused before anything is allocated.
-    // Arithmetic coding packs an empty block into a sliver of a bit; there a
-    // block per 1/16 bit is the most believed, which bounds what a small file
-    // can make us allocate (a 1 KB file: 128K blocks, about 24 MB).
-    {
-        std::uint64_t blocks = 0;
-        for (int c = 0; c < cinfo->num_components; ++c)
-            blocks +=
-                std::uint64_t(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
-        const std::uint64_t perByte = cinfo->arith_code ? 128 : cinfo->progressive_mode ? 8 : 4;
-        if (blocks > std::uint64_t(size) * perByte)
-            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
-    }
-
-    bool grey = false, cmyk = false;
+void ChooseColourSpace(j_decompress_ptr cinfo, JpegPlan &plan)
+{
     switch (cinfo->jpeg_color_space) {
     case JCS_GRAYSCALE:
         cinfo->out_color_space = JCS_GRAYSCALE;
-        grey = true;
+        plan.grey = true;
         break;
     case JCS_CMYK:
     case JCS_YCCK:
         cinfo->out_color_space = JCS_CMYK; // libjpeg turns YCCK into CMYK
-        cmyk = true;
+        plan.cmyk = true;
         break;
     default:
         cinfo->out_color_space = JCS_EXT_BGR;
         break;
     }
+}
 
+void ChooseScale(j_decompress_ptr cinfo, const cxcodec::DecodeRequest &req, JpegPlan &plan)
+{
     // A coarse look at a progressive file: its first scan only (every block's
     // average, all a first scan holds), so at 1/8 scale.
-    const bool coarse = req.coarse && cinfo->progressive_mode && !cmyk;
-    if (coarse)
+    plan.coarse = req.coarse && cinfo->progressive_mode && !plan.cmyk;
+    if (plan.coarse)
         cinfo->buffered_image = TRUE;
 
     // Reduced decode: the strongest of 1/8, 1/4, 1/2 that still covers the
     // hint (these have fast IDCTs; other M/8 factors are not worth it).
     cinfo->scale_num = 1;
-    cinfo->scale_denom = coarse ? 8 : 1;
+    cinfo->scale_denom = plan.coarse ? 8 : 1;
     int hintW = 0, hintH = 0;
-    req.Hint(srcW, srcH, orientation, hintW, hintH);
-    if (!coarse && (hintW > 0 || hintH > 0)) {
+    req.Hint(plan.srcW, plan.srcH, plan.orientation, hintW, hintH);
+    if (!plan.coarse && (hintW > 0 || hintH > 0)) {
         for (unsigned denom = 8; denom > 1; denom /= 2) {
             cinfo->scale_denom = denom;
             jpeg_calc_output_dimensions(cinfo);
@@ -946,143 +343,198 @@ void ReadJpeg(JpegDecoder &dec, const std::uint8_t *data, std::size_t size, CxIm
         }
     }
     jpeg_calc_output_dimensions(cinfo);
+}
 
-    // Only the top left part: the rows below it are never decoded and the
-    // columns right of it never reach the inverse DCT. Sequential files
-    // stored upright only (a turned picture's top left lies elsewhere in
-    // the file, and a multi-scan file has to be read whole anyway).
-    if (req.regionWidth > 0 && req.regionHeight > 0 && (orientation == 1 || !req.autoOrient) && !cmyk &&
-        cinfo->scale_denom == 1 && !jpeg_has_multiple_scans(cinfo) &&
-        (req.regionWidth < srcW || req.regionHeight < srcH)) {
-        jpeg_start_decompress(cinfo);
-        JDIMENSION x0 = 0, cropW = JDIMENSION(std::min(req.regionWidth, srcW));
-        jpeg_crop_scanline(cinfo, &x0, &cropW);
-        const int rw = int(cinfo->output_width), rh = std::min(req.regionHeight, srcH);
-        if (!cxcodec::FitsPixelLimits(rw, rh) ||
-            !CxImageAccess::CreateForDecode(out, rw, rh, grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
-            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
-        bool rowsAllocated = true;
-        try {
-            d->rows.resize(std::size_t(rh));
-        } catch (const std::bad_alloc &) {
-            rowsAllocated = false; // never jump out of a handler
-        }
-        if (!rowsAllocated)
-            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
-        for (int y = 0; y < rh; ++y)
-            d->rows[std::size_t(y)] = out.GetBits(y);
-        while (int(cinfo->output_scanline) < rh) {
-            const JDIMENSION line = cinfo->output_scanline;
-            if (jpeg_read_scanlines(cinfo, &d->rows[line], JDIMENSION(rh) - line) == 0)
-                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
-        }
-        jpeg_abort_decompress(cinfo);
-        CxImageAccess::SetSourceSize(out, srcW, srcH);
-        CxImageAccess::SetOrientation(out, orientation);
-        return;
-    }
+// Only the top left part: the rows below it are never decoded and the
+// columns right of it never reach the inverse DCT. Sequential files stored
+// upright only (a turned picture's top left lies elsewhere in the file, and
+// a multi-scan file has to be read whole anyway).
+bool RegionApplies(j_decompress_ptr cinfo, const cxcodec::DecodeRequest &req, const JpegPlan &plan)
+{
+    return req.regionWidth > 0 && req.regionHeight > 0 && (plan.orientation == 1 || !req.autoOrient) &&
+           !plan.cmyk && cinfo->scale_denom == 1 && !jpeg_has_multiple_scans(cinfo) &&
+           (req.regionWidth < plan.srcW || req.regionHeight < plan.srcH);
+}
 
-    const int w = int(cinfo->output_width), h = int(cinfo->output_height);
-    if (!cxcodec::FitsPixelLimits(w, h))
-        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
-    // Rows may go to a sink as they come: not for a turned or CMYK picture.
-    const bool mayStream = req.rows && !coarse && !cmyk && (orientation == 1 || !req.autoOrient);
-    if (mayStream)
-        req.rows->FileSize(srcW, srcH);
-    CxImage *const band =
-        mayStream ? req.rows->Begin(w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG, out.GetMetadata()) : nullptr;
-    // Every row is written below, or the decode fails.
-    if (band) {
-        CxImageAccess::SetMetadata(*band, out.GetMetadata());
-        CxImageAccess::SetOrientation(*band, orientation);
-        CxImageAccess::SetMetadata(out, CxMetadata{});
-    } else if (!CxImageAccess::CreateForDecode(out, w, h, grey ? 8 : 24, CXIMAGE_FORMAT_JPG)) {
-        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
-    }
+// Points d.rows at the picture's first n rows.
+void PointRowsAt(JpegDecoder &d, CxImage &img, int n)
+{
     bool allocated = true;
     try {
-        d->rows.resize(band ? 0 : std::size_t(h));
-        if (cmyk)
-            d->scratch.resize(std::size_t(w) * 4);
+        d.rows.resize(std::size_t(n));
     } catch (const std::bad_alloc &) {
         allocated = false; // never jump out of a handler
     }
     if (!allocated)
-        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
-    for (int y = 0; !band && y < h; ++y)
-        d->rows[std::size_t(y)] = out.GetBits(y);
+        Fail(&d.cinfo, "out of memory");
+    for (int y = 0; y < n; ++y)
+        d.rows[std::size_t(y)] = img.GetBits(y);
+}
 
-    if (jpeg_has_multiple_scans(cinfo)) {
-        d->reserved = CoefficientBytes(cinfo);
-        CoefficientBudget::Acquire(d->reserved);
-        if (!coarse) {
-            // Rows handed on as they come are decoded a second time only
-            // where the sink may begin again.
-            d->ownAc.byRow = !band || req.rows->Repeatable();
-            LeaveOutAcScans(*d, data, size);
-        }
+// Reads scanlines into d.rows until the output has rows rows.
+void ReadScanlines(JpegDecoder &d, JDIMENSION rows)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    while (cinfo->output_scanline < rows) {
+        const JDIMENSION line = cinfo->output_scanline;
+        if (jpeg_read_scanlines(cinfo, &d.rows[line], rows - line) == 0)
+            Fail(cinfo, "truncated JPEG");
     }
+}
+
+void ReadTopLeftRegion(JpegDecoder &d, CxImage &out, const cxcodec::DecodeRequest &req, const JpegPlan &plan)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
     jpeg_start_decompress(cinfo);
-    if (coarse) {
-        // Output from the first scan: input is read only as far as it needs.
-        jpeg_start_output(cinfo, 1);
-        if (int(cinfo->output_width) != w || int(cinfo->output_height) != h ||
-            cinfo->output_components != (grey ? 1 : 3))
-            FailWith(reinterpret_cast<j_common_ptr>(cinfo), "unexpected JPEG layout");
-        while (cinfo->output_scanline < cinfo->output_height) {
-            const JDIMENSION line = cinfo->output_scanline;
-            if (jpeg_read_scanlines(cinfo, &d->rows[line], cinfo->output_height - line) == 0)
-                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
-        }
-        jpeg_abort_decompress(cinfo);
-        CxImageAccess::SetSourceSize(out, srcW, srcH);
-        CxImageAccess::SetOrientation(out, orientation);
-        return;
-    }
-    if (int(cinfo->output_width) != w || int(cinfo->output_height) != h ||
-        cinfo->output_components != (grey   ? 1
-                                     : cmyk ? 4
-                                            : 3))
-        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "unexpected JPEG layout");
+    JDIMENSION x0 = 0, cropW = JDIMENSION(std::min(req.regionWidth, plan.srcW));
+    jpeg_crop_scanline(cinfo, &x0, &cropW);
+    const int rw = int(cinfo->output_width), rh = std::min(req.regionHeight, plan.srcH);
+    if (!cxcodec::FitsPixelLimits(rw, rh) ||
+        !CxImageAccess::CreateForDecode(out, rw, rh, plan.grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
+        Fail(cinfo, "out of memory");
+    PointRowsAt(d, out, rh);
+    ReadScanlines(d, JDIMENSION(rh));
+    jpeg_abort_decompress(cinfo);
+}
 
-    if (band) {
-        while (cinfo->output_scanline < cinfo->output_height) {
-            const int line = int(cinfo->output_scanline);
-            if (!req.rows->Room(line))
-                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "stopped");
-            JSAMPROW row = band->GetBits(line);
-            if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
-                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
-            req.rows->Filled(line);
-        }
-    } else if (!cmyk) {
-        // Straight into the image rows: no second conversion pass.
-        while (cinfo->output_scanline < cinfo->output_height) {
-            const JDIMENSION line = cinfo->output_scanline;
-            if (jpeg_read_scanlines(cinfo, &d->rows[line], cinfo->output_height - line) == 0)
-                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
-        }
-    } else {
-        const bool inverted = cinfo->saw_Adobe_marker;
-        // With its profile the ink turns into the colours it was meant to
-        // print; the picture is then sRGB and the profile is dropped.
-        d->cmykTransform = MakeCmykTransform(out, inverted);
-        JSAMPROW scratch = d->scratch.data();
-        while (cinfo->output_scanline < cinfo->output_height) {
-            const JDIMENSION line = cinfo->output_scanline;
-            if (jpeg_read_scanlines(cinfo, &scratch, 1) != 1)
-                FailWith(reinterpret_cast<j_common_ptr>(cinfo), "truncated JPEG");
-            if (d->cmykTransform)
-                cxcolour::CmykToBgr(d->cmykTransform, scratch, d->rows[line], w);
-            else
-                CmykRowToBgr(scratch, d->rows[line], w, inverted);
-        }
+// The whole output: a band of the request's sink, or out itself.
+void PrepareOutput(JpegDecoder &d, CxImage &out, const cxcodec::DecodeRequest &req, JpegPlan &plan)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    plan.w = int(cinfo->output_width);
+    plan.h = int(cinfo->output_height);
+    if (!cxcodec::FitsPixelLimits(plan.w, plan.h))
+        Fail(cinfo, "image too large");
+    // Rows may go to a sink as they come: not for a turned or CMYK picture.
+    const bool mayStream =
+        req.rows && !plan.coarse && !plan.cmyk && (plan.orientation == 1 || !req.autoOrient);
+    if (mayStream)
+        req.rows->FileSize(plan.srcW, plan.srcH);
+    const int bpp = plan.grey ? 8 : 24;
+    plan.band =
+        mayStream ? req.rows->Begin(plan.w, plan.h, bpp, CXIMAGE_FORMAT_JPG, out.GetMetadata()) : nullptr;
+    // Every row is written below, or the decode fails.
+    if (plan.band) {
+        CxImageAccess::SetMetadata(*plan.band, out.GetMetadata());
+        CxImageAccess::SetOrientation(*plan.band, plan.orientation);
+        CxImageAccess::SetMetadata(out, CxMetadata{});
+    } else if (!CxImageAccess::CreateForDecode(out, plan.w, plan.h, bpp, CXIMAGE_FORMAT_JPG)) {
+        Fail(cinfo, "out of memory");
     }
-    jpeg_finish_decompress(cinfo);
-    if (band)
+    bool allocated = true;
+    try {
+        if (plan.cmyk)
+            d.scratch.resize(std::size_t(plan.w) * 4);
+    } catch (const std::bad_alloc &) {
+        allocated = false; // never jump out of a handler
+    }
+    if (!allocated)
+        Fail(cinfo, "out of memory");
+    PointRowsAt(d, out, plan.band ? 0 : plan.h);
+}
+
+// A multi-scan file holds its coefficients within the shared budget, and
+// has the AC scans our decoder reads left out of what libjpeg reads.
+void ReserveCoefficients(JpegDecoder &d, const std::uint8_t *data, std::size_t size,
+                         const cxcodec::DecodeRequest &req, const JpegPlan &plan)
+{
+    d.reserved = CoefficientBytes(&d.cinfo);
+    CoefficientBudget::Acquire(d.reserved);
+    if (plan.coarse)
         return;
-    CxImageAccess::SetSourceSize(out, srcW, srcH);
-    CxImageAccess::SetOrientation(out, orientation);
+    // Rows handed on as they come are decoded a second time only where the
+    // sink may begin again.
+    d.ownAc.byRow = !plan.band || req.rows->Repeatable();
+    LeaveOutAcScans(d, data, size);
+}
+
+// Output from the first scan: input is read only as far as it needs.
+void ReadFirstScanOnly(JpegDecoder &d, const JpegPlan &plan)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    jpeg_start_output(cinfo, 1);
+    if (int(cinfo->output_width) != plan.w || int(cinfo->output_height) != plan.h ||
+        cinfo->output_components != (plan.grey ? 1 : 3))
+        Fail(cinfo, "unexpected JPEG layout");
+    ReadScanlines(d, cinfo->output_height);
+    jpeg_abort_decompress(cinfo);
+}
+
+void ReadRowsToSink(JpegDecoder &d, const cxcodec::DecodeRequest &req, const JpegPlan &plan)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    while (cinfo->output_scanline < cinfo->output_height) {
+        const int line = int(cinfo->output_scanline);
+        if (!req.rows->Room(line))
+            Fail(cinfo, "stopped");
+        JSAMPROW row = plan.band->GetBits(line);
+        if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
+            Fail(cinfo, "truncated JPEG");
+        req.rows->Filled(line);
+    }
+}
+
+void ReadCmykRows(JpegDecoder &d, CxImage &out, const JpegPlan &plan)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    const bool inverted = cinfo->saw_Adobe_marker;
+    // With its profile the ink turns into the colours it was meant to print;
+    // the picture is then sRGB and the profile is dropped.
+    d.cmykTransform = MakeCmykTransform(out, inverted);
+    JSAMPROW scratch = d.scratch.data();
+    while (cinfo->output_scanline < cinfo->output_height) {
+        const JDIMENSION line = cinfo->output_scanline;
+        if (jpeg_read_scanlines(cinfo, &scratch, 1) != 1)
+            Fail(cinfo, "truncated JPEG");
+        if (d.cmykTransform)
+            cxcolour::CmykToBgr(d.cmykTransform, scratch, d.rows[line], plan.w);
+        else
+            CmykRowToBgr(scratch, d.rows[line], plan.w, inverted);
+    }
+}
+
+// The decode proper. May leave through longjmp at any libjpeg call, so it
+// and its helpers keep nothing with a destructor on their frames.
+void ReadJpeg(JpegDecoder &d, const std::uint8_t *data, std::size_t size, CxImage &out,
+              const cxcodec::DecodeRequest &req)
+{
+    j_decompress_ptr cinfo = &d.cinfo;
+    JpegPlan plan;
+    ReadJpegHeader(d, data, size, out, plan);
+    ChooseColourSpace(cinfo, plan);
+    ChooseScale(cinfo, req, plan);
+    if (RegionApplies(cinfo, req, plan)) {
+        ReadTopLeftRegion(d, out, req, plan);
+        CxImageAccess::SetSourceSize(out, plan.srcW, plan.srcH);
+        CxImageAccess::SetOrientation(out, plan.orientation);
+        return;
+    }
+    PrepareOutput(d, out, req, plan);
+    if (jpeg_has_multiple_scans(cinfo))
+        ReserveCoefficients(d, data, size, req, plan);
+    jpeg_start_decompress(cinfo);
+    if (plan.coarse) {
+        ReadFirstScanOnly(d, plan);
+        CxImageAccess::SetSourceSize(out, plan.srcW, plan.srcH);
+        CxImageAccess::SetOrientation(out, plan.orientation);
+        return;
+    }
+    if (int(cinfo->output_width) != plan.w || int(cinfo->output_height) != plan.h ||
+        cinfo->output_components != (plan.grey   ? 1
+                                     : plan.cmyk ? 4
+                                                 : 3))
+        Fail(cinfo, "unexpected JPEG layout");
+    if (plan.band)
+        ReadRowsToSink(d, req, plan);
+    else if (!plan.cmyk)
+        ReadScanlines(d, cinfo->output_height); // straight into the image rows
+    else
+        ReadCmykRows(d, out, plan);
+    jpeg_finish_decompress(cinfo);
+    if (plan.band)
+        return;
+    CxImageAccess::SetSourceSize(out, plan.srcW, plan.srcH);
+    CxImageAccess::SetOrientation(out, plan.orientation);
 }
 
 // The encode proper; like ReadJpeg it may leave through longjmp.
@@ -1203,114 +655,9 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     return DecodeJpegOnce(data, size, out, req, true);
 }
 
-void SetJpegDecodeBudget(std::size_t bytes)
-{
-    CoefficientBudget::SetBytes(bytes);
-}
-
-std::size_t JpegDecodeBudget()
-{
-    return CoefficientBudget::Bytes();
-}
-
-DecodeBudgetHold::DecodeBudgetHold(std::size_t bytes) : m_bytes(bytes)
-{
-    CoefficientBudget::Acquire(m_bytes);
-}
-
-DecodeBudgetHold::~DecodeBudgetHold()
-{
-    CoefficientBudget::Release(m_bytes);
-}
-
-void testhooks::SetJpegTrimScans(bool on)
-{
-    g_trimScans.store(on);
-}
-
-void testhooks::SetJpegOwnAcScans(bool on)
-{
-    g_ownAcScans.store(on);
-}
-
-void testhooks::SetJpegPdep(bool on)
-{
-    progressivejpeg::UsePdep(on);
-}
-
-int testhooks::JpegDecodesWithHelper()
-{
-    return g_helperDecodes.load();
-}
-
-int testhooks::JpegDecodesByRow()
-{
-    return g_byRowDecodes.load();
-}
-
 int testhooks::JpegDecodesRedone()
 {
     return g_redoneDecodes.load();
-}
-
-std::size_t JpegScratchBytes(std::FILE *f)
-{
-    // Walks the markers up to the frame header, skipping metadata segments
-    // without reading them; a few hundred segments are plenty for any real
-    // file.
-    unsigned char b[2];
-    if (std::fread(b, 1, 2, f) != 2 || b[0] != 0xFF || b[1] != 0xD8)
-        return 0;
-    for (int segments = 0; segments < 512; ++segments) {
-        int c = std::fgetc(f);
-        if (c != 0xFF)
-            return 0;
-        do
-            c = std::fgetc(f);
-        while (c == 0xFF); // fill bytes
-        if (c == EOF || c == 0xD9 || c == 0xDA)
-            return 0; // no frame before the image data
-        if (c == 0x01 || (c >= 0xD0 && c <= 0xD7))
-            continue; // markers without a length
-        if (std::fread(b, 1, 2, f) != 2)
-            return 0;
-        const long length = (long(b[0]) << 8 | b[1]) - 2;
-        if (length < 0)
-            return 0;
-        const bool frame = c >= 0xC0 && c <= 0xCF && c != 0xC4 && c != 0xC8 && c != 0xCC;
-        if (!frame) {
-            if (std::fseek(f, length, SEEK_CUR) != 0)
-                return 0;
-            continue;
-        }
-        // Only progressive frames keep every coefficient as a rule
-        // (sequential files with one scan per component are rare).
-        const bool progressive = c == 0xC2 || c == 0xC6 || c == 0xCA || c == 0xCE;
-        unsigned char h[6 + 3 * 4];
-        if (!progressive || length < 6 || std::fread(h, 1, 6, f) != 6)
-            return 0;
-        const long height = long(h[1]) << 8 | h[2], width = long(h[3]) << 8 | h[4];
-        const int n = h[5];
-        if (n < 1 || n > 4 || length < 6 + 3 * n ||
-            std::fread(h + 6, 1, std::size_t(3 * n), f) != std::size_t(3 * n))
-            return 0;
-        int hmax = 1, vmax = 1;
-        for (int i = 0; i < n; ++i) {
-            hmax = std::max(hmax, h[6 + 3 * i + 1] >> 4);
-            vmax = std::max(vmax, h[6 + 3 * i + 1] & 15);
-        }
-        std::size_t bytes = 0;
-        for (int i = 0; i < n; ++i) {
-            const int hs = std::max(1, h[6 + 3 * i + 1] >> 4), vs = std::max(1, h[6 + 3 * i + 1] & 15);
-            // Blocks rounded up to whole sampling units, as the decoder
-            // asks for them.
-            const long bw = (width * hs + 8L * hmax - 1) / (8L * hmax) + hs - 1;
-            const long bh = (height * vs + 8L * vmax - 1) / (8L * vmax) + vs - 1;
-            bytes += std::size_t(bw / hs * hs) * std::size_t(bh / vs * vs) * sizeof(JBLOCK);
-        }
-        return bytes;
-    }
-    return 0;
 }
 
 bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why)

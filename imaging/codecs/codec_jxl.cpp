@@ -542,29 +542,17 @@ float JxlDistanceForQuality(int quality)
     return float(53.0 / 3000.0 * q * q - 23.0 / 20.0 * q + 25.0);
 }
 
-bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
-{
-    std::string ignored;
-    std::string &error = why ? *why : ignored;
-    if (!img.IsValid())
-        return false;
-    const int w = img.GetWidth(), h = img.GetHeight();
-    const bool alpha = img.AlphaIsValid() || (img.GetNumColors() != 0 && img.GetTransIndex() >= 0);
-    const bool grey = !alpha && img.GetNumColors() != 0 && img.IsGrayScale();
-    const int channels = grey ? 1 : alpha ? 4 : 3;
-    const int quality = img.GetJpegQuality();
-    const bool lossless = quality >= 100;
-    const CxMetadata &meta = img.GetMetadata();
+namespace {
 
-    std::unique_ptr<JxlEncoder, EncoderDeleter> enc(JxlEncoderCreate(nullptr));
-    if (!enc) {
-        error = "out of memory";
-        return false;
-    }
+// What the encoder is told of the picture: its size, channels, orientation
+// and colours (a profile libjxl refuses leaves the pixels described as
+// sRGB). False when libjxl takes none of it.
+bool DescribePicture(JxlEncoder *enc, const CxImage &img, bool grey, bool alpha, bool lossless, bool boxes)
+{
     JxlBasicInfo info;
     JxlEncoderInitBasicInfo(&info);
-    info.xsize = std::uint32_t(w);
-    info.ysize = std::uint32_t(h);
+    info.xsize = std::uint32_t(img.GetWidth());
+    info.ysize = std::uint32_t(img.GetHeight());
     info.bits_per_sample = 8;
     info.num_color_channels = grey ? 1 : 3;
     info.alpha_bits = alpha ? 8 : 0;
@@ -572,58 +560,56 @@ bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
     // Lossless keeps the samples as given; lossy goes through XYB.
     info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
     info.orientation = JxlOrientation(img.GetOrientation());
-    const bool boxes = !meta.exif.empty() || !meta.xmp.empty();
-    if ((boxes && JxlEncoderUseBoxes(enc.get()) != JXL_ENC_SUCCESS) ||
-        JxlEncoderSetBasicInfo(enc.get(), &info) != JXL_ENC_SUCCESS) {
-        error = "cannot encode JPEG XL";
+    if ((boxes && JxlEncoderUseBoxes(enc) != JXL_ENC_SUCCESS) ||
+        JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS)
         return false;
-    }
-    // A profile libjxl refuses leaves the pixels described as sRGB.
-    bool described =
-        !meta.icc.empty() &&
-        JxlEncoderSetICCProfile(enc.get(), reinterpret_cast<const std::uint8_t *>(meta.icc.data()),
-                                meta.icc.size()) == JXL_ENC_SUCCESS;
-    if (!described) {
-        JxlColorEncoding srgb;
-        JxlColorEncodingSetToSRGB(&srgb, grey ? JXL_TRUE : JXL_FALSE);
-        described = JxlEncoderSetColorEncoding(enc.get(), &srgb) == JXL_ENC_SUCCESS;
-    }
-    JxlEncoderFrameSettings *settings = JxlEncoderFrameSettingsCreate(enc.get(), nullptr);
-    if (!described || !settings ||
+    const std::string &icc = img.GetMetadata().icc;
+    if (!icc.empty() && JxlEncoderSetICCProfile(enc, reinterpret_cast<const std::uint8_t *>(icc.data()),
+                                                icc.size()) == JXL_ENC_SUCCESS)
+        return true;
+    JxlColorEncoding srgb;
+    JxlColorEncodingSetToSRGB(&srgb, grey ? JXL_TRUE : JXL_FALSE);
+    return JxlEncoderSetColorEncoding(enc, &srgb) == JXL_ENC_SUCCESS;
+}
+
+// The frame's effort and distance (or losslessness); null when refused.
+JxlEncoderFrameSettings *MakeFrameSettings(JxlEncoder *enc, int quality)
+{
+    const bool lossless = quality >= 100;
+    JxlEncoderFrameSettings *settings = JxlEncoderFrameSettingsCreate(enc, nullptr);
+    if (!settings ||
         JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
                                          lossless ? kLosslessEffort : kLossyEffort) != JXL_ENC_SUCCESS ||
-        (lossless
-             ? JxlEncoderSetFrameLossless(settings, JXL_TRUE)
-             : JxlEncoderSetFrameDistance(settings, JxlDistanceForQuality(quality))) != JXL_ENC_SUCCESS) {
-        error = "cannot encode JPEG XL";
-        return false;
-    }
-    if (boxes) {
-        // The EXIF box starts with the offset of its TIFF header: 0.
-        const std::string exif = meta.exif.empty() ? std::string() : std::string(4, '\0') + meta.exif;
-        const bool added =
-            (exif.empty() ||
-             JxlEncoderAddBox(enc.get(), "Exif", reinterpret_cast<const std::uint8_t *>(exif.data()),
-                              exif.size(), JXL_FALSE) == JXL_ENC_SUCCESS) &&
-            (meta.xmp.empty() ||
-             JxlEncoderAddBox(enc.get(), "xml ", reinterpret_cast<const std::uint8_t *>(meta.xmp.data()),
-                              meta.xmp.size(), JXL_FALSE) == JXL_ENC_SUCCESS);
-        if (!added) {
-            error = "cannot encode JPEG XL";
-            return false;
-        }
-        JxlEncoderCloseBoxes(enc.get());
-    }
+        (lossless ? JxlEncoderSetFrameLossless(settings, JXL_TRUE)
+                  : JxlEncoderSetFrameDistance(settings, JxlDistanceForQuality(quality))) != JXL_ENC_SUCCESS)
+        return nullptr;
+    return settings;
+}
 
-    std::vector<std::uint8_t> pixels, bgr;
-    try {
-        pixels.resize(std::size_t(w) * std::size_t(h) * std::size_t(channels));
-        if (channels != 4)
-            bgr.resize(std::size_t(w) * 3);
-    } catch (const std::bad_alloc &) {
-        error = "out of memory";
-        return false;
-    }
+// The EXIF and XMP boxes; the EXIF box starts with the offset of its TIFF
+// header: 0.
+bool AddMetadataBoxes(JxlEncoder *enc, const CxMetadata &meta)
+{
+    const std::string exif = meta.exif.empty() ? std::string() : std::string(4, '\0') + meta.exif;
+    const bool added =
+        (exif.empty() || JxlEncoderAddBox(enc, "Exif", reinterpret_cast<const std::uint8_t *>(exif.data()),
+                                          exif.size(), JXL_FALSE) == JXL_ENC_SUCCESS) &&
+        (meta.xmp.empty() ||
+         JxlEncoderAddBox(enc, "xml ", reinterpret_cast<const std::uint8_t *>(meta.xmp.data()), meta.xmp.size(),
+                          JXL_FALSE) == JXL_ENC_SUCCESS);
+    if (added)
+        JxlEncoderCloseBoxes(enc);
+    return added;
+}
+
+// Every row as grey, RGB or RGBA samples. Throws bad_alloc.
+void PackPixels(const CxImage &img, int channels, std::vector<std::uint8_t> &pixels)
+{
+    const int w = img.GetWidth(), h = img.GetHeight();
+    std::vector<std::uint8_t> bgr;
+    pixels.resize(std::size_t(w) * std::size_t(h) * std::size_t(channels));
+    if (channels != 4)
+        bgr.resize(std::size_t(w) * 3);
     for (int y = 0; y < h; ++y) {
         std::uint8_t *row = pixels.data() + std::size_t(y) * std::size_t(w) * std::size_t(channels);
         if (channels == 4) {
@@ -642,26 +628,27 @@ bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
             }
         }
     }
-    const JxlPixelFormat format{std::uint32_t(channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-    if (JxlEncoderAddImageFrame(settings, &format, pixels.data(), pixels.size()) != JXL_ENC_SUCCESS) {
-        error = JxlEncoderGetError(enc.get()) == JXL_ENC_ERR_OOM ? "out of memory" : "cannot encode JPEG XL";
-        return false;
-    }
-    JxlEncoderCloseInput(enc.get());
-    std::vector<std::uint8_t>().swap(pixels);
+}
 
-    std::vector<std::uint8_t> out(std::size_t(1) << 16);
-    std::size_t used = 0;
+const char *EncoderError(JxlEncoder *enc)
+{
+    return JxlEncoderGetError(enc) == JXL_ENC_ERR_OOM ? "out of memory" : "cannot encode JPEG XL";
+}
+
+// The encoded file into out (its first used bytes); false with error set.
+bool ProcessOutput(JxlEncoder *enc, std::vector<std::uint8_t> &out, std::size_t &used, std::string &error)
+{
+    out.resize(std::size_t(1) << 16);
+    used = 0;
     for (;;) {
         std::uint8_t *next = out.data() + used;
         std::size_t avail = out.size() - used;
-        const JxlEncoderStatus status = JxlEncoderProcessOutput(enc.get(), &next, &avail);
+        const JxlEncoderStatus status = JxlEncoderProcessOutput(enc, &next, &avail);
         used = std::size_t(next - out.data());
         if (status == JXL_ENC_SUCCESS)
-            break;
+            return true;
         if (status != JXL_ENC_NEED_MORE_OUTPUT) {
-            error =
-                JxlEncoderGetError(enc.get()) == JXL_ENC_ERR_OOM ? "out of memory" : "cannot encode JPEG XL";
+            error = EncoderError(enc);
             return false;
         }
         try {
@@ -671,7 +658,52 @@ bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
             return false;
         }
     }
-    return file.Write(out.data(), 1, used) == used;
+}
+
+} // namespace
+
+bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
+{
+    std::string ignored;
+    std::string &error = why ? *why : ignored;
+    if (!img.IsValid())
+        return false;
+    const bool alpha = img.AlphaIsValid() || (img.GetNumColors() != 0 && img.GetTransIndex() >= 0);
+    const bool grey = !alpha && img.GetNumColors() != 0 && img.IsGrayScale();
+    const int channels = grey ? 1 : alpha ? 4 : 3;
+    const int quality = img.GetJpegQuality();
+    const CxMetadata &meta = img.GetMetadata();
+
+    std::unique_ptr<JxlEncoder, EncoderDeleter> enc(JxlEncoderCreate(nullptr));
+    if (!enc) {
+        error = "out of memory";
+        return false;
+    }
+    const bool boxes = !meta.exif.empty() || !meta.xmp.empty();
+    JxlEncoderFrameSettings *settings = nullptr;
+    if (!DescribePicture(enc.get(), img, grey, alpha, quality >= 100, boxes) ||
+        !(settings = MakeFrameSettings(enc.get(), quality)) || (boxes && !AddMetadataBoxes(enc.get(), meta))) {
+        error = "cannot encode JPEG XL";
+        return false;
+    }
+    std::vector<std::uint8_t> pixels;
+    try {
+        PackPixels(img, channels, pixels);
+    } catch (const std::bad_alloc &) {
+        error = "out of memory";
+        return false;
+    }
+    const JxlPixelFormat format{std::uint32_t(channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    if (JxlEncoderAddImageFrame(settings, &format, pixels.data(), pixels.size()) != JXL_ENC_SUCCESS) {
+        error = EncoderError(enc.get());
+        return false;
+    }
+    JxlEncoderCloseInput(enc.get());
+    std::vector<std::uint8_t>().swap(pixels);
+
+    std::vector<std::uint8_t> out;
+    std::size_t used = 0;
+    return ProcessOutput(enc.get(), out, used, error) && file.Write(out.data(), 1, used) == used;
 }
 
 } // namespace cxcodec

@@ -89,6 +89,142 @@ void HeaderPalette(const std::uint8_t *head, int count, bool useDefault, std::ve
     }
 }
 
+// What the header says, checked.
+struct PcxHeader {
+    int version = 0, bits = 0, planes = 0;
+    int width = 0, height = 0;
+    std::size_t bytesPerLine = 0;
+    Layout layout = Layout::Mono;
+    int imageBpp = 1;
+};
+
+bool ChooseLayout(PcxHeader &h)
+{
+    static const struct {
+        int bits, minPlanes, maxPlanes;
+        Layout layout;
+        int bpp;
+    } kLayouts[] = {
+        {1, 1, 1, Layout::Mono, 1},     {1, 2, 4, Layout::Planar, 4}, {4, 1, 1, Layout::Nibbles, 4},
+        {8, 1, 1, Layout::Indexed8, 8}, {8, 3, 3, Layout::Rgb, 24},   {8, 4, 4, Layout::Rgba, 24},
+    };
+    for (const auto &l : kLayouts) {
+        if (h.bits == l.bits && h.planes >= l.minPlanes && h.planes <= l.maxPlanes) {
+            h.layout = l.layout;
+            h.imageBpp = l.bpp;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Null when the header is sound, else why not.
+const char *ReadHeader(const std::uint8_t *head, PcxHeader &h)
+{
+    if (head[0] != 0x0A)
+        return "not a PCX file";
+    if (head[2] != 1)
+        return "unsupported PCX encoding";
+    h.version = head[1];
+    h.bits = head[3];
+    const int xmin = U16(head + 4), ymin = U16(head + 6), xmax = U16(head + 8), ymax = U16(head + 10);
+    h.planes = head[65];
+    h.bytesPerLine = U16(head + 66);
+    if (xmax < xmin || ymax < ymin)
+        return "bad PCX window";
+    h.width = xmax - xmin + 1;
+    h.height = ymax - ymin + 1;
+    if (!ChooseLayout(h))
+        return "unsupported PCX depth";
+    if (h.bytesPerLine < (std::size_t(h.width) * std::size_t(h.bits) + 7) / 8)
+        return "PCX line too short for its width";
+    return nullptr;
+}
+
+// The picture's palette; returns where the run-length data ends (the
+// 256-colour palette sits at the very end, after its marker byte).
+std::size_t ReadPalette(const std::uint8_t *data, std::size_t size, const PcxHeader &h,
+                        std::vector<RGBQUAD> &palette)
+{
+    const std::uint8_t *head = data;
+    if (h.layout == Layout::Indexed8) {
+        palette.resize(256);
+        if (size >= kHeaderSize + kVgaPaletteSize && data[size - kVgaPaletteSize] == kVgaPaletteMarker) {
+            const std::uint8_t *p = data + size - kVgaPaletteSize + 1;
+            for (int i = 0; i < 256; ++i)
+                palette[std::size_t(i)] = RGBQUAD{p[i * 3 + 2], p[i * 3 + 1], p[i * 3], 0};
+            return size - kVgaPaletteSize;
+        }
+        for (int i = 0; i < 256; ++i)
+            palette[std::size_t(i)] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    } else if (h.layout == Layout::Mono) {
+        HeaderPalette(head, 2, false, palette);
+        // Most mono files leave the header palette blank: black and white.
+        if (palette[0] == palette[1]) {
+            palette[0] = RGBQUAD{0, 0, 0, 0};
+            palette[1] = RGBQUAD{255, 255, 255, 0};
+        }
+    } else if (h.layout == Layout::Planar || h.layout == Layout::Nibbles) {
+        const int count = h.layout == Layout::Planar ? 1 << h.planes : 16;
+        // Version 3 means "no palette"; a blank one is just as useless.
+        bool blank = true;
+        for (int i = 16; i < 16 + count * 3; ++i)
+            blank = blank && head[i] == 0;
+        HeaderPalette(head, count, h.version == 3 || blank, palette);
+    }
+    return size;
+}
+
+// One decoded scan line (all its planes) into the picture's row.
+void StoreLine(const PcxHeader &h, const std::uint8_t *src, BYTE *dst, BYTE *alpha)
+{
+    const int width = h.width;
+    const std::size_t bpl = h.bytesPerLine;
+    switch (h.layout) {
+    case Layout::Mono:
+        for (int x = 0; x < width; ++x)
+            dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+        break;
+    case Layout::Planar:
+        for (int x = 0; x < width; ++x) {
+            unsigned v = 0;
+            for (int p = 0; p < h.planes; ++p)
+                v |= unsigned((src[std::size_t(p) * bpl + std::size_t(x >> 3)] >> (7 - (x & 7))) & 1) << p;
+            dst[x] = BYTE(v);
+        }
+        break;
+    case Layout::Nibbles:
+        for (int x = 0; x < width; ++x)
+            dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+        break;
+    case Layout::Indexed8:
+        std::memcpy(dst, src, std::size_t(width));
+        break;
+    case Layout::Rgb:
+    case Layout::Rgba:
+        for (int x = 0; x < width; ++x) {
+            dst[x * 3] = src[2 * bpl + std::size_t(x)];
+            dst[x * 3 + 1] = src[bpl + std::size_t(x)];
+            dst[x * 3 + 2] = src[x];
+            if (alpha)
+                alpha[x] = src[3 * bpl + std::size_t(x)];
+        }
+        break;
+    }
+}
+
+// A fourth plane that is all zero was never meant as alpha, and one that is
+// all opaque says nothing.
+void DropEmptyAlpha(CxImage &out)
+{
+    const BYTE *a = out.AlphaGetPointer(0);
+    const std::size_t n = std::size_t(out.GetWidth()) * std::size_t(out.GetHeight());
+    const bool allClear = std::all_of(a, a + n, [](BYTE v) { return v == 0; });
+    const bool allOpaque = !allClear && std::all_of(a, a + n, [](BYTE v) { return v == 255; });
+    if (allClear || allOpaque)
+        out.AlphaDelete();
+}
+
 }  // namespace
 
 namespace cxcodec {
@@ -97,143 +233,35 @@ bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 {
     if (!data || size < kHeaderSize)
         return Fail(out, "truncated PCX header");
-    const std::uint8_t *head = data;
-    if (head[0] != 0x0A)
-        return Fail(out, "not a PCX file");
-    if (head[2] != 1)
-        return Fail(out, "unsupported PCX encoding");
-    const int version = head[1];
-    const int bits = head[3];
-    const int xmin = U16(head + 4), ymin = U16(head + 6), xmax = U16(head + 8), ymax = U16(head + 10);
-    const int planes = head[65];
-    const std::size_t bytesPerLine = U16(head + 66);
-    if (xmax < xmin || ymax < ymin)
-        return Fail(out, "bad PCX window");
-    const int width = xmax - xmin + 1, height = ymax - ymin + 1;
-
-    Layout layout;
-    int imageBpp;
-    if (bits == 1 && planes == 1) {
-        layout = Layout::Mono;
-        imageBpp = 1;
-    } else if (bits == 1 && planes >= 2 && planes <= 4) {
-        layout = Layout::Planar;
-        imageBpp = 4;
-    } else if (bits == 4 && planes == 1) {
-        layout = Layout::Nibbles;
-        imageBpp = 4;
-    } else if (bits == 8 && planes == 1) {
-        layout = Layout::Indexed8;
-        imageBpp = 8;
-    } else if (bits == 8 && planes == 3) {
-        layout = Layout::Rgb;
-        imageBpp = 24;
-    } else if (bits == 8 && planes == 4) {
-        layout = Layout::Rgba;
-        imageBpp = 24;
-    } else {
-        return Fail(out, "unsupported PCX depth");
-    }
-    if (bytesPerLine < (std::size_t(width) * std::size_t(bits) + 7) / 8)
-        return Fail(out, "PCX line too short for its width");
-
-    // The 256-colour palette sits at the very end, after its marker byte.
-    std::size_t dataEnd = size;
+    PcxHeader h;
+    if (const char *why = ReadHeader(data, h))
+        return Fail(out, why);
     std::vector<RGBQUAD> palette;
-    if (layout == Layout::Indexed8) {
-        palette.resize(256);
-        if (size >= kHeaderSize + kVgaPaletteSize && data[size - kVgaPaletteSize] == kVgaPaletteMarker) {
-            dataEnd = size - kVgaPaletteSize;
-            const std::uint8_t *p = data + dataEnd + 1;
-            for (int i = 0; i < 256; ++i)
-                palette[std::size_t(i)] = RGBQUAD{p[i * 3 + 2], p[i * 3 + 1], p[i * 3], 0};
-        } else {
-            for (int i = 0; i < 256; ++i)
-                palette[std::size_t(i)] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
-        }
-    } else if (layout == Layout::Mono) {
-        HeaderPalette(head, 2, false, palette);
-        // Most mono files leave the header palette blank: black and white.
-        if (palette[0] == palette[1]) {
-            palette[0] = RGBQUAD{0, 0, 0, 0};
-            palette[1] = RGBQUAD{255, 255, 255, 0};
-        }
-    } else if (layout == Layout::Planar || layout == Layout::Nibbles) {
-        const int count = layout == Layout::Planar ? 1 << planes : 16;
-        // Version 3 means "no palette"; a blank one is just as useless.
-        bool blank = true;
-        for (int i = 16; i < 16 + count * 3; ++i)
-            blank = blank && head[i] == 0;
-        HeaderPalette(head, count, version == 3 || blank, palette);
-    }
+    const std::size_t dataEnd = ReadPalette(data, size, h, palette);
 
     // A run of two bytes gives at most 63: a stream too short for the lines
     // it claims is refused before anything is allocated.
-    const std::uint64_t lineBytes = std::uint64_t(planes) * bytesPerLine;
+    const std::uint64_t lineBytes = std::uint64_t(h.planes) * h.bytesPerLine;
     const std::uint64_t available = dataEnd - kHeaderSize;
-    if (lineBytes * std::uint64_t(height) > available * 32)
+    if (lineBytes * std::uint64_t(h.height) > available * 32)
         return Fail(out, "truncated PCX data");
 
-    if (!out.Create(width, height, imageBpp, CXIMAGE_FORMAT_PCX))
+    if (!out.Create(h.width, h.height, h.imageBpp, CXIMAGE_FORMAT_PCX))
         return false;
     if (!palette.empty() && !out.SetPalette(palette.data(), int(palette.size())))
         return false;
-    if (layout == Layout::Rgba && !out.AlphaCreate())
+    if (h.layout == Layout::Rgba && !out.AlphaCreate())
         return false;
 
     std::vector<std::uint8_t> line(static_cast<std::size_t>(lineBytes));
     RleReader rle(data + kHeaderSize, dataEnd - kHeaderSize);
-    const std::size_t bpl = bytesPerLine;
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < h.height; ++y) {
         if (!rle.ReadLine(line.data(), line.size()))
             return Fail(out, "truncated PCX data");
-        BYTE *dst = out.GetBits(y);
-        const std::uint8_t *src = line.data();
-        switch (layout) {
-        case Layout::Mono:
-            for (int x = 0; x < width; ++x)
-                dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
-            break;
-        case Layout::Planar:
-            for (int x = 0; x < width; ++x) {
-                unsigned v = 0;
-                for (int p = 0; p < planes; ++p)
-                    v |= unsigned((src[std::size_t(p) * bpl + std::size_t(x >> 3)] >> (7 - (x & 7))) & 1) << p;
-                dst[x] = BYTE(v);
-            }
-            break;
-        case Layout::Nibbles:
-            for (int x = 0; x < width; ++x)
-                dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
-            break;
-        case Layout::Indexed8:
-            std::memcpy(dst, src, std::size_t(width));
-            break;
-        case Layout::Rgb:
-        case Layout::Rgba: {
-            BYTE *alpha = out.AlphaGetPointer(y);
-            for (int x = 0; x < width; ++x) {
-                dst[x * 3] = src[2 * bpl + std::size_t(x)];
-                dst[x * 3 + 1] = src[bpl + std::size_t(x)];
-                dst[x * 3 + 2] = src[x];
-                if (alpha)
-                    alpha[x] = src[3 * bpl + std::size_t(x)];
-            }
-            break;
-        }
-        }
+        StoreLine(h, line.data(), out.GetBits(y), h.layout == Layout::Rgba ? out.AlphaGetPointer(y) : nullptr);
     }
-
-    if (layout == Layout::Rgba) {
-        // A fourth plane that is all zero was never meant as alpha, and one
-        // that is all opaque says nothing.
-        const BYTE *a = out.AlphaGetPointer(0);
-        const std::size_t n = std::size_t(width) * std::size_t(height);
-        const bool allClear = std::all_of(a, a + n, [](BYTE v) { return v == 0; });
-        const bool allOpaque = !allClear && std::all_of(a, a + n, [](BYTE v) { return v == 255; });
-        if (allClear || allOpaque)
-            out.AlphaDelete();
-    }
+    if (h.layout == Layout::Rgba)
+        DropEmptyAlpha(out);
     return true;
 }
 
@@ -253,6 +281,65 @@ void RleLine(const std::uint8_t *src, std::size_t n, std::vector<std::uint8_t> &
         out.push_back(v);
         i += run;
     }
+}
+
+// A version 5 header for planes of bpl bytes; the first 16 entries of the
+// palette go into it.
+void MakeHeader(const CxImage &img, std::size_t bpl, int planes, const RGBQUAD *pal, std::uint8_t *head)
+{
+    std::memset(head, 0, kHeaderSize);
+    head[0] = 0x0A;
+    head[1] = 5;
+    head[2] = 1;
+    head[3] = 8;
+    Put16(head + 8, unsigned(img.GetWidth() - 1));
+    Put16(head + 10, unsigned(img.GetHeight() - 1));
+    Put16(head + 12, 72);
+    Put16(head + 14, 72);
+    for (int i = 0; i < 16; ++i) {
+        head[16 + i * 3] = pal[i].rgbRed;
+        head[16 + i * 3 + 1] = pal[i].rgbGreen;
+        head[16 + i * 3 + 2] = pal[i].rgbBlue;
+    }
+    head[65] = std::uint8_t(planes);
+    Put16(head + 66, unsigned(bpl));
+    bool grey = planes == 1;
+    for (int i = 0; grey && i < img.GetNumColors(); ++i)
+        grey = pal[i].rgbRed == pal[i].rgbGreen && pal[i].rgbGreen == pal[i].rgbBlue;
+    Put16(head + 68, grey ? 2 : 1);
+}
+
+// Row y as the file's planes: indices, or red, green and blue one after
+// another.
+void RowToPlanes(const CxImage &img, int y, std::size_t bpl, std::vector<std::uint8_t> &plane,
+                 std::vector<std::uint8_t> &bgr)
+{
+    const int w = img.GetWidth();
+    if (img.GetBpp() != 24) {
+        const int colors = img.GetNumColors();
+        const BYTE *src = img.GetBits(y);
+        for (int x = 0; x < w; ++x)
+            plane[std::size_t(x)] = src[x] < colors ? src[x] : 0;
+        return;
+    }
+    cxcodec::RowToBGR(img, y, bgr.data(), true);
+    for (int x = 0; x < w; ++x) {
+        plane[std::size_t(x)] = bgr[std::size_t(x) * 3 + 2];
+        plane[bpl + std::size_t(x)] = bgr[std::size_t(x) * 3 + 1];
+        plane[2 * bpl + std::size_t(x)] = bgr[std::size_t(x) * 3];
+    }
+}
+
+bool WriteVgaPalette(const RGBQUAD *pal, CxFile &file)
+{
+    std::uint8_t tail[kVgaPaletteSize];
+    tail[0] = kVgaPaletteMarker;
+    for (int i = 0; i < 256; ++i) {
+        tail[1 + i * 3] = pal[i].rgbRed;
+        tail[2 + i * 3] = pal[i].rgbGreen;
+        tail[3 + i * 3] = pal[i].rgbBlue;
+    }
+    return file.Write(tail, 1, sizeof tail) == sizeof tail;
 }
 
 }  // namespace
@@ -278,27 +365,8 @@ bool EncodePcx(const CxImage &img, CxFile &file)
         if (img.GetTransIndex() >= 0)
             pal[img.GetTransIndex()] = RGBQUAD{255, 255, 255, 0};
     }
-
-    std::uint8_t head[kHeaderSize] = {};
-    head[0] = 0x0A;
-    head[1] = 5;
-    head[2] = 1;
-    head[3] = 8;
-    Put16(head + 8, unsigned(w - 1));
-    Put16(head + 10, unsigned(h - 1));
-    Put16(head + 12, 72);
-    Put16(head + 14, 72);
-    for (int i = 0; i < 16; ++i) {
-        head[16 + i * 3] = pal[i].rgbRed;
-        head[16 + i * 3 + 1] = pal[i].rgbGreen;
-        head[16 + i * 3 + 2] = pal[i].rgbBlue;
-    }
-    head[65] = std::uint8_t(planes);
-    Put16(head + 66, unsigned(bpl));
-    bool grey = paletted;
-    for (int i = 0; grey && i < img.GetNumColors(); ++i)
-        grey = pal[i].rgbRed == pal[i].rgbGreen && pal[i].rgbGreen == pal[i].rgbBlue;
-    Put16(head + 68, grey ? 2 : 1);
+    std::uint8_t head[kHeaderSize];
+    MakeHeader(img, bpl, planes, pal, head);
     if (file.Write(head, 1, sizeof head) != sizeof head)
         return false;
 
@@ -306,39 +374,15 @@ bool EncodePcx(const CxImage &img, CxFile &file)
     std::vector<std::uint8_t> bgr(paletted ? 0 : std::size_t(w) * 3);
     std::vector<std::uint8_t> coded;
     coded.reserve(plane.size() * 2);
-    const int colors = img.GetNumColors();
     for (int y = 0; y < h; ++y) {
-        if (paletted) {
-            const BYTE *src = img.GetBits(y);
-            for (int x = 0; x < w; ++x)
-                plane[std::size_t(x)] = src[x] < colors ? src[x] : 0;
-        } else {
-            RowToBGR(img, y, bgr.data(), true);
-            for (int x = 0; x < w; ++x) {
-                plane[std::size_t(x)] = bgr[std::size_t(x) * 3 + 2];
-                plane[bpl + std::size_t(x)] = bgr[std::size_t(x) * 3 + 1];
-                plane[2 * bpl + std::size_t(x)] = bgr[std::size_t(x) * 3];
-            }
-        }
+        RowToPlanes(img, y, bpl, plane, bgr);
         coded.clear();
         for (int p = 0; p < planes; ++p)
             RleLine(plane.data() + std::size_t(p) * bpl, bpl, coded);
         if (file.Write(coded.data(), 1, coded.size()) != coded.size())
             return false;
     }
-
-    if (paletted) {
-        std::uint8_t tail[kVgaPaletteSize];
-        tail[0] = kVgaPaletteMarker;
-        for (int i = 0; i < 256; ++i) {
-            tail[1 + i * 3] = pal[i].rgbRed;
-            tail[2 + i * 3] = pal[i].rgbGreen;
-            tail[3 + i * 3] = pal[i].rgbBlue;
-        }
-        if (file.Write(tail, 1, sizeof tail) != sizeof tail)
-            return false;
-    }
-    return true;
+    return !paletted || WriteVgaPalette(pal, file);
 }
 
 }  // namespace cxcodec

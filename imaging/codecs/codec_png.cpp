@@ -4,9 +4,8 @@
 // destructor lives in a heap context made before setjmp, and the work runs in
 // helpers that keep only plain values on their frames.
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/pnginflate.h"
 #include "imaging/cxmetadata.h"
-#include "imaging/largeblocks.h"
-#include "imaging/testhooks.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,83 +15,11 @@
 #include <new>
 #include <vector>
 
-#include <libdeflate.h>
 #include <png.h>
-#include <zlib.h>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
-constexpr std::size_t kMessageSize = 160;
-
-// Inflated PNG data held at once by all decodes together; past it, zlib
-// reads a picture's data row by row (so two threads making cards of large
-// PNGs hold the data of one at most).
-constexpr std::size_t kInflatedBudget = std::size_t(48) << 20;
-std::atomic<std::size_t> g_inflatedInUse{0};
-
-// A PNG's inflated data, kept for the next picture (see largeblocks.h).
-struct InflatedData {
-    std::uint8_t *bytes = nullptr;
-    std::size_t size = 0;
-    InflatedData() = default;
-    InflatedData(const InflatedData &) = delete;
-    InflatedData &operator=(const InflatedData &) = delete;
-    // False when memory is short or the budget taken.
-    bool Acquire(std::size_t n)
-    {
-        std::size_t inUse = g_inflatedInUse.load();
-        do {
-            if (n > kInflatedBudget - std::min(inUse, kInflatedBudget))
-                return false;
-        } while (!g_inflatedInUse.compare_exchange_weak(inUse, inUse + n));
-        bytes = static_cast<std::uint8_t *>(largeblocks::Acquire(n, largeblocks::Use::Inflated));
-        if (!bytes) {
-            g_inflatedInUse -= n;
-            return false;
-        }
-        size = n;
-        return true;
-    }
-    void Release()
-    {
-        largeblocks::Release(bytes, size);
-        g_inflatedInUse -= size;
-        bytes = nullptr;
-        size = 0;
-    }
-    ~InflatedData() { Release(); }
-};
-
-struct PngReader {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    const std::uint8_t *data = nullptr;
-    std::size_t size = 0;
-    std::size_t pos = 0;
-    const std::atomic<bool> *cancel = nullptr;
-    std::vector<png_byte> buffer;   // rows that need converting
-    std::vector<png_bytep> rows;
-    char message[kMessageSize] = {};
-    bool acceptTruncated = false; // a cut-off file shows the rows that arrived
-    bool truncated = false;       // the data ended early
-    png_uint_32 rowsDone = 0;     // complete rows in the image, from the top
-    png_uint_32 rowsAtCut = 0;    // rows complete before the data ran out
-    cxcodec::RowSink *sink = nullptr; // rows go here as they come, when they can
-    bool autoOrient = true;
-    z_stream z{};       // image data inflated here rather than by libpng
-    bool zOpen = false;
-    InflatedData inflated; // or here, all at once
-
-    ~PngReader()
-    {
-        if (zOpen)
-            inflateEnd(&z);
-    }
-};
+using namespace cxpng;
 
 struct PngWriter {
     png_structp png = nullptr;
@@ -145,14 +72,6 @@ void WriteToFile(png_structp png, png_bytep data, png_size_t n)
 }
 
 void FlushNothing(png_structp) {}
-
-// How decoded rows reach the image.
-enum class Layout {
-    Index,      // one index byte per pixel, straight into the image
-    Bgr,        // B, G, R straight into the image
-    Bgra,       // B, G, R, A split into colour and alpha
-    GreyAlpha,  // G, A expanded into colour and alpha
-};
 
 int BppForColors(int n)
 {
@@ -258,364 +177,29 @@ int KeepMetadata(png_structp png, png_infop info, CxImage &out)
     return orientation;
 }
 
-// --- Rows read here rather than by libpng ---------------------------------
-//
-// For 8-bit RGB and RGBA pictures stored in one pass, which is what photos
-// and drawn pictures are, the image data is inflated and unfiltered here:
-// libpng's Paeth filter, which such files use on nearly every row, works a
-// byte at a time, this one a pixel at a time. The checks are libpng's: every
-// chunk's CRC through IEND, the filter codes, enough image data, no second
-// IHDR after it.
-
-std::atomic<bool> g_ownRows{true};
-std::atomic<bool> g_wholeInflate{true};
-std::atomic<int> g_wholeInflates{0};
-
-std::uint32_t Be32(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-#if defined(__SSE2__)
-// One pixel's bytes in a register and back, without a trip through memory.
-template <int Bpp>
-inline __m128i LoadPixel(const std::uint8_t *p)
-{
-    std::uint32_t v = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
-    if constexpr (Bpp == 4)
-        v |= std::uint32_t(p[3]) << 24;
-    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(v)), _mm_setzero_si128());
-}
-
-template <int Bpp>
-inline void StorePixel(std::uint8_t *p, __m128i lanes)
-{
-    const std::uint32_t v = std::uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes)));
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    if constexpr (Bpp == 4)
-        p[3] = std::uint8_t(v >> 24);
-}
-
-inline __m128i Abs16(__m128i x)
-{
-    return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x));
-}
-
-inline __m128i Choose(__m128i mask, __m128i yes, __m128i no)
-{
-    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
-}
-
-template <int Bpp>
-void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n)
-{
-    // a left, b above, c above left, each pixel's channels in 16-bit lanes.
-    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
-    const __m128i low = _mm_set1_epi16(0xff);
-    for (std::size_t i = 0; i < n; i += Bpp) {
-        const __m128i b = LoadPixel<Bpp>(prev + i);
-        __m128i pa = _mm_sub_epi16(b, c); // p - a where p = a + b - c
-        __m128i pb = _mm_sub_epi16(a, c); // p - b
-        const __m128i pc = Abs16(_mm_add_epi16(pa, pb));
-        pa = Abs16(pa);
-        pb = Abs16(pb);
-        const __m128i least = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
-        const __m128i nearest =
-            Choose(_mm_cmpeq_epi16(pa, least), a, Choose(_mm_cmpeq_epi16(pb, least), b, c));
-        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(cur + i), nearest), low);
-        StorePixel<Bpp>(cur + i, a);
-        c = b;
-    }
-}
-// Sub and Average carry from the pixel to the left too: a pixel at a time.
-template <int Bpp>
-void SubRow(std::uint8_t *cur, std::size_t n)
-{
-    __m128i a = _mm_setzero_si128();
-    for (std::size_t i = 0; i < n; i += Bpp) {
-        a = _mm_add_epi8(LoadPixel<Bpp>(cur + i), a);
-        StorePixel<Bpp>(cur + i, _mm_and_si128(a, _mm_set1_epi16(0xff)));
-    }
-}
-
-template <int Bpp>
-void AverageRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n)
-{
-    __m128i a = _mm_setzero_si128();
-    const __m128i low = _mm_set1_epi16(0xff);
-    for (std::size_t i = 0; i < n; i += Bpp) {
-        const __m128i mean = _mm_srli_epi16(_mm_add_epi16(a, LoadPixel<Bpp>(prev + i)), 1);
-        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(cur + i), mean), low);
-        StorePixel<Bpp>(cur + i, a);
-    }
-}
-#endif
-
-void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n, int bpp)
-{
-#if defined(__SSE2__)
-    if (bpp == 3)
-        return PaethRow<3>(cur, prev, n);
-    if (bpp == 4)
-        return PaethRow<4>(cur, prev, n);
-#endif
-    for (std::size_t i = 0; i < n; ++i) {
-        const int a = i >= std::size_t(bpp) ? cur[i - std::size_t(bpp)] : 0, b = prev[i];
-        const int c = i >= std::size_t(bpp) ? prev[i - std::size_t(bpp)] : 0;
-        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-        cur[i] = std::uint8_t(cur[i] + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c));
-    }
-}
-
-// Undoes one row's filter; prev is the row above (zeros for the first).
-bool Unfilter(int filter, std::uint8_t *__restrict cur, const std::uint8_t *__restrict prev, std::size_t n, int bpp)
-{
-    const std::size_t step = std::size_t(bpp);
-    switch (filter) {
-    case 0:
-        return true;
-    case 1:
-#if defined(__SSE2__)
-        if (bpp == 3)
-            return SubRow<3>(cur, n), true;
-        if (bpp == 4)
-            return SubRow<4>(cur, n), true;
-#endif
-        for (std::size_t i = step; i < n; ++i)
-            cur[i] = std::uint8_t(cur[i] + cur[i - step]);
-        return true;
-    case 2:
-        for (std::size_t i = 0; i < n; ++i)
-            cur[i] = std::uint8_t(cur[i] + prev[i]);
-        return true;
-    case 3:
-#if defined(__SSE2__)
-        if (bpp == 3)
-            return AverageRow<3>(cur, prev, n), true;
-        if (bpp == 4)
-            return AverageRow<4>(cur, prev, n), true;
-#endif
-        for (std::size_t i = 0; i < step && i < n; ++i)
-            cur[i] = std::uint8_t(cur[i] + (prev[i] >> 1));
-        for (std::size_t i = step; i < n; ++i)
-            cur[i] = std::uint8_t(cur[i] + ((cur[i - step] + prev[i]) >> 1));
-        return true;
-    case 4:
-        PaethRow(cur, prev, n, bpp);
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Whether the rows of this picture are read here: libpng has read up to the
-// data of the first IDAT chunk and nothing else is asked of it.
-bool OwnRows(const PngReader &r, int depth, int colorType, bool hasTrns, int passes)
-{
-    return g_ownRows.load(std::memory_order_relaxed) && passes == 1 && depth == 8 &&
-           (colorType == PNG_COLOR_TYPE_RGB_ALPHA || (colorType == PNG_COLOR_TYPE_RGB && !hasTrns)) &&
-           r.pos >= 16 && r.pos <= r.size && std::memcmp(r.data + r.pos - 4, "IDAT", 4) == 0;
-}
-
-// Gives zlib the next IDAT chunk's data from offset next on, its CRC checked.
-// False when there is none: the next chunk is another, or the file ended
-// (*ended; only a file allowed to be cut gets here).
-bool FeedNextIdat(PngReader &r, std::size_t &next, bool *ended)
-{
-    *ended = false;
-    if (r.size - next < 8) {
-        *ended = true;
-        return false;
-    }
-    const std::uint8_t *chunk = r.data + next;
-    if (std::memcmp(chunk + 4, "IDAT", 4) != 0)
-        return false;
-    const std::size_t len = Be32(chunk);
-    const std::size_t have = r.size - next - 8;
-    if (len + 4 > have) {
-        // Cut inside the chunk: what arrived is used, unchecked.
-        if (!r.acceptTruncated)
-            png_error(r.png, "truncated PNG file");
-        r.z.next_in = const_cast<Bytef *>(chunk + 8);
-        r.z.avail_in = uInt(std::min(len, have));
-        next = r.size;
-        return true;
-    }
-    if (crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
-        png_error(r.png, "IDAT: CRC error");
-    r.z.next_in = const_cast<Bytef *>(chunk + 8);
-    r.z.avail_in = uInt(len);
-    next += len + 12;
-    return true;
-}
-
-// The chunks after the image data, through IEND: each one's CRC, and no
-// second IHDR.
-void CheckTail(PngReader &r, std::size_t next)
-{
-    while (next < r.size) {
-        if (r.size - next < 12)
-            break;
-        const std::uint8_t *chunk = r.data + next;
-        const std::size_t len = Be32(chunk);
-        if (len > r.size - next - 12)
-            break;
-        if (crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
-            png_error(r.png, "CRC error");
-        if (std::memcmp(chunk + 4, "IEND", 4) == 0)
-            return;
-        // As libpng reads what follows the image: a second IHDR is fatal,
-        // any other chunk is passed over.
-        if (std::memcmp(chunk + 4, "IHDR", 4) == 0)
-            png_error(r.png, "IHDR: out of place");
-        next += len + 12;
-    }
-    // The file ends before IEND: only one allowed to be cut gets here.
-    if (!r.acceptTruncated)
-        png_error(r.png, "truncated PNG file");
-}
-
-struct DecompressorDeleter {
-    void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
+// What the header says of the picture and how its rows are read. Plain
+// values only: the decode may leave through longjmp.
+struct PngPlan {
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colorType = 0;
+    bool hasTrns = false;
+    png_bytep transAlpha = nullptr;
+    int numTrans = 0;
+    png_color_16p transColor = nullptr;
+    Layout layout = Layout::Index;
+    int bpp = 24, numColors = 0, transIndex = -1;
+    RGBQUAD palette[256];
+    int passes = 1;
+    std::size_t channels = 1;
+    bool own = false;        // rows read by our own code (pnginflate.h)
+    bool direct = false;     // rows straight into the image, no conversion
+    bool stray = false;      // indices past a short palette are possible
+    CxImage *band = nullptr; // rows go to the reader's sink
 };
 
-// Inflates the image data from the IDAT chunk at offset next on in one go
-// (libdeflate takes about a third of zlib's time, but only whole), into raw:
-// every filtered row. Only a file whose data is sound, complete and exactly
-// as long as the rows goes this way; for any other (a cut-off one shown as
-// far as it goes among them) zlib reads it as it always has, failing or not
-// with the same words. Moves next past the IDAT chunks when it succeeds.
-bool InflateWhole(PngReader &r, bool band, std::size_t rawBytes, std::size_t &next)
-{
-    if (!g_wholeInflate.load(std::memory_order_relaxed))
-        return false;
-    if (rawBytes > kInflatedBudget || (band && rawBytes > r.sink->SpareBytes()))
-        return false;
-    std::size_t pos = next;
-    const std::uint8_t *stream = nullptr;
-    std::size_t streamBytes = 0;
-    std::vector<std::uint8_t> joined; // when the data spans several chunks
-    for (int chunks = 0; r.size - pos >= 12 && std::memcmp(r.data + pos + 4, "IDAT", 4) == 0; ++chunks) {
-        const std::uint8_t *chunk = r.data + pos;
-        const std::size_t len = Be32(chunk);
-        if (len > r.size - pos - 12 || crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
-            return false;
-        if (chunks == 1)
-            joined.assign(stream, stream + streamBytes);
-        if (chunks >= 1)
-            joined.insert(joined.end(), chunk + 8, chunk + 8 + len);
-        else
-            stream = chunk + 8;
-        streamBytes += len;
-        pos += len + 12;
-    }
-    if (!joined.empty())
-        stream = joined.data();
-    // The zlib header zlib would accept without a word: deflate, a window it
-    // knows, no preset dictionary. Its checksum at the end is not read (the
-    // chunk CRCs cover the same bytes).
-    if (streamBytes < 2 || (stream[0] & 0x0F) != 8 || (stream[0] >> 4) > 7 ||
-        (unsigned(stream[0]) << 8 | stream[1]) % 31 != 0 || (stream[1] & 0x20))
-        return false;
-    const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> d(libdeflate_alloc_decompressor());
-    if (!d)
-        return false;
-    InflatedData &raw = r.inflated;
-    if (!raw.Acquire(rawBytes))
-        return false;
-    std::size_t used = 0, made = 0;
-    if (libdeflate_deflate_decompress_ex(d.get(), stream + 2, streamBytes - 2, raw.bytes, rawBytes, &used,
-                                         &made) != LIBDEFLATE_SUCCESS ||
-        made != rawBytes) {
-        raw.Release();
-        return false;
-    }
-    next = pos;
-    ++g_wholeInflates;
-    return true;
-}
-
-void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_uint_32 width, png_uint_32 height)
-{
-    png_structp png = r.png;
-    const int bpp = layout == Layout::Bgra ? 4 : 3;
-    const std::size_t n = std::size_t(width) * std::size_t(bpp);
-    std::size_t next = r.pos - 8;
-    bool whole = false;
-    try {
-        whole = InflateWhole(r, band != nullptr, std::size_t(height) * (n + 1), next);
-    } catch (const std::bad_alloc &) {
-        whole = false; // short of memory: row by row then
-    }
-    if (!whole) {
-        if (inflateInit(&r.z) != Z_OK)
-            png_error(png, "out of memory");
-        r.zOpen = true;
-        // The chunk CRCs already cover the compressed bytes.
-        inflateValidate(&r.z, 0);
-    }
-    bool streamEnd = false, ended = false;
-    for (png_uint_32 y = 0; y < height; ++y) {
-        if (r.cancel && r.cancel->load(std::memory_order_relaxed))
-            png_error(png, "cancelled");
-        if (band && !r.sink->Room(int(y)))
-            png_error(png, "stopped");
-        // (The row above the first is the buffer's second, which stays zero.)
-        std::uint8_t *const cur =
-            whole ? r.inflated.bytes + std::size_t(y) * (n + 1) : r.buffer.data() + (y & 1) * (n + 1);
-        const std::uint8_t *const prev = whole && y > 0 ? cur - (n + 1)
-                                         : whole        ? r.buffer.data() + (n + 1)
-                                                        : r.buffer.data() + ((y + 1) & 1) * (n + 1);
-        r.z.next_out = cur;
-        r.z.avail_out = whole ? 0 : uInt(n + 1);
-        while (r.z.avail_out > 0) {
-            if (streamEnd)
-                png_error(png, "Not enough image data");
-            if (r.z.avail_in == 0 && !FeedNextIdat(r, next, &ended)) {
-                if (!ended || !r.acceptTruncated)
-                    png_error(png, ended ? "truncated PNG file" : "Not enough image data");
-                // What arrived of a cut-off file: the complete rows.
-                r.truncated = true;
-                r.rowsAtCut = y;
-                return;
-            }
-            const int ret = inflate(&r.z, Z_SYNC_FLUSH);
-            if (ret == Z_STREAM_END)
-                streamEnd = true;
-            else if (ret != Z_OK && ret != Z_BUF_ERROR)
-                png_error(png, r.z.msg ? r.z.msg : "damaged image data");
-        }
-        if (!Unfilter(cur[0], cur + 1, prev + 1, n, bpp))
-            png_error(png, "bad adaptive filter value");
-        // R, G, B (, A) into the picture's B, G, R and its alpha plane.
-        BYTE *bgr = img.GetBits(int(y));
-        const std::uint8_t *src = cur + 1;
-        if (layout == Layout::Bgra) {
-            BYTE *const alpha = img.AlphaGetPointer(int(y));
-            for (png_uint_32 x = 0; x < width; ++x, src += 4, bgr += 3) {
-                bgr[0] = src[2];
-                bgr[1] = src[1];
-                bgr[2] = src[0];
-                alpha[x] = src[3];
-            }
-        } else {
-            for (png_uint_32 x = 0; x < width; ++x, src += 3, bgr += 3) {
-                bgr[0] = src[2];
-                bgr[1] = src[1];
-                bgr[2] = src[0];
-            }
-        }
-        if (band)
-            r.sink->Filled(int(y));
-        r.rowsDone = y + 1;
-    }
-    CheckTail(r, next);
-}
-
-// The decode proper; may leave through longjmp at any libpng call.
-void ReadPng(PngReader &r, CxImage &out)
+// Sets libpng up, reads everything before the image data and checks the
+// header against the data.
+void ReadPngInfo(PngReader &r, PngPlan &plan)
 {
     png_structp png = r.png;
     png_infop info = r.info;
@@ -637,196 +221,241 @@ void ReadPng(PngReader &r, CxImage &out)
         png_set_compression_buffer_size(png, 256);
     png_read_info(png, info);
 
-    png_uint_32 width = 0, height = 0;
-    int depth = 0, colorType = 0, interlace = 0;
-    png_get_IHDR(png, info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
-    if (std::int64_t(width) * std::int64_t(height) > CxImage::kMaxPixels)
+    int interlace = 0;
+    png_get_IHDR(png, info, &plan.width, &plan.height, &plan.depth, &plan.colorType, &interlace, nullptr,
+                 nullptr);
+    if (std::int64_t(plan.width) * std::int64_t(plan.height) > CxImage::kMaxPixels)
         png_error(png, "image too large");
     // Deflate packs at most about 1032 bytes into one, so a header that
     // promises far more pixels than the data could hold is refused before
     // the picture is allocated.
     const std::uint64_t rawBytes =
-        std::uint64_t(height) * ((std::uint64_t(width) * png_get_channels(png, info) * unsigned(depth) + 7) / 8 + 1);
+        std::uint64_t(plan.height) *
+        ((std::uint64_t(plan.width) * png_get_channels(png, info) * unsigned(plan.depth) + 7) / 8 + 1);
     if (rawBytes > idatBytes * 1032 + 1024)
         png_error(png, "image data too short");
+    plan.hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) &&
+                   png_get_tRNS(png, info, &plan.transAlpha, &plan.numTrans, &plan.transColor);
+}
 
-    png_bytep transAlpha = nullptr;
-    int numTrans = 0;
-    png_color_16p transColor = nullptr;
-    const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) &&
-                         png_get_tRNS(png, info, &transAlpha, &numTrans, &transColor);
-
-    Layout layout = Layout::Index;
-    int bpp = 24, numColors = 0, transIndex = -1;
-    RGBQUAD palette[256];
-    if (depth == 16)
-        png_set_scale_16(png);
-
-    switch (colorType) {
-    case PNG_COLOR_TYPE_PALETTE: {
-        png_colorp plte = nullptr;
-        int numPlte = 0;
-        if (!png_get_PLTE(png, info, &plte, &numPlte) || numPlte < 1)
-            png_error(png, "missing palette");
-        numPlte = std::min(numPlte, 256);
-        // One fully transparent entry and nothing partial fits a transparent
-        // index; anything else needs an alpha plane.
-        int clear = 0, partial = 0, clearIndex = -1;
-        for (int i = 0; hasTrns && transAlpha && i < std::min(numTrans, numPlte); ++i) {
-            if (transAlpha[i] == 0) {
-                ++clear;
-                clearIndex = i;
-            } else if (transAlpha[i] != 255) {
-                ++partial;
-            }
+void ChoosePaletteLayout(png_structp png, png_infop info, PngPlan &plan)
+{
+    png_colorp plte = nullptr;
+    int numPlte = 0;
+    if (!png_get_PLTE(png, info, &plte, &numPlte) || numPlte < 1)
+        png_error(png, "missing palette");
+    numPlte = std::min(numPlte, 256);
+    // One fully transparent entry and nothing partial fits a transparent
+    // index; anything else needs an alpha plane.
+    int clear = 0, partial = 0, clearIndex = -1;
+    for (int i = 0; plan.hasTrns && plan.transAlpha && i < std::min(plan.numTrans, numPlte); ++i) {
+        if (plan.transAlpha[i] == 0) {
+            ++clear;
+            clearIndex = i;
+        } else if (plan.transAlpha[i] != 255) {
+            ++partial;
         }
-        if (partial == 0 && clear <= 1) {
-            numColors = numPlte;
-            bpp = BppForColors(numPlte);
-            transIndex = clearIndex;
-            for (int i = 0; i < numPlte; ++i)
-                palette[i] = RGBQUAD{plte[i].blue, plte[i].green, plte[i].red, 0};
-            png_set_packing(png);
-        } else {
-            layout = Layout::Bgra;
-            png_set_palette_to_rgb(png);
-            png_set_tRNS_to_alpha(png);
-            png_set_bgr(png);
-        }
-        break;
     }
+    if (partial == 0 && clear <= 1) {
+        plan.numColors = numPlte;
+        plan.bpp = BppForColors(numPlte);
+        plan.transIndex = clearIndex;
+        for (int i = 0; i < numPlte; ++i)
+            plan.palette[i] = RGBQUAD{plte[i].blue, plte[i].green, plte[i].red, 0};
+        png_set_packing(png);
+    } else {
+        plan.layout = Layout::Bgra;
+        png_set_palette_to_rgb(png);
+        png_set_tRNS_to_alpha(png);
+        png_set_bgr(png);
+    }
+}
+
+void ChooseGreyLayout(png_structp png, PngPlan &plan)
+{
+    if (plan.hasTrns && plan.depth == 16) {
+        // The transparent grey is a 16-bit value; reduced to 8 bits it would
+        // also catch its neighbours, so keep it as alpha.
+        plan.layout = Layout::GreyAlpha;
+        png_set_tRNS_to_alpha(png);
+        return;
+    }
+    const int bits = std::min(plan.depth, 8);
+    plan.numColors = 1 << bits;
+    plan.bpp = BppForColors(plan.numColors);
+    for (int i = 0; i < plan.numColors; ++i) {
+        const BYTE v = BYTE(i * 255 / (plan.numColors - 1));
+        plan.palette[i] = RGBQUAD{v, v, v, 0};
+    }
+    if (plan.hasTrns && plan.transColor && plan.transColor->gray < plan.numColors)
+        plan.transIndex = plan.transColor->gray;
+    png_set_packing(png);
+}
+
+// How the rows reach the image, and libpng's transforms to match.
+void ChooseLayout(png_structp png, png_infop info, PngPlan &plan)
+{
+    if (plan.depth == 16)
+        png_set_scale_16(png);
+    switch (plan.colorType) {
+    case PNG_COLOR_TYPE_PALETTE:
+        ChoosePaletteLayout(png, info, plan);
+        break;
     case PNG_COLOR_TYPE_GRAY:
-        if (hasTrns && depth == 16) {
-            // The transparent grey is a 16-bit value; reduced to 8 bits it
-            // would also catch its neighbours, so keep it as alpha.
-            layout = Layout::GreyAlpha;
-            png_set_tRNS_to_alpha(png);
-        } else {
-            const int bits = std::min(depth, 8);
-            numColors = 1 << bits;
-            bpp = BppForColors(numColors);
-            for (int i = 0; i < numColors; ++i) {
-                const BYTE v = BYTE(i * 255 / (numColors - 1));
-                palette[i] = RGBQUAD{v, v, v, 0};
-            }
-            if (hasTrns && transColor && transColor->gray < numColors)
-                transIndex = transColor->gray;
-            png_set_packing(png);
-        }
+        ChooseGreyLayout(png, plan);
         break;
     case PNG_COLOR_TYPE_GRAY_ALPHA:
-        layout = Layout::GreyAlpha;
+        plan.layout = Layout::GreyAlpha;
         break;
     case PNG_COLOR_TYPE_RGB:
         png_set_bgr(png);
-        if (hasTrns) {
-            layout = Layout::Bgra;
+        if (plan.hasTrns) {
+            plan.layout = Layout::Bgra;
             png_set_tRNS_to_alpha(png);
         } else {
-            layout = Layout::Bgr;
+            plan.layout = Layout::Bgr;
         }
         break;
     case PNG_COLOR_TYPE_RGB_ALPHA:
         png_set_bgr(png);
-        layout = Layout::Bgra;
+        plan.layout = Layout::Bgra;
         break;
     default:
         png_error(png, "unsupported PNG colour type");
     }
-    const int passes = png_set_interlace_handling(png);
+    plan.passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
-
-    const std::size_t channels = layout == Layout::Index ? 1 : layout == Layout::Bgr ? 3
-                                                           : layout == Layout::Bgra  ? 4
-                                                                                     : 2;
-    if (png_get_rowbytes(png, info) != channels * width || png_get_bit_depth(png, info) != 8)
+    plan.channels = plan.layout == Layout::Index  ? 1
+                    : plan.layout == Layout::Bgr  ? 3
+                    : plan.layout == Layout::Bgra ? 4
+                                                  : 2;
+    if (png_get_rowbytes(png, info) != plan.channels * plan.width || png_get_bit_depth(png, info) != 8)
         png_error(png, "unexpected PNG row layout");
+}
 
+// The picture the rows go to: a band of the sink or out itself, with its
+// palette or alpha plane; and the buffers for reading.
+CxImage &PrepareImage(PngReader &r, CxImage &out, PngPlan &plan)
+{
+    png_structp png = r.png;
     // A picture read in one pass that needs no turning can go to the sink
     // row by row; out then stays empty.
     // (A cut-off file's rows are shown only when read by the program's own
     // code, which stops at the cut.)
-    const int orientation = KeepMetadata(png, info, out);
-    const bool own = OwnRows(r, depth, colorType, hasTrns, passes);
-    const bool streamed = r.sink && passes == 1 && (!r.acceptTruncated || own) && (orientation == 1 || !r.autoOrient);
-    CxImage *const band =
-        streamed ? r.sink->Begin(int(width), int(height), bpp, CXIMAGE_FORMAT_PNG, out.GetMetadata()) : nullptr;
-    CxImage &img = band ? *band : out;
+    const int orientation = KeepMetadata(png, r.info, out);
+    plan.own = OwnRows(r, plan.depth, plan.colorType, plan.hasTrns, plan.passes);
+    const bool streamed =
+        r.sink && plan.passes == 1 && (!r.acceptTruncated || plan.own) && (orientation == 1 || !r.autoOrient);
+    const int width = int(plan.width), height = int(plan.height);
+    plan.band =
+        streamed ? r.sink->Begin(width, height, plan.bpp, CXIMAGE_FORMAT_PNG, out.GetMetadata()) : nullptr;
+    CxImage &img = plan.band ? *plan.band : out;
     // Every row is written below (interlaced passes together cover each pixel).
-    if (!band && !CxImageAccess::CreateForDecode(out, int(width), int(height), bpp, CXIMAGE_FORMAT_PNG))
+    if (!plan.band && !CxImageAccess::CreateForDecode(out, width, height, plan.bpp, CXIMAGE_FORMAT_PNG))
         png_error(png, "out of memory");
-    if (band)
+    if (plan.band)
         CxImageAccess::SetMetadata(img, out.GetMetadata());
     CxImageAccess::SetOrientation(img, orientation);
-    if (layout == Layout::Index) {
-        if (!img.SetPalette(palette, numColors))
+    if (plan.layout == Layout::Index) {
+        if (!img.SetPalette(plan.palette, plan.numColors))
             png_error(png, "bad palette");
-        img.SetTransIndex(transIndex);
-    } else if (layout != Layout::Bgr && !img.AlphaCreate()) {
+        img.SetTransIndex(plan.transIndex);
+    } else if (plan.layout != Layout::Bgr && !img.AlphaCreate()) {
         png_error(png, "out of memory");
     }
 
     // Interlaced converted rows need the whole picture at once; otherwise one
     // row of scratch is enough.
-    const bool direct = layout == Layout::Index || layout == Layout::Bgr;
-    const bool stray = layout == Layout::Index && numColors < (1 << std::min(depth, 8));
-    const std::size_t scratchRows = direct ? 0 : passes > 1 ? height : 1;
+    plan.direct = plan.layout == Layout::Index || plan.layout == Layout::Bgr;
+    plan.stray = plan.layout == Layout::Index && plan.numColors < (1 << std::min(plan.depth, 8));
+    const std::size_t scratchRows = plan.direct ? 0 : plan.passes > 1 ? plan.height : 1;
     bool allocated = true;
     try {
-        r.rows.resize(passes > 1 ? height : 0);
+        r.rows.resize(plan.passes > 1 ? plan.height : 0);
         // Own rows: the row being read and the one above, with filter bytes.
-        r.buffer.assign(own ? 2 * (std::size_t(width) * channels + 1) : scratchRows * channels * width, 0);
+        r.buffer.assign(plan.own ? 2 * (std::size_t(plan.width) * plan.channels + 1)
+                                 : scratchRows * plan.channels * plan.width,
+                        0);
     } catch (const std::bad_alloc &) {
         allocated = false;
     }
     if (!allocated)
         png_error(png, "out of memory");
+    return img;
+}
 
-    if (own) {
-        ReadOwnRows(r, img, band, layout, width, height);
-        if (band && r.truncated) {
-            // The rows below the cut repeat the last that arrived.
-            if (r.rowsAtCut == 0)
-                png_error(png, "truncated PNG file");
-            for (png_uint_32 y = r.rowsAtCut; y < height; ++y) {
-                if (!r.sink->Room(int(y)))
-                    png_error(png, "stopped");
-                std::memmove(img.GetBits(int(y)), img.GetBits(int(y) - 1), std::size_t(img.GetEffWidth()));
-                if (img.AlphaIsValid())
-                    std::memmove(img.AlphaGetPointer(int(y)), img.AlphaGetPointer(int(y) - 1), std::size_t(width));
-                r.sink->Filled(int(y));
-            }
-            r.truncated = false;
-        }
-    } else if (passes == 1) {
-        // Row by row, so a cut-off file can still show the rows that arrived.
-        for (png_uint_32 y = 0; y < height; ++y, r.rowsDone = y) {
-            if (band && !r.sink->Room(int(y)))
-                png_error(png, "stopped");
-            BYTE *const bits = img.GetBits(int(y));
-            png_read_row(png, direct ? bits : r.buffer.data(), nullptr);
-            if (!direct)
-                StoreRow(layout, r.buffer.data(), bits, img.AlphaGetPointer(int(y)), int(width));
-            if (band) {
-                if (stray)
-                    FixStrayIndices(img, y, y + 1);
-                r.sink->Filled(int(y));
-            }
-        }
-    } else {
-        for (png_uint_32 y = 0; y < height; ++y)
-            r.rows[y] = direct ? out.GetBits(int(y)) : r.buffer.data() + std::size_t(y) * channels * width;
-        png_read_image(png, r.rows.data());
-        for (png_uint_32 y = 0; !direct && y < height; ++y)
-            StoreRow(layout, r.rows[y], out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(width));
+// Our own rows; for a cut-off file streamed to the sink, the rows below the
+// cut repeat the last that arrived.
+void ReadRowsOwn(PngReader &r, CxImage &img, const PngPlan &plan)
+{
+    ReadOwnRows(r, img, plan.band, plan.layout, plan.width, plan.height);
+    if (!plan.band || !r.truncated)
+        return;
+    if (r.rowsAtCut == 0)
+        png_error(r.png, "truncated PNG file");
+    for (png_uint_32 y = r.rowsAtCut; y < plan.height; ++y) {
+        if (!r.sink->Room(int(y)))
+            png_error(r.png, "stopped");
+        std::memmove(img.GetBits(int(y)), img.GetBits(int(y) - 1), std::size_t(img.GetEffWidth()));
+        if (img.AlphaIsValid())
+            std::memmove(img.AlphaGetPointer(int(y)), img.AlphaGetPointer(int(y) - 1),
+                         std::size_t(plan.width));
+        r.sink->Filled(int(y));
     }
-    if (!own) {
-        r.rowsDone = height;
-        png_read_end(png, nullptr);
+    r.truncated = false;
+}
+
+// One pass, row by row, so a cut-off file can still show the rows that
+// arrived.
+void ReadRowsInOrder(PngReader &r, CxImage &img, const PngPlan &plan)
+{
+    for (png_uint_32 y = 0; y < plan.height; ++y, r.rowsDone = y) {
+        if (plan.band && !r.sink->Room(int(y)))
+            png_error(r.png, "stopped");
+        BYTE *const bits = img.GetBits(int(y));
+        png_read_row(r.png, plan.direct ? bits : r.buffer.data(), nullptr);
+        if (!plan.direct)
+            StoreRow(plan.layout, r.buffer.data(), bits, img.AlphaGetPointer(int(y)), int(plan.width));
+        if (plan.band) {
+            if (plan.stray)
+                FixStrayIndices(img, y, y + 1);
+            r.sink->Filled(int(y));
+        }
     }
-    if (stray && !band)
-        FixStrayIndices(out, 0, height);
-    if (band)
+}
+
+// Interlaced: every pass over the whole picture at once.
+void ReadRowsInterlaced(PngReader &r, CxImage &out, const PngPlan &plan)
+{
+    const std::size_t rowBytes = plan.channels * plan.width;
+    for (png_uint_32 y = 0; y < plan.height; ++y)
+        r.rows[y] = plan.direct ? out.GetBits(int(y)) : r.buffer.data() + std::size_t(y) * rowBytes;
+    png_read_image(r.png, r.rows.data());
+    for (png_uint_32 y = 0; !plan.direct && y < plan.height; ++y)
+        StoreRow(plan.layout, r.rows[y], out.GetBits(int(y)), out.AlphaGetPointer(int(y)), int(plan.width));
+}
+
+// The decode proper; may leave through longjmp at any libpng call, so it
+// and its helpers keep nothing with a destructor on their frames.
+void ReadPng(PngReader &r, CxImage &out)
+{
+    PngPlan plan;
+    ReadPngInfo(r, plan);
+    ChooseLayout(r.png, r.info, plan);
+    CxImage &img = PrepareImage(r, out, plan);
+    if (plan.own)
+        ReadRowsOwn(r, img, plan);
+    else if (plan.passes == 1)
+        ReadRowsInOrder(r, img, plan);
+    else
+        ReadRowsInterlaced(r, out, plan);
+    if (!plan.own) {
+        r.rowsDone = plan.height;
+        png_read_end(r.png, nullptr);
+    }
+    if (plan.stray && !plan.band)
+        FixStrayIndices(out, 0, plan.height);
+    if (plan.band)
         CxImageAccess::SetMetadata(out, CxMetadata{});
 }
 
@@ -909,21 +538,6 @@ void WritePng(PngWriter &w, const CxImage &img)
 }
 
 }  // namespace
-
-void cxcodec::testhooks::SetPngOwnRows(bool on)
-{
-    g_ownRows.store(on);
-}
-
-void cxcodec::testhooks::SetPngWholeInflate(bool on)
-{
-    g_wholeInflate.store(on);
-}
-
-int cxcodec::testhooks::PngWholeInflates()
-{
-    return g_wholeInflates.load();
-}
 
 namespace cxcodec {
 

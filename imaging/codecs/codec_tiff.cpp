@@ -797,68 +797,45 @@ void PackIndices(const BYTE *src, std::uint8_t *dst, int n, int bits)
         dst[i / perByte] |= std::uint8_t((src[i] & mask) << (8 - bits * (i % perByte + 1)));
 }
 
-bool WritePage(TIFF *tif, const CxImage &img)
+// How the page is written, and its bits per sample.
+Kind ChooseKind(const CxImage &img, int &bits)
+{
+    bits = 8;
+    if (img.GetBpp() == 24)
+        return img.AlphaIsValid() ? Kind::Rgba : Kind::Rgb;
+    // Neither palette nor grey TIFF can mark a transparent entry.
+    if (img.GetTransIndex() >= 0 && img.IsTransparent())
+        return Kind::Rgba;
+    const int ramp = GreyRampDirection(img, bits);
+    if (ramp >= 0)
+        return ramp == 0 ? Kind::MinIsBlack : Kind::MinIsWhite;
+    bits = img.GetBpp();
+    return Kind::Palette;
+}
+
+// The palette as TIFF's colour map of 2^bits entries (libtiff keeps a copy).
+bool SetColourMap(TIFF *tif, const CxImage &img, int bits)
+{
+    const int n = 1 << bits;
+    std::vector<std::uint16_t> map;
+    try {
+        map.assign(std::size_t(n) * 3, 0);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    const RGBQUAD *pal = img.GetPalette();
+    for (int i = 0; i < img.GetNumColors() && i < n; ++i) {
+        map[std::size_t(i)] = std::uint16_t(pal[i].rgbRed * 257);
+        map[std::size_t(n + i)] = std::uint16_t(pal[i].rgbGreen * 257);
+        map[std::size_t(2 * n + i)] = std::uint16_t(pal[i].rgbBlue * 257);
+    }
+    TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + n, map.data() + 2 * n);
+    return true;
+}
+
+bool WriteRows(TIFF *tif, const CxImage &img, Kind kind, int bits, std::uint64_t rowBytes)
 {
     const int w = img.GetWidth(), h = img.GetHeight();
-    Kind kind;
-    int bits = 8;
-    if (img.GetBpp() == 24) {
-        kind = img.AlphaIsValid() ? Kind::Rgba : Kind::Rgb;
-    } else if (img.GetTransIndex() >= 0 && img.IsTransparent()) {
-        // Neither palette nor grey TIFF can mark a transparent entry.
-        kind = Kind::Rgba;
-    } else {
-        const int ramp = GreyRampDirection(img, bits);
-        if (ramp >= 0) {
-            kind = ramp == 0 ? Kind::MinIsBlack : Kind::MinIsWhite;
-        } else {
-            kind = Kind::Palette;
-            bits = img.GetBpp();
-        }
-    }
-    const int spp = kind == Kind::Rgba ? 4 : kind == Kind::Rgb ? 3 : 1;
-    const std::uint16_t photometric = kind == Kind::Palette      ? PHOTOMETRIC_PALETTE
-                                      : kind == Kind::MinIsBlack ? PHOTOMETRIC_MINISBLACK
-                                      : kind == Kind::MinIsWhite ? PHOTOMETRIC_MINISWHITE
-                                                                 : PHOTOMETRIC_RGB;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(w));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(h));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(bits));
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(spp));
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    // Differencing helps smooth 8-bit samples; on indices it only hurts.
-    const bool predict = bits == 8 && kind != Kind::Palette;
-    TIFFSetField(tif, TIFFTAG_PREDICTOR, predict ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 72.0);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 72.0);
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    if (kind == Kind::Rgba) {
-        const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    }
-    std::vector<std::uint16_t> map;
-    if (kind == Kind::Palette) {
-        const int n = 1 << bits;
-        try {
-            map.assign(std::size_t(n) * 3, 0);
-        } catch (const std::bad_alloc &) {
-            return false;
-        }
-        const RGBQUAD *pal = img.GetPalette();
-        for (int i = 0; i < img.GetNumColors() && i < n; ++i) {
-            map[std::size_t(i)] = std::uint16_t(pal[i].rgbRed * 257);
-            map[std::size_t(n + i)] = std::uint16_t(pal[i].rgbGreen * 257);
-            map[std::size_t(2 * n + i)] = std::uint16_t(pal[i].rgbBlue * 257);
-        }
-        TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + n, map.data() + 2 * n);
-    }
-    const std::uint64_t rowBytes = (std::uint64_t(w) * bits * spp + 7) / 8;
-    const std::uint64_t rps = std::clamp<std::uint64_t>(kStripTargetBytes / rowBytes, 1, std::uint64_t(h));
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rps));
-
     std::vector<std::uint8_t> row;
     if (!Allocate(row, std::max<std::uint64_t>(rowBytes, std::uint64_t(w) * 4)))
         return false;
@@ -883,7 +860,43 @@ bool WritePage(TIFF *tif, const CxImage &img)
         if (TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0) < 0)
             return false;
     }
-    return TIFFWriteDirectory(tif) != 0;
+    return true;
+}
+
+bool WritePage(TIFF *tif, const CxImage &img)
+{
+    const int w = img.GetWidth(), h = img.GetHeight();
+    int bits = 8;
+    const Kind kind = ChooseKind(img, bits);
+    const int spp = kind == Kind::Rgba ? 4 : kind == Kind::Rgb ? 3 : 1;
+    const std::uint16_t photometric = kind == Kind::Palette      ? PHOTOMETRIC_PALETTE
+                                      : kind == Kind::MinIsBlack ? PHOTOMETRIC_MINISBLACK
+                                      : kind == Kind::MinIsWhite ? PHOTOMETRIC_MINISWHITE
+                                                                 : PHOTOMETRIC_RGB;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(w));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(h));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(bits));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(spp));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    // Differencing helps smooth 8-bit samples; on indices it only hurts.
+    const bool predict = bits == 8 && kind != Kind::Palette;
+    TIFFSetField(tif, TIFFTAG_PREDICTOR, predict ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 72.0);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 72.0);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (kind == Kind::Rgba) {
+        const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    if (kind == Kind::Palette && !SetColourMap(tif, img, bits))
+        return false;
+    const std::uint64_t rowBytes = (std::uint64_t(w) * bits * spp + 7) / 8;
+    const std::uint64_t rps = std::clamp<std::uint64_t>(kStripTargetBytes / rowBytes, 1, std::uint64_t(h));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rps));
+    return WriteRows(tif, img, kind, bits, rowBytes) && TIFFWriteDirectory(tif) != 0;
 }
 
 // The page's colour profile, XMP packet and IPTC datasets as the picture's

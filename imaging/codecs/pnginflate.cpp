@@ -1,0 +1,430 @@
+// PNG image data inflated (libdeflate whole, or zlib row by row) and
+// unfiltered by our own code (see pnginflate.h).
+#include "imaging/codecs/pnginflate.h"
+#include "imaging/largeblocks.h"
+#include "imaging/testhooks.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <libdeflate.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace cxpng {
+
+namespace {
+
+std::atomic<std::size_t> g_inflatedInUse{0};
+
+std::atomic<bool> g_ownRows{true};
+std::atomic<bool> g_wholeInflate{true};
+std::atomic<int> g_wholeInflates{0};
+
+std::uint32_t Be32(const std::uint8_t *p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+#if defined(__SSE2__)
+// One pixel's bytes in a register and back, without a trip through memory.
+template <int Bpp> inline __m128i LoadPixel(const std::uint8_t *p)
+{
+    std::uint32_t v = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
+    if constexpr (Bpp == 4)
+        v |= std::uint32_t(p[3]) << 24;
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(v)), _mm_setzero_si128());
+}
+
+template <int Bpp> inline void StorePixel(std::uint8_t *p, __m128i lanes)
+{
+    const std::uint32_t v = std::uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes)));
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+    p[2] = std::uint8_t(v >> 16);
+    if constexpr (Bpp == 4)
+        p[3] = std::uint8_t(v >> 24);
+}
+
+inline __m128i Abs16(__m128i x)
+{
+    return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x));
+}
+
+inline __m128i Choose(__m128i mask, __m128i yes, __m128i no)
+{
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+template <int Bpp> void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n)
+{
+    // a left, b above, c above left, each pixel's channels in 16-bit lanes.
+    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+    const __m128i low = _mm_set1_epi16(0xff);
+    for (std::size_t i = 0; i < n; i += Bpp) {
+        const __m128i b = LoadPixel<Bpp>(prev + i);
+        __m128i pa = _mm_sub_epi16(b, c); // p - a where p = a + b - c
+        __m128i pb = _mm_sub_epi16(a, c); // p - b
+        const __m128i pc = Abs16(_mm_add_epi16(pa, pb));
+        pa = Abs16(pa);
+        pb = Abs16(pb);
+        const __m128i least = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+        const __m128i nearest =
+            Choose(_mm_cmpeq_epi16(pa, least), a, Choose(_mm_cmpeq_epi16(pb, least), b, c));
+        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(cur + i), nearest), low);
+        StorePixel<Bpp>(cur + i, a);
+        c = b;
+    }
+}
+// Sub and Average carry from the pixel to the left too: a pixel at a time.
+template <int Bpp> void SubRow(std::uint8_t *cur, std::size_t n)
+{
+    __m128i a = _mm_setzero_si128();
+    for (std::size_t i = 0; i < n; i += Bpp) {
+        a = _mm_add_epi8(LoadPixel<Bpp>(cur + i), a);
+        StorePixel<Bpp>(cur + i, _mm_and_si128(a, _mm_set1_epi16(0xff)));
+    }
+}
+
+template <int Bpp> void AverageRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n)
+{
+    __m128i a = _mm_setzero_si128();
+    const __m128i low = _mm_set1_epi16(0xff);
+    for (std::size_t i = 0; i < n; i += Bpp) {
+        const __m128i mean = _mm_srli_epi16(_mm_add_epi16(a, LoadPixel<Bpp>(prev + i)), 1);
+        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(cur + i), mean), low);
+        StorePixel<Bpp>(cur + i, a);
+    }
+}
+#endif
+
+void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n, int bpp)
+{
+#if defined(__SSE2__)
+    if (bpp == 3)
+        return PaethRow<3>(cur, prev, n);
+    if (bpp == 4)
+        return PaethRow<4>(cur, prev, n);
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+        const int a = i >= std::size_t(bpp) ? cur[i - std::size_t(bpp)] : 0, b = prev[i];
+        const int c = i >= std::size_t(bpp) ? prev[i - std::size_t(bpp)] : 0;
+        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+        cur[i] = std::uint8_t(cur[i] + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c));
+    }
+}
+
+} // namespace
+
+bool InflatedData::Acquire(std::size_t n)
+{
+    std::size_t inUse = g_inflatedInUse.load();
+    do {
+        if (n > kInflatedBudget - std::min(inUse, kInflatedBudget))
+            return false;
+    } while (!g_inflatedInUse.compare_exchange_weak(inUse, inUse + n));
+    bytes = static_cast<std::uint8_t *>(largeblocks::Acquire(n, largeblocks::Use::Inflated));
+    if (!bytes) {
+        g_inflatedInUse -= n;
+        return false;
+    }
+    size = n;
+    return true;
+}
+
+void InflatedData::Release()
+{
+    largeblocks::Release(bytes, size);
+    g_inflatedInUse -= size;
+    bytes = nullptr;
+    size = 0;
+}
+
+bool Unfilter(int filter, std::uint8_t *__restrict cur, const std::uint8_t *__restrict prev, std::size_t n,
+              int bpp)
+{
+    const std::size_t step = std::size_t(bpp);
+    switch (filter) {
+    case 0:
+        return true;
+    case 1:
+#if defined(__SSE2__)
+        if (bpp == 3)
+            return SubRow<3>(cur, n), true;
+        if (bpp == 4)
+            return SubRow<4>(cur, n), true;
+#endif
+        for (std::size_t i = step; i < n; ++i)
+            cur[i] = std::uint8_t(cur[i] + cur[i - step]);
+        return true;
+    case 2:
+        for (std::size_t i = 0; i < n; ++i)
+            cur[i] = std::uint8_t(cur[i] + prev[i]);
+        return true;
+    case 3:
+#if defined(__SSE2__)
+        if (bpp == 3)
+            return AverageRow<3>(cur, prev, n), true;
+        if (bpp == 4)
+            return AverageRow<4>(cur, prev, n), true;
+#endif
+        for (std::size_t i = 0; i < step && i < n; ++i)
+            cur[i] = std::uint8_t(cur[i] + (prev[i] >> 1));
+        for (std::size_t i = step; i < n; ++i)
+            cur[i] = std::uint8_t(cur[i] + ((cur[i - step] + prev[i]) >> 1));
+        return true;
+    case 4:
+        PaethRow(cur, prev, n, bpp);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool OwnRows(const PngReader &r, int depth, int colorType, bool hasTrns, int passes)
+{
+    return g_ownRows.load(std::memory_order_relaxed) && passes == 1 && depth == 8 &&
+           (colorType == PNG_COLOR_TYPE_RGB_ALPHA || (colorType == PNG_COLOR_TYPE_RGB && !hasTrns)) &&
+           r.pos >= 16 && r.pos <= r.size && std::memcmp(r.data + r.pos - 4, "IDAT", 4) == 0;
+}
+
+namespace {
+
+// Gives zlib the next IDAT chunk's data from offset next on, its CRC checked.
+// False when there is none: the next chunk is another, or the file ended
+// (*ended; only a file allowed to be cut gets here).
+bool FeedNextIdat(PngReader &r, std::size_t &next, bool *ended)
+{
+    *ended = false;
+    if (r.size - next < 8) {
+        *ended = true;
+        return false;
+    }
+    const std::uint8_t *chunk = r.data + next;
+    if (std::memcmp(chunk + 4, "IDAT", 4) != 0)
+        return false;
+    const std::size_t len = Be32(chunk);
+    const std::size_t have = r.size - next - 8;
+    if (len + 4 > have) {
+        // Cut inside the chunk: what arrived is used, unchecked.
+        if (!r.acceptTruncated)
+            png_error(r.png, "truncated PNG file");
+        r.z.next_in = const_cast<Bytef *>(chunk + 8);
+        r.z.avail_in = uInt(std::min(len, have));
+        next = r.size;
+        return true;
+    }
+    if (crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
+        png_error(r.png, "IDAT: CRC error");
+    r.z.next_in = const_cast<Bytef *>(chunk + 8);
+    r.z.avail_in = uInt(len);
+    next += len + 12;
+    return true;
+}
+
+// The chunks after the image data, through IEND: each one's CRC, and no
+// second IHDR.
+void CheckTail(PngReader &r, std::size_t next)
+{
+    while (next < r.size) {
+        if (r.size - next < 12)
+            break;
+        const std::uint8_t *chunk = r.data + next;
+        const std::size_t len = Be32(chunk);
+        if (len > r.size - next - 12)
+            break;
+        if (crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
+            png_error(r.png, "CRC error");
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0)
+            return;
+        // As libpng reads what follows the image: a second IHDR is fatal,
+        // any other chunk is passed over.
+        if (std::memcmp(chunk + 4, "IHDR", 4) == 0)
+            png_error(r.png, "IHDR: out of place");
+        next += len + 12;
+    }
+    // The file ends before IEND: only one allowed to be cut gets here.
+    if (!r.acceptTruncated)
+        png_error(r.png, "truncated PNG file");
+}
+
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
+};
+
+// Inflates the image data from the IDAT chunk at offset next on in one go
+// (libdeflate takes about a third of zlib's time, but only whole), into raw:
+// every filtered row. Only a file whose data is sound, complete and exactly
+// as long as the rows goes this way; for any other (a cut-off one shown as
+// far as it goes among them) zlib reads it as it always has, failing or not
+// with the same words. Moves next past the IDAT chunks when it succeeds.
+bool InflateWhole(PngReader &r, bool band, std::size_t rawBytes, std::size_t &next)
+{
+    if (!g_wholeInflate.load(std::memory_order_relaxed))
+        return false;
+    if (rawBytes > kInflatedBudget || (band && rawBytes > r.sink->SpareBytes()))
+        return false;
+    std::size_t pos = next;
+    const std::uint8_t *stream = nullptr;
+    std::size_t streamBytes = 0;
+    std::vector<std::uint8_t> joined; // when the data spans several chunks
+    for (int chunks = 0; r.size - pos >= 12 && std::memcmp(r.data + pos + 4, "IDAT", 4) == 0; ++chunks) {
+        const std::uint8_t *chunk = r.data + pos;
+        const std::size_t len = Be32(chunk);
+        if (len > r.size - pos - 12 || crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
+            return false;
+        if (chunks == 1)
+            joined.assign(stream, stream + streamBytes);
+        if (chunks >= 1)
+            joined.insert(joined.end(), chunk + 8, chunk + 8 + len);
+        else
+            stream = chunk + 8;
+        streamBytes += len;
+        pos += len + 12;
+    }
+    if (!joined.empty())
+        stream = joined.data();
+    // The zlib header zlib would accept without a word: deflate, a window it
+    // knows, no preset dictionary. Its checksum at the end is not read (the
+    // chunk CRCs cover the same bytes).
+    if (streamBytes < 2 || (stream[0] & 0x0F) != 8 || (stream[0] >> 4) > 7 ||
+        (unsigned(stream[0]) << 8 | stream[1]) % 31 != 0 || (stream[1] & 0x20))
+        return false;
+    const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> d(libdeflate_alloc_decompressor());
+    if (!d)
+        return false;
+    InflatedData &raw = r.inflated;
+    if (!raw.Acquire(rawBytes))
+        return false;
+    std::size_t used = 0, made = 0;
+    if (libdeflate_deflate_decompress_ex(d.get(), stream + 2, streamBytes - 2, raw.bytes, rawBytes, &used,
+                                         &made) != LIBDEFLATE_SUCCESS ||
+        made != rawBytes) {
+        raw.Release();
+        return false;
+    }
+    next = pos;
+    ++g_wholeInflates;
+    return true;
+}
+
+} // namespace
+
+namespace {
+
+// Inflates one filtered row of n + 1 bytes into cur; false at the cut of a
+// file allowed to be cut.
+bool InflateRow(PngReader &r, std::uint8_t *cur, std::size_t n, std::size_t &next, bool &streamEnd)
+{
+    bool ended = false;
+    r.z.next_out = cur;
+    r.z.avail_out = uInt(n + 1);
+    while (r.z.avail_out > 0) {
+        if (streamEnd)
+            png_error(r.png, "Not enough image data");
+        if (r.z.avail_in == 0 && !FeedNextIdat(r, next, &ended)) {
+            if (!ended || !r.acceptTruncated)
+                png_error(r.png, ended ? "truncated PNG file" : "Not enough image data");
+            return false;
+        }
+        const int ret = inflate(&r.z, Z_SYNC_FLUSH);
+        if (ret == Z_STREAM_END)
+            streamEnd = true;
+        else if (ret != Z_OK && ret != Z_BUF_ERROR)
+            png_error(r.png, r.z.msg ? r.z.msg : "damaged image data");
+    }
+    return true;
+}
+
+// R, G, B (, A) into the picture's B, G, R and its alpha plane.
+void StoreOwnRow(const std::uint8_t *src, CxImage &img, int y, Layout layout, png_uint_32 width)
+{
+    BYTE *bgr = img.GetBits(y);
+    if (layout == Layout::Bgra) {
+        BYTE *const alpha = img.AlphaGetPointer(y);
+        for (png_uint_32 x = 0; x < width; ++x, src += 4, bgr += 3) {
+            bgr[0] = src[2];
+            bgr[1] = src[1];
+            bgr[2] = src[0];
+            alpha[x] = src[3];
+        }
+        return;
+    }
+    for (png_uint_32 x = 0; x < width; ++x, src += 3, bgr += 3) {
+        bgr[0] = src[2];
+        bgr[1] = src[1];
+        bgr[2] = src[0];
+    }
+}
+
+} // namespace
+
+void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_uint_32 width,
+                 png_uint_32 height)
+{
+    png_structp png = r.png;
+    const int bpp = layout == Layout::Bgra ? 4 : 3;
+    const std::size_t n = std::size_t(width) * std::size_t(bpp);
+    std::size_t next = r.pos - 8;
+    bool whole = false;
+    try {
+        whole = InflateWhole(r, band != nullptr, std::size_t(height) * (n + 1), next);
+    } catch (const std::bad_alloc &) {
+        whole = false; // short of memory: row by row then
+    }
+    if (!whole) {
+        if (inflateInit(&r.z) != Z_OK)
+            png_error(png, "out of memory");
+        r.zOpen = true;
+        // The chunk CRCs already cover the compressed bytes.
+        inflateValidate(&r.z, 0);
+    }
+    bool streamEnd = false;
+    for (png_uint_32 y = 0; y < height; ++y) {
+        if (r.cancel && r.cancel->load(std::memory_order_relaxed))
+            png_error(png, "cancelled");
+        if (band && !r.sink->Room(int(y)))
+            png_error(png, "stopped");
+        // (The row above the first is the buffer's second, which stays zero.)
+        std::uint8_t *const cur =
+            whole ? r.inflated.bytes + std::size_t(y) * (n + 1) : r.buffer.data() + (y & 1) * (n + 1);
+        const std::uint8_t *const prev = whole && y > 0 ? cur - (n + 1)
+                                         : whole        ? r.buffer.data() + (n + 1)
+                                                        : r.buffer.data() + ((y + 1) & 1) * (n + 1);
+        if (!whole && !InflateRow(r, cur, n, next, streamEnd)) {
+            // What arrived of a cut-off file: the complete rows.
+            r.truncated = true;
+            r.rowsAtCut = y;
+            return;
+        }
+        if (!Unfilter(cur[0], cur + 1, prev + 1, n, bpp))
+            png_error(png, "bad adaptive filter value");
+        StoreOwnRow(cur + 1, img, int(y), layout, width);
+        if (band)
+            r.sink->Filled(int(y));
+        r.rowsDone = y + 1;
+    }
+    CheckTail(r, next);
+}
+
+} // namespace cxpng
+
+void cxcodec::testhooks::SetPngOwnRows(bool on)
+{
+    cxpng::g_ownRows.store(on);
+}
+
+void cxcodec::testhooks::SetPngWholeInflate(bool on)
+{
+    cxpng::g_wholeInflate.store(on);
+}
+
+int cxcodec::testhooks::PngWholeInflates()
+{
+    return cxpng::g_wholeInflates.load();
+}
