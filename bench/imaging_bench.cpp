@@ -78,8 +78,8 @@ int main(int argc, char **argv)
            }));
     report("decode JPEG reduced for 800x600", MedianMs(rounds, [&] {
                CxImage img;
-               img.SetLoadSizeHint(800, 600);
-               img.Decode(jpeg, std::size_t(jpegSize));
+               img.Decode(jpeg, std::size_t(jpegSize), CXIMAGE_FORMAT_UNKNOWN,
+                          {.hintWidth = 800, .hintHeight = 600});
            }));
     report("resample to 800x533", MedianMs(rounds, [&] {
                CxImage img = photo;

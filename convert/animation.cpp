@@ -31,12 +31,11 @@ AnimatedResult CollectFrames(const std::string &source, int frameCount, std::uin
     bool unreadable = false;
     int firstBpp = 0;
 
-    const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(source.c_str());
+    const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(source.c_str(), job.m_bAutoRotate);
     for (int k = 0; k < n; ++k) {
         if (stop.stop_requested())
             return AnimatedResult::Stopped;
         CxImage frame(CXIMAGE_FORMAT_UNKNOWN);
-        frame.SetAutoOrient(job.m_bAutoRotate);
         if (!reader->Next(frame)) {
             why = "frame " + std::to_string(k + 1) + ": " + frame.GetLastError();
             unreadable = error = true;

@@ -94,211 +94,259 @@ bool ConvertWorker::WasWritten(const std::string &path) const
     return !m_written.empty() && m_written.count(std::hash<std::string>{}(CanonicalPath(path))) != 0;
 }
 
-ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const std::stop_token &stop)
-{
-    using Kind = PreparedFile::Kind;
-    const int count = m_job.GetFileCount();
-    const std::string path = m_job.GetFile(i);
-    auto percent = [&] {
-        if (!stop.stop_requested())
-            m_reporter.SetPercent(int((100LL * i + 100) / count));
-    };
-    FileRecord record{path, {}, FileOutcome::Converted, {}};
+struct ConvertWorker::FileRun {
+    int index;
+    std::string path;
+    const std::stop_token &stop;
+    FileRecord record;
     // Time spent on the file: preparing it (perhaps ahead, on another
     // thread) and then what this thread does with it.
-    auto started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::int64_t preparing = 0;
-    // Reports the file's record; a failure counts as one error.
-    auto finish = [&](FileOutcome outcome, std::string reason = {}) {
-        record.outcome = outcome;
-        record.reason = std::move(reason);
-        record.microseconds =
-            preparing +
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
-        if (!record.output.empty() && outcome != FileOutcome::Skipped)
-            record.bytesOut = FileSize(record.output);
-        if (record.Failed())
-            ++m_errors;
-        else if (outcome == FileOutcome::Skipped)
-            ++m_skipped;
-        m_reporter.FileDone(record);
-        if (outcome == FileOutcome::Converted)
-            m_reporter.AddResult(record.output);
-    };
+};
 
+void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
+{
+    FileRecord &record = f.record;
+    record.outcome = outcome;
+    record.reason = std::move(reason);
+    record.microseconds = f.preparing + std::chrono::duration_cast<std::chrono::microseconds>(
+                                            std::chrono::steady_clock::now() - f.started)
+                                            .count();
+    if (!record.output.empty() && outcome != FileOutcome::Skipped)
+        record.bytesOut = FileSize(record.output);
+    if (record.Failed())
+        ++m_errors;
+    else if (outcome == FileOutcome::Skipped)
+        ++m_skipped;
+    m_reporter.FileDone(record);
+    if (outcome == FileOutcome::Converted)
+        m_reporter.AddResult(record.output);
+}
+
+void ConvertWorker::Percent(const FileRun &f)
+{
+    if (!f.stop.stop_requested())
+        m_reporter.SetPercent(int((100LL * f.index + 100) / m_job.GetFileCount()));
+}
+
+ConvertWorker::Step ConvertWorker::SkipTo(FileRun &f, const std::string &kept)
+{
+    f.record.output = kept;
+    Finish(f, FileOutcome::Skipped);
+    Percent(f);
+    return Step::Next;
+}
+
+ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const std::stop_token &stop)
+{
+    const std::string path = m_job.GetFile(i);
+    FileRun f{i, path, stop, FileRecord{path, {}, FileOutcome::Converted, {}}};
     m_reporter.AnimateStatus();
     m_reporter.FileStarted(path);
-    if (!FileExists(path)) {
-        ahead.Discard(i);
-        finish(FileOutcome::Missing, std::strerror(ENOENT));
+    PreparedFile prepared;
+    if (const std::optional<Step> ended = Prepare(f, ahead, prepared))
+        return *ended;
+    std::string outPath;
+    if (const std::optional<Step> ended = ChooseOutput(f, prepared, outPath))
+        return *ended;
+    return WriteOutput(f, prepared, outPath);
+}
+
+std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhead &ahead,
+                                                          PreparedFile &prepared)
+{
+    using Kind = PreparedFile::Kind;
+    if (!FileExists(f.path)) {
+        ahead.Discard(f.index);
+        Finish(f, FileOutcome::Missing, std::strerror(ENOENT));
         return Step::Next;
     }
     std::string notRegular;
-    if (!IsRegularFile(path, &notRegular)) {
-        ahead.Discard(i);
-        finish(FileOutcome::OpenError, notRegular);
+    if (!IsRegularFile(f.path, &notRegular)) {
+        ahead.Discard(f.index);
+        Finish(f, FileOutcome::OpenError, notRegular);
         return Step::Next;
     }
     // A source this run has written since it began must be read as it is
     // now, not as it was when it was prepared ahead.
-    PreparedFile prepared;
-    if (WasWritten(path)) {
-        ahead.Discard(i);
-        prepared = ahead.PrepareNow(i);
+    if (WasWritten(f.path)) {
+        ahead.Discard(f.index);
+        prepared = ahead.PrepareNow(f.index);
     } else {
-        prepared = ahead.Take(i);
+        prepared = ahead.Take(f.index);
     }
-    if (stop.stop_requested() || prepared.kind == Kind::Stopped)
+    if (f.stop.stop_requested() || prepared.kind == Kind::Stopped)
         return Step::Stop;
     // Kept outputs were decided before decoding; what this run wrote since
     // is looked at again.
-    if (prepared.kind == Kind::Skipped && !KeepsExistingOutput(m_job, path, prepared.keptOutput))
-        prepared = ahead.PrepareNow(i);
-    record.bytesIn = FileSize(path);
-    preparing = prepared.microseconds;
-    started = std::chrono::steady_clock::now();
+    if (prepared.kind == Kind::Skipped && !KeepsExistingOutput(m_job, f.path, prepared.keptOutput))
+        prepared = ahead.PrepareNow(f.index);
+    f.record.bytesIn = FileSize(f.path);
+    f.preparing = prepared.microseconds;
+    f.started = std::chrono::steady_clock::now();
     if (prepared.kind == Kind::NotLoaded) {
-        finish(FileOutcome::OpenError, prepared.reason);
+        Finish(f, FileOutcome::OpenError, prepared.reason);
         return Step::Next;
     }
-    const std::uint32_t sourceType = prepared.sourceType;
+    return std::nullopt;
+}
 
-    const std::string &subfolder = m_job.GetOutputSubfolder(i);
-    OutputName out = NameKnownBeforeDecoding(m_job) ? PlannedOutputPath(m_job, i, sourceType)
-                                                    : MakeOutputPath(m_job, path, sourceType, count, subfolder);
-    if (prepared.kind == Kind::Skipped || KeepsExistingOutput(m_job, path, out.path)) {
-        record.output = out.path;
-        finish(FileOutcome::Skipped);
-        percent();
-        return Step::Next;
-    }
+std::optional<ConvertWorker::Step> ConvertWorker::ChooseOutput(FileRun &f, const PreparedFile &prepared,
+                                                               std::string &outPath)
+{
+    const std::string &subfolder = m_job.GetOutputSubfolder(f.index);
+    outPath = NameKnownBeforeDecoding(m_job)
+                  ? PlannedOutputPath(m_job, f.index, prepared.sourceType).path
+                  : MakeOutputPath(m_job, f.path, prepared.sourceType, m_job.GetFileCount(), subfolder).path;
+    if (prepared.kind == PreparedFile::Kind::Skipped || KeepsExistingOutput(m_job, f.path, outPath))
+        return SkipTo(f, outPath);
     // An output of this run whose name differs only in case is the same
     // output: on many volumes one would replace the other.
-    const std::string twin = m_guard.CaseTwin(out.path);
-    if (!twin.empty() && KeepsExistingOutput(m_job, path, twin)) {
-        record.output = twin;
-        finish(FileOutcome::Skipped);
-        percent();
+    const std::string twin = m_guard.CaseTwin(outPath);
+    if (!twin.empty() && KeepsExistingOutput(m_job, f.path, twin))
+        return SkipTo(f, twin);
+    if (FileExists(outPath) || !twin.empty())
+        return ReplaceExisting(f, FileExists(outPath) ? outPath : twin, outPath);
+    return std::nullopt;
+}
+
+std::optional<ConvertWorker::Step> ConvertWorker::ReplaceExisting(FileRun &f, const std::string &existing,
+                                                                  std::string &outPath)
+{
+    OverwriteChoice choice;
+    if (m_job.m_nOverwrite == OVERWRITE_ASK) {
+        const OverwriteAnswer answer = m_reporter.AskOverwrite(existing);
+        if (f.stop.stop_requested())
+            return Step::Stop;
+        if (answer.choice == OverwriteChoice::Cancel)
+            return Step::EndRun;
+        choice = answer.choice;
+        if (answer.remember)
+            m_job.m_nOverwrite = choice == OverwriteChoice::Overwrite ? OVERWRITE_REPLACE
+                                 : choice == OverwriteChoice::Skip    ? OVERWRITE_SKIP
+                                                                      : OVERWRITE_RENAME;
+        if (choice == OverwriteChoice::Skip)
+            return SkipTo(f, existing);
+    } else {
+        choice =
+            m_job.m_nOverwrite == OVERWRITE_RENAME ? OverwriteChoice::AutoRename : OverwriteChoice::Overwrite;
+    }
+    // Overwriting needs no deletion first: every output replaces its target
+    // only once it is complete. A link there is replaced itself, but never
+    // when it (or a hard link) leads to a source.
+    if (choice == OverwriteChoice::AutoRename) {
+        outPath = m_guard.UniqueName(outPath);
+        return std::nullopt;
+    }
+    outPath = existing;
+    f.record.target = outPath;
+    const std::string clash = m_guard.SourceClash(f.path, outPath);
+    if (!clash.empty()) {
+        Finish(f, FileOutcome::SaveError, clash);
+        Percent(f);
         return Step::Next;
     }
-    if (FileExists(out.path) || !twin.empty()) {
-        const std::string existing = FileExists(out.path) ? out.path : twin;
-        OverwriteChoice choice;
-        if (m_job.m_nOverwrite == OVERWRITE_ASK) {
-            const OverwriteAnswer answer = m_reporter.AskOverwrite(existing);
-            if (stop.stop_requested())
-                return Step::Stop;
-            if (answer.choice == OverwriteChoice::Cancel)
-                return Step::EndRun;
-            choice = answer.choice;
-            if (answer.remember)
-                m_job.m_nOverwrite = choice == OverwriteChoice::Overwrite ? OVERWRITE_REPLACE
-                                     : choice == OverwriteChoice::Skip    ? OVERWRITE_SKIP
-                                                                          : OVERWRITE_RENAME;
-            if (choice == OverwriteChoice::Skip) {
-                record.output = existing;
-                finish(FileOutcome::Skipped);
-                percent();
-                return Step::Next;
-            }
-        } else {
-            choice = m_job.m_nOverwrite == OVERWRITE_RENAME ? OverwriteChoice::AutoRename
-                                                            : OverwriteChoice::Overwrite;
-        }
-        // Overwriting needs no deletion first: every output replaces its
-        // target only once it is complete. A link there is replaced itself,
-        // but never when it (or a hard link) leads to a source.
-        if (choice == OverwriteChoice::AutoRename) {
-            out.path = m_guard.UniqueName(out.path);
-        } else {
-            out.path = existing;
-            record.target = out.path;
-            const std::string clash = m_guard.SourceClash(path, out.path);
-            if (!clash.empty()) {
-                finish(FileOutcome::SaveError, clash);
-                percent();
-                return Step::Next;
-            }
-        }
-    }
+    return std::nullopt;
+}
 
-    record.target = out.path;
-    std::string reason;
+ConvertWorker::Step ConvertWorker::WriteOutput(FileRun &f, const PreparedFile &prepared,
+                                               const std::string &outPath)
+{
+    using Kind = PreparedFile::Kind;
+    f.record.target = outPath;
+    const bool writes =
+        prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded;
     // A mirrored tree's folders are made as its files arrive.
-    if (!subfolder.empty() && (prepared.kind == Kind::Copy || prepared.kind == Kind::Animated ||
-                               prepared.kind == Kind::Encoded)) {
+    if (writes && !m_job.GetOutputSubfolder(f.index).empty()) {
         std::error_code ec;
-        std::filesystem::create_directories(SplitPath(out.path).folder, ec);
+        std::filesystem::create_directories(SplitPath(outPath).folder, ec);
         if (ec) {
-            finish(FileOutcome::SaveError, ec.message());
-            percent();
+            Finish(f, FileOutcome::SaveError, ec.message());
+            Percent(f);
             return Step::Next;
         }
     }
-    if (prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded)
-        m_guard.BeforeWritingInto(SplitPath(out.path).folder);
-    if (prepared.kind == Kind::Copy) {
-        bool copied = true;
-        const EncodedBytes &bytes = prepared.bytes;
-        if (bytes.data) {
-            // The copy without the metadata the job drops, written over the
-            // source too when that is the output.
-            NoteWritten(out.path);
-            copied =
-                WriteAtomically(
-                    out.path, stop,
-                    [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
-                    &reason) == WriteResult::Written;
-        } else if (out.path != path) {
-            NoteWritten(out.path);
-            copied = CopyFileAtomically(path, out.path, &reason);
-        }
-        if (stop.stop_requested())
-            return Step::Stop;
-        if (copied) {
-            if (out.path != path || bytes.data)
-                record.output = out.path;
-            finish(FileOutcome::Copied);
-        } else {
-            finish(FileOutcome::SaveError, reason);
-        }
-        percent();
-        return Step::Next;
-    }
+    if (writes)
+        m_guard.BeforeWritingInto(SplitPath(outPath).folder);
+    if (prepared.kind == Kind::Copy)
+        return WriteCopy(f, prepared, outPath);
+    if (prepared.kind == Kind::Animated)
+        return WriteAnimation(f, prepared, outPath);
+    return WriteEncoded(f, prepared, outPath);
+}
 
-    if (prepared.kind == Kind::Animated) {
-        NoteWritten(out.path);
-        switch (ConvertAnimation(path, prepared.frames, prepared.outType, out.path, m_job, m_reporter, stop,
-                                 &reason)) {
-        case AnimatedResult::Written:
-            record.output = out.path;
-            finish(FileOutcome::Converted);
-            break;
-        case AnimatedResult::FrameUnreadable:
-            finish(FileOutcome::FrameError, reason);
-            break;
-        case AnimatedResult::TransformFailed:
-            finish(FileOutcome::ConvertError, reason);
-            break;
-        case AnimatedResult::SaveFailed:
-            finish(FileOutcome::SaveError, reason);
-            break;
-        case AnimatedResult::Stopped:
-            return Step::Stop;
-        }
-        percent();
-        return Step::Next;
+ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &prepared,
+                                             const std::string &outPath)
+{
+    std::string reason;
+    bool copied = true;
+    const EncodedBytes &bytes = prepared.bytes;
+    if (bytes.data) {
+        // The copy without the metadata the job drops, written over the
+        // source too when that is the output.
+        NoteWritten(outPath);
+        copied = WriteAtomically(
+                     outPath, f.stop,
+                     [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
+                     &reason) == WriteResult::Written;
+    } else if (outPath != f.path) {
+        NoteWritten(outPath);
+        copied = CopyFileAtomically(f.path, outPath, &reason);
     }
-
-    if (prepared.kind == Kind::Failed) {
-        finish(FileOutcome::ConvertError, prepared.reason);
-    } else if (prepared.kind == Kind::EncodeFailed) {
-        finish(FileOutcome::SaveError, prepared.reason);
+    if (f.stop.stop_requested())
+        return Step::Stop;
+    if (copied) {
+        if (outPath != f.path || bytes.data)
+            f.record.output = outPath;
+        Finish(f, FileOutcome::Copied);
     } else {
-        NoteWritten(out.path);
+        Finish(f, FileOutcome::SaveError, reason);
+    }
+    Percent(f);
+    return Step::Next;
+}
+
+ConvertWorker::Step ConvertWorker::WriteAnimation(FileRun &f, const PreparedFile &prepared,
+                                                  const std::string &outPath)
+{
+    std::string reason;
+    NoteWritten(outPath);
+    switch (ConvertAnimation(f.path, prepared.frames, prepared.outType, outPath, m_job, m_reporter, f.stop,
+                             &reason)) {
+    case AnimatedResult::Written:
+        f.record.output = outPath;
+        Finish(f, FileOutcome::Converted);
+        break;
+    case AnimatedResult::FrameUnreadable:
+        Finish(f, FileOutcome::FrameError, reason);
+        break;
+    case AnimatedResult::TransformFailed:
+        Finish(f, FileOutcome::ConvertError, reason);
+        break;
+    case AnimatedResult::SaveFailed:
+        Finish(f, FileOutcome::SaveError, reason);
+        break;
+    case AnimatedResult::Stopped:
+        return Step::Stop;
+    }
+    Percent(f);
+    return Step::Next;
+}
+
+ConvertWorker::Step ConvertWorker::WriteEncoded(FileRun &f, const PreparedFile &prepared,
+                                                const std::string &outPath)
+{
+    if (prepared.kind == PreparedFile::Kind::Failed) {
+        Finish(f, FileOutcome::ConvertError, prepared.reason);
+    } else if (prepared.kind == PreparedFile::Kind::EncodeFailed) {
+        Finish(f, FileOutcome::SaveError, prepared.reason);
+    } else {
+        NoteWritten(outPath);
+        std::string reason;
         const EncodedBytes &bytes = prepared.bytes;
         const WriteResult written = WriteAtomically(
-            out.path, stop,
+            outPath, f.stop,
             [&](CxFile &file) {
                 return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size;
             },
@@ -307,17 +355,17 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
         case WriteResult::Stopped:
             return Step::Stop;
         case WriteResult::Failed:
-            finish(FileOutcome::SaveError, reason);
+            Finish(f, FileOutcome::SaveError, reason);
             break;
         case WriteResult::Written:
-            if (stop.stop_requested())
+            if (f.stop.stop_requested())
                 return Step::Stop;
-            record.output = out.path;
-            finish(FileOutcome::Converted);
+            f.record.output = outPath;
+            Finish(f, FileOutcome::Converted);
             break;
         }
     }
-    percent();
+    Percent(f);
     return Step::Next;
 }
 

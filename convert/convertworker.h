@@ -10,6 +10,7 @@
 #include "imaging/runresources.h"
 
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <thread>
 #include <unordered_set>
@@ -36,7 +37,21 @@ public:
 
 private:
     enum class Step { Next, Stop, EndRun };
+    struct FileRun; // one file's record and clock while it is converted
     Step ConvertOne(int index, PrepareAhead &ahead, const std::stop_token &stop);
+    // Each step of ConvertOne; those giving a Step end the file there
+    // (nullopt: go on).
+    std::optional<Step> Prepare(FileRun &f, PrepareAhead &ahead, PreparedFile &prepared);
+    std::optional<Step> ChooseOutput(FileRun &f, const PreparedFile &prepared, std::string &outPath);
+    std::optional<Step> ReplaceExisting(FileRun &f, const std::string &existing, std::string &outPath);
+    Step WriteOutput(FileRun &f, const PreparedFile &prepared, const std::string &outPath);
+    Step WriteCopy(FileRun &f, const PreparedFile &prepared, const std::string &outPath);
+    Step WriteAnimation(FileRun &f, const PreparedFile &prepared, const std::string &outPath);
+    Step WriteEncoded(FileRun &f, const PreparedFile &prepared, const std::string &outPath);
+    Step SkipTo(FileRun &f, const std::string &kept);
+    // Reports the file's record; a failure counts as one error.
+    void Finish(FileRun &f, FileOutcome outcome, std::string reason = {});
+    void Percent(const FileRun &f);
     // Notes a file this run wrote, so a later source of that name is read anew.
     void NoteWritten(const std::string &path);
     bool WasWritten(const std::string &path) const;

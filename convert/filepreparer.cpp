@@ -1,12 +1,14 @@
 #include "convert/filepreparer.h"
 
 #include "convert/animation.h"
-#include "imaging/cxanimation.h"
-#include "imaging/cxfile.h"
-#include "imaging/metadataio.h"
+#include "convert/decodeplan.h"
 #include "convert/metadataoptions.h"
 #include "convert/naming.h"
 #include "convert/pipeline.h"
+#include "imaging/cxanimation.h"
+#include "imaging/cxfile.h"
+#include "imaging/imageheader.h"
+#include "imaging/metadataio.h"
 #include "imaging/rowband.h"
 
 #include <cerrno>
@@ -60,6 +62,116 @@ std::string KeptOutput(const CConvertJob &job, int index)
 
 namespace {
 
+// The plan for source; a copy that must lose metadata is rewritten here
+// without it, pixels untouched, or else converted.
+DecodePlan PlanFor(const CConvertJob &job, const std::string &source, PreparedFile &r)
+{
+    PlanInput in{.sourceType = r.sourceType, .outType = r.outType};
+    ImageHeader header;
+    if (PlanReadsHeader(job, r.outType) && ProbeImageHeader(source.c_str(), header))
+        in.header = &header;
+    DecodePlan plan = ChooseDecodePlan(job, in);
+    if (plan == DecodePlan::PlainCopy && (job.m_bStripMetadata || job.m_bStripLocation) &&
+        cxmeta::Carries(r.sourceType) && !StrippedCopy(source, job, r.bytes)) {
+        in.copyRefused = true;
+        plan = ChooseDecodePlan(job, in);
+    }
+    return plan;
+}
+
+CxDecodeRequest RequestFor(const CConvertJob &job, DecodePlan plan)
+{
+    CxDecodeRequest req;
+    req.autoOrient = job.m_bAutoRotate;
+    // A JPEG the resize shrinks a lot is decoded at a reduced scale.
+    if (plan == DecodePlan::ShrinkWhileDecoding || plan == DecodePlan::Whole ||
+        plan == DecodePlan::LosslessTransform)
+        req.hintRule = ReducedDecodeRule(job);
+    return req;
+}
+
+// Rows go from the decoder to the encoder as they come. True when r is
+// final; false when the decoder gave the whole picture into image instead.
+bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &image, const CxDecodeRequest &req,
+                const std::stop_token &stop, PreparedFile &r)
+{
+    const auto prepare = [&](CxImage &picture) {
+        ApplyMetadataOptions(picture, job);
+        // What PrepareForOutput sets besides pixels; the encoders take a
+        // palette as it is.
+        picture.SetJpegQuality(BYTE(job.m_nQuality));
+    };
+    CxMemFile mem;
+    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, mem, r.reason, req)) {
+    case cxstream::Outcome::Encoded:
+        r.frames = 1;
+        r.bytes.size = std::size_t(mem.Size());
+        r.bytes.data.reset(mem.GetBuffer(true));
+        r.kind = stop.stop_requested() ? PreparedFile::Kind::Stopped : PreparedFile::Kind::Encoded;
+        return true;
+    case cxstream::Outcome::DecodeFailed:
+        return true;
+    case cxstream::Outcome::EncodeFailed:
+        r.kind = PreparedFile::Kind::EncodeFailed;
+        return true;
+    case cxstream::Outcome::Whole:
+        break;
+    }
+    return false;
+}
+
+// A JPEG shrunk as its rows come, never held whole; any other picture, or
+// one the sink declines, is decoded whole as Load would.
+bool LoadShrunk(const CConvertJob &job, const std::string &source, std::uint32_t outType, CxImage &image,
+                const CxDecodeRequest &req)
+{
+    ResampledRows shrunk(ShrinkAsDecodedRule(job, outType));
+    return image.LoadRows(source.c_str(), shrunk, req) &&
+           (image.IsValid() || shrunk.Take(image, req.autoOrient));
+}
+
+void TransformAndEncode(const CConvertJob &job, CxImage &image, const std::stop_token &stop, PreparedFile &r)
+{
+    const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
+    if (stop.stop_requested()) {
+        r.kind = PreparedFile::Kind::Stopped;
+        return;
+    }
+    if (t.failed) {
+        r.kind = PreparedFile::Kind::Failed;
+        r.reason = t.reason;
+        return;
+    }
+    PrepareForOutput(image, r.outType, job, t.stampDrawn);
+    bool ok = false;
+    try {
+        ok = Encode(image, r.outType, r.bytes);
+        if (!ok)
+            r.reason = *image.GetLastError() ? image.GetLastError() : "cannot encode the image";
+    } catch (const std::bad_alloc &) {
+        r.reason = std::strerror(ENOMEM);
+    }
+    r.kind = ok ? PreparedFile::Kind::Encoded : PreparedFile::Kind::EncodeFailed;
+}
+
+// What becomes of a picture decoded whole.
+void FinishDecoded(const CConvertJob &job, CxImage &image, bool copy, const std::stop_token &stop,
+                   PreparedFile &r)
+{
+    r.frames = image.GetNumFrames();
+    ApplyMetadataOptions(image, job);
+    PrepareColour(image, r.outType);
+    if (stop.stop_requested())
+        r.kind = PreparedFile::Kind::Stopped;
+    else if (copy)
+        r.kind = PreparedFile::Kind::Copy;
+    else if (IsAnimationType(image.GetType()) && IsAnimationOutputType(r.outType) && r.frames > 1)
+        r.kind = PreparedFile::Kind::Animated;
+    else
+        TransformAndEncode(job, image, stop, r);
+    image.Destroy();
+}
+
 PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
     const std::string &source = job.GetFile(index);
@@ -74,84 +186,28 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         r.kind = PreparedFile::Kind::Skipped;
         return r;
     }
-    bool copy = !job.m_bStamp && !job.m_bRotate && !job.m_bResize && r.outType == r.sourceType;
-    // A copy that must lose metadata is rewritten without it, pixels
-    // untouched, or else converted.
-    if (copy && (job.m_bStripMetadata || job.m_bStripLocation) && cxmeta::Carries(r.sourceType))
-        copy = StrippedCopy(source, job, r.bytes);
-
-    image.SetAutoOrient(job.m_bAutoRotate);
-    bool loaded = false;
-    if (!copy && NeedsNoWholePicture(job) && cxstream::Streams(r.sourceType, r.outType)) {
-        // Rows go from the decoder to the encoder as they come.
-        const auto prepare = [&](CxImage &picture) {
-            ApplyMetadataOptions(picture, job);
-            // What PrepareForOutput sets besides pixels; the encoders take
-            // a palette as it is.
-            picture.SetJpegQuality(BYTE(job.m_nQuality));
-        };
-        CxMemFile mem;
-        switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, mem, r.reason)) {
-        case cxstream::Outcome::Encoded:
-            r.frames = 1;
-            r.bytes.size = std::size_t(mem.Size());
-            r.bytes.data.reset(mem.GetBuffer(true));
-            r.kind = stop.stop_requested() ? PreparedFile::Kind::Stopped : PreparedFile::Kind::Encoded;
+    const DecodePlan plan = PlanFor(job, source, r);
+    const CxDecodeRequest req = RequestFor(job, plan);
+    bool loaded = true;
+    switch (plan) {
+    case DecodePlan::RowsStreamed:
+        if (StreamRows(job, source, image, req, stop, r))
             return r;
-        case cxstream::Outcome::DecodeFailed:
-            return r;
-        case cxstream::Outcome::EncodeFailed:
-            r.kind = PreparedFile::Kind::EncodeFailed;
-            return r;
-        case cxstream::Outcome::Whole:
-            loaded = true;
-            break;
-        }
-    } else {
-        image.SetLoadSizeRule(copy ? CxImage::LoadSizeRule() : ReducedDecodeRule(job));
-        if (auto rule = ShrinkAsDecodedRule(job, r.outType)) {
-            // A JPEG may be shrunk as its rows come, never held whole.
-            ResampledRows shrunk(std::move(rule));
-            loaded = image.LoadRows(source.c_str(), shrunk) && (image.IsValid() || shrunk.Take(image));
-        } else {
-            loaded = image.Load(source.c_str(), r.sourceType);
-        }
-        image.SetLoadSizeRule({});
+        break; // the picture came whole
+    case DecodePlan::ShrinkWhileDecoding:
+        loaded = LoadShrunk(job, source, r.outType, image, req);
+        break;
+    case DecodePlan::PlainCopy:
+    case DecodePlan::LosslessTransform: // no option asks for it yet: decoded whole
+    case DecodePlan::Whole:
+        loaded = image.Load(source.c_str(), r.sourceType, req);
+        break;
     }
     if (!loaded) {
         r.reason = *image.GetLastError() ? image.GetLastError() : "cannot decode the image";
         return r;
     }
-    r.frames = image.GetNumFrames();
-    ApplyMetadataOptions(image, job);
-    PrepareColour(image, r.outType);
-    if (stop.stop_requested()) {
-        r.kind = PreparedFile::Kind::Stopped;
-    } else if (copy) {
-        r.kind = PreparedFile::Kind::Copy;
-    } else if (IsAnimationType(image.GetType()) && IsAnimationOutputType(r.outType) && r.frames > 1) {
-        r.kind = PreparedFile::Kind::Animated;
-    } else {
-        const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
-        if (stop.stop_requested()) {
-            r.kind = PreparedFile::Kind::Stopped;
-        } else if (t.failed) {
-            r.kind = PreparedFile::Kind::Failed;
-            r.reason = t.reason;
-        } else {
-            PrepareForOutput(image, r.outType, job, t.stampDrawn);
-            bool ok = false;
-            try {
-                ok = Encode(image, r.outType, r.bytes);
-                if (!ok)
-                    r.reason = *image.GetLastError() ? image.GetLastError() : "cannot encode the image";
-            } catch (const std::bad_alloc &) {
-                r.reason = std::strerror(ENOMEM);
-            }
-            r.kind = ok ? PreparedFile::Kind::Encoded : PreparedFile::Kind::EncodeFailed;
-        }
-    }
-    image.Destroy();
+    FinishDecoded(job, image, plan == DecodePlan::PlainCopy, stop, r);
     return r;
 }
 

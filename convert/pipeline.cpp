@@ -102,7 +102,7 @@ bool TurnsQuarter(const CConvertJob &job)
 
 } // namespace
 
-CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
+CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
 {
     if (!job.m_bResize)
         return {};

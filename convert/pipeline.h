@@ -64,7 +64,7 @@ inline constexpr double kReducedDecodeMargin = 2.0;
 
 // A load rule that decodes a JPEG at a reduced scale when the job's resize
 // will shrink it enough; empty when the job never shrinks.
-CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job);
+CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job);
 
 // The size the job's resize gives a picture whose file is w x h (already
 // turned where the job turns it a quarter); false when the step leaves the

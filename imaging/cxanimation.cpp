@@ -14,7 +14,8 @@ constexpr std::size_t kMaxFileBytes = std::size_t(1) << 31;
 
 class CxWebpFrameReader : public CxFrameReader {
 public:
-    CxWebpFrameReader(std::string bytes) : m_bytes(std::move(bytes))
+    CxWebpFrameReader(std::string bytes, bool autoOrient)
+        : CxFrameReader(autoOrient), m_bytes(std::move(bytes))
     {
         const auto *data = reinterpret_cast<const std::uint8_t *>(m_bytes.data());
         if (!m_frames.Open(data, m_bytes.size(), m_error))
@@ -28,7 +29,7 @@ public:
     bool Next(CxImage &img) override
     {
         img.Destroy();
-        img.SetFrame(m_next);
+        CxImageAccess::SetFrameIndex(img, m_next);
         if (!m_open) {
             CxImageAccess::SetError(img, m_error.empty() ? "cannot decode image" : m_error.c_str());
             return false;
@@ -52,7 +53,7 @@ public:
             out.SetMetadata(std::move(profile));
         }
         CxImageAccess::SetOrientation(out, m_orientation);
-        return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_WEBP);
+        return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_WEBP, m_autoOrient);
     }
 
     int GetNumFrames() const override { return m_frames.NumFrames(); }
@@ -70,7 +71,8 @@ private:
 // plays, as WebP's does.
 class CxJxlFrameReader : public CxFrameReader {
 public:
-    CxJxlFrameReader(std::string bytes) : m_bytes(std::move(bytes))
+    CxJxlFrameReader(std::string bytes, bool autoOrient)
+        : CxFrameReader(autoOrient), m_bytes(std::move(bytes))
     {
         const auto *data = reinterpret_cast<const std::uint8_t *>(m_bytes.data());
         m_open = m_frames.Open(data, m_bytes.size(), m_error);
@@ -81,7 +83,7 @@ public:
     bool Next(CxImage &img) override
     {
         img.Destroy();
-        img.SetFrame(m_next);
+        CxImageAccess::SetFrameIndex(img, m_next);
         CxImage out;
         if (!m_open || !m_frames.Read(m_next, out)) {
             m_open = false;
@@ -91,7 +93,7 @@ public:
             return false;
         }
         m_delayMs = m_frames.DurationMs(m_next++);
-        return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_JXL);
+        return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_JXL, m_autoOrient);
     }
 
     int GetNumFrames() const override { return m_frames.NumFrames(); }
@@ -122,7 +124,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename)
+std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename, bool autoOrient)
 {
     // The same checks and words as Load.
     CxIOFile file;
@@ -136,9 +138,9 @@ std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename)
     case CXIMAGE_FORMAT_GIF:
         return std::make_unique<CxGifFrameReader>(std::move(bytes));
     case CXIMAGE_FORMAT_WEBP:
-        return std::make_unique<CxWebpFrameReader>(std::move(bytes));
+        return std::make_unique<CxWebpFrameReader>(std::move(bytes), autoOrient);
     case CXIMAGE_FORMAT_JXL:
-        return std::make_unique<CxJxlFrameReader>(std::move(bytes));
+        return std::make_unique<CxJxlFrameReader>(std::move(bytes), autoOrient);
     default:
         return std::make_unique<CxUnreadableFrames>("unknown file format");
     }

@@ -19,6 +19,8 @@
 
 class CxFrameReader {
 public:
+    // autoOrient: every frame turned upright, as a still's decode does.
+    explicit CxFrameReader(bool autoOrient = true) : m_autoOrient(autoOrient) {}
     virtual ~CxFrameReader() = default;
     // The next frame into img (GetFrameDelay in hundredths, rounded); false
     // when it cannot be read (img's GetLastError says why), and for every
@@ -38,11 +40,13 @@ protected:
     int m_loops = 0;
     int m_delayMs = 0;
     std::uint32_t m_background = 0;
+    bool m_autoOrient = true;
 };
 
 // A reader for the file, chosen by its bytes (GIF or WebP). For any other
 // file, or one that cannot be read, every Next fails with the reason.
-std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename);
+// With autoOrient false the frames stay as stored, their orientation reported.
+std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename, bool autoOrient = true);
 
 // Whether a file of the type can hold frames that OpenFrameReader walks.
 bool IsAnimationType(std::uint32_t type);

@@ -180,24 +180,12 @@ void cxcodec::DecodeRequest::Hint(int storedW, int storedH, int orientation, int
     const bool turned = autoOrient && orientation >= 5 && orientation <= 8;
     width = hintWidth;
     height = hintHeight;
-    if (hintRule && *hintRule) {
+    if (hintRule) {
         width = height = 0;
-        (*hintRule)(turned ? storedH : storedW, turned ? storedW : storedH, width, height);
+        hintRule(turned ? storedH : storedW, turned ? storedW : storedH, width, height);
     }
     if (turned)
         std::swap(width, height);
-}
-
-void CxImage::SetLoadSizeHint(int width, int height)
-{
-    m_hintWidth = std::max(0, width);
-    m_hintHeight = std::max(0, height);
-}
-
-void CxImage::SetLoadRegion(int width, int height)
-{
-    m_regionWidth = std::max(0, width);
-    m_regionHeight = std::max(0, height);
 }
 
 std::uint32_t CxImage::DetectFormat(const std::uint8_t *d, std::size_t n)
@@ -227,7 +215,7 @@ std::size_t CxImage::DecodeScratchBytes(const char *filename)
     return bytes;
 }
 
-bool CxImage::Load(const char *filename, std::uint32_t imagetype)
+bool CxImage::Load(const char *filename, std::uint32_t imagetype, const CxDecodeRequest &req)
 {
     Destroy();
     CxIOFile file;
@@ -235,10 +223,10 @@ bool CxImage::Load(const char *filename, std::uint32_t imagetype)
         SetError("cannot open file");
         return false;
     }
-    return Decode(&file, imagetype);
+    return Decode(&file, imagetype, req);
 }
 
-bool CxImage::LoadRows(const char *filename, cxcodec::RowSink &sink)
+bool CxImage::LoadRows(const char *filename, cxcodec::RowSink &sink, const CxDecodeRequest &req)
 {
     Destroy();
     CxIOFile file;
@@ -246,16 +234,16 @@ bool CxImage::LoadRows(const char *filename, cxcodec::RowSink &sink)
         SetError("cannot open file");
         return false;
     }
-    return DecodeFile(&file, &sink);
+    return DecodeFile(&file, &sink, req);
 }
 
-bool CxImage::Decode(CxFile *file, std::uint32_t imagetype)
+bool CxImage::Decode(CxFile *file, std::uint32_t imagetype, const CxDecodeRequest &req)
 {
     (void)imagetype; // the bytes decide
-    return DecodeFile(file, nullptr);
+    return DecodeFile(file, nullptr, req);
 }
 
-bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink)
+bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink, const CxDecodeRequest &req)
 {
     Destroy();
     // A large JPEG is decoded where it lies in the page cache: no copy of its
@@ -270,7 +258,7 @@ bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink)
         MappedFile mapped;
         if (mapped.Map(fileno(disk->GetFP())) &&
             DetectFormat(mapped.Data(), mapped.Size()) == CXIMAGE_FORMAT_JPG) {
-            const bool ok = DecodeBytes(mapped.Data(), mapped.Size(), sink);
+            const bool ok = DecodeBytes(mapped.Data(), mapped.Size(), sink, req);
             if (!mapped.Changed())
                 return ok;
             Destroy();
@@ -283,32 +271,28 @@ bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink)
         SetError("cannot read file");
         return false;
     }
-    return DecodeBytes(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), sink);
+    return DecodeBytes(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), sink, req);
 }
 
-bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype)
+bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype,
+                     const CxDecodeRequest &req)
 {
     (void)imagetype; // the bytes decide; the caller's guess is only a guess
-    return DecodeBytes(data, size, nullptr);
+    return DecodeBytes(data, size, nullptr, req);
 }
 
-bool CxImage::DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink)
+bool CxImage::DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink,
+                          const CxDecodeRequest &asked)
 {
     Destroy();
     const std::uint32_t format = data ? DetectFormat(data, size) : CXIMAGE_FORMAT_UNKNOWN;
-    cxcodec::DecodeRequest req;
-    req.frame = m_frame;
-    req.hintWidth = m_hintWidth;
-    req.hintHeight = m_hintHeight;
-    if (m_hintRule)
-        req.hintRule = &m_hintRule;
-    req.cancel = m_cancel;
-    req.autoOrient = m_autoOrient;
-    req.acceptTruncated = m_acceptTruncated;
-    req.regionWidth = m_regionWidth;
-    req.regionHeight = m_regionHeight;
-    req.coarse = m_coarse;
-    req.rows = sink;
+    cxcodec::DecodeRequest req(asked, sink);
+    req.frame = std::max(0, req.frame);
+    req.hintWidth = std::max(0, req.hintWidth);
+    req.hintHeight = std::max(0, req.hintHeight);
+    req.regionWidth = std::max(0, req.regionWidth);
+    req.regionHeight = std::max(0, req.regionHeight);
+    m_frame = req.frame;
 
     const ImageFormat *reader = FormatByType(format);
     if (!reader) {
@@ -325,10 +309,10 @@ bool CxImage::DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::R
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
         return false;
     }
-    return AdoptDecoded(std::move(out), format);
+    return AdoptDecoded(std::move(out), format, req.autoOrient);
 }
 
-bool CxImage::AdoptDecoded(CxImage &&out, std::uint32_t format)
+bool CxImage::AdoptDecoded(CxImage &&out, std::uint32_t format, bool autoOrient)
 {
     const int numFrames = std::max(1, out.m_numFrames);
     const int srcW = out.m_srcWidth > 0 ? out.m_srcWidth : out.m_width;
@@ -346,7 +330,7 @@ bool CxImage::AdoptDecoded(CxImage &&out, std::uint32_t format)
     m_type = format;
     m_lastError.clear();
     // The one place every decode passes: the picture leaves upright.
-    if (m_autoOrient && !ApplyOrientation()) {
+    if (autoOrient && !ApplyOrientation()) {
         const std::string why = m_lastError;
         Destroy();
         m_lastError = why;

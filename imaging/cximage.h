@@ -22,7 +22,7 @@
 //    writes for transparent pixels; it never makes any pixel transparent, so an
 //    opaque image stays opaque whatever colour it is given.
 //  * Frames. GetNumFrames() is the number of frames in the file (1 for still
-//    formats). SetFrame(k) before Load asks for frame k; for a GIF the result is
+//    formats). A request's frame k asks for frame k; for a GIF the result is
 //    the full logical screen as a viewer shows it while frame k is displayed,
 //    composed with every earlier frame's disposal. Such a frame is paletted
 //    when one palette covers all its colours and 24 bits with alpha otherwise;
@@ -30,7 +30,11 @@
 //    a second, GetDisposalMethod() the frame's own disposal code (0 to 3).
 //    Each such Load composes frames 0..k afresh; to walk all frames use
 //    CxGifFrameReader (cximagegif.h), which reads the file once.
-//  * Reduced decode. SetLoadSizeHint(w, h) lets a codec that can decode at a
+//  * Requests. What a decode is asked for (frame, size hint or rule, region,
+//    first look, turning, damaged files, cancelling) travels with each Load,
+//    Decode or LoadRows as a CxDecodeRequest (decoderequest.h); the picture
+//    keeps none of it for the next file.
+//  * Reduced decode. A request's size hint w x h lets a codec that can decode at a
 //    reduced scale (JPEG) return a smaller image that still covers w x h in
 //    both directions; GetWidth()/GetHeight() describe the pixels held, while
 //    GetSrcWidth()/GetSrcHeight() always report the file's own size (turned
@@ -38,7 +42,7 @@
 //  * Orientation. A file may record that its stored rows are not the upright
 //    picture (TIFF orientation tag, values 1 to 8 as in EXIF). Decoders only
 //    report it; Decode then turns the pixels (alpha and indices alike) upright
-//    and GetOrientation() reports 1. With SetAutoOrient(false) the pixels stay
+//    and GetOrientation() reports 1. With autoOrient false the pixels stay
 //    as stored and GetOrientation() reports the recorded value, which
 //    ApplyOrientation() turns upright later. A size hint or rule speaks of the
 //    picture as Decode returns it (upright unless auto-orient is off).
@@ -46,8 +50,8 @@
 //    file carried (JPEG, PNG, TIFF); Encode writes them into outputs that can
 //    carry them, the EXIF's orientation set to GetOrientation() and its pixel
 //    sizes to the picture's (see metadataio.h). Destroy and Load clear them.
-//  * Damaged files. A truncated file fails to decode, unless
-//    SetAcceptTruncated(true) asks for what arrived (JPEG, PNG), the rest
+//  * Damaged files. A truncated file fails to decode, unless the request's
+//    acceptTruncated asks for what arrived (JPEG, PNG), the rest
 //    filled in by the decoder: for showing, never for writing. The same
 //    asks for what libjpeg recovers of a JPEG's damaged data.
 //  * Limits. No image is larger than kMaxDimension on a side or kMaxPixels in
@@ -60,6 +64,7 @@
 #include "imaging/cxfile.h"
 #include "imaging/cxmetadata.h"
 #include "imaging/cxtypes.h"
+#include "imaging/decoderequest.h"
 #include "imaging/formats.h"
 #include "imaging/largeblocks.h"
 
@@ -143,23 +148,28 @@ public:
     // Makes a blank image (black, or palette entry 0). bpp 1, 4, 8 or 24; a
     // paletted image gets a grey ramp of 2^bpp entries.
     bool Create(int width, int height, int bpp, std::uint32_t imagetype = 0);
-    // Frees the pixels; frame request, quality and size hint are kept.
+    // Frees the pixels; the frame index and quality are kept.
     void Destroy();
     bool IsValid() const { return m_bpp != 0; }
 
     // --- Files ------------------------------------------------------------
     // The format is recognised from the bytes; imagetype only names what the
     // caller expects (0: unknown) and a mislabelled file still loads.
-    bool Load(const char *filename, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
-    bool Decode(CxFile *file, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
-    bool Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN);
+    // req says what of the picture is wanted and how (decoderequest.h).
+    bool Load(const char *filename, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN,
+              const CxDecodeRequest &req = {});
+    bool Decode(CxFile *file, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN,
+                const CxDecodeRequest &req = {});
+    bool Decode(const std::uint8_t *data, std::size_t size, std::uint32_t imagetype = CXIMAGE_FORMAT_UNKNOWN,
+                const CxDecodeRequest &req = {});
     // Load, except that when the file's decoder can read this picture top to
     // bottom with nothing to turn, its rows go to sink as they come and this
     // image is left empty (IsValid() false) on success.
-    bool LoadRows(const char *filename, cxcodec::RowSink &sink);
-    bool DecodeRows(const std::uint8_t *data, std::size_t size, cxcodec::RowSink &sink)
+    bool LoadRows(const char *filename, cxcodec::RowSink &sink, const CxDecodeRequest &req = {});
+    bool DecodeRows(const std::uint8_t *data, std::size_t size, cxcodec::RowSink &sink,
+                    const CxDecodeRequest &req = {})
     {
-        return DecodeBytes(data, size, &sink);
+        return DecodeBytes(data, size, &sink, req);
     }
     // Writes through a temporary file beside the target, renamed into place
     // only when complete. Type 0 writes the format the image was loaded from.
@@ -183,7 +193,7 @@ public:
     int GetEffWidth() const { return m_stride; }
     const char *GetLastError() const { return m_lastError.c_str(); }
 
-    void SetFrame(int frame) { m_frame = frame < 0 ? 0 : frame; }
+    // The frame these pixels are (CxDecodeRequest::frame of their decode).
     int GetFrame() const { return m_frame; }
     int GetNumFrames() const { return m_numFrames; }
     int GetFrameDelay() const { return m_frameDelay; }
@@ -193,30 +203,6 @@ public:
 
     void SetJpegQuality(BYTE quality) { m_jpegQuality = quality > 100 ? 100 : quality; }
     BYTE GetJpegQuality() const { return m_jpegQuality; }
-    void SetLoadSizeHint(int width, int height);
-    // Decides the hint once the file's own size is known (it replaces any
-    // fixed hint while set): fn(srcWidth, srcHeight, hintWidth, hintHeight)
-    // leaves the hint at 0, 0 for a full-size decode.
-    using LoadSizeRule = std::function<void(int, int, int &, int &)>;
-    void SetLoadSizeRule(LoadSizeRule rule) { m_hintRule = std::move(rule); }
-    // Asks for the top left width x height of the picture only: a decoder
-    // that can stop early (a sequential JPEG stored upright) gives just that
-    // part at full scale, GetSrcWidth/GetSrcHeight keeping the whole
-    // picture's size; any other decodes it all. 0, 0 (the default) asks for
-    // everything. Kept across loads, like the size hint.
-    void SetLoadRegion(int width, int height);
-    // Lets a progressive JPEG stop after its first scan, the coarse picture
-    // such a file begins with, given at 1/8 scale whatever the hint (a
-    // fraction of the time of a whole decode). Kept across loads.
-    void SetLoadCoarse(bool on) { m_coarse = on; }
-    // A flag another thread may raise to end a decode early (it then fails);
-    // checked while compressed data is read, where long decodes spend their
-    // time. The flag must outlive the decode.
-    void SetCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
-    // Whether Decode turns the pixels upright (default) or keeps them as
-    // stored. Kept across loads, like the size hint.
-    void SetAutoOrient(bool on) { m_autoOrient = on; }
-    bool GetAutoOrient() const { return m_autoOrient; }
     // How the pixels held map to the upright picture: 1 when they are upright
     // (always after an auto-oriented decode), else the value the file recorded.
     int GetOrientation() const { return m_orientation; }
@@ -224,10 +210,6 @@ public:
     bool ApplyOrientation();
     const CxMetadata &GetMetadata() const { return m_meta; }
     void SetMetadata(CxMetadata meta) { m_meta = std::move(meta); }
-    // Whether a truncated JPEG or PNG decodes to what arrived (for viewers
-    // and thumbnails) instead of failing. Kept across loads.
-    void SetAcceptTruncated(bool on) { m_acceptTruncated = on; }
-    bool GetAcceptTruncated() const { return m_acceptTruncated; }
 
     // Threads a pixel operation started on the calling thread may use: 1
     // keeps it on that thread (a batch that runs one file per core), 0 lets
@@ -308,12 +290,13 @@ protected:
     void TakePixels(CxImage &&other);
     // Takes a codec's result as this image's content, with its frame facts.
     // False when the picture cannot be turned upright (memory).
-    bool AdoptDecoded(CxImage &&out, std::uint32_t format);
+    bool AdoptDecoded(CxImage &&out, std::uint32_t format, bool autoOrient);
     // Encode for an output that carries the metadata blocks: the pixels
     // first, then the blocks written in (without them if they are refused).
     bool EncodeWithMetadata(CxFile *file, std::uint32_t imagetype);
-    bool DecodeFile(CxFile *file, cxcodec::RowSink *sink);
-    bool DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink);
+    bool DecodeFile(CxFile *file, cxcodec::RowSink *sink, const CxDecodeRequest &req);
+    bool DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink,
+                     const CxDecodeRequest &req);
     // Counter-clockwise quarter turns: 1 left, 2 half, 3 right.
     bool RotateBy(int quarterTurns, CxImage *iDst);
     // The picture turned as orientation (2 to 8) says into iDst (or itself).
@@ -343,16 +326,7 @@ protected:
     int m_frameDelay = 0;
     int m_disposal = 0;
     BYTE m_jpegQuality = 90;
-    int m_hintWidth = 0;
-    int m_hintHeight = 0;
-    LoadSizeRule m_hintRule;
-    int m_regionWidth = 0;
-    int m_regionHeight = 0;
-    bool m_coarse = false;
-    const std::atomic<bool> *m_cancel = nullptr;
     int m_orientation = 1;
-    bool m_autoOrient = true;
-    bool m_acceptTruncated = false;
     CxMetadata m_meta;
     std::string m_lastError;
 

@@ -390,7 +390,7 @@ const char *WriteFrame(GifFileType *gif, const Output &output, PreparedFrame &p,
 
 }  // namespace
 
-bool CxImageGIF::Decode(CxFile *file)
+bool CxImageGIF::Decode(CxFile *file, const CxDecodeRequest &asked)
 {
     Destroy();
     std::string bytes;
@@ -398,10 +398,9 @@ bool CxImageGIF::Decode(CxFile *file)
         SetError("cannot read file");
         return false;
     }
-    cxcodec::DecodeRequest req;
-    req.frame = m_frame;
-    req.hintWidth = m_hintWidth;
-    req.hintHeight = m_hintHeight;
+    cxcodec::DecodeRequest req(asked);
+    req.frame = std::max(0, req.frame);
+    CxImageAccess::SetFrameIndex(*this, req.frame);
     cxcodec::GifFileInfo info;
     CxImageGIF out;
     if (!cxcodec::DecodeGif(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), out, req, &info) ||
@@ -409,7 +408,7 @@ bool CxImageGIF::Decode(CxFile *file)
         m_lastError = out.m_lastError.empty() ? "cannot decode image" : out.m_lastError;
         return false;
     }
-    if (!AdoptDecoded(std::move(out), CXIMAGE_FORMAT_GIF))
+    if (!AdoptDecoded(std::move(out), CXIMAGE_FORMAT_GIF, req.autoOrient))
         return false;
     m_comment = std::move(info.comment);
     cxcodec::CutUtf8(m_comment, kMaxCommentBytes);
@@ -552,7 +551,7 @@ int CxGifFrameReader::GetNumFrames() const
 bool CxGifFrameReader::Next(CxImage &img)
 {
     img.Destroy();
-    img.SetFrame(m_next);
+    CxImageAccess::SetFrameIndex(img, m_next);
     if (!m_decoder) {
         CxImageAccess::SetError(img, m_error.empty() ? "cannot decode image" : m_error.c_str());
         return false;
@@ -563,5 +562,5 @@ bool CxGifFrameReader::Next(CxImage &img)
         return false;
     }
     m_delayMs = out.GetFrameDelay() * 10;
-    return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_GIF);
+    return CxImageAccess::Adopt(img, std::move(out), CXIMAGE_FORMAT_GIF, m_autoOrient);
 }

@@ -17,10 +17,10 @@ class CxImageGIF : public CxImage {
 public:
     CxImageGIF() : CxImage(CXIMAGE_FORMAT_GIF) {}
 
-    // Decodes the frame chosen with SetFrame (0 by default) and reads the
-    // file's comment and loop count; GetDisposalMethod tells that frame's
-    // disposal method.
-    bool Decode(CxFile *file);
+    // Decodes the frame req asks for (0 by default) and reads the file's
+    // comment and loop count; GetDisposalMethod tells that frame's disposal
+    // method.
+    bool Decode(CxFile *file, const CxDecodeRequest &req = {});
 
     // Writes pagecount frames as one animation: the logical screen is the
     // largest frame, each frame is written full size at (0, 0) with its own
@@ -53,7 +53,7 @@ private:
 };
 
 // The frames of a GIF file in order, read and parsed once: Next gives frame
-// 0, 1, 2, ... each exactly as SetFrame(k) and Load give it, composing one
+// 0, 1, 2, ... each exactly as Load of frame k gives it, composing one
 // frame per call instead of every frame before it again.
 class CxGifFrameReader : public CxFrameReader {
 public:

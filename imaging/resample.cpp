@@ -972,7 +972,7 @@ void ResampledRows::Filled(int y)
     }
 }
 
-bool ResampledRows::Take(CxImage &image)
+bool ResampledRows::Take(CxImage &image, bool autoOrient)
 {
     if (!m || !m->out.IsValid() || m->next != m->out.GetHeight())
         return false;
@@ -980,5 +980,5 @@ bool ResampledRows::Take(CxImage &image)
     CxImageAccess::SetMetadata(s.out, s.band.GetMetadata());
     CxImageAccess::SetOrientation(s.out, s.band.GetOrientation());
     s.band.Destroy();
-    return CxImageAccess::Adopt(image, std::move(s.out), s.type);
+    return CxImageAccess::Adopt(image, std::move(s.out), s.type, autoOrient);
 }

@@ -32,8 +32,9 @@ public:
 
     // After a decode whose every row came here (the image decoded into
     // stayed empty): puts the shrunk picture into image as a whole decode
-    // would have left it, with its metadata, orientation and file size.
-    bool Take(CxImage &image);
+    // would have left it, with its metadata, orientation and file size;
+    // autoOrient as the decode's request said.
+    bool Take(CxImage &image, bool autoOrient);
 
 private:
     struct State;

@@ -95,7 +95,7 @@ bool Streams(std::uint32_t sourceType, std::uint32_t outType)
 }
 
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,
-                CxImage &image, CxMemFile &out, std::string &reason)
+                CxImage &image, CxMemFile &out, std::string &reason, const CxDecodeRequest &req)
 {
     CxRowBand band;
     bool encoded = false;
@@ -122,7 +122,7 @@ Outcome Convert(const char *filename, std::uint32_t outType, const std::function
         encoder = std::thread(encode);
     } catch (const std::system_error &) {
         // No second thread: the picture comes whole.
-        if (!image.Load(filename)) {
+        if (!image.Load(filename, CXIMAGE_FORMAT_UNKNOWN, req)) {
             reason = image.GetLastError();
             return Outcome::DecodeFailed;
         }
@@ -130,7 +130,7 @@ Outcome Convert(const char *filename, std::uint32_t outType, const std::function
     }
     bool loaded = false;
     try {
-        loaded = image.LoadRows(filename, band);
+        loaded = image.LoadRows(filename, band, req);
     } catch (...) {
         band.Close();
         encoder.join();

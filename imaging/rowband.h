@@ -75,11 +75,11 @@ enum class Outcome {
     EncodeFailed,
 };
 
-// Decodes filename on this thread (image's settings apply: automatic
-// turning) while a second thread encodes it as outType into out. prepare
+// Decodes filename on this thread as req asks while a second thread
+// encodes it as outType into out. prepare
 // runs on the encoding thread before any row is encoded; it may change the
 // picture's metadata and quality, never its pixels.
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,
-                CxImage &image, CxMemFile &out, std::string &reason);
+                CxImage &image, CxMemFile &out, std::string &reason, const CxDecodeRequest &req = {});
 
 } // namespace cxstream

@@ -131,15 +131,17 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
     if (!ReadRegularFile(path, bytes))
         return result;
     CxImage image(static_cast<std::uint32_t>(type));
+    CxDecodeRequest req;
     // Enough pixels for the card; JPEG then decodes at 1/2, 1/4 or 1/8 scale.
-    image.SetLoadSizeHint(kThumbWidth, kThumbHeight);
-    image.SetCancelFlag(cancel);
-    image.SetAutoOrient(autoRotate);
+    req.hintWidth = kThumbWidth;
+    req.hintHeight = kThumbHeight;
+    req.cancel = cancel;
+    req.autoOrient = autoRotate;
     // A card shows what arrived of a cut-off file, or what is recovered of
     // damaged JPEG data, as image viewers do.
-    image.SetAcceptTruncated(true);
+    req.acceptTruncated = true;
     BoxAveragedRows rows;
-    if (!image.DecodeRows(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), rows))
+    if (!image.DecodeRows(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), rows, req))
         return result;
     if (!image.IsValid())
         image = rows.Take(); // every row went through the box average

@@ -29,7 +29,7 @@ void DeliverInto(const CxImage &src, CxImage &dst, CxImage &&result)
     const BYTE quality = src.GetJpegQuality();
     const int srcW = src.GetSrcWidth(), srcH = src.GetSrcHeight();
     dst = std::move(result);
-    dst.SetFrame(frame);
+    CxImageAccess::SetFrameIndex(dst, frame);
     dst.SetJpegQuality(quality);
     CxImageAccess::SetFrameInfo(dst, frames, delay, disposal);
     CxImageAccess::SetSourceSize(dst, srcW, srcH);

@@ -19,18 +19,15 @@ constexpr int kPriorityShown = 1;
 constexpr int kPriorityAhead = 0;
 
 std::shared_ptr<CxImage> Decode(const std::string &file, bool autoOrient, const std::atomic<bool> *cancel,
-                                const std::function<void(CxImage &)> &setup)
+                                CxDecodeRequest req = {})
 {
     auto img = std::make_shared<CxImage>();
-    img->SetAutoOrient(autoOrient);
+    req.autoOrient = autoOrient;
     // Shows what arrived of a cut-off file (or what is recovered of damaged
     // JPEG data), as image viewers do; a run still refuses it.
-    img->SetAcceptTruncated(true);
-    img->SetCancelFlag(cancel);
-    if (setup)
-        setup(*img);
-    img->Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN);
-    img->SetCancelFlag(nullptr);
+    req.acceptTruncated = true;
+    req.cancel = cancel;
+    img->Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN, req);
     if (cancel && cancel->load())
         img->Destroy();
     cxcolour::ToSrgb(*img); // the screen is taken as sRGB
@@ -72,7 +69,7 @@ qint64 PictureBytes(const Picture &p)
 std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrient,
                                           const std::atomic<bool> *cancel)
 {
-    return Decode(file, autoOrient, cancel, {});
+    return Decode(file, autoOrient, cancel);
 }
 
 FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSize, viewgeom::Size screen)
@@ -82,18 +79,20 @@ FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSiz
         return look;
     const bool progressive = CxImage::DecodeScratchBytes(file.c_str()) > 0;
     look.region = fullSize && !progressive;
-    auto img = Decode(file, autoOrient, nullptr, [&](CxImage &i) {
-        if (progressive)
-            i.SetLoadCoarse(true);
-        else if (fullSize)
-            i.SetLoadRegion(screen.width, screen.height);
-        else
-            i.SetLoadSizeRule([screen](int w, int h, int &hintW, int &hintH) {
-                const viewgeom::Size fitted = viewgeom::DisplaySize(w, h, false, 1.0f, false, screen);
-                hintW = fitted.width;
-                hintH = fitted.height;
-            });
-    });
+    CxDecodeRequest req;
+    if (progressive) {
+        req.coarse = true;
+    } else if (fullSize) {
+        req.regionWidth = screen.width;
+        req.regionHeight = screen.height;
+    } else {
+        req.hintRule = [screen](int w, int h, int &hintW, int &hintH) {
+            const viewgeom::Size fitted = viewgeom::DisplaySize(w, h, false, 1.0f, false, screen);
+            hintW = fitted.width;
+            hintH = fitted.height;
+        };
+    }
+    auto img = Decode(file, autoOrient, nullptr, std::move(req));
     if (img->IsValid())
         look.image = std::move(img);
     return look;

@@ -845,6 +845,16 @@ int GifDecoder::NumFrames() const
     return m ? m->facts.numFrames : 0;
 }
 
+int GifDecoder::CanvasWidth() const
+{
+    return m ? m->facts.canvas.width : 0;
+}
+
+int GifDecoder::CanvasHeight() const
+{
+    return m ? m->facts.canvas.height : 0;
+}
+
 GifFileInfo GifDecoder::Info() const
 {
     GifFileInfo info;

@@ -14,7 +14,6 @@
 
 namespace cxcodec {
 
-// What a caller asked of a decode.
 // Where a decoder that reads its rows top to bottom may put them as they
 // come instead of into a whole picture, so that an encoder on another
 // thread takes them meanwhile (DecodeRequest::rows).
@@ -52,19 +51,14 @@ public:
     virtual bool Arrived(int y) = 0;
 };
 
-struct DecodeRequest {
-    int frame = 0;      // GIF frame to compose
-    int hintWidth = 0;  // reduced decode allowed while the result still covers
-    int hintHeight = 0; // hintWidth x hintHeight (0, 0: full size)
-    // When set, decides the hint from the file's own size instead.
-    const CxImage::LoadSizeRule *hintRule = nullptr;
-    // When set and true, the decode gives up at its next chance.
-    const std::atomic<bool> *cancel = nullptr;
-    bool autoOrient = true;       // the caller gets the picture upright
-    bool acceptTruncated = false; // decode what arrived of a cut-off file
-    int regionWidth = 0;          // only the top left part wanted (0, 0: all);
-    int regionHeight = 0;         // a decoder may still give the whole picture
-    bool coarse = false;          // a progressive file's first scan is enough
+// The caller's request, and where the rows may go.
+struct DecodeRequest : CxDecodeRequest {
+    DecodeRequest() = default;
+    explicit DecodeRequest(const CxDecodeRequest &asked, RowSink *sink = nullptr)
+        : CxDecodeRequest(asked), rows(sink)
+    {
+    }
+
     // When set, a decoder that can passes its rows here as they come and
     // leaves out empty; one that cannot (or not for this file: an
     // interlaced or turned picture) decodes as usual and never calls it. A
@@ -124,6 +118,9 @@ public:
     // Counts the frames and reads comment and loop count.
     bool Open(const std::uint8_t *data, std::size_t size, std::string &error);
     int NumFrames() const;
+    // The size every frame is composed at (0 before Open).
+    int CanvasWidth() const;
+    int CanvasHeight() const;
     GifFileInfo Info() const;
     // Frame k, at or after the next one; a failure ends the walk.
     bool Read(int frame, CxImage &out);
@@ -253,11 +250,13 @@ struct CxImageAccess {
         img.m_srcHeight = height;
     }
     static void SetError(CxImage &img, const char *text) { img.m_lastError = text; }
-    // Takes a decoded image into img as Load does.
-    static bool Adopt(CxImage &img, CxImage &&out, std::uint32_t format)
+    // Takes a decoded image into img as Load does, turned upright when
+    // autoOrient asks.
+    static bool Adopt(CxImage &img, CxImage &&out, std::uint32_t format, bool autoOrient)
     {
-        return img.AdoptDecoded(std::move(out), format);
+        return img.AdoptDecoded(std::move(out), format, autoOrient);
     }
+    static void SetFrameIndex(CxImage &img, int frame) { img.m_frame = frame < 0 ? 0 : frame; }
     // The file's orientation tag; values outside 1..8 mean upright.
     static void SetOrientation(CxImage &img, int orientation)
     {

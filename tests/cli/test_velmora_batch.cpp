@@ -926,8 +926,8 @@ TEST(VelmoraBatch, PhotosAreTurnedUprightUnlessTheFlagSaysNot)
         const Result r = RunBatch(args << QString::fromStdString(DataPath("photo/orient6.jpg")));
         EXPECT_EQ(r.exitCode, 0) << r.err;
         CxImage back;
-        back.SetAutoOrient(false);
-        ASSERT_TRUE(back.Load(out.Path("orient6.jpg").c_str()));
+        ASSERT_TRUE(
+            back.Load(out.Path("orient6.jpg").c_str(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = false}));
         EXPECT_EQ(back.GetWidth(), row.width);
         EXPECT_EQ(back.GetHeight(), row.height);
     }

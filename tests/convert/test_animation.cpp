@@ -96,8 +96,7 @@ TEST(AnimatedGif, ResizedFramesKeepTimingTransparencyAndSettings)
     EXPECT_EQ(facts.comment, comment);
     for (int k = 0; k < 10; ++k) {
         CxImage f;
-        f.SetFrame(k);
-        ASSERT_TRUE(f.Load(out.Path("a.gif").c_str(), CXIMAGE_FORMAT_GIF));
+        ASSERT_TRUE(f.Load(out.Path("a.gif").c_str(), CXIMAGE_FORMAT_GIF, {.frame = k}));
         EXPECT_EQ(f.GetWidth(), 20);
         EXPECT_EQ(f.GetHeight(), 10);
         EXPECT_EQ(f.GetFrameDelay(), 10 + k);
@@ -135,8 +134,7 @@ TEST(AnimatedGif, FramesAreEnlargedAndStampedWhateverDontEnlargeSays)
     ASSERT_EQ(r.results.size(), 1u) << r.Log();
     for (int k = 0; k < 3; ++k) {
         CxImage f;
-        f.SetFrame(k);
-        ASSERT_TRUE(f.Load(out.Path("a.gif").c_str(), CXIMAGE_FORMAT_GIF));
+        ASSERT_TRUE(f.Load(out.Path("a.gif").c_str(), CXIMAGE_FORMAT_GIF, {.frame = k}));
         EXPECT_EQ(f.GetWidth(), 120);
         // Yellow stamp pixels near the lower right of every frame.
         int yellow = 0;
@@ -258,12 +256,11 @@ TEST(Animation, AWebpStoredTurnedIsWrittenUprightUnlessAutoRotateIsOff)
         const auto keys = MetadataKeys(path);
         EXPECT_EQ(keys.count("Exif.Image.Orientation") ? keys.at("Exif.Image.Orientation") : "-",
                   r.orientation);
-        const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(path.c_str());
+        const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(path.c_str(), false);
         EXPECT_EQ(reader->GetNumFrames(), 2);
         EXPECT_EQ(reader->GetLoops(), 3);
         for (int delay : {70, 130}) {
             CxImage f;
-            f.SetAutoOrient(false);
             ASSERT_TRUE(reader->Next(f));
             EXPECT_EQ(reader->GetDelayMs(), delay);
             EXPECT_EQ(f.GetWidth(), r.width);

@@ -262,8 +262,8 @@ TEST(ReducedDecode, SizesComeFromTheFileAndPixelsStayClose)
     job.SetSize(333, 0);
 
     CxImage reduced;
-    reduced.SetLoadSizeRule(ReducedDecodeRule(job));
-    ASSERT_TRUE(reduced.Load(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    ASSERT_TRUE(
+        reduced.Load(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG, {.hintRule = ReducedDecodeRule(job)}));
     EXPECT_EQ(reduced.GetWidth(), 1000); // the rule asked for a reduced decode
     ASSERT_FALSE(TransformImage(reduced, job, {}, reduced.GetSrcWidth(), reduced.GetSrcHeight()).failed);
     EXPECT_EQ(reduced.GetWidth(), 333);

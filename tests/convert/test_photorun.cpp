@@ -81,8 +81,7 @@ TEST(PhotoRun, OrientationAndMetadataOptions)
         ASSERT_FALSE(out.empty()) << reporter.records[0].reason;
 
         CxImage img;
-        img.SetAutoOrient(false);
-        ASSERT_TRUE(img.Load(out.c_str()));
+        ASSERT_TRUE(img.Load(out.c_str(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = false}));
         EXPECT_EQ(img.GetWidth(), r.width);
         EXPECT_EQ(img.GetHeight(), r.height);
         // What the output says is up, this program reads too.

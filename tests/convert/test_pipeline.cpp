@@ -331,21 +331,20 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
             job.m_bAutoRotate = r.autoRotate;
             ASSERT_TRUE(NeedsNoWholePicture(job));
 
+            const CxDecodeRequest req{.autoOrient = r.autoRotate};
             CxImage whole;
-            whole.SetAutoOrient(r.autoRotate);
             CxMemFile expected;
-            const bool loaded = whole.Load(path.c_str());
+            const bool loaded = whole.Load(path.c_str(), CXIMAGE_FORMAT_UNKNOWN, req);
             if (loaded) {
                 PrepareForOutput(whole, type, job, false);
                 ASSERT_TRUE(expected.Open() && whole.Encode(&expected, type));
             }
 
             CxImage image;
-            image.SetAutoOrient(r.autoRotate);
             CxMemFile out;
             std::string reason;
             const auto prepare = [&](CxImage &picture) { picture.SetJpegQuality(BYTE(job.m_nQuality)); };
-            const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason);
+            const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req);
             ASSERT_EQ(int(got), int(r.expected));
             if (got == O::DecodeFailed) {
                 EXPECT_FALSE(loaded);

@@ -17,21 +17,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzzcheck::Require(img.GetNumFrames() >= 1);
 
     CxImage hinted;
-    hinted.SetFrame(1);
-    hinted.SetLoadSizeHint(img.GetWidth() / 3, img.GetHeight() / 3);
-    hinted.SetAcceptTruncated(true);
-    if (hinted.Decode(data, size))
+    const CxDecodeRequest hint{.frame = 1,
+                               .hintWidth = img.GetWidth() / 3,
+                               .hintHeight = img.GetHeight() / 3,
+                               .acceptTruncated = true};
+    if (hinted.Decode(data, size, CXIMAGE_FORMAT_UNKNOWN, hint))
         fuzzcheck::CheckPicture(hinted);
 
     // At 1/8 scale a progressive JPEG is read without the scans it needs not.
     CxImage eighth;
-    eighth.SetLoadSizeHint(std::max(1, img.GetWidth() / 8), std::max(1, img.GetHeight() / 8));
-    if (eighth.Decode(data, size))
+    const CxDecodeRequest small{.hintWidth = std::max(1, img.GetWidth() / 8),
+                                .hintHeight = std::max(1, img.GetHeight() / 8)};
+    if (eighth.Decode(data, size, CXIMAGE_FORMAT_UNKNOWN, small))
         fuzzcheck::CheckPicture(eighth);
 
     CxImage stored;
-    stored.SetAutoOrient(false);
-    if (stored.Decode(data, size) && stored.ApplyOrientation()) {
+    if (stored.Decode(data, size, CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = false}) &&
+        stored.ApplyOrientation()) {
         fuzzcheck::Require(stored.GetOrientation() == 1);
         fuzzcheck::Require(stored.GetWidth() == img.GetWidth() && stored.GetHeight() == img.GetHeight());
         fuzzcheck::CheckPicture(stored);

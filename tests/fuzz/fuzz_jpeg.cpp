@@ -15,11 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (int pass = 0; pass < 3 && (pass == 0 || width >= 2); ++pass) {
         const int hint = pass == 0 ? 0 : pass == 1 ? width / 2 : 1;
         CxImage own, theirs;
-        own.SetLoadSizeHint(hint, 0);
-        theirs.SetLoadSizeHint(hint, 0);
-        const bool ownOk = own.Decode(data, size);
+        const CxDecodeRequest req{.hintWidth = hint};
+        const bool ownOk = own.Decode(data, size, CXIMAGE_FORMAT_UNKNOWN, req);
         cxcodec::testhooks::SetJpegOwnAcScans(false);
-        const bool theirOk = theirs.Decode(data, size);
+        const bool theirOk = theirs.Decode(data, size, CXIMAGE_FORMAT_UNKNOWN, req);
         cxcodec::testhooks::SetJpegOwnAcScans(true);
         fuzzcheck::Require(ownOk == theirOk);
         if (pass == 0) {
@@ -55,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             bool ok = shrunk.DecodeRows(data, size, rows);
             CxImage::SetThreadLimit(0);
             if (ok && !shrunk.IsValid()) {
-                ok = rows.Take(shrunk);
+                ok = rows.Take(shrunk, true);
                 fuzzcheck::Require(ok && theirs.Resample(w, h, 0));
             }
             fuzzcheck::Require(ok && shrunk.GetWidth() == theirs.GetWidth() &&

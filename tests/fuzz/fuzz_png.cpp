@@ -27,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     CxImage cut;
-    cut.SetAcceptTruncated(true);
-    if (cut.Decode(data, size))
+    if (cut.Decode(data, size, CXIMAGE_FORMAT_UNKNOWN, {.acceptTruncated = true}))
         fuzzcheck::CheckPicture(cut);
     return 0;
 }

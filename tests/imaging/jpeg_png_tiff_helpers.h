@@ -43,9 +43,9 @@ inline std::vector<std::uint8_t> EncodeBytes(CxImage &img, std::uint32_t type)
     return out;
 }
 
-inline bool DecodeBytes(const std::vector<std::uint8_t> &bytes, CxImage &out)
+inline bool DecodeBytes(const std::vector<std::uint8_t> &bytes, CxImage &out, const CxDecodeRequest &req = {})
 {
-    return out.Decode(bytes.data(), bytes.size());
+    return out.Decode(bytes.data(), bytes.size(), CXIMAGE_FORMAT_UNKNOWN, req);
 }
 
 inline CxImage Decoded(const std::vector<std::uint8_t> &bytes)

@@ -104,8 +104,9 @@ TEST(AvifHeif, ToolFilesDecodeWithAlphaAndThumbnails)
     for (const Row &row : rows) {
         SCOPED_TRACE(testing::Message() << row.file << " hint " << row.hintW << "x" << row.hintH);
         CxImage img;
-        img.SetLoadSizeHint(row.hintW, row.hintH);
-        ASSERT_TRUE(img.Load(DataPath(row.file).c_str())) << img.GetLastError();
+        ASSERT_TRUE(img.Load(DataPath(row.file).c_str(), CXIMAGE_FORMAT_UNKNOWN,
+                             {.hintWidth = row.hintW, .hintHeight = row.hintH}))
+            << img.GetLastError();
         EXPECT_EQ(img.GetWidth(), row.width);
         EXPECT_EQ(img.GetHeight(), row.height);
         EXPECT_EQ(img.GetSrcWidth(), row.width == 8 ? 32 : row.width);

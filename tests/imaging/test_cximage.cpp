@@ -133,7 +133,7 @@ TEST(CxImage, SizeHintSpeaksOfThePictureAsCallersGetIt)
 {
     // A file stored 400 x 300; the rule asks for half the width and a
     // quarter of the height it is given.
-    const CxImage::LoadSizeRule rule = [](int w, int h, int &hw, int &hh) {
+    const CxDecodeRequest::LoadSizeRule rule = [](int w, int h, int &hw, int &hh) {
         hw = w / 2;
         hh = h / 4;
     };
@@ -154,7 +154,7 @@ TEST(CxImage, SizeHintSpeaksOfThePictureAsCallersGetIt)
         cxcodec::DecodeRequest req;
         req.hintWidth = 96;
         req.hintHeight = 72;
-        req.hintRule = c.useRule ? &rule : nullptr;
+        req.hintRule = c.useRule ? rule : nullptr;
         req.autoOrient = c.autoOrient;
         int w = -1, h = -1;
         req.Hint(400, 300, c.orientation, w, h);

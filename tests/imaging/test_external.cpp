@@ -234,8 +234,8 @@ TEST_P(ExternalFile, DecodesAsTemplateOrAsListed)
     for (std::size_t frame = 0; frame < c.templates.size(); ++frame) {
         SCOPED_TRACE(c.templates[frame]);
         CxImage img;
-        img.SetFrame(int(frame));
-        ASSERT_TRUE(img.Load(path.c_str())) << img.GetLastError();
+        ASSERT_TRUE(img.Load(path.c_str(), CXIMAGE_FORMAT_UNKNOWN, {.frame = int(frame)}))
+            << img.GetLastError();
         EXPECT_TRUE(MatchesTemplate(img, c.templates[frame], ex ? ex->tolerance : 0));
     }
 }

@@ -28,18 +28,16 @@ Bytes Fixture(const std::string &name)
 
 bool DecodeFrame(const Bytes &bytes, int frame, CxImage &img)
 {
-    img.SetFrame(frame);
-    return img.Decode(bytes.data(), bytes.size());
+    return img.Decode(bytes.data(), bytes.size(), CXIMAGE_FORMAT_UNKNOWN, {.frame = frame});
 }
 
-// CxImageGIF::Decode(CxFile *) named through its exact type (a plain call is
-// ambiguous with the inherited overload for some compilers).
+// CxImageGIF::Decode(CxFile *, req) named through its exact type (a plain
+// call is ambiguous with the inherited overload for some compilers).
 bool DecodeGifFile(CxImageGIF &gif, const Bytes &bytes, int frame = 0)
 {
     CxMemFile mem(bytes.data(), bytes.size());
-    bool (CxImageGIF::*decode)(CxFile *) = &CxImageGIF::Decode;
-    gif.SetFrame(frame);
-    return (gif.*decode)(&mem);
+    bool (CxImageGIF::*decode)(CxFile *, const CxDecodeRequest &) = &CxImageGIF::Decode;
+    return (gif.*decode)(&mem, {.frame = frame});
 }
 
 // One letter per pixel for the colours the fixtures use; '.' is transparent.
@@ -550,8 +548,7 @@ TEST(GifFrameReader, FramesInOrderMatchSingleFrameLoads)
         // One past the last frame: the reader fails there as Load does.
         for (int k = 0; k <= std::max(1, first.GetNumFrames()); ++k) {
             CxImage single, next;
-            single.SetFrame(k);
-            const bool loaded = single.Load(path.c_str(), CXIMAGE_FORMAT_GIF);
+            const bool loaded = single.Load(path.c_str(), CXIMAGE_FORMAT_GIF, {.frame = k});
             ASSERT_EQ(reader.Next(next), loaded) << path << " frame " << k;
             EXPECT_TRUE(Everything(single) == Everything(next)) << path << " frame " << k;
             frames += loaded;

@@ -132,8 +132,7 @@ TEST(JpegDecode, ReducedDecodeCoversTheHintAndKeepsTheSourceSize)
                          Case{1, 1, 8, 6}, Case{16, 0, 16, 12}, Case{0, 25, 64, 48}, Case{500, 500, 64, 48}}) {
         SCOPED_TRACE(testing::Message() << "hint " << c.hintW << "x" << c.hintH);
         CxImage img;
-        img.SetLoadSizeHint(c.hintW, c.hintH);
-        ASSERT_TRUE(DecodeBytes(bytes, img));
+        ASSERT_TRUE(DecodeBytes(bytes, img, {.hintWidth = c.hintW, .hintHeight = c.hintH}));
         EXPECT_EQ(img.GetWidth(), c.w);
         EXPECT_EQ(img.GetHeight(), c.h);
         EXPECT_EQ(img.GetSrcWidth(), 64);
@@ -143,8 +142,8 @@ TEST(JpegDecode, ReducedDecodeCoversTheHintAndKeepsTheSourceSize)
     // Sizes that do not divide round up, still covering the hint.
     CxImage odd = MakeTestImage(100, 75);
     CxImage small;
-    small.SetLoadSizeHint(13, 10);
-    ASSERT_TRUE(DecodeBytes(EncodeBytes(odd, CXIMAGE_FORMAT_JPG), small));
+    ASSERT_TRUE(
+        DecodeBytes(EncodeBytes(odd, CXIMAGE_FORMAT_JPG), small, {.hintWidth = 13, .hintHeight = 10}));
     EXPECT_EQ(small.GetWidth(), 13);
     EXPECT_EQ(small.GetHeight(), 10);
     EXPECT_EQ(small.GetSrcWidth(), 100);
@@ -152,11 +151,9 @@ TEST(JpegDecode, ReducedDecodeCoversTheHintAndKeepsTheSourceSize)
     // The reduced picture looks like the template averaged in blocks, for
     // progressive and greyscale files too.
     CxImage eighth, grey;
-    eighth.SetLoadSizeHint(8, 6);
-    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/progressive.jpg"), eighth));
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/progressive.jpg"), eighth, {.hintWidth = 8, .hintHeight = 6}));
     EXPECT_GE(Psnr(eighth, BlockAverage(LoadFixture("png/template.png"), 8)), 44.0);
-    grey.SetLoadSizeHint(16, 12);
-    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/grey.jpg"), grey));
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/grey.jpg"), grey, {.hintWidth = 16, .hintHeight = 12}));
     EXPECT_EQ(grey.GetBpp(), 8);
     EXPECT_GE(Psnr(grey, BlockAverage(LoadFixture("png/grey_template.png"), 4)), 46.0);
 }
@@ -175,9 +172,7 @@ TEST(JpegDecode, ProgressiveFilesDecodeAsLibjpegAloneDecodesThem)
         cxcodec::testhooks::SetJpegOwnAcScans(r.ownAc);
         cxcodec::testhooks::SetJpegTrimScans(r.trim);
         cxcodec::testhooks::SetJpegPdep(r.pdep);
-        out.SetLoadSizeHint(hintW, 0);
-        out.SetAcceptTruncated(cut);
-        const bool ok = DecodeBytes(bytes, out);
+        const bool ok = DecodeBytes(bytes, out, {.hintWidth = hintW, .acceptTruncated = cut});
         cxcodec::testhooks::SetJpegOwnAcScans(true);
         cxcodec::testhooks::SetJpegTrimScans(true);
         cxcodec::testhooks::SetJpegPdep(true);
@@ -242,11 +237,9 @@ TEST(JpegDecode, RegionDecodeGivesTheTopLeftOnlyWhereItCan)
         SCOPED_TRACE(testing::Message() << c.file << " " << c.rw << "x" << c.rh << " upright " << c.autoOrient);
         const Bytes bytes = FixtureBytes(c.file);
         CxImage full, part;
-        full.SetAutoOrient(c.autoOrient);
-        part.SetAutoOrient(c.autoOrient);
-        part.SetLoadRegion(c.rw, c.rh);
-        ASSERT_TRUE(DecodeBytes(bytes, full));
-        ASSERT_TRUE(DecodeBytes(bytes, part));
+        ASSERT_TRUE(DecodeBytes(bytes, full, {.autoOrient = c.autoOrient}));
+        ASSERT_TRUE(DecodeBytes(bytes, part,
+                                {.regionWidth = c.rw, .regionHeight = c.rh, .autoOrient = c.autoOrient}));
         EXPECT_EQ(part.GetSrcWidth(), full.GetSrcWidth());
         EXPECT_EQ(part.GetSrcHeight(), full.GetSrcHeight());
         if (c.whole) {
@@ -265,10 +258,8 @@ TEST(JpegDecode, CoarseDecodeStopsAProgressiveFileAfterItsFirstScan)
     // A progressive file gives its first scan's block averages at 1/8,
     // close to the averaged template; other files ignore the request.
     CxImage coarse, baseline;
-    coarse.SetLoadCoarse(true);
-    baseline.SetLoadCoarse(true);
-    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/progressive.jpg"), coarse));
-    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/baseline.jpg"), baseline));
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/progressive.jpg"), coarse, {.coarse = true}));
+    ASSERT_TRUE(DecodeBytes(FixtureBytes("jpeg/baseline.jpg"), baseline, {.coarse = true}));
     EXPECT_EQ(coarse.GetWidth(), 8);
     EXPECT_EQ(coarse.GetSrcWidth(), 64);
     EXPECT_GE(Psnr(coarse, BlockAverage(LoadFixture("png/template.png"), 8)), 30.0);
@@ -434,8 +425,7 @@ TEST(JpegRobustness, CutOffFilesShowWhatArrivedOnlyWhenAsked)
         CxImage strict, lenient;
         EXPECT_FALSE(DecodeBytes(cut, strict));
         EXPECT_FALSE(strict.IsValid());
-        lenient.SetAcceptTruncated(true);
-        ASSERT_TRUE(DecodeBytes(cut, lenient)) << lenient.GetLastError();
+        ASSERT_TRUE(DecodeBytes(cut, lenient, {.acceptTruncated = true})) << lenient.GetLastError();
         ASSERT_EQ(lenient.GetWidth(), 64);
         ASSERT_EQ(lenient.GetHeight(), 48);
         EXPECT_GE(Psnr(lenient, full), c.psnr);
@@ -452,8 +442,7 @@ TEST(JpegRobustness, CutOffFilesShowWhatArrivedOnlyWhenAsked)
         const std::size_t dqt = FindMarker(whole, 0xDB);
         ASSERT_NE(dqt, std::string::npos);
         CxImage headerOnly;
-        headerOnly.SetAcceptTruncated(true);
-        EXPECT_FALSE(headerOnly.Decode(whole.data(), dqt));
+        EXPECT_FALSE(headerOnly.Decode(whole.data(), dqt, CXIMAGE_FORMAT_UNKNOWN, {.acceptTruncated = true}));
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
@@ -476,8 +465,7 @@ TEST(JpegRobustness, DamagedDataIsShownOnlyWhereCutOffFilesAre)
         CxImage strict, shown;
         EXPECT_FALSE(DecodeBytes(bytes, strict));
         EXPECT_STREQ(strict.GetLastError(), row.reason);
-        shown.SetAcceptTruncated(true);
-        ASSERT_TRUE(DecodeBytes(bytes, shown)) << shown.GetLastError();
+        ASSERT_TRUE(DecodeBytes(bytes, shown, {.acceptTruncated = true})) << shown.GetLastError();
         CxImage qt;
         ASSERT_TRUE(qt.FromQImage(QImage(QString::fromStdString(DataPath(row.file)))));
         EXPECT_GE(Psnr(shown, qt), 40.0);

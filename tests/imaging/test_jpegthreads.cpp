@@ -25,9 +25,8 @@ bool DecodeWith(int threads, const Bytes &bytes, CxImage &out, int hintW = 0, in
 {
     CxImage::SetThreadLimit(std::max(threads, 1));
     cxcodec::testhooks::SetJpegOwnAcScans(threads > 0);
-    out.SetLoadSizeHint(hintW, hintH);
-    out.SetAcceptTruncated(acceptTruncated);
-    const bool ok = out.Decode(bytes.data(), bytes.size(), CXIMAGE_FORMAT_JPG);
+    const CxDecodeRequest req{.hintWidth = hintW, .hintHeight = hintH, .acceptTruncated = acceptTruncated};
+    const bool ok = out.Decode(bytes.data(), bytes.size(), CXIMAGE_FORMAT_JPG, req);
     cxcodec::testhooks::SetJpegOwnAcScans(true);
     CxImage::SetThreadLimit(0);
     return ok;
@@ -44,12 +43,11 @@ bool DecodeShrunk(const Bytes &bytes, int width, int height, CxImage &out, bool 
         h = height;
         return true;
     });
-    out.SetLoadSizeHint(hint, hint);
-    out.SetAcceptTruncated(acceptTruncated);
-    bool ok = out.DecodeRows(bytes.data(), bytes.size(), rows);
+    const CxDecodeRequest req{.hintWidth = hint, .hintHeight = hint, .acceptTruncated = acceptTruncated};
+    bool ok = out.DecodeRows(bytes.data(), bytes.size(), rows, req);
     taken = ok && !out.IsValid();
     if (taken)
-        ok = rows.Take(out);
+        ok = rows.Take(out, req.autoOrient);
     CxImage::SetThreadLimit(0);
     return ok;
 }

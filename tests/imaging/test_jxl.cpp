@@ -110,8 +110,8 @@ TEST(Jxl, TurnedFileIsShownUprightAndKeepsExif)
     const std::vector<std::uint8_t> data = ReadFileBytes(DataPath("jxl/turned.jxl"));
     for (bool autoOrient : {true, false}) {
         CxImage img;
-        img.SetAutoOrient(autoOrient);
-        ASSERT_TRUE(img.Decode(data.data(), data.size())) << img.GetLastError();
+        ASSERT_TRUE(img.Decode(data.data(), data.size(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = autoOrient}))
+            << img.GetLastError();
         EXPECT_EQ(img.GetWidth(), autoOrient ? 16 : 24);
         EXPECT_EQ(img.GetOrientation(), autoOrient ? 1 : 6);
         // The box's offset is gone: the block starts with its TIFF header.
@@ -123,8 +123,7 @@ TEST(Jxl, TurnedFileIsShownUprightAndKeepsExif)
         EXPECT_EQ(back.GetWidth(), 16);
         EXPECT_EQ(back.GetMetadata().exif.size() > 8, true);
         CxImage stored;
-        stored.SetAutoOrient(false);
-        ASSERT_TRUE(stored.Decode(again.data(), again.size()));
+        ASSERT_TRUE(stored.Decode(again.data(), again.size(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = false}));
         EXPECT_EQ(stored.GetOrientation(), autoOrient ? 1 : 6);
     }
 }

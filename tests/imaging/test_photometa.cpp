@@ -17,9 +17,9 @@ namespace {
 CxImage LoadPhoto(const std::string &name, bool autoOrient = true, int hintW = 0, int hintH = 0)
 {
     CxImage img;
-    img.SetAutoOrient(autoOrient);
-    img.SetLoadSizeHint(hintW, hintH);
-    EXPECT_TRUE(img.Load(DataPath("photo/" + name).c_str())) << name << ": " << img.GetLastError();
+    const CxDecodeRequest req{.hintWidth = hintW, .hintHeight = hintH, .autoOrient = autoOrient};
+    EXPECT_TRUE(img.Load(DataPath("photo/" + name).c_str(), CXIMAGE_FORMAT_UNKNOWN, req))
+        << name << ": " << img.GetLastError();
     return img;
 }
 
@@ -123,8 +123,7 @@ TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
         }
         // What we wrote reads back the same way.
         CxImage back;
-        back.SetAutoOrient(r.autoOrient);
-        ASSERT_TRUE(back.Load(dir.Path(r.out).c_str()));
+        ASSERT_TRUE(back.Load(dir.Path(r.out).c_str(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = r.autoOrient}));
         EXPECT_EQ(back.GetWidth(), img.GetWidth());
         EXPECT_EQ(back.GetHeight(), img.GetHeight());
         if (src == "meta.jpg") {

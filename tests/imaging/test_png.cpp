@@ -325,8 +325,7 @@ TEST(PngRobustness, CutOffFilesShowTheRowsThatArrivedOnlyWhenAsked)
         const Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() * 7 / 10));
         CxImage strict, lenient;
         EXPECT_FALSE(DecodeBytes(cut, strict));
-        lenient.SetAcceptTruncated(true);
-        ASSERT_EQ(DecodeBytes(cut, lenient), c.shows) << lenient.GetLastError();
+        ASSERT_EQ(DecodeBytes(cut, lenient, {.acceptTruncated = true}), c.shows) << lenient.GetLastError();
         if (!c.shows)
             continue;
         ASSERT_EQ(lenient.GetHeight(), full.GetHeight());
@@ -448,17 +447,15 @@ TEST(PngDecode, OwnRowReadingMatchesLibpng)
             for (const bool lenient : {false, true}) {
                 SCOPED_TRACE(name + ", " + v.name + (lenient ? ", cut files shown" : ""));
                 CxImage own, theirs;
-                own.SetAcceptTruncated(lenient);
-                theirs.SetAcceptTruncated(lenient);
-                const bool ownOk = DecodeBytes(input, own);
+                const CxDecodeRequest req{.acceptTruncated = lenient};
+                const bool ownOk = DecodeBytes(input, own, req);
                 cxcodec::testhooks::SetPngOwnRows(false);
-                const bool theirOk = DecodeBytes(input, theirs);
+                const bool theirOk = DecodeBytes(input, theirs, req);
                 cxcodec::testhooks::SetPngOwnRows(true);
                 // Data inflated whole or row by row: the same picture or the same failure.
                 CxImage rowByRow;
-                rowByRow.SetAcceptTruncated(lenient);
                 cxcodec::testhooks::SetPngWholeInflate(false);
-                ASSERT_EQ(DecodeBytes(input, rowByRow), ownOk);
+                ASSERT_EQ(DecodeBytes(input, rowByRow, req), ownOk);
                 cxcodec::testhooks::SetPngWholeInflate(true);
                 EXPECT_STREQ(rowByRow.GetLastError(), own.GetLastError());
                 if (ownOk) {

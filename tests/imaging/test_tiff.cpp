@@ -186,8 +186,8 @@ TEST(TiffDecode, AllEightOrientationsDecodeUpright)
             const Bytes bytes = t.Build();
             ASSERT_FALSE(bytes.empty());
             CxImage img;
-            img.SetLoadSizeHint(4, 2); // no reduced TIFF decode: the hint changes nothing
-            ASSERT_TRUE(DecodeBytes(bytes, img)) << img.GetLastError();
+            // No reduced TIFF decode: the hint changes nothing.
+            ASSERT_TRUE(DecodeBytes(bytes, img, {.hintWidth = 4, .hintHeight = 2})) << img.GetLastError();
             EXPECT_EQ(img.GetOrientation(), 1);
             EXPECT_EQ(img.GetSrcWidth(), w);
             EXPECT_EQ(img.GetSrcHeight(), h);
@@ -202,8 +202,7 @@ TEST(TiffDecode, AllEightOrientationsDecodeUpright)
 
             // Switched off: the pixels as stored and the tag reported, until applied.
             CxImage stored;
-            stored.SetAutoOrient(false);
-            ASSERT_TRUE(DecodeBytes(bytes, stored));
+            ASSERT_TRUE(DecodeBytes(bytes, stored, {.autoOrient = false}));
             EXPECT_EQ(stored.GetOrientation(), o);
             EXPECT_EQ(stored.GetWidth(), int(t.width));
             EXPECT_EQ(stored.GetSrcWidth(), int(t.width));

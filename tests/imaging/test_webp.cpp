@@ -105,8 +105,8 @@ TEST(Webp, KeepsExifAndProfileAndTurnsUpright)
     const std::vector<std::uint8_t> data = WithChunks(Encoded(MakeTestImage(40, 24), 100), exif, icc);
     for (bool autoOrient : {true, false}) {
         CxImage img;
-        img.SetAutoOrient(autoOrient);
-        ASSERT_TRUE(img.Decode(data.data(), data.size())) << img.GetLastError();
+        ASSERT_TRUE(img.Decode(data.data(), data.size(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = autoOrient}))
+            << img.GetLastError();
         EXPECT_EQ(img.GetWidth(), autoOrient ? 24 : 40);
         EXPECT_EQ(img.GetOrientation(), autoOrient ? 1 : 6);
         EXPECT_EQ(img.GetMetadata().exif, exif);
@@ -118,8 +118,8 @@ TEST(Webp, SizeHintDecodesSmaller)
 {
     const std::vector<std::uint8_t> data = Encoded(MakeTestImage(64, 32), 90);
     CxImage img;
-    img.SetLoadSizeHint(8, 6);
-    ASSERT_TRUE(img.Decode(data.data(), data.size()));
+    ASSERT_TRUE(
+        img.Decode(data.data(), data.size(), CXIMAGE_FORMAT_UNKNOWN, {.hintWidth = 8, .hintHeight = 6}));
     EXPECT_EQ(img.GetWidth(), 12); // 6 / 32 of each side
     EXPECT_EQ(img.GetHeight(), 6);
     EXPECT_EQ(img.GetSrcWidth(), 64);

@@ -108,8 +108,8 @@ TEST(MakeThumbnail, LargePngsGiveTheCardOfTheWholePicture)
         }
         // The card from the whole picture, as a viewer decodes it.
         CxImage whole;
-        whole.SetAcceptTruncated(true);
-        ASSERT_TRUE(whole.Decode(bytes.data(), bytes.size()));
+        ASSERT_TRUE(
+            whole.Decode(bytes.data(), bytes.size(), CXIMAGE_FORMAT_UNKNOWN, {.acceptTruncated = true}));
         QImage expected(kThumbWidth, kThumbHeight, QImage::Format_RGB32);
         expected.fill(Qt::white);
         {

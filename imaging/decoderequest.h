@@ -1,0 +1,38 @@
+// What a caller asks of one decode. It is passed with each Load, Decode or
+// LoadRows and kept nowhere, so a picture reused for many files never
+// carries one file's wishes into the next.
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+struct CxDecodeRequest {
+    // Decides the size hint once the file's own size is known (it replaces
+    // hintWidth x hintHeight while set): fn(srcWidth, srcHeight, hintWidth,
+    // hintHeight) leaves the hint at 0, 0 for a full-size decode.
+    using LoadSizeRule = std::function<void(int, int, int &, int &)>;
+
+    // The frame to compose (GIF); other formats give their first.
+    int frame = 0;
+    // A codec that can decode at a reduced scale (JPEG) may return a smaller
+    // picture that still covers hintWidth x hintHeight (0, 0: full size).
+    int hintWidth = 0;
+    int hintHeight = 0;
+    LoadSizeRule hintRule = nullptr;
+    // Only the top left regionWidth x regionHeight wanted: a decoder that can
+    // stop early (a sequential JPEG stored upright) gives just that part at
+    // full scale; any other decodes it all. 0, 0 asks for everything.
+    int regionWidth = 0;
+    int regionHeight = 0;
+    // A progressive JPEG may stop after its first scan, given at 1/8 scale
+    // whatever the hint.
+    bool coarse = false;
+    // Raised by another thread to end the decode early (it then fails);
+    // must outlive the decode.
+    const std::atomic<bool> *cancel = nullptr;
+    // Whether the pixels are turned upright or kept as stored.
+    bool autoOrient = true;
+    // Whether a truncated JPEG or PNG decodes to what arrived (for showing,
+    // never for writing) instead of failing.
+    bool acceptTruncated = false;
+};

@@ -1,0 +1,113 @@
+#include "imaging/imageheader.h"
+
+#include "imaging/codecs/probes.h"
+#include "imaging/cxfile.h"
+#include "imaging/cximage.h"
+#include "imaging/mappedfile.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kMaxFileBytes = std::size_t(1) << 31;
+constexpr std::size_t kMapFrom = 128 * 1024;
+
+using Probe = bool (*)(const std::uint8_t *, std::size_t, ImageHeader &);
+
+Probe ProbeFor(std::uint32_t type)
+{
+    switch (type) {
+    case CXIMAGE_FORMAT_JPG:
+        return cxprobe::ProbeJpeg;
+    case CXIMAGE_FORMAT_PNG:
+        return cxprobe::ProbePng;
+    case CXIMAGE_FORMAT_GIF:
+        return cxprobe::ProbeGif;
+    case CXIMAGE_FORMAT_WEBP:
+        return cxprobe::ProbeWebp;
+    case CXIMAGE_FORMAT_TIF:
+        return cxprobe::ProbeTiff;
+    case CXIMAGE_FORMAT_AVIF:
+        return cxprobe::ProbeAvif;
+    case CXIMAGE_FORMAT_HEIF:
+        return cxprobe::ProbeHeif;
+    case CXIMAGE_FORMAT_JXL:
+        return cxprobe::ProbeJxl;
+    case CXIMAGE_FORMAT_BMP:
+        return cxprobe::ProbeBmp;
+    case CXIMAGE_FORMAT_PCX:
+        return cxprobe::ProbePcx;
+    default:
+        return nullptr; // read through Qt: decoded to answer
+    }
+}
+
+bool ProbeByDecoding(const std::uint8_t *data, std::size_t size, ImageHeader &h)
+{
+    CxImage img;
+    if (!img.Decode(data, size, CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = false}))
+        return false;
+    h.width = img.GetWidth();
+    h.height = img.GetHeight();
+    h.orientation = img.GetOrientation();
+    h.frames = img.GetNumFrames();
+    h.hasProfile = !img.GetMetadata().icc.empty();
+    return true;
+}
+
+} // namespace
+
+bool ProbeImageHeader(const std::uint8_t *data, std::size_t size, ImageHeader &header)
+{
+    header = ImageHeader{};
+    ImageHeader h;
+    h.type = data ? CxImage::DetectFormat(data, size) : CXIMAGE_FORMAT_UNKNOWN;
+    if (h.type == CXIMAGE_FORMAT_UNKNOWN)
+        return false;
+    const Probe probe = ProbeFor(h.type);
+    if (!(probe ? probe(data, size, h) : ProbeByDecoding(data, size, h)))
+        return false;
+    header = h;
+    return true;
+}
+
+bool ProbeImageHeader(const char *filename, ImageHeader &header)
+{
+    header = ImageHeader{};
+    // Never blocks on a pipe or device: only regular files are read.
+    const int fd = filename ? open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool ok = false;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        // A JPEG is read where it lies, as Load reads it; other libraries
+        // are given a copy.
+        MappedFile mapped;
+        if (std::size_t(st.st_size) >= kMapFrom && mapped.Map(fd) &&
+            CxImage::DetectFormat(mapped.Data(), mapped.Size()) == CXIMAGE_FORMAT_JPG) {
+            ok = ProbeImageHeader(mapped.Data(), mapped.Size(), header) && !mapped.Changed();
+        } else {
+            mapped.Unmap();
+            std::FILE *fp = fdopen(fd, "rb");
+            if (!fp) {
+                close(fd);
+                return false;
+            }
+            std::string bytes;
+            {
+                CxIOFile file(fp);
+                ok = file.ReadAll(bytes, kMaxFileBytes);
+            }
+            std::fclose(fp); // closes the descriptor too
+            return ok && ProbeImageHeader(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(),
+                                          header);
+        }
+    }
+    close(fd);
+    return ok;
+}

@@ -1,0 +1,28 @@
+// What a file's headers say of its picture, read before (and without)
+// decoding any pixel, so a caller can plan the decode: the size and
+// orientation as stored, how many frames, whether a colour profile comes
+// with it. Each format's own library reads its headers; a format without
+// such a reader is decoded whole to answer.
+#pragma once
+
+#include "imaging/formats.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct ImageHeader {
+    std::uint32_t type = CXIMAGE_FORMAT_UNKNOWN; // from the bytes, as Load sees them
+    int width = 0;                               // as stored, before the orientation is applied
+    int height = 0;
+    int orientation = 1; // 1 to 8 as in EXIF
+    int frames = 0;
+    bool hasProfile = false;
+
+    // The size once turned upright.
+    int UprightWidth() const { return orientation >= 5 ? height : width; }
+    int UprightHeight() const { return orientation >= 5 ? width : height; }
+};
+
+// False when the file cannot be read or is no picture this program knows.
+bool ProbeImageHeader(const char *filename, ImageHeader &header);
+bool ProbeImageHeader(const std::uint8_t *data, std::size_t size, ImageHeader &header);

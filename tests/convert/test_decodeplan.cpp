@@ -1,0 +1,114 @@
+#include "convert/decodeplan.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+struct Options {
+    bool resize = false, rotate = false, stamp = false, sharpen = false;
+};
+
+CConvertJob JobWith(const Options &o)
+{
+    CConvertJob job;
+    job.SetResizeFlag(o.resize);
+    job.SetResizeType(1);
+    job.SetSize(20, 0);
+    job.SetRotateFlag(o.rotate);
+    job.SetRotation(ROTATE_RIGHT);
+    job.SetSharpen(o.sharpen);
+    if (o.stamp) {
+        job.SetStampFlag(true);
+        job.SetStamp("Velmora", nullptr, RGB(255, 255, 0));
+    }
+    return job;
+}
+
+} // namespace
+
+TEST(DecodePlan, EachFileGetsThePlanItsJobAndTypesCallFor)
+{
+    constexpr std::uint32_t JPG = CXIMAGE_FORMAT_JPG, PNG = CXIMAGE_FORMAT_PNG, GIF = CXIMAGE_FORMAT_GIF,
+                            BMP = CXIMAGE_FORMAT_BMP;
+    const struct Row {
+        const char *name;
+        Options options;
+        const char *file;
+        std::uint32_t sourceType, outType;
+        bool copyRefused;
+        DecodePlan plan;
+    } rows[] = {
+        {"no step, same type", {}, "jpeg/baseline.jpg", JPG, JPG, false, DecodePlan::PlainCopy},
+        {"no step, a copy that cannot lose its metadata",
+         {},
+         "jpeg/baseline.jpg",
+         JPG,
+         JPG,
+         true,
+         DecodePlan::RowsStreamed},
+        {"no step, JPEG to PNG", {}, "jpeg/baseline.jpg", JPG, PNG, false, DecodePlan::RowsStreamed},
+        {"no step, PNG to JPEG", {}, "png/rgba.png", PNG, JPG, false, DecodePlan::RowsStreamed},
+        {"no step, GIF to PNG", {}, "gif/timing.gif", GIF, PNG, false, DecodePlan::Whole},
+        {"no step, BMP to JPEG", {}, "bmp/pal8.bmp", BMP, JPG, false, DecodePlan::Whole},
+        {"sharpen, JPEG to PNG", {.sharpen = true}, "jpeg/baseline.jpg", JPG, PNG, false, DecodePlan::Whole},
+        {"stamp, JPEG to JPEG", {.stamp = true}, "jpeg/baseline.jpg", JPG, JPG, false, DecodePlan::Whole},
+        {"resize a JPEG",
+         {.resize = true},
+         "jpeg/baseline.jpg",
+         JPG,
+         JPG,
+         false,
+         DecodePlan::ShrinkWhileDecoding},
+        {"resize a JPEG to PNG",
+         {.resize = true},
+         "jpeg/progressive.jpg",
+         JPG,
+         PNG,
+         false,
+         DecodePlan::ShrinkWhileDecoding},
+        {"resize a PNG named .jpg", {.resize = true}, "png/rgba.png", JPG, JPG, false, DecodePlan::Whole},
+        {"resize a PNG", {.resize = true}, "png/rgba.png", PNG, PNG, false, DecodePlan::Whole},
+        {"resize and turn a JPEG",
+         {.resize = true, .rotate = true},
+         "jpeg/baseline.jpg",
+         JPG,
+         JPG,
+         false,
+         DecodePlan::Whole},
+        {"turn a JPEG", {.rotate = true}, "jpeg/baseline.jpg", JPG, JPG, false, DecodePlan::Whole},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const CConvertJob job = JobWith(r.options);
+        ImageHeader header;
+        ASSERT_TRUE(ProbeImageHeader(DataPath(r.file).c_str(), header));
+        const PlanInput in{.sourceType = r.sourceType,
+                           .outType = r.outType,
+                           .header = &header,
+                           .copyRefused = r.copyRefused};
+        EXPECT_EQ(int(ChooseDecodePlan(job, in)), int(r.plan));
+        // Headers that could not be read leave the plan to the types and the job.
+        const DecodePlan unread = ChooseDecodePlan(
+            job, PlanInput{.sourceType = r.sourceType, .outType = r.outType, .copyRefused = r.copyRefused});
+        EXPECT_EQ(int(unread), int(r.plan == DecodePlan::Whole && PlanReadsHeader(job, r.outType)
+                                       ? DecodePlan::ShrinkWhileDecoding
+                                       : r.plan));
+    }
+}
+
+// No option asks for the steps to be done on compressed data yet.
+TEST(DecodePlan, NoJobTransformsLosslessly)
+{
+    for (int bits = 0; bits < 16; ++bits) {
+        const CConvertJob job = JobWith({.resize = (bits & 1) != 0,
+                                         .rotate = (bits & 2) != 0,
+                                         .stamp = (bits & 4) != 0,
+                                         .sharpen = (bits & 8) != 0});
+        for (const std::uint32_t out : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG})
+            EXPECT_NE(int(ChooseDecodePlan(job, {.sourceType = CXIMAGE_FORMAT_JPG, .outType = out})),
+                      int(DecodePlan::LosslessTransform));
+    }
+}
