@@ -26,7 +26,7 @@ DecodePlan ChooseDecodePlan(const CConvertJob &job, const PlanInput &in)
         return DecodePlan::RowsStreamed;
     // Only a JPEG's rows are shrunk as they come; any other file (whatever
     // its name says) would be decoded whole by that path too.
-    if (PlanReadsHeader(job, in.outType) && (!in.header || in.header->type == CXIMAGE_FORMAT_JPG))
+    if (PlanReadsHeader(job, in.outType) && (!in.contentType || in.contentType == CXIMAGE_FORMAT_JPG))
         return DecodePlan::ShrinkWhileDecoding;
     return DecodePlan::Whole;
 }

@@ -19,8 +19,9 @@ enum class DecodePlan {
 struct PlanInput {
     std::uint32_t sourceType = 0; // from the name
     std::uint32_t outType = 0;
-    // What the headers say; null when they were not read or could not be.
-    const ImageHeader *header = nullptr;
+    // The type the file's bytes say (ProbeImageType); 0 when they were not
+    // read or name none.
+    std::uint32_t contentType = 0;
     // A copy that must lose metadata could not be rewritten: convert instead.
     bool copyRefused = false;
 };

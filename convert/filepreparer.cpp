@@ -67,9 +67,8 @@ namespace {
 DecodePlan PlanFor(const CConvertJob &job, const std::string &source, PreparedFile &r)
 {
     PlanInput in{.sourceType = r.sourceType, .outType = r.outType};
-    ImageHeader header;
-    if (PlanReadsHeader(job, r.outType) && ProbeImageHeader(source.c_str(), header))
-        in.header = &header;
+    if (PlanReadsHeader(job, r.outType))
+        in.contentType = ProbeImageType(source.c_str());
     DecodePlan plan = ChooseDecodePlan(job, in);
     if (plan == DecodePlan::PlainCopy && (job.m_bStripMetadata || job.m_bStripLocation) &&
         cxmeta::Carries(r.sourceType) && !StrippedCopy(source, job, r.bytes)) {

@@ -111,3 +111,17 @@ bool ProbeImageHeader(const char *filename, ImageHeader &header)
     close(fd);
     return ok;
 }
+
+std::uint32_t ProbeImageType(const char *filename)
+{
+    const int fd = filename ? open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (fd < 0)
+        return CXIMAGE_FORMAT_UNKNOWN;
+    std::uint8_t head[4096];
+    struct stat st;
+    ssize_t n = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        n = pread(fd, head, sizeof head, 0);
+    close(fd);
+    return n > 0 ? CxImage::DetectFormat(head, std::size_t(n)) : CXIMAGE_FORMAT_UNKNOWN;
+}

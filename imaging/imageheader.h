@@ -26,3 +26,9 @@ struct ImageHeader {
 // False when the file cannot be read or is no picture this program knows.
 bool ProbeImageHeader(const char *filename, ImageHeader &header);
 bool ProbeImageHeader(const std::uint8_t *data, std::size_t size, ImageHeader &header);
+
+// The type the file's first bytes say, as Load would find it, reading no
+// more than those: for a plan that needs no more of the headers. 0 when the
+// file cannot be read or its bytes name no format (a format recognised only
+// further in may also read as 0).
+std::uint32_t ProbeImageType(const char *filename);

@@ -28,6 +28,7 @@ TEST(ImageHeader, EveryFormatsHeaderAgreesWithItsDecode)
         ImageHeader h;
         ASSERT_TRUE(ProbeImageHeader(path.c_str(), h));
         EXPECT_EQ(h.type, whole.GetType());
+        EXPECT_EQ(ProbeImageType(path.c_str()), h.type);
         EXPECT_EQ(h.width, whole.GetWidth());
         EXPECT_EQ(h.height, whole.GetHeight());
         EXPECT_EQ(h.orientation, whole.GetOrientation());
@@ -58,4 +59,5 @@ TEST(ImageHeader, DamagedOrForeignFilesAreRefused)
     ImageHeader h;
     EXPECT_FALSE(ProbeImageHeader(dir.Path("missing").c_str(), h));
     EXPECT_FALSE(ProbeImageHeader(dir.Path("").c_str(), h)); // a folder
+    EXPECT_EQ(ProbeImageType(dir.Path("").c_str()), 0u);
 }
