@@ -29,7 +29,7 @@ std::shared_ptr<CxImage> Decode(const std::string &file, bool autoOrient, const 
     img->SetCancelFlag(cancel);
     if (setup)
         setup(*img);
-    img->Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+    img->Load(file.c_str());
     img->SetCancelFlag(nullptr);
     if (cancel && cancel->load())
         img->Destroy();
