@@ -367,10 +367,8 @@ void COptionPanel::OnResizeTypeChange()
 void COptionPanel::OnFormatChange()
 {
     UpdateData(true);
-    // TIF opens the quality box too, though nothing reads it there.
     const ImageFormat *f = FormatOfListEntry(m_nFormatType);
-    Enable({IDC_QUALITY_LABEL, IDC_QUALITY, IDC_QUALITY_SPIN},
-           f && (f->Has(FORMAT_QUALITY) || f->type == CXIMAGE_FORMAT_TIF));
+    Enable({IDC_QUALITY_LABEL, IDC_QUALITY, IDC_QUALITY_SPIN}, f && f->facts.showsQuality);
 }
 
 void COptionPanel::OnFont()

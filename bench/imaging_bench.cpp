@@ -4,6 +4,7 @@
 #include "convert/convertjob.h"
 #include "imaging/cximage.h"
 #include "imaging/cximagegif.h"
+#include "imaging/formats.h"
 #include "imaging/octreequantizer.h"
 #include "convert/pipeline.h"
 #include "imaging/runresources.h"
@@ -62,7 +63,7 @@ int main(int argc, char **argv)
     jpegOut.Open();
     CxImage encoder = photo;
     encoder.SetJpegQuality(90);
-    if (!encoder.Encode(&jpegOut, CXIMAGE_FORMAT_JPG)) {
+    if (!encoder.Encode(&jpegOut, TypeFromExtension("jpg"))) {
         std::fprintf(stderr, "cannot encode the test photo\n");
         return 1;
     }
@@ -111,18 +112,18 @@ int main(int argc, char **argv)
                out.Open();
                CxImage img = small;
                img.SetJpegQuality(95);
-               img.Encode(&out, CXIMAGE_FORMAT_JPG);
+               img.Encode(&out, TypeFromExtension("jpg"));
            }));
     report("octree + dither 800x533 for GIF", MedianMs(rounds, [&] {
                CxImage img = small;
                CConvertJob job;
-               PrepareForOutput(img, CXIMAGE_FORMAT_GIF, job, false);
+               PrepareForOutput(img, TypeFromExtension("gif"), job, false);
            }));
     report("encode PNG 800x533", MedianMs(rounds, [&] {
                CxMemFile out;
                out.Open();
                CxImage img = small;
-               img.Encode(&out, CXIMAGE_FORMAT_PNG);
+               img.Encode(&out, TypeFromExtension("png"));
            }));
     return 0;
 }

@@ -3,6 +3,7 @@
 // way a thumbnailer writes them, so the benchmark can time the listing's
 // thumbnail path against other tools.
 #include "imaging/cximage.h"
+#include "imaging/formats.h"
 #include "convert/imagefiles.h"
 #include "imaging/runresources.h"
 #include "imaging/thumbnail.h"
@@ -37,7 +38,7 @@ bool WriteThumbnail(const std::string &source, const std::string &outDir)
     if (!img.FromQImage(thumb))
         return false;
     img.SetJpegQuality(75);
-    return img.Save((outDir + "/tn_" + name + ".jpg").c_str(), CXIMAGE_FORMAT_JPG);
+    return img.Save((outDir + "/tn_" + name + ".jpg").c_str(), TypeFromExtension("jpg"));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "imaging/cxanimation.h"
 #include "imaging/cximagegif.h"
+#include "imaging/formats.h"
 #include "convert/metadataoptions.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ AnimatedResult CollectFrames(const std::string &source, int frameCount, std::uin
     for (int k = 0; k < n; ++k) {
         if (stop.stop_requested())
             return AnimatedResult::Stopped;
-        CxImage frame(CXIMAGE_FORMAT_UNKNOWN);
+        CxImage frame;
         if (!reader->Next(frame)) {
             why = "frame " + std::to_string(k + 1) + ": " + frame.GetLastError();
             unreadable = error = true;
@@ -110,7 +111,8 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
         pointers.push_back(&f);
     std::string encodeWhy;
     std::function<bool(CxFile &)> encode;
-    if (outType == CXIMAGE_FORMAT_WEBP) {
+    const ImageFormat *format = FormatByType(outType);
+    if (format && format->facts.frames == FrameCodec::WebpFrames) {
         // As a still WebP: the job's quality, 95 under a watermark.
         pointers.front()->SetJpegQuality(c.stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
         encode = [&](CxFile &file) {
@@ -168,6 +170,7 @@ AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const
         CxMemFile::FreeBuffer(data);
         return bytes.empty() ? WriteResult::Failed : WriteResult::Written;
     };
+    // The picture control plays GIF bytes itself.
     return TransformAnimation(source, frameCount, CXIMAGE_FORMAT_GIF, job, rules, toMemory, nullptr,
                               std::stop_token(), nullptr);
 }
@@ -179,8 +182,7 @@ AnimatedResult AnimationFrameList(const std::string &source, int frameCount, con
     std::string why;
     // Shown on the screen, taken as sRGB.
     const AnimatedResult r =
-        CollectFrames(source, frameCount, CXIMAGE_FORMAT_UNKNOWN, job, rules, nullptr, std::stop_token(), c, why,
-                      maxBytes);
+        CollectFrames(source, frameCount, {}, job, rules, nullptr, std::stop_token(), c, why, maxBytes);
     out = r == AnimatedResult::Written ? std::move(c.list) : AnimationFrames{};
     return r;
 }

@@ -33,8 +33,8 @@ struct PreparedFile {
         Skipped, // the output exists and the policy keeps it: nothing was decoded
     };
     Kind kind = Kind::NotLoaded;
-    std::uint32_t sourceType = CXIMAGE_FORMAT_UNKNOWN;
-    std::uint32_t outType = CXIMAGE_FORMAT_UNKNOWN;
+    std::uint32_t sourceType{}; // none until read
+    std::uint32_t outType{};
     int frames = 0;
     EncodedBytes bytes;
     std::string reason; // why it was not loaded, transformed or encoded

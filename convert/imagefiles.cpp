@@ -62,7 +62,7 @@ std::uint32_t GetImageType(const std::string &name)
         for (std::string_view ext : f.Extensions())
             if (HasExtensionNoCase(name, ext))
                 return f.type;
-    return CXIMAGE_FORMAT_UNKNOWN;
+    return {};
 }
 
 bool ImageNameLess(const std::string &a, const std::string &b)

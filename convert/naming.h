@@ -9,7 +9,7 @@
 
 struct OutputName {
     std::string path;
-    std::uint32_t type = CXIMAGE_FORMAT_UNKNOWN;
+    std::uint32_t type{}; // none yet
 };
 
 // Splits a path at its last "/": folder (without the "/"), base name and

@@ -1,6 +1,7 @@
 #include "convert/pipeline.h"
 
 #include "imaging/cxtext.h"
+#include "imaging/formats.h"
 #include "imaging/metadataio.h"
 #include "imaging/octreequantizer.h"
 
@@ -187,20 +188,19 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
 
 void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &job, bool stampDrawn)
 {
-    if (outType == CXIMAGE_FORMAT_JPG) {
-        if (img.GetNumColors() != 0 && !img.IsGrayScale())
-            img.IncreaseBpp(24);
+    const ImageFormat *f = FormatByType(outType);
+    if (!f)
+        return;
+    if (f->facts.pixels == OutputPixels::NoColourPalette && img.GetNumColors() != 0 && !img.IsGrayScale())
+        img.IncreaseBpp(24);
+    if (f->Has(FORMAT_QUALITY))
         img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
-    } else if (outType == CXIMAGE_FORMAT_WEBP || outType == CXIMAGE_FORMAT_AVIF || outType == CXIMAGE_FORMAT_JXL) {
-        img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
-    } else if (outType == CXIMAGE_FORMAT_GIF) {
-        if (img.GetNumColors() != 8) {
-            COctreeQuantizer quantizer(256, 6);
-            quantizer.ProcessImage(img);
-            RGBQUAD palette[256] = {};
-            quantizer.SetColorTable(palette);
-            img.DecreaseBpp(8, true, palette, 0);
-        }
+    if (f->facts.pixels == OutputPixels::Palette && img.GetNumColors() != 8) {
+        COctreeQuantizer quantizer(256, 6);
+        quantizer.ProcessImage(img);
+        RGBQUAD palette[256] = {};
+        quantizer.SetColorTable(palette);
+        img.DecreaseBpp(8, true, palette, 0);
     }
 }
 

@@ -108,7 +108,7 @@ void PrepareAhead::Loop(std::stop_token own)
     // One file per core already keeps every core busy (a decode shared with
     // a second thread only adds switching and duplicated work here).
     CxImage::SetThreadLimit(1);
-    CxImage image(CXIMAGE_FORMAT_UNKNOWN);
+    CxImage image;
     std::vector<int> toRead;
     for (;;) {
         int index = -1;

@@ -71,6 +71,6 @@ private:
     std::size_t m_scratchRunning = 0; // of the files being prepared
     const RunResources m_resources;
     const Preparer m_prepare;
-    CxImage m_image{CXIMAGE_FORMAT_UNKNOWN}; // for files prepared by Take
+    CxImage m_image; // for files prepared by Take
     std::vector<std::jthread> m_threads;
 };

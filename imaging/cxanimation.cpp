@@ -4,6 +4,7 @@
 #include "imaging/colourprofile.h"
 #include "imaging/cximagegif.h"
 #include "imaging/cxmetadata.h"
+#include "imaging/formats.h"
 #include "imaging/metadataio.h"
 
 #include <algorithm>
@@ -134,27 +135,31 @@ std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename, bool autoOr
     if (!file.ReadAll(bytes, kMaxFileBytes))
         return std::make_unique<CxUnreadableFrames>("cannot read file");
     file.Close();
-    switch (CxImage::DetectFormat(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size())) {
-    case CXIMAGE_FORMAT_GIF:
+    const ImageFormat *format = FormatByType(
+        CxImage::DetectFormat(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size()));
+    switch (format ? format->facts.frames : FrameCodec::None) {
+    case FrameCodec::GifComposer:
         return std::make_unique<CxGifFrameReader>(std::move(bytes));
-    case CXIMAGE_FORMAT_WEBP:
+    case FrameCodec::WebpFrames:
         return std::make_unique<CxWebpFrameReader>(std::move(bytes), autoOrient);
-    case CXIMAGE_FORMAT_JXL:
+    case FrameCodec::JxlWalker:
         return std::make_unique<CxJxlFrameReader>(std::move(bytes), autoOrient);
-    default:
-        return std::make_unique<CxUnreadableFrames>("unknown file format");
+    case FrameCodec::None:
+        break;
     }
+    return std::make_unique<CxUnreadableFrames>("unknown file format");
 }
 
 bool IsAnimationType(std::uint32_t type)
 {
-    // Exactly the files OpenFrameReader walks, whatever else holds frames.
-    return type == CXIMAGE_FORMAT_GIF || type == CXIMAGE_FORMAT_WEBP || type == CXIMAGE_FORMAT_JXL;
+    const ImageFormat *format = FormatByType(type);
+    return format && format->WalksFrames();
 }
 
 bool IsAnimationOutputType(std::uint32_t type)
 {
-    return type == CXIMAGE_FORMAT_GIF || type == CXIMAGE_FORMAT_WEBP;
+    const ImageFormat *format = FormatByType(type);
+    return format && format->Writable() && format->Has(FORMAT_ANIMATION);
 }
 
 int WebpLoopCount(int gifLoops)

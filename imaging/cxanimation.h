@@ -43,15 +43,16 @@ protected:
     bool m_autoOrient = true;
 };
 
-// A reader for the file, chosen by its bytes (GIF or WebP). For any other
-// file, or one that cannot be read, every Next fails with the reason.
-// With autoOrient false the frames stay as stored, their orientation reported.
+// A reader for the file, the frame codec of the row its bytes are (GIF,
+// WebP or JPEG XL). For any other file, or one that cannot be read, every
+// Next fails with the reason. With autoOrient false the frames stay as
+// stored, their orientation reported.
 std::unique_ptr<CxFrameReader> OpenFrameReader(const char *filename, bool autoOrient = true);
 
 // Whether a file of the type can hold frames that OpenFrameReader walks.
 bool IsAnimationType(std::uint32_t type);
-// Whether an animation written as the type stays one (GIF, WebP); others
-// take the first frame.
+// Whether an animation written as the type stays one (a written row with
+// FORMAT_ANIMATION: GIF, WebP); others take the first frame.
 bool IsAnimationOutputType(std::uint32_t type);
 
 // WebP's loop count for a GIF's, and back.

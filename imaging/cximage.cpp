@@ -246,8 +246,9 @@ bool CxImage::Decode(CxFile *file, std::uint32_t imagetype, const CxDecodeReques
 bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink, const CxDecodeRequest &req)
 {
     Destroy();
-    // A large JPEG is decoded where it lies in the page cache: no copy of its
-    // bytes, and none of the fresh memory the copy would need. The JPEG
+    // A large file whose row reads mapped bytes (JPEG) is decoded where it
+    // lies in the page cache: no copy of its bytes, and none of the fresh
+    // memory the copy would need. The JPEG
     // readers (libjpeg's and our own) take the bytes as a stream kept within
     // its bounds, so bytes written over meanwhile can spoil the picture, which
     // is then refused, but never lead a read astray. Other formats go to
@@ -256,8 +257,10 @@ bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink, const CxDecodeReq
     const std::int64_t size = disk && disk->GetFP() && disk->Tell() == 0 ? disk->Size() : -1;
     if (size >= std::int64_t(kMapFrom) && size <= std::int64_t(kMaxFileBytes)) {
         MappedFile mapped;
-        if (mapped.Map(fileno(disk->GetFP())) &&
-            DetectFormat(mapped.Data(), mapped.Size()) == CXIMAGE_FORMAT_JPG) {
+        const ImageFormat *format = mapped.Map(fileno(disk->GetFP()))
+                                        ? FormatByType(DetectFormat(mapped.Data(), mapped.Size()))
+                                        : nullptr;
+        if (format && format->facts.readsMapped) {
             const bool ok = DecodeBytes(mapped.Data(), mapped.Size(), sink, req);
             if (!mapped.Changed())
                 return ok;
@@ -351,14 +354,13 @@ bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
     }
     if (imagetype == CXIMAGE_FORMAT_UNKNOWN)
         imagetype = m_type;
-    // Only these encoders take a band's rows in order as they arrive.
-    if (m_bandRows > 0 && imagetype != CXIMAGE_FORMAT_JPG && imagetype != CXIMAGE_FORMAT_PNG) {
+    const ImageFormat *writer = FormatByType(imagetype);
+    if (m_bandRows > 0 && !(writer && writer->facts.rowsOut)) {
         SetError("this format cannot be written row by row");
         return false;
     }
     if ((!m_meta.Empty() || m_orientation != 1) && cxmeta::Carries(imagetype))
         return EncodeWithMetadata(file, imagetype);
-    const ImageFormat *writer = FormatByType(imagetype);
     if (!writer || !writer->Writable()) {
         SetError("unknown output format");
         return false;

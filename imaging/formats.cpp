@@ -82,14 +82,25 @@ constexpr ImageFormat kFormats[] = {
          return n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
      },
      cxcodec::DecodeJpeg,
-     cxcodec::EncodeJpeg},
+     cxcodec::EncodeJpeg,
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.blocks = {BlockPlace::Segment, BlockPlace::Segment, BlockPlace::Segment, BlockPlace::Segment},
+      .blockWriter = BlockWriter::Exiv2,
+      .rowsIn = RowDecoding::ScaledRows,
+      .rowsOut = true,
+      .readsMapped = true,
+      .pixels = OutputPixels::NoColourPalette,
+      .showsQuality = true,
+      .mimeTypes = {"image/jpeg"}}},
     {CXIMAGE_FORMAT_BMP,
      "BMP",
      {"bmp"},
      FORMAT_PALETTE,
      [](const std::uint8_t *d, std::size_t n) { return n >= 14 && d[0] == 'B' && d[1] == 'M'; },
      cxcodec::DecodeBmp,
-     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeBmp(img, file); }},
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeBmp(img, file); },
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.mimeTypes = {"image/bmp"}}},
     // PCX has no magic number: manufacturer 10, a known version, RLE
     // encoding 1 and a plausible depth.
     {CXIMAGE_FORMAT_PCX,
@@ -101,7 +112,9 @@ constexpr ImageFormat kFormats[] = {
                 d[2] == 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8);
      },
      cxcodec::DecodePcx,
-     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePcx(img, file); }},
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePcx(img, file); },
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.mimeTypes = {"image/vnd.zbrush.pcx"}}},
     // The comment and the loop count travel with an animation (CxImageGIF).
     {CXIMAGE_FORMAT_GIF,
      "GIF",
@@ -113,7 +126,12 @@ constexpr ImageFormat kFormats[] = {
      [](const std::uint8_t *d, std::size_t n, CxImage &out, const DecodeRequest &req) {
          return cxcodec::DecodeGif(d, n, out, req);
      },
-     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeGif(img, file); }},
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeGif(img, file); },
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.frames = FrameCodec::GifComposer,
+      .blocks = {.comment = BlockPlace::Extension},
+      .pixels = OutputPixels::Palette,
+      .mimeTypes = {"image/gif"}}},
     {CXIMAGE_FORMAT_PNG,
      "PNG",
      {"png"},
@@ -122,7 +140,13 @@ constexpr ImageFormat kFormats[] = {
          return n >= 8 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0;
      },
      cxcodec::DecodePng,
-     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePng(img, file); }},
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePng(img, file); },
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.blocks = {BlockPlace::Chunk, BlockPlace::Chunk, BlockPlace::Chunk, BlockPlace::Chunk},
+      .blockWriter = BlockWriter::Exiv2,
+      .rowsIn = RowDecoding::FileRows,
+      .rowsOut = true,
+      .mimeTypes = {"image/png"}}},
     {CXIMAGE_FORMAT_TIF,
      "TIF",
      {"tif", "tiff"},
@@ -133,7 +157,12 @@ constexpr ImageFormat kFormats[] = {
                            (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && (d[3] == 42 || d[3] == 43)));
      },
      cxcodec::DecodeTiff,
-     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeTiff(img, file); }},
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeTiff(img, file); },
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.blocks = {BlockPlace::Ifd, BlockPlace::Ifd, BlockPlace::Ifd, BlockPlace::Ifd},
+      .blockWriter = BlockWriter::Exiv2,
+      .showsQuality = true,
+      .mimeTypes = {"image/tiff"}}},
     // Quality 100 writes lossless. No IPTC: the container has no chunk for it.
     {CXIMAGE_FORMAT_WEBP,
      "WEBP",
@@ -143,7 +172,13 @@ constexpr ImageFormat kFormats[] = {
          return n >= 12 && std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "WEBP", 4) == 0;
      },
      cxcodec::DecodeWebp,
-     cxcodec::EncodeWebp},
+     cxcodec::EncodeWebp,
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.frames = FrameCodec::WebpFrames,
+      .blocks = {.exif = BlockPlace::Chunk, .xmp = BlockPlace::Chunk, .profile = BlockPlace::Chunk},
+      .blockWriter = BlockWriter::Riff,
+      .showsQuality = true,
+      .mimeTypes = {"image/webp"}}},
     // Quality 100 writes lossless. EXIF, XMP and the profile are kept;
     // IPTC has no place in the file.
     {CXIMAGE_FORMAT_AVIF,
@@ -152,7 +187,12 @@ constexpr ImageFormat kFormats[] = {
      FORMAT_ALPHA | FORMAT_QUALITY | FORMAT_METADATA,
      [](const std::uint8_t *d, std::size_t n) { return HasBrand(d, n, {"avif", "avis"}); },
      cxcodec::DecodeAvif,
-     cxcodec::EncodeAvif},
+     cxcodec::EncodeAvif,
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.blocks = {.exif = BlockPlace::Box, .xmp = BlockPlace::Box, .profile = BlockPlace::Box},
+      .blockWriter = BlockWriter::Encoder,
+      .showsQuality = true,
+      .mimeTypes = {"image/avif"}}},
     // A bare codestream or the container's signature box. Quality 100
     // writes lossless; EXIF, XMP and the profile travel in its own boxes.
     {CXIMAGE_FORMAT_JXL,
@@ -164,7 +204,13 @@ constexpr ImageFormat kFormats[] = {
                 (n >= 12 && std::memcmp(d, "\0\0\0\x0CJXL \r\n\x87\n", 12) == 0);
      },
      cxcodec::DecodeJxl,
-     cxcodec::EncodeJxl},
+     cxcodec::EncodeJxl,
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.frames = FrameCodec::JxlWalker,
+      .blocks = {.exif = BlockPlace::Box, .xmp = BlockPlace::Box, .profile = BlockPlace::Box},
+      .blockWriter = BlockWriter::Encoder,
+      .showsQuality = true,
+      .mimeTypes = {"image/jxl"}}},
     // Read only (see docs/formats.md). Checked after AVIF, whose files name the same
     // general brands.
     {CXIMAGE_FORMAT_HEIF,
@@ -176,7 +222,9 @@ constexpr ImageFormat kFormats[] = {
      },
      cxcodec::DecodeHeif,
      nullptr,
-     CXIMAGE_FORMAT_JPG},
+     CXIMAGE_FORMAT_JPG,
+     {.blocks = {.exif = BlockPlace::Box, .xmp = BlockPlace::Box, .profile = BlockPlace::Box},
+      .mimeTypes = {"image/heif", "image/heic"}}},
     // Read through Qt's readers, written as PNG: nothing is lost, alpha
     // included.
     {CXIMAGE_FORMAT_PNM,
@@ -186,7 +234,9 @@ constexpr ImageFormat kFormats[] = {
      IsPnm,
      cxcodec::DecodePnm,
      nullptr,
-     CXIMAGE_FORMAT_PNG},
+     CXIMAGE_FORMAT_PNG,
+     {.mimeTypes = {"image/x-portable-anymap", "image/x-portable-bitmap", "image/x-portable-graymap",
+                    "image/x-portable-pixmap"}}},
     {CXIMAGE_FORMAT_ICO,
      "ICO",
      {"ico", "cur"},
@@ -194,7 +244,8 @@ constexpr ImageFormat kFormats[] = {
      IsIco,
      cxcodec::DecodeIco,
      nullptr,
-     CXIMAGE_FORMAT_PNG},
+     CXIMAGE_FORMAT_PNG,
+     {.mimeTypes = {"image/vnd.microsoft.icon", "image/x-win-bitmap"}}},
     // Last: its test is the loosest.
     {CXIMAGE_FORMAT_TGA,
      "TGA",
@@ -203,7 +254,8 @@ constexpr ImageFormat kFormats[] = {
      IsTga,
      cxcodec::DecodeTga,
      nullptr,
-     CXIMAGE_FORMAT_PNG},
+     CXIMAGE_FORMAT_PNG,
+     {.mimeTypes = {"image/x-tga"}}},
 };
 
 constexpr std::size_t CountWritable()
@@ -229,6 +281,18 @@ static_assert([] {
     return true;
 }());
 #endif
+
+// The flags and the facts tell the same: metadata where EXIF has a place,
+// a comment where it has one, animations written only by a frame codec.
+static_assert([] {
+    for (const ImageFormat &f : kFormats)
+        if (((f.caps & FORMAT_METADATA) != 0) != (f.facts.blocks.exif != BlockPlace::None) ||
+            ((f.caps & FORMAT_COMMENT) != 0) != (f.facts.blocks.comment != BlockPlace::None) ||
+            ((f.caps & FORMAT_ANIMATION) != 0 && f.facts.frames == FrameCodec::None) ||
+            f.facts.mimeTypes[0].empty())
+            return false;
+    return true;
+}());
 
 } // namespace
 

@@ -45,6 +45,75 @@ enum FormatCaps : unsigned {
     FORMAT_COMMENT = 1u << 6,           // a text comment and a loop count
 };
 
+// How a format's files hold several frames: the reader that walks them, and
+// for a format with FORMAT_ANIMATION the writer that keeps them.
+enum class FrameCodec : std::uint8_t {
+    None,        // the first frame only
+    GifComposer, // each frame composed on the canvas by its disposal
+    WebpFrames,  // libwebp's demuxer, the same canvas model
+    JxlWalker,   // each frame decoded whole by libjxl
+};
+
+// Where a format's files keep one metadata block.
+enum class BlockPlace : std::uint8_t {
+    None,
+    Segment,   // a JPEG APPn segment
+    Chunk,     // a PNG or RIFF chunk
+    Ifd,       // a tag of a TIFF file's own directory
+    Box,       // an ISO or JPEG XL box
+    Extension, // a GIF extension block
+};
+
+struct BlockPlaces {
+    BlockPlace exif = BlockPlace::None;
+    BlockPlace xmp = BlockPlace::None;
+    BlockPlace iptc = BlockPlace::None;
+    BlockPlace profile = BlockPlace::None;
+    BlockPlace comment = BlockPlace::None;
+};
+
+// Who puts the blocks into a file being written.
+enum class BlockWriter : std::uint8_t {
+    None,    // the format keeps none, or is only read
+    Exiv2,   // exiv2, into the encoded file
+    Riff,    // our own chunk writer, into the encoded WebP
+    Encoder, // the encoder itself, beside the pixels (exiv2 cannot write these files)
+};
+
+// Whether a decoder hands its rows over one by one as it reads.
+enum class RowDecoding : std::uint8_t {
+    Whole,      // only the whole picture
+    FileRows,   // in order, at the file's own size (PNG)
+    ScaledRows, // in order, maybe reduced as they are read, grey rows with the identity palette (JPEG)
+};
+
+// What pixels the writer must be handed.
+enum class OutputPixels : std::uint8_t {
+    AsTheyAre,
+    NoColourPalette, // a paletted colour picture is widened to 24 bits, grey stays 8 bits
+    Palette,         // reduced to a palette of at most 256 colours by the octree quantizer
+};
+
+// What a row tells those who read, write or offer its files.
+struct FormatFacts {
+    FrameCodec frames = FrameCodec::None;
+    BlockPlaces blocks = {};
+    BlockWriter blockWriter = BlockWriter::None;
+    RowDecoding rowsIn = RowDecoding::Whole;
+    // The encoder takes a band's rows in order as they arrive.
+    bool rowsOut = false;
+    // Its reader keeps within the bytes' bounds even if they change under it,
+    // so a large file may be mapped rather than copied.
+    bool readsMapped = false;
+    OutputPixels pixels = OutputPixels::AsTheyAre;
+    // The window's quality box opens for it: the lossy formats, and TIF,
+    // where it always has though nothing reads it.
+    bool showsQuality = false;
+    // Lower case, unused ones empty: the desktop entry offers the program
+    // for exactly these.
+    std::array<std::string_view, 4> mimeTypes = {};
+};
+
 struct ImageFormat {
     std::uint32_t type;
     // In the window's format list and on --format (lower-cased); an output
@@ -62,15 +131,23 @@ struct ImageFormat {
     // For a format only read: the format its files are written as under
     // "keep the original format" once they cannot stay a plain copy.
     std::uint32_t writtenAs = CXIMAGE_FORMAT_UNKNOWN;
+    // What callers switch on besides the flags.
+    FormatFacts facts = {};
 
     bool Writable() const { return encode != nullptr; }
     bool Has(unsigned cap) const { return (caps & cap) == cap; }
-    std::span<const std::string_view> Extensions() const
+    std::span<const std::string_view> Extensions() const { return Filled(extensions); }
+    std::span<const std::string_view> MimeTypes() const { return Filled(facts.mimeTypes); }
+    // Whether the type can hold frames that OpenFrameReader walks.
+    bool WalksFrames() const { return facts.frames != FrameCodec::None; }
+
+private:
+    static std::span<const std::string_view> Filled(const std::array<std::string_view, 4> &list)
     {
         std::size_t n = 0;
-        while (n < extensions.size() && !extensions[n].empty())
+        while (n < list.size() && !list[n].empty())
             ++n;
-        return {extensions.data(), n};
+        return {list.data(), n};
     }
 };
 

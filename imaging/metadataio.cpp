@@ -103,11 +103,20 @@ bool InsertExifChunk(std::string &png, const std::string &exif)
     return true;
 }
 
-// Whether the bytes are a file of the type, as the format table tells it.
-bool IsA(std::uint32_t type, const std::uint8_t *data, std::size_t size)
+// The row the bytes are a file of, as the decoder would take them; null for
+// none.
+const ImageFormat *FormatOfBytes(const std::uint8_t *data, std::size_t size)
 {
-    const ImageFormat *format = FormatByType(type);
-    return format && format->detect(data, size);
+    for (const ImageFormat &f : ImageFormats())
+        if (f.detect(data, size))
+            return &f;
+    return nullptr;
+}
+
+BlockWriter WriterOfBytes(const std::uint8_t *data, std::size_t size)
+{
+    const ImageFormat *format = FormatOfBytes(data, size);
+    return format ? format->facts.blockWriter : BlockWriter::None;
 }
 
 // JPEG keeps EXIF in an APP1 segment, placed after the start marker and
@@ -285,7 +294,8 @@ bool cxmeta::Carries(std::uint32_t type)
 
 bool cxmeta::WrittenByEncoder(std::uint32_t type)
 {
-    return type == CXIMAGE_FORMAT_AVIF || type == CXIMAGE_FORMAT_JXL;
+    const ImageFormat *format = FormatByType(type);
+    return format && format->facts.blockWriter == BlockWriter::Encoder;
 }
 
 CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, int orientation)
@@ -346,11 +356,13 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
 {
     Initialize();
     try {
-        if (IsA(CXIMAGE_FORMAT_WEBP, data, size))
+        const ImageFormat *format = FormatOfBytes(data, size);
+        if (format && format->facts.blockWriter == BlockWriter::Riff)
             return EmbedWebp(data, size, meta, width, height, orientation, out);
-        // JPEG and PNG take the EXIF block as it is edited; a TIFF's becomes
-        // part of the file's own IFDs, which exiv2 writes.
-        const bool jpeg = IsA(CXIMAGE_FORMAT_JPG, data, size), png = IsA(CXIMAGE_FORMAT_PNG, data, size);
+        // A segment or chunk takes the EXIF block as it is edited; a TIFF's
+        // becomes part of the file's own IFDs, which exiv2 writes.
+        const BlockPlace exifPlace = format ? format->facts.blocks.exif : BlockPlace::None;
+        const bool jpeg = exifPlace == BlockPlace::Segment, png = exifPlace == BlockPlace::Chunk;
         std::string exifBlock;
         if (jpeg || png)
             exifBlock = EditedExifBlock(meta, width, height, orientation);
@@ -398,7 +410,7 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
 {
     Initialize();
     try {
-        if (IsA(CXIMAGE_FORMAT_WEBP, Bytes(file), file.size()))
+        if (WriterOfBytes(Bytes(file), file.size()) == BlockWriter::Riff)
             return StripWebp(file, all, out);
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Bytes(file), long(file.size()));
         // Only these are written back as edited: exiv2 takes an AVIF or HEIF

@@ -8,6 +8,7 @@
 // the costlier horizontal pass sees as few rows as possible; rows go through
 // a small ring, so memory is read and written in order.
 #include "imaging/cximage.h"
+#include "imaging/formats.h"
 
 #include "imaging/codecs/codecs.h"
 #include "imaging/pixelops.h"
@@ -906,8 +907,10 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     s.out.Destroy();
     s.band.Destroy();
     int dstW = 0, dstH = 0;
-    // A JPEG decoder's grey rows have the identity palette CreateBand gives.
-    if (type != CXIMAGE_FORMAT_JPG || (bpp != 24 && bpp != 8) || !m_rule ||
+    // Only a decoder that may reduce as it reads gives grey rows the
+    // identity palette CreateBand gives.
+    const ImageFormat *format = FormatByType(type);
+    if (!format || format->facts.rowsIn != RowDecoding::ScaledRows || (bpp != 24 && bpp != 8) || !m_rule ||
         !m_rule(fileW, fileH, meta, dstW, dstH))
         return nullptr;
     // What Resample would do otherwise: nothing, refuse the size, or start

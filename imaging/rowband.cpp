@@ -1,5 +1,7 @@
 #include "imaging/rowband.h"
 
+#include "imaging/formats.h"
+
 #include <algorithm>
 #include <new>
 #include <system_error>
@@ -90,8 +92,8 @@ namespace cxstream {
 
 bool Streams(std::uint32_t sourceType, std::uint32_t outType)
 {
-    return (sourceType == CXIMAGE_FORMAT_PNG || sourceType == CXIMAGE_FORMAT_JPG) &&
-           (outType == CXIMAGE_FORMAT_JPG || outType == CXIMAGE_FORMAT_PNG);
+    const ImageFormat *source = FormatByType(sourceType), *output = FormatByType(outType);
+    return source && output && source->facts.rowsIn != RowDecoding::Whole && output->facts.rowsOut;
 }
 
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,

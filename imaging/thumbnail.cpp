@@ -3,6 +3,7 @@
 #include "imaging/codecs/codecs.h"
 #include "imaging/colourprofile.h"
 #include "imaging/cximage.h"
+#include "imaging/formats.h"
 #include "imaging/pixelops.h"
 
 #include <QPainter>
@@ -50,8 +51,9 @@ class BoxAveragedRows final : public cxcodec::RowSink {
 public:
     CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override
     {
-        // A reduced JPEG decode is not the file's own size the card is laid out by.
-        if (type != CXIMAGE_FORMAT_PNG)
+        // A reduced decode is not the file's own size the card is laid out by.
+        const ImageFormat *format = FormatByType(type);
+        if (!format || format->facts.rowsIn != RowDecoding::FileRows)
             return nullptr;
         const QRect rect = ThumbnailDrawRect(width, height);
         const bool srgb = meta.icc.empty() || cxcolour::IsSrgbOrUnusable(meta.icc);

@@ -27,7 +27,7 @@ std::shared_ptr<CxImage> Decode(const std::string &file, bool autoOrient, const 
     // JPEG data), as image viewers do; a run still refuses it.
     req.acceptTruncated = true;
     req.cancel = cancel;
-    img->Load(file.c_str(), CXIMAGE_FORMAT_UNKNOWN, req);
+    img->Load(file.c_str(), {}, req);
     if (cancel && cancel->load())
         img->Destroy();
     cxcolour::ToSrgb(*img); // the screen is taken as sRGB

@@ -281,9 +281,10 @@ void CPreviewDlg::ShowAnimation(const QString &path, int frameCount, std::uint32
     // A GIF plays its own bytes, or those the preview makes; any other
     // animation plays from its decoded frames.
     bool shown = false;
-    if (type == CXIMAGE_FORMAT_GIF && !m_bPreview) {
+    const bool playsBytes = type == CXIMAGE_FORMAT_GIF; // the picture control's own player reads GIF only
+    if (playsBytes && !m_bPreview) {
         shown = m_picture->LoadPictureFile(path);
-    } else if (type == CXIMAGE_FORMAT_GIF) {
+    } else if (playsBytes) {
         std::vector<std::uint8_t> bytes;
         shown = AnimatedGifBytes(path.toStdString(), frameCount, m_settings, PreviewSteps(false), bytes) ==
                     AnimatedResult::Written &&
