@@ -117,7 +117,7 @@ CMainDlg::~CMainDlg()
 void CMainDlg::CreateControls()
 {
     for (const maintemplate::Control &c : maintemplate::Controls()) {
-        const QString text = c.text ? QString::fromUtf8(c.text) : QString();
+        const QString text = c.text ? tr(c.text) : QString();
         QWidget *w = nullptr;
         switch (c.kind) {
         case Kind::Label:
@@ -243,9 +243,9 @@ void CMainDlg::OnInitDialog()
     connect(reload, &QShortcut::activated, m_lists, &CImageLists::Reload);
 }
 
-void CMainDlg::Message(const char *text)
+void CMainDlg::Message(const QString &text)
 {
-    QMessageBox::information(this, QString::fromLatin1(appversion::kProductName), QString::fromUtf8(text));
+    QMessageBox::information(this, QString::fromLatin1(appversion::kProductName), text);
 }
 
 void CMainDlg::OnFolderSelChanged()
@@ -268,7 +268,7 @@ void CMainDlg::OpenAtStart(const QString &folder, const QStringList &names)
 void CMainDlg::OnOK()
 {
     if (m_lists->SelectedCount() == 0) {
-        Message("请先选择文件!");
+        Message(tr("请先选择文件!"));
         return;
     }
     if (!m_options->UpdateData(true))
@@ -280,7 +280,7 @@ void CMainDlg::OnOK()
     // A destination removed since it was chosen is made again; one that
     // cannot be made would turn every file into a save error.
     if (!job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(job.m_szOutDir))) {
-        Message(("无法创建目标文件夹:\n" + job.m_szOutDir).c_str());
+        Message(tr("无法创建目标文件夹:\n%1").arg(QString::fromStdString(job.m_szOutDir)));
         return;
     }
     m_options->WriteSettings(m_lists->Folder());
@@ -308,7 +308,7 @@ void CMainDlg::OnOK()
 void CMainDlg::OnPreview()
 {
     if (m_lists->SelectedCount() == 0) {
-        Message("请先选择文件!");
+        Message(tr("请先选择文件!"));
         return;
     }
     if (!m_options->UpdateData(true))
@@ -329,7 +329,7 @@ void CMainDlg::OnPreview()
 void CMainDlg::OnViewResults()
 {
     if (m_resultFiles.isEmpty()) {
-        Message("没有可以查看的结果图像!");
+        Message(tr("没有可以查看的结果图像!"));
         return;
     }
     CPreviewDlg dlg(this);

@@ -56,7 +56,7 @@ private:
     void CreateControls();
     void OnInitDialog();
     void ExpandTreeToDrives();
-    void Message(const char *text);
+    void Message(const QString &text);
 
     void RemoveFolderPath(const QString &path) override;
     void AddFolderPathToSelection(const QString &path) override;

@@ -64,7 +64,7 @@ struct BatchOption {
     bool shortListed = true;         // false: accepted but not shown (-h)
     OptionValue value = OptionValue::None;
     const char *valueText = nullptr; // "N", "fit|width|height|stretch", "auto"
-    const char *help = nullptr;      // --help text, a line each; nullptr: not in --help
+    const char *help = nullptr;      // --help text, a line each (translated); nullptr: not in --help
     ManualEntry manual = ManualEntry::Own;
     const char *manualText = nullptr; // roff
     Completion completion = Completion::None;

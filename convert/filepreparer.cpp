@@ -9,6 +9,8 @@
 #include "convert/pipeline.h"
 #include "imaging/rowband.h"
 
+#include <QtGlobal>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -31,7 +33,8 @@ bool IsRegularFile(const std::string &path, std::string *reason)
     if (S_ISREG(st.st_mode))
         return true;
     if (reason)
-        *reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        *reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
+                                      : QT_TRANSLATE_NOOP("FileRecord", "not a regular file");
     return false;
 }
 
@@ -119,7 +122,8 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         image.SetLoadSizeRule({});
     }
     if (!loaded) {
-        r.reason = *image.GetLastError() ? image.GetLastError() : "cannot decode the image";
+        r.reason = *image.GetLastError() ? image.GetLastError()
+                                         : QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");
         return r;
     }
     r.frames = image.GetNumFrames();
@@ -144,7 +148,9 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
             try {
                 ok = Encode(image, r.outType, r.bytes);
                 if (!ok)
-                    r.reason = *image.GetLastError() ? image.GetLastError() : "cannot encode the image";
+                    r.reason = *image.GetLastError()
+                                   ? image.GetLastError()
+                                   : QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image");
             } catch (const std::bad_alloc &) {
                 r.reason = std::strerror(ENOMEM);
             }

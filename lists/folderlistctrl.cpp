@@ -99,10 +99,11 @@ QMenu *FolderListCtrl::CreateContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(QStringLiteral("DIR"), parent);
     menu->setObjectName(QString::number(listsid::IDR_MENU_FOLDER));
-    const std::pair<int, const char *> items[] = {{listsid::ID_ADD, "添加选定图片到列表中(&A)"},
-                                                  {listsid::ID_VIEW, "查看(&V)"}};
+    const std::pair<int, const char *> items[] = {
+        {listsid::ID_ADD, QT_TRANSLATE_NOOP("FolderListCtrl", "添加选定图片到列表中(&A)")},
+        {listsid::ID_VIEW, QT_TRANSLATE_NOOP("FolderListCtrl", "查看(&V)")}};
     for (const auto &[id, text] : items) {
-        QAction *action = menu->addAction(QString::fromUtf8(text));
+        QAction *action = menu->addAction(tr(text));
         action->setObjectName(QString::number(id));
         connect(action, &QAction::triggered, this, [this, id = id] { emit commandRequested(id); });
     }

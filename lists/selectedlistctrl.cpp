@@ -259,7 +259,7 @@ QMenu *SelectedListCtrl::CreateContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(QStringLiteral("Sel"), parent);
     menu->setObjectName(QString::number(listsid::IDR_MENU_SELECTED));
-    QAction *remove = menu->addAction(QString::fromUtf8("从列表中移除(&R)"));
+    QAction *remove = menu->addAction(tr("从列表中移除(&R)"));
     remove->setObjectName(QString::number(listsid::ID_REMOVE));
     connect(remove, &QAction::triggered, this, [this] { emit commandRequested(listsid::ID_REMOVE); });
     return menu;
