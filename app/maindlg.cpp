@@ -36,6 +36,9 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include <algorithm>
+#include <initializer_list>
+
 using namespace mainid;
 using maintemplate::Kind;
 
@@ -178,17 +181,40 @@ void CMainDlg::CreateControls()
         w->setObjectName(QString::number(c.id));
         w->setGeometry(c.rect);
     }
-    // In common CJK fonts "JPEG，TIFF 品质:" is wider than its slot: its edit
-    // and spin button move right to keep a gap after the text.
-    auto *quality = ControlById<QLabel>(this, IDC_QUALITY_LABEL);
-    const int textRight = quality->x() + quality->fontMetrics().horizontalAdvance(quality->text());
-    const int shift = textRight + kLabelGap - ControlById<QWidget>(this, IDC_QUALITY)->x();
-    if (shift > 0) {
-        quality->resize(quality->width() + shift, quality->height());
-        for (int id : {IDC_QUALITY, IDC_QUALITY_SPIN}) {
+    FitCaptions();
+}
+
+void CMainDlg::FitCaptions()
+{
+    // In common CJK fonts "JPEG，TIFF 品质:" is wider than its slot, and so
+    // are some translations of the other captions: the controls they name
+    // move right to keep a gap after the text, the lists keeping their right
+    // edge, the edit and spin button their size.
+    const struct {
+        int caption;
+        std::initializer_list<int> named;
+        bool keepRight;
+    } rows[] = {
+        {IDC_QUALITY_LABEL, {IDC_QUALITY, IDC_QUALITY_SPIN}, false},
+        {IDC_FORMAT_LABEL, {IDC_FORMAT}, true},
+        {IDC_DEST_LABEL, {IDC_DEST}, true},
+    };
+    for (const auto &row : rows) {
+        auto *caption = ControlById<QLabel>(this, row.caption);
+        const int textRight = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
+        const int shift = textRight + kLabelGap - ControlById<QWidget>(this, *row.named.begin())->x();
+        if (shift <= 0)
+            continue;
+        caption->resize(caption->width() + shift, caption->height());
+        for (int id : row.named) {
             QWidget *w = ControlById<QWidget>(this, id);
-            w->move(w->x() + shift, w->y());
+            w->setGeometry(w->x() + shift, w->y(), w->width() - (row.keepRight ? shift : 0), w->height());
         }
+    }
+    // A group's check box, its title, is as wide as its text.
+    for (int id : {IDC_RENAME, IDC_RESIZE, IDC_ROTATE, IDC_STAMP}) {
+        auto *box = ControlById<QCheckBox>(this, id);
+        box->resize(std::max(box->width(), box->sizeHint().width()), box->height());
     }
 }
 

@@ -54,6 +54,7 @@ protected:
 
 private:
     void CreateControls();
+    void FitCaptions();
     void OnInitDialog();
     void ExpandTreeToDrives();
     void Message(const QString &text);

@@ -94,7 +94,7 @@
     <message>
         <source>名称,110;大小,60;类型,110;修改日期,150;属性,70;路径,200</source>
         <extracomment>The selected list&apos;s columns: title,width in pixels; one after another, split by &quot;;&quot;.</extracomment>
-        <translation>Name,110;Size,60;Type,110;Date Modified,150;Attributes,70;Path,200</translation>
+        <translation>Name,110;Size,80;Type,110;Date Modified,150;Attributes,70;Path,200</translation>
     </message>
 </context>
 <context>
@@ -277,7 +277,7 @@
     </message>
     <message>
         <source>为该任务保存该设置</source>
-        <translation>Remember this choice for this run</translation>
+        <translation>Remember for this run</translation>
     </message>
 </context>
 <context>
