@@ -1,14 +1,14 @@
+#include "app/openrequest.h"
+#include "app/velmoraapp.h"
 #include "convert/imagefiles.h"
 #include "imaging/libraryversions.h"
-#include "app/openrequest.h"
 #include "imaging/runresources.h"
-#include "app/velmoraapp.h"
+#include "settings/settingsstore.h"
+#include "translations/languages.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstring>
@@ -22,8 +22,10 @@ const struct {
     const char *shortName, *name, *help;
     Answer answer;
 } kOptions[] = {
-    {"-h", "--help", "this text", Answer::Help},
-    {"-V", "--version", "the version of the program and of the libraries it runs with", Answer::Version},
+    {"-h", "--help", QT_TRANSLATE_NOOP("velmora", "this text"), Answer::Help},
+    {"-V", "--version",
+     QT_TRANSLATE_NOOP("velmora", "the version of the program and of the libraries it runs with"),
+     Answer::Version},
 };
 
 // --help and --version are answered on the terminal, before a display is
@@ -37,13 +39,23 @@ Answer TerminalAnswer(int argc, char **argv)
     return Answer::None;
 }
 
-void PrintUsage()
+// The language of the window: the stored choice, else the desktop's.
+UiLanguage WindowLanguage()
 {
-    std::string text = "Usage: velmora [FILE|FOLDER|URI]...\n";
+    return ChooseLanguage(QLocale::system().uiLanguages(),
+                          GetProfileString(kSettingsSection, settingskey::kLanguage));
+}
+
+void PrintUsage(int argc, char **argv)
+{
+    const QCoreApplication qapp(argc, argv);
+    InstallTranslations(WindowLanguage(), false);
+    std::string text =
+        QCoreApplication::translate("velmora", "Usage: velmora [FILE|FOLDER|URI]...").toStdString() + "\n";
     for (const auto &option : kOptions) {
         std::string names = std::string("  ") + option.shortName + ", " + option.name;
         names.resize(17, ' '); // the texts in one column
-        text += names + option.help + "\n";
+        text += names + QCoreApplication::translate("velmora", option.help).toStdString() + "\n";
     }
     std::fputs(text.c_str(), stdout);
 }
@@ -54,7 +66,7 @@ int main(int argc, char **argv)
 {
     switch (TerminalAnswer(argc, argv)) {
     case Answer::Help:
-        PrintUsage();
+        PrintUsage(argc, argv);
         return 0;
     case Answer::Version:
         std::fputs(VersionText("velmora").c_str(), stdout);
@@ -66,21 +78,19 @@ int main(int argc, char **argv)
     QApplication qapp(argc, argv);
     // Ties the windows to the installed menu entry and its icon (Wayland).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
-    // The program speaks Chinese: so do Qt's own dialogs (file, colour,
-    // message box buttons) and the file type names of the selected list.
-    const QLocale chinese(QLocale::Chinese, QLocale::China);
-    QLocale::setDefault(chinese);
-    QTranslator qtTranslator;
-    if (qtTranslator.load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslator);
+    // Qt's own dialogs (file, colour, message box buttons) and the file type
+    // names of the selected list speak the window's language too.
+    InstallTranslations(WindowLanguage(), true);
 
     // Paths or file:// URIs, as a file manager or a desktop entry hands them.
     const OpenRequest request = ParseOpenArguments(
         QApplication::arguments().mid(1), QFile::decodeName(QByteArray::fromStdString(CurrentFolder())));
     for (const QString &missing : request.missing)
-        std::fprintf(stderr, "velmora: %s: no such file or folder; starting without it\n",
-                     missing.toLocal8Bit().constData());
+        std::fprintf(stderr, "velmora: %s\n",
+                     QCoreApplication::translate("velmora", "%1: no such file or folder; starting without it")
+                         .arg(missing)
+                         .toLocal8Bit()
+                         .constData());
 
     CVelmoraApp app;
     app.InitInstance(request);

@@ -36,6 +36,9 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include <algorithm>
+#include <initializer_list>
+
 using namespace mainid;
 using maintemplate::Kind;
 
@@ -117,7 +120,7 @@ CMainDlg::~CMainDlg()
 void CMainDlg::CreateControls()
 {
     for (const maintemplate::Control &c : maintemplate::Controls()) {
-        const QString text = c.text ? QString::fromUtf8(c.text) : QString();
+        const QString text = c.text ? tr(c.text) : QString();
         QWidget *w = nullptr;
         switch (c.kind) {
         case Kind::Label:
@@ -178,17 +181,40 @@ void CMainDlg::CreateControls()
         w->setObjectName(QString::number(c.id));
         w->setGeometry(c.rect);
     }
-    // In common CJK fonts "JPEG，TIFF 品质:" is wider than its slot: its edit
-    // and spin button move right to keep a gap after the text.
-    auto *quality = ControlById<QLabel>(this, IDC_QUALITY_LABEL);
-    const int textRight = quality->x() + quality->fontMetrics().horizontalAdvance(quality->text());
-    const int shift = textRight + kLabelGap - ControlById<QWidget>(this, IDC_QUALITY)->x();
-    if (shift > 0) {
-        quality->resize(quality->width() + shift, quality->height());
-        for (int id : {IDC_QUALITY, IDC_QUALITY_SPIN}) {
+    FitCaptions();
+}
+
+void CMainDlg::FitCaptions()
+{
+    // In common CJK fonts "JPEG，TIFF 品质:" is wider than its slot, and so
+    // are some translations of the other captions: the controls they name
+    // move right to keep a gap after the text, the lists keeping their right
+    // edge, the edit and spin button their size.
+    const struct {
+        int caption;
+        std::initializer_list<int> named;
+        bool keepRight;
+    } rows[] = {
+        {IDC_QUALITY_LABEL, {IDC_QUALITY, IDC_QUALITY_SPIN}, false},
+        {IDC_FORMAT_LABEL, {IDC_FORMAT}, true},
+        {IDC_DEST_LABEL, {IDC_DEST}, true},
+    };
+    for (const auto &row : rows) {
+        auto *caption = ControlById<QLabel>(this, row.caption);
+        const int textRight = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
+        const int shift = textRight + kLabelGap - ControlById<QWidget>(this, *row.named.begin())->x();
+        if (shift <= 0)
+            continue;
+        caption->resize(caption->width() + shift, caption->height());
+        for (int id : row.named) {
             QWidget *w = ControlById<QWidget>(this, id);
-            w->move(w->x() + shift, w->y());
+            w->setGeometry(w->x() + shift, w->y(), w->width() - (row.keepRight ? shift : 0), w->height());
         }
+    }
+    // A group's check box, its title, is as wide as its text.
+    for (int id : {IDC_RENAME, IDC_RESIZE, IDC_ROTATE, IDC_STAMP}) {
+        auto *box = ControlById<QCheckBox>(this, id);
+        box->resize(std::max(box->width(), box->sizeHint().width()), box->height());
     }
 }
 
@@ -243,9 +269,9 @@ void CMainDlg::OnInitDialog()
     connect(reload, &QShortcut::activated, m_lists, &CImageLists::Reload);
 }
 
-void CMainDlg::Message(const char *text)
+void CMainDlg::Message(const QString &text)
 {
-    QMessageBox::information(this, QString::fromLatin1(appversion::kProductName), QString::fromUtf8(text));
+    QMessageBox::information(this, QString::fromLatin1(appversion::kProductName), text);
 }
 
 void CMainDlg::OnFolderSelChanged()
@@ -268,7 +294,7 @@ void CMainDlg::OpenAtStart(const QString &folder, const QStringList &names)
 void CMainDlg::OnOK()
 {
     if (m_lists->SelectedCount() == 0) {
-        Message("请先选择文件!");
+        Message(tr("请先选择文件!"));
         return;
     }
     if (!m_options->UpdateData(true))
@@ -280,7 +306,7 @@ void CMainDlg::OnOK()
     // A destination removed since it was chosen is made again; one that
     // cannot be made would turn every file into a save error.
     if (!job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(job.m_szOutDir))) {
-        Message(("无法创建目标文件夹:\n" + job.m_szOutDir).c_str());
+        Message(tr("无法创建目标文件夹:\n%1").arg(QString::fromStdString(job.m_szOutDir)));
         return;
     }
     m_options->WriteSettings(m_lists->Folder());
@@ -308,7 +334,7 @@ void CMainDlg::OnOK()
 void CMainDlg::OnPreview()
 {
     if (m_lists->SelectedCount() == 0) {
-        Message("请先选择文件!");
+        Message(tr("请先选择文件!"));
         return;
     }
     if (!m_options->UpdateData(true))
@@ -329,7 +355,7 @@ void CMainDlg::OnPreview()
 void CMainDlg::OnViewResults()
 {
     if (m_resultFiles.isEmpty()) {
-        Message("没有可以查看的结果图像!");
+        Message(tr("没有可以查看的结果图像!"));
         return;
     }
     CPreviewDlg dlg(this);

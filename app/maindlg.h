@@ -54,9 +54,10 @@ protected:
 
 private:
     void CreateControls();
+    void FitCaptions();
     void OnInitDialog();
     void ExpandTreeToDrives();
-    void Message(const char *text);
+    void Message(const QString &text);
 
     void RemoveFolderPath(const QString &path) override;
     void AddFolderPathToSelection(const QString &path) override;

@@ -30,7 +30,7 @@ enum class Kind {
 struct Control {
     int id;
     Kind kind;
-    const char *text;  // UTF-8 caption; nullptr for none
+    const char *text;  // UTF-8 source caption, translated as CMainDlg; nullptr for none
     QRect rect;        // client coordinates at the default size
 };
 

@@ -12,6 +12,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -25,7 +26,7 @@ using namespace mainid;
 namespace {
 
 constexpr int kMaxPanelText = 255;
-constexpr const char *kBrowseTitle = "选择目标文件夹";
+constexpr const char *kBrowseTitle = QT_TRANSLATE_NOOP("COptionPanel", "选择目标文件夹");
 constexpr unsigned kBrowseFlags = 0x41;  // file-system folders only, new dialog style
 
 bool IsChecked(QWidget *w)
@@ -49,11 +50,11 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     m_resizeType = Control<QComboBox>(IDC_RESIZE_TYPE);
     m_spin = Control<CSpinButtonCtrl>(IDC_QUALITY_SPIN);
 
-    m_format->addItem(QString::fromUtf8(kKeepFormatEntry));
+    m_format->addItem(QCoreApplication::translate("ConvertJob", kKeepFormatEntry));
     for (const ImageFormat &f : OutputFormats())
         m_format->addItem(QString::fromUtf8(f.name));
     for (const char *rule : kResizeRuleNames)
-        m_resizeType->addItem(QString::fromUtf8(rule));
+        m_resizeType->addItem(QCoreApplication::translate("ConvertJob", rule));
     m_format->setCurrentIndex(-1);
     m_resizeType->setCurrentIndex(-1);
 
@@ -106,7 +107,7 @@ bool COptionPanel::ReadInt(int id, int low, int high, int &value)
     auto *e = Control<QLineEdit>(id);
     long long v = 0;
     if (!ParseDialogInt(e->text(), v) || v < low || v > high)
-        return Fail(id, QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。").arg(low).arg(high));
+        return Fail(id, tr("请输入一个介于 %1 和 %2 之间的整数。").arg(low).arg(high));
     value = int(v);
     return true;
 }
@@ -116,7 +117,7 @@ bool COptionPanel::ReadText(int id, int maxChars, QString &value)
     auto *e = Control<QLineEdit>(id);
     const QString text = e->text();
     if (maxChars > 0 && text.size() > maxChars)
-        return Fail(id, QStringLiteral("请输入不超过 %1 个字符。").arg(maxChars));
+        return Fail(id, tr("请输入不超过 %1 个字符。").arg(maxChars));
     value = text;
     return true;
 }
@@ -154,7 +155,7 @@ bool COptionPanel::UpdateData(bool save)
     }
 
     m_nFormatType = m_format->currentIndex();
-    m_strOutDir = m_dest->currentIndex() >= 0 ? m_dest->currentText() : QString();
+    m_strOutDir = m_dest->currentIndex() >= 0 ? StoredDest(m_dest, m_dest->currentIndex()) : QString();
     if (!ReadInt(IDC_HEIGHT, 0, INT_MAX, m_nHeight))
         return false;
     if (!ReadText(IDC_STAMP_TEXT, kMaxPanelText, m_strStampText))
@@ -179,7 +180,7 @@ bool COptionPanel::UpdateData(bool save)
     if (m_bRename) {
         for (const auto &[id, text] : {std::pair{IDC_PREFIX, &m_strRenamePrefix}, {IDC_SUFFIX, &m_strRenameSuffix}})
             if (!RenamePartProblem(text->toStdString()).empty())
-                return Fail(id, QString::fromUtf8("前缀和后缀不能包含 / 或控制字符。"));
+                return Fail(id, tr("前缀和后缀不能包含 / 或控制字符。"));
     }
     return true;
 }
@@ -239,12 +240,28 @@ void COptionPanel::WriteSettings(const QString &currentFolder)
     putInt(kQuality, m_nQuality);
 }
 
+QString COptionPanel::StoredDest(const QComboBox *combo, int index)
+{
+    const QVariant stored = combo->itemData(index);
+    return stored.isValid() ? stored.toString() : combo->itemText(index);
+}
+
+void COptionPanel::InsertDest(QComboBox *combo, int index, const QString &stored)
+{
+    // The entry for "beside each source" is stored in its source text
+    // whatever the language shown.
+    const QString shown = stored == QString::fromUtf8(kSourceFolderEntry)
+                              ? QCoreApplication::translate("ConvertJob", kSourceFolderEntry)
+                              : stored;
+    combo->insertItem(index, shown, stored);
+}
+
 int COptionPanel::FindStringPrefix(const QComboBox *combo, const QString &text, int after)
 {
     const int n = combo->count();
     for (int k = 1; k <= n; ++k) {
         const int i = ((after < 0 ? -1 : after) + k) % n;
-        if (combo->itemText(i).startsWith(text, Qt::CaseInsensitive))
+        if (StoredDest(combo, i).startsWith(text, Qt::CaseInsensitive))
             return i;
     }
     return -1;
@@ -256,7 +273,7 @@ int COptionPanel::FindStoredDest(const QComboBox *combo, const QString &text, in
     // search alone would pick "/data/out-old" for "/data/out" and send the
     // next run into another folder.
     for (int i = 0; i < combo->count(); ++i)
-        if (combo->itemText(i) == text)
+        if (StoredDest(combo, i) == text)
             return i;
     return FindStringPrefix(combo, text, after);
 }
@@ -271,7 +288,7 @@ void COptionPanel::LoadDestList()
     m_dest->clear();
     for (int i = 0; i < int(m_destDirs.size()); ++i)
         if (!m_destDirs[std::size_t(i)].isEmpty())
-            m_dest->insertItem(std::min(i, m_dest->count()), m_destDirs[std::size_t(i)]);
+            InsertDest(m_dest, std::min(i, m_dest->count()), m_destDirs[std::size_t(i)]);
     m_dest->setCurrentIndex(FindStoredDest(m_dest, m_strOutDir));
 }
 
@@ -279,7 +296,7 @@ void COptionPanel::SaveDestList()
 {
     const int n = std::min(5, m_dest->count());
     for (int i = 0; i < n; ++i)
-        WriteProfileString(kSettingsSection, OutputDirKey(i + 1).constData(), m_dest->itemText(i));
+        WriteProfileString(kSettingsSection, OutputDirKey(i + 1).constData(), StoredDest(m_dest, i));
 }
 
 ConvertOptions COptionPanel::MakeOptions() const
@@ -378,7 +395,7 @@ void COptionPanel::OnFont()
 
 void COptionPanel::OnBrowseDest()
 {
-    CFolderDialog dlg(QString::fromUtf8(kBrowseTitle), m_dest->currentText(), m_window, kBrowseFlags);
+    CFolderDialog dlg(tr(kBrowseTitle), StoredDest(m_dest, m_dest->currentIndex()), m_window, kBrowseFlags);
     if (dlg.DoModal() != 1)
         return;
     AddBrowsedFolder(dlg.GetFolderPath());
@@ -389,8 +406,8 @@ void COptionPanel::AddBrowsedFolder(const QString &path)
     if (path.isEmpty())
         return;
     const int found = FindStringPrefix(m_dest, path);
-    if (found < 0 || m_dest->itemText(found) != path) {
-        m_dest->insertItem(std::min(1, m_dest->count()), path);
+    if (found < 0 || StoredDest(m_dest, found) != path) {
+        InsertDest(m_dest, std::min(1, m_dest->count()), path);
         m_dest->setCurrentIndex(FindStringPrefix(m_dest, path));
     } else {
         m_dest->setCurrentIndex(found);

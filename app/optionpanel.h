@@ -81,6 +81,10 @@ public:
 
     // The list's own string search: the first entry that begins with text
     // (any case), starting after entry `after` and wrapping; -1 when none.
+    // A destination entry's stored value (its folder, or the source folder
+    // entry's source text), and the insertion of one shown in the language.
+    static QString StoredDest(const QComboBox *combo, int index);
+    static void InsertDest(QComboBox *combo, int index, const QString &stored);
     static int FindStringPrefix(const QComboBox *combo, const QString &text, int after = 0);
     // The stored destination: the entry equal to text when there is one,
     // else what the list's search finds.

@@ -1,7 +1,10 @@
 #include "cli/batchcommand.h"
 
+#include "convert/filltext.h"
 #include "convert/imagefiles.h"
 #include "convert/naming.h"
+
+#include <QCoreApplication>
 
 #include <cerrno>
 #include <cstdio>
@@ -44,7 +47,8 @@ bool Absolute(const std::string &path, const std::string &workFolder, std::strin
     out = AbsolutePath(path, workFolder);
     if (out.empty() || out[0] == '/')
         return true;
-    error = "cannot tell the current folder for " + path;
+    error = FillText(QCoreApplication::translate("velmora-batch", "cannot tell the current folder for %1"),
+                     {path});
     return false;
 }
 
@@ -55,7 +59,8 @@ bool ReadFileList(const std::string &path, bool nulSeparated, std::vector<std::s
 {
     std::FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (!f) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
+        error = FillText(QCoreApplication::translate("velmora-batch", "cannot read %1: %2"),
+                         {path, std::strerror(errno)});
         return false;
     }
     const int end = nulSeparated ? '\0' : '\n';
@@ -74,7 +79,7 @@ bool ReadFileList(const std::string &path, bool nulSeparated, std::vector<std::s
     if (f != stdin)
         std::fclose(f);
     if (failed) {
-        error = "cannot read " + path;
+        error = FillText(QCoreApplication::translate("velmora-batch", "cannot read %1"), {path});
         return false;
     }
     return true;
@@ -93,14 +98,21 @@ bool ParseShard(const std::string &text, std::optional<long> shards, long &k, lo
         long id = 0, lo = 0, hi = 0, step = 1, count = 0;
         if (EnvNumber("SLURM_ARRAY_TASK_ID", id)) {
             if (!EnvNumber("SLURM_ARRAY_TASK_MIN", lo) || lo > id) {
-                error = "--shard auto: SLURM_ARRAY_TASK_MIN is missing or above the task id";
+                error =
+                    QCoreApplication::translate(
+                        "velmora-batch", "--shard auto: SLURM_ARRAY_TASK_MIN is missing or above the task id")
+                        .toStdString();
                 return false;
             }
             if (!EnvNumber("SLURM_ARRAY_TASK_STEP", step) || step < 1)
                 step = 1;
             if (!EnvNumber("SLURM_ARRAY_TASK_COUNT", count)) {
                 if (!EnvNumber("SLURM_ARRAY_TASK_MAX", hi) || hi < id) {
-                    error = "--shard auto: neither SLURM_ARRAY_TASK_COUNT nor SLURM_ARRAY_TASK_MAX is set";
+                    error =
+                        QCoreApplication::translate(
+                            "velmora-batch",
+                            "--shard auto: neither SLURM_ARRAY_TASK_COUNT nor SLURM_ARRAY_TASK_MAX is set")
+                            .toStdString();
                     return false;
                 }
                 count = (hi - lo) / step + 1;
@@ -109,27 +121,35 @@ bool ParseShard(const std::string &text, std::optional<long> shards, long &k, lo
             n = count;
         } else if (EnvNumber("JOB_COMPLETION_INDEX", id)) {
             if (!shards) {
-                error = "--shard auto in a Kubernetes Indexed Job needs --shards N (the job's completions)";
+                error =
+                    QCoreApplication::translate(
+                        "velmora-batch",
+                        "--shard auto in a Kubernetes Indexed Job needs --shards N (the job's completions)")
+                        .toStdString();
                 return false;
             }
             k = id + 1;
             n = *shards;
         } else {
-            error = "--shard auto: no Slurm array task (SLURM_ARRAY_TASK_ID) or Kubernetes index "
-                    "(JOB_COMPLETION_INDEX) in the environment";
+            error = QCoreApplication::translate("velmora-batch",
+                                                "--shard auto: no Slurm array task (SLURM_ARRAY_TASK_ID) or "
+                                                "Kubernetes index (JOB_COMPLETION_INDEX) in the environment")
+                        .toStdString();
             return false;
         }
     } else {
         const std::size_t slash = text.find('/');
         if (slash == std::string::npos || !ParseNumber(text.substr(0, slash), 1, 1000000, k) ||
             !ParseNumber(text.substr(slash + 1), 1, 1000000, n)) {
-            error = "--shard takes K/N (1/4 ... 4/4) or auto";
+            error = QCoreApplication::translate("velmora-batch", "--shard takes K/N (1/4 ... 4/4) or auto")
+                        .toStdString();
             return false;
         }
     }
     if (k < 1 || n < 1 || k > n) {
-        error = "--shard " + text + ": part " + std::to_string(k) + " of " + std::to_string(n) +
-                " does not exist";
+        error =
+            FillText(QCoreApplication::translate("velmora-batch", "--shard %1: part %2 of %3 does not exist"),
+                     {text, std::to_string(k), std::to_string(n)});
         return false;
     }
     return true;
@@ -191,7 +211,8 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
 // "--rotate takes -90, 90 or 180"
 std::string TakesChoices(const BatchOption &option)
 {
-    return std::string(option.name) + " takes " + OptionChoices(option, ", ", " or ");
+    return FillText(QCoreApplication::translate("velmora-batch", "%1 takes %2"),
+                    {option.name, OptionChoices(option, ", ", " or ")});
 }
 
 // What a number or a choice the row bounds is told when out of them; empty
@@ -199,12 +220,15 @@ std::string TakesChoices(const BatchOption &option)
 std::string ValueProblem(const BatchOption &option, const std::string &a, const std::string &v, long &n)
 {
     if (option.takes)
-        return ParseNumber(v, option.least, option.most, n) ? std::string() : a + " takes " + option.takes;
+        return ParseNumber(v, option.least, option.most, n)
+                   ? std::string()
+                   : FillText(QCoreApplication::translate("velmora-batch", "%1 takes %2"),
+                              {a, QCoreApplication::translate("velmora-batch", option.takes).toStdString()});
     if ((option.value != OptionValue::Choices && option.value != OptionValue::Formats) ||
         OptionChoiceIndex(option, v) >= 0)
         return {};
     if (option.unknownWhat)
-        return std::string("unknown ") + option.unknownWhat + " '" + v + "' (" + OptionChoices(option, ", ") + ")";
+        return FillText(QCoreApplication::translate("velmora-batch", option.unknownWhat), {v, OptionChoices(option, ", ")});
     return TakesChoices(option);
 }
 
@@ -263,7 +287,7 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     switch (option.id) {
     case BatchOptionId::Out:
         if (v.empty()) {
-            error = "--out needs a folder name";
+            error = QCoreApplication::translate("velmora-batch", "--out needs a folder name").toStdString();
             return false;
         }
         if (!Absolute(v, workFolder, out, error))
@@ -286,7 +310,9 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         return true;
     case BatchOptionId::Color:
         if (!ParseColor(v, given.color)) {
-            error = "--color takes six hexadecimal digits, RRGGBB";
+            error =
+                QCoreApplication::translate("velmora-batch", "--color takes six hexadecimal digits, RRGGBB")
+                    .toStdString();
             return false;
         }
         return true;
@@ -321,7 +347,7 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         ApplyPictureValue(option, v, n, choice, cmd, given);
         return true;
     default:
-        error = "unknown option " + a;
+        error = FillText(QCoreApplication::translate("velmora-batch", "unknown option %1"), {a});
         return false;
     }
 }
@@ -330,11 +356,14 @@ bool CheckResize(const GivenOptions &given, CConvertJob &job, std::string &error
 {
     if (given.rule < 0) {
         if (given.width || given.height) {
-            error = "--width and --height go with --resize";
+            error = QCoreApplication::translate("velmora-batch", "--width and --height go with --resize")
+                        .toStdString();
             return false;
         }
         if (given.sharpen || given.noEnlarge) {
-            error = "--sharpen and --no-enlarge go with --resize";
+            error =
+                QCoreApplication::translate("velmora-batch", "--sharpen and --no-enlarge go with --resize")
+                    .toStdString();
             return false;
         }
         return true;
@@ -343,16 +372,20 @@ bool CheckResize(const GivenOptions &given, CConvertJob &job, std::string &error
     const std::string &resize = given.resize;
     const bool needW = rule != 2, needH = rule != 1;
     if ((needW && !given.width) || (needH && !given.height)) {
-        error = "--resize " + resize + " needs " +
-                (needW && needH ? "--width and --height"
-                 : needW        ? "--width"
-                                : "--height");
+        error = needW && needH
+                    ? FillText(QCoreApplication::translate("velmora-batch",
+                                                           "--resize %1 needs --width and --height"),
+                               {resize})
+                    : FillText(QCoreApplication::translate("velmora-batch", "--resize %1 needs %2"),
+                               {resize, needW ? "--width" : "--height"});
         return false;
     }
     for (const auto &[needed, value, name] :
          {std::tuple{needW, given.width, "--width"}, {needH, given.height, "--height"}})
         if (needed && *value < 1) {
-            error = "--resize " + resize + " needs " + name + " of 1 pixel or more";
+            error = FillText(
+                QCoreApplication::translate("velmora-batch", "--resize %1 needs %2 of 1 pixel or more"),
+                {resize, name});
             return false;
         }
     job.SetResizeFlag(true);
@@ -369,7 +402,9 @@ bool CheckOverwrite(const GivenOptions &given, BatchCommand &cmd, long &shardK, 
 {
     if (given.update) {
         if (cmd.overwriteGiven) {
-            error = "--update and --overwrite do not go together";
+            error =
+                QCoreApplication::translate("velmora-batch", "--update and --overwrite do not go together")
+                    .toStdString();
             return false;
         }
         cmd.job.SetOverwritePolicy(OVERWRITE_UPDATE);
@@ -381,12 +416,15 @@ bool CheckOverwrite(const GivenOptions &given, BatchCommand &cmd, long &shardK, 
         const int policy = cmd.job.m_nOverwrite;
         if (!cmd.overwriteGiven ||
             (policy != OVERWRITE_REPLACE && policy != OVERWRITE_SKIP && policy != OVERWRITE_UPDATE)) {
-            error = "--shard needs --overwrite overwrite, --overwrite skip or --update (a shard asks "
-                    "nothing, and renaming would race with the other shards)";
+            error = QCoreApplication::translate(
+                        "velmora-batch", "--shard needs --overwrite overwrite, --overwrite skip or --update "
+                                         "(a shard asks nothing, and renaming would race with the other "
+                                         "shards)")
+                        .toStdString();
             return false;
         }
     } else if (given.shards) {
-        error = "--shards goes with --shard auto";
+        error = QCoreApplication::translate("velmora-batch", "--shards goes with --shard auto").toStdString();
         return false;
     }
     return true;
@@ -397,7 +435,7 @@ bool GatherFiles(GivenOptions &given, const CConvertJob &job, const std::string 
                  std::vector<TreeFile> &files, std::string &error)
 {
     if (given.nulSeparated && !given.filesFrom) {
-        error = "-0 goes with --files-from";
+        error = QCoreApplication::translate("velmora-batch", "-0 goes with --files-from").toStdString();
         return false;
     }
     if (given.filesFrom) {
@@ -408,7 +446,7 @@ bool GatherFiles(GivenOptions &given, const CConvertJob &job, const std::string 
         if (!ReadFileList(list == "-" ? "-" : from, given.nulSeparated, given.inputs, error))
             return false;
     } else if (given.inputs.empty()) {
-        error = "no files given";
+        error = QCoreApplication::translate("velmora-batch", "no files given").toStdString();
         return false;
     }
     for (const std::string &arg : given.inputs) {
@@ -432,7 +470,7 @@ bool GatherFiles(GivenOptions &given, const CConvertJob &job, const std::string 
         }
     }
     if (files.size() > std::size_t(2147483647)) {
-        error = "too many files";
+        error = QCoreApplication::translate("velmora-batch", "too many files").toStdString();
         return false;
     }
     return true;
@@ -490,12 +528,12 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         }
         // An unknown option takes its value too before it is refused.
         if (i + 1 >= args.size()) {
-            error = a + " needs a value";
+            error = FillText(QCoreApplication::translate("velmora-batch", "%1 needs a value"), {a});
             return std::nullopt;
         }
         const std::string &v = args[++i];
         if (!option) {
-            error = "unknown option " + a;
+            error = FillText(QCoreApplication::translate("velmora-batch", "unknown option %1"), {a});
             return std::nullopt;
         }
         if (!ApplyValue(*option, a, v, cmd, given, workFolder, error))

@@ -2,6 +2,8 @@
 
 #include "imaging/formats.h"
 
+#include <QCoreApplication>
+
 #include <cctype>
 #include <string_view>
 #include <vector>
@@ -15,103 +17,105 @@ constexpr BatchOption kOptions[] = {
     {.id = Format,
      .name = "--format",
      .value = OptionValue::Formats,
-     .help = "output format (default keep)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "output format (default keep)"),
      .manualText = "Output format (default keep). An output whose format changes is named with the format's "
                    "extension.\n"
                    "Under keep, a file of a format only read stays a plain copy while no option changes it, "
                    "and is\n"
                    "otherwise written as JPEG (HEIC) or PNG (PNM, ICO, TGA).",
      .completion = Completion::Words,
-     .unknownWhat = "format"},
+     .unknownWhat = QT_TRANSLATE_NOOP("velmora-batch", "unknown format '%1' (%2)")},
     {.id = Quality,
      .name = "--quality",
      .value = OptionValue::Name,
      .valueText = "N",
-     .help = "JPEG, WebP, AVIF and JXL quality 0-100 (default 95; 100 is\n"
-             "lossless for WebP, AVIF and JXL)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "JPEG, WebP, AVIF and JXL quality 0-100 (default 95; 100 is\n"
+                                                "lossless for WebP, AVIF and JXL)"),
      .manualText =
          "Quality 0\\-100 of JPEG, WebP, AVIF and JPEG XL outputs (default 95); 100 writes WebP, AVIF "
          "and JPEG XL\n"
          "lossless.",
-     .least = 0, .most = 100, .takes = "a number from 0 to 100"},
+     .least = 0, .most = 100, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 0 to 100")},
     {.id = Out,
      .name = "--out",
      .value = OptionValue::Name,
      .valueText = "DIR",
-     .help = "destination folder, made when missing (default: beside each source)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch",
+                               "destination folder, made when missing (default: beside each source)"),
      .manualText = "Destination folder, made when missing (default: beside each source).",
      .completion = Completion::Folders},
     {.id = Prefix,
      .name = "--prefix",
      .value = OptionValue::Name,
      .valueText = "TEXT",
-     .help = "rename: text before the name (no / or control characters)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "rename: text before the name (no / or control characters)"),
      .manualText = "Rename: text before and after the name; neither may hold a \\(lq/\\(rq or a control "
                    "character."},
     {.id = Suffix,
      .name = "--suffix",
      .value = OptionValue::Name,
      .valueText = "TEXT",
-     .help = "rename: text after the name (no / or control characters)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "rename: text after the name (no / or control characters)"),
      .manual = ManualEntry::WithPrevious},
     {.id = Start,
      .name = "--start",
      .value = OptionValue::Name,
      .valueText = "N",
-     .help = "rename: running numbers from N (0 keeps the names)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "rename: running numbers from N (0 keeps the names)"),
      .manualText = "Rename: running numbers from N (0 keeps the names).",
-     .least = 0, .most = 2147483647, .takes = "a number from 0 up"},
+     .least = 0, .most = 2147483647, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 0 up")},
     {.id = Resize,
      .name = "--resize",
      .value = OptionValue::Choices,
      .valueText = "fit|width|height|stretch",
-     .help = "with --width W and/or --height H:\n"
-             "fit needs both, width needs W, height needs H, stretch both",
+     .help =
+         QT_TRANSLATE_NOOP("velmora-batch", "with --width W and/or --height H:\n"
+                                            "fit needs both, width needs W, height needs H, stretch both"),
      .manualText = "With\n"
                    ".BI \\-\\-width \" W\"\n"
                    "and/or\n"
                    ".BI \\-\\-height \" H\\fR:\"\n"
                    "fit needs both, width needs W, height needs H, stretch both.",
      .completion = Completion::Words,
-     .unknownWhat = "resize rule"},
+     .unknownWhat = QT_TRANSLATE_NOOP("velmora-batch", "unknown resize rule '%1' (%2)")},
     {.id = Width,
      .name = "--width",
      .value = OptionValue::Name,
      .valueText = "W",
      .manual = ManualEntry::InText,
-     .least = 0, .most = 2147483647, .takes = "a number of pixels"},
+     .least = 0, .most = 2147483647, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number of pixels")},
     {.id = Height,
      .name = "--height",
      .value = OptionValue::Name,
      .valueText = "H",
      .manual = ManualEntry::InText,
-     .least = 0, .most = 2147483647, .takes = "a number of pixels"},
+     .least = 0, .most = 2147483647, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number of pixels")},
     {.id = NoEnlarge,
      .name = "--no-enlarge",
-     .help = "never make an image larger",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "never make an image larger"),
      .manualText = "Never make an image larger."},
     {.id = Sharpen,
      .name = "--sharpen",
-     .help = "sharpen after resizing (needs --resize)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "sharpen after resizing (needs --resize)"),
      .manualText = "Sharpen after resizing (needs \\fB\\-\\-resize\\fR)."},
     {.id = Rotate,
      .name = "--rotate",
      .value = OptionValue::Choices,
      .valueText = "-90|90|180",
-     .help = "turn every image",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "turn every image"),
      .manualText = "Turn every image.",
      .completion = Completion::Words},
     {.id = Stamp,
      .name = "--stamp",
      .value = OptionValue::Name,
      .valueText = "TEXT",
-     .help = "watermark at the lower right",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "watermark at the lower right"),
      .manualText = "Watermark at the lower right."},
     {.id = Font,
      .name = "--font",
      .value = OptionValue::Name,
      .valueText = "FACE",
-     .help = "watermark font (default: the system's sans font)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "watermark font (default: the system's sans font)"),
      .manualText =
          "The watermark's font (default: the system's sans font), character height in pixels (default "
          "16)\n"
@@ -121,22 +125,22 @@ constexpr BatchOption kOptions[] = {
      .name = "--font-size",
      .value = OptionValue::Name,
      .valueText = "PX",
-     .help = "watermark character height in pixels (default 16)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "watermark character height in pixels (default 16)"),
      .manual = ManualEntry::WithPrevious,
-     .least = 1, .most = 2000, .takes = "a number of pixels from 1 to 2000"},
+     .least = 1, .most = 2000, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number of pixels from 1 to 2000")},
     {.id = Color,
      .name = "--color",
      .value = OptionValue::Name,
      .valueText = "RRGGBB",
-     .help = "watermark colour (default FF7A7A)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "watermark colour (default FF7A7A)"),
      .manual = ManualEntry::WithPrevious},
     {.id = Overwrite,
      .name = "--overwrite",
      .value = OptionValue::Choices,
      .valueText = "ask|rename|overwrite|skip",
-     .help = "when an output exists (default ask);\n"
-             "skip leaves it alone; a link there is replaced itself, and\n"
-             "an output that is a source of the run is refused",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "when an output exists (default ask);\n"
+                                                "skip leaves it alone; a link there is replaced itself, and\n"
+                                                "an output that is a source of the run is refused"),
      .manualText =
          "When an output exists (default ask); skip leaves it alone. A symbolic link at an output's "
          "name\n"
@@ -148,14 +152,14 @@ constexpr BatchOption kOptions[] = {
      .completion = Completion::Words},
     {.id = Update,
      .name = "--update",
-     .help = "convert only files newer than their existing output",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "convert only files newer than their existing output"),
      .manualText = "Convert only files newer than their existing output."},
     {.id = Recursive,
      .name = "--recursive",
      .shortName = "-r",
-     .help = "a folder stands for the image files at any depth below it\n"
-             "(hidden folders left out); with --out the folders below\n"
-             "each folder given are made again there",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "a folder stands for the image files at any depth below it\n"
+                                                "(hidden folders left out); with --out the folders below\n"
+                                                "each folder given are made again there"),
      .manualText =
          "A folder stands for the image files at any depth below it (hidden folders left out); with\n"
          "\\fB\\-\\-out\\fR the folders below each folder given are made again there."},
@@ -163,23 +167,24 @@ constexpr BatchOption kOptions[] = {
      .name = "--files-from",
      .value = OptionValue::Name,
      .valueText = "FILE",
-     .help = "read more files, one per line, from FILE (- for standard\n"
-             "input)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "read more files, one per line, from FILE (- for standard\n"
+                                                "input)"),
      .manualText = "Read more files, one per line, from FILE (\\- for standard input).",
      .completion = Completion::Files},
     {.id = NulSeparated,
      .name = nullptr,
      .shortName = "-0",
-     .help = "the --files-from names end with a NUL, not a line end",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "the --files-from names end with a NUL, not a line end"),
      .manualText = "The \\fB\\-\\-files\\-from\\fR names end with a NUL, not a line end."},
     {.id = Shard,
      .name = "--shard",
      .value = OptionValue::Name,
      .valueText = "K/N",
-     .help = "convert only part K of N of the files (one machine's share);\n"
-             "needs --overwrite overwrite or skip, or --update. Running\n"
-             "numbers come from each file's place in the whole list, so a\n"
-             "file that fails leaves its number unused",
+     .help =
+         QT_TRANSLATE_NOOP("velmora-batch", "convert only part K of N of the files (one machine's share);\n"
+                                            "needs --overwrite overwrite or skip, or --update. Running\n"
+                                            "numbers come from each file's place in the whole list, so a\n"
+                                            "file that fails leaves its number unused"),
      .manualText =
          "Convert only part K of N of the files (one machine's share); needs \\fB\\-\\-overwrite "
          "overwrite\\fR or\n"
@@ -192,9 +197,9 @@ constexpr BatchOption kOptions[] = {
      .name = "--shard",
      .value = OptionValue::Literal,
      .valueText = "auto",
-     .help = "K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and\n"
-             "its MIN/MAX/STEP/COUNT) or a Kubernetes Indexed Job\n"
-             "(JOB_COMPLETION_INDEX, with --shards N)",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and\n"
+                                                "its MIN/MAX/STEP/COUNT) or a Kubernetes Indexed Job\n"
+                                                "(JOB_COMPLETION_INDEX, with --shards N)"),
      .manualText = "K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and its MIN/MAX/STEP/COUNT) or a "
                    "Kubernetes\n"
                    "Indexed Job (JOB_COMPLETION_INDEX, with \\fB\\-\\-shards\\fR N)."},
@@ -203,34 +208,35 @@ constexpr BatchOption kOptions[] = {
      .value = OptionValue::Name,
      .valueText = "N",
      .manual = ManualEntry::InText,
-     .least = 1, .most = 1000000, .takes = "a number from 1 up"},
+     .least = 1, .most = 1000000, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 1 up")},
     {.id = Jobs,
      .name = "--jobs",
      .value = OptionValue::Name,
      .valueText = "N",
-     .help = "files converted at once (default: one per core); the log,\n"
-             "the questions and the outputs keep the order of the files",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "files converted at once (default: one per core); the log,\n"
+                                                "the questions and the outputs keep the order of the files"),
      .manualText = "Files converted at once (default: one per core).",
-     .least = 1, .most = 64, .takes = "a number from 1 to 64"},
+     .least = 1, .most = 64, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 1 to 64")},
     {.id = NoAutorotate,
      .name = "--no-autorotate",
-     .help = "keep photos as stored, not turned upright as their file says",
+     .help =
+         QT_TRANSLATE_NOOP("velmora-batch", "keep photos as stored, not turned upright as their file says"),
      .manualText = "Keep photos as stored, not turned upright as their file says."},
     {.id = Strip,
      .name = "--strip",
-     .help = "write no metadata (EXIF, XMP, IPTC) into the outputs",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "write no metadata (EXIF, XMP, IPTC) into the outputs"),
      .manualText = "Write no metadata (EXIF, XMP, IPTC) into the outputs."},
     {.id = StripLocation,
      .name = "--strip-location",
-     .help = "drop only the GPS fields of the metadata",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "drop only the GPS fields of the metadata"),
      .manualText = "Drop only the GPS fields of the metadata."},
     {.id = Log,
      .name = "--log",
      .value = OptionValue::Choices,
      .valueText = "text|json",
-     .help = "the log as text (default) or as one JSON object per file\n"
-             "(source, output, status ok/skipped/error, reason, ms,\n"
-             "bytes_in, bytes_out) and a last one with the totals",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "the log as text (default) or as one JSON object per file\n"
+                                                "(source, output, status ok/skipped/error, reason, ms,\n"
+                                                "bytes_in, bytes_out) and a last one with the totals"),
      .manualText = "The log as text (default) or as one JSON object per file (source, output, status "
                    "ok/skipped/error,\n"
                    "reason, ms, bytes_in, bytes_out) and a last one with the totals.",
@@ -239,12 +245,13 @@ constexpr BatchOption kOptions[] = {
      .name = "--help",
      .shortName = "-h",
      .shortListed = false,
-     .help = "this text",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "this text"),
      .manualText = "Print the options and exit."},
     {.id = Version,
      .name = "--version",
      .shortName = "-V",
-     .help = "the version of the program and of the libraries it runs with",
+     .help =
+         QT_TRANSLATE_NOOP("velmora-batch", "the version of the program and of the libraries it runs with"),
      .manualText = "Print the version of the program and of the image libraries it runs with, and exit."},
 };
 
@@ -387,10 +394,14 @@ const char *BatchUsage()
     constexpr std::size_t kColumn = 23;
     static const std::string text = [] {
         std::string usage =
-            "Usage: velmora-batch [options] FILE...\n"
-            "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, AVIF, JPEG XL; HEIC,\n"
-            "PNM, ICO and TGA read only). A folder stands for the image files in it, in the\n"
-            "order the program lists them.\n"
+            QCoreApplication::translate(
+                "velmora-batch", "Usage: velmora-batch [options] FILE...\n"
+                                 "Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, AVIF, JPEG XL; "
+                                 "HEIC,\n"
+                                 "PNM, ICO and TGA read only). A folder stands for the image files in it, in "
+                                 "the\n"
+                                 "order the program lists them.\n")
+                .toStdString() +
             "\n";
         for (const BatchOption &option : kOptions) {
             if (!option.help)
@@ -399,15 +410,19 @@ const char *BatchUsage()
             if (option.value != OptionValue::None)
                 line += " " + OptionValueText(option);
             line += line.size() + 2 <= kColumn ? std::string(kColumn - line.size(), ' ') : "   ";
-            for (const std::string &helpLine : Split(option.help, '\n')) {
+            const std::string help = QCoreApplication::translate("velmora-batch", option.help).toStdString();
+            for (const std::string &helpLine : Split(help, '\n')) {
                 usage += line + helpLine + "\n";
                 line.assign(kColumn, ' ');
             }
         }
-        return usage + "\n"
-                       "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
-                       "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
-                       "stay, the file in progress is dropped) and ends the program by that signal.\n";
+        return usage + "\n" +
+               QCoreApplication::translate(
+                   "velmora-batch",
+                   "Exit status: 0 when every file converted, 1 when any failed or the run was\n"
+                   "cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs\n"
+                   "stay, the file in progress is dropped) and ends the program by that signal.\n")
+                   .toStdString();
     }();
     return text.c_str();
 }

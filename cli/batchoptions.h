@@ -64,7 +64,7 @@ struct BatchOption {
     bool shortListed = true;         // false: accepted but not shown (-h)
     OptionValue value = OptionValue::None;
     const char *valueText = nullptr; // "N", "fit|width|height|stretch", "auto"
-    const char *help = nullptr;      // --help text, a line each; nullptr: not in --help
+    const char *help = nullptr;      // --help text, a line each (translated); nullptr: not in --help
     ManualEntry manual = ManualEntry::Own;
     const char *manualText = nullptr; // roff
     Completion completion = Completion::None;
@@ -74,8 +74,9 @@ struct BatchOption {
     long least = 0;
     long most = 0;
     const char *takes = nullptr;
-    // A choice not among the row's is "unknown WHAT 'value' (the choices)";
-    // nullptr: "--option takes a, b or c".
+    // What a choice not among the row's is told, its value as %1 and the
+    // choices as %2 ("unknown format '%1' (%2)"); nullptr: "--option takes
+    // a, b or c".
     const char *unknownWhat = nullptr;
 };
 

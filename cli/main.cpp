@@ -2,18 +2,23 @@
 // job, pipeline and worker as the desktop program. This is the program
 // proper, velmora-batch-run; launcher.c starts it.
 #include "cli/batchcommand.h"
+#include "cli/stopsignals.h"
+#include "cli/terminalreporter.h"
 #include "convert/convertworker.h"
+#include "convert/filltext.h"
 #include "convert/imagefiles.h"
 #include "imaging/libraryversions.h"
 #include "imaging/runresources.h"
-#include "cli/stopsignals.h"
-#include "cli/terminalreporter.h"
+#include "translations/languages.h"
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QLocale>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <unistd.h>
 
@@ -43,6 +48,31 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &
         std::fprintf(stderr, "velmora-batch: %s\n", message.toLocal8Bit().constData());
 }
 
+// Text measuring and drawing need a GUI application, but never a display.
+// Without a watermark a core application does, and starts in about half the
+// time (no platform plugin, no font configuration): that counts where a
+// script runs the program once a file. The application comes before the
+// command line is read, as its messages are translated; any "--stamp" asks
+// for the GUI one, even as another option's value, so none is missed.
+std::unique_ptr<QCoreApplication> MakeApplication(int argc, char **argv)
+{
+    qInstallMessageHandler(QuietQtMessages);
+    static int qtArgc = 1;
+    const bool stamp =
+        std::any_of(argv + 1, argv + argc, [](const char *arg) { return std::strcmp(arg, "--stamp") == 0; });
+    std::unique_ptr<QCoreApplication> app;
+    if (stamp) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(qtArgc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(qtArgc, argv);
+    }
+    // The log's language is the desktop's; --log json is the same in all.
+    InstallTranslations(ChooseLanguage(QLocale::system().uiLanguages()), false);
+    return app;
+}
+
 int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_source &stop,
                StopSignals &stopSignals)
 {
@@ -50,7 +80,10 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     std::string error;
     const auto cmd = ParseBatchCommand(args, error, CurrentFolder());
     if (!cmd) {
-        std::fprintf(stderr, "velmora-batch: %s\nTry 'velmora-batch --help'.\n", error.c_str());
+        std::fprintf(stderr, "velmora-batch: %s\n%s\n", error.c_str(),
+                     QCoreApplication::translate("velmora-batch", "Try 'velmora-batch --help'.")
+                         .toStdString()
+                         .c_str());
         return 2;
     }
     if (cmd->help) {
@@ -67,24 +100,12 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     if (resources.Workers() == 1)
         resources.pixelThreads = 1;
 
-    // Text measuring and drawing need a GUI application, but never a display.
-    // Without a watermark a core application does, and starts in about half
-    // the time (no platform plugin, no font configuration): that counts
-    // where a script runs the program once a file.
-    qInstallMessageHandler(QuietQtMessages);
-    int qtArgc = 1;
-    std::unique_ptr<QCoreApplication> app;
-    if (cmd->job.m_bStamp) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(qtArgc, argv);
-    } else {
-        app = std::make_unique<QCoreApplication>(qtArgc, argv);
-    }
-
     // A destination folder named on the command line is made when missing.
     if (!cmd->job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
-        std::fprintf(stderr, "velmora-batch: cannot create the folder %s\n", cmd->job.m_szOutDir.c_str());
+        std::fprintf(stderr, "velmora-batch: %s\n",
+                     FillText(QCoreApplication::translate("velmora-batch", "cannot create the folder %1"),
+                              {cmd->job.m_szOutDir})
+                         .c_str());
         return 1;
     }
 
@@ -115,12 +136,14 @@ int main(int argc, char **argv)
     // large folder takes time too.
     std::stop_source stop;
     StopSignals stopSignals(stop);
+    const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv);
     const int code = RunCommand(argc, argv, resources, stop, stopSignals);
     stopSignals.Finish();
     if (stopSignals.Signal()) {
         // The file in flight was dropped; the finished ones stay.
         std::fflush(stdout);
-        std::fputs("velmora-batch: stopped\n", stderr);
+        std::fprintf(stderr, "velmora-batch: %s\n",
+                     QCoreApplication::translate("velmora-batch", "stopped").toStdString().c_str());
         stopSignals.RaiseAgain();
     }
     return code;

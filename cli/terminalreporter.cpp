@@ -1,7 +1,10 @@
 #include "cli/terminalreporter.h"
 
 #include "cli/jsonlog.h"
+#include "convert/filltext.h"
 #include "convert/naming.h"
+
+#include <QCoreApplication>
 
 #include <cctype>
 #include <cerrno>
@@ -43,7 +46,8 @@ void TerminalReporter::FileDone(const FileRecord &record)
         // A failed write is about the output, not the source.
         const std::string &about =
             record.outcome == FileOutcome::SaveError && !record.target.empty() ? record.target : record.source;
-        std::fprintf(m_err, "velmora-batch: %s: %s\n", about.c_str(), record.reason.c_str());
+        std::fprintf(m_err, "velmora-batch: %s: %s\n", about.c_str(),
+                     convertlog::ShownReason(record.reason).c_str());
         std::fflush(m_err);
     }
     ++m_finished;
@@ -81,11 +85,17 @@ void TerminalReporter::DrawProgress()
     m_lastDrawn = now;
     const double seconds = std::chrono::duration<double>(now - m_start).count();
     const double rate = seconds > 0 ? m_finished / seconds : 0;
-    std::fprintf(m_err, "\r\033[K%d/%d files", m_finished, m_total);
+    std::string line = FillText(QCoreApplication::translate("velmora-batch", "%1/%2 files"),
+                                {std::to_string(m_finished), std::to_string(m_total)});
     if (rate > 0) {
         const long left = long((m_total - m_finished) / rate + 0.5);
-        std::fprintf(m_err, ", %.1f/s, %ld:%02ld left", rate, left / 60, left % 60);
+        char rateText[32], leftText[32];
+        std::snprintf(rateText, sizeof rateText, "%.1f", rate);
+        std::snprintf(leftText, sizeof leftText, "%ld:%02ld", left / 60, left % 60);
+        line +=
+            FillText(QCoreApplication::translate("velmora-batch", ", %1/s, %2 left"), {rateText, leftText});
     }
+    std::fprintf(m_err, "\r\033[K%s", line.c_str());
     std::fflush(m_err);
     m_progressShown = true;
 }
@@ -103,15 +113,25 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
 {
     ClearProgress();
     if (m_in < 0) {
-        std::fprintf(m_err, "velmora-batch: an output exists and there is no terminal to ask; "
-                            "use --overwrite rename, overwrite or skip\n");
+        std::fprintf(m_err, "velmora-batch: %s\n",
+                     QCoreApplication::translate("velmora-batch",
+                                                 "an output exists and there is no terminal to ask; "
+                                                 "use --overwrite rename, overwrite or skip")
+                         .toStdString()
+                         .c_str());
         return OverwriteAnswer{OverwriteChoice::Cancel, false};
     }
     // The question is shown once; an answer not understood (an Enter alone,
     // a slip) asks again for the choice only, below it.
     std::fprintf(m_err, "%s\n", OverwriteQuestion(outputPath, "\n").c_str());
     for (;;) {
-        std::fputs("[r] rename  [o] overwrite  [s] skip  [c] cancel; add ! to keep the answer (r!, o!, s!): ",
+        // The answers stay the English words and their letters in every language.
+        std::fputs(QCoreApplication::translate(
+                       "velmora-batch",
+                       "[r] rename  [o] overwrite  [s] skip  [c] cancel; add ! to keep the answer "
+                       "(r!, o!, s!): ")
+                       .toUtf8()
+                       .constData(),
                    m_err);
         std::fflush(m_err);
         std::string line;

@@ -31,8 +31,8 @@ QColor ToQColor(COLORREF c)
 
 CColourPicker::CColourPicker(QWidget *parent)
     : QPushButton(parent), m_crSwatch(FromQColor(palette().color(QPalette::Button))),
-      m_crText(FromQColor(palette().color(QPalette::ButtonText))), m_strAutoText(QString::fromUtf8("自动")),
-      m_strMoreText(QString::fromUtf8("更多颜色..."))
+      m_crText(FromQColor(palette().color(QPalette::ButtonText))), m_strAutoText(tr("自动")),
+      m_strMoreText(tr("更多颜色..."))
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setFixedHeight(ArrowSize() + 2 * kEdge);

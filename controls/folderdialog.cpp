@@ -1,5 +1,6 @@
 #include "controls/folderdialog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,10 +26,10 @@ int CFolderDialog::DoModal()
     browser.setFileMode(QFileDialog::Directory);
     browser.setOption(QFileDialog::ShowDirsOnly);
     browser.setAcceptMode(QFileDialog::AcceptOpen);
-    browser.setLabelText(QFileDialog::LookIn, QStringLiteral("查找范围:"));
-    browser.setLabelText(QFileDialog::FileName, QStringLiteral("文件夹:"));
-    browser.setLabelText(QFileDialog::Accept, QStringLiteral("选择"));
-    browser.setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
+    browser.setLabelText(QFileDialog::LookIn, QCoreApplication::translate("CFolderDialog", "查找范围:"));
+    browser.setLabelText(QFileDialog::FileName, QCoreApplication::translate("CFolderDialog", "文件夹:"));
+    browser.setLabelText(QFileDialog::Accept, QCoreApplication::translate("CFolderDialog", "选择"));
+    browser.setLabelText(QFileDialog::Reject, QCoreApplication::translate("CFolderDialog", "取消"));
     // Names only, as a folder picker shows them; no file-type row for folders.
     browser.setViewMode(QFileDialog::List);
     browser.setSidebarUrls({QUrl::fromLocalFile(QDir::homePath()), QUrl::fromLocalFile(QStringLiteral("/"))});

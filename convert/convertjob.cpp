@@ -1,10 +1,12 @@
 #include "convert/convertjob.h"
 
+#include <QtGlobal>
+
 #include <cctype>
 #include <climits>
 #include <cstring>
 
-const char *const kKeepFormatEntry = "保持原始格式";
+const char *const kKeepFormatEntry = QT_TRANSLATE_NOOP("ConvertJob", "保持原始格式");
 
 const ImageFormat *FormatOfListEntry(int index)
 {
@@ -12,9 +14,11 @@ const ImageFormat *FormatOfListEntry(int index)
     return index > 0 && std::size_t(index) <= formats.size() ? &formats[std::size_t(index) - 1] : nullptr;
 }
 
-const std::array<const char *, 4> kResizeRuleNames = {"固定图像", "限制宽度", "限制高度", "忽略比例"};
+const std::array<const char *, 4> kResizeRuleNames = {
+    QT_TRANSLATE_NOOP("ConvertJob", "固定图像"), QT_TRANSLATE_NOOP("ConvertJob", "限制宽度"),
+    QT_TRANSLATE_NOOP("ConvertJob", "限制高度"), QT_TRANSLATE_NOOP("ConvertJob", "忽略比例")};
 
-const char *const kSourceFolderEntry = "源目录";
+const char *const kSourceFolderEntry = QT_TRANSLATE_NOOP("ConvertJob", "源目录");
 
 std::string CutText(std::string_view text, int maxChars)
 {

@@ -34,7 +34,8 @@ enum : std::int32_t {
 };
 
 // The window's format list: this entry (each source keeps its format), then
-// the name of every format in the order of ImageFormats().
+// the name of every format in the order of ImageFormats(). The texts here
+// are source texts of context "ConvertJob": the window shows them translated.
 extern const char *const kKeepFormatEntry;
 // The format of entry index of that list; null for the first entry and for
 // an index outside the list.
@@ -167,7 +168,8 @@ struct ConvertOptions {
     bool m_bStripMetadata = false;
 };
 
-// The destination entry meaning "beside each source file".
+// The destination entry meaning "beside each source file", as stored; shown
+// translated.
 extern const char *const kSourceFolderEntry;
 
 // Reads a leading decimal number as atoi does (sign, digits; anything else

@@ -11,6 +11,8 @@
 #include "imaging/metadataio.h"
 #include "imaging/rowband.h"
 
+#include <QtGlobal>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -33,7 +35,8 @@ bool IsRegularFile(const std::string &path, std::string *reason)
     if (S_ISREG(st.st_mode))
         return true;
     if (reason)
-        *reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        *reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
+                                      : QT_TRANSLATE_NOOP("FileRecord", "not a regular file");
     return false;
 }
 
@@ -146,7 +149,8 @@ void TransformAndEncode(const CConvertJob &job, CxImage &image, const std::stop_
     try {
         ok = Encode(image, r.outType, r.bytes);
         if (!ok)
-            r.reason = *image.GetLastError() ? image.GetLastError() : "cannot encode the image";
+            r.reason = *image.GetLastError() ? image.GetLastError()
+                                             : QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image");
     } catch (const std::bad_alloc &) {
         r.reason = std::strerror(ENOMEM);
     }
@@ -203,7 +207,8 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         break;
     }
     if (!loaded) {
-        r.reason = *image.GetLastError() ? image.GetLastError() : "cannot decode the image";
+        r.reason = *image.GetLastError() ? image.GetLastError()
+                                         : QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");
         return r;
     }
     FinishDecoded(job, image, plan == DecodePlan::PlainCopy, stop, r);

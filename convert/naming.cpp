@@ -1,7 +1,10 @@
 #include "convert/naming.h"
 
+#include "convert/filltext.h"
 #include "imaging/atomicfile.h"
 #include "imaging/cxfile.h"
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cctype>
@@ -171,9 +174,11 @@ std::string RenamePartProblem(const std::string &part)
 {
     for (const char c : part) {
         if (c == '/')
-            return "a name part cannot hold \"/\"";
+            return QCoreApplication::translate("velmora-batch", "a name part cannot hold \"/\"")
+                .toStdString();
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return "a name part cannot hold a control character";
+            return QCoreApplication::translate("velmora-batch", "a name part cannot hold a control character")
+                .toStdString();
     }
     return {};
 }
@@ -211,7 +216,8 @@ std::string MakeUniqueName(const std::string &path, const std::function<bool(con
 
 std::string OverwriteQuestion(const std::string &outputPath, const char *lineEnd)
 {
-    return "文件 \"" + outputPath + "\" 已存在!" + lineEnd + lineEnd + "请选择你想要的设置。";
+    return FillText(QCoreApplication::translate("convertlog", "文件 \"%1\" 已存在!%2%2请选择你想要的设置。"),
+                    {outputPath, lineEnd});
 }
 
 bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason)
@@ -236,6 +242,6 @@ bool CopyFileAtomically(const std::string &source, const std::string &target, st
             return fail(std::strerror(errno));
     }
     if (in.Error())
-        return fail("cannot read the source");
+        return fail(QT_TRANSLATE_NOOP("FileRecord", "cannot read the source"));
     return writer.Commit() || fail(writer.Error());
 }

@@ -48,8 +48,10 @@ std::string OutputGuard::SourceClash(const std::string &source, const std::strin
         return {}; // nothing there, or a dangling link: the link itself is replaced
     struct stat in;
     if (stat(source.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
-        return Normal(source) == Normal(output) ? std::string()
-                                                : std::string("the output is this file's source under another name");
+        return Normal(source) == Normal(output)
+                   ? std::string()
+                   : std::string(QT_TRANSLATE_NOOP("FileRecord",
+                                                   "the output is this file's source under another name"));
     if (!m_haveSourceIds) {
         m_haveSourceIds = true;
         for (int i = 0; i < m_job.GetFileCount(); ++i) {
@@ -58,7 +60,9 @@ std::string OutputGuard::SourceClash(const std::string &source, const std::strin
                 m_sourceIds.emplace(st.st_dev, st.st_ino);
         }
     }
-    return m_sourceIds.count({out.st_dev, out.st_ino}) ? "the output is another source of this run" : std::string();
+    return m_sourceIds.count({out.st_dev, out.st_ino})
+               ? QT_TRANSLATE_NOOP("FileRecord", "the output is another source of this run")
+               : std::string();
 }
 
 void OutputGuard::BeforeWritingInto(const std::string &folder)

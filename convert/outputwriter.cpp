@@ -2,6 +2,8 @@
 
 #include "imaging/atomicfile.h"
 
+#include <QtGlobal>
+
 #include <cerrno>
 #include <cstring>
 
@@ -30,7 +32,8 @@ WriteResult WriteAtomically(const std::string &path, const std::stop_token &stop
     }
     if (!ok) {
         writer.Abort();
-        return failed(writeErrno ? std::strerror(writeErrno) : "cannot encode the image");
+        return failed(writeErrno ? std::strerror(writeErrno)
+                                 : QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image"));
     }
     return writer.Commit() ? WriteResult::Written : failed(writer.Error());
 }

@@ -5,6 +5,8 @@
 #include "imaging/metadataio.h"
 #include "imaging/octreequantizer.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <cmath>
 
@@ -158,7 +160,8 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
         if (out.failed)
             return;
         out.failed = true;
-        out.reason = *img.GetLastError() ? img.GetLastError() : "cannot transform the image";
+        out.reason = *img.GetLastError() ? img.GetLastError()
+                                         : QT_TRANSLATE_NOOP("FileRecord", "cannot transform the image");
     };
     const bool goOn = rules.goOnAfterFailure;
     if (job.m_bRotate && !Rotate(img, job.m_nrotateType))

@@ -1,47 +1,64 @@
 #include "convert/runrecord.h"
 
-#include <cstdio>
+#include "convert/filltext.h"
+
+#include <QCoreApplication>
 
 namespace convertlog {
 
+namespace {
+
+std::string Tr(const char *source)
+{
+    return QCoreApplication::translate("convertlog", source).toStdString();
+}
+
+} // namespace
+
 std::string FromLine(const std::string &source)
 {
-    return kFrom + source;
+    return Tr(kFrom) + source;
 }
 
 std::vector<std::string> RecordLines(const FileRecord &record)
 {
     switch (record.outcome) {
     case FileOutcome::Converted:
-        return {kTo + record.output};
+        return {Tr(kTo) + record.output};
     case FileOutcome::Copied:
         return {};
     case FileOutcome::Missing:
-        return {kMissing};
+        return {Tr(kMissing)};
     case FileOutcome::OpenError:
-        return {kOpenError};
+        return {Tr(kOpenError)};
     case FileOutcome::FrameError:
-        return {kOpenError, kConvertError, kSaveError};
+        return {Tr(kOpenError), Tr(kConvertError), Tr(kSaveError)};
     case FileOutcome::ConvertError:
-        return {kConvertError, kSaveError};
+        return {Tr(kConvertError), Tr(kSaveError)};
     case FileOutcome::SaveError:
-        return {kSaveError};
+        return {Tr(kSaveError)};
     case FileOutcome::Skipped:
-        return {kSkipped + record.output};
+        return {Tr(kSkipped) + record.output};
     }
     return {};
 }
 
 std::string SummaryLine(const RunTotals &totals)
 {
-    char text[160];
     if (totals.skipped > 0)
-        std::snprintf(text, sizeof text, "总计文件: %d; 已转换: %d; 已跳过: %d; 错误: %d。", totals.files,
-                      totals.converted, totals.skipped, totals.errors);
-    else
-        std::snprintf(text, sizeof text, "总计文件: %d; 已转换: %d; 错误: %d。", totals.files, totals.converted,
-                      totals.errors);
-    return text;
+        return FillText(
+            QCoreApplication::translate("convertlog", "总计文件: %1; 已转换: %2; 已跳过: %3; 错误: %4。"),
+            {std::to_string(totals.files), std::to_string(totals.converted), std::to_string(totals.skipped),
+             std::to_string(totals.errors)});
+    return FillText(
+        QCoreApplication::translate("convertlog", "总计文件: %1; 已转换: %2; 错误: %3。"),
+        {std::to_string(totals.files), std::to_string(totals.converted), std::to_string(totals.errors)});
+}
+
+std::string ShownReason(const std::string &reason)
+{
+    const QString shown = QCoreApplication::translate("FileRecord", reason.c_str());
+    return shown == QString::fromStdString(reason) ? reason : shown.toStdString();
 }
 
 } // namespace convertlog

@@ -2,6 +2,8 @@
 // own text from it.
 #pragma once
 
+#include <QtGlobal>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,15 +42,16 @@ struct RunTotals {
     int skipped = 0; // not counted as converted
 };
 
-// The log lines of a run, without their line ends.
+// The log lines of a run, without their line ends, in the language the
+// program speaks (source texts of context "convertlog").
 namespace convertlog {
-inline constexpr const char *kFrom = "从: ";
-inline constexpr const char *kMissing = "  错误: 文件不存在。";
-inline constexpr const char *kOpenError = "  错误: 打开文件错误。";
-inline constexpr const char *kConvertError = "  错误: 转换文件错误!";
-inline constexpr const char *kSaveError = "  错误: 保存文件错误!";
-inline constexpr const char *kTo = "  到: ";
-inline constexpr const char *kSkipped = "  跳过: ";
+inline constexpr const char *kFrom = QT_TRANSLATE_NOOP("convertlog", "从: ");
+inline constexpr const char *kMissing = QT_TRANSLATE_NOOP("convertlog", "  错误: 文件不存在。");
+inline constexpr const char *kOpenError = QT_TRANSLATE_NOOP("convertlog", "  错误: 打开文件错误。");
+inline constexpr const char *kConvertError = QT_TRANSLATE_NOOP("convertlog", "  错误: 转换文件错误!");
+inline constexpr const char *kSaveError = QT_TRANSLATE_NOOP("convertlog", "  错误: 保存文件错误!");
+inline constexpr const char *kTo = QT_TRANSLATE_NOOP("convertlog", "  到: ");
+inline constexpr const char *kSkipped = QT_TRANSLATE_NOOP("convertlog", "  跳过: ");
 // The line naming a file as its conversion starts.
 std::string FromLine(const std::string &source);
 // The lines that follow it once the file is done (none for a copy).
@@ -56,4 +59,8 @@ std::vector<std::string> RecordLines(const FileRecord &record);
 // File count, converted count, error count; the skipped count too when any
 // file was skipped.
 std::string SummaryLine(const RunTotals &totals);
+// A record's reason as shown: the core's own reasons (context "FileRecord")
+// translated, a library's message as the library gave it. Records and the
+// JSON log keep the reason as it came.
+std::string ShownReason(const std::string &reason);
 } // namespace convertlog

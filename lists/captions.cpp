@@ -1,5 +1,7 @@
 #include "lists/captions.h"
 
+#include <QCoreApplication>
+
 #include <limits>
 
 namespace {
@@ -51,7 +53,7 @@ QString FormatSizeText(const QString &raw)
     const long long v = LeadingNumber(raw);
     if (v > 1024)
         return QStringLiteral("%1KB").arg(v / 1024);
-    return QStringLiteral("%1 字节").arg(v);
+    return QCoreApplication::translate("SelectedListCtrl", "%1 字节").arg(v);
 }
 
 bool IsAllDigits(const QString &text)

@@ -95,7 +95,9 @@ QMenu *FolderListCtrl::CreateContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(QStringLiteral("DIR"), parent);
     menu->setObjectName(QString::number(listsid::IDR_MENU_FOLDER));
-    AddCommands(menu, {{listsid::ID_ADD, "添加选定图片到列表中(&A)"}, {listsid::ID_VIEW, "查看(&V)"}},
+    AddCommands(menu,
+                {{listsid::ID_ADD, QT_TRANSLATE_NOOP("FolderListCtrl", "添加选定图片到列表中(&A)")},
+                 {listsid::ID_VIEW, QT_TRANSLATE_NOOP("FolderListCtrl", "查看(&V)")}},
                 [this](int id) { emit commandRequested(id); });
     return menu;
 }

@@ -38,8 +38,10 @@ static void InitListsResources()
 namespace {
 
 const char *const kTitle = "Velmora";
-const char *const kAddFirst = "请先在上方点击你想要选择的图像，然后请点击“添加”按钮!";
-const char *const kRemoveFirst = "请先在下方点击你想要移除的图像，然后请点击“移除”按钮!";
+const char *const kAddFirst =
+    QT_TRANSLATE_NOOP("CImageLists", "请先在上方点击你想要选择的图像，然后请点击“添加”按钮!");
+const char *const kRemoveFirst =
+    QT_TRANSLATE_NOOP("CImageLists", "请先在下方点击你想要移除的图像，然后请点击“移除”按钮!");
 
 // A burst of changes (a copy of many files) is applied once it settles,
 // and at least this often while it goes on.
@@ -82,7 +84,7 @@ CImageLists::CImageLists(FolderListCtrl *folderList, SelectedListCtrl *selectedL
     m_placeholder =
         QIcon(QPixmap(QString::fromLatin1(listsid::kPlaceholderPath)).copy(0, 0, kThumbWidth, kThumbHeight));
     if (m_selectedList->m_nColumns == 0)
-        m_selectedList->SetColumns(QString::fromUtf8(kSelectedColumns));
+        m_selectedList->SetColumns(tr(kSelectedColumns));
     connect(m_folderList, &FolderListCtrl::commandRequested, this, &CImageLists::OnFolderCommand);
     connect(m_folderList, &FolderListCtrl::viewRequested, this, &CImageLists::viewRequested);
     connect(m_selectedList, &SelectedListCtrl::commandRequested, this, &CImageLists::OnSelectedCommand);
@@ -485,7 +487,7 @@ void CImageLists::OnAdd()
 {
     const QList<int> rows = m_folderList->SelectedRows();
     if (rows.isEmpty()) {
-        QMessageBox::information(m_messageParent, QString::fromLatin1(kTitle), QString::fromUtf8(kAddFirst));
+        QMessageBox::information(m_messageParent, QString::fromLatin1(kTitle), tr(kAddFirst));
         return;
     }
     AddRows(rows);
@@ -526,8 +528,8 @@ bool CImageLists::AddFileRow(const QString &name, const QString &path, long widt
         return false;
 
     const QFileInfo info(path);
-    const QString date = info.exists() ? info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                       : QStringLiteral("未知");
+    const QString date =
+        info.exists() ? info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : tr("未知");
     qint64 size = 0;
     // Only regular files are opened: a pipe would block the window.
     if (info.isFile()) {
@@ -594,8 +596,7 @@ void CImageLists::OnRemove()
 {
     const QList<int> rows = m_selectedList->SelectedRows();
     if (rows.isEmpty()) {
-        QMessageBox::information(m_messageParent, QString::fromLatin1(kTitle),
-                                 QString::fromUtf8(kRemoveFirst));
+        QMessageBox::information(m_messageParent, QString::fromLatin1(kTitle), tr(kRemoveFirst));
         return;
     }
     WaitCursor wait;
@@ -614,7 +615,7 @@ void CImageLists::OnRemoveAll()
 void CImageLists::UpdateCountLabel()
 {
     if (m_countLabel)
-        m_countLabel->setText(QStringLiteral("选定的图像: %1").arg(m_selectedList->topLevelItemCount()));
+        m_countLabel->setText(tr("选定的图像: %1").arg(m_selectedList->topLevelItemCount()));
 }
 
 void CImageLists::OnFolderCommand(int id)

@@ -30,7 +30,9 @@ class SelectedListCtrl;
 class CImageLists : public QObject {
     Q_OBJECT
 public:
-    static constexpr const char *kSelectedColumns = "名称,110;大小,60;类型,110;修改日期,150;属性,70;路径,200";
+    //: The selected list's columns: title,width in pixels; one after another, split by ";".
+    static constexpr const char *kSelectedColumns =
+        QT_TRANSLATE_NOOP("CImageLists", "名称,110;大小,60;类型,110;修改日期,150;属性,70;路径,200");
 
     // The widgets are children of the main window; countLabel is label 1031,
     // loadingLabel (1059) and loadingBar (1030) the loading indicator (may

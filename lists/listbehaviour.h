@@ -7,6 +7,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QKeyEvent>
@@ -43,11 +44,12 @@ protected:
         this->setPalette(p);
     }
 
-    // One action a command, named by its id, raising it through `raise`.
-    static void AddCommands(QMenu *menu, std::initializer_list<Command> commands, std::function<void(int)> raise)
+    // One action a command, named by its id, raising it through `raise`;
+    // the texts are translated in the list's own class.
+    void AddCommands(QMenu *menu, std::initializer_list<Command> commands, std::function<void(int)> raise) const
     {
         for (const auto &[id, text] : commands) {
-            QAction *action = menu->addAction(QString::fromUtf8(text));
+            QAction *action = menu->addAction(QCoreApplication::translate(this->metaObject()->className(), text));
             action->setObjectName(QString::number(id));
             QObject::connect(action, &QAction::triggered, menu, [raise, id = id] { raise(id); });
         }

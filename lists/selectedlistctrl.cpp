@@ -246,7 +246,8 @@ QMenu *SelectedListCtrl::CreateContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(QStringLiteral("Sel"), parent);
     menu->setObjectName(QString::number(listsid::IDR_MENU_SELECTED));
-    AddCommands(menu, {{listsid::ID_REMOVE, "从列表中移除(&R)"}}, [this](int id) { emit commandRequested(id); });
+    AddCommands(menu, {{listsid::ID_REMOVE, QT_TRANSLATE_NOOP("SelectedListCtrl", "从列表中移除(&R)")}},
+                [this](int id) { emit commandRequested(id); });
     return menu;
 }
 

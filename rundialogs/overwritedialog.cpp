@@ -4,6 +4,7 @@
 #include "resources/ids_progress.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
@@ -41,7 +42,7 @@ QString DisplayText(const QString &message)
 
 QPushButton *MakeButton(QWidget *parent, int id, const char *text, QRect rect)
 {
-    auto *button = new QPushButton(QString::fromUtf8(text), parent);
+    auto *button = new QPushButton(QCoreApplication::translate("COverwriteDialog", text), parent);
     button->setObjectName(QString::number(id));
     button->setGeometry(rect);
     return button;
@@ -67,10 +68,12 @@ COverwriteDialog::COverwriteDialog(QWidget *parent) : QDialog(parent)
     setModal(true);
 
     // Created in tab order.
-    m_btnAutoRename = MakeButton(this, IDC_AUTO_RENAME, "自动重命名", ButtonRect(0));
-    m_btnOverwrite = MakeButton(this, IDC_OVERWRITE, "覆盖", ButtonRect(1));
-    m_btnSkip = MakeButton(this, IDC_SKIP, "跳过", ButtonRect(2));
-    m_btnCancel = MakeButton(this, IDCANCEL, "取消", ButtonRect(3));
+    m_btnAutoRename =
+        MakeButton(this, IDC_AUTO_RENAME, QT_TRANSLATE_NOOP("COverwriteDialog", "自动重命名"), ButtonRect(0));
+    m_btnOverwrite =
+        MakeButton(this, IDC_OVERWRITE, QT_TRANSLATE_NOOP("COverwriteDialog", "覆盖"), ButtonRect(1));
+    m_btnSkip = MakeButton(this, IDC_SKIP, QT_TRANSLATE_NOOP("COverwriteDialog", "跳过"), ButtonRect(2));
+    m_btnCancel = MakeButton(this, IDCANCEL, QT_TRANSLATE_NOOP("COverwriteDialog", "取消"), ButtonRect(3));
     m_btnAutoRename->setDefault(true);
 
     m_stcMessage = new QLabel(this);
@@ -80,7 +83,7 @@ COverwriteDialog::COverwriteDialog(QWidget *parent) : QDialog(parent)
     m_stcMessage->setTextFormat(Qt::PlainText);
     m_stcMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    m_chkRemember = new QCheckBox(QStringLiteral("为该任务保存该设置"), this);
+    m_chkRemember = new QCheckBox(tr("为该任务保存该设置"), this);
     m_chkRemember->setObjectName(QString::number(IDC_REMEMBER));
     m_chkRemember->setGeometry(Rect(54, 61, 140, 10));
 

@@ -36,21 +36,21 @@ namespace {
 using namespace progressid;
 
 const char *const kTitle = "Velmora";
-const char *const kStatusRunning = "正在转换文件。请稍等";
-const char *const kStatusDone = "转换已完成。";
-const char *const kStop = "停止";
-const char *const kExit = "退出";
-const char *const kDetailsShow = "详细信息 >>";
-const char *const kDetailsHide = "<< 详细信息";
+const char *const kStatusRunning = QT_TRANSLATE_NOOP("CProgressDialog", "正在转换文件。请稍等");
+const char *const kStatusDone = QT_TRANSLATE_NOOP("CProgressDialog", "转换已完成。");
+const char *const kStop = QT_TRANSLATE_NOOP("CProgressDialog", "停止");
+const char *const kExit = QT_TRANSLATE_NOOP("CProgressDialog", "退出");
+const char *const kDetailsShow = QT_TRANSLATE_NOOP("CProgressDialog", "详细信息 >>");
+const char *const kDetailsHide = QT_TRANSLATE_NOOP("CProgressDialog", "<< 详细信息");
 
 constexpr int kWidthUnits = 332;
 constexpr int kHeightUnits = 228;
 // Part of the client area the details take up.
 constexpr double kDetailsShare = 0.67;
 
-QString Text(const char *utf8)
+QString Text(const char *source)
 {
-    return QString::fromUtf8(utf8);
+    return QCoreApplication::translate("CProgressDialog", source);
 }
 
 QString ForDisplay(QString text)
@@ -107,7 +107,7 @@ CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
     setModal(true);
 
     // Created in tab order.
-    m_btnViewResults = Named(new QPushButton(Text("查看结果"), this), IDC_VIEW_RESULTS);
+    m_btnViewResults = Named(new QPushButton(tr("查看结果"), this), IDC_VIEW_RESULTS);
     m_btnViewResults->setGeometry(Rect(267, 10, 56, 14));
     m_btnViewResults->setEnabled(false);
     m_btnStop = Named(new QPushButton(Text(kStop), this), IDC_STOP);
@@ -130,7 +130,7 @@ CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
 
-    m_chkAutoClose = Named(new QCheckBox(Text("完成后关闭"), this), IDC_AUTO_CLOSE);
+    m_chkAutoClose = Named(new QCheckBox(tr("完成后关闭"), this), IDC_AUTO_CLOSE);
     m_chkAutoClose->setGeometry(Rect(9, 61, 104, 10));
 
     auto *line = new QFrame(this);
@@ -138,7 +138,7 @@ CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(Rect(8, 76, 315, 1).adjusted(0, 0, 0, 1));
 
-    m_grpDetails = new QGroupBox(Text("详细信息"), this);
+    m_grpDetails = new QGroupBox(tr("详细信息"), this);
     const QRect groupBox = Rect(8, 81, 315, 140);
     m_grpDetails->setGeometry(groupBox);
     m_edtLog = Named(new QPlainTextEdit(m_grpDetails), IDC_LOG);
@@ -253,7 +253,7 @@ void CProgressDialog::ApplyReports(std::vector<RunReport> &&batch)
                 // The window has no standard error: why a file failed
                 // follows its error lines.
                 if (!report.record.reason.empty())
-                    AppendLog(LogLine(ReasonLine(report.record.reason)));
+                    AppendLog(LogLine(ReasonLine(convertlog::ShownReason(report.record.reason))));
             }
             break;
         case RunReport::Kind::Percent:

@@ -76,6 +76,8 @@ inline constexpr const char *kBackBlue = "iBlue";
 // How photos are read and written (no control: set in the file).
 inline constexpr const char *kAutoRotate = "AutoRotate";
 inline constexpr const char *kStripMetadata = "StripMetadata";
+// The window's language: "zh", "en", or empty for the desktop's (about box).
+inline constexpr const char *kLanguage = "Language";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.

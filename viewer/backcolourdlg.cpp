@@ -15,7 +15,7 @@ CBackColourDlg::CBackColourDlg(QWidget *parent) : QDialog(parent)
     setObjectName(QString::number(viewerid::IDD_BACK_COLOUR));
     setWindowTitle("Velmora");
 
-    auto *label = new QLabel("背景颜色:", this);
+    auto *label = new QLabel(tr("背景颜色:"), this);
     m_pPicker = new CColourPicker(this);
     m_pPicker->setObjectName(QString::number(viewerid::IDC_BACK_COLOUR_PICKER));
     m_pPicker->setMinimumWidth(100);
@@ -26,8 +26,8 @@ CBackColourDlg::CBackColourDlg(QWidget *parent) : QDialog(parent)
     row->addWidget(m_pPicker, 1);
 
     auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton("确定", QDialogButtonBox::AcceptRole);
-    QPushButton *cancel = buttons->addButton("取消", QDialogButtonBox::RejectRole);
+    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
+    QPushButton *cancel = buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
     ok->setObjectName(QString::number(viewerid::IDOK));
     cancel->setObjectName(QString::number(viewerid::IDCANCEL));
     ok->setDefault(true);

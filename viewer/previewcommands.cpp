@@ -330,7 +330,7 @@ void CPreviewDlg::OnCopyTo()
     ScopedValue<bool> pause(m_bSlideShow, false);
     const QString path = m_model.Current();
     QString target;
-    if (!AskTarget(path, QString::fromUtf8("复制到"), target) || viewerfiles::IsSameFile(path, target))
+    if (!AskTarget(path, tr("复制到"), target) || viewerfiles::IsSameFile(path, target))
         return;
     QString error;
     {
@@ -348,7 +348,7 @@ void CPreviewDlg::OnMoveTo()
     ScopedValue<bool> pause(m_bSlideShow, false);
     const QString path = m_model.Current();
     QString target;
-    if (!AskTarget(path, QString::fromUtf8("移动到"), target) || viewerfiles::IsSameFile(path, target))
+    if (!AskTarget(path, tr("移动到"), target) || viewerfiles::IsSameFile(path, target))
         return;
     QString error;
     {
@@ -369,7 +369,7 @@ void CPreviewDlg::OnDelete()
         return;
     ScopedValue<bool> pause(m_bSlideShow, false);
     const QString path = m_model.Current();
-    const QString question = QString::fromUtf8("确实要把“%1”放入回收站吗?").arg(QFileInfo(path).fileName());
+    const QString question = tr("确实要把“%1”放入回收站吗?").arg(QFileInfo(path).fileName());
     if (QMessageBox::question(this, "Velmora", question, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::Yes) != QMessageBox::Yes)
         return;
@@ -420,7 +420,7 @@ void CPreviewDlg::EndEmptyList()
     m_picture->hide();
     ClearLayout();
     Repaint();
-    Inform(QString::fromUtf8("没有可以显示的图像。"));
+    Inform(tr("没有可以显示的图像。"));
     reject();
 }
 

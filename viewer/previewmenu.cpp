@@ -3,6 +3,7 @@
 #include "resources/ids_viewer.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 
 #include <vector>
@@ -21,15 +22,23 @@ struct MenuItem {
     const char *text;
 };
 
-// clang-format off
 const MenuItem kMenuItems[] = {
-    {ID_NEXT_IMAGE, "下一张图片"},    {ID_PREV_IMAGE, "上一张图片"},   {ID_REMOVE_FROM_LIST, "从列表中删除"},
-    {ID_ADD_TO_LIST, "添加到列表中"}, {ID_ZOOM_IN, "放大"},            {ID_ZOOM_OUT, "缩小"},
-    {ID_ACTUAL_SIZE, "实际大小"},     {ID_FIT, "适合图像"},            {ID_SLIDESHOW, "幻灯片"},
-    {ID_SLIDE_DELAY, "幻灯片延时"},   {ID_COPY_TO, "复制到..."},       {ID_MOVE_TO, "移动到..."},
-    {ID_DELETE, "删除"},              {ID_BACK_COLOUR, "背景颜色..."}, {ID_EXIT, "退出"},
+    {ID_NEXT_IMAGE, QT_TRANSLATE_NOOP("CPreviewDlg", "下一张图片")},
+    {ID_PREV_IMAGE, QT_TRANSLATE_NOOP("CPreviewDlg", "上一张图片")},
+    {ID_REMOVE_FROM_LIST, QT_TRANSLATE_NOOP("CPreviewDlg", "从列表中删除")},
+    {ID_ADD_TO_LIST, QT_TRANSLATE_NOOP("CPreviewDlg", "添加到列表中")},
+    {ID_ZOOM_IN, QT_TRANSLATE_NOOP("CPreviewDlg", "放大")},
+    {ID_ZOOM_OUT, QT_TRANSLATE_NOOP("CPreviewDlg", "缩小")},
+    {ID_ACTUAL_SIZE, QT_TRANSLATE_NOOP("CPreviewDlg", "实际大小")},
+    {ID_FIT, QT_TRANSLATE_NOOP("CPreviewDlg", "适合图像")},
+    {ID_SLIDESHOW, QT_TRANSLATE_NOOP("CPreviewDlg", "幻灯片")},
+    {ID_SLIDE_DELAY, QT_TRANSLATE_NOOP("CPreviewDlg", "幻灯片延时")},
+    {ID_COPY_TO, QT_TRANSLATE_NOOP("CPreviewDlg", "复制到...")},
+    {ID_MOVE_TO, QT_TRANSLATE_NOOP("CPreviewDlg", "移动到...")},
+    {ID_DELETE, QT_TRANSLATE_NOOP("CPreviewDlg", "删除")},
+    {ID_BACK_COLOUR, QT_TRANSLATE_NOOP("CPreviewDlg", "背景颜色...")},
+    {ID_EXIT, QT_TRANSLATE_NOOP("CPreviewDlg", "退出")},
 };
-// clang-format on
 
 const char *MenuText(int id)
 {
@@ -84,7 +93,7 @@ QMenu *BuildPreviewMenu(QWidget *parent, const PreviewMenuState &s)
             menu->addSeparator();
             continue;
         }
-        QAction *a = menu->addAction(QString::fromUtf8(MenuText(id)));
+        QAction *a = menu->addAction(QCoreApplication::translate("CPreviewDlg", MenuText(id)));
         a->setObjectName(QString::number(id));
         a->setData(id);
         bool enabled = true;

@@ -18,7 +18,7 @@ CSlideDelayDlg::CSlideDelayDlg(QWidget *parent) : QDialog(parent)
     setObjectName(QString::number(viewerid::IDD_SLIDE_DELAY));
     setWindowTitle("Velmora");
 
-    auto *label = new QLabel("幻灯片延时(秒):", this);
+    auto *label = new QLabel(tr("幻灯片延时(秒):"), this);
     m_pEdit = new QLineEdit(this);
     m_pEdit->setObjectName(QString::number(viewerid::IDC_DELAY_EDIT));
     m_pEdit->setMaximumWidth(80);
@@ -35,8 +35,8 @@ CSlideDelayDlg::CSlideDelayDlg(QWidget *parent) : QDialog(parent)
     row->addStretch();
 
     auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton("确定", QDialogButtonBox::AcceptRole);
-    QPushButton *cancel = buttons->addButton("取消", QDialogButtonBox::RejectRole);
+    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
+    QPushButton *cancel = buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
     ok->setObjectName(QString::number(viewerid::IDOK));
     cancel->setObjectName(QString::number(viewerid::IDCANCEL));
     ok->setDefault(true);
@@ -66,9 +66,9 @@ bool CSlideDelayDlg::UpdateData(bool saveAndValidate)
     long long value = 0;
     QString problem;
     if (!ParseDialogInt(m_pEdit->text(), value))
-        problem = "请输入一个整数。";
+        problem = tr("请输入一个整数。");
     else if (value < kMinDelay || value > kMaxDelay)
-        problem = QString("请输入一个介于 %1 和 %2 之间的整数。").arg(kMinDelay).arg(kMaxDelay);
+        problem = tr("请输入一个介于 %1 和 %2 之间的整数。").arg(kMinDelay).arg(kMaxDelay);
     if (!problem.isEmpty()) {
         QMessageBox::warning(this, "Velmora", problem);
         m_pEdit->setFocus();

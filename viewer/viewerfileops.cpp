@@ -3,10 +3,11 @@
 #include "imaging/formats.h"
 #include "convert/naming.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstdio>
@@ -48,8 +49,9 @@ SaveFilter SaveFilterFor(const QString &path)
     const QString ext = dot < 0 ? QString() : name.mid(dot + 1).toLower();
     // A ".jpeg" name gets the all-files filter, as it always has.
     if (ext != QLatin1String("jpeg") && FormatByExtension(ext.toStdString()))
-        return {QString::fromUtf8("%1 文件 (*.%2) ").arg(ext.toUpper(), ext), "*." + ext};
-    return {QString::fromUtf8("所有文件 (*.*) "), "*.*"};
+        return {QCoreApplication::translate("CPreviewDlg", "%1 文件 (*.%2) ").arg(ext.toUpper(), ext),
+                "*." + ext};
+    return {QCoreApplication::translate("CPreviewDlg", "所有文件 (*.*) "), "*.*"};
 }
 
 QString NameFilter(const SaveFilter &filter)
@@ -68,7 +70,8 @@ bool IsSameFile(const QString &a, const QString &b)
 QString CopyFileTo(const QString &source, const QString &target)
 {
     if (!CopyFileAtomically(source.toStdString(), target.toStdString()))
-        return QString::fromUtf8("无法将%1复制到%2。").arg(Quoted(source), Quoted(target));
+        return QCoreApplication::translate("CPreviewDlg", "无法将%1复制到%2。")
+            .arg(Quoted(source), Quoted(target));
     CopyModificationTime(source, target);
     return {};
 }
@@ -79,7 +82,8 @@ QString MoveFileTo(const QString &source, const QString &target)
     if (std::rename(from.c_str(), to.c_str()) == 0)
         return {};
     const int renameError = errno;  // before anything else can change it
-    const QString failed = QString::fromUtf8("无法将%1移动到%2。").arg(Quoted(source), Quoted(target));
+    const QString failed =
+        QCoreApplication::translate("CPreviewDlg", "无法将%1移动到%2。").arg(Quoted(source), Quoted(target));
     if (renameError != EXDEV)
         return failed;
     // Another file system: the source goes only once the copy is complete.
@@ -88,7 +92,8 @@ QString MoveFileTo(const QString &source, const QString &target)
     CopyModificationTime(source, target);
     std::error_code ec;
     if (!fs::remove(ToPath(source), ec) || ec)
-        return QString::fromUtf8("已将%1复制到%2,但无法删除原文件。").arg(Quoted(source), Quoted(target));
+        return QCoreApplication::translate("CPreviewDlg", "已将%1复制到%2,但无法删除原文件。")
+            .arg(Quoted(source), Quoted(target));
     return {};
 }
 
@@ -118,11 +123,13 @@ QString MoveToTrash(const QString &path)
             const QString root = QFileInfo(files.absolutePath()).path();
             QDir(root).rmdir("info");
             QDir(root).rmdir(files.dirName());
-            return QString::fromUtf8("无法将%1移到回收站:找不到可用的回收站。").arg(Quoted(path));
+            return QCoreApplication::translate("CPreviewDlg", "无法将%1移到回收站:找不到可用的回收站。")
+                .arg(Quoted(path));
         }
-        return QString::fromUtf8("无法将%1移到回收站,它已被移到%2。").arg(Quoted(path), Quoted(movedAbs));
+        return QCoreApplication::translate("CPreviewDlg", "无法将%1移到回收站,它已被移到%2。")
+            .arg(Quoted(path), Quoted(movedAbs));
     }
-    QString text = QString::fromUtf8("无法将%1移到回收站。").arg(Quoted(path));
+    QString text = QCoreApplication::translate("CPreviewDlg", "无法将%1移到回收站。").arg(Quoted(path));
     if (!file.errorString().isEmpty())
         text += "\n" + file.errorString();
     return text;

@@ -2,19 +2,24 @@
 
 #include "app/dialogs/appresources.h"
 #include "app/dialogs/appversion.h"
-#include "resources/ids_app.h"
 #include "controls/linklabel.h"
+#include "resources/ids_app.h"
+#include "settings/settingsstore.h"
+#include "translations/languages.h"
 
+#include <QComboBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QString::number(appid::IDD_ABOUTBOX));
-    setWindowTitle(QStringLiteral("关于 Velmora"));
+    setWindowTitle(tr("关于 Velmora"));
     setWindowIcon(LoadAppIcon());
 
     auto *icon = new QLabel(this);
@@ -27,7 +32,7 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     bigger.setBold(true);
     version->setFont(bigger);
 
-    auto *homeCaption = new QLabel(QStringLiteral("主页: "), this);
+    auto *homeCaption = new QLabel(tr("主页: "), this);
     m_homePage = new CLinkLabel(this);
     m_homePage->setObjectName(QString::number(appid::IDC_HOMEPAGE));
     m_homePage->SetLinkTarget(HomePageTarget());
@@ -38,13 +43,33 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     homeRow->addWidget(m_homePage);
     homeRow->addStretch(1);
 
+    // The languages are named in their own words, whatever the window speaks.
+    m_language = new QComboBox(this);
+    m_language->setObjectName(QString::number(appid::IDC_LANGUAGE));
+    m_language->addItem(tr("跟随系统"), QString());
+    m_language->addItem(QStringLiteral("中文"), QString::fromLatin1(kLanguageChinese));
+    m_language->addItem(QStringLiteral("English"), QString::fromLatin1(kLanguageEnglish));
+    m_language->setCurrentIndex(
+        std::max(0, m_language->findData(GetProfileString(kSettingsSection, settingskey::kLanguage))));
+    connect(m_language, &QComboBox::activated, this, &CAboutDlg::OnLanguageChange);
+    m_languageNote = new QLabel(tr("重新启动后生效。"), this);
+    m_languageNote->setObjectName(QString::number(appid::IDC_LANGUAGE_NOTE));
+    m_languageNote->setVisible(false);
+
+    auto *languageRow = new QHBoxLayout;
+    languageRow->addWidget(new QLabel(tr("语言:"), this));
+    languageRow->addWidget(m_language);
+    languageRow->addWidget(m_languageNote);
+    languageRow->addStretch(1);
+
     auto *text = new QVBoxLayout;
     text->setSpacing(10);
     text->addWidget(version);
     text->addLayout(homeRow);
+    text->addLayout(languageRow);
     text->addStretch(1);
 
-    auto *ok = new QPushButton(QStringLiteral("确定"), this);
+    auto *ok = new QPushButton(tr("确定"), this);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -65,6 +90,12 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     ok->setFocus();
+}
+
+void CAboutDlg::OnLanguageChange(int index)
+{
+    WriteProfileString(kSettingsSection, settingskey::kLanguage, m_language->itemData(index).toString());
+    m_languageNote->setVisible(true);
 }
 
 QString CAboutDlg::HomePageTarget()

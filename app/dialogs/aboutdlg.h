@@ -1,10 +1,13 @@
-// The about box: the application icon, the product name and version, and a
-// link to the program's documentation.
+// The about box: the application icon, the product name and version, a link
+// to the program's documentation, and the window's language (stored at once,
+// used from the next start on).
 #pragma once
 
 #include <QDialog>
 
 class CLinkLabel;
+class QComboBox;
+class QLabel;
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -19,5 +22,9 @@ public:
     static QString HomePageTarget();
 
 private:
+    void OnLanguageChange(int index);
+
     CLinkLabel *m_homePage = nullptr;
+    QComboBox *m_language = nullptr;
+    QLabel *m_languageNote = nullptr;
 };

@@ -51,7 +51,7 @@ BYTE FlagFrom(const QCheckBox *box, BYTE initial)
 CStampFontDlg::CStampFontDlg(const LOGFONT &lf, COLORREF colour, QWidget *parent)
     : QDialog(parent), m_initial(lf), m_colour(colour & 0xFFFFFF), m_initialSize(PixelSizeOf(lf))
 {
-    setWindowTitle(QStringLiteral("字体"));
+    setWindowTitle(tr("字体"));
     setWindowIcon(LoadAppIcon());
 
     m_face = new QFontComboBox(this);
@@ -63,14 +63,14 @@ CStampFontDlg::CStampFontDlg(const LOGFONT &lf, COLORREF colour, QWidget *parent
     m_size->setObjectName(QString::number(appid::IDC_FONT_SIZE));
     m_size->setRange(1, kMaxPixels);
     m_size->setValue(m_initialSize);
-    m_size->setSuffix(QStringLiteral(" 像素"));
+    m_size->setSuffix(tr(" 像素"));
 
-    m_bold = Check(QStringLiteral("粗体"), appid::IDC_FONT_BOLD, lf.lfWeight >= kBoldFrom, this);
-    m_italic = Check(QStringLiteral("斜体"), appid::IDC_FONT_ITALIC, lf.lfItalic != 0, this);
-    m_underline = Check(QStringLiteral("下划线"), appid::IDC_FONT_UNDERLINE, lf.lfUnderline != 0, this);
-    m_strikeOut = Check(QStringLiteral("删除线"), appid::IDC_FONT_STRIKEOUT, lf.lfStrikeOut != 0, this);
+    m_bold = Check(tr("粗体"), appid::IDC_FONT_BOLD, lf.lfWeight >= kBoldFrom, this);
+    m_italic = Check(tr("斜体"), appid::IDC_FONT_ITALIC, lf.lfItalic != 0, this);
+    m_underline = Check(tr("下划线"), appid::IDC_FONT_UNDERLINE, lf.lfUnderline != 0, this);
+    m_strikeOut = Check(tr("删除线"), appid::IDC_FONT_STRIKEOUT, lf.lfStrikeOut != 0, this);
 
-    m_colourButton = new QPushButton(QStringLiteral("颜色..."), this);
+    m_colourButton = new QPushButton(tr("颜色..."), this);
     m_colourButton->setObjectName(QString::number(appid::IDC_FONT_COLOUR));
     m_colourButton->setAutoDefault(false);
     connect(m_colourButton, &QPushButton::clicked, this, &CStampFontDlg::OnColour);
@@ -84,27 +84,27 @@ CStampFontDlg::CStampFontDlg(const LOGFONT &lf, COLORREF colour, QWidget *parent
     style->addStretch(1);
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("字体:"), m_face);
-    form->addRow(QStringLiteral("大小:"), m_size);
-    form->addRow(QStringLiteral("字形:"), style);
+    form->addRow(tr("字体:"), m_face);
+    form->addRow(tr("大小:"), m_size);
+    form->addRow(tr("字形:"), style);
 
-    auto *effects = new QGroupBox(QStringLiteral("效果"), this);
+    auto *effects = new QGroupBox(tr("效果"), this);
     auto *effectsRow = new QHBoxLayout(effects);
     effectsRow->addWidget(m_underline);
     effectsRow->addWidget(m_strikeOut);
     effectsRow->addStretch(1);
-    effectsRow->addWidget(new QLabel(QStringLiteral("颜色:"), effects));
+    effectsRow->addWidget(new QLabel(tr("颜色:"), effects));
     effectsRow->addWidget(m_colourButton);
 
-    auto *sampleGroup = new QGroupBox(QStringLiteral("示例"), this);
+    auto *sampleGroup = new QGroupBox(tr("示例"), this);
     auto *sampleLayout = new QVBoxLayout(sampleGroup);
     sampleLayout->addWidget(m_sample);
 
     auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
-    QPushButton *cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    QPushButton *cancel = buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("2"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -146,7 +146,7 @@ LOGFONT CStampFontDlg::GetLogFont() const
 void CStampFontDlg::OnColour()
 {
     QColorDialog picker(QColor(GetRValue(m_colour), GetGValue(m_colour), GetBValue(m_colour)), this);
-    picker.setWindowTitle(QStringLiteral("颜色"));
+    picker.setWindowTitle(tr("颜色"));
     picker.setOption(QColorDialog::DontUseNativeDialog);
     if (picker.exec() != QDialog::Accepted)
         return;

@@ -48,5 +48,5 @@ void CStampFontSample::paintEvent(QPaintEvent *)
     p.setFont(font);
     p.setPen(QColor(GetRValue(m_colour), GetGValue(m_colour), GetBValue(m_colour)));
     p.setClipRect(rect().adjusted(1, 1, -1, -1));
-    p.drawText(rect(), Qt::AlignCenter, QStringLiteral("AaBbYyZz 水印示例"));
+    p.drawText(rect(), Qt::AlignCenter, tr("AaBbYyZz 水印示例"));
 }

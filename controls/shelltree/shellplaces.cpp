@@ -1,5 +1,6 @@
 #include "controls/shelltree/shellplaces.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -52,8 +53,10 @@ QString VolumeCaption(const QString &rootPath, const QString &label)
 QList<ShellPlace> DefaultShellPlaces()
 {
     QList<ShellPlace> places;
-    places.append({QStringLiteral("主文件夹"), QDir::homePath(), ShellPlace::Kind::Home});
-    places.append({QStringLiteral("文件系统"), QStringLiteral("/"), ShellPlace::Kind::FileSystem});
+    places.append({QCoreApplication::translate("CShellTreeCtrl", "主文件夹"), QDir::homePath(),
+                   ShellPlace::Kind::Home});
+    places.append({QCoreApplication::translate("CShellTreeCtrl", "文件系统"), QStringLiteral("/"),
+                   ShellPlace::Kind::FileSystem});
     QStringList seen;
     for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
         const QString root = volume.rootPath();

@@ -115,7 +115,7 @@ void CShellTreeCtrl::AddRootFolderContent(const QString &root, unsigned /*flags*
     clear();
     auto *item = new QTreeWidgetItem;
     if (root.isEmpty()) {
-        item->setText(0, QStringLiteral("计算机"));
+        item->setText(0, tr("计算机"));
         item->setIcon(0, style()->standardIcon(QStyle::SP_ComputerIcon));
         item->setData(0, KindRole, int(NodeKind::Computer));
     } else {

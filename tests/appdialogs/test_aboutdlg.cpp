@@ -4,8 +4,10 @@
 #include "resources/ids_app.h"
 #include "resources/ids_controls.h"
 #include "controls/linklabel.h"
+#include "settings/settingsstore.h"
 #include "tests/appdialogs/modal_answer.h"
 
+#include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -58,6 +60,32 @@ TEST(AboutDlg, OkAndEscapeCloseIt)
         });
         EXPECT_EQ(dlg.DoModal(), useEscape ? QDialog::Rejected : QDialog::Accepted);
         EXPECT_EQ(answer.count, 1);
+    }
+}
+
+TEST(AboutDlg, TheLanguageChosenIsStoredForTheNextStart)
+{
+    const struct {
+        int index;
+        const char *stored;
+    } rows[] = {{2, "en"}, {1, "zh"}, {0, ""}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.stored);
+        CAboutDlg dlg;
+        auto *combo = ById<QComboBox>(&dlg, appid::IDC_LANGUAGE);
+        auto *note = ById<QLabel>(&dlg, appid::IDC_LANGUAGE_NOTE);
+        ASSERT_NE(combo, nullptr);
+        ASSERT_NE(note, nullptr);
+        EXPECT_EQ(combo->count(), 3);
+        EXPECT_FALSE(note->isVisibleTo(&dlg));
+        combo->setCurrentIndex(row.index);
+        emit combo->activated(row.index);
+        EXPECT_EQ(GetProfileString(kSettingsSection, settingskey::kLanguage, "unset"), row.stored);
+        EXPECT_TRUE(note->isVisibleTo(&dlg));
+        EXPECT_EQ(note->text(), "重新启动后生效。");
+        // The next about box shows what is stored.
+        CAboutDlg again;
+        EXPECT_EQ(ById<QComboBox>(&again, appid::IDC_LANGUAGE)->currentIndex(), row.index);
     }
 }
 

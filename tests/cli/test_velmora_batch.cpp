@@ -8,19 +8,20 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
+#include <arpa/inet.h>
 #include <cctype>
 #include <csignal>
 #include <cstring>
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <functional>
 #include <future>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -931,4 +932,56 @@ TEST(VelmoraBatch, PhotosAreTurnedUprightUnlessTheFlagSaysNot)
         EXPECT_EQ(back.GetWidth(), row.width);
         EXPECT_EQ(back.GetHeight(), row.height);
     }
+}
+
+// On an English desktop the log, the summary, the errors and --help are
+// English; --log json is the same in every language.
+TEST(VelmoraBatch, SpeaksEnglishOnAnEnglishDesktop)
+{
+    const auto hasCjk = [](const std::string &text) {
+        for (const QChar c : QString::fromStdString(text))
+            if ((c.unicode() >= 0x2E80 && c.unicode() <= 0x9FFF) ||
+                (c.unicode() >= 0xFF00 && c.unicode() <= 0xFFEF))
+                return true;
+        return false;
+    };
+    const QStringList english = {"LANG=en_US.UTF-8", "LANGUAGE", "LC_ALL", "LC_MESSAGES"};
+    ScratchDir src, out;
+    ASSERT_TRUE(MakeTestImage(40, 20).Save(src.Path("a.png").c_str(), CXIMAGE_FORMAT_PNG));
+    const QString a = QString::fromStdString(src.Path("a.png")),
+                  none = QString::fromStdString(src.Path("none.png"));
+    const QString dest = QString::fromStdString(out.Root());
+    const struct {
+        QStringList args;
+        int exitCode;
+        std::string said; // on standard output or error
+    } rows[] = {
+        {{"--format", "bmp", "--out", dest, a, none},
+         1,
+         "From: " + src.Path("a.png") + "\n  To: " + out.Path("a.BMP") + "\nFrom: " + src.Path("none.png") +
+             "\n  Error: the file is missing.\n\nTotal files: 2; converted: 1; errors: 1.\n"},
+        {{"--format", "bmp", "--overwrite", "skip", "--out", dest, a},
+         0,
+         "Total files: 1; converted: 0; skipped: 1"},
+        {{"--format", "bmp", "--out", dest, a}, 1, "there is no terminal to ask"},
+        {{"--help"}, 0, "Usage: velmora-batch [options] FILE..."},
+        {{"--resize", "fit", "x.png"},
+         2,
+         "--resize fit needs --width and --height\nTry 'velmora-batch --help'."},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const Result r = RunBatch(row.args, {}, VELMORA_BATCH_EXE, english);
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+        EXPECT_NE((r.out + r.err).find(row.said), std::string::npos) << r.out << r.err;
+        EXPECT_FALSE(hasCjk(r.out + r.err)) << r.out << r.err;
+    }
+    const QStringList json = {"--log",     "json",  "--format", "bmp", "--overwrite",
+                              "overwrite", "--out", dest,       a,     none};
+    const QRegularExpression time(QStringLiteral("\"ms\":[0-9.]+"));
+    const auto jsonLog = [&](const QStringList &vars) {
+        return QString::fromStdString(RunBatch(json, {}, VELMORA_BATCH_EXE, vars).out)
+            .replace(time, "\"ms\":0");
+    };
+    EXPECT_EQ(jsonLog(english), jsonLog({"LANG=C", "LANGUAGE", "LC_ALL", "LC_MESSAGES"}));
 }

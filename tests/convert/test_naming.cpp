@@ -118,7 +118,9 @@ TEST(CopyFileAtomically, CopiesOrFailsWithoutLeavingParts)
     EXPECT_FALSE(FileExists(dir.Path("x.png")));
 }
 
-TEST(OverwriteQuestion, NamesTheFile)
+TEST(OverwriteQuestion, NamesTheFileByteForByte)
 {
     EXPECT_EQ(OverwriteQuestion("/out/a.JPG"), "文件 \"/out/a.JPG\" 已存在!\r\n\r\n请选择你想要的设置。");
+    // A "%" in the name is the name's own, and a name need not be UTF-8.
+    EXPECT_EQ(OverwriteQuestion("/out/100%2 \xff.JPG", "\n"), "文件 \"/out/100%2 \xff.JPG\" 已存在!\n\n请选择你想要的设置。");
 }

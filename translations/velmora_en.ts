@@ -1,0 +1,1022 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>CAboutDlg</name>
+    <message>
+        <source>关于 Velmora</source>
+        <translation>About Velmora</translation>
+    </message>
+    <message>
+        <source>主页: </source>
+        <translation>Home page: </translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>System language</translation>
+    </message>
+    <message>
+        <source>重新启动后生效。</source>
+        <translation>Takes effect after a restart.</translation>
+    </message>
+    <message>
+        <source>语言:</source>
+        <translation>Language:</translation>
+    </message>
+</context>
+<context>
+    <name>CBackColourDlg</name>
+    <message>
+        <source>背景颜色:</source>
+        <translation>Background colour:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>CColourPicker</name>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>更多颜色...</source>
+        <translation>More Colours...</translation>
+    </message>
+</context>
+<context>
+    <name>CFolderDialog</name>
+    <message>
+        <source>查找范围:</source>
+        <translation>Look in:</translation>
+    </message>
+    <message>
+        <source>文件夹:</source>
+        <translation>Folder:</translation>
+    </message>
+    <message>
+        <source>选择</source>
+        <translation>Select</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>CImageLists</name>
+    <message>
+        <source>请先在上方点击你想要选择的图像，然后请点击“添加”按钮!</source>
+        <translation>First click the images you want in the list above, then click “Add”.</translation>
+    </message>
+    <message>
+        <source>请先在下方点击你想要移除的图像，然后请点击“移除”按钮!</source>
+        <translation>First click the images you want to remove in the list below, then click “Remove”.</translation>
+    </message>
+    <message>
+        <source>未知</source>
+        <translation>Unknown</translation>
+    </message>
+    <message>
+        <source>选定的图像: %1</source>
+        <translation>Selected images: %1</translation>
+    </message>
+    <message>
+        <source>名称,110;大小,60;类型,110;修改日期,150;属性,70;路径,200</source>
+        <extracomment>The selected list&apos;s columns: title,width in pixels; one after another, split by &quot;;&quot;.</extracomment>
+        <translation>Name,110;Size,80;Type,110;Date Modified,150;Attributes,70;Path,200</translation>
+    </message>
+</context>
+<context>
+    <name>CMainDlg</name>
+    <message>
+        <source>请先选择文件!</source>
+        <translation>Select some images first.</translation>
+    </message>
+    <message>
+        <source>无法创建目标文件夹:
+%1</source>
+        <translation>Cannot create the destination folder:
+%1</translation>
+    </message>
+    <message>
+        <source>没有可以查看的结果图像!</source>
+        <translation>There are no converted images to view yet.</translation>
+    </message>
+    <message>
+        <source>选择目录:</source>
+        <translation>Folders:</translation>
+    </message>
+    <message>
+        <source>文件夹中的图像:</source>
+        <translation>Images in the folder:</translation>
+    </message>
+    <message>
+        <source>选定的图像: 0</source>
+        <translation>Selected images: 0</translation>
+    </message>
+    <message>
+        <source>添加</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>添加全部</source>
+        <translation>Add All</translation>
+    </message>
+    <message>
+        <source>移除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>移除全部</source>
+        <translation>Remove All</translation>
+    </message>
+    <message>
+        <source>查看图像</source>
+        <translation>View Images</translation>
+    </message>
+    <message>
+        <source>输出</source>
+        <translation>Output</translation>
+    </message>
+    <message>
+        <source>格式:</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>JPEG，TIFF 品质:</source>
+        <translation>JPEG, WebP, AVIF, JPEG XL quality:</translation>
+    </message>
+    <message>
+        <source>目标:</source>
+        <translation>Save in:</translation>
+    </message>
+    <message>
+        <source>重命名</source>
+        <translation>Rename</translation>
+    </message>
+    <message>
+        <source>前缀:</source>
+        <translation>Prefix:</translation>
+    </message>
+    <message>
+        <source>后缀:</source>
+        <translation>Suffix:</translation>
+    </message>
+    <message>
+        <source>起始序号:</source>
+        <translation>Start at:</translation>
+    </message>
+    <message>
+        <source>调整大小</source>
+        <translation>Resize</translation>
+    </message>
+    <message>
+        <source>类型:</source>
+        <translation>Rule:</translation>
+    </message>
+    <message>
+        <source>宽:</source>
+        <translation>W:</translation>
+    </message>
+    <message>
+        <source>高:</source>
+        <translation>H:</translation>
+    </message>
+    <message>
+        <source>锐化</source>
+        <translation>Sharpen</translation>
+    </message>
+    <message>
+        <source>禁止放大</source>
+        <translation>Never enlarge</translation>
+    </message>
+    <message>
+        <source>旋转图像</source>
+        <translation>Rotate</translation>
+    </message>
+    <message>
+        <source>水印</source>
+        <translation>Watermark</translation>
+    </message>
+    <message>
+        <source>文本:</source>
+        <translation>Text:</translation>
+    </message>
+    <message>
+        <source>字体</source>
+        <translation>Font...</translation>
+    </message>
+    <message>
+        <source>开始(&amp;S)</source>
+        <translation>&amp;Start</translation>
+    </message>
+    <message>
+        <source>预览(&amp;P)</source>
+        <translation>&amp;Preview</translation>
+    </message>
+    <message>
+        <source>查看结果(&amp;V)</source>
+        <translation>&amp;View Results</translation>
+    </message>
+    <message>
+        <source>关于(&amp;A)</source>
+        <translation>&amp;About</translation>
+    </message>
+    <message>
+        <source>退出(&amp;Q)</source>
+        <translation>&amp;Quit</translation>
+    </message>
+</context>
+<context>
+    <name>COptionPanel</name>
+    <message>
+        <source>选择目标文件夹</source>
+        <translation>Choose the Destination Folder</translation>
+    </message>
+    <message>
+        <source>请输入一个介于 %1 和 %2 之间的整数。</source>
+        <translation>Please enter a whole number from %1 to %2.</translation>
+    </message>
+    <message>
+        <source>请输入不超过 %1 个字符。</source>
+        <translation>Please enter no more than %1 characters.</translation>
+    </message>
+    <message>
+        <source>前缀和后缀不能包含 / 或控制字符。</source>
+        <translation>The prefix and the suffix cannot contain / or control characters.</translation>
+    </message>
+</context>
+<context>
+    <name>COverwriteDialog</name>
+    <message>
+        <source>自动重命名</source>
+        <translation>Auto Rename</translation>
+    </message>
+    <message>
+        <source>覆盖</source>
+        <translation>Overwrite</translation>
+    </message>
+    <message>
+        <source>跳过</source>
+        <translation>Skip</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>为该任务保存该设置</source>
+        <translation>Remember for this run</translation>
+    </message>
+</context>
+<context>
+    <name>CPreviewDlg</name>
+    <message>
+        <source>复制到</source>
+        <translation>Copy To</translation>
+    </message>
+    <message>
+        <source>移动到</source>
+        <translation>Move To</translation>
+    </message>
+    <message>
+        <source>确实要把“%1”放入回收站吗?</source>
+        <translation>Move “%1” to the trash?</translation>
+    </message>
+    <message>
+        <source>没有可以显示的图像。</source>
+        <translation>There are no images to show.</translation>
+    </message>
+    <message>
+        <source>下一张图片</source>
+        <translation>Next Image</translation>
+    </message>
+    <message>
+        <source>上一张图片</source>
+        <translation>Previous Image</translation>
+    </message>
+    <message>
+        <source>从列表中删除</source>
+        <translation>Remove from List</translation>
+    </message>
+    <message>
+        <source>添加到列表中</source>
+        <translation>Add to List</translation>
+    </message>
+    <message>
+        <source>放大</source>
+        <translation>Zoom In</translation>
+    </message>
+    <message>
+        <source>缩小</source>
+        <translation>Zoom Out</translation>
+    </message>
+    <message>
+        <source>实际大小</source>
+        <translation>Actual Size</translation>
+    </message>
+    <message>
+        <source>适合图像</source>
+        <translation>Fit to Window</translation>
+    </message>
+    <message>
+        <source>幻灯片</source>
+        <translation>Slideshow</translation>
+    </message>
+    <message>
+        <source>幻灯片延时</source>
+        <translation>Slideshow Delay...</translation>
+    </message>
+    <message>
+        <source>复制到...</source>
+        <translation>Copy To...</translation>
+    </message>
+    <message>
+        <source>移动到...</source>
+        <translation>Move To...</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Move to Trash</translation>
+    </message>
+    <message>
+        <source>背景颜色...</source>
+        <translation>Background Colour...</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>%1 文件 (*.%2) </source>
+        <translation>%1 files (*.%2) </translation>
+    </message>
+    <message>
+        <source>所有文件 (*.*) </source>
+        <translation>All files (*.*) </translation>
+    </message>
+    <message>
+        <source>无法将%1复制到%2。</source>
+        <translation>Cannot copy %1 to %2.</translation>
+    </message>
+    <message>
+        <source>无法将%1移动到%2。</source>
+        <translation>Cannot move %1 to %2.</translation>
+    </message>
+    <message>
+        <source>已将%1复制到%2,但无法删除原文件。</source>
+        <translation>Copied %1 to %2, but cannot delete the original.</translation>
+    </message>
+    <message>
+        <source>无法将%1移到回收站:找不到可用的回收站。</source>
+        <translation>Cannot move %1 to the trash: no usable trash was found.</translation>
+    </message>
+    <message>
+        <source>无法将%1移到回收站,它已被移到%2。</source>
+        <translation>Cannot move %1 to the trash; it was moved to %2.</translation>
+    </message>
+    <message>
+        <source>无法将%1移到回收站。</source>
+        <translation>Cannot move %1 to the trash.</translation>
+    </message>
+</context>
+<context>
+    <name>CProgressDialog</name>
+    <message>
+        <source>正在转换文件。请稍等</source>
+        <translation>Converting files. Please wait</translation>
+    </message>
+    <message>
+        <source>转换已完成。</source>
+        <translation>Conversion finished.</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>详细信息 &gt;&gt;</source>
+        <translation>Details &gt;&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;&lt; 详细信息</source>
+        <translation>&lt;&lt; Details</translation>
+    </message>
+    <message>
+        <source>查看结果</source>
+        <translation>View Results</translation>
+    </message>
+    <message>
+        <source>完成后关闭</source>
+        <translation>Close when done</translation>
+    </message>
+    <message>
+        <source>详细信息</source>
+        <translation>Details</translation>
+    </message>
+</context>
+<context>
+    <name>CShellTreeCtrl</name>
+    <message>
+        <source>主文件夹</source>
+        <translation>Home</translation>
+    </message>
+    <message>
+        <source>文件系统</source>
+        <translation>File System</translation>
+    </message>
+    <message>
+        <source>计算机</source>
+        <translation>Computer</translation>
+    </message>
+</context>
+<context>
+    <name>CSlideDelayDlg</name>
+    <message>
+        <source>幻灯片延时(秒):</source>
+        <translation>Slideshow delay (seconds):</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>请输入一个整数。</source>
+        <translation>Please enter a whole number.</translation>
+    </message>
+    <message>
+        <source>请输入一个介于 %1 和 %2 之间的整数。</source>
+        <translation>Please enter a whole number from %1 to %2.</translation>
+    </message>
+</context>
+<context>
+    <name>CStampFontDlg</name>
+    <message>
+        <source>字体</source>
+        <translation>Font</translation>
+    </message>
+    <message>
+        <source> 像素</source>
+        <translation> px</translation>
+    </message>
+    <message>
+        <source>粗体</source>
+        <translation>Bold</translation>
+    </message>
+    <message>
+        <source>斜体</source>
+        <translation>Italic</translation>
+    </message>
+    <message>
+        <source>下划线</source>
+        <translation>Underline</translation>
+    </message>
+    <message>
+        <source>删除线</source>
+        <translation>Strikeout</translation>
+    </message>
+    <message>
+        <source>颜色...</source>
+        <translation>Colour...</translation>
+    </message>
+    <message>
+        <source>字体:</source>
+        <translation>Font:</translation>
+    </message>
+    <message>
+        <source>大小:</source>
+        <translation>Size:</translation>
+    </message>
+    <message>
+        <source>字形:</source>
+        <translation>Style:</translation>
+    </message>
+    <message>
+        <source>效果</source>
+        <translation>Effects</translation>
+    </message>
+    <message>
+        <source>颜色:</source>
+        <translation>Colour:</translation>
+    </message>
+    <message>
+        <source>示例</source>
+        <translation>Sample</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>颜色</source>
+        <translation>Colour</translation>
+    </message>
+</context>
+<context>
+    <name>CStampFontSample</name>
+    <message>
+        <source>AaBbYyZz 水印示例</source>
+        <translation>AaBbYyZz Watermark Sample</translation>
+    </message>
+</context>
+<context>
+    <name>ConvertJob</name>
+    <message>
+        <source>保持原始格式</source>
+        <translation>Keep original format</translation>
+    </message>
+    <message>
+        <source>固定图像</source>
+        <translation>Fit inside</translation>
+    </message>
+    <message>
+        <source>限制宽度</source>
+        <translation>Set width</translation>
+    </message>
+    <message>
+        <source>限制高度</source>
+        <translation>Set height</translation>
+    </message>
+    <message>
+        <source>忽略比例</source>
+        <translation>Stretch</translation>
+    </message>
+    <message>
+        <source>源目录</source>
+        <translation>Source folder</translation>
+    </message>
+</context>
+<context>
+    <name>FileRecord</name>
+    <message>
+        <source>not a regular file</source>
+        <translation>not a regular file</translation>
+    </message>
+    <message>
+        <source>cannot decode the image</source>
+        <translation>cannot decode the image</translation>
+    </message>
+    <message>
+        <source>cannot encode the image</source>
+        <translation>cannot encode the image</translation>
+    </message>
+    <message>
+        <source>cannot read the source</source>
+        <translation>cannot read the source</translation>
+    </message>
+    <message>
+        <source>the output is this file&apos;s source under another name</source>
+        <translation>the output is this file&apos;s source under another name</translation>
+    </message>
+    <message>
+        <source>the output is another source of this run</source>
+        <translation>the output is another source of this run</translation>
+    </message>
+    <message>
+        <source>cannot transform the image</source>
+        <translation>cannot transform the image</translation>
+    </message>
+</context>
+<context>
+    <name>FolderListCtrl</name>
+    <message>
+        <source>添加选定图片到列表中(&amp;A)</source>
+        <translation>&amp;Add to the Selected List</translation>
+    </message>
+    <message>
+        <source>查看(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+</context>
+<context>
+    <name>SelectedListCtrl</name>
+    <message>
+        <source>%1 字节</source>
+        <translation>%1 bytes</translation>
+    </message>
+    <message>
+        <source>从列表中移除(&amp;R)</source>
+        <translation>&amp;Remove from List</translation>
+    </message>
+</context>
+<context>
+    <name>convertlog</name>
+    <message>
+        <source>文件 &quot;%1&quot; 已存在!%2%2请选择你想要的设置。</source>
+        <translation>The file &quot;%1&quot; already exists.%2%2Choose what to do.</translation>
+    </message>
+    <message>
+        <source>总计文件: %1; 已转换: %2; 已跳过: %3; 错误: %4。</source>
+        <translation>Total files: %1; converted: %2; skipped: %3; errors: %4.</translation>
+    </message>
+    <message>
+        <source>总计文件: %1; 已转换: %2; 错误: %3。</source>
+        <translation>Total files: %1; converted: %2; errors: %3.</translation>
+    </message>
+    <message>
+        <source>从: </source>
+        <translation>From: </translation>
+    </message>
+    <message>
+        <source>  错误: 文件不存在。</source>
+        <translation>  Error: the file is missing.</translation>
+    </message>
+    <message>
+        <source>  错误: 打开文件错误。</source>
+        <translation>  Error: not readable as a picture.</translation>
+    </message>
+    <message>
+        <source>  错误: 转换文件错误!</source>
+        <translation>  Error: conversion failed.</translation>
+    </message>
+    <message>
+        <source>  错误: 保存文件错误!</source>
+        <translation>  Error: write failed.</translation>
+    </message>
+    <message>
+        <source>  到: </source>
+        <translation>  To: </translation>
+    </message>
+    <message>
+        <source>  跳过: </source>
+        <translation>  Skipped: </translation>
+    </message>
+</context>
+<context>
+    <name>velmora</name>
+    <message>
+        <source>this text</source>
+        <translation>this text</translation>
+    </message>
+    <message>
+        <source>the version of the program and of the libraries it runs with</source>
+        <translation>the version of the program and of the libraries it runs with</translation>
+    </message>
+    <message>
+        <source>Usage: velmora [FILE|FOLDER|URI]...</source>
+        <translation>Usage: velmora [FILE|FOLDER|URI]...</translation>
+    </message>
+    <message>
+        <source>%1: no such file or folder; starting without it</source>
+        <translation>%1: no such file or folder; starting without it</translation>
+    </message>
+</context>
+<context>
+    <name>velmora-batch</name>
+    <message>
+        <source>cannot tell the current folder for %1</source>
+        <translation>cannot tell the current folder for %1</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>cannot read %1</source>
+        <translation>cannot read %1</translation>
+    </message>
+    <message>
+        <source>--shard auto: SLURM_ARRAY_TASK_MIN is missing or above the task id</source>
+        <translation>--shard auto: SLURM_ARRAY_TASK_MIN is missing or above the task id</translation>
+    </message>
+    <message>
+        <source>--shard auto: neither SLURM_ARRAY_TASK_COUNT nor SLURM_ARRAY_TASK_MAX is set</source>
+        <translation>--shard auto: neither SLURM_ARRAY_TASK_COUNT nor SLURM_ARRAY_TASK_MAX is set</translation>
+    </message>
+    <message>
+        <source>--shard auto in a Kubernetes Indexed Job needs --shards N (the job&apos;s completions)</source>
+        <translation>--shard auto in a Kubernetes Indexed Job needs --shards N (the job&apos;s completions)</translation>
+    </message>
+    <message>
+        <source>--shard auto: no Slurm array task (SLURM_ARRAY_TASK_ID) or Kubernetes index (JOB_COMPLETION_INDEX) in the environment</source>
+        <translation>--shard auto: no Slurm array task (SLURM_ARRAY_TASK_ID) or Kubernetes index (JOB_COMPLETION_INDEX) in the environment</translation>
+    </message>
+    <message>
+        <source>--shard takes K/N (1/4 ... 4/4) or auto</source>
+        <translation>--shard takes K/N (1/4 ... 4/4) or auto</translation>
+    </message>
+    <message>
+        <source>--shard %1: part %2 of %3 does not exist</source>
+        <translation>--shard %1: part %2 of %3 does not exist</translation>
+    </message>
+    <message>
+        <source>%1 takes %2</source>
+        <translation>%1 takes %2</translation>
+    </message>
+    <message>
+        <source>unknown format &apos;%1&apos; (%2)</source>
+        <translation>unknown format &apos;%1&apos; (%2)</translation>
+    </message>
+    <message>
+        <source>--quality takes a number from 0 to 100</source>
+        <translation>--quality takes a number from 0 to 100</translation>
+    </message>
+    <message>
+        <source>--out needs a folder name</source>
+        <translation>--out needs a folder name</translation>
+    </message>
+    <message>
+        <source>--start takes a number from 0 up</source>
+        <translation>--start takes a number from 0 up</translation>
+    </message>
+    <message>
+        <source>unknown resize rule &apos;%1&apos; (%2)</source>
+        <translation>unknown resize rule &apos;%1&apos; (%2)</translation>
+    </message>
+    <message>
+        <source>%1 takes a number of pixels</source>
+        <translation>%1 takes a number of pixels</translation>
+    </message>
+    <message>
+        <source>--font-size takes a number of pixels from 1 to 2000</source>
+        <translation>--font-size takes a number of pixels from 1 to 2000</translation>
+    </message>
+    <message>
+        <source>--color takes six hexadecimal digits, RRGGBB</source>
+        <translation>--color takes six hexadecimal digits, RRGGBB</translation>
+    </message>
+    <message>
+        <source>--jobs takes a number from 1 to 64</source>
+        <translation>--jobs takes a number from 1 to 64</translation>
+    </message>
+    <message>
+        <source>--shards takes a number from 1 up</source>
+        <translation>--shards takes a number from 1 up</translation>
+    </message>
+    <message>
+        <source>unknown option %1</source>
+        <translation>unknown option %1</translation>
+    </message>
+    <message>
+        <source>--width and --height go with --resize</source>
+        <translation>--width and --height go with --resize</translation>
+    </message>
+    <message>
+        <source>--sharpen and --no-enlarge go with --resize</source>
+        <translation>--sharpen and --no-enlarge go with --resize</translation>
+    </message>
+    <message>
+        <source>--resize %1 needs --width and --height</source>
+        <translation>--resize %1 needs --width and --height</translation>
+    </message>
+    <message>
+        <source>--resize %1 needs %2</source>
+        <translation>--resize %1 needs %2</translation>
+    </message>
+    <message>
+        <source>--resize %1 needs %2 of 1 pixel or more</source>
+        <translation>--resize %1 needs %2 of 1 pixel or more</translation>
+    </message>
+    <message>
+        <source>--update and --overwrite do not go together</source>
+        <translation>--update and --overwrite do not go together</translation>
+    </message>
+    <message>
+        <source>--shard needs --overwrite overwrite, --overwrite skip or --update (a shard asks nothing, and renaming would race with the other shards)</source>
+        <translation>--shard needs --overwrite overwrite, --overwrite skip or --update (a shard asks nothing, and renaming would race with the other shards)</translation>
+    </message>
+    <message>
+        <source>--shards goes with --shard auto</source>
+        <translation>--shards goes with --shard auto</translation>
+    </message>
+    <message>
+        <source>-0 goes with --files-from</source>
+        <translation>-0 goes with --files-from</translation>
+    </message>
+    <message>
+        <source>no files given</source>
+        <translation>no files given</translation>
+    </message>
+    <message>
+        <source>too many files</source>
+        <translation>too many files</translation>
+    </message>
+    <message>
+        <source>%1 needs a value</source>
+        <translation>%1 needs a value</translation>
+    </message>
+    <message>
+        <source>%1/%2 files</source>
+        <translation>%1/%2 files</translation>
+    </message>
+    <message>
+        <source>, %1/s, %2 left</source>
+        <translation>, %1/s, %2 left</translation>
+    </message>
+    <message>
+        <source>an output exists and there is no terminal to ask; use --overwrite rename, overwrite or skip</source>
+        <translation>an output exists and there is no terminal to ask; use --overwrite rename, overwrite or skip</translation>
+    </message>
+    <message>
+        <source>[r] rename  [o] overwrite  [s] skip  [c] cancel; add ! to keep the answer (r!, o!, s!): </source>
+        <translation>[r] rename  [o] overwrite  [s] skip  [c] cancel; add ! to keep the answer (r!, o!, s!): </translation>
+    </message>
+    <message>
+        <source>a name part cannot hold &quot;/&quot;</source>
+        <translation>a name part cannot hold &quot;/&quot;</translation>
+    </message>
+    <message>
+        <source>a name part cannot hold a control character</source>
+        <translation>a name part cannot hold a control character</translation>
+    </message>
+    <message>
+        <source>output format (default keep)</source>
+        <translation>output format (default keep)</translation>
+    </message>
+    <message>
+        <source>JPEG, WebP, AVIF and JXL quality 0-100 (default 95; 100 is
+lossless for WebP, AVIF and JXL)</source>
+        <translation>JPEG, WebP, AVIF and JXL quality 0-100 (default 95; 100 is
+lossless for WebP, AVIF and JXL)</translation>
+    </message>
+    <message>
+        <source>destination folder, made when missing (default: beside each source)</source>
+        <translation>destination folder, made when missing (default: beside each source)</translation>
+    </message>
+    <message>
+        <source>rename: text before the name (no / or control characters)</source>
+        <translation>rename: text before the name (no / or control characters)</translation>
+    </message>
+    <message>
+        <source>rename: text after the name (no / or control characters)</source>
+        <translation>rename: text after the name (no / or control characters)</translation>
+    </message>
+    <message>
+        <source>rename: running numbers from N (0 keeps the names)</source>
+        <translation>rename: running numbers from N (0 keeps the names)</translation>
+    </message>
+    <message>
+        <source>with --width W and/or --height H:
+fit needs both, width needs W, height needs H, stretch both</source>
+        <translation>with --width W and/or --height H:
+fit needs both, width needs W, height needs H, stretch both</translation>
+    </message>
+    <message>
+        <source>never make an image larger</source>
+        <translation>never make an image larger</translation>
+    </message>
+    <message>
+        <source>sharpen after resizing (needs --resize)</source>
+        <translation>sharpen after resizing (needs --resize)</translation>
+    </message>
+    <message>
+        <source>turn every image</source>
+        <translation>turn every image</translation>
+    </message>
+    <message>
+        <source>watermark at the lower right</source>
+        <translation>watermark at the lower right</translation>
+    </message>
+    <message>
+        <source>watermark font (default: the system&apos;s sans font)</source>
+        <translation>watermark font (default: the system&apos;s sans font)</translation>
+    </message>
+    <message>
+        <source>watermark character height in pixels (default 16)</source>
+        <translation>watermark character height in pixels (default 16)</translation>
+    </message>
+    <message>
+        <source>watermark colour (default FF7A7A)</source>
+        <translation>watermark colour (default FF7A7A)</translation>
+    </message>
+    <message>
+        <source>when an output exists (default ask);
+skip leaves it alone; a link there is replaced itself, and
+an output that is a source of the run is refused</source>
+        <translation>when an output exists (default ask);
+skip leaves it alone; a link there is replaced itself, and
+an output that is a source of the run is refused</translation>
+    </message>
+    <message>
+        <source>convert only files newer than their existing output</source>
+        <translation>convert only files newer than their existing output</translation>
+    </message>
+    <message>
+        <source>a folder stands for the image files at any depth below it
+(hidden folders left out); with --out the folders below
+each folder given are made again there</source>
+        <translation>a folder stands for the image files at any depth below it
+(hidden folders left out); with --out the folders below
+each folder given are made again there</translation>
+    </message>
+    <message>
+        <source>read more files, one per line, from FILE (- for standard
+input)</source>
+        <translation>read more files, one per line, from FILE (- for standard
+input)</translation>
+    </message>
+    <message>
+        <source>the --files-from names end with a NUL, not a line end</source>
+        <translation>the --files-from names end with a NUL, not a line end</translation>
+    </message>
+    <message>
+        <source>convert only part K of N of the files (one machine&apos;s share);
+needs --overwrite overwrite or skip, or --update. Running
+numbers come from each file&apos;s place in the whole list, so a
+file that fails leaves its number unused</source>
+        <translation>convert only part K of N of the files (one machine&apos;s share);
+needs --overwrite overwrite or skip, or --update. Running
+numbers come from each file&apos;s place in the whole list, so a
+file that fails leaves its number unused</translation>
+    </message>
+    <message>
+        <source>K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and
+its MIN/MAX/STEP/COUNT) or a Kubernetes Indexed Job
+(JOB_COMPLETION_INDEX, with --shards N)</source>
+        <translation>K and N from a Slurm job array (SLURM_ARRAY_TASK_ID and
+its MIN/MAX/STEP/COUNT) or a Kubernetes Indexed Job
+(JOB_COMPLETION_INDEX, with --shards N)</translation>
+    </message>
+    <message>
+        <source>files converted at once (default: one per core); the log,
+the questions and the outputs keep the order of the files</source>
+        <translation>files converted at once (default: one per core); the log,
+the questions and the outputs keep the order of the files</translation>
+    </message>
+    <message>
+        <source>keep photos as stored, not turned upright as their file says</source>
+        <translation>keep photos as stored, not turned upright as their file says</translation>
+    </message>
+    <message>
+        <source>write no metadata (EXIF, XMP, IPTC) into the outputs</source>
+        <translation>write no metadata (EXIF, XMP, IPTC) into the outputs</translation>
+    </message>
+    <message>
+        <source>drop only the GPS fields of the metadata</source>
+        <translation>drop only the GPS fields of the metadata</translation>
+    </message>
+    <message>
+        <source>the log as text (default) or as one JSON object per file
+(source, output, status ok/skipped/error, reason, ms,
+bytes_in, bytes_out) and a last one with the totals</source>
+        <translation>the log as text (default) or as one JSON object per file
+(source, output, status ok/skipped/error, reason, ms,
+bytes_in, bytes_out) and a last one with the totals</translation>
+    </message>
+    <message>
+        <source>this text</source>
+        <translation>this text</translation>
+    </message>
+    <message>
+        <source>the version of the program and of the libraries it runs with</source>
+        <translation>the version of the program and of the libraries it runs with</translation>
+    </message>
+    <message>
+        <source>Usage: velmora-batch [options] FILE...
+Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, AVIF, JPEG XL; HEIC,
+PNM, ICO and TGA read only). A folder stands for the image files in it, in the
+order the program lists them.
+</source>
+        <translation>Usage: velmora-batch [options] FILE...
+Converts image files (JPEG, PNG, TIFF, GIF, BMP, PCX, WebP, AVIF, JPEG XL; HEIC,
+PNM, ICO and TGA read only). A folder stands for the image files in it, in the
+order the program lists them.
+</translation>
+    </message>
+    <message>
+        <source>Exit status: 0 when every file converted, 1 when any failed or the run was
+cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs
+stay, the file in progress is dropped) and ends the program by that signal.
+</source>
+        <translation>Exit status: 0 when every file converted, 1 when any failed or the run was
+cancelled, 2 on a usage error. Ctrl-C or SIGTERM stops the run (finished outputs
+stay, the file in progress is dropped) and ends the program by that signal.
+</translation>
+    </message>
+    <message>
+        <source>Try &apos;velmora-batch --help&apos;.</source>
+        <translation>Try &apos;velmora-batch --help&apos;.</translation>
+    </message>
+    <message>
+        <source>cannot create the folder %1</source>
+        <translation>cannot create the folder %1</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>stopped</translation>
+    </message>
+</context>
+</TS>
