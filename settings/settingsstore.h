@@ -76,6 +76,8 @@ inline constexpr const char *kBackBlue = "iBlue";
 // How photos are read and written (no control: set in the file).
 inline constexpr const char *kAutoRotate = "AutoRotate";
 inline constexpr const char *kStripMetadata = "StripMetadata";
+// The folder listing shares thumbnails with the desktop's cache (0: not).
+inline constexpr const char *kThumbnailCache = "ThumbnailCache";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.
