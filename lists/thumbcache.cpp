@@ -3,6 +3,7 @@
 #include "imaging/libraryversions.h"
 #include "imaging/thumbnail.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QImageReader>
@@ -14,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,26 +60,132 @@ bool MakeFolders(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The picture's size as the cached file gives it; false without it.
-bool ImageSize(const QImageReader &reader, long &width, long &height)
+// The text keys of a PNG and its pixel size, from the chunks before its
+// image data (Qt's own text keys cannot hold a colon, as every key here does).
+struct PngHead {
+    std::map<std::string, std::string> texts;
+    QSize size;
+};
+
+std::uint32_t BigEndian(const unsigned char *p)
 {
-    bool okW = false, okH = false;
-    width = reader.text(kWidthKey).toLong(&okW);
-    height = reader.text(kHeightKey).toLong(&okH);
-    return okW && okH && width > 0 && height > 0;
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// A zlib stream inflated through Qt, which wants the length in front.
+std::string Inflate(const QByteArray &data)
+{
+    QByteArray framed(4, '\0');
+    framed[2] = char(0x10); // a first guess of 4 KiB; Qt grows it as needed
+    framed += data;
+    return qUncompress(framed).toStdString();
+}
+
+void AddText(PngHead &head, const std::string &type, const QByteArray &data)
+{
+    const qsizetype nul = data.indexOf('\0');
+    if (nul <= 0)
+        return;
+    const std::string key = data.left(nul).toStdString();
+    if (type == "tEXt") {
+        head.texts[key] = data.mid(nul + 1).toStdString();
+    } else if (type == "zTXt" && data.size() > nul + 2) {
+        head.texts[key] = Inflate(data.mid(nul + 2));
+    } else if (type == "iTXt" && data.size() > nul + 3) {
+        // flag, method, then language and translated key, each ended by a nul
+        const qsizetype lang = data.indexOf('\0', nul + 3);
+        const qsizetype tkey = lang < 0 ? -1 : data.indexOf('\0', lang + 1);
+        if (tkey < 0)
+            return;
+        const QByteArray text = data.mid(tkey + 1);
+        head.texts[key] = data[nul + 1] ? Inflate(text) : text.toStdString();
+    }
+}
+
+bool ReadPngHead(const std::string &path, PngHead &head)
+{
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly) || file.read(8) != QByteArray("\x89PNG\r\n\x1a\n", 8))
+        return false;
+    for (;;) {
+        const QByteArray header = file.read(8);
+        if (header.size() != 8)
+            return false;
+        const auto *h = reinterpret_cast<const unsigned char *>(header.constData());
+        const std::uint32_t length = BigEndian(h);
+        const std::string type = header.mid(4, 4).toStdString();
+        if (type == "IDAT" || type == "IEND" || length > (1u << 20))
+            return head.size.isValid();
+        const QByteArray data = file.read(length);
+        if (data.size() != qsizetype(length) || file.read(4).size() != 4)
+            return false;
+        const auto *d = reinterpret_cast<const unsigned char *>(data.constData());
+        if (type == "IHDR" && length >= 8)
+            head.size = QSize(int(BigEndian(d)), int(BigEndian(d + 4)));
+        else
+            AddText(head, type, data);
+    }
+}
+
+std::string Text(const PngHead &head, const char *key)
+{
+    const auto it = head.texts.find(key);
+    return it == head.texts.end() ? std::string() : it->second;
+}
+
+// A whole number of text, or -1.
+long long Number(const std::string &text)
+{
+    bool ok = false;
+    const long long n = QByteArray::fromStdString(text).toLongLong(&ok);
+    return ok ? n : -1;
+}
+
+// The picture's size as the cached file gives it; false without it.
+bool ImageSize(const PngHead &head, long &width, long &height)
+{
+    width = long(Number(Text(head, kWidthKey)));
+    height = long(Number(Text(head, kHeightKey)));
+    return width > 0 && height > 0;
 }
 
 // The cached file stands for the file of key: the same URI and mtime, and
 // the same size when it gives one.
-bool KeysMatch(const QImageReader &reader, const ThumbKey &key)
+bool KeysMatch(const PngHead &head, const ThumbKey &key)
 {
-    if (reader.text(kUriKey).toStdString() != key.uri)
+    if (Text(head, kUriKey) != key.uri || Number(Text(head, kMTimeKey)) != key.mtime)
         return false;
-    bool ok = false;
-    if (reader.text(kMTimeKey).toLongLong(&ok) != key.mtime || !ok)
-        return false;
-    const QString size = reader.text(kSizeKey);
-    return size.isEmpty() || size.toLongLong() == key.size;
+    const std::string size = Text(head, kSizeKey);
+    return size.empty() || Number(size) == key.size;
+}
+
+std::uint32_t Crc32(const QByteArray &bytes)
+{
+    std::uint32_t crc = 0xffffffffu;
+    for (const char ch : bytes) {
+        crc ^= static_cast<unsigned char>(ch);
+        for (int k = 0; k < 8; ++k)
+            crc = crc & 1 ? (crc >> 1) ^ 0xedb88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+void AppendBigEndian(QByteArray &out, std::uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += char((v >> shift) & 0xff);
+}
+
+// One tEXt chunk: the key, a nul, the text.
+QByteArray TextChunk(const std::string &key, const std::string &text)
+{
+    const QByteArray body =
+        QByteArray("tEXt") + QByteArray::fromStdString(key) + '\0' + QByteArray::fromStdString(text);
+    QByteArray chunk;
+    AppendBigEndian(chunk, std::uint32_t(body.size() - 4));
+    chunk += body;
+    AppendBigEndian(chunk, Crc32(body));
+    return chunk;
 }
 
 QImage DrawCard(const QImage &picture, const QRect &rect)
@@ -106,12 +214,24 @@ bool Opaque(const QImage &image)
     return true;
 }
 
-// Writes a PNG with the key's texts to a temporary file in target's folder,
-// readable by the user alone, and renames it over target.
-bool WritePng(const std::string &target, const QImage &image, const ThumbKey &key, long width, long height)
+QByteArray EncodePng(const QImage &image, const ThumbKey &key, long width, long height)
+{
+    std::vector<std::pair<std::string, std::string>> texts = {
+        {kUriKey, key.uri}, {kMTimeKey, std::to_string(key.mtime)}, {kSizeKey, std::to_string(key.size)}};
+    if (width > 0 && height > 0) {
+        texts.emplace_back(kWidthKey, std::to_string(width));
+        texts.emplace_back(kHeightKey, std::to_string(height));
+    }
+    texts.emplace_back("Software", std::string("Velmora ") + VelmoraVersion());
+    return thumbcache::PngWithTexts(image, texts);
+}
+
+// Writes the bytes to a temporary file in target's folder, readable by the
+// user alone, and renames it over target.
+bool WriteFile(const std::string &target, const QByteArray &bytes)
 {
     const std::size_t slash = target.rfind('/');
-    if (slash == std::string::npos || !MakeFolders(target.substr(0, slash)))
+    if (bytes.isEmpty() || slash == std::string::npos || !MakeFolders(target.substr(0, slash)))
         return false;
     static std::atomic<unsigned> serial{0};
     const QString temp =
@@ -120,18 +240,9 @@ bool WritePng(const std::string &target, const QImage &image, const ThumbKey &ke
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
                    QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return false;
-    QImageWriter writer(&file, "png");
-    writer.setText(kUriKey, QString::fromStdString(key.uri));
-    writer.setText(kMTimeKey, QString::number(key.mtime));
-    writer.setText(kSizeKey, QString::number(key.size));
-    if (width > 0 && height > 0) {
-        writer.setText(kWidthKey, QString::number(width));
-        writer.setText(kHeightKey, QString::number(height));
-    }
-    writer.setText(QStringLiteral("Software"), QStringLiteral("Velmora %1").arg(VelmoraVersion()));
-    const bool written = writer.write(image) && file.flush();
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
-    if (written && ::rename(temp.toLocal8Bit().constData(), target.c_str()) == 0)
+    if (written && ::rename(QFile::encodeName(temp).constData(), target.c_str()) == 0)
         return true;
     QFile::remove(temp);
     return false;
@@ -164,6 +275,20 @@ std::string ThumbName(const std::string &uri)
     const QByteArray md5 =
         QCryptographicHash::hash(QByteArray::fromStdString(uri), QCryptographicHash::Md5).toHex();
     return md5.toStdString() + ".png";
+}
+
+QByteArray PngWithTexts(const QImage &image, const std::vector<std::pair<std::string, std::string>> &texts)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!QImageWriter(&buffer, "png").write(image) || buffer.data().size() < 33)
+        return QByteArray();
+    QByteArray chunks;
+    for (const auto &[key, text] : texts)
+        chunks += TextChunk(key, text);
+    // After the signature (8 bytes) and the IHDR chunk (25).
+    QByteArray png = buffer.data();
+    return png.insert(33, chunks);
 }
 
 std::string DefaultRoot()
@@ -218,26 +343,23 @@ bool CThumbCache::Holds(const std::string &path) const
 CachedCard CThumbCache::Find(const ThumbKey &key) const
 {
     CachedCard found;
-    {
-        QImageReader failed(QString::fromStdString(FailPath(key.uri)), "png");
-        if (KeysMatch(failed, key)) {
-            if (!ImageSize(failed, found.width, found.height))
-                found.width = found.height = 0;
-            found.kind = CachedCard::Kind::Failed;
-            return found;
-        }
+    PngHead head;
+    if (ReadPngHead(FailPath(key.uri), head) && KeysMatch(head, key)) {
+        if (!ImageSize(head, found.width, found.height))
+            found.width = found.height = 0;
+        found.kind = CachedCard::Kind::Failed;
+        return found;
     }
     for (const std::string &path : {NormalPath(key.uri), LargePath(key.uri)}) {
-        QImageReader reader(QString::fromStdString(path), "png");
+        head = PngHead();
         long width = 0, height = 0;
-        if (!KeysMatch(reader, key) || !ImageSize(reader, width, height))
+        if (!ReadPngHead(path, head) || !KeysMatch(head, key) || !ImageSize(head, width, height))
             continue;
         const QRect rect = ThumbnailDrawRect(width, height);
-        const QSize held = reader.size();
-        if (held.width() < rect.width() || held.height() < rect.height())
+        if (head.size.width() < rect.width() || head.size.height() < rect.height())
             continue; // would be enlarged: blurred beside decoded cards
         QImage picture;
-        if (!reader.read(&picture))
+        if (!QImageReader(QString::fromStdString(path), "png").read(&picture))
             continue;
         found.kind = CachedCard::Kind::Card;
         found.width = width;
@@ -254,12 +376,12 @@ bool CThumbCache::StoreNormal(const ThumbKey &key, const QImage &image, long wid
         return false;
     const QImage stored = Opaque(image) ? image.convertToFormat(QImage::Format_RGB32)
                                         : image.convertToFormat(QImage::Format_ARGB32);
-    return WritePng(NormalPath(key.uri), stored, key, width, height);
+    return WriteFile(NormalPath(key.uri), EncodePng(stored, key, width, height));
 }
 
 bool CThumbCache::StoreFailure(const ThumbKey &key, long width, long height) const
 {
     QImage empty(1, 1, QImage::Format_ARGB32);
     empty.fill(Qt::transparent);
-    return WritePng(FailPath(key.uri), empty, key, width, height);
+    return WriteFile(FailPath(key.uri), EncodePng(empty, key, width, height));
 }

@@ -5,10 +5,13 @@
 // are written back as normal ones. No widgets; safe on the loader thread.
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace thumbcache {
 
@@ -21,6 +24,9 @@ inline constexpr int kLargeSide = 256;
 std::string FileUri(const std::string &absolutePath);
 // A cache file's name: the MD5 of the URI in lowercase hex, and ".png".
 std::string ThumbName(const std::string &uri);
+// A PNG of image with these tEXt keys and texts before its image data.
+// (QImageWriter's text keys cannot hold the colons every key here has.)
+QByteArray PngWithTexts(const QImage &image, const std::vector<std::pair<std::string, std::string>> &texts);
 // $XDG_CACHE_HOME/thumbnails, or ~/.cache/thumbnails without it.
 std::string DefaultRoot();
 
