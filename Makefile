@@ -43,7 +43,7 @@ fuzz:
 bench:
 	@VELMORA_WITH_TOOLS=1 scripts/install-deps
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target velmora-batch velmora-thumbs velmora-viewer-bench
+	@cmake --build $(BUILD) -j $(JOBS) --target velmora-batch velmora-thumbs velmora-viewer-bench velmora-listing-bench
 	@BUILD=$(BUILD) bench/run.sh
 
 # Installs under PREFIX (default /usr/local); DESTDIR stages the files

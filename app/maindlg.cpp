@@ -227,6 +227,8 @@ void CMainDlg::OnInitDialog()
                               ControlById<QProgressBar>(this, IDC_LOADING_BAR), this);
     m_lists->SetAutoRotateSource(
         [] { return GetProfileInt(kSettingsSection, settingskey::kAutoRotate, 1) != 0; });
+    m_lists->SetThumbnailCacheSource(
+        [] { return GetProfileInt(kSettingsSection, settingskey::kThumbnailCache, 1) != 0; });
     setWindowTitle(appversion::ProductAndVersion());
     m_options = new COptionPanel(this);
 

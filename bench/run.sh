@@ -181,6 +181,21 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1920x1080x24" \
   "$viewer_bench" --rounds "$rounds" "${largest[@]}" 2>/dev/null ||
   echo "bench: the viewer's figures could not be taken" >&2
 
+# The folder listing on 500 photos (the corpus's JPEGs copied round, dated an
+# hour back so the first visit may cache them), listed twice: the second
+# visit's cards come from the thumbnail cache.
+echo
+listing=$work/listing
+mkdir -p "$listing"
+mapfile -t photos < <(find "$all" -name '*.jpg' | sort)
+for ((i = 0; i < 500 && ${#photos[@]} > 0; i++)); do
+  cp "${photos[$((i % ${#photos[@]}))]}" "$listing/$(printf 'photo-%03d.jpg' "$i")"
+done
+touch -d '1 hour ago' "$listing"/*
+"$build/bench/velmora-listing-bench" "$listing" 2>/dev/null ||
+  echo "bench: the listing's figures could not be taken" >&2
+rm -rf "$listing"
+
 # A run in the window's progress dialog on Xvfb: the interface thread's share
 # of a core while small files go by (3,000 of job 4's, details shown), and
 # when the first output comes on the big photos turned to TIFF by two workers.

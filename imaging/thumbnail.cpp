@@ -8,6 +8,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,6 +51,7 @@ bool ReadRegularFile(const std::string &path, std::string &bytes)
 // profile other than sRGB are left whole: the card converts the full picture.
 class BoxAveragedRows final : public cxcodec::RowSink {
 public:
+    explicit BoxAveragedRows(int side) : m_side(side) {}
     CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override
     {
         // A reduced decode is not the file's own size the card is laid out by.
@@ -56,8 +59,12 @@ public:
         if (!format || format->facts.rowsIn != RowDecoding::FileRows)
             return nullptr;
         const QRect rect = ThumbnailDrawRect(width, height);
+        // Enough pixels for the card and for the fitted copy, if one is asked for.
+        const QSize fitted = m_side > 0 ? FittedSize(width, height, m_side) : QSize();
+        const int needW = std::max(rect.width(), fitted.width());
+        const int needH = std::max(rect.height(), fitted.height());
         const bool srgb = meta.icc.empty() || cxcolour::IsSrgbOrUnusable(meta.icc);
-        m_k = bpp == 24 && srgb ? cxops::BoxFactor(width, height, rect.width(), rect.height()) : 0;
+        m_k = bpp == 24 && srgb ? cxops::BoxFactor(width, height, needW, needH) : 0;
         if (m_k == 0)
             return nullptr;
         m_width = width;
@@ -93,13 +100,39 @@ public:
     }
 
 private:
+    const int m_side;
     int m_k = 0, m_width = 0, m_height = 0;
     bool m_alpha = false;
     CxImage m_row, m_reduced;
     cxops::BoxRow m_box;
 };
 
+// The picture as held, scaled to size (shrunk by the resampler), for the
+// fitted copy beside the card; null when memory runs out.
+QImage FittedCopy(const CxImage &image, QSize size)
+{
+    if (size.width() >= image.GetWidth() && size.height() >= image.GetHeight()) {
+        const QImage whole = image.ToQImage();
+        return whole.size() == size ? whole
+                                    : whole.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    CxImage scaled;
+    if (!cxops::ResampleTo(image, size.width(), size.height(), scaled))
+        return QImage();
+    return scaled.ToQImage();
+}
+
 } // namespace
+
+QSize FittedSize(long width, long height, int side)
+{
+    if (width <= 0 || height <= 0 || side <= 0)
+        return QSize();
+    if (width <= side && height <= side)
+        return QSize(int(width), int(height));
+    const double scale = double(side) / double(std::max(width, height));
+    return QSize(std::max(1, int(width * scale + 0.5)), std::max(1, int(height * scale + 0.5)));
+}
 
 QRect ThumbnailDrawRect(long width, long height)
 {
@@ -123,8 +156,12 @@ QRect ThumbnailDrawRect(long width, long height)
 }
 
 ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
-                              const std::atomic<bool> *cancel, bool autoRotate)
+                              const std::atomic<bool> *cancel, bool autoRotate, QImage *fitted, int side)
 {
+    if (fitted)
+        *fitted = QImage();
+    if (!fitted)
+        side = 0;
     thumb = QImage(kThumbWidth, kThumbHeight, QImage::Format_RGB32);
     thumb.fill(Qt::white);
 
@@ -135,14 +172,14 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
     CxImage image(static_cast<std::uint32_t>(type));
     CxDecodeRequest req;
     // Enough pixels for the card; JPEG then decodes at 1/2, 1/4 or 1/8 scale.
-    req.hintWidth = kThumbWidth;
-    req.hintHeight = kThumbHeight;
+    req.hintWidth = std::max(kThumbWidth, side);
+    req.hintHeight = std::max(kThumbHeight, side);
     req.cancel = cancel;
     req.autoOrient = autoRotate;
     // A card shows what arrived of a cut-off file, or what is recovered of
     // damaged JPEG data, as image viewers do.
     req.acceptTruncated = true;
-    BoxAveragedRows rows;
+    BoxAveragedRows rows(side);
     if (!image.DecodeRows(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), rows, req))
         return result;
     if (!image.IsValid())
@@ -157,5 +194,7 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
     QPainter painter(&thumb);
     if (!image.Stretch(&painter, rect.left(), rect.top(), rect.width(), rect.height()))
         result.valid = false;
+    if (result.valid && side > 0)
+        *fitted = FittedCopy(image, FittedSize(result.width, result.height, side));
     return result;
 }

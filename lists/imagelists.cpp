@@ -355,7 +355,10 @@ void CImageLists::StartLoader()
     };
     m_nLoaded = 0;
     m_bLoaderRunning = true;
-    m_pLoaderThread = std::make_unique<CThumbnailLoader>(std::move(jobs), wake);
+    std::shared_ptr<const CThumbCache> cache;
+    if (autoRotate && (!m_thumbCache || m_thumbCache()))
+        cache = std::make_shared<const CThumbCache>();
+    m_pLoaderThread = std::make_unique<CThumbnailLoader>(std::move(jobs), wake, std::move(cache));
     ShowLoading(m_pLoaderThread->JobCount() > 0, 0);
     m_pLoaderThread->Start();
 }

@@ -61,6 +61,10 @@ public:
     // Asked each time the thumbnail loader starts: whether photos are turned
     // upright as their file says (the owner's stored choice; yes without one).
     void SetAutoRotateSource(std::function<bool()> source) { m_autoRotate = std::move(source); }
+    // Asked likewise: whether cards are shared with the desktop's thumbnail
+    // cache (lists/thumbcache.h; yes without a source). Its pictures are
+    // upright, so photos kept as stored never use it.
+    void SetThumbnailCacheSource(std::function<bool()> source) { m_thumbCache = std::move(source); }
 
     // Selects the folder-list rows of these names, the first one given
     // becoming the current row, and returns that row (-1 when none is listed).
@@ -147,6 +151,7 @@ private:
 
     QString m_strFolder;
     std::function<bool()> m_autoRotate;
+    std::function<bool()> m_thumbCache;
     // What a listed file was when its row was made: a change of either
     // means its caption and thumbnail are out of date.
     struct FileStamp {

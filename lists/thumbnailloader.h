@@ -4,11 +4,14 @@
 // it; results name their row by serial, never by position.
 #pragma once
 
+#include "lists/thumbcache.h"
+
 #include <QImage>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,8 +36,10 @@ class CThumbnailLoader {
 public:
     // wake runs on the loader thread whenever results become available after
     // the queue was emptied, and once more when the thread ends. It must only
-    // post work to the receiving thread.
-    CThumbnailLoader(std::vector<LoaderJob> jobs, std::function<void()> wake);
+    // post work to the receiving thread. With a cache, cards come from it
+    // where it holds them, and what is decoded is written to it.
+    CThumbnailLoader(std::vector<LoaderJob> jobs, std::function<void()> wake,
+                     std::shared_ptr<const CThumbCache> cache = nullptr);
     ~CThumbnailLoader(); // stops and joins
     CThumbnailLoader(const CThumbnailLoader &) = delete;
     CThumbnailLoader &operator=(const CThumbnailLoader &) = delete;
@@ -53,9 +58,14 @@ public:
 
 private:
     void Run();
+    // The card of job from the cache, or decoded (then kept in the cache);
+    // false when a stop cut the decode short.
+    bool Load(const LoaderJob &job, LoaderResult &result);
+    void Deliver(LoaderResult result);
 
     const std::vector<LoaderJob> m_jobs;
     const std::function<void()> m_wake;
+    const std::shared_ptr<const CThumbCache> m_cache;
     std::thread m_thread;
     std::atomic<bool> m_bStopLoader{false};
     std::atomic<bool> m_bDecoding{false};

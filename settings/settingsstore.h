@@ -78,6 +78,8 @@ inline constexpr const char *kAutoRotate = "AutoRotate";
 inline constexpr const char *kStripMetadata = "StripMetadata";
 // The window's language: "zh", "en", or empty for the desktop's (about box).
 inline constexpr const char *kLanguage = "Language";
+// The folder listing shares thumbnails with the desktop's cache (0: not).
+inline constexpr const char *kThumbnailCache = "ThumbnailCache";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.
