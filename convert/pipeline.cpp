@@ -279,13 +279,15 @@ namespace {
 bool Reframe(CxImage &img, const CConvertJob &job, const GeometryPlan &plan, int w, int h)
 {
     if (job.CropsToRatio()) {
-        const double sx = double(img.GetWidth()) / w, sy = double(img.GetHeight()) / h;
-        const auto scaled = [](std::int64_t v, double s) { return std::int64_t(std::floor(double(v) * s)); };
-        const std::int64_t left = scaled(plan.crop.left, sx), top = scaled(plan.crop.top, sy);
-        const std::int64_t width = std::clamp<std::int64_t>(std::llround(double(plan.crop.width) * sx), 1,
-                                                            img.GetWidth() - left);
-        const std::int64_t height = std::clamp<std::int64_t>(std::llround(double(plan.crop.height) * sy), 1,
-                                                             img.GetHeight() - top);
+        // Both edges scaled and rounded, so the part is the nearest one held.
+        const auto edge = [](std::int64_t v, int held, int file) {
+            return std::clamp<std::int64_t>(std::llround(double(v) * held / file), 0, held);
+        };
+        const int hw = img.GetWidth(), hh = img.GetHeight();
+        const std::int64_t left = std::min<std::int64_t>(edge(plan.crop.left, hw, w), hw - 1);
+        const std::int64_t top = std::min<std::int64_t>(edge(plan.crop.top, hh, h), hh - 1);
+        const std::int64_t width = std::max<std::int64_t>(1, edge(plan.crop.left + plan.crop.width, hw, w) - left);
+        const std::int64_t height = std::max<std::int64_t>(1, edge(plan.crop.top + plan.crop.height, hh, h) - top);
         if (!img.Crop(long(left), long(top), long(width), long(height)))
             return false;
     }
