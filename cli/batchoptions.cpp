@@ -146,8 +146,7 @@ constexpr BatchOption kOptions[] = {
              "it (default center)",
      .manualText = "Where fill and \\fB\\-\\-crop\\-ratio\\fR keep the picture and pad puts it (default "
                    "center).",
-     .completion = Completion::Words,
-     .unknownWhat = "gravity"},
+     .completion = Completion::Words},
     {.id = Background,
      .name = "--background",
      .value = OptionValue::Name,

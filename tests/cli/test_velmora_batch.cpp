@@ -163,6 +163,51 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(j.m_nOverwrite, OVERWRITE_RENAME);
     EXPECT_TRUE(cmd->overwriteGiven);
     EXPECT_EQ(j.GetFiles(), (std::vector<std::string>{"/w/x.bmp", "/abs/y.bmp"}));
+
+    const struct {
+        std::vector<std::string> args;
+        std::int32_t rule, width, height, edge, percent, gravity;
+        COLORREF background;
+    } rules[] = {
+        {{"--resize", "long", "--size", "300"}, RESIZE_LONG_EDGE, 0, 0, 300, 100, GRAVITY_CENTER, RGB(255, 255, 255)},
+        {{"--resize", "short", "--size", "7"}, RESIZE_SHORT_EDGE, 0, 0, 7, 100, GRAVITY_CENTER, RGB(255, 255, 255)},
+        {{"--resize", "percent", "--percent", "1000"}, RESIZE_PERCENT, 0, 0, 0, 1000, GRAVITY_CENTER,
+         RGB(255, 255, 255)},
+        {{"--resize", "fill", "--width", "4", "--height", "3", "--gravity", "bottom-left"}, RESIZE_FILL, 4, 3, 0, 100,
+         GRAVITY_BOTTOM_LEFT, RGB(255, 255, 255)},
+        {{"--resize", "pad", "--width", "4", "--height", "3", "--background", "102030", "--gravity", "top"},
+         RESIZE_PAD, 4, 3, 0, 100, GRAVITY_TOP, RGB(16, 32, 48)},
+    };
+    for (const auto &row : rules) {
+        std::vector<std::string> args = row.args;
+        args.push_back("a.png");
+        cmd = Parse(args);
+        ASSERT_TRUE(cmd) << args[1];
+        EXPECT_TRUE(cmd->job.m_bResize);
+        EXPECT_EQ(cmd->job.m_nResizeType, row.rule);
+        EXPECT_EQ(cmd->job.m_nWidth, row.width);
+        EXPECT_EQ(cmd->job.m_nHeight, row.height);
+        EXPECT_EQ(cmd->job.m_nEdgeSize, row.edge);
+        EXPECT_EQ(cmd->job.m_nPercent, row.percent);
+        EXPECT_EQ(cmd->job.m_nGravity, row.gravity);
+        EXPECT_EQ(cmd->job.m_crBackground, row.background);
+    }
+    cmd = Parse({"--crop-ratio", "16:9", "--gravity", "right", "--name", "{name}-{n:4}", "--ext-case", "upper",
+                 "--date-from-exif", "a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_FALSE(cmd->job.m_bResize);
+    EXPECT_EQ(cmd->job.m_nCropRatioW, 16);
+    EXPECT_EQ(cmd->job.m_nCropRatioH, 9);
+    EXPECT_EQ(cmd->job.m_nGravity, GRAVITY_RIGHT);
+    EXPECT_TRUE(cmd->job.m_bRename);
+    EXPECT_EQ(cmd->job.m_szNameTemplate, "{name}-{n:4}");
+    EXPECT_EQ(cmd->job.m_nStartNumber, 1); // a template numbers from 1 unless told
+    EXPECT_EQ(cmd->job.m_nExtCase, EXTCASE_UPPER);
+    EXPECT_EQ(cmd->job.m_nOutputDate, OUTDATE_EXIF);
+    cmd = Parse({"--name", "{n}", "--start", "0", "--keep-dates", "a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(cmd->job.m_nStartNumber, 0);
+    EXPECT_EQ(cmd->job.m_nOutputDate, OUTDATE_SOURCE);
 }
 
 TEST(BatchCommand, UsageErrors)
@@ -196,6 +241,26 @@ TEST(BatchCommand, UsageErrors)
         {{"-0", "a.png"}, ""},
         {{"--files-from", "/no/such/list"}, "/no/such/list"},
         {{"a.png"}, "current folder", ""}, // relative names need the current folder
+        {{"--resize", "long", "a.png"}, "--size"},
+        {{"--resize", "short", "--size", "0", "a.png"}, "--size"},
+        {{"--resize", "long", "--width", "9", "--size", "9", "a.png"}, "--width"},
+        {{"--resize", "percent", "--percent", "1001", "a.png"}, "--percent"},
+        {{"--resize", "percent", "a.png"}, "--percent"},
+        {{"--resize", "fill", "--width", "9", "a.png"}, "--height"},
+        {{"--resize", "pad", "--width", "9", "--height", "9", "--background", "fff", "a.png"}, "--background"},
+        {{"--resize", "fill", "--width", "9", "--height", "9", "--background", "ffffff", "a.png"}, "pad"},
+        {{"--size", "9", "a.png"}, "--size"},
+        {{"--gravity", "top", "a.png"}, "--gravity"},
+        {{"--resize", "fill", "--width", "9", "--height", "9", "--gravity", "middle", "a.png"}, "--gravity takes"},
+        {{"--crop-ratio", "16/9", "a.png"}, "--crop-ratio"},
+        {{"--crop-ratio", "0:1", "a.png"}, "--crop-ratio"},
+        {{"--name", "/abs", "a.png"}, "--name"},
+        {{"--name", "a/../{name}", "a.png"}, "--name"},
+        {{"--name", "", "a.png"}, "--name"},
+        {{"--name", "{nombre}", "a.png"}, "{nombre}"},
+        {{"--name", "{name}", "--prefix", "p", "a.png"}, "--prefix"},
+        {{"--ext-case", "title", "a.png"}, "--ext-case"},
+        {{"--keep-dates", "--date-from-exif", "a.png"}, "--date-from-exif"},
     };
     for (const auto &row : rows) {
         std::string error;
@@ -272,6 +337,26 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
 
 // Both programs answer --version and --help on the terminal, the window
 // program without opening a display.
+TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
+{
+    ScratchDir src, out;
+    ASSERT_TRUE(MakeTestImage(50, 30).Save(src.Path("a.png").c_str(), CXIMAGE_FORMAT_PNG));
+    const QString a = QString::fromStdString(src.Path("a.png"));
+    const QString dest = QString::fromStdString(out.Path("new"));
+    for (const QStringList &bad : {QStringList{"--name", "../{name}"}, QStringList{"--name", "{bad}"},
+                                   QStringList{"--resize", "pad", "--width", "5"},
+                                   QStringList{"--crop-ratio", "1:x"}, QStringList{"--gravity", "up"}}) {
+        const Result r = RunBatch(bad + QStringList{"--out", dest, a});
+        EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_NE(r.err.find(bad[0].toStdString()), std::string::npos) << r.err;
+        EXPECT_FALSE(QFileInfo::exists(dest));
+    }
+    const Result r = RunBatch({"--resize", "fill", "--width", "20", "--height", "20", "--name", "{w}x{h}/{name}_{n:2}",
+                               "--ext-case", "upper", "--out", dest, a});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(QFile::exists(dest + "/20x20/a_01.PNG")) << r.out;
+}
+
 TEST(VelmoraBatch, VersionAndHelpOnTheTerminal)
 {
     const QStringList noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
