@@ -285,26 +285,12 @@ void ApplyPictureValue(const BatchOption &option, const std::string &v, long n, 
     }
 }
 
-bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
-                GivenOptions &given, const std::string &workFolder, std::string &error)
+// The options of the names and of the pad's and the crop's values, checked
+// as they come.
+bool ApplyNameOrFrameValue(const BatchOption &option, const std::string &a, const std::string &v, long n,
+                           CConvertJob &job, GivenOptions &given, std::string &error)
 {
-    static constexpr int kPolicies[] = {OVERWRITE_ASK, OVERWRITE_RENAME, OVERWRITE_REPLACE, OVERWRITE_SKIP};
-    CConvertJob &job = cmd.job;
-    long n = 0;
-    if (error = ValueProblem(option, a, v, n); !error.empty())
-        return false;
-    const int choice = OptionChoiceIndex(option, v);
-    std::string out;
     switch (option.id) {
-    case BatchOptionId::Out:
-        if (v.empty()) {
-            error = "--out needs a folder name";
-            return false;
-        }
-        if (!Absolute(v, workFolder, out, error))
-            return false;
-        job.SetOutputFolder(out);
-        return true;
     case BatchOptionId::Prefix:
     case BatchOptionId::Suffix:
         // A name part must stay inside the destination folder.
@@ -341,6 +327,38 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
             return false;
         }
         return true;
+    default:
+        return true;
+    }
+}
+
+bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
+                GivenOptions &given, const std::string &workFolder, std::string &error)
+{
+    static constexpr int kPolicies[] = {OVERWRITE_ASK, OVERWRITE_RENAME, OVERWRITE_REPLACE, OVERWRITE_SKIP};
+    CConvertJob &job = cmd.job;
+    long n = 0;
+    if (error = ValueProblem(option, a, v, n); !error.empty())
+        return false;
+    const int choice = OptionChoiceIndex(option, v);
+    std::string out;
+    switch (option.id) {
+    case BatchOptionId::Out:
+        if (v.empty()) {
+            error = "--out needs a folder name";
+            return false;
+        }
+        if (!Absolute(v, workFolder, out, error))
+            return false;
+        job.SetOutputFolder(out);
+        return true;
+    case BatchOptionId::Prefix:
+    case BatchOptionId::Suffix:
+    case BatchOptionId::Start:
+    case BatchOptionId::Name:
+    case BatchOptionId::Background:
+    case BatchOptionId::CropRatio:
+        return ApplyNameOrFrameValue(option, a, v, n, job, given, error);
     case BatchOptionId::Color:
         if (!ParseColor(v, given.color)) {
             error = "--color takes six hexadecimal digits, RRGGBB";

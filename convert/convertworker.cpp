@@ -82,6 +82,22 @@ std::string CanonicalPath(const std::string &path)
     return ec ? path : p.string();
 }
 
+// A mirrored tree's folders, and a name template's below them, are made as
+// their files arrive.
+bool MakeOutputFolders(const OutputName &out, bool mirrored, std::string &reason)
+{
+    if (mirrored) {
+        std::error_code ec;
+        std::filesystem::create_directories(out.templateFolders.empty() ? SplitPath(out.path).folder : out.baseFolder,
+                                            ec);
+        if (ec) {
+            reason = ec.message();
+            return false;
+        }
+    }
+    return out.templateFolders.empty() || MakeFoldersBelow(out.baseFolder, out.templateFolders, reason);
+}
+
 } // namespace
 
 void ConvertWorker::NoteWritten(const std::string &path)
@@ -234,19 +250,8 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
 
     record.target = out.path;
     std::string reason;
-    // A mirrored tree's folders, and a name template's below them, are
-    // made as its files arrive.
-    const bool writes = prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded;
-    if (!subfolder.empty() && writes) {
-        std::error_code ec;
-        std::filesystem::create_directories(out.templateFolders.empty() ? SplitPath(out.path).folder : out.baseFolder, ec);
-        if (ec) {
-            finish(FileOutcome::SaveError, ec.message());
-            percent();
-            return Step::Next;
-        }
-    }
-    if (!out.templateFolders.empty() && writes && !MakeFoldersBelow(out.baseFolder, out.templateFolders, reason)) {
+    if ((prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded) &&
+        !MakeOutputFolders(out, !subfolder.empty(), reason)) {
         finish(FileOutcome::SaveError, reason);
         percent();
         return Step::Next;
