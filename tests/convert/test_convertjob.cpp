@@ -126,32 +126,19 @@ TEST(MakeConvertJob, CopiesOnlyTheGroupsThatAreOn)
 
     // The later rules' values go with resize, the template with rename (in
     // place of prefix and suffix), the crop with its own switch.
-    o.m_nResizeType = RESIZE_PAD;
-    o.m_nEdgeSize = 12;
     o.m_nPercent = 40;
-    o.m_crBackground = RGB(1, 2, 3);
-    o.m_nGravity = GRAVITY_BOTTOM;
-    o.m_nCropRatioW = 4;
-    o.m_nCropRatioH = 3;
+    o.m_nCropRatioW = o.m_nCropRatioH = 1;
     o.m_bNameTemplate = true;
     o.m_strNameTemplate = "{name}_{n}";
-    o.m_nExtCase = EXTCASE_LOWER;
-    o.m_nOutputDate = OUTDATE_EXIF;
     job = MakeConvertJob(o, {});
-    EXPECT_EQ(job.m_nEdgeSize, 12);
     EXPECT_EQ(job.m_nPercent, 40);
-    EXPECT_EQ(job.m_crBackground, RGB(1, 2, 3));
-    EXPECT_EQ(job.m_nGravity, GRAVITY_BOTTOM);
     EXPECT_FALSE(job.CropsToRatio());
     EXPECT_EQ(job.m_szNameTemplate, "{name}_{n}");
     EXPECT_EQ(job.m_szRenamePrefix, "");
-    EXPECT_EQ(job.m_nExtCase, EXTCASE_LOWER);
-    EXPECT_EQ(job.m_nOutputDate, OUTDATE_EXIF);
     o.m_bCropRatio = true;
     o.m_bResize = o.m_bRename = false;
     job = MakeConvertJob(o, {});
-    EXPECT_TRUE(job.CropsToRatio());
-    EXPECT_TRUE(job.ChangesPixels());
+    EXPECT_TRUE(job.CropsToRatio() && job.ChangesPixels());
     EXPECT_EQ(job.m_nPercent, 100);
     EXPECT_EQ(job.m_szNameTemplate, "");
 }
