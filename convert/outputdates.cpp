@@ -13,8 +13,8 @@ bool ParseExifDate(const std::string &text, std::time_t &out)
     std::tm tm{};
     char tail = 0;
     // Cameras write "YYYY:MM:DD HH:MM:SS"; an unknown date is all blanks or zeros.
-    if (std::sscanf(text.c_str(), "%4d:%2d:%2d %2d:%2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                    &tm.tm_min, &tm.tm_sec, &tail) != 6)
+    if (std::sscanf(text.c_str(), "%4d:%2d:%2d %2d:%2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6)
         return false;
     if (tm.tm_year < 1900 || tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 ||
         tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 60)

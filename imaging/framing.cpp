@@ -9,7 +9,8 @@ bool CxImage::Crop(long left, long top, long width, long height)
         SetError("no image");
         return false;
     }
-    if (left < 0 || top < 0 || width <= 0 || height <= 0 || left + width > m_width || top + height > m_height) {
+    if (left < 0 || top < 0 || width <= 0 || height <= 0 || left + width > m_width ||
+        top + height > m_height) {
         SetError("crop outside the image");
         return false;
     }
@@ -34,7 +35,8 @@ bool CxImage::Crop(long left, long top, long width, long height)
             return false;
         }
         for (long y = 0; y < height; ++y)
-            std::memcpy(out.AlphaGetPointer(int(y)), AlphaGetPointer(int(top + y)) + left, std::size_t(width));
+            std::memcpy(out.AlphaGetPointer(int(y)), AlphaGetPointer(int(top + y)) + left,
+                        std::size_t(width));
     }
     TakePixels(std::move(out));
     return true;

@@ -15,7 +15,8 @@ using namespace testsupport;
 
 namespace {
 
-CConvertJob RuleJob(int rule, int width, int height, int edge = 0, int percent = 100, bool dontEnlarge = false)
+CConvertJob RuleJob(int rule, int width, int height, int edge = 0, int percent = 100,
+                    bool dontEnlarge = false)
 {
     CConvertJob job;
     job.SetResizeFlag(true);
@@ -62,8 +63,8 @@ TEST(PlanGeometry, LaterRulesOnLandscapeAndPortrait)
         {400, 300, -1, 0, 0, 0, 100, false, "16:9", false, 0, 0, 400, 225},
     };
     for (const Row &r : rows) {
-        SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h) + " rule " + std::to_string(r.rule) + " " +
-                     r.ratio);
+        SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h) + " rule " + std::to_string(r.rule) +
+                     " " + r.ratio);
         CConvertJob job = RuleJob(r.rule, r.W, r.H, r.edge, r.percent, r.dontEnlarge);
         job.SetResizeFlag(r.rule >= 0);
         if (*r.ratio)
@@ -85,8 +86,10 @@ TEST(PlanGeometry, RatioCropSitsAtTheGravity)
     for (int g = GRAVITY_TOP_LEFT; g <= GRAVITY_BOTTOM_RIGHT; ++g) {
         SCOPED_TRACE(g);
         const CropRect wide = RatioCrop(400, 300, 1, 1, g), tall = RatioCrop(300, 400, 1, 1, g);
-        EXPECT_EQ(std::tuple(wide.left, wide.top, wide.width, wide.height), std::tuple(g % 3 * 50, 0, 300, 300));
-        EXPECT_EQ(std::tuple(tall.left, tall.top, tall.width, tall.height), std::tuple(0, g / 3 * 50, 300, 300));
+        EXPECT_EQ(std::tuple(wide.left, wide.top, wide.width, wide.height),
+                  std::tuple(g % 3 * 50, 0, 300, 300));
+        EXPECT_EQ(std::tuple(tall.left, tall.top, tall.width, tall.height),
+                  std::tuple(0, g / 3 * 50, 300, 300));
     }
 }
 
@@ -97,14 +100,17 @@ TEST(TransformImage, FillAndPadMatchAPictureScaledAndPlacedByQt)
         bool alpha;
     };
     const Row rows[] = {
-        {RESIZE_FILL, 30, 30, GRAVITY_CENTER, 60, 40, false},   {RESIZE_FILL, 30, 30, GRAVITY_TOP_LEFT, 40, 60, false},
-        {RESIZE_FILL, 25, 10, GRAVITY_BOTTOM_RIGHT, 40, 60, true}, {RESIZE_PAD, 30, 30, GRAVITY_CENTER, 60, 40, true},
-        {RESIZE_PAD, 30, 20, GRAVITY_RIGHT, 40, 60, false},    {RESIZE_PAD, 31, 31, GRAVITY_BOTTOM, 60, 40, false},
+        {RESIZE_FILL, 30, 30, GRAVITY_CENTER, 60, 40, false},
+        {RESIZE_FILL, 30, 30, GRAVITY_TOP_LEFT, 40, 60, false},
+        {RESIZE_FILL, 25, 10, GRAVITY_BOTTOM_RIGHT, 40, 60, true},
+        {RESIZE_PAD, 30, 30, GRAVITY_CENTER, 60, 40, true},
+        {RESIZE_PAD, 30, 20, GRAVITY_RIGHT, 40, 60, false},
+        {RESIZE_PAD, 31, 31, GRAVITY_BOTTOM, 60, 40, false},
     };
     const COLORREF background = RGB(10, 200, 30);
     for (const Row &r : rows) {
-        SCOPED_TRACE(std::to_string(r.rule) + " gravity " + std::to_string(r.gravity) + " " + std::to_string(r.w) +
-                     "x" + std::to_string(r.h));
+        SCOPED_TRACE(std::to_string(r.rule) + " gravity " + std::to_string(r.gravity) + " " +
+                     std::to_string(r.w) + "x" + std::to_string(r.h));
         CxImage img = MakeTestImage(r.w, r.h);
         if (r.alpha) {
             ASSERT_TRUE(img.AlphaCreate());
@@ -147,7 +153,8 @@ TEST(TransformImage, ReducedDecodeOfARatioCropEndsAsAFullOne)
         int rule, W, H;
         const char *ratio;
     };
-    const Row rows[] = {{RESIZE_FILL, 200, 150, ""}, {RESIZE_PAD, 200, 200, "1:1"}, {RESIZE_LONG_EDGE, 0, 0, "4:3"}};
+    const Row rows[] = {
+        {RESIZE_FILL, 200, 150, ""}, {RESIZE_PAD, 200, 200, "1:1"}, {RESIZE_LONG_EDGE, 0, 0, "4:3"}};
     for (const Row &r : rows) {
         SCOPED_TRACE(std::to_string(r.rule) + " " + r.ratio);
         CConvertJob job = RuleJob(r.rule, r.W, r.H, 250);

@@ -29,7 +29,7 @@ std::time_t Local(int year, int month, int day, int hour, int minute, int second
 
 timespec MTime(const std::string &path)
 {
-    struct stat st{};
+    struct stat st {};
     stat(path.c_str(), &st);
     return st.st_mtim;
 }
@@ -107,7 +107,8 @@ TEST(OutputDates, NamesToldByTheDecodedPictureStillSkipAndAsk)
     job.m_nPercent = 50;
     RecordingReporter first;
     ConvertWorker(job, first).Run();
-    EXPECT_EQ(first.results, (std::vector<std::string>{dir.Path("out/20x10/01.png"), dir.Path("out/20x10/02.png")}))
+    EXPECT_EQ(first.results,
+              (std::vector<std::string>{dir.Path("out/20x10/01.png"), dir.Path("out/20x10/02.png")}))
         << first.Log();
 
     job.SetOverwritePolicy(OVERWRITE_SKIP);
@@ -121,6 +122,6 @@ TEST(OutputDates, NamesToldByTheDecodedPictureStillSkipAndAsk)
     RecordingReporter asked;
     asked.answers = {{OverwriteChoice::AutoRename, true}};
     ConvertWorker(job, asked).Run();
-    EXPECT_EQ(asked.results, (std::vector<std::string>{dir.Path("out/20x10/01_001.png"),
-                                                       dir.Path("out/20x10/02_001.png")}));
+    EXPECT_EQ(asked.results,
+              (std::vector<std::string>{dir.Path("out/20x10/01_001.png"), dir.Path("out/20x10/02_001.png")}));
 }
