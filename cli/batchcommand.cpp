@@ -437,7 +437,10 @@ std::string RuleValueProblem(const GivenOptions &given, const CConvertJob &job)
     }
     const bool needW = rule != 2, needH = rule != 1;
     if ((needW && !given.width) || (needH && !given.height))
-        return resize + " needs " + (needW && needH ? "--width and --height" : needW ? "--width" : "--height");
+        return resize + " needs " +
+               (needW && needH ? "--width and --height"
+                : needW        ? "--width"
+                               : "--height");
     for (const auto &[needed, value, name] :
          {std::tuple{needW, given.width, "--width"}, {needH, given.height, "--height"}})
         if (needed && *value < 1)
@@ -469,7 +472,9 @@ bool CheckNaming(const GivenOptions &given, CConvertJob &job, std::string &error
         error = "--keep-dates and --date-from-exif do not go together";
         return false;
     }
-    job.m_nOutputDate = given.keepDates ? OUTDATE_SOURCE : given.dateFromExif ? OUTDATE_EXIF : OUTDATE_WRITTEN;
+    job.m_nOutputDate = given.keepDates      ? OUTDATE_SOURCE
+                        : given.dateFromExif ? OUTDATE_EXIF
+                                             : OUTDATE_WRITTEN;
     if (!given.name)
         return true;
     if (given.affixGiven) {

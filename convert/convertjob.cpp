@@ -14,7 +14,8 @@ const ImageFormat *FormatOfListEntry(int index)
 
 const std::array<const char *, 4> kResizeRuleNames = {"固定图像", "限制宽度", "限制高度", "忽略比例"};
 
-const std::array<const char *, 5> kFramingRuleNames = {"限制长边", "限制短边", "按百分比", "裁剪填满", "补边适应"};
+const std::array<const char *, 5> kFramingRuleNames = {"限制长边", "限制短边", "按百分比", "裁剪填满",
+                                                       "补边适应"};
 
 const char *const kSourceFolderEntry = "源目录";
 

@@ -88,8 +88,8 @@ bool MakeOutputFolders(const OutputName &out, bool mirrored, std::string &reason
 {
     if (mirrored) {
         std::error_code ec;
-        std::filesystem::create_directories(out.templateFolders.empty() ? SplitPath(out.path).folder : out.baseFolder,
-                                            ec);
+        std::filesystem::create_directories(
+            out.templateFolders.empty() ? SplitPath(out.path).folder : out.baseFolder, ec);
         if (ec) {
             reason = ec.message();
             return false;
@@ -184,9 +184,10 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     const std::uint32_t sourceType = prepared.sourceType;
 
     const std::string &subfolder = m_job.GetOutputSubfolder(i);
-    OutputName out = NameKnownBeforeDecoding(m_job) ? PlannedOutputPath(m_job, i, sourceType)
-                                                    : MakeOutputPath(m_job, path, sourceType, count, subfolder,
-                                                                     NameFacts{prepared.width, prepared.height});
+    OutputName out = NameKnownBeforeDecoding(m_job)
+                         ? PlannedOutputPath(m_job, i, sourceType)
+                         : MakeOutputPath(m_job, path, sourceType, count, subfolder,
+                                          NameFacts{prepared.width, prepared.height});
     if (!out.problem.empty()) {
         finish(FileOutcome::SaveError, out.problem);
         percent();

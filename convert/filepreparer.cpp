@@ -135,7 +135,8 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         r.kind = PreparedFile::Kind::Copy;
     } else if (IsAnimationType(image.GetType()) && IsAnimationOutputType(r.outType) && r.frames > 1) {
         r.kind = PreparedFile::Kind::Animated;
-        const ResizeTarget size = PlannedOutputSize(job, kAnimationSteps, image.GetWidth(), image.GetHeight());
+        const ResizeTarget size =
+            PlannedOutputSize(job, kAnimationSteps, image.GetWidth(), image.GetHeight());
         r.width = size.width;
         r.height = size.height;
     } else {

@@ -75,10 +75,12 @@ bool ParseTemplate(std::string_view text, std::vector<TemplatePiece> &pieces, st
                 break;
         }
         const std::size_t close = text.find('}', open);
-        const std::string_view token = text.substr(open + 1, close == std::string_view::npos ? close : close - open - 1);
+        const std::string_view token =
+            text.substr(open + 1, close == std::string_view::npos ? close : close - open - 1);
         const std::size_t colon = token.find(':');
         const std::string_view name = token.substr(0, colon);
-        const std::string arg = colon == std::string_view::npos ? std::string() : std::string(token.substr(colon + 1));
+        const std::string arg =
+            colon == std::string_view::npos ? std::string() : std::string(token.substr(colon + 1));
         TemplatePiece piece;
         bool known = close != std::string_view::npos && name != "";
         if (known) {
@@ -130,7 +132,8 @@ std::string FormatDate(const std::string &source, const std::string &format)
     const std::time_t t = when.tv_sec;
     localtime_r(&t, &local);
     char text[256];
-    const std::size_t n = std::strftime(text, sizeof text, format.empty() ? "%Y-%m-%d" : format.c_str(), &local);
+    const std::size_t n =
+        std::strftime(text, sizeof text, format.empty() ? "%Y-%m-%d" : format.c_str(), &local);
     return std::string(text, n);
 }
 
@@ -184,8 +187,7 @@ std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
     if (!job.m_szFormat.empty())
         return job.m_szFormat;
     const ImageFormat *source = FormatByType(sourceType);
-    const bool changed =
-        job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation;
+    const bool changed = job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation;
     return source && !source->Writable() && changed ? FormatByType(source->writtenAs)->name : "";
 }
 
@@ -344,8 +346,8 @@ OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t so
     int number = 0;
     if (GivesNumbers(job) && position >= 0)
         number = int(std::min<long long>(2147483647LL, (long long)job.m_nStartNumber + position));
-    return BuildOutputPath(job, job.GetFile(index), sourceType, job.GetListSize(), job.GetOutputSubfolder(index),
-                           number, {});
+    return BuildOutputPath(job, job.GetFile(index), sourceType, job.GetListSize(),
+                           job.GetOutputSubfolder(index), number, {});
 }
 
 std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType)

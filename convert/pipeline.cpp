@@ -185,8 +185,8 @@ GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w,
 
 bool NeedsNoWholePicture(const CConvertJob &job)
 {
-    return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 && !(job.m_bStamp && !job.m_szStampText.empty()) &&
-           !job.CropsToRatio();
+    return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 &&
+           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.CropsToRatio();
 }
 
 void DrawStamp(CxImage &img, const CConvertJob &job)
@@ -286,8 +286,10 @@ bool Reframe(CxImage &img, const CConvertJob &job, const GeometryPlan &plan, int
         const int hw = img.GetWidth(), hh = img.GetHeight();
         const std::int64_t left = std::min<std::int64_t>(edge(plan.crop.left, hw, w), hw - 1);
         const std::int64_t top = std::min<std::int64_t>(edge(plan.crop.top, hh, h), hh - 1);
-        const std::int64_t width = std::max<std::int64_t>(1, edge(plan.crop.left + plan.crop.width, hw, w) - left);
-        const std::int64_t height = std::max<std::int64_t>(1, edge(plan.crop.top + plan.crop.height, hh, h) - top);
+        const std::int64_t width =
+            std::max<std::int64_t>(1, edge(plan.crop.left + plan.crop.width, hw, w) - left);
+        const std::int64_t height =
+            std::max<std::int64_t>(1, edge(plan.crop.top + plan.crop.height, hh, h) - top);
         if (!img.Crop(long(left), long(top), long(width), long(height)))
             return false;
     }

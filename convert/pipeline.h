@@ -24,7 +24,6 @@ ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t 
 // These never give a side of less than 1.
 ResizeTarget ComputeResize(int w, int h, const CConvertJob &job);
 
-
 // Whether every step the job asks for leaves the rows as they are (no
 // turning, resizing, sharpening or stamp), so they may go from the decoder
 // to the encoder as they come.
@@ -66,9 +65,9 @@ CropRect PlaceAt(std::int64_t w, std::int64_t h, std::int64_t width, std::int64_
 // What the job's geometry does to a w x h picture: the ratio crop, the
 // resample (when it runs) and the size it ends at after fill or pad.
 struct GeometryPlan {
-    CropRect crop;        // of the picture; the whole of it without a ratio crop
+    CropRect crop; // of the picture; the whole of it without a ratio crop
     bool resample = false;
-    ResizeTarget target;  // the cropped part's size after the resample
+    ResizeTarget target;                // the cropped part's size after the resample
     std::int64_t width = 0, height = 0; // the final size
 };
 GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w, int h);

@@ -172,19 +172,19 @@ TEST(BatchCommand, DefaultsAndOptions)
     cmd = Parse({"--resize", "percent", "--percent", "1000", "a.png"});
     ASSERT_TRUE(cmd);
     EXPECT_EQ(std::tuple(cmd->job.m_nResizeType, cmd->job.m_nPercent), std::tuple(RESIZE_PERCENT, 1000));
-    cmd = Parse({"--resize", "pad", "--width", "4", "--height", "3", "--background", "102030", "--gravity", "top",
-                 "a.png"});
+    cmd = Parse({"--resize", "pad", "--width", "4", "--height", "3", "--background", "102030", "--gravity",
+                 "top", "a.png"});
     ASSERT_TRUE(cmd);
     EXPECT_EQ(std::tuple(cmd->job.m_nResizeType, cmd->job.m_nWidth, cmd->job.m_nHeight, cmd->job.m_nGravity,
                          cmd->job.m_crBackground),
               std::tuple(RESIZE_PAD, 4, 3, GRAVITY_TOP, RGB(16, 32, 48)));
-    cmd = Parse({"--crop-ratio", "16:9", "--gravity", "right", "--name", "{name}-{n:4}", "--ext-case", "upper",
-                 "--date-from-exif", "a.png"});
+    cmd = Parse({"--crop-ratio", "16:9", "--gravity", "right", "--name", "{name}-{n:4}", "--ext-case",
+                 "upper", "--date-from-exif", "a.png"});
     ASSERT_TRUE(cmd);
     // A template numbers from 1 unless told.
-    EXPECT_EQ(std::tuple(cmd->job.m_bResize, cmd->job.m_nCropRatioW, cmd->job.m_nCropRatioH, cmd->job.m_nGravity,
-                         cmd->job.m_bRename, cmd->job.m_szNameTemplate, cmd->job.m_nStartNumber,
-                         cmd->job.m_nExtCase, cmd->job.m_nOutputDate),
+    EXPECT_EQ(std::tuple(cmd->job.m_bResize, cmd->job.m_nCropRatioW, cmd->job.m_nCropRatioH,
+                         cmd->job.m_nGravity, cmd->job.m_bRename, cmd->job.m_szNameTemplate,
+                         cmd->job.m_nStartNumber, cmd->job.m_nExtCase, cmd->job.m_nOutputDate),
               std::tuple(false, 16, 9, GRAVITY_RIGHT, true, std::string("{name}-{n:4}"), 1, EXTCASE_UPPER,
                          OUTDATE_EXIF));
     cmd = Parse({"--name", "{n}", "--start", "0", "--keep-dates", "a.png"});
@@ -227,11 +227,13 @@ TEST(BatchCommand, UsageErrors)
         {{"--resize", "long", "--width", "9", "--size", "9", "a.png"}, "--width"},
         {{"--resize", "percent", "--percent", "1001", "a.png"}, "--percent"},
         {{"--resize", "fill", "--width", "9", "a.png"}, "--height"},
-        {{"--resize", "pad", "--width", "9", "--height", "9", "--background", "fff", "a.png"}, "--background"},
+        {{"--resize", "pad", "--width", "9", "--height", "9", "--background", "fff", "a.png"},
+         "--background"},
         {{"--resize", "fill", "--width", "9", "--height", "9", "--background", "ffffff", "a.png"}, "pad"},
         {{"--size", "9", "a.png"}, "--size"},
         {{"--gravity", "top", "a.png"}, "--gravity"},
-        {{"--resize", "fill", "--width", "9", "--height", "9", "--gravity", "middle", "a.png"}, "--gravity takes"},
+        {{"--resize", "fill", "--width", "9", "--height", "9", "--gravity", "middle", "a.png"},
+         "--gravity takes"},
         {{"--crop-ratio", "16/9", "a.png"}, "--crop-ratio"},
         {{"--name", "/abs", "a.png"}, "--name"},
         {{"--name", "{nombre}", "a.png"}, "{nombre}"},
@@ -328,8 +330,8 @@ TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
         EXPECT_NE(r.err.find(bad[0].toStdString()), std::string::npos) << r.err;
         EXPECT_FALSE(QFileInfo::exists(dest));
     }
-    const Result r = RunBatch({"--resize", "fill", "--width", "20", "--height", "20", "--name", "{w}x{h}/{name}_{n:2}",
-                               "--ext-case", "upper", "--out", dest, a});
+    const Result r = RunBatch({"--resize", "fill", "--width", "20", "--height", "20", "--name",
+                               "{w}x{h}/{name}_{n:2}", "--ext-case", "upper", "--out", dest, a});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(QFile::exists(dest + "/20x20/a_01.PNG")) << r.out;
 }

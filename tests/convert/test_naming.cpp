@@ -196,8 +196,8 @@ TEST(MakeOutputPath, NameTemplateTokensAndExtensionCase)
 
 TEST(NameTemplateProblem, RefusesTemplatesOnTheirOwnText)
 {
-    for (const char *bad : {"", "/abs/{name}", "../{name}", "a/../b", "a//b", "a/", "./{name}", "x\x01y", "{nme}",
-                            "{name", "{n:0}", "{n:12}", "{w:3}", "{date:}", "{}"}) {
+    for (const char *bad : {"", "/abs/{name}", "../{name}", "a/../b", "a//b", "a/", "./{name}", "x\x01y",
+                            "{nme}", "{name", "{n:0}", "{n:12}", "{w:3}", "{date:}", "{}"}) {
         SCOPED_TRACE(bad);
         EXPECT_NE(NameTemplateProblem(bad), "");
     }
