@@ -191,7 +191,7 @@ std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
     return source && !source->Writable() && changed ? FormatByType(source->writtenAs)->name : "";
 }
 
-// The output path with running number `number` (when numbers are given out).
+// The extension in the case the job asks for.
 std::string CasedExtension(const CConvertJob &job, std::string ext)
 {
     if (job.m_nExtCase == EXTCASE_LOWER || job.m_nExtCase == EXTCASE_UPPER)
@@ -201,6 +201,7 @@ std::string CasedExtension(const CConvertJob &job, std::string ext)
     return ext;
 }
 
+// The output path with running number `number` (when numbers are given out).
 OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, std::uint32_t sourceType,
                            int fileCount, const std::string &subfolder, int number, const NameFacts &facts)
 {
