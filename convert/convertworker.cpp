@@ -6,6 +6,7 @@
 #include "imaging/largeblocks.h"
 #include "imaging/metadataio.h"
 #include "convert/naming.h"
+#include "convert/outputdates.h"
 #include "convert/outputwriter.h"
 
 #include <algorithm>
@@ -81,6 +82,22 @@ std::string CanonicalPath(const std::string &path)
     return ec ? path : p.string();
 }
 
+// A mirrored tree's folders, and a name template's below them, are made as
+// their files arrive.
+bool MakeOutputFolders(const std::string &outPath, const std::string &baseFolder,
+                       const std::string &templateFolders, bool mirrored, std::string &reason)
+{
+    if (mirrored) {
+        std::error_code ec;
+        std::filesystem::create_directories(templateFolders.empty() ? SplitPath(outPath).folder : baseFolder, ec);
+        if (ec) {
+            reason = ec.message();
+            return false;
+        }
+    }
+    return templateFolders.empty() || MakeFoldersBelow(baseFolder, templateFolders, reason);
+}
+
 } // namespace
 
 void ConvertWorker::NoteWritten(const std::string &path)
@@ -103,6 +120,9 @@ struct ConvertWorker::FileRun {
     // thread) and then what this thread does with it.
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::int64_t preparing = 0;
+    // Folders a name template puts below the destination, made as the file
+    // is written.
+    std::string baseFolder, templateFolders;
 };
 
 void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
@@ -115,6 +135,9 @@ void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
                                             .count();
     if (!record.output.empty() && outcome != FileOutcome::Skipped)
         record.bytesOut = FileSize(record.output);
+    if ((outcome == FileOutcome::Converted || outcome == FileOutcome::Copied) && !record.output.empty() &&
+        !ApplyOutputTime(m_job, f.path, record.output, &record.reason))
+        outcome = record.outcome = FileOutcome::SaveError;
     if (record.Failed())
         ++m_errors;
     else if (outcome == FileOutcome::Skipped)
@@ -196,9 +219,18 @@ std::optional<ConvertWorker::Step> ConvertWorker::ChooseOutput(FileRun &f, const
                                                                std::string &outPath)
 {
     const std::string &subfolder = m_job.GetOutputSubfolder(f.index);
-    outPath = NameKnownBeforeDecoding(m_job)
-                  ? PlannedOutputPath(m_job, f.index, prepared.sourceType).path
-                  : MakeOutputPath(m_job, f.path, prepared.sourceType, m_job.GetFileCount(), subfolder).path;
+    const OutputName name = NameKnownBeforeDecoding(m_job)
+                                ? PlannedOutputPath(m_job, f.index, prepared.sourceType)
+                                : MakeOutputPath(m_job, f.path, prepared.sourceType, m_job.GetFileCount(),
+                                                 subfolder, NameFacts{prepared.width, prepared.height});
+    if (!name.problem.empty()) {
+        Finish(f, FileOutcome::SaveError, name.problem);
+        Percent(f);
+        return Step::Next;
+    }
+    outPath = name.path;
+    f.baseFolder = name.baseFolder;
+    f.templateFolders = name.templateFolders;
     if (prepared.kind == PreparedFile::Kind::Skipped || KeepsExistingOutput(m_job, f.path, outPath))
         return SkipTo(f, outPath);
     // An output of this run whose name differs only in case is the same
@@ -257,15 +289,12 @@ ConvertWorker::Step ConvertWorker::WriteOutput(FileRun &f, const PreparedFile &p
     f.record.target = outPath;
     const bool writes =
         prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded;
-    // A mirrored tree's folders are made as its files arrive.
-    if (writes && !m_job.GetOutputSubfolder(f.index).empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(SplitPath(outPath).folder, ec);
-        if (ec) {
-            Finish(f, FileOutcome::SaveError, ec.message());
-            Percent(f);
-            return Step::Next;
-        }
+    std::string reason;
+    if (writes && !MakeOutputFolders(outPath, f.baseFolder, f.templateFolders,
+                                     !m_job.GetOutputSubfolder(f.index).empty(), reason)) {
+        Finish(f, FileOutcome::SaveError, reason);
+        Percent(f);
+        return Step::Next;
     }
     if (writes)
         m_guard.BeforeWritingInto(SplitPath(outPath).folder);

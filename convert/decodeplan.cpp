@@ -7,8 +7,7 @@ namespace {
 
 bool CopiesPlainly(const CConvertJob &job, const PlanInput &in)
 {
-    return !in.copyRefused && !job.m_bStamp && !job.m_bRotate && !job.m_bResize &&
-           in.outType == in.sourceType;
+    return !in.copyRefused && !job.ChangesPixels() && in.outType == in.sourceType;
 }
 
 } // namespace

@@ -98,6 +98,8 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
                 const std::stop_token &stop, PreparedFile &r)
 {
     const auto prepare = [&](CxImage &picture) {
+        r.width = picture.GetWidth();
+        r.height = picture.GetHeight();
         ApplyMetadataOptions(picture, job);
         // What PrepareForOutput sets besides pixels; the encoders take a
         // palette as it is.
@@ -144,6 +146,8 @@ void TransformAndEncode(const CConvertJob &job, CxImage &image, const std::stop_
         r.reason = t.reason;
         return;
     }
+    r.width = image.GetWidth();
+    r.height = image.GetHeight();
     PrepareForOutput(image, r.outType, job, t.stampDrawn);
     bool ok = false;
     try {
@@ -162,16 +166,22 @@ void FinishDecoded(const CConvertJob &job, CxImage &image, bool copy, const std:
                    PreparedFile &r)
 {
     r.frames = image.GetNumFrames();
+    r.width = image.GetWidth();
+    r.height = image.GetHeight();
     ApplyMetadataOptions(image, job);
     PrepareColour(image, r.outType);
-    if (stop.stop_requested())
+    if (stop.stop_requested()) {
         r.kind = PreparedFile::Kind::Stopped;
-    else if (copy)
+    } else if (copy) {
         r.kind = PreparedFile::Kind::Copy;
-    else if (IsAnimationType(image.GetType()) && IsAnimationOutputType(r.outType) && r.frames > 1)
+    } else if (IsAnimationType(image.GetType()) && IsAnimationOutputType(r.outType) && r.frames > 1) {
         r.kind = PreparedFile::Kind::Animated;
-    else
+        const ResizeTarget size = PlannedOutputSize(job, kAnimationSteps, image.GetWidth(), image.GetHeight());
+        r.width = size.width;
+        r.height = size.height;
+    } else {
         TransformAndEncode(job, image, stop, r);
+    }
     image.Destroy();
 }
 

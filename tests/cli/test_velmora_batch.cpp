@@ -17,6 +17,8 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
+#include <tuple>
+#include <map>
 #include <gtest/gtest.h>
 #include <map>
 #include <netinet/in.h>
@@ -164,6 +166,32 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(j.m_nOverwrite, OVERWRITE_RENAME);
     EXPECT_TRUE(cmd->overwriteGiven);
     EXPECT_EQ(j.GetFiles(), (std::vector<std::string>{"/w/x.bmp", "/abs/y.bmp"}));
+
+    // The later rules: rule, width, height, edge, percent, gravity and canvas as given.
+    cmd = Parse({"--resize", "short", "--size", "7", "a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(std::tuple(cmd->job.m_nResizeType, cmd->job.m_nEdgeSize), std::tuple(RESIZE_SHORT_EDGE, 7));
+    cmd = Parse({"--resize", "percent", "--percent", "1000", "a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(std::tuple(cmd->job.m_nResizeType, cmd->job.m_nPercent), std::tuple(RESIZE_PERCENT, 1000));
+    cmd = Parse({"--resize", "pad", "--width", "4", "--height", "3", "--background", "102030", "--gravity",
+                 "top", "a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(std::tuple(cmd->job.m_nResizeType, cmd->job.m_nWidth, cmd->job.m_nHeight, cmd->job.m_nGravity,
+                         cmd->job.m_crBackground),
+              std::tuple(RESIZE_PAD, 4, 3, GRAVITY_TOP, RGB(16, 32, 48)));
+    cmd = Parse({"--crop-ratio", "16:9", "--gravity", "right", "--name", "{name}-{n:4}", "--ext-case",
+                 "upper", "--date-from-exif", "a.png"});
+    ASSERT_TRUE(cmd);
+    // A template numbers from 1 unless told.
+    EXPECT_EQ(std::tuple(cmd->job.m_bResize, cmd->job.m_nCropRatioW, cmd->job.m_nCropRatioH,
+                         cmd->job.m_nGravity, cmd->job.m_bRename, cmd->job.m_szNameTemplate,
+                         cmd->job.m_nStartNumber, cmd->job.m_nExtCase, cmd->job.m_nOutputDate),
+              std::tuple(false, 16, 9, GRAVITY_RIGHT, true, std::string("{name}-{n:4}"), 1, EXTCASE_UPPER,
+                         OUTDATE_EXIF));
+    cmd = Parse({"--name", "{n}", "--start", "0", "--keep-dates", "a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(std::tuple(cmd->job.m_nStartNumber, cmd->job.m_nOutputDate), std::tuple(0, OUTDATE_SOURCE));
 }
 
 TEST(BatchCommand, UsageErrors)
@@ -197,6 +225,23 @@ TEST(BatchCommand, UsageErrors)
         {{"-0", "a.png"}, ""},
         {{"--files-from", "/no/such/list"}, "/no/such/list"},
         {{"a.png"}, "current folder", ""}, // relative names need the current folder
+        {{"--resize", "long", "a.png"}, "--size"},
+        {{"--resize", "long", "--width", "9", "--size", "9", "a.png"}, "--width"},
+        {{"--resize", "percent", "--percent", "1001", "a.png"}, "--percent"},
+        {{"--resize", "fill", "--width", "9", "a.png"}, "--height"},
+        {{"--resize", "pad", "--width", "9", "--height", "9", "--background", "fff", "a.png"},
+         "--background"},
+        {{"--resize", "fill", "--width", "9", "--height", "9", "--background", "ffffff", "a.png"}, "pad"},
+        {{"--size", "9", "a.png"}, "--size"},
+        {{"--gravity", "top", "a.png"}, "--gravity"},
+        {{"--resize", "fill", "--width", "9", "--height", "9", "--gravity", "middle", "a.png"},
+         "--gravity takes"},
+        {{"--crop-ratio", "16/9", "a.png"}, "--crop-ratio"},
+        {{"--name", "/abs", "a.png"}, "--name"},
+        {{"--name", "{nombre}", "a.png"}, "{nombre}"},
+        {{"--name", "{name}", "--prefix", "p", "a.png"}, "--prefix"},
+        {{"--ext-case", "title", "a.png"}, "--ext-case"},
+        {{"--keep-dates", "--date-from-exif", "a.png"}, "--date-from-exif"},
     };
     for (const auto &row : rows) {
         std::string error;
@@ -273,6 +318,26 @@ TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
 
 // Both programs answer --version and --help on the terminal, the window
 // program without opening a display.
+TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
+{
+    ScratchDir src, out;
+    ASSERT_TRUE(MakeTestImage(50, 30).Save(src.Path("a.png").c_str(), CXIMAGE_FORMAT_PNG));
+    const QString a = QString::fromStdString(src.Path("a.png"));
+    const QString dest = QString::fromStdString(out.Path("new"));
+    for (const QStringList &bad : {QStringList{"--name", "../{name}"}, QStringList{"--name", "{bad}"},
+                                   QStringList{"--resize", "pad", "--width", "5"},
+                                   QStringList{"--crop-ratio", "1:x"}, QStringList{"--gravity", "up"}}) {
+        const Result r = RunBatch(bad + QStringList{"--out", dest, a});
+        EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_NE(r.err.find(bad[0].toStdString()), std::string::npos) << r.err;
+        EXPECT_FALSE(QFileInfo::exists(dest));
+    }
+    const Result r = RunBatch({"--resize", "fill", "--width", "20", "--height", "20", "--name",
+                               "{w}x{h}/{name}_{n:2}", "--ext-case", "upper", "--out", dest, a});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(QFile::exists(dest + "/20x20/a_01.PNG")) << r.out;
+}
+
 TEST(VelmoraBatch, VersionAndHelpOnTheTerminal)
 {
     const QStringList noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};

@@ -123,4 +123,22 @@ TEST(MakeConvertJob, CopiesOnlyTheGroupsThatAreOn)
     EXPECT_EQ(MakeConvertJob(o, {}).m_nStartNumber, 0);
     o.m_strStartNumber = "";
     EXPECT_EQ(MakeConvertJob(o, {}).m_nStartNumber, 0);
+
+    // The later rules' values go with resize, the template with rename (in
+    // place of prefix and suffix), the crop with its own switch.
+    o.m_nPercent = 40;
+    o.m_nCropRatioW = o.m_nCropRatioH = 1;
+    o.m_bNameTemplate = true;
+    o.m_strNameTemplate = "{name}_{n}";
+    job = MakeConvertJob(o, {});
+    EXPECT_EQ(job.m_nPercent, 40);
+    EXPECT_FALSE(job.CropsToRatio());
+    EXPECT_EQ(job.m_szNameTemplate, "{name}_{n}");
+    EXPECT_EQ(job.m_szRenamePrefix, "");
+    o.m_bCropRatio = true;
+    o.m_bResize = o.m_bRename = false;
+    job = MakeConvertJob(o, {});
+    EXPECT_TRUE(job.CropsToRatio() && job.ChangesPixels());
+    EXPECT_EQ(job.m_nPercent, 100);
+    EXPECT_EQ(job.m_szNameTemplate, "");
 }

@@ -1,6 +1,9 @@
 #include "convert/naming.h"
 #include "tests/test_support.h"
 
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,4 +126,99 @@ TEST(OverwriteQuestion, NamesTheFileByteForByte)
     EXPECT_EQ(OverwriteQuestion("/out/a.JPG"), "文件 \"/out/a.JPG\" 已存在!\r\n\r\n请选择你想要的设置。");
     // A "%" in the name is the name's own, and a name need not be UTF-8.
     EXPECT_EQ(OverwriteQuestion("/out/100%2 \xff.JPG", "\n"), "文件 \"/out/100%2 \xff.JPG\" 已存在!\n\n请选择你想要的设置。");
+}
+
+TEST(MakeOutputPath, NameTemplateTokensAndExtensionCase)
+{
+    ScratchDir dir;
+    // meta.jpg was taken 2024:05:06 07:08:09; plain.png has no EXIF and
+    // takes its file's time.
+    const std::string photo = dir.Path("pics/meta.jpg"), plain = dir.Path("pics/plain.png");
+    ASSERT_EQ(mkdir(dir.Path("pics").c_str(), 0777), 0);
+    ASSERT_TRUE(WriteFileBytes(photo, ReadFileBytes(DataPath("photo/meta.jpg"))));
+    ASSERT_TRUE(WriteFileBytes(plain, {0}));
+    std::tm when{};
+    when.tm_year = 2001 - 1900;
+    when.tm_mon = 1;
+    when.tm_mday = 3;
+    when.tm_hour = 12;
+    when.tm_isdst = -1;
+    const timespec times[2] = {{0, UTIME_OMIT}, {std::mktime(&when), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, plain.c_str(), times, 0), 0);
+    struct Row {
+        const char *source, *name, *format;
+        std::int32_t start, extCase;
+        const char *expected; // below /out
+    };
+    const Row rows[] = {
+        {"meta.jpg", "{name}", "", 1, EXTCASE_AUTO, "meta.jpg"},
+        {"meta.jpg", "{n}-{name}", "", 7, EXTCASE_AUTO, "007-meta.jpg"},
+        {"meta.jpg", "x{n:1}_{n:5}", "", 42, EXTCASE_AUTO, "x42_00042.jpg"},
+        {"meta.jpg", "{date}", "PNG", 1, EXTCASE_AUTO, "2024-05-06.PNG"},
+        {"meta.jpg", "{date:%Y%m%d_%H%M%S}", "PNG", 1, EXTCASE_LOWER, "20240506_070809.png"},
+        {"plain.png", "{date:%Y/%m}/{name}", "JPG", 1, EXTCASE_AUTO, "2001/02/plain.JPG"},
+        {"meta.jpg", "{w}x{h}", "", 1, EXTCASE_UPPER, "640x480.JPG"},
+        {"meta.jpg", "{folder}/{name}", "", 1, EXTCASE_AUTO, "pics/meta.jpg"},
+        {"meta.jpg", "{{name}", "", 1, EXTCASE_AUTO, ""}, // refused before
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        CConvertJob job = Job("/out", r.format);
+        job.SetRenameFlag(true);
+        job.m_szNameTemplate = r.name;
+        job.SetStartNumber(r.start);
+        job.m_nExtCase = r.extCase;
+        if (!*r.expected) {
+            EXPECT_NE(NameTemplateProblem(r.name), "");
+            continue;
+        }
+        EXPECT_EQ(NameTemplateProblem(r.name), "");
+        const OutputName o =
+            MakeOutputPath(job, dir.Path(std::string("pics/") + r.source), 3, 2, {}, NameFacts{640, 480});
+        EXPECT_EQ(o.path, std::string("/out/") + r.expected);
+        EXPECT_EQ(o.problem, "");
+        EXPECT_EQ(job.m_nStartNumber, r.start + 1);
+        // Names known before decoding unless they tell the size or number in turn.
+        EXPECT_EQ(NameKnownBeforeDecoding(job),
+                  !std::strstr(r.name, "{w}") && !std::strstr(r.name, "{n}") && !std::strstr(r.name, "{n:"));
+    }
+    // Without a template the extension's case still follows the choice.
+    CConvertJob job = Job("/out", "PNG");
+    job.m_nExtCase = EXTCASE_LOWER;
+    EXPECT_EQ(MakeOutputPath(job, "/pics/a.BMP", 1, 1).path, "/out/a.png");
+    job = Job("/out", "");
+    job.m_nExtCase = EXTCASE_UPPER;
+    EXPECT_EQ(MakeOutputPath(job, "/pics/a.bmp", 1, 1).path, "/out/a.BMP");
+    // A name left empty by its tokens is that file's problem.
+    job = Job("/out", "");
+    job.SetRenameFlag(true);
+    job.m_szNameTemplate = "{name}";
+    EXPECT_NE(MakeOutputPath(job, "/pics/.jpg", 3, 1).problem, "");
+}
+
+TEST(NameTemplateProblem, RefusesTemplatesOnTheirOwnText)
+{
+    for (const char *bad : {"", "/abs/{name}", "../{name}", "a/../b", "a//b", "a/", "./{name}", "x\x01y",
+                            "{nme}", "{name", "{n:0}", "{n:12}", "{w:3}", "{date:}", "{}"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_NE(NameTemplateProblem(bad), "");
+    }
+    for (const char *good : {"{name}", "a.b/{n:4}_{date:%Y-%m}", "..x{name}", "{folder}{w}{h}}"})
+        EXPECT_EQ(NameTemplateProblem(good), "") << good;
+}
+
+TEST(MakeFoldersBelow, MakesEachFolderButNeverGoesThroughALink)
+{
+    ScratchDir dir;
+    std::string error;
+    EXPECT_TRUE(MakeFoldersBelow(dir.Root(), "a/b/c", error)) << error;
+    struct stat st;
+    EXPECT_EQ(stat(dir.Path("a/b/c").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(MakeFoldersBelow(dir.Root(), "a/b", error)); // already there
+    ASSERT_EQ(symlink(dir.Path("a").c_str(), dir.Path("link").c_str()), 0);
+    EXPECT_FALSE(MakeFoldersBelow(dir.Root(), "link/d", error));
+    EXPECT_NE(stat(dir.Path("a/d").c_str(), &st), 0);
+    Touch(dir.Path("file"));
+    EXPECT_FALSE(MakeFoldersBelow(dir.Root(), "file/d", error));
 }

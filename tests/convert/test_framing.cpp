@@ -1,0 +1,247 @@
+// The resize rules after the first four, the ratio crop and the pad's canvas.
+#include "convert/convertworker.h"
+#include "convert/pipeline.h"
+#include "imaging/cximagegif.h"
+#include "tests/convert/recording_reporter.h"
+#include "tests/convert/worker_job.h"
+#include "tests/test_support.h"
+
+#include <QImage>
+#include <QPainter>
+#include <gtest/gtest.h>
+#include <tuple>
+
+using namespace testsupport;
+
+namespace {
+
+CConvertJob RuleJob(int rule, int width, int height, int edge = 0, int percent = 100,
+                    bool dontEnlarge = false)
+{
+    CConvertJob job;
+    job.SetResizeFlag(true);
+    job.SetResizeType(rule);
+    job.SetSize(width, height);
+    job.m_nEdgeSize = edge;
+    job.m_nPercent = percent;
+    job.SetDontEnlarge(dontEnlarge);
+    return job;
+}
+
+} // namespace
+
+TEST(PlanGeometry, LaterRulesOnLandscapeAndPortrait)
+{
+    struct Row {
+        int w, h, rule, W, H, edge, percent;
+        bool dontEnlarge;
+        const char *ratio; // "" or "rw:rh"
+        bool resample;
+        std::int64_t tw, th, width, height; // resample target and final size
+    };
+    const Row rows[] = {
+        {400, 300, RESIZE_LONG_EDGE, 0, 0, 100, 100, false, "", true, 100, 75, 100, 75},
+        {300, 400, RESIZE_LONG_EDGE, 0, 0, 100, 100, false, "", true, 75, 100, 75, 100},
+        {400, 300, RESIZE_SHORT_EDGE, 0, 0, 100, 100, false, "", true, 133, 100, 133, 100},
+        {300, 400, RESIZE_SHORT_EDGE, 0, 0, 100, 100, false, "", true, 100, 133, 100, 133},
+        {400, 300, RESIZE_PERCENT, 0, 0, 0, 25, false, "", true, 100, 75, 100, 75},
+        {300, 400, RESIZE_PERCENT, 0, 0, 0, 1, false, "", true, 3, 4, 3, 4},
+        {3, 2, RESIZE_PERCENT, 0, 0, 0, 1, false, "", true, 1, 1, 1, 1}, // never below a pixel
+        {400, 300, RESIZE_FILL, 100, 100, 0, 0, false, "", true, 133, 100, 100, 100},
+        {300, 400, RESIZE_FILL, 100, 50, 0, 0, false, "", true, 100, 133, 100, 50},
+        {400, 300, RESIZE_PAD, 100, 100, 0, 0, false, "", true, 100, 75, 100, 100},
+        {300, 400, RESIZE_PAD, 100, 100, 0, 0, false, "", true, 75, 100, 100, 100},
+        // Never enlarge: the picture keeps its size, fill crops what it has,
+        // pad still makes the whole canvas.
+        {400, 300, RESIZE_LONG_EDGE, 0, 0, 800, 100, true, "", false, 800, 600, 400, 300},
+        {400, 300, RESIZE_PERCENT, 0, 0, 0, 200, true, "", false, 800, 600, 400, 300},
+        {400, 300, RESIZE_FILL, 500, 200, 0, 0, true, "", false, 500, 375, 400, 200},
+        {300, 400, RESIZE_PAD, 600, 600, 0, 0, true, "", false, 450, 600, 600, 600},
+        // The ratio crop comes first; the rule sees its part.
+        {400, 300, RESIZE_LONG_EDGE, 0, 0, 90, 100, false, "1:1", true, 90, 90, 90, 90},
+        {300, 400, RESIZE_PERCENT, 0, 0, 0, 50, false, "16:9", true, 150, 84, 150, 84},
+        {400, 300, -1, 0, 0, 0, 100, false, "16:9", false, 0, 0, 400, 225},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h) + " rule " + std::to_string(r.rule) +
+                     " " + r.ratio);
+        CConvertJob job = RuleJob(r.rule, r.W, r.H, r.edge, r.percent, r.dontEnlarge);
+        job.SetResizeFlag(r.rule >= 0);
+        if (*r.ratio)
+            std::sscanf(r.ratio, "%d:%d", &job.m_nCropRatioW, &job.m_nCropRatioH);
+        const GeometryPlan p = PlanGeometry(job, {}, r.w, r.h);
+        EXPECT_EQ(p.resample, r.resample);
+        if (r.rule >= 0) {
+            EXPECT_EQ(p.target.width, r.tw);
+            EXPECT_EQ(p.target.height, r.th);
+        }
+        EXPECT_EQ(p.width, r.width);
+        EXPECT_EQ(p.height, r.height);
+    }
+}
+
+TEST(PlanGeometry, RatioCropSitsAtTheGravity)
+{
+    // 400 x 300 to 1:1 leaves 100 columns; 300 x 400 leaves 100 rows.
+    for (int g = GRAVITY_TOP_LEFT; g <= GRAVITY_BOTTOM_RIGHT; ++g) {
+        SCOPED_TRACE(g);
+        const CropRect wide = RatioCrop(400, 300, 1, 1, g), tall = RatioCrop(300, 400, 1, 1, g);
+        EXPECT_EQ(std::tuple(wide.left, wide.top, wide.width, wide.height),
+                  std::tuple(g % 3 * 50, 0, 300, 300));
+        EXPECT_EQ(std::tuple(tall.left, tall.top, tall.width, tall.height),
+                  std::tuple(0, g / 3 * 50, 300, 300));
+    }
+}
+
+TEST(TransformImage, FillAndPadMatchAPictureScaledAndPlacedByQt)
+{
+    struct Row {
+        int rule, W, H, gravity, w, h;
+        bool alpha;
+    };
+    const Row rows[] = {
+        {RESIZE_FILL, 30, 30, GRAVITY_CENTER, 60, 40, false},
+        {RESIZE_FILL, 30, 30, GRAVITY_TOP_LEFT, 40, 60, false},
+        {RESIZE_FILL, 25, 10, GRAVITY_BOTTOM_RIGHT, 40, 60, true},
+        {RESIZE_PAD, 30, 30, GRAVITY_CENTER, 60, 40, true},
+        {RESIZE_PAD, 30, 20, GRAVITY_RIGHT, 40, 60, false},
+        {RESIZE_PAD, 31, 31, GRAVITY_BOTTOM, 60, 40, false},
+    };
+    const COLORREF background = RGB(10, 200, 30);
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.rule) + " gravity " + std::to_string(r.gravity) + " " +
+                     std::to_string(r.w) + "x" + std::to_string(r.h));
+        CxImage img = MakeTestImage(r.w, r.h);
+        if (r.alpha) {
+            ASSERT_TRUE(img.AlphaCreate());
+            for (int y = 0; y < r.h; ++y)
+                for (int x = 0; x < r.w; ++x)
+                    img.AlphaGetPointer(y)[x] = BYTE((x * 7 + y * 3) & 255);
+        }
+        CConvertJob job = RuleJob(r.rule, r.W, r.H);
+        job.m_nGravity = r.gravity;
+        job.m_crBackground = background;
+
+        // The reference: the same resample, then Qt's copy or painting.
+        CxImage scaled = img;
+        const ResizeTarget t = ComputeResize(r.w, r.h, job);
+        ASSERT_TRUE(scaled.Resample(long(t.width), long(t.height), 0));
+        const QImage from = scaled.ToQImage();
+        const int gx = r.gravity % 3, gy = r.gravity / 3;
+        QImage expected;
+        if (r.rule == RESIZE_FILL) {
+            expected = from.copy((from.width() - r.W) * gx / 2, (from.height() - r.H) * gy / 2, r.W, r.H);
+        } else {
+            expected = QImage(r.W, r.H, QImage::Format_ARGB32);
+            expected.fill(QColor(10, 200, 30));
+            QPainter painter(&expected);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage((r.W - from.width()) * gx / 2, (r.H - from.height()) * gy / 2, from);
+        }
+
+        ASSERT_FALSE(TransformImage(img, job).failed);
+        EXPECT_EQ(img.ToQImage().convertToFormat(QImage::Format_ARGB32),
+                  expected.convertToFormat(QImage::Format_ARGB32));
+    }
+}
+
+TEST(TransformImage, ReducedDecodeOfARatioCropEndsAsAFullOne)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(MakeTestImage(2000, 1003).Save(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    struct Row {
+        int rule, W, H;
+        const char *ratio;
+    };
+    const Row rows[] = {
+        {RESIZE_FILL, 200, 150, ""}, {RESIZE_PAD, 200, 200, "1:1"}, {RESIZE_LONG_EDGE, 0, 0, "4:3"}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.rule) + " " + r.ratio);
+        CConvertJob job = RuleJob(r.rule, r.W, r.H, 250);
+        if (*r.ratio)
+            std::sscanf(r.ratio, "%d:%d", &job.m_nCropRatioW, &job.m_nCropRatioH);
+        CxImage reduced;
+        reduced.SetLoadSizeRule(ReducedDecodeRule(job));
+        ASSERT_TRUE(reduced.Load(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+        EXPECT_LT(reduced.GetWidth(), 2000); // a reduced decode was asked for
+        ASSERT_FALSE(TransformImage(reduced, job, {}, reduced.GetSrcWidth(), reduced.GetSrcHeight()).failed);
+        CxImage full(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG);
+        ASSERT_FALSE(TransformImage(full, job).failed);
+        ASSERT_EQ(reduced.GetWidth(), full.GetWidth());
+        ASSERT_EQ(reduced.GetHeight(), full.GetHeight());
+        // A crop's edge may fall half a held pixel off the full decode's.
+        EXPECT_GT(Psnr(reduced, full), *r.ratio ? 25.0 : 38.0);
+    }
+}
+
+TEST(FramingRun, PhotosTurnedUprightFirstAndAnimationsFramedAlike)
+{
+    struct Row {
+        const char *source; // under photo/, "portrait" (20 x 40) or "anim" (a GIF of 40 x 20)
+        int rule, W, H, edge;
+        const char *ratio;
+        int width, height; // of the output
+    };
+    // orient6.jpg is stored 16 x 32 and shows 32 x 16 upright; orient1.jpg
+    // is 32 x 16 as stored, orient8.png stored 16 x 32 turns upright.
+    const Row rows[] = {
+        {"orient6.jpg", RESIZE_LONG_EDGE, 0, 0, 20, "", 20, 10},
+        {"orient6.jpg", RESIZE_FILL, 12, 12, 0, "", 12, 12},
+        {"orient6.jpg", RESIZE_PAD, 30, 20, 0, "", 30, 20},
+        {"orient6.jpg", -1, 0, 0, 0, "1:1", 16, 16},
+        {"orient1.jpg", RESIZE_FILL, 8, 12, 0, "4:3", 8, 12},
+        {"portrait", RESIZE_LONG_EDGE, 0, 0, 20, "", 10, 20},
+        {"portrait", -1, 0, 0, 0, "16:9", 20, 11},
+        {"anim", RESIZE_PAD, 30, 30, 0, "", 30, 30},
+        {"anim", -1, 0, 0, 0, "1:1", 20, 20},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::string(r.source) + " rule " + std::to_string(r.rule) + " " + r.ratio);
+        ScratchDir dir;
+        const bool anim = std::string(r.source) == "anim", portrait = std::string(r.source) == "portrait";
+        const std::string source = dir.Path(anim ? "a.gif" : portrait ? "p.png" : r.source);
+        if (portrait) {
+            ASSERT_TRUE(MakeTestImage(20, 40).Save(source.c_str(), CXIMAGE_FORMAT_PNG));
+        } else if (anim) {
+            std::vector<CxImage> frames(3);
+            std::vector<CxImage *> pointers;
+            for (CxImage &f : frames) {
+                f = MakeTestImage(40, 20);
+                f.DecreaseBpp(8, false);
+                f.SetFrameDelay(10);
+                pointers.push_back(&f);
+            }
+            CxImageGIF gif;
+            CxIOFile file;
+            ASSERT_TRUE(file.Open(source.c_str(), "wb"));
+            ASSERT_TRUE(gif.Encode(&file, pointers.data(), 3, false));
+        } else {
+            ASSERT_TRUE(WriteFileBytes(source, ReadFileBytes(DataPath(std::string("photo/") + r.source))));
+        }
+        CConvertJob job = JobFor({source});
+        job.SetOutputFolder(dir.Path(""));
+        job.SetRenameFlag(true);
+        job.SetSuffix("_out");
+        if (r.rule >= 0) {
+            job.SetResizeFlag(true);
+            job.SetResizeType(r.rule);
+            job.SetSize(r.W, r.H);
+            job.m_nEdgeSize = r.edge;
+            job.m_nPercent = 50;
+        }
+        if (*r.ratio)
+            std::sscanf(r.ratio, "%d:%d", &job.m_nCropRatioW, &job.m_nCropRatioH);
+        RecordingReporter reporter;
+        ConvertWorker(job, reporter).Run();
+        ASSERT_EQ(reporter.results.size(), 1u) << reporter.Log();
+        const std::string out = reporter.results[0];
+        for (int k = 0; k < (anim ? 3 : 1); ++k) {
+            CxImage shown;
+            shown.SetFrame(k);
+            ASSERT_TRUE(shown.Load(out.c_str()));
+            EXPECT_EQ(shown.GetNumFrames(), anim ? 3 : 1);
+            EXPECT_EQ(shown.GetWidth(), r.width) << "frame " << k;
+            EXPECT_EQ(shown.GetHeight(), r.height) << "frame " << k;
+        }
+    }
+}
