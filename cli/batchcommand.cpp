@@ -26,6 +26,19 @@ bool ParseNumber(const std::string &text, long lo, long hi, long &out)
     return true;
 }
 
+// "16:9"
+bool ParseRatio(const std::string &text, std::int32_t &w, std::int32_t &h)
+{
+    const std::size_t colon = text.find(':');
+    long a = 0, b = 0;
+    if (colon == std::string::npos || !ParseNumber(text.substr(0, colon), 1, 100000, a) ||
+        !ParseNumber(text.substr(colon + 1), 1, 100000, b))
+        return false;
+    w = std::int32_t(a);
+    h = std::int32_t(b);
+    return true;
+}
+
 bool ParseColor(std::string text, COLORREF &out)
 {
     if (!text.empty() && text[0] == '#')
@@ -137,7 +150,10 @@ bool ParseShard(const std::string &text, std::optional<long> shards, long &k, lo
 
 // What the options say before they are checked against each other.
 struct GivenOptions {
-    std::optional<long> width, height;
+    std::optional<long> width, height, size, percent;
+    bool gravityGiven = false, backgroundGiven = false, affixGiven = false, startGiven = false;
+    bool keepDates = false, dateFromExif = false;
+    std::optional<std::string> name;
     std::string resize; // as given
     int rule = -1;      // its place in --resize's choices
     std::string stamp;
@@ -167,6 +183,12 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
         break;
     case BatchOptionId::Update:
         given.update = true;
+        break;
+    case BatchOptionId::KeepDates:
+        given.keepDates = true;
+        break;
+    case BatchOptionId::DateFromExif:
+        given.dateFromExif = true;
         break;
     case BatchOptionId::NoAutorotate:
         cmd.job.m_bAutoRotate = false;
@@ -231,6 +253,19 @@ void ApplyPictureValue(const BatchOption &option, const std::string &v, long n, 
     case BatchOptionId::Height:
         given.height = n;
         break;
+    case BatchOptionId::Size:
+        given.size = n;
+        break;
+    case BatchOptionId::Percent:
+        given.percent = n;
+        break;
+    case BatchOptionId::Gravity:
+        given.gravityGiven = true;
+        job.m_nGravity = choice;
+        break;
+    case BatchOptionId::ExtCase:
+        job.m_nExtCase = choice;
+        break;
     case BatchOptionId::Rotate:
         job.SetRotateFlag(true);
         job.SetRotation(kRotations[choice]);
@@ -279,10 +314,32 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         }
         job.SetRenameFlag(true);
         option.id == BatchOptionId::Prefix ? job.SetPrefix(v) : job.SetSuffix(v);
+        given.affixGiven = true;
         return true;
     case BatchOptionId::Start:
         job.SetRenameFlag(true);
         job.SetStartNumber(int(n));
+        given.startGiven = true;
+        return true;
+    case BatchOptionId::Name:
+        if (const std::string problem = NameTemplateProblem(v); !problem.empty()) {
+            error = "--name: " + problem;
+            return false;
+        }
+        given.name = v;
+        return true;
+    case BatchOptionId::Background:
+        if (!ParseColor(v, job.m_crBackground)) {
+            error = "--background takes six hexadecimal digits, RRGGBB";
+            return false;
+        }
+        given.backgroundGiven = true;
+        return true;
+    case BatchOptionId::CropRatio:
+        if (!ParseRatio(v, job.m_nCropRatioW, job.m_nCropRatioH)) {
+            error = "--crop-ratio takes W:H, two numbers from 1 to 100000 (1:1, 4:3, 16:9)";
+            return false;
+        }
         return true;
     case BatchOptionId::Color:
         if (!ParseColor(v, given.color)) {
@@ -314,6 +371,10 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     case BatchOptionId::Resize:
     case BatchOptionId::Width:
     case BatchOptionId::Height:
+    case BatchOptionId::Size:
+    case BatchOptionId::Percent:
+    case BatchOptionId::Gravity:
+    case BatchOptionId::ExtCase:
     case BatchOptionId::Rotate:
     case BatchOptionId::Stamp:
     case BatchOptionId::Font:
@@ -326,40 +387,81 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     }
 }
 
-bool CheckResize(const GivenOptions &given, CConvertJob &job, std::string &error)
+// The values a resize rule takes, and the options that go with one only.
+std::string RuleValueProblem(const GivenOptions &given, const CConvertJob &job)
 {
-    if (given.rule < 0) {
-        if (given.width || given.height) {
-            error = "--width and --height go with --resize";
-            return false;
-        }
-        if (given.sharpen || given.noEnlarge) {
-            error = "--sharpen and --no-enlarge go with --resize";
-            return false;
-        }
-        return true;
-    }
     const int rule = given.rule;
-    const std::string &resize = given.resize;
-    const bool needW = rule != 2, needH = rule != 1;
-    if ((needW && !given.width) || (needH && !given.height)) {
-        error = "--resize " + resize + " needs " +
-                (needW && needH ? "--width and --height"
-                 : needW        ? "--width"
-                                : "--height");
-        return false;
+    const std::string resize = "--resize " + given.resize;
+    const bool edge = rule == RESIZE_LONG_EDGE || rule == RESIZE_SHORT_EDGE, percent = rule == RESIZE_PERCENT;
+    if (given.size && !edge)
+        return "--size goes with --resize long or short";
+    if (given.percent && !percent)
+        return "--percent goes with --resize percent";
+    if (given.backgroundGiven && rule != RESIZE_PAD)
+        return "--background goes with --resize pad";
+    if (given.gravityGiven && rule != RESIZE_FILL && rule != RESIZE_PAD && !job.CropsToRatio())
+        return "--gravity goes with --resize fill or pad, or --crop-ratio";
+    if (rule < 0) {
+        if (given.width || given.height)
+            return "--width and --height go with --resize";
+        if (given.sharpen || given.noEnlarge)
+            return "--sharpen and --no-enlarge go with --resize";
+        return {};
     }
+    if (edge || percent) {
+        if (given.width || given.height)
+            return resize + " takes " + (edge ? "--size" : "--percent") + ", not --width or --height";
+        if (edge && !given.size)
+            return resize + " needs --size";
+        if (percent && !given.percent)
+            return resize + " needs --percent";
+        return {};
+    }
+    const bool needW = rule != 2, needH = rule != 1;
+    if ((needW && !given.width) || (needH && !given.height))
+        return resize + " needs " + (needW && needH ? "--width and --height" : needW ? "--width" : "--height");
     for (const auto &[needed, value, name] :
          {std::tuple{needW, given.width, "--width"}, {needH, given.height, "--height"}})
-        if (needed && *value < 1) {
-            error = "--resize " + resize + " needs " + name + " of 1 pixel or more";
-            return false;
-        }
+        if (needed && *value < 1)
+            return resize + " needs " + name + " of 1 pixel or more";
+    return {};
+}
+
+bool CheckResize(const GivenOptions &given, CConvertJob &job, std::string &error)
+{
+    if (error = RuleValueProblem(given, job); !error.empty())
+        return false;
+    if (given.rule < 0)
+        return true;
     job.SetResizeFlag(true);
-    job.SetResizeType(rule);
+    job.SetResizeType(given.rule);
     job.SetSize(int(given.width.value_or(0)), int(given.height.value_or(0)));
+    job.m_nEdgeSize = std::int32_t(given.size.value_or(0));
+    job.m_nPercent = std::int32_t(given.percent.value_or(100));
     job.SetSharpen(given.sharpen);
     job.SetDontEnlarge(given.noEnlarge);
+    return true;
+}
+
+// A name template instead of prefix and suffix, numbered from 1 unless told;
+// the outputs' dates.
+bool CheckNaming(const GivenOptions &given, CConvertJob &job, std::string &error)
+{
+    if (given.keepDates && given.dateFromExif) {
+        error = "--keep-dates and --date-from-exif do not go together";
+        return false;
+    }
+    job.m_nOutputDate = given.keepDates ? OUTDATE_SOURCE : given.dateFromExif ? OUTDATE_EXIF : OUTDATE_WRITTEN;
+    if (!given.name)
+        return true;
+    if (given.affixGiven) {
+        error = "--name does not go with --prefix or --suffix";
+        return false;
+    }
+    job.SetRenameFlag(true);
+    job.m_szNameTemplate = *given.name;
+    if (!given.startGiven)
+        job.SetStartNumber(1);
     return true;
 }
 
@@ -502,7 +604,7 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             return std::nullopt;
     }
 
-    if (!CheckResize(given, cmd.job, error))
+    if (!CheckResize(given, cmd.job, error) || !CheckNaming(given, cmd.job, error))
         return std::nullopt;
     if (given.stampGiven) {
         cmd.job.SetStampFlag(true);

@@ -61,17 +61,57 @@ constexpr BatchOption kOptions[] = {
      .help = "rename: running numbers from N (0 keeps the names)",
      .manualText = "Rename: running numbers from N (0 keeps the names).",
      .least = 0, .most = 2147483647, .takes = "a number from 0 up"},
+    {.id = Name,
+     .name = "--name",
+     .value = OptionValue::Name,
+     .valueText = "TEMPLATE",
+     .help = "rename from a template instead of --prefix/--suffix: {name},\n"
+             "{n} or {n:W} (running number from --start, default 1, W\n"
+             "digits), {date} or {date:FORMAT} (strftime; the photo's\n"
+             "DateTimeOriginal, else the file's time), {w} and {h} (the\n"
+             "output's size), {folder}; a / makes folders below --out",
+     .manualText =
+         "Rename from a template instead of \\fB\\-\\-prefix\\fR and \\fB\\-\\-suffix\\fR: {name} is the source's "
+         "name without\n"
+         "its extension, {n} or {n:W} the running number from \\fB\\-\\-start\\fR (default 1; W digits), {date} "
+         "or\n"
+         "{date:FORMAT} (strftime) the photo's DateTimeOriginal or else the file's modification time, {w} "
+         "and\n"
+         "{h} the output's size, {folder} the source folder's name. A \\(lq/\\(rq makes folders below the "
+         "destination;\n"
+         "an absolute template, a \\(lq..\\(rq part or an unknown token is refused."},
+    {.id = ExtCase,
+     .name = "--ext-case",
+     .value = OptionValue::Choices,
+     .valueText = "auto|lower|upper",
+     .help = "the extension's case (default auto: the format's capitals\n"
+             "when the format changes, else the source's)",
+     .manualText = "The extension's letter case (default auto: the format's capitals when the format "
+                   "changes, else the\n"
+                   "source's).",
+     .completion = Completion::Words},
     {.id = Resize,
      .name = "--resize",
      .value = OptionValue::Choices,
-     .valueText = "fit|width|height|stretch",
+     .valueText = "fit|width|height|stretch|long|short|percent|fill|pad",
      .help = "with --width W and/or --height H:\n"
-             "fit needs both, width needs W, height needs H, stretch both",
+             "fit needs both, width needs W, height needs H, stretch both;\n"
+             "long and short set that side to --size N, percent scales by\n"
+             "--percent P (1-1000); fill covers W x H and crops to it, pad\n"
+             "fits inside W x H on a --background canvas",
      .manualText = "With\n"
                    ".BI \\-\\-width \" W\"\n"
                    "and/or\n"
                    ".BI \\-\\-height \" H\\fR:\"\n"
-                   "fit needs both, width needs W, height needs H, stretch both.",
+                   "fit needs both, width needs W, height needs H, stretch both. long and short set the longer "
+                   "or the\n"
+                   "shorter side to\n"
+                   ".BI \\-\\-size \" N\\fR,\"\n"
+                   "percent scales by\n"
+                   ".BI \\-\\-percent \" P\"\n"
+                   "(1\\-1000). fill scales to cover W x H and crops to exactly that, pad scales to fit inside "
+                   "it and\n"
+                   "puts the picture on a W x H canvas; both place it by \\fB\\-\\-gravity\\fR.",
      .completion = Completion::Words,
      .unknownWhat = "resize rule"},
     {.id = Width,
@@ -86,6 +126,45 @@ constexpr BatchOption kOptions[] = {
      .valueText = "H",
      .manual = ManualEntry::InText,
      .least = 0, .most = 2147483647, .takes = "a number of pixels"},
+    {.id = Size,
+     .name = "--size",
+     .value = OptionValue::Name,
+     .valueText = "N",
+     .manual = ManualEntry::InText,
+     .least = 1, .most = 2147483647, .takes = "a number of pixels from 1 up"},
+    {.id = Percent,
+     .name = "--percent",
+     .value = OptionValue::Name,
+     .valueText = "P",
+     .manual = ManualEntry::InText,
+     .least = 1, .most = 1000, .takes = "a number from 1 to 1000"},
+    {.id = Gravity,
+     .name = "--gravity",
+     .value = OptionValue::Choices,
+     .valueText = "top-left|top|top-right|left|center|right|bottom-left|bottom|bottom-right",
+     .help = "where fill and --crop-ratio keep the picture and pad puts\n"
+             "it (default center)",
+     .manualText = "Where fill and \\fB\\-\\-crop\\-ratio\\fR keep the picture and pad puts it (default "
+                   "center).",
+     .completion = Completion::Words,
+     .unknownWhat = "gravity"},
+    {.id = Background,
+     .name = "--background",
+     .value = OptionValue::Name,
+     .valueText = "RRGGBB",
+     .help = "the canvas colour of pad (default FFFFFF); a picture's\n"
+             "transparency stays where the output keeps it",
+     .manualText = "The canvas colour of pad (default FFFFFF); a picture's transparency stays where the "
+                   "output format\n"
+                   "keeps it."},
+    {.id = CropRatio,
+     .name = "--crop-ratio",
+     .value = OptionValue::Name,
+     .valueText = "W:H",
+     .help = "first cut every image to this ratio (1:1, 4:3, 16:9) around\n"
+             "--gravity",
+     .manualText = "First cut every image to this ratio (1:1, 4:3, 16:9) around \\fB\\-\\-gravity\\fR, "
+                   "before any resize."},
     {.id = NoEnlarge,
      .name = "--no-enlarge",
      .help = "never make an image larger",
@@ -150,6 +229,20 @@ constexpr BatchOption kOptions[] = {
      .name = "--update",
      .help = "convert only files newer than their existing output",
      .manualText = "Convert only files newer than their existing output."},
+    {.id = KeepDates,
+     .name = "--keep-dates",
+     .help = "give each output its source's modification time",
+     .manualText = "Give each output its source's modification time."},
+    {.id = DateFromExif,
+     .name = "--date-from-exif",
+     .help = "date each output by the photo's DateTimeOriginal (else the\n"
+             "source's time); --update counts an output so dated as up\n"
+             "to date",
+     .manualText = "Date each output by the photo's DateTimeOriginal (local time, as cameras write it), "
+                   "else by the\n"
+                   "source's modification time. With \\fB\\-\\-update\\fR an output that bears the time the "
+                   "run would give it\n"
+                   "is up to date."},
     {.id = Recursive,
      .name = "--recursive",
      .shortName = "-r",

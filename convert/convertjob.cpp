@@ -14,6 +14,8 @@ const ImageFormat *FormatOfListEntry(int index)
 
 const std::array<const char *, 4> kResizeRuleNames = {"固定图像", "限制宽度", "限制高度", "忽略比例"};
 
+const std::array<const char *, 5> kFramingRuleNames = {"限制长边", "限制短边", "按百分比", "裁剪填满", "补边适应"};
+
 const char *const kSourceFolderEntry = "源目录";
 
 std::string CutText(std::string_view text, int maxChars)
@@ -141,6 +143,11 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
         job.SetPrefix(o.m_strRenamePrefix);
         job.SetSuffix(o.m_strRenameSuffix);
         job.SetStartNumber(ParseLeadingInt(o.m_strStartNumber));
+        if (o.m_bNameTemplate) {
+            job.m_szNameTemplate = o.m_strNameTemplate;
+            job.SetPrefix("");
+            job.SetSuffix("");
+        }
     }
     job.SetResizeFlag(o.m_bResize);
     if (o.m_bResize) {
@@ -148,7 +155,15 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
         job.SetSize(o.m_nWidth, o.m_nHeight);
         job.SetSharpen(o.m_bSharpen);
         job.SetDontEnlarge(o.m_bDontEnlarge);
+        job.m_nEdgeSize = o.m_nEdgeSize;
+        job.m_nPercent = o.m_nPercent;
+        job.m_crBackground = o.m_crBackground;
     }
+    if (o.m_bCropRatio) {
+        job.m_nCropRatioW = o.m_nCropRatioW;
+        job.m_nCropRatioH = o.m_nCropRatioH;
+    }
+    job.m_nGravity = o.m_nGravity;
     job.SetRotateFlag(o.m_bRotate);
     if (o.m_bRotate)
         job.SetRotation(o.m_nrotateType);
@@ -165,5 +180,7 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     job.SetOverwritePolicy(OVERWRITE_ASK);
     job.m_bAutoRotate = o.m_bAutoRotate;
     job.m_bStripMetadata = o.m_bStripMetadata;
+    job.m_nExtCase = o.m_nExtCase;
+    job.m_nOutputDate = o.m_nOutputDate;
     return job;
 }

@@ -44,6 +44,48 @@ const ImageFormat *FormatOfListEntry(int index);
 // 3 exact size.
 extern const std::array<const char *, 4> kResizeRuleNames;
 
+// The rules after those, stored as 4 to 8: the longer or the shorter side
+// set, a percentage of the picture, a box covered and cropped (fill) or
+// fitted inside and padded (pad).
+enum : std::int32_t {
+    RESIZE_LONG_EDGE = 4,
+    RESIZE_SHORT_EDGE = 5,
+    RESIZE_PERCENT = 6,
+    RESIZE_FILL = 7,
+    RESIZE_PAD = 8,
+};
+extern const std::array<const char *, 5> kFramingRuleNames;
+
+// Where a crop keeps its part and where a pad puts the picture: the nine
+// anchors, row by row from the top left.
+enum : std::int32_t {
+    GRAVITY_TOP_LEFT = 0,
+    GRAVITY_TOP = 1,
+    GRAVITY_TOP_RIGHT = 2,
+    GRAVITY_LEFT = 3,
+    GRAVITY_CENTER = 4,
+    GRAVITY_RIGHT = 5,
+    GRAVITY_BOTTOM_LEFT = 6,
+    GRAVITY_BOTTOM = 7,
+    GRAVITY_BOTTOM_RIGHT = 8,
+};
+
+// The letter case of an output's extension: as the naming has it (the
+// format's capitals when the format changes), or always lower or upper.
+enum : std::int32_t {
+    EXTCASE_AUTO = 0,
+    EXTCASE_LOWER = 1,
+    EXTCASE_UPPER = 2,
+};
+
+// The modification time an output gets: the time it is written, its
+// source's, or the photo's DateTimeOriginal (else its source's).
+enum : std::int32_t {
+    OUTDATE_WRITTEN = 0,
+    OUTDATE_SOURCE = 1,
+    OUTDATE_EXIF = 2,
+};
+
 // Cuts UTF-8 text to at most maxChars characters, never inside one.
 std::string CutText(std::string_view text, int maxChars);
 
@@ -78,6 +120,24 @@ public:
     bool m_bAutoRotate = true;
     bool m_bStripMetadata = false;
     bool m_bStripLocation = false;
+    // Rules 4 and 5: the side's length; rule 6: the percentage (1 to 1000).
+    std::int32_t m_nEdgeSize = 0;
+    std::int32_t m_nPercent = 100;
+    std::int32_t m_nGravity = GRAVITY_CENTER;
+    COLORREF m_crBackground = RGB(255, 255, 255); // the pad's canvas
+    // The picture is first cut to this ratio around the gravity (0: not).
+    std::int32_t m_nCropRatioW = 0;
+    std::int32_t m_nCropRatioH = 0;
+    // Output names from tokens ({name}, {n}, {n:W}, {date}, {date:FORMAT},
+    // {w}, {h}, {folder}) instead of prefix and suffix; "" for none.
+    std::string m_szNameTemplate;
+    std::int32_t m_nExtCase = EXTCASE_AUTO;
+    std::int32_t m_nOutputDate = OUTDATE_WRITTEN;
+
+    // Whether any step changes the pixels (else a same-format output is a
+    // plain copy).
+    bool ChangesPixels() const { return m_bStamp || m_bRotate || m_bResize || CropsToRatio(); }
+    bool CropsToRatio() const { return m_nCropRatioW > 0 && m_nCropRatioH > 0; }
 
     // The flags packed as one byte: stamp bit 0, rotate 1, resize 2, rename 3.
     BYTE GetFlagsByte() const;
@@ -165,6 +225,19 @@ struct ConvertOptions {
     std::string m_strOutDir;         // "源目录" means beside each source
     bool m_bAutoRotate = true;       // stored settings, not panel controls
     bool m_bStripMetadata = false;
+    // The rules after the first four and their values (see CConvertJob),
+    // the ratio crop, the name template, the extension case and the dates.
+    std::int32_t m_nEdgeSize = 0;
+    std::int32_t m_nPercent = 100;
+    std::int32_t m_nGravity = GRAVITY_CENTER;
+    COLORREF m_crBackground = RGB(255, 255, 255);
+    bool m_bCropRatio = false;
+    std::int32_t m_nCropRatioW = 0;
+    std::int32_t m_nCropRatioH = 0;
+    bool m_bNameTemplate = false; // with rename on: the template, not prefix and suffix
+    std::string m_strNameTemplate;
+    std::int32_t m_nExtCase = EXTCASE_AUTO;
+    std::int32_t m_nOutputDate = OUTDATE_WRITTEN;
 };
 
 // The destination entry meaning "beside each source file".

@@ -6,6 +6,7 @@
 #include "imaging/largeblocks.h"
 #include "imaging/metadataio.h"
 #include "convert/naming.h"
+#include "convert/outputdates.h"
 #include "convert/outputwriter.h"
 
 #include <algorithm>
@@ -117,6 +118,9 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
         if (!record.output.empty() && outcome != FileOutcome::Skipped)
             record.bytesOut = FileSize(record.output);
+        if ((outcome == FileOutcome::Converted || outcome == FileOutcome::Copied) && !record.output.empty() &&
+            !ApplyOutputTime(m_job, path, record.output, &record.reason))
+            outcome = record.outcome = FileOutcome::SaveError;
         if (record.Failed())
             ++m_errors;
         else if (outcome == FileOutcome::Skipped)
@@ -165,7 +169,13 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
 
     const std::string &subfolder = m_job.GetOutputSubfolder(i);
     OutputName out = NameKnownBeforeDecoding(m_job) ? PlannedOutputPath(m_job, i, sourceType)
-                                                    : MakeOutputPath(m_job, path, sourceType, count, subfolder);
+                                                    : MakeOutputPath(m_job, path, sourceType, count, subfolder,
+                                                                     NameFacts{prepared.width, prepared.height});
+    if (!out.problem.empty()) {
+        finish(FileOutcome::SaveError, out.problem);
+        percent();
+        return Step::Next;
+    }
     if (prepared.kind == Kind::Skipped || KeepsExistingOutput(m_job, path, out.path)) {
         record.output = out.path;
         finish(FileOutcome::Skipped);
@@ -224,16 +234,22 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
 
     record.target = out.path;
     std::string reason;
-    // A mirrored tree's folders are made as its files arrive.
-    if (!subfolder.empty() && (prepared.kind == Kind::Copy || prepared.kind == Kind::Animated ||
-                               prepared.kind == Kind::Encoded)) {
+    // A mirrored tree's folders, and a name template's below them, are
+    // made as its files arrive.
+    const bool writes = prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded;
+    if (!subfolder.empty() && writes) {
         std::error_code ec;
-        std::filesystem::create_directories(SplitPath(out.path).folder, ec);
+        std::filesystem::create_directories(out.templateFolders.empty() ? SplitPath(out.path).folder : out.baseFolder, ec);
         if (ec) {
             finish(FileOutcome::SaveError, ec.message());
             percent();
             return Step::Next;
         }
+    }
+    if (!out.templateFolders.empty() && writes && !MakeFoldersBelow(out.baseFolder, out.templateFolders, reason)) {
+        finish(FileOutcome::SaveError, reason);
+        percent();
+        return Step::Next;
     }
     if (prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded)
         m_guard.BeforeWritingInto(SplitPath(out.path).folder);

@@ -74,7 +74,7 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         r.kind = PreparedFile::Kind::Skipped;
         return r;
     }
-    bool copy = !job.m_bStamp && !job.m_bRotate && !job.m_bResize && r.outType == r.sourceType;
+    bool copy = !job.ChangesPixels() && r.outType == r.sourceType;
     // A copy that must lose metadata is rewritten without it, pixels
     // untouched, or else converted.
     if (copy && (job.m_bStripMetadata || job.m_bStripLocation) && cxmeta::Carries(r.sourceType))
@@ -85,6 +85,8 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
     if (!copy && NeedsNoWholePicture(job) && cxstream::Streams(r.sourceType, r.outType)) {
         // Rows go from the decoder to the encoder as they come.
         const auto prepare = [&](CxImage &picture) {
+            r.width = picture.GetWidth();
+            r.height = picture.GetHeight();
             ApplyMetadataOptions(picture, job);
             // What PrepareForOutput sets besides pixels; the encoders take
             // a palette as it is.
@@ -123,6 +125,8 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         return r;
     }
     r.frames = image.GetNumFrames();
+    r.width = image.GetWidth();
+    r.height = image.GetHeight();
     ApplyMetadataOptions(image, job);
     PrepareColour(image, r.outType);
     if (stop.stop_requested()) {
@@ -131,6 +135,9 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         r.kind = PreparedFile::Kind::Copy;
     } else if (IsAnimationType(image.GetType()) && IsAnimationOutputType(r.outType) && r.frames > 1) {
         r.kind = PreparedFile::Kind::Animated;
+        const ResizeTarget size = PlannedOutputSize(job, kAnimationSteps, image.GetWidth(), image.GetHeight());
+        r.width = size.width;
+        r.height = size.height;
     } else {
         const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
         if (stop.stop_requested()) {
@@ -139,6 +146,8 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
             r.kind = PreparedFile::Kind::Failed;
             r.reason = t.reason;
         } else {
+            r.width = image.GetWidth();
+            r.height = image.GetHeight();
             PrepareForOutput(image, r.outType, job, t.stampDrawn);
             bool ok = false;
             try {

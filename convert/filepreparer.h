@@ -36,6 +36,7 @@ struct PreparedFile {
     std::uint32_t sourceType = CXIMAGE_FORMAT_UNKNOWN;
     std::uint32_t outType = CXIMAGE_FORMAT_UNKNOWN;
     int frames = 0;
+    std::int64_t width = 0, height = 0; // the output's size, for names that tell it
     EncodedBytes bytes;
     std::string reason; // why it was not loaded, transformed or encoded
     std::string keptOutput; // for Skipped: the output left alone

@@ -1,5 +1,6 @@
 #include "convert/naming.h"
 
+#include "convert/outputdates.h"
 #include "imaging/atomicfile.h"
 #include "imaging/cxfile.h"
 
@@ -8,7 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <string_view>
 #include <sys/stat.h>
+#include <vector>
 
 PathParts SplitPath(const std::string &path)
 {
@@ -50,6 +54,128 @@ static std::string Lower(std::string s)
 
 namespace {
 
+// One piece of a name template: literal text, or a token with its argument.
+struct TemplatePiece {
+    enum Kind { Text, Name, Number, Date, Width, Height, Folder } kind = Text;
+    std::string text; // the literal, or the token's argument ("4", "%Y")
+};
+
+// The pieces of a template; false (problem set) at an unknown token.
+bool ParseTemplate(std::string_view text, std::vector<TemplatePiece> &pieces, std::string &problem)
+{
+    static constexpr std::pair<std::string_view, TemplatePiece::Kind> kTokens[] = {
+        {"name", TemplatePiece::Name}, {"n", TemplatePiece::Number}, {"date", TemplatePiece::Date},
+        {"w", TemplatePiece::Width},   {"h", TemplatePiece::Height}, {"folder", TemplatePiece::Folder},
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t open = text.find('{', i);
+        if (open != i) {
+            pieces.push_back({TemplatePiece::Text, std::string(text.substr(i, open - i))});
+            if (open == std::string_view::npos)
+                break;
+        }
+        const std::size_t close = text.find('}', open);
+        const std::string_view token = text.substr(open + 1, close == std::string_view::npos ? close : close - open - 1);
+        const std::size_t colon = token.find(':');
+        const std::string_view name = token.substr(0, colon);
+        const std::string arg = colon == std::string_view::npos ? std::string() : std::string(token.substr(colon + 1));
+        TemplatePiece piece;
+        bool known = close != std::string_view::npos && name != "";
+        if (known) {
+            known = false;
+            for (const auto &[tokenName, kind] : kTokens)
+                if (name == tokenName) {
+                    piece.kind = kind;
+                    known = true;
+                }
+        }
+        // Only {n:W} (1 to 9 digits) and {date:FORMAT} take an argument.
+        if (known && colon != std::string_view::npos) {
+            if (piece.kind == TemplatePiece::Number)
+                known = arg.size() == 1 && arg[0] >= '1' && arg[0] <= '9';
+            else
+                known = piece.kind == TemplatePiece::Date && !arg.empty();
+        }
+        if (!known) {
+            problem = "unknown token {" + std::string(token) + (close == std::string_view::npos ? "" : "}");
+            return false;
+        }
+        piece.text = arg;
+        pieces.push_back(std::move(piece));
+        i = close + 1;
+    }
+    return true;
+}
+
+bool Uses(const std::vector<TemplatePiece> &pieces, TemplatePiece::Kind kind)
+{
+    for (const TemplatePiece &p : pieces)
+        if (p.kind == kind)
+            return true;
+    return false;
+}
+
+// What a part of a path may not be.
+bool BadPart(std::string_view part)
+{
+    return part.empty() || part == "." || part == "..";
+}
+
+std::string FormatDate(const std::string &source, const std::string &format)
+{
+    timespec when{};
+    if (!PhotoTime(source, when))
+        return {};
+    std::tm local{};
+    const std::time_t t = when.tv_sec;
+    localtime_r(&t, &local);
+    char text[256];
+    const std::size_t n = std::strftime(text, sizeof text, format.empty() ? "%Y-%m-%d" : format.c_str(), &local);
+    return std::string(text, n);
+}
+
+// The base name (perhaps with folders before it) a template gives.
+std::string ExpandTemplate(const CConvertJob &job, const std::string &source, const PathParts &parts,
+                           const char *numberPattern, int number, const NameFacts &facts)
+{
+    std::vector<TemplatePiece> pieces;
+    std::string problem;
+    ParseTemplate(job.m_szNameTemplate, pieces, problem);
+    std::string name;
+    for (const TemplatePiece &p : pieces) {
+        switch (p.kind) {
+        case TemplatePiece::Text:
+            name += p.text;
+            break;
+        case TemplatePiece::Name:
+            name += parts.base;
+            break;
+        case TemplatePiece::Number: {
+            char digits[24];
+            if (p.text.empty())
+                std::snprintf(digits, sizeof digits, numberPattern, number);
+            else
+                std::snprintf(digits, sizeof digits, "%0*d", p.text[0] - '0', number);
+            name += digits;
+            break;
+        }
+        case TemplatePiece::Date:
+            name += FormatDate(source, p.text);
+            break;
+        case TemplatePiece::Width:
+            name += std::to_string(facts.width);
+            break;
+        case TemplatePiece::Height:
+            name += std::to_string(facts.height);
+            break;
+        case TemplatePiece::Folder:
+            name += parts.folder.substr(parts.folder.rfind('/') + 1);
+            break;
+        }
+    }
+    return name;
+}
+
 // The format asked for; under "keep", a source in a format only read is
 // written as its row says whenever it cannot stay a plain copy (its
 // metadata cannot be taken out of it in place either).
@@ -59,29 +185,55 @@ std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
         return job.m_szFormat;
     const ImageFormat *source = FormatByType(sourceType);
     const bool changed =
-        job.m_bStamp || job.m_bRotate || job.m_bResize || job.m_bStripMetadata || job.m_bStripLocation;
+        job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation;
     return source && !source->Writable() && changed ? FormatByType(source->writtenAs)->name : "";
 }
 
 // The output path with running number `number` (when numbers are given out).
+std::string CasedExtension(const CConvertJob &job, std::string ext)
+{
+    if (job.m_nExtCase == EXTCASE_LOWER || job.m_nExtCase == EXTCASE_UPPER)
+        for (char &c : ext)
+            c = char(job.m_nExtCase == EXTCASE_LOWER ? std::tolower(static_cast<unsigned char>(c))
+                                                     : std::toupper(static_cast<unsigned char>(c)));
+    return ext;
+}
+
 OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, std::uint32_t sourceType,
-                           int fileCount, const std::string &subfolder, int number)
+                           int fileCount, const std::string &subfolder, int number, const NameFacts &facts)
 {
     const std::string format = OutputFormatName(job, sourceType);
-    if (job.m_szOutDir.empty() && format.empty() && !job.m_bRename)
-        return OutputName{source, sourceType};
+    if (job.m_szOutDir.empty() && format.empty() && !job.m_bRename && job.m_nExtCase == EXTCASE_AUTO)
+        return OutputName{source, sourceType, {}, {}, {}};
 
     const PathParts parts = SplitPath(source);
     // A bare name without any folder gives no folder and no base name, as
     // the backward scan for a separator never reaches a base name.
     std::string base = parts.hasSeparator ? parts.base : std::string();
 
-    if (job.m_bRename) {
+    const char *pattern = fileCount > 99999  ? "%06d"
+                          : fileCount > 9999 ? "%05d"
+                          : fileCount > 999  ? "%04d"
+                                             : "%03d";
+    std::string templateFolders;
+    OutputName out;
+    if (job.m_bRename && !job.m_szNameTemplate.empty()) {
+        base = ExpandTemplate(job, source, parts, pattern, number, facts);
+        const std::size_t slash = base.rfind('/');
+        if (slash != std::string::npos) {
+            templateFolders = base.substr(0, slash);
+            base.erase(0, slash + 1);
+        }
+        for (std::size_t from = 0; from <= templateFolders.size() && !templateFolders.empty();) {
+            const std::size_t end = std::min(templateFolders.find('/', from), templateFolders.size());
+            if (BadPart(std::string_view(templateFolders).substr(from, end - from)))
+                out.problem = "the name template gives an empty, \".\" or \"..\" folder for this file";
+            from = end + 1;
+        }
+        if (base.empty())
+            out.problem = "the name template gives this file an empty name";
+    } else if (job.m_bRename) {
         if (number > 0) {
-            const char *pattern = fileCount > 99999  ? "%06d"
-                                  : fileCount > 9999 ? "%05d"
-                                  : fileCount > 999  ? "%04d"
-                                                     : "%03d";
             char digits[16];
             std::snprintf(digits, sizeof digits, pattern, number);
             base = digits;
@@ -94,15 +246,19 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
         folder += '/';
     if (!job.m_szOutDir.empty() && !subfolder.empty())
         folder += subfolder + '/';
+    if (!templateFolders.empty()) {
+        out.baseFolder = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+        out.templateFolders = templateFolders;
+        folder += templateFolders + '/';
+    }
 
-    OutputName out;
     out.path = folder + base + ".";
     const std::string &ext = parts.ext;
     if (!format.empty() && Lower(format) != Lower(ext)) {
-        out.path += format;
+        out.path += CasedExtension(job, format);
         out.type = TypeFromExtension(Lower(format));
     } else {
-        out.path += ext;
+        out.path += CasedExtension(job, ext);
         out.type = sourceType;
     }
     return out;
@@ -110,24 +266,86 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
 
 } // namespace
 
-OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
-                          int fileCount, const std::string &subfolder)
+namespace {
+
+// Whether the job gives out running numbers: from a start above 0, or under
+// a name template from any start.
+bool GivesNumbers(const CConvertJob &job)
 {
-    const int number = job.m_bRename ? job.m_nStartNumber : 0;
-    OutputName out = BuildOutputPath(job, source, sourceType, fileCount, subfolder, number);
-    if (number > 0 && number < 2147483647)
+    return job.m_bRename && (job.m_nStartNumber > 0 || !job.m_szNameTemplate.empty());
+}
+
+} // namespace
+
+OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
+                          int fileCount, const std::string &subfolder, const NameFacts &facts)
+{
+    const int number = GivesNumbers(job) ? job.m_nStartNumber : 0;
+    OutputName out = BuildOutputPath(job, source, sourceType, fileCount, subfolder, number, facts);
+    if (GivesNumbers(job) && number < 2147483647)
         ++job.m_nStartNumber;
     return out;
+}
+
+std::string NameTemplateProblem(const std::string &text)
+{
+    if (text.empty())
+        return "the name template is empty";
+    if (text[0] == '/')
+        return "the name template must name a place below the destination, not an absolute path";
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return "the name template cannot hold a control character";
+    for (std::size_t from = 0; from <= text.size();) {
+        const std::size_t end = std::min(text.find('/', from), text.size());
+        if (BadPart(std::string_view(text).substr(from, end - from)))
+            return "the name template cannot have an empty, \".\" or \"..\" part";
+        from = end + 1;
+    }
+    std::vector<TemplatePiece> pieces;
+    std::string problem;
+    ParseTemplate(text, pieces, problem);
+    return problem;
+}
+
+bool MakeFoldersBelow(const std::string &base, const std::string &relative, std::string &error)
+{
+    std::string path = base;
+    for (std::size_t from = 0; from < relative.size();) {
+        const std::size_t end = std::min(relative.find('/', from), relative.size());
+        path += (path.empty() || path.back() != '/' ? "/" : "") + relative.substr(from, end - from);
+        from = end + 1;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) {
+            if (errno != ENOENT || (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)) {
+                error = path + ": " + std::strerror(errno);
+                return false;
+            }
+            if (lstat(path.c_str(), &st) != 0) {
+                error = path + ": " + std::strerror(errno);
+                return false;
+            }
+        }
+        if (S_ISLNK(st.st_mode)) {
+            error = path + ": a link stands where an output folder goes";
+            return false;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            error = path + ": " + std::strerror(ENOTDIR);
+            return false;
+        }
+    }
+    return true;
 }
 
 OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t sourceType)
 {
     const int position = job.GetListPosition(index);
     int number = 0;
-    if (job.m_bRename && job.m_nStartNumber > 0 && position >= 0)
+    if (GivesNumbers(job) && position >= 0)
         number = int(std::min<long long>(2147483647LL, (long long)job.m_nStartNumber + position));
     return BuildOutputPath(job, job.GetFile(index), sourceType, job.GetListSize(), job.GetOutputSubfolder(index),
-                           number);
+                           number, {});
 }
 
 std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType)
@@ -140,7 +358,14 @@ std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, s
 
 bool NameKnownBeforeDecoding(const CConvertJob &job)
 {
-    return !job.m_bRename || job.m_nStartNumber <= 0 || job.IsShare();
+    if (!job.m_bRename || job.m_szNameTemplate.empty())
+        return !job.m_bRename || job.m_nStartNumber <= 0 || job.IsShare();
+    std::vector<TemplatePiece> pieces;
+    std::string problem;
+    ParseTemplate(job.m_szNameTemplate, pieces, problem);
+    if (Uses(pieces, TemplatePiece::Width) || Uses(pieces, TemplatePiece::Height))
+        return false;
+    return !Uses(pieces, TemplatePiece::Number) || job.IsShare();
 }
 
 bool KeepsExistingOutput(const CConvertJob &job, const std::string &source, const std::string &output)
@@ -158,6 +383,12 @@ bool KeepsExistingOutput(const CConvertJob &job, const std::string &source, cons
     const auto newer = [](const auto &a, const auto &b) {
         return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
     };
+    // An output dated as the run would date it is up to date too (a photo's
+    // own date is older than its file).
+    timespec planned{};
+    if (PlannedOutputTime(job, source, planned) && planned.tv_sec == out.st_mtim.tv_sec &&
+        planned.tv_nsec == out.st_mtim.tv_nsec)
+        return true;
     return !newer(in.st_mtim, out.st_mtim);
 }
 

@@ -10,6 +10,17 @@
 struct OutputName {
     std::string path;
     std::uint32_t type = CXIMAGE_FORMAT_UNKNOWN;
+    // Folders a name template puts below baseFolder ("a/b"), made as the
+    // file is written; empty for none.
+    std::string baseFolder;
+    std::string templateFolders;
+    std::string problem; // why this file's name cannot be made; empty when it can
+};
+
+// What only the decoded picture tells a name template: the output's size.
+struct NameFacts {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
 };
 
 // Splits a path at its last "/": folder (without the "/"), base name and
@@ -35,11 +46,21 @@ std::string LowerExtension(const std::string &path);
 // row names (HEIC as JPG, PNM, ICO and TGA as PNG).
 // A subfolder (with an output folder) goes between the folder and the name.
 OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint32_t sourceType,
-                          int fileCount, const std::string &subfolder = {});
+                          int fileCount, const std::string &subfolder = {}, const NameFacts &facts = {});
+
+// Why a name template is refused on its own text: empty, absolute, a ".."
+// (or empty) part, a control character or an unknown token. Empty when it
+// is taken.
+std::string NameTemplateProblem(const std::string &text);
+
+// Makes the folders of relative ("a/b") below base one by one, never
+// through a link; false (error set) when one is in the way or cannot be made.
+bool MakeFoldersBelow(const std::string &base, const std::string &relative, std::string &error);
 
 // Whether the output's name is known before the file is decoded: true unless
-// running numbers are given out in turn (only to the files that decode); a
-// share of a list has them fixed by place.
+// running numbers are given out in turn (only to the files that decode; a
+// share of a list has them fixed by place) or a name template names the
+// output's size.
 bool NameKnownBeforeDecoding(const CConvertJob &job);
 // The output path of the job's file index when NameKnownBeforeDecoding(job),
 // with its subfolder and its fixed number, if any.

@@ -76,9 +76,117 @@ ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t 
     return t;
 }
 
+namespace {
+
+std::int64_t AtLeastOne(std::int64_t v)
+{
+    return v < 1 ? 1 : v;
+}
+
+// The side scaled by num / den, truncated, at least 1.
+std::int64_t Scaled(std::int64_t side, std::int64_t num, std::int64_t den)
+{
+    return den > 0 ? AtLeastOne(side * num / den) : 1;
+}
+
+// How far into the free room (0 or more) a part goes: 0, half or all of it
+// by the gravity's column (horizontal) or row.
+std::int64_t GravityOffset(std::int64_t room, int gravity, bool horizontal)
+{
+    const int g = gravity >= 0 && gravity <= 8 ? gravity : GRAVITY_CENTER;
+    const int step = horizontal ? g % 3 : g / 3;
+    return room <= 0 ? 0 : room * step / 2;
+}
+
+} // namespace
+
+ResizeTarget ComputeResize(int w, int h, const CConvertJob &job)
+{
+    const int rule = job.m_nResizeType;
+    if (rule < RESIZE_LONG_EDGE || rule > RESIZE_PAD || w <= 0 || h <= 0)
+        return ComputeResize(w, h, rule, job.m_nWidth, job.m_nHeight);
+    const std::int64_t W = job.m_nWidth, H = job.m_nHeight, N = job.m_nEdgeSize;
+    ResizeTarget t;
+    switch (rule) {
+    case RESIZE_LONG_EDGE:
+    case RESIZE_SHORT_EDGE:
+        if ((w >= h) == (rule == RESIZE_LONG_EDGE)) {
+            t.width = AtLeastOne(N);
+            t.height = Scaled(h, N, w);
+        } else {
+            t.height = AtLeastOne(N);
+            t.width = Scaled(w, N, h);
+        }
+        break;
+    case RESIZE_PERCENT:
+        t.width = Scaled(w, job.m_nPercent, 100);
+        t.height = Scaled(h, job.m_nPercent, 100);
+        break;
+    default: {
+        // The box's side that the picture meets: the other one is covered
+        // (fill) or left room (pad).
+        const bool boxWider = W * h > H * w;
+        if (boxWider == (rule == RESIZE_FILL)) {
+            t.width = AtLeastOne(W);
+            t.height = Scaled(h, W, w);
+        } else {
+            t.height = AtLeastOne(H);
+            t.width = Scaled(w, H, h);
+        }
+        break;
+    }
+    }
+    return t;
+}
+
+CropRect PlaceAt(std::int64_t w, std::int64_t h, std::int64_t width, std::int64_t height, int gravity)
+{
+    CropRect c;
+    c.width = std::min(w, width);
+    c.height = std::min(h, height);
+    c.left = GravityOffset(w - c.width, gravity, true);
+    c.top = GravityOffset(h - c.height, gravity, false);
+    return c;
+}
+
+CropRect RatioCrop(std::int64_t w, std::int64_t h, std::int64_t rw, std::int64_t rh, int gravity)
+{
+    if (rw <= 0 || rh <= 0)
+        return CropRect{0, 0, w, h};
+    // Wider than the ratio: the height stays; else the width does.
+    if (w * rh > h * rw)
+        return PlaceAt(w, h, Scaled(h, rw, rh), h, gravity);
+    return PlaceAt(w, h, w, Scaled(w, rh, rw), gravity);
+}
+
+GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w, int h)
+{
+    GeometryPlan p;
+    p.crop = job.CropsToRatio() ? RatioCrop(w, h, job.m_nCropRatioW, job.m_nCropRatioH, job.m_nGravity)
+                                : CropRect{0, 0, w, h};
+    p.width = p.crop.width;
+    p.height = p.crop.height;
+    if (!job.m_bResize)
+        return p;
+    p.resample = PlannedResize(job, rules, int(p.crop.width), int(p.crop.height), p.target);
+    if (p.resample) {
+        p.width = p.target.width;
+        p.height = p.target.height;
+    }
+    if (job.m_nResizeType == RESIZE_FILL) {
+        p.width = std::min<std::int64_t>(p.width, job.m_nWidth);
+        p.height = std::min<std::int64_t>(p.height, job.m_nHeight);
+    } else if (job.m_nResizeType == RESIZE_PAD) {
+        p.width = job.m_nWidth;
+        p.height = job.m_nHeight;
+    }
+    return p;
+}
+
 bool NeedsNoWholePicture(const CConvertJob &job)
 {
-    return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 && !(job.m_bStamp && !job.m_szStampText.empty());
+    return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 && !(job.m_bStamp && !job.m_szStampText.empty()) &&
+           !job.CropsToRatio();
 }
 
 void DrawStamp(CxImage &img, const CConvertJob &job)
@@ -107,14 +215,26 @@ CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
     if (!job.m_bResize)
         return {};
     const bool turned = TurnsQuarter(job);
-    const int rule = job.m_nResizeType, W = job.m_nWidth, H = job.m_nHeight;
+    CConvertJob geometry; // the rule's own copy of the sizes it needs
+    geometry.m_bResize = true;
+    geometry.m_nResizeType = job.m_nResizeType;
+    geometry.SetSize(job.m_nWidth, job.m_nHeight);
+    geometry.m_nEdgeSize = job.m_nEdgeSize;
+    geometry.m_nPercent = job.m_nPercent;
+    geometry.m_nGravity = job.m_nGravity;
+    geometry.m_nCropRatioW = job.m_nCropRatioW;
+    geometry.m_nCropRatioH = job.m_nCropRatioH;
     return [=](int srcW, int srcH, int &hintW, int &hintH) {
         const int w = turned ? srcH : srcW, h = turned ? srcW : srcH;
-        const ResizeTarget t = ComputeResize(w, h, rule, W, H);
-        if (t.width <= 0 || t.height <= 0 || t.width >= w || t.height >= h)
+        // The resample shrinks the ratio crop's part, which the reduced
+        // decode holds at the same scale as the whole picture.
+        const GeometryPlan plan = PlanGeometry(geometry, {.consultDontEnlarge = false}, w, h);
+        const ResizeTarget t = plan.target;
+        const std::int64_t cw = plan.crop.width, ch = plan.crop.height;
+        if (t.width <= 0 || t.height <= 0 || t.width >= cw || t.height >= ch)
             return; // not a shrink in both directions (never skipped then): decode it whole
-        const double hw = std::ceil(double(t.width) * kReducedDecodeMargin);
-        const double hh = std::ceil(double(t.height) * kReducedDecodeMargin);
+        const double hw = std::ceil(double(t.width) * kReducedDecodeMargin * double(w) / double(cw));
+        const double hh = std::ceil(double(t.height) * kReducedDecodeMargin * double(h) / double(ch));
         if (hw >= w || hh >= h)
             return;
         hintW = int(turned ? hh : hw);
@@ -122,15 +242,23 @@ CxImage::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
     };
 }
 
+ResizeTarget PlannedOutputSize(const CConvertJob &job, const StepRules &rules, int w, int h)
+{
+    if (TurnsQuarter(job))
+        std::swap(w, h);
+    const GeometryPlan plan = PlanGeometry(job, rules, w, h);
+    return ResizeTarget{plan.width, plan.height};
+}
+
 bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h, ResizeTarget &t)
 {
-    t = ComputeResize(w, h, job.m_nResizeType, job.m_nWidth, job.m_nHeight);
+    t = ComputeResize(w, h, job);
     return !(rules.consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height));
 }
 
 ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_t outType)
 {
-    if (!job.m_bResize || job.m_bRotate)
+    if (!job.m_bResize || job.m_bRotate || job.CropsToRatio())
         return {};
     const bool keepsProfile = cxmeta::Carries(outType);
     return [&job, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width, int &height) {
@@ -142,6 +270,44 @@ ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_
         return true;
     };
 }
+
+namespace {
+
+// The ratio crop, the resample, and the fill's crop or the pad's canvas, as
+// planned for a w x h picture (the file's size: a reduced decode holds the
+// picture smaller, and its crop is scaled to what it holds).
+bool Reframe(CxImage &img, const CConvertJob &job, const GeometryPlan &plan, int w, int h)
+{
+    if (job.CropsToRatio()) {
+        const double sx = double(img.GetWidth()) / w, sy = double(img.GetHeight()) / h;
+        const auto scaled = [](std::int64_t v, double s) { return std::int64_t(std::floor(double(v) * s)); };
+        const std::int64_t left = scaled(plan.crop.left, sx), top = scaled(plan.crop.top, sy);
+        const std::int64_t width = std::clamp<std::int64_t>(std::llround(double(plan.crop.width) * sx), 1,
+                                                            img.GetWidth() - left);
+        const std::int64_t height = std::clamp<std::int64_t>(std::llround(double(plan.crop.height) * sy), 1,
+                                                             img.GetHeight() - top);
+        if (!img.Crop(long(left), long(top), long(width), long(height)))
+            return false;
+    }
+    if (plan.resample && !img.Resample(ResampleSide(plan.target.width), ResampleSide(plan.target.height), 0))
+        return false;
+    if (!job.m_bResize || (job.m_nResizeType != RESIZE_FILL && job.m_nResizeType != RESIZE_PAD))
+        return true;
+    const CropRect part = PlaceAt(img.GetWidth(), img.GetHeight(), plan.width, plan.height, job.m_nGravity);
+    if (!img.Crop(long(part.left), long(part.top), long(part.width), long(part.height)))
+        return false;
+    if (job.m_nResizeType == RESIZE_FILL)
+        return true;
+    RGBQUAD canvas;
+    canvas.rgbRed = BYTE(GetRValue(job.m_crBackground));
+    canvas.rgbGreen = BYTE(GetGValue(job.m_crBackground));
+    canvas.rgbBlue = BYTE(GetBValue(job.m_crBackground));
+    const std::int64_t left = GravityOffset(plan.width - img.GetWidth(), job.m_nGravity, true);
+    const std::int64_t top = GravityOffset(plan.height - img.GetHeight(), job.m_nGravity, false);
+    return img.Expand(long(plan.width), long(plan.height), long(left), long(top), canvas);
+}
+
+} // namespace
 
 void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules)
 {
@@ -163,16 +329,14 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
     if (job.m_bRotate && !Rotate(img, job.m_nrotateType))
         fail();
 
-    if (job.m_bResize && (!out.failed || goOn)) {
+    if ((job.m_bResize || job.CropsToRatio()) && (!out.failed || goOn)) {
         int w = img.GetWidth(), h = img.GetHeight();
         if (fileWidth > 0 && fileHeight > 0) {
             const bool turned = TurnsQuarter(job);
             w = turned ? fileHeight : fileWidth;
             h = turned ? fileWidth : fileHeight;
         }
-        ResizeTarget t;
-        if (PlannedResize(job, rules, w, h, t) &&
-            !img.Resample(ResampleSide(t.width), ResampleSide(t.height), 0))
+        if (!Reframe(img, job, PlanGeometry(job, rules, w, h), w, h))
             fail();
     }
 

@@ -18,6 +18,12 @@ struct ResizeTarget {
     std::int64_t height = 0;
 };
 ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t H);
+// Every rule, the later ones taking the job's edge size and percentage: the
+// long or short edge, a percentage, and for fill the size that covers the
+// W x H box (cropped afterwards), for pad the size that fits inside it.
+// These never give a side of less than 1.
+ResizeTarget ComputeResize(int w, int h, const CConvertJob &job);
+
 
 // Whether every step the job asks for leaves the rows as they are (no
 // turning, resizing, sharpening or stamp), so they may go from the decoder
@@ -46,6 +52,28 @@ constexpr StepRules PreviewSteps(bool still)
 {
     return {.consultDontEnlarge = false, .sharpen = false, .goOnAfterFailure = still};
 }
+
+// A part of a picture: left, top, width, height.
+struct CropRect {
+    std::int64_t left = 0, top = 0, width = 0, height = 0;
+};
+// The largest part of a w x h picture of the ratio rw : rh, placed at the
+// gravity.
+CropRect RatioCrop(std::int64_t w, std::int64_t h, std::int64_t rw, std::int64_t rh, int gravity);
+// A width x height part at the gravity of a w x h picture (cut to fit).
+CropRect PlaceAt(std::int64_t w, std::int64_t h, std::int64_t width, std::int64_t height, int gravity);
+
+// What the job's geometry does to a w x h picture: the ratio crop, the
+// resample (when it runs) and the size it ends at after fill or pad.
+struct GeometryPlan {
+    CropRect crop;        // of the picture; the whole of it without a ratio crop
+    bool resample = false;
+    ResizeTarget target;  // the cropped part's size after the resample
+    std::int64_t width = 0, height = 0; // the final size
+};
+GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w, int h);
+// The size the steps give a picture decoded at w x h (before the job's turn).
+ResizeTarget PlannedOutputSize(const CConvertJob &job, const StepRules &rules, int w, int h);
 
 // Rotation, resize, sharpen (runs even after a failure) and stamp, in that
 // order, as the rules say. The resize size comes from the file's own size

@@ -278,6 +278,13 @@ public:
     // 3x3 (or larger odd) convolution, divided, offset and clamped, on colour;
     // a paletted image is first raised to 24 bits. Alpha is left as it is.
     bool Filter(const long *kernel, long ksize, long kfactor, long koffset);
+    // Keeps the width x height part at (left, top), which must lie inside;
+    // palette, transparency and alpha kept.
+    bool Crop(long left, long top, long width, long height);
+    // Puts the picture at (left, top) on a width x height canvas of the
+    // colour, which it must fit inside. A paletted picture becomes 24 bits;
+    // an alpha plane stays (the canvas opaque).
+    bool Expand(long width, long height, long left, long top, RGBQUAD canvas);
     bool IsGrayScale() const;
     bool IncreaseBpp(DWORD nbit);
     // Maps to the given palette (256 entries when null: built from the image),

@@ -429,3 +429,19 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
         return false;
     }
 }
+
+std::string cxmeta::DateTimeOriginal(const std::string &path)
+{
+    Initialize();
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
+        if (!image.get())
+            return {};
+        image->readMetadata();
+        const Exiv2::ExifData &exif = image->exifData();
+        const auto it = exif.findKey(Exiv2::ExifKey("Exif.Photo.DateTimeOriginal"));
+        return it != exif.end() ? it->toString() : std::string();
+    } catch (...) {
+        return {};
+    }
+}

@@ -43,4 +43,8 @@ CxMetadata EditedBlocks(const CxMetadata &meta, int width, int height, int orien
 // orientation other than 1 stays, since the pixels are still stored turned.
 bool StripFile(const std::string &file, bool all, std::string &out);
 
+// The EXIF DateTimeOriginal of a file as it is written ("2024:05:06
+// 07:08:09"), read from its headers; empty when it has none.
+std::string DateTimeOriginal(const std::string &path);
+
 } // namespace cxmeta
