@@ -231,6 +231,10 @@ void CMainDlg::OnInitDialog()
         [] { return GetProfileInt(kSettingsSection, settingskey::kThumbnailCache, 1) != 0; });
     setWindowTitle(appversion::ProductAndVersion());
     m_options = new COptionPanel(this);
+    m_options->m_firstSelectedPath = [this] {
+        const QStringList paths = m_lists ? m_lists->SelectedPaths() : QStringList();
+        return paths.isEmpty() ? QString() : paths.first();
+    };
 
     m_tree->AddRootFolderContent();
     m_tree->ExpandToFirstDriveContainer();
@@ -246,6 +250,7 @@ void CMainDlg::OnInitDialog()
     m_options->LoadDestList();
     m_options->OnRotateCheck();
     m_options->OnRenameCheck();
+    m_options->OnKeepDatesCheck();
     m_options->OnResizeCheck();
     m_options->OnStampCheck();
     m_options->OnFormatChange();

@@ -4,6 +4,8 @@
 #include "controls/folderdialog.h"
 #include "resources/ids_main.h"
 #include "convert/naming.h"
+#include "convert/pipeline.h"
+#include "imaging/formats.h"
 #include "settings/settingsstore.h"
 #include "controls/spinbuttonctrl.h"
 #include "app/dialogs/stampfontdlg.h"
@@ -13,6 +15,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QImageIOHandler>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -55,6 +60,11 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
         m_format->addItem(QString::fromUtf8(f.name));
     for (const char *rule : kResizeRuleNames)
         m_resizeType->addItem(QCoreApplication::translate("ConvertJob", rule));
+    for (const char *rule : kFramingRuleNames)
+        m_resizeType->addItem(QCoreApplication::translate("ConvertJob", rule));
+    auto *dateSource = Control<QComboBox>(IDC_DATE_SOURCE);
+    for (const char *source : {QT_TRANSLATE_NOOP("COptionPanel", "源文件的日期"), QT_TRANSLATE_NOOP("COptionPanel", "拍摄日期")})
+        dateSource->addItem(tr(source));
     m_format->setCurrentIndex(-1);
     m_resizeType->setCurrentIndex(-1);
 
@@ -76,6 +86,9 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     onClick(IDC_RENAME, &COptionPanel::OnRenameCheck);
     onClick(IDC_FONT, &COptionPanel::OnFont);
     onClick(IDC_BROWSE, &COptionPanel::OnBrowseDest);
+    onClick(IDC_RESIZE_MORE, &COptionPanel::OnResizeMore);
+    onClick(IDC_NAME_TEMPLATE, &COptionPanel::OnNameTemplate);
+    onClick(IDC_KEEP_DATES, &COptionPanel::OnKeepDatesCheck);
     connect(m_resizeType, &QComboBox::activated, this, &COptionPanel::OnResizeTypeChange);
     connect(m_format, &QComboBox::activated, this, &COptionPanel::OnFormatChange);
 }
@@ -151,6 +164,8 @@ bool COptionPanel::UpdateData(bool save)
         edit(IDC_SUFFIX)->setText(m_strRenameSuffix);
         edit(IDC_START_NUMBER)->setText(m_strStartNumber);
         SetChecked(Control(IDC_DONT_ENLARGE), m_bDontEnlarge);
+        SetChecked(Control(IDC_KEEP_DATES), m_bKeepDates);
+        Control<QComboBox>(IDC_DATE_SOURCE)->setCurrentIndex(m_nDateSource == 1 ? 1 : 0);
         return true;
     }
 
@@ -176,8 +191,13 @@ bool COptionPanel::UpdateData(bool save)
     ReadText(IDC_SUFFIX, 0, m_strRenameSuffix);
     ReadText(IDC_START_NUMBER, 0, m_strStartNumber);
     m_bDontEnlarge = IsChecked(Control(IDC_DONT_ENLARGE));
+    m_bKeepDates = IsChecked(Control(IDC_KEEP_DATES));
+    m_nDateSource = Control<QComboBox>(IDC_DATE_SOURCE)->currentIndex();
     // A name part must keep the outputs inside the destination folder.
-    if (m_bRename) {
+    if (m_bRename && m_nameChoices.useTemplate) {
+        if (const QString problem = TemplateProblem(m_nameChoices.nameTemplate); !problem.isEmpty())
+            return Fail(IDC_NAME_TEMPLATE, problem);
+    } else if (m_bRename) {
         for (const auto &[id, text] : {std::pair{IDC_PREFIX, &m_strRenamePrefix}, {IDC_SUFFIX, &m_strRenameSuffix}})
             if (!RenamePartProblem(text->toStdString()).empty())
                 return Fail(id, tr("前缀和后缀不能包含 / 或控制字符。"));
@@ -213,6 +233,45 @@ void COptionPanel::ReadSettings()
     m_nQuality = getInt(kQuality, settingsdefault::kQuality);
     m_spin->SetRange(1, 100);
     m_spin->SetPos(m_nQuality & 0xFFFF);
+    ReadNewSettings();
+}
+
+void COptionPanel::ReadNewSettings()
+{
+    using namespace settingskey;
+    auto getInt = [](const char *key, int def) { return GetProfileInt(kSettingsSection, key, def); };
+    ResizeChoices &r = m_resizeChoices;
+    r.edge = getInt(kResizeEdge, r.edge);
+    r.percent = getInt(kResizePercent, r.percent);
+    r.gravity = getInt(kGravity, r.gravity);
+    r.background = COLORREF(getInt(kPadColour, int(r.background)));
+    r.cropRatio = getInt(kCropRatio, 0) != 0;
+    r.ratioWidth = getInt(kCropRatioWidth, r.ratioWidth);
+    r.ratioHeight = getInt(kCropRatioHeight, r.ratioHeight);
+    m_nameChoices.useTemplate = getInt(kNameTemplateOn, 0) != 0;
+    m_nameChoices.nameTemplate = GetProfileString(kSettingsSection, kNameTemplate, m_nameChoices.nameTemplate);
+    m_nameChoices.extCase = getInt(kExtensionCase, 0);
+    m_bKeepDates = getInt(kKeepDates, 0);
+    m_nDateSource = getInt(kDateSource, 0);
+}
+
+void COptionPanel::WriteNewSettings() const
+{
+    using namespace settingskey;
+    auto putInt = [](const char *key, int v) { WriteProfileInt(kSettingsSection, key, v); };
+    const ResizeChoices &r = m_resizeChoices;
+    putInt(kResizeEdge, r.edge);
+    putInt(kResizePercent, r.percent);
+    putInt(kGravity, r.gravity);
+    putInt(kPadColour, int(r.background));
+    putInt(kCropRatio, r.cropRatio);
+    putInt(kCropRatioWidth, r.ratioWidth);
+    putInt(kCropRatioHeight, r.ratioHeight);
+    putInt(kNameTemplateOn, m_nameChoices.useTemplate);
+    WriteProfileString(kSettingsSection, kNameTemplate, m_nameChoices.nameTemplate);
+    putInt(kExtensionCase, m_nameChoices.extCase);
+    putInt(kKeepDates, m_bKeepDates);
+    putInt(kDateSource, m_nDateSource);
 }
 
 void COptionPanel::WriteSettings(const QString &currentFolder)
@@ -238,6 +297,7 @@ void COptionPanel::WriteSettings(const QString &currentFolder)
     putStr(kRenameSuffix, m_strRenameSuffix);
     putInt(kRename, m_bRename);
     putInt(kQuality, m_nQuality);
+    WriteNewSettings();
 }
 
 QString COptionPanel::StoredDest(const QComboBox *combo, int index)
@@ -323,6 +383,21 @@ ConvertOptions COptionPanel::MakeOptions() const
     o.m_strOutDir = m_strOutDir.toStdString();
     o.m_bAutoRotate = GetProfileInt(kSettingsSection, settingskey::kAutoRotate, 1) != 0;
     o.m_bStripMetadata = GetProfileInt(kSettingsSection, settingskey::kStripMetadata, 0) != 0;
+    const ResizeChoices &r = m_resizeChoices;
+    o.m_nEdgeSize = r.edge;
+    o.m_nPercent = r.percent;
+    o.m_nGravity = r.gravity;
+    o.m_crBackground = r.background;
+    // The crop is set behind the resize group's button, and goes with it.
+    o.m_bCropRatio = m_bResize && r.cropRatio;
+    o.m_nCropRatioW = r.ratioWidth;
+    o.m_nCropRatioH = r.ratioHeight;
+    // The template and the extension's case go with renaming, as prefix
+    // and suffix do.
+    o.m_bNameTemplate = m_bRename && m_nameChoices.useTemplate;
+    o.m_strNameTemplate = m_nameChoices.nameTemplate.toStdString();
+    o.m_nExtCase = m_bRename ? m_nameChoices.extCase : EXTCASE_AUTO;
+    o.m_nOutputDate = !m_bKeepDates ? OUTDATE_WRITTEN : m_nDateSource == 1 ? OUTDATE_EXIF : OUTDATE_SOURCE;
     return o;
 }
 
@@ -333,9 +408,13 @@ void COptionPanel::OnRotateCheck()
 
 void COptionPanel::OnResizeCheck()
 {
+    const bool on = IsChecked(Control(IDC_RESIZE));
     Enable({IDC_RESIZE_TYPE, IDC_WIDTH, IDC_HEIGHT, IDC_RESIZE_TYPE_LABEL, IDC_WIDTH_LABEL, IDC_HEIGHT_LABEL,
-            IDC_SHARPEN, IDC_DONT_ENLARGE},
-           IsChecked(Control(IDC_RESIZE)));
+            IDC_SHARPEN, IDC_DONT_ENLARGE, IDC_RESIZE_MORE},
+           on);
+    // The rules after the first four take their sizes as they need them.
+    if (on && m_resizeType->currentIndex() >= RESIZE_LONG_EDGE)
+        OnResizeTypeChange();
 }
 
 void COptionPanel::OnStampCheck()
@@ -352,9 +431,13 @@ void COptionPanel::OnStampCheck()
 void COptionPanel::OnRenameCheck()
 {
     const bool on = IsChecked(Control(IDC_RENAME));
-    Enable({IDC_PREFIX, IDC_SUFFIX, IDC_START_NUMBER, IDC_PREFIX_LABEL, IDC_START_NUMBER_LABEL, IDC_SUFFIX_LABEL},
+    Enable({IDC_PREFIX, IDC_SUFFIX, IDC_START_NUMBER, IDC_PREFIX_LABEL, IDC_START_NUMBER_LABEL, IDC_SUFFIX_LABEL,
+            IDC_NAME_TEMPLATE},
            on);
-    if (on) {
+    // A template takes the place of prefix and suffix.
+    if (on && m_nameChoices.useTemplate)
+        Enable({IDC_PREFIX, IDC_SUFFIX, IDC_PREFIX_LABEL, IDC_SUFFIX_LABEL}, false);
+    if (on && !m_nameChoices.useTemplate) {
         QLineEdit *e = Control<QLineEdit>(IDC_PREFIX);
         e->selectAll();
         e->setFocus(Qt::OtherFocusReason);
@@ -375,6 +458,16 @@ void COptionPanel::OnResizeTypeChange()
     case 2:
         Enable({IDC_WIDTH}, false);
         Enable({IDC_HEIGHT}, true);
+        break;
+    case RESIZE_LONG_EDGE:
+    case RESIZE_SHORT_EDGE:
+    case RESIZE_PERCENT:
+        // Their size or share is set behind 更多...
+        Enable({IDC_WIDTH, IDC_HEIGHT}, false);
+        break;
+    case RESIZE_FILL:
+    case RESIZE_PAD:
+        Enable({IDC_WIDTH, IDC_HEIGHT}, true);
         break;
     default:
         break;
@@ -399,6 +492,69 @@ void COptionPanel::OnBrowseDest()
     if (dlg.DoModal() != 1)
         return;
     AddBrowsedFolder(dlg.GetFolderPath());
+}
+
+void COptionPanel::OnResizeMore()
+{
+    CResizeOptionsDlg::Run(m_window, m_resizeChoices);
+}
+
+QString COptionPanel::TemplateProblem(const QString &nameTemplate)
+{
+    const std::string problem = NameTemplateProblem(nameTemplate.toStdString());
+    return problem.empty() ? QString() : tr("文件名模板无效: %1").arg(QString::fromStdString(problem));
+}
+
+QString COptionPanel::ExampleName(const NameChoices &choices) const
+{
+    const QString source = m_firstSelectedPath ? m_firstSelectedPath() : QString();
+    if (source.isEmpty())
+        return {};
+    // The running number and the fields are read as a run would read them.
+    ConvertOptions o = MakeOptions();
+    o.m_bRename = true;
+    o.m_bNameTemplate = choices.useTemplate;
+    o.m_strNameTemplate = choices.nameTemplate.toStdString();
+    o.m_nExtCase = choices.extCase;
+    o.m_strRenamePrefix = Control<QLineEdit>(IDC_PREFIX)->text().toStdString();
+    o.m_strRenameSuffix = Control<QLineEdit>(IDC_SUFFIX)->text().toStdString();
+    o.m_strStartNumber = Control<QLineEdit>(IDC_START_NUMBER)->text().toStdString();
+    const std::string path = source.toStdString();
+    CConvertJob job = MakeConvertJob(o, {path});
+    // {w} and {h} are the output's size: the picture's, upright, through
+    // the resize rule.
+    QImageReader reader(source);
+    QSize size = reader.size();
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+        size.transpose();
+    NameFacts facts;
+    if (size.isValid()) {
+        const ResizeTarget t = PlannedOutputSize(job, {}, size.width(), size.height());
+        const bool turned = o.m_bRotate && (o.m_nrotateType == ROTATE_LEFT || o.m_nrotateType == ROTATE_RIGHT);
+        facts.width = turned ? t.height : t.width;
+        facts.height = turned ? t.width : t.height;
+    }
+    const OutputName name =
+        MakeOutputPath(job, path, TypeFromExtension(LowerExtension(path)), 1, {}, facts);
+    if (!name.problem.empty())
+        return QString::fromStdString(name.problem);
+    const QString out = QString::fromStdString(name.path);
+    const QString base = QString::fromStdString(name.baseFolder);
+    return !base.isEmpty() && out.startsWith(base + QLatin1Char('/')) ? out.mid(base.size() + 1)
+                                                                      : QFileInfo(out).fileName();
+}
+
+void COptionPanel::OnNameTemplate()
+{
+    if (!CNameTemplateDlg::Run(m_window, m_nameChoices, &COptionPanel::TemplateProblem,
+                               [this](const NameChoices &c) { return ExampleName(c); }))
+        return;
+    OnRenameCheck();
+}
+
+void COptionPanel::OnKeepDatesCheck()
+{
+    Enable({IDC_DATE_SOURCE}, IsChecked(Control(IDC_KEEP_DATES)));
 }
 
 void COptionPanel::AddBrowsedFolder(const QString &path)

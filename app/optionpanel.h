@@ -5,12 +5,15 @@
 #pragma once
 
 #include "app/controlbyid.h"
+#include "app/dialogs/nametemplatedlg.h"
+#include "app/dialogs/resizeoptionsdlg.h"
 #include "convert/convertjob.h"
 #include "imaging/cxtypes.h"
 
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class CSpinButtonCtrl;
@@ -49,6 +52,15 @@ public:
     LOGFONT m_lfStamp;
     COLORREF m_crStamp = 0;
     std::vector<QString> m_destDirs;
+    // Behind the resize group's and the rename group's buttons.
+    ResizeChoices m_resizeChoices;
+    NameChoices m_nameChoices;
+    int m_bKeepDates = 0;
+    int m_nDateSource = 0; // the source file's time, or the photo's
+
+    // The path of the file the name template's example is shown for; empty
+    // when none is selected.
+    std::function<QString()> m_firstSelectedPath;
 
     // Moves every value to its control (false) or reads the controls back in
     // the exchange order with validation (true). A failed check shows a
@@ -75,6 +87,9 @@ public:
     void OnFormatChange();
     void OnFont();
     void OnBrowseDest();
+    void OnResizeMore();
+    void OnNameTemplate();
+    void OnKeepDatesCheck();
     // A folder chosen by browsing: selected when listed exactly as found by
     // the list's search, otherwise inserted below the first entry.
     void AddBrowsedFolder(const QString &path);
@@ -100,6 +115,13 @@ private:
     bool Fail(int id, const QString &prompt);
     bool ReadInt(int id, int low, int high, int &value);
     bool ReadText(int id, int maxChars, QString &value);
+    void ReadNewSettings();
+    // Why the window refuses a template, in its own words; empty when taken.
+    static QString TemplateProblem(const QString &nameTemplate);
+    // The name the first selected file would get under these choices, the
+    // rest of the panel as it stands.
+    QString ExampleName(const NameChoices &choices) const;
+    void WriteNewSettings() const;
 
     QWidget *m_window;
     QComboBox *m_format;

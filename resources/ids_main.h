@@ -38,6 +38,8 @@ inline constexpr int IDC_QUALITY = 1070;
 inline constexpr int IDC_QUALITY_SPIN = 1075;
 inline constexpr int IDC_QUALITY_LABEL = 1076;
 inline constexpr int IDC_DEST = 1023;
+inline constexpr int IDC_KEEP_DATES = 1092;     // "保留日期"
+inline constexpr int IDC_DATE_SOURCE = 1093;    // the source file's time or the photo's
 inline constexpr int IDC_DEST_LABEL = 1058;
 inline constexpr int IDC_BROWSE = 1025;
 
@@ -49,6 +51,7 @@ inline constexpr int IDC_PREFIX_LABEL = 1065;
 inline constexpr int IDC_SUFFIX = 1074;
 inline constexpr int IDC_SUFFIX_LABEL = 1067;
 inline constexpr int IDC_START_NUMBER = 1069;
+inline constexpr int IDC_NAME_TEMPLATE = 1091;  // "模板..."
 inline constexpr int IDC_START_NUMBER_LABEL = 1066;
 
 // Resize group.
@@ -62,6 +65,7 @@ inline constexpr int IDC_HEIGHT = 1006;
 inline constexpr int IDC_HEIGHT_LABEL = 1035;
 inline constexpr int IDC_SHARPEN = 1073;
 inline constexpr int IDC_DONT_ENLARGE = 1078;
+inline constexpr int IDC_RESIZE_MORE = 1090;    // "更多..."
 
 // Rotate group.
 inline constexpr int IDC_ROTATE_GROUP = 1055;

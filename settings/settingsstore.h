@@ -80,6 +80,22 @@ inline constexpr const char *kStripMetadata = "StripMetadata";
 inline constexpr const char *kLanguage = "Language";
 // The folder listing shares thumbnails with the desktop's cache (0: not).
 inline constexpr const char *kThumbnailCache = "ThumbnailCache";
+// The resize group's further choices.
+inline constexpr const char *kResizeEdge = "ResizeEdge";
+inline constexpr const char *kResizePercent = "ResizePercent";
+inline constexpr const char *kGravity = "Gravity";
+inline constexpr const char *kPadColour = "PadColour"; // 0xBBGGRR
+inline constexpr const char *kCropRatio = "CropRatio";
+inline constexpr const char *kCropRatioWidth = "CropRatioWidth";
+inline constexpr const char *kCropRatioHeight = "CropRatioHeight";
+// The rename group's.
+inline constexpr const char *kNameTemplateOn = "NameTemplateOn";
+inline constexpr const char *kNameTemplate = "NameTemplate";
+inline constexpr const char *kExtensionCase = "ExtensionCase";
+// The output group's: 0 the time written, else the source's (DateSource 0)
+// or the photo's (1).
+inline constexpr const char *kKeepDates = "KeepDates";
+inline constexpr const char *kDateSource = "DateSource";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.

@@ -237,6 +237,75 @@
         <source>退出(&amp;Q)</source>
         <translation>&amp;Quit</translation>
     </message>
+    <message>
+        <source>模板...</source>
+        <translation>Template...</translation>
+    </message>
+    <message>
+        <source>更多...</source>
+        <translation>More...</translation>
+    </message>
+    <message>
+        <source>保留日期</source>
+        <translation>Keep dates</translation>
+    </message>
+</context>
+<context>
+    <name>CNameTemplateDlg</name>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>小写</source>
+        <translation>Lower case</translation>
+    </message>
+    <message>
+        <source>大写</source>
+        <translation>Upper case</translation>
+    </message>
+    <message>
+        <source>文件名模板</source>
+        <translation>File Name Template</translation>
+    </message>
+    <message>
+        <source>按模板命名(代替前缀和后缀)</source>
+        <translation>Name files from a template (instead of prefix and suffix)</translation>
+    </message>
+    <message>
+        <source>{name} 原文件名&#x3000;{n} 序号&#x3000;{n:3} 三位序号
+{date} 拍摄日期&#x3000;{date:%Y-%m-%d} 日期的写法
+{w} {h} 输出的宽和高&#x3000;{folder} 所在文件夹的名称
+模板中的 / 在目标文件夹下建立子文件夹。</source>
+        <translation>{name} the original name&#x3000;{n} running number&#x3000;{n:3} in three digits
+{date} date taken&#x3000;{date:%Y-%m-%d} how the date is written
+{w} {h} the output&apos;s width and height&#x3000;{folder} the folder&apos;s name
+A / in the template makes folders below the destination.</translation>
+    </message>
+    <message>
+        <source>模板:</source>
+        <translation>Template:</translation>
+    </message>
+    <message>
+        <source>扩展名:</source>
+        <translation>Extension:</translation>
+    </message>
+    <message>
+        <source>示例:</source>
+        <translation>Example:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>(没有选定的图像)</source>
+        <translation>(no image selected)</translation>
+    </message>
 </context>
 <context>
     <name>COptionPanel</name>
@@ -255,6 +324,18 @@
     <message>
         <source>前缀和后缀不能包含 / 或控制字符。</source>
         <translation>The prefix and the suffix cannot contain / or control characters.</translation>
+    </message>
+    <message>
+        <source>源文件的日期</source>
+        <translation>Source file&apos;s date</translation>
+    </message>
+    <message>
+        <source>拍摄日期</source>
+        <translation>Date taken</translation>
+    </message>
+    <message>
+        <source>文件名模板无效: %1</source>
+        <translation>The file name template cannot be used: %1</translation>
     </message>
 </context>
 <context>
@@ -431,6 +512,85 @@
     </message>
 </context>
 <context>
+    <name>CResizeOptionsDlg</name>
+    <message>
+        <source>左上</source>
+        <translation>Top left</translation>
+    </message>
+    <message>
+        <source>上</source>
+        <translation>Top</translation>
+    </message>
+    <message>
+        <source>右上</source>
+        <translation>Top right</translation>
+    </message>
+    <message>
+        <source>左</source>
+        <translation>Left</translation>
+    </message>
+    <message>
+        <source>居中</source>
+        <translation>Centre</translation>
+    </message>
+    <message>
+        <source>右</source>
+        <translation>Right</translation>
+    </message>
+    <message>
+        <source>左下</source>
+        <translation>Bottom left</translation>
+    </message>
+    <message>
+        <source>下</source>
+        <translation>Bottom</translation>
+    </message>
+    <message>
+        <source>右下</source>
+        <translation>Bottom right</translation>
+    </message>
+    <message>
+        <source>调整大小选项</source>
+        <translation>Resize Options</translation>
+    </message>
+    <message>
+        <source> 像素</source>
+        <translation> px</translation>
+    </message>
+    <message>
+        <source>其他颜色...</source>
+        <translation>Other Colour...</translation>
+    </message>
+    <message>
+        <source>先裁剪到比例:</source>
+        <translation>First crop to the ratio:</translation>
+    </message>
+    <message>
+        <source>长边或短边:</source>
+        <translation>Long or short edge:</translation>
+    </message>
+    <message>
+        <source>百分比:</source>
+        <translation>Percent:</translation>
+    </message>
+    <message>
+        <source>裁剪和补边的位置:</source>
+        <translation>Crop and pad anchor:</translation>
+    </message>
+    <message>
+        <source>补边颜色:</source>
+        <translation>Padding colour:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
     <name>CShellTreeCtrl</name>
     <message>
         <source>主文件夹</source>
@@ -567,6 +727,26 @@
     <message>
         <source>源目录</source>
         <translation>Source folder</translation>
+    </message>
+    <message>
+        <source>限制长边</source>
+        <translation>Long edge</translation>
+    </message>
+    <message>
+        <source>限制短边</source>
+        <translation>Short edge</translation>
+    </message>
+    <message>
+        <source>按百分比</source>
+        <translation>Percent</translation>
+    </message>
+    <message>
+        <source>裁剪填满</source>
+        <translation>Fill (crop)</translation>
+    </message>
+    <message>
+        <source>补边适应</source>
+        <translation>Pad (fit)</translation>
     </message>
 </context>
 <context>
@@ -731,64 +911,20 @@
         <translation>unknown format &apos;%1&apos; (%2)</translation>
     </message>
     <message>
-        <source>--quality takes a number from 0 to 100</source>
-        <translation>--quality takes a number from 0 to 100</translation>
-    </message>
-    <message>
         <source>--out needs a folder name</source>
         <translation>--out needs a folder name</translation>
-    </message>
-    <message>
-        <source>--start takes a number from 0 up</source>
-        <translation>--start takes a number from 0 up</translation>
     </message>
     <message>
         <source>unknown resize rule &apos;%1&apos; (%2)</source>
         <translation>unknown resize rule &apos;%1&apos; (%2)</translation>
     </message>
     <message>
-        <source>%1 takes a number of pixels</source>
-        <translation>%1 takes a number of pixels</translation>
-    </message>
-    <message>
-        <source>--font-size takes a number of pixels from 1 to 2000</source>
-        <translation>--font-size takes a number of pixels from 1 to 2000</translation>
-    </message>
-    <message>
         <source>--color takes six hexadecimal digits, RRGGBB</source>
         <translation>--color takes six hexadecimal digits, RRGGBB</translation>
     </message>
     <message>
-        <source>--jobs takes a number from 1 to 64</source>
-        <translation>--jobs takes a number from 1 to 64</translation>
-    </message>
-    <message>
-        <source>--shards takes a number from 1 up</source>
-        <translation>--shards takes a number from 1 up</translation>
-    </message>
-    <message>
         <source>unknown option %1</source>
         <translation>unknown option %1</translation>
-    </message>
-    <message>
-        <source>--width and --height go with --resize</source>
-        <translation>--width and --height go with --resize</translation>
-    </message>
-    <message>
-        <source>--sharpen and --no-enlarge go with --resize</source>
-        <translation>--sharpen and --no-enlarge go with --resize</translation>
-    </message>
-    <message>
-        <source>--resize %1 needs --width and --height</source>
-        <translation>--resize %1 needs --width and --height</translation>
-    </message>
-    <message>
-        <source>--resize %1 needs %2</source>
-        <translation>--resize %1 needs %2</translation>
-    </message>
-    <message>
-        <source>--resize %1 needs %2 of 1 pixel or more</source>
-        <translation>--resize %1 needs %2 of 1 pixel or more</translation>
     </message>
     <message>
         <source>--update and --overwrite do not go together</source>
@@ -867,12 +1003,6 @@ lossless for WebP, AVIF and JXL)</translation>
     <message>
         <source>rename: running numbers from N (0 keeps the names)</source>
         <translation>rename: running numbers from N (0 keeps the names)</translation>
-    </message>
-    <message>
-        <source>with --width W and/or --height H:
-fit needs both, width needs W, height needs H, stretch both</source>
-        <translation>with --width W and/or --height H:
-fit needs both, width needs W, height needs H, stretch both</translation>
     </message>
     <message>
         <source>never make an image larger</source>
@@ -1017,6 +1147,98 @@ stay, the file in progress is dropped) and ends the program by that signal.
     <message>
         <source>stopped</source>
         <translation>stopped</translation>
+    </message>
+    <message>
+        <source>a number from 0 to 100</source>
+        <translation>a number from 0 to 100</translation>
+    </message>
+    <message>
+        <source>a number from 0 up</source>
+        <translation>a number from 0 up</translation>
+    </message>
+    <message>
+        <source>rename from a template instead of --prefix/--suffix: {name},
+{n} or {n:W} (running number from --start, default 1, W
+digits), {date} or {date:FORMAT} (strftime; the photo&apos;s
+DateTimeOriginal, else the file&apos;s time), {w} and {h} (the
+output&apos;s size), {folder}; a / makes folders below --out</source>
+        <translation>rename from a template instead of --prefix/--suffix: {name},
+{n} or {n:W} (running number from --start, default 1, W
+digits), {date} or {date:FORMAT} (strftime; the photo&apos;s
+DateTimeOriginal, else the file&apos;s time), {w} and {h} (the
+output&apos;s size), {folder}; a / makes folders below --out</translation>
+    </message>
+    <message>
+        <source>the extension&apos;s case (default auto: the format&apos;s capitals
+when the format changes, else the source&apos;s)</source>
+        <translation>the extension&apos;s case (default auto: the format&apos;s capitals
+when the format changes, else the source&apos;s)</translation>
+    </message>
+    <message>
+        <source>with --width W and/or --height H:
+fit needs both, width needs W, height needs H, stretch both;
+long and short set that side to --size N, percent scales by
+--percent P (1-1000); fill covers W x H and crops to it, pad
+fits inside W x H on a --background canvas</source>
+        <translation>with --width W and/or --height H:
+fit needs both, width needs W, height needs H, stretch both;
+long and short set that side to --size N, percent scales by
+--percent P (1-1000); fill covers W x H and crops to it, pad
+fits inside W x H on a --background canvas</translation>
+    </message>
+    <message>
+        <source>a number of pixels</source>
+        <translation>a number of pixels</translation>
+    </message>
+    <message>
+        <source>a number of pixels from 1 up</source>
+        <translation>a number of pixels from 1 up</translation>
+    </message>
+    <message>
+        <source>a number from 1 to 1000</source>
+        <translation>a number from 1 to 1000</translation>
+    </message>
+    <message>
+        <source>where fill and --crop-ratio keep the picture and pad puts
+it (default center)</source>
+        <translation>where fill and --crop-ratio keep the picture and pad puts
+it (default center)</translation>
+    </message>
+    <message>
+        <source>the canvas colour of pad (default FFFFFF); a picture&apos;s
+transparency stays where the output keeps it</source>
+        <translation>the canvas colour of pad (default FFFFFF); a picture&apos;s
+transparency stays where the output keeps it</translation>
+    </message>
+    <message>
+        <source>first cut every image to this ratio (1:1, 4:3, 16:9) around
+--gravity</source>
+        <translation>first cut every image to this ratio (1:1, 4:3, 16:9) around
+--gravity</translation>
+    </message>
+    <message>
+        <source>a number of pixels from 1 to 2000</source>
+        <translation>a number of pixels from 1 to 2000</translation>
+    </message>
+    <message>
+        <source>give each output its source&apos;s modification time</source>
+        <translation>give each output its source&apos;s modification time</translation>
+    </message>
+    <message>
+        <source>date each output by the photo&apos;s DateTimeOriginal (else the
+source&apos;s time); --update counts an output so dated as up
+to date</source>
+        <translation>date each output by the photo&apos;s DateTimeOriginal (else the
+source&apos;s time); --update counts an output so dated as up
+to date</translation>
+    </message>
+    <message>
+        <source>a number from 1 up</source>
+        <translation>a number from 1 up</translation>
+    </message>
+    <message>
+        <source>a number from 1 to 64</source>
+        <translation>a number from 1 to 64</translation>
     </message>
 </context>
 </TS>

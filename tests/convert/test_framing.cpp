@@ -161,8 +161,8 @@ TEST(TransformImage, ReducedDecodeOfARatioCropEndsAsAFullOne)
         if (*r.ratio)
             std::sscanf(r.ratio, "%d:%d", &job.m_nCropRatioW, &job.m_nCropRatioH);
         CxImage reduced;
-        reduced.SetLoadSizeRule(ReducedDecodeRule(job));
-        ASSERT_TRUE(reduced.Load(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+        ASSERT_TRUE(reduced.Load(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG,
+                                 {.hintRule = ReducedDecodeRule(job)}));
         EXPECT_LT(reduced.GetWidth(), 2000); // a reduced decode was asked for
         ASSERT_FALSE(TransformImage(reduced, job, {}, reduced.GetSrcWidth(), reduced.GetSrcHeight()).failed);
         CxImage full(dir.Path("big.jpg").c_str(), CXIMAGE_FORMAT_JPG);
@@ -237,8 +237,7 @@ TEST(FramingRun, PhotosTurnedUprightFirstAndAnimationsFramedAlike)
         const std::string out = reporter.results[0];
         for (int k = 0; k < (anim ? 3 : 1); ++k) {
             CxImage shown;
-            shown.SetFrame(k);
-            ASSERT_TRUE(shown.Load(out.c_str()));
+            ASSERT_TRUE(shown.Load(out.c_str(), {}, {.frame = k}));
             EXPECT_EQ(shown.GetNumFrames(), anim ? 3 : 1);
             EXPECT_EQ(shown.GetWidth(), r.width) << "frame " << k;
             EXPECT_EQ(shown.GetHeight(), r.height) << "frame " << k;

@@ -1,0 +1,111 @@
+#include "app/dialogs/nametemplatedlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <utility>
+
+const char *const CNameTemplateDlg::kExtCaseNames[3] = {QT_TRANSLATE_NOOP("CNameTemplateDlg", "自动"),
+                                                        QT_TRANSLATE_NOOP("CNameTemplateDlg", "小写"),
+                                                        QT_TRANSLATE_NOOP("CNameTemplateDlg", "大写")};
+
+CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example example, QWidget *parent)
+    : QDialog(parent), m_check(std::move(check)), m_example(std::move(example))
+{
+    setObjectName(QStringLiteral("NameTemplate"));
+    setWindowTitle(tr("文件名模板"));
+
+    m_use = new QCheckBox(tr("按模板命名(代替前缀和后缀)"), this);
+    m_use->setObjectName(QStringLiteral("useTemplate"));
+    m_use->setChecked(c.useTemplate);
+    m_template = new QLineEdit(c.nameTemplate, this);
+    m_template->setObjectName(QStringLiteral("template"));
+    m_template->setMaxLength(255);
+    m_template->setMinimumWidth(m_template->fontMetrics().averageCharWidth() * 36);
+    auto *tokens = new QLabel(tr("{name} 原文件名　{n} 序号　{n:3} 三位序号\n"
+                                                "{date} 拍摄日期　{date:%Y-%m-%d} 日期的写法\n"
+                                                "{w} {h} 输出的宽和高　{folder} 所在文件夹的名称\n"
+                                                "模板中的 / 在目标文件夹下建立子文件夹。"),
+                              this);
+    tokens->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_extCase = new QComboBox(this);
+    m_extCase->setObjectName(QStringLiteral("extCase"));
+    for (const char *name : kExtCaseNames)
+        m_extCase->addItem(tr(name));
+    m_extCase->setCurrentIndex(c.extCase >= 0 && c.extCase < 3 ? c.extCase : 0);
+    m_sample = new QLabel(this);
+    m_sample->setObjectName(QStringLiteral("sample"));
+    m_sample->setTextFormat(Qt::PlainText);
+    m_sample->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto *form = new QFormLayout;
+    form->addRow(m_use);
+    form->addRow(tr("模板:"), m_template);
+    form->addRow(QString(), tokens);
+    form->addRow(tr("扩展名:"), m_extCase);
+    form->addRow(tr("示例:"), m_sample);
+
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("ok"));
+    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &CNameTemplateDlg::OnOK);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_use, &QCheckBox::toggled, this, &CNameTemplateDlg::Refresh);
+    connect(m_template, &QLineEdit::textChanged, this, &CNameTemplateDlg::Refresh);
+    connect(m_extCase, &QComboBox::currentIndexChanged, this, &CNameTemplateDlg::Refresh);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    Refresh();
+}
+
+NameChoices CNameTemplateDlg::Choices() const
+{
+    return {m_use->isChecked(), m_template->text(), m_extCase->currentIndex()};
+}
+
+void CNameTemplateDlg::Refresh()
+{
+    const NameChoices c = Choices();
+    m_template->setEnabled(c.useTemplate);
+    const QString problem = c.useTemplate && m_check ? m_check(c.nameTemplate) : QString();
+    if (!problem.isEmpty()) {
+        m_sample->setText(problem);
+        return;
+    }
+    const QString name = m_example ? m_example(c) : QString();
+    m_sample->setText(name.isEmpty() ? tr("(没有选定的图像)") : name);
+}
+
+void CNameTemplateDlg::OnOK()
+{
+    const NameChoices c = Choices();
+    if (c.useTemplate && m_check) {
+        if (const QString problem = m_check(c.nameTemplate); !problem.isEmpty()) {
+            QMessageBox::information(this, QStringLiteral("Velmora"), problem);
+            m_template->setFocus();
+            return;
+        }
+    }
+    accept();
+}
+
+bool CNameTemplateDlg::Run(QWidget *parent, NameChoices &choices, Check check, Example example)
+{
+    CNameTemplateDlg dlg(choices, std::move(check), std::move(example), parent);
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    choices = dlg.Choices();
+    return true;
+}

@@ -1,0 +1,116 @@
+#include "app/dialogs/resizeoptionsdlg.h"
+
+#include "controls/colourpicker.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+const char *const CResizeOptionsDlg::kGravityNames[9] = {
+    QT_TRANSLATE_NOOP("CResizeOptionsDlg", "左上"), QT_TRANSLATE_NOOP("CResizeOptionsDlg", "上"),
+    QT_TRANSLATE_NOOP("CResizeOptionsDlg", "右上"), QT_TRANSLATE_NOOP("CResizeOptionsDlg", "左"),
+    QT_TRANSLATE_NOOP("CResizeOptionsDlg", "居中"), QT_TRANSLATE_NOOP("CResizeOptionsDlg", "右"),
+    QT_TRANSLATE_NOOP("CResizeOptionsDlg", "左下"), QT_TRANSLATE_NOOP("CResizeOptionsDlg", "下"),
+    QT_TRANSLATE_NOOP("CResizeOptionsDlg", "右下")};
+
+namespace {
+
+QSpinBox *NumberBox(QWidget *parent, const char *name, int most, int value, const char *suffix)
+{
+    auto *box = new QSpinBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setRange(1, most);
+    box->setValue(std::clamp(value, 1, most));
+    if (suffix)
+        box->setSuffix(QCoreApplication::translate("CResizeOptionsDlg", suffix));
+    return box;
+}
+
+} // namespace
+
+CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("ResizeOptions"));
+    setWindowTitle(tr("调整大小选项"));
+
+    m_edge = NumberBox(this, "edge", kMaxEdge, c.edge, QT_TRANSLATE_NOOP("CResizeOptionsDlg", " 像素"));
+    m_percent = NumberBox(this, "percent", kMaxPercent, c.percent, " %");
+    m_gravity = new QComboBox(this);
+    m_gravity->setObjectName(QStringLiteral("gravity"));
+    for (const char *name : kGravityNames)
+        m_gravity->addItem(tr(name));
+    m_gravity->setCurrentIndex(c.gravity >= 0 && c.gravity < 9 ? c.gravity : 4);
+    m_background = new CColourPicker(this);
+    m_background->setObjectName(QStringLiteral("background"));
+    m_background->SetColour(c.background);
+    m_background->SetDefaultText(QString());
+    m_background->SetCustomText(tr("其他颜色..."));
+
+    m_crop = new QCheckBox(tr("先裁剪到比例:"), this);
+    m_crop->setObjectName(QStringLiteral("cropRatio"));
+    m_crop->setChecked(c.cropRatio);
+    m_ratioW = NumberBox(this, "ratioWidth", kMaxRatio, c.ratioWidth, nullptr);
+    m_ratioH = NumberBox(this, "ratioHeight", kMaxRatio, c.ratioHeight, nullptr);
+    auto *ratio = new QHBoxLayout;
+    ratio->addWidget(m_ratioW);
+    ratio->addWidget(new QLabel(QStringLiteral(":"), this));
+    ratio->addWidget(m_ratioH);
+    ratio->addStretch();
+    const auto enableRatio = [this](bool on) {
+        m_ratioW->setEnabled(on);
+        m_ratioH->setEnabled(on);
+    };
+    enableRatio(c.cropRatio);
+    connect(m_crop, &QCheckBox::toggled, this, enableRatio);
+
+    auto *form = new QFormLayout;
+    form->addRow(tr("长边或短边:"), m_edge);
+    form->addRow(tr("百分比:"), m_percent);
+    form->addRow(tr("裁剪和补边的位置:"), m_gravity);
+    form->addRow(tr("补边颜色:"), m_background);
+    form->addRow(m_crop, ratio);
+
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("ok"));
+    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+ResizeChoices CResizeOptionsDlg::Choices() const
+{
+    ResizeChoices c;
+    c.edge = m_edge->value();
+    c.percent = m_percent->value();
+    c.gravity = m_gravity->currentIndex();
+    c.background = m_background->GetColour();
+    c.cropRatio = m_crop->isChecked();
+    c.ratioWidth = m_ratioW->value();
+    c.ratioHeight = m_ratioH->value();
+    return c;
+}
+
+bool CResizeOptionsDlg::Run(QWidget *parent, ResizeChoices &choices)
+{
+    CResizeOptionsDlg dlg(choices, parent);
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    choices = dlg.Choices();
+    return true;
+}

@@ -1,0 +1,49 @@
+// The resize group's further choices: the side length of the long- and
+// short-edge rules, the percentage, where fill crops and pad places the
+// picture, pad's canvas colour, and a crop to a ratio before resizing.
+#pragma once
+
+#include "imaging/cxtypes.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QSpinBox;
+class CColourPicker;
+
+struct ResizeChoices {
+    int edge = 800;     // long or short edge, pixels
+    int percent = 50;   // 1 to 1000
+    int gravity = 4;    // the nine anchors row by row from the top left; 4 the centre
+    COLORREF background = RGB(255, 255, 255);
+    bool cropRatio = false;
+    int ratioWidth = 1; // the ratio's terms, 1 to 1000
+    int ratioHeight = 1;
+};
+
+class CResizeOptionsDlg : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kMaxEdge = 1000000;
+    static constexpr int kMaxPercent = 1000;
+    static constexpr int kMaxRatio = 1000;
+
+    explicit CResizeOptionsDlg(const ResizeChoices &choices, QWidget *parent = nullptr);
+    ResizeChoices Choices() const;
+
+    // The anchors' names in their order, for the list here and elsewhere.
+    static const char *const kGravityNames[9];
+
+    // Shows the dialog over `parent`; true, with `choices` changed, on OK.
+    static bool Run(QWidget *parent, ResizeChoices &choices);
+
+private:
+    QSpinBox *m_edge = nullptr;
+    QSpinBox *m_percent = nullptr;
+    QComboBox *m_gravity = nullptr;
+    CColourPicker *m_background = nullptr;
+    QCheckBox *m_crop = nullptr;
+    QSpinBox *m_ratioW = nullptr;
+    QSpinBox *m_ratioH = nullptr;
+};

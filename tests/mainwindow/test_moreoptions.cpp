@@ -1,0 +1,146 @@
+#include "tests/mainwindow/mainwindow_fixture.h"
+#include "app/dialogs/nametemplatedlg.h"
+#include "app/dialogs/resizeoptionsdlg.h"
+#include "app/optionpanel.h"
+#include "lists/imagelists.h"
+#include "tests/test_support.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+
+using namespace mainid;
+using namespace mwtest;
+
+namespace {
+
+using MoreOptions = MainWindowTest;
+
+TEST_F(MoreOptions, TheLaterResizeRulesEnableTheSizesTheyTake)
+{
+    Open();
+    QComboBox *rule = Combo(IDC_RESIZE_TYPE);
+    ASSERT_EQ(rule->count(), 9);
+    EXPECT_FALSE(Ctl(IDC_RESIZE_MORE)->isEnabled());
+    Check(IDC_RESIZE)->click();
+    EXPECT_TRUE(Ctl(IDC_RESIZE_MORE)->isEnabled());
+    const struct {
+        int rule;
+        bool width, height;
+    } rows[] = {{RESIZE_LONG_EDGE, false, false}, {RESIZE_SHORT_EDGE, false, false},
+                {RESIZE_PERCENT, false, false},   {RESIZE_FILL, true, true},
+                {RESIZE_PAD, true, true},         {0, true, true}};
+    for (const auto &row : rows) {
+        rule->setCurrentIndex(row.rule);
+        emit rule->activated(row.rule);
+        EXPECT_EQ(Edit(IDC_WIDTH)->isEnabled(), row.width) << row.rule;
+        EXPECT_EQ(Edit(IDC_HEIGHT)->isEnabled(), row.height) << row.rule;
+    }
+    // A later rule stored keeps its fields off when the box is ticked again.
+    rule->setCurrentIndex(RESIZE_PERCENT);
+    Check(IDC_RESIZE)->click();
+    Check(IDC_RESIZE)->click();
+    EXPECT_FALSE(Edit(IDC_WIDTH)->isEnabled());
+}
+
+TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
+{
+    using namespace settingskey;
+    auto put = [](const char *k, int v) { WriteProfileInt(kSettingsSection, k, v); };
+    put(kResize, 1);
+    put(kRename, 1);
+    put(kResizeEdge, 640);
+    put(kGravity, GRAVITY_TOP_RIGHT);
+    put(kCropRatio, 1);
+    put(kCropRatioWidth, 16);
+    put(kCropRatioHeight, 9);
+    put(kNameTemplateOn, 1);
+    WriteProfileString(kSettingsSection, kNameTemplate, "{n:2}");
+    put(kExtensionCase, EXTCASE_LOWER);
+    put(kKeepDates, 1);
+    put(kDateSource, 1);
+    CMainDlg &dlg = Open();
+    COptionPanel &panel = *dlg.Options();
+    // The template takes the place of prefix and suffix.
+    EXPECT_FALSE(Edit(IDC_PREFIX)->isEnabled());
+    EXPECT_TRUE(Edit(IDC_START_NUMBER)->isEnabled());
+    EXPECT_TRUE(Combo(IDC_DATE_SOURCE)->isEnabled());
+    ASSERT_TRUE(panel.UpdateData(true));
+    ConvertOptions o = panel.MakeOptions();
+    EXPECT_EQ(o.m_nEdgeSize, 640);
+    EXPECT_EQ(o.m_nGravity, GRAVITY_TOP_RIGHT);
+    EXPECT_TRUE(o.m_bCropRatio);
+    EXPECT_EQ(o.m_nCropRatioW * 100 + o.m_nCropRatioH, 1609);
+    EXPECT_TRUE(o.m_bNameTemplate);
+    EXPECT_EQ(o.m_strNameTemplate, "{n:2}");
+    EXPECT_EQ(o.m_nExtCase, EXTCASE_LOWER);
+    EXPECT_EQ(o.m_nOutputDate, OUTDATE_EXIF);
+
+    // Unticked groups take nothing of what is behind their buttons.
+    Check(IDC_RESIZE)->click();
+    Check(IDC_RENAME)->click();
+    Check(IDC_KEEP_DATES)->click();
+    ASSERT_TRUE(panel.UpdateData(true));
+    o = panel.MakeOptions();
+    EXPECT_FALSE(o.m_bCropRatio);
+    EXPECT_FALSE(o.m_bNameTemplate);
+    EXPECT_EQ(o.m_nExtCase, EXTCASE_AUTO);
+    EXPECT_EQ(o.m_nOutputDate, OUTDATE_WRITTEN);
+
+    Check(IDC_RESIZE)->click();
+    {
+        dlgtest::WhenShown<CResizeOptionsDlg> answer([](CResizeOptionsDlg *d) {
+            d->findChild<QSpinBox *>("percent")->setValue(250);
+            d->accept();
+        });
+        Ctl<QPushButton>(IDC_RESIZE_MORE)->click();
+    }
+    EXPECT_EQ(panel.m_resizeChoices.percent, 250);
+    EXPECT_EQ(panel.m_resizeChoices.edge, 640);
+    panel.WriteSettings(QString());
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kResizePercent, 0), 250);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kKeepDates, 1), 0);
+}
+
+TEST_F(MoreOptions, TheTemplateDialogShowsTheFirstSelectedFilesNameAndRefusesBadTemplates)
+{
+    testsupport::ScratchDir src;
+    const std::vector<std::string> files = dlgtest::MakePictures(src, 2, 64, 48);
+    CMainDlg &dlg = Open();
+    dlg.Lists()->AddPaths({QString::fromStdString(files[1]), QString::fromStdString(files[0])});
+    Check(IDC_RENAME)->click();
+    const QString first = QFileInfo(QString::fromStdString(files[1])).completeBaseName();
+    const struct {
+        const char *text;
+        QString sample; // empty: refused
+    } rows[] = {{"{name}_{w}x{h}", first + "_64x48.png"},
+                {"{folder}/{n:3}", QFileInfo(QString::fromStdString(src.Root())).fileName() + "/001.png"},
+                {"../up", QString()},
+                {"{nope}", QString()}};
+    for (const auto &row : rows) {
+        QString sample;
+        bool accepted = false;
+        MessageCatcher messages;
+        dlgtest::WhenShown<CNameTemplateDlg> answer([&](CNameTemplateDlg *d) {
+            d->findChild<QCheckBox *>("useTemplate")->setChecked(true);
+            d->findChild<QLineEdit *>("template")->setText(QString::fromUtf8(row.text));
+            sample = d->findChild<QLabel *>("sample")->text();
+            d->findChild<QPushButton *>("ok")->click();
+            accepted = d->result() == QDialog::Accepted;
+            if (!accepted)
+                d->reject();
+        });
+        Ctl<QPushButton>(IDC_NAME_TEMPLATE)->click();
+        if (row.sample.isEmpty()) {
+            EXPECT_FALSE(accepted) << row.text;
+            EXPECT_TRUE(sample.startsWith(U("文件名模板无效"))) << sample.toStdString();
+            EXPECT_EQ(messages.texts.size(), 1) << row.text;
+        } else {
+            EXPECT_TRUE(accepted) << row.text;
+            EXPECT_EQ(sample, row.sample) << row.text;
+        }
+    }
+    EXPECT_EQ(dlg.Options()->m_nameChoices.nameTemplate, "{folder}/{n:3}");
+}
+
+} // namespace
