@@ -79,7 +79,7 @@ int main(int argc, char **argv)
            }));
     report("decode JPEG reduced for 800x600", MedianMs(rounds, [&] {
                CxImage img;
-               img.Decode(jpeg, std::size_t(jpegSize), CXIMAGE_FORMAT_UNKNOWN,
+               img.Decode(jpeg, std::size_t(jpegSize), {},
                           {.hintWidth = 800, .hintHeight = 600});
            }));
     report("resample to 800x533", MedianMs(rounds, [&] {

@@ -23,9 +23,11 @@ DecodePlan ChooseDecodePlan(const CConvertJob &job, const PlanInput &in)
         return DecodePlan::PlainCopy;
     if (NeedsNoWholePicture(job) && cxstream::Streams(in.sourceType, in.outType))
         return DecodePlan::RowsStreamed;
-    // Only a JPEG's rows are shrunk as they come; any other file (whatever
-    // its name says) would be decoded whole by that path too.
-    if (PlanReadsHeader(job, in.outType) && (!in.contentType || in.contentType == CXIMAGE_FORMAT_JPG))
+    // Only rows a decoder reads reduced (a JPEG's) are shrunk as they come;
+    // any other file (whatever its name says) would be decoded whole by
+    // that path too.
+    const ImageFormat *content = FormatByType(in.contentType);
+    if (PlanReadsHeader(job, in.outType) && (!content || content->facts.rowsIn == RowDecoding::ScaledRows))
         return DecodePlan::ShrinkWhileDecoding;
     return DecodePlan::Whole;
 }
