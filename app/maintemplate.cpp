@@ -56,7 +56,7 @@ const std::array kControls{
     Control{IDC_START_NUMBER_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "起始序号:"),
             QRect(390, 566, 60, 20)},
     Control{IDC_START_NUMBER, K::Edit, nullptr, QRect(450, 564, 64, 22)},
-    Control{IDC_NAME_TEMPLATE, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "模板..."), QRect(450, 590, 64, 22)},
+    Control{IDC_NAME_TEMPLATE, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "模板..."), QRect(390, 590, 124, 22)},
 
     // Resize.
     Control{IDC_RESIZE_GROUP, K::GroupBox, nullptr, QRect(528, 480, 168, 136)},
@@ -68,8 +68,8 @@ const std::array kControls{
     Control{IDC_HEIGHT_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "高:"), QRect(614, 531, 22, 20)},
     Control{IDC_HEIGHT, K::Edit, nullptr, QRect(636, 530, 52, 22)},
     Control{IDC_SHARPEN, K::CheckBox, QT_TRANSLATE_NOOP("CMainDlg", "锐化"), QRect(536, 562, 92, 20)},
-    Control{IDC_DONT_ENLARGE, K::CheckBox, QT_TRANSLATE_NOOP("CMainDlg", "禁止放大"), QRect(536, 588, 92, 20)},
-    Control{IDC_RESIZE_MORE, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "更多..."), QRect(630, 586, 58, 24)},
+    Control{IDC_DONT_ENLARGE, K::CheckBox, QT_TRANSLATE_NOOP("CMainDlg", "禁止放大"), QRect(536, 588, 150, 20)},
+    Control{IDC_RESIZE_MORE, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "更多..."), QRect(630, 560, 58, 24)},
 
     // Rotate.
     Control{IDC_ROTATE_GROUP, K::GroupBox, nullptr, QRect(702, 480, 96, 136)},
@@ -90,7 +90,7 @@ const std::array kControls{
 
     // The outputs' dates, below the output group.
     Control{IDC_KEEP_DATES, K::CheckBox, QT_TRANSLATE_NOOP("CMainDlg", "保留日期"), QRect(8, 630, 90, 20)},
-    Control{IDC_DATE_SOURCE, K::Combo, nullptr, QRect(100, 627, 112, 24)},
+    Control{IDC_DATE_SOURCE, K::Combo, nullptr, QRect(100, 627, 140, 24)},
 
     // Commands.
     Control{IDOK, K::DefaultButton, QT_TRANSLATE_NOOP("CMainDlg", "开始(&S)"), QRect(510, 626, 84, 26)},

@@ -327,7 +327,7 @@ A / in the template makes folders below the destination.</translation>
     </message>
     <message>
         <source>源文件的日期</source>
-        <translation>Source file&apos;s date</translation>
+        <translation>File&apos;s date</translation>
     </message>
     <message>
         <source>拍摄日期</source>
