@@ -122,7 +122,7 @@ struct ConvertWorker::FileRun {
     std::int64_t preparing = 0;
     // Folders a name template puts below the destination, made as the file
     // is written.
-    std::string baseFolder, templateFolders;
+    std::string baseFolder{}, templateFolders{};
 };
 
 void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)

@@ -128,7 +128,7 @@ bool BadPart(std::string_view part)
 
 std::string FormatDate(const std::string &source, const std::string &format)
 {
-    timespec when{};
+    FileTime when{};
     if (!PhotoTime(source, when))
         return {};
     std::tm local{};
@@ -391,7 +391,7 @@ bool KeepsExistingOutput(const CConvertJob &job, const std::string &source, cons
     };
     // An output dated as the run would date it is up to date too (a photo's
     // own date is older than its file).
-    timespec planned{};
+    FileTime planned{};
     if (PlannedOutputTime(job, source, planned) && planned.tv_sec == out.st_mtim.tv_sec &&
         planned.tv_nsec == out.st_mtim.tv_nsec)
         return true;

@@ -28,7 +28,7 @@ bool ParseExifDate(const std::string &text, std::time_t &out)
 
 namespace {
 
-bool ModificationTime(const std::string &path, timespec &out)
+bool ModificationTime(const std::string &path, FileTime &out)
 {
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
@@ -39,17 +39,17 @@ bool ModificationTime(const std::string &path, timespec &out)
 
 } // namespace
 
-bool PhotoTime(const std::string &path, timespec &out)
+bool PhotoTime(const std::string &path, FileTime &out)
 {
     std::time_t taken = 0;
     if (ParseExifDate(cxmeta::DateTimeOriginal(path), taken)) {
-        out = timespec{taken, 0};
+        out = FileTime{taken, 0};
         return true;
     }
     return ModificationTime(path, out);
 }
 
-bool PlannedOutputTime(const CConvertJob &job, const std::string &source, timespec &out)
+bool PlannedOutputTime(const CConvertJob &job, const std::string &source, FileTime &out)
 {
     switch (job.m_nOutputDate) {
     case OUTDATE_SOURCE:
@@ -64,11 +64,11 @@ bool PlannedOutputTime(const CConvertJob &job, const std::string &source, timesp
 bool ApplyOutputTime(const CConvertJob &job, const std::string &source, const std::string &output,
                      std::string *reason)
 {
-    timespec when{};
+    FileTime when{};
     if (!PlannedOutputTime(job, source, when))
         return true;
     // The access time stays; a link at the output's name is the output itself.
-    const timespec times[2] = {timespec{0, UTIME_OMIT}, when};
+    const FileTime times[2] = {FileTime{0, UTIME_OMIT}, when};
     if (utimensat(AT_FDCWD, output.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0)
         return true;
     if (reason)

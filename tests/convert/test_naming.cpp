@@ -1,4 +1,5 @@
 #include "convert/naming.h"
+#include "convert/outputdates.h"
 #include "tests/test_support.h"
 
 #include <cstring>
@@ -143,7 +144,7 @@ TEST(MakeOutputPath, NameTemplateTokensAndExtensionCase)
     when.tm_mday = 3;
     when.tm_hour = 12;
     when.tm_isdst = -1;
-    const timespec times[2] = {{0, UTIME_OMIT}, {std::mktime(&when), 0}};
+    const FileTime times[2] = {{0, UTIME_OMIT}, {std::mktime(&when), 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, plain.c_str(), times, 0), 0);
     struct Row {
         const char *source, *name, *format;

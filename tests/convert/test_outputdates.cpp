@@ -27,7 +27,7 @@ std::time_t Local(int year, int month, int day, int hour, int minute, int second
     return std::mktime(&tm);
 }
 
-timespec MTime(const std::string &path)
+FileTime MTime(const std::string &path)
 {
     struct stat st {};
     stat(path.c_str(), &st);
@@ -65,7 +65,7 @@ TEST(OutputDates, KeepDatesAndExifDatesToTheSecondAndUpdateKnowsThem)
         ScratchDir dir;
         const std::string source = dir.Path(r.source);
         ASSERT_TRUE(WriteFileBytes(source, ReadFileBytes(DataPath(std::string("photo/") + r.source))));
-        const timespec times[2] = {{0, UTIME_OMIT}, {sourceTime, 0}};
+        const FileTime times[2] = {{0, UTIME_OMIT}, {sourceTime, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
         CConvertJob job = JobFor({source});
         job.SetOutputFolder(dir.Path(""));
@@ -74,7 +74,7 @@ TEST(OutputDates, KeepDatesAndExifDatesToTheSecondAndUpdateKnowsThem)
         RecordingReporter first;
         ConvertWorker(job, first).Run();
         ASSERT_EQ(first.results.size(), 1u) << first.Log();
-        const timespec written = MTime(first.results[0]);
+        const FileTime written = MTime(first.results[0]);
         if (r.dates == OUTDATE_WRITTEN) {
             EXPECT_GT(written.tv_sec, sourceTime);
             continue;
