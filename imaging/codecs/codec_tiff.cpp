@@ -9,6 +9,7 @@
 // picture upright). libtiff messages go to per-file handlers, never to
 // stderr.
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/probes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -967,3 +968,34 @@ bool EncodeTiff(const CxImage &img, CxFile &file)
 }
 
 }  // namespace cxcodec
+
+namespace cxprobe {
+
+// The first directory only: the size, orientation tag and profile tag of
+// the page DecodeTiff reads.
+bool ProbeTiff(const std::uint8_t *data, std::size_t size, ImageHeader &h)
+{
+    if (!data || size < 8)
+        return false;
+    MemSource src{data, size, 0};
+    TiffMessages messages;
+    TiffPtr tif(OpenTiff("r", &src, SourceRead, SourceWrite, SourceSeek, SourceSize, SourceMap, &messages));
+    if (!tif)
+        return false;
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    std::uint32_t iccSize = 0;
+    void *icc = nullptr;
+    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
+        return false;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+    h.width = int(std::min<std::uint32_t>(width, INT32_MAX));
+    h.height = int(std::min<std::uint32_t>(height, INT32_MAX));
+    h.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    h.hasProfile = TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &iccSize, &icc) && icc && iccSize > 0;
+    h.frames = 1; // only the first page is read
+    return cxcodec::FitsPixelLimits(h.width, h.height);
+}
+
+} // namespace cxprobe
