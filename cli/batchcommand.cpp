@@ -16,6 +16,11 @@
 
 namespace {
 
+std::string Tr(const char *text)
+{
+    return QCoreApplication::translate("velmora-batch", text).toStdString();
+}
+
 bool ParseNumber(const std::string &text, long lo, long hi, long &out)
 {
     if (text.empty())
@@ -340,14 +345,14 @@ bool ApplyNameOrFrameValue(const BatchOption &option, const std::string &a, cons
         return true;
     case BatchOptionId::Background:
         if (!ParseColor(v, job.m_crBackground)) {
-            error = "--background takes six hexadecimal digits, RRGGBB";
+            error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--background takes six hexadecimal digits, RRGGBB"));
             return false;
         }
         given.backgroundGiven = true;
         return true;
     case BatchOptionId::CropRatio:
         if (!ParseRatio(v, job.m_nCropRatioW, job.m_nCropRatioH)) {
-            error = "--crop-ratio takes W:H, two numbers from 1 to 100000 (1:1, 4:3, 16:9)";
+            error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--crop-ratio takes W:H, two numbers from 1 to 100000 (1:1, 4:3, 16:9)"));
             return false;
         }
         return true;
@@ -438,39 +443,40 @@ std::string RuleValueProblem(const GivenOptions &given, const CConvertJob &job)
     const std::string resize = "--resize " + given.resize;
     const bool edge = rule == RESIZE_LONG_EDGE || rule == RESIZE_SHORT_EDGE, percent = rule == RESIZE_PERCENT;
     if (given.size && !edge)
-        return "--size goes with --resize long or short";
+        return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--size goes with --resize long or short"));
     if (given.percent && !percent)
-        return "--percent goes with --resize percent";
+        return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--percent goes with --resize percent"));
     if (given.backgroundGiven && rule != RESIZE_PAD)
-        return "--background goes with --resize pad";
+        return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--background goes with --resize pad"));
     if (given.gravityGiven && rule != RESIZE_FILL && rule != RESIZE_PAD && !job.CropsToRatio())
-        return "--gravity goes with --resize fill or pad, or --crop-ratio";
+        return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--gravity goes with --resize fill or pad, or --crop-ratio"));
     if (rule < 0) {
         if (given.width || given.height)
-            return "--width and --height go with --resize";
+            return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--width and --height go with --resize"));
         if (given.sharpen || given.noEnlarge)
-            return "--sharpen and --no-enlarge go with --resize";
+            return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--sharpen and --no-enlarge go with --resize"));
         return {};
     }
     if (edge || percent) {
         if (given.width || given.height)
-            return resize + " takes " + (edge ? "--size" : "--percent") + ", not --width or --height";
-        if (edge && !given.size)
-            return resize + " needs --size";
-        if (percent && !given.percent)
-            return resize + " needs --percent";
+            return FillText(QCoreApplication::translate("velmora-batch", "%1 takes %2, not --width or --height"),
+                            {resize, edge ? "--size" : "--percent"});
+        if (edge ? !given.size : !given.percent)
+            return FillText(QCoreApplication::translate("velmora-batch", "%1 needs %2"),
+                            {resize, edge ? "--size" : "--percent"});
         return {};
     }
     const bool needW = rule != 2, needH = rule != 1;
     if ((needW && !given.width) || (needH && !given.height))
-        return resize + " needs " +
-               (needW && needH ? "--width and --height"
-                : needW        ? "--width"
-                               : "--height");
+        return FillText(QCoreApplication::translate("velmora-batch", "%1 needs %2"),
+                        {resize, needW && needH ? Tr(QT_TRANSLATE_NOOP("velmora-batch", "--width and --height"))
+                                 : needW        ? "--width"
+                                                : "--height"});
     for (const auto &[needed, value, name] :
          {std::tuple{needW, given.width, "--width"}, {needH, given.height, "--height"}})
         if (needed && *value < 1)
-            return resize + " needs " + name + " of 1 pixel or more";
+            return FillText(QCoreApplication::translate("velmora-batch", "%1 needs %2 of 1 pixel or more"),
+                            {resize, name});
     return {};
 }
 
@@ -495,7 +501,7 @@ bool CheckResize(const GivenOptions &given, CConvertJob &job, std::string &error
 bool CheckNaming(const GivenOptions &given, CConvertJob &job, std::string &error)
 {
     if (given.keepDates && given.dateFromExif) {
-        error = "--keep-dates and --date-from-exif do not go together";
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--keep-dates and --date-from-exif do not go together"));
         return false;
     }
     job.m_nOutputDate = given.keepDates      ? OUTDATE_SOURCE
@@ -504,7 +510,7 @@ bool CheckNaming(const GivenOptions &given, CConvertJob &job, std::string &error
     if (!given.name)
         return true;
     if (given.affixGiven) {
-        error = "--name does not go with --prefix or --suffix";
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--name does not go with --prefix or --suffix"));
         return false;
     }
     job.SetRenameFlag(true);

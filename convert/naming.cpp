@@ -102,7 +102,8 @@ bool ParseTemplate(std::string_view text, std::vector<TemplatePiece> &pieces, st
                 known = piece.kind == TemplatePiece::Date && !arg.empty();
         }
         if (!known) {
-            problem = "unknown token {" + std::string(token) + (close == std::string_view::npos ? "" : "}");
+            problem = FillText(QCoreApplication::translate("velmora-batch", "unknown token %1"),
+                               {"{" + std::string(token) + (close == std::string_view::npos ? "" : "}")});
             return false;
         }
         piece.text = arg;
@@ -233,11 +234,11 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
         for (std::size_t from = 0; from <= templateFolders.size() && !templateFolders.empty();) {
             const std::size_t end = std::min(templateFolders.find('/', from), templateFolders.size());
             if (BadPart(std::string_view(templateFolders).substr(from, end - from)))
-                out.problem = "the name template gives an empty, \".\" or \"..\" folder for this file";
+                out.problem = QCoreApplication::translate("velmora-batch", "the name template gives an empty, \".\" or \"..\" folder for this file").toStdString();
             from = end + 1;
         }
         if (base.empty())
-            out.problem = "the name template gives this file an empty name";
+            out.problem = QCoreApplication::translate("velmora-batch", "the name template gives this file an empty name").toStdString();
     } else if (job.m_bRename) {
         if (number > 0) {
             char digits[16];
@@ -296,16 +297,16 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
 std::string NameTemplateProblem(const std::string &text)
 {
     if (text.empty())
-        return "the name template is empty";
+        return QCoreApplication::translate("velmora-batch", "the name template is empty").toStdString();
     if (text[0] == '/')
-        return "the name template must name a place below the destination, not an absolute path";
+        return QCoreApplication::translate("velmora-batch", "the name template must name a place below the destination, not an absolute path").toStdString();
     for (const char c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return "the name template cannot hold a control character";
+            return QCoreApplication::translate("velmora-batch", "the name template cannot hold a control character").toStdString();
     for (std::size_t from = 0; from <= text.size();) {
         const std::size_t end = std::min(text.find('/', from), text.size());
         if (BadPart(std::string_view(text).substr(from, end - from)))
-            return "the name template cannot have an empty, \".\" or \"..\" part";
+            return QCoreApplication::translate("velmora-batch", "the name template cannot have an empty, \".\" or \"..\" part").toStdString();
         from = end + 1;
     }
     std::vector<TemplatePiece> pieces;

@@ -2,6 +2,7 @@
 
 #include "lists/captions.h"
 #include "lists/folderlistctrl.h"
+#include "imaging/formats.h"
 #include "resources/ids_lists.h"
 #include "convert/imagefiles.h"
 #include "lists/selectedlistctrl.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QProgressBar>
@@ -57,6 +59,33 @@ std::string ToFs(const QString &s)
 {
     return QFile::encodeName(s).toStdString();
 }
+
+bool HasHan(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.script() == QChar::Script_Han; });
+}
+
+} // namespace
+
+// The desktop's name for the file's type, in the language the window speaks:
+// where its MIME database has no Chinese name for a type (AVIF, JPEG XL),
+// a name made from the English one stands in, so the column never mixes languages.
+QString CImageLists::FileTypeName(const QString &path)
+{
+    static const QMimeDatabase mimeDb;
+    const QString comment = mimeDb.mimeTypeForFile(path).comment();
+    if (QLocale().language() != QLocale::Chinese || HasHan(comment))
+        return comment;
+    // The untranslated name is English: "JPEG XL image".
+    QString name = comment;
+    if (name.endsWith(QLatin1String(" image")))
+        name.chop(6);
+    else if (const ImageFormat *format = FormatByType(GetImageType(ToFs(path))))
+        name = QString::fromLatin1(format->name);
+    return tr("%1 图像").arg(name);
+}
+
+namespace {
 
 // Paths compare without regard to case; the folded form is the set key.
 QString PathKey(const QString &path)
@@ -540,8 +569,7 @@ bool CImageLists::AddFileRow(const QString &name, const QString &path, long widt
         if (file.open(QIODevice::ReadOnly))
             size = file.size();
     }
-    static const QMimeDatabase mimeDb;
-    const QString type = mimeDb.mimeTypeForFile(path).comment();
+    const QString type = FileTypeName(path);
     m_selectedList->AppendRow(
         {name, QString::number(size), type, date, QStringLiteral("%1x%2").arg(width).arg(height), path});
     return true;

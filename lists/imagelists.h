@@ -41,6 +41,9 @@ public:
                 QLabel *loadingLabel, QProgressBar *loadingBar, QWidget *messageParent);
     ~CImageLists() override; // stops and joins the loader
 
+    // The type column's name for the file at path.
+    static QString FileTypeName(const QString &path);
+
     // Lists the image files of path at once with placeholders, then starts
     // the loader that fills in sizes and thumbnails.
     void ListFolder(const QString &path);

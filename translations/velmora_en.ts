@@ -96,6 +96,10 @@
         <extracomment>The selected list&apos;s columns: title,width in pixels; one after another, split by &quot;;&quot;.</extracomment>
         <translation>Name,110;Size,80;Type,110;Date Modified,150;Attributes,70;Path,200</translation>
     </message>
+    <message>
+        <source>%1 图像</source>
+        <translation>%1 image</translation>
+    </message>
 </context>
 <context>
     <name>CMainDlg</name>
@@ -1239,6 +1243,90 @@ to date</translation>
     <message>
         <source>a number from 1 to 64</source>
         <translation>a number from 1 to 64</translation>
+    </message>
+    <message>
+        <source>--background takes six hexadecimal digits, RRGGBB</source>
+        <translation>--background takes six hexadecimal digits, RRGGBB</translation>
+    </message>
+    <message>
+        <source>--crop-ratio takes W:H, two numbers from 1 to 100000 (1:1, 4:3, 16:9)</source>
+        <translation>--crop-ratio takes W:H, two numbers from 1 to 100000 (1:1, 4:3, 16:9)</translation>
+    </message>
+    <message>
+        <source>--size goes with --resize long or short</source>
+        <translation>--size goes with --resize long or short</translation>
+    </message>
+    <message>
+        <source>--percent goes with --resize percent</source>
+        <translation>--percent goes with --resize percent</translation>
+    </message>
+    <message>
+        <source>--background goes with --resize pad</source>
+        <translation>--background goes with --resize pad</translation>
+    </message>
+    <message>
+        <source>--gravity goes with --resize fill or pad, or --crop-ratio</source>
+        <translation>--gravity goes with --resize fill or pad, or --crop-ratio</translation>
+    </message>
+    <message>
+        <source>--width and --height go with --resize</source>
+        <translation>--width and --height go with --resize</translation>
+    </message>
+    <message>
+        <source>--sharpen and --no-enlarge go with --resize</source>
+        <translation>--sharpen and --no-enlarge go with --resize</translation>
+    </message>
+    <message>
+        <source>%1 takes %2, not --width or --height</source>
+        <translation>%1 takes %2, not --width or --height</translation>
+    </message>
+    <message>
+        <source>%1 needs %2</source>
+        <translation>%1 needs %2</translation>
+    </message>
+    <message>
+        <source>--width and --height</source>
+        <translation>--width and --height</translation>
+    </message>
+    <message>
+        <source>%1 needs %2 of 1 pixel or more</source>
+        <translation>%1 needs %2 of 1 pixel or more</translation>
+    </message>
+    <message>
+        <source>--keep-dates and --date-from-exif do not go together</source>
+        <translation>--keep-dates and --date-from-exif do not go together</translation>
+    </message>
+    <message>
+        <source>--name does not go with --prefix or --suffix</source>
+        <translation>--name does not go with --prefix or --suffix</translation>
+    </message>
+    <message>
+        <source>unknown token %1</source>
+        <translation>unknown token %1</translation>
+    </message>
+    <message>
+        <source>the name template gives an empty, &quot;.&quot; or &quot;..&quot; folder for this file</source>
+        <translation>the name template gives an empty, &quot;.&quot; or &quot;..&quot; folder for this file</translation>
+    </message>
+    <message>
+        <source>the name template gives this file an empty name</source>
+        <translation>the name template gives this file an empty name</translation>
+    </message>
+    <message>
+        <source>the name template is empty</source>
+        <translation>the name template is empty</translation>
+    </message>
+    <message>
+        <source>the name template must name a place below the destination, not an absolute path</source>
+        <translation>the name template must name a place below the destination, not an absolute path</translation>
+    </message>
+    <message>
+        <source>the name template cannot hold a control character</source>
+        <translation>the name template cannot hold a control character</translation>
+    </message>
+    <message>
+        <source>the name template cannot have an empty, &quot;.&quot; or &quot;..&quot; part</source>
+        <translation>the name template cannot have an empty, &quot;.&quot; or &quot;..&quot; part</translation>
     </message>
 </context>
 </TS>

@@ -226,3 +226,26 @@ TEST_F(ListsTest, ViewerCommandsWorkOnSingleRows)
 }
 
 } // namespace
+
+// The type column speaks the window's language: the desktop's name where it
+// has one in that language, else one made from the English name.
+TEST(FileTypeName, OneLanguagePerColumn)
+{
+    struct Row {
+        QLocale::Language language;
+        const char *file;
+        const char *expected;
+    };
+    const Row rows[] = {
+        {QLocale::Chinese, "a.jpg", "JPEG 图像"},     {QLocale::Chinese, "a.avif", "AVIF 图像"},
+        {QLocale::Chinese, "a.jxl", "JPEG XL 图像"},  {QLocale::English, "a.jpg", "JPEG image"},
+        {QLocale::English, "a.avif", "AVIF image"},   {QLocale::English, "a.jxl", "JPEG XL image"},
+    };
+    const QLocale before;
+    for (const Row &row : rows) {
+        QLocale::setDefault(QLocale(row.language));
+        EXPECT_EQ(CImageLists::FileTypeName(QDir::temp().filePath(row.file)), QString::fromUtf8(row.expected))
+            << row.file;
+    }
+    QLocale::setDefault(before);
+}
