@@ -25,7 +25,12 @@ namespace {
 QCursor LinkCursor()
 {
     InitControlsResources();
-    const QPixmap hand(QStringLiteral(":/CURSOR/%1.png").arg(controlsid::IDC_CURSOR_LINK));
+    // The hand drawn at twice the size on a screen scaled up ("@2x" gives it
+    // a device pixel ratio of 2); the hot spot stays in the window's units.
+    const bool twice = qApp && qApp->devicePixelRatio() > 1.0;
+    const QPixmap hand(QStringLiteral(":/CURSOR/%1%2.png")
+                           .arg(controlsid::IDC_CURSOR_LINK)
+                           .arg(twice ? QStringLiteral("@2x") : QString()));
     if (hand.isNull())
         return QCursor(Qt::PointingHandCursor);
     return QCursor(hand, controlsid::kLinkCursorHotX, controlsid::kLinkCursorHotY);

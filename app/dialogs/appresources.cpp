@@ -5,6 +5,8 @@
 
 #include <QBitmap>
 #include <QColor>
+#include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 
 static void InitAppResources()
@@ -18,9 +20,17 @@ static void InitAppResources()
 
 namespace {
 
+// On a screen scaled up, the picture drawn at twice the size where there is
+// one; its "@2x" name gives it a device pixel ratio of 2 as it is read.
 QString ResourcePath(const char *type, int id)
 {
-    return QStringLiteral(":/%1/%2.png").arg(QLatin1String(type)).arg(id);
+    const QString plain = QStringLiteral(":/%1/%2.png").arg(QLatin1String(type)).arg(id);
+    if (qApp && qApp->devicePixelRatio() > 1.0) {
+        const QString twice = QStringLiteral(":/%1/%2@2x.png").arg(QLatin1String(type)).arg(id);
+        if (QFile::exists(twice))
+            return twice;
+    }
+    return plain;
 }
 
 } // namespace
@@ -49,7 +59,7 @@ QCursor LoadAppCursor(int id)
         return QCursor(Qt::ArrowCursor);
     if (id == controlsid::IDC_CURSOR_LINK)
         return QCursor(picture, controlsid::kLinkCursorHotX, controlsid::kLinkCursorHotY);
-    return QCursor(picture, picture.width() / 2, picture.height() / 2);
+    return QCursor(picture); // the hot spot in the middle
 }
 
 QIcon LoadAppIcon()

@@ -105,11 +105,12 @@ QPainterPath ArrowHead(QPointF tip, qreal angleDeg, qreal length)
 }
 
 // A circular arrow on the key colour. Angles are Qt's: degrees, counter-clockwise from 3 o'clock.
-QImage Rotation(qreal startDeg, qreal spanDeg, qreal drop)
+QImage Rotation(qreal startDeg, qreal spanDeg, qreal drop, int scale)
 {
-    QImage img = Blank(20, 20, kKey);
+    QImage img = Blank(20 * scale, 20 * scale, kKey);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     const QRectF circle(3.5, 4 + drop, 13, 13);
     p.setPen(QPen(kInk, 2.0, Qt::SolidLine, Qt::FlatCap));
     p.setBrush(Qt::NoBrush);
@@ -130,11 +131,12 @@ QImage Rotation(qreal startDeg, qreal spanDeg, qreal drop)
 
 // A double arrow across two bars: vertical bars with left/right arrows when
 // horizontal is true, else horizontal bars with up/down arrows.
-QImage SplitterCursor(bool horizontal)
+QImage SplitterCursor(bool horizontal, int scale)
 {
-    QImage img = Blank(32, 32);
+    QImage img = Blank(32 * scale, 32 * scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     QPainterPath shape;
     shape.addRect(QRectF(13, 6, 2, 20));
     shape.addRect(QRectF(17, 6, 2, 20));
@@ -157,11 +159,12 @@ QImage SplitterCursor(bool horizontal)
 }
 
 // A small pointing hand; its fingertip is the hot spot (10, 1).
-QImage LinkCursor()
+QImage LinkCursor(int scale)
 {
-    QImage img = Blank(32, 32);
+    QImage img = Blank(32 * scale, 32 * scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     QPainterPath hand;
     hand.addRoundedRect(QRectF(8, 1, 4.6, 15), 2.3, 2.3);
     hand.addRoundedRect(QRectF(12.2, 8, 4.2, 9), 2, 2);
@@ -207,12 +210,17 @@ int main(int argc, char **argv)
     bool ok = true;
     for (int size : {16, 24, 32, 48, 64, 128, 256, 512})
         ok &= Save(Icon(size), dir, QString("icon-%1.png").arg(size));
-    // The circle is open at the top; the head points into the opening.
-    ok &= Save(Rotation(125, 275, 0), dir, "rotate-left.png");  // -90: counter-clockwise
-    ok &= Save(Rotation(55, -275, 0), dir, "rotate-right.png"); // 90: clockwise
-    ok &= Save(Rotation(0, 175, 3), dir, "rotate-180.png");     // half a turn, drawn lower
-    ok &= Save(SplitterCursor(true), dir, "split-vertical.png");
-    ok &= Save(SplitterCursor(false), dir, "split-horizontal.png");
-    ok &= Save(LinkCursor(), dir, "link.png");
+    // Each picture once at its size and once at twice it ("@2x") for a
+    // screen scaled by two; the drawing is the same.
+    for (int scale : {1, 2}) {
+        const QString at = scale == 1 ? QString() : QString("@%1x").arg(scale);
+        // The circle is open at the top; the head points into the opening.
+        ok &= Save(Rotation(125, 275, 0, scale), dir, "rotate-left" + at + ".png"); // -90: counter-clockwise
+        ok &= Save(Rotation(55, -275, 0, scale), dir, "rotate-right" + at + ".png"); // 90: clockwise
+        ok &= Save(Rotation(0, 175, 3, scale), dir, "rotate-180" + at + ".png");     // half a turn, drawn lower
+        ok &= Save(SplitterCursor(true, scale), dir, "split-vertical" + at + ".png");
+        ok &= Save(SplitterCursor(false, scale), dir, "split-horizontal" + at + ".png");
+        ok &= Save(LinkCursor(scale), dir, "link" + at + ".png");
+    }
     return ok ? 0 : 1;
 }

@@ -89,6 +89,31 @@ TEST(AboutDlg, TheLanguageChosenIsStoredForTheNextStart)
     }
 }
 
+// A screen scaled by two gets the pictures drawn at twice the size, with a
+// device pixel ratio that keeps them at their place's size.
+TEST(AppResources, EachPictureHasOneDrawnAtTwiceTheSize)
+{
+    LoadAppIcon(); // registers the resources
+    const CLinkLabel link(QStringLiteral("x")); // registers the link cursor's
+    const struct {
+        const char *path;
+        QSize size;
+    } rows[] = {
+        {":/BITMAP/135", {20, 20}}, {":/BITMAP/136", {20, 20}}, {":/BITMAP/137", {20, 20}},
+        {":/CURSOR/154", {32, 32}}, {":/CURSOR/155", {32, 32}}, {":/CURSOR/143", {32, 32}},
+    };
+    for (const auto &row : rows) {
+        const QImage once(QString::fromLatin1(row.path) + ".png");
+        const QImage twice(QString::fromLatin1(row.path) + "@2x.png");
+        EXPECT_EQ(once.size(), row.size) << row.path;
+        EXPECT_EQ(twice.size(), row.size * 2) << row.path;
+        EXPECT_EQ(twice.devicePixelRatio(), 2.0) << row.path;
+        EXPECT_EQ(twice.deviceIndependentSize().toSize(), row.size) << row.path;
+    }
+    // The cursor's hot spot is in the window's units, whatever the drawing's.
+    EXPECT_EQ(QCursor(QPixmap(":/CURSOR/154@2x.png")).hotSpot(), QPoint(16, 16));
+}
+
 TEST(AppResources, PicturesAndCursorsLoadByTheirIds)
 {
     for (int id : {appid::IDB_ROTATE_90, appid::IDB_ROTATE_180, appid::IDB_ROTATE_M90}) {
