@@ -1,6 +1,7 @@
 #include "cli/batchcommand.h"
 
 #include "convert/filltext.h"
+#include "convert/watermark.h"
 #include "convert/imagefiles.h"
 #include "convert/naming.h"
 
@@ -183,6 +184,7 @@ struct GivenOptions {
     int rule = -1;      // its place in --resize's choices
     std::string stamp;
     bool stampGiven = false, sharpen = false, noEnlarge = false;
+    const char *watermarkChoice = nullptr; // the last watermark option given
     LOGFONT font;
     COLORREF color = RGB(255, 122, 122);
     bool recursive = false, nulSeparated = false, update = false;
@@ -223,6 +225,10 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
         break;
     case BatchOptionId::StripLocation:
         cmd.job.m_bStripLocation = true;
+        break;
+    case BatchOptionId::StampShadow:
+        cmd.job.m_bStampShadow = true;
+        given.watermarkChoice = "--stamp-shadow";
         break;
     case BatchOptionId::Help:
         cmd.help = true;
@@ -361,6 +367,45 @@ bool ApplyNameOrFrameValue(const BatchOption &option, const std::string &a, cons
     }
 }
 
+// The watermark's place and look, and its logo, read here so that a picture
+// that cannot be read stops the run before anything is written.
+bool ApplyWatermarkValue(const BatchOption &option, const std::string &v, long n, int choice, CConvertJob &job,
+                         GivenOptions &given, const std::string &workFolder, std::string &error)
+{
+    given.watermarkChoice = option.name;
+    std::string path, why;
+    switch (option.id) {
+    case BatchOptionId::StampPosition:
+        job.m_nStampPosition = choice;
+        return true;
+    case BatchOptionId::StampMargin:
+        job.m_nStampMargin = int(n);
+        return true;
+    case BatchOptionId::StampOpacity:
+        job.m_nStampOpacity = int(n);
+        return true;
+    case BatchOptionId::StampSize:
+        job.m_nStampSizePercent = int(n);
+        return true;
+    case BatchOptionId::LogoSize:
+        job.m_nLogoSizePercent = int(n);
+        return true;
+    default: // --logo
+        if (v.empty()) {
+            error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--logo needs a file name"));
+            return false;
+        }
+        if (!Absolute(v, workFolder, path, error))
+            return false;
+        job.m_logo = ReadLogo(path, why);
+        if (!job.m_logo) {
+            error = "--logo: " + path + ": " + why;
+            return false;
+        }
+        return true;
+    }
+}
+
 bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
                 GivenOptions &given, const std::string &workFolder, std::string &error)
 {
@@ -396,6 +441,13 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
             return false;
         }
         return true;
+    case BatchOptionId::StampPosition:
+    case BatchOptionId::StampMargin:
+    case BatchOptionId::StampOpacity:
+    case BatchOptionId::StampSize:
+    case BatchOptionId::Logo:
+    case BatchOptionId::LogoSize:
+        return ApplyWatermarkValue(option, v, n, choice, job, given, workFolder, error);
     case BatchOptionId::Jobs:
         cmd.jobs = int(n);
         return true;
@@ -669,6 +721,11 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
     if (given.stampGiven) {
         cmd.job.SetStampFlag(true);
         cmd.job.SetStamp(given.stamp, &given.font, given.color);
+    }
+    if (given.watermarkChoice && !given.stampGiven && !cmd.job.m_logo) {
+        error = FillText(QCoreApplication::translate("velmora-batch", "%1 goes with --stamp or --logo"),
+                         {given.watermarkChoice});
+        return std::nullopt;
     }
     long shardK = 0, shardN = 0;
     std::vector<TreeFile> files;

@@ -46,6 +46,13 @@ enum class BatchOptionId {
     Log,
     Help,
     Version,
+    StampPosition,
+    StampMargin,
+    StampOpacity,
+    StampSize,
+    StampShadow,
+    Logo,
+    LogoSize,
 };
 
 enum class OptionValue {

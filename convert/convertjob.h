@@ -12,9 +12,12 @@
 #include <string_view>
 #include <vector>
 
+class CxImage;
+
 // Longest texts the job keeps, in characters.
 constexpr int kMaxAffixChars = 254;     // rename prefix and suffix
 constexpr int kMaxStampTextChars = 255;  // watermark text
+constexpr int kDefaultStampMargin = 10;  // the watermark's distance from the edges
 
 // Overwrite policy when an output file already exists.
 enum : std::int32_t {
@@ -134,10 +137,20 @@ public:
     std::string m_szNameTemplate;
     std::int32_t m_nExtCase = EXTCASE_AUTO;
     std::int32_t m_nOutputDate = OUTDATE_WRITTEN;
+    // The watermark's place, margin, opacity (0 to 100), size as a share of
+    // the picture's height (0: the font's own), shadow, and a logo sized as a
+    // share of the picture's width, read once for the run.
+    std::int32_t m_nStampPosition = GRAVITY_BOTTOM_RIGHT;
+    std::int32_t m_nStampMargin = kDefaultStampMargin;
+    std::int32_t m_nStampOpacity = 100;
+    std::int32_t m_nStampSizePercent = 0;
+    bool m_bStampShadow = false;
+    std::shared_ptr<const CxImage> m_logo;
+    std::int32_t m_nLogoSizePercent = 20;
 
     // Whether any step changes the pixels (else a same-format output is a
     // plain copy).
-    bool ChangesPixels() const { return m_bStamp || m_bRotate || m_bResize || CropsToRatio(); }
+    bool ChangesPixels() const { return m_bStamp || m_bRotate || m_bResize || CropsToRatio() || m_logo; }
     bool CropsToRatio() const { return m_nCropRatioW > 0 && m_nCropRatioH > 0; }
 
     // The flags packed as one byte: stamp bit 0, rotate 1, resize 2, rename 3.

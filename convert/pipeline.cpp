@@ -1,5 +1,6 @@
 #include "convert/pipeline.h"
 
+#include "convert/watermark.h"
 #include "imaging/cxtext.h"
 #include "imaging/formats.h"
 #include "imaging/metadataio.h"
@@ -189,7 +190,7 @@ GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w,
 bool NeedsNoWholePicture(const CConvertJob &job)
 {
     return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 &&
-           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.CropsToRatio();
+           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && !job.CropsToRatio();
 }
 
 void DrawStamp(CxImage &img, const CConvertJob &job)
@@ -350,8 +351,12 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
 
     Sharpen(img, job, rules);
 
-    if (job.m_bStamp && (!out.failed || goOn) && !job.m_szStampText.empty()) {
-        DrawStamp(img, job);
+    const bool text = job.m_bStamp && !job.m_szStampText.empty();
+    if ((text || job.m_logo) && (!out.failed || goOn)) {
+        if (IsPlainStamp(job))
+            DrawStamp(img, job);
+        else
+            DrawWatermark(img, job);
         out.stampDrawn = true;
     }
     return out;

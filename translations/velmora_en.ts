@@ -1328,5 +1328,53 @@ to date</translation>
         <source>the name template cannot have an empty, &quot;.&quot; or &quot;..&quot; part</source>
         <translation>the name template cannot have an empty, &quot;.&quot; or &quot;..&quot; part</translation>
     </message>
+    <message>
+        <source>--logo needs a file name</source>
+        <translation>--logo needs a file name</translation>
+    </message>
+    <message>
+        <source>%1 goes with --stamp or --logo</source>
+        <translation>%1 goes with --stamp or --logo</translation>
+    </message>
+    <message>
+        <source>where the watermark goes (default bottom-right)</source>
+        <translation>where the watermark goes (default bottom-right)</translation>
+    </message>
+    <message>
+        <source>the watermark&apos;s distance from the edges (default 10)</source>
+        <translation>the watermark&apos;s distance from the edges (default 10)</translation>
+    </message>
+    <message>
+        <source>a number of pixels from 0 to 10000</source>
+        <translation>a number of pixels from 0 to 10000</translation>
+    </message>
+    <message>
+        <source>the watermark&apos;s opacity, 0-100 (default 100)</source>
+        <translation>the watermark&apos;s opacity, 0-100 (default 100)</translation>
+    </message>
+    <message>
+        <source>the watermark text&apos;s height as a share of the picture&apos;s
+height, instead of --font-size</source>
+        <translation>the watermark text&apos;s height as a share of the picture&apos;s
+height, instead of --font-size</translation>
+    </message>
+    <message>
+        <source>a number from 1 to 100</source>
+        <translation>a number from 1 to 100</translation>
+    </message>
+    <message>
+        <source>a shadow under the watermark text, for any background</source>
+        <translation>a shadow under the watermark text, for any background</translation>
+    </message>
+    <message>
+        <source>a picture as watermark (PNG, WebP or any the program reads;
+its transparency kept), with or without --stamp</source>
+        <translation>a picture as watermark (PNG, WebP or any the program reads;
+its transparency kept), with or without --stamp</translation>
+    </message>
+    <message>
+        <source>the logo&apos;s width as a share of the picture&apos;s (default 20)</source>
+        <translation>the logo&apos;s width as a share of the picture&apos;s (default 20)</translation>
+    </message>
 </context>
 </TS>

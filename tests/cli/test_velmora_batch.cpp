@@ -242,6 +242,14 @@ TEST(BatchCommand, UsageErrors)
         {{"--name", "{name}", "--prefix", "p", "a.png"}, "--prefix"},
         {{"--ext-case", "title", "a.png"}, "--ext-case"},
         {{"--keep-dates", "--date-from-exif", "a.png"}, "--date-from-exif"},
+        {{"--stamp-opacity", "50", "a.png"}, "--stamp-opacity goes with --stamp or --logo"},
+        {{"--stamp", "x", "--stamp-opacity", "101", "a.png"}, "--stamp-opacity"},
+        {{"--stamp", "x", "--stamp-position", "middle", "a.png"}, "--stamp-position"},
+        {{"--stamp", "x", "--stamp-size", "0", "a.png"}, "--stamp-size"},
+        {{"--stamp", "x", "--stamp-margin", "-1", "a.png"}, "--stamp-margin"},
+        {{"--stamp-shadow", "a.png"}, "--stamp-shadow"},
+        {{"--logo", "/no/such/logo.png", "a.png"}, "--logo: /no/such/logo.png"},
+        {{"--logo", "", "a.png"}, "--logo"},
     };
     for (const auto &row : rows) {
         std::string error;

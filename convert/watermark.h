@@ -1,0 +1,23 @@
+// The watermark beyond today's lower-right text: a place at one of nine
+// anchors with a margin, an opacity, a size that follows the picture, a
+// shadow under the text, and a picture (a logo) above it or alone.
+#pragma once
+
+#include "imaging/cximage.h"
+
+#include <memory>
+#include <string>
+
+class CConvertJob;
+
+// Reads the logo for a run: any picture the program reads, its alpha kept.
+// Null (why says it) when it cannot be read.
+std::shared_ptr<const CxImage> ReadLogo(const std::string &path, std::string &why);
+
+// Whether the job's watermark is the plain one (the text at the lower right,
+// 10 pixels in, fully opaque, at its font's own size, no shadow or logo).
+bool IsPlainStamp(const CConvertJob &job);
+
+// Draws the job's text and logo on img as its watermark choices say.
+// False when there was nothing to draw.
+bool DrawWatermark(CxImage &img, const CConvertJob &job);
