@@ -87,6 +87,7 @@ const std::array kControls{
     Control{IDC_STAMP_TEXT_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "文本:"), QRect(812, 502, 36, 20)},
     Control{IDC_STAMP_TEXT, K::Edit, nullptr, QRect(848, 500, 98, 22)},
     Control{IDC_FONT, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "字体"), QRect(848, 534, 72, 26)},
+    Control{IDC_STAMP_MORE, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "更多..."), QRect(848, 568, 72, 26)},
 
     // The outputs' dates, below the output group.
     Control{IDC_KEEP_DATES, K::CheckBox, QT_TRANSLATE_NOOP("CMainDlg", "保留日期"), QRect(8, 630, 90, 20)},

@@ -5,6 +5,8 @@
 #include "resources/ids_main.h"
 #include "convert/naming.h"
 #include "convert/pipeline.h"
+#include "convert/watermark.h"
+#include "imaging/cximage.h"
 #include "imaging/formats.h"
 #include "settings/settingsstore.h"
 #include "controls/spinbuttonctrl.h"
@@ -15,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageIOHandler>
 #include <QImageReader>
@@ -23,6 +26,7 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -88,6 +92,7 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     onClick(IDC_BROWSE, &COptionPanel::OnBrowseDest);
     onClick(IDC_RESIZE_MORE, &COptionPanel::OnResizeMore);
     onClick(IDC_NAME_TEMPLATE, &COptionPanel::OnNameTemplate);
+    onClick(IDC_STAMP_MORE, &COptionPanel::OnStampMore);
     onClick(IDC_KEEP_DATES, &COptionPanel::OnKeepDatesCheck);
     connect(m_resizeType, &QComboBox::activated, this, &COptionPanel::OnResizeTypeChange);
     connect(m_format, &QComboBox::activated, this, &COptionPanel::OnFormatChange);
@@ -202,6 +207,13 @@ bool COptionPanel::UpdateData(bool save)
             if (!RenamePartProblem(text->toStdString()).empty())
                 return Fail(id, tr("前缀和后缀不能包含 / 或控制字符。"));
     }
+    // The logo is read before anything is written, as velmora-batch reads it.
+    if (IsChecked(Control(IDC_STAMP)) && !m_stampChoices.logoPath.isEmpty()) {
+        std::string why;
+        if (!ReadLogo(m_stampChoices.logoPath.toStdString(), why))
+            return Fail(IDC_STAMP_MORE,
+                        tr("无法读取水印图片 %1: %2").arg(m_stampChoices.logoPath, QString::fromStdString(why)));
+    }
     return true;
 }
 
@@ -253,6 +265,15 @@ void COptionPanel::ReadNewSettings()
     m_nameChoices.extCase = getInt(kExtensionCase, 0);
     m_bKeepDates = getInt(kKeepDates, 0);
     m_nDateSource = getInt(kDateSource, 0);
+    StampChoices &t = m_stampChoices;
+    t.position = getInt(kStampPosition, t.position);
+    t.margin = getInt(kStampMargin, t.margin);
+    t.opacity = getInt(kStampOpacity, t.opacity);
+    t.sizeOn = getInt(kStampSizeOn, 0) != 0;
+    t.sizePercent = getInt(kStampSize, t.sizePercent);
+    t.shadow = getInt(kStampShadow, 0) != 0;
+    t.logoPath = GetProfileString(kSettingsSection, kLogoFile, QString());
+    t.logoSize = getInt(kLogoSize, t.logoSize);
 }
 
 void COptionPanel::WriteNewSettings() const
@@ -272,6 +293,15 @@ void COptionPanel::WriteNewSettings() const
     putInt(kExtensionCase, m_nameChoices.extCase);
     putInt(kKeepDates, m_bKeepDates);
     putInt(kDateSource, m_nDateSource);
+    const StampChoices &t = m_stampChoices;
+    putInt(kStampPosition, t.position);
+    putInt(kStampMargin, t.margin);
+    putInt(kStampOpacity, t.opacity);
+    putInt(kStampSizeOn, t.sizeOn);
+    putInt(kStampSize, t.sizePercent);
+    putInt(kStampShadow, t.shadow);
+    WriteProfileString(kSettingsSection, kLogoFile, t.logoPath);
+    putInt(kLogoSize, t.logoSize);
 }
 
 void COptionPanel::WriteSettings(const QString &currentFolder)
@@ -398,7 +428,20 @@ ConvertOptions COptionPanel::MakeOptions() const
     o.m_strNameTemplate = m_nameChoices.nameTemplate.toStdString();
     o.m_nExtCase = m_bRename ? m_nameChoices.extCase : EXTCASE_AUTO;
     o.m_nOutputDate = !m_bKeepDates ? OUTDATE_WRITTEN : m_nDateSource == 1 ? OUTDATE_EXIF : OUTDATE_SOURCE;
+    ApplyStampChoices(m_stampChoices, o);
     return o;
+}
+
+void COptionPanel::ApplyStampChoices(const StampChoices &t, ConvertOptions &o) const
+{
+    // Out-of-range stored values fall back to the defaults.
+    o.m_nStampPosition = t.position >= 0 && t.position < 9 ? t.position : GRAVITY_BOTTOM_RIGHT;
+    o.m_nStampMargin = std::clamp(t.margin, 0, CStampOptionsDlg::kMaxMargin);
+    o.m_nStampOpacity = std::clamp(t.opacity, 0, 100);
+    o.m_nStampSizePercent = t.sizeOn ? std::clamp(t.sizePercent, 1, 100) : 0;
+    o.m_bStampShadow = t.shadow;
+    o.m_strLogoPath = t.logoPath.toStdString();
+    o.m_nLogoSizePercent = std::clamp(t.logoSize, 1, 100);
 }
 
 void COptionPanel::OnRotateCheck()
@@ -420,7 +463,7 @@ void COptionPanel::OnResizeCheck()
 void COptionPanel::OnStampCheck()
 {
     const bool on = IsChecked(Control(IDC_STAMP));
-    Enable({IDC_STAMP_TEXT, IDC_FONT, IDC_STAMP_TEXT_LABEL}, on);
+    Enable({IDC_STAMP_TEXT, IDC_FONT, IDC_STAMP_TEXT_LABEL, IDC_STAMP_MORE}, on);
     if (on) {
         QLineEdit *e = Control<QLineEdit>(IDC_STAMP_TEXT);
         e->selectAll();
@@ -550,6 +593,37 @@ void COptionPanel::OnNameTemplate()
                                [this](const NameChoices &c) { return ExampleName(c); }))
         return;
     OnRenameCheck();
+}
+
+QImage COptionPanel::StampSample(const StampChoices &choices) const
+{
+    const QString source = m_firstSelectedPath ? m_firstSelectedPath() : QString();
+    if (source.isEmpty() || !m_sampleSource)
+        return {};
+    // Decoded once for the dialog's life; each change draws on a copy.
+    CxImage &cached = *m_sampleSource;
+    if (m_sampleSourcePath != source || !cached.IsValid()) {
+        cached = CxImage();
+        m_sampleSourcePath = source;
+        if (!cached.Load(QFile::encodeName(source).constData()))
+            return {};
+    }
+    ConvertOptions o = MakeOptions();
+    o.m_bStamp = true;
+    o.m_strStampText = Control<QLineEdit>(IDC_STAMP_TEXT)->text().toStdString();
+    ApplyStampChoices(choices, o);
+    const CConvertJob job = MakeConvertJob(o, {source.toStdString()});
+    CxImage out = cached;
+    TransformImage(out, job);
+    return out.ToQImage();
+}
+
+void COptionPanel::OnStampMore()
+{
+    m_sampleSource = std::make_unique<CxImage>();
+    CStampOptionsDlg::Run(m_window, m_stampChoices, [this](const StampChoices &c) { return StampSample(c); });
+    m_sampleSource.reset(); // the decoded picture goes with the dialog
+    m_sampleSourcePath.clear();
 }
 
 void COptionPanel::OnKeepDatesCheck()

@@ -7,13 +7,17 @@
 #include "app/controlbyid.h"
 #include "app/dialogs/nametemplatedlg.h"
 #include "app/dialogs/resizeoptionsdlg.h"
+#include "app/dialogs/stampoptionsdlg.h"
 #include "convert/convertjob.h"
+#include "imaging/cximage.h"
 #include "imaging/cxtypes.h"
 
+#include <QImage>
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class CSpinButtonCtrl;
@@ -55,6 +59,10 @@ public:
     // Behind the resize group's and the rename group's buttons.
     ResizeChoices m_resizeChoices;
     NameChoices m_nameChoices;
+    StampChoices m_stampChoices;
+    // The picture the watermark dialog's sample is drawn on, while it is open.
+    mutable std::unique_ptr<CxImage> m_sampleSource;
+    mutable QString m_sampleSourcePath;
     int m_bKeepDates = 0;
     int m_nDateSource = 0; // the source file's time, or the photo's
 
@@ -89,6 +97,7 @@ public:
     void OnBrowseDest();
     void OnResizeMore();
     void OnNameTemplate();
+    void OnStampMore();
     void OnKeepDatesCheck();
     // A folder chosen by browsing: selected when listed exactly as found by
     // the list's search, otherwise inserted below the first entry.
@@ -121,6 +130,10 @@ private:
     // The name the first selected file would get under these choices, the
     // rest of the panel as it stands.
     QString ExampleName(const NameChoices &choices) const;
+    // The first selected picture as it would be written with these
+    // watermark choices, the rest of the panel as it stands.
+    QImage StampSample(const StampChoices &choices) const;
+    void ApplyStampChoices(const StampChoices &choices, ConvertOptions &o) const;
     void WriteNewSettings() const;
 
     QWidget *m_window;

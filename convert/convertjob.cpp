@@ -1,5 +1,7 @@
 #include "convert/convertjob.h"
 
+#include "convert/watermark.h"
+
 #include <QtGlobal>
 
 #include <cctype>
@@ -175,8 +177,20 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     if (o.m_bRotate)
         job.SetRotation(o.m_nrotateType);
     job.SetStampFlag(o.m_bStamp);
-    if (o.m_bStamp)
+    if (o.m_bStamp) {
         job.SetStamp(o.m_strStampText, &o.m_lfStamp, o.m_crStamp);
+        job.m_nStampPosition = o.m_nStampPosition;
+        job.m_nStampMargin = o.m_nStampMargin;
+        job.m_nStampOpacity = o.m_nStampOpacity;
+        job.m_nStampSizePercent = o.m_nStampSizePercent;
+        job.m_bStampShadow = o.m_bStampShadow;
+        job.m_nLogoSizePercent = o.m_nLogoSizePercent;
+        // A logo that cannot be read is refused before the run (the
+        // window checks it); here it is simply left out.
+        std::string why;
+        if (!o.m_strLogoPath.empty())
+            job.m_logo = ReadLogo(o.m_strLogoPath, why);
+    }
     job.SetQuality(o.m_nQuality);
     const ImageFormat *format = FormatOfListEntry(o.m_nFormatType);
     job.SetFormat(format ? format->name : "");

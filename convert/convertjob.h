@@ -252,6 +252,15 @@ struct ConvertOptions {
     std::string m_strNameTemplate;
     std::int32_t m_nExtCase = EXTCASE_AUTO;
     std::int32_t m_nOutputDate = OUTDATE_WRITTEN;
+    // The watermark's place and look and its logo ("" for none), as
+    // CConvertJob has them; the logo is read when the job is made.
+    std::int32_t m_nStampPosition = GRAVITY_BOTTOM_RIGHT;
+    std::int32_t m_nStampMargin = kDefaultStampMargin;
+    std::int32_t m_nStampOpacity = 100;
+    std::int32_t m_nStampSizePercent = 0;
+    bool m_bStampShadow = false;
+    std::string m_strLogoPath;
+    std::int32_t m_nLogoSizePercent = 20;
 };
 
 // The destination entry meaning "beside each source file", as stored; shown

@@ -83,5 +83,6 @@ inline constexpr int IDC_STAMP = 1017;
 inline constexpr int IDC_STAMP_TEXT = 1020;
 inline constexpr int IDC_STAMP_TEXT_LABEL = 1038;
 inline constexpr int IDC_FONT = 1021;
+inline constexpr int IDC_STAMP_MORE = 1140;     // "更多..."
 
 }  // namespace mainid

@@ -96,6 +96,15 @@ inline constexpr const char *kExtensionCase = "ExtensionCase";
 // or the photo's (1).
 inline constexpr const char *kKeepDates = "KeepDates";
 inline constexpr const char *kDateSource = "DateSource";
+// The watermark group's further choices (see CStampOptionsDlg).
+inline constexpr const char *kStampPosition = "StampPosition";
+inline constexpr const char *kStampMargin = "StampMargin";
+inline constexpr const char *kStampOpacity = "StampOpacity";
+inline constexpr const char *kStampSizeOn = "StampSizeOn";
+inline constexpr const char *kStampSize = "StampSize";
+inline constexpr const char *kStampShadow = "StampShadow";
+inline constexpr const char *kLogoFile = "LogoFile";
+inline constexpr const char *kLogoSize = "LogoSize";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.

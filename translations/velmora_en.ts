@@ -341,6 +341,10 @@ A / in the template makes folders below the destination.</translation>
         <source>文件名模板无效: %1</source>
         <translation>The file name template cannot be used: %1</translation>
     </message>
+    <message>
+        <source>无法读取水印图片 %1: %2</source>
+        <translation>Cannot read the watermark picture %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>COverwriteDialog</name>
@@ -704,6 +708,81 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>AaBbYyZz 水印示例</source>
         <translation>AaBbYyZz Watermark Sample</translation>
+    </message>
+</context>
+<context>
+    <name>CStampOptionsDlg</name>
+    <message>
+        <source>水印选项</source>
+        <translation>Watermark Options</translation>
+    </message>
+    <message>
+        <source> 像素</source>
+        <translation> px</translation>
+    </message>
+    <message>
+        <source>文字高度占图像高度:</source>
+        <translation>Text height as a share of the picture&apos;s:</translation>
+    </message>
+    <message>
+        <source>文字阴影</source>
+        <translation>Shadow under the text</translation>
+    </message>
+    <message>
+        <source>(无)</source>
+        <translation>(none)</translation>
+    </message>
+    <message>
+        <source>浏览...</source>
+        <translation>Browse...</translation>
+    </message>
+    <message>
+        <source> % 图像宽度</source>
+        <translation> % of the picture&apos;s width</translation>
+    </message>
+    <message>
+        <source>位置:</source>
+        <translation>Position:</translation>
+    </message>
+    <message>
+        <source>边距:</source>
+        <translation>Margin:</translation>
+    </message>
+    <message>
+        <source>不透明度:</source>
+        <translation>Opacity:</translation>
+    </message>
+    <message>
+        <source>图片水印:</source>
+        <translation>Logo picture:</translation>
+    </message>
+    <message>
+        <source>图片大小:</source>
+        <translation>Logo size:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>选择水印图片</source>
+        <translation>Choose the Logo Picture</translation>
+    </message>
+    <message>
+        <source>图像 (*.png *.webp *.jpg *.jpeg *.gif *.bmp *.tif *.tiff *.avif *.jxl)</source>
+        <translation>Images (*.png *.webp *.jpg *.jpeg *.gif *.bmp *.tif *.tiff *.avif *.jxl)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>(没有选定的图像)</source>
+        <translation>(no image selected)</translation>
     </message>
 </context>
 <context>

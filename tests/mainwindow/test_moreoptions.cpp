@@ -1,11 +1,14 @@
 #include "tests/mainwindow/mainwindow_fixture.h"
 #include "app/dialogs/nametemplatedlg.h"
 #include "app/dialogs/resizeoptionsdlg.h"
+#include "app/dialogs/stampoptionsdlg.h"
 #include "app/optionpanel.h"
 #include "lists/imagelists.h"
 #include "tests/test_support.h"
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -100,6 +103,51 @@ TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
     panel.WriteSettings(QString());
     EXPECT_EQ(GetProfileInt(kSettingsSection, kResizePercent, 0), 250);
     EXPECT_EQ(GetProfileInt(kSettingsSection, kKeepDates, 1), 0);
+}
+
+TEST_F(MoreOptions, TheWatermarkChoicesAreStoredReachTheRunAndAnUnreadableLogoStopsIt)
+{
+    using namespace settingskey;
+    auto put = [](const char *k, int v) { WriteProfileInt(kSettingsSection, k, v); };
+    put(kStamp, 1);
+    put(kStampPosition, GRAVITY_TOP_LEFT);
+    put(kStampOpacity, 40);
+    put(kStampSizeOn, 1);
+    put(kStampSize, 7);
+    put(kStampShadow, 1);
+    CMainDlg &dlg = Open();
+    COptionPanel &panel = *dlg.Options();
+    EXPECT_TRUE(Ctl(IDC_STAMP_MORE)->isEnabled());
+    ASSERT_TRUE(panel.UpdateData(true));
+    ConvertOptions o = panel.MakeOptions();
+    EXPECT_EQ(o.m_nStampPosition, GRAVITY_TOP_LEFT);
+    EXPECT_EQ(o.m_nStampMargin, kDefaultStampMargin);
+    EXPECT_EQ(o.m_nStampOpacity, 40);
+    EXPECT_EQ(o.m_nStampSizePercent, 7);
+    EXPECT_TRUE(o.m_bStampShadow);
+    EXPECT_TRUE(o.m_strLogoPath.empty());
+    {
+        dlgtest::WhenShown<CStampOptionsDlg> answer([](CStampOptionsDlg *d) {
+            d->findChild<QCheckBox *>("sizeOn")->setChecked(false);
+            d->findChild<QLineEdit *>("logo")->setText("/no/such/logo.png");
+            d->accept();
+        });
+        Ctl<QPushButton>(IDC_STAMP_MORE)->click();
+    }
+    o = panel.MakeOptions();
+    EXPECT_EQ(o.m_nStampSizePercent, 0);
+    EXPECT_EQ(o.m_strLogoPath, "/no/such/logo.png");
+    {
+        MessageCatcher messages;
+        EXPECT_FALSE(panel.UpdateData(true)); // the run does not start
+        ASSERT_EQ(messages.texts.size(), 1);
+        EXPECT_TRUE(messages.texts[0].startsWith("无法读取水印图片 /no/such/logo.png")) << messages.texts[0].toStdString();
+    }
+    panel.WriteSettings(QString());
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kStampSizeOn, 1), 0);
+    EXPECT_EQ(GetProfileString(kSettingsSection, kLogoFile, QString()), "/no/such/logo.png");
+    Check(IDC_STAMP)->click();
+    EXPECT_FALSE(Ctl(IDC_STAMP_MORE)->isEnabled());
 }
 
 TEST_F(MoreOptions, TheTemplateDialogShowsTheFirstSelectedFilesNameAndRefusesBadTemplates)
