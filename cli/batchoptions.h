@@ -46,6 +46,10 @@ enum class BatchOptionId {
     Log,
     Help,
     Version,
+    DryRun,
+    TrashReplaced,
+    Undo,
+    UndoJournal,
 };
 
 enum class OptionValue {

@@ -5,6 +5,7 @@
 #include "tests/test_support.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -1049,4 +1050,108 @@ TEST(VelmoraBatch, SpeaksEnglishOnAnEnglishDesktop)
             .replace(time, "\"ms\":0");
     };
     EXPECT_EQ(jsonLog(english), jsonLog({"LANG=C", "LANGUAGE", "LC_ALL", "LC_MESSAGES"}));
+}
+
+namespace {
+
+// Every entry below root with its size and modification time, hidden ones too.
+std::map<std::string, std::pair<long long, long long>> Listing(const std::string &root)
+{
+    std::map<std::string, std::pair<long long, long long>> entries;
+    QDirIterator it(QString::fromStdString(root), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const std::string path = it.next().toStdString();
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0)
+            entries[path] = {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    }
+    return entries;
+}
+
+// The file lines of a JSON log: source, output, status, outcome.
+std::vector<std::string> FileRecords(const std::string &log)
+{
+    std::vector<std::string> records;
+    for (const QString &line : QString::fromStdString(log).split('\n', Qt::SkipEmptyParts)) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (o["type"].toString() == "file")
+            records.push_back((o["source"].toString() + " > " + o["output"].toString() + " " +
+                               o["status"].toString() + " " + o["outcome"].toString())
+                                  .toStdString());
+    }
+    return records;
+}
+
+}  // namespace
+
+// A dry run tells, file for file, what the run after it does, over a
+// destination that holds outputs already, and leaves that destination as it
+// was.
+TEST(VelmoraBatch, DryRunTellsWhatTheRunDoesAndTouchesNothing)
+{
+    ScratchDir dir;
+    mkdir(dir.Path("src").c_str(), 0755);
+    for (const char *name : {"a.png", "b.png", "c.png", "d.bmp"})
+        ASSERT_TRUE(MakeTestImage(60, 40).Save(dir.Path(std::string("src/") + name).c_str(),
+                                               std::string(name).ends_with("bmp") ? CXIMAGE_FORMAT_BMP
+                                                                                  : CXIMAGE_FORMAT_PNG));
+    // d.bmp is named d.png's twin below: both give d.JPG.
+    ASSERT_TRUE(MakeTestImage(30, 20).Save(dir.Path("src/d.png").c_str(), CXIMAGE_FORMAT_PNG));
+    const QString src = QString::fromStdString(dir.Path("src")), none = src + "/none.png";
+    const struct {
+        QStringList args;
+        std::vector<std::string> existing; // outputs there before
+        std::vector<std::string> actions;  // the dry run's, in order
+        int exitCode;
+    } rows[] = {
+        {{"--format", "jpg", "--overwrite", "rename"},
+         {"a.JPG", "a_001.JPG"},
+         {"rename", "convert", "convert", "convert", "rename", ""},
+         1},
+        {{"--format", "jpg", "--overwrite", "overwrite", "--prefix", "p_", "--start", "5"},
+         {"p_006.JPG"},
+         {"convert", "overwrite", "convert", "convert", "convert", ""},
+         1},
+        {{"--overwrite", "skip", "--resize", "fit", "--width", "30", "--height", "30", "--name", "{w}x{h}/{n}_{name}"},
+         {"30x20/002_b.png"},
+         {"convert", "skip", "convert", "convert", "convert", ""},
+         1},
+        {{"--format", "png", "--overwrite", "skip", "--shard", "2/2"}, {"b.png"}, {"skip", "convert"}, 0},
+        {{"--format", "bmp", "--overwrite", "skip"}, {}, {"convert", "convert", "convert", "copy", "skip", ""}, 1},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const std::string out = dir.Path("out" + std::to_string(n++));
+        for (const std::string &name : row.existing) {
+            QDir().mkpath(QFileInfo(QString::fromStdString(out + "/" + name)).path());
+            ASSERT_TRUE(WriteFileBytes(out + "/" + name, {'o', 'l', 'd'}));
+        }
+        QStringList args = row.args + QStringList{"--log", "json", "--out", QString::fromStdString(out)};
+        args += row.args.contains("--shard") ? QStringList{src} : QStringList{src, none};
+        const auto before = Listing(dir.Root());
+        const Result dry = RunBatch(QStringList{"--dry-run"} + args);
+        EXPECT_EQ(Listing(dir.Root()), before);
+        std::vector<std::string> actions;
+        for (const QString &line : QString::fromStdString(dry.out).split('\n', Qt::SkipEmptyParts))
+            if (const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object(); o["type"] == "file")
+                actions.push_back(o["action"].toString().toStdString());
+        EXPECT_EQ(actions, row.actions) << dry.out;
+        const Result real = RunBatch(args);
+        EXPECT_EQ(FileRecords(dry.out), FileRecords(real.out));
+        EXPECT_EQ(dry.exitCode, row.exitCode) << dry.err;
+        EXPECT_EQ(real.exitCode, row.exitCode) << real.err;
+    }
+
+    // In the log's words; the question is not asked, and without a terminal
+    // it would end the run.
+    const std::string out = dir.Path("text");
+    mkdir(out.c_str(), 0755);
+    ASSERT_TRUE(WriteFileBytes(out + "/a.JPG", {'o', 'l', 'd'}));
+    const Result r = RunBatch({"--dry-run", "--format", "jpg", "--out", QString::fromStdString(out), src + "/a.png",
+                               src + "/c.png"});
+    EXPECT_EQ(r.out, "从: " + dir.Path("src/a.png") + "\n  将询问是否覆盖: " + out + "/a.JPG\n从: " +
+                         dir.Path("src/c.png") + "\n  将转换到: " + out + "/c.JPG\n\n总计文件: 2; 已转换: 2; 错误: 0。\n");
+    EXPECT_EQ(r.exitCode, 1);
 }
