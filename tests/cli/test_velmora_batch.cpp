@@ -1,6 +1,7 @@
 #include "cli/batchcommand.h"
 #include "cli/jsonlog.h"
 #include "convert/naming.h"
+#include "convert/runjournal.h"
 #include "cli/terminalreporter.h"
 #include "tests/test_support.h"
 
@@ -1154,4 +1155,89 @@ TEST(VelmoraBatch, DryRunTellsWhatTheRunDoesAndTouchesNothing)
     EXPECT_EQ(r.out, "从: " + dir.Path("src/a.png") + "\n  将询问是否覆盖: " + out + "/a.JPG\n从: " +
                          dir.Path("src/c.png") + "\n  将转换到: " + out + "/c.JPG\n\n总计文件: 2; 已转换: 2; 错误: 0。\n");
     EXPECT_EQ(r.exitCode, 1);
+}
+
+// Undo removes what a run wrote and gives back from the trash what it
+// replaced; an output changed since, a replaced file the trash no longer
+// holds or one replaced without the trash is named, and a journal cut off
+// mid-line undoes what it holds.
+TEST(VelmoraBatch, UndoGivesBackWhatTheRunReplaced)
+{
+    ScratchDir dir;
+    mkdir(dir.Path("src").c_str(), 0755);
+    mkdir(dir.Path("out").c_str(), 0755);
+    for (const char *name : {"a.png", "b.png", "c.png"})
+        ASSERT_TRUE(MakeTestImage(30, 20).Save(dir.Path(std::string("src/") + name).c_str(), CXIMAGE_FORMAT_PNG));
+    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+    const std::string state = dir.Path("state");
+    const QStringList env{QString::fromStdString("XDG_STATE_HOME=" + state),
+                          QString::fromStdString("XDG_DATA_HOME=" + dir.Path("data"))};
+    const QStringList run{"--format", "jpg", "--overwrite", "overwrite", "--out", QString::fromStdString(dir.Path("out")),
+                          QString::fromStdString(dir.Path("src"))};
+    const auto batch = [&](const QStringList &args) { return RunBatch(args, {}, VELMORA_BATCH_EXE, env); };
+    const auto out = [&](const char *name) { return dir.Path(std::string("out/") + name); };
+    const auto newest = [&] { return NewestJournal(state + "/velmora/runs"); };
+    const struct {
+        const char *what;
+        bool trash;
+        std::function<void()> meddle; // after the run
+        int exitCode;
+        std::string named; // in the report
+    } rows[] = {
+        {"all back", true, [] {}, 0, "已恢复: " + out("a.JPG")},
+        {"changed output", true, [&] { WriteFileBytes(out("b.JPG"), {'n', 'e', 'w'}); }, 1,
+         "运行后已更改, 未删除: " + out("b.JPG")},
+        {"emptied trash", true, [&] { QDir(QString::fromStdString(dir.Path("data/Trash"))).removeRecursively(); }, 1,
+         "无法恢复被替换的文件: " + out("a.JPG")},
+        {"no trash", false, [] {}, 1, "无法恢复被替换的文件: " + out("a.JPG")},
+        {"cut journal", true,
+         [&] {
+             const std::string journal = newest();
+             std::vector<std::uint8_t> bytes = ReadFileBytes(journal);
+             bytes.resize(bytes.size() - 20); // c.JPG's line cut
+             WriteFileBytes(journal, bytes);
+         },
+         0, "已删除: " + out("b.JPG")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        for (const char *name : {"a.JPG", "b.JPG", "c.JPG"})
+            QFile::remove(QString::fromStdString(out(name)));
+        ASSERT_TRUE(WriteFileBytes(out("a.JPG"), old));
+        const Result r = batch(row.trash ? run + QStringList{"--trash-replaced"} : run);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(ReadFileBytes(out("a.JPG")), old);
+        row.meddle();
+        const Result undo = row.what == std::string("cut journal")
+                                ? batch({"--undo-journal", QString::fromStdString(newest())})
+                                : batch({"--undo"});
+        EXPECT_EQ(undo.exitCode, row.exitCode) << undo.out << undo.err;
+        EXPECT_NE(undo.out.find(row.named + "\n"), std::string::npos) << undo.out;
+        EXPECT_EQ(ReadFileBytes(out("a.JPG")) == old, row.trash && row.what != std::string("emptied trash"));
+        EXPECT_EQ(QFile::exists(QString::fromStdString(out("b.JPG"))), row.what == std::string("changed output"));
+        EXPECT_EQ(QFile::exists(QString::fromStdString(out("c.JPG"))), row.what == std::string("cut journal"));
+        EXPECT_EQ(Entries(dir.Path("data/Trash/files")), QStringList());
+    }
+    // Each undo took its run; none is left.
+    const Result none = batch({"--undo"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("no run to undo"), std::string::npos) << none.err;
+}
+
+// The journals of the last 50 runs stay, none older than 30 days.
+TEST(RunJournal, OldJournalsArePruned)
+{
+    ScratchDir dir;
+    const std::time_t now = std::time(nullptr);
+    for (int i = 0; i < 53; ++i) {
+        const std::string path = dir.Path(QString::asprintf("%020d-1.jsonl", i + 10).toStdString());
+        ASSERT_TRUE(WriteFileBytes(path, {'\n'}));
+        const timespec times[2] = {{now - (i == 52 ? 31 : 1) * 86400, 0}, {now - (i == 52 ? 31 : 1) * 86400, 0}};
+        utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+    PruneJournals(dir.Root(), now);
+    const QStringList left = Entries(dir.Root());
+    ASSERT_EQ(left.size(), 50);
+    EXPECT_EQ(left.first().toStdString(), QString::asprintf("%020d-1.jsonl", 12).toStdString()); // 0, 1 beyond 50
+    EXPECT_EQ(left.last().toStdString(), QString::asprintf("%020d-1.jsonl", 61).toStdString());  // 62 too old
 }
