@@ -218,6 +218,10 @@ void CMainDlg::FitCaptions()
         auto *box = ControlById<QCheckBox>(this, id);
         box->resize(std::max(box->width(), box->sizeHint().width()), box->height());
     }
+    // Undo Last Run grows to the left, keeping its gap to Start.
+    auto *undo = ControlById<QPushButton>(this, IDC_UNDO_RUN);
+    const int width = std::max(undo->width(), undo->sizeHint().width());
+    undo->setGeometry(undo->geometry().right() + 1 - width, undo->y(), width, undo->height());
 }
 
 void CMainDlg::OnInitDialog()

@@ -79,8 +79,9 @@ int UndoCommand(const std::string &journal)
 {
     const std::string path = journal.empty() ? NewestJournal() : journal;
     if (path.empty()) {
-        std::fprintf(stderr, "velmora-batch: %s\n",
-                     QCoreApplication::translate("velmora-batch", "there is no run to undo").toStdString().c_str());
+        std::fprintf(
+            stderr, "velmora-batch: %s\n",
+            QCoreApplication::translate("velmora-batch", "there is no run to undo").toStdString().c_str());
         return 1;
     }
     const UndoReport report = UndoRun(path);
@@ -121,7 +122,8 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
 
     // A destination folder named on the command line is made when missing
     // (a dry run makes nothing).
-    if (!cmd->dryRun && !cmd->job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
+    if (!cmd->dryRun && !cmd->job.m_szOutDir.empty() &&
+        !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
         std::fprintf(stderr, "velmora-batch: %s\n",
                      FillText(QCoreApplication::translate("velmora-batch", "cannot create the folder %1"),
                               {cmd->job.m_szOutDir})

@@ -162,8 +162,8 @@ AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::
             return WriteResult::Failed;
         }
         const std::size_t n = std::size_t(mem.Size());
-        const std::unique_ptr<std::uint8_t, void (*)(std::uint8_t *)> data(mem.GetBuffer(true),
-                                                                         [](std::uint8_t *p) { CxMemFile::FreeBuffer(p); });
+        const std::unique_ptr<std::uint8_t, void (*)(std::uint8_t *)> data(
+            mem.GetBuffer(true), [](std::uint8_t *p) { CxMemFile::FreeBuffer(p); });
         *sha256 = Sha256Hex(data.get(), n);
         if (size)
             *size = std::int64_t(n);

@@ -125,7 +125,7 @@ struct ConvertWorker::FileRun {
     // Folders a name template puts below the destination, made as the file
     // is written.
     std::string baseFolder{}, templateFolders{};
-    std::string action{}; // what a dry run says is done
+    std::string action{};  // what a dry run says is done
     std::string trashed{}; // where the file the output replaces was kept
     bool replaced = false, committed = false;
 };
@@ -240,7 +240,8 @@ std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhe
         return Step::Stop;
     // Kept outputs were decided before decoding; what this run wrote since
     // is looked at again.
-    if (prepared.kind == Kind::Skipped && !m_dryRun && !KeepsExistingOutput(m_job, f.path, prepared.keptOutput))
+    if (prepared.kind == Kind::Skipped && !m_dryRun &&
+        !KeepsExistingOutput(m_job, f.path, prepared.keptOutput))
         prepared = ahead.PrepareNow(f.index);
     f.record.bytesIn = FileSize(f.path);
     f.preparing = prepared.microseconds;
@@ -359,8 +360,8 @@ ConvertWorker::Step ConvertWorker::WriteOutput(FileRun &f, const PreparedFile &p
     }
     if (writes)
         m_guard.BeforeWritingInto(SplitPath(outPath).folder);
-    if (writes && (m_journal || m_trashReplaced) && !(prepared.kind == Kind::Copy && !prepared.bytes.data &&
-                                                      outPath == f.path) &&
+    if (writes && (m_journal || m_trashReplaced) &&
+        !(prepared.kind == Kind::Copy && !prepared.bytes.data && outPath == f.path) &&
         !KeepReplaced(f, outPath))
         return Step::Next;
     if (prepared.kind == Kind::Copy)
@@ -371,7 +372,7 @@ ConvertWorker::Step ConvertWorker::WriteOutput(FileRun &f, const PreparedFile &p
 }
 
 ConvertWorker::Step ConvertWorker::WriteNothing(FileRun &f, const PreparedFile &prepared,
-                                               const std::string &outPath)
+                                                const std::string &outPath)
 {
     using Kind = PreparedFile::Kind;
     const bool copy = prepared.kind == Kind::Copy;

@@ -257,7 +257,8 @@ PreparedFile PlanFile(const CConvertJob &job, int index)
         r.height = h;
         return r;
     }
-    const bool animated = IsAnimationType(header.type) && IsAnimationOutputType(r.outType) && header.frames > 1;
+    const bool animated =
+        IsAnimationType(header.type) && IsAnimationOutputType(r.outType) && header.frames > 1;
     const ResizeTarget size = PlannedOutputSize(job, animated ? kAnimationSteps : StepRules{}, w, h);
     r.kind = animated ? PreparedFile::Kind::Animated : PreparedFile::Kind::Encoded;
     r.lossless = plan == DecodePlan::LosslessTransform;

@@ -94,9 +94,7 @@ bool RunJournal::Add(const JournalEntry &entry)
         if (!m_file)
             return false;
     }
-    QJsonObject o{{"path", Q(entry.path)},
-                  {"size", double(entry.size)},
-                  {"sha256", Q(entry.sha256)}};
+    QJsonObject o{{"path", Q(entry.path)}, {"size", double(entry.size)}, {"sha256", Q(entry.sha256)}};
     if (!entry.trashed.empty())
         o["trashed"] = Q(entry.trashed);
     if (entry.replacedLost)
@@ -211,7 +209,9 @@ UndoReport UndoRun(const std::string &journal)
 
 std::vector<std::string> UndoLines(const UndoReport &report)
 {
-    const auto tr = [](const char *text) { return QCoreApplication::translate("undolog", text).toStdString(); };
+    const auto tr = [](const char *text) {
+        return QCoreApplication::translate("undolog", text).toStdString();
+    };
     std::vector<std::string> lines;
     const std::pair<const std::vector<std::string> *, const char *> groups[] = {
         {&report.removed, QT_TRANSLATE_NOOP("undolog", "已删除: ")},

@@ -33,9 +33,9 @@ bool ClaimName(const std::string &root, const std::string &path, std::string &na
     std::tm local{};
     localtime_r(&now, &local);
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    const std::string text = "[Trash Info]\nPath=" +
-                             QUrl::toPercentEncoding(QString::fromStdString(path), "/").toStdString() +
-                             "\nDeletionDate=" + date + "\n";
+    const std::string text =
+        "[Trash Info]\nPath=" + QUrl::toPercentEncoding(QString::fromStdString(path), "/").toStdString() +
+        "\nDeletionDate=" + date + "\n";
     for (int n = 1; n < 100000; ++n) {
         name = n == 1 ? base : base + "." + std::to_string(n);
         const std::string info = root + "/info/" + name + ".trashinfo";

@@ -234,7 +234,8 @@ void CProgressDialog::StartWorker()
     m_journal = std::make_shared<RunJournal>();
     RunBody body = m_runBody;
     if (!body)
-        body = [journal = m_journal](const CConvertJob &job, IConvertReporter &reporter, std::stop_token stop) {
+        body = [journal = m_journal](const CConvertJob &job, IConvertReporter &reporter,
+                                     std::stop_token stop) {
             DefaultRunBody(job, reporter, std::move(stop), journal.get());
         };
     m_thread.Start([body = std::move(body), job = m_job, reporter = m_reporter](std::stop_token stop) {

@@ -27,13 +27,15 @@ bool ConfirmAndUndoRun(QWidget *parent, const std::string &journal)
 {
     const QString title = QStringLiteral("Velmora");
     if (journal.empty()) {
-        QMessageBox::information(parent, title, QCoreApplication::translate("UndoRun", "没有可以撤销的运行。"));
+        QMessageBox::information(parent, title,
+                                 QCoreApplication::translate("UndoRun", "没有可以撤销的运行。"));
         return false;
     }
     const QMessageBox::StandardButton answer = QMessageBox::question(
         parent, title,
-        QCoreApplication::translate("UndoRun", "撤销上次运行将删除它写出的文件, 并从回收站恢复被它替换的文件。\n"
-                                               "运行后被更改的文件会保留。要继续吗?"),
+        QCoreApplication::translate("UndoRun",
+                                    "撤销上次运行将删除它写出的文件, 并从回收站恢复被它替换的文件。\n"
+                                    "运行后被更改的文件会保留。要继续吗?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return false;
@@ -41,9 +43,10 @@ bool ConfirmAndUndoRun(QWidget *parent, const std::string &journal)
     const UndoReport report = UndoRun(journal);
     QApplication::restoreOverrideCursor();
     const bool complete = report.Complete();
-    QMessageBox::information(parent, title,
-                             (complete ? QCoreApplication::translate("UndoRun", "已撤销上次运行。")
-                                       : QCoreApplication::translate("UndoRun", "已撤销上次运行, 但有些文件未能复原:")) +
-                                 "\n" + ReportText(report));
+    QMessageBox::information(
+        parent, title,
+        (complete ? QCoreApplication::translate("UndoRun", "已撤销上次运行。")
+                  : QCoreApplication::translate("UndoRun", "已撤销上次运行, 但有些文件未能复原:")) +
+            "\n" + ReportText(report));
     return complete;
 }
