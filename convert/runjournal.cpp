@@ -54,6 +54,22 @@ QString Q(const std::string &s)
     return QString::fromStdString(s);
 }
 
+// A name that is not UTF-8 is kept exactly too, in base64.
+void PutName(QJsonObject &o, const char *key, const std::string &name)
+{
+    const QString text = Q(name);
+    o[key] = text;
+    if (text.toStdString() != name)
+        o[QString(key) + "_b64"] = QString::fromLatin1(QByteArray::fromStdString(name).toBase64());
+}
+
+std::string GetName(const QJsonObject &o, const char *key)
+{
+    const QJsonValue exact = o[QString(key) + "_b64"];
+    return exact.isString() ? QByteArray::fromBase64(exact.toString().toLatin1()).toStdString()
+                            : o[key].toString().toStdString();
+}
+
 } // namespace
 
 std::string Sha256Hex(const void *data, std::size_t size)
@@ -94,9 +110,10 @@ bool RunJournal::Add(const JournalEntry &entry)
         if (!m_file)
             return false;
     }
-    QJsonObject o{{"path", Q(entry.path)}, {"size", double(entry.size)}, {"sha256", Q(entry.sha256)}};
+    QJsonObject o{{"size", double(entry.size)}, {"sha256", Q(entry.sha256)}};
+    PutName(o, "path", entry.path);
     if (!entry.trashed.empty())
-        o["trashed"] = Q(entry.trashed);
+        PutName(o, "trashed", entry.trashed);
     if (entry.replacedLost)
         o["replaced_lost"] = true;
     const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact) + "\n";
@@ -116,9 +133,8 @@ bool ReadJournal(const std::string &path, std::vector<JournalEntry> &entries)
         if (error.error != QJsonParseError::NoError || !doc.isObject())
             continue;
         const QJsonObject o = doc.object();
-        JournalEntry e{o["path"].toString().toStdString(), std::int64_t(o["size"].toDouble()),
-                       o["sha256"].toString().toStdString(), o["trashed"].toString().toStdString(),
-                       o["replaced_lost"].toBool()};
+        JournalEntry e{GetName(o, "path"), std::int64_t(o["size"].toDouble()),
+                       o["sha256"].toString().toStdString(), GetName(o, "trashed"), o["replaced_lost"].toBool()};
         if (!e.path.empty() && e.sha256.size() == 64)
             entries.push_back(std::move(e));
     }

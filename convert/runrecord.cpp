@@ -38,7 +38,7 @@ std::string ActionLine(const FileRecord &record)
     };
     for (const auto &[action, text] : kActions)
         if (record.action == action)
-            return Tr(text) + record.output;
+            return Tr(text) + (record.output.empty() ? record.target : record.output);
     return {};
 }
 

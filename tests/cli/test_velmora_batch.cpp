@@ -244,6 +244,9 @@ TEST(BatchCommand, UsageErrors)
         {{"--name", "{name}", "--prefix", "p", "a.png"}, "--prefix"},
         {{"--ext-case", "title", "a.png"}, "--ext-case"},
         {{"--keep-dates", "--date-from-exif", "a.png"}, "--date-from-exif"},
+        {{"--undo", "a.png"}, "--undo"},
+        {{"--undo-journal", ""}, "--undo-journal"},
+        {{"--undo", "--dry-run"}, "--dry-run"},
     };
     for (const auto &row : rows) {
         std::string error;
@@ -258,6 +261,9 @@ TEST(BatchCommand, UsageErrors)
     EXPECT_TRUE(Parse({"--resize", "height", "--width", "0", "--height", "10", "a.png"}));
     EXPECT_TRUE(Parse({"--prefix", "a.b c-d_", "--suffix", "照片", "a.png"}));
     EXPECT_TRUE(Parse({"/a.png"}, nullptr, ""));
+    const auto undo = Parse({"--undo-journal", "runs/x.jsonl"});
+    ASSERT_TRUE(undo);
+    EXPECT_EQ(undo->undoJournal, "/w/runs/x.jsonl");
 }
 
 TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
@@ -1224,10 +1230,20 @@ TEST(VelmoraBatch, UndoGivesBackWhatTheRunReplaced)
     EXPECT_NE(none.err.find("no run to undo"), std::string::npos) << none.err;
 }
 
-// The journals of the last 50 runs stay, none older than 30 days.
-TEST(RunJournal, OldJournalsArePruned)
+// A journal keeps a name that is not UTF-8 exactly; the journals of the
+// last 50 runs stay, none older than 30 days.
+TEST(RunJournal, NamesAreKeptExactlyAndOldJournalsArePruned)
 {
     ScratchDir dir;
+    {
+        RunJournal journal(dir.Path("exact"));
+        ASSERT_TRUE(journal.Add({"/p/\xff\xfe.JPG", 3, std::string(64, 'a'), "/t/\xff.JPG", false}));
+        std::vector<JournalEntry> entries;
+        ASSERT_TRUE(ReadJournal(journal.Path(), entries));
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].path, "/p/\xff\xfe.JPG");
+        EXPECT_EQ(entries[0].trashed, "/t/\xff.JPG");
+    }
     const std::time_t now = std::time(nullptr);
     for (int i = 0; i < 53; ++i) {
         const std::string path = dir.Path(QString::asprintf("%020d-1.jsonl", i + 10).toStdString());
@@ -1235,6 +1251,7 @@ TEST(RunJournal, OldJournalsArePruned)
         const timespec times[2] = {{now - (i == 52 ? 31 : 1) * 86400, 0}, {now - (i == 52 ? 31 : 1) * 86400, 0}};
         utimensat(AT_FDCWD, path.c_str(), times, 0);
     }
+    QDir(QString::fromStdString(dir.Path("exact"))).removeRecursively();
     PruneJournals(dir.Root(), now);
     const QStringList left = Entries(dir.Root());
     ASSERT_EQ(left.size(), 50);
