@@ -134,7 +134,8 @@ bool ReadJournal(const std::string &path, std::vector<JournalEntry> &entries)
             continue;
         const QJsonObject o = doc.object();
         JournalEntry e{GetName(o, "path"), std::int64_t(o["size"].toDouble()),
-                       o["sha256"].toString().toStdString(), GetName(o, "trashed"), o["replaced_lost"].toBool()};
+                       o["sha256"].toString().toStdString(), GetName(o, "trashed"),
+                       o["replaced_lost"].toBool()};
         if (!e.path.empty() && e.sha256.size() == 64)
             entries.push_back(std::move(e));
     }
