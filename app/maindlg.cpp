@@ -14,6 +14,8 @@
 #include "app/optionpanel.h"
 #include "viewer/previewdlg.h"
 #include "rundialogs/progressdialog.h"
+#include "rundialogs/undorun.h"
+#include "convert/runjournal.h"
 #include "lists/selectedlistctrl.h"
 #include "settings/settingsstore.h"
 #include "controls/shelltree/shelltreectrl.h"
@@ -216,6 +218,10 @@ void CMainDlg::FitCaptions()
         auto *box = ControlById<QCheckBox>(this, id);
         box->resize(std::max(box->width(), box->sizeHint().width()), box->height());
     }
+    // Undo Last Run grows to the left, keeping its gap to Start.
+    auto *undo = ControlById<QPushButton>(this, IDC_UNDO_RUN);
+    const int width = std::max(undo->width(), undo->sizeHint().width());
+    undo->setGeometry(undo->geometry().right() + 1 - width, undo->y(), width, undo->height());
 }
 
 void CMainDlg::OnInitDialog()
@@ -263,6 +269,7 @@ void CMainDlg::OnInitDialog()
     connectButton(IDC_PREVIEW, &CMainDlg::OnPreview);
     connectButton(IDC_VIEW_RESULTS, &CMainDlg::OnViewResults);
     connectButton(IDC_ABOUT, &CMainDlg::OnAbout);
+    connectButton(IDC_UNDO_RUN, &CMainDlg::OnUndoRun);
     connectButton(IDC_VIEW, &CMainDlg::OnView);
     connect(ControlById<QPushButton>(this, IDC_ADD), &QPushButton::clicked, m_lists, &CImageLists::OnAdd);
     connect(ControlById<QPushButton>(this, IDC_ADD_ALL), &QPushButton::clicked, m_lists,
@@ -357,6 +364,13 @@ void CMainDlg::OnPreview()
     dlg.SetStartIndex(m_lists->SelectedSelectionMark());
     dlg.SetHost(this);
     dlg.exec();
+}
+
+void CMainDlg::OnUndoRun()
+{
+    // The results of the run undone are gone.
+    if (ConfirmAndUndoRun(this, NewestJournal()))
+        m_resultFiles.clear();
 }
 
 void CMainDlg::OnViewResults()

@@ -40,6 +40,7 @@ public slots:
     void OnOK();
     void OnPreview();
     void OnViewResults();
+    void OnUndoRun();
     void OnView();
     void OnAbout();
     void OnFolderSelChanged();

@@ -30,6 +30,7 @@ constexpr int kBottomRightIds[] = {
     IDC_PIC_LEFT,      IDC_STAMP,        IDC_STAMP_GROUP,    IDC_STAMP_TEXT_LABEL, IDC_STAMP_TEXT,
     IDC_FONT,          IDC_PREVIEW,      IDOK,               IDC_VIEW_RESULTS, IDC_ABOUT,
     IDCANCEL,          IDC_BROWSE,       IDC_RESIZE_MORE,    IDC_NAME_TEMPLATE, IDC_STAMP_MORE,
+    IDC_UNDO_RUN,
 };
 
 // The band while it is dragged: a dithered pattern over whatever lies below.

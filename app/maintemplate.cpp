@@ -100,6 +100,7 @@ const std::array kControls{
             QRect(690, 626, 84, 26)},
     Control{IDC_ABOUT, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "关于(&A)"), QRect(780, 626, 84, 26)},
     Control{IDCANCEL, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "退出(&Q)"), QRect(870, 626, 84, 26)},
+    Control{IDC_UNDO_RUN, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "撤销上次运行"), QRect(420, 626, 84, 26)},
 };
 
 }  // namespace

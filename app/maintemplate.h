@@ -36,8 +36,9 @@ struct Control {
 
 // Client size the rectangles are drawn for.
 inline constexpr QSize kDefaultClientSize{960, 660};
-// Smallest outer size of the window.
-inline constexpr QSize kMinimumSize{760, 530};
+// Smallest outer size of the window: there the commands of the bottom row,
+// Undo Last Run first, still clear the date choice.
+inline constexpr QSize kMinimumSize{810, 530};
 
 // Every control of the window in creation (tab) order.
 std::span<const Control> Controls();

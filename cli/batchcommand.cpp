@@ -236,6 +236,15 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
     case BatchOptionId::Version:
         cmd.version = true;
         break;
+    case BatchOptionId::DryRun:
+        cmd.dryRun = true;
+        break;
+    case BatchOptionId::TrashReplaced:
+        cmd.trashReplaced = true;
+        break;
+    case BatchOptionId::Undo:
+        cmd.undo = true;
+        break;
     default:
         break;
     }
@@ -466,6 +475,15 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         return true;
     case BatchOptionId::Shards:
         given.shards = n;
+        return true;
+    case BatchOptionId::UndoJournal:
+        if (v.empty() || !Absolute(v, workFolder, cmd.undoJournal, error)) {
+            if (error.empty())
+                error = QCoreApplication::translate("velmora-batch", "--undo-journal needs a file name")
+                            .toStdString();
+            return false;
+        }
+        cmd.undo = true;
         return true;
     case BatchOptionId::Format:
     case BatchOptionId::Quality:
@@ -716,6 +734,16 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             return std::nullopt;
     }
 
+    if (cmd.undo) {
+        // An undo converts nothing: it takes no files and no other option.
+        if (!given.inputs.empty() || given.filesFrom || cmd.dryRun) {
+            error = QCoreApplication::translate("velmora-batch",
+                                                "--undo and --undo-journal take no files and no --dry-run")
+                        .toStdString();
+            return std::nullopt;
+        }
+        return cmd;
+    }
     if (!CheckResize(given, cmd.job, error) || !CheckNaming(given, cmd.job, error))
         return std::nullopt;
     if (given.stampGiven) {

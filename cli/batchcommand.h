@@ -15,6 +15,11 @@ struct BatchCommand {
     bool version = false; // --version
     int jobs = 0; // files converted at once; 0: one per core
     bool jsonLog = false; // --log json
+    bool dryRun = false;  // --dry-run
+    bool trashReplaced = false; // --trash-replaced
+    // --undo (the newest journal) or --undo-journal FILE: no conversion.
+    bool undo = false;
+    std::string undoJournal;
 };
 
 // Parses the arguments (without the program name). Relative file, folder and

@@ -400,6 +400,46 @@ constexpr BatchOption kOptions[] = {
      .help =
          QT_TRANSLATE_NOOP("velmora-batch", "the version of the program and of the libraries it runs with"),
      .manualText = "Print the version of the program and of the image libraries it runs with, and exit."},
+    {.id = DryRun,
+     .name = "--dry-run",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "write nothing: tell for each file what the run would do\n"
+                                                "(convert, copy, skip, overwrite or rename, and to which\n"
+                                                "name); with --log json an \"action\" in each record"),
+     .manualText = "Write nothing: read only the files' headers and tell for each file what the run would "
+                   "do (convert,\n"
+                   "copy, lossless transform, skip, overwrite, rename, or ask) and to which name, running "
+                   "numbers and\n"
+                   "templates resolved as the run resolves them. No folder, temporary file or journal is "
+                   "made and no\n"
+                   "question is asked; with \\fB\\-\\-log json\\fR each record has an \\(lqaction\\(rq "
+                   "key. The exit status is\n"
+                   "the run's where it can be told: 1 when a file would fail, or when the run would ask "
+                   "with no terminal\n"
+                   "to answer."},
+    {.id = TrashReplaced,
+     .name = "--trash-replaced",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "keep each file an output replaces in the desktop trash, so\n"
+                                                "--undo can give it back"),
+     .manualText = "Keep each file an output replaces in the desktop trash (hard-linked there, or copied when "
+                   "the trash is on\n"
+                   "another device) before the output takes its name, so \\fB\\-\\-undo\\fR can give it "
+                   "back."},
+    {.id = Undo,
+     .name = "--undo",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "undo the last run: remove its outputs and give back the\n"
+                                                "files it replaced from the trash"),
+     .manualText = "Undo the last run: remove the outputs its journal names (in "
+                   "\\fI$XDG_STATE_HOME/velmora/runs\\fR) and give\n"
+                   "back from the trash the files they replaced. An output changed since the run is left "
+                   "alone; it, and\n"
+                   "each replaced file that cannot be given back, is named, and the exit status is then 1."},
+    {.id = UndoJournal,
+     .name = "--undo-journal",
+     .value = OptionValue::Name,
+     .valueText = "FILE",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "undo the run of that journal instead of the last"),
+     .manualText = "Undo the run of that journal instead of the last.",
+     .completion = Completion::Files},
 };
 
 std::string Lower(std::string_view s)

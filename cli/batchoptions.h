@@ -53,6 +53,10 @@ enum class BatchOptionId {
     StampShadow,
     Logo,
     LogoSize,
+    DryRun,
+    TrashReplaced,
+    Undo,
+    UndoJournal,
 };
 
 enum class OptionValue {

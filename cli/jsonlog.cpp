@@ -137,9 +137,12 @@ std::string FileLine(const FileRecord &r)
     std::snprintf(numbers, sizeof numbers, ",\"ms\":%.3f,\"bytes_in\":%lld,\"bytes_out\":%lld}",
                   double(r.microseconds) / 1000.0, static_cast<long long>(r.bytesIn),
                   static_cast<long long>(r.bytesOut));
-    return "{\"type\":\"file\"," + NameField("source", r.source) + "," + NameField("output", r.output) +
-           ",\"status\":\"" + Status(r) + "\",\"outcome\":\"" + Outcome(r.outcome) + "\",\"reason\":" +
-           Quote(r.reason) + numbers;
+    std::string line = "{\"type\":\"file\"," + NameField("source", r.source) + "," +
+                       NameField("output", r.output) + ",\"status\":\"" + Status(r) + "\",\"outcome\":\"" +
+                       Outcome(r.outcome) + "\",\"reason\":" + Quote(r.reason) + numbers;
+    if (!r.action.empty())
+        line.insert(line.size() - 1, ",\"action\":" + Quote(r.action));
+    return line;
 }
 
 std::string SummaryLine(const RunTotals &t)

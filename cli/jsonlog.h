@@ -12,6 +12,7 @@ namespace jsonlog {
 //  "outcome":...,"reason":...,"ms":...,"bytes_in":...,"bytes_out":...}
 // A name that is not valid UTF-8 is given with its bad bytes replaced by
 // U+FFFD, and exactly, in base64, as source_b64 / output_b64 beside it.
+// A dry run's record ends with "action":"convert"|"copy"|... too.
 std::string FileLine(const FileRecord &record);
 
 // {"type":"summary","files":...,"converted":...,"skipped":...,"errors":...}

@@ -7,6 +7,7 @@
 #include "convert/convertworker.h"
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
+#include "convert/runjournal.h"
 #include "imaging/libraryversions.h"
 #include "imaging/runresources.h"
 #include "translations/languages.h"
@@ -73,6 +74,22 @@ std::unique_ptr<QCoreApplication> MakeApplication(int argc, char **argv)
     return app;
 }
 
+// Undoes the run of journal, or of the newest one; 0 when nothing was left.
+int UndoCommand(const std::string &journal)
+{
+    const std::string path = journal.empty() ? NewestJournal() : journal;
+    if (path.empty()) {
+        std::fprintf(
+            stderr, "velmora-batch: %s\n",
+            QCoreApplication::translate("velmora-batch", "there is no run to undo").toStdString().c_str());
+        return 1;
+    }
+    const UndoReport report = UndoRun(path);
+    for (const std::string &line : UndoLines(report))
+        std::printf("%s\n", line.c_str());
+    return report.Complete() ? 0 : 1;
+}
+
 int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_source &stop,
                StopSignals &stopSignals)
 {
@@ -95,13 +112,18 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
         return 0;
     }
 
+    if (cmd->undo)
+        return UndoCommand(cmd->undoJournal);
+
     resources.workers = cmd->jobs; // 0: one per core
     // One job means one thread, pixel operations included.
     if (resources.Workers() == 1)
         resources.pixelThreads = 1;
 
-    // A destination folder named on the command line is made when missing.
-    if (!cmd->job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
+    // A destination folder named on the command line is made when missing
+    // (a dry run makes nothing).
+    if (!cmd->dryRun && !cmd->job.m_szOutDir.empty() &&
+        !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
         std::fprintf(stderr, "velmora-batch: %s\n",
                      FillText(QCoreApplication::translate("velmora-batch", "cannot create the folder %1"),
                               {cmd->job.m_szOutDir})
@@ -109,16 +131,24 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
         return 1;
     }
 
-    TerminalReporter reporter(isatty(STDIN_FILENO) ? STDIN_FILENO : -1, stdout, stderr, stop.get_token());
+    const bool canAsk = isatty(STDIN_FILENO);
+    TerminalReporter reporter(canAsk ? STDIN_FILENO : -1, stdout, stderr, stop.get_token());
     reporter.SetJson(cmd->jsonLog);
     if (isatty(STDERR_FILENO))
         reporter.ShowProgress(cmd->job.GetFileCount());
     ConvertWorker worker(cmd->job, reporter, resources);
+    worker.SetDryRun(cmd->dryRun);
+    RunJournal journal;
+    if (!cmd->dryRun)
+        worker.SetJournal(&journal);
+    worker.SetTrashReplaced(cmd->trashReplaced && !cmd->dryRun);
     // A signal sent while the command line was read stops the run before
     // its first file, however late the watcher takes it.
     stopSignals.TakePending();
     worker.Run(stop.get_token());
-    return reporter.Finished() && worker.GetErrorCount() == 0 ? 0 : 1;
+    // A question without a terminal to answer it would end the run.
+    const bool wouldCancel = worker.WouldAsk() && !canAsk;
+    return reporter.Finished() && worker.GetErrorCount() == 0 && !wouldCancel ? 0 : 1;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "convert/animation.h"
 
+#include "convert/runjournal.h"
+
 #include "imaging/cxanimation.h"
 #include "imaging/cximagegif.h"
 #include "imaging/formats.h"
@@ -147,10 +149,26 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
 
 AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::uint32_t outType,
                                 const std::string &output, const CConvertJob &job, IConvertReporter &reporter,
-                                const std::stop_token &stop, std::string *reason)
+                                const std::stop_token &stop, std::string *reason, std::string *sha256,
+                                std::int64_t *size)
 {
     const AnimationSink toFile = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
-        return WriteAtomically(output, stop, encode, why);
+        if (!sha256)
+            return WriteAtomically(output, stop, encode, why);
+        CxMemFile mem;
+        if (!mem.Open() || !encode(mem)) {
+            if (why)
+                *why = QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image");
+            return WriteResult::Failed;
+        }
+        const std::size_t n = std::size_t(mem.Size());
+        const std::unique_ptr<std::uint8_t, void (*)(std::uint8_t *)> data(
+            mem.GetBuffer(true), [](std::uint8_t *p) { CxMemFile::FreeBuffer(p); });
+        *sha256 = Sha256Hex(data.get(), n);
+        if (size)
+            *size = std::int64_t(n);
+        return WriteAtomically(
+            output, stop, [&](CxFile &file) { return n == 0 || file.Write(data.get(), 1, n) == n; }, why);
     };
     return TransformAnimation(source, frameCount, outType, job, kAnimationSteps, toFile, &reporter, stop, reason);
 }

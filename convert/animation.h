@@ -55,9 +55,12 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
 
 // A run's animation: the frames ignore don't-enlarge, and the result is
 // written atomically to output.
+// With sha256 given, the output is encoded in memory first and its
+// checksum and size told.
 AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::uint32_t outType,
                                 const std::string &output, const CConvertJob &job, IConvertReporter &reporter,
-                                const std::stop_token &stop, std::string *reason = nullptr);
+                                const std::stop_token &stop, std::string *reason = nullptr,
+                                std::string *sha256 = nullptr, std::int64_t *size = nullptr);
 
 // The animation under rules as GIF bytes in memory; empty on any failure.
 AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const CConvertJob &job,

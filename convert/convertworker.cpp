@@ -8,6 +8,7 @@
 #include "convert/naming.h"
 #include "convert/outputdates.h"
 #include "convert/outputwriter.h"
+#include "convert/trash.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,7 @@ void ConvertWorker::Run(std::stop_token stop)
     const int count = m_job.GetFileCount();
     m_errors = 0;
     m_skipped = 0;
+    m_wouldAsk = false;
     m_written.clear();
     // Blocks the decoders kept between pictures go back when the run ends,
     // however it ends (after the threads below), and the running thread's
@@ -44,7 +46,7 @@ void ConvertWorker::Run(std::stop_token stop)
     {
         // One worker prepares each file itself when it comes to it; more
         // prepare ahead, within a window of files each.
-        const int helpers = m_workers > 1 ? m_workers : 0;
+        const int helpers = m_workers > 1 && !m_dryRun ? m_workers : 0;
         PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop, m_resources);
         for (int i = 0; i < count; ++i) {
             if (stop.stop_requested())
@@ -123,6 +125,9 @@ struct ConvertWorker::FileRun {
     // Folders a name template puts below the destination, made as the file
     // is written.
     std::string baseFolder{}, templateFolders{};
+    std::string action{};  // what a dry run says is done
+    std::string trashed{}; // where the file the output replaces was kept
+    bool replaced = false, committed = false;
 };
 
 void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
@@ -133,17 +138,19 @@ void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
     record.microseconds = f.preparing + std::chrono::duration_cast<std::chrono::microseconds>(
                                             std::chrono::steady_clock::now() - f.started)
                                             .count();
-    if (!record.output.empty() && outcome != FileOutcome::Skipped)
+    if (m_dryRun)
+        record.action = f.action;
+    else if (!record.output.empty() && outcome != FileOutcome::Skipped)
         record.bytesOut = FileSize(record.output);
     if ((outcome == FileOutcome::Converted || outcome == FileOutcome::Copied) && !record.output.empty() &&
-        !ApplyOutputTime(m_job, f.path, record.output, &record.reason))
+        !m_dryRun && !ApplyOutputTime(m_job, f.path, record.output, &record.reason))
         outcome = record.outcome = FileOutcome::SaveError;
     if (record.Failed())
         ++m_errors;
     else if (outcome == FileOutcome::Skipped)
         ++m_skipped;
     m_reporter.FileDone(record);
-    if (outcome == FileOutcome::Converted)
+    if (outcome == FileOutcome::Converted && !m_dryRun)
         m_reporter.AddResult(record.output);
 }
 
@@ -156,6 +163,7 @@ void ConvertWorker::Percent(const FileRun &f)
 ConvertWorker::Step ConvertWorker::SkipTo(FileRun &f, const std::string &kept)
 {
     f.record.output = kept;
+    f.action = "skip";
     Finish(f, FileOutcome::Skipped);
     Percent(f);
     return Step::Next;
@@ -173,7 +181,34 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     std::string outPath;
     if (const std::optional<Step> ended = ChooseOutput(f, prepared, outPath))
         return *ended;
-    return WriteOutput(f, prepared, outPath);
+    const Step step = WriteOutput(f, prepared, outPath);
+    // The replaced file is still in place when the output never was.
+    if (!f.committed && !f.trashed.empty())
+        trash::Forget(f.trashed);
+    return step;
+}
+
+bool ConvertWorker::KeepReplaced(FileRun &f, const std::string &outPath)
+{
+    struct stat st;
+    f.replaced = lstat(outPath.c_str(), &st) == 0;
+    if (!f.replaced || !m_trashReplaced)
+        return true;
+    std::string error;
+    f.trashed = trash::KeepCopy(outPath, error);
+    if (!f.trashed.empty())
+        return true;
+    Finish(f, FileOutcome::SaveError, error);
+    Percent(f);
+    return false;
+}
+
+void ConvertWorker::Committed(FileRun &f, const std::string &outPath, const std::string &sha256,
+                              std::int64_t size)
+{
+    f.committed = true;
+    if (m_journal)
+        m_journal->Add({outPath, size, sha256, f.trashed, f.replaced && f.trashed.empty()});
 }
 
 std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhead &ahead,
@@ -193,7 +228,9 @@ std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhe
     }
     // A source this run has written since it began must be read as it is
     // now, not as it was when it was prepared ahead.
-    if (WasWritten(f.path)) {
+    if (m_dryRun) {
+        prepared = PlanFile(m_job, f.index);
+    } else if (WasWritten(f.path)) {
         ahead.Discard(f.index);
         prepared = ahead.PrepareNow(f.index);
     } else {
@@ -203,7 +240,8 @@ std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhe
         return Step::Stop;
     // Kept outputs were decided before decoding; what this run wrote since
     // is looked at again.
-    if (prepared.kind == Kind::Skipped && !KeepsExistingOutput(m_job, f.path, prepared.keptOutput))
+    if (prepared.kind == Kind::Skipped && !m_dryRun &&
+        !KeepsExistingOutput(m_job, f.path, prepared.keptOutput))
         prepared = ahead.PrepareNow(f.index);
     f.record.bytesIn = FileSize(f.path);
     f.preparing = prepared.microseconds;
@@ -231,22 +269,42 @@ std::optional<ConvertWorker::Step> ConvertWorker::ChooseOutput(FileRun &f, const
     outPath = name.path;
     f.baseFolder = name.baseFolder;
     f.templateFolders = name.templateFolders;
-    if (prepared.kind == PreparedFile::Kind::Skipped || KeepsExistingOutput(m_job, f.path, outPath))
+    if (prepared.kind == PreparedFile::Kind::Skipped || KeepsOutput(f.path, outPath))
         return SkipTo(f, outPath);
     // An output of this run whose name differs only in case is the same
     // output: on many volumes one would replace the other.
     const std::string twin = m_guard.CaseTwin(outPath);
-    if (!twin.empty() && KeepsExistingOutput(m_job, f.path, twin))
+    if (!twin.empty() && KeepsOutput(f.path, twin))
         return SkipTo(f, twin);
-    if (FileExists(outPath) || !twin.empty())
-        return ReplaceExisting(f, FileExists(outPath) ? outPath : twin, outPath);
+    if (OutputThere(outPath) || !twin.empty())
+        return ReplaceExisting(f, OutputThere(outPath) ? outPath : twin, outPath);
     return std::nullopt;
+}
+
+bool ConvertWorker::OutputThere(const std::string &path) const
+{
+    return FileExists(path) || (m_dryRun && m_guard.Wrote(path));
+}
+
+// An output a dry run would have written by now is as new as the run.
+bool ConvertWorker::KeepsOutput(const std::string &source, const std::string &output) const
+{
+    if (m_dryRun && m_guard.Wrote(output) && !FileExists(output))
+        return m_job.m_nOverwrite == OVERWRITE_SKIP || m_job.m_nOverwrite == OVERWRITE_UPDATE;
+    return KeepsExistingOutput(m_job, source, output);
 }
 
 std::optional<ConvertWorker::Step> ConvertWorker::ReplaceExisting(FileRun &f, const std::string &existing,
                                                                   std::string &outPath)
 {
     OverwriteChoice choice;
+    if (m_job.m_nOverwrite == OVERWRITE_ASK && m_dryRun) {
+        // The answer cannot be known: the record says the question comes.
+        m_wouldAsk = true;
+        f.action = "ask";
+        outPath = existing;
+        return std::nullopt;
+    }
     if (m_job.m_nOverwrite == OVERWRITE_ASK) {
         const OverwriteAnswer answer = m_reporter.AskOverwrite(existing);
         if (f.stop.stop_requested())
@@ -269,9 +327,11 @@ std::optional<ConvertWorker::Step> ConvertWorker::ReplaceExisting(FileRun &f, co
     // when it (or a hard link) leads to a source.
     if (choice == OverwriteChoice::AutoRename) {
         outPath = m_guard.UniqueName(outPath);
+        f.action = "rename";
         return std::nullopt;
     }
     outPath = existing;
+    f.action = "overwrite";
     f.record.target = outPath;
     const std::string clash = m_guard.SourceClash(f.path, outPath);
     if (!clash.empty()) {
@@ -287,6 +347,8 @@ ConvertWorker::Step ConvertWorker::WriteOutput(FileRun &f, const PreparedFile &p
 {
     using Kind = PreparedFile::Kind;
     f.record.target = outPath;
+    if (m_dryRun)
+        return WriteNothing(f, prepared, outPath);
     const bool writes =
         prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded;
     std::string reason;
@@ -298,6 +360,10 @@ ConvertWorker::Step ConvertWorker::WriteOutput(FileRun &f, const PreparedFile &p
     }
     if (writes)
         m_guard.BeforeWritingInto(SplitPath(outPath).folder);
+    if (writes && (m_journal || m_trashReplaced) &&
+        !(prepared.kind == Kind::Copy && !prepared.bytes.data && outPath == f.path) &&
+        !KeepReplaced(f, outPath))
+        return Step::Next;
     if (prepared.kind == Kind::Copy)
         return WriteCopy(f, prepared, outPath);
     if (prepared.kind == Kind::Animated)
@@ -305,10 +371,28 @@ ConvertWorker::Step ConvertWorker::WriteOutput(FileRun &f, const PreparedFile &p
     return WriteEncoded(f, prepared, outPath);
 }
 
+ConvertWorker::Step ConvertWorker::WriteNothing(FileRun &f, const PreparedFile &prepared,
+                                                const std::string &outPath)
+{
+    using Kind = PreparedFile::Kind;
+    const bool copy = prepared.kind == Kind::Copy;
+    if (f.action.empty())
+        f.action = copy ? "copy" : prepared.lossless ? "lossless" : "convert";
+    // The name stays taken for the files after it, unless the answer to the
+    // question decides that.
+    if (f.action != "ask")
+        NoteWritten(outPath);
+    if (!copy || outPath != f.path)
+        f.record.output = outPath;
+    Finish(f, copy ? FileOutcome::Copied : FileOutcome::Converted);
+    Percent(f);
+    return Step::Next;
+}
+
 ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &prepared,
                                              const std::string &outPath)
 {
-    std::string reason;
+    std::string reason, sha256;
     bool copied = true;
     const EncodedBytes &bytes = prepared.bytes;
     if (bytes.data) {
@@ -319,9 +403,14 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
                      outPath, f.stop,
                      [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
                      &reason) == WriteResult::Written;
+        if (copied)
+            Committed(f, outPath, m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
+                      std::int64_t(bytes.size));
     } else if (outPath != f.path) {
         NoteWritten(outPath);
-        copied = CopyFileAtomically(f.path, outPath, &reason);
+        copied = CopyFileAtomically(f.path, outPath, &reason, m_journal ? &sha256 : nullptr);
+        if (copied)
+            Committed(f, outPath, sha256, FileSize(outPath));
     }
     if (f.stop.stop_requested())
         return Step::Stop;
@@ -339,11 +428,13 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
 ConvertWorker::Step ConvertWorker::WriteAnimation(FileRun &f, const PreparedFile &prepared,
                                                   const std::string &outPath)
 {
-    std::string reason;
+    std::string reason, sha256;
+    std::int64_t size = 0;
     NoteWritten(outPath);
     switch (ConvertAnimation(f.path, prepared.frames, prepared.outType, outPath, m_job, m_reporter, f.stop,
-                             &reason)) {
+                             &reason, m_journal ? &sha256 : nullptr, &size)) {
     case AnimatedResult::Written:
+        Committed(f, outPath, sha256, size);
         f.record.output = outPath;
         Finish(f, FileOutcome::Converted);
         break;
@@ -387,6 +478,8 @@ ConvertWorker::Step ConvertWorker::WriteEncoded(FileRun &f, const PreparedFile &
             Finish(f, FileOutcome::SaveError, reason);
             break;
         case WriteResult::Written:
+            Committed(f, outPath, m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
+                      std::int64_t(bytes.size));
             if (f.stop.stop_requested())
                 return Step::Stop;
             f.record.output = outPath;

@@ -7,6 +7,7 @@
 #include "imaging/cximage.h"
 #include "convert/outputguard.h"
 #include "convert/prepareahead.h"
+#include "convert/runjournal.h"
 #include "imaging/runresources.h"
 
 #include <memory>
@@ -31,6 +32,19 @@ public:
     // and nothing more is reported.
     void Run(std::stop_token stop = {});
 
+    // A dry run decides every file as the run would, from the headers alone,
+    // and reports what it would do (the record's action) without writing,
+    // making or removing anything and without asking the question.
+    void SetDryRun(bool on) { m_dryRun = on; }
+    // Whether a dry run met an output the run would ask about.
+    bool WouldAsk() const { return m_wouldAsk; }
+
+    // Each output put in place is written to the journal (when given), and
+    // a file an output replaces is first kept in the desktop trash (when
+    // told), so the run can be undone.
+    void SetJournal(RunJournal *journal) { m_journal = journal; }
+    void SetTrashReplaced(bool on) { m_trashReplaced = on; }
+
     int GetErrorCount() const { return m_errors; }
     // The job as the run left it (running number, remembered policy).
     const CConvertJob &GetJob() const { return m_job; }
@@ -49,6 +63,15 @@ private:
     Step WriteAnimation(FileRun &f, const PreparedFile &prepared, const std::string &outPath);
     Step WriteEncoded(FileRun &f, const PreparedFile &prepared, const std::string &outPath);
     Step SkipTo(FileRun &f, const std::string &kept);
+    Step WriteNothing(FileRun &f, const PreparedFile &prepared, const std::string &outPath);
+    // Keeps the file outPath replaces in the trash when told; false (the
+    // file finished as failed) when it cannot be kept.
+    bool KeepReplaced(FileRun &f, const std::string &outPath);
+    // The output is in place: its line in the journal.
+    void Committed(FileRun &f, const std::string &outPath, const std::string &sha256, std::int64_t size);
+    // Whether an output of that name is there, or would be by now in a dry run.
+    bool OutputThere(const std::string &path) const;
+    bool KeepsOutput(const std::string &source, const std::string &output) const;
     // Reports the file's record; a failure counts as one error.
     void Finish(FileRun &f, FileOutcome outcome, std::string reason = {});
     void Percent(const FileRun &f);
@@ -62,6 +85,10 @@ private:
     const int m_workers;
     int m_errors = 0;
     int m_skipped = 0;
+    bool m_dryRun = false;
+    bool m_wouldAsk = false;
+    RunJournal *m_journal = nullptr;
+    bool m_trashReplaced = false;
     // Hashes of the canonical paths written: a collision only makes a source
     // be read anew, and a million outputs take little room.
     std::unordered_set<std::size_t> m_written;

@@ -227,6 +227,46 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
 
 } // namespace
 
+PreparedFile PlanFile(const CConvertJob &job, int index)
+{
+    const std::string &source = job.GetFile(index);
+    PreparedFile r;
+    if (!IsRegularFile(source, &r.reason))
+        return r;
+    r.sourceType = TypeFromExtension(LowerExtension(source));
+    r.outType = OutputTypeFor(job, source, r.sourceType);
+    r.keptOutput = KeptOutput(job, index);
+    if (!r.keptOutput.empty()) {
+        r.kind = PreparedFile::Kind::Skipped;
+        return r;
+    }
+    ImageHeader header;
+    if (!ProbeImageHeader(source.c_str(), header)) {
+        r.reason = QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");
+        return r;
+    }
+    // A copy that must lose its metadata is taken to be rewritable in place.
+    PlanInput in{.sourceType = r.sourceType, .outType = r.outType, .contentType = header.type};
+    const DecodePlan plan = ChooseDecodePlan(job, in);
+    const int w = job.m_bAutoRotate ? header.UprightWidth() : header.width;
+    const int h = job.m_bAutoRotate ? header.UprightHeight() : header.height;
+    r.frames = header.frames;
+    if (plan == DecodePlan::PlainCopy) {
+        r.kind = PreparedFile::Kind::Copy;
+        r.width = w;
+        r.height = h;
+        return r;
+    }
+    const bool animated =
+        IsAnimationType(header.type) && IsAnimationOutputType(r.outType) && header.frames > 1;
+    const ResizeTarget size = PlannedOutputSize(job, animated ? kAnimationSteps : StepRules{}, w, h);
+    r.kind = animated ? PreparedFile::Kind::Animated : PreparedFile::Kind::Encoded;
+    r.lossless = plan == DecodePlan::LosslessTransform;
+    r.width = size.width;
+    r.height = size.height;
+    return r;
+}
+
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
     const auto started = std::chrono::steady_clock::now();

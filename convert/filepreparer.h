@@ -40,6 +40,7 @@ struct PreparedFile {
     EncodedBytes bytes;
     std::string reason; // why it was not loaded, transformed or encoded
     std::string keptOutput; // for Skipped: the output left alone
+    bool lossless = false; // the steps are done on the compressed data
     std::int64_t microseconds = 0; // spent preparing
 };
 
@@ -57,3 +58,8 @@ std::string KeptOutput(const CConvertJob &job, int index);
 // decoding and the policy keeps an existing output, nothing is decoded.
 // Never reports anything.
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop);
+
+// What PrepareFile would make of the file, from its headers alone: Copy,
+// Encoded (bytes left empty), Skipped or NotLoaded, with the output's size
+// for the names that tell it. Nothing is decoded or written.
+PreparedFile PlanFile(const CConvertJob &job, int index);

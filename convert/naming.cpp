@@ -6,6 +6,7 @@
 #include "imaging/cxfile.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 
 #include <algorithm>
 #include <cctype>
@@ -455,7 +456,8 @@ std::string OverwriteQuestion(const std::string &outputPath, const char *lineEnd
                     {outputPath, lineEnd});
 }
 
-bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason)
+bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason,
+                        std::string *sha256)
 {
     auto fail = [&](std::string why) {
         if (reason)
@@ -469,14 +471,19 @@ bool CopyFileAtomically(const std::string &source, const std::string &target, st
     if (!writer.Begin(target))
         return fail(writer.Error());
     char buffer[1 << 16];
+    QCryptographicHash hash(QCryptographicHash::Sha256);
     for (;;) {
         const std::size_t n = in.Read(buffer, 1, sizeof buffer);
         if (n == 0)
             break;
+        if (sha256)
+            hash.addData(QByteArrayView(buffer, qsizetype(n)));
         if (std::fwrite(buffer, 1, n, writer.Stream()) != n)
             return fail(std::strerror(errno));
     }
     if (in.Error())
         return fail(QT_TRANSLATE_NOOP("FileRecord", "cannot read the source"));
+    if (sha256)
+        *sha256 = hash.result().toHex().toStdString();
     return writer.Commit() || fail(writer.Error());
 }

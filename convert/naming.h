@@ -93,4 +93,6 @@ std::string OverwriteQuestion(const std::string &outputPath, const char *lineEnd
 // Copies a file byte for byte through a temporary file renamed into place.
 // False when the source cannot be read or the target written; reason (when
 // given) then says why.
-bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason = nullptr);
+// With sha256 given, the checksum of the bytes copied is told there.
+bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason = nullptr,
+                        std::string *sha256 = nullptr);

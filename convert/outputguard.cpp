@@ -34,6 +34,12 @@ void OutputGuard::NoteOutput(const std::string &path)
     m_written[Folded(path)] = Normal(path);
 }
 
+bool OutputGuard::Wrote(const std::string &path) const
+{
+    const auto it = m_written.find(Folded(path));
+    return it != m_written.end() && it->second == Normal(path);
+}
+
 std::string OutputGuard::UniqueName(const std::string &path) const
 {
     return MakeUniqueName(path, [this](const std::string &candidate) {

@@ -21,6 +21,8 @@ public:
     // case; empty when there is none.
     std::string CaseTwin(const std::string &path) const;
     void NoteOutput(const std::string &path);
+    // Whether this run wrote path, in this very case.
+    bool Wrote(const std::string &path) const;
     // MakeUniqueName, also passing over the names this run wrote in another case.
     std::string UniqueName(const std::string &path) const;
 

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+#include <utility>
+
 namespace convertlog {
 
 namespace {
@@ -20,8 +22,32 @@ std::string FromLine(const std::string &source)
     return Tr(kFrom) + source;
 }
 
+namespace {
+
+// What a dry run would do with the file, and to which name.
+std::string ActionLine(const FileRecord &record)
+{
+    static constexpr std::pair<const char *, const char *> kActions[] = {
+        {"convert", QT_TRANSLATE_NOOP("convertlog", "  将转换到: ")},
+        {"copy", QT_TRANSLATE_NOOP("convertlog", "  将复制到: ")},
+        {"lossless", QT_TRANSLATE_NOOP("convertlog", "  将无损变换到: ")},
+        {"skip", QT_TRANSLATE_NOOP("convertlog", "  将跳过: ")},
+        {"overwrite", QT_TRANSLATE_NOOP("convertlog", "  将覆盖: ")},
+        {"rename", QT_TRANSLATE_NOOP("convertlog", "  将改名为: ")},
+        {"ask", QT_TRANSLATE_NOOP("convertlog", "  将询问是否覆盖: ")},
+    };
+    for (const auto &[action, text] : kActions)
+        if (record.action == action)
+            return Tr(text) + (record.output.empty() ? record.target : record.output);
+    return {};
+}
+
+} // namespace
+
 std::vector<std::string> RecordLines(const FileRecord &record)
 {
+    if (!record.action.empty() && !record.Failed())
+        return {ActionLine(record)};
     switch (record.outcome) {
     case FileOutcome::Converted:
         return {Tr(kTo) + record.output};

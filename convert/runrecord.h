@@ -28,6 +28,9 @@ struct FileRecord {
     std::int64_t bytesOut = 0;     // what was written
     std::int64_t microseconds = 0; // spent on the file: decoding to writing
     std::string target = {}; // the file it was to be written to, also when writing it failed
+    // A dry run's word for what the run would do: "convert", "copy",
+    // "lossless", "skip", "overwrite", "rename" or "ask"; empty in a real run.
+    std::string action = {};
 
     bool Failed() const
     {
@@ -54,7 +57,8 @@ inline constexpr const char *kTo = QT_TRANSLATE_NOOP("convertlog", "  到: ");
 inline constexpr const char *kSkipped = QT_TRANSLATE_NOOP("convertlog", "  跳过: ");
 // The line naming a file as its conversion starts.
 std::string FromLine(const std::string &source);
-// The lines that follow it once the file is done (none for a copy).
+// The lines that follow it once the file is done (none for a copy); a dry
+// run's record gets the line of what would be done.
 std::vector<std::string> RecordLines(const FileRecord &record);
 // File count, converted count, error count; the skipped count too when any
 // file was skipped.

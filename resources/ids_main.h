@@ -14,6 +14,7 @@ inline constexpr int IDCANCEL = 2;              // "退出(&Q)"
 inline constexpr int IDC_PREVIEW = 1045;        // "预览(&P)"
 inline constexpr int IDC_VIEW_RESULTS = 1048;   // "查看结果(&V)"
 inline constexpr int IDC_ABOUT = 1077;          // "关于(&A)"
+inline constexpr int IDC_UNDO_RUN = 1120;       // "撤销上次运行"
 
 // Lists and tree.
 inline constexpr int IDC_ADD = 1000;

@@ -13,6 +13,7 @@ inline constexpr int IDC_STATUS = 1060;
 inline constexpr int IDC_PROGRESS = 1030;
 inline constexpr int IDC_AUTO_CLOSE = 1007;
 inline constexpr int IDC_LOG = 1043;
+inline constexpr int IDC_UNDO_RUN = 1120; // "撤销上次运行", at the end of a run
 
 // The end of a run, as the worker announces it.
 inline constexpr int WM_CONVERT_DONE = 1029;

@@ -1,10 +1,12 @@
 #include "rundialogs/progressdialog.h"
 
 #include "convert/convertworker.h"
+#include "convert/runjournal.h"
 #include "rundialogs/dialogunits.h"
 #include "resources/ids_progress.h"
 #include "convert/naming.h"
 #include "rundialogs/overwritedialog.h"
+#include "rundialogs/undorun.h"
 #include "settings/settingsstore.h"
 
 #include <QApplication>
@@ -85,9 +87,14 @@ QIcon ApplicationIcon()
     return QIcon(QString::fromUtf8(kAppIconResource));
 }
 
-void DefaultRunBody(const CConvertJob &job, IConvertReporter &reporter, std::stop_token stop)
+// The window's runs keep what they replace in the trash, and a journal, so
+// they can be undone.
+void DefaultRunBody(const CConvertJob &job, IConvertReporter &reporter, std::stop_token stop,
+                    RunJournal *journal)
 {
     ConvertWorker worker(job, reporter);
+    worker.SetJournal(journal);
+    worker.SetTrashReplaced(true);
     ConvertThreadProc(&worker, std::move(stop));
 }
 
@@ -154,6 +161,25 @@ CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
     connect(m_btnViewResults, &QPushButton::clicked, this, &CProgressDialog::OnViewResults);
     connect(m_btnStop, &QPushButton::clicked, this, &CProgressDialog::OnStop);
     connect(m_btnDetails, &QPushButton::clicked, this, &CProgressDialog::OnDetails);
+
+    // Shown once the run is over and has written something.
+    m_btnUndo = Named(new QPushButton(tr("撤销上次运行"), this), IDC_UNDO_RUN);
+    m_btnUndo->setGeometry(Rect(173, 59, 86, 14));
+    m_btnUndo->hide();
+    connect(m_btnUndo, &QPushButton::clicked, this, &CProgressDialog::OnUndoRun);
+}
+
+void CProgressDialog::OnUndoRun()
+{
+    if (m_bRunning || !m_journal)
+        return;
+    ConfirmAndUndoRun(this, m_journal->Path());
+    // The journal is spent once the question was answered yes.
+    if (!QFile::exists(QString::fromStdString(m_journal->Path()))) {
+        m_btnUndo->hide();
+        m_pResults->clear();
+        m_btnViewResults->setEnabled(false);
+    }
 }
 
 CProgressDialog::CProgressDialog(const CConvertJob &job, QStringList *results, QWidget *parent)
@@ -204,8 +230,17 @@ void CProgressDialog::StartWorker()
     m_bRunning = true;
     m_reporter = CScreenReporter::Create(
         this, [this](std::vector<RunReport> &&batch) { ApplyReports(std::move(batch)); });
-    m_thread.Start([body = m_runBody ? m_runBody : RunBody(DefaultRunBody), job = m_job,
-                    reporter = m_reporter](std::stop_token stop) { body(job, *reporter, std::move(stop)); });
+    // Shared with the thread: a stopped worker may outlive the dialog.
+    m_journal = std::make_shared<RunJournal>();
+    RunBody body = m_runBody;
+    if (!body)
+        body = [journal = m_journal](const CConvertJob &job, IConvertReporter &reporter,
+                                     std::stop_token stop) {
+            DefaultRunBody(job, reporter, std::move(stop), journal.get());
+        };
+    m_thread.Start([body = std::move(body), job = m_job, reporter = m_reporter](std::stop_token stop) {
+        body(job, *reporter, std::move(stop));
+    });
 }
 
 void CProgressDialog::EndWorker()
@@ -344,6 +379,7 @@ void CProgressDialog::OnConvertDone(int wParam)
     }
     m_stcStatus->setText(Text(kStatusDone));
     m_btnStop->setText(Text(kExit));
+    m_btnUndo->setVisible(m_journal && !m_journal->Path().empty());
     if (!m_bViewerOpen)
         return;
     // The viewer runs from this dialog: tell the user over it, and close

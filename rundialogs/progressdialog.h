@@ -20,6 +20,7 @@
 #include <vector>
 
 class COverwriteDialog;
+class RunJournal;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -68,6 +69,8 @@ public slots:
     void OnDetails();
     void OnStop();
     void OnViewResults();
+    // Undoes this run, after asking.
+    void OnUndoRun();
     // Esc and the close box end the run like Stop.
     void reject() override;
     void done(int result) override;
@@ -131,4 +134,6 @@ private:
     QCheckBox *m_chkAutoClose;
     QGroupBox *m_grpDetails;
     QPlainTextEdit *m_edtLog;
+    std::shared_ptr<RunJournal> m_journal;
+    QPushButton *m_btnUndo;
 };

@@ -253,6 +253,10 @@
         <source>保留日期</source>
         <translation>Keep dates</translation>
     </message>
+    <message>
+        <source>撤销上次运行</source>
+        <translation>Undo Last Run</translation>
+    </message>
 </context>
 <context>
     <name>CNameTemplateDlg</name>
@@ -517,6 +521,10 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>详细信息</source>
         <translation>Details</translation>
+    </message>
+    <message>
+        <source>撤销上次运行</source>
+        <translation>Undo Last Run</translation>
     </message>
 </context>
 <context>
@@ -886,6 +894,31 @@ A / in the template makes folders below the destination.</translation>
     </message>
 </context>
 <context>
+    <name>UndoRun</name>
+    <message>
+        <source>另有 %1 项。</source>
+        <translation>And %1 more.</translation>
+    </message>
+    <message>
+        <source>没有可以撤销的运行。</source>
+        <translation>There is no run to undo.</translation>
+    </message>
+    <message>
+        <source>撤销上次运行将删除它写出的文件, 并从回收站恢复被它替换的文件。
+运行后被更改的文件会保留。要继续吗?</source>
+        <translation>Undoing the last run removes the files it wrote and restores the files it replaced from the trash.
+Files changed since the run are kept. Go on?</translation>
+    </message>
+    <message>
+        <source>已撤销上次运行。</source>
+        <translation>The last run was undone.</translation>
+    </message>
+    <message>
+        <source>已撤销上次运行, 但有些文件未能复原:</source>
+        <translation>The last run was undone, but some files could not be put back:</translation>
+    </message>
+</context>
+<context>
     <name>convertlog</name>
     <message>
         <source>文件 &quot;%1&quot; 已存在!%2%2请选择你想要的设置。</source>
@@ -926,6 +959,57 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>  跳过: </source>
         <translation>  Skipped: </translation>
+    </message>
+    <message>
+        <source>  将转换到: </source>
+        <translation>  Would convert to: </translation>
+    </message>
+    <message>
+        <source>  将复制到: </source>
+        <translation>  Would copy to: </translation>
+    </message>
+    <message>
+        <source>  将无损变换到: </source>
+        <translation>  Would transform losslessly to: </translation>
+    </message>
+    <message>
+        <source>  将跳过: </source>
+        <translation>  Would skip: </translation>
+    </message>
+    <message>
+        <source>  将覆盖: </source>
+        <translation>  Would overwrite: </translation>
+    </message>
+    <message>
+        <source>  将改名为: </source>
+        <translation>  Would rename to: </translation>
+    </message>
+    <message>
+        <source>  将询问是否覆盖: </source>
+        <translation>  Would ask whether to overwrite: </translation>
+    </message>
+</context>
+<context>
+    <name>undolog</name>
+    <message>
+        <source>已删除: </source>
+        <translation>Removed: </translation>
+    </message>
+    <message>
+        <source>已恢复: </source>
+        <translation>Restored: </translation>
+    </message>
+    <message>
+        <source>运行后已更改, 未删除: </source>
+        <translation>Changed since the run, kept: </translation>
+    </message>
+    <message>
+        <source>无法恢复被替换的文件: </source>
+        <translation>Cannot give back the replaced file: </translation>
+    </message>
+    <message>
+        <source>错误: </source>
+        <translation>Error: </translation>
     </message>
 </context>
 <context>
@@ -1454,6 +1538,42 @@ its transparency kept), with or without --stamp</translation>
     <message>
         <source>the logo&apos;s width as a share of the picture&apos;s (default 20)</source>
         <translation>the logo&apos;s width as a share of the picture&apos;s (default 20)</translation>
+    </message>
+    <message>
+        <source>--undo-journal needs a file name</source>
+        <translation>--undo-journal needs a file name</translation>
+    </message>
+    <message>
+        <source>--undo and --undo-journal take no files and no --dry-run</source>
+        <translation>--undo and --undo-journal take no files and no --dry-run</translation>
+    </message>
+    <message>
+        <source>write nothing: tell for each file what the run would do
+(convert, copy, skip, overwrite or rename, and to which
+name); with --log json an &quot;action&quot; in each record</source>
+        <translation>write nothing: tell for each file what the run would do
+(convert, copy, skip, overwrite or rename, and to which
+name); with --log json an &quot;action&quot; in each record</translation>
+    </message>
+    <message>
+        <source>keep each file an output replaces in the desktop trash, so
+--undo can give it back</source>
+        <translation>keep each file an output replaces in the desktop trash, so
+--undo can give it back</translation>
+    </message>
+    <message>
+        <source>undo the last run: remove its outputs and give back the
+files it replaced from the trash</source>
+        <translation>undo the last run: remove its outputs and give back the
+files it replaced from the trash</translation>
+    </message>
+    <message>
+        <source>undo the run of that journal instead of the last</source>
+        <translation>undo the run of that journal instead of the last</translation>
+    </message>
+    <message>
+        <source>there is no run to undo</source>
+        <translation>there is no run to undo</translation>
     </message>
 </context>
 </TS>

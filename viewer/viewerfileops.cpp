@@ -2,12 +2,12 @@
 
 #include "imaging/formats.h"
 #include "convert/naming.h"
+#include "convert/trash.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstdio>
@@ -105,9 +105,7 @@ QString MoveToTrash(const QString &path)
         return {};
     // The home trash lives in the user's data folder, which a new account
     // may not have yet; Qt only makes the trash inside an existing one.
-    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (!dataHome.isEmpty())
-        QDir().mkpath(dataHome);
+    trash::HomeTrash();
     QFile file(path);
     if (file.moveToTrash()) {
         // Without a usable trash folder Qt reports success for a move into

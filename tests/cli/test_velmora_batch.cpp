@@ -1,10 +1,12 @@
 #include "cli/batchcommand.h"
 #include "cli/jsonlog.h"
 #include "convert/naming.h"
+#include "convert/runjournal.h"
 #include "cli/terminalreporter.h"
 #include "tests/test_support.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -250,6 +252,9 @@ TEST(BatchCommand, UsageErrors)
         {{"--stamp-shadow", "a.png"}, "--stamp-shadow"},
         {{"--logo", "/no/such/logo.png", "a.png"}, "--logo: /no/such/logo.png"},
         {{"--logo", "", "a.png"}, "--logo"},
+        {{"--undo", "a.png"}, "--undo"},
+        {{"--undo-journal", ""}, "--undo-journal"},
+        {{"--undo", "--dry-run"}, "--dry-run"},
     };
     for (const auto &row : rows) {
         std::string error;
@@ -264,6 +269,9 @@ TEST(BatchCommand, UsageErrors)
     EXPECT_TRUE(Parse({"--resize", "height", "--width", "0", "--height", "10", "a.png"}));
     EXPECT_TRUE(Parse({"--prefix", "a.b c-d_", "--suffix", "照片", "a.png"}));
     EXPECT_TRUE(Parse({"/a.png"}, nullptr, ""));
+    const auto undo = Parse({"--undo-journal", "runs/x.jsonl"});
+    ASSERT_TRUE(undo);
+    EXPECT_EQ(undo->undoJournal, "/w/runs/x.jsonl");
 }
 
 TEST(VelmoraBatch, ConvertsAFolderEndToEnd)
@@ -1057,4 +1065,204 @@ TEST(VelmoraBatch, SpeaksEnglishOnAnEnglishDesktop)
             .replace(time, "\"ms\":0");
     };
     EXPECT_EQ(jsonLog(english), jsonLog({"LANG=C", "LANGUAGE", "LC_ALL", "LC_MESSAGES"}));
+}
+
+namespace {
+
+// Every entry below root with its size and modification time, hidden ones too.
+std::map<std::string, std::pair<long long, long long>> Listing(const std::string &root)
+{
+    std::map<std::string, std::pair<long long, long long>> entries;
+    QDirIterator it(QString::fromStdString(root), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const std::string path = it.next().toStdString();
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0)
+            entries[path] = {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    }
+    return entries;
+}
+
+// The file lines of a JSON log: source, output, status, outcome.
+std::vector<std::string> FileRecords(const std::string &log)
+{
+    std::vector<std::string> records;
+    for (const QString &line : QString::fromStdString(log).split('\n', Qt::SkipEmptyParts)) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (o["type"].toString() == "file")
+            records.push_back((o["source"].toString() + " > " + o["output"].toString() + " " +
+                               o["status"].toString() + " " + o["outcome"].toString())
+                                  .toStdString());
+    }
+    return records;
+}
+
+}  // namespace
+
+// A dry run tells, file for file, what the run after it does, over a
+// destination that holds outputs already, and leaves that destination as it
+// was.
+TEST(VelmoraBatch, DryRunTellsWhatTheRunDoesAndTouchesNothing)
+{
+    ScratchDir dir;
+    mkdir(dir.Path("src").c_str(), 0755);
+    for (const char *name : {"a.png", "b.png", "c.png", "d.bmp"})
+        ASSERT_TRUE(MakeTestImage(60, 40).Save(dir.Path(std::string("src/") + name).c_str(),
+                                               std::string(name).ends_with("bmp") ? CXIMAGE_FORMAT_BMP
+                                                                                  : CXIMAGE_FORMAT_PNG));
+    // d.bmp is named d.png's twin below: both give d.JPG.
+    ASSERT_TRUE(MakeTestImage(30, 20).Save(dir.Path("src/d.png").c_str(), CXIMAGE_FORMAT_PNG));
+    const QString src = QString::fromStdString(dir.Path("src")), none = src + "/none.png";
+    const struct {
+        QStringList args;
+        std::vector<std::string> existing; // outputs there before
+        std::vector<std::string> actions;  // the dry run's, in order
+        int exitCode;
+    } rows[] = {
+        {{"--format", "jpg", "--overwrite", "rename"},
+         {"a.JPG", "a_001.JPG"},
+         {"rename", "convert", "convert", "convert", "rename", ""},
+         1},
+        {{"--format", "jpg", "--overwrite", "overwrite", "--prefix", "p_", "--start", "5"},
+         {"p_006.JPG"},
+         {"convert", "overwrite", "convert", "convert", "convert", ""},
+         1},
+        {{"--overwrite", "skip", "--resize", "fit", "--width", "30", "--height", "30", "--name", "{w}x{h}/{n}_{name}"},
+         {"30x20/002_b.png"},
+         {"convert", "skip", "convert", "convert", "convert", ""},
+         1},
+        {{"--format", "png", "--overwrite", "skip", "--shard", "2/2"}, {"b.png"}, {"skip", "convert"}, 0},
+        {{"--format", "bmp", "--overwrite", "skip"}, {}, {"convert", "convert", "convert", "copy", "skip", ""}, 1},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const std::string out = dir.Path("out" + std::to_string(n++));
+        for (const std::string &name : row.existing) {
+            QDir().mkpath(QFileInfo(QString::fromStdString(out + "/" + name)).path());
+            ASSERT_TRUE(WriteFileBytes(out + "/" + name, {'o', 'l', 'd'}));
+        }
+        QStringList args = row.args + QStringList{"--log", "json", "--out", QString::fromStdString(out)};
+        args += row.args.contains("--shard") ? QStringList{src} : QStringList{src, none};
+        const auto before = Listing(dir.Root());
+        const Result dry = RunBatch(QStringList{"--dry-run"} + args);
+        EXPECT_EQ(Listing(dir.Root()), before);
+        std::vector<std::string> actions;
+        for (const QString &line : QString::fromStdString(dry.out).split('\n', Qt::SkipEmptyParts))
+            if (const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object(); o["type"] == "file")
+                actions.push_back(o["action"].toString().toStdString());
+        EXPECT_EQ(actions, row.actions) << dry.out;
+        const Result real = RunBatch(args);
+        EXPECT_EQ(FileRecords(dry.out), FileRecords(real.out));
+        EXPECT_EQ(dry.exitCode, row.exitCode) << dry.err;
+        EXPECT_EQ(real.exitCode, row.exitCode) << real.err;
+    }
+
+    // In the log's words; the question is not asked, and without a terminal
+    // it would end the run.
+    const std::string out = dir.Path("text");
+    mkdir(out.c_str(), 0755);
+    ASSERT_TRUE(WriteFileBytes(out + "/a.JPG", {'o', 'l', 'd'}));
+    const Result r = RunBatch({"--dry-run", "--format", "jpg", "--out", QString::fromStdString(out), src + "/a.png",
+                               src + "/c.png"});
+    EXPECT_EQ(r.out, "从: " + dir.Path("src/a.png") + "\n  将询问是否覆盖: " + out + "/a.JPG\n从: " +
+                         dir.Path("src/c.png") + "\n  将转换到: " + out + "/c.JPG\n\n总计文件: 2; 已转换: 2; 错误: 0。\n");
+    EXPECT_EQ(r.exitCode, 1);
+}
+
+// Undo removes what a run wrote and gives back from the trash what it
+// replaced; an output changed since, a replaced file the trash no longer
+// holds or one replaced without the trash is named, and a journal cut off
+// mid-line undoes what it holds.
+TEST(VelmoraBatch, UndoGivesBackWhatTheRunReplaced)
+{
+    ScratchDir dir;
+    mkdir(dir.Path("src").c_str(), 0755);
+    mkdir(dir.Path("out").c_str(), 0755);
+    for (const char *name : {"a.png", "b.png", "c.png"})
+        ASSERT_TRUE(MakeTestImage(30, 20).Save(dir.Path(std::string("src/") + name).c_str(), CXIMAGE_FORMAT_PNG));
+    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+    const std::string state = dir.Path("state");
+    const QStringList env{QString::fromStdString("XDG_STATE_HOME=" + state),
+                          QString::fromStdString("XDG_DATA_HOME=" + dir.Path("data"))};
+    const QStringList run{"--format", "jpg", "--overwrite", "overwrite", "--out", QString::fromStdString(dir.Path("out")),
+                          QString::fromStdString(dir.Path("src"))};
+    const auto batch = [&](const QStringList &args) { return RunBatch(args, {}, VELMORA_BATCH_EXE, env); };
+    const auto out = [&](const char *name) { return dir.Path(std::string("out/") + name); };
+    const auto newest = [&] { return NewestJournal(state + "/velmora/runs"); };
+    const struct {
+        const char *what;
+        bool trash;
+        std::function<void()> meddle; // after the run
+        int exitCode;
+        std::string named; // in the report
+    } rows[] = {
+        {"all back", true, [] {}, 0, "已恢复: " + out("a.JPG")},
+        {"changed output", true, [&] { WriteFileBytes(out("b.JPG"), {'n', 'e', 'w'}); }, 1,
+         "运行后已更改, 未删除: " + out("b.JPG")},
+        {"emptied trash", true, [&] { QDir(QString::fromStdString(dir.Path("data/Trash"))).removeRecursively(); }, 1,
+         "无法恢复被替换的文件: " + out("a.JPG")},
+        {"no trash", false, [] {}, 1, "无法恢复被替换的文件: " + out("a.JPG")},
+        {"cut journal", true,
+         [&] {
+             const std::string journal = newest();
+             std::vector<std::uint8_t> bytes = ReadFileBytes(journal);
+             bytes.resize(bytes.size() - 20); // c.JPG's line cut
+             WriteFileBytes(journal, bytes);
+         },
+         0, "已删除: " + out("b.JPG")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        for (const char *name : {"a.JPG", "b.JPG", "c.JPG"})
+            QFile::remove(QString::fromStdString(out(name)));
+        ASSERT_TRUE(WriteFileBytes(out("a.JPG"), old));
+        const Result r = batch(row.trash ? run + QStringList{"--trash-replaced"} : run);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(ReadFileBytes(out("a.JPG")), old);
+        row.meddle();
+        const Result undo = row.what == std::string("cut journal")
+                                ? batch({"--undo-journal", QString::fromStdString(newest())})
+                                : batch({"--undo"});
+        EXPECT_EQ(undo.exitCode, row.exitCode) << undo.out << undo.err;
+        EXPECT_NE(undo.out.find(row.named + "\n"), std::string::npos) << undo.out;
+        EXPECT_EQ(ReadFileBytes(out("a.JPG")) == old, row.trash && row.what != std::string("emptied trash"));
+        EXPECT_EQ(QFile::exists(QString::fromStdString(out("b.JPG"))), row.what == std::string("changed output"));
+        EXPECT_EQ(QFile::exists(QString::fromStdString(out("c.JPG"))), row.what == std::string("cut journal"));
+        EXPECT_EQ(Entries(dir.Path("data/Trash/files")), QStringList());
+    }
+    // Each undo took its run; none is left.
+    const Result none = batch({"--undo"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("no run to undo"), std::string::npos) << none.err;
+}
+
+// A journal keeps a name that is not UTF-8 exactly; the journals of the
+// last 50 runs stay, none older than 30 days.
+TEST(RunJournal, NamesAreKeptExactlyAndOldJournalsArePruned)
+{
+    ScratchDir dir;
+    {
+        RunJournal journal(dir.Path("exact"));
+        ASSERT_TRUE(journal.Add({"/p/\xff\xfe.JPG", 3, std::string(64, 'a'), "/t/\xff.JPG", false}));
+        std::vector<JournalEntry> entries;
+        ASSERT_TRUE(ReadJournal(journal.Path(), entries));
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].path, "/p/\xff\xfe.JPG");
+        EXPECT_EQ(entries[0].trashed, "/t/\xff.JPG");
+    }
+    const std::time_t now = std::time(nullptr);
+    for (int i = 0; i < 53; ++i) {
+        const std::string path = dir.Path(QString::asprintf("%020d-1.jsonl", i + 10).toStdString());
+        ASSERT_TRUE(WriteFileBytes(path, {'\n'}));
+        const timespec times[2] = {{now - (i == 52 ? 31 : 1) * 86400, 0}, {now - (i == 52 ? 31 : 1) * 86400, 0}};
+        utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+    QDir(QString::fromStdString(dir.Path("exact"))).removeRecursively();
+    PruneJournals(dir.Root(), now);
+    const QStringList left = Entries(dir.Root());
+    ASSERT_EQ(left.size(), 50);
+    EXPECT_EQ(left.first().toStdString(), QString::asprintf("%020d-1.jsonl", 12).toStdString()); // 0, 1 beyond 50
+    EXPECT_EQ(left.last().toStdString(), QString::asprintf("%020d-1.jsonl", 61).toStdString());  // 62 too old
 }

@@ -51,7 +51,7 @@ TEST_F(MainLayout, TemplateFallsWhereTheRulesExpect)
 {
     CMainDlg &dlg = Open();
     CMainLayout &l = *dlg.Layout();
-    EXPECT_EQ(dlg.minimumSize(), QSize(760, 530));
+    EXPECT_EQ(dlg.minimumSize(), QSize(810, 530));
     EXPECT_EQ(l.m_rtSplitVer, (WinRect{186, 24, 192, dlg.height() - l.m_nBottomPanel}));
     EXPECT_EQ(l.m_nHeightListSel, 152);
     const int r = dlg.width();
@@ -123,7 +123,7 @@ TEST_F(MainLayout, ShrinkingResetsTheSelectedListAndTheSplitter)
     Drag(&dlg, Centre(l.m_rtSplitHor), {400, 100});
     Drag(&dlg, Centre(l.m_rtSplitVer), {dlg.width() - 10, 200});
     ASSERT_GT(l.m_nHeightListSel, 232);
-    dlg.resize(760, 530);
+    dlg.resize(810, 530);
     EXPECT_EQ(l.m_nHeightListSel, 152);
     EXPECT_EQ(l.m_rtSplitVer.left, 186);
     EXPECT_EQ(l.m_rtSplitVer.right, 192);
@@ -137,7 +137,7 @@ TEST_F(MainLayout, TheMinimumSizeIsHeldAndNothingOfThePanelOverlapsThere)
         const char *how;
         std::function<void()> resize;
     } rows[] = {
-        {"asked for", [&] { dlg.resize(760, 530); }},
+        {"asked for", [&] { dlg.resize(810, 530); }},
         // As a display without a window manager does: nothing holds the hint.
         {"made smaller by the display", [&] { dlg.windowHandle()->resize(700, 480); }},
     };
@@ -145,7 +145,7 @@ TEST_F(MainLayout, TheMinimumSizeIsHeldAndNothingOfThePanelOverlapsThere)
         SCOPED_TRACE(row.how);
         dlg.resize(900, 600);
         row.resize();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == QSize(760, 530); }, 2000))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.size() == QSize(810, 530); }, 2000))
             << dlg.width() << "x" << dlg.height();
         std::vector<QWidget *> panel;
         for (const AnchorRecord &a : dlg.Layout()->m_anchors)

@@ -504,3 +504,35 @@ TEST(ProgressDialog, AFloodOfReportsNeverWaitsForTheScreen)
         EXPECT_EQ(shown[i], QString("从: %1").arg(i));
     EXPECT_EQ(Percent(dlg), 99);
 }
+
+// At the end of a run that wrote something, Undo Last Run asks, then takes
+// the outputs away and gives back from the trash the file the run replaced.
+TEST(ProgressDialog, UndoAtTheEndGivesBackWhatTheRunReplaced)
+{
+    SetPrefs(0, 0);
+    ScratchDir src, out;
+    const auto files = MakePictures(src, 2, 16, 12);
+    ASSERT_TRUE(testsupport::WriteFileBytes(Name(out.Root(), 0, "BMP"), {1}));
+    CConvertJob job = JobFor(files, out.Root());
+    job.SetOverwritePolicy(OVERWRITE_REPLACE);
+    QStringList list;
+    CProgressDialog dlg(job, &list);
+    QStringList asked;
+    WhenShown<QMessageBox> box([&](QMessageBox *b) {
+        asked << b->text();
+        b->button(b->icon() == QMessageBox::Question ? QMessageBox::Yes : QMessageBox::Ok)->click();
+    });
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return !dlg.IsRunning(); }));
+    QWidget *undo = ById(&dlg, IDC_UNDO_RUN);
+    ASSERT_TRUE(undo && undo->isVisible());
+    EXPECT_NE(testsupport::ReadFileBytes(Name(out.Root(), 0, "BMP")), std::vector<std::uint8_t>{1});
+    Click(undo);
+    ASSERT_TRUE(WaitFor([&] { return asked.size() == 2; }));
+    EXPECT_TRUE(asked[1].startsWith(U("已撤销上次运行。"))) << asked[1].toStdString();
+    EXPECT_EQ(testsupport::ReadFileBytes(Name(out.Root(), 0, "BMP")), std::vector<std::uint8_t>{1});
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Name(out.Root(), 1, "BMP"))));
+    EXPECT_FALSE(undo->isVisible());
+    EXPECT_TRUE(list.isEmpty());
+    dlg.reject();
+}
