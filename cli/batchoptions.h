@@ -46,6 +46,15 @@ enum class BatchOptionId {
     Log,
     Help,
     Version,
+    JpegProgressive,
+    JpegSubsampling,
+    PngLevel,
+    TifCompression,
+    WebpEffort,
+    WebpLossless,
+    AvifSpeed,
+    JxlEffort,
+    Dpi,
 };
 
 enum class OptionValue {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/cxtypes.h"
+#include "imaging/encodersettings.h"
 #include "imaging/formats.h"
 
 #include <array>
@@ -134,6 +135,9 @@ public:
     std::string m_szNameTemplate;
     std::int32_t m_nExtCase = EXTCASE_AUTO;
     std::int32_t m_nOutputDate = OUTDATE_WRITTEN;
+    // How each format's encoder writes; not the defaults: no plain copies
+    // of the formats it changes.
+    CEncoderSettings m_encoder;
 
     // Whether any step changes the pixels (else a same-format output is a
     // plain copy).
@@ -226,6 +230,7 @@ struct ConvertOptions {
     std::string m_strOutDir;         // "源目录" means beside each source
     bool m_bAutoRotate = true;       // stored settings, not panel controls
     bool m_bStripMetadata = false;
+    bool m_bStripLocation = false;
     // The rules after the first four and their values (see CConvertJob),
     // the ratio crop, the name template, the extension case and the dates.
     std::int32_t m_nEdgeSize = 0;
@@ -239,6 +244,7 @@ struct ConvertOptions {
     std::string m_strNameTemplate;
     std::int32_t m_nExtCase = EXTCASE_AUTO;
     std::int32_t m_nOutputDate = OUTDATE_WRITTEN;
+    CEncoderSettings m_encoder;
 };
 
 // The destination entry meaning "beside each source file", as stored; shown
