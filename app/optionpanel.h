@@ -57,6 +57,9 @@ public:
     NameChoices m_nameChoices;
     int m_bKeepDates = 0;
     int m_nDateSource = 0; // the source file's time, or the photo's
+    // Behind the format list's button.
+    CEncoderSettings m_encoder;
+    int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
 
     // The path of the file the name template's example is shown for; empty
     // when none is selected.
@@ -90,6 +93,7 @@ public:
     void OnResizeMore();
     void OnNameTemplate();
     void OnKeepDatesCheck();
+    void OnFormatSettings();
     // A folder chosen by browsing: selected when listed exactly as found by
     // the list's search, otherwise inserted below the first entry.
     void AddBrowsedFolder(const QString &path);
@@ -122,6 +126,8 @@ private:
     // rest of the panel as it stands.
     QString ExampleName(const NameChoices &choices) const;
     void WriteNewSettings() const;
+    void ReadEncoderSettings();
+    void WriteEncoderSettings() const;
 
     QWidget *m_window;
     QComboBox *m_format;
