@@ -20,7 +20,8 @@ constexpr int kCursorSplitHor = 155;
 
 constexpr int kStretchIds[] = {IDC_OUTPUT_GROUP, IDC_FORMAT, IDC_DEST};
 constexpr int kBottomLeftIds[] = {IDC_FORMAT_LABEL, IDC_DEST_LABEL, IDC_QUALITY_LABEL, IDC_QUALITY,
-                                  IDC_QUALITY_SPIN, IDC_KEEP_DATES,  IDC_DATE_SOURCE};
+                                  IDC_QUALITY_SPIN, IDC_KEEP_DATES,  IDC_DATE_SOURCE, IDC_METADATA_LABEL,
+                                  IDC_METADATA};
 constexpr int kBottomRightIds[] = {
     IDC_RENAME,        IDC_RENAME_GROUP, IDC_PREFIX_LABEL,   IDC_PREFIX,       IDC_SUFFIX,
     IDC_START_NUMBER_LABEL, IDC_SUFFIX_LABEL, IDC_START_NUMBER, IDC_RESIZE,   IDC_RESIZE_GROUP,
@@ -30,7 +31,7 @@ constexpr int kBottomRightIds[] = {
     IDC_PIC_LEFT,      IDC_STAMP,        IDC_STAMP_GROUP,    IDC_STAMP_TEXT_LABEL, IDC_STAMP_TEXT,
     IDC_FONT,          IDC_PREVIEW,      IDOK,               IDC_VIEW_RESULTS, IDC_ABOUT,
     IDCANCEL,          IDC_BROWSE,       IDC_RESIZE_MORE,    IDC_NAME_TEMPLATE, IDC_STAMP_MORE,
-    IDC_UNDO_RUN,
+    IDC_UNDO_RUN,      IDC_FORMAT_SETTINGS,
 };
 
 // The band while it is dragged: a dithered pattern over whatever lies below.
@@ -192,6 +193,23 @@ void CMainLayout::PlaceListButtons()
     PlaceControl(IDC_ADD, r - 444, y);
 }
 
+// The metadata list sits between the dates and the command buttons, which
+// come closer as the window narrows: short of room at its place it shrinks
+// to what is left before Start, and where even that is too little it takes
+// its label's place too.
+void CMainLayout::FitMetadataRow()
+{
+    constexpr int kGap = 8, kLeast = 80;
+    QWidget *label = Control(IDC_METADATA_LABEL);
+    QWidget *combo = Control(IDC_METADATA);
+    const QRect own = maintemplate::Find(IDC_METADATA)->rect;
+    const int limit = Control(IDOK)->x() - kGap;
+    const bool labelled = limit - own.left() >= kLeast;
+    const int left = labelled ? own.left() : label->x();
+    label->setVisible(labelled);
+    combo->setGeometry(left, combo->y(), std::max(0, std::min(own.right() + 1, limit) - left), own.height());
+}
+
 void CMainLayout::RelayoutControls()
 {
     WinRect w = MeasureWnd();
@@ -231,6 +249,7 @@ void CMainLayout::RelayoutControls()
             break;
         }
     }
+    FitMetadataRow();
     m_host->update();
 }
 

@@ -79,6 +79,7 @@ private:
     void MoveControl(int id, int x, int y, int w, int h);
     void PlaceControl(int id, int x, int y);
     void PlaceListButtons();
+    void FitMetadataRow();
     void SetCursorFor(QPoint p);
 
     QWidget *m_host;

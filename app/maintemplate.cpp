@@ -37,7 +37,7 @@ const std::array kControls{
     // Output.
     Control{IDC_OUTPUT_GROUP, K::GroupBox, QT_TRANSLATE_NOOP("CMainDlg", "输出"), QRect(6, 474, 370, 142)},
     Control{IDC_FORMAT_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "格式:"), QRect(16, 500, 40, 20)},
-    Control{IDC_FORMAT, K::Combo, nullptr, QRect(60, 497, 306, 24)},
+    Control{IDC_FORMAT, K::Combo, nullptr, QRect(60, 497, 230, 24)},
     Control{IDC_QUALITY_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "JPEG，TIFF 品质:"),
             QRect(16, 536, 96, 20)},
     Control{IDC_QUALITY, K::Edit, nullptr, QRect(112, 535, 36, 22)},
@@ -45,6 +45,7 @@ const std::array kControls{
     Control{IDC_DEST_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "目标:"), QRect(16, 573, 40, 20)},
     Control{IDC_DEST, K::Combo, nullptr, QRect(60, 570, 276, 24)},
     Control{IDC_BROWSE, K::Button, "...", QRect(340, 570, 26, 24)},
+    Control{IDC_FORMAT_SETTINGS, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "设置..."), QRect(294, 497, 72, 24)},
 
     // Rename.
     Control{IDC_RENAME_GROUP, K::GroupBox, nullptr, QRect(382, 480, 140, 136)},
@@ -92,6 +93,8 @@ const std::array kControls{
     // The outputs' dates, below the output group.
     Control{IDC_KEEP_DATES, K::CheckBox, QT_TRANSLATE_NOOP("CMainDlg", "保留日期"), QRect(8, 630, 90, 20)},
     Control{IDC_DATE_SOURCE, K::Combo, nullptr, QRect(100, 627, 140, 24)},
+    Control{IDC_METADATA_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "元数据:"), QRect(250, 630, 60, 20)},
+    Control{IDC_METADATA, K::Combo, nullptr, QRect(310, 627, 102, 24)},
 
     // Commands.
     Control{IDOK, K::DefaultButton, QT_TRANSLATE_NOOP("CMainDlg", "开始(&S)"), QRect(510, 626, 84, 26)},

@@ -10,6 +10,7 @@
 #include "imaging/formats.h"
 #include "settings/settingsstore.h"
 #include "controls/spinbuttonctrl.h"
+#include "app/dialogs/encodersettingsdlg.h"
 #include "app/dialogs/stampfontdlg.h"
 
 #include <QAbstractButton>
@@ -50,6 +51,14 @@ void SetChecked(QWidget *w, int on)
         b->setChecked(on != 0);
 }
 
+// The metadata list's entry of a stored value and back (the one mapping
+// swaps 1 and 2): keep all, drop the location, remove all. Any other
+// stored value removes all, as every non-zero one once did.
+int MetadataEntry(int value)
+{
+    return value == 0 ? 0 : value == 2 ? 1 : 2;
+}
+
 }  // namespace
 
 COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
@@ -69,6 +78,10 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     auto *dateSource = Control<QComboBox>(IDC_DATE_SOURCE);
     for (const char *source : {QT_TRANSLATE_NOOP("COptionPanel", "源文件的日期"), QT_TRANSLATE_NOOP("COptionPanel", "拍摄日期")})
         dateSource->addItem(tr(source));
+    for (const char *choice :
+         {QT_TRANSLATE_NOOP("COptionPanel", "保留全部"), QT_TRANSLATE_NOOP("COptionPanel", "去除位置"),
+          QT_TRANSLATE_NOOP("COptionPanel", "全部去除")})
+        Control<QComboBox>(IDC_METADATA)->addItem(tr(choice));
     m_format->setCurrentIndex(-1);
     m_resizeType->setCurrentIndex(-1);
 
@@ -94,6 +107,7 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     onClick(IDC_NAME_TEMPLATE, &COptionPanel::OnNameTemplate);
     onClick(IDC_STAMP_MORE, &COptionPanel::OnStampMore);
     onClick(IDC_KEEP_DATES, &COptionPanel::OnKeepDatesCheck);
+    onClick(IDC_FORMAT_SETTINGS, &COptionPanel::OnFormatSettings);
     connect(m_resizeType, &QComboBox::activated, this, &COptionPanel::OnResizeTypeChange);
     connect(m_format, &QComboBox::activated, this, &COptionPanel::OnFormatChange);
 }
@@ -171,6 +185,7 @@ bool COptionPanel::UpdateData(bool save)
         SetChecked(Control(IDC_DONT_ENLARGE), m_bDontEnlarge);
         SetChecked(Control(IDC_KEEP_DATES), m_bKeepDates);
         Control<QComboBox>(IDC_DATE_SOURCE)->setCurrentIndex(m_nDateSource == 1 ? 1 : 0);
+        Control<QComboBox>(IDC_METADATA)->setCurrentIndex(MetadataEntry(m_nMetadata));
         return true;
     }
 
@@ -198,6 +213,7 @@ bool COptionPanel::UpdateData(bool save)
     m_bDontEnlarge = IsChecked(Control(IDC_DONT_ENLARGE));
     m_bKeepDates = IsChecked(Control(IDC_KEEP_DATES));
     m_nDateSource = Control<QComboBox>(IDC_DATE_SOURCE)->currentIndex();
+    m_nMetadata = MetadataEntry(Control<QComboBox>(IDC_METADATA)->currentIndex());
     // A name part must keep the outputs inside the destination folder.
     if (m_bRename && m_nameChoices.useTemplate) {
         if (const QString problem = TemplateProblem(m_nameChoices.nameTemplate); !problem.isEmpty())
@@ -274,6 +290,43 @@ void COptionPanel::ReadNewSettings()
     t.shadow = getInt(kStampShadow, 0) != 0;
     t.logoPath = GetProfileString(kSettingsSection, kLogoFile, QString());
     t.logoSize = getInt(kLogoSize, t.logoSize);
+    m_nMetadata = getInt(kStripMetadata, 0);
+    ReadEncoderSettings();
+}
+
+void COptionPanel::ReadEncoderSettings()
+{
+    using namespace settingskey;
+    auto getInt = [](const char *key, int def) { return GetProfileInt(kSettingsSection, key, def); };
+    CEncoderSettings &e = m_encoder;
+    e.m_bJpegProgressive = getInt(kJpegProgressive, e.m_bJpegProgressive) != 0;
+    e.m_nJpegSubsampling = getInt(kJpegSubsampling, e.m_nJpegSubsampling);
+    e.m_nPngLevel = std::clamp(getInt(kPngLevel, e.m_nPngLevel), 0, 9);
+    e.m_nTifCompression = std::clamp(getInt(kTifCompression, e.m_nTifCompression), 0, int(TIFCOMPRESS_NONE));
+    e.m_nWebpEffort = std::clamp(getInt(kWebpEffort, e.m_nWebpEffort), 0, 6);
+    e.m_bWebpLossless = getInt(kWebpLossless, e.m_bWebpLossless) != 0;
+    e.m_nAvifSpeed = std::clamp(getInt(kAvifSpeed, e.m_nAvifSpeed), 0, 10);
+    e.m_nJxlEffort = std::clamp(getInt(kJxlEffort, e.m_nJxlEffort), 0, 9);
+    e.m_nDpi = std::clamp(getInt(kDpi, e.m_nDpi), 0, int(CEncoderSettings::kMaxDpi));
+    if (e.m_nJpegSubsampling != SUBSAMPLING_444 && e.m_nJpegSubsampling != SUBSAMPLING_422 &&
+        e.m_nJpegSubsampling != SUBSAMPLING_420)
+        e.m_nJpegSubsampling = SUBSAMPLING_AUTO;
+}
+
+void COptionPanel::WriteEncoderSettings() const
+{
+    using namespace settingskey;
+    auto putInt = [](const char *key, int v) { WriteProfileInt(kSettingsSection, key, v); };
+    const CEncoderSettings &e = m_encoder;
+    putInt(kJpegProgressive, e.m_bJpegProgressive);
+    putInt(kJpegSubsampling, e.m_nJpegSubsampling);
+    putInt(kPngLevel, e.m_nPngLevel);
+    putInt(kTifCompression, e.m_nTifCompression);
+    putInt(kWebpEffort, e.m_nWebpEffort);
+    putInt(kWebpLossless, e.m_bWebpLossless);
+    putInt(kAvifSpeed, e.m_nAvifSpeed);
+    putInt(kJxlEffort, e.m_nJxlEffort);
+    putInt(kDpi, e.m_nDpi);
 }
 
 void COptionPanel::WriteNewSettings() const
@@ -302,6 +355,8 @@ void COptionPanel::WriteNewSettings() const
     putInt(kStampShadow, t.shadow);
     WriteProfileString(kSettingsSection, kLogoFile, t.logoPath);
     putInt(kLogoSize, t.logoSize);
+    putInt(kStripMetadata, m_nMetadata);
+    WriteEncoderSettings();
 }
 
 void COptionPanel::WriteSettings(const QString &currentFolder)
@@ -412,7 +467,9 @@ ConvertOptions COptionPanel::MakeOptions() const
     o.m_nFormatType = m_nFormatType;
     o.m_strOutDir = m_strOutDir.toStdString();
     o.m_bAutoRotate = GetProfileInt(kSettingsSection, settingskey::kAutoRotate, 1) != 0;
-    o.m_bStripMetadata = GetProfileInt(kSettingsSection, settingskey::kStripMetadata, 0) != 0;
+    o.m_bStripMetadata = m_nMetadata != 0 && m_nMetadata != 2;
+    o.m_bStripLocation = m_nMetadata == 2;
+    o.m_encoder = m_encoder;
     const ResizeChoices &r = m_resizeChoices;
     o.m_nEdgeSize = r.edge;
     o.m_nPercent = r.percent;
@@ -522,6 +579,13 @@ void COptionPanel::OnFormatChange()
     UpdateData(true);
     const ImageFormat *f = FormatOfListEntry(m_nFormatType);
     Enable({IDC_QUALITY_LABEL, IDC_QUALITY, IDC_QUALITY_SPIN}, f && f->facts.showsQuality);
+    Enable({IDC_FORMAT_SETTINGS}, CEncoderSettingsDlg::HasSettings(f ? f->type : 0));
+}
+
+void COptionPanel::OnFormatSettings()
+{
+    const ImageFormat *f = FormatOfListEntry(m_format->currentIndex());
+    CEncoderSettingsDlg::Run(m_window, m_encoder, f ? f->type : 0);
 }
 
 void COptionPanel::OnFont()

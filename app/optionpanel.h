@@ -65,6 +65,9 @@ public:
     mutable QString m_sampleSourcePath;
     int m_bKeepDates = 0;
     int m_nDateSource = 0; // the source file's time, or the photo's
+    // Behind the format list's button.
+    CEncoderSettings m_encoder;
+    int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
 
     // The path of the file the name template's example is shown for; empty
     // when none is selected.
@@ -99,6 +102,7 @@ public:
     void OnNameTemplate();
     void OnStampMore();
     void OnKeepDatesCheck();
+    void OnFormatSettings();
     // A folder chosen by browsing: selected when listed exactly as found by
     // the list's search, otherwise inserted below the first entry.
     void AddBrowsedFolder(const QString &path);
@@ -135,6 +139,8 @@ private:
     QImage StampSample(const StampChoices &choices) const;
     void ApplyStampChoices(const StampChoices &choices, ConvertOptions &o) const;
     void WriteNewSettings() const;
+    void ReadEncoderSettings();
+    void WriteEncoderSettings() const;
 
     QWidget *m_window;
     QComboBox *m_format;

@@ -230,6 +230,12 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
         cmd.job.m_bStampShadow = true;
         given.watermarkChoice = "--stamp-shadow";
         break;
+    case BatchOptionId::JpegProgressive:
+        cmd.job.m_encoder.m_bJpegProgressive = true;
+        break;
+    case BatchOptionId::WebpLossless:
+        cmd.job.m_encoder.m_bWebpLossless = true;
+        break;
     case BatchOptionId::Help:
         cmd.help = true;
         break;
@@ -415,6 +421,41 @@ bool ApplyWatermarkValue(const BatchOption &option, const std::string &v, long n
     }
 }
 
+// The encoders' settings, the row having checked the value; false for
+// another option.
+bool ApplyEncoderValue(BatchOptionId id, long n, int choice, CEncoderSettings &settings)
+{
+    static constexpr std::int32_t kSubsampling[] = {SUBSAMPLING_444, SUBSAMPLING_422, SUBSAMPLING_420};
+    static constexpr std::int32_t kTifCompression[] = {TIFCOMPRESS_DEFLATE, TIFCOMPRESS_LZW, TIFCOMPRESS_JPEG,
+                                                       TIFCOMPRESS_NONE};
+    switch (id) {
+    case BatchOptionId::JpegSubsampling:
+        settings.m_nJpegSubsampling = kSubsampling[choice];
+        break;
+    case BatchOptionId::PngLevel:
+        settings.m_nPngLevel = std::int32_t(n);
+        break;
+    case BatchOptionId::TifCompression:
+        settings.m_nTifCompression = kTifCompression[choice];
+        break;
+    case BatchOptionId::WebpEffort:
+        settings.m_nWebpEffort = std::int32_t(n);
+        break;
+    case BatchOptionId::AvifSpeed:
+        settings.m_nAvifSpeed = std::int32_t(n);
+        break;
+    case BatchOptionId::JxlEffort:
+        settings.m_nJxlEffort = std::int32_t(n);
+        break;
+    case BatchOptionId::Dpi:
+        settings.m_nDpi = std::int32_t(n);
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
 bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
                 GivenOptions &given, const std::string &workFolder, std::string &error)
 {
@@ -424,6 +465,8 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     if (error = ValueProblem(option, a, v, n); !error.empty())
         return false;
     const int choice = OptionChoiceIndex(option, v);
+    if (ApplyEncoderValue(option.id, n, choice, job.m_encoder))
+        return true;
     std::string out;
     switch (option.id) {
     case BatchOptionId::Out:

@@ -57,6 +57,15 @@ enum class BatchOptionId {
     TrashReplaced,
     Undo,
     UndoJournal,
+    JpegProgressive,
+    JpegSubsampling,
+    PngLevel,
+    TifCompression,
+    WebpEffort,
+    WebpLossless,
+    AvifSpeed,
+    JxlEffort,
+    Dpi,
 };
 
 enum class OptionValue {

@@ -117,6 +117,7 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
     if (format && format->facts.frames == FrameCodec::WebpFrames) {
         // As a still WebP: the job's quality, 95 under a watermark.
         pointers.front()->SetJpegQuality(c.stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
+        pointers.front()->SetEncoderSettings(job.m_encoder);
         encode = [&](CxFile &file) {
             return WriteWebpAnimation(file, pointers.data(), c.list.delaysMs.data(), int(pointers.size()),
                                       c.list.loops, c.background, &encodeWhy);

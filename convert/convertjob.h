@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/cxtypes.h"
+#include "imaging/encodersettings.h"
 #include "imaging/formats.h"
 
 #include <array>
@@ -147,6 +148,9 @@ public:
     bool m_bStampShadow = false;
     std::shared_ptr<const CxImage> m_logo;
     std::int32_t m_nLogoSizePercent = 20;
+    // How each format's encoder writes; not the defaults: no plain copies
+    // of the formats it changes.
+    CEncoderSettings m_encoder;
 
     // Whether any step changes the pixels (else a same-format output is a
     // plain copy).
@@ -239,6 +243,7 @@ struct ConvertOptions {
     std::string m_strOutDir;         // "源目录" means beside each source
     bool m_bAutoRotate = true;       // stored settings, not panel controls
     bool m_bStripMetadata = false;
+    bool m_bStripLocation = false;
     // The rules after the first four and their values (see CConvertJob),
     // the ratio crop, the name template, the extension case and the dates.
     std::int32_t m_nEdgeSize = 0;
@@ -261,6 +266,7 @@ struct ConvertOptions {
     bool m_bStampShadow = false;
     std::string m_strLogoPath;
     std::int32_t m_nLogoSizePercent = 20;
+    CEncoderSettings m_encoder;
 };
 
 // The destination entry meaning "beside each source file", as stored; shown

@@ -7,7 +7,8 @@ namespace {
 
 bool CopiesPlainly(const CConvertJob &job, const PlanInput &in)
 {
-    return !in.copyRefused && !job.ChangesPixels() && in.outType == in.sourceType;
+    return !in.copyRefused && !job.ChangesPixels() && in.outType == in.sourceType &&
+           !job.m_encoder.ChangesOutput(in.outType);
 }
 
 } // namespace

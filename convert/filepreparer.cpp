@@ -104,6 +104,7 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         // What PrepareForOutput sets besides pixels; the encoders take a
         // palette as it is.
         picture.SetJpegQuality(BYTE(job.m_nQuality));
+        picture.SetEncoderSettings(job.m_encoder);
     };
     CxMemFile mem;
     switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, mem, r.reason, req)) {

@@ -371,6 +371,7 @@ void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &jo
         img.IncreaseBpp(24);
     if (f->Has(FORMAT_QUALITY))
         img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
+    img.SetEncoderSettings(job.m_encoder);
     if (f->facts.pixels == OutputPixels::Palette && img.GetNumColors() != 8) {
         COctreeQuantizer quantizer(256, 6);
         quantizer.ProcessImage(img);

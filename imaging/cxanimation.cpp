@@ -193,7 +193,7 @@ bool WriteWebpAnimation(CxFile &file, const CxImage *const *frames, const int *d
         meta.icc.clear();
     std::string withMeta;
     if (!meta.Empty() && cxmeta::Embed(data, size, meta, first.GetWidth(), first.GetHeight(),
-                                       first.GetOrientation(), withMeta)) {
+                                       first.GetOrientation(), withMeta, first.GetEncoderSettings().m_nDpi)) {
         data = reinterpret_cast<const std::uint8_t *>(withMeta.data());
         size = withMeta.size();
     }

@@ -65,6 +65,7 @@
 #include "imaging/cxmetadata.h"
 #include "imaging/cxtypes.h"
 #include "imaging/decoderequest.h"
+#include "imaging/encodersettings.h"
 #include "imaging/formats.h"
 #include "imaging/largeblocks.h"
 
@@ -148,7 +149,7 @@ public:
     // Makes a blank image (black, or palette entry 0). bpp 1, 4, 8 or 24; a
     // paletted image gets a grey ramp of 2^bpp entries.
     bool Create(int width, int height, int bpp, std::uint32_t imagetype = 0);
-    // Frees the pixels; the frame index and quality are kept.
+    // Frees the pixels; the frame index, quality and encoder settings are kept.
     void Destroy();
     bool IsValid() const { return m_bpp != 0; }
 
@@ -203,6 +204,9 @@ public:
 
     void SetJpegQuality(BYTE quality) { m_jpegQuality = quality > 100 ? 100 : quality; }
     BYTE GetJpegQuality() const { return m_jpegQuality; }
+    // Read by each encoder for its own format, kept like the quality.
+    void SetEncoderSettings(const CEncoderSettings &settings) { m_encoder = settings; }
+    const CEncoderSettings &GetEncoderSettings() const { return m_encoder; }
     // How the pixels held map to the upright picture: 1 when they are upright
     // (always after an auto-oriented decode), else the value the file recorded.
     int GetOrientation() const { return m_orientation; }
@@ -333,6 +337,7 @@ protected:
     int m_frameDelay = 0;
     int m_disposal = 0;
     BYTE m_jpegQuality = 90;
+    CEncoderSettings m_encoder;
     int m_orientation = 1;
     CxMetadata m_meta;
     std::string m_lastError;

@@ -12,7 +12,7 @@ bool CxImage::EncodeWithMetadata(CxFile *file, std::uint32_t imagetype)
     // blocks themselves, and the orientation as the format records it.
     if (cxmeta::WrittenByEncoder(imagetype)) {
         const ImageFormat *writer = FormatByType(imagetype);
-        CxMetadata edited = cxmeta::EditedBlocks(m_meta, m_width, m_height, m_orientation);
+        CxMetadata edited = cxmeta::EditedBlocks(m_meta, m_width, m_height, m_orientation, m_encoder.m_nDpi);
         if (!fits)
             edited.icc.clear();
         CxMetadata meta = std::exchange(m_meta, std::move(edited));
@@ -42,7 +42,7 @@ bool CxImage::EncodeWithMetadata(CxFile *file, std::uint32_t imagetype)
         withoutProfile.icc.clear();
     }
     const bool embedded = cxmeta::Embed(pixels, pixelBytes, fits ? m_meta : withoutProfile, m_width, m_height,
-                                        m_orientation, bytes);
+                                        m_orientation, bytes, m_encoder.m_nDpi);
     const void *data = embedded ? static_cast<const void *>(bytes.data()) : pixels;
     const std::size_t size = embedded ? bytes.size() : pixelBytes;
     if (file->Write(data, 1, size) != size || !file->Flush() || file->Error()) {

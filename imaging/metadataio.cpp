@@ -35,8 +35,13 @@ void SetIfPresent(Data &data, const char *key, const std::string &value)
         it->setValue(value);
 }
 
-void EditExif(Exiv2::ExifData &exif, int width, int height, int orientation)
+void EditExif(Exiv2::ExifData &exif, int width, int height, int orientation, int dpi)
 {
+    if (dpi > 0) {
+        exif["Exif.Image.XResolution"] = Exiv2::URational(dpi, 1);
+        exif["Exif.Image.YResolution"] = Exiv2::URational(dpi, 1);
+        exif["Exif.Image.ResolutionUnit"] = std::uint16_t(2); // inches
+    }
     // The thumbnail shows the old picture (and the old way up).
     Exiv2::ExifThumb(exif).erase();
     const Exiv2::ExifKey key("Exif.Image.Orientation");
@@ -50,7 +55,7 @@ void EditExif(Exiv2::ExifData &exif, int width, int height, int orientation)
 
 // The picture's EXIF as it is written with the pixels, in its own byte
 // order; false when there is none to write (no block and upright).
-bool EditedExif(const CxMetadata &meta, int width, int height, int orientation, Exiv2::ExifData &exif,
+bool EditedExif(const CxMetadata &meta, int width, int height, int orientation, int dpi, Exiv2::ExifData &exif,
                 Exiv2::ByteOrder &order)
 {
     if (meta.exif.empty() && orientation == 1)
@@ -58,7 +63,7 @@ bool EditedExif(const CxMetadata &meta, int width, int height, int orientation, 
     order = Exiv2::littleEndian;
     if (!meta.exif.empty())
         order = Exiv2::ExifParser::decode(exif, Bytes(meta.exif), meta.exif.size());
-    EditExif(exif, width, height, orientation);
+    EditExif(exif, width, height, orientation, dpi);
     return true;
 }
 
@@ -168,14 +173,14 @@ std::string EncodeExif(const Exiv2::ExifData &exif, Exiv2::ByteOrder order)
 // The picture's EXIF block as written with the pixels, empty when there is
 // none: edited where it stands when that is enough (quick, and a maker note
 // keeps its bytes and offsets), otherwise taken apart and rebuilt by exiv2.
-std::string EditedExifBlock(const CxMetadata &meta, int width, int height, int orientation)
+std::string EditedExifBlock(const CxMetadata &meta, int width, int height, int orientation, int dpi)
 {
     std::string block = meta.exif;
-    if (!block.empty() && cxmeta::EditExifInPlace(block, width, height, orientation))
+    if (!block.empty() && dpi <= 0 && cxmeta::EditExifInPlace(block, width, height, orientation))
         return block;
     Exiv2::ExifData exif;
     Exiv2::ByteOrder order;
-    if (!EditedExif(meta, width, height, orientation, exif, order))
+    if (!EditedExif(meta, width, height, orientation, dpi, exif, order))
         return {};
     return EncodeExif(exif, order);
 }
@@ -227,13 +232,13 @@ bool AssembleWebp(WebPMux *mux, const std::string &exif, const std::string &xmp,
 
 // WebP has no IPTC chunk: those datasets are not carried.
 bool EmbedWebp(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
-               int orientation, std::string &out)
+               int orientation, int dpi, std::string &out)
 {
     const WebPData whole{data, size};
     MuxPtr mux(WebPMuxCreate(&whole, 0));
     if (!mux)
         return false;
-    const CxMetadata edited = cxmeta::EditedBlocks(meta, width, height, orientation);
+    const CxMetadata edited = cxmeta::EditedBlocks(meta, width, height, orientation, dpi);
     return AssembleWebp(mux.get(), edited.exif, edited.xmp, meta.icc, out);
 }
 
@@ -298,13 +303,13 @@ bool cxmeta::WrittenByEncoder(std::uint32_t type)
     return format && format->facts.blockWriter == BlockWriter::Encoder;
 }
 
-CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, int orientation)
+CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, int orientation, int dpi)
 {
     Initialize();
     CxMetadata out;
     out.icc = meta.icc;
     try {
-        out.exif = EditedExifBlock(meta, width, height, orientation);
+        out.exif = EditedExifBlock(meta, width, height, orientation, dpi);
     } catch (...) {
         out.exif.clear();
     }
@@ -352,20 +357,20 @@ bool cxmeta::DropLocation(CxMetadata &meta)
 }
 
 bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
-                   int orientation, std::string &out)
+                   int orientation, std::string &out, int dpi)
 {
     Initialize();
     try {
         const ImageFormat *format = FormatOfBytes(data, size);
         if (format && format->facts.blockWriter == BlockWriter::Riff)
-            return EmbedWebp(data, size, meta, width, height, orientation, out);
+            return EmbedWebp(data, size, meta, width, height, orientation, dpi, out);
         // A segment or chunk takes the EXIF block as it is edited; a TIFF's
         // becomes part of the file's own IFDs, which exiv2 writes.
         const BlockPlace exifPlace = format ? format->facts.blocks.exif : BlockPlace::None;
         const bool jpeg = exifPlace == BlockPlace::Segment, png = exifPlace == BlockPlace::Chunk;
         std::string exifBlock;
         if (jpeg || png)
-            exifBlock = EditedExifBlock(meta, width, height, orientation);
+            exifBlock = EditedExifBlock(meta, width, height, orientation, dpi);
         if (jpeg && meta.xmp.empty() && meta.iptc.empty() && meta.icc.empty()) {
             out.assign(reinterpret_cast<const char *>(data), size);
             return exifBlock.empty() || InsertExifSegment(out, exifBlock);
@@ -377,7 +382,7 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
         // the file said so outside EXIF (a TIFF's own tag).
         Exiv2::ExifData exif;
         Exiv2::ByteOrder order;
-        if (!jpeg && !png && EditedExif(meta, width, height, orientation, exif, order))
+        if (!jpeg && !png && EditedExif(meta, width, height, orientation, dpi, exif, order))
             image->setExifData(exif);
         if (!meta.xmp.empty()) {
             Exiv2::XmpData xmp;

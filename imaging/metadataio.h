@@ -24,9 +24,9 @@ bool DropLocation(CxMetadata &meta);
 
 // An encoded file of the type (data, size) with the blocks written in, the
 // EXIF edited for the picture it now holds: orientation and pixel sizes set,
-// the embedded thumbnail dropped.
+// the embedded thumbnail dropped, and its resolution set when dpi > 0.
 bool Embed(const std::uint8_t *data, std::size_t size, const CxMetadata &meta, int width, int height,
-           int orientation, std::string &out);
+           int orientation, std::string &out, int dpi = 0);
 
 // Whether the type's encoder writes the blocks it is given itself (AVIF,
 // JPEG XL),
@@ -36,7 +36,7 @@ bool WrittenByEncoder(std::uint32_t type);
 // The blocks edited as Embed edits them, for such an encoder: EXIF and XMP
 // set for the picture, the profile kept, IPTC left out (no place for it).
 // A block exiv2 refuses is left out.
-CxMetadata EditedBlocks(const CxMetadata &meta, int width, int height, int orientation);
+CxMetadata EditedBlocks(const CxMetadata &meta, int width, int height, int orientation, int dpi = 0);
 
 // A JPEG, PNG, TIFF or WebP file's bytes without its EXIF, XMP and IPTC (all) or
 // without only the GPS fields; pixels and colour profile untouched. An

@@ -90,7 +90,7 @@ private:
 };
 
 // Moves result into dst and gives it src's file facts (type, frames, delay,
-// disposal, quality, source size), for operations that write into another
+// disposal, quality and encoder settings, source size), for operations that write into another
 // image instead of their own.
 void DeliverInto(const CxImage &src, CxImage &dst, CxImage &&result);
 

@@ -27,10 +27,12 @@ void DeliverInto(const CxImage &src, CxImage &dst, CxImage &&result)
     const int delay = src.GetFrameDelay();
     const int disposal = src.GetDisposalMethod();
     const BYTE quality = src.GetJpegQuality();
+    const CEncoderSettings encoder = src.GetEncoderSettings();
     const int srcW = src.GetSrcWidth(), srcH = src.GetSrcHeight();
     dst = std::move(result);
     CxImageAccess::SetFrameIndex(dst, frame);
     dst.SetJpegQuality(quality);
+    dst.SetEncoderSettings(encoder);
     CxImageAccess::SetFrameInfo(dst, frames, delay, disposal);
     CxImageAccess::SetSourceSize(dst, srcW, srcH);
 }

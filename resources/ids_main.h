@@ -43,6 +43,9 @@ inline constexpr int IDC_KEEP_DATES = 1092;     // "保留日期"
 inline constexpr int IDC_DATE_SOURCE = 1093;    // the source file's time or the photo's
 inline constexpr int IDC_DEST_LABEL = 1058;
 inline constexpr int IDC_BROWSE = 1025;
+inline constexpr int IDC_FORMAT_SETTINGS = 1100; // "设置...": the chosen format's encoder settings
+inline constexpr int IDC_METADATA = 1105;        // keep all, drop the location, remove all
+inline constexpr int IDC_METADATA_LABEL = 1106;  // "元数据:"
 
 // Rename group.
 inline constexpr int IDC_RENAME_GROUP = 1064;

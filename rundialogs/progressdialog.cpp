@@ -11,7 +11,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QIcon>
@@ -23,6 +25,7 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QTextCursor>
+#include <QUrl>
 
 #include <cmath>
 #include <mutex>
@@ -139,6 +142,9 @@ CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
 
     m_chkAutoClose = Named(new QCheckBox(tr("完成后关闭"), this), IDC_AUTO_CLOSE);
     m_chkAutoClose->setGeometry(Rect(9, 61, 104, 10));
+    m_btnOpenDest = Named(new QPushButton(tr("打开目标文件夹"), this), IDC_OPEN_DEST);
+    m_btnOpenDest->setGeometry(Rect(139, 59, 120, 14));
+    m_btnOpenDest->hide();
 
     auto *line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
@@ -161,6 +167,8 @@ CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
     connect(m_btnViewResults, &QPushButton::clicked, this, &CProgressDialog::OnViewResults);
     connect(m_btnStop, &QPushButton::clicked, this, &CProgressDialog::OnStop);
     connect(m_btnDetails, &QPushButton::clicked, this, &CProgressDialog::OnDetails);
+    connect(m_btnOpenDest, &QPushButton::clicked, this, &CProgressDialog::OnOpenDestination);
+    m_folderOpener = [](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
 
     // Shown once the run is over and has written something.
     m_btnUndo = Named(new QPushButton(tr("撤销上次运行"), this), IDC_UNDO_RUN);
@@ -219,6 +227,7 @@ void CProgressDialog::OnInitDialog()
 
     m_nScrollPos = -1;
     m_strLog.clear();
+    m_strFirstOutput.clear();
     m_strUnshownLog.clear();
     m_bViewerOpen = false;
     m_nCounter = 0;
@@ -343,6 +352,8 @@ void CProgressDialog::SetPercent(int percent)
 void CProgressDialog::AddResult(const QString &path)
 {
     m_pResults->append(path);
+    if (m_strFirstOutput.isEmpty())
+        m_strFirstOutput = path;
     emit resultAdded(path);
     if (!m_btnViewResults->isEnabled())
         m_btnViewResults->setEnabled(true);
@@ -380,6 +391,7 @@ void CProgressDialog::OnConvertDone(int wParam)
     m_stcStatus->setText(Text(kStatusDone));
     m_btnStop->setText(Text(kExit));
     m_btnUndo->setVisible(m_journal && !m_journal->Path().empty());
+    m_btnOpenDest->setVisible(!DestinationFolder().isEmpty());
     if (!m_bViewerOpen)
         return;
     // The viewer runs from this dialog: tell the user over it, and close
@@ -388,6 +400,20 @@ void CProgressDialog::OnConvertDone(int wParam)
     QWidget *over = QApplication::activeModalWidget();
     QMessageBox::information(over ? over : this, Text(kTitle),
                              ForDisplay(Text(kStatusDone) + "\r\n" + m_strSummary));
+}
+
+QString CProgressDialog::DestinationFolder() const
+{
+    if (!m_job.m_szOutDir.empty())
+        return QString::fromStdString(m_job.m_szOutDir);
+    return m_strFirstOutput.isEmpty() ? QString() : QFileInfo(m_strFirstOutput).absolutePath();
+}
+
+void CProgressDialog::OnOpenDestination()
+{
+    const QString folder = DestinationFolder();
+    if (!folder.isEmpty() && m_folderOpener)
+        m_folderOpener(folder);
 }
 
 void CProgressDialog::AskOverwrite(const QString &message)

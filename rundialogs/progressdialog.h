@@ -49,6 +49,9 @@ public:
     // results does nothing without it. The dialog never opens a viewer itself.
     using ResultsViewer = std::function<void(QWidget *parent, QStringList *results)>;
     void SetResultsViewer(ResultsViewer viewer) { m_resultsViewer = std::move(viewer); }
+    // Opens a folder in the file manager; by default the desktop's.
+    using FolderOpener = std::function<void(const QString &folder)>;
+    void SetFolderOpener(FolderOpener opener) { m_folderOpener = std::move(opener); }
 
     const CConvertJob &GetJob() const { return m_job; }
     int GetFileCount() const { return m_job.GetFileCount(); }
@@ -59,6 +62,10 @@ public:
     const QStringList &GetResults() const { return *m_pResults; }
     bool IsRunning() const { return m_bRunning; }
     bool IsViewerOpen() const { return m_bViewerOpen; }
+    // Where the run wrote: the job's destination folder, else (outputs
+    // beside their sources) the first output's folder; empty when neither
+    // is known.
+    QString DestinationFolder() const;
 
 signals:
     // A converted file joined the results list: a viewer open over the list
@@ -71,6 +78,7 @@ public slots:
     void OnViewResults();
     // Undoes this run, after asking.
     void OnUndoRun();
+    void OnOpenDestination();
     // Esc and the close box end the run like Stop.
     void reject() override;
     void done(int result) override;
@@ -103,6 +111,8 @@ private:
     QStringList *m_pResults = &m_ownResults;
     RunBody m_runBody;
     ResultsViewer m_resultsViewer;
+    FolderOpener m_folderOpener;
+    QString m_strFirstOutput; // of this run
 
     QString m_strSummary;
     QString m_strLog;
@@ -128,6 +138,7 @@ private:
     QPushButton *m_btnViewResults;
     QPushButton *m_btnStop;
     QPushButton *m_btnDetails;
+    QPushButton *m_btnOpenDest;
     QLabel *m_stcStatus;
     QLabel *m_stcIcon;
     QProgressBar *m_progress;

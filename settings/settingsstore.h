@@ -73,9 +73,10 @@ inline constexpr const char *kSlideShowDelay = "bSildeShowDelay";
 inline constexpr const char *kBackRed = "iRed";
 inline constexpr const char *kBackGreen = "iGreen";
 inline constexpr const char *kBackBlue = "iBlue";
-// How photos are read and written (no control: set in the file).
+// How photos are read and written (AutoRotate has no control: set in the
+// file; StripMetadata is the bottom row's metadata list).
 inline constexpr const char *kAutoRotate = "AutoRotate";
-inline constexpr const char *kStripMetadata = "StripMetadata";
+inline constexpr const char *kStripMetadata = "StripMetadata"; // 0 keep, 1 remove all, 2 drop the location
 // The window's language: "zh", "en", or empty for the desktop's (about box).
 inline constexpr const char *kLanguage = "Language";
 // The folder listing shares thumbnails with the desktop's cache (0: not).
@@ -105,6 +106,17 @@ inline constexpr const char *kStampSize = "StampSize";
 inline constexpr const char *kStampShadow = "StampShadow";
 inline constexpr const char *kLogoFile = "LogoFile";
 inline constexpr const char *kLogoSize = "LogoSize";
+// The encoders' settings behind the format list's button (see
+// CEncoderSettings; their defaults are its defaults).
+inline constexpr const char *kJpegProgressive = "JpegProgressive";
+inline constexpr const char *kJpegSubsampling = "JpegSubsampling"; // 0, 444, 422 or 420
+inline constexpr const char *kPngLevel = "PngLevel";
+inline constexpr const char *kTifCompression = "TifCompression"; // 0 deflate, 1 LZW, 2 JPEG, 3 none
+inline constexpr const char *kWebpEffort = "WebpEffort";
+inline constexpr const char *kWebpLossless = "WebpLossless";
+inline constexpr const char *kAvifSpeed = "AvifSpeed";
+inline constexpr const char *kJxlEffort = "JxlEffort";
+inline constexpr const char *kDpi = "Dpi";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.

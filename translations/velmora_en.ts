@@ -55,6 +55,69 @@
     </message>
 </context>
 <context>
+    <name>CEncoderSettingsDlg</name>
+    <message>
+        <source>编码设置</source>
+        <translation>Encoder Settings</translation>
+    </message>
+    <message>
+        <source>色度抽样:</source>
+        <translation>Chroma subsampling:</translation>
+    </message>
+    <message>
+        <source>压缩级别:</source>
+        <translation>Compression level:</translation>
+    </message>
+    <message>
+        <source>压缩:</source>
+        <translation>Compression:</translation>
+    </message>
+    <message>
+        <source>压缩力度:</source>
+        <translation>Effort:</translation>
+    </message>
+    <message>
+        <source>速度:</source>
+        <translation>Speed:</translation>
+    </message>
+    <message>
+        <source>分辨率 (DPI):</source>
+        <translation>Resolution (DPI):</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>渐进式</source>
+        <translation>Progressive</translation>
+    </message>
+    <message>
+        <source>按品质 (90 起 4:4:4)</source>
+        <translation>By quality (4:4:4 from 90)</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>无损</source>
+        <translation>Lossless</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>不写入</source>
+        <translation>Not written</translation>
+    </message>
+</context>
+<context>
     <name>CFolderDialog</name>
     <message>
         <source>查找范围:</source>
@@ -257,6 +320,14 @@
         <source>撤销上次运行</source>
         <translation>Undo Last Run</translation>
     </message>
+    <message>
+        <source>设置...</source>
+        <translation>Settings...</translation>
+    </message>
+    <message>
+        <source>元数据:</source>
+        <translation>Metadata:</translation>
+    </message>
 </context>
 <context>
     <name>CNameTemplateDlg</name>
@@ -348,6 +419,18 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>无法读取水印图片 %1: %2</source>
         <translation>Cannot read the watermark picture %1: %2</translation>
+    </message>
+    <message>
+        <source>保留全部</source>
+        <translation>Keep all</translation>
+    </message>
+    <message>
+        <source>去除位置</source>
+        <translation>No location</translation>
+    </message>
+    <message>
+        <source>全部去除</source>
+        <translation>Remove all</translation>
     </message>
 </context>
 <context>
@@ -525,6 +608,10 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>撤销上次运行</source>
         <translation>Undo Last Run</translation>
+    </message>
+    <message>
+        <source>打开目标文件夹</source>
+        <translation>Open Destination Folder</translation>
     </message>
 </context>
 <context>
@@ -1574,6 +1661,68 @@ files it replaced from the trash</translation>
     <message>
         <source>there is no run to undo</source>
         <translation>there is no run to undo</translation>
+    </message>
+    <message>
+        <source>write progressive JPEGs</source>
+        <translation>write progressive JPEGs</translation>
+    </message>
+    <message>
+        <source>JPEG chroma subsampling (default: 444 from quality 90 up,
+else 420)</source>
+        <translation>JPEG chroma subsampling (default: 444 from quality 90 up,
+else 420)</translation>
+    </message>
+    <message>
+        <source>PNG compression level 0-9 (default 4)</source>
+        <translation>PNG compression level 0-9 (default 4)</translation>
+    </message>
+    <message>
+        <source>a number from 0 to 9</source>
+        <translation>a number from 0 to 9</translation>
+    </message>
+    <message>
+        <source>TIFF compression (default deflate); jpeg is lossy at
+--quality and writes no transparency</source>
+        <translation>TIFF compression (default deflate); jpeg is lossy at
+--quality and writes no transparency</translation>
+    </message>
+    <message>
+        <source>WebP effort 0-6 (default 4); higher is smaller and slower</source>
+        <translation>WebP effort 0-6 (default 4); higher is smaller and slower</translation>
+    </message>
+    <message>
+        <source>a number from 0 to 6</source>
+        <translation>a number from 0 to 6</translation>
+    </message>
+    <message>
+        <source>write WebP lossless at any quality</source>
+        <translation>write WebP lossless at any quality</translation>
+    </message>
+    <message>
+        <source>AVIF speed 0-10 (default 8); lower is smaller and slower</source>
+        <translation>AVIF speed 0-10 (default 8); lower is smaller and slower</translation>
+    </message>
+    <message>
+        <source>a number from 0 to 10</source>
+        <translation>a number from 0 to 10</translation>
+    </message>
+    <message>
+        <source>JPEG XL effort 1-9 (default 5, 3 when lossless)</source>
+        <translation>JPEG XL effort 1-9 (default 5, 3 when lossless)</translation>
+    </message>
+    <message>
+        <source>a number from 1 to 9</source>
+        <translation>a number from 1 to 9</translation>
+    </message>
+    <message>
+        <source>dots per inch written into JPEG (JFIF), PNG (pHYs), TIFF
+and any EXIF carried</source>
+        <translation>dots per inch written into JPEG (JFIF), PNG (pHYs), TIFF
+and any EXIF carried</translation>
+    </message>
+    <message>
+        <source>a number from 1 to 65535</source>
+        <translation>a number from 1 to 65535</translation>
     </message>
 </context>
 </TS>

@@ -537,6 +537,25 @@ void ReadJpeg(JpegDecoder &d, const std::uint8_t *data, std::size_t size, CxImag
     CxImageAccess::SetOrientation(out, plan.orientation);
 }
 
+// Sampling, scans and density as the settings ask, after the defaults.
+void ConfigureJpeg(jpeg_compress_struct &cinfo, const CEncoderSettings &settings, int quality, bool grey)
+{
+    int sampling = settings.m_nJpegSubsampling;
+    if (sampling == SUBSAMPLING_AUTO)
+        // At high quality chroma subsampling costs more than it saves.
+        sampling = quality >= 90 ? SUBSAMPLING_444 : SUBSAMPLING_420;
+    if (!grey) {
+        cinfo.comp_info[0].h_samp_factor = sampling == SUBSAMPLING_444 ? 1 : 2;
+        cinfo.comp_info[0].v_samp_factor = sampling == SUBSAMPLING_420 ? 2 : 1;
+    }
+    if (settings.m_bJpegProgressive)
+        jpeg_simple_progression(&cinfo);
+    if (settings.m_nDpi > 0) {
+        cinfo.density_unit = 1; // dots per inch
+        cinfo.X_density = cinfo.Y_density = UINT16(std::min(settings.m_nDpi, CEncoderSettings::kMaxDpi));
+    }
+}
+
 // The encode proper; like ReadJpeg it may leave through longjmp.
 void WriteJpeg(JpegEncoder &enc, const CxImage &img, CxFile &file)
 {
@@ -560,11 +579,7 @@ void WriteJpeg(JpegEncoder &enc, const CxImage &img, CxFile &file)
     jpeg_set_defaults(cinfo);
     const int quality = std::max(1, int(img.GetJpegQuality()));
     jpeg_set_quality(cinfo, quality, TRUE);
-    if (!grey && quality >= 90) {
-        // At high quality chroma subsampling costs more than it saves.
-        cinfo->comp_info[0].h_samp_factor = 1;
-        cinfo->comp_info[0].v_samp_factor = 1;
-    }
+    ConfigureJpeg(*cinfo, img.GetEncoderSettings(), quality, grey);
     jpeg_start_compress(cinfo, TRUE);
 
     // A band picture's rows are taken one at a time as they arrive.

@@ -573,13 +573,16 @@ bool DescribePicture(JxlEncoder *enc, const CxImage &img, bool grey, bool alpha,
 }
 
 // The frame's effort and distance (or losslessness); null when refused.
-JxlEncoderFrameSettings *MakeFrameSettings(JxlEncoder *enc, int quality)
+// effort 0 takes the one chosen by losslessness.
+JxlEncoderFrameSettings *MakeFrameSettings(JxlEncoder *enc, int quality, int effort)
 {
     const bool lossless = quality >= 100;
+    if (effort <= 0)
+        effort = lossless ? kLosslessEffort : kLossyEffort;
     JxlEncoderFrameSettings *settings = JxlEncoderFrameSettingsCreate(enc, nullptr);
     if (!settings ||
-        JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
-                                         lossless ? kLosslessEffort : kLossyEffort) != JXL_ENC_SUCCESS ||
+        JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, std::min(effort, 9)) !=
+            JXL_ENC_SUCCESS ||
         (lossless ? JxlEncoderSetFrameLossless(settings, JXL_TRUE)
                   : JxlEncoderSetFrameDistance(settings, JxlDistanceForQuality(quality))) != JXL_ENC_SUCCESS)
         return nullptr;
@@ -682,7 +685,8 @@ bool EncodeJxl(const CxImage &img, CxFile &file, std::string *why)
     const bool boxes = !meta.exif.empty() || !meta.xmp.empty();
     JxlEncoderFrameSettings *settings = nullptr;
     if (!DescribePicture(enc.get(), img, grey, alpha, quality >= 100, boxes) ||
-        !(settings = MakeFrameSettings(enc.get(), quality)) || (boxes && !AddMetadataBoxes(enc.get(), meta))) {
+        !(settings = MakeFrameSettings(enc.get(), quality, img.GetEncoderSettings().m_nJxlEffort)) ||
+        (boxes && !AddMetadataBoxes(enc.get(), meta))) {
         error = "cannot encode JPEG XL";
         return false;
     }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -513,8 +514,14 @@ void WritePng(PngWriter &w, const CxImage &img)
     // zlib level 4 with the sub, up and Paeth filters: measured on photos
     // and on drawn wallpapers, 2.5 times as fast as libpng's defaults (level
     // 6, every filter) for 3 to 6 % more bytes; level 3 loses as much again
-    // in size for little time. Palette rows stay unfiltered, as libpng does.
-    png_set_compression_level(png, 4);
+    // in size for little time (the default level). Palette rows stay
+    // unfiltered, as libpng does.
+    const CEncoderSettings &settings = img.GetEncoderSettings();
+    png_set_compression_level(png, std::clamp(settings.m_nPngLevel, 0, 9));
+    if (settings.m_nDpi > 0) {
+        const auto perMetre = png_uint_32(std::lround(settings.m_nDpi / 0.0254));
+        png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
+    }
     if (!paletted)
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB | PNG_FILTER_UP | PNG_FILTER_PAETH);
     png_write_info(png, info);

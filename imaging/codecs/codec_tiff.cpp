@@ -799,9 +799,18 @@ void PackIndices(const BYTE *src, std::uint8_t *dst, int n, int bits)
 }
 
 // How the page is written, and its bits per sample.
-Kind ChooseKind(const CxImage &img, int &bits)
+// JPEG compression takes 8-bit grey or colour only: paletted pages are
+// widened and alpha is composited onto white.
+Kind ChooseKind(const CxImage &img, int &bits, bool jpeg)
 {
     bits = 8;
+    if (jpeg) {
+        int rampBits = 0;
+        return img.GetBpp() != 24 && img.GetTransIndex() < 0 && GreyRampDirection(img, rampBits) == 0 &&
+                       rampBits == 8
+                   ? Kind::MinIsBlack
+                   : Kind::Rgb;
+    }
     if (img.GetBpp() == 24)
         return img.AlphaIsValid() ? Kind::Rgba : Kind::Rgb;
     // Neither palette nor grey TIFF can mark a transparent entry.
@@ -846,6 +855,12 @@ bool WriteRows(TIFF *tif, const CxImage &img, Kind kind, int bits, std::uint64_t
             cxcodec::RowToRGBA(img, y, row.data());
             break;
         case Kind::Rgb: {
+            if (img.GetBpp() != 24 || img.AlphaIsValid()) {
+                cxcodec::RowToBGR(img, y, row.data(), true);
+                for (int x = 0; x < w; ++x)
+                    std::swap(row[std::size_t(x) * 3], row[std::size_t(x) * 3 + 2]);
+                break;
+            }
             const BYTE *src = img.GetBits(y);
             for (int x = 0; x < w; ++x) {
                 row[std::size_t(x) * 3] = src[x * 3 + 2];
@@ -864,11 +879,40 @@ bool WriteRows(TIFF *tif, const CxImage &img, Kind kind, int bits, std::uint64_t
     return true;
 }
 
+// The compression tags the settings ask for, after the photometric tag.
+void SetCompression(TIFF *tif, const CxImage &img, Kind kind, int bits)
+{
+    const CEncoderSettings &settings = img.GetEncoderSettings();
+    switch (settings.m_nTifCompression) {
+    case TIFCOMPRESS_JPEG:
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::max(1, int(img.GetJpegQuality())));
+        if (kind == Kind::Rgb) {
+            // libjpeg turns the RGB rows into YCbCr, as readers expect.
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+            TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        }
+        return;
+    case TIFCOMPRESS_NONE:
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+        return;
+    default: {
+        const bool lzw = settings.m_nTifCompression == TIFCOMPRESS_LZW;
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, lzw ? COMPRESSION_LZW : COMPRESSION_ADOBE_DEFLATE);
+        // Differencing helps smooth 8-bit samples; on indices it only hurts.
+        const bool predict = bits == 8 && kind != Kind::Palette;
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, predict ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE);
+    }
+    }
+}
+
 bool WritePage(TIFF *tif, const CxImage &img)
 {
     const int w = img.GetWidth(), h = img.GetHeight();
     int bits = 8;
-    const Kind kind = ChooseKind(img, bits);
+    const CEncoderSettings &settings = img.GetEncoderSettings();
+    const bool jpeg = settings.m_nTifCompression == TIFCOMPRESS_JPEG;
+    const Kind kind = ChooseKind(img, bits, jpeg);
     const int spp = kind == Kind::Rgba ? 4 : kind == Kind::Rgb ? 3 : 1;
     const std::uint16_t photometric = kind == Kind::Palette      ? PHOTOMETRIC_PALETTE
                                       : kind == Kind::MinIsBlack ? PHOTOMETRIC_MINISBLACK
@@ -881,12 +925,10 @@ bool WritePage(TIFF *tif, const CxImage &img)
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    // Differencing helps smooth 8-bit samples; on indices it only hurts.
-    const bool predict = bits == 8 && kind != Kind::Palette;
-    TIFFSetField(tif, TIFFTAG_PREDICTOR, predict ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 72.0);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 72.0);
+    SetCompression(tif, img, kind, bits);
+    const double dpi = settings.m_nDpi > 0 ? double(settings.m_nDpi) : 72.0;
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi);
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     if (kind == Kind::Rgba) {
         const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
@@ -895,7 +937,9 @@ bool WritePage(TIFF *tif, const CxImage &img)
     if (kind == Kind::Palette && !SetColourMap(tif, img, bits))
         return false;
     const std::uint64_t rowBytes = (std::uint64_t(w) * bits * spp + 7) / 8;
-    const std::uint64_t rps = std::clamp<std::uint64_t>(kStripTargetBytes / rowBytes, 1, std::uint64_t(h));
+    std::uint64_t rps = std::clamp<std::uint64_t>(kStripTargetBytes / rowBytes, 1, std::uint64_t(h));
+    if (jpeg) // whole blocks of subsampled rows in every strip but the last
+        rps = std::min<std::uint64_t>(std::max<std::uint64_t>(rps / 16 * 16, 16), std::uint64_t(h));
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rps));
     return WriteRows(tif, img, kind, bits, rowBytes) && TIFFWriteDirectory(tif) != 0;
 }

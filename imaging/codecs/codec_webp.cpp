@@ -153,10 +153,13 @@ bool ImportArgb(const CxImage &img, WebPPicture &picture)
     return WebPPictureImportRGBA(&picture, rows.data(), w * 4);
 }
 
-void ConfigureFor(int quality, WebPConfig &config)
+void ConfigureFor(const CxImage &img, WebPConfig &config)
 {
-    config.lossless = quality >= 100;
+    const int quality = img.GetJpegQuality();
+    const CEncoderSettings &settings = img.GetEncoderSettings();
+    config.lossless = quality >= 100 || settings.m_bWebpLossless;
     config.quality = config.lossless ? 75.0f : float(quality);
+    config.method = std::clamp(settings.m_nWebpEffort, 0, 6);
     // Lossless keeps even the colour under fully transparent pixels.
     config.exact = config.lossless;
 }
@@ -272,7 +275,7 @@ bool EncodeWebpAnimation(const CxImage *const *frames, const int *delaysMs, int 
         return fail("cannot encode WebP");
     options.anim_params.loop_count = std::clamp(loopCount, 0, 65535);
     options.anim_params.bgcolor = background;
-    ConfigureFor(frames[0]->GetJpegQuality(), config);
+    ConfigureFor(*frames[0], config);
     struct EncoderDeleter {
         void operator()(WebPAnimEncoder *e) const { WebPAnimEncoderDelete(e); }
     };
@@ -393,7 +396,7 @@ bool EncodeWebp(const CxImage &img, CxFile &file, std::string *why)
     WebPPicture picture;
     if (!WebPConfigInit(&config) || !WebPPictureInit(&picture))
         return false;
-    ConfigureFor(img.GetJpegQuality(), config);
+    ConfigureFor(img, config);
     picture.width = w;
     picture.height = h;
     picture.use_argb = config.lossless;

@@ -196,6 +196,20 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(std::tuple(cmd->job.m_nStartNumber, cmd->job.m_nOutputDate), std::tuple(0, OUTDATE_SOURCE));
 }
 
+TEST(BatchCommand, EachEncoderOptionSetsItsOwnField)
+{
+    const auto cmd = Parse({"--jpeg-progressive", "--jpeg-subsampling", "422", "--png-level", "9",
+                            "--tif-compression", "lzw", "--webp-effort", "6", "--webp-lossless", "--avif-speed", "0",
+                            "--jxl-effort", "7", "--dpi", "300", "a.png"});
+    ASSERT_TRUE(cmd);
+    const CEncoderSettings &e = cmd->job.m_encoder;
+    EXPECT_EQ(std::tuple(e.m_bJpegProgressive, e.m_nJpegSubsampling, e.m_nPngLevel, e.m_nTifCompression,
+                         e.m_nWebpEffort, e.m_bWebpLossless, e.m_nAvifSpeed, e.m_nJxlEffort, e.m_nDpi),
+              std::tuple(true, SUBSAMPLING_422, 9, TIFCOMPRESS_LZW, 6, true, 0, 7, 300));
+    EXPECT_EQ(Parse({"--tif-compression", "none", "a.png"})->job.m_encoder.m_nTifCompression, TIFCOMPRESS_NONE);
+    EXPECT_TRUE(Parse({"a.png"})->job.m_encoder == CEncoderSettings{});
+}
+
 TEST(BatchCommand, UsageErrors)
 {
     const struct {
@@ -255,6 +269,14 @@ TEST(BatchCommand, UsageErrors)
         {{"--undo", "a.png"}, "--undo"},
         {{"--undo-journal", ""}, "--undo-journal"},
         {{"--undo", "--dry-run"}, "--dry-run"},
+        {{"--jpeg-subsampling", "411", "a.png"}, "--jpeg-subsampling"},
+        {{"--png-level", "10", "a.png"}, "--png-level"},
+        {{"--tif-compression", "zip", "a.png"}, "--tif-compression"},
+        {{"--webp-effort", "7", "a.png"}, "--webp-effort"},
+        {{"--avif-speed", "-1", "a.png"}, "--avif-speed"},
+        {{"--jxl-effort", "0", "a.png"}, "--jxl-effort"},
+        {{"--dpi", "0", "a.png"}, "--dpi"},
+        {{"--dpi", "x", "a.png"}, "--dpi"},
     };
     for (const auto &row : rows) {
         std::string error;
@@ -342,7 +364,8 @@ TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
     const QString dest = QString::fromStdString(out.Path("new"));
     for (const QStringList &bad : {QStringList{"--name", "../{name}"}, QStringList{"--name", "{bad}"},
                                    QStringList{"--resize", "pad", "--width", "5"},
-                                   QStringList{"--crop-ratio", "1:x"}, QStringList{"--gravity", "up"}}) {
+                                   QStringList{"--crop-ratio", "1:x"}, QStringList{"--gravity", "up"},
+                                   QStringList{"--png-level", "10"}, QStringList{"--tif-compression", "zip"}}) {
         const Result r = RunBatch(bad + QStringList{"--out", dest, a});
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_NE(r.err.find(bad[0].toStdString()), std::string::npos) << r.err;
@@ -1012,6 +1035,39 @@ TEST(VelmoraBatch, PhotosAreTurnedUprightUnlessTheFlagSaysNot)
             back.Load(out.Path("orient6.jpg").c_str(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = false}));
         EXPECT_EQ(back.GetWidth(), row.width);
         EXPECT_EQ(back.GetHeight(), row.height);
+    }
+}
+
+// An encoder setting makes a same-format file a conversion written as it
+// asks; without one the file stays a plain copy, byte for byte.
+TEST(VelmoraBatch, EncoderSettingsRewriteFilesOfTheirFormat)
+{
+    const std::string photo = DataPath("photo/meta.jpg");
+    const auto isProgressive = [](const std::vector<std::uint8_t> &b) {
+        for (std::size_t i = 2; i + 1 < b.size() && b[i] == 0xFF; i += 2 + std::size_t(b[i + 2] << 8 | b[i + 3]))
+            if (b[i + 1] == 0xC2)
+                return true;
+        return false;
+    };
+    const struct {
+        QStringList options;
+        bool copy, progressive;
+        const char *resolution;
+    } rows[] = {
+        {{}, true, false, ""},
+        {{"--png-level", "9"}, true, false, ""},
+        {{"--jpeg-progressive", "--dpi", "300"}, false, true, "300/1"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.options.join(' ').toStdString());
+        ScratchDir out;
+        const Result r = RunBatch(row.options + QStringList{"--out", QString::fromStdString(out.Root()),
+                                                            QString::fromStdString(photo)});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(out.Path("meta.jpg"));
+        EXPECT_EQ(bytes == ReadFileBytes(photo), row.copy);
+        EXPECT_EQ(isProgressive(bytes), row.progressive);
+        EXPECT_EQ(MetadataKeys(out.Path("meta.jpg"))["Exif.Image.XResolution"], row.resolution);
     }
 }
 

@@ -9,6 +9,8 @@ namespace {
 
 struct Options {
     bool resize = false, rotate = false, stamp = false, sharpen = false;
+    bool progressive = false; // an encoder setting of JPEG only
+    int dpi = 0;
 };
 
 CConvertJob JobWith(const Options &o)
@@ -20,6 +22,8 @@ CConvertJob JobWith(const Options &o)
     job.SetRotateFlag(o.rotate);
     job.SetRotation(ROTATE_RIGHT);
     job.SetSharpen(o.sharpen);
+    job.m_encoder.m_bJpegProgressive = o.progressive;
+    job.m_encoder.m_nDpi = o.dpi;
     if (o.stamp) {
         job.SetStampFlag(true);
         job.SetStamp("Velmora", nullptr, RGB(255, 255, 0));
@@ -79,6 +83,17 @@ TEST(DecodePlan, EachFileGetsThePlanItsJobAndTypesCallFor)
          false,
          DecodePlan::Whole},
         {"turn a JPEG", {.rotate = true}, "jpeg/baseline.jpg", JPG, JPG, false, DecodePlan::Whole},
+        // An encoder setting rewrites the files of its format only.
+        {"progressive JPEG to JPEG",
+         {.progressive = true},
+         "jpeg/baseline.jpg",
+         JPG,
+         JPG,
+         false,
+         DecodePlan::RowsStreamed},
+        {"progressive, PNG to PNG", {.progressive = true}, "png/rgba.png", PNG, PNG, false, DecodePlan::PlainCopy},
+        {"a DPI, PNG to PNG", {.dpi = 300}, "png/rgba.png", PNG, PNG, false, DecodePlan::RowsStreamed},
+        {"a DPI, GIF to GIF", {.dpi = 300}, "gif/timing.gif", GIF, GIF, false, DecodePlan::PlainCopy},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);

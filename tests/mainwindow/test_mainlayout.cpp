@@ -64,7 +64,8 @@ TEST_F(MainLayout, TemplateFallsWhereTheRulesExpect)
     // Labels in the option groups end before the control they name.
     for (auto [label, control] : {std::pair{IDC_QUALITY_LABEL, IDC_QUALITY}, {IDC_FORMAT_LABEL, IDC_FORMAT},
                                   {IDC_DEST_LABEL, IDC_DEST}, {IDC_PREFIX_LABEL, IDC_PREFIX},
-                                  {IDC_START_NUMBER_LABEL, IDC_START_NUMBER}, {IDC_STAMP_TEXT_LABEL, IDC_STAMP_TEXT}}) {
+                                  {IDC_START_NUMBER_LABEL, IDC_START_NUMBER}, {IDC_STAMP_TEXT_LABEL, IDC_STAMP_TEXT},
+                                  {IDC_METADATA_LABEL, IDC_METADATA}}) {
         const auto *text = Ctl<QLabel>(label);
         EXPECT_LT(text->x() + text->fontMetrics().horizontalAdvance(text->text()), Ctl(control)->x()) << label;
     }
@@ -75,8 +76,15 @@ TEST_F(MainLayout, AnchoredGroupsFollowTheirCorners)
 {
     CMainDlg &dlg = Open();
     const QRect start = Ctl(IDOK)->geometry(), format = Ctl(IDC_FORMAT)->geometry(),
-                quality = Ctl(IDC_QUALITY)->geometry(), stamp = Ctl(IDC_STAMP_TEXT)->geometry();
+                quality = Ctl(IDC_QUALITY)->geometry(), stamp = Ctl(IDC_STAMP_TEXT)->geometry(),
+                settings = Ctl(IDC_FORMAT_SETTINGS)->geometry(), metadata = Ctl(IDC_METADATA)->geometry();
     dlg.resize(dlg.width() + 100, dlg.height() + 50);
+    // The format list's button goes with its right end; the metadata list
+    // stays beside the dates, before the command buttons.
+    EXPECT_EQ(Ctl(IDC_FORMAT_SETTINGS)->geometry(), settings.translated(100, 50));
+    EXPECT_LT(Ctl(IDC_FORMAT)->geometry().right(), Ctl(IDC_FORMAT_SETTINGS)->x());
+    EXPECT_EQ(Ctl(IDC_METADATA)->geometry(), metadata.translated(0, 50));
+    EXPECT_LT(metadata.right(), start.x());
     EXPECT_EQ(Ctl(IDOK)->geometry(), start.translated(100, 50));
     EXPECT_EQ(Ctl(IDC_STAMP_TEXT)->geometry(), stamp.translated(100, 50));
     EXPECT_EQ(Ctl(IDC_FORMAT)->geometry(), format.translated(0, 50).adjusted(0, 0, 100, 0));

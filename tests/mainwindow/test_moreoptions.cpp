@@ -1,4 +1,5 @@
 #include "tests/mainwindow/mainwindow_fixture.h"
+#include "app/dialogs/encodersettingsdlg.h"
 #include "app/dialogs/nametemplatedlg.h"
 #include "app/dialogs/resizeoptionsdlg.h"
 #include "app/dialogs/stampoptionsdlg.h"
@@ -148,6 +149,59 @@ TEST_F(MoreOptions, TheWatermarkChoicesAreStoredReachTheRunAndAnUnreadableLogoSt
     EXPECT_EQ(GetProfileString(kSettingsSection, kLogoFile, QString()), "/no/such/logo.png");
     Check(IDC_STAMP)->click();
     EXPECT_FALSE(Ctl(IDC_STAMP_MORE)->isEnabled());
+}
+
+TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
+{
+    using namespace settingskey;
+    auto put = [](const char *k, int v) { WriteProfileInt(kSettingsSection, k, v); };
+    put(kPngLevel, 9);
+    put(kDpi, 300);
+    put(kStripMetadata, 2);
+    put(kFormatType, 1); // JPG
+    CMainDlg &dlg = Open();
+    COptionPanel &panel = *dlg.Options();
+    EXPECT_EQ(Combo(IDC_METADATA)->currentText(), U("去除位置"));
+    ASSERT_TRUE(panel.UpdateData(true));
+    ConvertOptions o = panel.MakeOptions();
+    EXPECT_EQ(std::tuple(o.m_encoder.m_nPngLevel, o.m_encoder.m_nDpi, o.m_bStripLocation, o.m_bStripMetadata),
+              std::tuple(9, 300, true, false));
+
+    // The dialog shows the chosen format's settings and leaves the others.
+    bool pngShown = true;
+    dlgtest::WhenShown<CEncoderSettingsDlg> answer([&](CEncoderSettingsDlg *d) {
+        pngShown = d->findChild<QSpinBox *>("pngLevel")->isVisibleTo(d);
+        d->findChild<QCheckBox *>("jpegProgressive")->setChecked(true);
+        d->findChild<QComboBox *>("jpegSubsampling")->setCurrentIndex(2);
+        d->findChild<QSpinBox *>("dpi")->setValue(150);
+        d->accept();
+    });
+    Ctl<QPushButton>(IDC_FORMAT_SETTINGS)->click();
+    EXPECT_FALSE(pngShown);
+    Combo(IDC_METADATA)->setCurrentIndex(2);
+    ASSERT_TRUE(panel.UpdateData(true));
+    o = panel.MakeOptions();
+    EXPECT_EQ(std::tuple(o.m_encoder.m_bJpegProgressive, o.m_encoder.m_nJpegSubsampling,
+                         o.m_encoder.m_nPngLevel, o.m_encoder.m_nDpi, o.m_bStripMetadata, o.m_bStripLocation),
+              std::tuple(true, SUBSAMPLING_422, 9, 150, true, false));
+    panel.WriteSettings(QString());
+    const auto stored = [](const char *k) { return GetProfileInt(kSettingsSection, k, 0); };
+    EXPECT_EQ(std::tuple(stored(kJpegProgressive), stored(kJpegSubsampling), stored(kDpi), stored(kStripMetadata)),
+              std::tuple(1, 422, 150, 1));
+
+    // Formats with nothing to set leave the button off.
+    const struct {
+        std::uint32_t type;
+        bool enabled;
+    } rows[] = {{CXIMAGE_FORMAT_GIF, false}, {CXIMAGE_FORMAT_BMP, false}, {CXIMAGE_FORMAT_TIF, true}};
+    for (const auto &row : rows) {
+        int entry = 1;
+        while (FormatOfListEntry(entry) && FormatOfListEntry(entry)->type != row.type)
+            ++entry;
+        Combo(IDC_FORMAT)->setCurrentIndex(entry);
+        emit Combo(IDC_FORMAT)->activated(entry);
+        EXPECT_EQ(Ctl(IDC_FORMAT_SETTINGS)->isEnabled(), row.enabled) << row.type;
+    }
 }
 
 TEST_F(MoreOptions, TheTemplateDialogShowsTheFirstSelectedFilesNameAndRefusesBadTemplates)

@@ -536,3 +536,43 @@ TEST(ProgressDialog, UndoAtTheEndGivesBackWhatTheRunReplaced)
     EXPECT_TRUE(list.isEmpty());
     dlg.reject();
 }
+
+// Once the run has ended the destination can be opened: the job's folder,
+// or beside the sources the first output's.
+TEST(ProgressDialog, TheEndOpensTheDestinationFolder)
+{
+    SetPrefs(0, 0);
+    const struct {
+        const char *outDir;
+        std::vector<std::string> outputs;
+        const char *opened; // nullptr: no button
+    } rows[] = {
+        {"/out/dest", {}, "/out/dest"},
+        {"源目录", {"/a/x/1.BMP", "/b/2.BMP"}, "/a/x"},
+        {"源目录", {}, nullptr},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.outDir);
+        CProgressDialog dlg(JobFor({}, row.outDir), nullptr);
+        std::promise<void> go;
+        dlg.SetRunBody([&](const CConvertJob &, IConvertReporter &r, std::stop_token) {
+            go.get_future().wait();
+            for (const std::string &output : row.outputs)
+                r.AddResult(output);
+            r.ConvertDone();
+        });
+        QStringList opened;
+        dlg.SetFolderOpener([&](const QString &folder) { opened << folder; });
+        dlg.show();
+        auto *open = ById<QPushButton>(&dlg, IDC_OPEN_DEST);
+        EXPECT_FALSE(open->isVisible());
+        go.set_value();
+        ASSERT_TRUE(WaitFor([&] { return !dlg.IsRunning(); }));
+        EXPECT_EQ(open->isVisible(), row.opened != nullptr);
+        if (row.opened) {
+            EXPECT_EQ(Text(dlg, IDC_OPEN_DEST), U("打开目标文件夹"));
+            open->click();
+            EXPECT_EQ(opened, QStringList{U(row.opened)});
+        }
+    }
+}

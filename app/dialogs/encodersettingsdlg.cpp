@@ -1,0 +1,162 @@
+#include "app/dialogs/encodersettingsdlg.h"
+
+#include "imaging/formats.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// The list entries' values, in their order.
+constexpr std::array<std::int32_t, 4> kSubsamplings = {SUBSAMPLING_AUTO, SUBSAMPLING_444, SUBSAMPLING_422,
+                                                       SUBSAMPLING_420};
+constexpr std::array<std::int32_t, 4> kTifCompressions = {TIFCOMPRESS_DEFLATE, TIFCOMPRESS_LZW,
+                                                          TIFCOMPRESS_JPEG, TIFCOMPRESS_NONE};
+
+QSpinBox *NumberBox(QWidget *parent, const char *name, int least, int most, int value)
+{
+    auto *box = new QSpinBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setRange(least, most);
+    box->setValue(std::clamp(value, least, most));
+    return box;
+}
+
+template <std::size_t N> int IndexOf(const std::array<std::int32_t, N> &values, std::int32_t value)
+{
+    const auto it = std::find(values.begin(), values.end(), value);
+    return it == values.end() ? 0 : int(it - values.begin());
+}
+
+} // namespace
+
+CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, std::uint32_t type,
+                                         QWidget *parent)
+    : QDialog(parent), m_settings(settings), m_type(type)
+{
+    setObjectName(QStringLiteral("EncoderSettings"));
+    setWindowTitle(tr("编码设置"));
+    MakeControls();
+
+    auto *layout = new QVBoxLayout(this);
+    // A group per format; the chosen format's alone when there is one.
+    const auto group = [&](std::uint32_t format, const char *title,
+                           std::initializer_list<std::pair<QString, QWidget *>> rows) {
+        if (m_type != 0 && m_type != format) {
+            for (const auto &row : rows)
+                row.second->hide();
+            return;
+        }
+        auto *box = new QGroupBox(QString::fromLatin1(title), this);
+        auto *form = new QFormLayout(box);
+        for (const auto &[label, widget] : rows)
+            label.isEmpty() ? form->addRow(widget) : form->addRow(label, widget);
+        layout->addWidget(box);
+    };
+    group(CXIMAGE_FORMAT_JPG, "JPEG", {{QString(), m_jpegProgressive}, {tr("色度抽样:"), m_jpegSubsampling}});
+    group(CXIMAGE_FORMAT_PNG, "PNG", {{tr("压缩级别:"), m_pngLevel}});
+    group(CXIMAGE_FORMAT_TIF, "TIFF", {{tr("压缩:"), m_tifCompression}});
+    group(CXIMAGE_FORMAT_WEBP, "WebP", {{tr("压缩力度:"), m_webpEffort}, {QString(), m_webpLossless}});
+    group(CXIMAGE_FORMAT_AVIF, "AVIF", {{tr("速度:"), m_avifSpeed}});
+    group(CXIMAGE_FORMAT_JXL, "JPEG XL", {{tr("压缩力度:"), m_jxlEffort}});
+    auto *dpiForm = new QFormLayout;
+    dpiForm->addRow(tr("分辨率 (DPI):"), m_dpi);
+    layout->addLayout(dpiForm);
+
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("ok"));
+    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CEncoderSettingsDlg::MakeControls()
+{
+    const CEncoderSettings &s = m_settings;
+    m_jpegProgressive = new QCheckBox(tr("渐进式"), this);
+    m_jpegProgressive->setObjectName(QStringLiteral("jpegProgressive"));
+    m_jpegProgressive->setChecked(s.m_bJpegProgressive);
+    m_jpegSubsampling = new QComboBox(this);
+    m_jpegSubsampling->setObjectName(QStringLiteral("jpegSubsampling"));
+    m_jpegSubsampling->addItems({tr("按品质 (90 起 4:4:4)"), QStringLiteral("4:4:4"), QStringLiteral("4:2:2"),
+                                 QStringLiteral("4:2:0")});
+    m_jpegSubsampling->setCurrentIndex(IndexOf(kSubsamplings, s.m_nJpegSubsampling));
+    m_pngLevel = NumberBox(this, "pngLevel", 0, 9, s.m_nPngLevel);
+    m_tifCompression = new QComboBox(this);
+    m_tifCompression->setObjectName(QStringLiteral("tifCompression"));
+    m_tifCompression->addItems(
+        {QStringLiteral("Deflate"), QStringLiteral("LZW"), QStringLiteral("JPEG"), tr("无")});
+    m_tifCompression->setCurrentIndex(IndexOf(kTifCompressions, s.m_nTifCompression));
+    m_webpEffort = NumberBox(this, "webpEffort", 0, 6, s.m_nWebpEffort);
+    m_webpLossless = new QCheckBox(tr("无损"), this);
+    m_webpLossless->setObjectName(QStringLiteral("webpLossless"));
+    m_webpLossless->setChecked(s.m_bWebpLossless);
+    m_avifSpeed = NumberBox(this, "avifSpeed", 0, 10, s.m_nAvifSpeed);
+    // 0 stands for the effort chosen by losslessness.
+    m_jxlEffort = NumberBox(this, "jxlEffort", 0, 9, s.m_nJxlEffort);
+    m_jxlEffort->setSpecialValueText(tr("自动"));
+    m_dpi = NumberBox(this, "dpi", 0, CEncoderSettings::kMaxDpi, s.m_nDpi);
+    m_dpi->setSpecialValueText(tr("不写入"));
+}
+
+CEncoderSettings CEncoderSettingsDlg::Settings() const
+{
+    CEncoderSettings s = m_settings;
+    const auto shown = [this](std::uint32_t format) { return m_type == 0 || m_type == format; };
+    if (shown(CXIMAGE_FORMAT_JPG)) {
+        s.m_bJpegProgressive = m_jpegProgressive->isChecked();
+        s.m_nJpegSubsampling = kSubsamplings[std::size_t(m_jpegSubsampling->currentIndex())];
+    }
+    if (shown(CXIMAGE_FORMAT_PNG))
+        s.m_nPngLevel = m_pngLevel->value();
+    if (shown(CXIMAGE_FORMAT_TIF))
+        s.m_nTifCompression = kTifCompressions[std::size_t(m_tifCompression->currentIndex())];
+    if (shown(CXIMAGE_FORMAT_WEBP)) {
+        s.m_nWebpEffort = m_webpEffort->value();
+        s.m_bWebpLossless = m_webpLossless->isChecked();
+    }
+    if (shown(CXIMAGE_FORMAT_AVIF))
+        s.m_nAvifSpeed = m_avifSpeed->value();
+    if (shown(CXIMAGE_FORMAT_JXL))
+        s.m_nJxlEffort = m_jxlEffort->value();
+    s.m_nDpi = m_dpi->value();
+    return s;
+}
+
+bool CEncoderSettingsDlg::HasSettings(std::uint32_t type)
+{
+    switch (type) {
+    case 0:
+    case CXIMAGE_FORMAT_JPG:
+    case CXIMAGE_FORMAT_PNG:
+    case CXIMAGE_FORMAT_TIF:
+    case CXIMAGE_FORMAT_WEBP:
+    case CXIMAGE_FORMAT_AVIF:
+    case CXIMAGE_FORMAT_JXL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CEncoderSettingsDlg::Run(QWidget *parent, CEncoderSettings &settings, std::uint32_t type)
+{
+    CEncoderSettingsDlg dlg(settings, type, parent);
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    settings = dlg.Settings();
+    return true;
+}
