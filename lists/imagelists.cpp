@@ -541,7 +541,15 @@ bool CImageLists::AddFileRow(const QString &name, const QString &path, long widt
             size = file.size();
     }
     static const QMimeDatabase mimeDb;
-    const QString type = mimeDb.mimeTypeForFile(path).comment();
+    const QMimeType mime = mimeDb.mimeTypeForFile(path);
+    // A file of a format only read that the desktop knows by none of its
+    // row's types (a raw extension it lacks, taken for the TIFF it is in
+    // form) is named after the row.
+    const ImageFormat *format = FormatByType(GetImageType(ToFs(name)));
+    const std::string mimeName = mime.name().toStdString();
+    const bool rowsType = format && std::ranges::find(format->MimeTypes(), mimeName) != format->MimeTypes().end();
+    const QString type =
+        format && !format->Writable() && !rowsType ? QString::fromLatin1(format->name) : mime.comment();
     m_selectedList->AppendRow(
         {name, QString::number(size), type, date, QStringLiteral("%1x%2").arg(width).arg(height), path});
     return true;
