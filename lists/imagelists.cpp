@@ -5,6 +5,7 @@
 #include "resources/ids_lists.h"
 #include "convert/imagefiles.h"
 #include "lists/selectedlistctrl.h"
+#include "imaging/formats.h"
 #include "imaging/thumbnail.h"
 #include "lists/thumbnailloader.h"
 #include "controls/waitcursor.h"
