@@ -63,6 +63,6 @@ for t in 1 "$cores"; do
     esac
     wall=$(OMP_NUM_THREADS=$t median_wall "$cmd")
     label=$([ "$job" = thumbs ] && echo "thumbnails from the previews" || echo "developed to JPEG, full size")
-    printf '%-32s %7s %8s %10s\n' "$label" "$t" "$wall" "$(awk -v n="$count" -v w="$wall" 'BEGIN {printf "%.2f", w > 0 ? n / w : 0}')"
+    printf '%-32s %7s %8s %10s\n' "$label" "$t" "$wall" "$(awk -v n="$count" -v w="$wall" 'BEGIN {printf "%.2f", (w > 0 ? n / w : 0)}')"
   done
 done
