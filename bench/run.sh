@@ -174,6 +174,10 @@ done
 echo
 awk -v w="$worst" 'BEGIN {printf "Quality target (every file at most 0.5 dB below vipsthumbnail): worst %+.2f dB, %s\n", w, (w >= -0.5 ? "holds" : "MISSED")}'
 
+# Camera RAW: thumbnails from the previews and full conversions.
+echo
+BUILD=$build "$root/bench/raw.sh" || echo "bench: the camera RAW figures could not be taken" >&2
+
 # The viewer on the largest photos, on a full-HD screen of Xvfb's.
 echo
 mapfile -t largest < <(ls -S "$big"/* | head -6)

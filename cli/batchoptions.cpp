@@ -22,7 +22,7 @@ constexpr BatchOption kOptions[] = {
                    "extension.\n"
                    "Under keep, a file of a format only read stays a plain copy while no option changes it, "
                    "and is\n"
-                   "otherwise written as JPEG (HEIC) or PNG (PNM, ICO, TGA).",
+                   "otherwise written as JPEG (HEIC, camera RAW) or PNG (PNM, ICO, TGA).",
      .completion = Completion::Words,
      .unknownWhat = QT_TRANSLATE_NOOP("velmora-batch", "unknown format '%1' (%2)")},
     {.id = Quality,

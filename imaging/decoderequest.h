@@ -35,4 +35,8 @@ struct CxDecodeRequest {
     // Whether a truncated JPEG or PNG decodes to what arrived (for showing,
     // never for writing) instead of failing.
     bool acceptTruncated = false;
+    // Whether a camera raw file may give its embedded preview instead of its
+    // sensor data when the preview covers the hint (for showing, never for
+    // writing).
+    bool embeddedPreview = false;
 };

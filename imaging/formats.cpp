@@ -151,11 +151,8 @@ constexpr ImageFormat kFormats[] = {
      "TIF",
      {"tif", "tiff"},
      FORMAT_ALPHA | FORMAT_PALETTE | FORMAT_METADATA,
-     [](const std::uint8_t *d, std::size_t n) {
-         // 42: classic TIFF, 43: BigTIFF.
-         return n >= 4 && ((d[0] == 'I' && d[1] == 'I' && (d[2] == 42 || d[2] == 43) && d[3] == 0) ||
-                           (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && (d[3] == 42 || d[3] == 43)));
-     },
+     // A camera's raw file in TIFF form (DNG, NEF...) is the RAW row's.
+     [](const std::uint8_t *d, std::size_t n) { return cxcodec::IsTiff(d, n) && !cxcodec::IsRawTiff(d, n); },
      cxcodec::DecodeTiff,
      [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeTiff(img, file); },
      CXIMAGE_FORMAT_UNKNOWN,
@@ -246,6 +243,23 @@ constexpr ImageFormat kFormats[] = {
      nullptr,
      CXIMAGE_FORMAT_PNG,
      {.mimeTypes = {"image/vnd.microsoft.icon", "image/x-win-bitmap"}}},
+    // Camera raw files through LibRaw, written as JPG: the sensor data
+    // developed, or for a thumbnail the camera's own preview.
+    {CXIMAGE_FORMAT_RAW,
+     "RAW",
+     {"raw", "cr2", "cr3", "crw", "nef", "nrw", "arw", "sr2", "srf", "dng", "raf", "orf", "rw2", "rwl",
+      "pef", "srw", "3fr", "fff", "iiq", "erf", "kdc", "dcr", "k25", "mrw", "mos", "mef"},
+     FORMAT_METADATA,
+     cxcodec::IsCameraRaw,
+     cxcodec::DecodeRaw,
+     nullptr,
+     CXIMAGE_FORMAT_JPG,
+     {.blocks = {.exif = BlockPlace::Ifd},
+      .mimeTypes = {"image/x-canon-cr2", "image/x-canon-cr3", "image/x-canon-crw", "image/x-nikon-nef",
+                    "image/x-nikon-nrw", "image/x-sony-arw", "image/x-sony-sr2", "image/x-sony-srf",
+                    "image/x-adobe-dng", "image/x-fuji-raf", "image/x-olympus-orf", "image/x-panasonic-rw2",
+                    "image/x-panasonic-rw", "image/x-pentax-pef", "image/x-kodak-kdc", "image/x-kodak-dcr",
+                    "image/x-kodak-k25", "image/x-minolta-mrw", "image/x-dcraw"}}},
     // Last: its test is the loosest.
     {CXIMAGE_FORMAT_TGA,
      "TGA",

@@ -32,6 +32,7 @@ enum : std::uint32_t {
     CXIMAGE_FORMAT_PNM = 11,
     CXIMAGE_FORMAT_ICO = 12,
     CXIMAGE_FORMAT_TGA = 13,
+    CXIMAGE_FORMAT_RAW = 14,
 };
 
 // What a format's output keeps of a picture.
@@ -111,7 +112,7 @@ struct FormatFacts {
     bool showsQuality = false;
     // Lower case, unused ones empty: the desktop entry offers the program
     // for exactly these.
-    std::array<std::string_view, 4> mimeTypes = {};
+    std::array<std::string_view, 20> mimeTypes = {};
 };
 
 struct ImageFormat {
@@ -119,7 +120,7 @@ struct ImageFormat {
     // In the window's format list and on --format (lower-cased); an output
     // whose format changes gets it as its extension.
     const char *name;
-    std::array<std::string_view, 4> extensions; // lower case, unused ones empty
+    std::array<std::string_view, 28> extensions; // lower case, unused ones empty
     unsigned caps;
     // The file's first bytes say it is of this format.
     bool (*detect)(const std::uint8_t *data, std::size_t size);
@@ -142,7 +143,8 @@ struct ImageFormat {
     bool WalksFrames() const { return facts.frames != FrameCodec::None; }
 
 private:
-    static std::span<const std::string_view> Filled(const std::array<std::string_view, 4> &list)
+    template <std::size_t N>
+    static std::span<const std::string_view> Filled(const std::array<std::string_view, N> &list)
     {
         std::size_t n = 0;
         while (n < list.size() && !list[n].empty())

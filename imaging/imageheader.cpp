@@ -41,6 +41,8 @@ Probe ProbeFor(std::uint32_t type)
         return cxprobe::ProbeBmp;
     case CXIMAGE_FORMAT_PCX:
         return cxprobe::ProbePcx;
+    case CXIMAGE_FORMAT_RAW:
+        return cxprobe::ProbeRaw;
     default:
         return nullptr; // read through Qt: decoded to answer
     }

@@ -2,6 +2,8 @@
 
 #include "imaging/formats.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -458,6 +460,78 @@ std::string cxmeta::DateTimeOriginal(const std::string &path)
         const Exiv2::ExifData &exif = image->exifData();
         const auto it = exif.findKey(Exiv2::ExifKey("Exif.Photo.DateTimeOriginal"));
         return it != exif.end() ? it->toString() : std::string();
+    } catch (...) {
+        return {};
+    }
+}
+
+namespace {
+
+Exiv2::URational Tenths(double v)
+{
+    return {std::uint32_t(std::lround(v * 10)), 10};
+}
+
+// 1/250 s as 1/250, long exposures in tenths.
+Exiv2::URational ExposureRational(double seconds)
+{
+    if (seconds < 1)
+        return {1, std::uint32_t(std::lround(1 / seconds))};
+    return Tenths(seconds);
+}
+
+void SetAngle(Exiv2::ExifData &exif, const char *key, const double (&dms)[3])
+{
+    Exiv2::URationalValue value;
+    value.value_ = {{std::uint32_t(std::lround(dms[0])), 1},
+                    {std::uint32_t(std::lround(dms[1])), 1},
+                    {std::uint32_t(std::lround(dms[2] * 100)), 100}};
+    exif[key] = value;
+}
+
+void SetGps(Exiv2::ExifData &exif, const cxmeta::ShotFacts &f)
+{
+    exif["Exif.GPSInfo.GPSVersionID"] = "2 2 0 0";
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string(1, f.latitudeRef);
+    SetAngle(exif, "Exif.GPSInfo.GPSLatitude", f.latitude);
+    exif["Exif.GPSInfo.GPSLongitudeRef"] = std::string(1, f.longitudeRef);
+    SetAngle(exif, "Exif.GPSInfo.GPSLongitude", f.longitude);
+    if (f.altitudeM > 0) {
+        exif["Exif.GPSInfo.GPSAltitudeRef"] = std::uint8_t(f.belowSeaLevel ? 1 : 0);
+        exif["Exif.GPSInfo.GPSAltitude"] = Exiv2::URational(std::uint32_t(std::lround(f.altitudeM * 100)), 100);
+    }
+}
+
+} // namespace
+
+std::string cxmeta::ExifFromFacts(const ShotFacts &f)
+{
+    Initialize();
+    try {
+        Exiv2::ExifData exif;
+        const std::pair<const char *, const std::string *> texts[] = {
+            {"Exif.Image.Make", &f.make},
+            {"Exif.Image.Model", &f.model},
+            {"Exif.Photo.LensModel", &f.lens},
+            {"Exif.Photo.DateTimeOriginal", &f.dateTimeOriginal}};
+        for (const auto &[key, text] : texts)
+            if (!text->empty())
+                exif[key] = *text;
+        if (f.exposureSeconds > 0)
+            exif["Exif.Photo.ExposureTime"] = ExposureRational(f.exposureSeconds);
+        if (f.fNumber > 0)
+            exif["Exif.Photo.FNumber"] = Tenths(f.fNumber);
+        if (f.iso > 0)
+            exif["Exif.Photo.ISOSpeedRatings"] = std::uint16_t(std::min(f.iso, 65535));
+        if (f.focalLengthMm > 0)
+            exif["Exif.Photo.FocalLength"] = Tenths(f.focalLengthMm);
+        if (f.hasGps)
+            SetGps(exif, f);
+        if (exif.empty())
+            return {};
+        Exiv2::Blob blob;
+        Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+        return std::string(blob.begin(), blob.end());
     } catch (...) {
         return {};
     }

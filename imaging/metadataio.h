@@ -47,4 +47,22 @@ bool StripFile(const std::string &file, bool all, std::string &out);
 // 07:08:09"), read from its headers; empty when it has none.
 std::string DateTimeOriginal(const std::string &path);
 
+// What a camera tells of a shot where it keeps no EXIF block of its own
+// (a raw file as LibRaw reads it). Empty texts and zero numbers are left out.
+struct ShotFacts {
+    std::string make, model, lens;
+    std::string dateTimeOriginal; // "2024:05:06 07:08:09"
+    double exposureSeconds = 0, fNumber = 0, focalLengthMm = 0;
+    int iso = 0;
+    bool hasGps = false;
+    // Degrees, minutes, seconds; refs as EXIF writes them ('N', 'E'...).
+    double latitude[3] = {}, longitude[3] = {};
+    double altitudeM = 0;
+    char latitudeRef = 'N', longitudeRef = 'E';
+    bool belowSeaLevel = false;
+};
+
+// A TIFF-structured EXIF block holding the facts; empty when there are none.
+std::string ExifFromFacts(const ShotFacts &facts);
+
 } // namespace cxmeta

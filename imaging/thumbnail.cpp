@@ -179,6 +179,8 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
     // A card shows what arrived of a cut-off file, or what is recovered of
     // damaged JPEG data, as image viewers do.
     req.acceptTruncated = true;
+    // A camera raw file's own preview is quicker than its sensor data.
+    req.embeddedPreview = true;
     BoxAveragedRows rows(side);
     if (!image.DecodeRows(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), rows, req))
         return result;

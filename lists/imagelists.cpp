@@ -6,6 +6,7 @@
 #include "resources/ids_lists.h"
 #include "convert/imagefiles.h"
 #include "lists/selectedlistctrl.h"
+#include "imaging/formats.h"
 #include "imaging/thumbnail.h"
 #include "lists/thumbnailloader.h"
 #include "controls/waitcursor.h"
@@ -73,14 +74,23 @@ bool HasHan(const QString &text)
 QString CImageLists::FileTypeName(const QString &path)
 {
     static const QMimeDatabase mimeDb;
-    const QString comment = mimeDb.mimeTypeForFile(path).comment();
+    const QMimeType mime = mimeDb.mimeTypeForFile(path);
+    // A file of a format only read that the desktop knows by none of its
+    // row's types (a raw extension it lacks, taken for the TIFF it is in
+    // form) is named after the row.
+    const ImageFormat *format = FormatByType(GetImageType(ToFs(path)));
+    const std::string mimeName = mime.name().toStdString();
+    if (format && !format->Writable() &&
+        std::ranges::find(format->MimeTypes(), mimeName) == format->MimeTypes().end())
+        return QString::fromLatin1(format->name);
+    const QString comment = mime.comment();
     if (QLocale().language() != QLocale::Chinese || HasHan(comment))
         return comment;
     // The untranslated name is English: "JPEG XL image".
     QString name = comment;
     if (name.endsWith(QLatin1String(" image")))
         name.chop(6);
-    else if (const ImageFormat *format = FormatByType(GetImageType(ToFs(path))))
+    else if (format)
         name = QString::fromLatin1(format->name);
     return tr("%1 图像").arg(name);
 }

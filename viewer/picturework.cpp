@@ -1,6 +1,7 @@
 #include "viewer/picturework.h"
 
 #include "imaging/colourprofile.h"
+#include "imaging/imageheader.h"
 #include "imaging/pixelops.h"
 
 #include <QFile>
@@ -75,11 +76,17 @@ std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrie
 FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSize, viewgeom::Size screen)
 {
     FirstLook look;
-    if (screen.width <= 0 || screen.height <= 0 || !IsJpegFile(file))
+    if (screen.width <= 0 || screen.height <= 0)
         return look;
-    const bool progressive = CxImage::DecodeScratchBytes(file.c_str()) > 0;
+    // A camera raw file shows its embedded preview first, when that covers
+    // the screen, while the sensor data is developed.
+    const bool raw = !fullSize && ProbeImageType(file.c_str()) == CXIMAGE_FORMAT_RAW;
+    if (!raw && !IsJpegFile(file))
+        return look;
+    const bool progressive = !raw && CxImage::DecodeScratchBytes(file.c_str()) > 0;
     look.region = fullSize && !progressive;
     CxDecodeRequest req;
+    req.embeddedPreview = raw;
     if (progressive) {
         req.coarse = true;
     } else if (fullSize) {

@@ -104,6 +104,19 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// A camera's raw file through LibRaw: the sensor data developed (camera
+// white balance, sRGB, 8 bits; half size when that still covers the hint),
+// or its embedded preview when the request allows and it covers the hint.
+// LibRaw's flip is reported as the orientation, its shot facts as EXIF.
+bool DecodeRaw(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// TIFF's header (classic or BigTIFF).
+bool IsTiff(const std::uint8_t *data, std::size_t size);
+// A TIFF-structured camera raw file: a DNG (DNGVersion), a CR2, or one whose
+// first directories hold colour filter or linear raw data (NEF, ARW, PEF...).
+bool IsRawTiff(const std::uint8_t *data, std::size_t size);
+// Any camera raw file LibRaw is given: those above and the ones with their
+// own signatures (CR3, CRW, RAF, ORF, RW2, MRW, IIQ).
+bool IsCameraRaw(const std::uint8_t *data, std::size_t size);
 
 // Composes a GIF's frames in order over bytes the caller keeps alive, so
 // frame k costs one frame's work when frame k - 1 came before it. Frame k

@@ -21,5 +21,6 @@ bool ProbeHeif(const std::uint8_t *data, std::size_t size, ImageHeader &h);
 bool ProbeJxl(const std::uint8_t *data, std::size_t size, ImageHeader &h);
 bool ProbeBmp(const std::uint8_t *data, std::size_t size, ImageHeader &h);
 bool ProbePcx(const std::uint8_t *data, std::size_t size, ImageHeader &h);
+bool ProbeRaw(const std::uint8_t *data, std::size_t size, ImageHeader &h);
 
 } // namespace cxprobe

@@ -5,6 +5,7 @@
 #include "tests/convert/recording_reporter.h"
 #include "tests/test_support.h"
 #include "tests/convert/worker_job.h"
+#include "tests/dng_maker.h"
 
 #include <QDir>
 #include <cerrno>
@@ -122,6 +123,7 @@ TEST(ConvertWorker, FormatsOnlyReadStayCopiesUntilAnOptionChangesThem)
         {"ico/cursor.cur", "cursor.cur", "cursor.PNG", CXIMAGE_FORMAT_PNG, true},
         {"tga/alpha32.tga", "alpha32.tga", "alpha32.PNG", CXIMAGE_FORMAT_PNG, true},
         {"photo/orient1.heic", "orient1.heic", "orient1.JPG", CXIMAGE_FORMAT_JPG, false},
+        {nullptr, "chart.dng", "chart.JPG", CXIMAGE_FORMAT_JPG, false}, // made below
     };
     const std::function<void(CConvertJob &)> options[] = {
         [](CConvertJob &) {},
@@ -142,10 +144,11 @@ TEST(ConvertWorker, FormatsOnlyReadStayCopiesUntilAnOptionChangesThem)
     };
     for (const auto &s : sources) {
         ScratchDir src;
-        const std::vector<std::uint8_t> bytes = ReadFileBytes(DataPath(s.source));
+        ASSERT_TRUE(s.source || WriteDng(src.Path(s.name)));
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(s.source ? DataPath(s.source) : src.Path(s.name));
         ASSERT_TRUE(WriteFileBytes(src.Path(s.name), bytes));
         for (std::size_t k = 0; k < std::size(options); ++k) {
-            SCOPED_TRACE(std::string(s.source) + " option " + std::to_string(k));
+            SCOPED_TRACE(std::string(s.name) + " option " + std::to_string(k));
             ScratchDir out;
             CConvertJob job = JobFor({src.Path(s.name)});
             job.SetOutputFolder(out.Root());
@@ -162,6 +165,39 @@ TEST(ConvertWorker, FormatsOnlyReadStayCopiesUntilAnOptionChangesThem)
             EXPECT_EQ(back.GetType(), s.type);
             EXPECT_EQ(back.AlphaIsValid(), s.alpha);
         }
+    }
+}
+
+// A camera raw file's flip and shot facts reach its JPEG: turned upright,
+// or kept as stored with the orientation in the EXIF, which LibRaw's fields
+// fill.
+TEST(ConvertWorker, CameraRawCarriesOrientationAndShotFactsIntoJpeg)
+{
+    ScratchDir src;
+    ASSERT_TRUE(WriteDng(src.Path("shot.dng"), {.orientation = 6, .shotFacts = true}));
+    for (const bool autoRotate : {true, false}) {
+        SCOPED_TRACE(autoRotate ? "auto rotate" : "as stored");
+        ScratchDir out;
+        CConvertJob job = JobFor({src.Path("shot.dng")});
+        job.SetOutputFolder(out.Root());
+        job.SetFormat("JPG");
+        job.m_bAutoRotate = autoRotate;
+        ASSERT_EQ(RunJob(job).results, std::vector<std::string>{out.Path("shot.JPG")});
+        CxImage stored;
+        ASSERT_TRUE(stored.Load(out.Path("shot.JPG").c_str(), 0, {.autoOrient = false}));
+        EXPECT_EQ(stored.GetWidth(), autoRotate ? 64 : 96);
+        auto keys = MetadataKeys(out.Path("shot.JPG"));
+        EXPECT_EQ(keys["Exif.Image.Orientation"], autoRotate ? "" : "6");
+        EXPECT_EQ(keys["Exif.Image.Make"], "Velmora");
+        EXPECT_EQ(keys["Exif.Image.Model"], "Test Camera");
+        EXPECT_EQ(keys["Exif.Photo.LensModel"], "Velmora 50mm F2.8");
+        EXPECT_EQ(keys["Exif.Photo.ISOSpeedRatings"], "400");
+        EXPECT_EQ(keys["Exif.Photo.ExposureTime"], "1/250");
+        EXPECT_EQ(keys["Exif.Photo.FNumber"], "28/10");
+        EXPECT_EQ(keys["Exif.Photo.FocalLength"], "500/10");
+        EXPECT_EQ(keys["Exif.Photo.DateTimeOriginal"], "2024:05:06 07:08:09");
+        EXPECT_EQ(keys["Exif.GPSInfo.GPSLatitudeRef"], "N");
+        EXPECT_EQ(keys["Exif.GPSInfo.GPSLatitude"], "52/1 30/1 0/100");
     }
 }
 

@@ -2,8 +2,10 @@
 // thumbnails and captions from the loader, and a listing that changes while
 // the loader runs.
 #include "tests/lists/lists_fixture.h"
+#include "tests/dng_maker.h"
 
 #include <QDir>
+#include <QFile>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <sys/stat.h>
@@ -88,6 +90,31 @@ TEST_F(ListsTest, PlaceholderRowsFirstThenSizesAndThumbnails)
     EXPECT_EQ(z.pixel(48, 10), qRgb(255, 255, 255)); // above (0, 31, 96, 9)
     EXPECT_NE(z.pixel(48, 35), qRgb(255, 255, 255));
     EXPECT_FALSE(bar->isVisible());
+}
+
+// A camera raw file lists its size upright and its own preview turned as
+// the file says; a raw extension the desktop has no type for is typed RAW.
+TEST_F(ListsTest, CameraRawFilesListUprightFromTheirPreview)
+{
+    // The preview covers the cache's 128 x 128 as well as the card.
+    ASSERT_TRUE(testsupport::WriteDng(scratch.Path("p.dng"), {.width = 640,
+                                                              .height = 480,
+                                                              .patches = {{0.2, 0.2, 0.2}},
+                                                              .patchColumns = 1,
+                                                              .orientation = 6,
+                                                              .previewWidth = 320,
+                                                              .previewHeight = 240}));
+    ASSERT_TRUE(QFile::copy(Dir() + "/p.dng", Dir() + "/q.srw"));
+    lists->ListFolder(Dir());
+    ASSERT_TRUE(WaitLoaded());
+    EXPECT_EQ(FolderCaptions(), QStringList({"480x640\np.dng", "480x640\nq.srw"}));
+    const QImage p = IconImage(folder->item(0));
+    EXPECT_EQ(p.pixel(5, 36), qRgb(255, 255, 255)); // upright: left of (21, 0, 54, 72)
+    EXPECT_EQ(p.pixel(48, 36), qRgb(255, 0, 255));
+    lists->OnAddAll();
+    ASSERT_EQ(selected->topLevelItemCount(), 2);
+    EXPECT_NE(selected->RowTexts(0)[2], "RAW"); // the desktop's name for DNG
+    EXPECT_EQ(selected->RowTexts(1)[2], "RAW");
 }
 
 TEST_F(ListsTest, NewFolderMidLoadShowsNothingOfTheOldOne)
