@@ -18,7 +18,8 @@ using namespace mainid;
 constexpr int kCursorSplitVer = 154;
 constexpr int kCursorSplitHor = 155;
 
-constexpr int kStretchIds[] = {IDC_OUTPUT_GROUP, IDC_FORMAT, IDC_DEST};
+// The check box on the quality row takes the room the output group gains.
+constexpr int kStretchIds[] = {IDC_OUTPUT_GROUP, IDC_FORMAT, IDC_DEST, IDC_IF_LARGER};
 constexpr int kBottomLeftIds[] = {IDC_FORMAT_LABEL, IDC_DEST_LABEL, IDC_QUALITY_LABEL, IDC_QUALITY,
                                   IDC_QUALITY_SPIN, IDC_KEEP_DATES,  IDC_DATE_SOURCE};
 constexpr int kBottomRightIds[] = {
@@ -29,7 +30,7 @@ constexpr int kBottomRightIds[] = {
     IDC_ROTATE_LEFT,   IDC_PIC_180,      IDC_ROTATE_RIGHT,   IDC_PIC_RIGHT,    IDC_ROTATE_180,
     IDC_PIC_LEFT,      IDC_STAMP,        IDC_STAMP_GROUP,    IDC_STAMP_TEXT_LABEL, IDC_STAMP_TEXT,
     IDC_FONT,          IDC_PREVIEW,      IDOK,               IDC_VIEW_RESULTS, IDC_ABOUT,
-    IDCANCEL,          IDC_BROWSE,       IDC_RESIZE_MORE,    IDC_NAME_TEMPLATE,
+    IDCANCEL,          IDC_BROWSE,       IDC_RESIZE_MORE,    IDC_NAME_TEMPLATE, IDC_LOSSLESS,
 };
 
 // The band while it is dragged: a dithered pattern over whatever lies below.

@@ -57,6 +57,8 @@ public:
     NameChoices m_nameChoices;
     int m_bKeepDates = 0;
     int m_nDateSource = 0; // the source file's time, or the photo's
+    int m_bLossless = 1;
+    int m_bKeepIfLarger = 0;
 
     // The path of the file the name template's example is shown for; empty
     // when none is selected.

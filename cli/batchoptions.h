@@ -46,6 +46,8 @@ enum class BatchOptionId {
     Log,
     Help,
     Version,
+    Lossless,
+    IfLarger,
 };
 
 enum class OptionValue {

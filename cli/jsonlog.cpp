@@ -64,8 +64,20 @@ const char *Status(const FileRecord &r)
     return r.outcome == FileOutcome::Skipped ? "skipped" : r.Failed() ? "error" : "ok";
 }
 
-const char *Outcome(FileOutcome o)
+const char *Outcome(FileOutcome o, FileWay way)
 {
+    if (o == FileOutcome::Converted || o == FileOutcome::Copied) {
+        switch (way) {
+        case FileWay::Lossless:
+            return "lossless";
+        case FileWay::Transcoded:
+            return "transcoded";
+        case FileWay::Kept:
+            return "kept";
+        case FileWay::Usual:
+            break;
+        }
+    }
     switch (o) {
     case FileOutcome::Converted:
         return "converted";
@@ -138,7 +150,7 @@ std::string FileLine(const FileRecord &r)
                   double(r.microseconds) / 1000.0, static_cast<long long>(r.bytesIn),
                   static_cast<long long>(r.bytesOut));
     return "{\"type\":\"file\"," + NameField("source", r.source) + "," + NameField("output", r.output) +
-           ",\"status\":\"" + Status(r) + "\",\"outcome\":\"" + Outcome(r.outcome) + "\",\"reason\":" +
+           ",\"status\":\"" + Status(r) + "\",\"outcome\":\"" + Outcome(r.outcome, r.way) + "\",\"reason\":" +
            Quote(r.reason) + numbers;
 }
 

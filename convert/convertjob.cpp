@@ -189,5 +189,7 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     job.m_bStripMetadata = o.m_bStripMetadata;
     job.m_nExtCase = o.m_nExtCase;
     job.m_nOutputDate = o.m_nOutputDate;
+    job.m_nLossless = o.m_bLossless ? LOSSLESS_AUTO : LOSSLESS_OFF;
+    job.m_bKeepIfLarger = o.m_bKeepIfLarger;
     return job;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "convert/convertjob.h"
+#include "convert/runrecord.h"
 #include "imaging/cximage.h"
 
 #include <cstdint>
@@ -41,6 +42,7 @@ struct PreparedFile {
     std::string reason; // why it was not loaded, transformed or encoded
     std::string keptOutput; // for Skipped: the output left alone
     std::int64_t microseconds = 0; // spent preparing
+    FileWay way = FileWay::Usual;
 };
 
 // Folders, pipes and devices are never opened (a pipe would block): false

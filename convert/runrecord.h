@@ -19,6 +19,11 @@ enum class FileOutcome {
     Skipped,      // the output exists and the policy leaves it alone
 };
 
+// How an output came to be where it was not the usual way: turned on its
+// JPEG coefficients, carried over to or back from JPEG XL, or its source
+// copied since the rewrite would have been larger.
+enum class FileWay { Usual, Lossless, Transcoded, Kept };
+
 struct FileRecord {
     std::string source;
     std::string output; // the file written (for a skip: the one left alone); empty when none was
@@ -28,6 +33,7 @@ struct FileRecord {
     std::int64_t bytesOut = 0;     // what was written
     std::int64_t microseconds = 0; // spent on the file: decoding to writing
     std::string target = {}; // the file it was to be written to, also when writing it failed
+    FileWay way = FileWay::Usual;
 
     bool Failed() const
     {

@@ -96,6 +96,11 @@ inline constexpr const char *kExtensionCase = "ExtensionCase";
 // or the photo's (1).
 inline constexpr const char *kKeepDates = "KeepDates";
 inline constexpr const char *kDateSource = "DateSource";
+// The rotation group's: 1 turns rotated JPEGs without loss where they can
+// be, 0 always encodes them again.
+inline constexpr const char *kLosslessRotate = "LosslessRotate";
+// The output group's: 1 keeps the source where the rewrite would be larger.
+inline constexpr const char *kKeepIfLarger = "KeepIfLarger";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.
