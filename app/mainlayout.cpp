@@ -220,9 +220,14 @@ void CMainLayout::RelayoutControls()
     for (const AnchorRecord &a : m_anchors) {
         QWidget *c = Control(a.id);
         switch (a.kind) {
-        case ANCHOR_STRETCH:
-            c->setGeometry(a.left, w.bottom - a.dy, std::max(0, w.right - a.rightGap - a.left), a.height);
+        case ANCHOR_STRETCH: {
+            const int width = std::max(0, w.right - a.rightGap - a.left);
+            c->setGeometry(a.left, w.bottom - a.dy, width, a.height);
+            // Squeezed to nothing (the quality row's check box in a narrow
+            // window), it is not left lying over its neighbours.
+            c->setVisible(width > 0);
             break;
+        }
         case ANCHOR_BOTTOM_LEFT:
             c->move(a.left, w.bottom - a.dy);
             break;

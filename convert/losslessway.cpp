@@ -93,13 +93,17 @@ bool CarryIntoJxl(const CConvertJob &job, std::string &bytes, std::string &out, 
     return cxlossless::JpegToJxl(Data(bytes), bytes.size(), out, reason);
 }
 
-// The JPEG a JPEG XL file holds, without what the job strips.
+// The JPEG a JPEG XL file holds, without what the job strips; as with the
+// way there, only an upright one when photos are turned upright.
 bool GiveBackJpeg(const CConvertJob &job, const std::string &bytes, std::string &out, int &width, int &height)
 {
     cxlossless::JpegLayout layout;
+    CxMetadata meta;
     std::string jpeg;
     if (!cxlossless::JxlToJpeg(Data(bytes), bytes.size(), jpeg) ||
-        !cxlossless::ReadJpegLayout(Data(jpeg), jpeg.size(), layout))
+        !cxlossless::ReadJpegLayout(Data(jpeg), jpeg.size(), layout) ||
+        !cxlossless::ReadJpegMetadata(Data(jpeg), jpeg.size(), meta) ||
+        (job.m_bAutoRotate && cxmeta::ExifOrientation(meta.exif) != 1))
         return false;
     width = layout.width;
     height = layout.height;

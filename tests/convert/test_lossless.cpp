@@ -92,7 +92,7 @@ TEST(LosslessRun, JpegToJxlAndBackGivesTheSameBytes)
         {"jpeg/baseline.jpg", true, 100, FileWay::Transcoded},
         {"jpeg/progressive420.jpg", true, 100, FileWay::Transcoded},
         {"photo/meta.jpg", true, 100, FileWay::Transcoded},
-        // Kept as stored, the orientation with it.
+        // Kept as stored, the orientation with it (and only so given back).
         {"photo/orient6.jpg", false, 100, FileWay::Transcoded},
         // Turned upright, or lossy: from pixels, and nothing to give back.
         {"photo/orient6.jpg", true, 100, FileWay::Usual},
@@ -112,10 +112,19 @@ TEST(LosslessRun, JpegToJxlAndBackGivesTheSameBytes)
         EXPECT_EQ(jxl.way, r.way);
         CConvertJob back = JobFor({jxl.output});
         back.SetFormat("JPG");
+        back.m_bAutoRotate = r.autoRotate;
         const FileRecord jpeg = RunOne(back, dir, "back");
         ASSERT_EQ(jpeg.outcome, FileOutcome::Converted) << jpeg.reason;
         EXPECT_EQ(jpeg.way, r.way);
         EXPECT_EQ(ReadFileBytes(jpeg.output) == ReadFileBytes(source), r.way == FileWay::Transcoded);
+    }
+    // cjxl's JPEG of orientation 6: given back only when photos stay as stored.
+    for (const bool autoRotate : {true, false}) {
+        ScratchDir dir;
+        CConvertJob job = JobFor({DataPath("jxl/turned.jxl")});
+        job.SetFormat("JPG");
+        job.m_bAutoRotate = autoRotate;
+        EXPECT_EQ(RunOne(job, dir).way, autoRotate ? FileWay::Usual : FileWay::Transcoded);
     }
 }
 
