@@ -251,7 +251,7 @@
     </message>
     <message>
         <source>若更大则保留原文件</source>
-        <translation>Keep if smaller</translation>
+        <translation>Not larger</translation>
     </message>
     <message>
         <source>无损旋转</source>
