@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -156,6 +157,50 @@ bool GrowFor(std::string &out, std::size_t used)
     return true;
 }
 
+// Whether a colour profile segment comes after the frame header, which
+// libjxl cannot put back where it was.
+bool ProfileAfterFrame(const std::uint8_t *data, std::size_t size)
+{
+    static const char kIcc[] = "ICC_PROFILE";
+    bool frame = false;
+    for (std::size_t i = 2; i + 4 <= size && data[i] == 0xFF;) {
+        const std::uint8_t marker = data[i + 1];
+        const std::size_t length = std::size_t(data[i + 2]) << 8 | data[i + 3];
+        if (marker == 0xDA || length < 2)
+            break;
+        frame = frame || (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC);
+        if (frame && marker == 0xE2 && i + 4 + sizeof kIcc <= size &&
+            std::memcmp(data + i + 4, kIcc, sizeof kIcc) == 0)
+            return true;
+        i += 2 + length;
+    }
+    return false;
+}
+
+// libjxl refuses what it cannot carry, telling standard error why: CMYK,
+// a profile after the frame header, and data libjpeg reads only with
+// warnings (cut off, damaged), which are looked for here first.
+bool Carriable(const std::uint8_t *data, std::size_t size)
+{
+    if (ProfileAfterFrame(data, size))
+        return false;
+    TjHandle tj(tjInitTransform());
+    int width = 0, height = 0, subsamp = -1, colourspace = 0;
+    if (!tj || !data || size == 0 || size > ULONG_MAX ||
+        tjDecompressHeader3(tj.get(), data, static_cast<unsigned long>(size), &width, &height, &subsamp,
+                            &colourspace) != 0 ||
+        colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
+        return false;
+    tjtransform xf{};
+    xf.options = TJXOPT_NOOUTPUT;
+    unsigned char *none = nullptr;
+    unsigned long noneSize = 0;
+    const int failed = tjTransform(tj.get(), data, static_cast<unsigned long>(size), 1, &none, &noneSize, &xf,
+                                   TJFLAG_STOPONWARNING);
+    std::unique_ptr<unsigned char, TjBufferDeleter> holder(none);
+    return failed == 0;
+}
+
 } // namespace
 
 bool JpegToJxl(const std::uint8_t *data, std::size_t size, std::string &out, std::string &reason)
@@ -163,7 +208,7 @@ bool JpegToJxl(const std::uint8_t *data, std::size_t size, std::string &out, std
     std::unique_ptr<JxlEncoder, JxlEncoderDeleter> enc(JxlEncoderCreate(nullptr));
     JxlEncoderFrameSettings *settings = enc ? JxlEncoderFrameSettingsCreate(enc.get(), nullptr) : nullptr;
     reason = "cannot encode JPEG XL";
-    if (!settings || JxlEncoderStoreJPEGMetadata(enc.get(), JXL_TRUE) != JXL_ENC_SUCCESS ||
+    if (!settings || !Carriable(data, size) || JxlEncoderStoreJPEGMetadata(enc.get(), JXL_TRUE) != JXL_ENC_SUCCESS ||
         JxlEncoderAddJPEGFrame(settings, data, size) != JXL_ENC_SUCCESS)
         return false;
     JxlEncoderCloseInput(enc.get());
@@ -182,6 +227,11 @@ bool JpegToJxl(const std::uint8_t *data, std::size_t size, std::string &out, std
             return false;
     }
     out.resize(used);
+    // Only a file that gives the very JPEG back is one.
+    std::string back;
+    if (!JxlToJpeg(reinterpret_cast<const std::uint8_t *>(out.data()), out.size(), back) ||
+        back.size() != size || std::memcmp(back.data(), data, size) != 0)
+        return false;
     reason.clear();
     return true;
 }
