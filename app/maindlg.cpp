@@ -213,6 +213,12 @@ void CMainDlg::FitCaptions()
             w->setGeometry(w->x() + shift, w->y(), w->width() - (row.keepRight ? shift : 0), w->height());
         }
     }
+    // The quality row's check box takes the room after the spin button, up
+    // to the output group's edge.
+    const QWidget *spin = ControlById<QWidget>(this, IDC_QUALITY_SPIN);
+    QWidget *ifLarger = ControlById<QWidget>(this, IDC_IF_LARGER);
+    const int left = spin->x() + spin->width() + kLabelGap, right = ifLarger->x() + ifLarger->width();
+    ifLarger->setGeometry(left, ifLarger->y(), std::max(0, right - left), ifLarger->height());
     // A group's check box, its title, is as wide as its text.
     for (int id : {IDC_RENAME, IDC_RESIZE, IDC_ROTATE, IDC_STAMP}) {
         auto *box = ControlById<QCheckBox>(this, id);

@@ -18,7 +18,8 @@ using namespace mainid;
 constexpr int kCursorSplitVer = 154;
 constexpr int kCursorSplitHor = 155;
 
-constexpr int kStretchIds[] = {IDC_OUTPUT_GROUP, IDC_FORMAT, IDC_DEST};
+// The check box on the quality row takes the room the output group gains.
+constexpr int kStretchIds[] = {IDC_OUTPUT_GROUP, IDC_FORMAT, IDC_DEST, IDC_IF_LARGER};
 constexpr int kBottomLeftIds[] = {IDC_FORMAT_LABEL, IDC_DEST_LABEL, IDC_QUALITY_LABEL, IDC_QUALITY,
                                   IDC_QUALITY_SPIN, IDC_KEEP_DATES,  IDC_DATE_SOURCE, IDC_METADATA_LABEL,
                                   IDC_METADATA};
@@ -31,7 +32,7 @@ constexpr int kBottomRightIds[] = {
     IDC_PIC_LEFT,      IDC_STAMP,        IDC_STAMP_GROUP,    IDC_STAMP_TEXT_LABEL, IDC_STAMP_TEXT,
     IDC_FONT,          IDC_PREVIEW,      IDOK,               IDC_VIEW_RESULTS, IDC_ABOUT,
     IDCANCEL,          IDC_BROWSE,       IDC_RESIZE_MORE,    IDC_NAME_TEMPLATE, IDC_STAMP_MORE,
-    IDC_UNDO_RUN,      IDC_FORMAT_SETTINGS,
+    IDC_UNDO_RUN,      IDC_FORMAT_SETTINGS, IDC_LOSSLESS,
 };
 
 // The band while it is dragged: a dithered pattern over whatever lies below.
@@ -238,9 +239,14 @@ void CMainLayout::RelayoutControls()
     for (const AnchorRecord &a : m_anchors) {
         QWidget *c = Control(a.id);
         switch (a.kind) {
-        case ANCHOR_STRETCH:
-            c->setGeometry(a.left, w.bottom - a.dy, std::max(0, w.right - a.rightGap - a.left), a.height);
+        case ANCHOR_STRETCH: {
+            const int width = std::max(0, w.right - a.rightGap - a.left);
+            c->setGeometry(a.left, w.bottom - a.dy, width, a.height);
+            // Squeezed to nothing (the quality row's check box in a narrow
+            // window), it is not left lying over its neighbours.
+            c->setVisible(width > 0);
             break;
+        }
         case ANCHOR_BOTTOM_LEFT:
             c->move(a.left, w.bottom - a.dy);
             break;

@@ -42,6 +42,8 @@ const std::array kControls{
             QRect(16, 536, 96, 20)},
     Control{IDC_QUALITY, K::Edit, nullptr, QRect(112, 535, 36, 22)},
     Control{IDC_QUALITY_SPIN, K::Spin, nullptr, QRect(148, 535, 16, 22)},
+    Control{IDC_IF_LARGER, K::CheckBox, QT_TRANSLATE_NOOP("CMainDlg", "若更大则保留原文件"),
+            QRect(285, 536, 85, 20)},
     Control{IDC_DEST_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "目标:"), QRect(16, 573, 40, 20)},
     Control{IDC_DEST, K::Combo, nullptr, QRect(60, 570, 276, 24)},
     Control{IDC_BROWSE, K::Button, "...", QRect(340, 570, 26, 24)},
@@ -81,6 +83,7 @@ const std::array kControls{
     Control{IDC_PIC_RIGHT, K::Picture, nullptr, QRect(768, 534, 20, 20)},
     Control{IDC_ROTATE_180, K::Radio, "180", QRect(714, 566, 52, 20)},
     Control{IDC_PIC_180, K::Picture, nullptr, QRect(768, 566, 20, 20)},
+    Control{IDC_LOSSLESS, K::CheckBox, QT_TRANSLATE_NOOP("CMainDlg", "无损旋转"), QRect(710, 592, 86, 20)},
 
     // Watermark.
     Control{IDC_STAMP_GROUP, K::GroupBox, nullptr, QRect(804, 480, 150, 136)},

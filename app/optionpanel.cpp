@@ -186,6 +186,8 @@ bool COptionPanel::UpdateData(bool save)
         SetChecked(Control(IDC_KEEP_DATES), m_bKeepDates);
         Control<QComboBox>(IDC_DATE_SOURCE)->setCurrentIndex(m_nDateSource == 1 ? 1 : 0);
         Control<QComboBox>(IDC_METADATA)->setCurrentIndex(MetadataEntry(m_nMetadata));
+        SetChecked(Control(IDC_LOSSLESS), m_bLossless);
+        SetChecked(Control(IDC_IF_LARGER), m_bKeepIfLarger);
         return true;
     }
 
@@ -214,6 +216,8 @@ bool COptionPanel::UpdateData(bool save)
     m_bKeepDates = IsChecked(Control(IDC_KEEP_DATES));
     m_nDateSource = Control<QComboBox>(IDC_DATE_SOURCE)->currentIndex();
     m_nMetadata = MetadataEntry(Control<QComboBox>(IDC_METADATA)->currentIndex());
+    m_bLossless = IsChecked(Control(IDC_LOSSLESS));
+    m_bKeepIfLarger = IsChecked(Control(IDC_IF_LARGER));
     // A name part must keep the outputs inside the destination folder.
     if (m_bRename && m_nameChoices.useTemplate) {
         if (const QString problem = TemplateProblem(m_nameChoices.nameTemplate); !problem.isEmpty())
@@ -281,6 +285,8 @@ void COptionPanel::ReadNewSettings()
     m_nameChoices.extCase = getInt(kExtensionCase, 0);
     m_bKeepDates = getInt(kKeepDates, 0);
     m_nDateSource = getInt(kDateSource, 0);
+    m_bLossless = getInt(kLosslessRotate, 1);
+    m_bKeepIfLarger = getInt(kKeepIfLarger, 0);
     StampChoices &t = m_stampChoices;
     t.position = getInt(kStampPosition, t.position);
     t.margin = getInt(kStampMargin, t.margin);
@@ -357,6 +363,8 @@ void COptionPanel::WriteNewSettings() const
     putInt(kLogoSize, t.logoSize);
     putInt(kStripMetadata, m_nMetadata);
     WriteEncoderSettings();
+    putInt(kLosslessRotate, m_bLossless);
+    putInt(kKeepIfLarger, m_bKeepIfLarger);
 }
 
 void COptionPanel::WriteSettings(const QString &currentFolder)
@@ -486,6 +494,8 @@ ConvertOptions COptionPanel::MakeOptions() const
     o.m_nExtCase = m_bRename ? m_nameChoices.extCase : EXTCASE_AUTO;
     o.m_nOutputDate = !m_bKeepDates ? OUTDATE_WRITTEN : m_nDateSource == 1 ? OUTDATE_EXIF : OUTDATE_SOURCE;
     ApplyStampChoices(m_stampChoices, o);
+    o.m_bLossless = m_bLossless != 0;
+    o.m_bKeepIfLarger = m_bKeepIfLarger != 0;
     return o;
 }
 
@@ -503,7 +513,7 @@ void COptionPanel::ApplyStampChoices(const StampChoices &t, ConvertOptions &o) c
 
 void COptionPanel::OnRotateCheck()
 {
-    Enable({IDC_ROTATE_LEFT, IDC_ROTATE_RIGHT, IDC_ROTATE_180}, IsChecked(Control(IDC_ROTATE)));
+    Enable({IDC_ROTATE_LEFT, IDC_ROTATE_RIGHT, IDC_ROTATE_180, IDC_LOSSLESS}, IsChecked(Control(IDC_ROTATE)));
 }
 
 void COptionPanel::OnResizeCheck()

@@ -68,6 +68,8 @@ public:
     // Behind the format list's button.
     CEncoderSettings m_encoder;
     int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
+    int m_bLossless = 1;
+    int m_bKeepIfLarger = 0;
 
     // The path of the file the name template's example is shown for; empty
     // when none is selected.

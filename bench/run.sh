@@ -214,3 +214,21 @@ fi
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1920x1080x24" \
   "$progress_bench" --jobs 2 --format TIF "$big"/* 2>/dev/null ||
   echo "bench: the progress dialog's figures could not be taken" >&2
+
+# The big JPEGs carried into JPEG XL without loss (quality 100, no step): what
+# they weigh there, and that each one comes back byte for byte.
+echo
+reversible=$work/reversible
+mkdir -p "$reversible/jxl" "$reversible/back"
+"$batch" --format jxl --quality 100 --overwrite overwrite --out "$reversible/jxl" "$big" >/dev/null
+"$batch" --format jpg --overwrite overwrite --out "$reversible/back" "$reversible/jxl" >/dev/null
+jpeg_bytes=$(cat "$big"/*.jpg | wc -c)
+jxl_bytes=$(cat "$reversible/jxl"/* | wc -c)
+same=0
+for f in "$big"/*.jpg; do
+  base=$(basename "${f%.*}")
+  cmp -s "$f" "$reversible/back/$base.JPG" && same=$((same + 1))
+done
+awk -v j="$jpeg_bytes" -v x="$jxl_bytes" -v s="$same" -v n="$(ls "$big"/*.jpg | wc -l)" \
+  'BEGIN { printf "JPEG to JPEG XL without loss: %d JPEGs, %.1f MB to %.1f MB (%.1f%% saved), %d of them given back byte for byte\n", n, j / 1e6, x / 1e6, 100 * (1 - x / j), s }'
+rm -rf "$reversible"

@@ -528,6 +528,12 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         }
         cmd.undo = true;
         return true;
+    case BatchOptionId::Lossless:
+        job.m_nLossless = choice == 0 ? LOSSLESS_AUTO : choice == 1 ? LOSSLESS_TRIM : LOSSLESS_OFF;
+        return true;
+    case BatchOptionId::IfLarger:
+        job.m_bKeepIfLarger = choice == 0;
+        return true;
     case BatchOptionId::Format:
     case BatchOptionId::Quality:
     case BatchOptionId::Resize:

@@ -438,6 +438,36 @@ constexpr BatchOption kOptions[] = {
      .name = "--strip-location",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "drop only the GPS fields of the metadata"),
      .manualText = "Drop only the GPS fields of the metadata."},
+    {.id = Lossless,
+     .name = "--lossless",
+     .value = OptionValue::Choices,
+     .valueText = "auto|trim|off",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "a JPEG only rotated stays a JPEG turned without loss, its\n"
+                                                "quality unused: where its blocks allow (auto, the\n"
+                                                "default), dropping the partial edge blocks (trim), or\n"
+                                                "never, encoded again (off)"),
+     .manualText = "A JPEG only rotated, staying a JPEG, is turned on its DCT coefficients without loss "
+                   "(the quality\n"
+                   "unused, orientation 1 written): where its sides are whole blocks (auto, the default; "
+                   "else it is\n"
+                   "encoded again), always, dropping the partial edge blocks as jpegtran \\-trim does "
+                   "(trim), or never\n"
+                   "(off).",
+     .completion = Completion::Words},
+    {.id = IfLarger,
+     .name = "--if-larger",
+     .value = OptionValue::Choices,
+     .valueText = "keep|write",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "an output in its source's format and size, nothing drawn\n"
+                                                "on it and not rotated, that would be larger than its\n"
+                                                "source: the source copied instead (keep), or written\n"
+                                                "(write, the default)"),
+     .manualText = "An output in its source's format and pixel size, with no stamp drawn and not rotated, "
+                   "that would be\n"
+                   "larger than its source: the source is copied instead, its metadata as the options say "
+                   "(keep), or\n"
+                   "the output written (write, the default).",
+     .completion = Completion::Words},
     {.id = Log,
      .name = "--log",
      .value = OptionValue::Choices,

@@ -66,6 +66,8 @@ enum class BatchOptionId {
     AvifSpeed,
     JxlEffort,
     Dpi,
+    Lossless,
+    IfLarger,
 };
 
 enum class OptionValue {

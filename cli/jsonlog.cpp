@@ -64,8 +64,20 @@ const char *Status(const FileRecord &r)
     return r.outcome == FileOutcome::Skipped ? "skipped" : r.Failed() ? "error" : "ok";
 }
 
-const char *Outcome(FileOutcome o)
+const char *Outcome(FileOutcome o, FileWay way)
 {
+    if (o == FileOutcome::Converted || o == FileOutcome::Copied) {
+        switch (way) {
+        case FileWay::Lossless:
+            return "lossless";
+        case FileWay::Transcoded:
+            return "transcoded";
+        case FileWay::Kept:
+            return "kept";
+        case FileWay::Usual:
+            break;
+        }
+    }
     switch (o) {
     case FileOutcome::Converted:
         return "converted";
@@ -139,7 +151,7 @@ std::string FileLine(const FileRecord &r)
                   static_cast<long long>(r.bytesOut));
     std::string line = "{\"type\":\"file\"," + NameField("source", r.source) + "," +
                        NameField("output", r.output) + ",\"status\":\"" + Status(r) + "\",\"outcome\":\"" +
-                       Outcome(r.outcome) + "\",\"reason\":" + Quote(r.reason) + numbers;
+                       Outcome(r.outcome, r.way) + "\",\"reason\":" + Quote(r.reason) + numbers;
     if (!r.action.empty())
         line.insert(line.size() - 1, ",\"action\":" + Quote(r.action));
     return line;

@@ -205,5 +205,7 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     job.m_nExtCase = o.m_nExtCase;
     job.m_nOutputDate = o.m_nOutputDate;
     job.m_encoder = o.m_encoder;
+    job.m_nLossless = o.m_bLossless ? LOSSLESS_AUTO : LOSSLESS_OFF;
+    job.m_bKeepIfLarger = o.m_bKeepIfLarger;
     return job;
 }

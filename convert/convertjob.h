@@ -91,6 +91,15 @@ enum : std::int32_t {
     OUTDATE_EXIF = 2,
 };
 
+// How a JPEG only turned becomes a JPEG: on its coefficients where its
+// blocks allow, else encoded again (auto); on them always, the partial edge
+// blocks dropped (trim); or always encoded again (off).
+enum : std::int32_t {
+    LOSSLESS_AUTO = 0,
+    LOSSLESS_TRIM = 1,
+    LOSSLESS_OFF = 2,
+};
+
 // Cuts UTF-8 text to at most maxChars characters, never inside one.
 std::string CutText(std::string_view text, int maxChars);
 
@@ -151,11 +160,21 @@ public:
     // How each format's encoder writes; not the defaults: no plain copies
     // of the formats it changes.
     CEncoderSettings m_encoder;
+    std::int32_t m_nLossless = LOSSLESS_AUTO;
+    // An output in its source's format and size, nothing drawn on it, that
+    // would be larger than its source: the source is copied instead.
+    bool m_bKeepIfLarger = false;
 
     // Whether any step changes the pixels (else a same-format output is a
     // plain copy).
     bool ChangesPixels() const { return m_bStamp || m_bRotate || m_bResize || CropsToRatio() || m_logo; }
     bool CropsToRatio() const { return m_nCropRatioW > 0 && m_nCropRatioH > 0; }
+    // Whether anything but the rotation and the orientation changes the
+    // pixels or how they are coded: else a JPEG may be turned losslessly.
+    bool ChangesPixelsBeyondRotation() const
+    {
+        return m_bStamp || m_bResize || m_bSharpen || CropsToRatio() || m_logo;
+    }
 
     // The flags packed as one byte: stamp bit 0, rotate 1, resize 2, rename 3.
     BYTE GetFlagsByte() const;
@@ -267,6 +286,8 @@ struct ConvertOptions {
     std::string m_strLogoPath;
     std::int32_t m_nLogoSizePercent = 20;
     CEncoderSettings m_encoder;
+    bool m_bLossless = true; // rotated JPEGs turned losslessly where they can be
+    bool m_bKeepIfLarger = false;
 };
 
 // The destination entry meaning "beside each source file", as stored; shown

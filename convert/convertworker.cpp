@@ -417,6 +417,7 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
     if (copied) {
         if (outPath != f.path || bytes.data)
             f.record.output = outPath;
+        f.record.way = prepared.way;
         Finish(f, FileOutcome::Copied);
     } else {
         Finish(f, FileOutcome::SaveError, reason);
@@ -483,6 +484,7 @@ ConvertWorker::Step ConvertWorker::WriteEncoded(FileRun &f, const PreparedFile &
             if (f.stop.stop_requested())
                 return Step::Stop;
             f.record.output = outPath;
+            f.record.way = prepared.way;
             Finish(f, FileOutcome::Converted);
             break;
         }

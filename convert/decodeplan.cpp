@@ -13,6 +13,21 @@ bool CopiesPlainly(const CConvertJob &job, const PlanInput &in)
 
 } // namespace
 
+bool UsesCoefficients(const CConvertJob &job, std::uint32_t sourceType, std::uint32_t outType)
+{
+    const ImageFormat *source = FormatByType(sourceType), *out = FormatByType(outType);
+    // An encoder setting for the output's format means encoding it.
+    if (!source || !out || job.ChangesPixelsBeyondRotation() || job.m_encoder.ChangesOutput(outType))
+        return false;
+    const Coefficients from = source->facts.coefficients, to = out->facts.coefficients;
+    if (from == Coefficients::Turned && sourceType == outType)
+        return job.m_bRotate && job.m_nLossless != LOSSLESS_OFF;
+    if (job.ChangesPixels())
+        return false;
+    return (from == Coefficients::Turned && to == Coefficients::CarryJpeg && job.m_nQuality >= 100) ||
+           (from == Coefficients::CarryJpeg && to == Coefficients::Turned);
+}
+
 bool PlanReadsHeader(const CConvertJob &job, std::uint32_t outType)
 {
     return static_cast<bool>(ShrinkAsDecodedRule(job, outType));
@@ -22,6 +37,8 @@ DecodePlan ChooseDecodePlan(const CConvertJob &job, const PlanInput &in)
 {
     if (CopiesPlainly(job, in))
         return DecodePlan::PlainCopy;
+    if (!in.losslessRefused && UsesCoefficients(job, in.sourceType, in.outType))
+        return DecodePlan::LosslessTransform;
     if (NeedsNoWholePicture(job) && cxstream::Streams(in.sourceType, in.outType))
         return DecodePlan::RowsStreamed;
     // Only rows a decoder reads reduced (a JPEG's) are shrunk as they come;

@@ -2,6 +2,7 @@
 
 #include "convert/animation.h"
 #include "convert/decodeplan.h"
+#include "convert/losslessway.h"
 #include "convert/metadataoptions.h"
 #include "convert/naming.h"
 #include "convert/pipeline.h"
@@ -67,9 +68,10 @@ namespace {
 
 // The plan for source; a copy that must lose metadata is rewritten here
 // without it, pixels untouched, or else converted.
-DecodePlan PlanFor(const CConvertJob &job, const std::string &source, PreparedFile &r)
+DecodePlan PlanFor(const CConvertJob &job, const std::string &source, PreparedFile &r,
+                   bool losslessRefused = false)
 {
-    PlanInput in{.sourceType = r.sourceType, .outType = r.outType};
+    PlanInput in{.sourceType = r.sourceType, .outType = r.outType, .losslessRefused = losslessRefused};
     if (PlanReadsHeader(job, r.outType))
         in.contentType = ProbeImageType(source.c_str());
     DecodePlan plan = ChooseDecodePlan(job, in);
@@ -86,10 +88,30 @@ CxDecodeRequest RequestFor(const CConvertJob &job, DecodePlan plan)
     CxDecodeRequest req;
     req.autoOrient = job.m_bAutoRotate;
     // A JPEG the resize shrinks a lot is decoded at a reduced scale.
-    if (plan == DecodePlan::ShrinkWhileDecoding || plan == DecodePlan::Whole ||
-        plan == DecodePlan::LosslessTransform)
+    if (plan == DecodePlan::ShrinkWhileDecoding || plan == DecodePlan::Whole)
         req.hintRule = ReducedDecodeRule(job);
     return req;
+}
+
+// An output in its source's format and size, nothing drawn on it and not
+// turned, that came out larger than its source: the source is copied
+// instead, its metadata as the job keeps it (where a copy cannot lose what
+// the job drops, the rewrite stays).
+void KeepSmallerSource(const CConvertJob &job, const std::string &source, bool sameSize, bool drawn,
+                       PreparedFile &r)
+{
+    struct stat st;
+    if (!job.m_bKeepIfLarger || r.kind != PreparedFile::Kind::Encoded || r.outType != r.sourceType ||
+        !sameSize || drawn || (job.m_bRotate && job.m_nrotateType != ROTATE_NONE) ||
+        stat(source.c_str(), &st) != 0 || r.bytes.size <= std::size_t(st.st_size))
+        return;
+    EncodedBytes copy;
+    if ((job.m_bStripMetadata || job.m_bStripLocation) && cxmeta::Carries(r.sourceType) &&
+        !StrippedCopy(source, job, copy))
+        return;
+    r.bytes = std::move(copy);
+    r.kind = PreparedFile::Kind::Copy;
+    r.way = FileWay::Kept;
 }
 
 // Rows go from the decoder to the encoder as they come. True when r is
@@ -113,6 +135,8 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         r.bytes.size = std::size_t(mem.Size());
         r.bytes.data.reset(mem.GetBuffer(true));
         r.kind = stop.stop_requested() ? PreparedFile::Kind::Stopped : PreparedFile::Kind::Encoded;
+        // Rows go through unresized and undrawn.
+        KeepSmallerSource(job, source, true, false, r);
         return true;
     case cxstream::Outcome::DecodeFailed:
         return true;
@@ -135,7 +159,8 @@ bool LoadShrunk(const CConvertJob &job, const std::string &source, std::uint32_t
            (image.IsValid() || shrunk.Take(image, req.autoOrient));
 }
 
-void TransformAndEncode(const CConvertJob &job, CxImage &image, const std::stop_token &stop, PreparedFile &r)
+void TransformAndEncode(const CConvertJob &job, const std::string &source, CxImage &image,
+                        const std::stop_token &stop, PreparedFile &r)
 {
     const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
     if (stop.stop_requested()) {
@@ -160,11 +185,13 @@ void TransformAndEncode(const CConvertJob &job, CxImage &image, const std::stop_
         r.reason = std::strerror(ENOMEM);
     }
     r.kind = ok ? PreparedFile::Kind::Encoded : PreparedFile::Kind::EncodeFailed;
+    KeepSmallerSource(job, source, r.width == image.GetSrcWidth() && r.height == image.GetSrcHeight(),
+                      t.stampDrawn, r);
 }
 
 // What becomes of a picture decoded whole.
-void FinishDecoded(const CConvertJob &job, CxImage &image, bool copy, const std::stop_token &stop,
-                   PreparedFile &r)
+void FinishDecoded(const CConvertJob &job, const std::string &source, CxImage &image, bool copy,
+                   const std::stop_token &stop, PreparedFile &r)
 {
     r.frames = image.GetNumFrames();
     r.width = image.GetWidth();
@@ -181,7 +208,7 @@ void FinishDecoded(const CConvertJob &job, CxImage &image, bool copy, const std:
         r.width = size.width;
         r.height = size.height;
     } else {
-        TransformAndEncode(job, image, stop, r);
+        TransformAndEncode(job, source, image, stop, r);
     }
     image.Destroy();
 }
@@ -200,7 +227,13 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         r.kind = PreparedFile::Kind::Skipped;
         return r;
     }
-    const DecodePlan plan = PlanFor(job, source, r);
+    DecodePlan plan = PlanFor(job, source, r);
+    // What cannot be made from the coefficients is decoded.
+    if (plan == DecodePlan::LosslessTransform) {
+        if (PrepareFromCoefficients(job, source, r))
+            return r;
+        plan = PlanFor(job, source, r, true);
+    }
     const CxDecodeRequest req = RequestFor(job, plan);
     bool loaded = true;
     switch (plan) {
@@ -212,7 +245,7 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
         loaded = LoadShrunk(job, source, r.outType, image, req);
         break;
     case DecodePlan::PlainCopy:
-    case DecodePlan::LosslessTransform: // no option asks for it yet: decoded whole
+    case DecodePlan::LosslessTransform: // refused above
     case DecodePlan::Whole:
         loaded = image.Load(source.c_str(), r.sourceType, req);
         break;
@@ -222,7 +255,7 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
                                          : QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");
         return r;
     }
-    FinishDecoded(job, image, plan == DecodePlan::PlainCopy, stop, r);
+    FinishDecoded(job, source, image, plan == DecodePlan::PlainCopy, stop, r);
     return r;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "convert/convertjob.h"
+#include "convert/runrecord.h"
 #include "imaging/cximage.h"
 
 #include <cstdint>
@@ -42,6 +43,7 @@ struct PreparedFile {
     std::string keptOutput; // for Skipped: the output left alone
     bool lossless = false; // the steps are done on the compressed data
     std::int64_t microseconds = 0; // spent preparing
+    FileWay way = FileWay::Usual;
 };
 
 // Folders, pipes and devices are never opened (a pipe would block): false

@@ -4,11 +4,10 @@
 #include "imaging/cxfile.h"
 #include "imaging/metadataio.h"
 
-void ApplyMetadataOptions(CxImage &image, const CConvertJob &job)
+void ApplyMetadataOptions(CxMetadata &meta, const CConvertJob &job)
 {
-    if ((!job.m_bStripMetadata && !job.m_bStripLocation) || image.GetMetadata().Empty())
+    if ((!job.m_bStripMetadata && !job.m_bStripLocation) || meta.Empty())
         return;
-    CxMetadata meta = image.GetMetadata();
     // Where the location cannot be cut out of a damaged block, the block goes.
     if (job.m_bStripMetadata || !cxmeta::DropLocation(meta)) {
         meta.exif.clear();
@@ -16,6 +15,14 @@ void ApplyMetadataOptions(CxImage &image, const CConvertJob &job)
         if (job.m_bStripMetadata)
             meta.iptc.clear();
     }
+}
+
+void ApplyMetadataOptions(CxImage &image, const CConvertJob &job)
+{
+    if ((!job.m_bStripMetadata && !job.m_bStripLocation) || image.GetMetadata().Empty())
+        return;
+    CxMetadata meta = image.GetMetadata();
+    ApplyMetadataOptions(meta, job);
     image.SetMetadata(std::move(meta));
 }
 

@@ -11,6 +11,7 @@
 // Drops the blocks the job asks away (EXIF, XMP and IPTC, or only the GPS
 // fields; the colour profile stays, it says what the pixels mean).
 void ApplyMetadataOptions(CxImage &image, const CConvertJob &job);
+void ApplyMetadataOptions(CxMetadata &meta, const CConvertJob &job);
 
 // Pictures with a colour profile going to a format that cannot carry one
 // are turned into sRGB, so they look the same without it.

@@ -19,6 +19,11 @@ enum class FileOutcome {
     Skipped,      // the output exists and the policy leaves it alone
 };
 
+// How an output came to be where it was not the usual way: turned on its
+// JPEG coefficients, carried over to or back from JPEG XL, or its source
+// copied since the rewrite would have been larger.
+enum class FileWay { Usual, Lossless, Transcoded, Kept };
+
 struct FileRecord {
     std::string source;
     std::string output; // the file written (for a skip: the one left alone); empty when none was
@@ -31,6 +36,7 @@ struct FileRecord {
     // A dry run's word for what the run would do: "convert", "copy",
     // "lossless", "skip", "overwrite", "rename" or "ask"; empty in a real run.
     std::string action = {};
+    FileWay way = FileWay::Usual;
 
     bool Failed() const
     {

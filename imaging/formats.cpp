@@ -91,7 +91,8 @@ constexpr ImageFormat kFormats[] = {
       .readsMapped = true,
       .pixels = OutputPixels::NoColourPalette,
       .showsQuality = true,
-      .mimeTypes = {"image/jpeg"}}},
+      .mimeTypes = {"image/jpeg"},
+      .coefficients = Coefficients::Turned}},
     {CXIMAGE_FORMAT_BMP,
      "BMP",
      {"bmp"},
@@ -207,7 +208,8 @@ constexpr ImageFormat kFormats[] = {
       .blocks = {.exif = BlockPlace::Box, .xmp = BlockPlace::Box, .profile = BlockPlace::Box},
       .blockWriter = BlockWriter::Encoder,
       .showsQuality = true,
-      .mimeTypes = {"image/jxl"}}},
+      .mimeTypes = {"image/jxl"},
+      .coefficients = Coefficients::CarryJpeg}},
     // Read only (see docs/formats.md). Checked after AVIF, whose files name the same
     // general brands.
     {CXIMAGE_FORMAT_HEIF,

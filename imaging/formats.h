@@ -95,6 +95,13 @@ enum class OutputPixels : std::uint8_t {
     Palette,         // reduced to a palette of at most 256 colours by the octree quantizer
 };
 
+// What its files' DCT coefficients allow without decoding them.
+enum class Coefficients : std::uint8_t {
+    None,
+    Turned,     // turned and mirrored losslessly (JPEG)
+    CarryJpeg,  // a JPEG's carried, and that JPEG given back (JPEG XL)
+};
+
 // What a row tells those who read, write or offer its files.
 struct FormatFacts {
     FrameCodec frames = FrameCodec::None;
@@ -113,6 +120,7 @@ struct FormatFacts {
     // Lower case, unused ones empty: the desktop entry offers the program
     // for exactly these.
     std::array<std::string_view, 20> mimeTypes = {};
+    Coefficients coefficients = Coefficients::None;
 };
 
 struct ImageFormat {

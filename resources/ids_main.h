@@ -38,6 +38,7 @@ inline constexpr int IDC_FORMAT_LABEL = 1057;
 inline constexpr int IDC_QUALITY = 1070;
 inline constexpr int IDC_QUALITY_SPIN = 1075;
 inline constexpr int IDC_QUALITY_LABEL = 1076;
+inline constexpr int IDC_IF_LARGER = 1111;      // "若更大则保留原文件"
 inline constexpr int IDC_DEST = 1023;
 inline constexpr int IDC_KEEP_DATES = 1092;     // "保留日期"
 inline constexpr int IDC_DATE_SOURCE = 1093;    // the source file's time or the photo's
@@ -80,6 +81,7 @@ inline constexpr int IDC_ROTATE_180 = 1012;     // "180"
 inline constexpr int IDC_PIC_LEFT = 1041;       // bitmap 137
 inline constexpr int IDC_PIC_RIGHT = 1040;      // bitmap 135
 inline constexpr int IDC_PIC_180 = 1039;        // bitmap 136
+inline constexpr int IDC_LOSSLESS = 1110;       // "无损旋转"
 
 // Watermark group.
 inline constexpr int IDC_STAMP_GROUP = 1056;

@@ -117,6 +117,11 @@ inline constexpr const char *kWebpLossless = "WebpLossless";
 inline constexpr const char *kAvifSpeed = "AvifSpeed";
 inline constexpr const char *kJxlEffort = "JxlEffort";
 inline constexpr const char *kDpi = "Dpi";
+// The rotation group's: 1 turns rotated JPEGs without loss where they can
+// be, 0 always encodes them again.
+inline constexpr const char *kLosslessRotate = "LosslessRotate";
+// The output group's: 1 keeps the source where the rewrite would be larger.
+inline constexpr const char *kKeepIfLarger = "KeepIfLarger";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.

@@ -328,6 +328,14 @@
         <source>元数据:</source>
         <translation>Metadata:</translation>
     </message>
+    <message>
+        <source>若更大则保留原文件</source>
+        <translation>Not larger</translation>
+    </message>
+    <message>
+        <source>无损旋转</source>
+        <translation>Lossless</translation>
+    </message>
 </context>
 <context>
     <name>CNameTemplateDlg</name>
@@ -1723,6 +1731,26 @@ and any EXIF carried</translation>
     <message>
         <source>a number from 1 to 65535</source>
         <translation>a number from 1 to 65535</translation>
+    </message>
+    <message>
+        <source>a JPEG only rotated stays a JPEG turned without loss, its
+quality unused: where its blocks allow (auto, the
+default), dropping the partial edge blocks (trim), or
+never, encoded again (off)</source>
+        <translation>a JPEG only rotated stays a JPEG turned without loss, its
+quality unused: where its blocks allow (auto, the
+default), dropping the partial edge blocks (trim), or
+never, encoded again (off)</translation>
+    </message>
+    <message>
+        <source>an output in its source&apos;s format and size, nothing drawn
+on it and not rotated, that would be larger than its
+source: the source copied instead (keep), or written
+(write, the default)</source>
+        <translation>an output in its source&apos;s format and size, nothing drawn
+on it and not rotated, that would be larger than its
+source: the source copied instead (keep), or written
+(write, the default)</translation>
     </message>
 </context>
 </TS>

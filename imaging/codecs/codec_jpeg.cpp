@@ -670,6 +670,32 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     return DecodeJpegOnce(data, size, out, req, true);
 }
 
+bool ReadJpegMetadata(const std::uint8_t *data, std::size_t size, CxMetadata &meta)
+{
+    if (!data || size == 0 || size > ULONG_MAX)
+        return false;
+    std::unique_ptr<JpegDecoder> holder(new (std::nothrow) JpegDecoder);
+    JpegDecoder *const d = holder.get();
+    if (!d)
+        return false;
+    InstallErrorMgr(d->err);
+    d->cinfo.err = &d->err.pub;
+    CxImage blocks;
+    if (setjmp(d->err.jump)) {
+        jpeg_destroy_decompress(&d->cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&d->cinfo);
+    jpeg_mem_src(&d->cinfo, data, static_cast<unsigned long>(size));
+    for (const int marker : {JPEG_APP0 + 1, JPEG_APP0 + 2, JPEG_APP0 + 13})
+        jpeg_save_markers(&d->cinfo, marker, 0xFFFF);
+    jpeg_read_header(&d->cinfo, TRUE);
+    KeepMetadata(&d->cinfo, blocks);
+    jpeg_destroy_decompress(&d->cinfo);
+    meta = blocks.GetMetadata();
+    return true;
+}
+
 int testhooks::JpegDecodesRedone()
 {
     return g_redoneDecodes.load();

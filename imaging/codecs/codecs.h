@@ -84,6 +84,9 @@ struct GifFileInfo {
 bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// The metadata blocks of a JPEG's header as DecodeJpeg keeps them, reading
+// no pixel.
+bool ReadJpegMetadata(const std::uint8_t *data, std::size_t size, CxMetadata &meta);
 bool DecodePng(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The first frame of an animation (GetNumFrames says how many it has).

@@ -138,6 +138,11 @@ TEST(BatchCommand, DefaultsAndOptions)
     EXPECT_EQ(cmd->job.m_szOutDir, "");
     EXPECT_TRUE(cmd->job.m_bAutoRotate);
     EXPECT_FALSE(cmd->job.m_bStripMetadata || cmd->job.m_bStripLocation);
+    EXPECT_EQ(std::tuple(cmd->job.m_nLossless, cmd->job.m_bKeepIfLarger), std::tuple(LOSSLESS_AUTO, false));
+    cmd = Parse({"--lossless", "trim", "--if-larger", "keep", "a.jpg"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(std::tuple(cmd->job.m_nLossless, cmd->job.m_bKeepIfLarger), std::tuple(LOSSLESS_TRIM, true));
+    EXPECT_EQ(Parse({"--lossless", "off", "--if-larger", "write", "a.jpg"})->job.m_nLossless, LOSSLESS_OFF);
 
     cmd = Parse({"--no-autorotate", "--strip", "--strip-location", "a.jpg"});
     ASSERT_TRUE(cmd);
@@ -277,6 +282,8 @@ TEST(BatchCommand, UsageErrors)
         {{"--jxl-effort", "0", "a.png"}, "--jxl-effort"},
         {{"--dpi", "0", "a.png"}, "--dpi"},
         {{"--dpi", "x", "a.png"}, "--dpi"},
+        {{"--lossless", "on", "a.jpg"}, "--lossless"},
+        {{"--if-larger", "smaller", "a.jpg"}, "--if-larger"},
     };
     for (const auto &row : rows) {
         std::string error;
@@ -365,7 +372,8 @@ TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
     for (const QStringList &bad : {QStringList{"--name", "../{name}"}, QStringList{"--name", "{bad}"},
                                    QStringList{"--resize", "pad", "--width", "5"},
                                    QStringList{"--crop-ratio", "1:x"}, QStringList{"--gravity", "up"},
-                                   QStringList{"--png-level", "10"}, QStringList{"--tif-compression", "zip"}}) {
+                                   QStringList{"--png-level", "10"}, QStringList{"--tif-compression", "zip"},
+                                   QStringList{"--lossless", "yes"}, QStringList{"--if-larger", "no"}}) {
         const Result r = RunBatch(bad + QStringList{"--out", dest, a});
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_NE(r.err.find(bad[0].toStdString()), std::string::npos) << r.err;
@@ -961,6 +969,8 @@ TEST(JsonLog, LinesForRecordsAndNames)
     FileRecord ok{"/p/a.png", "/o/a.JPG", FileOutcome::Converted, {}, 10, 20, 1500};
     FileRecord bad{"/p/\xff\"b\n.png", {}, FileOutcome::OpenError, "not a \"picture\"", 3, 0, 0};
     FileRecord kept{"/p/c.png", "/o/c.JPG", FileOutcome::Skipped, {}, 5, 0, 0};
+    FileRecord turned{"/p/d.jpg", "/o/d.jpg", FileOutcome::Converted, {}, 9, 8, 0, {}, FileWay::Lossless};
+    FileRecord copied{"/p/e.jpg", "/o/e.jpg", FileOutcome::Copied, {}, 7, 7, 0, {}, FileWay::Kept};
     const struct {
         std::string line, expected;
     } rows[] = {
@@ -971,6 +981,10 @@ TEST(JsonLog, LinesForRecordsAndNames)
                                  "\"reason\":\"not a \\\"picture\\\"\",\"ms\":0.000,\"bytes_in\":3,\"bytes_out\":0}"},
         {jsonlog::FileLine(kept), R"({"type":"file","source":"/p/c.png","output":"/o/c.JPG","status":"skipped",)"
                                   R"("outcome":"skipped","reason":"","ms":0.000,"bytes_in":5,"bytes_out":0})"},
+        {jsonlog::FileLine(turned), R"({"type":"file","source":"/p/d.jpg","output":"/o/d.jpg","status":"ok",)"
+                                    R"("outcome":"lossless","reason":"","ms":0.000,"bytes_in":9,"bytes_out":8})"},
+        {jsonlog::FileLine(copied), R"({"type":"file","source":"/p/e.jpg","output":"/o/e.jpg","status":"ok",)"
+                                    R"("outcome":"kept","reason":"","ms":0.000,"bytes_in":7,"bytes_out":7})"},
         {jsonlog::SummaryLine(RunTotals{4, 2, 1, 1}),
          R"({"type":"summary","files":4,"converted":2,"skipped":1,"errors":1})"},
         // Valid UTF-8 passes as it is; overlong forms and surrogates do not.

@@ -11,6 +11,7 @@ struct Options {
     bool resize = false, rotate = false, stamp = false, sharpen = false;
     bool progressive = false; // an encoder setting of JPEG only
     int dpi = 0;
+    bool logo = false;
 };
 
 CConvertJob JobWith(const Options &o)
@@ -24,6 +25,8 @@ CConvertJob JobWith(const Options &o)
     job.SetSharpen(o.sharpen);
     job.m_encoder.m_bJpegProgressive = o.progressive;
     job.m_encoder.m_nDpi = o.dpi;
+    if (o.logo)
+        job.m_logo = std::make_shared<CxImage>(testsupport::MakeTestImage(4, 4));
     if (o.stamp) {
         job.SetStampFlag(true);
         job.SetStamp("Velmora", nullptr, RGB(255, 255, 0));
@@ -82,7 +85,16 @@ TEST(DecodePlan, EachFileGetsThePlanItsJobAndTypesCallFor)
          JPG,
          false,
          DecodePlan::Whole},
-        {"turn a JPEG", {.rotate = true}, "jpeg/baseline.jpg", JPG, JPG, false, DecodePlan::Whole},
+        {"turn a JPEG", {.rotate = true}, "jpeg/baseline.jpg", JPG, JPG, false, DecodePlan::LosslessTransform},
+        {"turn a JPEG made progressive",
+         {.rotate = true, .progressive = true},
+         "jpeg/baseline.jpg",
+         JPG,
+         JPG,
+         false,
+         DecodePlan::Whole},
+        {"turn a JPEG with a logo", {.rotate = true, .logo = true}, "jpeg/baseline.jpg", JPG, JPG, false,
+         DecodePlan::Whole},
         // An encoder setting rewrites the files of its format only.
         {"progressive JPEG to JPEG",
          {.progressive = true},
@@ -112,16 +124,32 @@ TEST(DecodePlan, EachFileGetsThePlanItsJobAndTypesCallFor)
     }
 }
 
-// No option asks for the steps to be done on compressed data yet.
-TEST(DecodePlan, NoJobTransformsLosslessly)
+// Only a JPEG that is only turned is turned on its coefficients, unless
+// --lossless off says not or they turned out unusable; a JPEG goes to JPEG
+// XL (and back) so only at quality 100 with no step.
+TEST(DecodePlan, CoefficientsAreUsedOnlyWhereNothingElseChanges)
 {
+    constexpr std::uint32_t JPG = CXIMAGE_FORMAT_JPG, JXL = CXIMAGE_FORMAT_JXL, PNG = CXIMAGE_FORMAT_PNG;
     for (int bits = 0; bits < 16; ++bits) {
-        const CConvertJob job = JobWith({.resize = (bits & 1) != 0,
-                                         .rotate = (bits & 2) != 0,
-                                         .stamp = (bits & 4) != 0,
-                                         .sharpen = (bits & 8) != 0});
-        for (const std::uint32_t out : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG})
-            EXPECT_NE(int(ChooseDecodePlan(job, {.sourceType = CXIMAGE_FORMAT_JPG, .outType = out})),
-                      int(DecodePlan::LosslessTransform));
+        CConvertJob job = JobWith({.resize = (bits & 1) != 0,
+                                   .rotate = (bits & 2) != 0,
+                                   .stamp = (bits & 4) != 0,
+                                   .sharpen = (bits & 8) != 0});
+        const bool onlyTurned = bits == 2, nothing = bits == 0;
+        SCOPED_TRACE(bits);
+        for (const std::int32_t lossless : {LOSSLESS_AUTO, LOSSLESS_TRIM, LOSSLESS_OFF}) {
+            job.m_nLossless = lossless;
+            for (const int quality : {90, 100}) {
+                job.SetQuality(quality);
+                const auto fromCoefficients = [&](std::uint32_t from, std::uint32_t to, bool refused = false) {
+                    return ChooseDecodePlan(job, {.sourceType = from, .outType = to, .losslessRefused = refused}) ==
+                           DecodePlan::LosslessTransform;
+                };
+                EXPECT_EQ(fromCoefficients(JPG, JPG), onlyTurned && lossless != LOSSLESS_OFF);
+                EXPECT_EQ(fromCoefficients(JPG, JXL), nothing && quality == 100);
+                EXPECT_EQ(fromCoefficients(JXL, JPG), nothing);
+                EXPECT_FALSE(fromCoefficients(JPG, PNG) || fromCoefficients(PNG, PNG) || fromCoefficients(JPG, JPG, true) || fromCoefficients(JPG, JXL, true));
+            }
+        }
     }
 }

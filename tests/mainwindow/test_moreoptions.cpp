@@ -63,6 +63,8 @@ TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
     put(kExtensionCase, EXTCASE_LOWER);
     put(kKeepDates, 1);
     put(kDateSource, 1);
+    put(kLosslessRotate, 0);
+    put(kKeepIfLarger, 1);
     CMainDlg &dlg = Open();
     COptionPanel &panel = *dlg.Options();
     // The template takes the place of prefix and suffix.
@@ -79,17 +81,22 @@ TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
     EXPECT_EQ(o.m_strNameTemplate, "{n:2}");
     EXPECT_EQ(o.m_nExtCase, EXTCASE_LOWER);
     EXPECT_EQ(o.m_nOutputDate, OUTDATE_EXIF);
+    EXPECT_EQ(std::pair(o.m_bLossless, o.m_bKeepIfLarger), std::pair(false, true));
+    EXPECT_EQ(MakeConvertJob(o, {}).m_nLossless, LOSSLESS_OFF);
 
     // Unticked groups take nothing of what is behind their buttons.
     Check(IDC_RESIZE)->click();
     Check(IDC_RENAME)->click();
     Check(IDC_KEEP_DATES)->click();
+    Check(IDC_LOSSLESS)->setChecked(true); // rotation is off: the box is disabled
+    Check(IDC_IF_LARGER)->click();
     ASSERT_TRUE(panel.UpdateData(true));
     o = panel.MakeOptions();
     EXPECT_FALSE(o.m_bCropRatio);
     EXPECT_FALSE(o.m_bNameTemplate);
     EXPECT_EQ(o.m_nExtCase, EXTCASE_AUTO);
     EXPECT_EQ(o.m_nOutputDate, OUTDATE_WRITTEN);
+    EXPECT_EQ(std::pair(o.m_bLossless, o.m_bKeepIfLarger), std::pair(true, false));
 
     Check(IDC_RESIZE)->click();
     {
@@ -104,6 +111,8 @@ TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
     panel.WriteSettings(QString());
     EXPECT_EQ(GetProfileInt(kSettingsSection, kResizePercent, 0), 250);
     EXPECT_EQ(GetProfileInt(kSettingsSection, kKeepDates, 1), 0);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kLosslessRotate, 0), 1);
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kKeepIfLarger, 1), 0);
 }
 
 TEST_F(MoreOptions, TheWatermarkChoicesAreStoredReachTheRunAndAnUnreadableLogoStopsIt)

@@ -44,12 +44,13 @@ TEST_F(OptionPanel, FirstRunShowsTheDefaultsInEveryControl)
     EXPECT_EQ(Edit(IDC_SUFFIX)->text(), "");
     EXPECT_EQ(Edit(IDC_START_NUMBER)->text(), "1");
     EXPECT_EQ(Edit(IDC_STAMP_TEXT)->text(), "");
-    for (int id : {IDC_RESIZE, IDC_ROTATE, IDC_STAMP, IDC_RENAME, IDC_SHARPEN, IDC_DONT_ENLARGE})
+    for (int id : {IDC_RESIZE, IDC_ROTATE, IDC_STAMP, IDC_RENAME, IDC_SHARPEN, IDC_DONT_ENLARGE, IDC_IF_LARGER})
         EXPECT_FALSE(Check(id)->isChecked()) << id;
+    EXPECT_TRUE(Check(IDC_LOSSLESS)->isChecked());
     // Every group is off, so its controls are disabled; the format keeps the
     // quality disabled.
-    for (int id : {IDC_WIDTH, IDC_HEIGHT, IDC_RESIZE_TYPE, IDC_SHARPEN, IDC_ROTATE_LEFT, IDC_STAMP_TEXT, IDC_FONT,
-                   IDC_PREFIX, IDC_START_NUMBER, IDC_QUALITY, IDC_QUALITY_SPIN})
+    for (int id : {IDC_WIDTH, IDC_HEIGHT, IDC_RESIZE_TYPE, IDC_SHARPEN, IDC_ROTATE_LEFT, IDC_LOSSLESS, IDC_STAMP_TEXT,
+                   IDC_FONT, IDC_PREFIX, IDC_START_NUMBER, IDC_QUALITY, IDC_QUALITY_SPIN})
         EXPECT_FALSE(Ctl(id)->isEnabled()) << id;
     const COptionPanel &o = *dlg.Options();
     EXPECT_EQ(o.m_crStamp, RGB(0, 0, 0));
@@ -117,9 +118,9 @@ TEST_F(OptionPanel, EnablingRulesFollowTheCheckBoxesAndTheResizeRule)
 {
     Open();
     Check(IDC_ROTATE)->click();
-    EXPECT_TRUE(Ctl(IDC_ROTATE_RIGHT)->isEnabled());
+    EXPECT_TRUE(Ctl(IDC_ROTATE_RIGHT)->isEnabled() && Ctl(IDC_LOSSLESS)->isEnabled());
     Check(IDC_ROTATE)->click();
-    EXPECT_FALSE(Ctl(IDC_ROTATE_RIGHT)->isEnabled());
+    EXPECT_FALSE(Ctl(IDC_ROTATE_RIGHT)->isEnabled() || Ctl(IDC_LOSSLESS)->isEnabled());
 
     Check(IDC_STAMP)->click();
     EXPECT_TRUE(Edit(IDC_STAMP_TEXT)->isEnabled());
