@@ -194,17 +194,17 @@ void CMainLayout::PlaceListButtons()
     PlaceControl(IDC_ADD, r - 444, y);
 }
 
-// The metadata list sits between the dates and the command buttons, which
-// come closer as the window narrows: short of room at its place it shrinks
-// to what is left before Start, and where even that is too little it takes
-// its label's place too.
+// The metadata list sits between the dates and the command buttons (Undo
+// Last Run first), which come closer as the window narrows: short of room at
+// its place it shrinks to what is left before them, and where even that is
+// too little it takes its label's place too.
 void CMainLayout::FitMetadataRow()
 {
-    constexpr int kGap = 8, kLeast = 80;
+    constexpr int kGap = 6, kLeast = 80;
     QWidget *label = Control(IDC_METADATA_LABEL);
     QWidget *combo = Control(IDC_METADATA);
     const QRect own = maintemplate::Find(IDC_METADATA)->rect;
-    const int limit = Control(IDOK)->x() - kGap;
+    const int limit = Control(IDC_UNDO_RUN)->x() - kGap;
     const bool labelled = limit - own.left() >= kLeast;
     const int left = labelled ? own.left() : label->x();
     label->setVisible(labelled);

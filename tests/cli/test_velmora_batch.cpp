@@ -969,8 +969,8 @@ TEST(JsonLog, LinesForRecordsAndNames)
     FileRecord ok{"/p/a.png", "/o/a.JPG", FileOutcome::Converted, {}, 10, 20, 1500};
     FileRecord bad{"/p/\xff\"b\n.png", {}, FileOutcome::OpenError, "not a \"picture\"", 3, 0, 0};
     FileRecord kept{"/p/c.png", "/o/c.JPG", FileOutcome::Skipped, {}, 5, 0, 0};
-    FileRecord turned{"/p/d.jpg", "/o/d.jpg", FileOutcome::Converted, {}, 9, 8, 0, {}, FileWay::Lossless};
-    FileRecord copied{"/p/e.jpg", "/o/e.jpg", FileOutcome::Copied, {}, 7, 7, 0, {}, FileWay::Kept};
+    FileRecord turned{"/p/d.jpg", "/o/d.jpg", FileOutcome::Converted, {}, 9, 8, 0, {}, {}, FileWay::Lossless};
+    FileRecord copied{"/p/e.jpg", "/o/e.jpg", FileOutcome::Copied, {}, 7, 7, 0, {}, {}, FileWay::Kept};
     const struct {
         std::string line, expected;
     } rows[] = {
