@@ -278,22 +278,24 @@ constexpr BatchOption kOptions[] = {
      .valueText = "top-left|top|top-right|left|center|right|bottom-left|bottom|bottom-right",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "where the watermark goes (default bottom-right)"),
      .manualText = "Where the watermark (text, logo or both, the logo above the text) goes (default "
-                   "bottom-right), how many\n"
-                   "pixels it keeps from the edges (default 10) and how opaque it is, 0 to 100 (default 100).",
+                   "bottom-right);\n"
+                   "\\fB\\-\\-stamp\\-margin\\fR PX keeps it that many pixels from the edges (default 10) and "
+                   "\\fB\\-\\-stamp\\-opacity\\fR N\n"
+                   "makes it N percent opaque, 0 to 100 (default 100).",
      .completion = Completion::Words},
     {.id = StampMargin,
      .name = "--stamp-margin",
      .value = OptionValue::Name,
      .valueText = "PX",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "the watermark's distance from the edges (default 10)"),
-     .manual = ManualEntry::WithPrevious,
+     .manual = ManualEntry::InText,
      .least = 0, .most = 10000, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number of pixels from 0 to 10000")},
     {.id = StampOpacity,
      .name = "--stamp-opacity",
      .value = OptionValue::Name,
      .valueText = "N",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "the watermark's opacity, 0-100 (default 100)"),
-     .manual = ManualEntry::WithPrevious,
+     .manual = ManualEntry::InText,
      .least = 0, .most = 100, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 0 to 100")},
     {.id = StampSize,
      .name = "--stamp-size",
