@@ -30,7 +30,7 @@ if [ ! -f "$raws/.complete" ]; then
 int main(int argc, char **argv)
 {
     for (int i = 0; i < std::stoi(argv[2]); ++i) {
-        testsupport::DngSpec s{.width = 6000, .height = 4000, .patchColumns = 3 + i % 3,
+        testsupport::DngPlan s{.width = 6000, .height = 4000, .patchColumns = 3 + i % 3,
                                .previewWidth = 1620, .previewHeight = 1080};
         if (!testsupport::WriteDng(std::string(argv[1]) + "/shot-" + std::to_string(i) + ".dng", s))
             return 1;

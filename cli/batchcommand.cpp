@@ -316,6 +316,12 @@ void ApplyPictureValue(const BatchOption &option, const std::string &v, long n, 
     case BatchOptionId::ExtCase:
         job.m_nExtCase = choice;
         break;
+    case BatchOptionId::Lossless:
+        job.m_nLossless = choice == 0 ? LOSSLESS_AUTO : choice == 1 ? LOSSLESS_TRIM : LOSSLESS_OFF;
+        break;
+    case BatchOptionId::IfLarger:
+        job.m_bKeepIfLarger = choice == 0;
+        break;
     case BatchOptionId::Rotate:
         job.SetRotateFlag(true);
         job.SetRotation(kRotations[choice]);
@@ -456,6 +462,28 @@ bool ApplyEncoderValue(BatchOptionId id, long n, int choice, CEncoderSettings &s
     return true;
 }
 
+// The folder written to, and the journal to undo.
+bool ApplyPlaceValue(const BatchOption &option, const std::string &v, BatchCommand &cmd,
+                     const std::string &workFolder, std::string &error)
+{
+    std::string path;
+    if (v.empty()) {
+        error = option.id == BatchOptionId::Out
+                    ? QCoreApplication::translate("velmora-batch", "--out needs a folder name").toStdString()
+                    : QCoreApplication::translate("velmora-batch", "--undo-journal needs a file name").toStdString();
+        return false;
+    }
+    if (!Absolute(v, workFolder, path, error))
+        return false;
+    if (option.id == BatchOptionId::Out) {
+        cmd.job.SetOutputFolder(path);
+    } else {
+        cmd.undoJournal = path;
+        cmd.undo = true;
+    }
+    return true;
+}
+
 bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
                 GivenOptions &given, const std::string &workFolder, std::string &error)
 {
@@ -467,17 +495,10 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     const int choice = OptionChoiceIndex(option, v);
     if (ApplyEncoderValue(option.id, n, choice, job.m_encoder))
         return true;
-    std::string out;
     switch (option.id) {
     case BatchOptionId::Out:
-        if (v.empty()) {
-            error = QCoreApplication::translate("velmora-batch", "--out needs a folder name").toStdString();
-            return false;
-        }
-        if (!Absolute(v, workFolder, out, error))
-            return false;
-        job.SetOutputFolder(out);
-        return true;
+    case BatchOptionId::UndoJournal:
+        return ApplyPlaceValue(option, v, cmd, workFolder, error);
     case BatchOptionId::Prefix:
     case BatchOptionId::Suffix:
     case BatchOptionId::Start:
@@ -519,21 +540,6 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     case BatchOptionId::Shards:
         given.shards = n;
         return true;
-    case BatchOptionId::UndoJournal:
-        if (v.empty() || !Absolute(v, workFolder, cmd.undoJournal, error)) {
-            if (error.empty())
-                error = QCoreApplication::translate("velmora-batch", "--undo-journal needs a file name")
-                            .toStdString();
-            return false;
-        }
-        cmd.undo = true;
-        return true;
-    case BatchOptionId::Lossless:
-        job.m_nLossless = choice == 0 ? LOSSLESS_AUTO : choice == 1 ? LOSSLESS_TRIM : LOSSLESS_OFF;
-        return true;
-    case BatchOptionId::IfLarger:
-        job.m_bKeepIfLarger = choice == 0;
-        return true;
     case BatchOptionId::Format:
     case BatchOptionId::Quality:
     case BatchOptionId::Resize:
@@ -547,6 +553,8 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     case BatchOptionId::Stamp:
     case BatchOptionId::Font:
     case BatchOptionId::FontSize:
+    case BatchOptionId::Lossless:
+    case BatchOptionId::IfLarger:
         ApplyPictureValue(option, v, n, choice, cmd, given);
         return true;
     default:

@@ -16,7 +16,7 @@ constexpr std::uint16_t kBlack = 64, kWhite = 4095;
 constexpr float kXyzToSrgb[9] = {3.2406f, -1.5372f, -0.4986f, -0.9689f, 1.8758f,
                                  0.0415f, 0.0557f,  -0.2040f, 1.0570f};
 
-std::uint16_t Sample(const DngSpec &s, int x, int y)
+std::uint16_t Sample(const DngPlan &s, int x, int y)
 {
     const int rows = int((s.patches.size() + std::size_t(s.patchColumns) - 1) / std::size_t(s.patchColumns));
     const int px = x * s.patchColumns / s.width, py = y * rows / s.height;
@@ -26,7 +26,7 @@ std::uint16_t Sample(const DngSpec &s, int x, int y)
     return std::uint16_t(kBlack + std::lround(v * s.neutral[std::size_t(colour)] * (kWhite - kBlack)));
 }
 
-void DngTags(TIFF *tif, const DngSpec &s)
+void DngTags(TIFF *tif, const DngPlan &s)
 {
     static const std::uint8_t version[4] = {1, 4, 0, 0};
     TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
@@ -41,7 +41,7 @@ void DngTags(TIFF *tif, const DngSpec &s)
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
 }
 
-bool WriteMosaic(TIFF *tif, const DngSpec &s, bool sub)
+bool WriteMosaic(TIFF *tif, const DngPlan &s, bool sub)
 {
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, std::uint32_t(0));
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(s.width));
@@ -72,7 +72,7 @@ bool WriteMosaic(TIFF *tif, const DngSpec &s, bool sub)
     return TIFFWriteDirectory(tif) != 0;
 }
 
-bool WritePreview(TIFF *tif, const DngSpec &s)
+bool WritePreview(TIFF *tif, const DngPlan &s)
 {
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, std::uint32_t(FILETYPE_REDUCEDIMAGE));
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(s.previewWidth));
@@ -150,16 +150,16 @@ int SrgbByte(double linear)
     return int(std::lround(std::clamp(v, 0.0, 1.0) * 255));
 }
 
-bool WriteDng(const std::string &path, const DngSpec &spec)
+bool WriteDng(const std::string &path, const DngPlan &plan)
 {
     TIFF *tif = TIFFOpen(path.c_str(), "wl");
     if (!tif)
         return false;
-    const bool preview = spec.previewWidth > 0 && spec.previewHeight > 0;
+    const bool preview = plan.previewWidth > 0 && plan.previewHeight > 0;
     const bool ok =
-        preview ? WritePreview(tif, spec) && WriteMosaic(tif, spec, true) : WriteMosaic(tif, spec, false);
+        preview ? WritePreview(tif, plan) && WriteMosaic(tif, plan, true) : WriteMosaic(tif, plan, false);
     TIFFClose(tif);
-    return ok && (!spec.shotFacts || AddShotFacts(path));
+    return ok && (!plan.shotFacts || AddShotFacts(path));
 }
 
 std::vector<std::uint8_t> WithDeclaredSize(const std::vector<std::uint8_t> &dng, std::uint32_t width,

@@ -10,7 +10,7 @@
 
 namespace testsupport {
 
-struct DngSpec {
+struct DngPlan {
     int width = 96;
     int height = 64;
     // Linear sRGB colours, laid out left to right, top to bottom, in a grid
@@ -36,7 +36,7 @@ struct DngSpec {
 int SrgbByte(double linear);
 
 // Writes the file; false when libtiff or exiv2 refuses.
-bool WriteDng(const std::string &path, const DngSpec &spec = {});
+bool WriteDng(const std::string &path, const DngPlan &plan = {});
 
 // The file's bytes with the mosaic directory's ImageWidth and ImageLength
 // made width x height (the samples left as they are); empty when not found.

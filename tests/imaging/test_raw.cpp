@@ -11,10 +11,10 @@ using namespace testsupport;
 
 namespace {
 
-std::vector<std::uint8_t> MadeDng(const ScratchDir &dir, const DngSpec &spec = {}, const char *name = "a.dng")
+std::vector<std::uint8_t> MadeDng(const ScratchDir &dir, const DngPlan &plan = {}, const char *name = "a.dng")
 {
     const std::string path = dir.Path(name);
-    EXPECT_TRUE(WriteDng(path, spec));
+    EXPECT_TRUE(WriteDng(path, plan));
     return ReadFileBytes(path);
 }
 
@@ -41,20 +41,20 @@ RGBQUAD PatchMiddle(const CxImage &img, int column, int row, int columns, int ro
 TEST(CameraRaw, MadeDngDevelopsToItsChart)
 {
     ScratchDir dir;
-    const DngSpec spec;
-    const std::vector<std::uint8_t> bytes = MadeDng(dir, spec);
+    const DngPlan plan;
+    const std::vector<std::uint8_t> bytes = MadeDng(dir, plan);
     CxImage img;
     ASSERT_TRUE(img.Decode(bytes.data(), bytes.size())) << img.GetLastError();
     EXPECT_EQ(img.GetType(), CXIMAGE_FORMAT_RAW);
-    ASSERT_EQ(img.GetWidth(), spec.width);
-    ASSERT_EQ(img.GetHeight(), spec.height);
+    ASSERT_EQ(img.GetWidth(), plan.width);
+    ASSERT_EQ(img.GetHeight(), plan.height);
     EXPECT_EQ(img.GetBpp(), 24);
     constexpr int kTolerance = 6;
-    const int rows = int(spec.patches.size()) / spec.patchColumns;
-    for (std::size_t i = 0; i < spec.patches.size(); ++i) {
+    const int rows = int(plan.patches.size()) / plan.patchColumns;
+    for (std::size_t i = 0; i < plan.patches.size(); ++i) {
         const RGBQUAD got =
-            PatchMiddle(img, int(i) % spec.patchColumns, int(i) / spec.patchColumns, spec.patchColumns, rows);
-        const auto &want = spec.patches[i];
+            PatchMiddle(img, int(i) % plan.patchColumns, int(i) / plan.patchColumns, plan.patchColumns, rows);
+        const auto &want = plan.patches[i];
         SCOPED_TRACE("patch " + std::to_string(i));
         EXPECT_NEAR(got.rgbRed, SrgbByte(want[0]), kTolerance);
         EXPECT_NEAR(got.rgbGreen, SrgbByte(want[1]), kTolerance);
@@ -147,13 +147,13 @@ TEST(CameraRaw, FlipIsTheOrientationAndSmallTargetsDecodeAtHalfSize)
 TEST(CameraRaw, EmbeddedPreviewOnlyWhereAllowedAndLargeEnough)
 {
     ScratchDir dir;
-    const DngSpec spec{.width = 320,
+    const DngPlan plan{.width = 320,
                        .height = 240,
                        .patches = {{0.2, 0.2, 0.2}},
                        .patchColumns = 1,
                        .previewWidth = 160,
                        .previewHeight = 120};
-    const std::vector<std::uint8_t> bytes = MadeDng(dir, spec);
+    const std::vector<std::uint8_t> bytes = MadeDng(dir, plan);
     const struct {
         bool allowed;
         int hintW, hintH;
