@@ -213,20 +213,30 @@ void FinishDecoded(const CConvertJob &job, const std::string &source, CxImage &i
     image.Destroy();
 }
 
-PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+// The file's types, and whether an existing output it is kept for ends its
+// way here; false when nothing more is to be done for it.
+bool BeginFile(const CConvertJob &job, int index, PreparedFile &r)
 {
     const std::string &source = job.GetFile(index);
-    PreparedFile r;
     // Folders, pipes and devices are never opened: a pipe would block.
     if (!IsRegularFile(source, &r.reason))
-        return r;
+        return false;
     r.sourceType = TypeFromExtension(LowerExtension(source));
     r.outType = OutputTypeFor(job, source, r.sourceType);
     r.keptOutput = KeptOutput(job, index);
     if (!r.keptOutput.empty()) {
         r.kind = PreparedFile::Kind::Skipped;
-        return r;
+        return false;
     }
+    return true;
+}
+
+PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+{
+    const std::string &source = job.GetFile(index);
+    PreparedFile r;
+    if (!BeginFile(job, index, r))
+        return r;
     DecodePlan plan = PlanFor(job, source, r);
     // What cannot be made from the coefficients is decoded.
     if (plan == DecodePlan::LosslessTransform) {
@@ -265,15 +275,8 @@ PreparedFile PlanFile(const CConvertJob &job, int index)
 {
     const std::string &source = job.GetFile(index);
     PreparedFile r;
-    if (!IsRegularFile(source, &r.reason))
+    if (!BeginFile(job, index, r))
         return r;
-    r.sourceType = TypeFromExtension(LowerExtension(source));
-    r.outType = OutputTypeFor(job, source, r.sourceType);
-    r.keptOutput = KeptOutput(job, index);
-    if (!r.keptOutput.empty()) {
-        r.kind = PreparedFile::Kind::Skipped;
-        return r;
-    }
     ImageHeader header;
     if (!ProbeImageHeader(source.c_str(), header)) {
         r.reason = QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");
