@@ -14,7 +14,7 @@ inline constexpr int IDC_PROGRESS = 1030;
 inline constexpr int IDC_AUTO_CLOSE = 1007;
 inline constexpr int IDC_LOG = 1043;
 inline constexpr int IDC_UNDO_RUN = 1120; // "撤销上次运行", at the end of a run
-inline constexpr int IDC_OPEN_DEST = 1101; // "打开目标文件夹", shown when the run has ended
+inline constexpr int IDC_OPEN_DEST = 1101; // "打开文件夹", shown when the run has ended
 
 // The end of a run, as the worker announces it.
 inline constexpr int WM_CONVERT_DONE = 1029;

@@ -142,8 +142,8 @@ CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
 
     m_chkAutoClose = Named(new QCheckBox(tr("完成后关闭"), this), IDC_AUTO_CLOSE);
     m_chkAutoClose->setGeometry(Rect(9, 61, 104, 10));
-    m_btnOpenDest = Named(new QPushButton(tr("打开目标文件夹"), this), IDC_OPEN_DEST);
-    m_btnOpenDest->setGeometry(Rect(139, 59, 120, 14));
+    m_btnOpenDest = Named(new QPushButton(tr("打开文件夹"), this), IDC_OPEN_DEST);
+    m_btnOpenDest->setGeometry(Rect(111, 59, 60, 14));
     m_btnOpenDest->hide();
 
     auto *line = new QFrame(this);

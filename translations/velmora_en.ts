@@ -618,8 +618,8 @@ A / in the template makes folders below the destination.</translation>
         <translation>Undo Last Run</translation>
     </message>
     <message>
-        <source>打开目标文件夹</source>
-        <translation>Open Destination Folder</translation>
+        <source>打开文件夹</source>
+        <translation>Open Folder</translation>
     </message>
 </context>
 <context>

@@ -570,7 +570,7 @@ TEST(ProgressDialog, TheEndOpensTheDestinationFolder)
         ASSERT_TRUE(WaitFor([&] { return !dlg.IsRunning(); }));
         EXPECT_EQ(open->isVisible(), row.opened != nullptr);
         if (row.opened) {
-            EXPECT_EQ(Text(dlg, IDC_OPEN_DEST), U("打开目标文件夹"));
+            EXPECT_EQ(Text(dlg, IDC_OPEN_DEST), U("打开文件夹"));
             open->click();
             EXPECT_EQ(opened, QStringList{U(row.opened)});
         }
