@@ -22,6 +22,7 @@
 #include <tuple>
 #include <map>
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <map>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -1326,8 +1327,9 @@ TEST(RunJournal, NamesAreKeptExactlyAndOldJournalsArePruned)
     for (int i = 0; i < 53; ++i) {
         const std::string path = dir.Path(QString::asprintf("%020d-1.jsonl", i + 10).toStdString());
         ASSERT_TRUE(WriteFileBytes(path, {'\n'}));
-        const timespec times[2] = {{now - (i == 52 ? 31 : 1) * 86400, 0}, {now - (i == 52 ? 31 : 1) * 86400, 0}};
-        utimensat(AT_FDCWD, path.c_str(), times, 0);
+        const time_t when = now - (i == 52 ? 31 : 1) * 86400;
+        const timeval times[2] = {{when, 0}, {when, 0}};
+        utimes(path.c_str(), times);
     }
     QDir(QString::fromStdString(dir.Path("exact"))).removeRecursively();
     PruneJournals(dir.Root(), now);
