@@ -85,14 +85,6 @@
         <translation>Resolution (DPI):</translation>
     </message>
     <message>
-        <source>确定</source>
-        <translation>OK</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>渐进式</source>
         <translation>Progressive</translation>
     </message>
@@ -380,14 +372,6 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>示例:</source>
         <translation>Example:</translation>
-    </message>
-    <message>
-        <source>确定</source>
-        <translation>OK</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
     </message>
     <message>
         <source>(没有选定的图像)</source>
@@ -692,14 +676,6 @@ A / in the template makes folders below the destination.</translation>
         <source>补边颜色:</source>
         <translation>Padding colour:</translation>
     </message>
-    <message>
-        <source>确定</source>
-        <translation>OK</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
 </context>
 <context>
     <name>CShellTreeCtrl</name>
@@ -864,14 +840,6 @@ A / in the template makes folders below the destination.</translation>
         <translation>Logo size:</translation>
     </message>
     <message>
-        <source>确定</source>
-        <translation>OK</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>选择水印图片</source>
         <translation>Choose the Logo Picture</translation>
     </message>
@@ -933,6 +901,17 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>补边适应</source>
         <translation>Pad (fit)</translation>
+    </message>
+</context>
+<context>
+    <name>DialogButtons</name>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
     </message>
 </context>
 <context>

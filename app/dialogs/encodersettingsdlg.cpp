@@ -1,5 +1,6 @@
 #include "app/dialogs/encodersettingsdlg.h"
 
+#include "app/dialogs/dialogbuttons.h"
 #include "imaging/formats.h"
 
 #include <QCheckBox>
@@ -72,13 +73,7 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, std::
     dpiForm->addRow(tr("分辨率 (DPI):"), m_dpi);
     layout->addLayout(dpiForm);
 
-    auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("ok"));
-    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = OkCancelButtons(this);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }

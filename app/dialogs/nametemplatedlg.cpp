@@ -1,5 +1,7 @@
 #include "app/dialogs/nametemplatedlg.h"
 
+#include "app/dialogs/dialogbuttons.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -52,13 +54,9 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
     form->addRow(tr("扩展名:"), m_extCase);
     form->addRow(tr("示例:"), m_sample);
 
-    auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("ok"));
-    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &CNameTemplateDlg::OnOK);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = OkCancelButtons(this, false); // OK checks the template first
+    connect(buttons->findChild<QPushButton *>(QStringLiteral("ok")), &QPushButton::clicked, this,
+            &CNameTemplateDlg::OnOK);
     connect(m_use, &QCheckBox::toggled, this, &CNameTemplateDlg::Refresh);
     connect(m_template, &QLineEdit::textChanged, this, &CNameTemplateDlg::Refresh);
     connect(m_extCase, &QComboBox::currentIndexChanged, this, &CNameTemplateDlg::Refresh);

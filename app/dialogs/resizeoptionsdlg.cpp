@@ -1,5 +1,6 @@
 #include "app/dialogs/resizeoptionsdlg.h"
 
+#include "app/dialogs/dialogbuttons.h"
 #include "controls/colourpicker.h"
 
 #include <QCheckBox>
@@ -79,13 +80,7 @@ CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, QWidget *parent) : 
     form->addRow(tr("补边颜色:"), m_background);
     form->addRow(m_crop, ratio);
 
-    auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("ok"));
-    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = OkCancelButtons(this);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);

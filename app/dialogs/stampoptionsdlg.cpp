@@ -1,5 +1,6 @@
 #include "app/dialogs/stampoptionsdlg.h"
 
+#include "app/dialogs/dialogbuttons.h"
 #include "app/dialogs/resizeoptionsdlg.h"
 
 #include <QCheckBox>
@@ -84,13 +85,7 @@ CStampOptionsDlg::CStampOptionsDlg(const StampChoices &c, Sample sample, QWidget
     form->addRow(tr("图片水印:"), logoRow);
     form->addRow(tr("图片大小:"), m_logoSize);
 
-    auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("ok"));
-    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = OkCancelButtons(this);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
