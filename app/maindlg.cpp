@@ -364,7 +364,11 @@ void CMainDlg::OnPreview()
     CPreviewDlg dlg(this);
     m_previewFiles = m_lists->SelectedPaths();
     dlg.SetPreview(o.m_bResize || o.m_bRotate || o.m_bStamp);
-    dlg.SetPreviewSettings(MakeConvertJob(o, {}));
+    // The list gives a watermark that names its file that file's text.
+    std::vector<std::string> sources;
+    for (const QString &path : m_previewFiles)
+        sources.push_back(path.toStdString());
+    dlg.SetPreviewSettings(MakeConvertJob(o, sources));
     dlg.SetFileList(&m_previewFiles);
     dlg.SetOpenMode(CPreviewDlg::MODE_SELECTED);
     dlg.SetStartIndex(m_lists->SelectedSelectionMark());

@@ -93,6 +93,7 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     for (int id : {IDC_STAMP_TEXT, IDC_PREFIX})
         Control<QLineEdit>(id)->setMaxLength(kMaxPanelText);
     m_spin->SetBuddy(Control<QLineEdit>(IDC_QUALITY));
+    Control(IDC_STAMP_TEXT)->setToolTip(tr("{name}、{n}、{date} 和 {folder} 会换成每个文件的名称、序号、日期和文件夹"));
 
     auto onClick = [this](int id, void (COptionPanel::*handler)()) {
         connect(Control<QAbstractButton>(id), &QAbstractButton::clicked, this, handler);
@@ -686,7 +687,8 @@ QImage COptionPanel::StampSample(const StampChoices &choices) const
     o.m_bStamp = true;
     o.m_strStampText = Control<QLineEdit>(IDC_STAMP_TEXT)->text().toStdString();
     ApplyStampChoices(choices, o);
-    const CConvertJob job = MakeConvertJob(o, {source.toStdString()});
+    CConvertJob job = MakeConvertJob(o, {source.toStdString()});
+    job.m_szStampText = StampTextFor(job, 0);
     CxImage out = cached;
     TransformImage(out, job);
     return out.ToQImage();

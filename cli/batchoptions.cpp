@@ -247,8 +247,12 @@ constexpr BatchOption kOptions[] = {
      .name = "--stamp",
      .value = OptionValue::Name,
      .valueText = "TEXT",
-     .help = QT_TRANSLATE_NOOP("velmora-batch", "watermark at the lower right"),
-     .manualText = "Watermark at the lower right."},
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "watermark at the lower right; {name}, {n}, {date} are each file's"),
+     .manualText = "Watermark at the lower right (or where --stamp-position puts it). The name template's "
+                   "tokens\n"
+                   "{name}, {n}, {n:W}, {date}, {date:FORMAT} and {folder} are filled in for each file ({n} "
+                   "is\n"
+                   "its place in the list, from --start or 1); anything else in braces is drawn as written."},
     {.id = Font,
      .name = "--font",
      .value = OptionValue::Name,

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 
 void EncodedBytes::Free::operator()(std::uint8_t *p) const
@@ -307,7 +308,13 @@ PreparedFile PlanFile(const CConvertJob &job, int index)
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
     const auto started = std::chrono::steady_clock::now();
-    PreparedFile r = PrepareUntimed(job, index, image, stop);
+    // A watermark naming the file gets its own text; the copy shares the list.
+    std::optional<CConvertJob> own;
+    if (job.m_bStamp && job.m_szStampText.find('{') != std::string::npos) {
+        own = job;
+        own->m_szStampText = StampTextFor(job, index);
+    }
+    PreparedFile r = PrepareUntimed(own ? *own : job, index, image, stop);
     r.microseconds =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
     return r;

@@ -64,8 +64,10 @@ struct TemplatePiece {
     std::string text; // the literal, or the token's argument ("4", "%Y")
 };
 
-// The pieces of a template; false (problem set) at an unknown token.
-bool ParseTemplate(std::string_view text, std::vector<TemplatePiece> &pieces, std::string &problem)
+// The pieces of a template; false (problem set) at an unknown token, or,
+// when asLiteral, an unknown token kept as text.
+bool ParseTemplate(std::string_view text, std::vector<TemplatePiece> &pieces, std::string &problem,
+                   bool asLiteral = false)
 {
     static constexpr std::pair<std::string_view, TemplatePiece::Kind> kTokens[] = {
         {"name", TemplatePiece::Name}, {"n", TemplatePiece::Number}, {"date", TemplatePiece::Date},
@@ -101,6 +103,15 @@ bool ParseTemplate(std::string_view text, std::vector<TemplatePiece> &pieces, st
                 known = arg.size() == 1 && arg[0] >= '1' && arg[0] <= '9';
             else
                 known = piece.kind == TemplatePiece::Date && !arg.empty();
+        }
+        if (!known && asLiteral) {
+            pieces.push_back({TemplatePiece::Text, std::string(text.substr(open, close == std::string_view::npos
+                                                                                   ? close
+                                                                                   : close - open + 1))});
+            if (close == std::string_view::npos)
+                break;
+            i = close + 1;
+            continue;
         }
         if (!known) {
             problem = FillText(QCoreApplication::translate("velmora-batch", "unknown token %1"),
@@ -142,13 +153,10 @@ std::string FormatDate(const std::string &source, const std::string &format)
     return std::string(text, n);
 }
 
-// The base name (perhaps with folders before it) a template gives.
-std::string ExpandTemplate(const CConvertJob &job, const std::string &source, const PathParts &parts,
-                           const char *numberPattern, int number, const NameFacts &facts)
+// The text a template's pieces give for one file.
+std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::string &source, const PathParts &parts,
+                         const char *numberPattern, int number, const NameFacts &facts)
 {
-    std::vector<TemplatePiece> pieces;
-    std::string problem;
-    ParseTemplate(job.m_szNameTemplate, pieces, problem);
     std::string name;
     for (const TemplatePiece &p : pieces) {
         switch (p.kind) {
@@ -182,6 +190,21 @@ std::string ExpandTemplate(const CConvertJob &job, const std::string &source, co
         }
     }
     return name;
+}
+
+// The base name (perhaps with folders before it) a template gives.
+std::string ExpandTemplate(const CConvertJob &job, const std::string &source, const PathParts &parts,
+                           const char *numberPattern, int number, const NameFacts &facts)
+{
+    std::vector<TemplatePiece> pieces;
+    std::string problem;
+    ParseTemplate(job.m_szNameTemplate, pieces, problem);
+    return ExpandPieces(pieces, source, parts, numberPattern, number, facts);
+}
+
+const char *NumberPattern(int fileCount)
+{
+    return fileCount > 99999 ? "%06d" : fileCount > 9999 ? "%05d" : fileCount > 999 ? "%04d" : "%03d";
 }
 
 // The format asked for; under "keep", a source in a format only read is
@@ -219,10 +242,7 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
     // the backward scan for a separator never reaches a base name.
     std::string base = parts.hasSeparator ? parts.base : std::string();
 
-    const char *pattern = fileCount > 99999  ? "%06d"
-                          : fileCount > 9999 ? "%05d"
-                          : fileCount > 999  ? "%04d"
-                                             : "%03d";
+    const char *pattern = NumberPattern(fileCount);
     std::string templateFolders;
     OutputName out;
     if (job.m_bRename && !job.m_szNameTemplate.empty()) {
@@ -344,6 +364,25 @@ bool MakeFoldersBelow(const std::string &base, const std::string &relative, std:
         }
     }
     return true;
+}
+
+std::string StampTextFor(const CConvertJob &job, int index)
+{
+    const std::string &text = job.m_szStampText;
+    if (text.find('{') == std::string::npos || index < 0 || index >= job.GetFileCount())
+        return text;
+    std::vector<TemplatePiece> pieces;
+    std::string problem;
+    ParseTemplate(text, pieces, problem, true);
+    // The size is not known before the picture is: {w} and {h} stay as written.
+    for (TemplatePiece &p : pieces)
+        if (p.kind == TemplatePiece::Width || p.kind == TemplatePiece::Height)
+            p = {TemplatePiece::Text, p.kind == TemplatePiece::Width ? "{w}" : "{h}"};
+    const int position = job.GetListPosition(index) >= 0 ? job.GetListPosition(index) : index;
+    const long long first = GivesNumbers(job) ? job.m_nStartNumber : 1;
+    const int number = int(std::min<long long>(2147483647LL, first + position));
+    const std::string &source = job.GetFile(index);
+    return ExpandPieces(pieces, source, SplitPath(source), NumberPattern(job.GetListSize()), number, {});
 }
 
 OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t sourceType)

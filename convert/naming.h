@@ -66,6 +66,12 @@ bool NameKnownBeforeDecoding(const CConvertJob &job);
 // with its subfolder and its fixed number, if any.
 OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t sourceType);
 
+// The watermark text for the job's file index: the name template's tokens
+// ({name}, {n}, {n:W}, {date}, {date:FORMAT}, {folder}) filled in for that
+// file, {n} counting from the rename's start (or 1) by the file's place in
+// the list. Anything else in braces, {w} and {h} too, is drawn as written.
+std::string StampTextFor(const CConvertJob &job, int index);
+
 // Whether the policy leaves an existing output alone: always for skip; for
 // update when the source is not newer than the output. False when there is
 // no output of that name.

@@ -424,6 +424,10 @@ A / in the template makes folders below the destination.</translation>
         <source>全部去除</source>
         <translation>Remove all</translation>
     </message>
+    <message>
+        <source>{name}、{n}、{date} 和 {folder} 会换成每个文件的名称、序号、日期和文件夹</source>
+        <translation>{name}, {n}, {date} and {folder} become each file&apos;s name, number, date and folder</translation>
+    </message>
 </context>
 <context>
     <name>COverwriteDialog</name>
@@ -1258,10 +1262,6 @@ lossless for WebP, AVIF and JXL)</translation>
         <translation>turn every image</translation>
     </message>
     <message>
-        <source>watermark at the lower right</source>
-        <translation>watermark at the lower right</translation>
-    </message>
-    <message>
         <source>watermark font (default: the system&apos;s sans font)</source>
         <translation>watermark font (default: the system&apos;s sans font)</translation>
     </message>
@@ -1730,6 +1730,10 @@ source: the source copied instead (keep), or written
 on it and not rotated, that would be larger than its
 source: the source copied instead (keep), or written
 (write, the default)</translation>
+    </message>
+    <message>
+        <source>watermark at the lower right; {name}, {n}, {date} are each file&apos;s</source>
+        <translation>watermark at the lower right; {name}, {n}, {date} are each file&apos;s</translation>
     </message>
 </context>
 </TS>

@@ -215,7 +215,7 @@ void CPictureLoader::Run(const std::shared_ptr<Entry> &e)
     Picture p;
     auto img = DecodeForViewing(e->path.toStdString(), autoOrient, &e->cancel);
     if (img->IsValid() && prepare)
-        prepare(*img);
+        prepare(*img, e->path);
     if (img->IsValid() && shown && !e->cancel)
         p.display = DisplayCopy(*img, shown({img->GetWidth(), img->GetHeight()}));
     p.image = std::move(img);

@@ -70,7 +70,7 @@ class CPictureLoader : public QObject {
 public:
     // Prepares a freshly decoded valid picture (the preview's steps); runs
     // on the window's thread, so pictures needing it are never read ahead.
-    using Prepare = std::function<void(CxImage &)>;
+    using Prepare = std::function<void(CxImage &, const QString &path)>;
     // The size a picture of the given size is first shown at.
     using ShownSize = std::function<viewgeom::Size(viewgeom::Size natural)>;
 

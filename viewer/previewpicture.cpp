@@ -4,6 +4,7 @@
 
 #include "controls/animatedpicture.h"
 #include "convert/animation.h"
+#include "convert/naming.h"
 #include "imaging/cxanimation.h"
 #include "resources/ids_viewer.h"
 #include "viewer/previewprocess.h"
@@ -14,6 +15,7 @@
 #include <QScopeGuard>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -31,13 +33,31 @@ bool CPreviewDlg::IsReading() const
     return m_state == PictureState::FirstLook || m_pRefineTimer->isActive() || m_loader->IsBusy();
 }
 
+namespace {
+
+// The job as it draws the file at path: a watermark naming the file gets
+// that file's text.
+CConvertJob PreviewJobFor(const CConvertJob &settings, const std::string &path)
+{
+    if (!settings.m_bStamp || settings.m_szStampText.find('{') == std::string::npos)
+        return settings;
+    const std::vector<std::string> &files = settings.GetFiles();
+    const auto at = std::find(files.begin(), files.end(), path);
+    CConvertJob job = settings;
+    if (at != files.end())
+        job.m_szStampText = StampTextFor(settings, int(at - files.begin()));
+    return job;
+}
+
+} // namespace
+
 void CPreviewDlg::ConfigureLoader()
 {
     viewwork::CPictureLoader::Prepare prepare;
     if (m_bPreview)
-        prepare = [this](CxImage &img) {
+        prepare = [this](CxImage &img, const QString &path) {
             if (!AnimationShown(img))
-                TransformImage(img, m_settings, PreviewSteps(true));
+                TransformImage(img, PreviewJobFor(m_settings, path.toStdString()), PreviewSteps(true));
         };
     m_loader->Configure(m_bAutoOrient, std::move(prepare), ShownSizeRule());
 }
@@ -286,14 +306,15 @@ void CPreviewDlg::ShowAnimation(const QString &path, int frameCount, std::uint32
         shown = m_picture->LoadPictureFile(path);
     } else if (playsBytes) {
         std::vector<std::uint8_t> bytes;
-        shown = AnimatedGifBytes(path.toStdString(), frameCount, m_settings, PreviewSteps(false), bytes) ==
+        shown = AnimatedGifBytes(path.toStdString(), frameCount, PreviewJobFor(m_settings, path.toStdString()),
+                                 PreviewSteps(false), bytes) ==
                     AnimatedResult::Written &&
                 m_picture->LoadPicture(bytes.data(), bytes.size());
     } else {
         CConvertJob asStored;
         asStored.m_bAutoRotate = m_bAutoOrient; // as the stills are shown
         AnimationFrames decoded;
-        shown = AnimationFrameList(path.toStdString(), frameCount, m_bPreview ? m_settings : asStored,
+        shown = AnimationFrameList(path.toStdString(), frameCount, m_bPreview ? PreviewJobFor(m_settings, path.toStdString()) : asStored,
                                    PreviewSteps(false), CAnimatedPicture::kMaxDecodedBytes,
                                    decoded) == AnimatedResult::Written;
         std::vector<QImage> frames;

@@ -1,3 +1,4 @@
+#include "convert/filepreparer.h"
 #include "convert/naming.h"
 #include "convert/outputdates.h"
 #include "tests/test_support.h"
@@ -195,6 +196,58 @@ TEST(MakeOutputPath, NameTemplateTokensAndExtensionCase)
     job.SetRenameFlag(true);
     job.m_szNameTemplate = "{name}";
     EXPECT_NE(MakeOutputPath(job, "/pics/.jpg", 3, 1).problem, "");
+}
+
+// The watermark takes the name template's tokens for each file of the list;
+// what is not a token is drawn as written, and the run draws that text.
+TEST(StampTextFor, FillsTheTokensForEachFile)
+{
+    ScratchDir dir;
+    const std::string photo = dir.Path("pics/meta.jpg"); // taken 2024:05:06 07:08:09
+    ASSERT_EQ(mkdir(dir.Path("pics").c_str(), 0777), 0);
+    ASSERT_TRUE(WriteFileBytes(photo, ReadFileBytes(DataPath("photo/meta.jpg"))));
+    struct Row {
+        const char *text;
+        bool rename;
+        std::int32_t start;
+        int index; // meta.jpg is the list's second file
+        const char *expected;
+    };
+    const Row rows[] = {
+        {"(c) {name} {date}", false, 0, 1, "(c) meta 2024-05-06"},
+        {"#{n} of {folder}", false, 0, 1, "#002 of pics"},
+        {"#{n:1}", true, 10, 1, "#11"},
+        {"{date:%H:%M} {w}x{h}", false, 0, 1, "07:08 {w}x{h}"},
+        {"{nme} {n:0} {} {name", false, 0, 1, "{nme} {n:0} {} {name"},
+        {"no tokens", false, 0, 1, "no tokens"},
+        {"{name}", false, 0, 5, "{name}"}, // no such file
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.text);
+        CConvertJob job = Job(dir.Path("out"), "");
+        job.SetFileCount(2);
+        job.SetFile(0, dir.Path("pics/other.jpg"));
+        job.SetFile(1, photo);
+        job.SetRenameFlag(r.rename);
+        job.SetStartNumber(r.start);
+        job.m_bStamp = true;
+        job.m_szStampText = r.text;
+        EXPECT_EQ(StampTextFor(job, r.index), r.expected);
+    }
+    // A run draws each file's own text, as if it had been typed.
+    const auto bytes = [&](const char *text) {
+        CConvertJob job = Job(dir.Path("out"), "PNG");
+        job.SetFileCount(1);
+        job.SetFile(0, photo);
+        job.SetStampFlag(true);
+        job.SetStamp(text, nullptr, 0xffffff);
+        CxImage image;
+        const PreparedFile r = PrepareFile(job, 0, image, {});
+        EXPECT_EQ(r.kind, PreparedFile::Kind::Encoded);
+        return std::vector<std::uint8_t>(r.bytes.data.get(), r.bytes.data.get() + r.bytes.size);
+    };
+    EXPECT_EQ(bytes("{name} {date}"), bytes("meta 2024-05-06"));
+    EXPECT_NE(bytes("{name} {date}"), bytes("{name} {date:x}"));
 }
 
 TEST(NameTemplateProblem, RefusesTemplatesOnTheirOwnText)
