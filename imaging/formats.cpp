@@ -256,7 +256,10 @@ constexpr ImageFormat kFormats[] = {
      cxcodec::DecodeRaw,
      nullptr,
      CXIMAGE_FORMAT_JPG,
+     // LibRaw's buffer stream bounds every read by the buffer's size, and
+     // what it unpacks is sized by what it parsed once.
      {.blocks = {.exif = BlockPlace::Ifd},
+      .readsMapped = true,
       .mimeTypes = {"image/x-canon-cr2", "image/x-canon-cr3", "image/x-canon-crw", "image/x-nikon-nef",
                     "image/x-nikon-nrw", "image/x-sony-arw", "image/x-sony-sr2", "image/x-sony-srf",
                     "image/x-adobe-dng", "image/x-fuji-raf", "image/x-olympus-orf", "image/x-panasonic-rw2",

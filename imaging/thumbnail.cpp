@@ -4,6 +4,7 @@
 #include "imaging/colourprofile.h"
 #include "imaging/cximage.h"
 #include "imaging/formats.h"
+#include "imaging/mappedfile.h"
 #include "imaging/pixelops.h"
 
 #include <QPainter>
@@ -17,32 +18,75 @@
 
 namespace {
 
-// The whole content of a regular file. Opened without blocking, so a pipe
-// or device that took a picture's name is refused instead of waited on.
-bool ReadRegularFile(const std::string &path, std::string &bytes)
+// A regular file's bytes. Opened without blocking, so a pipe or device that
+// took a picture's name is refused instead of waited on. A large file whose
+// reader keeps within mapped bytes (a JPEG; a camera raw file, of which a
+// card reads only the headers and the preview) is read where it lies in the
+// page cache; any other is read whole.
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(const FileBytes &) = delete;
+    FileBytes &operator=(const FileBytes &) = delete;
+    ~FileBytes() { Release(); }
+
+    bool Open(const std::string &path);
+    const std::uint8_t *Data() const
+    {
+        return m_mapped.Data() ? m_mapped.Data() : reinterpret_cast<const std::uint8_t *>(m_read.data());
+    }
+    std::size_t Size() const { return m_mapped.Data() ? m_mapped.Size() : m_read.size(); }
+    // The mapped file was written or cut short while it was read.
+    bool Changed() const { return m_mapped.Data() && m_mapped.Changed(); }
+    void Release()
+    {
+        m_mapped.Unmap();
+        m_read = std::string();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    static constexpr std::size_t kMapFrom = 128 * 1024;
+    int m_fd = -1;
+    MappedFile m_mapped;
+    std::string m_read;
+};
+
+bool FileBytes::Open(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    Release();
+    m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0)
         return false;
     struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-              static_cast<unsigned long long>(st.st_size) < (1ULL << 31);
-    if (ok) {
-        bytes.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        // A file that shrank while being read is decoded from what was there.
-        bytes.resize(done);
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<unsigned long long>(st.st_size) >= (1ULL << 31)) {
+        Release();
+        return false;
     }
-    ::close(fd);
-    return ok;
+    if (std::size_t(st.st_size) >= kMapFrom && m_mapped.Map(m_fd)) {
+        const ImageFormat *format = FormatByType(CxImage::DetectFormat(m_mapped.Data(), m_mapped.Size()));
+        if (format && format->facts.readsMapped)
+            return true;
+        m_mapped.Unmap();
+    }
+    m_read.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < m_read.size()) {
+        const ssize_t n = ::read(m_fd, m_read.data() + done, m_read.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    // A file that shrank while being read is decoded from what was there.
+    m_read.resize(done);
+    ::close(m_fd);
+    m_fd = -1;
+    return true;
 }
 
 // A large colour picture whose card starts with a box average (see
@@ -166,8 +210,8 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
     thumb.fill(Qt::white);
 
     ThumbnailResult result;
-    std::string bytes;
-    if (!ReadRegularFile(path, bytes))
+    FileBytes bytes;
+    if (!bytes.Open(path))
         return result;
     CxImage image(static_cast<std::uint32_t>(type));
     CxDecodeRequest req;
@@ -182,11 +226,11 @@ ThumbnailResult MakeThumbnail(const std::string &path, int type, QImage &thumb,
     // A camera raw file's own preview is quicker than its sensor data.
     req.embeddedPreview = true;
     BoxAveragedRows rows(side);
-    if (!image.DecodeRows(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), rows, req))
+    if (!image.DecodeRows(bytes.Data(), bytes.Size(), rows, req) || bytes.Changed())
         return result;
     if (!image.IsValid())
         image = rows.Take(); // every row went through the box average
-    bytes = std::string();
+    bytes.Release();
     cxcolour::ToSrgb(image); // the screen is taken as sRGB
 
     result.width = image.GetSrcWidth();
