@@ -113,7 +113,7 @@ TEST_F(ViewerTest, EstimateOfASmallListIsItsOutputs)
 
 TEST_F(ViewerTest, PreviewShowsTheActualOutputBesideTheSource)
 {
-    m_files << Pattern("p0.png", 200, 120) << Pattern("p1.png", 80, 60);
+    m_files << Pattern("p0.png", 200, 120) << Pattern("p1.png", 80, 60) << Missing("gone.png");
     const CConvertJob job = JpegAt(30);
     m_dlg = std::make_unique<CPreviewDlg>();
     m_dlg->SetPreviewSettings(job);
@@ -150,7 +150,13 @@ TEST_F(ViewerTest, PreviewShowsTheActualOutputBesideTheSource)
     Settle(dlg.GetOutputWork());
     ASSERT_NE(dlg.GetOutput(), nullptr);
     EXPECT_EQ(dlg.GetOutput()->path, m_files[1]);
+    // A file that cannot be made says why, as text.
+    Key(Qt::Key_PageDown);
+    Settle(dlg.GetOutputWork());
+    ASSERT_NE(dlg.GetOutput(), nullptr);
+    EXPECT_TRUE(dlg.GetOutputLines().front().startsWith("无法生成输出: ")) << dlg.GetOutputLines().front().toStdString();
 
+    Key(Qt::Key_PageUp);
     Key(Qt::Key_O);
     EXPECT_FALSE(dlg.IsOutputMode());
     EXPECT_TRUE(dlg.GetImage().IsValid());
