@@ -197,6 +197,9 @@ void COutputPreview::Request(const QString &path)
     m_stop = std::stop_source();
     const int serial = m_nSerial;
     m_pool->start([this, work = m_work, path, serial, stop = m_stop.get_token()] {
+        // Pages turned past while it waited for a thread cost nothing.
+        if (stop.stop_requested())
+            return;
         Result r = work(path, stop);
         if (stop.stop_requested())
             return;

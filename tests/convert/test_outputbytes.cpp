@@ -12,24 +12,28 @@ using namespace testsupport;
 TEST(OutputBytes, AreWhatARunWrites)
 {
     struct Row {
+        const char *source;
         const char *format;
         int quality;
         bool resize;
         OutputBytes::Kind kind;
     };
     const Row rows[] = {
-        {"JPG", 30, true, OutputBytes::Kind::Encoded},
-        {"PNG", 90, true, OutputBytes::Kind::Encoded},
-        {"WEBP", 60, false, OutputBytes::Kind::Encoded},
-        {"JPG", 90, false, OutputBytes::Kind::Copied}, // nothing to do: a plain copy
+        {"photo.jpg", "JPG", 30, true, OutputBytes::Kind::Encoded},
+        {"photo.jpg", "PNG", 90, true, OutputBytes::Kind::Encoded},
+        {"photo.jpg", "WEBP", 60, false, OutputBytes::Kind::Encoded},
+        {"photo.jpg", "JPG", 90, false, OutputBytes::Kind::Copied},  // nothing to do: a plain copy
+        {"timing.gif", "GIF", 90, true, OutputBytes::Kind::Encoded}, // frame by frame
     };
     ScratchDir src;
     CxImage img = MakeTestImage(120, 90);
     ASSERT_TRUE(img.Save(src.Path("photo.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    ASSERT_TRUE(WriteFileBytes(src.Path("timing.gif"), ReadFileBytes(DataPath("gif/timing.gif"))));
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.format);
+        SCOPED_TRACE(std::string(row.source) + " " + row.format);
         ScratchDir out;
-        CConvertJob job = JobFor({src.Path("photo.jpg")});
+        const std::string source = src.Path(row.source);
+        CConvertJob job = JobFor({source});
         job.SetFormat(row.format);
         job.SetQuality(row.quality);
         job.SetOutputFolder(out.Root());
@@ -39,7 +43,7 @@ TEST(OutputBytes, AreWhatARunWrites)
             job.m_nWidth = 80;
             job.m_nHeight = 80;
         }
-        const OutputBytes made = MakeOutputBytes(job, src.Path("photo.jpg"), {});
+        const OutputBytes made = MakeOutputBytes(job, source, {});
         ASSERT_EQ(made.kind, row.kind) << made.reason;
         RecordingReporter r;
         ConvertWorker(job, r).Run();

@@ -154,7 +154,8 @@ TEST_F(ViewerTest, PreviewShowsTheActualOutputBesideTheSource)
     Key(Qt::Key_PageDown);
     Settle(dlg.GetOutputWork());
     ASSERT_NE(dlg.GetOutput(), nullptr);
-    EXPECT_TRUE(dlg.GetOutputLines().front().startsWith("无法生成输出: ")) << dlg.GetOutputLines().front().toStdString();
+    EXPECT_TRUE(dlg.GetOutputLines().front().startsWith("无法生成输出: "))
+        << dlg.GetOutputLines().front().toStdString();
 
     Key(Qt::Key_PageUp);
     Key(Qt::Key_O);
