@@ -32,7 +32,7 @@ TEST(OutputPreview, APageTurnStopsTheEncodeAndDropsItsResult)
 {
     std::mutex mutex;
     std::condition_variable released;
-    bool release = false;
+    bool started = false, release = false;
     std::atomic<bool> firstStopped{false};
     viewout::COutputPreview work(
         [&](const QString &path, const std::stop_token &stop) {
@@ -40,6 +40,8 @@ TEST(OutputPreview, APageTurnStopsTheEncodeAndDropsItsResult)
             r.path = path;
             if (path == "a") {
                 std::unique_lock lock(mutex);
+                started = true;
+                released.notify_all();
                 released.wait(lock, [&] { return release; });
                 firstStopped = stop.stop_requested();
             }
@@ -50,6 +52,10 @@ TEST(OutputPreview, APageTurnStopsTheEncodeAndDropsItsResult)
     QObject::connect(&work, &viewout::COutputPreview::Ready,
                      [&](const viewout::Result &r) { shown << r.path; });
     work.Request("a");
+    {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return started; });
+    }
     work.Request("b"); // returns while "a" is still encoding
     {
         std::lock_guard lock(mutex);
