@@ -415,6 +415,13 @@ void CPreviewDlg::RemoveEntry(const QString &path)
         EndEmptyList();
         return;
     }
+    // The estimate was for the list as it was.
+    m_estimate.reset();
+    m_bEstimating = m_bOutputMode;
+    if (m_bOutputMode)
+        m_pOutputWork->RequestEstimate(m_model.Paths());
+    else if (m_pOutputWork)
+        m_pOutputWork->CancelEstimate();
     m_view.Unzoom();
     ShowImage(m_model.Index());
 }

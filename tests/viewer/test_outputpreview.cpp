@@ -156,10 +156,12 @@ TEST_F(ViewerTest, PreviewShowsTheActualOutputBesideTheSource)
     Settle(dlg.GetOutputWork());
     ASSERT_NE(dlg.GetOutput(), nullptr);
     EXPECT_EQ(dlg.GetOutput()->path, m_files[1]);
-    // A file that cannot be made says why, as text.
-    Key(Qt::Key_PageDown);
+    // Taken off the list, a file leaves the estimate; the next one cannot
+    // be made and says why, as text.
+    dlg.OnRemoveFromList();
     Settle(dlg.GetOutputWork());
     ASSERT_NE(dlg.GetOutput(), nullptr);
+    EXPECT_TRUE(dlg.GetOutputLines()[1].contains("1 个样本"));
     EXPECT_TRUE(dlg.GetOutputLines().front().startsWith("无法生成输出: "))
         << dlg.GetOutputLines().front().toStdString();
 
