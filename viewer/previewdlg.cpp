@@ -309,6 +309,8 @@ void CPreviewDlg::mouseMoveEvent(QMouseEvent *event)
         setCursor(Qt::SplitHCursor);
         return;
     }
+    if (m_bOutputMode && !m_bCanScroll)
+        SetCursorKind(CursorKind::Arrow); // off the line again
     if (m_bDragging) {
         m_view.scrollX =
             viewgeom::ClampScroll(m_view.scrollX + m_ptDrag.x() - p.x(), m_szCanvas.width, m_screen.width);
