@@ -148,30 +148,52 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
     return AnimatedResult::Written;
 }
 
-AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::uint32_t outType,
-                                const std::string &output, const CConvertJob &job, IConvertReporter &reporter,
-                                const std::stop_token &stop, std::string *reason, std::string *sha256,
-                                std::int64_t *size)
+AnimatedResult AnimationBytes(const std::string &source, int frameCount, std::uint32_t outType,
+                              const CConvertJob &job, IConvertReporter *reporter, const std::stop_token &stop,
+                              EncodedBytes &bytes, std::string *reason)
 {
-    const AnimationSink toFile = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
-        if (!sha256)
-            return WriteAtomically(output, stop, encode, why);
+    const AnimationSink toMemory = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
         CxMemFile mem;
         if (!mem.Open() || !encode(mem)) {
             if (why)
                 *why = QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image");
             return WriteResult::Failed;
         }
-        const std::size_t n = std::size_t(mem.Size());
-        const std::unique_ptr<std::uint8_t, void (*)(std::uint8_t *)> data(
-            mem.GetBuffer(true), [](std::uint8_t *p) { CxMemFile::FreeBuffer(p); });
-        *sha256 = Sha256Hex(data.get(), n);
-        if (size)
-            *size = std::int64_t(n);
-        return WriteAtomically(
-            output, stop, [&](CxFile &file) { return n == 0 || file.Write(data.get(), 1, n) == n; }, why);
+        bytes.size = std::size_t(mem.Size());
+        bytes.data.reset(mem.GetBuffer(true));
+        return WriteResult::Written;
     };
-    return TransformAnimation(source, frameCount, outType, job, kAnimationSteps, toFile, &reporter, stop, reason);
+    return TransformAnimation(source, frameCount, outType, job, kAnimationSteps, toMemory, reporter, stop,
+                              reason);
+}
+
+AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::uint32_t outType,
+                                const std::string &output, const CConvertJob &job, IConvertReporter &reporter,
+                                const std::stop_token &stop, std::string *reason, std::string *sha256,
+                                std::int64_t *size)
+{
+    if (!sha256) {
+        const AnimationSink toFile = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
+            return WriteAtomically(output, stop, encode, why);
+        };
+        return TransformAnimation(source, frameCount, outType, job, kAnimationSteps, toFile, &reporter, stop,
+                                  reason);
+    }
+    EncodedBytes bytes;
+    const AnimatedResult made =
+        AnimationBytes(source, frameCount, outType, job, &reporter, stop, bytes, reason);
+    if (made != AnimatedResult::Written)
+        return made;
+    const std::size_t n = bytes.size;
+    *sha256 = Sha256Hex(bytes.data.get(), n);
+    if (size)
+        *size = std::int64_t(n);
+    const WriteResult written = WriteAtomically(
+        output, stop, [&](CxFile &file) { return n == 0 || file.Write(bytes.data.get(), 1, n) == n; },
+        reason);
+    if (written == WriteResult::Stopped || stop.stop_requested())
+        return AnimatedResult::Stopped;
+    return written == WriteResult::Failed ? AnimatedResult::SaveFailed : AnimatedResult::Written;
 }
 
 AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const CConvertJob &job,

@@ -5,6 +5,7 @@
 
 #include "convert/convertjob.h"
 #include "convert/convertreporter.h"
+#include "convert/filepreparer.h"
 #include "convert/outputwriter.h"
 #include "convert/pipeline.h"
 
@@ -61,6 +62,11 @@ AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::
                                 const std::string &output, const CConvertJob &job, IConvertReporter &reporter,
                                 const std::stop_token &stop, std::string *reason = nullptr,
                                 std::string *sha256 = nullptr, std::int64_t *size = nullptr);
+
+// A run's animation encoded in memory: the bytes ConvertAnimation writes.
+AnimatedResult AnimationBytes(const std::string &source, int frameCount, std::uint32_t outType,
+                              const CConvertJob &job, IConvertReporter *reporter, const std::stop_token &stop,
+                              EncodedBytes &bytes, std::string *reason = nullptr);
 
 // The animation under rules as GIF bytes in memory; empty on any failure.
 AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const CConvertJob &job,

@@ -40,5 +40,6 @@ inline constexpr int ID_ZOOM_IN = 32784;
 inline constexpr int ID_ZOOM_OUT = 32785;
 inline constexpr int ID_REMOVE_FROM_LIST = 32786;
 inline constexpr int ID_BACK_COLOUR = 32787;
+inline constexpr int ID_ACTUAL_OUTPUT = 32788; // Preview: the output as a run writes it
 
 } // namespace viewerid

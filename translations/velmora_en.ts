@@ -562,6 +562,66 @@ A / in the template makes folders below the destination.</translation>
         <source>无法将%1移到回收站。</source>
         <translation>Cannot move %1 to the trash.</translation>
     </message>
+    <message>
+        <source>无法解码输出</source>
+        <translation>Cannot decode the output</translation>
+    </message>
+    <message>
+        <source>%1 字节</source>
+        <translation>%1 bytes</translation>
+    </message>
+    <message>
+        <source>%1 (%2 字节)</source>
+        <translation>%1 (%2 bytes)</translation>
+    </message>
+    <message>
+        <source>显示实际输出</source>
+        <translation>Show Actual Output</translation>
+    </message>
+    <message>
+        <source>正在生成实际输出…</source>
+        <translation>Making the actual output…</translation>
+    </message>
+    <message>
+        <source>无法生成输出: %1</source>
+        <translation>Cannot make the output: %1</translation>
+    </message>
+    <message>
+        <source>%1 × %2 像素</source>
+        <translation>%1 × %2 pixels</translation>
+    </message>
+    <message>
+        <source>原样复制: %1, %2</source>
+        <translation>Copied as it is: %1, %2</translation>
+    </message>
+    <message>
+        <source>实际输出 %1: %2, %3</source>
+        <translation>Actual output %1: %2, %3</translation>
+    </message>
+    <message>
+        <source>估计总大小: ~%1 (%2 个样本)</source>
+        <translation>Estimated total: ~%1 (from %2 samples)</translation>
+    </message>
+    <message>
+        <source>无法估计总大小</source>
+        <translation>Cannot estimate the total</translation>
+    </message>
+    <message>
+        <source>正在估计总大小…</source>
+        <translation>Estimating the total…</translation>
+    </message>
+    <message>
+        <source>Tab: 切换原图/输出   S: 分屏   O: 返回预览</source>
+        <translation>Tab: source/output   S: split   O: back to the preview</translation>
+    </message>
+    <message>
+        <source>原图</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <source>输出</source>
+        <translation>Output</translation>
+    </message>
 </context>
 <context>
     <name>CProgressDialog</name>

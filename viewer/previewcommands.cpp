@@ -44,7 +44,7 @@ private:
 
 void CPreviewDlg::OnZoomIn()
 {
-    if (IsPictureMode() || !viewgeom::CanZoomIn(m_view.zoom))
+    if (IsPictureMode() || m_bOutputMode || !viewgeom::CanZoomIn(m_view.zoom))
         return;
     m_view.zoomed = true;
     m_view.zoomIn = true;
@@ -55,7 +55,7 @@ void CPreviewDlg::OnZoomIn()
 
 void CPreviewDlg::OnZoomOut()
 {
-    if (IsPictureMode() || !viewgeom::CanZoomOut(m_rcImage))
+    if (IsPictureMode() || m_bOutputMode || !viewgeom::CanZoomOut(m_rcImage))
         return;
     m_view.zoomed = true;
     m_view.zoomIn = false;
@@ -66,7 +66,8 @@ void CPreviewDlg::OnZoomOut()
 
 void CPreviewDlg::OnActualSize()
 {
-    if (!m_view.zoomed && m_view.fullSize)
+    // The output is always shown at its own size.
+    if (m_bOutputMode || (!m_view.zoomed && m_view.fullSize))
         return;
     m_view.Unzoom();
     m_view.fullSize = true;
@@ -77,7 +78,7 @@ void CPreviewDlg::OnActualSize()
 
 void CPreviewDlg::OnFit()
 {
-    if (!m_view.zoomed && !m_view.fullSize)
+    if (m_bOutputMode || (!m_view.zoomed && !m_view.fullSize))
         return;
     m_view.Unzoom();
     m_view.fullSize = false;
@@ -178,7 +179,9 @@ void CPreviewDlg::OnKeyDown(QKeyEvent *event)
     // main keyboard's plus and minus keys are the exception).
     auto pad = [&](Qt::Key k) { return keypad && key == k; };
 
-    if (key == Qt::Key_Escape) {
+    if (OnOutputKey(event)) {
+        // the output mode's keys
+    } else if (key == Qt::Key_Escape) {
         reject();
     } else if (key == Qt::Key_Space) {
         if (m_model.NextOrFirst())
@@ -242,6 +245,7 @@ QMenu *CPreviewDlg::BuildContextMenu()
     state.zoomed = m_view.zoomed;
     state.fullSize = m_view.fullSize;
     state.slideShow = m_bSlideShow;
+    state.outputMode = m_bOutputMode;
     return BuildPreviewMenu(this, state);
 }
 
@@ -292,6 +296,9 @@ void CPreviewDlg::RunCommand(int id)
         break;
     case ID_BACK_COLOUR:
         OnBackColour();
+        break;
+    case ID_ACTUAL_OUTPUT:
+        OnActualOutput();
         break;
     default:
         break;
@@ -408,6 +415,13 @@ void CPreviewDlg::RemoveEntry(const QString &path)
         EndEmptyList();
         return;
     }
+    // The estimate was for the list as it was.
+    m_estimate.reset();
+    m_bEstimating = m_bOutputMode;
+    if (m_bOutputMode)
+        m_pOutputWork->RequestEstimate(m_model.Paths());
+    else if (m_pOutputWork)
+        m_pOutputWork->CancelEstimate();
     m_view.Unzoom();
     ShowImage(m_model.Index());
 }

@@ -159,6 +159,13 @@ void CPreviewDlg::done(int result)
     m_pRefineTimer->stop();
     m_loader->Clear();
     m_shownPath.clear();
+    if (m_pOutputWork) {
+        m_pOutputWork->Cancel();
+        m_pOutputWork->CancelEstimate();
+    }
+    m_bOutputMode = m_bEstimating = false;
+    m_estimate.reset();
+    m_pOutput.reset();
     // Run again, the dialog starts afresh.
     m_bInitialised = false;
     QDialog::done(result);
@@ -193,7 +200,9 @@ void CPreviewDlg::RenderCanvas()
     m_canvas.setDevicePixelRatio(dpr);
     QPainter p(&m_canvas);
     p.fillRect(rect(), ToQColor(m_crBack));
-    if (!IsPictureMode() && !m_display.isNull()) {
+    if (m_bOutputMode) {
+        RenderOutput(p);
+    } else if (!IsPictureMode() && !m_display.isNull()) {
         // A top left part at scale 1 is drawn as the picture of its own size
         // would be, cut to what the part holds.
         const viewgeom::Size drawn =
@@ -274,9 +283,13 @@ void CPreviewDlg::UpdateCursor()
 
 void CPreviewDlg::mousePressEvent(QMouseEvent *event)
 {
+    const QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && NearSplit(p)) {
+        m_bSplitDragging = true;
+        return;
+    }
     if (event->button() != Qt::LeftButton || !m_bCanScroll)
         return;
-    const QPoint p = event->position().toPoint();
     if (viewgeom::StrictlyInside(m_rcImage, p.x() + m_view.scrollX, p.y() + m_view.scrollY)) {
         m_ptDrag = p;
         m_bDragging = true;
@@ -287,6 +300,17 @@ void CPreviewDlg::mousePressEvent(QMouseEvent *event)
 void CPreviewDlg::mouseMoveEvent(QMouseEvent *event)
 {
     const QPoint p = event->position().toPoint();
+    if (m_bSplitDragging) {
+        m_nSplitX = qBound(0, p.x(), width());
+        Repaint();
+        return;
+    }
+    if (NearSplit(p)) {
+        setCursor(Qt::SplitHCursor);
+        return;
+    }
+    if (m_bOutputMode && !m_bCanScroll)
+        SetCursorKind(CursorKind::Arrow); // off the line again
     if (m_bDragging) {
         m_view.scrollX =
             viewgeom::ClampScroll(m_view.scrollX + m_ptDrag.x() - p.x(), m_szCanvas.width, m_screen.width);
@@ -302,6 +326,11 @@ void CPreviewDlg::mouseMoveEvent(QMouseEvent *event)
 
 void CPreviewDlg::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::LeftButton && m_bSplitDragging) {
+        m_bSplitDragging = false;
+        UpdateCursor();
+        return;
+    }
     if (event->button() != Qt::LeftButton || !m_bCanScroll)
         return;
     if (m_bDragging) {

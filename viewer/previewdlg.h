@@ -13,6 +13,7 @@
 
 #include "convert/convertjob.h"
 #include "imaging/cximage.h"
+#include "viewer/outputpreview.h"
 #include "viewer/picturework.h"
 #include "viewer/previewhost.h"
 #include "viewer/viewergeometry.h"
@@ -23,10 +24,12 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class CAnimatedPicture;
 class CViewerInfo;
 class QMenu;
+class QPainter;
 class QTimer;
 
 class CPreviewDlg : public QDialog {
@@ -97,6 +100,19 @@ public:
     CAnimatedPicture *GetPicture() const { return m_picture; }
     CViewerInfo *GetInfo() const { return m_info; }
 
+    // Preview only: the current picture's output as a run would write it,
+    // at 100 % beside the source (left of the split line) or either whole.
+    enum class OutputView { Split, Output, Source };
+    bool CanShowOutput() const;
+    bool IsOutputMode() const { return m_bOutputMode; }
+    OutputView GetOutputView() const { return m_outputView; }
+    int GetSplitX() const { return m_nSplitX; }
+    // The current picture's output; null while it is being made.
+    const viewout::Result *GetOutput() const { return m_pOutput.get(); }
+    // The lines the output's overlay shows.
+    QStringList GetOutputLines() const;
+    viewout::COutputPreview *GetOutputWork() const { return m_pOutputWork; }
+
 public slots:
     void OnNextImage();
     void OnPrevImage();
@@ -114,6 +130,7 @@ public slots:
     void OnAddToList();
     void OnRemoveFromList();
     void OnBackColour();
+    void OnActualOutput();
     // One slideshow tick (the timer's handler).
     void OnTimer();
     void done(int result) override;
@@ -177,6 +194,14 @@ private:
     void RemoveEntry(const QString &path);
     void EndEmptyList();
     void Inform(const QString &text);
+    // The output mode's side of showing, laying out, painting and input.
+    void ShowOutputFor(const QString &path);
+    void OnOutputReady(const viewout::Result &result);
+    void OnEstimated(const viewout::Estimate &estimate);
+    void LayoutOutput();
+    void RenderOutput(QPainter &p);
+    bool OnOutputKey(QKeyEvent *event);
+    bool NearSplit(QPoint p) const;
 
     CViewerModel m_model;
     QStringList *m_pOpenerList = nullptr;
@@ -222,6 +247,15 @@ private:
     bool m_bSlideShow = false;
     QTimer *m_pSlideTimer = nullptr;
     COLORREF m_crBack = 0;
+
+    bool m_bOutputMode = false;
+    OutputView m_outputView = OutputView::Split;
+    int m_nSplitX = -1; // window x of the split line
+    bool m_bSplitDragging = false;
+    std::shared_ptr<const viewout::Result> m_pOutput;
+    viewout::COutputPreview *m_pOutputWork = nullptr;
+    bool m_bEstimating = false;
+    std::optional<viewout::Estimate> m_estimate;
 
     // Off-screen copy of the window, redrawn when the view changes.
     QImage m_canvas;

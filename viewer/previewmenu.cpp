@@ -38,6 +38,7 @@ const MenuItem kMenuItems[] = {
     {ID_DELETE, QT_TRANSLATE_NOOP("CPreviewDlg", "删除")},
     {ID_BACK_COLOUR, QT_TRANSLATE_NOOP("CPreviewDlg", "背景颜色...")},
     {ID_EXIT, QT_TRANSLATE_NOOP("CPreviewDlg", "退出")},
+    {ID_ACTUAL_OUTPUT, QT_TRANSLATE_NOOP("CPreviewDlg", "显示实际输出")},
 };
 
 const char *MenuText(int id)
@@ -54,7 +55,7 @@ const std::vector<int> &PopupItems(int mode)
     // clang-format off
     static const std::vector<int> selected = {
         ID_NEXT_IMAGE, ID_PREV_IMAGE, 0, ID_REMOVE_FROM_LIST, 0, ID_ZOOM_IN, ID_ZOOM_OUT, 0,
-        ID_ACTUAL_SIZE, ID_FIT, 0, ID_SLIDESHOW, ID_SLIDE_DELAY, 0, ID_EXIT};
+        ID_ACTUAL_SIZE, ID_FIT, 0, ID_SLIDESHOW, ID_SLIDE_DELAY, 0, ID_ACTUAL_OUTPUT, 0, ID_EXIT};
     static const std::vector<int> folder = {
         ID_NEXT_IMAGE, ID_PREV_IMAGE, 0, ID_ADD_TO_LIST, 0, ID_ZOOM_IN, ID_ZOOM_OUT, 0,
         ID_ACTUAL_SIZE, ID_FIT, 0, ID_SLIDESHOW, ID_SLIDE_DELAY, 0,
@@ -86,8 +87,10 @@ QMenu *BuildPreviewMenu(QWidget *parent, const PreviewMenuState &s)
         return nullptr;
     auto *menu = new QMenu("PREVIEW", parent);
     menu->setObjectName(QString::number(IDR_MENU_PREVIEW));
-    const bool fullSizeTick = s.pictureMode || (!s.zoomed && s.fullSize);
-    const bool fitTick = !s.pictureMode && !s.zoomed && !s.fullSize;
+    // The output is shown at its own size, never zoomed.
+    const bool fixedSize = s.pictureMode || s.outputMode;
+    const bool fullSizeTick = fixedSize || (!s.zoomed && s.fullSize);
+    const bool fitTick = !fixedSize && !s.zoomed && !s.fullSize;
     for (int id : items) {
         if (id == 0) {
             menu->addSeparator();
@@ -107,15 +110,19 @@ QMenu *BuildPreviewMenu(QWidget *parent, const PreviewMenuState &s)
             break;
         case ID_ZOOM_IN:
         case ID_ZOOM_OUT:
-            enabled = !s.pictureMode;
+            enabled = !fixedSize;
             break;
         case ID_ACTUAL_SIZE:
-            enabled = !s.pictureMode;
+            enabled = !fixedSize;
             checked = fullSizeTick;
             break;
         case ID_FIT:
-            enabled = !s.pictureMode;
+            enabled = !fixedSize;
             checked = fitTick;
+            break;
+        case ID_ACTUAL_OUTPUT:
+            enabled = s.hasFile || s.outputMode;
+            checked = s.outputMode;
             break;
         case ID_SLIDESHOW:
             checked = s.slideShow;

@@ -15,6 +15,7 @@ struct PreviewMenuState {
     bool zoomed = false;
     bool fullSize = false;
     bool slideShow = false;
+    bool outputMode = false; // the actual output is shown
 };
 
 // Items carry their command id as data and as objectName; nullptr for an

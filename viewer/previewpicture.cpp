@@ -79,6 +79,10 @@ void CPreviewDlg::ShowImage(int index)
     // Whichever way the picture comes out, the user is told where they are.
     const auto flash = qScopeGuard([this] { FlashInfo(); });
     m_bDragging = false;
+    if (m_bOutputMode) {
+        ShowOutputFor(path);
+        return;
+    }
     if (!QFileInfo(path).isFile()) {
         ShowErrorPicture();
         return;
@@ -225,8 +229,8 @@ void CPreviewDlg::FlashInfo()
     if (!m_model.HasCurrent())
         return;
     int percent = -1;
-    if (IsPictureMode())
-        percent = IsError() ? -1 : 100; // an animation plays at its own size
+    if (IsPictureMode() || m_bOutputMode)
+        percent = IsError() ? -1 : 100; // an animation and the output show at their own size
     else if (m_pImage && m_pImage->IsValid() && m_natural.width > 0)
         percent = int(std::lround(100.0 * m_rcImage.Width() / m_natural.width));
     m_info->Flash(QFileInfo(m_model.Current()).fileName(),

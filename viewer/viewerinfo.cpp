@@ -13,6 +13,31 @@ const QString kGap = QStringLiteral("   ");
 
 } // namespace
 
+QSize OverlayBoxSize(const QFontMetrics &metrics, const QStringList &lines)
+{
+    int width = 0;
+    for (const QString &line : lines)
+        width = qMax(width, metrics.horizontalAdvance(line));
+    return {width + 2 * kPadX, int(lines.size()) * metrics.height() + 2 * kPadY};
+}
+
+void PaintOverlayBox(QPainter &p, const QRect &rect, const QStringList &lines)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 40, 40, 180)); // seen over a black background too
+    p.drawRoundedRect(QRectF(rect), kRadius, kRadius);
+    p.setPen(QColor(255, 255, 255, 235));
+    const int lineHeight = p.fontMetrics().height();
+    QRect line(rect.left() + kPadX, rect.top() + kPadY, rect.width() - 2 * kPadX, lineHeight);
+    for (const QString &text : lines) {
+        p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, text);
+        line.translate(0, lineHeight);
+    }
+    p.restore();
+}
+
 CViewerInfo::CViewerInfo(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("viewerInfo"));
@@ -102,13 +127,7 @@ void CViewerInfo::Place()
 void CViewerInfo::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(40, 40, 40, 180)); // seen over a black background too
-    p.drawRoundedRect(QRectF(rect()), kRadius, kRadius);
-    p.setPen(QColor(255, 255, 255, 235));
-    const QRect inner = rect().adjusted(kPadX, kPadY, -kPadX, -kPadY);
-    p.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, GetShownText());
+    PaintOverlayBox(p, rect(), {GetShownText()});
 }
 
 bool CViewerInfo::eventFilter(QObject *watched, QEvent *event)

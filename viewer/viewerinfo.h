@@ -4,8 +4,17 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
+
+class QFontMetrics;
+class QPainter;
+
+// Lines of text in the viewer's overlay style: a translucent rounded box,
+// light text. The size a box needs for them, and the box drawn at rect.
+QSize OverlayBoxSize(const QFontMetrics &metrics, const QStringList &lines);
+void PaintOverlayBox(QPainter &p, const QRect &rect, const QStringList &lines);
 
 class CViewerInfo : public QWidget {
     Q_OBJECT

@@ -227,6 +227,7 @@ TEST_F(ViewerTest, ContextMenuFitsTheModeAndPausesTheShow)
     CPreviewDlg &selected = Open(0, CPreviewDlg::MODE_SELECTED);
     WithContextMenu(selected, [&](QMenu *menu) {
         EXPECT_NE(Item(menu, 32786), nullptr);
+        EXPECT_FALSE(Item(menu, 32788)->isChecked()); // the actual output, Preview's only
         EXPECT_EQ(Item(menu, 32776), nullptr);
         EXPECT_EQ(Item(menu, 32781), nullptr);
     });
