@@ -432,8 +432,13 @@ ConvertWorker::Step ConvertWorker::WriteAnimation(FileRun &f, const PreparedFile
     std::string reason, sha256;
     std::int64_t size = 0;
     NoteWritten(outPath);
-    switch (ConvertAnimation(f.path, prepared.frames, prepared.outType, outPath, m_job, m_reporter, f.stop,
-                             &reason, m_journal ? &sha256 : nullptr, &size)) {
+    std::optional<CConvertJob> own; // a watermark naming the file draws its text on every frame
+    if (prepared.stampText) {
+        own = m_job;
+        own->m_szStampText = *prepared.stampText;
+    }
+    switch (ConvertAnimation(f.path, prepared.frames, prepared.outType, outPath, own ? *own : m_job, m_reporter,
+                             f.stop, &reason, m_journal ? &sha256 : nullptr, &size)) {
     case AnimatedResult::Written:
         Committed(f, outPath, sha256, size);
         f.record.output = outPath;

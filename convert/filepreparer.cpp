@@ -315,6 +315,8 @@ PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, cons
         own->m_szStampText = StampTextFor(job, index);
     }
     PreparedFile r = PrepareUntimed(own ? *own : job, index, image, stop);
+    if (own)
+        r.stampText = own->m_szStampText;
     r.microseconds =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
     return r;

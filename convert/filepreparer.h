@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <stop_token>
+#include <optional>
 #include <string>
 
 // Encoded output bytes, owned.
@@ -44,6 +45,8 @@ struct PreparedFile {
     bool lossless = false; // the steps are done on the compressed data
     std::int64_t microseconds = 0; // spent preparing
     FileWay way = FileWay::Usual;
+    // The watermark's text for this file where it names the file.
+    std::optional<std::string> stampText;
 };
 
 // Folders, pipes and devices are never opened (a pipe would block): false

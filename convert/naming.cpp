@@ -385,6 +385,21 @@ std::string StampTextFor(const CConvertJob &job, int index)
     return ExpandPieces(pieces, source, SplitPath(source), NumberPattern(job.GetListSize()), number, {});
 }
 
+int ListIndexOf(const CConvertJob &job, const std::string &path)
+{
+    const std::vector<std::string> &files = job.GetFiles();
+    const auto at = std::find(files.begin(), files.end(), path);
+    return at == files.end() ? -1 : int(at - files.begin());
+}
+
+CConvertJob JobDrawing(const CConvertJob &job, const std::string &path)
+{
+    CConvertJob drawing = job;
+    if (job.m_bStamp && job.m_szStampText.find('{') != std::string::npos)
+        drawing.m_szStampText = StampTextFor(job, ListIndexOf(job, path));
+    return drawing;
+}
+
 OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t sourceType)
 {
     const int position = job.GetListPosition(index);

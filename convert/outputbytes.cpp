@@ -1,6 +1,7 @@
 #include "convert/outputbytes.h"
 
 #include "convert/animation.h"
+#include "convert/naming.h"
 #include "imaging/cxfile.h"
 
 #include <QtGlobal>
@@ -40,13 +41,18 @@ bool ReadWhole(const std::string &path, EncodedBytes &out, std::string &reason)
 
 OutputBytes MakeOutputBytes(const CConvertJob &job, const std::string &source, const std::stop_token &stop)
 {
+    // Its place in the list gives a watermark naming the file its number.
+    int index = ListIndexOf(job, source);
     CConvertJob one = job;
-    one.SetFileCount(1);
-    one.SetFile(0, source);
+    if (index < 0) {
+        index = 0;
+        one.SetFileCount(1);
+        one.SetFile(0, source);
+    }
     // An existing output the policy would keep must not hide what is written.
     one.SetOverwritePolicy(OVERWRITE_REPLACE);
     CxImage image;
-    PreparedFile prepared = PrepareFile(one, 0, image, stop);
+    PreparedFile prepared = PrepareFile(one, index, image, stop);
     OutputBytes out;
     out.outType = prepared.outType;
     out.reason = prepared.reason;
@@ -62,6 +68,8 @@ OutputBytes MakeOutputBytes(const CConvertJob &job, const std::string &source, c
             out.kind = OutputBytes::Kind::Copied;
         break;
     case Kind::Animated:
+        if (prepared.stampText)
+            one.m_szStampText = *prepared.stampText;
         switch (AnimationBytes(source, prepared.frames, prepared.outType, one, nullptr, stop, out.bytes,
                                &out.reason)) {
         case AnimatedResult::Written:

@@ -1,5 +1,6 @@
 #include "viewer/outputpreview.h"
 
+#include "convert/naming.h"
 #include "convert/pipeline.h"
 #include "imaging/colourprofile.h"
 #include "imaging/cxanimation.h"
@@ -40,7 +41,8 @@ QImage BeforeEncoding(const CConvertJob &job, const std::string &source, std::ui
         return {};
     const bool animated =
         IsAnimationType(img.GetType()) && IsAnimationOutputType(outType) && img.GetNumFrames() > 1;
-    TransformImage(img, job, animated ? kAnimationSteps : StepRules{}, img.GetSrcWidth(), img.GetSrcHeight());
+    TransformImage(img, JobDrawing(job, source), animated ? kAnimationSteps : StepRules{}, img.GetSrcWidth(),
+                   img.GetSrcHeight());
     return Drawable(img);
 }
 

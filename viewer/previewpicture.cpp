@@ -33,31 +33,13 @@ bool CPreviewDlg::IsReading() const
     return m_state == PictureState::FirstLook || m_pRefineTimer->isActive() || m_loader->IsBusy();
 }
 
-namespace {
-
-// The job as it draws the file at path: a watermark naming the file gets
-// that file's text.
-CConvertJob PreviewJobFor(const CConvertJob &settings, const std::string &path)
-{
-    if (!settings.m_bStamp || settings.m_szStampText.find('{') == std::string::npos)
-        return settings;
-    const std::vector<std::string> &files = settings.GetFiles();
-    const auto at = std::find(files.begin(), files.end(), path);
-    CConvertJob job = settings;
-    if (at != files.end())
-        job.m_szStampText = StampTextFor(settings, int(at - files.begin()));
-    return job;
-}
-
-} // namespace
-
 void CPreviewDlg::ConfigureLoader()
 {
     viewwork::CPictureLoader::Prepare prepare;
     if (m_bPreview)
         prepare = [this](CxImage &img, const QString &path) {
             if (!AnimationShown(img))
-                TransformImage(img, PreviewJobFor(m_settings, path.toStdString()), PreviewSteps(true));
+                TransformImage(img, JobDrawing(m_settings, path.toStdString()), PreviewSteps(true));
         };
     m_loader->Configure(m_bAutoOrient, std::move(prepare), ShownSizeRule());
 }
@@ -310,7 +292,7 @@ void CPreviewDlg::ShowAnimation(const QString &path, int frameCount, std::uint32
         shown = m_picture->LoadPictureFile(path);
     } else if (playsBytes) {
         std::vector<std::uint8_t> bytes;
-        shown = AnimatedGifBytes(path.toStdString(), frameCount, PreviewJobFor(m_settings, path.toStdString()),
+        shown = AnimatedGifBytes(path.toStdString(), frameCount, JobDrawing(m_settings, path.toStdString()),
                                  PreviewSteps(false), bytes) ==
                     AnimatedResult::Written &&
                 m_picture->LoadPicture(bytes.data(), bytes.size());
@@ -318,7 +300,7 @@ void CPreviewDlg::ShowAnimation(const QString &path, int frameCount, std::uint32
         CConvertJob asStored;
         asStored.m_bAutoRotate = m_bAutoOrient; // as the stills are shown
         AnimationFrames decoded;
-        shown = AnimationFrameList(path.toStdString(), frameCount, m_bPreview ? PreviewJobFor(m_settings, path.toStdString()) : asStored,
+        shown = AnimationFrameList(path.toStdString(), frameCount, m_bPreview ? JobDrawing(m_settings, path.toStdString()) : asStored,
                                    PreviewSteps(false), CAnimatedPicture::kMaxDecodedBytes,
                                    decoded) == AnimatedResult::Written;
         std::vector<QImage> frames;
