@@ -533,6 +533,35 @@ constexpr BatchOption kOptions[] = {
      .help = QT_TRANSLATE_NOOP("velmora-batch", "undo the run of that journal instead of the last"),
      .manualText = "Undo the run of that journal instead of the last.",
      .completion = Completion::Files},
+    {.id = Preset,
+     .name = "--preset",
+     .value = OptionValue::Name,
+     .valueText = "NAME|FILE",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "every option of a saved preset (a name with a / is a file);\n"
+                                                "options after it change it, those before it are replaced"),
+     .manualText = "Take every option of the run (resize, names, rotation, watermark, format and its "
+                   "settings, quality,\n"
+                   "destination, metadata, dates) from the preset NAME, saved in the window or with "
+                   "\\fB\\-\\-save\\-preset\\fR as\n"
+                   "\\fI$XDG_CONFIG_HOME/Korvane/presets/NAME.ini\\fR, or from FILE when the value holds a "
+                   "\\(lq/\\(rq. Options after it\n"
+                   "change what it says; options before it are replaced by it. A damaged preset is a usage "
+                   "error naming\n"
+                   "its file and line.",
+     .completion = Completion::Files},
+    {.id = SavePreset,
+     .name = "--save-preset",
+     .value = OptionValue::Name,
+     .valueText = "NAME",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "save the other options as the preset NAME (with no files:\n"
+                                                "save only)"),
+     .manualText = "Save the other options as the preset NAME, replacing one of that name; with no files "
+                   "given, only save.\n"
+                   "A name may not be empty, start with a dot or hold a \\(lq/\\(rq or a control character."},
+    {.id = ListPresets,
+     .name = "--list-presets",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "list the saved presets, one name a line"),
+     .manualText = "List the saved presets, one name a line, sorted, and exit."},
 };
 
 std::string Lower(std::string_view s)

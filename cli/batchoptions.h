@@ -68,6 +68,9 @@ enum class BatchOptionId {
     Dpi,
     Lossless,
     IfLarger,
+    Preset,
+    SavePreset,
+    ListPresets,
 };
 
 enum class OptionValue {
