@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QLabel>
+#include <QPushButton>
 #include <QPainter>
 #include <QTimer>
 #include <QWidget>
@@ -203,7 +204,7 @@ void CMainLayout::PlaceListButtons()
 // not fit the row is hidden.
 void CMainLayout::FitPresetRow()
 {
-    constexpr int kGap = 6, kLabelGap = 4, kLeast = 60, kMost = 160;
+    constexpr int kGap = 6, kLabelGap = 4, kLeast = 50, kMost = 160, kButtonPadding = 14;
     auto *count = qobject_cast<QLabel *>(Control(IDC_COUNT_LABEL));
     const QString widest = QCoreApplication::translate("CImageLists", "选定的图像: %1").arg(99999);
     const int countWidth = std::max(maintemplate::Find(IDC_COUNT_LABEL)->rect.width(),
@@ -213,7 +214,10 @@ void CMainLayout::FitPresetRow()
     QWidget *combo = Control(IDC_PRESET);
     QWidget *save = Control(IDC_PRESET_SAVE);
     const int labelWidth = label->fontMetrics().horizontalAdvance(label->text()) + 2;
-    const int saveWidth = std::max(maintemplate::Find(IDC_PRESET_SAVE)->rect.width(), save->sizeHint().width());
+    // The button as wide as its text needs, not the style's wider least.
+    const int saveWidth = std::max(maintemplate::Find(IDC_PRESET_SAVE)->rect.width(),
+                                   save->fontMetrics().horizontalAdvance(qobject_cast<QPushButton *>(save)->text()) +
+                                       kButtonPadding);
     const int left = count->x() + countWidth + kGap, right = Control(IDC_ADD)->x() - kGap;
     const int room = right - left - saveWidth - kGap;
     const bool labelled = room - labelWidth - kLabelGap >= kLeast;

@@ -7,6 +7,7 @@
 #include "settings/presetfile.h"
 #include "settings/settingsstore.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFile>
 #include <QMessageBox>
@@ -22,6 +23,8 @@ CPresetRow::CPresetRow(QWidget *window, COptionPanel *options)
       m_combo(ControlById<QComboBox>(window, IDC_PRESET, Qt::FindDirectChildrenOnly))
 {
     m_combo->setEditable(false);
+    // The row leaves the box little room: the open list shows whole names.
+    m_combo->view()->setMinimumWidth(160);
     Fill(GetProfileString(kSettingsSection, settingskey::kPreset));
     connect(m_combo, &QComboBox::activated, this, &CPresetRow::OnChoose);
     connect(ControlById<QPushButton>(window, IDC_PRESET_SAVE, Qt::FindDirectChildrenOnly), &QPushButton::clicked,
