@@ -215,9 +215,9 @@ void CMainLayout::FitPresetRow()
     QWidget *save = Control(IDC_PRESET_SAVE);
     const int labelWidth = label->fontMetrics().horizontalAdvance(label->text()) + 2;
     // The button as wide as its text needs, not the style's wider least.
+    const QString saveText = qobject_cast<QPushButton *>(save)->text();
     const int saveWidth = std::max(maintemplate::Find(IDC_PRESET_SAVE)->rect.width(),
-                                   save->fontMetrics().horizontalAdvance(qobject_cast<QPushButton *>(save)->text()) +
-                                       kButtonPadding);
+                                   save->fontMetrics().horizontalAdvance(saveText) + kButtonPadding);
     const int left = count->x() + countWidth + kGap, right = Control(IDC_ADD)->x() - kGap;
     const int room = right - left - saveWidth - kGap;
     const bool labelled = room - labelWidth - kLabelGap >= kLeast;
@@ -226,8 +226,10 @@ void CMainLayout::FitPresetRow()
     const int comboWidth = std::min(kMost, right - saveWidth - kGap - comboLeft);
     const int y = m_rtSplitHor.top + 4;
     label->setGeometry(left, count->y(), labelWidth, count->height());
-    combo->setGeometry(comboLeft, y + 1, std::max(0, comboWidth), maintemplate::Find(IDC_PRESET)->rect.height());
-    save->setGeometry(comboLeft + comboWidth + kGap, y, saveWidth, maintemplate::Find(IDC_PRESET_SAVE)->rect.height());
+    const int comboHeight = maintemplate::Find(IDC_PRESET)->rect.height();
+    const int saveHeight = maintemplate::Find(IDC_PRESET_SAVE)->rect.height();
+    combo->setGeometry(comboLeft, y + 1, std::max(0, comboWidth), comboHeight);
+    save->setGeometry(comboLeft + comboWidth + kGap, y, saveWidth, saveHeight);
     label->setVisible(labelled && shown);
     combo->setVisible(shown);
     save->setVisible(shown);

@@ -502,7 +502,8 @@ StoredValues COptionPanel::Values() const
     put(kFontStrikeOut, m_lfStamp.lfStrikeOut);
     put(kFontCharSet, m_lfStamp.lfCharSet);
     v[kFontFaceName] = m_lfStamp.lfFaceName;
-    put(kAutoRotate, m_nAutoRotate >= 0 ? m_nAutoRotate : GetProfileInt(kSettingsSection, kAutoRotate, 1) != 0);
+    const bool storedAutoRotate = GetProfileInt(kSettingsSection, kAutoRotate, 1) != 0;
+    put(kAutoRotate, m_nAutoRotate >= 0 ? m_nAutoRotate : storedAutoRotate);
     PutNewValues(v);
     return v;
 }
@@ -554,13 +555,14 @@ void COptionPanel::LoadValues(const StoredValues &values)
         const auto it = values.find(key);
         return it == values.end() ? std::optional<QString>() : QString::fromStdString(it->second);
     };
-    const SettingsSource from{[find](const char *key, int def) {
-                                  bool ok = false;
-                                  const std::optional<QString> v = find(key);
-                                  const int n = v ? v->toInt(&ok) : 0;
-                                  return ok ? n : def;
-                              },
-                              [find](const char *key, const QString &def) { return find(key).value_or(def); }};
+    const auto getInt = [find](const char *key, int def) {
+        bool ok = false;
+        const std::optional<QString> v = find(key);
+        const int n = v ? v->toInt(&ok) : 0;
+        return ok ? n : def;
+    };
+    const auto getString = [find](const char *key, const QString &def) { return find(key).value_or(def); };
+    const SettingsSource from{getInt, getString};
     // What the preset leaves out has its default, not the window's last value.
     m_resizeChoices = {};
     m_nameChoices = {};

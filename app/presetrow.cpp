@@ -27,8 +27,8 @@ CPresetRow::CPresetRow(QWidget *window, COptionPanel *options)
     m_combo->view()->setMinimumWidth(160);
     Fill(GetProfileString(kSettingsSection, settingskey::kPreset));
     connect(m_combo, &QComboBox::activated, this, &CPresetRow::OnChoose);
-    connect(ControlById<QPushButton>(window, IDC_PRESET_SAVE, Qt::FindDirectChildrenOnly), &QPushButton::clicked,
-            this, &CPresetRow::OnSave);
+    connect(ControlById<QPushButton>(window, IDC_PRESET_SAVE, Qt::FindDirectChildrenOnly),
+            &QPushButton::clicked, this, &CPresetRow::OnSave);
 }
 
 void CPresetRow::Fill(const QString &name)
@@ -72,8 +72,9 @@ void CPresetRow::Choose(const QString &name)
         int badLine = 0;
         if (!ReadValues(path, values, badLine)) {
             QMessageBox::information(m_window, QStringLiteral("Velmora"),
-                                     badLine > 0 ? tr("预设文件 %1 第 %2 行有误，未载入。").arg(path).arg(badLine)
-                                                 : tr("无法读取预设文件 %1。").arg(path));
+                                     badLine > 0
+                                         ? tr("预设文件 %1 第 %2 行有误，未载入。").arg(path).arg(badLine)
+                                         : tr("无法读取预设文件 %1。").arg(path));
             Fill(GetProfileString(kSettingsSection, settingskey::kPreset));
             return;
         }
@@ -106,7 +107,8 @@ void CPresetRow::OnSave()
             ordered.emplace_back(it->first, it->second);
     QString why;
     if (!WritePresetFile(PresetPath(name), ordered, why)) {
-        QMessageBox::information(m_window, QStringLiteral("Velmora"), tr("无法保存预设 %1:\n%2").arg(name, why));
+        QMessageBox::information(m_window, QStringLiteral("Velmora"),
+                                 tr("无法保存预设 %1:\n%2").arg(name, why));
         return;
     }
     WriteProfileString(kSettingsSection, settingskey::kPreset, name);

@@ -521,7 +521,8 @@ std::string StoredFaultText(const PresetEntry &entry, StoredFault fault)
     if (fault == StoredFault::NotNumber)
         return FillText(QCoreApplication::translate("velmora-batch", "%1 takes a number"), {entry.name});
     if (entry.name == "JpegSubsampling")
-        return FillText(QCoreApplication::translate("velmora-batch", "%1 takes 0, 444, 422 or 420"), {entry.name});
+        return FillText(QCoreApplication::translate("velmora-batch", "%1 takes 0, 444, 422 or 420"),
+                        {entry.name});
     const StoredName *n = FindStoredName(entry.name);
     const long most = entry.name == "m_nFormatType" ? long(OutputFormats().size()) : n->most;
     return FillText(QCoreApplication::translate("velmora-batch", "%1 takes a number from %2 to %3"),
@@ -975,8 +976,8 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         std::string why;
         cmd.presetValues = StoredFromJob(cmd.job, given.logoPath, given.font, given.color, why);
         if (cmd.presetValues.empty()) {
-            error = FillText(QCoreApplication::translate("velmora-batch", "--save-preset: a preset cannot keep %1"),
-                             {why});
+            error = FillText(
+                QCoreApplication::translate("velmora-batch", "--save-preset: a preset cannot keep %1"), {why});
             return std::nullopt;
         }
         cmd.saveOnly = given.inputs.empty() && !given.filesFrom;

@@ -1,8 +1,8 @@
 #include "settings/presetfile.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -15,8 +15,8 @@ constexpr const char *kGroup = "[Settings2]";
 
 bool Plain(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-           c == '.';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.';
 }
 
 // As QSettings writes a key: "Output Quality" is "Output%20Quality".
@@ -54,8 +54,9 @@ std::string UnescapedName(const std::string &text)
 // a comma, a comment at a semicolon) or lose its blanks.
 std::string EscapedValue(const std::string &value)
 {
-    const bool quote = !value.empty() && (value.front() == ' ' || value.back() == ' ' || value.front() == '@' ||
-                                          value.find_first_of("\",;=\\#\t\r\n") != std::string::npos);
+    const bool quote =
+        !value.empty() && (value.front() == ' ' || value.back() == ' ' || value.front() == '@' ||
+                           value.find_first_of("\",;=\\#\t\r\n") != std::string::npos);
     if (!quote)
         return value;
     std::string out = "\"";
@@ -155,7 +156,8 @@ bool IsPresetName(const QString &name)
 {
     if (name.isEmpty() || name.startsWith(QLatin1Char('.')) || name.contains(QLatin1Char('/')))
         return false;
-    return std::none_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+    return std::none_of(name.begin(), name.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 QString PresetPath(const QString &name)
@@ -210,8 +212,8 @@ bool WritePresetFile(const QString &path, const std::vector<std::pair<std::strin
     for (const auto &[name, value] : values)
         text += EscapedName(name) + "=" + EscapedValue(value) + "\n";
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), qint64(text.size())) != qint64(text.size()) ||
-        !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit()) {
         why = file.errorString();
         return false;
     }

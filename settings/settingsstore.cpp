@@ -62,10 +62,13 @@ bool WriteProfileString(const char *section, const char *entry, const QString &v
 
 SettingsSource StoreSource()
 {
-    return {[](const char *entry, int defaultValue) { return GetProfileInt(kSettingsSection, entry, defaultValue); },
-            [](const char *entry, const QString &defaultValue) {
-                return GetProfileString(kSettingsSection, entry, defaultValue);
-            }};
+    const auto getInt = [](const char *entry, int defaultValue) {
+        return GetProfileInt(kSettingsSection, entry, defaultValue);
+    };
+    const auto getString = [](const char *entry, const QString &defaultValue) {
+        return GetProfileString(kSettingsSection, entry, defaultValue);
+    };
+    return {getInt, getString};
 }
 
 QByteArray OutputDirKey(int n)
@@ -81,7 +84,8 @@ COLORREF ColourFromComponents(int red, int green, int blue)
 COLORREF ReadStampColour(const SettingsSource &from)
 {
     using namespace settingskey;
-    return ColourFromComponents(from.getInt(kFontRed, 0), from.getInt(kFontGreen, 0), from.getInt(kFontBlue, 0));
+    return ColourFromComponents(from.getInt(kFontRed, 0), from.getInt(kFontGreen, 0),
+                                from.getInt(kFontBlue, 0));
 }
 
 LOGFONT ReadStampFont(const SettingsSource &from)

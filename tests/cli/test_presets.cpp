@@ -74,8 +74,10 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
         "--name {folder}/{n:4} --start 3",
         "--rotate 90 --lossless off",
         "--rotate -90",
-        "--stamp ©2026,x --font Serif --font-size 30 --color 00ff80 --stamp-position top-left --stamp-margin 4 "
-        "--stamp-opacity 50 --stamp-size 8 --stamp-shadow --logo " + logo + " --logo-size 30",
+        "--stamp ©2026,x --font Serif --font-size 30 --color 00ff80 --stamp-position top-left --stamp-margin "
+        "4 "
+        "--stamp-opacity 50 --stamp-size 8 --stamp-shadow --logo " +
+            logo + " --logo-size 30",
         "--format webp --quality 80 --webp-effort 2 --webp-lossless",
         "--format jpg --jpeg-progressive --jpeg-subsampling 422 --dpi 300",
         "--format tif --tif-compression lzw --png-level 9 --avif-speed 3 --jxl-effort 7",
@@ -108,10 +110,16 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
 // Options after --preset change it; those before it are replaced by it.
 TEST(Presets, LaterOptionsWinAndEarlierOnesGiveWay)
 {
-    const std::string path =
-        WritePreset("order", {{"m_bResize", "1"}, {"m_nResizeType", "0"}, {"m_nWidth", "800"}, {"m_nHeight", "600"},
-                              {"m_bRename", "1"}, {"NameTemplateOn", "1"}, {"NameTemplate", "{name}-{n}"},
-                              {"Output Quality", "80"}, {"KeepDates", "1"}, {"OutDir", "out"}});
+    const std::string path = WritePreset("order", {{"m_bResize", "1"},
+                                                   {"m_nResizeType", "0"},
+                                                   {"m_nWidth", "800"},
+                                                   {"m_nHeight", "600"},
+                                                   {"m_bRename", "1"},
+                                                   {"NameTemplateOn", "1"},
+                                                   {"NameTemplate", "{name}-{n}"},
+                                                   {"Output Quality", "80"},
+                                                   {"KeepDates", "1"},
+                                                   {"OutDir", "out"}});
     const struct {
         std::string args;
         std::function<bool(const CConvertJob &)> holds;
@@ -119,18 +127,23 @@ TEST(Presets, LaterOptionsWinAndEarlierOnesGiveWay)
         {"--quality 50 --preset order", [](auto &j) { return j.m_nQuality == 80; }},
         {"--preset order --quality 50", [](auto &j) { return j.m_nQuality == 50; }},
         {"--preset order --width 1000",
-         [](auto &j) { return j.m_bResize && j.m_nWidth == 1000 && j.m_nHeight == 600 && j.m_nResizeType == 0; }},
+         [](auto &j) {
+             return j.m_bResize && j.m_nWidth == 1000 && j.m_nHeight == 600 && j.m_nResizeType == 0;
+         }},
         {"--preset order --resize long --size 300",
          [](auto &j) { return j.m_nResizeType == RESIZE_LONG_EDGE && j.m_nEdgeSize == 300; }},
         {"--preset order --prefix p_",
          [](auto &j) { return j.m_szNameTemplate.empty() && j.m_szRenamePrefix == "p_"; }},
-        {"--preset order", [](auto &j) { return j.m_szNameTemplate == "{name}-{n}" && j.m_nStartNumber == 1; }},
+        {"--preset order",
+         [](auto &j) { return j.m_szNameTemplate == "{name}-{n}" && j.m_nStartNumber == 1; }},
         {"--preset order --date-from-exif", [](auto &j) { return j.m_nOutputDate == OUTDATE_EXIF; }},
-        {"--preset order", [](auto &j) { return j.m_nOutputDate == OUTDATE_SOURCE && j.m_szOutDir == "/w/out"; }},
+        {"--preset order",
+         [](auto &j) { return j.m_nOutputDate == OUTDATE_SOURCE && j.m_szOutDir == "/w/out"; }},
         {"--resize long --size 5 --strip --preset order",
          [](auto &j) { return j.m_nResizeType == 0 && !j.m_bStripMetadata; }},
         {"--overwrite skip --preset order", [](auto &j) { return j.m_nOverwrite == OVERWRITE_SKIP; }},
-        {"--preset " + path + " --out /x", [](auto &j) { return j.m_nQuality == 80 && j.m_szOutDir == "/x"; }},
+        {"--preset " + path + " --out /x",
+         [](auto &j) { return j.m_nQuality == 80 && j.m_szOutDir == "/x"; }},
     };
     for (const auto &row : rows) {
         std::vector<std::string> args = Words(row.args);
@@ -159,20 +172,22 @@ TEST(Presets, DamagedPresetsAreUsageErrorsAtTheirLine)
         {"[General]\nm_nWidth=1\n", ":1: a preset holds only"},
         {"[Settings2]\nm_nWidth\n", ":2: not a NAME=VALUE line"},
         {"[Settings2]\nm_nWidth=1\nm_nWidth=2\n", ":3: m_nWidth is given twice"},
-        {"[Settings2]\nm_bStamp=1\nLogoFile=/nowhere/logo.png\n", ":3: cannot read the logo /nowhere/logo.png"},
+        {"[Settings2]\nm_bStamp=1\nLogoFile=/nowhere/logo.png\n",
+         ":3: cannot read the logo /nowhere/logo.png"},
         {nullptr, ": cannot read the preset"},
     };
     int n = 0;
     for (const auto &row : rows) {
         const std::string file = dir.Path("bad" + std::to_string(++n) + ".ini");
         if (row.text) {
-            ASSERT_TRUE(WriteFileBytes(file, std::vector<std::uint8_t>(row.text, row.text + strlen(row.text))));
+            ASSERT_TRUE(
+                WriteFileBytes(file, std::vector<std::uint8_t>(row.text, row.text + strlen(row.text))));
         }
         const std::string out = dir.Path("out" + std::to_string(n));
         QString err;
         EXPECT_EQ(RunBatch({"--preset", QString::fromStdString(file), "--out", QString::fromStdString(out),
-                       QString::fromStdString(photo)},
-                      &err),
+                            QString::fromStdString(photo)},
+                           &err),
                   2)
             << row.said;
         EXPECT_TRUE(err.contains(QString::fromStdString(file + row.said))) << err.toStdString();
@@ -190,13 +205,15 @@ TEST(Presets, SavedListedAndRunLikeTheirOptions)
 {
     ScratchDir dir;
     const QString photo = QString::fromStdString(DataPath("photo/orient6.jpg"));
-    const QStringList options = {"--resize", "fit", "--width", "80", "--height", "60", "--format", "webp",
-                                 "--stamp", "V", "--stamp-position", "top-left", "--stamp-opacity", "50"};
+    const QStringList options = {"--resize",        "fit",  "--width", "80", "--height",         "60",
+                                 "--format",        "webp", "--stamp", "V",  "--stamp-position", "top-left",
+                                 "--stamp-opacity", "50"};
     QString out;
     ASSERT_EQ(RunBatch(QStringList{"--save-preset", "zeta"} + options), 0);
     ASSERT_EQ(RunBatch(QStringList{"--save-preset", "Alpha"} + options), 0);
     ASSERT_EQ(RunBatch({"--list-presets"}, nullptr, &out), 0);
-    EXPECT_TRUE(out.contains("Alpha\n") && out.indexOf("Alpha\n") < out.indexOf("zeta\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("Alpha\n") && out.indexOf("Alpha\n") < out.indexOf("zeta\n"))
+        << out.toStdString();
     const QString a = QString::fromStdString(dir.Path("a")), b = QString::fromStdString(dir.Path("b"));
     ASSERT_EQ(RunBatch(options + QStringList{"--out", a, photo}), 0);
     ASSERT_EQ(RunBatch({"--preset", "zeta", "--out", b, photo}), 0);

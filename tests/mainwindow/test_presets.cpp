@@ -1,11 +1,11 @@
-#include "tests/mainwindow/mainwindow_fixture.h"
-#include "app/maintemplate.h"
 #include "app/dialogs/presetdlg.h"
+#include "app/maintemplate.h"
 #include "app/optionpanel.h"
 #include "app/presetrow.h"
 #include "cli/batchcommand.h"
 #include "settings/presetfile.h"
 #include "tests/convert/job_fields.h"
+#include "tests/mainwindow/mainwindow_fixture.h"
 #include "tests/test_support.h"
 
 #include <QLabel>
@@ -51,16 +51,30 @@ TEST_F(Presets, SavedOptionsComeBackAndVelmoraBatchReadsThemAlike)
     const std::string logo = testsupport::DataPath("photo/orient1.png");
     const std::function<void()> rows[] = {
         [&] { p.m_bResize = 1, p.m_nResizeType = 0, p.m_nWidth = 800, p.m_nHeight = 600, p.m_bSharpen = 1; },
-        [&] { p.m_bResize = 1, p.m_nResizeType = RESIZE_PAD, p.m_resizeChoices.background = RGB(1, 2, 3),
-              p.m_resizeChoices.gravity = 1, p.m_resizeChoices.cropRatio = true, p.m_resizeChoices.ratioWidth = 4; },
-        [&] { p.m_bRename = 1, p.m_strRenamePrefix = "a,b", p.m_strRenameSuffix = " s ", p.m_strStartNumber = "9"; },
-        [&] { p.m_bRename = 1, p.m_nameChoices = {true, "{name}/{n:2}", 2}; },
+        [&] {
+            p.m_bResize = 1, p.m_nResizeType = RESIZE_PAD, p.m_resizeChoices.background = RGB(1, 2, 3),
+            p.m_resizeChoices.gravity = 1, p.m_resizeChoices.cropRatio = true,
+            p.m_resizeChoices.ratioWidth = 4;
+        },
+        [&] {
+            p.m_bRename = 1, p.m_strRenamePrefix = "a,b", p.m_strRenameSuffix = " s ",
+            p.m_strStartNumber = "9";
+        },
+        [&] {
+            p.m_bRename = 1, p.m_nameChoices = {true, "{name}/{n:2}", 2};
+        },
         [&] { p.m_bRotate = 1, p.m_nrotateType = 2, p.m_bLossless = 0; },
-        [&] { p.m_bStamp = 1, p.m_strStampText = "V \"q\"", p.m_crStamp = RGB(9, 8, 7),
-              p.m_stampChoices = {0, 12, 50, true, 7, true, QString::fromStdString(logo), 33}; },
-        [&] { p.m_nFormatType = 7, p.m_nQuality = 70, p.m_encoder.m_nWebpEffort = 1, p.m_encoder.m_nDpi = 96; },
-        [&] { p.AddBrowsedFolder("/tmp/目标"), p.m_strOutDir = "/tmp/目标", p.m_nMetadata = 2, p.m_bKeepDates = 1, p.m_nDateSource = 1,
-              p.m_bKeepIfLarger = 1; },
+        [&] {
+            p.m_bStamp = 1, p.m_strStampText = "V \"q\"", p.m_crStamp = RGB(9, 8, 7),
+            p.m_stampChoices = {0, 12, 50, true, 7, true, QString::fromStdString(logo), 33};
+        },
+        [&] {
+            p.m_nFormatType = 7, p.m_nQuality = 70, p.m_encoder.m_nWebpEffort = 1, p.m_encoder.m_nDpi = 96;
+        },
+        [&] {
+            p.AddBrowsedFolder("/tmp/目标"), p.m_strOutDir = "/tmp/目标", p.m_nMetadata = 2,
+                                             p.m_bKeepDates = 1, p.m_nDateSource = 1, p.m_bKeepIfLarger = 1;
+        },
     };
     int n = 0;
     for (const auto &set : rows) {
@@ -82,7 +96,8 @@ TEST_F(Presets, SavedOptionsComeBackAndVelmoraBatchReadsThemAlike)
         std::string error;
         const auto cmd = ParseBatchCommand({"--preset", name.toStdString(), "a.png"}, error, "/w");
         ASSERT_TRUE(cmd) << error;
-        EXPECT_EQ(testsupport::JobFields(cmd->job), testsupport::JobFields(MakeConvertJob(p.MakeOptions(), {})))
+        EXPECT_EQ(testsupport::JobFields(cmd->job),
+                  testsupport::JobFields(MakeConvertJob(p.MakeOptions(), {})))
             << n;
     }
 }
