@@ -548,7 +548,7 @@ constexpr BatchOption kOptions[] = {
                    "change what it says; options before it are replaced by it. A damaged preset is a usage "
                    "error naming\n"
                    "its file and line.",
-     .completion = Completion::Files},
+     .completion = Completion::Presets},
     {.id = SavePreset,
      .name = "--save-preset",
      .value = OptionValue::Name,
@@ -759,7 +759,7 @@ std::string CompletionCases()
     const auto pattern = [&](const BatchOption &option) {
         return kIndent + Join(ListedNames(option), "|") + ")\n";
     };
-    std::string words, folders, files, fonts, plain;
+    std::string words, folders, files, fonts, presets, plain;
     for (const BatchOption &option : kOptions) {
         if (option.value == OptionValue::None || option.value == OptionValue::Literal)
             continue;
@@ -781,6 +781,13 @@ std::string CompletionCases()
                      "\"$cur\"))\n" +
                      kBody + "return ;;\n";
             break;
+        case Completion::Presets:
+            // The saved presets' names, and files.
+            presets += pattern(option) + kBody + "local IFS=$'\\n'\n" + kBody +
+                       "COMPREPLY=($(compgen -W \"$(ls \"${XDG_CONFIG_HOME:-$HOME/.config}/Korvane/presets\" "
+                       "2>/dev/null | sed -n 's/\\.ini$//p')\" -- \"$cur\") $(compgen -f -- \"$cur\"))\n" +
+                       kBody + "return ;;\n";
+            break;
         case Completion::None:
             plain += (plain.empty() ? "" : "|") + Join(ListedNames(option), "|");
             break;
@@ -789,7 +796,7 @@ std::string CompletionCases()
     // Values typed freely: no file names offered.
     if (!plain.empty())
         plain = kIndent + plain + ")\n" + kBody + "return ;;\n";
-    return words + folders + files + fonts + plain;
+    return words + folders + files + fonts + presets + plain;
 }
 
 std::string CompletionNames(std::size_t firstColumn, std::size_t indent, std::size_t width)

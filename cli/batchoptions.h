@@ -82,7 +82,7 @@ enum class OptionValue {
 };
 
 // How the shell completes an option's value.
-enum class Completion { None, Words, Folders, Files, Fonts };
+enum class Completion { None, Words, Folders, Files, Fonts, Presets };
 
 // Where the option stands in the manual page's OPTIONS.
 enum class ManualEntry {
