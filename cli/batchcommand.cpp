@@ -551,7 +551,7 @@ bool ReadPresetValues(const std::string &path, StoredValues &values, int &logoLi
 }
 
 const char *const kBadPresetName = QT_TRANSLATE_NOOP(
-    "velmora-batch", "%1: '%2' is no preset name (empty, a leading dot or a control character)");
+    "velmora-batch", "%1: '%2' is no preset name (empty, a leading dot, a / or a control character)");
 
 // Every option a preset holds is replaced by its value; the others (the
 // files, --overwrite, --jobs, --log ...) stay as given.

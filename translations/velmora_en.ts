@@ -1816,8 +1816,8 @@ source: the source copied instead (keep), or written
         <translation>%1 takes a number from %2 to %3</translation>
     </message>
     <message>
-        <source>%1: &apos;%2&apos; is no preset name (empty, a leading dot or a control character)</source>
-        <translation>%1: &apos;%2&apos; is no preset name (empty, a leading dot or a control character)</translation>
+        <source>%1: &apos;%2&apos; is no preset name (empty, a leading dot, a / or a control character)</source>
+        <translation>%1: &apos;%2&apos; is no preset name (empty, a leading dot, a / or a control character)</translation>
     </message>
     <message>
         <source>cannot read the logo %1: %2</source>

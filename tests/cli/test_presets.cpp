@@ -197,6 +197,11 @@ TEST(Presets, DamagedPresetsAreUsageErrorsAtTheirLine)
     EXPECT_EQ(RunBatch({"--preset", ".hidden", QString::fromStdString(photo)}, &err), 2);
     EXPECT_TRUE(err.contains("'.hidden' is no preset name")) << err.toStdString();
     EXPECT_EQ(RunBatch({"--save-preset", "a\tb"}, &err), 2);
+    for (const char *name : {"", "a/b", ".x"}) {
+        std::string error;
+        EXPECT_FALSE(Parse({"--save-preset", name}, &error)) << name;
+        EXPECT_NE(error.find("is no preset name"), std::string::npos) << error;
+    }
 }
 
 // --save-preset alone only saves; --list-presets names them sorted; a run
