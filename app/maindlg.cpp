@@ -12,6 +12,7 @@
 #include "app/maintemplate.h"
 #include "convert/naming.h"
 #include "app/optionpanel.h"
+#include "app/presetrow.h"
 #include "viewer/previewdlg.h"
 #include "rundialogs/progressdialog.h"
 #include "rundialogs/undorun.h"
@@ -266,6 +267,7 @@ void CMainDlg::OnInitDialog()
     m_options->OnResizeCheck();
     m_options->OnStampCheck();
     m_options->OnFormatChange();
+    m_presets = new CPresetRow(this, m_options);
 
     auto connectButton = [this](int id, auto slot) {
         connect(ControlById<QPushButton>(this, id), &QPushButton::clicked, this, slot);

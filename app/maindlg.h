@@ -13,6 +13,7 @@
 class CImageLists;
 class CMainLayout;
 class COptionPanel;
+class CPresetRow;
 class CShellTreeCtrl;
 class FolderListCtrl;
 class SelectedListCtrl;
@@ -25,6 +26,7 @@ public:
     ~CMainDlg() override;
 
     COptionPanel *Options() const { return m_options; }
+    CPresetRow *Presets() const { return m_presets; }
     CMainLayout *Layout() const { return m_layout.get(); }
     CImageLists *Lists() const { return m_lists; }
     CShellTreeCtrl *Tree() const { return m_tree; }
@@ -65,6 +67,7 @@ private:
     void RemoveSelectedPath(const QString &path) override;
 
     COptionPanel *m_options = nullptr;
+    CPresetRow *m_presets = nullptr;
     std::unique_ptr<CMainLayout> m_layout;
     CImageLists *m_lists = nullptr;
     CShellTreeCtrl *m_tree = nullptr;

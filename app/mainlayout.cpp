@@ -6,7 +6,10 @@
 #include "app/maintemplate.h"
 #include "settings/settingsstore.h"
 
+#include <QCoreApplication>
 #include <QCursor>
+#include <QLabel>
+#include <QPushButton>
 #include <QPainter>
 #include <QTimer>
 #include <QWidget>
@@ -192,6 +195,44 @@ void CMainLayout::PlaceListButtons()
     PlaceControl(IDC_REMOVE, r - 273, y);
     PlaceControl(IDC_ADD_ALL, r - 358, y);
     PlaceControl(IDC_ADD, r - 444, y);
+    FitPresetRow();
+}
+
+// The preset row lies between the count of selected images (room kept for
+// five digits in the language shown) and Add: short of room the combo box
+// narrows, then its label goes, and where even the box and its button do
+// not fit the row is hidden.
+void CMainLayout::FitPresetRow()
+{
+    constexpr int kGap = 6, kLabelGap = 4, kLeast = 50, kMost = 160, kButtonPadding = 14;
+    auto *count = qobject_cast<QLabel *>(Control(IDC_COUNT_LABEL));
+    const QString widest = QCoreApplication::translate("CImageLists", "选定的图像: %1").arg(99999);
+    const int countWidth = std::max(maintemplate::Find(IDC_COUNT_LABEL)->rect.width(),
+                                    count->fontMetrics().horizontalAdvance(widest) + 2);
+    count->resize(countWidth, count->height());
+    auto *label = qobject_cast<QLabel *>(Control(IDC_PRESET_LABEL));
+    QWidget *combo = Control(IDC_PRESET);
+    QWidget *save = Control(IDC_PRESET_SAVE);
+    const int labelWidth = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+    // The button as wide as its text needs, not the style's wider least.
+    const QString saveText = qobject_cast<QPushButton *>(save)->text();
+    const int saveWidth = std::max(maintemplate::Find(IDC_PRESET_SAVE)->rect.width(),
+                                   save->fontMetrics().horizontalAdvance(saveText) + kButtonPadding);
+    const int left = count->x() + countWidth + kGap, right = Control(IDC_ADD)->x() - kGap;
+    const int room = right - left - saveWidth - kGap;
+    const bool labelled = room - labelWidth - kLabelGap >= kLeast;
+    const bool shown = room >= kLeast;
+    const int comboLeft = labelled ? left + labelWidth + kLabelGap : left;
+    const int comboWidth = std::min(kMost, right - saveWidth - kGap - comboLeft);
+    const int y = m_rtSplitHor.top + 4;
+    label->setGeometry(left, count->y(), labelWidth, count->height());
+    const int comboHeight = maintemplate::Find(IDC_PRESET)->rect.height();
+    const int saveHeight = maintemplate::Find(IDC_PRESET_SAVE)->rect.height();
+    combo->setGeometry(comboLeft, y + 1, std::max(0, comboWidth), comboHeight);
+    save->setGeometry(comboLeft + comboWidth + kGap, y, saveWidth, saveHeight);
+    label->setVisible(labelled && shown);
+    combo->setVisible(shown);
+    save->setVisible(shown);
 }
 
 // The metadata list sits between the dates and the command buttons (Undo
@@ -265,8 +306,8 @@ void CMainLayout::ApplyHorizontalSplit()
     MoveControl(IDC_FOLDER_LIST, m_rtSplitVer.right, 24, w.Width() - m_rtSplitVer.right - 12, m_rtSplitHor.top - 24);
     MoveControl(IDC_SELECTED_LIST, m_rtSplitVer.right, m_rtSplitHor.bottom, w.right - 12 - m_rtSplitVer.right,
                 (w.bottom - m_nBottomPanel) - m_rtSplitHor.bottom);
-    PlaceListButtons();
     PlaceControl(IDC_COUNT_LABEL, m_rtSplitVer.right, m_rtSplitHor.top + 13);
+    PlaceListButtons();
     m_nHeightListSel = m_rtSplitVer.bottom - m_rtSplitHor.bottom;
     m_host->update();
 }

@@ -80,6 +80,7 @@ private:
     void PlaceControl(int id, int x, int y);
     void PlaceListButtons();
     void FitMetadataRow();
+    void FitPresetRow();
     void SetCursorFor(QPoint p);
 
     QWidget *m_host;

@@ -9,6 +9,7 @@
 #include "imaging/cximage.h"
 #include "imaging/formats.h"
 #include "settings/settingsstore.h"
+#include "convert/storedoptions.h"
 #include "controls/spinbuttonctrl.h"
 #include "app/dialogs/encodersettingsdlg.h"
 #include "app/dialogs/stampfontdlg.h"
@@ -29,6 +30,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <utility>
 
 using namespace mainid;
@@ -240,9 +242,16 @@ bool COptionPanel::UpdateData(bool save)
 
 void COptionPanel::ReadSettings()
 {
+    ReadValues(StoreSource());
+    m_spin->SetRange(1, 100);
+    m_spin->SetPos(m_nQuality & 0xFFFF);
+}
+
+void COptionPanel::ReadValues(const SettingsSource &from)
+{
     using namespace settingskey;
-    auto getInt = [](const char *key, int def) { return GetProfileInt(kSettingsSection, key, def); };
-    auto getStr = [](const char *key, const QString &def) { return GetProfileString(kSettingsSection, key, def); };
+    const auto &getInt = from.getInt;
+    const auto &getStr = from.getString;
     m_bProportion = getInt(kProportion, 0);
     m_bResize = getInt(kResize, 0);
     m_bRotate = getInt(kRotate, 0);
@@ -260,19 +269,17 @@ void COptionPanel::ReadSettings()
     m_strRenameSuffix = getStr(kRenameSuffix, QString());
     m_bRename = getInt(kRename, 0);
 
-    m_crStamp = ReadStampColour();
-    m_lfStamp = ReadStampFont();
+    m_crStamp = ReadStampColour(from);
+    m_lfStamp = ReadStampFont(from);
 
     m_nQuality = getInt(kQuality, settingsdefault::kQuality);
-    m_spin->SetRange(1, 100);
-    m_spin->SetPos(m_nQuality & 0xFFFF);
-    ReadNewSettings();
+    ReadNewSettings(from);
 }
 
-void COptionPanel::ReadNewSettings()
+void COptionPanel::ReadNewSettings(const SettingsSource &from)
 {
     using namespace settingskey;
-    auto getInt = [](const char *key, int def) { return GetProfileInt(kSettingsSection, key, def); };
+    const auto &getInt = from.getInt;
     ResizeChoices &r = m_resizeChoices;
     r.edge = getInt(kResizeEdge, r.edge);
     r.percent = getInt(kResizePercent, r.percent);
@@ -282,7 +289,7 @@ void COptionPanel::ReadNewSettings()
     r.ratioWidth = getInt(kCropRatioWidth, r.ratioWidth);
     r.ratioHeight = getInt(kCropRatioHeight, r.ratioHeight);
     m_nameChoices.useTemplate = getInt(kNameTemplateOn, 0) != 0;
-    m_nameChoices.nameTemplate = GetProfileString(kSettingsSection, kNameTemplate, m_nameChoices.nameTemplate);
+    m_nameChoices.nameTemplate = from.getString(kNameTemplate, m_nameChoices.nameTemplate);
     m_nameChoices.extCase = getInt(kExtensionCase, 0);
     m_bKeepDates = getInt(kKeepDates, 0);
     m_nDateSource = getInt(kDateSource, 0);
@@ -295,16 +302,16 @@ void COptionPanel::ReadNewSettings()
     t.sizeOn = getInt(kStampSizeOn, 0) != 0;
     t.sizePercent = getInt(kStampSize, t.sizePercent);
     t.shadow = getInt(kStampShadow, 0) != 0;
-    t.logoPath = GetProfileString(kSettingsSection, kLogoFile, QString());
+    t.logoPath = from.getString(kLogoFile, QString());
     t.logoSize = getInt(kLogoSize, t.logoSize);
     m_nMetadata = getInt(kStripMetadata, 0);
-    ReadEncoderSettings();
+    ReadEncoderSettings(from);
 }
 
-void COptionPanel::ReadEncoderSettings()
+void COptionPanel::ReadEncoderSettings(const SettingsSource &from)
 {
     using namespace settingskey;
-    auto getInt = [](const char *key, int def) { return GetProfileInt(kSettingsSection, key, def); };
+    const auto &getInt = from.getInt;
     CEncoderSettings &e = m_encoder;
     e.m_bJpegProgressive = getInt(kJpegProgressive, e.m_bJpegProgressive) != 0;
     e.m_nJpegSubsampling = getInt(kJpegSubsampling, e.m_nJpegSubsampling);
@@ -455,49 +462,138 @@ void COptionPanel::SaveDestList()
 
 ConvertOptions COptionPanel::MakeOptions() const
 {
-    ConvertOptions o;
-    o.m_bRename = m_bRename != 0;
-    o.m_strRenamePrefix = m_strRenamePrefix.toStdString();
-    o.m_strRenameSuffix = m_strRenameSuffix.toStdString();
+    // The window's run and a preset's in velmora-batch share one mapping.
+    ConvertOptions o = OptionsFromStored(Values());
     o.m_strStartNumber = m_strStartNumber.toStdString();
-    o.m_bResize = m_bResize != 0;
-    o.m_nResizeType = m_nResizeType;
-    o.m_nWidth = m_nWidth;
-    o.m_nHeight = m_nHeight;
-    o.m_bSharpen = m_bSharpen != 0;
-    o.m_bDontEnlarge = m_bDontEnlarge != 0;
-    o.m_bRotate = m_bRotate != 0;
-    o.m_nrotateType = m_nrotateType;
-    o.m_bStamp = m_bStamp != 0;
-    o.m_strStampText = m_strStampText.toStdString();
-    o.m_lfStamp = m_lfStamp;
-    o.m_crStamp = m_crStamp;
-    o.m_nQuality = m_nQuality;
-    o.m_nFormatType = m_nFormatType;
-    o.m_strOutDir = m_strOutDir.toStdString();
-    o.m_bAutoRotate = GetProfileInt(kSettingsSection, settingskey::kAutoRotate, 1) != 0;
-    o.m_bStripMetadata = m_nMetadata != 0 && m_nMetadata != 2;
-    o.m_bStripLocation = m_nMetadata == 2;
-    o.m_encoder = m_encoder;
-    const ResizeChoices &r = m_resizeChoices;
-    o.m_nEdgeSize = r.edge;
-    o.m_nPercent = r.percent;
-    o.m_nGravity = r.gravity;
-    o.m_crBackground = r.background;
-    // The crop is set behind the resize group's button, and goes with it.
-    o.m_bCropRatio = m_bResize && r.cropRatio;
-    o.m_nCropRatioW = r.ratioWidth;
-    o.m_nCropRatioH = r.ratioHeight;
-    // The template and the extension's case go with renaming, as prefix
-    // and suffix do.
-    o.m_bNameTemplate = m_bRename && m_nameChoices.useTemplate;
-    o.m_strNameTemplate = m_nameChoices.nameTemplate.toStdString();
-    o.m_nExtCase = m_bRename ? m_nameChoices.extCase : EXTCASE_AUTO;
-    o.m_nOutputDate = !m_bKeepDates ? OUTDATE_WRITTEN : m_nDateSource == 1 ? OUTDATE_EXIF : OUTDATE_SOURCE;
-    ApplyStampChoices(m_stampChoices, o);
-    o.m_bLossless = m_bLossless != 0;
-    o.m_bKeepIfLarger = m_bKeepIfLarger != 0;
     return o;
+}
+
+StoredValues COptionPanel::Values() const
+{
+    using namespace settingskey;
+    StoredValues v;
+    const auto put = [&v](const char *key, int n) { v[key] = std::to_string(n); };
+    const auto putText = [&v](const char *key, const QString &text) { v[key] = text.toStdString(); };
+    put(kResize, m_bResize);
+    put(kResizeType, m_nResizeType);
+    put(kWidth, m_nWidth);
+    put(kHeight, m_nHeight);
+    put(kSharpen, m_bSharpen);
+    put(kDontEnlarge, m_bDontEnlarge);
+    put(kRotate, m_bRotate);
+    put(kRotateType, m_nrotateType);
+    put(kStamp, m_bStamp);
+    putText(kStampText, m_strStampText);
+    put(kRename, m_bRename);
+    putText(kRenamePrefix, m_strRenamePrefix);
+    putText(kRenameSuffix, m_strRenameSuffix);
+    put(kRenameStart, std::max(0, int(ParseLeadingInt(m_strStartNumber.toStdString()))));
+    put(kFormatType, m_nFormatType);
+    put(kQuality, m_nQuality);
+    putText(kOutDir, m_strOutDir);
+    put(kFontRed, GetRValue(m_crStamp));
+    put(kFontGreen, GetGValue(m_crStamp));
+    put(kFontBlue, GetBValue(m_crStamp));
+    put(kFontHeight, m_lfStamp.lfHeight);
+    put(kFontWidth, m_lfStamp.lfWidth);
+    put(kFontEscapement, m_lfStamp.lfEscapement);
+    put(kFontItalic, m_lfStamp.lfItalic);
+    put(kFontWeight, m_lfStamp.lfWeight);
+    put(kFontUnderline, m_lfStamp.lfUnderline);
+    put(kFontStrikeOut, m_lfStamp.lfStrikeOut);
+    put(kFontCharSet, m_lfStamp.lfCharSet);
+    v[kFontFaceName] = m_lfStamp.lfFaceName;
+    const bool storedAutoRotate = GetProfileInt(kSettingsSection, kAutoRotate, 1) != 0;
+    put(kAutoRotate, m_nAutoRotate >= 0 ? m_nAutoRotate : storedAutoRotate);
+    PutNewValues(v);
+    return v;
+}
+
+void COptionPanel::PutNewValues(StoredValues &v) const
+{
+    using namespace settingskey;
+    const auto put = [&v](const char *key, int n) { v[key] = std::to_string(n); };
+    const ResizeChoices &r = m_resizeChoices;
+    put(kResizeEdge, r.edge);
+    put(kResizePercent, r.percent);
+    put(kGravity, r.gravity);
+    put(kPadColour, int(r.background));
+    put(kCropRatio, r.cropRatio);
+    put(kCropRatioWidth, r.ratioWidth);
+    put(kCropRatioHeight, r.ratioHeight);
+    put(kNameTemplateOn, m_nameChoices.useTemplate);
+    v[kNameTemplate] = m_nameChoices.nameTemplate.toStdString();
+    put(kExtensionCase, m_nameChoices.extCase);
+    put(kKeepDates, m_bKeepDates);
+    put(kDateSource, m_nDateSource);
+    const StampChoices &t = m_stampChoices;
+    put(kStampPosition, t.position);
+    put(kStampMargin, t.margin);
+    put(kStampOpacity, t.opacity);
+    put(kStampSizeOn, t.sizeOn);
+    put(kStampSize, t.sizePercent);
+    put(kStampShadow, t.shadow);
+    v[kLogoFile] = t.logoPath.toStdString();
+    put(kLogoSize, t.logoSize);
+    put(kStripMetadata, m_nMetadata);
+    const CEncoderSettings &e = m_encoder;
+    put(kJpegProgressive, e.m_bJpegProgressive);
+    put(kJpegSubsampling, e.m_nJpegSubsampling);
+    put(kPngLevel, e.m_nPngLevel);
+    put(kTifCompression, e.m_nTifCompression);
+    put(kWebpEffort, e.m_nWebpEffort);
+    put(kWebpLossless, e.m_bWebpLossless);
+    put(kAvifSpeed, e.m_nAvifSpeed);
+    put(kJxlEffort, e.m_nJxlEffort);
+    put(kDpi, e.m_nDpi);
+    put(kLosslessRotate, m_bLossless);
+    put(kKeepIfLarger, m_bKeepIfLarger);
+}
+
+void COptionPanel::LoadValues(const StoredValues &values)
+{
+    const auto find = [&values](const char *key) {
+        const auto it = values.find(key);
+        return it == values.end() ? std::optional<QString>() : QString::fromStdString(it->second);
+    };
+    const auto getInt = [find](const char *key, int def) {
+        bool ok = false;
+        const std::optional<QString> v = find(key);
+        const int n = v ? v->toInt(&ok) : 0;
+        return ok ? n : def;
+    };
+    const auto getString = [find](const char *key, const QString &def) { return find(key).value_or(def); };
+    const SettingsSource from{getInt, getString};
+    // What the preset leaves out has its default, not the window's last value.
+    m_resizeChoices = {};
+    m_nameChoices = {};
+    m_stampChoices = {};
+    m_encoder = {};
+    const int proportion = m_bProportion; // no option of a run: kept as stored
+    ReadValues(from);
+    m_bProportion = proportion;
+    m_strStartNumber = QString::number(from.getInt(settingskey::kRenameStart, 1));
+    m_nAutoRotate = from.getInt(settingskey::kAutoRotate, 1) != 0;
+    m_spin->SetPos(m_nQuality & 0xFFFF);
+    if (!m_strOutDir.isEmpty()) {
+        bool listed = false;
+        for (int i = 0; i < m_dest->count() && !listed; ++i)
+            listed = StoredDest(m_dest, i) == m_strOutDir;
+        if (!listed)
+            InsertDest(m_dest, std::min(1, m_dest->count()), m_strOutDir);
+    }
+    ShowValues();
+}
+
+void COptionPanel::ShowValues()
+{
+    UpdateData(false);
+    OnRotateCheck();
+    OnRenameCheck();
+    OnKeepDatesCheck();
+    OnResizeCheck();
+    OnStampCheck();
+    OnFormatChange();
 }
 
 void COptionPanel::ApplyStampChoices(const StampChoices &t, ConvertOptions &o) const

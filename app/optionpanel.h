@@ -9,8 +9,10 @@
 #include "app/dialogs/resizeoptionsdlg.h"
 #include "app/dialogs/stampoptionsdlg.h"
 #include "convert/convertjob.h"
+#include "convert/storedoptions.h"
 #include "imaging/cximage.h"
 #include "imaging/cxtypes.h"
+#include "settings/settingsstore.h"
 
 #include <QImage>
 #include <QObject>
@@ -70,6 +72,7 @@ public:
     int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
     int m_bLossless = 1;
     int m_bKeepIfLarger = 0;
+    int m_nAutoRotate = -1; // a preset's; -1 as the store has it
 
     // The path of the file the name template's example is shown for; empty
     // when none is selected.
@@ -88,8 +91,14 @@ public:
     void LoadDestList();
     void SaveDestList();
 
-    // The values a run is made from.
+    // The values a run is made from: those of Values(), mapped as a preset's are.
     ConvertOptions MakeOptions() const;
+    // Every option by its stored name, as a preset keeps them.
+    StoredValues Values() const;
+    // A preset's values read as the store's are, then shown in the controls
+    // with the enabling rules; a destination not yet listed joins the list.
+    void LoadValues(const StoredValues &values);
+    void ShowValues();
 
     // Enabling rules.
     void OnRotateCheck();
@@ -130,7 +139,8 @@ private:
     bool Fail(int id, const QString &prompt);
     bool ReadInt(int id, int low, int high, int &value);
     bool ReadText(int id, int maxChars, QString &value);
-    void ReadNewSettings();
+    void ReadValues(const SettingsSource &from);
+    void ReadNewSettings(const SettingsSource &from);
     // Why the window refuses a template, in its own words; empty when taken.
     static QString TemplateProblem(const QString &nameTemplate);
     // The name the first selected file would get under these choices, the
@@ -141,7 +151,8 @@ private:
     QImage StampSample(const StampChoices &choices) const;
     void ApplyStampChoices(const StampChoices &choices, ConvertOptions &o) const;
     void WriteNewSettings() const;
-    void ReadEncoderSettings();
+    void PutNewValues(StoredValues &values) const;
+    void ReadEncoderSettings(const SettingsSource &from);
     void WriteEncoderSettings() const;
 
     QWidget *m_window;

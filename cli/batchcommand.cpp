@@ -4,6 +4,8 @@
 #include "convert/watermark.h"
 #include "convert/imagefiles.h"
 #include "convert/naming.h"
+#include "convert/storedoptions.h"
+#include "settings/presetfile.h"
 
 #include <QCoreApplication>
 
@@ -191,6 +193,7 @@ struct GivenOptions {
     std::optional<std::string> filesFrom, shard;
     std::optional<long> shards;
     std::vector<std::string> inputs;
+    std::string logoPath; // the logo's file, for a preset saved
 };
 
 void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
@@ -250,6 +253,9 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
         break;
     case BatchOptionId::Undo:
         cmd.undo = true;
+        break;
+    case BatchOptionId::ListPresets:
+        cmd.listPresets = true;
         break;
     default:
         break;
@@ -423,6 +429,7 @@ bool ApplyWatermarkValue(const BatchOption &option, const std::string &v, long n
             error = "--logo: " + path + ": " + why;
             return false;
         }
+        given.logoPath = path;
         return true;
     }
 }
@@ -484,6 +491,121 @@ bool ApplyPlaceValue(const BatchOption &option, const std::string &v, BatchComma
     return true;
 }
 
+// "FILE:LINE: what", or "FILE: what" for the file as a whole.
+std::string AtLine(const std::string &path, int line, const std::string &what)
+{
+    return path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what;
+}
+
+std::string PresetFaultText(const std::string &path, const PresetFault &fault)
+{
+    const auto says = [&](const char *text, const std::string &arg = {}) {
+        return AtLine(path, fault.line, FillText(QCoreApplication::translate("velmora-batch", text), {arg}));
+    };
+    switch (fault.kind) {
+    case PresetFault::Unreadable:
+        return says(QT_TRANSLATE_NOOP("velmora-batch", "cannot read the preset: %1"), fault.detail);
+    case PresetFault::OtherGroup:
+        return says(QT_TRANSLATE_NOOP("velmora-batch", "a preset holds only a [Settings2] group"));
+    case PresetFault::Repeated:
+        return says(QT_TRANSLATE_NOOP("velmora-batch", "%1 is given twice"), fault.detail);
+    default:
+        return says(QT_TRANSLATE_NOOP("velmora-batch", "not a NAME=VALUE line"));
+    }
+}
+
+std::string StoredFaultText(const PresetEntry &entry, StoredFault fault)
+{
+    if (fault == StoredFault::Unknown)
+        return FillText(QCoreApplication::translate("velmora-batch", "unknown name %1"), {entry.name});
+    if (fault == StoredFault::NotNumber)
+        return FillText(QCoreApplication::translate("velmora-batch", "%1 takes a number"), {entry.name});
+    if (entry.name == "JpegSubsampling")
+        return FillText(QCoreApplication::translate("velmora-batch", "%1 takes 0, 444, 422 or 420"),
+                        {entry.name});
+    const StoredName *n = FindStoredName(entry.name);
+    const long most = entry.name == "m_nFormatType" ? long(OutputFormats().size()) : n->most;
+    return FillText(QCoreApplication::translate("velmora-batch", "%1 takes a number from %2 to %3"),
+                    {entry.name, std::to_string(n->least), std::to_string(most)});
+}
+
+// The preset's values, every one checked; logoLine is the logo's line.
+bool ReadPresetValues(const std::string &path, StoredValues &values, int &logoLine, std::string &error)
+{
+    std::vector<PresetEntry> entries;
+    PresetFault fault;
+    if (!ReadPresetFile(QString::fromStdString(path), entries, fault)) {
+        error = PresetFaultText(path, fault);
+        return false;
+    }
+    for (const PresetEntry &entry : entries) {
+        if (const StoredFault f = CheckStoredValue(entry.name, entry.value); f != StoredFault::None) {
+            error = AtLine(path, entry.line, StoredFaultText(entry, f));
+            return false;
+        }
+        if (entry.name == "LogoFile")
+            logoLine = entry.line;
+        values[entry.name] = entry.value;
+    }
+    return true;
+}
+
+const char *const kBadPresetName = QT_TRANSLATE_NOOP(
+    "velmora-batch", "%1: '%2' is no preset name (empty, a leading dot, a / or a control character)");
+
+// Every option a preset holds is replaced by its value; the others (the
+// files, --overwrite, --jobs, --log ...) stay as given.
+bool ApplyPreset(const std::string &v, BatchCommand &cmd, GivenOptions &given, const std::string &workFolder,
+                 std::string &error)
+{
+    std::string path;
+    if (v.find('/') != std::string::npos) {
+        if (!Absolute(v, workFolder, path, error))
+            return false;
+    } else if (!IsPresetName(QString::fromStdString(v))) {
+        error = FillText(QCoreApplication::translate("velmora-batch", kBadPresetName), {"--preset", v});
+        return false;
+    } else {
+        path = PresetPath(QString::fromStdString(v)).toStdString();
+    }
+    StoredValues values;
+    int logoLine = 0;
+    if (!ReadPresetValues(path, values, logoLine, error))
+        return false;
+    const ConvertOptions o = OptionsFromStored(values);
+    CConvertJob job = MakeConvertJob(o, {});
+    if (job.m_bStamp && !o.m_strLogoPath.empty() && !job.m_logo) {
+        std::string why;
+        ReadLogo(o.m_strLogoPath, why);
+        error = AtLine(path, logoLine,
+                       FillText(QCoreApplication::translate("velmora-batch", "cannot read the logo %1: %2"),
+                                {o.m_strLogoPath, why}));
+        return false;
+    }
+    if (std::string out; !job.m_szOutDir.empty()) {
+        if (!Absolute(job.m_szOutDir, workFolder, out, error))
+            return false;
+        job.SetOutputFolder(out);
+    }
+    job.SetOverwritePolicy(cmd.job.m_nOverwrite);
+    cmd.job = std::move(job);
+    GivenOptions fresh;
+    fresh.stampGiven = o.m_bStamp;
+    fresh.stamp = o.m_strStampText;
+    fresh.font = o.m_lfStamp;
+    fresh.color = o.m_crStamp;
+    fresh.logoPath = cmd.job.m_logo ? o.m_strLogoPath : std::string();
+    fresh.recursive = given.recursive;
+    fresh.nulSeparated = given.nulSeparated;
+    fresh.update = given.update;
+    fresh.filesFrom = std::move(given.filesFrom);
+    fresh.shard = std::move(given.shard);
+    fresh.shards = given.shards;
+    fresh.inputs = std::move(given.inputs);
+    given = std::move(fresh);
+    return true;
+}
+
 bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
                 GivenOptions &given, const std::string &workFolder, std::string &error)
 {
@@ -523,6 +645,15 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         return ApplyWatermarkValue(option, v, n, choice, job, given, workFolder, error);
     case BatchOptionId::Jobs:
         cmd.jobs = int(n);
+        return true;
+    case BatchOptionId::Preset:
+        return ApplyPreset(v, cmd, given, workFolder, error);
+    case BatchOptionId::SavePreset:
+        if (!IsPresetName(QString::fromStdString(v))) {
+            error = FillText(QCoreApplication::translate("velmora-batch", kBadPresetName), {a, v});
+            return false;
+        }
+        cmd.savePresetPath = PresetPath(QString::fromStdString(v)).toStdString();
         return true;
     case BatchOptionId::Overwrite:
         job.SetOverwritePolicy(kPolicies[choice]);
@@ -607,8 +738,31 @@ std::string RuleValueProblem(const GivenOptions &given, const CConvertJob &job)
     return {};
 }
 
-bool CheckResize(const GivenOptions &given, CConvertJob &job, std::string &error)
+// A preset's resize, where no --resize follows it: its rule and the values
+// the rule takes, unless given after it.
+void TakePresetResize(GivenOptions &given, const CConvertJob &job)
 {
+    static constexpr const char *kRules[] = {"fit", "width", "height", "stretch", "long",
+                                             "short", "percent", "fill", "pad"};
+    if (given.rule >= 0 || !job.m_bResize || job.m_nResizeType < 0 || job.m_nResizeType > RESIZE_PAD)
+        return;
+    const int rule = given.rule = job.m_nResizeType;
+    given.resize = kRules[rule];
+    if (rule == RESIZE_LONG_EDGE || rule == RESIZE_SHORT_EDGE) {
+        given.size = given.size.value_or(job.m_nEdgeSize);
+    } else if (rule == RESIZE_PERCENT) {
+        given.percent = given.percent.value_or(job.m_nPercent);
+    } else {
+        given.width = given.width.value_or(job.m_nWidth);
+        given.height = given.height.value_or(job.m_nHeight);
+    }
+    given.sharpen = given.sharpen || job.m_bSharpen;
+    given.noEnlarge = given.noEnlarge || job.m_bDontEnlarge;
+}
+
+bool CheckResize(GivenOptions &given, CConvertJob &job, std::string &error)
+{
+    TakePresetResize(given, job);
     if (error = RuleValueProblem(given, job); !error.empty())
         return false;
     if (given.rule < 0)
@@ -616,8 +770,8 @@ bool CheckResize(const GivenOptions &given, CConvertJob &job, std::string &error
     job.SetResizeFlag(true);
     job.SetResizeType(given.rule);
     job.SetSize(int(given.width.value_or(0)), int(given.height.value_or(0)));
-    job.m_nEdgeSize = std::int32_t(given.size.value_or(0));
-    job.m_nPercent = std::int32_t(given.percent.value_or(100));
+    job.m_nEdgeSize = std::int32_t(given.size.value_or(job.m_nEdgeSize));
+    job.m_nPercent = std::int32_t(given.percent.value_or(job.m_nPercent));
     job.SetSharpen(given.sharpen);
     job.SetDontEnlarge(given.noEnlarge);
     return true;
@@ -631,17 +785,23 @@ bool CheckNaming(const GivenOptions &given, CConvertJob &job, std::string &error
         error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--keep-dates and --date-from-exif do not go together"));
         return false;
     }
-    job.m_nOutputDate = given.keepDates      ? OUTDATE_SOURCE
-                        : given.dateFromExif ? OUTDATE_EXIF
-                                             : OUTDATE_WRITTEN;
-    if (!given.name)
+    // Unless told, the dates are a preset's (else the time written).
+    if (given.keepDates || given.dateFromExif)
+        job.m_nOutputDate = given.keepDates ? OUTDATE_SOURCE : OUTDATE_EXIF;
+    if (!given.name) {
+        // A preset's template gives way to --prefix and --suffix.
+        if (given.affixGiven)
+            job.m_szNameTemplate.clear();
         return true;
+    }
     if (given.affixGiven) {
         error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--name does not go with --prefix or --suffix"));
         return false;
     }
     job.SetRenameFlag(true);
     job.m_szNameTemplate = *given.name;
+    job.SetPrefix("");
+    job.SetSuffix("");
     if (!given.startGiven)
         job.SetStartNumber(1);
     return true;
@@ -773,7 +933,7 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         const BatchOption *option = FindBatchOption(a);
         if (option && option->value == OptionValue::None) {
             ApplyFlag(option->id, cmd, given);
-            if (cmd.help || cmd.version)
+            if (cmd.help || cmd.version || cmd.listPresets)
                 return cmd;
             continue;
         }
@@ -811,6 +971,18 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         error = FillText(QCoreApplication::translate("velmora-batch", "%1 goes with --stamp or --logo"),
                          {given.watermarkChoice});
         return std::nullopt;
+    }
+    if (!cmd.savePresetPath.empty()) {
+        std::string why;
+        cmd.presetValues = StoredFromJob(cmd.job, given.logoPath, given.font, given.color, why);
+        if (cmd.presetValues.empty()) {
+            error = FillText(
+                QCoreApplication::translate("velmora-batch", "--save-preset: a preset cannot keep %1"), {why});
+            return std::nullopt;
+        }
+        cmd.saveOnly = given.inputs.empty() && !given.filesFrom;
+        if (cmd.saveOnly)
+            return cmd;
     }
     long shardK = 0, shardN = 0;
     std::vector<TreeFile> files;

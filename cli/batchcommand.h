@@ -3,6 +3,7 @@
 
 #include "cli/batchoptions.h"
 #include "convert/convertjob.h"
+#include "convert/storedoptions.h"
 
 #include <optional>
 #include <string>
@@ -20,6 +21,12 @@ struct BatchCommand {
     // --undo (the newest journal) or --undo-journal FILE: no conversion.
     bool undo = false;
     std::string undoJournal;
+    bool listPresets = false; // --list-presets
+    // --save-preset: the file and its values; with no files given the
+    // command only saves.
+    std::string savePresetPath;
+    StoredValues presetValues;
+    bool saveOnly = false;
 };
 
 // Parses the arguments (without the program name). Relative file, folder and

@@ -537,6 +537,35 @@ constexpr BatchOption kOptions[] = {
      .help = QT_TRANSLATE_NOOP("velmora-batch", "undo the run of that journal instead of the last"),
      .manualText = "Undo the run of that journal instead of the last.",
      .completion = Completion::Files},
+    {.id = Preset,
+     .name = "--preset",
+     .value = OptionValue::Name,
+     .valueText = "NAME|FILE",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "every option of a saved preset (a name with a / is a file);\n"
+                                                "options after it change it, those before it are replaced"),
+     .manualText = "Take every option of the run (resize, names, rotation, watermark, format and its "
+                   "settings, quality,\n"
+                   "destination, metadata, dates) from the preset NAME, saved in the window or with "
+                   "\\fB\\-\\-save\\-preset\\fR as\n"
+                   "\\fI$XDG_CONFIG_HOME/Korvane/presets/NAME.ini\\fR, or from FILE when the value holds a "
+                   "\\(lq/\\(rq. Options after it\n"
+                   "change what it says; options before it are replaced by it. A damaged preset is a usage "
+                   "error naming\n"
+                   "its file and line.",
+     .completion = Completion::Presets},
+    {.id = SavePreset,
+     .name = "--save-preset",
+     .value = OptionValue::Name,
+     .valueText = "NAME",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "save the other options as the preset NAME (with no files:\n"
+                                                "save only)"),
+     .manualText = "Save the other options as the preset NAME, replacing one of that name; with no files "
+                   "given, only save.\n"
+                   "A name may not be empty, start with a dot or hold a \\(lq/\\(rq or a control character."},
+    {.id = ListPresets,
+     .name = "--list-presets",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "list the saved presets, one name a line"),
+     .manualText = "List the saved presets, one name a line, sorted, and exit."},
 };
 
 std::string Lower(std::string_view s)
@@ -734,7 +763,7 @@ std::string CompletionCases()
     const auto pattern = [&](const BatchOption &option) {
         return kIndent + Join(ListedNames(option), "|") + ")\n";
     };
-    std::string words, folders, files, fonts, plain;
+    std::string words, folders, files, fonts, presets, plain;
     for (const BatchOption &option : kOptions) {
         if (option.value == OptionValue::None || option.value == OptionValue::Literal)
             continue;
@@ -756,6 +785,13 @@ std::string CompletionCases()
                      "\"$cur\"))\n" +
                      kBody + "return ;;\n";
             break;
+        case Completion::Presets:
+            // The saved presets' names, and files.
+            presets += pattern(option) + kBody + "local IFS=$'\\n'\n" + kBody +
+                       "COMPREPLY=($(compgen -W \"$(ls \"${XDG_CONFIG_HOME:-$HOME/.config}/Korvane/presets\" "
+                       "2>/dev/null | sed -n 's/\\.ini$//p')\" -- \"$cur\") $(compgen -f -- \"$cur\"))\n" +
+                       kBody + "return ;;\n";
+            break;
         case Completion::None:
             plain += (plain.empty() ? "" : "|") + Join(ListedNames(option), "|");
             break;
@@ -764,7 +800,7 @@ std::string CompletionCases()
     // Values typed freely: no file names offered.
     if (!plain.empty())
         plain = kIndent + plain + ")\n" + kBody + "return ;;\n";
-    return words + folders + files + fonts + plain;
+    return words + folders + files + fonts + presets + plain;
 }
 
 std::string CompletionNames(std::size_t firstColumn, std::size_t indent, std::size_t width)

@@ -68,6 +68,9 @@ enum class BatchOptionId {
     Dpi,
     Lossless,
     IfLarger,
+    Preset,
+    SavePreset,
+    ListPresets,
 };
 
 enum class OptionValue {
@@ -79,7 +82,7 @@ enum class OptionValue {
 };
 
 // How the shell completes an option's value.
-enum class Completion { None, Words, Folders, Files, Fonts };
+enum class Completion { None, Words, Folders, Files, Fonts, Presets };
 
 // Where the option stands in the manual page's OPTIONS.
 enum class ManualEntry {

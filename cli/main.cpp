@@ -10,6 +10,7 @@
 #include "convert/runjournal.h"
 #include "imaging/libraryversions.h"
 #include "imaging/runresources.h"
+#include "settings/presetfile.h"
 #include "translations/languages.h"
 
 #include <QDir>
@@ -53,14 +54,17 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &
 // Without a watermark a core application does, and starts in about half the
 // time (no platform plugin, no font configuration): that counts where a
 // script runs the program once a file. The application comes before the
-// command line is read, as its messages are translated; any "--stamp" asks
-// for the GUI one, even as another option's value, so none is missed.
+// command line is read, as its messages are translated; any "--stamp" or
+// "--preset" (which may hold one) asks for the GUI one, even as another
+// option's value, so none is missed.
 std::unique_ptr<QCoreApplication> MakeApplication(int argc, char **argv)
 {
     qInstallMessageHandler(QuietQtMessages);
     static int qtArgc = 1;
     const bool stamp =
-        std::any_of(argv + 1, argv + argc, [](const char *arg) { return std::strcmp(arg, "--stamp") == 0; });
+        std::any_of(argv + 1, argv + argc, [](const char *arg) {
+        return std::strcmp(arg, "--stamp") == 0 || std::strcmp(arg, "--preset") == 0;
+    });
     std::unique_ptr<QCoreApplication> app;
     if (stamp) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -90,6 +94,23 @@ int UndoCommand(const std::string &journal)
     return report.Complete() ? 0 : 1;
 }
 
+// The values in the order the stored names are listed.
+bool SavePreset(const BatchCommand &cmd)
+{
+    std::vector<std::pair<std::string, std::string>> values;
+    for (const StoredName &name : StoredRunNames())
+        if (const auto it = cmd.presetValues.find(name.name); it != cmd.presetValues.end())
+            values.emplace_back(it->first, it->second);
+    QString why;
+    if (WritePresetFile(QString::fromStdString(cmd.savePresetPath), values, why))
+        return true;
+    std::fprintf(stderr, "velmora-batch: %s\n",
+                 FillText(QCoreApplication::translate("velmora-batch", "cannot save the preset %1: %2"),
+                          {cmd.savePresetPath, why.toStdString()})
+                     .c_str());
+    return false;
+}
+
 int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_source &stop,
                StopSignals &stopSignals)
 {
@@ -112,8 +133,17 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
         return 0;
     }
 
+    if (cmd->listPresets) {
+        for (const QString &name : ListPresets())
+            std::printf("%s\n", name.toUtf8().constData());
+        return 0;
+    }
     if (cmd->undo)
         return UndoCommand(cmd->undoJournal);
+    if (!cmd->savePresetPath.empty() && !SavePreset(*cmd))
+        return 1;
+    if (cmd->saveOnly)
+        return 0;
 
     resources.workers = cmd->jobs; // 0: one per core
     // One job means one thread, pixel operations included.

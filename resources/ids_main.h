@@ -91,4 +91,10 @@ inline constexpr int IDC_STAMP_TEXT_LABEL = 1038;
 inline constexpr int IDC_FONT = 1021;
 inline constexpr int IDC_STAMP_MORE = 1140;     // "更多..."
 
+// Presets, in the row of the selected list's buttons.
+inline constexpr int IDC_PRESET_LABEL = 1150;   // "预设:"
+inline constexpr int IDC_PRESET = 1151;
+inline constexpr int IDC_PRESET_SAVE = 1152;    // "保存..."
+inline constexpr int IDC_PRESET_DELETE = 1153;  // "删除", in the save dialog
+
 }  // namespace mainid

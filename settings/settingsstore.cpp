@@ -60,6 +60,17 @@ bool WriteProfileString(const char *section, const char *entry, const QString &v
     return s.status() == QSettings::NoError;
 }
 
+SettingsSource StoreSource()
+{
+    const auto getInt = [](const char *entry, int defaultValue) {
+        return GetProfileInt(kSettingsSection, entry, defaultValue);
+    };
+    const auto getString = [](const char *entry, const QString &defaultValue) {
+        return GetProfileString(kSettingsSection, entry, defaultValue);
+    };
+    return {getInt, getString};
+}
+
 QByteArray OutputDirKey(int n)
 {
     return "OutputDir" + QByteArray::number(n);
@@ -70,27 +81,26 @@ COLORREF ColourFromComponents(int red, int green, int blue)
     return RGB(red & 0xFF, green & 0xFF, blue & 0xFF);
 }
 
-COLORREF ReadStampColour()
+COLORREF ReadStampColour(const SettingsSource &from)
 {
     using namespace settingskey;
-    return ColourFromComponents(GetProfileInt(kSettingsSection, kFontRed, 0),
-                                GetProfileInt(kSettingsSection, kFontGreen, 0),
-                                GetProfileInt(kSettingsSection, kFontBlue, 0));
+    return ColourFromComponents(from.getInt(kFontRed, 0), from.getInt(kFontGreen, 0),
+                                from.getInt(kFontBlue, 0));
 }
 
-LOGFONT ReadStampFont()
+LOGFONT ReadStampFont(const SettingsSource &from)
 {
     using namespace settingskey;
     LOGFONT lf;
-    lf.lfHeight = GetProfileInt(kSettingsSection, kFontHeight, settingsdefault::kFontHeight);
-    lf.lfWidth = GetProfileInt(kSettingsSection, kFontWidth, 0);
-    lf.lfEscapement = GetProfileInt(kSettingsSection, kFontEscapement, 0);
-    lf.lfItalic = BYTE(GetProfileInt(kSettingsSection, kFontItalic, 0));
-    lf.lfWeight = GetProfileInt(kSettingsSection, kFontWeight, settingsdefault::kFontWeight);
-    lf.lfUnderline = BYTE(GetProfileInt(kSettingsSection, kFontUnderline, 0));
-    lf.lfStrikeOut = BYTE(GetProfileInt(kSettingsSection, kFontStrikeOut, 0));
-    lf.lfCharSet = BYTE(GetProfileInt(kSettingsSection, kFontCharSet, 0));
-    const QString face = GetProfileString(kSettingsSection, kFontFaceName, settingsdefault::kFontFaceName);
+    lf.lfHeight = from.getInt(kFontHeight, settingsdefault::kFontHeight);
+    lf.lfWidth = from.getInt(kFontWidth, 0);
+    lf.lfEscapement = from.getInt(kFontEscapement, 0);
+    lf.lfItalic = BYTE(from.getInt(kFontItalic, 0));
+    lf.lfWeight = from.getInt(kFontWeight, settingsdefault::kFontWeight);
+    lf.lfUnderline = BYTE(from.getInt(kFontUnderline, 0));
+    lf.lfStrikeOut = BYTE(from.getInt(kFontStrikeOut, 0));
+    lf.lfCharSet = BYTE(from.getInt(kFontCharSet, 0));
+    const QString face = from.getString(kFontFaceName, settingsdefault::kFontFaceName);
     lf.SetFaceName(face.toUtf8().constData());
     return lf;
 }

@@ -8,12 +8,23 @@
 
 #include <QString>
 
+#include <functional>
+
 constexpr const char *kSettingsSection = "Settings2";
 
 int GetProfileInt(const char *section, const char *entry, int defaultValue);
 QString GetProfileString(const char *section, const char *entry, const QString &defaultValue = QString());
 bool WriteProfileInt(const char *section, const char *entry, int value);
 bool WriteProfileString(const char *section, const char *entry, const QString &value);
+
+// Where values are read from by their stored names: the store itself, or
+// values held elsewhere (a preset's).
+struct SettingsSource {
+    std::function<int(const char *entry, int defaultValue)> getInt;
+    std::function<QString(const char *entry, const QString &defaultValue)> getString;
+};
+// The store's own values, section "Settings2".
+SettingsSource StoreSource();
 
 // Every stored value's name, spelled as existing stores have them.
 namespace settingskey {
@@ -122,6 +133,11 @@ inline constexpr const char *kDpi = "Dpi";
 inline constexpr const char *kLosslessRotate = "LosslessRotate";
 // The output group's: 1 keeps the source where the rewrite would be larger.
 inline constexpr const char *kKeepIfLarger = "KeepIfLarger";
+// A preset's own: the rename group's start number, which the store keeps
+// nowhere else (a new run starts at 1).
+inline constexpr const char *kRenameStart = "RenameStart";
+// The name of the preset last chosen in the window; empty for none.
+inline constexpr const char *kPreset = "Preset";
 }  // namespace settingskey
 
 // Defaults of the values whose default is not obvious at the call.
@@ -148,8 +164,8 @@ COLORREF ColourFromComponents(int red, int green, int blue);
 
 // The watermark colour and font as stored ("fcr", "fcg", "fcb" and the nine
 // font values); the face name is cut to what the font record holds.
-COLORREF ReadStampColour();
-LOGFONT ReadStampFont();
+COLORREF ReadStampColour(const SettingsSource &from = StoreSource());
+LOGFONT ReadStampFont(const SettingsSource &from = StoreSource());
 // Writes the colour, then the nine font values in their fixed order.
 void WriteStampFontAndColour(const LOGFONT &font, COLORREF colour);
 

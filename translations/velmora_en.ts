@@ -328,6 +328,14 @@
         <source>无损旋转</source>
         <translation>Lossless</translation>
     </message>
+    <message>
+        <source>预设:</source>
+        <translation>Preset:</translation>
+    </message>
+    <message>
+        <source>保存...</source>
+        <translation>Save...</translation>
+    </message>
 </context>
 <context>
     <name>CNameTemplateDlg</name>
@@ -450,6 +458,50 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>为该任务保存该设置</source>
         <translation>Remember for this run</translation>
+    </message>
+</context>
+<context>
+    <name>CPresetDlg</name>
+    <message>
+        <source>保存预设</source>
+        <translation>Save Preset</translation>
+    </message>
+    <message>
+        <source>名称:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Move to Trash</translation>
+    </message>
+    <message>
+        <source>预设名称不能为空，不能以点开头，也不能包含 / 或控制字符。</source>
+        <translation>A preset name cannot be empty, start with a dot, or contain / or control characters.</translation>
+    </message>
+    <message>
+        <source>预设“%1”已存在。要替换它吗?</source>
+        <translation>The preset “%1” already exists. Replace it?</translation>
+    </message>
+    <message>
+        <source>要删除预设“%1”吗?</source>
+        <translation>Delete the preset “%1”?</translation>
+    </message>
+</context>
+<context>
+    <name>CPresetRow</name>
+    <message>
+        <source>预设文件 %1 第 %2 行有误，未载入。</source>
+        <translation>The preset file %1 has an error on line %2; it was not loaded.</translation>
+    </message>
+    <message>
+        <source>无法读取预设文件 %1。</source>
+        <translation>Cannot read the preset file %1.</translation>
+    </message>
+    <message>
+        <source>无法保存预设 %1:
+%2</source>
+        <translation>Cannot save the preset %1:
+%2</translation>
     </message>
 </context>
 <context>
@@ -1794,6 +1846,70 @@ source: the source copied instead (keep), or written
     <message>
         <source>watermark at the lower right; {name}, {n}, {date} are each file&apos;s</source>
         <translation>watermark at the lower right; {name}, {n}, {date} are each file&apos;s</translation>
+    </message>
+    <message>
+        <source>cannot read the preset: %1</source>
+        <translation>cannot read the preset: %1</translation>
+    </message>
+    <message>
+        <source>a preset holds only a [Settings2] group</source>
+        <translation>a preset holds only a [Settings2] group</translation>
+    </message>
+    <message>
+        <source>%1 is given twice</source>
+        <translation>%1 is given twice</translation>
+    </message>
+    <message>
+        <source>not a NAME=VALUE line</source>
+        <translation>not a NAME=VALUE line</translation>
+    </message>
+    <message>
+        <source>unknown name %1</source>
+        <translation>unknown name %1</translation>
+    </message>
+    <message>
+        <source>%1 takes a number</source>
+        <translation>%1 takes a number</translation>
+    </message>
+    <message>
+        <source>%1 takes 0, 444, 422 or 420</source>
+        <translation>%1 takes 0, 444, 422 or 420</translation>
+    </message>
+    <message>
+        <source>%1 takes a number from %2 to %3</source>
+        <translation>%1 takes a number from %2 to %3</translation>
+    </message>
+    <message>
+        <source>%1: &apos;%2&apos; is no preset name (empty, a leading dot, a / or a control character)</source>
+        <translation>%1: &apos;%2&apos; is no preset name (empty, a leading dot, a / or a control character)</translation>
+    </message>
+    <message>
+        <source>cannot read the logo %1: %2</source>
+        <translation>cannot read the logo %1: %2</translation>
+    </message>
+    <message>
+        <source>--save-preset: a preset cannot keep %1</source>
+        <translation>--save-preset: a preset cannot keep %1</translation>
+    </message>
+    <message>
+        <source>every option of a saved preset (a name with a / is a file);
+options after it change it, those before it are replaced</source>
+        <translation>every option of a saved preset (a name with a / is a file);
+options after it change it, those before it are replaced</translation>
+    </message>
+    <message>
+        <source>save the other options as the preset NAME (with no files:
+save only)</source>
+        <translation>save the other options as the preset NAME (with no files:
+save only)</translation>
+    </message>
+    <message>
+        <source>list the saved presets, one name a line</source>
+        <translation>list the saved presets, one name a line</translation>
+    </message>
+    <message>
+        <source>cannot save the preset %1: %2</source>
+        <translation>cannot save the preset %1: %2</translation>
     </message>
 </context>
 </TS>
