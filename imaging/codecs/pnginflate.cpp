@@ -91,7 +91,6 @@ template <int Bpp>
 __attribute__((target("sse4.1"))) void PaethRowSse41(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n)
 {
     __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
-    const __m128i low = _mm_set1_epi16(0xff);
     for (std::size_t i = 0; i < n; i += Bpp) {
         const __m128i b = LoadPixel<Bpp>(prev + i);
         const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
@@ -101,7 +100,8 @@ __attribute__((target("sse4.1"))) void PaethRowSse41(std::uint8_t *cur, const st
         const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
         const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
         const __m128i nearest = _mm_blendv_epi8(a, bOrC, notA);
-        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(cur + i), nearest), low);
+        // Bytewise: the sum wraps as a byte would, the high bytes stay zero.
+        a = _mm_add_epi8(LoadPixel<Bpp>(cur + i), nearest);
         StorePixel<Bpp>(cur + i, a);
         c = b;
     }
@@ -197,10 +197,19 @@ bool Unfilter(int filter, std::uint8_t *__restrict cur, const std::uint8_t *__re
         for (std::size_t i = step; i < n; ++i)
             cur[i] = std::uint8_t(cur[i] + cur[i - step]);
         return true;
-    case 2:
-        for (std::size_t i = 0; i < n; ++i)
+    case 2: {
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        for (; i + 16 <= n; i += 16) {
+            const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i *>(prev + i));
+            __m128i *const at = reinterpret_cast<__m128i *>(cur + i);
+            _mm_storeu_si128(at, _mm_add_epi8(_mm_loadu_si128(at), up));
+        }
+#endif
+        for (; i < n; ++i)
             cur[i] = std::uint8_t(cur[i] + prev[i]);
         return true;
+    }
     case 3:
 #if defined(__SSE2__)
         if (bpp == 3)
