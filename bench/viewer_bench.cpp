@@ -88,7 +88,8 @@ struct ColourCheck {
     }
     void Print(const char *what) const
     {
-        std::printf("  %-40s %5d of %d  %s\n", what, coloured, frames, coloured == frames ? "holds" : "MISSED");
+        std::printf("  %-40s %5d of %d  %s\n", what, coloured, frames,
+                    coloured == frames ? "holds" : "MISSED");
     }
 };
 

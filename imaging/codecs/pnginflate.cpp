@@ -88,7 +88,8 @@ template <int Bpp> void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, st
 // The same with SSSE3's absolute values and SSE4.1's blends: fewer steps on
 // the chain through the pixel to the left, which sets the pace.
 template <int Bpp>
-__attribute__((target("sse4.1"))) void PaethRowSse41(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n)
+__attribute__((target("sse4.1"))) void PaethRowSse41(std::uint8_t *cur, const std::uint8_t *prev,
+                                                     std::size_t n)
 {
     __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
     for (std::size_t i = 0; i < n; i += Bpp) {
