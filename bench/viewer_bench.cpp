@@ -5,9 +5,12 @@
 // one shown has been on screen long enough for its neighbours to be read
 // ahead, and without that pause; and the zoom steps. The painting is forced
 // at once (repaint), so each figure is what a user waits before the window
-// shows the result.
+// shows the result. Each first frame is also checked for colour: a photo
+// whose first look came grey while the whole of it is coloured counts
+// against the first paint.
 //   velmora-viewer-bench [--rounds N] FILE...
 #include "viewer/previewdlg.h"
+#include "imaging/cximage.h"
 #include "imaging/runresources.h"
 
 #include <QApplication>
@@ -18,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -54,6 +58,40 @@ double Settle(CPreviewDlg &dlg)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     return double(t.nsecsElapsed()) / 1e6;
 }
+
+// How coloured a picture is: the mean spread between a pixel's largest and
+// smallest channel, over every fourth pixel of every fourth row.
+double Colourfulness(const CxImage &img)
+{
+    if (!img.IsValid() || img.GetBpp() != 24)
+        return 0;
+    double sum = 0;
+    long long n = 0;
+    for (int y = 0; y < img.GetHeight(); y += 4) {
+        const std::uint8_t *row = img.GetBits(y);
+        for (int x = 0; x < img.GetWidth(); x += 4, ++n) {
+            const std::uint8_t *p = row + 3 * x;
+            sum += std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+        }
+    }
+    return n ? sum / double(n) : 0;
+}
+
+// First frames in colour: at least half as coloured as the whole picture
+// (a grey photo passes either way).
+struct ColourCheck {
+    int frames = 0, coloured = 0;
+    void Add(double first, double whole)
+    {
+        ++frames;
+        coloured += first >= 0.5 * whole ? 1 : 0;
+    }
+    void Print(const char *what) const
+    {
+        std::printf("  %-40s %5d of %d  %s\n", what, coloured, frames,
+                    coloured == frames ? "holds" : "MISSED");
+    }
+};
 
 void Print(const char *what, Figures &f, double target)
 {
@@ -107,29 +145,36 @@ int main(int argc, char **argv)
                 static_cast<long long>(files.size()), rounds);
 
     Figures fitted, fittedWhole, actual, actualWhole, next, nextRushed, zoom, zoomSettled;
+    ColourCheck fittedColour, actualColour;
     // Opens the viewer on picture i afresh: nothing of it read before.
-    auto open = [&](int i, Figures &first, Figures &whole) {
+    auto open = [&](int i, Figures &first, Figures &whole, ColourCheck *colour) {
         dlg.reject();
         QApplication::processEvents();
         dlg.SetStartIndex(i);
+        QElapsedTimer total;
+        total.start();
         first.Add(Time(dlg, [&] { dlg.show(); }));
-        whole.Add(first.ms.back() + Settle(dlg));
+        const double firstColour = colour ? Colourfulness(dlg.GetImage()) : 0;
+        Settle(dlg);
+        whole.Add(double(total.nsecsElapsed()) / 1e6);
+        if (colour)
+            colour->Add(firstColour, Colourfulness(dlg.GetImage()));
     };
     for (int r = 0; r < rounds; ++r) {
         dlg.OnFit();
         for (int i = 0; i < files.size(); ++i)
-            open(i, fitted, fittedWhole);
+            open(i, fitted, fittedWhole, &fittedColour);
         dlg.OnActualSize();
         for (int i = 0; i < files.size(); ++i)
-            open(i, actual, actualWhole);
+            open(i, actual, actualWhole, &actualColour);
         // Page turns after a look at each picture, then in a rush.
         Figures unused, unusedWhole;
-        open(0, unused, unusedWhole);
+        open(0, unused, unusedWhole, nullptr);
         for (int i = 1; i < files.size(); ++i) {
             next.Add(Time(dlg, [&] { dlg.OnNextImage(); }));
             Settle(dlg);
         }
-        open(0, unused, unusedWhole);
+        open(0, unused, unusedWhole, nullptr);
         for (int i = 1; i < files.size(); ++i)
             nextRushed.Add(Time(dlg, [&] { dlg.OnNextImage(); }));
         Settle(dlg);
@@ -140,9 +185,11 @@ int main(int argc, char **argv)
             zoom.Add(Time(dlg, [&] { dlg.OnZoomOut(); }));
         zoomSettled.Add(Settle(dlg));
     }
-    Print("first paint, fitted", fitted, 150);
+    Print("first paint, fitted", fitted, 100);
+    fittedColour.Print("  first frame in colour, fitted");
     Print("  whole picture in, fitted", fittedWhole, 0);
-    Print("first paint, actual size", actual, 150);
+    Print("first paint, actual size", actual, 100);
+    actualColour.Print("  first frame in colour, actual size");
     Print("  whole picture in, actual size", actualWhole, 0);
     Print("next picture, after a look", next, 100);
     Print("next picture, in a rush", nextRushed, 0);

@@ -24,8 +24,8 @@ struct CxDecodeRequest {
     // full scale; any other decodes it all. 0, 0 asks for everything.
     int regionWidth = 0;
     int regionHeight = 0;
-    // A progressive JPEG may stop after its first scan, given at 1/8 scale
-    // whatever the hint.
+    // A progressive JPEG may stop after its first scans (as far as every
+    // component's block averages), given at 1/8 scale whatever the hint.
     bool coarse = false;
     // Raised by another thread to end the decode early (it then fails);
     // must outlive the decode.

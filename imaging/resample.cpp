@@ -68,6 +68,7 @@ void MakeTaps(int srcLen, int dstLen, Taps &t)
     t.count.resize(std::size_t(dstLen));
     t.offset.resize(std::size_t(dstLen));
     t.weights.clear();
+    t.maxCount = 0;
     t.weights.reserve(std::size_t(dstLen) * std::size_t(2 * std::ceil(support) + 10));
     std::vector<double> w;
     std::vector<std::int16_t> q;
@@ -112,6 +113,31 @@ void MakeTaps(int srcLen, int dstLen, Taps &t)
         t.weights.resize(t.weights.size() + std::size_t((8 - n % 8) % 8), 0);
         t.maxCount = std::max(t.maxCount, n);
     }
+}
+
+// The taps of the last few sizes met on this thread, copied out: a run's
+// photos often share their sizes, and every weight costs two sines.
+void CachedTaps(int srcLen, int dstLen, Taps &t)
+{
+    struct Entry {
+        int srcLen = 0, dstLen = 0;
+        Taps taps;
+    };
+    constexpr unsigned kEntries = 4;
+    thread_local Entry cache[kEntries];
+    thread_local unsigned next = 0;
+    for (const Entry &e : cache) {
+        if (e.srcLen == srcLen && e.dstLen == dstLen) {
+            t = e.taps;
+            return;
+        }
+    }
+    Entry &e = cache[next++ % kEntries];
+    e.srcLen = e.dstLen = 0; // until its taps are whole
+    MakeTaps(srcLen, dstLen, e.taps);
+    e.srcLen = srcLen;
+    e.dstLen = dstLen;
+    t = e.taps;
 }
 
 inline std::int16_t ToSample(std::int32_t acc)
@@ -817,8 +843,8 @@ bool ResampleTo(const CxImage &src, int width, int height, CxImage &out)
     Taps tx, ty;
     CxImage result;
     try {
-        MakeTaps(src.GetWidth(), width, tx);
-        MakeTaps(src.GetHeight(), height, ty);
+        CachedTaps(src.GetWidth(), width, tx);
+        CachedTaps(src.GetHeight(), height, ty);
     } catch (const std::bad_alloc &) {
         CxImageAccess::SetError(out, "out of memory");
         return false;
@@ -919,8 +945,8 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
         !cxcodec::FitsPixelLimits(dstW, dstH) || cxops::BoxFactor(width, height, dstW, dstH) != 0)
         return nullptr;
     try {
-        MakeTaps(width, dstW, s.tx);
-        MakeTaps(height, dstH, s.ty);
+        CachedTaps(width, dstW, s.tx);
+        CachedTaps(height, dstH, s.ty);
     } catch (const std::bad_alloc &) {
         return nullptr;
     }

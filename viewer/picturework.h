@@ -32,7 +32,7 @@ std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrie
 // of it: fitted to the screen, at the smallest reduced scale that still
 // covers the fitted size; at actual size, only the top left part a screen
 // of that size shows first (region); a progressive file, only its first
-// scan, at 1/8; a camera raw file fitted, its embedded preview when that
+// scans, as far as every colour's block averages, at 1/8; a camera raw file fitted, its embedded preview when that
 // covers the fitted size. No image when the file is neither (other decoders
 // cannot be quicker than a whole decode) or fails; one of the picture's own
 // size when the whole came anyway.

@@ -253,7 +253,7 @@ void *MakeCmykTransform(CxImage &out, bool inverted)
 struct JpegPlan {
     int srcW = 0, srcH = 0, orientation = 1;
     bool grey = false, cmyk = false;
-    bool coarse = false;     // the first scan only
+    bool coarse = false;     // the first scans only
     int w = 0, h = 0;        // the output
     CxImage *band = nullptr; // rows go to the request's sink
 };
@@ -320,8 +320,8 @@ void ChooseColourSpace(j_decompress_ptr cinfo, JpegPlan &plan)
 
 void ChooseScale(j_decompress_ptr cinfo, const cxcodec::DecodeRequest &req, JpegPlan &plan)
 {
-    // A coarse look at a progressive file: its first scan only (every block's
-    // average, all a first scan holds), so at 1/8 scale.
+    // A coarse look at a progressive file: its first scans only, up to the
+    // one that brings the last component's block averages, so at 1/8 scale.
     plan.coarse = req.coarse && cinfo->progressive_mode && !plan.cmyk;
     if (plan.coarse)
         cinfo->buffered_image = TRUE;
@@ -448,11 +448,28 @@ void ReserveCoefficients(JpegDecoder &d, const std::uint8_t *data, std::size_t s
     LeaveOutAcScans(d, data, size);
 }
 
-// Output from the first scan: input is read only as far as it needs.
-void ReadFirstScanOnly(JpegDecoder &d, const JpegPlan &plan)
+// Whether the scans begun so far bring every component's DC (libjpeg notes
+// a scan's coefficients as its header is read).
+bool AllDcBegun(j_decompress_ptr cinfo)
+{
+    for (int c = 0; c < cinfo->num_components; ++c)
+        if (cinfo->coef_bits[c][0] < 0)
+            return false;
+    return true;
+}
+
+// Output from the first scans that hold every component's DC (a first scan
+// of the luminance alone would show the picture grey): input is read only
+// as far as it needs.
+void ReadFirstScansOnly(JpegDecoder &d, const JpegPlan &plan)
 {
     j_decompress_ptr cinfo = &d.cinfo;
-    jpeg_start_output(cinfo, 1);
+    while (!AllDcBegun(cinfo)) {
+        const int got = jpeg_consume_input(cinfo);
+        if (got == JPEG_REACHED_EOI || got == JPEG_SUSPENDED)
+            break;
+    }
+    jpeg_start_output(cinfo, cinfo->input_scan_number);
     if (int(cinfo->output_width) != plan.w || int(cinfo->output_height) != plan.h ||
         cinfo->output_components != (plan.grey ? 1 : 3))
         Fail(cinfo, "unexpected JPEG layout");
@@ -514,7 +531,7 @@ void ReadJpeg(JpegDecoder &d, const std::uint8_t *data, std::size_t size, CxImag
         ReserveCoefficients(d, data, size, req, plan);
     jpeg_start_decompress(cinfo);
     if (plan.coarse) {
-        ReadFirstScanOnly(d, plan);
+        ReadFirstScansOnly(d, plan);
         CxImageAccess::SetSourceSize(out, plan.srcW, plan.srcH);
         CxImageAccess::SetOrientation(out, plan.orientation);
         return;
