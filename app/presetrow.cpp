@@ -25,6 +25,8 @@ CPresetRow::CPresetRow(QWidget *window, COptionPanel *options)
     m_combo->setEditable(false);
     // The row leaves the box little room: the open list shows whole names.
     m_combo->view()->setMinimumWidth(160);
+    // ...and the box, where the name is cut, says it whole when pointed at.
+    connect(m_combo, &QComboBox::currentTextChanged, m_combo, &QWidget::setToolTip);
     Fill(GetProfileString(kSettingsSection, settingskey::kPreset));
     connect(m_combo, &QComboBox::activated, this, &CPresetRow::OnChoose);
     connect(ControlById<QPushButton>(window, IDC_PRESET_SAVE, Qt::FindDirectChildrenOnly),
