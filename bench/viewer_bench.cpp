@@ -103,6 +103,27 @@ void Print(const char *what, Figures &f, double target)
     std::printf("\n");
 }
 
+// --rounds N and two files or more; false (usage said) otherwise.
+bool ParseArguments(int argc, char **argv, int &rounds, QStringList &files)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
+        else if (!a.empty() && a[0] != '-')
+            files << QString::fromLocal8Bit(argv[i]);
+        else {
+            std::fputs("Usage: velmora-viewer-bench [--rounds N] FILE...\n", stderr);
+            return false;
+        }
+    }
+    if (files.size() < 2) {
+        std::fputs("velmora-viewer-bench: give two files or more\n", stderr);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -116,21 +137,8 @@ int main(int argc, char **argv)
 
     int rounds = 3;
     QStringList files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--rounds" && i + 1 < argc)
-            rounds = std::max(1, std::atoi(argv[++i]));
-        else if (!a.empty() && a[0] != '-')
-            files << QString::fromLocal8Bit(argv[i]);
-        else {
-            std::fputs("Usage: velmora-viewer-bench [--rounds N] FILE...\n", stderr);
-            return 2;
-        }
-    }
-    if (files.size() < 2) {
-        std::fputs("velmora-viewer-bench: give two files or more\n", stderr);
+    if (!ParseArguments(argc, argv, rounds, files))
         return 2;
-    }
 
     CPreviewDlg dlg;
     QStringList list = files;

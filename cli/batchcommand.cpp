@@ -606,6 +606,20 @@ bool ApplyPreset(const std::string &v, BatchCommand &cmd, GivenOptions &given, c
     return true;
 }
 
+// --preset runs with a preset; --save-preset names the one to write.
+bool ApplyPresetValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
+                      GivenOptions &given, const std::string &workFolder, std::string &error)
+{
+    if (option.id == BatchOptionId::Preset)
+        return ApplyPreset(v, cmd, given, workFolder, error);
+    if (!IsPresetName(QString::fromStdString(v))) {
+        error = FillText(QCoreApplication::translate("velmora-batch", kBadPresetName), {a, v});
+        return false;
+    }
+    cmd.savePresetPath = PresetPath(QString::fromStdString(v)).toStdString();
+    return true;
+}
+
 bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
                 GivenOptions &given, const std::string &workFolder, std::string &error)
 {
@@ -647,14 +661,8 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         cmd.jobs = int(n);
         return true;
     case BatchOptionId::Preset:
-        return ApplyPreset(v, cmd, given, workFolder, error);
     case BatchOptionId::SavePreset:
-        if (!IsPresetName(QString::fromStdString(v))) {
-            error = FillText(QCoreApplication::translate("velmora-batch", kBadPresetName), {a, v});
-            return false;
-        }
-        cmd.savePresetPath = PresetPath(QString::fromStdString(v)).toStdString();
-        return true;
+        return ApplyPresetValue(option, a, v, cmd, given, workFolder, error);
     case BatchOptionId::Overwrite:
         job.SetOverwritePolicy(kPolicies[choice]);
         cmd.overwriteGiven = true;
