@@ -196,7 +196,8 @@ void ConvertWorker::Percent(const FileRun &f)
 }
 
 ConvertWorker::Step ConvertWorker::Stage(FileRun &f, StagedFile staged, const std::string &outPath,
-                                         std::string sha256, std::int64_t size, FileWay way, FileOutcome outcome)
+                                         std::string sha256, std::int64_t size, FileWay way,
+                                         FileOutcome outcome)
 {
     f.staged = f.timed = true;
     f.record.microseconds = f.preparing + std::chrono::duration_cast<std::chrono::microseconds>(
@@ -473,8 +474,8 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
         StagedFile staged;
         if (StageAtomically(
                 outPath, f.stop,
-                [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; }, staged,
-                &reason) == WriteResult::Written)
+                [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
+                staged, &reason) == WriteResult::Written)
             return Stage(f, std::move(staged), outPath,
                          m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
                          std::int64_t(bytes.size), prepared.way, FileOutcome::Copied);

@@ -6,7 +6,8 @@
 #include <cstring>
 
 WriteResult StageAtomically(const std::string &path, const std::stop_token &stop,
-                            const std::function<bool(CxFile &)> &encode, StagedFile &staged, std::string *reason)
+                            const std::function<bool(CxFile &)> &encode, StagedFile &staged,
+                            std::string *reason)
 {
     auto failed = [&](std::string why) {
         if (reason)
@@ -155,7 +156,8 @@ void OutputCommitter::Loop()
             // A group closes on time even while the run is busy with one
             // long file.
             const auto left = m_opened + kMaxAge - m_clock();
-            m_changed.wait_for(lock, std::max<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(1)));
+            m_changed.wait_for(
+                lock, std::max<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(1)));
         }
     }
 }

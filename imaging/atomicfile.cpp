@@ -30,10 +30,10 @@ int Sync(int fd, SyncOf what)
 {
     errno = 0;
     const auto sync = g_sync.load();
-    const int r = sync                           ? sync(fd)
-                  : what == SyncOf::Data         ? fdatasync(fd)
-                  : what == SyncOf::FileSystem   ? syncfs(fd)
-                                                 : fsync(fd);
+    const int r = sync                         ? sync(fd)
+                  : what == SyncOf::Data       ? fdatasync(fd)
+                  : what == SyncOf::FileSystem ? syncfs(fd)
+                                               : fsync(fd);
     return r == 0 ? 0 : errno ? errno : EIO;
 }
 

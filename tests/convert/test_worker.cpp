@@ -10,13 +10,13 @@
 #include <QDir>
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <mutex>
-#include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -538,8 +538,8 @@ public:
             if (!calls[w].starts_with("W:"))
                 continue;
             const auto rename = std::find(calls.begin(), calls.begin() + long(w), "r:" + calls[w].substr(2));
-            if (rename == calls.begin() + long(w) || std::find(rename, calls.begin() + long(w), "d") ==
-                                                         calls.begin() + long(w))
+            if (rename == calls.begin() + long(w) ||
+                std::find(rename, calls.begin() + long(w), "d") == calls.begin() + long(w))
                 early += calls[w] + " ";
         }
         return early;
@@ -556,8 +556,8 @@ TEST(ConvertWorker, OutputsAreCommittedInGroupsAndReportedOnlyOnceInPlace)
 {
     const struct {
         const char *name;
-        int stepMs;  // the clock's advance from one file to the next
-        int stopAt;  // the file at whose start a stop comes, or -1
+        int stepMs; // the clock's advance from one file to the next
+        int stopAt; // the file at whose start a stop comes, or -1
         const char *failRename;
         const char *commits;
         const char *written;
@@ -617,7 +617,7 @@ TEST(ConvertWorker, OutputsAreCommittedInGroupsAndReportedOnlyOnceInPlace)
                 break;
         }
         EXPECT_EQ(r.Log().substr(0, log.size()), log); // the order of the files
-        EXPECT_EQ(Entries(out.Root()), entries);        // no temporary is left
+        EXPECT_EQ(Entries(out.Root()), entries);       // no temporary is left
         EXPECT_EQ(r.doneCount, row.stopAt < 0 ? 1 : 0);
     }
 }
