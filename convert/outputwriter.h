@@ -46,7 +46,7 @@ class OutputCommitter {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     static constexpr std::chrono::milliseconds kMaxAge{250};
-    static constexpr std::size_t kMaxFiles = 64; // open files held
+    static constexpr std::size_t kMaxFiles = 256;
 
     struct Slot {
         StagedFile file;

@@ -199,13 +199,15 @@ bool AtomicFileWriter::Stage(StagedFile &staged)
 {
     if (!m_fp)
         return Fail("not open");
-    if (std::fflush(m_fp) != 0 || std::ferror(m_fp)) {
-        Fail();
+    // Closed here, a staged file holds no descriptor while it waits.
+    bool ok = (std::fflush(m_fp) == 0 && !std::ferror(m_fp)) || Fail();
+    ok = (std::fclose(m_fp) == 0 || (ok && Fail())) && ok;
+    m_fp = nullptr;
+    if (!ok) {
         Abort();
         return false;
     }
-    staged = StagedFile(m_fp, std::move(m_temp), m_final);
-    m_fp = nullptr;
+    staged = StagedFile(std::move(m_temp), m_final);
     m_temp.clear();
     return true;
 }
@@ -232,8 +234,7 @@ void AtomicFileWriter::Abort()
     }
 }
 
-StagedFile::StagedFile(FILE *fp, std::string temp, std::string final)
-    : m_fp(fp), m_temp(std::move(temp)), m_final(std::move(final))
+StagedFile::StagedFile(std::string temp, std::string final) : m_temp(std::move(temp)), m_final(std::move(final))
 {
 }
 
@@ -246,7 +247,6 @@ StagedFile &StagedFile::operator=(StagedFile &&other) noexcept
 {
     if (this != &other) {
         Drop();
-        m_fp = std::exchange(other.m_fp, nullptr);
         m_temp = std::exchange(other.m_temp, {});
         m_final = std::move(other.m_final);
         m_error = std::move(other.m_error);
@@ -257,10 +257,6 @@ StagedFile &StagedFile::operator=(StagedFile &&other) noexcept
 
 void StagedFile::Drop()
 {
-    if (m_fp) {
-        std::fclose(m_fp);
-        m_fp = nullptr;
-    }
     if (!m_temp.empty()) {
         unlink(m_temp.c_str());
         m_temp.clear();
@@ -306,11 +302,25 @@ CommitCalls &SystemCommitCalls()
     return calls;
 }
 
+namespace {
+
+int FlushStaged(const std::string &temp, CommitCalls &calls, bool fileSystem)
+{
+    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int error = fileSystem ? calls.FlushFileSystem(fd) : calls.FlushData(fd);
+    ::close(fd);
+    return error;
+}
+
+} // namespace
+
 void CommitGroup(std::vector<StagedFile *> &files, CommitCalls &calls)
 {
     std::vector<StagedFile *> open;
     for (StagedFile *f : files)
-        if (f->m_fp)
+        if (!f->m_temp.empty())
             open.push_back(f);
         else
             f->Fail(0, "not open");
@@ -320,30 +330,26 @@ void CommitGroup(std::vector<StagedFile *> &files, CommitCalls &calls)
     std::vector<dev_t> flushed, failed;
     for (StagedFile *f : open) {
         struct stat st;
-        const dev_t dev = open.size() > 1 && fstat(fileno(f->m_fp), &st) == 0 ? st.st_dev : dev_t(-1);
+        const dev_t dev = open.size() > 1 && stat(f->m_temp.c_str(), &st) == 0 ? st.st_dev : dev_t(-1);
         if (dev != dev_t(-1) && std::find(flushed.begin(), flushed.end(), dev) == flushed.end()) {
             flushed.push_back(dev);
-            if (calls.FlushFileSystem(fileno(f->m_fp)) != 0)
+            if (FlushStaged(f->m_temp, calls, true) != 0)
                 failed.push_back(dev);
         }
         if (dev == dev_t(-1) || std::find(failed.begin(), failed.end(), dev) != failed.end())
-            if (const int error = calls.FlushData(fileno(f->m_fp)))
+            if (const int error = FlushStaged(f->m_temp, calls, false))
                 f->Fail(error);
     }
     // The data is on the disk before any name points at it: after a power
     // cut each target holds the old content or the new, never an empty file.
     std::vector<std::string> folders;
     for (StagedFile *f : open) {
-        if (!f->m_fp)
+        if (f->m_temp.empty())
             continue;
-        const bool closed = std::fclose(f->m_fp) == 0;
-        f->m_fp = nullptr;
         struct stat st;
         // The target may have turned into a folder meanwhile; rename would
         // then fail anyway, but say so plainly.
-        if (!closed)
-            f->Fail(errno);
-        else if (lstat(f->m_final.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (lstat(f->m_final.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             f->Fail(EISDIR);
         else if (const int error = calls.Rename(f->m_temp, f->m_final))
             f->Fail(error);

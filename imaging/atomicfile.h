@@ -11,13 +11,13 @@
 
 class CommitCalls;
 
-// A temporary file holding all of an output's bytes, waiting to be flushed
-// and put in place by CommitGroup. Dropping it uncommitted removes the
-// temporary file.
+// A temporary file holding all of an output's bytes, closed, waiting to be
+// flushed and put in place by CommitGroup. Dropping it uncommitted removes
+// the temporary file.
 class StagedFile {
 public:
     StagedFile() = default;
-    StagedFile(FILE *fp, std::string temp, std::string final);
+    StagedFile(std::string temp, std::string final);
     ~StagedFile() { Drop(); }
     StagedFile(StagedFile &&other) noexcept;
     StagedFile &operator=(StagedFile &&other) noexcept;
@@ -33,7 +33,6 @@ private:
     void Drop();
     bool Fail(int error, const char *why = nullptr);
 
-    FILE *m_fp = nullptr;
     std::string m_temp, m_final, m_error;
     bool m_committed = false;
 };
@@ -76,9 +75,9 @@ public:
     // flushes the folder. False (a failed write or data flush) leaves the
     // target as it was and removes the temporary file.
     bool Commit();
-    // Flushes the buffered bytes and hands the file over for CommitGroup.
-    // False (a failed write) leaves the target as it was and removes the
-    // temporary file.
+    // Writes out the buffered bytes, closes the file and hands it over for
+    // CommitGroup. False (a failed write) leaves the target as it was and
+    // removes the temporary file.
     bool Stage(StagedFile &staged);
     // Drops the temporary file; the target is untouched.
     void Abort();
