@@ -234,7 +234,8 @@ void AtomicFileWriter::Abort()
     }
 }
 
-StagedFile::StagedFile(std::string temp, std::string final) : m_temp(std::move(temp)), m_final(std::move(final))
+StagedFile::StagedFile(std::string temp, std::string final)
+    : m_temp(std::move(temp)), m_final(std::move(final))
 {
 }
 
