@@ -43,30 +43,57 @@ void ConvertWorker::Run(std::stop_token stop)
             CxImage::SetThreadLimit(threadLimit);
         }
     } scope(m_resources.pixelThreads);
-    {
-        // One worker prepares each file itself when it comes to it; more
-        // prepare ahead, within a window of files each.
-        const int helpers = m_workers > 1 && !m_dryRun ? m_workers : 0;
-        PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop, m_resources);
-        for (int i = 0; i < count; ++i) {
-            if (stop.stop_requested())
-                return;
-            switch (ConvertOne(i, ahead, stop)) {
-            case Step::Next:
-                break;
-            case Step::Stop:
-                return;
-            case Step::EndRun:
-                if (!stop.stop_requested())
-                    m_reporter.ConvertDone();
-                return;
-            }
-        }
-    }
-    if (stop.stop_requested())
+    m_waiting.clear();
+    if (!m_dryRun)
+        m_committer = std::make_unique<OutputCommitter>(m_commitCalls ? *m_commitCalls : SystemCommitCalls(),
+                                                        m_commitClock);
+    const Step step = ConvertAll(count, stop);
+    // However the run ends, what is staged is put in place and reported
+    // before the run reports its end.
+    SendReports(true);
+    m_committer.reset();
+    if (step == Step::Stop || stop.stop_requested())
         return;
-    m_reporter.SetSummary(RunTotals{count, count - m_errors - m_skipped, m_errors, m_skipped});
+    if (step == Step::Next)
+        m_reporter.SetSummary(RunTotals{count, count - m_errors - m_skipped, m_errors, m_skipped});
     m_reporter.ConvertDone();
+}
+
+ConvertWorker::Step ConvertWorker::ConvertAll(int count, const std::stop_token &stop)
+{
+    // One worker prepares each file itself when it comes to it; more
+    // prepare ahead, within a window of files each.
+    const int helpers = m_workers > 1 && !m_dryRun ? m_workers : 0;
+    PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop, m_resources);
+    for (int i = 0; i < count; ++i) {
+        if (stop.stop_requested())
+            return Step::Stop;
+        const Step step = ConvertOne(i, ahead, stop);
+        if (step != Step::Next)
+            return step;
+    }
+    return Step::Next;
+}
+
+void ConvertWorker::Report(std::function<void()> send)
+{
+    if (m_sending || m_waiting.empty())
+        send();
+    else
+        m_waiting.push_back({std::move(send), nullptr});
+}
+
+void ConvertWorker::SendReports(bool wait)
+{
+    if (wait && m_committer)
+        m_committer->CommitAll();
+    while (!m_waiting.empty() && (!m_waiting.front().slot || m_committer->Done(*m_waiting.front().slot))) {
+        Waiting next = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        m_sending = true;
+        next.send();
+        m_sending = false;
+    }
 }
 
 namespace {
@@ -128,6 +155,8 @@ struct ConvertWorker::FileRun {
     std::string action{};  // what a dry run says is done
     std::string trashed{}; // where the file the output replaces was kept
     bool replaced = false, committed = false;
+    bool staged = false; // handed to the committer, which decides the rest
+    bool timed = false;  // the record's time is taken
 };
 
 void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
@@ -135,9 +164,10 @@ void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
     FileRecord &record = f.record;
     record.outcome = outcome;
     record.reason = std::move(reason);
-    record.microseconds = f.preparing + std::chrono::duration_cast<std::chrono::microseconds>(
-                                            std::chrono::steady_clock::now() - f.started)
-                                            .count();
+    if (!f.timed)
+        record.microseconds = f.preparing + std::chrono::duration_cast<std::chrono::microseconds>(
+                                                std::chrono::steady_clock::now() - f.started)
+                                                .count();
     if (m_dryRun)
         record.action = f.action;
     else if (!record.output.empty() && outcome != FileOutcome::Skipped)
@@ -145,19 +175,54 @@ void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
     if ((outcome == FileOutcome::Converted || outcome == FileOutcome::Copied) && !record.output.empty() &&
         !m_dryRun && !ApplyOutputTime(m_job, f.path, record.output, &record.reason))
         outcome = record.outcome = FileOutcome::SaveError;
-    if (record.Failed())
-        ++m_errors;
-    else if (outcome == FileOutcome::Skipped)
-        ++m_skipped;
-    m_reporter.FileDone(record);
-    if (outcome == FileOutcome::Converted && !m_dryRun)
-        m_reporter.AddResult(record.output);
+    Report([this, record] {
+        if (record.Failed())
+            ++m_errors;
+        else if (record.outcome == FileOutcome::Skipped)
+            ++m_skipped;
+        m_reporter.FileDone(record);
+        if (record.outcome == FileOutcome::Converted && !m_dryRun)
+            m_reporter.AddResult(record.output);
+    });
 }
 
 void ConvertWorker::Percent(const FileRun &f)
 {
-    if (!f.stop.stop_requested())
-        m_reporter.SetPercent(int((100LL * f.index + 100) / m_job.GetFileCount()));
+    const int percent = int((100LL * f.index + 100) / m_job.GetFileCount());
+    Report([this, percent, &stop = f.stop] {
+        if (!stop.stop_requested())
+            m_reporter.SetPercent(percent);
+    });
+}
+
+ConvertWorker::Step ConvertWorker::Stage(FileRun &f, StagedFile staged, const std::string &outPath,
+                                         std::string sha256, std::int64_t size, FileWay way,
+                                         FileOutcome outcome)
+{
+    f.staged = f.timed = true;
+    f.record.microseconds = f.preparing + std::chrono::duration_cast<std::chrono::microseconds>(
+                                              std::chrono::steady_clock::now() - f.started)
+                                              .count();
+    auto slot = m_committer->Add(std::move(staged));
+    auto kept = std::make_shared<FileRun>(std::move(f));
+    // The journal line and the record come once the output is in place and
+    // flushed; a file that failed there keeps the file it would replace.
+    auto send = [this, kept, slot, outPath, sha256 = std::move(sha256), size, way, outcome] {
+        FileRun &file = *kept;
+        if (slot->file.Committed()) {
+            Committed(file, outPath, sha256, size);
+            file.record.output = outPath;
+            file.record.way = way;
+            Finish(file, outcome);
+        } else {
+            if (!file.trashed.empty())
+                trash::Forget(file.trashed);
+            Finish(file, FileOutcome::SaveError, slot->file.Error());
+        }
+        Percent(file);
+    };
+    m_waiting.push_back({std::move(send), std::move(slot)});
+    return Step::Next;
 }
 
 ConvertWorker::Step ConvertWorker::SkipTo(FileRun &f, const std::string &kept)
@@ -173,8 +238,9 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
 {
     const std::string path = m_job.GetFile(i);
     FileRun f{i, path, stop, FileRecord{path, {}, FileOutcome::Converted, {}}};
+    SendReports(false);
     m_reporter.AnimateStatus();
-    m_reporter.FileStarted(path);
+    Report([this, path] { m_reporter.FileStarted(path); });
     PreparedFile prepared;
     if (const std::optional<Step> ended = Prepare(f, ahead, prepared))
         return *ended;
@@ -183,7 +249,7 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
         return *ended;
     const Step step = WriteOutput(f, prepared, outPath);
     // The replaced file is still in place when the output never was.
-    if (!f.committed && !f.trashed.empty())
+    if (!f.committed && !f.staged && !f.trashed.empty())
         trash::Forget(f.trashed);
     return step;
 }
@@ -231,6 +297,7 @@ std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhe
     if (m_dryRun) {
         prepared = PlanFile(m_job, f.index);
     } else if (WasWritten(f.path)) {
+        SendReports(true);
         ahead.Discard(f.index);
         prepared = ahead.PrepareNow(f.index);
     } else {
@@ -267,6 +334,10 @@ std::optional<ConvertWorker::Step> ConvertWorker::ChooseOutput(FileRun &f, const
         return Step::Next;
     }
     outPath = name.path;
+    // A name this run wrote may still wait for its group: it is put in place
+    // before anything looks at it.
+    if (m_committer && (m_guard.Wrote(outPath) || !m_guard.CaseTwin(outPath).empty()))
+        SendReports(true);
     f.baseFolder = name.baseFolder;
     f.templateFolders = name.templateFolders;
     if (prepared.kind == PreparedFile::Kind::Skipped || KeepsOutput(f.path, outPath))
@@ -306,6 +377,7 @@ std::optional<ConvertWorker::Step> ConvertWorker::ReplaceExisting(FileRun &f, co
         return std::nullopt;
     }
     if (m_job.m_nOverwrite == OVERWRITE_ASK) {
+        SendReports(true); // the question comes after the lines before it
         const OverwriteAnswer answer = m_reporter.AskOverwrite(existing);
         if (f.stop.stop_requested())
             return Step::Stop;
@@ -399,14 +471,17 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
         // The copy without the metadata the job drops, written over the
         // source too when that is the output.
         NoteWritten(outPath);
-        copied = WriteAtomically(
-                     outPath, f.stop,
-                     [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
-                     &reason) == WriteResult::Written;
-        if (copied)
-            Committed(f, outPath, m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
-                      std::int64_t(bytes.size));
+        StagedFile staged;
+        if (StageAtomically(
+                outPath, f.stop,
+                [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
+                staged, &reason) == WriteResult::Written)
+            return Stage(f, std::move(staged), outPath,
+                         m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
+                         std::int64_t(bytes.size), prepared.way, FileOutcome::Copied);
+        copied = false;
     } else if (outPath != f.path) {
+        SendReports(true);
         NoteWritten(outPath);
         copied = CopyFileAtomically(f.path, outPath, &reason, m_journal ? &sha256 : nullptr);
         if (copied)
@@ -431,6 +506,7 @@ ConvertWorker::Step ConvertWorker::WriteAnimation(FileRun &f, const PreparedFile
 {
     std::string reason, sha256;
     std::int64_t size = 0;
+    SendReports(true);
     NoteWritten(outPath);
     std::optional<CConvertJob> own; // a watermark naming the file draws its text on every frame
     if (prepared.stampText) {
@@ -471,27 +547,22 @@ ConvertWorker::Step ConvertWorker::WriteEncoded(FileRun &f, const PreparedFile &
         NoteWritten(outPath);
         std::string reason;
         const EncodedBytes &bytes = prepared.bytes;
-        const WriteResult written = WriteAtomically(
+        StagedFile staged;
+        switch (StageAtomically(
             outPath, f.stop,
             [&](CxFile &file) {
                 return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size;
             },
-            &reason);
-        switch (written) {
+            staged, &reason)) {
         case WriteResult::Stopped:
             return Step::Stop;
         case WriteResult::Failed:
             Finish(f, FileOutcome::SaveError, reason);
             break;
         case WriteResult::Written:
-            Committed(f, outPath, m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
-                      std::int64_t(bytes.size));
-            if (f.stop.stop_requested())
-                return Step::Stop;
-            f.record.output = outPath;
-            f.record.way = prepared.way;
-            Finish(f, FileOutcome::Converted);
-            break;
+            return Stage(f, std::move(staged), outPath,
+                         m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
+                         std::int64_t(bytes.size), prepared.way, FileOutcome::Converted);
         }
     }
     Percent(f);

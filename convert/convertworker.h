@@ -6,10 +6,13 @@
 #include "convert/convertreporter.h"
 #include "imaging/cximage.h"
 #include "convert/outputguard.h"
+#include "convert/outputwriter.h"
 #include "convert/prepareahead.h"
 #include "convert/runjournal.h"
 #include "imaging/runresources.h"
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -44,6 +47,13 @@ public:
     // told), so the run can be undone.
     void SetJournal(RunJournal *journal) { m_journal = journal; }
     void SetTrashReplaced(bool on) { m_trashReplaced = on; }
+    // The calls and the clock the outputs are committed with (tests record
+    // them); by default the system's and the steady clock.
+    void SetCommitCalls(CommitCalls *calls, OutputCommitter::Clock clock = {})
+    {
+        m_commitCalls = calls;
+        m_commitClock = std::move(clock);
+    }
 
     int GetErrorCount() const { return m_errors; }
     // The job as the run left it (running number, remembered policy).
@@ -52,6 +62,7 @@ public:
 private:
     enum class Step { Next, Stop, EndRun };
     struct FileRun; // one file's record and clock while it is converted
+    Step ConvertAll(int count, const std::stop_token &stop);
     Step ConvertOne(int index, PrepareAhead &ahead, const std::stop_token &stop);
     // Each step of ConvertOne; those giving a Step end the file there
     // (nullopt: go on).
@@ -75,6 +86,16 @@ private:
     // Reports the file's record; a failure counts as one error.
     void Finish(FileRun &f, FileOutcome outcome, std::string reason = {});
     void Percent(const FileRun &f);
+    // Reports go out in source order: behind a file still waiting for its
+    // group's commit, later reports wait too.
+    void Report(std::function<void()> send);
+    // Sends the reports whose files are committed; with wait, commits every
+    // staged file first.
+    void SendReports(bool wait);
+    // Hands a staged output to the committer; its journal line and report
+    // follow once it is in place.
+    Step Stage(FileRun &f, StagedFile staged, const std::string &outPath, std::string sha256,
+               std::int64_t size, FileWay way, FileOutcome outcome);
     // Notes a file this run wrote, so a later source of that name is read anew.
     void NoteWritten(const std::string &path);
     bool WasWritten(const std::string &path) const;
@@ -93,6 +114,15 @@ private:
     // be read anew, and a million outputs take little room.
     std::unordered_set<std::size_t> m_written;
     OutputGuard m_guard{m_job};
+    CommitCalls *m_commitCalls = nullptr;
+    OutputCommitter::Clock m_commitClock;
+    std::unique_ptr<OutputCommitter> m_committer;
+    struct Waiting {
+        std::function<void()> send;
+        std::shared_ptr<OutputCommitter::Slot> slot; // null: ready
+    };
+    std::deque<Waiting> m_waiting;
+    bool m_sending = false;
 };
 
 // Thread body of a run: returns 0 when the run ends.

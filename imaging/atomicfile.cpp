@@ -1,5 +1,6 @@
 #include "imaging/atomicfile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -22,11 +24,17 @@ std::string FolderOf(const std::string &path)
 
 std::atomic<int (*)(int)> g_sync{nullptr};
 
-int Sync(int fd, bool folder)
+enum class SyncOf { Data, FileSystem, Folder };
+
+int Sync(int fd, SyncOf what)
 {
-    if (const auto sync = g_sync.load())
-        return sync(fd);
-    return folder ? fsync(fd) : fdatasync(fd);
+    errno = 0;
+    const auto sync = g_sync.load();
+    const int r = sync                         ? sync(fd)
+                  : what == SyncOf::Data       ? fdatasync(fd)
+                  : what == SyncOf::FileSystem ? syncfs(fd)
+                                               : fsync(fd);
+    return r == 0 ? 0 : errno ? errno : EIO;
 }
 
 bool AllDigits(const std::string &s)
@@ -187,41 +195,31 @@ bool AtomicFileWriter::Begin(const std::string &target)
     return Fail("no free temporary name");
 }
 
-bool AtomicFileWriter::Commit()
+bool AtomicFileWriter::Stage(StagedFile &staged)
 {
     if (!m_fp)
         return Fail("not open");
-    // Each step notes its own errno: the first failure is the one to tell.
+    // Closed here, a staged file holds no descriptor while it waits.
     bool ok = (std::fflush(m_fp) == 0 && !std::ferror(m_fp)) || Fail();
-    // The data reaches the disk before the name points at it: after a power
-    // cut the target holds the old content or the new, never an empty file.
-    ok = ok && (Sync(fileno(m_fp), false) == 0 || Fail());
-    const bool closed = std::fclose(m_fp) == 0 || (ok && Fail());
-    ok = closed && ok;
+    ok = (std::fclose(m_fp) == 0 || (ok && Fail())) && ok;
     m_fp = nullptr;
-    if (ok) {
-        // The target may have turned into a folder meanwhile; rename would
-        // then fail anyway, but say so plainly.
-        struct stat st;
-        if (lstat(m_final.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            ok = Fail(std::strerror(EISDIR));
-        else
-            ok = std::rename(m_temp.c_str(), m_final.c_str()) == 0 || Fail();
+    if (!ok) {
+        Abort();
+        return false;
     }
-    if (ok) {
-        // Makes the rename itself last. The new file is in place whatever
-        // this says, and some file systems cannot flush a folder at all.
-        const std::string folder = FolderOf(m_final);
-        const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            Sync(dir, true);
-            ::close(dir);
-        }
-    } else {
-        unlink(m_temp.c_str());
-    }
+    staged = StagedFile(std::move(m_temp), m_final);
     m_temp.clear();
-    return ok;
+    return true;
+}
+
+bool AtomicFileWriter::Commit()
+{
+    StagedFile staged;
+    if (!Stage(staged))
+        return false;
+    std::vector<StagedFile *> one{&staged};
+    CommitGroup(one);
+    return staged.Committed() || Fail(staged.Error().c_str());
 }
 
 void AtomicFileWriter::Abort()
@@ -234,4 +232,138 @@ void AtomicFileWriter::Abort()
         unlink(m_temp.c_str());
         m_temp.clear();
     }
+}
+
+StagedFile::StagedFile(std::string temp, std::string final)
+    : m_temp(std::move(temp)), m_final(std::move(final))
+{
+}
+
+StagedFile::StagedFile(StagedFile &&other) noexcept
+{
+    *this = std::move(other);
+}
+
+StagedFile &StagedFile::operator=(StagedFile &&other) noexcept
+{
+    if (this != &other) {
+        Drop();
+        m_temp = std::exchange(other.m_temp, {});
+        m_final = std::move(other.m_final);
+        m_error = std::move(other.m_error);
+        m_committed = other.m_committed;
+    }
+    return *this;
+}
+
+void StagedFile::Drop()
+{
+    if (!m_temp.empty()) {
+        unlink(m_temp.c_str());
+        m_temp.clear();
+    }
+}
+
+bool StagedFile::Fail(int error, const char *why)
+{
+    if (m_error.empty())
+        m_error = why ? why : error ? std::strerror(error) : "cannot write the file";
+    Drop();
+    return false;
+}
+
+int CommitCalls::FlushData(int fd)
+{
+    return Sync(fd, SyncOf::Data);
+}
+
+int CommitCalls::FlushFileSystem(int fd)
+{
+    return Sync(fd, SyncOf::FileSystem);
+}
+
+int CommitCalls::Rename(const std::string &from, const std::string &to)
+{
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int CommitCalls::FlushFolder(const std::string &folder)
+{
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return errno;
+    const int r = Sync(dir, SyncOf::Folder);
+    ::close(dir);
+    return r;
+}
+
+CommitCalls &SystemCommitCalls()
+{
+    static CommitCalls calls;
+    return calls;
+}
+
+namespace {
+
+int FlushStaged(const std::string &temp, CommitCalls &calls, bool fileSystem)
+{
+    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int error = fileSystem ? calls.FlushFileSystem(fd) : calls.FlushData(fd);
+    ::close(fd);
+    return error;
+}
+
+} // namespace
+
+void CommitGroup(std::vector<StagedFile *> &files, CommitCalls &calls)
+{
+    std::vector<StagedFile *> open;
+    for (StagedFile *f : files)
+        if (!f->m_temp.empty())
+            open.push_back(f);
+        else
+            f->Fail(0, "not open");
+    // One file's own flush is the cheapest; for many, one flush of their
+    // file system beats a flush each. Should it fail, each file's own says
+    // which.
+    std::vector<dev_t> flushed, failed;
+    for (StagedFile *f : open) {
+        struct stat st;
+        const dev_t dev = open.size() > 1 && stat(f->m_temp.c_str(), &st) == 0 ? st.st_dev : dev_t(-1);
+        if (dev != dev_t(-1) && std::find(flushed.begin(), flushed.end(), dev) == flushed.end()) {
+            flushed.push_back(dev);
+            if (FlushStaged(f->m_temp, calls, true) != 0)
+                failed.push_back(dev);
+        }
+        if (dev == dev_t(-1) || std::find(failed.begin(), failed.end(), dev) != failed.end())
+            if (const int error = FlushStaged(f->m_temp, calls, false))
+                f->Fail(error);
+    }
+    // The data is on the disk before any name points at it: after a power
+    // cut each target holds the old content or the new, never an empty file.
+    std::vector<std::string> folders;
+    for (StagedFile *f : open) {
+        if (f->m_temp.empty())
+            continue;
+        struct stat st;
+        // The target may have turned into a folder meanwhile; rename would
+        // then fail anyway, but say so plainly.
+        if (lstat(f->m_final.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            f->Fail(EISDIR);
+        else if (const int error = calls.Rename(f->m_temp, f->m_final))
+            f->Fail(error);
+        else {
+            f->m_temp.clear();
+            f->m_committed = true;
+            const std::string folder = FolderOf(f->m_final);
+            if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+                folders.push_back(folder);
+        }
+    }
+    // Makes the renames themselves last. The new files are in place whatever
+    // this says, and some file systems cannot flush a folder at all.
+    for (const std::string &folder : folders)
+        calls.FlushFolder(folder);
 }

@@ -7,6 +7,56 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
+
+class CommitCalls;
+
+// A temporary file holding all of an output's bytes, closed, waiting to be
+// flushed and put in place by CommitGroup. Dropping it uncommitted removes
+// the temporary file.
+class StagedFile {
+public:
+    StagedFile() = default;
+    StagedFile(std::string temp, std::string final);
+    ~StagedFile() { Drop(); }
+    StagedFile(StagedFile &&other) noexcept;
+    StagedFile &operator=(StagedFile &&other) noexcept;
+
+    const std::string &Temp() const { return m_temp; }
+    const std::string &Final() const { return m_final; }
+    bool Committed() const { return m_committed; }
+    // Why the commit failed ("No space left on device").
+    const std::string &Error() const { return m_error; }
+
+private:
+    friend void CommitGroup(std::vector<StagedFile *> &files, CommitCalls &calls);
+    void Drop();
+    bool Fail(int error, const char *why = nullptr);
+
+    std::string m_temp, m_final, m_error;
+    bool m_committed = false;
+};
+
+// The calls that put staged files in place, each giving 0 or an errno.
+// Tests record their order.
+class CommitCalls {
+public:
+    virtual ~CommitCalls() = default;
+    virtual int FlushData(int fd);       // one file's data (fdatasync)
+    virtual int FlushFileSystem(int fd); // all data of fd's file system (syncfs)
+    virtual int Rename(const std::string &from, const std::string &to);
+    virtual int FlushFolder(const std::string &folder); // its entries (fsync)
+};
+CommitCalls &SystemCommitCalls();
+
+// Puts a group of staged files in place so that after a crash each target
+// holds its old content or the whole new one: first the data of them all
+// reaches the disk (one file: its own flush; more: one flush of each file
+// system, measured the faster here, falling back to each file's to find the
+// one that failed), then each is renamed over its target, then each folder
+// is flushed once. A file whose flush, close or rename fails keeps its target
+// as it was, loses its temporary file and says why in Error().
+void CommitGroup(std::vector<StagedFile *> &files, CommitCalls &calls = SystemCommitCalls());
 
 class AtomicFileWriter {
 public:
@@ -25,6 +75,10 @@ public:
     // flushes the folder. False (a failed write or data flush) leaves the
     // target as it was and removes the temporary file.
     bool Commit();
+    // Writes out the buffered bytes, closes the file and hands it over for
+    // CommitGroup. False (a failed write) leaves the target as it was and
+    // removes the temporary file.
+    bool Stage(StagedFile &staged);
     // Drops the temporary file; the target is untouched.
     void Abort();
     const std::string &FinalPath() const { return m_final; }
@@ -57,6 +111,7 @@ std::string TemporaryHost();
 // day. Returns how many went.
 int RemoveStaleTemporaries(const std::string &folder, std::time_t now = std::time(nullptr));
 
-// The call that flushes a file (or, after a rename, its folder) to the disk;
-// null restores fdatasync and fsync. Tests put in a failing one.
+// The call that flushes a file, its file system (or, after a rename, its
+// folder) to the disk; null restores fdatasync, syncfs and fsync. Tests put
+// in a failing one.
 void SetFileSync(int (*sync)(int fd));

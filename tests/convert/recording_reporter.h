@@ -12,7 +12,12 @@
 
 class RecordingReporter : public IConvertReporter {
 public:
-    void AnimateStatus() override { ++statusTicks; }
+    void AnimateStatus() override
+    {
+        ++statusTicks;
+        if (onStatus)
+            onStatus(); // at each file's start
+    }
     void FileStarted(const std::string &source) override { Line(convertlog::FromLine(source) + "\r\n"); }
     void FileDone(const FileRecord &record) override
     {
@@ -56,6 +61,7 @@ public:
     std::string summary;
     int doneCount = 0;
     std::function<void(const std::string &)> onLog;
+    std::function<void()> onStatus;
 
 private:
     void Line(const std::string &text)

@@ -8,10 +8,15 @@
 #include "tests/dng_maker.h"
 
 #include <QDir>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -482,26 +487,139 @@ TEST(ConvertWorker, OutputsNeverReachASourceAndCaseTwinsAreOneOutput)
     }
 }
 
-TEST(ConvertWorker, StopEndsTheRunAndReportsNothingMore)
+namespace {
+
+std::string Stem(const std::string &path)
 {
-    ScratchDir src, out;
-    SavePng(src.Path("a.png"), 10, 10);
-    SavePng(src.Path("b.png"), 10, 10);
-    CConvertJob job = JobFor({src.Path("a.png"), src.Path("b.png")});
-    job.SetOutputFolder(out.Root());
-    job.SetFormat("BMP");
-    std::stop_source stop;
-    RecordingReporter r;
-    r.onLog = [&](const std::string &line) {
-        if (line == "从: " + src.Path("b.png") + "\r\n")
-            stop.request_stop();
+    std::string name = path.substr(path.rfind('/') + 1);
+    if (name.starts_with('.'))
+        name = name.substr(1, name.find(".part-") - 1);
+    return name.substr(0, name.find('.'));
+}
+
+// The commit's calls and the run's "written" reports, in the order they
+// came: "f:a" a's data flush, "fs" its file system's, "r:a" a's rename, "d"
+// a folder's flush, "W:a" a reported written.
+class RecordingCommitCalls : public CommitCalls {
+public:
+    int FlushData(int fd) override
+    {
+        char link[4096] = {};
+        readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
+        return Note("f:" + Stem(link));
+    }
+    int FlushFileSystem(int) override { return Note("fs"); }
+    int Rename(const std::string &from, const std::string &to) override
+    {
+        Note("r:" + Stem(to));
+        return Stem(to) == failRename ? EXDEV : CommitCalls::Rename(from, to);
+    }
+    int FlushFolder(const std::string &) override { return Note("d"); }
+    int Note(const std::string &call)
+    {
+        std::lock_guard lock(mutex);
+        calls.push_back(call);
+        return 0;
+    }
+    // The calls alone, and each report's place after its rename and the
+    // folder flush that follows it ("" when so).
+    std::string Commits() const
+    {
+        std::string all;
+        for (const std::string &c : calls)
+            if (!c.starts_with("W:"))
+                all += (all.empty() ? "" : " ") + c;
+        return all;
+    }
+    std::string EarlyReports() const
+    {
+        std::string early;
+        for (std::size_t w = 0; w < calls.size(); ++w) {
+            if (!calls[w].starts_with("W:"))
+                continue;
+            const auto rename = std::find(calls.begin(), calls.begin() + long(w), "r:" + calls[w].substr(2));
+            if (rename == calls.begin() + long(w) ||
+                std::find(rename, calls.begin() + long(w), "d") == calls.begin() + long(w))
+                early += calls[w] + " ";
+        }
+        return early;
+    }
+
+    std::mutex mutex;
+    std::vector<std::string> calls;
+    std::string failRename;
+};
+
+} // namespace
+
+TEST(ConvertWorker, OutputsAreCommittedInGroupsAndReportedOnlyOnceInPlace)
+{
+    const struct {
+        const char *name;
+        int stepMs; // the clock's advance from one file to the next
+        int stopAt; // the file at whose start a stop comes, or -1
+        const char *failRename;
+        const char *commits;
+        const char *written;
+    } rows[] = {
+        // The first file is a group of its own; the rest wait for the end.
+        {"still clock", 0, -1, "", "f:a r:a d fs r:b r:c r:d d", "abcd"},
+        {"250 ms close a group", 200, -1, "", "f:a r:a d fs r:b r:c d f:d r:d d", "abcd"},
+        {"a stop commits the pending group", 0, 2, "", "f:a r:a d f:b r:b d", "ab"},
+        {"a failed rename fails that file alone", 0, -1, "b", "f:a r:a d fs r:b r:c r:d d", "acd"},
     };
-    ConvertWorker(job, r).Run(stop.get_token());
-    EXPECT_EQ(r.log.size(), 3u);  // a: from, to; b: from
-    EXPECT_EQ(r.results.size(), 1u);
-    EXPECT_EQ(r.doneCount, 0);
-    EXPECT_EQ(r.summary, "");
-    EXPECT_EQ(Entries(out.Root()), QStringList{"a.BMP"});
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir src, out;
+        std::vector<std::string> files;
+        for (const char *n : {"a", "b", "c", "d"}) {
+            files.push_back(src.Path(std::string(n) + ".png"));
+            SavePng(files.back(), 8, 8);
+        }
+        CConvertJob job = JobFor(files);
+        job.SetOutputFolder(out.Root());
+        job.SetFormat("BMP");
+        RecordingCommitCalls calls;
+        calls.failRename = row.failRename;
+        std::atomic<long long> now{0};
+        std::stop_source stop;
+        RecordingReporter r;
+        int file = 0;
+        r.onStatus = [&] {
+            now = 1000LL + row.stepMs * file;
+            if (file++ == row.stopAt)
+                stop.request_stop();
+        };
+        r.onLog = [&](const std::string &line) {
+            if (line.starts_with("  到: "))
+                calls.Note("W:" + Stem(line.substr(line.find('/'), line.size() - line.find('/') - 2)));
+        };
+        ConvertWorker worker(job, r);
+        worker.SetCommitCalls(&calls, [&] {
+            return std::chrono::steady_clock::time_point(std::chrono::milliseconds(now.load()));
+        });
+        worker.Run(stop.get_token());
+        EXPECT_EQ(calls.Commits(), row.commits);
+        EXPECT_EQ(calls.EarlyReports(), "");
+        std::string written, log;
+        QStringList entries;
+        for (const std::string &f : files) {
+            const std::string stem = Stem(f);
+            log += "从: " + f + "\r\n";
+            if (std::string(row.written).find(stem) != std::string::npos) {
+                written += stem;
+                entries << QString::fromStdString(stem + ".BMP");
+                log += "  到: " + out.Path(stem + ".BMP") + "\r\n";
+            } else if (stem == row.failRename) {
+                log += "  错误: 保存文件错误!\r\n";
+            }
+            if (row.stopAt >= 0 && written.size() == std::size_t(row.stopAt))
+                break;
+        }
+        EXPECT_EQ(r.Log().substr(0, log.size()), log); // the order of the files
+        EXPECT_EQ(Entries(out.Root()), entries);       // no temporary is left
+        EXPECT_EQ(r.doneCount, row.stopAt < 0 ? 1 : 0);
+    }
 }
 
 TEST(WriteAtomically, AStopDuringTheWriteLeavesNothing)
