@@ -520,6 +520,8 @@ std::string StoredFaultText(const PresetEntry &entry, StoredFault fault)
         return FillText(QCoreApplication::translate("velmora-batch", "unknown name %1"), {entry.name});
     if (fault == StoredFault::NotNumber)
         return FillText(QCoreApplication::translate("velmora-batch", "%1 takes a number"), {entry.name});
+    if (fault == StoredFault::BadText)
+        return entry.name + ": " + StoredTextProblem(entry.name, entry.value);
     if (entry.name == "JpegSubsampling")
         return FillText(QCoreApplication::translate("velmora-batch", "%1 takes 0, 444, 422 or 420"),
                         {entry.name});

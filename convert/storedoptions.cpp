@@ -1,5 +1,7 @@
 #include "convert/storedoptions.h"
 
+#include "convert/naming.h"
+
 #include "imaging/formats.h"
 
 #include <algorithm>
@@ -246,13 +248,24 @@ const StoredName *FindStoredName(std::string_view name)
     return nullptr;
 }
 
+std::string StoredTextProblem(std::string_view name, std::string_view value)
+{
+    // The same rules as the window's boxes and velmora-batch's options: a
+    // hand-written value must not put an output outside its folder either.
+    if (name == "RenamePrefix" || name == "RenameSuffix")
+        return RenamePartProblem(std::string(value));
+    if (name == "NameTemplate" && !value.empty())
+        return NameTemplateProblem(std::string(value));
+    return {};
+}
+
 StoredFault CheckStoredValue(std::string_view name, std::string_view value)
 {
     const StoredName *n = FindStoredName(name);
     if (!n)
         return StoredFault::Unknown;
     if (n->text)
-        return StoredFault::None;
+        return StoredTextProblem(name, value).empty() ? StoredFault::None : StoredFault::BadText;
     long v = 0;
     if (!ParseNumber(value, v))
         return StoredFault::NotNumber;

@@ -25,9 +25,12 @@ struct StoredName {
 std::span<const StoredName> StoredRunNames();
 const StoredName *FindStoredName(std::string_view name);
 
-enum class StoredFault { None, Unknown, NotNumber, OutOfRange };
+enum class StoredFault { None, Unknown, NotNumber, OutOfRange, BadText };
 // What is wrong with a value read for name, if anything.
 StoredFault CheckStoredValue(std::string_view name, std::string_view value);
+// Why a text value cannot be taken (a prefix or suffix holding a "/", a
+// name template the run refuses); empty when it can.
+std::string StoredTextProblem(std::string_view name, std::string_view value);
 
 // The options of those values; an absent value has the window's default.
 ConvertOptions OptionsFromStored(const StoredValues &values);

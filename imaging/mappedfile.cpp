@@ -89,6 +89,11 @@ MappedFile::~MappedFile()
     Unmap();
 }
 
+std::size_t MappedFile::Span(std::size_t size)
+{
+    return ((size + g_pageSize - 1) & ~(g_pageSize - 1)) + g_pageSize;
+}
+
 bool MappedFile::Map(int fd)
 {
     Unmap();
@@ -109,7 +114,15 @@ bool MappedFile::Map(int fd)
         g_slots[slot].used = true;
     }
     const auto size = std::size_t(st.st_size);
-    void *data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    // The bytes are followed by zeros, at least one, as a copy in a string is
+    // by its NUL: a reader that scans text there (LibRaw's sscanf) stops
+    // instead of running off the end. The file goes over the front of a
+    // zeroed span a page longer than its own pages.
+    void *data = mmap(nullptr, Span(size), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data != MAP_FAILED && mmap(data, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
+        munmap(data, Span(size));
+        data = MAP_FAILED;
+    }
     if (data == MAP_FAILED) {
         std::lock_guard<std::mutex> lock(g_slotsLock);
         g_slots[slot].used = false;
@@ -144,7 +157,7 @@ void MappedFile::Unmap()
         Publish(g_slots[m_slot], 0, 0);
         g_slots[m_slot].used = false;
     }
-    munmap(const_cast<std::uint8_t *>(m_data), m_size);
+    munmap(const_cast<std::uint8_t *>(m_data), Span(m_size));
     m_data = nullptr;
     m_size = 0;
     m_fd = -1;

@@ -27,12 +27,16 @@ public:
     bool Map(int fd);
     void Unmap();
 
+    // Size() bytes, followed by zeros (at least one).
     const std::uint8_t *Data() const { return m_data; }
     std::size_t Size() const { return m_size; }
     // A page was lost under the reader, or the file was written since Map.
     bool Changed() const;
 
 private:
+    // The length mapped for a file of size bytes: its pages and one of zeros.
+    static std::size_t Span(std::size_t size);
+
     const std::uint8_t *m_data = nullptr;
     std::size_t m_size = 0;
     int m_fd = -1;

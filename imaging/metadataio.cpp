@@ -14,7 +14,13 @@
 
 namespace {
 
-std::mutex g_xmpMutex;
+// The XMP toolkit keeps one table of namespaces for the whole process, and
+// Exiv2 deletes and registers entries in it as it writes a packet. A packet
+// read on another thread meanwhile registers the namespace under its own
+// prefix ("xap" for "xmp"), and every packet written after says "xap": the
+// same file's output would depend on what ran beside it. So whatever reads
+// or writes XMP holds this lock, which Exiv2 takes again inside.
+std::recursive_mutex g_xmpMutex;
 
 void LockXmp(void *, bool lock)
 {
@@ -22,6 +28,12 @@ void LockXmp(void *, bool lock)
         g_xmpMutex.lock();
     else
         g_xmpMutex.unlock();
+}
+
+// Held while XMP may be read or written (when there is some to handle).
+std::unique_lock<std::recursive_mutex> XmpLock(bool needed = true)
+{
+    return needed ? std::unique_lock(g_xmpMutex) : std::unique_lock<std::recursive_mutex>();
 }
 
 const Exiv2::byte *Bytes(const std::string &s)
@@ -308,6 +320,7 @@ bool cxmeta::WrittenByEncoder(std::uint32_t type)
 CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, int orientation, int dpi)
 {
     Initialize();
+    const auto lock = XmpLock(!meta.xmp.empty());
     CxMetadata out;
     out.icc = meta.icc;
     try {
@@ -331,6 +344,7 @@ CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, i
 bool cxmeta::DropLocation(CxMetadata &meta)
 {
     Initialize();
+    const auto lock = XmpLock(!meta.xmp.empty());
     try {
         std::string exifOut, xmpOut;
         if (!meta.exif.empty()) {
@@ -362,6 +376,7 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
                    int orientation, std::string &out, int dpi)
 {
     Initialize();
+    const auto lock = XmpLock(!meta.xmp.empty());
     try {
         const ImageFormat *format = FormatOfBytes(data, size);
         if (format && format->facts.blockWriter == BlockWriter::Riff)
@@ -416,6 +431,7 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
 bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
 {
     Initialize();
+    const auto lock = XmpLock(); // the file's own XMP is read
     try {
         if (WriterOfBytes(Bytes(file), file.size()) == BlockWriter::Riff)
             return StripWebp(file, all, out);
@@ -452,6 +468,7 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
 std::string cxmeta::DateTimeOriginal(const std::string &path)
 {
     Initialize();
+    const auto lock = XmpLock(); // reading the file reads its XMP too
     try {
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
         if (!image.get())

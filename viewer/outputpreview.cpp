@@ -147,17 +147,35 @@ QString ByteSizeText(std::int64_t bytes)
         .arg(ShortByteSize(bytes), GroupedDigits(bytes));
 }
 
-COutputPreview::COutputPreview(const CConvertJob &job, QObject *parent)
-    : COutputPreview(
-          [job](const QString &path, const std::stop_token &stop) { return MakeResult(job, path, stop); },
-          [job](const QString &path, const std::stop_token &stop) {
-              const OutputBytes out = MakeOutputBytes(job, path.toStdString(), stop);
-              const bool made =
-                  out.kind == OutputBytes::Kind::Encoded || out.kind == OutputBytes::Kind::Copied;
-              return made ? std::int64_t(out.bytes.size) : std::int64_t(-1);
-          },
-          parent)
+namespace {
+
+COutputPreview::Work WorkWith(const CConvertJob &job)
 {
+    return [job](const QString &path, const std::stop_token &stop) { return MakeResult(job, path, stop); };
+}
+
+COutputPreview::Measure MeasureWith(const CConvertJob &job)
+{
+    return [job](const QString &path, const std::stop_token &stop) {
+        const OutputBytes out = MakeOutputBytes(job, path.toStdString(), stop);
+        const bool made = out.kind == OutputBytes::Kind::Encoded || out.kind == OutputBytes::Kind::Copied;
+        return made ? std::int64_t(out.bytes.size) : std::int64_t(-1);
+    };
+}
+
+} // namespace
+
+COutputPreview::COutputPreview(const CConvertJob &job, QObject *parent)
+    : COutputPreview(WorkWith(job), MeasureWith(job), parent)
+{
+}
+
+void COutputPreview::SetJob(const CConvertJob &job)
+{
+    Cancel();
+    CancelEstimate();
+    m_work = WorkWith(job);
+    m_measure = MeasureWith(job);
 }
 
 COutputPreview::COutputPreview(Work work, Measure measure, QObject *parent)

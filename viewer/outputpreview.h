@@ -81,6 +81,9 @@ public:
     void CancelEstimate();
     // Waits until nothing runs any more (results still arrive queued).
     void WaitIdle();
+    // What is asked from now on is made with job; what is under way is
+    // stopped and never reported.
+    void SetJob(const CConvertJob &job);
 
 signals:
     void Ready(const viewout::Result &result);

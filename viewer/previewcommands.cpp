@@ -415,6 +415,17 @@ void CPreviewDlg::RemoveEntry(const QString &path)
         EndEmptyList();
         return;
     }
+    // A watermark naming its file counts the files as the list now stands.
+    if (m_settings.m_bStamp && m_settings.m_szStampText.find('{') != std::string::npos) {
+        const QStringList paths = m_model.Paths();
+        m_settings.SetFileCount(int(paths.size()));
+        for (int i = 0; i < int(paths.size()); ++i)
+            m_settings.SetFile(i, paths[i].toStdString());
+        ConfigureLoader(); // drops what was drawn with the old numbers
+        if (m_pOutputWork)
+            m_pOutputWork->SetJob(m_settings);
+        m_pOutput.reset();
+    }
     // The estimate was for the list as it was.
     m_estimate.reset();
     m_bEstimating = m_bOutputMode;

@@ -37,9 +37,10 @@ void CPreviewDlg::ConfigureLoader()
 {
     viewwork::CPictureLoader::Prepare prepare;
     if (m_bPreview)
-        prepare = [this](CxImage &img, const QString &path) {
+        // The loader's threads draw with a copy: the list may change here.
+        prepare = [this, settings = m_settings](CxImage &img, const QString &path) {
             if (!AnimationShown(img))
-                TransformImage(img, JobDrawing(m_settings, path.toStdString()), PreviewSteps(true));
+                TransformImage(img, JobDrawing(settings, path.toStdString()), PreviewSteps(true));
         };
     m_loader->Configure(m_bAutoOrient, std::move(prepare), ShownSizeRule());
 }

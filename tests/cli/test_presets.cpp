@@ -172,6 +172,10 @@ TEST(Presets, DamagedPresetsAreUsageErrorsAtTheirLine)
         {"[General]\nm_nWidth=1\n", ":1: a preset holds only"},
         {"[Settings2]\nm_nWidth\n", ":2: not a NAME=VALUE line"},
         {"[Settings2]\nm_nWidth=1\nm_nWidth=2\n", ":3: m_nWidth is given twice"},
+        // Names a hand can write that would put outputs outside their folder.
+        {"[Settings2]\nm_bRename=1\nRenamePrefix=../../out_\n", ":3: RenamePrefix: "},
+        {"[Settings2]\nRenameSuffix=a/b\n", ":2: RenameSuffix: "},
+        {"[Settings2]\nNameTemplateOn=1\nNameTemplate=/etc/{name}\n", ":3: NameTemplate: "},
         {"[Settings2]\nm_bStamp=1\nLogoFile=/nowhere/logo.png\n",
          ":3: cannot read the logo /nowhere/logo.png"},
         {nullptr, ": cannot read the preset"},

@@ -5,6 +5,7 @@
 #include "tests/test_support.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -124,6 +125,29 @@ TEST(CxIOFile, AJpegChangedWhileDecodedInPlaceIsRefused)
                         (expected.IsValid() || again.Take(expected, true)));
             EXPECT_EQ(MaxChannelDiff(loaded, expected), 0);
         }
+    }
+}
+
+// A mapping ends in a zero as a copy in a string does, even where the file
+// fills its last page: readers that scan text stop there.
+TEST(MappedFile, TheBytesAreFollowedByAZero)
+{
+    ScratchDir dir;
+    const long page = sysconf(_SC_PAGESIZE);
+    for (const long size : {page, 3 * page, page + 1, 5L}) {
+        SCOPED_TRACE(size);
+        const std::string path = dir.Path("f" + std::to_string(size));
+        ASSERT_TRUE(WriteFileBytes(path, std::vector<std::uint8_t>(std::size_t(size), 0x41)));
+        const int fd = open(path.c_str(), O_RDONLY);
+        MappedFile mapped;
+        ASSERT_TRUE(mapped.Map(fd));
+        ASSERT_EQ(mapped.Size(), std::size_t(size));
+        EXPECT_EQ(mapped.Data()[size - 1], 0x41);
+        EXPECT_EQ(mapped.Data()[size], 0); // readable: no fault past a whole last page
+        EXPECT_EQ(std::strlen(reinterpret_cast<const char *>(mapped.Data())), std::size_t(size));
+        EXPECT_FALSE(mapped.Changed());
+        mapped.Unmap();
+        close(fd);
     }
 }
 

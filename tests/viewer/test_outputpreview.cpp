@@ -171,6 +171,40 @@ TEST_F(ViewerTest, PreviewShowsTheActualOutputBesideTheSource)
     EXPECT_TRUE(dlg.GetImage().IsValid());
 }
 
+// A watermark numbering its files counts them as the list stands after one
+// is taken off, as the run will.
+TEST_F(ViewerTest, ActualOutputNumbersTheListAsItStands)
+{
+    m_files << Pattern("n0.png", 120, 80) << Pattern("n1.png", 120, 80) << Pattern("n2.png", 120, 80);
+    const auto numbered = [](const QStringList &files) {
+        CConvertJob job = JpegAt(60);
+        job.SetStampFlag(true);
+        job.SetStamp("#{n}", nullptr, 0xffffff);
+        job.SetFileCount(int(files.size()));
+        for (int i = 0; i < int(files.size()); ++i)
+            job.SetFile(i, files[i].toStdString());
+        return job;
+    };
+    m_dlg = std::make_unique<CPreviewDlg>();
+    m_dlg->SetPreviewSettings(numbered(m_files));
+    m_dlg->SetFileList(&m_files);
+    m_dlg->SetOpenMode(CPreviewDlg::MODE_SELECTED);
+    m_dlg->show();
+    CPreviewDlg &dlg = *m_dlg;
+    Key(Qt::Key_O);
+    Settle(dlg.GetOutputWork());
+    const QString second = m_files[1];
+    dlg.OnRemoveFromList();
+    Settle(dlg.GetOutputWork());
+    ASSERT_NE(dlg.GetOutput(), nullptr);
+    ASSERT_EQ(dlg.GetOutput()->path, second);
+    const CConvertJob now = numbered(m_files); // the list without the first
+    EXPECT_EQ(dlg.GetOutput()->bytes,
+              std::int64_t(MakeOutputBytes(now, second.toStdString(), {}).bytes.size));
+    EXPECT_NE(MakeOutputBytes(now, second.toStdString(), {}).bytes.size,
+              MakeOutputBytes(numbered({m_files.back(), second}), second.toStdString(), {}).bytes.size);
+}
+
 TEST_F(ViewerTest, ActualOutputOnlyInPreview)
 {
     m_files << Pattern("v0.png", 40, 30);
