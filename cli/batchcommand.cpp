@@ -597,6 +597,8 @@ bool ApplyPreset(const std::string &v, BatchCommand &cmd, GivenOptions &given, c
     fresh.font = o.m_lfStamp;
     fresh.color = o.m_crStamp;
     fresh.logoPath = cmd.job.m_logo ? o.m_strLogoPath : std::string();
+    // Its running numbers' start stays under a --name given after it.
+    fresh.startGiven = cmd.job.m_bRename && cmd.job.m_nStartNumber > 0;
     fresh.recursive = given.recursive;
     fresh.nulSeparated = given.nulSeparated;
     fresh.update = given.update;
@@ -754,6 +756,11 @@ void TakePresetResize(GivenOptions &given, const CConvertJob &job)
 {
     static constexpr const char *kRules[] = {"fit", "width", "height", "stretch", "long",
                                              "short", "percent", "fill", "pad"};
+    // Its sharpen and don't-enlarge stay under a --resize given after it.
+    if (job.m_bResize) {
+        given.sharpen = given.sharpen || job.m_bSharpen;
+        given.noEnlarge = given.noEnlarge || job.m_bDontEnlarge;
+    }
     if (given.rule >= 0 || !job.m_bResize || job.m_nResizeType < 0 || job.m_nResizeType > RESIZE_PAD)
         return;
     const int rule = given.rule = job.m_nResizeType;
@@ -766,8 +773,6 @@ void TakePresetResize(GivenOptions &given, const CConvertJob &job)
         given.width = given.width.value_or(job.m_nWidth);
         given.height = given.height.value_or(job.m_nHeight);
     }
-    given.sharpen = given.sharpen || job.m_bSharpen;
-    given.noEnlarge = given.noEnlarge || job.m_bDontEnlarge;
 }
 
 bool CheckResize(GivenOptions &given, CConvertJob &job, std::string &error)
