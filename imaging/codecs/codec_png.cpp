@@ -373,8 +373,8 @@ CxImage &PrepareImage(PngReader &r, CxImage &out, PngPlan &plan)
     bool allocated = true;
     try {
         r.rows.resize(plan.passes > 1 ? plan.height : 0);
-        // Own rows: the row being read and the one above, with filter bytes.
-        r.buffer.assign(plan.own ? 2 * (std::size_t(plan.width) * plan.channels + 1)
+        // Own rows: three read in turn and a row of zeros, with filter bytes.
+        r.buffer.assign(plan.own ? 4 * (std::size_t(plan.width) * plan.channels + 1)
                                  : scratchRows * plan.channels * plan.width,
                         0);
     } catch (const std::bad_alloc &) {

@@ -108,6 +108,66 @@ __attribute__((target("sse4.1"))) void PaethRowSse41(std::uint8_t *cur, const st
     }
 }
 
+#if defined(__x86_64__)
+// Two Paeth rows at once, the lower one a pixel behind the upper: its pixel
+// x - 1 needs the upper row's x - 1 and x - 2, which the steps before made.
+// Two chains through the pixel to the left in one register take hardly
+// longer than one.
+template <int Bpp> inline std::uint64_t PixelBits(const std::uint8_t *p)
+{
+    std::uint64_t v = std::uint64_t(p[0]) | std::uint64_t(p[1]) << 8 | std::uint64_t(p[2]) << 16;
+    if constexpr (Bpp == 4)
+        v |= std::uint64_t(p[3]) << 24;
+    return v;
+}
+
+template <int Bpp> inline void StoreBits(std::uint8_t *p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+    p[2] = std::uint8_t(v >> 16);
+    if constexpr (Bpp == 4)
+        p[3] = std::uint8_t(v >> 24);
+}
+
+// One step of both rows; gives the two pixels made, the upper row's in the
+// low four bytes.
+__attribute__((target("sse4.1"), always_inline)) inline std::uint64_t PaethStep(__m128i &a, __m128i &c,
+                                                                               std::uint64_t above,
+                                                                               std::uint64_t raw)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i b = _mm_unpacklo_epi64(_mm_unpacklo_epi8(_mm_cvtsi64_si128((long long)above), zero), a);
+    const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+    const __m128i pa = _mm_abs_epi16(bc), pb = _mm_abs_epi16(ac);
+    const __m128i pc = _mm_abs_epi16(_mm_add_epi16(ac, bc));
+    const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
+    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+    const __m128i nearest = _mm_blendv_epi8(a, bOrC, notA);
+    a = _mm_add_epi8(_mm_unpacklo_epi8(_mm_cvtsi64_si128((long long)raw), zero), nearest);
+    c = b;
+    return std::uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(a, a)));
+}
+
+template <int Bpp>
+__attribute__((target("sse4.1"))) void PaethRowsSse41(std::uint8_t *upper, std::uint8_t *lower,
+                                                      const std::uint8_t *prev, std::size_t n)
+{
+    // Low half: the upper row's pixel x; high half: the lower row's x - 1.
+    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+    const std::size_t w = n / Bpp;
+    StoreBits<Bpp>(upper, std::uint32_t(PaethStep(a, c, PixelBits<Bpp>(prev), PixelBits<Bpp>(upper))));
+    for (std::size_t x = 1; x < w; ++x) {
+        const std::uint8_t *up = upper + x * Bpp;
+        std::uint8_t *low = lower + (x - 1) * Bpp;
+        const std::uint64_t v = PaethStep(a, c, PixelBits<Bpp>(prev + x * Bpp), PixelBits<Bpp>(up) | PixelBits<Bpp>(low) << 32);
+        StoreBits<Bpp>(upper + x * Bpp, std::uint32_t(v));
+        StoreBits<Bpp>(low, std::uint32_t(v >> 32));
+    }
+    StoreBits<Bpp>(lower + (w - 1) * Bpp, std::uint32_t(PaethStep(a, c, 0, PixelBits<Bpp>(lower + (w - 1) * Bpp) << 32) >> 32));
+}
+#endif
+
 const bool kSse41 = (__builtin_cpu_init(), __builtin_cpu_supports("sse4.1"));
 #endif
 
@@ -153,6 +213,20 @@ void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, std::size_t n, int bp
         const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
         cur[i] = std::uint8_t(cur[i] + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c));
     }
+}
+
+// Two rows in a row that are both Paeth filtered: the upper one's row above
+// is prev.
+void PaethRows(std::uint8_t *upper, std::uint8_t *lower, const std::uint8_t *prev, std::size_t n, int bpp)
+{
+#if defined(__x86_64__)
+    if (kSse41 && bpp == 3)
+        return PaethRowsSse41<3>(upper, lower, prev, n);
+    if (kSse41 && bpp == 4)
+        return PaethRowsSse41<4>(upper, lower, prev, n);
+#endif
+    PaethRow(upper, prev, n, bpp);
+    PaethRow(lower, upper, n, bpp);
 }
 
 } // namespace
@@ -429,30 +503,57 @@ void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_u
         // The chunk CRCs already cover the compressed bytes.
         inflateValidate(&r.z, 0);
     }
+    // Row by row, the buffer holds three rows in turn and a fourth of zeros,
+    // the row above the first.
+    std::uint8_t *const zeros = r.buffer.data() + 3 * (n + 1);
+    const auto rowAt = [&](png_uint_32 y) {
+        return whole ? r.inflated.bytes + std::size_t(y) * (n + 1) : r.buffer.data() + (y % 3) * (n + 1);
+    };
     bool streamEnd = false;
-    for (png_uint_32 y = 0; y < height; ++y) {
+    bool ahead = false;    // row y is inflated already, read with the one above
+    bool cutAhead = false; // and the data ended before it
+    // Checks that a row may be written, then writes it.
+    const auto begin = [&](png_uint_32 y) {
         if (r.cancel && r.cancel->load(std::memory_order_relaxed))
             png_error(png, "cancelled");
         if (band && !r.sink->Room(int(y)))
             png_error(png, "stopped");
-        // (The row above the first is the buffer's second, which stays zero.)
-        std::uint8_t *const cur =
-            whole ? r.inflated.bytes + std::size_t(y) * (n + 1) : r.buffer.data() + (y & 1) * (n + 1);
-        const std::uint8_t *const prev = whole && y > 0 ? cur - (n + 1)
-                                         : whole        ? r.buffer.data() + (n + 1)
-                                                        : r.buffer.data() + ((y + 1) & 1) * (n + 1);
-        if (!whole && !InflateRow(r, cur, n, next, streamEnd)) {
+    };
+    const auto finish = [&](png_uint_32 y, const std::uint8_t *row) {
+        StoreOwnRow(row + 1, img, int(y), layout, width);
+        if (band)
+            r.sink->Filled(int(y));
+        r.rowsDone = y + 1;
+    };
+    for (png_uint_32 y = 0; y < height; ++y) {
+        begin(y);
+        std::uint8_t *const cur = rowAt(y);
+        const std::uint8_t *const prev = y > 0 ? rowAt(y - 1) : zeros;
+        if (cutAhead || (!whole && !ahead && !InflateRow(r, cur, n, next, streamEnd))) {
             // What arrived of a cut-off file: the complete rows.
             r.truncated = true;
             r.rowsAtCut = y;
             return;
         }
+        ahead = false;
+        if (cur[0] == 4 && y + 1 < height) {
+            // Paeth rows mostly come in runs: two at once when the next is one too.
+            std::uint8_t *const below = rowAt(y + 1);
+            ahead = !whole;
+            if (ahead && !InflateRow(r, below, n, next, streamEnd))
+                ahead = false, cutAhead = true;
+            if (!cutAhead && below[0] == 4) {
+                PaethRows(cur + 1, below + 1, prev + 1, n, bpp);
+                finish(y, cur);
+                begin(++y);
+                finish(y, below);
+                ahead = false;
+                continue;
+            }
+        }
         if (!Unfilter(cur[0], cur + 1, prev + 1, n, bpp))
             png_error(png, "bad adaptive filter value");
-        StoreOwnRow(cur + 1, img, int(y), layout, width);
-        if (band)
-            r.sink->Filled(int(y));
-        r.rowsDone = y + 1;
+        finish(y, cur);
     }
     CheckTail(r, next);
 }

@@ -71,14 +71,15 @@ Bytes InsertBeforeIdat(Bytes png, const Bytes &chunk)
     return png;
 }
 
-// Raw rows with each row's filter chosen in turn (none, sub, up, average,
-// Paeth), as an encoder would write them; bpp bytes per pixel.
-Bytes FilterRows(const std::vector<Bytes> &rows, int bpp)
+// Raw rows with each row's filter taken in turn from filters (0 none, 1
+// sub, 2 up, 3 average, 4 Paeth), as an encoder would write them; bpp bytes
+// per pixel.
+Bytes FilterRows(const std::vector<Bytes> &rows, int bpp, const std::vector<int> &filters)
 {
     Bytes raw;
     for (std::size_t y = 0; y < rows.size(); ++y) {
         const Bytes &row = rows[y];
-        const int filter = int(y % 5);
+        const int filter = filters[y % filters.size()];
         raw.push_back(std::uint8_t(filter));
         for (std::size_t i = 0; i < row.size(); ++i) {
             const int a = i >= std::size_t(bpp) ? row[i - std::size_t(bpp)] : 0;
@@ -379,8 +380,11 @@ TEST(PngRobustness, TruncatedDamagedAndOversizedFilesFail)
 TEST(PngDecode, OwnRowReadingMatchesLibpng)
 {
     std::vector<std::pair<std::string, Bytes>> files;
-    for (const int bpp : {3, 4}) {
-        const CxImage picture = MakeTestImage(61, 37);
+    // Each filter in turn, and runs of Paeth rows of either length (the last
+    // row among them), at two widths.
+    const std::vector<std::vector<int>> orders = {{0, 1, 2, 3, 4}, {4, 4, 4, 1, 4, 4, 2, 4, 3, 4, 4, 0}};
+    for (const auto &[bpp, order, width] : {std::tuple{3, 0, 61}, {4, 0, 61}, {3, 1, 61}, {4, 1, 61}, {3, 1, 1}, {4, 1, 1}}) {
+        const CxImage picture = MakeTestImage(width, 37);
         std::vector<Bytes> rows;
         for (int y = 0; y < picture.GetHeight(); ++y) {
             Bytes row;
@@ -392,16 +396,19 @@ TEST(PngDecode, OwnRowReadingMatchesLibpng)
             }
             rows.push_back(row);
         }
-        const Bytes png = BuildFilteredPng(61, 37, bpp == 4 ? 6 : 2, FilterRows(rows, bpp));
-        files.emplace_back(bpp == 4 ? "filtered RGBA" : "filtered RGB", png);
+        const Bytes png = BuildFilteredPng(std::uint32_t(width), 37, bpp == 4 ? 6 : 2,
+                                           FilterRows(rows, bpp, orders[std::size_t(order)]));
+        files.emplace_back("filtered " + std::string(bpp == 4 ? "RGBA" : "RGB") + " order " +
+                               std::to_string(order) + " width " + std::to_string(width),
+                           png);
         // Every filter undone: the pixels written.
         const CxImage got = Decoded(png);
-        ASSERT_EQ(got.GetWidth(), 61);
+        ASSERT_EQ(got.GetWidth(), width);
         for (int y = 0; y < 37; ++y)
-            for (int x = 0; x < 61; ++x) {
+            for (int x = 0; x < width; ++x) {
                 const BYTE *p = got.GetBits(y) + x * 3;
                 ASSERT_EQ(Bytes({p[2], p[1], p[0]}), Bytes(rows[y].begin() + x * bpp, rows[y].begin() + x * bpp + 3))
-                    << x << "," << y;
+                    << files.back().first << " " << x << "," << y;
                 if (bpp == 4) {
                     ASSERT_EQ(got.AlphaGetPointer(y)[x], BYTE(x * 4 + y));
                 }
