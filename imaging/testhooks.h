@@ -36,6 +36,8 @@ void SetPngOwnRows(bool on);
 // Whether those rows' data may be inflated whole, by libdeflate (the
 // default), or always row by row by zlib; and how often it was.
 void SetPngWholeInflate(bool on);
+// Row by row, ISA-L inflates while the data is sound (on by default), or zlib alone.
+void SetPngFastInflate(bool on);
 int PngWholeInflates();
 
 // Whether resampling uses 256-bit vectors where the processor has them (the

@@ -11,6 +11,9 @@
 #include <new>
 
 #include <libdeflate.h>
+#if defined(VELMORA_HAVE_ISAL)
+#include <isa-l/igzip_lib.h>
+#endif
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -27,6 +30,7 @@ std::atomic<std::size_t> g_inflatedInUse{0};
 
 std::atomic<bool> g_ownRows{true};
 std::atomic<bool> g_wholeInflate{true};
+std::atomic<bool> g_fastInflate{true};
 std::atomic<int> g_wholeInflates{0};
 
 std::uint32_t Be32(const std::uint8_t *p)
@@ -436,13 +440,89 @@ bool InflateWhole(PngReader &r, bool band, std::size_t rawBytes, std::size_t &ne
 
 namespace {
 
-// Inflates one filtered row of n + 1 bytes into cur; false at the cut of a
-// file allowed to be cut.
-bool InflateRow(PngReader &r, std::uint8_t *cur, std::size_t n, std::size_t &next, bool &streamEnd)
+// Row by row, ISA-L inflates the data while it goes well: while each IDAT
+// chunk it is given is whole with its CRC right and the data inflates
+// cleanly. At anything else (damage, a cut, too little data) zlib takes over
+// from the first chunk, passing over what was given out already, and so
+// fails or goes on exactly as it would have alone. ISA-L takes no data zlib
+// refuses and gives what zlib gives; it only reads ahead further, which
+// shows nowhere: the chunks it read beyond zlib's are sound ones, which the
+// check of the chunks after the data passes over too.
+#if defined(VELMORA_HAVE_ISAL)
+// Starts ISA-L on the chunk at next: a zlib header zlib takes without a word
+// and the 32 KB window (smaller ones limit what zlib looks back on).
+bool StartFast(PngReader &r, std::size_t &next)
+{
+    if (!g_fastInflate.load(std::memory_order_relaxed) || r.size - next < 12)
+        return false;
+    const std::uint8_t *chunk = r.data + next;
+    const std::size_t len = Be32(chunk);
+    if (len < 2 || len > r.size - next - 12 || crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
+        return false;
+    const std::uint8_t *z = chunk + 8;
+    if ((z[0] & 0x0F) != 8 || (z[0] >> 4) != 7 || (unsigned(z[0]) << 8 | z[1]) % 31 != 0 || (z[1] & 0x20))
+        return false;
+    r.fast.reset(new (std::nothrow) inflate_state);
+    if (!r.fast)
+        return false;
+    isal_inflate_init(r.fast.get());
+    r.fast->crc_flag = ISAL_DEFLATE; // the header is read above, the checksum left as zlib leaves it
+    r.fast->next_in = const_cast<std::uint8_t *>(z + 2);
+    r.fast->avail_in = std::uint32_t(len - 2);
+    next += len + 12;
+    return true;
+}
+
+enum class Feed { Fed, Ended, Unsound };
+
+// Gives ISA-L the next IDAT chunk: Ended where another chunk follows the
+// data, Unsound at a cut or damaged one.
+Feed FeedFast(PngReader &r, std::size_t &next)
+{
+    if (r.size - next < 12)
+        return Feed::Unsound;
+    const std::uint8_t *chunk = r.data + next;
+    if (std::memcmp(chunk + 4, "IDAT", 4) != 0)
+        return Feed::Ended;
+    const std::size_t len = Be32(chunk);
+    if (len > r.size - next - 12 || crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
+        return Feed::Unsound;
+    r.fast->next_in = const_cast<std::uint8_t *>(chunk + 8);
+    r.fast->avail_in = std::uint32_t(len);
+    next += len + 12;
+    return Feed::Fed;
+}
+
+// One row by ISA-L; false where zlib is to take over.
+bool InflateRowFast(PngReader &r, std::uint8_t *cur, std::size_t n, std::size_t &next)
+{
+    inflate_state &s = *r.fast;
+    s.next_out = cur;
+    s.avail_out = std::uint32_t(n + 1);
+    while (s.avail_out > 0) {
+        if (s.block_state == ISAL_BLOCK_FINISH)
+            return false; // too little data
+        const Feed feed = s.avail_in == 0 ? FeedFast(r, next) : Feed::Ended;
+        if (feed == Feed::Unsound)
+            return false;
+        const std::uint32_t in = s.avail_in, out = s.avail_out;
+        if (isal_inflate(&s) < 0)
+            return false;
+        // Past the data, what ISA-L holds may still make bytes.
+        if (feed == Feed::Ended && s.avail_in == in && s.avail_out == out)
+            return false;
+    }
+    return true;
+}
+#endif
+
+// Inflates with zlib into out until it holds n bytes, or fails as libpng
+// would; false at the cut of a file allowed to be cut.
+bool InflateSlow(PngReader &r, std::uint8_t *out, std::size_t n, std::size_t &next, bool &streamEnd)
 {
     bool ended = false;
-    r.z.next_out = cur;
-    r.z.avail_out = uInt(n + 1);
+    r.z.next_out = out;
+    r.z.avail_out = uInt(n);
     while (r.z.avail_out > 0) {
         if (streamEnd)
             png_error(r.png, "Not enough image data");
@@ -458,6 +538,42 @@ bool InflateRow(PngReader &r, std::uint8_t *cur, std::size_t n, std::size_t &nex
             png_error(r.png, r.z.msg ? r.z.msg : "damaged image data");
     }
     return true;
+}
+
+void StartSlow(PngReader &r)
+{
+    if (inflateInit(&r.z) != Z_OK)
+        png_error(r.png, "out of memory");
+    r.zOpen = true;
+    // The chunk CRCs already cover the compressed bytes.
+    inflateValidate(&r.z, 0);
+}
+
+// Inflates one filtered row of n + 1 bytes into cur; false at the cut of a
+// file allowed to be cut.
+bool InflateRow(PngReader &r, std::uint8_t *cur, std::size_t n, std::size_t &next, bool &streamEnd)
+{
+    std::size_t made = 0; // of this row, by ISA-L
+#if defined(VELMORA_HAVE_ISAL)
+    if (r.fast) {
+        if (InflateRowFast(r, cur, n, next))
+            return true;
+        // zlib from the start, over what ISA-L gave out already (as zlib
+        // would have given it: an error on the way is zlib's own).
+        made = n + 1 - r.fast->avail_out;
+        std::size_t skip = std::size_t(r.fast->total_out);
+        r.fast.reset();
+        next = r.firstIdat;
+        StartSlow(r);
+        std::uint8_t scratch[4096];
+        for (std::size_t k; skip > 0; skip -= k) {
+            k = std::min(skip, sizeof scratch);
+            if (!InflateSlow(r, scratch, k, next, streamEnd))
+                return false;
+        }
+    }
+#endif
+    return InflateSlow(r, cur + made, n + 1 - made, next, streamEnd);
 }
 
 // R, G, B (, A) into the picture's B, G, R and its alpha plane.
@@ -496,13 +612,14 @@ void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_u
     } catch (const std::bad_alloc &) {
         whole = false; // short of memory: row by row then
     }
-    if (!whole) {
-        if (inflateInit(&r.z) != Z_OK)
-            png_error(png, "out of memory");
-        r.zOpen = true;
-        // The chunk CRCs already cover the compressed bytes.
-        inflateValidate(&r.z, 0);
-    }
+    r.firstIdat = next;
+#if defined(VELMORA_HAVE_ISAL)
+    const bool fast = !whole && StartFast(r, next);
+#else
+    const bool fast = false;
+#endif
+    if (!whole && !fast)
+        StartSlow(r);
     // Row by row, the buffer holds three rows in turn and a fourth of zeros,
     // the row above the first.
     std::uint8_t *const zeros = r.buffer.data() + 3 * (n + 1);
@@ -568,6 +685,20 @@ void cxcodec::testhooks::SetPngOwnRows(bool on)
 void cxcodec::testhooks::SetPngWholeInflate(bool on)
 {
     cxpng::g_wholeInflate.store(on);
+}
+
+void cxcodec::testhooks::SetPngFastInflate(bool on)
+{
+    cxpng::g_fastInflate.store(on);
+}
+
+void cxpng::FastInflater::operator()(inflate_state *s) const
+{
+#if defined(VELMORA_HAVE_ISAL)
+    delete s;
+#else
+    (void)s;
+#endif
 }
 
 int cxcodec::testhooks::PngWholeInflates()
