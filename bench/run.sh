@@ -8,6 +8,7 @@
 #   VELMORA_BENCH_ROUNDS  rounds per measurement (default 3)
 #   VELMORA_BENCH_CACHE   cache folder (default ~/.cache/velmora-bench)
 #   VELMORA_BENCH_MANY    small JPEGs in job 4 (default 100000; 0 leaves it out)
+#   VELMORA_BENCH_MANY_PEERS    programs job 4 is run against (default "magick vips")
 #   VELMORA_BENCH_AVIF_QUALITY  quality of job 5's AVIF outputs (default 60)
 set -euo pipefail
 
@@ -69,6 +70,7 @@ command_for() {
     webp/magick) echo "mogrify -path $out -format webp -quality 80 $big/*" ;;
     webp/vips) echo "vipsthumbnail -s '100000x100000>' -o '$out/%s.webp[Q=80]' $big/*" ;;
     avif/velmora) echo "$batch --jobs $t --format avif --quality $avif_q --overwrite overwrite --out $out $big" ;;
+    avif/velmora-s7) echo "$batch --jobs $t --format avif --quality $avif_q --avif-speed 7 --overwrite overwrite --out $out $big" ;;
     avif/magick) echo "mogrify -path $out -format avif -quality $avif_q $big/*" ;;
     avif/vips) echo "vipsthumbnail -s '100000x100000>' -o '$out/%s.avif[Q=$avif_q]' $big/*" ;;
     thumb/velmora) echo "$thumbs --jobs $t --out $out $all" ;;
@@ -127,14 +129,15 @@ run_job thumb 1 velmora vips
 run_job thumb "$cores" velmora vips
 echo "Job 5 (full-size photos to WebP quality 80 and to AVIF quality $avif_q)..." >&2
 run_job webp 1 velmora magick vips
-run_job avif 1 velmora magick vips
+run_job avif 1 velmora velmora-s7 magick vips
 if [ "$many_count" -gt 0 ]; then
   echo "Job 4 ($many_count small JPEGs, fit 160x120)..." >&2
   # Long: one round unless asked for more.
   rounds_all=$rounds
   rounds=${VELMORA_BENCH_MANY_ROUNDS:-1}
-  run_job many 1 velmora velmora-nosync magick vips
-  run_job many "$cores" velmora velmora-nosync magick vips
+  read -r -a many_peers <<<"${VELMORA_BENCH_MANY_PEERS:-magick vips}"
+  run_job many 1 velmora velmora-nosync "${many_peers[@]}"
+  run_job many "$cores" velmora velmora-nosync "${many_peers[@]}"
   rounds=$rounds_all
 fi
 
