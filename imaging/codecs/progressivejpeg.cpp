@@ -185,6 +185,21 @@ inline std::uint64_t Band(int from, int to) // zigzag positions from to to, incl
     return (~std::uint64_t(0) >> (63 - to)) & (~std::uint64_t(0) << from);
 }
 
+// Where block b of a component lies, followed from block to block without
+// a division each time.
+struct BlockCursor {
+    std::size_t row, col;
+    unsigned w;
+    BlockCursor(std::size_t b, unsigned width) : row(b / width), col(b % width), w(width) {}
+    void Next()
+    {
+        if (++col == w) {
+            col = 0;
+            ++row;
+        }
+    }
+};
+
 // Blocks of an AC first scan, within one restart interval. False on a code
 // libjpeg would warn about or a run past the band.
 bool FirstBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s, const Component &c,
@@ -192,13 +207,14 @@ bool FirstBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &
 {
     const unsigned w = c.widthInBlocks;
     const int ss = s.ss, se = s.se, al = s.al;
-    for (std::size_t b = firstBlock, e = firstBlock + blocks; b < e; ++b) {
+    BlockCursor at(firstBlock, w);
+    for (std::size_t b = firstBlock, e = firstBlock + blocks; b < e; ++b, at.Next()) {
         if (eobrun) {
             --eobrun;
             continue;
         }
-        short *block = c.rows[b / w][b % w];
-        std::uint64_t nz = masks[b % w];
+        short *block = c.rows[at.row][at.col];
+        std::uint64_t nz = masks[at.col];
         for (int k = ss; k <= se; ++k) {
             if (br.bits < 32)
                 br.Refill();
@@ -233,7 +249,7 @@ bool FirstBlocks(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &
             block[kNatural[k]] = v;
             nz = v ? nz | std::uint64_t(1) << k : nz & ~(std::uint64_t(1) << k);
         }
-        masks[b % w] = nz;
+        masks[at.col] = nz;
     }
     return true;
 }
@@ -337,9 +353,10 @@ bool RefineWith(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s
     const unsigned w = c.widthInBlocks;
     const int ss = s.ss, se = s.se;
     const int p1 = 1 << s.al;
-    for (std::size_t b = firstBlock, e = firstBlock + blocks; b < e; ++b) {
-        short *block = c.rows[b / w][b % w];
-        std::uint64_t nz = masks[b % w];
+    BlockCursor at(firstBlock, w);
+    for (std::size_t b = firstBlock, e = firstBlock + blocks; b < e; ++b, at.Next()) {
+        short *block = c.rows[at.row][at.col];
+        std::uint64_t nz = masks[at.col];
         int k = ss;
         if (!eobrun) {
             for (; k <= se; ++k) {
@@ -381,7 +398,7 @@ bool RefineWith(BitReader &br, unsigned &eobrun, const Decoder &d, const Scan &s
                 Correct(br, block, nz & Band(k, se), p1);
             --eobrun;
         }
-        masks[b % w] = nz;
+        masks[at.col] = nz;
     }
     return true;
 }
