@@ -4,6 +4,7 @@
 #include "convert/naming.h"
 
 #include <QString>
+#include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -21,29 +22,47 @@ std::string Folded(const std::string &path)
 
 } // namespace
 
+std::size_t OutputGuard::FoldedHash::operator()(const std::string &name) const
+{
+    return std::hash<std::string>{}(Folded(name));
+}
+
+bool OutputGuard::FoldedEqual::operator()(const std::string &a, const std::string &b) const
+{
+    return a == b || Folded(a) == Folded(b);
+}
+
 std::string OutputGuard::CaseTwin(const std::string &path) const
 {
     if (m_written.empty())
         return {};
-    const auto it = m_written.find(Folded(path));
-    return it == m_written.end() || it->second == Normal(path) ? std::string() : it->second;
+    const std::string name = Normal(path);
+    const auto it = m_written.find(name);
+    return it == m_written.end() || *it == name ? std::string() : *it;
 }
 
 void OutputGuard::NoteOutput(const std::string &path)
 {
-    m_written[Folded(path)] = Normal(path);
+    std::string name = Normal(path);
+    const auto [it, added] = m_written.insert(name);
+    if (!added && *it != name) {
+        // The newest case is the one on the disk.
+        m_written.erase(it);
+        m_written.insert(std::move(name));
+    }
 }
 
 bool OutputGuard::Wrote(const std::string &path) const
 {
-    const auto it = m_written.find(Folded(path));
-    return it != m_written.end() && it->second == Normal(path);
+    const std::string name = Normal(path);
+    const auto it = m_written.find(name);
+    return it != m_written.end() && *it == name;
 }
 
 std::string OutputGuard::UniqueName(const std::string &path) const
 {
     return MakeUniqueName(path, [this](const std::string &candidate) {
-        return !m_written.empty() && m_written.count(Folded(candidate)) != 0;
+        return !m_written.empty() && m_written.count(Normal(candidate)) != 0;
     });
 }
 
@@ -63,10 +82,11 @@ std::string OutputGuard::SourceClash(const std::string &source, const std::strin
         for (int i = 0; i < m_job.GetFileCount(); ++i) {
             struct stat st;
             if (stat(m_job.GetFile(i).c_str(), &st) == 0)
-                m_sourceIds.emplace(st.st_dev, st.st_ino);
+                m_sourceIds.emplace_back(st.st_dev, st.st_ino);
         }
+        std::sort(m_sourceIds.begin(), m_sourceIds.end());
     }
-    return m_sourceIds.count({out.st_dev, out.st_ino})
+    return std::binary_search(m_sourceIds.begin(), m_sourceIds.end(), std::pair(out.st_dev, out.st_ino))
                ? QT_TRANSLATE_NOOP("FileRecord", "the output is another source of this run")
                : std::string();
 }

@@ -6,12 +6,11 @@
 
 #include "convert/convertjob.h"
 
-#include <set>
 #include <string>
 #include <sys/types.h>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 class OutputGuard {
 public:
@@ -37,9 +36,19 @@ public:
     void BeforeWritingInto(const std::string &folder);
 
 private:
+    // Names compared whatever their letter case.
+    struct FoldedHash {
+        std::size_t operator()(const std::string &name) const;
+    };
+    struct FoldedEqual {
+        bool operator()(const std::string &a, const std::string &b) const;
+    };
+
     const CConvertJob &m_job;
-    std::unordered_map<std::string, std::string> m_written; // case-folded name -> name
+    // The names written, in their case, each once whatever its case: a run
+    // of many files keeps one string for each.
+    std::unordered_set<std::string, FoldedHash, FoldedEqual> m_written;
     std::unordered_set<std::string> m_swept;
     bool m_haveSourceIds = false;
-    std::set<std::pair<dev_t, ino_t>> m_sourceIds;
+    std::vector<std::pair<dev_t, ino_t>> m_sourceIds; // sorted
 };

@@ -629,7 +629,7 @@ void ReadOwnRows(PngReader &r, CxImage &img, CxImage *band, Layout layout, png_u
     bool streamEnd = false;
     bool ahead = false;    // row y is inflated already, read with the one above
     bool cutAhead = false; // and the data ended before it
-    // Checks that a row may be written, then writes it.
+    // Before a row: whether it may be written. After: it goes to the picture.
     const auto begin = [&](png_uint_32 y) {
         if (r.cancel && r.cancel->load(std::memory_order_relaxed))
             png_error(png, "cancelled");
