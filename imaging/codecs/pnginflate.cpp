@@ -90,7 +90,18 @@ template <int Bpp> void PaethRow(std::uint8_t *cur, const std::uint8_t *prev, st
 }
 #if defined(__x86_64__) || defined(__i386__)
 // The same with SSSE3's absolute values and SSE4.1's blends: fewer steps on
-// the chain through the pixel to the left, which sets the pace.
+// the chain through the pixel to the left, which sets the pace. The nearest
+// is a where pa is the least, else b where pb is no more than pc, else c.
+__attribute__((target("sse4.1"), always_inline)) inline __m128i PaethNearest(__m128i a, __m128i b, __m128i c)
+{
+    const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+    const __m128i pa = _mm_abs_epi16(bc), pb = _mm_abs_epi16(ac);
+    const __m128i pc = _mm_abs_epi16(_mm_add_epi16(ac, bc));
+    const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
+    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+    return _mm_blendv_epi8(a, bOrC, notA);
+}
+
 template <int Bpp>
 __attribute__((target("sse4.1"))) void PaethRowSse41(std::uint8_t *cur, const std::uint8_t *prev,
                                                      std::size_t n)
@@ -98,15 +109,8 @@ __attribute__((target("sse4.1"))) void PaethRowSse41(std::uint8_t *cur, const st
     __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
     for (std::size_t i = 0; i < n; i += Bpp) {
         const __m128i b = LoadPixel<Bpp>(prev + i);
-        const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
-        const __m128i pa = _mm_abs_epi16(bc), pb = _mm_abs_epi16(ac);
-        const __m128i pc = _mm_abs_epi16(_mm_add_epi16(ac, bc));
-        // a where pa is the least, else b where pb is no more than pc, else c.
-        const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
-        const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
-        const __m128i nearest = _mm_blendv_epi8(a, bOrC, notA);
         // Bytewise: the sum wraps as a byte would, the high bytes stay zero.
-        a = _mm_add_epi8(LoadPixel<Bpp>(cur + i), nearest);
+        a = _mm_add_epi8(LoadPixel<Bpp>(cur + i), PaethNearest(a, b, c));
         StorePixel<Bpp>(cur + i, a);
         c = b;
     }
@@ -142,13 +146,7 @@ __attribute__((target("sse4.1"), always_inline)) inline std::uint64_t PaethStep(
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i b = _mm_unpacklo_epi64(_mm_unpacklo_epi8(_mm_cvtsi64_si128((long long)above), zero), a);
-    const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
-    const __m128i pa = _mm_abs_epi16(bc), pb = _mm_abs_epi16(ac);
-    const __m128i pc = _mm_abs_epi16(_mm_add_epi16(ac, bc));
-    const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
-    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
-    const __m128i nearest = _mm_blendv_epi8(a, bOrC, notA);
-    a = _mm_add_epi8(_mm_unpacklo_epi8(_mm_cvtsi64_si128((long long)raw), zero), nearest);
+    a = _mm_add_epi8(_mm_unpacklo_epi8(_mm_cvtsi64_si128((long long)raw), zero), PaethNearest(a, b, c));
     c = b;
     return std::uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(a, a)));
 }
