@@ -38,24 +38,34 @@ std::uint32_t Be32(const std::uint8_t *p)
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
-#if defined(__SSE2__)
-// One pixel's bytes in a register and back, without a trip through memory.
-template <int Bpp> inline __m128i LoadPixel(const std::uint8_t *p)
+// One pixel's bytes as a number and back.
+template <int Bpp> inline std::uint64_t PixelBits(const std::uint8_t *p)
 {
-    std::uint32_t v = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
+    std::uint64_t v = std::uint64_t(p[0]) | std::uint64_t(p[1]) << 8 | std::uint64_t(p[2]) << 16;
     if constexpr (Bpp == 4)
-        v |= std::uint32_t(p[3]) << 24;
-    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(v)), _mm_setzero_si128());
+        v |= std::uint64_t(p[3]) << 24;
+    return v;
 }
 
-template <int Bpp> inline void StorePixel(std::uint8_t *p, __m128i lanes)
+template <int Bpp> inline void StoreBits(std::uint8_t *p, std::uint32_t v)
 {
-    const std::uint32_t v = std::uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes)));
     p[0] = std::uint8_t(v);
     p[1] = std::uint8_t(v >> 8);
     p[2] = std::uint8_t(v >> 16);
     if constexpr (Bpp == 4)
         p[3] = std::uint8_t(v >> 24);
+}
+
+#if defined(__SSE2__)
+// One pixel's bytes in a register and back, without a trip through memory.
+template <int Bpp> inline __m128i LoadPixel(const std::uint8_t *p)
+{
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(PixelBits<Bpp>(p))), _mm_setzero_si128());
+}
+
+template <int Bpp> inline void StorePixel(std::uint8_t *p, __m128i lanes)
+{
+    StoreBits<Bpp>(p, std::uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes))));
 }
 
 inline __m128i Abs16(__m128i x)
@@ -121,23 +131,6 @@ __attribute__((target("sse4.1"))) void PaethRowSse41(std::uint8_t *cur, const st
 // x - 1 needs the upper row's x - 1 and x - 2, which the steps before made.
 // Two chains through the pixel to the left in one register take hardly
 // longer than one.
-template <int Bpp> inline std::uint64_t PixelBits(const std::uint8_t *p)
-{
-    std::uint64_t v = std::uint64_t(p[0]) | std::uint64_t(p[1]) << 8 | std::uint64_t(p[2]) << 16;
-    if constexpr (Bpp == 4)
-        v |= std::uint64_t(p[3]) << 24;
-    return v;
-}
-
-template <int Bpp> inline void StoreBits(std::uint8_t *p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    if constexpr (Bpp == 4)
-        p[3] = std::uint8_t(v >> 24);
-}
-
 // One step of both rows; gives the two pixels made, the upper row's in the
 // low four bytes.
 __attribute__((target("sse4.1"), always_inline)) inline std::uint64_t PaethStep(__m128i &a, __m128i &c,
@@ -374,6 +367,13 @@ void CheckTail(PngReader &r, std::size_t next)
         png_error(r.png, "truncated PNG file");
 }
 
+// A zlib header zlib takes without a word: deflate, a window it knows, no
+// preset dictionary.
+bool PlainZlibHeader(const std::uint8_t *z)
+{
+    return (z[0] & 0x0F) == 8 && (z[0] >> 4) <= 7 && (unsigned(z[0]) << 8 | z[1]) % 31 == 0 && !(z[1] & 0x20);
+}
+
 struct DecompressorDeleter {
     void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
 };
@@ -413,8 +413,7 @@ bool InflateWhole(PngReader &r, bool band, std::size_t rawBytes, std::size_t &ne
     // The zlib header zlib would accept without a word: deflate, a window it
     // knows, no preset dictionary. Its checksum at the end is not read (the
     // chunk CRCs cover the same bytes).
-    if (streamBytes < 2 || (stream[0] & 0x0F) != 8 || (stream[0] >> 4) > 7 ||
-        (unsigned(stream[0]) << 8 | stream[1]) % 31 != 0 || (stream[1] & 0x20))
+    if (streamBytes < 2 || !PlainZlibHeader(stream))
         return false;
     const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> d(libdeflate_alloc_decompressor());
     if (!d)
@@ -447,30 +446,6 @@ namespace {
 // shows nowhere: the chunks it read beyond zlib's are sound ones, which the
 // check of the chunks after the data passes over too.
 #if defined(VELMORA_HAVE_ISAL)
-// Starts ISA-L on the chunk at next: a zlib header zlib takes without a word
-// and the 32 KB window (smaller ones limit what zlib looks back on).
-bool StartFast(PngReader &r, std::size_t &next)
-{
-    if (!g_fastInflate.load(std::memory_order_relaxed) || r.size - next < 12)
-        return false;
-    const std::uint8_t *chunk = r.data + next;
-    const std::size_t len = Be32(chunk);
-    if (len < 2 || len > r.size - next - 12 || crc32(0, chunk + 4, uInt(len + 4)) != Be32(chunk + 8 + len))
-        return false;
-    const std::uint8_t *z = chunk + 8;
-    if ((z[0] & 0x0F) != 8 || (z[0] >> 4) != 7 || (unsigned(z[0]) << 8 | z[1]) % 31 != 0 || (z[1] & 0x20))
-        return false;
-    r.fast.reset(new (std::nothrow) inflate_state);
-    if (!r.fast)
-        return false;
-    isal_inflate_init(r.fast.get());
-    r.fast->crc_flag = ISAL_DEFLATE; // the header is read above, the checksum left as zlib leaves it
-    r.fast->next_in = const_cast<std::uint8_t *>(z + 2);
-    r.fast->avail_in = std::uint32_t(len - 2);
-    next += len + 12;
-    return true;
-}
-
 enum class Feed { Fed, Ended, Unsound };
 
 // Gives ISA-L the next IDAT chunk: Ended where another chunk follows the
@@ -489,6 +464,30 @@ Feed FeedFast(PngReader &r, std::size_t &next)
     r.fast->avail_in = std::uint32_t(len);
     next += len + 12;
     return Feed::Fed;
+}
+
+// Starts ISA-L on the chunk at next: a plain zlib header and the 32 KB
+// window (smaller ones limit what zlib looks back on).
+bool StartFast(PngReader &r, std::size_t &next)
+{
+    if (!g_fastInflate.load(std::memory_order_relaxed))
+        return false;
+    r.fast.reset(new (std::nothrow) inflate_state);
+    if (!r.fast)
+        return false;
+    isal_inflate_init(r.fast.get());
+    r.fast->crc_flag = ISAL_DEFLATE; // the header is read here, the checksum left as zlib leaves it
+    std::size_t from = next;
+    const bool fed = FeedFast(r, from) == Feed::Fed && r.fast->avail_in >= 2;
+    const std::uint8_t *z = r.fast->next_in;
+    if (!fed || !PlainZlibHeader(z) || (z[0] >> 4) != 7) {
+        r.fast.reset();
+        return false;
+    }
+    r.fast->next_in += 2;
+    r.fast->avail_in -= 2;
+    next = from;
+    return true;
 }
 
 // One row by ISA-L; false where zlib is to take over.
