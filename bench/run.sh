@@ -30,22 +30,8 @@ export QT_QPA_PLATFORM=offscreen MAGICK_TEMPORARY_PATH=$work GM_TEMPORARY_PATH=$
 
 many_count=${VELMORA_BENCH_MANY:-100000}
 avif_q=${VELMORA_BENCH_AVIF_QUALITY:-60}
-many=$cache/many-$many_count
-# Job 4's files: 64 different 320 x 240 JPEGs made once (seeded plasma, so
-# the same everywhere), copied round to the count.
-if [ "$many_count" -gt 0 ] && [ ! -f "$many/.complete" ]; then
-  echo "Making $many_count small JPEGs in $many..." >&2
-  rm -rf "$many" && mkdir -p "$many/seed"
-  for k in $(seq 0 63); do
-    convert -seed "$k" -size 320x240 plasma:fractal -quality 85 "$many/seed/$k.jpg"
-  done
-  for ((i = 0; i < many_count; i++)); do
-    cp "$many/seed/$((i % 64)).jpg" "$many/$(printf '%07d' "$i").jpg"
-  done
-  rm -rf "$many/seed"
-  chmod a-w "$many"
-  touch "$many/.complete"
-fi
+many=
+[ "$many_count" -gt 0 ] && many=$("$root/bench/many.sh" "$many_count")
 
 big=$corpus/big
 png=$corpus/png
@@ -92,6 +78,9 @@ measure() {
   rm -rf "$out" && mkdir -p "$out"
   local cmd
   cmd=$(command_for "$job" "$prog" "$t" "$out")
+  # What the program before wrote is on the disk first: a program that
+  # flushes would otherwise also wait for another's writes.
+  sync
   OMP_NUM_THREADS=$t MAGICK_THREAD_LIMIT=$t VIPS_CONCURRENCY=$t \
     /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" \
     bash -c "cd '$out' && $cmd" >/dev/null 2>"$work/stderr.txt" ||
