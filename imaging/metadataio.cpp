@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include <exiv2/exiv2.hpp>
 #include <webp/mux.h>
@@ -103,6 +104,20 @@ bool WriteTo(Exiv2::Image &image, std::string &out)
     return !out.empty();
 }
 
+// A PNG chunk: its length, type, data and CRC.
+std::string PngChunk(const char *type, std::string_view data)
+{
+    std::string chunk(8, '\0');
+    const std::uint32_t n = std::uint32_t(data.size());
+    chunk[0] = char(n >> 24), chunk[1] = char(n >> 16), chunk[2] = char(n >> 8), chunk[3] = char(n);
+    chunk.replace(4, 4, type);
+    chunk += data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(chunk.data() + 4), uInt(chunk.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.push_back(char((crc >> shift) & 0xFF));
+    return chunk;
+}
+
 // PNG keeps EXIF in its own eXIf chunk (which readers look for first),
 // placed right after the header.
 bool InsertExifChunk(std::string &png, const std::string &exif)
@@ -110,16 +125,34 @@ bool InsertExifChunk(std::string &png, const std::string &exif)
     constexpr std::size_t kAfterHeader = 8 + 8 + 13 + 4;
     if (png.size() < kAfterHeader || exif.empty() || exif.size() > 0x7FFFFFFF)
         return false;
-    std::string chunk(8, '\0');
-    const std::uint32_t n = std::uint32_t(exif.size());
-    chunk[0] = char(n >> 24), chunk[1] = char(n >> 16), chunk[2] = char(n >> 8), chunk[3] = char(n);
-    chunk.replace(4, 4, "eXIf");
-    chunk += exif;
-    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(chunk.data() + 4), uInt(chunk.size() - 4));
-    for (int shift = 24; shift >= 0; shift -= 8)
-        chunk.push_back(char((crc >> shift) & 0xFF));
-    png.insert(kAfterHeader, chunk);
+    png.insert(kAfterHeader, PngChunk("eXIf", exif));
     return true;
+}
+
+// exiv2 writes a profile it was given into an iCCP chunk with an empty name,
+// which the PNG rules forbid: libpng, and so most readers, then pass over the
+// profile, and the picture shows in the wrong colours. Such a chunk gets a
+// name.
+void NameProfileChunk(std::string &png)
+{
+    static constexpr std::string_view kName = "ICC profile";
+    std::size_t at = 8;
+    while (at + 12 <= png.size()) {
+        const auto *d = reinterpret_cast<const std::uint8_t *>(png.data() + at);
+        const std::size_t length = std::size_t(d[0]) << 24 | std::size_t(d[1]) << 16 | d[2] << 8 | d[3];
+        if (length > png.size() - at - 12)
+            return;
+        const std::string_view type(png.data() + at + 4, 4);
+        if (type == "IDAT" || type == "IEND")
+            return;
+        if (type == "iCCP" && length > 0 && d[8] == 0) {
+            std::string data(kName);
+            data.append(png, at + 8, length);
+            png.replace(at, length + 12, PngChunk("iCCP", data));
+            return;
+        }
+        at += length + 12;
+    }
 }
 
 // The row the bytes are a file of, as the decoder would take them; null for
@@ -419,6 +452,8 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
         }
         if (!WriteTo(*image, out))
             return false;
+        if (png)
+            NameProfileChunk(out);
         if (!exifBlock.empty() &&
             !(png ? InsertExifChunk(out, exifBlock) : InsertExifSegment(out, exifBlock)))
             return false;
@@ -459,7 +494,11 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
             DropGps(image->xmpData());
         }
         image->writeXmpFromPacket(false);
-        return WriteTo(*image, out);
+        if (!WriteTo(*image, out))
+            return false;
+        if (image->imageType() == Exiv2::ImageType::png)
+            NameProfileChunk(out); // and mends a nameless one written before
+        return true;
     } catch (...) {
         return false;
     }
