@@ -91,6 +91,7 @@ TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
         {"orient6.jpg", CXIMAGE_FORMAT_AVIF, "o6.avif", true, false},
         {"orient6.jpg", CXIMAGE_FORMAT_AVIF, "o6stored.avif", false, false},
         {"adobergb.jpg", CXIMAGE_FORMAT_AVIF, "icc.avif", true, false},
+        {"adobergb.jpg", CXIMAGE_FORMAT_TIF, "icc.tif", true, false},
     };
     ScratchDir dir;
     for (const Row &r : rows) {
