@@ -3,6 +3,7 @@
 #include "imaging/formats.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -89,6 +90,59 @@ void EditXmp(Exiv2::XmpData &xmp, int width, int height, int orientation)
         SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, k, std::to_string(width));
     for (const char *k : {"Xmp.exif.PixelYDimension", "Xmp.tiff.ImageLength"})
         SetIfPresent<Exiv2::XmpData, Exiv2::XmpKey>(xmp, k, std::to_string(height));
+}
+
+// A packet exiv2's XMP parser refuses (a property given twice, as some
+// photo managers write them) still holds the user's ratings, tags and
+// captions: it is kept as it stands, with the same properties edited in its
+// text as EditXmp edits them (a simple element's content or an attribute's
+// value). Empty when the packet is no XMP, or names one of them in any other
+// way: then it cannot be trusted to say the right orientation.
+std::string EditedRawXmp(const std::string &packet, int width, int height, int orientation)
+{
+    if (packet.find("<x:xmpmeta") == std::string::npos && packet.find("<rdf:RDF") == std::string::npos)
+        return {};
+    // A real packet names each a few times at most; many more would cost a
+    // copy of the packet each.
+    constexpr std::size_t kMostEdits = 16;
+    std::string out = packet;
+    const std::pair<std::string_view, int> edits[] = {{"tiff:Orientation", orientation},
+                                                      {"exif:PixelXDimension", width},
+                                                      {"tiff:ImageWidth", width},
+                                                      {"exif:PixelYDimension", height},
+                                                      {"tiff:ImageLength", height}};
+    for (const auto &[name, number] : edits) {
+        const std::string value = std::to_string(number), open = "<" + std::string(name) + ">",
+                          close = "</" + std::string(name) + ">";
+        std::size_t edited = 0;
+        for (std::size_t at = out.find(open); at != std::string::npos; at = out.find(open, at + 1)) {
+            const std::size_t from = at + open.size(), to = out.find(close, from);
+            if (to == std::string::npos || out.find('<', from) != to)
+                return {};
+            out.replace(from, to - from, value);
+            edited += 2;
+            if (edited > kMostEdits)
+                return {};
+        }
+        for (std::size_t at = out.find(name); at != std::string::npos; at = out.find(name, at + 1)) {
+            const std::size_t eq = at + name.size();
+            if (at == 0 || !std::isspace(static_cast<unsigned char>(out[at - 1])) || eq + 1 >= out.size() ||
+                out[eq] != '=' || (out[eq + 1] != '"' && out[eq + 1] != '\''))
+                continue;
+            const std::size_t to = out.find(out[eq + 1], eq + 2);
+            if (to == std::string::npos)
+                return {};
+            out.replace(eq + 2, to - eq - 2, value);
+            if (++edited > kMostEdits)
+                return {};
+        }
+        std::size_t named = 0;
+        for (std::size_t at = out.find(name); at != std::string::npos; at = out.find(name, at + 1))
+            ++named;
+        if (named != edited)
+            return {};
+    }
+    return out;
 }
 
 // Writes the image's metadata into its bytes (in memory) and copies them out.
@@ -367,6 +421,8 @@ CxMetadata cxmeta::EditedBlocks(const CxMetadata &meta, int width, int height, i
             EditXmp(xmp, width, height, orientation);
             if (Exiv2::XmpParser::encode(out.xmp, xmp) != 0)
                 out.xmp.clear();
+        } else if (!meta.xmp.empty()) {
+            out.xmp = EditedRawXmp(meta.xmp, width, height, orientation);
         }
     } catch (...) {
         out.xmp.clear();
@@ -439,6 +495,12 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
             if (Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
                 EditXmp(xmp, width, height, orientation);
                 image->setXmpData(xmp);
+            } else if (std::string raw = EditedRawXmp(meta.xmp, width, height, orientation); !raw.empty()) {
+                // JPEG and PNG write the image's packet, TIFF the data's.
+                image->xmpData().setPacket(raw);
+                image->xmpData().usePacket(true);
+                image->xmpPacket() = std::move(raw);
+                image->writeXmpFromPacket(true);
             }
         }
         if (!meta.iptc.empty()) {

@@ -176,6 +176,48 @@ TEST(PhotoMetadata, AStrippedPngKeepsItsProfileWhateverItsName)
     }
 }
 
+TEST(PhotoMetadata, AnXmpPacketTheParserRefusesIsKeptWithItsFieldsEdited)
+{
+    // A property given twice, as some photo managers write it: exiv2 refuses
+    // the packet. Its orientation and sizes are edited in its text; where
+    // the orientation is written in a form that is not, the packet goes.
+    const auto packet = [](const char *orientation) {
+        return std::string("<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+                           "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+                           "rdf:about='' xmlns:xmp='http://ns.adobe.com/xap/1.0/' "
+                           "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+                           "exif:PixelXDimension='480'><xmp:Rating>5</xmp:Rating><xmp:Rating>5</xmp:Rating>") +
+               orientation + "<tiff:ImageLength>640</tiff:ImageLength></rdf:Description></rdf:RDF></x:xmpmeta>";
+    };
+    const std::string editable = packet("<tiff:Orientation>6</tiff:Orientation>"),
+                      opaque = packet("<tiff:Orientation xml:lang='x-default'>6</tiff:Orientation>");
+    Exiv2::XmpData parsed;
+    ASSERT_NE(Exiv2::XmpParser::decode(parsed, editable), 0);
+    ScratchDir dir;
+    for (const std::uint32_t type :
+         {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG, CXIMAGE_FORMAT_TIF, CXIMAGE_FORMAT_WEBP, CXIMAGE_FORMAT_AVIF})
+        for (const std::string *xmp : {&editable, &opaque}) {
+            SCOPED_TRACE(std::to_string(type) + (xmp == &opaque ? " opaque" : " editable"));
+            CxImage img = LoadPhoto("orient6.jpg");
+            CxMetadata meta = img.GetMetadata();
+            meta.xmp = *xmp;
+            img.SetMetadata(meta);
+            ASSERT_TRUE(img.Save(dir.Path("out").c_str(), type)) << img.GetLastError();
+            CxImage back;
+            ASSERT_TRUE(back.Load(dir.Path("out").c_str()));
+            const std::string kept = back.GetMetadata().xmp;
+            if (xmp == &opaque) {
+                EXPECT_EQ(kept, "");
+                continue;
+            }
+            EXPECT_NE(kept.find("<xmp:Rating>5</xmp:Rating><xmp:Rating>5</xmp:Rating>"), std::string::npos) << kept;
+            EXPECT_NE(kept.find("<tiff:Orientation>1</tiff:Orientation>"), std::string::npos) << kept;
+            const std::string width = std::to_string(img.GetWidth()), height = std::to_string(img.GetHeight());
+            EXPECT_NE(kept.find(" exif:PixelXDimension='" + width + "'"), std::string::npos) << kept;
+            EXPECT_NE(kept.find("<tiff:ImageLength>" + height + "</tiff:ImageLength>"), std::string::npos) << kept;
+        }
+}
+
 TEST(PhotoMetadata, TheEmbeddedThumbnailIsDropped)
 {
     // The source's EXIF with a thumbnail of the old picture added.
