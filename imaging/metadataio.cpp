@@ -158,6 +158,22 @@ bool WriteTo(Exiv2::Image &image, std::string &out)
     return !out.empty();
 }
 
+// A JPEG's XMP must fit one segment; exiv2 refuses to write a larger one,
+// and with it the file's other metadata. Those are kept, the XMP left out.
+bool WriteLeavingOutLargeXmp(Exiv2::Image &image, bool jpeg, std::string &out)
+{
+    try {
+        return WriteTo(image, out);
+    } catch (const Exiv2::AnyError &) {
+        if (!jpeg || (image.xmpData().empty() && image.xmpPacket().empty()))
+            throw;
+    }
+    image.clearXmpData();
+    image.clearXmpPacket();
+    image.writeXmpFromPacket(false);
+    return WriteTo(image, out);
+}
+
 // A PNG chunk: its length, type, data and CRC.
 std::string PngChunk(const char *type, std::string_view data)
 {
@@ -512,7 +528,7 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
             Exiv2::DataBuf icc(Bytes(meta.icc), long(meta.icc.size()));
             image->setIccProfile(icc, false);
         }
-        if (!WriteTo(*image, out))
+        if (!WriteLeavingOutLargeXmp(*image, jpeg, out))
             return false;
         if (png)
             NameProfileChunk(out);

@@ -218,6 +218,27 @@ TEST(PhotoMetadata, AnXmpPacketTheParserRefusesIsKeptWithItsFieldsEdited)
         }
 }
 
+TEST(PhotoMetadata, AnXmpPacketTooLargeForAJpegCostsNothingElse)
+{
+    // One JPEG segment holds 64 KB; other formats take any size.
+    CxImage img = LoadPhoto("meta.jpg");
+    CxMetadata meta = img.GetMetadata();
+    meta.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+               "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:source>" +
+               std::string(70000, 'a') + "</dc:source></rdf:Description></rdf:RDF></x:xmpmeta>";
+    img.SetMetadata(meta);
+    ScratchDir dir;
+    for (const auto &[type, xmpKept] : {std::pair{CXIMAGE_FORMAT_JPG, false}, std::pair{CXIMAGE_FORMAT_PNG, true},
+                                        std::pair{CXIMAGE_FORMAT_TIF, true}}) {
+        SCOPED_TRACE(type);
+        ASSERT_TRUE(img.Save(dir.Path("out").c_str(), type));
+        const auto keys = MetadataKeys(dir.Path("out"));
+        EXPECT_EQ(keys.count("Exif.Photo.DateTimeOriginal"), 1u);
+        EXPECT_EQ(keys.count("Iptc.Application2.City"), 1u);
+        EXPECT_EQ(keys.count("Xmp.dc.source"), xmpKept ? 1u : 0u);
+    }
+}
+
 TEST(PhotoMetadata, TheEmbeddedThumbnailIsDropped)
 {
     // The source's EXIF with a thumbnail of the old picture added.
@@ -388,3 +409,4 @@ TEST(PhotoMetadata, ExifIsEditedWhereItStandsWhenThatIsEnough)
         }
     }
 }
+
