@@ -241,14 +241,15 @@ BlockWriter WriterOfBytes(const std::uint8_t *data, std::size_t size)
     return format ? format->facts.blockWriter : BlockWriter::None;
 }
 
+constexpr char kExifSegmentName[] = "Exif\0";
+constexpr std::size_t kMostJpegExif = 0xFFFF - 2 - sizeof kExifSegmentName;
+
 // JPEG keeps EXIF in an APP1 segment, placed after the start marker and
 // any JFIF segment, as exiv2 places it. False when the block does not fit
 // one segment.
 bool InsertExifSegment(std::string &jpeg, const std::string &exif)
 {
-    static constexpr char kName[] = "Exif\0";
-    constexpr std::size_t kMost = 0xFFFF - 2 - sizeof kName;
-    if (exif.size() > kMost || jpeg.size() < 2)
+    if (exif.size() > kMostJpegExif || jpeg.size() < 2)
         return false;
     const auto *d = reinterpret_cast<const std::uint8_t *>(jpeg.data());
     std::size_t at = 2;
@@ -258,9 +259,9 @@ bool InsertExifSegment(std::string &jpeg, const std::string &exif)
             break;
         at += 2 + length;
     }
-    const std::size_t length = 2 + sizeof kName + exif.size();
+    const std::size_t length = 2 + sizeof kExifSegmentName + exif.size();
     std::string segment{char(0xFF), char(0xE1), char(length >> 8), char(length & 0xFF)};
-    segment.append(kName, sizeof kName);
+    segment.append(kExifSegmentName, sizeof kExifSegmentName);
     segment += exif;
     jpeg.insert(at, segment);
     return true;
@@ -300,6 +301,30 @@ std::string EditedExifBlock(const CxMetadata &meta, int width, int height, int o
     if (!EditedExif(meta, width, height, orientation, dpi, exif, order))
         return {};
     return EncodeExif(exif, order);
+}
+
+// One JPEG segment holds 64 KB of EXIF. A larger block (a TIFF's or a
+// PNG's may be) is rebuilt by exiv2, which leaves out its largest fields to
+// fit; failing that, only the orientation stays, so that pixels kept as
+// stored still show the right way up. Either way the other blocks are kept.
+std::string FittedJpegExif(std::string block, int orientation)
+{
+    if (block.size() <= kMostJpegExif)
+        return block;
+    try {
+        Exiv2::ExifData exif;
+        const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(exif, Bytes(block), block.size());
+        block = EncodeExif(exif, order);
+    } catch (...) {
+        block.clear();
+    }
+    if (!block.empty() && block.size() <= kMostJpegExif)
+        return block;
+    if (orientation == 1)
+        return {};
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
+    return EncodeExif(exif, Exiv2::littleEndian);
 }
 
 // WebP keeps its blocks in chunks of its own (EXIF, XMP, ICCP, flagged in
@@ -493,6 +518,8 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
         std::string exifBlock;
         if (jpeg || png)
             exifBlock = EditedExifBlock(meta, width, height, orientation, dpi);
+        if (jpeg)
+            exifBlock = FittedJpegExif(std::move(exifBlock), orientation);
         if (jpeg && meta.xmp.empty() && meta.iptc.empty() && meta.icc.empty()) {
             out.assign(reinterpret_cast<const char *>(data), size);
             return exifBlock.empty() || InsertExifSegment(out, exifBlock);

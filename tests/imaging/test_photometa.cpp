@@ -218,24 +218,55 @@ TEST(PhotoMetadata, AnXmpPacketTheParserRefusesIsKeptWithItsFieldsEdited)
         }
 }
 
-TEST(PhotoMetadata, AnXmpPacketTooLargeForAJpegCostsNothingElse)
+TEST(PhotoMetadata, BlocksTooLargeForAJpegCostNothingElse)
 {
-    // One JPEG segment holds 64 KB; other formats take any size.
-    CxImage img = LoadPhoto("meta.jpg");
-    CxMetadata meta = img.GetMetadata();
-    meta.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
-               "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:source>" +
-               std::string(70000, 'a') + "</dc:source></rdf:Description></rdf:RDF></x:xmpmeta>";
-    img.SetMetadata(meta);
+    // One JPEG segment holds 64 KB; other formats take any size. An EXIF
+    // block too large keeps at least the orientation of pixels kept as
+    // stored.
+    const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+                            "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' "
+                            "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:source>",
+                      xmpEnd = "</dc:source></rdf:Description></rdf:RDF></x:xmpmeta>";
+    // A little-endian TIFF block: a 70,000-byte description and orientation 6.
+    std::string bigExif("II*\0\x08\0\0\0\x02\0", 10);
+    const auto add = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            bigExif.push_back(char(v >> (8 * i)));
+    };
+    add(0x010E, 2), add(2, 2), add(70000, 4), add(8 + 2 + 24 + 4, 4);
+    add(0x0112, 2), add(3, 2), add(1, 4), add(6, 4);
+    add(0, 4);
+    bigExif += std::string(69999, 'a') + '\0';
+    struct Row {
+        bool bigXmp;
+        std::uint32_t type;
+        bool autoOrient;
+        const char *orientation; // as the output says, "-" for none
+        bool xmpKept;
+    };
+    const Row rows[] = {
+        {true, CXIMAGE_FORMAT_JPG, true, "-", false},  {true, CXIMAGE_FORMAT_PNG, true, "-", true},
+        {true, CXIMAGE_FORMAT_TIF, true, "-", true},   {false, CXIMAGE_FORMAT_JPG, true, "1", true},
+        {false, CXIMAGE_FORMAT_JPG, false, "6", true},
+    };
     ScratchDir dir;
-    for (const auto &[type, xmpKept] : {std::pair{CXIMAGE_FORMAT_JPG, false}, std::pair{CXIMAGE_FORMAT_PNG, true},
-                                        std::pair{CXIMAGE_FORMAT_TIF, true}}) {
-        SCOPED_TRACE(type);
-        ASSERT_TRUE(img.Save(dir.Path("out").c_str(), type));
+    for (const Row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.type) + (r.bigXmp ? " XMP" : " EXIF") + (r.autoOrient ? "" : " stored"));
+        CxImage img = LoadPhoto(r.bigXmp ? "meta.jpg" : "orient6.jpg", r.autoOrient);
+        CxMetadata meta = img.GetMetadata();
+        meta.xmp = xmp + std::string(r.bigXmp ? 70000 : 1, 'a') + xmpEnd;
+        if (!r.bigXmp)
+            meta.exif = bigExif;
+        img.SetMetadata(meta);
+        ASSERT_TRUE(img.Save(dir.Path("out").c_str(), r.type));
         const auto keys = MetadataKeys(dir.Path("out"));
-        EXPECT_EQ(keys.count("Exif.Photo.DateTimeOriginal"), 1u);
-        EXPECT_EQ(keys.count("Iptc.Application2.City"), 1u);
-        EXPECT_EQ(keys.count("Xmp.dc.source"), xmpKept ? 1u : 0u);
+        EXPECT_EQ(keys.count("Xmp.dc.source"), r.xmpKept ? 1u : 0u);
+        if (r.bigXmp) {
+            EXPECT_EQ(keys.count("Exif.Photo.DateTimeOriginal"), 1u);
+            EXPECT_EQ(keys.count("Iptc.Application2.City"), 1u);
+        } else {
+            EXPECT_EQ(keys.count("Exif.Image.Orientation") ? keys.at("Exif.Image.Orientation") : "-", r.orientation);
+        }
     }
 }
 
@@ -409,4 +440,5 @@ TEST(PhotoMetadata, ExifIsEditedWhereItStandsWhenThatIsEnough)
         }
     }
 }
+
 
