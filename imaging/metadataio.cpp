@@ -486,10 +486,10 @@ bool cxmeta::DropLocation(CxMetadata &meta)
             Exiv2::ExifParser::encode(blob, nullptr, 0, order, exif);
             exifOut.assign(blob.begin(), blob.end());
         }
-        if (!meta.xmp.empty()) {
-            Exiv2::XmpData xmp;
-            if (Exiv2::XmpParser::decode(xmp, meta.xmp) != 0)
-                return false;
+        // A packet the parser refuses cannot lose just its location: it goes
+        // whole, and the EXIF stays.
+        Exiv2::XmpData xmp;
+        if (!meta.xmp.empty() && Exiv2::XmpParser::decode(xmp, meta.xmp) == 0) {
             DropGps(xmp);
             if (Exiv2::XmpParser::encode(xmpOut, xmp) != 0)
                 return false;

@@ -19,7 +19,8 @@ void Initialize();
 // WebP has no place for IPTC).
 bool Carries(std::uint32_t type);
 
-// Removes the GPS fields from the EXIF and XMP blocks.
+// Removes the GPS fields from the EXIF and XMP blocks; an XMP packet that
+// cannot be parsed goes whole. False when the EXIF cannot be read.
 bool DropLocation(CxMetadata &meta);
 
 // An encoded file of the type (data, size) with the blocks written in, the

@@ -193,6 +193,17 @@ TEST(PhotoMetadata, AnXmpPacketTheParserRefusesIsKeptWithItsFieldsEdited)
                       opaque = packet("<tiff:Orientation xml:lang='x-default'>6</tiff:Orientation>");
     Exiv2::XmpData parsed;
     ASSERT_NE(Exiv2::XmpParser::decode(parsed, editable), 0);
+    // Dropping the location cannot edit such a packet: it goes, the EXIF
+    // stays without its GPS fields.
+    CxMetadata located = LoadPhoto("meta.jpg").GetMetadata();
+    located.xmp = editable;
+    ASSERT_TRUE(cxmeta::DropLocation(located));
+    EXPECT_EQ(located.xmp, "");
+    Exiv2::ExifData exif;
+    Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(located.exif.data()),
+                              std::uint32_t(located.exif.size()));
+    EXPECT_NE(exif.findKey(Exiv2::ExifKey("Exif.Photo.DateTimeOriginal")), exif.end());
+    EXPECT_EQ(exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")), exif.end());
     ScratchDir dir;
     for (const std::uint32_t type :
          {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG, CXIMAGE_FORMAT_TIF, CXIMAGE_FORMAT_WEBP, CXIMAGE_FORMAT_AVIF})
