@@ -17,6 +17,7 @@
 #include "rundialogs/progressdialog.h"
 #include "rundialogs/undorun.h"
 #include "convert/runjournal.h"
+#include "convert/safefolders.h"
 #include "lists/selectedlistctrl.h"
 #include "settings/settingsstore.h"
 #include "controls/shelltree/shelltreectrl.h"
@@ -327,7 +328,9 @@ void CMainDlg::OnOK()
     const CConvertJob job = MakeConvertJob(m_options->MakeOptions(), sources);
     // A destination removed since it was chosen is made again; one that
     // cannot be made would turn every file into a save error.
-    if (!job.m_szOutDir.empty() && !QDir().mkpath(QString::fromStdString(job.m_szOutDir))) {
+    std::vector<std::string> made;
+    std::string why;
+    if (!job.m_szOutDir.empty() && !MakeFolderPath(job.m_szOutDir, made, why)) {
         Message(tr("无法创建目标文件夹:\n%1").arg(QString::fromStdString(job.m_szOutDir)));
         return;
     }
@@ -338,6 +341,7 @@ void CMainDlg::OnOK()
     // The listed folder's changes wait for the end of a run that writes there.
     const DiskHold hold(m_lists, WritesInto(job, m_lists->Folder()));
     CProgressDialog dlg(job, &m_resultFiles, this);
+    dlg.SetMadeFolders(std::move(made));
     dlg.SetResultsViewer([&dlg](QWidget *parent, QStringList *results) {
         // On the heap: the viewer must not outlive its parent if that goes first.
         const QPointer<CPreviewDlg> viewer = new CPreviewDlg(parent);

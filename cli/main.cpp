@@ -8,6 +8,7 @@
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
 #include "convert/runjournal.h"
+#include "convert/safefolders.h"
 #include "imaging/libraryversions.h"
 #include "imaging/runresources.h"
 #include "settings/presetfile.h"
@@ -79,6 +80,8 @@ std::unique_ptr<QCoreApplication> MakeApplication(int argc, char **argv)
 }
 
 // Undoes the run of journal, or of the newest one; 0 when nothing was left.
+// A journal named on the command line that is refused whole is a usage
+// error.
 int UndoCommand(const std::string &journal)
 {
     const std::string path = journal.empty() ? NewestJournal() : journal;
@@ -89,8 +92,14 @@ int UndoCommand(const std::string &journal)
         return 1;
     }
     const UndoReport report = UndoRun(path);
+    if (!report.refusedJournal.empty()) {
+        std::fprintf(stderr, "velmora-batch: %s\n", UndoLines(report).front().c_str());
+        return journal.empty() ? 1 : 2;
+    }
     for (const std::string &line : UndoLines(report))
         std::printf("%s\n", line.c_str());
+    if (!report.DidSomething() && report.Complete())
+        std::printf("%s\n", QCoreApplication::translate("undolog", "没有需要撤销的内容。").toStdString().c_str());
     return report.Complete() ? 0 : 1;
 }
 
@@ -151,9 +160,10 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
         resources.pixelThreads = 1;
 
     // A destination folder named on the command line is made when missing
-    // (a dry run makes nothing).
-    if (!cmd->dryRun && !cmd->job.m_szOutDir.empty() &&
-        !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
+    // (a dry run makes nothing); undo removes what was made if left empty.
+    std::vector<std::string> made;
+    std::string why;
+    if (!cmd->dryRun && !cmd->job.m_szOutDir.empty() && !MakeFolderPath(cmd->job.m_szOutDir, made, why)) {
         std::fprintf(stderr, "velmora-batch: %s\n",
                      FillText(QCoreApplication::translate("velmora-batch", "cannot create the folder %1"),
                               {cmd->job.m_szOutDir})
@@ -171,6 +181,7 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     RunJournal journal;
     if (!cmd->dryRun)
         worker.SetJournal(&journal);
+    worker.SetMadeFolders(made);
     worker.SetTrashReplaced(cmd->trashReplaced && !cmd->dryRun);
     // A signal sent while the command line was read stops the run before
     // its first file, however late the watcher takes it.

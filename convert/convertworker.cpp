@@ -8,6 +8,7 @@
 #include "convert/naming.h"
 #include "convert/outputdates.h"
 #include "convert/outputwriter.h"
+#include "convert/safefolders.h"
 #include "convert/trash.h"
 
 #include <algorithm>
@@ -17,6 +18,10 @@
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
+
+namespace {
+std::string AbsolutePath(const std::string &path);
+} // namespace
 
 ConvertWorker::ConvertWorker(CConvertJob job, IConvertReporter &reporter, const RunResources &resources)
     : m_job(std::move(job)), m_reporter(reporter), m_resources(resources), m_workers(resources.Workers())
@@ -44,6 +49,10 @@ void ConvertWorker::Run(std::stop_token stop)
         }
     } scope(m_resources.pixelThreads);
     m_waiting.clear();
+    m_rootIds.clear();
+    if (m_journal && !m_dryRun && !m_madeFolders.empty())
+        for (const std::string &folder : m_madeFolders)
+            m_journal->MadeFolder(AbsolutePath(folder), AbsolutePath(SplitPath(m_madeFolders.front()).folder));
     if (!m_dryRun)
         m_committer = std::make_unique<OutputCommitter>(m_commitCalls ? *m_commitCalls : SystemCommitCalls(),
                                                         m_commitClock);
@@ -104,6 +113,25 @@ std::int64_t FileSize(const std::string &path)
     return stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : 0;
 }
 
+WriteResult StageBytes(const std::string &path, const std::stop_token &stop, const EncodedBytes &bytes,
+                       StagedFile &staged, std::string *reason)
+{
+    return StageAtomically(
+        path, stop,
+        [&](CxFile &file) { return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
+        staged, reason);
+}
+
+// A journal outlives the working folder it was written in.
+std::string AbsolutePath(const std::string &path)
+{
+    if (path.empty() || path[0] == '/')
+        return path;
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.string();
+}
+
 std::string CanonicalPath(const std::string &path)
 {
     std::error_code ec;
@@ -111,23 +139,32 @@ std::string CanonicalPath(const std::string &path)
     return ec ? path : p.string();
 }
 
-// A mirrored tree's folders, and a name template's below them, are made as
-// their files arrive.
-bool MakeOutputFolders(const std::string &outPath, const std::string &baseFolder,
-                       const std::string &templateFolders, bool mirrored, std::string &reason)
+// The folders between the destination the user named and the output, at
+// any depth, are entered (and made when missing) without following links:
+// a link planted below the destination never leads an output out of it.
+bool MakeOutputFolders(const std::string &outPath, const std::string &root, std::vector<std::string> &made,
+                       std::string &reason)
 {
-    if (mirrored) {
-        std::error_code ec;
-        std::filesystem::create_directories(templateFolders.empty() ? SplitPath(outPath).folder : baseFolder, ec);
-        if (ec) {
-            reason = ec.message();
-            return false;
-        }
-    }
-    return templateFolders.empty() || MakeFoldersBelow(baseFolder, templateFolders, reason);
+    std::string relative;
+    if (root.empty() || !PathBelow(root, outPath, relative))
+        return true;
+    const std::size_t slash = relative.rfind('/');
+    if (slash == std::string::npos)
+        return true;
+    if (!OpenFolderBelow(root, relative.substr(0, slash), reason, &made).Valid())
+        return false;
+    return true;
 }
 
 } // namespace
+
+std::string ConvertWorker::RootIdentity(const std::string &root)
+{
+    const auto [it, added] = m_rootIds.try_emplace(root);
+    if (added)
+        it->second = FolderIdentity(root);
+    return it->second;
+}
 
 void ConvertWorker::NoteWritten(const std::string &path)
 {
@@ -153,7 +190,11 @@ struct ConvertWorker::FileRun {
     // is written.
     std::string baseFolder{}, templateFolders{};
     std::string action{};  // what a dry run says is done
+    std::string root{};    // the folder the user named, the output below it
     std::string trashed{}; // where the file the output replaces was kept
+    std::string replacedSha256{};
+    std::int64_t replacedSize = 0;
+    long intent = 0; // the output's line in the journal
     bool replaced = false, committed = false;
     bool staged = false; // handed to the committer, which decides the rest
     bool timed = false;  // the record's time is taken
@@ -203,18 +244,25 @@ ConvertWorker::Step ConvertWorker::Stage(FileRun &f, StagedFile staged, const st
     f.record.microseconds = f.preparing + std::chrono::duration_cast<std::chrono::microseconds>(
                                               std::chrono::steady_clock::now() - f.started)
                                               .count();
+    // The journal's line goes ahead of the rename: a run killed at any
+    // moment leaves no output in place that its journal does not name.
+    if (m_journal)
+        f.intent = m_journal->Intend({AbsolutePath(outPath), AbsolutePath(f.root), RootIdentity(f.root), size,
+                                      sha256, f.replaced, f.replacedSize, f.replacedSha256, f.trashed});
     auto slot = m_committer->Add(std::move(staged));
     auto kept = std::make_shared<FileRun>(std::move(f));
     // The journal line and the record come once the output is in place and
     // flushed; a file that failed there keeps the file it would replace.
-    auto send = [this, kept, slot, outPath, sha256 = std::move(sha256), size, way, outcome] {
+    auto send = [this, kept, slot, outPath, way, outcome] {
         FileRun &file = *kept;
         if (slot->file.Committed()) {
-            Committed(file, outPath, sha256, size);
+            Committed(file);
             file.record.output = outPath;
             file.record.way = way;
             Finish(file, outcome);
         } else {
+            if (m_journal)
+                m_journal->Dropped(file.intent);
             if (!file.trashed.empty())
                 trash::Forget(file.trashed);
             Finish(file, FileOutcome::SaveError, slot->file.Error());
@@ -258,7 +306,15 @@ bool ConvertWorker::KeepReplaced(FileRun &f, const std::string &outPath)
 {
     struct stat st;
     f.replaced = lstat(outPath.c_str(), &st) == 0;
-    if (!f.replaced || !m_trashReplaced)
+    if (!f.replaced)
+        return true;
+    // The journal knows the replaced file by its checksum, so that undo
+    // gives back that very file. One it cannot read (a link, a folder's
+    // stand-in) is not kept: it could not be told from another.
+    const bool known = S_ISREG(st.st_mode) && (!m_journal || FileSha256(outPath, f.replacedSha256, f.replacedSize));
+    if (!known)
+        f.replacedSha256.assign(64, '0');
+    if (!m_trashReplaced || !known)
         return true;
     std::string error;
     f.trashed = trash::KeepCopy(outPath, error);
@@ -269,12 +325,11 @@ bool ConvertWorker::KeepReplaced(FileRun &f, const std::string &outPath)
     return false;
 }
 
-void ConvertWorker::Committed(FileRun &f, const std::string &outPath, const std::string &sha256,
-                              std::int64_t size)
+void ConvertWorker::Committed(FileRun &f)
 {
     f.committed = true;
     if (m_journal)
-        m_journal->Add({outPath, size, sha256, f.trashed, f.replaced && f.trashed.empty()});
+        m_journal->Committed(f.intent);
 }
 
 std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhead &ahead,
@@ -340,6 +395,7 @@ std::optional<ConvertWorker::Step> ConvertWorker::ChooseOutput(FileRun &f, const
         SendReports(true);
     f.baseFolder = name.baseFolder;
     f.templateFolders = name.templateFolders;
+    f.root = name.root.empty() ? SplitPath(outPath).folder : name.root;
     if (prepared.kind == PreparedFile::Kind::Skipped || KeepsOutput(f.path, outPath))
         return SkipTo(f, outPath);
     // An output of this run whose name differs only in case is the same
@@ -424,8 +480,12 @@ ConvertWorker::Step ConvertWorker::WriteOutput(FileRun &f, const PreparedFile &p
     const bool writes =
         prepared.kind == Kind::Copy || prepared.kind == Kind::Animated || prepared.kind == Kind::Encoded;
     std::string reason;
-    if (writes && !MakeOutputFolders(outPath, f.baseFolder, f.templateFolders,
-                                     !m_job.GetOutputSubfolder(f.index).empty(), reason)) {
+    std::vector<std::string> made;
+    const bool placed = !writes || MakeOutputFolders(outPath, f.root, made, reason);
+    if (m_journal)
+        for (const std::string &folder : made)
+            m_journal->MadeFolder(AbsolutePath(folder), AbsolutePath(f.root));
+    if (!placed) {
         Finish(f, FileOutcome::SaveError, reason);
         Percent(f);
         return Step::Next;
@@ -472,10 +532,7 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
         // source too when that is the output.
         NoteWritten(outPath);
         StagedFile staged;
-        if (StageAtomically(
-                outPath, f.stop,
-                [&](CxFile &file) { return file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
-                staged, &reason) == WriteResult::Written)
+        if (StageBytes(outPath, f.stop, bytes, staged, &reason) == WriteResult::Written)
             return Stage(f, std::move(staged), outPath,
                          m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
                          std::int64_t(bytes.size), prepared.way, FileOutcome::Copied);
@@ -483,9 +540,11 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
     } else if (outPath != f.path) {
         SendReports(true);
         NoteWritten(outPath);
-        copied = CopyFileAtomically(f.path, outPath, &reason, m_journal ? &sha256 : nullptr);
-        if (copied)
-            Committed(f, outPath, sha256, FileSize(outPath));
+        StagedFile staged;
+        std::int64_t size = 0;
+        if (StageCopy(f.path, outPath, staged, &reason, m_journal ? &sha256 : nullptr, &size))
+            return Stage(f, std::move(staged), outPath, sha256, size, prepared.way, FileOutcome::Copied);
+        copied = false;
     }
     if (f.stop.stop_requested())
         return Step::Stop;
@@ -504,8 +563,7 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
 ConvertWorker::Step ConvertWorker::WriteAnimation(FileRun &f, const PreparedFile &prepared,
                                                   const std::string &outPath)
 {
-    std::string reason, sha256;
-    std::int64_t size = 0;
+    std::string reason;
     SendReports(true);
     NoteWritten(outPath);
     std::optional<CConvertJob> own; // a watermark naming the file draws its text on every frame
@@ -513,10 +571,29 @@ ConvertWorker::Step ConvertWorker::WriteAnimation(FileRun &f, const PreparedFile
         own = m_job;
         own->m_szStampText = *prepared.stampText;
     }
-    switch (ConvertAnimation(f.path, prepared.frames, prepared.outType, outPath, own ? *own : m_job, m_reporter,
-                             f.stop, &reason, m_journal ? &sha256 : nullptr, &size)) {
+    const CConvertJob &job = own ? *own : m_job;
+    AnimatedResult result;
+    if (m_journal) {
+        // Made in memory first: the journal's line, with the checksum, goes
+        // ahead of the output as every other output's does.
+        EncodedBytes bytes;
+        result = AnimationBytes(f.path, prepared.frames, prepared.outType, job, &m_reporter, f.stop, bytes, &reason);
+        StagedFile staged;
+        const WriteResult staging = result == AnimatedResult::Written
+                                        ? StageBytes(outPath, f.stop, bytes, staged, &reason)
+                                        : WriteResult::Failed;
+        if (staging == WriteResult::Written)
+            return Stage(f, std::move(staged), outPath, Sha256Hex(bytes.data.get(), bytes.size),
+                         std::int64_t(bytes.size), FileWay::Usual, FileOutcome::Converted);
+        if (result == AnimatedResult::Written)
+            result = staging == WriteResult::Stopped ? AnimatedResult::Stopped : AnimatedResult::SaveFailed;
+    } else {
+        result = ConvertAnimation(f.path, prepared.frames, prepared.outType, outPath, job, m_reporter, f.stop,
+                                  &reason);
+    }
+    switch (result) {
     case AnimatedResult::Written:
-        Committed(f, outPath, sha256, size);
+        Committed(f);
         f.record.output = outPath;
         Finish(f, FileOutcome::Converted);
         break;
@@ -548,12 +625,7 @@ ConvertWorker::Step ConvertWorker::WriteEncoded(FileRun &f, const PreparedFile &
         std::string reason;
         const EncodedBytes &bytes = prepared.bytes;
         StagedFile staged;
-        switch (StageAtomically(
-            outPath, f.stop,
-            [&](CxFile &file) {
-                return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size;
-            },
-            staged, &reason)) {
+        switch (StageBytes(outPath, f.stop, bytes, staged, &reason)) {
         case WriteResult::Stopped:
             return Step::Stop;
         case WriteResult::Failed:

@@ -17,7 +17,9 @@
 #include <optional>
 #include <stop_token>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 class ConvertWorker {
 public:
@@ -47,6 +49,9 @@ public:
     // told), so the run can be undone.
     void SetJournal(RunJournal *journal) { m_journal = journal; }
     void SetTrashReplaced(bool on) { m_trashReplaced = on; }
+    // Folders the front end made for the run (the destination), outermost
+    // first: the journal names them, so undo removes them when left empty.
+    void SetMadeFolders(std::vector<std::string> folders) { m_madeFolders = std::move(folders); }
     // The calls and the clock the outputs are committed with (tests record
     // them); by default the system's and the steady clock.
     void SetCommitCalls(CommitCalls *calls, OutputCommitter::Clock clock = {})
@@ -79,7 +84,9 @@ private:
     // file finished as failed) when it cannot be kept.
     bool KeepReplaced(FileRun &f, const std::string &outPath);
     // The output is in place: its line in the journal.
-    void Committed(FileRun &f, const std::string &outPath, const std::string &sha256, std::int64_t size);
+    void Committed(FileRun &f);
+    // The identity of a folder outputs go below, looked up once a run.
+    std::string RootIdentity(const std::string &root);
     // Whether an output of that name is there, or would be by now in a dry run.
     bool OutputThere(const std::string &path) const;
     bool KeepsOutput(const std::string &source, const std::string &output) const;
@@ -110,6 +117,8 @@ private:
     bool m_wouldAsk = false;
     RunJournal *m_journal = nullptr;
     bool m_trashReplaced = false;
+    std::vector<std::string> m_madeFolders;
+    std::unordered_map<std::string, std::string> m_rootIds;
     // Hashes of the canonical paths written: a collision only makes a source
     // be read anew, and a million outputs take little room.
     std::unordered_set<std::size_t> m_written;

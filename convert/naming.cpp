@@ -1,5 +1,7 @@
 #include "convert/naming.h"
 
+#include "convert/safefolders.h"
+
 #include "convert/filltext.h"
 #include "convert/outputdates.h"
 #include "imaging/atomicfile.h"
@@ -235,7 +237,7 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
 {
     const std::string format = OutputFormatName(job, sourceType);
     if (job.m_szOutDir.empty() && format.empty() && !job.m_bRename && job.m_nExtCase == EXTCASE_AUTO)
-        return OutputName{source, sourceType, {}, {}, {}};
+        return OutputName{source, sourceType, {}, {}, {}, {}};
 
     const PathParts parts = SplitPath(source);
     // A bare name without any folder gives no folder and no base name, as
@@ -270,6 +272,7 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
     }
 
     std::string folder = job.m_szOutDir.empty() ? parts.folder : job.m_szOutDir;
+    out.root = folder;
     if (folder.empty() || folder.back() != '/')
         folder += '/';
     if (!job.m_szOutDir.empty() && !subfolder.empty())
@@ -338,32 +341,8 @@ std::string NameTemplateProblem(const std::string &text)
 
 bool MakeFoldersBelow(const std::string &base, const std::string &relative, std::string &error)
 {
-    std::string path = base;
-    for (std::size_t from = 0; from < relative.size();) {
-        const std::size_t end = std::min(relative.find('/', from), relative.size());
-        path += (path.empty() || path.back() != '/' ? "/" : "") + relative.substr(from, end - from);
-        from = end + 1;
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0) {
-            if (errno != ENOENT || (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)) {
-                error = path + ": " + std::strerror(errno);
-                return false;
-            }
-            if (lstat(path.c_str(), &st) != 0) {
-                error = path + ": " + std::strerror(errno);
-                return false;
-            }
-        }
-        if (S_ISLNK(st.st_mode)) {
-            error = path + ": a link stands where an output folder goes";
-            return false;
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            error = path + ": " + std::strerror(ENOTDIR);
-            return false;
-        }
-    }
-    return true;
+    std::vector<std::string> made;
+    return OpenFolderBelow(base, relative, error, &made).Valid();
 }
 
 std::string StampTextFor(const CConvertJob &job, int index)
@@ -510,8 +489,8 @@ std::string OverwriteQuestion(const std::string &outputPath, const char *lineEnd
                     {outputPath, lineEnd});
 }
 
-bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason,
-                        std::string *sha256)
+bool StageCopy(const std::string &source, const std::string &target, StagedFile &staged, std::string *reason,
+               std::string *sha256, std::int64_t *size)
 {
     auto fail = [&](std::string why) {
         if (reason)
@@ -526,6 +505,7 @@ bool CopyFileAtomically(const std::string &source, const std::string &target, st
         return fail(writer.Error());
     char buffer[1 << 16];
     QCryptographicHash hash(QCryptographicHash::Sha256);
+    std::int64_t copied = 0;
     for (;;) {
         const std::size_t n = in.Read(buffer, 1, sizeof buffer);
         if (n == 0)
@@ -534,10 +514,25 @@ bool CopyFileAtomically(const std::string &source, const std::string &target, st
             hash.addData(QByteArrayView(buffer, qsizetype(n)));
         if (std::fwrite(buffer, 1, n, writer.Stream()) != n)
             return fail(std::strerror(errno));
+        copied += std::int64_t(n);
     }
     if (in.Error())
         return fail(QT_TRANSLATE_NOOP("FileRecord", "cannot read the source"));
     if (sha256)
         *sha256 = hash.result().toHex().toStdString();
-    return writer.Commit() || fail(writer.Error());
+    if (size)
+        *size = copied;
+    return writer.Stage(staged) || fail(writer.Error());
+}
+
+bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason)
+{
+    StagedFile staged;
+    if (!StageCopy(source, target, staged, reason))
+        return false;
+    std::vector<StagedFile *> one{&staged};
+    CommitGroup(one);
+    if (!staged.Committed() && reason)
+        *reason = staged.Error();
+    return staged.Committed();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "convert/convertjob.h"
+#include "imaging/atomicfile.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,9 @@ struct OutputName {
     // file is written; empty for none.
     std::string baseFolder;
     std::string templateFolders;
+    // The folder the user named (the destination, or the source's folder):
+    // every folder below it is entered without following links.
+    std::string root;
     std::string problem; // why this file's name cannot be made; empty when it can
 };
 
@@ -104,6 +108,9 @@ std::string OverwriteQuestion(const std::string &outputPath, const char *lineEnd
 // Copies a file byte for byte through a temporary file renamed into place.
 // False when the source cannot be read or the target written; reason (when
 // given) then says why.
-// With sha256 given, the checksum of the bytes copied is told there.
-bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason = nullptr,
-                        std::string *sha256 = nullptr);
+bool CopyFileAtomically(const std::string &source, const std::string &target, std::string *reason = nullptr);
+// The same up to the flush: true means staged holds the whole copy, for an
+// OutputCommitter to put in place; sha256 and size (when given) tell what
+// was copied.
+bool StageCopy(const std::string &source, const std::string &target, StagedFile &staged,
+               std::string *reason = nullptr, std::string *sha256 = nullptr, std::int64_t *size = nullptr);

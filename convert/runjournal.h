@@ -1,7 +1,12 @@
-// The journal of a run, so that the run can be undone: a JSON line per
-// output as it is put in place, with its size and checksum and, for a file
-// it replaced, where that file went.
+// The journal of a run, so that the run can be undone. It is written ahead:
+// a line saying what an output will be (its size and checksum, and the file
+// it replaces) reaches the journal before the output is put in place, and a
+// second line follows once it is. Every line is signed with the user's own
+// key, so a journal nobody's run wrote moves or removes nothing. The format
+// is described in docs/undo.md.
 #pragma once
+
+#include <QByteArray>
 
 #include <cstdint>
 #include <cstdio>
@@ -9,45 +14,112 @@
 #include <string>
 #include <vector>
 
+// The version of the journal's lines; a journal of another is refused whole.
+constexpr int kJournalVersion = 2;
+// The longest line a journal may hold; a longer one refuses the journal.
+constexpr std::size_t kMaxJournalLine = 64 * 1024;
+
+// One output a run means to put in place.
 struct JournalEntry {
     std::string path;
+    std::string root;   // the folder the user named; path lies below it
+    std::string rootId; // its identity then: undo acts only in that folder
     std::int64_t size = 0;
     std::string sha256; // hex, of the bytes written
-    // The file it replaced, kept in the trash ("" when none was kept);
-    // replacedLost: a file was replaced without the trash.
+    // The file it replaces: its size and checksum, and where the trash keeps
+    // it ("" when none is kept).
+    bool replaces = false;
+    std::int64_t replacedSize = 0;
+    std::string replacedSha256;
     std::string trashed;
-    bool replacedLost = false;
 };
 
 // SHA-256 of bytes, in hex.
 std::string Sha256Hex(const void *data, std::size_t size);
+// The file's SHA-256 and size as it is now; false when it cannot be read.
+bool FileSha256(const std::string &path, std::string &hex, std::int64_t &size);
+// The same of an open file, read from its start.
+bool FdSha256(int fd, std::string &hex, std::int64_t &size);
+
+// The key every journal line is signed with: 32 random bytes kept in
+// $XDG_STATE_HOME/velmora/key (0600), made the first time one is needed
+// when make is true. False with error set.
+bool JournalKey(QByteArray &key, bool make, std::string &error);
 
 class RunJournal {
 public:
     // $XDG_STATE_HOME/velmora/runs (~/.local/state/velmora/runs).
     static std::string Folder();
 
-    // The journal is made in folder with the first entry; the old journals
+    // The journal is made in folder with its first line; the old journals
     // there are pruned then.
     explicit RunJournal(std::string folder = Folder()) : m_folder(std::move(folder)) {}
     ~RunJournal();
     RunJournal(const RunJournal &) = delete;
     RunJournal &operator=(const RunJournal &) = delete;
 
-    // Appends the line and flushes it; false when the journal cannot be
-    // written (the run goes on).
-    bool Add(const JournalEntry &entry);
+    // Before the output is put in place: its line, written through to the
+    // system. Returns the line's number for Committed and Dropped, 0 when
+    // the journal cannot be written (the run goes on).
+    long Intend(const JournalEntry &entry);
+    // The output of that line is in place, or will never be.
+    bool Committed(long intent);
+    bool Dropped(long intent);
+    // The run made this folder below root.
+    bool MadeFolder(const std::string &path, const std::string &root);
     const std::string &Path() const { return m_path; }
 
 private:
+    bool Begin();
+    long Put(const char *kind, QByteArray fields);
+
     std::string m_folder;
     std::string m_path;
+    std::string m_run;
+    QByteArray m_key;
+    long m_next = 1;
     std::FILE *m_file = nullptr;
 };
 
-// The entries of a journal; a line cut off (a killed run) or not understood
-// is passed over. False when the file cannot be read.
-bool ReadJournal(const std::string &path, std::vector<JournalEntry> &entries);
+// A journal as read back: the lines whose signature holds, in order.
+struct JournalLine {
+    enum Kind { Intent, Commit, Drop, Folder, Undone } kind = Intent;
+    long n = 0;
+    long of = 0;          // Commit, Drop, Undone: the line they speak of
+    JournalEntry entry;   // Intent; Folder: path and root
+    std::string result;   // Undone: "removed" or "done"
+};
+struct JournalContents {
+    std::string run;   // the run's id, on every line
+    std::string trash; // the trash the run kept replaced files in
+    std::vector<JournalLine> lines;
+    std::vector<std::string> refused; // "line N: why", acted on in no way
+    long last = 0;                    // the highest line number
+};
+
+// Reads a journal with a bound on each line. A line cut off at the end (a
+// killed run) is passed over; a line unsigned, mis-signed or of another run
+// is refused with its reason. False with error set when the journal as a
+// whole is refused: not a regular file, unreadable, of another version,
+// signed by no key of this user's, or with a line over kMaxJournalLine.
+bool ReadJournal(const std::string &path, JournalContents &contents, std::string &error);
+
+// Appends an undo's progress to the journal it undoes, signed as the run's
+// lines are, so that an undo stopped half way can be taken up again.
+class UndoProgress {
+public:
+    UndoProgress(const std::string &journal, const JournalContents &contents);
+    ~UndoProgress();
+    UndoProgress(const UndoProgress &) = delete;
+    UndoProgress &operator=(const UndoProgress &) = delete;
+    bool Note(long of, const char *result);
+
+private:
+    std::string m_run;
+    QByteArray m_key;
+    long m_next;
+    int m_fd = -1;
+};
 
 // The newest journal in folder, or "".
 std::string NewestJournal(const std::string &folder = RunJournal::Folder());
@@ -59,15 +131,28 @@ void PruneJournals(const std::string &folder, std::time_t now = std::time(nullpt
 struct UndoReport {
     std::vector<std::string> removed;  // outputs taken away
     std::vector<std::string> restored; // replaced files given back from the trash
+    std::vector<std::string> folders;  // folders the run made, left empty: removed
+    std::vector<std::string> gone;     // outputs no longer there: nothing to remove
+    std::vector<std::string> earlier;  // handled by an undo before this one
     std::vector<std::string> changed;  // outputs changed since the run: left alone
     std::vector<std::string> lost;     // replaced files that cannot be given back
     std::vector<std::string> failed;   // "path: why"
-    bool Complete() const { return changed.empty() && lost.empty() && failed.empty(); }
+    std::vector<std::string> refused;  // journal lines acted on in no way: "journal: line N: why"
+    std::string refusedJournal;        // why the journal as a whole was refused
+    bool Complete() const
+    {
+        return changed.empty() && lost.empty() && failed.empty() && refused.empty() && refusedJournal.empty();
+    }
+    // Whether anything was taken away or given back.
+    bool DidSomething() const { return !removed.empty() || !restored.empty() || !folders.empty(); }
 };
 
 // Removes the outputs the journal names that are still as the run wrote
-// them and gives back the files they replaced. The journal is then renamed
-// to NAME.undone, so the next undo takes the run before.
+// them, gives back the files they replaced (only from the trash the run
+// used, only the very file it kept), and removes the folders the run made
+// that are left empty. Nothing is done through a link below the folder the
+// run wrote into. The journal is then renamed to NAME.undone, so the next
+// undo takes the run before.
 UndoReport UndoRun(const std::string &journal);
 
 // The report in the program's words, a line each.

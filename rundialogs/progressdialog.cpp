@@ -93,10 +93,11 @@ QIcon ApplicationIcon()
 // The window's runs keep what they replace in the trash, and a journal, so
 // they can be undone.
 void DefaultRunBody(const CConvertJob &job, IConvertReporter &reporter, std::stop_token stop,
-                    RunJournal *journal)
+                    RunJournal *journal, std::vector<std::string> made)
 {
     ConvertWorker worker(job, reporter);
     worker.SetJournal(journal);
+    worker.SetMadeFolders(std::move(made));
     worker.SetTrashReplaced(true);
     ConvertThreadProc(&worker, std::move(stop));
 }
@@ -243,9 +244,9 @@ void CProgressDialog::StartWorker()
     m_journal = std::make_shared<RunJournal>();
     RunBody body = m_runBody;
     if (!body)
-        body = [journal = m_journal](const CConvertJob &job, IConvertReporter &reporter,
-                                     std::stop_token stop) {
-            DefaultRunBody(job, reporter, std::move(stop), journal.get());
+        body = [journal = m_journal, made = m_madeFolders](const CConvertJob &job, IConvertReporter &reporter,
+                                                           std::stop_token stop) {
+            DefaultRunBody(job, reporter, std::move(stop), journal.get(), made);
         };
     m_thread.Start([body = std::move(body), job = m_job, reporter = m_reporter](std::stop_token stop) {
         body(job, *reporter, std::move(stop));

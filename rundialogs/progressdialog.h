@@ -45,6 +45,8 @@ public:
     void SetJob(const CConvertJob &job) { m_job = job; }
     void SetResultList(QStringList *results) { m_pResults = results ? results : &m_ownResults; }
     void SetRunBody(RunBody body) { m_runBody = std::move(body); }
+    // Folders made for the run before it began: undo removes them when empty.
+    void SetMadeFolders(std::vector<std::string> folders) { m_madeFolders = std::move(folders); }
     // Shows the converted files and returns when the user leaves them; View
     // results does nothing without it. The dialog never opens a viewer itself.
     using ResultsViewer = std::function<void(QWidget *parent, QStringList *results)>;
@@ -110,6 +112,7 @@ private:
     QStringList m_ownResults;
     QStringList *m_pResults = &m_ownResults;
     RunBody m_runBody;
+    std::vector<std::string> m_madeFolders;
     ResultsViewer m_resultsViewer;
     FolderOpener m_folderOpener;
     QString m_strFirstOutput; // of this run

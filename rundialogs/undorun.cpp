@@ -43,10 +43,10 @@ bool ConfirmAndUndoRun(QWidget *parent, const std::string &journal)
     const UndoReport report = UndoRun(journal);
     QApplication::restoreOverrideCursor();
     const bool complete = report.Complete();
-    QMessageBox::information(
-        parent, title,
-        (complete ? QCoreApplication::translate("UndoRun", "已撤销上次运行。")
-                  : QCoreApplication::translate("UndoRun", "已撤销上次运行, 但有些文件未能复原:")) +
-            "\n" + ReportText(report));
+    // A run whose outputs are all gone already is not called undone.
+    const QString heading = !complete              ? QCoreApplication::translate("UndoRun", "已撤销上次运行, 但有些文件未能复原:")
+                            : report.DidSomething() ? QCoreApplication::translate("UndoRun", "已撤销上次运行。")
+                                                    : QCoreApplication::translate("UndoRun", "没有需要撤销的内容。");
+    QMessageBox::information(parent, title, heading + "\n" + ReportText(report));
     return complete;
 }
