@@ -1911,5 +1911,9 @@ save only)</translation>
         <source>cannot save the preset %1: %2</source>
         <translation>cannot save the preset %1: %2</translation>
     </message>
+    <message>
+        <source>the name template&apos;s date gives this file a control character</source>
+        <translation>the name template&apos;s date gives this file a control character</translation>
+    </message>
 </context>
 </TS>

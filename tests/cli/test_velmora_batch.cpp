@@ -380,8 +380,13 @@ TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
         EXPECT_NE(r.err.find(bad[0].toStdString()), std::string::npos) << r.err;
         EXPECT_FALSE(QFileInfo::exists(dest));
     }
-    const Result r = RunBatch({"--resize", "fill", "--width", "20", "--height", "20", "--name",
-                               "{w}x{h}/{name}_{n:2}", "--ext-case", "upper", "--out", dest, a});
+    // A name a date gives a line end is that file's error; nothing is written.
+    Result r = RunBatch({"--name", "{date:%Y%n}{name}", "--out", dest, a});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("control character"), std::string::npos) << r.err;
+    EXPECT_EQ(Entries(dest.toStdString()), QStringList());
+    r = RunBatch({"--resize", "fill", "--width", "20", "--height", "20", "--name", "{w}x{h}/{name}_{n:2}",
+                  "--ext-case", "upper", "--out", dest, a});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(QFile::exists(dest + "/20x20/a_01.PNG")) << r.out;
 }
