@@ -966,6 +966,11 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             return std::nullopt;
     }
 
+    // A dry run writes nothing, a preset neither.
+    if (cmd.dryRun && !cmd.savePresetPath.empty()) {
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--dry-run and --save-preset do not go together"));
+        return std::nullopt;
+    }
     if (cmd.undo) {
         // An undo converts nothing: it takes no files and no other option.
         if (!given.inputs.empty() || given.filesFrom || cmd.dryRun) {

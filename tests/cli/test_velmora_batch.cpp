@@ -275,6 +275,8 @@ TEST(BatchCommand, UsageErrors)
         {{"--undo", "a.png"}, "--undo"},
         {{"--undo-journal", ""}, "--undo-journal"},
         {{"--undo", "--dry-run"}, "--dry-run"},
+        {{"--dry-run", "--save-preset", "p", "a.png"}, "--dry-run and --save-preset"},
+        {{"--save-preset", "p", "--dry-run"}, "--dry-run and --save-preset"},
         {{"--jpeg-subsampling", "411", "a.png"}, "--jpeg-subsampling"},
         {{"--png-level", "10", "a.png"}, "--png-level"},
         {{"--tif-compression", "zip", "a.png"}, "--tif-compression"},
