@@ -509,6 +509,8 @@ std::string PresetFaultText(const std::string &path, const PresetFault &fault)
         return says(QT_TRANSLATE_NOOP("velmora-batch", "a preset holds only a [Settings2] group"));
     case PresetFault::Repeated:
         return says(QT_TRANSLATE_NOOP("velmora-batch", "%1 is given twice"), fault.detail);
+    case PresetFault::TooLarge:
+        return says(QT_TRANSLATE_NOOP("velmora-batch", "the preset is larger than 1 MB"));
     default:
         return says(QT_TRANSLATE_NOOP("velmora-batch", "not a NAME=VALUE line"));
     }
@@ -536,15 +538,18 @@ bool ReadPresetValues(const std::string &path, StoredValues &values, int &logoLi
 {
     std::vector<PresetEntry> entries;
     PresetFault fault;
-    if (!ReadPresetFile(QString::fromStdString(path), entries, fault)) {
-        error = PresetFaultText(path, fault);
+    const auto check = [&](const PresetEntry &entry) {
+        const StoredFault f = CheckStoredValue(entry.name, entry.value);
+        if (f != StoredFault::None)
+            error = AtLine(path, entry.line, StoredFaultText(entry, f));
+        return f == StoredFault::None;
+    };
+    if (!ReadPresetFile(QString::fromStdString(path), entries, fault, check)) {
+        if (fault.kind != PresetFault::Refused)
+            error = PresetFaultText(path, fault);
         return false;
     }
     for (const PresetEntry &entry : entries) {
-        if (const StoredFault f = CheckStoredValue(entry.name, entry.value); f != StoredFault::None) {
-            error = AtLine(path, entry.line, StoredFaultText(entry, f));
-            return false;
-        }
         if (entry.name == "LogoFile")
             logoLine = entry.line;
         values[entry.name] = entry.value;

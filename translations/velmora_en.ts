@@ -1912,6 +1912,10 @@ save only)</translation>
         <translation>cannot save the preset %1: %2</translation>
     </message>
     <message>
+        <source>the preset is larger than 1 MB</source>
+        <translation>the preset is larger than 1 MB</translation>
+    </message>
+    <message>
         <source>--dry-run and --save-preset do not go together</source>
         <translation>--dry-run and --save-preset do not go together</translation>
     </message>

@@ -246,6 +246,7 @@ TEST(BatchCommand, UsageErrors)
         {{"--update", "--overwrite", "skip", "a.png"}, ""},
         {{"-0", "a.png"}, ""},
         {{"--files-from", "/no/such/list"}, "/no/such/list"},
+        {{"--preset", "/dev/zero", "a.png"}, "/dev/zero: the preset is larger than 1 MB"},
         {{"a.png"}, "current folder", ""}, // relative names need the current folder
         {{"--resize", "long", "a.png"}, "--size"},
         {{"--resize", "long", "--width", "9", "--size", "9", "a.png"}, "--width"},
