@@ -116,7 +116,9 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
-    const auto cmd = ParseBatchCommand(args, error, CurrentFolder());
+    const auto cmd = ParseBatchCommand(args, error, CurrentFolder(), stop.get_token());
+    if (!cmd && stop.stop_requested())
+        return 1; // stopped while reading a list: main tells so
     if (!cmd) {
         std::fprintf(stderr, "velmora-batch: %s\n%s\n", error.c_str(),
                      QCoreApplication::translate("velmora-batch", "Try 'velmora-batch --help'.")

@@ -1,16 +1,13 @@
 #include "cli/terminalreporter.h"
 
 #include "cli/jsonlog.h"
+#include "cli/stoppableinput.h"
 #include "convert/filltext.h"
 #include "convert/naming.h"
 
 #include <QCoreApplication>
 
 #include <cctype>
-#include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 void TerminalReporter::WriteLine(const std::string &line)
 {
@@ -158,44 +155,13 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
 bool TerminalReporter::ReadLine(std::string &line)
 {
     line.clear();
-    // A blocking read would not notice a stop: wait for the input or for the
-    // stop's byte on a pipe of our own, and read byte by byte so nothing
-    // waits unseen in a buffer.
-    int wake[2];
-    if (pipe2(wake, O_CLOEXEC) != 0)
-        return false;
-    bool got = false;
-    {
-        std::stop_callback onStop(m_stop, [&wake] {
-            const char byte = 1;
-            [[maybe_unused]] const ssize_t n = write(wake[1], &byte, 1);
-        });
-        for (;;) {
-            pollfd fds[2] = {{wake[0], POLLIN, 0}, {m_in, POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                break;
-            }
-            if (fds[0].revents)
-                break;
-            char c;
-            const ssize_t n = read(m_in, &c, 1);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            if (n <= 0) {
-                got = !line.empty(); // a last line without its line end counts
-                break;
-            }
-            if (c == '\n') {
-                got = true;
-                break;
-            }
-            if (line.size() < 256)
-                line += c;
-        }
+    // Byte by byte, so that nothing waits unseen in a buffer.
+    StoppableInput input(m_in, m_stop);
+    for (char c; input.Read(&c, 1) == 1;) {
+        if (c == '\n')
+            return true;
+        if (line.size() < 256)
+            line += c;
     }
-    close(wake[0]);
-    close(wake[1]);
-    return got;
+    return !input.Stopped() && !line.empty(); // a last line without its line end counts
 }

@@ -1912,6 +1912,10 @@ save only)</translation>
         <translation>cannot save the preset %1: %2</translation>
     </message>
     <message>
+        <source>%1: a name is longer than 64 KB</source>
+        <translation>%1: a name is longer than 64 KB</translation>
+    </message>
+    <message>
         <source>the preset is larger than 1 MB</source>
         <translation>the preset is larger than 1 MB</translation>
     </message>

@@ -1,8 +1,8 @@
 #include "cli/batchcommand.h"
 #include "cli/jsonlog.h"
+#include "cli/terminalreporter.h"
 #include "convert/naming.h"
 #include "convert/runjournal.h"
-#include "cli/terminalreporter.h"
 #include "tests/test_support.h"
 
 #include <QDir>
@@ -19,16 +19,16 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
-#include <tuple>
-#include <map>
 #include <gtest/gtest.h>
-#include <sys/time.h>
 #include <map>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 extern char **environ;
@@ -91,7 +91,8 @@ QStringList Entries(const std::string &folder)
 
 // velmora-batch with its log on a pipe (returned in out), no terminal and
 // standard error into errPath; the signals start with their usual effect.
-pid_t SpawnBatch(const std::vector<std::string> &args, const std::string &errPath, int &out)
+// Standard input is in when given, else /dev/null.
+pid_t SpawnBatch(const std::vector<std::string> &args, const std::string &errPath, int &out, int in = -1)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -99,7 +100,10 @@ pid_t SpawnBatch(const std::vector<std::string> &args, const std::string &errPat
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (in >= 0)
+        posix_spawn_file_actions_adddup2(&actions, in, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -246,6 +250,7 @@ TEST(BatchCommand, UsageErrors)
         {{"--update", "--overwrite", "skip", "a.png"}, ""},
         {{"-0", "a.png"}, ""},
         {{"--files-from", "/no/such/list"}, "/no/such/list"},
+        {{"--files-from", "/dev/zero"}, "/dev/zero: a name is longer than 64 KB"},
         {{"--preset", "/dev/zero", "a.png"}, "/dev/zero: the preset is larger than 1 MB"},
         {{"a.png"}, "current folder", ""}, // relative names need the current folder
         {{"--resize", "long", "a.png"}, "--size"},
@@ -916,6 +921,46 @@ TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
             CxImage back(out.Path(name.toStdString()).c_str(), CXIMAGE_FORMAT_PNG);
             EXPECT_EQ(back.GetWidth(), 3000u) << name.toStdString();
         }
+    }
+}
+
+// A list read from a pipe that stays open and silent: the first signal ends
+// the reading, and the program by that signal, as it ends a run.
+TEST(VelmoraBatch, ASignalEndsTheReadingOfAListThatStaysOpen)
+{
+    for (const int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        ScratchDir out, logs;
+        int in[2];
+        ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+        int log = -1;
+        const pid_t pid =
+            SpawnBatch({"--files-from", "-", "--out", out.Root()}, logs.Path("err"), log, in[0]);
+        close(in[0]);
+        ASSERT_GT(pid, 0);
+        // Once the program has taken a name from the pipe, it is reading the list.
+        const std::string name = out.Path("a.png") + "\n";
+        ASSERT_EQ(write(in[1], name.data(), name.size()), ssize_t(name.size()));
+        int unread = 1;
+        for (int i = 0; i < 1000 && unread > 0 && ioctl(in[1], FIONREAD, &unread) == 0; ++i)
+            usleep(10000);
+        EXPECT_EQ(unread, 0);
+        ASSERT_EQ(kill(pid, sig), 0);
+        int status = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 1000 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i)
+            usleep(10000); // a guard against a hang, not a measure of speed
+        if (ended == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        close(in[1]);
+        close(log);
+        EXPECT_EQ(ended, pid) << "still reading the list 10 s after the signal";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        const std::vector<std::uint8_t> err = ReadFileBytes(logs.Path("err"));
+        EXPECT_EQ(std::string(err.begin(), err.end()), "velmora-batch: stopped\n");
+        EXPECT_EQ(Entries(out.Root()), QStringList());
     }
 }
 
