@@ -4,6 +4,7 @@
 #include "cli/batchcommand.h"
 #include "cli/stopsignals.h"
 #include "cli/terminalreporter.h"
+#include "cli/terminaltext.h"
 #include "convert/convertworker.h"
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
@@ -90,7 +91,7 @@ int UndoCommand(const std::string &journal)
     }
     const UndoReport report = UndoRun(path);
     for (const std::string &line : UndoLines(report))
-        std::printf("%s\n", line.c_str());
+        std::printf("%s\n", ForStream(line, stdout).c_str());
     return report.Complete() ? 0 : 1;
 }
 
@@ -104,10 +105,12 @@ bool SavePreset(const BatchCommand &cmd)
     QString why;
     if (WritePresetFile(QString::fromStdString(cmd.savePresetPath), values, why))
         return true;
-    std::fprintf(stderr, "velmora-batch: %s\n",
-                 FillText(QCoreApplication::translate("velmora-batch", "cannot save the preset %1: %2"),
-                          {cmd.savePresetPath, why.toStdString()})
-                     .c_str());
+    std::fprintf(
+        stderr, "velmora-batch: %s\n",
+        ForStream(FillText(QCoreApplication::translate("velmora-batch", "cannot save the preset %1: %2"),
+                           {cmd.savePresetPath, why.toStdString()}),
+                  stderr)
+            .c_str());
     return false;
 }
 
@@ -120,7 +123,7 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     if (!cmd && stop.stop_requested())
         return 1; // stopped while reading a list: main tells so
     if (!cmd) {
-        std::fprintf(stderr, "velmora-batch: %s\n%s\n", error.c_str(),
+        std::fprintf(stderr, "velmora-batch: %s\n%s\n", ForStream(error, stderr).c_str(),
                      QCoreApplication::translate("velmora-batch", "Try 'velmora-batch --help'.")
                          .toStdString()
                          .c_str());
@@ -156,10 +159,12 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     // (a dry run makes nothing).
     if (!cmd->dryRun && !cmd->job.m_szOutDir.empty() &&
         !QDir().mkpath(QString::fromStdString(cmd->job.m_szOutDir))) {
-        std::fprintf(stderr, "velmora-batch: %s\n",
-                     FillText(QCoreApplication::translate("velmora-batch", "cannot create the folder %1"),
-                              {cmd->job.m_szOutDir})
-                         .c_str());
+        std::fprintf(
+            stderr, "velmora-batch: %s\n",
+            ForStream(FillText(QCoreApplication::translate("velmora-batch", "cannot create the folder %1"),
+                               {cmd->job.m_szOutDir}),
+                      stderr)
+                .c_str());
         return 1;
     }
 

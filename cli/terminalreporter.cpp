@@ -2,6 +2,7 @@
 
 #include "cli/jsonlog.h"
 #include "cli/stoppableinput.h"
+#include "cli/terminaltext.h"
 #include "convert/filltext.h"
 #include "convert/naming.h"
 
@@ -11,7 +12,12 @@
 
 void TerminalReporter::WriteLine(const std::string &line)
 {
-    std::fwrite(line.data(), 1, line.size(), m_out);
+    if (m_outEscaped && !m_json) {
+        const std::string shown = EscapeControls(line);
+        std::fwrite(shown.data(), 1, shown.size(), m_out);
+    } else {
+        std::fwrite(line.data(), 1, line.size(), m_out);
+    }
     std::fputc('\n', m_out);
 }
 
@@ -43,8 +49,8 @@ void TerminalReporter::FileDone(const FileRecord &record)
         // A failed write is about the output, not the source.
         const std::string &about =
             record.outcome == FileOutcome::SaveError && !record.target.empty() ? record.target : record.source;
-        std::fprintf(m_err, "velmora-batch: %s: %s\n", about.c_str(),
-                     convertlog::ShownReason(record.reason).c_str());
+        const std::string line = about + ": " + convertlog::ShownReason(record.reason);
+        std::fprintf(m_err, "velmora-batch: %s\n", (m_errEscaped ? EscapeControls(line) : line).c_str());
         std::fflush(m_err);
     }
     ++m_finished;
@@ -120,7 +126,8 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
     }
     // The question is shown once; an answer not understood (an Enter alone,
     // a slip) asks again for the choice only, below it.
-    std::fprintf(m_err, "%s\n", OverwriteQuestion(outputPath, "\n").c_str());
+    std::fprintf(m_err, "%s\n",
+                 OverwriteQuestion(m_errEscaped ? EscapeControls(outputPath) : outputPath, "\n").c_str());
     for (;;) {
         // The answers stay the English words and their letters in every language.
         std::fputs(QCoreApplication::translate(

@@ -1,6 +1,7 @@
 #include "cli/batchcommand.h"
 #include "cli/jsonlog.h"
 #include "cli/terminalreporter.h"
+#include "cli/terminaltext.h"
 #include "convert/naming.h"
 #include "convert/runjournal.h"
 #include "tests/test_support.h"
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <netinet/in.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -1050,6 +1052,99 @@ TEST(JsonLog, LinesForRecordsAndNames)
             EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(row.line)).isNull()) << row.line;
         }
     }
+}
+
+// On a terminal a name's control characters show as \xHH, C1 ones too;
+// everything else, UTF-8 included, passes as it is.
+TEST(TerminalText, ControlCharactersAreEscapedByteByByte)
+{
+    const struct {
+        std::string in, out;
+    } rows[] = {
+        {"/p/a b.png", "/p/a b.png"},
+        {"a\nb\tc\r", "a\\x0Ab\\x09c\\x0D"},
+        {"\x1b]0;owned\x07x", "\\x1B]0;owned\\x07x"},
+        {std::string("\x7f\x01\0z", 4), "\\x7F\\x01\\x00z"},
+        {"水印ü\xF0\x9F\x98\x80", "水印ü\xF0\x9F\x98\x80"},
+        {"\xC2\x9B"
+         "31m",
+         "\\xC2\\x9B31m"}, // CSI as UTF-8
+        {"\xC2\xA0\xC2\x80", "\xC2\xA0\\xC2\\x80"},
+        {"\x9B"
+         "2J",
+         "\\x9B2J"},                       // a lone C1 byte
+        {"\xff\xE5\x9B", "\xff\xE5\\x9B"}, // not UTF-8: only what a terminal may take as a control
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(EscapeControls(row.in), row.out) << row.in;
+}
+
+// The reporter escapes names on a terminal only: to a pipe or a file the
+// log stays byte for byte, and the JSON log keeps its own escapes.
+TEST(TerminalReporter, NamesAreEscapedOnATerminalOnly)
+{
+    const FileRecord gone{"/p/\x1b[2Jx.png", {}, FileOutcome::Missing, "No such file or directory"};
+    const std::string err = "velmora-batch: /p/\\x1B[2Jx.png: No such file or directory\n";
+    const struct {
+        bool terminal, json;
+        std::string out, err;
+    } rows[] = {
+        {false, false, "从: /p/\x1b[2Jx.png\n  错误: 文件不存在。\n",
+         "velmora-batch: /p/\x1b[2Jx.png: No such file or directory\n"},
+        {true, false, "从: /p/\\x1B[2Jx.png\n  错误: 文件不存在。\n", err},
+        {true, true, jsonlog::FileLine(gone) + "\n", err},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.terminal << row.json);
+        FILE *out = std::tmpfile(), *errFile = std::tmpfile();
+        ASSERT_TRUE(out && errFile);
+        TerminalReporter reporter(-1, out, errFile);
+        reporter.SetEscaped(row.terminal, row.terminal);
+        reporter.SetJson(row.json);
+        reporter.FileStarted(gone.source);
+        reporter.FileDone(gone);
+        for (const auto &[file, expected] : {std::pair(out, row.out), std::pair(errFile, row.err)}) {
+            std::string text(std::size_t(std::ftell(file)), '\0');
+            std::rewind(file);
+            text.resize(std::fread(text.data(), 1, text.size(), file));
+            std::fclose(file);
+            EXPECT_EQ(text, expected);
+        }
+    }
+}
+
+// A refused value goes to a pipe as it was given, to a terminal escaped.
+TEST(VelmoraBatch, RefusedValuesAreEscapedOnATerminalOnly)
+{
+    const std::string bad = "--x\x1b]0;owned\x07";
+    const Result piped = RunBatch({QString::fromStdString(bad), "v", "/a.png"});
+    EXPECT_EQ(piped.exitCode, 2);
+    EXPECT_NE(piped.err.find("unknown option " + bad + "\n"), std::string::npos) << piped.err;
+
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    std::vector<char *> argv{const_cast<char *>(VELMORA_BATCH_EXE), const_cast<char *>(bad.c_str()),
+                             const_cast<char *>("v"), const_cast<char *>("/a.png"), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, VELMORA_BATCH_EXE, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, std::size_t(n));
+    close(master);
+    close(slave);
+    EXPECT_NE(shown.find("unknown option --x\\x1B]0;owned\\x07"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos);
 }
 
 // The progress line goes to standard error only, is cleared before a reason
