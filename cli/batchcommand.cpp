@@ -934,6 +934,19 @@ bool GatherFiles(GivenOptions &given, const CConvertJob &job, const std::string 
     return true;
 }
 
+// What a dry run or an undo may not go with; empty when nothing.
+std::string ModeProblem(const BatchCommand &cmd, const GivenOptions &given)
+{
+    // A dry run writes nothing, a preset neither.
+    if (cmd.dryRun && !cmd.savePresetPath.empty())
+        return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--dry-run and --save-preset do not go together"));
+    // An undo converts nothing: it takes no files and no other option.
+    if (cmd.undo && (!given.inputs.empty() || given.filesFrom || cmd.dryRun))
+        return Tr(
+            QT_TRANSLATE_NOOP("velmora-batch", "--undo and --undo-journal take no files and no --dry-run"));
+    return {};
+}
+
 // A share takes every N-th file of the whole list, from the K-th on.
 void SetFiles(std::vector<TreeFile> files, bool sharded, long shardK, long shardN, CConvertJob &job)
 {
@@ -998,21 +1011,10 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             return std::nullopt;
     }
 
-    // A dry run writes nothing, a preset neither.
-    if (cmd.dryRun && !cmd.savePresetPath.empty()) {
-        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--dry-run and --save-preset do not go together"));
+    if (error = ModeProblem(cmd, given); !error.empty())
         return std::nullopt;
-    }
-    if (cmd.undo) {
-        // An undo converts nothing: it takes no files and no other option.
-        if (!given.inputs.empty() || given.filesFrom || cmd.dryRun) {
-            error = QCoreApplication::translate("velmora-batch",
-                                                "--undo and --undo-journal take no files and no --dry-run")
-                        .toStdString();
-            return std::nullopt;
-        }
+    if (cmd.undo)
         return cmd;
-    }
     if (!CheckResize(given, cmd.job, error) || !CheckNaming(given, cmd.job, error))
         return std::nullopt;
     if (given.stampGiven) {
