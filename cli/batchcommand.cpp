@@ -121,7 +121,9 @@ bool ReadNames(int fd, const std::string &path, bool nulSeparated, std::stop_tok
 bool ReadFileList(const std::string &path, bool nulSeparated, std::stop_token stop,
                   std::vector<std::string> &names, std::string &error)
 {
-    const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a named pipe is then open at once, and its reading waits
+    // for a writer where a stop can end it.
+    const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = FillText(QCoreApplication::translate("velmora-batch", "cannot read %1: %2"),
                          {path, std::strerror(errno)});

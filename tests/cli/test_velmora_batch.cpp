@@ -926,43 +926,61 @@ TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
     }
 }
 
-// A list read from a pipe that stays open and silent: the first signal ends
-// the reading, and the program by that signal, as it ends a run.
+// Whether the process holds path open.
+bool HoldsOpen(pid_t pid, const std::string &path)
+{
+    const QString fds = QString("/proc/%1/fd").arg(pid);
+    for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (QFileInfo(fds + "/" + fd).symLinkTarget() == QString::fromStdString(path))
+            return true;
+    return false;
+}
+
+// A list read from a pipe that stays open and silent, or from a named pipe
+// no writer ever opens: the first signal ends the reading, and the program
+// by that signal, as it ends a run.
 TEST(VelmoraBatch, ASignalEndsTheReadingOfAListThatStaysOpen)
 {
-    for (const int sig : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(sig);
-        ScratchDir out, logs;
-        int in[2];
-        ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
-        int log = -1;
-        const pid_t pid =
-            SpawnBatch({"--files-from", "-", "--out", out.Root()}, logs.Path("err"), log, in[0]);
-        close(in[0]);
-        ASSERT_GT(pid, 0);
-        // Once the program has taken a name from the pipe, it is reading the list.
-        const std::string name = out.Path("a.png") + "\n";
-        ASSERT_EQ(write(in[1], name.data(), name.size()), ssize_t(name.size()));
-        int unread = 1;
-        for (int i = 0; i < 1000 && unread > 0 && ioctl(in[1], FIONREAD, &unread) == 0; ++i)
-            usleep(10000);
-        EXPECT_EQ(unread, 0);
-        ASSERT_EQ(kill(pid, sig), 0);
-        int status = 0;
-        pid_t ended = 0;
-        for (int i = 0; i < 1000 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i)
-            usleep(10000); // a guard against a hang, not a measure of speed
-        if (ended == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
+    for (const bool named : {false, true}) {
+        for (const int sig : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(testing::Message() << sig << (named ? " named" : ""));
+            ScratchDir out, logs;
+            const std::string list = logs.Path("list");
+            ASSERT_EQ(mkfifo(list.c_str(), 0600), 0);
+            int in[2];
+            ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+            int log = -1;
+            const pid_t pid = SpawnBatch({"--files-from", named ? list : "-", "--out", out.Root()},
+                                         logs.Path("err"), log, named ? -1 : in[0]);
+            close(in[0]);
+            ASSERT_GT(pid, 0);
+            // Once the program holds the named list open, or has taken a name
+            // from the pipe, it is reading the list.
+            const std::string name = out.Path("a.png") + "\n";
+            ASSERT_EQ(write(in[1], name.data(), name.size()), ssize_t(name.size()));
+            int unread = 1;
+            for (int i = 0; i < 1000 && (named ? !HoldsOpen(pid, list) : unread > 0); ++i) {
+                usleep(10000);
+                ioctl(in[1], FIONREAD, &unread);
+            }
+            EXPECT_TRUE(named ? HoldsOpen(pid, list) : unread == 0);
+            ASSERT_EQ(kill(pid, sig), 0);
+            int status = 0;
+            pid_t ended = 0;
+            for (int i = 0; i < 1000 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i)
+                usleep(10000); // a guard against a hang, not a measure of speed
+            if (ended == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+            }
+            close(in[1]);
+            close(log);
+            EXPECT_EQ(ended, pid) << "still reading the list 10 s after the signal";
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+            const std::vector<std::uint8_t> err = ReadFileBytes(logs.Path("err"));
+            EXPECT_EQ(std::string(err.begin(), err.end()), "velmora-batch: stopped\n");
+            EXPECT_EQ(Entries(out.Root()), QStringList());
         }
-        close(in[1]);
-        close(log);
-        EXPECT_EQ(ended, pid) << "still reading the list 10 s after the signal";
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
-        const std::vector<std::uint8_t> err = ReadFileBytes(logs.Path("err"));
-        EXPECT_EQ(std::string(err.begin(), err.end()), "velmora-batch: stopped\n");
-        EXPECT_EQ(Entries(out.Root()), QStringList());
     }
 }
 
