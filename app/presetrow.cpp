@@ -46,18 +46,16 @@ bool CPresetRow::ReadValues(const QString &path, StoredValues &values, int &badL
 {
     std::vector<PresetEntry> entries;
     PresetFault fault;
-    if (!ReadPresetFile(path, entries, fault)) {
+    const auto check = [](const PresetEntry &entry) {
+        return CheckStoredValue(entry.name, entry.value) == StoredFault::None;
+    };
+    if (!ReadPresetFile(path, entries, fault, check)) {
         badLine = fault.line;
         return false;
     }
     values.clear();
-    for (const PresetEntry &entry : entries) {
-        if (CheckStoredValue(entry.name, entry.value) != StoredFault::None) {
-            badLine = entry.line;
-            return false;
-        }
+    for (const PresetEntry &entry : entries)
         values[entry.name] = entry.value;
-    }
     return true;
 }
 

@@ -1,10 +1,11 @@
 #include "cli/batchcommand.h"
 
+#include "cli/stoppableinput.h"
 #include "convert/filltext.h"
-#include "convert/watermark.h"
 #include "convert/imagefiles.h"
 #include "convert/naming.h"
 #include "convert/storedoptions.h"
+#include "convert/watermark.h"
 #include "settings/presetfile.h"
 
 #include <QCoreApplication>
@@ -13,9 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iterator>
+#include <string_view>
 #include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -73,37 +77,62 @@ bool Absolute(const std::string &path, const std::string &workFolder, std::strin
     return false;
 }
 
+// A longer name is no path: the list is something else (/dev/zero).
+constexpr std::size_t kMaxListEntry = 64 * 1024;
+
+// The names of the list on fd, appended to names. Read a piece at a time,
+// each name bounded, and waiting so that a stop ends a pipe that stays open.
+bool ReadNames(int fd, const std::string &path, bool nulSeparated, std::stop_token stop,
+               std::vector<std::string> &names, std::string &error)
+{
+    const char end = nulSeparated ? '\0' : '\n';
+    StoppableInput input(fd, std::move(stop));
+    std::string name;
+    char buffer[1 << 16];
+    ssize_t n;
+    while ((n = input.Read(buffer, sizeof buffer)) > 0) {
+        for (const char c : std::string_view(buffer, std::size_t(n))) {
+            if (c != end && name.size() == kMaxListEntry) {
+                error = FillText(
+                    QCoreApplication::translate("velmora-batch", "%1: a name is longer than 64 KB"), {path});
+                return false;
+            }
+            if (c != end) {
+                name += c;
+            } else if (!name.empty()) {
+                names.push_back(std::move(name));
+                name.clear();
+            }
+        }
+    }
+    if (n < 0) {
+        error = input.Stopped()
+                    ? Tr(QT_TRANSLATE_NOOP("velmora-batch", "stopped"))
+                    : FillText(QCoreApplication::translate("velmora-batch", "cannot read %1"), {path});
+        return false;
+    }
+    if (!name.empty())
+        names.push_back(std::move(name));
+    return true;
+}
+
 // The names in a list file: one per line, or NUL-ended; empty entries are
 // passed over. "-" is standard input.
-bool ReadFileList(const std::string &path, bool nulSeparated, std::vector<std::string> &names,
-                  std::string &error)
+bool ReadFileList(const std::string &path, bool nulSeparated, std::stop_token stop,
+                  std::vector<std::string> &names, std::string &error)
 {
-    std::FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    if (!f) {
+    // Not blocking: a named pipe is then open at once, and its reading waits
+    // for a writer where a stop can end it.
+    const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         error = FillText(QCoreApplication::translate("velmora-batch", "cannot read %1: %2"),
                          {path, std::strerror(errno)});
         return false;
     }
-    const int end = nulSeparated ? '\0' : '\n';
-    std::string name;
-    for (int c; (c = std::getc(f)) != EOF;) {
-        if (c != end) {
-            name += char(c);
-        } else if (!name.empty()) {
-            names.push_back(std::move(name));
-            name.clear();
-        }
-    }
-    const bool failed = std::ferror(f);
-    if (!name.empty())
-        names.push_back(std::move(name));
-    if (f != stdin)
-        std::fclose(f);
-    if (failed) {
-        error = FillText(QCoreApplication::translate("velmora-batch", "cannot read %1"), {path});
-        return false;
-    }
-    return true;
+    const bool read = ReadNames(fd, path, nulSeparated, std::move(stop), names, error);
+    if (fd != STDIN_FILENO)
+        ::close(fd);
+    return read;
 }
 
 bool EnvNumber(const char *name, long &out)
@@ -509,6 +538,8 @@ std::string PresetFaultText(const std::string &path, const PresetFault &fault)
         return says(QT_TRANSLATE_NOOP("velmora-batch", "a preset holds only a [Settings2] group"));
     case PresetFault::Repeated:
         return says(QT_TRANSLATE_NOOP("velmora-batch", "%1 is given twice"), fault.detail);
+    case PresetFault::TooLarge:
+        return says(QT_TRANSLATE_NOOP("velmora-batch", "the preset is larger than 1 MB"));
     default:
         return says(QT_TRANSLATE_NOOP("velmora-batch", "not a NAME=VALUE line"));
     }
@@ -536,15 +567,18 @@ bool ReadPresetValues(const std::string &path, StoredValues &values, int &logoLi
 {
     std::vector<PresetEntry> entries;
     PresetFault fault;
-    if (!ReadPresetFile(QString::fromStdString(path), entries, fault)) {
-        error = PresetFaultText(path, fault);
+    const auto check = [&](const PresetEntry &entry) {
+        const StoredFault f = CheckStoredValue(entry.name, entry.value);
+        if (f != StoredFault::None)
+            error = AtLine(path, entry.line, StoredFaultText(entry, f));
+        return f == StoredFault::None;
+    };
+    if (!ReadPresetFile(QString::fromStdString(path), entries, fault, check)) {
+        if (fault.kind != PresetFault::Refused)
+            error = PresetFaultText(path, fault);
         return false;
     }
     for (const PresetEntry &entry : entries) {
-        if (const StoredFault f = CheckStoredValue(entry.name, entry.value); f != StoredFault::None) {
-            error = AtLine(path, entry.line, StoredFaultText(entry, f));
-            return false;
-        }
         if (entry.name == "LogoFile")
             logoLine = entry.line;
         values[entry.name] = entry.value;
@@ -858,7 +892,7 @@ bool CheckOverwrite(const GivenOptions &given, BatchCommand &cmd, long &shardK, 
 
 // The names given and those of --files-from, folders expanded.
 bool GatherFiles(GivenOptions &given, const CConvertJob &job, const std::string &workFolder,
-                 std::vector<TreeFile> &files, std::string &error)
+                 std::stop_token stop, std::vector<TreeFile> &files, std::string &error)
 {
     if (given.nulSeparated && !given.filesFrom) {
         error = QCoreApplication::translate("velmora-batch", "-0 goes with --files-from").toStdString();
@@ -869,7 +903,7 @@ bool GatherFiles(GivenOptions &given, const CConvertJob &job, const std::string 
         std::string from;
         if (list != "-" && !Absolute(list, workFolder, from, error))
             return false;
-        if (!ReadFileList(list == "-" ? "-" : from, given.nulSeparated, given.inputs, error))
+        if (!ReadFileList(list == "-" ? "-" : from, given.nulSeparated, std::move(stop), given.inputs, error))
             return false;
     } else if (given.inputs.empty()) {
         error = QCoreApplication::translate("velmora-batch", "no files given").toStdString();
@@ -902,6 +936,19 @@ bool GatherFiles(GivenOptions &given, const CConvertJob &job, const std::string 
     return true;
 }
 
+// What a dry run or an undo may not go with; empty when nothing.
+std::string ModeProblem(const BatchCommand &cmd, const GivenOptions &given)
+{
+    // A dry run writes nothing, a preset neither.
+    if (cmd.dryRun && !cmd.savePresetPath.empty())
+        return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--dry-run and --save-preset do not go together"));
+    // An undo converts nothing: it takes no files and no other option.
+    if (cmd.undo && (!given.inputs.empty() || given.filesFrom || cmd.dryRun))
+        return Tr(
+            QT_TRANSLATE_NOOP("velmora-batch", "--undo and --undo-journal take no files and no --dry-run"));
+    return {};
+}
+
 // A share takes every N-th file of the whole list, from the K-th on.
 void SetFiles(std::vector<TreeFile> files, bool sharded, long shardK, long shardN, CConvertJob &job)
 {
@@ -929,7 +976,7 @@ void SetFiles(std::vector<TreeFile> files, bool sharded, long shardK, long shard
 } // namespace
 
 std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,
-                                              const std::string &workFolder)
+                                              const std::string &workFolder, std::stop_token stop)
 {
     BatchCommand cmd;
     cmd.job.SetQuality(95);
@@ -966,16 +1013,10 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
             return std::nullopt;
     }
 
-    if (cmd.undo) {
-        // An undo converts nothing: it takes no files and no other option.
-        if (!given.inputs.empty() || given.filesFrom || cmd.dryRun) {
-            error = QCoreApplication::translate("velmora-batch",
-                                                "--undo and --undo-journal take no files and no --dry-run")
-                        .toStdString();
-            return std::nullopt;
-        }
+    if (error = ModeProblem(cmd, given); !error.empty())
+        return std::nullopt;
+    if (cmd.undo)
         return cmd;
-    }
     if (!CheckResize(given, cmd.job, error) || !CheckNaming(given, cmd.job, error))
         return std::nullopt;
     if (given.stampGiven) {
@@ -1002,7 +1043,7 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
     long shardK = 0, shardN = 0;
     std::vector<TreeFile> files;
     if (!CheckOverwrite(given, cmd, shardK, shardN, error) ||
-        !GatherFiles(given, cmd.job, workFolder, files, error))
+        !GatherFiles(given, cmd.job, workFolder, std::move(stop), files, error))
         return std::nullopt;
     SetFiles(std::move(files), given.shard.has_value(), shardK, shardN, cmd.job);
     return cmd;

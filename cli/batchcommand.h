@@ -6,6 +6,7 @@
 #include "convert/storedoptions.h"
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,6 @@ struct BatchCommand {
 // Parses the arguments (without the program name). Relative file, folder and
 // --out paths are taken from workFolder, so every path the job gets names its
 // folder. On a usage error returns nothing and sets error to a message for
-// standard error.
+// standard error; so it does when stop ends the reading of a --files-from list.
 std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,
-                                              const std::string &workFolder);
-
+                                              const std::string &workFolder, std::stop_token stop = {});

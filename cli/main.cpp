@@ -4,6 +4,7 @@
 #include "cli/batchcommand.h"
 #include "cli/stopsignals.h"
 #include "cli/terminalreporter.h"
+#include "cli/terminaltext.h"
 #include "convert/convertworker.h"
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
@@ -93,11 +94,11 @@ int UndoCommand(const std::string &journal)
     }
     const UndoReport report = UndoRun(path);
     if (!report.refusedJournal.empty()) {
-        std::fprintf(stderr, "velmora-batch: %s\n", UndoLines(report).front().c_str());
+        std::fprintf(stderr, "velmora-batch: %s\n", ForStream(UndoLines(report).front(), stderr).c_str());
         return journal.empty() ? 1 : 2;
     }
     for (const std::string &line : UndoLines(report))
-        std::printf("%s\n", line.c_str());
+        std::printf("%s\n", ForStream(line, stdout).c_str());
     if (!report.DidSomething() && report.Complete())
         std::printf("%s\n", QCoreApplication::translate("undolog", "没有需要撤销的内容。").toStdString().c_str());
     return report.Complete() ? 0 : 1;
@@ -113,10 +114,12 @@ bool SavePreset(const BatchCommand &cmd)
     QString why;
     if (WritePresetFile(QString::fromStdString(cmd.savePresetPath), values, why))
         return true;
-    std::fprintf(stderr, "velmora-batch: %s\n",
-                 FillText(QCoreApplication::translate("velmora-batch", "cannot save the preset %1: %2"),
-                          {cmd.savePresetPath, why.toStdString()})
-                     .c_str());
+    std::fprintf(
+        stderr, "velmora-batch: %s\n",
+        ForStream(FillText(QCoreApplication::translate("velmora-batch", "cannot save the preset %1: %2"),
+                           {cmd.savePresetPath, why.toStdString()}),
+                  stderr)
+            .c_str());
     return false;
 }
 
@@ -125,9 +128,11 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
-    const auto cmd = ParseBatchCommand(args, error, CurrentFolder());
+    const auto cmd = ParseBatchCommand(args, error, CurrentFolder(), stop.get_token());
+    if (!cmd && stop.stop_requested())
+        return 1; // stopped while reading a list: main tells so
     if (!cmd) {
-        std::fprintf(stderr, "velmora-batch: %s\n%s\n", error.c_str(),
+        std::fprintf(stderr, "velmora-batch: %s\n%s\n", ForStream(error, stderr).c_str(),
                      QCoreApplication::translate("velmora-batch", "Try 'velmora-batch --help'.")
                          .toStdString()
                          .c_str());
@@ -164,10 +169,12 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     std::vector<std::string> made;
     std::string why;
     if (!cmd->dryRun && !cmd->job.m_szOutDir.empty() && !MakeFolderPath(cmd->job.m_szOutDir, made, why)) {
-        std::fprintf(stderr, "velmora-batch: %s\n",
-                     FillText(QCoreApplication::translate("velmora-batch", "cannot create the folder %1"),
-                              {cmd->job.m_szOutDir})
-                         .c_str());
+        std::fprintf(
+            stderr, "velmora-batch: %s\n",
+            ForStream(FillText(QCoreApplication::translate("velmora-batch", "cannot create the folder %1"),
+                               {cmd->job.m_szOutDir}),
+                      stderr)
+                .c_str());
         return 1;
     }
 

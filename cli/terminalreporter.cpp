@@ -1,20 +1,23 @@
 #include "cli/terminalreporter.h"
 
 #include "cli/jsonlog.h"
+#include "cli/stoppableinput.h"
+#include "cli/terminaltext.h"
 #include "convert/filltext.h"
 #include "convert/naming.h"
 
 #include <QCoreApplication>
 
 #include <cctype>
-#include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 void TerminalReporter::WriteLine(const std::string &line)
 {
-    std::fwrite(line.data(), 1, line.size(), m_out);
+    if (m_outEscaped && !m_json) {
+        const std::string shown = EscapeControls(line);
+        std::fwrite(shown.data(), 1, shown.size(), m_out);
+    } else {
+        std::fwrite(line.data(), 1, line.size(), m_out);
+    }
     std::fputc('\n', m_out);
 }
 
@@ -46,8 +49,8 @@ void TerminalReporter::FileDone(const FileRecord &record)
         // A failed write is about the output, not the source.
         const std::string &about =
             record.outcome == FileOutcome::SaveError && !record.target.empty() ? record.target : record.source;
-        std::fprintf(m_err, "velmora-batch: %s: %s\n", about.c_str(),
-                     convertlog::ShownReason(record.reason).c_str());
+        const std::string line = about + ": " + convertlog::ShownReason(record.reason);
+        std::fprintf(m_err, "velmora-batch: %s\n", (m_errEscaped ? EscapeControls(line) : line).c_str());
         std::fflush(m_err);
     }
     ++m_finished;
@@ -123,7 +126,8 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
     }
     // The question is shown once; an answer not understood (an Enter alone,
     // a slip) asks again for the choice only, below it.
-    std::fprintf(m_err, "%s\n", OverwriteQuestion(outputPath, "\n").c_str());
+    std::fprintf(m_err, "%s\n",
+                 OverwriteQuestion(m_errEscaped ? EscapeControls(outputPath) : outputPath, "\n").c_str());
     for (;;) {
         // The answers stay the English words and their letters in every language.
         std::fputs(QCoreApplication::translate(
@@ -158,44 +162,13 @@ OverwriteAnswer TerminalReporter::AskOverwrite(const std::string &outputPath)
 bool TerminalReporter::ReadLine(std::string &line)
 {
     line.clear();
-    // A blocking read would not notice a stop: wait for the input or for the
-    // stop's byte on a pipe of our own, and read byte by byte so nothing
-    // waits unseen in a buffer.
-    int wake[2];
-    if (pipe2(wake, O_CLOEXEC) != 0)
-        return false;
-    bool got = false;
-    {
-        std::stop_callback onStop(m_stop, [&wake] {
-            const char byte = 1;
-            [[maybe_unused]] const ssize_t n = write(wake[1], &byte, 1);
-        });
-        for (;;) {
-            pollfd fds[2] = {{wake[0], POLLIN, 0}, {m_in, POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                break;
-            }
-            if (fds[0].revents)
-                break;
-            char c;
-            const ssize_t n = read(m_in, &c, 1);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            if (n <= 0) {
-                got = !line.empty(); // a last line without its line end counts
-                break;
-            }
-            if (c == '\n') {
-                got = true;
-                break;
-            }
-            if (line.size() < 256)
-                line += c;
-        }
+    // Byte by byte, so that nothing waits unseen in a buffer.
+    StoppableInput input(m_in, m_stop);
+    for (char c; input.Read(&c, 1) == 1;) {
+        if (c == '\n')
+            return true;
+        if (line.size() < 256)
+            line += c;
     }
-    close(wake[0]);
-    close(wake[1]);
-    return got;
+    return !input.Stopped() && !line.empty(); // a last line without its line end counts
 }

@@ -17,8 +17,17 @@ public:
     // question is answered with cancel). out: the log. err: the question and
     // notes. A stop requested through stop cancels a question being asked.
     TerminalReporter(int in, FILE *out, FILE *err, std::stop_token stop = {})
-        : m_in(in), m_out(out), m_err(err), m_stop(std::move(stop))
+        : m_in(in), m_out(out), m_err(err), m_stop(std::move(stop)), m_outEscaped(isatty(fileno(out))),
+          m_errEscaped(isatty(fileno(err)))
     {
+    }
+
+    // Whether names on out and err have their control characters escaped;
+    // by default where the stream is a terminal. The JSON log never is.
+    void SetEscaped(bool out, bool err)
+    {
+        m_outEscaped = out;
+        m_errEscaped = err;
     }
 
     // The log as JSON lines instead of text.
@@ -63,5 +72,6 @@ private:
     int m_finished = 0; // files done
     bool m_progressShown = false;
     bool m_outIsTerminal = false;
+    bool m_outEscaped, m_errEscaped;
     std::chrono::steady_clock::time_point m_start{}, m_lastDrawn{};
 };

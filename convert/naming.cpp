@@ -135,6 +135,12 @@ bool Uses(const std::vector<TemplatePiece> &pieces, TemplatePiece::Kind kind)
     return false;
 }
 
+bool HasControl(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 // What a part of a path may not be.
 bool BadPart(std::string_view part)
 {
@@ -155,9 +161,12 @@ std::string FormatDate(const std::string &source, const std::string &format)
     return std::string(text, n);
 }
 
-// The text a template's pieces give for one file.
-std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::string &source, const PathParts &parts,
-                         const char *numberPattern, int number, const NameFacts &facts)
+// The text a template's pieces give for one file. A date that gives a
+// control character (strftime's %n and %t) sets dateProblem, when given: the
+// template's text may not hold one, nor may what it makes.
+std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::string &source,
+                         const PathParts &parts, const char *numberPattern, int number,
+                         const NameFacts &facts, std::string *dateProblem = nullptr)
 {
     std::string name;
     for (const TemplatePiece &p : pieces) {
@@ -177,9 +186,16 @@ std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::st
             name += digits;
             break;
         }
-        case TemplatePiece::Date:
-            name += FormatDate(source, p.text);
+        case TemplatePiece::Date: {
+            const std::string date = FormatDate(source, p.text);
+            if (dateProblem && HasControl(date))
+                *dateProblem =
+                    QCoreApplication::translate(
+                        "velmora-batch", "the name template's date gives this file a control character")
+                        .toStdString();
+            name += date;
             break;
+        }
         case TemplatePiece::Width:
             name += std::to_string(facts.width);
             break;
@@ -196,12 +212,13 @@ std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::st
 
 // The base name (perhaps with folders before it) a template gives.
 std::string ExpandTemplate(const CConvertJob &job, const std::string &source, const PathParts &parts,
-                           const char *numberPattern, int number, const NameFacts &facts)
+                           const char *numberPattern, int number, const NameFacts &facts,
+                           std::string &dateProblem)
 {
     std::vector<TemplatePiece> pieces;
     std::string problem;
     ParseTemplate(job.m_szNameTemplate, pieces, problem);
-    return ExpandPieces(pieces, source, parts, numberPattern, number, facts);
+    return ExpandPieces(pieces, source, parts, numberPattern, number, facts, &dateProblem);
 }
 
 const char *NumberPattern(int fileCount)
@@ -248,7 +265,8 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
     std::string templateFolders;
     OutputName out;
     if (job.m_bRename && !job.m_szNameTemplate.empty()) {
-        base = ExpandTemplate(job, source, parts, pattern, number, facts);
+        std::string dateProblem;
+        base = ExpandTemplate(job, source, parts, pattern, number, facts, dateProblem);
         const std::size_t slash = base.rfind('/');
         if (slash != std::string::npos) {
             templateFolders = base.substr(0, slash);
@@ -262,6 +280,8 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
         }
         if (base.empty())
             out.problem = QCoreApplication::translate("velmora-batch", "the name template gives this file an empty name").toStdString();
+        if (!dateProblem.empty())
+            out.problem = dateProblem;
     } else if (job.m_bRename) {
         if (number > 0) {
             char digits[16];
@@ -324,9 +344,10 @@ std::string NameTemplateProblem(const std::string &text)
         return QCoreApplication::translate("velmora-batch", "the name template is empty").toStdString();
     if (text[0] == '/')
         return QCoreApplication::translate("velmora-batch", "the name template must name a place below the destination, not an absolute path").toStdString();
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return QCoreApplication::translate("velmora-batch", "the name template cannot hold a control character").toStdString();
+    if (HasControl(text))
+        return QCoreApplication::translate("velmora-batch",
+                                           "the name template cannot hold a control character")
+            .toStdString();
     for (std::size_t from = 0; from <= text.size();) {
         const std::size_t end = std::min(text.find('/', from), text.size());
         if (BadPart(std::string_view(text).substr(from, end - from)))

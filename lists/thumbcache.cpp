@@ -5,19 +5,22 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QFile>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <iterator>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <zlib.h>
 
 namespace {
 
@@ -26,6 +29,16 @@ constexpr const char *kMTimeKey = "Thumb::MTime";
 constexpr const char *kSizeKey = "Thumb::Size";
 constexpr const char *kWidthKey = "Thumb::Image::Width";
 constexpr const char *kHeightKey = "Thumb::Image::Height";
+
+// The keys every cached picture is read by; text chunks of other keys are
+// passed over unread.
+constexpr const char *kKeys[] = {kUriKey, kMTimeKey, kSizeKey, kWidthKey, kHeightKey};
+// A key's text is a number or a URI, which escapes a path of at most
+// PATH_MAX bytes into three times that: a longer text (a planted chunk that
+// inflates to a gigabyte) is passed over, never inflated further.
+constexpr std::size_t kMaxText = 16384;
+// A normal or large picture takes a few dozen KiB; a bigger file is not one.
+constexpr qint64 kMaxCacheFile = qint64(4) << 20;
 
 bool LeftAsIs(unsigned char c)
 {
@@ -60,8 +73,76 @@ bool MakeFolders(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The text keys of a PNG and its pixel size, from the chunks before its
-// image data (Qt's own text keys cannot hold a colon, as every key here does).
+// An open descriptor, closed with it.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd &operator=(Fd &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A folder of the cache ("normal", "fail/velmora-1.0"), entered from the
+// root one name at a time and never through a link: one planted there would
+// send the cards written, and take the cards read, elsewhere. With make,
+// missing folders are made on the way (the root as its path says).
+Fd OpenCacheFolder(const std::string &root, const std::string &folder, bool make)
+{
+    if (make && !MakeFolders(root))
+        return Fd();
+    Fd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t from = 0; fd.get() >= 0 && from < folder.size();) {
+        const std::size_t end = std::min(folder.find('/', from), folder.size());
+        const std::string name = folder.substr(from, end - from);
+        from = end + 1;
+        if (make && ::mkdirat(fd.get(), name.c_str(), 0700) != 0 && errno != EEXIST)
+            return Fd();
+        fd = Fd(::openat(fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return fd;
+}
+
+// A cache file's bytes: a regular file, not a link, of at most
+// kMaxCacheFile bytes; empty otherwise.
+QByteArray ReadCacheFile(const std::string &root, const std::string &folder, const std::string &name)
+{
+    const Fd dir = OpenCacheFolder(root, folder, false);
+    if (dir.get() < 0)
+        return {};
+    // Not blocking: a pipe planted there is not waited on.
+    const Fd fd(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxCacheFile)
+        return {};
+    QByteArray bytes(qsizetype(st.st_size), '\0');
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, std::size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    bytes.truncate(got);
+    return bytes;
+}
+
+// The text keys of a PNG and its pixel size. Some writers put the keys after
+// the image data, so the whole file is walked (Qt's own text keys cannot hold
+// a colon, as every key here does).
 struct PngHead {
     std::map<std::string, std::string> texts;
     QSize size;
@@ -72,58 +153,87 @@ std::uint32_t BigEndian(const unsigned char *p)
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
-// A zlib stream inflated through Qt, which wants the length in front.
-std::string Inflate(const QByteArray &data)
+// A zlib stream inflated into at most kMaxText bytes; false when it is
+// longer or broken.
+bool Inflate(QByteArrayView data, std::string &text)
 {
-    QByteArray framed(4, '\0');
-    framed[2] = char(0x10); // a first guess of 4 KiB; Qt grows it as needed
-    framed += data;
-    return qUncompress(framed).toStdString();
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    char out[kMaxText + 1];
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out);
+    z.avail_out = sizeof out;
+    const int status = inflate(&z, Z_FINISH);
+    const std::size_t size = sizeof out - z.avail_out;
+    inflateEnd(&z);
+    if (status != Z_STREAM_END || size > kMaxText)
+        return false;
+    text.assign(out, size);
+    return true;
 }
 
-void AddText(PngHead &head, const std::string &type, const QByteArray &data)
+bool KnownKey(QByteArrayView key)
+{
+    return std::any_of(std::begin(kKeys), std::end(kKeys), [key](const char *k) { return key == k; });
+}
+
+// A text chunk's text as it stands, when not over kMaxText.
+bool PlainText(QByteArrayView body, std::string &text)
+{
+    if (body.size() > qsizetype(kMaxText))
+        return false;
+    text = body.toByteArray().toStdString();
+    return true;
+}
+
+void AddText(PngHead &head, QByteArrayView type, QByteArrayView data)
 {
     const qsizetype nul = data.indexOf('\0');
-    if (nul <= 0)
+    if (nul <= 0 || !KnownKey(data.first(nul)))
         return;
-    const std::string key = data.left(nul).toStdString();
+    std::string text;
+    bool taken = false;
     if (type == "tEXt") {
-        head.texts[key] = data.mid(nul + 1).toStdString();
+        taken = PlainText(data.sliced(nul + 1), text);
     } else if (type == "zTXt" && data.size() > nul + 2) {
-        head.texts[key] = Inflate(data.mid(nul + 2));
+        taken = Inflate(data.sliced(nul + 2), text);
     } else if (type == "iTXt" && data.size() > nul + 3) {
         // flag, method, then language and translated key, each ended by a nul
         const qsizetype lang = data.indexOf('\0', nul + 3);
         const qsizetype tkey = lang < 0 ? -1 : data.indexOf('\0', lang + 1);
-        if (tkey < 0)
-            return;
-        const QByteArray text = data.mid(tkey + 1);
-        head.texts[key] = data[nul + 1] ? Inflate(text) : text.toStdString();
+        if (tkey >= 0)
+            taken =
+                data[nul + 1] ? Inflate(data.sliced(tkey + 1), text) : PlainText(data.sliced(tkey + 1), text);
     }
+    if (taken)
+        head.texts[data.first(nul).toByteArray().toStdString()] = std::move(text);
 }
 
-bool ReadPngHead(const std::string &path, PngHead &head)
+// The size and the keys from a PNG's chunks, up to its end.
+bool ReadPngHead(const QByteArray &png, PngHead &head)
 {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly) || file.read(8) != QByteArray("\x89PNG\r\n\x1a\n", 8))
+    if (!png.startsWith(QByteArrayView("\x89PNG\r\n\x1a\n", 8)))
         return false;
-    for (;;) {
-        const QByteArray header = file.read(8);
-        if (header.size() != 8)
+    for (qsizetype at = 8;;) {
+        if (png.size() - at < 12)
             return false;
-        const auto *h = reinterpret_cast<const unsigned char *>(header.constData());
+        const auto *h = reinterpret_cast<const unsigned char *>(png.constData() + at);
         const std::uint32_t length = BigEndian(h);
-        const std::string type = header.mid(4, 4).toStdString();
-        if (type == "IDAT" || type == "IEND" || length > (1u << 20))
-            return head.size.isValid();
-        const QByteArray data = file.read(length);
-        if (data.size() != qsizetype(length) || file.read(4).size() != 4)
+        if (length > std::uint32_t(png.size() - at - 12))
             return false;
-        const auto *d = reinterpret_cast<const unsigned char *>(data.constData());
-        if (type == "IHDR" && length >= 8)
+        const QByteArrayView type(png.constData() + at + 4, 4);
+        const QByteArrayView data(png.constData() + at + 8, qsizetype(length));
+        at += 12 + qsizetype(length);
+        if (type == "IEND")
+            return head.size.isValid();
+        if (type == "IHDR" && length >= 8) {
+            const auto *d = reinterpret_cast<const unsigned char *>(data.data());
             head.size = QSize(int(BigEndian(d)), int(BigEndian(d + 4)));
-        else
+        } else {
             AddText(head, type, data);
+        }
     }
 }
 
@@ -226,26 +336,45 @@ QByteArray EncodePng(const QImage &image, const ThumbKey &key, long width, long 
     return thumbcache::PngWithTexts(image, texts);
 }
 
-// Writes the bytes to a temporary file in target's folder, readable by the
-// user alone, and renames it over target.
-bool WriteFile(const std::string &target, const QByteArray &bytes)
+// Writes the bytes to a temporary file in the cache's folder, readable by
+// the user alone, and renames it over the file of that name.
+bool WriteFile(const std::string &root, const std::string &folder, const std::string &name,
+               const QByteArray &bytes)
 {
-    const std::size_t slash = target.rfind('/');
-    if (bytes.isEmpty() || slash == std::string::npos || !MakeFolders(target.substr(0, slash)))
+    if (bytes.isEmpty())
+        return false;
+    const Fd dir = OpenCacheFolder(root, folder, true);
+    if (dir.get() < 0)
         return false;
     static std::atomic<unsigned> serial{0};
-    const QString temp =
-        QString::fromStdString(target) + QStringLiteral(".velmora-%1-%2.tmp").arg(::getpid()).arg(serial++);
-    QFile file(temp);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                   QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return false;
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (written && ::rename(QFile::encodeName(temp).constData(), target.c_str()) == 0)
+    const std::string temp =
+        name + ".velmora-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
+    bool written = false;
+    {
+        const Fd fd(
+            ::openat(dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() < 0)
+            return false;
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd.get(), bytes.constData() + done, std::size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        written = done == bytes.size();
+    }
+    if (written && ::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) == 0)
         return true;
-    QFile::remove(temp);
+    ::unlinkat(dir.get(), temp.c_str(), 0);
     return false;
+}
+
+std::string FailFolder()
+{
+    return std::string("fail/velmora-") + VelmoraVersion();
 }
 
 } // namespace
@@ -316,7 +445,7 @@ std::string CThumbCache::LargePath(const std::string &uri) const
 
 std::string CThumbCache::FailPath(const std::string &uri) const
 {
-    return m_root + "/fail/velmora-" + VelmoraVersion() + "/" + thumbcache::ThumbName(uri);
+    return m_root + "/" + FailFolder() + "/" + thumbcache::ThumbName(uri);
 }
 
 bool CThumbCache::KeyOf(const std::string &path, ThumbKey &key)
@@ -342,24 +471,26 @@ bool CThumbCache::Holds(const std::string &path) const
 
 CachedCard CThumbCache::Find(const ThumbKey &key) const
 {
+    const std::string name = thumbcache::ThumbName(key.uri);
     CachedCard found;
     PngHead head;
-    if (ReadPngHead(FailPath(key.uri), head) && KeysMatch(head, key)) {
+    if (ReadPngHead(ReadCacheFile(m_root, FailFolder(), name), head) && KeysMatch(head, key)) {
         if (!ImageSize(head, found.width, found.height))
             found.width = found.height = 0;
         found.kind = CachedCard::Kind::Failed;
         return found;
     }
-    for (const std::string &path : {NormalPath(key.uri), LargePath(key.uri)}) {
+    for (const char *folder : {"normal", "large"}) {
+        const QByteArray png = ReadCacheFile(m_root, folder, name);
         head = PngHead();
         long width = 0, height = 0;
-        if (!ReadPngHead(path, head) || !KeysMatch(head, key) || !ImageSize(head, width, height))
+        if (!ReadPngHead(png, head) || !KeysMatch(head, key) || !ImageSize(head, width, height))
             continue;
         const QRect rect = ThumbnailDrawRect(width, height);
         if (head.size.width() < rect.width() || head.size.height() < rect.height())
             continue; // would be enlarged: blurred beside decoded cards
         QImage picture;
-        if (!QImageReader(QString::fromStdString(path), "png").read(&picture))
+        if (!picture.loadFromData(png, "png"))
             continue;
         found.kind = CachedCard::Kind::Card;
         found.width = width;
@@ -376,12 +507,13 @@ bool CThumbCache::StoreNormal(const ThumbKey &key, const QImage &image, long wid
         return false;
     const QImage stored = Opaque(image) ? image.convertToFormat(QImage::Format_RGB32)
                                         : image.convertToFormat(QImage::Format_ARGB32);
-    return WriteFile(NormalPath(key.uri), EncodePng(stored, key, width, height));
+    return WriteFile(m_root, "normal", thumbcache::ThumbName(key.uri), EncodePng(stored, key, width, height));
 }
 
 bool CThumbCache::StoreFailure(const ThumbKey &key, long width, long height) const
 {
     QImage empty(1, 1, QImage::Format_ARGB32);
     empty.fill(Qt::transparent);
-    return WriteFile(FailPath(key.uri), EncodePng(empty, key, width, height));
+    return WriteFile(m_root, FailFolder(), thumbcache::ThumbName(key.uri),
+                     EncodePng(empty, key, width, height));
 }

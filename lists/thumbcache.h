@@ -50,6 +50,8 @@ struct CachedCard {
     QImage card;
 };
 
+// The folders below the root are entered one by one without following a
+// link, so a link planted there neither takes a picture nor gives one.
 class CThumbCache {
 public:
     explicit CThumbCache(std::string root = thumbcache::DefaultRoot());

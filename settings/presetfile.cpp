@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <unordered_set>
 
 namespace {
 
@@ -113,9 +114,16 @@ std::string Trimmed(const std::string &s)
     return s.substr(from, s.find_last_not_of(" \t") - from + 1);
 }
 
-bool ReadLine(const std::string &raw, int line, bool &inGroup, std::vector<PresetEntry> &entries,
-              PresetFault &fault)
+// What one preset's reading has seen so far.
+struct PresetReading {
+    std::vector<PresetEntry> &entries;
+    std::unordered_set<std::string> names; // a hash: a long file reads in linear time
+    bool inGroup = false;
+};
+
+bool ReadLine(const std::string &raw, int line, PresetReading &reading, PresetFault &fault)
 {
+    bool &inGroup = reading.inGroup;
     const std::string text = Trimmed(raw);
     if (text.empty() || text[0] == ';' || text[0] == '#')
         return true;
@@ -134,13 +142,38 @@ bool ReadLine(const std::string &raw, int line, bool &inGroup, std::vector<Prese
         return false;
     }
     entry.name = UnescapedName(Trimmed(text.substr(0, eq)));
-    const bool repeated = std::any_of(entries.begin(), entries.end(),
-                                      [&](const PresetEntry &e) { return e.name == entry.name; });
-    if (repeated) {
+    if (!reading.names.insert(entry.name).second) {
         fault = {PresetFault::Repeated, line, entry.name};
         return false;
     }
-    entries.push_back(std::move(entry));
+    reading.entries.push_back(std::move(entry));
+    return true;
+}
+
+// The whole file, or false (fault set) when it cannot be read or is larger
+// than a preset can be; read a piece at a time, so that an endless stream
+// (/dev/zero, a pipe) is refused at the bound.
+bool ReadBounded(const QString &path, QByteArray &data, PresetFault &fault)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        fault = {PresetFault::Unreadable, 0, file.errorString().toStdString()};
+        return false;
+    }
+    for (;;) {
+        const QByteArray piece = file.read(std::min<qint64>(kMaxPresetBytes + 1 - data.size(), 1 << 16));
+        if (piece.isEmpty())
+            break;
+        data += piece;
+        if (data.size() > kMaxPresetBytes) {
+            fault = {PresetFault::TooLarge, 0, {}};
+            return false;
+        }
+    }
+    if (file.error() != QFileDevice::NoError) {
+        fault = {PresetFault::Unreadable, 0, file.errorString().toStdString()};
+        return false;
+    }
     return true;
 }
 
@@ -178,24 +211,28 @@ QStringList ListPresets()
     return names;
 }
 
-bool ReadPresetFile(const QString &path, std::vector<PresetEntry> &entries, PresetFault &fault)
+bool ReadPresetFile(const QString &path, std::vector<PresetEntry> &entries, PresetFault &fault,
+                    const PresetCheck &check)
 {
     entries.clear();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        fault = {PresetFault::Unreadable, 0, file.errorString().toStdString()};
+    QByteArray data;
+    if (!ReadBounded(path, data, fault))
         return false;
-    }
-    const QByteArray data = file.readAll();
-    bool inGroup = false;
+    PresetReading reading{entries, {}, false};
     int line = 0;
     for (const QByteArray &raw : data.split('\n')) {
         ++line;
         std::string text = raw.toStdString();
         if (!text.empty() && text.back() == '\r')
             text.pop_back();
-        if (!ReadLine(text, line, inGroup, entries, fault))
+        const std::size_t before = entries.size();
+        if (!ReadLine(text, line, reading, fault))
             return false;
+        // The first fault ends the reading, a refused value as much as a bad line.
+        if (check && entries.size() > before && !check(entries.back())) {
+            fault = {PresetFault::Refused, line, entries.back().name};
+            return false;
+        }
     }
     return true;
 }

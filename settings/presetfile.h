@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,15 +27,24 @@ struct PresetEntry {
 };
 
 struct PresetFault {
-    enum Kind { None, Unreadable, NotAValue, OtherGroup, Repeated };
+    // TooLarge: over kMaxPresetBytes. Refused: the check said no to the line.
+    enum Kind { None, Unreadable, NotAValue, OtherGroup, Repeated, TooLarge, Refused };
     Kind kind = None;
     int line = 0;       // 0 for the file as a whole
     std::string detail; // the system's reason, the group or the name
 };
 
-// The values of a preset file, each with its line; false with the fault
-// when the file cannot be read or is not a plain list of values.
-bool ReadPresetFile(const QString &path, std::vector<PresetEntry> &entries, PresetFault &fault);
+// A preset is a few dozen short lines; anything larger is not one.
+inline constexpr qint64 kMaxPresetBytes = qint64(1) << 20;
+
+// Looks at each value as it is read; false ends the reading there.
+using PresetCheck = std::function<bool(const PresetEntry &)>;
+
+// The values of a preset file, each with its line; false with the first
+// fault when the file cannot be read, is larger than kMaxPresetBytes, is
+// not a plain list of values, or check refuses a value.
+bool ReadPresetFile(const QString &path, std::vector<PresetEntry> &entries, PresetFault &fault,
+                    const PresetCheck &check = {});
 // Writes the values in their order through a temporary file renamed into
 // place, making the folder; false with the reason.
 bool WritePresetFile(const QString &path, const std::vector<std::pair<std::string, std::string>> &values,

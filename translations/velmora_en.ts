@@ -1911,5 +1911,21 @@ save only)</translation>
         <source>cannot save the preset %1: %2</source>
         <translation>cannot save the preset %1: %2</translation>
     </message>
+    <message>
+        <source>%1: a name is longer than 64 KB</source>
+        <translation>%1: a name is longer than 64 KB</translation>
+    </message>
+    <message>
+        <source>the preset is larger than 1 MB</source>
+        <translation>the preset is larger than 1 MB</translation>
+    </message>
+    <message>
+        <source>--dry-run and --save-preset do not go together</source>
+        <translation>--dry-run and --save-preset do not go together</translation>
+    </message>
+    <message>
+        <source>the name template&apos;s date gives this file a control character</source>
+        <translation>the name template&apos;s date gives this file a control character</translation>
+    </message>
 </context>
 </TS>

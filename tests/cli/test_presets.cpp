@@ -175,6 +175,7 @@ TEST(Presets, DamagedPresetsAreUsageErrorsAtTheirLine)
         {"[General]\nm_nWidth=1\n", ":1: a preset holds only"},
         {"[Settings2]\nm_nWidth\n", ":2: not a NAME=VALUE line"},
         {"[Settings2]\nm_nWidth=1\nm_nWidth=2\n", ":3: m_nWidth is given twice"},
+        {"[Settings2]\nm_bColour=1\nm_nWidth\n", ":2: unknown name m_bColour"}, // the first fault
         // Names a hand can write that would put outputs outside their folder.
         {"[Settings2]\nm_bRename=1\nRenamePrefix=../../out_\n", ":3: RenamePrefix: "},
         {"[Settings2]\nRenameSuffix=a/b\n", ":2: RenameSuffix: "},
@@ -200,7 +201,17 @@ TEST(Presets, DamagedPresetsAreUsageErrorsAtTheirLine)
         EXPECT_TRUE(err.contains(QString::fromStdString(file + row.said))) << err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out))) << row.said;
     }
+    // A file larger than any preset is refused unread, however harmless.
+    const std::string big = dir.Path("big.ini"), out = dir.Path("big-out");
+    ASSERT_TRUE(WriteFileBytes(big, std::vector<std::uint8_t>(std::size_t(kMaxPresetBytes) + 1, ';')));
     QString err;
+    EXPECT_EQ(RunBatch({"--preset", QString::fromStdString(big), "--out", QString::fromStdString(out),
+                        QString::fromStdString(photo)},
+                       &err),
+              2);
+    EXPECT_TRUE(err.contains(QString::fromStdString(big + ": the preset is larger than 1 MB")))
+        << err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out)));
     EXPECT_EQ(RunBatch({"--preset", ".hidden", QString::fromStdString(photo)}, &err), 2);
     EXPECT_TRUE(err.contains("'.hidden' is no preset name")) << err.toStdString();
     EXPECT_EQ(RunBatch({"--save-preset", "a\tb"}, &err), 2);

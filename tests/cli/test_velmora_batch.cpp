@@ -1,8 +1,9 @@
 #include "cli/batchcommand.h"
 #include "cli/jsonlog.h"
+#include "cli/terminalreporter.h"
+#include "cli/terminaltext.h"
 #include "convert/naming.h"
 #include "convert/runjournal.h"
-#include "cli/terminalreporter.h"
 #include "tests/test_support.h"
 
 #include <QDir>
@@ -19,16 +20,17 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
-#include <tuple>
-#include <map>
 #include <gtest/gtest.h>
-#include <sys/time.h>
 #include <map>
 #include <netinet/in.h>
+#include <pty.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 extern char **environ;
@@ -91,7 +93,8 @@ QStringList Entries(const std::string &folder)
 
 // velmora-batch with its log on a pipe (returned in out), no terminal and
 // standard error into errPath; the signals start with their usual effect.
-pid_t SpawnBatch(const std::vector<std::string> &args, const std::string &errPath, int &out)
+// Standard input is in when given, else /dev/null.
+pid_t SpawnBatch(const std::vector<std::string> &args, const std::string &errPath, int &out, int in = -1)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -99,7 +102,10 @@ pid_t SpawnBatch(const std::vector<std::string> &args, const std::string &errPat
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (in >= 0)
+        posix_spawn_file_actions_adddup2(&actions, in, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -246,6 +252,8 @@ TEST(BatchCommand, UsageErrors)
         {{"--update", "--overwrite", "skip", "a.png"}, ""},
         {{"-0", "a.png"}, ""},
         {{"--files-from", "/no/such/list"}, "/no/such/list"},
+        {{"--files-from", "/dev/zero"}, "/dev/zero: a name is longer than 64 KB"},
+        {{"--preset", "/dev/zero", "a.png"}, "/dev/zero: the preset is larger than 1 MB"},
         {{"a.png"}, "current folder", ""}, // relative names need the current folder
         {{"--resize", "long", "a.png"}, "--size"},
         {{"--resize", "long", "--width", "9", "--size", "9", "a.png"}, "--width"},
@@ -275,6 +283,8 @@ TEST(BatchCommand, UsageErrors)
         {{"--undo", "a.png"}, "--undo"},
         {{"--undo-journal", ""}, "--undo-journal"},
         {{"--undo", "--dry-run"}, "--dry-run"},
+        {{"--dry-run", "--save-preset", "p", "a.png"}, "--dry-run and --save-preset"},
+        {{"--save-preset", "p", "--dry-run"}, "--dry-run and --save-preset"},
         {{"--jpeg-subsampling", "411", "a.png"}, "--jpeg-subsampling"},
         {{"--png-level", "10", "a.png"}, "--png-level"},
         {{"--tif-compression", "zip", "a.png"}, "--tif-compression"},
@@ -380,8 +390,13 @@ TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
         EXPECT_NE(r.err.find(bad[0].toStdString()), std::string::npos) << r.err;
         EXPECT_FALSE(QFileInfo::exists(dest));
     }
-    const Result r = RunBatch({"--resize", "fill", "--width", "20", "--height", "20", "--name",
-                               "{w}x{h}/{name}_{n:2}", "--ext-case", "upper", "--out", dest, a});
+    // A name a date gives a line end is that file's error; nothing is written.
+    Result r = RunBatch({"--name", "{date:%Y%n}{name}", "--out", dest, a});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("control character"), std::string::npos) << r.err;
+    EXPECT_EQ(Entries(dest.toStdString()), QStringList());
+    r = RunBatch({"--resize", "fill", "--width", "20", "--height", "20", "--name", "{w}x{h}/{name}_{n:2}",
+                  "--ext-case", "upper", "--out", dest, a});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(QFile::exists(dest + "/20x20/a_01.PNG")) << r.out;
 }
@@ -911,6 +926,66 @@ TEST(VelmoraBatch, ASignalStopsTheRunAndEndsTheProgramByIt)
     }
 }
 
+// Whether the process holds path open.
+bool HoldsOpen(pid_t pid, const std::string &path)
+{
+    const QString fds = QString("/proc/%1/fd").arg(pid);
+    for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (QFileInfo(fds + "/" + fd).symLinkTarget() == QString::fromStdString(path))
+            return true;
+    return false;
+}
+
+// A list read from a pipe that stays open and silent, or from a named pipe
+// no writer ever opens: the first signal ends the reading, and the program
+// by that signal, as it ends a run.
+TEST(VelmoraBatch, ASignalEndsTheReadingOfAListThatStaysOpen)
+{
+    for (const bool named : {false, true}) {
+        for (const int sig : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(testing::Message() << sig << (named ? " named" : ""));
+            ScratchDir out, logs;
+            const std::string list = logs.Path("list");
+            ASSERT_EQ(mkfifo(list.c_str(), 0600), 0);
+            int in[2];
+            ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+            int log = -1;
+            const pid_t pid = SpawnBatch({"--files-from", named ? list : "-", "--out", out.Root()},
+                                         logs.Path("err"), log, named ? -1 : in[0]);
+            close(in[0]);
+            ASSERT_GT(pid, 0);
+            // Once the program holds the named list open, or has taken a name
+            // from the pipe, it is reading the list.
+            const std::string name = out.Path("a.png") + "\n";
+            if (!named) {
+                ASSERT_EQ(write(in[1], name.data(), name.size()), ssize_t(name.size()));
+            }
+            int unread = 1;
+            for (int i = 0; i < 1000 && (named ? !HoldsOpen(pid, list) : unread > 0); ++i) {
+                usleep(10000);
+                ioctl(in[1], FIONREAD, &unread);
+            }
+            EXPECT_TRUE(named ? HoldsOpen(pid, list) : unread == 0);
+            ASSERT_EQ(kill(pid, sig), 0);
+            int status = 0;
+            pid_t ended = 0;
+            for (int i = 0; i < 1000 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i)
+                usleep(10000); // a guard against a hang, not a measure of speed
+            if (ended == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+            }
+            close(in[1]);
+            close(log);
+            EXPECT_EQ(ended, pid) << "still reading the list 10 s after the signal";
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+            const std::vector<std::uint8_t> err = ReadFileBytes(logs.Path("err"));
+            EXPECT_EQ(std::string(err.begin(), err.end()), "velmora-batch: stopped\n");
+            EXPECT_EQ(Entries(out.Root()), QStringList());
+        }
+    }
+}
+
 TEST(TerminalReporter, AnswersAreReadLineByLineAndAStopCancelsTheQuestion)
 {
     const struct {
@@ -997,6 +1072,99 @@ TEST(JsonLog, LinesForRecordsAndNames)
             EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(row.line)).isNull()) << row.line;
         }
     }
+}
+
+// On a terminal a name's control characters show as \xHH, C1 ones too;
+// everything else, UTF-8 included, passes as it is.
+TEST(TerminalText, ControlCharactersAreEscapedByteByByte)
+{
+    const struct {
+        std::string in, out;
+    } rows[] = {
+        {"/p/a b.png", "/p/a b.png"},
+        {"a\nb\tc\r", "a\\x0Ab\\x09c\\x0D"},
+        {"\x1b]0;owned\x07x", "\\x1B]0;owned\\x07x"},
+        {std::string("\x7f\x01\0z", 4), "\\x7F\\x01\\x00z"},
+        {"水印ü\xF0\x9F\x98\x80", "水印ü\xF0\x9F\x98\x80"},
+        {"\xC2\x9B"
+         "31m",
+         "\\xC2\\x9B31m"}, // CSI as UTF-8
+        {"\xC2\xA0\xC2\x80", "\xC2\xA0\\xC2\\x80"},
+        {"\x9B"
+         "2J",
+         "\\x9B2J"},                       // a lone C1 byte
+        {"\xff\xE5\x9B", "\xff\xE5\\x9B"}, // not UTF-8: only what a terminal may take as a control
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(EscapeControls(row.in), row.out) << row.in;
+}
+
+// The reporter escapes names on a terminal only: to a pipe or a file the
+// log stays byte for byte, and the JSON log keeps its own escapes.
+TEST(TerminalReporter, NamesAreEscapedOnATerminalOnly)
+{
+    const FileRecord gone{"/p/\x1b[2Jx.png", {}, FileOutcome::Missing, "No such file or directory"};
+    const std::string err = "velmora-batch: /p/\\x1B[2Jx.png: No such file or directory\n";
+    const struct {
+        bool terminal, json;
+        std::string out, err;
+    } rows[] = {
+        {false, false, "从: /p/\x1b[2Jx.png\n  错误: 文件不存在。\n",
+         "velmora-batch: /p/\x1b[2Jx.png: No such file or directory\n"},
+        {true, false, "从: /p/\\x1B[2Jx.png\n  错误: 文件不存在。\n", err},
+        {true, true, jsonlog::FileLine(gone) + "\n", err},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.terminal << row.json);
+        FILE *out = std::tmpfile(), *errFile = std::tmpfile();
+        ASSERT_TRUE(out && errFile);
+        TerminalReporter reporter(-1, out, errFile);
+        reporter.SetEscaped(row.terminal, row.terminal);
+        reporter.SetJson(row.json);
+        reporter.FileStarted(gone.source);
+        reporter.FileDone(gone);
+        for (const auto &[file, expected] : {std::pair(out, row.out), std::pair(errFile, row.err)}) {
+            std::string text(std::size_t(std::ftell(file)), '\0');
+            std::rewind(file);
+            text.resize(std::fread(text.data(), 1, text.size(), file));
+            std::fclose(file);
+            EXPECT_EQ(text, expected);
+        }
+    }
+}
+
+// A refused value goes to a pipe as it was given, to a terminal escaped.
+TEST(VelmoraBatch, RefusedValuesAreEscapedOnATerminalOnly)
+{
+    const std::string bad = "--x\x1b]0;owned\x07";
+    const Result piped = RunBatch({QString::fromStdString(bad), "v", "/a.png"});
+    EXPECT_EQ(piped.exitCode, 2);
+    EXPECT_NE(piped.err.find("unknown option " + bad + "\n"), std::string::npos) << piped.err;
+
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    std::vector<char *> argv{const_cast<char *>(VELMORA_BATCH_EXE), const_cast<char *>(bad.c_str()),
+                             const_cast<char *>("v"), const_cast<char *>("/a.png"), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, VELMORA_BATCH_EXE, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, std::size_t(n));
+    close(master);
+    close(slave);
+    EXPECT_NE(shown.find("unknown option --x\\x1B]0;owned\\x07"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos);
 }
 
 // The progress line goes to standard error only, is cleared before a reason

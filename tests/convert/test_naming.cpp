@@ -196,6 +196,13 @@ TEST(MakeOutputPath, NameTemplateTokensAndExtensionCase)
     job.SetRenameFlag(true);
     job.m_szNameTemplate = "{name}";
     EXPECT_NE(MakeOutputPath(job, "/pics/.jpg", 3, 1).problem, "");
+    // So is a control character a date gives, which the template's text may not hold.
+    for (const char *name : {"{date:%n}", "{date:%Y%t%m}/{name}", "{date:%Y}/{date:%n}/{name}"}) {
+        SCOPED_TRACE(name);
+        job.m_szNameTemplate = name;
+        EXPECT_EQ(NameTemplateProblem(name), "");
+        EXPECT_NE(MakeOutputPath(job, photo, 3, 1).problem.find("control character"), std::string::npos);
+    }
 }
 
 // The watermark takes the name template's tokens for each file of the list;

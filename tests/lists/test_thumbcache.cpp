@@ -8,9 +8,12 @@
 #include <QDir>
 #include <QImageReader>
 
+#include <QDirIterator>
+
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -37,6 +40,43 @@ bool HasText(const std::string &path, const QString &key, const QString &text)
     QFile file(Q(path));
     return file.open(QIODevice::ReadOnly) &&
            file.readAll().contains("tEXt" + key.toLatin1() + '\0' + text.toLatin1());
+}
+
+QByteArray Chunk(const char *type, const QByteArray &body)
+{
+    const QByteArray typed = type + body;
+    QByteArray chunk;
+    for (const quint32 v :
+         {quint32(body.size()),
+          quint32(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size())))})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            chunk += char((v >> shift) & 0xff);
+    return chunk.insert(4, typed);
+}
+
+QByteArray Deflated(const QByteArray &text)
+{
+    return qCompress(text).mid(4); // Qt puts the length in front of the zlib stream
+}
+
+// A picture of size with chunks put before and after its image data.
+QByteArray PngAround(QSize size, const QByteArray &before, const QByteArray &after)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png = thumbcache::PngWithTexts(image, {});
+    png.insert(png.size() - 12, after); // before IEND
+    return png.insert(33, before);      // after IHDR
+}
+
+// Every file below folder, as paths relative to it.
+QStringList FilesBelow(const std::string &folder)
+{
+    QStringList files;
+    for (QDirIterator it(Q(folder), QDir::Files | QDir::System, QDirIterator::Subdirectories); it.hasNext();)
+        files << QDir(Q(folder)).relativeFilePath(it.next());
+    files.sort();
+    return files;
 }
 
 // Dated an hour back: a file changed within the current second is not cached.
@@ -134,6 +174,90 @@ TEST(ThumbCacheFind, TakesOnlyPicturesThatStandForTheFileAndNeedNoEnlarging)
         EXPECT_EQ(std::pair(got.width, got.height), std::pair(800L, 600L)); // from the keys
         ASSERT_EQ(got.card.size(), QSize(96, 72));
         EXPECT_EQ(got.card.pixel(48, 36), qRgb(255, 0, 0));
+    }
+}
+
+// Other writers put the keys after the image data or compress them; a key
+// whose text inflates past any path (planted to fill the memory) is passed
+// over without being inflated further.
+TEST(ThumbCacheFind, KeysAreFoundAnywhereAndOverlongTextsPassedOver)
+{
+    testsupport::ScratchDir dir;
+    const ThumbKey key{"file:///p/a.jpg", 1700000000, 4321};
+    const auto text = [](const char *k, const QByteArray &v) { return Chunk("tEXt", k + ('\0' + v)); };
+    const QByteArray uri = text("Thumb::URI", "file:///p/a.jpg");
+    const QByteArray rest = text("Thumb::MTime", "1700000000") + text("Thumb::Image::Width", "800") +
+                            text("Thumb::Image::Height", "600");
+    const QByteArray zUri = Chunk("zTXt", QByteArray("Thumb::URI\0\0", 12) + Deflated("file:///p/a.jpg"));
+    const QByteArray iUri =
+        Chunk("iTXt", QByteArray("Thumb::URI\0\1\0\0\0", 15) + Deflated("file:///p/a.jpg"));
+    const QByteArray huge =
+        Chunk("zTXt", QByteArray("Thumb::URI\0\0", 12) + Deflated(QByteArray(64 << 20, 'a')));
+    const struct {
+        const char *name;
+        QByteArray before, after;
+        CachedCard::Kind kind;
+    } rows[] = {
+        {"all before", uri + rest, {}, CachedCard::Kind::Card},
+        {"all after the image data", {}, uri + rest, CachedCard::Kind::Card},
+        {"split", rest, uri, CachedCard::Kind::Card},
+        {"zTXt", zUri, rest, CachedCard::Kind::Card},
+        {"compressed iTXt", rest, iUri, CachedCard::Kind::Card},
+        {"an overlong text after the right one", uri + rest + huge, {}, CachedCard::Kind::Card},
+        {"only an overlong text", rest, huge, CachedCard::Kind::Miss},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const CThumbCache cache(dir.Path(std::to_string(n++)));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(Q(cache.NormalPath(key.uri))).path()));
+        QFile file(Q(cache.NormalPath(key.uri)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+                    file.write(PngAround({128, 96}, row.before, row.after)));
+        file.close();
+        const CachedCard got = cache.Find(key);
+        EXPECT_EQ(got.kind, row.kind);
+        EXPECT_EQ(got.width, row.kind == CachedCard::Kind::Card ? 800 : 0);
+    }
+}
+
+// A link planted for a folder of the cache, or for a picture in it, takes
+// nothing to where it points and brings nothing from there.
+TEST(ThumbCacheFind, NoPictureIsReadOrWrittenThroughALink)
+{
+    const ThumbKey key{"file:///p/a.jpg", 1700000000, 4321};
+    const Texts good = {{"Thumb::URI", Q(key.uri)},
+                        {"Thumb::MTime", "1700000000"},
+                        {"Thumb::Image::Width", "800"},
+                        {"Thumb::Image::Height", "600"}};
+    const struct {
+        std::string (CThumbCache::*card)(const std::string &) const;
+        int up; // the link: the picture (0), its folder (1) or the folder above (2)
+    } rows[] = {{&CThumbCache::NormalPath, 0}, {&CThumbCache::NormalPath, 1}, {&CThumbCache::LargePath, 1},
+                {&CThumbCache::FailPath, 0},   {&CThumbCache::FailPath, 1},   {&CThumbCache::FailPath, 2}};
+    for (const auto &row : rows) {
+        testsupport::ScratchDir dir;
+        const CThumbCache cache(dir.Path("thumbnails"));
+        const std::string card = (cache.*row.card)(key.uri), elsewhere = dir.Path("elsewhere");
+        SCOPED_TRACE(card + " up " + std::to_string(row.up));
+        std::string link = card;
+        for (int i = 0; i < row.up; ++i)
+            link.erase(link.rfind('/'));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(Q(link)).path()) && QDir().mkpath(Q(elsewhere)));
+        const std::string target = row.up ? elsewhere : elsewhere + "/card.png";
+        if (row.up == 0)
+            PutPicture(target, {128, 96}, good);
+        ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+        if (row.up > 0)
+            PutPicture(card, {128, 96}, good); // through the link
+        const QStringList planted = FilesBelow(elsewhere);
+        ASSERT_EQ(planted.size(), 1);
+        EXPECT_EQ(cache.Find(key).kind, CachedCard::Kind::Miss);
+        QImage image(128, 96, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        cache.StoreNormal(key, image, 800, 600);
+        cache.StoreFailure(key, 800, 600);
+        EXPECT_EQ(FilesBelow(elsewhere), planted);
     }
 }
 
