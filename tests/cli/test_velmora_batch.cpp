@@ -4,6 +4,7 @@
 #include "cli/terminaltext.h"
 #include "convert/naming.h"
 #include "convert/runjournal.h"
+#include "tests/cli/batch_process.h"
 #include "tests/test_support.h"
 
 #include <QDir>
@@ -39,42 +40,6 @@ using namespace testsupport;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// in: the working folder, also given as $PWD, as a shell does; vars: more
-// of the environment ("NAME=value"), or a bare "NAME" to leave out.
-Result RunBatch(const QStringList &args, const std::string &in = {}, const char *program = VELMORA_BATCH_EXE,
-                const QStringList &vars = {})
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.setStandardInputFile(QProcess::nullDevice());  // no terminal to ask
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &v : vars) {
-        if (v.contains('='))
-            env.insert(v.section('=', 0, 0), v.section('=', 1));
-        else
-            env.remove(v);
-    }
-    if (!in.empty()) {
-        p.setWorkingDirectory(QString::fromStdString(in));
-        env.insert("PWD", QString::fromStdString(in));
-    }
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    Result r;
-    if (!p.waitForFinished(120000))
-        return r;
-    r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
-}
-
 std::optional<BatchCommand> Parse(const std::vector<std::string> &args, std::string *error = nullptr,
                                   const std::string &workFolder = "/w")
 {
@@ -85,11 +50,6 @@ std::optional<BatchCommand> Parse(const std::vector<std::string> &args, std::str
     return cmd;
 }
 
-QStringList Entries(const std::string &folder)
-{
-    return QDir(QString::fromStdString(folder))
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // velmora-batch with its log on a pipe (returned in out), no terminal and
 // standard error into errPath; the signals start with their usual effect.
@@ -1410,99 +1370,3 @@ TEST(VelmoraBatch, DryRunTellsWhatTheRunDoesAndTouchesNothing)
     EXPECT_EQ(r.exitCode, 1);
 }
 
-// Undo removes what a run wrote and gives back from the trash what it
-// replaced; an output changed since, a replaced file the trash no longer
-// holds or one replaced without the trash is named, and a journal cut off
-// mid-line undoes what it holds.
-TEST(VelmoraBatch, UndoGivesBackWhatTheRunReplaced)
-{
-    ScratchDir dir;
-    mkdir(dir.Path("src").c_str(), 0755);
-    mkdir(dir.Path("out").c_str(), 0755);
-    for (const char *name : {"a.png", "b.png", "c.png"})
-        ASSERT_TRUE(MakeTestImage(30, 20).Save(dir.Path(std::string("src/") + name).c_str(), CXIMAGE_FORMAT_PNG));
-    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
-    const std::string state = dir.Path("state");
-    const QStringList env{QString::fromStdString("XDG_STATE_HOME=" + state),
-                          QString::fromStdString("XDG_DATA_HOME=" + dir.Path("data"))};
-    const QStringList run{"--format", "jpg", "--overwrite", "overwrite", "--out", QString::fromStdString(dir.Path("out")),
-                          QString::fromStdString(dir.Path("src"))};
-    const auto batch = [&](const QStringList &args) { return RunBatch(args, {}, VELMORA_BATCH_EXE, env); };
-    const auto out = [&](const char *name) { return dir.Path(std::string("out/") + name); };
-    const auto newest = [&] { return NewestJournal(state + "/velmora/runs"); };
-    const struct {
-        const char *what;
-        bool trash;
-        std::function<void()> meddle; // after the run
-        int exitCode;
-        std::string named; // in the report
-    } rows[] = {
-        {"all back", true, [] {}, 0, "已恢复: " + out("a.JPG")},
-        {"changed output", true, [&] { WriteFileBytes(out("b.JPG"), {'n', 'e', 'w'}); }, 1,
-         "运行后已更改, 未删除: " + out("b.JPG")},
-        {"emptied trash", true, [&] { QDir(QString::fromStdString(dir.Path("data/Trash"))).removeRecursively(); }, 1,
-         "无法恢复被替换的文件: " + out("a.JPG")},
-        {"no trash", false, [] {}, 1, "无法恢复被替换的文件: " + out("a.JPG")},
-        {"cut journal", true,
-         [&] {
-             const std::string journal = newest();
-             std::vector<std::uint8_t> bytes = ReadFileBytes(journal);
-             bytes.resize(bytes.size() - 20); // c.JPG's line cut
-             WriteFileBytes(journal, bytes);
-         },
-         0, "已删除: " + out("b.JPG")},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.what);
-        for (const char *name : {"a.JPG", "b.JPG", "c.JPG"})
-            QFile::remove(QString::fromStdString(out(name)));
-        ASSERT_TRUE(WriteFileBytes(out("a.JPG"), old));
-        const Result r = batch(row.trash ? run + QStringList{"--trash-replaced"} : run);
-        ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_NE(ReadFileBytes(out("a.JPG")), old);
-        row.meddle();
-        const Result undo = row.what == std::string("cut journal")
-                                ? batch({"--undo-journal", QString::fromStdString(newest())})
-                                : batch({"--undo"});
-        EXPECT_EQ(undo.exitCode, row.exitCode) << undo.out << undo.err;
-        EXPECT_NE(undo.out.find(row.named + "\n"), std::string::npos) << undo.out;
-        EXPECT_EQ(ReadFileBytes(out("a.JPG")) == old, row.trash && row.what != std::string("emptied trash"));
-        EXPECT_EQ(QFile::exists(QString::fromStdString(out("b.JPG"))), row.what == std::string("changed output"));
-        EXPECT_EQ(QFile::exists(QString::fromStdString(out("c.JPG"))), row.what == std::string("cut journal"));
-        EXPECT_EQ(Entries(dir.Path("data/Trash/files")), QStringList());
-    }
-    // Each undo took its run; none is left.
-    const Result none = batch({"--undo"});
-    EXPECT_EQ(none.exitCode, 1);
-    EXPECT_NE(none.err.find("no run to undo"), std::string::npos) << none.err;
-}
-
-// A journal keeps a name that is not UTF-8 exactly; the journals of the
-// last 50 runs stay, none older than 30 days.
-TEST(RunJournal, NamesAreKeptExactlyAndOldJournalsArePruned)
-{
-    ScratchDir dir;
-    {
-        RunJournal journal(dir.Path("exact"));
-        ASSERT_TRUE(journal.Add({"/p/\xff\xfe.JPG", 3, std::string(64, 'a'), "/t/\xff.JPG", false}));
-        std::vector<JournalEntry> entries;
-        ASSERT_TRUE(ReadJournal(journal.Path(), entries));
-        ASSERT_EQ(entries.size(), 1u);
-        EXPECT_EQ(entries[0].path, "/p/\xff\xfe.JPG");
-        EXPECT_EQ(entries[0].trashed, "/t/\xff.JPG");
-    }
-    const std::time_t now = std::time(nullptr);
-    for (int i = 0; i < 53; ++i) {
-        const std::string path = dir.Path(QString::asprintf("%020d-1.jsonl", i + 10).toStdString());
-        ASSERT_TRUE(WriteFileBytes(path, {'\n'}));
-        const time_t when = now - (i == 52 ? 31 : 1) * 86400;
-        const timeval times[2] = {{when, 0}, {when, 0}};
-        utimes(path.c_str(), times);
-    }
-    QDir(QString::fromStdString(dir.Path("exact"))).removeRecursively();
-    PruneJournals(dir.Root(), now);
-    const QStringList left = Entries(dir.Root());
-    ASSERT_EQ(left.size(), 50);
-    EXPECT_EQ(left.first().toStdString(), QString::asprintf("%020d-1.jsonl", 12).toStdString()); // 0, 1 beyond 50
-    EXPECT_EQ(left.last().toStdString(), QString::asprintf("%020d-1.jsonl", 61).toStdString());  // 62 too old
-}
