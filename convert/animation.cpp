@@ -1,6 +1,5 @@
 #include "convert/animation.h"
 
-#include "convert/runjournal.h"
 
 #include "imaging/cxanimation.h"
 #include "imaging/cximagegif.h"
@@ -169,31 +168,12 @@ AnimatedResult AnimationBytes(const std::string &source, int frameCount, std::ui
 
 AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::uint32_t outType,
                                 const std::string &output, const CConvertJob &job, IConvertReporter &reporter,
-                                const std::stop_token &stop, std::string *reason, std::string *sha256,
-                                std::int64_t *size)
+                                const std::stop_token &stop, std::string *reason)
 {
-    if (!sha256) {
-        const AnimationSink toFile = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
-            return WriteAtomically(output, stop, encode, why);
-        };
-        return TransformAnimation(source, frameCount, outType, job, kAnimationSteps, toFile, &reporter, stop,
-                                  reason);
-    }
-    EncodedBytes bytes;
-    const AnimatedResult made =
-        AnimationBytes(source, frameCount, outType, job, &reporter, stop, bytes, reason);
-    if (made != AnimatedResult::Written)
-        return made;
-    const std::size_t n = bytes.size;
-    *sha256 = Sha256Hex(bytes.data.get(), n);
-    if (size)
-        *size = std::int64_t(n);
-    const WriteResult written = WriteAtomically(
-        output, stop, [&](CxFile &file) { return n == 0 || file.Write(bytes.data.get(), 1, n) == n; },
-        reason);
-    if (written == WriteResult::Stopped || stop.stop_requested())
-        return AnimatedResult::Stopped;
-    return written == WriteResult::Failed ? AnimatedResult::SaveFailed : AnimatedResult::Written;
+    const AnimationSink toFile = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
+        return WriteAtomically(output, stop, encode, why);
+    };
+    return TransformAnimation(source, frameCount, outType, job, kAnimationSteps, toFile, &reporter, stop, reason);
 }
 
 AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const CConvertJob &job,

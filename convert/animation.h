@@ -56,12 +56,9 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
 
 // A run's animation: the frames ignore don't-enlarge, and the result is
 // written atomically to output.
-// With sha256 given, the output is encoded in memory first and its
-// checksum and size told.
 AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::uint32_t outType,
                                 const std::string &output, const CConvertJob &job, IConvertReporter &reporter,
-                                const std::stop_token &stop, std::string *reason = nullptr,
-                                std::string *sha256 = nullptr, std::int64_t *size = nullptr);
+                                const std::stop_token &stop, std::string *reason = nullptr);
 
 // A run's animation encoded in memory: the bytes ConvertAnimation writes.
 AnimatedResult AnimationBytes(const std::string &source, int frameCount, std::uint32_t outType,

@@ -44,7 +44,8 @@ bool ConfirmAndUndoRun(QWidget *parent, const std::string &journal)
     QApplication::restoreOverrideCursor();
     const bool complete = report.Complete();
     // A run whose outputs are all gone already is not called undone.
-    const QString heading = !complete              ? QCoreApplication::translate("UndoRun", "已撤销上次运行, 但有些文件未能复原:")
+    const QString heading = !report.refusedJournal.empty() ? QCoreApplication::translate("UndoRun", "无法撤销上次运行:")
+                            : !complete ? QCoreApplication::translate("UndoRun", "已撤销上次运行, 但有些文件未能复原:")
                             : report.DidSomething() ? QCoreApplication::translate("UndoRun", "已撤销上次运行。")
                                                     : QCoreApplication::translate("UndoRun", "没有需要撤销的内容。");
     QMessageBox::information(parent, title, heading + "\n" + ReportText(report));

@@ -1107,6 +1107,14 @@ Files changed since the run are kept. Go on?</translation>
         <source>已撤销上次运行, 但有些文件未能复原:</source>
         <translation>The last run was undone, but some files could not be put back:</translation>
     </message>
+    <message>
+        <source>没有需要撤销的内容。</source>
+        <translation>Nothing was left to undo.</translation>
+    </message>
+    <message>
+        <source>无法撤销上次运行:</source>
+        <translation>The last run cannot be undone:</translation>
+    </message>
 </context>
 <context>
     <name>convertlog</name>
@@ -1200,6 +1208,90 @@ Files changed since the run are kept. Go on?</translation>
     <message>
         <source>错误: </source>
         <translation>Error: </translation>
+    </message>
+    <message>
+        <source>第 %1 行: %2</source>
+        <translation>line %1: %2</translation>
+    </message>
+    <message>
+        <source>没有密钥</source>
+        <translation>there is no key</translation>
+    </message>
+    <message>
+        <source>有一行超过 64 KB</source>
+        <translation>it has a line over 64 KB</translation>
+    </message>
+    <message>
+        <source>由另一版本的 Velmora 写成, 或不是运行日志</source>
+        <translation>it was written by another version of Velmora, or is no run journal</translation>
+    </message>
+    <message>
+        <source>不是用此用户的密钥签名的</source>
+        <translation>it is not signed with this user&apos;s key</translation>
+    </message>
+    <message>
+        <source>不是普通文件</source>
+        <translation>it is not a regular file</translation>
+    </message>
+    <message>
+        <source>是空的</source>
+        <translation>it is empty</translation>
+    </message>
+    <message>
+        <source>没有签名</source>
+        <translation>not signed</translation>
+    </message>
+    <message>
+        <source>签名不符</source>
+        <translation>its signature does not match</translation>
+    </message>
+    <message>
+        <source>属于另一次运行</source>
+        <translation>it belongs to another run</translation>
+    </message>
+    <message>
+        <source>无法理解</source>
+        <translation>not understood</translation>
+    </message>
+    <message>
+        <source>不在运行所用的回收站中</source>
+        <translation>not in the trash the run used</translation>
+    </message>
+    <message>
+        <source>回收站中已没有它</source>
+        <translation>the trash no longer holds it</translation>
+    </message>
+    <message>
+        <source>回收站中同名的文件不是运行保存的那个</source>
+        <translation>the file of that name in the trash is not the one the run kept</translation>
+    </message>
+    <message>
+        <source>已不是运行写入的那个文件夹</source>
+        <translation>is no longer the folder the run wrote into</translation>
+    </message>
+    <message>
+        <source>日志被拒绝, 未做任何操作: </source>
+        <translation>Journal refused, nothing done: </translation>
+    </message>
+    <message>
+        <source>已删除空文件夹: </source>
+        <translation>Removed empty folder: </translation>
+    </message>
+    <message>
+        <source>已不存在, 无需删除: </source>
+        <translation>Already gone, nothing to remove: </translation>
+    </message>
+    <message>
+        <source>之前的撤销已处理: </source>
+        <translation>Handled by an earlier undo: </translation>
+    </message>
+    <message>
+        <source>已拒绝日志行: </source>
+        <translation>Refused journal line: </translation>
+    </message>
+    <message>
+        <source>没有需要撤销的内容。</source>
+        <translation>Nothing was left to undo.</translation>
     </message>
 </context>
 <context>
