@@ -56,6 +56,10 @@ void ConvertWorker::Run(std::stop_token stop)
     if (!m_dryRun)
         m_committer = std::make_unique<OutputCommitter>(m_commitCalls ? *m_commitCalls : SystemCommitCalls(),
                                                         m_commitClock);
+    // The journal's lines for a group reach the disk before its renames, so
+    // that after a power cut too no output is in place that it does not name.
+    if (m_committer && m_journal)
+        m_committer->SetBeforeGroup([journal = m_journal] { journal->Sync(); });
     const Step step = ConvertAll(count, stop);
     // However the run ends, what is staged is put in place and reported
     // before the run reports its end.

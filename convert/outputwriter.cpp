@@ -140,6 +140,8 @@ void OutputCommitter::Loop()
             std::vector<StagedFile *> files;
             for (const auto &slot : group)
                 files.push_back(&slot->file);
+            if (m_beforeGroup)
+                m_beforeGroup();
             CommitGroup(files, m_calls);
             lock.lock();
             for (const auto &slot : group)

@@ -58,6 +58,9 @@ public:
     OutputCommitter(const OutputCommitter &) = delete;
     OutputCommitter &operator=(const OutputCommitter &) = delete;
 
+    // Called on the committer's thread before each group is put in place
+    // (the run's journal is flushed to the disk there). Set before Add.
+    void SetBeforeGroup(std::function<void()> call) { m_beforeGroup = std::move(call); }
     std::shared_ptr<Slot> Add(StagedFile file);
     // Whether the slot's file was committed (or failed); then its StagedFile
     // says which.
@@ -73,6 +76,7 @@ private:
 
     CommitCalls &m_calls;
     const Clock m_clock;
+    std::function<void()> m_beforeGroup;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     Group m_pending;

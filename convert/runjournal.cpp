@@ -253,12 +253,19 @@ bool RunJournal::Begin()
             ::close(fd);
         return false;
     }
+    m_fd = fd;
     m_run = RandomHex(16);
     QJsonObject header{{"v", kJournalVersion}, {"kind", "run"}, {"run", Q(m_run)}, {"n", 0}};
     PutName(header, "trash", trash::HomeTrash());
     const QByteArray line = Signed(m_key, header);
     return std::fwrite(line.constData(), 1, std::size_t(line.size()), m_file) == std::size_t(line.size()) &&
            std::fflush(m_file) == 0;
+}
+
+void RunJournal::Sync()
+{
+    if (const int fd = m_fd.load(); fd >= 0)
+        fdatasync(fd);
 }
 
 long RunJournal::Put(const char *kind, QByteArray fields)

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -67,6 +68,9 @@ public:
     bool Dropped(long intent);
     // The run made this folder below root.
     bool MadeFolder(const std::string &path, const std::string &root);
+    // The lines written so far to the disk; another thread may call it while
+    // lines are added.
+    void Sync();
     const std::string &Path() const { return m_path; }
 
 private:
@@ -79,6 +83,7 @@ private:
     QByteArray m_key;
     long m_next = 1;
     std::FILE *m_file = nullptr;
+    std::atomic<int> m_fd{-1}; // m_file's, for Sync on another thread
 };
 
 // A journal as read back: the lines whose signature holds, in order.
