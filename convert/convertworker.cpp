@@ -155,9 +155,7 @@ bool MakeOutputFolders(const std::string &outPath, const std::string &root, std:
     const std::size_t slash = relative.rfind('/');
     if (slash == std::string::npos)
         return true;
-    if (!OpenFolderBelow(root, relative.substr(0, slash), reason, &made).Valid())
-        return false;
-    return true;
+    return OpenFolderBelow(root, relative.substr(0, slash), reason, &made).Valid();
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 
 #include "convert/safefolders.h"
 #include "convert/trash.h"
-#include "imaging/cxfile.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -167,22 +166,6 @@ std::string Sha256Hex(const void *data, std::size_t size)
         .toStdString();
 }
 
-bool FileSha256(const std::string &path, std::string &hex, std::int64_t &size)
-{
-    CxIOFile in;
-    if (!in.Open(path.c_str(), "rb"))
-        return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    char buffer[1 << 16];
-    size = 0;
-    for (std::size_t n; (n = in.Read(buffer, 1, sizeof buffer)) > 0; size += std::int64_t(n))
-        hash.addData(QByteArrayView(buffer, qsizetype(n)));
-    if (in.Error())
-        return false;
-    hex = hash.result().toHex().toStdString();
-    return true;
-}
-
 bool FdSha256(int fd, std::string &hex, std::int64_t &size)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -195,6 +178,12 @@ bool FdSha256(int fd, std::string &hex, std::int64_t &size)
     }
     hex = hash.result().toHex().toStdString();
     return n == 0;
+}
+
+bool FileSha256(const std::string &path, std::string &hex, std::int64_t &size)
+{
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return fd.Valid() && FdSha256(fd.Get(), hex, size);
 }
 
 bool JournalKey(QByteArray &key, bool make, std::string &error)
@@ -268,11 +257,10 @@ void RunJournal::Sync()
         fdatasync(fd);
 }
 
-long RunJournal::Put(const char *kind, QByteArray fields)
+long RunJournal::Put(const char *kind, QJsonObject o)
 {
     if (!Begin())
         return 0;
-    QJsonObject o = QJsonDocument::fromJson(fields).object();
     o["v"] = kJournalVersion;
     o["kind"] = kind;
     o["run"] = Q(m_run);
@@ -299,17 +287,17 @@ long RunJournal::Intend(const JournalEntry &e)
         if (!e.trashed.empty())
             PutName(o, "trashed", e.trashed);
     }
-    return Put("intent", QJsonDocument(o).toJson(QJsonDocument::Compact));
+    return Put("intent", std::move(o));
 }
 
 bool RunJournal::Committed(long intent)
 {
-    return intent > 0 && Put("commit", QJsonDocument(QJsonObject{{"of", double(intent)}}).toJson()) != 0;
+    return intent > 0 && Put("commit", {{"of", double(intent)}}) != 0;
 }
 
 bool RunJournal::Dropped(long intent)
 {
-    return intent > 0 && Put("drop", QJsonDocument(QJsonObject{{"of", double(intent)}}).toJson()) != 0;
+    return intent > 0 && Put("drop", {{"of", double(intent)}}) != 0;
 }
 
 bool RunJournal::MadeFolder(const std::string &path, const std::string &root)
@@ -317,7 +305,7 @@ bool RunJournal::MadeFolder(const std::string &path, const std::string &root)
     QJsonObject o{{"root_id", Q(FolderIdentity(root))}};
     PutName(o, "path", path);
     PutName(o, "root", root);
-    return Put("folder", QJsonDocument(o).toJson()) != 0;
+    return Put("folder", std::move(o)) != 0;
 }
 
 namespace {

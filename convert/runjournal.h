@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 
 #include <atomic>
 #include <cstdint>
@@ -37,7 +38,8 @@ struct JournalEntry {
 
 // SHA-256 of bytes, in hex.
 std::string Sha256Hex(const void *data, std::size_t size);
-// The file's SHA-256 and size as it is now; false when it cannot be read.
+// The file's SHA-256 and size as it is now, never through a link; false
+// when it cannot be read.
 bool FileSha256(const std::string &path, std::string &hex, std::int64_t &size);
 // The same of an open file, read from its start.
 bool FdSha256(int fd, std::string &hex, std::int64_t &size);
@@ -75,7 +77,7 @@ public:
 
 private:
     bool Begin();
-    long Put(const char *kind, QByteArray fields);
+    long Put(const char *kind, QJsonObject fields);
 
     std::string m_folder;
     std::string m_path;

@@ -53,7 +53,7 @@ There Look(int folder, const std::string &name, const JournalEntry &e)
 
 // The folder an output went into, opened without following a link below
 // the folder the run wrote into, which must still be that very folder.
-FolderFd OutputFolder(const JournalEntry &e, std::string &name, std::string &error)
+UniqueFd OutputFolder(const JournalEntry &e, std::string &name, std::string &error)
 {
     std::string relative;
     if (!PathBelow(e.root, e.path, relative) || FolderIdentity(e.root) != e.rootId) {
@@ -120,7 +120,7 @@ void Undoer::UndoOutput(Output &o)
 {
     const JournalEntry &e = *o.entry;
     std::string name, error;
-    const FolderFd folder = OutputFolder(e, name, error);
+    const UniqueFd folder = OutputFolder(e, name, error);
     if (!folder.Valid()) {
         if (errno == ENOENT && o.committed)
             m_report.gone.push_back(e.path);
@@ -191,7 +191,7 @@ void Undoer::RemoveFolders(const std::set<long> &done)
         if (it->kind != JournalLine::Folder || done.count(it->n))
             continue;
         std::string name, error;
-        const FolderFd parent = OutputFolder(it->entry, name, error);
+        const UniqueFd parent = OutputFolder(it->entry, name, error);
         struct stat st;
         if (parent.Valid() && ::fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(st.st_mode) && ::unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) == 0) {

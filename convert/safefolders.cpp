@@ -8,13 +8,13 @@
 #include <unistd.h>
 #include <utility>
 
-FolderFd::~FolderFd()
+UniqueFd::~UniqueFd()
 {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-FolderFd &FolderFd::operator=(FolderFd &&other) noexcept
+UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
 {
     if (this != &other) {
         if (m_fd >= 0)
@@ -24,7 +24,7 @@ FolderFd &FolderFd::operator=(FolderFd &&other) noexcept
     return *this;
 }
 
-int FolderFd::Release()
+int UniqueFd::Release()
 {
     return std::exchange(m_fd, -1);
 }
@@ -61,10 +61,10 @@ bool PathBelow(const std::string &root, const std::string &path, std::string &re
     return true;
 }
 
-FolderFd OpenFolderBelow(const std::string &root, const std::string &relative, std::string &error,
-                         std::vector<std::string> *made)
+UniqueFd OpenFolderBelow(const std::string &root, const std::string &relative, std::string &error,
+                         std::vector<std::string> *made, mode_t mode)
 {
-    FolderFd folder(::open(root.empty() ? "." : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd folder(::open(root.empty() ? "." : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.Valid()) {
         const int why = errno;
         error = root + ": " + std::strerror(why);
@@ -84,7 +84,7 @@ FolderFd OpenFolderBelow(const std::string &root, const std::string &relative, s
         }
         int fd = ::openat(folder.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT && made) {
-            if (::mkdirat(folder.Get(), part.c_str(), 0777) == 0)
+            if (::mkdirat(folder.Get(), part.c_str(), mode) == 0)
                 made->push_back(path);
             else if (const int why = errno; why != EEXIST) {
                 error = path + ": " + std::strerror(why);
@@ -104,7 +104,7 @@ FolderFd OpenFolderBelow(const std::string &root, const std::string &relative, s
             errno = why == ELOOP ? ENOTDIR : why;
             return {};
         }
-        folder = FolderFd(fd);
+        folder = UniqueFd(fd);
     }
     return folder;
 }

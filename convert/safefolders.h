@@ -4,18 +4,19 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
-// An open folder descriptor, closed when it goes.
-class FolderFd {
+// An open descriptor, closed when it goes.
+class UniqueFd {
 public:
-    FolderFd() = default;
-    explicit FolderFd(int fd) : m_fd(fd) {}
-    ~FolderFd();
-    FolderFd(FolderFd &&other) noexcept : m_fd(other.Release()) {}
-    FolderFd &operator=(FolderFd &&other) noexcept;
-    FolderFd(const FolderFd &) = delete;
-    FolderFd &operator=(const FolderFd &) = delete;
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd();
+    UniqueFd(UniqueFd &&other) noexcept : m_fd(other.Release()) {}
+    UniqueFd &operator=(UniqueFd &&other) noexcept;
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
 
     int Get() const { return m_fd; }
     bool Valid() const { return m_fd >= 0; }
@@ -31,12 +32,12 @@ private:
 bool PathBelow(const std::string &root, const std::string &path, std::string &relative);
 
 // Opens root as named, then each folder of relative ("a/b") with
-// O_NOFOLLOW | O_DIRECTORY. With made given, a missing folder is made and
-// its full path added there. An invalid FolderFd with error set ("PATH:
+// O_NOFOLLOW | O_DIRECTORY. With made given, a missing folder is made (with
+// mode, less the umask) and its full path added there. An invalid UniqueFd with error set ("PATH:
 // why") and errno the cause when a part is a link (ENOTDIR), not a folder,
 // missing (ENOENT) or cannot be made.
-FolderFd OpenFolderBelow(const std::string &root, const std::string &relative, std::string &error,
-                         std::vector<std::string> *made = nullptr);
+UniqueFd OpenFolderBelow(const std::string &root, const std::string &relative, std::string &error,
+                         std::vector<std::string> *made = nullptr, mode_t mode = 0777);
 
 // Makes path and the folders above it that are missing (as mkdir -p does),
 // telling the ones it made, outermost first. False with error set.

@@ -189,7 +189,7 @@ bool KeptFile::Find(const std::string &root, const std::string &trashed, const s
     }
     m_name = relative.substr(6);
     std::string error;
-    FolderFd files = OpenFolderBelow(root, "files", error), info = OpenFolderBelow(root, "info", error);
+    UniqueFd files = OpenFolderBelow(root, "files", error), info = OpenFolderBelow(root, "info", error);
     if (files.Valid() && info.Valid())
         m_fd = ::openat(files.Get(), m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {

@@ -1,5 +1,7 @@
 #include "lists/thumbcache.h"
 
+#include "convert/safefolders.h"
+
 #include "imaging/libraryversions.h"
 #include "imaging/thumbnail.h"
 
@@ -73,63 +75,36 @@ bool MakeFolders(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// An open descriptor, closed with it.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd &operator=(Fd &&other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // A folder of the cache ("normal", "fail/velmora-1.0"), entered from the
 // root one name at a time and never through a link: one planted there would
 // send the cards written, and take the cards read, elsewhere. With make,
 // missing folders are made on the way (the root as its path says).
-Fd OpenCacheFolder(const std::string &root, const std::string &folder, bool make)
+UniqueFd OpenCacheFolder(const std::string &root, const std::string &folder, bool make)
 {
+    std::vector<std::string> made;
+    std::string error;
     if (make && !MakeFolders(root))
-        return Fd();
-    Fd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (std::size_t from = 0; fd.get() >= 0 && from < folder.size();) {
-        const std::size_t end = std::min(folder.find('/', from), folder.size());
-        const std::string name = folder.substr(from, end - from);
-        from = end + 1;
-        if (make && ::mkdirat(fd.get(), name.c_str(), 0700) != 0 && errno != EEXIST)
-            return Fd();
-        fd = Fd(::openat(fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    }
-    return fd;
+        return UniqueFd();
+    return OpenFolderBelow(root, folder, error, make ? &made : nullptr, 0700);
 }
 
 // A cache file's bytes: a regular file, not a link, of at most
 // kMaxCacheFile bytes; empty otherwise.
 QByteArray ReadCacheFile(const std::string &root, const std::string &folder, const std::string &name)
 {
-    const Fd dir = OpenCacheFolder(root, folder, false);
-    if (dir.get() < 0)
+    const UniqueFd dir = OpenCacheFolder(root, folder, false);
+    if (dir.Get() < 0)
         return {};
     // Not blocking: a pipe planted there is not waited on.
-    const Fd fd(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd fd(::openat(dir.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxCacheFile)
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxCacheFile)
         return {};
     QByteArray bytes(qsizetype(st.st_size), '\0');
     qsizetype got = 0;
     while (got < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + got, std::size_t(bytes.size() - got));
+        const ssize_t n = ::read(fd.Get(), bytes.data() + got, std::size_t(bytes.size() - got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -343,21 +318,21 @@ bool WriteFile(const std::string &root, const std::string &folder, const std::st
 {
     if (bytes.isEmpty())
         return false;
-    const Fd dir = OpenCacheFolder(root, folder, true);
-    if (dir.get() < 0)
+    const UniqueFd dir = OpenCacheFolder(root, folder, true);
+    if (dir.Get() < 0)
         return false;
     static std::atomic<unsigned> serial{0};
     const std::string temp =
         name + ".velmora-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
     bool written = false;
     {
-        const Fd fd(
-            ::openat(dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (fd.get() < 0)
+        const UniqueFd fd(
+            ::openat(dir.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.Get() < 0)
             return false;
         qsizetype done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(fd.get(), bytes.constData() + done, std::size_t(bytes.size() - done));
+            const ssize_t n = ::write(fd.Get(), bytes.constData() + done, std::size_t(bytes.size() - done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -366,9 +341,9 @@ bool WriteFile(const std::string &root, const std::string &folder, const std::st
         }
         written = done == bytes.size();
     }
-    if (written && ::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) == 0)
+    if (written && ::renameat(dir.Get(), temp.c_str(), dir.Get(), name.c_str()) == 0)
         return true;
-    ::unlinkat(dir.get(), temp.c_str(), 0);
+    ::unlinkat(dir.Get(), temp.c_str(), 0);
     return false;
 }
 
