@@ -247,7 +247,8 @@ constexpr BatchOption kOptions[] = {
      .name = "--stamp",
      .value = OptionValue::Name,
      .valueText = "TEXT",
-     .help = QT_TRANSLATE_NOOP("velmora-batch", "watermark at the lower right; {name}, {n}, {date} are each file's"),
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "watermark text (lower right by default); {name}, {n}, {date}\n"
+                                                "and {folder} become each file's own"),
      .manualText = "Watermark at the lower right (or where --stamp-position puts it). The name template's "
                    "tokens\n"
                    "{name}, {n}, {n:W}, {date}, {date:FORMAT} and {folder} are filled in for each file ({n} "
@@ -501,15 +502,18 @@ constexpr BatchOption kOptions[] = {
      .name = "--dry-run",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "write nothing: tell for each file what the run would do\n"
                                                 "(convert, copy, skip, overwrite or rename, and to which\n"
-                                                "name); with --log json an \"action\" in each record"),
+                                                "name); with --log json each record's outcome is\n"
+                                                "\"planned\" and its \"action\" says which"),
      .manualText = "Write nothing: read only the files' headers and tell for each file what the run would "
                    "do (convert,\n"
                    "copy, lossless transform, skip, overwrite, rename, or ask) and to which name, running "
                    "numbers and\n"
                    "templates resolved as the run resolves them. No folder, temporary file or journal is "
                    "made and no\n"
-                   "question is asked; with \\fB\\-\\-log json\\fR each record has an \\(lqaction\\(rq "
-                   "key. The exit status is\n"
+                   "question is asked; with \\fB\\-\\-log json\\fR each record's outcome is \\(lqplanned\\(rq "
+                   "and its\n"
+                   "\\(lqaction\\(rq key says which, and the summary counts them as \\(lqplanned\\(rq. The "
+                   "exit status is\n"
                    "the run's where it can be told: 1 when a file would fail, or when the run would ask "
                    "with no terminal\n"
                    "to answer."},
@@ -700,11 +704,79 @@ int OptionChoiceIndex(const BatchOption &option, const std::string &value)
     return -1;
 }
 
+namespace {
+
+// The columns a character takes on a terminal: two for the wide (East Asian)
+// ones, one for the rest.
+int Columns(QChar c)
+{
+    const char16_t u = c.unicode();
+    const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF && u != 0x303F) ||
+                      (u >= 0xAC00 && u <= 0xD7A3) || (u >= 0xF900 && u <= 0xFAFF) ||
+                      (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6);
+    return c.isLowSurrogate() ? 0 : wide ? 2 : 1;
+}
+
+int Columns(const QString &text)
+{
+    int n = 0;
+    for (const QChar c : text)
+        n += Columns(c);
+    return n;
+}
+
+// text in lines of at most width columns: broken at a blank, after the '|'
+// of a list of choices or after a wide character; a word longer than a line
+// has a line of its own. Line ends in text count as blanks, so a translation
+// is laid out as the English is.
+std::vector<QString> Wrap(const QString &text, int width)
+{
+    // Pieces a line may end after; a blank between them is dropped at a break.
+    std::vector<QString> pieces;
+    QString piece;
+    for (const QChar c : text) {
+        if (c == ' ' || c == '\n') {
+            if (!piece.isEmpty())
+                pieces.push_back(piece);
+            pieces.push_back(QStringLiteral(" "));
+            piece.clear();
+            continue;
+        }
+        piece += c;
+        if (c == '|' || Columns(c) == 2) {
+            pieces.push_back(piece);
+            piece.clear();
+        }
+    }
+    if (!piece.isEmpty())
+        pieces.push_back(piece);
+    std::vector<QString> lines(1);
+    for (const QString &p : pieces) {
+        QString &line = lines.back();
+        if (p == QStringLiteral(" ")) {
+            if (!line.isEmpty() && !line.endsWith(' '))
+                line += ' ';
+        } else if (line.isEmpty() || Columns(line) + Columns(p) <= width) {
+            line += p;
+        } else {
+            while (line.endsWith(' '))
+                line.chop(1);
+            lines.push_back(p);
+        }
+    }
+    while (lines.back().endsWith(' '))
+        lines.back().chop(1);
+    return lines;
+}
+
+} // namespace
+
 const char *BatchUsage()
 {
-    // The text of an option starts in this column; a longer heading keeps
-    // three blanks before it.
-    constexpr std::size_t kColumn = 23;
+    // Every line fits a terminal of 80 columns. The text of an option starts
+    // in this column, below its heading when the heading is longer.
+    constexpr int kWidth = 80;
+    constexpr int kColumn = 23;
     static const std::string text = [] {
         std::string usage =
             QCoreApplication::translate(
@@ -716,18 +788,28 @@ const char *BatchUsage()
                                  "order the program lists them.\n")
                 .toStdString() +
             "\n";
+        const QString column(kColumn, ' ');
         for (const BatchOption &option : kOptions) {
             if (!option.help)
                 continue;
-            std::string line = "  " + Join(ListedNames(option), ", ");
+            std::string heading = Join(ListedNames(option), ", ");
             if (option.value != OptionValue::None)
-                line += " " + OptionValueText(option);
-            line += line.size() + 2 <= kColumn ? std::string(kColumn - line.size(), ' ') : "   ";
-            const std::string help = QCoreApplication::translate("velmora-batch", option.help).toStdString();
-            for (const std::string &helpLine : Split(help, '\n')) {
-                usage += line + helpLine + "\n";
-                line.assign(kColumn, ' ');
+                heading += " " + OptionValueText(option);
+            const std::vector<QString> headingLines = Wrap(QString::fromStdString(heading), kWidth - 2 - 4);
+            std::vector<QString> lines;
+            for (std::size_t i = 0; i < headingLines.size(); ++i)
+                lines.push_back((i == 0 ? QStringLiteral("  ") : QStringLiteral("      ")) + headingLines[i]);
+            const QString help = QCoreApplication::translate("velmora-batch", option.help);
+            std::size_t at = lines.size() == 1 && Columns(lines[0]) + 2 <= kColumn ? 0 : lines.size();
+            for (const QString &helpLine : Wrap(help, kWidth - kColumn)) {
+                if (at == lines.size())
+                    lines.push_back(column);
+                else
+                    lines[at] = lines[at].leftJustified(kColumn, ' ');
+                lines[at++] += helpLine;
             }
+            for (const QString &line : lines)
+                usage += line.toStdString() + "\n";
         }
         return usage + "\n" +
                QCoreApplication::translate(

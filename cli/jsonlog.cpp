@@ -145,13 +145,17 @@ std::string Quote(const std::string &text, bool *exact)
 
 std::string FileLine(const FileRecord &r)
 {
+    // A dry run's record is a plan, whatever its action; a failure it met is
+    // reported as such.
+    const bool planned = !r.action.empty() && !r.Failed();
     char numbers[160];
     std::snprintf(numbers, sizeof numbers, ",\"ms\":%.3f,\"bytes_in\":%lld,\"bytes_out\":%lld}",
                   double(r.microseconds) / 1000.0, static_cast<long long>(r.bytesIn),
                   static_cast<long long>(r.bytesOut));
     std::string line = "{\"type\":\"file\"," + NameField("source", r.source) + "," +
                        NameField("output", r.output) + ",\"status\":\"" + Status(r) + "\",\"outcome\":\"" +
-                       Outcome(r.outcome, r.way) + "\",\"reason\":" + Quote(r.reason) + numbers;
+                       (planned ? "planned" : Outcome(r.outcome, r.way)) + "\",\"reason\":" + Quote(r.reason) +
+                       numbers;
     if (!r.action.empty())
         line.insert(line.size() - 1, ",\"action\":" + Quote(r.action));
     return line;
@@ -160,9 +164,14 @@ std::string FileLine(const FileRecord &r)
 std::string SummaryLine(const RunTotals &t)
 {
     char text[200];
-    std::snprintf(text, sizeof text,
-                  "{\"type\":\"summary\",\"files\":%d,\"converted\":%d,\"skipped\":%d,\"errors\":%d}", t.files,
-                  t.converted, t.skipped, t.errors);
+    if (t.planned)
+        std::snprintf(text, sizeof text,
+                      "{\"type\":\"summary\",\"files\":%d,\"converted\":0,\"planned\":%d,\"skipped\":%d,\"errors\":%d}",
+                      t.files, t.converted, t.skipped, t.errors);
+    else
+        std::snprintf(text, sizeof text,
+                      "{\"type\":\"summary\",\"files\":%d,\"converted\":%d,\"skipped\":%d,\"errors\":%d}",
+                      t.files, t.converted, t.skipped, t.errors);
     return text;
 }
 

@@ -68,7 +68,7 @@ void ConvertWorker::Run(std::stop_token stop)
     if (step == Step::Stop || stop.stop_requested())
         return;
     if (step == Step::Next)
-        m_reporter.SetSummary(RunTotals{count, count - m_errors - m_skipped, m_errors, m_skipped});
+        m_reporter.SetSummary(RunTotals{count, count - m_errors - m_skipped, m_errors, m_skipped, m_dryRun});
     m_reporter.ConvertDone();
 }
 

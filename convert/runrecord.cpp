@@ -71,14 +71,17 @@ std::vector<std::string> RecordLines(const FileRecord &record)
 
 std::string SummaryLine(const RunTotals &totals)
 {
+    const char *withSkips = totals.planned
+                                ? QT_TRANSLATE_NOOP("convertlog", "总计文件: %1; 将转换: %2; 将跳过: %3; 错误: %4。")
+                                : QT_TRANSLATE_NOOP("convertlog", "总计文件: %1; 已转换: %2; 已跳过: %3; 错误: %4。");
+    const char *plain = totals.planned ? QT_TRANSLATE_NOOP("convertlog", "总计文件: %1; 将转换: %2; 错误: %3。")
+                                       : QT_TRANSLATE_NOOP("convertlog", "总计文件: %1; 已转换: %2; 错误: %3。");
     if (totals.skipped > 0)
-        return FillText(
-            QCoreApplication::translate("convertlog", "总计文件: %1; 已转换: %2; 已跳过: %3; 错误: %4。"),
-            {std::to_string(totals.files), std::to_string(totals.converted), std::to_string(totals.skipped),
-             std::to_string(totals.errors)});
-    return FillText(
-        QCoreApplication::translate("convertlog", "总计文件: %1; 已转换: %2; 错误: %3。"),
-        {std::to_string(totals.files), std::to_string(totals.converted), std::to_string(totals.errors)});
+        return FillText(QCoreApplication::translate("convertlog", withSkips),
+                        {std::to_string(totals.files), std::to_string(totals.converted),
+                         std::to_string(totals.skipped), std::to_string(totals.errors)});
+    return FillText(QCoreApplication::translate("convertlog", plain),
+                    {std::to_string(totals.files), std::to_string(totals.converted), std::to_string(totals.errors)});
 }
 
 std::string ShownReason(const std::string &reason)

@@ -49,6 +49,7 @@ struct RunTotals {
     int converted = 0;
     int errors = 0;
     int skipped = 0; // not counted as converted
+    bool planned = false; // a dry run's: what the run would do, nothing done
 };
 
 // The log lines of a run, without their line ends, in the language the
@@ -67,7 +68,7 @@ std::string FromLine(const std::string &source);
 // run's record gets the line of what would be done.
 std::vector<std::string> RecordLines(const FileRecord &record);
 // File count, converted count, error count; the skipped count too when any
-// file was skipped.
+// file was skipped. A dry run's totals say what would be converted and skipped.
 std::string SummaryLine(const RunTotals &totals);
 // A record's reason as shown: the core's own reasons (context "FileRecord")
 // translated, a library's message as the library gave it. Records and the

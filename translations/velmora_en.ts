@@ -1131,6 +1131,14 @@ Files changed since the run are kept. Go on?</translation>
         <translation>Total files: %1; converted: %2; errors: %3.</translation>
     </message>
     <message>
+        <source>总计文件: %1; 将转换: %2; 将跳过: %3; 错误: %4。</source>
+        <translation>Total files: %1; would convert: %2; would skip: %3; errors: %4.</translation>
+    </message>
+    <message>
+        <source>总计文件: %1; 将转换: %2; 错误: %3。</source>
+        <translation>Total files: %1; would convert: %2; errors: %3.</translation>
+    </message>
+    <message>
         <source>从: </source>
         <translation>From: </translation>
     </message>
@@ -1828,10 +1836,12 @@ its transparency kept), with or without --stamp</translation>
     <message>
         <source>write nothing: tell for each file what the run would do
 (convert, copy, skip, overwrite or rename, and to which
-name); with --log json an &quot;action&quot; in each record</source>
+name); with --log json each record&apos;s outcome is
+&quot;planned&quot; and its &quot;action&quot; says which</source>
         <translation>write nothing: tell for each file what the run would do
 (convert, copy, skip, overwrite or rename, and to which
-name); with --log json an &quot;action&quot; in each record</translation>
+name); with --log json each record&apos;s outcome is
+&quot;planned&quot; and its &quot;action&quot; says which</translation>
     </message>
     <message>
         <source>keep each file an output replaces in the desktop trash, so
@@ -1936,8 +1946,10 @@ source: the source copied instead (keep), or written
 (write, the default)</translation>
     </message>
     <message>
-        <source>watermark at the lower right; {name}, {n}, {date} are each file&apos;s</source>
-        <translation>watermark at the lower right; {name}, {n}, {date} are each file&apos;s</translation>
+        <source>watermark text (lower right by default); {name}, {n}, {date}
+and {folder} become each file&apos;s own</source>
+        <translation>watermark text (lower right by default); {name}, {n}, {date}
+and {folder} become each file&apos;s own</translation>
     </message>
     <message>
         <source>cannot read the preset: %1</source>

@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstring>
@@ -394,6 +395,20 @@ TEST(VelmoraBatch, VersionAndHelpOnTheTerminal)
             EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(r.out[at + std::strlen(library) + 2]))) << library;
         }
     }
+
+    // Every line of both programs' help fits a terminal of 80 columns, a
+    // wide character taking two, in each language.
+    for (const char *program : {VELMORA_BATCH_EXE, VELMORA_EXE})
+        for (const char *lang : {"LANG=C", "LANG=en_US.UTF-8", "LANG=zh_CN.UTF-8"}) {
+            const Result r = RunBatch({"--help"}, {}, program, noDisplay + QStringList{"LC_ALL", lang});
+            ASSERT_EQ(r.exitCode, 0) << program << lang;
+            for (const QString &line : QString::fromStdString(r.out).split('\n')) {
+                int columns = 0;
+                for (const QChar c : line)
+                    columns += c.unicode() >= 0x1100 ? 2 : 1;
+                EXPECT_LE(columns, 80) << program << " " << lang << ": " << line.toStdString();
+            }
+        }
 }
 
 // WebP and JPEG XL from the table: a folder's files are converted, and an
@@ -1284,14 +1299,17 @@ std::map<std::string, std::pair<long long, long long>> Listing(const std::string
 }
 
 // The file lines of a JSON log: source, output, status, outcome.
-std::vector<std::string> FileRecords(const std::string &log)
+// A dry run's records say "planned" where the run's say what was done (asPlanned
+// reads a run's log so); a failure is the same in both.
+std::vector<std::string> FileRecords(const std::string &log, bool asPlanned = false)
 {
     std::vector<std::string> records;
     for (const QString &line : QString::fromStdString(log).split('\n', Qt::SkipEmptyParts)) {
         const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        const QString status = o["status"].toString();
         if (o["type"].toString() == "file")
-            records.push_back((o["source"].toString() + " > " + o["output"].toString() + " " +
-                               o["status"].toString() + " " + o["outcome"].toString())
+            records.push_back((o["source"].toString() + " > " + o["output"].toString() + " " + status + " " +
+                               (asPlanned && status != "error" ? "planned" : o["outcome"].toString()))
                                   .toStdString());
     }
     return records;
@@ -1353,7 +1371,14 @@ TEST(VelmoraBatch, DryRunTellsWhatTheRunDoesAndTouchesNothing)
                 actions.push_back(o["action"].toString().toStdString());
         EXPECT_EQ(actions, row.actions) << dry.out;
         const Result real = RunBatch(args);
-        EXPECT_EQ(FileRecords(dry.out), FileRecords(real.out));
+        EXPECT_EQ(FileRecords(dry.out), FileRecords(real.out, true));
+        const QJsonObject drySummary =
+            QJsonDocument::fromJson(QString::fromStdString(dry.out).trimmed().split('\n').last().toUtf8()).object();
+        EXPECT_EQ(drySummary["converted"].toInt(-1), 0);
+        EXPECT_EQ(drySummary["planned"].toInt(-1), int(std::count(actions.begin(), actions.end(), "convert") +
+                                                       std::count(actions.begin(), actions.end(), "copy") +
+                                                       std::count(actions.begin(), actions.end(), "overwrite") +
+                                                       std::count(actions.begin(), actions.end(), "rename")));
         EXPECT_EQ(dry.exitCode, row.exitCode) << dry.err;
         EXPECT_EQ(real.exitCode, row.exitCode) << real.err;
     }
@@ -1366,7 +1391,7 @@ TEST(VelmoraBatch, DryRunTellsWhatTheRunDoesAndTouchesNothing)
     const Result r = RunBatch({"--dry-run", "--format", "jpg", "--out", QString::fromStdString(out), src + "/a.png",
                                src + "/c.png"});
     EXPECT_EQ(r.out, "从: " + dir.Path("src/a.png") + "\n  将询问是否覆盖: " + out + "/a.JPG\n从: " +
-                         dir.Path("src/c.png") + "\n  将转换到: " + out + "/c.JPG\n\n总计文件: 2; 已转换: 2; 错误: 0。\n");
+                         dir.Path("src/c.png") + "\n  将转换到: " + out + "/c.JPG\n\n总计文件: 2; 将转换: 2; 错误: 0。\n");
     EXPECT_EQ(r.exitCode, 1);
 }
 
