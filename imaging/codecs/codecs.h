@@ -82,6 +82,15 @@ struct GifFileInfo {
 // plus CxImageAccess for frame facts) and returns false on any fault of the
 // data. The bytes are untrusted; they are never read past size.
 bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// An icon's bitmap: a DIB without the file header, its height counting the
+// AND mask after the picture, its 32-bit pixels' spare byte read as alpha
+// and kept as it stands; at most 256 pixels a side. The mask, when there is
+// one, begins at mask.at, its rows in the picture's order.
+struct IconMaskPlace {
+    std::size_t at = 0;
+    bool topDown = false;
+};
+bool DecodeIconDib(const std::uint8_t *data, std::size_t size, CxImage &out, IconMaskPlace &mask);
 bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The metadata blocks of a JPEG's header as DecodeJpeg keeps them, reading
