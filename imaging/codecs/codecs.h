@@ -109,12 +109,13 @@ bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 // The primary image turned as the file says (orientation 1), or its own
 // thumbnail when that covers the size hint.
 bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
-// Read through Qt's own readers, at full size whatever the hint: PBM, PGM
-// and PPM (P1 to P6); the largest picture of an icon or cursor file; an
+// PBM, PGM, PPM (P1 to P6) and PAM (P7), samples brought to 8 bits.
+bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// The largest picture of an icon or cursor file.
+bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// Read through Qt's own reader, at full size whatever the hint: an
 // uncompressed 24- or 32-bit true-colour TGA (the only kinds Qt reads
 // right).
-bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
-bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // A camera's raw file through LibRaw: the sensor data developed (camera
 // white balance, sRGB, 8 bits; half size when that still covers the hint),
