@@ -25,10 +25,10 @@ bool HasBrand(const std::uint8_t *d, std::size_t n, std::initializer_list<const 
     return false;
 }
 
-// "P1" to "P6" and the whitespace or comment that must follow.
+// "P1" to "P7" and the whitespace or comment that must follow.
 bool IsPnm(const std::uint8_t *d, std::size_t n)
 {
-    return n >= 3 && d[0] == 'P' && d[1] >= '1' && d[1] <= '6' &&
+    return n >= 3 && d[0] == 'P' && d[1] >= '1' && d[1] <= '7' &&
            (d[2] == ' ' || d[2] == '\t' || d[2] == '\n' || d[2] == '\r' || d[2] == '#');
 }
 
@@ -224,12 +224,11 @@ constexpr ImageFormat kFormats[] = {
      CXIMAGE_FORMAT_JPG,
      {.blocks = {.exif = BlockPlace::Box, .xmp = BlockPlace::Box, .profile = BlockPlace::Box},
       .mimeTypes = {"image/heif", "image/heic"}}},
-    // Read through Qt's readers, written as PNG: nothing is lost, alpha
-    // included.
+    // Read only, written as PNG: nothing is lost, alpha included.
     {CXIMAGE_FORMAT_PNM,
      "PNM",
-     {"pnm", "pbm", "pgm", "ppm"},
-     0,
+     {"pnm", "pbm", "pgm", "ppm", "pam"},
+     FORMAT_ALPHA,
      IsPnm,
      cxcodec::DecodePnm,
      nullptr,

@@ -113,9 +113,10 @@ void ReadInfoHeader(const std::uint8_t *info, std::uint32_t infoSize, BmpHeader 
 
 // The bit fields of a BI_BITFIELDS or BI_ALPHABITFIELDS file: after a
 // version 1 header, or inside a later one.
-const char *ReadBitFields(const std::uint8_t *data, std::size_t size, std::uint32_t infoSize, BmpHeader &h)
+const char *ReadBitFields(const std::uint8_t *data, std::size_t size, std::size_t infoAt,
+                          std::uint32_t infoSize, BmpHeader &h)
 {
-    const std::uint8_t *info = data + kFileHeaderSize;
+    const std::uint8_t *info = data + infoAt;
     if (h.bpp != 16 && h.bpp != 32)
         return "bit fields need 16 or 32 bits per pixel";
     const int count = h.compression == kBiAlphaBitfields ? 4 : 3;
@@ -139,9 +140,10 @@ const char *ReadBitFields(const std::uint8_t *data, std::size_t size, std::uint3
 
 // The depth checked against the compression, and the channel masks; null
 // when sound, else why not.
-const char *ReadLayout(const std::uint8_t *data, std::size_t size, std::uint32_t infoSize, BmpHeader &h)
+const char *ReadLayout(const std::uint8_t *data, std::size_t size, std::size_t infoAt, std::uint32_t infoSize,
+                       BmpHeader &h)
 {
-    const std::uint8_t *info = data + kFileHeaderSize;
+    const std::uint8_t *info = data + infoAt;
     // OS/2 2.x reuses codes 3 and 4 for Huffman and RLE24, which we lack.
     if (infoSize == 64 && h.compression != kBiRgb && h.compression != kBiRle8 && h.compression != kBiRle4)
         return "unsupported BMP compression";
@@ -168,10 +170,46 @@ const char *ReadLayout(const std::uint8_t *data, std::size_t size, std::uint32_t
         return h.bpp != 4 ? "RLE4 needs 4 bits per pixel" : nullptr;
     case kBiBitfields:
     case kBiAlphaBitfields:
-        return ReadBitFields(data, size, infoSize, h);
+        return ReadBitFields(data, size, infoAt, infoSize, h);
     default:
         return "unsupported BMP compression";
     }
+}
+
+// The info header at infoAt: sizes, depth, compression and masks, the
+// size checked against the limits. An icon's height counts its AND mask too,
+// and its 32-bit pixels carry alpha in the spare byte.
+bool ParseInfo(const std::uint8_t *data, std::size_t size, std::size_t infoAt, bool icon, BmpHeader &h,
+               CxImage &out)
+{
+    if (size - infoAt < 4)
+        return Fail(out, "truncated BMP header");
+    const std::uint32_t infoSize = U32(data + infoAt);
+    const bool known = infoSize == 12 || infoSize == 16 || infoSize == 40 || infoSize == 52 ||
+                       infoSize == 56 || infoSize == 64 || infoSize == 108 || infoSize == 124;
+    if (!known)
+        return Fail(out, "unknown BMP header size");
+    if (size - infoAt < infoSize)
+        return Fail(out, "truncated BMP header");
+    h.paletteStart = infoAt + infoSize;
+    ReadInfoHeader(data + infoAt, infoSize, h);
+    if (const char *why = ReadLayout(data, size, infoAt, infoSize, h))
+        return Fail(out, why);
+    if (icon) {
+        // The mask follows rows of known length, which run-length data lacks.
+        if (h.compression == kBiRle8 || h.compression == kBiRle4)
+            return Fail(out, "unsupported BMP compression");
+        h.height /= 2;
+        if (h.bpp == 32 && h.compression == kBiRgb)
+            h.masks[3] = 0xFF000000;
+    }
+
+    if (h.width <= 0 || h.height <= 0)
+        return Fail(out, "empty image size");
+    if (h.width > CxImage::kMaxDimension || h.height > CxImage::kMaxDimension ||
+        h.width * h.height > CxImage::kMaxPixels || (icon && (h.width > 256 || h.height > 256)))
+        return Fail(out, "image too large");
+    return true;
 }
 
 bool ParseHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxImage &out)
@@ -180,24 +218,9 @@ bool ParseHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxIma
         return Fail(out, "truncated BMP header");
     if (data[0] != 'B' || data[1] != 'M')
         return Fail(out, "not a BMP file");
+    if (!ParseInfo(data, size, kFileHeaderSize, false, h, out))
+        return false;
     h.dataOffset = U32(data + 10);
-    const std::uint32_t infoSize = U32(data + kFileHeaderSize);
-    const bool known = infoSize == 12 || infoSize == 16 || infoSize == 40 || infoSize == 52 ||
-                       infoSize == 56 || infoSize == 64 || infoSize == 108 || infoSize == 124;
-    if (!known)
-        return Fail(out, "unknown BMP header size");
-    if (size - kFileHeaderSize < infoSize)
-        return Fail(out, "truncated BMP header");
-    h.paletteStart = kFileHeaderSize + infoSize;
-    ReadInfoHeader(data + kFileHeaderSize, infoSize, h);
-    if (const char *why = ReadLayout(data, size, infoSize, h))
-        return Fail(out, why);
-
-    if (h.width <= 0 || h.height <= 0)
-        return Fail(out, "empty image size");
-    if (h.width > CxImage::kMaxDimension || h.height > CxImage::kMaxDimension ||
-        h.width * h.height > CxImage::kMaxPixels)
-        return Fail(out, "image too large");
     if (h.dataOffset < h.paletteStart || h.dataOffset > size)
         return Fail(out, "bad BMP pixel data offset");
     return true;
@@ -265,10 +288,22 @@ void DecodeRow(const std::uint8_t *src, const BmpHeader &h, const Channel ch[4],
     }
 }
 
+// A stored row padded to 4 bytes, and the bytes of the last one that hold
+// pixels.
+std::uint64_t RowBytes(const BmpHeader &h)
+{
+    return ((std::uint64_t(h.width) * std::uint64_t(h.bpp) + 31) / 32) * 4;
+}
+
+std::uint64_t LastRowBytes(const BmpHeader &h)
+{
+    return (std::uint64_t(h.width) * std::uint64_t(h.bpp) + 7) / 8;
+}
+
 void DecodeUncompressed(const std::uint8_t *data, const BmpHeader &h, const IndexMap &map, CxImage &out)
 {
     const Channel ch[4] = {Channel(h.masks[0]), Channel(h.masks[1]), Channel(h.masks[2]), Channel(h.masks[3])};
-    const std::uint64_t rowBytes = ((std::uint64_t(h.width) * std::uint64_t(h.bpp) + 31) / 32) * 4;
+    const std::uint64_t rowBytes = RowBytes(h);
     const int height = int(h.height);
     for (int r = 0; r < height; ++r) {
         const int y = h.topDown ? r : height - 1 - r;
@@ -338,18 +373,11 @@ bool DecodeRle(const std::uint8_t *p, std::size_t n, const BmpHeader &h, const I
     return true;
 }
 
-}  // namespace
-
-namespace cxcodec {
-
-bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+// The palette and pixels of a parsed bitmap. An alpha channel that is
+// zero or opaque everywhere goes unless keepAlpha (an icon's mask decides).
+bool DecodePixels(const std::uint8_t *data, std::size_t size, const BmpHeader &h, bool keepAlpha,
+                  CxImage &out)
 {
-    if (!data)
-        return Fail(out, "no data");
-    BmpHeader h;
-    if (!ParseHeader(data, size, h, out))
-        return false;
-
     std::vector<RGBQUAD> palette;
     if (h.bpp <= 8 && !ReadPalette(data, size, h, palette, out))
         return false;
@@ -357,9 +385,7 @@ bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     const bool compressed = h.compression == kBiRle8 || h.compression == kBiRle4;
     if (!compressed) {
         // Everything must be in the file before anything is allocated.
-        const std::uint64_t rowBytes = ((std::uint64_t(h.width) * std::uint64_t(h.bpp) + 31) / 32) * 4;
-        const std::uint64_t lastRow = (std::uint64_t(h.width) * std::uint64_t(h.bpp) + 7) / 8;
-        const std::uint64_t needed = rowBytes * std::uint64_t(h.height - 1) + lastRow;
+        const std::uint64_t needed = RowBytes(h) * std::uint64_t(h.height - 1) + LastRowBytes(h);
         if (needed > size - h.dataOffset)
             return Fail(out, "truncated BMP data");
     } else if (h.dataOffset >= size) {
@@ -388,7 +414,7 @@ bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         DecodeUncompressed(data, h, map, out);
     }
 
-    if (wantAlpha) {
+    if (wantAlpha && !keepAlpha) {
         // An alpha channel that is zero everywhere comes from writers that
         // never filled it in: show such a picture opaque, not invisible.
         // One that is opaque everywhere carries nothing either.
@@ -399,6 +425,37 @@ bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         if (allClear || allOpaque)
             out.AlphaDelete();
     }
+    return true;
+}
+
+}  // namespace
+
+namespace cxcodec {
+
+bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+{
+    if (!data)
+        return Fail(out, "no data");
+    BmpHeader h;
+    return ParseHeader(data, size, h, out) && DecodePixels(data, size, h, false, out);
+}
+
+bool DecodeIconDib(const std::uint8_t *data, std::size_t size, CxImage &out, IconMaskPlace &mask)
+{
+    BmpHeader h;
+    if (!data || !ParseInfo(data, size, 0, true, h, out))
+        return false;
+    // The colour table fills the space between the header and the pixels:
+    // the entries the header counts, else as many as the depth allows.
+    const std::uint64_t entries = h.clrUsed ? h.clrUsed : h.bpp <= 8 ? std::uint64_t(1) << h.bpp : 0;
+    const std::uint64_t pixels = h.paletteStart + entries * h.paletteEntrySize;
+    if (pixels > size)
+        return Fail(out, "truncated BMP data");
+    h.dataOffset = std::size_t(pixels);
+    if (!DecodePixels(data, size, h, true, out))
+        return false;
+    mask.at = h.dataOffset + std::size_t(RowBytes(h) * std::uint64_t(h.height));
+    mask.topDown = h.topDown;
     return true;
 }
 

@@ -1,7 +1,7 @@
-// PNM, ICO and TGA through Qt's own readers. Each file is checked before a
-// reader sees it: the size it declares against the picture limits, and its
-// length against what that size needs, so a small file never has Qt
-// allocate a large picture.
+// TGA through Qt's own reader. Each file is checked before the reader sees
+// it: the size it declares against the picture limits, and its length
+// against what that size needs, so a small file never has Qt allocate a
+// large picture.
 #include "imaging/codecs/codecs.h"
 
 #include <QBuffer>
@@ -20,16 +20,6 @@ using cxcodec::RefuseImage;
 std::uint32_t Le16(const std::uint8_t *d)
 {
     return std::uint32_t(d[0]) | std::uint32_t(d[1]) << 8;
-}
-
-std::uint32_t Le32(const std::uint8_t *d)
-{
-    return Le16(d) | Le16(d + 2) << 16;
-}
-
-std::uint32_t Be32(const std::uint8_t *d)
-{
-    return std::uint32_t(d[0]) << 24 | std::uint32_t(d[1]) << 16 | std::uint32_t(d[2]) << 8 | d[3];
 }
 
 // Qt refuses pictures above an allocation limit of its own (128 MB in Qt
@@ -177,94 +167,9 @@ QByteArray Wrap(const std::uint8_t *data, std::size_t size)
     return QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
 }
 
-bool IsPnmSpace(std::uint8_t c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// The width and height after a PNM's magic number, past blanks and
-// comments; false when the header ends first. Values past 2^32 stay there.
-bool PnmSize(const std::uint8_t *d, std::size_t n, std::uint64_t &w, std::uint64_t &h)
-{
-    std::size_t at = 2;
-    for (std::uint64_t *value : {&w, &h}) {
-        while (at < n && (IsPnmSpace(d[at]) || d[at] == '#')) {
-            if (d[at] == '#')
-                while (at < n && d[at] != '\n' && d[at] != '\r')
-                    ++at;
-            else
-                ++at;
-        }
-        if (at >= n || d[at] < '0' || d[at] > '9')
-            return false;
-        *value = 0;
-        for (; at < n && d[at] >= '0' && d[at] <= '9'; ++at)
-            *value =
-                std::min<std::uint64_t>(*value * 10 + std::uint64_t(d[at] - '0'), std::uint64_t(1) << 32);
-    }
-    return true;
-}
-
 } // namespace
 
 namespace cxcodec {
-
-bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
-{
-    std::uint64_t w = 0, h = 0;
-    if (size < 3 || data[0] != 'P' || data[1] < '1' || data[1] > '6' || !PnmSize(data, size, w, h))
-        return RefuseImage(out, "cannot decode PNM");
-    if (!FitsPixelLimits(static_cast<long long>(w), static_cast<long long>(h)))
-        return RefuseImage(out, "image too large");
-    // A sample takes a byte at least, written out or raw; a raw PBM a bit.
-    const int kind = data[1] - '0';
-    const std::uint64_t needs = kind == 4 ? (w + 7) / 8 * h : (kind == 3 || kind == 6 ? 3 : 1) * w * h;
-    if (size < needs)
-        return RefuseImage(out, "truncated PNM data");
-    const QImage img =
-        ReadChecked(Wrap(data, size), "ppm", 0, QSize(int(w), int(h)), "cannot decode PNM", out, req);
-    return !img.isNull() && Finish(img, CXIMAGE_FORMAT_PNM, out);
-}
-
-bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
-{
-    if (size < 6)
-        return RefuseImage(out, "cannot decode ICO");
-    const std::size_t count = Le16(data + 4);
-    if (count == 0 || 6 + 16 * count > size)
-        return RefuseImage(out, "truncated ICO data");
-    // The largest picture, the deepest of those alike (a cursor's depth
-    // field holds its hot spot instead).
-    const bool icon = Le16(data + 2) == 1;
-    std::size_t best = 0;
-    std::uint64_t bestKey = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t *e = data + 6 + 16 * i;
-        const std::uint64_t w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256;
-        const std::uint64_t key = (w * h) << 8 | (icon ? std::min<std::uint32_t>(Le16(e + 6), 255) : 0);
-        if (key > bestKey) {
-            best = i;
-            bestKey = key;
-        }
-    }
-    const std::uint8_t *e = data + 6 + 16 * best;
-    const std::size_t bytes = Le32(e + 8), offset = Le32(e + 12);
-    if (bytes == 0 || offset > size || bytes > size - offset)
-        return RefuseImage(out, "truncated ICO data");
-    // An embedded PNG goes to Qt's PNG reader, which would allocate what its
-    // header says; pictures in these files are 256 pixels a side at most.
-    static const std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (bytes >= 24 && std::memcmp(data + offset, kPng, 8) == 0 &&
-        (Be32(data + offset + 16) > 256 || Be32(data + offset + 20) > 256))
-        return RefuseImage(out, "image too large");
-    const QImage img =
-        ReadChecked(Wrap(data, size), "ico", int(best), QSize(), "cannot decode ICO", out, req);
-    if (img.isNull())
-        return false;
-    if (img.width() > 256 || img.height() > 256)
-        return RefuseImage(out, "cannot decode ICO");
-    return Finish(img, CXIMAGE_FORMAT_ICO, out);
-}
 
 bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {

@@ -82,6 +82,15 @@ struct GifFileInfo {
 // plus CxImageAccess for frame facts) and returns false on any fault of the
 // data. The bytes are untrusted; they are never read past size.
 bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// An icon's bitmap: a DIB without the file header, its height counting the
+// AND mask after the picture, its 32-bit pixels' spare byte read as alpha
+// and kept as it stands; at most 256 pixels a side. The mask, when there is
+// one, begins at mask.at, its rows in the picture's order.
+struct IconMaskPlace {
+    std::size_t at = 0;
+    bool topDown = false;
+};
+bool DecodeIconDib(const std::uint8_t *data, std::size_t size, CxImage &out, IconMaskPlace &mask);
 bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The metadata blocks of a JPEG's header as DecodeJpeg keeps them, reading
@@ -100,12 +109,13 @@ bool DecodeAvif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 // The primary image turned as the file says (orientation 1), or its own
 // thumbnail when that covers the size hint.
 bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
-// Read through Qt's own readers, at full size whatever the hint: PBM, PGM
-// and PPM (P1 to P6); the largest picture of an icon or cursor file; an
+// PBM, PGM, PPM (P1 to P6) and PAM (P7), samples brought to 8 bits.
+bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// The largest picture of an icon or cursor file.
+bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// Read through Qt's own reader, at full size whatever the hint: an
 // uncompressed 24- or 32-bit true-colour TGA (the only kinds Qt reads
 // right).
-bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
-bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // A camera's raw file through LibRaw: the sensor data developed (camera
 // white balance, sRGB, 8 bits; half size when that still covers the hint),

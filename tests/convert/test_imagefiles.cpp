@@ -24,7 +24,7 @@ TEST(GetImageType, ExtensionsAfterADotWithoutCase)
         {CXIMAGE_FORMAT_PCX, {"old.pcx"}},
         {CXIMAGE_FORMAT_WEBP, {"p.WebP"}},
         {CXIMAGE_FORMAT_HEIF, {"p.heic"}},
-        {CXIMAGE_FORMAT_PNM, {"a.pbm", "a.PGM", "a.ppm", "a.pnm"}},
+        {CXIMAGE_FORMAT_PNM, {"a.pbm", "a.PGM", "a.ppm", "a.pnm", "a.pam"}},
         {CXIMAGE_FORMAT_ICO, {"fav.ICO", "arrow.cur"}},
         {CXIMAGE_FORMAT_TGA, {"t.Tga"}},
         {0,

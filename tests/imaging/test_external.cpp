@@ -83,6 +83,9 @@ const Untemplated kUntemplated[] = {
     {"pillow/truncated_jpeg.jpg", Outcome::Refused}, // a cut JPEG is never half a picture
     // Damaged entropy data: refused here, shown by the viewer (test_jpeg)
     {"pillow/hopper_bad_exif.jpg", Outcome::Refused},
+    // Icons whose bitmap says 65535 x 32767 pixels, or compression 56832
+    {"pillow/decompression_bomb.ico", Outcome::Refused},
+    {"gdk-pixbuf/invalid.1.ico", Outcome::Refused},
     {"pillow/crash-0da013a13571cc8eb457a39fee8db18f8a3c7127.tif", Outcome::Decodes},
     {"pillow/crash-86214e58da443d2b80820cff9677a38a33dcbbca.tif", Outcome::Refused},
     {"pillow/crash-74d2a78403a5a59db1fb0a2b8735ac068a75f6e3.tif", Outcome::Decodes},
