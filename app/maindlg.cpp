@@ -310,8 +310,14 @@ void CMainDlg::OpenAtStart(const QString &folder, const QStringList &names)
         m_tree->setCurrentItem(m_tree->GetRootItem());
     if (m_lists->Folder() != folder)
         m_lists->ListFolder(folder);
-    if (!names.isEmpty() && m_lists->SelectFolderNames(names) >= 0)
-        QTimer::singleShot(0, this, &CMainDlg::OnView);
+    if (names.isEmpty() || m_lists->SelectFolderNames(names) < 0)
+        return;
+    // The files handed over are the ones to convert, added as Add adds them;
+    // the viewer walks them, from the first one named.
+    m_lists->OnAdd();
+    const QString first = m_lists->FolderPaths().value(m_lists->FolderSelectionMark());
+    QTimer::singleShot(0, this,
+                       [this, first] { ViewSelected(false, int(m_lists->SelectedPaths().indexOf(first))); });
 }
 
 void CMainDlg::OnOK()
@@ -363,13 +369,18 @@ void CMainDlg::OnPreview()
         Message(tr("请先选择文件!"));
         return;
     }
+    ViewSelected(true, m_lists->SelectedSelectionMark());
+}
+
+void CMainDlg::ViewSelected(bool processed, int start)
+{
     if (!m_options->UpdateData(true))
         return;
 
     const ConvertOptions o = m_options->MakeOptions();
     CPreviewDlg dlg(this);
     m_previewFiles = m_lists->SelectedPaths();
-    dlg.SetPreview(o.m_bResize || o.m_bRotate || o.m_bStamp);
+    dlg.SetPreview(processed && (o.m_bResize || o.m_bRotate || o.m_bStamp));
     // The list gives a watermark that names its file that file's text.
     std::vector<std::string> sources;
     for (const QString &path : m_previewFiles)
@@ -377,7 +388,7 @@ void CMainDlg::OnPreview()
     dlg.SetPreviewSettings(MakeConvertJob(o, sources));
     dlg.SetFileList(&m_previewFiles);
     dlg.SetOpenMode(CPreviewDlg::MODE_SELECTED);
-    dlg.SetStartIndex(m_lists->SelectedSelectionMark());
+    dlg.SetStartIndex(start);
     dlg.SetHost(this);
     dlg.exec();
 }

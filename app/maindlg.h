@@ -34,8 +34,8 @@ public:
     const QStringList &PreviewFiles() const { return m_previewFiles; }
 
     // Before exec: lists folder, selected in the tree where the tree reaches
-    // it; with names, selects their rows and shows the first in the viewer
-    // once the window runs.
+    // it; with names, selects their rows, adds them to the selected list and
+    // shows them in the viewer, the first one first, once the window runs.
     void OpenAtStart(const QString &folder, const QStringList &names);
 
 public slots:
@@ -61,6 +61,9 @@ private:
     void OnInitDialog();
     void ExpandTreeToDrives();
     void Message(const QString &text);
+    // The viewer over the selected list from row start; processed: with the
+    // options' steps applied, as Preview shows them.
+    void ViewSelected(bool processed, int start);
 
     void RemoveFolderPath(const QString &path) override;
     void AddFolderPathToSelection(const QString &path) override;

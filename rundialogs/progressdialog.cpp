@@ -169,7 +169,9 @@ CProgressDialog::CProgressDialog(QWidget *parent) : QDialog(parent)
     connect(m_btnStop, &QPushButton::clicked, this, &CProgressDialog::OnStop);
     connect(m_btnDetails, &QPushButton::clicked, this, &CProgressDialog::OnDetails);
     connect(m_btnOpenDest, &QPushButton::clicked, this, &CProgressDialog::OnOpenDestination);
-    m_folderOpener = [](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+    m_folderOpener = [](const QString &folder) {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
 
     // Shown once the run is over and has written something.
     m_btnUndo = Named(new QPushButton(tr("撤销上次运行"), this), IDC_UNDO_RUN);
@@ -413,8 +415,11 @@ QString CProgressDialog::DestinationFolder() const
 void CProgressDialog::OnOpenDestination()
 {
     const QString folder = DestinationFolder();
-    if (!folder.isEmpty() && m_folderOpener)
-        m_folderOpener(folder);
+    if (folder.isEmpty() || !m_folderOpener)
+        return;
+    // Without a file manager the desktop refuses quietly: say so.
+    if (!m_folderOpener(folder))
+        QMessageBox::information(this, Text(kTitle), tr("无法打开文件夹 %1:找不到文件管理器。").arg(folder));
 }
 
 void CProgressDialog::AskOverwrite(const QString &message)

@@ -51,8 +51,9 @@ public:
     // results does nothing without it. The dialog never opens a viewer itself.
     using ResultsViewer = std::function<void(QWidget *parent, QStringList *results)>;
     void SetResultsViewer(ResultsViewer viewer) { m_resultsViewer = std::move(viewer); }
-    // Opens a folder in the file manager; by default the desktop's.
-    using FolderOpener = std::function<void(const QString &folder)>;
+    // Opens a folder in the file manager, by default the desktop's; false
+    // when none could.
+    using FolderOpener = std::function<bool(const QString &folder)>;
     void SetFolderOpener(FolderOpener opener) { m_folderOpener = std::move(opener); }
 
     const CConvertJob &GetJob() const { return m_job; }

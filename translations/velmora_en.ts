@@ -721,6 +721,10 @@ A / in the template makes folders below the destination.</translation>
         <source>打开文件夹</source>
         <translation>Open Folder</translation>
     </message>
+    <message>
+        <source>无法打开文件夹 %1:找不到文件管理器。</source>
+        <translation>Cannot open the folder %1: no file manager was found.</translation>
+    </message>
 </context>
 <context>
     <name>CResizeOptionsDlg</name>

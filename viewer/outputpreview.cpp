@@ -1,9 +1,7 @@
 #include "viewer/outputpreview.h"
 
 #include "convert/naming.h"
-#include "convert/pipeline.h"
 #include "imaging/colourprofile.h"
-#include "imaging/cxanimation.h"
 #include "imaging/formats.h"
 #include "imaging/metadataio.h"
 
@@ -31,18 +29,15 @@ QImage Drawable(CxImage &img)
     return q;
 }
 
-// The source through the run's steps, as the encoder got it.
-QImage BeforeEncoding(const CConvertJob &job, const std::string &source, std::uint32_t outType)
+// The source as the viewer shows it: decoded and turned upright as the run
+// turns it, before any step.
+QImage AsRead(const CConvertJob &job, const std::string &source)
 {
     CxImage img;
     CxDecodeRequest req;
     req.autoOrient = job.m_bAutoRotate;
     if (!img.Load(source.c_str(), CXIMAGE_FORMAT_UNKNOWN, req))
         return {};
-    const bool animated =
-        IsAnimationType(img.GetType()) && IsAnimationOutputType(outType) && img.GetNumFrames() > 1;
-    TransformImage(img, JobDrawing(job, source), animated ? kAnimationSteps : StepRules{}, img.GetSrcWidth(),
-                   img.GetSrcHeight());
     return Drawable(img);
 }
 
@@ -69,8 +64,8 @@ Result MakeResult(const CConvertJob &job, const QString &path, const std::stop_t
         r.error = QCoreApplication::translate("FileRecord", out.reason.c_str());
     if (out.kind != OutputBytes::Kind::Encoded && out.kind != OutputBytes::Kind::Copied)
         return r;
-    // The pixels as the file holds them: the source side is not turned by
-    // an orientation the output carries either.
+    // The pixels as the file holds them, not turned by an orientation it
+    // carries.
     CxImage decoded;
     CxDecodeRequest req;
     req.autoOrient = false;
@@ -85,11 +80,7 @@ Result MakeResult(const CConvertJob &job, const QString &path, const std::stop_t
         r.kind = OutputBytes::Kind::Stopped;
         return r;
     }
-    r.source = out.kind == OutputBytes::Kind::Copied ? r.output : BeforeEncoding(job, source, r.outType);
-    // A step that ends at another size (a reduced decode's rounding) must
-    // not shift the grid the two are compared on.
-    if (!r.source.isNull() && r.source.size() != r.output.size())
-        r.source = r.source.scaled(r.output.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    r.source = AsRead(job, source);
     return r;
 }
 

@@ -1,8 +1,7 @@
 // The viewer's look at what a run would write for the picture on screen: its
-// output encoded in memory by the run's own code, decoded again, and the
-// picture before encoding on the same pixel grid; and an estimate of the
-// whole list's output size from a few of its files. Both are made off the
-// window's thread.
+// output encoded in memory by the run's own code, decoded again, beside the
+// source as read; and an estimate of the whole list's output size from a few
+// of its files. Both are made off the window's thread.
 #pragma once
 
 #include "convert/convertjob.h"
@@ -30,7 +29,7 @@ struct Result {
     std::uint32_t outType = 0;
     std::int64_t bytes = 0; // the output's size
     QImage output;          // the output decoded, as the file stores its pixels
-    QImage source;          // the picture the encoder was given, at the output's size
+    QImage source;          // the source decoded and turned upright, before the steps
     QString error;          // why nothing would be written (translated)
 };
 

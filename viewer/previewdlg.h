@@ -198,7 +198,8 @@ private:
     void ShowOutputFor(const QString &path);
     void OnOutputReady(const viewout::Result &result);
     void OnEstimated(const viewout::Estimate &estimate);
-    void LayoutOutput();
+    // keepView: the view stays on the same part of the pictures.
+    void LayoutOutput(bool keepView = false);
     void RenderOutput(QPainter &p);
     bool OnOutputKey(QKeyEvent *event);
     bool NearSplit(QPoint p) const;
@@ -253,6 +254,12 @@ private:
     int m_nSplitX = -1; // window x of the split line
     bool m_bSplitDragging = false;
     std::shared_ptr<const viewout::Result> m_pOutput;
+    // The output and the source each at actual size on a canvas of its own.
+    // m_rcImage and m_szCanvas are those of the one the scroll position
+    // belongs to (the one on show, the larger of the two side by side); the
+    // other follows it.
+    viewgeom::Layout m_outputLayout;
+    viewgeom::Layout m_sourceLayout;
     viewout::COutputPreview *m_pOutputWork = nullptr;
     bool m_bEstimating = false;
     std::optional<viewout::Estimate> m_estimate;

@@ -1,6 +1,6 @@
 // CPreviewDlg's look at the actual output: the current picture encoded as a
-// run would write it, decoded again and shown at 100 % beside the source,
-// with its size and an estimate of the whole list's.
+// run would write it, decoded again and shown at 100 % beside the source as
+// read, with its size and an estimate of the whole list's.
 #include "viewer/previewdlg.h"
 
 #include "controls/animatedpicture.h"
@@ -90,22 +90,41 @@ void CPreviewDlg::OnEstimated(const viewout::Estimate &estimate)
         Repaint();
 }
 
-void CPreviewDlg::LayoutOutput()
+void CPreviewDlg::LayoutOutput(bool keepView)
 {
-    const QSize size = m_pOutput ? m_pOutput->output.size() : QSize();
-    if (size.isEmpty()) {
+    const viewout::Result *r = m_pOutput.get();
+    if (!r || r->output.isNull()) {
         ClearLayout();
         Repaint();
         return;
     }
-    const viewgeom::Layout layout = viewgeom::LayoutImage({size.width(), size.height()}, m_screen);
-    m_rcImage = layout.image;
-    m_szCanvas = layout.canvas;
-    // The middle of a large picture first: its detail, not a corner of sky.
-    m_view.scrollX =
-        viewgeom::ClampScroll((m_szCanvas.width - m_screen.width) / 2, m_szCanvas.width, m_screen.width);
-    m_view.scrollY =
-        viewgeom::ClampScroll((m_szCanvas.height - m_screen.height) / 2, m_szCanvas.height, m_screen.height);
+    // 100 %: a picture pixel to a device pixel, whatever the screen's scale.
+    const double dpr = devicePixelRatioF();
+    const auto layoutOf = [&](const QImage &img) {
+        return viewgeom::LayoutImage(viewgeom::ActualSize({img.width(), img.height()}, dpr), m_screen);
+    };
+    const viewgeom::Size before = m_szCanvas;
+    m_outputLayout = layoutOf(r->output);
+    m_sourceLayout = r->source.isNull() ? m_outputLayout : layoutOf(r->source);
+    const auto area = [](const viewgeom::Layout &l) { return qint64(l.canvas.width) * l.canvas.height; };
+    const viewgeom::Layout &lead = m_outputView == OutputView::Output            ? m_outputLayout
+                                   : m_outputView == OutputView::Source          ? m_sourceLayout
+                                   : area(m_sourceLayout) > area(m_outputLayout) ? m_sourceLayout
+                                                                                 : m_outputLayout;
+    m_rcImage = lead.image;
+    m_szCanvas = lead.canvas;
+    if (keepView) {
+        m_view.scrollX =
+            viewgeom::FollowingScroll(m_view.scrollX, before.width, m_szCanvas.width, m_screen.width);
+        m_view.scrollY =
+            viewgeom::FollowingScroll(m_view.scrollY, before.height, m_szCanvas.height, m_screen.height);
+    } else {
+        // The middle of a large picture first: its detail, not a corner of sky.
+        m_view.scrollX =
+            viewgeom::ClampScroll((m_szCanvas.width - m_screen.width) / 2, m_szCanvas.width, m_screen.width);
+        m_view.scrollY = viewgeom::ClampScroll((m_szCanvas.height - m_screen.height) / 2, m_szCanvas.height,
+                                               m_screen.height);
+    }
     m_bCanScroll = m_szCanvas.width > m_screen.width || m_szCanvas.height > m_screen.height;
     if (m_nSplitX < 0 || m_nSplitX > width())
         m_nSplitX = width() / 2;
@@ -144,23 +163,36 @@ void CPreviewDlg::RenderOutput(QPainter &p)
 {
     const viewout::Result *r = m_pOutput.get();
     if (r && !r->output.isNull()) {
-        const QImage &output = r->output;
-        const QImage &source = r->source.isNull() ? output : r->source;
-        const viewgeom::VisiblePart part =
-            viewgeom::VisibleImagePart(m_rcImage, m_view.scrollX, m_view.scrollY, {width(), height()},
-                                       {output.width(), output.height()});
-        if (!part.IsEmpty()) {
-            p.drawImage(part.target, m_outputView == OutputView::Output ? output : source, part.source);
-            if (m_outputView == OutputView::Split) {
-                p.save();
-                p.setClipRect(QRectF(m_nSplitX, 0, width() - m_nSplitX, height()));
-                p.drawImage(part.target, output, part.source);
-                p.restore();
-                p.setPen(QPen(QColor(0, 0, 0, 160), 3));
-                p.drawLine(m_nSplitX, 0, m_nSplitX, height());
-                p.setPen(QPen(QColor(255, 255, 255), 1));
-                p.drawLine(m_nSplitX, 0, m_nSplitX, height());
-            }
+        const double dpr = devicePixelRatioF();
+        // Each picture is drawn on its own canvas, scrolled to the same part
+        // of it as the leading one.
+        const auto draw = [&](const QImage &img, const viewgeom::Layout &layout, const QRectF &clip) {
+            const int x = viewgeom::FollowingScroll(m_view.scrollX, m_szCanvas.width, layout.canvas.width,
+                                                    m_screen.width);
+            const int y = viewgeom::FollowingScroll(m_view.scrollY, m_szCanvas.height, layout.canvas.height,
+                                                    m_screen.height);
+            const viewgeom::VisiblePart part = viewgeom::VisibleActualPart(
+                layout.image, x, y, {width(), height()}, {img.width(), img.height()}, dpr);
+            if (part.IsEmpty())
+                return;
+            p.save();
+            p.setClipRect(clip);
+            p.drawImage(part.target, img, part.source);
+            p.restore();
+        };
+        const QImage &source = r->source.isNull() ? r->output : r->source;
+        const QRectF all(0, 0, width(), height());
+        if (m_outputView == OutputView::Split) {
+            draw(source, m_sourceLayout, QRectF(0, 0, m_nSplitX, height()));
+            draw(r->output, m_outputLayout, QRectF(m_nSplitX, 0, width() - m_nSplitX, height()));
+            p.setPen(QPen(QColor(0, 0, 0, 160), 3));
+            p.drawLine(m_nSplitX, 0, m_nSplitX, height());
+            p.setPen(QPen(QColor(255, 255, 255), 1));
+            p.drawLine(m_nSplitX, 0, m_nSplitX, height());
+        } else if (m_outputView == OutputView::Output) {
+            draw(r->output, m_outputLayout, all);
+        } else {
+            draw(source, m_sourceLayout, all);
         }
     }
     p.setFont(m_info->font());
@@ -206,7 +238,7 @@ bool CPreviewDlg::OnOutputKey(QKeyEvent *event)
     } else {
         return false;
     }
-    Repaint();
+    LayoutOutput(true);
     return true;
 }
 

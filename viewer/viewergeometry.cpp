@@ -128,17 +128,17 @@ struct Span {
     double s0 = 0, s1 = 0, t0 = 0, t1 = 0;
 };
 
-Span VisibleSpan(int shownStart, int shownEnd, int scroll, int window, int imageLength)
+// scale: canvas pixels per picture pixel.
+Span VisibleSpan(int shownStart, int shownEnd, int scroll, int window, int imageLength, double scale)
 {
     Span s;
     const int shownLength = shownEnd - shownStart;
-    if (shownLength <= 0 || imageLength <= 0 || window <= 0)
+    if (shownLength <= 0 || imageLength <= 0 || window <= 0 || !(scale > 0))
         return s;
     const std::int64_t from = std::max<std::int64_t>(shownStart, scroll);
     const std::int64_t to = std::min<std::int64_t>(shownEnd, std::int64_t(scroll) + window);
     if (to <= from)
         return s;
-    const double scale = double(shownLength) / double(imageLength); // canvas pixels per picture pixel
     s.s0 = std::clamp(std::floor(double(from - shownStart) / scale), 0.0, double(imageLength));
     s.s1 = std::clamp(std::ceil(double(to - shownStart) / scale), 0.0, double(imageLength));
     s.t0 = double(shownStart) + s.s0 * scale - scroll;
@@ -146,19 +146,55 @@ Span VisibleSpan(int shownStart, int shownEnd, int scroll, int window, int image
     return s;
 }
 
-} // namespace
-
-VisiblePart VisibleImagePart(const WinRect &shown, int scrollX, int scrollY, Size windowSize,
-                             Size imageSize)
+VisiblePart PartOf(const Span &x, const Span &y)
 {
-    const Span x = VisibleSpan(shown.left, shown.right, scrollX, windowSize.width, imageSize.width);
-    const Span y = VisibleSpan(shown.top, shown.bottom, scrollY, windowSize.height, imageSize.height);
     VisiblePart part;
     if (x.s1 <= x.s0 || y.s1 <= y.s0)
         return part;
     part.source = QRectF(x.s0, y.s0, x.s1 - x.s0, y.s1 - y.s0);
     part.target = QRectF(x.t0, y.t0, x.t1 - x.t0, y.t1 - y.t0);
     return part;
+}
+
+double PixelRatio(double dpr)
+{
+    return dpr > 0 ? dpr : 1.0;
+}
+
+} // namespace
+
+VisiblePart VisibleImagePart(const WinRect &shown, int scrollX, int scrollY, Size windowSize, Size imageSize)
+{
+    const auto scale = [](int shown, int image) { return image > 0 ? double(shown) / double(image) : 0.0; };
+    return PartOf(VisibleSpan(shown.left, shown.right, scrollX, windowSize.width, imageSize.width,
+                              scale(shown.Width(), imageSize.width)),
+                  VisibleSpan(shown.top, shown.bottom, scrollY, windowSize.height, imageSize.height,
+                              scale(shown.Height(), imageSize.height)));
+}
+
+Size ActualSize(Size image, double dpr)
+{
+    const double ratio = PixelRatio(dpr);
+    const auto side = [ratio](int pixels) {
+        return pixels > 0 ? TruncateToInt(std::ceil(pixels / ratio)) : 0;
+    };
+    return {side(image.width), side(image.height)};
+}
+
+VisiblePart VisibleActualPart(const WinRect &shown, int scrollX, int scrollY, Size windowSize, Size imageSize,
+                              double dpr)
+{
+    const double scale = 1.0 / PixelRatio(dpr);
+    return PartOf(VisibleSpan(shown.left, shown.right, scrollX, windowSize.width, imageSize.width, scale),
+                  VisibleSpan(shown.top, shown.bottom, scrollY, windowSize.height, imageSize.height, scale));
+}
+
+int FollowingScroll(int scroll, int canvas, int otherCanvas, int screen)
+{
+    if (canvas <= 0 || otherCanvas <= screen)
+        return 0;
+    const double share = (double(scroll) + screen / 2.0) / double(canvas);
+    return ClampScroll(int(std::lround(share * otherCanvas - screen / 2.0)), otherCanvas, screen);
 }
 
 int SlideIntervalMs(int delaySeconds)

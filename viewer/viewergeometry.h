@@ -99,6 +99,18 @@ struct VisiblePart {
 VisiblePart VisibleImagePart(const WinRect &shown, int scrollX, int scrollY, Size windowSize,
                              Size imageSize);
 
+// Actual size on a screen of dpr device pixels to a window pixel: one
+// picture pixel to a device pixel. The window pixels a picture of image
+// pixels takes (a part pixel counts whole), and the part of it a window
+// shows when it is drawn from shown's top left at that scale.
+Size ActualSize(Size image, double dpr);
+VisiblePart VisibleActualPart(const WinRect &shown, int scrollX, int scrollY, Size windowSize, Size imageSize,
+                              double dpr);
+
+// The scroll of one axis of a second canvas that keeps the same share of
+// its picture at the middle of the screen as scroll does on the first.
+int FollowingScroll(int scroll, int canvas, int otherCanvas, int screen);
+
 // Timer interval of a slideshow delay in seconds.
 int SlideIntervalMs(int delaySeconds);
 

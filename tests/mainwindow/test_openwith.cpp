@@ -56,7 +56,7 @@ TEST(OpenArguments, PathsAndUrisPickAFolderAndItsFiles)
 
 class OpenWith : public MainWindowTest {};
 
-TEST_F(OpenWith, TheFolderIsListedTheFilesSelectedAndTheFirstShown)
+TEST_F(OpenWith, TheFolderIsListedAndTheFilesAreTheSelectedListTheViewerWalks)
 {
     testsupport::ScratchDir scratch;
     const QString root = QString::fromStdString(scratch.Root());
@@ -80,18 +80,23 @@ TEST_F(OpenWith, TheFolderIsListedTheFilesSelectedAndTheFirstShown)
         m_dlg = std::make_unique<CMainDlg>();
         CImageLists *lists = m_dlg->Lists();
         QString shown;
+        QStringList walked;
         dlgtest::WhenShown<CPreviewDlg> viewer([&](CPreviewDlg *v) {
-            EXPECT_EQ(v->GetOpenMode(), CPreviewDlg::MODE_FOLDER);
-            EXPECT_TRUE(lists->DiskChangesHeld()); // its rows and the viewer's list stay in step
-            shown = lists->FolderPaths().value(v->GetIndex());
+            EXPECT_EQ(v->GetOpenMode(), CPreviewDlg::MODE_SELECTED);
+            walked = m_dlg->PreviewFiles();
+            shown = walked.value(v->GetIndex());
             dlgtest::Key(v, Qt::Key_Escape);
         });
         m_dlg->OpenAtStart(c.folder, c.names);
         m_dlg->show();
+        QStringList want;
+        for (const QString &name : c.selected)
+            want << c.folder + "/" + name;
         if (!c.selected.isEmpty()) {
             ASSERT_TRUE(
                 dlgtest::WaitFor([&] { return viewer.count == 1 && !QApplication::activeModalWidget(); }));
             EXPECT_EQ(shown, c.folder + "/" + c.names.first());
+            EXPECT_EQ(walked, want);
         }
         m_dlg->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get(), 5000));
@@ -105,6 +110,8 @@ TEST_F(OpenWith, TheFolderIsListedTheFilesSelectedAndTheFirstShown)
             selected << lists->FileNames()[row];
         selected.sort();
         EXPECT_EQ(selected, c.selected);
+        // Start converts them without a further step.
+        EXPECT_EQ(lists->SelectedPaths(), want);
         EXPECT_FALSE(lists->DiskChangesHeld());
         QSignalSpy reloaded(lists, &CImageLists::folderRefreshed);
         QTest::keyClick(m_dlg.get(), Qt::Key_F5);

@@ -538,7 +538,8 @@ TEST(ProgressDialog, UndoAtTheEndGivesBackWhatTheRunReplaced)
 }
 
 // Once the run has ended the destination can be opened: the job's folder,
-// or beside the sources the first output's.
+// or beside the sources the first output's. Where the desktop cannot open
+// it, a message names it.
 TEST(ProgressDialog, TheEndOpensTheDestinationFolder)
 {
     SetPrefs(0, 0);
@@ -546,10 +547,12 @@ TEST(ProgressDialog, TheEndOpensTheDestinationFolder)
         const char *outDir;
         std::vector<std::string> outputs;
         const char *opened; // nullptr: no button
+        bool opens;         // the desktop has a file manager
     } rows[] = {
-        {"/out/dest", {}, "/out/dest"},
-        {"源目录", {"/a/x/1.BMP", "/b/2.BMP"}, "/a/x"},
-        {"源目录", {}, nullptr},
+        {"/out/dest", {}, "/out/dest", true},
+        {"源目录", {"/a/x/1.BMP", "/b/2.BMP"}, "/a/x", true},
+        {"源目录", {}, nullptr, true},
+        {"/out/无处", {}, "/out/无处", false},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.outDir);
@@ -562,17 +565,28 @@ TEST(ProgressDialog, TheEndOpensTheDestinationFolder)
             r.ConvertDone();
         });
         QStringList opened;
-        dlg.SetFolderOpener([&](const QString &folder) { opened << folder; });
+        dlg.SetFolderOpener([&](const QString &folder) {
+            opened << folder;
+            return row.opens;
+        });
         dlg.show();
         auto *open = ById<QPushButton>(&dlg, IDC_OPEN_DEST);
         EXPECT_FALSE(open->isVisible());
         go.set_value();
         ASSERT_TRUE(WaitFor([&] { return !dlg.IsRunning(); }));
         EXPECT_EQ(open->isVisible(), row.opened != nullptr);
-        if (row.opened) {
-            EXPECT_EQ(Text(dlg, IDC_OPEN_DEST), U("打开文件夹"));
-            open->click();
-            EXPECT_EQ(opened, QStringList{U(row.opened)});
-        }
+        if (!row.opened)
+            continue;
+        EXPECT_EQ(Text(dlg, IDC_OPEN_DEST), U("打开文件夹"));
+        QStringList told;
+        WhenShown<QMessageBox> box([&](QMessageBox *b) {
+            told << b->text();
+            b->accept();
+        });
+        open->click();
+        EXPECT_EQ(opened, QStringList{U(row.opened)});
+        EXPECT_EQ(told, row.opens
+                            ? QStringList()
+                            : QStringList{U("无法打开文件夹 %1:找不到文件管理器。").arg(U(row.opened))});
     }
 }

@@ -171,6 +171,63 @@ TEST_F(ViewerTest, PreviewShowsTheActualOutputBesideTheSource)
     EXPECT_TRUE(dlg.GetImage().IsValid());
 }
 
+// The source side shows the file as read, not the steps' result: painted
+// beside the output, split or whole, at its own place and size.
+TEST_F(ViewerTest, TheSourceSideIsThePictureBeforeTheSteps)
+{
+    CConvertJob turned = JpegAt(90);
+    turned.SetRotateFlag(true);
+    turned.SetRotation(ROTATE_RIGHT);
+    CConvertJob stamped = JpegAt(90);
+    stamped.SetStampFlag(true);
+    stamped.SetStamp("VELMORA", nullptr, 0xffffff);
+    const struct {
+        const char *name;
+        CConvertJob job;
+        QSize output;
+    } rows[] = {{"turned", turned, {120, 200}}, {"stamped", stamped, {200, 120}}};
+    m_files << Pattern("s0.png", 200, 120);
+    const QImage file = QImage(m_files[0]).convertToFormat(QImage::Format_RGB32);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        m_dlg = std::make_unique<CPreviewDlg>();
+        m_dlg->SetPreviewSettings(row.job);
+        m_dlg->SetFileList(&m_files);
+        m_dlg->SetOpenMode(CPreviewDlg::MODE_SELECTED);
+        m_dlg->show();
+        CPreviewDlg &dlg = *m_dlg;
+        Key(Qt::Key_O);
+        Settle(dlg.GetOutputWork());
+        ASSERT_NE(dlg.GetOutput(), nullptr);
+        EXPECT_EQ(dlg.GetOutput()->output.size(), row.output);
+        EXPECT_EQ(dlg.GetOutput()->source.convertToFormat(QImage::Format_RGB32), file);
+        // Where a 200 x 120 picture lies at 100 % on this screen.
+        const viewgeom::Layout at = viewgeom::LayoutImage(
+            viewgeom::ActualSize({200, 120}, dlg.devicePixelRatioF()), dlg.GetScreenSize());
+        for (bool split : {true, false}) {
+            if (!split) {
+                Key(Qt::Key_Tab);
+                Key(Qt::Key_Tab);
+                ASSERT_EQ(dlg.GetOutputView(), CPreviewDlg::OutputView::Source);
+            }
+            const QImage painted = dlg.grab().toImage();
+            int same = 0, looked = 0;
+            for (int cy = 0; cy < 12; ++cy)
+                for (int cx = 0; cx < 20; ++cx) {
+                    const QPoint in(cx * kCell + kCell / 2, cy * kCell + kCell / 2);
+                    const QPoint on(at.image.left + in.x(), at.image.top + in.y());
+                    if (split && on.x() >= dlg.GetSplitX() - 4)
+                        continue;
+                    ++looked;
+                    same += painted.pixel(on) == file.pixel(in);
+                }
+            EXPECT_GT(looked, 50);
+            EXPECT_EQ(same, looked) << (split ? "split" : "source");
+        }
+        m_dlg.reset();
+    }
+}
+
 // A watermark numbering its files counts them as the list stands after one
 // is taken off, as the run will.
 TEST_F(ViewerTest, ActualOutputNumbersTheListAsItStands)

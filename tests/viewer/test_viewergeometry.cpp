@@ -102,3 +102,46 @@ TEST(ViewerGeometry, SlideIntervalHasAFloorAndNoOverflow)
     EXPECT_EQ(SlideIntervalMs(100), 100000);
     EXPECT_EQ(SlideIntervalMs(3'000'000), 2147483647);
 }
+
+// 100 % is a picture pixel to a device pixel on any screen scale.
+TEST(ViewerGeometry, ActualSizeIsOnePicturePixelToADevicePixel)
+{
+    const struct {
+        double dpr;
+        Size image;
+        Size shown; // window pixels
+    } rows[] = {
+        {1.0, {200, 120}, {200, 120}}, // as drawn so far
+        {2.0, {200, 120}, {100, 60}},  // a window pixel holds 2 x 2
+        {2.0, {201, 1}, {101, 1}},     // a part pixel still takes a window pixel
+        {1.5, {300, 99}, {200, 66}},   // fractional scales
+        {3.0, {10, 10}, {4, 4}},       //
+        {0.0, {50, 40}, {50, 40}},     // no scale known: as 1
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.dpr);
+        EXPECT_EQ(ActualSize(row.image, row.dpr), row.shown);
+        // Centred on the screen, the whole picture is drawn at 1 / dpr.
+        const Layout l = LayoutImage(row.shown, kScreen);
+        const VisiblePart whole = VisibleActualPart(l.image, 0, 0, kScreen, row.image, row.dpr);
+        EXPECT_EQ(whole.source, QRectF(0, 0, row.image.width, row.image.height));
+        EXPECT_EQ(whole.target.topLeft(), QPointF(l.image.left, l.image.top));
+        const double ratio = row.dpr > 0 ? row.dpr : 1.0;
+        EXPECT_NEAR(whole.target.width() * ratio, row.image.width, 1e-9);
+        EXPECT_NEAR(whole.target.height() * ratio, row.image.height, 1e-9);
+    }
+    // Scrolled into a large picture at 2: window x 0 is canvas 100, picture 200.
+    const VisiblePart part = VisibleActualPart({0, 0, 1000, 700}, 100, 50, kScreen, {2000, 1400}, 2.0);
+    EXPECT_EQ(part.source, QRectF(200, 100, 1600, 1200));
+    EXPECT_EQ(part.target, QRectF(0, 0, 800, 600));
+}
+
+TEST(ViewerGeometry, AFollowingCanvasShowsTheSameShareOfItsPicture)
+{
+    // Centre at 400 of 1000 is 40 %: 40 % of 2000 is 800, less half a screen.
+    EXPECT_EQ(FollowingScroll(0, 1000, 2000, 800), 400);
+    EXPECT_EQ(FollowingScroll(100, 1000, 1000, 800), 100); // the same canvas stays
+    EXPECT_EQ(FollowingScroll(200, 1000, 900, 800), 100);  // clamped to the end
+    EXPECT_EQ(FollowingScroll(200, 1000, 800, 800), 0);    // a canvas that fits
+    EXPECT_EQ(FollowingScroll(0, 0, 3000, 800), 0);
+}
