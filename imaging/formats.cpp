@@ -102,15 +102,16 @@ constexpr ImageFormat kFormats[] = {
      [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeBmp(img, file); },
      CXIMAGE_FORMAT_UNKNOWN,
      {.mimeTypes = {"image/bmp"}}},
-    // PCX has no magic number: manufacturer 10, a known version, RLE
-    // encoding 1 and a plausible depth.
+    // PCX has no magic number: manufacturer 10, a known version, encoding 1
+    // (runs) or 0 (plain lines) and a plausible depth. No TGA starts so: its
+    // image type would be 0 or need a colour map type of 1.
     {CXIMAGE_FORMAT_PCX,
      "PCX",
      {"pcx"},
      FORMAT_PALETTE,
      [](const std::uint8_t *d, std::size_t n) {
          return n >= 128 && d[0] == 0x0A && (d[1] == 0 || d[1] == 2 || d[1] == 3 || d[1] == 4 || d[1] == 5) &&
-                d[2] == 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8);
+                d[2] <= 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8);
      },
      cxcodec::DecodePcx,
      [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePcx(img, file); },
