@@ -1,6 +1,7 @@
-// Windows and OS/2 bitmaps. The reader is written by hand so that every read
-// of the (untrusted) file is checked against its size; the writer emits plain
-// BITMAPINFOHEADER files that every reader understands.
+// Windows and OS/2 bitmaps, with their file header or without it (a packed
+// DIB: .dib files, the clipboard's bitmaps). The reader is written by hand so
+// that every read of the (untrusted) file is checked against its size; the
+// writer emits plain BITMAPINFOHEADER files that every reader understands.
 #include "imaging/codecs/codecs.h"
 
 #include <algorithm>
@@ -84,6 +85,7 @@ struct BmpHeader {
     std::uint32_t compression = kBiRgb;
     std::uint32_t clrUsed = 0;
     std::uint32_t masks[4] = {};  // red, green, blue, alpha
+    std::size_t infoStart = kFileHeaderSize; // 0 for a DIB without a file header
     std::size_t paletteStart = 0;  // first byte after the headers and masks
     std::size_t paletteEntrySize = 4;
     std::size_t dataOffset = 0;
@@ -115,7 +117,7 @@ void ReadInfoHeader(const std::uint8_t *info, std::uint32_t infoSize, BmpHeader 
 // version 1 header, or inside a later one.
 const char *ReadBitFields(const std::uint8_t *data, std::size_t size, std::uint32_t infoSize, BmpHeader &h)
 {
-    const std::uint8_t *info = data + kFileHeaderSize;
+    const std::uint8_t *info = data + h.infoStart;
     if (h.bpp != 16 && h.bpp != 32)
         return "bit fields need 16 or 32 bits per pixel";
     const int count = h.compression == kBiAlphaBitfields ? 4 : 3;
@@ -141,7 +143,7 @@ const char *ReadBitFields(const std::uint8_t *data, std::size_t size, std::uint3
 // when sound, else why not.
 const char *ReadLayout(const std::uint8_t *data, std::size_t size, std::uint32_t infoSize, BmpHeader &h)
 {
-    const std::uint8_t *info = data + kFileHeaderSize;
+    const std::uint8_t *info = data + h.infoStart;
     // OS/2 2.x reuses codes 3 and 4 for Huffman and RLE24, which we lack.
     if (infoSize == 64 && h.compression != kBiRgb && h.compression != kBiRle8 && h.compression != kBiRle4)
         return "unsupported BMP compression";
@@ -174,22 +176,19 @@ const char *ReadLayout(const std::uint8_t *data, std::size_t size, std::uint32_t
     }
 }
 
-bool ParseHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxImage &out)
+// The info header at h.infoStart (the caller has checked that its size
+// field is there), its masks and the picture's size.
+bool ParseInfo(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxImage &out)
 {
-    if (size < kFileHeaderSize + 4)
-        return Fail(out, "truncated BMP header");
-    if (data[0] != 'B' || data[1] != 'M')
-        return Fail(out, "not a BMP file");
-    h.dataOffset = U32(data + 10);
-    const std::uint32_t infoSize = U32(data + kFileHeaderSize);
+    const std::uint32_t infoSize = U32(data + h.infoStart);
     const bool known = infoSize == 12 || infoSize == 16 || infoSize == 40 || infoSize == 52 ||
                        infoSize == 56 || infoSize == 64 || infoSize == 108 || infoSize == 124;
     if (!known)
         return Fail(out, "unknown BMP header size");
-    if (size - kFileHeaderSize < infoSize)
+    if (size - h.infoStart < infoSize)
         return Fail(out, "truncated BMP header");
-    h.paletteStart = kFileHeaderSize + infoSize;
-    ReadInfoHeader(data + kFileHeaderSize, infoSize, h);
+    h.paletteStart = h.infoStart + infoSize;
+    ReadInfoHeader(data + h.infoStart, infoSize, h);
     if (const char *why = ReadLayout(data, size, infoSize, h))
         return Fail(out, why);
 
@@ -198,8 +197,39 @@ bool ParseHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxIma
     if (h.width > CxImage::kMaxDimension || h.height > CxImage::kMaxDimension ||
         h.width * h.height > CxImage::kMaxPixels)
         return Fail(out, "image too large");
+    return true;
+}
+
+bool ParseHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxImage &out)
+{
+    if (size < kFileHeaderSize + 4)
+        return Fail(out, "truncated BMP header");
+    if (data[0] != 'B' || data[1] != 'M')
+        return Fail(out, "not a BMP file");
+    h.dataOffset = U32(data + 10);
+    if (!ParseInfo(data, size, h, out))
+        return false;
     if (h.dataOffset < h.paletteStart || h.dataOffset > size)
         return Fail(out, "bad BMP pixel data offset");
+    return true;
+}
+
+// A DIB has no pixel data offset: the pixels follow the colour table, of
+// as many entries as declared (256 at most) or, up to 8 bits, one for
+// every index. Windows sizes a packed DIB so.
+bool ParseDibHeader(const std::uint8_t *data, std::size_t size, BmpHeader &h, CxImage &out)
+{
+    if (size < 4)
+        return Fail(out, "truncated BMP header");
+    h.infoStart = 0;
+    if (!ParseInfo(data, size, h, out))
+        return false;
+    const std::size_t colours = h.clrUsed != 0 ? std::min<std::size_t>(h.clrUsed, 256)
+                                : h.bpp <= 8   ? std::size_t(1) << h.bpp
+                                               : 0;
+    if (size - h.paletteStart < colours * h.paletteEntrySize)
+        return Fail(out, "truncated BMP header");
+    h.dataOffset = h.paletteStart + colours * h.paletteEntrySize;
     return true;
 }
 
@@ -338,18 +368,9 @@ bool DecodeRle(const std::uint8_t *p, std::size_t n, const BmpHeader &h, const I
     return true;
 }
 
-}  // namespace
-
-namespace cxcodec {
-
-bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+// The palette and the pixels of a parsed bitmap.
+bool DecodeParsed(const std::uint8_t *data, std::size_t size, const BmpHeader &h, CxImage &out)
 {
-    if (!data)
-        return Fail(out, "no data");
-    BmpHeader h;
-    if (!ParseHeader(data, size, h, out))
-        return false;
-
     std::vector<RGBQUAD> palette;
     if (h.bpp <= 8 && !ReadPalette(data, size, h, palette, out))
         return false;
@@ -400,6 +421,28 @@ bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const D
             out.AlphaDelete();
     }
     return true;
+}
+
+}  // namespace
+
+namespace cxcodec {
+
+bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
+{
+    if (!data)
+        return Fail(out, "no data");
+    if (size < 2 || data[0] != 'B' || data[1] != 'M')
+        return DecodeDib(data, size, out, req);
+    BmpHeader h;
+    return ParseHeader(data, size, h, out) && DecodeParsed(data, size, h, out);
+}
+
+bool DecodeDib(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+{
+    if (!data)
+        return Fail(out, "no data");
+    BmpHeader h;
+    return ParseDibHeader(data, size, h, out) && DecodeParsed(data, size, h, out);
 }
 
 bool EncodeBmp(const CxImage &img, CxFile &file)
