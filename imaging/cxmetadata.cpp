@@ -29,6 +29,29 @@ bool TiffHeader(const std::uint8_t *d, std::size_t n, bool &le)
     return Read16(d + 2, le) == 42;
 }
 
+// The value of a one-value entry of an integer type (BYTE, SHORT, LONG or a
+// signed one, negative ones as large unsigned values), kept in the entry;
+// false for other types.
+bool IntegerValue(const std::uint8_t *entry, bool le, std::uint32_t &v)
+{
+    switch (Read16(entry + 2, le)) {
+    case 1: // BYTE
+    case 6: // SBYTE
+        v = entry[8];
+        return true;
+    case 3: // SHORT
+    case 8: // SSHORT
+        v = Read16(entry + 8, le);
+        return true;
+    case 4: // LONG
+    case 9: // SLONG
+        v = Read32(entry + 8, le);
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool TiffHeaderAt(const std::uint8_t *d, std::size_t n, std::size_t at)
 {
     return at <= n && n - at >= 8 &&
@@ -65,11 +88,11 @@ int cxmeta::ExifOrientation(const std::uint8_t *d, std::size_t n)
         if (at + 12 > n)
             return 1;
         const std::uint8_t *e = d + at;
-        // SHORT, one value, kept in the entry itself.
-        if (Read16(e, le) == 274 && Read16(e + 2, le) == 3 && Read32(e + 4, le) == 1) {
-            const unsigned v = Read16(e + 8, le);
+        // One value, kept in the entry itself. It should be a SHORT, but
+        // some cameras write a LONG or a signed type: any integer will do.
+        std::uint32_t v;
+        if (Read16(e, le) == 274 && Read32(e + 4, le) == 1 && IntegerValue(e, le, v))
             return v >= 1 && v <= 8 ? int(v) : 1;
-        }
     }
     return 1;
 }
@@ -232,6 +255,29 @@ public:
             return false;
         return true;
     }
+    // Sets an entry of one value, of whatever integer type it has, to a
+    // value every such type can hold (an orientation).
+    bool SetSmall(const Entry &e, std::uint8_t v) const
+    {
+        if (e.count != 1)
+            return false;
+        switch (e.type) {
+        case 1: // BYTE
+        case 6: // SBYTE
+            e.at[8] = v;
+            return true;
+        case 3: // SHORT
+        case 8: // SSHORT
+            Write16(e.at + 8, v, m_le);
+            return true;
+        case 4: // LONG
+        case 9: // SLONG
+            Write32(e.at + 8, v, m_le);
+            return true;
+        default:
+            return false;
+        }
+    }
     // Sets tag where the IFD read last has it; false when it has it in a
     // form that cannot take v.
     bool SetIfPresent(unsigned tag, std::uint32_t v) const
@@ -304,7 +350,7 @@ bool cxmeta::EditExifInPlace(std::string &exif, int width, int height, int orien
     // IFD0: the orientation is written even where the block had none, which
     // takes more than an edit, unless it is the default.
     if (const ExifWalk::Entry *o = walk.Find(274);
-        o ? o->type != 3 || !walk.Set(*o, unsigned(orientation)) : orientation != 1)
+        o ? !walk.SetSmall(*o, std::uint8_t(orientation)) : orientation != 1)
         return false;
     if (!walk.SetIfPresent(256, std::uint32_t(width)) || !walk.SetIfPresent(257, std::uint32_t(height)) ||
         walk.Find(330)) // sub-IFDs: structures this edit does not follow

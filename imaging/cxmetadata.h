@@ -19,8 +19,9 @@ struct CxMetadata {
 
 namespace cxmeta {
 
-// The Orientation tag (274) of IFD0 in a TIFF-structured EXIF block: 1 to 8,
-// or 1 when absent or damaged. Reads nothing past the block.
+// The Orientation tag (274) of IFD0 in a TIFF-structured EXIF block, one
+// value of any integer type: 1 to 8, or 1 when absent or damaged. Reads
+// nothing past the block.
 int ExifOrientation(const std::uint8_t *data, std::size_t size);
 inline int ExifOrientation(const std::string &exif)
 {

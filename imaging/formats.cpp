@@ -42,6 +42,29 @@ std::uint32_t Le32(const std::uint8_t *d)
     return Le16(d) | Le16(d + 2) << 16;
 }
 
+// A bitmap without its file header (a .dib, the clipboard's format): a
+// header size BMP knows, then a picture of some size with one plane and a
+// bit count BMP has. The size's three zero bytes keep every other format's
+// files out: no magic number starts so, and a TGA would have image type 0.
+bool IsDib(const std::uint8_t *d, std::size_t n)
+{
+    if (n < 16)
+        return false;
+    const std::uint32_t size = Le32(d);
+    if (size == 12) {
+        const std::uint32_t bits = Le16(d + 10);
+        return Le16(d + 4) > 0 && Le16(d + 6) > 0 && Le16(d + 8) == 1 &&
+               (bits == 1 || bits == 4 || bits == 8 || bits == 24);
+    }
+    if (size != 16 && size != 40 && size != 52 && size != 56 && size != 64 && size != 108 && size != 124)
+        return false;
+    const std::int64_t width = std::int32_t(Le32(d + 4)), height = std::int32_t(Le32(d + 8));
+    const std::uint32_t bits = Le16(d + 14);
+    return width > 0 && width <= CxImage::kMaxDimension && height != 0 && height >= -CxImage::kMaxDimension &&
+           height <= CxImage::kMaxDimension && Le16(d + 12) == 1 &&
+           (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32);
+}
+
 // An icon (type 1) or cursor (2) directory whose first entry points past the
 // directory into the file: its six bytes alone also begin some TGA files.
 bool IsIco(const std::uint8_t *d, std::size_t n)
@@ -95,22 +118,25 @@ constexpr ImageFormat kFormats[] = {
       .coefficients = Coefficients::Turned}},
     {CXIMAGE_FORMAT_BMP,
      "BMP",
-     {"bmp"},
+     {"bmp", "dib"},
      FORMAT_PALETTE,
-     [](const std::uint8_t *d, std::size_t n) { return n >= 14 && d[0] == 'B' && d[1] == 'M'; },
+     [](const std::uint8_t *d, std::size_t n) {
+         return (n >= 14 && d[0] == 'B' && d[1] == 'M') || IsDib(d, n);
+     },
      cxcodec::DecodeBmp,
      [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodeBmp(img, file); },
      CXIMAGE_FORMAT_UNKNOWN,
      {.mimeTypes = {"image/bmp"}}},
-    // PCX has no magic number: manufacturer 10, a known version, RLE
-    // encoding 1 and a plausible depth.
+    // PCX has no magic number: manufacturer 10, a known version, encoding 1
+    // (runs) or 0 (plain lines) and a plausible depth. No TGA starts so: its
+    // image type would be 0 or need a colour map type of 1.
     {CXIMAGE_FORMAT_PCX,
      "PCX",
      {"pcx"},
      FORMAT_PALETTE,
      [](const std::uint8_t *d, std::size_t n) {
          return n >= 128 && d[0] == 0x0A && (d[1] == 0 || d[1] == 2 || d[1] == 3 || d[1] == 4 || d[1] == 5) &&
-                d[2] == 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8);
+                d[2] <= 1 && (d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8);
      },
      cxcodec::DecodePcx,
      [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePcx(img, file); },

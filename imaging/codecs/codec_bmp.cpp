@@ -432,12 +432,31 @@ bool DecodePixels(const std::uint8_t *data, std::size_t size, const BmpHeader &h
 
 namespace cxcodec {
 
-bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {
     if (!data)
         return Fail(out, "no data");
+    if (size < 2 || data[0] != 'B' || data[1] != 'M')
+        return DecodeDib(data, size, out, req);
     BmpHeader h;
     return ParseHeader(data, size, h, out) && DecodePixels(data, size, h, false, out);
+}
+
+// A DIB has no pixel data offset: the pixels follow the colour table, of
+// as many entries as declared (256 at most) or, up to 8 bits, one for
+// every index. Windows sizes a packed DIB so.
+bool DecodeDib(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+{
+    BmpHeader h;
+    if (!data || !ParseInfo(data, size, 0, false, h, out))
+        return false;
+    const std::size_t colours = h.clrUsed != 0 ? std::min<std::size_t>(h.clrUsed, 256)
+                                : h.bpp <= 8   ? std::size_t(1) << h.bpp
+                                               : 0;
+    if (size - h.paletteStart < colours * h.paletteEntrySize)
+        return Fail(out, "truncated BMP header");
+    h.dataOffset = h.paletteStart + colours * h.paletteEntrySize;
+    return DecodePixels(data, size, h, false, out);
 }
 
 bool DecodeIconDib(const std::uint8_t *data, std::size_t size, CxImage &out, IconMaskPlace &mask)

@@ -1,6 +1,7 @@
-// ZSoft PCX pictures: run-length coded scan lines of one to four planes. The
-// reader checks every byte it takes against the file size; the writer emits
-// version 5 files (8-bit with a 256-colour palette, or three 8-bit planes).
+// ZSoft PCX pictures: run-length coded (or, rarely, plain) scan lines of one
+// to four planes. The reader checks every byte it takes against the file
+// size; the writer emits version 5 files (8-bit with a 256-colour palette, or
+// three 8-bit planes).
 #include "imaging/codecs/codecs.h"
 
 #include <algorithm>
@@ -39,13 +40,24 @@ constexpr std::uint8_t kEgaDefault[16][3] = {
 };
 
 // Decodes the run-length stream one scan line at a time. A run may go on
-// into the next line, so its remainder is carried over.
-class RleReader {
+// into the next line, so its remainder is carried over. A plain file's lines
+// are stored as they are, padding and all.
+class LineReader {
 public:
-    RleReader(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
+    LineReader(const std::uint8_t *data, std::size_t size, bool plain)
+        : m_data(data), m_size(size), m_plain(plain)
+    {
+    }
 
     bool ReadLine(std::uint8_t *dst, std::size_t n)
     {
+        if (m_plain) {
+            if (m_size - m_pos < n)
+                return false;
+            std::memcpy(dst, m_data + m_pos, n);
+            m_pos += n;
+            return true;
+        }
         std::size_t k = 0;
         while (k < n) {
             if (m_runLeft > 0) {
@@ -73,6 +85,7 @@ public:
 private:
     const std::uint8_t *m_data;
     std::size_t m_size;
+    bool m_plain;
     std::size_t m_pos = 0;
     int m_runLeft = 0;
     std::uint8_t m_runValue = 0;
@@ -92,6 +105,7 @@ void HeaderPalette(const std::uint8_t *head, int count, bool useDefault, std::ve
 // What the header says, checked.
 struct PcxHeader {
     int version = 0, bits = 0, planes = 0;
+    bool plain = false; // encoding 0: lines stored without runs
     int width = 0, height = 0;
     std::size_t bytesPerLine = 0;
     Layout layout = Layout::Mono;
@@ -123,8 +137,9 @@ const char *ReadHeader(const std::uint8_t *head, PcxHeader &h)
 {
     if (head[0] != 0x0A)
         return "not a PCX file";
-    if (head[2] != 1)
+    if (head[2] != 0 && head[2] != 1)
         return "unsupported PCX encoding";
+    h.plain = head[2] == 0;
     h.version = head[1];
     h.bits = head[3];
     const int xmin = U16(head + 4), ymin = U16(head + 6), xmax = U16(head + 8), ymax = U16(head + 10);
@@ -141,15 +156,19 @@ const char *ReadHeader(const std::uint8_t *head, PcxHeader &h)
     return nullptr;
 }
 
-// The picture's palette; returns where the run-length data ends (the
-// 256-colour palette sits at the very end, after its marker byte).
+// The picture's palette; returns where the line data ends (the 256-colour
+// palette sits at the very end, after its marker byte; in a plain file only
+// past the lines, so that no pixel passes for the marker).
 std::size_t ReadPalette(const std::uint8_t *data, std::size_t size, const PcxHeader &h,
                         std::vector<RGBQUAD> &palette)
 {
     const std::uint8_t *head = data;
     if (h.layout == Layout::Indexed8) {
         palette.resize(256);
-        if (size >= kHeaderSize + kVgaPaletteSize && data[size - kVgaPaletteSize] == kVgaPaletteMarker) {
+        const std::uint64_t lines =
+            h.plain ? std::uint64_t(h.planes) * h.bytesPerLine * std::uint64_t(h.height) : 0;
+        if (std::uint64_t(size) >= kHeaderSize + kVgaPaletteSize + lines &&
+            data[size - kVgaPaletteSize] == kVgaPaletteMarker) {
             const std::uint8_t *p = data + size - kVgaPaletteSize + 1;
             for (int i = 0; i < 256; ++i)
                 palette[std::size_t(i)] = RGBQUAD{p[i * 3 + 2], p[i * 3 + 1], p[i * 3], 0};
@@ -243,7 +262,7 @@ bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     // it claims is refused before anything is allocated.
     const std::uint64_t lineBytes = std::uint64_t(h.planes) * h.bytesPerLine;
     const std::uint64_t available = dataEnd - kHeaderSize;
-    if (lineBytes * std::uint64_t(h.height) > available * 32)
+    if (lineBytes * std::uint64_t(h.height) > available * (h.plain ? 1 : 32))
         return Fail(out, "truncated PCX data");
 
     if (!out.Create(h.width, h.height, h.imageBpp, CXIMAGE_FORMAT_PCX))
@@ -254,9 +273,9 @@ bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         return false;
 
     std::vector<std::uint8_t> line(static_cast<std::size_t>(lineBytes));
-    RleReader rle(data + kHeaderSize, dataEnd - kHeaderSize);
+    LineReader lines(data + kHeaderSize, dataEnd - kHeaderSize, h.plain);
     for (int y = 0; y < h.height; ++y) {
-        if (!rle.ReadLine(line.data(), line.size()))
+        if (!lines.ReadLine(line.data(), line.size()))
             return Fail(out, "truncated PCX data");
         StoreLine(h, line.data(), out.GetBits(y), h.layout == Layout::Rgba ? out.AlphaGetPointer(y) : nullptr);
     }

@@ -2,7 +2,7 @@
 //
 // Reading covers the first page. Palette and grey pages are read strip by
 // strip (or tile by tile) into a paletted image; RGB(A) (8 and 16 bits, 12-
-// and 32-bit integers, 32- and 64-bit floats), 16-bit CMYK and CIE
+// and 32-bit integers, 16-, 24-, 32- and 64-bit floats), 16-bit CMYK and CIE
 // L*a*b* the same way into colour; everything else (8-bit CMYK, subsampled
 // YCbCr, separate planes) goes through libtiff's RGBA reader. Rows come out
 // as stored: the orientation tag is only reported (CxImage turns the
@@ -12,10 +12,12 @@
 #include "imaging/codecs/probes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -280,8 +282,9 @@ inline int Sample8(const std::uint8_t *row, std::size_t i, bool wide, bool isSig
 
 // Samples of other depths as 8 bits, as ImageMagick shows them: 12- and
 // 32-bit integers scaled from their whole range (signed ones shifted like
-// the 8- and 16-bit ones), 32- and 64-bit floats taken as 0 to 1 and
-// clamped. (ImageMagick refuses 64-bit integers, and so do we.)
+// the 8- and 16-bit ones), floats of 16 (IEEE half), 24 (Adobe's: 7-bit
+// exponent, 16-bit fraction), 32 and 64 bits taken as 0 to 1 and clamped.
+// (ImageMagick refuses 64-bit integers, and so do we.)
 struct DeepSamples {
     int bits = 0;
     std::uint16_t format = SAMPLEFORMAT_UINT;
@@ -289,7 +292,7 @@ struct DeepSamples {
     static bool Handles(int bits, std::uint16_t format)
     {
         if (format == SAMPLEFORMAT_IEEEFP)
-            return bits == 32 || bits == 64;
+            return bits == 16 || bits == 24 || bits == 32 || bits == 64;
         return (format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_VOID || format == SAMPLEFORMAT_INT) &&
                (bits == 12 || bits == 32);
     }
@@ -302,6 +305,17 @@ struct DeepSamples {
             const std::uint8_t *p = row + i * 3 / 2;
             const unsigned v = i & 1 ? (p[0] & 0x0Fu) << 8 | p[1] : unsigned(p[0]) << 4 | p[1] >> 4;
             return int(((isSigned ? v ^ 0x800u : v) * 255 + 2047) / 4095);
+        }
+        case 16:
+            return FloatTo8(SmallFloat(Load16(row + 2 * i), 5, 10));
+        case 24: {
+            // Host order, as libtiff hands it over.
+            const std::uint8_t *p = row + 3 * i;
+            const std::uint32_t v =
+                std::endian::native == std::endian::little
+                    ? std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16
+                    : std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]);
+            return FloatTo8(SmallFloat(v, 7, 16));
         }
         case 32: {
             if (format == SAMPLEFORMAT_IEEEFP) {
@@ -321,6 +335,21 @@ struct DeepSamples {
             return FloatTo8(f);
         }
         }
+    }
+    // A sign bit, then the exponent and fraction bits, as IEEE lays them out.
+    static double SmallFloat(std::uint32_t v, int exponentBits, int fractionBits)
+    {
+        const std::uint32_t fraction = v & ((1u << fractionBits) - 1);
+        const int maxExponent = (1 << exponentBits) - 1, bias = maxExponent / 2;
+        const int exponent = int(v >> fractionBits) & maxExponent;
+        double f;
+        if (exponent == maxExponent)
+            f = fraction ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
+        else if (exponent == 0)
+            f = std::ldexp(fraction, 1 - bias - fractionBits);
+        else
+            f = std::ldexp(fraction | 1u << fractionBits, exponent - bias - fractionBits);
+        return v >> (exponentBits + fractionBits) & 1 ? -f : f;
     }
     static int FloatTo8(double f)
     {

@@ -81,6 +81,7 @@ struct GifFileInfo {
 // Each decoder fills an empty image (through Create and the pixel accessors,
 // plus CxImageAccess for frame facts) and returns false on any fault of the
 // data. The bytes are untrusted; they are never read past size.
+// A bitmap file, or a DIB without its file header (DecodeDib).
 bool DecodeBmp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // An icon's bitmap: a DIB without the file header, its height counting the
 // AND mask after the picture, its 32-bit pixels' spare byte read as alpha
@@ -91,6 +92,9 @@ struct IconMaskPlace {
     bool topDown = false;
 };
 bool DecodeIconDib(const std::uint8_t *data, std::size_t size, CxImage &out, IconMaskPlace &mask);
+// A packed DIB: an info or core header, its colour masks and table, then the
+// pixels.
+bool DecodeDib(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The metadata blocks of a JPEG's header as DecodeJpeg keeps them, reading

@@ -30,13 +30,14 @@ namespace cxprobe {
 
 bool ProbeBmp(const std::uint8_t *data, std::size_t size, ImageHeader &h)
 {
-    constexpr std::size_t kFileHeader = 14;
-    if (!data || size < kFileHeader + 4 || data[0] != 'B' || data[1] != 'M')
+    // After the file header, or first in a DIB without one.
+    const std::size_t start = data && size >= 2 && data[0] == 'B' && data[1] == 'M' ? 14 : 0;
+    if (!data || size < start + 4)
         return false;
-    const std::uint32_t infoSize = U32(data + kFileHeader);
-    if (infoSize < 12 || size - kFileHeader < infoSize)
+    const std::uint32_t infoSize = U32(data + start);
+    if (infoSize < 12 || size - start < infoSize)
         return false;
-    const std::uint8_t *info = data + kFileHeader;
+    const std::uint8_t *info = data + start;
     if (infoSize == 12) // OS/2 1.x: unsigned 16-bit sizes
         return Still(h, U16(info + 4), U16(info + 6));
     const std::int64_t height = std::int32_t(U32(info + 8)); // negative: rows top down

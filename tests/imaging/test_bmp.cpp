@@ -1,3 +1,5 @@
+#include "imaging/formats.h"
+#include "imaging/imageheader.h"
 #include "tests/imaging/bmp_pcx_helpers.h"
 
 #include <QByteArray>
@@ -129,6 +131,69 @@ TEST(BmpDecode, ImageMagickFixturesMatchTheirTemplates)
         for (int y = 0; y < img.GetHeight() && c.bpp != 24; ++y)
             for (int x = 0; x < img.GetWidth(); ++x)
                 ASSERT_LT(img.GetPixelIndex(x, y), img.GetNumColors());
+    }
+}
+
+TEST(BmpDecode, DibsWithoutAFileHeaderReadAsTheirBitmaps)
+{
+    // A .dib is a bitmap file without its first 14 bytes: the pixels follow
+    // the header, its masks and its colour table.
+    std::vector<std::vector<std::uint8_t>> bitmaps;
+    for (const char *name :
+         {"rgb24_v3.bmp", "rgb24_os2.bmp", "rgb24_v5.bmp", "rgb565.bmp", "argb1555.bmp", "argb32_v4.bmp",
+          "argb32_v5.bmp", "pal8.bmp", "pal8_rle.bmp", "pal8_os2.bmp", "pal4.bmp", "pal1.bmp"})
+        bitmaps.push_back(Fixture(name));
+    Bmp bmp; // 4 x 1 at 24 bits, a colour table of three entries before the pixels
+    bmp.width = 4;
+    bmp.palette = Greys(3);
+    bmp.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    bitmaps.push_back(bmp.Build());
+    bmp.bpp = 8; // a table of two entries declared
+    bmp.palette = Greys(2);
+    bmp.pixels = {0, 1, 1, 0};
+    bitmaps.push_back(bmp.Build());
+    bmp.bpp = 16; // bit fields after a 40-byte header
+    bmp.palette.clear();
+    bmp.compression = 3;
+    bmp.masks = {0xF800, 0x07E0, 0x001F};
+    bmp.pixels = {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0xFF, 0xFF};
+    bitmaps.push_back(bmp.Build());
+    for (const std::vector<std::uint8_t> &bitmap : bitmaps) {
+        SCOPED_TRACE(::testing::Message()
+                     << "header " << Get32(bitmap, 14) << ", " << bitmap.size() << " bytes");
+        const std::vector<std::uint8_t> dib(bitmap.begin() + 14, bitmap.end());
+        const CxImage want = DecodeBytes(bitmap), img = DecodeBytes(dib);
+        ASSERT_TRUE(img.IsValid()) << img.GetLastError();
+        EXPECT_EQ(img.GetType(), CXIMAGE_FORMAT_BMP);
+        EXPECT_EQ(img.GetBpp(), want.GetBpp());
+        EXPECT_EQ(img.GetNumColors(), want.GetNumColors());
+        EXPECT_EQ(MaxRgbaDiff(img, want), 0);
+        ImageHeader h;
+        ASSERT_TRUE(ProbeImageHeader(dib.data(), dib.size(), h));
+        EXPECT_EQ(h.width, want.GetWidth());
+        EXPECT_EQ(h.height, want.GetHeight());
+
+        // Cut inside the header, the colour table or the pixels.
+        for (std::size_t cut : {std::size_t(3), std::size_t(20), dib.size() / 2, dib.size() - 12}) {
+            const CxImage part = DecodeBytes(std::vector<std::uint8_t>(dib.begin(), dib.begin() + cut));
+            EXPECT_FALSE(part.IsValid()) << "cut at " << cut;
+        }
+    }
+    EXPECT_EQ(TypeFromExtension("dib"), CXIMAGE_FORMAT_BMP);
+
+    // Only a header BMP knows, with one plane, a picture of some size and a
+    // bit count BMP has, is taken for one.
+    const std::vector<std::uint8_t> file = Fixture("rgb24_v3.bmp"), good(file.begin() + 14, file.end());
+    const struct {
+        std::size_t at, bytes;
+        std::uint32_t value;
+    } spoilt[] = {{0, 4, 41}, {0, 4, 0},  {4, 4, 0},  {8, 4, 0},
+                  {12, 2, 2}, {14, 2, 2}, {14, 2, 0}, {4, 4, 1u << 30}};
+    for (const auto &s : spoilt) {
+        std::vector<std::uint8_t> b = good;
+        Put(b, s.at, s.value, int(s.bytes));
+        EXPECT_EQ(CxImage::DetectFormat(b.data(), b.size()), CXIMAGE_FORMAT_UNKNOWN)
+            << s.at << " " << s.value;
     }
 }
 

@@ -76,14 +76,16 @@ TEST(PcxDecode, FixturesMatchTheirTemplates)
 {
     // ImageMagick and GraphicsMagick files hold the templates' exact values;
     // ImageMagick's mono file stores white as entry 0 in its header palette.
+    // Its plain files (-compress none) pad no line to an even length.
     struct Case {
         const char *file, *templ;
         int bpp;
     } cases[] = {
-        {"pal8.pcx", "template_40.ppm", 8},     {"pal8_gm.pcx", "template_40.ppm", 8},
-        {"rgb24.pcx", "template_rgb.ppm", 24},  {"rgb24_gm.pcx", "template_rgb.ppm", 24},
-        {"rgba.pcx", "template_alpha.png", 24}, {"mono.pcx", "template_2.pbm", 1},
-        {"mono_gm.pcx", "template_2.pbm", 1},
+        {"pal8.pcx", "template_40.ppm", 8},          {"pal8_gm.pcx", "template_40.ppm", 8},
+        {"rgb24.pcx", "template_rgb.ppm", 24},       {"rgb24_gm.pcx", "template_rgb.ppm", 24},
+        {"rgba.pcx", "template_alpha.png", 24},      {"mono.pcx", "template_2.pbm", 1},
+        {"mono_gm.pcx", "template_2.pbm", 1},        {"pal8_plain.pcx", "template_40.ppm", 8},
+        {"rgb24_plain.pcx", "template_rgb.ppm", 24},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
@@ -158,6 +160,57 @@ TEST(PcxDecode, RunsCrossLinesAndWindowAndPaddingAreHonoured)
     EXPECT_EQ(img.GetPixelColor(2, 1), (RGBQUAD{7, 7, 7, 255}));
 }
 
+TEST(PcxDecode, PlainLinesAreReadWithTheirPadding)
+{
+    // Encoding 0: every line of every plane stored whole, padding included;
+    // bytes of 0xC0 and above are pixels, not runs.
+    struct Row {
+        const char *name;
+        int bits, planes, width, height, bytesPerLine;
+        std::vector<std::uint8_t> data;
+        bool vgaPalette;
+        std::vector<int> indices; // empty: refused
+        RGBQUAD last;             // the colour of the last pixel
+    };
+    auto opaque = [](RGBQUAD c) {
+        c.rgbReserved = 255;
+        return c;
+    };
+    // 800 pixels, the one where a 256-colour palette's marker would stand 0x0C.
+    std::vector<std::uint8_t> marker(800, 3);
+    marker[800 - 769] = 0x0C;
+    const Row rows[] = {
+        {"8 bits, padded lines", 8, 1, 3, 2, 4, {0xC5, 0xC1, 7, 0xEE, 1, 0xFF, 2, 0xEE}, true,
+         {0xC5, 0xC1, 7, 1, 0xFF, 2}, opaque(Ramp(256)[2])},
+        {"four bit planes", 1, 4, 3, 1, 2, {0xA0, 0xFF, 0x60, 0xFF, 0x20, 0xFF, 0, 0xFF}, false, {1, 2, 7},
+         opaque(Ramp(16)[7])},
+        {"packed nibbles", 4, 1, 3, 1, 2, {0x1F, 0x2C}, false, {1, 15, 2}, opaque(Ramp(16)[2])},
+        {"a pixel where the palette marker would be, greyscale", 8, 1, 800, 1, 800, marker, false,
+         std::vector<int>(marker.begin(), marker.end()), RGBQUAD{3, 3, 3, 255}},
+        {"a byte short", 8, 1, 3, 2, 4, {1, 2, 3, 0, 4, 5, 6}, false, {}, {}},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        Pcx pcx;
+        pcx.encoding = 0;
+        pcx.bits = r.bits;
+        pcx.planes = r.planes;
+        pcx.xmax = r.width - 1;
+        pcx.ymax = r.height - 1;
+        pcx.bytesPerLine = r.bytesPerLine;
+        pcx.data = r.data;
+        pcx.headerPalette = Ramp(16);
+        if (r.vgaPalette)
+            pcx.vgaPalette = Ramp(256);
+        const CxImage img = DecodeBytes(pcx.Build());
+        ASSERT_EQ(img.IsValid(), !r.indices.empty()) << img.GetLastError();
+        if (img.IsValid()) {
+            EXPECT_EQ(Indices(img), r.indices);
+            EXPECT_EQ(img.GetPixelColor(r.width - 1, r.height - 1), r.last);
+        }
+    }
+}
+
 TEST(PcxDecode, RejectsTruncatedAndCorruptFiles)
 {
     // Cuts inside the header or the coded lines (past them, an 8-bit file
@@ -194,7 +247,7 @@ TEST(PcxDecode, RejectsTruncatedAndCorruptFiles)
     EXPECT_TRUE(broken([](Pcx &p) { p.ymin = 3; }));
     EXPECT_TRUE(broken([](Pcx &p) { p.bits = 2; }));
     EXPECT_TRUE(broken([](Pcx &p) { p.planes = 2; }));
-    EXPECT_TRUE(broken([](Pcx &p) { p.encoding = 0; }));
+    EXPECT_TRUE(broken([](Pcx &p) { p.encoding = 2; }));
     EXPECT_TRUE(broken([](Pcx &p) { p.bytesPerLine = 1; }));  // shorter than the width
     EXPECT_TRUE(broken([](Pcx &p) { p.data.pop_back(); }));
     EXPECT_TRUE(broken([](Pcx &p) { p.data = {1, 2, 3, 0xC2}; }));  // run count without its value

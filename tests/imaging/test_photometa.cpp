@@ -2,6 +2,7 @@
 // the metadata blocks carried into outputs.
 #include "imaging/colourprofile.h"
 #include "imaging/cximage.h"
+#include "imaging/imageheader.h"
 #include "imaging/metadataio.h"
 #include "tests/test_support.h"
 #include "imaging/thumbnail.h"
@@ -9,6 +10,9 @@
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 #include <lcms2.h>
+
+#include <algorithm>
+#include <array>
 
 using namespace testsupport;
 
@@ -62,6 +66,89 @@ TEST(PhotoOrientation, DamagedExifCountsAsUpright)
     ScratchDir dir;
     CxImage copy = img;
     EXPECT_TRUE(copy.Save(dir.Path("out.jpg").c_str(), CXIMAGE_FORMAT_JPG)) << copy.GetLastError();
+}
+
+TEST(PhotoOrientation, TheTagCountsInAnyIntegerType)
+{
+    // IFD0 holds one entry: tag 274 of a type and count, its four value
+    // bytes as stored. Some cameras write a LONG or SLONG.
+    struct Row {
+        const char *name;
+        bool bigEndian;
+        std::uint16_t type;
+        std::uint32_t count;
+        std::array<std::uint8_t, 4> value;
+        int orientation; // as read
+        bool editable;   // takes a new value where it stands
+    };
+    const Row rows[] = {
+        {"SHORT", false, 3, 1, {6, 0, 0, 0}, 6, true},
+        {"LONG", false, 4, 1, {6, 0, 0, 0}, 6, true},
+        {"SLONG", false, 9, 1, {6, 0, 0, 0}, 6, true},
+        {"BYTE", false, 1, 1, {8, 0, 0, 0}, 8, true},
+        {"SBYTE", false, 6, 1, {5, 0, 0, 0}, 5, true},
+        {"SSHORT", false, 8, 1, {3, 0, 0, 0}, 3, true},
+        {"big-endian SHORT", true, 3, 1, {0, 6, 0, 0}, 6, true},
+        {"big-endian LONG", true, 4, 1, {0, 0, 0, 7}, 7, true},
+        {"big-endian SSHORT", true, 8, 1, {0, 2, 0, 0}, 2, true},
+        {"big-endian BYTE", true, 1, 1, {6, 0, 0, 0}, 6, true},
+        {"SSHORT -1", false, 8, 1, {0xFF, 0xFF, 0, 0}, 1, true},
+        {"SLONG -6", false, 9, 1, {0xFA, 0xFF, 0xFF, 0xFF}, 1, true},
+        {"LONG 9", false, 4, 1, {9, 0, 0, 0}, 1, true},
+        {"LONG 65542, 6 in its low half", false, 4, 1, {6, 0, 1, 0}, 1, true},
+        {"two SHORTs", false, 3, 2, {6, 0, 6, 0}, 1, false},
+        {"RATIONAL", false, 5, 1, {8, 0, 0, 0}, 1, false},
+        {"ASCII", false, 2, 1, {'6', 0, 0, 0}, 1, false},
+    };
+    const std::vector<std::uint8_t> jpeg = ReadFileBytes(DataPath("photo/orient6.jpg"));
+    const std::uint8_t shortSix[] = {0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0};
+    const auto entry = std::search(jpeg.begin(), jpeg.end(), std::begin(shortSix), std::end(shortSix));
+    ASSERT_NE(entry, jpeg.end());
+    const CxImage upright = LoadPhoto("orient1.jpg");
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const auto put = [&r](std::string &b, std::uint32_t v, int bytes) {
+            for (int i = 0; i < bytes; ++i)
+                b.push_back(char(v >> (8 * (r.bigEndian ? bytes - 1 - i : i))));
+        };
+        std::string block = r.bigEndian ? "MM" : "II";
+        put(block, 42, 2);
+        put(block, 8, 4);
+        put(block, 1, 2);
+        put(block, 274, 2);
+        put(block, r.type, 2);
+        put(block, r.count, 4);
+        block.append(r.value.begin(), r.value.end());
+        put(block, 0, 4);
+        EXPECT_EQ(cxmeta::ExifOrientation(block), r.orientation);
+        std::string edited = block;
+        ASSERT_EQ(cxmeta::EditExifInPlace(edited, 32, 16, 3), r.editable);
+        if (r.editable) {
+            EXPECT_EQ(cxmeta::ExifOrientation(edited), 3);
+            EXPECT_EQ(edited.substr(0, 18), block.substr(0, 18)); // the entry keeps its type
+        }
+        if (r.bigEndian)
+            continue;
+
+        // In a photo: the decode, its header and the upright picture.
+        std::vector<std::uint8_t> photo = jpeg;
+        const std::size_t at = std::size_t(entry - jpeg.begin());
+        photo[at + 2] = std::uint8_t(r.type);
+        photo[at + 4] = std::uint8_t(r.count);
+        std::copy(r.value.begin(), r.value.end(), photo.begin() + std::ptrdiff_t(at + 8));
+        CxImage stored;
+        ASSERT_TRUE(stored.Decode(photo.data(), photo.size(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = false}));
+        EXPECT_EQ(stored.GetOrientation(), r.orientation);
+        ImageHeader h;
+        ASSERT_TRUE(ProbeImageHeader(photo.data(), photo.size(), h));
+        EXPECT_EQ(h.orientation, r.orientation);
+        if (r.orientation == 6) {
+            CxImage turned;
+            ASSERT_TRUE(turned.Decode(photo.data(), photo.size()));
+            ASSERT_EQ(turned.GetWidth(), upright.GetWidth());
+            EXPECT_LE(MaxChannelDiff(turned, upright), 2);
+        }
+    }
 }
 
 TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
@@ -133,8 +220,9 @@ TEST(PhotoMetadata, BlocksReachEveryFormatThatCarriesThem)
         }
         // Read by the format's own library, which drops a profile stored
         // against its rules.
-        if (src == "adobergb.jpg")
+        if (src == "adobergb.jpg") {
             EXPECT_EQ(back.GetMetadata().icc, img.GetMetadata().icc);
+        }
         EXPECT_EQ(back.GetOrientation(), r.autoOrient ? 1 : 6);
     }
 }

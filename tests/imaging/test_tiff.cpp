@@ -74,6 +74,7 @@ struct RawTiff {
     std::uint16_t bps = 8, spp = 1, photometric = PHOTOMETRIC_MINISBLACK;
     std::uint16_t sampleFormat = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG, orientation = 0;
     bool alpha = false;             // the last sample is unassociated alpha
+    bool bigEndian = false;         // samples are still given in host order
     std::vector<std::uint16_t> map; // colour map, 3 x 2^bps entries
     Bytes samples;
 
@@ -81,7 +82,7 @@ struct RawTiff {
     {
         ScratchDir dir;
         const std::string path = dir.Path("raw.tif");
-        TIFF *tif = TIFFOpen(path.c_str(), "w");
+        TIFF *tif = TIFFOpen(path.c_str(), bigEndian ? "wb" : "w");
         if (!tif)
             return {};
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
@@ -267,6 +268,73 @@ TEST(TiffDecode, CieLabAndSignedSamplesGiveTheirColours)
         EXPECT_NEAR(p.rgbRed, c.r, 2);
         EXPECT_NEAR(p.rgbGreen, c.g, 2);
         EXPECT_NEAR(p.rgbBlue, c.b, 2);
+    }
+}
+
+TEST(TiffDecode, FloatSamplesOfEveryWidthShowZeroToOne)
+{
+    // 0 to 1 shown as 0 to 255, rounded; beyond it clamped, NaN black.
+    // Halves; Adobe's 24-bit floats (7-bit exponent, 16-bit fraction).
+    struct Row {
+        const char *name;
+        std::uint16_t bps, spp;
+        bool bigEndian;
+        std::vector<std::uint32_t> bits; // of each sample
+        std::vector<int> want;           // each sample as 8 bits
+    };
+    const Row rows[] = {
+        {"16-bit grey: 0, 0.5, 1, 2, -1, NaN, infinity, the least subnormal, 1/3, 1/16",
+         16,
+         1,
+         false,
+         {0x0000, 0x3800, 0x3C00, 0x4000, 0xBC00, 0x7E00, 0x7C00, 0x0001, 0x3555, 0x2C00},
+         {0, 128, 255, 255, 0, 0, 255, 0, 85, 16}},
+        {"16-bit grey, big-endian: 1/3, 0.75", 16, 1, true, {0x3555, 0x3A00}, {85, 191}},
+        {"24-bit grey: 0, 0.5, 1, 2, -1, NaN, infinity, the least subnormal, 0.25, 0.75",
+         24,
+         1,
+         false,
+         {0x000000, 0x3E0000, 0x3F0000, 0x400000, 0xBF0000, 0x7F0001, 0x7F0000, 0x000001, 0x3D0000, 0x3E8000},
+         {0, 128, 255, 255, 0, 0, 255, 0, 64, 191}},
+        {"24-bit grey, big-endian: 0.25, 0.75", 24, 1, true, {0x3D0000, 0x3E8000}, {64, 191}},
+        {"32-bit grey: 0.5, 0.75, 2, -1, NaN",
+         32,
+         1,
+         false,
+         {0x3F000000, 0x3F400000, 0x40000000, 0xBF800000, 0x7FC00000},
+         {128, 191, 255, 0, 0}},
+        {"16-bit RGB", 16, 3, false, {0x3C00, 0x3800, 0x0000}, {255, 128, 0}},
+        {"16-bit RGBA, unassociated", 16, 4, false, {0x3C00, 0x3800, 0x0000, 0x3800}, {255, 128, 0, 128}},
+        {"24-bit RGB, big-endian", 24, 3, true, {0x3F0000, 0x3E0000, 0x3D0000}, {255, 128, 64}},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        RawTiff t;
+        t.width = std::uint32_t(r.bits.size() / r.spp);
+        t.bps = r.bps;
+        t.spp = r.spp;
+        t.photometric = r.spp >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+        t.sampleFormat = SAMPLEFORMAT_IEEEFP;
+        t.alpha = r.spp == 4;
+        t.bigEndian = r.bigEndian;
+        for (std::uint32_t v : r.bits)
+            for (int i = 0; i < r.bps / 8; ++i)
+                t.samples.push_back(std::uint8_t(v >> (8 * i))); // little-endian host order
+        CxImage img;
+        ASSERT_TRUE(DecodeBytes(t.Build(), img)) << img.GetLastError();
+        std::vector<int> got;
+        for (int x = 0; x < img.GetWidth(); ++x) {
+            const RGBQUAD p = img.GetPixelColor(x, 0);
+            if (r.spp == 1) {
+                EXPECT_TRUE(p.rgbRed == p.rgbGreen && p.rgbGreen == p.rgbBlue) << x;
+                got.push_back(p.rgbRed);
+            } else {
+                got.insert(got.end(), {p.rgbRed, p.rgbGreen, p.rgbBlue});
+                if (r.spp == 4)
+                    got.push_back(p.rgbReserved);
+            }
+        }
+        EXPECT_EQ(got, r.want);
     }
 }
 
