@@ -495,7 +495,7 @@ bool ShowArrivedRows(const PngReader &r, CxImage &out)
 // levels 1 to 3 wrote less than 4 to 9 (on one photo level 3 gave 0.92 of
 // level 4's bytes, level 9 0.97). Below the default, runs of equal bytes are
 // the only matches: on the bench's photos 1.01 to 1.46 of the default's
-// bytes, in less time (on smooth drawn wallpapers 0.92 to 1.15); each step
+// bytes, in less time (on smooth drawn wallpapers 0.92 to 1.65); each step
 // down lets the filters choose less. Palette rows (grey photos among them)
 // stay unfiltered, as libpng does, with zlib's own levels but for 3, which
 // is written as 2: zlib's greedy level 3 searches twice as far as the lazy
