@@ -87,10 +87,12 @@ std::int64_t AtLeastOne(std::int64_t v)
     return v < 1 ? 1 : v;
 }
 
-// The side scaled by num / den, truncated, at least 1.
+// The side scaled by num / den, rounded to the nearest (halves up), at
+// least 1: a 4:3 part of 1622 x 2880 is 1622 x 1217, and its long edge at
+// 640 is 640 x 480, not 479.
 std::int64_t Scaled(std::int64_t side, std::int64_t num, std::int64_t den)
 {
-    return den > 0 ? AtLeastOne(side * num / den) : 1;
+    return den > 0 ? AtLeastOne((2 * side * num + den) / (2 * den)) : 1;
 }
 
 // How far into the free room (0 or more) a part goes: 0, half or all of it

@@ -21,7 +21,7 @@ ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t 
 // Every rule, the later ones taking the job's edge size and percentage: the
 // long or short edge, a percentage, and for fill the size that covers the
 // W x H box (cropped afterwards), for pad the size that fits inside it.
-// These never give a side of less than 1.
+// Their sides are rounded to the nearest pixel and never less than 1.
 ResizeTarget ComputeResize(int w, int h, const CConvertJob &job);
 
 // Whether every step the job asks for leaves the rows as they are (no
@@ -56,8 +56,8 @@ constexpr StepRules PreviewSteps(bool still)
 struct CropRect {
     std::int64_t left = 0, top = 0, width = 0, height = 0;
 };
-// The largest part of a w x h picture of the ratio rw : rh, placed at the
-// gravity.
+// The largest part of a w x h picture of the ratio rw : rh (its cut side
+// rounded to the nearest pixel), placed at the gravity.
 CropRect RatioCrop(std::int64_t w, std::int64_t h, std::int64_t rw, std::int64_t rh, int gravity);
 // A width x height part at the gravity of a w x h picture (cut to fit).
 CropRect PlaceAt(std::int64_t w, std::int64_t h, std::int64_t width, std::int64_t height, int gravity);

@@ -59,8 +59,21 @@ TEST(PlanGeometry, LaterRulesOnLandscapeAndPortrait)
         {300, 400, RESIZE_PAD, 600, 600, 0, 0, true, "", false, 450, 600, 600, 600},
         // The ratio crop comes first; the rule sees its part.
         {400, 300, RESIZE_LONG_EDGE, 0, 0, 90, 100, false, "1:1", true, 90, 90, 90, 90},
-        {300, 400, RESIZE_PERCENT, 0, 0, 0, 50, false, "16:9", true, 150, 84, 150, 84},
+        {300, 400, RESIZE_PERCENT, 0, 0, 0, 50, false, "16:9", true, 150, 85, 150, 85}, // 168.75, 84.5
         {400, 300, -1, 0, 0, 0, 100, false, "16:9", false, 0, 0, 400, 225},
+        // These rules and the crop round to the nearest pixel (halves up)...
+        {700, 300, RESIZE_LONG_EDGE, 0, 0, 100, 100, false, "", true, 100, 43, 100, 43},    // 42.86
+        {500, 300, RESIZE_SHORT_EDGE, 0, 0, 100, 100, false, "", true, 167, 100, 167, 100}, // 166.67
+        {333, 100, RESIZE_PERCENT, 0, 0, 0, 50, false, "", true, 167, 50, 167, 50},         // 166.5
+        {500, 300, RESIZE_FILL, 100, 100, 0, 0, false, "", true, 167, 100, 100, 100},
+        {700, 300, RESIZE_PAD, 100, 100, 0, 0, false, "", true, 100, 43, 100, 100},
+        {400, 300, -1, 0, 0, 0, 100, false, "7:5", false, 0, 0, 400, 286}, // 285.71
+        {1622, 2880, RESIZE_LONG_EDGE, 0, 0, 640, 100, false, "4:3", true, 640, 480, 640, 480},
+        // ...the first four truncate, after a rounded crop too.
+        {300, 200, 0, 100, 100, 0, 100, false, "", true, 100, 66, 100, 66},
+        {300, 200, 1, 100, 0, 0, 100, false, "", true, 100, 66, 100, 66},
+        {200, 300, 2, 0, 100, 0, 100, false, "", true, 66, 100, 66, 100},
+        {400, 300, 1, 300, 0, 0, 100, false, "7:5", true, 300, 214, 300, 214}, // 214.5
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h) + " rule " + std::to_string(r.rule) +
@@ -190,6 +203,8 @@ TEST(FramingRun, PhotosTurnedUprightFirstAndAnimationsFramedAlike)
         {"orient6.jpg", RESIZE_PAD, 30, 20, 0, "", 30, 20},
         {"orient6.jpg", -1, 0, 0, 0, "1:1", 16, 16},
         {"orient1.jpg", RESIZE_FILL, 8, 12, 0, "4:3", 8, 12},
+        {"orient6.jpg", RESIZE_LONG_EDGE, 0, 0, 21, "", 21, 11}, // 10.5 rounds up
+        {"orient1.jpg", -1, 0, 0, 0, "5:3", 27, 16},             // 26.67
         {"portrait", RESIZE_LONG_EDGE, 0, 0, 20, "", 10, 20},
         {"portrait", -1, 0, 0, 0, "16:9", 20, 11},
         {"anim", RESIZE_PAD, 30, 30, 0, "", 30, 30},
