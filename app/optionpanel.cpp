@@ -710,7 +710,7 @@ void COptionPanel::OnBrowseDest()
 
 void COptionPanel::OnResizeMore()
 {
-    CResizeOptionsDlg::Run(m_window, m_resizeChoices);
+    CResizeOptionsDlg::Run(m_window, m_resizeChoices, m_resizeType->currentIndex());
 }
 
 QString COptionPanel::TemplateProblem(const QString &nameTemplate)

@@ -99,12 +99,18 @@ TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
     EXPECT_EQ(std::pair(o.m_bLossless, o.m_bKeepIfLarger), std::pair(true, false));
 
     Check(IDC_RESIZE)->click();
+    Combo(IDC_RESIZE_TYPE)->setCurrentIndex(RESIZE_PERCENT);
     {
-        dlgtest::WhenShown<CResizeOptionsDlg> answer([](CResizeOptionsDlg *d) {
+        // The dialog enables what the window's rule uses.
+        bool edgeOn = true, percentOn = false;
+        dlgtest::WhenShown<CResizeOptionsDlg> answer([&](CResizeOptionsDlg *d) {
+            edgeOn = d->findChild<QSpinBox *>("edge")->isEnabled();
+            percentOn = d->findChild<QSpinBox *>("percent")->isEnabled();
             d->findChild<QSpinBox *>("percent")->setValue(250);
             d->accept();
         });
         Ctl<QPushButton>(IDC_RESIZE_MORE)->click();
+        EXPECT_EQ(std::pair(edgeOn, percentOn), std::pair(false, true));
     }
     EXPECT_EQ(panel.m_resizeChoices.percent, 250);
     EXPECT_EQ(panel.m_resizeChoices.edge, 640);
