@@ -108,6 +108,18 @@
         <source>不写入</source>
         <translation>Not written</translation>
     </message>
+    <message>
+        <source>小写</source>
+        <translation>Lower case</translation>
+    </message>
+    <message>
+        <source>大写</source>
+        <translation>Upper case</translation>
+    </message>
+    <message>
+        <source>扩展名:</source>
+        <translation>Extension:</translation>
+    </message>
 </context>
 <context>
     <name>CFolderDialog</name>
@@ -340,18 +352,6 @@
 <context>
     <name>CNameTemplateDlg</name>
     <message>
-        <source>自动</source>
-        <translation>Automatic</translation>
-    </message>
-    <message>
-        <source>小写</source>
-        <translation>Lower case</translation>
-    </message>
-    <message>
-        <source>大写</source>
-        <translation>Upper case</translation>
-    </message>
-    <message>
         <source>文件名模板</source>
         <translation>File Name Template</translation>
     </message>
@@ -372,10 +372,6 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>模板:</source>
         <translation>Template:</translation>
-    </message>
-    <message>
-        <source>扩展名:</source>
-        <translation>Extension:</translation>
     </message>
     <message>
         <source>示例:</source>

@@ -3,7 +3,6 @@
 #include "app/dialogs/dialogbuttons.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -13,10 +12,6 @@
 #include <QVBoxLayout>
 
 #include <utility>
-
-const char *const CNameTemplateDlg::kExtCaseNames[3] = {QT_TRANSLATE_NOOP("CNameTemplateDlg", "自动"),
-                                                        QT_TRANSLATE_NOOP("CNameTemplateDlg", "小写"),
-                                                        QT_TRANSLATE_NOOP("CNameTemplateDlg", "大写")};
 
 CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example example, QWidget *parent)
     : QDialog(parent), m_check(std::move(check)), m_example(std::move(example))
@@ -36,12 +31,8 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
                                                 "{w} {h} 输出的宽和高　{folder} 所在文件夹的名称\n"
                                                 "模板中的 / 在目标文件夹下建立子文件夹。"),
                               this);
+    tokens->setObjectName(QStringLiteral("tokens"));
     tokens->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_extCase = new QComboBox(this);
-    m_extCase->setObjectName(QStringLiteral("extCase"));
-    for (const char *name : kExtCaseNames)
-        m_extCase->addItem(tr(name));
-    m_extCase->setCurrentIndex(c.extCase >= 0 && c.extCase < 3 ? c.extCase : 0);
     m_sample = new QLabel(this);
     m_sample->setObjectName(QStringLiteral("sample"));
     m_sample->setTextFormat(Qt::PlainText);
@@ -51,7 +42,6 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
     form->addRow(m_use);
     form->addRow(tr("模板:"), m_template);
     form->addRow(QString(), tokens);
-    form->addRow(tr("扩展名:"), m_extCase);
     form->addRow(tr("示例:"), m_sample);
 
     QDialogButtonBox *buttons = OkCancelButtons(this, false); // OK checks the template first
@@ -59,7 +49,6 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
             &CNameTemplateDlg::OnOK);
     connect(m_use, &QCheckBox::toggled, this, &CNameTemplateDlg::Refresh);
     connect(m_template, &QLineEdit::textChanged, this, &CNameTemplateDlg::Refresh);
-    connect(m_extCase, &QComboBox::currentIndexChanged, this, &CNameTemplateDlg::Refresh);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -70,7 +59,7 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
 
 NameChoices CNameTemplateDlg::Choices() const
 {
-    return {m_use->isChecked(), m_template->text(), m_extCase->currentIndex()};
+    return {m_use->isChecked(), m_template->text()};
 }
 
 void CNameTemplateDlg::Refresh()

@@ -94,7 +94,7 @@ TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
     o = panel.MakeOptions();
     EXPECT_FALSE(o.m_bCropRatio);
     EXPECT_FALSE(o.m_bNameTemplate);
-    EXPECT_EQ(o.m_nExtCase, EXTCASE_AUTO);
+    EXPECT_EQ(o.m_nExtCase, EXTCASE_LOWER); // the extension's case holds without renaming
     EXPECT_EQ(o.m_nOutputDate, OUTDATE_WRITTEN);
     EXPECT_EQ(std::pair(o.m_bLossless, o.m_bKeepIfLarger), std::pair(true, false));
 
@@ -183,12 +183,17 @@ TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
               std::tuple(9, 300, true, false));
 
     // The dialog shows the chosen format's settings and leaves the others.
+    // The extension's case is there too, renaming or not.
+    EXPECT_FALSE(Check(IDC_RENAME)->isChecked());
     bool pngShown = true;
     dlgtest::WhenShown<CEncoderSettingsDlg> answer([&](CEncoderSettingsDlg *d) {
         pngShown = d->findChild<QSpinBox *>("pngLevel")->isVisibleTo(d);
         d->findChild<QCheckBox *>("jpegProgressive")->setChecked(true);
         d->findChild<QComboBox *>("jpegSubsampling")->setCurrentIndex(2);
         d->findChild<QSpinBox *>("dpi")->setValue(150);
+        auto *extCase = d->findChild<QComboBox *>("extCase");
+        if (extCase)
+            extCase->setCurrentIndex(EXTCASE_UPPER);
         d->accept();
     });
     Ctl<QPushButton>(IDC_FORMAT_SETTINGS)->click();
@@ -197,25 +202,24 @@ TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
     ASSERT_TRUE(panel.UpdateData(true));
     o = panel.MakeOptions();
     EXPECT_EQ(std::tuple(o.m_encoder.m_bJpegProgressive, o.m_encoder.m_nJpegSubsampling,
-                         o.m_encoder.m_nPngLevel, o.m_encoder.m_nDpi, o.m_bStripMetadata, o.m_bStripLocation),
-              std::tuple(true, SUBSAMPLING_422, 9, 150, true, false));
+                         o.m_encoder.m_nPngLevel, o.m_encoder.m_nDpi, o.m_bStripMetadata, o.m_bStripLocation,
+                         o.m_nExtCase),
+              std::tuple(true, SUBSAMPLING_422, 9, 150, true, false, EXTCASE_UPPER));
     panel.WriteSettings(QString());
     const auto stored = [](const char *k) { return GetProfileInt(kSettingsSection, k, 0); };
-    EXPECT_EQ(std::tuple(stored(kJpegProgressive), stored(kJpegSubsampling), stored(kDpi), stored(kStripMetadata)),
-              std::tuple(1, 422, 150, 1));
+    EXPECT_EQ(std::tuple(stored(kJpegProgressive), stored(kJpegSubsampling), stored(kDpi),
+                         stored(kStripMetadata), stored(kExtensionCase)),
+              std::tuple(1, 422, 150, 1, EXTCASE_UPPER));
 
-    // Formats with nothing to set leave the button off.
-    const struct {
-        std::uint32_t type;
-        bool enabled;
-    } rows[] = {{CXIMAGE_FORMAT_GIF, false}, {CXIMAGE_FORMAT_BMP, false}, {CXIMAGE_FORMAT_TIF, true}};
-    for (const auto &row : rows) {
-        int entry = 1;
-        while (FormatOfListEntry(entry) && FormatOfListEntry(entry)->type != row.type)
+    // Every format has an extension: the button stays on whatever the format.
+    for (const std::uint32_t type : {0u, std::uint32_t(CXIMAGE_FORMAT_GIF), std::uint32_t(CXIMAGE_FORMAT_BMP),
+                                     std::uint32_t(CXIMAGE_FORMAT_TIF)}) {
+        int entry = type == 0 ? 0 : 1;
+        while (type != 0 && FormatOfListEntry(entry) && FormatOfListEntry(entry)->type != type)
             ++entry;
         Combo(IDC_FORMAT)->setCurrentIndex(entry);
         emit Combo(IDC_FORMAT)->activated(entry);
-        EXPECT_EQ(Ctl(IDC_FORMAT_SETTINGS)->isEnabled(), row.enabled) << row.type;
+        EXPECT_TRUE(Ctl(IDC_FORMAT_SETTINGS)->isEnabled()) << type;
     }
 }
 

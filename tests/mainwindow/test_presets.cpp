@@ -61,7 +61,7 @@ TEST_F(Presets, SavedOptionsComeBackAndVelmoraBatchReadsThemAlike)
             p.m_strStartNumber = "9";
         },
         [&] {
-            p.m_bRename = 1, p.m_nameChoices = {true, "{name}/{n:2}", 2};
+            p.m_bRename = 1, p.m_nameChoices = {true, "{name}/{n:2}"};
         },
         [&] { p.m_bRotate = 1, p.m_nrotateType = 2, p.m_bLossless = 0; },
         [&] {
@@ -69,7 +69,8 @@ TEST_F(Presets, SavedOptionsComeBackAndVelmoraBatchReadsThemAlike)
             p.m_stampChoices = {0, 12, 50, true, 7, true, QString::fromStdString(logo), 33};
         },
         [&] {
-            p.m_nFormatType = 7, p.m_nQuality = 70, p.m_encoder.m_nWebpEffort = 1, p.m_encoder.m_nDpi = 96;
+            p.m_nFormatType = 7, p.m_nQuality = 70, p.m_encoder.m_nWebpEffort = 1, p.m_encoder.m_nDpi = 96,
+            p.m_nExtCase = EXTCASE_UPPER;
         },
         [&] {
             p.AddBrowsedFolder("/tmp/目标"), p.m_strOutDir = "/tmp/目标", p.m_nMetadata = 2,
