@@ -26,11 +26,15 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
     m_template->setObjectName(QStringLiteral("template"));
     m_template->setMaxLength(255);
     m_template->setMinimumWidth(m_template->fontMetrics().averageCharWidth() * 36);
-    auto *tokens = new QLabel(tr("{name} 原文件名　{n} 序号　{n:3} 三位序号\n"
-                                                "{date} 拍摄日期　{date:%Y-%m-%d} 日期的写法\n"
-                                                "{w} {h} 输出的宽和高　{folder} 所在文件夹的名称\n"
-                                                "模板中的 / 在目标文件夹下建立子文件夹。"),
-                              this);
+    // {n} pads to the digits of the run's file count, three at least.
+    auto *tokens =
+        new QLabel(tr("{name} 原文件名　{folder} 所在文件夹的名称\n"
+                      "{n} 序号, 补零到三位(001), 一千个文件起补到四位, 依此类推\n"
+                      "{n:W} 补零到 W 位的序号, 如 {n:1} 不补零, {n:5} 五位\n"
+                      "{date} 拍摄日期　{date:%Y-%m-%d} 日期的写法\n"
+                      "{w} {h} 输出的宽和高\n"
+                      "模板中的 / 在目标文件夹下建立子文件夹。"),
+                   this);
     tokens->setObjectName(QStringLiteral("tokens"));
     tokens->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_sample = new QLabel(this);

@@ -231,21 +231,29 @@ TEST_F(MoreOptions, TheTemplateDialogShowsTheFirstSelectedFilesNameAndRefusesBad
     dlg.Lists()->AddPaths({QString::fromStdString(files[1]), QString::fromStdString(files[0])});
     Check(IDC_RENAME)->click();
     const QString first = QFileInfo(QString::fromStdString(files[1])).completeBaseName();
+    // The help's examples of the running number among them: what it says
+    // of each is the name a file gets.
     const struct {
         const char *text;
-        QString sample; // empty: refused
+        QString sample;             // empty: refused
+        const char *help = nullptr; // what the help says of the token, when it names it
     } rows[] = {{"{name}_{w}x{h}", first + "_64x48.png"},
                 {"{folder}/{n:3}", QFileInfo(QString::fromStdString(src.Root())).fileName() + "/001.png"},
+                {"{n}", "001.png", "{n} 序号, 补零到三位(001)"},
+                {"{n:1}", "1.png", "{n:1} 不补零"},
+                {"{n:5}", "00001.png", "{n:5} 五位"},
                 {"../up", QString()},
                 {"{nope}", QString()}};
     for (const auto &row : rows) {
-        QString sample;
+        QString sample, help;
         bool accepted = false;
         MessageCatcher messages;
         dlgtest::WhenShown<CNameTemplateDlg> answer([&](CNameTemplateDlg *d) {
             d->findChild<QCheckBox *>("useTemplate")->setChecked(true);
             d->findChild<QLineEdit *>("template")->setText(QString::fromUtf8(row.text));
             sample = d->findChild<QLabel *>("sample")->text();
+            for (const QLabel *label : d->findChildren<QLabel *>())
+                help += label->text();
             d->findChild<QPushButton *>("ok")->click();
             accepted = d->result() == QDialog::Accepted;
             if (!accepted)
@@ -260,8 +268,11 @@ TEST_F(MoreOptions, TheTemplateDialogShowsTheFirstSelectedFilesNameAndRefusesBad
             EXPECT_TRUE(accepted) << row.text;
             EXPECT_EQ(sample, row.sample) << row.text;
         }
+        if (row.help) {
+            EXPECT_TRUE(help.contains(U(row.help))) << help.toStdString();
+        }
     }
-    EXPECT_EQ(dlg.Options()->m_nameChoices.nameTemplate, "{folder}/{n:3}");
+    EXPECT_EQ(dlg.Options()->m_nameChoices.nameTemplate, "{n:5}");
 }
 
 } // namespace
