@@ -484,7 +484,7 @@ A / in the template makes folders below the destination.</translation>
     </message>
     <message>
         <source>要删除预设“%1”吗?</source>
-        <translation>Delete the preset “%1”?</translation>
+        <translation>Move the preset “%1” to the trash?</translation>
     </message>
 </context>
 <context>

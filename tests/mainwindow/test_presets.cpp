@@ -8,8 +8,11 @@
 #include "tests/mainwindow/mainwindow_fixture.h"
 #include "tests/test_support.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QUrl>
 
 #include <functional>
 
@@ -143,4 +146,32 @@ TEST_F(Presets, TheRowFitsBesideTheCountAndAdd)
     QCoreApplication::processEvents();
     for (int id : {IDC_PRESET_LABEL, IDC_PRESET, IDC_PRESET_SAVE})
         EXPECT_TRUE(!Ctl(id)->isVisible() || Ctl(id)->geometry().right() < Ctl(IDC_ADD)->x()) << id;
+}
+
+// Deleting a preset moves its file to the desktop trash, where it can be
+// had back, with the record of where it came from.
+TEST_F(Presets, DeleteMovesThePresetToTheTrash)
+{
+    const QString trash = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash";
+    QDir(trash).removeRecursively();
+    QString why;
+    ASSERT_TRUE(WritePresetFile(PresetPath("Web 800"), {{"m_nWidth", "800"}}, why));
+    const auto bytes = testsupport::ReadFileBytes(PresetPath("Web 800").toStdString());
+    CMainDlg &dlg = Open();
+    Choose(Combo(IDC_PRESET), "Web 800");
+    dlgtest::WhenShown<CPresetDlg> answer(
+        [](CPresetDlg *d) { dlgtest::ById<QPushButton>(d, IDC_PRESET_DELETE)->click(); });
+    dlgtest::WhenShown<QMessageBox> yes([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+    dlgtest::ById<QPushButton>(&dlg, IDC_PRESET_SAVE)->click();
+    EXPECT_FALSE(QFileInfo::exists(PresetPath("Web 800")));
+    EXPECT_EQ(Combo(IDC_PRESET)->findText("Web 800"), -1);
+    EXPECT_EQ(GetProfileString(kSettingsSection, settingskey::kPreset), QString());
+    EXPECT_EQ(testsupport::ReadFileBytes((trash + "/files/Web 800.ini").toStdString()), bytes);
+    QFile info(trash + "/info/Web 800.ini.trashinfo");
+    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+    const QString record = QString::fromUtf8(info.readAll());
+    const qsizetype at = record.indexOf("\nPath=");
+    ASSERT_GE(at, 0) << record.toStdString();
+    EXPECT_EQ(QUrl::fromPercentEncoding(record.mid(at + 6).section('\n', 0, 0).toUtf8()),
+              PresetPath("Web 800"));
 }
