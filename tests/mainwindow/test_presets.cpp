@@ -3,6 +3,7 @@
 #include "app/optionpanel.h"
 #include "app/presetrow.h"
 #include "cli/batchcommand.h"
+#include "controls/elidingcombobox.h"
 #include "settings/presetfile.h"
 #include "tests/convert/job_fields.h"
 #include "tests/mainwindow/mainwindow_fixture.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QTranslator>
 #include <QUrl>
 
 #include <functional>
@@ -130,6 +132,7 @@ TEST_F(Presets, TheRowFitsBesideTheCountAndAdd)
     CMainDlg &dlg = Open();
     auto *count = Ctl<QLabel>(IDC_COUNT_LABEL);
     count->setText(QCoreApplication::translate("CImageLists", "选定的图像: %1").arg(99999));
+    QCoreApplication::processEvents(); // the row follows the count
     const int textRight = count->x() + count->fontMetrics().horizontalAdvance(count->text());
     int left = textRight;
     for (int id : {IDC_PRESET_LABEL, IDC_PRESET, IDC_PRESET_SAVE}) {
@@ -174,4 +177,36 @@ TEST_F(Presets, DeleteMovesThePresetToTheTrash)
     ASSERT_GE(at, 0) << record.toStdString();
     EXPECT_EQ(QUrl::fromPercentEncoding(record.mid(at + 6).section('\n', 0, 0).toUtf8()),
               PresetPath("Web 800"));
+}
+
+// The box takes the row's room: at the window's first size a short name
+// shows whole in either language, and one too long ends in "…", whole in
+// its tip.
+TEST_F(Presets, ShortNamesShowWholeAndLongOnesEndInAnEllipsis)
+{
+    const QString names[] = {"Web 800", U("网页 800"), "Archive copies for the printer, full size"};
+    QString why;
+    for (const QString &name : names)
+        ASSERT_TRUE(WritePresetFile(PresetPath(name), {{"m_nWidth", "800"}}, why));
+    for (const bool english : {false, true}) {
+        SCOPED_TRACE(english ? "English" : "Chinese");
+        QTranslator translator;
+        if (english) {
+            ASSERT_TRUE(translator.load(":/translations/velmora_en.qm"));
+            QCoreApplication::installTranslator(&translator);
+        }
+        CMainDlg &dlg = Open();
+        EXPECT_EQ(dlg.size(), maintemplate::kDefaultClientSize);
+        auto *combo = Ctl<CElidingComboBox>(IDC_PRESET);
+        for (const QString &name : names) {
+            Choose(combo, name);
+            const bool tooLong = name.size() > 20;
+            EXPECT_EQ(combo->ShownText() == name, !tooLong) << combo->ShownText().toStdString();
+            EXPECT_EQ(combo->ShownText().endsWith(QChar(0x2026)), tooLong)
+                << combo->ShownText().toStdString();
+            EXPECT_EQ(combo->toolTip(), name);
+        }
+        m_dlg.reset();
+        QCoreApplication::removeTranslator(&translator);
+    }
 }
