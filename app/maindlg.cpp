@@ -20,6 +20,7 @@
 #include "convert/safefolders.h"
 #include "lists/selectedlistctrl.h"
 #include "settings/settingsstore.h"
+#include "controls/elidingcombobox.h"
 #include "controls/shelltree/shelltreectrl.h"
 #include "controls/spinbuttonctrl.h"
 #include "lists/transparentbitmapstatic.h"
@@ -155,6 +156,9 @@ void CMainDlg::CreateControls()
             break;
         case Kind::Combo:
             w = new QComboBox(this);
+            break;
+        case Kind::ElidingCombo:
+            w = new CElidingComboBox(this);
             break;
         case Kind::Spin:
             w = new CSpinButtonCtrl(this);
@@ -459,6 +463,15 @@ void CMainDlg::done(int result)
         m_layout->OnDestroy();
     }
     QDialog::done(result);
+}
+
+bool CMainDlg::event(QEvent *event)
+{
+    // A child asks for room as its text changes (the window has no layout to
+    // do it): the count of selected images moves the preset row.
+    if (event->type() == QEvent::LayoutRequest && m_layout)
+        m_layout->FitPresetRow();
+    return QDialog::event(event);
 }
 
 void CMainDlg::resizeEvent(QResizeEvent *event)

@@ -6,7 +6,6 @@
 #include "app/maintemplate.h"
 #include "settings/settingsstore.h"
 
-#include <QCoreApplication>
 #include <QCursor>
 #include <QLabel>
 #include <QPushButton>
@@ -198,17 +197,17 @@ void CMainLayout::PlaceListButtons()
     FitPresetRow();
 }
 
-// The preset row lies between the count of selected images (room kept for
-// five digits in the language shown) and Add: short of room the combo box
-// narrows, then its label goes, and where even the box and its button do
-// not fit the row is hidden.
+// The preset row lies between the count of selected images (its template
+// width, or its text's where that is wider) and Add, as a row of a layout
+// would: the combo box takes the room left; short of room its label goes,
+// and where even the box and its button do not fit the row is hidden. The
+// window calls it again as the count's text changes.
 void CMainLayout::FitPresetRow()
 {
-    constexpr int kGap = 6, kLabelGap = 4, kLeast = 50, kMost = 160, kButtonPadding = 14;
+    constexpr int kGap = 6, kLabelGap = 4, kLeast = 50, kButtonPadding = 14;
     auto *count = qobject_cast<QLabel *>(Control(IDC_COUNT_LABEL));
-    const QString widest = QCoreApplication::translate("CImageLists", "选定的图像: %1").arg(99999);
     const int countWidth = std::max(maintemplate::Find(IDC_COUNT_LABEL)->rect.width(),
-                                    count->fontMetrics().horizontalAdvance(widest) + 2);
+                                    count->fontMetrics().horizontalAdvance(count->text()) + 2);
     count->resize(countWidth, count->height());
     auto *label = qobject_cast<QLabel *>(Control(IDC_PRESET_LABEL));
     QWidget *combo = Control(IDC_PRESET);
@@ -223,7 +222,7 @@ void CMainLayout::FitPresetRow()
     const bool labelled = room - labelWidth - kLabelGap >= kLeast;
     const bool shown = room >= kLeast;
     const int comboLeft = labelled ? left + labelWidth + kLabelGap : left;
-    const int comboWidth = std::min(kMost, right - saveWidth - kGap - comboLeft);
+    const int comboWidth = right - saveWidth - kGap - comboLeft;
     const int y = m_rtSplitHor.top + 4;
     label->setGeometry(left, count->y(), labelWidth, count->height());
     const int comboHeight = maintemplate::Find(IDC_PRESET)->rect.height();

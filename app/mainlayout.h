@@ -48,6 +48,7 @@ public:
     // Shows or hides the dithered tracker at rc: drawing the same rectangle
     // twice restores the screen.
     void DrawSplitTracker(const WinRect &rc);
+    void FitPresetRow();
 
     // Window handlers.
     void OnSize();
@@ -80,7 +81,6 @@ private:
     void PlaceControl(int id, int x, int y);
     void PlaceListButtons();
     void FitMetadataRow();
-    void FitPresetRow();
     void SetCursorFor(QPoint p);
 
     QWidget *m_host;

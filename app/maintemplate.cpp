@@ -28,7 +28,7 @@ const std::array kControls{
     Control{IDC_COUNT_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "选定的图像: 0"),
             QRect(192, 289, 124, 16)},
     Control{IDC_PRESET_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "预设:"), QRect(320, 289, 34, 16)},
-    Control{IDC_PRESET, K::Combo, nullptr, QRect(356, 281, 96, 24)},
+    Control{IDC_PRESET, K::ElidingCombo, nullptr, QRect(356, 281, 96, 24)},
     Control{IDC_PRESET_SAVE, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "保存..."), QRect(456, 280, 54, 26)},
     Control{IDC_ADD, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "添加"), QRect(516, 280, 80, 26)},
     Control{IDC_ADD_ALL, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "添加全部"), QRect(602, 280, 80, 26)},

@@ -19,6 +19,7 @@ enum class Kind {
     Radio,
     Edit,
     Combo,
+    ElidingCombo, // a combo box whose text too long for it ends in "…"
     Spin,
     Picture,
     ProgressBar,

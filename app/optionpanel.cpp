@@ -290,7 +290,7 @@ void COptionPanel::ReadNewSettings(const SettingsSource &from)
     r.ratioHeight = getInt(kCropRatioHeight, r.ratioHeight);
     m_nameChoices.useTemplate = getInt(kNameTemplateOn, 0) != 0;
     m_nameChoices.nameTemplate = from.getString(kNameTemplate, m_nameChoices.nameTemplate);
-    m_nameChoices.extCase = getInt(kExtensionCase, 0);
+    m_nExtCase = getInt(kExtensionCase, 0);
     m_bKeepDates = getInt(kKeepDates, 0);
     m_nDateSource = getInt(kDateSource, 0);
     m_bLossless = getInt(kLosslessRotate, 1);
@@ -357,7 +357,7 @@ void COptionPanel::WriteNewSettings() const
     putInt(kCropRatioHeight, r.ratioHeight);
     putInt(kNameTemplateOn, m_nameChoices.useTemplate);
     WriteProfileString(kSettingsSection, kNameTemplate, m_nameChoices.nameTemplate);
-    putInt(kExtensionCase, m_nameChoices.extCase);
+    putInt(kExtensionCase, m_nExtCase);
     putInt(kKeepDates, m_bKeepDates);
     putInt(kDateSource, m_nDateSource);
     const StampChoices &t = m_stampChoices;
@@ -523,7 +523,7 @@ void COptionPanel::PutNewValues(StoredValues &v) const
     put(kCropRatioHeight, r.ratioHeight);
     put(kNameTemplateOn, m_nameChoices.useTemplate);
     v[kNameTemplate] = m_nameChoices.nameTemplate.toStdString();
-    put(kExtensionCase, m_nameChoices.extCase);
+    put(kExtensionCase, m_nExtCase);
     put(kKeepDates, m_bKeepDates);
     put(kDateSource, m_nDateSource);
     const StampChoices &t = m_stampChoices;
@@ -686,13 +686,12 @@ void COptionPanel::OnFormatChange()
     UpdateData(true);
     const ImageFormat *f = FormatOfListEntry(m_nFormatType);
     Enable({IDC_QUALITY_LABEL, IDC_QUALITY, IDC_QUALITY_SPIN}, f && f->facts.showsQuality);
-    Enable({IDC_FORMAT_SETTINGS}, CEncoderSettingsDlg::HasSettings(f ? f->type : 0));
 }
 
 void COptionPanel::OnFormatSettings()
 {
     const ImageFormat *f = FormatOfListEntry(m_format->currentIndex());
-    CEncoderSettingsDlg::Run(m_window, m_encoder, f ? f->type : 0);
+    CEncoderSettingsDlg::Run(m_window, m_encoder, m_nExtCase, f ? f->type : 0);
 }
 
 void COptionPanel::OnFont()
@@ -710,7 +709,7 @@ void COptionPanel::OnBrowseDest()
 
 void COptionPanel::OnResizeMore()
 {
-    CResizeOptionsDlg::Run(m_window, m_resizeChoices);
+    CResizeOptionsDlg::Run(m_window, m_resizeChoices, m_resizeType->currentIndex());
 }
 
 QString COptionPanel::TemplateProblem(const QString &nameTemplate)
@@ -729,7 +728,6 @@ QString COptionPanel::ExampleName(const NameChoices &choices) const
     o.m_bRename = true;
     o.m_bNameTemplate = choices.useTemplate;
     o.m_strNameTemplate = choices.nameTemplate.toStdString();
-    o.m_nExtCase = choices.extCase;
     o.m_strRenamePrefix = Control<QLineEdit>(IDC_PREFIX)->text().toStdString();
     o.m_strRenameSuffix = Control<QLineEdit>(IDC_SUFFIX)->text().toStdString();
     o.m_strStartNumber = Control<QLineEdit>(IDC_START_NUMBER)->text().toStdString();

@@ -69,6 +69,7 @@ public:
     int m_nDateSource = 0; // the source file's time, or the photo's
     // Behind the format list's button.
     CEncoderSettings m_encoder;
+    int m_nExtCase = 0; // EXTCASE_*: with or without renaming
     int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
     int m_bLossless = 1;
     int m_bKeepIfLarger = 0;

@@ -6,10 +6,10 @@
 #include "resources/ids_main.h"
 #include "settings/presetfile.h"
 #include "settings/settingsstore.h"
+#include "viewer/viewerfileops.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -92,7 +92,12 @@ void CPresetRow::OnSave()
     if (outcome == CPresetDlg::Cancelled)
         return;
     if (outcome == CPresetDlg::Delete) {
-        QFile::remove(PresetPath(name));
+        // To the trash, as the viewer deletes: a preset deleted by mistake
+        // can be had back.
+        if (const QString error = viewerfiles::MoveToTrash(PresetPath(name)); !error.isEmpty()) {
+            QMessageBox::information(m_window, QStringLiteral("Velmora"), error);
+            return;
+        }
         const QString chosen = GetProfileString(kSettingsSection, settingskey::kPreset);
         if (chosen == name)
             WriteProfileString(kSettingsSection, settingskey::kPreset, QString());

@@ -145,10 +145,10 @@ void ReadNames(const Reader &r, ConvertOptions &o)
     o.m_strRenamePrefix = r.Text("RenamePrefix", "pic");
     o.m_strRenameSuffix = r.Text("RenameSuffix");
     o.m_strStartNumber = std::to_string(r.Int("RenameStart", 1));
-    // The template and the extension's case go with renaming.
+    // The template goes with renaming; the extension's case does not.
     o.m_bNameTemplate = o.m_bRename && r.Flag("NameTemplateOn", false);
     o.m_strNameTemplate = r.Text("NameTemplate", "{name}_{n:3}");
-    o.m_nExtCase = o.m_bRename ? r.Int("ExtensionCase", EXTCASE_AUTO) : EXTCASE_AUTO;
+    o.m_nExtCase = r.Int("ExtensionCase", EXTCASE_AUTO);
 }
 
 void ReadStamp(const Reader &r, ConvertOptions &o)

@@ -108,6 +108,18 @@
         <source>不写入</source>
         <translation>Not written</translation>
     </message>
+    <message>
+        <source>小写</source>
+        <translation>Lower case</translation>
+    </message>
+    <message>
+        <source>大写</source>
+        <translation>Upper case</translation>
+    </message>
+    <message>
+        <source>扩展名:</source>
+        <translation>Extension:</translation>
+    </message>
 </context>
 <context>
     <name>CFolderDialog</name>
@@ -340,18 +352,6 @@
 <context>
     <name>CNameTemplateDlg</name>
     <message>
-        <source>自动</source>
-        <translation>Automatic</translation>
-    </message>
-    <message>
-        <source>小写</source>
-        <translation>Lower case</translation>
-    </message>
-    <message>
-        <source>大写</source>
-        <translation>Upper case</translation>
-    </message>
-    <message>
         <source>文件名模板</source>
         <translation>File Name Template</translation>
     </message>
@@ -360,22 +360,8 @@
         <translation>Name files from a template (instead of prefix and suffix)</translation>
     </message>
     <message>
-        <source>{name} 原文件名&#x3000;{n} 序号&#x3000;{n:3} 三位序号
-{date} 拍摄日期&#x3000;{date:%Y-%m-%d} 日期的写法
-{w} {h} 输出的宽和高&#x3000;{folder} 所在文件夹的名称
-模板中的 / 在目标文件夹下建立子文件夹。</source>
-        <translation>{name} the original name&#x3000;{n} running number&#x3000;{n:3} in three digits
-{date} date taken&#x3000;{date:%Y-%m-%d} how the date is written
-{w} {h} the output&apos;s width and height&#x3000;{folder} the folder&apos;s name
-A / in the template makes folders below the destination.</translation>
-    </message>
-    <message>
         <source>模板:</source>
         <translation>Template:</translation>
-    </message>
-    <message>
-        <source>扩展名:</source>
-        <translation>Extension:</translation>
     </message>
     <message>
         <source>示例:</source>
@@ -384,6 +370,20 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>(没有选定的图像)</source>
         <translation>(no image selected)</translation>
+    </message>
+    <message>
+        <source>{name} 原文件名&#x3000;{folder} 所在文件夹的名称
+{n} 序号, 补零到三位(001), 一千个文件起补到四位, 依此类推
+{n:W} 补零到 W 位的序号, 如 {n:1} 不补零, {n:5} 五位
+{date} 拍摄日期&#x3000;{date:%Y-%m-%d} 日期的写法
+{w} {h} 输出的宽和高
+模板中的 / 在目标文件夹下建立子文件夹。</source>
+        <translation>{name} the original name&#x3000;{folder} the folder&apos;s name
+{n} running number in three digits (001), four from 1000 files on, and so on
+{n:W} running number in W digits: {n:1} not padded, {n:5} five digits
+{date} date taken&#x3000;{date:%Y-%m-%d} how the date is written
+{w} {h} the output&apos;s width and height
+A / in the template makes folders below the destination.</translation>
     </message>
 </context>
 <context>
@@ -484,7 +484,7 @@ A / in the template makes folders below the destination.</translation>
     </message>
     <message>
         <source>要删除预设“%1”吗?</source>
-        <translation>Delete the preset “%1”?</translation>
+        <translation>Move the preset “%1” to the trash?</translation>
     </message>
 </context>
 <context>

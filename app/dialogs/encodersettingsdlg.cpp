@@ -40,13 +40,18 @@ template <std::size_t N> int IndexOf(const std::array<std::int32_t, N> &values, 
 
 } // namespace
 
-CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, std::uint32_t type,
+const char *const CEncoderSettingsDlg::kExtCaseNames[3] = {QT_TRANSLATE_NOOP("CEncoderSettingsDlg", "自动"),
+                                                           QT_TRANSLATE_NOOP("CEncoderSettingsDlg", "小写"),
+                                                           QT_TRANSLATE_NOOP("CEncoderSettingsDlg", "大写")};
+
+CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int extCase, std::uint32_t type,
                                          QWidget *parent)
     : QDialog(parent), m_settings(settings), m_type(type)
 {
     setObjectName(QStringLiteral("EncoderSettings"));
     setWindowTitle(tr("编码设置"));
     MakeControls();
+    m_extCase->setCurrentIndex(extCase >= 0 && extCase < 3 ? extCase : 0);
 
     auto *layout = new QVBoxLayout(this);
     // A group per format; the chosen format's alone when there is one.
@@ -69,9 +74,11 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, std::
     group(CXIMAGE_FORMAT_WEBP, "WebP", {{tr("压缩力度:"), m_webpEffort}, {QString(), m_webpLossless}});
     group(CXIMAGE_FORMAT_AVIF, "AVIF", {{tr("速度:"), m_avifSpeed}});
     group(CXIMAGE_FORMAT_JXL, "JPEG XL", {{tr("压缩力度:"), m_jxlEffort}});
-    auto *dpiForm = new QFormLayout;
-    dpiForm->addRow(tr("分辨率 (DPI):"), m_dpi);
-    layout->addLayout(dpiForm);
+    // What every output has, whatever its format.
+    auto *common = new QFormLayout;
+    common->addRow(tr("分辨率 (DPI):"), m_dpi);
+    common->addRow(tr("扩展名:"), m_extCase);
+    layout->addLayout(common);
 
     QDialogButtonBox *buttons = OkCancelButtons(this);
     layout->addWidget(buttons);
@@ -105,6 +112,10 @@ void CEncoderSettingsDlg::MakeControls()
     m_jxlEffort->setSpecialValueText(tr("自动"));
     m_dpi = NumberBox(this, "dpi", 0, CEncoderSettings::kMaxDpi, s.m_nDpi);
     m_dpi->setSpecialValueText(tr("不写入"));
+    m_extCase = new QComboBox(this);
+    m_extCase->setObjectName(QStringLiteral("extCase"));
+    for (const char *name : kExtCaseNames)
+        m_extCase->addItem(tr(name));
 }
 
 CEncoderSettings CEncoderSettingsDlg::Settings() const
@@ -131,27 +142,17 @@ CEncoderSettings CEncoderSettingsDlg::Settings() const
     return s;
 }
 
-bool CEncoderSettingsDlg::HasSettings(std::uint32_t type)
+int CEncoderSettingsDlg::ExtCase() const
 {
-    switch (type) {
-    case 0:
-    case CXIMAGE_FORMAT_JPG:
-    case CXIMAGE_FORMAT_PNG:
-    case CXIMAGE_FORMAT_TIF:
-    case CXIMAGE_FORMAT_WEBP:
-    case CXIMAGE_FORMAT_AVIF:
-    case CXIMAGE_FORMAT_JXL:
-        return true;
-    default:
-        return false;
-    }
+    return m_extCase->currentIndex();
 }
 
-bool CEncoderSettingsDlg::Run(QWidget *parent, CEncoderSettings &settings, std::uint32_t type)
+bool CEncoderSettingsDlg::Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type)
 {
-    CEncoderSettingsDlg dlg(settings, type, parent);
+    CEncoderSettingsDlg dlg(settings, extCase, type, parent);
     if (dlg.exec() != QDialog::Accepted)
         return false;
     settings = dlg.Settings();
+    extCase = dlg.ExtCase();
     return true;
 }

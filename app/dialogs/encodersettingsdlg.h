@@ -1,5 +1,6 @@
-// The output group's encoder settings: those of the chosen format (all of
-// them while each source keeps its own) and the DPI written into outputs.
+// The output group's settings: the chosen format's encoder settings (all of
+// them while each source keeps its own), the DPI written into outputs and
+// the letter case of the outputs' extensions.
 #pragma once
 
 #include "imaging/encodersettings.h"
@@ -16,16 +17,17 @@ class CEncoderSettingsDlg : public QDialog {
     Q_OBJECT
 public:
     // type: the output format's type code; 0 shows every format's settings.
-    CEncoderSettingsDlg(const CEncoderSettings &settings, std::uint32_t type, QWidget *parent = nullptr);
+    // extCase: automatic, lower case, upper case (EXTCASE_*).
+    CEncoderSettingsDlg(const CEncoderSettings &settings, int extCase, std::uint32_t type,
+                        QWidget *parent = nullptr);
     // The settings shown, the hidden ones as they came.
     CEncoderSettings Settings() const;
+    int ExtCase() const;
 
-    // Whether outputs of the type have settings here (0: each source's own
-    // format, so all of them).
-    static bool HasSettings(std::uint32_t type);
+    static const char *const kExtCaseNames[3];
 
-    // Shows the dialog over `parent`; true, with `settings` changed, on OK.
-    static bool Run(QWidget *parent, CEncoderSettings &settings, std::uint32_t type);
+    // Shows the dialog over `parent`; true, with both changed, on OK.
+    static bool Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type);
 
 private:
     // The settings' controls, each set from m_settings.
@@ -42,4 +44,5 @@ private:
     QSpinBox *m_avifSpeed = nullptr;
     QSpinBox *m_jxlEffort = nullptr;
     QSpinBox *m_dpi = nullptr;
+    QComboBox *m_extCase = nullptr;
 };

@@ -3,7 +3,6 @@
 #include "app/dialogs/dialogbuttons.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -13,10 +12,6 @@
 #include <QVBoxLayout>
 
 #include <utility>
-
-const char *const CNameTemplateDlg::kExtCaseNames[3] = {QT_TRANSLATE_NOOP("CNameTemplateDlg", "自动"),
-                                                        QT_TRANSLATE_NOOP("CNameTemplateDlg", "小写"),
-                                                        QT_TRANSLATE_NOOP("CNameTemplateDlg", "大写")};
 
 CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example example, QWidget *parent)
     : QDialog(parent), m_check(std::move(check)), m_example(std::move(example))
@@ -31,17 +26,17 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
     m_template->setObjectName(QStringLiteral("template"));
     m_template->setMaxLength(255);
     m_template->setMinimumWidth(m_template->fontMetrics().averageCharWidth() * 36);
-    auto *tokens = new QLabel(tr("{name} 原文件名　{n} 序号　{n:3} 三位序号\n"
-                                                "{date} 拍摄日期　{date:%Y-%m-%d} 日期的写法\n"
-                                                "{w} {h} 输出的宽和高　{folder} 所在文件夹的名称\n"
-                                                "模板中的 / 在目标文件夹下建立子文件夹。"),
-                              this);
+    // {n} pads to the digits of the run's file count, three at least.
+    auto *tokens =
+        new QLabel(tr("{name} 原文件名　{folder} 所在文件夹的名称\n"
+                      "{n} 序号, 补零到三位(001), 一千个文件起补到四位, 依此类推\n"
+                      "{n:W} 补零到 W 位的序号, 如 {n:1} 不补零, {n:5} 五位\n"
+                      "{date} 拍摄日期　{date:%Y-%m-%d} 日期的写法\n"
+                      "{w} {h} 输出的宽和高\n"
+                      "模板中的 / 在目标文件夹下建立子文件夹。"),
+                   this);
+    tokens->setObjectName(QStringLiteral("tokens"));
     tokens->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_extCase = new QComboBox(this);
-    m_extCase->setObjectName(QStringLiteral("extCase"));
-    for (const char *name : kExtCaseNames)
-        m_extCase->addItem(tr(name));
-    m_extCase->setCurrentIndex(c.extCase >= 0 && c.extCase < 3 ? c.extCase : 0);
     m_sample = new QLabel(this);
     m_sample->setObjectName(QStringLiteral("sample"));
     m_sample->setTextFormat(Qt::PlainText);
@@ -51,7 +46,6 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
     form->addRow(m_use);
     form->addRow(tr("模板:"), m_template);
     form->addRow(QString(), tokens);
-    form->addRow(tr("扩展名:"), m_extCase);
     form->addRow(tr("示例:"), m_sample);
 
     QDialogButtonBox *buttons = OkCancelButtons(this, false); // OK checks the template first
@@ -59,7 +53,6 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
             &CNameTemplateDlg::OnOK);
     connect(m_use, &QCheckBox::toggled, this, &CNameTemplateDlg::Refresh);
     connect(m_template, &QLineEdit::textChanged, this, &CNameTemplateDlg::Refresh);
-    connect(m_extCase, &QComboBox::currentIndexChanged, this, &CNameTemplateDlg::Refresh);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -70,7 +63,7 @@ CNameTemplateDlg::CNameTemplateDlg(const NameChoices &c, Check check, Example ex
 
 NameChoices CNameTemplateDlg::Choices() const
 {
-    return {m_use->isChecked(), m_template->text(), m_extCase->currentIndex()};
+    return {m_use->isChecked(), m_template->text()};
 }
 
 void CNameTemplateDlg::Refresh()

@@ -1,5 +1,5 @@
-// The rename group's further choices: output names made from a template of
-// tokens instead of prefix and suffix, and the letter case of extensions.
+// The rename group's further choice: output names made from a template of
+// tokens instead of prefix and suffix.
 // The name the first selected file would get shows as the template is typed.
 #pragma once
 
@@ -9,14 +9,12 @@
 #include <functional>
 
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 
 struct NameChoices {
     bool useTemplate = false;
     QString nameTemplate = QStringLiteral("{name}_{n:3}");
-    int extCase = 0; // automatic, lower case, upper case
 };
 
 class CNameTemplateDlg : public QDialog {
@@ -30,8 +28,6 @@ public:
     CNameTemplateDlg(const NameChoices &choices, Check check, Example example, QWidget *parent = nullptr);
     NameChoices Choices() const;
 
-    static const char *const kExtCaseNames[3];
-
     static bool Run(QWidget *parent, NameChoices &choices, Check check, Example example);
 
 private:
@@ -42,6 +38,5 @@ private:
     Example m_example;
     QCheckBox *m_use = nullptr;
     QLineEdit *m_template = nullptr;
-    QComboBox *m_extCase = nullptr;
     QLabel *m_sample = nullptr;
 };

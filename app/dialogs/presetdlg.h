@@ -1,6 +1,6 @@
 // Saving the window's options as a preset: a name (the chosen preset's to
 // begin with), a question before one that exists is replaced, and deleting
-// the preset named, after asking.
+// the preset named (to the trash), after asking.
 #pragma once
 
 #include <QDialog>

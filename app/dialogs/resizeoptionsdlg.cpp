@@ -2,6 +2,7 @@
 
 #include "app/dialogs/dialogbuttons.h"
 #include "controls/colourpicker.h"
+#include "convert/convertjob.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -36,9 +37,41 @@ QSpinBox *NumberBox(QWidget *parent, const char *name, int most, int value, cons
     return box;
 }
 
+// A field and the label of its row.
+void EnableRow(QFormLayout *form, QWidget *field, bool on)
+{
+    field->setEnabled(on);
+    if (QWidget *label = form->labelForField(field))
+        label->setEnabled(on);
+}
+
 } // namespace
 
-CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, QWidget *parent) : QDialog(parent)
+unsigned ResizeFieldsFor(int rule, bool cropRatio)
+{
+    unsigned fields = cropRatio ? kFieldRatio | kFieldGravity : 0;
+    switch (rule) {
+    case RESIZE_LONG_EDGE:
+    case RESIZE_SHORT_EDGE:
+        fields |= kFieldEdge;
+        break;
+    case RESIZE_PERCENT:
+        fields |= kFieldPercent;
+        break;
+    case RESIZE_FILL:
+        fields |= kFieldGravity;
+        break;
+    case RESIZE_PAD:
+        fields |= kFieldGravity | kFieldBackground;
+        break;
+    default:
+        break;
+    }
+    return fields;
+}
+
+CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, int rule, QWidget *parent)
+    : QDialog(parent), m_rule(rule)
 {
     setObjectName(QStringLiteral("ResizeOptions"));
     setWindowTitle(tr("调整大小选项"));
@@ -66,14 +99,10 @@ CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, QWidget *parent) : 
     ratio->addWidget(new QLabel(QStringLiteral(":"), this));
     ratio->addWidget(m_ratioH);
     ratio->addStretch();
-    const auto enableRatio = [this](bool on) {
-        m_ratioW->setEnabled(on);
-        m_ratioH->setEnabled(on);
-    };
-    enableRatio(c.cropRatio);
-    connect(m_crop, &QCheckBox::toggled, this, enableRatio);
+    connect(m_crop, &QCheckBox::toggled, this, &CResizeOptionsDlg::Refresh);
 
-    auto *form = new QFormLayout;
+    m_form = new QFormLayout;
+    QFormLayout *form = m_form;
     form->addRow(tr("长边或短边:"), m_edge);
     form->addRow(tr("百分比:"), m_percent);
     form->addRow(tr("裁剪和补边的位置:"), m_gravity);
@@ -86,6 +115,24 @@ CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, QWidget *parent) : 
     layout->addLayout(form);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    Refresh();
+}
+
+void CResizeOptionsDlg::SetRule(int rule)
+{
+    m_rule = rule;
+    Refresh();
+}
+
+void CResizeOptionsDlg::Refresh()
+{
+    const unsigned fields = ResizeFieldsFor(m_rule, m_crop->isChecked());
+    EnableRow(m_form, m_edge, fields & kFieldEdge);
+    EnableRow(m_form, m_percent, fields & kFieldPercent);
+    EnableRow(m_form, m_gravity, fields & kFieldGravity);
+    EnableRow(m_form, m_background, fields & kFieldBackground);
+    m_ratioW->setEnabled(fields & kFieldRatio);
+    m_ratioH->setEnabled(fields & kFieldRatio);
 }
 
 ResizeChoices CResizeOptionsDlg::Choices() const
@@ -101,9 +148,9 @@ ResizeChoices CResizeOptionsDlg::Choices() const
     return c;
 }
 
-bool CResizeOptionsDlg::Run(QWidget *parent, ResizeChoices &choices)
+bool CResizeOptionsDlg::Run(QWidget *parent, ResizeChoices &choices, int rule)
 {
-    CResizeOptionsDlg dlg(choices, parent);
+    CResizeOptionsDlg dlg(choices, rule, parent);
     if (dlg.exec() != QDialog::Accepted)
         return false;
     choices = dlg.Choices();

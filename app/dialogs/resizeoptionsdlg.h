@@ -1,6 +1,7 @@
 // The resize group's further choices: the side length of the long- and
 // short-edge rules, the percentage, where fill crops and pad places the
-// picture, pad's canvas colour, and a crop to a ratio before resizing.
+// picture, pad's canvas colour, and a crop to a ratio before resizing. Only
+// the fields the chosen rule uses are enabled.
 #pragma once
 
 #include "imaging/cxtypes.h"
@@ -9,6 +10,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QSpinBox;
 class CColourPicker;
 
@@ -22,6 +24,17 @@ struct ResizeChoices {
     int ratioHeight = 1;
 };
 
+// The dialog's fields a resize rule (RESIZE_*) uses; the crop box itself
+// goes with every rule.
+enum ResizeField : unsigned {
+    kFieldEdge = 1,
+    kFieldPercent = 2,
+    kFieldGravity = 4,
+    kFieldBackground = 8,
+    kFieldRatio = 16,
+};
+unsigned ResizeFieldsFor(int rule, bool cropRatio);
+
 class CResizeOptionsDlg : public QDialog {
     Q_OBJECT
 public:
@@ -29,16 +42,20 @@ public:
     static constexpr int kMaxPercent = 1000;
     static constexpr int kMaxRatio = 1000;
 
-    explicit CResizeOptionsDlg(const ResizeChoices &choices, QWidget *parent = nullptr);
+    CResizeOptionsDlg(const ResizeChoices &choices, int rule, QWidget *parent = nullptr);
     ResizeChoices Choices() const;
+    void SetRule(int rule);
 
     // The anchors' names in their order, for the list here and elsewhere.
     static const char *const kGravityNames[9];
 
     // Shows the dialog over `parent`; true, with `choices` changed, on OK.
-    static bool Run(QWidget *parent, ResizeChoices &choices);
+    static bool Run(QWidget *parent, ResizeChoices &choices, int rule);
 
 private:
+    void Refresh();
+
+    int m_rule;
     QSpinBox *m_edge = nullptr;
     QSpinBox *m_percent = nullptr;
     QComboBox *m_gravity = nullptr;
@@ -46,4 +63,5 @@ private:
     QCheckBox *m_crop = nullptr;
     QSpinBox *m_ratioW = nullptr;
     QSpinBox *m_ratioH = nullptr;
+    QFormLayout *m_form = nullptr;
 };

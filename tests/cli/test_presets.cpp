@@ -71,6 +71,7 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
         "--resize pad --width 640 --height 480 --background 102030 --gravity top --crop-ratio 4:3",
         "--prefix a_ --suffix _b --start 7 --ext-case lower",
         "--prefix keep",
+        "--ext-case upper --out /tmp/somewhere", // without renaming too
         "--name {folder}/{n:4} --start 3",
         "--rotate 90 --lossless off",
         "--rotate -90",

@@ -94,17 +94,23 @@ TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
     o = panel.MakeOptions();
     EXPECT_FALSE(o.m_bCropRatio);
     EXPECT_FALSE(o.m_bNameTemplate);
-    EXPECT_EQ(o.m_nExtCase, EXTCASE_AUTO);
+    EXPECT_EQ(o.m_nExtCase, EXTCASE_LOWER); // the extension's case holds without renaming
     EXPECT_EQ(o.m_nOutputDate, OUTDATE_WRITTEN);
     EXPECT_EQ(std::pair(o.m_bLossless, o.m_bKeepIfLarger), std::pair(true, false));
 
     Check(IDC_RESIZE)->click();
+    Combo(IDC_RESIZE_TYPE)->setCurrentIndex(RESIZE_PERCENT);
     {
-        dlgtest::WhenShown<CResizeOptionsDlg> answer([](CResizeOptionsDlg *d) {
+        // The dialog enables what the window's rule uses.
+        bool edgeOn = true, percentOn = false;
+        dlgtest::WhenShown<CResizeOptionsDlg> answer([&](CResizeOptionsDlg *d) {
+            edgeOn = d->findChild<QSpinBox *>("edge")->isEnabled();
+            percentOn = d->findChild<QSpinBox *>("percent")->isEnabled();
             d->findChild<QSpinBox *>("percent")->setValue(250);
             d->accept();
         });
         Ctl<QPushButton>(IDC_RESIZE_MORE)->click();
+        EXPECT_EQ(std::pair(edgeOn, percentOn), std::pair(false, true));
     }
     EXPECT_EQ(panel.m_resizeChoices.percent, 250);
     EXPECT_EQ(panel.m_resizeChoices.edge, 640);
@@ -177,12 +183,17 @@ TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
               std::tuple(9, 300, true, false));
 
     // The dialog shows the chosen format's settings and leaves the others.
+    // The extension's case is there too, renaming or not.
+    EXPECT_FALSE(Check(IDC_RENAME)->isChecked());
     bool pngShown = true;
     dlgtest::WhenShown<CEncoderSettingsDlg> answer([&](CEncoderSettingsDlg *d) {
         pngShown = d->findChild<QSpinBox *>("pngLevel")->isVisibleTo(d);
         d->findChild<QCheckBox *>("jpegProgressive")->setChecked(true);
         d->findChild<QComboBox *>("jpegSubsampling")->setCurrentIndex(2);
         d->findChild<QSpinBox *>("dpi")->setValue(150);
+        auto *extCase = d->findChild<QComboBox *>("extCase");
+        if (extCase)
+            extCase->setCurrentIndex(EXTCASE_UPPER);
         d->accept();
     });
     Ctl<QPushButton>(IDC_FORMAT_SETTINGS)->click();
@@ -191,25 +202,24 @@ TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
     ASSERT_TRUE(panel.UpdateData(true));
     o = panel.MakeOptions();
     EXPECT_EQ(std::tuple(o.m_encoder.m_bJpegProgressive, o.m_encoder.m_nJpegSubsampling,
-                         o.m_encoder.m_nPngLevel, o.m_encoder.m_nDpi, o.m_bStripMetadata, o.m_bStripLocation),
-              std::tuple(true, SUBSAMPLING_422, 9, 150, true, false));
+                         o.m_encoder.m_nPngLevel, o.m_encoder.m_nDpi, o.m_bStripMetadata, o.m_bStripLocation,
+                         o.m_nExtCase),
+              std::tuple(true, SUBSAMPLING_422, 9, 150, true, false, EXTCASE_UPPER));
     panel.WriteSettings(QString());
     const auto stored = [](const char *k) { return GetProfileInt(kSettingsSection, k, 0); };
-    EXPECT_EQ(std::tuple(stored(kJpegProgressive), stored(kJpegSubsampling), stored(kDpi), stored(kStripMetadata)),
-              std::tuple(1, 422, 150, 1));
+    EXPECT_EQ(std::tuple(stored(kJpegProgressive), stored(kJpegSubsampling), stored(kDpi),
+                         stored(kStripMetadata), stored(kExtensionCase)),
+              std::tuple(1, 422, 150, 1, EXTCASE_UPPER));
 
-    // Formats with nothing to set leave the button off.
-    const struct {
-        std::uint32_t type;
-        bool enabled;
-    } rows[] = {{CXIMAGE_FORMAT_GIF, false}, {CXIMAGE_FORMAT_BMP, false}, {CXIMAGE_FORMAT_TIF, true}};
-    for (const auto &row : rows) {
-        int entry = 1;
-        while (FormatOfListEntry(entry) && FormatOfListEntry(entry)->type != row.type)
+    // Every format has an extension: the button stays on whatever the format.
+    for (const std::uint32_t type : {0u, std::uint32_t(CXIMAGE_FORMAT_GIF), std::uint32_t(CXIMAGE_FORMAT_BMP),
+                                     std::uint32_t(CXIMAGE_FORMAT_TIF)}) {
+        int entry = type == 0 ? 0 : 1;
+        while (type != 0 && FormatOfListEntry(entry) && FormatOfListEntry(entry)->type != type)
             ++entry;
         Combo(IDC_FORMAT)->setCurrentIndex(entry);
         emit Combo(IDC_FORMAT)->activated(entry);
-        EXPECT_EQ(Ctl(IDC_FORMAT_SETTINGS)->isEnabled(), row.enabled) << row.type;
+        EXPECT_TRUE(Ctl(IDC_FORMAT_SETTINGS)->isEnabled()) << type;
     }
 }
 
@@ -221,21 +231,29 @@ TEST_F(MoreOptions, TheTemplateDialogShowsTheFirstSelectedFilesNameAndRefusesBad
     dlg.Lists()->AddPaths({QString::fromStdString(files[1]), QString::fromStdString(files[0])});
     Check(IDC_RENAME)->click();
     const QString first = QFileInfo(QString::fromStdString(files[1])).completeBaseName();
+    // The help's examples of the running number among them: what it says
+    // of each is the name a file gets.
     const struct {
         const char *text;
-        QString sample; // empty: refused
+        QString sample;             // empty: refused
+        const char *help = nullptr; // what the help says of the token, when it names it
     } rows[] = {{"{name}_{w}x{h}", first + "_64x48.png"},
                 {"{folder}/{n:3}", QFileInfo(QString::fromStdString(src.Root())).fileName() + "/001.png"},
+                {"{n}", "001.png", "{n} 序号, 补零到三位(001)"},
+                {"{n:1}", "1.png", "{n:1} 不补零"},
+                {"{n:5}", "00001.png", "{n:5} 五位"},
                 {"../up", QString()},
                 {"{nope}", QString()}};
     for (const auto &row : rows) {
-        QString sample;
+        QString sample, help;
         bool accepted = false;
         MessageCatcher messages;
         dlgtest::WhenShown<CNameTemplateDlg> answer([&](CNameTemplateDlg *d) {
             d->findChild<QCheckBox *>("useTemplate")->setChecked(true);
             d->findChild<QLineEdit *>("template")->setText(QString::fromUtf8(row.text));
             sample = d->findChild<QLabel *>("sample")->text();
+            for (const QLabel *label : d->findChildren<QLabel *>())
+                help += label->text();
             d->findChild<QPushButton *>("ok")->click();
             accepted = d->result() == QDialog::Accepted;
             if (!accepted)
@@ -250,8 +268,11 @@ TEST_F(MoreOptions, TheTemplateDialogShowsTheFirstSelectedFilesNameAndRefusesBad
             EXPECT_TRUE(accepted) << row.text;
             EXPECT_EQ(sample, row.sample) << row.text;
         }
+        if (row.help) {
+            EXPECT_TRUE(help.contains(U(row.help))) << help.toStdString();
+        }
     }
-    EXPECT_EQ(dlg.Options()->m_nameChoices.nameTemplate, "{folder}/{n:3}");
+    EXPECT_EQ(dlg.Options()->m_nameChoices.nameTemplate, "{n:5}");
 }
 
 } // namespace

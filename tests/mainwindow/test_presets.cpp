@@ -3,13 +3,18 @@
 #include "app/optionpanel.h"
 #include "app/presetrow.h"
 #include "cli/batchcommand.h"
+#include "controls/elidingcombobox.h"
 #include "settings/presetfile.h"
 #include "tests/convert/job_fields.h"
 #include "tests/mainwindow/mainwindow_fixture.h"
 #include "tests/test_support.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QTranslator>
+#include <QUrl>
 
 #include <functional>
 
@@ -61,7 +66,7 @@ TEST_F(Presets, SavedOptionsComeBackAndVelmoraBatchReadsThemAlike)
             p.m_strStartNumber = "9";
         },
         [&] {
-            p.m_bRename = 1, p.m_nameChoices = {true, "{name}/{n:2}", 2};
+            p.m_bRename = 1, p.m_nameChoices = {true, "{name}/{n:2}"};
         },
         [&] { p.m_bRotate = 1, p.m_nrotateType = 2, p.m_bLossless = 0; },
         [&] {
@@ -69,7 +74,8 @@ TEST_F(Presets, SavedOptionsComeBackAndVelmoraBatchReadsThemAlike)
             p.m_stampChoices = {0, 12, 50, true, 7, true, QString::fromStdString(logo), 33};
         },
         [&] {
-            p.m_nFormatType = 7, p.m_nQuality = 70, p.m_encoder.m_nWebpEffort = 1, p.m_encoder.m_nDpi = 96;
+            p.m_nFormatType = 7, p.m_nQuality = 70, p.m_encoder.m_nWebpEffort = 1, p.m_encoder.m_nDpi = 96,
+            p.m_nExtCase = EXTCASE_UPPER;
         },
         [&] {
             p.AddBrowsedFolder("/tmp/目标"), p.m_strOutDir = "/tmp/目标", p.m_nMetadata = 2,
@@ -126,6 +132,7 @@ TEST_F(Presets, TheRowFitsBesideTheCountAndAdd)
     CMainDlg &dlg = Open();
     auto *count = Ctl<QLabel>(IDC_COUNT_LABEL);
     count->setText(QCoreApplication::translate("CImageLists", "选定的图像: %1").arg(99999));
+    QCoreApplication::processEvents(); // the row follows the count
     const int textRight = count->x() + count->fontMetrics().horizontalAdvance(count->text());
     int left = textRight;
     for (int id : {IDC_PRESET_LABEL, IDC_PRESET, IDC_PRESET_SAVE}) {
@@ -142,4 +149,64 @@ TEST_F(Presets, TheRowFitsBesideTheCountAndAdd)
     QCoreApplication::processEvents();
     for (int id : {IDC_PRESET_LABEL, IDC_PRESET, IDC_PRESET_SAVE})
         EXPECT_TRUE(!Ctl(id)->isVisible() || Ctl(id)->geometry().right() < Ctl(IDC_ADD)->x()) << id;
+}
+
+// Deleting a preset moves its file to the desktop trash, where it can be
+// had back, with the record of where it came from.
+TEST_F(Presets, DeleteMovesThePresetToTheTrash)
+{
+    const QString trash = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash";
+    QDir(trash).removeRecursively();
+    QString why;
+    ASSERT_TRUE(WritePresetFile(PresetPath("Web 800"), {{"m_nWidth", "800"}}, why));
+    const auto bytes = testsupport::ReadFileBytes(PresetPath("Web 800").toStdString());
+    CMainDlg &dlg = Open();
+    Choose(Combo(IDC_PRESET), "Web 800");
+    dlgtest::WhenShown<CPresetDlg> answer(
+        [](CPresetDlg *d) { dlgtest::ById<QPushButton>(d, IDC_PRESET_DELETE)->click(); });
+    dlgtest::WhenShown<QMessageBox> yes([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+    dlgtest::ById<QPushButton>(&dlg, IDC_PRESET_SAVE)->click();
+    EXPECT_FALSE(QFileInfo::exists(PresetPath("Web 800")));
+    EXPECT_EQ(Combo(IDC_PRESET)->findText("Web 800"), -1);
+    EXPECT_EQ(GetProfileString(kSettingsSection, settingskey::kPreset), QString());
+    EXPECT_EQ(testsupport::ReadFileBytes((trash + "/files/Web 800.ini").toStdString()), bytes);
+    QFile info(trash + "/info/Web 800.ini.trashinfo");
+    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+    const QString record = QString::fromUtf8(info.readAll());
+    const qsizetype at = record.indexOf("\nPath=");
+    ASSERT_GE(at, 0) << record.toStdString();
+    EXPECT_EQ(QUrl::fromPercentEncoding(record.mid(at + 6).section('\n', 0, 0).toUtf8()),
+              PresetPath("Web 800"));
+}
+
+// The box takes the row's room: at the window's first size a short name
+// shows whole in either language, and one too long ends in "…", whole in
+// its tip.
+TEST_F(Presets, ShortNamesShowWholeAndLongOnesEndInAnEllipsis)
+{
+    const QString names[] = {"Web 800", U("网页 800"), "Archive copies for the printer, full size"};
+    QString why;
+    for (const QString &name : names)
+        ASSERT_TRUE(WritePresetFile(PresetPath(name), {{"m_nWidth", "800"}}, why));
+    for (const bool english : {false, true}) {
+        SCOPED_TRACE(english ? "English" : "Chinese");
+        QTranslator translator;
+        if (english) {
+            ASSERT_TRUE(translator.load(":/translations/velmora_en.qm"));
+            QCoreApplication::installTranslator(&translator);
+        }
+        CMainDlg &dlg = Open();
+        EXPECT_EQ(dlg.size(), maintemplate::kDefaultClientSize);
+        auto *combo = Ctl<CElidingComboBox>(IDC_PRESET);
+        for (const QString &name : names) {
+            Choose(combo, name);
+            const bool tooLong = name.size() > 20;
+            EXPECT_EQ(combo->ShownText() == name, !tooLong) << combo->ShownText().toStdString();
+            EXPECT_EQ(combo->ShownText().endsWith(QChar(0x2026)), tooLong)
+                << combo->ShownText().toStdString();
+            EXPECT_EQ(combo->toolTip(), name);
+        }
+        m_dlg.reset();
+        QCoreApplication::removeTranslator(&translator);
+    }
 }
