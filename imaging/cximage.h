@@ -28,8 +28,11 @@
 //    when one palette covers all its colours and 24 bits with alpha otherwise;
 //    areas not painted yet are transparent. GetFrameDelay() is in hundredths of
 //    a second, GetDisposalMethod() the frame's own disposal code (0 to 3).
-//    Each such Load composes frames 0..k afresh; to walk all frames use
-//    CxGifFrameReader (cximagegif.h), which reads the file once.
+//    Frame 0 is the still: when the first frames have no delay it takes in
+//    those after them up to the first with one (GetFrameDelay and
+//    GetDisposalMethod are then that frame's). Each such Load composes
+//    frames 0..k afresh; to walk all frames use CxGifFrameReader
+//    (cximagegif.h), which reads the file once.
 //  * Requests. What a decode is asked for (frame, size hint or rule, region,
 //    first look, turning, damaged files, cancelling) travels with each Load,
 //    Decode or LoadRows as a CxDecodeRequest (decoderequest.h); the picture

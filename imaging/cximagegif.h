@@ -53,8 +53,9 @@ private:
 };
 
 // The frames of a GIF file in order, read and parsed once: Next gives frame
-// 0, 1, 2, ... each exactly as Load of frame k gives it, composing one
-// frame per call instead of every frame before it again.
+// 0, 1, 2, ... each exactly as Load of frame k gives it (frame 0 as it
+// plays, which is the still unless the first frames have no delay),
+// composing one frame per call instead of every frame before it again.
 class CxGifFrameReader : public CxFrameReader {
 public:
     explicit CxGifFrameReader(const char *filename);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -492,12 +493,14 @@ bool FrameComposer::Paint(ShownFrame *shown, std::string &error)
         for (int y = m_rect.y0; y < m_rect.y1; ++y)
             m_saved.insert(m_saved.end(), m_canvas.Row(y) + m_rect.x0, m_canvas.Row(y) + m_rect.x1);
     }
-    if (!PaintData(desc, table, gce.trans, shown, wideCodeSize)) {
+    // The table goes with shown first: a still shows a later frame's rows
+    // that arrived even when the rest of its data is broken.
+    if (shown)
+        shown->table = std::move(table);
+    if (!PaintData(desc, shown ? shown->table : table, gce.trans, shown, wideCodeSize)) {
         error = GifError(m_gif, "truncated or damaged image data");
         return false;
     }
-    if (shown)
-        shown->table = std::move(table);
     return true;
 }
 
@@ -584,6 +587,34 @@ void FrameComposer::Dispose()
         for (int y = m_rect.y0; y < m_rect.y1; ++y)
             std::copy_n(m_saved.data() + std::size_t(y - m_rect.y0) * w, w, m_canvas.Row(y) + m_rect.x0);
     }
+}
+
+// Frames shown for no time make one picture with the frames after them, up
+// to the first with a delay, as browsers show a still; next moves to the
+// last frame taken. A broken frame ends the picture with the rows of it
+// that arrived. False when cancelled.
+bool AddUndelayedFrames(FrameComposer &composer, ShownFrame &shown, int &next, int numFrames,
+                        const std::atomic<bool> *cancel)
+{
+    std::string error;
+    while (shown.gce.delay == 0 && next + 1 < numFrames) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return false;
+        composer.Dispose();
+        ++next;
+        ShownFrame later;
+        const bool painted = composer.Paint(&later, error);
+        if (painted || !later.table.empty()) {
+            shown = std::move(later);
+        } else {
+            // Broken before its first row, but after the disposal above:
+            // the recorded indices may no longer match the canvas.
+            std::fill(shown.index.begin(), shown.index.end(), ShownFrame::kNone);
+        }
+        if (!painted)
+            break;
+    }
+    return true;
 }
 
 // --- Output -------------------------------------------------------------------
@@ -867,6 +898,16 @@ GifFileInfo GifDecoder::Info() const
 
 bool GifDecoder::Read(int frame, CxImage &out)
 {
+    return Compose(frame, false, nullptr, out);
+}
+
+bool GifDecoder::ReadStill(CxImage &out, const std::atomic<bool> *cancel)
+{
+    return Compose(0, true, cancel, out);
+}
+
+bool GifDecoder::Compose(int frame, bool still, const std::atomic<bool> *cancel, CxImage &out)
+{
     if (!m || frame < m->next || frame >= m->facts.numFrames)
         return Fail(out, "GIF: no such frame");
     State &s = *m;
@@ -896,6 +937,10 @@ bool GifDecoder::Read(int frame, CxImage &out)
             s.next = s.facts.numFrames;
             return Fail(out, error);
         }
+        if (target && still && !AddUndelayedFrames(composer, shown, s.next, s.facts.numFrames, cancel)) {
+            s.next = s.facts.numFrames;
+            return Fail(out, "cancelled");
+        }
         if (target && !MakeOutput(s.canvas, shown, out)) {
             s.next = s.facts.numFrames;
             if (!*out.GetLastError())
@@ -904,6 +949,8 @@ bool GifDecoder::Read(int frame, CxImage &out)
         }
         composer.Dispose();
     }
+    if (still)
+        s.next = s.facts.numFrames; // the canvas is past frame 0
     CxImageAccess::SetFrameInfo(out, s.facts.numFrames, shown.gce.delay, shown.gce.disposal);
     return true;
 }
@@ -921,7 +968,7 @@ bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         return Fail(out, error);
     if (info)
         *info = decoder.Info();
-    return decoder.Read(req.frame, out);
+    return req.frame == 0 ? decoder.ReadStill(out, req.cancel) : decoder.Read(req.frame, out);
 }
 
 bool EncodeGif(const CxImage &img, CxFile &file)

@@ -106,6 +106,8 @@ bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 bool DecodeWebp(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The first frame of an animation, at full size whatever the hint.
 bool DecodeJxl(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// Frame 0 is the still (GifDecoder::ReadStill); an animation's frames are
+// those GifDecoder::Read gives.
 bool DecodeGif(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req,
                GifFileInfo *info = nullptr);
 // The primary image; irot and imir reported as the orientation.
@@ -136,8 +138,8 @@ bool IsRawTiff(const std::uint8_t *data, std::size_t size);
 bool IsCameraRaw(const std::uint8_t *data, std::size_t size);
 
 // Composes a GIF's frames in order over bytes the caller keeps alive, so
-// frame k costs one frame's work when frame k - 1 came before it. Frame k
-// comes out as DecodeGif gives it.
+// frame k costs one frame's work when frame k - 1 came before it. Read's
+// frame k is DecodeGif's for k > 0; DecodeGif's frame 0 is ReadStill's.
 class GifDecoder {
 public:
     GifDecoder();
@@ -154,8 +156,15 @@ public:
     GifFileInfo Info() const;
     // Frame k, at or after the next one; a failure ends the walk.
     bool Read(int frame, CxImage &out);
+    // The picture a still shows, before any Read: frame 0 with the frames
+    // after it up to the first that has a delay, or all of them when none
+    // has. Frame 0 alone when it has a delay. Ends the walk; cancel is
+    // looked at between frames.
+    bool ReadStill(CxImage &out, const std::atomic<bool> *cancel = nullptr);
 
 private:
+    bool Compose(int frame, bool still, const std::atomic<bool> *cancel, CxImage &out);
+
     struct State;
     std::unique_ptr<State> m;
 };
@@ -202,7 +211,6 @@ public:
     int Loops() const; // 0: forever
     // Frame k, at or after the next one; a failure ends the walk.
     bool Read(int frame, CxImage &out);
-
 private:
     struct State;
     std::unique_ptr<State> m;

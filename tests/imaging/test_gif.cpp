@@ -1,11 +1,13 @@
 #include "imaging/cxfile.h"
 #include "imaging/cximage.h"
 #include "imaging/cximagegif.h"
+#include "tests/controls/gif_builder.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -417,9 +419,10 @@ TEST(GifDecode, TransparentIndexIsOneNoVisiblePixelUses)
 TEST(GifDecode, FallsBackToColourWhenNoPaletteFits)
 {
     const Bytes file = Fixture("manycolors.gif");
-    // Frame 0: 256 colours and the unpainted right half need 257 entries.
+    // Frame 0 (no delay: the animation's alone, not the still): 256 colours
+    // and the unpainted right half need 257 entries.
     CxImage first;
-    ASSERT_TRUE(DecodeFrame(file, 0, first));
+    ASSERT_TRUE(CxGifFrameReader(DataPath("gif/manycolors.gif").c_str()).Next(first));
     ASSERT_EQ(first.GetBpp(), 24);
     ASSERT_TRUE(first.AlphaIsValid());
     EXPECT_EQ(first.GetWidth(), 32);
@@ -520,6 +523,13 @@ std::string Everything(const CxImage &img)
     return s;
 }
 
+// Everything but the frame index.
+std::string AfterFrameIndex(const CxImage &img)
+{
+    const std::string all = Everything(img);
+    return all.substr(all.find(" delay "));
+}
+
 } // namespace
 
 TEST(GifFrameReader, FramesInOrderMatchSingleFrameLoads)
@@ -539,18 +549,29 @@ TEST(GifFrameReader, FramesInOrderMatchSingleFrameLoads)
 
     int frames = 0, failures = 0;
     for (const std::string &path : files) {
-        CxImage first;
-        first.Load(path.c_str(), CXIMAGE_FORMAT_GIF);
+        CxImage still;
+        still.Load(path.c_str(), CXIMAGE_FORMAT_GIF);
         CxGifFrameReader reader(path.c_str());
-        if (first.IsValid()) {
-            EXPECT_EQ(reader.GetNumFrames(), first.GetNumFrames()) << path;
+        if (still.IsValid()) {
+            EXPECT_EQ(reader.GetNumFrames(), still.GetNumFrames()) << path;
         }
         // One past the last frame: the reader fails there as Load does.
-        for (int k = 0; k <= std::max(1, first.GetNumFrames()); ++k) {
+        bool stillShown = false;
+        for (int k = 0; k <= std::max(1, still.GetNumFrames()); ++k) {
             CxImage single, next;
             const bool loaded = single.Load(path.c_str(), CXIMAGE_FORMAT_GIF, {.frame = k});
             ASSERT_EQ(reader.Next(next), loaded) << path << " frame " << k;
-            EXPECT_TRUE(Everything(single) == Everything(next)) << path << " frame " << k;
+            // Frame 0 is the still: the frame shown when the first delay
+            // begins (or the last one).
+            const bool shownNow = loaded && !stillShown &&
+                                  (next.GetFrameDelay() != 0 || k + 1 == reader.GetNumFrames());
+            if (shownNow) {
+                EXPECT_TRUE(AfterFrameIndex(still) == AfterFrameIndex(next)) << path << " still, frame " << k;
+                stillShown = true;
+            }
+            if (k > 0 || shownNow || !loaded) {
+                EXPECT_TRUE(Everything(single) == Everything(next)) << path << " frame " << k;
+            }
             frames += loaded;
             failures += !loaded;
             if (!loaded)
@@ -559,6 +580,73 @@ TEST(GifFrameReader, FramesInOrderMatchSingleFrameLoads)
     }
     EXPECT_GT(frames, 40);
     EXPECT_GE(failures, int(files.size()));
+}
+
+TEST(GifDecode, StillComposesFramesUpToTheFirstDelay)
+{
+    using gifbuild::FrameDesc;
+    const QColor red(255, 0, 0), green(0, 255, 0), blue(0, 0, 255), white(255, 255, 255), black(0, 0, 0);
+    // More colours than one palette holds, one pixel each, no delays.
+    std::vector<FrameDesc> dots;
+    std::string firstDot;
+    for (int i = 0; i < 16 * 17; ++i) {
+        if (i < 257)
+            dots.push_back({QColor(i & 255, i > 255 ? 255 : 0, 77), 1, 1, i % 16, i / 16, 0});
+        firstDot += std::string(i == 0 ? "?" : ".") + (i % 16 == 15 ? "\n" : "");
+    }
+    const struct {
+        const char *name;
+        int width, height;
+        std::vector<FrameDesc> blocks;
+        int shown;                       // the animation frame the still shows
+        const char *still;               // nullptr: colours not named
+        std::vector<std::string> frames; // the animation's first frames, as played
+    } rows[] = {
+        // clang-format off
+        {"pieces side by side", 2, 2,
+         {{red, 1, 1, 0, 0, 0}, {green, 1, 1, 1, 0, 0}, {blue, 1, 1, 0, 1, 0}, {white, 1, 1, 1, 1, 0}}, 3,
+         "RG\nBW\n", {"R.\n..\n", "RG\n..\n", "RG\nB.\n", "RG\nBW\n"}},
+        {"pieces on top of each other", 1, 1, {{black, 1, 1, 0, 0, 0}, {white, 1, 1, 0, 0, 0}}, 1, "W\n",
+         {"K\n", "W\n"}},
+        {"more colours than a palette", 16, 17, dots, 256, nullptr, {firstDot}},
+        // Keep, restore previous, restore background, then the first delay.
+        {"disposal between pieces", 2, 2,
+         {{red, 2, 2, 0, 0, 0, 1},
+          {green, 1, 1, 0, 0, 0, 3},
+          {blue, 1, 1, 1, 0, 0, 2},
+          {white, 1, 1, 1, 1, 50, 3},
+          {black, 1, 1, 0, 1, 50}},
+         3, "R.\nRW\n", {"RR\nRR\n", "GR\nRR\n", "RB\nRR\n", "R.\nRW\n", "R.\nKR\n"}},
+        {"animation with delays", 2, 2, {{red, 2, 2, 0, 0, 10}, {green, 1, 1, 0, 0, 10}, {blue, 1, 1, 1, 1, 10}},
+         0, "RR\nRR\n", {"RR\nRR\n", "GR\nRR\n", "GR\nRB\n"}},
+        // clang-format on
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes file = gifbuild::BuildAnimation(row.blocks, row.width, row.height);
+        ASSERT_FALSE(file.empty());
+        CxImage still;
+        ASSERT_TRUE(DecodeFrame(file, 0, still)) << still.GetLastError();
+        EXPECT_EQ(still.GetNumFrames(), int(row.blocks.size()));
+        if (row.still) {
+            EXPECT_EQ(Grid(still), row.still);
+        }
+        // The frames play as they always did; the still is the one shown
+        // when the first delay begins.
+        CxGifFrameReader reader(std::string(file.begin(), file.end()));
+        for (int k = 0; k <= row.shown || k < int(row.frames.size()); ++k) {
+            CxImage frame;
+            ASSERT_TRUE(reader.Next(frame)) << k;
+            if (k < int(row.frames.size())) {
+                EXPECT_EQ(Grid(frame), row.frames[std::size_t(k)]) << "frame " << k;
+            }
+            if (k == row.shown) {
+                ExpectSamePixels(frame, still, "still");
+                EXPECT_TRUE(AfterFrameIndex(frame) == AfterFrameIndex(still))
+                    << "palette, delay and disposal";
+            }
+        }
+    }
 }
 
 // --- Damaged and hostile input --------------------------------------------------------------
@@ -630,6 +718,21 @@ TEST(GifHostile, TruncationFailsOnlyTheDamagedFrame)
         const Bytes head(file.begin(), file.begin() + long(n));
         EXPECT_FALSE(DecodeFrame(head, 0, img)) << n << " bytes";
     }
+
+    // A still made of frames without delay ends at a damaged one, and
+    // stops when cancelled.
+    const Bytes pieces = gifbuild::BuildAnimation({{Qt::red, 1, 1, 0, 0, 0},
+                                                   {Qt::green, 1, 1, 1, 0, 0},
+                                                   {Qt::blue, 1, 1, 0, 1, 0},
+                                                   {Qt::white, 1, 1, 1, 1, 0}},
+                                                  2, 2);
+    ASSERT_FALSE(pieces.empty());
+    const Bytes piecesCut(pieces.begin(), pieces.begin() + long(gifbuild::FrameEnds(pieces)[3] - 3));
+    ASSERT_TRUE(DecodeFrame(piecesCut, 0, img)) << img.GetLastError();
+    EXPECT_EQ(Grid(img), "RG\nB.\n");
+    EXPECT_FALSE(DecodeFrame(piecesCut, 3, img));
+    const std::atomic<bool> cancel{true};
+    EXPECT_FALSE(img.Decode(pieces.data(), pieces.size(), CXIMAGE_FORMAT_UNKNOWN, {.cancel = &cancel}));
 }
 
 TEST(GifHostile, DamagedImageDataFailsWithItsReason)
@@ -737,6 +840,7 @@ TEST(GifEncode, ColourTablesGlobalSharedOrLocal)
     CxImage a = Paletted(3, 3, pal, [](int x, int) { return x; });
     CxImage b = Paletted(3, 3, pal, [](int, int y) { return y + 1; });
     CxImage c = Paletted(3, 3, {Rgb(250, 0, 0), Rgb(0, 250, 0)}, [](int x, int y) { return (x * y) & 1; });
+    a.SetFrameDelay(10); // frame 0 alone is the still
 
     CxImageGIF writer;
     writer.SetLoops(-1);
@@ -839,6 +943,7 @@ TEST(GifEncode, SixHundredFrames)
     for (int k = 0; k < 600; ++k)
         frames.push_back(Paletted(3, 2, {Rgb(k % 256, k / 256 * 100, 7), Rgb(1, 1, 1)},
                                   [k](int x, int) { return x == k % 3 ? 1 : 0; }));
+    frames[0].SetFrameDelay(10); // frame 0 alone is the still
     std::vector<CxImage *> pointers;
     for (CxImage &f : frames)
         pointers.push_back(&f);
@@ -912,6 +1017,7 @@ TEST(GifEncodeColour, QuantisedFramesKeepTheirLookAndTransparency)
     photo.SetTransColor(Rgb(1, 2, 3));
     CxImage opaque = MakeTestImage(32, 24);
     opaque.SetTransColor(Rgb(255, 0, 255));
+    photo.SetFrameDelay(10); // frame 0 alone is the still
 
     CxImageGIF writer;
     const Bytes file = EncodeFrames(writer, {&photo, &opaque}, false);
