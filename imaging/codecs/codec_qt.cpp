@@ -1,4 +1,4 @@
-// PNM, ICO and TGA through Qt's own readers. Each file is checked before a
+// PNM and ICO through Qt's own readers. Each file is checked before a
 // reader sees it: the size it declares against the picture limits, and its
 // length against what that size needs, so a small file never has Qt
 // allocate a large picture.
@@ -10,7 +10,6 @@
 #include <QImageReader>
 
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace {
@@ -264,45 +263,6 @@ bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     if (img.width() > 256 || img.height() > 256)
         return RefuseImage(out, "cannot decode ICO");
     return Finish(img, CXIMAGE_FORMAT_ICO, out);
-}
-
-bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
-{
-    if (size < 18)
-        return RefuseImage(out, "cannot decode TGA");
-    // Qt reads uncompressed true colour alone, and no more than 8192 x 8192
-    // pixels (refusing on the terminal otherwise); its 16-bit pixels come
-    // out with 5-bit values unscaled, far too dark.
-    const int depth = data[16];
-    if (data[2] != 2 || data[1] != 0 || (depth != 24 && depth != 32))
-        return RefuseImage(out, "unsupported TGA type");
-    const std::uint64_t w = Le16(data + 12), h = Le16(data + 14);
-    if (!FitsPixelLimits(static_cast<long long>(w), static_cast<long long>(h)) || w * h > 8192 * 8192)
-        return RefuseImage(out, "image too large");
-    if (size < 18 + std::uint64_t(data[0]) + w * h * std::uint64_t(depth / 8))
-        return RefuseImage(out, "truncated TGA data");
-    // Qt takes a file by the signature of TGA 2.0 at its end; an older
-    // file is the same picture without it, so it gets one in a copy.
-    static const char kFooter[26] = "\0\0\0\0\0\0\0\0TRUEVISION-XFILE.";
-    QByteArray bytes;
-    if (size >= 18 + sizeof kFooter && std::memcmp(data + size - 18, kFooter + 8, 18) == 0) {
-        bytes = Wrap(data, size);
-    } else {
-        try {
-            bytes.reserve(qsizetype(size + sizeof kFooter));
-        } catch (const std::bad_alloc &) {
-            return RefuseImage(out, "out of memory");
-        }
-        bytes.append(reinterpret_cast<const char *>(data), qsizetype(size));
-        bytes.append(kFooter, sizeof kFooter);
-    }
-    QImage img = ReadChecked(bytes, "tga", 0, QSize(int(w), int(h)), "cannot decode TGA", out, req);
-    if (img.isNull())
-        return false;
-    // Without alpha bits in the descriptor the spare byte is no alpha.
-    if ((data[17] & 0x0F) == 0 && img.hasAlphaChannel())
-        img = img.convertToFormat(QImage::Format_RGB32);
-    return !img.isNull() && Finish(img, CXIMAGE_FORMAT_TGA, out);
 }
 
 } // namespace cxcodec
