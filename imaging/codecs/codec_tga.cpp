@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -16,7 +17,7 @@ constexpr std::size_t kHeaderSize = 18;
 constexpr std::size_t kFooterSize = 26;          // extension and developer offsets, signature
 constexpr std::size_t kExtensionSize = 495;      // TGA 2.0's extension area
 constexpr std::size_t kAttributesTypeAt = 494;   // its attributes-type byte
-constexpr std::uint64_t kRlePixelsPerByte = 64;  // a run of 128 pixels takes at least 2 bytes
+constexpr std::uint64_t kMostPerPacket = 128;    // pixels of one run-length packet
 
 std::uint32_t U16(const std::uint8_t *p)
 {
@@ -244,6 +245,13 @@ private:
     std::array<std::uint8_t, 4> m_value{};
 };
 
+// What an index the map does not hold shows: black, clear where the map
+// carries alpha.
+RGBQUAD Missing(const TgaHeader &h)
+{
+    return RGBQUAD{0, 0, 0, BYTE(h.alpha ? 0 : 255)};
+}
+
 // A stored pixel's colour, for the pictures decoded to 24 bits.
 class Colours {
 public:
@@ -256,7 +264,7 @@ public:
         case Kind::Mapped: {
             const std::size_t index = m_h.depth == 8 ? p[0] : U16(p);
             return index >= m_h.mapFirst && index - m_h.mapFirst < m_map.size() ? m_map[index - m_h.mapFirst]
-                                                                                   : RGBQUAD{0, 0, 0, 255};
+                                                                                   : Missing(m_h);
         }
         case Kind::Grey:
             c = RGBQUAD{p[0], p[0], p[0], m_h.alpha ? p[1] : BYTE(255)};
@@ -278,8 +286,8 @@ private:
     std::vector<RGBQUAD> m_map;
 };
 
-// A picture of 8-bit indices: grey, or a map of at most 256 entries and no
-// alpha to keep.
+// A picture of 8-bit indices: grey without alpha, or indices into a map
+// (whose alpha, if any, ApplyMapAlpha settles afterwards).
 bool Paletted(const TgaHeader &h)
 {
     if (h.kind == Kind::Grey)
@@ -369,12 +377,13 @@ bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     if (const char *why = ReadHeader(data, size, h))
         return RefuseImage(out, why);
 
-    // Every pixel of a plain file, and a plausible share of them for a
-    // run-length coded one, must be in the file before anything is
-    // allocated.
+    // Every pixel of a plain file, and room for as many run-length packets
+    // as a coded one needs at the least (a head and one pixel for 128),
+    // must be in the file before anything is allocated.
     const std::uint64_t pixels = std::uint64_t(h.width) * std::uint64_t(h.height);
     const std::uint64_t available = size - h.dataStart;
-    if (h.rle ? pixels > available * kRlePixelsPerByte : pixels * h.pixelBytes > available)
+    if (h.rle ? (pixels + kMostPerPacket - 1) / kMostPerPacket * (1 + h.pixelBytes) > available
+              : pixels * h.pixelBytes > available)
         return RefuseImage(out, "truncated TGA data");
     if (req.cancel && req.cancel->load())
         return RefuseImage(out, "cancelled");
@@ -422,8 +431,7 @@ bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     }
 
     if (paletted) {
-        // Grey levels, or the map placed at its first index; an index the
-        // map does not hold shows black.
+        // Grey levels, or the map placed at its first index.
         std::vector<RGBQUAD> palette;
         if (h.kind == Kind::Grey) {
             palette.resize(256);
@@ -432,7 +440,7 @@ bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         } else {
             palette.assign(std::size_t(std::max<std::size_t>(std::min<std::size_t>(256, h.mapFirst + map.size()),
                                                              std::size_t(highest) + 1)),
-                           RGBQUAD{0, 0, 0, 255});
+                           Missing(h));
             for (std::size_t i = h.mapFirst; i < palette.size() && i - h.mapFirst < map.size(); ++i)
                 palette[i] = map[i - h.mapFirst];
         }

@@ -379,7 +379,7 @@ TEST(Tga, EveryKindReadsFromEveryCorner)
 }
 
 // A paletted picture keeps the map's own size, placed at its first index;
-// an index past the map shows black.
+// an index outside the map shows black, clear where the map has alpha.
 TEST(Tga, AMapKeepsItsSizeAndIndicesPastItShowBlack)
 {
     const Variant v{"map", 1, 8, 24, 2, 0, -1, 0, Alpha::None, false, 7, 5, 8, false, false, 0};
@@ -397,6 +397,20 @@ TEST(Tga, AMapKeepsItsSizeAndIndicesPastItShowBlack)
         EXPECT_EQ(c.rgbRed + c.rgbGreen + c.rgbBlue, 0) << x;
         EXPECT_EQ(c.rgbReserved, 255) << x;
     }
+
+    // With alpha in the map: the map's one clear entry and the missing ones
+    // are more than one transparent index can say.
+    const Variant withAlpha{"map", 1, 8, 32, 0, 8, -1, 0, Alpha::Binary, true, 7, 5, 8, false, true, 0};
+    bytes = MakeTga(withAlpha, 0x20, Layout::Raw);
+    ASSERT_TRUE(img.Decode(bytes.data(), bytes.size()));
+    EXPECT_EQ(img.GetBpp(), 8);
+    const std::size_t entries = bytes[5];
+    bytes[18 + entries * 4 + 1] = 250;  // second pixel of the top row
+    ASSERT_TRUE(img.Decode(bytes.data(), bytes.size()));
+    EXPECT_EQ(img.GetBpp(), 24);
+    const RGBQUAD c = img.GetPixelColor(1, 0);
+    EXPECT_EQ(c.rgbReserved, 0);
+    EXPECT_EQ(img.GetPixelColor(2, 0).rgbReserved, 255);
 }
 
 // Files written elsewhere against the picture they show: ImageMagick's
