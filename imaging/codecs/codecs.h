@@ -96,6 +96,11 @@ bool DecodeIconDib(const std::uint8_t *data, std::size_t size, CxImage &out, Ico
 // pixels.
 bool DecodeDib(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodePcx(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// Colour-mapped, true-colour and grey TGA, plain or run-length coded, from
+// any origin: 8 bits (grey, or 8-bit indices into a map whose entries in use
+// are opaque but for at most one clear one), else 24 bits with alpha where
+// the file declares it.
+bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 bool DecodeJpeg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The metadata blocks of a JPEG's header as DecodeJpeg keeps them, reading
 // no pixel.
@@ -119,10 +124,6 @@ bool DecodeHeif(const std::uint8_t *data, std::size_t size, CxImage &out, const 
 bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // The largest picture of an icon or cursor file.
 bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
-// Read through Qt's own reader, at full size whatever the hint: an
-// uncompressed 24- or 32-bit true-colour TGA (the only kinds Qt reads
-// right).
-bool DecodeTga(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
 // A camera's raw file through LibRaw: the sensor data developed (camera
 // white balance, sRGB, 8 bits; half size when that still covers the hint),
 // or its embedded preview when the request allows and it covers the hint.
