@@ -75,6 +75,9 @@ std::string GifError(const GifFileType *gif, const char *fallback)
 
 // --- File-level facts (one pass) -------------------------------------
 
+// Marks a GraphicControl no control block has filled in.
+constexpr int kNoControl = -1;
+
 struct GraphicControl {
     int disposal = 0;
     int delay = 0;
@@ -87,6 +90,8 @@ struct FileFacts {
     std::size_t firstRecord = 0;  // offset of the record after the screen descriptor
     std::string comment;
     int loops = -1;
+    bool anyDelay = false;    // some frame is shown for a time
+    bool anyControl = false;  // some frame has a graphic control block
 };
 
 bool IsLoopApplication(const GifByteType *block)
@@ -323,8 +328,11 @@ bool ScanFile(const std::uint8_t *data, std::size_t size, FileFacts &facts, std:
         if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR || type == TERMINATE_RECORD_TYPE)
             break;
         if (type == EXTENSION_RECORD_TYPE) {
-            if (!ReadExtension(gif.get(), nullptr, &facts))
+            GraphicControl gce{.disposal = kNoControl};
+            if (!ReadExtension(gif.get(), &gce, &facts))
                 break;
+            facts.anyDelay = facts.anyDelay || gce.delay > 0;
+            facts.anyControl = facts.anyControl || gce.disposal != kNoControl;
             continue;
         }
         const std::size_t descAt = reader.pos;
@@ -937,7 +945,11 @@ bool GifDecoder::Compose(int frame, bool still, const std::atomic<bool> *cancel,
             s.next = s.facts.numFrames;
             return Fail(out, error);
         }
-        if (target && still && !AddUndelayedFrames(composer, shown, s.next, s.facts.numFrames, cancel)) {
+        // Frames that all have no delay are played at the viewer's own pace
+        // when the file loops, or cannot say (GIF87a): the still is then the
+        // first frame.
+        const bool composes = still && (s.facts.anyDelay || (s.facts.loops < 0 && s.facts.anyControl));
+        if (target && composes && !AddUndelayedFrames(composer, shown, s.next, s.facts.numFrames, cancel)) {
             s.next = s.facts.numFrames;
             return Fail(out, "cancelled");
         }

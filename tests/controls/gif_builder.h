@@ -36,8 +36,9 @@ inline void PutWord(Bytes &gif, std::size_t pos, int value)
     gif[pos + 1] = std::uint8_t(value >> 8);
 }
 
-// Empty when the encoder's output is not as expected.
-inline Bytes BuildAnimation(const std::vector<FrameDesc> &specs, int screenW, int screenH)
+// Empty when the encoder's output is not as expected. loops < 0 writes no
+// loop block.
+inline Bytes BuildAnimation(const std::vector<FrameDesc> &specs, int screenW, int screenH, int loops = 0)
 {
     std::vector<CxImage> frames(specs.size());
     std::vector<CxImage *> pointers;
@@ -50,6 +51,7 @@ inline Bytes BuildAnimation(const std::vector<FrameDesc> &specs, int screenW, in
     }
     CxImageGIF encoder;
     encoder.SetComment("test animation"); // blocks before the first frame
+    encoder.SetLoops(loops);
     CxMemFile mem;
     if (!mem.Open() || !encoder.Encode(&mem, pointers.data(), int(pointers.size())))
         return {};

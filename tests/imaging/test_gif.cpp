@@ -555,6 +555,14 @@ TEST(GifFrameReader, FramesInOrderMatchSingleFrameLoads)
         if (still.IsValid()) {
             EXPECT_EQ(reader.GetNumFrames(), still.GetNumFrames()) << path;
         }
+        // A looping animation with no delay anywhere stills to its first frame.
+        bool anyDelay = false;
+        {
+            CxGifFrameReader scan(path.c_str());
+            for (CxImage f; scan.Next(f);)
+                anyDelay = anyDelay || f.GetFrameDelay() != 0;
+        }
+        const bool firstAlone = !anyDelay && reader.GetLoops() >= 0;
         // One past the last frame: the reader fails there as Load does.
         bool stillShown = false;
         for (int k = 0; k <= std::max(1, still.GetNumFrames()); ++k) {
@@ -564,7 +572,7 @@ TEST(GifFrameReader, FramesInOrderMatchSingleFrameLoads)
             // Frame 0 is the still: the frame shown when the first delay
             // begins (or the last one).
             const bool shownNow = loaded && !stillShown &&
-                                  (next.GetFrameDelay() != 0 || k + 1 == reader.GetNumFrames());
+                                  (firstAlone || next.GetFrameDelay() != 0 || k + 1 == reader.GetNumFrames());
             if (shownNow) {
                 EXPECT_TRUE(AfterFrameIndex(still) == AfterFrameIndex(next)) << path << " still, frame " << k;
                 stillShown = true;
@@ -601,6 +609,7 @@ TEST(GifDecode, StillComposesFramesUpToTheFirstDelay)
         int shown;                       // the animation frame the still shows
         const char *still;               // nullptr: colours not named
         std::vector<std::string> frames; // the animation's first frames, as played
+        int loops = -1;                  // -1: no loop block
     } rows[] = {
         // clang-format off
         {"pieces side by side", 2, 2,
@@ -619,11 +628,14 @@ TEST(GifDecode, StillComposesFramesUpToTheFirstDelay)
          3, "R.\nRW\n", {"RR\nRR\n", "GR\nRR\n", "RB\nRR\n", "R.\nRW\n", "R.\nKR\n"}},
         {"animation with delays", 2, 2, {{red, 2, 2, 0, 0, 10}, {green, 1, 1, 0, 0, 10}, {blue, 1, 1, 1, 1, 10}},
          0, "RR\nRR\n", {"RR\nRR\n", "GR\nRR\n", "GR\nRB\n"}},
+        // A looping animation with no delays at all plays at the viewer's pace.
+        {"looping, no delays", 2, 2, {{red, 2, 2, 0, 0, 0}, {green, 1, 1, 0, 0, 0}, {blue, 1, 1, 1, 1, 0}},
+         0, "RR\nRR\n", {"RR\nRR\n", "GR\nRR\n", "GR\nRB\n"}, 0},
         // clang-format on
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        const Bytes file = gifbuild::BuildAnimation(row.blocks, row.width, row.height);
+        const Bytes file = gifbuild::BuildAnimation(row.blocks, row.width, row.height, row.loops);
         ASSERT_FALSE(file.empty());
         CxImage still;
         ASSERT_TRUE(DecodeFrame(file, 0, still)) << still.GetLastError();
@@ -725,7 +737,7 @@ TEST(GifHostile, TruncationFailsOnlyTheDamagedFrame)
                                                    {Qt::green, 1, 1, 1, 0, 0},
                                                    {Qt::blue, 1, 1, 0, 1, 0},
                                                    {Qt::white, 1, 1, 1, 1, 0}},
-                                                  2, 2);
+                                                  2, 2, -1);
     ASSERT_FALSE(pieces.empty());
     const Bytes piecesCut(pieces.begin(), pieces.begin() + long(gifbuild::FrameEnds(pieces)[3] - 3));
     ASSERT_TRUE(DecodeFrame(piecesCut, 0, img)) << img.GetLastError();
