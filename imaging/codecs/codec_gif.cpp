@@ -75,9 +75,6 @@ std::string GifError(const GifFileType *gif, const char *fallback)
 
 // --- File-level facts (one pass) -------------------------------------
 
-// Marks a GraphicControl no control block has filled in.
-constexpr int kNoControl = -1;
-
 struct GraphicControl {
     int disposal = 0;
     int delay = 0;
@@ -90,8 +87,7 @@ struct FileFacts {
     std::size_t firstRecord = 0;  // offset of the record after the screen descriptor
     std::string comment;
     int loops = -1;
-    bool anyDelay = false;    // some frame is shown for a time
-    bool anyControl = false;  // some frame has a graphic control block
+    bool anyDelay = false;  // some frame is shown for a time
 };
 
 bool IsLoopApplication(const GifByteType *block)
@@ -328,11 +324,10 @@ bool ScanFile(const std::uint8_t *data, std::size_t size, FileFacts &facts, std:
         if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR || type == TERMINATE_RECORD_TYPE)
             break;
         if (type == EXTENSION_RECORD_TYPE) {
-            GraphicControl gce{.disposal = kNoControl};
+            GraphicControl gce;
             if (!ReadExtension(gif.get(), &gce, &facts))
                 break;
             facts.anyDelay = facts.anyDelay || gce.delay > 0;
-            facts.anyControl = facts.anyControl || gce.disposal != kNoControl;
             continue;
         }
         const std::size_t descAt = reader.pos;
@@ -945,10 +940,9 @@ bool GifDecoder::Compose(int frame, bool still, const std::atomic<bool> *cancel,
             s.next = s.facts.numFrames;
             return Fail(out, error);
         }
-        // Frames that all have no delay are played at the viewer's own pace
-        // when the file loops, or cannot say (GIF87a): the still is then the
-        // first frame.
-        const bool composes = still && (s.facts.anyDelay || (s.facts.loops < 0 && s.facts.anyControl));
+        // A looping animation whose frames all have no delay plays at the
+        // viewer's own pace: its still is its first frame.
+        const bool composes = still && (s.facts.anyDelay || s.facts.loops < 0);
         if (target && composes && !AddUndelayedFrames(composer, shown, s.next, s.facts.numFrames, cancel)) {
             s.next = s.facts.numFrames;
             return Fail(out, "cancelled");
