@@ -81,4 +81,21 @@ void CheckRoundTrip(const CxImage &img, Encode encode, Decode decode, int maxWid
         }
 }
 
+// A reader of a format only read: what it accepts must keep every rule and
+// survive the PNG write it gets as an output, read back unchanged.
+template <typename Decode>
+int CheckReadOnlyFormat(Decode decode, const std::uint8_t *data, std::size_t size)
+{
+    CxImage img;
+    if (!decode(data, size, img, cxcodec::DecodeRequest{}))
+        return 0;
+    CheckPicture(img);
+    CheckRoundTrip(img, cxcodec::EncodePng,
+                   [](const std::uint8_t *d, std::size_t n, CxImage &out, const cxcodec::DecodeRequest &req) {
+                       return cxcodec::DecodePng(d, n, out, req);
+                   },
+                   CxImage::kMaxDimension);
+    return 0;
+}
+
 }  // namespace fuzzcheck
