@@ -1,6 +1,7 @@
 // Icons and cursors: a directory of pictures, each a PNG or a bitmap without
 // its file header whose 1-bit AND mask follows the colours. The picture a
 // bitmap or PNG describes is the one read, whatever size the directory gives.
+#include "imaging/codecs/byteorder.h"
 #include "imaging/codecs/codecs.h"
 
 #include <algorithm>
@@ -8,25 +9,13 @@
 
 namespace {
 
+using cxbytes::Be32;
+using cxbytes::Le16;
+using cxbytes::Le32;
 using cxcodec::RefuseImage;
 
 // Pictures in these files are 256 pixels a side at most.
 constexpr std::uint32_t kMaxSide = 256;
-
-std::uint32_t Le16(const std::uint8_t *d)
-{
-    return std::uint32_t(d[0]) | std::uint32_t(d[1]) << 8;
-}
-
-std::uint32_t Le32(const std::uint8_t *d)
-{
-    return Le16(d) | Le16(d + 2) << 16;
-}
-
-std::uint32_t Be32(const std::uint8_t *d)
-{
-    return std::uint32_t(d[0]) << 24 | std::uint32_t(d[1]) << 16 | std::uint32_t(d[2]) << 8 | d[3];
-}
 
 // The largest picture, the deepest of those alike (a cursor's depth field
 // holds its hot spot instead); the first of equals.

@@ -1,6 +1,7 @@
 // Truevision TGA pictures: colour-mapped, true-colour and grey, plain or
 // run-length coded, stored from any of the four corners. The reader checks
 // every byte it takes against the file size.
+#include "imaging/codecs/byteorder.h"
 #include "imaging/codecs/codecs.h"
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 
 namespace {
 
+using cxbytes::Le16;
+using cxbytes::Le32;
 using cxcodec::RefuseImage;
 
 constexpr std::size_t kHeaderSize = 18;
@@ -18,16 +21,6 @@ constexpr std::size_t kFooterSize = 26;          // extension and developer offs
 constexpr std::size_t kExtensionSize = 495;      // TGA 2.0's extension area
 constexpr std::size_t kAttributesTypeAt = 494;   // its attributes-type byte
 constexpr std::uint64_t kMostPerPacket = 128;    // pixels of one run-length packet
-
-std::uint32_t U16(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
-}
-
-std::uint32_t U32(const std::uint8_t *p)
-{
-    return U16(p) | U16(p + 2) << 16;
-}
 
 // A 5-bit value over 0..255, rounded as the BMP reader scales its fields.
 BYTE Scale5(std::uint32_t v)
@@ -76,8 +69,8 @@ int AttributesType(const std::uint8_t *data, std::size_t size)
     static const char kSignature[18] = "TRUEVISION-XFILE.";
     if (size < kHeaderSize + kFooterSize || std::memcmp(data + size - 18, kSignature, 18) != 0)
         return -1;
-    const std::uint64_t at = U32(data + size - kFooterSize);
-    if (at < kHeaderSize || at + kExtensionSize > size - kFooterSize || U16(data + at) < kExtensionSize)
+    const std::uint64_t at = Le32(data + size - kFooterSize);
+    if (at < kHeaderSize || at + kExtensionSize > size - kFooterSize || Le16(data + at) < kExtensionSize)
         return -1;
     return data[at + kAttributesTypeAt];
 }
@@ -86,11 +79,11 @@ int AttributesType(const std::uint8_t *data, std::size_t size)
 const char *ReadHeader(const std::uint8_t *data, std::size_t size, TgaHeader &h)
 {
     const int idLength = data[0], mapType = data[1], type = data[2];
-    h.mapFirst = U16(data + 3);
-    h.mapLength = U16(data + 5);
+    h.mapFirst = Le16(data + 3);
+    h.mapLength = Le16(data + 5);
     h.mapDepth = data[7];
-    h.width = int(U16(data + 12));
-    h.height = int(U16(data + 14));
+    h.width = int(Le16(data + 12));
+    h.height = int(Le16(data + 14));
     h.depth = data[16];
     const int descriptor = data[17];
 
@@ -164,7 +157,7 @@ std::vector<RGBQUAD> ReadMap(const std::uint8_t *data, const TgaHeader &h)
         switch (h.mapDepth) {
         case 15:
         case 16:
-            c = From16(U16(p), h.alpha);
+            c = From16(Le16(p), h.alpha);
             p += 2;
             break;
         case 24:
@@ -262,7 +255,7 @@ public:
         RGBQUAD c{};
         switch (m_h.kind) {
         case Kind::Mapped: {
-            const std::size_t index = m_h.depth == 8 ? p[0] : U16(p);
+            const std::size_t index = m_h.depth == 8 ? p[0] : Le16(p);
             return index >= m_h.mapFirst && index - m_h.mapFirst < m_map.size() ? m_map[index - m_h.mapFirst]
                                                                                    : Missing(m_h);
         }
@@ -271,7 +264,7 @@ public:
             break;
         case Kind::TrueColour:
             if (m_h.depth <= 16)
-                c = From16(U16(p), m_h.alpha);
+                c = From16(Le16(p), m_h.alpha);
             else
                 c = RGBQUAD{p[0], p[1], p[2], m_h.depth == 32 && m_h.alpha ? p[3] : BYTE(255)};
             break;

@@ -1,6 +1,7 @@
 // PNG image data inflated (libdeflate whole, or zlib row by row) and
 // unfiltered by our own code (see pnginflate.h).
 #include "imaging/codecs/pnginflate.h"
+#include "imaging/codecs/byteorder.h"
 #include "imaging/largeblocks.h"
 #include "imaging/testhooks.h"
 
@@ -26,17 +27,14 @@ namespace cxpng {
 
 namespace {
 
+using cxbytes::Be32;
+
 std::atomic<std::size_t> g_inflatedInUse{0};
 
 std::atomic<bool> g_ownRows{true};
 std::atomic<bool> g_wholeInflate{true};
 std::atomic<bool> g_fastInflate{true};
 std::atomic<int> g_wholeInflates{0};
-
-std::uint32_t Be32(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
 
 // One pixel's bytes as a number and back.
 template <int Bpp> inline std::uint64_t PixelBits(const std::uint8_t *p)

@@ -121,12 +121,7 @@ TEST_F(ViewerTest, PreviewShowsTheActualOutputBesideTheSource)
 {
     m_files << Pattern("p0.png", 200, 120) << Pattern("p1.png", 80, 60) << Missing("gone.png");
     const CConvertJob job = JpegAt(30);
-    m_dlg = std::make_unique<CPreviewDlg>();
-    m_dlg->SetPreviewSettings(job);
-    m_dlg->SetFileList(&m_files);
-    m_dlg->SetOpenMode(CPreviewDlg::MODE_SELECTED);
-    m_dlg->show();
-    CPreviewDlg &dlg = *m_dlg;
+    CPreviewDlg &dlg = OpenSelected(job);
     Key(Qt::Key_O);
     ASSERT_TRUE(dlg.IsOutputMode());
     EXPECT_EQ(dlg.GetOutput(), nullptr); // being made
@@ -190,12 +185,7 @@ TEST_F(ViewerTest, TheSourceSideIsThePictureBeforeTheSteps)
     const QImage file = QImage(m_files[0]).convertToFormat(QImage::Format_RGB32);
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        m_dlg = std::make_unique<CPreviewDlg>();
-        m_dlg->SetPreviewSettings(row.job);
-        m_dlg->SetFileList(&m_files);
-        m_dlg->SetOpenMode(CPreviewDlg::MODE_SELECTED);
-        m_dlg->show();
-        CPreviewDlg &dlg = *m_dlg;
+        CPreviewDlg &dlg = OpenSelected(row.job);
         Key(Qt::Key_O);
         Settle(dlg.GetOutputWork());
         ASSERT_NE(dlg.GetOutput(), nullptr);
@@ -242,12 +232,7 @@ TEST_F(ViewerTest, ActualOutputNumbersTheListAsItStands)
             job.SetFile(i, files[i].toStdString());
         return job;
     };
-    m_dlg = std::make_unique<CPreviewDlg>();
-    m_dlg->SetPreviewSettings(numbered(m_files));
-    m_dlg->SetFileList(&m_files);
-    m_dlg->SetOpenMode(CPreviewDlg::MODE_SELECTED);
-    m_dlg->show();
-    CPreviewDlg &dlg = *m_dlg;
+    CPreviewDlg &dlg = OpenSelected(numbered(m_files));
     Key(Qt::Key_O);
     Settle(dlg.GetOutputWork());
     const QString second = m_files[1];

@@ -137,6 +137,17 @@ protected:
         return *m_dlg;
     }
 
+    // The viewer over the selected files, its preview made as job writes.
+    CPreviewDlg &OpenSelected(const CConvertJob &job)
+    {
+        m_dlg = std::make_unique<CPreviewDlg>();
+        m_dlg->SetPreviewSettings(job);
+        m_dlg->SetFileList(&m_files);
+        m_dlg->SetOpenMode(CPreviewDlg::MODE_SELECTED);
+        m_dlg->show();
+        return *m_dlg;
+    }
+
     void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { KeyClick(m_dlg.get(), key, mods); }
 
     testsupport::ScratchDir m_dir;
