@@ -1,5 +1,6 @@
 #include "cli/stopsignals.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -9,7 +10,8 @@
 namespace {
 
 int g_pipe[2] = {-1, -1};
-volatile std::sig_atomic_t g_signal = 0;
+// Lock-free, so safe in the handler, and seen by every thread.
+std::atomic<int> g_signal = 0;
 // A signal ignored when the program started (a background job of a script)
 // stays ignored.
 bool g_ignored[2] = {false, false};
@@ -28,10 +30,12 @@ void SetDefault()
 // passes the signal on through the pipe.
 void OnSignal(int sig)
 {
-    SetDefault();
-    const int saved = errno;
+    // Noted first: the thread that asks whether a stop came may look before
+    // the watcher has passed it on.
     if (!g_signal)
         g_signal = sig;
+    const int saved = errno;
+    SetDefault();
     const char byte = char(sig);
     [[maybe_unused]] const ssize_t n = write(g_pipe[1], &byte, 1);
     errno = saved;
@@ -131,6 +135,9 @@ bool StopSignals::TakePending()
         SetDefault(); // a second one ends the program at once, as after the first
         m_stop.request_stop();
     }
+    // Taken by the watcher, which may not have passed it on yet.
+    if (g_signal)
+        m_stop.request_stop();
     return m_stop.stop_requested();
 }
 
