@@ -4,6 +4,7 @@
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
 #include "convert/naming.h"
+#include "convert/sizelimit.h"
 #include "convert/storedoptions.h"
 #include "convert/watermark.h"
 #include "settings/presetfile.h"
@@ -219,6 +220,8 @@ struct GivenOptions {
     LOGFONT font;
     COLORREF color = RGB(255, 122, 122);
     bool recursive = false, nulSeparated = false, update = false;
+    const char *fitChoice = nullptr; // the last option that goes with --max-file-size
+    bool minQualityGiven = false;
     std::optional<std::string> filesFrom, shard;
     std::optional<long> shards;
     std::vector<std::string> inputs;
@@ -285,6 +288,10 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
         break;
     case BatchOptionId::ListPresets:
         cmd.listPresets = true;
+        break;
+    case BatchOptionId::MaxFileSizeShrink:
+        cmd.job.m_bMaxFileSizeShrink = true;
+        given.fitChoice = "--max-file-size-shrink";
         break;
     default:
         break;
@@ -698,6 +705,19 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     case BatchOptionId::Jobs:
         cmd.jobs = int(n);
         return true;
+    case BatchOptionId::MaxFileSize:
+        if (const std::optional<std::int64_t> bytes = ParseFileSize(v)) {
+            job.m_nMaxFileSize = *bytes;
+            return true;
+        }
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--max-file-size takes a size from 1 KB to 1 GiB: a number "
+                                                      "and K, KB, M, MB, KiB or MiB (300K, 1.5MB)"));
+        return false;
+    case BatchOptionId::MinQuality:
+        job.m_nMinQuality = int(n);
+        given.fitChoice = "--min-quality";
+        given.minQualityGiven = true;
+        return true;
     case BatchOptionId::Preset:
     case BatchOptionId::SavePreset:
         return ApplyPresetValue(option, a, v, cmd, given, workFolder, error);
@@ -1022,6 +1042,16 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
     if (given.stampGiven) {
         cmd.job.SetStampFlag(true);
         cmd.job.SetStamp(given.stamp, &given.font, given.color);
+    }
+    if (given.fitChoice && cmd.job.m_nMaxFileSize == 0) {
+        error = FillText(QCoreApplication::translate("velmora-batch", "%1 goes with --max-file-size"),
+                         {given.fitChoice});
+        return std::nullopt;
+    }
+    if (given.minQualityGiven && cmd.job.m_nMinQuality > cmd.job.m_nQuality) {
+        error = FillText(QCoreApplication::translate("velmora-batch", "--min-quality %1 is above the quality, %2"),
+                         {std::to_string(cmd.job.m_nMinQuality), std::to_string(cmd.job.m_nQuality)});
+        return std::nullopt;
     }
     if (given.watermarkChoice && !given.stampGiven && !cmd.job.m_logo) {
         error = FillText(QCoreApplication::translate("velmora-batch", "%1 goes with --stamp or --logo"),

@@ -36,6 +36,52 @@ constexpr BatchOption kOptions[] = {
          "and JPEG XL\n"
          "lossless.",
      .least = 0, .most = 100, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 0 to 100")},
+    {.id = MaxFileSize,
+     .name = "--max-file-size",
+     .value = OptionValue::Name,
+     .valueText = "SIZE",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "no output larger than SIZE (300K, 1.5MB, 512KiB; K and M\n"
+                                                "are powers of 1000): the highest quality down to\n"
+                                                "--min-quality that fits; a file that cannot fit fails"),
+     .manualText = "No output larger than SIZE: a number (a \\(dq.\\(dq fraction allowed) with an optional "
+                   "unit, any case:\n"
+                   "none (bytes), K or KB, M or MB (powers of 1000), KiB, MiB; from 1 KB to 1 GiB. JPEG, "
+                   "lossy WebP,\n"
+                   "AVIF, JPEG XL and JPEG-compressed TIFF outputs get the highest quality at or under "
+                   "\\fB\\-\\-quality\\fR\n"
+                   "(also under a watermark, which otherwise writes 95) and at or over "
+                   "\\fB\\-\\-min\\-quality\\fR that fits,\n"
+                   "found in a few encodes "
+                   "of the one processed picture. An output that cannot fit (or whose format has no quality) "
+                   "is that\n"
+                   "file's error, naming the size it reached, unless \\fB\\-\\-max\\-file\\-size\\-shrink\\fR "
+                   "is given; nothing over\n"
+                   "the limit is written. A copy or a lossless transform over the limit is encoded instead. "
+                   "The log\n"
+                   "gives each output's quality; JSON records get \\(dqquality\\(dq and \\(dqencodes\\(dq "
+                   "(and \\(dqwidth\\(dq and\n"
+                   "\\(dqheight\\(dq when shrunk). An animation's quality is searched too; it is never "
+                   "shrunk."},
+    {.id = MinQuality,
+     .name = "--min-quality",
+     .value = OptionValue::Name,
+     .valueText = "Q",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "the lowest quality --max-file-size may choose, 1-100\n"
+                                                "(default 30, not above --quality)"),
+     .manualText = "The lowest quality \\fB\\-\\-max\\-file\\-size\\fR may choose, 1\\-100 (default "
+                   "30, or \\fB\\-\\-quality\\fR when that\n"
+                   "is lower); above \\fB\\-\\-quality\\fR it is a usage error.",
+     .least = 1, .most = 100, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 1 to 100")},
+    {.id = MaxFileSizeShrink,
+     .name = "--max-file-size-shrink",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "an output that does not fit --max-file-size even at\n"
+                                                "--min-quality is scaled down a tenth at a time until it\n"
+                                                "does"),
+     .manualText = "An output that does not fit \\fB\\-\\-max\\-file\\-size\\fR at \\fB\\-\\-min\\-quality\\fR "
+                   "(or whose format has no quality:\n"
+                   "PNG, GIF, BMP, PCX, lossless WebP, TIFF not JPEG-compressed) is scaled down about a tenth "
+                   "at a time\n"
+                   "until it fits, then given the highest quality that fits at that size."},
     {.id = JpegProgressive,
      .name = "--jpeg-progressive",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "write progressive JPEGs"),

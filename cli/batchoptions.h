@@ -71,6 +71,9 @@ enum class BatchOptionId {
     Preset,
     SavePreset,
     ListPresets,
+    MaxFileSize,
+    MinQuality,
+    MaxFileSizeShrink,
 };
 
 enum class OptionValue {

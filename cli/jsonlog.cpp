@@ -158,6 +158,15 @@ std::string FileLine(const FileRecord &r)
                        numbers;
     if (!r.action.empty())
         line.insert(line.size() - 1, ",\"action\":" + Quote(r.action));
+    // How a size limit was met: the quality (0 for a format without one),
+    // the encodes tried, and the size when the picture was scaled down.
+    if (r.fit.limited) {
+        std::string fit = ",\"quality\":" + std::to_string(r.fit.quality) +
+                          ",\"encodes\":" + std::to_string(r.fit.encodes);
+        if (r.fit.shrunk)
+            fit += ",\"width\":" + std::to_string(r.fit.width) + ",\"height\":" + std::to_string(r.fit.height);
+        line.insert(line.size() - 1, fit);
+    }
     return line;
 }
 

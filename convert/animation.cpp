@@ -1,5 +1,8 @@
 #include "convert/animation.h"
 
+#include "convert/outputfit.h"
+#include "convert/sizelimit.h"
+
 
 #include "imaging/cxanimation.h"
 #include "imaging/cximagegif.h"
@@ -94,7 +97,8 @@ AnimatedResult CollectFrames(const std::string &source, int frameCount, std::uin
 
 AnimatedResult TransformAnimation(const std::string &source, int frameCount, std::uint32_t outType,
                                   const CConvertJob &job, const StepRules &rules, const AnimationSink &sink,
-                                  IConvertReporter *reporter, const std::stop_token &stop, std::string *reason)
+                                  IConvertReporter *reporter, const std::stop_token &stop, std::string *reason,
+                                  SizeFit *fit)
 {
     std::string why;
     auto failed = [&](AnimatedResult result) {
@@ -136,6 +140,49 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
             return ok;
         };
     }
+    // Under a size limit the animation is encoded in memory until it
+    // fits, from the frames read once; the sink gets the bytes that did.
+    std::vector<std::uint8_t> fitted;
+    if (job.m_nMaxFileSize > 0) {
+        const bool quality = format && format->facts.frames == FrameCodec::WebpFrames &&
+                             HasQualityToFit(outType, job);
+        const auto trial = [&](int q) -> std::optional<std::int64_t> {
+            if (quality)
+                pointers.front()->SetJpegQuality(BYTE(q));
+            CxMemFile mem;
+            if (!mem.Open() || !encode(mem) || mem.Error())
+                return std::nullopt;
+            const auto size = std::int64_t(mem.Size());
+            if (size <= job.m_nMaxFileSize) {
+                const auto *data = static_cast<const std::uint8_t *>(mem.GetBuffer(false));
+                fitted.assign(data, data + size);
+            }
+            return size;
+        };
+        const int ceiling = std::clamp(job.m_nQuality, 1, 100);
+        const int floor = std::clamp(job.m_nMinQuality, 1, ceiling);
+        QualityFit search;
+        if (quality) {
+            search = SearchQuality(floor, ceiling, job.m_nMaxFileSize, trial);
+        } else {
+            const std::optional<std::int64_t> size = trial(0);
+            search = {size && *size <= job.m_nMaxFileSize, !size, 0, size.value_or(0), 1};
+        }
+        if (fit)
+            *fit = {true, quality ? search.quality : 0, search.encodes, false, std::int64_t(pointers.front()->GetWidth()),
+                    std::int64_t(pointers.front()->GetHeight())};
+        if (search.failed) {
+            why = encodeWhy.empty() ? QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image") : encodeWhy;
+            return failed(AnimatedResult::SaveFailed);
+        }
+        if (!search.fits) {
+            why = NoFitReason(job.m_nMaxFileSize, search.size, quality ? search.quality : 0);
+            return failed(AnimatedResult::SaveFailed);
+        }
+        encode = [&fitted](CxFile &file) {
+            return fitted.empty() || file.Write(fitted.data(), 1, fitted.size()) == fitted.size();
+        };
+    }
     const WriteResult written = sink(encode, &why);
     if (written == WriteResult::Stopped || stop.stop_requested())
         return AnimatedResult::Stopped;
@@ -149,7 +196,7 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
 
 AnimatedResult AnimationBytes(const std::string &source, int frameCount, std::uint32_t outType,
                               const CConvertJob &job, IConvertReporter *reporter, const std::stop_token &stop,
-                              EncodedBytes &bytes, std::string *reason)
+                              EncodedBytes &bytes, std::string *reason, SizeFit *fit)
 {
     const AnimationSink toMemory = [&](const std::function<bool(CxFile &)> &encode, std::string *why) {
         CxMemFile mem;
@@ -163,7 +210,7 @@ AnimatedResult AnimationBytes(const std::string &source, int frameCount, std::ui
         return WriteResult::Written;
     };
     return TransformAnimation(source, frameCount, outType, job, kAnimationSteps, toMemory, reporter, stop,
-                              reason);
+                              reason, fit);
 }
 
 AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::uint32_t outType,

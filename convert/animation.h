@@ -47,12 +47,14 @@ struct AnimationFrames {
 // with the source's loop count, background and metadata (as the job's
 // options leave it). After a failed step the remaining frames are still
 // read (and sharpened when the rules keep it) but no longer rotated,
-// resized or stamped. reporter (when given) sees a status tick per frame;
+// resized or stamped. Under the job's size limit the quality is searched
+// as for a still (fit, when given, says how it went); an animation that
+// does not fit is not shrunk but fails with the size it reached. reporter (when given) sees a status tick per frame;
 // reason (when given) says why a failure happened.
 AnimatedResult TransformAnimation(const std::string &source, int frameCount, std::uint32_t outType,
                                   const CConvertJob &job, const StepRules &rules, const AnimationSink &sink,
                                   IConvertReporter *reporter, const std::stop_token &stop,
-                                  std::string *reason = nullptr);
+                                  std::string *reason = nullptr, SizeFit *fit = nullptr);
 
 // A run's animation: the frames ignore don't-enlarge, and the result is
 // written atomically to output.
@@ -63,7 +65,7 @@ AnimatedResult ConvertAnimation(const std::string &source, int frameCount, std::
 // A run's animation encoded in memory: the bytes ConvertAnimation writes.
 AnimatedResult AnimationBytes(const std::string &source, int frameCount, std::uint32_t outType,
                               const CConvertJob &job, IConvertReporter *reporter, const std::stop_token &stop,
-                              EncodedBytes &bytes, std::string *reason = nullptr);
+                              EncodedBytes &bytes, std::string *reason = nullptr, SizeFit *fit = nullptr);
 
 // The animation under rules as GIF bytes in memory; empty on any failure.
 AnimatedResult AnimatedGifBytes(const std::string &source, int frameCount, const CConvertJob &job,

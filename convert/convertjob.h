@@ -164,6 +164,12 @@ public:
     // An output in its source's format and size, nothing drawn on it, that
     // would be larger than its source: the source is copied instead.
     bool m_bKeepIfLarger = false;
+    // Outputs no larger than this many bytes (0: no limit): the highest
+    // quality down to m_nMinQuality that fits, and with shrinking allowed
+    // the picture scaled down until it does.
+    std::int64_t m_nMaxFileSize = 0;
+    std::int32_t m_nMinQuality = 30;
+    bool m_bMaxFileSizeShrink = false;
 
     // Whether any step changes the pixels (else a same-format output is a
     // plain copy).
@@ -288,6 +294,12 @@ struct ConvertOptions {
     CEncoderSettings m_encoder;
     bool m_bLossless = true; // rotated JPEGs turned losslessly where they can be
     bool m_bKeepIfLarger = false;
+    // The size limit (see CConvertJob), and the unit the window shows it in.
+    bool m_bMaxFileSize = false;
+    std::int64_t m_nMaxFileSize = 300 * 1000;
+    std::int32_t m_nMaxFileSizeUnit = 0;
+    std::int32_t m_nMinQuality = 30;
+    bool m_bMaxFileSizeShrink = false;
 };
 
 // The destination entry meaning "beside each source file", as stored; shown

@@ -575,11 +575,12 @@ ConvertWorker::Step ConvertWorker::WriteAnimation(FileRun &f, const PreparedFile
     }
     const CConvertJob &job = own ? *own : m_job;
     AnimatedResult result;
-    if (m_journal) {
+    if (m_journal || job.m_nMaxFileSize > 0) {
         // Made in memory first: the journal's line, with the checksum, goes
         // ahead of the output as every other output's does.
         EncodedBytes bytes;
-        result = AnimationBytes(f.path, prepared.frames, prepared.outType, job, &m_reporter, f.stop, bytes, &reason);
+        result = AnimationBytes(f.path, prepared.frames, prepared.outType, job, &m_reporter, f.stop, bytes, &reason,
+                                &f.record.fit);
         StagedFile staged;
         const WriteResult staging = result == AnimatedResult::Written
                                         ? StageBytes(outPath, f.stop, bytes, staged, &reason)
@@ -624,6 +625,7 @@ ConvertWorker::Step ConvertWorker::WriteEncoded(FileRun &f, const PreparedFile &
         Finish(f, FileOutcome::SaveError, prepared.reason);
     } else {
         NoteWritten(outPath);
+        f.record.fit = prepared.fit;
         std::string reason;
         const EncodedBytes &bytes = prepared.bytes;
         StagedFile staged;

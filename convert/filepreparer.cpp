@@ -5,6 +5,7 @@
 #include "convert/losslessway.h"
 #include "convert/metadataoptions.h"
 #include "convert/naming.h"
+#include "convert/outputfit.h"
 #include "convert/pipeline.h"
 #include "imaging/cxanimation.h"
 #include "imaging/cxfile.h"
@@ -80,6 +81,17 @@ DecodePlan PlanFor(const CConvertJob &job, const std::string &source, PreparedFi
         cxmeta::Carries(r.sourceType) && !StrippedCopy(source, job, r.bytes)) {
         in.copyRefused = true;
         plan = ChooseDecodePlan(job, in);
+    }
+    // A copy over the size limit is encoded instead.
+    if (plan == DecodePlan::PlainCopy && job.m_nMaxFileSize > 0) {
+        struct stat st;
+        const std::int64_t size =
+            r.bytes.data ? std::int64_t(r.bytes.size) : stat(source.c_str(), &st) == 0 ? std::int64_t(st.st_size) : 0;
+        if (size > job.m_nMaxFileSize) {
+            r.bytes = {};
+            in.copyRefused = true;
+            plan = ChooseDecodePlan(job, in);
+        }
     }
     return plan;
 }
@@ -160,6 +172,37 @@ bool LoadShrunk(const CConvertJob &job, const std::string &source, std::uint32_t
            (image.IsValid() || shrunk.Take(image, req.autoOrient));
 }
 
+// Under the job's size limit: the best output that fits, or the file's
+// error saying how close it came.
+void EncodeFitted(const CConvertJob &job, const std::string &source, CxImage &image, bool stampDrawn,
+                  const std::stop_token &stop, PreparedFile &r)
+{
+    const std::int64_t sourceWidth = image.GetSrcWidth(), sourceHeight = image.GetSrcHeight();
+    const bool sameSize = r.width == sourceWidth && r.height == sourceHeight;
+    FittedOutput fitted =
+        EncodeWithinLimit(image, r.outType, job, stampDrawn, [&stop] { return stop.stop_requested(); });
+    r.fit = {true, fitted.quality, fitted.encodes, fitted.shrunk, fitted.width, fitted.height};
+    switch (fitted.outcome) {
+    case FittedOutput::Outcome::Fitted:
+        r.kind = PreparedFile::Kind::Encoded;
+        r.bytes = std::move(fitted.bytes);
+        r.width = fitted.width;
+        r.height = fitted.height;
+        break;
+    case FittedOutput::Outcome::Stopped:
+        r.kind = PreparedFile::Kind::Stopped;
+        return;
+    case FittedOutput::Outcome::TooLarge:
+    case FittedOutput::Outcome::EncodeFailed:
+        r.kind = PreparedFile::Kind::EncodeFailed;
+        r.reason = fitted.reason;
+        return;
+    }
+    KeepSmallerSource(job, source, sameSize && !fitted.shrunk, stampDrawn, r);
+    if (r.kind == PreparedFile::Kind::Copy)
+        r.fit = {};
+}
+
 void TransformAndEncode(const CConvertJob &job, const std::string &source, CxImage &image,
                         const std::stop_token &stop, PreparedFile &r)
 {
@@ -175,6 +218,10 @@ void TransformAndEncode(const CConvertJob &job, const std::string &source, CxIma
     }
     r.width = image.GetWidth();
     r.height = image.GetHeight();
+    if (job.m_nMaxFileSize > 0) {
+        EncodeFitted(job, source, image, t.stampDrawn, stop, r);
+        return;
+    }
     PrepareForOutput(image, r.outType, job, t.stampDrawn);
     bool ok = false;
     try {
@@ -241,8 +288,14 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
     DecodePlan plan = PlanFor(job, source, r);
     // What cannot be made from the coefficients is decoded.
     if (plan == DecodePlan::LosslessTransform) {
-        if (PrepareFromCoefficients(job, source, r))
-            return r;
+        if (PrepareFromCoefficients(job, source, r)) {
+            if (job.m_nMaxFileSize == 0 || std::int64_t(r.bytes.size) <= job.m_nMaxFileSize)
+                return r;
+            // Over the size limit: encoded instead.
+            r.bytes = {};
+            r.kind = PreparedFile::Kind::NotLoaded;
+            r.way = FileWay::Usual;
+        }
         plan = PlanFor(job, source, r, true);
     }
     const CxDecodeRequest req = RequestFor(job, plan);

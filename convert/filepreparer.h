@@ -45,6 +45,7 @@ struct PreparedFile {
     bool lossless = false; // the steps are done on the compressed data
     std::int64_t microseconds = 0; // spent preparing
     FileWay way = FileWay::Usual;
+    SizeFit fit; // under a size limit: how the output was made to fit
     // The watermark's text for this file where it names the file.
     std::optional<std::string> stampText;
 };

@@ -234,7 +234,10 @@ std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
     if (!job.m_szFormat.empty())
         return job.m_szFormat;
     const ImageFormat *source = FormatByType(sourceType);
-    const bool changed = job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation;
+    // Under a size limit too: the name is fixed before it is known whether
+    // the source fits as it is.
+    const bool changed =
+        job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation || job.m_nMaxFileSize > 0;
     return source && !source->Writable() && changed ? FormatByType(source->writtenAs)->name : "";
 }
 

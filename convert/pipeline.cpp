@@ -192,7 +192,8 @@ GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w,
 bool NeedsNoWholePicture(const CConvertJob &job)
 {
     return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 &&
-           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && !job.CropsToRatio();
+           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && !job.CropsToRatio() &&
+           job.m_nMaxFileSize == 0; // a size limit tries several encodes of one picture
 }
 
 void DrawStamp(CxImage &img, const CConvertJob &job)
@@ -371,7 +372,8 @@ void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &jo
         return;
     if (f->facts.pixels == OutputPixels::NoColourPalette && img.GetNumColors() != 0 && !img.IsGrayScale())
         img.IncreaseBpp(24);
-    if (f->Has(FORMAT_QUALITY))
+    // TIFF's JPEG compression takes the quality too, as its streamed rows do.
+    if (f->Has(FORMAT_QUALITY) || outType == CXIMAGE_FORMAT_TIF)
         img.SetJpegQuality(stampDrawn ? BYTE(95) : BYTE(job.m_nQuality));
     img.SetEncoderSettings(job.m_encoder);
     if (f->facts.pixels == OutputPixels::Palette && img.GetNumColors() != 8) {

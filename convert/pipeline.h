@@ -25,8 +25,8 @@ ResizeTarget ComputeResize(int w, int h, int rule, std::int32_t W, std::int32_t 
 ResizeTarget ComputeResize(int w, int h, const CConvertJob &job);
 
 // Whether every step the job asks for leaves the rows as they are (no
-// turning, resizing, sharpening or stamp), so they may go from the decoder
-// to the encoder as they come.
+// turning, resizing, sharpening or stamp, no size limit to try encodes
+// against), so they may go from the decoder to the encoder as they come.
 bool NeedsNoWholePicture(const CConvertJob &job);
 
 // The sharpen kernel: -1 around 15, size 3, divisor 7, offset 0.

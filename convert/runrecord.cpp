@@ -42,6 +42,21 @@ std::string ActionLine(const FileRecord &record)
     return {};
 }
 
+// What a size limit did to an output: its quality, and its size when it
+// was scaled down to fit.
+std::string FitNote(const SizeFit &fit)
+{
+    if (!fit.limited || (fit.quality == 0 && !fit.shrunk))
+        return {};
+    const std::string w = std::to_string(fit.width), h = std::to_string(fit.height);
+    if (fit.quality == 0)
+        return FillText(QCoreApplication::translate("convertlog", "（缩小到 %1×%2）"), {w, h});
+    const std::string q = std::to_string(fit.quality);
+    if (!fit.shrunk)
+        return FillText(QCoreApplication::translate("convertlog", "（质量 %1）"), {q});
+    return FillText(QCoreApplication::translate("convertlog", "（质量 %1，缩小到 %2×%3）"), {q, w, h});
+}
+
 } // namespace
 
 std::vector<std::string> RecordLines(const FileRecord &record)
@@ -50,7 +65,7 @@ std::vector<std::string> RecordLines(const FileRecord &record)
         return {ActionLine(record)};
     switch (record.outcome) {
     case FileOutcome::Converted:
-        return {Tr(kTo) + record.output};
+        return {Tr(kTo) + record.output + FitNote(record.fit)};
     case FileOutcome::Copied:
         return {};
     case FileOutcome::Missing:

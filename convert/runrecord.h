@@ -24,6 +24,18 @@ enum class FileOutcome {
 // copied since the rewrite would have been larger.
 enum class FileWay { Usual, Lossless, Transcoded, Kept };
 
+// How an output was made to fit a size limit: the quality it was written
+// at (0 for a format without one), the size it was scaled down to, if it
+// was, and the encodes that took. limited is false without a limit, or
+// when the output was a copy or made on the coefficients.
+struct SizeFit {
+    bool limited = false;
+    int quality = 0;
+    int encodes = 0;
+    bool shrunk = false;
+    std::int64_t width = 0, height = 0;
+};
+
 struct FileRecord {
     std::string source;
     std::string output; // the file written (for a skip: the one left alone); empty when none was
@@ -37,6 +49,7 @@ struct FileRecord {
     // "lossless", "skip", "overwrite", "rename" or "ask"; empty in a real run.
     std::string action = {};
     FileWay way = FileWay::Usual;
+    SizeFit fit = {};
 
     bool Failed() const
     {

@@ -1,6 +1,7 @@
 #include "convert/storedoptions.h"
 
 #include "convert/naming.h"
+#include "convert/sizelimit.h"
 
 #include "imaging/formats.h"
 
@@ -79,6 +80,11 @@ constexpr StoredName kNames[] = {
     {"Dpi", 0, 65535},
     // Where the outputs go and what they keep.
     {"KeepIfLarger"},
+    {"MaxFileSizeOn"},
+    {"MaxFileSize", kMinFileSizeLimit, kMaxFileSizeLimit},
+    {"MaxFileSizeUnit", 0, SIZEUNIT_MIB},
+    {"MinQuality", 1, 100},
+    {"MaxFileSizeShrink"},
     {"OutDir", 0, 0, true},
     {"StripMetadata", 0, 2},
     {"KeepDates"},
@@ -196,6 +202,12 @@ void ReadOutput(const Reader &r, ConvertOptions &o)
     e.m_nJxlEffort = std::clamp(r.Int("JxlEffort", e.m_nJxlEffort), 0, 9);
     e.m_nDpi = std::clamp(r.Int("Dpi", e.m_nDpi), 0, int(CEncoderSettings::kMaxDpi));
     o.m_bKeepIfLarger = r.Flag("KeepIfLarger", false);
+    o.m_bMaxFileSize = r.Flag("MaxFileSizeOn", false);
+    o.m_nMaxFileSize = std::clamp<std::int64_t>(r.Int("MaxFileSize", int(o.m_nMaxFileSize)), kMinFileSizeLimit,
+                                                kMaxFileSizeLimit);
+    o.m_nMaxFileSizeUnit = std::clamp(r.Int("MaxFileSizeUnit", SIZEUNIT_KB), 0, int(SIZEUNIT_MIB));
+    o.m_nMinQuality = std::clamp(r.Int("MinQuality", kDefaultMinQuality), 1, 100);
+    o.m_bMaxFileSizeShrink = r.Flag("MaxFileSizeShrink", false);
     o.m_strOutDir = r.Text("OutDir", kSourceFolderEntry);
     const int metadata = r.Int("StripMetadata", 0);
     o.m_bStripMetadata = metadata != 0 && metadata != 2;
@@ -359,6 +371,12 @@ void PutOutput(const CConvertJob &job, StoredValues &v)
     put("JxlEffort", e.m_nJxlEffort);
     put("Dpi", e.m_nDpi);
     put("KeepIfLarger", job.m_bKeepIfLarger);
+    const bool limited = job.m_nMaxFileSize > 0;
+    put("MaxFileSizeOn", limited);
+    put("MaxFileSize", limited ? long(job.m_nMaxFileSize) : 300 * 1000);
+    put("MaxFileSizeUnit", limited ? FittingSizeUnit(job.m_nMaxFileSize) : SIZEUNIT_KB);
+    put("MinQuality", job.m_nMinQuality);
+    put("MaxFileSizeShrink", job.m_bMaxFileSizeShrink);
     v["OutDir"] = job.m_szOutDir.empty() ? std::string(kSourceFolderEntry) : job.m_szOutDir;
     put("StripMetadata", job.m_bStripMetadata ? 1 : job.m_bStripLocation ? 2 : 0);
     put("KeepDates", job.m_nOutputDate != OUTDATE_WRITTEN);

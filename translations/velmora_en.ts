@@ -1198,6 +1198,18 @@ Files changed since the run are kept. Go on?</translation>
         <source>  将询问是否覆盖: </source>
         <translation>  Would ask whether to overwrite: </translation>
     </message>
+    <message>
+        <source>（缩小到 %1×%2）</source>
+        <translation> (shrunk to %1×%2)</translation>
+    </message>
+    <message>
+        <source>（质量 %1）</source>
+        <translation> (quality %1)</translation>
+    </message>
+    <message>
+        <source>（质量 %1，缩小到 %2×%3）</source>
+        <translation> (quality %1, shrunk to %2×%3)</translation>
+    </message>
 </context>
 <context>
     <name>undolog</name>
@@ -2034,6 +2046,40 @@ save only)</translation>
     <message>
         <source>the name template&apos;s date gives this file a control character</source>
         <translation>the name template&apos;s date gives this file a control character</translation>
+    </message>
+    <message>
+        <source>--max-file-size takes a size from 1 KB to 1 GiB: a number and K, KB, M, MB, KiB or MiB (300K, 1.5MB)</source>
+        <translation>--max-file-size takes a size from 1 KB to 1 GiB: a number and K, KB, M, MB, KiB or MiB (300K, 1.5MB)</translation>
+    </message>
+    <message>
+        <source>%1 goes with --max-file-size</source>
+        <translation>%1 goes with --max-file-size</translation>
+    </message>
+    <message>
+        <source>--min-quality %1 is above the quality, %2</source>
+        <translation>--min-quality %1 is above the quality, %2</translation>
+    </message>
+    <message>
+        <source>no output larger than SIZE (300K, 1.5MB, 512KiB; K and M
+are powers of 1000): the highest quality down to
+--min-quality that fits; a file that cannot fit fails</source>
+        <translation>no output larger than SIZE (300K, 1.5MB, 512KiB; K and M
+are powers of 1000): the highest quality down to
+--min-quality that fits; a file that cannot fit fails</translation>
+    </message>
+    <message>
+        <source>the lowest quality --max-file-size may choose, 1-100
+(default 30, not above --quality)</source>
+        <translation>the lowest quality --max-file-size may choose, 1-100
+(default 30, not above --quality)</translation>
+    </message>
+    <message>
+        <source>an output that does not fit --max-file-size even at
+--min-quality is scaled down a tenth at a time until it
+does</source>
+        <translation>an output that does not fit --max-file-size even at
+--min-quality is scaled down a tenth at a time until it
+does</translation>
     </message>
 </context>
 </TS>

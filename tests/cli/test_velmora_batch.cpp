@@ -256,6 +256,13 @@ TEST(BatchCommand, UsageErrors)
         {{"--dpi", "x", "a.png"}, "--dpi"},
         {{"--lossless", "on", "a.jpg"}, "--lossless"},
         {{"--if-larger", "smaller", "a.jpg"}, "--if-larger"},
+        {{"--max-file-size", "300", "a.png"}, "--max-file-size"},
+        {{"--max-file-size", "2GiB", "a.png"}, "--max-file-size"},
+        {{"--max-file-size", "1,5M", "a.png"}, "--max-file-size"},
+        {{"--min-quality", "50", "a.png"}, "--min-quality goes with --max-file-size"},
+        {{"--max-file-size-shrink", "a.png"}, "--max-file-size-shrink goes with --max-file-size"},
+        {{"--max-file-size", "300K", "--min-quality", "0", "a.png"}, "--min-quality"},
+        {{"--max-file-size", "300K", "--quality", "40", "--min-quality", "50", "a.png"}, "--min-quality 50"},
     };
     for (const auto &row : rows) {
         std::string error;
@@ -360,6 +367,56 @@ TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
                   "--ext-case", "upper", "--out", dest, a});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(QFile::exists(dest + "/20x20/a_01.PNG")) << r.out;
+}
+
+TEST(VelmoraBatch, AFileSizeLimitIsMetOrTheFileFails)
+{
+    ScratchDir src;
+    const std::string photo = src.Path("photo.jpg");
+    CxImage picture = MakeTexturedImage(600, 400);
+    picture.SetJpegQuality(70);
+    ASSERT_TRUE(picture.Save(photo.c_str(), CXIMAGE_FORMAT_JPG));
+    const auto sourceSize = std::int64_t(ReadFileBytes(photo).size());
+    const QString half = QString::number(sourceSize / 2);
+    const struct {
+        QStringList options;
+        int exitCode;
+        const char *output; // "": nothing written
+        std::int64_t atMost;
+        std::vector<const char *> says; // in the log or on standard error
+    } rows[] = {
+        // A copy over the limit is encoded instead; the log tells the quality.
+        {{"--max-file-size", half}, 0, "photo.jpg", sourceSize / 2, {"photo.jpg（质量 "}},
+        {{"--max-file-size", half, "--log", "json"}, 0, "photo.jpg", sourceSize / 2,
+         {"\"outcome\":\"converted\"", "\"quality\":", "\"encodes\":"}},
+        // One that fits stays a copy.
+        {{"--max-file-size", "1M", "--log", "json"}, 0, "photo.jpg", sourceSize, {"\"outcome\":\"copied\""}},
+        {{"--max-file-size", "2K", "--format", "png"}, 1, "", 0, {"cannot fit in 2 KB: "}},
+        {{"--max-file-size", "2K", "--quality", "80", "--min-quality", "70"}, 1, "", 0, {"at quality 70"}},
+        {{"--max-file-size", "20K", "--format", "png", "--max-file-size-shrink", "--log", "json"}, 0,
+         "photo.PNG", 20000, {"\"quality\":0", "\"width\":"}},
+        {{"--max-file-size", "20K", "--format", "png", "--max-file-size-shrink"}, 0, "photo.PNG", 20000,
+         {"photo.PNG（缩小到 "}},
+        // Rewritten at 95, larger than the source that fits: the source is kept.
+        {{"--max-file-size", "1M", "--jpeg-progressive", "--if-larger", "keep", "--log", "json"}, 0, "photo.jpg",
+         sourceSize, {"\"outcome\":\"kept\""}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.options.join(' ').toStdString());
+        ScratchDir out;
+        const Result r = RunBatch(row.options + QStringList{"--out", QString::fromStdString(out.Root()),
+                                                            QString::fromStdString(photo)});
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+        for (const char *text : row.says)
+            EXPECT_NE((r.out + r.err).find(text), std::string::npos) << r.out << r.err;
+        if (!*row.output) {
+            EXPECT_EQ(Entries(out.Root()), QStringList());
+            continue;
+        }
+        const std::vector<std::uint8_t> written = ReadFileBytes(out.Path(row.output));
+        EXPECT_GT(written.size(), 0u);
+        EXPECT_LE(std::int64_t(written.size()), row.atMost);
+    }
 }
 
 TEST(VelmoraBatch, VersionAndHelpOnTheTerminal)
