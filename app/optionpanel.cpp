@@ -1,5 +1,7 @@
 #include "app/optionpanel.h"
 
+#include "convert/sizelimit.h"
+
 #include "controls/dialogint.h"
 #include "controls/folderdialog.h"
 #include "resources/ids_main.h"
@@ -306,6 +308,12 @@ void COptionPanel::ReadNewSettings(const SettingsSource &from)
     t.logoSize = getInt(kLogoSize, t.logoSize);
     m_nMetadata = getInt(kStripMetadata, 0);
     ReadEncoderSettings(from);
+    SizeLimitChoices &l = m_sizeLimit;
+    l.on = getInt(kMaxFileSizeOn, 0) != 0;
+    l.bytes = std::clamp<std::int64_t>(getInt(kMaxFileSize, int(l.bytes)), kMinFileSizeLimit, kMaxFileSizeLimit);
+    l.unit = std::clamp(getInt(kMaxFileSizeUnit, l.unit), int(SIZEUNIT_KB), int(SIZEUNIT_MIB));
+    l.minQuality = std::clamp(getInt(kMinQuality, l.minQuality), 1, 100);
+    l.shrink = getInt(kMaxFileSizeShrink, 0) != 0;
 }
 
 void COptionPanel::ReadEncoderSettings(const SettingsSource &from)
@@ -373,6 +381,12 @@ void COptionPanel::WriteNewSettings() const
     WriteEncoderSettings();
     putInt(kLosslessRotate, m_bLossless);
     putInt(kKeepIfLarger, m_bKeepIfLarger);
+    const SizeLimitChoices &l = m_sizeLimit;
+    putInt(kMaxFileSizeOn, l.on);
+    putInt(kMaxFileSize, int(l.bytes));
+    putInt(kMaxFileSizeUnit, l.unit);
+    putInt(kMinQuality, l.minQuality);
+    putInt(kMaxFileSizeShrink, l.shrink);
 }
 
 void COptionPanel::WriteSettings(const QString &currentFolder)
@@ -548,6 +562,12 @@ void COptionPanel::PutNewValues(StoredValues &v) const
     put(kDpi, e.m_nDpi);
     put(kLosslessRotate, m_bLossless);
     put(kKeepIfLarger, m_bKeepIfLarger);
+    const SizeLimitChoices &l = m_sizeLimit;
+    put(kMaxFileSizeOn, l.on);
+    put(kMaxFileSize, int(l.bytes));
+    put(kMaxFileSizeUnit, l.unit);
+    put(kMinQuality, l.minQuality);
+    put(kMaxFileSizeShrink, l.shrink);
 }
 
 void COptionPanel::LoadValues(const StoredValues &values)
@@ -569,6 +589,7 @@ void COptionPanel::LoadValues(const StoredValues &values)
     m_nameChoices = {};
     m_stampChoices = {};
     m_encoder = {};
+    m_sizeLimit = {};
     const int proportion = m_bProportion; // no option of a run: kept as stored
     ReadValues(from);
     m_bProportion = proportion;
@@ -691,7 +712,7 @@ void COptionPanel::OnFormatChange()
 void COptionPanel::OnFormatSettings()
 {
     const ImageFormat *f = FormatOfListEntry(m_format->currentIndex());
-    CEncoderSettingsDlg::Run(m_window, m_encoder, m_nExtCase, f ? f->type : 0);
+    CEncoderSettingsDlg::Run(m_window, m_encoder, m_nExtCase, f ? f->type : 0, m_sizeLimit);
 }
 
 void COptionPanel::OnFont()

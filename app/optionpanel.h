@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/controlbyid.h"
+#include "app/dialogs/encodersettingsdlg.h"
 #include "app/dialogs/nametemplatedlg.h"
 #include "app/dialogs/resizeoptionsdlg.h"
 #include "app/dialogs/stampoptionsdlg.h"
@@ -69,6 +70,7 @@ public:
     int m_nDateSource = 0; // the source file's time, or the photo's
     // Behind the format list's button.
     CEncoderSettings m_encoder;
+    SizeLimitChoices m_sizeLimit;
     int m_nExtCase = 0; // EXTCASE_*: with or without renaming
     int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
     int m_bLossless = 1;

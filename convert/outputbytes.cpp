@@ -56,6 +56,7 @@ OutputBytes MakeOutputBytes(const CConvertJob &job, const std::string &source, c
     OutputBytes out;
     out.outType = prepared.outType;
     out.reason = prepared.reason;
+    out.fit = prepared.fit;
     using Kind = PreparedFile::Kind;
     switch (prepared.kind) {
     case Kind::Encoded:
@@ -71,7 +72,7 @@ OutputBytes MakeOutputBytes(const CConvertJob &job, const std::string &source, c
         if (prepared.stampText)
             one.m_szStampText = *prepared.stampText;
         switch (AnimationBytes(source, prepared.frames, prepared.outType, one, nullptr, stop, out.bytes,
-                               &out.reason)) {
+                               &out.reason, &out.fit)) {
         case AnimatedResult::Written:
             out.kind = OutputBytes::Kind::Encoded;
             break;

@@ -21,6 +21,7 @@ struct OutputBytes {
     std::uint32_t outType = 0;
     EncodedBytes bytes;
     std::string reason;
+    SizeFit fit; // how a size limit was met
 };
 
 // The output of source as a run with job's options writes it, whatever

@@ -133,6 +133,14 @@ inline constexpr const char *kDpi = "Dpi";
 inline constexpr const char *kLosslessRotate = "LosslessRotate";
 // The output group's: 1 keeps the source where the rewrite would be larger.
 inline constexpr const char *kKeepIfLarger = "KeepIfLarger";
+// The output group's size limit: on, its bytes, the unit it is shown in (0
+// KB, 1 MB, 2 KiB, 3 MiB), the lowest quality it may choose, and 1 to
+// scale a picture down that does not fit at that quality.
+inline constexpr const char *kMaxFileSizeOn = "MaxFileSizeOn";
+inline constexpr const char *kMaxFileSize = "MaxFileSize";
+inline constexpr const char *kMaxFileSizeUnit = "MaxFileSizeUnit";
+inline constexpr const char *kMinQuality = "MinQuality";
+inline constexpr const char *kMaxFileSizeShrink = "MaxFileSizeShrink";
 // A preset's own: the rename group's start number, which the store keeps
 // nowhere else (a new run starts at 1).
 inline constexpr const char *kRenameStart = "RenameStart";

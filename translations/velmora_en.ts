@@ -120,6 +120,26 @@
         <source>扩展名:</source>
         <translation>Extension:</translation>
     </message>
+    <message>
+        <source>文件大小上限</source>
+        <translation>File size limit</translation>
+    </message>
+    <message>
+        <source>仍放不下时缩小图片</source>
+        <translation>Scale the picture down when it still does not fit</translation>
+    </message>
+    <message>
+        <source>上限:</source>
+        <translation>Limit:</translation>
+    </message>
+    <message>
+        <source>最低质量:</source>
+        <translation>Lowest quality:</translation>
+    </message>
+    <message>
+        <source>请输入 1 KB 到 1 GiB 之间的大小。</source>
+        <translation>Enter a size from 1 KB to 1 GiB.</translation>
+    </message>
 </context>
 <context>
     <name>CFolderDialog</name>
@@ -673,6 +693,10 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>输出</source>
         <translation>Output</translation>
+    </message>
+    <message>
+        <source>实际输出 %1: %2, %3, 质量 %4</source>
+        <translation>Actual output %1: %2, %3, quality %4</translation>
     </message>
 </context>
 <context>

@@ -60,6 +60,7 @@ Result MakeResult(const CConvertJob &job, const QString &path, const std::stop_t
     r.kind = out.kind;
     r.outType = out.outType;
     r.bytes = std::int64_t(out.bytes.size);
+    r.quality = out.fit.limited ? out.fit.quality : 0;
     if (out.kind == OutputBytes::Kind::Failed)
         r.error = QCoreApplication::translate("FileRecord", out.reason.c_str());
     if (out.kind != OutputBytes::Kind::Encoded && out.kind != OutputBytes::Kind::Copied)

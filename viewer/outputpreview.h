@@ -28,6 +28,7 @@ struct Result {
     OutputBytes::Kind kind = OutputBytes::Kind::Failed;
     std::uint32_t outType = 0;
     std::int64_t bytes = 0; // the output's size
+    int quality = 0;        // the quality a size limit chose; 0 for none
     QImage output;          // the output decoded, as the file stores its pixels
     QImage source;          // the source decoded and turned upright, before the steps
     QString error;          // why nothing would be written (translated)

@@ -144,6 +144,8 @@ QStringList CPreviewDlg::GetOutputLines() const
         const QString pixels = tr("%1 × %2 像素").arg(r->output.width()).arg(r->output.height());
         if (r->kind == OutputBytes::Kind::Copied)
             lines << tr("原样复制: %1, %2").arg(size, pixels);
+        else if (r->quality > 0) // chosen by the size limit
+            lines << tr("实际输出 %1: %2, %3, 质量 %4").arg(FormatName(r->outType), size, pixels).arg(r->quality);
         else
             lines << tr("实际输出 %1: %2, %3").arg(FormatName(r->outType), size, pixels);
     }

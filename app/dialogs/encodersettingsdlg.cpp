@@ -1,19 +1,24 @@
 #include "app/dialogs/encodersettingsdlg.h"
 
 #include "app/dialogs/dialogbuttons.h"
+#include "convert/sizelimit.h"
 #include "imaging/formats.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -45,7 +50,7 @@ const char *const CEncoderSettingsDlg::kExtCaseNames[3] = {QT_TRANSLATE_NOOP("CE
                                                            QT_TRANSLATE_NOOP("CEncoderSettingsDlg", "大写")};
 
 CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int extCase, std::uint32_t type,
-                                         QWidget *parent)
+                                         const SizeLimitChoices &limit, QWidget *parent)
     : QDialog(parent), m_settings(settings), m_type(type)
 {
     setObjectName(QStringLiteral("EncoderSettings"));
@@ -79,8 +84,10 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int e
     common->addRow(tr("分辨率 (DPI):"), m_dpi);
     common->addRow(tr("扩展名:"), m_extCase);
     layout->addLayout(common);
+    layout->addWidget(MakeSizeLimitGroup(limit));
 
-    QDialogButtonBox *buttons = OkCancelButtons(this);
+    QDialogButtonBox *buttons = OkCancelButtons(this, false);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CEncoderSettingsDlg::accept);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -118,6 +125,65 @@ void CEncoderSettingsDlg::MakeControls()
         m_extCase->addItem(tr(name));
 }
 
+QGroupBox *CEncoderSettingsDlg::MakeSizeLimitGroup(const SizeLimitChoices &limit)
+{
+    m_limit = new QGroupBox(tr("文件大小上限"), this);
+    m_limit->setObjectName(QStringLiteral("maxFileSize"));
+    m_limit->setCheckable(true);
+    m_limit->setChecked(limit.on);
+    m_limitUnit = new QComboBox(m_limit);
+    m_limitUnit->setObjectName(QStringLiteral("maxFileSizeUnit"));
+    for (int unit = SIZEUNIT_KB; unit <= SIZEUNIT_MIB; ++unit)
+        m_limitUnit->addItem(QString::fromLatin1(SizeUnitName(unit)));
+    const int unit = std::clamp(limit.unit, int(SIZEUNIT_KB), int(SIZEUNIT_MIB));
+    m_limitUnit->setCurrentIndex(unit);
+    m_limitSize = new QDoubleSpinBox(m_limit);
+    m_limitSize->setObjectName(QStringLiteral("maxFileSizeValue"));
+    m_limitSize->setDecimals(3);
+    m_limitSize->setRange(0.001, double(kMaxFileSizeLimit) / 1000);
+    m_limitSize->setValue(double(limit.bytes) / double(SizeUnitBytes(unit)));
+    // The same size in the new unit, as far as three decimals allow.
+    connect(m_limitUnit, &QComboBox::currentIndexChanged, this, [this, last = unit](int now) mutable {
+        m_limitSize->setValue(m_limitSize->value() * double(SizeUnitBytes(last)) / double(SizeUnitBytes(now)));
+        last = now;
+    });
+    auto *size = new QHBoxLayout;
+    size->addWidget(m_limitSize, 1);
+    size->addWidget(m_limitUnit);
+    m_minQuality = NumberBox(m_limit, "minQuality", 1, 100, limit.minQuality);
+    m_shrink = new QCheckBox(tr("仍放不下时缩小图片"), m_limit);
+    m_shrink->setObjectName(QStringLiteral("maxFileSizeShrink"));
+    m_shrink->setChecked(limit.shrink);
+    auto *form = new QFormLayout(m_limit);
+    form->addRow(tr("上限:"), size);
+    form->addRow(tr("最低质量:"), m_minQuality);
+    form->addRow(m_shrink);
+    return m_limit;
+}
+
+SizeLimitChoices CEncoderSettingsDlg::SizeLimit() const
+{
+    SizeLimitChoices limit;
+    limit.on = m_limit->isChecked();
+    limit.unit = m_limitUnit->currentIndex();
+    limit.bytes = std::llround(m_limitSize->value() * double(SizeUnitBytes(limit.unit)));
+    limit.minQuality = m_minQuality->value();
+    limit.shrink = m_shrink->isChecked();
+    return limit;
+}
+
+void CEncoderSettingsDlg::accept()
+{
+    const SizeLimitChoices limit = SizeLimit();
+    if (limit.on && (limit.bytes < kMinFileSizeLimit || limit.bytes > kMaxFileSizeLimit)) {
+        QMessageBox::information(this, QStringLiteral("Velmora"), tr("请输入 1 KB 到 1 GiB 之间的大小。"));
+        m_limitSize->setFocus();
+        m_limitSize->selectAll();
+        return;
+    }
+    QDialog::accept();
+}
+
 CEncoderSettings CEncoderSettingsDlg::Settings() const
 {
     CEncoderSettings s = m_settings;
@@ -147,12 +213,14 @@ int CEncoderSettingsDlg::ExtCase() const
     return m_extCase->currentIndex();
 }
 
-bool CEncoderSettingsDlg::Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type)
+bool CEncoderSettingsDlg::Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type,
+                              SizeLimitChoices &limit)
 {
-    CEncoderSettingsDlg dlg(settings, extCase, type, parent);
+    CEncoderSettingsDlg dlg(settings, extCase, type, limit, parent);
     if (dlg.exec() != QDialog::Accepted)
         return false;
     settings = dlg.Settings();
     extCase = dlg.ExtCase();
+    limit = dlg.SizeLimit();
     return true;
 }

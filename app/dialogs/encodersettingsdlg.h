@@ -1,6 +1,6 @@
 // The output group's settings: the chosen format's encoder settings (all of
-// them while each source keeps its own), the DPI written into outputs and
-// the letter case of the outputs' extensions.
+// them while each source keeps its own), the DPI written into outputs, the
+// letter case of the outputs' extensions and the outputs' size limit.
 #pragma once
 
 #include "imaging/encodersettings.h"
@@ -11,7 +11,19 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
+class QGroupBox;
 class QSpinBox;
+
+// The size limit as the window keeps it: the bytes, the unit they are
+// shown in (SIZEUNIT_*), the lowest quality and whether to shrink.
+struct SizeLimitChoices {
+    bool on = false;
+    std::int64_t bytes = 300 * 1000;
+    int unit = 0;
+    int minQuality = 30;
+    bool shrink = false;
+};
 
 class CEncoderSettingsDlg : public QDialog {
     Q_OBJECT
@@ -19,17 +31,25 @@ public:
     // type: the output format's type code; 0 shows every format's settings.
     // extCase: automatic, lower case, upper case (EXTCASE_*).
     CEncoderSettingsDlg(const CEncoderSettings &settings, int extCase, std::uint32_t type,
-                        QWidget *parent = nullptr);
+                        const SizeLimitChoices &limit = {}, QWidget *parent = nullptr);
     // The settings shown, the hidden ones as they came.
     CEncoderSettings Settings() const;
     int ExtCase() const;
+    SizeLimitChoices SizeLimit() const;
 
     static const char *const kExtCaseNames[3];
 
-    // Shows the dialog over `parent`; true, with both changed, on OK.
-    static bool Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type);
+    // Shows the dialog over `parent`; true, with all three changed, on OK.
+    static bool Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type,
+                    SizeLimitChoices &limit);
+
+public slots:
+    // A limit outside 1 KB to 1 GiB is refused with a prompt.
+    void accept() override;
 
 private:
+    QGroupBox *MakeSizeLimitGroup(const SizeLimitChoices &limit);
+
     // The settings' controls, each set from m_settings.
     void MakeControls();
 
@@ -45,4 +65,9 @@ private:
     QSpinBox *m_jxlEffort = nullptr;
     QSpinBox *m_dpi = nullptr;
     QComboBox *m_extCase = nullptr;
+    QGroupBox *m_limit = nullptr;
+    QDoubleSpinBox *m_limitSize = nullptr;
+    QComboBox *m_limitUnit = nullptr;
+    QSpinBox *m_minQuality = nullptr;
+    QCheckBox *m_shrink = nullptr;
 };

@@ -4,10 +4,13 @@
 #include "app/dialogs/resizeoptionsdlg.h"
 #include "app/dialogs/stampoptionsdlg.h"
 #include "app/optionpanel.h"
+#include "convert/sizelimit.h"
 #include "lists/imagelists.h"
 #include "tests/test_support.h"
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -194,6 +197,12 @@ TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
         auto *extCase = d->findChild<QComboBox *>("extCase");
         if (extCase)
             extCase->setCurrentIndex(EXTCASE_UPPER);
+        // The size limit: 250 KB typed as 0.25 MB.
+        d->findChild<QGroupBox *>("maxFileSize")->setChecked(true);
+        d->findChild<QComboBox *>("maxFileSizeUnit")->setCurrentIndex(SIZEUNIT_MB);
+        d->findChild<QDoubleSpinBox *>("maxFileSizeValue")->setValue(0.25);
+        d->findChild<QSpinBox *>("minQuality")->setValue(40);
+        d->findChild<QCheckBox *>("maxFileSizeShrink")->setChecked(true);
         d->accept();
     });
     Ctl<QPushButton>(IDC_FORMAT_SETTINGS)->click();
@@ -205,11 +214,15 @@ TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
                          o.m_encoder.m_nPngLevel, o.m_encoder.m_nDpi, o.m_bStripMetadata, o.m_bStripLocation,
                          o.m_nExtCase),
               std::tuple(true, SUBSAMPLING_422, 9, 150, true, false, EXTCASE_UPPER));
+    EXPECT_EQ(std::tuple(o.m_bMaxFileSize, o.m_nMaxFileSize, o.m_nMaxFileSizeUnit, o.m_nMinQuality,
+                         o.m_bMaxFileSizeShrink),
+              std::tuple(true, std::int64_t(250000), int(SIZEUNIT_MB), 40, true));
     panel.WriteSettings(QString());
     const auto stored = [](const char *k) { return GetProfileInt(kSettingsSection, k, 0); };
     EXPECT_EQ(std::tuple(stored(kJpegProgressive), stored(kJpegSubsampling), stored(kDpi),
-                         stored(kStripMetadata), stored(kExtensionCase)),
-              std::tuple(1, 422, 150, 1, EXTCASE_UPPER));
+                         stored(kStripMetadata), stored(kExtensionCase), stored(kMaxFileSizeOn),
+                         stored(kMaxFileSize), stored(kMaxFileSizeUnit)),
+              std::tuple(1, 422, 150, 1, EXTCASE_UPPER, 1, 250000, int(SIZEUNIT_MB)));
 
     // Every format has an extension: the button stays on whatever the format.
     for (const std::uint32_t type : {0u, std::uint32_t(CXIMAGE_FORMAT_GIF), std::uint32_t(CXIMAGE_FORMAT_BMP),
