@@ -122,10 +122,10 @@ std::vector<int> CellLuma(const Cells &c)
 constexpr int kDetailWeight = 1, kSaturationWeight = 1, kSkinWeight = 2;
 constexpr int kDetailFloor = 8, kGreyChroma = 40;
 
-// How much a colour looks like skin, 0 to 255, measured as smartcrop.js
-// does: how near its direction in RGB is to skin's (0.78, 0.57, 0.44),
-// counted from a distance of 0.15 (smartcrop.js: 0.2, which takes in cream
-// and beige) down to 0, where the colour is not dark.
+// How much a colour looks like skin, 0 to 255: how near its direction in
+// RGB is to a typical skin tone's (0.78, 0.57, 0.44), counted from a
+// distance of 0.15 (a wider one takes in cream and beige) down to 0, where
+// the colour is not dark.
 int SkinLikeness(int r, int g, int b, int luma)
 {
     const double length = std::sqrt(double(r * r + g * g + b * b));
