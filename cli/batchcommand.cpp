@@ -774,6 +774,11 @@ std::string RuleValueProblem(const GivenOptions &given, const CConvertJob &job)
         return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--background goes with --resize pad"));
     if (given.gravityGiven && rule != RESIZE_FILL && rule != RESIZE_PAD && !job.CropsToRatio())
         return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--gravity goes with --resize fill or pad, or --crop-ratio"));
+    // Pad places the whole picture: there is nothing in it to look for.
+    if (given.gravityGiven && rule == RESIZE_PAD && IsContentGravity(job.m_nGravity))
+        return Tr(QT_TRANSLATE_NOOP("velmora-batch",
+                                    "--gravity attention and entropy go with --resize fill or --crop-ratio, not "
+                                    "--resize pad"));
     if (rule < 0) {
         if (given.width || given.height)
             return Tr(QT_TRANSLATE_NOOP("velmora-batch", "--width and --height go with --resize"));

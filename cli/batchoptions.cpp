@@ -251,11 +251,16 @@ constexpr BatchOption kOptions[] = {
     {.id = Gravity,
      .name = "--gravity",
      .value = OptionValue::Choices,
-     .valueText = "top-left|top|top-right|left|center|right|bottom-left|bottom|bottom-right",
+     .valueText = "top-left|top|top-right|left|center|right|bottom-left|bottom|bottom-right|attention|entropy",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "where fill and --crop-ratio keep the picture and pad puts\n"
-             "it (default center)"),
+             "it (default center); attention keeps the part with the most\n"
+             "edges, colour and skin tone, entropy the one with the most\n"
+             "detail (both not with pad)"),
      .manualText = "Where fill and \\fB\\-\\-crop\\-ratio\\fR keep the picture and pad puts it (default "
-                   "center).",
+                   "center).\n"
+                   "attention keeps the part with the most edges, saturated colour and skin tone, entropy the "
+                   "part whose\n"
+                   "brightness holds the most information; both look at the pixels, and do not go with pad.",
      .completion = Completion::Words},
     {.id = Background,
      .name = "--background",

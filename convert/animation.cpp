@@ -37,6 +37,7 @@ AnimatedResult CollectFrames(const std::string &source, int frameCount, std::uin
     int firstBpp = 0;
 
     const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(source.c_str(), job.m_bAutoRotate);
+    ContentCrops crops; // the first frame's, for every frame
     for (int k = 0; k < n; ++k) {
         if (stop.stop_requested())
             return AnimatedResult::Stopped;
@@ -59,7 +60,7 @@ AnimatedResult CollectFrames(const std::string &source, int frameCount, std::uin
         PrepareColour(frame, outType);
 
         if (!error) {
-            TransformOutcome t = TransformImage(frame, job, rules);
+            TransformOutcome t = TransformImage(frame, job, rules, 0, 0, &crops);
             c.stampDrawn = c.stampDrawn || t.stampDrawn;
             if (t.failed) {
                 why = "frame " + std::to_string(k + 1) + ": " + t.reason;

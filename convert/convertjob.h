@@ -62,7 +62,10 @@ enum : std::int32_t {
 extern const std::array<const char *, 5> kFramingRuleNames;
 
 // Where a crop keeps its part and where a pad puts the picture: the nine
-// anchors, row by row from the top left.
+// anchors, row by row from the top left; then two that look at the pixels
+// (crops only: a pad puts the picture in the centre under them): the part
+// with the most edge detail, saturation and skin tone (attention), or the
+// one whose brightness holds the most information (entropy).
 enum : std::int32_t {
     GRAVITY_TOP_LEFT = 0,
     GRAVITY_TOP = 1,
@@ -73,7 +76,13 @@ enum : std::int32_t {
     GRAVITY_BOTTOM_LEFT = 6,
     GRAVITY_BOTTOM = 7,
     GRAVITY_BOTTOM_RIGHT = 8,
+    GRAVITY_ATTENTION = 9,
+    GRAVITY_ENTROPY = 10,
 };
+constexpr bool IsContentGravity(std::int32_t gravity)
+{
+    return gravity == GRAVITY_ATTENTION || gravity == GRAVITY_ENTROPY;
+}
 
 // The letter case of an output's extension: as the naming has it (the
 // format's capitals when the format changes), or always lower or upper.

@@ -1,5 +1,6 @@
 #include "convert/pipeline.h"
 
+#include "convert/contentgravity.h"
 #include "convert/watermark.h"
 #include "imaging/cxtext.h"
 #include "imaging/formats.h"
@@ -280,10 +281,31 @@ ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_
 
 namespace {
 
+// A crop's part where the gravity looks at the pixels: the one found for an
+// earlier picture (kept), else the one this picture's pixels give, then kept.
+// Under an anchor the part stays as placed.
+CropRect ContentPlaced(const CxImage &img, CropRect part, int gravity, std::optional<CropRect> *kept)
+{
+    if (!IsContentGravity(gravity))
+        return part;
+    if (kept && *kept) {
+        part.left = std::clamp<std::int64_t>((*kept)->left, 0, img.GetWidth() - part.width);
+        part.top = std::clamp<std::int64_t>((*kept)->top, 0, img.GetHeight() - part.height);
+        return part;
+    }
+    part = ContentCrop(img, part.width, part.height, gravity);
+    if (kept)
+        *kept = part;
+    return part;
+}
+
 // The ratio crop, the resample, and the fill's crop or the pad's canvas, as
 // planned for a w x h picture (the file's size: a reduced decode holds the
-// picture smaller, and its crop is scaled to what it holds).
-bool Reframe(CxImage &img, const CConvertJob &job, const GeometryPlan &plan, int w, int h)
+// picture smaller, and its crop is scaled to what it holds). A gravity that
+// looks at the pixels places each crop on the pixels it cuts (the ratio
+// crop's size as planned); pad puts the picture in the centre under it.
+bool Reframe(CxImage &img, const CConvertJob &job, const GeometryPlan &plan, int w, int h,
+             ContentCrops *crops)
 {
     if (job.CropsToRatio()) {
         // Both edges scaled and rounded, so the part is the nearest one held.
@@ -297,14 +319,18 @@ bool Reframe(CxImage &img, const CConvertJob &job, const GeometryPlan &plan, int
             std::max<std::int64_t>(1, edge(plan.crop.left + plan.crop.width, hw, w) - left);
         const std::int64_t height =
             std::max<std::int64_t>(1, edge(plan.crop.top + plan.crop.height, hh, h) - top);
-        if (!img.Crop(long(left), long(top), long(width), long(height)))
+        const CropRect part =
+            ContentPlaced(img, {left, top, width, height}, job.m_nGravity, crops ? &crops->ratio : nullptr);
+        if (!img.Crop(long(part.left), long(part.top), long(part.width), long(part.height)))
             return false;
     }
     if (plan.resample && !img.Resample(ResampleSide(plan.target.width), ResampleSide(plan.target.height), 0))
         return false;
     if (!job.m_bResize || (job.m_nResizeType != RESIZE_FILL && job.m_nResizeType != RESIZE_PAD))
         return true;
-    const CropRect part = PlaceAt(img.GetWidth(), img.GetHeight(), plan.width, plan.height, job.m_nGravity);
+    CropRect part = PlaceAt(img.GetWidth(), img.GetHeight(), plan.width, plan.height, job.m_nGravity);
+    if (job.m_nResizeType == RESIZE_FILL)
+        part = ContentPlaced(img, part, job.m_nGravity, crops ? &crops->fill : nullptr);
     if (!img.Crop(long(part.left), long(part.top), long(part.width), long(part.height)))
         return false;
     if (job.m_nResizeType == RESIZE_FILL)
@@ -327,7 +353,7 @@ void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules)
 }
 
 TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const StepRules &rules, int fileWidth,
-                                int fileHeight)
+                                int fileHeight, ContentCrops *crops)
 {
     TransformOutcome out;
     auto fail = [&] {
@@ -348,7 +374,7 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
             w = turned ? fileHeight : fileWidth;
             h = turned ? fileWidth : fileHeight;
         }
-        if (!Reframe(img, job, PlanGeometry(job, rules, w, h), w, h))
+        if (!Reframe(img, job, PlanGeometry(job, rules, w, h), w, h, crops))
             fail();
     }
 

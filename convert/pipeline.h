@@ -8,6 +8,7 @@
 #include "imaging/resampledrows.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Size a resize rule gives for a w x h image and a W x H target, computed in
@@ -63,7 +64,9 @@ CropRect RatioCrop(std::int64_t w, std::int64_t h, std::int64_t rw, std::int64_t
 CropRect PlaceAt(std::int64_t w, std::int64_t h, std::int64_t width, std::int64_t height, int gravity);
 
 // What the job's geometry does to a w x h picture: the ratio crop, the
-// resample (when it runs) and the size it ends at after fill or pad.
+// resample (when it runs) and the size it ends at after fill or pad. Under a
+// gravity that looks at the pixels (IsContentGravity) the crop is planned
+// at the centre: its size is right, and TransformImage places it.
 struct GeometryPlan {
     CropRect crop; // of the picture; the whole of it without a ratio crop
     bool resample = false;
@@ -74,12 +77,21 @@ GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w,
 // The size the steps give a picture decoded at w x h (before the job's turn).
 ResizeTarget PlannedOutputSize(const CConvertJob &job, const StepRules &rules, int w, int h);
 
+// Where a gravity that looks at the pixels put a picture's ratio crop and
+// fill crop. Given to TransformImage for each frame of an animation, the
+// first frame's places are kept for the others, so the part kept does not
+// jump from frame to frame.
+struct ContentCrops {
+    std::optional<CropRect> ratio, fill;
+};
+
 // Rotation, resize, sharpen (runs even after a failure) and stamp, in that
 // order, as the rules say. The resize size comes from the file's own size
 // (fileWidth x fileHeight, before rotation) when given, so a reduced decode
 // ends at exactly the size a full one would. reason tells the first failure.
+// crops, when given, holds the content-aware places found or to keep.
 TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const StepRules &rules = {},
-                                int fileWidth = 0, int fileHeight = 0);
+                                int fileWidth = 0, int fileHeight = 0, ContentCrops *crops = nullptr);
 
 // The job's sharpen, when it is on and the rules keep it.
 void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules = {});

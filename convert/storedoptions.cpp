@@ -25,7 +25,7 @@ constexpr StoredName kNames[] = {
     {"m_bDontEnlarge"},
     {"ResizeEdge", 0, kMaxInt},
     {"ResizePercent", 1, 1000},
-    {"Gravity", 0, 8},
+    {"Gravity", 0, GRAVITY_ENTROPY},
     {"PadColour", 0, 0xFFFFFF},
     {"CropRatio"},
     {"CropRatioWidth", 1, 100000},
@@ -137,7 +137,9 @@ void ReadResize(const Reader &r, ConvertOptions &o)
     o.m_bDontEnlarge = r.Flag("m_bDontEnlarge", false);
     o.m_nEdgeSize = r.Int("ResizeEdge", 800);
     o.m_nPercent = r.Int("ResizePercent", 50);
-    o.m_nGravity = r.Int("Gravity", GRAVITY_CENTER);
+    // A value no gravity has (a later version's, or a damaged store) is the centre.
+    const int gravity = r.Int("Gravity", GRAVITY_CENTER);
+    o.m_nGravity = gravity >= GRAVITY_TOP_LEFT && gravity <= GRAVITY_ENTROPY ? gravity : GRAVITY_CENTER;
     o.m_crBackground = COLORREF(r.Int("PadColour", int(RGB(255, 255, 255))));
     // The crop is chosen with the resize group, and goes with it.
     o.m_bCropRatio = o.m_bResize && r.Flag("CropRatio", false);

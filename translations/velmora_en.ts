@@ -820,6 +820,22 @@ A / in the template makes folders below the destination.</translation>
         <source>补边颜色:</source>
         <translation>Padding colour:</translation>
     </message>
+    <message>
+        <source>主体（注意力）</source>
+        <translation>Subject (attention)</translation>
+    </message>
+    <message>
+        <source>细节最多（信息熵）</source>
+        <translation>Most detail (entropy)</translation>
+    </message>
+    <message>
+        <source>按画面保留边缘、色彩和肤色最多的部分（补边时不可用）</source>
+        <translation>Keeps the part with the most edges, colour and skin tone (not with padding)</translation>
+    </message>
+    <message>
+        <source>按画面保留信息量最多的部分（补边时不可用）</source>
+        <translation>Keeps the part with the most information (not with padding)</translation>
+    </message>
 </context>
 <context>
     <name>CShellTreeCtrl</name>
@@ -1692,12 +1708,6 @@ fits inside W x H on a --background canvas</translation>
         <translation>a number from 1 to 1000</translation>
     </message>
     <message>
-        <source>where fill and --crop-ratio keep the picture and pad puts
-it (default center)</source>
-        <translation>where fill and --crop-ratio keep the picture and pad puts
-it (default center)</translation>
-    </message>
-    <message>
         <source>the canvas colour of pad (default FFFFFF); a picture&apos;s
 transparency stays where the output keeps it</source>
         <translation>the canvas colour of pad (default FFFFFF); a picture&apos;s
@@ -2096,6 +2106,20 @@ are powers of 1000): the highest quality down to
 (default 30, not above --quality)</source>
         <translation>the lowest quality --max-file-size may choose, 1-100
 (default 30, not above --quality)</translation>
+    </message>
+    <message>
+        <source>--gravity attention and entropy go with --resize fill or --crop-ratio, not --resize pad</source>
+        <translation>--gravity attention and entropy go with --resize fill or --crop-ratio, not --resize pad</translation>
+    </message>
+    <message>
+        <source>where fill and --crop-ratio keep the picture and pad puts
+it (default center); attention keeps the part with the most
+edges, colour and skin tone, entropy the one with the most
+detail (both not with pad)</source>
+        <translation>where fill and --crop-ratio keep the picture and pad puts
+it (default center); attention keeps the part with the most
+edges, colour and skin tone, entropy the one with the most
+detail (both not with pad)</translation>
     </message>
     <message>
         <source>an output that does not fit --max-file-size even at

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -23,6 +24,10 @@ const char *const CResizeOptionsDlg::kGravityNames[9] = {
     QT_TRANSLATE_NOOP("CResizeOptionsDlg", "居中"), QT_TRANSLATE_NOOP("CResizeOptionsDlg", "右"),
     QT_TRANSLATE_NOOP("CResizeOptionsDlg", "左下"), QT_TRANSLATE_NOOP("CResizeOptionsDlg", "下"),
     QT_TRANSLATE_NOOP("CResizeOptionsDlg", "右下")};
+
+const char *const CResizeOptionsDlg::kContentGravityNames[2] = {
+    QT_TRANSLATE_NOOP("CResizeOptionsDlg", "主体（注意力）"),
+    QT_TRANSLATE_NOOP("CResizeOptionsDlg", "细节最多（信息熵）")};
 
 namespace {
 
@@ -82,7 +87,13 @@ CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, int rule, QWidget *
     m_gravity->setObjectName(QStringLiteral("gravity"));
     for (const char *name : kGravityNames)
         m_gravity->addItem(tr(name));
-    m_gravity->setCurrentIndex(c.gravity >= 0 && c.gravity < 9 ? c.gravity : 4);
+    for (const char *name : kContentGravityNames)
+        m_gravity->addItem(tr(name));
+    m_gravity->setItemData(GRAVITY_ATTENTION, tr("按画面保留边缘、色彩和肤色最多的部分（补边时不可用）"),
+                           Qt::ToolTipRole);
+    m_gravity->setItemData(GRAVITY_ENTROPY, tr("按画面保留信息量最多的部分（补边时不可用）"),
+                           Qt::ToolTipRole);
+    m_gravity->setCurrentIndex(c.gravity >= 0 && c.gravity < m_gravity->count() ? c.gravity : GRAVITY_CENTER);
     m_background = new CColourPicker(this);
     m_background->setObjectName(QStringLiteral("background"));
     m_background->SetColour(c.background);
@@ -130,6 +141,15 @@ void CResizeOptionsDlg::Refresh()
     EnableRow(m_form, m_edge, fields & kFieldEdge);
     EnableRow(m_form, m_percent, fields & kFieldPercent);
     EnableRow(m_form, m_gravity, fields & kFieldGravity);
+    // Pad places the whole picture: the gravities that look for a part are
+    // not offered, and one chosen before becomes the centre, as a run takes it.
+    const bool pad = m_rule == RESIZE_PAD;
+    if (auto *model = qobject_cast<QStandardItemModel *>(m_gravity->model()))
+        for (int g : {GRAVITY_ATTENTION, GRAVITY_ENTROPY})
+            if (QStandardItem *item = model->item(g))
+                item->setEnabled(!pad);
+    if (pad && IsContentGravity(m_gravity->currentIndex()))
+        m_gravity->setCurrentIndex(GRAVITY_CENTER);
     EnableRow(m_form, m_background, fields & kFieldBackground);
     m_ratioW->setEnabled(fields & kFieldRatio);
     m_ratioH->setEnabled(fields & kFieldRatio);

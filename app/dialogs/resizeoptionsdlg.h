@@ -17,7 +17,8 @@ class CColourPicker;
 struct ResizeChoices {
     int edge = 800;     // long or short edge, pixels
     int percent = 50;   // 1 to 1000
-    int gravity = 4;    // the nine anchors row by row from the top left; 4 the centre
+    int gravity = 4;    // GRAVITY_*: the nine anchors row by row from the top left
+                        // (4 the centre), then attention and entropy
     COLORREF background = RGB(255, 255, 255);
     bool cropRatio = false;
     int ratioWidth = 1; // the ratio's terms, 1 to 1000
@@ -48,6 +49,9 @@ public:
 
     // The anchors' names in their order, for the list here and elsewhere.
     static const char *const kGravityNames[9];
+    // The gravities that look at the pixels, after the anchors in the list
+    // here: crops only, so not offered while the rule is pad.
+    static const char *const kContentGravityNames[2];
 
     // Shows the dialog over `parent`; true, with `choices` changed, on OK.
     static bool Run(QWidget *parent, ResizeChoices &choices, int rule);

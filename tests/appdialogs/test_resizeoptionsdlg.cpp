@@ -2,7 +2,9 @@
 #include "convert/convertjob.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
+#include <QStandardItemModel>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,6 +58,28 @@ TEST(ResizeOptionsDlg, EachRuleEnablesTheFieldsItUses)
         }
         EXPECT_EQ(enabled, row.enabled) << "rule " << row.rule << (row.crop ? " with the crop" : "");
     }
+}
+
+// The gravities that look at the pixels follow the anchors; pad does not
+// offer them, and one chosen becomes the centre there.
+TEST(ResizeOptionsDlg, ContentGravitiesAreForCropsOnly)
+{
+    ResizeChoices choices;
+    choices.gravity = GRAVITY_ENTROPY;
+    CResizeOptionsDlg dlg(choices, RESIZE_FILL);
+    auto *gravity = dlg.findChild<QComboBox *>("gravity");
+    ASSERT_TRUE(gravity);
+    EXPECT_EQ(gravity->count(), 11);
+    EXPECT_EQ(dlg.Choices().gravity, GRAVITY_ENTROPY);
+    dlg.SetRule(RESIZE_PAD);
+    EXPECT_EQ(dlg.Choices().gravity, GRAVITY_CENTER);
+    const auto *model = qobject_cast<QStandardItemModel *>(gravity->model());
+    ASSERT_TRUE(model);
+    EXPECT_FALSE(model->item(GRAVITY_ATTENTION)->isEnabled());
+    dlg.SetRule(RESIZE_FILL);
+    EXPECT_TRUE(model->item(GRAVITY_ATTENTION)->isEnabled());
+    choices.gravity = 11; // out of range
+    EXPECT_EQ(CResizeOptionsDlg(choices, RESIZE_FILL).Choices().gravity, GRAVITY_CENTER);
 }
 
 } // namespace

@@ -69,6 +69,7 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
         "--resize long --size 1024",
         "--resize percent --percent 35",
         "--resize pad --width 640 --height 480 --background 102030 --gravity top --crop-ratio 4:3",
+        "--resize fill --width 640 --height 480 --gravity attention --crop-ratio 4:3",
         "--prefix a_ --suffix _b --start 7 --ext-case lower",
         "--prefix keep",
         "--ext-case upper --out /tmp/somewhere", // without renaming too
@@ -106,6 +107,16 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
     std::string error;
     EXPECT_FALSE(Parse({"--save-preset", "x", "--rotate", "90", "--lossless", "trim"}, &error));
     EXPECT_NE(error.find("--lossless trim"), std::string::npos) << error;
+}
+
+// A stored gravity no version has is the centre; the last two are kept.
+TEST(Presets, StoredGravityIsReadWithinItsBounds)
+{
+    for (const auto &[stored, read] : {std::pair{"9", GRAVITY_ATTENTION}, {"10", GRAVITY_ENTROPY},
+                                       {"11", GRAVITY_CENTER}, {"-1", GRAVITY_CENTER}})
+        EXPECT_EQ(OptionsFromStored({{"Gravity", stored}}).m_nGravity, read) << stored;
+    EXPECT_EQ(CheckStoredValue("Gravity", "10"), StoredFault::None);
+    EXPECT_EQ(CheckStoredValue("Gravity", "11"), StoredFault::OutOfRange);
 }
 
 // Options after --preset change it; those before it are replaced by it.

@@ -164,6 +164,13 @@ TEST(BatchCommand, DefaultsAndOptions)
                          cmd->job.m_nStartNumber, cmd->job.m_nExtCase, cmd->job.m_nOutputDate),
               std::tuple(false, 16, 9, GRAVITY_RIGHT, true, std::string("{name}-{n:4}"), 1, EXTCASE_UPPER,
                          OUTDATE_EXIF));
+    // The gravities that look at the pixels come after the nine anchors.
+    cmd = Parse({"--resize", "fill", "--width", "4", "--height", "3", "--gravity", "entropy", "a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(cmd->job.m_nGravity, GRAVITY_ENTROPY);
+    cmd = Parse({"--crop-ratio", "1:1", "--gravity", "attention", "a.png"});
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(cmd->job.m_nGravity, GRAVITY_ATTENTION);
     cmd = Parse({"--name", "{n}", "--start", "0", "--keep-dates", "a.png"});
     ASSERT_TRUE(cmd);
     EXPECT_EQ(std::tuple(cmd->job.m_nStartNumber, cmd->job.m_nOutputDate), std::tuple(0, OUTDATE_SOURCE));
@@ -227,6 +234,10 @@ TEST(BatchCommand, UsageErrors)
         {{"--gravity", "top", "a.png"}, "--gravity"},
         {{"--resize", "fill", "--width", "9", "--height", "9", "--gravity", "middle", "a.png"},
          "--gravity takes"},
+        {{"--resize", "pad", "--width", "9", "--height", "9", "--gravity", "entropy", "a.png"}, "--gravity"},
+        {{"--crop-ratio", "1:1", "--resize", "pad", "--width", "9", "--height", "9", "--gravity", "attention",
+          "a.png"},
+         "--gravity"},
         {{"--crop-ratio", "16/9", "a.png"}, "--crop-ratio"},
         {{"--name", "/abs", "a.png"}, "--name"},
         {{"--name", "{nombre}", "a.png"}, "{nombre}"},
@@ -351,6 +362,8 @@ TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
     for (const QStringList &bad : {QStringList{"--name", "../{name}"}, QStringList{"--name", "{bad}"},
                                    QStringList{"--resize", "pad", "--width", "5"},
                                    QStringList{"--crop-ratio", "1:x"}, QStringList{"--gravity", "up"},
+                                   QStringList{"--gravity", "attention", "--resize", "pad", "--width", "5",
+                                               "--height", "5"},
                                    QStringList{"--png-level", "10"}, QStringList{"--tif-compression", "zip"},
                                    QStringList{"--lossless", "yes"}, QStringList{"--if-larger", "no"}}) {
         const Result r = RunBatch(bad + QStringList{"--out", dest, a});

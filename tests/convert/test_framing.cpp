@@ -1,4 +1,5 @@
 // The resize rules after the first four, the ratio crop and the pad's canvas.
+#include "convert/contentgravity.h"
 #include "convert/convertworker.h"
 #include "convert/pipeline.h"
 #include "imaging/cximagegif.h"
@@ -26,6 +27,36 @@ CConvertJob RuleJob(int rule, int width, int height, int edge = 0, int percent =
     job.m_nPercent = percent;
     job.SetDontEnlarge(dontEnlarge);
     return job;
+}
+
+// 600 x 300 of grey (a ramp from dark to light: ramp), with a 60 x 60
+// checker of skin tones from x = at, y = 120 when at >= 0.
+CxImage Subject(int at, bool ramp = false)
+{
+    CxImage img;
+    img.Create(600, 300, 24);
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 600; ++x) {
+            const BYTE grey = BYTE(ramp ? 64 + x * 128 / 600 : 128);
+            RGBQUAD c{grey, grey, grey, 255};
+            if (at >= 0 && x >= at && x < at + 60 && y >= 120 && y < 180)
+                c = (x / 10 + y / 10) % 2 ? RGBQUAD{70, 110, 190, 255} : RGBQUAD{140, 180, 235, 255};
+            img.SetPixelColor(x, y, c);
+        }
+    return img;
+}
+
+// The pixels of a Subject picture away from its grey.
+int SubjectPixels(const CxImage &img)
+{
+    int n = 0;
+    for (int y = 0; y < img.GetHeight(); ++y)
+        for (int x = 0; x < img.GetWidth(); ++x) {
+            const RGBQUAD c = img.GetPixelColor(x, y);
+            n += std::max({std::abs(c.rgbRed - 128), std::abs(c.rgbGreen - 128), std::abs(c.rgbBlue - 128)}) >
+                 16;
+        }
+    return n;
 }
 
 } // namespace
@@ -103,6 +134,71 @@ TEST(PlanGeometry, RatioCropSitsAtTheGravity)
                   std::tuple(g % 3 * 50, 0, 300, 300));
         EXPECT_EQ(std::tuple(tall.left, tall.top, tall.width, tall.height),
                   std::tuple(0, g / 3 * 50, 300, 300));
+    }
+}
+
+// A subject near a side: the centre cuts it off, attention and entropy keep
+// all of it, after a fill (on the resized picture) and a ratio crop.
+TEST(TransformImage, ContentGravitiesKeepTheSubject)
+{
+    const struct {
+        int gravity;
+        const char *ratio; // "": a 1:1 fill of 150 x 150
+        bool kept;
+    } rows[] = {
+        {GRAVITY_CENTER, "", false},    {GRAVITY_ATTENTION, "", true},    {GRAVITY_ENTROPY, "", true},
+        {GRAVITY_CENTER, "1:1", false}, {GRAVITY_ATTENTION, "1:1", true}, {GRAVITY_ENTROPY, "1:1", true},
+    };
+    for (const auto &r : rows) {
+        for (int at : {30, 510}) {
+            SCOPED_TRACE(std::to_string(r.gravity) + " " + r.ratio + " subject at " + std::to_string(at));
+            CxImage img = Subject(at);
+            CConvertJob job = *r.ratio ? CConvertJob{} : RuleJob(RESIZE_FILL, 150, 150);
+            if (*r.ratio)
+                std::sscanf(r.ratio, "%d:%d", &job.m_nCropRatioW, &job.m_nCropRatioH);
+            job.m_nGravity = r.gravity;
+            CxImage whole = img; // as the crop sees it
+            ASSERT_TRUE(*r.ratio || whole.Resample(300, 150, 0));
+            ASSERT_FALSE(TransformImage(img, job).failed);
+            EXPECT_EQ(img.GetWidth(), *r.ratio ? 300 : 150);
+            EXPECT_EQ(img.GetHeight(), img.GetWidth());
+            EXPECT_EQ(SubjectPixels(img), r.kept ? SubjectPixels(whole) : 0);
+        }
+    }
+    // An animation's later frame is cut where its first one was.
+    CxImage first = Subject(30), next = Subject(510);
+    CConvertJob job = RuleJob(RESIZE_FILL, 150, 150);
+    job.m_nGravity = GRAVITY_ATTENTION;
+    ContentCrops crops;
+    ASSERT_FALSE(TransformImage(first, job, {}, 0, 0, &crops).failed);
+    ASSERT_FALSE(TransformImage(next, job, {}, 0, 0, &crops).failed);
+    ASSERT_TRUE(crops.fill && !crops.ratio);
+    EXPECT_EQ(crops.fill->left, 0);
+    EXPECT_EQ(SubjectPixels(next), 0);
+}
+
+// Where nothing scores, the content gravities cut exactly where the centre does.
+TEST(ContentCrop, NothingToFindIsTheCentre)
+{
+    const struct {
+        bool ramp; // a grey ramp: brightness, yet no edge, colour or skin
+        int gravity;
+    } rows[] = {{false, GRAVITY_ATTENTION}, {false, GRAVITY_ENTROPY}, {true, GRAVITY_ATTENTION}};
+    for (const auto &r : rows) {
+        SCOPED_TRACE(std::to_string(r.gravity) + (r.ramp ? " ramp" : " grey"));
+        const CxImage picture = Subject(-1, r.ramp);
+        for (const auto &[w, h] : {std::pair{300, 300}, {600, 101}, {251, 200}}) {
+            const CropRect c = ContentCrop(picture, w, h, r.gravity),
+                           centre = PlaceAt(600, 300, w, h, GRAVITY_CENTER);
+            EXPECT_EQ(std::tuple(c.left, c.top, c.width, c.height),
+                      std::tuple(centre.left, centre.top, centre.width, centre.height));
+        }
+        CxImage content = picture, centred = picture;
+        CConvertJob job = RuleJob(RESIZE_FILL, 149, 149);
+        ASSERT_FALSE(TransformImage(centred, job).failed);
+        job.m_nGravity = r.gravity;
+        ASSERT_FALSE(TransformImage(content, job).failed);
+        EXPECT_EQ(content.ToQImage(), centred.ToQImage());
     }
 }
 
