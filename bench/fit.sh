@@ -40,5 +40,5 @@ over=$(find "$work/fit" -type f -size +300000c | wc -l)
 printf '%-44s %8s %8s\n' "job 7 JPEG, long side 2048 ($files files)" "wall s" "MB out"
 printf '%-44s %8s %8s\n' "quality 90, no limit" "$plain" "$(du -sm "$work/plain" | cut -f1)"
 printf '%-44s %8s %8s\n' "--max-file-size 300K (quality 90 down)" "$fit" "$(du -sm "$work/fit" | cut -f1)"
-echo "  ratio $(awk -v a="$fit" -v b="$plain" 'BEGIN {printf "%.2f", b > 0 ? a / b : 0}') (target <= 2.5);" \
+echo "  ratio $(awk -v a="$fit" -v b="$plain" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}') (target <= 2.5);" \
   "$encodes encodes a file on average; $over outputs over 300,000 bytes (must be 0)"

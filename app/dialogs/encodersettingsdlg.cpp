@@ -43,6 +43,26 @@ template <std::size_t N> int IndexOf(const std::array<std::int32_t, N> &values, 
     return it == values.end() ? 0 : int(it - values.begin());
 }
 
+// A size in its unit, shown without trailing zeros ("300", "1.5").
+class SizeBox : public QDoubleSpinBox {
+public:
+    using QDoubleSpinBox::QDoubleSpinBox;
+    QString textFromValue(double value) const override
+    {
+        QString text = locale().toString(value, 'f', decimals());
+        if (!isGroupSeparatorShown())
+            text.remove(locale().groupSeparator());
+        const QString point = locale().decimalPoint();
+        if (text.contains(point)) {
+            while (text.endsWith(QLatin1Char('0')))
+                text.chop(1);
+            if (text.endsWith(point))
+                text.chop(point.size());
+        }
+        return text;
+    }
+};
+
 } // namespace
 
 const char *const CEncoderSettingsDlg::kExtCaseNames[3] = {QT_TRANSLATE_NOOP("CEncoderSettingsDlg", "自动"),
@@ -137,7 +157,7 @@ QGroupBox *CEncoderSettingsDlg::MakeSizeLimitGroup(const SizeLimitChoices &limit
         m_limitUnit->addItem(QString::fromLatin1(SizeUnitName(unit)));
     const int unit = std::clamp(limit.unit, int(SIZEUNIT_KB), int(SIZEUNIT_MIB));
     m_limitUnit->setCurrentIndex(unit);
-    m_limitSize = new QDoubleSpinBox(m_limit);
+    m_limitSize = new SizeBox(m_limit);
     m_limitSize->setObjectName(QStringLiteral("maxFileSizeValue"));
     m_limitSize->setDecimals(3);
     m_limitSize->setRange(0.001, double(kMaxFileSizeLimit) / 1000);
