@@ -2,6 +2,8 @@
 #include "convert/convertworker.h"
 #include "convert/naming.h"
 #include "convert/outputwriter.h"
+#include "convert/filepreparer.h"
+#include "convert/outputsizes.h"
 #include "tests/convert/recording_reporter.h"
 #include "tests/test_support.h"
 #include "tests/convert/worker_job.h"
@@ -663,4 +665,52 @@ TEST(ConvertRun, RunsOnItsOwnThreadAndJoins)
         run.Start();
     }
     EXPECT_LE(r2.doneCount, 1);
+}
+
+TEST(ConvertWorker, SeveralSizesComeFromOneDecodeEachAndCountAsOutputs)
+{
+    ScratchDir src, out;
+    const std::string a = src.Path("a.jpg"), b = src.Path("b.png");
+    ASSERT_TRUE(MakeTestImage(1600, 1200).Save(a.c_str(), CXIMAGE_FORMAT_JPG));
+    SavePng(b, 300, 200);
+    CConvertJob job = JobFor({a, b, src.Path("gone.png")});
+    job.SetOutputFolder(out.Root());
+    job.SetOverwritePolicy(OVERWRITE_REPLACE);
+    std::vector<OutputSize> sizes;
+    std::string problem;
+    ASSERT_TRUE(ParseSizeList("320w,1024,800x600", sizes, problem));
+    SetSizes(job, sizes);
+    job.SetDontEnlarge(true);
+    const long long decodes = DecodeCount();
+    const RecordingReporter r = RunJob(job);
+    EXPECT_EQ(DecodeCount() - decodes, 2);
+    const struct {
+        const char *name;
+        int width, height;
+    } rows[] = {
+        {"a_320w.jpg", 320, 240},
+        {"a_1024px.jpg", 1024, 768},
+        {"a_800x600.jpg", 800, 600},
+        // Never enlarged: each size of the small one keeps its own.
+        {"b_320w.png", 300, 200},
+        {"b_1024px.png", 300, 200},
+        {"b_800x600.png", 300, 200},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        CxImage written;
+        ASSERT_TRUE(written.Load(out.Path(row.name).c_str()));
+        EXPECT_EQ(written.GetWidth(), row.width);
+        EXPECT_EQ(written.GetHeight(), row.height);
+    }
+    EXPECT_EQ(Entries(out.Root()).size(), 6);
+    // A record per output, the missing source's too; the totals and the
+    // progress count outputs.
+    ASSERT_EQ(r.records.size(), 9u);
+    EXPECT_EQ(r.records[1].output, out.Path("a_1024px.jpg"));
+    EXPECT_EQ(r.records[8].outcome, FileOutcome::Missing);
+    EXPECT_EQ(r.summary, "\r\n" + convertlog::SummaryLine(RunTotals{9, 6, 3, 0}));
+    ASSERT_FALSE(r.percents.empty());
+    EXPECT_EQ(r.percents.front(), 11);
+    EXPECT_EQ(r.percents.back(), 66);
 }
