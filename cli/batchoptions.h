@@ -71,6 +71,7 @@ enum class BatchOptionId {
     Preset,
     SavePreset,
     ListPresets,
+    Sizes,
 };
 
 enum class OptionValue {
