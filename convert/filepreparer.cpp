@@ -187,10 +187,10 @@ bool LoadShrunk(const CConvertJob &job, const std::string &source, std::uint32_t
            (image.IsValid() || shrunk.Take(image, req.autoOrient));
 }
 
-void TransformAndEncode(const CConvertJob &job, const std::string &source, CxImage &image,
-                        const std::stop_token &stop, PreparedFile &r)
+// The output of a picture the steps are done on (t tells how they went).
+void FinishOutput(const CConvertJob &job, const std::string &source, CxImage &image,
+                  const TransformOutcome &t, const std::stop_token &stop, PreparedFile &r)
 {
-    const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
     if (stop.stop_requested()) {
         r.kind = PreparedFile::Kind::Stopped;
         return;
@@ -206,6 +206,13 @@ void TransformAndEncode(const CConvertJob &job, const std::string &source, CxIma
     r.kind = ok ? PreparedFile::Kind::Encoded : PreparedFile::Kind::EncodeFailed;
     KeepSmallerSource(job, source, r.width == image.GetSrcWidth() && r.height == image.GetSrcHeight(),
                       t.stampDrawn, r);
+}
+
+void TransformAndEncode(const CConvertJob &job, const std::string &source, CxImage &image,
+                        const std::stop_token &stop, PreparedFile &r)
+{
+    const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
+    FinishOutput(job, source, image, t, stop, r);
 }
 
 // What becomes of a picture decoded whole.
@@ -315,6 +322,34 @@ CxDecodeRequest::LoadSizeRule LargestDecodeRule(const std::vector<CConvertJob> &
     };
 }
 
+// One size's output made from `from` (the decoded picture, or a larger
+// size's resized one): the resize, then the sharpen and the watermark, as
+// TransformImage does them. resized (when given) gets the picture between.
+// The picture is turned already: fileW x fileH is the file's size turned.
+void MakeSize(const CConvertJob &job, const std::string &source, const CxImage &from, int fileW, int fileH,
+              CxImage *resized, const std::stop_token &stop, PreparedFile &r)
+{
+    CxImage picture = from;
+    CConvertJob geometry = job;
+    geometry.SetRotateFlag(false);
+    geometry.SetSharpen(false);
+    geometry.SetStampFlag(false);
+    geometry.m_logo.reset();
+    TransformOutcome t = TransformImage(picture, geometry, {}, fileW, fileH);
+    if (!t.failed) {
+        if (resized)
+            *resized = picture;
+        CConvertJob finish = geometry;
+        finish.SetResizeFlag(false);
+        finish.m_nCropRatioW = finish.m_nCropRatioH = 0;
+        finish.SetSharpen(job.m_bSharpen == 1);
+        finish.SetStampFlag(job.m_bStamp);
+        finish.m_logo = job.m_logo;
+        t = TransformImage(picture, finish);
+    }
+    FinishOutput(job, source, picture, t, stop, r);
+}
+
 // The outputs of several sizes from one decode. The sizes' outputs an
 // existing file is kept for are not made; none is decoded when all are.
 PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
@@ -366,8 +401,42 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
     PrepareColour(image, first.outType);
     const bool animated =
         IsAnimationType(image.GetType()) && IsAnimationOutputType(first.outType) && frames > 1;
+    // Turned once for every size.
+    int fileW = image.GetSrcWidth(), fileH = image.GetSrcHeight();
+    if (!animated && job.m_bRotate) {
+        CConvertJob turn;
+        turn.SetRotateFlag(true);
+        turn.SetRotation(job.m_nrotateType);
+        if (const TransformOutcome t = TransformImage(image, turn); t.failed) {
+            for (PreparedFile &out : outs)
+                if (out.kind != Kind::Skipped) {
+                    out.kind = Kind::Failed;
+                    out.reason = t.reason;
+                }
+            image.Destroy();
+            return joined();
+        }
+        if (job.m_nrotateType == ROTATE_LEFT || job.m_nrotateType == ROTATE_RIGHT)
+            std::swap(fileW, fileH);
+    }
+    // Largest first: a smaller size is resized from a larger one's resized
+    // picture where that holds it kReducedDecodeMargin times over, as a
+    // reduced decode would. Not under a ratio crop, which each size makes
+    // from the whole picture.
+    const bool cascade = !job.CropsToRatio();
+    std::vector<std::size_t> order(jobs.size());
+    std::vector<ResizeTarget> targets;
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+        order[k] = k;
+        targets.push_back(PlannedOutputSize(jobs[k], {}, image.GetSrcWidth(), image.GetSrcHeight()));
+    }
+    std::stable_sort(order.begin(), order.end(), [&targets](std::size_t a, std::size_t b) {
+        return targets[a].width * targets[a].height > targets[b].width * targets[b].height;
+    });
+    std::vector<CxImage> held; // resized pictures of the larger sizes
     bool stopped = stop.stop_requested();
-    for (std::size_t k = 0; k < jobs.size() && !stopped; ++k) {
+    for (std::size_t at = 0; at < order.size() && !stopped; ++at) {
+        const std::size_t k = order[at];
         PreparedFile &out = outs[k];
         if (out.kind == Kind::Skipped)
             continue;
@@ -381,11 +450,17 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
             out.height = size.height;
             continue;
         }
-        // The last size may have the decoded picture itself.
-        CxImage copy;
-        if (k + 1 < jobs.size())
-            copy = image;
-        TransformAndEncode(jobs[k], source, k + 1 < jobs.size() ? copy : image, stop, out);
+        const CxImage *from = &image;
+        for (const CxImage &larger : held)
+            if (larger.GetWidth() < from->GetWidth() &&
+                larger.GetWidth() >= kReducedDecodeMargin * double(targets[k].width) &&
+                larger.GetHeight() >= kReducedDecodeMargin * double(targets[k].height))
+                from = &larger;
+        CxImage resized;
+        const bool keep = cascade && at + 1 < order.size();
+        MakeSize(jobs[k], source, *from, fileW, fileH, keep ? &resized : nullptr, stop, out);
+        if (keep && resized.IsValid() && resized.GetWidth() < image.GetWidth())
+            held.push_back(std::move(resized));
         stopped = out.kind == Kind::Stopped || stop.stop_requested();
     }
     image.Destroy();

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -713,4 +714,49 @@ TEST(ConvertWorker, SeveralSizesComeFromOneDecodeEachAndCountAsOutputs)
     ASSERT_FALSE(r.percents.empty());
     EXPECT_EQ(r.percents.front(), 11);
     EXPECT_EQ(r.percents.back(), 66);
+}
+
+// The largest size is made from the decoded picture as its own resize would
+// be (the smaller ones may come from it); a turn is made once for all.
+TEST(PrepareFile, TheLargestOfSeveralSizesIsWhatItsOwnResizeMakes)
+{
+    ScratchDir src;
+    const std::string a = src.Path("a.jpg");
+    ASSERT_TRUE(MakeTestImage(1600, 1200).Save(a.c_str(), CXIMAGE_FORMAT_JPG));
+    const struct {
+        int rotation;
+        int ratio; // a W:W crop, 0 for none
+        bool sharpen;
+        int width, height; // the largest output's
+    } rows[] = {
+        {ROTATE_RIGHT, 1, false, 600, 600},
+        {ROTATE_180, 0, true, 600, 450},
+        {ROTATE_LEFT, 0, false, 600, 800},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.rotation);
+        CConvertJob job = JobFor({a});
+        job.SetRotateFlag(true);
+        job.SetRotation(row.rotation);
+        job.m_nCropRatioW = job.m_nCropRatioH = row.ratio;
+        job.SetSharpen(row.sharpen);
+        std::vector<OutputSize> sizes;
+        std::string problem;
+        ASSERT_TRUE(ParseSizeList("150w,600w,90h", sizes, problem));
+        SetSizes(job, sizes);
+        CxImage image;
+        const PreparedFile several = PrepareFile(job, 0, image, {});
+        ASSERT_EQ(several.more.size(), 2u);
+        const PreparedFile &largest = several.more[0];
+        ASSERT_EQ(largest.kind, PreparedFile::Kind::Encoded) << largest.reason;
+        EXPECT_EQ(largest.width, row.width);
+        EXPECT_EQ(largest.height, row.height);
+        SetSizes(job, {sizes[1]});
+        const PreparedFile one = PrepareFile(job, 0, image, {});
+        ASSERT_EQ(one.kind, PreparedFile::Kind::Encoded);
+        ASSERT_EQ(one.bytes.size, largest.bytes.size);
+        EXPECT_EQ(std::memcmp(one.bytes.data.get(), largest.bytes.data.get(), one.bytes.size), 0);
+        EXPECT_EQ(several.width, 150);
+        EXPECT_EQ(several.more[1].height, 90);
+    }
 }
