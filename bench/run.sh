@@ -170,6 +170,10 @@ awk -v w="$worst" 'BEGIN {printf "Quality target (every file at most 0.5 dB belo
 echo
 BUILD=$build "$root/bench/raw.sh" || echo "bench: the camera RAW figures could not be taken" >&2
 
+# Several sizes from one decode against a run per size.
+echo
+BUILD=$build "$root/bench/sizes.sh" || echo "bench: the several sizes' figures could not be taken" >&2
+
 # The viewer on the largest photos, on a full-HD screen of Xvfb's.
 echo
 mapfile -t largest < <(ls -S "$big"/* | head -6)
