@@ -6,6 +6,7 @@
 #include "controls/folderdialog.h"
 #include "resources/ids_main.h"
 #include "convert/naming.h"
+#include "convert/outputsizes.h"
 #include "convert/pipeline.h"
 #include "convert/watermark.h"
 #include "imaging/cximage.h"
@@ -79,6 +80,7 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
         m_resizeType->addItem(QCoreApplication::translate("ConvertJob", rule));
     for (const char *rule : kFramingRuleNames)
         m_resizeType->addItem(QCoreApplication::translate("ConvertJob", rule));
+    m_resizeType->addItem(QCoreApplication::translate("ConvertJob", kSizesRuleName));
     auto *dateSource = Control<QComboBox>(IDC_DATE_SOURCE);
     for (const char *source : {QT_TRANSLATE_NOOP("COptionPanel", "源文件的日期"), QT_TRANSLATE_NOOP("COptionPanel", "拍摄日期")})
         dateSource->addItem(tr(source));
@@ -114,6 +116,11 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     onClick(IDC_KEEP_DATES, &COptionPanel::OnKeepDatesCheck);
     onClick(IDC_FORMAT_SETTINGS, &COptionPanel::OnFormatSettings);
     connect(m_resizeType, &QComboBox::activated, this, &COptionPanel::OnResizeTypeChange);
+    // The list of several sizes is typed behind 更多...: it opens once chosen.
+    connect(m_resizeType, &QComboBox::activated, this, [this](int index) {
+        if (index == RESIZE_SIZES)
+            OnResizeMore();
+    });
     connect(m_format, &QComboBox::activated, this, &COptionPanel::OnFormatChange);
 }
 
@@ -223,6 +230,14 @@ bool COptionPanel::UpdateData(bool save)
     m_nMetadata = MetadataEntry(Control<QComboBox>(IDC_METADATA)->currentIndex());
     m_bLossless = IsChecked(Control(IDC_LOSSLESS));
     m_bKeepIfLarger = IsChecked(Control(IDC_IF_LARGER));
+    if (m_bResize && m_nResizeType == RESIZE_SIZES && !SizesReadable(m_resizeChoices.sizes))
+        return Fail(IDC_RESIZE_MORE,
+                    tr("请在“更多...”中输入尺寸列表,用逗号分隔,最多 16 个,每个为 Nw(宽度)、Nh(高度)、"
+                       "N(长边)或 WxH(限制在 W×H 内),数字从 1 起,不可重复。"));
+    if (m_bResize && m_nResizeType == RESIZE_SIZES && m_bRename && m_nameChoices.useTemplate &&
+        !NameTemplateTellsSize(m_nameChoices.nameTemplate.toStdString()))
+        return Fail(IDC_NAME_TEMPLATE,
+                    tr("使用多个尺寸时,文件名模板必须包含 {size},否则各尺寸的输出会同名。"));
     // A name part must keep the outputs inside the destination folder.
     if (m_bRename && m_nameChoices.useTemplate) {
         if (const QString problem = TemplateProblem(m_nameChoices.nameTemplate); !problem.isEmpty())
@@ -290,6 +305,12 @@ void COptionPanel::ReadNewSettings(const SettingsSource &from)
     r.cropRatio = getInt(kCropRatio, 0) != 0;
     r.ratioWidth = getInt(kCropRatioWidth, r.ratioWidth);
     r.ratioHeight = getInt(kCropRatioHeight, r.ratioHeight);
+    // A list that cannot be read is dropped, and the rule falls back to the first.
+    r.sizes = from.getString(kSizes, QString()).left(CResizeOptionsDlg::kMaxSizesChars);
+    if (!r.sizes.isEmpty() && !SizesReadable(r.sizes))
+        r.sizes.clear();
+    if (m_nResizeType == RESIZE_SIZES && r.sizes.isEmpty())
+        m_nResizeType = 0;
     m_nameChoices.useTemplate = getInt(kNameTemplateOn, 0) != 0;
     m_nameChoices.nameTemplate = from.getString(kNameTemplate, m_nameChoices.nameTemplate);
     m_nExtCase = getInt(kExtensionCase, 0);
@@ -363,6 +384,7 @@ void COptionPanel::WriteNewSettings() const
     putInt(kCropRatio, r.cropRatio);
     putInt(kCropRatioWidth, r.ratioWidth);
     putInt(kCropRatioHeight, r.ratioHeight);
+    WriteProfileString(kSettingsSection, kSizes, r.sizes);
     putInt(kNameTemplateOn, m_nameChoices.useTemplate);
     WriteProfileString(kSettingsSection, kNameTemplate, m_nameChoices.nameTemplate);
     putInt(kExtensionCase, m_nExtCase);
@@ -535,6 +557,7 @@ void COptionPanel::PutNewValues(StoredValues &v) const
     put(kCropRatio, r.cropRatio);
     put(kCropRatioWidth, r.ratioWidth);
     put(kCropRatioHeight, r.ratioHeight);
+    v[kSizes] = r.sizes.toStdString();
     put(kNameTemplateOn, m_nameChoices.useTemplate);
     v[kNameTemplate] = m_nameChoices.nameTemplate.toStdString();
     put(kExtensionCase, m_nExtCase);
@@ -690,7 +713,8 @@ void COptionPanel::OnResizeTypeChange()
     case RESIZE_LONG_EDGE:
     case RESIZE_SHORT_EDGE:
     case RESIZE_PERCENT:
-        // Their size or share is set behind 更多...
+    case RESIZE_SIZES:
+        // Their size, share or list is set behind 更多...
         Enable({IDC_WIDTH, IDC_HEIGHT}, false);
         break;
     case RESIZE_FILL:
@@ -733,6 +757,13 @@ void COptionPanel::OnResizeMore()
     CResizeOptionsDlg::Run(m_window, m_resizeChoices, m_resizeType->currentIndex());
 }
 
+bool COptionPanel::SizesReadable(const QString &list)
+{
+    std::vector<OutputSize> sizes;
+    std::string problem;
+    return ParseSizeList(list.toStdString(), sizes, problem);
+}
+
 QString COptionPanel::TemplateProblem(const QString &nameTemplate)
 {
     const std::string problem = NameTemplateProblem(nameTemplate.toStdString());
@@ -754,6 +785,8 @@ QString COptionPanel::ExampleName(const NameChoices &choices) const
     o.m_strStartNumber = Control<QLineEdit>(IDC_START_NUMBER)->text().toStdString();
     const std::string path = source.toStdString();
     CConvertJob job = MakeConvertJob(o, {path});
+    if (!job.m_sizes.empty())
+        job = job.ForSize(0); // the first size's name stands for the others
     // {w} and {h} are the output's size: the picture's, upright, through
     // the resize rule.
     QImageReader reader(source);

@@ -144,6 +144,8 @@ private:
     bool ReadText(int id, int maxChars, QString &value);
     void ReadValues(const SettingsSource &from);
     void ReadNewSettings(const SettingsSource &from);
+    // Whether a list of several sizes can be read.
+    static bool SizesReadable(const QString &list);
     // Why the window refuses a template, in its own words; empty when taken.
     static QString TemplateProblem(const QString &nameTemplate);
     // The name the first selected file would get under these choices, the

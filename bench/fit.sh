@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Job 7 of make bench: outputs under a file-size limit. The big photos fitted
+# Job 8 of make bench: outputs under a file-size limit. The big photos fitted
 # to 2048 pixels on the long side as JPEG, once at quality 90 with no limit
 # and once under 300 KB (--max-file-size 300K), one thread, the two runs
 # taking turns. Prints the median wall times, their ratio (target at most
@@ -37,7 +37,7 @@ fit=$(median "${fit_times[@]}")
 files=$(ls "$big" | wc -l)
 encodes=$(grep -o '"encodes":[0-9]*' "$work/fit.json" | awk -F: '{s += $2; n++} END {printf "%.2f", n ? s / n : 0}')
 over=$(find "$work/fit" -type f -size +300000c | wc -l)
-printf '%-44s %8s %8s\n' "job 7 JPEG, long side 2048 ($files files)" "wall s" "MB out"
+printf '%-44s %8s %8s\n' "job 8 JPEG, long side 2048 ($files files)" "wall s" "MB out"
 printf '%-44s %8s %8s\n' "quality 90, no limit" "$plain" "$(du -sm "$work/plain" | cut -f1)"
 printf '%-44s %8s %8s\n' "--max-file-size 300K (quality 90 down)" "$fit" "$(du -sm "$work/fit" | cut -f1)"
 echo "  ratio $(awk -v a="$fit" -v b="$plain" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}') (target <= 2.5);" \

@@ -170,6 +170,10 @@ awk -v w="$worst" 'BEGIN {printf "Quality target (every file at most 0.5 dB belo
 echo
 BUILD=$build "$root/bench/raw.sh" || echo "bench: the camera RAW figures could not be taken" >&2
 
+# Several sizes from one decode against a run per size.
+echo
+BUILD=$build "$root/bench/sizes.sh" || echo "bench: the several sizes' figures could not be taken" >&2
+
 # Outputs under a file-size limit.
 echo
 BUILD=$build "$root/bench/fit.sh" || echo "bench: the file-size limit figures could not be taken" >&2

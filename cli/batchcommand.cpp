@@ -5,6 +5,7 @@
 #include "convert/imagefiles.h"
 #include "convert/naming.h"
 #include "convert/sizelimit.h"
+#include "convert/outputsizes.h"
 #include "convert/storedoptions.h"
 #include "convert/watermark.h"
 #include "settings/presetfile.h"
@@ -214,6 +215,7 @@ struct GivenOptions {
     std::optional<std::string> name;
     std::string resize; // as given
     int rule = -1;      // its place in --resize's choices
+    std::optional<std::vector<OutputSize>> sizes; // --sizes
     std::string stamp;
     bool stampGiven = false, sharpen = false, noEnlarge = false;
     const char *watermarkChoice = nullptr; // the last watermark option given
@@ -687,6 +689,16 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     case BatchOptionId::Background:
     case BatchOptionId::CropRatio:
         return ApplyNameOrFrameValue(option, a, v, n, job, given, error);
+    case BatchOptionId::Sizes: {
+        std::vector<OutputSize> sizes;
+        std::string problem;
+        if (!ParseSizeList(v, sizes, problem)) {
+            error = a + ": " + problem;
+            return false;
+        }
+        given.sizes = std::move(sizes);
+        return true;
+    }
     case BatchOptionId::Color:
         if (!ParseColor(v, given.color)) {
             error =
@@ -834,8 +846,37 @@ void TakePresetResize(GivenOptions &given, const CConvertJob &job)
     }
 }
 
+// Several sizes in the place of one resize; sharpen and don't-enlarge go
+// with them as with a resize.
+bool CheckSizes(GivenOptions &given, CConvertJob &job, std::string &error)
+{
+    if (given.rule >= 0) {
+        error =
+            Tr(QT_TRANSLATE_NOOP("velmora-batch", "--sizes takes the place of --resize: give one of them"));
+        return false;
+    }
+    GivenOptions values = given;
+    values.sharpen = values.noEnlarge = false;
+    if (error = RuleValueProblem(values, job); !error.empty())
+        return false;
+    // A preset's sharpen and don't-enlarge stay; its rule gives way.
+    if (job.m_bResize) {
+        given.sharpen = given.sharpen || job.m_bSharpen;
+        given.noEnlarge = given.noEnlarge || job.m_bDontEnlarge;
+    }
+    SetSizes(job, *given.sizes);
+    job.SetSharpen(given.sharpen);
+    job.SetDontEnlarge(given.noEnlarge);
+    return true;
+}
+
 bool CheckResize(GivenOptions &given, CConvertJob &job, std::string &error)
 {
+    if (given.sizes)
+        return CheckSizes(given, job, error);
+    // A --resize takes the place of a preset's sizes.
+    if (given.rule >= 0)
+        job.m_sizes.clear();
     TakePresetResize(given, job);
     if (error = RuleValueProblem(given, job); !error.empty())
         return false;
@@ -849,6 +890,17 @@ bool CheckResize(GivenOptions &given, CConvertJob &job, std::string &error)
     job.SetSharpen(given.sharpen);
     job.SetDontEnlarge(given.noEnlarge);
     return true;
+}
+
+// The outputs of several sizes must not share a name.
+bool CheckSizeNames(const CConvertJob &job, std::string &error)
+{
+    if (job.m_sizes.empty() || !job.m_bRename || job.m_szNameTemplate.empty() ||
+        NameTemplateTellsSize(job.m_szNameTemplate))
+        return true;
+    error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--sizes needs {size} in the --name template (the sizes' "
+                                                  "outputs would share a name)"));
+    return false;
 }
 
 // A name template instead of prefix and suffix, numbered from 1 unless told;
@@ -866,7 +918,7 @@ bool CheckNaming(const GivenOptions &given, CConvertJob &job, std::string &error
         // A preset's template gives way to --prefix and --suffix.
         if (given.affixGiven)
             job.m_szNameTemplate.clear();
-        return true;
+        return CheckSizeNames(job, error);
     }
     if (given.affixGiven) {
         error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--name does not go with --prefix or --suffix"));
@@ -878,7 +930,7 @@ bool CheckNaming(const GivenOptions &given, CConvertJob &job, std::string &error
     job.SetSuffix("");
     if (!given.startGiven)
         job.SetStartNumber(1);
-    return true;
+    return CheckSizeNames(job, error);
 }
 
 // --update is a policy of its own; a shard must never ask or rename.

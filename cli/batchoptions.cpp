@@ -248,6 +248,26 @@ constexpr BatchOption kOptions[] = {
      .valueText = "P",
      .manual = ManualEntry::InText,
      .least = 1, .most = 1000, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 1 to 1000")},
+    {.id = Sizes,
+     .name = "--sizes",
+     .value = OptionValue::Name,
+     .valueText = "LIST",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "instead of --resize: an output per size, from one decode;\n"
+             "up to 16 of Nw (width), Nh (height), N (long edge) or WxH\n"
+             "(fit inside), comma-separated; each named NAME_320w,\n"
+             "NAME_768h, NAME_1024px, NAME_800x600 (--name needs {size})"),
+     .manualText = "Instead of \\fB\\-\\-resize\\fR: an output of each picture per size, all made from one "
+                   "decode of it. LIST holds\n"
+                   "up to 16 sizes, comma-separated: Nw sets the width, Nh the height, N the long edge and WxH "
+                   "fits the\n"
+                   "picture inside W x H. Each output's name gets its size after the base name (and after "
+                   "\\fB\\-\\-prefix\\fR\n"
+                   "and \\fB\\-\\-suffix\\fR): NAME_320w, NAME_768h, NAME_1024px, NAME_800x600. A "
+                   "\\fB\\-\\-name\\fR template must hold\n"
+                   "{size}, which becomes that text (and nothing without \\fB\\-\\-sizes\\fR). "
+                   "\\fB\\-\\-no\\-enlarge\\fR, \\fB\\-\\-sharpen\\fR and every other option "
+                   "apply to\n"
+                   "each output."},
     {.id = Gravity,
      .name = "--gravity",
      .value = OptionValue::Choices,
@@ -285,8 +305,8 @@ constexpr BatchOption kOptions[] = {
      .manualText = "Never make an image larger."},
     {.id = Sharpen,
      .name = "--sharpen",
-     .help = QT_TRANSLATE_NOOP("velmora-batch", "sharpen after resizing (needs --resize)"),
-     .manualText = "Sharpen after resizing (needs \\fB\\-\\-resize\\fR)."},
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "sharpen after resizing (needs --resize or --sizes)"),
+     .manualText = "Sharpen after resizing (needs \\fB\\-\\-resize\\fR or \\fB\\-\\-sizes\\fR)."},
     {.id = Rotate,
      .name = "--rotate",
      .value = OptionValue::Choices,

@@ -74,6 +74,7 @@ enum class BatchOptionId {
     MaxFileSize,
     MinQuality,
     MaxFileSizeShrink,
+    Sizes,
 };
 
 enum class OptionValue {

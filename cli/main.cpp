@@ -20,6 +20,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -182,7 +183,8 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     TerminalReporter reporter(canAsk ? STDIN_FILENO : -1, stdout, stderr, stop.get_token());
     reporter.SetJson(cmd->jsonLog);
     if (isatty(STDERR_FILENO))
-        reporter.ShowProgress(cmd->job.GetFileCount());
+        reporter.ShowProgress(int(std::min<long long>( // outputs, not sources
+            INT_MAX, (long long)cmd->job.GetFileCount() * cmd->job.OutputsPerSource())));
     ConvertWorker worker(cmd->job, reporter, resources);
     worker.SetDryRun(cmd->dryRun);
     RunJournal journal;

@@ -1,5 +1,6 @@
 #include "convert/convertjob.h"
 
+#include "convert/outputsizes.h"
 #include "convert/watermark.h"
 
 #include <QtGlobal>
@@ -24,6 +25,8 @@ const std::array<const char *, 5> kFramingRuleNames = {
     QT_TRANSLATE_NOOP("ConvertJob", "限制长边"), QT_TRANSLATE_NOOP("ConvertJob", "限制短边"),
     QT_TRANSLATE_NOOP("ConvertJob", "按百分比"), QT_TRANSLATE_NOOP("ConvertJob", "裁剪填满"),
     QT_TRANSLATE_NOOP("ConvertJob", "补边适应")};
+
+const char *const kSizesRuleName = QT_TRANSLATE_NOOP("ConvertJob", "多个尺寸");
 
 const char *const kSourceFolderEntry = QT_TRANSLATE_NOOP("ConvertJob", "源目录");
 
@@ -167,6 +170,13 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
         job.m_nEdgeSize = o.m_nEdgeSize;
         job.m_nPercent = o.m_nPercent;
         job.m_crBackground = o.m_crBackground;
+        // A list that cannot be read leaves the first rule.
+        std::vector<OutputSize> sizes;
+        std::string problem;
+        if (o.m_nResizeType == RESIZE_SIZES)
+            job.SetResizeType(0);
+        if (o.m_nResizeType == RESIZE_SIZES && ParseSizeList(o.m_strSizes, sizes, problem))
+            SetSizes(job, std::move(sizes));
     }
     if (o.m_bCropRatio) {
         job.m_nCropRatioW = o.m_nCropRatioW;

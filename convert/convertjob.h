@@ -61,6 +61,22 @@ enum : std::int32_t {
 };
 extern const std::array<const char *, 5> kFramingRuleNames;
 
+// The window's last resize entry: several sizes of each picture, each
+// output by one of the rules above (see OutputSize). Never a job's own rule.
+inline constexpr std::int32_t RESIZE_SIZES = 9;
+extern const char *const kSizesRuleName;
+
+// One size of several: a width or height (the other side in proportion),
+// the long edge, or a box the picture fits inside.
+struct OutputSize {
+    enum class Kind { Width, Height, LongEdge, Box };
+    Kind kind = Kind::Width;
+    std::int32_t width = 0;  // Width, LongEdge (the edge) and Box
+    std::int32_t height = 0; // Height and Box
+    bool operator==(const OutputSize &) const = default;
+};
+inline constexpr int kMaxOutputSizes = 16;
+
 // Where a crop keeps its part and where a pad puts the picture: the nine
 // anchors, row by row from the top left; then two that look at the pixels
 // (crops only: a pad puts the picture in the centre under them): the part
@@ -179,6 +195,18 @@ public:
     std::int64_t m_nMaxFileSize = 0;
     std::int32_t m_nMinQuality = 30;
     bool m_bMaxFileSizeShrink = false;
+    // Several outputs of each source, one per size, from one decode; empty
+    // for one output by the resize above. The resize fields hold the first
+    // size's rule, so whatever shows one picture shows that one.
+    std::vector<OutputSize> m_sizes;
+    // The size an output is named by ("320w"): set by ForSize, "" otherwise.
+    std::string m_szSizeTag;
+
+    // The job of one of several sizes: its rule in the resize fields, its
+    // tag for the name, no list.
+    CConvertJob ForSize(std::size_t size) const;
+    // Outputs each source gives.
+    int OutputsPerSource() const { return m_sizes.empty() ? 1 : int(m_sizes.size()); }
 
     // Whether any step changes the pixels (else a same-format output is a
     // plain copy).
@@ -309,6 +337,8 @@ struct ConvertOptions {
     std::int32_t m_nMaxFileSizeUnit = 0;
     std::int32_t m_nMinQuality = 30;
     bool m_bMaxFileSizeShrink = false;
+    // With rule RESIZE_SIZES: the list as typed ("320w,768w,1024w").
+    std::string m_strSizes;
 };
 
 // The destination entry meaning "beside each source file", as stored; shown

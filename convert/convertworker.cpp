@@ -34,6 +34,7 @@ void ConvertWorker::Run(std::stop_token stop)
     const int count = m_job.GetFileCount();
     m_errors = 0;
     m_skipped = 0;
+    m_moreOutputs = 0;
     m_wouldAsk = false;
     m_written.clear();
     // Blocks the decoders kept between pictures go back when the run ends,
@@ -67,8 +68,12 @@ void ConvertWorker::Run(std::stop_token stop)
     m_committer.reset();
     if (step == Step::Stop || stop.stop_requested())
         return;
-    if (step == Step::Next)
-        m_reporter.SetSummary(RunTotals{count, count - m_errors - m_skipped, m_errors, m_skipped, m_dryRun});
+    if (step == Step::Next) {
+        // Every output is counted, each of several sizes too.
+        const int outputs = count + m_moreOutputs;
+        m_reporter.SetSummary(
+            RunTotals{outputs, outputs - m_errors - m_skipped, m_errors, m_skipped, m_dryRun});
+    }
     m_reporter.ConvertDone();
 }
 
@@ -184,6 +189,7 @@ struct ConvertWorker::FileRun {
     std::string path;
     const std::stop_token &stop;
     FileRecord record;
+    int output = 0; // which of the file's sizes
     // Time spent on the file: preparing it (perhaps ahead, on another
     // thread) and then what this thread does with it.
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
@@ -218,7 +224,9 @@ void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
     if ((outcome == FileOutcome::Converted || outcome == FileOutcome::Copied) && !record.output.empty() &&
         !m_dryRun && !ApplyOutputTime(m_job, f.path, record.output, &record.reason))
         outcome = record.outcome = FileOutcome::SaveError;
-    Report([this, record] {
+    Report([this, record, more = f.output > 0] {
+        if (more)
+            ++m_moreOutputs;
         if (record.Failed())
             ++m_errors;
         else if (record.outcome == FileOutcome::Skipped)
@@ -231,7 +239,9 @@ void ConvertWorker::Finish(FileRun &f, FileOutcome outcome, std::string reason)
 
 void ConvertWorker::Percent(const FileRun &f)
 {
-    const int percent = int((100LL * f.index + 100) / m_job.GetFileCount());
+    const long long outputs = m_job.OutputsPerSource();
+    const int percent =
+        int((100LL * (f.index * outputs + f.output) + 100) / (m_job.GetFileCount() * outputs));
     Report([this, percent, &stop = f.stop] {
         if (!stop.stop_requested())
             m_reporter.SetPercent(percent);
@@ -294,6 +304,48 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     PreparedFile prepared;
     if (const std::optional<Step> ended = Prepare(f, ahead, prepared))
         return *ended;
+    if (prepared.more.empty())
+        return ConvertOutput(f, prepared);
+    // Each size is an output of its own: named, checked and reported as one.
+    const std::vector<PreparedFile> more = std::move(prepared.more);
+    const std::int64_t bytesIn = f.record.bytesIn;
+    Step step = ConvertOutput(f, prepared);
+    for (std::size_t k = 0; k < more.size() && step == Step::Next; ++k) {
+        FileRun g = OutputRun(i, path, stop, bytesIn, int(k) + 1);
+        Report([this, path] { m_reporter.FileStarted(path); });
+        step = ConvertOutput(g, more[k]);
+    }
+    return step;
+}
+
+ConvertWorker::FileRun ConvertWorker::OutputRun(int index, const std::string &path,
+                                                const std::stop_token &stop, std::int64_t bytesIn, int output)
+{
+    FileRun g{index, path, stop, FileRecord{path, {}, FileOutcome::Converted, {}, bytesIn}};
+    g.output = output;
+    return g;
+}
+
+void ConvertWorker::FinishSource(FileRun &f, FileOutcome outcome, const std::string &reason)
+{
+    const int index = f.index;
+    const std::string path = f.path;
+    const std::stop_token &stop = f.stop;
+    Finish(f, outcome, reason);
+    for (int k = 1; k < m_job.OutputsPerSource(); ++k) {
+        FileRun g = OutputRun(index, path, stop, 0, k);
+        Report([this, path] { m_reporter.FileStarted(path); });
+        Finish(g, outcome, reason);
+    }
+}
+
+ConvertWorker::Step ConvertWorker::ConvertOutput(FileRun &f, const PreparedFile &prepared)
+{
+    // One of several sizes that could not be decoded.
+    if (prepared.kind == PreparedFile::Kind::NotLoaded) {
+        Finish(f, FileOutcome::OpenError, prepared.reason);
+        return Step::Next;
+    }
     std::string outPath;
     if (const std::optional<Step> ended = ChooseOutput(f, prepared, outPath))
         return *ended;
@@ -302,6 +354,27 @@ ConvertWorker::Step ConvertWorker::ConvertOne(int i, PrepareAhead &ahead, const 
     if (!f.committed && !f.staged && !f.trashed.empty())
         trash::Forget(f.trashed);
     return step;
+}
+
+OutputName ConvertWorker::NameOutput(const FileRun &f, const PreparedFile &prepared)
+{
+    const bool known = NameKnownBeforeDecoding(m_job);
+    const NameFacts facts{prepared.width, prepared.height};
+    const std::string &subfolder = m_job.GetOutputSubfolder(f.index);
+    if (m_job.m_sizes.empty())
+        return known ? PlannedOutputPath(m_job, f.index, prepared.sourceType)
+                     : MakeOutputPath(m_job, f.path, prepared.sourceType, m_job.GetFileCount(), subfolder,
+                                      facts);
+    // Every size of a file has the file's running number: each takes it
+    // from where the file found it, and the job moves past it once.
+    CConvertJob sized = m_job.ForSize(std::size_t(f.output));
+    if (known)
+        return PlannedOutputPath(sized, f.index, prepared.sourceType);
+    OutputName name =
+        MakeOutputPath(sized, f.path, prepared.sourceType, m_job.GetFileCount(), subfolder, facts);
+    if (f.output + 1 == m_job.OutputsPerSource())
+        m_job.m_nStartNumber = sized.m_nStartNumber;
+    return name;
 }
 
 bool ConvertWorker::KeepReplaced(FileRun &f, const std::string &outPath)
@@ -340,13 +413,13 @@ std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhe
     using Kind = PreparedFile::Kind;
     if (!FileExists(f.path)) {
         ahead.Discard(f.index);
-        Finish(f, FileOutcome::Missing, std::strerror(ENOENT));
+        FinishSource(f, FileOutcome::Missing, std::strerror(ENOENT));
         return Step::Next;
     }
     std::string notRegular;
     if (!IsRegularFile(f.path, &notRegular)) {
         ahead.Discard(f.index);
-        Finish(f, FileOutcome::OpenError, notRegular);
+        FinishSource(f, FileOutcome::OpenError, notRegular);
         return Step::Next;
     }
     // A source this run has written since it began must be read as it is
@@ -364,13 +437,17 @@ std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhe
         return Step::Stop;
     // Kept outputs were decided before decoding; what this run wrote since
     // is looked at again.
-    if (prepared.kind == Kind::Skipped && !m_dryRun &&
-        !KeepsExistingOutput(m_job, f.path, prepared.keptOutput))
+    const auto keptNoLonger = [this, &f](const PreparedFile &p) {
+        return p.kind == Kind::Skipped && !KeepsExistingOutput(m_job, f.path, p.keptOutput);
+    };
+    if (!m_dryRun &&
+        (keptNoLonger(prepared) || std::any_of(prepared.more.begin(), prepared.more.end(), keptNoLonger)))
         prepared = ahead.PrepareNow(f.index);
     f.record.bytesIn = FileSize(f.path);
     f.preparing = prepared.microseconds;
     f.started = std::chrono::steady_clock::now();
-    if (prepared.kind == Kind::NotLoaded) {
+    // Several sizes tell it for each output.
+    if (prepared.kind == Kind::NotLoaded && prepared.more.empty()) {
         Finish(f, FileOutcome::OpenError, prepared.reason);
         return Step::Next;
     }
@@ -380,11 +457,7 @@ std::optional<ConvertWorker::Step> ConvertWorker::Prepare(FileRun &f, PrepareAhe
 std::optional<ConvertWorker::Step> ConvertWorker::ChooseOutput(FileRun &f, const PreparedFile &prepared,
                                                                std::string &outPath)
 {
-    const std::string &subfolder = m_job.GetOutputSubfolder(f.index);
-    const OutputName name = NameKnownBeforeDecoding(m_job)
-                                ? PlannedOutputPath(m_job, f.index, prepared.sourceType)
-                                : MakeOutputPath(m_job, f.path, prepared.sourceType, m_job.GetFileCount(),
-                                                 subfolder, NameFacts{prepared.width, prepared.height});
+    const OutputName name = NameOutput(f, prepared);
     if (!name.problem.empty()) {
         Finish(f, FileOutcome::SaveError, name.problem);
         Percent(f);
@@ -568,11 +641,13 @@ ConvertWorker::Step ConvertWorker::WriteAnimation(FileRun &f, const PreparedFile
     std::string reason;
     SendReports(true);
     NoteWritten(outPath);
-    std::optional<CConvertJob> own; // a watermark naming the file draws its text on every frame
-    if (prepared.stampText) {
-        own = m_job;
+    // A watermark naming the file draws its text on every frame; each of
+    // several sizes is an animation at its size.
+    std::optional<CConvertJob> own;
+    if (prepared.stampText || !m_job.m_sizes.empty())
+        own = m_job.m_sizes.empty() ? m_job : m_job.ForSize(std::size_t(f.output));
+    if (prepared.stampText)
         own->m_szStampText = *prepared.stampText;
-    }
     const CConvertJob &job = own ? *own : m_job;
     AnimatedResult result;
     if (m_journal || job.m_nMaxFileSize > 0) {

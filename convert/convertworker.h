@@ -4,6 +4,7 @@
 
 #include "convert/convertjob.h"
 #include "convert/convertreporter.h"
+#include "convert/naming.h"
 #include "imaging/cximage.h"
 #include "convert/outputguard.h"
 #include "convert/outputwriter.h"
@@ -69,6 +70,15 @@ private:
     struct FileRun; // one file's record and clock while it is converted
     Step ConvertAll(int count, const std::stop_token &stop);
     Step ConvertOne(int index, PrepareAhead &ahead, const std::stop_token &stop);
+    // One output of the file: named, checked against what is there, written.
+    Step ConvertOutput(FileRun &f, const PreparedFile &prepared);
+    // The name of the file's output (one of its sizes, by f's output).
+    OutputName NameOutput(const FileRun &f, const PreparedFile &prepared);
+    // The record of another of the file's sizes.
+    FileRun OutputRun(int index, const std::string &path, const std::stop_token &stop, std::int64_t bytesIn,
+                      int output);
+    // A file none of whose outputs can be made: a record for each.
+    void FinishSource(FileRun &f, FileOutcome outcome, const std::string &reason);
     // Each step of ConvertOne; those giving a Step end the file there
     // (nullopt: go on).
     std::optional<Step> Prepare(FileRun &f, PrepareAhead &ahead, PreparedFile &prepared);
@@ -113,6 +123,7 @@ private:
     const int m_workers;
     int m_errors = 0;
     int m_skipped = 0;
+    int m_moreOutputs = 0; // records past the first of each file (several sizes)
     bool m_dryRun = false;
     bool m_wouldAsk = false;
     RunJournal *m_journal = nullptr;

@@ -15,6 +15,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -45,6 +47,8 @@ bool IsRegularFile(const std::string &path, std::string *reason)
 
 namespace {
 
+std::atomic<long long> g_decodes{0};
+
 bool Encode(CxImage &image, std::uint32_t type, EncodedBytes &out)
 {
     CxMemFile mem;
@@ -56,6 +60,27 @@ bool Encode(CxImage &image, std::uint32_t type, EncodedBytes &out)
 }
 
 } // namespace
+
+long long DecodeCount()
+{
+    return g_decodes.load();
+}
+
+bool EncodeOutput(CxImage &picture, std::uint32_t outType, const CConvertJob &job, bool stampDrawn,
+                  EncodedBytes &bytes, std::string &reason)
+{
+    PrepareForOutput(picture, outType, job, stampDrawn);
+    bool ok = false;
+    try {
+        ok = Encode(picture, outType, bytes);
+        if (!ok)
+            reason = *picture.GetLastError() ? picture.GetLastError()
+                                             : QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image");
+    } catch (const std::bad_alloc &) {
+        reason = std::strerror(ENOMEM);
+    }
+    return ok;
+}
 
 std::string KeptOutput(const CConvertJob &job, int index)
 {
@@ -142,6 +167,7 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         picture.SetEncoderSettings(job.m_encoder);
     };
     CxMemFile mem;
+    ++g_decodes;
     switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, mem, r.reason, req)) {
     case cxstream::Outcome::Encoded:
         r.frames = 1;
@@ -168,6 +194,7 @@ bool LoadShrunk(const CConvertJob &job, const std::string &source, std::uint32_t
                 const CxDecodeRequest &req)
 {
     ResampledRows shrunk(ShrinkAsDecodedRule(job, outType));
+    ++g_decodes;
     return image.LoadRows(source.c_str(), shrunk, req) &&
            (image.IsValid() || shrunk.Take(image, req.autoOrient));
 }
@@ -203,10 +230,10 @@ void EncodeFitted(const CConvertJob &job, const std::string &source, CxImage &im
         r.fit = {};
 }
 
-void TransformAndEncode(const CConvertJob &job, const std::string &source, CxImage &image,
-                        const std::stop_token &stop, PreparedFile &r)
+// The output of a picture the steps are done on (t tells how they went).
+void FinishOutput(const CConvertJob &job, const std::string &source, CxImage &image,
+                  const TransformOutcome &t, const std::stop_token &stop, PreparedFile &r)
 {
-    const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
     if (stop.stop_requested()) {
         r.kind = PreparedFile::Kind::Stopped;
         return;
@@ -222,19 +249,17 @@ void TransformAndEncode(const CConvertJob &job, const std::string &source, CxIma
         EncodeFitted(job, source, image, t.stampDrawn, stop, r);
         return;
     }
-    PrepareForOutput(image, r.outType, job, t.stampDrawn);
-    bool ok = false;
-    try {
-        ok = Encode(image, r.outType, r.bytes);
-        if (!ok)
-            r.reason = *image.GetLastError() ? image.GetLastError()
-                                             : QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image");
-    } catch (const std::bad_alloc &) {
-        r.reason = std::strerror(ENOMEM);
-    }
+    const bool ok = EncodeOutput(image, r.outType, job, t.stampDrawn, r.bytes, r.reason);
     r.kind = ok ? PreparedFile::Kind::Encoded : PreparedFile::Kind::EncodeFailed;
     KeepSmallerSource(job, source, r.width == image.GetSrcWidth() && r.height == image.GetSrcHeight(),
                       t.stampDrawn, r);
+}
+
+void TransformAndEncode(const CConvertJob &job, const std::string &source, CxImage &image,
+                        const std::stop_token &stop, PreparedFile &r)
+{
+    const TransformOutcome t = TransformImage(image, job, {}, image.GetSrcWidth(), image.GetSrcHeight());
+    FinishOutput(job, source, image, t, stop, r);
 }
 
 // What becomes of a picture decoded whole.
@@ -279,7 +304,7 @@ bool BeginFile(const CConvertJob &job, int index, PreparedFile &r)
     return true;
 }
 
-PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
     const std::string &source = job.GetFile(index);
     PreparedFile r;
@@ -311,6 +336,7 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
     case DecodePlan::PlainCopy:
     case DecodePlan::LosslessTransform: // refused above
     case DecodePlan::Whole:
+        ++g_decodes;
         loaded = image.Load(source.c_str(), r.sourceType, req);
         break;
     }
@@ -323,9 +349,205 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
     return r;
 }
 
+// A decode as large as the largest of the sizes needs: reduced only where
+// every size would reduce it, to the largest hint any of them gives.
+CxDecodeRequest::LoadSizeRule LargestDecodeRule(const std::vector<CConvertJob> &jobs)
+{
+    std::vector<CxDecodeRequest::LoadSizeRule> rules;
+    for (const CConvertJob &job : jobs) {
+        CxDecodeRequest::LoadSizeRule rule = ReducedDecodeRule(job);
+        if (!rule)
+            return {};
+        rules.push_back(std::move(rule));
+    }
+    return [rules = std::move(rules)](int srcW, int srcH, int &hintW, int &hintH) {
+        int w = 0, h = 0;
+        for (const auto &rule : rules) {
+            int rw = 0, rh = 0;
+            rule(srcW, srcH, rw, rh);
+            if (rw <= 0 || rh <= 0)
+                return; // this size needs the whole picture
+            w = std::max(w, rw);
+            h = std::max(h, rh);
+        }
+        hintW = w;
+        hintH = h;
+    };
+}
+
+// One size's output made from `from` (the decoded picture, or a larger
+// size's resized one): the resize, then the sharpen and the watermark, as
+// TransformImage does them. resized (when given) gets the picture between.
+// The picture is turned already: fileW x fileH is the file's size turned.
+void MakeSize(const CConvertJob &job, const std::string &source, const CxImage &from, int fileW, int fileH,
+              CxImage *resized, const std::stop_token &stop, PreparedFile &r)
+{
+    CxImage picture = from;
+    CConvertJob geometry = job;
+    geometry.SetRotateFlag(false);
+    geometry.SetSharpen(false);
+    geometry.SetStampFlag(false);
+    geometry.m_logo.reset();
+    TransformOutcome t = TransformImage(picture, geometry, {}, fileW, fileH);
+    if (!t.failed) {
+        if (resized)
+            *resized = picture;
+        CConvertJob finish = geometry;
+        finish.SetResizeFlag(false);
+        finish.m_nCropRatioW = finish.m_nCropRatioH = 0;
+        finish.SetSharpen(job.m_bSharpen == 1);
+        finish.SetStampFlag(job.m_bStamp);
+        finish.m_logo = job.m_logo;
+        t = TransformImage(picture, finish);
+    }
+    FinishOutput(job, source, picture, t, stop, r);
+}
+
+// The outputs of several sizes from one decode. The sizes' outputs an
+// existing file is kept for are not made; none is decoded when all are.
+PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+{
+    using Kind = PreparedFile::Kind;
+    const std::string &source = job.GetFile(index);
+    std::vector<CConvertJob> jobs;
+    for (std::size_t k = 0; k < job.m_sizes.size(); ++k)
+        jobs.push_back(job.ForSize(k));
+    PreparedFile first;
+    if (!IsRegularFile(source, &first.reason))
+        return first;
+    first.sourceType = TypeFromExtension(LowerExtension(source));
+    first.outType = OutputTypeFor(job, source, first.sourceType);
+    std::vector<PreparedFile> outs(jobs.size());
+    bool anyToMake = false;
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+        outs[k].sourceType = first.sourceType;
+        outs[k].outType = first.outType;
+        outs[k].keptOutput = KeptOutput(jobs[k], index);
+        if (!outs[k].keptOutput.empty())
+            outs[k].kind = Kind::Skipped;
+        anyToMake = anyToMake || outs[k].keptOutput.empty();
+    }
+    const auto joined = [&outs] {
+        PreparedFile r = std::move(outs.front());
+        r.more.assign(std::make_move_iterator(outs.begin() + 1), std::make_move_iterator(outs.end()));
+        return r;
+    };
+    if (!anyToMake)
+        return joined();
+    // A resize always runs, so the picture is never copied, streamed or
+    // turned on its coefficients: it is decoded whole, once.
+    CxDecodeRequest req;
+    req.autoOrient = job.m_bAutoRotate;
+    req.hintRule = LargestDecodeRule(jobs);
+    ++g_decodes;
+    if (!image.Load(source.c_str(), first.sourceType, req)) {
+        const std::string reason = *image.GetLastError()
+                                       ? image.GetLastError()
+                                       : QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");
+        for (PreparedFile &out : outs)
+            if (out.kind != Kind::Skipped)
+                out.reason = reason;
+        return joined();
+    }
+    const int frames = image.GetNumFrames();
+    ApplyMetadataOptions(image, job);
+    PrepareColour(image, first.outType);
+    const bool animated =
+        IsAnimationType(image.GetType()) && IsAnimationOutputType(first.outType) && frames > 1;
+    // Turned once for every size.
+    int fileW = image.GetSrcWidth(), fileH = image.GetSrcHeight();
+    if (!animated && job.m_bRotate) {
+        CConvertJob turn;
+        turn.SetRotateFlag(true);
+        turn.SetRotation(job.m_nrotateType);
+        if (const TransformOutcome t = TransformImage(image, turn); t.failed) {
+            for (PreparedFile &out : outs)
+                if (out.kind != Kind::Skipped) {
+                    out.kind = Kind::Failed;
+                    out.reason = t.reason;
+                }
+            image.Destroy();
+            return joined();
+        }
+        if (job.m_nrotateType == ROTATE_LEFT || job.m_nrotateType == ROTATE_RIGHT)
+            std::swap(fileW, fileH);
+    }
+    // Largest first: a smaller size is resized from a larger one's resized
+    // picture where that holds it kReducedDecodeMargin times over, as a
+    // reduced decode would. Not under a ratio crop, which each size makes
+    // from the whole picture.
+    const bool cascade = !job.CropsToRatio();
+    std::vector<std::size_t> order(jobs.size());
+    std::vector<ResizeTarget> targets;
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+        order[k] = k;
+        targets.push_back(PlannedOutputSize(jobs[k], {}, image.GetSrcWidth(), image.GetSrcHeight()));
+    }
+    std::stable_sort(order.begin(), order.end(), [&targets](std::size_t a, std::size_t b) {
+        return targets[a].width * targets[a].height > targets[b].width * targets[b].height;
+    });
+    std::vector<CxImage> held; // resized pictures of the larger sizes
+    bool stopped = stop.stop_requested();
+    for (std::size_t at = 0; at < order.size() && !stopped; ++at) {
+        const std::size_t k = order[at];
+        PreparedFile &out = outs[k];
+        if (out.kind == Kind::Skipped)
+            continue;
+        out.frames = frames;
+        if (animated) {
+            // Each size is an animation of its own, its frames read as it is written.
+            out.kind = Kind::Animated;
+            const ResizeTarget size =
+                PlannedOutputSize(jobs[k], kAnimationSteps, image.GetWidth(), image.GetHeight());
+            out.width = size.width;
+            out.height = size.height;
+            continue;
+        }
+        const CxImage *from = &image;
+        for (const CxImage &larger : held)
+            if (larger.GetWidth() < from->GetWidth() &&
+                larger.GetWidth() >= kReducedDecodeMargin * double(targets[k].width) &&
+                larger.GetHeight() >= kReducedDecodeMargin * double(targets[k].height))
+                from = &larger;
+        CxImage resized;
+        const bool keep = cascade && at + 1 < order.size();
+        MakeSize(jobs[k], source, *from, fileW, fileH, keep ? &resized : nullptr, stop, out);
+        if (keep && resized.IsValid() && resized.GetWidth() < image.GetWidth())
+            held.push_back(std::move(resized));
+        stopped = out.kind == Kind::Stopped || stop.stop_requested();
+    }
+    image.Destroy();
+    PreparedFile r = joined();
+    if (stopped)
+        r.kind = Kind::Stopped;
+    return r;
+}
+
+PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+{
+    if (job.m_sizes.size() > 1)
+        return PrepareSizes(job, index, image, stop);
+    // One size is the one resize it names.
+    return PrepareOne(job.m_sizes.empty() ? job : job.ForSize(0), index, image, stop);
+}
+
+PreparedFile PlanOne(const CConvertJob &job, int index);
+
 } // namespace
 
 PreparedFile PlanFile(const CConvertJob &job, int index)
+{
+    if (job.m_sizes.empty())
+        return PlanOne(job, index);
+    PreparedFile r = PlanOne(job.ForSize(0), index);
+    for (std::size_t k = 1; k < job.m_sizes.size(); ++k)
+        r.more.push_back(PlanOne(job.ForSize(k), index));
+    return r;
+}
+
+namespace {
+
+PreparedFile PlanOne(const CConvertJob &job, int index)
 {
     const std::string &source = job.GetFile(index);
     PreparedFile r;
@@ -358,6 +580,8 @@ PreparedFile PlanFile(const CConvertJob &job, int index)
     return r;
 }
 
+} // namespace
+
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
     const auto started = std::chrono::steady_clock::now();
@@ -368,8 +592,11 @@ PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, cons
         own->m_szStampText = StampTextFor(job, index);
     }
     PreparedFile r = PrepareUntimed(own ? *own : job, index, image, stop);
-    if (own)
+    if (own) {
         r.stampText = own->m_szStampText;
+        for (PreparedFile &more : r.more)
+            more.stampText = own->m_szStampText;
+    }
     r.microseconds =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
     return r;

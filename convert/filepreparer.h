@@ -13,6 +13,7 @@
 #include <stop_token>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Encoded output bytes, owned.
 struct EncodedBytes {
@@ -48,6 +49,9 @@ struct PreparedFile {
     SizeFit fit; // under a size limit: how the output was made to fit
     // The watermark's text for this file where it names the file.
     std::optional<std::string> stampText;
+    // With several sizes this is the first size's output; the others follow
+    // here in the list's order, each made from the same decoded picture.
+    std::vector<PreparedFile> more;
 };
 
 // Folders, pipes and devices are never opened (a pipe would block): false
@@ -58,10 +62,22 @@ bool IsRegularFile(const std::string &path, std::string *reason = nullptr);
 // it; "" when it is not kept or the name depends on decoding.
 std::string KeptOutput(const CConvertJob &job, int index);
 
+// One output's bytes from its processed picture: the depth and the quality
+// outType needs (95 where a watermark was drawn), then the encoder with the
+// job's settings. Every output a decoded picture gives is encoded here.
+// False, with reason set, when it cannot be encoded.
+bool EncodeOutput(CxImage &picture, std::uint32_t outType, const CConvertJob &job, bool stampDrawn,
+                  EncodedBytes &bytes, std::string &reason);
+
+// How many times PrepareFile has started decoding a picture in this process.
+long long DecodeCount();
+
 // Does everything for source that does not depend on naming, with image as
 // the reusable decoding buffer. A JPEG that the resize shrinks a lot is
 // decoded at a reduced scale. When the output's name does not depend on
 // decoding and the policy keeps an existing output, nothing is decoded.
+// With several sizes the picture is decoded once, as large as the largest
+// size needs, and each size's output is made from a copy of it.
 // Never reports anything.
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop);
 

@@ -62,7 +62,7 @@ namespace {
 
 // One piece of a name template: literal text, or a token with its argument.
 struct TemplatePiece {
-    enum Kind { Text, Name, Number, Date, Width, Height, Folder } kind = Text;
+    enum Kind { Text, Name, Number, Date, Width, Height, Folder, Size } kind = Text;
     std::string text; // the literal, or the token's argument ("4", "%Y")
 };
 
@@ -74,6 +74,7 @@ bool ParseTemplate(std::string_view text, std::vector<TemplatePiece> &pieces, st
     static constexpr std::pair<std::string_view, TemplatePiece::Kind> kTokens[] = {
         {"name", TemplatePiece::Name}, {"n", TemplatePiece::Number}, {"date", TemplatePiece::Date},
         {"w", TemplatePiece::Width},   {"h", TemplatePiece::Height}, {"folder", TemplatePiece::Folder},
+        {"size", TemplatePiece::Size},
     };
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t open = text.find('{', i);
@@ -166,7 +167,8 @@ std::string FormatDate(const std::string &source, const std::string &format)
 // template's text may not hold one, nor may what it makes.
 std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::string &source,
                          const PathParts &parts, const char *numberPattern, int number,
-                         const NameFacts &facts, std::string *dateProblem = nullptr)
+                         const NameFacts &facts, std::string *dateProblem = nullptr,
+                         const std::string &sizeTag = {})
 {
     std::string name;
     for (const TemplatePiece &p : pieces) {
@@ -205,6 +207,9 @@ std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::st
         case TemplatePiece::Folder:
             name += parts.folder.substr(parts.folder.rfind('/') + 1);
             break;
+        case TemplatePiece::Size:
+            name += sizeTag;
+            break;
         }
     }
     return name;
@@ -218,7 +223,13 @@ std::string ExpandTemplate(const CConvertJob &job, const std::string &source, co
     std::vector<TemplatePiece> pieces;
     std::string problem;
     ParseTemplate(job.m_szNameTemplate, pieces, problem);
-    return ExpandPieces(pieces, source, parts, numberPattern, number, facts, &dateProblem);
+    std::string name =
+        ExpandPieces(pieces, source, parts, numberPattern, number, facts, &dateProblem, job.m_szSizeTag);
+    // Outputs of several sizes never share a name, even where the template
+    // (which the front ends check) forgets {size}.
+    if (!job.m_szSizeTag.empty() && !Uses(pieces, TemplatePiece::Size))
+        name += "_" + job.m_szSizeTag;
+    return name;
 }
 
 const char *NumberPattern(int fileCount)
@@ -256,7 +267,8 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
                            int fileCount, const std::string &subfolder, int number, const NameFacts &facts)
 {
     const std::string format = OutputFormatName(job, sourceType);
-    if (job.m_szOutDir.empty() && format.empty() && !job.m_bRename && job.m_nExtCase == EXTCASE_AUTO)
+    if (job.m_szOutDir.empty() && format.empty() && !job.m_bRename && job.m_nExtCase == EXTCASE_AUTO &&
+        job.m_szSizeTag.empty())
         return OutputName{source, sourceType, {}, {}, {}, {}};
 
     const PathParts parts = SplitPath(source);
@@ -293,6 +305,9 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
         }
         base = job.m_szRenamePrefix + base + job.m_szRenameSuffix;
     }
+    // One of several sizes: its tag after the (renamed) base name.
+    if (!job.m_szSizeTag.empty() && !(job.m_bRename && !job.m_szNameTemplate.empty()))
+        base += "_" + job.m_szSizeTag;
 
     std::string folder = job.m_szOutDir.empty() ? parts.folder : job.m_szOutDir;
     out.root = folder;
@@ -363,6 +378,13 @@ std::string NameTemplateProblem(const std::string &text)
     return problem;
 }
 
+bool NameTemplateTellsSize(const std::string &text)
+{
+    std::vector<TemplatePiece> pieces;
+    std::string problem;
+    return ParseTemplate(text, pieces, problem) && Uses(pieces, TemplatePiece::Size);
+}
+
 bool MakeFoldersBelow(const std::string &base, const std::string &relative, std::string &error)
 {
     std::vector<std::string> made;
@@ -377,10 +399,14 @@ std::string StampTextFor(const CConvertJob &job, int index)
     std::vector<TemplatePiece> pieces;
     std::string problem;
     ParseTemplate(text, pieces, problem, true);
-    // The size is not known before the picture is: {w} and {h} stay as written.
+    // The size is not known before the picture is: {w}, {h} and {size}
+    // stay as written.
     for (TemplatePiece &p : pieces)
-        if (p.kind == TemplatePiece::Width || p.kind == TemplatePiece::Height)
-            p = {TemplatePiece::Text, p.kind == TemplatePiece::Width ? "{w}" : "{h}"};
+        if (p.kind == TemplatePiece::Width || p.kind == TemplatePiece::Height ||
+            p.kind == TemplatePiece::Size)
+            p = {TemplatePiece::Text, p.kind == TemplatePiece::Width    ? "{w}"
+                                      : p.kind == TemplatePiece::Height ? "{h}"
+                                                                        : "{size}"};
     const int position = job.GetListPosition(index) >= 0 ? job.GetListPosition(index) : index;
     const long long first = GivesNumbers(job) ? job.m_nStartNumber : 1;
     const int number = int(std::min<long long>(2147483647LL, first + position));

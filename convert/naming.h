@@ -57,6 +57,10 @@ OutputName MakeOutputPath(CConvertJob &job, const std::string &source, std::uint
 // is taken.
 std::string NameTemplateProblem(const std::string &text);
 
+// Whether a name template holds {size}: the size tag of one of several
+// sizes ("320w"), empty for a job of one size.
+bool NameTemplateTellsSize(const std::string &text);
+
 // Makes the folders of relative ("a/b") below base one by one, never
 // through a link; false (error set) when one is in the way or cannot be made.
 bool MakeFoldersBelow(const std::string &base, const std::string &relative, std::string &error);

@@ -51,6 +51,8 @@ OutputBytes MakeOutputBytes(const CConvertJob &job, const std::string &source, c
     }
     // An existing output the policy would keep must not hide what is written.
     one.SetOverwritePolicy(OVERWRITE_REPLACE);
+    // Of several sizes the first is shown: the job's resize holds its rule.
+    one.m_sizes.clear();
     CxImage image;
     PreparedFile prepared = PrepareFile(one, index, image, stop);
     OutputBytes out;

@@ -2,6 +2,7 @@
 
 #include "convert/naming.h"
 #include "convert/sizelimit.h"
+#include "convert/outputsizes.h"
 
 #include "imaging/formats.h"
 
@@ -18,7 +19,7 @@ constexpr long kMaxMargin = 10000;
 constexpr StoredName kNames[] = {
     // Resize.
     {"m_bResize"},
-    {"m_nResizeType", -1, 8},
+    {"m_nResizeType", -1, RESIZE_SIZES},
     {"m_nWidth", 0, kMaxInt},
     {"m_nHeight", 0, kMaxInt},
     {"m_bSharpen"},
@@ -30,6 +31,7 @@ constexpr StoredName kNames[] = {
     {"CropRatio"},
     {"CropRatioWidth", 1, 100000},
     {"CropRatioHeight", 1, 100000},
+    {"Sizes", 0, 0, true},
     // Rename and the name template.
     {"m_bRename"},
     {"RenamePrefix", 0, 0, true},
@@ -145,6 +147,7 @@ void ReadResize(const Reader &r, ConvertOptions &o)
     o.m_bCropRatio = o.m_bResize && r.Flag("CropRatio", false);
     o.m_nCropRatioW = r.Int("CropRatioWidth", 1);
     o.m_nCropRatioH = r.Int("CropRatioHeight", 1);
+    o.m_strSizes = r.Text("Sizes");
 }
 
 void ReadNames(const Reader &r, ConvertOptions &o)
@@ -270,6 +273,10 @@ std::string StoredTextProblem(std::string_view name, std::string_view value)
         return RenamePartProblem(std::string(value));
     if (name == "NameTemplate" && !value.empty())
         return NameTemplateProblem(std::string(value));
+    std::vector<OutputSize> sizes;
+    std::string problem;
+    if (name == "Sizes" && !value.empty() && !ParseSizeList(value, sizes, problem))
+        return problem;
     return {};
 }
 
@@ -312,7 +319,7 @@ void PutResizeAndNames(const CConvertJob &job, StoredValues &v)
 {
     const auto put = [&](const char *name, long n) { v[name] = std::to_string(n); };
     put("m_bResize", job.m_bResize);
-    put("m_nResizeType", job.m_nResizeType);
+    put("m_nResizeType", job.m_sizes.empty() ? job.m_nResizeType : RESIZE_SIZES);
     put("m_nWidth", job.m_nWidth);
     put("m_nHeight", job.m_nHeight);
     put("m_bSharpen", job.m_bSharpen);
@@ -324,6 +331,8 @@ void PutResizeAndNames(const CConvertJob &job, StoredValues &v)
     put("CropRatio", job.CropsToRatio());
     put("CropRatioWidth", std::max(1, job.m_nCropRatioW));
     put("CropRatioHeight", std::max(1, job.m_nCropRatioH));
+    if (!job.m_sizes.empty())
+        v["Sizes"] = SizeListText(job.m_sizes);
     const bool nameTemplate = !job.m_szNameTemplate.empty();
     put("m_bRename", job.m_bRename);
     v["RenamePrefix"] = job.m_szRenamePrefix;

@@ -100,6 +100,8 @@ inline constexpr const char *kPadColour = "PadColour"; // 0xBBGGRR
 inline constexpr const char *kCropRatio = "CropRatio";
 inline constexpr const char *kCropRatioWidth = "CropRatioWidth";
 inline constexpr const char *kCropRatioHeight = "CropRatioHeight";
+// The list of the resize entry 多个尺寸 ("320w,768w,1024w").
+inline constexpr const char *kSizes = "Sizes";
 // The rename group's.
 inline constexpr const char *kNameTemplateOn = "NameTemplateOn";
 inline constexpr const char *kNameTemplate = "NameTemplate";

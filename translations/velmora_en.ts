@@ -456,6 +456,14 @@ A / in the template makes folders below the destination.</translation>
         <source>{name}、{n}、{date} 和 {folder} 会换成每个文件的名称、序号、日期和文件夹</source>
         <translation>{name}, {n}, {date} and {folder} become each file&apos;s name, number, date and folder</translation>
     </message>
+    <message>
+        <source>请在“更多...”中输入尺寸列表,用逗号分隔,最多 16 个,每个为 Nw(宽度)、Nh(高度)、N(长边)或 WxH(限制在 W×H 内),数字从 1 起,不可重复。</source>
+        <translation>Type the list of sizes under “More...”: up to 16, comma-separated, each Nw (width), Nh (height), N (long edge) or WxH (fit inside W×H), numbers from 1, none twice.</translation>
+    </message>
+    <message>
+        <source>使用多个尺寸时,文件名模板必须包含 {size},否则各尺寸的输出会同名。</source>
+        <translation>With several sizes the name template must hold {size}, or the sizes&apos; outputs would share a name.</translation>
+    </message>
 </context>
 <context>
     <name>COverwriteDialog</name>
@@ -833,6 +841,14 @@ A / in the template makes folders below the destination.</translation>
         <translation>Keeps the part with the most edges, colour and skin tone (not with padding)</translation>
     </message>
     <message>
+        <source>用逗号分隔,最多 16 个:Nw 宽度、Nh 高度、N 长边、WxH 限制在 W×H 内</source>
+        <translation>Up to 16, comma-separated: Nw width, Nh height, N long edge, WxH fit inside W×H</translation>
+    </message>
+    <message>
+        <source>多个尺寸:</source>
+        <translation>Several sizes:</translation>
+    </message>
+    <message>
         <source>按画面保留信息量最多的部分（补边时不可用）</source>
         <translation>Keeps the part with the most information (not with padding)</translation>
     </message>
@@ -1061,6 +1077,10 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>补边适应</source>
         <translation>Pad (fit)</translation>
+    </message>
+    <message>
+        <source>多个尺寸</source>
+        <translation>Several sizes</translation>
     </message>
 </context>
 <context>
@@ -1522,8 +1542,8 @@ lossless for WebP, AVIF and JXL)</translation>
         <translation>never make an image larger</translation>
     </message>
     <message>
-        <source>sharpen after resizing (needs --resize)</source>
-        <translation>sharpen after resizing (needs --resize)</translation>
+        <source>sharpen after resizing (needs --resize or --sizes)</source>
+        <translation>sharpen after resizing (needs --resize or --sizes)</translation>
     </message>
     <message>
         <source>turn every image</source>
@@ -2120,6 +2140,32 @@ detail (both not with pad)</source>
 it (default center); attention keeps the part with the most
 edges, colour and skin tone, entropy the one with the most
 detail (both not with pad)</translation>
+    </message>
+    <message>
+        <source>--sizes takes the place of --resize: give one of them</source>
+        <translation>--sizes takes the place of --resize: give one of them</translation>
+    </message>
+    <message>
+        <source>--sizes needs {size} in the --name template (the sizes&apos; outputs would share a name)</source>
+        <translation>--sizes needs {size} in the --name template (the sizes&apos; outputs would share a name)</translation>
+    </message>
+    <message>
+        <source>instead of --resize: an output per size, from one decode;
+up to 16 of Nw (width), Nh (height), N (long edge) or WxH
+(fit inside), comma-separated; each named NAME_320w,
+NAME_768h, NAME_1024px, NAME_800x600 (--name needs {size})</source>
+        <translation>instead of --resize: an output per size, from one decode;
+up to 16 of Nw (width), Nh (height), N (long edge) or WxH
+(fit inside), comma-separated; each named NAME_320w,
+NAME_768h, NAME_1024px, NAME_800x600 (--name needs {size})</translation>
+    </message>
+    <message>
+        <source>at most %1 sizes</source>
+        <translation>at most %1 sizes</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is no size: give Nw, Nh, N or WxH, each number from 1 to 2147483647</source>
+        <translation>&apos;%1&apos; is no size: give Nw, Nh, N or WxH, each number from 1 to 2147483647</translation>
     </message>
     <message>
         <source>an output that does not fit --max-file-size even at

@@ -11,6 +11,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardItemModel>
@@ -69,6 +70,9 @@ unsigned ResizeFieldsFor(int rule, bool cropRatio)
     case RESIZE_PAD:
         fields |= kFieldGravity | kFieldBackground;
         break;
+    case RESIZE_SIZES:
+        fields |= kFieldSizes;
+        break;
     default:
         break;
     }
@@ -100,6 +104,12 @@ CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, int rule, QWidget *
     m_background->SetDefaultText(QString());
     m_background->SetCustomText(tr("其他颜色..."));
 
+    m_sizes = new QLineEdit(c.sizes, this);
+    m_sizes->setObjectName(QStringLiteral("sizes"));
+    m_sizes->setMaxLength(kMaxSizesChars);
+    m_sizes->setPlaceholderText(QStringLiteral("320w,768w,1024w"));
+    m_sizes->setToolTip(tr("用逗号分隔,最多 16 个:Nw 宽度、Nh 高度、N 长边、WxH 限制在 W×H 内"));
+
     m_crop = new QCheckBox(tr("先裁剪到比例:"), this);
     m_crop->setObjectName(QStringLiteral("cropRatio"));
     m_crop->setChecked(c.cropRatio);
@@ -118,6 +128,7 @@ CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, int rule, QWidget *
     form->addRow(tr("百分比:"), m_percent);
     form->addRow(tr("裁剪和补边的位置:"), m_gravity);
     form->addRow(tr("补边颜色:"), m_background);
+    form->addRow(tr("多个尺寸:"), m_sizes);
     form->addRow(m_crop, ratio);
 
     QDialogButtonBox *buttons = OkCancelButtons(this);
@@ -151,6 +162,7 @@ void CResizeOptionsDlg::Refresh()
     if (pad && IsContentGravity(m_gravity->currentIndex()))
         m_gravity->setCurrentIndex(GRAVITY_CENTER);
     EnableRow(m_form, m_background, fields & kFieldBackground);
+    EnableRow(m_form, m_sizes, fields & kFieldSizes);
     m_ratioW->setEnabled(fields & kFieldRatio);
     m_ratioH->setEnabled(fields & kFieldRatio);
 }
@@ -165,6 +177,7 @@ ResizeChoices CResizeOptionsDlg::Choices() const
     c.cropRatio = m_crop->isChecked();
     c.ratioWidth = m_ratioW->value();
     c.ratioHeight = m_ratioH->value();
+    c.sizes = m_sizes->text().trimmed();
     return c;
 }
 

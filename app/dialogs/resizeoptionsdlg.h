@@ -1,5 +1,5 @@
 // The resize group's further choices: the side length of the long- and
-// short-edge rules, the percentage, where fill crops and pad places the
+// short-edge rules, the percentage, the list of several sizes, where fill crops and pad places the
 // picture, pad's canvas colour, and a crop to a ratio before resizing. Only
 // the fields the chosen rule uses are enabled.
 #pragma once
@@ -7,10 +7,12 @@
 #include "imaging/cxtypes.h"
 
 #include <QDialog>
+#include <QString>
 
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
+class QLineEdit;
 class QSpinBox;
 class CColourPicker;
 
@@ -23,6 +25,7 @@ struct ResizeChoices {
     bool cropRatio = false;
     int ratioWidth = 1; // the ratio's terms, 1 to 1000
     int ratioHeight = 1;
+    QString sizes; // the several sizes' list, as typed ("320w,768w,1024w")
 };
 
 // The dialog's fields a resize rule (RESIZE_*) uses; the crop box itself
@@ -33,6 +36,7 @@ enum ResizeField : unsigned {
     kFieldGravity = 4,
     kFieldBackground = 8,
     kFieldRatio = 16,
+    kFieldSizes = 32,
 };
 unsigned ResizeFieldsFor(int rule, bool cropRatio);
 
@@ -42,6 +46,7 @@ public:
     static constexpr int kMaxEdge = 1000000;
     static constexpr int kMaxPercent = 1000;
     static constexpr int kMaxRatio = 1000;
+    static constexpr int kMaxSizesChars = 400; // 16 sizes of the longest form and their commas
 
     CResizeOptionsDlg(const ResizeChoices &choices, int rule, QWidget *parent = nullptr);
     ResizeChoices Choices() const;
@@ -67,5 +72,6 @@ private:
     QCheckBox *m_crop = nullptr;
     QSpinBox *m_ratioW = nullptr;
     QSpinBox *m_ratioH = nullptr;
+    QLineEdit *m_sizes = nullptr;
     QFormLayout *m_form = nullptr;
 };

@@ -67,6 +67,7 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
     const std::string rows[] = {
         "--resize fit --width 800 --height 600 --sharpen --no-enlarge",
         "--resize long --size 1024",
+        "--sizes 320w,768h,1024,800x600 --sharpen --no-enlarge",
         "--resize percent --percent 35",
         "--resize pad --width 640 --height 480 --background 102030 --gravity top --crop-ratio 4:3",
         "--resize fill --width 640 --height 480 --gravity attention --crop-ratio 4:3",
@@ -134,6 +135,10 @@ TEST(Presets, LaterOptionsWinAndEarlierOnesGiveWay)
                                                    {"Output Quality", "80"},
                                                    {"KeepDates", "1"},
                                                    {"OutDir", "out"}});
+    WritePreset("several",
+                {{"m_bResize", "1"}, {"m_nResizeType", "9"}, {"Sizes", "320w,640w"}, {"m_bSharpen", "1"}});
+    WritePreset("nolist",
+                {{"m_bResize", "1"}, {"m_nResizeType", "9"}, {"m_nWidth", "50"}, {"m_nHeight", "40"}});
     const struct {
         std::string args;
         std::function<bool(const CConvertJob &)> holds;
@@ -157,6 +162,19 @@ TEST(Presets, LaterOptionsWinAndEarlierOnesGiveWay)
         {"--resize long --size 5 --strip --preset order",
          [](auto &j) { return j.m_nResizeType == 0 && !j.m_bStripMetadata; }},
         {"--overwrite skip --preset order", [](auto &j) { return j.m_nOverwrite == OVERWRITE_SKIP; }},
+        {"--preset several",
+         [](auto &j) {
+             return j.m_sizes.size() == 2 && j.m_nResizeType == 1 && j.m_nWidth == 320 && j.m_bSharpen;
+         }},
+        {"--preset several --resize long --size 300",
+         [](auto &j) { return j.m_sizes.empty() && j.m_nResizeType == RESIZE_LONG_EDGE && j.m_bSharpen; }},
+        {"--preset order --prefix p_ --sizes 100h",
+         [](auto &j) {
+             return j.m_sizes.size() == 1 && j.m_nResizeType == 2 && j.m_nHeight == 100 && j.m_bSharpen;
+         }},
+        // The window's entry without its list: the first rule.
+        {"--preset nolist",
+         [](auto &j) { return j.m_sizes.empty() && j.m_nResizeType == 0 && j.m_nWidth == 50; }},
         {"--preset " + path + " --out /x",
          [](auto &j) { return j.m_nQuality == 80 && j.m_szOutDir == "/x"; }},
     };
@@ -192,6 +210,8 @@ TEST(Presets, DamagedPresetsAreUsageErrorsAtTheirLine)
         {"[Settings2]\nm_bRename=1\nRenamePrefix=../../out_\n", ":3: RenamePrefix: "},
         {"[Settings2]\nRenameSuffix=a/b\n", ":2: RenameSuffix: "},
         {"[Settings2]\nNameTemplateOn=1\nNameTemplate=/etc/{name}\n", ":3: NameTemplate: "},
+        {"[Settings2]\nm_nResizeType=9\nSizes=320w,320w\n", ":3: Sizes: 320w is given twice"},
+        {"[Settings2]\nm_nResizeType=10\n", ":2: m_nResizeType takes a number from -1 to 9"},
         {"[Settings2]\nm_bStamp=1\nLogoFile=/nowhere/logo.png\n",
          ":3: cannot read the logo /nowhere/logo.png"},
         {nullptr, ": cannot read the preset"},

@@ -22,7 +22,8 @@ inline auto JobFields(const CConvertJob &j)
         std::tuple(j.m_nExtCase, j.m_nOutputDate, j.m_nStampPosition, j.m_nStampMargin, j.m_nStampOpacity,
                    j.m_nStampSizePercent, j.m_bStampShadow, bool(j.m_logo), j.m_nLogoSizePercent,
                    j.m_encoder == CEncoderSettings(), j.m_encoder.m_nWebpEffort, j.m_encoder.m_nDpi,
-                   j.m_encoder.m_nJpegSubsampling, j.m_nLossless, j.m_bKeepIfLarger));
+                   j.m_encoder.m_nJpegSubsampling, j.m_nLossless, j.m_bKeepIfLarger),
+        std::tuple(j.m_sizes, j.m_szSizeTag));
 }
 
 } // namespace testsupport

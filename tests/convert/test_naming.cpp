@@ -1,6 +1,7 @@
 #include "convert/filepreparer.h"
 #include "convert/naming.h"
 #include "convert/outputdates.h"
+#include "convert/outputsizes.h"
 #include "tests/test_support.h"
 
 #include <cstring>
@@ -282,4 +283,101 @@ TEST(MakeFoldersBelow, MakesEachFolderButNeverGoesThroughALink)
     EXPECT_NE(stat(dir.Path("a/d").c_str(), &st), 0);
     Touch(dir.Path("file"));
     EXPECT_FALSE(MakeFoldersBelow(dir.Root(), "file/d", error));
+}
+
+TEST(SizeList, FormsTagsAndRefusals)
+{
+    using K = OutputSize::Kind;
+    const struct {
+        const char *text;
+        std::vector<OutputSize> sizes;
+        const char *tags; // each size's tag, comma-separated
+    } good[] = {
+        {"320w", {{K::Width, 320, 0}}, "320w"},
+        {"320w, 768h ,1024,800x600",
+         {{K::Width, 320, 0}, {K::Height, 0, 768}, {K::LongEdge, 1024, 0}, {K::Box, 800, 600}},
+         "320w,768h,1024px,800x600"},
+        {"2147483647", {{K::LongEdge, 2147483647, 0}}, "2147483647px"},
+        {"320w,320h,320,320x320",
+         {{K::Width, 320, 0}, {K::Height, 0, 320}, {K::LongEdge, 320, 0}, {K::Box, 320, 320}},
+         "320w,320h,320px,320x320"},
+    };
+    for (const auto &row : good) {
+        SCOPED_TRACE(row.text);
+        std::vector<OutputSize> sizes;
+        std::string problem;
+        ASSERT_TRUE(ParseSizeList(row.text, sizes, problem)) << problem;
+        EXPECT_EQ(sizes, row.sizes);
+        std::string tags;
+        for (const OutputSize &s : sizes)
+            tags += (tags.empty() ? "" : ",") + SizeTag(s);
+        EXPECT_EQ(tags, row.tags);
+        // What is written back reads as the same list.
+        std::vector<OutputSize> again;
+        ASSERT_TRUE(ParseSizeList(SizeListText(sizes), again, problem));
+        EXPECT_EQ(again, sizes);
+    }
+    std::string seventeen;
+    for (int i = 1; i <= 17; ++i)
+        seventeen += std::to_string(i) + "w,";
+    seventeen.pop_back();
+    for (const std::string &bad :
+         {std::string(), std::string("0"), std::string("0w"), std::string("-5w"), std::string("320w,,640w"),
+          std::string("320w,"), std::string("320W"), std::string("320px"), std::string("800x"),
+          std::string("x600"), std::string("800x600x2"), std::string("2147483648"),
+          std::string("99999999999w"), std::string("320w,320w"), std::string("640,0640"), std::string("abc"),
+          seventeen}) {
+        SCOPED_TRACE(bad);
+        std::vector<OutputSize> sizes{{K::Width, 1, 0}};
+        std::string problem;
+        EXPECT_FALSE(ParseSizeList(bad, sizes, problem));
+        EXPECT_FALSE(problem.empty());
+        EXPECT_EQ(sizes.size(), 1u); // left alone
+    }
+}
+
+TEST(MakeOutputPath, EachSizeIsNamedAfterTheRenamedBase)
+{
+    const struct {
+        bool rename;
+        const char *prefix, *suffix, *nameTemplate;
+        const char *expected;
+    } rows[] = {
+        {false, "", "", "", "/out/a_800x600.PNG"},
+        {true, "p_", "_s", "", "/out/p_a_s_800x600.PNG"},
+        {true, "", "", "{size}/{name}", "/out/800x600/a.PNG"},
+        // The window and velmora-batch refuse a template without {size};
+        // the name still never clashes.
+        {true, "", "", "{name}", "/out/a_800x600.PNG"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.expected);
+        CConvertJob job = Job("/out", "PNG");
+        job.SetRenameFlag(row.rename);
+        job.SetPrefix(row.prefix);
+        job.SetSuffix(row.suffix);
+        job.m_szNameTemplate = row.nameTemplate;
+        job.SetFileCount(1);
+        job.SetFile(0, "/pics/a.bmp");
+        SetSizes(job, {{OutputSize::Kind::Width, 320, 0}, {OutputSize::Kind::Box, 800, 600}});
+        CConvertJob sized = job.ForSize(1);
+        EXPECT_EQ(MakeOutputPath(sized, "/pics/a.bmp", 1, 1).path, row.expected);
+        EXPECT_EQ(PlannedOutputPath(job.ForSize(1), 0, 1).path, row.expected);
+    }
+    // Beside the source with nothing else chosen, a size still names its own file.
+    CConvertJob job = Job("", "");
+    SetSizes(job, {{OutputSize::Kind::LongEdge, 1024, 0}});
+    CConvertJob sized = job.ForSize(0);
+    EXPECT_EQ(MakeOutputPath(sized, "/pics/a.bmp", 1, 1).path, "/pics/a_1024px.bmp");
+    // Without sizes {size} is empty; a watermark draws it as written.
+    job = Job("/out", "");
+    job.SetRenameFlag(true);
+    job.m_szNameTemplate = "{name}{size}";
+    EXPECT_EQ(MakeOutputPath(job, "/pics/a.bmp", 1, 1).path, "/out/a.bmp");
+    EXPECT_TRUE(NameTemplateTellsSize("{name}_{size}"));
+    EXPECT_FALSE(NameTemplateTellsSize("{name}_{w}"));
+    job.SetFileCount(1);
+    job.SetFile(0, "/pics/a.bmp");
+    job.m_szStampText = "{name} {size}";
+    EXPECT_EQ(StampTextFor(job, 0), "a {size}");
 }

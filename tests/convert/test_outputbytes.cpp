@@ -1,6 +1,7 @@
 // The bytes measured without writing are the bytes a run writes.
 #include "convert/convertworker.h"
 #include "convert/outputbytes.h"
+#include "convert/outputsizes.h"
 #include "tests/convert/recording_reporter.h"
 #include "tests/convert/worker_job.h"
 #include "tests/test_support.h"
@@ -68,4 +69,15 @@ TEST(OutputBytes, AreWhatARunWrites)
             EXPECT_EQ(run(job), written); // each file's text drawn, on every frame too
         }
     }
+    // Of several sizes the first is shown, as a run of that size alone writes it.
+    ScratchDir out;
+    CConvertJob job = JobFor({src.Path("photo.jpg")});
+    job.SetFormat("PNG");
+    job.SetOutputFolder(out.Root());
+    SetSizes(job, {{OutputSize::Kind::Width, 60, 0}, {OutputSize::Kind::Box, 30, 30}});
+    const OutputBytes made = MakeOutputBytes(job, src.Path("photo.jpg"), {});
+    ASSERT_EQ(made.kind, OutputBytes::Kind::Encoded) << made.reason;
+    SetSizes(job, {job.m_sizes.front()});
+    EXPECT_EQ(std::vector<std::uint8_t>(made.bytes.data.get(), made.bytes.data.get() + made.bytes.size),
+              run(job));
 }

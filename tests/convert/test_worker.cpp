@@ -2,6 +2,8 @@
 #include "convert/convertworker.h"
 #include "convert/naming.h"
 #include "convert/outputwriter.h"
+#include "convert/filepreparer.h"
+#include "convert/outputsizes.h"
 #include "tests/convert/recording_reporter.h"
 #include "tests/test_support.h"
 #include "tests/convert/worker_job.h"
@@ -12,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -663,4 +666,97 @@ TEST(ConvertRun, RunsOnItsOwnThreadAndJoins)
         run.Start();
     }
     EXPECT_LE(r2.doneCount, 1);
+}
+
+TEST(ConvertWorker, SeveralSizesComeFromOneDecodeEachAndCountAsOutputs)
+{
+    ScratchDir src, out;
+    const std::string a = src.Path("a.jpg"), b = src.Path("b.png");
+    ASSERT_TRUE(MakeTestImage(1600, 1200).Save(a.c_str(), CXIMAGE_FORMAT_JPG));
+    SavePng(b, 300, 200);
+    CConvertJob job = JobFor({a, b, src.Path("gone.png")});
+    job.SetOutputFolder(out.Root());
+    job.SetOverwritePolicy(OVERWRITE_REPLACE);
+    std::vector<OutputSize> sizes;
+    std::string problem;
+    ASSERT_TRUE(ParseSizeList("320w,1024,800x600", sizes, problem));
+    SetSizes(job, sizes);
+    job.SetDontEnlarge(true);
+    const long long decodes = DecodeCount();
+    const RecordingReporter r = RunJob(job);
+    EXPECT_EQ(DecodeCount() - decodes, 2);
+    const struct {
+        const char *name;
+        int width, height;
+    } rows[] = {
+        {"a_320w.jpg", 320, 240},
+        {"a_1024px.jpg", 1024, 768},
+        {"a_800x600.jpg", 800, 600},
+        // Never enlarged: each size of the small one keeps its own.
+        {"b_320w.png", 300, 200},
+        {"b_1024px.png", 300, 200},
+        {"b_800x600.png", 300, 200},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        CxImage written;
+        ASSERT_TRUE(written.Load(out.Path(row.name).c_str()));
+        EXPECT_EQ(written.GetWidth(), row.width);
+        EXPECT_EQ(written.GetHeight(), row.height);
+    }
+    EXPECT_EQ(Entries(out.Root()).size(), 6);
+    // A record per output, the missing source's too; the totals and the
+    // progress count outputs.
+    ASSERT_EQ(r.records.size(), 9u);
+    EXPECT_EQ(r.records[1].output, out.Path("a_1024px.jpg"));
+    EXPECT_EQ(r.records[8].outcome, FileOutcome::Missing);
+    EXPECT_EQ(r.summary, "\r\n" + convertlog::SummaryLine(RunTotals{9, 6, 3, 0}));
+    ASSERT_FALSE(r.percents.empty());
+    EXPECT_EQ(r.percents.front(), 11);
+    EXPECT_EQ(r.percents.back(), 66);
+}
+
+// The largest size is made from the decoded picture as its own resize would
+// be (the smaller ones may come from it); a turn is made once for all.
+TEST(PrepareFile, TheLargestOfSeveralSizesIsWhatItsOwnResizeMakes)
+{
+    ScratchDir src;
+    const std::string a = src.Path("a.jpg");
+    ASSERT_TRUE(MakeTestImage(1600, 1200).Save(a.c_str(), CXIMAGE_FORMAT_JPG));
+    const struct {
+        int rotation;
+        int ratio; // a W:W crop, 0 for none
+        bool sharpen;
+        int width, height; // the largest output's
+    } rows[] = {
+        {ROTATE_RIGHT, 1, false, 600, 600},
+        {ROTATE_180, 0, true, 600, 450},
+        {ROTATE_LEFT, 0, false, 600, 800},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.rotation);
+        CConvertJob job = JobFor({a});
+        job.SetRotateFlag(true);
+        job.SetRotation(row.rotation);
+        job.m_nCropRatioW = job.m_nCropRatioH = row.ratio;
+        job.SetSharpen(row.sharpen);
+        std::vector<OutputSize> sizes;
+        std::string problem;
+        ASSERT_TRUE(ParseSizeList("150w,600w,90h", sizes, problem));
+        SetSizes(job, sizes);
+        CxImage image;
+        const PreparedFile several = PrepareFile(job, 0, image, {});
+        ASSERT_EQ(several.more.size(), 2u);
+        const PreparedFile &largest = several.more[0];
+        ASSERT_EQ(largest.kind, PreparedFile::Kind::Encoded) << largest.reason;
+        EXPECT_EQ(largest.width, row.width);
+        EXPECT_EQ(largest.height, row.height);
+        SetSizes(job, {sizes[1]});
+        const PreparedFile one = PrepareFile(job, 0, image, {});
+        ASSERT_EQ(one.kind, PreparedFile::Kind::Encoded);
+        ASSERT_EQ(one.bytes.size, largest.bytes.size);
+        EXPECT_EQ(std::memcmp(one.bytes.data.get(), largest.bytes.data.get(), one.bytes.size), 0);
+        EXPECT_EQ(several.width, 150);
+        EXPECT_EQ(several.more[1].height, 90);
+    }
 }

@@ -27,7 +27,8 @@ TEST_F(MoreOptions, TheLaterResizeRulesEnableTheSizesTheyTake)
 {
     Open();
     QComboBox *rule = Combo(IDC_RESIZE_TYPE);
-    ASSERT_EQ(rule->count(), 9);
+    ASSERT_EQ(rule->count(), 10);
+    EXPECT_EQ(rule->itemText(RESIZE_SIZES), U("多个尺寸")); // joins the list at its end
     EXPECT_FALSE(Ctl(IDC_RESIZE_MORE)->isEnabled());
     Check(IDC_RESIZE)->click();
     EXPECT_TRUE(Ctl(IDC_RESIZE_MORE)->isEnabled());
@@ -48,6 +49,59 @@ TEST_F(MoreOptions, TheLaterResizeRulesEnableTheSizesTheyTake)
     Check(IDC_RESIZE)->click();
     Check(IDC_RESIZE)->click();
     EXPECT_FALSE(Edit(IDC_WIDTH)->isEnabled());
+}
+
+TEST_F(MoreOptions, SeveralSizesAreTypedBehindMoreAndCheckedBeforeTheRun)
+{
+    using namespace settingskey;
+    WriteProfileInt(kSettingsSection, kResize, 1);
+    WriteProfileInt(kSettingsSection, kResizeType, RESIZE_SIZES);
+    WriteProfileString(kSettingsSection, kSizes, "320w,,junk");
+    CMainDlg &dlg = Open();
+    COptionPanel &panel = *dlg.Options();
+    QComboBox *rule = Combo(IDC_RESIZE_TYPE);
+    // A stored list that cannot be read is dropped with its entry.
+    EXPECT_EQ(rule->currentIndex(), 0);
+    EXPECT_EQ(panel.m_resizeChoices.sizes, "");
+    // Choosing the entry opens the field; a bad list stops the run at the button.
+    const auto choose = [&](const char *typed) {
+        bool sizesOn = false, edgeOn = true;
+        dlgtest::WhenShown<CResizeOptionsDlg> answer([&](CResizeOptionsDlg *d) {
+            sizesOn = d->findChild<QLineEdit *>("sizes")->isEnabled();
+            edgeOn = d->findChild<QSpinBox *>("edge")->isEnabled();
+            d->findChild<QLineEdit *>("sizes")->setText(typed);
+            d->accept();
+        });
+        rule->setCurrentIndex(RESIZE_SIZES);
+        emit rule->activated(RESIZE_SIZES);
+        EXPECT_EQ(std::pair(sizesOn, edgeOn), std::pair(true, false));
+        EXPECT_FALSE(Edit(IDC_WIDTH)->isEnabled());
+    };
+    choose("320w,0");
+    {
+        MessageCatcher messages;
+        EXPECT_FALSE(panel.UpdateData(true));
+        ASSERT_EQ(messages.texts.size(), 1);
+        EXPECT_TRUE(messages.texts[0].contains("WxH")) << messages.texts[0].toStdString();
+        dlg.activateWindow();
+        EXPECT_TRUE(dlgtest::WaitFor([&] { return QApplication::focusWidget() == Ctl(IDC_RESIZE_MORE); }));
+    }
+    choose(" 320w,768w ");
+    ASSERT_TRUE(panel.UpdateData(true));
+    CConvertJob job = MakeConvertJob(panel.MakeOptions(), {});
+    EXPECT_EQ(job.m_sizes.size(), 2u);
+    EXPECT_EQ(std::pair(job.m_nResizeType, job.m_nWidth), std::pair(1, 320)); // the first size shows
+    panel.WriteSettings(QString());
+    EXPECT_EQ(GetProfileString(kSettingsSection, kSizes, ""), "320w,768w");
+    // A template must tell the sizes apart.
+    Check(IDC_RENAME)->click();
+    panel.m_nameChoices = {true, "{name}_{w}"};
+    MessageCatcher messages;
+    EXPECT_FALSE(panel.UpdateData(true));
+    ASSERT_EQ(messages.texts.size(), 1);
+    EXPECT_TRUE(messages.texts[0].contains("{size}"));
+    panel.m_nameChoices = {true, "{size}/{name}"};
+    EXPECT_TRUE(panel.UpdateData(true));
 }
 
 TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)

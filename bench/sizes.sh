@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Job 7 of make bench: several sizes from one decode. The big photos
+# (bench/corpus.sh) to JPEG at 320, 768, 1024 and 2048 pixels wide, once with
+# --sizes and once as four runs with one --resize each, taking turns, one
+# thread. Prints the medians of the rounds and their ratio (target: --sizes
+# at most 0.5 of the four runs).
+#
+#   BUILD  the build folder (default build)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-build}
+case $build in /*) ;; *) build=$root/$build ;; esac
+rounds=${VELMORA_BENCH_ROUNDS:-3}
+batch=$build/cli/velmora-batch
+big=$("$root/bench/corpus.sh")/big
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export QT_QPA_PLATFORM=offscreen
+widths=(320 768 1024 2048)
+
+# Wall seconds of a command run in an empty folder, what it wrote flushed first.
+timed() {
+  rm -rf "$work/out" && mkdir -p "$work/out"
+  sync
+  /usr/bin/time -f "%e" -o "$work/time.txt" "$@" >/dev/null
+  cat "$work/time.txt"
+}
+
+sizes() {
+  timed "$batch" --jobs 1 --format jpg --quality 90 --overwrite overwrite \
+    --sizes "$(IFS=,; echo "${widths[*]/%/w}")" --out "$work/out" "$big"
+}
+
+separate() {
+  local total=0 t
+  for w in "${widths[@]}"; do
+    t=$(timed "$batch" --jobs 1 --format jpg --quality 90 --overwrite overwrite \
+      --resize width --width "$w" --out "$work/out" "$big")
+    total=$(awk -v a="$total" -v b="$t" 'BEGIN {print a + b}')
+  done
+  echo "$total"
+}
+
+one=() four=()
+for ((r = 0; r < rounds; r++)); do
+  if ((r % 2 == 0)); then
+    one+=("$(sizes)")
+    four+=("$(separate)")
+  else
+    four+=("$(separate)")
+    one+=("$(sizes)")
+  fi
+done
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+a=$(median "${one[@]}")
+b=$(median "${four[@]}")
+awk -v a="$a" -v b="$b" -v n="$(ls "$big" | wc -l)" -v w="${widths[*]}" 'BEGIN {
+  printf "Several sizes (%s wide, JPEG quality 90, one thread) of %d photos: --sizes %.2f s, four --resize runs %.2f s: %.2f x, target 0.5 %s\n",
+    w, n, a, b, a / b, (a / b <= 0.5 ? "holds" : "MISSED") }'
