@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -108,6 +109,9 @@ CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, int rule, QWidget *
     m_sizes->setObjectName(QStringLiteral("sizes"));
     m_sizes->setMaxLength(kMaxSizesChars);
     m_sizes->setPlaceholderText(QStringLiteral("320w,768w,1024w"));
+    // Room for a usual list of four or five sizes, in either language.
+    m_sizes->setMinimumWidth(m_sizes->fontMetrics().horizontalAdvance(QStringLiteral("320w,768w,1024w,2048w,4000w")) +
+                             2 * m_sizes->fontMetrics().averageCharWidth());
     m_sizes->setToolTip(tr("用逗号分隔,最多 16 个:Nw 宽度、Nh 高度、N 长边、WxH 限制在 W×H 内"));
 
     m_crop = new QCheckBox(tr("先裁剪到比例:"), this);

@@ -408,25 +408,28 @@ TEST(VelmoraBatch, AFileSizeLimitIsMetOrTheFileFails)
     const struct {
         QStringList options;
         int exitCode;
-        const char *output; // "": nothing written
+        std::vector<const char *> outputs; // none: nothing written
         std::int64_t atMost;
         std::vector<const char *> says; // in the log or on standard error
     } rows[] = {
         // A copy over the limit is encoded instead; the log tells the quality.
-        {{"--max-file-size", half}, 0, "photo.jpg", sourceSize / 2, {"photo.jpg（质量 "}},
-        {{"--max-file-size", half, "--log", "json"}, 0, "photo.jpg", sourceSize / 2,
+        {{"--max-file-size", half}, 0, {"photo.jpg"}, sourceSize / 2, {"photo.jpg（质量 "}},
+        {{"--max-file-size", half, "--log", "json"}, 0, {"photo.jpg"}, sourceSize / 2,
          {"\"outcome\":\"converted\"", "\"quality\":", "\"encodes\":"}},
         // One that fits stays a copy.
-        {{"--max-file-size", "1M", "--log", "json"}, 0, "photo.jpg", sourceSize, {"\"outcome\":\"copied\""}},
-        {{"--max-file-size", "2K", "--format", "png"}, 1, "", 0, {"cannot fit in 2 KB: "}},
-        {{"--max-file-size", "2K", "--quality", "80", "--min-quality", "70"}, 1, "", 0, {"at quality 70"}},
+        {{"--max-file-size", "1M", "--log", "json"}, 0, {"photo.jpg"}, sourceSize, {"\"outcome\":\"copied\""}},
+        {{"--max-file-size", "2K", "--format", "png"}, 1, {}, 0, {"cannot fit in 2 KB: "}},
+        {{"--max-file-size", "2K", "--quality", "80", "--min-quality", "70"}, 1, {}, 0, {"at quality 70"}},
         {{"--max-file-size", "20K", "--format", "png", "--max-file-size-shrink", "--log", "json"}, 0,
-         "photo.PNG", 20000, {"\"quality\":0", "\"width\":"}},
-        {{"--max-file-size", "20K", "--format", "png", "--max-file-size-shrink"}, 0, "photo.PNG", 20000,
+         {"photo.PNG"}, 20000, {"\"quality\":0", "\"width\":"}},
+        {{"--max-file-size", "20K", "--format", "png", "--max-file-size-shrink"}, 0, {"photo.PNG"}, 20000,
          {"photo.PNG（缩小到 "}},
         // Rewritten at 95, larger than the source that fits: the source is kept.
-        {{"--max-file-size", "1M", "--jpeg-progressive", "--if-larger", "keep", "--log", "json"}, 0, "photo.jpg",
+        {{"--max-file-size", "1M", "--jpeg-progressive", "--if-larger", "keep", "--log", "json"}, 0, {"photo.jpg"},
          sourceSize, {"\"outcome\":\"kept\""}},
+        // Each of several sizes meets the limit.
+        {{"--max-file-size", "12K", "--sizes", "200w,500w"}, 0, {"photo_200w.jpg", "photo_500w.jpg"}, 12000,
+         {"photo_500w.jpg（质量 "}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.options.join(' ').toStdString());
@@ -436,13 +439,12 @@ TEST(VelmoraBatch, AFileSizeLimitIsMetOrTheFileFails)
         EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
         for (const char *text : row.says)
             EXPECT_NE((r.out + r.err).find(text), std::string::npos) << r.out << r.err;
-        if (!*row.output) {
-            EXPECT_EQ(Entries(out.Root()), QStringList());
-            continue;
+        EXPECT_EQ(Entries(out.Root()).size(), qsizetype(row.outputs.size()));
+        for (const char *output : row.outputs) {
+            const std::vector<std::uint8_t> written = ReadFileBytes(out.Path(output));
+            EXPECT_GT(written.size(), 0u) << output;
+            EXPECT_LE(std::int64_t(written.size()), row.atMost) << output;
         }
-        const std::vector<std::uint8_t> written = ReadFileBytes(out.Path(row.output));
-        EXPECT_GT(written.size(), 0u);
-        EXPECT_LE(std::int64_t(written.size()), row.atMost);
     }
 }
 
