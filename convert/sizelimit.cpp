@@ -151,46 +151,38 @@ QualityFit SearchQuality(int floor, int ceiling, std::int64_t limit, const Trial
     // Before a second trial there is no slope: lossy encoders roughly halve
     // their output for every 15 steps of quality in the usual range.
     double stepsPerHalving = 15;
-    while (lo < 0) {
-        if (hi == floor) {
+    // Until a quality fits, each guess looks down from how the size fell so
+    // far, a little past it so the bracket closes in one step as a rule;
+    // between a fitting lo and a too-large hi, interpolation, with halving
+    // whenever it gains too little, until they are neighbours.
+    bool halve = false;
+    while (lo < 0 || hi - lo > 1) {
+        if (lo < 0 && hi == floor) {
             fit.quality = floor;
             fit.size = sizeHi;
             return fit;
         }
-        const double halvings = std::log2(double(sizeHi) / double(limit));
-        // A little past the guess, so the bracket closes in one step as a rule.
-        int q = int(std::floor(hi - stepsPerHalving * halvings * 1.15 - 1));
-        q = std::clamp(q, floor, hi - 1);
-        const std::optional<std::int64_t> size = trial(q);
-        if (!size)
-            return fit;
-        if (*size <= limit) {
-            lo = q;
-            sizeLo = *size;
-        } else {
-            if (*size < sizeHi)
-                stepsPerHalving = std::clamp((hi - q) / std::log2(double(sizeHi) / double(*size)), 2.0, 60.0);
-            hi = q;
-            sizeHi = *size;
-        }
-    }
-    // Between a fitting lo and a too-large hi: interpolation, with halving
-    // whenever it gains too little, until they are neighbours.
-    bool halve = false;
-    while (hi - lo > 1) {
-        const int q = halve ? (lo + hi) / 2 : Interpolate(lo, sizeLo, hi, sizeHi, limit);
+        int q;
+        if (lo < 0)
+            q = std::clamp(int(std::floor(hi - stepsPerHalving * std::log2(double(sizeHi) / double(limit)) * 1.15 - 1)),
+                           floor, hi - 1);
+        else
+            q = halve ? (lo + hi) / 2 : Interpolate(lo, sizeLo, hi, sizeHi, limit);
         const int before = hi - lo;
         const std::optional<std::int64_t> size = trial(q);
         if (!size)
             return fit;
         if (*size <= limit) {
+            halve = lo >= 0 && (hi - q) * 2 > before;
             lo = q;
             sizeLo = *size;
         } else {
+            if (lo < 0 && *size < sizeHi)
+                stepsPerHalving = std::clamp((hi - q) / std::log2(double(sizeHi) / double(*size)), 2.0, 60.0);
+            halve = lo >= 0 && (q - lo) * 2 > before;
             hi = q;
             sizeHi = *size;
         }
-        halve = (hi - lo) * 2 > before;
     }
     return {true, false, lo, sizeLo, fit.encodes};
 }
