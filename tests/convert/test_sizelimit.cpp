@@ -141,6 +141,13 @@ TEST(FileSizeLimit, EachFormatLandsUnderTheLimit)
         const Written above = Prepare(source, row.format, w.file.fit.quality + 1, kMaxFileSizeLimit, row.tune);
         EXPECT_TRUE(above.size() > limit || above.size() == w.size()) << above.size();
     }
+    // Under a limit a watermark no longer forces 95: the search starts at the quality chosen.
+    const Written stamped = Prepare(source, "JPG", 80, kMaxFileSizeLimit, [](CConvertJob &job) {
+        job.SetStampFlag(true);
+        job.SetStamp("Velmora", nullptr, RGB(255, 255, 255));
+    });
+    ASSERT_EQ(stamped.file.kind, PreparedFile::Kind::Encoded) << stamped.file.reason;
+    EXPECT_EQ(stamped.file.fit.quality, 80);
 }
 
 TEST(FileSizeLimit, ShrinksOrFailsWhenTheFloorDoesNotFit)
