@@ -382,13 +382,13 @@ CxDecodeRequest::LoadSizeRule LargestDecodeRule(const std::vector<CConvertJob> &
 void MakeSize(const CConvertJob &job, const std::string &source, const CxImage &from, int fileW, int fileH,
               CxImage *resized, const std::stop_token &stop, PreparedFile &r)
 {
-    CxImage picture = from;
     CConvertJob geometry = job;
     geometry.SetRotateFlag(false);
     geometry.SetSharpen(false);
     geometry.SetStampFlag(false);
     geometry.m_logo.reset();
-    TransformOutcome t = TransformImage(picture, geometry, {}, fileW, fileH);
+    CxImage picture;
+    TransformOutcome t = ReframeCopy(from, picture, geometry, fileW, fileH);
     if (!t.failed) {
         if (resized)
             *resized = picture;

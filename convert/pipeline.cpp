@@ -391,6 +391,36 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
     return out;
 }
 
+TransformOutcome ReframeCopy(const CxImage &from, CxImage &img, const CConvertJob &job, int fileWidth,
+                             int fileHeight)
+{
+    const bool geometryOnly = !job.m_bRotate && job.m_bSharpen != 1 && !job.m_bStamp && !job.m_logo;
+    int w = from.GetWidth(), h = from.GetHeight();
+    if (fileWidth > 0 && fileHeight > 0) {
+        w = fileWidth;
+        h = fileHeight;
+    }
+    GeometryPlan plan;
+    if (geometryOnly && job.m_bResize && !job.CropsToRatio())
+        plan = PlanGeometry(job, {}, w, h);
+    if (!plan.resample) {
+        img = from;
+        return TransformImage(img, job, {}, fileWidth, fileHeight);
+    }
+    TransformOutcome out;
+    // The resample first, from the picture as it is; then the rest of the
+    // geometry (fill's cut, pad's canvas) on its result.
+    bool done = from.ResampleInto(ResampleSide(plan.target.width), ResampleSide(plan.target.height), img);
+    plan.resample = false;
+    done = done && Reframe(img, job, plan, w, h, nullptr);
+    if (!done) {
+        out.failed = true;
+        out.reason = *img.GetLastError() ? img.GetLastError()
+                                         : QT_TRANSLATE_NOOP("FileRecord", "cannot transform the image");
+    }
+    return out;
+}
+
 void PrepareForOutput(CxImage &img, std::uint32_t outType, const CConvertJob &job, bool stampDrawn)
 {
     const ImageFormat *f = FormatByType(outType);

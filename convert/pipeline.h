@@ -93,6 +93,12 @@ struct ContentCrops {
 TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const StepRules &rules = {},
                                 int fileWidth = 0, int fileHeight = 0, ContentCrops *crops = nullptr);
 
+// TransformImage of a copy of from into img, from left as it is. Where the
+// job only resizes (fill's cut and pad's canvas included), the resample
+// reads from directly and no copy of it is made first.
+TransformOutcome ReframeCopy(const CxImage &from, CxImage &img, const CConvertJob &job, int fileWidth = 0,
+                             int fileHeight = 0);
+
 // The job's sharpen, when it is on and the rules keep it.
 void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules = {});
 

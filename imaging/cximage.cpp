@@ -159,6 +159,22 @@ void CxImage::TakePixels(CxImage &&other)
     other.Destroy();
 }
 
+void CxImage::TakeSettings(const CxImage &other)
+{
+    m_type = other.m_type;
+    m_srcWidth = other.m_srcWidth;
+    m_srcHeight = other.m_srcHeight;
+    m_frame = other.m_frame;
+    m_numFrames = other.m_numFrames;
+    m_frameDelay = other.m_frameDelay;
+    m_disposal = other.m_disposal;
+    m_jpegQuality = other.m_jpegQuality;
+    m_encoder = other.m_encoder;
+    m_orientation = other.m_orientation;
+    m_meta = other.m_meta;
+    m_lastError = other.m_lastError;
+}
+
 int &cxops::ThreadLimit()
 {
     thread_local int limit = 0;

@@ -261,6 +261,10 @@ public:
     // False for a zero size or one beyond the limits. Paletted images become
     // 24 bits (a transparent index becomes alpha).
     bool Resample(long newx, long newy, int mode = 0, CxImage *iDst = nullptr);
+    // dst becomes this picture resampled to newx x newy with every setting
+    // and block of metadata this one has, as a copy resampled would, without
+    // the copy of this picture's pixels; this one is left as it is.
+    bool ResampleInto(long newx, long newy, CxImage &dst) const;
     bool RotateLeft(CxImage *iDst = nullptr);
     bool RotateRight(CxImage *iDst = nullptr);
     bool Rotate180(CxImage *iDst = nullptr);
@@ -302,6 +306,9 @@ protected:
     bool CreateImage(int width, int height, int bpp, std::uint32_t imagetype, bool clear);
     // Replaces the pixel content with a new image's (keeps frame and settings).
     void TakePixels(CxImage &&other);
+    // Takes other's frame, settings and metadata: every member TakePixels
+    // leaves alone.
+    void TakeSettings(const CxImage &other);
     // Takes a codec's result as this image's content, with its frame facts.
     // False when the picture cannot be turned upright (memory).
     bool AdoptDecoded(CxImage &&out, std::uint32_t format, bool autoOrient);

@@ -897,6 +897,28 @@ bool CxImage::Resample(long newx, long newy, int mode, CxImage *iDst)
     return true;
 }
 
+bool CxImage::ResampleInto(long newx, long newy, CxImage &dst) const
+{
+    // What Resample refuses, or a size it keeps, goes its way on a copy.
+    if (&dst == this || !IsValid() || newx <= 0 || newy <= 0 || newx > kMaxDimension || newy > kMaxDimension ||
+        std::int64_t(newx) * std::int64_t(newy) > kMaxPixels || (newx == m_width && newy == m_height)) {
+        if (&dst != this)
+            dst = *this;
+        return dst.Resample(newx, newy, 0);
+    }
+    CxImage out;
+    if (!cxops::ResampleTo(*this, int(newx), int(newy), out)) {
+        dst = *this;
+        dst.m_lastError = out.m_lastError;
+        return false;
+    }
+    if (m_transColorSet)
+        out.SetTransColor(m_transColor);
+    dst.TakeSettings(*this);
+    dst.TakePixels(std::move(out));
+    return true;
+}
+
 struct ResampledRows::State {
     int fileWidth = 0, fileHeight = 0;
     std::uint32_t type = 0;

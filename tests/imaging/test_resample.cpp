@@ -2,6 +2,7 @@
 #include "imaging/testhooks.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include <atomic>
 #include <climits>
@@ -355,6 +356,28 @@ TEST(Resample, PalettedBecomesColourAndIDstLeavesSourceAlone)
     ASSERT_TRUE(pal.Resample(30, 20, 0, &same));
     EXPECT_EQ(same.GetBpp(), 8);
     EXPECT_EQ(MaxChannelDiff(same, pal), 0);
+
+    // ResampleInto gives what a copy resampled in place gives, its settings
+    // and metadata too, and leaves the source alone; refused sizes fail alike.
+    CxMetadata meta;
+    meta.icc = "profile";
+    meta.xmp = "<x/>";
+    textured.SetMetadata(meta);
+    textured.SetJpegQuality(61);
+    for (const auto &[w, h] : {std::pair{15, 9}, std::pair{30, 20}, std::pair{0, 5}}) {
+        CxImage copy(textured), into;
+        const bool resampled = copy.Resample(w, h, 0);
+        EXPECT_EQ(textured.ResampleInto(w, h, into), resampled) << w;
+        EXPECT_EQ(std::tuple(into.GetWidth(), into.GetHeight(), into.GetBpp(), into.GetType(), into.GetJpegQuality(),
+                             into.GetMetadata().icc, into.GetMetadata().xmp),
+                  std::tuple(copy.GetWidth(), copy.GetHeight(), copy.GetBpp(), copy.GetType(), copy.GetJpegQuality(),
+                             copy.GetMetadata().icc, copy.GetMetadata().xmp))
+            << w;
+        if (resampled) {
+            EXPECT_EQ(MaxChannelDiff(into, copy), 0) << w;
+        }
+        EXPECT_EQ(textured.GetWidth(), 30);
+    }
 }
 
 TEST(Resample, FollowsTheImageFaithfully)
