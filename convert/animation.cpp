@@ -145,10 +145,10 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
     // fits, from the frames read once; the sink gets the bytes that did.
     std::vector<std::uint8_t> fitted;
     if (job.m_nMaxFileSize > 0) {
-        const bool quality = format && format->facts.frames == FrameCodec::WebpFrames &&
-                             HasQualityToFit(outType, job);
+        // A GIF has no quality: it is encoded once.
+        const QualityRange range = QualityRangeFor(outType, job);
         const auto trial = [&](int q) -> std::optional<std::int64_t> {
-            if (quality)
+            if (range.ceiling > 0)
                 pointers.front()->SetJpegQuality(BYTE(q));
             CxMemFile mem;
             if (!mem.Open() || !encode(mem) || mem.Error())
@@ -160,24 +160,16 @@ AnimatedResult TransformAnimation(const std::string &source, int frameCount, std
             }
             return size;
         };
-        const int ceiling = std::clamp(job.m_nQuality, 1, 100);
-        const int floor = std::clamp(job.m_nMinQuality, 1, ceiling);
-        QualityFit search;
-        if (quality) {
-            search = SearchQuality(floor, ceiling, job.m_nMaxFileSize, trial);
-        } else {
-            const std::optional<std::int64_t> size = trial(0);
-            search = {size && *size <= job.m_nMaxFileSize, !size, 0, size.value_or(0), 1};
-        }
+        const QualityFit search = SearchQuality(range.floor, range.ceiling, job.m_nMaxFileSize, trial);
         if (fit)
-            *fit = {true, quality ? search.quality : 0, search.encodes, false, std::int64_t(pointers.front()->GetWidth()),
+            *fit = {true, search.quality, search.encodes, false, std::int64_t(pointers.front()->GetWidth()),
                     std::int64_t(pointers.front()->GetHeight())};
         if (search.failed) {
             why = encodeWhy.empty() ? QT_TRANSLATE_NOOP("FileRecord", "cannot encode the image") : encodeWhy;
             return failed(AnimatedResult::SaveFailed);
         }
         if (!search.fits) {
-            why = NoFitReason(job.m_nMaxFileSize, search.size, quality ? search.quality : 0);
+            why = NoFitReason(job.m_nMaxFileSize, search.size, search.quality);
             return failed(AnimatedResult::SaveFailed);
         }
         encode = [&fitted](CxFile &file) {

@@ -23,6 +23,14 @@ bool HasQualityToFit(std::uint32_t outType, const CConvertJob &job)
     return f && f->Has(FORMAT_QUALITY);
 }
 
+QualityRange QualityRangeFor(std::uint32_t outType, const CConvertJob &job)
+{
+    if (!HasQualityToFit(outType, job))
+        return {};
+    const int ceiling = std::clamp(job.m_nQuality, 1, 100);
+    return {std::clamp(job.m_nMinQuality, 1, ceiling), ceiling};
+}
+
 namespace {
 
 // A scale step: each about a tenth smaller than the one before.
@@ -32,8 +40,8 @@ constexpr int kMaxShrinkSteps = 44;
 
 class Trials {
 public:
-    Trials(std::uint32_t outType, const CConvertJob &job, bool quality, FittedOutput &out)
-        : m_type(outType), m_job(job), m_quality(quality), m_out(out)
+    Trials(std::uint32_t outType, const CConvertJob &job, FittedOutput &out)
+        : m_type(outType), m_job(job), m_range(QualityRangeFor(outType, job)), m_out(out)
     {
     }
 
@@ -41,7 +49,7 @@ public:
     // bytes are kept when they fit and beat what was kept.
     std::optional<std::int64_t> Encode(CxImage &img, int q)
     {
-        if (m_quality)
+        if (m_range.ceiling > 0)
             img.SetJpegQuality(BYTE(q));
         ++m_out.encodes;
         CxMemFile mem;
@@ -71,27 +79,23 @@ public:
     QualityFit Search(CxImage &img)
     {
         m_kept = false;
-        if (!m_quality) {
-            const std::optional<std::int64_t> size = Encode(img, 0);
-            return {size && *size <= m_job.m_nMaxFileSize, !size, 0, size.value_or(0), 1};
-        }
-        const int ceiling = std::clamp(m_job.m_nQuality, 1, 100);
-        const int floor = std::clamp(m_job.m_nMinQuality, 1, ceiling);
-        return SearchQuality(floor, ceiling, m_job.m_nMaxFileSize, [&](int q) { return Encode(img, q); });
+        return SearchQuality(m_range.floor, m_range.ceiling, m_job.m_nMaxFileSize,
+                             [&](int q) { return Encode(img, q); });
     }
 
     // Only the floor, to see whether a scale can fit at all.
     std::optional<std::int64_t> AtFloor(CxImage &img)
     {
         m_kept = false;
-        const int floor = std::clamp(m_job.m_nMinQuality, 1, std::clamp(m_job.m_nQuality, 1, 100));
-        return Encode(img, m_quality ? floor : 0);
+        return Encode(img, m_range.floor);
     }
+
+    const QualityRange &Range() const { return m_range; }
 
 private:
     std::uint32_t m_type;
     const CConvertJob &m_job;
-    bool m_quality;
+    QualityRange m_range;
     FittedOutput &m_out;
     bool m_kept = false;
     int m_keptQuality = 0;
@@ -108,8 +112,7 @@ FittedOutput EncodeWithinLimit(CxImage &image, std::uint32_t outType, const CCon
                                const std::function<bool()> &stopped)
 {
     FittedOutput out;
-    const bool quality = HasQualityToFit(outType, job);
-    Trials trials(outType, job, quality, out);
+    Trials trials(outType, job, out);
     // Shrinking starts again from the picture as the steps left it.
     std::optional<CxImage> original;
     if (job.m_bMaxFileSizeShrink)
@@ -118,7 +121,7 @@ FittedOutput EncodeWithinLimit(CxImage &image, std::uint32_t outType, const CCon
     const auto finish = [&](const QualityFit &fit, const CxImage &written) {
         out.width = written.GetWidth();
         out.height = written.GetHeight();
-        out.quality = quality ? fit.quality : 0;
+        out.quality = fit.quality; // 0 without a quality
         out.outcome = fit.failed ? FittedOutput::Outcome::EncodeFailed
                       : fit.fits ? FittedOutput::Outcome::Fitted
                                  : FittedOutput::Outcome::TooLarge;
@@ -174,8 +177,7 @@ FittedOutput EncodeWithinLimit(CxImage &image, std::uint32_t outType, const CCon
         const double scale = std::pow(kShrinkStep, step);
         if (step >= kMaxShrinkSteps || (Side(w, scale) == 1 && Side(h, scale) == 1)) {
             out.outcome = FittedOutput::Outcome::TooLarge;
-            out.reason = NoFitReason(job.m_nMaxFileSize, reached,
-                                     quality ? std::clamp(job.m_nMinQuality, 1, std::clamp(job.m_nQuality, 1, 100)) : 0);
+            out.reason = NoFitReason(job.m_nMaxFileSize, reached, trials.Range().floor);
             return out;
         }
     }
@@ -191,8 +193,9 @@ FittedOutput EncodeWithinLimit(CxImage &image, std::uint32_t outType, const CCon
     }
     out.shrunk = true;
     // Without a quality the bytes of the largest step that fits are kept.
-    const QualityFit fit = quality ? trials.Search(*fitting)
-                                   : QualityFit{true, false, 0, std::int64_t(out.bytes.size), out.encodes};
+    const QualityFit fit = trials.Range().ceiling > 0
+                               ? trials.Search(*fitting)
+                               : QualityFit{true, false, 0, std::int64_t(out.bytes.size), out.encodes};
     image = std::move(*fitting);
     return finish(fit, image);
 }

@@ -14,6 +14,14 @@
 // formats (WebP unless written lossless) and TIFF with JPEG compression.
 bool HasQualityToFit(std::uint32_t outType, const CConvertJob &job);
 
+// The qualities a search for this output runs over: from the job's own
+// down to its floor (never above it); both 0 for a format without one,
+// which is then encoded once, at whatever quality.
+struct QualityRange {
+    int floor = 0, ceiling = 0;
+};
+QualityRange QualityRangeFor(std::uint32_t outType, const CConvertJob &job);
+
 struct FittedOutput {
     enum class Outcome { Fitted, TooLarge, EncodeFailed, Stopped };
     Outcome outcome = Outcome::EncodeFailed;

@@ -34,7 +34,8 @@ std::string FormatFileSize(std::int64_t bytes, bool roundUp = false);
 
 // The search for the highest quality in [floor, ceiling] whose encode is at
 // most limit bytes. encode(q) encodes at q and gives its size, nothing when
-// the encoder failed; the caller keeps the bytes of the trial it wants.
+// the encoder failed; the caller keeps the bytes of the trial it wants. A
+// format without a quality has floor and ceiling 0: one encode.
 struct QualityFit {
     bool fits = false;
     bool failed = false; // an encode failed: nothing more was tried
