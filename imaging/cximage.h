@@ -74,6 +74,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
@@ -113,6 +114,34 @@ template <typename T> struct DefaultInitAllocator : std::allocator<T> {
     template <typename U, typename... Args> void construct(U *p, Args &&...args)
     {
         ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// The pixels: copied with one memcpy. A vector with an allocator of its own
+// copies element by element, a byte at a time.
+class PixelBytes : public std::vector<BYTE, DefaultInitAllocator<BYTE>> {
+    using Base = std::vector<BYTE, DefaultInitAllocator<BYTE>>;
+
+public:
+    using Base::Base;
+    PixelBytes() = default;
+    PixelBytes(const PixelBytes &other) : Base() { CopyFrom(other); }
+    PixelBytes &operator=(const PixelBytes &other)
+    {
+        if (this != &other)
+            CopyFrom(other);
+        return *this;
+    }
+    PixelBytes(PixelBytes &&) noexcept = default;
+    PixelBytes &operator=(PixelBytes &&) noexcept = default;
+    ~PixelBytes() = default;
+
+private:
+    void CopyFrom(const PixelBytes &other)
+    {
+        Base::resize(other.size()); // default-initialised: not cleared first
+        if (!other.empty())
+            std::memcpy(Base::data(), other.data(), other.size());
     }
 };
 } // namespace cxops
@@ -327,7 +356,7 @@ protected:
     int m_height = 0;
     int m_bpp = 0;
     int m_stride = 0;
-    std::vector<BYTE, cxops::DefaultInitAllocator<BYTE>> m_pixels;
+    cxops::PixelBytes m_pixels;
     std::vector<RGBQUAD> m_palette;
     std::vector<BYTE> m_alpha; // width x height, rows not padded
     // A band of rows: only this many rows are held, row y in slot y % m_bandRows,
