@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -228,7 +229,50 @@ struct GivenOptions {
     std::optional<long> shards;
     std::vector<std::string> inputs;
     std::string logoPath; // the logo's file, for a preset saved
+    std::vector<const EditOption *> edits; // the editing steps' options given
 };
+
+// An editing step's option: its row reads the value.
+bool ApplyEdit(const BatchOption &option, const std::string &v, CConvertJob &job, GivenOptions &given,
+               std::string &error)
+{
+    if (const char *problem = option.edit->parse(v, job.m_edits)) {
+        error = FillText(QCoreApplication::translate("velmora-batch", problem), {option.name});
+        return false;
+    }
+    given.edits.push_back(option.edit);
+    return true;
+}
+
+bool Given(const GivenOptions &given, const char *name)
+{
+    return std::any_of(given.edits.begin(), given.edits.end(),
+                       [name](const EditOption *e) { return std::string_view(e->name) == name; });
+}
+
+// What the editing steps' options need of each other and of the resize.
+bool CheckEdits(const GivenOptions &given, const CConvertJob &job, std::string &error)
+{
+    if (Given(given, "--crop") && Given(given, "--crop-margins")) {
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--crop and --crop-margins do not go together"));
+        return false;
+    }
+    for (const EditOption *e : given.edits) {
+        if (!e->needs)
+            continue;
+        const EditOption *needed = FindEditOption(e->needs);
+        if (needed ? !needed->text(job.m_edits).empty() : job.CropsToRatio())
+            continue;
+        error = FillText(QCoreApplication::translate("velmora-batch", "%1 goes with %2"), {e->name, e->needs});
+        return false;
+    }
+    if (job.m_edits.borderInside && job.m_sizes.empty() && !(job.m_bResize && RuleHoldsBorder(job.m_nResizeType))) {
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--border-inside needs a --resize rule that sets a size "
+                                                      "(any but percent) or --sizes"));
+        return false;
+    }
+    return true;
+}
 
 void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
 {
@@ -676,6 +720,8 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     if (error = ValueProblem(option, a, v, n); !error.empty())
         return false;
     const int choice = OptionChoiceIndex(option, v);
+    if (option.edit)
+        return ApplyEdit(option, v, job, given, error);
     if (ApplyEncoderValue(option.id, n, choice, job.m_encoder))
         return true;
     switch (option.id) {
@@ -1071,6 +1117,8 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         }
         const BatchOption *option = FindBatchOption(a);
         if (option && option->value == OptionValue::None) {
+            if (option->edit && !ApplyEdit(*option, std::string(), cmd.job, given, error))
+                return std::nullopt;
             ApplyFlag(option->id, cmd, given);
             if (cmd.help || cmd.version || cmd.listPresets)
                 return cmd;
@@ -1094,7 +1142,8 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         return std::nullopt;
     if (cmd.undo)
         return cmd;
-    if (!CheckResize(given, cmd.job, error) || !CheckNaming(given, cmd.job, error))
+    if (!CheckResize(given, cmd.job, error) || !CheckNaming(given, cmd.job, error) ||
+        !CheckEdits(given, cmd.job, error))
         return std::nullopt;
     if (given.stampGiven) {
         cmd.job.SetStampFlag(true);

@@ -738,12 +738,32 @@ std::string ManualHeading(std::span<const BatchOption> entry)
 
 std::span<const BatchOption> BatchOptions()
 {
-    return kOptions;
+    static const std::vector<BatchOption> options = [] {
+        std::vector<BatchOption> all;
+        for (const BatchOption &option : kOptions) {
+            all.push_back(option);
+            if (option.id != Rotate)
+                continue;
+            for (const EditOption &edit : EditOptions())
+                all.push_back({.id = Edit,
+                               .name = edit.name,
+                               .value = !edit.valueText ? OptionValue::None
+                                        : edit.choices  ? OptionValue::Choices
+                                                        : OptionValue::Name,
+                               .valueText = edit.valueText,
+                               .help = edit.help,
+                               .manualText = edit.manual,
+                               .completion = edit.choices ? Completion::Words : Completion::None,
+                               .edit = &edit});
+        }
+        return all;
+    }();
+    return options;
 }
 
 const BatchOption *FindBatchOption(const std::string &arg)
 {
-    for (const BatchOption &option : kOptions)
+    for (const BatchOption &option : BatchOptions())
         if (option.value != OptionValue::Literal &&
             ((option.name && arg == option.name) || (option.shortName && arg == option.shortName)))
             return &option;
@@ -860,7 +880,7 @@ const char *BatchUsage()
                 .toStdString() +
             "\n";
         const QString column(kColumn, ' ');
-        for (const BatchOption &option : kOptions) {
+        for (const BatchOption &option : BatchOptions()) {
             if (!option.help)
                 continue;
             std::string heading = Join(ListedNames(option), ", ");
@@ -896,7 +916,7 @@ const char *BatchUsage()
 std::string ManualOptions()
 {
     std::string text;
-    const std::span<const BatchOption> options = kOptions;
+    const std::span<const BatchOption> options = BatchOptions();
     for (std::size_t i = 0; i < options.size();) {
         std::size_t end = i + 1;
         while (end < options.size() && options[end].manual == ManualEntry::WithPrevious)
@@ -917,7 +937,7 @@ std::string CompletionCases()
         return kIndent + Join(ListedNames(option), "|") + ")\n";
     };
     std::string words, folders, files, fonts, presets, plain;
-    for (const BatchOption &option : kOptions) {
+    for (const BatchOption &option : BatchOptions()) {
         if (option.value == OptionValue::None || option.value == OptionValue::Literal)
             continue;
         switch (option.completion) {
@@ -961,7 +981,7 @@ std::string CompletionNames(std::size_t firstColumn, std::size_t indent, std::si
     std::string text;
     std::size_t column = firstColumn;
     bool lineStart = true;
-    for (const BatchOption &option : kOptions) {
+    for (const BatchOption &option : BatchOptions()) {
         if (option.value == OptionValue::Literal)
             continue;
         for (const std::string &name : ListedNames(option)) {

@@ -3,6 +3,8 @@
 // none of them can know an option the others lack.
 #pragma once
 
+#include "convert/editsteps.h"
+
 #include <span>
 #include <string>
 
@@ -75,6 +77,7 @@ enum class BatchOptionId {
     MinQuality,
     MaxFileSizeShrink,
     Sizes,
+    Edit, // a row of the editing steps' table (EditOptions)
 };
 
 enum class OptionValue {
@@ -116,8 +119,10 @@ struct BatchOption {
     // choices as %2 ("unknown format '%1' (%2)"); nullptr: "--option takes
     // a, b or c".
     const char *unknownWhat = nullptr;
+    const EditOption *edit = nullptr; // the editing step's row of an Edit option
 };
 
+// The rows of the table above, the editing steps' among them after --rotate.
 std::span<const BatchOption> BatchOptions();
 
 // The row of a name as given on the command line (literal rows are never

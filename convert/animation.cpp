@@ -4,6 +4,7 @@
 #include "convert/sizelimit.h"
 
 
+#include "imaging/adjust.h"
 #include "imaging/cxanimation.h"
 #include "imaging/cximagegif.h"
 #include "imaging/formats.h"
@@ -13,6 +14,31 @@
 #include <memory>
 
 namespace {
+
+// One trim box for every frame: the smallest holding each frame's, so no
+// frame loses what moves into another's border. Empty when a frame cannot
+// be read (the run then reports it).
+std::optional<CropRect> FramesTrimBox(const std::string &source, int frames, const CConvertJob &job,
+                                      const std::stop_token &stop)
+{
+    CConvertJob cut;
+    cut.m_edits.crop = job.m_edits.crop;
+    cut.m_edits.margins = job.m_edits.margins;
+    const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(source.c_str(), job.m_bAutoRotate);
+    std::optional<cxadjust::Box> all;
+    for (int k = 0; k < frames && !stop.stop_requested(); ++k) {
+        CxImage frame;
+        std::string why;
+        int w = 0, h = 0;
+        if (!reader->Next(frame) || !CutAndFlip(frame, cut, w, h, nullptr, why))
+            return std::nullopt;
+        const cxadjust::Box box = cxadjust::TrimBox(frame, job.m_edits.trimFuzz);
+        all = all ? cxadjust::UnionBox(*all, box) : box;
+    }
+    if (!all)
+        return std::nullopt;
+    return CropRect{all->left, all->top, all->width, all->height};
+}
 
 // What the frames bring besides their pixels.
 struct Collected {
@@ -38,6 +64,8 @@ AnimatedResult CollectFrames(const std::string &source, int frameCount, std::uin
 
     const std::unique_ptr<CxFrameReader> reader = OpenFrameReader(source.c_str(), job.m_bAutoRotate);
     ContentCrops crops; // the first frame's, for every frame
+    if (job.m_edits.trim)
+        crops.trim = FramesTrimBox(source, n, job, stop);
     for (int k = 0; k < n; ++k) {
         if (stop.stop_requested())
             return AnimatedResult::Stopped;

@@ -222,5 +222,15 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
         job.m_nMinQuality = o.m_nMinQuality;
         job.m_bMaxFileSizeShrink = o.m_bMaxFileSizeShrink;
     }
+    job.m_edits = o.m_edits;
+    // What goes with a step not chosen is left out.
+    job.m_edits.cropRatioFollows = job.m_edits.cropRatioFollows && job.CropsToRatio();
+    job.m_edits.borderInside = job.m_edits.borderInside && job.m_edits.HasBorder() && job.m_bResize &&
+                               RuleHoldsBorder(job.m_nResizeType);
     return job;
+}
+
+bool RuleHoldsBorder(std::int32_t rule)
+{
+    return rule >= 0 && rule <= RESIZE_PAD && rule != RESIZE_PERCENT;
 }

@@ -1,6 +1,7 @@
 // The options of one conversion run and its ordered list of source files.
 #pragma once
 
+#include "convert/editsteps.h"
 #include "imaging/cxtypes.h"
 #include "imaging/encodersettings.h"
 #include "imaging/formats.h"
@@ -201,6 +202,8 @@ public:
     std::vector<OutputSize> m_sizes;
     // The size an output is named by ("320w"): set by ForSize, "" otherwise.
     std::string m_szSizeTag;
+    // Crop, trim, flip, tone and colour, border (see editsteps.h).
+    Edits m_edits;
 
     // The job of one of several sizes: its rule in the resize fields, its
     // tag for the name, no list.
@@ -210,13 +213,17 @@ public:
 
     // Whether any step changes the pixels (else a same-format output is a
     // plain copy).
-    bool ChangesPixels() const { return m_bStamp || m_bRotate || m_bResize || CropsToRatio() || m_logo; }
+    bool ChangesPixels() const
+    {
+        return m_bStamp || m_bRotate || m_bResize || CropsToRatio() || m_logo || m_edits.ChangesPixels();
+    }
     bool CropsToRatio() const { return m_nCropRatioW > 0 && m_nCropRatioH > 0; }
-    // Whether anything but the rotation and the orientation changes the
-    // pixels or how they are coded: else a JPEG may be turned losslessly.
+    // Whether anything but the rotation, the flip and the orientation
+    // changes the pixels or how they are coded: else a JPEG may be turned
+    // losslessly.
     bool ChangesPixelsBeyondRotation() const
     {
-        return m_bStamp || m_bResize || m_bSharpen || CropsToRatio() || m_logo;
+        return m_bStamp || m_bResize || m_bSharpen || CropsToRatio() || m_logo || m_edits.ChangesPixelsBeyondFlip();
     }
 
     // The flags packed as one byte: stamp bit 0, rotate 1, resize 2, rename 3.
@@ -339,6 +346,8 @@ struct ConvertOptions {
     bool m_bMaxFileSizeShrink = false;
     // With rule RESIZE_SIZES: the list as typed ("320w,768w,1024w").
     std::string m_strSizes;
+    // The editing steps, as the job has them.
+    Edits m_edits;
 };
 
 // The destination entry meaning "beside each source file", as stored; shown
@@ -352,3 +361,7 @@ std::int32_t ParseLeadingInt(std::string_view text);
 // Fills a job the way the Start command does: only the groups that are on
 // are copied, the rest keep their defaults; the overwrite policy is "ask".
 CConvertJob MakeConvertJob(const ConvertOptions &options, const std::vector<std::string> &sources);
+
+// Whether a resize rule sets a side that --border-inside can take the border
+// from: every rule but the percentage.
+bool RuleHoldsBorder(std::int32_t rule);

@@ -21,7 +21,7 @@ bool UsesCoefficients(const CConvertJob &job, std::uint32_t sourceType, std::uin
         return false;
     const Coefficients from = source->facts.coefficients, to = out->facts.coefficients;
     if (from == Coefficients::Turned && sourceType == outType)
-        return job.m_bRotate && job.m_nLossless != LOSSLESS_OFF;
+        return (job.m_bRotate || job.m_edits.flip != FLIP_NONE) && job.m_nLossless != LOSSLESS_OFF;
     if (job.ChangesPixels())
         return false;
     return (from == Coefficients::Turned && to == Coefficients::CarryJpeg && job.m_nQuality >= 100) ||

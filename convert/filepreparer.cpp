@@ -140,7 +140,7 @@ void KeepSmallerSource(const CConvertJob &job, const std::string &source, bool s
 {
     struct stat st;
     if (!job.m_bKeepIfLarger || r.kind != PreparedFile::Kind::Encoded || r.outType != r.sourceType ||
-        !sameSize || drawn || (job.m_bRotate && job.m_nrotateType != ROTATE_NONE) ||
+        !sameSize || drawn || (job.m_bRotate && job.m_nrotateType != ROTATE_NONE) || job.m_edits.ChangesPixels() ||
         stat(source.c_str(), &st) != 0 || r.bytes.size <= std::size_t(st.st_size))
         return;
     EncodedBytes copy;
@@ -382,11 +382,15 @@ CxDecodeRequest::LoadSizeRule LargestDecodeRule(const std::vector<CConvertJob> &
 void MakeSize(const CConvertJob &job, const std::string &source, const CxImage &from, int fileW, int fileH,
               CxImage *resized, const std::stop_token &stop, PreparedFile &r)
 {
-    CConvertJob geometry = job;
+    // The steps before the rotation are done already, once for every size.
+    const CConvertJob inside = WithBorderInside(job);
+    CConvertJob geometry = inside;
     geometry.SetRotateFlag(false);
     geometry.SetSharpen(false);
     geometry.SetStampFlag(false);
     geometry.m_logo.reset();
+    geometry.m_edits = {};
+    geometry.m_edits.cropRatioFollows = inside.m_edits.cropRatioFollows;
     CxImage picture;
     TransformOutcome t = ReframeCopy(from, picture, geometry, fileW, fileH);
     if (!t.failed) {
@@ -395,6 +399,9 @@ void MakeSize(const CConvertJob &job, const std::string &source, const CxImage &
         CConvertJob finish = geometry;
         finish.SetResizeFlag(false);
         finish.m_nCropRatioW = finish.m_nCropRatioH = 0;
+        finish.m_edits.tone = inside.m_edits.tone;
+        finish.m_edits.border = inside.m_edits.border;
+        finish.m_edits.borderColor = inside.m_edits.borderColor;
         finish.SetSharpen(job.m_bSharpen == 1);
         finish.SetStampFlag(job.m_bStamp);
         finish.m_logo = job.m_logo;
@@ -456,11 +463,20 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
         IsAnimationType(image.GetType()) && IsAnimationOutputType(first.outType) && frames > 1;
     // Turned once for every size.
     int fileW = image.GetSrcWidth(), fileH = image.GetSrcHeight();
-    if (!animated && job.m_bRotate) {
+    if (!animated && (job.m_bRotate || job.m_edits.BeforeRotation())) {
         CConvertJob turn;
-        turn.SetRotateFlag(true);
+        turn.SetRotateFlag(job.m_bRotate);
         turn.SetRotation(job.m_nrotateType);
-        if (const TransformOutcome t = TransformImage(image, turn); t.failed) {
+        TransformOutcome t;
+        if (!CutAndFlip(image, job, fileW, fileH, nullptr, t.reason)) {
+            t.failed = true;
+            if (t.reason.empty())
+                t.reason = *image.GetLastError() ? image.GetLastError()
+                                                 : QT_TRANSLATE_NOOP("FileRecord", "cannot transform the image");
+        } else {
+            t = TransformImage(image, turn);
+        }
+        if (t.failed) {
             for (PreparedFile &out : outs)
                 if (out.kind != Kind::Skipped) {
                     out.kind = Kind::Failed;
@@ -469,7 +485,7 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
             image.Destroy();
             return joined();
         }
-        if (job.m_nrotateType == ROTATE_LEFT || job.m_nrotateType == ROTATE_RIGHT)
+        if (job.m_bRotate && (job.m_nrotateType == ROTATE_LEFT || job.m_nrotateType == ROTATE_RIGHT))
             std::swap(fileW, fileH);
     }
     // Largest first: a smaller size is resized from a larger one's resized

@@ -5,6 +5,8 @@
 #include "imaging/losslessjpeg.h"
 #include "imaging/metadataio.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::size_t kMaxSourceBytes = std::size_t(1) << 31;
@@ -30,18 +32,21 @@ bool Take(const std::string &bytes, PreparedFile &r)
     return r.bytes.data != nullptr;
 }
 
-// The turn a rotation choice asks for, in the orientations' numbering.
+// The turn the flip and then the rotation ask for, in the orientations'
+// numbering.
 int RotationTurn(const CConvertJob &job)
 {
-    switch (job.m_nrotateType) {
+    static constexpr int kFlips[] = {1, 2, 4, 3}; // none, mirror, flip, both (180 degrees)
+    const int flip = kFlips[std::clamp(job.m_edits.flip, 0, 3)];
+    switch (job.m_bRotate ? job.m_nrotateType : ROTATE_NONE) {
     case ROTATE_LEFT:
-        return 8;
+        return cxlossless::ComposeTurns(flip, 8);
     case ROTATE_RIGHT:
-        return 6;
+        return cxlossless::ComposeTurns(flip, 6);
     case ROTATE_180:
-        return 3;
+        return cxlossless::ComposeTurns(flip, 3);
     default:
-        return 1;
+        return flip;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "convert/contentgravity.h"
 #include "convert/watermark.h"
+#include "imaging/adjust.h"
 #include "imaging/cxtext.h"
 #include "imaging/formats.h"
 #include "imaging/metadataio.h"
@@ -168,9 +169,14 @@ CropRect RatioCrop(std::int64_t w, std::int64_t h, std::int64_t rw, std::int64_t
 
 GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w, int h)
 {
+    if (job.m_edits.borderInside)
+        return PlanGeometry(WithBorderInside(job), rules, w, h);
     GeometryPlan p;
-    p.crop = job.CropsToRatio() ? RatioCrop(w, h, job.m_nCropRatioW, job.m_nCropRatioH, job.m_nGravity)
-                                : CropRect{0, 0, w, h};
+    std::int64_t rw = job.m_nCropRatioW, rh = job.m_nCropRatioH;
+    // Turned to the picture's orientation; a square picture takes it as given.
+    if (job.m_edits.cropRatioFollows && w != h && rw != rh && (rw > rh) != (w > h))
+        std::swap(rw, rh);
+    p.crop = job.CropsToRatio() ? RatioCrop(w, h, rw, rh, job.m_nGravity) : CropRect{0, 0, w, h};
     p.width = p.crop.width;
     p.height = p.crop.height;
     if (!job.m_bResize)
@@ -194,6 +200,7 @@ bool NeedsNoWholePicture(const CConvertJob &job)
 {
     return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 &&
            !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && !job.CropsToRatio() &&
+           !job.m_edits.ChangesPixels() &&
            job.m_nMaxFileSize == 0; // a size limit tries several encodes of one picture
 }
 
@@ -232,8 +239,21 @@ CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
     geometry.m_nGravity = job.m_nGravity;
     geometry.m_nCropRatioW = job.m_nCropRatioW;
     geometry.m_nCropRatioH = job.m_nCropRatioH;
+    // What the trim keeps is known only from the pixels.
+    if (job.m_edits.trim)
+        return {};
+    geometry.m_edits.crop = job.m_edits.crop;
+    geometry.m_edits.margins = job.m_edits.margins;
+    geometry.m_edits.border = job.m_edits.border;
+    geometry.m_edits.borderInside = job.m_edits.borderInside;
+    geometry.m_edits.cropRatioFollows = job.m_edits.cropRatioFollows;
     return [=](int srcW, int srcH, int &hintW, int &hintH) {
-        const int w = turned ? srcH : srcW, h = turned ? srcW : srcH;
+        // The part the region or margins keep is what the resize shrinks.
+        const EditRegion cut = CutRegion(geometry.m_edits, srcW, srcH);
+        if (cut.width <= 0 || cut.height <= 0)
+            return;
+        const int w = int(turned ? cut.height : cut.width), h = int(turned ? cut.width : cut.height);
+        const int fullW = turned ? srcH : srcW, fullH = turned ? srcW : srcH;
         // The resample shrinks the ratio crop's part, which the reduced
         // decode holds at the same scale as the whole picture.
         const GeometryPlan plan = PlanGeometry(geometry, {.consultDontEnlarge = false}, w, h);
@@ -241,9 +261,9 @@ CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
         const std::int64_t cw = plan.crop.width, ch = plan.crop.height;
         if (t.width <= 0 || t.height <= 0 || t.width >= cw || t.height >= ch)
             return; // not a shrink in both directions (never skipped then): decode it whole
-        const double hw = std::ceil(double(t.width) * kReducedDecodeMargin * double(w) / double(cw));
-        const double hh = std::ceil(double(t.height) * kReducedDecodeMargin * double(h) / double(ch));
-        if (hw >= w || hh >= h)
+        const double hw = std::ceil(double(t.width) * kReducedDecodeMargin * double(fullW) / double(cw));
+        const double hh = std::ceil(double(t.height) * kReducedDecodeMargin * double(fullH) / double(ch));
+        if (hw >= fullW || hh >= fullH)
             return;
         hintW = int(turned ? hh : hw);
         hintH = int(turned ? hw : hh);
@@ -252,10 +272,16 @@ CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
 
 ResizeTarget PlannedOutputSize(const CConvertJob &job, const StepRules &rules, int w, int h)
 {
+    const EditRegion cut = CutRegion(job.m_edits, w, h);
+    w = int(cut.width);
+    h = int(cut.height);
     if (TurnsQuarter(job))
         std::swap(w, h);
     const GeometryPlan plan = PlanGeometry(job, rules, w, h);
-    return ResizeTarget{plan.width, plan.height};
+    // Inside, the border is the pixels the rule's size was made smaller by.
+    const std::int64_t border = job.m_edits.borderInside ? WithBorderInside(job).m_edits.border.Of(0)
+                                                         : BorderPixels(job.m_edits, plan.width, plan.height);
+    return ResizeTarget{plan.width + 2 * border, plan.height + 2 * border};
 }
 
 bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h, ResizeTarget &t)
@@ -266,7 +292,8 @@ bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h,
 
 ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_t outType)
 {
-    if (!job.m_bResize || job.m_bRotate || job.CropsToRatio())
+    if (!job.m_bResize || job.m_bRotate || job.CropsToRatio() || job.m_edits.BeforeRotation() ||
+        job.m_edits.borderInside)
         return {};
     const bool keepsProfile = cxmeta::Carries(outType);
     return [&job, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width, int &height) {
@@ -346,6 +373,112 @@ bool Reframe(CxImage &img, const CConvertJob &job, const GeometryPlan &plan, int
 
 } // namespace
 
+CConvertJob WithBorderInside(const CConvertJob &job)
+{
+    if (!job.m_edits.borderInside)
+        return job;
+    CConvertJob inside = job;
+    Edits &e = inside.m_edits;
+    e.borderInside = false;
+    const int rule = job.m_nResizeType;
+    const bool width = rule != 2 && rule != RESIZE_LONG_EDGE && rule != RESIZE_SHORT_EDGE;
+    const bool height = rule != 1 && rule != RESIZE_LONG_EDGE && rule != RESIZE_SHORT_EDGE;
+    const bool edge = rule == RESIZE_LONG_EDGE || rule == RESIZE_SHORT_EDGE;
+    std::int64_t shorter = edge ? job.m_nEdgeSize : width && height ? std::min(job.m_nWidth, job.m_nHeight)
+                                                    : width          ? job.m_nWidth
+                                                                     : job.m_nHeight;
+    std::int64_t border = e.border.Of(std::max<std::int64_t>(shorter, 0));
+    // At least one pixel of picture stays.
+    border = std::clamp<std::int64_t>(border, 0, std::max<std::int64_t>(0, (shorter - 1) / 2));
+    e.border = EditLength{double(border), false};
+    const auto less = [border](std::int32_t side) { return std::int32_t(std::max<std::int64_t>(1, side - 2 * border)); };
+    if (edge)
+        inside.m_nEdgeSize = less(job.m_nEdgeSize);
+    if (width && !edge)
+        inside.m_nWidth = less(job.m_nWidth);
+    if (height && !edge)
+        inside.m_nHeight = less(job.m_nHeight);
+    return inside;
+}
+
+bool CutAndFlip(CxImage &img, const CConvertJob &job, int &fileWidth, int &fileHeight, ContentCrops *crops,
+                std::string &reason)
+{
+    const Edits &e = job.m_edits;
+    if (!e.BeforeRotation())
+        return true;
+    const int held = img.GetWidth(), heldH = img.GetHeight();
+    // The file's size, which the region is given in.
+    std::int64_t fw = fileWidth > 0 ? fileWidth : img.GetSrcWidth() > 0 ? img.GetSrcWidth() : held;
+    std::int64_t fh = fileHeight > 0 ? fileHeight : img.GetSrcHeight() > 0 ? img.GetSrcHeight() : heldH;
+    if (e.Cuts()) {
+        const EditRegion r = CutRegion(e, fw, fh);
+        if (r.width <= 0 || r.height <= 0) {
+            reason = QT_TRANSLATE_NOOP("FileRecord", "the crop leaves nothing of the picture");
+            return false;
+        }
+        // Both edges scaled to the pixels held and rounded.
+        const auto edge = [](std::int64_t v, int heldSide, std::int64_t fileSide) {
+            return std::clamp<std::int64_t>(std::llround(double(v) * heldSide / double(fileSide)), 0, heldSide);
+        };
+        const std::int64_t left = std::min<std::int64_t>(edge(r.x, held, fw), held - 1);
+        const std::int64_t top = std::min<std::int64_t>(edge(r.y, heldH, fh), heldH - 1);
+        const std::int64_t width = std::max<std::int64_t>(1, edge(r.x + r.width, held, fw) - left);
+        const std::int64_t height = std::max<std::int64_t>(1, edge(r.y + r.height, heldH, fh) - top);
+        if ((left != 0 || top != 0 || width != held || height != heldH) &&
+            !img.Crop(long(left), long(top), long(width), long(height)))
+            return false;
+        fw = r.width;
+        fh = r.height;
+    }
+    if (e.trim) {
+        CropRect box;
+        if (crops && crops->trim) {
+            box = *crops->trim;
+        } else {
+            const cxadjust::Box b = cxadjust::TrimBox(img, e.trimFuzz);
+            box = {b.left, b.top, b.width, b.height};
+            if (crops)
+                crops->trim = box;
+        }
+        box.left = std::clamp<std::int64_t>(box.left, 0, img.GetWidth() - 1);
+        box.top = std::clamp<std::int64_t>(box.top, 0, img.GetHeight() - 1);
+        box.width = std::clamp<std::int64_t>(box.width, 1, img.GetWidth() - box.left);
+        box.height = std::clamp<std::int64_t>(box.height, 1, img.GetHeight() - box.top);
+        if (box.width != img.GetWidth() || box.height != img.GetHeight()) {
+            const double sx = double(fw) / img.GetWidth(), sy = double(fh) / img.GetHeight();
+            if (!img.Crop(long(box.left), long(box.top), long(box.width), long(box.height)))
+                return false;
+            fw = std::max<std::int64_t>(1, std::llround(double(box.width) * sx));
+            fh = std::max<std::int64_t>(1, std::llround(double(box.height) * sy));
+        }
+    }
+    if ((e.flip & FLIP_HORIZONTAL) && !img.Mirror())
+        return false;
+    if ((e.flip & FLIP_VERTICAL) && !img.Flip())
+        return false;
+    if (fileWidth > 0 && fileHeight > 0) {
+        fileWidth = int(fw);
+        fileHeight = int(fh);
+    }
+    return true;
+}
+
+bool AddBorder(CxImage &img, const CConvertJob &job)
+{
+    const std::int64_t b = BorderPixels(job.m_edits, img.GetWidth(), img.GetHeight());
+    if (b <= 0)
+        return true;
+    const std::int64_t w = img.GetWidth() + 2 * b, h = img.GetHeight() + 2 * b;
+    if (w > CxImage::kMaxDimension || h > CxImage::kMaxDimension)
+        return false;
+    RGBQUAD canvas{};
+    canvas.rgbRed = BYTE(GetRValue(job.m_edits.borderColor));
+    canvas.rgbGreen = BYTE(GetGValue(job.m_edits.borderColor));
+    canvas.rgbBlue = BYTE(GetBValue(job.m_edits.borderColor));
+    return img.Expand(long(w), long(h), long(b), long(b), canvas);
+}
+
 void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules)
 {
     if (rules.sharpen && job.m_bSharpen == 1)
@@ -355,6 +488,8 @@ void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules)
 TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const StepRules &rules, int fileWidth,
                                 int fileHeight, ContentCrops *crops)
 {
+    if (job.m_edits.borderInside)
+        return TransformImage(img, WithBorderInside(job), rules, fileWidth, fileHeight, crops);
     TransformOutcome out;
     auto fail = [&] {
         if (out.failed)
@@ -364,6 +499,13 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
                                          : QT_TRANSLATE_NOOP("FileRecord", "cannot transform the image");
     };
     const bool goOn = rules.goOnAfterFailure;
+    if (std::string why; !CutAndFlip(img, job, fileWidth, fileHeight, crops, why)) {
+        fail();
+        if (!why.empty())
+            out.reason = why;
+        if (!goOn)
+            return out;
+    }
     if (job.m_bRotate && !Rotate(img, job.m_nrotateType))
         fail();
 
@@ -378,7 +520,13 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
             fail();
     }
 
+    if (job.m_edits.tone.Any() && (!out.failed || goOn))
+        cxadjust::ApplyTone(img, job.m_edits.tone);
+
     Sharpen(img, job, rules);
+
+    if (job.m_edits.HasBorder() && (!out.failed || goOn) && !AddBorder(img, job))
+        fail();
 
     const bool text = job.m_bStamp && !job.m_szStampText.empty();
     if ((text || job.m_logo) && (!out.failed || goOn)) {
@@ -394,7 +542,8 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
 TransformOutcome ReframeCopy(const CxImage &from, CxImage &img, const CConvertJob &job, int fileWidth,
                              int fileHeight)
 {
-    const bool geometryOnly = !job.m_bRotate && job.m_bSharpen != 1 && !job.m_bStamp && !job.m_logo;
+    const bool geometryOnly = !job.m_bRotate && job.m_bSharpen != 1 && !job.m_bStamp && !job.m_logo &&
+                              !job.m_edits.ChangesPixels() && !job.m_edits.borderInside;
     int w = from.GetWidth(), h = from.GetHeight();
     if (fileWidth > 0 && fileHeight > 0) {
         w = fileWidth;

@@ -83,9 +83,28 @@ ResizeTarget PlannedOutputSize(const CConvertJob &job, const StepRules &rules, i
 // jump from frame to frame.
 struct ContentCrops {
     std::optional<CropRect> ratio, fill;
+    // The trim's box, in the frame's pixels: one box for every frame.
+    std::optional<CropRect> trim;
 };
 
-// Rotation, resize, sharpen (runs even after a failure) and stamp, in that
+// The job as its geometry is done when the border goes inside the resize's
+// size: every size the rule sets smaller by the border on both sides, the
+// border in pixels (a percentage taken of the shorter side the rule sets).
+// The job itself when the border is not inside.
+CConvertJob WithBorderInside(const CConvertJob &job);
+
+// The steps before the rotation: the region or margins, the trim, the flip.
+// fileWidth x fileHeight (the file's size upright; 0 for the picture's own)
+// become the size of the part kept, in the file's pixels, so the resize
+// plans from it. False with the reason when nothing of the picture is left.
+bool CutAndFlip(CxImage &img, const CConvertJob &job, int &fileWidth, int &fileHeight, ContentCrops *crops,
+                std::string &reason);
+
+// The border around the picture, in the job's colour.
+bool AddBorder(CxImage &img, const CConvertJob &job);
+
+// The steps before the rotation (CutAndFlip), rotation, resize, tone and
+// colour, sharpen (runs even after a failure), border and stamp, in that
 // order, as the rules say. The resize size comes from the file's own size
 // (fileWidth x fileHeight, before rotation) when given, so a reduced decode
 // ends at exactly the size a full one would. reason tells the first failure.

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -254,16 +256,35 @@ int FormatEntry(const std::string &name)
 
 std::span<const StoredName> StoredRunNames()
 {
-    return kNames;
+    // The editing steps' values are texts, each read by its row.
+    static const std::vector<StoredName> names = [] {
+        std::vector<StoredName> all(std::begin(kNames), std::end(kNames));
+        for (const EditOption &e : EditOptions())
+            all.push_back({e.key, 0, 0, true});
+        return all;
+    }();
+    return names;
 }
 
 const StoredName *FindStoredName(std::string_view name)
 {
-    for (const StoredName &n : kNames)
+    for (const StoredName &n : StoredRunNames())
         if (name == n.name)
             return &n;
     return nullptr;
 }
+
+namespace {
+
+const EditOption *EditOptionStoredAs(std::string_view key)
+{
+    for (const EditOption &e : EditOptions())
+        if (key == e.key)
+            return &e;
+    return nullptr;
+}
+
+} // namespace
 
 std::string StoredTextProblem(std::string_view name, std::string_view value)
 {
@@ -273,6 +294,11 @@ std::string StoredTextProblem(std::string_view name, std::string_view value)
         return RenamePartProblem(std::string(value));
     if (name == "NameTemplate" && !value.empty())
         return NameTemplateProblem(std::string(value));
+    if (const EditOption *e = EditOptionStoredAs(name)) {
+        Edits edits;
+        if (!ReadEditValue(*e, value, edits))
+            return e->valueText ? std::string(e->name) + " " + e->valueText : std::string(e->name);
+    }
     std::vector<OutputSize> sizes;
     std::string problem;
     if (name == "Sizes" && !value.empty() && !ParseSizeList(value, sizes, problem))
@@ -310,6 +336,9 @@ ConvertOptions OptionsFromStored(const StoredValues &values)
     o.m_nrotateType = r.Int("m_nrotateType", 0);
     ReadStamp(r, o);
     ReadOutput(r, o);
+    // Values that cannot be read leave their step out.
+    for (const EditOption &e : EditOptions())
+        ReadEditValue(e, r.Text(e.key), o.m_edits);
     return o;
 }
 
@@ -412,5 +441,8 @@ StoredValues StoredFromJob(const CConvertJob &job, const std::string &logoPath, 
     PutResizeAndNames(job, v);
     PutStamp(job, logoPath, font, colour, v);
     PutOutput(job, v);
+    for (const EditOption &e : EditOptions())
+        if (std::string text = e.text(job.m_edits); !text.empty())
+            v[e.key] = std::move(text);
     return v;
 }

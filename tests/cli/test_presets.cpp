@@ -87,6 +87,10 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
         "--out /tmp/somewhere --if-larger keep",
         "--strip-location --keep-dates",
         "--strip --date-from-exif --no-autorotate",
+        "--crop-margins 10,5%,0,0 --flip v --gamma 1.4 --saturation -30 --border 3 --border-color 203040",
+        "--crop 1,2,30,40 --trim-borders --trim-fuzz 4 --auto-levels --brightness 5 --contrast -5 --grayscale "
+        "--sepia",
+        "--resize fit --width 800 --height 600 --border 2% --border-inside --crop-ratio 4:3 --crop-ratio-follows",
     };
     for (const std::string &row : rows) {
         std::vector<std::string> args = Words(row);

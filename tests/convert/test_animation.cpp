@@ -338,3 +338,47 @@ TEST(Animation, AJpegXlAnimationIsReadFrameByFrame)
         }
     }
 }
+
+// A dot moving over a white field: one trim box holds it in every frame, and
+// the frames are mirrored inside that box.
+TEST(AnimatedGif, FramesAreTrimmedByOneBoxAndFlipped)
+{
+    ScratchDir src, out;
+    std::vector<CxImage> frames(2);
+    std::vector<CxImage *> ptrs;
+    const int dots[2][2] = {{10, 10}, {20, 14}};
+    for (int k = 0; k < 2; ++k) {
+        CxImage &f = frames[std::size_t(k)];
+        ASSERT_TRUE(f.Create(40, 30, 8));
+        RGBQUAD pal[2] = {{255, 255, 255, 0}, {0, 0, 255, 0}};
+        f.SetPalette(pal, 2);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x)
+                f.SetPixelIndex(x, y, BYTE(x >= dots[k][0] && x < dots[k][0] + 4 && y >= dots[k][1] && y < dots[k][1] + 4));
+        f.SetFrameDelay(10);
+        ptrs.push_back(&f);
+    }
+    CxImageGIF gif;
+    gif.SetDisposalMethod(1);
+    CxIOFile file;
+    ASSERT_TRUE(file.Open(src.Path("dot.gif").c_str(), "wb"));
+    ASSERT_TRUE(gif.Encode(&file, ptrs.data(), 2, false));
+    file.Close();
+    CConvertJob job = GifJob(src.Path("dot.gif"), out.Root());
+    job.m_edits.trim = true;
+    job.m_edits.flip = FLIP_HORIZONTAL;
+    RecordingReporter r;
+    ConvertWorker(job, r).Run();
+    ASSERT_EQ(r.results.size(), 1u) << r.Log();
+    ASSERT_EQ(ReadFacts(out.Path("dot.gif")).frames, 2);
+    for (int k = 0; k < 2; ++k) {
+        CxImage f;
+        ASSERT_TRUE(f.Load(out.Path("dot.gif").c_str(), CXIMAGE_FORMAT_GIF, {.frame = k}));
+        EXPECT_EQ(f.GetWidth(), 14);
+        EXPECT_EQ(f.GetHeight(), 8);
+        // Frame 0's dot was at the box's left, frame 1's at its right: mirrored.
+        const int dotX = k == 0 ? 10 : 0, dotY = k == 0 ? 0 : 4;
+        EXPECT_EQ(f.GetPixelColor(dotX + 1, dotY + 1).rgbGreen, 0) << "frame " << k;      // red
+        EXPECT_EQ(f.GetPixelColor(k == 0 ? 1 : 12, dotY + 1).rgbGreen, 255) << "frame " << k; // white
+    }
+}
