@@ -52,21 +52,17 @@ TEST(EditOptionsOnTheCommandLine, AFlipAloneIsLosslessAsJpegtranMakesIt)
     for (const auto &[flip, jpegtranFlip] : {std::pair{"h", "horizontal"}, {"v", "vertical"}}) {
         SCOPED_TRACE(flip);
         const QString out = QString::fromStdString(dir.Path(std::string("out-") + flip));
-        const Result r = RunBatch({"--flip", flip, "--strip", "--out", out, QString::fromStdString(photo)});
+        const QStringList args{"--flip", flip, "--strip", "--out", out, QString::fromStdString(photo)};
+        const Result dry = RunBatch(args + QStringList{"--dry-run"});
+        EXPECT_NE(dry.out.find("将无损变换到"), std::string::npos) << dry.out;
+        const Result r = RunBatch(args);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         QProcess jpegtran;
         jpegtran.start("jpegtran", {"-copy", "none", "-flip", jpegtranFlip, QString::fromStdString(photo)});
         ASSERT_TRUE(jpegtran.waitForFinished(30000)) << "jpegtran (libjpeg-turbo-progs) is needed";
         const QByteArray expected = jpegtran.readAllStandardOutput();
-        const auto written = ReadFileBytes(out.toStdString() + "/p.jpg");
         ASSERT_FALSE(expected.isEmpty());
-        // The pixels' coefficients are jpegtran's; the headers are ours.
-        CxImage a, b;
-        ASSERT_TRUE(a.Load((out.toStdString() + "/p.jpg").c_str(), CXIMAGE_FORMAT_JPG));
-        const std::string mine = dir.Path("jpegtran.jpg");
-        ASSERT_TRUE(WriteFileBytes(mine, std::vector<std::uint8_t>(expected.begin(), expected.end())));
-        ASSERT_TRUE(b.Load(mine.c_str(), CXIMAGE_FORMAT_JPG));
-        EXPECT_EQ(MaxChannelDiff(a, b), 0);
-        EXPECT_NE(r.out.find("无损"), std::string::npos) << r.out;
+        EXPECT_EQ(ReadFileBytes(out.toStdString() + "/p.jpg"),
+                  std::vector<std::uint8_t>(expected.begin(), expected.end()));
     }
 }
