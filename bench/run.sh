@@ -178,6 +178,10 @@ BUILD=$build "$root/bench/sizes.sh" || echo "bench: the several sizes' figures c
 echo
 BUILD=$build "$root/bench/fit.sh" || echo "bench: the file-size limit figures could not be taken" >&2
 
+# The tone steps against a plain run.
+echo
+BUILD=$build "$root/bench/tone.sh" || echo "bench: the tone steps' figures could not be taken" >&2
+
 # The viewer on the largest photos, on a full-HD screen of Xvfb's.
 echo
 mapfile -t largest < <(ls -S "$big"/* | head -6)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -150,6 +151,25 @@ TEST(Tone, NothingChosenChangesNothing)
     CxImage empty;
     cxadjust::ApplyTone(empty, Tone([](ToneSettings &t) { t.autoLevels = true; }));
     EXPECT_FALSE(empty.IsValid());
+}
+
+TEST(Tone, ValuesOutOfRangeAreClamped)
+{
+    const CxImage src = magick::Make(Source::Landscape);
+    auto toned = [&](void (*set)(ToneSettings &)) {
+        CxImage img(src);
+        cxadjust::ApplyTone(img, Tone(set));
+        return img;
+    };
+    EXPECT_EQ(
+        testsupport::MaxChannelDiff(toned([](ToneSettings &t) { t.brightness = 250, t.saturation = -900; }),
+                                    toned([](ToneSettings &t) { t.brightness = 100, t.saturation = -100; })),
+        0);
+    EXPECT_EQ(testsupport::MaxChannelDiff(toned([](ToneSettings &t) { t.gamma = 0; }),
+                                          toned([](ToneSettings &t) { t.gamma = 0.1; })),
+              0);
+    EXPECT_EQ(testsupport::MaxChannelDiff(toned([](ToneSettings &t) { t.gamma = std::nan(""); }), src), 0);
+    EXPECT_EQ(cxadjust::TrimBox(src, std::nan("")), cxadjust::TrimBox(src, 0));
 }
 
 // Each row: the trim box against `convert IN -fuzz F% -format %@ info:`.
