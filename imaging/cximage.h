@@ -297,6 +297,9 @@ public:
     bool RotateLeft(CxImage *iDst = nullptr);
     bool RotateRight(CxImage *iDst = nullptr);
     bool Rotate180(CxImage *iDst = nullptr);
+    // Left-right and top-bottom, in place; palette, transparency and alpha kept.
+    bool Mirror();
+    bool Flip();
     // 3x3 (or larger odd) convolution, divided, offset and clamped, on colour;
     // a paletted image is first raised to 24 bits. Alpha is left as it is.
     bool Filter(const long *kernel, long ksize, long kfactor, long koffset);

@@ -475,6 +475,67 @@ bool CxImage::Rotate180(CxImage *iDst)
 
 namespace {
 
+// Reverses each row of a plane of N-byte pixels, rows [y0, y1).
+template <int N> void MirrorRows(BYTE *plane, std::size_t stride, int width, int y0, int y1)
+{
+    for (int y = y0; y < y1; ++y) {
+        BYTE *l = plane + std::size_t(y) * stride;
+        BYTE *r = l + std::size_t(width - 1) * N;
+        for (; l < r; l += N, r -= N)
+            for (int k = 0; k < N; ++k)
+                std::swap(l[k], r[k]);
+    }
+}
+
+// Swaps row y with row height-1-y for y in [y0, y1), y1 <= height / 2.
+void SwapRows(BYTE *plane, std::size_t stride, std::size_t bytes, int height, int y0, int y1)
+{
+    for (int y = y0; y < y1; ++y)
+        std::swap_ranges(plane + std::size_t(y) * stride, plane + std::size_t(y) * stride + bytes,
+                         plane + std::size_t(height - 1 - y) * stride);
+}
+
+}  // namespace
+
+bool CxImage::Mirror()
+{
+    if (!IsValid() || m_bandRows > 0) {
+        SetError("no image");
+        return false;
+    }
+    const bool colour = m_bpp == 24;
+    BYTE *alpha = AlphaIsValid() ? m_alpha.data() : nullptr;
+    const double work = double(m_width) * m_height * (colour ? 3 : 1) * (alpha ? 2 : 1);
+    return cxops::ParallelBands(m_height, work, [&](int y0, int y1) {
+        if (colour)
+            MirrorRows<3>(m_pixels.data(), std::size_t(m_stride), m_width, y0, y1);
+        else
+            MirrorRows<1>(m_pixels.data(), std::size_t(m_stride), m_width, y0, y1);
+        if (alpha)
+            MirrorRows<1>(alpha, std::size_t(m_width), m_width, y0, y1);
+        return true;
+    });
+}
+
+bool CxImage::Flip()
+{
+    if (!IsValid() || m_bandRows > 0) {
+        SetError("no image");
+        return false;
+    }
+    const std::size_t rowBytes = std::size_t(m_width) * (m_bpp == 24 ? 3 : 1);
+    BYTE *alpha = AlphaIsValid() ? m_alpha.data() : nullptr;
+    const double work = double(rowBytes) * m_height * (alpha ? 2 : 1);
+    return cxops::ParallelBands(m_height / 2, work, [&](int y0, int y1) {
+        SwapRows(m_pixels.data(), std::size_t(m_stride), rowBytes, m_height, y0, y1);
+        if (alpha)
+            SwapRows(alpha, std::size_t(m_width), std::size_t(m_width), m_height, y0, y1);
+        return true;
+    });
+}
+
+namespace {
+
 struct FilterTap {
     int ky, kx;
     long k;

@@ -9,6 +9,9 @@
 #include <iterator>
 #include <limits>
 
+#include <QProcess>
+#include <gtest/gtest.h>
+
 #include <exiv2/exiv2.hpp>
 #include <jpeglib.h>
 
@@ -99,6 +102,27 @@ double Psnr(const CxImage &a, const CxImage &b)
     if (mse == 0)
         return std::numeric_limits<double>::infinity();
     return 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+bool RunConvert(const QStringList &args, std::string *output)
+{
+    QProcess convert;
+    convert.start("convert", args);
+    if (!convert.waitForStarted()) {
+        ADD_FAILURE() << "ImageMagick's convert cannot be started: these tests compare with it "
+                         "(`make deps` or scripts/install-deps installs the imagemagick package)";
+        return false;
+    }
+    convert.closeWriteChannel();
+    const bool finished = convert.waitForFinished(120000);
+    if (!finished || convert.exitStatus() != QProcess::NormalExit || convert.exitCode() != 0) {
+        ADD_FAILURE() << "convert " << args.join(' ').toStdString()
+                      << " failed: " << convert.readAllStandardError().toStdString();
+        return false;
+    }
+    if (output)
+        *output = convert.readAllStandardOutput().toStdString();
+    return true;
 }
 
 CxImage MakeTexturedImage(int width, int height, unsigned seed)

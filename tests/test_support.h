@@ -3,6 +3,7 @@
 
 #include "imaging/cximage.h"
 
+#include <QStringList>
 #include <QTemporaryDir>
 #include <map>
 #include <string>
@@ -38,6 +39,10 @@ CxImage MakeTestImage(int width, int height);
 // dB over R, G, B (infinity when equal). Images must be the same size.
 int MaxChannelDiff(const CxImage &a, const CxImage &b);
 double Psnr(const CxImage &a, const CxImage &b);
+
+// Runs ImageMagick's `convert` with the arguments and gives its standard
+// output; false (with a test failure saying why) when it is missing or fails.
+bool RunConvert(const QStringList &args, std::string *output = nullptr);
 
 // A textured photo-like picture: gradients, edges and fine noise in every
 // channel, so a JPEG of it has energy in every coefficient band.

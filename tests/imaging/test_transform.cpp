@@ -1,3 +1,4 @@
+#include "tests/imaging/magick_compare.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -125,6 +126,43 @@ TEST(Rotate, TurnsUndoEachOtherAcrossTileBorders)
     ASSERT_TRUE(img.RotateLeft());
     EXPECT_TRUE(SamePixels(img, src));
     EXPECT_FALSE(CxImage().RotateLeft());
+}
+
+// Each row: Mirror or Flip against ImageMagick's -flop or -flip on the same
+// pixels, colour and alpha exact; depth, palette and transparency kept.
+TEST(Rotate, MirrorAndFlipMatchImageMagick)
+{
+    using magick::Source;
+    const struct {
+        Source source;
+        bool flip;
+    } cases[] = {{Source::Landscape, false},  {Source::Portrait, true},  {Source::ClearBorder, false},
+                 {Source::ClearBorder, true}, {Source::Paletted, false}, {Source::Paletted, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(magick::Name(c.source)) + (c.flip ? " flip" : " mirror"));
+        testsupport::ScratchDir dir;
+        std::string in;
+        const CxImage src = magick::AsPng(magick::Make(c.source), dir, in);
+        CxImage ours(src);
+        ASSERT_TRUE(c.flip ? ours.Flip() : ours.Mirror());
+        EXPECT_EQ(ours.GetBpp(), src.GetBpp());
+        EXPECT_EQ(ours.GetNumColors(), src.GetNumColors());
+        EXPECT_EQ(ours.GetTransIndex(), src.GetTransIndex());
+        EXPECT_EQ(ours.AlphaIsValid(), src.AlphaIsValid());
+        const CxImage theirs = magick::Convert(in, {c.flip ? "-flip" : "-flop"}, dir);
+        ASSERT_EQ(theirs.GetWidth(), ours.GetWidth());
+        ASSERT_EQ(theirs.GetHeight(), ours.GetHeight());
+        int differing = 0;
+        for (int y = 0; y < ours.GetHeight(); ++y)
+            for (int x = 0; x < ours.GetWidth(); ++x)
+                differing += !(ours.GetPixelColor(x, y) == theirs.GetPixelColor(x, y));
+        EXPECT_EQ(differing, 0);
+        // Twice gives back the picture; an empty one is refused.
+        ASSERT_TRUE(c.flip ? ours.Flip() : ours.Mirror());
+        EXPECT_TRUE(SamePixels(ours, src));
+    }
+    EXPECT_FALSE(CxImage().Mirror());
+    EXPECT_FALSE(CxImage().Flip());
 }
 
 // --- Filter ------------------------------------------------------------------
