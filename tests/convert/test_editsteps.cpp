@@ -15,8 +15,9 @@ Edits Parsed(const std::vector<std::pair<const char *, const char *>> &options)
     for (const auto &[name, value] : options) {
         const EditOption *o = FindEditOption(name);
         EXPECT_NE(o, nullptr) << name;
-        if (o)
+        if (o) {
             EXPECT_EQ(o->parse(value, e), nullptr) << name << " " << value;
+        }
     }
     return e;
 }
