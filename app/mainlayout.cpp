@@ -249,7 +249,8 @@ void CMainLayout::PlaceEditsRow()
     // On the caption's line.
     const QRect caption = Control(IDC_FOLDER_LABEL)->geometry();
     const int left = caption.right() + 1 + kGap;
-    Control(IDC_EDITS_LABEL)->setGeometry(left, caption.y(), std::max(0, button->x() - kGap - left), caption.height());
+    Control(IDC_EDITS_LABEL)
+        ->setGeometry(left, caption.y(), std::max(0, button->x() - kGap - left), caption.height());
 }
 
 // The metadata list sits between the dates and the command buttons (Undo

@@ -22,7 +22,8 @@ void CElidingLabel::resizeEvent(QResizeEvent *event)
 
 void CElidingLabel::Elide()
 {
-    const QString shown = fontMetrics().elidedText(m_full, Qt::ElideRight, std::max(0, contentsRect().width()));
+    const QString shown =
+        fontMetrics().elidedText(m_full, Qt::ElideRight, std::max(0, contentsRect().width()));
     setText(shown);
     setToolTip(shown == m_full ? QString() : m_full);
 }

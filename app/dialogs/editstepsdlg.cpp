@@ -141,7 +141,8 @@ CEditStepsDlg::Length CEditStepsDlg::MakeLength(const char *name, double mostPer
     l.unit = new QComboBox(this);
     l.unit->setObjectName(QString::fromLatin1(name) + QStringLiteral("Unit"));
     l.unit->addItems({tr("像素"), QStringLiteral("%")});
-    connect(l.unit, &QComboBox::currentIndexChanged, this, [this, l, mostPercent] { SetUnit(l, mostPercent); });
+    connect(l.unit, &QComboBox::currentIndexChanged, this,
+            [this, l, mostPercent] { SetUnit(l, mostPercent); });
     SetUnit(l, mostPercent);
     return l;
 }
@@ -200,7 +201,8 @@ QWidget *CEditStepsDlg::MakeCropGroup()
     const char *regionNames[] = {"cropX", "cropY", "cropWidth", "cropHeight"};
     const QString regionLabels[] = {QStringLiteral("X:"), QStringLiteral("Y:"), tr("宽:"), tr("高:")};
     for (int i = 0; i < 4; ++i) {
-        m_region[std::size_t(i)] = WholeBox(group, QString::fromLatin1(regionNames[i]), i < 2 ? 0 : 1, kMostPixels);
+        m_region[std::size_t(i)] =
+            WholeBox(group, QString::fromLatin1(regionNames[i]), i < 2 ? 0 : 1, kMostPixels);
         auto *label = new QLabel(regionLabels[i], group);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(label, 1 + i / 2, 1 + 2 * (i % 2));
@@ -234,7 +236,8 @@ QWidget *CEditStepsDlg::MakeToneGroup()
     m_autoLevels->setObjectName(QStringLiteral("autoLevels"));
     form->addRow(m_autoLevels);
     const char *names[] = {"brightness", "contrast", "saturation"};
-    const char *labels[] = {QT_TRANSLATE_NOOP("CEditStepsDlg", "亮度:"), QT_TRANSLATE_NOOP("CEditStepsDlg", "对比度:"),
+    const char *labels[] = {QT_TRANSLATE_NOOP("CEditStepsDlg", "亮度:"),
+                            QT_TRANSLATE_NOOP("CEditStepsDlg", "对比度:"),
                             QT_TRANSLATE_NOOP("CEditStepsDlg", "饱和度:")};
     for (std::size_t i = 0; i < 3; ++i) {
         m_levels[i] = WholeBox(group, QString::fromLatin1(names[i]), -100, 100);
@@ -256,7 +259,10 @@ QWidget *CEditStepsDlg::MakeToneGroup()
     m_gamma->setDecimals(2);
     m_gamma->setSingleStep(0.1);
     m_gamma->setToolTip(tr("大于 1 时中间调变亮"));
-    form->addRow(tr("伽马:"), m_gamma);
+    auto *gamma = new QHBoxLayout;
+    gamma->addWidget(m_gamma);
+    gamma->addStretch();
+    form->addRow(tr("伽马:"), gamma);
     m_grayscale = new QCheckBox(tr("灰度"), group);
     m_grayscale->setObjectName(QStringLiteral("grayscale"));
     m_sepia = new QCheckBox(tr("棕褐色"), group);
@@ -298,8 +304,9 @@ QWidget *CEditStepsDlg::MakeBorderGroup()
     m_border.value->setToolTip(tr("像素,或较短边的百分比(最多 50%)"));
     auto *width = new QHBoxLayout;
     width->setSpacing(2);
-    width->addWidget(m_border.value, 1);
+    width->addWidget(m_border.value);
     width->addWidget(m_border.unit);
+    width->addStretch();
     m_borderColour = new CColourPicker(group);
     m_borderColour->setObjectName(QStringLiteral("borderColour"));
     m_borderColour->SetDefaultText(QString());
@@ -348,7 +355,8 @@ Edits CEditStepsDlg::Values() const
 {
     Edits e;
     if (m_cropWay->checkedId() == 1)
-        e.crop = EditRegion{m_region[0]->value(), m_region[1]->value(), m_region[2]->value(), m_region[3]->value()};
+        e.crop = EditRegion{m_region[0]->value(), m_region[1]->value(), m_region[2]->value(),
+                            m_region[3]->value()};
     if (m_cropWay->checkedId() == 2) {
         std::array<EditLength, 4> margins;
         for (std::size_t i = 0; i < 4; ++i)
@@ -400,10 +408,12 @@ void CEditStepsDlg::LoadSample(const QString &path)
     CxDecodeRequest request;
     request.hintWidth = request.hintHeight = kSampleSide;
     CxImage picture;
-    if (!picture.Load(QFile::encodeName(path).constData(), CXIMAGE_FORMAT_UNKNOWN, request) || !picture.IsValid())
+    if (!picture.Load(QFile::encodeName(path).constData(), CXIMAGE_FORMAT_UNKNOWN, request) ||
+        !picture.IsValid())
         return;
     const double w = double(picture.GetWidth()), h = double(picture.GetHeight());
-    const double scale = std::min(1.0, kSampleSide / std::max(w, h));
+    // A small picture is enlarged: the sample fills its box either way.
+    const double scale = kSampleSide / std::max(w, h);
     const long sw = std::max(1L, std::lround(w * scale)), sh = std::max(1L, std::lround(h * scale));
     if ((sw != long(w) || sh != long(h)) && !picture.Resample(sw, sh))
         return;

@@ -29,17 +29,25 @@ TEST(EditStepsDlg, EachStepComesBackFromTheFieldsAndIsNamedInTheSummary)
         const char *summary;
     } rows[] = {
         {{}, ""},
-        {With([](Edits &e) { e.crop = EditRegion{3, 4, 50, 60}; }), "编辑: 裁剪"},
-        {With([](Edits &e) { e.margins = {{{10, false}, {12.5, true}, {0, false}, {33.25, true}}}; }), "编辑: 裁剪"},
+        {With([](Edits &e) {
+             e.crop = EditRegion{3, 4, 50, 60};
+         }),
+         "编辑: 裁剪"},
+        {With([](Edits &e) {
+             e.margins = {{{10, false}, {12.5, true}, {0, false}, {33.25, true}}};
+         }),
+         "编辑: 裁剪"},
         {With([](Edits &e) { e.trim = true, e.trimFuzz = 22.5; }), "编辑: 修剪边框"},
         {With([](Edits &e) { e.flip = FLIP_BOTH; }), "编辑: 翻转"},
+        {With([](Edits &e) { e.tone = {true, -20, 35, 2.25, -100, true, true}; }), "编辑: 色调与颜色"},
         {With([](Edits &e) {
-             e.tone = {true, -20, 35, 2.25, -100, true, true};
+             e.border = {7.5, true}, e.borderColor = RGB(16, 32, 48), e.borderInside = true;
          }),
-         "编辑: 色调与颜色"},
-        {With([](Edits &e) { e.border = {7.5, true}, e.borderColor = RGB(16, 32, 48), e.borderInside = true; }),
          "编辑: 边框"},
-        {With([](Edits &e) { e.flip = FLIP_HORIZONTAL, e.border = {4, false}; }), "编辑: 翻转、边框"},
+        {With([](Edits &e) {
+             e.flip = FLIP_HORIZONTAL, e.border = {4, false};
+         }),
+         "编辑: 翻转、边框"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.summary);
@@ -72,9 +80,9 @@ TEST(EditStepsDlg, TheFieldsHoldTheStepsBounds)
         const char *name;
         double least, most;
     } rows[] = {
-        {"cropX", 0, 1 << 20}, {"cropWidth", 1, 1 << 20}, {"marginTop", 0, 1 << 20}, {"trimFuzz", 0, 100},
-        {"brightness", -100, 100}, {"contrast", -100, 100}, {"saturation", -100, 100}, {"gamma", 0.1, 10},
-        {"border", 0, 10000},
+        {"cropX", 0, 1 << 20},     {"cropWidth", 1, 1 << 20}, {"marginTop", 0, 1 << 20},
+        {"trimFuzz", 0, 100},      {"brightness", -100, 100}, {"contrast", -100, 100},
+        {"saturation", -100, 100}, {"gamma", 0.1, 10},        {"border", 0, 10000},
     };
     for (const auto &row : rows)
         EXPECT_EQ(range(row.name), std::pair(row.least, row.most)) << row.name;
@@ -89,9 +97,9 @@ TEST(EditStepsDlg, TheFieldsHoldTheStepsBounds)
     EXPECT_DOUBLE_EQ(bottom->maximum(), 39.99);
     bottom->setValue(80); // clamped
     EXPECT_DOUBLE_EQ(bottom->value(), 39.99);
-    // Pixels on one side leave the other its whole range.
+    // Pixels on one side leave the other all but a step of 100 %.
     dlg.findChild<QComboBox *>("marginTopUnit")->setCurrentIndex(0);
-    EXPECT_DOUBLE_EQ(bottom->maximum(), 100);
+    EXPECT_DOUBLE_EQ(bottom->maximum(), 99.99);
     // Decimals with a '.' in every language.
     auto *gamma = dlg.findChild<QDoubleSpinBox *>("gamma");
     gamma->setValue(1.5);
@@ -121,9 +129,15 @@ TEST(EditStepsDlg, TheSampleShowsTheToneBeforeAndAfter)
     const QImage before = dlg.SampleBefore().convertToFormat(QImage::Format_RGB32);
     ASSERT_FALSE(before.isNull());
     EXPECT_EQ(before.size(), QSize(CEditStepsDlg::kSampleSide, CEditStepsDlg::kSampleSide / 2));
+    // A small picture fills the box too.
+    const std::string small = dir.Path("small.png");
+    ASSERT_TRUE(testsupport::MakeTestImage(20, 40).Save(small.c_str(), CXIMAGE_FORMAT_PNG));
+    EXPECT_EQ(CEditStepsDlg(Edits{}, false, QString::fromStdString(small)).SampleBefore().size(),
+              QSize(CEditStepsDlg::kSampleSide / 2, CEditStepsDlg::kSampleSide));
     EXPECT_EQ(dlg.SampleAfter().convertToFormat(QImage::Format_RGB32), before);
     dlg.findChild<QCheckBox *>("grayscale")->setChecked(true);
-    const QImage after = dlg.findChild<QLabel *>("after")->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage after =
+        dlg.findChild<QLabel *>("after")->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(after, dlg.SampleAfter().convertToFormat(QImage::Format_RGB32));
     bool grey = true, changed = false;
     for (int y = 0; y < after.height(); y += 7)

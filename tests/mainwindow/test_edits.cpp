@@ -67,13 +67,21 @@ TEST_F(EditSteps, EachStepIsStoredAsItsRowsTextAndComesBack)
         Edits edits;
         const char *key, *stored; // one of the values, as written
     } rows[] = {
-        {With([](Edits &e) { e.crop = EditRegion{3, 4, 50, 60}; }), "Crop", "3,4,50,60"},
-        {With([](Edits &e) { e.margins = {{{10, false}, {12.5, true}, {0, false}, {8, false}}}; }), "CropMargins",
-         "10,12.5%,0,8"},
+        {With([](Edits &e) {
+             e.crop = EditRegion{3, 4, 50, 60};
+         }),
+         "Crop", "3,4,50,60"},
+        {With([](Edits &e) {
+             e.margins = {{{10, false}, {12.5, true}, {0, false}, {8, false}}};
+         }),
+         "CropMargins", "10,12.5%,0,8"},
         {With([](Edits &e) { e.trim = true, e.trimFuzz = 22.5; }), "TrimFuzz", "22.5"},
         {With([](Edits &e) { e.flip = FLIP_BOTH; }), "Flip", "hv"},
         {With([](Edits &e) { e.tone = {true, -20, 35, 2.25, 40, false, true}; }), "Gamma", "2.25"},
-        {With([](Edits &e) { e.border = {3.5, true}, e.borderColor = RGB(16, 32, 48); }), "BorderColor", "102030"},
+        {With([](Edits &e) {
+             e.border = {3.5, true}, e.borderColor = RGB(16, 32, 48);
+         }),
+         "BorderColor", "102030"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.key);
@@ -97,8 +105,10 @@ TEST_F(EditSteps, EachStepIsStoredAsItsRowsTextAndComesBack)
 // A stored value that cannot be read leaves its step out and only it.
 TEST_F(EditSteps, UnreadableStoredValuesLeaveTheirStepOut)
 {
-    for (const auto &[key, value] : {std::pair{"Gamma", QString("1,5")}, {"Flip", QString("x")},
-                                     {"Border", QString("-3")}, {"Crop", QString("1,2,3,") + QString(300, '9')},
+    for (const auto &[key, value] : {std::pair{"Gamma", QString("1,5")},
+                                     {"Flip", QString("x")},
+                                     {"Border", QString("-3")},
+                                     {"Crop", QString("1,2,3,") + QString(300, '9')},
                                      {"TrimBorders", QString("yes")}})
         WriteProfileString(kSettingsSection, key, value);
     WriteProfileString(kSettingsSection, "Sepia", "1");
@@ -150,9 +160,13 @@ TEST_F(EditSteps, ARunWithEditsWritesWhatVelmoraBatchWrites)
     m_dlg->OnOK();
     ASSERT_EQ(m_dlg->ResultFiles().size(), 2);
 
-    QStringList args{"--format",      "jpg", "--crop-margins", "10,5%,0,8", "--flip",        "h",
-                     "--gamma",       "1.5", "--border",       "4",         "--border-color", "102030",
-                     "--out", QString::fromStdString(m_out.Path("batch"))};
+    QStringList args{"--format",       "jpg",
+                     "--crop-margins", "10,5%,0,8",
+                     "--flip",         "h",
+                     "--gamma",        "1.5",
+                     "--border",       "4",
+                     "--border-color", "102030",
+                     "--out",          QString::fromStdString(m_out.Path("batch"))};
     for (const QString &path : m_dlg->Lists()->SelectedPaths())
         args << path;
     const testsupport::Result r = testsupport::RunBatch(args);
@@ -165,7 +179,7 @@ TEST_F(EditSteps, ARunWithEditsWritesWhatVelmoraBatchWrites)
         EXPECT_EQ(bytes, testsupport::ReadFileBytes(m_out.Path("batch/" + name)));
         // The steps ran: 160 - 8 - 8 (5 %) + 2 * 4 wide, 120 - 10 + 8 high.
         CxImage img(written.toUtf8().constData(), CXIMAGE_FORMAT_JPG);
-        EXPECT_EQ(std::pair(img.GetWidth(), img.GetHeight()), std::pair(152u, 118u));
+        EXPECT_EQ(QSize(int(img.GetWidth()), int(img.GetHeight())), QSize(152, 118));
     }
 }
 
@@ -176,7 +190,8 @@ TEST_F(EditSteps, TheButtonAndItsLineKeepToTheCaptionRow)
 {
     CMainDlg &dlg = Open();
     ChooseEdits(With([](Edits &e) {
-        e.crop = EditRegion{0, 0, 9, 9}, e.trim = true, e.flip = FLIP_BOTH, e.tone.sepia = true, e.border = {1, false};
+        e.crop = EditRegion{0, 0, 9, 9}, e.trim = true, e.flip = FLIP_BOTH, e.tone.sepia = true,
+        e.border = {1, false};
     }));
     for (const QSize size : {QSize(960, 660), QSize(810, 530), QSize(1300, 700)}) {
         SCOPED_TRACE(size.width());
