@@ -66,22 +66,27 @@ TEST_F(EditSteps, EachStepIsStoredAsItsRowsTextAndComesBack)
     const struct {
         Edits edits;
         const char *key, *stored; // one of the values, as written
+        const char *summary;
     } rows[] = {
         {With([](Edits &e) {
              e.crop = EditRegion{3, 4, 50, 60};
          }),
-         "Crop", "3,4,50,60"},
+         "Crop", "3,4,50,60", "编辑: 裁剪"},
         {With([](Edits &e) {
              e.margins = {{{10, false}, {12.5, true}, {0, false}, {8, false}}};
          }),
-         "CropMargins", "10,12.5%,0,8"},
-        {With([](Edits &e) { e.trim = true, e.trimFuzz = 22.5; }), "TrimFuzz", "22.5"},
-        {With([](Edits &e) { e.flip = FLIP_BOTH; }), "Flip", "hv"},
-        {With([](Edits &e) { e.tone = {true, -20, 35, 2.25, 40, false, true}; }), "Gamma", "2.25"},
+         "CropMargins", "10,12.5%,0,8", "编辑: 裁剪"},
+        {With([](Edits &e) { e.trim = true, e.trimFuzz = 22.5; }), "TrimFuzz", "22.5", "编辑: 修剪边框"},
         {With([](Edits &e) {
-             e.border = {3.5, true}, e.borderColor = RGB(16, 32, 48);
+             e.flip = FLIP_BOTH, e.border = {4, false};
          }),
-         "BorderColor", "102030"},
+         "Flip", "hv", "编辑: 翻转、边框"},
+        {With([](Edits &e) { e.tone = {true, -20, 35, 2.25, 40, false, true}; }), "Gamma", "2.25",
+         "编辑: 色调与颜色"},
+        {With([](Edits &e) {
+             e.border = {3.5, true}, e.borderColor = RGB(16, 32, 48), e.borderInside = true;
+         }),
+         "BorderColor", "102030", "编辑: 边框"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.key);
@@ -89,7 +94,7 @@ TEST_F(EditSteps, EachStepIsStoredAsItsRowsTextAndComesBack)
         Open();
         EXPECT_EQ(Summary(), QString());
         ChooseEdits(row.edits);
-        EXPECT_EQ(Summary(), CEditStepsDlg::Summary(row.edits));
+        EXPECT_EQ(Summary(), U(row.summary));
         m_dlg->Options()->WriteSettings(QString());
         EXPECT_EQ(GetProfileString(kSettingsSection, row.key), row.stored);
         for (const EditOption &o : EditOptions())
@@ -97,8 +102,8 @@ TEST_F(EditSteps, EachStepIsStoredAsItsRowsTextAndComesBack)
         m_dlg.reset();
         COptionPanel &p = *Open().Options();
         EXPECT_EQ(p.m_edits, row.edits);
-        EXPECT_EQ(Summary(), CEditStepsDlg::Summary(row.edits));
-        EXPECT_EQ(MakeConvertJob(p.MakeOptions(), {}).m_edits, row.edits);
+        EXPECT_EQ(Summary(), U(row.summary));
+        EXPECT_EQ(p.MakeOptions().m_edits, row.edits);
     }
 }
 
