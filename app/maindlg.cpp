@@ -21,6 +21,7 @@
 #include "lists/selectedlistctrl.h"
 #include "settings/settingsstore.h"
 #include "controls/elidingcombobox.h"
+#include "controls/elidinglabel.h"
 #include "controls/shelltree/shelltreectrl.h"
 #include "controls/spinbuttonctrl.h"
 #include "lists/transparentbitmapstatic.h"
@@ -159,6 +160,9 @@ void CMainDlg::CreateControls()
             break;
         case Kind::ElidingCombo:
             w = new CElidingComboBox(this);
+            break;
+        case Kind::ElidingLabel:
+            w = new CElidingLabel(this);
             break;
         case Kind::Spin:
             w = new CSpinButtonCtrl(this);
@@ -384,12 +388,14 @@ void CMainDlg::ViewSelected(bool processed, int start)
     const ConvertOptions o = m_options->MakeOptions();
     CPreviewDlg dlg(this);
     m_previewFiles = m_lists->SelectedPaths();
-    dlg.SetPreview(processed && (o.m_bResize || o.m_bRotate || o.m_bStamp));
     // The list gives a watermark that names its file that file's text.
     std::vector<std::string> sources;
     for (const QString &path : m_previewFiles)
         sources.push_back(path.toStdString());
-    dlg.SetPreviewSettings(MakeConvertJob(o, sources));
+    const CConvertJob job = MakeConvertJob(o, sources);
+    // Editing steps alone change the picture too.
+    dlg.SetPreview(processed && (o.m_bResize || o.m_bRotate || o.m_bStamp || job.m_edits.ChangesPixels()));
+    dlg.SetPreviewSettings(job);
     dlg.SetFileList(&m_previewFiles);
     dlg.SetOpenMode(CPreviewDlg::MODE_SELECTED);
     dlg.SetStartIndex(start);

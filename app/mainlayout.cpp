@@ -234,6 +234,25 @@ void CMainLayout::FitPresetRow()
     save->setVisible(shown);
 }
 
+// The button keeps its distance to the window's right edge and grows to the
+// left for a longer caption; the summary, right-aligned, ends before it and
+// begins after the folder list's caption, which moves with the splitter.
+void CMainLayout::PlaceEditsRow()
+{
+    constexpr int kGap = 6, kButtonPadding = 14;
+    auto *button = qobject_cast<QPushButton *>(Control(IDC_EDITS));
+    const QRect own = maintemplate::Find(IDC_EDITS)->rect;
+    const int rightGap = maintemplate::kDefaultClientSize.width() - (own.right() + 1);
+    const int width =
+        std::max(own.width(), button->fontMetrics().horizontalAdvance(button->text()) + kButtonPadding);
+    button->setGeometry(m_rtWnd.right - rightGap - width, own.y(), width, own.height());
+    // On the caption's line.
+    const QRect caption = Control(IDC_FOLDER_LABEL)->geometry();
+    const int left = caption.right() + 1 + kGap;
+    Control(IDC_EDITS_LABEL)
+        ->setGeometry(left, caption.y(), std::max(0, button->x() - kGap - left), caption.height());
+}
+
 // The metadata list sits between the dates and the command buttons (Undo
 // Last Run first), which come closer as the window narrows: short of room at
 // its place it shrinks to what is left before them, and where even that is
@@ -272,6 +291,7 @@ void CMainLayout::RelayoutControls()
     MoveControl(IDC_SELECTED_LIST, m_rtSplitVer.right, m_rtSplitHor.bottom, w.right - 12 - m_rtSplitVer.right,
                 l - m_rtSplitHor.bottom);
     PlaceControl(IDC_FOLDER_LABEL, m_rtSplitVer.right, 8);
+    PlaceEditsRow();
     PlaceControl(IDC_COUNT_LABEL, m_rtSplitVer.right, m_rtSplitHor.top + 13);
     PlaceListButtons();
 

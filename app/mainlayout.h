@@ -49,6 +49,9 @@ public:
     // twice restores the screen.
     void DrawSplitTracker(const WinRect &rc);
     void FitPresetRow();
+    // The editing steps' button at the right end of the folder list's
+    // caption row, their summary between it and the caption.
+    void PlaceEditsRow();
 
     // Window handlers.
     void OnSize();

@@ -24,6 +24,9 @@ const std::array kControls{
     Control{IDC_FOLDER_TREE, K::Tree, nullptr, QRect(6, 24, 180, 440)},
     Control{IDC_FOLDER_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "文件夹中的图像:"),
             QRect(192, 6, 200, 16)},
+    // The editing steps chosen, and the button that chooses them.
+    Control{IDC_EDITS_LABEL, K::ElidingLabel, nullptr, QRect(560, 6, 304, 16)},
+    Control{IDC_EDITS, K::Button, QT_TRANSLATE_NOOP("CMainDlg", "编辑..."), QRect(868, 2, 80, 22)},
     Control{IDC_FOLDER_LIST, K::FolderList, nullptr, QRect(192, 24, 756, 252)},
     Control{IDC_COUNT_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "选定的图像: 0"),
             QRect(192, 289, 124, 16)},

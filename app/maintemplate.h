@@ -20,6 +20,7 @@ enum class Kind {
     Edit,
     Combo,
     ElidingCombo, // a combo box whose text too long for it ends in "…"
+    ElidingLabel, // a label whose text too long for it ends in "…", whole in its tip
     Spin,
     Picture,
     ProgressBar,

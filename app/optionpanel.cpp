@@ -14,8 +14,10 @@
 #include "settings/settingsstore.h"
 #include "convert/storedoptions.h"
 #include "controls/spinbuttonctrl.h"
+#include "app/dialogs/editstepsdlg.h"
 #include "app/dialogs/encodersettingsdlg.h"
 #include "app/dialogs/stampfontdlg.h"
+#include "controls/elidinglabel.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -115,6 +117,8 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     onClick(IDC_STAMP_MORE, &COptionPanel::OnStampMore);
     onClick(IDC_KEEP_DATES, &COptionPanel::OnKeepDatesCheck);
     onClick(IDC_FORMAT_SETTINGS, &COptionPanel::OnFormatSettings);
+    onClick(IDC_EDITS, &COptionPanel::OnEdits);
+    Control<CElidingLabel>(IDC_EDITS_LABEL)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     connect(m_resizeType, &QComboBox::activated, this, &COptionPanel::OnResizeTypeChange);
     // The list of several sizes is typed behind 更多...: it opens once chosen.
     connect(m_resizeType, &QComboBox::activated, this, [this](int index) {
@@ -200,6 +204,7 @@ bool COptionPanel::UpdateData(bool save)
         Control<QComboBox>(IDC_METADATA)->setCurrentIndex(MetadataEntry(m_nMetadata));
         SetChecked(Control(IDC_LOSSLESS), m_bLossless);
         SetChecked(Control(IDC_IF_LARGER), m_bKeepIfLarger);
+        ShowEditsSummary();
         return true;
     }
 
@@ -335,6 +340,17 @@ void COptionPanel::ReadNewSettings(const SettingsSource &from)
     l.unit = std::clamp(getInt(kMaxFileSizeUnit, l.unit), int(SIZEUNIT_KB), int(SIZEUNIT_MIB));
     l.minQuality = std::clamp(getInt(kMinQuality, l.minQuality), 1, 100);
     l.shrink = getInt(kMaxFileSizeShrink, 0) != 0;
+    ReadEdits(from);
+}
+
+void COptionPanel::ReadEdits(const SettingsSource &from)
+{
+    // No value of a step is longer than this; a longer one is not read at all.
+    constexpr qsizetype kMaxEditText = 200;
+    m_edits = {};
+    for (const EditOption &row : EditOptions())
+        if (const QString text = from.getString(row.key, QString()); text.size() <= kMaxEditText)
+            ReadEditValue(row, text.toStdString(), m_edits);
 }
 
 void COptionPanel::ReadEncoderSettings(const SettingsSource &from)
@@ -409,6 +425,8 @@ void COptionPanel::WriteNewSettings() const
     putInt(kMaxFileSizeUnit, l.unit);
     putInt(kMinQuality, l.minQuality);
     putInt(kMaxFileSizeShrink, l.shrink);
+    for (const EditOption &row : EditOptions())
+        WriteProfileString(kSettingsSection, row.key, QString::fromStdString(row.text(m_edits)));
 }
 
 void COptionPanel::WriteSettings(const QString &currentFolder)
@@ -591,6 +609,9 @@ void COptionPanel::PutNewValues(StoredValues &v) const
     put(kMaxFileSizeUnit, l.unit);
     put(kMinQuality, l.minQuality);
     put(kMaxFileSizeShrink, l.shrink);
+    for (const EditOption &row : EditOptions())
+        if (std::string text = row.text(m_edits); !text.empty())
+            v[row.key] = std::move(text);
 }
 
 void COptionPanel::LoadValues(const StoredValues &values)
@@ -754,7 +775,25 @@ void COptionPanel::OnBrowseDest()
 
 void COptionPanel::OnResizeMore()
 {
-    CResizeOptionsDlg::Run(m_window, m_resizeChoices, m_resizeType->currentIndex());
+    // The ratio's turn is an editing step's value, kept with the others.
+    m_resizeChoices.ratioFollows = m_edits.cropRatioFollows;
+    if (CResizeOptionsDlg::Run(m_window, m_resizeChoices, m_resizeType->currentIndex()))
+        m_edits.cropRatioFollows = m_resizeChoices.ratioFollows;
+}
+
+void COptionPanel::OnEdits()
+{
+    // Whether the resize as the controls stand now sets a size the border
+    // can be held in.
+    const bool holdsBorder = IsChecked(Control(IDC_RESIZE)) && RuleHoldsBorder(m_resizeType->currentIndex());
+    const QString sample = m_firstSelectedPath ? m_firstSelectedPath() : QString();
+    if (CEditStepsDlg::Run(m_window, m_edits, holdsBorder, sample))
+        ShowEditsSummary();
+}
+
+void COptionPanel::ShowEditsSummary()
+{
+    Control<CElidingLabel>(IDC_EDITS_LABEL)->SetFullText(CEditStepsDlg::Summary(m_edits));
 }
 
 bool COptionPanel::SizesReadable(const QString &list)

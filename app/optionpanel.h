@@ -76,6 +76,8 @@ public:
     int m_bLossless = 1;
     int m_bKeepIfLarger = 0;
     int m_nAutoRotate = -1; // a preset's; -1 as the store has it
+    // Behind 编辑... (the crop ratio's turn behind the resize group's 更多...).
+    Edits m_edits;
 
     // The path of the file the name template's example is shown for; empty
     // when none is selected.
@@ -117,6 +119,7 @@ public:
     void OnStampMore();
     void OnKeepDatesCheck();
     void OnFormatSettings();
+    void OnEdits();
     // A folder chosen by browsing: selected when listed exactly as found by
     // the list's search, otherwise inserted below the first entry.
     void AddBrowsedFolder(const QString &path);
@@ -158,6 +161,11 @@ private:
     void WriteNewSettings() const;
     void PutNewValues(StoredValues &values) const;
     void ReadEncoderSettings(const SettingsSource &from);
+    // The editing steps, each row's text under its key; a value that cannot
+    // be read leaves its step out.
+    void ReadEdits(const SettingsSource &from);
+    // The line above the folder list that says which steps are chosen.
+    void ShowEditsSummary();
     void WriteEncoderSettings() const;
 
     QWidget *m_window;

@@ -97,4 +97,8 @@ inline constexpr int IDC_PRESET = 1151;
 inline constexpr int IDC_PRESET_SAVE = 1152;    // "保存..."
 inline constexpr int IDC_PRESET_DELETE = 1153;  // "删除", in the save dialog
 
+// Editing steps, at the right end of the folder list's caption row.
+inline constexpr int IDC_EDITS = 1160;          // "编辑..."
+inline constexpr int IDC_EDITS_LABEL = 1161;    // the chosen steps, "编辑: 翻转、边框"
+
 }  // namespace mainid

@@ -55,6 +55,181 @@
     </message>
 </context>
 <context>
+    <name>CEditStepsDlg</name>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>水平</source>
+        <translation>Horizontal</translation>
+    </message>
+    <message>
+        <source>垂直</source>
+        <translation>Vertical</translation>
+    </message>
+    <message>
+        <source>水平和垂直</source>
+        <translation>Horizontal and vertical</translation>
+    </message>
+    <message>
+        <source>编辑</source>
+        <translation>Edit</translation>
+    </message>
+    <message>
+        <source>修剪与翻转</source>
+        <translation>Trim and flip</translation>
+    </message>
+    <message>
+        <source>修剪边框</source>
+        <translation>Trim borders</translation>
+    </message>
+    <message>
+        <source>裁去与四角颜色相同(或透明)的均匀边框</source>
+        <translation>Cuts off uniform borders of the corners&apos; colour (or transparent ones)</translation>
+    </message>
+    <message>
+        <source>容差:</source>
+        <translation>Tolerance:</translation>
+    </message>
+    <message>
+        <source>翻转:</source>
+        <translation>Flip:</translation>
+    </message>
+    <message>
+        <source>全部重置</source>
+        <translation>Reset All</translation>
+    </message>
+    <message>
+        <source>像素</source>
+        <translation>px</translation>
+    </message>
+    <message>
+        <source>裁剪</source>
+        <translation>Crop</translation>
+    </message>
+    <message>
+        <source>区域(像素):</source>
+        <translation>Region (pixels):</translation>
+    </message>
+    <message>
+        <source>边距:</source>
+        <translation>Margins:</translation>
+    </message>
+    <message>
+        <source>宽:</source>
+        <translation>W:</translation>
+    </message>
+    <message>
+        <source>高:</source>
+        <translation>H:</translation>
+    </message>
+    <message>
+        <source>上:</source>
+        <translation>Top:</translation>
+    </message>
+    <message>
+        <source>右:</source>
+        <translation>Right:</translation>
+    </message>
+    <message>
+        <source>下:</source>
+        <translation>Bottom:</translation>
+    </message>
+    <message>
+        <source>左:</source>
+        <translation>Left:</translation>
+    </message>
+    <message>
+        <source>色调与颜色</source>
+        <translation>Tone and colour</translation>
+    </message>
+    <message>
+        <source>自动色阶</source>
+        <translation>Auto levels</translation>
+    </message>
+    <message>
+        <source>亮度:</source>
+        <translation>Brightness:</translation>
+    </message>
+    <message>
+        <source>对比度:</source>
+        <translation>Contrast:</translation>
+    </message>
+    <message>
+        <source>饱和度:</source>
+        <translation>Saturation:</translation>
+    </message>
+    <message>
+        <source>大于 1 时中间调变亮</source>
+        <translation>Above 1 lightens the middle tones</translation>
+    </message>
+    <message>
+        <source>伽马:</source>
+        <translation>Gamma:</translation>
+    </message>
+    <message>
+        <source>灰度</source>
+        <translation>Grayscale</translation>
+    </message>
+    <message>
+        <source>棕褐色</source>
+        <translation>Sepia</translation>
+    </message>
+    <message>
+        <source>之前</source>
+        <translation>Before</translation>
+    </message>
+    <message>
+        <source>之后</source>
+        <translation>After</translation>
+    </message>
+    <message>
+        <source>边框</source>
+        <translation>Border</translation>
+    </message>
+    <message>
+        <source>像素,或较短边的百分比(最多 50%)</source>
+        <translation>Pixels, or a percentage of the shorter side (at most 50%)</translation>
+    </message>
+    <message>
+        <source>其他颜色...</source>
+        <translation>Other Colour...</translation>
+    </message>
+    <message>
+        <source>包含在尺寸内</source>
+        <translation>Inside the size</translation>
+    </message>
+    <message>
+        <source>缩小图像,使调整大小设定的尺寸包含边框(按百分比调整时不可用)</source>
+        <translation>Shrinks the picture so that the size the resize sets includes the border (not with a percentage)</translation>
+    </message>
+    <message>
+        <source>宽度:</source>
+        <translation>Width:</translation>
+    </message>
+    <message>
+        <source>颜色:</source>
+        <translation>Colour:</translation>
+    </message>
+    <message>
+        <source>未选择图像</source>
+        <translation>No picture selected</translation>
+    </message>
+    <message>
+        <source>翻转</source>
+        <translation>Flip</translation>
+    </message>
+    <message>
+        <source>编辑: %1</source>
+        <translation>Edits: %1</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+</context>
+<context>
     <name>CEncoderSettingsDlg</name>
     <message>
         <source>编码设置</source>
@@ -367,6 +542,10 @@
     <message>
         <source>保存...</source>
         <translation>Save...</translation>
+    </message>
+    <message>
+        <source>编辑...</source>
+        <translation>Edit...</translation>
     </message>
 </context>
 <context>
@@ -852,6 +1031,14 @@ A / in the template makes folders below the destination.</translation>
         <source>按画面保留信息量最多的部分（补边时不可用）</source>
         <translation>Keeps the part with the most information (not with padding)</translation>
     </message>
+    <message>
+        <source>随方向旋转比例</source>
+        <translation>Turn with orientation</translation>
+    </message>
+    <message>
+        <source>竖幅图像使用转过来的比例(4:3 成为 3:4)</source>
+        <translation>A portrait picture takes the ratio turned (4:3 becomes 3:4)</translation>
+    </message>
 </context>
 <context>
     <name>CShellTreeCtrl</name>
@@ -1123,6 +1310,10 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>cannot transform the image</source>
         <translation>cannot transform the image</translation>
+    </message>
+    <message>
+        <source>the crop leaves nothing of the picture</source>
+        <translation>the crop leaves nothing of the picture</translation>
     </message>
 </context>
 <context>
@@ -2174,6 +2365,126 @@ does</source>
         <translation>an output that does not fit --max-file-size even at
 --min-quality is scaled down a tenth at a time until it
 does</translation>
+    </message>
+    <message>
+        <source>--crop and --crop-margins do not go together</source>
+        <translation>--crop and --crop-margins do not go together</translation>
+    </message>
+    <message>
+        <source>%1 goes with %2</source>
+        <translation>%1 goes with %2</translation>
+    </message>
+    <message>
+        <source>--border-inside needs a --resize rule that sets a size (any but percent) or --sizes</source>
+        <translation>--border-inside needs a --resize rule that sets a size (any but percent) or --sizes</translation>
+    </message>
+    <message>
+        <source>%1 takes a whole number from -100 to 100</source>
+        <translation>%1 takes a whole number from -100 to 100</translation>
+    </message>
+    <message>
+        <source>%1 takes h, v or hv</source>
+        <translation>%1 takes h, v or hv</translation>
+    </message>
+    <message>
+        <source>%1 takes X,Y,W,H: whole numbers of pixels, W and H above 0</source>
+        <translation>%1 takes X,Y,W,H: whole numbers of pixels, W and H above 0</translation>
+    </message>
+    <message>
+        <source>%1 takes T,R,B,L: each a whole number of pixels or a percentage (12.5%)</source>
+        <translation>%1 takes T,R,B,L: each a whole number of pixels or a percentage (12.5%)</translation>
+    </message>
+    <message>
+        <source>%1: the margins across or down add up to 100% or more</source>
+        <translation>%1: the margins across or down add up to 100% or more</translation>
+    </message>
+    <message>
+        <source>%1 takes a percentage from 0 to 100</source>
+        <translation>%1 takes a percentage from 0 to 100</translation>
+    </message>
+    <message>
+        <source>%1 takes a number from 0.1 to 10</source>
+        <translation>%1 takes a number from 0.1 to 10</translation>
+    </message>
+    <message>
+        <source>%1 takes pixels (0 to 10000) or a percentage of the shorter side (0% to 50%)</source>
+        <translation>%1 takes pixels (0 to 10000) or a percentage of the shorter side (0% to 50%)</translation>
+    </message>
+    <message>
+        <source>%1 takes six hexadecimal digits, RRGGBB</source>
+        <translation>%1 takes six hexadecimal digits, RRGGBB</translation>
+    </message>
+    <message>
+        <source>keep only the W x H part at X,Y (pixels of the upright
+picture, clipped to it)</source>
+        <translation>keep only the W x H part at X,Y (pixels of the upright
+picture, clipped to it)</translation>
+    </message>
+    <message>
+        <source>cut margins off the top, right, bottom and left, each in
+pixels or with % (0,0,48,0 cuts a 48-pixel bar off the bottom)</source>
+        <translation>cut margins off the top, right, bottom and left, each in
+pixels or with % (0,0,48,0 cuts a 48-pixel bar off the bottom)</translation>
+    </message>
+    <message>
+        <source>trim uniform borders of the corners&apos; colour (or transparent)</source>
+        <translation>trim uniform borders of the corners&apos; colour (or transparent)</translation>
+    </message>
+    <message>
+        <source>how far a border pixel may be from the border colour, 0-100
+(default 10)</source>
+        <translation>how far a border pixel may be from the border colour, 0-100
+(default 10)</translation>
+    </message>
+    <message>
+        <source>mirror left and right (h), top and bottom (v) or both</source>
+        <translation>mirror left and right (h), top and bottom (v) or both</translation>
+    </message>
+    <message>
+        <source>stretch each channel&apos;s darkest and lightest 0.5% to the full
+range</source>
+        <translation>stretch each channel&apos;s darkest and lightest 0.5% to the full
+range</translation>
+    </message>
+    <message>
+        <source>brightness -100 to 100</source>
+        <translation>brightness -100 to 100</translation>
+    </message>
+    <message>
+        <source>contrast -100 to 100</source>
+        <translation>contrast -100 to 100</translation>
+    </message>
+    <message>
+        <source>gamma 0.1 to 10 (above 1 lightens the middle tones)</source>
+        <translation>gamma 0.1 to 10 (above 1 lightens the middle tones)</translation>
+    </message>
+    <message>
+        <source>saturation -100 (grey) to 100 (doubled)</source>
+        <translation>saturation -100 (grey) to 100 (doubled)</translation>
+    </message>
+    <message>
+        <source>make the picture grey (Rec. 709 luma)</source>
+        <translation>make the picture grey (Rec. 709 luma)</translation>
+    </message>
+    <message>
+        <source>tone the picture sepia</source>
+        <translation>tone the picture sepia</translation>
+    </message>
+    <message>
+        <source>add a border of N pixels or N% of the shorter side</source>
+        <translation>add a border of N pixels or N% of the shorter side</translation>
+    </message>
+    <message>
+        <source>the border&apos;s colour (default FFFFFF)</source>
+        <translation>the border&apos;s colour (default FFFFFF)</translation>
+    </message>
+    <message>
+        <source>shrink the picture so that the resize&apos;s size holds the border</source>
+        <translation>shrink the picture so that the resize&apos;s size holds the border</translation>
+    </message>
+    <message>
+        <source>turn the crop ratio to each picture&apos;s orientation</source>
+        <translation>turn the crop ratio to each picture&apos;s orientation</translation>
     </message>
 </context>
 </TS>

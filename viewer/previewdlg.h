@@ -56,6 +56,7 @@ public:
     // Preview processing: the job's rotation, resize and stamp settings, and
     // its format as a lower-case extension ("" keeps each file's own).
     void SetPreview(bool on) { m_bPreview = on; }
+    bool IsPreview() const { return m_bPreview; }
     void SetPreviewSettings(const CConvertJob &settings) { m_settings = settings; }
     void SetHost(IPreviewHost *host) { m_model.SetHost(host); }
     // An entry the opener appended to its list while the viewer is open

@@ -123,6 +123,11 @@ CResizeOptionsDlg::CResizeOptionsDlg(const ResizeChoices &c, int rule, QWidget *
     ratio->addWidget(m_ratioW);
     ratio->addWidget(new QLabel(QStringLiteral(":"), this));
     ratio->addWidget(m_ratioH);
+    m_ratioFollows = new QCheckBox(tr("随方向旋转比例"), this);
+    m_ratioFollows->setObjectName(QStringLiteral("ratioFollows"));
+    m_ratioFollows->setToolTip(tr("竖幅图像使用转过来的比例(4:3 成为 3:4)"));
+    m_ratioFollows->setChecked(c.ratioFollows);
+    ratio->addWidget(m_ratioFollows);
     ratio->addStretch();
     connect(m_crop, &QCheckBox::toggled, this, &CResizeOptionsDlg::Refresh);
 
@@ -169,6 +174,7 @@ void CResizeOptionsDlg::Refresh()
     EnableRow(m_form, m_sizes, fields & kFieldSizes);
     m_ratioW->setEnabled(fields & kFieldRatio);
     m_ratioH->setEnabled(fields & kFieldRatio);
+    m_ratioFollows->setEnabled(fields & kFieldRatio);
 }
 
 ResizeChoices CResizeOptionsDlg::Choices() const
@@ -181,6 +187,7 @@ ResizeChoices CResizeOptionsDlg::Choices() const
     c.cropRatio = m_crop->isChecked();
     c.ratioWidth = m_ratioW->value();
     c.ratioHeight = m_ratioH->value();
+    c.ratioFollows = m_ratioFollows->isChecked();
     c.sizes = m_sizes->text().trimmed();
     return c;
 }

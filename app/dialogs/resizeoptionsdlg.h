@@ -1,6 +1,7 @@
 // The resize group's further choices: the side length of the long- and
 // short-edge rules, the percentage, the list of several sizes, where fill crops and pad places the
-// picture, pad's canvas colour, and a crop to a ratio before resizing. Only
+// picture, pad's canvas colour, and a crop to a ratio (turned to each
+// picture's orientation or not) before resizing. Only
 // the fields the chosen rule uses are enabled.
 #pragma once
 
@@ -25,6 +26,7 @@ struct ResizeChoices {
     bool cropRatio = false;
     int ratioWidth = 1; // the ratio's terms, 1 to 1000
     int ratioHeight = 1;
+    bool ratioFollows = false; // the ratio turned to each picture's orientation
     QString sizes; // the several sizes' list, as typed ("320w,768w,1024w")
 };
 
@@ -72,6 +74,7 @@ private:
     QCheckBox *m_crop = nullptr;
     QSpinBox *m_ratioW = nullptr;
     QSpinBox *m_ratioH = nullptr;
+    QCheckBox *m_ratioFollows = nullptr;
     QLineEdit *m_sizes = nullptr;
     QFormLayout *m_form = nullptr;
 };

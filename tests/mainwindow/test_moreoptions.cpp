@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <tuple>
+
 using namespace mainid;
 using namespace mwtest;
 
@@ -159,20 +161,25 @@ TEST_F(MoreOptions, StoredChoicesReachTheRunAndTheDialogsChangeThem)
     Combo(IDC_RESIZE_TYPE)->setCurrentIndex(RESIZE_PERCENT);
     {
         // The dialog enables what the window's rule uses.
-        bool edgeOn = true, percentOn = false;
+        bool edgeOn = true, percentOn = false, followsOn = false;
         dlgtest::WhenShown<CResizeOptionsDlg> answer([&](CResizeOptionsDlg *d) {
             edgeOn = d->findChild<QSpinBox *>("edge")->isEnabled();
             percentOn = d->findChild<QSpinBox *>("percent")->isEnabled();
+            followsOn = d->findChild<QCheckBox *>("ratioFollows")->isEnabled();
             d->findChild<QSpinBox *>("percent")->setValue(250);
+            d->findChild<QCheckBox *>("ratioFollows")->setChecked(true);
             d->accept();
         });
         Ctl<QPushButton>(IDC_RESIZE_MORE)->click();
-        EXPECT_EQ(std::pair(edgeOn, percentOn), std::pair(false, true));
+        EXPECT_EQ(std::tuple(edgeOn, percentOn, followsOn), std::tuple(false, true, true));
     }
+    // The ratio's turn is an editing step's value.
+    EXPECT_TRUE(panel.m_edits.cropRatioFollows);
     EXPECT_EQ(panel.m_resizeChoices.percent, 250);
     EXPECT_EQ(panel.m_resizeChoices.edge, 640);
     panel.WriteSettings(QString());
     EXPECT_EQ(GetProfileInt(kSettingsSection, kResizePercent, 0), 250);
+    EXPECT_EQ(GetProfileString(kSettingsSection, "CropRatioFollows"), "1");
     EXPECT_EQ(GetProfileInt(kSettingsSection, kKeepDates, 1), 0);
     EXPECT_EQ(GetProfileInt(kSettingsSection, kLosslessRotate, 0), 1);
     EXPECT_EQ(GetProfileInt(kSettingsSection, kKeepIfLarger, 1), 0);

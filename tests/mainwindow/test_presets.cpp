@@ -1,9 +1,11 @@
+#include "app/dialogs/editstepsdlg.h"
 #include "app/dialogs/presetdlg.h"
 #include "app/maintemplate.h"
 #include "app/optionpanel.h"
 #include "app/presetrow.h"
 #include "cli/batchcommand.h"
 #include "controls/elidingcombobox.h"
+#include "controls/elidinglabel.h"
 #include "settings/presetfile.h"
 #include "tests/convert/job_fields.h"
 #include "tests/mainwindow/mainwindow_fixture.h"
@@ -81,6 +83,14 @@ TEST_F(Presets, SavedOptionsComeBackAndVelmoraBatchReadsThemAlike)
             p.AddBrowsedFolder("/tmp/目标"), p.m_strOutDir = "/tmp/目标", p.m_nMetadata = 2,
                                              p.m_bKeepDates = 1, p.m_nDateSource = 1, p.m_bKeepIfLarger = 1;
         },
+        [&] {
+            p.m_bResize = 1, p.m_nResizeType = 0, p.m_resizeChoices.cropRatio = true,
+            p.m_resizeChoices.ratioWidth = 4, p.m_resizeChoices.ratioHeight = 3;
+            Edits &e = p.m_edits;
+            e.margins = {{{10, false}, {2.5, true}, {0, false}, {0, false}}}, e.trim = true, e.trimFuzz = 4,
+            e.flip = FLIP_VERTICAL, e.tone = {true, 5, -5, 0.8, 20, true, false}, e.border = {3, true},
+            e.borderColor = RGB(1, 2, 3), e.borderInside = true, e.cropRatioFollows = true;
+        },
     };
     int n = 0;
     for (const auto &set : rows) {
@@ -96,9 +106,11 @@ TEST_F(Presets, SavedOptionsComeBackAndVelmoraBatchReadsThemAlike)
         EXPECT_EQ(GetProfileString(kSettingsSection, settingskey::kPreset), name);
 
         p.LoadValues({});
+        p.m_edits.flip = FLIP_BOTH; // a preset without edits leaves none
         Choose(Combo(IDC_PRESET), name);
         ASSERT_TRUE(p.UpdateData(true)) << n;
         EXPECT_EQ(p.Values(), saved) << n;
+        EXPECT_EQ(Ctl<CElidingLabel>(IDC_EDITS_LABEL)->FullText(), CEditStepsDlg::Summary(p.m_edits)) << n;
         std::string error;
         const auto cmd = ParseBatchCommand({"--preset", name.toStdString(), "a.png"}, error, "/w");
         ASSERT_TRUE(cmd) << error;
