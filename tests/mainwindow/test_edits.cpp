@@ -21,7 +21,7 @@ using namespace mwtest;
 
 namespace {
 
-class EditSteps : public MainWindowTest {
+class WindowEdits : public MainWindowTest {
 protected:
     // Chooses edits through 编辑..., as a user would.
     void ChooseEdits(const Edits &edits)
@@ -61,7 +61,7 @@ Edits With(const std::function<void(Edits &)> &set)
 
 // Each step chosen in the dialog is stored as its row's text under its key
 // and comes back in the next window, named on the line above the list.
-TEST_F(EditSteps, EachStepIsStoredAsItsRowsTextAndComesBack)
+TEST_F(WindowEdits, EachStepIsStoredAsItsRowsTextAndComesBack)
 {
     const struct {
         Edits edits;
@@ -108,7 +108,7 @@ TEST_F(EditSteps, EachStepIsStoredAsItsRowsTextAndComesBack)
 }
 
 // A stored value that cannot be read leaves its step out and only it.
-TEST_F(EditSteps, UnreadableStoredValuesLeaveTheirStepOut)
+TEST_F(WindowEdits, UnreadableStoredValuesLeaveTheirStepOut)
 {
     for (const auto &[key, value] : {std::pair{"Gamma", QString("1,5")},
                                      {"Flip", QString("x")},
@@ -122,7 +122,7 @@ TEST_F(EditSteps, UnreadableStoredValuesLeaveTheirStepOut)
 }
 
 // Preview draws edits even when no group of the panel is on.
-TEST_F(EditSteps, PreviewDrawsEditsAlone)
+TEST_F(WindowEdits, PreviewDrawsEditsAlone)
 {
     Open();
     AddPictures(1, 64, 48);
@@ -140,7 +140,7 @@ TEST_F(EditSteps, PreviewDrawsEditsAlone)
 
 // A run from the window with edits writes the bytes velmora-batch writes
 // with the same options.
-TEST_F(EditSteps, ARunWithEditsWritesWhatVelmoraBatchWrites)
+TEST_F(WindowEdits, ARunWithEditsWritesWhatVelmoraBatchWrites)
 {
     Open();
     AddPictures(2, 160, 120);
@@ -191,7 +191,7 @@ TEST_F(EditSteps, ARunWithEditsWritesWhatVelmoraBatchWrites)
 // The button keeps the right end of the folder list's caption row, and the
 // line beside it lies between the caption and the button, at any width and
 // wherever the splitter is.
-TEST_F(EditSteps, TheButtonAndItsLineKeepToTheCaptionRow)
+TEST_F(WindowEdits, TheButtonAndItsLineKeepToTheCaptionRow)
 {
     CMainDlg &dlg = Open();
     ChooseEdits(With([](Edits &e) {
