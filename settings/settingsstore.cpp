@@ -41,6 +41,10 @@ int GetProfileInt(const char *section, const char *entry, int defaultValue)
 QString GetProfileString(const char *section, const char *entry, const QString &defaultValue)
 {
     const QVariant v = Store().value(Key(section, entry));
+    // A value written by hand with commas and no quotes ("Crop=0,0,640,480")
+    // reads as a list: its text is the list joined again.
+    if (v.metaType().id() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(','));
     return v.isValid() ? v.toString() : defaultValue;
 }
 

@@ -87,4 +87,15 @@ TEST_F(SettingsStore, ValuesRoundTripWithTheirQuirks)
     WritePreviewBackground(RGB(10, 20, 30));
     EXPECT_EQ(GetProfileInt(kSettingsSection, "iGreen", 0), 20);
     EXPECT_EQ(ReadPreviewBackground(), RGB(10, 20, 30));
+
+    // Commas: written quoted, and a value typed into the file without
+    // quotes (a list to the file's reader) is read as typed.
+    WriteProfileString(kSettingsSection, "CropMargins", "0,0,10%,0");
+    EXPECT_EQ(GetProfileString(kSettingsSection, "CropMargins"), "0,0,10%,0");
+    {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Korvane",
+                    QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+        s.setValue("Settings2/Sizes", QStringList{"320w", "768w", "1024"});
+    }
+    EXPECT_EQ(GetProfileString(kSettingsSection, "Sizes"), "320w,768w,1024");
 }
