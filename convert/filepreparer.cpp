@@ -375,6 +375,35 @@ CxDecodeRequest::LoadSizeRule LargestDecodeRule(const std::vector<CConvertJob> &
     };
 }
 
+// Where every size's resize is the first step to see the pixels: the rows
+// shrunk as they are decoded to the largest size any of them gives (as one
+// resize to that size shrinks them), so the whole picture is never held.
+// Empty when any size needs the picture as decoded.
+ResampledRows::SizeRule LargestShrinkRule(const std::vector<CConvertJob> &jobs, std::uint32_t outType)
+{
+    std::vector<ResampledRows::SizeRule> rules;
+    for (const CConvertJob &job : jobs) {
+        ResampledRows::SizeRule rule = ShrinkAsDecodedRule(job, outType);
+        if (!rule)
+            return {};
+        rules.push_back(std::move(rule));
+    }
+    return [rules = std::move(rules)](int fileW, int fileH, const CxMetadata &meta, int &width, int &height) {
+        std::int64_t most = 0;
+        for (const auto &rule : rules) {
+            int w = 0, h = 0;
+            if (!rule(fileW, fileH, meta, w, h))
+                return false;
+            if (std::int64_t(w) * h > most) {
+                most = std::int64_t(w) * h;
+                width = w;
+                height = h;
+            }
+        }
+        return most > 0;
+    };
+}
+
 // One size's output made from `from` (the decoded picture, or a larger
 // size's resized one): the resize, then the sharpen and the watermark, as
 // TransformImage does them. resized (when given) gets the picture between.
@@ -446,8 +475,17 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
     CxDecodeRequest req;
     req.autoOrient = job.m_bAutoRotate;
     req.hintRule = LargestDecodeRule(jobs);
+    ResampledRows::SizeRule shrink = LargestShrinkRule(jobs, first.outType);
+    const ImageFormat *content = shrink ? FormatByType(ProbeImageType(source.c_str())) : nullptr;
+    bool loaded = false;
     ++g_decodes;
-    if (!image.Load(source.c_str(), first.sourceType, req)) {
+    if (shrink && (!content || content->facts.rowsIn == RowDecoding::ScaledRows)) {
+        ResampledRows shrunk(std::move(shrink));
+        loaded = image.LoadRows(source.c_str(), shrunk, req) && (image.IsValid() || shrunk.Take(image, req.autoOrient));
+    } else {
+        loaded = image.Load(source.c_str(), first.sourceType, req);
+    }
+    if (!loaded) {
         const std::string reason = *image.GetLastError()
                                        ? image.GetLastError()
                                        : QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");

@@ -1530,4 +1530,11 @@ TEST(VelmoraBatch, OneSizeWritesWhatItsResizeWrites)
         EXPECT_FALSE(written.empty());
         EXPECT_EQ(written, ReadFileBytes(resized.toStdString() + "/photo.jpg"));
     }
+    // Among several, the largest size is decoded as its own resize decodes it.
+    const QString several = QString::fromStdString(dir.Path("several"));
+    const Result r = RunBatch({"--sizes", "320w,1024", "--sharpen", "--quality", "80", "--out", several,
+                               QString::fromStdString(photo)});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFileBytes(several.toStdString() + "/photo_1024px.jpg"),
+              ReadFileBytes(dir.Path("resized2") + "/photo.jpg"));
 }
