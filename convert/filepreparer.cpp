@@ -564,7 +564,10 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
                 larger.GetHeight() >= kReducedDecodeMargin * double(targets[k].height))
                 from = &larger;
         CxImage resized;
-        const bool keep = cascade && at + 1 < order.size();
+        // A size the picture already is (shrunk to it as decoded) is not
+        // kept again: the smaller ones are made from the picture itself.
+        const bool keep = cascade && at + 1 < order.size() &&
+                          (targets[k].width < image.GetWidth() || targets[k].height < image.GetHeight());
         MakeSize(jobs[k], source, *from, fileW, fileH, keep ? &resized : nullptr, stop, out);
         if (keep && resized.IsValid() && resized.GetWidth() < image.GetWidth())
             held.push_back(std::move(resized));
