@@ -11,6 +11,7 @@
 #include "convert/watermark.h"
 #include "imaging/cximage.h"
 #include "imaging/formats.h"
+#include "imaging/imageheader.h"
 #include "settings/settingsstore.h"
 #include "convert/storedoptions.h"
 #include "controls/spinbuttonctrl.h"
@@ -35,6 +36,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -334,6 +336,7 @@ void COptionPanel::ReadNewSettings(const SettingsSource &from)
     t.logoSize = getInt(kLogoSize, t.logoSize);
     m_nMetadata = getInt(kStripMetadata, 0);
     ReadEncoderSettings(from);
+    m_nRenderDpi = StoredRenderDpi(getInt(kRenderDpi, 0));
     SizeLimitChoices &l = m_sizeLimit;
     l.on = getInt(kMaxFileSizeOn, 0) != 0;
     l.bytes = std::clamp<std::int64_t>(getInt(kMaxFileSize, int(l.bytes)), kMinFileSizeLimit, kMaxFileSizeLimit);
@@ -386,6 +389,7 @@ void COptionPanel::WriteEncoderSettings() const
     putInt(kAvifSpeed, e.m_nAvifSpeed);
     putInt(kJxlEffort, e.m_nJxlEffort);
     putInt(kDpi, e.m_nDpi);
+    putInt(kRenderDpi, m_nRenderDpi);
 }
 
 void COptionPanel::WriteNewSettings() const
@@ -601,6 +605,7 @@ void COptionPanel::PutNewValues(StoredValues &v) const
     put(kAvifSpeed, e.m_nAvifSpeed);
     put(kJxlEffort, e.m_nJxlEffort);
     put(kDpi, e.m_nDpi);
+    put(kRenderDpi, m_nRenderDpi);
     put(kLosslessRotate, m_bLossless);
     put(kKeepIfLarger, m_bKeepIfLarger);
     const SizeLimitChoices &l = m_sizeLimit;
@@ -757,7 +762,7 @@ void COptionPanel::OnFormatChange()
 void COptionPanel::OnFormatSettings()
 {
     const ImageFormat *f = FormatOfListEntry(m_format->currentIndex());
-    CEncoderSettingsDlg::Run(m_window, m_encoder, m_nExtCase, f ? f->type : 0, m_sizeLimit);
+    CEncoderSettingsDlg::Run(m_window, m_encoder, m_nExtCase, f ? f->type : 0, m_sizeLimit, m_nRenderDpi);
 }
 
 void COptionPanel::OnFont()
@@ -828,10 +833,19 @@ QString COptionPanel::ExampleName(const NameChoices &choices) const
         job = job.ForSize(0); // the first size's name stands for the others
     // {w} and {h} are the output's size: the picture's, upright, through
     // the resize rule.
-    QImageReader reader(source);
-    QSize size = reader.size();
-    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
-        size.transpose();
+    QSize size;
+    int drawnW = 0, drawnH = 0;
+    if (IsDrawingFile(path.c_str(), drawnW, drawnH)) {
+        // Its own size at the DPI it is rendered at.
+        const double scale = job.m_nRenderDpi > 0 ? job.m_nRenderDpi / 96.0 : 1.0;
+        if (drawnW > 0 && drawnH > 0)
+            size = QSize(std::max(1, int(std::lround(drawnW * scale))), std::max(1, int(std::lround(drawnH * scale))));
+    } else {
+        QImageReader reader(source);
+        size = reader.size();
+        if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+            size.transpose();
+    }
     NameFacts facts;
     if (size.isValid()) {
         const ResizeTarget t = PlannedOutputSize(job, {}, size.width(), size.height());

@@ -71,6 +71,7 @@ public:
     // Behind the format list's button.
     CEncoderSettings m_encoder;
     SizeLimitChoices m_sizeLimit;
+    int m_nRenderDpi = 0; // the dots per inch drawings are rendered at; 0: their own
     int m_nExtCase = 0; // EXTCASE_*: with or without renaming
     int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
     int m_bLossless = 1;

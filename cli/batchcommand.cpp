@@ -771,6 +771,9 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--max-file-size takes a size from 1 KB to 1 GiB: a number "
                                                       "and K, KB, M, MB, KiB or MiB (300K, 1.5MB)"));
         return false;
+    case BatchOptionId::RenderDpi:
+        job.m_nRenderDpi = std::int32_t(n);
+        return true;
     case BatchOptionId::MinQuality:
         job.m_nMinQuality = int(n);
         given.fitChoice = "--min-quality";

@@ -1,5 +1,6 @@
 #include "cli/batchoptions.h"
 
+#include "convert/convertjob.h"
 #include "imaging/formats.h"
 
 #include <QCoreApplication>
@@ -143,6 +144,16 @@ constexpr BatchOption kOptions[] = {
                                                 "and any EXIF carried"),
      .manualText = "Dots per inch written into JPEG (JFIF), PNG (pHYs), TIFF and any EXIF block carried.",
      .least = 1, .most = 65535, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 1 to 65535")},
+    {.id = RenderDpi,
+     .name = "--render-dpi",
+     .value = OptionValue::Name,
+     .valueText = "N",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "dots per inch drawings (SVG) are rendered at (default 96);\n"
+                                                "a resize renders them at its size directly"),
+     .manualText = "Dots per inch drawings (SVG, SVGZ) are rendered at (default 96: a drawing at its own size); "
+                   "a resize renders them at its size directly, and sizes a percentage from this one.",
+     .least = kRenderDpiLeast, .most = kRenderDpiMost,
+     .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 10 to 2400")},
     {.id = Out,
      .name = "--out",
      .value = OptionValue::Name,

@@ -68,6 +68,7 @@ enum class BatchOptionId {
     AvifSpeed,
     JxlEffort,
     Dpi,
+    RenderDpi,
     Lossless,
     IfLarger,
     Preset,

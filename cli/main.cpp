@@ -20,11 +20,14 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -53,20 +56,35 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &
         std::fprintf(stderr, "velmora-batch: %s\n", message.toLocal8Bit().constData());
 }
 
+// Whether an argument may bring a drawing, whose text needs the fonts: an
+// SVG named, a folder, or a list of names.
+bool MayBringDrawings(const char *arg)
+{
+    const std::string_view a(arg);
+    const auto endsWith = [a](std::string_view ext) {
+        return a.size() >= ext.size() &&
+               std::equal(ext.rbegin(), ext.rend(), a.rbegin(), [](char e, char c) { return e == std::tolower(static_cast<unsigned char>(c)); });
+    };
+    struct stat st;
+    return endsWith(".svg") || endsWith(".svgz") || a == "--files-from" || a.starts_with("--files-from=") ||
+           (!a.starts_with("-") && stat(arg, &st) == 0 && S_ISDIR(st.st_mode));
+}
+
 // Text measuring and drawing need a GUI application, but never a display.
-// Without a watermark a core application does, and starts in about half the
-// time (no platform plugin, no font configuration): that counts where a
-// script runs the program once a file. The application comes before the
-// command line is read, as its messages are translated; any "--stamp" or
-// "--preset" (which may hold one) asks for the GUI one, even as another
-// option's value, so none is missed.
+// Without a watermark or a drawing a core application does, and starts in
+// about half the time (no platform plugin, no font configuration): that
+// counts where a script runs the program once a file. The application comes
+// before the command line is read, as its messages are translated; any
+// "--stamp" or "--preset" (which may hold one), and any argument that may
+// bring a drawing, asks for the GUI one, even as another option's value, so
+// none is missed.
 std::unique_ptr<QCoreApplication> MakeApplication(int argc, char **argv)
 {
     qInstallMessageHandler(QuietQtMessages);
     static int qtArgc = 1;
     const bool stamp =
         std::any_of(argv + 1, argv + argc, [](const char *arg) {
-        return std::strcmp(arg, "--stamp") == 0 || std::strcmp(arg, "--preset") == 0;
+        return std::strcmp(arg, "--stamp") == 0 || std::strcmp(arg, "--preset") == 0 || MayBringDrawings(arg);
     });
     std::unique_ptr<QCoreApplication> app;
     if (stamp) {

@@ -217,6 +217,7 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     job.m_encoder = o.m_encoder;
     job.m_nLossless = o.m_bLossless ? LOSSLESS_AUTO : LOSSLESS_OFF;
     job.m_bKeepIfLarger = o.m_bKeepIfLarger;
+    job.m_nRenderDpi = o.m_nRenderDpi;
     if (o.m_bMaxFileSize) {
         job.m_nMaxFileSize = o.m_nMaxFileSize;
         job.m_nMinQuality = o.m_nMinQuality;

@@ -196,6 +196,9 @@ public:
     std::int64_t m_nMaxFileSize = 0;
     std::int32_t m_nMinQuality = 30;
     bool m_bMaxFileSizeShrink = false;
+    // Dots per inch a drawing source (SVG) is rendered at, kRenderDpiLeast
+    // to kRenderDpiMost; 0: its format's own default.
+    std::int32_t m_nRenderDpi = 0;
     // Several outputs of each source, one per size, from one decode; empty
     // for one output by the resize above. The resize fields hold the first
     // size's rule, so whatever shows one picture shows that one.
@@ -216,6 +219,13 @@ public:
     bool ChangesPixels() const
     {
         return m_bStamp || m_bRotate || m_bResize || CropsToRatio() || m_logo || m_edits.ChangesPixels();
+    }
+    // Whether a source of this type is drawn at another DPI than its
+    // format's own (m_nRenderDpi on a drawing): never a plain copy.
+    bool RendersAnew(std::uint32_t sourceType) const
+    {
+        const ImageFormat *source = FormatByType(sourceType);
+        return m_nRenderDpi != 0 && source && source->facts.rendered;
     }
     bool CropsToRatio() const { return m_nCropRatioW > 0 && m_nCropRatioH > 0; }
     // Whether anything but the rotation, the flip and the orientation
@@ -344,11 +354,21 @@ struct ConvertOptions {
     std::int32_t m_nMaxFileSizeUnit = 0;
     std::int32_t m_nMinQuality = 30;
     bool m_bMaxFileSizeShrink = false;
+    std::int32_t m_nRenderDpi = 0; // as CConvertJob's
     // With rule RESIZE_SIZES: the list as typed ("320w,768w,1024w").
     std::string m_strSizes;
     // The editing steps, as the job has them.
     Edits m_edits;
 };
+
+// The render DPI a job may ask for (0 asks for the format's default).
+inline constexpr std::int32_t kRenderDpiLeast = 10;
+inline constexpr std::int32_t kRenderDpiMost = 2400;
+// A stored render DPI as a job takes it: one out of range is the default.
+constexpr std::int32_t StoredRenderDpi(int dpi)
+{
+    return dpi >= kRenderDpiLeast && dpi <= kRenderDpiMost ? dpi : 0;
+}
 
 // The destination entry meaning "beside each source file", as stored; shown
 // translated.

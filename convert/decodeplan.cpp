@@ -8,7 +8,7 @@ namespace {
 bool CopiesPlainly(const CConvertJob &job, const PlanInput &in)
 {
     return !in.copyRefused && !job.ChangesPixels() && in.outType == in.sourceType &&
-           !job.m_encoder.ChangesOutput(in.outType);
+           !job.m_encoder.ChangesOutput(in.outType) && !job.RendersAnew(in.sourceType);
 }
 
 } // namespace

@@ -128,6 +128,9 @@ CxDecodeRequest RequestFor(const CConvertJob &job, DecodePlan plan)
     // A JPEG the resize shrinks a lot is decoded at a reduced scale.
     if (plan == DecodePlan::ShrinkWhileDecoding || plan == DecodePlan::Whole)
         req.hintRule = ReducedDecodeRule(job);
+    // A drawing is rendered at the size the resize makes, never scaled after.
+    req.renderRule = RenderSizeRule(job);
+    req.renderDpi = job.m_nRenderDpi;
     return req;
 }
 
@@ -404,6 +407,31 @@ ResampledRows::SizeRule LargestShrinkRule(const std::vector<CConvertJob> &jobs, 
     };
 }
 
+// A drawing rendered as large as the largest of the sizes needs: a size the
+// resize leaves (or cannot tell) needs its own size.
+CxDecodeRequest::LoadSizeRule LargestRenderRule(const std::vector<CConvertJob> &jobs)
+{
+    std::vector<CxDecodeRequest::LoadSizeRule> rules;
+    for (const CConvertJob &job : jobs)
+        rules.push_back(RenderSizeRule(job));
+    return [rules = std::move(rules)](int srcW, int srcH, int &hintW, int &hintH) {
+        int w = 0, h = 0;
+        for (const auto &rule : rules) {
+            int rw = 0, rh = 0;
+            if (rule)
+                rule(srcW, srcH, rw, rh);
+            if (rw <= 0 || rh <= 0) {
+                rw = srcW;
+                rh = srcH;
+            }
+            w = std::max(w, rw);
+            h = std::max(h, rh);
+        }
+        hintW = w;
+        hintH = h;
+    };
+}
+
 // One size's output made from `from` (the decoded picture, or a larger
 // size's resized one): the resize, then the sharpen and the watermark, as
 // TransformImage does them. resized (when given) gets the picture between.
@@ -471,10 +499,13 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
     if (!anyToMake)
         return joined();
     // A resize always runs, so the picture is never copied, streamed or
-    // turned on its coefficients: it is decoded whole, once.
+    // turned on its coefficients: it is decoded once, its rows shrunk as
+    // they come where every size allows it.
     CxDecodeRequest req;
     req.autoOrient = job.m_bAutoRotate;
     req.hintRule = LargestDecodeRule(jobs);
+    req.renderRule = LargestRenderRule(jobs);
+    req.renderDpi = job.m_nRenderDpi;
     ResampledRows::SizeRule shrink = LargestShrinkRule(jobs, first.outType);
     const ImageFormat *content = shrink ? FormatByType(ProbeImageType(source.c_str())) : nullptr;
     bool loaded = false;

@@ -247,8 +247,8 @@ std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
     const ImageFormat *source = FormatByType(sourceType);
     // Under a size limit too: the name is fixed before it is known whether
     // the source fits as it is.
-    const bool changed =
-        job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation || job.m_nMaxFileSize > 0;
+    const bool changed = job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation ||
+                         job.m_nMaxFileSize > 0 || job.RendersAnew(sourceType);
     return source && !source->Writable() && changed ? FormatByType(source->writtenAs)->name : "";
 }
 

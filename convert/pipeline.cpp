@@ -225,7 +225,14 @@ bool TurnsQuarter(const CConvertJob &job)
 
 } // namespace
 
-CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
+namespace {
+
+// What the rules below share: the job's geometry planned for the file's
+// part the resize scales, and fn(plan, fullW, fullH, hintW, hintH) deciding
+// the hint for the whole file of fullW x fullH (as the job turns it).
+using HintFromPlan = std::function<void(const GeometryPlan &, int, int, int &, int &)>;
+
+CxDecodeRequest::LoadSizeRule GeometryRule(const CConvertJob &job, StepRules rules, HintFromPlan decide)
 {
     if (!job.m_bResize)
         return {};
@@ -239,6 +246,7 @@ CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
     geometry.m_nGravity = job.m_nGravity;
     geometry.m_nCropRatioW = job.m_nCropRatioW;
     geometry.m_nCropRatioH = job.m_nCropRatioH;
+    geometry.m_bDontEnlarge = job.m_bDontEnlarge;
     // What the trim keeps is known only from the pixels.
     if (job.m_edits.trim)
         return {};
@@ -248,26 +256,58 @@ CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
     geometry.m_edits.borderInside = job.m_edits.borderInside;
     geometry.m_edits.cropRatioFollows = job.m_edits.cropRatioFollows;
     return [=](int srcW, int srcH, int &hintW, int &hintH) {
-        // The part the region or margins keep is what the resize shrinks.
+        // The part the region or margins keep is what the resize scales.
         const EditRegion cut = CutRegion(geometry.m_edits, srcW, srcH);
         if (cut.width <= 0 || cut.height <= 0)
             return;
         const int w = int(turned ? cut.height : cut.width), h = int(turned ? cut.width : cut.height);
         const int fullW = turned ? srcH : srcW, fullH = turned ? srcW : srcH;
-        // The resample shrinks the ratio crop's part, which the reduced
-        // decode holds at the same scale as the whole picture.
-        const GeometryPlan plan = PlanGeometry(geometry, {.consultDontEnlarge = false}, w, h);
+        // The resample scales the ratio crop's part, which the decode
+        // holds at the same scale as the whole picture.
+        const GeometryPlan plan = PlanGeometry(geometry, rules, w, h);
+        int hw = 0, hh = 0;
+        decide(plan, fullW, fullH, hw, hh);
+        if (hw <= 0 || hh <= 0)
+            return;
+        hintW = turned ? hh : hw;
+        hintH = turned ? hw : hh;
+    };
+}
+
+} // namespace
+
+CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job)
+{
+    return GeometryRule(job, {.consultDontEnlarge = false},
+                        [](const GeometryPlan &plan, int fullW, int fullH, int &hintW, int &hintH) {
+                            const ResizeTarget t = plan.target;
+                            const std::int64_t cw = plan.crop.width, ch = plan.crop.height;
+                            if (t.width <= 0 || t.height <= 0 || t.width >= cw || t.height >= ch)
+                                return; // not a shrink in both directions (never skipped then): decode it whole
+                            const double hw = std::ceil(double(t.width) * kReducedDecodeMargin * double(fullW) / double(cw));
+                            const double hh = std::ceil(double(t.height) * kReducedDecodeMargin * double(fullH) / double(ch));
+                            if (hw >= fullW || hh >= fullH)
+                                return;
+                            hintW = int(hw);
+                            hintH = int(hh);
+                        });
+}
+
+CxDecodeRequest::LoadSizeRule RenderSizeRule(const CConvertJob &job)
+{
+    return GeometryRule(job, {}, [](const GeometryPlan &plan, int fullW, int fullH, int &hintW, int &hintH) {
         const ResizeTarget t = plan.target;
         const std::int64_t cw = plan.crop.width, ch = plan.crop.height;
-        if (t.width <= 0 || t.height <= 0 || t.width >= cw || t.height >= ch)
-            return; // not a shrink in both directions (never skipped then): decode it whole
-        const double hw = std::ceil(double(t.width) * kReducedDecodeMargin * double(fullW) / double(cw));
-        const double hh = std::ceil(double(t.height) * kReducedDecodeMargin * double(fullH) / double(ch));
-        if (hw >= fullW || hh >= fullH)
-            return;
-        hintW = int(turned ? hh : hw);
-        hintH = int(turned ? hw : hh);
-    };
+        if (!plan.resample || t.width <= 0 || t.height <= 0 || cw <= 0 || ch <= 0)
+            return; // left as it is
+        // The whole drawing at the scale that makes its part the target.
+        const double hw = std::ceil(double(t.width) * double(fullW) / double(cw) - 1e-6);
+        const double hh = std::ceil(double(t.height) * double(fullH) / double(ch) - 1e-6);
+        if (hw > CxImage::kMaxDimension || hh > CxImage::kMaxDimension)
+            return; // the decoder refuses its own size, not this one's
+        hintW = int(std::max(1.0, hw));
+        hintH = int(std::max(1.0, hh));
+    });
 }
 
 ResizeTarget PlannedOutputSize(const CConvertJob &job, const StepRules &rules, int w, int h)

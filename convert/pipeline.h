@@ -130,6 +130,11 @@ inline constexpr double kReducedDecodeMargin = 2.0;
 // will shrink it enough; empty when the job never shrinks.
 CxDecodeRequest::LoadSizeRule ReducedDecodeRule(const CConvertJob &job);
 
+// The render rule (CxDecodeRequest::renderRule) for a drawing: the size the
+// job's resize makes of it, larger or smaller, its region, margins and ratio
+// crop taken into account; empty when the job does not resize.
+CxDecodeRequest::LoadSizeRule RenderSizeRule(const CConvertJob &job);
+
 // The size the job's resize gives a picture whose file is w x h (already
 // turned where the job turns it a quarter); false when the step leaves the
 // picture as it is (don't-enlarge, where the rules consult it).

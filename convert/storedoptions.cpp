@@ -82,6 +82,7 @@ constexpr StoredName kNames[] = {
     {"AvifSpeed", 0, 10},
     {"JxlEffort", 0, 9},
     {"Dpi", 0, 65535},
+    {"RenderDpi", 0, kRenderDpiMost},
     // Where the outputs go and what they keep.
     {"KeepIfLarger"},
     {"MaxFileSizeOn"},
@@ -208,6 +209,7 @@ void ReadOutput(const Reader &r, ConvertOptions &o)
     e.m_nAvifSpeed = std::clamp(r.Int("AvifSpeed", e.m_nAvifSpeed), 0, 10);
     e.m_nJxlEffort = std::clamp(r.Int("JxlEffort", e.m_nJxlEffort), 0, 9);
     e.m_nDpi = std::clamp(r.Int("Dpi", e.m_nDpi), 0, int(CEncoderSettings::kMaxDpi));
+    o.m_nRenderDpi = StoredRenderDpi(r.Int("RenderDpi", 0));
     o.m_bKeepIfLarger = r.Flag("KeepIfLarger", false);
     o.m_bMaxFileSize = r.Flag("MaxFileSizeOn", false);
     o.m_nMaxFileSize = std::clamp<std::int64_t>(r.Int("MaxFileSize", int(o.m_nMaxFileSize)), kMinFileSizeLimit,
@@ -410,6 +412,7 @@ void PutOutput(const CConvertJob &job, StoredValues &v)
     put("AvifSpeed", e.m_nAvifSpeed);
     put("JxlEffort", e.m_nJxlEffort);
     put("Dpi", e.m_nDpi);
+    put("RenderDpi", job.m_nRenderDpi);
     put("KeepIfLarger", job.m_bKeepIfLarger);
     const bool limited = job.m_nMaxFileSize > 0;
     put("MaxFileSizeOn", limited);

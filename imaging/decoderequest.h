@@ -19,6 +19,14 @@ struct CxDecodeRequest {
     int hintWidth = 0;
     int hintHeight = 0;
     LoadSizeRule hintRule = nullptr;
+    // For a drawing rendered at any size (SVG): fn(ownWidth, ownHeight, w, h)
+    // sets the size the steps after it will make of the picture, larger or
+    // smaller than its own, which the drawing is then rendered to cover; 0, 0
+    // leaves the hint above to decide. Other formats never call it.
+    LoadSizeRule renderRule = nullptr;
+    // Dots per inch a drawing is rendered at (its own size is at 96); 0: the
+    // format's own default.
+    int renderDpi = 0;
     // Only the top left regionWidth x regionHeight wanted: a decoder that can
     // stop early (a sequential JPEG stored upright) gives just that part at
     // full scale; any other decodes it all. 0, 0 asks for everything.

@@ -290,6 +290,18 @@ constexpr ImageFormat kFormats[] = {
                     "image/x-adobe-dng", "image/x-fuji-raf", "image/x-olympus-orf", "image/x-panasonic-rw2",
                     "image/x-panasonic-rw", "image/x-pentax-pef", "image/x-kodak-kdc", "image/x-kodak-dcr",
                     "image/x-kodak-k25", "image/x-minolta-mrw", "image/x-dcraw"}}},
+    // Drawings, rendered at the size asked (see docs/formats.md); written as
+    // PNG, which keeps their transparency. A document whose root is <svg>,
+    // or one gzip-compressed (SVGZ).
+    {CXIMAGE_FORMAT_SVG,
+     "SVG",
+     {"svg", "svgz"},
+     FORMAT_ALPHA,
+     cxcodec::IsSvg,
+     cxcodec::DecodeSvg,
+     nullptr,
+     CXIMAGE_FORMAT_PNG,
+     {.mimeTypes = {"image/svg+xml", "image/svg+xml-compressed"}, .rendered = true}},
     // Last: its test is the loosest.
     {CXIMAGE_FORMAT_TGA,
      "TGA",

@@ -33,6 +33,7 @@ enum : std::uint32_t {
     CXIMAGE_FORMAT_ICO = 12,
     CXIMAGE_FORMAT_TGA = 13,
     CXIMAGE_FORMAT_RAW = 14,
+    CXIMAGE_FORMAT_SVG = 15,
 };
 
 // What a format's output keeps of a picture.
@@ -121,6 +122,9 @@ struct FormatFacts {
     // for exactly these.
     std::array<std::string_view, 20> mimeTypes = {};
     Coefficients coefficients = Coefficients::None;
+    // Its files are drawings, rendered at a DPI a job may choose
+    // (CConvertJob::m_nRenderDpi): one chosen is a change of the pixels.
+    bool rendered = false;
 };
 
 struct ImageFormat {

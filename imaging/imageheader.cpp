@@ -43,6 +43,8 @@ Probe ProbeFor(std::uint32_t type)
         return cxprobe::ProbePcx;
     case CXIMAGE_FORMAT_RAW:
         return cxprobe::ProbeRaw;
+    case CXIMAGE_FORMAT_SVG:
+        return cxprobe::ProbeSvg;
     default:
         return nullptr; // read through Qt: decoded to answer
     }
@@ -126,4 +128,15 @@ std::uint32_t ProbeImageType(const char *filename)
         n = pread(fd, head, sizeof head, 0);
     close(fd);
     return n > 0 ? CxImage::DetectFormat(head, std::size_t(n)) : CXIMAGE_FORMAT_UNKNOWN;
+}
+
+bool IsDrawingFile(const char *filename, int &width, int &height)
+{
+    if (ProbeImageType(filename) != CXIMAGE_FORMAT_SVG)
+        return false;
+    ImageHeader h;
+    const bool ok = ProbeImageHeader(filename, h);
+    width = ok ? h.width : 0;
+    height = ok ? h.height : 0;
+    return true;
 }

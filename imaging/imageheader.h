@@ -32,3 +32,9 @@ bool ProbeImageHeader(const std::uint8_t *data, std::size_t size, ImageHeader &h
 // file cannot be read or its bytes name no format (a format recognised only
 // further in may also read as 0).
 std::uint32_t ProbeImageType(const char *filename);
+
+// Whether the file's bytes are a drawing (SVG), which only our own reader
+// may open: Qt's image plugin for it would parse the document unexamined,
+// loading the files it names. width and height then get its own size (0, 0
+// when it is refused).
+bool IsDrawingFile(const char *filename, int &width, int &height);

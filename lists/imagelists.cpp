@@ -7,6 +7,7 @@
 #include "convert/imagefiles.h"
 #include "lists/selectedlistctrl.h"
 #include "imaging/formats.h"
+#include "imaging/imageheader.h"
 #include "imaging/thumbnail.h"
 #include "lists/thumbnailloader.h"
 #include "controls/waitcursor.h"
@@ -611,7 +612,9 @@ void CImageLists::AddPaths(const QStringList &paths)
             height = parts.height;
         } else {
             // Only the header is read; formats Qt cannot read show 0x0.
-            const QSize size = QImageReader(path).size();
+            int drawnW = 0, drawnH = 0;
+            const QSize size = IsDrawingFile(ToFs(path).c_str(), drawnW, drawnH) ? QSize(drawnW, drawnH)
+                                                                                 : QImageReader(path).size();
             if (size.isValid()) {
                 width = size.width();
                 height = size.height();

@@ -130,6 +130,9 @@ inline constexpr const char *kWebpLossless = "WebpLossless";
 inline constexpr const char *kAvifSpeed = "AvifSpeed";
 inline constexpr const char *kJxlEffort = "JxlEffort";
 inline constexpr const char *kDpi = "Dpi";
+// The output group's: dots per inch drawings (SVG) are rendered at; 0 for
+// their format's own.
+inline constexpr const char *kRenderDpi = "RenderDpi";
 // The rotation group's: 1 turns rotated JPEGs without loss where they can
 // be, 0 always encodes them again.
 inline constexpr const char *kLosslessRotate = "LosslessRotate";

@@ -315,6 +315,14 @@
         <source>请输入 1 KB 到 1 GiB 之间的大小。</source>
         <translation>Enter a size from 1 KB to 1 GiB.</translation>
     </message>
+    <message>
+        <source>默认</source>
+        <translation>Default</translation>
+    </message>
+    <message>
+        <source>渲染分辨率 (SVG):</source>
+        <translation>Render resolution (SVG):</translation>
+    </message>
 </context>
 <context>
     <name>CFolderDialog</name>
@@ -2485,6 +2493,16 @@ range</translation>
     <message>
         <source>turn the crop ratio to each picture&apos;s orientation</source>
         <translation>turn the crop ratio to each picture&apos;s orientation</translation>
+    </message>
+    <message>
+        <source>dots per inch drawings (SVG) are rendered at (default 96);
+a resize renders them at its size directly</source>
+        <translation>dots per inch drawings (SVG) are rendered at (default 96);
+a resize renders them at its size directly</translation>
+    </message>
+    <message>
+        <source>a number from 10 to 2400</source>
+        <translation>a number from 10 to 2400</translation>
     </message>
 </context>
 </TS>

@@ -36,6 +36,7 @@ QImage AsRead(const CConvertJob &job, const std::string &source)
     CxImage img;
     CxDecodeRequest req;
     req.autoOrient = job.m_bAutoRotate;
+    req.renderDpi = job.m_nRenderDpi;
     if (!img.Load(source.c_str(), CXIMAGE_FORMAT_UNKNOWN, req))
         return {};
     return Drawable(img);

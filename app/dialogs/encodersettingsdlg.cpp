@@ -1,6 +1,7 @@
 #include "app/dialogs/encodersettingsdlg.h"
 
 #include "app/dialogs/dialogbuttons.h"
+#include "convert/convertjob.h"
 #include "convert/sizelimit.h"
 #include "imaging/formats.h"
 
@@ -70,12 +71,14 @@ const char *const CEncoderSettingsDlg::kExtCaseNames[3] = {QT_TRANSLATE_NOOP("CE
                                                            QT_TRANSLATE_NOOP("CEncoderSettingsDlg", "大写")};
 
 CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int extCase, std::uint32_t type,
-                                         const SizeLimitChoices &limit, QWidget *parent)
+                                         const SizeLimitChoices &limit, QWidget *parent, int renderDpi)
     : QDialog(parent), m_settings(settings), m_type(type)
 {
     setObjectName(QStringLiteral("EncoderSettings"));
     setWindowTitle(tr("编码设置"));
     MakeControls();
+    m_renderDpi = NumberBox(this, "renderDpi", 0, kRenderDpiMost, StoredRenderDpi(renderDpi));
+    m_renderDpi->setSpecialValueText(tr("默认"));
     m_extCase->setCurrentIndex(extCase >= 0 && extCase < 3 ? extCase : 0);
 
     auto *layout = new QVBoxLayout(this);
@@ -103,6 +106,7 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int e
     auto *common = new QFormLayout;
     common->addRow(tr("分辨率 (DPI):"), m_dpi);
     common->addRow(tr("扩展名:"), m_extCase);
+    common->addRow(tr("渲染分辨率 (SVG):"), m_renderDpi);
     layout->addLayout(common);
     layout->addWidget(MakeSizeLimitGroup(limit));
 
@@ -228,19 +232,27 @@ CEncoderSettings CEncoderSettingsDlg::Settings() const
     return s;
 }
 
+int CEncoderSettingsDlg::RenderDpi() const
+{
+    // The box steps through 1 to 9 on its way up from the default.
+    const int dpi = m_renderDpi->value();
+    return dpi == 0 ? 0 : std::max(dpi, int(kRenderDpiLeast));
+}
+
 int CEncoderSettingsDlg::ExtCase() const
 {
     return m_extCase->currentIndex();
 }
 
 bool CEncoderSettingsDlg::Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type,
-                              SizeLimitChoices &limit)
+                              SizeLimitChoices &limit, int &renderDpi)
 {
-    CEncoderSettingsDlg dlg(settings, extCase, type, limit, parent);
+    CEncoderSettingsDlg dlg(settings, extCase, type, limit, parent, renderDpi);
     if (dlg.exec() != QDialog::Accepted)
         return false;
     settings = dlg.Settings();
     extCase = dlg.ExtCase();
     limit = dlg.SizeLimit();
+    renderDpi = dlg.RenderDpi();
     return true;
 }

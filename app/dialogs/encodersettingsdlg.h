@@ -1,6 +1,7 @@
 // The output group's settings: the chosen format's encoder settings (all of
 // them while each source keeps its own), the DPI written into outputs, the
-// letter case of the outputs' extensions and the outputs' size limit.
+// letter case of the outputs' extensions, the outputs' size limit and the
+// DPI drawing sources are rendered at.
 #pragma once
 
 #include "imaging/encodersettings.h"
@@ -31,17 +32,19 @@ public:
     // type: the output format's type code; 0 shows every format's settings.
     // extCase: automatic, lower case, upper case (EXTCASE_*).
     CEncoderSettingsDlg(const CEncoderSettings &settings, int extCase, std::uint32_t type,
-                        const SizeLimitChoices &limit = {}, QWidget *parent = nullptr);
+                        const SizeLimitChoices &limit = {}, QWidget *parent = nullptr, int renderDpi = 0);
     // The settings shown, the hidden ones as they came.
     CEncoderSettings Settings() const;
     int ExtCase() const;
     SizeLimitChoices SizeLimit() const;
+    // 0 for the format's default, else kRenderDpiLeast to kRenderDpiMost.
+    int RenderDpi() const;
 
     static const char *const kExtCaseNames[3];
 
-    // Shows the dialog over `parent`; true, with all three changed, on OK.
+    // Shows the dialog over `parent`; true, with all four changed, on OK.
     static bool Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type,
-                    SizeLimitChoices &limit);
+                    SizeLimitChoices &limit, int &renderDpi);
 
 public slots:
     // A limit outside 1 KB to 1 GiB is refused with a prompt.
@@ -64,6 +67,7 @@ private:
     QSpinBox *m_avifSpeed = nullptr;
     QSpinBox *m_jxlEffort = nullptr;
     QSpinBox *m_dpi = nullptr;
+    QSpinBox *m_renderDpi = nullptr;
     QComboBox *m_extCase = nullptr;
     QGroupBox *m_limit = nullptr;
     QDoubleSpinBox *m_limitSize = nullptr;

@@ -129,6 +129,16 @@ bool DecodeIco(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 // or its embedded preview when the request allows and it covers the hint.
 // LibRaw's flip is reported as the orientation, its shot facts as EXIF.
 bool DecodeRaw(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// An SVG drawing, or one gzip-compressed (SVGZ), rendered with its
+// transparency: at the size the render rule asks (any), else at the hint's
+// when that is smaller than its own, else at its own size at the request's
+// dpi (96 by default), which is the size reported as the file's. Refused
+// when it refers to anything outside itself but a data: URI, declares an
+// external entity, inflates past a bound or is larger than the limits.
+bool DecodeSvg(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// Its first bytes (inflated, when compressed) begin an XML document whose
+// root is <svg>.
+bool IsSvg(const std::uint8_t *data, std::size_t size);
 // TIFF's header (classic or BigTIFF).
 bool IsTiff(const std::uint8_t *data, std::size_t size);
 // A TIFF-structured camera raw file: a DNG (DNGVersion), a CR2, or one whose

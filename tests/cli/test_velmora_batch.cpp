@@ -266,6 +266,9 @@ TEST(BatchCommand, UsageErrors)
         {{"--jxl-effort", "0", "a.png"}, "--jxl-effort"},
         {{"--dpi", "0", "a.png"}, "--dpi"},
         {{"--dpi", "x", "a.png"}, "--dpi"},
+        {{"--render-dpi", "5", "a.svg"}, "--render-dpi"},
+        {{"--render-dpi", "3000", "a.svg"}, "--render-dpi"},
+        {{"--render-dpi", "x", "a.svg"}, "--render-dpi"},
         {{"--lossless", "on", "a.jpg"}, "--lossless"},
         {{"--if-larger", "smaller", "a.jpg"}, "--if-larger"},
         {{"--max-file-size", "300", "a.png"}, "--max-file-size"},
@@ -379,7 +382,8 @@ TEST(VelmoraBatch, NewOptionsRefusedWriteNothingAndTemplatesMakeFolders)
                                    QStringList{"--gravity", "attention", "--resize", "pad", "--width", "5",
                                                "--height", "5"},
                                    QStringList{"--png-level", "10"}, QStringList{"--tif-compression", "zip"},
-                                   QStringList{"--lossless", "yes"}, QStringList{"--if-larger", "no"}}) {
+                                   QStringList{"--lossless", "yes"}, QStringList{"--if-larger", "no"},
+                                   QStringList{"--render-dpi", "5"}}) {
         const Result r = RunBatch(bad + QStringList{"--out", dest, a});
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_NE(r.err.find(bad[0].toStdString()), std::string::npos) << r.err;

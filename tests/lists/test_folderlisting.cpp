@@ -39,15 +39,20 @@ TEST_F(ListsTest, ListsRegularImageFilesByNameEnding)
     for (const auto &copy : copies)
         ASSERT_TRUE(testsupport::WriteFileBytes(scratch.Path(copy[1]),
                                                 testsupport::ReadFileBytes(testsupport::DataPath(copy[0]))));
+    // A drawing, listed at its own size with its rendered card.
+    const std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="30" height="12">)"
+                            R"(<rect width="30" height="12" fill="#00f"/></svg>)";
+    ASSERT_TRUE(testsupport::WriteFileBytes(scratch.Path("l.svg"), std::vector<std::uint8_t>(svg.begin(), svg.end())));
 
     lists->ListFolder(Dir() + "//");
     EXPECT_EQ(lists->Folder(), Dir());
     EXPECT_EQ(FolderCaptions(),
-              QStringList({"a.JPG", "b.jpeg", "c.TIFF", "h.WebP", "i.pbm", "j.ICO", "k.tga"}));
+              QStringList({"a.JPG", "b.jpeg", "c.TIFF", "h.WebP", "i.pbm", "j.ICO", "k.tga", "l.svg"}));
     ASSERT_TRUE(WaitLoaded());
     // The first ones do not decode: they keep the placeholder and read 0x0.
     EXPECT_EQ(FolderCaptions(), QStringList({"0x0\na.JPG", "0x0\nb.jpeg", "0x0\nc.TIFF", "0x0\nh.WebP",
-                                             "13x7\ni.pbm", "16x16\nj.ICO", "13x7\nk.tga"}));
+                                             "13x7\ni.pbm", "16x16\nj.ICO", "13x7\nk.tga", "30x12\nl.svg"}));
+    EXPECT_NE(IconImage(folder->item(7)), Placeholder());
 }
 
 TEST_F(ListsTest, NamesSortByTheirBytes)

@@ -255,6 +255,7 @@ TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
         d->findChild<QCheckBox *>("jpegProgressive")->setChecked(true);
         d->findChild<QComboBox *>("jpegSubsampling")->setCurrentIndex(2);
         d->findChild<QSpinBox *>("dpi")->setValue(150);
+        d->findChild<QSpinBox *>("renderDpi")->setValue(192);
         auto *extCase = d->findChild<QComboBox *>("extCase");
         if (extCase)
             extCase->setCurrentIndex(EXTCASE_UPPER);
@@ -278,12 +279,13 @@ TEST_F(MoreOptions, EncoderSettingsAndTheMetadataChoiceAreStoredAndReachTheRun)
     EXPECT_EQ(std::tuple(o.m_bMaxFileSize, o.m_nMaxFileSize, o.m_nMaxFileSizeUnit, o.m_nMinQuality,
                          o.m_bMaxFileSizeShrink),
               std::tuple(true, std::int64_t(250000), int(SIZEUNIT_MB), 40, true));
+    EXPECT_EQ(MakeConvertJob(o, {}).m_nRenderDpi, 192);
     panel.WriteSettings(QString());
     const auto stored = [](const char *k) { return GetProfileInt(kSettingsSection, k, 0); };
     EXPECT_EQ(std::tuple(stored(kJpegProgressive), stored(kJpegSubsampling), stored(kDpi),
                          stored(kStripMetadata), stored(kExtensionCase), stored(kMaxFileSizeOn),
-                         stored(kMaxFileSize), stored(kMaxFileSizeUnit)),
-              std::tuple(1, 422, 150, 1, EXTCASE_UPPER, 1, 250000, int(SIZEUNIT_MB)));
+                         stored(kMaxFileSize), stored(kMaxFileSizeUnit), stored(kRenderDpi)),
+              std::tuple(1, 422, 150, 1, EXTCASE_UPPER, 1, 250000, int(SIZEUNIT_MB), 192));
 
     // Every format has an extension: the button stays on whatever the format.
     for (const std::uint32_t type : {0u, std::uint32_t(CXIMAGE_FORMAT_GIF), std::uint32_t(CXIMAGE_FORMAT_BMP),
