@@ -57,15 +57,15 @@ bool ParseRatio(const std::string &text, std::int32_t &w, std::int32_t &h)
     return true;
 }
 
-bool ParseColor(std::string text, COLORREF &out)
+// RRGGBB, here also with a leading '#'.
+bool ParseColor(std::string_view text, COLORREF &out)
 {
-    if (!text.empty() && text[0] == '#')
-        text.erase(0, 1);
-    if (text.size() != 6 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return false;
-    const unsigned long v = std::strtoul(text.c_str(), nullptr, 16);
-    out = RGB(int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF));
-    return true;
+    if (text.starts_with('#'))
+        text.remove_prefix(1);
+    const std::optional<COLORREF> colour = ParseHexColour(text);
+    if (colour)
+        out = *colour;
+    return colour.has_value();
 }
 
 // A bare name would make outputs whose folder is empty, so every path is

@@ -54,7 +54,7 @@ std::string NumberText(double v)
     return ec == std::errc() ? std::string(buffer, end) : std::string();
 }
 
-constexpr std::int64_t kMaxPixels = 1 << 20;
+constexpr std::int64_t kMaxCoordinate = 1 << 20; // pixels, far past any picture
 constexpr std::int64_t kMaxBorderPixels = 10000;
 
 // Pixels (a whole number) or a percentage (a decimal number and '%') from 0
@@ -139,7 +139,7 @@ const char *SetCrop(std::string_view v, Edits &e)
         return problem;
     std::int64_t n[4];
     for (int i = 0; i < 4; ++i) {
-        const std::optional<std::int64_t> p = ReadWhole(parts[std::size_t(i)], i < 2 ? 0 : 1, kMaxPixels);
+        const std::optional<std::int64_t> p = ReadWhole(parts[std::size_t(i)], i < 2 ? 0 : 1, kMaxCoordinate);
         if (!p)
             return problem;
         n[i] = *p;
@@ -162,7 +162,7 @@ const char *SetMargins(std::string_view v, Edits &e)
     std::array<EditLength, 4> m;
     bool ok = parts.size() == 4;
     for (std::size_t i = 0; ok && i < 4; ++i) {
-        const std::optional<EditLength> l = ReadLength(parts[i], kMaxPixels, 100);
+        const std::optional<EditLength> l = ReadLength(parts[i], kMaxCoordinate, 100);
         ok = l.has_value();
         if (ok)
             m[i] = *l;
