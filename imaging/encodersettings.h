@@ -26,7 +26,7 @@ enum : std::int32_t {
 struct CEncoderSettings {
     static constexpr std::int32_t kDefaultPngLevel = 4;
     static constexpr std::int32_t kDefaultWebpEffort = 4;
-    static constexpr std::int32_t kDefaultAvifSpeed = 8;
+    static constexpr std::int32_t kDefaultAvifSpeed = 6;
     static constexpr std::int32_t kMaxDpi = 65535; // JFIF's density field
 
     bool m_bJpegProgressive = false;

@@ -124,6 +124,15 @@ TEST(Presets, StoredGravityIsReadWithinItsBounds)
     EXPECT_EQ(CheckStoredValue("Gravity", "11"), StoredFault::OutOfRange);
 }
 
+// AVIF's speed is avifenc's 6 where nothing is stored; a stored speed, from
+// an earlier version's settings or a preset, keeps its value.
+TEST(Presets, AvifSpeedDefaultsOnlyWhereNothingIsStored)
+{
+    EXPECT_EQ(OptionsFromStored({}).m_encoder.m_nAvifSpeed, 6);
+    EXPECT_EQ(OptionsFromStored({{"AvifSpeed", "8"}}).m_encoder.m_nAvifSpeed, 8);
+    EXPECT_EQ(Parse({"a.png"})->job.m_encoder.m_nAvifSpeed, 6);
+}
+
 // Options after --preset change it; those before it are replaced by it.
 TEST(Presets, LaterOptionsWinAndEarlierOnesGiveWay)
 {
