@@ -30,6 +30,8 @@ public:
     bool Start(std::string &error);
     // The image files there now, at any depth under recursive.
     std::vector<std::string> Existing() const;
+    // A file that may still be written: ready once closed or settled.
+    void Hold(const std::string &path) { Note(path); }
     // Waits for events until a file is ready or wake becomes readable, and
     // adds the ready files to ready (not sorted, each once). False with
     // error set when the watch cannot go on (the root is gone, no watches

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <map>
 #include <sys/eventfd.h>
@@ -272,8 +273,23 @@ int Watcher::Run()
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
     });
-    if (!m_watch.newOnly)
-        Convert(watch.Existing());
+    if (!m_watch.newOnly) {
+        // A file changed within the settling time may be written still.
+        std::vector<std::string> files;
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        for (std::string &path : watch.Existing()) {
+            struct stat st;
+            const double age = stat(path.c_str(), &st) != 0 ? 0
+                                                            : double(now.tv_sec - st.st_mtim.tv_sec) +
+                                                                  (now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
+            if (age >= m_watch.settle)
+                files.push_back(std::move(path));
+            else
+                watch.Hold(path);
+        }
+        Convert(std::move(files));
+    }
     bool ok = true;
     while (!m_stop.stop_requested()) {
         std::vector<std::string> ready;
