@@ -141,8 +141,10 @@ bool ReadWatchConfig(const std::string &path, std::vector<std::string> &args, st
             error = at(Tr(QT_TRANSLATE_NOOP("velmora-batch", "a value holds a NUL character")));
             return false;
         }
-        if (value.starts_with("~/") && home && *home)
-            value = home + value.substr(1);
+        // A home folder also after THEN's "move:".
+        const std::size_t tilde = key == "THEN" && value.starts_with("move:") ? 5 : 0;
+        if (value.compare(tilde, 2, "~/") == 0 && home && *home)
+            value = value.substr(0, tilde) + home + value.substr(tilde + 1);
         if (key == "RECURSIVE" || key == "NEW_ONLY") {
             if (Yes(value))
                 args.push_back(known->second);
