@@ -192,10 +192,16 @@ void Watcher::Convert(std::vector<std::string> files)
     m_errors += worker.GetErrorCount();
     for (std::size_t i = 0; i < files.size(); ++i)
         m_taken[files[i]] = versions[i];
-    for (const FileRecord &record : reporter.records)
+    for (const FileRecord &record : reporter.records) {
         for (const std::string *out : {&record.output, &record.target})
             if (!out->empty() && *out != record.source)
                 m_outputs.insert(*out);
+        // A source rewritten in place by its own output is taken as it is
+        // now, or its rewrite would bring it back round and round.
+        struct stat st;
+        if (record.output == record.source && stat(record.source.c_str(), &st) == 0)
+            m_taken[record.source] = {st.st_size, st.st_mtim};
+    }
     AfterOutputs(reporter.records);
     std::fflush(stdout);
 }

@@ -218,6 +218,42 @@ TEST(Watch, RestartConvertsNothingTwiceAndLosesNoSourceWhenKilled)
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 }
 
+// A file is taken again only once changed: a failed one not before, and
+// one its output rewrote in place not for that rewrite.
+TEST(Watch, EachVersionIsTakenOnce)
+{
+    {
+        WatchScene s;
+        s.Start({"--out", QString::fromStdString(s.Path("out"))});
+        std::this_thread::sleep_for(300ms);
+        s.Put("in/a.png", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g'});
+        ASSERT_TRUE(Eventually([&] {
+            s.p.waitForReadyRead(10);
+            s.log += s.p.readAllStandardOutput().toStdString();
+            return s.log.find("\"error\"") != std::string::npos;
+        }));
+        // Opened for writing and closed unchanged: no new try.
+        close(open(s.Path("in/a.png").c_str(), O_WRONLY));
+        std::this_thread::sleep_for(500ms);
+        s.Put("in/a.png");
+        ASSERT_TRUE(s.Has("out/a.JPG"));
+        std::this_thread::sleep_for(300ms);
+        s.Stop();
+        EXPECT_EQ(Count(s.log, "\"source\""), 2) << s.log;
+    }
+    WatchScene s;
+    s.Start({"--format", "png", "--resize", "percent", "--percent", "50", "--overwrite", "overwrite"});
+    std::this_thread::sleep_for(300ms);
+    s.Put("in/a.png");
+    ASSERT_TRUE(Eventually([&] {
+        CxImage out;
+        return out.Load(s.Path("in/a.png").c_str(), CXIMAGE_FORMAT_PNG) && out.GetWidth() == 20;
+    }));
+    std::this_thread::sleep_for(700ms);
+    s.Stop();
+    EXPECT_EQ(Count(s.log, "\"converted\""), 1) << s.log;
+}
+
 // The source goes only once its output is complete in place.
 TEST(Watch, ThenActsOnlyOnceTheOutputIsWritten)
 {
