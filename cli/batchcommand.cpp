@@ -770,13 +770,15 @@ bool CheckWatch(GivenOptions &given, BatchCommand &cmd, std::string &error)
         return false;
     }
     if (cmd.overwriteGiven && cmd.job.m_nOverwrite == OVERWRITE_ASK) {
-        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--watch does not go with --overwrite ask: nobody is there "
-                                                      "to answer"));
+        error =
+            Tr(QT_TRANSLATE_NOOP("velmora-batch", "--watch does not go with --overwrite ask: nobody is there "
+                                                  "to answer"));
         return false;
     }
     struct stat st;
     if (stat(watch.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        error = FillText(QCoreApplication::translate("velmora-batch", "--watch: %1 is no folder"), {watch.folder});
+        error = FillText(QCoreApplication::translate("velmora-batch", "--watch: %1 is no folder"),
+                         {watch.folder});
         return false;
     }
     if (!cmd.overwriteGiven)
@@ -1271,7 +1273,8 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &gi
         return std::nullopt;
     long shardK = 0, shardN = 0;
     if (cmd.watch.Active())
-        return CheckOverwrite(given, cmd, shardK, shardN, error) ? std::optional(std::move(cmd)) : std::nullopt;
+        return CheckOverwrite(given, cmd, shardK, shardN, error) ? std::optional(std::move(cmd))
+                                                                 : std::nullopt;
     std::vector<TreeFile> files;
     if (!CheckOverwrite(given, cmd, shardK, shardN, error) ||
         !GatherFiles(given, cmd.job, workFolder, std::move(stop), files, error))

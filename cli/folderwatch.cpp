@@ -214,6 +214,9 @@ void FolderWatch::Rescan()
     if (m_options.recursive)
         for (const TreeFile &file : ListImageTree(m_options.root)) {
             const std::string folder = file.path.substr(0, file.path.rfind('/'));
+            if (std::any_of(m_options.skip.begin(), m_options.skip.end(),
+                            [&](const std::string &skip) { return Below(folder, skip); }))
+                continue;
             if (!std::any_of(m_folders.begin(), m_folders.end(),
                              [&](const auto &f) { return f.second == folder; }))
                 AddFolder(folder, ignored);
