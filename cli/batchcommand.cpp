@@ -230,6 +230,7 @@ struct GivenOptions {
     std::vector<std::string> inputs;
     std::string logoPath; // the logo's file, for a preset saved
     std::vector<const EditOption *> edits; // the editing steps' options given
+    const char *watchChoice = nullptr;     // the last option that goes with --watch
 };
 
 // An editing step's option: its row reads the value.
@@ -334,6 +335,10 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
         break;
     case BatchOptionId::ListPresets:
         cmd.listPresets = true;
+        break;
+    case BatchOptionId::WatchNewOnly:
+        cmd.watch.newOnly = true;
+        given.watchChoice = "--watch-new-only";
         break;
     case BatchOptionId::MaxFileSizeShrink:
         cmd.job.m_bMaxFileSizeShrink = true;
@@ -711,6 +716,77 @@ bool ApplyPresetValue(const BatchOption &option, const std::string &a, const std
     return true;
 }
 
+// --watch DIR, --settle and --then.
+bool ApplyWatchValue(const BatchOption &option, const std::string &v, BatchCommand &cmd, GivenOptions &given,
+                     const std::string &workFolder, std::string &error)
+{
+    WatchSettings &watch = cmd.watch;
+    if (option.id == BatchOptionId::Settle) {
+        const std::optional<double> settle = ParseSettle(v);
+        if (!settle) {
+            error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--settle takes seconds from 0 to 3600 (2, 0.5)"));
+            return false;
+        }
+        watch.settle = *settle;
+        given.watchChoice = "--settle";
+        return true;
+    }
+    if (option.id == BatchOptionId::Then) {
+        std::string folder;
+        if (!ParseThen(v, watch.then, folder)) {
+            error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--then takes keep, trash or move:DIR"));
+            return false;
+        }
+        given.watchChoice = "--then";
+        return folder.empty() || Absolute(folder, workFolder, watch.moveFolder, error);
+    }
+    if (v.empty()) {
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--watch needs a folder name"));
+        return false;
+    }
+    if (!Absolute(v, workFolder, watch.folder, error))
+        return false;
+    watch.folder = TrimFolder(watch.folder);
+    return true;
+}
+
+// A watch takes no files; it converts only what is newer than its output
+// unless told how to overwrite, and never asks.
+bool CheckWatch(GivenOptions &given, BatchCommand &cmd, std::string &error)
+{
+    WatchSettings &watch = cmd.watch;
+    if (!watch.Active()) {
+        if (given.watchChoice)
+            error = FillText(QCoreApplication::translate("velmora-batch", "%1 goes with --watch"),
+                             {given.watchChoice});
+        return !given.watchChoice;
+    }
+    if (!given.inputs.empty() || given.filesFrom || given.shard) {
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--watch takes no files, --files-from or --shard"));
+        return false;
+    }
+    if (cmd.dryRun) {
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--watch and --dry-run do not go together"));
+        return false;
+    }
+    if (cmd.overwriteGiven && cmd.job.m_nOverwrite == OVERWRITE_ASK) {
+        error =
+            Tr(QT_TRANSLATE_NOOP("velmora-batch", "--watch does not go with --overwrite ask: nobody is there "
+                                                  "to answer"));
+        return false;
+    }
+    struct stat st;
+    if (stat(watch.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = FillText(QCoreApplication::translate("velmora-batch", "--watch: %1 is no folder"),
+                         {watch.folder});
+        return false;
+    }
+    if (!cmd.overwriteGiven)
+        given.update = true;
+    watch.recursive = given.recursive;
+    return true;
+}
+
 bool ApplyValue(const BatchOption &option, const std::string &a, const std::string &v, BatchCommand &cmd,
                 GivenOptions &given, const std::string &workFolder, std::string &error)
 {
@@ -798,6 +874,10 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     case BatchOptionId::Shards:
         given.shards = n;
         return true;
+    case BatchOptionId::Watch:
+    case BatchOptionId::Settle:
+    case BatchOptionId::Then:
+        return ApplyWatchValue(option, v, cmd, given, workFolder, error);
     case BatchOptionId::Format:
     case BatchOptionId::Quality:
     case BatchOptionId::Resize:
@@ -1101,9 +1181,10 @@ void SetFiles(std::vector<TreeFile> files, bool sharded, long shardK, long shard
 
 } // namespace
 
-std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &args, std::string &error,
+std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &given_args, std::string &error,
                                               const std::string &workFolder, std::stop_token stop)
 {
+    std::vector<std::string> args = given_args;
     BatchCommand cmd;
     cmd.job.SetQuality(95);
     GivenOptions given;
@@ -1136,6 +1217,15 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
         if (!option) {
             error = FillText(QCoreApplication::translate("velmora-batch", "unknown option %1"), {a});
             return std::nullopt;
+        }
+        if (option->id == BatchOptionId::WatchConfig) {
+            // The file's options take its place on the command line.
+            std::string path;
+            std::vector<std::string> more;
+            if (!Absolute(v, workFolder, path, error) || !ReadWatchConfig(path, more, error))
+                return std::nullopt;
+            args.insert(args.begin() + std::ptrdiff_t(i) + 1, more.begin(), more.end());
+            continue;
         }
         if (!ApplyValue(*option, a, v, cmd, given, workFolder, error))
             return std::nullopt;
@@ -1175,11 +1265,16 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &ar
                 QCoreApplication::translate("velmora-batch", "--save-preset: a preset cannot keep %1"), {why});
             return std::nullopt;
         }
-        cmd.saveOnly = given.inputs.empty() && !given.filesFrom;
+        cmd.saveOnly = given.inputs.empty() && !given.filesFrom && !cmd.watch.Active();
         if (cmd.saveOnly)
             return cmd;
     }
+    if (!CheckWatch(given, cmd, error))
+        return std::nullopt;
     long shardK = 0, shardN = 0;
+    if (cmd.watch.Active())
+        return CheckOverwrite(given, cmd, shardK, shardN, error) ? std::optional(std::move(cmd))
+                                                                 : std::nullopt;
     std::vector<TreeFile> files;
     if (!CheckOverwrite(given, cmd, shardK, shardN, error) ||
         !GatherFiles(given, cmd.job, workFolder, std::move(stop), files, error))

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/batchoptions.h"
+#include "cli/watchoptions.h"
 #include "convert/convertjob.h"
 #include "convert/storedoptions.h"
 
@@ -28,6 +29,7 @@ struct BatchCommand {
     std::string savePresetPath;
     StoredValues presetValues;
     bool saveOnly = false;
+    WatchSettings watch; // --watch and what goes with it
 };
 
 // Parses the arguments (without the program name). Relative file, folder and

@@ -652,6 +652,75 @@ constexpr BatchOption kOptions[] = {
      .name = "--list-presets",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "list the saved presets, one name a line"),
      .manualText = "List the saved presets, one name a line, sorted, and exit."},
+    {.id = Watch,
+     .name = "--watch",
+     .value = OptionValue::Name,
+     .valueText = "DIR",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "keep converting what arrives in DIR (below it with -r) until\n"
+                                                "stopped: the files there first, then each new or rewritten\n"
+                                                "one once written; implies --update"),
+     .manualText = "Keep converting what arrives in DIR (at any depth with \\fB\\-r\\fR, new folders "
+                   "included) until stopped\n"
+                   "by Ctrl-C or SIGTERM. The image files already there are converted first; then each new "
+                   "or rewritten\n"
+                   "file once its writer closes it or it is moved in, or, where no close is seen (network "
+                   "folders), once\n"
+                   "its size and time have held for \\fB\\-\\-settle\\fR. Files that became ready together "
+                   "are one run.\n"
+                   "Implies \\fB\\-\\-update\\fR unless \\fB\\-\\-overwrite\\fR is given "
+                   "(not ask). The outputs and temporary files\n"
+                   "of this program, named by the runs' journals, are never taken as sources, so a "
+                   "destination inside\n"
+                   "DIR is safe and a restart converts nothing twice. A file that fails is not tried again "
+                   "until it\n"
+                   "changes. The whole watch is one run for \\fB\\-\\-undo\\fR.",
+     .completion = Completion::Folders},
+    {.id = WatchNewOnly,
+     .name = "--watch-new-only",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "with --watch: leave the files already there alone"),
+     .manualText = "With \\fB\\-\\-watch\\fR: leave the files already there alone; only files that arrive "
+                   "or change are converted."},
+    {.id = Settle,
+     .name = "--settle",
+     .value = OptionValue::Name,
+     .valueText = "SECONDS",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "with --watch: a file whose close is not seen is taken once\n"
+                                                "its size and time held this long (default 2, 0-3600)"),
+     .manualText = "With \\fB\\-\\-watch\\fR: a file seen created or changed but not closed (as on network "
+                   "folders) is taken\n"
+                   "once its size and modification time have held this long; 0 to 3600, fractions allowed "
+                   "(default 2)."},
+    {.id = Then,
+     .name = "--then",
+     .value = OptionValue::Name,
+     .valueText = "keep|trash|move:DIR",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "with --watch: what becomes of a source once its outputs\n"
+                                                "are on the disk: keep (default), trash, or move into DIR"),
+     .manualText = "With \\fB\\-\\-watch\\fR: what becomes of a source once every output of it is written, "
+                   "flushed to the disk\n"
+                   "and in place, never before: keep (default) leaves it; trash puts it into the desktop "
+                   "trash; move:DIR\n"
+                   "moves it into DIR (made when missing) under its name, or a free one like "
+                   "\\(lqNAME (2).EXT\\(rq.",
+     .completion = Completion::Words,
+     .words = "keep trash move:"},
+    {.id = WatchConfig,
+     .name = "--watch-config",
+     .value = OptionValue::Name,
+     .valueText = "FILE",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "the options of a watch from FILE, KEY=VALUE lines: FOLDER,\n"
+                                                "PRESET, OUT, RECURSIVE, THEN, SETTLE, NEW_ONLY"),
+     .manualText = "The options of a watch read from FILE (at most 64 KB), one KEY=VALUE a line; blank "
+                   "lines and lines\n"
+                   "starting with # are passed over, and a value is taken as it stands, spaces included. "
+                   "FOLDER (needed)\n"
+                   "is \\fB\\-\\-watch\\fR, PRESET \\fB\\-\\-preset\\fR, OUT \\fB\\-\\-out\\fR, THEN "
+                   "\\fB\\-\\-then\\fR, SETTLE \\fB\\-\\-settle\\fR; RECURSIVE=yes is \\fB\\-r\\fR and "
+                   "NEW_ONLY=yes\n"
+                   "\\fB\\-\\-watch\\-new\\-only\\fR. A leading ~/ is the home folder. The "
+                   "velmora\\-watch@.service user unit runs\n"
+                   "velmora\\-batch \\fB\\-\\-watch\\-config\\fR ~/.config/Korvane/watch/NAME.conf.",
+     .completion = Completion::Files},
 };
 
 std::string Lower(std::string_view s)

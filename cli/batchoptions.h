@@ -78,6 +78,11 @@ enum class BatchOptionId {
     MinQuality,
     MaxFileSizeShrink,
     Sizes,
+    Watch,
+    WatchNewOnly,
+    Settle,
+    Then,
+    WatchConfig,
     Edit, // a row of the editing steps' table (EditOptions)
 };
 

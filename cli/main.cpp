@@ -5,6 +5,7 @@
 #include "cli/stopsignals.h"
 #include "cli/terminalreporter.h"
 #include "cli/terminaltext.h"
+#include "cli/watchrun.h"
 #include "convert/convertworker.h"
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
@@ -195,6 +196,11 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
                       stderr)
                 .c_str());
         return 1;
+    }
+
+    if (cmd->watch.Active()) {
+        stopSignals.TakePending();
+        return RunWatch(*cmd, resources, stop.get_token(), std::move(made));
     }
 
     const bool canAsk = isatty(STDIN_FILENO);

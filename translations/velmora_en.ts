@@ -2504,5 +2504,111 @@ a resize renders them at its size directly</translation>
         <source>a number from 10 to 2400</source>
         <translation>a number from 10 to 2400</translation>
     </message>
+    <message>
+        <source>--settle takes seconds from 0 to 3600 (2, 0.5)</source>
+        <translation>--settle takes seconds from 0 to 3600 (2, 0.5)</translation>
+    </message>
+    <message>
+        <source>--then takes keep, trash or move:DIR</source>
+        <translation>--then takes keep, trash or move:DIR</translation>
+    </message>
+    <message>
+        <source>--watch needs a folder name</source>
+        <translation>--watch needs a folder name</translation>
+    </message>
+    <message>
+        <source>%1 goes with --watch</source>
+        <translation>%1 goes with --watch</translation>
+    </message>
+    <message>
+        <source>--watch takes no files, --files-from or --shard</source>
+        <translation>--watch takes no files, --files-from or --shard</translation>
+    </message>
+    <message>
+        <source>--watch and --dry-run do not go together</source>
+        <translation>--watch and --dry-run do not go together</translation>
+    </message>
+    <message>
+        <source>--watch does not go with --overwrite ask: nobody is there to answer</source>
+        <translation>--watch does not go with --overwrite ask: nobody is there to answer</translation>
+    </message>
+    <message>
+        <source>--watch: %1 is no folder</source>
+        <translation>--watch: %1 is no folder</translation>
+    </message>
+    <message>
+        <source>keep converting what arrives in DIR (below it with -r) until
+stopped: the files there first, then each new or rewritten
+one once written; implies --update</source>
+        <translation>keep converting what arrives in DIR (below it with -r) until
+stopped: the files there first, then each new or rewritten
+one once written; implies --update</translation>
+    </message>
+    <message>
+        <source>with --watch: leave the files already there alone</source>
+        <translation>with --watch: leave the files already there alone</translation>
+    </message>
+    <message>
+        <source>with --watch: a file whose close is not seen is taken once
+its size and time held this long (default 2, 0-3600)</source>
+        <translation>with --watch: a file whose close is not seen is taken once
+its size and time held this long (default 2, 0-3600)</translation>
+    </message>
+    <message>
+        <source>with --watch: what becomes of a source once its outputs
+are on the disk: keep (default), trash, or move into DIR</source>
+        <translation>with --watch: what becomes of a source once its outputs
+are on the disk: keep (default), trash, or move into DIR</translation>
+    </message>
+    <message>
+        <source>the options of a watch from FILE, KEY=VALUE lines: FOLDER,
+PRESET, OUT, RECURSIVE, THEN, SETTLE, NEW_ONLY</source>
+        <translation>the options of a watch from FILE, KEY=VALUE lines: FOLDER,
+PRESET, OUT, RECURSIVE, THEN, SETTLE, NEW_ONLY</translation>
+    </message>
+    <message>
+        <source>too few inotify watches to watch %1: raise /proc/sys/fs/inotify/max_user_watches (now %2)</source>
+        <translation>too few inotify watches to watch %1: raise /proc/sys/fs/inotify/max_user_watches (now %2)</translation>
+    </message>
+    <message>
+        <source>cannot watch %1: %2</source>
+        <translation>cannot watch %1: %2</translation>
+    </message>
+    <message>
+        <source>the watched folder %1 is gone</source>
+        <translation>the watched folder %1 is gone</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>not a regular file</translation>
+    </message>
+    <message>
+        <source>larger than 64 KB</source>
+        <translation>larger than 64 KB</translation>
+    </message>
+    <message>
+        <source>not a KEY=VALUE line of a known key (%1)</source>
+        <translation>not a KEY=VALUE line of a known key (%1)</translation>
+    </message>
+    <message>
+        <source>a value holds a NUL character</source>
+        <translation>a value holds a NUL character</translation>
+    </message>
+    <message>
+        <source>%1 takes yes or no</source>
+        <translation>%1 takes yes or no</translation>
+    </message>
+    <message>
+        <source>no FOLDER line</source>
+        <translation>no FOLDER line</translation>
+    </message>
+    <message>
+        <source>cannot move %1: %2</source>
+        <translation>cannot move %1: %2</translation>
+    </message>
+    <message>
+        <source>cannot move %1 to the trash: %2</source>
+        <translation>cannot move %1 to the trash: %2</translation>
+    </message>
 </context>
 </TS>

@@ -20,6 +20,7 @@ expect=(
   share/metainfo/org.velmora.Velmora.metainfo.xml
   share/man/man1/velmora.1 share/man/man1/velmora-batch.1
   share/bash-completion/completions/velmora-batch
+  lib/systemd/user/velmora-watch@.service
   share/doc/velmora/README.md share/doc/velmora/docs/formats.md share/doc/velmora/docs/velmora-batch.md
 )
 for size in 16 24 32 48 64 128 256 512; do
