@@ -23,14 +23,14 @@ struct PresetRun {
     Q_DECLARE_TR_FUNCTIONS(PresetRun)
 };
 
-int Refuse(const QString &why)
+int Refuse(const QString &why, QMessageBox::Icon icon = QMessageBox::Critical)
 {
     std::fprintf(stderr, "velmora: %s\n", why.toLocal8Bit().constData());
     // Where nothing is shown, a message box would only keep the program
     // from ending; the line above says it.
     const QString platform = QGuiApplication::platformName();
     if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
-        QMessageBox::critical(nullptr, QStringLiteral("Velmora"), why);
+        QMessageBox(icon, QStringLiteral("Velmora"), why).exec();
     return 2;
 }
 
@@ -89,8 +89,8 @@ int ChooseAndRun(const QStringList &paths, const QString &currentFolder)
 {
     const QStringList presets = ListPresets();
     if (presets.isEmpty())
-        return Refuse(
-            PresetRun::tr("还没有保存的预设。在 Velmora 窗口中设好选项，再点“预设”旁的“保存...”。"));
+        return Refuse(PresetRun::tr("还没有保存的预设。在 Velmora 窗口中设好选项，再点“预设”旁的“保存...”。"),
+                      QMessageBox::Information);
     CPresetChooserDlg chooser(presets, GetProfileString(kSettingsSection, settingskey::kPreset),
                               int(paths.size()));
     if (chooser.exec() != QDialog::Accepted)
