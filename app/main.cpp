@@ -1,4 +1,5 @@
 #include "app/openrequest.h"
+#include "app/presetrun.h"
 #include "app/velmoraapp.h"
 #include "convert/imagefiles.h"
 #include "imaging/libraryversions.h"
@@ -28,6 +29,15 @@ const struct {
      Answer::Version},
 };
 
+// The options of a run without the window, for a file manager's entries.
+const struct {
+    const char *name, *help;
+} kRunOptions[] = {
+    {"--run", QT_TRANSLATE_NOOP("velmora", "convert the files with --preset, in the progress window alone")},
+    {"--preset NAME", QT_TRANSLATE_NOOP("velmora", "the saved preset --run converts with")},
+    {"--choose-preset", QT_TRANSLATE_NOOP("velmora", "ask for the preset, then convert as --run")},
+};
+
 // --help and --version are answered on the terminal, before a display is
 // opened, so they work where there is none.
 Answer TerminalAnswer(int argc, char **argv)
@@ -51,10 +61,20 @@ void PrintUsage(int argc, char **argv)
     const QCoreApplication qapp(argc, argv);
     InstallTranslations(WindowLanguage(), false);
     std::string text =
-        QCoreApplication::translate("velmora", "Usage: velmora [FILE|FOLDER|URI]...").toStdString() + "\n";
+        QCoreApplication::translate("velmora", "Usage: velmora [FILE|FOLDER|URI]...").toStdString() + "\n" +
+        QCoreApplication::translate("velmora", "   or: velmora --run --preset NAME FILE...").toStdString() +
+        "\n" +
+        QCoreApplication::translate("velmora", "   or: velmora --choose-preset FILE...").toStdString() + "\n";
     for (const auto &option : kOptions) {
         std::string names = std::string("  ") + option.shortName + ", " + option.name;
         names.resize(17, ' '); // the texts in one column
+        text += names + QCoreApplication::translate("velmora", option.help).toStdString() + "\n";
+    }
+    for (const auto &option : kRunOptions) {
+        std::string names = std::string("      ") + option.name;
+        // A name too long for the column has its text on the next line.
+        names =
+            names.size() < 16 ? names.append(17 - names.size(), ' ') : names + "\n" + std::string(17, ' ');
         text += names + QCoreApplication::translate("velmora", option.help).toStdString() + "\n";
     }
     std::fputs(text.c_str(), stdout);
@@ -83,8 +103,11 @@ int main(int argc, char **argv)
     InstallTranslations(WindowLanguage(), true);
 
     // Paths or file:// URIs, as a file manager or a desktop entry hands them.
-    const OpenRequest request = ParseOpenArguments(
-        QApplication::arguments().mid(1), QFile::decodeName(QByteArray::fromStdString(CurrentFolder())));
+    const QStringList arguments = QApplication::arguments().mid(1);
+    const QString currentFolder = QFile::decodeName(QByteArray::fromStdString(CurrentFolder()));
+    if (const PresetRunRequest run = ParsePresetRunArguments(arguments); run.mode != PresetRunRequest::None)
+        return RunFromFileManager(run, currentFolder);
+    const OpenRequest request = ParseOpenArguments(arguments, currentFolder);
     for (const QString &missing : request.missing)
         std::fprintf(stderr, "velmora: %s\n",
                      QCoreApplication::translate("velmora", "%1: no such file or folder; starting without it")

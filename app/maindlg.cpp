@@ -13,6 +13,7 @@
 #include "convert/naming.h"
 #include "app/optionpanel.h"
 #include "app/presetrow.h"
+#include "app/runresults.h"
 #include "viewer/previewdlg.h"
 #include "rundialogs/progressdialog.h"
 #include "rundialogs/undorun.h"
@@ -356,18 +357,7 @@ void CMainDlg::OnOK()
     const DiskHold hold(m_lists, WritesInto(job, m_lists->Folder()));
     CProgressDialog dlg(job, &m_resultFiles, this);
     dlg.SetMadeFolders(std::move(made));
-    dlg.SetResultsViewer([&dlg](QWidget *parent, QStringList *results) {
-        // On the heap: the viewer must not outlive its parent if that goes first.
-        const QPointer<CPreviewDlg> viewer = new CPreviewDlg(parent);
-        viewer->SetFileList(results);
-        // The run goes on under the viewer: what it converts joins the list.
-        QObject::connect(&dlg, &CProgressDialog::resultAdded, viewer, &CPreviewDlg::AddFile);
-        viewer->SetPreview(false);
-        viewer->SetOpenMode(CPreviewDlg::MODE_RESULTS);
-        viewer->SetStartIndex(0);
-        viewer->exec();
-        delete viewer.data();
-    });
+    dlg.SetResultsViewer(ResultsViewerFor(dlg));
     dlg.exec();
 }
 

@@ -7,10 +7,6 @@
 #include <QFileInfo>
 #include <QUrl>
 
-namespace {
-
-// The local path an argument names, or an empty string for a URI that is
-// not a local file.
 QString LocalPath(const QString &argument, const QString &currentFolder)
 {
     QString path = argument;
@@ -32,8 +28,6 @@ QString LocalPath(const QString &argument, const QString &currentFolder)
     }
     return QDir::cleanPath(path);
 }
-
-} // namespace
 
 OpenRequest ParseOpenArguments(const QStringList &arguments, const QString &currentFolder)
 {

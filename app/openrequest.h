@@ -15,6 +15,10 @@ struct OpenRequest {
     friend bool operator==(const OpenRequest &, const OpenRequest &) = default;
 };
 
+// The local path an argument names, or an empty string for a URI that is
+// not a local file.
+QString LocalPath(const QString &argument, const QString &currentFolder);
+
 // The first argument that exists decides: a folder is opened as it is, a
 // file opens its folder with every file given that lies in that folder.
 OpenRequest ParseOpenArguments(const QStringList &arguments, const QString &currentFolder);

@@ -10,6 +10,7 @@ inline constexpr int IDC_VERSION = 1077;  // "Velmora 1.00"
 inline constexpr int IDC_HOMEPAGE = 1042; // link label after "主页: "
 inline constexpr int IDC_LANGUAGE = 1043; // "跟随系统", "中文", "English": stored as "", "zh", "en"
 inline constexpr int IDC_LANGUAGE_NOTE = 1044; // "重新启动后生效。", shown once the choice changes
+inline constexpr int IDC_NAUTILUS_SCRIPTS = 1045; // "安装 Nautilus 脚本", left of OK
 
 // Pictures.
 inline constexpr int IDR_MAINFRAME = 128;     // the application icon, several sizes

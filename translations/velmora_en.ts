@@ -27,6 +27,26 @@
         <source>语言:</source>
         <translation>Language:</translation>
     </message>
+    <message>
+        <source>安装 Nautilus 脚本</source>
+        <translation>Install Nautilus scripts</translation>
+    </message>
+    <message>
+        <source>已写入:
+%1
+
+在 Nautilus 中右键单击文件，它们在“脚本”子菜单里。</source>
+        <translation>Written:
+%1
+
+In Nautilus, right-click files: they are in the Scripts submenu.</translation>
+    </message>
+    <message>
+        <source>无法写入 Nautilus 脚本:
+%1</source>
+        <translation>Cannot write the Nautilus scripts:
+%1</translation>
+    </message>
 </context>
 <context>
     <name>CBackColourDlg</name>
@@ -673,6 +693,17 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>为该任务保存该设置</source>
         <translation>Remember for this run</translation>
+    </message>
+</context>
+<context>
+    <name>CPresetChooserDlg</name>
+    <message>
+        <source>用预设转换</source>
+        <translation>Convert with a Preset</translation>
+    </message>
+    <message>
+        <source>用哪个预设转换所选的 %1 个文件?</source>
+        <translation>Which preset converts the %1 files selected?</translation>
     </message>
 </context>
 <context>
@@ -1336,6 +1367,76 @@ A / in the template makes folders below the destination.</translation>
     </message>
 </context>
 <context>
+    <name>NautilusScripts</name>
+    <message>
+        <source>用 Velmora 转换</source>
+        <translation>Convert with Velmora</translation>
+    </message>
+    <message>
+        <source>用 Velmora 预设转换…</source>
+        <translation>Convert with a Velmora preset…</translation>
+    </message>
+    <message>
+        <source>无法创建文件夹 %1</source>
+        <translation>Cannot create the folder %1</translation>
+    </message>
+</context>
+<context>
+    <name>PresetRun</name>
+    <message>
+        <source>%1: 不是本机上的文件</source>
+        <translation>%1: not a file on this computer</translation>
+    </message>
+    <message>
+        <source>没有名为“%1”的预设。</source>
+        <translation>There is no preset named “%1”.</translation>
+    </message>
+    <message>
+        <source>无法用预设“%1”转换:
+%2</source>
+        <translation>Cannot convert with the preset “%1”:
+%2</translation>
+    </message>
+    <message>
+        <source>无法创建目标文件夹:
+%1</source>
+        <translation>Cannot create the destination folder:
+%1</translation>
+    </message>
+    <message>
+        <source>还没有保存的预设。在 Velmora 窗口中设好选项，再点“预设”旁的“保存...”。</source>
+        <translation>No preset has been saved yet. In the Velmora window, set the options, then click “Save...” beside Preset.</translation>
+    </message>
+    <message>
+        <source>--preset 需要一个预设名称</source>
+        <translation>--preset needs the name of a preset</translation>
+    </message>
+    <message>
+        <source>未知的选项 %1</source>
+        <translation>unknown option %1</translation>
+    </message>
+    <message>
+        <source>--run 与 --choose-preset 不能同时使用</source>
+        <translation>--run and --choose-preset cannot be used together</translation>
+    </message>
+    <message>
+        <source>--choose-preset 自己询问预设，不带 --preset</source>
+        <translation>--choose-preset asks for the preset itself and takes no --preset</translation>
+    </message>
+    <message>
+        <source>用法: velmora --run --preset 名称 文件...</source>
+        <translation>Usage: velmora --run --preset NAME FILE...</translation>
+    </message>
+    <message>
+        <source>没有给出要转换的文件</source>
+        <translation>no files given to convert</translation>
+    </message>
+    <message>
+        <source>%1: 没有这个文件或文件夹</source>
+        <translation>%1: no such file or folder</translation>
+    </message>
+</context>
+<context>
     <name>SelectedListCtrl</name>
     <message>
         <source>%1 字节</source>
@@ -1594,6 +1695,26 @@ Files changed since the run are kept. Go on?</translation>
     <message>
         <source>%1: no such file or folder; starting without it</source>
         <translation>%1: no such file or folder; starting without it</translation>
+    </message>
+    <message>
+        <source>convert the files with --preset, in the progress window alone</source>
+        <translation>convert the files with --preset, in the progress window alone</translation>
+    </message>
+    <message>
+        <source>the saved preset --run converts with</source>
+        <translation>the saved preset --run converts with</translation>
+    </message>
+    <message>
+        <source>ask for the preset, then convert as --run</source>
+        <translation>ask for the preset, then convert as --run</translation>
+    </message>
+    <message>
+        <source>   or: velmora --run --preset NAME FILE...</source>
+        <translation>   or: velmora --run --preset NAME FILE...</translation>
+    </message>
+    <message>
+        <source>   or: velmora --choose-preset FILE...</source>
+        <translation>   or: velmora --choose-preset FILE...</translation>
     </message>
 </context>
 <context>

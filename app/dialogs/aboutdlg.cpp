@@ -2,6 +2,7 @@
 
 #include "app/dialogs/appresources.h"
 #include "app/dialogs/appversion.h"
+#include "app/dialogs/nautilusscripts.h"
 #include "controls/linklabel.h"
 #include "resources/ids_app.h"
 #include "settings/settingsstore.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -79,7 +81,13 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     body->addWidget(icon);
     body->addLayout(text, 1);
 
+    auto *scripts = new QPushButton(tr("安装 Nautilus 脚本"), this);
+    scripts->setObjectName(QString::number(appid::IDC_NAUTILUS_SCRIPTS));
+    scripts->setAutoDefault(false);
+    connect(scripts, &QPushButton::clicked, this, &CAboutDlg::OnInstallNautilusScripts);
+
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(scripts);
     buttons->addStretch(1);
     buttons->addWidget(ok);
 
@@ -96,6 +104,18 @@ void CAboutDlg::OnLanguageChange(int index)
 {
     WriteProfileString(kSettingsSection, settingskey::kLanguage, m_language->itemData(index).toString());
     m_languageNote->setVisible(true);
+}
+
+void CAboutDlg::OnInstallNautilusScripts()
+{
+    QStringList written;
+    QString why;
+    if (InstallNautilusScripts(NautilusScriptsFolder(), written, why))
+        QMessageBox::information(this, QStringLiteral("Velmora"),
+                                 tr("已写入:\n%1\n\n在 Nautilus 中右键单击文件，它们在“脚本”子菜单里。")
+                                     .arg(written.join(QLatin1Char('\n'))));
+    else
+        QMessageBox::warning(this, QStringLiteral("Velmora"), tr("无法写入 Nautilus 脚本:\n%1").arg(why));
 }
 
 QString CAboutDlg::HomePageTarget()

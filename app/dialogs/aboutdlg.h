@@ -1,6 +1,6 @@
 // The about box: the application icon, the product name and version, a link
 // to the program's documentation, and the window's language (stored at once,
-// used from the next start on).
+// used from the next start on), and the Nautilus scripts written on request.
 #pragma once
 
 #include <QDialog>
@@ -23,6 +23,7 @@ public:
 
 private:
     void OnLanguageChange(int index);
+    void OnInstallNautilusScripts();
 
     CLinkLabel *m_homePage = nullptr;
     QComboBox *m_language = nullptr;

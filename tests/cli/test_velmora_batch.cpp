@@ -474,7 +474,8 @@ TEST(VelmoraBatch, VersionAndHelpOnTheTerminal)
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.out.substr(0, r.out.find('\n')), row.firstLine);
         if (row.firstLine.starts_with("Usage")) {
-            for (const char *option : {"\n  -h, --help ", "\n  -V, --version "})
+            for (const char *option : {"\n  -h, --help ", "\n  -V, --version ", "\n      --run ",
+                                       "\n      --preset NAME\n", "\n      --choose-preset\n"})
                 EXPECT_NE(r.out.find(option), std::string::npos) << option;
             continue;
         }

@@ -17,6 +17,8 @@ usr="$stage/usr"
 expect=(
   bin/velmora bin/velmora-batch libexec/velmora/velmora-batch-run
   share/applications/org.velmora.Velmora.desktop
+  share/kio/servicemenus/velmora.desktop
+  share/nemo/actions/velmora-convert.nemo_action share/nemo/actions/velmora-preset.nemo_action
   share/metainfo/org.velmora.Velmora.metainfo.xml
   share/man/man1/velmora.1 share/man/man1/velmora-batch.1
   share/bash-completion/completions/velmora-batch
@@ -38,6 +40,16 @@ for size in 16 24 32 48 64 128 256 512; do
 done
 
 desktop-file-validate "$usr/share/applications/org.velmora.Velmora.desktop" || bad "desktop entry"
+# Dolphin runs its service menus only when executable. The validator knows
+# MimeType and Actions for applications only; anything else it says counts.
+servicemenu="$usr/share/kio/servicemenus/velmora.desktop"
+[ "$(stat -c %a "$servicemenu" 2>/dev/null)" = 755 ] || bad "the service menu is not mode 755"
+complaints=$(desktop-file-validate "$servicemenu" 2>&1 |
+  grep -v 'key "\(MimeType\|Actions\)" is present in group "Desktop Entry", but the type is "Service"')
+[ -z "$complaints" ] || bad "service menu: $complaints"
+for action in velmora-convert velmora-preset; do
+  [ "$(stat -c %a "$usr/share/nemo/actions/$action.nemo_action")" = 644 ] || bad "$action.nemo_action mode"
+done
 appstreamcli validate --no-net --explain "$usr/share/metainfo/org.velmora.Velmora.metainfo.xml" >/dev/null ||
   bad "metainfo"
 for page in velmora velmora-batch; do
