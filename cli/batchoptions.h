@@ -78,6 +78,9 @@ enum class BatchOptionId {
     MinQuality,
     MaxFileSizeShrink,
     Sizes,
+    Combine,
+    PageSize,
+    PageMargin,
     Edit, // a row of the editing steps' table (EditOptions)
 };
 
