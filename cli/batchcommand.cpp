@@ -227,6 +227,7 @@ struct GivenOptions {
     bool minQualityGiven = false;
     std::optional<std::string> filesFrom, shard;
     std::optional<long> shards;
+    bool outGiven = false; // --out on the command line
     std::vector<std::string> inputs;
     std::string logoPath; // the logo's file, for a preset saved
     std::vector<const EditOption *> edits; // the editing steps' options given
@@ -550,6 +551,7 @@ bool ApplyEncoderValue(BatchOptionId id, long n, int choice, CEncoderSettings &s
     case BatchOptionId::Dpi:
         settings.m_nDpi = std::int32_t(n);
         break;
+
     default:
         return false;
     }
@@ -802,8 +804,24 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         return true;
     switch (option.id) {
     case BatchOptionId::Out:
+        given.outGiven = true;
+        return ApplyPlaceValue(option, v, cmd, workFolder, error);
     case BatchOptionId::UndoJournal:
         return ApplyPlaceValue(option, v, cmd, workFolder, error);
+    case BatchOptionId::PageSize:
+        cmd.pages.size = std::int32_t(choice); // image, a4, letter as PAGESIZE_*
+        return true;
+    case BatchOptionId::PageMargin:
+        cmd.pages.margin = std::int32_t(n);
+        return true;
+    case BatchOptionId::Combine: {
+        DocumentKind kind;
+        if (!DocumentKindOf(v, kind)) {
+            error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--combine takes a file name ending in .pdf, .tif or .tiff"));
+            return false;
+        }
+        return Absolute(v, workFolder, cmd.combine, error);
+    }
     case BatchOptionId::Prefix:
     case BatchOptionId::Suffix:
     case BatchOptionId::Start:
@@ -1271,6 +1289,20 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &gi
     }
     if (!CheckWatch(given, cmd, error))
         return std::nullopt;
+    if (!cmd.combine.empty()) {
+        const char *with = cmd.watch.Active()              ? "--watch"
+                           : given.outGiven                ? "--out"
+                           : given.shard                   ? "--shard"
+                           : !cmd.job.m_sizes.empty()      ? "--sizes"
+                           : cmd.job.m_nMaxFileSize > 0    ? "--max-file-size"
+                                                           : nullptr;
+        if (with) {
+            error = FillText(QCoreApplication::translate("velmora-batch", "--combine and %1 do not go together"),
+                             {with});
+            return std::nullopt;
+        }
+    }
+    cmd.pages.dpi = cmd.job.m_encoder.m_nDpi;
     long shardK = 0, shardN = 0;
     if (cmd.watch.Active())
         return CheckOverwrite(given, cmd, shardK, shardN, error) ? std::optional(std::move(cmd))

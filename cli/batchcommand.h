@@ -5,6 +5,7 @@
 #include "cli/watchoptions.h"
 #include "convert/convertjob.h"
 #include "convert/storedoptions.h"
+#include "imaging/documentwriter.h"
 
 #include <optional>
 #include <stop_token>
@@ -20,6 +21,8 @@ struct BatchCommand {
     bool jsonLog = false; // --log json
     bool dryRun = false;  // --dry-run
     bool trashReplaced = false; // --trash-replaced
+    std::string combine; // --combine: the one document written (a full path)
+    PageLayout pages;    // --page-size, --page-margin (--dpi too)
     // --undo (the newest journal) or --undo-journal FILE: no conversion.
     bool undo = false;
     std::string undoJournal;

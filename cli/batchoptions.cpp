@@ -154,6 +154,42 @@ constexpr BatchOption kOptions[] = {
                    "a resize renders them at its size directly, and sizes a percentage from this one.",
      .least = kRenderDpiLeast, .most = kRenderDpiMost,
      .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 10 to 2400")},
+    {.id = Combine,
+     .name = "--combine",
+     .value = OptionValue::Name,
+     .valueText = "FILE",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "every output, in list order, as a page of one document FILE\n"
+                                                "(.pdf or .tif/.tiff) instead of files of their own"),
+     .manualText = "Every output of the run, in list order and after every step, as a page of one document "
+                   "\\fIFILE\\fR\n"
+                   "instead of files of their own: a PDF (\\fI.pdf\\fR) or a multi-page TIFF "
+                   "(\\fI.tif\\fR, \\fI.tiff\\fR). A JPEG no step\n"
+                   "changes goes into a PDF as its own bytes, other pictures losslessly (as JPEG at "
+                   "\\fB\\-\\-quality\\fR with\n"
+                   "\\fB\\-\\-format jpg\\fR); a TIFF's pages take \\fB\\-\\-tif\\-compression\\fR. "
+                   "A source that fails is left out; nothing is\n"
+                   "written when all fail or the run is stopped. The overwrite policy applies to "
+                   "\\fIFILE\\fR; \\fB\\-\\-update\\fR skips\n"
+                   "the run when it is newer than every source. Not with \\fB\\-\\-out\\fR, "
+                   "\\fB\\-\\-shard\\fR, \\fB\\-\\-sizes\\fR or \\fB\\-\\-max\\-file\\-size\\fR.",
+     .completion = Completion::Files},
+    {.id = PageSize,
+     .name = "--page-size",
+     .value = OptionValue::Choices,
+     .valueText = "image|a4|letter",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "PDF page size (default image: the picture's size at its DPI,\n"
+                                                "72 without --dpi); a4 and letter fit the picture upright"),
+     .manualText = "PDF page size (default image: the picture's size at its \\fB\\-\\-dpi\\fR, 72 "
+                   "without one); \\fIa4\\fR and \\fIletter\\fR\n"
+                   "pages are upright and the picture is scaled to fit inside the margins, centred.",
+     .completion = Completion::Words},
+    {.id = PageMargin,
+     .name = "--page-margin",
+     .value = OptionValue::Name,
+     .valueText = "MM",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "margin around the picture on PDF pages, 0-100 mm (default 0)"),
+     .manualText = "Margin around the picture on PDF pages, 0\\-100 millimetres (default 0).",
+     .least = 0, .most = 100, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 0 to 100")},
     {.id = Out,
      .name = "--out",
      .value = OptionValue::Name,

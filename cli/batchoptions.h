@@ -83,6 +83,9 @@ enum class BatchOptionId {
     Settle,
     Then,
     WatchConfig,
+    Combine,
+    PageSize,
+    PageMargin,
     Edit, // a row of the editing steps' table (EditOptions)
 };
 

@@ -170,6 +170,21 @@ std::string FileLine(const FileRecord &r)
     return line;
 }
 
+std::string DocumentLine(const DocumentRecord &record)
+{
+    using State = DocumentRecord::State;
+    const char *status = record.state == State::Written   ? "ok"
+                         : record.state == State::Planned ? "planned"
+                         : record.state == State::Skipped ? "skipped"
+                                                          : "error";
+    std::string line = "{\"type\":\"document\",\"output\":" + Quote(record.path) + ",\"status\":\"" + status +
+                       "\",\"pages\":" + std::to_string(record.pages) +
+                       ",\"bytes_out\":" + std::to_string(record.bytes);
+    if (!record.reason.empty())
+        line += ",\"reason\":" + Quote(record.reason);
+    return line + "}";
+}
+
 std::string SummaryLine(const RunTotals &t)
 {
     char text[200];

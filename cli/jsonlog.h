@@ -2,6 +2,7 @@
 // one with the totals, for jq and for merging the logs of several shards.
 #pragma once
 
+#include "convert/documentrun.h"
 #include "convert/runrecord.h"
 
 #include <string>
@@ -14,6 +15,10 @@ namespace jsonlog {
 // U+FFFD, and exactly, in base64, as source_b64 / output_b64 beside it.
 // A dry run's record ends with "action":"convert"|"copy"|... too.
 std::string FileLine(const FileRecord &record);
+
+// {"type":"document","output":...,"status":"ok"|"planned"|"skipped"|"error",
+//  "pages":...,"bytes_out":...} and "reason" when it failed.
+std::string DocumentLine(const DocumentRecord &record);
 
 // {"type":"summary","files":...,"converted":...,"skipped":...,"errors":...}
 std::string SummaryLine(const RunTotals &totals);

@@ -7,6 +7,7 @@
 #include "cli/terminaltext.h"
 #include "cli/watchrun.h"
 #include "convert/convertworker.h"
+#include "convert/documentrun.h"
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
 #include "convert/runjournal.h"
@@ -209,6 +210,19 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
     if (isatty(STDERR_FILENO))
         reporter.ShowProgress(int(std::min<long long>( // outputs, not sources
             INT_MAX, (long long)cmd->job.GetFileCount() * cmd->job.OutputsPerSource())));
+    if (!cmd->combine.empty()) {
+        DocumentRun document(cmd->job, cmd->combine, cmd->pages, reporter, resources);
+        document.SetDocumentReport([&reporter](const DocumentRecord &record) { reporter.DocumentDone(record); });
+        document.SetDryRun(cmd->dryRun);
+        RunJournal journal;
+        if (!cmd->dryRun)
+            document.SetJournal(&journal);
+        document.SetTrashReplaced(cmd->trashReplaced && !cmd->dryRun);
+        stopSignals.TakePending();
+        document.Run(stop.get_token());
+        const bool wouldCancel = document.WouldAsk() && !canAsk;
+        return reporter.Finished() && document.GetErrorCount() == 0 && !wouldCancel ? 0 : 1;
+    }
     ConvertWorker worker(cmd->job, reporter, resources);
     worker.SetDryRun(cmd->dryRun);
     RunJournal journal;

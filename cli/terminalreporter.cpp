@@ -57,6 +57,18 @@ void TerminalReporter::FileDone(const FileRecord &record)
     DrawProgress();
 }
 
+void TerminalReporter::DocumentDone(const DocumentRecord &record)
+{
+    ClearProgress();
+    WriteLine(m_json ? jsonlog::DocumentLine(record) : DocumentLogLine(record));
+    std::fflush(m_out);
+    if (record.state == DocumentRecord::State::Failed && !record.reason.empty()) {
+        const std::string line = record.path + ": " + convertlog::ShownReason(record.reason);
+        std::fprintf(m_err, "velmora-batch: %s\n", (m_errEscaped ? EscapeControls(line) : line).c_str());
+        std::fflush(m_err);
+    }
+}
+
 void TerminalReporter::SetSummary(const RunTotals &totals)
 {
     ClearProgress();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "convert/convertreporter.h"
+#include "convert/documentrun.h"
 
 #include <chrono>
 #include <cstdio>
@@ -45,6 +46,8 @@ public:
     void FileDone(const FileRecord &record) override;
     void SetPercent(int) override {}
     void AddResult(const std::string &) override {}
+    // A run into one document: its line.
+    void DocumentDone(const DocumentRecord &record);
     void SetSummary(const RunTotals &totals) override;
     void ConvertDone() override;
     OverwriteAnswer AskOverwrite(const std::string &outputPath) override;

@@ -1570,6 +1570,22 @@ Files changed since the run are kept. Go on?</translation>
         <source>（质量 %1，缩小到 %2×%3）</source>
         <translation> (quality %1, shrunk to %2×%3)</translation>
     </message>
+    <message>
+        <source>文档: %1, %2 页。</source>
+        <translation>Document: %1, %2 pages.</translation>
+    </message>
+    <message>
+        <source>将写入文档: %1, %2 页。</source>
+        <translation>Would write the document: %1, %2 pages.</translation>
+    </message>
+    <message>
+        <source>跳过文档: %1</source>
+        <translation>Document skipped: %1</translation>
+    </message>
+    <message>
+        <source>错误: 文档未写入: %1</source>
+        <translation>Error: the document was not written: %1</translation>
+    </message>
 </context>
 <context>
     <name>undolog</name>
@@ -2290,10 +2306,6 @@ else 420)</translation>
         <translation>write WebP lossless at any quality</translation>
     </message>
     <message>
-        <source>AVIF speed 0-10 (default 8); lower is smaller and slower</source>
-        <translation>AVIF speed 0-10 (default 8); lower is smaller and slower</translation>
-    </message>
-    <message>
         <source>a number from 0 to 10</source>
         <translation>a number from 0 to 10</translation>
     </message>
@@ -2730,6 +2742,34 @@ PRESET, OUT, RECURSIVE, THEN, SETTLE, NEW_ONLY</translation>
     <message>
         <source>cannot move %1 to the trash: %2</source>
         <translation>cannot move %1 to the trash: %2</translation>
+    </message>
+    <message>
+        <source>--combine takes a file name ending in .pdf, .tif or .tiff</source>
+        <translation>--combine takes a file name ending in .pdf, .tif or .tiff</translation>
+    </message>
+    <message>
+        <source>--combine and %1 do not go together</source>
+        <translation>--combine and %1 do not go together</translation>
+    </message>
+    <message>
+        <source>AVIF speed 0-10 (default 6); lower is smaller and slower</source>
+        <translation>AVIF speed 0-10 (default 6); lower is smaller and slower</translation>
+    </message>
+    <message>
+        <source>every output, in list order, as a page of one document FILE
+(.pdf or .tif/.tiff) instead of files of their own</source>
+        <translation>every output, in list order, as a page of one document FILE
+(.pdf or .tif/.tiff) instead of files of their own</translation>
+    </message>
+    <message>
+        <source>PDF page size (default image: the picture&apos;s size at its DPI,
+72 without --dpi); a4 and letter fit the picture upright</source>
+        <translation>PDF page size (default image: the picture&apos;s size at its DPI,
+72 without --dpi); a4 and letter fit the picture upright</translation>
+    </message>
+    <message>
+        <source>margin around the picture on PDF pages, 0-100 mm (default 0)</source>
+        <translation>margin around the picture on PDF pages, 0-100 mm (default 0)</translation>
     </message>
 </context>
 </TS>

@@ -25,6 +25,11 @@
 
 #include <tiffio.h>
 
+#include "imaging/codecs/tiffpages.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Largest single allocation libtiff itself may make.
@@ -1072,3 +1077,118 @@ bool ProbeTiff(const std::uint8_t *data, std::size_t size, ImageHeader &h)
 }
 
 } // namespace cxprobe
+
+namespace {
+
+// An open file as libtiff's stream: positioned reads and writes on its
+// descriptor, so no stdio buffer stands between the pages.
+struct FileSink {
+    int fd;
+    std::uint64_t pos = 0, size = 0;
+};
+
+tmsize_t FileRead(thandle_t h, void *buf, tmsize_t n)
+{
+    auto *s = static_cast<FileSink *>(h);
+    const ssize_t got = n > 0 ? ::pread(s->fd, buf, std::size_t(n), off_t(s->pos)) : 0;
+    if (got > 0)
+        s->pos += std::uint64_t(got);
+    return got < 0 ? -1 : tmsize_t(got);
+}
+
+tmsize_t FileWrite(thandle_t h, void *buf, tmsize_t n)
+{
+    auto *s = static_cast<FileSink *>(h);
+    const auto *p = static_cast<const char *>(buf);
+    for (tmsize_t done = 0; done < n;) {
+        const ssize_t put = ::pwrite(s->fd, p + done, std::size_t(n - done), off_t(s->pos));
+        if (put <= 0)
+            return -1;
+        done += put;
+        s->pos += std::uint64_t(put);
+    }
+    s->size = std::max(s->size, s->pos);
+    return n;
+}
+
+toff_t FileSeek(thandle_t h, toff_t off, int whence)
+{
+    auto *s = static_cast<FileSink *>(h);
+    std::uint64_t target;
+    if (!SeekTarget(s->pos, s->size, off, whence, target))
+        return toff_t(-1);
+    s->pos = target;
+    return target;
+}
+
+toff_t FileSize(thandle_t h)
+{
+    return static_cast<FileSink *>(h)->size;
+}
+
+} // namespace
+
+namespace cxcodec {
+
+struct TiffPages::State {
+    FileSink sink;
+    TiffMessages messages;
+    TIFF *tif = nullptr;
+    bool failed = false;
+    int ownFd = -1;
+};
+
+TiffPages::TiffPages(std::FILE *file) : m_state(std::make_unique<State>())
+{
+    // libtiff reads back what it wrote to link each page's directory: a file
+    // opened only for writing is opened again for both.
+    const int fd = file ? ::fileno(file) : -1;
+    if (fd >= 0 && (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDWR)
+        m_state->ownFd = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDWR | O_CLOEXEC);
+    m_state->sink.fd = m_state->ownFd >= 0 ? m_state->ownFd : fd;
+    struct stat st;
+    if (fd < 0 || std::fflush(file) != 0 || ::fstat(m_state->sink.fd, &st) != 0 || st.st_size != 0) {
+        m_state->failed = true;
+        m_error = "cannot write the TIFF file";
+        return;
+    }
+    m_state->tif = OpenTiff("w", &m_state->sink, FileRead, FileWrite, FileSeek, FileSize, NoMap, &m_state->messages);
+    if (!m_state->tif) {
+        m_state->failed = true;
+        m_error = m_state->messages.error[0] ? m_state->messages.error : "cannot write the TIFF file";
+    }
+}
+
+TiffPages::~TiffPages()
+{
+    if (m_state->tif)
+        TIFFClose(m_state->tif);
+    if (m_state->ownFd >= 0)
+        ::close(m_state->ownFd);
+}
+
+bool TiffPages::Add(const CxImage &img)
+{
+    if (m_state->failed)
+        return false;
+    if (!img.IsValid() || !WritePage(m_state->tif, img) || m_state->messages.error[0]) {
+        m_state->failed = true;
+        m_error = m_state->messages.error[0] ? m_state->messages.error : "cannot write the TIFF page";
+        return false;
+    }
+    return true;
+}
+
+bool TiffPages::Close()
+{
+    if (m_state->tif) {
+        // Each page's directory was written as it ended; closing only frees.
+        TIFFClose(m_state->tif);
+        m_state->tif = nullptr;
+    }
+    if (m_state->messages.error[0] && m_error.empty())
+        m_error = m_state->messages.error;
+    return !m_state->failed && !m_state->messages.error[0];
+}
+
+} // namespace cxcodec
