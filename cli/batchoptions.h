@@ -78,6 +78,9 @@ enum class BatchOptionId {
     MinQuality,
     MaxFileSizeShrink,
     Sizes,
+    SetTag,
+    SetIfEmpty,
+    ShiftDates,
     Edit, // a row of the editing steps' table (EditOptions)
 };
 
