@@ -1003,6 +1003,10 @@ A / in the template makes folders below the destination.</translation>
         <source>无法打开文件夹 %1:找不到文件管理器。</source>
         <translation>Cannot open the folder %1: no file manager was found.</translation>
     </message>
+    <message>
+        <source>元数据无法直接写入 AVIF/HEIC 文件:这些文件会重新编码</source>
+        <translation>metadata cannot be written into AVIF/HEIC files as they are: they are encoded again</translation>
+    </message>
 </context>
 <context>
     <name>CResizeOptionsDlg</name>
