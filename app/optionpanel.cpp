@@ -342,10 +342,10 @@ void COptionPanel::ReadNewSettings(const SettingsSource &from)
     // Values the run would refuse (a hand-edited store) write nothing.
     m_metaEdits = {};
     std::string problem;
-    if (!ReadTagValuesText(getStr(kSetTags, QString()).toStdString(), m_metaEdits.values, problem))
+    if (!ReadTagValuesText(from.getString(kSetTags, QString()).toStdString(), m_metaEdits.values, problem))
         m_metaEdits.values.clear();
     m_metaEdits.ifEmpty = getInt(kSetTagsIfEmpty, 0) != 0 && !m_metaEdits.values.empty();
-    if (const std::string shift = getStr(kShiftDates, QString()).toStdString();
+    if (const std::string shift = from.getString(kShiftDates, QString()).toStdString();
         !shift.empty() && !ParseDateShift(shift, m_metaEdits.shiftSeconds).empty())
         m_metaEdits.shiftSeconds = 0;
     ReadEncoderSettings(from);
