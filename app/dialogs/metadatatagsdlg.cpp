@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr cxmeta::Tag kTextTags[4] = {cxmeta::Tag::Artist, cxmeta::Tag::Copyright, cxmeta::Tag::Caption,
@@ -38,7 +40,10 @@ CMetadataTagsDlg::CMetadataTagsDlg(const cxmeta::TagEdits &edits, QWidget *paren
     for (int i = 0; i < 4; ++i) {
         m_text[i] = new QLineEdit(ValueOf(edits, kTextTags[i]), this);
         m_text[i]->setObjectName(QString::fromLatin1(TagName(kTextTags[i])));
-        m_text[i]->setMinimumWidth(m_text[i]->fontMetrics().averageCharWidth() * 36);
+        // Room for the longest hint in either language, and for a sentence or so.
+        const QFontMetrics metrics = m_text[i]->fontMetrics();
+        m_text[i]->setMinimumWidth(std::max(metrics.averageCharWidth() * 36,
+                                            metrics.horizontalAdvance(tr("用逗号或分号分隔")) + metrics.averageCharWidth() * 4));
         form->addRow(tr(kLabels[i]), m_text[i]);
     }
     m_text[0]->setPlaceholderText(tr("空白则不写入"));

@@ -33,7 +33,7 @@ std::map<std::string, std::string> ExifTool(const std::string &path)
     const std::string json = Tool("exiftool", {"-j", "-G0", "-a", "-n", "-Artist", "-Copyright", "-Creator",
                                                "-Rights", "-ImageDescription", "-Description", "-Subject",
                                                "-Keywords", "-Rating", "-RatingPercent", "-DateTimeOriginal",
-                                               "-CreateDate", "-City", "-Title", "-CodedCharacterSet",
+                                               "-CreateDate", "-DateCreated", "-City", "-Title", "-CodedCharacterSet",
                                                QString::fromStdString(path)});
     std::map<std::string, std::string> tags;
     const QJsonArray files = QJsonDocument::fromJson(QByteArray::fromStdString(json)).array();
@@ -163,7 +163,7 @@ TEST(MetadataTags, WrittenIntoEveryFormatAndReadBack)
                 // --date-from-exif dates the output by the moved date.
                 struct stat st;
                 ASSERT_EQ(stat(written.c_str(), &st), 0);
-                std::tm moved{0, 38, 8, 6, 4, 124, 0, 0, -1};
+                std::tm moved{9, 38, 8, 6, 4, 124, 0, 0, -1};
                 EXPECT_EQ(st.st_mtime, s.dated ? std::mktime(&moved) : fileTime);
                 break;
             }
