@@ -88,8 +88,9 @@ TEST(MetadataTags, WrittenIntoEveryFormatAndReadBack)
     };
     for (const Source &s : sources) {
         const std::string path = src.Path(s.name);
-        if (!QFile::exists(QString::fromStdString(path)))
+        if (!QFile::exists(QString::fromStdString(path))) {
             ASSERT_TRUE(WriteFileBytes(path, ReadFileBytes(DataPath(std::string("photo/") + s.fixture))));
+        }
     }
     ASSERT_EQ(Tool("exiftool", {"-q", "-overwrite_original", "-EXIF:Artist=Old", QString::fromStdString(src.Path("p.jpg"))}), "");
     for (const Source &s : sources) {
@@ -158,12 +159,20 @@ TEST(MetadataTags, WrittenIntoEveryFormatAndReadBack)
                 break;
             case Mode::Shift: {
                 EXPECT_EQ(Get(tags, "EXIF:DateTimeOriginal"), s.dated ? "2024:05:06 08:38:09" : "(none)");
-                if (s.exiv2 && s.dated)
+                if (s.exiv2 && s.dated) {
                     EXPECT_NE(dump.find("2024:05:06 08:38:09"), std::string::npos) << dump;
+                }
                 // --date-from-exif dates the output by the moved date.
                 struct stat st;
                 ASSERT_EQ(stat(written.c_str(), &st), 0);
-                std::tm moved{9, 38, 8, 6, 4, 124, 0, 0, -1};
+                std::tm moved{};
+                moved.tm_year = 124;
+                moved.tm_mon = 4;
+                moved.tm_mday = 6;
+                moved.tm_hour = 8;
+                moved.tm_min = 38;
+                moved.tm_sec = 9;
+                moved.tm_isdst = -1;
                 EXPECT_EQ(st.st_mtime, s.dated ? std::mktime(&moved) : fileTime);
                 break;
             }
