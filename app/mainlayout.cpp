@@ -268,8 +268,7 @@ void CMainLayout::FitMetadataRow()
     const int button = maintemplate::Find(IDC_METADATA_TAGS)->rect.width();
     const int limit = Control(IDC_UNDO_RUN)->x() - kGap - button - kButtonGap;
     const int end = own.right() + 1 - button - kButtonGap;
-    // The label goes only where it went before the button came.
-    const bool labelled = limit + button + kButtonGap - own.left() >= kLeast;
+    const bool labelled = limit - own.left() >= kLeast;
     const int left = labelled ? own.left() : label->x();
     label->setVisible(labelled);
     const int width = std::max(0, std::min(end, limit) - left);
