@@ -24,7 +24,7 @@ constexpr int kCursorSplitHor = 155;
 constexpr int kStretchIds[] = {IDC_OUTPUT_GROUP, IDC_FORMAT, IDC_DEST, IDC_IF_LARGER};
 constexpr int kBottomLeftIds[] = {IDC_FORMAT_LABEL, IDC_DEST_LABEL, IDC_QUALITY_LABEL, IDC_QUALITY,
                                   IDC_QUALITY_SPIN, IDC_KEEP_DATES,  IDC_DATE_SOURCE, IDC_METADATA_LABEL,
-                                  IDC_METADATA};
+                                  IDC_METADATA, IDC_METADATA_TAGS};
 constexpr int kBottomRightIds[] = {
     IDC_RENAME,        IDC_RENAME_GROUP, IDC_PREFIX_LABEL,   IDC_PREFIX,       IDC_SUFFIX,
     IDC_START_NUMBER_LABEL, IDC_SUFFIX_LABEL, IDC_START_NUMBER, IDC_RESIZE,   IDC_RESIZE_GROUP,
@@ -256,18 +256,24 @@ void CMainLayout::PlaceEditsRow()
 // The metadata list sits between the dates and the command buttons (Undo
 // Last Run first), which come closer as the window narrows: short of room at
 // its place it shrinks to what is left before them, and where even that is
-// too little it takes its label's place too.
+// too little it takes its label's place too. Its "..." button ends its
+// place, the list's own end, and goes with it.
 void CMainLayout::FitMetadataRow()
 {
-    constexpr int kGap = 6, kLeast = 80;
+    constexpr int kGap = 6, kLeast = 80, kButtonGap = 2;
     QWidget *label = Control(IDC_METADATA_LABEL);
     QWidget *combo = Control(IDC_METADATA);
+    QWidget *tags = Control(IDC_METADATA_TAGS);
     const QRect own = maintemplate::Find(IDC_METADATA)->rect;
-    const int limit = Control(IDC_UNDO_RUN)->x() - kGap;
+    const int button = maintemplate::Find(IDC_METADATA_TAGS)->rect.width();
+    const int limit = Control(IDC_UNDO_RUN)->x() - kGap - button - kButtonGap;
+    const int end = own.right() + 1 - button - kButtonGap;
     const bool labelled = limit - own.left() >= kLeast;
     const int left = labelled ? own.left() : label->x();
     label->setVisible(labelled);
-    combo->setGeometry(left, combo->y(), std::max(0, std::min(own.right() + 1, limit) - left), own.height());
+    const int width = std::max(0, std::min(end, limit) - left);
+    combo->setGeometry(left, combo->y(), width, own.height());
+    tags->setGeometry(left + width + kButtonGap, combo->y(), button, own.height());
 }
 
 void CMainLayout::RelayoutControls()

@@ -104,6 +104,7 @@ const std::array kControls{
     Control{IDC_DATE_SOURCE, K::Combo, nullptr, QRect(100, 627, 140, 24)},
     Control{IDC_METADATA_LABEL, K::Label, QT_TRANSLATE_NOOP("CMainDlg", "元数据:"), QRect(250, 630, 60, 20)},
     Control{IDC_METADATA, K::Combo, nullptr, QRect(310, 627, 102, 24)},
+    Control{IDC_METADATA_TAGS, K::Button, "...", QRect(390, 627, 22, 24)},
 
     // Commands.
     Control{IDOK, K::DefaultButton, QT_TRANSLATE_NOOP("CMainDlg", "开始(&S)"), QRect(510, 626, 84, 26)},

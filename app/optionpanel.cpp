@@ -17,6 +17,8 @@
 #include "controls/spinbuttonctrl.h"
 #include "app/dialogs/editstepsdlg.h"
 #include "app/dialogs/encodersettingsdlg.h"
+#include "app/dialogs/metadatatagsdlg.h"
+#include "convert/metadataedits.h"
 #include "app/dialogs/stampfontdlg.h"
 #include "controls/elidinglabel.h"
 
@@ -120,6 +122,8 @@ COptionPanel::COptionPanel(QWidget *window) : QObject(window), m_window(window)
     onClick(IDC_KEEP_DATES, &COptionPanel::OnKeepDatesCheck);
     onClick(IDC_FORMAT_SETTINGS, &COptionPanel::OnFormatSettings);
     onClick(IDC_EDITS, &COptionPanel::OnEdits);
+    onClick(IDC_METADATA_TAGS, &COptionPanel::OnMetadataTags);
+    Control(IDC_METADATA_TAGS)->setToolTip(tr("写入作者、版权、说明、关键字和评级,调整拍摄日期"));
     Control<CElidingLabel>(IDC_EDITS_LABEL)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     connect(m_resizeType, &QComboBox::activated, this, &COptionPanel::OnResizeTypeChange);
     // The list of several sizes is typed behind 更多...: it opens once chosen.
@@ -335,6 +339,15 @@ void COptionPanel::ReadNewSettings(const SettingsSource &from)
     t.logoPath = from.getString(kLogoFile, QString());
     t.logoSize = getInt(kLogoSize, t.logoSize);
     m_nMetadata = getInt(kStripMetadata, 0);
+    // Values the run would refuse (a hand-edited store) write nothing.
+    m_metaEdits = {};
+    std::string problem;
+    if (!ReadTagValuesText(from.getString(kSetTags, QString()).toStdString(), m_metaEdits.values, problem))
+        m_metaEdits.values.clear();
+    m_metaEdits.ifEmpty = getInt(kSetTagsIfEmpty, 0) != 0 && !m_metaEdits.values.empty();
+    if (const std::string shift = from.getString(kShiftDates, QString()).toStdString();
+        !shift.empty() && !ParseDateShift(shift, m_metaEdits.shiftSeconds).empty())
+        m_metaEdits.shiftSeconds = 0;
     ReadEncoderSettings(from);
     m_nRenderDpi = StoredRenderDpi(getInt(kRenderDpi, 0));
     SizeLimitChoices &l = m_sizeLimit;
@@ -420,6 +433,9 @@ void COptionPanel::WriteNewSettings() const
     WriteProfileString(kSettingsSection, kLogoFile, t.logoPath);
     putInt(kLogoSize, t.logoSize);
     putInt(kStripMetadata, m_nMetadata);
+    WriteProfileString(kSettingsSection, kSetTags, QString::fromStdString(TagValuesText(m_metaEdits.values)));
+    putInt(kSetTagsIfEmpty, m_metaEdits.ifEmpty);
+    WriteProfileString(kSettingsSection, kShiftDates, QString::fromStdString(DateShiftText(m_metaEdits.shiftSeconds)));
     WriteEncoderSettings();
     putInt(kLosslessRotate, m_bLossless);
     putInt(kKeepIfLarger, m_bKeepIfLarger);
@@ -595,6 +611,13 @@ void COptionPanel::PutNewValues(StoredValues &v) const
     v[kLogoFile] = t.logoPath.toStdString();
     put(kLogoSize, t.logoSize);
     put(kStripMetadata, m_nMetadata);
+    // As velmora-batch saves them: only what is chosen.
+    if (!m_metaEdits.values.empty())
+        v[kSetTags] = TagValuesText(m_metaEdits.values);
+    if (m_metaEdits.ifEmpty)
+        put(kSetTagsIfEmpty, 1);
+    if (m_metaEdits.shiftSeconds != 0)
+        v[kShiftDates] = DateShiftText(m_metaEdits.shiftSeconds);
     const CEncoderSettings &e = m_encoder;
     put(kJpegProgressive, e.m_bJpegProgressive);
     put(kJpegSubsampling, e.m_nJpegSubsampling);
@@ -794,6 +817,11 @@ void COptionPanel::OnEdits()
     const QString sample = m_firstSelectedPath ? m_firstSelectedPath() : QString();
     if (CEditStepsDlg::Run(m_window, m_edits, holdsBorder, sample))
         ShowEditsSummary();
+}
+
+void COptionPanel::OnMetadataTags()
+{
+    CMetadataTagsDlg::Run(m_window, m_metaEdits);
 }
 
 void COptionPanel::ShowEditsSummary()

@@ -74,6 +74,7 @@ public:
     int m_nRenderDpi = 0; // the dots per inch drawings are rendered at; 0: their own
     int m_nExtCase = 0; // EXTCASE_*: with or without renaming
     int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
+    cxmeta::TagEdits m_metaEdits; // behind the metadata list's "..."
     int m_bLossless = 1;
     int m_bKeepIfLarger = 0;
     int m_nAutoRotate = -1; // a preset's; -1 as the store has it
@@ -121,6 +122,7 @@ public:
     void OnKeepDatesCheck();
     void OnFormatSettings();
     void OnEdits();
+    void OnMetadataTags();
     // A folder chosen by browsing: selected when listed exactly as found by
     // the list's search, otherwise inserted below the first entry.
     void AddBrowsedFolder(const QString &path);

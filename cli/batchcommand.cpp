@@ -3,6 +3,7 @@
 #include "cli/stoppableinput.h"
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
+#include "convert/metadataedits.h"
 #include "convert/naming.h"
 #include "convert/sizelimit.h"
 #include "convert/outputsizes.h"
@@ -308,6 +309,9 @@ void ApplyFlag(BatchOptionId id, BatchCommand &cmd, GivenOptions &given)
         break;
     case BatchOptionId::StripLocation:
         cmd.job.m_bStripLocation = true;
+        break;
+    case BatchOptionId::SetIfEmpty:
+        cmd.job.m_metaEdits.ifEmpty = true;
         break;
     case BatchOptionId::StampShadow:
         cmd.job.m_bStampShadow = true;
@@ -868,6 +872,21 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
     case BatchOptionId::RenderDpi:
         job.m_nRenderDpi = std::int32_t(n);
         return true;
+    case BatchOptionId::SetTag: {
+        cxmeta::TagValue tag;
+        if (const std::string problem = ParseTagAssignment(v, tag); !problem.empty()) {
+            error = a + ": " + problem;
+            return false;
+        }
+        job.m_metaEdits.values.push_back(std::move(tag));
+        return true;
+    }
+    case BatchOptionId::ShiftDates:
+        if (const std::string problem = ParseDateShift(v, job.m_metaEdits.shiftSeconds); !problem.empty()) {
+            error = a + ": " + problem;
+            return false;
+        }
+        return true;
     case BatchOptionId::MinQuality:
         job.m_nMinQuality = int(n);
         given.fitChoice = "--min-quality";
@@ -1256,6 +1275,10 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &gi
     if (!CheckResize(given, cmd.job, error) || !CheckNaming(given, cmd.job, error) ||
         !CheckEdits(given, cmd.job, error))
         return std::nullopt;
+    if (cmd.job.m_metaEdits.ifEmpty && cmd.job.m_metaEdits.values.empty()) {
+        error = Tr(QT_TRANSLATE_NOOP("velmora-batch", "--set-if-empty goes with --set"));
+        return std::nullopt;
+    }
     if (given.stampGiven) {
         cmd.job.SetStampFlag(true);
         cmd.job.SetStamp(given.stamp, &given.font, given.color);

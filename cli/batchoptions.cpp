@@ -563,6 +563,51 @@ constexpr BatchOption kOptions[] = {
      .name = "--strip-location",
      .help = QT_TRANSLATE_NOOP("velmora-batch", "drop only the GPS fields of the metadata"),
      .manualText = "Drop only the GPS fields of the metadata."},
+    {.id = SetTag,
+     .name = "--set",
+     .value = OptionValue::Name,
+     .valueText = "TAG=VALUE",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "write a tag into each output's EXIF and XMP (after --strip;\n"
+                                                "repeatable): Artist, Copyright, ImageDescription,\n"
+                                                "Keywords (split at , or ;) or Rating (0-5); VALUE may\n"
+                                                "hold the --name tokens ({date:%Y}, {name}, {n})"),
+     .manualText = "Write a tag into each output's metadata; the option may be given for several tags (the "
+                   "last value of a\n"
+                   "tag counts). TAG is one of Artist, Copyright, ImageDescription (the caption), Keywords and "
+                   "Rating, in\n"
+                   "any case. Artist, Copyright and ImageDescription go to EXIF (only when VALUE is ASCII, as "
+                   "EXIF's type\n"
+                   "asks) and to XMP (dc:creator, dc:rights, dc:description); Keywords, split at commas or "
+                   "semicolons, to\n"
+                   "XMP dc:subject and IPTC Keywords (UTF\\-8, so marked); Rating, 0 to 5, to XMP xmp:Rating "
+                   "and EXIF\n"
+                   "Rating and RatingPercent. VALUE may hold the tokens of \\fB\\-\\-name\\fR ({name}, {n}, "
+                   "{date:FORMAT}, {folder}),\n"
+                   "filled in for each file. Tags are written after \\fB\\-\\-strip\\fR, so \\fB\\-\\-strip "
+                   "\\-\\-set\\fR leaves only what is set. A\n"
+                   "plain copy of an AVIF, HEIC or JPEG XL file is encoded instead, since its metadata cannot "
+                   "be rewritten\n"
+                   "in place. WebP has no place for IPTC: its keywords are in XMP only."},
+    {.id = SetIfEmpty,
+     .name = "--set-if-empty",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "--set writes only the tags a picture lacks (in EXIF and XMP)"),
+     .manualText = "\\fB\\-\\-set\\fR writes only the tags a picture lacks: a tag present in its EXIF or "
+                   "XMP (keywords: XMP or\n"
+                   "IPTC) is left as it is."},
+    {.id = ShiftDates,
+     .name = "--shift-dates",
+     .value = OptionValue::Name,
+     .valueText = "[+-]N(d|h|m|s)...",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "move the shot's dates (DateTimeOriginal, CreateDate and\n"
+                                                "their XMP twins) by +1h30m, -2d, +45s...; --date-from-exif,\n"
+                                                "--update and {date} see the moved date"),
+     .manualText = "Move the dates the photo was taken and digitized (EXIF DateTimeOriginal and "
+                   "DateTimeDigitized, XMP\n"
+                   "exif:DateTimeOriginal, xmp:CreateDate and photoshop:DateCreated, where present) by a "
+                   "time: a sign and\n"
+                   "numbers of days, hours, minutes and seconds (+1h30m, \\-2d, +45s), at most 100 years. "
+                   "\\fB\\-\\-date\\-from\\-exif\\fR,\n"
+                   "\\fB\\-\\-update\\fR and the {date} token see the moved date."},
     {.id = Lossless,
      .name = "--lossless",
      .value = OptionValue::Choices,

@@ -86,6 +86,9 @@ enum class BatchOptionId {
     Combine,
     PageSize,
     PageMargin,
+    SetTag,
+    SetIfEmpty,
+    ShiftDates,
     Edit, // a row of the editing steps' table (EditOptions)
 };
 

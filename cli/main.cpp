@@ -10,8 +10,11 @@
 #include "convert/documentrun.h"
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
+#include "convert/metadataoptions.h"
+#include "convert/naming.h"
 #include "convert/runjournal.h"
 #include "convert/safefolders.h"
+#include "imaging/formats.h"
 #include "imaging/libraryversions.h"
 #include "imaging/runresources.h"
 #include "settings/presetfile.h"
@@ -203,6 +206,12 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
         stopSignals.TakePending();
         return RunWatch(*cmd, resources, stop.get_token(), std::move(made));
     }
+    const std::vector<std::string> &files = cmd->job.GetFiles();
+    if (std::any_of(files.begin(), files.end(), [&](const std::string &f) {
+            return EncodedForMetadata(cmd->job, TypeFromExtension(LowerExtension(f)));
+        }))
+        std::fprintf(stderr, "velmora-batch: %s\n",
+                     QCoreApplication::translate("velmora-batch", kEncodedForMetadataNote).toStdString().c_str());
 
     const bool canAsk = isatty(STDIN_FILENO);
     TerminalReporter reporter(canAsk ? STDIN_FILENO : -1, stdout, stderr, stop.get_token());

@@ -212,6 +212,7 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     job.m_bAutoRotate = o.m_bAutoRotate;
     job.m_bStripMetadata = o.m_bStripMetadata;
     job.m_bStripLocation = o.m_bStripLocation;
+    job.m_metaEdits = o.m_metaEdits;
     job.m_nExtCase = o.m_nExtCase;
     job.m_nOutputDate = o.m_nOutputDate;
     job.m_encoder = o.m_encoder;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "convert/editsteps.h"
+#include "imaging/metadatatags.h"
 #include "imaging/cxtypes.h"
 #include "imaging/encodersettings.h"
 #include "imaging/formats.h"
@@ -207,6 +208,9 @@ public:
     std::string m_szSizeTag;
     // Crop, trim, flip, tone and colour, border (see editsteps.h).
     Edits m_edits;
+    // Tags written after any strip (values may hold the name template's
+    // tokens, filled in per file) and the shot's dates moved.
+    cxmeta::TagEdits m_metaEdits;
 
     // The job of one of several sizes: its rule in the resize fields, its
     // tag for the name, no list.
@@ -359,6 +363,7 @@ struct ConvertOptions {
     std::string m_strSizes;
     // The editing steps, as the job has them.
     Edits m_edits;
+    cxmeta::TagEdits m_metaEdits; // as the job has them
 };
 
 // The render DPI a job may ask for (0 asks for the format's default).

@@ -102,8 +102,8 @@ DecodePlan PlanFor(const CConvertJob &job, const std::string &source, PreparedFi
     if (PlanReadsHeader(job, r.outType))
         in.contentType = ProbeImageType(source.c_str());
     DecodePlan plan = ChooseDecodePlan(job, in);
-    if (plan == DecodePlan::PlainCopy && (job.m_bStripMetadata || job.m_bStripLocation) &&
-        cxmeta::Carries(r.sourceType) && !StrippedCopy(source, job, r.bytes)) {
+    if (plan == DecodePlan::PlainCopy && CopyEditsMetadata(job) && cxmeta::Carries(r.sourceType) &&
+        !StrippedCopy(source, job, r.bytes)) {
         in.copyRefused = true;
         plan = ChooseDecodePlan(job, in);
     }
@@ -147,8 +147,7 @@ void KeepSmallerSource(const CConvertJob &job, const std::string &source, bool s
         stat(source.c_str(), &st) != 0 || r.bytes.size <= std::size_t(st.st_size))
         return;
     EncodedBytes copy;
-    if ((job.m_bStripMetadata || job.m_bStripLocation) && cxmeta::Carries(r.sourceType) &&
-        !StrippedCopy(source, job, copy))
+    if (CopyEditsMetadata(job) && cxmeta::Carries(r.sourceType) && !StrippedCopy(source, job, copy))
         return;
     r.bytes = std::move(copy);
     r.kind = PreparedFile::Kind::Copy;
@@ -673,11 +672,17 @@ PreparedFile PlanOne(const CConvertJob &job, int index)
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
     const auto started = std::chrono::steady_clock::now();
-    // A watermark naming the file gets its own text; the copy shares the list.
+    // A watermark or a tag naming the file gets its own text; the copy
+    // shares the list.
     std::optional<CConvertJob> own;
     if (job.m_bStamp && job.m_szStampText.find('{') != std::string::npos) {
         own = job;
         own->m_szStampText = StampTextFor(job, index);
+    }
+    if (TagsNameFiles(job)) {
+        if (!own)
+            own = job;
+        own->m_metaEdits = TagEditsFor(job, index);
     }
     PreparedFile r = PrepareUntimed(own ? *own : job, index, image, stop);
     if (own) {

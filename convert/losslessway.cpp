@@ -84,8 +84,8 @@ bool CarryIntoJxl(const CConvertJob &job, std::string &bytes, std::string &out, 
     cxlossless::JpegLayout layout;
     CxMetadata meta;
     std::string stripped, reason;
-    if (job.m_bStripMetadata || job.m_bStripLocation) {
-        if (!cxmeta::StripFile(bytes, job.m_bStripMetadata, stripped))
+    if (CopyEditsMetadata(job)) {
+        if (!RewriteMetadata(bytes, job, stripped))
             return false;
         bytes.swap(stripped);
     }
@@ -112,11 +112,11 @@ bool GiveBackJpeg(const CConvertJob &job, const std::string &bytes, std::string 
         return false;
     width = layout.width;
     height = layout.height;
-    if (!job.m_bStripMetadata && !job.m_bStripLocation) {
+    if (!CopyEditsMetadata(job)) {
         out = std::move(jpeg);
         return true;
     }
-    return cxmeta::StripFile(jpeg, job.m_bStripMetadata, out);
+    return RewriteMetadata(jpeg, job, out);
 }
 
 } // namespace

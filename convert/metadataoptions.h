@@ -13,12 +13,27 @@
 void ApplyMetadataOptions(CxImage &image, const CConvertJob &job);
 void ApplyMetadataOptions(CxMetadata &meta, const CConvertJob &job);
 
+// Whether a file of sourceType that the job would otherwise copy is encoded
+// again since its metadata cannot be rewritten in place (AVIF, HEIC, JPEG
+// XL) while the job sets tags or moves dates.
+bool EncodedForMetadata(const CConvertJob &job, std::uint32_t sourceType);
+// The line a run says that in, once.
+extern const char *const kEncodedForMetadataNote;
+
 // Pictures with a colour profile going to a format that cannot carry one
 // are turned into sRGB, so they look the same without it.
 void PrepareColour(CxImage &image, std::uint32_t outType);
 
-// A plain copy of source with the metadata the job asks away removed, the
-// pixels untouched: true with the file's new bytes in out, false when the
-// job strips nothing or the file's metadata cannot be rewritten (it must
-// then be converted instead of copied).
+// Whether a plain copy's metadata is rewritten: stripped, or tags set or
+// dates moved.
+bool CopyEditsMetadata(const CConvertJob &job);
+// A JPEG, PNG, TIFF or WebP file's bytes with its metadata as the job has
+// it (StrippedCopy's rewrite); false where it cannot be rewritten.
+bool RewriteMetadata(const std::string &file, const CConvertJob &job, std::string &out);
+
+// A plain copy of source with the metadata the job asks away removed and
+// the tags it sets written, the pixels untouched: true with the file's new
+// bytes in out, false when the job changes no metadata or the file's
+// metadata cannot be rewritten (it must then be converted instead of
+// copied: AVIF, HEIC and JPEG XL files).
 bool StrippedCopy(const std::string &source, const CConvertJob &job, EncodedBytes &out);

@@ -148,10 +148,10 @@ bool BadPart(std::string_view part)
     return part.empty() || part == "." || part == "..";
 }
 
-std::string FormatDate(const std::string &source, const std::string &format)
+std::string FormatDate(const std::string &source, const std::string &format, std::int64_t shiftSeconds)
 {
     FileTime when{};
-    if (!PhotoTime(source, when))
+    if (!PhotoTime(source, when, shiftSeconds))
         return {};
     std::tm local{};
     const std::time_t t = when.tv_sec;
@@ -167,7 +167,7 @@ std::string FormatDate(const std::string &source, const std::string &format)
 // template's text may not hold one, nor may what it makes.
 std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::string &source,
                          const PathParts &parts, const char *numberPattern, int number,
-                         const NameFacts &facts, std::string *dateProblem = nullptr,
+                         const NameFacts &facts, std::int64_t shiftSeconds, std::string *dateProblem = nullptr,
                          const std::string &sizeTag = {})
 {
     std::string name;
@@ -189,7 +189,7 @@ std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::st
             break;
         }
         case TemplatePiece::Date: {
-            const std::string date = FormatDate(source, p.text);
+            const std::string date = FormatDate(source, p.text, shiftSeconds);
             if (dateProblem && HasControl(date))
                 *dateProblem =
                     QCoreApplication::translate(
@@ -224,7 +224,8 @@ std::string ExpandTemplate(const CConvertJob &job, const std::string &source, co
     std::string problem;
     ParseTemplate(job.m_szNameTemplate, pieces, problem);
     std::string name =
-        ExpandPieces(pieces, source, parts, numberPattern, number, facts, &dateProblem, job.m_szSizeTag);
+        ExpandPieces(pieces, source, parts, numberPattern, number, facts, job.m_metaEdits.shiftSeconds, &dateProblem,
+                     job.m_szSizeTag);
     // Outputs of several sizes never share a name, even where the template
     // (which the front ends check) forgets {size}.
     if (!job.m_szSizeTag.empty() && !Uses(pieces, TemplatePiece::Size))
@@ -247,7 +248,7 @@ std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
     const ImageFormat *source = FormatByType(sourceType);
     // Under a size limit too: the name is fixed before it is known whether
     // the source fits as it is.
-    const bool changed = job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation ||
+    const bool changed = job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation || job.m_metaEdits.Any() ||
                          job.m_nMaxFileSize > 0 || job.RendersAnew(sourceType);
     return source && !source->Writable() && changed ? FormatByType(source->writtenAs)->name : "";
 }
@@ -391,9 +392,12 @@ bool MakeFoldersBelow(const std::string &base, const std::string &relative, std:
     return OpenFolderBelow(base, relative, error, &made).Valid();
 }
 
-std::string StampTextFor(const CConvertJob &job, int index)
+namespace {
+
+// A text of the job's (a watermark's, a tag's) with the template's tokens
+// filled in for the job's file index.
+std::string TextFor(const CConvertJob &job, int index, const std::string &text)
 {
-    const std::string &text = job.m_szStampText;
     if (text.find('{') == std::string::npos || index < 0 || index >= job.GetFileCount())
         return text;
     std::vector<TemplatePiece> pieces;
@@ -411,7 +415,33 @@ std::string StampTextFor(const CConvertJob &job, int index)
     const long long first = GivesNumbers(job) ? job.m_nStartNumber : 1;
     const int number = int(std::min<long long>(2147483647LL, first + position));
     const std::string &source = job.GetFile(index);
-    return ExpandPieces(pieces, source, SplitPath(source), NumberPattern(job.GetListSize()), number, {});
+    return ExpandPieces(pieces, source, SplitPath(source), NumberPattern(job.GetListSize()), number, {},
+                        job.m_metaEdits.shiftSeconds);
+}
+
+} // namespace
+
+std::string StampTextFor(const CConvertJob &job, int index)
+{
+    return TextFor(job, index, job.m_szStampText);
+}
+
+bool TagsNameFiles(const CConvertJob &job)
+{
+    const auto &values = job.m_metaEdits.values;
+    return std::any_of(values.begin(), values.end(),
+                       [](const cxmeta::TagValue &v) { return v.value.find('{') != std::string::npos; });
+}
+
+cxmeta::TagEdits TagEditsFor(const CConvertJob &job, int index)
+{
+    cxmeta::TagEdits edits = job.m_metaEdits;
+    for (cxmeta::TagValue &v : edits.values) {
+        v.value = TextFor(job, index, v.value);
+        // A date format may give a line break, which no tag takes.
+        std::replace_if(v.value.begin(), v.value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
+    }
+    return edits;
 }
 
 int ListIndexOf(const CConvertJob &job, const std::string &path)

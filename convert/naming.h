@@ -79,6 +79,11 @@ OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t so
 // file, {n} counting from the rename's start (or 1) by the file's place in
 // the list. Anything else in braces, {w} and {h} too, is drawn as written.
 std::string StampTextFor(const CConvertJob &job, int index);
+// Whether a tag's value holds the template's tokens; the tags the job
+// writes into the file index's output, those tokens filled in as for a
+// watermark.
+bool TagsNameFiles(const CConvertJob &job);
+cxmeta::TagEdits TagEditsFor(const CConvertJob &job, int index);
 // The place of path in the job's list; -1 when it is not there.
 int ListIndexOf(const CConvertJob &job, const std::string &path);
 // The job as it draws the file at path: a watermark naming its file gets

@@ -39,11 +39,11 @@ bool ModificationTime(const std::string &path, FileTime &out)
 
 } // namespace
 
-bool PhotoTime(const std::string &path, FileTime &out)
+bool PhotoTime(const std::string &path, FileTime &out, std::int64_t shiftSeconds)
 {
     std::time_t taken = 0;
     if (ParseExifDate(cxmeta::DateTimeOriginal(path), taken)) {
-        out = FileTime{taken, 0};
+        out = FileTime{std::time_t(taken + shiftSeconds), 0};
         return true;
     }
     return ModificationTime(path, out);
@@ -55,7 +55,7 @@ bool PlannedOutputTime(const CConvertJob &job, const std::string &source, FileTi
     case OUTDATE_SOURCE:
         return ModificationTime(source, out);
     case OUTDATE_EXIF:
-        return PhotoTime(source, out);
+        return PhotoTime(source, out, job.m_metaEdits.shiftSeconds);
     default:
         return false;
     }

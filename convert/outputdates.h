@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -17,9 +18,10 @@ using FileTime = decltype(std::declval<struct stat>().st_mtim);
 // when the text is no such date.
 bool ParseExifDate(const std::string &text, std::time_t &out);
 
-// The photo's DateTimeOriginal, else the file's modification time; false
-// when neither can be read.
-bool PhotoTime(const std::string &path, FileTime &out);
+// The photo's DateTimeOriginal (moved by shiftSeconds, as the run moves it
+// in the output), else the file's modification time; false when neither can
+// be read.
+bool PhotoTime(const std::string &path, FileTime &out, std::int64_t shiftSeconds = 0);
 
 // The modification time the job gives the output of source; false when the
 // output keeps the time it was written at (or the source has none).

@@ -1,5 +1,6 @@
 #include "convert/storedoptions.h"
 
+#include "convert/metadataedits.h"
 #include "convert/naming.h"
 #include "convert/sizelimit.h"
 #include "convert/outputsizes.h"
@@ -94,6 +95,10 @@ constexpr StoredName kNames[] = {
     {"StripMetadata", 0, 2},
     {"KeepDates"},
     {"DateSource"},
+    // Tags written and the shot's dates moved.
+    {"SetTags", 0, 0, true},
+    {"SetTagsIfEmpty"},
+    {"ShiftDates", 0, 0, true},
 };
 
 bool ParseNumber(std::string_view text, long &out)
@@ -226,6 +231,13 @@ void ReadOutput(const Reader &r, ConvertOptions &o)
                                                     : OUTDATE_SOURCE;
     o.m_bAutoRotate = r.Flag("AutoRotate", true);
     o.m_bLossless = r.Flag("LosslessRotate", true);
+    // Values that cannot be read write nothing.
+    std::string problem;
+    if (!ReadTagValuesText(r.Text("SetTags"), o.m_metaEdits.values, problem))
+        o.m_metaEdits.values.clear();
+    o.m_metaEdits.ifEmpty = r.Flag("SetTagsIfEmpty", false);
+    if (const std::string shift = r.Text("ShiftDates"); shift.empty() || !ParseDateShift(shift, o.m_metaEdits.shiftSeconds).empty())
+        o.m_metaEdits.shiftSeconds = 0;
 }
 
 void PutFont(StoredValues &v, const LOGFONT &lf, COLORREF colour)
@@ -305,6 +317,12 @@ std::string StoredTextProblem(std::string_view name, std::string_view value)
     std::string problem;
     if (name == "Sizes" && !value.empty() && !ParseSizeList(value, sizes, problem))
         return problem;
+    std::vector<cxmeta::TagValue> tags;
+    if (name == "SetTags" && !ReadTagValuesText(value, tags, problem))
+        return problem;
+    std::int64_t shift = 0;
+    if (name == "ShiftDates" && !value.empty())
+        return ParseDateShift(value, shift);
     return {};
 }
 
@@ -424,6 +442,13 @@ void PutOutput(const CConvertJob &job, StoredValues &v)
     put("StripMetadata", job.m_bStripMetadata ? 1 : job.m_bStripLocation ? 2 : 0);
     put("KeepDates", job.m_nOutputDate != OUTDATE_WRITTEN);
     put("DateSource", job.m_nOutputDate == OUTDATE_EXIF);
+    // Only what is chosen: a preset without tags keeps its lines.
+    if (!job.m_metaEdits.values.empty())
+        v["SetTags"] = TagValuesText(job.m_metaEdits.values);
+    if (job.m_metaEdits.ifEmpty)
+        put("SetTagsIfEmpty", 1);
+    if (job.m_metaEdits.shiftSeconds != 0)
+        v["ShiftDates"] = DateShiftText(job.m_metaEdits.shiftSeconds);
 }
 
 } // namespace

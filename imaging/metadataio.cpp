@@ -1,6 +1,7 @@
 #include "imaging/metadataio.h"
 
 #include "imaging/formats.h"
+#include "imaging/metadatatags.h"
 
 #include <algorithm>
 #include <cctype>
@@ -384,8 +385,9 @@ bool EmbedWebp(const std::uint8_t *data, std::size_t size, const CxMetadata &met
     return AssembleWebp(mux.get(), edited.exif, edited.xmp, meta.icc, out);
 }
 
-bool StripWebp(const std::string &file, bool all, std::string &out)
+bool RewriteWebp(const std::string &file, cxmeta::Strip strip, const cxmeta::TagEdits *edits, std::string &out)
 {
+    const bool all = strip == cxmeta::Strip::All;
     const WebPData whole{reinterpret_cast<const std::uint8_t *>(file.data()), file.size()};
     MuxPtr mux(WebPMuxCreate(&whole, 0));
     if (!mux)
@@ -403,7 +405,7 @@ bool StripWebp(const std::string &file, bool all, std::string &out)
             exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
             exifBytes = EncodeExif(exif, Exiv2::littleEndian);
         }
-    } else {
+    } else if (strip == cxmeta::Strip::Location) {
         if (!exifBytes.empty()) {
             Exiv2::ExifData exif;
             const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(exif, Bytes(exifBytes), exifBytes.size());
@@ -418,6 +420,13 @@ bool StripWebp(const std::string &file, bool all, std::string &out)
             if (Exiv2::XmpParser::encode(xmpBytes, xmp) != 0)
                 return false;
         }
+    }
+    if (edits) {
+        // WebP has no IPTC chunk: keywords go to XMP only.
+        CxMetadata meta{exifBytes, xmpBytes, {}, {}};
+        cxmeta::EditTags(meta, *edits);
+        exifBytes = std::move(meta.exif);
+        xmpBytes = std::move(meta.xmp);
     }
     return AssembleWebp(mux.get(), exifBytes, xmpBytes, icc, out);
 }
@@ -568,13 +577,24 @@ bool cxmeta::Embed(const std::uint8_t *data, std::size_t size, const CxMetadata 
     }
 }
 
+std::unique_lock<std::recursive_mutex> cxmeta::XmpToolkitLock()
+{
+    return XmpLock();
+}
+
 bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
+{
+    return RewriteFile(file, all ? Strip::All : Strip::Location, nullptr, out);
+}
+
+bool cxmeta::RewriteFile(const std::string &file, Strip strip, const TagEdits *edits, std::string &out)
 {
     Initialize();
     const auto lock = XmpLock(); // the file's own XMP is read
+    const bool all = strip == Strip::All;
     try {
         if (WriterOfBytes(Bytes(file), file.size()) == BlockWriter::Riff)
-            return StripWebp(file, all, out);
+            return RewriteWebp(file, strip, edits, out);
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Bytes(file), long(file.size()));
         // Only these are written back as edited: exiv2 takes an AVIF or HEIF
         // file for a video and returns it unchanged.
@@ -594,11 +614,17 @@ bool cxmeta::StripFile(const std::string &file, bool all, std::string &out)
             image->clearXmpData();
             image->clearXmpPacket();
             image->clearIptcData();
-        } else {
+        } else if (strip == Strip::Location) {
             DropGps(image->exifData());
             DropGps(image->xmpData());
         }
-        image->writeXmpFromPacket(false);
+        // A packet exiv2 could not read keeps its bytes, unedited, where
+        // nothing is to be cut out of it.
+        const bool keepPacket =
+            strip == Strip::None && !image->xmpPacket().empty() && image->xmpData().empty();
+        if (edits)
+            ApplyTagEdits(&image->exifData(), keepPacket ? nullptr : &image->xmpData(), &image->iptcData(), *edits);
+        image->writeXmpFromPacket(keepPacket);
         if (!WriteTo(*image, out))
             return false;
         if (image->imageType() == Exiv2::ImageType::png)

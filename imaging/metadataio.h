@@ -7,13 +7,19 @@
 #include "imaging/cxmetadata.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace cxmeta {
 
+struct TagEdits;
+
 // Sets exiv2 up (the XMP toolkit with a lock, warnings muted). Call before
 // worker threads start; the other functions here call it too.
 void Initialize();
+
+// Held by whatever reads or writes XMP with exiv2 (see metadataio.cpp).
+std::unique_lock<std::recursive_mutex> XmpToolkitLock();
 
 // Whether outputs of the type carry metadata blocks (JPEG, PNG, TIFF, WebP;
 // WebP has no place for IPTC).
@@ -43,6 +49,12 @@ CxMetadata EditedBlocks(const CxMetadata &meta, int width, int height, int orien
 // without only the GPS fields; pixels and colour profile untouched. An
 // orientation other than 1 stays, since the pixels are still stored turned.
 bool StripFile(const std::string &file, bool all, std::string &out);
+
+// What a rewritten copy loses: nothing, all its blocks, or the GPS fields.
+enum class Strip { None, All, Location };
+// StripFile's rewrite, the tags then edited in (after the strip), when edits
+// is given. False where the file's metadata cannot be rewritten.
+bool RewriteFile(const std::string &file, Strip strip, const TagEdits *edits, std::string &out);
 
 // The EXIF DateTimeOriginal of a file as it is written ("2024:05:06
 // 07:08:09"), read from its headers; empty when it has none.

@@ -47,6 +47,7 @@ inline constexpr int IDC_BROWSE = 1025;
 inline constexpr int IDC_FORMAT_SETTINGS = 1100; // "设置...": the chosen format's encoder settings
 inline constexpr int IDC_METADATA = 1105;        // keep all, drop the location, remove all
 inline constexpr int IDC_METADATA_LABEL = 1106;  // "元数据:"
+inline constexpr int IDC_METADATA_TAGS = 1107;   // "...": the tags written and the dates moved
 
 // Rename group.
 inline constexpr int IDC_RENAME_GROUP = 1064;

@@ -1,6 +1,7 @@
 #include "rundialogs/progressdialog.h"
 
 #include "convert/convertworker.h"
+#include "convert/metadataoptions.h"
 #include "convert/runjournal.h"
 #include "rundialogs/dialogunits.h"
 #include "resources/ids_progress.h"
@@ -27,6 +28,7 @@
 #include <QTextCursor>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -47,6 +49,8 @@ const char *const kStop = QT_TRANSLATE_NOOP("CProgressDialog", "停止");
 const char *const kExit = QT_TRANSLATE_NOOP("CProgressDialog", "退出");
 const char *const kDetailsShow = QT_TRANSLATE_NOOP("CProgressDialog", "详细信息 >>");
 const char *const kDetailsHide = QT_TRANSLATE_NOOP("CProgressDialog", "<< 详细信息");
+const char *const kEncodedForMetadata =
+    QT_TRANSLATE_NOOP("CProgressDialog", "元数据无法直接写入 AVIF/HEIC 文件:这些文件会重新编码");
 
 constexpr int kWidthUnits = 332;
 constexpr int kHeightUnits = 228;
@@ -234,6 +238,12 @@ void CProgressDialog::OnInitDialog()
     m_strUnshownLog.clear();
     m_bViewerOpen = false;
     m_nCounter = 0;
+    // Said once, before the files, as velmora-batch says it.
+    const std::vector<std::string> &files = m_job.GetFiles();
+    if (std::any_of(files.begin(), files.end(), [this](const std::string &f) {
+            return EncodedForMetadata(m_job, TypeFromExtension(LowerExtension(f)));
+        }))
+        AppendLog(Text(kEncodedForMetadata) + QStringLiteral("\r\n"));
     StartWorker();
 }
 

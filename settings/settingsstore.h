@@ -88,6 +88,11 @@ inline constexpr const char *kBackBlue = "iBlue";
 // file; StripMetadata is the bottom row's metadata list).
 inline constexpr const char *kAutoRotate = "AutoRotate";
 inline constexpr const char *kStripMetadata = "StripMetadata"; // 0 keep, 1 remove all, 2 drop the location
+// Behind the metadata list's "...": the tags written ("Artist=Jane|Rating=4",
+// see metadataedits.h), only where missing, and the dates' shift ("+1h30m").
+inline constexpr const char *kSetTags = "SetTags";
+inline constexpr const char *kSetTagsIfEmpty = "SetTagsIfEmpty";
+inline constexpr const char *kShiftDates = "ShiftDates";
 // The window's language: "zh", "en", or empty for the desktop's (about box).
 inline constexpr const char *kLanguage = "Language";
 // The folder listing shares thumbnails with the desktop's cache (0: not).

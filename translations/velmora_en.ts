@@ -577,6 +577,61 @@ In Nautilus, right-click files: they are in the Scripts submenu.</translation>
     </message>
 </context>
 <context>
+    <name>CMetadataTagsDlg</name>
+    <message>
+        <source>写入元数据</source>
+        <translation>Write Metadata</translation>
+    </message>
+    <message>
+        <source>作者:</source>
+        <translation>Artist:</translation>
+    </message>
+    <message>
+        <source>版权:</source>
+        <translation>Copyright:</translation>
+    </message>
+    <message>
+        <source>说明:</source>
+        <translation>Caption:</translation>
+    </message>
+    <message>
+        <source>关键字:</source>
+        <translation>Keywords:</translation>
+    </message>
+    <message>
+        <source>用逗号或分号分隔</source>
+        <translation>Separated by commas or semicolons</translation>
+    </message>
+    <message>
+        <source>空白则不写入</source>
+        <translation>Not written when empty</translation>
+    </message>
+    <message>
+        <source>{name}、{n}、{date} 和 {folder} 会换成每个文件的名称、序号、日期和文件夹</source>
+        <translation>{name}, {n}, {date} and {folder} become each file&apos;s name, number, date and folder</translation>
+    </message>
+    <message>
+        <source>不写入</source>
+        <translation>Not written</translation>
+    </message>
+    <message>
+        <source>评级:</source>
+        <translation>Rating:</translation>
+    </message>
+    <message>
+        <source>仅写入图像缺少的标签</source>
+        <translation>Only the tags a picture lacks</translation>
+    </message>
+    <message>
+        <source>拍摄日期前移或后移:d 天、h 小时、m 分钟、s 秒</source>
+        <translation>Moves the shot&apos;s dates: d days, h hours, m minutes, s seconds</translation>
+    </message>
+    <message>
+        <source>调整拍摄日期:</source>
+        <translation>Shift dates:</translation>
+    </message>
+</context>
+<context>
     <name>CNameTemplateDlg</name>
     <message>
         <source>文件名模板</source>
@@ -670,6 +725,10 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>使用多个尺寸时,文件名模板必须包含 {size},否则各尺寸的输出会同名。</source>
         <translation>With several sizes the name template must hold {size}, or the sizes&apos; outputs would share a name.</translation>
+    </message>
+    <message>
+        <source>写入作者、版权、说明、关键字和评级,调整拍摄日期</source>
+        <translation>Write the artist, copyright, caption, keywords and rating; shift the shot&apos;s dates</translation>
     </message>
 </context>
 <context>
@@ -974,6 +1033,10 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>无法打开文件夹 %1:找不到文件管理器。</source>
         <translation>Cannot open the folder %1: no file manager was found.</translation>
+    </message>
+    <message>
+        <source>元数据无法直接写入 AVIF/HEIC 文件:这些文件会重新编码</source>
+        <translation>metadata cannot be written into AVIF/HEIC files as they are: they are encoded again</translation>
     </message>
 </context>
 <context>
@@ -2770,6 +2833,64 @@ PRESET, OUT, RECURSIVE, THEN, SETTLE, NEW_ONLY</translation>
     <message>
         <source>margin around the picture on PDF pages, 0-100 mm (default 0)</source>
         <translation>margin around the picture on PDF pages, 0-100 mm (default 0)</translation>
+    </message>
+    <message>
+        <source>--set-if-empty goes with --set</source>
+        <translation>--set-if-empty goes with --set</translation>
+    </message>
+    <message>
+        <source>write a tag into each output&apos;s EXIF and XMP (after --strip;
+repeatable): Artist, Copyright, ImageDescription,
+Keywords (split at , or ;) or Rating (0-5); VALUE may
+hold the --name tokens ({date:%Y}, {name}, {n})</source>
+        <translation>write a tag into each output&apos;s EXIF and XMP (after --strip;
+repeatable): Artist, Copyright, ImageDescription,
+Keywords (split at , or ;) or Rating (0-5); VALUE may
+hold the --name tokens ({date:%Y}, {name}, {n})</translation>
+    </message>
+    <message>
+        <source>--set writes only the tags a picture lacks (in EXIF and XMP)</source>
+        <translation>--set writes only the tags a picture lacks (in EXIF and XMP)</translation>
+    </message>
+    <message>
+        <source>move the shot&apos;s dates (DateTimeOriginal, CreateDate and
+their XMP twins) by +1h30m, -2d, +45s...; --date-from-exif,
+--update and {date} see the moved date</source>
+        <translation>move the shot&apos;s dates (DateTimeOriginal, CreateDate and
+their XMP twins) by +1h30m, -2d, +45s...; --date-from-exif,
+--update and {date} see the moved date</translation>
+    </message>
+    <message>
+        <source>Rating takes 0 to 5, not &apos;%1&apos;</source>
+        <translation>Rating takes 0 to 5, not &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>%1 takes at most %2 bytes</source>
+        <translation>%1 takes at most %2 bytes</translation>
+    </message>
+    <message>
+        <source>%1 may not hold a control character</source>
+        <translation>%1 may not hold a control character</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is no TAG=VALUE</source>
+        <translation>&apos;%1&apos; is no TAG=VALUE</translation>
+    </message>
+    <message>
+        <source>unknown tag &apos;%1&apos; (Artist, Copyright, ImageDescription, Keywords, Rating)</source>
+        <translation>unknown tag &apos;%1&apos; (Artist, Copyright, ImageDescription, Keywords, Rating)</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is no shift like +1h30m, -2d or +45s</source>
+        <translation>&apos;%1&apos; is no shift like +1h30m, -2d or +45s</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; moves the dates more than 100 years</source>
+        <translation>&apos;%1&apos; moves the dates more than 100 years</translation>
+    </message>
+    <message>
+        <source>metadata cannot be written into AVIF/HEIC files as they are: they are encoded again</source>
+        <translation>metadata cannot be written into AVIF/HEIC files as they are: they are encoded again</translation>
     </message>
 </context>
 </TS>

@@ -87,6 +87,7 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
         "--out /tmp/somewhere --if-larger keep",
         "--strip-location --keep-dates",
         "--strip --date-from-exif --no-autorotate",
+        "--set Artist=A|B\\C --set keywords=x;y --set Copyright=©{date:%Y} --set-if-empty --shift-dates -2d3h",
         "--crop-margins 10,5%,0,0 --flip v --gamma 1.4 --saturation -30 --border 3 --border-color 203040",
         "--crop 1,2,30,40 --trim-borders --trim-fuzz 4 --auto-levels --brightness 5 --contrast -5 --grayscale "
         "--sepia",

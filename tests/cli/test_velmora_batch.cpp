@@ -290,6 +290,16 @@ TEST(BatchCommand, UsageErrors)
          "--sizes takes the place of --resize"},
         {{"--sizes", "320w", "--width", "320", "a.png"}, "--width"},
         {{"--sizes", "320w,640w", "--name", "{name}_{w}", "a.png"}, "--sizes needs {size}"},
+        {{"--set", "Artist", "a.png"}, "--set: 'Artist' is no TAG=VALUE"},
+        {{"--set", "Colour=red", "a.png"}, "--set: unknown tag 'Colour'"},
+        {{"--set", "Rating=6", "a.png"}, "--set: Rating takes 0 to 5"},
+        {{"--set", "Artist=a\tb", "a.png"}, "--set: Artist may not hold a control character"},
+        {{"--set-if-empty", "a.png"}, "--set-if-empty goes with --set"},
+        {{"--shift-dates", "1x", "a.png"}, "--shift-dates: '1x' is no shift"},
+        {{"--shift-dates", "+1h1h", "a.png"}, "--shift-dates"},
+        {{"--shift-dates", "+", "a.png"}, "--shift-dates"},
+        {{"--shift-dates", "+5", "a.png"}, "--shift-dates"},
+        {{"--shift-dates", "-36525d1s", "a.png"}, "--shift-dates: '-36525d1s' moves the dates more than 100 years"},
     };
     for (const auto &row : rows) {
         std::string error;

@@ -1,5 +1,6 @@
 #include "tests/mainwindow/mainwindow_fixture.h"
 #include "app/dialogs/encodersettingsdlg.h"
+#include "app/dialogs/metadatatagsdlg.h"
 #include "app/dialogs/nametemplatedlg.h"
 #include "app/dialogs/resizeoptionsdlg.h"
 #include "app/dialogs/stampoptionsdlg.h"
@@ -9,6 +10,7 @@
 #include "tests/test_support.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -352,3 +354,45 @@ TEST_F(MoreOptions, TheTemplateDialogShowsTheFirstSelectedFilesNameAndRefusesBad
 }
 
 } // namespace
+
+// The tags behind the metadata list's "...": read from the store, changed in
+// the dialog (a bad shift refused there), stored, and in the run's job.
+TEST_F(MoreOptions, TheMetadataTagsAreStoredAndReachTheRun)
+{
+    using namespace settingskey;
+    WriteProfileString(kSettingsSection, kSetTags, QStringLiteral("Artist=Jane|Rating=4"));
+    WriteProfileString(kSettingsSection, kShiftDates, QStringLiteral("not a shift"));
+    CMainDlg &dlg = Open();
+    COptionPanel &panel = *dlg.Options();
+    ASSERT_TRUE(panel.UpdateData(true));
+    CConvertJob job = MakeConvertJob(panel.MakeOptions(), {});
+    EXPECT_EQ(job.m_metaEdits.values,
+              (std::vector<cxmeta::TagValue>{{cxmeta::Tag::Artist, "Jane"}, {cxmeta::Tag::Rating, "4"}}));
+    EXPECT_EQ(job.m_metaEdits.shiftSeconds, 0);
+    bool refused = false;
+    dlgtest::WhenShown<CMetadataTagsDlg> answer([&](CMetadataTagsDlg *d) {
+        EXPECT_EQ(d->findChild<QLineEdit *>("Artist")->text(), "Jane");
+        d->findChild<QLineEdit *>("Keywords")->setText(QStringLiteral("山, sea"));
+        d->findChild<QComboBox *>("Rating")->setCurrentIndex(0);
+        d->findChild<QCheckBox *>("ifEmpty")->setChecked(true);
+        d->findChild<QLineEdit *>("shift")->setText(QStringLiteral("+2x"));
+        {
+            MessageCatcher told;
+            d->findChild<QPushButton *>("ok")->click();
+            refused = told.texts.size() == 1 && told.texts[0].contains("+2x");
+        }
+        EXPECT_TRUE(d->isVisible());
+        d->findChild<QLineEdit *>("shift")->setText(QStringLiteral("-1h"));
+        d->findChild<QPushButton *>("ok")->click();
+    });
+    Ctl<QPushButton>(IDC_METADATA_TAGS)->click();
+    EXPECT_TRUE(refused);
+    job = MakeConvertJob(panel.MakeOptions(), {});
+    EXPECT_EQ(job.m_metaEdits.values,
+              (std::vector<cxmeta::TagValue>{{cxmeta::Tag::Artist, "Jane"}, {cxmeta::Tag::Keywords, "山, sea"}}));
+    EXPECT_EQ(std::tuple(job.m_metaEdits.ifEmpty, job.m_metaEdits.shiftSeconds), std::tuple(true, std::int64_t(-3600)));
+    panel.WriteSettings(QString());
+    EXPECT_EQ(GetProfileString(kSettingsSection, kSetTags, QString()), QStringLiteral("Artist=Jane|Keywords=山, sea"));
+    EXPECT_EQ(GetProfileString(kSettingsSection, kShiftDates, QString()), QStringLiteral("-1h"));
+    EXPECT_EQ(GetProfileInt(kSettingsSection, kSetTagsIfEmpty, 0), 1);
+}
