@@ -22,9 +22,13 @@ struct OutputName {
 };
 
 // What only the decoded picture tells a name template: the output's size.
+// And the list entry's page: of a document of pageCount pages (0, 0 for a
+// file taken as one picture).
 struct NameFacts {
     std::int64_t width = 0;
     std::int64_t height = 0;
+    int page = 0;
+    int pageCount = 0;
 };
 
 // Splits a path at its last "/": folder (without the "/"), base name and
@@ -79,6 +83,8 @@ OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t so
 // file, {n} counting from the rename's start (or 1) by the file's place in
 // the list. Anything else in braces, {w} and {h} too, is drawn as written.
 std::string StampTextFor(const CConvertJob &job, int index);
+// The facts given with the job's entry index's page added.
+NameFacts PageFacts(const CConvertJob &job, int index, NameFacts facts = {});
 // The place of path in the job's list; -1 when it is not there.
 int ListIndexOf(const CConvertJob &job, const std::string &path);
 // The job as it draws the file at path: a watermark naming its file gets
