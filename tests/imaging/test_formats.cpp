@@ -91,7 +91,8 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
     }
     for (std::uint32_t type : {CXIMAGE_FORMAT_HEIF, CXIMAGE_FORMAT_RAW})
         EXPECT_EQ(FormatByType(type)->writtenAs, CXIMAGE_FORMAT_JPG) << type;
-    for (std::uint32_t type : {CXIMAGE_FORMAT_PNM, CXIMAGE_FORMAT_ICO, CXIMAGE_FORMAT_TGA, CXIMAGE_FORMAT_SVG})
+    for (std::uint32_t type :
+         {CXIMAGE_FORMAT_PNM, CXIMAGE_FORMAT_ICO, CXIMAGE_FORMAT_TGA, CXIMAGE_FORMAT_SVG, CXIMAGE_FORMAT_PDF})
         EXPECT_EQ(FormatByType(type)->writtenAs, CXIMAGE_FORMAT_PNG) << type;
     EXPECT_EQ(TypeFromExtension("jpeg"), CXIMAGE_FORMAT_JPG);
     EXPECT_EQ(TypeFromExtension("tiff"), CXIMAGE_FORMAT_TIF);
