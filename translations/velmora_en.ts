@@ -2504,5 +2504,23 @@ a resize renders them at its size directly</translation>
         <source>a number from 10 to 2400</source>
         <translation>a number from 10 to 2400</translation>
     </message>
+    <message>
+        <source>%1 takes page numbers and ranges, comma-separated: 1-3,7 or 5-</source>
+        <translation>%1 takes page numbers and ranges, comma-separated: 1-3,7 or 5-</translation>
+    </message>
+    <message>
+        <source>the pages of documents converted: 1-3,7 or 5- (to the end),
+comma-separated (default: every page of a PDF); a TIFF
+of several pages gives its pages only with this option;
+a page of several is named NAME_p001</source>
+        <translation>the pages of documents converted: 1-3,7 or 5- (to the end),
+comma-separated (default: every page of a PDF); a TIFF
+of several pages gives its pages only with this option;
+a page of several is named NAME_p001</translation>
+    </message>
+    <message>
+        <source>page %1 is past the end: it has %2 pages</source>
+        <translation>page %1 is past the end: it has %2 pages</translation>
+    </message>
 </context>
 </TS>
