@@ -77,7 +77,8 @@ bool ExpandPages(CConvertJob &job, const PageChoice &choice, std::string &proble
         const std::uint32_t type = ProbeImageType(path.c_str());
         const bool document = type == CXIMAGE_FORMAT_PDF || (type == CXIMAGE_FORMAT_TIF && choice.Given());
         const int count = document ? CountPages(path.c_str()) : 0;
-        if (count <= 0) {
+        // A TIFF of one page is a picture as any other.
+        if (count <= 0 || (type == CXIMAGE_FORMAT_TIF && count == 1)) {
             entries.push_back({i, job.GetPage(i), job.GetPageCount(i)});
             continue;
         }

@@ -27,7 +27,8 @@ bool ChosenPages(const PageChoice &choice, int pageCount, std::vector<int> &page
 
 // Each PDF of the job's list becomes its chosen pages (a PDF that cannot be
 // opened stays one entry, which then fails with its reason); with pages
-// chosen each TIFF of several pages does too; any other file stays as it
+// chosen each TIFF of several pages does too (one of a
+// single page stays as it is); any other file stays as it
 // is. False (problem naming the file and its page count) when a range
 // reaches past a document's end; the list is then unchanged.
 bool ExpandPages(CConvertJob &job, const PageChoice &choice, std::string &problem);

@@ -4,6 +4,7 @@
 #include "tests/cli/batch_process.h"
 #include "tests/test_support.h"
 
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -205,8 +206,14 @@ TEST(TiffPages, EachPageOnlyWithPagesChosen)
         for (std::size_t k = 0; k < row.sizes.size(); ++k)
             EXPECT_EQ(QImage(Q(out.Path(row.names[qsizetype(k)].toStdString()))).size(), row.sizes[k]);
     }
-    // A copy of the whole file without --pages, as before.
-    ScratchDir out;
-    ASSERT_EQ(RunBatch({"--out", Q(out.Root()), Q(src.Path("t.tif"))}).exitCode, 0);
-    EXPECT_EQ(ReadFileBytes(out.Path("t.tif")), ReadFileBytes(src.Path("t.tif")));
+    // A copy of the whole file without --pages, as before, and of a TIFF of
+    // one page with them.
+    ASSERT_TRUE(RunConvert({"-size", "10x10", "xc:red", Q(src.Path("one.tif"))}));
+    for (const QStringList &args :
+         {QStringList{Q(src.Path("t.tif"))}, QStringList{"--pages", "1", Q(src.Path("one.tif"))}}) {
+        ScratchDir out;
+        ASSERT_EQ(RunBatch(QStringList{"--out", Q(out.Root())} + args).exitCode, 0);
+        const std::string name = QFileInfo(args.last()).fileName().toStdString();
+        EXPECT_EQ(ReadFileBytes(out.Path(name)), ReadFileBytes(src.Path(name))) << name;
+    }
 }
