@@ -77,7 +77,7 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
     // The window's format list after its first entry, in order, then the
     // formats only read.
     EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF", "WEBP", "AVIF",
-                                               "JXL", "HEIC", "PNM", "ICO", "RAW", "SVG", "TGA"}));
+                                               "JXL", "HEIC", "PNM", "ICO", "RAW", "SVG", "PDF", "TGA"}));
     std::vector<std::string> written;
     for (const ImageFormat &f : OutputFormats())
         written.push_back(f.name);
