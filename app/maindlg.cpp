@@ -4,6 +4,7 @@
 #include "app/dialogs/appresources.h"
 #include "app/dialogs/appversion.h"
 #include "app/controlbyid.h"
+#include "convert/pagesources.h"
 #include "convert/convertjob.h"
 #include "lists/folderlistctrl.h"
 #include "resources/ids_main.h"
@@ -340,7 +341,14 @@ void CMainDlg::OnOK()
     std::vector<std::string> sources;
     for (const QString &path : m_lists->SelectedPaths())
         sources.push_back(path.toStdString());
-    const CConvertJob job = MakeConvertJob(m_options->MakeOptions(), sources);
+    CConvertJob job = MakeConvertJob(m_options->MakeOptions(), sources);
+    // Each document becomes its pages, as velmora-batch makes them.
+    PageChoice pages;
+    ParsePageChoice(job.m_szPages, pages);
+    if (std::string problem; !ExpandPages(job, pages, problem)) {
+        Message(QString::fromStdString(problem));
+        return;
+    }
     // A destination removed since it was chosen is made again; one that
     // cannot be made would turn every file into a save error.
     std::vector<std::string> made;

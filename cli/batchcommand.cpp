@@ -1,5 +1,7 @@
 #include "cli/batchcommand.h"
 
+#include "convert/pagesources.h"
+
 #include "cli/stoppableinput.h"
 #include "convert/filltext.h"
 #include "convert/imagefiles.h"
@@ -887,6 +889,17 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
             return false;
         }
         return true;
+    case BatchOptionId::Pages: {
+        PageChoice choice;
+        if (!ParsePageChoice(v, choice)) {
+            error = FillText(QCoreApplication::translate(
+                                 "velmora-batch", "%1 takes page numbers and ranges, comma-separated: 1-3,7 or 5-"),
+                             {a});
+            return false;
+        }
+        job.m_szPages = v;
+        return true;
+    }
     case BatchOptionId::MinQuality:
         job.m_nMinQuality = int(n);
         given.fitChoice = "--min-quality";
@@ -1192,28 +1205,44 @@ std::string ModeProblem(const BatchCommand &cmd, const GivenOptions &given)
     return {};
 }
 
-// A share takes every N-th file of the whole list, from the K-th on.
-void SetFiles(std::vector<TreeFile> files, bool sharded, long shardK, long shardN, CConvertJob &job)
+// Each document becomes its chosen pages; a share then takes every N-th
+// entry of the whole list, from the K-th on. False (error set) when a page
+// chosen is past a document's end.
+bool SetFiles(std::vector<TreeFile> files, bool sharded, long shardK, long shardN, CConvertJob &job,
+              std::string &error)
 {
-    if (sharded) {
-        std::vector<int> positions;
-        std::vector<TreeFile> mine;
-        for (std::size_t i = std::size_t(shardK - 1); i < files.size(); i += std::size_t(shardN)) {
-            positions.push_back(int(i));
-            mine.push_back(std::move(files[i]));
-        }
-        const int whole = int(files.size());
-        files = std::move(mine);
-        job.SetFileCount(int(files.size()));
-        job.SetListPositions(std::move(positions), whole);
-    } else {
-        job.SetFileCount(int(files.size()));
-    }
+    CConvertJob whole = job;
+    whole.SetFileCount(int(files.size()));
     for (std::size_t i = 0; i < files.size(); ++i) {
-        job.SetFile(int(i), files[i].path);
+        whole.SetFile(int(i), files[i].path);
         if (!files[i].subfolder.empty() && !job.m_szOutDir.empty())
-            job.SetOutputSubfolder(int(i), files[i].subfolder);
+            whole.SetOutputSubfolder(int(i), files[i].subfolder);
     }
+    PageChoice choice;
+    ParsePageChoice(job.m_szPages, choice);
+    std::string problem;
+    if (!ExpandPages(whole, choice, problem)) {
+        error = "--pages: " + problem;
+        return false;
+    }
+    if (!sharded) {
+        job = std::move(whole);
+        return true;
+    }
+    std::vector<int> positions;
+    for (int i = int(shardK - 1); i < whole.GetFileCount(); i += int(shardN))
+        positions.push_back(i);
+    job.SetFileCount(int(positions.size()));
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+        const int i = positions[k];
+        job.SetFile(int(k), whole.GetFile(i));
+        if (!whole.GetOutputSubfolder(i).empty())
+            job.SetOutputSubfolder(int(k), whole.GetOutputSubfolder(i));
+        if (whole.GetPage(i) > 0)
+            job.SetFilePage(int(k), whole.GetPage(i), whole.GetPageCount(i));
+    }
+    job.SetListPositions(std::move(positions), whole.GetFileCount());
+    return true;
 }
 
 } // namespace
@@ -1334,6 +1363,7 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &gi
     if (!CheckOverwrite(given, cmd, shardK, shardN, error) ||
         !GatherFiles(given, cmd.job, workFolder, std::move(stop), files, error))
         return std::nullopt;
-    SetFiles(std::move(files), given.shard.has_value(), shardK, shardN, cmd.job);
+    if (!SetFiles(std::move(files), given.shard.has_value(), shardK, shardN, cmd.job, error))
+        return std::nullopt;
     return cmd;
 }

@@ -190,6 +190,20 @@ constexpr BatchOption kOptions[] = {
      .help = QT_TRANSLATE_NOOP("velmora-batch", "margin around the picture on PDF pages, 0-100 mm (default 0)"),
      .manualText = "Margin around the picture on PDF pages, 0\\-100 millimetres (default 0).",
      .least = 0, .most = 100, .takes = QT_TRANSLATE_NOOP("velmora-batch", "a number from 0 to 100")},
+    {.id = Pages,
+     .name = "--pages",
+     .value = OptionValue::Name,
+     .valueText = "LIST",
+     .help = QT_TRANSLATE_NOOP("velmora-batch", "the pages of documents converted: 1-3,7 or 5- (to the end),\n"
+                                                "comma-separated (default: every page of a PDF); a TIFF\n"
+                                                "of several pages gives its pages only with this option;\n"
+                                                "a page of several is named NAME_p001"),
+     .manualText = "The pages of each document converted, each page an output: single numbers and ranges "
+                   "(\\fB1\\-3,7\\fR; \\fB5\\-\\fR runs to the end), comma-separated. Without it every page "
+                   "of a PDF is converted and a TIFF gives its first page only; with it a TIFF of several pages "
+                   "gives the pages chosen too. A page of a document of several pages is named NAME_p001 "
+                   "(before any size tag), or by the name template's {page}. A page past a document's end is "
+                   "an error before anything is written."},
     {.id = Out,
      .name = "--out",
      .value = OptionValue::Name,

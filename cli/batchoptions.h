@@ -69,6 +69,7 @@ enum class BatchOptionId {
     JxlEffort,
     Dpi,
     RenderDpi,
+    Pages,
     Lossless,
     IfLarger,
     Preset,

@@ -1,5 +1,7 @@
 #include "convert/convertjob.h"
 
+#include "convert/pagesources.h"
+
 #include "convert/outputsizes.h"
 #include "convert/watermark.h"
 
@@ -80,6 +82,30 @@ void CConvertJob::SetFileCount(int count)
         list.subfolders.resize(n);
     if (!list.positions.empty())
         list.positions.resize(n, -1);
+    if (!list.pages.empty())
+        list.pages.resize(n);
+}
+
+void CConvertJob::SetFilePage(int index, int page, int pageCount)
+{
+    if (index < 0 || std::size_t(index) >= m_list->files.size())
+        return;
+    FileList &list = OwnList();
+    list.pages.resize(list.files.size());
+    const bool valid = page >= 1 && page <= pageCount;
+    list.pages[std::size_t(index)] = valid ? std::pair(page, pageCount) : std::pair(0, 0);
+}
+
+int CConvertJob::GetPage(int index) const
+{
+    const auto &pages = m_list->pages;
+    return index >= 0 && std::size_t(index) < pages.size() ? pages[std::size_t(index)].first : 0;
+}
+
+int CConvertJob::GetPageCount(int index) const
+{
+    const auto &pages = m_list->pages;
+    return index >= 0 && std::size_t(index) < pages.size() ? pages[std::size_t(index)].second : 0;
 }
 
 void CConvertJob::SetFile(int index, std::string_view path)
@@ -219,6 +245,9 @@ CConvertJob MakeConvertJob(const ConvertOptions &o, const std::vector<std::strin
     job.m_nLossless = o.m_bLossless ? LOSSLESS_AUTO : LOSSLESS_OFF;
     job.m_bKeepIfLarger = o.m_bKeepIfLarger;
     job.m_nRenderDpi = o.m_nRenderDpi;
+    // A stored page list that is not one takes every page.
+    if (PageChoice pages; ParsePageChoice(o.m_strPages, pages))
+        job.m_szPages = o.m_strPages;
     if (o.m_bMaxFileSize) {
         job.m_nMaxFileSize = o.m_nMaxFileSize;
         job.m_nMinQuality = o.m_nMinQuality;

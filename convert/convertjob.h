@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class CxImage;
@@ -200,6 +201,9 @@ public:
     // Dots per inch a drawing source (SVG) is rendered at, kRenderDpiLeast
     // to kRenderDpiMost; 0: its format's own default.
     std::int32_t m_nRenderDpi = 0;
+    // The pages of documents a run takes (--pages: "1-3,7", "5-"); "" for
+    // every page of a PDF and the first of a TIFF. See pagesources.h.
+    std::string m_szPages;
     // Several outputs of each source, one per size, from one decode; empty
     // for one output by the resize above. The resize fields hold the first
     // size's rule, so whatever shows one picture shows that one.
@@ -225,11 +229,12 @@ public:
         return m_bStamp || m_bRotate || m_bResize || CropsToRatio() || m_logo || m_edits.ChangesPixels();
     }
     // Whether a source of this type is drawn at another DPI than its
-    // format's own (m_nRenderDpi on a drawing): never a plain copy.
+    // format's own (m_nRenderDpi on a drawing), or is a document of pages:
+    // never a plain copy.
     bool RendersAnew(std::uint32_t sourceType) const
     {
         const ImageFormat *source = FormatByType(sourceType);
-        return m_nRenderDpi != 0 && source && source->facts.rendered;
+        return source && ((m_nRenderDpi != 0 && source->facts.rendered) || source->facts.pages);
     }
     bool CropsToRatio() const { return m_nCropRatioW > 0 && m_nCropRatioH > 0; }
     // Whether anything but the rotation, the flip and the orientation
@@ -276,6 +281,11 @@ public:
     int GetFileCount() const { return int(m_list->files.size()); }
     const std::string &GetFile(int index) const { return m_list->files.at(std::size_t(index)); }
     const std::vector<std::string> &GetFiles() const { return m_list->files; }
+    // An entry that is one page of a document: page 1..pageCount of it. An
+    // entry without one (GetPage 0) is the file as one picture.
+    void SetFilePage(int index, int page, int pageCount);
+    int GetPage(int index) const;
+    int GetPageCount(int index) const; // 0 when the entry is not a page
     // The folder below the destination a file's output goes to, so that a
     // tree of sources is mirrored there ("" for the destination itself).
     void SetOutputSubfolder(int index, std::string_view folder);
@@ -296,6 +306,8 @@ private:
         std::vector<std::string> files;
         std::vector<std::string> subfolders; // empty, or one per file
         std::vector<int> positions;          // empty, or one per file
+        // Empty, or one per file: page and page count (0, 0 for none).
+        std::vector<std::pair<int, int>> pages;
         int listSize = 0;
     };
     // The list to change, no longer shared with any copy.
@@ -359,6 +371,7 @@ struct ConvertOptions {
     std::int32_t m_nMinQuality = 30;
     bool m_bMaxFileSizeShrink = false;
     std::int32_t m_nRenderDpi = 0; // as CConvertJob's
+    std::string m_strPages;        // as CConvertJob's m_szPages
     // With rule RESIZE_SIZES: the list as typed ("320w,768w,1024w").
     std::string m_strSizes;
     // The editing steps, as the job has them.

@@ -359,7 +359,7 @@ ConvertWorker::Step ConvertWorker::ConvertOutput(FileRun &f, const PreparedFile 
 OutputName ConvertWorker::NameOutput(const FileRun &f, const PreparedFile &prepared)
 {
     const bool known = NameKnownBeforeDecoding(m_job);
-    const NameFacts facts{prepared.width, prepared.height};
+    const NameFacts facts = PageFacts(m_job, f.index, {prepared.width, prepared.height});
     const std::string &subfolder = m_job.GetOutputSubfolder(f.index);
     if (m_job.m_sizes.empty())
         return known ? PlannedOutputPath(m_job, f.index, prepared.sourceType)

@@ -35,6 +35,8 @@ bool PlanReadsHeader(const CConvertJob &job, std::uint32_t outType)
 
 DecodePlan ChooseDecodePlan(const CConvertJob &job, const PlanInput &in)
 {
+    if (in.page > 0)
+        return DecodePlan::Whole;
     if (CopiesPlainly(job, in))
         return DecodePlan::PlainCopy;
     if (!in.losslessRefused && UsesCoefficients(job, in.sourceType, in.outType))

@@ -27,6 +27,8 @@ struct PlanInput {
     // The coefficients could not be used (partial blocks, an orientation
     // JPEG XL would not keep, no JPEG held): decode instead.
     bool losslessRefused = false;
+    // One page of a document (CConvertJob::GetPage): always decoded whole.
+    int page = 0;
 };
 
 // Whether the job's file of these types is made from its coefficients:

@@ -95,10 +95,13 @@ namespace {
 
 // The plan for source; a copy that must lose metadata is rewritten here
 // without it, pixels untouched, or else converted.
-DecodePlan PlanFor(const CConvertJob &job, const std::string &source, PreparedFile &r,
-                   bool losslessRefused = false)
+DecodePlan PlanFor(const CConvertJob &job, int index, PreparedFile &r, bool losslessRefused = false)
 {
-    PlanInput in{.sourceType = r.sourceType, .outType = r.outType, .losslessRefused = losslessRefused};
+    const std::string &source = job.GetFile(index);
+    PlanInput in{.sourceType = r.sourceType,
+                 .outType = r.outType,
+                 .losslessRefused = losslessRefused,
+                 .page = job.GetPage(index)};
     if (PlanReadsHeader(job, r.outType))
         in.contentType = ProbeImageType(source.c_str());
     DecodePlan plan = ChooseDecodePlan(job, in);
@@ -312,7 +315,7 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
     PreparedFile r;
     if (!BeginFile(job, index, r))
         return r;
-    DecodePlan plan = PlanFor(job, source, r);
+    DecodePlan plan = PlanFor(job, index, r);
     // What cannot be made from the coefficients is decoded.
     if (plan == DecodePlan::LosslessTransform) {
         if (PrepareFromCoefficients(job, source, r)) {
@@ -323,9 +326,10 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
             r.kind = PreparedFile::Kind::NotLoaded;
             r.way = FileWay::Usual;
         }
-        plan = PlanFor(job, source, r, true);
+        plan = PlanFor(job, index, r, true);
     }
-    const CxDecodeRequest req = RequestFor(job, plan);
+    CxDecodeRequest req = RequestFor(job, plan);
+    req.page = job.GetPage(index);
     bool loaded = true;
     switch (plan) {
     case DecodePlan::RowsStreamed:
@@ -505,6 +509,7 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
     req.hintRule = LargestDecodeRule(jobs);
     req.renderRule = LargestRenderRule(jobs);
     req.renderDpi = job.m_nRenderDpi;
+    req.page = job.GetPage(index);
     ResampledRows::SizeRule shrink = LargestShrinkRule(jobs, first.outType);
     const ImageFormat *content = shrink ? FormatByType(ProbeImageType(source.c_str())) : nullptr;
     bool loaded = false;
@@ -646,7 +651,8 @@ PreparedFile PlanOne(const CConvertJob &job, int index)
         return r;
     }
     // A copy that must lose its metadata is taken to be rewritable in place.
-    PlanInput in{.sourceType = r.sourceType, .outType = r.outType, .contentType = header.type};
+    PlanInput in{
+        .sourceType = r.sourceType, .outType = r.outType, .contentType = header.type, .page = job.GetPage(index)};
     const DecodePlan plan = ChooseDecodePlan(job, in);
     const int w = job.m_bAutoRotate ? header.UprightWidth() : header.width;
     const int h = job.m_bAutoRotate ? header.UprightHeight() : header.height;

@@ -62,7 +62,7 @@ namespace {
 
 // One piece of a name template: literal text, or a token with its argument.
 struct TemplatePiece {
-    enum Kind { Text, Name, Number, Date, Width, Height, Folder, Size } kind = Text;
+    enum Kind { Text, Name, Number, Date, Width, Height, Folder, Size, Page } kind = Text;
     std::string text; // the literal, or the token's argument ("4", "%Y")
 };
 
@@ -74,7 +74,7 @@ bool ParseTemplate(std::string_view text, std::vector<TemplatePiece> &pieces, st
     static constexpr std::pair<std::string_view, TemplatePiece::Kind> kTokens[] = {
         {"name", TemplatePiece::Name}, {"n", TemplatePiece::Number}, {"date", TemplatePiece::Date},
         {"w", TemplatePiece::Width},   {"h", TemplatePiece::Height}, {"folder", TemplatePiece::Folder},
-        {"size", TemplatePiece::Size},
+        {"size", TemplatePiece::Size}, {"page", TemplatePiece::Page},
     };
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t open = text.find('{', i);
@@ -210,9 +210,20 @@ std::string ExpandPieces(const std::vector<TemplatePiece> &pieces, const std::st
         case TemplatePiece::Size:
             name += sizeTag;
             break;
+        case TemplatePiece::Page:
+            name += std::to_string(std::max(facts.page, 1));
+            break;
         }
     }
     return name;
+}
+
+// A page's part of a name: "_p001", longer past 999.
+std::string PageTag(int page)
+{
+    char tag[24];
+    std::snprintf(tag, sizeof tag, "_p%03d", page);
+    return tag;
 }
 
 // The base name (perhaps with folders before it) a template gives.
@@ -228,6 +239,9 @@ std::string ExpandTemplate(const CConvertJob &job, const std::string &source, co
                      job.m_szSizeTag);
     // Outputs of several sizes never share a name, even where the template
     // (which the front ends check) forgets {size}.
+    // Nor do the pages of a document where it names neither page nor number.
+    if (facts.pageCount > 1 && !Uses(pieces, TemplatePiece::Page) && !Uses(pieces, TemplatePiece::Number))
+        name += PageTag(facts.page);
     if (!job.m_szSizeTag.empty() && !Uses(pieces, TemplatePiece::Size))
         name += "_" + job.m_szSizeTag;
     return name;
@@ -268,8 +282,9 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
                            int fileCount, const std::string &subfolder, int number, const NameFacts &facts)
 {
     const std::string format = OutputFormatName(job, sourceType);
+    const bool pageTag = facts.pageCount > 1;
     if (job.m_szOutDir.empty() && format.empty() && !job.m_bRename && job.m_nExtCase == EXTCASE_AUTO &&
-        job.m_szSizeTag.empty())
+        job.m_szSizeTag.empty() && !pageTag)
         return OutputName{source, sourceType, {}, {}, {}, {}};
 
     const PathParts parts = SplitPath(source);
@@ -306,9 +321,14 @@ OutputName BuildOutputPath(const CConvertJob &job, const std::string &source, st
         }
         base = job.m_szRenamePrefix + base + job.m_szRenameSuffix;
     }
-    // One of several sizes: its tag after the (renamed) base name.
-    if (!job.m_szSizeTag.empty() && !(job.m_bRename && !job.m_szNameTemplate.empty()))
-        base += "_" + job.m_szSizeTag;
+    // A page of several, then one of several sizes: their tags after the
+    // (renamed) base name.
+    if (!(job.m_bRename && !job.m_szNameTemplate.empty())) {
+        if (pageTag)
+            base += PageTag(facts.page);
+        if (!job.m_szSizeTag.empty())
+            base += "_" + job.m_szSizeTag;
+    }
 
     std::string folder = job.m_szOutDir.empty() ? parts.folder : job.m_szOutDir;
     out.root = folder;
@@ -415,8 +435,8 @@ std::string TextFor(const CConvertJob &job, int index, const std::string &text)
     const long long first = GivesNumbers(job) ? job.m_nStartNumber : 1;
     const int number = int(std::min<long long>(2147483647LL, first + position));
     const std::string &source = job.GetFile(index);
-    return ExpandPieces(pieces, source, SplitPath(source), NumberPattern(job.GetListSize()), number, {},
-                        job.m_metaEdits.shiftSeconds);
+    return ExpandPieces(pieces, source, SplitPath(source), NumberPattern(job.GetListSize()), number,
+                        PageFacts(job, index), job.m_metaEdits.shiftSeconds);
 }
 
 } // namespace
@@ -444,6 +464,13 @@ cxmeta::TagEdits TagEditsFor(const CConvertJob &job, int index)
     return edits;
 }
 
+NameFacts PageFacts(const CConvertJob &job, int index, NameFacts facts)
+{
+    facts.page = job.GetPage(index);
+    facts.pageCount = job.GetPageCount(index);
+    return facts;
+}
+
 int ListIndexOf(const CConvertJob &job, const std::string &path)
 {
     const std::vector<std::string> &files = job.GetFiles();
@@ -466,7 +493,7 @@ OutputName PlannedOutputPath(const CConvertJob &job, int index, std::uint32_t so
     if (GivesNumbers(job) && position >= 0)
         number = int(std::min<long long>(2147483647LL, (long long)job.m_nStartNumber + position));
     return BuildOutputPath(job, job.GetFile(index), sourceType, job.GetListSize(),
-                           job.GetOutputSubfolder(index), number, {});
+                           job.GetOutputSubfolder(index), number, PageFacts(job, index));
 }
 
 std::uint32_t OutputTypeFor(const CConvertJob &job, const std::string &source, std::uint32_t sourceType)

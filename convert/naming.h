@@ -22,9 +22,13 @@ struct OutputName {
 };
 
 // What only the decoded picture tells a name template: the output's size.
+// And the list entry's page: of a document of pageCount pages (0, 0 for a
+// file taken as one picture).
 struct NameFacts {
     std::int64_t width = 0;
     std::int64_t height = 0;
+    int page = 0;
+    int pageCount = 0;
 };
 
 // Splits a path at its last "/": folder (without the "/"), base name and
@@ -84,6 +88,8 @@ std::string StampTextFor(const CConvertJob &job, int index);
 // watermark.
 bool TagsNameFiles(const CConvertJob &job);
 cxmeta::TagEdits TagEditsFor(const CConvertJob &job, int index);
+// The facts given with the job's entry index's page added.
+NameFacts PageFacts(const CConvertJob &job, int index, NameFacts facts = {});
 // The place of path in the job's list; -1 when it is not there.
 int ListIndexOf(const CConvertJob &job, const std::string &path);
 // The job as it draws the file at path: a watermark naming its file gets

@@ -1,6 +1,8 @@
 #include "convert/storedoptions.h"
 
 #include "convert/metadataedits.h"
+#include "convert/pagesources.h"
+
 #include "convert/naming.h"
 #include "convert/sizelimit.h"
 #include "convert/outputsizes.h"
@@ -215,6 +217,7 @@ void ReadOutput(const Reader &r, ConvertOptions &o)
     e.m_nJxlEffort = std::clamp(r.Int("JxlEffort", e.m_nJxlEffort), 0, 9);
     e.m_nDpi = std::clamp(r.Int("Dpi", e.m_nDpi), 0, int(CEncoderSettings::kMaxDpi));
     o.m_nRenderDpi = StoredRenderDpi(r.Int("RenderDpi", 0));
+    o.m_strPages = r.Text("Pages");
     o.m_bKeepIfLarger = r.Flag("KeepIfLarger", false);
     o.m_bMaxFileSize = r.Flag("MaxFileSizeOn", false);
     o.m_nMaxFileSize = std::clamp<std::int64_t>(r.Int("MaxFileSize", int(o.m_nMaxFileSize)), kMinFileSizeLimit,
@@ -275,6 +278,8 @@ std::span<const StoredName> StoredRunNames()
         std::vector<StoredName> all(std::begin(kNames), std::end(kNames));
         for (const EditOption &e : EditOptions())
             all.push_back({e.key, 0, 0, true});
+        // The pages of documents, as --pages takes them.
+        all.push_back({"Pages", 0, 0, true});
         return all;
     }();
     return names;
@@ -323,6 +328,8 @@ std::string StoredTextProblem(std::string_view name, std::string_view value)
     std::int64_t shift = 0;
     if (name == "ShiftDates" && !value.empty())
         return ParseDateShift(value, shift);
+    if (PageChoice pages; name == "Pages" && !value.empty() && !ParsePageChoice(value, pages))
+        return "--pages " + std::string(value);
     return {};
 }
 
@@ -431,6 +438,8 @@ void PutOutput(const CConvertJob &job, StoredValues &v)
     put("JxlEffort", e.m_nJxlEffort);
     put("Dpi", e.m_nDpi);
     put("RenderDpi", job.m_nRenderDpi);
+    if (!job.m_szPages.empty())
+        v["Pages"] = job.m_szPages;
     put("KeepIfLarger", job.m_bKeepIfLarger);
     const bool limited = job.m_nMaxFileSize > 0;
     put("MaxFileSizeOn", limited);

@@ -14,6 +14,9 @@ struct CxDecodeRequest {
 
     // The frame to compose (GIF); other formats give their first.
     int frame = 0;
+    // The page of a document (PDF, a TIFF of several pages), from 1; 0 is
+    // the file as one picture: its first page.
+    int page = 0;
     // A codec that can decode at a reduced scale (JPEG) may return a smaller
     // picture that still covers hintWidth x hintHeight (0, 0: full size).
     int hintWidth = 0;

@@ -302,6 +302,17 @@ constexpr ImageFormat kFormats[] = {
      nullptr,
      CXIMAGE_FORMAT_PNG,
      {.mimeTypes = {"image/svg+xml", "image/svg+xml-compressed"}, .rendered = true}},
+    // Documents, each page rendered on white paper at the size asked (see
+    // docs/formats.md); written as PNG.
+    {CXIMAGE_FORMAT_PDF,
+     "PDF",
+     {"pdf"},
+     0,
+     cxcodec::IsPdf,
+     cxcodec::DecodePdf,
+     nullptr,
+     CXIMAGE_FORMAT_PNG,
+     {.mimeTypes = {"application/pdf"}, .rendered = true, .pages = true}},
     // Last: its test is the loosest.
     {CXIMAGE_FORMAT_TGA,
      "TGA",

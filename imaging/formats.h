@@ -34,6 +34,7 @@ enum : std::uint32_t {
     CXIMAGE_FORMAT_TGA = 13,
     CXIMAGE_FORMAT_RAW = 14,
     CXIMAGE_FORMAT_SVG = 15,
+    CXIMAGE_FORMAT_PDF = 16,
 };
 
 // What a format's output keeps of a picture.
@@ -125,6 +126,9 @@ struct FormatFacts {
     // Its files are drawings, rendered at a DPI a job may choose
     // (CConvertJob::m_nRenderDpi): one chosen is a change of the pixels.
     bool rendered = false;
+    // Its files are documents of pages (PDF), each page a picture: never a
+    // plain copy.
+    bool pages = false;
 };
 
 struct ImageFormat {

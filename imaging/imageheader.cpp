@@ -1,5 +1,6 @@
 #include "imaging/imageheader.h"
 
+#include "imaging/codecs/codecs.h"
 #include "imaging/codecs/probes.h"
 #include "imaging/cxfile.h"
 #include "imaging/cximage.h"
@@ -45,6 +46,8 @@ Probe ProbeFor(std::uint32_t type)
         return cxprobe::ProbeRaw;
     case CXIMAGE_FORMAT_SVG:
         return cxprobe::ProbeSvg;
+    case CXIMAGE_FORMAT_PDF:
+        return cxprobe::ProbePdf;
     default:
         return nullptr; // read through Qt: decoded to answer
     }
@@ -132,11 +135,40 @@ std::uint32_t ProbeImageType(const char *filename)
 
 bool IsDrawingFile(const char *filename, int &width, int &height)
 {
-    if (ProbeImageType(filename) != CXIMAGE_FORMAT_SVG)
+    const ImageFormat *format = FormatByType(ProbeImageType(filename));
+    if (!format || !format->facts.rendered)
         return false;
     ImageHeader h;
     const bool ok = ProbeImageHeader(filename, h);
     width = ok ? h.width : 0;
     height = ok ? h.height : 0;
     return true;
+}
+
+int CountPages(const char *filename)
+{
+    const std::uint32_t type = ProbeImageType(filename);
+    if (type != CXIMAGE_FORMAT_PDF && type != CXIMAGE_FORMAT_TIF)
+        return type == CXIMAGE_FORMAT_UNKNOWN ? 0 : 1;
+    const int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct stat st;
+    std::FILE *fp = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
+    if (!fp) {
+        close(fd);
+        return 0;
+    }
+    std::string bytes;
+    bool ok = false;
+    {
+        CxIOFile file(fp);
+        ok = file.ReadAll(bytes, kMaxFileBytes);
+    }
+    std::fclose(fp);
+    if (!ok)
+        return 0;
+    const auto *data = reinterpret_cast<const std::uint8_t *>(bytes.data());
+    return type == CXIMAGE_FORMAT_PDF ? cxcodec::CountPdfPages(data, bytes.size())
+                                      : cxcodec::CountTiffPages(data, bytes.size(), 10000);
 }

@@ -33,7 +33,12 @@ bool ProbeImageHeader(const std::uint8_t *data, std::size_t size, ImageHeader &h
 // further in may also read as 0).
 std::uint32_t ProbeImageType(const char *filename);
 
-// Whether the file's bytes are a drawing (SVG), which only our own reader
+// The pages a list entry of the file may be: a PDF's (0 when locked,
+// damaged or unreadable), a TIFF's directories (at most 10000), 1 for any
+// other picture, 0 for what cannot be read.
+int CountPages(const char *filename);
+
+// Whether the file's bytes are a drawing (SVG, PDF), which only our own reader
 // may open: Qt's image plugin for it would parse the document unexamined,
 // loading the files it names. width and height then get its own size (0, 0
 // when it is refused).

@@ -2892,5 +2892,23 @@ their XMP twins) by +1h30m, -2d, +45s...; --date-from-exif,
         <source>metadata cannot be written into AVIF/HEIC files as they are: they are encoded again</source>
         <translation>metadata cannot be written into AVIF/HEIC files as they are: they are encoded again</translation>
     </message>
+    <message>
+        <source>%1 takes page numbers and ranges, comma-separated: 1-3,7 or 5-</source>
+        <translation>%1 takes page numbers and ranges, comma-separated: 1-3,7 or 5-</translation>
+    </message>
+    <message>
+        <source>the pages of documents converted: 1-3,7 or 5- (to the end),
+comma-separated (default: every page of a PDF); a TIFF
+of several pages gives its pages only with this option;
+a page of several is named NAME_p001</source>
+        <translation>the pages of documents converted: 1-3,7 or 5- (to the end),
+comma-separated (default: every page of a PDF); a TIFF
+of several pages gives its pages only with this option;
+a page of several is named NAME_p001</translation>
+    </message>
+    <message>
+        <source>page %1 is past the end: it has %2 pages</source>
+        <translation>page %1 is past the end: it has %2 pages</translation>
+    </message>
 </context>
 </TS>

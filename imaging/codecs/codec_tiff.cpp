@@ -34,6 +34,9 @@ namespace {
 
 // Largest single allocation libtiff itself may make.
 constexpr tmsize_t kMaxLibraryAlloc = tmsize_t(1) << 30;
+// Pages of one file read or counted, at most: a chain of directories is
+// walked one by one.
+constexpr int kMaxTiffPages = 10000;
 // A tile may overhang the picture, but not absurdly.
 constexpr std::uint64_t kMaxTileBytes = std::uint64_t(256) << 20;
 // Uncompressed bytes per written strip.
@@ -1010,7 +1013,7 @@ void KeepMetadata(TIFF *tif, CxImage &out)
 
 namespace cxcodec {
 
-bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &)
+bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req)
 {
     if (!data || size < 8 || !DirectoriesComplete(data, size))
         return Fail(out, "truncated TIFF file");
@@ -1019,7 +1022,10 @@ bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     TiffPtr tif(OpenTiff("r", &src, SourceRead, SourceWrite, SourceSeek, SourceSize, SourceMap, &messages));
     if (!tif)
         return Fail(out, messages.error[0] ? messages.error : "cannot read TIFF");
-    // Only the first page is read, so the file counts as one frame.
+    // One page is read (the first unless asked), so the file counts as one
+    // frame. libtiff walks the chain to the page and stops at a loop.
+    if (req.page > 1 && (req.page > kMaxTiffPages || !TIFFSetDirectory(tif.get(), tdir_t(req.page - 1))))
+        return Fail(out, "the document has no such page");
     if (!ReadFirstPage(tif.get(), size, out))
         return false;
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
@@ -1027,6 +1033,21 @@ bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     CxImageAccess::SetOrientation(out, orientation);
     KeepMetadata(tif.get(), out);
     return true;
+}
+
+int CountTiffPages(const std::uint8_t *data, std::size_t size, int limit)
+{
+    if (!data || size < 8 || !DirectoriesComplete(data, size))
+        return 0;
+    MemSource src{data, size, 0};
+    TiffMessages messages;
+    TiffPtr tif(OpenTiff("r", &src, SourceRead, SourceWrite, SourceSeek, SourceSize, SourceMap, &messages));
+    if (!tif)
+        return 0;
+    int pages = 1;
+    while (pages < std::min(limit, kMaxTiffPages) && TIFFReadDirectory(tif.get()))
+        ++pages;
+    return pages;
 }
 
 bool EncodeTiff(const CxImage &img, CxFile &file)

@@ -139,6 +139,18 @@ bool DecodeSvg(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 // Its first bytes (inflated, when compressed) begin an XML document whose
 // root is <svg>.
 bool IsSvg(const std::uint8_t *data, std::size_t size);
+// A PDF page (the request's page, else the first) rendered on white paper:
+// at the size the render rule asks (any), else at the hint's when smaller
+// than its own, else at the request's dpi (kPdfDefaultDpi by default).
+// Refused when locked, damaged, over the limits or slower than 30 seconds.
+inline constexpr int kPdfDefaultDpi = 150;
+bool DecodePdf(const std::uint8_t *data, std::size_t size, CxImage &out, const DecodeRequest &req);
+// "%PDF-" within the first 1024 bytes.
+bool IsPdf(const std::uint8_t *data, std::size_t size);
+// The pages of a PDF Poppler opens unlocked; 0 when it cannot.
+int CountPdfPages(const std::uint8_t *data, std::size_t size);
+// The directories of a TIFF, at most limit; 0 when it cannot be read.
+int CountTiffPages(const std::uint8_t *data, std::size_t size, int limit);
 // TIFF's header (classic or BigTIFF).
 bool IsTiff(const std::uint8_t *data, std::size_t size);
 // A TIFF-structured camera raw file: a DNG (DNGVersion), a CR2, or one whose

@@ -24,5 +24,7 @@ bool ProbePcx(const std::uint8_t *data, std::size_t size, ImageHeader &h);
 bool ProbeRaw(const std::uint8_t *data, std::size_t size, ImageHeader &h);
 // The drawing's own size at 96 dpi, the document examined as a decode does.
 bool ProbeSvg(const std::uint8_t *data, std::size_t size, ImageHeader &h);
+// The first page's size at the default DPI.
+bool ProbePdf(const std::uint8_t *data, std::size_t size, ImageHeader &h);
 
 } // namespace cxprobe

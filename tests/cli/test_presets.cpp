@@ -134,6 +134,22 @@ TEST(Presets, AvifSpeedDefaultsOnlyWhereNothingIsStored)
     EXPECT_EQ(Parse({"a.png"})->job.m_encoder.m_nAvifSpeed, 6);
 }
 
+// A stored page list is checked as --pages checks it; one that is not a
+// list takes every page.
+TEST(Presets, StoredPagesAreReadAsPagesReadsThem)
+{
+    for (const auto &[stored, fault, kept] :
+         {std::tuple{"1-3,7", StoredFault::None, "1-3,7"}, {"5-", StoredFault::None, "5-"},
+          {"", StoredFault::None, ""}, {"3-1", StoredFault::BadText, ""}, {"0", StoredFault::BadText, ""},
+          {"1;rm", StoredFault::BadText, ""}}) {
+        EXPECT_EQ(CheckStoredValue("Pages", stored), fault) << stored;
+        EXPECT_EQ(MakeConvertJob(OptionsFromStored({{"Pages", stored}}), {}).m_szPages, kept) << stored;
+    }
+    const auto saved = Parse({"--save-preset", "x", "--pages", "2-"});
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->presetValues.at("Pages"), "2-");
+}
+
 // Options after --preset change it; those before it are replaced by it.
 TEST(Presets, LaterOptionsWinAndEarlierOnesGiveWay)
 {

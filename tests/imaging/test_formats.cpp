@@ -77,7 +77,7 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
     // The window's format list after its first entry, in order, then the
     // formats only read.
     EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF", "WEBP", "AVIF",
-                                               "JXL", "HEIC", "PNM", "ICO", "RAW", "SVG", "TGA"}));
+                                               "JXL", "HEIC", "PNM", "ICO", "RAW", "SVG", "PDF", "TGA"}));
     std::vector<std::string> written;
     for (const ImageFormat &f : OutputFormats())
         written.push_back(f.name);
@@ -91,7 +91,8 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
     }
     for (std::uint32_t type : {CXIMAGE_FORMAT_HEIF, CXIMAGE_FORMAT_RAW})
         EXPECT_EQ(FormatByType(type)->writtenAs, CXIMAGE_FORMAT_JPG) << type;
-    for (std::uint32_t type : {CXIMAGE_FORMAT_PNM, CXIMAGE_FORMAT_ICO, CXIMAGE_FORMAT_TGA, CXIMAGE_FORMAT_SVG})
+    for (std::uint32_t type :
+         {CXIMAGE_FORMAT_PNM, CXIMAGE_FORMAT_ICO, CXIMAGE_FORMAT_TGA, CXIMAGE_FORMAT_SVG, CXIMAGE_FORMAT_PDF})
         EXPECT_EQ(FormatByType(type)->writtenAs, CXIMAGE_FORMAT_PNG) << type;
     EXPECT_EQ(TypeFromExtension("jpeg"), CXIMAGE_FORMAT_JPG);
     EXPECT_EQ(TypeFromExtension("tiff"), CXIMAGE_FORMAT_TIF);
