@@ -182,6 +182,13 @@ BUILD=$build "$root/bench/fit.sh" || echo "bench: the file-size limit figures co
 echo
 BUILD=$build "$root/bench/tone.sh" || echo "bench: the tone steps' figures could not be taken" >&2
 
+# Documents and drawings against pdftoppm and rsvg-convert, and pictures into
+# one PDF against img2pdf.
+echo
+BUILD=$build "$root/bench/documents.sh" || echo "bench: the documents' figures could not be taken" >&2
+echo
+BUILD=$build "$root/bench/combine.sh" || echo "bench: the one-document figures could not be taken" >&2
+
 # The viewer on the largest photos, on a full-HD screen of Xvfb's.
 echo
 mapfile -t largest < <(ls -S "$big"/* | head -6)
