@@ -266,12 +266,16 @@ void CMainLayout::FitMetadataRow()
     QWidget *tags = Control(IDC_METADATA_TAGS);
     const QRect own = maintemplate::Find(IDC_METADATA)->rect;
     const int button = maintemplate::Find(IDC_METADATA_TAGS)->rect.width();
-    const int limit = Control(IDC_UNDO_RUN)->x() - kGap - button - kButtonGap;
-    const int end = own.right() + 1 - button - kButtonGap;
-    const bool labelled = limit - own.left() >= kLeast;
+    const int room = Control(IDC_UNDO_RUN)->x() - kGap; // where the row must end
+    const bool labelled = room - button - kButtonGap - own.left() >= kLeast;
     const int left = labelled ? own.left() : label->x();
     label->setVisible(labelled);
-    const int width = std::max(0, std::min(end, limit) - left);
+    // Squeezed below any use, the list keeps what is left and the button
+    // goes, rather than lie over the buttons beside it.
+    const bool buttoned = room - left - button - kButtonGap >= 0;
+    tags->setVisible(buttoned);
+    const int taken = buttoned ? button + kButtonGap : 0;
+    const int width = std::max(0, std::min(own.right() + 1, room) - taken - left);
     combo->setGeometry(left, combo->y(), width, own.height());
     tags->setGeometry(left + width + kButtonGap, combo->y(), button, own.height());
 }

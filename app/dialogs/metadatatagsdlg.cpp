@@ -69,7 +69,7 @@ CMetadataTagsDlg::CMetadataTagsDlg(const cxmeta::TagEdits &edits, QWidget *paren
     form->addRow(tr("调整拍摄日期:"), m_shift);
 
     QDialogButtonBox *buttons = OkCancelButtons(this, false);
-    connect(buttons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, &CMetadataTagsDlg::Accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CMetadataTagsDlg::Accept);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
