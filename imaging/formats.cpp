@@ -1,6 +1,7 @@
 #include "imaging/formats.h"
 
 #include "imaging/codecs/codecs.h"
+#include "imaging/documentwriter.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -236,6 +237,18 @@ constexpr ImageFormat kFormats[] = {
       .showsQuality = true,
       .mimeTypes = {"image/jxl"},
       .coefficients = Coefficients::CarryJpeg}},
+    // Written only, one page a picture (documentwriter.h): last of the
+    // written rows, so the window's stored list entries keep their meaning.
+    // Its files are never taken for sources.
+    {CXIMAGE_FORMAT_PDF,
+     "PDF",
+     {"pdf"},
+     FORMAT_ALPHA,
+     [](const std::uint8_t *, std::size_t) { return false; },
+     nullptr,
+     EncodePdf,
+     CXIMAGE_FORMAT_UNKNOWN,
+     {.mimeTypes = {"application/pdf"}}},
     // Read only (see docs/formats.md). Checked after AVIF, whose files name the same
     // general brands.
     {CXIMAGE_FORMAT_HEIF,
@@ -383,4 +396,10 @@ std::uint32_t TypeFromExtension(std::string_view ext)
 {
     const ImageFormat *f = FormatByExtension(ext);
     return f ? f->type : CXIMAGE_FORMAT_UNKNOWN;
+}
+
+std::uint32_t SourceTypeFromExtension(std::string_view ext)
+{
+    const ImageFormat *f = FormatByExtension(ext);
+    return f && f->Readable() ? f->type : CXIMAGE_FORMAT_UNKNOWN;
 }

@@ -34,6 +34,7 @@ enum : std::uint32_t {
     CXIMAGE_FORMAT_TGA = 13,
     CXIMAGE_FORMAT_RAW = 14,
     CXIMAGE_FORMAT_SVG = 15,
+    CXIMAGE_FORMAT_PDF = 16,
 };
 
 // What a format's output keeps of a picture.
@@ -148,6 +149,8 @@ struct ImageFormat {
     FormatFacts facts = {};
 
     bool Writable() const { return encode != nullptr; }
+    // A format only written (PDF) has no reader: its files are no sources.
+    bool Readable() const { return decode != nullptr; }
     bool Has(unsigned cap) const { return (caps & cap) == cap; }
     std::span<const std::string_view> Extensions() const { return Filled(extensions); }
     std::span<const std::string_view> MimeTypes() const { return Filled(facts.mimeTypes); }
@@ -183,3 +186,6 @@ const ImageFormat *FormatByExtension(std::string_view ext);
 // Type code of an extension already in lower case, compared exactly; 0 for
 // anything else.
 std::uint32_t TypeFromExtension(std::string_view ext);
+
+// The same for a source: 0 for a format only written.
+std::uint32_t SourceTypeFromExtension(std::string_view ext);
