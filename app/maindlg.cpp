@@ -4,6 +4,7 @@
 #include "app/dialogs/appresources.h"
 #include "app/dialogs/appversion.h"
 #include "app/controlbyid.h"
+#include "app/documentstart.h"
 #include "convert/pagesources.h"
 #include "convert/convertjob.h"
 #include "lists/folderlistctrl.h"
@@ -31,6 +32,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -349,11 +351,23 @@ void CMainDlg::OnOK()
         Message(QString::fromStdString(problem));
         return;
     }
+    // One document: named before anything starts, in the destination (or
+    // the first source's folder); cancelled, nothing starts.
+    const DocumentChoices document = m_options->m_document;
+    QString documentPath;
+    if (document.on) {
+        const QString out = QString::fromStdString(job.m_szOutDir);
+        documentPath = AskDocumentPath(
+            this, document,
+            !out.isEmpty() && QFileInfo(out).isDir() ? out : QFileInfo(sources.front().c_str()).path());
+        if (documentPath.isEmpty())
+            return;
+    }
     // A destination removed since it was chosen is made again; one that
     // cannot be made would turn every file into a save error.
     std::vector<std::string> made;
     std::string why;
-    if (!job.m_szOutDir.empty() && !MakeFolderPath(job.m_szOutDir, made, why)) {
+    if (!document.on && !job.m_szOutDir.empty() && !MakeFolderPath(job.m_szOutDir, made, why)) {
         Message(tr("无法创建目标文件夹:\n%1").arg(QString::fromStdString(job.m_szOutDir)));
         return;
     }
@@ -365,6 +379,11 @@ void CMainDlg::OnOK()
     const DiskHold hold(m_lists, WritesInto(job, m_lists->Folder()));
     CProgressDialog dlg(job, &m_resultFiles, this);
     dlg.SetMadeFolders(std::move(made));
+    if (document.on) {
+        const CEncoderSettings &e = job.m_encoder;
+        dlg.SetDocument(QFile::encodeName(documentPath).toStdString(),
+                        {e.m_nPageSize, e.m_nPageMargin, e.m_nDpi});
+    }
     dlg.SetResultsViewer(ResultsViewerFor(dlg));
     dlg.exec();
 }
@@ -414,6 +433,8 @@ void CMainDlg::OnViewResults()
         Message(tr("没有可以查看的结果图像!"));
         return;
     }
+    if (OpenDocumentResult(m_resultFiles))
+        return;
     CPreviewDlg dlg(this);
     dlg.SetFileList(&m_resultFiles);
     dlg.SetPreview(false);

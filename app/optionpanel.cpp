@@ -10,6 +10,7 @@
 #include "convert/pipeline.h"
 #include "convert/watermark.h"
 #include "imaging/cximage.h"
+#include "imaging/documentwriter.h"
 #include "imaging/formats.h"
 #include "imaging/imageheader.h"
 #include "settings/settingsstore.h"
@@ -270,7 +271,11 @@ bool COptionPanel::UpdateData(bool save)
 
 void COptionPanel::ReadSettings()
 {
-    ReadValues(StoreSource());
+    const SettingsSource from = StoreSource();
+    ReadValues(from);
+    m_document.on = from.getInt(settingskey::kCombineOn, 0) != 0;
+    m_document.kind =
+        from.getInt(settingskey::kCombineFormat, 0) == 1 ? DocumentChoices::Tiff : DocumentChoices::Pdf;
     m_spin->SetRange(1, 100);
     m_spin->SetPos(m_nQuality & 0xFFFF);
 }
@@ -383,6 +388,8 @@ void COptionPanel::ReadEncoderSettings(const SettingsSource &from)
     e.m_nAvifSpeed = std::clamp(getInt(kAvifSpeed, e.m_nAvifSpeed), 0, 10);
     e.m_nJxlEffort = std::clamp(getInt(kJxlEffort, e.m_nJxlEffort), 0, 9);
     e.m_nDpi = std::clamp(getInt(kDpi, e.m_nDpi), 0, int(CEncoderSettings::kMaxDpi));
+    e.m_nPageSize = std::max(PageSizeOf(from.getString(kPageSize, QString()).toStdString()), int(PAGESIZE_IMAGE));
+    e.m_nPageMargin = std::clamp(getInt(kPageMargin, 0), 0, int(kMaxPageMargin));
     if (e.m_nJpegSubsampling != SUBSAMPLING_444 && e.m_nJpegSubsampling != SUBSAMPLING_422 &&
         e.m_nJpegSubsampling != SUBSAMPLING_420)
         e.m_nJpegSubsampling = SUBSAMPLING_AUTO;
@@ -403,6 +410,10 @@ void COptionPanel::WriteEncoderSettings() const
     putInt(kJxlEffort, e.m_nJxlEffort);
     putInt(kDpi, e.m_nDpi);
     putInt(kRenderDpi, m_nRenderDpi);
+    WriteProfileString(kSettingsSection, kPageSize, QString::fromLatin1(PageSizeName(e.m_nPageSize)));
+    putInt(kPageMargin, e.m_nPageMargin);
+    putInt(kCombineOn, m_document.on);
+    putInt(kCombineFormat, m_document.kind);
 }
 
 void COptionPanel::WriteNewSettings() const
@@ -629,6 +640,8 @@ void COptionPanel::PutNewValues(StoredValues &v) const
     put(kJxlEffort, e.m_nJxlEffort);
     put(kDpi, e.m_nDpi);
     put(kRenderDpi, m_nRenderDpi);
+    v[kPageSize] = PageSizeName(e.m_nPageSize);
+    put(kPageMargin, e.m_nPageMargin);
     put(kLosslessRotate, m_bLossless);
     put(kKeepIfLarger, m_bKeepIfLarger);
     const SizeLimitChoices &l = m_sizeLimit;
@@ -785,7 +798,8 @@ void COptionPanel::OnFormatChange()
 void COptionPanel::OnFormatSettings()
 {
     const ImageFormat *f = FormatOfListEntry(m_format->currentIndex());
-    CEncoderSettingsDlg::Run(m_window, m_encoder, m_nExtCase, f ? f->type : 0, m_sizeLimit, m_nRenderDpi);
+    CEncoderSettingsDlg::Run(m_window, m_encoder, m_nExtCase, f ? f->type : 0, m_sizeLimit, m_nRenderDpi,
+                             m_document);
 }
 
 void COptionPanel::OnFont()

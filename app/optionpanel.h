@@ -72,6 +72,7 @@ public:
     CEncoderSettings m_encoder;
     SizeLimitChoices m_sizeLimit;
     int m_nRenderDpi = 0; // the dots per inch drawings are rendered at; 0: their own
+    DocumentChoices m_document; // the run as one document; the store's, never a preset's
     int m_nExtCase = 0; // EXTCASE_*: with or without renaming
     int m_nMetadata = 0; // as stored: 0 keep all, 1 remove all, 2 drop the location
     cxmeta::TagEdits m_metaEdits; // behind the metadata list's "..."

@@ -1,5 +1,6 @@
 #include "app/runresults.h"
 
+#include "app/documentstart.h"
 #include "viewer/previewdlg.h"
 
 #include <QPointer>
@@ -7,6 +8,8 @@
 CProgressDialog::ResultsViewer ResultsViewerFor(CProgressDialog &dlg)
 {
     return [&dlg](QWidget *parent, QStringList *results) {
+        if (OpenDocumentResult(*results))
+            return;
         // On the heap: the viewer must not outlive its parent if that goes first.
         const QPointer<CPreviewDlg> viewer = new CPreviewDlg(parent);
         viewer->SetFileList(results);

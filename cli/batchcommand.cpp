@@ -814,11 +814,12 @@ bool ApplyValue(const BatchOption &option, const std::string &a, const std::stri
         return ApplyPlaceValue(option, v, cmd, workFolder, error);
     case BatchOptionId::UndoJournal:
         return ApplyPlaceValue(option, v, cmd, workFolder, error);
+    // The PDF format's encoder lays pages out as --combine does.
     case BatchOptionId::PageSize:
-        cmd.pages.size = std::int32_t(choice); // image, a4, letter as PAGESIZE_*
+        job.m_encoder.m_nPageSize = std::int32_t(choice); // image, a4, letter as PAGESIZE_*
         return true;
     case BatchOptionId::PageMargin:
-        cmd.pages.margin = std::int32_t(n);
+        job.m_encoder.m_nPageMargin = std::int32_t(n);
         return true;
     case BatchOptionId::Combine: {
         DocumentKind kind;
@@ -1354,7 +1355,8 @@ std::optional<BatchCommand> ParseBatchCommand(const std::vector<std::string> &gi
             return std::nullopt;
         }
     }
-    cmd.pages.dpi = cmd.job.m_encoder.m_nDpi;
+    const CEncoderSettings &encoder = cmd.job.m_encoder;
+    cmd.pages = {encoder.m_nPageSize, encoder.m_nPageMargin, encoder.m_nDpi};
     long shardK = 0, shardN = 0;
     if (cmd.watch.Active())
         return CheckOverwrite(given, cmd, shardK, shardN, error) ? std::optional(std::move(cmd))

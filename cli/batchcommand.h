@@ -22,7 +22,7 @@ struct BatchCommand {
     bool dryRun = false;  // --dry-run
     bool trashReplaced = false; // --trash-replaced
     std::string combine; // --combine: the one document written (a full path)
-    PageLayout pages;    // --page-size, --page-margin (--dpi too)
+    PageLayout pages;    // --page-size, --page-margin (--dpi too), as the job's encoder has them
     // --undo (the newest journal) or --undo-journal FILE: no conversion.
     bool undo = false;
     std::string undoJournal;

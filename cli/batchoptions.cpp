@@ -23,7 +23,10 @@ constexpr BatchOption kOptions[] = {
                    "extension.\n"
                    "Under keep, a file of a format only read stays a plain copy while no option changes it, "
                    "and is\n"
-                   "otherwise written as JPEG (HEIC, camera RAW) or PNG (PNM, ICO, TGA).",
+                   "otherwise written as JPEG (HEIC, camera RAW) or PNG (PNM, ICO, TGA).\n"
+                   "\\fIpdf\\fR writes each output as a one-page PDF laid out by \\fB\\-\\-page\\-size\\fR and "
+                   "\\fB\\-\\-page\\-margin\\fR: a JPEG no\n"
+                   "step changes is embedded as its bytes, any other picture losslessly.",
      .completion = Completion::Words,
      .unknownWhat = QT_TRANSLATE_NOOP("velmora-batch", "unknown format '%1' (%2)")},
     {.id = Quality,

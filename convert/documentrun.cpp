@@ -76,6 +76,9 @@ DocumentRun::DocumentRun(CConvertJob job, std::string document, PageLayout layou
     // The document is the one output: the policy is applied to it here, and
     // no source is left out for an output of its own.
     m_job.m_sizes.clear();
+    // Pages in PDF would have to be read back: the pictures go in instead.
+    if (m_job.GetOutputType() == CXIMAGE_FORMAT_PDF)
+        m_job.SetFormat("");
     m_policy = m_job.m_nOverwrite;
     m_job.SetOverwritePolicy(OVERWRITE_REPLACE);
 }

@@ -9,6 +9,7 @@
 #include "convert/pipeline.h"
 #include "imaging/cxanimation.h"
 #include "imaging/cxfile.h"
+#include "imaging/documentwriter.h"
 #include "imaging/imageheader.h"
 #include "imaging/metadataio.h"
 #include "imaging/rowband.h"
@@ -87,7 +88,7 @@ std::string KeptOutput(const CConvertJob &job, int index)
     if ((job.m_nOverwrite != OVERWRITE_SKIP && job.m_nOverwrite != OVERWRITE_UPDATE) || !NameKnownBeforeDecoding(job))
         return {};
     const std::string &source = job.GetFile(index);
-    std::string output = PlannedOutputPath(job, index, TypeFromExtension(LowerExtension(source))).path;
+    std::string output = PlannedOutputPath(job, index, SourceTypeFromExtension(LowerExtension(source))).path;
     return KeepsExistingOutput(job, source, output) ? output : std::string();
 }
 
@@ -299,7 +300,7 @@ bool BeginFile(const CConvertJob &job, int index, PreparedFile &r)
     // Folders, pipes and devices are never opened: a pipe would block.
     if (!IsRegularFile(source, &r.reason))
         return false;
-    r.sourceType = TypeFromExtension(LowerExtension(source));
+    r.sourceType = SourceTypeFromExtension(LowerExtension(source));
     r.outType = OutputTypeFor(job, source, r.sourceType);
     r.keptOutput = KeptOutput(job, index);
     if (!r.keptOutput.empty()) {
@@ -309,11 +310,52 @@ bool BeginFile(const CConvertJob &job, int index, PreparedFile &r)
     return true;
 }
 
+// A JPEG no step changes goes into its one-page PDF as its own bytes (less
+// the metadata the job drops); false leaves it to be decoded. One its EXIF
+// turns is decoded, so that the job's auto-rotation decides.
+bool JpegAsPdf(const CConvertJob &job, const std::string &source, PreparedFile &r)
+{
+    constexpr std::size_t kMostBytes = std::size_t(1) << 31;
+    if (job.ChangesPixels() || job.m_nMaxFileSize > 0 || ProbeImageType(source.c_str()) != CXIMAGE_FORMAT_JPG)
+        return false;
+    EncodedBytes stripped;
+    std::string read;
+    const bool strips = job.m_bStripMetadata || job.m_bStripLocation;
+    if (strips && !StrippedCopy(source, job, stripped))
+        return false;
+    if (!strips) {
+        CxIOFile in;
+        if (!in.Open(source.c_str(), "rb") || !in.ReadAll(read, kMostBytes))
+            return false;
+    }
+    const auto *data = strips ? stripped.data.get() : reinterpret_cast<const std::uint8_t *>(read.data());
+    const std::size_t size = strips ? stripped.size : read.size();
+    ImageHeader header;
+    if (!ProbeImageHeader(data, size, header) || header.type != CXIMAGE_FORMAT_JPG || header.orientation != 1)
+        return false;
+    CxImage settings;
+    settings.SetEncoderSettings(job.m_encoder);
+    settings.SetJpegQuality(BYTE(job.m_nQuality));
+    CxMemFile mem;
+    std::string why;
+    if (!mem.Open() || !EncodePdfOfEncoded(data, size, settings, mem, &why) || mem.Error())
+        return false;
+    r.bytes.size = std::size_t(mem.Size());
+    r.bytes.data.reset(mem.GetBuffer(true));
+    r.kind = PreparedFile::Kind::Encoded;
+    r.frames = 1;
+    r.width = header.width;
+    r.height = header.height;
+    return r.bytes.data != nullptr;
+}
+
 PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
     const std::string &source = job.GetFile(index);
     PreparedFile r;
     if (!BeginFile(job, index, r))
+        return r;
+    if (r.outType == CXIMAGE_FORMAT_PDF && JpegAsPdf(job, source, r))
         return r;
     DecodePlan plan = PlanFor(job, index, r);
     // What cannot be made from the coefficients is decoded.
@@ -482,7 +524,7 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
     PreparedFile first;
     if (!IsRegularFile(source, &first.reason))
         return first;
-    first.sourceType = TypeFromExtension(LowerExtension(source));
+    first.sourceType = SourceTypeFromExtension(LowerExtension(source));
     first.outType = OutputTypeFor(job, source, first.sourceType);
     std::vector<PreparedFile> outs(jobs.size());
     bool anyToMake = false;

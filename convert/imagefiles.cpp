@@ -60,7 +60,7 @@ std::uint32_t GetImageType(const std::string &name)
 {
     for (const ImageFormat &f : ImageFormats())
         for (std::string_view ext : f.Extensions())
-            if (HasExtensionNoCase(name, ext))
+            if (f.Readable() && HasExtensionNoCase(name, ext))
                 return f.type;
     return {};
 }

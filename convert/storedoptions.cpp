@@ -7,6 +7,7 @@
 #include "convert/sizelimit.h"
 #include "convert/outputsizes.h"
 
+#include "imaging/documentwriter.h"
 #include "imaging/formats.h"
 
 #include <algorithm>
@@ -86,6 +87,9 @@ constexpr StoredName kNames[] = {
     {"JxlEffort", 0, 9},
     {"Dpi", 0, 65535},
     {"RenderDpi", 0, kRenderDpiMost},
+    // A PDF's page; the document a run is combined into names one file, and is not kept.
+    {"PageSize", 0, 0, true},
+    {"PageMargin", 0, kMaxPageMargin},
     // Where the outputs go and what they keep.
     {"KeepIfLarger"},
     {"MaxFileSizeOn"},
@@ -218,6 +222,8 @@ void ReadOutput(const Reader &r, ConvertOptions &o)
     e.m_nDpi = std::clamp(r.Int("Dpi", e.m_nDpi), 0, int(CEncoderSettings::kMaxDpi));
     o.m_nRenderDpi = StoredRenderDpi(r.Int("RenderDpi", 0));
     o.m_strPages = r.Text("Pages");
+    e.m_nPageSize = std::max(PageSizeOf(r.Text("PageSize", "image")), int(PAGESIZE_IMAGE));
+    e.m_nPageMargin = std::clamp(r.Int("PageMargin", 0), 0, int(kMaxPageMargin));
     o.m_bKeepIfLarger = r.Flag("KeepIfLarger", false);
     o.m_bMaxFileSize = r.Flag("MaxFileSizeOn", false);
     o.m_nMaxFileSize = std::clamp<std::int64_t>(r.Int("MaxFileSize", int(o.m_nMaxFileSize)), kMinFileSizeLimit,
@@ -318,6 +324,8 @@ std::string StoredTextProblem(std::string_view name, std::string_view value)
         if (!ReadEditValue(*e, value, edits))
             return e->valueText ? std::string(e->name) + " " + e->valueText : std::string(e->name);
     }
+    if (name == "PageSize" && PageSizeOf(value) < 0)
+        return std::string(value) + ": image, a4 or letter";
     std::vector<OutputSize> sizes;
     std::string problem;
     if (name == "Sizes" && !value.empty() && !ParseSizeList(value, sizes, problem))
@@ -440,6 +448,8 @@ void PutOutput(const CConvertJob &job, StoredValues &v)
     put("RenderDpi", job.m_nRenderDpi);
     if (!job.m_szPages.empty())
         v["Pages"] = job.m_szPages;
+    v["PageSize"] = PageSizeName(e.m_nPageSize);
+    put("PageMargin", e.m_nPageMargin);
     put("KeepIfLarger", job.m_bKeepIfLarger);
     const bool limited = job.m_nMaxFileSize > 0;
     put("MaxFileSizeOn", limited);

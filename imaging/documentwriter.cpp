@@ -2,6 +2,7 @@
 
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/tiffpages.h"
+#include "imaging/cxfile.h"
 #include "imaging/cximage.h"
 #include "imaging/imageheader.h"
 
@@ -74,6 +75,23 @@ std::string IsoDate(std::time_t t)
 }
 
 } // namespace
+
+namespace {
+constexpr const char *kPageSizeNames[] = {"image", "a4", "letter"}; // as PAGESIZE_*
+}
+
+const char *PageSizeName(std::int32_t size)
+{
+    return size > PAGESIZE_IMAGE && size <= PAGESIZE_LETTER ? kPageSizeNames[size] : kPageSizeNames[0];
+}
+
+int PageSizeOf(std::string_view name)
+{
+    for (int i = 0; i < int(std::size(kPageSizeNames)); ++i)
+        if (name == kPageSizeNames[i])
+            return i;
+    return -1;
+}
 
 bool DocumentKindOf(std::string_view path, DocumentKind &kind)
 {
@@ -247,4 +265,48 @@ bool DocumentWriter::Finish()
         m_impl->pdf.reset();
     }
     return m_error.empty();
+}
+
+namespace {
+
+// One page's document, made in memory and then written to file whole.
+template <typename AddPage>
+bool OnePagePdf(const CEncoderSettings &e, CxFile &file, std::string *why, AddPage add)
+{
+    char *buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE *memory = open_memstream(&buffer, &size);
+    if (!memory) {
+        if (why)
+            *why = std::strerror(errno);
+        return false;
+    }
+    bool ok;
+    {
+        DocumentWriter writer(DocumentKind::Pdf, memory, PageLayout{e.m_nPageSize, e.m_nPageMargin, e.m_nDpi},
+                              std::string(), std::time(nullptr));
+        ok = add(writer) && writer.Finish();
+        if (!ok && why)
+            *why = writer.Error().empty() ? writer.PageError() : writer.Error();
+    }
+    // Closing sets buffer and size to all that was written.
+    ok = std::fclose(memory) == 0 && ok;
+    ok = ok && file.Write(buffer, 1, size) == size;
+    std::free(buffer);
+    return ok;
+}
+
+} // namespace
+
+bool EncodePdf(const CxImage &picture, CxFile &file, std::string *why)
+{
+    return OnePagePdf(picture.GetEncoderSettings(), file, why,
+                      [&picture](DocumentWriter &writer) { return writer.AddPicture(picture); });
+}
+
+bool EncodePdfOfEncoded(const std::uint8_t *data, std::size_t size, const CxImage &settings, CxFile &file,
+                        std::string *why)
+{
+    return OnePagePdf(settings.GetEncoderSettings(), file, why,
+                      [&](DocumentWriter &writer) { return writer.AddEncoded(data, size, settings); });
 }

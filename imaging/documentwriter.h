@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+class CxFile;
 class CxImage;
 
 enum class DocumentKind { Pdf, Tiff };
@@ -22,6 +23,12 @@ enum : std::int32_t {
     PAGESIZE_LETTER = 2,
 };
 inline constexpr std::int32_t kMaxPageMargin = 100; // millimetres
+
+// "image", "a4" or "letter", as --page-size and the stored settings name
+// them; "image" for any other value.
+const char *PageSizeName(std::int32_t size);
+// The PAGESIZE_* of such a name; -1 for any other text.
+int PageSizeOf(std::string_view name);
 
 // How a PDF's pages are laid out: their size, the margin around the
 // picture in millimetres, and the pictures' DPI (0: 72).
@@ -45,6 +52,14 @@ struct PagePlace {
 // own size plus the margins (PAGESIZE_IMAGE), or A4 / Letter upright with
 // the picture scaled to fit inside the margins; centred either way.
 PagePlace PlacePicture(int width, int height, const PageLayout &layout);
+
+// The PDF format's encoder: the picture as a one-page PDF laid out by its
+// encoder settings (page size, margin, DPI), its pixels as Flate data.
+bool EncodePdf(const CxImage &picture, CxFile &file, std::string *why);
+// Encoded bytes as a one-page PDF, as AddEncoded adds them: a JPEG goes in
+// as its bytes themselves. The layout comes from settings' encoder settings.
+bool EncodePdfOfEncoded(const std::uint8_t *data, std::size_t size, const CxImage &settings, CxFile &file,
+                        std::string *why);
 
 class DocumentWriter {
 public:

@@ -41,6 +41,9 @@ struct CEncoderSettings {
     // Dots per inch written where the format keeps one (JFIF, pHYs, the TIFF
     // tags, an EXIF block carried); 0 writes what each format always had.
     std::int32_t m_nDpi = 0;
+    // A PDF's page: PAGESIZE_* (documentwriter.h) and the margin in millimetres.
+    std::int32_t m_nPageSize = 0;
+    std::int32_t m_nPageMargin = 0;
 
     bool operator==(const CEncoderSettings &) const = default;
 

@@ -1,6 +1,7 @@
 #include "imaging/formats.h"
 
 #include "imaging/codecs/codecs.h"
+#include "imaging/documentwriter.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -236,6 +237,19 @@ constexpr ImageFormat kFormats[] = {
       .showsQuality = true,
       .mimeTypes = {"image/jxl"},
       .coefficients = Coefficients::CarryJpeg}},
+    // Documents: each page read as a picture, rendered on white paper at the
+    // size asked (see docs/formats.md), and "keep format" writes them as PNG;
+    // written one page a picture (documentwriter.h). Last of the written
+    // rows, so the window's stored list entries keep their meaning.
+    {CXIMAGE_FORMAT_PDF,
+     "PDF",
+     {"pdf"},
+     FORMAT_ALPHA,
+     cxcodec::IsPdf,
+     cxcodec::DecodePdf,
+     EncodePdf,
+     CXIMAGE_FORMAT_PNG,
+     {.mimeTypes = {"application/pdf"}, .rendered = true, .pages = true}},
     // Read only (see docs/formats.md). Checked after AVIF, whose files name the same
     // general brands.
     {CXIMAGE_FORMAT_HEIF,
@@ -302,17 +316,6 @@ constexpr ImageFormat kFormats[] = {
      nullptr,
      CXIMAGE_FORMAT_PNG,
      {.mimeTypes = {"image/svg+xml", "image/svg+xml-compressed"}, .rendered = true}},
-    // Documents, each page rendered on white paper at the size asked (see
-    // docs/formats.md); written as PNG.
-    {CXIMAGE_FORMAT_PDF,
-     "PDF",
-     {"pdf"},
-     0,
-     cxcodec::IsPdf,
-     cxcodec::DecodePdf,
-     nullptr,
-     CXIMAGE_FORMAT_PNG,
-     {.mimeTypes = {"application/pdf"}, .rendered = true, .pages = true}},
     // Last: its test is the loosest.
     {CXIMAGE_FORMAT_TGA,
      "TGA",
@@ -394,4 +397,10 @@ std::uint32_t TypeFromExtension(std::string_view ext)
 {
     const ImageFormat *f = FormatByExtension(ext);
     return f ? f->type : CXIMAGE_FORMAT_UNKNOWN;
+}
+
+std::uint32_t SourceTypeFromExtension(std::string_view ext)
+{
+    const ImageFormat *f = FormatByExtension(ext);
+    return f && f->Readable() ? f->type : CXIMAGE_FORMAT_UNKNOWN;
 }

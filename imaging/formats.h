@@ -152,6 +152,8 @@ struct ImageFormat {
     FormatFacts facts = {};
 
     bool Writable() const { return encode != nullptr; }
+    // A format only written (PDF) has no reader: its files are no sources.
+    bool Readable() const { return decode != nullptr; }
     bool Has(unsigned cap) const { return (caps & cap) == cap; }
     std::span<const std::string_view> Extensions() const { return Filled(extensions); }
     std::span<const std::string_view> MimeTypes() const { return Filled(facts.mimeTypes); }
@@ -187,3 +189,6 @@ const ImageFormat *FormatByExtension(std::string_view ext);
 // Type code of an extension already in lower case, compared exactly; 0 for
 // anything else.
 std::uint32_t TypeFromExtension(std::string_view ext);
+
+// The same for a source: 0 for a format only written.
+std::uint32_t SourceTypeFromExtension(std::string_view ext);

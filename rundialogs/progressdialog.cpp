@@ -2,6 +2,7 @@
 
 #include "convert/convertworker.h"
 #include "convert/metadataoptions.h"
+#include "convert/documentrun.h"
 #include "convert/runjournal.h"
 #include "rundialogs/dialogunits.h"
 #include "resources/ids_progress.h"
@@ -104,6 +105,19 @@ void DefaultRunBody(const CConvertJob &job, IConvertReporter &reporter, std::sto
     worker.SetMadeFolders(std::move(made));
     worker.SetTrashReplaced(true);
     ConvertThreadProc(&worker, std::move(stop));
+}
+
+// A run into one document, as velmora-batch's --combine: its log line goes
+// with the files' lines, and the journal names it as one output.
+void DocumentRunBody(const CConvertJob &job, CScreenReporter &reporter, std::stop_token stop,
+                     RunJournal *journal, const std::string &document, PageLayout layout)
+{
+    DocumentRun run(job, document, layout, reporter);
+    run.SetDocumentReport(
+        [&reporter](const DocumentRecord &record) { reporter.LogLine(DocumentLogLine(record)); });
+    run.SetJournal(journal);
+    run.SetTrashReplaced(true);
+    run.Run(std::move(stop));
 }
 
 template <typename W> W *Named(W *widget, int id)
@@ -255,6 +269,11 @@ void CProgressDialog::StartWorker()
     // Shared with the thread: a stopped worker may outlive the dialog.
     m_journal = std::make_shared<RunJournal>();
     RunBody body = m_runBody;
+    if (!body && !m_document.empty())
+        body = [journal = m_journal, reporter = m_reporter, document = m_document,
+                layout = m_layout](const CConvertJob &job, IConvertReporter &, std::stop_token stop) {
+            DocumentRunBody(job, *reporter, std::move(stop), journal.get(), document, layout);
+        };
     if (!body)
         body = [journal = m_journal, made = m_madeFolders](const CConvertJob &job, IConvertReporter &reporter,
                                                            std::stop_token stop) {
@@ -301,6 +320,9 @@ void CProgressDialog::ApplyReports(std::vector<RunReport> &&batch)
             break;
         case RunReport::Kind::Started:
             AppendLog(LogLine(convertlog::FromLine(report.text)));
+            break;
+        case RunReport::Kind::Line:
+            AppendLog(LogLine(report.text));
             break;
         case RunReport::Kind::File:
             for (const std::string &line : convertlog::RecordLines(report.record))

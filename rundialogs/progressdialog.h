@@ -6,6 +6,7 @@
 
 #include "convert/convertjob.h"
 #include "convert/convertreporter.h"
+#include "imaging/documentwriter.h"
 #include "rundialogs/screenreporter.h"
 #include "rundialogs/workerthread.h"
 
@@ -47,6 +48,13 @@ public:
     void SetRunBody(RunBody body) { m_runBody = std::move(body); }
     // Folders made for the run before it began: undo removes them when empty.
     void SetMadeFolders(std::vector<std::string> folders) { m_madeFolders = std::move(folders); }
+    // The run's outputs become the pages of one document at path (.pdf,
+    // .tif), as velmora-batch's --combine makes it.
+    void SetDocument(std::string path, PageLayout layout)
+    {
+        m_document = std::move(path);
+        m_layout = layout;
+    }
     // Shows the converted files and returns when the user leaves them; View
     // results does nothing without it. The dialog never opens a viewer itself.
     using ResultsViewer = std::function<void(QWidget *parent, QStringList *results)>;
@@ -114,6 +122,8 @@ private:
     QStringList *m_pResults = &m_ownResults;
     RunBody m_runBody;
     std::vector<std::string> m_madeFolders;
+    std::string m_document;
+    PageLayout m_layout;
     ResultsViewer m_resultsViewer;
     FolderOpener m_folderOpener;
     QString m_strFirstOutput; // of this run

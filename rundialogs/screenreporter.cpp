@@ -81,6 +81,11 @@ void CScreenReporter::SetSummary(const RunTotals &totals)
     Post(std::move(report));
 }
 
+void CScreenReporter::LogLine(const std::string &line)
+{
+    Post(RunReport(RunReport::Kind::Line, line));
+}
+
 void CScreenReporter::ConvertDone()
 {
     Post(RunReport(RunReport::Kind::Done));

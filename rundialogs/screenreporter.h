@@ -17,11 +17,11 @@
 class QObject;
 
 struct RunReport {
-    enum class Kind { Status, Started, File, Percent, Result, Summary, Done, Question };
+    enum class Kind { Status, Started, File, Percent, Result, Summary, Done, Question, Line };
     RunReport() = default;
     explicit RunReport(Kind k, std::string t = {}, int v = 0) : kind(k), text(std::move(t)), value(v) {}
     Kind kind = Kind::Status;
-    std::string text;  // source started, result path or the output asked about
+    std::string text;  // source started, result path, the output asked about or a log line
     int value = 0;     // percent
     FileRecord record; // a file done
     RunTotals totals;  // summary
@@ -53,6 +53,8 @@ public:
     void SetSummary(const RunTotals &totals) override;
     void ConvertDone() override;
     OverwriteAnswer AskOverwrite(const std::string &outputPath) override;
+    // A line of the log of its own (a document's).
+    void LogLine(const std::string &line);
 
 private:
     CScreenReporter(QObject *receiver, Sink sink, Pacer pacer);

@@ -138,6 +138,14 @@ inline constexpr const char *kDpi = "Dpi";
 // The output group's: dots per inch drawings (SVG) are rendered at; 0 for
 // their format's own.
 inline constexpr const char *kRenderDpi = "RenderDpi";
+// The output group's: a PDF's page, "image", "a4" or "letter", and its margin
+// in millimetres (0-100), for PDF outputs and a run combined into a PDF.
+inline constexpr const char *kPageSize = "PageSize";
+inline constexpr const char *kPageMargin = "PageMargin";
+// The output group's: 1 makes a run one document, not a file a source; not
+// kept in presets. Its kind: 0 PDF, 1 multi-page TIFF.
+inline constexpr const char *kCombineOn = "CombineOn";
+inline constexpr const char *kCombineFormat = "CombineFormat";
 // The rotation group's: 1 turns rotated JPEGs without loss where they can
 // be, 0 always encodes them again.
 inline constexpr const char *kLosslessRotate = "LosslessRotate";

@@ -343,6 +343,22 @@ In Nautilus, right-click files: they are in the Scripts submenu.</translation>
         <source>渲染分辨率 (SVG):</source>
         <translation>Render resolution (SVG):</translation>
     </message>
+    <message>
+        <source>合并为一个文档</source>
+        <translation>Combine into one document</translation>
+    </message>
+    <message>
+        <source>图片大小</source>
+        <translation>Picture size</translation>
+    </message>
+    <message>
+        <source>PDF 页面:</source>
+        <translation>PDF page:</translation>
+    </message>
+    <message>
+        <source>页边距 (mm):</source>
+        <translation>Margin (mm):</translation>
+    </message>
 </context>
 <context>
     <name>CFolderDialog</name>
@@ -1497,6 +1513,25 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>%1: 没有这个文件或文件夹</source>
         <translation>%1: no such file or folder</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>TIFF 文档 (*.tif *.tiff)</source>
+        <translation>TIFF documents (*.tif *.tiff)</translation>
+    </message>
+    <message>
+        <source>PDF 文档 (*.pdf)</source>
+        <translation>PDF documents (*.pdf)</translation>
+    </message>
+    <message>
+        <source>合并</source>
+        <translation>Combined</translation>
+    </message>
+    <message>
+        <source>合并为一个文档</source>
+        <translation>Combine into one document</translation>
     </message>
 </context>
 <context>

@@ -3,6 +3,7 @@
 #include "app/dialogs/dialogbuttons.h"
 #include "convert/convertjob.h"
 #include "convert/sizelimit.h"
+#include "imaging/documentwriter.h"
 #include "imaging/formats.h"
 
 #include <QCheckBox>
@@ -71,7 +72,8 @@ const char *const CEncoderSettingsDlg::kExtCaseNames[3] = {QT_TRANSLATE_NOOP("CE
                                                            QT_TRANSLATE_NOOP("CEncoderSettingsDlg", "大写")};
 
 CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int extCase, std::uint32_t type,
-                                         const SizeLimitChoices &limit, QWidget *parent, int renderDpi)
+                                         const SizeLimitChoices &limit, QWidget *parent, int renderDpi,
+                                         const DocumentChoices &document)
     : QDialog(parent), m_settings(settings), m_type(type)
 {
     setObjectName(QStringLiteral("EncoderSettings"));
@@ -109,6 +111,7 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int e
     common->addRow(tr("渲染分辨率 (SVG):"), m_renderDpi);
     layout->addLayout(common);
     layout->addWidget(MakeSizeLimitGroup(limit));
+    layout->addLayout(MakeDocumentRows(document));
 
     QDialogButtonBox *buttons = OkCancelButtons(this, false);
     connect(buttons, &QDialogButtonBox::accepted, this, &CEncoderSettingsDlg::accept);
@@ -185,6 +188,41 @@ QGroupBox *CEncoderSettingsDlg::MakeSizeLimitGroup(const SizeLimitChoices &limit
     return m_limit;
 }
 
+QLayout *CEncoderSettingsDlg::MakeDocumentRows(const DocumentChoices &document)
+{
+    m_combine = new QCheckBox(tr("合并为一个文档"), this);
+    m_combine->setObjectName(QStringLiteral("combine"));
+    m_combine->setChecked(document.on);
+    m_combineKind = new QComboBox(this);
+    m_combineKind->setObjectName(QStringLiteral("combineFormat"));
+    m_combineKind->addItems({QStringLiteral("PDF"), QStringLiteral("TIFF")});
+    m_combineKind->setCurrentIndex(document.kind == DocumentChoices::Tiff ? 1 : 0);
+    m_combineKind->setEnabled(document.on);
+    connect(m_combine, &QCheckBox::toggled, m_combineKind, &QWidget::setEnabled);
+    m_pageSize = new QComboBox(this);
+    m_pageSize->setObjectName(QStringLiteral("pageSize"));
+    m_pageSize->addItems({tr("图片大小"), QStringLiteral("A4"), QStringLiteral("Letter")});
+    m_pageSize->setCurrentIndex(
+        std::clamp(m_settings.m_nPageSize, int(PAGESIZE_IMAGE), int(PAGESIZE_LETTER)));
+    m_pageMargin = NumberBox(this, "pageMargin", 0, kMaxPageMargin, m_settings.m_nPageMargin);
+    auto *combine = new QHBoxLayout;
+    combine->addWidget(m_combine);
+    combine->addWidget(m_combineKind);
+    combine->addStretch(1);
+    // The page rows lay out PDF outputs as well as a PDF document.
+    auto *form = new QFormLayout;
+    form->addRow(combine);
+    form->addRow(tr("PDF 页面:"), m_pageSize);
+    form->addRow(tr("页边距 (mm):"), m_pageMargin);
+    return form;
+}
+
+DocumentChoices CEncoderSettingsDlg::Document() const
+{
+    return {m_combine->isChecked(),
+            m_combineKind->currentIndex() == 1 ? DocumentChoices::Tiff : DocumentChoices::Pdf};
+}
+
 SizeLimitChoices CEncoderSettingsDlg::SizeLimit() const
 {
     SizeLimitChoices limit;
@@ -229,6 +267,8 @@ CEncoderSettings CEncoderSettingsDlg::Settings() const
     if (shown(CXIMAGE_FORMAT_JXL))
         s.m_nJxlEffort = m_jxlEffort->value();
     s.m_nDpi = m_dpi->value();
+    s.m_nPageSize = m_pageSize->currentIndex();
+    s.m_nPageMargin = m_pageMargin->value();
     return s;
 }
 
@@ -245,14 +285,15 @@ int CEncoderSettingsDlg::ExtCase() const
 }
 
 bool CEncoderSettingsDlg::Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type,
-                              SizeLimitChoices &limit, int &renderDpi)
+                              SizeLimitChoices &limit, int &renderDpi, DocumentChoices &document)
 {
-    CEncoderSettingsDlg dlg(settings, extCase, type, limit, parent, renderDpi);
+    CEncoderSettingsDlg dlg(settings, extCase, type, limit, parent, renderDpi, document);
     if (dlg.exec() != QDialog::Accepted)
         return false;
     settings = dlg.Settings();
     extCase = dlg.ExtCase();
     limit = dlg.SizeLimit();
     renderDpi = dlg.RenderDpi();
+    document = dlg.Document();
     return true;
 }

@@ -1,7 +1,8 @@
 // The output group's settings: the chosen format's encoder settings (all of
 // them while each source keeps its own), the DPI written into outputs, the
-// letter case of the outputs' extensions, the outputs' size limit and the
-// DPI drawing sources are rendered at.
+// letter case of the outputs' extensions, the outputs' size limit, the
+// DPI drawing sources are rendered at, and whether the run makes one
+// document, with the PDF page's size and margin.
 #pragma once
 
 #include "imaging/encodersettings.h"
@@ -14,6 +15,7 @@ class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QGroupBox;
+class QLayout;
 class QSpinBox;
 
 // The size limit as the window keeps it: the bytes, the unit they are
@@ -26,25 +28,34 @@ struct SizeLimitChoices {
     bool shrink = false;
 };
 
+// A run whose outputs are the pages of one document: a PDF or a TIFF.
+struct DocumentChoices {
+    enum Kind { Pdf = 0, Tiff = 1 };
+    bool on = false;
+    int kind = Pdf;
+};
+
 class CEncoderSettingsDlg : public QDialog {
     Q_OBJECT
 public:
     // type: the output format's type code; 0 shows every format's settings.
     // extCase: automatic, lower case, upper case (EXTCASE_*).
     CEncoderSettingsDlg(const CEncoderSettings &settings, int extCase, std::uint32_t type,
-                        const SizeLimitChoices &limit = {}, QWidget *parent = nullptr, int renderDpi = 0);
+                        const SizeLimitChoices &limit = {}, QWidget *parent = nullptr, int renderDpi = 0,
+                        const DocumentChoices &document = {});
     // The settings shown, the hidden ones as they came.
     CEncoderSettings Settings() const;
     int ExtCase() const;
     SizeLimitChoices SizeLimit() const;
     // 0 for the format's default, else kRenderDpiLeast to kRenderDpiMost.
     int RenderDpi() const;
+    DocumentChoices Document() const;
 
     static const char *const kExtCaseNames[3];
 
-    // Shows the dialog over `parent`; true, with all four changed, on OK.
+    // Shows the dialog over `parent`; true, with all five changed, on OK.
     static bool Run(QWidget *parent, CEncoderSettings &settings, int &extCase, std::uint32_t type,
-                    SizeLimitChoices &limit, int &renderDpi);
+                    SizeLimitChoices &limit, int &renderDpi, DocumentChoices &document);
 
 public slots:
     // A limit outside 1 KB to 1 GiB is refused with a prompt.
@@ -52,6 +63,7 @@ public slots:
 
 private:
     QGroupBox *MakeSizeLimitGroup(const SizeLimitChoices &limit);
+    QLayout *MakeDocumentRows(const DocumentChoices &document);
 
     // The settings' controls, each set from m_settings.
     void MakeControls();
@@ -74,4 +86,8 @@ private:
     QComboBox *m_limitUnit = nullptr;
     QSpinBox *m_minQuality = nullptr;
     QCheckBox *m_shrink = nullptr;
+    QCheckBox *m_combine = nullptr;
+    QComboBox *m_combineKind = nullptr;
+    QComboBox *m_pageSize = nullptr;
+    QSpinBox *m_pageMargin = nullptr;
 };

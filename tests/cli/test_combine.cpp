@@ -217,3 +217,62 @@ TEST(Combine, BadValuesAreUsageErrors)
         EXPECT_FALSE(Exists(s.Path("x.pdf")));
     }
 }
+
+// --format pdf: each source its own one-page PDF beside it (NAME.PDF, as any
+// changed format's extension), the JPEG's page its very bytes, the others
+// lossless; undone like any output.
+TEST(PdfFormat, EachSourceBecomesAOnePagePdf)
+{
+    Scene s;
+    CxImage alpha = MakeTestImage(30, 20);
+    ASSERT_TRUE(alpha.AlphaCreate());
+    alpha.AlphaGetPointer(3)[5] = 0;
+    ASSERT_TRUE(alpha.Save(s.Src("f.png").c_str(), CXIMAGE_FORMAT_PNG));
+    const struct {
+        const char *source, *pdf;
+        const char *page;    // at --dpi 144
+        const char *encoded; // pdfimages -list's "enc" of its picture
+    } rows[] = {
+        {"a.jpg", "a.PDF", "32 x 24", "jpeg"},
+        {"f.png", "f.PDF", "15 x 10", "image"},
+        {"d.tif", "d.PDF", "8 x 8", "image"},
+    };
+    QStringList sources;
+    for (const auto &row : rows)
+        sources << QString::fromStdString(s.Src(row.source));
+    const Result r = s.Batch(QStringList{"--format", "pdf", "--dpi", "144"} + sources);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    for (const auto &row : rows) {
+        const std::string pdf = s.Src(row.pdf);
+        EXPECT_EQ(PdfPages(pdf), 1) << row.pdf;
+        EXPECT_EQ(PageSize(pdf, 1), row.page) << row.pdf;
+        EXPECT_EQ(Tool("qpdf", {"--check", QString::fromStdString(pdf)}).exitCode, 0) << row.pdf;
+        const Result list = Tool("pdfimages", {"-list", QString::fromStdString(pdf)});
+        EXPECT_NE(list.out.find(row.encoded), std::string::npos) << row.pdf << list.out;
+    }
+    // The PNG's transparency goes with it as a soft mask.
+    EXPECT_NE(Tool("pdfimages", {"-list", QString::fromStdString(s.Src("f.PDF"))}).out.find("smask"),
+              std::string::npos);
+    ASSERT_EQ(Tool("pdfimages", {"-all", QString::fromStdString(s.Src("a.PDF")), "img"},
+                   QString::fromStdString(s.dir.Root()))
+                  .exitCode,
+              0);
+    EXPECT_EQ(ReadFileBytes(s.Path("img-000.jpg")), ReadFileBytes(s.Src("a.jpg")));
+    // A step on the JPEG's pixels draws them instead; the page takes the layout.
+    const QString jpeg = QString::fromStdString(s.Src("a.jpg"));
+    ASSERT_EQ(
+        s.Batch({"--format", "pdf", "--grayscale", "--page-size", "a4", "--overwrite", "overwrite", jpeg})
+            .exitCode,
+        0);
+    EXPECT_EQ(PageSize(s.Src("a.PDF"), 1), "595.276 x 841.89");
+    EXPECT_EQ(Tool("pdfimages", {"-list", QString::fromStdString(s.Src("a.PDF"))}).out.find("jpeg"),
+              std::string::npos);
+    // A dry run writes nothing; undo takes the PDFs away.
+    ::unlink(s.Src("d.PDF").c_str());
+    const Result dry = s.Batch({"--format", "pdf", "--dry-run", QString::fromStdString(s.Src("d.tif"))});
+    EXPECT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_FALSE(Exists(s.Src("d.PDF")));
+    ASSERT_EQ(s.Batch({"--format", "pdf", QString::fromStdString(s.Src("d.tif"))}).exitCode, 0);
+    EXPECT_EQ(s.Batch({"--undo"}).exitCode, 0);
+    EXPECT_FALSE(Exists(s.Src("d.PDF")));
+}

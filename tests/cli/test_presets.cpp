@@ -92,6 +92,8 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
         "--crop 1,2,30,40 --trim-borders --trim-fuzz 4 --auto-levels --brightness 5 --contrast -5 --grayscale "
         "--sepia",
         "--resize fit --width 800 --height 600 --border 2% --border-inside --crop-ratio 4:3 --crop-ratio-follows",
+        // The document a run is combined into is not kept.
+        "--format pdf --page-size a4 --page-margin 12 --dpi 150 --combine /tmp/all.pdf",
     };
     for (const std::string &row : rows) {
         std::vector<std::string> args = Words(row);
@@ -109,6 +111,7 @@ TEST(Presets, EachOptionFamilyComesBackFromItsPreset)
         const auto back = Parse({"--preset", "family", "a.png"}, &error);
         ASSERT_TRUE(back) << row << ": " << error;
         EXPECT_EQ(JobFields(back->job), JobFields(direct->job)) << row;
+        EXPECT_TRUE(back->combine.empty()) << row;
     }
     std::string error;
     EXPECT_FALSE(Parse({"--save-preset", "x", "--rotate", "90", "--lossless", "trim"}, &error));
@@ -242,6 +245,8 @@ TEST(Presets, DamagedPresetsAreUsageErrorsAtTheirLine)
         {"[Settings2]\nNameTemplateOn=1\nNameTemplate=/etc/{name}\n", ":3: NameTemplate: "},
         {"[Settings2]\nm_nResizeType=9\nSizes=320w,320w\n", ":3: Sizes: 320w is given twice"},
         {"[Settings2]\nm_nResizeType=10\n", ":2: m_nResizeType takes a number from -1 to 9"},
+        {"[Settings2]\nPageSize=a5\n", ":2: PageSize: a5: image, a4 or letter"},
+        {"[Settings2]\nPageMargin=101\n", ":2: PageMargin takes a number from 0 to 100"},
         {"[Settings2]\nm_bStamp=1\nLogoFile=/nowhere/logo.png\n",
          ":3: cannot read the logo /nowhere/logo.png"},
         {nullptr, ": cannot read the preset"},

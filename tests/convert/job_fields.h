@@ -23,7 +23,7 @@ inline auto JobFields(const CConvertJob &j)
                    j.m_nStampSizePercent, j.m_bStampShadow, bool(j.m_logo), j.m_nLogoSizePercent,
                    j.m_encoder == CEncoderSettings(), j.m_encoder.m_nWebpEffort, j.m_encoder.m_nDpi,
                    j.m_encoder.m_nJpegSubsampling, j.m_nLossless, j.m_bKeepIfLarger),
-        std::tuple(j.m_sizes, j.m_szSizeTag, j.m_edits, j.m_metaEdits));
+        std::tuple(j.m_sizes, j.m_szSizeTag, j.m_edits, j.m_metaEdits, j.m_encoder.m_nPageSize, j.m_encoder.m_nPageMargin));
 }
 
 } // namespace testsupport

@@ -77,7 +77,7 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
     // The window's format list after its first entry, in order, then the
     // formats only read.
     EXPECT_EQ(names, (std::vector<std::string>{"JPG", "BMP", "PCX", "GIF", "PNG", "TIF", "WEBP", "AVIF",
-                                               "JXL", "HEIC", "PNM", "ICO", "RAW", "SVG", "PDF", "TGA"}));
+                                               "JXL", "PDF", "HEIC", "PNM", "ICO", "RAW", "SVG", "TGA"}));
     std::vector<std::string> written;
     for (const ImageFormat &f : OutputFormats())
         written.push_back(f.name);
@@ -108,6 +108,8 @@ TEST(ImageFormats, EveryRowIsFoundByItsTypeAndItsExtensions)
 TEST(ImageFormats, WritersKeepWhatTheFlagsSay)
 {
     for (const ImageFormat &f : OutputFormats()) {
+        if (!f.Readable())
+            continue; // nothing to read back (PDF: tests/cli/test_pdfformat.cpp)
         SCOPED_TRACE(f.name);
         bool ok = false;
 
@@ -172,6 +174,8 @@ TEST(ImageFormats, TheMenuEntryOffersExactlyTheRowsMimeTypes)
     }
     const QMimeDatabase db;
     for (const ImageFormat &f : ImageFormats()) {
+        if (!f.Readable())
+            continue; // never offered to open
         std::set<QString> own;
         for (std::string_view type : f.MimeTypes())
             own.insert(QString::fromUtf8(type.data(), qsizetype(type.size())));

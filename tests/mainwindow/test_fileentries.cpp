@@ -112,7 +112,7 @@ std::set<QString> FormatMimeTypes()
 {
     std::set<QString> types;
     for (const ImageFormat &f : ImageFormats())
-        for (std::string_view type : f.MimeTypes())
+        for (std::string_view type : f.Readable() ? f.MimeTypes() : std::span<const std::string_view>())
             types.insert(QString::fromUtf8(type.data(), qsizetype(type.size())));
     return types;
 }
