@@ -490,7 +490,8 @@ bool CThumbCache::StoreNormal(const ThumbKey &key, const QImage &image, long wid
         return false;
     const QImage stored = Opaque(image) ? image.convertToFormat(QImage::Format_RGB32)
                                         : image.convertToFormat(QImage::Format_ARGB32);
-    return WriteFile(m_root, "normal", thumbcache::ThumbName(key.uri), EncodePng(stored, key, width, height, pages));
+    return WriteFile(m_root, "normal", thumbcache::ThumbName(key.uri),
+                     EncodePng(stored, key, width, height, pages));
 }
 
 bool CThumbCache::StoreFailure(const ThumbKey &key, long width, long height) const

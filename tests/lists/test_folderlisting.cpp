@@ -2,8 +2,8 @@
 // thumbnails and captions from the loader, and a listing that changes while
 // the loader runs.
 #include "imaging/thumbnail.h"
-#include "tests/lists/lists_fixture.h"
 #include "tests/dng_maker.h"
+#include "tests/lists/lists_fixture.h"
 #include "tests/pdf_maker.h"
 
 #include <QDir>

@@ -376,7 +376,9 @@ TEST(ThumbCacheLoader, DocumentsKeepTheirPagesWithTheirCard)
         const char *name;
         int type;
         int pages; // of the made document; 0 for a picture
-    } rows[] = {{"three.pdf", CXIMAGE_FORMAT_PDF, 3}, {"one.pdf", CXIMAGE_FORMAT_PDF, 1}, {"p.png", CXIMAGE_FORMAT_PNG, 0}};
+    } rows[] = {{"three.pdf", CXIMAGE_FORMAT_PDF, 3},
+                {"one.pdf", CXIMAGE_FORMAT_PDF, 1},
+                {"p.png", CXIMAGE_FORMAT_PNG, 0}};
     for (const Row &row : rows) {
         const std::string path = dir.Path(row.name);
         std::vector<testsupport::PdfPage> pages(std::size_t(row.pages), green);
