@@ -3,12 +3,16 @@
 #include "resources/ids_lists.h"
 #include "imaging/thumbnail.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
@@ -28,6 +32,46 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override
     {
         return CellSize(option.fontMetrics);
+    }
+    // A document of several pages carries its count on the picture's corner.
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        const int pages = index.data(FolderListCtrl::PagesRole).toInt();
+        if (pages < 2)
+            return;
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QWidget *widget = option.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        const QRect icon = style->subElementRect(QStyle::SE_ItemViewItemDecoration, &opt, widget);
+        QFont font = opt.font;
+        font.setBold(true);
+        const QFontMetrics fm(font);
+        const QRect badge = FolderListCtrl::BadgeRect(icon, fm, pages);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(QColor(0, 0, 0, 170));
+        painter->drawRoundedRect(badge, 4, 4);
+        // The page glyph: a sheet with a folded corner, left of the number.
+        const int h = badge.height() - 6;
+        const QRectF sheet(badge.left() + 4, badge.top() + 3, h * 0.75, h);
+        const qreal fold = sheet.width() * 0.4;
+        QPainterPath path;
+        path.moveTo(sheet.topLeft());
+        path.lineTo(sheet.right() - fold, sheet.top());
+        path.lineTo(sheet.right(), sheet.top() + fold);
+        path.lineTo(sheet.bottomRight());
+        path.lineTo(sheet.bottomLeft());
+        path.closeSubpath();
+        painter->setBrush(Qt::white);
+        painter->drawPath(path);
+        painter->setFont(font);
+        painter->setPen(Qt::white);
+        const QRect text = badge.adjusted(int(sheet.width()) + 6, 0, -4, 0);
+        painter->drawText(text, Qt::AlignCenter, QString::number(pages));
+        painter->restore();
     }
     static QSize CellSize(const QFontMetrics &fm)
     {
@@ -117,6 +161,27 @@ bool FolderListCtrl::IsOwnDrag(const QMimeData *data)
                        QByteArray::number(QCoreApplication::applicationPid());
 }
 
+QString FolderListCtrl::PagesText(int pages)
+{
+    return tr("%1 页").arg(pages);
+}
+
+QString FolderListCtrl::ToolTipOf(const QListWidgetItem &row)
+{
+    const int pages = row.data(PagesRole).toInt();
+    return pages > 1 ? row.text() + QLatin1Char('\n') + PagesText(pages) : row.text();
+}
+
+QRect FolderListCtrl::BadgeRect(const QRect &iconRect, const QFontMetrics &fm, int pages)
+{
+    if (pages < 2 || iconRect.isEmpty())
+        return {};
+    const int h = fm.height() + 4;
+    const int glyph = (h - 6) * 3 / 4;
+    const int w = std::min(iconRect.width(), fm.horizontalAdvance(QString::number(pages)) + glyph + 14);
+    return QRect(iconRect.right() - w - 1, iconRect.bottom() - h - 1, w, h);
+}
+
 bool FolderListCtrl::viewportEvent(QEvent *event)
 {
     // Long names are cut short under their thumbnails; the tip shows them
@@ -124,7 +189,7 @@ bool FolderListCtrl::viewportEvent(QEvent *event)
     if (event->type() == QEvent::ToolTip) {
         auto *help = static_cast<QHelpEvent *>(event);
         if (const QListWidgetItem *row = itemAt(help->pos()))
-            QToolTip::showText(help->globalPos(), row->text(), viewport(), visualItemRect(row));
+            QToolTip::showText(help->globalPos(), ToolTipOf(*row), viewport(), visualItemRect(row));
         else
             QToolTip::hideText();
         return true;

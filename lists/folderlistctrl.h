@@ -16,6 +16,7 @@ class FolderListCtrl : public ListBehaviour<QListWidget> {
 public:
     static constexpr int NameRole = Qt::UserRole;       // the file name (QString)
     static constexpr int SerialRole = Qt::UserRole + 1; // identity of the row (qulonglong)
+    static constexpr int PagesRole = Qt::UserRole + 2;  // a document's pages (int), unset below 2
     // Drag payload of rows dragged from a folder list of this process.
     static constexpr const char *kDragMimeType = "application/x-velmora-folder-rows";
 
@@ -26,6 +27,14 @@ public:
     // The row last marked by the user: the current row when it is selected,
     // else the first selected row, else -1.
     int SelectionMark() const;
+    // "12 页": the pages of a document, as its badge and tooltip say them.
+    static QString PagesText(int pages);
+    // The caption, and the pages of a document of several.
+    static QString ToolTipOf(const QListWidgetItem &row);
+    // The badge of a document of several pages, at the bottom right of the
+    // picture in iconRect; empty for other rows.
+    static QRect BadgeRect(const QRect &iconRect, const QFontMetrics &fm, int pages);
+
     // Every row selected, the first one current.
     void SelectAllRows() override;
 

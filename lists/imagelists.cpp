@@ -350,6 +350,7 @@ void CImageLists::RedoFolderRow(int row)
     m_rowsBySerial.insert(serial, item);
     item->setIcon(m_placeholder);
     item->setText(item->data(FolderListCtrl::NameRole).toString());
+    item->setData(FolderListCtrl::PagesRole, QVariant());
 }
 
 void CImageLists::FillFolderList()
@@ -455,6 +456,7 @@ void CImageLists::DrainLoader()
             continue; // the row went away while its file was decoded
         m_thumbDone.insert(r.serial);
         item->setText(FormatCaption(r.width, r.height, item->data(FolderListCtrl::NameRole).toString()));
+        item->setData(FolderListCtrl::PagesRole, r.pages > 1 ? QVariant(r.pages) : QVariant());
         // An undecodable file keeps the placeholder.
         if (r.valid)
             item->setIcon(QIcon(QPixmap::fromImage(std::move(r.thumb))));

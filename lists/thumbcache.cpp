@@ -31,6 +31,7 @@ constexpr const char *kMTimeKey = "Thumb::MTime";
 constexpr const char *kSizeKey = "Thumb::Size";
 constexpr const char *kWidthKey = "Thumb::Image::Width";
 constexpr const char *kHeightKey = "Thumb::Image::Height";
+constexpr const char *kPagesKey = "Thumb::Document::Pages";
 
 // The keys every cached picture is read by; text chunks of other keys are
 // passed over unread.
@@ -39,6 +40,8 @@ constexpr const char *kKeys[] = {kUriKey, kMTimeKey, kSizeKey, kWidthKey, kHeigh
 // PATH_MAX bytes into three times that: a longer text (a planted chunk that
 // inflates to a gigabyte) is passed over, never inflated further.
 constexpr std::size_t kMaxText = 16384;
+// More pages than a document of ours can hold is no count at all.
+constexpr long long kMaxPages = 1000000;
 // A normal or large picture takes a few dozen KiB; a bigger file is not one.
 constexpr qint64 kMaxCacheFile = qint64(4) << 20;
 
@@ -299,7 +302,7 @@ bool Opaque(const QImage &image)
     return true;
 }
 
-QByteArray EncodePng(const QImage &image, const ThumbKey &key, long width, long height)
+QByteArray EncodePng(const QImage &image, const ThumbKey &key, long width, long height, int pages = 0)
 {
     std::vector<std::pair<std::string, std::string>> texts = {
         {kUriKey, key.uri}, {kMTimeKey, std::to_string(key.mtime)}, {kSizeKey, std::to_string(key.size)}};
@@ -307,6 +310,8 @@ QByteArray EncodePng(const QImage &image, const ThumbKey &key, long width, long 
         texts.emplace_back(kWidthKey, std::to_string(width));
         texts.emplace_back(kHeightKey, std::to_string(height));
     }
+    if (pages > 0)
+        texts.emplace_back(kPagesKey, std::to_string(pages));
     texts.emplace_back("Software", std::string("Velmora ") + VelmoraVersion());
     return thumbcache::PngWithTexts(image, texts);
 }
@@ -470,19 +475,23 @@ CachedCard CThumbCache::Find(const ThumbKey &key) const
         found.kind = CachedCard::Kind::Card;
         found.width = width;
         found.height = height;
+        const long long pages = Number(Text(head, kPagesKey));
+        found.pages = pages > 0 && pages <= kMaxPages ? int(pages) : 0;
         found.card = DrawCard(picture, rect);
         return found;
     }
     return found;
 }
 
-bool CThumbCache::StoreNormal(const ThumbKey &key, const QImage &image, long width, long height) const
+bool CThumbCache::StoreNormal(const ThumbKey &key, const QImage &image, long width, long height,
+                              int pages) const
 {
     if (image.isNull())
         return false;
     const QImage stored = Opaque(image) ? image.convertToFormat(QImage::Format_RGB32)
                                         : image.convertToFormat(QImage::Format_ARGB32);
-    return WriteFile(m_root, "normal", thumbcache::ThumbName(key.uri), EncodePng(stored, key, width, height));
+    return WriteFile(m_root, "normal", thumbcache::ThumbName(key.uri),
+                     EncodePng(stored, key, width, height, pages));
 }
 
 bool CThumbCache::StoreFailure(const ThumbKey &key, long width, long height) const

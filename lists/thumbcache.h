@@ -47,6 +47,7 @@ struct CachedCard {
     Kind kind = Kind::Miss;
     long width = 0;
     long height = 0;
+    int pages = 0; // a document's pages as the card gives them, 0 when it does not
     QImage card;
 };
 
@@ -70,8 +71,9 @@ public:
     // the picture's size in it is passed over: the caption needs that size.
     CachedCard Find(const ThumbKey &key) const;
     // Writes image (the picture fitted inside kNormalSide) as the normal
-    // thumbnail of a width x height picture, atomically, mode 0600.
-    bool StoreNormal(const ThumbKey &key, const QImage &image, long width, long height) const;
+    // thumbnail of a width x height picture, atomically, mode 0600. A
+    // document's pages (above 0) go in its Thumb::Document::Pages key.
+    bool StoreNormal(const ThumbKey &key, const QImage &image, long width, long height, int pages = 0) const;
     // Notes that the file could not be decoded, so it is not tried again
     // while it stays as it is.
     bool StoreFailure(const ThumbKey &key, long width, long height) const;

@@ -1,5 +1,7 @@
 #include "lists/thumbnailloader.h"
 
+#include "imaging/formats.h"
+#include "imaging/imageheader.h"
 #include "imaging/largeblocks.h"
 #include "imaging/thumbnail.h"
 
@@ -35,6 +37,16 @@ std::vector<LoaderResult> CThumbnailLoader::TakeResults()
     return std::exchange(m_results, {});
 }
 
+namespace {
+
+// Only documents are counted: any other file is one picture.
+bool MayHavePages(int type)
+{
+    return type == CXIMAGE_FORMAT_PDF || type == CXIMAGE_FORMAT_TIF;
+}
+
+} // namespace
+
 bool CThumbnailLoader::Load(const LoaderJob &job, LoaderResult &result)
 {
     ThumbKey key;
@@ -46,6 +58,9 @@ bool CThumbnailLoader::Load(const LoaderJob &job, LoaderResult &result)
             result.height = card.height;
             result.valid = card.kind == CachedCard::Kind::Card;
             result.thumb = std::move(card.card);
+            // A card another program cached may not say how many pages.
+            if (result.valid && MayHavePages(job.type))
+                result.pages = card.pages > 0 ? card.pages : CountPages(job.path.c_str());
             return true;
         }
     }
@@ -63,11 +78,15 @@ bool CThumbnailLoader::Load(const LoaderJob &job, LoaderResult &result)
     result.valid = made.valid;
     if (!made.valid)
         result.thumb = QImage();
+    else if (MayHavePages(job.type))
+        result.pages = CountPages(job.path.c_str());
+    if (m_bStopLoader)
+        return false;
     // A file changed within this second may change again under the same
     // mtime: its picture is not kept.
     if (cached && key.mtime < std::int64_t(std::time(nullptr))) {
         if (made.valid)
-            m_cache->StoreNormal(key, fitted, made.width, made.height);
+            m_cache->StoreNormal(key, fitted, made.width, made.height, result.pages);
         else
             m_cache->StoreFailure(key, made.width, made.height);
     }

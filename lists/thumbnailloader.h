@@ -29,6 +29,7 @@ struct LoaderResult {
     long width = 0;
     long height = 0;
     bool valid = false; // thumb holds the picture
+    int pages = 0;      // a PDF's or TIFF's pages, 0 for other files or when unknown
     QImage thumb;
 };
 

@@ -999,6 +999,10 @@ A / in the template makes folders below the destination.</translation>
         <source>实际输出 %1: %2, %3, 质量 %4</source>
         <translation>Actual output %1: %2, %3, quality %4</translation>
     </message>
+    <message>
+        <source>第 %1/%2 页</source>
+        <translation>page %1 of %2</translation>
+    </message>
 </context>
 <context>
     <name>CProgressDialog</name>
@@ -1443,6 +1447,10 @@ A / in the template makes folders below the destination.</translation>
     <message>
         <source>查看(&amp;V)</source>
         <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>%1 页</source>
+        <translation>%1 pages</translation>
     </message>
 </context>
 <context>

@@ -68,9 +68,11 @@ qint64 PictureBytes(const Picture &p)
 } // namespace
 
 std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrient,
-                                          const std::atomic<bool> *cancel)
+                                          const std::atomic<bool> *cancel, int page)
 {
-    return Decode(file, autoOrient, cancel);
+    CxDecodeRequest req;
+    req.page = page;
+    return Decode(file, autoOrient, cancel, req);
 }
 
 FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSize, viewgeom::Size screen)
@@ -138,6 +140,7 @@ struct CPictureLoader::Entry {
     QString path;
     qint64 size = -1;
     qint64 modified = 0;
+    int page = 0;
     bool ahead = false;
     std::atomic<bool> cancel{false};
     // Under the loader's mutex:
@@ -167,6 +170,12 @@ void CPictureLoader::Configure(bool autoOrient, Prepare prepare, ShownSize shown
     m_shown = std::move(shown);
 }
 
+void CPictureLoader::SetPage(const QString &path, int page)
+{
+    m_strPagePath = page > 1 ? path : QString();
+    m_nPage = page > 1 ? page : 0;
+}
+
 void CPictureLoader::SetShownSize(ShownSize shown)
 {
     std::lock_guard lock(m_mutex);
@@ -179,9 +188,11 @@ std::shared_ptr<CPictureLoader::Entry> CPictureLoader::Find(const QString &path)
     if (it == m_entries.end())
         return nullptr;
     const QFileInfo info(path);
-    if (info.size() == it->second->size && info.lastModified().toMSecsSinceEpoch() == it->second->modified)
+    const int page = path == m_strPagePath ? m_nPage : 0;
+    if (info.size() == it->second->size && info.lastModified().toMSecsSinceEpoch() == it->second->modified &&
+        it->second->page == page)
         return it->second;
-    // The file changed since it was read.
+    // The file changed since it was read, or another page is wanted.
     it->second->cancel = true;
     m_entries.erase(it);
     return nullptr;
@@ -194,6 +205,7 @@ std::shared_ptr<CPictureLoader::Entry> CPictureLoader::NewEntry(const QString &p
     const QFileInfo info(path);
     e->size = info.size();
     e->modified = info.lastModified().toMSecsSinceEpoch();
+    e->page = path == m_strPagePath ? m_nPage : 0;
     m_entries[path] = e;
     return e;
 }
@@ -213,7 +225,10 @@ void CPictureLoader::Run(const std::shared_ptr<Entry> &e)
         autoOrient = m_autoOrient;
     }
     Picture p;
-    auto img = DecodeForViewing(e->path.toStdString(), autoOrient, &e->cancel);
+    const std::string file = e->path.toStdString();
+    auto img = DecodeForViewing(file, autoOrient, &e->cancel, e->page);
+    if (img->IsValid() && !e->cancel)
+        p.pages = CountPages(file.c_str());
     if (img->IsValid() && prepare)
         prepare(*img, e->path);
     if (img->IsValid() && shown && !e->cancel)

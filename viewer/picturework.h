@@ -25,8 +25,9 @@ namespace viewwork {
 
 // A file decoded for showing: what arrived of a cut-off file, upright unless
 // autoOrient is off, in sRGB. Never null; an empty image when the file fails.
+// page: a document's page from 1 (0 is its first, as for any file).
 std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrient,
-                                          const std::atomic<bool> *cancel = nullptr);
+                                          const std::atomic<bool> *cancel = nullptr, int page = 0);
 
 // How the screen's first picture of a large JPEG is read before the whole
 // of it: fitted to the screen, at the smallest reduced scale that still
@@ -59,6 +60,7 @@ bool DisplayFits(QSize display, viewgeom::Size natural, viewgeom::Size shown);
 struct Picture {
     std::shared_ptr<const CxImage> image; // invalid when the file could not be read
     QImage display;                       // empty when nothing is drawn
+    int pages = 0;                        // a PDF's or TIFF's pages; 0 for other files
 };
 
 // Reads pictures on two background threads and keeps those of a few files
@@ -79,6 +81,9 @@ public:
 
     // How files are decoded and shown; forgets every picture kept.
     void Configure(bool autoOrient, Prepare prepare, ShownSize shown);
+    // The page (from 1) read of path from now on; every other file is read
+    // at its first page. A kept picture of another page is read anew.
+    void SetPage(const QString &path, int page);
     // Changes only the size display copies are made for, from the next read.
     void SetShownSize(ShownSize shown);
     // Starts reading the file in the background unless it is kept or being
@@ -120,6 +125,8 @@ private:
     Prepare m_prepare;
     ShownSize m_shown;
     std::map<QString, std::shared_ptr<Entry>> m_entries;
+    QString m_strPagePath; // the one file read at another page than its first
+    int m_nPage = 0;
     std::shared_ptr<std::atomic<int>> m_displaysPending;
     mutable std::mutex m_mutex;
     std::condition_variable m_done;

@@ -187,6 +187,11 @@ void CPreviewDlg::OnKeyDown(QKeyEvent *event)
         if (m_model.NextOrFirst())
             ShowTurned();
         StopSlideShow();
+    } else if ((key == Qt::Key_PageDown || key == Qt::Key_PageUp) &&
+               event->modifiers().testFlag(Qt::ControlModifier)) {
+        // Ctrl turns the pages of a document; the file stays.
+        TurnPage(key == Qt::Key_PageDown ? 1 : -1);
+        StopSlideShow();
     } else if (key == Qt::Key_PageDown || pad(Qt::Key_3)) {
         NextImage();
         StopSlideShow();

@@ -68,6 +68,13 @@ public:
     void ShowImage(int index);
     void NextImage();
     void PrevImage();
+    // Turns the current document by delta pages; false (nothing changes)
+    // past its first or last page, or on a file of one page.
+    bool TurnPage(int delta);
+    // The current document's page on display, from 1, and its pages (0 for
+    // a file that is no document).
+    int GetPage() const { return m_nPage; }
+    int GetPageCount() const { return m_nPages; }
     // Scrolls by a step when the picture is larger than the screen.
     void ScrollBy(int dx, int dy);
     void UpdateCursor();
@@ -217,6 +224,9 @@ private:
     std::shared_ptr<const CxImage> m_pImage;
     // The file m_pImage came from: showing it again reads it anew.
     QString m_shownPath;
+    // The page of m_shownPath on display; every other file starts at its first.
+    int m_nPage = 1;
+    int m_nPages = 0;
     // The picture's own size, which layout uses even while only a first
     // look is held: reduced, or only its top left part (m_bRegion, at
     // scale 1).

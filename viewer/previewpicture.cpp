@@ -59,6 +59,12 @@ void CPreviewDlg::ShowImage(int index)
     const QString path = m_model.At(index);
     if (path.isEmpty())
         return;
+    // Another file starts at its first page.
+    if (path != m_shownPath) {
+        m_nPage = 1;
+        m_nPages = 0;
+        m_loader->SetPage(QString(), 0);
+    }
     // Whichever way the picture comes out, the user is told where they are.
     const auto flash = qScopeGuard([this] { FlashInfo(); });
     m_bDragging = false;
@@ -90,7 +96,8 @@ void CPreviewDlg::ShowImage(int index)
     viewwork::Picture picture;
     if (!m_loader->Take(path, picture)) {
         WaitCursor wait;
-        if (!m_bPreview) {
+        // A first look is of the first page only.
+        if (!m_bPreview && m_nPage == 1) {
             const viewgeom::Size screen = m_screen;
             viewwork::FirstLook look =
                 viewwork::DecodeFirstLook(path.toStdString(), m_bAutoOrient, m_view.fullSize, screen);
@@ -112,7 +119,19 @@ void CPreviewDlg::ShowImage(int index)
         if (!picture.image)
             picture = m_loader->Wait(path);
     }
+    m_nPages = picture.pages;
     UsePicture(picture, false);
+}
+
+bool CPreviewDlg::TurnPage(int delta)
+{
+    const int page = m_nPage + delta;
+    if (m_bOutputMode || m_nPages < 2 || page < 1 || page > m_nPages || m_model.Current() != m_shownPath)
+        return false;
+    m_nPage = page;
+    m_loader->SetPage(m_shownPath, page);
+    ShowImage(m_model.Index());
+    return true;
 }
 
 std::uint32_t CPreviewDlg::AnimationShown(const CxImage &img) const
@@ -216,8 +235,10 @@ void CPreviewDlg::FlashInfo()
         percent = IsError() ? -1 : 100; // an animation and the output show at their own size
     else if (m_pImage && m_pImage->IsValid() && m_natural.width > 0)
         percent = int(std::lround(100.0 * m_rcImage.Width() / m_natural.width));
-    m_info->Flash(QFileInfo(m_model.Current()).fileName(),
-                  CViewerInfo::Where(m_model.Index(), m_model.Count(), percent));
+    QString where = CViewerInfo::Where(m_model.Index(), m_model.Count(), percent);
+    if (m_nPages > 1 && !m_bOutputMode)
+        where += QStringLiteral("   ") + tr("第 %1/%2 页").arg(m_nPage).arg(m_nPages);
+    m_info->Flash(QFileInfo(m_model.Current()).fileName(), where);
 }
 
 void CPreviewDlg::LayoutDecoded(bool keepView)

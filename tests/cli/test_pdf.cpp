@@ -2,15 +2,13 @@
 // rendered at the DPI asked or at the resize's size, --pages, the page
 // names, the documents refused, and the pages of a TIFF.
 #include "tests/cli/batch_process.h"
+#include "tests/pdf_maker.h"
 #include "tests/test_support.h"
 
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <gtest/gtest.h>
-
-#include <cairo-pdf.h>
-#include <cairo.h>
 
 #include <cstdlib>
 #include <string>
@@ -20,27 +18,10 @@ using namespace testsupport;
 
 namespace {
 
-struct Page {
-    double width, height; // points
-    double r, g, b;
-};
+using Page = PdfPage;
 
 // Page 1: 72 x 36 points red, 2: 144 x 72 green, 3: 36 x 72 blue.
 const std::vector<Page> kThreePages = {{72, 36, 1, 0, 0}, {144, 72, 0, 1, 0}, {36, 72, 0, 0, 1}};
-
-void MakePdf(const std::string &path, const std::vector<Page> &pages)
-{
-    cairo_surface_t *surface = cairo_pdf_surface_create(path.c_str(), pages[0].width, pages[0].height);
-    cairo_t *cr = cairo_create(surface);
-    for (const Page &p : pages) {
-        cairo_pdf_surface_set_size(surface, p.width, p.height);
-        cairo_set_source_rgb(cr, p.r, p.g, p.b);
-        cairo_paint(cr);
-        cairo_show_page(cr);
-    }
-    cairo_destroy(cr);
-    cairo_surface_destroy(surface);
-}
 
 QString Q(const std::string &s)
 {

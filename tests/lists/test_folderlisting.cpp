@@ -1,8 +1,10 @@
 // Listing a folder: which files, their order, placeholder rows at once,
 // thumbnails and captions from the loader, and a listing that changes while
 // the loader runs.
-#include "tests/lists/lists_fixture.h"
+#include "imaging/thumbnail.h"
 #include "tests/dng_maker.h"
+#include "tests/lists/lists_fixture.h"
+#include "tests/pdf_maker.h"
 
 #include <QDir>
 #include <QFile>
@@ -212,3 +214,37 @@ TEST_F(ListsTest, ViewStartsAtTheMarkedFileAndDoubleClickAsksForIt)
 }
 
 } // namespace
+
+// A document of several pages carries a badge with its count over its
+// card's corner and a line in its tooltip; the caption keeps its two lines.
+TEST_F(ListsTest, DocumentsOfSeveralPagesShowTheirCount)
+{
+    const testsupport::PdfPage red{144, 108, 1, 0, 0};
+    testsupport::MakePdf(scratch.Path("a.pdf"), {red, red, red});
+    testsupport::MakePdf(scratch.Path("b.pdf"), {red});
+    WritePicture(scratch.Path("c.png"), 80, 60);
+    lists->ListFolder(Dir());
+    ASSERT_TRUE(WaitLoaded());
+    ASSERT_EQ(folder->count(), 3);
+    const QImage shot = folder->viewport()->grab().toImage();
+    const int pages[] = {3, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        const QListWidgetItem &row = *folder->item(i);
+        EXPECT_EQ(row.text().count('\n'), 1) << i;
+        EXPECT_EQ(row.data(FolderListCtrl::PagesRole).toInt(), pages[i]) << i;
+        EXPECT_EQ(FolderListCtrl::ToolTipOf(row), pages[i] ? row.text() + "\n3 页" : row.text()) << i;
+        // The badge is dark over the picture; the red page has nothing dark.
+        const QRect cell = folder->visualItemRect(&row);
+        int dark = 0;
+        for (int y = cell.top(); y < cell.top() + kThumbHeight; ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                dark += qRed(shot.pixel(x, y)) < 120 && qGreen(shot.pixel(x, y)) < 120 ? 1 : 0;
+        if (i < 2) {
+            EXPECT_EQ(dark > 20, pages[i] > 1) << i << " dark pixels: " << dark;
+        }
+    }
+    const QRect icon(0, 0, kThumbWidth, kThumbHeight);
+    const QRect badge = FolderListCtrl::BadgeRect(icon, folder->fontMetrics(), 1234);
+    EXPECT_TRUE(icon.contains(badge)) << badge.x() << "," << badge.y() << " " << badge.width();
+    EXPECT_TRUE(FolderListCtrl::BadgeRect(icon, folder->fontMetrics(), 1).isEmpty());
+}

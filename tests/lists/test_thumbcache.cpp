@@ -4,6 +4,7 @@
 #include "lists/thumbcache.h"
 #include "lists/thumbnailloader.h"
 #include "tests/lists/lists_fixture.h"
+#include "tests/pdf_maker.h"
 
 #include <QDir>
 #include <QImageReader>
@@ -361,3 +362,45 @@ TEST_F(ListsTest, ThumbnailCacheOnlyWhenItsSettingAndUprightPhotosAllowIt)
 }
 
 } // namespace
+
+// A document's pages are counted where its card is made, kept in the card's
+// Thumb::Document::Pages key and read back from it; a picture gets no key.
+// A PDF's card is its first page.
+TEST(ThumbCacheLoader, DocumentsKeepTheirPagesWithTheirCard)
+{
+    testsupport::ScratchDir dir;
+    const std::string root = dir.Path("cache/thumbnails");
+    const CThumbCache cache(root);
+    const testsupport::PdfPage red{144, 108, 1, 0, 0}, green{72, 72, 0, 1, 0};
+    struct Row {
+        const char *name;
+        int type;
+        int pages; // of the made document; 0 for a picture
+    } rows[] = {{"three.pdf", CXIMAGE_FORMAT_PDF, 3},
+                {"one.pdf", CXIMAGE_FORMAT_PDF, 1},
+                {"p.png", CXIMAGE_FORMAT_PNG, 0}};
+    for (const Row &row : rows) {
+        const std::string path = dir.Path(row.name);
+        std::vector<testsupport::PdfPage> pages(std::size_t(row.pages), green);
+        if (row.pages > 0) {
+            pages[0] = red;
+            testsupport::MakePdf(path, pages);
+        } else
+            WritePicture(path, 80, 60);
+        Backdate(path);
+        ThumbKey key;
+        ASSERT_TRUE(CThumbCache::KeyOf(path, key));
+        for (const char *pass : {"decoded", "cached"}) {
+            const std::vector<LoaderResult> results = RunLoader(path, row.type, root);
+            ASSERT_EQ(results.size(), 1u) << row.name << pass;
+            EXPECT_TRUE(results[0].valid) << row.name << pass;
+            EXPECT_EQ(results[0].pages, row.pages) << row.name << pass;
+            if (row.pages > 0) {
+                EXPECT_EQ(results[0].thumb.pixel(48, 36), qRgb(255, 0, 0)) << row.name << pass;
+            }
+        }
+        EXPECT_EQ(HasText(cache.NormalPath(key.uri), "Thumb::Document::Pages", QString::number(row.pages)),
+                  row.pages > 0)
+            << row.name;
+    }
+}

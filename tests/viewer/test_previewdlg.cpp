@@ -1,3 +1,4 @@
+#include "tests/pdf_maker.h"
 #include "tests/viewer/viewer_fixture.h"
 #include "viewer/viewerinfo.h"
 
@@ -551,5 +552,50 @@ TEST(ViewerInfo, EachNameIsElidedOnlyWhenTheBoxCannotHoldIt)
                     shown.endsWith(QStringLiteral("end.png   ") + where));
         EXPECT_LT(shown.size(), info.GetText().size());
         EXPECT_LE(info.fontMetrics().horizontalAdvance(shown), info.width() - 24);
+    }
+}
+
+// Ctrl+Page Down/Up turn a document's pages, stopping at its first and last;
+// Page Down/Up still move between files, and each file starts at its first
+// page. The info line names the page only for a document of several.
+TEST_F(ViewerTest, CtrlPageKeysTurnTheDocumentsPages)
+{
+    const std::string pdf = m_dir.Path("d.pdf");
+    testsupport::MakePdf(pdf, {{72, 36, 1, 0, 0}, {144, 72, 0, 1, 0}, {36, 72, 0, 0, 1}});
+    m_files << QString::fromStdString(pdf) << Pattern("e.png", 40, 30);
+    CPreviewDlg &dlg = Open(0);
+    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255);
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        int index, page, pages;
+        QRgb colour; // of the page; 0 for the picture
+    } steps[] = {
+        {Qt::Key_unknown, {}, 0, 1, 3, red},
+        {Qt::Key_PageUp, Qt::ControlModifier, 0, 1, 3, red},
+        {Qt::Key_PageDown, Qt::ControlModifier, 0, 2, 3, green},
+        {Qt::Key_PageDown, Qt::ControlModifier, 0, 3, 3, blue},
+        {Qt::Key_PageDown, Qt::ControlModifier, 0, 3, 3, blue},
+        {Qt::Key_PageUp, Qt::ControlModifier, 0, 2, 3, green},
+        {Qt::Key_PageDown, {}, 1, 1, 1, 0},
+        {Qt::Key_PageDown, Qt::ControlModifier, 1, 1, 1, 0},
+        {Qt::Key_PageUp, {}, 0, 1, 3, red},
+    };
+    for (const Step &st : steps) {
+        if (st.key != Qt::Key_unknown)
+            Key(st.key, st.mods);
+        const QString where = QString::number(st.index) + "/" + QString::number(st.page);
+        EXPECT_EQ(dlg.GetIndex(), st.index) << where.toStdString();
+        EXPECT_EQ(dlg.GetPage(), st.page) << where.toStdString();
+        EXPECT_EQ(dlg.GetPageCount(), st.pages) << where.toStdString();
+        const QString text = dlg.GetInfo()->GetText();
+        if (st.pages > 1) {
+            EXPECT_TRUE(text.endsWith(QString("第 %1/3 页").arg(st.page))) << text.toStdString();
+            const QImage shown = dlg.GetImage().ToQImage();
+            EXPECT_EQ(shown.pixel(shown.width() / 2, shown.height() / 2) & 0xffffff, st.colour & 0xffffff)
+                << where.toStdString();
+        } else {
+            EXPECT_FALSE(text.contains("页")) << text.toStdString();
+        }
     }
 }
