@@ -2,6 +2,7 @@
 // at the size the caller asks for. Every decode loads its own document:
 // Poppler's objects are not shared between threads.
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/rendersize.h"
 #include "imaging/codecs/probes.h"
 
 #include <poppler-qt6.h>
@@ -88,28 +89,6 @@ bool OwnSize(const QSizeF &points, int dpi, int &width, int &height)
     return cxcodec::FitsPixelLimits(width, height);
 }
 
-// The size to render at: the render rule's (any size), else the hint's when
-// smaller than the page's own, the page's shape kept.
-void RenderSize(const cxcodec::DecodeRequest &req, int ownW, int ownH, double &w, double &h)
-{
-    w = ownW;
-    h = ownH;
-    int hintW = 0, hintH = 0;
-    bool anySize = false;
-    if (req.renderRule) {
-        req.renderRule(ownW, ownH, hintW, hintH);
-        anySize = hintW > 0 || hintH > 0;
-    }
-    if (!anySize)
-        req.Hint(ownW, ownH, 1, hintW, hintH);
-    if (hintW <= 0 && hintH <= 0)
-        return;
-    const double scale = std::max(double(std::max(hintW, 0)) / ownW, double(std::max(hintH, 0)) / ownH);
-    if (!anySize && scale >= 1)
-        return;
-    w = std::max(1.0, std::ceil(ownW * scale - 1e-6));
-    h = std::max(1.0, std::ceil(ownH * scale - 1e-6));
-}
 
 bool TakeRendered(const QImage &rendered, CxImage &out)
 {
@@ -169,7 +148,7 @@ bool DecodePdf(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     if (!OwnSize(points, dpi, ownW, ownH))
         return RefuseImage(out, "the page's size is over the picture limits");
     double w = 0, h = 0;
-    RenderSize(req, ownW, ownH, w, h);
+    cxcodec::RenderSize(req, ownW, ownH, w, h);
     if (!FitsPixelLimits((long long)std::min(w, 1e12), (long long)std::min(h, 1e12)))
         return RefuseImage(out, "the size to render the page at is over the picture limits");
     if (req.cancel && req.cancel->load())

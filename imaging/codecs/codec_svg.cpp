@@ -3,6 +3,7 @@
 // sees it: Qt's renderer loads the files an <image> names, so a reference to
 // anything but the document itself or a data: URI refuses the file.
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/rendersize.h"
 #include "imaging/codecs/probes.h"
 
 #include <QByteArray>
@@ -365,30 +366,6 @@ bool OwnSize(const Drawing &d, QSvgRenderer &renderer, int dpi, int &width, int 
     return cxcodec::FitsPixelLimits(width, height);
 }
 
-// The size to render at: covering the size the steps after want (the
-// render rule's, any size), else the hint's when that is smaller than the
-// drawing's own; the drawing's shape kept.
-void RenderSize(const cxcodec::DecodeRequest &req, int ownW, int ownH, double &w, double &h)
-{
-    w = ownW;
-    h = ownH;
-    int hintW = 0, hintH = 0;
-    bool anySize = false;
-    if (req.renderRule) {
-        req.renderRule(ownW, ownH, hintW, hintH);
-        anySize = hintW > 0 || hintH > 0;
-    }
-    if (!anySize)
-        req.Hint(ownW, ownH, 1, hintW, hintH);
-    if (hintW <= 0 && hintH <= 0)
-        return;
-    const double scale = std::max(double(std::max(hintW, 0)) / ownW, double(std::max(hintH, 0)) / ownH);
-    if (!anySize && scale >= 1)
-        return;
-    // Where one side meets its hint exactly, rounding must not add a pixel.
-    w = std::max(1.0, std::ceil(ownW * scale - 1e-6));
-    h = std::max(1.0, std::ceil(ownH * scale - 1e-6));
-}
 
 // The rendered premultiplied pixels into the picture, 24 bits with alpha
 // where any pixel is not opaque.
@@ -419,6 +396,31 @@ bool TakeRendered(const QImage &canvas, CxImage &out)
 } // namespace
 
 namespace cxcodec {
+
+// The size to render at: covering the size the steps after want (the
+// render rule's, any size), else the hint's when that is smaller than the
+// drawing's own; the drawing's shape kept.
+void RenderSize(const DecodeRequest &req, int ownW, int ownH, double &w, double &h)
+{
+    w = ownW;
+    h = ownH;
+    int hintW = 0, hintH = 0;
+    bool anySize = false;
+    if (req.renderRule) {
+        req.renderRule(ownW, ownH, hintW, hintH);
+        anySize = hintW > 0 || hintH > 0;
+    }
+    if (!anySize)
+        req.Hint(ownW, ownH, 1, hintW, hintH);
+    if (hintW <= 0 && hintH <= 0)
+        return;
+    const double scale = std::max(double(std::max(hintW, 0)) / ownW, double(std::max(hintH, 0)) / ownH);
+    if (!anySize && scale >= 1)
+        return;
+    // Where one side meets its hint exactly, rounding must not add a pixel.
+    w = std::max(1.0, std::ceil(ownW * scale - 1e-6));
+    h = std::max(1.0, std::ceil(ownH * scale - 1e-6));
+}
 
 bool IsSvg(const std::uint8_t *data, std::size_t size)
 {
