@@ -217,7 +217,12 @@ void DocumentRun::Write(const std::stop_token &stop)
     {
         // Helpers prepare pages ahead; they are taken, and added, in order.
         const int workers = m_resources.Workers();
-        PrepareAhead ahead(m_job, workers > 1 ? workers : 0, 16 * workers, stop, m_resources);
+        // A JPEG taken as it is is never decoded: its bytes are the page.
+        const CConvertJob job = m_job;
+        PrepareAhead ahead(m_job, workers > 1 ? workers : 0, 16 * workers, stop, m_resources,
+                           [&job](int index, CxImage &image, const std::stop_token &s) {
+                               return PrepareForDocument(job, index, image, s);
+                           });
         for (int i = 0; i < count && writer.Error().empty(); ++i) {
             if (stop.stop_requested())
                 return; // the temporary file goes with file

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -668,6 +669,38 @@ PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, c
 PreparedFile PlanOne(const CConvertJob &job, int index);
 
 } // namespace
+
+PreparedFile PrepareForDocument(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+{
+    constexpr std::size_t kMostBytes = std::size_t(1) << 31;
+    const auto started = std::chrono::steady_clock::now();
+    PreparedFile r;
+    if (TagsNameFiles(job) || !BeginFile(job, index, r) || r.sourceType != CXIMAGE_FORMAT_JPG ||
+        r.outType != CXIMAGE_FORMAT_JPG || PlanFor(job, index, r) != DecodePlan::PlainCopy)
+        return PrepareFile(job, index, image, stop);
+    if (!r.bytes.data) {
+        std::string read;
+        CxIOFile in;
+        if (!in.Open(job.GetFile(index).c_str(), "rb") || !in.ReadAll(read, kMostBytes) || read.empty())
+            return PrepareFile(job, index, image, stop);
+        r.bytes.data.reset(static_cast<std::uint8_t *>(std::malloc(read.size())));
+        if (!r.bytes.data)
+            return PrepareFile(job, index, image, stop);
+        std::memcpy(r.bytes.data.get(), read.data(), read.size());
+        r.bytes.size = read.size();
+    }
+    ImageHeader header;
+    if (!ProbeImageHeader(r.bytes.data.get(), r.bytes.size, header) || header.type != CXIMAGE_FORMAT_JPG ||
+        !JpegRunsWhole(r.bytes.data.get(), r.bytes.size))
+        return PrepareFile(job, index, image, stop); // decoded, to say what is wrong
+    r.kind = PreparedFile::Kind::Copy;
+    r.frames = 1;
+    r.width = job.m_bAutoRotate ? header.UprightWidth() : header.width;
+    r.height = job.m_bAutoRotate ? header.UprightHeight() : header.height;
+    r.microseconds =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+    return r;
+}
 
 PreparedFile PlanFile(const CConvertJob &job, int index)
 {

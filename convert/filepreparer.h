@@ -81,6 +81,11 @@ long long DecodeCount();
 // Never reports anything.
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop);
 
+// For a document that takes a JPEG's bytes as its page: a JPEG the job
+// would copy as it is, read and its structure checked but never decoded;
+// any other file as PrepareFile.
+PreparedFile PrepareForDocument(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop);
+
 // What PrepareFile would make of the file, from its headers alone: Copy,
 // Encoded (bytes left empty), Skipped or NotLoaded, with the output's size
 // for the names that tell it. Nothing is decoded or written.

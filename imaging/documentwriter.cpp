@@ -140,8 +140,9 @@ struct DocumentWriter::Impl {
     SurfacePtr pdf;                              // made with the first page's size
     std::optional<cxcodec::TiffPages> tiff;
 
-    // One PDF page: surface drawn at place.
-    bool PdfPage(cairo_surface_t *picture, int w, int h, std::string &error)
+    // One PDF page: a w x h picture drawn at its place from a surface of
+    // surfaceW x surfaceH.
+    bool PdfPage(cairo_surface_t *picture, int w, int h, int surfaceW, int surfaceH, std::string &error)
     {
         const PagePlace place = PlacePicture(w, h, layout);
         if (!pdf) {
@@ -153,7 +154,7 @@ struct DocumentWriter::Impl {
         }
         cairo_t *cr = cairo_create(pdf.get());
         cairo_translate(cr, place.x, place.y);
-        cairo_scale(cr, place.width / w, place.height / h);
+        cairo_scale(cr, place.width / surfaceW, place.height / surfaceH);
         cairo_set_source_surface(cr, picture, 0, 0);
         cairo_paint(cr);
         cairo_show_page(cr);
@@ -199,7 +200,8 @@ bool DocumentWriter::AddPicture(const CxImage &picture)
             m_error = m_impl->tiff->Error();
     } else {
         const SurfacePtr surface = PictureSurface(picture);
-        ok = surface && m_impl->PdfPage(surface.get(), picture.GetWidth(), picture.GetHeight(), m_error);
+        ok = surface && m_impl->PdfPage(surface.get(), picture.GetWidth(), picture.GetHeight(), picture.GetWidth(),
+                                             picture.GetHeight(), m_error);
         if (!surface)
             m_error = std::strerror(ENOMEM);
     }
@@ -227,9 +229,12 @@ bool DocumentWriter::AddEncoded(const std::uint8_t *data, std::size_t size, cons
         picture.SetJpegQuality(settings.GetJpegQuality());
         return AddPicture(picture);
     }
-    // cairo writes the bytes as the image's DCTDecode data; the surface's
-    // pixels are never touched, so never paged in.
-    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, header.width, header.height));
+    // cairo writes the bytes as the image's DCTDecode data, at the size
+    // they give, and a PDF draws every image into a unit square: a surface
+    // of one pixel carrying them draws the same page. One of the picture's
+    // size would be copied whole when destroyed, as the document still
+    // holds a snapshot of it.
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
     auto *copy = static_cast<unsigned char *>(std::malloc(size));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS || !copy) {
         std::free(copy);
@@ -243,7 +248,7 @@ bool DocumentWriter::AddEncoded(const std::uint8_t *data, std::size_t size, cons
         m_error = std::strerror(ENOMEM);
         return false;
     }
-    const bool ok = m_impl->PdfPage(surface.get(), header.width, header.height, m_error);
+    const bool ok = m_impl->PdfPage(surface.get(), header.width, header.height, 1, 1, m_error);
     m_pages += ok;
     return ok;
 }

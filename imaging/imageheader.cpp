@@ -172,3 +172,40 @@ int CountPages(const char *filename)
     return type == CXIMAGE_FORMAT_PDF ? cxcodec::CountPdfPages(data, bytes.size())
                                       : cxcodec::CountTiffPages(data, bytes.size(), 10000);
 }
+
+bool JpegRunsWhole(const std::uint8_t *data, std::size_t size)
+{
+    if (!data || size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return false;
+    const auto standalone = [](std::uint8_t m) { return m == 0x01 || (m >= 0xD0 && m <= 0xD7); };
+    bool scanned = false;
+    std::size_t at = 2;
+    while (at + 1 < size) {
+        if (data[at] != 0xFF)
+            return false;
+        const std::uint8_t marker = data[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        at += 2;
+        if (marker == 0xD9)
+            return scanned;
+        if (standalone(marker))
+            continue;
+        if (at + 2 > size)
+            return false;
+        const std::size_t length = std::size_t(data[at]) << 8 | data[at + 1];
+        if (length < 2 || length > size - at)
+            return false;
+        at += length;
+        if (marker != 0xDA)
+            continue;
+        scanned = true;
+        // The entropy-coded data: up to the next marker that is neither a
+        // stuffed zero nor a restart.
+        while (at + 1 < size && !(data[at] == 0xFF && data[at + 1] != 0 && !standalone(data[at + 1])))
+            ++at;
+    }
+    return false;
+}

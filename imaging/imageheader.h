@@ -27,6 +27,11 @@ struct ImageHeader {
 bool ProbeImageHeader(const char *filename, ImageHeader &header);
 bool ProbeImageHeader(const std::uint8_t *data, std::size_t size, ImageHeader &header);
 
+// Whether a JPEG's segments run whole from its start to its end marker,
+// with at least one scan between: a file cut short or garbled between its
+// markers fails. Nothing is decoded.
+bool JpegRunsWhole(const std::uint8_t *data, std::size_t size);
+
 // The type the file's first bytes say, as Load would find it, reading no
 // more than those: for a plan that needs no more of the headers. 0 when the
 // file cannot be read or its bytes name no format (a format recognised only

@@ -111,6 +111,16 @@ TEST(Combine, EveryOutputIsAPageInListOrder)
                   .exitCode,
               0);
     EXPECT_EQ(ReadFileBytes(s.Path("img-000.jpg")), ReadFileBytes(s.Src("a.jpg")));
+    // ...drawn over the whole page: at 72 dpi the page is the picture.
+    ASSERT_EQ(Tool("pdftoppm", {"-r", "72", "-f", "1", "-l", "1", "-png", "-singlefile", QString::fromStdString(doc),
+                                "page1"},
+                   QString::fromStdString(s.dir.Root()))
+                  .exitCode,
+              0);
+    CxImage drawn, source;
+    ASSERT_TRUE(drawn.Load(s.Path("page1.png").c_str(), CXIMAGE_FORMAT_PNG));
+    ASSERT_TRUE(source.Load(s.Src("a.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    EXPECT_GT(Psnr(drawn, source), 20.0); // poppler smooths the textured picture
     // The PNG's page is drawn losslessly.
     const Result list = Tool("pdfimages", {"-list", QString::fromStdString(doc)});
     EXPECT_NE(list.out.find("jpeg"), std::string::npos) << list.out;

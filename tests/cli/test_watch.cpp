@@ -1,13 +1,17 @@
 // velmora-batch --watch as a user runs it: a child process stopped with
 // SIGTERM (or killed), files arriving while it runs.
+#include "cli/folderwatch.h"
 #include "tests/cli/batch_process.h"
 #include "tests/test_support.h"
 
 #include <QProcess>
 
+#include <algorithm>
+
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -336,6 +340,55 @@ TEST(Watch, ConfigFileNamesFolderPresetAndDestinationWithSpaces)
               {"--watch-config", QString::fromStdString(s.Path("w.conf")), "--format", "png"});
     ASSERT_TRUE(s.Has("out dir/a b.png"));
     s.Stop();
+}
+
+// More events than the kernel queues: the queue overflows, and the files
+// whose events were lost are found by the rescan that follows.
+TEST(Watch, OverflowedEventQueueIsMadeGoodByARescan)
+{
+    int queued = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queued;
+    if (queued <= 0 || queued > 100000)
+        GTEST_SKIP() << "max_queued_events is " << queued;
+    ScratchDir dir;
+    FolderWatch watch({dir.Root(), false, {}, 0.05});
+    std::string error;
+    ASSERT_TRUE(watch.Start(error)) << error;
+    // Each file queues a create and a close-write.
+    const int files = queued / 2 + 500;
+    for (int i = 0; i < files; ++i) {
+        const int fd = ::open(dir.Path("f" + std::to_string(i) + ".png").c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    std::vector<std::string> ready;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        ASSERT_TRUE(watch.Wait(-1, ready, error)) << error;
+        std::sort(ready.begin(), ready.end());
+        ready.erase(std::unique(ready.begin(), ready.end()), ready.end());
+        if (int(ready.size()) >= files)
+            break;
+    }
+    EXPECT_EQ(int(ready.size()), files);
+}
+
+// The inotify watch limit of a user namespace of our own, set below the
+// folders to watch: the run stops at once with the limit to raise.
+TEST(Watch, TooFewInotifyWatchesIsAClearError)
+{
+    if (RunBatch({"-Ur", "sh", "-c", "echo 3 > /proc/sys/user/max_inotify_watches"}, {}, "unshare").exitCode != 0)
+        GTEST_SKIP() << "no user namespaces here";
+    ScratchDir dir;
+    std::string folder = dir.Path("in");
+    for (int depth = 0; depth < 6; ++depth, folder += "/d")
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const Result r = RunBatch({"-Ur", "sh", "-c", "echo 3 > /proc/sys/user/max_inotify_watches && exec \"$0\" \"$@\"",
+                               VELMORA_BATCH_EXE, "--watch", QString::fromStdString(dir.Path("in")), "-r"},
+                              dir.Root(), "unshare", {"XDG_STATE_HOME=" + QString::fromStdString(dir.Path("state"))});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("too few inotify watches"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("/proc/sys/fs/inotify/max_user_watches"), std::string::npos) << r.err;
 }
 
 } // namespace

@@ -61,3 +61,28 @@ TEST(ImageHeader, DamagedOrForeignFilesAreRefused)
     EXPECT_FALSE(ProbeImageHeader(dir.Path("").c_str(), h)); // a folder
     EXPECT_EQ(ProbeImageType(dir.Path("").c_str()), 0u);
 }
+
+// A JPEG taken into a document as it is: whole from its start to its end
+// marker, at least one scan, nothing garbled between the segments.
+TEST(ImageHeader, JpegRunsWholeOnlyWhenItsSegmentsDo)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(MakeTexturedImage(40, 30).Save(dir.Path("a.jpg").c_str(), CXIMAGE_FORMAT_JPG));
+    const std::vector<std::uint8_t> whole = ReadFileBytes(dir.Path("a.jpg"));
+    ASSERT_GT(whole.size(), 200u);
+    const auto cut = [&](std::size_t n) { return std::vector<std::uint8_t>(whole.begin(), whole.end() - long(n)); };
+    std::vector<std::uint8_t> garbled = whole, noScan = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0xFF, 0xD9};
+    garbled[4] = 0x00; // the first segment's length: runs on into pixels
+    garbled[5] = 0x03;
+    std::vector<std::uint8_t> filled = whole;
+    filled.insert(filled.begin() + 2, {0xFF, 0xFF}); // fill bytes before a marker are allowed
+    const struct {
+        std::vector<std::uint8_t> bytes;
+        bool whole;
+    } rows[] = {
+        {whole, true}, {filled, true}, {cut(2), false}, {cut(whole.size() / 2), false},
+        {garbled, false}, {noScan, false}, {{0xFF, 0xD8}, false}, {{}, false},
+    };
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(JpegRunsWhole(rows[i].bytes.data(), rows[i].bytes.size()), rows[i].whole) << "row " << i;
+}
