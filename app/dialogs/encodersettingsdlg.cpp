@@ -12,6 +12,7 @@
 #include <QFormLayout>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
@@ -84,7 +85,10 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int e
     m_extCase->setCurrentIndex(extCase >= 0 && extCase < 3 ? extCase : 0);
 
     auto *layout = new QVBoxLayout(this);
-    // A group per format; the chosen format's alone when there is one.
+    // A group per format; the chosen format's alone when there is one. All
+    // of them stand in two columns, so the dialog fits a low screen.
+    auto *formats = new QGridLayout;
+    int groups = 0;
     const auto group = [&](std::uint32_t format, const char *title,
                            std::initializer_list<std::pair<QString, QWidget *>> rows) {
         if (m_type != 0 && m_type != format) {
@@ -96,7 +100,8 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int e
         auto *form = new QFormLayout(box);
         for (const auto &[label, widget] : rows)
             label.isEmpty() ? form->addRow(widget) : form->addRow(label, widget);
-        layout->addWidget(box);
+        formats->addWidget(box, groups / 2, groups % 2);
+        ++groups;
     };
     group(CXIMAGE_FORMAT_JPG, "JPEG", {{QString(), m_jpegProgressive}, {tr("色度抽样:"), m_jpegSubsampling}});
     group(CXIMAGE_FORMAT_PNG, "PNG", {{tr("压缩级别:"), m_pngLevel}});
@@ -104,6 +109,7 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int e
     group(CXIMAGE_FORMAT_WEBP, "WebP", {{tr("压缩力度:"), m_webpEffort}, {QString(), m_webpLossless}});
     group(CXIMAGE_FORMAT_AVIF, "AVIF", {{tr("速度:"), m_avifSpeed}});
     group(CXIMAGE_FORMAT_JXL, "JPEG XL", {{tr("压缩力度:"), m_jxlEffort}});
+    layout->addLayout(formats);
     // What every output has, whatever its format.
     auto *common = new QFormLayout;
     common->addRow(tr("分辨率 (DPI):"), m_dpi);
