@@ -340,8 +340,8 @@ In Nautilus, right-click files: they are in the Scripts submenu.</translation>
         <translation>Default</translation>
     </message>
     <message>
-        <source>渲染分辨率 (SVG):</source>
-        <translation>Render resolution (SVG):</translation>
+        <source>渲染分辨率 (SVG、PDF):</source>
+        <translation>Render resolution (SVG, PDF):</translation>
     </message>
     <message>
         <source>合并为一个文档</source>

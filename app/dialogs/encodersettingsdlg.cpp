@@ -114,7 +114,7 @@ CEncoderSettingsDlg::CEncoderSettingsDlg(const CEncoderSettings &settings, int e
     auto *common = new QFormLayout;
     common->addRow(tr("分辨率 (DPI):"), m_dpi);
     common->addRow(tr("扩展名:"), m_extCase);
-    common->addRow(tr("渲染分辨率 (SVG):"), m_renderDpi);
+    common->addRow(tr("渲染分辨率 (SVG、PDF):"), m_renderDpi);
     layout->addLayout(common);
     layout->addWidget(MakeSizeLimitGroup(limit));
     layout->addLayout(MakeDocumentRows(document));
