@@ -189,6 +189,10 @@ BUILD=$build "$root/bench/documents.sh" || echo "bench: the documents' figures c
 echo
 BUILD=$build "$root/bench/combine.sh" || echo "bench: the one-document figures could not be taken" >&2
 
+# Large pictures at full size and fitted, against vips.
+echo
+BUILD=$build "$root/bench/large.sh" || echo "bench: the large pictures' figures could not be taken" >&2
+
 # The viewer on the largest photos, on a full-HD screen of Xvfb's.
 echo
 mapfile -t largest < <(ls -S "$big"/* | head -6)
