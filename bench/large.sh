@@ -46,7 +46,7 @@ timed() {
   if /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/err.txt"; then
     cat "$work/time.txt"
   else
-    echo "fail $(tail -1 "$work/err.txt" | tr -s ' ' | cut -c1-60)"
+    echo "fail $(grep -v '^$' "$work/err.txt" | tail -1 | sed 's/.*: //' | cut -c1-60)"
   fi
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
