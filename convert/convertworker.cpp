@@ -17,7 +17,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 std::string AbsolutePath(const std::string &path);
@@ -82,7 +85,12 @@ ConvertWorker::Step ConvertWorker::ConvertAll(int count, const std::stop_token &
     // One worker prepares each file itself when it comes to it; more
     // prepare ahead, within a window of files each.
     const int helpers = m_workers > 1 && !m_dryRun ? m_workers : 0;
-    PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop, m_resources);
+    // Large outputs wait on disk, not in memory, until they are written.
+    const CConvertJob job = m_job;
+    PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop, m_resources,
+                       [&job](int index, CxImage &image, const std::stop_token &s) {
+                           return PrepareFileSpooling(job, index, image, s, kSpoolAbove);
+                       });
     for (int i = 0; i < count; ++i) {
         if (stop.stop_requested())
             return Step::Stop;
@@ -122,13 +130,42 @@ std::int64_t FileSize(const std::string &path)
     return stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : 0;
 }
 
+// A spooled output is copied from its temporary file a piece at a time.
+bool WriteSpooled(int fd, std::size_t size, CxFile &file)
+{
+    constexpr std::size_t kPiece = std::size_t(1) << 20;
+    const std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[kPiece]);
+    if (!piece)
+        return false;
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::pread(fd, piece.get(), std::min(kPiece, size - done), off_t(done));
+        if (n <= 0 || file.Write(piece.get(), 1, std::size_t(n)) != std::size_t(n))
+            return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
 WriteResult StageBytes(const std::string &path, const std::stop_token &stop, const EncodedBytes &bytes,
                        StagedFile &staged, std::string *reason)
 {
     return StageAtomically(
         path, stop,
-        [&](CxFile &file) { return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size; },
+        [&](CxFile &file) {
+            if (bytes.Spooled())
+                return WriteSpooled(bytes.spool.Get(), bytes.size, file);
+            return bytes.size == 0 || file.Write(bytes.data.get(), 1, bytes.size) == bytes.size;
+        },
         staged, reason);
+}
+
+std::string BytesSha256(const EncodedBytes &bytes)
+{
+    std::string hex;
+    std::int64_t size = 0;
+    if (bytes.Spooled())
+        return FdSha256(bytes.spool.Get(), hex, size) ? hex : std::string();
+    return Sha256Hex(bytes.data.get(), bytes.size);
 }
 
 // A journal outlives the working folder it was written in.
@@ -609,7 +646,7 @@ ConvertWorker::Step ConvertWorker::WriteCopy(FileRun &f, const PreparedFile &pre
         StagedFile staged;
         if (StageBytes(outPath, f.stop, bytes, staged, &reason) == WriteResult::Written)
             return Stage(f, std::move(staged), outPath,
-                         m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
+                         m_journal ? BytesSha256(bytes) : std::string(),
                          std::int64_t(bytes.size), prepared.way, FileOutcome::Copied);
         copied = false;
     } else if (outPath != f.path) {
@@ -712,7 +749,7 @@ ConvertWorker::Step ConvertWorker::WriteEncoded(FileRun &f, const PreparedFile &
             break;
         case WriteResult::Written:
             return Stage(f, std::move(staged), outPath,
-                         m_journal ? Sha256Hex(bytes.data.get(), bytes.size) : std::string(),
+                         m_journal ? BytesSha256(bytes) : std::string(),
                          std::int64_t(bytes.size), prepared.way, FileOutcome::Converted);
         }
     }

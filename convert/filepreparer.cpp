@@ -25,10 +25,28 @@
 #include <new>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 void EncodedBytes::Free::operator()(std::uint8_t *p) const
 {
     CxMemFile::FreeBuffer(p);
+}
+
+OwnedFd &OwnedFd::operator=(OwnedFd &&other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+OwnedFd::~OwnedFd()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool IsRegularFile(const std::string &path, std::string *reason)
@@ -162,7 +180,7 @@ void KeepSmallerSource(const CConvertJob &job, const std::string &source, bool s
 // Rows go from the decoder to the encoder as they come. True when r is
 // final; false when the decoder gave the whole picture into image instead.
 bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &image, const CxDecodeRequest &req,
-                const std::stop_token &stop, PreparedFile &r)
+                const std::stop_token &stop, std::size_t spoolAbove, PreparedFile &r)
 {
     const auto prepare = [&](CxImage &picture) {
         r.width = picture.GetWidth();
@@ -173,13 +191,23 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         picture.SetJpegQuality(BYTE(job.m_nQuality));
         picture.SetEncoderSettings(job.m_encoder);
     };
-    CxMemFile mem;
+    // A large output goes to a file in the folder it is written to, so it
+    // can be copied there without leaving the disk.
+    const std::string folder = !job.m_szOutDir.empty() ? job.m_szOutDir
+                               : source.find('/') == std::string::npos
+                                   ? std::string(".")
+                                   : source.substr(0, std::max<std::size_t>(source.rfind('/'), 1));
+    CxSpillFile out(spoolAbove ? folder : std::string(), spoolAbove ? spoolAbove : SIZE_MAX);
+    out.Open();
     ++g_decodes;
-    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, mem, r.reason, req)) {
+    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req)) {
     case cxstream::Outcome::Encoded:
         r.frames = 1;
-        r.bytes.size = std::size_t(mem.Size());
-        r.bytes.data.reset(mem.GetBuffer(true));
+        r.bytes.size = std::size_t(out.Size());
+        if (out.Spilled())
+            r.bytes.spool = OwnedFd(out.TakeFd());
+        else
+            r.bytes.data.reset(out.TakeBuffer());
         r.kind = stop.stop_requested() ? PreparedFile::Kind::Stopped : PreparedFile::Kind::Encoded;
         // Rows go through unresized and undrawn.
         KeepSmallerSource(job, source, true, false, r);
@@ -350,7 +378,8 @@ bool JpegAsPdf(const CConvertJob &job, const std::string &source, PreparedFile &
     return r.bytes.data != nullptr;
 }
 
-PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop,
+                        std::size_t spoolAbove)
 {
     const std::string &source = job.GetFile(index);
     PreparedFile r;
@@ -376,7 +405,7 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
     bool loaded = true;
     switch (plan) {
     case DecodePlan::RowsStreamed:
-        if (StreamRows(job, source, image, req, stop, r))
+        if (StreamRows(job, source, image, req, stop, spoolAbove, r))
             return r;
         break; // the picture came whole
     case DecodePlan::ShrinkWhileDecoding:
@@ -658,12 +687,13 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
     return r;
 }
 
-PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
+PreparedFile PrepareUntimed(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop,
+                            std::size_t spoolAbove)
 {
     if (job.m_sizes.size() > 1)
         return PrepareSizes(job, index, image, stop);
     // One size is the one resize it names.
-    return PrepareOne(job.m_sizes.empty() ? job : job.ForSize(0), index, image, stop);
+    return PrepareOne(job.m_sizes.empty() ? job : job.ForSize(0), index, image, stop, spoolAbove);
 }
 
 PreparedFile PlanOne(const CConvertJob &job, int index);
@@ -752,6 +782,12 @@ PreparedFile PlanOne(const CConvertJob &job, int index)
 
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop)
 {
+    return PrepareFileSpooling(job, index, image, stop, 0);
+}
+
+PreparedFile PrepareFileSpooling(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop,
+                                 std::size_t spoolAbove)
+{
     const auto started = std::chrono::steady_clock::now();
     // A watermark or a tag naming the file gets its own text; the copy
     // shares the list.
@@ -765,7 +801,7 @@ PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, cons
             own = job;
         own->m_metaEdits = TagEditsFor(job, index);
     }
-    PreparedFile r = PrepareUntimed(own ? *own : job, index, image, stop);
+    PreparedFile r = PrepareUntimed(own ? *own : job, index, image, stop, spoolAbove);
     if (own) {
         r.stampText = own->m_szStampText;
         for (PreparedFile &more : r.more)

@@ -15,13 +15,30 @@
 #include <string>
 #include <vector>
 
-// Encoded output bytes, owned.
+// An open file descriptor, owned: closed when it goes.
+class OwnedFd {
+public:
+    OwnedFd() = default;
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    OwnedFd(OwnedFd &&other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    OwnedFd &operator=(OwnedFd &&other) noexcept;
+    ~OwnedFd();
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+// Encoded output bytes, owned: in memory, or (a large output of a run that
+// allows it) size bytes in an unnamed temporary file.
 struct EncodedBytes {
     struct Free {
         void operator()(std::uint8_t *p) const;
     };
     std::unique_ptr<std::uint8_t, Free> data;
     std::size_t size = 0;
+    OwnedFd spool;
+    bool Spooled() const { return spool.Get() >= 0; }
 };
 
 struct PreparedFile {
@@ -80,6 +97,15 @@ long long DecodeCount();
 // size needs, and each size's output is made from a copy of it.
 // Never reports anything.
 PreparedFile PrepareFile(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop);
+
+// PrepareFile for a run that writes its outputs itself: an output encoded
+// as its rows come that grows past spoolAbove bytes is kept in an unnamed
+// temporary file beside where it goes (EncodedBytes::spool), not in memory.
+PreparedFile PrepareFileSpooling(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop,
+                                 std::size_t spoolAbove);
+
+// How large an output a run holds in memory before spooling it to disk.
+inline constexpr std::size_t kSpoolAbove = std::size_t(32) << 20;
 
 // For a document that takes a JPEG's bytes as its page: a JPEG the job
 // would copy as it is, read and its structure checked but never decoded;

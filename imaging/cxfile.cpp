@@ -272,3 +272,134 @@ void CxMemFile::FreeBuffer(std::uint8_t *buffer)
 {
     std::free(buffer);
 }
+
+CxSpillFile::CxSpillFile(std::string folder, std::size_t threshold)
+    : m_folder(std::move(folder)), m_threshold(threshold)
+{
+}
+
+CxSpillFile::~CxSpillFile()
+{
+    Close();
+}
+
+bool CxSpillFile::Open()
+{
+    Close();
+    return m_memory.Open();
+}
+
+bool CxSpillFile::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_pos = m_size = 0;
+    m_failed = false;
+    return m_memory.Close();
+}
+
+int CxSpillFile::TakeFd()
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    m_pos = m_size = 0;
+    return fd;
+}
+
+bool CxSpillFile::Spill()
+{
+    m_cannotSpill = true; // one try
+    if (m_folder.empty())
+        return false;
+    const int fd = ::open(m_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const std::uint8_t *data = m_memory.GetBuffer(false);
+    const std::size_t size = std::size_t(m_memory.Size());
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::pwrite(fd, data + done, size - done, off_t(done));
+        if (n <= 0) {
+            ::close(fd);
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    m_pos = m_memory.Tell();
+    m_size = std::int64_t(size);
+    m_fd = fd;
+    m_memory.Close();
+    return true;
+}
+
+std::size_t CxSpillFile::Write(const void *buffer, std::size_t size, std::size_t count)
+{
+    if (!IsOpen() || size == 0 || count > std::numeric_limits<std::size_t>::max() / size)
+        return 0;
+    const std::size_t bytes = size * count;
+    if (m_fd < 0 && !m_cannotSpill && std::size_t(m_memory.Size()) + bytes > m_threshold)
+        Spill();
+    if (m_fd < 0)
+        return m_memory.Write(buffer, size, count);
+    const auto *p = static_cast<const std::uint8_t *>(buffer);
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t n = ::pwrite(m_fd, p + done, bytes - done, off_t(m_pos + std::int64_t(done)));
+        if (n <= 0) {
+            m_failed = true;
+            break;
+        }
+        done += std::size_t(n);
+    }
+    m_pos += std::int64_t(done);
+    m_size = std::max(m_size, m_pos);
+    return done / size;
+}
+
+std::size_t CxSpillFile::Read(void *buffer, std::size_t size, std::size_t count)
+{
+    if (m_fd < 0)
+        return m_memory.Read(buffer, size, count);
+    if (size == 0 || count > std::numeric_limits<std::size_t>::max() / size)
+        return 0;
+    const std::size_t bytes = size * count;
+    auto *p = static_cast<std::uint8_t *>(buffer);
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t n = ::pread(m_fd, p + done, bytes - done, off_t(m_pos + std::int64_t(done)));
+        if (n < 0)
+            m_failed = true;
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    m_pos += std::int64_t(done);
+    return done / size;
+}
+
+bool CxSpillFile::Seek(std::int64_t offset, int origin)
+{
+    if (m_fd < 0)
+        return m_memory.Seek(offset, origin);
+    const std::int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? m_pos : m_size;
+    if (offset < -base)
+        return false;
+    m_pos = base + offset;
+    return true;
+}
+
+std::int64_t CxSpillFile::Tell()
+{
+    return m_fd < 0 ? m_memory.Tell() : m_pos;
+}
+
+std::int64_t CxSpillFile::Size()
+{
+    return m_fd < 0 ? m_memory.Size() : m_size;
+}
+
+bool CxSpillFile::Eof()
+{
+    return m_fd < 0 ? m_memory.Eof() : m_pos >= m_size;
+}
+

@@ -105,3 +105,48 @@ private:
     bool m_failed = false;
     bool m_detached = false;
 };
+
+// A stream written in memory until it passes `threshold` bytes, then moved
+// into an unnamed file in `folder` (O_TMPFILE: nothing of it outlives the
+// process) and written on there, so a large output is never held whole in
+// memory. Where no such file can be made it stays in memory.
+class CxSpillFile final : public CxFile {
+public:
+    CxSpillFile(std::string folder, std::size_t threshold);
+    ~CxSpillFile() override;
+    CxSpillFile(const CxSpillFile &) = delete;
+    CxSpillFile &operator=(const CxSpillFile &) = delete;
+
+    bool Open();
+    bool Close() override;
+    std::size_t Read(void *buffer, std::size_t size, std::size_t count) override;
+    std::size_t Write(const void *buffer, std::size_t size, std::size_t count) override;
+    bool Seek(std::int64_t offset, int origin) override;
+    std::int64_t Tell() override;
+    std::int64_t Size() override;
+    bool Flush() override { return IsOpen(); }
+    bool Eof() override;
+    bool Error() override { return m_failed || m_memory.Error(); }
+    bool IsOpen() const override { return m_fd >= 0 || m_memory.IsOpen(); }
+
+    bool Spilled() const { return m_fd >= 0; }
+    // The written bytes: in memory (as CxMemFile::GetBuffer(true)) when not
+    // spilled, else null.
+    std::uint8_t *TakeBuffer() { return Spilled() ? nullptr : m_memory.GetBuffer(true); }
+    // The file once spilled, handed over to the caller (who closes it); -1
+    // when in memory.
+    int TakeFd();
+
+private:
+    bool Spill();
+
+    const std::string m_folder;
+    const std::size_t m_threshold;
+    CxMemFile m_memory;
+    int m_fd = -1;
+    std::int64_t m_pos = 0;
+    std::int64_t m_size = 0;
+    bool m_cannotSpill = false;
+    bool m_failed = false;
+};
+

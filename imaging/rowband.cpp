@@ -97,7 +97,7 @@ bool Streams(std::uint32_t sourceType, std::uint32_t outType)
 }
 
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,
-                CxImage &image, CxMemFile &out, std::string &reason, const CxDecodeRequest &req)
+                CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req)
 {
     CxRowBand band;
     bool encoded = false;
@@ -109,7 +109,7 @@ Outcome Convert(const char *filename, std::uint32_t outType, const std::function
         try {
             prepare(*picture);
             CxImageAccess::SetFeed(*picture, &band);
-            encoded = out.Open() && picture->Encode(&out, outType) && !out.Error();
+            encoded = out.IsOpen() && picture->Encode(&out, outType) && !out.Error();
             if (!encoded)
                 encodeWhy = *picture->GetLastError() ? picture->GetLastError() : "cannot encode the image";
         } catch (const std::bad_alloc &) {

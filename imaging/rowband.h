@@ -76,10 +76,10 @@ enum class Outcome {
 };
 
 // Decodes filename on this thread as req asks while a second thread
-// encodes it as outType into out. prepare
+// encodes it as outType into out, opened by the caller. prepare
 // runs on the encoding thread before any row is encoded; it may change the
 // picture's metadata and quality, never its pixels.
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,
-                CxImage &image, CxMemFile &out, std::string &reason, const CxDecodeRequest &req = {});
+                CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req = {});
 
 } // namespace cxstream

@@ -352,3 +352,30 @@ TEST(RunJournal, NamesAreKeptExactlyAndOldJournalsArePruned)
     EXPECT_EQ(left.last().toStdString(), QString::asprintf("%020d-1.jsonl", 61).toStdString());  // 62 too old
     qunsetenv("XDG_STATE_HOME");
 }
+
+// An output too large to hold in memory waits in an unnamed file beside
+// where it goes: written whole, nothing else left in the folder, and the
+// journal's checksum of it right, so undo removes it.
+TEST(Undo, AnOutputSpooledToDiskIsWrittenWholeAndUndone)
+{
+    ScratchDir dir;
+    const QStringList env{QString::fromStdString("XDG_STATE_HOME=" + dir.Path("state")),
+                          QString::fromStdString("XDG_DATA_HOME=" + dir.Path("data"))};
+    mkdir(dir.Path("out").c_str(), 0755);
+    CxImage source = MakeTestImage(4000, 3000);
+    ASSERT_TRUE(source.Save(dir.Path("big.png").c_str(), CXIMAGE_FORMAT_PNG));
+    // Stored, not compressed: 36 MB, past what a run holds in memory.
+    const Result run =
+        RunBatch({"--png-level", "0", "--out", "out", "big.png"}, dir.Root(), VELMORA_BATCH_EXE, env);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const QStringList written = Entries(dir.Path("out"));
+    ASSERT_EQ(written.size(), 1) << written.join(' ').toStdString();
+    const std::string output = dir.Path("out/" + written.front().toStdString());
+    EXPECT_GT(ReadFileBytes(output).size(), std::size_t(32) << 20);
+    CxImage back;
+    ASSERT_TRUE(back.Load(output.c_str(), CXIMAGE_FORMAT_PNG));
+    EXPECT_EQ(MaxChannelDiff(back, source), 0);
+    const Result undo = RunBatch({"--undo"}, dir.Root(), VELMORA_BATCH_EXE, env);
+    EXPECT_EQ(undo.exitCode, 0) << undo.out << undo.err;
+    EXPECT_TRUE(Entries(dir.Path("out")).isEmpty());
+}

@@ -342,6 +342,7 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
 
             CxImage image;
             CxMemFile out;
+            ASSERT_TRUE(out.Open());
             std::string reason;
             const auto prepare = [&](CxImage &picture) { picture.SetJpegQuality(BYTE(job.m_nQuality)); };
             const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
+#include <vector>
 
 using namespace codectest;
 using namespace testsupport;
@@ -36,6 +38,55 @@ TEST(CxMemFile, GrowsSeeksAndDetaches)
     EXPECT_EQ(mem.Size(), 11);  // still tells the length
     EXPECT_EQ(mem.Write("x", 1, 1), 0u);
     CxMemFile::FreeBuffer(bytes);
+}
+
+// The same writes, seeks back and reads into memory and into a spill file
+// of a small threshold: the same bytes, the spill file's on disk in a file
+// no folder lists; where no file can be made, in memory.
+TEST(CxSpillFile, SpillsPastItsThresholdAndReadsAndSeeksAsMemoryDoes)
+{
+    ScratchDir dir;
+    const struct {
+        std::string folder;
+        bool spills;
+    } rows[] = {{dir.Root(), true}, {dir.Path("missing"), false}, {"", false}};
+    for (const auto &row : rows) {
+        CxMemFile mem;
+        CxSpillFile spill(row.folder, 1000);
+        ASSERT_TRUE(mem.Open() && spill.Open());
+        for (CxFile *f : {static_cast<CxFile *>(&mem), static_cast<CxFile *>(&spill)}) {
+            std::vector<std::uint8_t> block(700);
+            for (int i = 0; i < 4; ++i) {
+                std::fill(block.begin(), block.end(), std::uint8_t('a' + i));
+                ASSERT_EQ(f->Write(block.data(), 1, block.size()), block.size());
+            }
+            ASSERT_TRUE(f->Seek(10, SEEK_SET));
+            ASSERT_EQ(f->Write("HEADER", 1, 6), 6u);
+            ASSERT_TRUE(f->Seek(-4, SEEK_END));
+            char tail[8] = {};
+            EXPECT_EQ(f->Read(tail, 1, 8), 4u);
+            EXPECT_TRUE(f->Eof());
+            EXPECT_STREQ(tail, "dddd");
+            ASSERT_TRUE(f->Seek(0, SEEK_END));
+            EXPECT_EQ(f->Tell(), 2800);
+        }
+        EXPECT_EQ(spill.Spilled(), row.spills) << row.folder;
+        EXPECT_EQ(spill.Size(), mem.Size());
+        EXPECT_FALSE(spill.Error());
+        std::vector<std::uint8_t> got(2800);
+        if (row.spills) {
+            const int fd = spill.TakeFd();
+            EXPECT_EQ(pread(fd, got.data(), got.size(), 0), 2800);
+            close(fd);
+        } else {
+            std::uint8_t *p = spill.TakeBuffer();
+            ASSERT_NE(p, nullptr);
+            std::memcpy(got.data(), p, got.size());
+            CxMemFile::FreeBuffer(p);
+        }
+        EXPECT_EQ(0, std::memcmp(got.data(), mem.GetBuffer(false), got.size()));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Root()));
 }
 
 TEST(CxMemFile, ReadOnlyViewNeverReadsPastTheEnd)
