@@ -193,11 +193,12 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
     };
     // A large output goes to a file in the folder it is written to, so it
     // can be copied there without leaving the disk.
-    const std::string folder = !job.m_szOutDir.empty() ? job.m_szOutDir
-                               : source.find('/') == std::string::npos
-                                   ? std::string(".")
-                                   : source.substr(0, std::max<std::size_t>(source.rfind('/'), 1));
-    CxSpillFile out(spoolAbove ? folder : std::string(), spoolAbove ? spoolAbove : SIZE_MAX);
+    const std::size_t slash = source.rfind('/');
+    const std::string folder = !spoolAbove                  ? std::string()
+                               : !job.m_szOutDir.empty()     ? job.m_szOutDir
+                               : slash == std::string::npos ? std::string(".")
+                                                            : source.substr(0, std::max<std::size_t>(slash, 1));
+    CxSpillFile out(folder, spoolAbove ? spoolAbove : SIZE_MAX);
     out.Open();
     ++g_decodes;
     switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req)) {

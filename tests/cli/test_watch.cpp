@@ -9,13 +9,15 @@
 #include <algorithm>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/timerfd.h>
+#include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
 
@@ -362,21 +364,29 @@ TEST(Watch, OverflowedEventQueueIsMadeGoodByARescan)
         ASSERT_GE(fd, 0);
         ::close(fd);
     }
-    // Twenty seconds at most: the timer wakes a wait that nothing ends.
-    const int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-    ASSERT_GE(timer, 0);
-    const itimerspec after{{0, 0}, {20, 0}};
-    timerfd_settime(timer, 0, &after, nullptr);
+    // Twenty seconds at most: a wait that nothing ends is woken.
+    const int wake = eventfd(0, EFD_CLOEXEC);
+    ASSERT_GE(wake, 0);
+    std::jthread timer([wake](const std::stop_token &stop) {
+        std::mutex m;
+        std::condition_variable_any cv;
+        std::unique_lock lock(m);
+        cv.wait_for(lock, stop, 20s, [] { return false; });
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
+    });
     std::vector<std::string> ready;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (std::chrono::steady_clock::now() < deadline) {
-        ASSERT_TRUE(watch.Wait(timer, ready, error)) << error;
+        ASSERT_TRUE(watch.Wait(wake, ready, error)) << error;
         std::sort(ready.begin(), ready.end());
         ready.erase(std::unique(ready.begin(), ready.end()), ready.end());
         if (int(ready.size()) >= files)
             break;
     }
-    ::close(timer);
+    timer.request_stop();
+    timer.join();
+    ::close(wake);
     EXPECT_EQ(int(ready.size()), files);
 }
 
