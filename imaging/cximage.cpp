@@ -277,7 +277,7 @@ bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink, const CxDecodeReq
                                         ? FormatByType(DetectFormat(mapped.Data(), mapped.Size()))
                                         : nullptr;
         if (format && format->facts.readsMapped) {
-            const bool ok = DecodeBytes(mapped.Data(), mapped.Size(), sink, req);
+            const bool ok = DecodeBytes(mapped.Data(), mapped.Size(), sink, req, &mapped);
             if (!mapped.Changed())
                 return ok;
             Destroy();
@@ -301,11 +301,12 @@ bool CxImage::Decode(const std::uint8_t *data, std::size_t size, std::uint32_t i
 }
 
 bool CxImage::DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink,
-                          const CxDecodeRequest &asked)
+                          const CxDecodeRequest &asked, const MappedFile *mapped)
 {
     Destroy();
     const std::uint32_t format = data ? DetectFormat(data, size) : CXIMAGE_FORMAT_UNKNOWN;
     cxcodec::DecodeRequest req(asked, sink);
+    req.mapped = mapped;
     req.frame = std::max(0, req.frame);
     req.hintWidth = std::max(0, req.hintWidth);
     req.hintHeight = std::max(0, req.hintHeight);

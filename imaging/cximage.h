@@ -58,7 +58,9 @@
 //    filled in by the decoder: for showing, never for writing. The same
 //    asks for what libjpeg recovers of a JPEG's damaged data.
 //  * Limits. No image is larger than kMaxDimension on a side or kMaxPixels in
-//    all; decoders check this before allocating and fail instead.
+//    all; decoders check this before allocating and fail instead. A picture
+//    whose rows only pass through a band (a RowSink) is never held, so only
+//    its side is limited.
 //
 // Every operation reports failure by returning false (GetLastError() says
 // why); none throws, and a failed operation leaves a valid image unchanged.
@@ -82,6 +84,7 @@
 #include <utility>
 #include <vector>
 
+class MappedFile;
 class QImage;
 class QPainter;
 namespace cxcodec {
@@ -349,7 +352,7 @@ protected:
     bool EncodeWithMetadata(CxFile *file, std::uint32_t imagetype);
     bool DecodeFile(CxFile *file, cxcodec::RowSink *sink, const CxDecodeRequest &req);
     bool DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::RowSink *sink,
-                     const CxDecodeRequest &req);
+                     const CxDecodeRequest &req, const MappedFile *mapped = nullptr);
     // Counter-clockwise quarter turns: 1 left, 2 half, 3 right.
     bool RotateBy(int quarterTurns, CxImage *iDst);
     // The picture turned as orientation (2 to 8) says into iDst (or itself).

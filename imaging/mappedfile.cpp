@@ -1,5 +1,6 @@
 #include "imaging/mappedfile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdint>
@@ -173,4 +174,13 @@ bool MappedFile::Changed() const
     struct stat st;
     return fstat(m_fd, &st) != 0 || std::uintmax_t(st.st_size) != m_size ||
            st.st_mtim.tv_sec != m_modifiedSeconds || st.st_mtim.tv_nsec != m_modifiedNanoseconds;
+}
+
+void MappedFile::Release(const std::uint8_t *at) const
+{
+    if (!m_data || at <= m_data)
+        return;
+    const std::size_t bytes = std::min(std::size_t(at - m_data), m_size) & ~(g_pageSize - 1);
+    if (bytes > 0)
+        madvise(const_cast<std::uint8_t *>(m_data), bytes, MADV_DONTNEED);
 }

@@ -32,6 +32,10 @@ public:
     std::size_t Size() const { return m_size; }
     // A page was lost under the reader, or the file was written since Map.
     bool Changed() const;
+    // The reader is done with the bytes before at: their pages leave this
+    // process's memory (the page cache keeps them; a later read maps them
+    // again), so a file read front to back never makes it large.
+    void Release(const std::uint8_t *at) const;
 
 private:
     // The length mapped for a file of size bytes: its pages and one of zeros.

@@ -8,6 +8,7 @@
 #include "imaging/codecs/jpegcoefficients.h"
 #include "imaging/colourprofile.h"
 #include "imaging/cxmetadata.h"
+#include "imaging/mappedfile.h"
 #include "imaging/testhooks.h"
 
 #include <algorithm>
@@ -403,8 +404,6 @@ void PrepareOutput(JpegDecoder &d, CxImage &out, const cxcodec::DecodeRequest &r
     j_decompress_ptr cinfo = &d.cinfo;
     plan.w = int(cinfo->output_width);
     plan.h = int(cinfo->output_height);
-    if (!cxcodec::FitsPixelLimits(plan.w, plan.h))
-        Fail(cinfo, "image too large");
     // Rows may go to a sink as they come: not for a turned or CMYK picture.
     const bool mayStream =
         req.rows && !plan.coarse && !plan.cmyk && (plan.orientation == 1 || !req.autoOrient);
@@ -413,6 +412,9 @@ void PrepareOutput(JpegDecoder &d, CxImage &out, const cxcodec::DecodeRequest &r
     const int bpp = plan.grey ? 8 : 24;
     plan.band =
         mayStream ? req.rows->Begin(plan.w, plan.h, bpp, CXIMAGE_FORMAT_JPG, out.GetMetadata()) : nullptr;
+    // Rows that pass through a band are never held together.
+    if (!plan.band && !cxcodec::FitsPixelLimits(plan.w, plan.h))
+        Fail(cinfo, "image too large");
     // Every row is written below, or the decode fails.
     if (plan.band) {
         CxImageAccess::SetMetadata(*plan.band, out.GetMetadata());
@@ -488,6 +490,9 @@ void ReadRowsToSink(JpegDecoder &d, const cxcodec::DecodeRequest &req, const Jpe
         if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
             Fail(cinfo, "truncated JPEG");
         req.rows->Filled(line);
+        // Nothing of the picture is held, so neither is the file read.
+        if (req.mapped && line % 64 == 63)
+            req.mapped->Release(cinfo->src->next_input_byte);
     }
 }
 

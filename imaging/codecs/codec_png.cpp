@@ -226,7 +226,8 @@ void ReadPngInfo(PngReader &r, PngPlan &plan)
     int interlace = 0;
     png_get_IHDR(png, info, &plan.width, &plan.height, &plan.depth, &plan.colorType, &interlace, nullptr,
                  nullptr);
-    if (std::int64_t(plan.width) * std::int64_t(plan.height) > CxImage::kMaxPixels)
+    // The pixel limit is checked once it is known whether rows stream.
+    if (plan.width > png_uint_32(CxImage::kMaxDimension) || plan.height > png_uint_32(CxImage::kMaxDimension))
         png_error(png, "image too large");
     // Deflate packs at most about 1032 bytes into one, so a header that
     // promises far more pixels than the data could hold is refused before
@@ -352,6 +353,9 @@ CxImage &PrepareImage(PngReader &r, CxImage &out, PngPlan &plan)
     plan.band =
         streamed ? r.sink->Begin(width, height, plan.bpp, CXIMAGE_FORMAT_PNG, out.GetMetadata()) : nullptr;
     CxImage &img = plan.band ? *plan.band : out;
+    // Rows that pass through a band are never held together.
+    if (!plan.band && !cxcodec::FitsPixelLimits(width, height))
+        png_error(png, "image too large");
     // Every row is written below (interlaced passes together cover each pixel).
     if (!plan.band && !CxImageAccess::CreateForDecode(out, width, height, plan.bpp, CXIMAGE_FORMAT_PNG))
         png_error(png, "out of memory");

@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+class MappedFile;
+
 namespace cxcodec {
 
 // Where a decoder that reads its rows top to bottom may put them as they
@@ -65,6 +67,9 @@ struct DecodeRequest : CxDecodeRequest {
     // cut-off file accepted (acceptTruncated) ends with its last row that
     // arrived repeated, as a whole decode shows it.
     RowSink *rows = nullptr;
+    // The mapping the bytes lie in, when they are a file's (null for bytes
+    // in memory): a decoder reading front to back may release what it read.
+    const MappedFile *mapped = nullptr;
 
     // The hint for a picture stored storedW x storedH with the recorded
     // orientation, in stored terms: callers speak of the picture as they
@@ -271,6 +276,9 @@ bool EncodePcx(const CxImage &img, CxFile &file);
 bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why = nullptr);
 bool EncodePng(const CxImage &img, CxFile &file);
 bool EncodeTiff(const CxImage &img, CxFile &file);
+// Whether a band picture (rows arriving as they are decoded) can be written
+// as TIFF: not a paletted one with a transparent entry.
+bool TiffWritesBand(const CxImage &img);
 bool EncodeGif(const CxImage &img, CxFile &file); // one frame, no loop extension
 // Lossy at img.GetJpegQuality(), lossless at 100; alpha kept.
 bool EncodeWebp(const CxImage &img, CxFile &file, std::string *why = nullptr);
@@ -334,7 +342,10 @@ struct CxImageAccess {
     // of the pixel operations may be used on it.
     static bool CreateBand(CxImage &img, int width, int height, int bpp, std::uint32_t type, int rows)
     {
-        if (rows < 1 || !img.CheckSize(width, height) || !img.CreateImage(width, std::min(rows, height), bpp, type, false))
+        // Only the band is held: the picture may pass the pixel limit, never
+        // the side's.
+        if (rows < 1 || !img.CheckSize(width, std::min(rows, height)) || height > CxImage::kMaxDimension ||
+            !img.CreateImage(width, std::min(rows, height), bpp, type, false))
             return false;
         img.m_bandRows = std::min(rows, height);
         img.m_height = img.m_srcHeight = height;
