@@ -100,12 +100,17 @@ Outcome Convert(const char *filename, std::uint32_t outType, const std::function
                 CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req)
 {
     CxRowBand band;
-    bool encoded = false;
+    bool encoded = false, declined = false;
     std::string encodeWhy;
     const auto encode = [&] {
         CxImage *picture = band.WaitBegun();
         if (!picture)
             return;
+        if (outType == CXIMAGE_FORMAT_TIF && !cxcodec::TiffWritesBand(*picture)) {
+            declined = true;
+            band.Abandon();
+            return;
+        }
         try {
             prepare(*picture);
             CxImageAccess::SetFeed(*picture, &band);
@@ -141,6 +146,14 @@ Outcome Convert(const char *filename, std::uint32_t outType, const std::function
     const std::string decodeWhy = image.GetLastError();
     band.Close();
     encoder.join();
+    // A picture the encoder cannot take row by row comes whole.
+    if (declined) {
+        if (!image.Load(filename, CXIMAGE_FORMAT_UNKNOWN, req)) {
+            reason = image.GetLastError();
+            return Outcome::DecodeFailed;
+        }
+        return Outcome::Whole;
+    }
     if (loaded && image.IsValid())
         return Outcome::Whole;
     if (!loaded && !band.AbandonedFirst()) {

@@ -78,11 +78,6 @@ struct MemSource {
     std::uint64_t pos;
 };
 
-struct MemSink {
-    std::vector<std::uint8_t> bytes;
-    std::uint64_t pos = 0;
-};
-
 // New position for a seek, or false when it would be negative or absurd.
 // libtiff passes offsets unsigned; a backwards relative seek arrives wrapped.
 bool SeekTarget(std::uint64_t pos, std::uint64_t size, toff_t off, int whence, std::uint64_t &target)
@@ -148,48 +143,46 @@ int CloseNothing(thandle_t)
     return 0;
 }
 
-tmsize_t SinkRead(thandle_t h, void *buf, tmsize_t n)
+// An output file as libtiff's stream, the TIFF beginning where the file
+// stood when it was opened.
+struct FileStream {
+    CxFile *file;
+    std::int64_t base;
+    std::uint64_t written = 0;
+};
+
+tmsize_t StreamRead(thandle_t h, void *buf, tmsize_t n)
 {
-    auto *s = static_cast<MemSink *>(h);
-    if (n <= 0 || s->pos >= s->bytes.size())
-        return 0;
-    const std::uint64_t k = std::min<std::uint64_t>(std::uint64_t(n), s->bytes.size() - s->pos);
-    std::memcpy(buf, s->bytes.data() + s->pos, std::size_t(k));
-    s->pos += k;
-    return tmsize_t(k);
+    auto *s = static_cast<FileStream *>(h);
+    return n > 0 ? tmsize_t(s->file->Read(buf, 1, std::size_t(n))) : 0;
 }
 
-tmsize_t SinkWrite(thandle_t h, void *buf, tmsize_t n)
+tmsize_t StreamWrite(thandle_t h, void *buf, tmsize_t n)
 {
-    auto *s = static_cast<MemSink *>(h);
-    if (n < 0)
+    auto *s = static_cast<FileStream *>(h);
+    if (n < 0 || s->file->Write(buf, 1, std::size_t(n)) != std::size_t(n))
         return -1;
-    const std::uint64_t end = s->pos + std::uint64_t(n);
-    if (end > s->bytes.size()) {
-        try {
-            s->bytes.resize(std::size_t(end));  // also zero-fills any gap left by a seek
-        } catch (const std::bad_alloc &) {
-            return -1;
-        }
-    }
-    std::memcpy(s->bytes.data() + s->pos, buf, std::size_t(n));
-    s->pos = end;
+    s->written += std::uint64_t(n);
     return n;
 }
 
-toff_t SinkSeek(thandle_t h, toff_t off, int whence)
+toff_t StreamSeek(thandle_t h, toff_t off, int whence)
 {
-    auto *s = static_cast<MemSink *>(h);
-    std::uint64_t target;
-    if (!SeekTarget(s->pos, s->bytes.size(), off, whence, target))
+    auto *s = static_cast<FileStream *>(h);
+    // A backwards relative seek arrives wrapped: as a signed offset, it is one.
+    if (whence == SEEK_SET && off > toff_t(INT64_MAX / 2))
         return toff_t(-1);
-    s->pos = target;
-    return target;
+    const bool moved = whence == SEEK_SET ? s->file->Seek(s->base + std::int64_t(off), SEEK_SET)
+                                          : s->file->Seek(std::int64_t(off), whence);
+    const std::int64_t at = moved ? s->file->Tell() : -1;
+    return at >= s->base ? toff_t(at - s->base) : toff_t(-1);
 }
 
-toff_t SinkSize(thandle_t h)
+toff_t StreamSize(thandle_t h)
 {
-    return static_cast<MemSink *>(h)->bytes.size();
+    auto *s = static_cast<FileStream *>(h);
+    const std::int64_t size = s->file->Size();
+    return size >= s->base ? toff_t(size - s->base) : 0;
 }
 
 struct TiffCloser {
@@ -886,7 +879,11 @@ bool WriteRows(TIFF *tif, const CxImage &img, Kind kind, int bits, std::uint64_t
     std::vector<std::uint8_t> row;
     if (!Allocate(row, std::max<std::uint64_t>(rowBytes, std::uint64_t(w) * 4)))
         return false;
+    // A band picture's rows are taken one at a time as they arrive.
+    cxcodec::RowFeed *const feed = CxImageAccess::Feed(img);
     for (int y = 0; y < h; ++y) {
+        if (feed && !feed->Arrived(y))
+            return false;
         switch (kind) {
         case Kind::Rgba:
             cxcodec::RowToRGBA(img, y, row.data());
@@ -1050,20 +1047,33 @@ int CountTiffPages(const std::uint8_t *data, std::size_t size, int limit)
     return pages;
 }
 
+bool TiffWritesBand(const CxImage &img)
+{
+    // Whether a transparent entry is used decides how a paletted page is
+    // written, which only the whole picture can tell.
+    return img.GetBpp() == 24 || img.GetTransIndex() < 0;
+}
+
 bool EncodeTiff(const CxImage &img, CxFile &file)
 {
-    if (!img.IsValid())
+    if (!img.IsValid() || (CxImageAccess::IsBand(img) && !TiffWritesBand(img)))
         return false;
-    MemSink sink;
+    // Written straight into the file, which need not fit in memory; past
+    // what a classic TIFF's offsets reach, as BigTIFF (never a picture
+    // small enough to be held whole).
+    const std::uint64_t rawBytes = std::uint64_t(img.GetWidth()) * std::uint64_t(img.GetHeight()) * 4;
+    const bool big = rawBytes + rawBytes / 4 + (std::uint64_t(16) << 20) >= (std::uint64_t(1) << 32);
+    FileStream stream{&file, file.Tell()};
+    if (stream.base < 0)
+        return false;
     TiffMessages messages;
     {
-        TiffPtr tif(OpenTiff("w", &sink, SinkRead, SinkWrite, SinkSeek, SinkSize, NoMap, &messages));
+        TiffPtr tif(OpenTiff(big ? "w8" : "w", &stream, StreamRead, StreamWrite, StreamSeek, StreamSize, NoMap,
+                             &messages));
         if (!tif || !WritePage(tif.get(), img))
             return false;
     }
-    if (messages.error[0] || sink.bytes.empty())
-        return false;
-    return file.Write(sink.bytes.data(), 1, sink.bytes.size()) == sink.bytes.size();
+    return !messages.error[0] && !file.Error() && stream.written > 0;
 }
 
 }  // namespace cxcodec
