@@ -149,6 +149,23 @@ bool WriteSpooled(int fd, std::size_t size, CxFile &file)
 WriteResult StageBytes(const std::string &path, const std::stop_token &stop, const EncodedBytes &bytes,
                        StagedFile &staged, std::string *reason)
 {
+    // A spooled output already lies on the disk, unnamed: given a name
+    // beside its target it is staged without a copy, where the two share a
+    // file system.
+    if (bytes.Spooled()) {
+        AtomicFileWriter linked;
+        if (linked.BeginLinked(path, bytes.spool.Get())) {
+            if (stop.stop_requested()) {
+                linked.Abort();
+                return WriteResult::Stopped;
+            }
+            if (linked.Stage(staged))
+                return WriteResult::Written;
+            if (reason)
+                *reason = linked.Error();
+            return WriteResult::Failed;
+        }
+    }
     return StageAtomically(
         path, stop,
         [&](CxFile &file) {

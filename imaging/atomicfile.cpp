@@ -14,6 +14,22 @@
 
 namespace {
 
+// The process's umask, read without changing it (other threads may be
+// creating files); -1 where the kernel does not say.
+mode_t ProcessUmask()
+{
+    FILE *status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return mode_t(-1);
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status))
+        found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    return found && mask <= 0777 ? mode_t(mask) : mode_t(-1);
+}
+
 std::string FolderOf(const std::string &path)
 {
     const std::size_t slash = path.rfind('/');
@@ -149,6 +165,38 @@ AtomicFileWriter::~AtomicFileWriter()
 
 bool AtomicFileWriter::Begin(const std::string &target)
 {
+    // Opening with 0666 lets the process umask decide a new file's bits,
+    // without touching the umask (other threads may be creating files).
+    return BeginWith(target, [](const std::string &temp) {
+        return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    });
+}
+
+bool AtomicFileWriter::BeginLinked(const std::string &target, int fd)
+{
+    const mode_t mask = ProcessUmask();
+    if (fd < 0 || mask == mode_t(-1))
+        return Fail("no file to link");
+    // The bits a file opened as Begin opens it would get (an existing
+    // target's are set after, as there).
+    if (::fchmod(fd, 0666 & ~mask) != 0)
+        return Fail();
+    return BeginWith(target, [fd](const std::string &temp) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            return -1;
+        const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (own < 0) {
+            const int error = errno;
+            unlink(temp.c_str());
+            errno = error;
+        }
+        return own;
+    });
+}
+
+bool AtomicFileWriter::BeginWith(const std::string &target, const std::function<int(const std::string &)> &make)
+{
     Abort();
     m_errno = 0;
     m_why.clear();
@@ -165,8 +213,6 @@ bool AtomicFileWriter::Begin(const std::string &target)
 
     const std::string folder = FolderOf(m_final);
     const std::string name = m_final.substr(folder.size());
-    // Opening with 0666 lets the process umask decide a new file's bits,
-    // without touching the umask (other threads may be creating files).
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const unsigned n = counter.fetch_add(1);
@@ -174,7 +220,7 @@ bool AtomicFileWriter::Begin(const std::string &target)
         // destination; a run removes the ones left by processes that died.
         std::string temp = folder + "." + name.substr(0, 150) + ".part-" + TemporaryHost() + "-" +
                            std::to_string(getpid()) + "-" + std::to_string(n);
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = make(temp);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;

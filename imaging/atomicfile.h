@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,11 @@ public:
     // file's permission bits are kept, a new file gets the usual ones. False
     // when the folder cannot take the file or the target is a folder.
     bool Begin(const std::string &target);
+    // As Begin, but the temporary file is the unnamed file fd (opened with
+    // O_TMPFILE, its bytes written already) given a name, on the target's
+    // file system: nothing is copied. False (another file system, no link
+    // allowed) leaves fd as it was; Begin then copies.
+    bool BeginLinked(const std::string &target, int fd);
     FILE *Stream() const { return m_fp; }
     // Flushes the data to the disk, closes and renames over the target, then
     // flushes the folder. False (a failed write or data flush) leaves the
@@ -88,6 +94,10 @@ public:
 private:
     // Notes errno (or why) as the failure's cause; always false.
     bool Fail(const char *why = nullptr);
+    // Begin and BeginLinked: the target checked, then make(temp) tried on
+    // fresh temporary names until one is free; make gives a descriptor to
+    // adopt, or -1 with errno.
+    bool BeginWith(const std::string &target, const std::function<int(const std::string &)> &make);
 
     int m_errno = 0;
     std::string m_why;

@@ -354,7 +354,8 @@ TEST(RunJournal, NamesAreKeptExactlyAndOldJournalsArePruned)
 }
 
 // An output too large to hold in memory waits in an unnamed file beside
-// where it goes: written whole, nothing else left in the folder, and the
+// where it goes, then is named there: written whole, with a new file's
+// permission bits, nothing else left in the folder, and the
 // journal's checksum of it right, so undo removes it.
 TEST(Undo, AnOutputSpooledToDiskIsWrittenWholeAndUndone)
 {
@@ -372,6 +373,12 @@ TEST(Undo, AnOutputSpooledToDiskIsWrittenWholeAndUndone)
     ASSERT_EQ(written.size(), 1) << written.join(' ').toStdString();
     const std::string output = dir.Path("out/" + written.front().toStdString());
     EXPECT_GT(ReadFileBytes(output).size(), std::size_t(32) << 20);
+    // Named where it lay rather than copied, it has a new file's bits.
+    struct stat st;
+    ASSERT_EQ(stat(output.c_str(), &st), 0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     CxImage back;
     ASSERT_TRUE(back.Load(output.c_str(), CXIMAGE_FORMAT_PNG));
     EXPECT_EQ(MaxChannelDiff(back, source), 0);
