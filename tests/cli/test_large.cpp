@@ -1,0 +1,244 @@
+// Pictures far larger than the memory a run may take: their rows stream from
+// the decoder to the encoder, the output waits in an unnamed file, and a run
+// killed meanwhile leaves nothing behind.
+#include "imaging/codecs/codecs.h"
+#include "imaging/cximage.h"
+#include "tests/cli/batch_process.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <cstring>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+
+extern char **environ;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMORA_MEASURES_MEMORY 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMORA_MEASURES_MEMORY 0
+#endif
+#endif
+#ifndef VELMORA_MEASURES_MEMORY
+#define VELMORA_MEASURES_MEMORY 1
+#endif
+
+namespace {
+
+using namespace testsupport;
+
+constexpr int kSide = 60000;
+
+// Row y's pixel x: flat grey but for a ramp at the left, the same on every row.
+std::uint8_t Pixel(int x)
+{
+    return x < 256 ? std::uint8_t(x) : 128;
+}
+
+void PutBe32(std::string &out, std::uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(char(v >> shift));
+}
+
+void PutChunk(std::string &png, const char *type, const char *data, std::size_t size)
+{
+    PutBe32(png, std::uint32_t(size));
+    const std::size_t at = png.size();
+    png.append(type, 4);
+    png.append(data, size);
+    PutBe32(png, std::uint32_t(crc32(0, reinterpret_cast<const Bytef *>(png.data() + at), uInt(size + 4))));
+}
+
+// A width x height 8-bit grey PNG made in a moment however large: one row is
+// deflated once, flushed to a byte boundary with nothing to refer back to,
+// and those bytes repeated for every row.
+std::vector<std::uint8_t> FlatPng(int width, int height)
+{
+    std::string raw(1, '\0'); // filter: none
+    for (int x = 0; x < width; ++x)
+        raw.push_back(char(Pixel(x)));
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string row(deflateBound(&z, uLong(raw.size())) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef *>(raw.data());
+    z.avail_in = uInt(raw.size());
+    z.next_out = reinterpret_cast<Bytef *>(row.data());
+    z.avail_out = uInt(row.size());
+    EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+    row.resize(row.size() - z.avail_out);
+    deflateEnd(&z);
+
+    const uLong rowAdler = adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef *>(raw.data()), uInt(raw.size()));
+    uLong adler = adler32(0, nullptr, 0);
+    std::string stream("\x78\xDA", 2);
+    stream.reserve(row.size() * std::size_t(height) + 8);
+    for (int y = 0; y < height; ++y) {
+        stream += row;
+        adler = adler32_combine(adler, rowAdler, z_off_t(raw.size()));
+    }
+    stream.append("\x03\x00", 2); // a final empty block
+    PutBe32(stream, std::uint32_t(adler));
+
+    std::string png("\x89PNG\r\n\x1a\n", 8);
+    std::string ihdr;
+    PutBe32(ihdr, std::uint32_t(width));
+    PutBe32(ihdr, std::uint32_t(height));
+    ihdr.append("\x08\x00\x00\x00\x00", 5);
+    PutChunk(png, "IHDR", ihdr.data(), ihdr.size());
+    constexpr std::size_t kIdat = std::size_t(1) << 20;
+    for (std::size_t at = 0; at < stream.size(); at += kIdat)
+        PutChunk(png, "IDAT", stream.data() + at, std::min(kIdat, stream.size() - at));
+    PutChunk(png, "IEND", "", 0);
+    return {png.begin(), png.end()};
+}
+
+// Takes a decode's rows one by one and checks each against Pixel.
+class RowChecker final : public cxcodec::RowSink {
+public:
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &) override
+    {
+        width_ = width;
+        height_ = height;
+        return CxImageAccess::CreateBand(band_, width, height, bpp, type, 4) ? &band_ : nullptr;
+    }
+    bool Room(int) override { return true; }
+    void Filled(int y) override
+    {
+        const BYTE *row = band_.GetBits(y);
+        const bool paletted = band_.GetBpp() == 8;
+        for (int x = 0; x < width_ && wrong_ == 0; x += 97) {
+            const int grey = paletted ? band_.GetPaletteColor(row[x]).rgbRed : row[x * 3];
+            if (grey != Pixel(x))
+                wrong_ = y + 1;
+        }
+        rows_ = y + 1;
+    }
+    int width_ = 0, height_ = 0, rows_ = 0, wrong_ = 0;
+
+private:
+    CxImage band_;
+};
+
+struct Spawned {
+    int status = -1;
+    long peakKb = 0;
+};
+
+// Runs velmora-batch in folder, as RunBatch does, and reports its peak
+// resident memory. onStart, when given, is called with its process id while
+// it runs.
+Spawned SpawnBatch(const std::vector<std::string> &args, const std::string &folder,
+                   const std::function<void(pid_t)> &onStart = nullptr)
+{
+    std::vector<std::string> all{VELMORA_BATCH_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    pid_t pid = -1;
+    Spawned s;
+    const int started = posix_spawn(&pid, VELMORA_BATCH_EXE, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (started != 0)
+        return s;
+    if (onStart)
+        onStart(pid);
+    rusage usage{};
+    if (wait4(pid, &s.status, 0, &usage) == pid)
+        s.peakKb = usage.ru_maxrss;
+    return s;
+}
+
+// Whether pid holds an unnamed file (O_TMPFILE) made in folder.
+bool HoldsUnnamedFileIn(pid_t pid, const std::string &folder)
+{
+    std::error_code ec;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto &entry : std::filesystem::directory_iterator(fds, ec)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+        if (!ec && target.rfind(folder + "/#", 0) == 0 && target.find("(deleted)") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// A 60,000 x 60,000 picture (3.6 gigapixels, far past what may be held
+// whole) converts at full size within a small, fixed amount of memory, and
+// every row of the output is the source's.
+TEST(LargePictures, AFarLargerPictureConvertsInBoundedMemory)
+{
+#if !VELMORA_MEASURES_MEMORY
+    GTEST_SKIP() << "the sanitizer's allocator keeps memory of its own";
+#endif
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.Path("huge.png"), FlatPng(kSide, kSide)));
+    mkdir(dir.Path("out").c_str(), 0755);
+    const Spawned run = SpawnBatch({"--jobs", "1", "--png-level", "1", "--out", "out", "huge.png"}, dir.Root());
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+    EXPECT_LT(run.peakKb, 256 * 1024);
+    const QStringList written = Entries(dir.Path("out"));
+    ASSERT_EQ(written, QStringList{"huge.png"});
+
+    RowChecker rows;
+    CxImage reader;
+    EXPECT_TRUE(reader.LoadRows(dir.Path("out/huge.png").c_str(), rows));
+    EXPECT_EQ(rows.width_, kSide);
+    EXPECT_EQ(rows.height_, kSide);
+    EXPECT_EQ(rows.rows_, kSide);
+    EXPECT_EQ(rows.wrong_, 0) << "first wrong row: " << rows.wrong_ - 1;
+
+    // Held whole, as a turn needs it, the same picture is refused.
+    const Result turned =
+        RunBatch({"--rotate", "90", "--out", "out", "--overwrite", "overwrite", "huge.png"}, dir.Root());
+    EXPECT_NE(turned.exitCode, 0);
+    EXPECT_NE(turned.err.find("image too large"), std::string::npos) << turned.err;
+}
+
+// Killed while a large output is being written, a run leaves the old file as
+// it was and no temporary file beside it: the output waits in an unnamed file
+// until it is whole.
+TEST(LargePictures, AKilledRunLeavesTheOldFileAndNoTemporary)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.Path("huge.png"), FlatPng(kSide, kSide / 4)));
+    mkdir(dir.Path("out").c_str(), 0755);
+    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+    ASSERT_TRUE(WriteFileBytes(dir.Path("out/huge.png"), old));
+    bool seen = false;
+    const std::string out = dir.Path("out");
+    // Stored, not compressed: gigabytes to write, which the kill interrupts.
+    const Spawned run = SpawnBatch({"--png-level", "0", "--out", "out", "--overwrite", "overwrite", "huge.png"},
+                                   dir.Root(), [&](pid_t pid) {
+                                       const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                                       while (!(seen = HoldsUnnamedFileIn(pid, out)) &&
+                                              std::chrono::steady_clock::now() < end)
+                                           std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                       kill(pid, SIGKILL);
+                                   });
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(WIFSIGNALED(run.status));
+    EXPECT_EQ(Entries(out), QStringList{"huge.png"});
+    EXPECT_EQ(ReadFileBytes(dir.Path("out/huge.png")), old);
+}
