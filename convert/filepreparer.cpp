@@ -25,6 +25,7 @@
 #include <new>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 void EncodedBytes::Free::operator()(std::uint8_t *p) const
@@ -177,11 +178,30 @@ void KeepSmallerSource(const CConvertJob &job, const std::string &source, bool s
     r.way = FileWay::Kept;
 }
 
+// The fewest bytes a width x height picture can take as outType: exactly
+// its samples uncompressed; flat colour packs deflate about a thousand to
+// one, a JPEG about a hundred.
+std::uint64_t LeastEncodedBytes(const CxImage &picture, std::uint32_t outType, const CEncoderSettings &settings)
+{
+    const std::uint64_t pixels = std::uint64_t(picture.GetWidth()) * std::uint64_t(picture.GetHeight());
+    const std::uint64_t samples = pixels * (picture.GetBpp() != 24 ? 1 : picture.AlphaIsValid() ? 4 : 3);
+    if (outType == CXIMAGE_FORMAT_TIF && settings.m_nTifCompression == TIFCOMPRESS_NONE)
+        return samples;
+    return outType == CXIMAGE_FORMAT_JPG ? pixels / 100 : samples / 1032;
+}
+
 // Rows go from the decoder to the encoder as they come. True when r is
 // final; false when the decoder gave the whole picture into image instead.
 bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &image, const CxDecodeRequest &req,
                 const std::stop_token &stop, std::size_t spoolAbove, PreparedFile &r)
 {
+    // A large output goes to a file in the folder it is written to, so it
+    // can be named there without leaving the disk.
+    const std::size_t slash = source.rfind('/');
+    const std::string folder = !spoolAbove                  ? std::string()
+                               : !job.m_szOutDir.empty()     ? job.m_szOutDir
+                               : slash == std::string::npos ? std::string(".")
+                                                            : source.substr(0, std::max<std::size_t>(slash, 1));
     const auto prepare = [&](CxImage &picture) {
         r.width = picture.GetWidth();
         r.height = picture.GetHeight();
@@ -190,14 +210,14 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         // palette as it is.
         picture.SetJpegQuality(BYTE(job.m_nQuality));
         picture.SetEncoderSettings(job.m_encoder);
+        // A picture that cannot fit on the disk it goes to fails before its
+        // first row rather than when the disk is full.
+        struct statvfs fs;
+        if (!folder.empty() && statvfs(folder.c_str(), &fs) == 0 &&
+            LeastEncodedBytes(picture, r.outType, job.m_encoder) > std::uint64_t(fs.f_bavail) * fs.f_frsize)
+            return std::string(QT_TRANSLATE_NOOP("FileRecord", "not enough free space in the output folder"));
+        return std::string();
     };
-    // A large output goes to a file in the folder it is written to, so it
-    // can be copied there without leaving the disk.
-    const std::size_t slash = source.rfind('/');
-    const std::string folder = !spoolAbove                  ? std::string()
-                               : !job.m_szOutDir.empty()     ? job.m_szOutDir
-                               : slash == std::string::npos ? std::string(".")
-                                                            : source.substr(0, std::max<std::size_t>(slash, 1));
     CxSpillFile out(folder, spoolAbove ? spoolAbove : SIZE_MAX);
     out.Open();
     ++g_decodes;

@@ -96,7 +96,7 @@ bool Streams(std::uint32_t sourceType, std::uint32_t outType)
     return source && output && source->facts.rowsIn != RowDecoding::Whole && output->facts.rowsOut;
 }
 
-Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,
+Outcome Convert(const char *filename, std::uint32_t outType, const std::function<std::string(CxImage &)> &prepare,
                 CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req)
 {
     CxRowBand band;
@@ -112,7 +112,11 @@ Outcome Convert(const char *filename, std::uint32_t outType, const std::function
             return;
         }
         try {
-            prepare(*picture);
+            encodeWhy = prepare(*picture);
+            if (!encodeWhy.empty()) {
+                band.Abandon();
+                return;
+            }
             CxImageAccess::SetFeed(*picture, &band);
             encoded = out.IsOpen() && picture->Encode(&out, outType) && !out.Error();
             if (!encoded)

@@ -78,8 +78,9 @@ enum class Outcome {
 // Decodes filename on this thread as req asks while a second thread
 // encodes it as outType into out, opened by the caller. prepare
 // runs on the encoding thread before any row is encoded; it may change the
-// picture's metadata and quality, never its pixels.
-Outcome Convert(const char *filename, std::uint32_t outType, const std::function<void(CxImage &)> &prepare,
+// picture's metadata and quality, never its pixels, and gives the reason
+// the picture is not to be encoded at all (EncodeFailed), or "".
+Outcome Convert(const char *filename, std::uint32_t outType, const std::function<std::string(CxImage &)> &prepare,
                 CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req = {});
 
 } // namespace cxstream

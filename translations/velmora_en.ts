@@ -1437,6 +1437,10 @@ A / in the template makes folders below the destination.</translation>
         <source>the crop leaves nothing of the picture</source>
         <translation>the crop leaves nothing of the picture</translation>
     </message>
+    <message>
+        <source>not enough free space in the output folder</source>
+        <translation>not enough free space in the output folder</translation>
+    </message>
 </context>
 <context>
     <name>FolderListCtrl</name>

@@ -242,3 +242,23 @@ TEST(LargePictures, AKilledRunLeavesTheOldFileAndNoTemporary)
     EXPECT_EQ(Entries(out), QStringList{"huge.png"});
     EXPECT_EQ(ReadFileBytes(dir.Path("out/huge.png")), old);
 }
+
+// An output that cannot fit in the free space where it goes fails at once,
+// saying so, and leaves nothing there (a small file system of its own, in a
+// namespace of the test's).
+TEST(LargePictures, AnOutputLargerThanTheFreeSpaceFailsBeforeItsFirstRow)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.Path("huge.png"), FlatPng(kSide, kSide / 4)));
+    mkdir(dir.Path("small").c_str(), 0755);
+    // What is left in the small file system is listed before it goes.
+    const std::string script = "mount -t tmpfs -o size=8m none small || exit 77; " + std::string(VELMORA_BATCH_EXE) +
+                               " --format tif --tif-compression none --out small huge.png; rc=$?; "
+                               "echo left: $(ls -A small); exit $rc";
+    const Result run = RunBatch({"-Urm", "sh", "-c", QString::fromStdString(script)}, dir.Root(), "unshare");
+    if (run.exitCode == 77 || run.err.find("unshare:") != std::string::npos)
+        GTEST_SKIP() << "no mount namespace here: " << run.err;
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("not enough free space in the output folder"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("left:\n"), std::string::npos) << run.out;
+}

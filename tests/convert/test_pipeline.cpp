@@ -346,7 +346,10 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
             CxMemFile out;
             ASSERT_TRUE(out.Open());
             std::string reason;
-            const auto prepare = [&](CxImage &picture) { picture.SetJpegQuality(BYTE(job.m_nQuality)); };
+            const auto prepare = [&](CxImage &picture) {
+                picture.SetJpegQuality(BYTE(job.m_nQuality));
+                return std::string();
+            };
             const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req);
             ASSERT_EQ(int(got), int(type == CXIMAGE_FORMAT_TIF && r.wholeForTiff ? O::Whole : r.expected));
             if (got == O::DecodeFailed) {
