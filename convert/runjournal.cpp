@@ -16,11 +16,15 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <openssl/evp.h>
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -158,26 +162,55 @@ bool MakeKeyFile(const std::string &path)
 
 } // namespace
 
+namespace {
+
+struct DigestFree {
+    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
+};
+
+// SHA-256 of what feed gives it (feed calls add for each piece; false when
+// the reading failed), as lower-case hex; empty when it cannot be had.
+std::string Sha256Of(const std::function<bool(const std::function<bool(const void *, std::size_t)> &)> &feed)
+{
+    const std::unique_ptr<EVP_MD_CTX, DigestFree> ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
+        return {};
+    if (!feed([&](const void *p, std::size_t n) { return EVP_DigestUpdate(ctx.get(), p, n) == 1; }))
+        return {};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
+        return {};
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex.push_back(kHex[digest[i] >> 4]);
+        hex.push_back(kHex[digest[i] & 15]);
+    }
+    return hex;
+}
+
+} // namespace
+
 std::string Sha256Hex(const void *data, std::size_t size)
 {
-    return QCryptographicHash::hash(QByteArrayView(static_cast<const char *>(data), qsizetype(size)),
-                                    QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
+    return Sha256Of([&](const auto &add) { return add(data, size); });
 }
 
 bool FdSha256(int fd, std::string &hex, std::int64_t &size)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    char buffer[1 << 16];
     size = 0;
-    ssize_t n;
-    while ((n = ::pread(fd, buffer, sizeof buffer, off_t(size))) > 0) {
-        hash.addData(QByteArrayView(buffer, n));
-        size += n;
-    }
-    hex = hash.result().toHex().toStdString();
-    return n == 0;
+    ssize_t n = 0;
+    hex = Sha256Of([&](const auto &add) {
+        std::vector<char> buffer(std::size_t(1) << 20);
+        while ((n = ::pread(fd, buffer.data(), buffer.size(), off_t(size))) > 0) {
+            if (!add(buffer.data(), std::size_t(n)))
+                return false;
+            size += n;
+        }
+        return n == 0;
+    });
+    return n == 0 && !hex.empty();
 }
 
 bool FileSha256(const std::string &path, std::string &hex, std::int64_t &size)
