@@ -186,7 +186,9 @@ constexpr ImageFormat kFormats[] = {
      CXIMAGE_FORMAT_UNKNOWN,
      {.blocks = {BlockPlace::Ifd, BlockPlace::Ifd, BlockPlace::Ifd, BlockPlace::Ifd},
       .blockWriter = BlockWriter::Exiv2,
+      .rowsIn = RowDecoding::FileRows,
       .rowsOut = true,
+      .readsMapped = true,
       .showsQuality = true,
       .mimeTypes = {"image/tiff"}}},
     // Quality 100 writes lossless. No IPTC: the container has no chunk for it.

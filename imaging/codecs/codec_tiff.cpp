@@ -9,6 +9,7 @@
 // picture upright). libtiff messages go to per-file handlers, never to
 // stderr.
 #include "imaging/codecs/codecs.h"
+#include "imaging/mappedfile.h"
 #include "imaging/codecs/probes.h"
 
 #include <algorithm>
@@ -388,11 +389,23 @@ bool Allocate(std::vector<std::uint8_t> &buf, std::uint64_t bytes)
     return true;
 }
 
+// Where a page's rows go as its strips are read, when they may stream: a
+// band of the request's sink, begun by the reader that knows the depth.
+struct Streaming {
+    const cxcodec::DecodeRequest *req = nullptr; // set when the rows may stream
+    const std::uint8_t *end = nullptr;            // the end of the file's bytes
+    int orientation = 1;
+    CxMetadata meta;
+    CxImage *band = nullptr;
+};
+
 // Calls fn(y, x0, columns, sourceRow) for every decoded row piece of the
-// page, whether it is stored in strips or tiles.
+// page, whether it is stored in strips or tiles; rows going to a band (only
+// from strips) wait for room before fn writes them and are handed on after.
 template <class RowFn>
-bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn)
+bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn, const Streaming *s = nullptr)
 {
+    cxcodec::RowSink *const sink = s && s->band ? s->req->rows : nullptr;
     std::vector<std::uint8_t> buf;
     if (TIFFIsTiled(tif)) {
         std::uint32_t tw = 0, th = 0;
@@ -429,10 +442,43 @@ bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn
         const tmsize_t need = tmsize_t(rows * rowBytes);
         if (TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, y, 0), buf.data(), need) < need)
             return false;
-        for (std::uint32_t r = 0; r < rows; ++r)
-            fn(y + r, 0, width, buf.data() + std::size_t(r * rowBytes));
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            const std::uint32_t row = y + r;
+            if (sink && !sink->Room(int(row)))
+                return false;
+            fn(row, 0, width, buf.data() + std::size_t(r * rowBytes));
+            if (!sink)
+                continue;
+            sink->Filled(int(row));
+            // Nothing of the picture is held, so neither is the file read.
+            if (s->req->mapped && row % 64 == 63)
+                s->req->mapped->Release(s->end);
+        }
     }
     return true;
+}
+
+// The picture a reader writes its rows into: a band of the sink where the
+// rows stream, else out itself, which must fit the pixel limits. Null (out
+// failed, saying why) when neither can be had.
+CxImage *CreateTarget(CxImage &out, std::uint32_t width, std::uint32_t height, int bpp, Streaming &s)
+{
+    if (s.req && (bpp == 8 || bpp == 24))
+        s.band = s.req->rows->Begin(int(width), int(height), bpp, CXIMAGE_FORMAT_TIF, s.meta);
+    if (s.band) {
+        CxImageAccess::SetMetadata(*s.band, s.meta);
+        CxImageAccess::SetOrientation(*s.band, s.orientation);
+        return s.band;
+    }
+    if (!cxcodec::FitsPixelLimits(width, height)) {
+        Fail(out, "image too large");
+        return nullptr;
+    }
+    if (!out.Create(int(width), int(height), bpp, CXIMAGE_FORMAT_TIF)) {
+        Fail(out, "out of memory");
+        return nullptr;
+    }
+    return &out;
 }
 
 void UnpackIndices(const std::uint8_t *src, BYTE *dst, std::uint32_t n, int bits)
@@ -465,7 +511,7 @@ struct PageInfo {
 };
 
 // Palette or grey page into a paletted image.
-bool ReadIndexed(TIFF *tif, const PageInfo &p, CxImage &out)
+bool ReadIndexed(TIFF *tif, const PageInfo &p, CxImage &out, Streaming &stream)
 {
     const int bits = std::min<int>(p.bps, 8);
     const int n = 1 << bits;
@@ -490,13 +536,16 @@ bool ReadIndexed(TIFF *tif, const PageInfo &p, CxImage &out)
         }
     }
     const int bpp = n <= 2 ? 1 : n <= 16 ? 4 : 8;
-    if (!out.Create(int(p.width), int(p.height), bpp, CXIMAGE_FORMAT_TIF) || !out.SetPalette(pal, n))
+    CxImage *const img = CreateTarget(out, p.width, p.height, bpp, stream);
+    if (!img)
+        return false;
+    if (!img->SetPalette(pal, n))
         return Fail(out, "out of memory");
     const bool wide = p.bps == 16, isSigned = p.IsSigned();
     const DeepSamples deep{DeepSamples::Handles(p.bps, p.sampleFormat) ? p.bps : 0, p.sampleFormat};
     const bool ok = ForEachRow(tif, p.width, p.height,
                                [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
-                                   BYTE *dst = out.GetBits(int(y)) + x0;
+                                   BYTE *dst = img->GetBits(int(y)) + x0;
                                    if (deep.bits) {
                                        for (std::uint32_t i = 0; i < cols; ++i)
                                            dst[i] = BYTE(deep(src, i));
@@ -506,23 +555,28 @@ bool ReadIndexed(TIFF *tif, const PageInfo &p, CxImage &out)
                                    } else {
                                        UnpackIndices(src, dst, cols, bits);
                                    }
-                               });
+                               },
+                               &stream);
     return ok || Fail(out, "damaged TIFF image data");
 }
 
 // Contiguous grey+alpha or RGB(A) into colour and alpha: 8 or 16 bits, or
 // the depths DeepSamples reads.
-bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool associated, CxImage &out)
+bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool associated, CxImage &out,
+                      Streaming &stream)
 {
-    if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF) || (alpha && !out.AlphaCreate()))
+    CxImage *const img = CreateTarget(out, p.width, p.height, 24, stream);
+    if (!img)
+        return false;
+    if (alpha && !img->AlphaCreate())
         return Fail(out, "out of memory");
     const int spp = p.spp;
     const bool wide = p.bps == 16, isSigned = p.IsSigned();
     const DeepSamples deep{DeepSamples::Handles(p.bps, p.sampleFormat) ? p.bps : 0, p.sampleFormat};
     const bool ok = ForEachRow(
         tif, p.width, p.height, [&](std::uint32_t y, std::uint32_t x0, std::uint32_t cols, const std::uint8_t *src) {
-            BYTE *dst = out.GetBits(int(y)) + std::size_t(x0) * 3;
-            BYTE *a = alpha ? out.AlphaGetPointer(int(y)) + x0 : nullptr;
+            BYTE *dst = img->GetBits(int(y)) + std::size_t(x0) * 3;
+            BYTE *a = alpha ? img->AlphaGetPointer(int(y)) + x0 : nullptr;
             for (std::uint32_t i = 0; i < cols; ++i, dst += 3) {
                 int s[4];
                 for (int k = 0; k < spp && k < 4; ++k) {
@@ -543,7 +597,8 @@ bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool 
                 }
                 StorePixel(dst, a ? a + i : nullptr, r, g, b, av, associated);
             }
-        });
+        },
+        &stream);
     return ok || Fail(out, "damaged TIFF image data");
 }
 
@@ -552,6 +607,8 @@ bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool 
 // bits) turn CMYK into RGB.
 bool ReadCmyk16(TIFF *tif, const PageInfo &p, CxImage &out)
 {
+    if (!cxcodec::FitsPixelLimits(p.width, p.height))
+        return Fail(out, "image too large");
     if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF))
         return Fail(out, "out of memory");
     const int spp = p.spp;
@@ -575,6 +632,8 @@ bool ReadCmyk16(TIFF *tif, const PageInfo &p, CxImage &out)
 // Anything else libtiff's RGBA reader understands.
 bool ReadThroughRgba(TIFF *tif, const PageInfo &p, CxImage &out)
 {
+    if (!cxcodec::FitsPixelLimits(p.width, p.height))
+        return Fail(out, "image too large");
     char emsg[1024] = {};
     if (!TIFFRGBAImageOK(tif, emsg))
         return Fail(out, emsg[0] ? emsg : "unsupported TIFF layout");
@@ -637,6 +696,8 @@ void LabToBgr(double L, double a, double b, BYTE *bgr)
 // sample) into colour.
 bool ReadCieLab(TIFF *tif, const PageInfo &p, CxImage &out)
 {
+    if (!cxcodec::FitsPixelLimits(p.width, p.height))
+        return Fail(out, "image too large");
     const bool alpha = p.extraCount == 1;
     if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF) || (alpha && !out.AlphaCreate()))
         return Fail(out, "out of memory");
@@ -715,14 +776,16 @@ bool DataPlausible(TIFF *tif, const PageInfo &p, std::uint64_t fileSize)
     return fax && pixels <= (std::uint64_t(1) << 26) && p.height <= total * 8;
 }
 
-bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
+bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out, Streaming &stream)
 {
     PageInfo p;
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height))
         return Fail(out, "TIFF size missing");
+    // A page whose rows may stream is checked against the pixel limit only
+    // where its reader holds it whole.
     if (p.width == 0 || p.height == 0 || p.width > std::uint32_t(CxImage::kMaxDimension) ||
         p.height > std::uint32_t(CxImage::kMaxDimension) ||
-        std::uint64_t(p.width) * p.height > std::uint64_t(CxImage::kMaxPixels))
+        (!stream.req && std::uint64_t(p.width) * p.height > std::uint64_t(CxImage::kMaxPixels)))
         return Fail(out, "image too large");
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &p.bps);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &p.spp);
@@ -763,13 +826,13 @@ bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
     const bool grey = p.photometric == PHOTOMETRIC_MINISBLACK || p.photometric == PHOTOMETRIC_MINISWHITE;
     if (plain && p.spp == 1 && p.photometric == PHOTOMETRIC_PALETTE &&
         (p.bps == 1 || p.bps == 2 || p.bps == 4 || p.bps == 8))
-        return ReadIndexed(tif, p, out);
+        return ReadIndexed(tif, p, out, stream);
     if (plain && p.spp == 1 && grey && (p.bps == 1 || p.bps == 2 || p.bps == 4 || p.bps == 8 || p.bps == 16))
-        return ReadIndexed(tif, p, out);
+        return ReadIndexed(tif, p, out, stream);
     const bool deep =
         contiguous && DeepSamples::Handles(p.bps, p.sampleFormat) && p.photometric != PHOTOMETRIC_PALETTE;
     if (deep && p.spp == 1 && grey)
-        return ReadIndexed(tif, p, out);
+        return ReadIndexed(tif, p, out, stream);
     if (contiguous && p.photometric == PHOTOMETRIC_SEPARATED && p.bps == 16 && p.spp == 4 &&
         p.sampleFormat != SAMPLEFORMAT_IEEEFP) {
         std::uint16_t inkSet = INKSET_CMYK;
@@ -782,11 +845,11 @@ bool ReadFirstPage(TIFF *tif, std::uint64_t fileSize, CxImage &out)
         // unless marked premultiplied). A fourth RGB sample counts as
         // premultiplied alpha unless marked otherwise, as libtiff reads it.
         if (grey && p.spp == 2 && p.photometric == PHOTOMETRIC_MINISBLACK && p.extraCount == 1)
-            return ReadDirectColour(tif, p, true, true, p.firstExtra == EXTRASAMPLE_ASSOCALPHA, out);
+            return ReadDirectColour(tif, p, true, true, p.firstExtra == EXTRASAMPLE_ASSOCALPHA, out, stream);
         if (p.photometric == PHOTOMETRIC_RGB && p.spp == 3 && p.extraCount == 0)
-            return ReadDirectColour(tif, p, false, false, false, out);
+            return ReadDirectColour(tif, p, false, false, false, out, stream);
         if (p.photometric == PHOTOMETRIC_RGB && p.spp == 4 && p.extraCount <= 1)
-            return ReadDirectColour(tif, p, false, true, p.firstExtra != EXTRASAMPLE_UNASSALPHA, out);
+            return ReadDirectColour(tif, p, false, true, p.firstExtra != EXTRASAMPLE_UNASSALPHA, out, stream);
     }
     return ReadThroughRgba(tif, p, out);
 }
@@ -981,7 +1044,7 @@ bool WritePage(TIFF *tif, const CxImage &img)
 // The page's colour profile, XMP packet and IPTC datasets as the picture's
 // blocks (its EXIF fields are the TIFF's own tags, not a block to carry).
 // A block that cannot be held is dropped: metadata never stops a picture.
-void KeepMetadata(TIFF *tif, CxImage &out)
+CxMetadata ReadMetadata(TIFF *tif)
 {
     CxMetadata meta;
     try {
@@ -1000,10 +1063,9 @@ void KeepMetadata(TIFF *tif, CxImage &out)
             meta.iptc.assign(static_cast<const char *>(p), bytes);
         }
     } catch (const std::bad_alloc &) {
-        return;
+        return {};
     }
-    if (!meta.Empty())
-        CxImageAccess::SetMetadata(out, std::move(meta));
+    return meta;
 }
 
 }  // namespace
@@ -1023,12 +1085,25 @@ bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     // frame. libtiff walks the chain to the page and stops at a loop.
     if (req.page > 1 && (req.page > kMaxTiffPages || !TIFFSetDirectory(tif.get(), tdir_t(req.page - 1))))
         return Fail(out, "the document has no such page");
-    if (!ReadFirstPage(tif.get(), size, out))
-        return false;
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+    // Rows in strips of a picture that needs no turning may go to the sink
+    // as they are read; out then stays empty.
+    Streaming stream;
+    stream.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    if (req.rows && !TIFFIsTiled(tif.get()) && (stream.orientation == 1 || !req.autoOrient)) {
+        stream.req = &req;
+        stream.end = data + size;
+        stream.meta = ReadMetadata(tif.get());
+    }
+    if (!ReadFirstPage(tif.get(), size, out, stream))
+        return false;
+    if (stream.band)
+        return true;
     CxImageAccess::SetOrientation(out, orientation);
-    KeepMetadata(tif.get(), out);
+    CxMetadata meta = ReadMetadata(tif.get());
+    if (!meta.Empty())
+        CxImageAccess::SetMetadata(out, std::move(meta));
     return true;
 }
 

@@ -315,6 +315,11 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         {"photo/meta.jpg", true, "", O::Encoded},      {"photo/orient6.jpg", true, "", O::Whole},
         {"photo/orient6.jpg", false, "", O::Encoded},  {"jpeg/cmyk_adobe.jpg", true, "", O::Whole},
         {"jpeg/baseline.jpg", true, "cut", O::DecodeFailed},
+        {"tiff/deflate.tif", true, "", O::Encoded},    {"tiff/rgba_unassoc.tif", true, "", O::Encoded},
+        {"tiff/rgb16.tif", true, "", O::Encoded},      {"tiff/jpeg_ycbcr.tif", true, "", O::Encoded},
+        {"tiff/palette.tif", true, "", O::Encoded},    {"tiff/palette4.tif", true, "", O::Whole},
+        {"tiff/tiled.tif", true, "", O::Whole},        {"tiff/cmyk.tif", true, "", O::Whole},
+        {"tiff/lzw.tif", true, "cut", O::DecodeFailed},
     };
     for (const Row &r : rows) {
         for (const std::uint32_t type : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG, CXIMAGE_FORMAT_TIF}) {
