@@ -14,22 +14,6 @@
 
 namespace {
 
-// The process's umask, read without changing it (other threads may be
-// creating files); -1 where the kernel does not say.
-mode_t ProcessUmask()
-{
-    FILE *status = std::fopen("/proc/self/status", "re");
-    if (!status)
-        return mode_t(-1);
-    char line[256];
-    unsigned mask = 0;
-    bool found = false;
-    while (!found && std::fgets(line, sizeof line, status))
-        found = std::sscanf(line, "Umask: %o", &mask) == 1;
-    std::fclose(status);
-    return found && mask <= 0777 ? mode_t(mask) : mode_t(-1);
-}
-
 std::string FolderOf(const std::string &path)
 {
     const std::size_t slash = path.rfind('/');
@@ -174,12 +158,11 @@ bool AtomicFileWriter::Begin(const std::string &target)
 
 bool AtomicFileWriter::BeginLinked(const std::string &target, int fd)
 {
-    const mode_t mask = ProcessUmask();
-    if (fd < 0 || mask == mode_t(-1))
+    if (fd < 0)
         return Fail("no file to link");
-    // The bits a file opened as Begin opens it would get (an existing
-    // target's are set after, as there).
-    if (::fchmod(fd, 0666 & ~mask) != 0)
+    // On the disk before it has a name, so a kill leaves no named part
+    // behind for long.
+    if (::fdatasync(fd) != 0)
         return Fail();
     return BeginWith(target, [fd](const std::string &temp) {
         const std::string self = "/proc/self/fd/" + std::to_string(fd);

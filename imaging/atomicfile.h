@@ -72,9 +72,9 @@ public:
     // when the folder cannot take the file or the target is a folder.
     bool Begin(const std::string &target);
     // As Begin, but the temporary file is the unnamed file fd (opened with
-    // O_TMPFILE, its bytes written already) given a name, on the target's
-    // file system: nothing is copied. False (another file system, no link
-    // allowed) leaves fd as it was; Begin then copies.
+    // O_TMPFILE and mode 0666, its bytes written already) given a name, on
+    // the target's file system: nothing is copied. False (another file
+    // system, no link allowed) leaves fd as it was; Begin then copies.
     bool BeginLinked(const std::string &target, int fd);
     FILE *Stream() const { return m_fp; }
     // Flushes the data to the disk, closes and renames over the target, then

@@ -312,7 +312,10 @@ bool CxSpillFile::Spill()
     m_cannotSpill = true; // one try
     if (m_folder.empty())
         return false;
-    const int fd = ::open(m_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    // The bits a file opened by name would get (the umask, or the folder's
+    // default ACL, applies): unnamed, it is reachable only through this
+    // process, and it may be given a name as the output itself.
+    const int fd = ::open(m_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
     const std::uint8_t *data = m_memory.GetBuffer(false);

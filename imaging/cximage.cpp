@@ -377,8 +377,17 @@ bool CxImage::Encode(CxFile *file, std::uint32_t imagetype)
         SetError("this format cannot be written row by row");
         return false;
     }
-    if ((!m_meta.Empty() || m_orientation != 1) && cxmeta::Carries(imagetype))
+    if ((!m_meta.Empty() || m_orientation != 1) && cxmeta::Carries(imagetype)) {
+        // The blocks go into the encoded file in memory: a band past the
+        // pixel limit would make that larger than any picture held.
+        if (m_bandRows > 0 && !cxmeta::WrittenByEncoder(imagetype) &&
+            (m_width > kMaxDimension || m_height > kMaxDimension ||
+             std::int64_t(m_width) * std::int64_t(m_height) > kMaxPixels)) {
+            SetError("image too large to keep its metadata");
+            return false;
+        }
         return EncodeWithMetadata(file, imagetype);
+    }
     if (!writer || !writer->Writable()) {
         SetError("unknown output format");
         return false;

@@ -727,6 +727,14 @@ bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why)
 {
     if (!img.IsValid())
         return false;
+    // A progressive file's scans come after every block is known: libjpeg
+    // holds them all, which a band past the pixel limit must not need.
+    if (CxImageAccess::IsBand(img) && img.GetEncoderSettings().m_bJpegProgressive &&
+        !FitsPixelLimits(img.GetWidth(), img.GetHeight())) {
+        if (why)
+            *why = "image too large";
+        return false;
+    }
     std::unique_ptr<JpegEncoder> holder(new (std::nothrow) JpegEncoder);
     JpegEncoder *const e = holder.get();
     if (!e)

@@ -40,6 +40,8 @@ constexpr tmsize_t kMaxLibraryAlloc = tmsize_t(1) << 30;
 constexpr int kMaxTiffPages = 10000;
 // A tile may overhang the picture, but not absurdly.
 constexpr std::uint64_t kMaxTileBytes = std::uint64_t(256) << 20;
+// The largest strip read for a page whose rows stream.
+constexpr std::uint64_t kMaxStreamedStrip = std::uint64_t(64) << 20;
 // Uncompressed bytes per written strip.
 constexpr std::uint64_t kStripTargetBytes = 256 * 1024;
 
@@ -1091,7 +1093,10 @@ bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     // as they are read; out then stays empty.
     Streaming stream;
     stream.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
-    if (req.rows && !TIFFIsTiled(tif.get()) && (stream.orientation == 1 || !req.autoOrient)) {
+    // (A strip is read whole: one too large to hold keeps the page whole,
+    // within the pixel limit.)
+    if (req.rows && !TIFFIsTiled(tif.get()) && TIFFStripSize64(tif.get()) <= kMaxStreamedStrip &&
+        (stream.orientation == 1 || !req.autoOrient)) {
         stream.req = &req;
         stream.end = data + size;
         stream.meta = ReadMetadata(tif.get());
