@@ -178,16 +178,23 @@ void KeepSmallerSource(const CConvertJob &job, const std::string &source, bool s
     r.way = FileWay::Kept;
 }
 
-// The fewest bytes a width x height picture can take as outType: exactly
-// its samples uncompressed; flat colour packs deflate about a thousand to
-// one, a JPEG about a hundred.
+// The fewest bytes a picture can take as outType: its samples at the
+// fewest bits its colours need, exactly so uncompressed; deflate packs flat
+// colour about a thousand to one, and a JPEG spends a few bits at least on
+// each block of every component.
 std::uint64_t LeastEncodedBytes(const CxImage &picture, std::uint32_t outType, const CEncoderSettings &settings)
 {
     const std::uint64_t pixels = std::uint64_t(picture.GetWidth()) * std::uint64_t(picture.GetHeight());
-    const std::uint64_t samples = pixels * (picture.GetBpp() != 24 ? 1 : picture.AlphaIsValid() ? 4 : 3);
+    const int colours = picture.GetNumColors();
+    const std::uint64_t bits = picture.GetBpp() == 24 ? (picture.AlphaIsValid() ? 32 : 24)
+                               : colours <= 2        ? 1
+                               : colours <= 4        ? 2
+                               : colours <= 16       ? 4
+                                                     : 8;
+    const std::uint64_t bytes = pixels * bits / 8;
     if (outType == CXIMAGE_FORMAT_TIF && settings.m_nTifCompression == TIFCOMPRESS_NONE)
-        return samples;
-    return outType == CXIMAGE_FORMAT_JPG ? pixels / 100 : samples / 1032;
+        return bytes;
+    return outType == CXIMAGE_FORMAT_JPG ? pixels / 1024 : bytes / 1032;
 }
 
 // Rows go from the decoder to the encoder as they come. True when r is
@@ -210,11 +217,13 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         // palette as it is.
         picture.SetJpegQuality(BYTE(job.m_nQuality));
         picture.SetEncoderSettings(job.m_encoder);
-        // A picture that cannot fit on the disk it goes to fails before its
-        // first row rather than when the disk is full.
+        // A large output that cannot fit on the disk it goes to fails before
+        // its first row rather than when the disk is full (a file system
+        // that tells no sizes is taken at its word).
+        const std::uint64_t least = LeastEncodedBytes(picture, r.outType, job.m_encoder);
         struct statvfs fs;
-        if (!folder.empty() && statvfs(folder.c_str(), &fs) == 0 &&
-            LeastEncodedBytes(picture, r.outType, job.m_encoder) > std::uint64_t(fs.f_bavail) * fs.f_frsize)
+        if (!folder.empty() && least > spoolAbove && statvfs(folder.c_str(), &fs) == 0 && fs.f_blocks > 0 &&
+            least > std::uint64_t(fs.f_bavail) * fs.f_frsize)
             return std::string(QT_TRANSLATE_NOOP("FileRecord", "not enough free space in the output folder"));
         return std::string();
     };
