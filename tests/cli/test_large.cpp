@@ -68,7 +68,7 @@ void PutChunk(std::string &png, const char *type, const char *data, std::size_t 
 // A width x height 8-bit grey PNG made in a moment however large: one row is
 // deflated once, flushed to a byte boundary with nothing to refer back to,
 // and those bytes repeated for every row.
-std::vector<std::uint8_t> FlatPng(int width, int height)
+std::vector<std::uint8_t> FlatPng(int width, int height, const std::string &xmp = {})
 {
     std::string raw(1, '\0'); // filter: none
     for (int x = 0; x < width; ++x)
@@ -101,6 +101,10 @@ std::vector<std::uint8_t> FlatPng(int width, int height)
     PutBe32(ihdr, std::uint32_t(height));
     ihdr.append("\x08\x00\x00\x00\x00", 5);
     PutChunk(png, "IHDR", ihdr.data(), ihdr.size());
+    if (!xmp.empty()) {
+        const std::string itxt = std::string("XML:com.adobe.xmp\0\0\0\0\0", 22) + xmp;
+        PutChunk(png, "iTXt", itxt.data(), itxt.size());
+    }
     constexpr std::size_t kIdat = std::size_t(1) << 20;
     for (std::size_t at = 0; at < stream.size(); at += kIdat)
         PutChunk(png, "IDAT", stream.data() + at, std::min(kIdat, stream.size() - at));
@@ -109,7 +113,7 @@ std::vector<std::uint8_t> FlatPng(int width, int height)
 }
 
 // A width x height 8-bit grey TIFF in Deflate strips, every row as FlatPng's.
-bool FlatTiff(const std::string &path, int width, int height)
+bool FlatTiff(const std::string &path, int width, int height, int rowsPerStrip = 64)
 {
     TIFF *tif = TIFFOpen(path.c_str(), "w");
     if (!tif)
@@ -121,7 +125,7 @@ bool FlatTiff(const std::string &path, int width, int height)
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 64);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rowsPerStrip));
     std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
     for (int x = 0; x < width; ++x)
         row[std::size_t(x)] = Pixel(x);
@@ -252,6 +256,37 @@ TEST(LargePictures, AFarLargerPictureConvertsInBoundedMemory)
     EXPECT_NE(turned.err.find("image too large"), std::string::npos) << turned.err;
 }
 
+// What would have to be held is refused as before, saying why: a TIFF in one
+// strip of 400 megapixels, and metadata that goes into the encoded file in
+// memory (until stripped).
+TEST(LargePictures, WhatWouldBeHeldWholeIsRefused)
+{
+    ScratchDir dir;
+    const int side = kSide / 3;
+    ASSERT_TRUE(FlatTiff(dir.Path("strip.tif"), side, side, side));
+    ASSERT_TRUE(WriteFileBytes(dir.Path("tagged.png"),
+                               FlatPng(side, side, "<x:xmpmeta xmlns:x='adobe:ns:meta/'></x:xmpmeta>")));
+    struct Row {
+        QStringList args;
+        const char *error; // "" for none
+    };
+    const Row rows[] = {
+        {{"strip.tif"}, "strip.tif: image too large"},
+        {{"tagged.png"}, "tagged.png: image too large to keep its metadata"},
+        {{"--strip", "tagged.png"}, ""},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.args.join(' ').toStdString());
+        const Result run =
+            RunBatch(QStringList{"--png-level", "1", "--overwrite", "overwrite", "--out", "out"} + r.args, dir.Root());
+        EXPECT_EQ(run.exitCode, *r.error ? 1 : 0) << run.err;
+        if (*r.error) {
+            EXPECT_NE(run.err.find(r.error), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_EQ(Entries(dir.Path("out")), QStringList{"tagged.png"});
+}
+
 // Killed while a large output is being written, a run leaves the old file as
 // it was and no temporary file beside it: the output waits in an unnamed file
 // until it is whole.
@@ -280,21 +315,23 @@ TEST(LargePictures, AKilledRunLeavesTheOldFileAndNoTemporary)
 }
 
 // An output that cannot fit in the free space where it goes fails at once,
-// saying so, and leaves nothing there (a small file system of its own, in a
+// saying so, and leaves nothing there while a small one beside it is written (a small file system of its own, in a
 // namespace of the test's).
 TEST(LargePictures, AnOutputLargerThanTheFreeSpaceFailsBeforeItsFirstRow)
 {
     ScratchDir dir;
     ASSERT_TRUE(WriteFileBytes(dir.Path("huge.png"), FlatPng(kSide, kSide / 4)));
     mkdir(dir.Path("small").c_str(), 0755);
-    // What is left in the small file system is listed before it goes.
+    ASSERT_TRUE(MakeTestImage(64, 48).Save(dir.Path("small.png").c_str(), CXIMAGE_FORMAT_PNG));
+    // What is left in the small file system is listed before it goes: the
+    // small picture, which fits.
     const std::string script = "mount -t tmpfs -o size=8m none small || exit 77; " + std::string(VELMORA_BATCH_EXE) +
-                               " --format tif --tif-compression none --out small huge.png; rc=$?; "
+                               " --format tif --tif-compression none --out small huge.png small.png; rc=$?; "
                                "echo left: $(ls -A small); exit $rc";
     const Result run = RunBatch({"-Urm", "sh", "-c", QString::fromStdString(script)}, dir.Root(), "unshare");
     if (run.exitCode == 77 || run.err.find("unshare:") != std::string::npos)
         GTEST_SKIP() << "no mount namespace here: " << run.err;
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_NE(run.err.find("not enough free space in the output folder"), std::string::npos) << run.err;
-    EXPECT_NE(run.out.find("left:\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("left: small.TIF\n"), std::string::npos) << run.out;
 }
