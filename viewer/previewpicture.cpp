@@ -234,7 +234,9 @@ void CPreviewDlg::FlashInfo()
     if (IsPictureMode() || m_bOutputMode)
         percent = IsError() ? -1 : 100; // an animation and the output show at their own size
     else if (m_pImage && m_pImage->IsValid() && m_natural.width > 0)
-        percent = int(std::lround(100.0 * m_rcImage.Width() / m_natural.width));
+        // A picture shown from a reduced decode is measured against its own size.
+        percent = int(std::lround(100.0 * m_rcImage.Width() /
+                                  (viewwork::IsPartial(*m_pImage) ? m_pImage->GetSrcWidth() : m_natural.width)));
     QString where = CViewerInfo::Where(m_model.Index(), m_model.Count(), percent);
     if (m_nPages > 1 && !m_bOutputMode)
         where += QStringLiteral("   ") + tr("第 %1/%2 页").arg(m_nPage).arg(m_nPages);
