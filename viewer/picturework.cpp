@@ -9,7 +9,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
-#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace viewwork {
@@ -77,14 +77,16 @@ std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrie
     CxDecodeRequest req;
     req.page = page;
     auto img = Decode(file, autoOrient, cancel, req);
-    // A JPEG past what may be held is shown from a reduced decode, the
-    // largest of its scales within a quarter of the limit.
+    // A JPEG past what may be held is shown from a reduced decode: the
+    // largest of its scales (1/2, 1/4, 1/8) within a quarter of the limit.
     if (img->IsValid() || std::strcmp(img->GetLastError(), "image too large") != 0 || !IsJpegFile(file))
         return img;
     req.hintRule = [](int w, int h, int &hintW, int &hintH) {
-        const double k = std::ceil(std::sqrt(double(w) * double(h) / double(CxImage::kMaxPixels / 4)));
-        hintW = std::max(1, int(w / k));
-        hintH = std::max(1, int(h / k));
+        int k = 2;
+        while (k < 8 && (std::int64_t(w) / k) * (std::int64_t(h) / k) > CxImage::kMaxPixels / 4)
+            k *= 2;
+        hintW = std::max(1, w / k);
+        hintH = std::max(1, h / k);
     };
     return Decode(file, autoOrient, cancel, req);
 }

@@ -6,6 +6,8 @@
 #include "imaging/cxanimation.h"
 #include "tests/test_support.h"
 #include "imaging/thumbnail.h"
+#include "imaging/codecs/codecs.h"
+#include "viewer/picturework.h"
 
 #include <gtest/gtest.h>
 
@@ -353,3 +355,52 @@ TEST(HostileFiles, EveryPathStaysWithin64MB)
 }
 
 } // namespace
+
+namespace {
+
+// Fills each row of a band as its encoder asks for it: a flat grey picture
+// with a ramp at the left, as large as wanted without being held.
+class FlatRows final : public cxcodec::RowFeed {
+public:
+    explicit FlatRows(CxImage &band) : m_band(band) {}
+    bool Arrived(int y) override
+    {
+        BYTE *row = m_band.GetBits(y);
+        for (int x = 0; x < m_band.GetWidth(); ++x)
+            row[x] = BYTE(x < 256 ? x : 128);
+        return true;
+    }
+
+private:
+    CxImage &m_band;
+};
+
+} // namespace
+
+// A JPEG past what may be held (400 megapixels) is shown from a reduced
+// decode within a quarter of the pixel limit, its own size still told.
+TEST(HostileFiles, APictureTooLargeToHoldIsShownReduced)
+{
+    constexpr int kSide = 20000;
+    testsupport::ScratchDir dir;
+    const std::string path = dir.Path("large.jpg");
+    {
+        CxImage band;
+        ASSERT_TRUE(CxImageAccess::CreateBand(band, kSide, kSide, 8, CXIMAGE_FORMAT_JPG, 16));
+        FlatRows rows(band);
+        CxImageAccess::SetFeed(band, &rows);
+        band.SetJpegQuality(75);
+        std::FILE *f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        CxIOFile out(f);
+        ASSERT_TRUE(band.Encode(&out, CXIMAGE_FORMAT_JPG)) << band.GetLastError();
+        out.Close();
+    }
+    const std::shared_ptr<CxImage> shown = viewwork::DecodeForViewing(path, true, nullptr, 0);
+    ASSERT_TRUE(shown->IsValid()) << shown->GetLastError();
+    EXPECT_EQ(shown->GetSrcWidth(), kSide);
+    EXPECT_EQ(shown->GetSrcHeight(), kSide);
+    EXPECT_LE(std::int64_t(shown->GetWidth()) * shown->GetHeight(), CxImage::kMaxPixels / 4);
+    EXPECT_GE(shown->GetWidth(), kSide / 4);
+    EXPECT_TRUE(viewwork::IsPartial(*shown));
+}
