@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -108,13 +109,21 @@ public:
         const int needW = std::max(rect.width(), fitted.width());
         const int needH = std::max(rect.height(), fitted.height());
         const bool srgb = meta.icc.empty() || cxcolour::IsSrgbOrUnusable(meta.icc);
-        m_k = bpp == 24 && srgb ? cxops::BoxFactor(width, height, needW, needH) : 0;
+        // Grey and paletted rows are widened as they come, for a picture too
+        // large to be held (a smaller one is decoded whole, as ever).
+        m_paletted = bpp == 8 && !cxcodec::FitsPixelLimits(width, height);
+        m_k = (bpp == 24 || m_paletted) && srgb ? cxops::BoxFactor(width, height, needW, needH) : 0;
         if (m_k == 0)
             return nullptr;
         m_width = width;
         m_height = height;
         // The averages come out in the order of the rows, so one row is room enough.
-        if (!CxImageAccess::CreateBand(m_row, width, height, 24, type, 1) ||
+        try {
+            m_widened.assign(m_paletted ? std::size_t(width) * 4 : 0, 0);
+        } catch (const std::bad_alloc &) {
+            return nullptr;
+        }
+        if (!CxImageAccess::CreateBand(m_row, width, height, bpp, type, 1) ||
             !m_reduced.Create((width + m_k - 1) / m_k, (height + m_k - 1) / m_k, 24, type))
             return nullptr;
         m_alpha = false;
@@ -122,14 +131,31 @@ public:
     }
     bool Room(int y) override
     {
-        // The band's alpha plane, if any, is made between Begin and row 0.
-        if (y == 0 && (m_alpha = m_row.AlphaIsValid()) && !m_reduced.AlphaCreate())
+        // The band's alpha plane or transparent entry, if any, is set
+        // between Begin and row 0.
+        if (y == 0 && (m_alpha = m_paletted ? m_row.GetTransIndex() >= 0 : m_row.AlphaIsValid()) &&
+            !m_reduced.AlphaCreate())
             return false;
         return y > 0 || m_box.Start(m_width, m_k, m_alpha);
     }
     void Filled(int y) override
     {
-        m_box.Add(m_row.GetBits(y), m_row.AlphaGetPointer(y));
+        if (m_paletted) {
+            const BYTE *row = m_row.GetBits(y);
+            const RGBQUAD *palette = m_row.GetPalette();
+            const int trans = m_row.GetTransIndex();
+            BYTE *bgr = m_widened.data(), *alpha = bgr + std::size_t(m_width) * 3;
+            for (int x = 0; x < m_width; ++x) {
+                const RGBQUAD c = palette[row[x]];
+                bgr[x * 3] = c.rgbBlue;
+                bgr[x * 3 + 1] = c.rgbGreen;
+                bgr[x * 3 + 2] = c.rgbRed;
+                alpha[x] = row[x] == trans ? 0 : 255;
+            }
+            m_box.Add(bgr, m_alpha ? alpha : nullptr);
+        } else {
+            m_box.Add(m_row.GetBits(y), m_row.AlphaGetPointer(y));
+        }
         if ((y + 1) % m_k == 0 || y + 1 == m_height)
             m_box.Finish(m_reduced.GetBits(y / m_k), m_reduced.AlphaGetPointer(y / m_k));
     }
@@ -146,7 +172,8 @@ public:
 private:
     const int m_side;
     int m_k = 0, m_width = 0, m_height = 0;
-    bool m_alpha = false;
+    bool m_alpha = false, m_paletted = false;
+    std::vector<BYTE> m_widened; // a grey or paletted row as colour, then its alpha
     CxImage m_row, m_reduced;
     cxops::BoxRow m_box;
 };

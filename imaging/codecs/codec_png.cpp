@@ -347,9 +347,12 @@ CxImage &PrepareImage(PngReader &r, CxImage &out, PngPlan &plan)
     // code, which stops at the cut.)
     const int orientation = KeepMetadata(png, r.info, out);
     plan.own = OwnRows(r, plan.depth, plan.colorType, plan.hasTrns, plan.passes);
-    const bool streamed =
-        r.sink && plan.passes == 1 && (!r.acceptTruncated || plan.own) && (orientation == 1 || !r.autoOrient);
     const int width = int(plan.width), height = int(plan.height);
+    // (A picture too large to hold streams even where a cut-off file would
+    // then fail rather than show what arrived.)
+    const bool streamed = r.sink && plan.passes == 1 &&
+                          (!r.acceptTruncated || plan.own || !cxcodec::FitsPixelLimits(width, height)) &&
+                          (orientation == 1 || !r.autoOrient);
     plan.band =
         streamed ? r.sink->Begin(width, height, plan.bpp, CXIMAGE_FORMAT_PNG, out.GetMetadata()) : nullptr;
     CxImage &img = plan.band ? *plan.band : out;

@@ -247,6 +247,7 @@ TEST(LargePictures, AFarLargerPictureConvertsInBoundedMemory)
         EXPECT_EQ(rows.rows_, r.side);
         EXPECT_EQ(rows.wrong_, 0) << "first wrong row: " << rows.wrong_ - 1;
     }
+
     mkdir(dir.Path("out").c_str(), 0755);
 
     // Held whole, as a turn needs it, the same picture is refused.
@@ -285,6 +286,26 @@ TEST(LargePictures, WhatWouldBeHeldWholeIsRefused)
         }
     }
     EXPECT_EQ(Entries(dir.Path("out")), QStringList{"tagged.png"});
+}
+
+// The listing's cards of grey pictures too large to hold (400 megapixels, a
+// PNG and a TIFF), their rows widened and averaged as they come.
+TEST(LargePictures, CardsOfPicturesTooLargeToHold)
+{
+    ScratchDir dir;
+    const int side = kSide / 3;
+    mkdir(dir.Path("in").c_str(), 0755);
+    ASSERT_TRUE(WriteFileBytes(dir.Path("in/huge.png"), FlatPng(side, side)));
+    ASSERT_TRUE(FlatTiff(dir.Path("in/scan.tif"), side, side));
+    const std::string cards = dir.Path("cards");
+    mkdir(cards.c_str(), 0755);
+    const Result run = RunBatch({"--out", "cards", "in"}, dir.Root(), VELMORA_THUMBS_EXE);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const char *card : {"tn_huge.jpg", "tn_scan.jpg"}) {
+        CxImage shown;
+        ASSERT_TRUE(shown.Load((cards + "/" + card).c_str(), CXIMAGE_FORMAT_JPG)) << card;
+        EXPECT_NEAR(shown.GetPixelColor(shown.GetWidth() / 2, shown.GetHeight() / 2).rgbGreen, 128, 4) << card;
+    }
 }
 
 // Killed while a large output is being written, a run leaves the old file as
