@@ -256,9 +256,9 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
 // A JPEG shrunk as its rows come, never held whole; any other picture, or
 // one the sink declines, is decoded whole as Load would.
 bool LoadShrunk(const CConvertJob &job, const std::string &source, std::uint32_t outType, CxImage &image,
-                const CxDecodeRequest &req)
+                const CxDecodeRequest &req, bool pastLimit = false)
 {
-    ResampledRows shrunk(ShrinkAsDecodedRule(job, outType));
+    ResampledRows shrunk(ShrinkAsDecodedRule(job, outType), pastLimit);
     ++g_decodes;
     return image.LoadRows(source.c_str(), shrunk, req) &&
            (image.IsValid() || shrunk.Take(image, req.autoOrient));
@@ -433,6 +433,7 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
     CxDecodeRequest req = RequestFor(job, plan);
     req.page = job.GetPage(index);
     bool loaded = true;
+    const char *why = nullptr; // what the failure is told as, where not the decoder's own words
     switch (plan) {
     case DecodePlan::RowsStreamed:
         if (StreamRows(job, source, image, req, stop, spoolAbove, r))
@@ -446,11 +447,19 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
     case DecodePlan::Whole:
         ++g_decodes;
         loaded = image.Load(source.c_str(), r.sourceType, req);
+        // A picture too large to hold whose first step shrinks it is shrunk
+        // as its rows are read; otherwise it stays refused, as it was.
+        if (!loaded && std::strcmp(image.GetLastError(), "image too large") == 0 &&
+            ShrinkAsDecodedRule(job, r.outType) && req.page <= 1) {
+            loaded = LoadShrunk(job, source, r.outType, image, req, true);
+            why = "image too large";
+        }
         break;
     }
     if (!loaded) {
-        r.reason = *image.GetLastError() ? image.GetLastError()
-                                         : QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");
+        r.reason = why                    ? why
+                   : *image.GetLastError() ? image.GetLastError()
+                                           : QT_TRANSLATE_NOOP("FileRecord", "cannot decode the image");
         return r;
     }
     FinishDecoded(job, source, image, plan == DecodePlan::PlainCopy, stop, r);

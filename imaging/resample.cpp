@@ -930,10 +930,16 @@ struct ResampledRows::State {
     std::vector<BYTE> colour;
     int ring = 0;
     CxImage out;
-    int next = 0; // output row to make next
+    int next = 0;       // output row to make next
+    bool large = false; // rows at the file's own size of a picture too large to hold
+    // Such a picture shrunk a lot is box-averaged by this factor as its rows
+    // come (out is then the averaged picture, which the resize starts from,
+    // as Resample would); 0 for the resample proper.
+    int box = 0;
+    cxops::BoxRow boxRow;
 };
 
-ResampledRows::ResampledRows(SizeRule rule) : m_rule(std::move(rule)) {}
+ResampledRows::ResampledRows(SizeRule rule, bool pastLimit) : m_rule(std::move(rule)), m_pastLimit(pastLimit) {}
 
 ResampledRows::~ResampledRows() = default;
 
@@ -958,22 +964,45 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     // Only a decoder that may reduce as it reads gives grey rows the
     // identity palette CreateBand gives.
     const ImageFormat *format = FormatByType(type);
-    if (!format || format->facts.rowsIn != RowDecoding::ScaledRows || (bpp != 24 && bpp != 8) || !m_rule ||
-        !m_rule(fileW, fileH, meta, dstW, dstH))
+    s.large = m_pastLimit && format && format->facts.rowsIn == RowDecoding::FileRows &&
+              !cxcodec::FitsPixelLimits(width, height);
+    if (!format || (format->facts.rowsIn != RowDecoding::ScaledRows && !s.large) || (bpp != 24 && bpp != 8) ||
+        !m_rule || !m_rule(fileW, fileH, meta, dstW, dstH))
         return nullptr;
     // What Resample would do otherwise: nothing, refuse the size, or start
-    // with a box average.
+    // with a box average (made here, as the rows come, for a picture too
+    // large to hold).
     if (dstW <= 0 || dstH <= 0 || dstH > height || (dstW == width && dstH == height) ||
-        !cxcodec::FitsPixelLimits(dstW, dstH) || cxops::BoxFactor(width, height, dstW, dstH) != 0)
+        !cxcodec::FitsPixelLimits(dstW, dstH))
         return nullptr;
+    s.box = cxops::BoxFactor(width, height, dstW, dstH);
+    if (s.box != 0 && !s.large)
+        return nullptr;
+    if (s.box != 0) {
+        try {
+            s.colour.resize(bpp == 8 ? std::size_t(width) * 3 : 0);
+        } catch (const std::bad_alloc &) {
+            return nullptr;
+        }
+        if (!s.boxRow.Start(width, s.box, false) || !CxImageAccess::CreateBand(s.band, width, height, bpp, type, 1) ||
+            !CxImageAccess::CreateForDecode(s.out, (width + s.box - 1) / s.box, (height + s.box - 1) / s.box, 24,
+                                            type))
+            return nullptr;
+        CxImageAccess::SetSourceSize(s.out, fileW, fileH);
+        s.ring = 1;
+        s.type = type;
+        s.next = 0;
+        return &s.band;
+    }
     try {
         CachedTaps(width, dstW, s.tx);
         CachedTaps(height, dstH, s.ty);
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
+    // (A picture too large to hold is shrunk here however long it takes.)
     const double work = double(dstH) * std::max(width, dstW) * (s.tx.maxCount + s.ty.maxCount);
-    if (cxops::BandCount(dstH, work) > 1)
+    if (!s.large && cxops::BandCount(dstH, work) > 1)
         return nullptr;
     // Output row y is made once row last(y) (the furthest any row up to it
     // reaches) has arrived; the ring keeps every row from its first on.
@@ -999,14 +1028,40 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     return &s.band;
 }
 
-bool ResampledRows::Room(int)
+bool ResampledRows::Room(int y)
 {
-    return true; // rows are used up as they come
+    // Rows are used up as they come. Those read at the file's own size are
+    // taken as plain colour, or grey through the identity palette: anything
+    // else (alpha, a colour palette), set by now, is refused.
+    if (y != 0 || !m || !m->large)
+        return true;
+    const CxImage &band = m->band;
+    if (band.AlphaIsValid() || band.GetTransIndex() >= 0)
+        return false;
+    if (band.GetBpp() == 24)
+        return true;
+    const RGBQUAD *palette = band.GetPalette();
+    for (int i = 0; i < 256; ++i)
+        if (!palette || palette[i].rgbRed != i || palette[i].rgbGreen != i || palette[i].rgbBlue != i)
+            return false;
+    return true;
 }
 
 void ResampledRows::Filled(int y)
 {
     State &s = *m;
+    if (s.box != 0) {
+        const BYTE *row = s.band.GetBits(y);
+        if (!s.colour.empty()) {
+            for (std::size_t x = 0, n = std::size_t(s.band.GetWidth()); x < n; ++x)
+                s.colour[3 * x] = s.colour[3 * x + 1] = s.colour[3 * x + 2] = row[x];
+            row = s.colour.data();
+        }
+        s.boxRow.Add(row, nullptr);
+        if ((y + 1) % s.box == 0 || y + 1 == s.band.GetHeight())
+            s.boxRow.Finish(s.out.GetBits(s.next++), nullptr);
+        return;
+    }
     const std::size_t width = std::size_t(s.band.GetWidth());
     const auto colourRow = [&](int i) { return s.colour.data() + std::size_t(i % s.ring) * width * 3; };
     if (!s.colour.empty()) {

@@ -17,7 +17,9 @@ public:
     // when this picture is not to be shrunk as it is read.
     using SizeRule =
         std::function<bool(int fileWidth, int fileHeight, const CxMetadata &meta, int &width, int &height)>;
-    explicit ResampledRows(SizeRule rule);
+    // pastLimit: also takes the rows of a picture read at its own size (PNG,
+    // TIFF) that is too large to be held whole, colour without alpha or grey.
+    explicit ResampledRows(SizeRule rule, bool pastLimit = false);
     ~ResampledRows() override;
 
     // Takes the colour or grey rows of a JPEG whose height shrinks, when the
@@ -39,5 +41,6 @@ public:
 private:
     struct State;
     SizeRule m_rule;
+    bool m_pastLimit = false;
     std::unique_ptr<State> m;
 };

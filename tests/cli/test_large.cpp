@@ -288,9 +288,10 @@ TEST(LargePictures, WhatWouldBeHeldWholeIsRefused)
     EXPECT_EQ(Entries(dir.Path("out")), QStringList{"tagged.png"});
 }
 
-// The listing's cards of grey pictures too large to hold (400 megapixels, a
-// PNG and a TIFF), their rows widened and averaged as they come.
-TEST(LargePictures, CardsOfPicturesTooLargeToHold)
+// Grey pictures too large to hold (400 megapixels, a PNG and a TIFF) are
+// fitted to a smaller size, and carded in the listing, their rows widened
+// and averaged as they come.
+TEST(LargePictures, PicturesTooLargeToHoldAreFittedAndCarded)
 {
     ScratchDir dir;
     const int side = kSide / 3;
@@ -299,12 +300,23 @@ TEST(LargePictures, CardsOfPicturesTooLargeToHold)
     ASSERT_TRUE(FlatTiff(dir.Path("in/scan.tif"), side, side));
     const std::string cards = dir.Path("cards");
     mkdir(cards.c_str(), 0755);
-    const Result run = RunBatch({"--out", "cards", "in"}, dir.Root(), VELMORA_THUMBS_EXE);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    for (const char *card : {"tn_huge.jpg", "tn_scan.jpg"}) {
+    const Result carded = RunBatch({"--out", "cards", "in"}, dir.Root(), VELMORA_THUMBS_EXE);
+    EXPECT_EQ(carded.exitCode, 0) << carded.err;
+    const Spawned fitted = SpawnBatch(
+        {"--jobs", "1", "--resize", "fit", "--width", "1000", "--height", "800", "--format", "png", "--out", "out", "in"},
+        dir.Root());
+    EXPECT_TRUE(WIFEXITED(fitted.status) && WEXITSTATUS(fitted.status) == 0) << fitted.status;
+#if VELMORA_MEASURES_MEMORY
+    EXPECT_LT(fitted.peakKb, 256 * 1024);
+#endif
+    for (const char *picture : {"cards/tn_huge.jpg", "cards/tn_scan.jpg", "out/huge.png", "out/scan.PNG"}) {
         CxImage shown;
-        ASSERT_TRUE(shown.Load((cards + "/" + card).c_str(), CXIMAGE_FORMAT_JPG)) << card;
-        EXPECT_NEAR(shown.GetPixelColor(shown.GetWidth() / 2, shown.GetHeight() / 2).rgbGreen, 128, 4) << card;
+        ASSERT_TRUE(shown.Load(dir.Path(picture).c_str())) << picture;
+        if (std::string(picture).rfind("out/", 0) == 0) {
+            EXPECT_EQ(shown.GetWidth(), 800) << picture;
+            EXPECT_EQ(shown.GetHeight(), 800) << picture;
+        }
+        EXPECT_NEAR(shown.GetPixelColor(shown.GetWidth() / 2, shown.GetHeight() / 2).rgbGreen, 128, 4) << picture;
     }
 }
 
