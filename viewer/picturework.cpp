@@ -3,12 +3,14 @@
 #include "imaging/colourprofile.h"
 #include "imaging/imageheader.h"
 #include "imaging/pixelops.h"
+#include "imaging/resampledrows.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -77,10 +79,33 @@ std::shared_ptr<CxImage> DecodeForViewing(const std::string &file, bool autoOrie
     CxDecodeRequest req;
     req.page = page;
     auto img = Decode(file, autoOrient, cancel, req);
-    // A JPEG past what may be held is shown from a reduced decode: the
-    // largest of its scales (1/2, 1/4, 1/8) within a quarter of the limit.
-    if (img->IsValid() || std::strcmp(img->GetLastError(), "image too large") != 0 || !IsJpegFile(file))
+    if (img->IsValid() || std::strcmp(img->GetLastError(), "image too large") != 0)
         return img;
+    if (!IsJpegFile(file)) {
+        // Any other picture past it whose rows come in order (a PNG, a TIFF
+        // in strips) is shrunk as they come, to about a 64th of the limit:
+        // box-averaged first, what is held is a few times that.
+        ResampledRows shrunk(
+            [](int w, int h, const CxMetadata &, int &width, int &height) {
+                const double k = std::sqrt(double(w) * double(h) / double(CxImage::kMaxPixels / 64));
+                width = std::max(1, int(w / k));
+                height = std::max(1, int(h / k));
+                return k > 1;
+            },
+            true);
+        auto reduced = std::make_shared<CxImage>();
+        req.autoOrient = autoOrient;
+        req.cancel = cancel;
+        req.acceptTruncated = true;
+        if (reduced->LoadRows(file.c_str(), shrunk, req) && (reduced->IsValid() || shrunk.Take(*reduced, autoOrient)) &&
+            !(cancel && cancel->load())) {
+            cxcolour::ToSrgb(*reduced);
+            return reduced;
+        }
+        return img;
+    }
+    // A JPEG past it is shown from a reduced decode: the largest of its
+    // scales (1/2, 1/4, 1/8) within a quarter of the limit.
     req.hintRule = [](int w, int h, int &hintW, int &hintH) {
         int k = 2;
         while (k < 8 && (std::int64_t(w) / k) * (std::int64_t(h) / k) > CxImage::kMaxPixels / 4)

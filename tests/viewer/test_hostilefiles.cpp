@@ -377,30 +377,35 @@ private:
 
 } // namespace
 
-// A JPEG past what may be held (400 megapixels) is shown from a reduced
-// decode within a quarter of the pixel limit, its own size still told.
+// A JPEG or PNG past what may be held (400 megapixels) is shown from a
+// reduced decode within a quarter of the pixel limit, its own size still
+// told: the JPEG at a quarter of its scale, the PNG shrunk as its rows come.
 TEST(HostileFiles, APictureTooLargeToHoldIsShownReduced)
 {
     constexpr int kSide = 20000;
     testsupport::ScratchDir dir;
-    const std::string path = dir.Path("large.jpg");
-    {
-        CxImage band;
-        ASSERT_TRUE(CxImageAccess::CreateBand(band, kSide, kSide, 8, CXIMAGE_FORMAT_JPG, 16));
-        FlatRows rows(band);
-        CxImageAccess::SetFeed(band, &rows);
-        band.SetJpegQuality(75);
-        std::FILE *f = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        CxIOFile out(f);
-        ASSERT_TRUE(band.Encode(&out, CXIMAGE_FORMAT_JPG)) << band.GetLastError();
-        out.Close();
+    for (const std::uint32_t type : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG}) {
+        const std::string path = dir.Path(type == CXIMAGE_FORMAT_JPG ? "large.jpg" : "large.png");
+        SCOPED_TRACE(path);
+        {
+            CxImage band;
+            ASSERT_TRUE(CxImageAccess::CreateBand(band, kSide, kSide, 8, type, 16));
+            FlatRows rows(band);
+            CxImageAccess::SetFeed(band, &rows);
+            band.SetJpegQuality(75);
+            std::FILE *f = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            CxIOFile out(f);
+            ASSERT_TRUE(band.Encode(&out, type)) << band.GetLastError();
+            out.Close();
+        }
+        const std::shared_ptr<CxImage> shown = viewwork::DecodeForViewing(path, true, nullptr, 0);
+        ASSERT_TRUE(shown->IsValid()) << shown->GetLastError();
+        EXPECT_EQ(shown->GetSrcWidth(), kSide);
+        EXPECT_EQ(shown->GetSrcHeight(), kSide);
+        EXPECT_LE(std::int64_t(shown->GetWidth()) * shown->GetHeight(), CxImage::kMaxPixels / 4);
+        EXPECT_GE(shown->GetWidth(), kSide / 8);
+        EXPECT_TRUE(viewwork::IsPartial(*shown));
+        EXPECT_NEAR(shown->GetPixelColor(shown->GetWidth() / 2, shown->GetHeight() / 2).rgbGreen, 128, 2);
     }
-    const std::shared_ptr<CxImage> shown = viewwork::DecodeForViewing(path, true, nullptr, 0);
-    ASSERT_TRUE(shown->IsValid()) << shown->GetLastError();
-    EXPECT_EQ(shown->GetSrcWidth(), kSide);
-    EXPECT_EQ(shown->GetSrcHeight(), kSide);
-    EXPECT_LE(std::int64_t(shown->GetWidth()) * shown->GetHeight(), CxImage::kMaxPixels / 4);
-    EXPECT_GE(shown->GetWidth(), kSide / 4);
-    EXPECT_TRUE(viewwork::IsPartial(*shown));
 }
