@@ -1053,8 +1053,7 @@ void ResampledRows::Filled(int y)
     if (s.box != 0) {
         const BYTE *row = s.band.GetBits(y);
         if (!s.colour.empty()) {
-            for (std::size_t x = 0, n = std::size_t(s.band.GetWidth()); x < n; ++x)
-                s.colour[3 * x] = s.colour[3 * x + 1] = s.colour[3 * x + 2] = row[x];
+            cxcodec::RowToBGR(s.band, y, s.colour.data(), false);
             row = s.colour.data();
         }
         s.boxRow.Add(row, nullptr);

@@ -141,16 +141,13 @@ public:
     void Filled(int y) override
     {
         if (m_paletted) {
-            const BYTE *row = m_row.GetBits(y);
-            const RGBQUAD *palette = m_row.GetPalette();
-            const int trans = m_row.GetTransIndex();
             BYTE *bgr = m_widened.data(), *alpha = bgr + std::size_t(m_width) * 3;
-            for (int x = 0; x < m_width; ++x) {
-                const RGBQUAD c = palette[row[x]];
-                bgr[x * 3] = c.rgbBlue;
-                bgr[x * 3 + 1] = c.rgbGreen;
-                bgr[x * 3 + 2] = c.rgbRed;
-                alpha[x] = row[x] == trans ? 0 : 255;
+            cxcodec::RowToBGR(m_row, y, bgr, false);
+            if (m_alpha) {
+                const BYTE *row = m_row.GetBits(y);
+                const int trans = m_row.GetTransIndex();
+                for (int x = 0; x < m_width; ++x)
+                    alpha[x] = row[x] == trans ? 0 : 255;
             }
             m_box.Add(bgr, m_alpha ? alpha : nullptr);
         } else {

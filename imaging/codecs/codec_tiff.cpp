@@ -609,10 +609,9 @@ bool ReadDirectColour(TIFF *tif, const PageInfo &p, bool grey, bool alpha, bool 
 // bits) turn CMYK into RGB.
 bool ReadCmyk16(TIFF *tif, const PageInfo &p, CxImage &out)
 {
-    if (!cxcodec::FitsPixelLimits(p.width, p.height))
-        return Fail(out, "image too large");
-    if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF))
-        return Fail(out, "out of memory");
+    Streaming whole;
+    if (!CreateTarget(out, p.width, p.height, 24, whole))
+        return false;
     const int spp = p.spp;
     const bool ok =
         ForEachRow(tif, p.width, p.height,
@@ -698,10 +697,11 @@ void LabToBgr(double L, double a, double b, BYTE *bgr)
 // sample) into colour.
 bool ReadCieLab(TIFF *tif, const PageInfo &p, CxImage &out)
 {
-    if (!cxcodec::FitsPixelLimits(p.width, p.height))
-        return Fail(out, "image too large");
     const bool alpha = p.extraCount == 1;
-    if (!out.Create(int(p.width), int(p.height), 24, CXIMAGE_FORMAT_TIF) || (alpha && !out.AlphaCreate()))
+    Streaming whole;
+    if (!CreateTarget(out, p.width, p.height, 24, whole))
+        return false;
+    if (alpha && !out.AlphaCreate())
         return Fail(out, "out of memory");
     const int spp = p.spp;
     const bool wide = p.bps == 16, chroma = spp >= 3;
