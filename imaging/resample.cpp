@@ -115,7 +115,7 @@ void MakeTaps(int srcLen, int dstLen, Taps &t)
     }
 }
 
-// The taps of the last few sizes met on this thread, copied out: a run's
+// The taps of the last sizes met on this thread, copied out: a run's
 // photos often share their sizes, and every weight costs two sines.
 void CachedTaps(int srcLen, int dstLen, Taps &t)
 {
@@ -123,7 +123,7 @@ void CachedTaps(int srcLen, int dstLen, Taps &t)
         int srcLen = 0, dstLen = 0;
         Taps taps;
     };
-    constexpr unsigned kEntries = 4;
+    constexpr unsigned kEntries = 16;
     thread_local Entry cache[kEntries];
     thread_local unsigned next = 0;
     for (const Entry &e : cache) {
@@ -148,6 +148,26 @@ inline std::int16_t ToSample(std::int32_t acc)
 inline BYTE ToByte(std::int32_t acc)
 {
     return BYTE(std::clamp((acc + (1 << (kAccBits - 1))) >> kAccBits, 0, 255));
+}
+
+// A row of accumulators to bytes, eight at a time where the processor can:
+// the saturating packs clamp as ToByte does.
+void ToBytes(const std::int32_t *acc, std::size_t n, BYTE *d)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i round = _mm_set1_epi32(1 << (kAccBits - 1));
+    for (; i + 8 <= n; i += 8) {
+        const __m128i lo = _mm_srai_epi32(
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(acc + i)), round), kAccBits);
+        const __m128i hi = _mm_srai_epi32(
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(acc + i + 4)), round), kAccBits);
+        const __m128i words = _mm_packs_epi32(lo, hi);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(d + i), _mm_packus_epi16(words, words));
+    }
+#endif
+    for (; i < n; ++i)
+        d[i] = ToByte(acc[i]);
 }
 
 // Premultiplied B, G, R, A accumulators back to B, G, R and alpha.
@@ -606,8 +626,7 @@ public:
                               m_row.data());
         const int dstW = int(tx.first.size());
         m_hpass.Run(m_row.data(), tx, dstW, m_acc.data());
-        for (std::size_t i = 0; i < std::size_t(dstW) * 3; ++i)
-            d[i] = ToByte(m_acc[i]);
+        ToBytes(m_acc.data(), std::size_t(dstW) * 3, d);
     }
 
 private:
@@ -672,8 +691,7 @@ bool ResampleBand(const Source &src, const Taps &tx, const Taps &ty, CxImage &ou
             VerticalPass<Out::Samples>(rows.data(), w, n, srcLen, row.data());
             hpass.Run(row.data(), tx, dstW, acc.data());
             if constexpr (C == 3) {
-                for (std::size_t i = 0; i < dstLen; ++i)
-                    d[i] = ToByte(acc[i]);
+                ToBytes(acc.data(), dstLen, d);
             } else {
                 StoreAlphaRow(acc.data(), dstW, d, out.AlphaGetPointer(y));
             }

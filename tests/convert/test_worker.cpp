@@ -716,6 +716,35 @@ TEST(ConvertWorker, SeveralSizesComeFromOneDecodeEachAndCountAsOutputs)
     EXPECT_EQ(r.percents.back(), 66);
 }
 
+// A smaller size is resized from a larger size's picture (one that holds it
+// at least a quarter over) rather than from the decode: it stays close to
+// what its own run makes from the decode.
+TEST(PrepareFile, SmallerSizesFromALargerOneStayCloseToTheirOwnRuns)
+{
+    ScratchDir src;
+    const std::string a = src.Path("a.png");
+    ASSERT_TRUE(MakeTexturedImage(1600, 1200).Save(a.c_str(), CXIMAGE_FORMAT_PNG));
+    CConvertJob job = JobFor({a});
+    std::vector<OutputSize> sizes;
+    std::string problem;
+    ASSERT_TRUE(ParseSizeList("1200w,900w,600w,150w", sizes, problem));
+    SetSizes(job, sizes);
+    CxImage image;
+    const PreparedFile several = PrepareFile(job, 0, image, {});
+    ASSERT_EQ(several.more.size(), 3u);
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        SCOPED_TRACE(k);
+        const PreparedFile &made = k == 0 ? several : several.more[k - 1];
+        SetSizes(job, {sizes[k]});
+        const PreparedFile own = PrepareFile(job, 0, image, {});
+        CxImage x, y;
+        ASSERT_TRUE(x.Decode(own.bytes.data.get(), own.bytes.size));
+        ASSERT_TRUE(y.Decode(made.bytes.data.get(), made.bytes.size));
+        ASSERT_EQ(x.GetWidth(), y.GetWidth());
+        EXPECT_GE(Psnr(x, y), 40.0);
+    }
+}
+
 // The largest size is made from the decoded picture as its own resize would
 // be (the smaller ones may come from it); a turn is made once for all.
 TEST(PrepareFile, TheLargestOfSeveralSizesIsWhatItsOwnResizeMakes)
