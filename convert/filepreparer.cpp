@@ -230,7 +230,8 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
     CxSpillFile out(folder, spoolAbove ? spoolAbove : SIZE_MAX);
     out.Open();
     ++g_decodes;
-    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req)) {
+    const std::unique_ptr<CxRowStep> edits = RowEdits(job);
+    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.get())) {
     case cxstream::Outcome::Encoded:
         r.frames = 1;
         r.bytes.size = std::size_t(out.Size());
@@ -239,7 +240,8 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         else
             r.bytes.data.reset(out.TakeBuffer());
         r.kind = stop.stop_requested() ? PreparedFile::Kind::Stopped : PreparedFile::Kind::Encoded;
-        // Rows go through unresized and undrawn.
+        // Rows go through unresized and undrawn (their edits keep the
+        // output whatever its size).
         KeepSmallerSource(job, source, true, false, r);
         return true;
     case cxstream::Outcome::DecodeFailed:

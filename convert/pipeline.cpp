@@ -196,12 +196,56 @@ GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w,
     return p;
 }
 
+namespace {
+
+// Edits that need no row but their own.
+bool EditsGoByRow(const Edits &e)
+{
+    return (e.flip == FLIP_NONE || e.flip == FLIP_HORIZONTAL) && !e.Cuts() && !e.trim && !e.HasBorder() &&
+           (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone));
+}
+
+class RowEditStep final : public CxRowStep {
+public:
+    explicit RowEditStep(const Edits &e) : m_mirror(e.flip == FLIP_HORIZONTAL)
+    {
+        if (e.tone.Any())
+            m_tone.emplace(e.tone);
+    }
+    // Tone on a paletted picture changes its palette, which the encoder
+    // may have read: such a picture comes whole.
+    bool Takes(const CxImage &band) const override
+    {
+        return band.GetBpp() == 24 || (band.GetBpp() == 8 && !m_tone);
+    }
+    void Row(CxImage &band, int y) const override
+    {
+        if (m_mirror)
+            band.MirrorRow(y);
+        if (m_tone)
+            m_tone->Row(band.GetBits(y), band.GetWidth());
+    }
+
+private:
+    const bool m_mirror;
+    std::optional<cxadjust::ToneRows> m_tone;
+};
+
+} // namespace
+
 bool NeedsNoWholePicture(const CConvertJob &job)
 {
     return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 &&
            !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && !job.CropsToRatio() &&
-           !job.m_edits.ChangesPixels() &&
+           EditsGoByRow(job.m_edits) &&
            job.m_nMaxFileSize == 0; // a size limit tries several encodes of one picture
+}
+
+std::unique_ptr<CxRowStep> RowEdits(const CConvertJob &job)
+{
+    if (!job.m_edits.ChangesPixels() || !EditsGoByRow(job.m_edits))
+        return nullptr;
+    return std::make_unique<RowEditStep>(job.m_edits);
 }
 
 void DrawStamp(CxImage &img, const CConvertJob &job)

@@ -6,8 +6,10 @@
 #include "convert/convertjob.h"
 #include "imaging/cximage.h"
 #include "imaging/resampledrows.h"
+#include "imaging/rowband.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -27,8 +29,14 @@ ResizeTarget ComputeResize(int w, int h, const CConvertJob &job);
 
 // Whether every step the job asks for leaves the rows as they are (no
 // turning, resizing, sharpening or stamp, no size limit to try encodes
-// against), so they may go from the decoder to the encoder as they come.
+// against), or is done on each row alone (a left-right flip, tone and
+// colour without auto-levels: RowEdits), so they may go from the decoder to
+// the encoder as they come.
 bool NeedsNoWholePicture(const CConvertJob &job);
+
+// The edits done on each row of a streamed picture, the same pixels as
+// TransformImage makes; null when there are none.
+std::unique_ptr<CxRowStep> RowEdits(const CConvertJob &job);
 
 // The sharpen kernel: -1 around 15, size 3, divisor 7, offset 0.
 extern const long kSharpenKernel[9];

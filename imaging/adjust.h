@@ -5,6 +5,8 @@
 
 #include "imaging/cximage.h"
 
+#include <memory>
+
 namespace cxadjust {
 
 struct ToneSettings {
@@ -27,6 +29,24 @@ struct ToneSettings {
 // the ranges above are clamped into them. Raising the saturation past full
 // clips the channels, as ImageMagick's -modulate does.
 void ApplyTone(CxImage &img, const ToneSettings &tone);
+
+struct TonePlan;
+
+// The same adjustments made a row at a time, for pictures whose rows pass
+// once (no auto-levels: its histogram needs every row first). Rows of B, G,
+// R bytes come out as ApplyTone makes them.
+class ToneRows {
+public:
+    explicit ToneRows(const ToneSettings &tone);
+    ~ToneRows();
+    ToneRows(const ToneRows &) = delete;
+    ToneRows &operator=(const ToneRows &) = delete;
+    static bool Takes(const ToneSettings &tone) { return tone.Any() && !tone.autoLevels; }
+    void Row(BYTE *bgr, int width) const;
+
+private:
+    std::unique_ptr<TonePlan> m_plan;
+};
 
 struct Box {
     int left = 0, top = 0, width = 0, height = 0;

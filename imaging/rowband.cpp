@@ -7,7 +7,7 @@
 #include <system_error>
 #include <thread>
 
-CxRowBand::CxRowBand(std::size_t bytes) : m_bytes(bytes) {}
+CxRowBand::CxRowBand(std::size_t bytes, const CxRowStep *step) : m_bytes(bytes), m_step(step) {}
 
 CxImage *CxRowBand::Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &)
 {
@@ -16,6 +16,10 @@ CxImage *CxRowBand::Begin(int width, int height, int bpp, std::uint32_t type, co
     std::lock_guard lock(m_mutex);
     if (m_begun || !CxImageAccess::CreateBand(m_picture, width, height, bpp, type, rows))
         return nullptr;
+    if (m_step && !m_step->Takes(m_picture)) {
+        m_picture.Destroy();
+        return nullptr;
+    }
     m_rows = std::min(rows, height);
     m_height = height;
     return &m_picture;
@@ -39,7 +43,21 @@ bool CxRowBand::Room(int y)
 
 void CxRowBand::Filled(int y)
 {
+    // The rows since the last call are the decoder's until told below. It
+    // does the step on them itself while the encoder is busy; while the
+    // encoder waits for rows, they go on as they are and the encoder does
+    // the step (so the step falls on whichever side has time for it).
+    bool stepHere = false;
+    if (m_step) {
+        std::lock_guard lock(m_mutex);
+        stepHere = m_stepped == m_filled && m_encoderNeeds < 0;
+    }
+    if (stepHere)
+        for (int r = m_filled; r <= y; ++r)
+            m_step->Row(m_picture, r);
     std::lock_guard lock(m_mutex);
+    if (stepHere)
+        m_stepped = y + 1;
     m_filled = y + 1;
     if (m_encoderNeeds >= 0 && m_filled >= m_encoderNeeds)
         m_changed.notify_all();
@@ -58,13 +76,24 @@ bool CxRowBand::Arrived(int y)
     m_released = y;
     if (m_decoderNeeds >= 0 && m_released >= m_decoderNeeds)
         m_changed.notify_all();
-    if (y < m_filled)
-        return true;
-    // Wait for a stretch of rows rather than for each one.
-    m_encoderNeeds = std::min(m_height, y + std::max(1, m_rows / 4));
-    m_changed.wait(lock, [&] { return m_closed || m_filled >= m_encoderNeeds; });
-    m_encoderNeeds = -1;
-    return y < m_filled;
+    if (y >= m_filled) {
+        // Wait for a stretch of rows rather than for each one.
+        m_encoderNeeds = std::min(m_height, y + std::max(1, m_rows / 4));
+        m_changed.wait(lock, [&] { return m_closed || m_filled >= m_encoderNeeds; });
+        m_encoderNeeds = -1;
+        if (y >= m_filled)
+            return false;
+    }
+    if (m_step && y >= m_stepped) {
+        // Rows handed on without the step: this side does it, on every row
+        // arrived so far (they stay in the band until read).
+        const int from = m_stepped, to = m_filled;
+        m_stepped = to;
+        lock.unlock();
+        for (int r = from; r < to; ++r)
+            m_step->Row(m_picture, r);
+    }
+    return true;
 }
 
 CxImage *CxRowBand::WaitBegun()
@@ -97,9 +126,10 @@ bool Streams(std::uint32_t sourceType, std::uint32_t outType)
 }
 
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<std::string(CxImage &)> &prepare,
-                CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req)
+                CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req,
+                const CxRowStep *step)
 {
-    CxRowBand band;
+    CxRowBand band(std::size_t(1) << 20, step);
     bool encoded = false, declined = false;
     std::string encodeWhy;
     const auto encode = [&] {

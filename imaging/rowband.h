@@ -15,6 +15,17 @@
 #include <mutex>
 #include <string>
 
+// Work done on each row as the decoder hands it on, before the encoder
+// sees it: steps that need no other row (a mirror, tone curves).
+class CxRowStep {
+public:
+    virtual ~CxRowStep() = default;
+    // Whether the rows of this band picture can take the step; where they
+    // cannot, the picture is decoded whole instead.
+    virtual bool Takes(const CxImage &band) const = 0;
+    virtual void Row(CxImage &band, int y) const = 0;
+};
+
 // The band between the two threads. Rows are written and read strictly top
 // to bottom; the decoder waits for room once the band is full, the encoder
 // for rows not written yet. Each side is woken for a stretch of rows, not
@@ -22,7 +33,7 @@
 class CxRowBand final : public cxcodec::RowSink, public cxcodec::RowFeed {
 public:
     // About `bytes` of rows, never fewer than kMinRows (or the picture's height).
-    explicit CxRowBand(std::size_t bytes = std::size_t(1) << 20);
+    explicit CxRowBand(std::size_t bytes = std::size_t(1) << 20, const CxRowStep *step = nullptr);
     static constexpr int kMinRows = 16;
 
     // Decoding side.
@@ -46,6 +57,8 @@ public:
 
 private:
     const std::size_t m_bytes;
+    const CxRowStep *const m_step;
+    int m_stepped = 0; // rows before it have had the step, or are having it
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     CxImage m_picture;
@@ -79,8 +92,11 @@ enum class Outcome {
 // encodes it as outType into out, opened by the caller. prepare
 // runs on the encoding thread before any row is encoded; it may change the
 // picture's metadata and quality, never its pixels, and gives the reason
-// the picture is not to be encoded at all (EncodeFailed), or "".
+// the picture is not to be encoded at all (EncodeFailed), or "". step (when
+// given) is done on each row on the decoding thread; a picture it does not
+// take comes Whole, without it.
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<std::string(CxImage &)> &prepare,
-                CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req = {});
+                CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req = {},
+                const CxRowStep *step = nullptr);
 
 } // namespace cxstream

@@ -269,6 +269,9 @@ TEST(EditSteps, OnlyAFlipKeepsAJpegOnItsCoefficients)
     job.m_edits.flip = FLIP_HORIZONTAL;
     EXPECT_TRUE(job.ChangesPixels());
     EXPECT_FALSE(job.ChangesPixelsBeyondRotation());
+    // Mirrored a row at a time where the rows stream; upside down, not.
+    EXPECT_TRUE(NeedsNoWholePicture(job));
+    job.m_edits.flip = FLIP_BOTH;
     EXPECT_FALSE(NeedsNoWholePicture(job));
     job.m_edits.tone.gamma = 1.5;
     EXPECT_TRUE(job.ChangesPixelsBeyondRotation());

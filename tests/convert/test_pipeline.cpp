@@ -290,8 +290,9 @@ TEST(ConvertImage, SavesWhereAskedAndReportsFailedWrites)
 }
 
 // A file converted with its rows passing from decoder to encoder as they come
-// must give the bytes the whole picture would; a picture the decoder cannot
-// pass row by row comes whole; a damaged one fails as it would whole.
+// must give the bytes the whole picture would, with the edits done on each
+// row too; a picture the decoder (or the row edits) cannot pass row by row
+// comes whole; a damaged one fails as it would whole.
 TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
 {
     struct Row {
@@ -321,9 +322,16 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         {"tiff/tiled.tif", true, "", O::Whole},        {"tiff/cmyk.tif", true, "", O::Whole},
         {"tiff/lzw.tif", true, "cut", O::DecodeFailed},
     };
+    // None; a mirror, which any row of bytes takes; a mirror and tone, which
+    // a palette cannot take row by row (its entries change).
+    enum class Edit { None, Mirror, MirrorAndTone };
     for (const Row &r : rows) {
-        for (const std::uint32_t type : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG, CXIMAGE_FORMAT_TIF}) {
-            SCOPED_TRACE(std::string(r.source) + " " + r.damage + " to " + FormatByType(type)->name);
+        for (const auto &[type, edit] :
+             {std::pair{CXIMAGE_FORMAT_JPG, Edit::None}, std::pair{CXIMAGE_FORMAT_PNG, Edit::None},
+              std::pair{CXIMAGE_FORMAT_TIF, Edit::None}, std::pair{CXIMAGE_FORMAT_PNG, Edit::Mirror},
+              std::pair{CXIMAGE_FORMAT_JPG, Edit::MirrorAndTone}, std::pair{CXIMAGE_FORMAT_TIF, Edit::MirrorAndTone}}) {
+            SCOPED_TRACE(std::string(r.source) + " " + r.damage + " to " + FormatByType(type)->name + " edit " +
+                         std::to_string(int(edit)));
             ScratchDir dir;
             std::vector<std::uint8_t> bytes = ReadFileBytes(DataPath(r.source));
             ASSERT_GT(bytes.size(), 100u);
@@ -336,13 +344,21 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
             CConvertJob job;
             job.SetQuality(80);
             job.m_bAutoRotate = r.autoRotate;
+            if (edit != Edit::None)
+                job.m_edits.flip = FLIP_HORIZONTAL;
+            if (edit == Edit::MirrorAndTone)
+                job.m_edits.tone = {.brightness = 10, .contrast = -5, .gamma = 1.2, .saturation = 20};
             ASSERT_TRUE(NeedsNoWholePicture(job));
+            const std::unique_ptr<CxRowStep> step = RowEdits(job);
+            ASSERT_EQ(step != nullptr, edit != Edit::None);
 
             const CxDecodeRequest req{.autoOrient = r.autoRotate};
             CxImage whole;
             CxMemFile expected;
             const bool loaded = whole.Load(path.c_str(), CXIMAGE_FORMAT_UNKNOWN, req);
+            const int bpp = whole.GetBpp();
             if (loaded) {
+                ASSERT_FALSE(TransformImage(whole, job).failed);
                 PrepareForOutput(whole, type, job, false);
                 ASSERT_TRUE(expected.Open() && whole.Encode(&expected, type));
             }
@@ -355,8 +371,12 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
                 picture.SetJpegQuality(BYTE(job.m_nQuality));
                 return std::string();
             };
-            const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req);
-            ASSERT_EQ(int(got), int(type == CXIMAGE_FORMAT_TIF && r.wholeForTiff ? O::Whole : r.expected));
+            const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req, step.get());
+            const bool rowsTakeEdit = edit == Edit::None || bpp == 24 || (bpp == 8 && edit == Edit::Mirror);
+            ASSERT_EQ(int(got), int((type == CXIMAGE_FORMAT_TIF && r.wholeForTiff) ||
+                                            (r.expected == O::Encoded && !rowsTakeEdit)
+                                        ? O::Whole
+                                        : r.expected));
             if (got == O::DecodeFailed) {
                 EXPECT_FALSE(loaded);
                 EXPECT_FALSE(reason.empty());
@@ -379,6 +399,11 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         [](CConvertJob &j) { j.SetRotateFlag(true); },
         [](CConvertJob &j) { j.m_bSharpen = 1; },
         [](CConvertJob &j) { j.m_bStamp = true, j.m_szStampText = "x"; },
+        [](CConvertJob &j) { j.m_edits.tone.autoLevels = true; },
+        [](CConvertJob &j) { j.m_edits.flip = FLIP_VERTICAL; },
+        [](CConvertJob &j) { j.m_edits.border = {4, false}; },
+        [](CConvertJob &j) { j.m_edits.trim = true; },
+        [](CConvertJob &j) { j.m_edits.crop = EditRegion{0, 0, 8, 8}; },
     };
     for (const auto &step : steps) {
         CConvertJob j = job;
