@@ -184,7 +184,8 @@ int RunCommand(int argc, char **argv, RunResources &resources, const std::stop_s
         return 0;
 
     resources.workers = cmd->jobs; // 0: one per core
-    // One job means one thread, pixel operations included.
+    // One job means one file decoded at a time, its pixel operations on
+    // the thread that decodes it.
     if (resources.Workers() == 1)
         resources.pixelThreads = 1;
 

@@ -82,15 +82,19 @@ void ConvertWorker::Run(std::stop_token stop)
 
 ConvertWorker::Step ConvertWorker::ConvertAll(int count, const std::stop_token &stop)
 {
-    // One worker prepares each file itself when it comes to it; more
-    // prepare ahead, within a window of files each.
-    const int helpers = m_workers > 1 && !m_dryRun ? m_workers : 0;
+    // Several workers prepare ahead, within a window of files each. One
+    // prepares a file at a time, on two threads that take the files in
+    // turn: the next file is decoded while the one before is encoded.
+    const bool one = m_workers == 1;
+    const int helpers = m_dryRun ? 0 : one ? 2 : m_workers;
     // Large outputs wait on disk, not in memory, until they are written.
     const CConvertJob job = m_job;
-    PrepareAhead ahead(m_job, helpers, 16 * m_workers, stop, m_resources,
-                       [&job](int index, CxImage &image, const std::stop_token &s) {
-                           return PrepareFileSpooling(job, index, image, s, kSpoolAbove);
-                       });
+    PrepareAhead ahead(
+        m_job, helpers, one ? 2 : 16 * m_workers, stop, m_resources,
+        [&job](int index, CxImage &image, const std::stop_token &s) {
+            return PrepareFileSpooling(job, index, image, s, kSpoolAbove);
+        },
+        one);
     for (int i = 0; i < count; ++i) {
         if (stop.stop_requested())
             return Step::Stop;

@@ -87,6 +87,25 @@ long long DecodeCount()
     return g_decodes.load();
 }
 
+namespace {
+
+thread_local EncodeStartsHook t_encodeStarts;
+
+} // namespace
+
+void EncodeStarts(const CxImage &picture)
+{
+    if (EncodeStartsHook hook = std::move(t_encodeStarts)) {
+        t_encodeStarts = nullptr;
+        hook(picture);
+    }
+}
+
+void SetEncodeStartsHook(EncodeStartsHook hook)
+{
+    t_encodeStarts = std::move(hook);
+}
+
 bool EncodeOutput(CxImage &picture, std::uint32_t outType, const CConvertJob &job, bool stampDrawn,
                   EncodedBytes &bytes, std::string &reason)
 {
@@ -312,6 +331,7 @@ void FinishOutput(const CConvertJob &job, const std::string &source, CxImage &im
     }
     r.width = image.GetWidth();
     r.height = image.GetHeight();
+    EncodeStarts(image);
     if (job.m_nMaxFileSize > 0) {
         EncodeFitted(job, source, image, t.stampDrawn, stop, r);
         return;
@@ -336,6 +356,8 @@ void FinishDecoded(const CConvertJob &job, const std::string &source, CxImage &i
     r.frames = image.GetNumFrames();
     r.width = image.GetWidth();
     r.height = image.GetHeight();
+    if (!copy)
+        EncodeStarts(image);
     ApplyMetadataOptions(image, job);
     PrepareColour(image, r.outType);
     if (stop.stop_requested()) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <stop_token>
 #include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,15 @@ bool EncodeOutput(CxImage &picture, std::uint32_t outType, const CConvertJob &jo
 
 // How many times PrepareFile has started decoding a picture in this process.
 long long DecodeCount();
+
+// Told on the preparing thread, at most once a file, when all that is left
+// of it is encoding the picture given (one thread's work; a file whose rows
+// stream encodes as it decodes and never tells). A run that prepares one
+// file at a time starts decoding the next one then. Empty: nobody is told.
+using EncodeStartsHook = std::function<void(const CxImage &picture)>;
+void SetEncodeStartsHook(EncodeStartsHook hook);
+// Tells this thread's hook (once; nothing when none is set).
+void EncodeStarts(const CxImage &picture);
 
 // Does everything for source that does not depend on naming, with image as
 // the reusable decoding buffer. A JPEG that the resize shrinks a lot is

@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 
 PrepareAhead::PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
-                           const RunResources &resources, Preparer prepare)
+                           const RunResources &resources, Preparer prepare, bool oneDecodeAtOnce)
     : m_job(job), m_count(job.GetFileCount()), m_window(std::max(1, window)), m_runStop(std::move(stop)),
       m_claimed(std::size_t(std::max(0, m_count)), 0), m_running(std::size_t(std::max(0, m_count)), 0),
       m_sizes(std::size_t(std::max(0, m_count)), 0), m_scratch(std::size_t(std::max(0, m_count)), kUnknown),
-      m_resources(resources), m_prepare(std::move(prepare))
+      m_resources(resources), m_prepare(std::move(prepare)), m_oneDecode(oneDecodeAtOnce)
 {
     threads = std::clamp(threads, 0, std::max(0, m_count));
     if (threads > 0) {
@@ -129,6 +129,8 @@ void PrepareAhead::Loop(std::stop_token own)
                 m_running[std::size_t(index)] = 1;
                 scratch = std::size_t(m_scratch[std::size_t(index)]);
                 m_scratchRunning += scratch;
+                if (m_oneDecode)
+                    m_toDecode.insert(index);
                 SkipTakenLocked();
             }
         }
@@ -151,6 +153,37 @@ void PrepareAhead::Loop(std::stop_token own)
             m_changed.notify_all();
             continue;
         }
+        // One decoding at a time, the files in turn.
+        bool decoding = false;
+        if (m_oneDecode) {
+            std::unique_lock lock(m_mutex);
+            const bool go = m_changed.wait(lock, own, [&] {
+                return m_runStop.stop_requested() || (!m_decoding && *m_toDecode.begin() == index);
+            });
+            m_toDecode.erase(index);
+            if (!go)
+                return;
+            decoding = !m_runStop.stop_requested();
+            m_decoding = m_decoding || decoding;
+        }
+        const auto decoded = [this, &decoding] {
+            if (!decoding)
+                return;
+            decoding = false;
+            {
+                std::lock_guard lock(m_mutex);
+                m_decoding = false;
+            }
+            m_changed.notify_all();
+        };
+        if (decoding) {
+            SetEncodeStartsHook([this, &decoded](const CxImage &picture) {
+                const std::size_t bytes = std::size_t(picture.GetWidth()) * std::size_t(picture.GetHeight()) *
+                                          (picture.GetBpp() == 24 ? 3 : 1);
+                if (bytes <= m_resources.decodeBudgetBytes)
+                    decoded();
+            });
+        }
         PreparedFile r;
         try {
             r = m_prepare ? m_prepare(index, image, m_runStop) : PrepareFile(m_job, index, image, m_runStop);
@@ -158,6 +191,8 @@ void PrepareAhead::Loop(std::stop_token own)
             image.Destroy();
             r = PreparedFile{}; // as good as undecodable
         }
+        SetEncodeStartsHook(nullptr);
+        decoded();
         {
             std::lock_guard lock(m_mutex);
             m_scratchRunning -= scratch;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stop_token>
 #include <thread>
 #include <vector>
@@ -29,8 +30,16 @@ public:
     // progressive photo is decoded while the other threads take the smaller
     // files, and two only at once when there is nothing else to do or the
     // writer waits for the second.
+    //
+    // With oneDecodeAtOnce, the threads take the files in turn, one
+    // decoding at a time: the next starts when the one before has only its
+    // encode left (SetEncodeStartsHook) or is done. A run of one job so
+    // decodes one file while the file before it is encoded, as a file whose
+    // rows stream is decoded and encoded at once, and holds at most two
+    // pictures (one too large to hold twice within the decoding budget is
+    // done before the next begins).
     PrepareAhead(const CConvertJob &job, int threads, int window, std::stop_token stop,
-                 const RunResources &resources = {}, Preparer prepare = {});
+                 const RunResources &resources = {}, Preparer prepare = {}, bool oneDecodeAtOnce = false);
     // Stops the threads and waits for them.
     ~PrepareAhead();
     PrepareAhead(const PrepareAhead &) = delete;
@@ -71,6 +80,9 @@ private:
     std::size_t m_scratchRunning = 0; // of the files being prepared
     const RunResources m_resources;
     const Preparer m_prepare;
+    const bool m_oneDecode;
+    bool m_decoding = false;  // a thread is decoding (oneDecodeAtOnce)
+    std::set<int> m_toDecode; // claimed files not yet begun, in turn
     CxImage m_image; // for files prepared by Take
     std::vector<std::jthread> m_threads;
 };

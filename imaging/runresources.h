@@ -16,7 +16,8 @@ struct RunResources {
     int workers = 0;
     // Threads one pixel operation or one JPEG decode may use on the thread
     // that runs a run: 0 one per core, 1 keeps it on that thread (one job
-    // means one thread). Threads that prepare files ahead always use 1.
+    // means one file decoded at a time, on one thread). Threads that prepare
+    // files ahead always use 1.
     int pixelThreads = 0;
 
     // Decoding memory beyond the pictures themselves (a progressive JPEG

@@ -1,6 +1,7 @@
 // Several workers prepare files ahead, but everything a run shows or writes
 // must come out exactly as one worker gives it.
 #include "convert/convertworker.h"
+#include "convert/filepreparer.h"
 #include "convert/pipeline.h"
 #include "convert/prepareahead.h"
 #include "tests/convert/recording_reporter.h"
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 using namespace testsupport;
 
@@ -317,6 +319,63 @@ TEST(PrepareAheadBudget, AFullBudgetStillPreparesTheWritersFile)
 }
 
 } // namespace
+
+// One job: one file decoding at a time, the files in turn, and the next
+// one's decode begun while the one before is encoded; a picture too large
+// to hold twice within the decoding budget is finished first.
+TEST(PrepareAheadOrder, OneJobDecodesTheNextFileWhileTheLastIsEncoded)
+{
+    ScratchDir dir;
+    constexpr int n = 5;
+    std::vector<std::string> files;
+    for (int i = 0; i < n; ++i) {
+        files.push_back(dir.Path("f" + std::to_string(i) + ".png"));
+        ASSERT_TRUE(WriteFileBytes(files.back(), std::vector<std::uint8_t>(64, 0)));
+    }
+    for (const bool large : {false, true}) {
+        SCOPED_TRACE(large);
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<int> order;  // files in the order their decodes began
+        int decoding = 0, most = 0;
+        bool overlapped = false; // a decode began while another file was encoded
+        const auto prepare = [&](int index, CxImage &, const std::stop_token &) {
+            {
+                std::lock_guard lock(mutex);
+                most = std::max(most, ++decoding);
+                order.push_back(index);
+                changed.notify_all();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            {
+                std::lock_guard lock(mutex);
+                --decoding;
+            }
+            CxImage picture;
+            picture.Create(large ? 64 : 8, 8, 24);
+            EncodeStarts(picture);
+            // The encode: the next file's decode should begin meanwhile.
+            std::unique_lock lock(mutex);
+            if (index + 1 < n) {
+                const bool next = changed.wait_for(lock, std::chrono::milliseconds(large ? 50 : 10000), [&] {
+                    return std::find(order.begin(), order.end(), index + 1) != order.end();
+                });
+                overlapped = overlapped || next;
+            }
+            PreparedFile r;
+            r.kind = PreparedFile::Kind::Encoded;
+            r.width = index;
+            return r;
+        };
+        std::stop_source stop;
+        PrepareAhead ahead(JobFor(files), 2, 2, stop.get_token(), {.decodeBudgetBytes = 1024}, prepare, true);
+        for (int i = 0; i < n; ++i)
+            EXPECT_EQ(ahead.Take(i).width, i);
+        EXPECT_EQ(most, 1);
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+        EXPECT_EQ(overlapped, !large);
+    }
+}
 
 // Whichever files the threads finish first, the first file the writer still
 // waits for is always being prepared: outputs never wait for the large files
