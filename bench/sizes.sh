@@ -2,7 +2,7 @@
 # Job 7 of make bench: several sizes from one decode. The big photos
 # (bench/corpus.sh) to JPEG at 320, 768, 1024 and 2048 pixels wide, once with
 # --sizes and once as four runs with one --resize each, taking turns, one
-# thread. Prints the medians of the rounds and their ratio (target: --sizes
+# job (--jobs 1). Prints the medians of the rounds and their ratio (target: --sizes
 # at most 0.5 of the four runs).
 #
 #   BUILD  the build folder (default build)
@@ -56,5 +56,5 @@ median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR
 a=$(median "${one[@]}")
 b=$(median "${four[@]}")
 awk -v a="$a" -v b="$b" -v n="$(ls "$big" | wc -l)" -v w="${widths[*]}" 'BEGIN {
-  printf "Several sizes (%s wide, JPEG quality 90, one thread) of %d photos: --sizes %.2f s, four --resize runs %.2f s: %.2f x, target 0.5 %s\n",
+  printf "Several sizes (%s wide, JPEG quality 90, one job) of %d photos: --sizes %.2f s, four --resize runs %.2f s: %.2f x, target 0.5 %s\n",
     w, n, a, b, a / b, (a / b <= 0.5 ? "holds" : "MISSED") }'

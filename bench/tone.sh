@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Job 9 of make bench: the tone steps. The big photos (bench/corpus.sh) to
-# JPEG at quality 90, one thread, without and with auto-levels, brightness and
+# JPEG at quality 90, one job (--jobs 1), without and with auto-levels, brightness and
 # contrast 10, gamma 1.2 and saturation 20, taking turns: at full size (a
 # subsampling named, so the photos are encoded again, not copied) and fitted
 # to a long edge of 1920 pixels. Prints the medians of the rounds and what
@@ -50,6 +50,6 @@ for run in "--jpeg-subsampling 420" "--resize long --size 1920"; do
   a=$(median "${plain[@]}")
   b=$(median "${toned[@]}")
   awk -v a="$a" -v b="$b" -v n="$(ls "$big" | wc -l)" -v t="${tone[*]}" -v run="$run" 'BEGIN {
-    printf "Tone steps (%s; JPEG quality 90, %s, one thread) on %d photos: without %.2f s, with %.2f s: +%.1f %%, target 10 %% %s\n",
+    printf "Tone steps (%s; JPEG quality 90, %s, one job) on %d photos: without %.2f s, with %.2f s: +%.1f %%, target 10 %% %s\n",
       t, run, n, a, b, 100 * (b - a) / a, ((b - a) / a <= 0.10 ? "holds" : "MISSED") }'
 done
