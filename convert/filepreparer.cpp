@@ -730,8 +730,8 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
         const CxImage *from = &image;
         for (const CxImage &larger : held)
             if (larger.GetWidth() < from->GetWidth() &&
-                larger.GetWidth() >= kCascadeMargin * double(targets[k].width) &&
-                larger.GetHeight() >= kCascadeMargin * double(targets[k].height))
+                larger.GetWidth() >= kReducedDecodeMargin * double(targets[k].width) &&
+                larger.GetHeight() >= kReducedDecodeMargin * double(targets[k].height))
                 from = &larger;
         CxImage resized;
         // A size the picture already is (shrunk to it as decoded) is not

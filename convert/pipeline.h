@@ -133,7 +133,6 @@ void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules = {});
 // decode is blockier than a filtered one; left at least 2:1 to finish, the
 // resampler removes that, and the result matches a full decode's.
 inline constexpr double kReducedDecodeMargin = 2.0;
-inline constexpr double kCascadeMargin = 1.25;
 
 // A load rule that decodes a JPEG at a reduced scale when the job's resize
 // will shrink it enough; empty when the job never shrinks.

@@ -717,8 +717,8 @@ TEST(ConvertWorker, SeveralSizesComeFromOneDecodeEachAndCountAsOutputs)
 }
 
 // A smaller size is resized from a larger size's picture (one that holds it
-// at least a quarter over) rather than from the decode: it stays close to
-// what its own run makes from the decode.
+// twice over) rather than from the decode: it stays close to what its own
+// run makes from the decode.
 TEST(PrepareFile, SmallerSizesFromALargerOneStayCloseToTheirOwnRuns)
 {
     ScratchDir src;
