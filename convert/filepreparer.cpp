@@ -250,7 +250,8 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
     out.Open();
     ++g_decodes;
     const std::unique_ptr<CxRowStep> edits = RowEdits(job);
-    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.get())) {
+    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.get(),
+                              RowRegion(job))) {
     case cxstream::Outcome::Encoded:
         r.frames = 1;
         r.bytes.size = std::size_t(out.Size());

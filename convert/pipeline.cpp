@@ -201,7 +201,7 @@ namespace {
 // Edits that need no row but their own.
 bool EditsGoByRow(const Edits &e)
 {
-    return (e.flip == FLIP_NONE || e.flip == FLIP_HORIZONTAL) && !e.Cuts() && !e.trim && !e.HasBorder() &&
+    return (e.flip == FLIP_NONE || e.flip == FLIP_HORIZONTAL) && !e.trim && !e.HasBorder() &&
            (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone));
 }
 
@@ -243,9 +243,23 @@ bool NeedsNoWholePicture(const CConvertJob &job)
 
 std::unique_ptr<CxRowStep> RowEdits(const CConvertJob &job)
 {
-    if (!job.m_edits.ChangesPixels() || !EditsGoByRow(job.m_edits))
+    const Edits &e = job.m_edits;
+    if ((e.flip == FLIP_NONE && !e.tone.Any()) || !EditsGoByRow(e))
         return nullptr;
-    return std::make_unique<RowEditStep>(job.m_edits);
+    return std::make_unique<RowEditStep>(e);
+}
+
+CxRegionRule RowRegion(const CConvertJob &job)
+{
+    if (!job.m_edits.Cuts())
+        return {};
+    return [edits = job.m_edits](int width, int height, CxRegion &region) {
+        const EditRegion cut = CutRegion(edits, width, height);
+        if (cut.width <= 0 || cut.height <= 0)
+            return false; // the whole picture's way says what is wrong
+        region = {int(cut.x), int(cut.y), int(cut.width), int(cut.height)};
+        return true;
+    };
 }
 
 void DrawStamp(CxImage &img, const CConvertJob &job)

@@ -3,6 +3,7 @@
 #include "imaging/formats.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -117,6 +118,74 @@ bool CxRowBand::AbandonedFirst() const
     return m_abandonedFirst;
 }
 
+CxCroppedRows::CxCroppedRows(cxcodec::RowSink &next, CxRegionRule rule) : m_next(next), m_rule(std::move(rule)) {}
+
+CxImage *CxCroppedRows::Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta)
+{
+    CxRegion r;
+    if (m_out || (bpp != 8 && bpp != 24) || !m_rule || !m_rule(width, height, r) || r.left < 0 || r.top < 0 ||
+        r.width <= 0 || r.height <= 0 || r.left + std::int64_t(r.width) > width ||
+        r.top + std::int64_t(r.height) > height)
+        return nullptr;
+    // A decoder writes up to a few rows at once (a JPEG's 16): room for
+    // several such batches.
+    constexpr int kRows = 64;
+    if (!CxImageAccess::CreateBand(m_in, width, height, bpp, type, kRows))
+        return nullptr;
+    m_out = m_next.Begin(r.width, r.height, bpp, type, meta);
+    if (!m_out) {
+        m_in.Destroy();
+        return nullptr;
+    }
+    m_region = r;
+    return &m_in;
+}
+
+bool CxCroppedRows::Room(int y)
+{
+    // Rows before y are written; y's slot is about to be.
+    return Pass(y);
+}
+
+void CxCroppedRows::Filled(int y)
+{
+    Pass(y + 1);
+}
+
+bool CxCroppedRows::Pass(int end)
+{
+    end = std::min(end, m_in.GetHeight());
+    const int bytes = m_in.GetBpp() / 8;
+    bool ok = true;
+    int last = -1; // the last row given on
+    for (; m_passed < end && ok; ++m_passed) {
+        const int oy = m_passed - m_region.top;
+        if (oy < 0 || oy >= m_region.height)
+            continue;
+        if (!m_begun) {
+            // What the decoder set before its first row: the next sink's
+            // picture gets it before its own first row.
+            // (The source's size stays the file's, as a cut picture's does.)
+            m_begun = true;
+            CxImageAccess::CopyFacts(*m_out, m_in);
+            if (m_in.AlphaIsValid() && !m_out->AlphaCreate())
+                return false;
+        }
+        if (!m_next.Room(oy)) {
+            ok = false;
+            break;
+        }
+        std::memcpy(m_out->GetBits(oy), m_in.GetBits(m_passed) + std::size_t(m_region.left) * std::size_t(bytes),
+                    std::size_t(m_region.width) * std::size_t(bytes));
+        if (const BYTE *alpha = m_in.AlphaGetPointer(m_passed))
+            std::memcpy(m_out->AlphaGetPointer(oy), alpha + m_region.left, std::size_t(m_region.width));
+        last = oy;
+    }
+    if (last >= 0)
+        m_next.Filled(last);
+    return ok;
+}
+
 namespace cxstream {
 
 bool Streams(std::uint32_t sourceType, std::uint32_t outType)
@@ -127,9 +196,11 @@ bool Streams(std::uint32_t sourceType, std::uint32_t outType)
 
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<std::string(CxImage &)> &prepare,
                 CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req,
-                const CxRowStep *step)
+                const CxRowStep *step, const CxRegionRule &region)
 {
     CxRowBand band(std::size_t(1) << 20, step);
+    CxCroppedRows cropped(band, region);
+    cxcodec::RowSink &sink = region ? static_cast<cxcodec::RowSink &>(cropped) : band;
     bool encoded = false, declined = false;
     std::string encodeWhy;
     const auto encode = [&] {
@@ -171,7 +242,7 @@ Outcome Convert(const char *filename, std::uint32_t outType, const std::function
     }
     bool loaded = false;
     try {
-        loaded = image.LoadRows(filename, band, req);
+        loaded = image.LoadRows(filename, sink, req);
     } catch (...) {
         band.Close();
         encoder.join();

@@ -74,6 +74,39 @@ private:
     bool m_abandonedFirst = false;
 };
 
+// The part of a width x height picture that its rows keep.
+struct CxRegion {
+    int left = 0, top = 0, width = 0, height = 0;
+};
+// Gives the region kept of a width x height picture; false when the rows
+// cannot be cut so (the picture is then decoded whole).
+using CxRegionRule = std::function<bool(int width, int height, CxRegion &region)>;
+
+// Rows cut to a region on their way to another sink: the decoder fills a
+// band of its own, whose rows within the region are copied into the next
+// sink's picture as they are written; the others are read and dropped.
+// Pictures of 8 or 24 bits a pixel only.
+class CxCroppedRows final : public cxcodec::RowSink {
+public:
+    CxCroppedRows(cxcodec::RowSink &next, CxRegionRule rule);
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override;
+    bool Room(int y) override;
+    void Filled(int y) override;
+    std::size_t SpareBytes() const override { return m_next.SpareBytes(); }
+
+private:
+    // Copies the written rows before `end` that the region keeps.
+    bool Pass(int end);
+
+    cxcodec::RowSink &m_next;
+    const CxRegionRule m_rule;
+    CxImage m_in;
+    CxImage *m_out = nullptr;
+    CxRegion m_region;
+    int m_passed = 0; // rows before it are copied or dropped
+    bool m_begun = false;
+};
+
 namespace cxstream {
 
 // Whether a file of sourceType can go to outType row by row (the decoder
@@ -94,9 +127,10 @@ enum class Outcome {
 // picture's metadata and quality, never its pixels, and gives the reason
 // the picture is not to be encoded at all (EncodeFailed), or "". step (when
 // given) is done on each row on the decoding thread; a picture it does not
-// take comes Whole, without it.
+// take comes Whole, without it. region (when given) cuts the rows first; a
+// picture it cannot cut comes Whole, uncut.
 Outcome Convert(const char *filename, std::uint32_t outType, const std::function<std::string(CxImage &)> &prepare,
                 CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req = {},
-                const CxRowStep *step = nullptr);
+                const CxRowStep *step = nullptr, const CxRegionRule &region = {});
 
 } // namespace cxstream

@@ -352,6 +352,27 @@ struct CxImageAccess {
         return true;
     }
     static bool IsBand(const CxImage &img) { return img.m_bandRows > 0; }
+    // What a decoder sets on its picture besides pixels and size (palette,
+    // transparency, file facts, metadata), given to another picture of the
+    // same depth.
+    static void CopyFacts(CxImage &to, const CxImage &from)
+    {
+        to.m_palette = from.m_palette;
+        to.m_transIndex = from.m_transIndex;
+        to.m_transColor = from.m_transColor;
+        to.m_transColorSet = from.m_transColorSet;
+        to.m_type = from.m_type;
+        to.m_srcWidth = from.m_srcWidth;
+        to.m_srcHeight = from.m_srcHeight;
+        to.m_frame = from.m_frame;
+        to.m_numFrames = from.m_numFrames;
+        to.m_frameDelay = from.m_frameDelay;
+        to.m_disposal = from.m_disposal;
+        to.m_jpegQuality = from.m_jpegQuality;
+        to.m_encoder = from.m_encoder;
+        to.m_orientation = from.m_orientation;
+        to.m_meta = from.m_meta;
+    }
     // Rows of a band arrive through feed while it is encoded (null: none).
     static void SetFeed(CxImage &img, cxcodec::RowFeed *feed) { img.m_feed = feed; }
     static cxcodec::RowFeed *Feed(const CxImage &img) { return img.m_feed; }

@@ -323,13 +323,15 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         {"tiff/lzw.tif", true, "cut", O::DecodeFailed},
     };
     // None; a mirror, which any row of bytes takes; a mirror and tone, which
-    // a palette cannot take row by row (its entries change).
-    enum class Edit { None, Mirror, MirrorAndTone };
+    // a palette cannot take row by row (its entries change); margins cut
+    // off and a mirror, which rows of 8 or 24 bits take.
+    enum class Edit { None, Mirror, MirrorAndTone, CutAndMirror };
     for (const Row &r : rows) {
         for (const auto &[type, edit] :
              {std::pair{CXIMAGE_FORMAT_JPG, Edit::None}, std::pair{CXIMAGE_FORMAT_PNG, Edit::None},
               std::pair{CXIMAGE_FORMAT_TIF, Edit::None}, std::pair{CXIMAGE_FORMAT_PNG, Edit::Mirror},
-              std::pair{CXIMAGE_FORMAT_JPG, Edit::MirrorAndTone}, std::pair{CXIMAGE_FORMAT_TIF, Edit::MirrorAndTone}}) {
+              std::pair{CXIMAGE_FORMAT_JPG, Edit::MirrorAndTone}, std::pair{CXIMAGE_FORMAT_TIF, Edit::MirrorAndTone},
+              std::pair{CXIMAGE_FORMAT_PNG, Edit::CutAndMirror}, std::pair{CXIMAGE_FORMAT_JPG, Edit::CutAndMirror}}) {
             SCOPED_TRACE(std::string(r.source) + " " + r.damage + " to " + FormatByType(type)->name + " edit " +
                          std::to_string(int(edit)));
             ScratchDir dir;
@@ -348,9 +350,13 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
                 job.m_edits.flip = FLIP_HORIZONTAL;
             if (edit == Edit::MirrorAndTone)
                 job.m_edits.tone = {.brightness = 10, .contrast = -5, .gamma = 1.2, .saturation = 20};
+            if (edit == Edit::CutAndMirror)
+                job.m_edits.margins = {{EditLength{10, true}, {5, true}, {20, true}, {15, true}}};
             ASSERT_TRUE(NeedsNoWholePicture(job));
             const std::unique_ptr<CxRowStep> step = RowEdits(job);
             ASSERT_EQ(step != nullptr, edit != Edit::None);
+            const CxRegionRule region = RowRegion(job);
+            ASSERT_EQ(bool(region), edit == Edit::CutAndMirror);
 
             const CxDecodeRequest req{.autoOrient = r.autoRotate};
             CxImage whole;
@@ -371,8 +377,8 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
                 picture.SetJpegQuality(BYTE(job.m_nQuality));
                 return std::string();
             };
-            const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req, step.get());
-            const bool rowsTakeEdit = edit == Edit::None || bpp == 24 || (bpp == 8 && edit == Edit::Mirror);
+            const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req, step.get(), region);
+            const bool rowsTakeEdit = edit == Edit::None || bpp == 24 || (bpp == 8 && edit != Edit::MirrorAndTone);
             ASSERT_EQ(int(got), int((type == CXIMAGE_FORMAT_TIF && r.wholeForTiff) ||
                                             (r.expected == O::Encoded && !rowsTakeEdit)
                                         ? O::Whole
@@ -383,8 +389,11 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
                 continue;
             }
             if (got == O::Whole) {
-                EXPECT_EQ(image.GetWidth(), whole.GetWidth());
-                EXPECT_EQ(image.GetHeight(), whole.GetHeight());
+                // As decoded, before any step.
+                CxImage plain;
+                ASSERT_TRUE(plain.Load(path.c_str(), CXIMAGE_FORMAT_UNKNOWN, req));
+                EXPECT_EQ(image.GetWidth(), plain.GetWidth());
+                EXPECT_EQ(image.GetHeight(), plain.GetHeight());
                 continue;
             }
             EXPECT_FALSE(image.IsValid());
@@ -403,7 +412,6 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         [](CConvertJob &j) { j.m_edits.flip = FLIP_VERTICAL; },
         [](CConvertJob &j) { j.m_edits.border = {4, false}; },
         [](CConvertJob &j) { j.m_edits.trim = true; },
-        [](CConvertJob &j) { j.m_edits.crop = EditRegion{0, 0, 8, 8}; },
     };
     for (const auto &step : steps) {
         CConvertJob j = job;
