@@ -249,9 +249,8 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
     CxSpillFile out(folder, spoolAbove ? spoolAbove : SIZE_MAX);
     out.Open();
     ++g_decodes;
-    const std::unique_ptr<CxRowStep> edits = RowEdits(job);
-    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.get(),
-                              RowRegion(job))) {
+    const RowEditsOf edits(job);
+    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.edits)) {
     case cxstream::Outcome::Encoded:
         r.frames = 1;
         r.bytes.size = std::size_t(out.Size());

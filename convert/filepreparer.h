@@ -9,10 +9,10 @@
 #include "imaging/cximage.h"
 
 #include <cstdint>
-#include <memory>
-#include <stop_token>
-#include <optional>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 

@@ -198,10 +198,10 @@ GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w,
 
 namespace {
 
-// Edits that need no row but their own.
+// Edits that need no row but their own (a border only adds rows).
 bool EditsGoByRow(const Edits &e)
 {
-    return (e.flip == FLIP_NONE || e.flip == FLIP_HORIZONTAL) && !e.trim && !e.HasBorder() &&
+    return (e.flip == FLIP_NONE || e.flip == FLIP_HORIZONTAL) && !e.trim && !e.borderInside &&
            (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone));
 }
 
@@ -214,16 +214,19 @@ public:
     }
     // Tone on a paletted picture changes its palette, which the encoder
     // may have read: such a picture comes whole.
-    bool Takes(const CxImage &band) const override
+    bool Takes(int bpp) const override { return bpp == 24 || (bpp == 8 && !m_tone); }
+    void Row(BYTE *pixels, BYTE *alpha, int width, int bpp) const override
     {
-        return band.GetBpp() == 24 || (band.GetBpp() == 8 && !m_tone);
-    }
-    void Row(CxImage &band, int y) const override
-    {
-        if (m_mirror)
-            band.MirrorRow(y);
+        if (m_mirror) {
+            const int n = bpp / 8;
+            for (BYTE *l = pixels, *r = pixels + std::size_t(width - 1) * std::size_t(n); l < r;
+                 l += n, r -= n)
+                std::swap_ranges(l, l + n, r);
+            if (alpha)
+                std::reverse(alpha, alpha + width);
+        }
         if (m_tone)
-            m_tone->Row(band.GetBits(y), band.GetWidth());
+            m_tone->Row(pixels, width);
     }
 
 private:
@@ -241,26 +244,34 @@ bool NeedsNoWholePicture(const CConvertJob &job)
            job.m_nMaxFileSize == 0; // a size limit tries several encodes of one picture
 }
 
-std::unique_ptr<CxRowStep> RowEdits(const CConvertJob &job)
+RowEditsOf::RowEditsOf(const CConvertJob &job)
 {
     const Edits &e = job.m_edits;
-    if ((e.flip == FLIP_NONE && !e.tone.Any()) || !EditsGoByRow(e))
-        return nullptr;
-    return std::make_unique<RowEditStep>(e);
+    if (!EditsGoByRow(e))
+        return;
+    if (e.flip != FLIP_NONE || e.tone.Any()) {
+        m_step = std::make_unique<RowEditStep>(e);
+        edits.step = m_step.get();
+    }
+    if (e.Cuts())
+        edits.region = [e](int width, int height, CxRegion &region) {
+            const EditRegion cut = CutRegion(e, width, height);
+            if (cut.width <= 0 || cut.height <= 0)
+                return false; // the whole picture's way says what is wrong
+            region = {int(cut.x), int(cut.y), int(cut.width), int(cut.height)};
+            return true;
+        };
+    if (e.HasBorder()) {
+        edits.border = [e](std::int64_t width, std::int64_t height) {
+            return BorderPixels(e, width, height);
+        };
+        edits.borderColour.rgbRed = BYTE(GetRValue(e.borderColor));
+        edits.borderColour.rgbGreen = BYTE(GetGValue(e.borderColor));
+        edits.borderColour.rgbBlue = BYTE(GetBValue(e.borderColor));
+    }
 }
 
-CxRegionRule RowRegion(const CConvertJob &job)
-{
-    if (!job.m_edits.Cuts())
-        return {};
-    return [edits = job.m_edits](int width, int height, CxRegion &region) {
-        const EditRegion cut = CutRegion(edits, width, height);
-        if (cut.width <= 0 || cut.height <= 0)
-            return false; // the whole picture's way says what is wrong
-        region = {int(cut.x), int(cut.y), int(cut.width), int(cut.height)};
-        return true;
-    };
-}
+RowEditsOf::~RowEditsOf() = default;
 
 void DrawStamp(CxImage &img, const CConvertJob &job)
 {

@@ -30,16 +30,25 @@ ResizeTarget ComputeResize(int w, int h, const CConvertJob &job);
 // Whether every step the job asks for leaves the rows as they are (no
 // turning, resizing, sharpening or stamp, no size limit to try encodes
 // against), or is done on each row alone (a left-right flip, tone and
-// colour without auto-levels: RowEdits) or cuts rows (a region or margins:
-// RowRegion), so they may go from the decoder to the encoder as they come.
+// colour without auto-levels), cuts rows (a region or margins) or adds
+// them (a border): RowEditsOf. The rows may then go from the decoder to
+// the encoder as they come.
 bool NeedsNoWholePicture(const CConvertJob &job);
 
-// The edits done on each row of a streamed picture, the same pixels as
-// TransformImage makes; null when there are none.
-std::unique_ptr<CxRowStep> RowEdits(const CConvertJob &job);
-// The region or margins the rows of a streamed picture are cut to, as
-// TransformImage cuts it; empty when none is chosen.
-CxRegionRule RowRegion(const CConvertJob &job);
+// The edits done on the rows of a streamed picture (a region cut, a flip
+// and tone on each row, a border), the same pixels as TransformImage makes;
+// edits is empty when there are none.
+class RowEditsOf {
+public:
+    explicit RowEditsOf(const CConvertJob &job);
+    ~RowEditsOf();
+    RowEditsOf(const RowEditsOf &) = delete;
+    RowEditsOf &operator=(const RowEditsOf &) = delete;
+    CxRowEdits edits;
+
+private:
+    std::unique_ptr<CxRowStep> m_step;
+};
 
 // The sharpen kernel: -1 around 15, size 3, divisor 7, offset 0.
 extern const long kSharpenKernel[9];

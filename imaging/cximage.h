@@ -302,8 +302,6 @@ public:
     bool Rotate180(CxImage *iDst = nullptr);
     // Left-right and top-bottom, in place; palette, transparency and alpha kept.
     bool Mirror();
-    // Row y alone mirrored (and its alpha), a band's row as the others'.
-    void MirrorRow(int y);
     bool Flip();
     // 3x3 (or larger odd) convolution, divided, offset and clamped, on colour;
     // a paletted image is first raised to 24 bits. Alpha is left as it is.

@@ -17,7 +17,7 @@ CxImage *CxRowBand::Begin(int width, int height, int bpp, std::uint32_t type, co
     std::lock_guard lock(m_mutex);
     if (m_begun || !CxImageAccess::CreateBand(m_picture, width, height, bpp, type, rows))
         return nullptr;
-    if (m_step && !m_step->Takes(m_picture)) {
+    if (m_step && !m_step->Takes(bpp)) {
         m_picture.Destroy();
         return nullptr;
     }
@@ -55,7 +55,8 @@ void CxRowBand::Filled(int y)
     }
     if (stepHere)
         for (int r = m_filled; r <= y; ++r)
-            m_step->Row(m_picture, r);
+            m_step->Row(m_picture.GetBits(r), m_picture.AlphaGetPointer(r), m_picture.GetWidth(),
+                        m_picture.GetBpp());
     std::lock_guard lock(m_mutex);
     if (stepHere)
         m_stepped = y + 1;
@@ -92,7 +93,8 @@ bool CxRowBand::Arrived(int y)
         m_stepped = to;
         lock.unlock();
         for (int r = from; r < to; ++r)
-            m_step->Row(m_picture, r);
+            m_step->Row(m_picture.GetBits(r), m_picture.AlphaGetPointer(r), m_picture.GetWidth(),
+                        m_picture.GetBpp());
     }
     return true;
 }
@@ -118,72 +120,102 @@ bool CxRowBand::AbandonedFirst() const
     return m_abandonedFirst;
 }
 
-CxCroppedRows::CxCroppedRows(cxcodec::RowSink &next, CxRegionRule rule) : m_next(next), m_rule(std::move(rule)) {}
+CxFramedRows::CxFramedRows(cxcodec::RowSink &next, const CxRowEdits &edits) : m_next(next), m_edits(edits) {}
 
-CxImage *CxCroppedRows::Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta)
+CxImage *CxFramedRows::Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta)
 {
-    CxRegion r;
-    if (m_out || (bpp != 8 && bpp != 24) || !m_rule || !m_rule(width, height, r) || r.left < 0 || r.top < 0 ||
-        r.width <= 0 || r.height <= 0 || r.left + std::int64_t(r.width) > width ||
-        r.top + std::int64_t(r.height) > height)
+    CxRegion r{0, 0, width, height};
+    if (m_out || (bpp != 8 && bpp != 24) || (m_edits.region && !m_edits.region(width, height, r)) ||
+        r.left < 0 || r.top < 0 || r.width <= 0 || r.height <= 0 || r.left + std::int64_t(r.width) > width ||
+        r.top + std::int64_t(r.height) > height || (m_edits.step && !m_edits.step->Takes(bpp)))
+        return nullptr;
+    const std::int64_t border = m_edits.border ? m_edits.border(r.width, r.height) : 0;
+    if (border < 0 || (border > 0 && bpp != 24) || r.width + 2 * border > CxImage::kMaxDimension ||
+        r.height + 2 * border > CxImage::kMaxDimension)
         return nullptr;
     // A decoder writes up to a few rows at once (a JPEG's 16): room for
     // several such batches.
     constexpr int kRows = 64;
     if (!CxImageAccess::CreateBand(m_in, width, height, bpp, type, kRows))
         return nullptr;
-    m_out = m_next.Begin(r.width, r.height, bpp, type, meta);
+    m_out = m_next.Begin(r.width + 2 * int(border), r.height + 2 * int(border), bpp, type, meta);
     if (!m_out) {
         m_in.Destroy();
         return nullptr;
     }
     m_region = r;
+    m_border = int(border);
     return &m_in;
 }
 
-bool CxCroppedRows::Room(int y)
+bool CxFramedRows::Room(int y)
 {
     // Rows before y are written; y's slot is about to be.
     return Pass(y);
 }
 
-void CxCroppedRows::Filled(int y)
+void CxFramedRows::Filled(int y)
 {
     Pass(y + 1);
 }
 
-bool CxCroppedRows::Pass(int end)
+void CxFramedRows::Fill(int y, int from, int to)
+{
+    BYTE *p = m_out->GetBits(y) + std::size_t(from) * 3;
+    for (int x = from; x < to; ++x, p += 3) {
+        p[0] = m_edits.borderColour.rgbBlue;
+        p[1] = m_edits.borderColour.rgbGreen;
+        p[2] = m_edits.borderColour.rgbRed;
+    }
+    if (BYTE *alpha = m_out->AlphaGetPointer(y))
+        std::memset(alpha + from, 255, std::size_t(to - from));
+}
+
+bool CxFramedRows::Pass(int end)
 {
     end = std::min(end, m_in.GetHeight());
-    const int bytes = m_in.GetBpp() / 8;
-    bool ok = true;
-    int last = -1; // the last row given on
-    for (; m_passed < end && ok; ++m_passed) {
-        const int oy = m_passed - m_region.top;
-        if (oy < 0 || oy >= m_region.height)
-            continue;
-        if (!m_begun) {
-            // What the decoder set before its first row: the next sink's
-            // picture gets it before its own first row.
-            // (The source's size stays the file's, as a cut picture's does.)
-            m_begun = true;
-            CxImageAccess::CopyFacts(*m_out, m_in);
-            if (m_in.AlphaIsValid() && !m_out->AlphaCreate())
-                return false;
-        }
-        if (!m_next.Room(oy)) {
-            ok = false;
-            break;
-        }
-        std::memcpy(m_out->GetBits(oy), m_in.GetBits(m_passed) + std::size_t(m_region.left) * std::size_t(bytes),
-                    std::size_t(m_region.width) * std::size_t(bytes));
-        if (const BYTE *alpha = m_in.AlphaGetPointer(m_passed))
-            std::memcpy(m_out->AlphaGetPointer(oy), alpha + m_region.left, std::size_t(m_region.width));
-        last = oy;
+    const int bytes = m_in.GetBpp() / 8, outW = m_out->GetWidth(), b = m_border;
+    // The rows the output has by now: the top border, the region's rows
+    // read so far, the bottom border once the last of them is.
+    const int read = std::clamp(end - m_region.top, 0, m_region.height);
+    const int ready = read == m_region.height ? m_out->GetHeight() : b + read;
+    if (m_given >= ready)
+        return true;
+    if (m_given == 0) {
+        // What the decoder set before its first row, given to the next
+        // sink's picture before its own first row. (The source's size stays
+        // the file's, as a cut picture's does.)
+        CxImageAccess::CopyFacts(*m_out, m_in);
+        if (m_in.AlphaIsValid() && !m_out->AlphaCreate())
+            return false;
     }
-    if (last >= 0)
-        m_next.Filled(last);
-    return ok;
+    for (; m_given < ready; ++m_given) {
+        const int oy = m_given;
+        if (!m_next.Room(oy))
+            return false;
+        const int iy = m_region.top + oy - b;
+        if (oy < b || oy >= b + m_region.height) {
+            Fill(oy, 0, outW);
+            m_next.Filled(oy); // each row told, or a full band would wait on itself
+            continue;
+        }
+        BYTE *row = m_out->GetBits(oy) + std::size_t(b) * std::size_t(bytes);
+        BYTE *alpha = m_out->AlphaGetPointer(oy);
+        if (alpha)
+            alpha += b;
+        std::memcpy(row, m_in.GetBits(iy) + std::size_t(m_region.left) * std::size_t(bytes),
+                    std::size_t(m_region.width) * std::size_t(bytes));
+        if (alpha)
+            std::memcpy(alpha, m_in.AlphaGetPointer(iy) + m_region.left, std::size_t(m_region.width));
+        if (m_edits.step)
+            m_edits.step->Row(row, alpha, m_region.width, m_in.GetBpp());
+        if (b > 0) {
+            Fill(oy, 0, b);
+            Fill(oy, b + m_region.width, outW);
+        }
+        m_next.Filled(oy);
+    }
+    return true;
 }
 
 namespace cxstream {
@@ -194,13 +226,16 @@ bool Streams(std::uint32_t sourceType, std::uint32_t outType)
     return source && output && source->facts.rowsIn != RowDecoding::Whole && output->facts.rowsOut;
 }
 
-Outcome Convert(const char *filename, std::uint32_t outType, const std::function<std::string(CxImage &)> &prepare,
-                CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req,
-                const CxRowStep *step, const CxRegionRule &region)
+Outcome Convert(const char *filename, std::uint32_t outType,
+                const std::function<std::string(CxImage &)> &prepare, CxImage &image, CxFile &out,
+                std::string &reason, const CxDecodeRequest &req, const CxRowEdits &edits)
 {
-    CxRowBand band(std::size_t(1) << 20, step);
-    CxCroppedRows cropped(band, region);
-    cxcodec::RowSink &sink = region ? static_cast<cxcodec::RowSink &>(cropped) : band;
+    // Rows only stepped go through the band, the step on whichever side
+    // has time for it; rows cut or framed through the framing on their way.
+    const bool framed = edits.region || edits.border;
+    CxRowBand band(std::size_t(1) << 20, framed ? nullptr : edits.step);
+    CxFramedRows frame(band, edits);
+    cxcodec::RowSink &sink = framed ? static_cast<cxcodec::RowSink &>(frame) : band;
     bool encoded = false, declined = false;
     std::string encodeWhy;
     const auto encode = [&] {

@@ -20,10 +20,11 @@
 class CxRowStep {
 public:
     virtual ~CxRowStep() = default;
-    // Whether the rows of this band picture can take the step; where they
-    // cannot, the picture is decoded whole instead.
-    virtual bool Takes(const CxImage &band) const = 0;
-    virtual void Row(CxImage &band, int y) const = 0;
+    // Whether rows of this depth (8 or 24 bits a pixel) can take the step;
+    // where they cannot, the picture is decoded whole instead.
+    virtual bool Takes(int bpp) const = 0;
+    // width pixels of bpp bits, and their alpha (null: none).
+    virtual void Row(BYTE *pixels, BYTE *alpha, int width, int bpp) const = 0;
 };
 
 // The band between the two threads. Rows are written and read strictly top
@@ -78,33 +79,47 @@ private:
 struct CxRegion {
     int left = 0, top = 0, width = 0, height = 0;
 };
-// Gives the region kept of a width x height picture; false when the rows
-// cannot be cut so (the picture is then decoded whole).
-using CxRegionRule = std::function<bool(int width, int height, CxRegion &region)>;
 
-// Rows cut to a region on their way to another sink: the decoder fills a
-// band of its own, whose rows within the region are copied into the next
-// sink's picture as they are written; the others are read and dropped.
-// Pictures of 8 or 24 bits a pixel only.
-class CxCroppedRows final : public cxcodec::RowSink {
+// What is done to the rows on their way: a region kept, a step on each
+// row, a border around.
+struct CxRowEdits {
+    // Gives the region kept of a width x height picture; false when the
+    // rows cannot be cut so (the picture is then decoded whole). Empty: all.
+    std::function<bool(int width, int height, CxRegion &region)> region;
+    const CxRowStep *step = nullptr;
+    // The border's width for a picture of width x height (after the cut);
+    // empty or 0: none. Colour rows only; the border is opaque.
+    std::function<std::int64_t(std::int64_t width, std::int64_t height)> border;
+    RGBQUAD borderColour{};
+};
+
+// Rows cut and framed on their way to another sink: the decoder fills a
+// band of its own, whose rows within the region are copied (and stepped)
+// into the next sink's picture, between rows and columns of the border, as
+// they are written; the others are read and dropped. Pictures of 8 or 24
+// bits a pixel only, and 24 with a border.
+class CxFramedRows final : public cxcodec::RowSink {
 public:
-    CxCroppedRows(cxcodec::RowSink &next, CxRegionRule rule);
+    CxFramedRows(cxcodec::RowSink &next, const CxRowEdits &edits);
     CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override;
     bool Room(int y) override;
     void Filled(int y) override;
     std::size_t SpareBytes() const override { return m_next.SpareBytes(); }
 
 private:
-    // Copies the written rows before `end` that the region keeps.
+    // Gives on the output rows that the input rows written before `end`
+    // make (the bottom border once the region's last row is read).
     bool Pass(int end);
+    // Output row y as the border's colour (alpha opaque).
+    void Fill(int y, int from, int to);
 
     cxcodec::RowSink &m_next;
-    const CxRegionRule m_rule;
+    const CxRowEdits &m_edits;
     CxImage m_in;
     CxImage *m_out = nullptr;
     CxRegion m_region;
-    int m_passed = 0; // rows before it are copied or dropped
-    bool m_begun = false;
+    int m_border = 0;
+    int m_given = 0; // output rows before it are given on
 };
 
 namespace cxstream {
@@ -125,12 +140,12 @@ enum class Outcome {
 // encodes it as outType into out, opened by the caller. prepare
 // runs on the encoding thread before any row is encoded; it may change the
 // picture's metadata and quality, never its pixels, and gives the reason
-// the picture is not to be encoded at all (EncodeFailed), or "". step (when
-// given) is done on each row on the decoding thread; a picture it does not
-// take comes Whole, without it. region (when given) cuts the rows first; a
-// picture it cannot cut comes Whole, uncut.
-Outcome Convert(const char *filename, std::uint32_t outType, const std::function<std::string(CxImage &)> &prepare,
-                CxImage &image, CxFile &out, std::string &reason, const CxDecodeRequest &req = {},
-                const CxRowStep *step = nullptr, const CxRegionRule &region = {});
+// the picture is not to be encoded at all (EncodeFailed), or "". A step (when
+// given) is done on each row on whichever thread waits less; a picture it
+// does not take comes Whole, without it. edits (when given) cut, step and
+// frame the rows; a picture they cannot be done on comes Whole, as decoded.
+Outcome Convert(const char *filename, std::uint32_t outType,
+                const std::function<std::string(CxImage &)> &prepare, CxImage &image, CxFile &out,
+                std::string &reason, const CxDecodeRequest &req = {}, const CxRowEdits &edits = {});
 
 } // namespace cxstream

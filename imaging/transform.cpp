@@ -517,18 +517,6 @@ bool CxImage::Mirror()
     });
 }
 
-void CxImage::MirrorRow(int y)
-{
-    if (!IsValid() || y < 0 || y >= m_height)
-        return;
-    if (m_bpp == 24)
-        MirrorRows<3>(GetBits(y), 0, m_width, 0, 1);
-    else
-        MirrorRows<1>(GetBits(y), 0, m_width, 0, 1);
-    if (BYTE *alpha = AlphaGetPointer(y))
-        MirrorRows<1>(alpha, 0, m_width, 0, 1);
-}
-
 bool CxImage::Flip()
 {
     if (!IsValid() || m_bandRows > 0) {

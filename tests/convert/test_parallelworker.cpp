@@ -5,8 +5,8 @@
 #include "convert/pipeline.h"
 #include "convert/prepareahead.h"
 #include "tests/convert/recording_reporter.h"
-#include "tests/test_support.h"
 #include "tests/convert/worker_job.h"
+#include "tests/test_support.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -336,7 +336,7 @@ TEST(PrepareAheadOrder, OneJobDecodesTheNextFileWhileTheLastIsEncoded)
         SCOPED_TRACE(large);
         std::mutex mutex;
         std::condition_variable changed;
-        std::vector<int> order;  // files in the order their decodes began
+        std::vector<int> order; // files in the order their decodes began
         int decoding = 0, most = 0;
         bool overlapped = false; // a decode began while another file was encoded
         const auto prepare = [&](int index, CxImage &, const std::stop_token &) {

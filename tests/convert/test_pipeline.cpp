@@ -324,16 +324,20 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
     };
     // None; a mirror, which any row of bytes takes; a mirror and tone, which
     // a palette cannot take row by row (its entries change); margins cut
-    // off and a mirror, which rows of 8 or 24 bits take.
-    enum class Edit { None, Mirror, MirrorAndTone, CutAndMirror };
+    // off and a mirror, which rows of 8 or 24 bits take; tone and a border
+    // around it (not toned), which colour rows take.
+    enum class Edit { None, Mirror, MirrorAndTone, CutAndMirror, ToneAndBorder };
     for (const Row &r : rows) {
         for (const auto &[type, edit] :
              {std::pair{CXIMAGE_FORMAT_JPG, Edit::None}, std::pair{CXIMAGE_FORMAT_PNG, Edit::None},
               std::pair{CXIMAGE_FORMAT_TIF, Edit::None}, std::pair{CXIMAGE_FORMAT_PNG, Edit::Mirror},
-              std::pair{CXIMAGE_FORMAT_JPG, Edit::MirrorAndTone}, std::pair{CXIMAGE_FORMAT_TIF, Edit::MirrorAndTone},
-              std::pair{CXIMAGE_FORMAT_PNG, Edit::CutAndMirror}, std::pair{CXIMAGE_FORMAT_JPG, Edit::CutAndMirror}}) {
-            SCOPED_TRACE(std::string(r.source) + " " + r.damage + " to " + FormatByType(type)->name + " edit " +
-                         std::to_string(int(edit)));
+              std::pair{CXIMAGE_FORMAT_JPG, Edit::MirrorAndTone},
+              std::pair{CXIMAGE_FORMAT_TIF, Edit::MirrorAndTone},
+              std::pair{CXIMAGE_FORMAT_PNG, Edit::CutAndMirror},
+              std::pair{CXIMAGE_FORMAT_JPG, Edit::CutAndMirror},
+              std::pair{CXIMAGE_FORMAT_PNG, Edit::ToneAndBorder}}) {
+            SCOPED_TRACE(std::string(r.source) + " " + r.damage + " to " + FormatByType(type)->name +
+                         " edit " + std::to_string(int(edit)));
             ScratchDir dir;
             std::vector<std::uint8_t> bytes = ReadFileBytes(DataPath(r.source));
             ASSERT_GT(bytes.size(), 100u);
@@ -348,15 +352,21 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
             job.m_bAutoRotate = r.autoRotate;
             if (edit != Edit::None)
                 job.m_edits.flip = FLIP_HORIZONTAL;
-            if (edit == Edit::MirrorAndTone)
+            if (edit == Edit::ToneAndBorder)
+                job.m_edits.flip = FLIP_NONE;
+            if (edit == Edit::MirrorAndTone || edit == Edit::ToneAndBorder)
                 job.m_edits.tone = {.brightness = 10, .contrast = -5, .gamma = 1.2, .saturation = 20};
             if (edit == Edit::CutAndMirror)
                 job.m_edits.margins = {{EditLength{10, true}, {5, true}, {20, true}, {15, true}}};
+            if (edit == Edit::ToneAndBorder) {
+                job.m_edits.border = {5, true};
+                job.m_edits.borderColor = RGB(0x33, 0x66, 0x99);
+            }
             ASSERT_TRUE(NeedsNoWholePicture(job));
-            const std::unique_ptr<CxRowStep> step = RowEdits(job);
-            ASSERT_EQ(step != nullptr, edit != Edit::None);
-            const CxRegionRule region = RowRegion(job);
-            ASSERT_EQ(bool(region), edit == Edit::CutAndMirror);
+            const RowEditsOf rowEdits(job);
+            ASSERT_EQ(rowEdits.edits.step != nullptr, edit != Edit::None);
+            ASSERT_EQ(bool(rowEdits.edits.region), edit == Edit::CutAndMirror);
+            ASSERT_EQ(bool(rowEdits.edits.border), edit == Edit::ToneAndBorder);
 
             const CxDecodeRequest req{.autoOrient = r.autoRotate};
             CxImage whole;
@@ -377,8 +387,10 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
                 picture.SetJpegQuality(BYTE(job.m_nQuality));
                 return std::string();
             };
-            const O got = cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req, step.get(), region);
-            const bool rowsTakeEdit = edit == Edit::None || bpp == 24 || (bpp == 8 && edit != Edit::MirrorAndTone);
+            const O got =
+                cxstream::Convert(path.c_str(), type, prepare, image, out, reason, req, rowEdits.edits);
+            const bool rowsTakeEdit = edit == Edit::None || bpp == 24 ||
+                                      (bpp == 8 && (edit == Edit::Mirror || edit == Edit::CutAndMirror));
             ASSERT_EQ(int(got), int((type == CXIMAGE_FORMAT_TIF && r.wholeForTiff) ||
                                             (r.expected == O::Encoded && !rowsTakeEdit)
                                         ? O::Whole
@@ -410,7 +422,9 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         [](CConvertJob &j) { j.m_bStamp = true, j.m_szStampText = "x"; },
         [](CConvertJob &j) { j.m_edits.tone.autoLevels = true; },
         [](CConvertJob &j) { j.m_edits.flip = FLIP_VERTICAL; },
-        [](CConvertJob &j) { j.m_edits.border = {4, false}; },
+        [](CConvertJob &j) {
+            j.m_edits.border = {4, false}, j.m_edits.borderInside = true;
+        },
         [](CConvertJob &j) { j.m_edits.trim = true; },
     };
     for (const auto &step : steps) {
@@ -418,6 +432,35 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         step(j);
         EXPECT_FALSE(NeedsNoWholePicture(j));
     }
+}
+
+// A border taller than the band between the threads (a wide picture's band
+// holds few rows): its rows go on one by one, never waiting on the encoder
+// for rows it was not told of; the same bytes as the whole picture.
+TEST(StreamedConversion, ABorderTallerThanTheBandGoesThrough)
+{
+    ScratchDir dir;
+    const std::string path = dir.Path("wide.png");
+    ASSERT_TRUE(MakeTestImage(4096, 120).Save(path.c_str(), CXIMAGE_FORMAT_PNG));
+    CConvertJob job;
+    job.m_edits.border = {100, false};
+    job.m_edits.margins = {{EditLength{10, false}, {0, false}, {0, false}, {0, false}}};
+    ASSERT_TRUE(NeedsNoWholePicture(job));
+    CxImage whole;
+    ASSERT_TRUE(whole.Load(path.c_str()));
+    ASSERT_FALSE(TransformImage(whole, job).failed);
+    PrepareForOutput(whole, CXIMAGE_FORMAT_PNG, job, false);
+    CxMemFile expected, out;
+    ASSERT_TRUE(expected.Open() && whole.Encode(&expected, CXIMAGE_FORMAT_PNG) && out.Open());
+    const RowEditsOf edits(job);
+    CxImage image;
+    std::string reason;
+    ASSERT_EQ(int(cxstream::Convert(path.c_str(), CXIMAGE_FORMAT_PNG, [](CxImage &) { return std::string(); }, image,
+                                    out, reason, {}, edits.edits)),
+              int(cxstream::Outcome::Encoded))
+        << reason;
+    ASSERT_EQ(out.Size(), expected.Size());
+    EXPECT_EQ(0, std::memcmp(out.GetBuffer(false), expected.GetBuffer(false), std::size_t(out.Size())));
 }
 
 // The band between the two threads: rows arrive whole and in order whatever
