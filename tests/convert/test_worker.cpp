@@ -668,6 +668,16 @@ TEST(ConvertRun, RunsOnItsOwnThreadAndJoins)
     EXPECT_LE(r2.doneCount, 1);
 }
 
+// The job set to the sizes of list (which must read), and those sizes.
+static std::vector<OutputSize> SetSizeList(CConvertJob &job, const char *list)
+{
+    std::vector<OutputSize> sizes;
+    std::string problem;
+    EXPECT_TRUE(ParseSizeList(list, sizes, problem)) << problem;
+    SetSizes(job, sizes);
+    return sizes;
+}
+
 TEST(ConvertWorker, SeveralSizesComeFromOneDecodeEachAndCountAsOutputs)
 {
     ScratchDir src, out;
@@ -677,10 +687,7 @@ TEST(ConvertWorker, SeveralSizesComeFromOneDecodeEachAndCountAsOutputs)
     CConvertJob job = JobFor({a, b, src.Path("gone.png")});
     job.SetOutputFolder(out.Root());
     job.SetOverwritePolicy(OVERWRITE_REPLACE);
-    std::vector<OutputSize> sizes;
-    std::string problem;
-    ASSERT_TRUE(ParseSizeList("320w,1024,800x600", sizes, problem));
-    SetSizes(job, sizes);
+    const std::vector<OutputSize> sizes = SetSizeList(job, "320w,1024,800x600");
     job.SetDontEnlarge(true);
     const long long decodes = DecodeCount();
     const RecordingReporter r = RunJob(job);
@@ -725,10 +732,7 @@ TEST(PrepareFile, SmallerSizesFromALargerOneStayCloseToTheirOwnRuns)
     const std::string a = src.Path("a.png");
     ASSERT_TRUE(MakeTexturedImage(1600, 1200).Save(a.c_str(), CXIMAGE_FORMAT_PNG));
     CConvertJob job = JobFor({a});
-    std::vector<OutputSize> sizes;
-    std::string problem;
-    ASSERT_TRUE(ParseSizeList("1200w,900w,600w,150w", sizes, problem));
-    SetSizes(job, sizes);
+    const std::vector<OutputSize> sizes = SetSizeList(job, "1200w,900w,600w,150w");
     CxImage image;
     const PreparedFile several = PrepareFile(job, 0, image, {});
     ASSERT_EQ(several.more.size(), 3u);
@@ -769,10 +773,7 @@ TEST(PrepareFile, TheLargestOfSeveralSizesIsWhatItsOwnResizeMakes)
         job.SetRotation(row.rotation);
         job.m_nCropRatioW = job.m_nCropRatioH = row.ratio;
         job.SetSharpen(row.sharpen);
-        std::vector<OutputSize> sizes;
-        std::string problem;
-        ASSERT_TRUE(ParseSizeList("150w,600w,90h", sizes, problem));
-        SetSizes(job, sizes);
+        const std::vector<OutputSize> sizes = SetSizeList(job, "150w,600w,90h");
         CxImage image;
         const PreparedFile several = PrepareFile(job, 0, image, {});
         ASSERT_EQ(several.more.size(), 2u);
