@@ -2,9 +2,11 @@
 #include "imaging/adjust.h"
 
 #include "imaging/pixelops.h"
+#include "imaging/testhooks.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -305,7 +307,7 @@ bool HaveVbmi()
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw");
 }
-const bool kHaveVbmi = HaveVbmi();
+std::atomic<bool> g_vbmi{HaveVbmi()};
 #endif
 
 // n pixels of B, G, R bytes, `step` bytes apart (3 in rows, 4 in a palette):
@@ -316,7 +318,7 @@ void ApplyPlan(BYTE *p, int n, int step, const Plan &plan)
     BYTE *q = p;
     int from = 0;
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (step == 3 && kHaveVbmi)
+    if (step == 3 && g_vbmi.load(std::memory_order_relaxed))
         from = int(CurvesVbmi(p, std::size_t(n) * 3, plan) / 3);
 #endif
     q = p + std::size_t(from) * std::size_t(step);
@@ -497,3 +499,12 @@ Box UnionBox(const Box &a, const Box &b)
 }
 
 } // namespace cxadjust
+
+void cxcodec::testhooks::SetToneVectors(bool on)
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    cxadjust::g_vbmi = on && cxadjust::HaveVbmi();
+#else
+    (void)on;
+#endif
+}

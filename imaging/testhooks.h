@@ -43,5 +43,8 @@ int PngWholeInflates();
 // Whether resampling uses 256-bit vectors where the processor has them (the
 // default) or the 128-bit ones every x86-64 processor has.
 void SetResampleAvx2(bool on);
+// Whether the tone steps' channel tables are looked up 64 bytes at a time
+// where the processor can (the default), or a byte at a time.
+void SetToneVectors(bool on);
 
 } // namespace cxcodec::testhooks
