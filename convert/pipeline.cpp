@@ -198,6 +198,15 @@ GeometryPlan PlanGeometry(const CConvertJob &job, const StepRules &rules, int w,
 
 namespace {
 
+RGBQUAD BorderCanvas(const Edits &e)
+{
+    RGBQUAD canvas{};
+    canvas.rgbRed = BYTE(GetRValue(e.borderColor));
+    canvas.rgbGreen = BYTE(GetGValue(e.borderColor));
+    canvas.rgbBlue = BYTE(GetBValue(e.borderColor));
+    return canvas;
+}
+
 // Edits that need no row but their own (a border only adds rows).
 bool EditsGoByRow(const Edits &e)
 {
@@ -218,12 +227,9 @@ public:
     void Row(BYTE *pixels, BYTE *alpha, int width, int bpp) const override
     {
         if (m_mirror) {
-            const int n = bpp / 8;
-            for (BYTE *l = pixels, *r = pixels + std::size_t(width - 1) * std::size_t(n); l < r;
-                 l += n, r -= n)
-                std::swap_ranges(l, l + n, r);
+            CxImage::MirrorRow(pixels, width, bpp);
             if (alpha)
-                std::reverse(alpha, alpha + width);
+                CxImage::MirrorRow(alpha, width, 8);
         }
         if (m_tone)
             m_tone->Row(pixels, width);
@@ -265,9 +271,7 @@ RowEditsOf::RowEditsOf(const CConvertJob &job)
         edits.border = [e](std::int64_t width, std::int64_t height) {
             return BorderPixels(e, width, height);
         };
-        edits.borderColour.rgbRed = BYTE(GetRValue(e.borderColor));
-        edits.borderColour.rgbGreen = BYTE(GetGValue(e.borderColor));
-        edits.borderColour.rgbBlue = BYTE(GetBValue(e.borderColor));
+        edits.borderColour = BorderCanvas(e);
     }
 }
 
@@ -581,11 +585,7 @@ bool AddBorder(CxImage &img, const CConvertJob &job)
     const std::int64_t w = img.GetWidth() + 2 * b, h = img.GetHeight() + 2 * b;
     if (w > CxImage::kMaxDimension || h > CxImage::kMaxDimension)
         return false;
-    RGBQUAD canvas{};
-    canvas.rgbRed = BYTE(GetRValue(job.m_edits.borderColor));
-    canvas.rgbGreen = BYTE(GetGValue(job.m_edits.borderColor));
-    canvas.rgbBlue = BYTE(GetBValue(job.m_edits.borderColor));
-    return img.Expand(long(w), long(h), long(b), long(b), canvas);
+    return img.Expand(long(w), long(h), long(b), long(b), BorderCanvas(job.m_edits));
 }
 
 void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules)

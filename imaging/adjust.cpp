@@ -267,6 +267,15 @@ void ColourChunks(BYTE *bgr, int chunks, const Plan &plan)
 // index's top bit choosing between them. 64 is one more than a multiple of
 // 3, so each vector starts one channel on from the one before; the masks
 // say which bytes are which channel. Returns the bytes done, a multiple of 3.
+// Bytes of channel c in a vector whose first byte is of channel phase.
+constexpr std::array<std::array<std::uint64_t, 3>, 3> kChannelBytes = [] {
+    std::array<std::array<std::uint64_t, 3>, 3> mask{};
+    for (int phase = 0; phase < 3; ++phase)
+        for (int i = 0; i < 64; ++i)
+            mask[std::size_t(phase)][std::size_t((phase + i) % 3)] |= std::uint64_t(1) << i;
+    return mask;
+}();
+
 #define VELMORA_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 VELMORA_VBMI __attribute__((always_inline)) inline __m512i Look(const __m512i t[4], __m512i v)
 {
@@ -281,11 +290,6 @@ VELMORA_VBMI std::size_t CurvesVbmi(BYTE *p, std::size_t bytes, const Plan &plan
     for (int c = 0; c < 3; ++c)
         for (int q = 0; q < 4; ++q)
             t[c][q] = _mm512_loadu_si512(plan.curve[std::size_t(c)].data() + 64 * q);
-    // Bytes of channel c in a vector whose first byte is of channel phase.
-    __mmask64 mask[3][3] = {};
-    for (int phase = 0; phase < 3; ++phase)
-        for (int i = 0; i < 64; ++i)
-            mask[phase][(phase + i) % 3] |= __mmask64(1) << i;
     // Whole runs of three vectors (64 pixels), so the rest starts on a pixel.
     const std::size_t end = bytes / 192 * 192;
     std::size_t i = 0;
@@ -293,8 +297,8 @@ VELMORA_VBMI std::size_t CurvesVbmi(BYTE *p, std::size_t bytes, const Plan &plan
         const __m512i v = _mm512_loadu_si512(p + i);
         __m512i out = Look(t[0], v);
         if (!plan.sameCurves) {
-            out = _mm512_mask_blend_epi8(mask[phase][1], out, Look(t[1], v));
-            out = _mm512_mask_blend_epi8(mask[phase][2], out, Look(t[2], v));
+            out = _mm512_mask_blend_epi8(kChannelBytes[phase][1], out, Look(t[1], v));
+            out = _mm512_mask_blend_epi8(kChannelBytes[phase][2], out, Look(t[2], v));
         }
         _mm512_storeu_si512(p + i, out);
     }
@@ -315,13 +319,12 @@ std::atomic<bool> g_vbmi{HaveVbmi()};
 void ApplyPlan(BYTE *p, int n, int step, const Plan &plan)
 {
     const BYTE *tb = plan.curve[0].data(), *tg = plan.curve[1].data(), *tr = plan.curve[2].data();
-    BYTE *q = p;
     int from = 0;
 #if defined(__x86_64__) && defined(__GNUC__)
     if (step == 3 && g_vbmi.load(std::memory_order_relaxed))
         from = int(CurvesVbmi(p, std::size_t(n) * 3, plan) / 3);
 #endif
-    q = p + std::size_t(from) * std::size_t(step);
+    BYTE *q = p + std::size_t(from) * std::size_t(step);
     for (int i = from; i < n; ++i, q += step) {
         q[0] = tb[q[0]];
         q[1] = tg[q[1]];

@@ -303,6 +303,9 @@ public:
     // Left-right and top-bottom, in place; palette, transparency and alpha kept.
     bool Mirror();
     bool Flip();
+    // width pixels of bpp bits (8 or 24) reversed in place: a row as Mirror
+    // turns it, for rows that pass one at a time.
+    static void MirrorRow(BYTE *pixels, int width, int bpp);
     // 3x3 (or larger odd) convolution, divided, offset and clamped, on colour;
     // a paletted image is first raised to 24 bits. Alpha is left as it is.
     bool Filter(const long *kernel, long ksize, long kfactor, long koffset);

@@ -517,6 +517,14 @@ bool CxImage::Mirror()
     });
 }
 
+void CxImage::MirrorRow(BYTE *pixels, int width, int bpp)
+{
+    if (bpp == 24)
+        MirrorRows<3>(pixels, 0, width, 0, 1);
+    else
+        MirrorRows<1>(pixels, 0, width, 0, 1);
+}
+
 bool CxImage::Flip()
 {
     if (!IsValid() || m_bandRows > 0) {
