@@ -355,97 +355,104 @@ void VerticalPassBytesBest(const BYTE *const *rows, const std::int16_t *w, int n
     VerticalPassBytes(rows, w, n, len, dst);
 }
 
+// Pair positions past a row's end in each of the two tables, zero: the last
+// pixel's taps, padded to a whole step of four, read past it.
+constexpr int kPairPadding = 4;
+
 #if defined(__x86_64__) || defined(__i386__)
-// One output pixel's three dot products as vectors of partial sums.
-__attribute__((target("avx2"), always_inline)) inline void
-Dot3Avx2(const std::int16_t *planes, std::size_t stride, const Taps &t, int o, __m128i sum[3])
+
+// One output pixel's three sums over steps of four taps: each step one
+// load of two pairs (taps k, k+1 and k+2, k+3) and their weights, spread
+// to the lanes as the multiply-add takes them.
+template <int Steps>
+__attribute__((target("avx2"), always_inline)) inline __m128i Dot3Pairs(const __m256i *p,
+                                                                        const std::int16_t *w, int steps)
 {
-    const int first = t.first[std::size_t(o)];
-    const int n = (t.count[std::size_t(o)] + 7) & ~7; // the weights are padded with zeros to here
-    const std::int16_t *w = t.weights.data() + t.offset[std::size_t(o)];
-    __m256i wide[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
-    int k = 0;
-    for (; k + 16 <= n; k += 16) {
-        const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(w + k));
-        for (int c = 0; c < 3; ++c)
-            wide[c] = _mm256_add_epi32(
-                wide[c], _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(
-                                               planes + std::size_t(c) * stride + std::size_t(first + k))),
-                                           wv));
+    const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+    __m256i s = _mm256_setzero_si256();
+    const int n = Steps > 0 ? Steps : steps;
+    for (int i = 0; i < n; ++i) {
+        const __m256i wv = _mm256_permutevar8x32_epi32(
+            _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(w + 4 * i))), spread);
+        s = _mm256_add_epi32(s, _mm256_madd_epi16(_mm256_loadu_si256(p + i), wv));
     }
-    for (int c = 0; c < 3; ++c)
-        sum[c] = _mm_add_epi32(_mm256_castsi256_si128(wide[c]), _mm256_extracti128_si256(wide[c], 1));
-    if (k < n) {
-        const __m128i wv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + k));
-        for (int c = 0; c < 3; ++c)
-            sum[c] = _mm_add_epi32(
-                sum[c], _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(
-                                           planes + std::size_t(c) * stride + std::size_t(first + k))),
-                                       wv));
+    return _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+}
+
+// Eight samples from pixel a in the low lane, eight from pixel b in the high.
+__attribute__((target("avx2"), always_inline)) inline __m256i LoadPixels2(const std::int16_t *src, int a,
+                                                                          int b)
+{
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + a * 3))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + b * 3)), 1);
+}
+
+// Output pixel o's three sums from the tables of pairs below.
+__attribute__((target("avx2"), always_inline)) inline __m128i Dot3(std::int16_t *const table[2],
+                                                                   const Taps &t, int o)
+{
+    const int f = t.first[std::size_t(o)];
+    const auto *p = reinterpret_cast<const __m256i *>(table[f & 1] + std::size_t(f / 2) * 8);
+    const std::int16_t *w = t.weights.data() + t.offset[std::size_t(o)];
+    // Whole steps of four taps: the weights are padded with zeros to eight.
+    const int steps = (t.count[std::size_t(o)] + 3) / 4;
+    switch (steps) {
+    case 1:
+        return Dot3Pairs<1>(p, w, steps);
+    case 2:
+        return Dot3Pairs<2>(p, w, steps);
+    case 3:
+        return Dot3Pairs<3>(p, w, steps);
+    case 4:
+        return Dot3Pairs<4>(p, w, steps);
+    default:
+        return Dot3Pairs<0>(p, w, steps);
     }
 }
 
-// The horizontal pass over three channels with 256-bit vectors: the
-// interleaved row split into planes eight pixels at a time by byte
-// shuffles, and sixteen taps a step. The same integer sums as below.
+// The horizontal pass over three channels: the row first laid out as the
+// pairs the multiply-adds take (pixels j and j+1 side by side in each
+// channel: r r g g b b 0 0), the even positions' pairs in one table and the
+// odd ones' in another, so that taps k to k+3 of a pixel are one load.
+// Each output pixel is then a multiply-add per four taps into its three
+// sums. The same integer sums as below.
 __attribute__((target("avx2"))) void HorizontalPass3Avx2(const std::int16_t *src, int width,
-                                                         std::int16_t *planes, std::size_t stride,
-                                                         const Taps &t, int dstWidth, std::int32_t *acc)
+                                                         std::int16_t *pairs, const Taps &t, int dstWidth,
+                                                         std::int32_t *acc)
 {
-    // Byte shuffles taking each channel's samples out of three registers of
-    // eight interleaved ones (pixels 0-2, 2-5, 5-7): -1 leaves a zero.
-    static const std::int8_t kMasks[3][3][16] = {
-        {{0, 1, 6, 7, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
-         {-1, -1, -1, -1, -1, -1, 2, 3, 8, 9, 14, 15, -1, -1, -1, -1},
-         {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 4, 5, 10, 11}},
-        {{2, 3, 8, 9, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
-         {-1, -1, -1, -1, -1, -1, 4, 5, 10, 11, -1, -1, -1, -1, -1, -1},
-         {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 6, 7, 12, 13}},
-        {{4, 5, 10, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
-         {-1, -1, -1, -1, 0, 1, 6, 7, 12, 13, -1, -1, -1, -1, -1, -1},
-         {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 3, 8, 9, 14, 15}},
-    };
-    int x = 0;
-    for (; x + 8 <= width; x += 8) {
-        const __m128i in[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x * 3)),
-                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x * 3 + 8)),
-                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x * 3 + 16))};
-        for (int c = 0; c < 3; ++c) {
-            __m128i v = _mm_setzero_si128();
-            for (int r = 0; r < 3; ++r)
-                v = _mm_or_si128(v, _mm_shuffle_epi8(in[r], _mm_loadu_si128(reinterpret_cast<const __m128i *>(
-                                                                kMasks[c][r]))));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(planes + std::size_t(c) * stride + std::size_t(x)),
-                             v);
-        }
+    const std::size_t half = std::size_t(width + 1) / 2 + kPairPadding;
+    std::int16_t *table[2] = {pairs, pairs + half * 8};
+    // Pixel j's and j+1's samples (0-2 and 3-5 of eight) paired by channel.
+    const __m256i pairUp =
+        _mm256_broadcastsi128_si256(_mm_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1));
+    int j = 0;
+    // Four positions a step, read no further than the row's last sample.
+    for (; j + 6 <= width; j += 4) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(table[0] + std::size_t(j / 2) * 8),
+                            _mm256_shuffle_epi8(LoadPixels2(src, j, j + 2), pairUp));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(table[1] + std::size_t(j / 2) * 8),
+                            _mm256_shuffle_epi8(LoadPixels2(src, j + 1, j + 3), pairUp));
     }
-    for (; x < width; ++x)
-        for (int c = 0; c < 3; ++c)
-            planes[std::size_t(c) * stride + std::size_t(x)] = src[x * 3 + c];
+    // The rest, and zeros past the end under the zero weights that pad
+    // each pixel's taps.
+    for (; j < 2 * int(half); ++j) {
+        std::int16_t *p = table[j & 1] + std::size_t(j / 2) * 8;
+        for (int c = 0; c < 3; ++c) {
+            p[2 * c] = j < width ? src[j * 3 + c] : 0;
+            p[2 * c + 1] = j + 1 < width ? src[(j + 1) * 3 + c] : 0;
+        }
+        p[6] = p[7] = 0;
+    }
 
-    // Four pixels at a time, their partial sums added up together.
     int o = 0;
-    for (; o + 4 <= dstWidth; o += 4) {
-        __m128i sums[4][3];
-        for (int j = 0; j < 4; ++j)
-            Dot3Avx2(planes, stride, t, o + j, sums[j]);
-        for (int c = 0; c < 3; ++c) {
-            alignas(16) std::int32_t total[4];
-            _mm_store_si128(reinterpret_cast<__m128i *>(total),
-                            _mm_hadd_epi32(_mm_hadd_epi32(sums[0][c], sums[1][c]),
-                                           _mm_hadd_epi32(sums[2][c], sums[3][c])));
-            for (int j = 0; j < 4; ++j)
-                acc[(o + j) * 3 + c] = total[j];
-        }
-    }
+    // Each store writes a fourth sum (zero) the next pixel's store replaces.
+    for (; o + 1 < dstWidth; ++o)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(acc + o * 3), Dot3(table, t, o));
     for (; o < dstWidth; ++o) {
-        __m128i sum[3];
-        Dot3Avx2(planes, stride, t, o, sum);
-        for (int c = 0; c < 3; ++c) {
-            __m128i v = _mm_add_epi32(sum[c], _mm_shuffle_epi32(sum[c], 0x4E));
-            v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
-            acc[o * 3 + c] = _mm_cvtsi128_si32(v);
-        }
+        const __m128i s = Dot3(table, t, o);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(acc + o * 3), s);
+        acc[o * 3 + 2] = _mm_extract_epi32(s, 2);
     }
 }
 
@@ -458,7 +465,10 @@ public:
     bool Init(int srcWidth)
     {
         try {
-            m_planes.assign(std::size_t(C) * std::size_t(srcWidth + 8), 0);
+            // Three channels: room for the vectors' pairs of pixels too.
+            const std::size_t planes = std::size_t(C) * std::size_t(srcWidth + 8);
+            const std::size_t pairs = C == 3 ? (std::size_t(srcWidth + 1) / 2 + kPairPadding) * 16 : 0;
+            m_planes.assign(std::max(planes, pairs), 0);
         } catch (const std::bad_alloc &) {
             return false;
         }
@@ -474,7 +484,7 @@ public:
 #if defined(__x86_64__) || defined(__i386__)
         if constexpr (C == 3) {
             if (UseAvx2()) {
-                HorizontalPass3Avx2(src, m_width, m_planes.data(), m_stride, t, dstWidth, acc);
+                HorizontalPass3Avx2(src, m_width, m_planes.data(), t, dstWidth, acc);
                 return;
             }
         }

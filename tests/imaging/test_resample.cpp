@@ -339,7 +339,9 @@ TEST(Resample, PalettedBecomesColourAndIDstLeavesSourceAlone)
             textured.SetPixelIndex(x, y, BYTE(x * 37 + y * 91));
             colour.SetPixelColor(x, y, textured.GetPixelColor(x, y));
         }
-    for (const auto &[w, h] : {std::pair{15, 40}, std::pair{15, 9}, std::pair{47, 13}, std::pair{12, 5}}) {
+    // Widths to give each pixel from six to over twenty taps.
+    for (const auto &[w, h] :
+         {std::pair{15, 40}, std::pair{15, 9}, std::pair{47, 13}, std::pair{12, 5}, std::pair{7, 20}}) {
         CxImage a, b, narrow;
         ASSERT_TRUE(textured.Resample(w, h, 0, &a));
         ASSERT_TRUE(colour.Resample(w, h, 0, &b));
