@@ -574,8 +574,9 @@ CxDecodeRequest::LoadSizeRule LargestRenderRule(const std::vector<CConvertJob> &
 // size's resized one): the resize, then the sharpen and the watermark, as
 // TransformImage does them. resized (when given) gets the picture between.
 // The picture is turned already: fileW x fileH is the file's size turned.
+// spare, when given, is from, no longer needed by the sizes after this one.
 void MakeSize(const CConvertJob &job, const std::string &source, const CxImage &from, int fileW, int fileH,
-              CxImage *resized, const std::stop_token &stop, PreparedFile &r)
+              CxImage *resized, CxImage *spare, const std::stop_token &stop, PreparedFile &r)
 {
     // The steps before the rotation are done already, once for every size.
     const CConvertJob inside = WithBorderInside(job);
@@ -587,7 +588,7 @@ void MakeSize(const CConvertJob &job, const std::string &source, const CxImage &
     geometry.m_edits = {};
     geometry.m_edits.cropRatioFollows = inside.m_edits.cropRatioFollows;
     CxImage picture;
-    TransformOutcome t = ReframeCopy(from, picture, geometry, fileW, fileH);
+    TransformOutcome t = ReframeCopy(from, picture, geometry, fileW, fileH, spare);
     if (!t.failed) {
         if (resized)
             *resized = picture;
@@ -710,6 +711,12 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
     std::stable_sort(order.begin(), order.end(), [&targets](std::size_t a, std::size_t b) {
         return targets[a].width * targets[a].height > targets[b].width * targets[b].height;
     });
+    // A size the picture already is goes last, where it can take the
+    // picture rather than a copy of it.
+    const auto asDecoded = [&](std::size_t k) {
+        return targets[k].width == image.GetWidth() && targets[k].height == image.GetHeight();
+    };
+    std::stable_partition(order.begin(), order.end(), [&](std::size_t k) { return !asDecoded(k); });
     std::vector<CxImage> held; // resized pictures of the larger sizes
     bool stopped = stop.stop_requested();
     for (std::size_t at = 0; at < order.size() && !stopped; ++at) {
@@ -738,7 +745,8 @@ PreparedFile PrepareSizes(const CConvertJob &job, int index, CxImage &image, con
         // kept again: the smaller ones are made from the picture itself.
         const bool keep = cascade && at + 1 < order.size() &&
                           (targets[k].width < image.GetWidth() || targets[k].height < image.GetHeight());
-        MakeSize(jobs[k], source, *from, fileW, fileH, keep ? &resized : nullptr, stop, out);
+        CxImage *spare = from == &image && at + 1 == order.size() ? &image : nullptr;
+        MakeSize(jobs[k], source, *from, fileW, fileH, keep ? &resized : nullptr, spare, stop, out);
         if (keep && resized.IsValid() && resized.GetWidth() < image.GetWidth())
             held.push_back(std::move(resized));
         stopped = out.kind == Kind::Stopped || stop.stop_requested();

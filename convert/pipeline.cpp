@@ -649,7 +649,7 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
 }
 
 TransformOutcome ReframeCopy(const CxImage &from, CxImage &img, const CConvertJob &job, int fileWidth,
-                             int fileHeight)
+                             int fileHeight, CxImage *spare)
 {
     const bool geometryOnly = !job.m_bRotate && job.m_bSharpen != 1 && !job.m_bStamp && !job.m_logo &&
                               !job.m_edits.ChangesPixels() && !job.m_edits.borderInside;
@@ -662,13 +662,21 @@ TransformOutcome ReframeCopy(const CxImage &from, CxImage &img, const CConvertJo
     if (geometryOnly && job.m_bResize && !job.CropsToRatio())
         plan = PlanGeometry(job, {}, w, h);
     if (!plan.resample) {
-        img = from;
+        if (spare == &from)
+            img = std::move(*spare);
+        else
+            img = from;
         return TransformImage(img, job, {}, fileWidth, fileHeight);
     }
     TransformOutcome out;
     // The resample first, from the picture as it is; then the rest of the
     // geometry (fill's cut, pad's canvas) on its result.
-    bool done = from.ResampleInto(ResampleSide(plan.target.width), ResampleSide(plan.target.height), img);
+    const long width = ResampleSide(plan.target.width), height = ResampleSide(plan.target.height);
+    bool done = true;
+    if (spare == &from && width == from.GetWidth() && height == from.GetHeight())
+        img = std::move(*spare); // decoded at its size already
+    else
+        done = from.ResampleInto(width, height, img);
     plan.resample = false;
     done = done && Reframe(img, job, plan, w, h, nullptr);
     if (!done) {

@@ -134,9 +134,11 @@ TransformOutcome TransformImage(CxImage &img, const CConvertJob &job, const Step
 
 // TransformImage of a copy of from into img, from left as it is. Where the
 // job only resizes (fill's cut and pad's canvas included), the resample
-// reads from directly and no copy of it is made first.
+// reads from directly and no copy of it is made first. spare, when given,
+// is from itself, no longer needed: where a copy would be made, it is
+// taken instead.
 TransformOutcome ReframeCopy(const CxImage &from, CxImage &img, const CConvertJob &job, int fileWidth = 0,
-                             int fileHeight = 0);
+                             int fileHeight = 0, CxImage *spare = nullptr);
 
 // The job's sharpen, when it is on and the rules keep it.
 void Sharpen(CxImage &img, const CConvertJob &job, const StepRules &rules = {});
