@@ -401,13 +401,30 @@ struct Streaming {
     CxImage *band = nullptr;
 };
 
+// The bytes of one row of a tiled page's tiles (every tile across it),
+// or 0 when its tile facts are unusable.
+std::uint64_t TileRowBytes(TIFF *tif)
+{
+    std::uint32_t tw = 0, width = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    return tw == 0 ? 0 : TIFFTileSize64(tif) * ((std::uint64_t(width) + tw - 1) / tw);
+}
+
 // Calls fn(y, x0, columns, sourceRow) for every decoded row piece of the
-// page, whether it is stored in strips or tiles; rows going to a band (only
-// from strips) wait for room before fn writes them and are handed on after.
+// page, whether it is stored in strips or tiles; rows going to a band wait
+// for room before fn writes them and are handed on after (a tiled page's
+// are read a row of tiles at a time).
 template <class RowFn>
 bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn, const Streaming *s = nullptr)
 {
     cxcodec::RowSink *const sink = s && s->band ? s->req->rows : nullptr;
+    const auto handOn = [&](std::uint32_t row) {
+        sink->Filled(int(row));
+        // Nothing of the picture is held, so neither is the file read.
+        if (s->req->mapped && row % 64 == 63)
+            s->req->mapped->Release(s->end);
+    };
     std::vector<std::uint8_t> buf;
     if (TIFFIsTiled(tif)) {
         std::uint32_t tw = 0, th = 0;
@@ -416,17 +433,38 @@ bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn
         const std::uint64_t tileBytes = TIFFTileSize64(tif), rowBytes = TIFFTileRowSize64(tif);
         const std::uint64_t pictureBytes = TIFFScanlineSize64(tif) * height;
         if (tw == 0 || th == 0 || tileBytes == 0 || rowBytes == 0 || rowBytes * th > tileBytes ||
-            tileBytes > kMaxTileBytes || tileBytes > std::max<std::uint64_t>(16u << 20, 2 * pictureBytes) ||
-            !Allocate(buf, tileBytes))
+            tileBytes > kMaxTileBytes || tileBytes > std::max<std::uint64_t>(16u << 20, 2 * pictureBytes))
+            return false;
+        // Into a band, the whole row of tiles is read before its rows go on
+        // (DecodeTiff streams only pages whose rows of tiles are small);
+        // otherwise one tile at a time.
+        const std::uint32_t across = sink ? (width + tw - 1) / tw : 1;
+        if (!Allocate(buf, tileBytes * across))
             return false;
         for (std::uint32_t ty = 0; ty < height; ty += th) {
+            const std::uint32_t rows = std::min(th, height - ty);
             for (std::uint32_t tx = 0; tx < width; tx += tw) {
+                std::uint8_t *tileBuf =
+                    buf.data() + (sink ? std::size_t(tx / tw) * std::size_t(tileBytes) : 0);
                 const std::uint32_t tile = TIFFComputeTile(tif, tx, ty, 0, 0);
-                if (TIFFReadEncodedTile(tif, tile, buf.data(), tmsize_t(tileBytes)) < tmsize_t(tileBytes))
+                if (TIFFReadEncodedTile(tif, tile, tileBuf, tmsize_t(tileBytes)) < tmsize_t(tileBytes))
                     return false;
-                const std::uint32_t rows = std::min(th, height - ty), cols = std::min(tw, width - tx);
+                if (sink)
+                    continue;
+                const std::uint32_t cols = std::min(tw, width - tx);
                 for (std::uint32_t r = 0; r < rows; ++r)
-                    fn(ty + r, tx, cols, buf.data() + std::size_t(r * rowBytes));
+                    fn(ty + r, tx, cols, tileBuf + std::size_t(r * rowBytes));
+            }
+            if (!sink)
+                continue;
+            for (std::uint32_t r = 0; r < rows; ++r) {
+                if (!sink->Room(int(ty + r)))
+                    return false;
+                for (std::uint32_t tx = 0; tx < width; tx += tw)
+                    fn(ty + r, tx, std::min(tw, width - tx),
+                       buf.data() + std::size_t(tx / tw) * std::size_t(tileBytes) +
+                           std::size_t(r * rowBytes));
+                handOn(ty + r);
             }
         }
         return true;
@@ -449,12 +487,8 @@ bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn
             if (sink && !sink->Room(int(row)))
                 return false;
             fn(row, 0, width, buf.data() + std::size_t(r * rowBytes));
-            if (!sink)
-                continue;
-            sink->Filled(int(row));
-            // Nothing of the picture is held, so neither is the file read.
-            if (s->req->mapped && row % 64 == 63)
-                s->req->mapped->Release(s->end);
+            if (sink)
+                handOn(row);
         }
     }
     return true;
@@ -1093,9 +1127,11 @@ bool DecodeTiff(const std::uint8_t *data, std::size_t size, CxImage &out, const 
     // as they are read; out then stays empty.
     Streaming stream;
     stream.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
-    // (A strip is read whole: one too large to hold keeps the page whole,
-    // within the pixel limit.)
-    if (req.rows && !TIFFIsTiled(tif.get()) && TIFFStripSize64(tif.get()) <= kMaxStreamedStrip &&
+    // (A strip, or a row of tiles, is read whole: one too large to hold
+    // keeps the page whole, within the pixel limit.)
+    const std::uint64_t readAtOnce =
+        TIFFIsTiled(tif.get()) ? TileRowBytes(tif.get()) : TIFFStripSize64(tif.get());
+    if (req.rows && readAtOnce > 0 && readAtOnce <= kMaxStreamedStrip &&
         (stream.orientation == 1 || !req.autoOrient)) {
         stream.req = &req;
         stream.end = data + size;

@@ -112,8 +112,9 @@ std::vector<std::uint8_t> FlatPng(int width, int height, const std::string &xmp 
     return {png.begin(), png.end()};
 }
 
-// A width x height 8-bit grey TIFF in Deflate strips, every row as FlatPng's.
-bool FlatTiff(const std::string &path, int width, int height, int rowsPerStrip = 64)
+// A width x height 8-bit grey TIFF in Deflate strips (or square tiles of
+// tileSide), every row as FlatPng's.
+bool FlatTiff(const std::string &path, int width, int height, int rowsPerStrip = 64, int tileSide = 0)
 {
     TIFF *tif = TIFFOpen(path.c_str(), "w");
     if (!tif)
@@ -125,11 +126,27 @@ bool FlatTiff(const std::string &path, int width, int height, int rowsPerStrip =
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1);
+    bool ok = true;
+    if (tileSide > 0) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, std::uint32_t(tileSide));
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, std::uint32_t(tileSide));
+        std::vector<std::uint8_t> tile(std::size_t(tileSide) * std::size_t(tileSide));
+        for (int tx = 0; tx < width && ok; tx += tileSide) {
+            for (int x = 0; x < tileSide; ++x)
+                for (int y = 0; y < tileSide; ++y)
+                    tile[std::size_t(y) * std::size_t(tileSide) + std::size_t(x)] = Pixel(tx + x);
+            for (int ty = 0; ty < height && ok; ty += tileSide)
+                ok = TIFFWriteEncodedTile(tif,
+                                          TIFFComputeTile(tif, std::uint32_t(tx), std::uint32_t(ty), 0, 0),
+                                          tile.data(), tmsize_t(tile.size())) >= 0;
+        }
+        TIFFClose(tif);
+        return ok;
+    }
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rowsPerStrip));
     std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
     for (int x = 0; x < width; ++x)
         row[std::size_t(x)] = Pixel(x);
-    bool ok = true;
     for (int y = 0; y < height && ok; ++y)
         ok = TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0) >= 0;
     TIFFClose(tif);
@@ -214,9 +231,9 @@ bool HoldsUnnamedFileIn(pid_t pid, const std::string &folder)
 } // namespace
 
 // Pictures far past what may be held whole (a 60,000 x 60,000 PNG, 3.6
-// gigapixels; a 20,000 x 20,000 TIFF in strips) convert at full size within
-// a small, fixed amount of memory, and every row of the output is the
-// source's.
+// gigapixels; 20,000 x 20,000 TIFFs in strips and in tiles) convert at full
+// size within a small, fixed amount of memory, and every row of the output
+// is the source's.
 TEST(LargePictures, AFarLargerPictureConvertsInBoundedMemory)
 {
 #if !VELMORA_MEASURES_MEMORY
@@ -225,11 +242,14 @@ TEST(LargePictures, AFarLargerPictureConvertsInBoundedMemory)
     ScratchDir dir;
     ASSERT_TRUE(WriteFileBytes(dir.Path("huge.png"), FlatPng(kSide, kSide)));
     ASSERT_TRUE(FlatTiff(dir.Path("scan.tif"), kSide / 3, kSide / 3));
+    // Tiles that overhang the picture's right and bottom edges.
+    ASSERT_TRUE(FlatTiff(dir.Path("map.tif"), kSide / 3, kSide / 3, 0, 384));
     struct Row {
         const char *source, *output;
         int side;
     };
-    for (const Row &r : {Row{"huge.png", "huge.png", kSide}, Row{"scan.tif", "scan.PNG", kSide / 3}}) {
+    for (const Row &r : {Row{"huge.png", "huge.png", kSide}, Row{"scan.tif", "scan.PNG", kSide / 3},
+                         Row{"map.tif", "map.PNG", kSide / 3}}) {
         SCOPED_TRACE(r.source);
         const std::string out = dir.Path(std::string("out-") + r.source);
         mkdir(out.c_str(), 0755);
@@ -298,6 +318,7 @@ TEST(LargePictures, PicturesTooLargeToHoldAreFittedAndCarded)
     mkdir(dir.Path("in").c_str(), 0755);
     ASSERT_TRUE(WriteFileBytes(dir.Path("in/huge.png"), FlatPng(side, side)));
     ASSERT_TRUE(FlatTiff(dir.Path("in/scan.tif"), side, side));
+    ASSERT_TRUE(FlatTiff(dir.Path("in/map.tif"), side, side, 0, 512));
     const std::string cards = dir.Path("cards");
     mkdir(cards.c_str(), 0755);
     const Result carded = RunBatch({"--out", "cards", "in"}, dir.Root(), VELMORA_THUMBS_EXE);
@@ -309,7 +330,8 @@ TEST(LargePictures, PicturesTooLargeToHoldAreFittedAndCarded)
 #if VELMORA_MEASURES_MEMORY
     EXPECT_LT(fitted.peakKb, 256 * 1024);
 #endif
-    for (const char *picture : {"cards/tn_huge.jpg", "cards/tn_scan.jpg", "out/huge.png", "out/scan.PNG"}) {
+    for (const char *picture : {"cards/tn_huge.jpg", "cards/tn_scan.jpg", "cards/tn_map.jpg", "out/huge.png",
+                                "out/scan.PNG", "out/map.PNG"}) {
         CxImage shown;
         ASSERT_TRUE(shown.Load(dir.Path(picture).c_str())) << picture;
         if (std::string(picture).rfind("out/", 0) == 0) {
