@@ -262,11 +262,12 @@ bool CxImage::Decode(CxFile *file, std::uint32_t imagetype, const CxDecodeReques
 bool CxImage::DecodeFile(CxFile *file, cxcodec::RowSink *sink, const CxDecodeRequest &req)
 {
     Destroy();
-    // A large file whose row reads mapped bytes (JPEG, TIFF) is decoded where
+    // A large file whose row reads mapped bytes (JPEG, TIFF, PNM) is decoded where
     // it lies in the page cache: no copy of its bytes, and none of the fresh
     // memory the copy would need. The JPEG readers (libjpeg's and our own)
-    // take the bytes as a stream kept within its bounds, and libtiff reads
-    // through procedures bounded by the mapping's size, so bytes written over
+    // take the bytes as a stream kept within its bounds, libtiff reads
+    // through procedures bounded by the mapping's size, and the PNM reader
+    // checks its raster's length once against it, so bytes written over
     // meanwhile can spoil the picture, which is then refused, but never lead
     // a read astray. Other formats go to libraries that may read a length
     // twice, and are given a copy.

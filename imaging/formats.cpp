@@ -213,7 +213,9 @@ constexpr ImageFormat kFormats[] = {
      "AVIF",
      {"avif"},
      FORMAT_ALPHA | FORMAT_QUALITY | FORMAT_METADATA,
-     [](const std::uint8_t *d, std::size_t n) { return HasBrand(d, n, {"avif", "avis"}); },
+     [](const std::uint8_t *d, std::size_t n) {
+         return HasBrand(d, n, {"avif", "avis"});
+     },
      cxcodec::DecodeAvif,
      cxcodec::EncodeAvif,
      CXIMAGE_FORMAT_UNKNOWN,
@@ -276,7 +278,9 @@ constexpr ImageFormat kFormats[] = {
      cxcodec::DecodePnm,
      nullptr,
      CXIMAGE_FORMAT_PNG,
-     {.mimeTypes = {"image/x-portable-anymap", "image/x-portable-bitmap", "image/x-portable-graymap",
+     {.rowsIn = RowDecoding::FileRows,
+      .readsMapped = true,
+      .mimeTypes = {"image/x-portable-anymap", "image/x-portable-bitmap", "image/x-portable-graymap",
                     "image/x-portable-pixmap"}}},
     {CXIMAGE_FORMAT_ICO,
      "ICO",
@@ -291,8 +295,8 @@ constexpr ImageFormat kFormats[] = {
     // developed, or for a thumbnail the camera's own preview.
     {CXIMAGE_FORMAT_RAW,
      "RAW",
-     {"raw", "cr2", "cr3", "crw", "nef", "nrw", "arw", "sr2", "srf", "dng", "raf", "orf", "rw2", "rwl",
-      "pef", "srw", "3fr", "fff", "iiq", "erf", "kdc", "dcr", "k25", "mrw", "mos", "mef"},
+     {"raw", "cr2", "cr3", "crw", "nef", "nrw", "arw", "sr2", "srf", "dng", "raf", "orf", "rw2",
+      "rwl", "pef", "srw", "3fr", "fff", "iiq", "erf", "kdc", "dcr", "k25", "mrw", "mos", "mef"},
      FORMAT_METADATA,
      cxcodec::IsCameraRaw,
      cxcodec::DecodeRaw,

@@ -86,7 +86,7 @@ enum class BlockWriter : std::uint8_t {
 // Whether a decoder hands its rows over one by one as it reads.
 enum class RowDecoding : std::uint8_t {
     Whole,      // only the whole picture
-    FileRows,   // in order, at the file's own size (PNG, TIFF in strips)
+    FileRows,   // in order, at the file's own size (PNG, TIFF, PNM)
     ScaledRows, // in order, maybe reduced as they are read, grey rows with the identity palette (JPEG)
 };
 

@@ -4,6 +4,7 @@
 // where it has some. Samples of 1 to 16 bits are scaled to 8; one above
 // the maxval counts as the maxval.
 #include "imaging/codecs/codecs.h"
+#include "imaging/mappedfile.h"
 
 #include <algorithm>
 #include <array>
@@ -189,6 +190,8 @@ public:
         return true;
     }
     bool Ended() const { return m_c.at >= m_c.n; }
+    // The bytes before it are read.
+    const std::uint8_t *At() const { return m_c.d + m_c.at; }
 
 private:
     Cursor m_c;
@@ -208,6 +211,7 @@ public:
         return true;
     }
     bool Ended() const { return false; }
+    const std::uint8_t *At() const { return m_p; }
 
 private:
     const std::uint8_t *m_p;
@@ -236,6 +240,15 @@ std::vector<BYTE> ColourScale(std::uint32_t maxval)
     return t;
 }
 
+// The grey palette every 8-bit PNM picture has.
+bool SetGreys(CxImage &img)
+{
+    std::array<RGBQUAD, 256> greys;
+    for (int i = 0; i < 256; ++i)
+        greys[std::size_t(i)] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    return img.SetPalette(greys.data(), 256);
+}
+
 bool MakePicture(const PnmLayout &l, CxImage &out)
 {
     const int w = int(l.width), h = int(l.height);
@@ -245,13 +258,8 @@ bool MakePicture(const PnmLayout &l, CxImage &out)
         const RGBQUAD two[2] = {l.pbm ? white : black, l.pbm ? black : white};
         return CxImageAccess::CreateForDecode(out, w, h, 1, CXIMAGE_FORMAT_PNM) && out.SetPalette(two, 2);
     }
-    if (l.channels == 1) {
-        std::array<RGBQUAD, 256> greys;
-        for (int i = 0; i < 256; ++i)
-            greys[std::size_t(i)] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
-        return CxImageAccess::CreateForDecode(out, w, h, 8, CXIMAGE_FORMAT_PNM) &&
-               out.SetPalette(greys.data(), 256);
-    }
+    if (l.channels == 1)
+        return CxImageAccess::CreateForDecode(out, w, h, 8, CXIMAGE_FORMAT_PNM) && SetGreys(out);
     return CxImageAccess::CreateForDecode(out, w, h, 24, CXIMAGE_FORMAT_PNM) &&
            (l.channels % 2 == 1 || out.AlphaCreate());
 }
@@ -268,8 +276,11 @@ void ReadRawBits(const std::uint8_t *d, const PnmLayout &l, CxImage &out)
     }
 }
 
+// Every row into out, or into the request's sink's band (out then the
+// band), each row waiting for room and handed on once written.
 template <typename Samples>
-const char *ReadSamples(Samples next, const PnmLayout &l, CxImage &out, const cxcodec::DecodeRequest &req)
+const char *ReadSamples(Samples next, const PnmLayout &l, CxImage &out, const cxcodec::DecodeRequest &req,
+                        cxcodec::RowSink *sink = nullptr)
 {
     const std::vector<BYTE> grey = GreyScale(l.maxval), colour = ColourScale(l.maxval);
     const int w = int(l.width), h = int(l.height);
@@ -277,6 +288,14 @@ const char *ReadSamples(Samples next, const PnmLayout &l, CxImage &out, const cx
     for (int y = 0; y < h; ++y) {
         if (req.cancel && req.cancel->load())
             return "cancelled";
+        if (sink && y > 0) {
+            sink->Filled(y - 1);
+            // Nothing of the picture is held, so neither is the file read.
+            if (req.mapped && y % 64 == 0)
+                req.mapped->Release(next.At());
+        }
+        if (sink && !sink->Room(y))
+            return "stopped";
         BYTE *dst = out.GetBits(y);
         BYTE *alpha = out.AlphaIsValid() ? out.AlphaGetPointer(y) : nullptr;
         for (int x = 0; x < w; ++x) {
@@ -299,7 +318,40 @@ const char *ReadSamples(Samples next, const PnmLayout &l, CxImage &out, const cx
             }
         }
     }
+    if (sink && h > 0)
+        sink->Filled(h - 1);
     return nullptr;
+}
+
+// Grey or colour rows without alpha, read into the sink's band as they
+// come; null when the sink does not take the picture (nothing read yet).
+// why then tells a failure partway.
+bool MayStream(const PnmLayout &l, const cxcodec::DecodeRequest &req)
+{
+    return req.rows && !l.pbm && !l.bilevel && (l.channels == 1 || l.channels == 3);
+}
+
+CxImage *StreamRows(const std::uint8_t *data, std::size_t size, const PnmLayout &l,
+                    const cxcodec::DecodeRequest &req, const char *&why)
+{
+    if (!MayStream(l, req))
+        return nullptr;
+    CxImage *band =
+        req.rows->Begin(int(l.width), int(l.height), l.channels == 1 ? 8 : 24, CXIMAGE_FORMAT_PNM, {});
+    if (!band)
+        return nullptr;
+    if (l.channels == 1 && !SetGreys(*band)) {
+        why = "out of memory";
+        return band;
+    }
+    CxImageAccess::SetOrientation(*band, 1);
+    if (l.plain)
+        why = ReadSamples(PlainSamples(data, size, l), l, *band, req, req.rows);
+    else if (l.maxval > 255)
+        why = ReadSamples(RawSamples<true>(data, l), l, *band, req, req.rows);
+    else
+        why = ReadSamples(RawSamples<false>(data, l), l, *band, req, req.rows);
+    return band;
 }
 
 } // namespace
@@ -318,7 +370,8 @@ bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const D
     } else if (!ParseNetpbm(data, size, l)) {
         return RefuseImage(out, "cannot decode PNM");
     }
-    if (!FitsPixelLimits(static_cast<long long>(l.width), static_cast<long long>(l.height)))
+    const bool fits = FitsPixelLimits(static_cast<long long>(l.width), static_cast<long long>(l.height));
+    if (!fits && !MayStream(l, req))
         return RefuseImage(out, "image too large");
     // A raw sample takes its bytes (a raw PBM pixel a bit, each row starting
     // a byte), a plain one a character at least.
@@ -330,9 +383,14 @@ bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         return RefuseImage(out, "truncated PNM data");
     if (req.cancel && req.cancel->load())
         return RefuseImage(out, "cancelled");
+    // Rows that may stream go to the sink, past the pixel limit too.
+    const char *why = nullptr;
+    if (StreamRows(data, size, l, req, why))
+        return why ? RefuseImage(out, why) : true;
+    if (!fits)
+        return RefuseImage(out, "image too large");
     if (!MakePicture(l, out))
         return RefuseImage(out, "out of memory");
-    const char *why = nullptr;
     if (l.plain)
         why = ReadSamples(PlainSamples(data, size, l), l, out, req);
     else if (l.pbm)

@@ -153,6 +153,21 @@ bool FlatTiff(const std::string &path, int width, int height, int rowsPerStrip =
     return ok;
 }
 
+// A width x height raw PGM, every row as FlatPng's.
+bool FlatPgm(const std::string &path, int width, int height)
+{
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+        row[std::size_t(x)] = Pixel(x);
+    bool ok = std::fprintf(f, "P5\n%d %d\n255\n", width, height) > 0;
+    for (int y = 0; y < height && ok; ++y)
+        ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
+    return std::fclose(f) == 0 && ok;
+}
+
 // Takes a decode's rows one by one and checks each against Pixel.
 class RowChecker final : public cxcodec::RowSink {
 public:
@@ -308,9 +323,9 @@ TEST(LargePictures, WhatWouldBeHeldWholeIsRefused)
     EXPECT_EQ(Entries(dir.Path("out")), QStringList{"tagged.png"});
 }
 
-// Grey pictures too large to hold (400 megapixels, a PNG and a TIFF) are
-// fitted to a smaller size, and carded in the listing, their rows widened
-// and averaged as they come.
+// Grey pictures too large to hold (400 megapixels, a PNG and TIFFs; a
+// PGM just past the limit) are fitted to a smaller size, and carded in the
+// listing, their rows widened and averaged as they come.
 TEST(LargePictures, PicturesTooLargeToHoldAreFittedAndCarded)
 {
     ScratchDir dir;
@@ -319,6 +334,8 @@ TEST(LargePictures, PicturesTooLargeToHoldAreFittedAndCarded)
     ASSERT_TRUE(WriteFileBytes(dir.Path("in/huge.png"), FlatPng(side, side)));
     ASSERT_TRUE(FlatTiff(dir.Path("in/scan.tif"), side, side));
     ASSERT_TRUE(FlatTiff(dir.Path("in/map.tif"), side, side, 0, 512));
+    ASSERT_FALSE(cxcodec::FitsPixelLimits(16500, 16400));
+    ASSERT_TRUE(FlatPgm(dir.Path("in/raw.pgm"), 16500, 16400));
     const std::string cards = dir.Path("cards");
     mkdir(cards.c_str(), 0755);
     const Result carded = RunBatch({"--out", "cards", "in"}, dir.Root(), VELMORA_THUMBS_EXE);
@@ -330,12 +347,13 @@ TEST(LargePictures, PicturesTooLargeToHoldAreFittedAndCarded)
 #if VELMORA_MEASURES_MEMORY
     EXPECT_LT(fitted.peakKb, 256 * 1024);
 #endif
-    for (const char *picture : {"cards/tn_huge.jpg", "cards/tn_scan.jpg", "cards/tn_map.jpg", "out/huge.png",
-                                "out/scan.PNG", "out/map.PNG"}) {
+    for (const char *picture :
+         {"cards/tn_huge.jpg", "cards/tn_scan.jpg", "cards/tn_map.jpg", "cards/tn_raw.jpg", "out/huge.png",
+          "out/scan.PNG", "out/map.PNG", "out/raw.PNG"}) {
         CxImage shown;
         ASSERT_TRUE(shown.Load(dir.Path(picture).c_str())) << picture;
         if (std::string(picture).rfind("out/", 0) == 0) {
-            EXPECT_EQ(shown.GetWidth(), 800) << picture;
+            EXPECT_EQ(shown.GetWidth(), std::string(picture) == "out/raw.PNG" ? 804 : 800) << picture;
             EXPECT_EQ(shown.GetHeight(), 800) << picture;
         }
         EXPECT_NEAR(shown.GetPixelColor(shown.GetWidth() / 2, shown.GetHeight() / 2).rgbGreen, 128, 4) << picture;

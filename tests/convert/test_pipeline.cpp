@@ -339,6 +339,14 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         {"tiff/tiled_grey.tif", true, "", O::Encoded},
         {"tiff/cmyk.tif", true, "", O::Whole},
         {"tiff/lzw.tif", true, "cut", O::DecodeFailed},
+        {"pnm/p5.pgm", true, "", O::Encoded},
+        {"pnm/p6.ppm", true, "", O::Encoded},
+        {"pnm/p2.pgm", true, "", O::Encoded},
+        {"pnm/p3.ppm", true, "", O::Encoded},
+        {"pnm/p5_16.pgm", true, "", O::Encoded},
+        {"pnm/p6_16.ppm", true, "", O::Encoded},
+        {"pnm/p1.pbm", true, "", O::Whole},
+        {"pnm/p6.ppm", true, "cut", O::DecodeFailed},
     };
     // None; a mirror, which any row of bytes takes; a mirror and tone, which
     // a palette cannot take row by row (its entries change); margins cut
