@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace cxcodec::testhooks {
 
@@ -39,6 +40,10 @@ void SetPngWholeInflate(bool on);
 // Row by row, ISA-L inflates while the data is sound (on by default), or zlib alone.
 void SetPngFastInflate(bool on);
 int PngWholeInflates();
+
+// The estimated size from which a TIFF is written as BigTIFF (0: 4 GB, the
+// classic form's reach).
+void SetBigTiffFrom(std::uint64_t bytes);
 
 // Whether resampling uses 256-bit vectors where the processor has them (the
 // default) or the 128-bit ones every x86-64 processor has.

@@ -9,10 +9,12 @@
 // picture upright). libtiff messages go to per-file handlers, never to
 // stderr.
 #include "imaging/codecs/codecs.h"
-#include "imaging/mappedfile.h"
 #include "imaging/codecs/probes.h"
+#include "imaging/mappedfile.h"
+#include "imaging/testhooks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdarg>
@@ -42,6 +44,9 @@ constexpr int kMaxTiffPages = 10000;
 constexpr std::uint64_t kMaxTileBytes = std::uint64_t(256) << 20;
 // The largest strip read for a page whose rows stream.
 constexpr std::uint64_t kMaxStreamedStrip = std::uint64_t(64) << 20;
+// The size from which an output is written as BigTIFF: what a classic
+// TIFF's 32-bit offsets reach, unless a test asks for less.
+std::atomic<std::uint64_t> g_bigTiffFrom{std::uint64_t(1) << 32};
 // Uncompressed bytes per written strip.
 constexpr std::uint64_t kStripTargetBytes = 256 * 1024;
 
@@ -1178,7 +1183,7 @@ bool EncodeTiff(const CxImage &img, CxFile &file)
     // what a classic TIFF's offsets reach, as BigTIFF (never a picture
     // small enough to be held whole).
     const std::uint64_t rawBytes = std::uint64_t(img.GetWidth()) * std::uint64_t(img.GetHeight()) * 4;
-    const bool big = rawBytes + rawBytes / 4 + (std::uint64_t(16) << 20) >= (std::uint64_t(1) << 32);
+    const bool big = rawBytes + rawBytes / 4 + (std::uint64_t(16) << 20) >= g_bigTiffFrom.load();
     FileStream stream{&file, file.Tell()};
     if (stream.base < 0)
         return false;
@@ -1339,3 +1344,8 @@ bool TiffPages::Close()
 }
 
 } // namespace cxcodec
+
+void cxcodec::testhooks::SetBigTiffFrom(std::uint64_t bytes)
+{
+    g_bigTiffFrom.store(bytes ? bytes : std::uint64_t(1) << 32);
+}

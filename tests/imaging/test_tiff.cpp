@@ -1,5 +1,7 @@
 #include "tests/imaging/jpeg_png_tiff_helpers.h"
 
+#include "imaging/testhooks.h"
+
 #include <tiffio.h>
 
 using namespace codectest;
@@ -460,6 +462,15 @@ TEST(TiffEncode, ColourAndAlphaRoundTripExactly)
     ExpectIdentical(img, back);
     EXPECT_EQ(back.GetBits(0)[0], img.GetBits(0)[0]);  // colour under a clear pixel
     ExpectFailingStreamsReported(img, CXIMAGE_FORMAT_TIF);
+
+    // Past a classic TIFF's reach (here made small), BigTIFF: the same pixels.
+    cxcodec::testhooks::SetBigTiffFrom(1);
+    const Bytes big = EncodeBytes(img, CXIMAGE_FORMAT_TIF);
+    cxcodec::testhooks::SetBigTiffFrom(0);
+    ASSERT_GT(big.size(), 4u);
+    EXPECT_EQ(std::vector<int>(big.begin(), big.begin() + 4), (std::vector<int>{'I', 'I', 43, 0}));
+    EXPECT_EQ(std::vector<int>(bytes.begin(), bytes.begin() + 4), (std::vector<int>{'I', 'I', 42, 0}));
+    ExpectIdentical(img, Decoded(big));
 
     // A used transparent index needs alpha; an unused one changes nothing.
     CxImage pal = MakePaletted(20, 10, 8, 50, false);
