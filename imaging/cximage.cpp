@@ -312,6 +312,8 @@ bool CxImage::DecodeBytes(const std::uint8_t *data, std::size_t size, cxcodec::R
     req.frame = std::max(0, req.frame);
     req.hintWidth = std::max(0, req.hintWidth);
     req.hintHeight = std::max(0, req.hintHeight);
+    req.regionLeft = std::max(0, req.regionLeft);
+    req.regionTop = std::max(0, req.regionTop);
     req.regionWidth = std::max(0, req.regionWidth);
     req.regionHeight = std::max(0, req.regionHeight);
     m_frame = req.frame;

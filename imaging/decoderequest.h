@@ -30,9 +30,13 @@ struct CxDecodeRequest {
     // Dots per inch a drawing is rendered at (its own size is at 96); 0: the
     // format's own default.
     int renderDpi = 0;
-    // Only the top left regionWidth x regionHeight wanted: a decoder that can
-    // stop early (a sequential JPEG stored upright) gives just that part at
-    // full scale; any other decodes it all. 0, 0 asks for everything.
+    // Only the regionWidth x regionHeight part from regionLeft, regionTop
+    // wanted, in the pixels of the picture as decoded (at the hint's scale):
+    // a decoder that can skip the rest (a sequential JPEG stored upright)
+    // gives just that part, cut to the picture; any other decodes it all.
+    // 0, 0 asks for everything.
+    int regionLeft = 0;
+    int regionTop = 0;
     int regionWidth = 0;
     int regionHeight = 0;
     // A progressive JPEG may stop after its first scans (as far as every

@@ -346,15 +346,17 @@ void ChooseScale(j_decompress_ptr cinfo, const cxcodec::DecodeRequest &req, Jpeg
     jpeg_calc_output_dimensions(cinfo);
 }
 
-// Only the top left part: the rows below it are never decoded and the
-// columns right of it never reach the inverse DCT. Sequential files stored
-// upright only (a turned picture's top left lies elsewhere in the file, and
-// a multi-scan file has to be read whole anyway).
+// Only a part: the rows above it are skipped (their data read, never
+// turned into pixels), those below never decoded, and the columns beside it
+// never reach the inverse DCT. Sequential files stored upright only (a
+// turned picture's part lies elsewhere in the file, and a multi-scan file
+// has to be read whole anyway). The part is in the scaled picture's pixels.
 bool RegionApplies(j_decompress_ptr cinfo, const cxcodec::DecodeRequest &req, const JpegPlan &plan)
 {
+    const int w = int(cinfo->output_width), h = int(cinfo->output_height);
     return req.regionWidth > 0 && req.regionHeight > 0 && (plan.orientation == 1 || !req.autoOrient) &&
-           !plan.cmyk && cinfo->scale_denom == 1 && !jpeg_has_multiple_scans(cinfo) &&
-           (req.regionWidth < plan.srcW || req.regionHeight < plan.srcH);
+           !plan.cmyk && !jpeg_has_multiple_scans(cinfo) && req.regionLeft < w && req.regionTop < h &&
+           (req.regionLeft > 0 || req.regionTop > 0 || req.regionWidth < w || req.regionHeight < h);
 }
 
 // Points d.rows at the picture's first n rows.
@@ -383,18 +385,47 @@ void ReadScanlines(JpegDecoder &d, JDIMENSION rows)
     }
 }
 
-void ReadTopLeftRegion(JpegDecoder &d, CxImage &out, const cxcodec::DecodeRequest &req, const JpegPlan &plan)
+void ReadRegion(JpegDecoder &d, CxImage &out, const cxcodec::DecodeRequest &req, const JpegPlan &plan)
 {
     j_decompress_ptr cinfo = &d.cinfo;
     jpeg_start_decompress(cinfo);
-    JDIMENSION x0 = 0, cropW = JDIMENSION(std::min(req.regionWidth, plan.srcW));
+    const int w = int(cinfo->output_width), h = int(cinfo->output_height);
+    const int left = req.regionLeft, top = req.regionTop;
+    const int rw = std::min(req.regionWidth, w - left), rh = std::min(req.regionHeight, h - top);
+    // The columns decoded start at a block's edge at or left of the part's.
+    JDIMENSION x0 = JDIMENSION(left), cropW = JDIMENSION(rw);
     jpeg_crop_scanline(cinfo, &x0, &cropW);
-    const int rw = int(cinfo->output_width), rh = std::min(req.regionHeight, plan.srcH);
-    if (!cxcodec::FitsPixelLimits(rw, rh) ||
+    const int bytes = plan.grey ? 1 : 3, skip = left - int(x0);
+    if (skip < 0 || int(cropW) < skip + rw || !cxcodec::FitsPixelLimits(rw, rh) ||
         !CxImageAccess::CreateForDecode(out, rw, rh, plan.grey ? 8 : 24, CXIMAGE_FORMAT_JPG))
         Fail(cinfo, "out of memory");
-    PointRowsAt(d, out, rh);
-    ReadScanlines(d, JDIMENSION(rh));
+    if (top > 0 && jpeg_skip_scanlines(cinfo, JDIMENSION(top)) != JDIMENSION(top))
+        Fail(cinfo, "truncated JPEG");
+    if (skip == 0) {
+        // Straight into the rows.
+        PointRowsAt(d, out, rh);
+        for (JDIMENSION done = 0; done < JDIMENSION(rh);)
+            if (const JDIMENSION got = jpeg_read_scanlines(cinfo, &d.rows[done], JDIMENSION(rh) - done))
+                done += got;
+            else
+                Fail(cinfo, "truncated JPEG");
+    } else {
+        bool allocated = true;
+        try {
+            d.scratch.resize(std::size_t(cropW) * std::size_t(bytes));
+        } catch (const std::bad_alloc &) {
+            allocated = false; // never jump out of a handler
+        }
+        if (!allocated)
+            Fail(cinfo, "out of memory");
+        JSAMPROW row = d.scratch.data();
+        for (int y = 0; y < rh; ++y) {
+            if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
+                Fail(cinfo, "truncated JPEG");
+            std::memcpy(out.GetBits(y), row + std::size_t(skip) * std::size_t(bytes),
+                        std::size_t(rw) * std::size_t(bytes));
+        }
+    }
     jpeg_abort_decompress(cinfo);
 }
 
@@ -526,7 +557,7 @@ void ReadJpeg(JpegDecoder &d, const std::uint8_t *data, std::size_t size, CxImag
     ChooseColourSpace(cinfo, plan);
     ChooseScale(cinfo, req, plan);
     if (RegionApplies(cinfo, req, plan)) {
-        ReadTopLeftRegion(d, out, req, plan);
+        ReadRegion(d, out, req, plan);
         CxImageAccess::SetSourceSize(out, plan.srcW, plan.srcH);
         CxImageAccess::SetOrientation(out, plan.orientation);
         return;

@@ -221,35 +221,51 @@ TEST(JpegDecode, ProgressiveFilesDecodeAsLibjpegAloneDecodesThem)
     }
 }
 
-TEST(JpegDecode, RegionDecodeGivesTheTopLeftOnlyWhereItCan)
+TEST(JpegDecode, RegionDecodeGivesOnlyThePartWhereItCan)
 {
-    // Whole: the region is ignored and the full picture comes (turned
-    // pictures, multi-scan files, regions as large as the picture).
+    // The part of the picture (at the hint's scale) that a whole decode
+    // would give, cut to the picture; whole where the region cannot apply
+    // (turned pictures, multi-scan files, regions as large as the picture).
     struct Case {
         const char *file;
         bool autoOrient;
-        int rw, rh;
+        int hint; // width, 0: full size
+        int left, top, rw, rh;
         bool whole;
     };
-    for (const Case c : {Case{"jpeg/baseline.jpg", true, 20, 10, false}, Case{"jpeg/grey.jpg", true, 33, 17, false},
-                         Case{"jpeg/baseline.jpg", true, 64, 48, true}, Case{"jpeg/progressive.jpg", true, 20, 10, true},
-                         Case{"photo/orient6.jpg", true, 20, 10, true}, Case{"photo/orient6.jpg", false, 20, 10, false}}) {
-        SCOPED_TRACE(testing::Message() << c.file << " " << c.rw << "x" << c.rh << " upright " << c.autoOrient);
+    for (const Case c : {Case{"jpeg/baseline.jpg", true, 0, 0, 0, 20, 10, false},
+                         Case{"jpeg/grey.jpg", true, 0, 0, 0, 33, 17, false},
+                         Case{"jpeg/baseline.jpg", true, 0, 13, 9, 30, 20, false},
+                         Case{"jpeg/baseline.jpg", true, 0, 40, 30, 100, 100, false},
+                         Case{"jpeg/grey.jpg", true, 0, 5, 19, 40, 40, false},
+                         Case{"jpeg/baseline.jpg", true, 32, 3, 5, 20, 10, false},
+                         Case{"jpeg/baseline.jpg", true, 16, 9, 1, 5, 9, false},
+                         Case{"jpeg/baseline.jpg", true, 0, 0, 0, 64, 48, true},
+                         Case{"jpeg/progressive.jpg", true, 0, 0, 0, 20, 10, true},
+                         Case{"photo/orient6.jpg", true, 0, 0, 0, 20, 10, true},
+                         Case{"photo/orient6.jpg", false, 0, 7, 3, 20, 10, false}}) {
+        SCOPED_TRACE(testing::Message() << c.file << " at " << c.hint << ": " << c.left << "," << c.top << " "
+                                        << c.rw << "x" << c.rh << " upright " << c.autoOrient);
         const Bytes bytes = FixtureBytes(c.file);
         CxImage full, part;
-        ASSERT_TRUE(DecodeBytes(bytes, full, {.autoOrient = c.autoOrient}));
+        ASSERT_TRUE(DecodeBytes(bytes, full, {.hintWidth = c.hint, .autoOrient = c.autoOrient}));
         ASSERT_TRUE(DecodeBytes(bytes, part,
-                                {.regionWidth = c.rw, .regionHeight = c.rh, .autoOrient = c.autoOrient}));
+                                {.hintWidth = c.hint,
+                                 .regionLeft = c.left,
+                                 .regionTop = c.top,
+                                 .regionWidth = c.rw,
+                                 .regionHeight = c.rh,
+                                 .autoOrient = c.autoOrient}));
         EXPECT_EQ(part.GetSrcWidth(), full.GetSrcWidth());
         EXPECT_EQ(part.GetSrcHeight(), full.GetSrcHeight());
         if (c.whole) {
             EXPECT_EQ(part.ToQImage(), full.ToQImage());
             continue;
         }
-        const int w = std::min(c.rw, full.GetWidth()), h = std::min(c.rh, full.GetHeight());
+        const int w = std::min(c.rw, full.GetWidth() - c.left), h = std::min(c.rh, full.GetHeight() - c.top);
         ASSERT_EQ(part.GetWidth(), w);
         ASSERT_EQ(part.GetHeight(), h);
-        EXPECT_EQ(part.ToQImage(), full.ToQImage().copy(0, 0, w, h));
+        EXPECT_EQ(part.ToQImage(), full.ToQImage().copy(c.left, c.top, w, h));
     }
 }
 
