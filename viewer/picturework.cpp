@@ -148,9 +148,69 @@ FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSiz
     return look;
 }
 
+DetailPlan PlanDetail(viewgeom::Size natural, viewgeom::Size held, const WinRect &shown, int scrollX,
+                      int scrollY, viewgeom::Size window)
+{
+    DetailPlan plan;
+    const int shownW = shown.Width(), shownH = shown.Height();
+    if (natural.width <= 0 || natural.height <= 0 || shownW <= held.width || shownH <= 0)
+        return plan;
+    // The strongest of the decoder's scales that still has a pixel for each
+    // shown one (scale 1 once the picture is enlarged past its own size).
+    const auto side = [](int own, int denom) { return (own + denom - 1) / denom; };
+    int denom = 8;
+    while (denom > 1 && side(natural.width, denom) < shownW)
+        denom /= 2;
+    const viewgeom::Size scaled{side(natural.width, denom), side(natural.height, denom)};
+    if (scaled.width <= held.width)
+        return plan;
+    const viewgeom::VisiblePart part = viewgeom::VisibleImagePart(shown, scrollX, scrollY, window, scaled);
+    if (part.IsEmpty())
+        return plan;
+    // A quarter of the part more on each side, for small moves.
+    const QRectF seen = part.source;
+    const QRect region =
+        seen.adjusted(-seen.width() / 4, -seen.height() / 4, seen.width() / 4, seen.height() / 4)
+            .toAlignedRect() &
+        QRect(0, 0, scaled.width, scaled.height);
+    if (region.isEmpty())
+        return plan;
+    plan.denom = denom;
+    plan.scaled = scaled;
+    plan.region = region;
+    return plan;
+}
+
+QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &plan)
+{
+    if (plan.denom <= 0 || plan.region.isEmpty() || !IsJpegFile(file))
+        return {};
+    CxDecodeRequest req;
+    req.hintWidth = plan.denom > 1 ? plan.scaled.width : 0;
+    req.hintHeight = plan.denom > 1 ? plan.scaled.height : 0;
+    req.regionLeft = plan.region.x();
+    req.regionTop = plan.region.y();
+    req.regionWidth = plan.region.width();
+    req.regionHeight = plan.region.height();
+    const std::shared_ptr<CxImage> img = Decode(file, autoOrient, nullptr, req);
+    // Anything else (the whole picture, another scale) is not that part.
+    if (!img->IsValid() || img->GetWidth() != plan.region.width() || img->GetHeight() != plan.region.height())
+        return {};
+    return Drawable(*img);
+}
+
 bool IsPartial(const CxImage &img)
 {
     return img.IsValid() && (img.GetWidth() < img.GetSrcWidth() || img.GetHeight() < img.GetSrcHeight());
+}
+
+bool IsReduced(const CxImage &img)
+{
+    if (!IsPartial(img))
+        return false;
+    // Each side is the file's divided by the same factor, rounded either way.
+    const double k = double(img.GetSrcWidth()) / img.GetWidth();
+    return std::abs(img.GetHeight() * k - img.GetSrcHeight()) <= k + 1;
 }
 
 bool DisplayFits(QSize display, viewgeom::Size natural, viewgeom::Size shown)
@@ -400,6 +460,23 @@ void CPictureLoader::MakeDisplay(std::shared_ptr<const CxImage> image, viewgeom:
                 [this, display = std::move(display), serial, pending] {
                     --*pending;
                     emit DisplayMade(serial, display);
+                },
+                Qt::QueuedConnection);
+        },
+        kPriorityShown);
+}
+
+void CPictureLoader::MakeDetail(const QString &path, bool autoOrient, const DetailPlan &plan, int serial)
+{
+    ++*m_displaysPending;
+    m_pool->start(
+        [this, file = path.toStdString(), autoOrient, plan, serial, pending = m_displaysPending] {
+            QImage detail = DecodeDetail(file, autoOrient, plan);
+            QMetaObject::invokeMethod(
+                this,
+                [this, detail = std::move(detail), plan, serial, pending] {
+                    --*pending;
+                    emit DetailMade(serial, plan, detail);
                 },
                 Qt::QueuedConnection);
         },

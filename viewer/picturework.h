@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -46,6 +47,9 @@ FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSiz
 // True when the decode holds fewer pixels than the picture has (reduced or
 // only a part).
 bool IsPartial(const CxImage &img);
+// True when the decode is the whole picture at a reduced scale: both sides
+// shrunk alike (not a part, nor a picture turned as decoded).
+bool IsReduced(const CxImage &img);
 
 // The copy drawn for a picture shown at `shown`: resampled with the good
 // filter when shrunk; otherwise the pixels at their own size, only the
@@ -55,6 +59,23 @@ QImage DisplayCopy(const CxImage &img, viewgeom::Size shown);
 // Whether a display copy of `display` pixels is the one DisplayCopy makes
 // for a picture of `natural` pixels shown at `shown`.
 bool DisplayFits(QSize display, viewgeom::Size natural, viewgeom::Size shown);
+
+// A part of a picture shown from a reduced decode, to be decoded at a
+// scale that holds as many pixels as the screen shows of it: the picture
+// at 1/denom of its own size (scaled), and the part of that in view with a
+// margin around it (region). denom 0: none is needed (the picture held has
+// the pixels already, or shows nothing).
+struct DetailPlan {
+    int denom = 0;
+    viewgeom::Size scaled;
+    QRect region;
+};
+DetailPlan PlanDetail(viewgeom::Size natural, viewgeom::Size held, const WinRect &shown, int scrollX,
+                      int scrollY, viewgeom::Size window);
+
+// The part a plan names, decoded and ready to draw; null when the file
+// cannot give just that part (only a sequential JPEG stored upright can).
+QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &plan);
 
 // A decoded picture and the copy drawn of it.
 struct Picture {
@@ -107,11 +128,15 @@ public:
     // Makes the display copy of image for `shown` in the background; Shown
     // reports it with the serial it was asked with.
     void MakeDisplay(std::shared_ptr<const CxImage> image, viewgeom::Size shown, int serial);
+    // Decodes the part of path a plan names in the background; DetailMade
+    // reports it (a null image when it cannot be had) with the serial.
+    void MakeDetail(const QString &path, bool autoOrient, const DetailPlan &plan, int serial);
 
 signals:
     // A background read of the file has ended (successfully or not).
     void Fetched(const QString &path);
     void DisplayMade(int serial, const QImage &display);
+    void DetailMade(int serial, const viewwork::DetailPlan &plan, const QImage &detail);
 
 private:
     struct Entry;

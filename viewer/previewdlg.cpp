@@ -36,6 +36,9 @@ using namespace viewerid;
 // A zoom step's quick drawing is redrawn properly, and the copy at the new
 // size made, once the steps pause this long.
 constexpr int kRefineDelayMs = 40;
+// How long the view rests before the part in view of a picture shown
+// reduced is decoded at a finer scale.
+constexpr int kDetailDelayMs = 150;
 // One wheel notch.
 constexpr int kWheelStep = 120;
 // Hot spot of the hand cursors: the middle of the palm.
@@ -86,6 +89,11 @@ CPreviewDlg::CPreviewDlg(QWidget *parent) : QDialog(parent)
     m_loader = new viewwork::CPictureLoader(this);
     connect(m_loader, &viewwork::CPictureLoader::Fetched, this, &CPreviewDlg::OnFetched);
     connect(m_loader, &viewwork::CPictureLoader::DisplayMade, this, &CPreviewDlg::OnDisplayMade);
+    m_pDetailTimer = new QTimer(this);
+    m_pDetailTimer->setSingleShot(true);
+    m_pDetailTimer->setInterval(kDetailDelayMs);
+    connect(m_pDetailTimer, &QTimer::timeout, this, &CPreviewDlg::OnDetail);
+    connect(m_loader, &viewwork::CPictureLoader::DetailMade, this, &CPreviewDlg::OnDetailMade);
 
     QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     if (screen)
@@ -183,6 +191,10 @@ void CPreviewDlg::Repaint()
 {
     m_bCanvasDirty = true;
     update();
+    // Whatever moved, a picture shown reduced may want a finer part once
+    // the view rests.
+    if (m_state == PictureState::Whole && m_bReduced && !m_bOutputMode)
+        m_pDetailTimer->start();
 }
 
 void CPreviewDlg::resizeEvent(QResizeEvent *event)
@@ -220,8 +232,28 @@ void CPreviewDlg::RenderCanvas()
                             !m_bQuickPaint && part.source.size() != part.target.size());
             p.drawImage(part.target, m_display, part.source);
         }
+        RenderDetail(p);
     }
     m_bCanvasDirty = false;
+}
+
+void CPreviewDlg::RenderDetail(QPainter &p)
+{
+    if (m_detail.isNull() || m_state != PictureState::Whole)
+        return;
+    // The finer part over the picture, where the two overlap in view.
+    const viewgeom::VisiblePart part = viewgeom::VisibleImagePart(m_rcImage, m_view.scrollX, m_view.scrollY,
+                                                                  {width(), height()}, m_szDetailScaled);
+    const QRectF held = part.source & QRectF(m_rcDetail);
+    if (part.IsEmpty() || held.isEmpty())
+        return;
+    const double sx = part.target.width() / part.source.width(),
+                 sy = part.target.height() / part.source.height();
+    const QRectF target(part.target.x() + (held.x() - part.source.x()) * sx,
+                        part.target.y() + (held.y() - part.source.y()) * sy, held.width() * sx,
+                        held.height() * sy);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, !m_bQuickPaint && (sx != 1.0 || sy != 1.0));
+    p.drawImage(target, m_detail, held.translated(-QPointF(m_rcDetail.topLeft())));
 }
 
 void CPreviewDlg::paintEvent(QPaintEvent *event)

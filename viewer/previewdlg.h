@@ -179,6 +179,13 @@ private:
     void OnFetched(const QString &path);
     void OnDisplayMade(int serial, const QImage &display);
     void OnRefine();
+    // A picture shown from a reduced decode: the part in view decoded at a
+    // scale with as many pixels as the screen shows, drawn over it.
+    void OnDetail();
+    void OnDetailMade(int serial, const viewwork::DetailPlan &plan, const QImage &detail);
+    void RenderDetail(QPainter &p);
+    // The decoded picture's own size (less than m_natural when reduced).
+    viewgeom::Size Held() const;
     void ConfigureLoader();
     // The size a picture is first shown at in the current mode.
     viewwork::CPictureLoader::ShownSize ShownSizeRule() const;
@@ -241,6 +248,17 @@ private:
     bool m_bQuickPaint = false;
     int m_nDisplaySerial = 0;
     QTimer *m_pRefineTimer = nullptr;
+    // The finer part of a picture shown reduced: m_rcDetail of the picture
+    // at m_szDetailScaled; m_bDetailBusy while one is decoded, m_bDetailAgain
+    // when the view moved meanwhile.
+    bool m_bReduced = false; // m_pImage is the picture reduced, too large to hold
+    QImage m_detail;
+    QRect m_rcDetail;
+    viewgeom::Size m_szDetailScaled;
+    int m_nDetailSerial = 0;
+    bool m_bDetailBusy = false;
+    bool m_bDetailAgain = false;
+    QTimer *m_pDetailTimer = nullptr;
     viewwork::CPictureLoader *m_loader = nullptr;
     CAnimatedPicture *m_picture = nullptr;
     CViewerInfo *m_info = nullptr;

@@ -30,7 +30,8 @@ const CxImage &CPreviewDlg::GetImage() const
 
 bool CPreviewDlg::IsReading() const
 {
-    return m_state == PictureState::FirstLook || m_pRefineTimer->isActive() || m_loader->IsBusy();
+    return m_state == PictureState::FirstLook || m_pRefineTimer->isActive() || m_pDetailTimer->isActive() ||
+           m_bDetailBusy || m_loader->IsBusy();
 }
 
 void CPreviewDlg::ConfigureLoader()
@@ -173,7 +174,12 @@ void CPreviewDlg::UsePicture(const viewwork::Picture &picture, bool keepView)
     m_pImage = picture.image ? picture.image : std::make_shared<const CxImage>();
     m_bRegion = false;
     m_state = PictureState::Whole;
-    m_natural = {m_pImage->GetWidth(), m_pImage->GetHeight()};
+    // A picture too large to hold, shown reduced, is laid out at its own
+    // size: its actual size is the file's, its detail decoded as viewed.
+    // (A preview's picture is what its steps made.)
+    m_bReduced = !m_bPreview && viewwork::IsReduced(*m_pImage);
+    m_natural = m_bReduced ? viewgeom::Size{m_pImage->GetSrcWidth(), m_pImage->GetSrcHeight()}
+                           : viewgeom::Size{m_pImage->GetWidth(), m_pImage->GetHeight()};
     m_display = picture.display;
     LayoutDecoded(keepView);
     UpdateCursor();
@@ -264,7 +270,7 @@ void CPreviewDlg::LayoutDecoded(bool keepView)
     // A copy of another size is drawn scaled until the right one is made,
     // and a zoom step's quick drawing redrawn properly once the steps pause.
     if (m_bQuickPaint || (m_state == PictureState::Whole && m_pImage && m_pImage->IsValid() &&
-                          !viewwork::DisplayFits(m_display.size(), m_natural, shown)))
+                          !viewwork::DisplayFits(m_display.size(), Held(), shown)))
         m_pRefineTimer->start();
     Repaint();
 }
@@ -274,7 +280,7 @@ void CPreviewDlg::OnRefine()
     m_bQuickPaint = false;
     if (m_state == PictureState::Whole && m_pImage && m_pImage->IsValid()) {
         const viewgeom::Size shown{m_rcImage.Width(), m_rcImage.Height()};
-        if (!viewwork::DisplayFits(m_display.size(), m_natural, shown))
+        if (!viewwork::DisplayFits(m_display.size(), Held(), shown))
             m_loader->MakeDisplay(m_pImage, shown, ++m_nDisplaySerial);
     }
     Repaint();
@@ -284,7 +290,7 @@ void CPreviewDlg::OnDisplayMade(int serial, const QImage &display)
 {
     const viewgeom::Size shown{m_rcImage.Width(), m_rcImage.Height()};
     if (serial != m_nDisplaySerial || IsPictureMode() ||
-        !viewwork::DisplayFits(display.size(), m_natural, shown))
+        !viewwork::DisplayFits(display.size(), Held(), shown))
         return;
     m_display = display;
     Repaint();
@@ -353,10 +359,58 @@ void CPreviewDlg::CentrePicture()
     m_picture->move(origin.width, origin.height);
 }
 
+viewgeom::Size CPreviewDlg::Held() const
+{
+    return m_bReduced && m_pImage ? viewgeom::Size{m_pImage->GetWidth(), m_pImage->GetHeight()} : m_natural;
+}
+
+void CPreviewDlg::OnDetail()
+{
+    if (m_state != PictureState::Whole || !m_pImage || !m_bReduced || m_bOutputMode || !m_model.HasCurrent())
+        return;
+    const viewwork::DetailPlan plan = viewwork::PlanDetail(m_natural, Held(), m_rcImage, m_view.scrollX,
+                                                           m_view.scrollY, {width(), height()});
+    if (plan.denom == 0) {
+        m_detail = QImage();
+        return;
+    }
+    // What is held already covers the part in view at that scale.
+    const viewgeom::VisiblePart seen = viewgeom::VisibleImagePart(m_rcImage, m_view.scrollX, m_view.scrollY,
+                                                                  {width(), height()}, plan.scaled);
+    if (!m_detail.isNull() && m_szDetailScaled.width == plan.scaled.width &&
+        QRectF(m_rcDetail).contains(seen.source))
+        return;
+    if (m_bDetailBusy) {
+        m_bDetailAgain = true;
+        return;
+    }
+    m_bDetailBusy = true;
+    m_bDetailAgain = false;
+    m_loader->MakeDetail(m_shownPath, m_bAutoOrient, plan, ++m_nDetailSerial);
+}
+
+void CPreviewDlg::OnDetailMade(int serial, const viewwork::DetailPlan &plan, const QImage &detail)
+{
+    m_bDetailBusy = false;
+    if (serial == m_nDetailSerial && m_state == PictureState::Whole && !detail.isNull()) {
+        m_detail = detail;
+        m_rcDetail = plan.region;
+        m_szDetailScaled = plan.scaled;
+        m_bCanvasDirty = true;
+        update();
+    }
+    if (m_bDetailAgain)
+        OnDetail();
+}
+
 void CPreviewDlg::DropDecoded()
 {
     m_pImage.reset();
     m_display = QImage();
+    m_detail = QImage();
+    m_bReduced = false;
+    ++m_nDetailSerial; // a part still being decoded is of the picture before
+    m_bDetailAgain = false;
     m_bRegion = false;
     m_state = PictureState::Empty;
 }

@@ -1,5 +1,7 @@
+#include "imaging/codecs/codecs.h"
 #include "tests/pdf_maker.h"
 #include "tests/viewer/viewer_fixture.h"
+#include "viewer/picturework.h"
 #include "viewer/viewerinfo.h"
 
 #include <QElapsedTimer>
@@ -375,6 +377,75 @@ TEST_F(ViewerTest, LargeJpegsShowAFirstLookThenTheWholeAndNeighboursAreReadAhead
         EXPECT_EQ(again.GetImageRect().Width(),
                   viewgeom::DisplaySize(2400, 1800, true, again.GetZoom(), fullSize, again.GetScreenSize()).width);
     }
+}
+
+// A JPEG too large to hold is shown from a reduced decode, laid out at its
+// own size; at actual size the part in view is decoded at scale 1 and drawn
+// over it, so its own pixels show (here columns alternately dark and light,
+// which the reduced decode averages to grey), and again where the view moves.
+TEST_F(ViewerTest, APictureTooLargeToHoldShowsItsOwnPixelsWhereViewed)
+{
+    constexpr int kSide = 16400;
+    ASSERT_FALSE(cxcodec::FitsPixelLimits(kSide, kSide));
+    const std::string path = m_dir.Path("huge.jpg");
+    {
+        class Stripes final : public cxcodec::RowFeed {
+        public:
+            explicit Stripes(CxImage &band) : m_band(band) {}
+            bool Arrived(int y) override
+            {
+                BYTE *row = m_band.GetBits(y);
+                for (int x = 0; x < m_band.GetWidth(); ++x)
+                    row[x] = BYTE(x % 2 ? 216 : 40);
+                return true;
+            }
+
+        private:
+            CxImage &m_band;
+        };
+        CxImage band;
+        ASSERT_TRUE(CxImageAccess::CreateBand(band, kSide, kSide, 8, CXIMAGE_FORMAT_JPG, 16));
+        Stripes rows(band);
+        CxImageAccess::SetFeed(band, &rows);
+        band.SetJpegQuality(95);
+        CxIOFile out;
+        ASSERT_TRUE(out.Open(path.c_str(), "wb"));
+        ASSERT_TRUE(band.Encode(&out, CXIMAGE_FORMAT_JPG)) << band.GetLastError();
+        out.Close();
+    }
+    const auto settle = [](CPreviewDlg &dlg) {
+        QElapsedTimer t;
+        t.start();
+        while (dlg.IsReading() && t.elapsed() < 60000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        ASSERT_FALSE(dlg.IsReading());
+    };
+    // How far apart neighbouring pixels are around a point of the window.
+    const auto contrast = [](CPreviewDlg &dlg, QPoint at) {
+        const QImage shot = dlg.grab().toImage();
+        int most = 0;
+        for (int x = at.x() - 4; x < at.x() + 4; ++x)
+            most = std::max(
+                most, std::abs(shot.pixelColor(x, at.y()).green() - shot.pixelColor(x + 1, at.y()).green()));
+        return most;
+    };
+    WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, true);
+    m_files << QString::fromStdString(path);
+    CPreviewDlg &dlg = Open();
+    settle(dlg);
+    ASSERT_TRUE(viewwork::IsPartial(dlg.GetImage()));
+    EXPECT_EQ(dlg.GetImageRect().Width(),
+              viewgeom::ActualSize({kSide, kSide}, dlg.devicePixelRatioF()).width);
+    const QPoint middle(dlg.width() / 2, dlg.height() / 2);
+    EXPECT_GT(contrast(dlg, middle), 100);
+    // Elsewhere in the picture.
+    dlg.ScrollBy(5000, 7000);
+    settle(dlg);
+    EXPECT_GT(contrast(dlg, middle), 100);
+    // Fitted, the reduced picture has more pixels than are shown: no part.
+    dlg.OnFit();
+    settle(dlg);
+    EXPECT_LT(dlg.GetImageRect().Width(), 4000);
 }
 
 TEST_F(ViewerTest, CutOffJpegShowsWhatArrived)
