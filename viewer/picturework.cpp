@@ -1,9 +1,11 @@
 #include "viewer/picturework.h"
 
+#include "imaging/codecs/codecs.h"
 #include "imaging/colourprofile.h"
 #include "imaging/imageheader.h"
 #include "imaging/pixelops.h"
 #include "imaging/resampledrows.h"
+#include "imaging/rowband.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -149,7 +151,7 @@ FirstLook DecodeFirstLook(const std::string &file, bool autoOrient, bool fullSiz
 }
 
 DetailPlan PlanDetail(viewgeom::Size natural, viewgeom::Size held, const WinRect &shown, int scrollX,
-                      int scrollY, viewgeom::Size window)
+                      int scrollY, viewgeom::Size window, bool scaledDecode)
 {
     DetailPlan plan;
     const int shownW = shown.Width(), shownH = shown.Height();
@@ -161,6 +163,12 @@ DetailPlan PlanDetail(viewgeom::Size natural, viewgeom::Size held, const WinRect
     int denom = 8;
     while (denom > 1 && side(natural.width, denom) < shownW)
         denom /= 2;
+    if (!scaledDecode) {
+        // Its own size only: worth it, and small enough, from half of it.
+        if (denom > 2)
+            return plan;
+        denom = 1;
+    }
     const viewgeom::Size scaled{side(natural.width, denom), side(natural.height, denom)};
     if (scaled.width <= held.width)
         return plan;
@@ -181,10 +189,69 @@ DetailPlan PlanDetail(viewgeom::Size natural, viewgeom::Size held, const WinRect
     return plan;
 }
 
+bool DecodesScaled(const std::string &file)
+{
+    return IsJpegFile(file);
+}
+
+namespace {
+
+// Rows kept whole, in a picture of their own (a part, small enough to hold).
+class HeldRows final : public cxcodec::RowSink {
+public:
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &) override
+    {
+        return cxcodec::FitsPixelLimits(width, height) &&
+                       CxImageAccess::CreateForDecode(m_picture, width, height, bpp, type)
+                   ? &m_picture
+                   : nullptr;
+    }
+    bool Room(int) override { return true; }
+    void Filled(int) override {}
+    CxImage &Picture() { return m_picture; }
+
+private:
+    CxImage m_picture;
+};
+
+// The part of a file whose rows come in order, at its own size.
+std::shared_ptr<CxImage> DecodePartOfRows(const std::string &file, bool autoOrient, const QRect &part)
+{
+    auto img = std::make_shared<CxImage>();
+    CxRowEdits edits;
+    edits.region = [part](int width, int height, CxRegion &region) {
+        const QRect cut = part & QRect(0, 0, width, height);
+        region = {cut.x(), cut.y(), cut.width(), cut.height()};
+        return !cut.isEmpty();
+    };
+    HeldRows held;
+    CxFramedRows framed(held, edits);
+    CxDecodeRequest req;
+    req.autoOrient = autoOrient;
+    CxImage whole;
+    // A decoder that gives the whole picture instead cannot give the part.
+    if (!whole.LoadRows(file.c_str(), framed, req) || whole.IsValid() || !held.Picture().IsValid())
+        return img;
+    *img = std::move(held.Picture());
+    cxcolour::ToSrgb(*img);
+    return img;
+}
+
+} // namespace
+
 QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &plan)
 {
-    if (plan.denom <= 0 || plan.region.isEmpty() || !IsJpegFile(file))
+    if (plan.denom <= 0 || plan.region.isEmpty())
         return {};
+    if (!DecodesScaled(file)) {
+        if (plan.denom != 1)
+            return {};
+        const std::shared_ptr<CxImage> img = DecodePartOfRows(file, autoOrient, plan.region);
+        if (!img->IsValid() || img->GetWidth() != plan.region.width() ||
+            img->GetHeight() != plan.region.height())
+            return {};
+        return Drawable(*img);
+    }
     CxDecodeRequest req;
     req.hintWidth = plan.denom > 1 ? plan.scaled.width : 0;
     req.hintHeight = plan.denom > 1 ? plan.scaled.height : 0;

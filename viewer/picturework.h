@@ -70,11 +70,19 @@ struct DetailPlan {
     viewgeom::Size scaled;
     QRect region;
 };
+// scaledDecode: the file decodes at 1/2, 1/4 and 1/8 too (a JPEG); any
+// other is decoded at its own size, for a picture shown at half of it or
+// more.
 DetailPlan PlanDetail(viewgeom::Size natural, viewgeom::Size held, const WinRect &shown, int scrollX,
-                      int scrollY, viewgeom::Size window);
+                      int scrollY, viewgeom::Size window, bool scaledDecode = true);
+
+// Whether a file decodes at reduced scales (a JPEG).
+bool DecodesScaled(const std::string &file);
 
 // The part a plan names, decoded and ready to draw; null when the file
-// cannot give just that part (only a sequential JPEG stored upright can).
+// cannot give just that part: a sequential JPEG stored upright gives it
+// straight; a file whose rows come in order (PNG, TIFF, PNM) is read
+// through, only the part's rows and columns kept.
 QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &plan);
 
 // A decoded picture and the copy drawn of it.

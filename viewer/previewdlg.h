@@ -252,6 +252,7 @@ private:
     // at m_szDetailScaled; m_bDetailBusy while one is decoded, m_bDetailAgain
     // when the view moved meanwhile.
     bool m_bReduced = false; // m_pImage is the picture reduced, too large to hold
+    bool m_bDecodesScaled = false; // and its file decodes at reduced scales (a JPEG)
     QImage m_detail;
     QRect m_rcDetail;
     viewgeom::Size m_szDetailScaled;

@@ -178,6 +178,7 @@ void CPreviewDlg::UsePicture(const viewwork::Picture &picture, bool keepView)
     // size: its actual size is the file's, its detail decoded as viewed.
     // (A preview's picture is what its steps made.)
     m_bReduced = !m_bPreview && viewwork::IsReduced(*m_pImage);
+    m_bDecodesScaled = m_bReduced && viewwork::DecodesScaled(m_shownPath.toStdString());
     m_natural = m_bReduced ? viewgeom::Size{m_pImage->GetSrcWidth(), m_pImage->GetSrcHeight()}
                            : viewgeom::Size{m_pImage->GetWidth(), m_pImage->GetHeight()};
     m_display = picture.display;
@@ -368,8 +369,8 @@ void CPreviewDlg::OnDetail()
 {
     if (m_state != PictureState::Whole || !m_pImage || !m_bReduced || m_bOutputMode || !m_model.HasCurrent())
         return;
-    const viewwork::DetailPlan plan = viewwork::PlanDetail(m_natural, Held(), m_rcImage, m_view.scrollX,
-                                                           m_view.scrollY, {width(), height()});
+    const viewwork::DetailPlan plan = viewwork::PlanDetail(
+        m_natural, Held(), m_rcImage, m_view.scrollX, m_view.scrollY, {width(), height()}, m_bDecodesScaled);
     if (plan.denom == 0) {
         m_detail = QImage();
         return;

@@ -379,39 +379,51 @@ TEST_F(ViewerTest, LargeJpegsShowAFirstLookThenTheWholeAndNeighboursAreReadAhead
     }
 }
 
-// A JPEG too large to hold is shown from a reduced decode, laid out at its
-// own size; at actual size the part in view is decoded at scale 1 and drawn
-// over it, so its own pixels show (here columns alternately dark and light,
-// which the reduced decode averages to grey), and again where the view moves.
+// A picture too large to hold is shown from a reduced decode, laid out at
+// its own size; at actual size the part in view is decoded at scale 1 and
+// drawn over it, so its own pixels show (here columns alternately dark and
+// light, which the reduced decode averages to grey), and again where the
+// view moves: a JPEG decodes just that part, a PGM's rows are read through.
 TEST_F(ViewerTest, APictureTooLargeToHoldShowsItsOwnPixelsWhereViewed)
 {
     constexpr int kSide = 16400;
     ASSERT_FALSE(cxcodec::FitsPixelLimits(kSide, kSide));
-    const std::string path = m_dir.Path("huge.jpg");
-    {
-        class Stripes final : public cxcodec::RowFeed {
-        public:
-            explicit Stripes(CxImage &band) : m_band(band) {}
-            bool Arrived(int y) override
-            {
-                BYTE *row = m_band.GetBits(y);
-                for (int x = 0; x < m_band.GetWidth(); ++x)
-                    row[x] = BYTE(x % 2 ? 216 : 40);
-                return true;
-            }
+    class Stripes final : public cxcodec::RowFeed {
+    public:
+        explicit Stripes(CxImage &band) : m_band(band) {}
+        bool Arrived(int y) override
+        {
+            Row(m_band.GetBits(y), m_band.GetWidth());
+            return true;
+        }
+        static void Row(BYTE *row, int width)
+        {
+            for (int x = 0; x < width; ++x)
+                row[x] = BYTE(x % 2 ? 216 : 40);
+        }
 
-        private:
-            CxImage &m_band;
-        };
+    private:
+        CxImage &m_band;
+    };
+    const std::string jpeg = m_dir.Path("huge.jpg"), pgm = m_dir.Path("huge.pgm");
+    {
         CxImage band;
         ASSERT_TRUE(CxImageAccess::CreateBand(band, kSide, kSide, 8, CXIMAGE_FORMAT_JPG, 16));
         Stripes rows(band);
         CxImageAccess::SetFeed(band, &rows);
         band.SetJpegQuality(95);
         CxIOFile out;
-        ASSERT_TRUE(out.Open(path.c_str(), "wb"));
+        ASSERT_TRUE(out.Open(jpeg.c_str(), "wb"));
         ASSERT_TRUE(band.Encode(&out, CXIMAGE_FORMAT_JPG)) << band.GetLastError();
         out.Close();
+        std::vector<BYTE> row(kSide);
+        Stripes::Row(row.data(), kSide);
+        std::FILE *f = std::fopen(pgm.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fprintf(f, "P5\n%d %d\n255\n", kSide, kSide);
+        for (int y = 0; y < kSide; ++y)
+            std::fwrite(row.data(), 1, row.size(), f);
+        ASSERT_EQ(std::fclose(f), 0);
     }
     const auto settle = [](CPreviewDlg &dlg) {
         QElapsedTimer t;
@@ -429,23 +441,27 @@ TEST_F(ViewerTest, APictureTooLargeToHoldShowsItsOwnPixelsWhereViewed)
                 most, std::abs(shot.pixelColor(x, at.y()).green() - shot.pixelColor(x + 1, at.y()).green()));
         return most;
     };
-    WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, true);
-    m_files << QString::fromStdString(path);
-    CPreviewDlg &dlg = Open();
-    settle(dlg);
-    ASSERT_TRUE(viewwork::IsPartial(dlg.GetImage()));
-    EXPECT_EQ(dlg.GetImageRect().Width(),
-              viewgeom::ActualSize({kSide, kSide}, dlg.devicePixelRatioF()).width);
-    const QPoint middle(dlg.width() / 2, dlg.height() / 2);
-    EXPECT_GT(contrast(dlg, middle), 100);
-    // Elsewhere in the picture.
-    dlg.ScrollBy(5000, 7000);
-    settle(dlg);
-    EXPECT_GT(contrast(dlg, middle), 100);
-    // Fitted, the reduced picture has more pixels than are shown: no part.
-    dlg.OnFit();
-    settle(dlg);
-    EXPECT_LT(dlg.GetImageRect().Width(), 4000);
+    for (const std::string &path : {jpeg, pgm}) {
+        SCOPED_TRACE(path);
+        WriteProfileInt(kSettingsSection, settingskey::kViewFullSize, true); // the fit below is kept
+        m_files = {QString::fromStdString(path)};
+        CPreviewDlg &dlg = Open();
+        settle(dlg);
+        ASSERT_TRUE(viewwork::IsPartial(dlg.GetImage()));
+        EXPECT_EQ(dlg.GetImageRect().Width(),
+                  viewgeom::ActualSize({kSide, kSide}, dlg.devicePixelRatioF()).width);
+        const QPoint middle(dlg.width() / 2, dlg.height() / 2);
+        EXPECT_GT(contrast(dlg, middle), 100);
+        // Elsewhere in the picture.
+        dlg.ScrollBy(5000, 7000);
+        settle(dlg);
+        EXPECT_GT(contrast(dlg, middle), 100);
+        // Fitted, the reduced picture has more pixels than are shown: no part.
+        dlg.OnFit();
+        settle(dlg);
+        EXPECT_LT(dlg.GetImageRect().Width(), 4000);
+        EXPECT_LT(contrast(dlg, middle), 100);
+    }
 }
 
 TEST_F(ViewerTest, CutOffJpegShowsWhatArrived)
