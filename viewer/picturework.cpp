@@ -207,15 +207,40 @@ public:
                    : nullptr;
     }
     bool Room(int) override { return true; }
-    void Filled(int) override {}
+    void Filled(int y) override { m_filled = y + 1; }
     CxImage &Picture() { return m_picture; }
+    bool Whole() const { return m_picture.IsValid() && m_filled == m_picture.GetHeight(); }
 
 private:
     CxImage m_picture;
+    int m_filled = 0;
 };
 
-// The part of a file whose rows come in order, at its own size.
-std::shared_ptr<CxImage> DecodePartOfRows(const std::string &file, bool autoOrient, const QRect &part)
+// The decoder's rows on to next until the last one wanted has gone, or the
+// work is called off: the decode then stops.
+class RowsUntil final : public cxcodec::RowSink {
+public:
+    RowsUntil(cxcodec::RowSink &next, int last, const std::atomic<bool> *cancel)
+        : m_next(next), m_last(last), m_cancel(cancel)
+    {
+    }
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override
+    {
+        return m_next.Begin(width, height, bpp, type, meta);
+    }
+    bool Room(int y) override { return m_next.Room(y) && y <= m_last && !(m_cancel && m_cancel->load()); }
+    void Filled(int y) override { m_next.Filled(y); }
+
+private:
+    cxcodec::RowSink &m_next;
+    const int m_last;
+    const std::atomic<bool> *m_cancel;
+};
+
+// The part of a file whose rows come in order, at its own size: the rows
+// above it read and dropped, none below it read.
+std::shared_ptr<CxImage> DecodePartOfRows(const std::string &file, bool autoOrient, const QRect &part,
+                                          const std::atomic<bool> *cancel)
 {
     auto img = std::make_shared<CxImage>();
     CxRowEdits edits;
@@ -226,11 +251,13 @@ std::shared_ptr<CxImage> DecodePartOfRows(const std::string &file, bool autoOrie
     };
     HeldRows held;
     CxFramedRows framed(held, edits);
+    RowsUntil until(framed, part.bottom(), cancel);
     CxDecodeRequest req;
     req.autoOrient = autoOrient;
     CxImage whole;
     // A decoder that gives the whole picture instead cannot give the part.
-    if (!whole.LoadRows(file.c_str(), framed, req) || whole.IsValid() || !held.Picture().IsValid())
+    whole.LoadRows(file.c_str(), until, req);
+    if (whole.IsValid() || !held.Whole() || (cancel && cancel->load()))
         return img;
     *img = std::move(held.Picture());
     cxcolour::ToSrgb(*img);
@@ -239,14 +266,15 @@ std::shared_ptr<CxImage> DecodePartOfRows(const std::string &file, bool autoOrie
 
 } // namespace
 
-QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &plan)
+QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &plan,
+                    const std::atomic<bool> *cancel)
 {
     if (plan.denom <= 0 || plan.region.isEmpty())
         return {};
     if (!DecodesScaled(file)) {
         if (plan.denom != 1)
             return {};
-        const std::shared_ptr<CxImage> img = DecodePartOfRows(file, autoOrient, plan.region);
+        const std::shared_ptr<CxImage> img = DecodePartOfRows(file, autoOrient, plan.region, cancel);
         if (!img->IsValid() || img->GetWidth() != plan.region.width() ||
             img->GetHeight() != plan.region.height())
             return {};
@@ -259,7 +287,7 @@ QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &
     req.regionTop = plan.region.y();
     req.regionWidth = plan.region.width();
     req.regionHeight = plan.region.height();
-    const std::shared_ptr<CxImage> img = Decode(file, autoOrient, nullptr, req);
+    const std::shared_ptr<CxImage> img = Decode(file, autoOrient, cancel, req);
     // Anything else (the whole picture, another scale) is not that part.
     if (!img->IsValid() || img->GetWidth() != plan.region.width() || img->GetHeight() != plan.region.height())
         return {};
@@ -535,10 +563,13 @@ void CPictureLoader::MakeDisplay(std::shared_ptr<const CxImage> image, viewgeom:
 
 void CPictureLoader::MakeDetail(const QString &path, bool autoOrient, const DetailPlan &plan, int serial)
 {
+    CancelDetail();
+    m_detailCancel = std::make_shared<std::atomic<bool>>(false);
     ++*m_displaysPending;
     m_pool->start(
-        [this, file = path.toStdString(), autoOrient, plan, serial, pending = m_displaysPending] {
-            QImage detail = DecodeDetail(file, autoOrient, plan);
+        [this, file = path.toStdString(), autoOrient, plan, serial, pending = m_displaysPending,
+         cancel = m_detailCancel] {
+            QImage detail = DecodeDetail(file, autoOrient, plan, cancel.get());
             QMetaObject::invokeMethod(
                 this,
                 [this, detail = std::move(detail), plan, serial, pending] {
@@ -548,6 +579,12 @@ void CPictureLoader::MakeDetail(const QString &path, bool autoOrient, const Deta
                 Qt::QueuedConnection);
         },
         kPriorityShown);
+}
+
+void CPictureLoader::CancelDetail()
+{
+    if (m_detailCancel)
+        *m_detailCancel = true;
 }
 
 } // namespace viewwork

@@ -83,7 +83,9 @@ bool DecodesScaled(const std::string &file);
 // cannot give just that part: a sequential JPEG stored upright gives it
 // straight; a file whose rows come in order (PNG, TIFF, PNM) is read
 // through, only the part's rows and columns kept.
-QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &plan);
+// cancel, when raised, ends it early (null).
+QImage DecodeDetail(const std::string &file, bool autoOrient, const DetailPlan &plan,
+                    const std::atomic<bool> *cancel = nullptr);
 
 // A decoded picture and the copy drawn of it.
 struct Picture {
@@ -139,6 +141,8 @@ public:
     // Decodes the part of path a plan names in the background; DetailMade
     // reports it (a null image when it cannot be had) with the serial.
     void MakeDetail(const QString &path, bool autoOrient, const DetailPlan &plan, int serial);
+    // Calls off the part being decoded (it is then reported null).
+    void CancelDetail();
 
 signals:
     // A background read of the file has ended (successfully or not).
@@ -161,6 +165,7 @@ private:
     QString m_strPagePath; // the one file read at another page than its first
     int m_nPage = 0;
     std::shared_ptr<std::atomic<int>> m_displaysPending;
+    std::shared_ptr<std::atomic<bool>> m_detailCancel;
     mutable std::mutex m_mutex;
     std::condition_variable m_done;
 };

@@ -259,6 +259,7 @@ private:
     int m_nDetailSerial = 0;
     bool m_bDetailBusy = false;
     bool m_bDetailAgain = false;
+    bool m_bDetailRefused = false; // the file cannot give a part
     QTimer *m_pDetailTimer = nullptr;
     viewwork::CPictureLoader *m_loader = nullptr;
     CAnimatedPicture *m_picture = nullptr;

@@ -367,7 +367,8 @@ viewgeom::Size CPreviewDlg::Held() const
 
 void CPreviewDlg::OnDetail()
 {
-    if (m_state != PictureState::Whole || !m_pImage || !m_bReduced || m_bOutputMode || !m_model.HasCurrent())
+    if (m_state != PictureState::Whole || !m_pImage || !m_bReduced || m_bDetailRefused || m_bOutputMode ||
+        !m_model.HasCurrent())
         return;
     const viewwork::DetailPlan plan = viewwork::PlanDetail(
         m_natural, Held(), m_rcImage, m_view.scrollX, m_view.scrollY, {width(), height()}, m_bDecodesScaled);
@@ -382,6 +383,8 @@ void CPreviewDlg::OnDetail()
         QRectF(m_rcDetail).contains(seen.source))
         return;
     if (m_bDetailBusy) {
+        // The part being decoded is out of view: the one in view comes next.
+        m_loader->CancelDetail();
         m_bDetailAgain = true;
         return;
     }
@@ -393,6 +396,10 @@ void CPreviewDlg::OnDetail()
 void CPreviewDlg::OnDetailMade(int serial, const viewwork::DetailPlan &plan, const QImage &detail)
 {
     m_bDetailBusy = false;
+    // A file that cannot give a part (a progressive or turned JPEG, an
+    // interlaced PNG) is not asked again.
+    if (serial == m_nDetailSerial && detail.isNull() && !m_bDetailAgain)
+        m_bDetailRefused = true;
     if (serial == m_nDetailSerial && m_state == PictureState::Whole && !detail.isNull()) {
         m_detail = detail;
         m_rcDetail = plan.region;
@@ -410,6 +417,7 @@ void CPreviewDlg::DropDecoded()
     m_display = QImage();
     m_detail = QImage();
     m_bReduced = false;
+    m_bDetailRefused = false;
     ++m_nDetailSerial; // a part still being decoded is of the picture before
     m_bDetailAgain = false;
     m_bRegion = false;
