@@ -55,8 +55,9 @@ struct Taps {
     std::vector<int> first;  // first source index
     std::vector<int> count;  // weights that matter
     std::vector<int> offset; // into weights
-    std::vector<std::int16_t> weights;
+    std::vector<std::int16_t> weights; // a block of `stride` for each output
     int maxCount = 0;
+    int stride = 0; // the longest count, padded with zeros to a multiple of eight
 };
 
 void MakeTaps(int srcLen, int dstLen, Taps &t)
@@ -113,6 +114,17 @@ void MakeTaps(int srcLen, int dstLen, Taps &t)
         t.weights.resize(t.weights.size() + std::size_t((8 - n % 8) % 8), 0);
         t.maxCount = std::max(t.maxCount, n);
     }
+    // Every output's weights in a block of the same length, so that a
+    // vector pass can take as many for each.
+    t.stride = (t.maxCount + 7) & ~7;
+    std::vector<std::int16_t> uniform(std::size_t(dstLen) * std::size_t(t.stride), 0);
+    for (int i = 0; i < dstLen; ++i) {
+        const std::size_t at = std::size_t(i) * std::size_t(t.stride);
+        std::copy_n(t.weights.begin() + t.offset[std::size_t(i)], t.count[std::size_t(i)],
+                    uniform.begin() + std::ptrdiff_t(at));
+        t.offset[std::size_t(i)] = int(at);
+    }
+    t.weights.swap(uniform);
 }
 
 // The taps of the last sizes met on this thread, copied out: a run's
@@ -355,9 +367,12 @@ void VerticalPassBytesBest(const BYTE *const *rows, const std::int16_t *w, int n
     VerticalPassBytes(rows, w, n, len, dst);
 }
 
-// Pair positions past a row's end in each of the two tables, zero: the last
-// pixel's taps, padded to a whole step of four, read past it.
-constexpr int kPairPadding = 4;
+// Entries in each of the two tables of pairs of a row of width pixels:
+// past its end, zeros as far as taps as many as the longest read.
+std::size_t PairTableEntries(int width, const Taps &t)
+{
+    return std::size_t(width + 1) / 2 + std::size_t(t.stride) / 2 + 2;
+}
 
 #if defined(__x86_64__) || defined(__i386__)
 
@@ -388,26 +403,28 @@ __attribute__((target("avx2"), always_inline)) inline __m256i LoadPixels2(const 
         _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + b * 3)), 1);
 }
 
-// Output pixel o's three sums from the tables of pairs below.
-__attribute__((target("avx2"), always_inline)) inline __m128i Dot3(std::int16_t *const table[2],
-                                                                   const Taps &t, int o)
+// Every output pixel's three sums from the tables of pairs below, Steps
+// steps of four taps each (0: steps, known only when run). Each store
+// writes a fourth sum (zero) the next pixel's store replaces.
+template <int Steps>
+__attribute__((target("avx2"))) void Outputs3(std::int16_t *const table[2], const Taps &t, int steps,
+                                              int dstWidth, std::int32_t *acc)
 {
-    const int f = t.first[std::size_t(o)];
-    const auto *p = reinterpret_cast<const __m256i *>(table[f & 1] + std::size_t(f / 2) * 8);
-    const std::int16_t *w = t.weights.data() + t.offset[std::size_t(o)];
-    // Whole steps of four taps: the weights are padded with zeros to eight.
-    const int steps = (t.count[std::size_t(o)] + 3) / 4;
-    switch (steps) {
-    case 1:
-        return Dot3Pairs<1>(p, w, steps);
-    case 2:
-        return Dot3Pairs<2>(p, w, steps);
-    case 3:
-        return Dot3Pairs<3>(p, w, steps);
-    case 4:
-        return Dot3Pairs<4>(p, w, steps);
-    default:
-        return Dot3Pairs<0>(p, w, steps);
+    const int *first = t.first.data();
+    const std::int16_t *w = t.weights.data();
+    const std::size_t stride = std::size_t(t.stride);
+    const auto at = [&](int o) {
+        const unsigned f = unsigned(first[o]);
+        return reinterpret_cast<const __m256i *>(table[f & 1] + std::size_t(f >> 1) * 8);
+    };
+    int o = 0;
+    for (; o + 1 < dstWidth; ++o)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(acc + o * 3),
+                         Dot3Pairs<Steps>(at(o), w + std::size_t(o) * stride, steps));
+    for (; o < dstWidth; ++o) {
+        const __m128i s = Dot3Pairs<Steps>(at(o), w + std::size_t(o) * stride, steps);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(acc + o * 3), s);
+        acc[o * 3 + 2] = _mm_extract_epi32(s, 2);
     }
 }
 
@@ -421,7 +438,7 @@ __attribute__((target("avx2"))) void HorizontalPass3Avx2(const std::int16_t *src
                                                          std::int16_t *pairs, const Taps &t, int dstWidth,
                                                          std::int32_t *acc)
 {
-    const std::size_t half = std::size_t(width + 1) / 2 + kPairPadding;
+    const std::size_t half = PairTableEntries(width, t);
     std::int16_t *table[2] = {pairs, pairs + half * 8};
     // Pixel j's and j+1's samples (0-2 and 3-5 of eight) paired by channel.
     const __m256i pairUp =
@@ -445,14 +462,20 @@ __attribute__((target("avx2"))) void HorizontalPass3Avx2(const std::int16_t *src
         p[6] = p[7] = 0;
     }
 
-    int o = 0;
-    // Each store writes a fourth sum (zero) the next pixel's store replaces.
-    for (; o + 1 < dstWidth; ++o)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(acc + o * 3), Dot3(table, t, o));
-    for (; o < dstWidth; ++o) {
-        const __m128i s = Dot3(table, t, o);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(acc + o * 3), s);
-        acc[o * 3 + 2] = _mm_extract_epi32(s, 2);
+    // As many whole steps of four taps for every pixel as the longest needs:
+    // the weights past each one's own are zeros.
+    const int steps = (t.maxCount + 3) / 4;
+    switch (steps) {
+    case 1:
+        return Outputs3<1>(table, t, steps, dstWidth, acc);
+    case 2:
+        return Outputs3<2>(table, t, steps, dstWidth, acc);
+    case 3:
+        return Outputs3<3>(table, t, steps, dstWidth, acc);
+    case 4:
+        return Outputs3<4>(table, t, steps, dstWidth, acc);
+    default:
+        return Outputs3<0>(table, t, steps, dstWidth, acc);
     }
 }
 
@@ -465,10 +488,7 @@ public:
     bool Init(int srcWidth)
     {
         try {
-            // Three channels: room for the vectors' pairs of pixels too.
-            const std::size_t planes = std::size_t(C) * std::size_t(srcWidth + 8);
-            const std::size_t pairs = C == 3 ? (std::size_t(srcWidth + 1) / 2 + kPairPadding) * 16 : 0;
-            m_planes.assign(std::max(planes, pairs), 0);
+            m_planes.assign(std::size_t(C) * std::size_t(srcWidth + 8), 0);
         } catch (const std::bad_alloc &) {
             return false;
         }
@@ -484,8 +504,20 @@ public:
 #if defined(__x86_64__) || defined(__i386__)
         if constexpr (C == 3) {
             if (UseAvx2()) {
-                HorizontalPass3Avx2(src, m_width, m_planes.data(), t, dstWidth, acc);
-                return;
+                // Room for the two tables of pairs of pixels, made once for
+                // the taps' length (short of memory, the planes below).
+                const std::size_t pairs = 2 * PairTableEntries(m_width, t) * 8;
+                bool room = true;
+                try {
+                    if (m_planes.size() < pairs)
+                        m_planes.resize(pairs);
+                } catch (const std::bad_alloc &) {
+                    room = false;
+                }
+                if (room) {
+                    HorizontalPass3Avx2(src, m_width, m_planes.data(), t, dstWidth, acc);
+                    return;
+                }
             }
         }
 #endif
