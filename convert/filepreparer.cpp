@@ -218,8 +218,10 @@ std::uint64_t LeastEncodedBytes(const CxImage &picture, std::uint32_t outType, c
 
 // Rows go from the decoder to the encoder as they come. True when r is
 // final; false when the decoder gave the whole picture into image instead.
+// shrink (when given) shrinks the rows first.
 bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &image, const CxDecodeRequest &req,
-                const std::stop_token &stop, std::size_t spoolAbove, PreparedFile &r)
+                const std::stop_token &stop, std::size_t spoolAbove, PreparedFile &r,
+                ResampledRows *shrink = nullptr)
 {
     // A large output goes to a file in the folder it is written to, so it
     // can be named there without leaving the disk.
@@ -250,7 +252,8 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
     out.Open();
     ++g_decodes;
     const RowEditsOf edits(job);
-    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.edits)) {
+    switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.edits,
+                              shrink)) {
     case cxstream::Outcome::Encoded:
         r.frames = 1;
         r.bytes.size = std::size_t(out.Size());
@@ -259,9 +262,9 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         else
             r.bytes.data.reset(out.TakeBuffer());
         r.kind = stop.stop_requested() ? PreparedFile::Kind::Stopped : PreparedFile::Kind::Encoded;
-        // Rows go through unresized and undrawn (their edits keep the
-        // output whatever its size).
-        KeepSmallerSource(job, source, true, false, r);
+        // Rows go through undrawn (their edits keep the output whatever its
+        // size), and unresized unless shrunk.
+        KeepSmallerSource(job, source, !shrink, false, r);
         return true;
     case cxstream::Outcome::DecodeFailed:
         return true;
@@ -472,9 +475,22 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
         ++g_decodes;
         loaded = image.Load(source.c_str(), r.sourceType, req);
         // A picture too large to hold whose first step shrinks it is shrunk
-        // as its rows are read; otherwise it stays refused, as it was.
+        // as its rows are read (and, where what follows goes by row, its
+        // shrunk rows encoded as they are made); otherwise it stays
+        // refused, as it was.
         if (!loaded && std::strcmp(image.GetLastError(), "image too large") == 0 &&
             ShrinkAsDecodedRule(job, r.outType) && req.page <= 1) {
+            if (RowsAfterShrink(job) && cxstream::Streams(r.sourceType, r.outType)) {
+                ResampledRows shrink(ShrinkAsDecodedRule(job, r.outType), true);
+                const std::string before = r.reason;
+                if (StreamRows(job, source, image, req, stop, spoolAbove, r, &shrink) &&
+                    r.kind != PreparedFile::Kind::NotLoaded)
+                    return r;
+                // Declined (shrunk too much to go by row, or not a shrink):
+                // held as before.
+                r.reason = before;
+                image.Destroy();
+            }
             loaded = LoadShrunk(job, source, r.outType, image, req, true);
             why = "image too large";
         }

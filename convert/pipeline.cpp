@@ -244,10 +244,21 @@ private:
 
 bool NeedsNoWholePicture(const CConvertJob &job)
 {
+    // (Sharpen comes after a resize, whose shrunk rows it may take: alone
+    // it keeps the picture whole.)
     return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 &&
            !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && !job.CropsToRatio() &&
            EditsGoByRow(job.m_edits) &&
            job.m_nMaxFileSize == 0; // a size limit tries several encodes of one picture
+}
+
+bool RowsAfterShrink(const CConvertJob &job)
+{
+    // The shrink's rule has no turn, ratio, cut, flip or trim before it.
+    return job.m_bResize && job.m_nResizeType != RESIZE_FILL && job.m_nResizeType != RESIZE_PAD &&
+           !job.m_bRotate && !job.CropsToRatio() && !job.m_edits.BeforeRotation() &&
+           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && EditsGoByRow(job.m_edits) &&
+           job.m_nMaxFileSize == 0;
 }
 
 RowEditsOf::RowEditsOf(const CConvertJob &job)
@@ -267,6 +278,10 @@ RowEditsOf::RowEditsOf(const CConvertJob &job)
             region = {int(cut.x), int(cut.y), int(cut.width), int(cut.height)};
             return true;
         };
+    if (job.m_bSharpen == 1) {
+        m_sharpen = std::make_unique<CxRowFilter>(kSharpenKernel, 3, 7, 0);
+        edits.filter = m_sharpen.get();
+    }
     if (e.HasBorder()) {
         edits.border = [e](std::int64_t width, std::int64_t height) {
             return BorderPixels(e, width, height);

@@ -35,9 +35,16 @@ ResizeTarget ComputeResize(int w, int h, const CConvertJob &job);
 // the encoder as they come.
 bool NeedsNoWholePicture(const CConvertJob &job);
 
+// Whether what the job does after a plain resize (no fill's cut or pad's
+// canvas) goes by row: tone and colour without auto-levels, sharpen, a
+// border (RowEditsOf); nothing turned, cut or flipped before it, no stamp
+// and no size limit. The shrunk rows may then go on to the encoder as they
+// are made.
+bool RowsAfterShrink(const CConvertJob &job);
+
 // The edits done on the rows of a streamed picture (a region cut, a flip
-// and tone on each row, a border), the same pixels as TransformImage makes;
-// edits is empty when there are none.
+// and tone on each row, sharpen, a border), the same pixels as
+// TransformImage makes; edits is empty when there are none.
 class RowEditsOf {
 public:
     explicit RowEditsOf(const CConvertJob &job);
@@ -48,6 +55,7 @@ public:
 
 private:
     std::unique_ptr<CxRowStep> m_step;
+    std::unique_ptr<CxRowFilter> m_sharpen;
 };
 
 // The sharpen kernel: -1 around 15, size 3, divisor 7, offset 0.

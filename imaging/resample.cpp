@@ -990,6 +990,8 @@ struct ResampledRows::State {
     std::vector<BYTE> colour;
     int ring = 0;
     CxImage out;
+    CxImage *sent = nullptr; // the next sink's band, when the rows go on
+    bool stopped = false;    // the next sink wants no more rows
     int next = 0;       // output row to make next
     bool large = false; // rows at the file's own size of a picture too large to hold
     // Such a picture shrunk a lot is box-averaged by this factor as its rows
@@ -1036,8 +1038,10 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
         !cxcodec::FitsPixelLimits(dstW, dstH))
         return nullptr;
     s.box = cxops::BoxFactor(width, height, dstW, dstH);
-    if (s.box != 0 && !s.large)
+    if (s.box != 0 && (!s.large || m_next))
         return nullptr;
+    s.sent = nullptr;
+    s.stopped = false;
     if (s.box != 0) {
         try {
             s.colour.resize(bpp == 8 ? std::size_t(width) * 3 : 0);
@@ -1073,15 +1077,23 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
         ring = std::max(ring, reach - first + 1);
     }
     if (!s.shrink.Init(width, dstW, s.ty.maxCount) ||
-        !CxImageAccess::CreateBand(s.band, width, height, bpp, type, ring) ||
-        !CxImageAccess::CreateForDecode(s.out, dstW, dstH, 24, type))
+        !CxImageAccess::CreateBand(s.band, width, height, bpp, type, ring))
         return nullptr;
+    if (m_next) {
+        // Where the rows go on: the next sink's band, of the shrunk size.
+        if (!(s.sent = m_next->Begin(dstW, dstH, 24, type, meta)))
+            return nullptr;
+        CxImageAccess::SetSourceSize(*s.sent, fileW, fileH);
+    } else if (!CxImageAccess::CreateForDecode(s.out, dstW, dstH, 24, type)) {
+        return nullptr;
+    }
     try {
         s.colour.resize(bpp == 8 ? std::size_t(ring) * std::size_t(width) * 3 : 0);
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
-    CxImageAccess::SetSourceSize(s.out, fileW, fileH);
+    if (!s.sent)
+        CxImageAccess::SetSourceSize(s.out, fileW, fileH);
     s.ring = ring;
     s.type = type;
     s.next = 0;
@@ -1093,6 +1105,8 @@ bool ResampledRows::Room(int y)
     // Rows are used up as they come. Those read at the file's own size are
     // taken as plain colour, or grey through the identity palette: anything
     // else (alpha, a colour palette), set by now, is refused.
+    if (m && m->stopped)
+        return false;
     if (y != 0 || !m || !m->large)
         return true;
     const CxImage &band = m->band;
@@ -1129,10 +1143,23 @@ void ResampledRows::Filled(int y)
         for (std::size_t x = 0; x < width; ++x)
             bgr[3 * x] = bgr[3 * x + 1] = bgr[3 * x + 2] = grey[x];
     }
-    const int dstH = s.out.GetHeight();
-    while (s.next < dstH && s.ty.first[std::size_t(s.next)] + s.ty.count[std::size_t(s.next)] - 1 <= y) {
+    const int dstH = s.sent ? s.sent->GetHeight() : s.out.GetHeight();
+    while (!s.stopped && s.next < dstH &&
+           s.ty.first[std::size_t(s.next)] + s.ty.count[std::size_t(s.next)] - 1 <= y) {
+        if (s.sent && s.next == 0) {
+            // What the decoder set before its first row, before the next
+            // sink's first row (its encoder reads them then).
+            CxImageAccess::SetMetadata(*s.sent, s.band.GetMetadata());
+            CxImageAccess::SetOrientation(*s.sent, s.band.GetOrientation());
+        }
+        if (s.sent && !m_next->Room(s.next)) {
+            s.stopped = true;
+            break;
+        }
         s.shrink.Make([&](int i) { return s.colour.empty() ? s.band.GetBits(i) : colourRow(i); }, s.tx, s.ty,
-                      s.next, s.out.GetBits(s.next));
+                      s.next, s.sent ? s.sent->GetBits(s.next) : s.out.GetBits(s.next));
+        if (s.sent)
+            m_next->Filled(s.next);
         ++s.next;
     }
 }

@@ -30,7 +30,12 @@ public:
     CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override;
     bool Room(int y) override;
     void Filled(int y) override;
-    bool Repeatable() const override { return true; }
+    bool Repeatable() const override { return !m_next; }
+
+    // The shrunk rows go on to next as they are made, into the band it
+    // begins, instead of being held (Take then has nothing). A picture
+    // shrunk so much that it is box-averaged first is declined.
+    void SendTo(cxcodec::RowSink *next) { m_next = next; }
 
     // After a decode whose every row came here (the image decoded into
     // stayed empty): puts the shrunk picture into image as a whole decode
@@ -42,5 +47,6 @@ private:
     struct State;
     SizeRule m_rule;
     bool m_pastLimit = false;
+    cxcodec::RowSink *m_next = nullptr;
     std::unique_ptr<State> m;
 };

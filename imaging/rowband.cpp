@@ -125,17 +125,19 @@ CxFramedRows::CxFramedRows(cxcodec::RowSink &next, const CxRowEdits &edits) : m_
 CxImage *CxFramedRows::Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta)
 {
     CxRegion r{0, 0, width, height};
-    if (m_out || (bpp != 8 && bpp != 24) || (m_edits.region && !m_edits.region(width, height, r)) ||
-        r.left < 0 || r.top < 0 || r.width <= 0 || r.height <= 0 || r.left + std::int64_t(r.width) > width ||
-        r.top + std::int64_t(r.height) > height || (m_edits.step && !m_edits.step->Takes(bpp)))
+    if (m_out || (bpp != 8 && bpp != 24) ||
+        (m_edits.filter && (!m_edits.filter->Valid() || m_edits.filter->Radius() > kMaxFilterRadius)) ||
+        (m_edits.region && !m_edits.region(width, height, r)) || r.left < 0 || r.top < 0 || r.width <= 0 ||
+        r.height <= 0 || r.left + std::int64_t(r.width) > width || r.top + std::int64_t(r.height) > height ||
+        (m_edits.step && !m_edits.step->Takes(bpp)))
         return nullptr;
     const std::int64_t border = m_edits.border ? m_edits.border(r.width, r.height) : 0;
-    if (border < 0 || (border > 0 && bpp != 24) || r.width + 2 * border > CxImage::kMaxDimension ||
-        r.height + 2 * border > CxImage::kMaxDimension)
+    if (border < 0 || ((border > 0 || m_edits.filter) && bpp != 24) ||
+        r.width + 2 * border > CxImage::kMaxDimension || r.height + 2 * border > CxImage::kMaxDimension)
         return nullptr;
     // A decoder writes up to a few rows at once (a JPEG's 16): room for
-    // several such batches.
-    constexpr int kRows = 64;
+    // several such batches, and the rows a filter reads above them.
+    const int kRows = 64 + 2 * (m_edits.filter ? m_edits.filter->Radius() : 0);
     if (!CxImageAccess::CreateBand(m_in, width, height, bpp, type, kRows))
         return nullptr;
     m_out = m_next.Begin(r.width + 2 * int(border), r.height + 2 * int(border), bpp, type, meta);
@@ -175,10 +177,24 @@ bool CxFramedRows::Pass(int end)
 {
     end = std::min(end, m_in.GetHeight());
     const int bytes = m_in.GetBpp() / 8, outW = m_out->GetWidth(), b = m_border;
+    const int height = m_region.height;
     // The rows the output has by now: the top border, the region's rows
-    // read so far, the bottom border once the last of them is.
-    const int read = std::clamp(end - m_region.top, 0, m_region.height);
-    const int ready = read == m_region.height ? m_out->GetHeight() : b + read;
+    // read so far (less those a filter still waits below), the bottom
+    // border once the last of them is.
+    const int read = std::clamp(end - m_region.top, 0, height);
+    const int radius = m_edits.filter ? m_edits.filter->Radius() : 0;
+    const int made = read == height ? height : std::max(0, read - radius);
+    const int ready = made == height ? m_out->GetHeight() : b + made;
+    const auto regionRow = [&](int i) {
+        return m_in.GetBits(m_region.top + i) + std::size_t(m_region.left) * bytes;
+    };
+    const auto regionAlpha = [&](int i) {
+        BYTE *alpha = m_in.AlphaGetPointer(m_region.top + i);
+        return alpha ? alpha + m_region.left : nullptr;
+    };
+    if (m_edits.step)
+        for (; m_stepped < read; ++m_stepped)
+            m_edits.step->Row(regionRow(m_stepped), regionAlpha(m_stepped), m_region.width, m_in.GetBpp());
     if (m_given >= ready)
         return true;
     if (m_given == 0) {
@@ -193,8 +209,8 @@ bool CxFramedRows::Pass(int end)
         const int oy = m_given;
         if (!m_next.Room(oy))
             return false;
-        const int iy = m_region.top + oy - b;
-        if (oy < b || oy >= b + m_region.height) {
+        const int i = oy - b;
+        if (oy < b || oy >= b + height) {
             Fill(oy, 0, outW);
             m_next.Filled(oy); // each row told, or a full band would wait on itself
             continue;
@@ -203,12 +219,18 @@ bool CxFramedRows::Pass(int end)
         BYTE *alpha = m_out->AlphaGetPointer(oy);
         if (alpha)
             alpha += b;
-        std::memcpy(row, m_in.GetBits(iy) + std::size_t(m_region.left) * std::size_t(bytes),
-                    std::size_t(m_region.width) * std::size_t(bytes));
+        if (m_edits.filter) {
+            // The rows around, the region's first and last repeated past it.
+            const BYTE *around[2 * kMaxFilterRadius + 1];
+            for (int k = -radius; k <= radius; ++k)
+                around[k + radius] = regionRow(std::clamp(i + k, 0, height - 1));
+            if (!m_edits.filter->Row(around, m_region.width, row))
+                return false;
+        } else {
+            std::memcpy(row, regionRow(i), std::size_t(m_region.width) * std::size_t(bytes));
+        }
         if (alpha)
-            std::memcpy(alpha, m_in.AlphaGetPointer(iy) + m_region.left, std::size_t(m_region.width));
-        if (m_edits.step)
-            m_edits.step->Row(row, alpha, m_region.width, m_in.GetBpp());
+            std::memcpy(alpha, regionAlpha(i), std::size_t(m_region.width));
         if (b > 0) {
             Fill(oy, 0, b);
             Fill(oy, b + m_region.width, outW);
@@ -228,14 +250,18 @@ bool Streams(std::uint32_t sourceType, std::uint32_t outType)
 
 Outcome Convert(const char *filename, std::uint32_t outType,
                 const std::function<std::string(CxImage &)> &prepare, CxImage &image, CxFile &out,
-                std::string &reason, const CxDecodeRequest &req, const CxRowEdits &edits)
+                std::string &reason, const CxDecodeRequest &req, const CxRowEdits &edits,
+                ResampledRows *shrink)
 {
     // Rows only stepped go through the band, the step on whichever side
-    // has time for it; rows cut or framed through the framing on their way.
-    const bool framed = edits.region || edits.border;
+    // has time for it; rows cut, filtered or framed through the framing.
+    const bool framed = edits.region || edits.border || edits.filter;
     CxRowBand band(std::size_t(1) << 20, framed ? nullptr : edits.step);
     CxFramedRows frame(band, edits);
-    cxcodec::RowSink &sink = framed ? static_cast<cxcodec::RowSink &>(frame) : band;
+    cxcodec::RowSink &edited = framed ? static_cast<cxcodec::RowSink &>(frame) : band;
+    if (shrink)
+        shrink->SendTo(&edited);
+    cxcodec::RowSink &sink = shrink ? static_cast<cxcodec::RowSink &>(*shrink) : edited;
     bool encoded = false, declined = false;
     std::string encodeWhy;
     const auto encode = [&] {

@@ -7,6 +7,8 @@
 #include "imaging/codecs/codecs.h"
 #include "imaging/cxfile.h"
 #include "imaging/cximage.h"
+#include "imaging/resampledrows.h"
+#include "imaging/rowfilter.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -81,12 +83,15 @@ struct CxRegion {
 };
 
 // What is done to the rows on their way: a region kept, a step on each
-// row, a border around.
+// row, a filter over the rows around each, a border around.
 struct CxRowEdits {
     // Gives the region kept of a width x height picture; false when the
     // rows cannot be cut so (the picture is then decoded whole). Empty: all.
     std::function<bool(int width, int height, CxRegion &region)> region;
     const CxRowStep *step = nullptr;
+    // After the step, on the region's rows; colour rows only. An output
+    // row waits for the filter's radius of rows below it.
+    CxRowFilter *filter = nullptr;
     // The border's width for a picture of width x height (after the cut);
     // empty or 0: none. Colour rows only; the border is opaque.
     std::function<std::int64_t(std::int64_t width, std::int64_t height)> border;
@@ -94,13 +99,15 @@ struct CxRowEdits {
 };
 
 // Rows cut and framed on their way to another sink: the decoder fills a
-// band of its own, whose rows within the region are copied (and stepped)
-// into the next sink's picture, between rows and columns of the border, as
-// they are written; the others are read and dropped. Pictures of 8 or 24
-// bits a pixel only, and 24 with a border.
+// band of its own, whose rows within the region are stepped and copied (or
+// filtered) into the next sink's picture, between rows and columns of the
+// border, as they are written; the others are read and dropped. Pictures
+// of 8 or 24 bits a pixel only, and 24 with a border or a filter.
 class CxFramedRows final : public cxcodec::RowSink {
 public:
     CxFramedRows(cxcodec::RowSink &next, const CxRowEdits &edits);
+    // The widest filter taken: rows above and below.
+    static constexpr int kMaxFilterRadius = 8;
     CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override;
     bool Room(int y) override;
     void Filled(int y) override;
@@ -119,7 +126,8 @@ private:
     CxImage *m_out = nullptr;
     CxRegion m_region;
     int m_border = 0;
-    int m_given = 0; // output rows before it are given on
+    int m_stepped = 0; // the region's rows before it have had the step
+    int m_given = 0;   // output rows before it are given on
 };
 
 namespace cxstream {
@@ -144,8 +152,11 @@ enum class Outcome {
 // given) is done on each row on whichever thread waits less; a picture it
 // does not take comes Whole, without it. edits (when given) cut, step and
 // frame the rows; a picture they cannot be done on comes Whole, as decoded.
+// shrink (when given) first shrinks the decoder's rows, the edits then done
+// on the shrunk ones; a picture it declines comes Whole, as decoded.
 Outcome Convert(const char *filename, std::uint32_t outType,
                 const std::function<std::string(CxImage &)> &prepare, CxImage &image, CxFile &out,
-                std::string &reason, const CxDecodeRequest &req = {}, const CxRowEdits &edits = {});
+                std::string &reason, const CxDecodeRequest &req = {}, const CxRowEdits &edits = {},
+                ResampledRows *shrink = nullptr);
 
 } // namespace cxstream

@@ -4,6 +4,7 @@
 #include "imaging/codecs/codecs.h"
 #include "imaging/octreequantizer.h"
 #include "imaging/pixelops.h"
+#include "imaging/rowfilter.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -644,6 +645,17 @@ void FilterRowTable(const FilterKernel &fk, const std::vector<const BYTE *> &tap
     }
 }
 
+// A row of rowBytes colour bytes into dst with r pixels of room each side,
+// where its first and last pixels are repeated.
+void PadRow(const BYTE *src, std::size_t rowBytes, int r, BYTE *dst)
+{
+    for (int i = 0; i < r; ++i) {
+        std::memcpy(dst + std::size_t(i) * 3, src, 3);
+        std::memcpy(dst + rowBytes + std::size_t(r + i) * 3, src + rowBytes - 3, 3);
+    }
+    std::memcpy(dst + std::size_t(r) * 3, src, rowBytes);
+}
+
 // Rows [y0, y1) of img filtered in place. The band keeps the original rows
 // of its window in a ring, read from rowSource; false when memory is short
 // (before anything is written).
@@ -662,16 +674,7 @@ bool FilterBand(CxImage &img, const FilterKernel &fk, const std::vector<const BY
         return false;
     }
     auto slot = [&](int s) { return ring.data() + std::size_t((s % ksize + ksize) % ksize) * padded; };
-    // Borders are replicated into the padding.
-    auto load = [&](int s) {
-        const BYTE *src = rowSource[std::size_t(std::clamp(s, 0, h - 1))];
-        BYTE *dst = slot(s);
-        for (int i = 0; i < r; ++i) {
-            std::memcpy(dst + std::size_t(i) * 3, src, 3);
-            std::memcpy(dst + padded - std::size_t(i + 1) * 3, src + rowBytes - 3, 3);
-        }
-        std::memcpy(dst + std::size_t(r) * 3, src, rowBytes);
-    };
+    auto load = [&](int s) { PadRow(rowSource[std::size_t(std::clamp(s, 0, h - 1))], rowBytes, r, slot(s)); };
     for (int s = y0 - r; s < y0 + r; ++s)
         load(s);
     std::vector<const BYTE *> tapRow(fk.taps.size());
@@ -751,6 +754,64 @@ bool CxImage::Filter(const long *kernel, long ksize, long kfactor, long koffset)
         SetError("out of memory");
         return false;
     }
+    return true;
+}
+
+struct CxRowFilter::Kernel {
+    FilterKernel fk;
+    bool valid = false;
+    std::vector<BYTE> padded; // the rows with their sides repeated
+    std::vector<const BYTE *> tapRow;
+    std::vector<std::int64_t> acc64;
+};
+
+CxRowFilter::CxRowFilter(const long *kernel, long ksize, long kfactor, long koffset)
+    : m_kernel(std::make_unique<Kernel>())
+{
+    FilterKernel &fk = m_kernel->fk;
+    if (!ReadKernel(kernel, ksize, kfactor, koffset, fk))
+        return;
+    if (fk.useTable) {
+        fk.table.resize(std::size_t(fk.hi - fk.lo + 1));
+        for (std::int64_t v = fk.lo; v <= fk.hi; ++v)
+            fk.table[std::size_t(v - fk.lo)] = fk.Finish(v);
+    }
+    m_kernel->tapRow.resize(fk.taps.size());
+    m_kernel->valid = true;
+}
+
+CxRowFilter::~CxRowFilter() = default;
+
+bool CxRowFilter::Valid() const
+{
+    return m_kernel->valid;
+}
+
+int CxRowFilter::Radius() const
+{
+    return m_kernel->fk.radius;
+}
+
+bool CxRowFilter::Row(const BYTE *const *rows, int width, BYTE *out)
+{
+    Kernel &k = *m_kernel;
+    const FilterKernel &fk = k.fk;
+    const std::size_t rowBytes = std::size_t(width) * 3, padded = std::size_t(width + 2 * fk.radius) * 3;
+    try {
+        k.padded.resize(padded * std::size_t(fk.size));
+        if (!fk.useTable)
+            k.acc64.resize(rowBytes);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (int i = 0; i < fk.size; ++i)
+        PadRow(rows[i], rowBytes, fk.radius, k.padded.data() + std::size_t(i) * padded);
+    for (std::size_t t = 0; t < fk.taps.size(); ++t)
+        k.tapRow[t] = k.padded.data() + std::size_t(fk.taps[t].ky) * padded + std::size_t(fk.taps[t].kx) * 3;
+    if (fk.useTable)
+        FilterRowTable(fk, k.tapRow, out, rowBytes);
+    else
+        FilterRowWide(fk, k.tapRow, out, rowBytes, k.acc64);
     return true;
 }
 

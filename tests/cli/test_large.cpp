@@ -3,6 +3,7 @@
 // killed meanwhile leaves nothing behind.
 #include "imaging/codecs/codecs.h"
 #include "imaging/cximage.h"
+#include "imaging/imageheader.h"
 #include "tests/cli/batch_process.h"
 #include "tests/test_support.h"
 
@@ -358,6 +359,29 @@ TEST(LargePictures, PicturesTooLargeToHoldAreFittedAndCarded)
         }
         EXPECT_NEAR(shown.GetPixelColor(shown.GetWidth() / 2, shown.GetHeight() / 2).rgbGreen, 128, 4) << picture;
     }
+}
+
+// A picture too large to hold, shrunk to one still large (here 70 %, 132
+// megapixels) with sharpen, tone and a border after the shrink: the shrunk
+// rows go to the encoder as they are made, so neither picture is held.
+TEST(LargePictures, AShrinkStillLargeIsEncodedAsItsRowsAreMade)
+{
+#if !VELMORA_MEASURES_MEMORY
+    GTEST_SKIP() << "the sanitizer's allocator keeps memory of its own";
+#endif
+    ScratchDir dir;
+    ASSERT_TRUE(FlatPgm(dir.Path("raw.pgm"), 16500, 16400));
+    mkdir(dir.Path("out").c_str(), 0755);
+    const Spawned run =
+        SpawnBatch({"--jobs", "1", "--resize", "percent", "--percent", "70", "--sharpen", "--brightness", "5",
+                    "--border", "2", "--format", "png", "--png-level", "1", "--out", "out", "raw.pgm"},
+                   dir.Root());
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+    EXPECT_LT(run.peakKb, 256 * 1024);
+    ImageHeader written;
+    ASSERT_TRUE(ProbeImageHeader(dir.Path("out/raw.PNG").c_str(), written));
+    EXPECT_EQ(written.width, 11550 + 4);
+    EXPECT_EQ(written.height, 11480 + 4);
 }
 
 // Killed while a large output is being written, a run leaves the old file as

@@ -1,6 +1,7 @@
-#include "imaging/cxtext.h"
 #include "convert/pipeline.h"
+#include "imaging/cxtext.h"
 #include "imaging/formats.h"
+#include "imaging/resampledrows.h"
 #include "imaging/rowband.h"
 #include "tests/test_support.h"
 
@@ -26,7 +27,8 @@ CxImage Paletted(int w, int h, bool grey)
     img.Create(w, h, 8);
     RGBQUAD pal[256];
     for (int i = 0; i < 256; ++i)
-        pal[i] = grey ? RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0} : RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i / 2), 0};
+        pal[i] =
+            grey ? RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0} : RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i / 2), 0};
     img.SetPalette(pal, 256);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -351,8 +353,9 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
     // None; a mirror, which any row of bytes takes; a mirror and tone, which
     // a palette cannot take row by row (its entries change); margins cut
     // off and a mirror, which rows of 8 or 24 bits take; tone and a border
-    // around it (not toned), which colour rows take.
-    enum class Edit { None, Mirror, MirrorAndTone, CutAndMirror, ToneAndBorder };
+    // around it (not toned), which colour rows take; sharpen, over the rows
+    // around each, which colour rows take; and every one of them at once.
+    enum class Edit { None, Mirror, MirrorAndTone, CutAndMirror, ToneAndBorder, Sharpen, All };
     for (const Row &r : rows) {
         for (const auto &[type, edit] :
              {std::pair{CXIMAGE_FORMAT_JPG, Edit::None}, std::pair{CXIMAGE_FORMAT_PNG, Edit::None},
@@ -361,7 +364,8 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
               std::pair{CXIMAGE_FORMAT_TIF, Edit::MirrorAndTone},
               std::pair{CXIMAGE_FORMAT_PNG, Edit::CutAndMirror},
               std::pair{CXIMAGE_FORMAT_JPG, Edit::CutAndMirror},
-              std::pair{CXIMAGE_FORMAT_PNG, Edit::ToneAndBorder}}) {
+              std::pair{CXIMAGE_FORMAT_PNG, Edit::ToneAndBorder},
+              std::pair{CXIMAGE_FORMAT_PNG, Edit::Sharpen}, std::pair{CXIMAGE_FORMAT_JPG, Edit::All}}) {
             SCOPED_TRACE(std::string(r.source) + " " + r.damage + " to " + FormatByType(type)->name +
                          " edit " + std::to_string(int(edit)));
             ScratchDir dir;
@@ -376,23 +380,29 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
             CConvertJob job;
             job.SetQuality(80);
             job.m_bAutoRotate = r.autoRotate;
-            if (edit != Edit::None)
+            const auto any = [edit](std::initializer_list<Edit> these) {
+                return edit == Edit::All || std::find(these.begin(), these.end(), edit) != these.end();
+            };
+            if (any({Edit::Mirror, Edit::MirrorAndTone, Edit::CutAndMirror}))
                 job.m_edits.flip = FLIP_HORIZONTAL;
-            if (edit == Edit::ToneAndBorder)
-                job.m_edits.flip = FLIP_NONE;
-            if (edit == Edit::MirrorAndTone || edit == Edit::ToneAndBorder)
+            if (any({Edit::MirrorAndTone, Edit::ToneAndBorder}))
                 job.m_edits.tone = {.brightness = 10, .contrast = -5, .gamma = 1.2, .saturation = 20};
-            if (edit == Edit::CutAndMirror)
+            if (any({Edit::CutAndMirror}))
                 job.m_edits.margins = {{EditLength{10, true}, {5, true}, {20, true}, {15, true}}};
-            if (edit == Edit::ToneAndBorder) {
+            if (any({Edit::ToneAndBorder})) {
                 job.m_edits.border = {5, true};
                 job.m_edits.borderColor = RGB(0x33, 0x66, 0x99);
             }
-            ASSERT_TRUE(NeedsNoWholePicture(job));
+            if (any({Edit::Sharpen}))
+                job.m_bSharpen = 1;
+            // Sharpen goes by row after a shrink; alone it keeps the picture whole.
+            ASSERT_EQ(NeedsNoWholePicture(job), !any({Edit::Sharpen}));
             const RowEditsOf rowEdits(job);
-            ASSERT_EQ(rowEdits.edits.step != nullptr, edit != Edit::None);
-            ASSERT_EQ(bool(rowEdits.edits.region), edit == Edit::CutAndMirror);
-            ASSERT_EQ(bool(rowEdits.edits.border), edit == Edit::ToneAndBorder);
+            ASSERT_EQ(rowEdits.edits.step != nullptr,
+                      any({Edit::Mirror, Edit::MirrorAndTone, Edit::CutAndMirror, Edit::ToneAndBorder}));
+            ASSERT_EQ(bool(rowEdits.edits.region), any({Edit::CutAndMirror}));
+            ASSERT_EQ(bool(rowEdits.edits.border), any({Edit::ToneAndBorder}));
+            ASSERT_EQ(rowEdits.edits.filter != nullptr, any({Edit::Sharpen}));
 
             const CxDecodeRequest req{.autoOrient = r.autoRotate};
             CxImage whole;
@@ -457,6 +467,94 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         CConvertJob j = job;
         step(j);
         EXPECT_FALSE(NeedsNoWholePicture(j));
+    }
+}
+
+// A shrink whose rows go on to the encoder as they are made, with tone,
+// sharpen and a border after it, writes the bytes the shrunk picture held
+// whole and then stepped writes; what cannot go so (a box-averaged shrink,
+// fill's cut) is told.
+TEST(StreamedConversion, ShrunkRowsGoOnWithTheStepsAfterTheShrink)
+{
+    struct Row {
+        const char *source;
+        int width; // --resize width
+        bool tone, sharpen, border;
+    };
+    for (const Row &r :
+         {Row{"jpeg/baseline.jpg", 40, false, false, false}, Row{"jpeg/baseline.jpg", 33, true, true, true},
+          Row{"photo/meta.jpg", 20, false, true, false}, Row{"jpeg/grey.jpg", 30, true, true, false},
+          Row{"jpeg/progressive420.jpg", 100, false, false, true}}) {
+        for (const std::uint32_t type : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG}) {
+            SCOPED_TRACE(std::string(r.source) + " at " + std::to_string(r.width) + " to " +
+                         FormatByType(type)->name);
+            CConvertJob job;
+            job.SetQuality(85);
+            job.SetResizeFlag(true);
+            job.SetResizeType(1); // the width, the height following
+            job.SetSize(r.width, 0);
+            job.SetSharpen(r.sharpen);
+            if (r.tone)
+                job.m_edits.tone = {.brightness = -8, .gamma = 1.3, .saturation = 15};
+            if (r.border) {
+                job.m_edits.border = {3, false};
+                job.m_edits.borderColor = RGB(200, 10, 60);
+            }
+            ASSERT_TRUE(RowsAfterShrink(job));
+            const std::string path = DataPath(r.source);
+
+            CxImage held;
+            ResampledRows heldRows(ShrinkAsDecodedRule(job, type));
+            ASSERT_TRUE(held.LoadRows(path.c_str(), heldRows) && !held.IsValid() &&
+                        heldRows.Take(held, true));
+            ASSERT_FALSE(TransformImage(held, job, {}, held.GetSrcWidth(), held.GetSrcHeight()).failed);
+            PrepareForOutput(held, type, job, false);
+            CxMemFile expected, out;
+            ASSERT_TRUE(expected.Open() && held.Encode(&expected, type) && out.Open());
+
+            const RowEditsOf edits(job);
+            ResampledRows shrink(ShrinkAsDecodedRule(job, type));
+            CxImage image;
+            std::string reason;
+            const auto prepare = [&](CxImage &picture) {
+                picture.SetJpegQuality(BYTE(job.m_nQuality));
+                return std::string();
+            };
+            ASSERT_EQ(int(cxstream::Convert(path.c_str(), type, prepare, image, out, reason, {}, edits.edits,
+                                            &shrink)),
+                      int(cxstream::Outcome::Encoded))
+                << reason;
+            ASSERT_EQ(out.Size(), expected.Size());
+            EXPECT_EQ(0,
+                      std::memcmp(out.GetBuffer(false), expected.GetBuffer(false), std::size_t(out.Size())));
+        }
+    }
+    // Shrunk six times or more, a picture is box-averaged whole first: it
+    // comes whole. Fill's cut and a turn keep the shrink's picture held.
+    CConvertJob tiny;
+    tiny.SetResizeFlag(true);
+    tiny.SetResizeType(1); // the width, the height following
+    tiny.SetSize(8, 0);
+    ResampledRows shrink(ShrinkAsDecodedRule(tiny, CXIMAGE_FORMAT_PNG));
+    CxMemFile out;
+    ASSERT_TRUE(out.Open());
+    CxImage image;
+    std::string reason;
+    const std::string big = DataPath("jpeg/baseline.jpg");
+    const RowEditsOf none(tiny);
+    EXPECT_EQ(int(cxstream::Convert(
+                  big.c_str(), CXIMAGE_FORMAT_PNG, [](CxImage &) { return std::string(); }, image, out,
+                  reason, {}, none.edits, &shrink)),
+              int(cxstream::Outcome::Whole));
+    for (const std::function<void(CConvertJob &)> &step :
+         std::initializer_list<std::function<void(CConvertJob &)>>{
+             [](CConvertJob &j) { j.SetResizeType(RESIZE_FILL); },
+             [](CConvertJob &j) { j.SetRotateFlag(true); },
+             [](CConvertJob &j) { j.m_edits.flip = FLIP_HORIZONTAL; },
+             [](CConvertJob &j) { j.m_bStamp = true, j.m_szStampText = "x"; }}) {
+        CConvertJob j = tiny;
+        step(j);
+        EXPECT_FALSE(RowsAfterShrink(j));
     }
 }
 
