@@ -435,6 +435,27 @@ bool JpegAsPdf(const CConvertJob &job, const std::string &source, PreparedFile &
     return r.bytes.data != nullptr;
 }
 
+// A picture too large to hold, shrunk as its rows are read, where what
+// follows the shrink goes by row: its shrunk rows encoded as they are made,
+// neither picture held. True when r is final; false when declined (shrunk
+// so much it is box-averaged first, or not a shrink), image then empty.
+bool StreamShrunkPastLimit(const CConvertJob &job, const std::string &source, CxImage &image,
+                           const CxDecodeRequest &req, const std::stop_token &stop, std::size_t spoolAbove,
+                           PreparedFile &r)
+{
+    if (!ShrinkAsDecodedRule(job, r.outType) || !RowsAfterShrink(job) ||
+        !cxstream::Streams(r.sourceType, r.outType))
+        return false;
+    ResampledRows shrink(ShrinkAsDecodedRule(job, r.outType), true);
+    const std::string before = r.reason;
+    if (StreamRows(job, source, image, req, stop, spoolAbove, r, &shrink) &&
+        r.kind != PreparedFile::Kind::NotLoaded)
+        return true;
+    r.reason = before;
+    image.Destroy();
+    return false;
+}
+
 PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop,
                         std::size_t spoolAbove)
 {
@@ -468,6 +489,14 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
         break; // the picture came whole
     case DecodePlan::ShrinkWhileDecoding:
         loaded = LoadShrunk(job, source, r.outType, image, req);
+        // Too large to hold even shrunk (a shrink the decoder's scales do
+        // not reach, to a picture too large to hold whole): its shrunk rows
+        // may still go on as they are made.
+        if (!loaded && std::strcmp(image.GetLastError(), "image too large") == 0 && req.page <= 1) {
+            if (StreamShrunkPastLimit(job, source, image, req, stop, spoolAbove, r))
+                return r;
+            why = "image too large";
+        }
         break;
     case DecodePlan::PlainCopy:
     case DecodePlan::LosslessTransform: // refused above
@@ -480,17 +509,8 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
         // refused, as it was.
         if (!loaded && std::strcmp(image.GetLastError(), "image too large") == 0 &&
             ShrinkAsDecodedRule(job, r.outType) && req.page <= 1) {
-            if (RowsAfterShrink(job) && cxstream::Streams(r.sourceType, r.outType)) {
-                ResampledRows shrink(ShrinkAsDecodedRule(job, r.outType), true);
-                const std::string before = r.reason;
-                if (StreamRows(job, source, image, req, stop, spoolAbove, r, &shrink) &&
-                    r.kind != PreparedFile::Kind::NotLoaded)
-                    return r;
-                // Declined (shrunk too much to go by row, or not a shrink):
-                // held as before.
-                r.reason = before;
-                image.Destroy();
-            }
+            if (StreamShrunkPastLimit(job, source, image, req, stop, spoolAbove, r))
+                return r;
             loaded = LoadShrunk(job, source, r.outType, image, req, true);
             why = "image too large";
         }

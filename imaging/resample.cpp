@@ -1034,8 +1034,9 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     // What Resample would do otherwise: nothing, refuse the size, or start
     // with a box average (made here, as the rows come, for a picture too
     // large to hold).
+    // (Rows that go on are never held: their picture may be past the limit.)
     if (dstW <= 0 || dstH <= 0 || dstH > height || (dstW == width && dstH == height) ||
-        !cxcodec::FitsPixelLimits(dstW, dstH))
+        (!m_next && !cxcodec::FitsPixelLimits(dstW, dstH)))
         return nullptr;
     s.box = cxops::BoxFactor(width, height, dstW, dstH);
     if (s.box != 0 && (!s.large || m_next))
@@ -1064,9 +1065,10 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
-    // (A picture too large to hold is shrunk here however long it takes.)
+    // (A picture too large to hold, or one whose rows go on, is shrunk
+    // here however long it takes.)
     const double work = double(dstH) * std::max(width, dstW) * (s.tx.maxCount + s.ty.maxCount);
-    if (!s.large && cxops::BandCount(dstH, work) > 1)
+    if (!s.large && !m_next && cxops::BandCount(dstH, work) > 1)
         return nullptr;
     // Output row y is made once row last(y) (the furthest any row up to it
     // reaches) has arrived; the ring keeps every row from its first on.

@@ -3,7 +3,6 @@
 // killed meanwhile leaves nothing behind.
 #include "imaging/codecs/codecs.h"
 #include "imaging/cximage.h"
-#include "imaging/imageheader.h"
 #include "tests/cli/batch_process.h"
 #include "tests/test_support.h"
 
@@ -152,6 +151,33 @@ bool FlatTiff(const std::string &path, int width, int height, int rowsPerStrip =
         ok = TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0) >= 0;
     TIFFClose(tif);
     return ok;
+}
+
+// A width x height grey JPEG, every row as FlatPng's, encoded from a band.
+bool FlatJpeg(const std::string &path, int width, int height)
+{
+    class Rows final : public cxcodec::RowFeed {
+    public:
+        explicit Rows(CxImage &band) : m_band(band) {}
+        bool Arrived(int y) override
+        {
+            BYTE *row = m_band.GetBits(y);
+            for (int x = 0; x < m_band.GetWidth(); ++x)
+                row[x] = Pixel(x);
+            return true;
+        }
+
+    private:
+        CxImage &m_band;
+    };
+    CxImage band;
+    if (!CxImageAccess::CreateBand(band, width, height, 8, CXIMAGE_FORMAT_JPG, 16))
+        return false;
+    Rows rows(band);
+    CxImageAccess::SetFeed(band, &rows);
+    band.SetJpegQuality(90);
+    CxIOFile out;
+    return out.Open(path.c_str(), "wb") && band.Encode(&out, CXIMAGE_FORMAT_JPG) && out.Close();
 }
 
 // A width x height raw PGM, every row as FlatPng's.
@@ -361,9 +387,11 @@ TEST(LargePictures, PicturesTooLargeToHoldAreFittedAndCarded)
     }
 }
 
-// A picture too large to hold, shrunk to one still large (here 70 %, 132
-// megapixels) with sharpen, tone and a border after the shrink: the shrunk
-// rows go to the encoder as they are made, so neither picture is held.
+// A picture too large to hold, shrunk to one still large with sharpen, tone
+// and a border after the shrink: the shrunk rows go to the encoder as they
+// are made, so neither picture is held, and the output may itself be past
+// what could be held (a PGM to 132 megapixels, a PNG to 319; a JPEG, whose
+// reduced scales do not reach 97 %, to 320 as well).
 TEST(LargePictures, AShrinkStillLargeIsEncodedAsItsRowsAreMade)
 {
 #if !VELMORA_MEASURES_MEMORY
@@ -371,17 +399,34 @@ TEST(LargePictures, AShrinkStillLargeIsEncodedAsItsRowsAreMade)
 #endif
     ScratchDir dir;
     ASSERT_TRUE(FlatPgm(dir.Path("raw.pgm"), 16500, 16400));
+    ASSERT_TRUE(WriteFileBytes(dir.Path("wide.png"), FlatPng(20000, 17000)));
+    ASSERT_FALSE(cxcodec::FitsPixelLimits(19400, 16490));
+    ASSERT_TRUE(FlatJpeg(dir.Path("huge.jpg"), 20000, 17000));
     mkdir(dir.Path("out").c_str(), 0755);
-    const Spawned run =
-        SpawnBatch({"--jobs", "1", "--resize", "percent", "--percent", "70", "--sharpen", "--brightness", "5",
-                    "--border", "2", "--format", "png", "--png-level", "1", "--out", "out", "raw.pgm"},
-                   dir.Root());
-    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
-    EXPECT_LT(run.peakKb, 256 * 1024);
-    ImageHeader written;
-    ASSERT_TRUE(ProbeImageHeader(dir.Path("out/raw.PNG").c_str(), written));
-    EXPECT_EQ(written.width, 11550 + 4);
-    EXPECT_EQ(written.height, 11480 + 4);
+    struct Row {
+        const char *source, *percent, *output;
+        int width, height;
+    };
+    for (const Row &r : {Row{"raw.pgm", "70", "out/raw.PNG", 11550, 11480},
+                         Row{"wide.png", "97", "out/wide.png", 19400, 16490},
+                         Row{"huge.jpg", "97", "out/huge.PNG", 19400, 16490}}) {
+        SCOPED_TRACE(r.source);
+        const Spawned run = SpawnBatch({"--jobs", "1", "--resize", "percent", "--percent", r.percent,
+                                        "--sharpen", "--brightness", "5", "--border", "2", "--format", "png",
+                                        "--png-level", "1", "--out", "out", r.source},
+                                       dir.Root());
+        ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+        EXPECT_LT(run.peakKb, 256 * 1024);
+        // Its size from its header (a picture past the limit is not probed).
+        const std::vector<std::uint8_t> png = ReadFileBytes(dir.Path(r.output));
+        ASSERT_GT(png.size(), 24u);
+        const auto be32 = [&png](std::size_t at) {
+            return int(std::uint32_t(png[at]) << 24 | std::uint32_t(png[at + 1]) << 16 |
+                       std::uint32_t(png[at + 2]) << 8 | png[at + 3]);
+        };
+        EXPECT_EQ(be32(16), r.width + 4);
+        EXPECT_EQ(be32(20), r.height + 4);
+    }
 }
 
 // Killed while a large output is being written, a run leaves the old file as
