@@ -443,10 +443,10 @@ bool StreamShrunkPastLimit(const CConvertJob &job, const std::string &source, Cx
                            const CxDecodeRequest &req, const std::stop_token &stop, std::size_t spoolAbove,
                            PreparedFile &r)
 {
-    if (!ShrinkAsDecodedRule(job, r.outType) || !RowsAfterShrink(job) ||
-        !cxstream::Streams(r.sourceType, r.outType))
+    ResampledRows::SizeRule rule = ShrinkAsDecodedRule(job, r.outType);
+    if (!rule || !RowsAfterShrink(job) || !cxstream::Streams(r.sourceType, r.outType))
         return false;
-    ResampledRows shrink(ShrinkAsDecodedRule(job, r.outType), true);
+    ResampledRows shrink(std::move(rule), true);
     const std::string before = r.reason;
     if (StreamRows(job, source, image, req, stop, spoolAbove, r, &shrink) &&
         r.kind != PreparedFile::Kind::NotLoaded)

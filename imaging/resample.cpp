@@ -111,7 +111,6 @@ void MakeTaps(int srcLen, int dstLen, Taps &t)
         t.count[std::size_t(i)] = n;
         t.offset[std::size_t(i)] = int(t.weights.size());
         t.weights.insert(t.weights.end(), q.begin() + std::ptrdiff_t(a), q.begin() + std::ptrdiff_t(b));
-        t.weights.resize(t.weights.size() + std::size_t((8 - n % 8) % 8), 0);
         t.maxCount = std::max(t.maxCount, n);
     }
     // Every output's weights in a block of the same length, so that a

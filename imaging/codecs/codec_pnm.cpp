@@ -323,14 +323,30 @@ const char *ReadSamples(Samples next, const PnmLayout &l, CxImage &out, const cx
     return nullptr;
 }
 
-// Grey or colour rows without alpha, read into the sink's band as they
-// come; null when the sink does not take the picture (nothing read yet).
-// why then tells a failure partway.
+// The whole raster into out (a raw PBM's bits only without a sink); why
+// it stopped short, or null.
+const char *ReadRaster(const std::uint8_t *data, std::size_t size, const PnmLayout &l, CxImage &out,
+                       const cxcodec::DecodeRequest &req, cxcodec::RowSink *sink = nullptr)
+{
+    if (l.plain)
+        return ReadSamples(PlainSamples(data, size, l), l, out, req, sink);
+    if (l.pbm) {
+        ReadRawBits(data, l, out);
+        return nullptr;
+    }
+    if (l.maxval > 255)
+        return ReadSamples(RawSamples<true>(data, l), l, out, req, sink);
+    return ReadSamples(RawSamples<false>(data, l), l, out, req, sink);
+}
+
+// Whether the rows may go to the request's sink: grey or colour without alpha.
 bool MayStream(const PnmLayout &l, const cxcodec::DecodeRequest &req)
 {
     return req.rows && !l.pbm && !l.bilevel && (l.channels == 1 || l.channels == 3);
 }
 
+// Such rows read into the sink's band as they come; null when the sink does
+// not take the picture (nothing read yet). why then tells a failure partway.
 CxImage *StreamRows(const std::uint8_t *data, std::size_t size, const PnmLayout &l,
                     const cxcodec::DecodeRequest &req, const char *&why)
 {
@@ -345,12 +361,7 @@ CxImage *StreamRows(const std::uint8_t *data, std::size_t size, const PnmLayout 
         return band;
     }
     CxImageAccess::SetOrientation(*band, 1);
-    if (l.plain)
-        why = ReadSamples(PlainSamples(data, size, l), l, *band, req, req.rows);
-    else if (l.maxval > 255)
-        why = ReadSamples(RawSamples<true>(data, l), l, *band, req, req.rows);
-    else
-        why = ReadSamples(RawSamples<false>(data, l), l, *band, req, req.rows);
+    why = ReadRaster(data, size, l, *band, req, req.rows);
     return band;
 }
 
@@ -391,14 +402,7 @@ bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const D
         return RefuseImage(out, "image too large");
     if (!MakePicture(l, out))
         return RefuseImage(out, "out of memory");
-    if (l.plain)
-        why = ReadSamples(PlainSamples(data, size, l), l, out, req);
-    else if (l.pbm)
-        ReadRawBits(data, l, out);
-    else if (l.maxval > 255)
-        why = ReadSamples(RawSamples<true>(data, l), l, out, req);
-    else
-        why = ReadSamples(RawSamples<false>(data, l), l, out, req);
+    why = ReadRaster(data, size, l, out, req);
     if (why)
         return RefuseImage(out, why);
     if (out.AlphaIsValid()) {
