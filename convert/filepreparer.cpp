@@ -219,17 +219,22 @@ std::uint64_t LeastEncodedBytes(const CxImage &picture, std::uint32_t outType, c
 // Rows go from the decoder to the encoder as they come. True when r is
 // final; false when the decoder gave the whole picture into image instead.
 // shrink (when given) shrinks the rows first.
+// The folder source's output is written to.
+std::string OutputFolder(const CConvertJob &job, const std::string &source)
+{
+    const std::size_t slash = source.rfind('/');
+    return !job.m_szOutDir.empty()      ? job.m_szOutDir
+           : slash == std::string::npos ? std::string(".")
+                                        : source.substr(0, std::max<std::size_t>(slash, 1));
+}
+
 bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &image, const CxDecodeRequest &req,
                 const std::stop_token &stop, std::size_t spoolAbove, PreparedFile &r,
-                ResampledRows *shrink = nullptr)
+                ResampledRows *shrink = nullptr, CxTurnedRows *turn = nullptr)
 {
     // A large output goes to a file in the folder it is written to, so it
     // can be named there without leaving the disk.
-    const std::size_t slash = source.rfind('/');
-    const std::string folder = !spoolAbove                  ? std::string()
-                               : !job.m_szOutDir.empty()     ? job.m_szOutDir
-                               : slash == std::string::npos ? std::string(".")
-                                                            : source.substr(0, std::max<std::size_t>(slash, 1));
+    const std::string folder = spoolAbove ? OutputFolder(job, source) : std::string();
     const auto prepare = [&](CxImage &picture) {
         r.width = picture.GetWidth();
         r.height = picture.GetHeight();
@@ -251,9 +256,10 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
     CxSpillFile out(folder, spoolAbove ? spoolAbove : SIZE_MAX);
     out.Open();
     ++g_decodes;
-    const RowEditsOf edits(job);
+    const CxTurnedRows::Turn turned = TurnOf(job);
+    const RowEditsOf edits(job, turn ? &turned : nullptr);
     switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.edits,
-                              shrink)) {
+                              shrink, turn)) {
     case cxstream::Outcome::Encoded:
         r.frames = 1;
         r.bytes.size = std::size_t(out.Size());
@@ -456,6 +462,39 @@ bool StreamShrunkPastLimit(const CConvertJob &job, const std::string &source, Cx
     return false;
 }
 
+// A picture too large to hold that the job turns (or its file records
+// turned): turned through tiles in a temporary file, then what follows
+// the turn done on its rows as they are read back. True when r is final.
+bool StreamTurnedPastLimit(const CConvertJob &job, const std::string &source, CxImage &image,
+                           const CxDecodeRequest &req, const std::stop_token &stop, std::size_t spoolAbove,
+                           PreparedFile &r)
+{
+    if (!TurnsOnDisk(job) || !cxstream::Streams(r.sourceType, r.outType))
+        return false;
+    ResampledRows::SizeRule rule = ShrinkAfterTurnRule(job, r.outType);
+    if (job.m_bResize && !rule)
+        return false;
+    std::optional<ResampledRows> shrink;
+    if (rule)
+        shrink.emplace(std::move(rule), true);
+    CxDecodeRequest stored = req;
+    stored.autoOrient = false; // the turn puts it upright
+    CxTurnedRows turn(OutputFolder(job, source), TurnOf(job));
+    const std::string before = r.reason;
+    const bool final =
+        StreamRows(job, source, image, stored, stop, spoolAbove, r, shrink ? &*shrink : nullptr, &turn);
+    if (!turn.Failure().empty() && turn.Failure() != "image too large") {
+        image.Destroy();
+        r.reason = turn.Failure();
+        return true;
+    }
+    if (final && r.kind != PreparedFile::Kind::NotLoaded)
+        return true;
+    r.reason = before;
+    image.Destroy();
+    return false;
+}
+
 PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop,
                         std::size_t spoolAbove)
 {
@@ -484,8 +523,12 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
     const char *why = nullptr; // what the failure is told as, where not the decoder's own words
     switch (plan) {
     case DecodePlan::RowsStreamed:
-        if (StreamRows(job, source, image, req, stop, spoolAbove, r))
+        if (StreamRows(job, source, image, req, stop, spoolAbove, r)) {
+            // Too large to hold, and turned by its file's orientation.
+            if (r.kind == PreparedFile::Kind::NotLoaded && r.reason == "image too large" && req.page <= 1)
+                StreamTurnedPastLimit(job, source, image, req, stop, spoolAbove, r);
             return r;
+        }
         break; // the picture came whole
     case DecodePlan::ShrinkWhileDecoding:
         loaded = LoadShrunk(job, source, r.outType, image, req);
@@ -516,6 +559,10 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
         }
         break;
     }
+    // A picture too large to hold that is turned may be turned on disk.
+    if (!loaded && req.page <= 1 && std::strcmp(why ? why : image.GetLastError(), "image too large") == 0 &&
+        StreamTurnedPastLimit(job, source, image, req, stop, spoolAbove, r))
+        return r;
     if (!loaded) {
         r.reason = why                    ? why
                    : *image.GetLastError() ? image.GetLastError()

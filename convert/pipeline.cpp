@@ -261,9 +261,61 @@ bool RowsAfterShrink(const CConvertJob &job)
            job.m_nMaxFileSize == 0;
 }
 
-RowEditsOf::RowEditsOf(const CConvertJob &job)
+namespace {
+
+// The part the region or margins keep of the upright picture, where it lies
+// once turned: mirrored, flipped, then turned clockwise by quarters.
+EditRegion TurnedCut(const Edits &e, const CxTurnedRows::Turn &turn, std::int64_t width, std::int64_t height)
+{
+    std::int64_t w = (turn.quarters & 1) ? height : width, h = (turn.quarters & 1) ? width : height;
+    EditRegion r = CutRegion(e, w, h);
+    if (turn.mirror)
+        r.x = w - r.x - r.width;
+    if (turn.flip)
+        r.y = h - r.y - r.height;
+    for (int q = 0; q < (turn.quarters & 3); ++q) {
+        r = {h - r.y - r.height, r.x, r.height, r.width};
+        std::swap(w, h);
+    }
+    return r;
+}
+
+} // namespace
+
+bool TurnsOnDisk(const CConvertJob &job)
 {
     const Edits &e = job.m_edits;
+    const bool turns = TurnOf(job).quarters != 0 || (e.flip & FLIP_VERTICAL) || job.m_bAutoRotate;
+    // After the turn: a shrink (nothing cut before it) and sharpen, or a
+    // cut; and the steps that go by row.
+    const bool sized = job.m_bResize ? job.m_nResizeType != RESIZE_FILL && job.m_nResizeType != RESIZE_PAD &&
+                                           !e.Cuts() && !job.CropsToRatio()
+                                     : job.m_bSharpen != 1;
+    return turns && sized && !e.trim && !e.borderInside &&
+           (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone)) &&
+           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && job.m_nMaxFileSize == 0;
+}
+
+CxTurnedRows::Turn TurnOf(const CConvertJob &job)
+{
+    CxTurnedRows::Turn turn;
+    turn.orient = job.m_bAutoRotate;
+    turn.mirror = (job.m_edits.flip & FLIP_HORIZONTAL) != 0;
+    turn.flip = (job.m_edits.flip & FLIP_VERTICAL) != 0;
+    if (job.m_bRotate)
+        turn.quarters = job.m_nrotateType == ROTATE_RIGHT  ? 1
+                        : job.m_nrotateType == ROTATE_180  ? 2
+                        : job.m_nrotateType == ROTATE_LEFT ? 3
+                                                           : 0;
+    return turn;
+}
+
+RowEditsOf::RowEditsOf(const CConvertJob &job, const CxTurnedRows::Turn *turn)
+{
+    // What the turn did not do: a mirror is the turn's.
+    Edits e = job.m_edits;
+    if (turn)
+        e.flip = FLIP_NONE;
     if (!EditsGoByRow(e))
         return;
     if (e.flip != FLIP_NONE || e.tone.Any()) {
@@ -271,8 +323,9 @@ RowEditsOf::RowEditsOf(const CConvertJob &job)
         edits.step = m_step.get();
     }
     if (e.Cuts())
-        edits.region = [e](int width, int height, CxRegion &region) {
-            const EditRegion cut = CutRegion(e, width, height);
+        edits.region = [e, turn = turn ? *turn : CxTurnedRows::Turn{}](int width, int height,
+                                                                       CxRegion &region) {
+            const EditRegion cut = TurnedCut(e, turn, width, height);
             if (cut.width <= 0 || cut.height <= 0)
                 return false; // the whole picture's way says what is wrong
             region = {int(cut.x), int(cut.y), int(cut.width), int(cut.height)};
@@ -418,6 +471,23 @@ bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h,
     return !(rules.consultDontEnlarge && job.m_bDontEnlarge == 1 && !(w > t.width && h > t.height));
 }
 
+namespace {
+
+// The size a picture of fileW x fileH is shrunk to as its rows come; false
+// when it is not (a profile the output cannot carry is applied whole first).
+bool ShrinkTarget(const CConvertJob &job, bool keepsProfile, int fileW, int fileH, const CxMetadata &meta,
+                  int &width, int &height)
+{
+    ResizeTarget t;
+    if ((!meta.icc.empty() && !keepsProfile) || !PlannedResize(job, {}, fileW, fileH, t))
+        return false;
+    width = int(ResampleSide(t.width));
+    height = int(ResampleSide(t.height));
+    return true;
+}
+
+} // namespace
+
 ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_t outType)
 {
     if (!job.m_bResize || job.m_bRotate || job.CropsToRatio() || job.m_edits.BeforeRotation() ||
@@ -425,12 +495,26 @@ ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_
         return {};
     const bool keepsProfile = cxmeta::Carries(outType);
     return [&job, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width, int &height) {
-        ResizeTarget t;
-        if ((!meta.icc.empty() && !keepsProfile) || !PlannedResize(job, {}, fileW, fileH, t))
-            return false;
-        width = int(ResampleSide(t.width));
-        height = int(ResampleSide(t.height));
-        return true;
+        return ShrinkTarget(job, keepsProfile, fileW, fileH, meta, width, height);
+    };
+}
+
+ResampledRows::SizeRule ShrinkAfterTurnRule(const CConvertJob &job, std::uint32_t outType)
+{
+    if (!job.m_bResize || job.CropsToRatio() || job.m_edits.Cuts() || job.m_edits.trim ||
+        job.m_edits.borderInside)
+        return {};
+    CConvertJob sizes; // the rule's own copy of what the resize reads
+    sizes.m_bResize = true;
+    sizes.m_nResizeType = job.m_nResizeType;
+    sizes.SetSize(job.m_nWidth, job.m_nHeight);
+    sizes.m_nEdgeSize = job.m_nEdgeSize;
+    sizes.m_nPercent = job.m_nPercent;
+    sizes.m_nGravity = job.m_nGravity;
+    sizes.m_bDontEnlarge = job.m_bDontEnlarge;
+    const bool keepsProfile = cxmeta::Carries(outType);
+    return [sizes, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width, int &height) {
+        return ShrinkTarget(sizes, keepsProfile, fileW, fileH, meta, width, height);
     };
 }
 

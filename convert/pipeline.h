@@ -42,12 +42,21 @@ bool NeedsNoWholePicture(const CConvertJob &job);
 // are made.
 bool RowsAfterShrink(const CConvertJob &job);
 
+// Whether a picture too large to hold can be turned on disk
+// (CxTurnedRows) as TurnOf says, the rest of the job going by row after
+// the turn: its stored orientation, a flip, a turn by quarters, then a
+// region or margins cut, or a plain shrink (and sharpen); tone without
+// auto-levels; a border.
+bool TurnsOnDisk(const CConvertJob &job);
+CxTurnedRows::Turn TurnOf(const CConvertJob &job);
+
 // The edits done on the rows of a streamed picture (a region cut, a flip
 // and tone on each row, sharpen, a border), the same pixels as
-// TransformImage makes; edits is empty when there are none.
+// TransformImage makes; edits is empty when there are none. After a turn
+// (given), the region is where the turn put it and the flips are its own.
 class RowEditsOf {
 public:
-    explicit RowEditsOf(const CConvertJob &job);
+    explicit RowEditsOf(const CConvertJob &job, const CxTurnedRows::Turn *turn = nullptr);
     ~RowEditsOf();
     RowEditsOf(const RowEditsOf &) = delete;
     RowEditsOf &operator=(const RowEditsOf &) = delete;
@@ -176,6 +185,9 @@ bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h,
 // that picture is converted whole before it is resized. The rule refers to
 // job, which must outlive it.
 ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_t outType);
+// The same for a picture turned first (TurnsOnDisk): the size its resize
+// gives the turned picture. Empty where something is cut before the resize.
+ResampledRows::SizeRule ShrinkAfterTurnRule(const CConvertJob &job, std::uint32_t outType);
 
 // The watermark at the lower right: x = width - text width - 10, y = height - 10.
 void DrawStamp(CxImage &img, const CConvertJob &job);

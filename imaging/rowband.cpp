@@ -251,7 +251,7 @@ bool Streams(std::uint32_t sourceType, std::uint32_t outType)
 Outcome Convert(const char *filename, std::uint32_t outType,
                 const std::function<std::string(CxImage &)> &prepare, CxImage &image, CxFile &out,
                 std::string &reason, const CxDecodeRequest &req, const CxRowEdits &edits,
-                ResampledRows *shrink)
+                ResampledRows *shrink, CxTurnedRows *turn)
 {
     // Rows only stepped go through the band, the step on whichever side
     // has time for it; rows cut, filtered or framed through the framing.
@@ -261,7 +261,10 @@ Outcome Convert(const char *filename, std::uint32_t outType,
     cxcodec::RowSink &edited = framed ? static_cast<cxcodec::RowSink &>(frame) : band;
     if (shrink)
         shrink->SendTo(&edited);
-    cxcodec::RowSink &sink = shrink ? static_cast<cxcodec::RowSink &>(*shrink) : edited;
+    cxcodec::RowSink &shrunk = shrink ? static_cast<cxcodec::RowSink &>(*shrink) : edited;
+    if (turn)
+        turn->SendTo(&shrunk);
+    cxcodec::RowSink &sink = turn ? static_cast<cxcodec::RowSink &>(*turn) : shrunk;
     bool encoded = false, declined = false;
     std::string encodeWhy;
     const auto encode = [&] {
@@ -322,6 +325,10 @@ Outcome Convert(const char *filename, std::uint32_t outType,
     }
     if (loaded && image.IsValid())
         return Outcome::Whole;
+    if (turn && !turn->Failure().empty()) {
+        reason = turn->Failure();
+        return Outcome::DecodeFailed;
+    }
     if (!loaded && !band.AbandonedFirst()) {
         reason = decodeWhy.empty() ? "cannot decode the image" : decodeWhy;
         return Outcome::DecodeFailed;

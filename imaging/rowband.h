@@ -9,6 +9,7 @@
 #include "imaging/cximage.h"
 #include "imaging/resampledrows.h"
 #include "imaging/rowfilter.h"
+#include "imaging/turnedrows.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -153,10 +154,13 @@ enum class Outcome {
 // does not take comes Whole, without it. edits (when given) cut, step and
 // frame the rows; a picture they cannot be done on comes Whole, as decoded.
 // shrink (when given) first shrinks the decoder's rows, the edits then done
-// on the shrunk ones; a picture it declines comes Whole, as decoded.
+// on the shrunk ones; a picture it declines comes Whole, as decoded. turn
+// (when given) takes the decoder's rows first and gives on the turned
+// picture's once the last is in; a picture it declines comes Whole, and one
+// whose turn failed says why in turn->Failure().
 Outcome Convert(const char *filename, std::uint32_t outType,
                 const std::function<std::string(CxImage &)> &prepare, CxImage &image, CxFile &out,
                 std::string &reason, const CxDecodeRequest &req = {}, const CxRowEdits &edits = {},
-                ResampledRows *shrink = nullptr);
+                ResampledRows *shrink = nullptr, CxTurnedRows *turn = nullptr);
 
 } // namespace cxstream

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 
 using namespace testsupport;
@@ -648,5 +649,139 @@ TEST(RowBand, RowsArriveInOrderAndEitherSideMayStop)
             EXPECT_EQ(seen, r.decoderStopsAt >= 0 ? r.decoderStopsAt : r.height);
             EXPECT_FALSE(band.AbandonedFirst());
         }
+    }
+}
+
+// A picture turned through tiles on disk, then cut, toned, shrunk,
+// sharpened or framed as its turned rows are read back, writes the bytes
+// the whole picture turned and stepped writes: every turn by quarters, with
+// flips and the file's own orientation, over rows that end inside a tile.
+TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
+{
+    ScratchDir dir;
+    // 150 x 97 (tiles of 64 overhang both edges): colour with alpha, grey,
+    // and a palette.
+    const auto made = [&dir](const char *name, int bpp, bool alpha) {
+        CxImage img = bpp == 8 ? Paletted(150, 97, std::string(name) == "grey.png") : CxImage();
+        if (bpp == 24) {
+            img.Create(150, 97, 24);
+            img.AlphaCreate();
+            for (int y = 0; y < 97; ++y)
+                for (int x = 0; x < 150; ++x)
+                    img.SetPixelColor(
+                        x, y, RGBQUAD{BYTE(x * 3), BYTE(y * 5), BYTE(x ^ y), BYTE(alpha ? x + y : 255)},
+                        true);
+        }
+        const std::string path = dir.Path(name);
+        EXPECT_TRUE(img.Save(path.c_str(), CXIMAGE_FORMAT_PNG));
+        return path;
+    };
+    const std::string rgba = made("rgba.png", 24, true), grey = made("grey.png", 8, false),
+                      palette = made("palette.png", 8, false);
+    struct Row {
+        std::string source;
+        std::int32_t rotate; // ROTATE_NONE: none
+        std::int32_t flip;
+        bool autoRotate;
+        const char *edits; // c: margins cut, t: tone, s: shrink and sharpen, b: border
+    };
+    const std::string orient6 = DataPath("photo/orient6.jpg"), orient7 = DataPath("photo/orient7.png");
+    const Row rows[] = {
+        {rgba, ROTATE_RIGHT, FLIP_NONE, false, ""},
+        {rgba, ROTATE_LEFT, FLIP_VERTICAL, false, "c"},
+        {rgba, ROTATE_180, FLIP_HORIZONTAL, false, "cb"},
+        {rgba, ROTATE_NONE, FLIP_BOTH, false, "t"},
+        {grey, ROTATE_LEFT, FLIP_NONE, false, "c"},
+        {grey, ROTATE_RIGHT, FLIP_BOTH, false, ""},
+        {palette, ROTATE_180, FLIP_VERTICAL, false, "c"},
+        {palette, ROTATE_RIGHT, FLIP_HORIZONTAL, false, ""},
+        {orient6, ROTATE_NONE, FLIP_NONE, true, ""},
+        {orient6, ROTATE_LEFT, FLIP_HORIZONTAL, true, "ctb"},
+        {orient6, ROTATE_RIGHT, FLIP_NONE, false, "s"},
+        {orient7, ROTATE_RIGHT, FLIP_VERTICAL, true, "c"},
+        {orient7, ROTATE_NONE, FLIP_NONE, true, "tb"},
+        {DataPath("jpeg/baseline.jpg"), ROTATE_LEFT, FLIP_NONE, false, "stb"},
+    };
+    for (const Row &r : rows) {
+        for (const std::uint32_t type : {CXIMAGE_FORMAT_PNG, CXIMAGE_FORMAT_JPG}) {
+            SCOPED_TRACE(r.source + " rotate " + std::to_string(r.rotate) + " flip " +
+                         std::to_string(r.flip) + " edits " + r.edits + " to " + FormatByType(type)->name);
+            const auto has = [&r](char c) { return std::strchr(r.edits, c) != nullptr; };
+            CConvertJob job;
+            job.SetQuality(85);
+            job.m_bAutoRotate = r.autoRotate;
+            job.SetRotateFlag(r.rotate != ROTATE_NONE);
+            job.SetRotation(r.rotate);
+            job.m_edits.flip = r.flip;
+            if (has('c'))
+                job.m_edits.margins = {{EditLength{10, true}, {5, true}, {20, true}, {15, true}}};
+            if (has('t'))
+                job.m_edits.tone = {.brightness = 10, .contrast = -5, .gamma = 1.2, .saturation = 20};
+            if (has('s')) {
+                job.SetResizeFlag(true);
+                job.SetResizeType(1); // the width, the height following
+                job.SetSize(25, 0);
+                job.SetSharpen(true);
+            }
+            if (has('b')) {
+                job.m_edits.border = {3, false};
+                job.m_edits.borderColor = RGB(200, 10, 60);
+            }
+            ASSERT_TRUE(TurnsOnDisk(job));
+
+            CxImage whole;
+            ASSERT_TRUE(whole.Load(r.source.c_str(), CXIMAGE_FORMAT_UNKNOWN, {.autoOrient = r.autoRotate}));
+            const bool colour = whole.GetBpp() == 24;
+            ASSERT_FALSE(TransformImage(whole, job, {}, whole.GetSrcWidth(), whole.GetSrcHeight()).failed);
+            PrepareForOutput(whole, type, job, false);
+            CxMemFile expected, out;
+            ASSERT_TRUE(expected.Open() && whole.Encode(&expected, type) && out.Open());
+
+            const CxTurnedRows::Turn turned = TurnOf(job);
+            CxTurnedRows turn(dir.Path(""), turned);
+            const RowEditsOf edits(job, &turned);
+            std::optional<ResampledRows> shrink;
+            if (has('s'))
+                shrink.emplace(ShrinkAfterTurnRule(job, type), true);
+            CxImage image;
+            std::string reason;
+            const auto prepare = [&](CxImage &picture) {
+                picture.SetJpegQuality(BYTE(job.m_nQuality));
+                return std::string();
+            };
+            const cxstream::Outcome got =
+                cxstream::Convert(r.source.c_str(), type, prepare, image, out, reason, {.autoOrient = false},
+                                  edits.edits, shrink ? &*shrink : nullptr, &turn);
+            // Rows under 24 bits take neither tone nor a border.
+            if (!colour && (has('t') || has('b') || has('s'))) {
+                EXPECT_EQ(int(got), int(cxstream::Outcome::Whole));
+                continue;
+            }
+            ASSERT_EQ(int(got), int(cxstream::Outcome::Encoded)) << reason;
+            EXPECT_TRUE(turn.Failure().empty());
+            ASSERT_EQ(out.Size(), expected.Size());
+            EXPECT_EQ(0,
+                      std::memcmp(out.GetBuffer(false), expected.GetBuffer(false), std::size_t(out.Size())));
+        }
+    }
+    // Nothing of the store is left in its folder.
+    EXPECT_EQ(QDir(QString::fromStdString(dir.Path(""))).entryList(QDir::Files).size(), 3);
+    // What the turned rows cannot do keeps the picture whole.
+    for (const std::function<void(CConvertJob &)> &step :
+         std::initializer_list<std::function<void(CConvertJob &)>>{
+             [](CConvertJob &j) { j.m_edits.trim = true; },
+             [](CConvertJob &j) { j.m_edits.tone.autoLevels = true; },
+             [](CConvertJob &j) { j.m_bSharpen = 1; },
+             [](CConvertJob &j) { j.SetResizeFlag(true), j.SetResizeType(RESIZE_FILL); },
+             [](CConvertJob &j) {
+                 j.SetResizeFlag(true), j.m_edits.crop = EditRegion{0, 0, 5, 5};
+             },
+             [](CConvertJob &j) { j.m_bStamp = true, j.m_szStampText = "x"; }}) {
+        CConvertJob j;
+        j.SetRotateFlag(true);
+        j.SetRotation(ROTATE_RIGHT);
+        ASSERT_TRUE(TurnsOnDisk(j));
+        step(j);
+        EXPECT_FALSE(TurnsOnDisk(j));
     }
 }
