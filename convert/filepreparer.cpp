@@ -258,6 +258,8 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
     ++g_decodes;
     const CxTurnedRows::Turn turned = TurnOf(job);
     const RowEditsOf edits(job, turn ? &turned : nullptr);
+    if (turn)
+        turn->CountInto(edits.Counts());
     switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.edits,
                               shrink, turn)) {
     case cxstream::Outcome::Encoded:

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 const long kSharpenKernel[9] = {-1, -1, -1, -1, 15, -1, -1, -1, -1};
 
@@ -207,18 +208,21 @@ RGBQUAD BorderCanvas(const Edits &e)
     return canvas;
 }
 
-// Edits that need no row but their own (a border only adds rows).
-bool EditsGoByRow(const Edits &e)
+// Edits that need no row but their own (a border only adds rows); counted:
+// auto-levels' counts are gathered before the rows pass.
+bool EditsGoByRow(const Edits &e, bool counted = false)
 {
     return (e.flip == FLIP_NONE || e.flip == FLIP_HORIZONTAL) && !e.trim && !e.borderInside &&
-           (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone));
+           (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone, counted));
 }
 
 class RowEditStep final : public CxRowStep {
 public:
-    explicit RowEditStep(const Edits &e) : m_mirror(e.flip == FLIP_HORIZONTAL)
+    // counts: auto-levels' (complete before the first row is stepped).
+    RowEditStep(const Edits &e, const cxadjust::LevelCounts *counts)
+        : m_mirror(e.flip == FLIP_HORIZONTAL), m_settings(e.tone), m_counts(counts)
     {
-        if (e.tone.Any())
+        if (e.tone.Any() && !m_counts)
             m_tone.emplace(e.tone);
     }
     // Tone on a paletted picture changes its palette, which the encoder
@@ -231,13 +235,18 @@ public:
             if (alpha)
                 CxImage::MirrorRow(alpha, width, 8);
         }
+        if (m_counts)
+            std::call_once(m_made, [this] { m_tone.emplace(m_settings, m_counts); });
         if (m_tone)
             m_tone->Row(pixels, width);
     }
 
 private:
     const bool m_mirror;
-    std::optional<cxadjust::ToneRows> m_tone;
+    const cxadjust::ToneSettings m_settings;
+    const cxadjust::LevelCounts *const m_counts;
+    mutable std::once_flag m_made;
+    mutable std::optional<cxadjust::ToneRows> m_tone;
 };
 
 } // namespace
@@ -285,14 +294,17 @@ EditRegion TurnedCut(const Edits &e, const CxTurnedRows::Turn &turn, std::int64_
 bool TurnsOnDisk(const CConvertJob &job)
 {
     const Edits &e = job.m_edits;
-    const bool turns = TurnOf(job).quarters != 0 || (e.flip & FLIP_VERTICAL) || job.m_bAutoRotate;
+    const bool turns =
+        TurnOf(job).quarters != 0 || (e.flip & FLIP_VERTICAL) || job.m_bAutoRotate || e.tone.autoLevels;
     // After the turn: a shrink (nothing cut before it) and sharpen, or a
-    // cut; and the steps that go by row.
+    // cut; and the steps that go by row. Auto-levels counts the whole
+    // picture as stored: nothing cut or resized.
     const bool sized = job.m_bResize ? job.m_nResizeType != RESIZE_FILL && job.m_nResizeType != RESIZE_PAD &&
                                            !e.Cuts() && !job.CropsToRatio()
                                      : job.m_bSharpen != 1;
-    return turns && sized && !e.trim && !e.borderInside &&
-           (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone)) &&
+    const bool levels = !e.tone.autoLevels || (!job.m_bResize && !e.Cuts());
+    return turns && sized && levels && !e.trim && !e.borderInside &&
+           (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone, true)) &&
            !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && job.m_nMaxFileSize == 0;
 }
 
@@ -312,14 +324,17 @@ CxTurnedRows::Turn TurnOf(const CConvertJob &job)
 
 RowEditsOf::RowEditsOf(const CConvertJob &job, const CxTurnedRows::Turn *turn)
 {
-    // What the turn did not do: a mirror is the turn's.
+    // What the turn did not do: a mirror is the turn's, and auto-levels
+    // counts the rows it stores.
     Edits e = job.m_edits;
     if (turn)
         e.flip = FLIP_NONE;
-    if (!EditsGoByRow(e))
+    if (!EditsGoByRow(e, turn != nullptr))
         return;
+    if (turn && e.tone.autoLevels)
+        m_counts = std::make_unique<cxadjust::LevelCounts>();
     if (e.flip != FLIP_NONE || e.tone.Any()) {
-        m_step = std::make_unique<RowEditStep>(e);
+        m_step = std::make_unique<RowEditStep>(e, m_counts.get());
         edits.step = m_step.get();
     }
     if (e.Cuts())

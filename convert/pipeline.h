@@ -4,6 +4,7 @@
 #pragma once
 
 #include "convert/convertjob.h"
+#include "imaging/adjust.h"
 #include "imaging/cximage.h"
 #include "imaging/resampledrows.h"
 #include "imaging/rowband.h"
@@ -45,8 +46,8 @@ bool RowsAfterShrink(const CConvertJob &job);
 // Whether a picture too large to hold can be turned on disk
 // (CxTurnedRows) as TurnOf says, the rest of the job going by row after
 // the turn: its stored orientation, a flip, a turn by quarters, then a
-// region or margins cut, or a plain shrink (and sharpen); tone without
-// auto-levels; a border.
+// region or margins cut, or a plain shrink (and sharpen); tone (with
+// auto-levels only where nothing is cut or resized); a border.
 bool TurnsOnDisk(const CConvertJob &job);
 CxTurnedRows::Turn TurnOf(const CConvertJob &job);
 
@@ -62,7 +63,12 @@ public:
     RowEditsOf &operator=(const RowEditsOf &) = delete;
     CxRowEdits edits;
 
+    // Auto-levels' counts, for the turn to gather as it stores the rows
+    // (null: none).
+    cxadjust::LevelCounts *Counts() const { return m_counts.get(); }
+
 private:
+    std::unique_ptr<cxadjust::LevelCounts> m_counts;
     std::unique_ptr<CxRowStep> m_step;
     std::unique_ptr<CxRowFilter> m_sharpen;
 };

@@ -126,15 +126,13 @@ namespace {
 
 using Plan = TonePlan;
 
-Plan MakePlan(const CxImage &img, const ToneSettings &tone)
+// hist: the counts auto-levels stretches, of `pixels` pixels (null: none).
+Plan MakePlan(const Histogram *hist, double pixels, const ToneSettings &tone)
 {
     Plan plan;
     std::array<std::array<double, 256>, 3> curve;
-    const bool levels = tone.autoLevels;
-    Histogram hist;
-    if (levels)
-        hist = CountChannels(img);
-    const double cut = 0.005 * double(img.GetWidth()) * double(img.GetHeight());
+    const bool levels = tone.autoLevels && hist;
+    const double cut = 0.005 * pixels;
     // -brightness-contrast: a line through the grey of the brightness, its
     // slope from the contrast (0 at -100, 1 at 0, steep at 100).
     const double b = std::clamp(tone.brightness, -100, 100), c = std::clamp(tone.contrast, -100, 100);
@@ -146,7 +144,7 @@ Plan MakePlan(const CxImage &img, const ToneSettings &tone)
         for (int v = 0; v < 256; ++v)
             curve[std::size_t(ch)][std::size_t(v)] = v / 255.0;
         if (levels)
-            curve[std::size_t(ch)] = StretchCurve(hist[std::size_t(ch)], cut);
+            curve[std::size_t(ch)] = StretchCurve((*hist)[std::size_t(ch)], cut);
         for (int v = 0; v < 256; ++v) {
             double x = curve[std::size_t(ch)][std::size_t(v)];
             if (line)
@@ -355,7 +353,10 @@ void ApplyTone(CxImage &img, const ToneSettings &tone)
 {
     if (!img.IsValid() || !tone.Any())
         return;
-    const Plan plan = MakePlan(img, tone);
+    Histogram hist;
+    if (tone.autoLevels)
+        hist = CountChannels(img);
+    const Plan plan = MakePlan(&hist, double(img.GetWidth()) * double(img.GetHeight()), tone);
     if (img.GetBpp() != 24) {
         std::vector<RGBQUAD> pal(img.GetPalette(), img.GetPalette() + img.GetNumColors());
         ApplyPlan(reinterpret_cast<BYTE *>(pal.data()), int(pal.size()), int(sizeof(RGBQUAD)), plan);
@@ -371,11 +372,22 @@ void ApplyTone(CxImage &img, const ToneSettings &tone)
                          });
 }
 
-ToneRows::ToneRows(const ToneSettings &tone)
+void LevelCounts::Row(const BYTE *bgr, int width)
+{
+    for (int x = 0; x < width; ++x, bgr += 3) {
+        ++counts[0][bgr[0]];
+        ++counts[1][bgr[1]];
+        ++counts[2][bgr[2]];
+    }
+    pixels += std::uint64_t(width);
+}
+
+ToneRows::ToneRows(const ToneSettings &tone, const LevelCounts *counts)
 {
     ToneSettings rows = tone;
-    rows.autoLevels = false;
-    m_plan = std::make_unique<TonePlan>(MakePlan(CxImage(), rows));
+    rows.autoLevels = tone.autoLevels && counts;
+    m_plan = std::make_unique<TonePlan>(
+        MakePlan(counts ? &counts->counts : nullptr, counts ? double(counts->pixels) : 0.0, rows));
 }
 
 ToneRows::~ToneRows() = default;

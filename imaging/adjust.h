@@ -5,6 +5,8 @@
 
 #include "imaging/cximage.h"
 
+#include <array>
+#include <cstdint>
 #include <memory>
 
 namespace cxadjust {
@@ -35,13 +37,25 @@ struct TonePlan;
 // The same adjustments made a row at a time, for pictures whose rows pass
 // once (no auto-levels: its histogram needs every row first). Rows of B, G,
 // R bytes come out as ApplyTone makes them.
+// Each channel's counts of its values, gathered from colour rows as they
+// pass, for auto-levels made before the rows pass again.
+struct LevelCounts {
+    void Row(const BYTE *bgr, int width);
+    std::array<std::array<std::uint64_t, 256>, 3> counts{}; // B, G, R
+    std::uint64_t pixels = 0;
+};
+
 class ToneRows {
 public:
-    explicit ToneRows(const ToneSettings &tone);
+    // counts (when given): every pixel's, which auto-levels stretches.
+    explicit ToneRows(const ToneSettings &tone, const LevelCounts *counts = nullptr);
     ~ToneRows();
     ToneRows(const ToneRows &) = delete;
     ToneRows &operator=(const ToneRows &) = delete;
-    static bool Takes(const ToneSettings &tone) { return tone.Any() && !tone.autoLevels; }
+    static bool Takes(const ToneSettings &tone, bool counted = false)
+    {
+        return tone.Any() && (!tone.autoLevels || counted);
+    }
     void Row(BYTE *bgr, int width) const;
 
 private:

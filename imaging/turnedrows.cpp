@@ -215,6 +215,8 @@ bool CxTurnedRows::Store(int tileRow)
     for (int r = 0; r < rows; ++r) {
         const std::uint8_t *src = m_in.GetBits(top + r);
         const std::uint8_t *alpha = m_in.AlphaGetPointer(top + r);
+        if (m_counts && bytes == 3)
+            m_counts->Row(src, width);
         for (int tx = 0; tx < m_tilesX; ++tx) {
             const int x0 = tx * T, n = std::min(T, width - x0);
             std::uint8_t *to =

@@ -6,6 +6,7 @@
 // Only a band of rows and a strip of tiles are ever held.
 #pragma once
 
+#include "imaging/adjust.h"
 #include "imaging/codecs/codecs.h"
 #include "imaging/cximage.h"
 
@@ -35,6 +36,9 @@ public:
 
     // Where the turned rows go: into the band it begins.
     void SendTo(cxcodec::RowSink *next) { m_next = next; }
+    // Counts the colour rows' values as they are stored (for auto-levels);
+    // null: not.
+    void CountInto(cxadjust::LevelCounts *counts) { m_counts = counts; }
 
     void FileSize(int width, int height) override;
     CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override;
@@ -59,6 +63,7 @@ private:
     const std::string m_folder;
     const Turn m_turn;
     cxcodec::RowSink *m_next = nullptr;
+    cxadjust::LevelCounts *m_counts = nullptr;
     CxImage m_in;
     CxMetadata m_meta;
     int m_fd = -1;

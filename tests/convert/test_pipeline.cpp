@@ -683,7 +683,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
         std::int32_t rotate; // ROTATE_NONE: none
         std::int32_t flip;
         bool autoRotate;
-        const char *edits; // c: margins cut, t: tone, s: shrink and sharpen, b: border
+        const char *edits; // c: margins cut, t: tone, l: auto-levels, s: shrink and sharpen, b: border
     };
     const std::string orient6 = DataPath("photo/orient6.jpg"), orient7 = DataPath("photo/orient7.png");
     const Row rows[] = {
@@ -700,6 +700,8 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
         {orient6, ROTATE_RIGHT, FLIP_NONE, false, "s"},
         {orient7, ROTATE_RIGHT, FLIP_VERTICAL, true, "c"},
         {orient7, ROTATE_NONE, FLIP_NONE, true, "tb"},
+        {rgba, ROTATE_NONE, FLIP_NONE, false, "l"},
+        {orient6, ROTATE_RIGHT, FLIP_VERTICAL, true, "ltb"},
         {DataPath("jpeg/baseline.jpg"), ROTATE_LEFT, FLIP_NONE, false, "stb"},
     };
     for (const Row &r : rows) {
@@ -717,6 +719,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
                 job.m_edits.margins = {{EditLength{10, true}, {5, true}, {20, true}, {15, true}}};
             if (has('t'))
                 job.m_edits.tone = {.brightness = 10, .contrast = -5, .gamma = 1.2, .saturation = 20};
+            job.m_edits.tone.autoLevels = has('l');
             if (has('s')) {
                 job.SetResizeFlag(true);
                 job.SetResizeType(1); // the width, the height following
@@ -740,6 +743,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
             const CxTurnedRows::Turn turned = TurnOf(job);
             CxTurnedRows turn(dir.Path(""), turned);
             const RowEditsOf edits(job, &turned);
+            turn.CountInto(edits.Counts());
             std::optional<ResampledRows> shrink;
             if (has('s'))
                 shrink.emplace(ShrinkAfterTurnRule(job, type), true);
@@ -753,7 +757,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
                 cxstream::Convert(r.source.c_str(), type, prepare, image, out, reason, {.autoOrient = false},
                                   edits.edits, shrink ? &*shrink : nullptr, &turn);
             // Rows under 24 bits take neither tone nor a border.
-            if (!colour && (has('t') || has('b') || has('s'))) {
+            if (!colour && (has('t') || has('l') || has('b') || has('s'))) {
                 EXPECT_EQ(int(got), int(cxstream::Outcome::Whole));
                 continue;
             }
@@ -770,7 +774,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
     for (const std::function<void(CConvertJob &)> &step :
          std::initializer_list<std::function<void(CConvertJob &)>>{
              [](CConvertJob &j) { j.m_edits.trim = true; },
-             [](CConvertJob &j) { j.m_edits.tone.autoLevels = true; },
+             [](CConvertJob &j) { j.m_edits.tone.autoLevels = true, j.m_edits.margins.emplace(); },
              [](CConvertJob &j) { j.m_bSharpen = 1; },
              [](CConvertJob &j) { j.SetResizeFlag(true), j.SetResizeType(RESIZE_FILL); },
              [](CConvertJob &j) {
