@@ -241,7 +241,7 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         ApplyMetadataOptions(picture, job);
         // What PrepareForOutput sets besides pixels; the encoders take a
         // palette as it is.
-        picture.SetJpegQuality(BYTE(job.m_nQuality));
+        picture.SetJpegQuality(Stamps(job) ? BYTE(95) : BYTE(job.m_nQuality));
         picture.SetEncoderSettings(job.m_encoder);
         // A large output that cannot fit on the disk it goes to fails before
         // its first row rather than when the disk is full (a file system
@@ -270,9 +270,9 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
         else
             r.bytes.data.reset(out.TakeBuffer());
         r.kind = stop.stop_requested() ? PreparedFile::Kind::Stopped : PreparedFile::Kind::Encoded;
-        // Rows go through undrawn (their edits keep the output whatever its
-        // size), and unresized unless shrunk.
-        KeepSmallerSource(job, source, !shrink, false, r);
+        // Rows go through unresized unless shrunk (their edits, a watermark
+        // too, keep the output whatever its size).
+        KeepSmallerSource(job, source, !shrink, Stamps(job), r);
         return true;
     case cxstream::Outcome::DecodeFailed:
         return true;

@@ -249,14 +249,42 @@ private:
     mutable std::optional<cxadjust::ToneRows> m_tone;
 };
 
+// The job's watermark (the plain stamp too), drawn on the rows it touches.
+class WatermarkStamp final : public CxRowStamp {
+public:
+    explicit WatermarkStamp(const CConvertJob &job) : m_job(job) {}
+    void Rows(int width, int height, int &top, int &bottom) const override
+    {
+        long t = 0, b = 0;
+        WatermarkRows(m_job, width, height, t, b);
+        top = int(t);
+        bottom = int(b);
+    }
+    void Draw(CxImage &rows, int top, int width, int height) const override
+    {
+        const RowsOfPicture at{width, height, top};
+        if (IsPlainStamp(m_job))
+            DrawStamp(rows, m_job, at);
+        else
+            DrawWatermark(rows, m_job, at);
+    }
+
+private:
+    const CConvertJob &m_job;
+};
+
 } // namespace
+
+bool Stamps(const CConvertJob &job)
+{
+    return (job.m_bStamp && !job.m_szStampText.empty()) || job.m_logo;
+}
 
 bool NeedsNoWholePicture(const CConvertJob &job)
 {
     // (Sharpen comes after a resize, whose shrunk rows it may take: alone
     // it keeps the picture whole.)
-    return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 &&
-           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && !job.CropsToRatio() &&
+    return !job.m_bRotate && !job.m_bResize && job.m_bSharpen != 1 && !job.CropsToRatio() &&
            EditsGoByRow(job.m_edits) &&
            job.m_nMaxFileSize == 0; // a size limit tries several encodes of one picture
 }
@@ -266,8 +294,7 @@ bool RowsAfterShrink(const CConvertJob &job)
     // The shrink's rule has no turn, ratio, cut, flip or trim before it.
     return job.m_bResize && job.m_nResizeType != RESIZE_FILL && job.m_nResizeType != RESIZE_PAD &&
            !job.m_bRotate && !job.CropsToRatio() && !job.m_edits.BeforeRotation() &&
-           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && EditsGoByRow(job.m_edits) &&
-           job.m_nMaxFileSize == 0;
+           EditsGoByRow(job.m_edits) && job.m_nMaxFileSize == 0;
 }
 
 namespace {
@@ -304,8 +331,7 @@ bool TurnsOnDisk(const CConvertJob &job)
                                      : job.m_bSharpen != 1;
     const bool levels = !e.tone.autoLevels || (!job.m_bResize && !e.Cuts());
     return turns && sized && levels && !e.trim && !e.borderInside &&
-           (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone, true)) &&
-           !(job.m_bStamp && !job.m_szStampText.empty()) && !job.m_logo && job.m_nMaxFileSize == 0;
+           (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone, true)) && job.m_nMaxFileSize == 0;
 }
 
 CxTurnedRows::Turn TurnOf(const CConvertJob &job)
@@ -356,19 +382,25 @@ RowEditsOf::RowEditsOf(const CConvertJob &job, const CxTurnedRows::Turn *turn)
         };
         edits.borderColour = BorderCanvas(e);
     }
+    if (Stamps(job)) {
+        m_stamp = std::make_unique<WatermarkStamp>(job);
+        edits.stamp = m_stamp.get();
+    }
 }
 
 RowEditsOf::~RowEditsOf() = default;
 
-void DrawStamp(CxImage &img, const CConvertJob &job)
+void DrawStamp(CxImage &img, const CConvertJob &job, const RowsOfPicture &at)
 {
     const LOGFONT font = job.m_lfStampFont.value_or(LOGFONT{});
     tagCxTextInfo info;
     info.text = job.m_szStampText;
     info.lfont = font;
     info.fcolor = job.m_crStampColor;
-    const long x = long(img.GetWidth()) - TextExtentWidth(font, info.text) - 10;
-    const long y = long(img.GetHeight()) - 10;
+    const long width = at.width > 0 ? at.width : long(img.GetWidth());
+    const long height = at.width > 0 ? at.height : long(img.GetHeight());
+    const long x = width - TextExtentWidth(font, info.text) - 10;
+    const long y = height - 10 - at.top;
     img.DrawStringEx(x, y, &info, false);
 }
 

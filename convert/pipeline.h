@@ -4,6 +4,7 @@
 #pragma once
 
 #include "convert/convertjob.h"
+#include "convert/watermark.h"
 #include "imaging/adjust.h"
 #include "imaging/cximage.h"
 #include "imaging/resampledrows.h"
@@ -71,7 +72,11 @@ private:
     std::unique_ptr<cxadjust::LevelCounts> m_counts;
     std::unique_ptr<CxRowStep> m_step;
     std::unique_ptr<CxRowFilter> m_sharpen;
+    std::unique_ptr<CxRowStamp> m_stamp;
 };
+
+// Whether the job draws a watermark (the plain stamp, text, a logo).
+bool Stamps(const CConvertJob &job);
 
 // The sharpen kernel: -1 around 15, size 3, divisor 7, offset 0.
 extern const long kSharpenKernel[9];
@@ -196,7 +201,7 @@ ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_
 ResampledRows::SizeRule ShrinkAfterTurnRule(const CConvertJob &job, std::uint32_t outType);
 
 // The watermark at the lower right: x = width - text width - 10, y = height - 10.
-void DrawStamp(CxImage &img, const CConvertJob &job);
+void DrawStamp(CxImage &img, const CConvertJob &job, const RowsOfPicture &at = {});
 
 // Brings the image to what the output type needs: 24 bits for a colour
 // palette going to JPEG, the JPEG quality, the octree palette for GIF.

@@ -121,14 +121,46 @@ bool IsPlainStamp(const CConvertJob &job)
            job.m_nStampOpacity == 100 && job.m_nStampSizePercent == 0 && !job.m_bStampShadow && !job.m_logo;
 }
 
-bool DrawWatermark(CxImage &img, const CConvertJob &job)
+void WatermarkRows(const CConvertJob &job, long width, long height, long &top, long &bottom)
 {
     const bool text = job.m_bStamp && !job.m_szStampText.empty();
+    if (IsPlainStamp(job)) {
+        // Its baseline 10 rows up from the bottom.
+        const TextBlock t = MeasureText(job, height);
+        const long reach = t.ascent + t.descent + std::max<long>(4, t.pixels);
+        top = std::max(0L, height - 10 - reach);
+        bottom = height;
+        return;
+    }
+    const TextBlock t = text ? MeasureText(job, height) : TextBlock{};
+    long logoH = 0, logoW = 0;
+    if (job.m_logo && job.m_logo->IsValid() && job.m_logo->GetWidth() > 0) {
+        logoW = std::clamp<long>(std::lround(double(width) * job.m_nLogoSizePercent / 100.0), 1,
+                                 CxImage::kMaxDimension);
+        logoH =
+            std::clamp<long>(std::lround(double(job.m_logo->GetHeight()) * logoW / job.m_logo->GetWidth()), 1,
+                             CxImage::kMaxDimension);
+    }
+    const long blockW = std::max(t.width, logoW);
+    const long blockH = logoH + t.ascent + t.descent + kLogoGap;
+    long x = 0, y = 0;
+    Place(job.m_nStampPosition, job.m_nStampMargin, width, height, blockW, blockH, x, y);
+    // A fade's frame, and marks and a shadow as far again as the text is tall.
+    const long reach = std::max<long>(4, t.pixels) + 2 * (t.ascent + t.descent);
+    top = std::clamp(y - reach, 0L, height);
+    bottom = std::clamp(y + blockH + reach, top, height);
+}
+
+bool DrawWatermark(CxImage &img, const CConvertJob &job, const RowsOfPicture &at)
+{
+    const long width = at.width > 0 ? at.width : long(img.GetWidth());
+    const long height = at.width > 0 ? at.height : long(img.GetHeight());
+    const bool text = job.m_bStamp && !job.m_szStampText.empty();
     CxImage logo;
-    const bool hasLogo = job.m_logo && ScaledLogo(*job.m_logo, img.GetWidth(), job.m_nLogoSizePercent, logo);
+    const bool hasLogo = job.m_logo && ScaledLogo(*job.m_logo, width, job.m_nLogoSizePercent, logo);
     if ((!text && !hasLogo) || (img.GetBpp() != 24 && !img.IncreaseBpp(24)))
         return false;
-    const TextBlock t = text ? MeasureText(job, img.GetHeight()) : TextBlock{};
+    const TextBlock t = text ? MeasureText(job, height) : TextBlock{};
     // The block: the logo above the text; a text's descent hangs into the
     // margin below it, as the plain stamp's does.
     const long logoH = hasLogo ? long(logo.GetHeight()) : 0, logoW = hasLogo ? long(logo.GetWidth()) : 0;
@@ -136,7 +168,8 @@ bool DrawWatermark(CxImage &img, const CConvertJob &job)
     const long blockW = std::max(t.width, logoW);
     const long blockH = logoH + textH + (hasLogo && text ? kLogoGap : 0);
     long x = 0, y = 0;
-    Place(job.m_nStampPosition, job.m_nStampMargin, img.GetWidth(), img.GetHeight(), blockW, blockH, x, y);
+    Place(job.m_nStampPosition, job.m_nStampMargin, width, height, blockW, blockH, x, y);
+    y -= at.top; // in img's rows
     const int column = job.m_nStampPosition % 3;
     const auto inBlock = [&](long w) { return column == 0 ? x : column == 1 ? x + (blockW - w) / 2 : x + blockW - w; };
 

@@ -132,7 +132,7 @@ CxImage *CxFramedRows::Begin(int width, int height, int bpp, std::uint32_t type,
         (m_edits.step && !m_edits.step->Takes(bpp)))
         return nullptr;
     const std::int64_t border = m_edits.border ? m_edits.border(r.width, r.height) : 0;
-    if (border < 0 || ((border > 0 || m_edits.filter) && bpp != 24) ||
+    if (border < 0 || ((border > 0 || m_edits.filter || m_edits.stamp) && bpp != 24) ||
         r.width + 2 * border > CxImage::kMaxDimension || r.height + 2 * border > CxImage::kMaxDimension)
         return nullptr;
     // A decoder writes up to a few rows at once (a JPEG's 16): room for
@@ -140,9 +140,21 @@ CxImage *CxFramedRows::Begin(int width, int height, int bpp, std::uint32_t type,
     const int kRows = 64 + 2 * (m_edits.filter ? m_edits.filter->Radius() : 0);
     if (!CxImageAccess::CreateBand(m_in, width, height, bpp, type, kRows))
         return nullptr;
-    m_out = m_next.Begin(r.width + 2 * int(border), r.height + 2 * int(border), bpp, type, meta);
+    const int outW = r.width + 2 * int(border), outH = r.height + 2 * int(border);
+    int stampBottom = 0;
+    if (m_edits.stamp) {
+        m_edits.stamp->Rows(outW, outH, m_stampTop, stampBottom);
+        m_stampTop = std::clamp(m_stampTop, 0, outH);
+        stampBottom = std::clamp(stampBottom, m_stampTop, outH);
+        if (stampBottom > m_stampTop && !m_stamped.Create(outW, stampBottom - m_stampTop, 24)) {
+            m_in.Destroy();
+            return nullptr;
+        }
+    }
+    m_out = m_next.Begin(outW, outH, bpp, type, meta);
     if (!m_out) {
         m_in.Destroy();
+        m_stamped.Destroy();
         return nullptr;
     }
     m_region = r;
@@ -161,16 +173,33 @@ void CxFramedRows::Filled(int y)
     Pass(y + 1);
 }
 
-void CxFramedRows::Fill(int y, int from, int to)
+void CxFramedRows::Fill(BYTE *row, BYTE *alpha, int from, int to)
 {
-    BYTE *p = m_out->GetBits(y) + std::size_t(from) * 3;
+    BYTE *p = row + std::size_t(from) * 3;
     for (int x = from; x < to; ++x, p += 3) {
         p[0] = m_edits.borderColour.rgbBlue;
         p[1] = m_edits.borderColour.rgbGreen;
         p[2] = m_edits.borderColour.rgbRed;
     }
-    if (BYTE *alpha = m_out->AlphaGetPointer(y))
+    if (alpha)
         std::memset(alpha + from, 255, std::size_t(to - from));
+}
+
+bool CxFramedRows::Stamp()
+{
+    const int width = m_out->GetWidth();
+    m_edits.stamp->Draw(m_stamped, m_stampTop, width, m_out->GetHeight());
+    for (int i = 0; i < m_stamped.GetHeight(); ++i) {
+        const int oy = m_stampTop + i;
+        if (!m_next.Room(oy))
+            return false;
+        std::memcpy(m_out->GetBits(oy), m_stamped.GetBits(i), std::size_t(width) * 3);
+        if (BYTE *alpha = m_out->AlphaGetPointer(oy))
+            std::memcpy(alpha, m_stamped.AlphaGetPointer(i), std::size_t(width));
+        m_next.Filled(oy);
+    }
+    m_stamped.Destroy();
+    return true;
 }
 
 bool CxFramedRows::Pass(int end)
@@ -202,21 +231,34 @@ bool CxFramedRows::Pass(int end)
         // sink's picture before its own first row. (The source's size stays
         // the file's, as a cut picture's does.)
         CxImageAccess::CopyFacts(*m_out, m_in);
-        if (m_in.AlphaIsValid() && !m_out->AlphaCreate())
+        if (m_in.AlphaIsValid() &&
+            (!m_out->AlphaCreate() || (m_stamped.IsValid() && !m_stamped.AlphaCreate())))
             return false;
     }
     for (; m_given < ready; ++m_given) {
         const int oy = m_given;
-        if (!m_next.Room(oy))
+        // A row the stamp touches waits with the others it touches.
+        const bool held = m_stamped.IsValid() && oy >= m_stampTop && oy < m_stampTop + m_stamped.GetHeight();
+        if (!held && !m_next.Room(oy))
             return false;
+        BYTE *const outRow = held ? m_stamped.GetBits(oy - m_stampTop) : m_out->GetBits(oy);
+        BYTE *const outAlpha = held ? m_stamped.AlphaGetPointer(oy - m_stampTop) : m_out->AlphaGetPointer(oy);
+        const auto given = [&] {
+            if (!held)
+                m_next.Filled(oy); // each row told, or a full band would wait on itself
+            else if (oy + 1 == m_stampTop + m_stamped.GetHeight())
+                return Stamp();
+            return true;
+        };
         const int i = oy - b;
         if (oy < b || oy >= b + height) {
-            Fill(oy, 0, outW);
-            m_next.Filled(oy); // each row told, or a full band would wait on itself
+            Fill(outRow, outAlpha, 0, outW);
+            if (!given())
+                return false;
             continue;
         }
-        BYTE *row = m_out->GetBits(oy) + std::size_t(b) * std::size_t(bytes);
-        BYTE *alpha = m_out->AlphaGetPointer(oy);
+        BYTE *row = outRow + std::size_t(b) * std::size_t(bytes);
+        BYTE *alpha = outAlpha;
         if (alpha)
             alpha += b;
         if (m_edits.filter) {
@@ -232,10 +274,11 @@ bool CxFramedRows::Pass(int end)
         if (alpha)
             std::memcpy(alpha, regionAlpha(i), std::size_t(m_region.width));
         if (b > 0) {
-            Fill(oy, 0, b);
-            Fill(oy, b + m_region.width, outW);
+            Fill(outRow, outAlpha, 0, b);
+            Fill(outRow, outAlpha, b + m_region.width, outW);
         }
-        m_next.Filled(oy);
+        if (!given())
+            return false;
     }
     return true;
 }
@@ -255,7 +298,7 @@ Outcome Convert(const char *filename, std::uint32_t outType,
 {
     // Rows only stepped go through the band, the step on whichever side
     // has time for it; rows cut, filtered or framed through the framing.
-    const bool framed = edits.region || edits.border || edits.filter;
+    const bool framed = edits.region || edits.border || edits.filter || edits.stamp;
     CxRowBand band(std::size_t(1) << 20, framed ? nullptr : edits.step);
     CxFramedRows frame(band, edits);
     cxcodec::RowSink &edited = framed ? static_cast<cxcodec::RowSink &>(frame) : band;

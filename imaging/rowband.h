@@ -83,8 +83,20 @@ struct CxRegion {
     int left = 0, top = 0, width = 0, height = 0;
 };
 
+// Something drawn over a few rows of the picture (a watermark): the rows
+// it may touch are held together as a picture of their own and drawn on.
+class CxRowStamp {
+public:
+    virtual ~CxRowStamp() = default;
+    // The rows [top, bottom) of a width x height picture it may touch.
+    virtual void Rows(int width, int height, int &top, int &bottom) const = 0;
+    // Draws it on rows, which hold rows [top, top + their height) of a
+    // width x height picture.
+    virtual void Draw(CxImage &rows, int top, int width, int height) const = 0;
+};
+
 // What is done to the rows on their way: a region kept, a step on each
-// row, a filter over the rows around each, a border around.
+// row, a filter over the rows around each, a border around, a stamp over.
 struct CxRowEdits {
     // Gives the region kept of a width x height picture; false when the
     // rows cannot be cut so (the picture is then decoded whole). Empty: all.
@@ -97,6 +109,8 @@ struct CxRowEdits {
     // empty or 0: none. Colour rows only; the border is opaque.
     std::function<std::int64_t(std::int64_t width, std::int64_t height)> border;
     RGBQUAD borderColour{};
+    // Last, on the framed rows; colour rows only.
+    const CxRowStamp *stamp = nullptr;
 };
 
 // Rows cut and framed on their way to another sink: the decoder fills a
@@ -118,8 +132,11 @@ private:
     // Gives on the output rows that the input rows written before `end`
     // make (the bottom border once the region's last row is read).
     bool Pass(int end);
-    // Output row y as the border's colour (alpha opaque).
-    void Fill(int y, int from, int to);
+    // Pixels [from, to) of an output row as the border's colour (alpha
+    // opaque).
+    void Fill(BYTE *row, BYTE *alpha, int from, int to);
+    // The stamp drawn on its rows, which then go on.
+    bool Stamp();
 
     cxcodec::RowSink &m_next;
     const CxRowEdits &m_edits;
@@ -127,6 +144,8 @@ private:
     CxImage *m_out = nullptr;
     CxRegion m_region;
     int m_border = 0;
+    CxImage m_stamped; // the output rows the stamp touches, held until it is drawn
+    int m_stampTop = 0;
     int m_stepped = 0; // the region's rows before it have had the step
     int m_given = 0;   // output rows before it are given on
 };

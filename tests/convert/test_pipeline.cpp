@@ -355,8 +355,20 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
     // a palette cannot take row by row (its entries change); margins cut
     // off and a mirror, which rows of 8 or 24 bits take; tone and a border
     // around it (not toned), which colour rows take; sharpen, over the rows
-    // around each, which colour rows take; and every one of them at once.
-    enum class Edit { None, Mirror, MirrorAndTone, CutAndMirror, ToneAndBorder, Sharpen, All };
+    // around each, which colour rows take; a watermark (the plain stamp, and
+    // one faded with a shadow at the middle) over the rows it touches, which
+    // colour rows take; and every one of them at once.
+    enum class Edit {
+        None,
+        Mirror,
+        MirrorAndTone,
+        CutAndMirror,
+        ToneAndBorder,
+        Sharpen,
+        Stamp,
+        PlainStamp,
+        All
+    };
     for (const Row &r : rows) {
         for (const auto &[type, edit] :
              {std::pair{CXIMAGE_FORMAT_JPG, Edit::None}, std::pair{CXIMAGE_FORMAT_PNG, Edit::None},
@@ -366,7 +378,8 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
               std::pair{CXIMAGE_FORMAT_PNG, Edit::CutAndMirror},
               std::pair{CXIMAGE_FORMAT_JPG, Edit::CutAndMirror},
               std::pair{CXIMAGE_FORMAT_PNG, Edit::ToneAndBorder},
-              std::pair{CXIMAGE_FORMAT_PNG, Edit::Sharpen}, std::pair{CXIMAGE_FORMAT_JPG, Edit::All}}) {
+              std::pair{CXIMAGE_FORMAT_PNG, Edit::Sharpen}, std::pair{CXIMAGE_FORMAT_PNG, Edit::Stamp},
+              std::pair{CXIMAGE_FORMAT_JPG, Edit::PlainStamp}, std::pair{CXIMAGE_FORMAT_JPG, Edit::All}}) {
             SCOPED_TRACE(std::string(r.source) + " " + r.damage + " to " + FormatByType(type)->name +
                          " edit " + std::to_string(int(edit)));
             ScratchDir dir;
@@ -396,6 +409,15 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
             }
             if (any({Edit::Sharpen}))
                 job.m_bSharpen = 1;
+            if (any({Edit::Stamp, Edit::PlainStamp})) {
+                job.SetStampFlag(true);
+                job.SetStamp("Velmora", nullptr, RGB(255, 255, 0));
+            }
+            if (any({Edit::Stamp})) {
+                job.m_nStampPosition = GRAVITY_CENTER;
+                job.m_nStampOpacity = 60;
+                job.m_bStampShadow = true;
+            }
             // Sharpen goes by row after a shrink; alone it keeps the picture whole.
             ASSERT_EQ(NeedsNoWholePicture(job), !any({Edit::Sharpen}));
             const RowEditsOf rowEdits(job);
@@ -411,8 +433,10 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
             const bool loaded = whole.Load(path.c_str(), CXIMAGE_FORMAT_UNKNOWN, req);
             const int bpp = whole.GetBpp();
             if (loaded) {
-                ASSERT_FALSE(TransformImage(whole, job).failed);
-                PrepareForOutput(whole, type, job, false);
+                const TransformOutcome t = TransformImage(whole, job);
+                ASSERT_FALSE(t.failed);
+                ASSERT_EQ(t.stampDrawn, Stamps(job));
+                PrepareForOutput(whole, type, job, t.stampDrawn);
                 ASSERT_TRUE(expected.Open() && whole.Encode(&expected, type));
             }
 
@@ -421,7 +445,8 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
             ASSERT_TRUE(out.Open());
             std::string reason;
             const auto prepare = [&](CxImage &picture) {
-                picture.SetJpegQuality(BYTE(job.m_nQuality));
+                // As the run's: a watermarked JPEG at 95.
+                picture.SetJpegQuality(Stamps(job) ? BYTE(95) : BYTE(job.m_nQuality));
                 return std::string();
             };
             const O got =
@@ -456,7 +481,6 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
         [](CConvertJob &j) { j.SetResizeFlag(true); },
         [](CConvertJob &j) { j.SetRotateFlag(true); },
         [](CConvertJob &j) { j.m_bSharpen = 1; },
-        [](CConvertJob &j) { j.m_bStamp = true, j.m_szStampText = "x"; },
         [](CConvertJob &j) { j.m_edits.tone.autoLevels = true; },
         [](CConvertJob &j) { j.m_edits.flip = FLIP_VERTICAL; },
         [](CConvertJob &j) {
@@ -551,8 +575,7 @@ TEST(StreamedConversion, ShrunkRowsGoOnWithTheStepsAfterTheShrink)
          std::initializer_list<std::function<void(CConvertJob &)>>{
              [](CConvertJob &j) { j.SetResizeType(RESIZE_FILL); },
              [](CConvertJob &j) { j.SetRotateFlag(true); },
-             [](CConvertJob &j) { j.m_edits.flip = FLIP_HORIZONTAL; },
-             [](CConvertJob &j) { j.m_bStamp = true, j.m_szStampText = "x"; }}) {
+             [](CConvertJob &j) { j.m_edits.flip = FLIP_HORIZONTAL; }}) {
         CConvertJob j = tiny;
         step(j);
         EXPECT_FALSE(RowsAfterShrink(j));
@@ -779,8 +802,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
              [](CConvertJob &j) { j.SetResizeFlag(true), j.SetResizeType(RESIZE_FILL); },
              [](CConvertJob &j) {
                  j.SetResizeFlag(true), j.m_edits.crop = EditRegion{0, 0, 5, 5};
-             },
-             [](CConvertJob &j) { j.m_bStamp = true, j.m_szStampText = "x"; }}) {
+             }}) {
         CConvertJob j;
         j.SetRotateFlag(true);
         j.SetRotation(ROTATE_RIGHT);
