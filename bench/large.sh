@@ -4,7 +4,8 @@
 # corpus, enlarged with vips (so they hold a photo's detail, not flat
 # colour): 16,000 x 9,000 (144 megapixels) and 40,000 x 22,500 (900).
 #   144 MP to PNG at full size, and fitted inside 2,000 x 2,000 as JPEG;
-#   900 MP to TIFF and to JPEG at full size.
+#   900 MP to TIFF and to JPEG at full size, and turned a quarter to JPEG
+#   (through the tiles of a temporary file: not a target, for its measure).
 # Prints the median wall seconds and the peak resident memory of each, and
 # their ratios to vips'. A run that fails prints its reason instead.
 #
@@ -84,3 +85,6 @@ compare "900 MP JPEG to TIFF (Deflate), full size" "--format tif --tif-compressi
 # vips picks 4:4:4 at quality 90 and above: both are asked for 4:2:0.
 compare "900 MP JPEG to JPEG, full size" "--format jpg --quality 90 --jpeg-subsampling 420 $mp900" \
   "vips copy '$mp900' '$work/out/a.jpg[Q=90,subsample-mode=on]'"
+compare "900 MP JPEG turned a quarter, to JPEG" \
+  "--rotate 90 --lossless off --format jpg --quality 90 --jpeg-subsampling 420 $mp900" \
+  "vips rot '$mp900' '$work/out/a.jpg[Q=90,subsample-mode=on]' d90"

@@ -516,8 +516,9 @@ TEST(LargePictures, AKilledRunLeavesTheOldFileAndNoTemporary)
 }
 
 // An output that cannot fit in the free space where it goes fails at once,
-// saying so, and leaves nothing there while a small one beside it is written (a small file system of its own, in a
-// namespace of the test's).
+// saying so (as does a turn whose tiles cannot), and leaves nothing there
+// while a small one beside it is written (a small file system of its own,
+// in a namespace of the test's).
 TEST(LargePictures, AnOutputLargerThanTheFreeSpaceFailsBeforeItsFirstRow)
 {
     ScratchDir dir;
@@ -526,8 +527,11 @@ TEST(LargePictures, AnOutputLargerThanTheFreeSpaceFailsBeforeItsFirstRow)
     ASSERT_TRUE(MakeTestImage(64, 48).Save(dir.Path("small.png").c_str(), CXIMAGE_FORMAT_PNG));
     // What is left in the small file system is listed before it goes: the
     // small picture, which fits.
-    const std::string script = "mount -t tmpfs -o size=8m none small || exit 77; " + std::string(VELMORA_BATCH_EXE) +
-                               " --format tif --tif-compression none --out small huge.png small.png; rc=$?; "
+    // Nor can the tiles of a turn (the picture's size again) be stored there.
+    const std::string batch = VELMORA_BATCH_EXE;
+    const std::string script = "mount -t tmpfs -o size=8m none small || exit 77; " + batch +
+                               " --format tif --tif-compression none --out small huge.png small.png; rc=$?; " + batch +
+                               " --rotate 90 --format png --out small huge.png; echo turned: $?; "
                                "echo left: $(ls -A small); exit $rc";
     const Result run = RunBatch({"-Urm", "sh", "-c", QString::fromStdString(script)}, dir.Root(), "unshare");
     if (run.exitCode == 77 || run.err.find("unshare:") != std::string::npos)
@@ -535,4 +539,6 @@ TEST(LargePictures, AnOutputLargerThanTheFreeSpaceFailsBeforeItsFirstRow)
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_NE(run.err.find("not enough free space in the output folder"), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("left: small.TIF\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("turned: 1\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("not enough free space to turn the picture"), std::string::npos) << run.err;
 }
