@@ -321,16 +321,17 @@ EditRegion TurnedCut(const Edits &e, const CxTurnedRows::Turn &turn, std::int64_
 bool TurnsOnDisk(const CConvertJob &job)
 {
     const Edits &e = job.m_edits;
-    const bool turns =
-        TurnOf(job).quarters != 0 || (e.flip & FLIP_VERTICAL) || job.m_bAutoRotate || e.tone.autoLevels;
+    const bool turns = TurnOf(job).quarters != 0 || (e.flip & FLIP_VERTICAL) || job.m_bAutoRotate ||
+                       e.tone.autoLevels || e.trim;
     // After the turn: a shrink (nothing cut before it) and sharpen, or a
     // cut; and the steps that go by row. Auto-levels counts the whole
-    // picture as stored: nothing cut or resized.
+    // picture as stored: nothing cut, trimmed or resized; the trim is the
+    // store's, before any cut.
     const bool sized = job.m_bResize ? job.m_nResizeType != RESIZE_FILL && job.m_nResizeType != RESIZE_PAD &&
                                            !e.Cuts() && !job.CropsToRatio()
                                      : job.m_bSharpen != 1;
-    const bool levels = !e.tone.autoLevels || (!job.m_bResize && !e.Cuts());
-    return turns && sized && levels && !e.trim && !e.borderInside &&
+    const bool levels = !e.tone.autoLevels || (!job.m_bResize && !e.Cuts() && !e.trim);
+    return turns && sized && levels && !(e.trim && e.Cuts()) && !e.borderInside &&
            (!e.tone.Any() || cxadjust::ToneRows::Takes(e.tone, true)) && job.m_nMaxFileSize == 0;
 }
 
@@ -338,6 +339,8 @@ CxTurnedRows::Turn TurnOf(const CConvertJob &job)
 {
     CxTurnedRows::Turn turn;
     turn.orient = job.m_bAutoRotate;
+    turn.trim = job.m_edits.trim;
+    turn.trimFuzz = job.m_edits.trimFuzz;
     turn.mirror = (job.m_edits.flip & FLIP_HORIZONTAL) != 0;
     turn.flip = (job.m_edits.flip & FLIP_VERTICAL) != 0;
     if (job.m_bRotate)
@@ -350,11 +353,13 @@ CxTurnedRows::Turn TurnOf(const CConvertJob &job)
 
 RowEditsOf::RowEditsOf(const CConvertJob &job, const CxTurnedRows::Turn *turn)
 {
-    // What the turn did not do: a mirror is the turn's, and auto-levels
-    // counts the rows it stores.
+    // What the turn did not do: a flip and a trim are the turn's, and
+    // auto-levels counts the rows it stores.
     Edits e = job.m_edits;
-    if (turn)
+    if (turn) {
         e.flip = FLIP_NONE;
+        e.trim = false;
+    }
     if (!EditsGoByRow(e, turn != nullptr))
         return;
     if (turn && e.tone.autoLevels)
@@ -548,8 +553,7 @@ ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_
 
 ResampledRows::SizeRule ShrinkAfterTurnRule(const CConvertJob &job, std::uint32_t outType)
 {
-    if (!job.m_bResize || job.CropsToRatio() || job.m_edits.Cuts() || job.m_edits.trim ||
-        job.m_edits.borderInside)
+    if (!job.m_bResize || job.CropsToRatio() || job.m_edits.Cuts() || job.m_edits.borderInside)
         return {};
     CConvertJob sizes; // the rule's own copy of what the resize reads
     sizes.m_bResize = true;

@@ -196,8 +196,9 @@ bool PlannedResize(const CConvertJob &job, const StepRules &rules, int w, int h,
 // that picture is converted whole before it is resized. The rule refers to
 // job, which must outlive it.
 ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_t outType);
-// The same for a picture turned first (TurnsOnDisk): the size its resize
-// gives the turned picture. Empty where something is cut before the resize.
+// The same for a picture turned (and trimmed) first (TurnsOnDisk): the size
+// its resize gives the turned picture. Empty where something is cut before
+// the resize.
 ResampledRows::SizeRule ShrinkAfterTurnRule(const CConvertJob &job, std::uint32_t outType);
 
 // The watermark at the lower right: x = width - text width - 10, y = height - 10.

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <numbers>
 #include <vector>
@@ -406,13 +407,6 @@ struct Rgba {
     bool operator==(const Rgba &) const = default;
 };
 
-Rgba ColourAt(const CxImage &img, int x, int y)
-{
-    const RGBQUAD c = img.GetPixelColor(x, y);
-    const int a = img.GetBpp() == 24 ? (img.AlphaIsValid() ? c.rgbReserved : 255) : c.rgbReserved;
-    return {c.rgbRed, c.rgbGreen, c.rgbBlue, a};
-}
-
 // Whether colours lie within the fuzz of the border colour. Distances are
 // kept in integers scaled by 3 * 255^4: 3 * 255^2 * da^2 + a1 * a2 * (dr^2 +
 // dg^2 + db^2).
@@ -441,64 +435,93 @@ private:
 
 } // namespace
 
-Box TrimBox(const CxImage &img, double fuzzPercent)
+struct TrimScan::State {
+    State(Rgba border, double fuzz) : isBorder(border, fuzz) {}
+    BorderTest isBorder;
+    bool colour = true;
+    std::array<bool, 256> entryIsBorder{};
+    int left = std::numeric_limits<int>::max(), right = -1, top = -1, bottom = -1;
+
+    bool BorderAt(const BYTE *row, const BYTE *alpha, int x) const
+    {
+        if (!colour)
+            return entryIsBorder[row[x]];
+        const BYTE *p = row + std::size_t(x) * 3;
+        return isBorder(p[2], p[1], p[0], alpha ? alpha[x] : 255);
+    }
+};
+
+TrimScan::TrimScan(const CxImage &facts, const std::array<RGBQUAD, 4> &corners, double fuzzPercent)
 {
-    const int w = img.GetWidth(), h = img.GetHeight();
-    if (!img.IsValid())
-        return {};
-    const Box whole{0, 0, w, h};
-    const std::array<Rgba, 4> corners{ColourAt(img, 0, 0), ColourAt(img, w - 1, 0), ColourAt(img, 0, h - 1),
-                                      ColourAt(img, w - 1, h - 1)};
-    Rgba border = corners[0];
+    const bool colour = facts.GetBpp() == 24;
+    std::array<Rgba, 4> seen;
+    for (std::size_t k = 0; k < 4; ++k) {
+        const RGBQUAD c = corners[k];
+        seen[k] = {c.rgbRed, c.rgbGreen, c.rgbBlue, colour && !facts.AlphaIsValid() ? 255 : c.rgbReserved};
+    }
+    Rgba border = seen[0];
     long best = 0;
-    for (const Rgba &c : corners) {
-        const long n = std::count(corners.begin(), corners.end(), c);
+    for (const Rgba &c : seen) {
+        const long n = std::count(seen.begin(), seen.end(), c);
         if (n > best) { // first of the most common: the top-left on a tie
             best = n;
             border = c;
         }
     }
-    const BorderTest isBorder(border, fuzzPercent);
-
+    m = std::make_unique<State>(border, fuzzPercent);
     // Per palette entry once; per pixel for colour.
-    const bool colour = img.GetBpp() == 24;
-    std::array<bool, 256> entryIsBorder{};
+    m->colour = colour;
     if (!colour) {
-        for (int i = 0; i < img.GetNumColors(); ++i) {
-            const RGBQUAD c = img.GetPaletteColor(i);
-            entryIsBorder[std::size_t(i)] =
-                isBorder(c.rgbRed, c.rgbGreen, c.rgbBlue, i == img.GetTransIndex() ? 0 : 255);
+        for (int i = 0; i < facts.GetNumColors(); ++i) {
+            const RGBQUAD c = facts.GetPaletteColor(i);
+            m->entryIsBorder[std::size_t(i)] =
+                m->isBorder(c.rgbRed, c.rgbGreen, c.rgbBlue, i == facts.GetTransIndex() ? 0 : 255);
         }
     }
-    auto borderAt = [&](const BYTE *row, const BYTE *alpha, int x) {
-        if (!colour)
-            return entryIsBorder[row[x]];
-        const BYTE *p = row + std::size_t(x) * 3;
-        return isBorder(p[2], p[1], p[0], alpha ? alpha[x] : 255);
-    };
+}
 
-    int left = w, right = -1, top = -1, bottom = -1;
-    for (int y = 0; y < h; ++y) {
-        const BYTE *row = img.GetBits(y);
-        const BYTE *alpha = colour ? img.AlphaGetPointer(y) : nullptr;
-        int x = 0;
-        while (x < w && borderAt(row, alpha, x))
-            ++x;
-        if (x == w)
-            continue; // all border
-        if (top < 0)
-            top = y;
-        bottom = y;
-        left = std::min(left, x);
-        // From the right only the columns beyond the box found so far matter.
-        int xr = w - 1;
-        while (xr > right && xr > x && borderAt(row, alpha, xr))
-            --xr;
-        right = std::max(right, xr);
-    }
-    if (top < 0)
-        return whole;
-    return {left, top, right - left + 1, bottom - top + 1};
+TrimScan::~TrimScan() = default;
+
+void TrimScan::Row(int y, const BYTE *row, const BYTE *alpha, int w)
+{
+    State &s = *m;
+    if (!s.colour)
+        alpha = nullptr;
+    int x = 0;
+    while (x < w && s.BorderAt(row, alpha, x))
+        ++x;
+    if (x == w)
+        return; // all border
+    s.top = s.top < 0 ? y : std::min(s.top, y);
+    s.bottom = std::max(s.bottom, y);
+    s.left = std::min(s.left, x);
+    // From the right only the columns beyond the box found so far matter.
+    int xr = w - 1;
+    while (xr > s.right && xr > x && s.BorderAt(row, alpha, xr))
+        --xr;
+    s.right = std::max(s.right, xr);
+}
+
+Box TrimScan::Result(int width, int height) const
+{
+    if (m->top < 0)
+        return {0, 0, width, height};
+    return {m->left, m->top, m->right - m->left + 1, m->bottom - m->top + 1};
+}
+
+Box TrimBox(const CxImage &img, double fuzzPercent)
+{
+    const int w = img.GetWidth(), h = img.GetHeight();
+    if (!img.IsValid())
+        return {};
+    TrimScan scan(img,
+                  {img.GetPixelColor(0, 0), img.GetPixelColor(w - 1, 0), img.GetPixelColor(0, h - 1),
+                   img.GetPixelColor(w - 1, h - 1)},
+                  fuzzPercent);
+    const bool colour = img.GetBpp() == 24;
+    for (int y = 0; y < h; ++y)
+        scan.Row(y, img.GetBits(y), colour ? img.AlphaGetPointer(y) : nullptr, w);
+    return scan.Result(w, h);
 }
 
 Box UnionBox(const Box &a, const Box &b)

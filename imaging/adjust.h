@@ -76,6 +76,26 @@ struct Box {
 // empty box for an empty picture.
 Box TrimBox(const CxImage &img, double fuzzPercent);
 
+// The same box found over rows that pass one at a time, in any order, once
+// the corners are known (a picture too large to hold).
+class TrimScan {
+public:
+    // facts: the rows' depth, palette and transparent entry (its pixels are
+    // not read); corners: the picture's top-left, top-right, bottom-left and
+    // bottom-right pixels as GetPixelColor gives them (alpha in rgbReserved).
+    TrimScan(const CxImage &facts, const std::array<RGBQUAD, 4> &corners, double fuzzPercent);
+    ~TrimScan();
+    TrimScan(const TrimScan &) = delete;
+    TrimScan &operator=(const TrimScan &) = delete;
+    // Row y of the picture, width pixels, and its alpha (null: opaque).
+    void Row(int y, const BYTE *row, const BYTE *alpha, int width);
+    Box Result(int width, int height) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
 // The smallest box holding both; an empty box adds nothing.
 Box UnionBox(const Box &a, const Box &b);
 

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -40,6 +42,19 @@ struct Placement {
     void Right() { Then(0, -1, 1, 0, h - 1, 0, true); } // a quarter clockwise
     void Left() { Then(0, 1, -1, 0, 0, w - 1, true); }
     void Transpose() { Then(0, 1, 1, 0, 0, 0, true); }
+    // Only the part of width x height at (x, y).
+    void Keep(std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height)
+    {
+        Then(1, 0, 0, 1, -x, -y, false);
+        w = width;
+        h = height;
+    }
+    // Where the placed picture's (u, v) lies in the source.
+    void Source(std::int64_t u, std::int64_t v, std::int64_t &x, std::int64_t &y) const
+    {
+        x = a * (u - tx) + c * (v - ty);
+        y = b * (u - tx) + d * (v - ty);
+    }
     // Upright, from rows stored as the EXIF orientation records.
     void Orient(int orientation)
     {
@@ -237,6 +252,58 @@ bool CxTurnedRows::Store(int tileRow)
            Fail("cannot write the temporary file to turn the picture");
 }
 
+bool CxTurnedRows::PixelAt(std::int64_t x, std::int64_t y, RGBQUAD &colour)
+{
+    const int pb = m_pixelBytes;
+    const std::size_t tileBytes = std::size_t(T) * T * std::size_t(pb);
+    const off_t at = (off_t(y / T) * m_tilesX + off_t(x / T)) * off_t(tileBytes) +
+                     off_t((std::size_t(y % T) * T + std::size_t(x % T)) * std::size_t(pb));
+    std::uint8_t p[4] = {};
+    if (!ReadAll(m_fd, p, std::size_t(pb), at))
+        return Fail("cannot read the temporary file to turn the picture");
+    if (m_in.GetBpp() == 24) {
+        colour = RGBQUAD{p[0], p[1], p[2], BYTE(pb == 4 ? p[3] : 255)};
+    } else {
+        colour = m_in.GetPaletteColor(p[0]);
+        colour.rgbReserved = p[0] == m_in.GetTransIndex() ? 0 : 255;
+    }
+    return true;
+}
+
+bool CxTurnedRows::ScanRows(cxadjust::TrimScan &scan)
+{
+    const int width = m_in.GetWidth(), height = m_in.GetHeight(), bytes = m_in.GetBpp() / 8,
+              pb = m_pixelBytes;
+    const std::size_t tileBytes = std::size_t(T) * T * std::size_t(pb);
+    const bool alpha = pb > bytes;
+    std::vector<std::uint8_t> row(std::size_t(width) * std::size_t(bytes)),
+        alphaRow(alpha ? std::size_t(width) : 0);
+    for (int tileRow = 0; tileRow < m_tilesY; ++tileRow) {
+        if (!ReadAll(m_fd, m_buffer.data(), m_buffer.size(), off_t(tileRow) * off_t(m_buffer.size())))
+            return Fail("cannot read the temporary file to turn the picture");
+        const int top = tileRow * T, rows = std::min(T, height - top);
+        for (int r = 0; r < rows; ++r) {
+            for (int tx = 0; tx < m_tilesX; ++tx) {
+                const int x0 = tx * T, n = std::min(T, width - x0);
+                const std::uint8_t *from =
+                    m_buffer.data() + std::size_t(tx) * tileBytes + std::size_t(r) * T * std::size_t(pb);
+                if (!alpha) {
+                    std::memcpy(row.data() + std::size_t(x0) * std::size_t(bytes), from,
+                                std::size_t(n) * std::size_t(bytes));
+                    continue;
+                }
+                for (int i = 0; i < n; ++i, from += pb) {
+                    std::memcpy(row.data() + std::size_t(x0 + i) * std::size_t(bytes), from,
+                                std::size_t(bytes));
+                    alphaRow[std::size_t(x0 + i)] = from[bytes];
+                }
+            }
+            scan.Row(top + r, row.data(), alpha ? alphaRow.data() : nullptr, width);
+        }
+    }
+    return true;
+}
+
 bool CxTurnedRows::Give()
 {
     const int orientation = m_turn.orient ? m_in.GetOrientation() : 1;
@@ -244,6 +311,41 @@ bool CxTurnedRows::Give()
     p.w = m_in.GetWidth();
     p.h = m_in.GetHeight();
     p.Orient(orientation);
+    // The file's size the decoder read the picture at a scale of, upright.
+    std::int64_t fileW = orientation >= 5 ? m_fileH : m_fileW, fileH = orientation >= 5 ? m_fileW : m_fileH;
+    if (m_turn.trim) {
+        // The box the borders leave, found in the rows as stored and placed
+        // upright as the upright picture's corners decide it.
+        std::array<RGBQUAD, 4> corners;
+        const std::int64_t at[4][2] = {{0, 0}, {p.w - 1, 0}, {0, p.h - 1}, {p.w - 1, p.h - 1}};
+        for (int k = 0; k < 4; ++k) {
+            std::int64_t x = 0, y = 0;
+            p.Source(at[k][0], at[k][1], x, y);
+            if (!PixelAt(x, y, corners[std::size_t(k)]))
+                return false;
+        }
+        cxadjust::TrimScan scan(m_in, corners, m_turn.trimFuzz);
+        if (!ScanRows(scan))
+            return false;
+        const cxadjust::Box stored = scan.Result(m_in.GetWidth(), m_in.GetHeight());
+        const std::int64_t x0 = stored.left, y0 = stored.top, x1 = x0 + stored.width - 1,
+                           y1 = y0 + stored.height - 1;
+        const std::int64_t u0 = p.a * x0 + p.b * y0 + p.tx, v0 = p.c * x0 + p.d * y0 + p.ty;
+        const std::int64_t u1 = p.a * x1 + p.b * y1 + p.tx, v1 = p.c * x1 + p.d * y1 + p.ty;
+        const std::int64_t left = std::min(u0, u1), top = std::min(v0, v1);
+        const std::int64_t width = std::max(u0, u1) - left + 1, height = std::max(v0, v1) - top + 1;
+        if (width != p.w || height != p.h) {
+            // The file's size follows the part kept, as the whole picture's
+            // trim scales it.
+            if (fileW > 0 && fileH > 0) {
+                fileW =
+                    std::max<std::int64_t>(1, std::llround(double(width) * (double(fileW) / double(p.w))));
+                fileH =
+                    std::max<std::int64_t>(1, std::llround(double(height) * (double(fileH) / double(p.h))));
+            }
+            p.Keep(left, top, width, height);
+        }
+    }
     if (m_turn.mirror)
         p.Mirror();
     if (m_turn.flip)
@@ -251,9 +353,10 @@ bool CxTurnedRows::Give()
     for (int q = 0; q < (m_turn.quarters & 3); ++q)
         p.Right();
     const int outW = int(p.w), outH = int(p.h);
-    const bool swaps = m_turn.Swaps(orientation);
-    if (m_fileW > 0 && m_fileH > 0)
-        m_next->FileSize(swaps ? m_fileH : m_fileW, swaps ? m_fileW : m_fileH);
+    if (fileW > 0 && fileH > 0) {
+        const bool quarter = (m_turn.quarters & 1) != 0;
+        m_next->FileSize(int(quarter ? fileH : fileW), int(quarter ? fileW : fileH));
+    }
     CxImage *out = m_next->Begin(outW, outH, m_in.GetBpp(), m_in.GetType(), m_meta);
     if (!out)
         return Fail("image too large");

@@ -17,15 +17,16 @@
 class CxTurnedRows final : public cxcodec::RowSink {
 public:
     // What is done, in this order: the picture turned upright as its file
-    // records (orient), mirrored, flipped upside down, then turned
-    // clockwise by quarters (0 to 3) - the order the whole picture's
-    // steps take.
+    // records (orient), its uniform borders trimmed (within trimFuzz
+    // percent), mirrored, flipped upside down, then turned clockwise by
+    // quarters (0 to 3) - the order the whole picture's steps take.
     struct Turn {
         bool orient = false;
+        bool trim = false;
+        double trimFuzz = 0;
         bool mirror = false;
         bool flip = false;
         int quarters = 0;
-        bool Swaps(int orientation) const { return ((quarters & 1) != 0) != (orient && orientation >= 5); }
     };
     // The store's file is made in folder, else in the system's temporary
     // folder.
@@ -58,6 +59,10 @@ private:
     bool Store(int tileRow);
     // Reads the turned picture back and gives it on, row by row.
     bool Give();
+    // Reads the stored picture's pixel at (x, y) as GetPixelColor gives it.
+    bool PixelAt(std::int64_t x, std::int64_t y, RGBQUAD &colour);
+    // Reads every stored row back into scan.
+    bool ScanRows(cxadjust::TrimScan &scan);
     bool Fail(const char *why);
 
     const std::string m_folder;

@@ -701,12 +701,26 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
     };
     const std::string rgba = made("rgba.png", 24, true), grey = made("grey.png", 8, false),
                       palette = made("palette.png", 8, false);
+    // Uniform borders of 11, 19, 5 and 7 pixels (top, right, bottom, left)
+    // around colour, for a trim.
+    CxImage frame;
+    frame.Create(150, 97, 24);
+    for (int y = 0; y < 97; ++y)
+        for (int x = 0; x < 150; ++x) {
+            const bool border = y < 11 || x >= 150 - 19 || y >= 97 - 5 || x < 7;
+            frame.SetPixelColor(x, y,
+                                border ? RGBQUAD{90, 60, 30, 0} : RGBQUAD{BYTE(x * 3), BYTE(y * 5), 200, 0});
+        }
+    const std::string framed = dir.Path("framed.png"), framedJpeg = dir.Path("framed.jpg");
+    ASSERT_TRUE(frame.Save(framed.c_str(), CXIMAGE_FORMAT_PNG));
+    ASSERT_TRUE(frame.Save(framedJpeg.c_str(), CXIMAGE_FORMAT_JPG)); // a JPEG's rows shrink as they come
     struct Row {
         std::string source;
         std::int32_t rotate; // ROTATE_NONE: none
         std::int32_t flip;
         bool autoRotate;
-        const char *edits; // c: margins cut, t: tone, l: auto-levels, s: shrink and sharpen, b: border
+        const char
+            *edits; // c: margins cut, m: trim, t: tone, l: auto-levels, s: shrink and sharpen, b: border
     };
     const std::string orient6 = DataPath("photo/orient6.jpg"), orient7 = DataPath("photo/orient7.png");
     const Row rows[] = {
@@ -725,6 +739,9 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
         {orient7, ROTATE_NONE, FLIP_NONE, true, "tb"},
         {rgba, ROTATE_NONE, FLIP_NONE, false, "l"},
         {orient6, ROTATE_RIGHT, FLIP_VERTICAL, true, "ltb"},
+        {framed, ROTATE_RIGHT, FLIP_HORIZONTAL, false, "m"},
+        {framedJpeg, ROTATE_180, FLIP_NONE, false, "mts"},
+        {orient7, ROTATE_LEFT, FLIP_NONE, true, "mb"},
         {DataPath("jpeg/baseline.jpg"), ROTATE_LEFT, FLIP_NONE, false, "stb"},
     };
     for (const Row &r : rows) {
@@ -743,10 +760,11 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
             if (has('t'))
                 job.m_edits.tone = {.brightness = 10, .contrast = -5, .gamma = 1.2, .saturation = 20};
             job.m_edits.tone.autoLevels = has('l');
+            job.m_edits.trim = has('m');
             if (has('s')) {
                 job.SetResizeFlag(true);
-                job.SetResizeType(1); // the width, the height following
-                job.SetSize(25, 0);
+                job.SetResizeType(RESIZE_PERCENT);
+                job.m_nPercent = 60;
                 job.SetSharpen(true);
             }
             if (has('b')) {
@@ -792,12 +810,13 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
         }
     }
     // Nothing of the store is left in its folder.
-    EXPECT_EQ(QDir(QString::fromStdString(dir.Path(""))).entryList(QDir::Files).size(), 3);
+    EXPECT_EQ(QDir(QString::fromStdString(dir.Path(""))).entryList(QDir::Files).size(), 5);
     // What the turned rows cannot do keeps the picture whole.
     for (const std::function<void(CConvertJob &)> &step :
          std::initializer_list<std::function<void(CConvertJob &)>>{
-             [](CConvertJob &j) { j.m_edits.trim = true; },
+             [](CConvertJob &j) { j.m_edits.trim = true, j.m_edits.margins.emplace(); },
              [](CConvertJob &j) { j.m_edits.tone.autoLevels = true, j.m_edits.margins.emplace(); },
+             [](CConvertJob &j) { j.m_edits.tone.autoLevels = true, j.m_edits.trim = true; },
              [](CConvertJob &j) { j.m_bSharpen = 1; },
              [](CConvertJob &j) { j.SetResizeFlag(true), j.SetResizeType(RESIZE_FILL); },
              [](CConvertJob &j) {
