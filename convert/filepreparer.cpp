@@ -258,8 +258,22 @@ bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &imag
     ++g_decodes;
     const CxTurnedRows::Turn turned = TurnOf(job);
     const RowEditsOf edits(job, turn ? &turned : nullptr);
-    if (turn)
+    if (turn) {
         turn->CountInto(edits.Counts());
+        // What the rows read back go through must take them, or nothing is
+        // stored (a shrink takes colour without alpha, or grey).
+        turn->TakesOnly(
+            [&edits, shrink](const CxImage &facts, const CxMetadata &meta, int width, int height) {
+                const CxRowEdits &e = edits.edits;
+                if (shrink && shrink->Declines(width, height, meta))
+                    return false;
+                if (facts.GetBpp() == 24)
+                    return !(shrink && facts.AlphaIsValid());
+                return facts.GetBpp() == 8 && !e.filter && !e.border && !e.stamp &&
+                       (!e.step || e.step->Takes(8)) &&
+                       (!shrink || (facts.IsGrayScale() && facts.GetTransIndex() < 0));
+            });
+    }
     switch (cxstream::Convert(source.c_str(), r.outType, prepare, image, out, r.reason, req, edits.edits,
                               shrink, turn)) {
     case cxstream::Outcome::Encoded:

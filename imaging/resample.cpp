@@ -1101,6 +1101,15 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     return &s.band;
 }
 
+bool ResampledRows::Declines(int width, int height, const CxMetadata &meta) const
+{
+    int dstW = 0, dstH = 0;
+    if (!m_rule || !m_rule(width, height, meta, dstW, dstH) || dstW <= 0 || dstH <= 0 || dstH > height ||
+        (dstW == width && dstH == height))
+        return true;
+    return m_next && cxops::BoxFactor(width, height, dstW, dstH) != 0;
+}
+
 bool ResampledRows::Room(int y)
 {
     // Rows are used up as they come. Those read at the file's own size are

@@ -36,6 +36,10 @@ public:
     // begins, instead of being held (Take then has nothing). A picture
     // shrunk so much that it is box-averaged first is declined.
     void SendTo(cxcodec::RowSink *next) { m_next = next; }
+    // Whether Begin would decline rows of width x height for their size
+    // alone (no shrink wanted, an enlargement, or one box-averaged while
+    // the rows go on).
+    bool Declines(int width, int height, const CxMetadata &meta) const;
 
     // After a decode whose every row came here (the image decoded into
     // stayed empty): puts the shrunk picture into image as a whole decode

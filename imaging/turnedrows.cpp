@@ -170,6 +170,10 @@ bool CxTurnedRows::Room(int y)
         return false;
     if (y == 0 && m_fd < 0) {
         // The picture's facts are set by now: whether it has alpha.
+        const bool across = ((m_turn.quarters & 1) != 0) != (m_turn.orient && m_in.GetOrientation() >= 5);
+        if (m_takes && !m_takes(m_in, m_meta, across ? m_in.GetHeight() : m_in.GetWidth(),
+                                across ? m_in.GetWidth() : m_in.GetHeight()))
+            return Fail("image too large");
         const std::int64_t width = m_in.GetWidth(), height = m_in.GetHeight();
         m_pixelBytes = m_in.GetBpp() / 8 + (m_in.AlphaIsValid() ? 1 : 0);
         m_tilesX = int((width + T - 1) / T);
@@ -376,7 +380,15 @@ bool CxTurnedRows::Give()
     const std::int64_t cx = -(p.a * p.tx + p.c * p.ty), cy = -(p.b * p.tx + p.d * p.ty);
     const int pb = m_pixelBytes;
     const std::size_t tileBytes = std::size_t(T) * T * std::size_t(pb);
-    std::vector<std::uint8_t> strip;
+    const int colour = m_in.GetBpp() / 8;
+    const std::size_t rowBytes = std::size_t(outW) * std::size_t(colour);
+    std::vector<std::uint8_t> strip, band, alphaBand;
+    try {
+        band.resize(rowBytes * T);
+        alphaBand.resize(alpha ? std::size_t(outW) * T : 0);
+    } catch (const std::bad_alloc &) {
+        return Fail("out of memory");
+    }
     for (int v0 = 0; v0 < outH; v0 += T) {
         const int v1 = std::min(outH, v0 + T);
         // The source's tiles under these rows.
@@ -401,43 +413,54 @@ bool CxTurnedRows::Give()
                     return Fail("cannot read the temporary file to turn the picture");
             }
         // Along a row, the source moves by one pixel: across a tile's row or
-        // down its column.
+        // down its column. The band is made a square of the tile's side at
+        // a time, so the few tiles under it stay in the cache (a quarter
+        // turn reads each tile's columns), then given on row by row.
         const std::ptrdiff_t step = a != 0 ? std::ptrdiff_t(a) * pb : std::ptrdiff_t(c) * T * pb;
+        for (int u0 = 0; u0 < outW; u0 += T) {
+            const int u1 = std::min(outW, u0 + T);
+            for (int v = v0; v < v1; ++v) {
+                std::uint8_t *row = band.data() + std::size_t(v - v0) * rowBytes;
+                std::uint8_t *alphaRow =
+                    alpha ? alphaBand.data() + std::size_t(v - v0) * std::size_t(outW) : nullptr;
+                for (int u = u0; u < u1;) {
+                    const std::int64_t x = a * std::int64_t(u) + b * std::int64_t(v) + cx;
+                    const std::int64_t y = c * std::int64_t(u) + d * std::int64_t(v) + cy;
+                    const int inX = int(x % T), inY = int(y % T);
+                    // Pixels left in this tile the way the row goes.
+                    const int left = a > 0 ? T - inX : a < 0 ? inX + 1 : c > 0 ? T - inY : inY + 1;
+                    const int n = std::min(left, u1 - u);
+                    const std::uint8_t *from =
+                        strip.data() +
+                        (std::size_t(y / T - ty0) * across + std::size_t(x / T - tx0)) * tileBytes +
+                        (std::size_t(inY) * T + std::size_t(inX)) * std::size_t(pb);
+                    std::uint8_t *to = row + std::size_t(u) * std::size_t(colour);
+                    std::uint8_t *alphaTo = alphaRow ? alphaRow + u : nullptr;
+                    switch (pb) {
+                    case 1:
+                        CopyRun<1, false>(from, step, n, to, nullptr);
+                        break;
+                    case 2:
+                        CopyRun<2, true>(from, step, n, to, alphaTo);
+                        break;
+                    case 3:
+                        CopyRun<3, false>(from, step, n, to, nullptr);
+                        break;
+                    default:
+                        CopyRun<4, true>(from, step, n, to, alphaTo);
+                        break;
+                    }
+                    u += n;
+                }
+            }
+        }
         for (int v = v0; v < v1; ++v) {
             if (!m_next->Room(v))
                 return false; // the encoder gave up
-            std::uint8_t *row = out->GetBits(v);
-            std::uint8_t *alphaRow = out->AlphaGetPointer(v);
-            for (int u = 0; u < outW;) {
-                const std::int64_t x = a * std::int64_t(u) + b * std::int64_t(v) + cx;
-                const std::int64_t y = c * std::int64_t(u) + d * std::int64_t(v) + cy;
-                const int inX = int(x % T), inY = int(y % T);
-                // Pixels left in this tile the way the row goes.
-                const int left = a > 0 ? T - inX : a < 0 ? inX + 1 : c > 0 ? T - inY : inY + 1;
-                const int n = std::min(left, outW - u);
-                const std::uint8_t *from =
-                    strip.data() +
-                    (std::size_t(y / T - ty0) * across + std::size_t(x / T - tx0)) * tileBytes +
-                    (std::size_t(inY) * T + std::size_t(inX)) * std::size_t(pb);
-                const int colour = m_in.GetBpp() / 8;
-                std::uint8_t *to = row + std::size_t(u) * std::size_t(colour);
-                std::uint8_t *alphaTo = alphaRow ? alphaRow + u : nullptr;
-                switch (pb) {
-                case 1:
-                    CopyRun<1, false>(from, step, n, to, nullptr);
-                    break;
-                case 2:
-                    CopyRun<2, true>(from, step, n, to, alphaTo);
-                    break;
-                case 3:
-                    CopyRun<3, false>(from, step, n, to, nullptr);
-                    break;
-                default:
-                    CopyRun<4, true>(from, step, n, to, alphaTo);
-                    break;
-                }
-                u += n;
-            }
+            std::memcpy(out->GetBits(v), band.data() + std::size_t(v - v0) * rowBytes, rowBytes);
+            if (alpha)
+                std::memcpy(out->AlphaGetPointer(v),
+                            alphaBand.data() + std::size_t(v - v0) * std::size_t(outW), std::size_t(outW));
             m_next->Filled(v);
         }
     }

@@ -11,6 +11,7 @@
 #include "imaging/cximage.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,12 @@ public:
     // Counts the colour rows' values as they are stored (for auto-levels);
     // null: not.
     void CountInto(cxadjust::LevelCounts *counts) { m_counts = counts; }
+    // Whether what follows takes rows like the picture's (its depth,
+    // palette and alpha, as set before its first row; its metadata) turned to width x
+    // height (before a trim): one it would not take fails before anything
+    // is stored, as "image too large".
+    using Takes = std::function<bool(const CxImage &facts, const CxMetadata &meta, int width, int height)>;
+    void TakesOnly(Takes takes) { m_takes = std::move(takes); }
 
     void FileSize(int width, int height) override;
     CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &meta) override;
@@ -69,6 +76,7 @@ private:
     const Turn m_turn;
     cxcodec::RowSink *m_next = nullptr;
     cxadjust::LevelCounts *m_counts = nullptr;
+    Takes m_takes;
     CxImage m_in;
     CxMetadata m_meta;
     int m_fd = -1;
