@@ -162,6 +162,17 @@ CxImage *CxFramedRows::Begin(int width, int height, int bpp, std::uint32_t type,
     return &m_in;
 }
 
+bool CxFramedRows::Wants(int &left, int &top, int &width, int &height) const
+{
+    if (!m_out)
+        return false;
+    left = m_region.left;
+    top = m_region.top;
+    width = m_region.width;
+    height = m_region.height;
+    return true;
+}
+
 bool CxFramedRows::Room(int y)
 {
     // Rows before y are written; y's slot is about to be.

@@ -127,6 +127,8 @@ public:
     bool Room(int y) override;
     void Filled(int y) override;
     std::size_t SpareBytes() const override { return m_next.SpareBytes(); }
+    // Only the region's pixels are read.
+    bool Wants(int &left, int &top, int &width, int &height) const override;
 
 private:
     // Gives on the output rows that the input rows written before `end`

@@ -230,6 +230,10 @@ public:
     }
     bool Room(int y) override { return m_next.Room(y) && y <= m_last && !(m_cancel && m_cancel->load()); }
     void Filled(int y) override { m_next.Filled(y); }
+    bool Wants(int &left, int &top, int &width, int &height) const override
+    {
+        return m_next.Wants(left, top, width, height);
+    }
 
 private:
     cxcodec::RowSink &m_next;
@@ -238,7 +242,8 @@ private:
 };
 
 // The part of a file whose rows come in order, at its own size: the rows
-// above it read and dropped, none below it read.
+// above it read and dropped (a TIFF's strips and tiles outside it not even
+// read), none below it read.
 std::shared_ptr<CxImage> DecodePartOfRows(const std::string &file, bool autoOrient, const QRect &part,
                                           const std::atomic<bool> *cancel)
 {

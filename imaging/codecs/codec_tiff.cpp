@@ -430,6 +430,21 @@ bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn
         if (s->req->mapped && row % 64 == 63)
             s->req->mapped->Release(s->end);
     };
+    // Only the part the sink reads is decoded: rows above it (and a tiled
+    // page's tiles beside it) are passed over, told as written.
+    std::uint32_t partLeft = 0, partTop = 0, partRight = width;
+    if (int l = 0, t = 0, w = 0, h = 0;
+        sink && sink->Wants(l, t, w, h) && l >= 0 && t >= 0 && w > 0 && h > 0) {
+        partLeft = std::min(std::uint32_t(l), width);
+        partTop = std::min(std::uint32_t(t), height);
+        partRight = std::min(width, std::uint32_t(l) + std::uint32_t(w));
+    }
+    const auto passOver = [&](std::uint32_t row) {
+        if (!sink->Room(int(row)))
+            return false;
+        handOn(row);
+        return true;
+    };
     std::vector<std::uint8_t> buf;
     if (TIFFIsTiled(tif)) {
         std::uint32_t tw = 0, th = 0;
@@ -448,7 +463,15 @@ bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn
             return false;
         for (std::uint32_t ty = 0; ty < height; ty += th) {
             const std::uint32_t rows = std::min(th, height - ty);
+            if (sink && ty + rows <= partTop) {
+                for (std::uint32_t r = 0; r < rows; ++r)
+                    if (!passOver(ty + r))
+                        return false;
+                continue;
+            }
             for (std::uint32_t tx = 0; tx < width; tx += tw) {
+                if (sink && (tx + tw <= partLeft || tx >= partRight))
+                    continue;
                 std::uint8_t *tileBuf =
                     buf.data() + (sink ? std::size_t(tx / tw) * std::size_t(tileBytes) : 0);
                 const std::uint32_t tile = TIFFComputeTile(tif, tx, ty, 0, 0);
@@ -466,9 +489,10 @@ bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn
                 if (!sink->Room(int(ty + r)))
                     return false;
                 for (std::uint32_t tx = 0; tx < width; tx += tw)
-                    fn(ty + r, tx, std::min(tw, width - tx),
-                       buf.data() + std::size_t(tx / tw) * std::size_t(tileBytes) +
-                           std::size_t(r * rowBytes));
+                    if (tx + tw > partLeft && tx < partRight)
+                        fn(ty + r, tx, std::min(tw, width - tx),
+                           buf.data() + std::size_t(tx / tw) * std::size_t(tileBytes) +
+                               std::size_t(r * rowBytes));
                 handOn(ty + r);
             }
         }
@@ -484,6 +508,12 @@ bool ForEachRow(TIFF *tif, std::uint32_t width, std::uint32_t height, RowFn &&fn
         return false;
     for (std::uint32_t y = 0; y < height; y += rps) {
         const std::uint32_t rows = std::min(rps, height - y);
+        if (sink && y + rows <= partTop) {
+            for (std::uint32_t r = 0; r < rows; ++r)
+                if (!passOver(y + r))
+                    return false;
+            continue;
+        }
         const tmsize_t need = tmsize_t(rows * rowBytes);
         if (TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, y, 0), buf.data(), need) < need)
             return false;

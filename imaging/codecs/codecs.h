@@ -42,6 +42,14 @@ public:
     // starting over from the top (a JPEG decoder begins again where damage
     // shows only in the rows). Not for a sink whose rows went on elsewhere.
     virtual bool Repeatable() const { return false; }
+    // After Begin: the part of the picture whose pixels the sink reads (the
+    // width x height from left, top); a decoder may leave what lies outside
+    // unwritten, and rows above it undecoded, though Room and Filled still
+    // come for every row. False: every pixel is read.
+    virtual bool Wants(int & /*left*/, int & /*top*/, int & /*width*/, int & /*height*/) const
+    {
+        return false;
+    }
 };
 
 // What an encoder of a band picture waits on.

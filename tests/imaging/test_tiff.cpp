@@ -1,7 +1,9 @@
 #include "tests/imaging/jpeg_png_tiff_helpers.h"
 
+#include "imaging/rowband.h"
 #include "imaging/testhooks.h"
 
+#include <cstring>
 #include <tiffio.h>
 
 using namespace codectest;
@@ -519,4 +521,73 @@ TEST(TiffRobustness, TruncatedAndDamagedFilesFailSilently)
         EXPECT_TRUE(!DecodeBytes(bad, any) || any.GetWidth() > 0);
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// Rows read for a part of the picture (a crop, the viewer's part at actual
+// size) pass over the strips above it and the tiles beside it: the part
+// comes out whole when they are damaged beyond reading.
+TEST(TiffDecode, APartPassesOverTheStripsAboveAndTheTilesBesideIt)
+{
+    testing::internal::CaptureStderr();
+    for (const char *name : {"tiff/lzw.tif", "tiff/tiled_edges.tif"}) {
+        SCOPED_TRACE(name);
+        const std::string path = testsupport::DataPath(name);
+        TIFF *tif = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        const bool tiled = TIFFIsTiled(tif);
+        std::uint32_t across = 0, down = 0;
+        if (tiled) {
+            TIFFGetField(tif, TIFFTAG_TILEWIDTH, &across);
+            TIFFGetField(tif, TIFFTAG_TILELENGTH, &down);
+        } else {
+            TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &down);
+        }
+        // The first strip, or the first tile of the first two rows of tiles.
+        std::uint64_t *offsets = nullptr, *counts = nullptr;
+        TIFFGetField(tif, tiled ? TIFFTAG_TILEOFFSETS : TIFFTAG_STRIPOFFSETS, &offsets);
+        TIFFGetField(tif, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts);
+        const std::uint32_t perRow = tiled ? TIFFNumberOfTiles(tif) / ((48 + down - 1) / down) : 1;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> damaged{{offsets[0], counts[0]}};
+        if (tiled)
+            damaged.push_back({offsets[perRow], counts[perRow]});
+        TIFFClose(tif);
+        ASSERT_GT(down, 0u);
+        ASSERT_LT(down, 48u);
+
+        testsupport::ScratchDir dir;
+        Bytes bytes = FixtureBytes(name);
+        for (const auto &[at, size] : damaged)
+            for (std::uint64_t k = 0; k < size; ++k)
+                bytes[std::size_t(at + k)] = 0xA5;
+        const std::string broken = dir.Path("broken.tif");
+        ASSERT_TRUE(testsupport::WriteFileBytes(broken, bytes));
+        CxImage whole;
+        ASSERT_TRUE(whole.Load(path.c_str()));
+        // Below the first strip; beside the first column of tiles, from
+        // halfway down the first row of them.
+        const CxRegion part = tiled
+                                  ? CxRegion{int(across), int(down / 2), 64 - int(across), 48 - int(down / 2)}
+                                  : CxRegion{5, int(down), 50, 48 - int(down)};
+        ASSERT_TRUE(whole.Crop(part.left, part.top, part.width, part.height));
+        CxMemFile expected, out;
+        ASSERT_TRUE(expected.Open() && whole.Encode(&expected, CXIMAGE_FORMAT_PNG) && out.Open());
+        CxRowEdits edits;
+        edits.region = [part](int, int, CxRegion &region) {
+            region = part;
+            return true;
+        };
+        CxImage image;
+        std::string reason;
+        ASSERT_EQ(int(cxstream::Convert(
+                      broken.c_str(), CXIMAGE_FORMAT_PNG, [](CxImage &) { return std::string(); }, image, out,
+                      reason, {}, edits)),
+                  int(cxstream::Outcome::Encoded))
+            << reason;
+        ASSERT_EQ(out.Size(), expected.Size());
+        EXPECT_EQ(0, std::memcmp(out.GetBuffer(false), expected.GetBuffer(false), std::size_t(out.Size())));
+        // The whole picture cannot be read.
+        CxImage all;
+        EXPECT_FALSE(all.Load(broken.c_str()) && all.IsValid());
+    }
+    testing::internal::GetCapturedStderr();
 }
