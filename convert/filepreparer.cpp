@@ -575,10 +575,21 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
         }
         break;
     }
-    // A picture too large to hold that is turned may be turned on disk.
-    if (!loaded && req.page <= 1 && std::strcmp(why ? why : image.GetLastError(), "image too large") == 0 &&
-        StreamTurnedPastLimit(job, source, image, req, stop, spoolAbove, r))
-        return r;
+    // A picture too large to hold that is turned may be turned on disk; or,
+    // shrunk a great deal after, box-averaged as its rows come and turned
+    // held.
+    if (!loaded && req.page <= 1 && std::strcmp(why ? why : image.GetLastError(), "image too large") == 0) {
+        if (StreamTurnedPastLimit(job, source, image, req, stop, spoolAbove, r))
+            return r;
+        if (ResampledRows::SizeRule boxed = BoxedBeforeTurnRule(job, r.outType)) {
+            ResampledRows shrunk(std::move(boxed), true);
+            ++g_decodes;
+            loaded = image.LoadRows(source.c_str(), shrunk, req) &&
+                     (image.IsValid() || shrunk.Take(image, req.autoOrient));
+            if (!loaded)
+                image.Destroy();
+        }
+    }
     if (!loaded) {
         r.reason = why                    ? why
                    : *image.GetLastError() ? image.GetLastError()

@@ -7,6 +7,7 @@
 #include "imaging/formats.h"
 #include "imaging/metadataio.h"
 #include "imaging/octreequantizer.h"
+#include "imaging/pixelops.h"
 
 #include <QtGlobal>
 
@@ -548,6 +549,37 @@ ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_
     const bool keepsProfile = cxmeta::Carries(outType);
     return [&job, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width, int &height) {
         return ShrinkTarget(job, keepsProfile, fileW, fileH, meta, width, height);
+    };
+}
+
+ResampledRows::SizeRule BoxedBeforeTurnRule(const CConvertJob &job, std::uint32_t outType)
+{
+    if (!job.m_bResize || !(job.m_bRotate || job.m_edits.flip != FLIP_NONE) || job.CropsToRatio() ||
+        job.m_edits.Cuts() || job.m_edits.trim || job.m_edits.borderInside ||
+        job.m_nResizeType == RESIZE_FILL || job.m_nResizeType == RESIZE_PAD)
+        return {};
+    CConvertJob sizes; // the rule's own copy of what the resize reads
+    sizes.m_bResize = true;
+    sizes.m_nResizeType = job.m_nResizeType;
+    sizes.SetSize(job.m_nWidth, job.m_nHeight);
+    sizes.m_nEdgeSize = job.m_nEdgeSize;
+    sizes.m_nPercent = job.m_nPercent;
+    sizes.m_nGravity = job.m_nGravity;
+    sizes.m_bDontEnlarge = job.m_bDontEnlarge;
+    const bool quarter = TurnsQuarter(job), keepsProfile = cxmeta::Carries(outType);
+    return [sizes, quarter, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width,
+                                          int &height) {
+        int w = 0, h = 0;
+        if (!ShrinkTarget(sizes, keepsProfile, quarter ? fileH : fileW, quarter ? fileW : fileH, meta, w, h))
+            return false;
+        if (quarter)
+            std::swap(w, h);
+        // Only a shrink the rows are box-averaged for first.
+        if (cxops::BoxFactor(fileW, fileH, w, h) == 0)
+            return false;
+        width = w;
+        height = h;
+        return true;
     };
 }
 

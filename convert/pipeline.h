@@ -200,6 +200,12 @@ ResampledRows::SizeRule ShrinkAsDecodedRule(const CConvertJob &job, std::uint32_
 // its resize gives the turned picture. Empty where something is cut before
 // the resize.
 ResampledRows::SizeRule ShrinkAfterTurnRule(const CConvertJob &job, std::uint32_t outType);
+// For a picture too large to hold that the job turns or flips and then
+// shrinks six times or more: the size its rows are box-averaged towards as
+// they come (as the whole picture's resample would first average them), in
+// the file's own orientation; the small picture is then turned and resized
+// held. Empty where something is cut, trimmed or filled first.
+ResampledRows::SizeRule BoxedBeforeTurnRule(const CConvertJob &job, std::uint32_t outType);
 
 // The watermark at the lower right: x = width - text width - 10, y = height - 10.
 void DrawStamp(CxImage &img, const CConvertJob &job, const RowsOfPicture &at = {});

@@ -440,7 +440,8 @@ TEST(LargePictures, AShrinkStillLargeIsEncodedAsItsRowsAreMade)
 // temporary file (a PGM turned a quarter to PNG, a JPEG flipped and turned
 // the other way to JPEG, encoded again rather than its blocks moved), in
 // bounded memory; nothing of the store is left. So does one trimmed: the
-// ramp's darkest 26 columns, within 10 % of the black corners, go.
+// ramp's darkest 26 columns, within 10 % of the black corners, go. One
+// turned and shrunk a great deal is averaged first, as a shrink alone is.
 TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
 {
 #if !VELMORA_MEASURES_MEMORY
@@ -485,6 +486,21 @@ TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
         EXPECT_EQ(rowsRead.wrong_, 0) << "first wrong row: " << rowsRead.wrong_ - 1;
     }
     EXPECT_EQ(Entries(dir.Path("out")), (QStringList{"huge.jpg", "raw.PNG", "raw_t.PNG"}));
+
+    // Turned and shrunk twenty times: box-averaged as its rows come, then
+    // turned and resized held; the ramp at the left now at the top.
+    const Spawned fitted = SpawnBatch({"--jobs", "1", "--rotate", "90", "--resize", "fit", "--width", "1000",
+                                       "--height", "800", "--format", "png", "--out", "fit", "raw.pgm"},
+                                      dir.Root());
+    ASSERT_TRUE(WIFEXITED(fitted.status) && WEXITSTATUS(fitted.status) == 0) << fitted.status;
+    EXPECT_LT(fitted.peakKb, 256 * 1024);
+    CxImage shown;
+    ASSERT_TRUE(shown.Load(dir.Path("fit/raw.PNG").c_str()));
+    EXPECT_EQ(shown.GetWidth(), 795);
+    EXPECT_EQ(shown.GetHeight(), 800);
+    EXPECT_NEAR(shown.GetPixelColor(400, 400).rgbGreen, 128, 2);
+    EXPECT_NEAR(shown.GetPixelColor(400, 799).rgbGreen, 128, 2);
+    EXPECT_LT(shown.GetPixelColor(400, 0).rgbGreen, 30);
 }
 
 // Killed while a large output is being written, a run leaves the old file as
