@@ -265,9 +265,10 @@ std::string OutputFormatName(const CConvertJob &job, std::uint32_t sourceType)
     const bool changed = job.ChangesPixels() || job.m_bStripMetadata || job.m_bStripLocation || job.m_metaEdits.Any() ||
                          job.m_nMaxFileSize > 0 || job.RendersAnew(sourceType);
     // A document's pages are pictures: kept, they are written as its
-    // pictures are, though the format can be written too.
-    const bool asItsPictures = source && (!source->Writable() || source->facts.pages);
-    return asItsPictures && changed && FormatByType(source->writtenAs) ? FormatByType(source->writtenAs)->name : "";
+    // pictures are, though the format can be written too; so is a PNM,
+    // written only when asked for.
+    const bool asItsPictures = source && FormatByType(source->writtenAs);
+    return asItsPictures && changed ? FormatByType(source->writtenAs)->name : "";
 }
 
 // The extension in the case the job asks for.

@@ -244,8 +244,8 @@ constexpr ImageFormat kFormats[] = {
       .coefficients = Coefficients::CarryJpeg}},
     // Documents: each page read as a picture, rendered on white paper at the
     // size asked (see docs/formats.md), and "keep format" writes them as PNG;
-    // written one page a picture (documentwriter.h). Last of the written
-    // rows, so the window's stored list entries keep their meaning.
+    // written one page a picture (documentwriter.h). After the written rows
+    // before it, so the window's stored list entries keep their meaning.
     {CXIMAGE_FORMAT_PDF,
      "PDF",
      {"pdf"},
@@ -255,6 +255,23 @@ constexpr ImageFormat kFormats[] = {
      EncodePdf,
      CXIMAGE_FORMAT_PNG,
      {.mimeTypes = {"application/pdf"}, .rendered = true, .pages = true}},
+    // Written when asked for (PGM, PPM, or a PAM with alpha), as its rows
+    // come; the last of the written rows, so the window's stored list
+    // entries keep their meaning. Under "keep the original format" written
+    // as PNG, as before it could be written: nothing is lost, alpha included.
+    {CXIMAGE_FORMAT_PNM,
+     "PNM",
+     {"pnm", "pbm", "pgm", "ppm", "pam"},
+     FORMAT_ALPHA,
+     IsPnm,
+     cxcodec::DecodePnm,
+     [](const CxImage &img, CxFile &file, std::string *) { return cxcodec::EncodePnm(img, file); },
+     CXIMAGE_FORMAT_PNG,
+     {.rowsIn = RowDecoding::FileRows,
+      .rowsOut = true,
+      .readsMapped = true,
+      .mimeTypes = {"image/x-portable-anymap", "image/x-portable-bitmap", "image/x-portable-graymap",
+                    "image/x-portable-pixmap"}}},
     // Read only (see docs/formats.md). Checked after AVIF, whose files name the same
     // general brands.
     {CXIMAGE_FORMAT_HEIF,
@@ -269,19 +286,6 @@ constexpr ImageFormat kFormats[] = {
      CXIMAGE_FORMAT_JPG,
      {.blocks = {.exif = BlockPlace::Box, .xmp = BlockPlace::Box, .profile = BlockPlace::Box},
       .mimeTypes = {"image/heif", "image/heic"}}},
-    // Read only, written as PNG: nothing is lost, alpha included.
-    {CXIMAGE_FORMAT_PNM,
-     "PNM",
-     {"pnm", "pbm", "pgm", "ppm", "pam"},
-     FORMAT_ALPHA,
-     IsPnm,
-     cxcodec::DecodePnm,
-     nullptr,
-     CXIMAGE_FORMAT_PNG,
-     {.rowsIn = RowDecoding::FileRows,
-      .readsMapped = true,
-      .mimeTypes = {"image/x-portable-anymap", "image/x-portable-bitmap", "image/x-portable-graymap",
-                    "image/x-portable-pixmap"}}},
     {CXIMAGE_FORMAT_ICO,
      "ICO",
      {"ico", "cur"},

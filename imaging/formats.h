@@ -145,8 +145,9 @@ struct ImageFormat {
     // why (when given) may receive the codec's own words on failure. Null
     // for a format that is only read.
     bool (*encode)(const CxImage &img, CxFile &file, std::string *why);
-    // For a format only read: the format its files are written as under
-    // "keep the original format" once they cannot stay a plain copy.
+    // For a format only read (and for PDF's pages and PNM, written only when
+    // asked for): the format its files are written as under "keep the
+    // original format" once they cannot stay a plain copy.
     std::uint32_t writtenAs = CXIMAGE_FORMAT_UNKNOWN;
     // What callers switch on besides the flags.
     FormatFacts facts = {};

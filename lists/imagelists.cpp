@@ -76,12 +76,13 @@ QString CImageLists::FileTypeName(const QString &path)
 {
     static const QMimeDatabase mimeDb;
     const QMimeType mime = mimeDb.mimeTypeForFile(path);
-    // A file of a format only read that the desktop knows by none of its
-    // row's types (a raw extension it lacks, taken for the TIFF it is in
+    // A file of a format only read (or kept as another: PNM) that the
+    // desktop knows by none of its row's types (a raw extension it lacks, taken for the TIFF it is in
     // form) is named after the row.
     const ImageFormat *format = FormatByType(GetImageType(ToFs(path)));
     const std::string mimeName = mime.name().toStdString();
-    if (format && !format->Writable() &&
+    if (format &&
+        (!format->Writable() || (format->writtenAs != CXIMAGE_FORMAT_UNKNOWN && !format->facts.pages)) &&
         std::ranges::find(format->MimeTypes(), mimeName) == format->MimeTypes().end())
         return QString::fromLatin1(format->name);
     const QString comment = mime.comment();

@@ -420,3 +420,38 @@ bool DecodePnm(const std::uint8_t *data, std::size_t size, CxImage &out, const D
 }
 
 } // namespace cxcodec
+
+// Written as the fewest channels that hold the picture: grey as PGM (P5),
+// colour as PPM (P6), anything with transparency as a PAM (P7) of RGB and
+// alpha; 8 bits a sample, rows as they arrive.
+bool cxcodec::EncodePnm(const CxImage &img, CxFile &file)
+{
+    const int w = img.GetWidth(), h = img.GetHeight();
+    if (!img.IsValid() || w <= 0 || h <= 0)
+        return false;
+    const bool colour = img.GetBpp() == 24;
+    const bool alpha = colour ? img.AlphaIsValid() : img.GetTransIndex() >= 0;
+    const bool grey = !colour && !alpha && img.IsGrayScale();
+    const int channels = grey ? 1 : alpha ? 4 : 3;
+    const std::string size = std::to_string(w) + (alpha ? "\nHEIGHT " : " ") + std::to_string(h);
+    const std::string header =
+        alpha ? "P7\nWIDTH " + size + "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"
+              : std::string(grey ? "P5\n" : "P6\n") + size + "\n255\n";
+    if (file.Write(header.data(), 1, header.size()) != header.size())
+        return false;
+    std::vector<std::uint8_t> rgba(std::size_t(w) * 4), row(std::size_t(w) * std::size_t(channels));
+    cxcodec::RowFeed *const feed = CxImageAccess::Feed(img);
+    for (int y = 0; y < h; ++y) {
+        if (feed && !feed->Arrived(y))
+            return false;
+        cxcodec::RowToRGBA(img, y, rgba.data());
+        const std::uint8_t *p = rgba.data();
+        std::uint8_t *out = row.data();
+        for (int x = 0; x < w; ++x, p += 4)
+            for (int c = 0; c < channels; ++c)
+                *out++ = p[c];
+        if (file.Write(row.data(), 1, row.size()) != row.size())
+            return false;
+    }
+    return true;
+}

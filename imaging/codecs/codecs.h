@@ -284,6 +284,7 @@ bool EncodePcx(const CxImage &img, CxFile &file);
 bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why = nullptr);
 bool EncodePng(const CxImage &img, CxFile &file);
 bool EncodeTiff(const CxImage &img, CxFile &file);
+bool EncodePnm(const CxImage &img, CxFile &file);
 // Whether a band picture (rows arriving as they are decoded) can be written
 // as TIFF: not a paletted one with a transparent entry.
 bool TiffWritesBand(const CxImage &img);

@@ -379,7 +379,8 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
               std::pair{CXIMAGE_FORMAT_JPG, Edit::CutAndMirror},
               std::pair{CXIMAGE_FORMAT_PNG, Edit::ToneAndBorder},
               std::pair{CXIMAGE_FORMAT_PNG, Edit::Sharpen}, std::pair{CXIMAGE_FORMAT_PNG, Edit::Stamp},
-              std::pair{CXIMAGE_FORMAT_JPG, Edit::PlainStamp}, std::pair{CXIMAGE_FORMAT_JPG, Edit::All}}) {
+              std::pair{CXIMAGE_FORMAT_JPG, Edit::PlainStamp}, std::pair{CXIMAGE_FORMAT_PNM, Edit::None},
+              std::pair{CXIMAGE_FORMAT_PNM, Edit::CutAndMirror}, std::pair{CXIMAGE_FORMAT_JPG, Edit::All}}) {
             SCOPED_TRACE(std::string(r.source) + " " + r.damage + " to " + FormatByType(type)->name +
                          " edit " + std::to_string(int(edit)));
             ScratchDir dir;

@@ -1,6 +1,7 @@
 // PNM and ICO variants other readers take, each a small file made here
 // against the pixels it holds (0xAARRGGBB, top row first), and the PNM
 // files refused with their reason.
+#include "imaging/cxfile.h"
 #include "imaging/cximage.h"
 
 #include <QBuffer>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -204,5 +206,58 @@ TEST(PnmIco, BrokenPamAndPlainFilesAreRefused)
         CxImage img;
         EXPECT_FALSE(img.Decode(row.file.data(), row.file.size()));
         EXPECT_STREQ(img.GetLastError(), row.reason);
+    }
+}
+
+// Written, a picture takes the fewest channels that hold it (grey as a PGM,
+// colour as a PPM, transparency as a PAM of RGB and alpha) and reads back
+// pixel for pixel.
+TEST(PnmIco, WrittenAsTheFewestChannelsAndReadBack)
+{
+    CxImage grey;
+    ASSERT_TRUE(grey.Create(5, 3, 8));
+    RGBQUAD greys[256];
+    for (int i = 0; i < 256; ++i)
+        greys[i] = RGBQUAD{BYTE(255 - i), BYTE(255 - i), BYTE(255 - i), 0}; // not the identity
+    grey.SetPalette(greys, 256);
+    CxImage colour, clear, paletteClear = grey;
+    ASSERT_TRUE(colour.Create(5, 3, 24) && clear.Create(5, 3, 24) && clear.AlphaCreate());
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) {
+            grey.SetPixelIndex(x, y, BYTE(x * 40 + y));
+            paletteClear.SetPixelIndex(x, y, BYTE(x + y));
+            colour.SetPixelColor(x, y, RGBQUAD{BYTE(x * 50), BYTE(y * 90), BYTE(x + y), 0});
+            clear.SetPixelColor(x, y, RGBQUAD{BYTE(x * 50), BYTE(y * 90), 7, BYTE(x * 60)}, true);
+        }
+    paletteClear.SetTransIndex(2);
+    const struct {
+        const CxImage *picture;
+        const char *header;
+    } rows[] = {{&grey, "P5\n5 3\n255\n"},
+                {&colour, "P6\n5 3\n255\n"},
+                {&clear, "P7\nWIDTH 5\nHEIGHT 3\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"},
+                {&paletteClear, "P7\nWIDTH 5\nHEIGHT 3\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"}};
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.header);
+        CxImage picture = *r.picture;
+        CxMemFile out;
+        ASSERT_TRUE(out.Open() && picture.Encode(&out, CXIMAGE_FORMAT_PNM));
+        const std::string bytes(reinterpret_cast<const char *>(out.GetBuffer(false)),
+                                std::size_t(out.Size()));
+        const std::size_t channels = std::string(r.header).starts_with("P5")   ? 1
+                                     : std::string(r.header).starts_with("P6") ? 3
+                                                                               : 4;
+        EXPECT_EQ(bytes.substr(0, std::strlen(r.header)), r.header);
+        EXPECT_EQ(bytes.size(), std::strlen(r.header) + 15 * channels);
+        CxImage back;
+        ASSERT_TRUE(back.Decode(out.GetBuffer(false), std::size_t(out.Size())));
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x) {
+                const RGBQUAD a = picture.GetPixelColor(x, y), b = back.GetPixelColor(x, y);
+                EXPECT_EQ(a.rgbRed, b.rgbRed);
+                EXPECT_EQ(a.rgbGreen, b.rgbGreen);
+                EXPECT_EQ(a.rgbBlue, b.rgbBlue);
+                EXPECT_EQ(a.rgbReserved, b.rgbReserved) << x << "," << y;
+            }
     }
 }

@@ -32,8 +32,9 @@ TEST_F(OptionPanel, FirstRunShowsTheDefaultsInEveryControl)
     CMainDlg &dlg = Open();
     EXPECT_EQ(dlg.windowTitle(), "Velmora 1.00");
     EXPECT_EQ(Combo(IDC_FORMAT)->currentText(), U("保持原始格式"));
-    EXPECT_EQ(Combo(IDC_FORMAT)->count(), 11);
-    EXPECT_EQ(Combo(IDC_FORMAT)->itemText(10), "PDF"); // last, so stored entries keep their meaning
+    EXPECT_EQ(Combo(IDC_FORMAT)->count(), 12);
+    EXPECT_EQ(Combo(IDC_FORMAT)->itemText(10), "PDF"); // stored entries keep their meaning
+    EXPECT_EQ(Combo(IDC_FORMAT)->itemText(11), "PNM");
     EXPECT_EQ(Edit(IDC_QUALITY)->text(), "95");
     EXPECT_EQ(Items(Combo(IDC_DEST)), QStringList{U("源目录")});
     EXPECT_EQ(Combo(IDC_DEST)->currentIndex(), 0);
