@@ -426,21 +426,28 @@ namespace {
 // the hint for the whole file of fullW x fullH (as the job turns it).
 using HintFromPlan = std::function<void(const GeometryPlan &, int, int, int &, int &)>;
 
+// What a job's resize reads of it, and nothing else (not its files).
+CConvertJob SizesOf(const CConvertJob &job)
+{
+    CConvertJob sizes;
+    sizes.m_bResize = true;
+    sizes.m_nResizeType = job.m_nResizeType;
+    sizes.SetSize(job.m_nWidth, job.m_nHeight);
+    sizes.m_nEdgeSize = job.m_nEdgeSize;
+    sizes.m_nPercent = job.m_nPercent;
+    sizes.m_nGravity = job.m_nGravity;
+    sizes.m_nCropRatioW = job.m_nCropRatioW;
+    sizes.m_nCropRatioH = job.m_nCropRatioH;
+    sizes.m_bDontEnlarge = job.m_bDontEnlarge;
+    return sizes;
+}
+
 CxDecodeRequest::LoadSizeRule GeometryRule(const CConvertJob &job, StepRules rules, HintFromPlan decide)
 {
     if (!job.m_bResize)
         return {};
     const bool turned = TurnsQuarter(job);
-    CConvertJob geometry; // the rule's own copy of the sizes it needs
-    geometry.m_bResize = true;
-    geometry.m_nResizeType = job.m_nResizeType;
-    geometry.SetSize(job.m_nWidth, job.m_nHeight);
-    geometry.m_nEdgeSize = job.m_nEdgeSize;
-    geometry.m_nPercent = job.m_nPercent;
-    geometry.m_nGravity = job.m_nGravity;
-    geometry.m_nCropRatioW = job.m_nCropRatioW;
-    geometry.m_nCropRatioH = job.m_nCropRatioH;
-    geometry.m_bDontEnlarge = job.m_bDontEnlarge;
+    CConvertJob geometry = SizesOf(job); // the rule's own copy of the sizes it needs
     // What the trim keeps is known only from the pixels.
     if (job.m_edits.trim)
         return {};
@@ -558,14 +565,7 @@ ResampledRows::SizeRule BoxedBeforeTurnRule(const CConvertJob &job, std::uint32_
         job.m_edits.Cuts() || job.m_edits.trim || job.m_edits.borderInside ||
         job.m_nResizeType == RESIZE_FILL || job.m_nResizeType == RESIZE_PAD)
         return {};
-    CConvertJob sizes; // the rule's own copy of what the resize reads
-    sizes.m_bResize = true;
-    sizes.m_nResizeType = job.m_nResizeType;
-    sizes.SetSize(job.m_nWidth, job.m_nHeight);
-    sizes.m_nEdgeSize = job.m_nEdgeSize;
-    sizes.m_nPercent = job.m_nPercent;
-    sizes.m_nGravity = job.m_nGravity;
-    sizes.m_bDontEnlarge = job.m_bDontEnlarge;
+    const CConvertJob sizes = SizesOf(job); // the rule's own copy
     const bool quarter = TurnsQuarter(job), keepsProfile = cxmeta::Carries(outType);
     return [sizes, quarter, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width,
                                           int &height) {
@@ -587,14 +587,7 @@ ResampledRows::SizeRule ShrinkAfterTurnRule(const CConvertJob &job, std::uint32_
 {
     if (!job.m_bResize || job.CropsToRatio() || job.m_edits.Cuts() || job.m_edits.borderInside)
         return {};
-    CConvertJob sizes; // the rule's own copy of what the resize reads
-    sizes.m_bResize = true;
-    sizes.m_nResizeType = job.m_nResizeType;
-    sizes.SetSize(job.m_nWidth, job.m_nHeight);
-    sizes.m_nEdgeSize = job.m_nEdgeSize;
-    sizes.m_nPercent = job.m_nPercent;
-    sizes.m_nGravity = job.m_nGravity;
-    sizes.m_bDontEnlarge = job.m_bDontEnlarge;
+    const CConvertJob sizes = SizesOf(job); // the rule's own copy
     const bool keepsProfile = cxmeta::Carries(outType);
     return [sizes, keepsProfile](int fileW, int fileH, const CxMetadata &meta, int &width, int &height) {
         return ShrinkTarget(sizes, keepsProfile, fileW, fileH, meta, width, height);

@@ -87,10 +87,12 @@ struct Placement {
     }
 };
 
-bool WriteAll(int fd, const std::uint8_t *data, std::size_t size, off_t at)
+// Reads or writes (io: pread or pwrite) size bytes at `at`, however many
+// calls that takes.
+template <class Io, class Bytes> bool Fully(Io io, int fd, Bytes data, std::size_t size, off_t at)
 {
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, at);
+        const ssize_t n = io(fd, data, size, at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -102,19 +104,14 @@ bool WriteAll(int fd, const std::uint8_t *data, std::size_t size, off_t at)
     return true;
 }
 
+bool WriteAll(int fd, const std::uint8_t *data, std::size_t size, off_t at)
+{
+    return Fully(::pwrite, fd, data, size, at);
+}
+
 bool ReadAll(int fd, std::uint8_t *data, std::size_t size, off_t at)
 {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= std::size_t(n);
-        at += n;
-    }
-    return true;
+    return Fully(::pread, fd, data, size, at);
 }
 
 // n pixels of PB bytes from a tile, `step` bytes apart, to a row (and the
