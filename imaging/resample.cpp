@@ -1034,7 +1034,7 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     // with a box average (made here, as the rows come, for a picture too
     // large to hold).
     // (Rows that go on are never held: their picture may be past the limit.)
-    if (dstW <= 0 || dstH <= 0 || (dstH > height && !m_next) || (dstW == width && dstH == height) ||
+    if (dstW <= 0 || dstH <= 0 || dstH > height || (dstW == width && dstH == height) ||
         (!m_next && !cxcodec::FitsPixelLimits(dstW, dstH)))
         return nullptr;
     s.box = cxops::BoxFactor(width, height, dstW, dstH);
@@ -1104,8 +1104,8 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
 bool ResampledRows::Declines(int width, int height, const CxMetadata &meta) const
 {
     int dstW = 0, dstH = 0;
-    if (!m_rule || !m_rule(width, height, meta, dstW, dstH) || dstW <= 0 || dstH <= 0 ||
-        (dstH > height && !m_next) || (dstW == width && dstH == height))
+    if (!m_rule || !m_rule(width, height, meta, dstW, dstH) || dstW <= 0 || dstH <= 0 || dstH > height ||
+        (dstW == width && dstH == height))
         return true;
     return m_next && cxops::BoxFactor(width, height, dstW, dstH) != 0;
 }

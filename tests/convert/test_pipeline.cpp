@@ -720,9 +720,8 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
         std::int32_t rotate; // ROTATE_NONE: none
         std::int32_t flip;
         bool autoRotate;
-        // c: margins cut, m: trim, t: tone, l: auto-levels, s: shrink and
-        // sharpen, e: enlarge, b: border
-        const char *edits;
+        const char
+            *edits; // c: margins cut, m: trim, t: tone, l: auto-levels, s: shrink and sharpen, b: border
     };
     const std::string orient6 = DataPath("photo/orient6.jpg"), orient7 = DataPath("photo/orient7.png");
     const Row rows[] = {
@@ -743,7 +742,6 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
         {orient6, ROTATE_RIGHT, FLIP_VERTICAL, true, "ltb"},
         {framed, ROTATE_RIGHT, FLIP_HORIZONTAL, false, "m"},
         {framedJpeg, ROTATE_180, FLIP_NONE, false, "mts"},
-        {orient6, ROTATE_LEFT, FLIP_NONE, true, "eb"},
         {orient7, ROTATE_LEFT, FLIP_NONE, true, "mb"},
         {DataPath("jpeg/baseline.jpg"), ROTATE_LEFT, FLIP_NONE, false, "stb"},
     };
@@ -770,11 +768,6 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
                 job.m_nPercent = 60;
                 job.SetSharpen(true);
             }
-            if (has('e')) {
-                job.SetResizeFlag(true);
-                job.SetResizeType(RESIZE_PERCENT);
-                job.m_nPercent = 170;
-            }
             if (has('b')) {
                 job.m_edits.border = {3, false};
                 job.m_edits.borderColor = RGB(200, 10, 60);
@@ -794,7 +787,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
             const RowEditsOf edits(job, &turned);
             turn.CountInto(edits.Counts());
             std::optional<ResampledRows> shrink;
-            if (has('s') || has('e'))
+            if (has('s'))
                 shrink.emplace(ShrinkAfterTurnRule(job, type), true);
             CxImage image;
             std::string reason;
@@ -806,7 +799,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
                 cxstream::Convert(r.source.c_str(), type, prepare, image, out, reason, {.autoOrient = false},
                                   edits.edits, shrink ? &*shrink : nullptr, &turn);
             // Rows under 24 bits take neither tone nor a border.
-            if (!colour && (has('t') || has('l') || has('b') || has('s') || has('e'))) {
+            if (!colour && (has('t') || has('l') || has('b') || has('s'))) {
                 EXPECT_EQ(int(got), int(cxstream::Outcome::Whole));
                 continue;
             }
