@@ -48,16 +48,23 @@ TextBlock MeasureText(const CConvertJob &job, long pictureHeight)
     return t;
 }
 
-bool ScaledLogo(const CxImage &logo, long pictureWidth, int percent, CxImage &out)
+// The logo's size on a picture pictureWidth wide; false when it has none.
+bool LogoSize(const CxImage &logo, long pictureWidth, int percent, long &w, long &h)
 {
     if (!logo.IsValid() || logo.GetWidth() == 0)
         return false;
-    const int w = int(std::clamp<long>(std::lround(double(pictureWidth) * percent / 100.0), 1, CxImage::kMaxDimension));
-    const int h = int(std::clamp<long>(std::lround(double(logo.GetHeight()) * w / logo.GetWidth()), 1,
-                                       CxImage::kMaxDimension));
-    if (std::int64_t(w) * h > CxImage::kMaxPixels)
+    w = std::clamp<long>(std::lround(double(pictureWidth) * percent / 100.0), 1, CxImage::kMaxDimension);
+    h = std::clamp<long>(std::lround(double(logo.GetHeight()) * w / logo.GetWidth()), 1,
+                         CxImage::kMaxDimension);
+    return true;
+}
+
+bool ScaledLogo(const CxImage &logo, long pictureWidth, int percent, CxImage &out)
+{
+    long w = 0, h = 0;
+    if (!LogoSize(logo, pictureWidth, percent, w, h) || std::int64_t(w) * h > CxImage::kMaxPixels)
         return false;
-    return cxops::ResampleTo(logo, w, h, out);
+    return cxops::ResampleTo(logo, int(w), int(h), out);
 }
 
 // The logo over img at (x, y), through its alpha.
@@ -134,13 +141,8 @@ void WatermarkRows(const CConvertJob &job, long width, long height, long &top, l
     }
     const TextBlock t = text ? MeasureText(job, height) : TextBlock{};
     long logoH = 0, logoW = 0;
-    if (job.m_logo && job.m_logo->IsValid() && job.m_logo->GetWidth() > 0) {
-        logoW = std::clamp<long>(std::lround(double(width) * job.m_nLogoSizePercent / 100.0), 1,
-                                 CxImage::kMaxDimension);
-        logoH =
-            std::clamp<long>(std::lround(double(job.m_logo->GetHeight()) * logoW / job.m_logo->GetWidth()), 1,
-                             CxImage::kMaxDimension);
-    }
+    if (job.m_logo && !LogoSize(*job.m_logo, width, job.m_nLogoSizePercent, logoW, logoH))
+        logoW = logoH = 0;
     const long blockW = std::max(t.width, logoW);
     const long blockH = logoH + t.ascent + t.descent + kLogoGap;
     long x = 0, y = 0;

@@ -371,10 +371,9 @@ bool CxTurnedRows::Give()
     if (alpha && !out->AlphaCreate())
         return Fail("out of memory");
 
-    // Where output pixel (u, v) comes from: x = a u + b v + cx, y = c u + d v
-    // + cy (the placement's inverse: its matrix turned over).
-    const int a = p.a, b = p.c, c = p.b, d = p.d;
-    const std::int64_t cx = -(p.a * p.tx + p.c * p.ty), cy = -(p.b * p.tx + p.d * p.ty);
+    // Along an output row the source moves by (a, c) (p.Source says where
+    // each output pixel comes from).
+    const int a = p.a, c = p.b;
     const int pb = m_pixelBytes;
     const std::size_t tileBytes = std::size_t(T) * T * std::size_t(pb);
     const int colour = m_in.GetBpp() / 8;
@@ -389,10 +388,9 @@ bool CxTurnedRows::Give()
     for (int v0 = 0; v0 < outH; v0 += T) {
         const int v1 = std::min(outH, v0 + T);
         // The source's tiles under these rows.
-        const std::int64_t xs[2] = {a * 0 + b * std::int64_t(v0) + cx,
-                                    a * std::int64_t(outW - 1) + b * (v1 - 1) + cx};
-        const std::int64_t ys[2] = {c * 0 + d * std::int64_t(v0) + cy,
-                                    c * std::int64_t(outW - 1) + d * (v1 - 1) + cy};
+        std::int64_t xs[2], ys[2];
+        p.Source(0, v0, xs[0], ys[0]);
+        p.Source(outW - 1, v1 - 1, xs[1], ys[1]);
         const int tx0 = int(std::min(xs[0], xs[1]) / T), tx1 = int(std::max(xs[0], xs[1]) / T);
         const int ty0 = int(std::min(ys[0], ys[1]) / T), ty1 = int(std::max(ys[0], ys[1]) / T);
         const int across = tx1 - tx0 + 1;
@@ -421,8 +419,8 @@ bool CxTurnedRows::Give()
                 std::uint8_t *alphaRow =
                     alpha ? alphaBand.data() + std::size_t(v - v0) * std::size_t(outW) : nullptr;
                 for (int u = u0; u < u1;) {
-                    const std::int64_t x = a * std::int64_t(u) + b * std::int64_t(v) + cx;
-                    const std::int64_t y = c * std::int64_t(u) + d * std::int64_t(v) + cy;
+                    std::int64_t x = 0, y = 0;
+                    p.Source(u, v, x, y);
                     const int inX = int(x % T), inY = int(y % T);
                     // Pixels left in this tile the way the row goes.
                     const int left = a > 0 ? T - inX : a < 0 ? inX + 1 : c > 0 ? T - inY : inY + 1;
