@@ -22,6 +22,9 @@ public:
     virtual bool Eof() = 0;
     virtual bool Error() = 0;  // a read or write has failed since opening
     virtual bool IsOpen() const = 0;
+    // Where an encoder may make scratch files beside this stream (the
+    // output's folder), or empty for the system's temporary folder.
+    virtual std::string ScratchFolder() const { return {}; }
 
     bool PutC(unsigned char c) { return Write(&c, 1, 1) == 1; }
     // -1 at the end or on error.
@@ -128,6 +131,7 @@ public:
     bool Eof() override;
     bool Error() override { return m_failed || m_memory.Error(); }
     bool IsOpen() const override { return m_fd >= 0 || m_memory.IsOpen(); }
+    std::string ScratchFolder() const override { return m_folder; }
 
     bool Spilled() const { return m_fd >= 0; }
     // The written bytes: in memory (as CxMemFile::GetBuffer(true)) when not

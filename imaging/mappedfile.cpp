@@ -178,7 +178,10 @@ bool MappedFile::Changed() const
 
 void MappedFile::Release(const std::uint8_t *at) const
 {
-    if (!m_data || at <= m_data)
+    // Only a place within the file (a decoder may be reading a copy).
+    const auto begin = reinterpret_cast<std::uintptr_t>(m_data), end = begin + m_size;
+    if (!m_data || reinterpret_cast<std::uintptr_t>(at) <= begin ||
+        reinterpret_cast<std::uintptr_t>(at) > end)
         return;
     const std::size_t bytes = std::min(std::size_t(at - m_data), m_size) & ~(g_pageSize - 1);
     if (bytes > 0)

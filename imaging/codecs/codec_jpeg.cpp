@@ -168,6 +168,7 @@ struct JpegEncoder {
     JpegDest dest{};
     std::vector<JSAMPLE> row;
     std::vector<JSAMPROW> rows;
+    std::unique_ptr<CoefFile> coefFile; // a progressive picture's coefficients too many to hold
 };
 
 // A paletted image whose visible entries are all grey can be written as a
@@ -295,9 +296,15 @@ void ReadJpegHeader(JpegDecoder &d, const std::uint8_t *data, std::size_t size, 
     plan.srcW = int(cinfo->image_width);
     plan.srcH = int(cinfo->image_height);
     // Multi-scan files keep every coefficient of the full frame in memory, so
-    // their own size must fit; a sequential file only needs the output to.
-    if (jpeg_has_multiple_scans(cinfo) && !cxcodec::FitsPixelLimits(plan.srcW, plan.srcH))
-        Fail(cinfo, "image too large");
+    // their own size must fit; a sequential file only needs the output to. A
+    // larger progressive file can still be read with its coefficients made a
+    // block row at a time as the rows are wanted (only its DC coefficients,
+    // two bytes a block, are kept whole).
+    if (jpeg_has_multiple_scans(cinfo) && !cxcodec::FitsPixelLimits(plan.srcW, plan.srcH)) {
+        if (!cinfo->progressive_mode || cinfo->arith_code)
+            Fail(cinfo, "image too large");
+        d.ownAc.rowsOnly = true;
+    }
     RefuseTooShort(cinfo, size);
 }
 
@@ -319,11 +326,13 @@ void ChooseColourSpace(j_decompress_ptr cinfo, JpegPlan &plan)
     }
 }
 
-void ChooseScale(j_decompress_ptr cinfo, const cxcodec::DecodeRequest &req, JpegPlan &plan)
+void ChooseScale(JpegDecoder &d, const cxcodec::DecodeRequest &req, JpegPlan &plan)
 {
+    j_decompress_ptr cinfo = &d.cinfo;
     // A coarse look at a progressive file: its first scans only, up to the
-    // one that brings the last component's block averages, so at 1/8 scale.
-    plan.coarse = req.coarse && cinfo->progressive_mode && !plan.cmyk;
+    // one that brings the last component's block averages, so at 1/8 scale
+    // (not for a file read by rows: libjpeg would hold its coefficients).
+    plan.coarse = req.coarse && cinfo->progressive_mode && !plan.cmyk && !d.ownAc.rowsOnly;
     if (plan.coarse)
         cinfo->buffered_image = TRUE;
 
@@ -471,14 +480,17 @@ void PrepareOutput(JpegDecoder &d, CxImage &out, const cxcodec::DecodeRequest &r
 void ReserveCoefficients(JpegDecoder &d, const std::uint8_t *data, std::size_t size,
                          const cxcodec::DecodeRequest &req, const JpegPlan &plan)
 {
-    d.reserved = CoefficientBytes(&d.cinfo);
+    // Read by rows, only the DC coefficients are held.
+    d.reserved = CoefficientBytes(&d.cinfo) / (d.ownAc.rowsOnly ? DCTSIZE2 : 1);
     CoefficientBudget::Acquire(d.reserved);
     if (plan.coarse)
         return;
     // Rows handed on as they come are decoded a second time only where the
-    // sink may begin again.
-    d.ownAc.byRow = !plan.band || req.rows->Repeatable();
+    // sink may begin again; a file read only by rows is never decoded again.
+    d.ownAc.byRow = d.ownAc.rowsOnly || !plan.band || req.rows->Repeatable();
     LeaveOutAcScans(d, data, size);
+    if (d.ownAc.rowsOnly && !d.ownAc.data)
+        Fail(&d.cinfo, "image too large");
 }
 
 // Whether the scans begun so far bring every component's DC (libjpeg notes
@@ -555,7 +567,7 @@ void ReadJpeg(JpegDecoder &d, const std::uint8_t *data, std::size_t size, CxImag
     JpegPlan plan;
     ReadJpegHeader(d, data, size, out, plan);
     ChooseColourSpace(cinfo, plan);
-    ChooseScale(cinfo, req, plan);
+    ChooseScale(d, req, plan);
     if (RegionApplies(cinfo, req, plan)) {
         ReadRegion(d, out, req, plan);
         CxImageAccess::SetSourceSize(out, plan.srcW, plan.srcH);
@@ -619,6 +631,8 @@ void WriteJpeg(JpegEncoder &enc, const CxImage &img, CxFile &file)
     // Colour rows that need no conversion go to libjpeg as they are.
     const bool direct = img.GetBpp() == 24 && !img.AlphaIsValid();
     jpeg_create_compress(cinfo);
+    if (e->coefFile)
+        e->coefFile->Install(reinterpret_cast<j_common_ptr>(cinfo), file.ScratchFolder());
     e->dest.file = &file;
     e->dest.pub.init_destination = DestInit;
     e->dest.pub.empty_output_buffer = DestEmpty;
@@ -695,7 +709,7 @@ bool DecodeJpegOnce(const std::uint8_t *data, std::size_t size, CxImage &out,
         if (d->reserved)
             CoefficientBudget::Release(d->reserved);
         out.Destroy();
-        if (d->ownAc.redo) {
+        if (d->ownAc.redo && !d->ownAc.rowsOnly) {
             ++g_redoneDecodes;
             holder.reset();
             return DecodeJpegOnce(data, size, out, req, false);
@@ -758,19 +772,16 @@ bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why)
 {
     if (!img.IsValid())
         return false;
-    // A progressive file's scans come after every block is known: libjpeg
-    // holds them all, which a band past the pixel limit must not need.
-    if (CxImageAccess::IsBand(img) && img.GetEncoderSettings().m_bJpegProgressive &&
-        !FitsPixelLimits(img.GetWidth(), img.GetHeight())) {
-        if (why)
-            *why = "image too large";
-        return false;
-    }
     std::unique_ptr<JpegEncoder> holder(new (std::nothrow) JpegEncoder);
     JpegEncoder *const e = holder.get();
     if (!e)
         return false;
     try {
+        // A progressive file's scans come after every block is known: a band
+        // past the pixel limit keeps them in a file, not in memory.
+        if (CxImageAccess::IsBand(img) && img.GetEncoderSettings().m_bJpegProgressive &&
+            !FitsPixelLimits(img.GetWidth(), img.GetHeight()))
+            e->coefFile = std::make_unique<CoefFile>();
         e->row.resize(std::size_t(img.GetWidth()) * 3);
         e->rows.resize(CxImageAccess::Feed(img) ? 0 : std::size_t(img.GetHeight()));
     } catch (const std::bad_alloc &) {

@@ -10,12 +10,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <new>
+#include <sys/statvfs.h>
 #include <thread>
+#include <unistd.h>
 
 namespace cxjpeg {
 
@@ -135,7 +140,8 @@ bool StartRowArrays(j_decompress_ptr cinfo, CoefArrays &c)
 {
     auto &d = *static_cast<JpegDecoder *>(cinfo->client_data);
     progressivejpeg::Frame f;
-    if (!d.ownAc.byRow || HelperAllowed(cinfo, d.reserved) || !DescribeFrame(cinfo, c, f))
+    if (!d.ownAc.byRow || (!d.ownAc.rowsOnly && HelperAllowed(cinfo, d.reserved)) ||
+        !DescribeFrame(cinfo, c, f))
         return false;
     try {
         auto rows = std::make_unique<RowArrays>();
@@ -232,6 +238,8 @@ void RealizeCoefArrays(j_common_ptr cinfo)
         StartRowArrays(reinterpret_cast<j_decompress_ptr>(cinfo), c)) {
         c.realized = true;
     } else if (!c.realized && c.count > 0) {
+        if (static_cast<JpegDecoder *>(cinfo->client_data)->ownAc.rowsOnly)
+            FailWith(cinfo, "image too large");
         if (!c.store.LayOut(c.arrays, c.count))
             FailWith(cinfo, "out of memory");
         for (int i = 0; i < c.count; ++i) {
@@ -276,6 +284,163 @@ void DestroyCoefMemory(j_common_ptr cinfo)
     c.Free();
     c.own.self_destruct(cinfo);
 }
+
+} // namespace
+
+// --- Coefficients of an encode kept in a file ---------------------------------
+
+CoefFile &CoefFile::Of(j_common_ptr cinfo)
+{
+    return *static_cast<CoefFile *>(cinfo->client_data);
+}
+
+void CoefFile::Install(j_common_ptr cinfo, std::string folder)
+{
+    m_folder = std::move(folder);
+    m_own = *cinfo->mem;
+    cinfo->client_data = this;
+    cinfo->mem->request_virt_barray = Request;
+    cinfo->mem->realize_virt_arrays = Realize;
+    cinfo->mem->access_virt_barray = Access;
+    cinfo->mem->free_pool = FreePool;
+    cinfo->mem->self_destruct = Destroy;
+}
+
+jvirt_barray_ptr CoefFile::Request(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION width,
+                                   JDIMENSION height, JDIMENSION maxAccess)
+{
+    CoefFile &f = Of(cinfo);
+    if (pool != JPOOL_IMAGE || f.m_realized || f.m_count == MAX_COMPONENTS)
+        return f.m_own.request_virt_barray(cinfo, pool, preZero, width, height, maxAccess);
+    Array &a = f.m_arrays[f.m_count++];
+    a.width = width;
+    a.height = height;
+    a.maxAccess = std::max<JDIMENSION>(1, maxAccess);
+    return reinterpret_cast<jvirt_barray_ptr>(&a);
+}
+
+bool CoefFile::Open(j_common_ptr cinfo)
+{
+    std::uint64_t bytes = 0;
+    for (int i = 0; i < m_count; ++i) {
+        Array &a = m_arrays[i];
+        a.offset = bytes;
+        bytes += std::uint64_t(a.width) * a.height * sizeof(JBLOCK);
+    }
+    const char *temp = std::getenv("TMPDIR");
+    for (const std::string &folder : {m_folder, std::string(temp && *temp ? temp : "/tmp")}) {
+        if (!folder.empty() && (m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)) >= 0)
+            break;
+    }
+    if (m_fd < 0)
+        FailWith(cinfo, "cannot make a temporary file to write the picture");
+    struct statvfs fs;
+    if (::fstatvfs(m_fd, &fs) == 0 && fs.f_blocks > 0 && bytes > std::uint64_t(fs.f_bavail) * fs.f_frsize)
+        FailWith(cinfo, "not enough free space to write the picture");
+    // Rows never written read as zeros, as in libjpeg's own arrays.
+    if (::ftruncate(m_fd, off_t(bytes)) != 0)
+        return false;
+    try {
+        for (int i = 0; i < m_count; ++i) {
+            Array &a = m_arrays[i];
+            a.window.resize(std::size_t(a.width) * a.maxAccess * DCTSIZE2);
+            a.rows.resize(a.maxAccess);
+            for (JDIMENSION r = 0; r < a.maxAccess; ++r)
+                a.rows[r] =
+                    reinterpret_cast<JBLOCKROW>(a.window.data() + std::size_t(r) * a.width * DCTSIZE2);
+        }
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+void CoefFile::Realize(j_common_ptr cinfo)
+{
+    CoefFile &f = Of(cinfo);
+    if (!f.m_realized && f.m_count > 0) {
+        if (!f.Open(cinfo))
+            FailWith(cinfo, "out of memory");
+        f.m_realized = true;
+    }
+    f.m_own.realize_virt_arrays(cinfo);
+}
+
+// Writes the window's rows to the file, or reads them from it.
+bool CoefFile::Move(Array &a, bool write)
+{
+    const std::size_t rowBytes = std::size_t(a.width) * sizeof(JBLOCK);
+    auto *data = reinterpret_cast<char *>(a.window.data());
+    std::size_t left = rowBytes * a.count, done = 0;
+    const std::uint64_t at = a.offset + std::uint64_t(a.start) * rowBytes;
+    while (left > 0) {
+        const ssize_t n = write ? ::pwrite(m_fd, data + done, left, off_t(at + done))
+                                : ::pread(m_fd, data + done, left, off_t(at + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += std::size_t(n);
+        left -= std::size_t(n);
+    }
+    return true;
+}
+
+JBLOCKARRAY CoefFile::Access(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSION start, JDIMENSION count,
+                             boolean writable)
+{
+    CoefFile &f = Of(cinfo);
+    auto *a = reinterpret_cast<Array *>(ptr);
+    if (a < f.m_arrays || a >= f.m_arrays + f.m_count)
+        return f.m_own.access_virt_barray(cinfo, ptr, start, count, writable);
+    if (!f.m_realized || count > a->maxAccess || start > a->height || count > a->height - start)
+        FailWith(cinfo, "bad coefficient access");
+    if (start != a->start || count != a->count) {
+        if (a->dirty && !f.Move(*a, true))
+            FailWith(cinfo, "cannot write file");
+        if (a->dirty)
+            a->written = std::max(a->written, a->start + a->count);
+        a->start = start;
+        a->count = count;
+        a->dirty = false;
+        // Rows being filled for the first time need not be read.
+        if (start >= a->written)
+            std::fill(a->window.begin(),
+                      a->window.begin() + std::ptrdiff_t(std::size_t(count) * a->width * DCTSIZE2), JCOEF(0));
+        else if (!f.Move(*a, false))
+            FailWith(cinfo, "cannot read file");
+    }
+    a->dirty |= writable != FALSE;
+    return a->rows.data();
+}
+
+void CoefFile::Free()
+{
+    for (int i = 0; i < m_count; ++i)
+        m_arrays[i] = Array{};
+    m_count = 0;
+    m_realized = false;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void CoefFile::FreePool(j_common_ptr cinfo, int pool)
+{
+    CoefFile &f = Of(cinfo);
+    if (pool == JPOOL_IMAGE)
+        f.Free();
+    f.m_own.free_pool(cinfo, pool);
+}
+
+void CoefFile::Destroy(j_common_ptr cinfo)
+{
+    CoefFile &f = Of(cinfo);
+    f.Free();
+    f.m_own.self_destruct(cinfo);
+}
+
+namespace {
 
 // --- Scans read by our own code ---------------------------------------------
 //

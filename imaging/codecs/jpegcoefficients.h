@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
@@ -97,6 +98,52 @@ struct CoefArrays {
     }
 };
 
+// The coefficient arrays of a progressive encode too large to hold, kept in
+// an unnamed file (O_TMPFILE: nothing of it outlives the process) in a
+// folder, else the system's temporary folder; only the rows libjpeg works on
+// at the moment are in memory. libjpeg fills the arrays in order as the rows
+// come, then reads them through once or twice for each scan.
+class CoefFile {
+public:
+    CoefFile() = default;
+    ~CoefFile() { Free(); }
+    CoefFile(const CoefFile &) = delete;
+    CoefFile &operator=(const CoefFile &) = delete;
+
+    // Puts these arrays in place of libjpeg's in cinfo's memory manager;
+    // cinfo->client_data must point at this from then on.
+    void Install(j_common_ptr cinfo, std::string folder);
+
+private:
+    struct Array {
+        JDIMENSION width = 0, height = 0, maxAccess = 0;
+        std::uint64_t offset = 0;  // of row 0 in the file
+        std::vector<JCOEF> window; // maxAccess rows of blocks
+        std::vector<JBLOCKROW> rows;
+        JDIMENSION start = 0, count = 0; // the rows in the window
+        bool dirty = false;              // written since read
+        JDIMENSION written = 0;          // rows from here on were never written: zeros
+    };
+    static CoefFile &Of(j_common_ptr cinfo);
+    static jvirt_barray_ptr Request(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION width,
+                                    JDIMENSION height, JDIMENSION maxAccess);
+    static void Realize(j_common_ptr cinfo);
+    static JBLOCKARRAY Access(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSION start, JDIMENSION count,
+                              boolean writable);
+    static void FreePool(j_common_ptr cinfo, int pool);
+    static void Destroy(j_common_ptr cinfo);
+    bool Open(j_common_ptr cinfo);
+    bool Move(Array &a, bool write);
+    void Free();
+
+    jpeg_memory_mgr m_own{}; // libjpeg's methods
+    std::string m_folder;
+    Array m_arrays[MAX_COMPONENTS];
+    int m_count = 0;
+    bool m_realized = false;
+    int m_fd = -1;
+};
+
 struct JpegDecoder {
     jpeg_decompress_struct cinfo{};
     JpegErrorMgr err{};
@@ -116,6 +163,9 @@ struct JpegDecoder {
         bool allowed = true;              // false: libjpeg reads every scan
         bool byRow = false;               // rows may be decoded as libjpeg asks for them (RowArrays)
         bool redo = false;                // a row turned out damaged: decode again with libjpeg alone
+        // The frame has more coefficients than a picture may hold: it is
+        // read only as RowArrays, or not at all.
+        bool rowsOnly = false;
     } ownAc;
     void *cmykTransform = nullptr; // through the file's CMYK profile
     JpegDecoder();

@@ -154,7 +154,7 @@ bool FlatTiff(const std::string &path, int width, int height, int rowsPerStrip =
 }
 
 // A width x height grey JPEG, every row as FlatPng's, encoded from a band.
-bool FlatJpeg(const std::string &path, int width, int height)
+bool FlatJpeg(const std::string &path, int width, int height, bool progressive = false)
 {
     class Rows final : public cxcodec::RowFeed {
     public:
@@ -176,6 +176,9 @@ bool FlatJpeg(const std::string &path, int width, int height)
     Rows rows(band);
     CxImageAccess::SetFeed(band, &rows);
     band.SetJpegQuality(90);
+    CEncoderSettings settings;
+    settings.m_bJpegProgressive = progressive;
+    band.SetEncoderSettings(settings);
     CxIOFile out;
     return out.Open(path.c_str(), "wb") && band.Encode(&out, CXIMAGE_FORMAT_JPG) && out.Close();
 }
@@ -442,6 +445,8 @@ TEST(LargePictures, AShrinkStillLargeIsEncodedAsItsRowsAreMade)
 // bounded memory; nothing of the store is left. So does one trimmed: the
 // ramp's darkest 26 columns, within 10 % of the black corners, go. One
 // turned and shrunk a great deal is averaged first, as a shrink alone is.
+// A progressive JPEG's coefficients are kept in such a file as it is
+// written, and made a row of blocks at a time as one is read (turned, too).
 TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
 {
 #if !VELMORA_MEASURES_MEMORY
@@ -450,6 +455,7 @@ TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
     ScratchDir dir;
     ASSERT_TRUE(FlatPgm(dir.Path("raw.pgm"), 16500, 16400));
     ASSERT_TRUE(FlatJpeg(dir.Path("huge.jpg"), 20000, 17000));
+    ASSERT_TRUE(FlatJpeg(dir.Path("layers.jpg"), 20000, 17000, true));
     mkdir(dir.Path("out").c_str(), 0755);
     struct Row {
         std::vector<std::string> args;
@@ -460,12 +466,41 @@ TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
         int shift; // columns trimmed off at the left
     };
     const Row rows[] = {
-        {{"--rotate", "90", "--format", "png", "--png-level", "1", "raw.pgm"}, "raw.PNG", 16400, 16500,
-         RowChecker::From::Left, 0, 0},
-        {{"--rotate", "-90", "--flip", "v", "--lossless", "off", "--format", "jpg", "huge.jpg"}, "huge.jpg", 17000,
-         20000, RowChecker::From::Bottom, 3, 0},
-        {{"--trim-borders", "--format", "png", "--png-level", "1", "--suffix", "_t", "raw.pgm"}, "raw_t.PNG",
-         16500 - 26, 16400, RowChecker::From::Top, 0, 26},
+        {{"--rotate", "90", "--format", "png", "--png-level", "1", "raw.pgm"},
+         "raw.PNG",
+         16400,
+         16500,
+         RowChecker::From::Left,
+         0,
+         0},
+        {{"--rotate", "-90", "--flip", "v", "--lossless", "off", "--format", "jpg", "huge.jpg"},
+         "huge.jpg",
+         17000,
+         20000,
+         RowChecker::From::Bottom,
+         3,
+         0},
+        {{"--trim-borders", "--format", "png", "--png-level", "1", "--suffix", "_t", "raw.pgm"},
+         "raw_t.PNG",
+         16500 - 26,
+         16400,
+         RowChecker::From::Top,
+         0,
+         26},
+        {{"--jpeg-progressive", "--format", "jpg", "--suffix", "_p", "raw.pgm"},
+         "raw_p.JPG",
+         16500,
+         16400,
+         RowChecker::From::Top,
+         3,
+         0},
+        {{"--rotate", "90", "--format", "png", "--png-level", "1", "layers.jpg"},
+         "layers.PNG",
+         17000,
+         20000,
+         RowChecker::From::Left,
+         3,
+         0},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.output);
@@ -485,7 +520,8 @@ TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
         EXPECT_EQ(rowsRead.rows_, r.height);
         EXPECT_EQ(rowsRead.wrong_, 0) << "first wrong row: " << rowsRead.wrong_ - 1;
     }
-    EXPECT_EQ(Entries(dir.Path("out")), (QStringList{"huge.jpg", "raw.PNG", "raw_t.PNG"}));
+    EXPECT_EQ(Entries(dir.Path("out")),
+              (QStringList{"huge.jpg", "layers.PNG", "raw.PNG", "raw_p.JPG", "raw_t.PNG"}));
 
     // Turned and shrunk twenty times: box-averaged as its rows come, then
     // turned and resized held; the ramp at the left now at the top.
