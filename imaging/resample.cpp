@@ -22,6 +22,7 @@
 #include <cstring>
 #include <new>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -677,6 +678,56 @@ private:
     std::vector<const BYTE *> m_rows;
 };
 
+// Output rows of an opaque colour picture whose height grows, made as the
+// whole picture's are: each source row filtered across first, as it comes,
+// and kept as samples while the output rows under it need it.
+class ByteRowWidener {
+public:
+    bool Init(int srcW, int dstW, int ring)
+    {
+        m_ring = std::max(1, ring);
+        m_len = std::size_t(dstW) * 3;
+        try {
+            m_row.resize(std::size_t(srcW) * 3);
+            m_acc.resize(std::size_t(std::max(srcW, dstW)) * 3);
+            m_samples.resize(std::size_t(m_ring) * m_len);
+            m_rows.resize(std::size_t(m_ring));
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        return m_hpass.Init(srcW);
+    }
+    // Source row y, as bytes.
+    void Add(const BYTE *bgr, int y, const Taps &tx)
+    {
+        for (std::size_t i = 0; i < m_row.size(); ++i)
+            m_row[i] = std::int16_t(bgr[i] << kFracBits);
+        m_hpass.Run(m_row.data(), tx, int(m_len / 3), m_acc.data());
+        std::int16_t *slot = Slot(y);
+        for (std::size_t i = 0; i < m_len; ++i)
+            slot[i] = ToSample(m_acc[i]);
+    }
+    // Output row y into d, once the source rows under it are in.
+    void Make(const Taps &ty, int y, BYTE *d)
+    {
+        const int first = ty.first[std::size_t(y)];
+        const int n = ty.count[std::size_t(y)];
+        for (int k = 0; k < n; ++k)
+            m_rows[std::size_t(k)] = Slot(first + k);
+        VerticalPass<Out::Bytes>(m_rows.data(), ty.weights.data() + ty.offset[std::size_t(y)], n, m_len, d);
+    }
+
+private:
+    std::int16_t *Slot(int y) { return m_samples.data() + std::size_t(y % m_ring) * m_len; }
+
+    HorizontalPass<3> m_hpass;
+    std::vector<std::int16_t> m_row, m_samples;
+    std::vector<std::int32_t> m_acc;
+    std::vector<const std::int16_t *> m_rows;
+    std::size_t m_len = 0;
+    int m_ring = 1;
+};
+
 template <int C>
 bool ResampleBand(const Source &src, const Taps &tx, const Taps &ty, CxImage &out, int y0, int y1)
 {
@@ -983,6 +1034,8 @@ struct ResampledRows::State {
     std::uint32_t type = 0;
     Taps tx, ty;
     ByteRowShrinker shrink;
+    // An enlargement (whose rows go on) filters each row across as it comes.
+    std::optional<ByteRowWidener> widen;
     CxImage band; // the source rows, a ring of them
     // A grey picture's rows as colour, slot for slot with the band: its
     // palette is the identity, so they resample as a whole grey picture does.
@@ -1021,6 +1074,7 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     s.fileWidth = s.fileHeight = 0; // told again before the next decode
     s.out.Destroy();
     s.band.Destroy();
+    s.widen.reset();
     int dstW = 0, dstH = 0;
     // Only a decoder that may reduce as it reads gives grey rows the
     // identity palette CreateBand gives.
@@ -1033,8 +1087,9 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
     // What Resample would do otherwise: nothing, refuse the size, or start
     // with a box average (made here, as the rows come, for a picture too
     // large to hold).
-    // (Rows that go on are never held: their picture may be past the limit.)
-    if (dstW <= 0 || dstH <= 0 || dstH > height || (dstW == width && dstH == height) ||
+    // (Rows that go on are never held: their picture may be past the limit;
+    // nor are those of an enlargement, which are made only where they go on.)
+    if (dstW <= 0 || dstH <= 0 || (dstH > height && !m_next) || (dstW == width && dstH == height) ||
         (!m_next && !cxcodec::FitsPixelLimits(dstW, dstH)))
         return nullptr;
     s.box = cxops::BoxFactor(width, height, dstW, dstH);
@@ -1077,8 +1132,12 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
         reach = std::max(reach, first + s.ty.count[std::size_t(y)] - 1);
         ring = std::max(ring, reach - first + 1);
     }
-    if (!s.shrink.Init(width, dstW, s.ty.maxCount) ||
-        !CxImageAccess::CreateBand(s.band, width, height, bpp, type, ring))
+    // Grown, each row is filtered across as it comes: the ring keeps those.
+    const bool grows = dstH > height;
+    if (grows && !s.widen.emplace().Init(width, dstW, ring))
+        return nullptr;
+    if ((!grows && !s.shrink.Init(width, dstW, s.ty.maxCount)) ||
+        !CxImageAccess::CreateBand(s.band, width, height, bpp, type, grows ? 1 : ring))
         return nullptr;
     if (m_next) {
         // Where the rows go on: the next sink's band, of the shrunk size.
@@ -1089,13 +1148,13 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
         return nullptr;
     }
     try {
-        s.colour.resize(bpp == 8 ? std::size_t(ring) * std::size_t(width) * 3 : 0);
+        s.colour.resize(bpp == 8 ? std::size_t(grows ? 1 : ring) * std::size_t(width) * 3 : 0);
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
+    s.ring = grows ? 1 : ring;
     if (!s.sent)
         CxImageAccess::SetSourceSize(s.out, fileW, fileH);
-    s.ring = ring;
     s.type = type;
     s.next = 0;
     return &s.band;
@@ -1104,8 +1163,8 @@ CxImage *ResampledRows::Begin(int width, int height, int bpp, std::uint32_t type
 bool ResampledRows::Declines(int width, int height, const CxMetadata &meta) const
 {
     int dstW = 0, dstH = 0;
-    if (!m_rule || !m_rule(width, height, meta, dstW, dstH) || dstW <= 0 || dstH <= 0 || dstH > height ||
-        (dstW == width && dstH == height))
+    if (!m_rule || !m_rule(width, height, meta, dstW, dstH) || dstW <= 0 || dstH <= 0 ||
+        (dstH > height && !m_next) || (dstW == width && dstH == height))
         return true;
     return m_next && cxops::BoxFactor(width, height, dstW, dstH) != 0;
 }
@@ -1153,6 +1212,8 @@ void ResampledRows::Filled(int y)
         for (std::size_t x = 0; x < width; ++x)
             bgr[3 * x] = bgr[3 * x + 1] = bgr[3 * x + 2] = grey[x];
     }
+    if (s.widen)
+        s.widen->Add(s.colour.empty() ? s.band.GetBits(y) : colourRow(y), y, s.tx);
     const int dstH = s.sent ? s.sent->GetHeight() : s.out.GetHeight();
     while (!s.stopped && s.next < dstH &&
            s.ty.first[std::size_t(s.next)] + s.ty.count[std::size_t(s.next)] - 1 <= y) {
@@ -1166,8 +1227,12 @@ void ResampledRows::Filled(int y)
             s.stopped = true;
             break;
         }
-        s.shrink.Make([&](int i) { return s.colour.empty() ? s.band.GetBits(i) : colourRow(i); }, s.tx, s.ty,
-                      s.next, s.sent ? s.sent->GetBits(s.next) : s.out.GetBits(s.next));
+        BYTE *d = s.sent ? s.sent->GetBits(s.next) : s.out.GetBits(s.next);
+        if (s.widen)
+            s.widen->Make(s.ty, s.next, d);
+        else
+            s.shrink.Make([&](int i) { return s.colour.empty() ? s.band.GetBits(i) : colourRow(i); }, s.tx,
+                          s.ty, s.next, d);
         if (s.sent)
             m_next->Filled(s.next);
         ++s.next;

@@ -33,12 +33,13 @@ public:
     bool Repeatable() const override { return !m_next; }
 
     // The shrunk rows go on to next as they are made, into the band it
-    // begins, instead of being held (Take then has nothing). A picture
-    // shrunk so much that it is box-averaged first is declined.
+    // begins, instead of being held (Take then has nothing); so do those of
+    // an enlargement, made only here. A picture shrunk so much that it is
+    // box-averaged first is declined.
     void SendTo(cxcodec::RowSink *next) { m_next = next; }
     // Whether Begin would decline rows of width x height for their size
-    // alone (no shrink wanted, an enlargement, or one box-averaged while
-    // the rows go on).
+    // alone (no resize wanted, an enlargement held, or a shrink
+    // box-averaged while the rows go on).
     bool Declines(int width, int height, const CxMetadata &meta) const;
 
     // After a decode whose every row came here (the image decoded into

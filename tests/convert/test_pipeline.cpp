@@ -498,8 +498,9 @@ TEST(StreamedConversion, SameBytesAsWholeOrWholeWhenItCannot)
 
 // A shrink whose rows go on to the encoder as they are made, with tone,
 // sharpen and a border after it, writes the bytes the shrunk picture held
-// whole and then stepped writes; what cannot go so (a box-averaged shrink,
-// fill's cut) is told.
+// whole and then stepped writes; so does an enlargement, against the whole
+// picture resized; what cannot go so (a box-averaged shrink, fill's cut) is
+// told.
 TEST(StreamedConversion, ShrunkRowsGoOnWithTheStepsAfterTheShrink)
 {
     struct Row {
@@ -510,7 +511,9 @@ TEST(StreamedConversion, ShrunkRowsGoOnWithTheStepsAfterTheShrink)
     for (const Row &r :
          {Row{"jpeg/baseline.jpg", 40, false, false, false}, Row{"jpeg/baseline.jpg", 33, true, true, true},
           Row{"photo/meta.jpg", 20, false, true, false}, Row{"jpeg/grey.jpg", 30, true, true, false},
-          Row{"jpeg/progressive420.jpg", 100, false, false, true}}) {
+          Row{"jpeg/progressive420.jpg", 100, false, false, true},
+          Row{"jpeg/baseline.jpg", 109, true, true, true}, Row{"jpeg/grey.jpg", 150, false, false, false},
+          Row{"photo/meta.jpg", 45, false, true, false}}) {
         for (const std::uint32_t type : {CXIMAGE_FORMAT_JPG, CXIMAGE_FORMAT_PNG}) {
             SCOPED_TRACE(std::string(r.source) + " at " + std::to_string(r.width) + " to " +
                          FormatByType(type)->name);
@@ -531,8 +534,9 @@ TEST(StreamedConversion, ShrunkRowsGoOnWithTheStepsAfterTheShrink)
 
             CxImage held;
             ResampledRows heldRows(ShrinkAsDecodedRule(job, type));
-            ASSERT_TRUE(held.LoadRows(path.c_str(), heldRows) && !held.IsValid() &&
-                        heldRows.Take(held, true));
+            // (An enlargement is held only as the whole picture, then resized.)
+            ASSERT_TRUE(held.LoadRows(path.c_str(), heldRows) &&
+                        (held.IsValid() || heldRows.Take(held, true)));
             ASSERT_FALSE(TransformImage(held, job, {}, held.GetSrcWidth(), held.GetSrcHeight()).failed);
             PrepareForOutput(held, type, job, false);
             CxMemFile expected, out;
@@ -720,8 +724,9 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
         std::int32_t rotate; // ROTATE_NONE: none
         std::int32_t flip;
         bool autoRotate;
-        const char
-            *edits; // c: margins cut, m: trim, t: tone, l: auto-levels, s: shrink and sharpen, b: border
+        // c: margins cut, m: trim, t: tone, l: auto-levels, s: shrink and
+        // sharpen, e: enlarge, b: border
+        const char *edits;
     };
     const std::string orient6 = DataPath("photo/orient6.jpg"), orient7 = DataPath("photo/orient7.png");
     const Row rows[] = {
@@ -742,6 +747,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
         {orient6, ROTATE_RIGHT, FLIP_VERTICAL, true, "ltb"},
         {framed, ROTATE_RIGHT, FLIP_HORIZONTAL, false, "m"},
         {framedJpeg, ROTATE_180, FLIP_NONE, false, "mts"},
+        {orient6, ROTATE_LEFT, FLIP_NONE, true, "eb"},
         {orient7, ROTATE_LEFT, FLIP_NONE, true, "mb"},
         {DataPath("jpeg/baseline.jpg"), ROTATE_LEFT, FLIP_NONE, false, "stb"},
     };
@@ -768,6 +774,11 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
                 job.m_nPercent = 60;
                 job.SetSharpen(true);
             }
+            if (has('e')) {
+                job.SetResizeFlag(true);
+                job.SetResizeType(RESIZE_PERCENT);
+                job.m_nPercent = 170;
+            }
             if (has('b')) {
                 job.m_edits.border = {3, false};
                 job.m_edits.borderColor = RGB(200, 10, 60);
@@ -787,7 +798,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
             const RowEditsOf edits(job, &turned);
             turn.CountInto(edits.Counts());
             std::optional<ResampledRows> shrink;
-            if (has('s'))
+            if (has('s') || has('e'))
                 shrink.emplace(ShrinkAfterTurnRule(job, type), true);
             CxImage image;
             std::string reason;
@@ -799,7 +810,7 @@ TEST(StreamedConversion, TurnedOnDiskAsTheWholePictureIsTurned)
                 cxstream::Convert(r.source.c_str(), type, prepare, image, out, reason, {.autoOrient = false},
                                   edits.edits, shrink ? &*shrink : nullptr, &turn);
             // Rows under 24 bits take neither tone nor a border.
-            if (!colour && (has('t') || has('l') || has('b') || has('s'))) {
+            if (!colour && (has('t') || has('l') || has('b') || has('s') || has('e'))) {
                 EXPECT_EQ(int(got), int(cxstream::Outcome::Whole));
                 continue;
             }
