@@ -219,7 +219,8 @@ std::uint64_t LeastEncodedBytes(const CxImage &picture, std::uint32_t outType, c
 // Rows go from the decoder to the encoder as they come. True when r is
 // final; false when the decoder gave the whole picture into image instead.
 // shrink (when given) shrinks the rows first.
-// The folder source's output is written to.
+} // namespace
+
 std::string OutputFolder(const CConvertJob &job, const std::string &source)
 {
     const std::size_t slash = source.rfind('/');
@@ -227,6 +228,8 @@ std::string OutputFolder(const CConvertJob &job, const std::string &source)
            : slash == std::string::npos ? std::string(".")
                                         : source.substr(0, std::max<std::size_t>(slash, 1));
 }
+
+namespace {
 
 bool StreamRows(const CConvertJob &job, const std::string &source, CxImage &image, const CxDecodeRequest &req,
                 const std::stop_token &stop, std::size_t spoolAbove, PreparedFile &r,

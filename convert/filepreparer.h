@@ -80,6 +80,9 @@ bool IsRegularFile(const std::string &path, std::string *reason = nullptr);
 // it; "" when it is not kept or the name depends on decoding.
 std::string KeptOutput(const CConvertJob &job, int index);
 
+// The folder source's output is written to.
+std::string OutputFolder(const CConvertJob &job, const std::string &source);
+
 // One output's bytes from its processed picture: the depth and the quality
 // outType needs (95 where a watermark was drawn), then the encoder with the
 // job's settings. Every output a decoded picture gives is encoded here.

@@ -53,7 +53,8 @@ int RotationTurn(const CConvertJob &job)
 // The picture turned as the rotation (and, turned upright, its file's
 // orientation) asks, its metadata as the job keeps it, written as the
 // encoder would write it.
-bool TurnJpeg(const CConvertJob &job, const std::string &bytes, std::string &out, int &width, int &height)
+bool TurnJpeg(const CConvertJob &job, const std::string &source, const std::string &bytes, std::string &out,
+              int &width, int &height)
 {
     cxlossless::JpegLayout layout;
     CxMetadata meta;
@@ -67,7 +68,8 @@ bool TurnJpeg(const CConvertJob &job, const std::string &bytes, std::string &out
     const bool trim = job.m_nLossless == LOSSLESS_TRIM;
     std::string turned, reason;
     if ((!trim && !cxlossless::TurnsWhole(layout, turn)) ||
-        !cxlossless::TurnJpeg(Data(bytes), bytes.size(), turn, trim, turned, width, height, reason))
+        !cxlossless::TurnJpeg(Data(bytes), bytes.size(), turn, trim, turned, width, height, reason,
+                              OutputFolder(job, source)))
         return false;
     ApplyMetadataOptions(meta, job);
     if (meta.Empty() && orientation == 1) {
@@ -133,7 +135,7 @@ bool PrepareFromCoefficients(const CConvertJob &job, const std::string &source, 
     if (from->facts.coefficients == Coefficients::CarryJpeg) {
         made = GiveBackJpeg(job, bytes, out, width, height);
     } else if (r.outType == r.sourceType) {
-        made = TurnJpeg(job, bytes, out, width, height);
+        made = TurnJpeg(job, source, bytes, out, width, height);
         way = FileWay::Lossless;
     } else {
         made = CarryIntoJxl(job, bytes, out, width, height);

@@ -32,9 +32,11 @@ bool TurnsWhole(const JpegLayout &layout, int turn);
 // The JPEG turned; with trim the partial blocks at edges the turn moves are
 // dropped, as jpegtran -trim does, else a picture with such blocks is
 // refused. No marker segment is copied. width and height get the output's
-// size; reason says why on failure.
+// size; reason says why on failure. A picture too large to hold keeps its
+// coefficients in an unnamed file in scratchFolder (else the system's
+// temporary folder) while it is turned, not in memory.
 bool TurnJpeg(const std::uint8_t *data, std::size_t size, int turn, bool trim, std::string &out, int &width,
-              int &height, std::string &reason);
+              int &height, std::string &reason, const std::string &scratchFolder = {});
 
 // The metadata blocks of a JPEG as its decoder keeps them.
 bool ReadJpegMetadata(const std::uint8_t *data, std::size_t size, CxMetadata &meta);

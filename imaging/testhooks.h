@@ -17,6 +17,10 @@ void SetJpegOwnAcScans(bool on);
 // fast (the default), or the way for other processors.
 void SetJpegPdep(bool on);
 
+// Whether every JPEG turned on its coefficients keeps them on disk (as one
+// too large to hold does), or only those too large (the default).
+void SetJpegTurnsOnDisk(bool always);
+
 // How many JPEG decodes so far shared their work with a helper thread, made
 // their coefficients a row at a time, or were begun again by libjpeg alone
 // when that found damaged data.

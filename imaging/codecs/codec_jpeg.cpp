@@ -95,7 +95,9 @@ void OnProgress(j_common_ptr cinfo)
         FailWith(cinfo, "too many progressive scans");
 }
 
-void InstallErrorMgr(JpegErrorMgr &err)
+} // namespace
+
+void cxjpeg::InstallErrorMgr(JpegErrorMgr &err)
 {
     jpeg_std_error(&err.pub);
     err.pub.error_exit = OnErrorExit;
@@ -105,6 +107,8 @@ void InstallErrorMgr(JpegErrorMgr &err)
     err.acceptTruncated = false;
     err.truncated = false;
 }
+
+namespace {
 
 std::atomic<int> g_redoneDecodes{0};
 

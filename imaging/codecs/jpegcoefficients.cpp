@@ -414,6 +414,45 @@ JBLOCKARRAY CoefFile::Access(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSIO
     return a->rows.data();
 }
 
+void CoefFile::Lend(j_common_ptr other)
+{
+    other->client_data = this;
+    other->mem->access_virt_barray = Access;
+}
+
+bool CoefFile::Flush()
+{
+    for (int i = 0; i < m_count; ++i) {
+        Array &a = m_arrays[i];
+        if (a.dirty && !Move(a, true))
+            return false;
+        if (a.dirty)
+            a.written = std::max(a.written, a.start + a.count);
+        a.dirty = false;
+    }
+    return true;
+}
+
+bool CoefFile::ReadBlocks(jvirt_barray_ptr array, JDIMENSION y, JDIMENSION x, JDIMENSION n, JBLOCKROW to)
+{
+    auto *a = reinterpret_cast<Array *>(array);
+    if (a < m_arrays || a >= m_arrays + m_count || y >= a->height || x > a->width || n > a->width - x)
+        return false;
+    auto *data = reinterpret_cast<char *>(to);
+    std::size_t left = std::size_t(n) * sizeof(JBLOCK), done = 0;
+    const std::uint64_t at = a->offset + (std::uint64_t(y) * a->width + x) * sizeof(JBLOCK);
+    while (left > 0) {
+        const ssize_t got = ::pread(m_fd, data + done, left, off_t(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += std::size_t(got);
+        left -= std::size_t(got);
+    }
+    return true;
+}
+
 void CoefFile::Free()
 {
     for (int i = 0; i < m_count; ++i)

@@ -33,6 +33,9 @@ struct JpegErrorMgr {
 
 // Leaves the decode or encode with text as its message.
 [[noreturn]] void FailWith(j_common_ptr cinfo, const char *text);
+// Sets err up to leave through its jump on an error, and on warnings that
+// mean pixels were lost.
+void InstallErrorMgr(JpegErrorMgr &err);
 
 // The coefficient arrays of a multi-scan decode, held in large blocks that
 // outlive the decode (see largeblocks.h) instead of libjpeg's own pool,
@@ -113,6 +116,13 @@ public:
     // Puts these arrays in place of libjpeg's in cinfo's memory manager;
     // cinfo->client_data must point at this from then on.
     void Install(j_common_ptr cinfo, std::string folder);
+    // Lets another libjpeg object (an encode of arrays made here) reach
+    // these arrays; its client_data then points at this.
+    void Lend(j_common_ptr other);
+    // Writes every window written to into the file.
+    bool Flush();
+    // Blocks [x, x + n) of the array's row y, from the file (after Flush).
+    bool ReadBlocks(jvirt_barray_ptr array, JDIMENSION y, JDIMENSION x, JDIMENSION n, JBLOCKROW to);
 
 private:
     struct Array {
@@ -171,6 +181,13 @@ struct JpegDecoder {
     JpegDecoder();
     ~JpegDecoder();
 };
+
+// A JPEG too large to hold turned on its coefficients (turn and trim as
+// cxlossless::TurnJpeg takes them), the coefficients of the file and of the
+// turned picture kept in an unnamed file in folder (else the system's
+// temporary folder) instead of memory, the turned file written into out.
+bool TurnOnDisk(const std::uint8_t *data, std::size_t size, int turn, bool trim, const std::string &folder,
+                std::string &out, int &width, int &height, std::string &reason);
 
 // Puts our block arrays in place of libjpeg's in d's memory manager.
 void InstallCoefArrays(JpegDecoder &d);

@@ -1,9 +1,12 @@
 #include "imaging/losslessjpeg.h"
 
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/jpegcoefficients.h"
+#include "imaging/testhooks.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -17,6 +20,8 @@
 namespace cxlossless {
 
 namespace {
+
+std::atomic<bool> g_turnOnDisk{false};
 
 // Each turn as the matrix taking a stored pixel's place (x, y), measured
 // from the centre with y down, to its upright place.
@@ -98,8 +103,13 @@ bool TurnsWhole(const JpegLayout &layout, int turn)
 }
 
 bool TurnJpeg(const std::uint8_t *data, std::size_t size, int turn, bool trim, std::string &out, int &width,
-              int &height, std::string &reason)
+              int &height, std::string &reason, const std::string &scratchFolder)
 {
+    // A picture too large to hold keeps its coefficients on disk.
+    JpegLayout layout;
+    if (g_turnOnDisk.load(std::memory_order_relaxed) ||
+        (ReadJpegLayout(data, size, layout) && !cxcodec::FitsPixelLimits(layout.width, layout.height)))
+        return cxjpeg::TurnOnDisk(data, size, turn, trim, scratchFolder, out, width, height, reason);
     TjHandle tj(tjInitTransform());
     if (!tj || !Valid(turn) || !data || size == 0 || size > ULONG_MAX) {
         reason = "cannot turn the JPEG";
@@ -270,3 +280,8 @@ bool JxlToJpeg(const std::uint8_t *data, std::size_t size, std::string &out)
 }
 
 } // namespace cxlossless
+
+void cxcodec::testhooks::SetJpegTurnsOnDisk(bool always)
+{
+    cxlossless::g_turnOnDisk.store(always);
+}

@@ -446,7 +446,8 @@ TEST(LargePictures, AShrinkStillLargeIsEncodedAsItsRowsAreMade)
 // ramp's darkest 26 columns, within 10 % of the black corners, go. One
 // turned and shrunk a great deal is averaged first, as a shrink alone is.
 // A progressive JPEG's coefficients are kept in such a file as it is
-// written, and made a row of blocks at a time as one is read (turned, too).
+// written, and made a row of blocks at a time as one is read (turned, too);
+// a JPEG turned on its coefficients keeps them in such a file too.
 TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
 {
 #if !VELMORA_MEASURES_MEMORY
@@ -494,6 +495,13 @@ TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
          RowChecker::From::Top,
          3,
          0},
+        {{"--rotate", "90", "--suffix", "_l", "huge.jpg"},
+         "huge_l.jpg",
+         17000,
+         20000,
+         RowChecker::From::Left,
+         3,
+         0},
         {{"--rotate", "90", "--format", "png", "--png-level", "1", "layers.jpg"},
          "layers.PNG",
          17000,
@@ -521,7 +529,7 @@ TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
         EXPECT_EQ(rowsRead.wrong_, 0) << "first wrong row: " << rowsRead.wrong_ - 1;
     }
     EXPECT_EQ(Entries(dir.Path("out")),
-              (QStringList{"huge.jpg", "layers.PNG", "raw.PNG", "raw_p.JPG", "raw_t.PNG"}));
+              (QStringList{"huge.jpg", "huge_l.jpg", "layers.PNG", "raw.PNG", "raw_p.JPG", "raw_t.PNG"}));
 
     // Turned and shrunk twenty times: box-averaged as its rows come, then
     // turned and resized held; the ramp at the left now at the top.

@@ -1,3 +1,5 @@
+#include "imaging/losslessjpeg.h"
+#include "imaging/testhooks.h"
 #include "tests/imaging/magick_compare.h"
 #include "tests/test_support.h"
 
@@ -521,4 +523,35 @@ TEST(Depth, DecreaseBppRejectsBadRequests)
     ASSERT_TRUE(img.DecreaseBpp(4, true));
     EXPECT_EQ(img.GetBpp(), 4);
     EXPECT_EQ(img.GetNumColors(), 16);
+}
+
+// A JPEG too large to hold is turned with its coefficients kept on disk: for
+// every turn of 4:2:0, 4:4:4, grey and progressive files (and a trimmed one
+// with partial edge blocks), the bytes libjpeg-turbo's transform gives in
+// memory.
+TEST(LosslessTurn, OnDiskAsInMemory)
+{
+    struct Row {
+        const char *source;
+        bool trim;
+    };
+    for (const Row &r :
+         {Row{"jpeg/progressive420.jpg", false}, Row{"jpeg/baseline.jpg", false}, Row{"jpeg/grey.jpg", false},
+          Row{"photo/orient6.jpg", false}, Row{"lossless/partial420.jpg", true}}) {
+        const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(testsupport::DataPath(r.source));
+        for (int turn = 1; turn <= 8; ++turn) {
+            SCOPED_TRACE(std::string(r.source) + " turn " + std::to_string(turn));
+            std::string made[2], reason;
+            int width[2] = {}, height[2] = {};
+            for (const bool onDisk : {false, true}) {
+                cxcodec::testhooks::SetJpegTurnsOnDisk(onDisk);
+                EXPECT_TRUE(cxlossless::TurnJpeg(bytes.data(), bytes.size(), turn, r.trim, made[onDisk],
+                                                 width[onDisk], height[onDisk], reason))
+                    << reason;
+            }
+            cxcodec::testhooks::SetJpegTurnsOnDisk(false);
+            EXPECT_EQ(std::pair(width[0], height[0]), std::pair(width[1], height[1]));
+            EXPECT_TRUE(made[0] == made[1]) << made[0].size() << " against " << made[1].size();
+        }
+    }
 }
