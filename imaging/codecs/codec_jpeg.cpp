@@ -135,12 +135,6 @@ void CmykRowToBgr(const JSAMPLE *src, BYTE *dst, int width, bool inverted)
     }
 }
 
-struct JpegDest {
-    jpeg_destination_mgr pub;
-    CxFile *file;
-    JOCTET buffer[65536];
-};
-
 void DestInit(j_compress_ptr cinfo)
 {
     auto *dest = reinterpret_cast<JpegDest *>(cinfo->dest);
@@ -165,6 +159,19 @@ void DestTerm(j_compress_ptr cinfo)
     if (n && dest->file->Write(dest->buffer, 1, n) != n)
         FailWith(reinterpret_cast<j_common_ptr>(cinfo), "cannot write file");
 }
+
+} // namespace
+
+void cxjpeg::WriteTo(j_compress_ptr cinfo, JpegDest &dest, CxFile &file)
+{
+    dest.file = &file;
+    dest.pub.init_destination = DestInit;
+    dest.pub.empty_output_buffer = DestEmpty;
+    dest.pub.term_destination = DestTerm;
+    cinfo->dest = &dest.pub;
+}
+
+namespace {
 
 struct JpegEncoder {
     jpeg_compress_struct cinfo{};
@@ -637,11 +644,7 @@ void WriteJpeg(JpegEncoder &enc, const CxImage &img, CxFile &file)
     jpeg_create_compress(cinfo);
     if (e->coefFile)
         e->coefFile->Install(reinterpret_cast<j_common_ptr>(cinfo), file.ScratchFolder());
-    e->dest.file = &file;
-    e->dest.pub.init_destination = DestInit;
-    e->dest.pub.empty_output_buffer = DestEmpty;
-    e->dest.pub.term_destination = DestTerm;
-    cinfo->dest = &e->dest.pub;
+    WriteTo(cinfo, e->dest, file);
 
     cinfo->image_width = JDIMENSION(w);
     cinfo->image_height = JDIMENSION(h);

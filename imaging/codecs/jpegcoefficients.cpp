@@ -366,24 +366,32 @@ void CoefFile::Realize(j_common_ptr cinfo)
     f.m_own.realize_virt_arrays(cinfo);
 }
 
-// Writes the window's rows to the file, or reads them from it.
-bool CoefFile::Move(Array &a, bool write)
+namespace {
+
+// All bytes bytes at at in fd written from data, or read into it.
+bool Transfer(int fd, void *data, std::size_t bytes, std::uint64_t at, bool write)
 {
-    const std::size_t rowBytes = std::size_t(a.width) * sizeof(JBLOCK);
-    auto *data = reinterpret_cast<char *>(a.window.data());
-    std::size_t left = rowBytes * a.count, done = 0;
-    const std::uint64_t at = a.offset + std::uint64_t(a.start) * rowBytes;
-    while (left > 0) {
-        const ssize_t n = write ? ::pwrite(m_fd, data + done, left, off_t(at + done))
-                                : ::pread(m_fd, data + done, left, off_t(at + done));
+    auto *p = static_cast<char *>(data);
+    for (std::size_t done = 0; done < bytes;) {
+        const ssize_t n = write ? ::pwrite(fd, p + done, bytes - done, off_t(at + done))
+                                : ::pread(fd, p + done, bytes - done, off_t(at + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
         done += std::size_t(n);
-        left -= std::size_t(n);
     }
     return true;
+}
+
+} // namespace
+
+// Writes the window's rows to the file, or reads them from it.
+bool CoefFile::Move(Array &a, bool write)
+{
+    const std::size_t rowBytes = std::size_t(a.width) * sizeof(JBLOCK);
+    return Transfer(m_fd, a.window.data(), rowBytes * a.count, a.offset + std::uint64_t(a.start) * rowBytes,
+                    write);
 }
 
 JBLOCKARRAY CoefFile::Access(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSION start, JDIMENSION count,
@@ -438,19 +446,8 @@ bool CoefFile::ReadBlocks(jvirt_barray_ptr array, JDIMENSION y, JDIMENSION x, JD
     auto *a = reinterpret_cast<Array *>(array);
     if (a < m_arrays || a >= m_arrays + m_count || y >= a->height || x > a->width || n > a->width - x)
         return false;
-    auto *data = reinterpret_cast<char *>(to);
-    std::size_t left = std::size_t(n) * sizeof(JBLOCK), done = 0;
-    const std::uint64_t at = a->offset + (std::uint64_t(y) * a->width + x) * sizeof(JBLOCK);
-    while (left > 0) {
-        const ssize_t got = ::pread(m_fd, data + done, left, off_t(at + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += std::size_t(got);
-        left -= std::size_t(got);
-    }
-    return true;
+    return Transfer(m_fd, to, std::size_t(n) * sizeof(JBLOCK),
+                    a->offset + (std::uint64_t(y) * a->width + x) * sizeof(JBLOCK), false);
 }
 
 void CoefFile::Free()

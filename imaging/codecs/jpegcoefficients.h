@@ -17,6 +17,8 @@
 
 #include <jpeglib.h>
 
+class CxFile;
+
 namespace cxjpeg {
 
 // A real progressive file has about ten scans; thousands of tiny scans over a
@@ -30,6 +32,15 @@ struct JpegErrorMgr {
     bool acceptTruncated; // a cut-off file decodes to what arrived
     bool truncated;       // the data ended early (libjpeg fills the rest)
 };
+
+// Where an encode's bytes go: a stream, through a buffer.
+struct JpegDest {
+    jpeg_destination_mgr pub;
+    CxFile *file;
+    JOCTET buffer[65536];
+};
+// Points cinfo's output at file through dest.
+void WriteTo(j_compress_ptr cinfo, JpegDest &dest, CxFile &file);
 
 // Leaves the decode or encode with text as its message.
 [[noreturn]] void FailWith(j_common_ptr cinfo, const char *text);

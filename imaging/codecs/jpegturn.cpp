@@ -9,6 +9,7 @@
 // band written back; libjpeg then writes the file from those arrays, as a
 // whole-picture transform would.
 #include "imaging/codecs/jpegcoefficients.h"
+#include "imaging/cxfile.h"
 
 #include <algorithm>
 #include <array>
@@ -47,47 +48,6 @@ constexpr std::array<Shape, 8> kShapes = {{
     {true, true, false},   // 8 90 degrees anticlockwise
 }};
 
-// Writes the turned file into a string as libjpeg fills its buffer.
-struct StringDest {
-    jpeg_destination_mgr pub;
-    std::string *out = nullptr;
-    JOCTET buffer[1 << 16];
-};
-
-void Append(j_compress_ptr cinfo, std::size_t n)
-{
-    auto *d = reinterpret_cast<StringDest *>(cinfo->dest);
-    bool ok = true;
-    try {
-        d->out->append(reinterpret_cast<const char *>(d->buffer), n);
-    } catch (const std::bad_alloc &) {
-        ok = false; // never jump out of a handler
-    }
-    if (!ok)
-        FailWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
-}
-
-void DestInit(j_compress_ptr cinfo)
-{
-    auto *d = reinterpret_cast<StringDest *>(cinfo->dest);
-    d->pub.next_output_byte = d->buffer;
-    d->pub.free_in_buffer = sizeof d->buffer;
-}
-
-boolean DestEmpty(j_compress_ptr cinfo)
-{
-    auto *d = reinterpret_cast<StringDest *>(cinfo->dest);
-    Append(cinfo, sizeof d->buffer);
-    DestInit(cinfo);
-    return TRUE;
-}
-
-void DestTerm(j_compress_ptr cinfo)
-{
-    auto *d = reinterpret_cast<StringDest *>(cinfo->dest);
-    Append(cinfo, sizeof d->buffer - d->pub.free_in_buffer);
-}
-
 // Everything with a destructor the turn needs lives here, on the heap,
 // made before setjmp (libjpeg leaves through longjmp).
 struct TurnContext {
@@ -95,7 +55,8 @@ struct TurnContext {
     jpeg_compress_struct dst{};
     JpegErrorMgr err{};
     CoefFile file;
-    StringDest dest{};
+    JpegDest dest{};
+    CxMemFile turned; // the turned file
     bool srcMade = false, dstMade = false;
     std::vector<JCOEF> rect; // the source blocks a band takes
     // Each source coefficient's place in the turned block, and its sign.
@@ -226,11 +187,9 @@ void Turn(TurnContext &c, const std::uint8_t *data, std::size_t size, int turn, 
     jpeg_create_compress(d);
     c.dstMade = true;
     c.file.Lend(reinterpret_cast<j_common_ptr>(d));
-    c.dest.out = &out;
-    c.dest.pub.init_destination = DestInit;
-    c.dest.pub.empty_output_buffer = DestEmpty;
-    c.dest.pub.term_destination = DestTerm;
-    d->dest = &c.dest.pub;
+    if (!c.turned.Open())
+        FailWith(common, "out of memory");
+    WriteTo(d, c.dest, c.turned);
     jpeg_copy_critical_parameters(s, d);
     d->image_width = outW;
     d->image_height = outH;
@@ -249,6 +208,14 @@ void Turn(TurnContext &c, const std::uint8_t *data, std::size_t size, int turn, 
     }
     jpeg_write_coefficients(d, turned);
     jpeg_finish_compress(d);
+    bool copied = true;
+    try {
+        out.assign(reinterpret_cast<const char *>(c.turned.GetBuffer(false)), std::size_t(c.turned.Size()));
+    } catch (const std::bad_alloc &) {
+        copied = false; // never jump out of a handler
+    }
+    if (!copied)
+        FailWith(common, "out of memory");
     width = int(outW);
     height = int(outH);
 }
