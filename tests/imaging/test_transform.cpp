@@ -535,9 +535,9 @@ TEST(LosslessTurn, OnDiskAsInMemory)
         const char *source;
         bool trim;
     };
-    for (const Row &r :
-         {Row{"jpeg/progressive420.jpg", false}, Row{"jpeg/baseline.jpg", false}, Row{"jpeg/grey.jpg", false},
-          Row{"photo/orient6.jpg", false}, Row{"lossless/partial420.jpg", true}}) {
+    for (const Row &r : {Row{"jpeg/progressive420.jpg", false}, Row{"jpeg/baseline.jpg", false},
+                         Row{"jpeg/grey.jpg", false}, Row{"photo/orient6.jpg", false},
+                         Row{"jpeg/cmyk_adobe.jpg", false}, Row{"lossless/partial420.jpg", true}}) {
         const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(testsupport::DataPath(r.source));
         for (int turn = 1; turn <= 8; ++turn) {
             SCOPED_TRACE(std::string(r.source) + " turn " + std::to_string(turn));
