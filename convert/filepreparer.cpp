@@ -10,6 +10,7 @@
 #include "imaging/cxanimation.h"
 #include "imaging/cxfile.h"
 #include "imaging/documentwriter.h"
+#include "imaging/formats.h"
 #include "imaging/imageheader.h"
 #include "imaging/metadataio.h"
 #include "imaging/rowband.h"
@@ -514,6 +515,63 @@ bool StreamTurnedPastLimit(const CConvertJob &job, const std::string &source, Cx
     return false;
 }
 
+// Takes the rows of a picture decoded only to know it is sound, and lets
+// each go.
+class SoundRows final : public cxcodec::RowSink {
+public:
+    explicit SoundRows(const std::stop_token &stop) : m_stop(stop) {}
+    CxImage *Begin(int width, int height, int bpp, std::uint32_t type, const CxMetadata &) override
+    {
+        return CxImageAccess::CreateBand(m_band, width, height, bpp, type, 1) ? &m_band : nullptr;
+    }
+    bool Room(int) override { return !m_stop.stop_requested(); }
+    void Filled(int) override {}
+    bool Repeatable() const override { return true; }
+    const CxImage &Band() const { return m_band; }
+
+private:
+    const std::stop_token &m_stop;
+    CxImage m_band;
+};
+
+// A plain copy's source is decoded only to know that it is sound: where its
+// decoder gives rows one by one (a JPEG, PNG, TIFF or PNM), they are looked
+// at and let go, so that no picture is held for a copy and one too large to
+// hold is copied too. True when r is final; false to decode it whole as
+// usual (the decoder gave the picture whole, or failed where a whole decode
+// may not: that one then says what is wrong, unless it refuses the picture
+// as too large to hold, when failure does).
+bool CopyCheckedByRows(const CConvertJob &job, const std::string &source, CxImage &image, CxDecodeRequest req,
+                       const std::stop_token &stop, PreparedFile &r, std::string &failure)
+{
+    const ImageFormat *format = FormatByType(ProbeImageType(source.c_str()));
+    if (!format || format->facts.rowsIn == RowDecoding::Whole)
+        return false;
+    // Its size is the rows' turned upright where the job turns it, so a
+    // stored turn need not keep them together.
+    req.autoOrient = false;
+    SoundRows rows(stop);
+    ++g_decodes;
+    const bool ok = image.LoadRows(source.c_str(), rows, req);
+    const bool whole = image.IsValid();
+    if (!ok)
+        failure = image.GetLastError();
+    image.Destroy();
+    if (stop.stop_requested()) {
+        r.kind = PreparedFile::Kind::Stopped;
+        return true;
+    }
+    if (!ok || whole)
+        return false;
+    const CxImage &band = rows.Band();
+    const bool across = job.m_bAutoRotate && band.GetOrientation() >= 5;
+    r.frames = 1;
+    r.width = across ? band.GetHeight() : band.GetWidth();
+    r.height = across ? band.GetWidth() : band.GetHeight();
+    r.kind = PreparedFile::Kind::Copy;
+    return true;
+}
+
 PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const std::stop_token &stop,
                         std::size_t spoolAbove)
 {
@@ -540,6 +598,7 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
     req.page = job.GetPage(index);
     bool loaded = true;
     const char *why = nullptr; // what the failure is told as, where not the decoder's own words
+    std::string copyFailure;   // why a copy's rows could not be read
     switch (plan) {
     case DecodePlan::RowsStreamed:
         if (StreamRows(job, source, image, req, stop, spoolAbove, r)) {
@@ -561,6 +620,9 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
         }
         break;
     case DecodePlan::PlainCopy:
+        if (CopyCheckedByRows(job, source, image, req, stop, r, copyFailure))
+            return r;
+        [[fallthrough]];
     case DecodePlan::LosslessTransform: // refused above
     case DecodePlan::Whole:
         ++g_decodes;
@@ -578,10 +640,16 @@ PreparedFile PrepareOne(const CConvertJob &job, int index, CxImage &image, const
         }
         break;
     }
+    // A copy too large to hold whose rows could not be read fails as they
+    // did.
+    if (!loaded && plan == DecodePlan::PlainCopy && !copyFailure.empty() &&
+        std::strcmp(image.GetLastError(), "image too large") == 0)
+        why = copyFailure.c_str();
     // A picture too large to hold that is turned may be turned on disk; or,
     // shrunk a great deal after, box-averaged as its rows come and turned
     // held.
-    if (!loaded && req.page <= 1 && std::strcmp(why ? why : image.GetLastError(), "image too large") == 0) {
+    if (!loaded && plan != DecodePlan::PlainCopy && req.page <= 1 &&
+        std::strcmp(why ? why : image.GetLastError(), "image too large") == 0) {
         if (StreamTurnedPastLimit(job, source, image, req, stop, spoolAbove, r))
             return r;
         if (ResampledRows::SizeRule boxed = BoxedBeforeTurnRule(job, r.outType)) {

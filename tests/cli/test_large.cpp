@@ -547,6 +547,28 @@ TEST(LargePictures, ATurnGoesThroughTilesOnDisk)
     EXPECT_LT(shown.GetPixelColor(400, 0).rgbGreen, 30);
 }
 
+// A picture too large to hold that no option changes is copied as it is,
+// its rows decoded only to know it is sound and let go (it was encoded
+// again before); one cut short is not copied, and says so.
+TEST(LargePictures, AnUnchangedPictureTooLargeToHoldIsCopied)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(FlatJpeg(dir.Path("huge.jpg"), 20000, 17000));
+    ASSERT_TRUE(FlatPgm(dir.Path("raw.pgm"), 16500, 16400));
+    std::vector<std::uint8_t> cut = ReadFileBytes(dir.Path("huge.jpg"));
+    cut.resize(cut.size() / 2);
+    ASSERT_TRUE(WriteFileBytes(dir.Path("cut.jpg"), cut));
+    mkdir(dir.Path("out").c_str(), 0755);
+    const Result run =
+        RunBatch({"--jobs", "1", "--out", "out", "huge.jpg", "raw.pgm", "cut.jpg"}, dir.Root());
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("cut.jpg: Premature end of JPEG file"), std::string::npos) << run.err;
+    ASSERT_EQ(Entries(dir.Path("out")), (QStringList{"huge.jpg", "raw.pgm"}));
+    for (const char *name : {"huge.jpg", "raw.pgm"})
+        EXPECT_TRUE(ReadFileBytes(dir.Path(std::string("out/") + name)) == ReadFileBytes(dir.Path(name)))
+            << name;
+}
+
 // Killed while a large output is being written, a run leaves the old file as
 // it was and no temporary file beside it: the output waits in an unnamed file
 // until it is whole.
