@@ -325,7 +325,8 @@ bool CoefFile::Open(j_common_ptr cinfo)
     for (int i = 0; i < m_count; ++i) {
         Array &a = m_arrays[i];
         a.offset = bytes;
-        bytes += std::uint64_t(a.width) * a.height * sizeof(JBLOCK);
+        if (!a.make)
+            bytes += std::uint64_t(a.width) * a.height * sizeof(JBLOCK);
     }
     const char *temp = std::getenv("TMPDIR");
     for (const std::string &folder : {m_folder, std::string(temp && *temp ? temp : "/tmp")}) {
@@ -403,6 +404,18 @@ JBLOCKARRAY CoefFile::Access(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSIO
         return f.m_own.access_virt_barray(cinfo, ptr, start, count, writable);
     if (!f.m_realized || count > a->maxAccess || start > a->height || count > a->height - start)
         FailWith(cinfo, "bad coefficient access");
+    if (a->make) {
+        // Made a window at a time from where the rows asked for start.
+        if (start < a->start || start + count > a->start + a->count) {
+            a->start = start;
+            a->count = std::min(a->maxAccess, a->height - start);
+            std::fill(a->window.begin(),
+                      a->window.begin() + std::ptrdiff_t(std::size_t(a->count) * a->width * DCTSIZE2),
+                      JCOEF(0));
+            a->make(a->start, a->count, a->rows.data());
+        }
+        return a->rows.data() + (start - a->start);
+    }
     if (start != a->start || count != a->count) {
         if (a->dirty && !f.Move(*a, true))
             FailWith(cinfo, "cannot write file");
@@ -426,6 +439,18 @@ void CoefFile::Lend(j_common_ptr other)
 {
     other->client_data = this;
     other->mem->access_virt_barray = Access;
+}
+
+jvirt_barray_ptr CoefFile::Made(JDIMENSION width, JDIMENSION height, JDIMENSION rows, Maker make)
+{
+    if (m_realized || m_count == MAX_COMPONENTS)
+        return nullptr;
+    Array &a = m_arrays[m_count++];
+    a.width = width;
+    a.height = height;
+    a.maxAccess = std::max<JDIMENSION>(1, rows);
+    a.make = std::move(make);
+    return reinterpret_cast<jvirt_barray_ptr>(&a);
 }
 
 bool CoefFile::Flush()

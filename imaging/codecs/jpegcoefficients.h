@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -134,6 +135,11 @@ public:
     bool Flush();
     // Blocks [x, x + n) of the array's row y, from the file (after Flush).
     bool ReadBlocks(jvirt_barray_ptr array, JDIMENSION y, JDIMENSION x, JDIMENSION n, JBLOCKROW to);
+    // An array (asked for before libjpeg lays its own out) whose rows are
+    // made as they are asked for instead of kept: make fills count rows
+    // from start (cleared) of at most rows rows, in order from the top.
+    using Maker = std::function<void(JDIMENSION start, JDIMENSION count, JBLOCKARRAY rows)>;
+    jvirt_barray_ptr Made(JDIMENSION width, JDIMENSION height, JDIMENSION rows, Maker make);
 
 private:
     struct Array {
@@ -144,6 +150,7 @@ private:
         JDIMENSION start = 0, count = 0; // the rows in the window
         bool dirty = false;              // written since read
         JDIMENSION written = 0;          // rows from here on were never written: zeros
+        Maker make;                      // rows made, not kept
     };
     static CoefFile &Of(j_common_ptr cinfo);
     static jvirt_barray_ptr Request(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION width,

@@ -2,12 +2,13 @@
 // coefficients of the file and of the turned picture kept in an unnamed file
 // instead of memory (see jpegcoefficients.h, CoefFile).
 //
-// The turned picture is made a band of block rows at a time: the source
-// blocks the band takes (a band of columns, for a turn that swaps the axes)
-// are read from the file, each moved to its new place with its coefficients
-// transposed and their signs changed as the turn mirrors the block, and the
-// band written back; libjpeg then writes the file from those arrays, as a
-// whole-picture transform would.
+// The turned picture is made a band of block rows at a time, as libjpeg
+// asks for its rows while it writes the file: the source blocks the band
+// takes (a band of columns, for a turn that swaps the axes) are read from
+// the file, each moved to its new place with its coefficients transposed and
+// their signs changed as the turn mirrors the block. So only the file's
+// coefficients are ever kept, and the file written is the one a
+// whole-picture transform writes.
 #include "imaging/codecs/jpegcoefficients.h"
 #include "imaging/cxfile.h"
 
@@ -58,7 +59,8 @@ struct TurnContext {
     JpegDest dest{};
     CxMemFile turned; // the turned file
     bool srcMade = false, dstMade = false;
-    std::vector<JCOEF> rect; // the source blocks a band takes
+    std::vector<JCOEF> rect;            // the source blocks a band takes
+    jvirt_barray_ptr *source = nullptr; // the file's arrays
     // Each source coefficient's place in the turned block, and its sign.
     int place[DCTSIZE2] = {};
     int sign[DCTSIZE2] = {};
@@ -81,36 +83,31 @@ void ReadRect(TurnContext &c, jvirt_barray_ptr array, JDIMENSION x0, JDIMENSION 
             FailWith(reinterpret_cast<j_common_ptr>(&c.src), "cannot read file");
 }
 
-// The turned component: kw x kh source blocks (those the turn keeps) into
-// dw x dh blocks of the array to, a band at a time.
-void TurnComponent(TurnContext &c, const Shape &t, jvirt_barray_ptr from, JDIMENSION kw, JDIMENSION kh,
-                   jvirt_barray_ptr to, JDIMENSION arrayHeight)
+// Rows [dy0, dy0 + n) of the turned component (cleared) into rows, from
+// the kw x kh source blocks the turn keeps of the array from.
+void MakeRows(TurnContext &c, const Shape &t, jvirt_barray_ptr from, JDIMENSION kw, JDIMENSION kh,
+              JDIMENSION dy0, JDIMENSION n, JBLOCKARRAY rows)
 {
-    j_common_ptr common = reinterpret_cast<j_common_ptr>(&c.src);
     const JDIMENSION dw = t.swap ? kh : kw, dh = t.swap ? kw : kh;
-    for (JDIMENSION dy0 = 0; dy0 < arrayHeight; dy0 += kBand) {
-        const JDIMENSION n = std::min(kBand, arrayHeight - dy0);
-        JBLOCKARRAY rows = c.src.mem->access_virt_barray(common, to, dy0, n, TRUE);
-        const JDIMENSION used = dy0 < dh ? std::min(n, dh - dy0) : 0;
-        if (used == 0)
-            continue; // padding rows stay zero
-        // The band's rows come from source columns (swapped) or rows.
-        const bool mirrored = t.swap ? t.mirrorX : t.mirrorY;
-        const JDIMENSION first = mirrored ? (t.swap ? kw : kh) - dy0 - used : dy0;
-        JDIMENSION x0 = 0, nx = kw, y0 = 0, ny = kh;
-        (t.swap ? x0 : y0) = first;
-        (t.swap ? nx : ny) = used;
-        ReadRect(c, from, x0, nx, y0, ny);
-        for (JDIMENSION r = 0; r < used; ++r) {
-            const JDIMENSION dy = dy0 + r;
-            for (JDIMENSION dx = 0; dx < dw; ++dx) {
-                const JDIMENSION px = t.swap ? dy : dx, py = t.swap ? dx : dy;
-                const JDIMENSION sx = t.mirrorX ? kw - 1 - px : px, sy = t.mirrorY ? kh - 1 - py : py;
-                const JCOEF *in = c.rect.data() + (std::size_t(sy - y0) * nx + (sx - x0)) * DCTSIZE2;
-                JCOEF *out = rows[r][dx];
-                for (int k = 0; k < DCTSIZE2; ++k)
-                    out[c.place[k]] = JCOEF(in[k] * c.sign[k]);
-            }
+    const JDIMENSION used = dy0 < dh ? std::min(n, dh - dy0) : 0;
+    if (used == 0)
+        return; // padding rows stay zero
+    // The rows come from source columns (swapped) or rows.
+    const bool mirrored = t.swap ? t.mirrorX : t.mirrorY;
+    const JDIMENSION first = mirrored ? (t.swap ? kw : kh) - dy0 - used : dy0;
+    JDIMENSION x0 = 0, nx = kw, y0 = 0, ny = kh;
+    (t.swap ? x0 : y0) = first;
+    (t.swap ? nx : ny) = used;
+    ReadRect(c, from, x0, nx, y0, ny);
+    for (JDIMENSION r = 0; r < used; ++r) {
+        const JDIMENSION dy = dy0 + r;
+        for (JDIMENSION dx = 0; dx < dw; ++dx) {
+            const JDIMENSION px = t.swap ? dy : dx, py = t.swap ? dx : dy;
+            const JDIMENSION sx = t.mirrorX ? kw - 1 - px : px, sy = t.mirrorY ? kh - 1 - py : py;
+            const JCOEF *in = c.rect.data() + (std::size_t(sy - y0) * nx + (sx - x0)) * DCTSIZE2;
+            JCOEF *out = rows[r][dx];
+            for (int k = 0; k < DCTSIZE2; ++k)
+                out[c.place[k]] = JCOEF(in[k] * c.sign[k]);
         }
     }
 }
@@ -155,33 +152,34 @@ void Turn(TurnContext &c, const std::uint8_t *data, std::size_t size, int turn, 
     const JDIMENSION outW = t.swap ? keptH : keptW, outH = t.swap ? keptW : keptH;
     const int outMaxH = t.swap ? maxV : maxH, outMaxV = t.swap ? maxH : maxV;
 
-    // The turned picture's arrays, as the encoder will reach them.
-    JDIMENSION kw[MAX_COMPONENTS], kh[MAX_COMPONENTS], arrayH[MAX_COMPONENTS];
+    // The turned picture's arrays, as the encoder will reach them: their
+    // rows made as it asks for them, from the source's.
     jvirt_barray_ptr turned[MAX_COMPONENTS];
     for (int ci = 0; ci < s->num_components; ++ci) {
         const jpeg_component_info &comp = s->comp_info[ci];
         const int h = comp.h_samp_factor, v = comp.v_samp_factor;
-        kw[ci] = t.mirrorX ? keptW / mcuW * JDIMENSION(h) : comp.width_in_blocks;
-        kh[ci] = t.mirrorY ? keptH / mcuH * JDIMENSION(v) : comp.height_in_blocks;
+        const JDIMENSION kw = t.mirrorX ? keptW / mcuW * JDIMENSION(h) : comp.width_in_blocks;
+        const JDIMENSION kh = t.mirrorY ? keptH / mcuH * JDIMENSION(v) : comp.height_in_blocks;
         const int sampH = t.swap ? v : h, sampV = t.swap ? h : v;
         const JDIMENSION blocksW =
-            std::max(t.swap ? kh[ci] : kw[ci], CeilDiv(std::uint64_t(outW) * sampH, 8 * std::uint64_t(outMaxH)));
+            std::max(t.swap ? kh : kw, CeilDiv(std::uint64_t(outW) * sampH, 8 * std::uint64_t(outMaxH)));
         const JDIMENSION blocksH =
-            std::max(t.swap ? kw[ci] : kh[ci], CeilDiv(std::uint64_t(outH) * sampV, 8 * std::uint64_t(outMaxV)));
-        arrayH[ci] = RoundUp(blocksH, sampV);
-        turned[ci] =
-            s->mem->request_virt_barray(common, JPOOL_IMAGE, TRUE, RoundUp(blocksW, sampH), arrayH[ci], kBand);
+            std::max(t.swap ? kw : kh, CeilDiv(std::uint64_t(outH) * sampV, 8 * std::uint64_t(outMaxV)));
+        turned[ci] = c.file.Made(RoundUp(blocksW, sampH), RoundUp(blocksH, sampV), kBand,
+                                 [&c, &t, ci, kw, kh](JDIMENSION start, JDIMENSION count, JBLOCKARRAY rows) {
+                                     MakeRows(c, t, c.source[ci], kw, kh, start, count, rows);
+                                 });
+        if (!turned[ci])
+            FailWith(common, "cannot turn the JPEG");
     }
-    jvirt_barray_ptr *source = jpeg_read_coefficients(s);
-    if (!source || !c.file.Flush())
+    c.source = jpeg_read_coefficients(s);
+    if (!c.source || !c.file.Flush())
         FailWith(common, "cannot write file");
     for (int k = 0; k < DCTSIZE2; ++k) {
         const int u = k % DCTSIZE, v = k / DCTSIZE;
         c.place[k] = t.swap ? u * DCTSIZE + v : k;
         c.sign[k] = ((t.mirrorX && (u & 1)) != (t.mirrorY && (v & 1))) ? -1 : 1;
     }
-    for (int ci = 0; ci < s->num_components; ++ci)
-        TurnComponent(c, t, source[ci], kw[ci], kh[ci], turned[ci], arrayH[ci]);
 
     j_compress_ptr d = &c.dst;
     jpeg_create_compress(d);
