@@ -5,7 +5,8 @@
 # colour): 16,000 x 9,000 (144 megapixels) and 40,000 x 22,500 (900).
 #   144 MP to PNG at full size, and fitted inside 2,000 x 2,000 as JPEG;
 #   900 MP to TIFF and to JPEG at full size, and turned a quarter to JPEG
-#   (through the tiles of a temporary file: not a target, for its measure).
+#   (through the tiles of a temporary file: not a target, for its measure),
+#   and turned losslessly against jpegtran (its coefficients on disk).
 # Prints the median wall seconds and the peak resident memory of each, and
 # their ratios to vips'. A run that fails prints its reason instead.
 #
@@ -52,9 +53,10 @@ timed() {
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
-# One line: ours and vips' medians of time and of peak memory.
-compare() { # LABEL "OURS ARGS" "VIPS COMMAND"
-  local label=$1 ours=$2 theirs=$3 a=() b=() am=() bm=() r line
+# One line: ours and vips' (or another yardstick's) medians of time and of
+# peak memory.
+compare() { # LABEL "OURS ARGS" "THEIR COMMAND" [THEIR NAME]
+  local label=$1 ours=$2 theirs=$3 name=${4:-vips} a=() b=() am=() bm=() r line
   for ((r = 0; r < rounds; r++)); do
     for who in ours theirs; do
       if [ $who = ours ]; then
@@ -70,10 +72,10 @@ compare() { # LABEL "OURS ARGS" "VIPS COMMAND"
       if [ $who = ours ]; then a+=("${line% *}"); am+=("${line#* }"); else b+=("${line% *}"); bm+=("${line#* }"); fi
     done
   done
-  awk -v l="$label" -v a="$(median "${a[@]}")" -v b="$(median "${b[@]}")" \
+  awk -v l="$label" -v a="$(median "${a[@]}")" -v b="$(median "${b[@]}")" -v n="$name" \
     -v am="$(median "${am[@]}")" -v bm="$(median "${bm[@]}")" 'BEGIN {
-    printf "%-40s velmora %6.2f s %6.0f MB, vips %6.2f s %6.0f MB: time %.2f x, peak %.2f x\n",
-      l, a, am / 1024, b, bm / 1024, (b > 0 ? a / b : 0), (bm > 0 ? am / bm : 0) }'
+    printf "%-40s velmora %6.2f s %6.0f MB, %s %6.2f s %6.0f MB: time %.2f x, peak %.2f x\n",
+      l, a, am / 1024, n, b, bm / 1024, (b > 0 ? a / b : 0), (bm > 0 ? am / bm : 0) }'
 }
 
 echo "Large pictures (one thread, against vips; targets: 900 MP time 1 x, peak 1.5 x; 144 MP to PNG peak 128 MB):"
@@ -88,3 +90,9 @@ compare "900 MP JPEG to JPEG, full size" "--format jpg --quality 90 --jpeg-subsa
 compare "900 MP JPEG turned a quarter, to JPEG" \
   "--rotate 90 --lossless off --format jpg --quality 90 --jpeg-subsampling 420 $mp900" \
   "vips rot '$mp900' '$work/out/a.jpg[Q=90,subsample-mode=on]' d90"
+# Turned on its coefficients (the default for a JPEG only turned), against
+# jpegtran, which holds them all in memory; the same bytes.
+if command -v jpegtran >/dev/null; then
+  compare "900 MP JPEG turned losslessly" "--rotate -90 $mp900" \
+    "jpegtran -copy none -perfect -rotate 270 -outfile '$work/out/a.jpg' '$mp900'" jpegtran
+fi
