@@ -17,6 +17,8 @@ void SetJpegOwnAcScans(bool on);
 // fast (the default), or the way for other processors.
 void SetJpegPdep(bool on);
 
+// How many coefficient files JPEG encodes and turns have made so far.
+int JpegCoefficientFiles();
 // Whether every JPEG turned on its coefficients keeps them on disk (as one
 // too large to hold does), or only those too large (the default).
 void SetJpegTurnsOnDisk(bool always);

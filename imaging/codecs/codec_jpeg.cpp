@@ -785,9 +785,14 @@ bool EncodeJpeg(const CxImage &img, CxFile &file, std::string *why)
         return false;
     try {
         // A progressive file's scans come after every block is known: a band
-        // past the pixel limit keeps them in a file, not in memory.
-        if (CxImageAccess::IsBand(img) && img.GetEncoderSettings().m_bJpegProgressive &&
-            !FitsPixelLimits(img.GetWidth(), img.GetHeight()))
+        // past the pixel limit, or a picture whose blocks (128 bytes each,
+        // at most three an 8 x 8 square) would take more than the run's
+        // decodes may hold, keeps them in a file, not in memory.
+        const std::uint64_t mostBlockBytes = std::uint64_t(img.GetWidth()) * std::uint64_t(img.GetHeight()) *
+                                             (HasGreyPalette(img) ? 1 : 3) * 2;
+        if (img.GetEncoderSettings().m_bJpegProgressive &&
+            ((CxImageAccess::IsBand(img) && !FitsPixelLimits(img.GetWidth(), img.GetHeight())) ||
+             mostBlockBytes > JpegDecodeBudget()))
             e->coefFile = std::make_unique<CoefFile>();
         e->row.resize(std::size_t(img.GetWidth()) * 3);
         e->rows.resize(CxImageAccess::Feed(img) ? 0 : std::size_t(img.GetHeight()));

@@ -289,6 +289,12 @@ void DestroyCoefMemory(j_common_ptr cinfo)
 
 // --- Coefficients of an encode kept in a file ---------------------------------
 
+namespace {
+
+std::atomic<int> g_coefFiles{0};
+
+} // namespace
+
 CoefFile &CoefFile::Of(j_common_ptr cinfo)
 {
     return *static_cast<CoefFile *>(cinfo->client_data);
@@ -335,6 +341,7 @@ bool CoefFile::Open(j_common_ptr cinfo)
     }
     if (m_fd < 0)
         FailWith(cinfo, "cannot make a temporary file to write the picture");
+    ++g_coefFiles;
     struct statvfs fs;
     if (::fstatvfs(m_fd, &fs) == 0 && fs.f_blocks > 0 && bytes > std::uint64_t(fs.f_bavail) * fs.f_frsize)
         FailWith(cinfo, "not enough free space to write the picture");
@@ -836,6 +843,11 @@ void testhooks::SetJpegPdep(bool on)
 int testhooks::JpegDecodesWithHelper()
 {
     return cxjpeg::g_helperDecodes.load();
+}
+
+int testhooks::JpegCoefficientFiles()
+{
+    return cxjpeg::g_coefFiles.load();
 }
 
 int testhooks::JpegDecodesByRow()

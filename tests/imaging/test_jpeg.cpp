@@ -1,4 +1,5 @@
 #include "tests/imaging/jpeg_png_tiff_helpers.h"
+#include "imaging/codecs/codecs.h"
 #include "imaging/testhooks.h"
 #include "imaging/thumbnail.h"
 
@@ -346,6 +347,29 @@ TEST(JpegEncode, GreyPalettesWriteOneChannelOthersThree)
             const RGBQUAD c = back.GetPixelColor(20, 8);  // the transparent index: white
             EXPECT_GE(std::min({c.rgbRed, c.rgbGreen, c.rgbBlue}), 200);
         }
+    }
+}
+
+// A progressive file whose blocks would take more than the run's decodes may
+// hold keeps them in an unnamed file while it is written: the bytes kept in
+// memory give, for colour at 4:4:4 and 4:2:0 and for grey.
+TEST(JpegEncode, ProgressiveBlocksKeptOnDiskGiveTheSameBytes)
+{
+    const std::size_t budget = cxcodec::JpegDecodeBudget();
+    for (const auto &[grey, quality] : {std::pair{false, 92}, std::pair{false, 75}, std::pair{true, 85}}) {
+        SCOPED_TRACE(testing::Message() << (grey ? "grey" : "colour") << " at " << quality);
+        CxImage img = grey ? MakePaletted(301, 203, 8, 256, true) : MakeTestImage(301, 203);
+        CEncoderSettings settings;
+        settings.m_bJpegProgressive = true;
+        img.SetEncoderSettings(settings);
+        img.SetJpegQuality(BYTE(quality));
+        const Bytes inMemory = EncodeBytes(img, CXIMAGE_FORMAT_JPG);
+        const int files = cxcodec::testhooks::JpegCoefficientFiles();
+        cxcodec::SetJpegDecodeBudget(4096);
+        const Bytes onDisk = EncodeBytes(img, CXIMAGE_FORMAT_JPG);
+        cxcodec::SetJpegDecodeBudget(budget);
+        EXPECT_EQ(cxcodec::testhooks::JpegCoefficientFiles(), files + 1);
+        EXPECT_TRUE(onDisk == inMemory) << onDisk.size() << " against " << inMemory.size();
     }
 }
 
