@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 bool CxFile::ReadAll(std::string &out, std::size_t maxBytes)
@@ -271,6 +272,26 @@ std::uint8_t *CxMemFile::GetBuffer(bool detach)
 void CxMemFile::FreeBuffer(std::uint8_t *buffer)
 {
     std::free(buffer);
+}
+
+int OpenScratchFile(const std::string &folder, std::uint64_t bytes, const char *&why)
+{
+    const char *temp = std::getenv("TMPDIR");
+    int fd = -1;
+    for (const std::string &place : {folder, std::string(temp && *temp ? temp : "/tmp")})
+        if (!place.empty() && (fd = ::open(place.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)) >= 0)
+            break;
+    if (fd < 0) {
+        why = "cannot make a temporary file";
+        return -1;
+    }
+    struct statvfs fs;
+    if (::fstatvfs(fd, &fs) == 0 && fs.f_blocks > 0 && bytes > std::uint64_t(fs.f_bavail) * fs.f_frsize) {
+        ::close(fd);
+        why = "not enough free space";
+        return -1;
+    }
+    return fd;
 }
 
 CxSpillFile::CxSpillFile(std::string folder, std::size_t threshold)

@@ -109,6 +109,13 @@ private:
     bool m_detached = false;
 };
 
+// A scratch file for a store of its own (tiles, coefficients): unnamed
+// (O_TMPFILE: nothing of it outlives the process), made in folder, else in
+// $TMPDIR or /tmp, readable and writable by this process only. The file
+// descriptor, or -1 (why saying so, in words that go on "... to <do what>")
+// where none can be made or its file system has not bytes free.
+int OpenScratchFile(const std::string &folder, std::uint64_t bytes, const char *&why);
+
 // A stream written in memory until it passes `threshold` bytes, then moved
 // into an unnamed file in `folder` (O_TMPFILE: nothing of it outlives the
 // process) and written on there, so a large output is never held whole in

@@ -1,7 +1,5 @@
 #include "imaging/turnedrows.h"
 
-#include <fcntl.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -177,19 +175,9 @@ bool CxTurnedRows::Room(int y)
         m_tilesY = int((height + T - 1) / T);
         const std::uint64_t tileBytes = std::uint64_t(T) * T * std::uint64_t(m_pixelBytes);
         const std::uint64_t bytes = tileBytes * std::uint64_t(m_tilesX) * std::uint64_t(m_tilesY);
-        const char *temp = std::getenv("TMPDIR");
-        for (const std::string &folder : {m_folder, std::string(temp && *temp ? temp : "/tmp")}) {
-            if (folder.empty())
-                continue;
-            m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-            if (m_fd >= 0)
-                break;
-        }
-        if (m_fd < 0)
-            return Fail("cannot make a temporary file to turn the picture");
-        struct statvfs fs;
-        if (::fstatvfs(m_fd, &fs) == 0 && fs.f_blocks > 0 && bytes > std::uint64_t(fs.f_bavail) * fs.f_frsize)
-            return Fail("not enough free space to turn the picture");
+        const char *why = nullptr;
+        if ((m_fd = OpenScratchFile(m_folder, bytes, why)) < 0)
+            return Fail((std::string(why) + " to turn the picture").c_str());
         try {
             m_buffer.resize(std::size_t(tileBytes) * std::size_t(m_tilesX));
         } catch (const std::bad_alloc &) {

@@ -3,6 +3,7 @@
 // jpegcoefficients.h).
 #include "imaging/codecs/jpegcoefficients.h"
 #include "imaging/codecs/codecs.h"
+#include "imaging/cxfile.h"
 #include "imaging/largeblocks.h"
 #include "imaging/pixelops.h"
 #include "imaging/runresources.h"
@@ -13,12 +14,11 @@
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
 #include <new>
-#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -334,17 +334,13 @@ bool CoefFile::Open(j_common_ptr cinfo)
         if (!a.make)
             bytes += std::uint64_t(a.width) * a.height * sizeof(JBLOCK);
     }
-    const char *temp = std::getenv("TMPDIR");
-    for (const std::string &folder : {m_folder, std::string(temp && *temp ? temp : "/tmp")}) {
-        if (!folder.empty() && (m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)) >= 0)
-            break;
+    const char *why = nullptr;
+    if ((m_fd = OpenScratchFile(m_folder, bytes, why)) < 0) {
+        char message[96];
+        std::snprintf(message, sizeof message, "%s to write the picture", why);
+        FailWith(cinfo, message);
     }
-    if (m_fd < 0)
-        FailWith(cinfo, "cannot make a temporary file to write the picture");
     ++g_coefFiles;
-    struct statvfs fs;
-    if (::fstatvfs(m_fd, &fs) == 0 && fs.f_blocks > 0 && bytes > std::uint64_t(fs.f_bavail) * fs.f_frsize)
-        FailWith(cinfo, "not enough free space to write the picture");
     // Rows never written read as zeros, as in libjpeg's own arrays.
     if (::ftruncate(m_fd, off_t(bytes)) != 0)
         return false;
@@ -411,30 +407,27 @@ JBLOCKARRAY CoefFile::Access(j_common_ptr cinfo, jvirt_barray_ptr ptr, JDIMENSIO
         return f.m_own.access_virt_barray(cinfo, ptr, start, count, writable);
     if (!f.m_realized || count > a->maxAccess || start > a->height || count > a->height - start)
         FailWith(cinfo, "bad coefficient access");
+    const auto clear = [a] {
+        std::fill_n(a->window.begin(), std::size_t(a->count) * a->width * DCTSIZE2, JCOEF(0));
+    };
     if (a->make) {
         // Made a window at a time from where the rows asked for start.
         if (start < a->start || start + count > a->start + a->count) {
             a->start = start;
             a->count = std::min(a->maxAccess, a->height - start);
-            std::fill(a->window.begin(),
-                      a->window.begin() + std::ptrdiff_t(std::size_t(a->count) * a->width * DCTSIZE2),
-                      JCOEF(0));
+            clear();
             a->make(a->start, a->count, a->rows.data());
         }
         return a->rows.data() + (start - a->start);
     }
     if (start != a->start || count != a->count) {
-        if (a->dirty && !f.Move(*a, true))
+        if (!f.WriteBack(*a))
             FailWith(cinfo, "cannot write file");
-        if (a->dirty)
-            a->written = std::max(a->written, a->start + a->count);
         a->start = start;
         a->count = count;
-        a->dirty = false;
         // Rows being filled for the first time need not be read.
         if (start >= a->written)
-            std::fill(a->window.begin(),
-                      a->window.begin() + std::ptrdiff_t(std::size_t(count) * a->width * DCTSIZE2), JCOEF(0));
+            clear();
         else if (!f.Move(*a, false))
             FailWith(cinfo, "cannot read file");
     }
@@ -460,16 +453,22 @@ jvirt_barray_ptr CoefFile::Made(JDIMENSION width, JDIMENSION height, JDIMENSION 
     return reinterpret_cast<jvirt_barray_ptr>(&a);
 }
 
+bool CoefFile::WriteBack(Array &a)
+{
+    if (!a.dirty)
+        return true;
+    if (!Move(a, true))
+        return false;
+    a.written = std::max(a.written, a.start + a.count);
+    a.dirty = false;
+    return true;
+}
+
 bool CoefFile::Flush()
 {
-    for (int i = 0; i < m_count; ++i) {
-        Array &a = m_arrays[i];
-        if (a.dirty && !Move(a, true))
+    for (int i = 0; i < m_count; ++i)
+        if (!WriteBack(m_arrays[i]))
             return false;
-        if (a.dirty)
-            a.written = std::max(a.written, a.start + a.count);
-        a.dirty = false;
-    }
     return true;
 }
 

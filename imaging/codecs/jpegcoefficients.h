@@ -162,6 +162,8 @@ private:
     static void Destroy(j_common_ptr cinfo);
     bool Open(j_common_ptr cinfo);
     bool Move(Array &a, bool write);
+    // The window's rows into the file where they were written to.
+    bool WriteBack(Array &a);
     void Free();
 
     jpeg_memory_mgr m_own{}; // libjpeg's methods
